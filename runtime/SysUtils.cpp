@@ -1,0 +1,72 @@
+// SysUtils: formatting helpers and the raising side of the runtime's checks.
+#include "runtime/SysUtils.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+namespace nx {
+
+std::string FormatV(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<std::size_t>(n), '\0');
+  std::vsnprintf(out.data(), out.size() + 1, fmt, args);
+  return out;
+}
+
+std::string Format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string out = FormatV(fmt, args);
+  va_end(args);
+  return out;
+}
+
+void RaiseRange(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string message = FormatV(fmt, args);
+  va_end(args);
+  throw ERangeError(std::move(message));
+}
+
+void RaiseAssertion(const char* message, const char* unit, int line) {
+  const std::string text = (message && *message) ? message : "Assertion failed";
+  throw EAssertionFailed(Format("%s (%s, line %d)", text.c_str(), unit, line));
+}
+
+std::int32_t CheckedAdd(std::int32_t a, std::int32_t b) {
+  std::int32_t r;
+  if (__builtin_add_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::int32_t CheckedMul(std::int32_t a, std::int32_t b) {
+  std::int32_t r;
+  if (__builtin_mul_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::uint32_t CheckedAddU(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t r;
+  if (__builtin_add_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::uint32_t CheckedSubU(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t r;
+  if (__builtin_sub_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::uint32_t CheckedMulU(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t r;
+  if (__builtin_mul_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::uint32_t CheckedDivU(std::uint32_t a, std::uint32_t b) {
+  if (b == 0) throw EDivByZero();
+  return a / b;
+}
+
+}  // namespace nx

@@ -1,0 +1,1 @@
+// Zandor.Interfaces (being written)

@@ -1,0 +1,1 @@
+// Zandor.Streams (being written)

@@ -1,0 +1,1 @@
+// Zandor.Threading (being written)

@@ -1,0 +1,1 @@
+#include "vector/PMImageDefs.h"

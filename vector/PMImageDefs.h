@@ -1,0 +1,2 @@
+// PMImageDefs: the image rectangle passed around by image code (being written).
+#pragma once

@@ -1,0 +1,2 @@
+// Built-in routines: Arith family (being written).
+#include "vector/builtin/NXBuiltins.h"

@@ -1,0 +1,2 @@
+// Built-in routines: Complex family (being written).
+#include "vector/builtin/NXBuiltins.h"

@@ -1,0 +1,2 @@
+// Shared helpers of the scalar reference twins.
+#include "vector/reference/NXReference.h"
