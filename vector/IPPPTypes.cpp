@@ -16,6 +16,8 @@ const char* StatusName(IppStatus status) {
     case ippStsMemAllocErr: return "ippStsMemAllocErr";
     case ippStsDivByZeroErr: return "ippStsDivByZeroErr";
     case ippStsStepErr: return "ippStsStepErr";
+    case ippStsFftOrderErr: return "ippStsFftOrderErr";
+    case ippStsFftFlagErr: return "ippStsFftFlagErr";
     case ippStsContextMatchErr: return "ippStsContextMatchErr";
     case ippStsThreshNegLevelErr: return "ippStsThreshNegLevelErr";
     case ippStsMirrorFlipErr: return "ippStsMirrorFlipErr";
