@@ -26,6 +26,8 @@ const char* StatusName(IppStatus status) {
     case ippStsFIRLenErr: return "ippStsFIRLenErr";
     case ippStsShiftErr: return "ippStsShiftErr";
     case ippStsJaehneErr: return "ippStsJaehneErr";
+    case ippStsAlphaTypeErr: return "ippStsAlphaTypeErr";
+    case ippStsInterpolationErr: return "ippStsInterpolationErr";
     case ippStsLUTNofLevelsErr: return "ippStsLUTNofLevelsErr";
     default: return "unknown status";
   }

@@ -49,11 +49,13 @@ inline constexpr IppStatus ippStsFftFlagErr = -16;
 inline constexpr IppStatus ippStsContextMatchErr = -17;
 inline constexpr IppStatus ippStsThreshNegLevelErr = -19;
 inline constexpr IppStatus ippStsMirrorFlipErr = -21;
+inline constexpr IppStatus ippStsInterpolationErr = -22;
 inline constexpr IppStatus ippStsResizeFactorErr = -23;
 inline constexpr IppStatus ippStsIIROrderErr = -25;
 inline constexpr IppStatus ippStsFIRLenErr = -26;
 inline constexpr IppStatus ippStsShiftErr = -32;
 inline constexpr IppStatus ippStsJaehneErr = -38;
+inline constexpr IppStatus ippStsAlphaTypeErr = -50;
 inline constexpr IppStatus ippStsLUTNofLevelsErr = -106;
 
 // Rounding modes of the rounding conversions.

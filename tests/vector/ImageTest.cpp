@@ -1,0 +1,725 @@
+// Image primitives and the image rectangle: copy, fill, mirror, alpha
+// composition, lookup, difference norms and resize about a centre, called
+// through the dispatch pointers. Destinations live inside guarded buffers
+// (a canary row above and below, padding at the end of every row) so that
+// each test also proves nothing is written outside the region, and nothing at
+// all on an error status. The resize tests write their pictures as PNG files
+// under $NX_TEST_OUTPUT_DIR for a person to look at.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "nxruntime.h"
+#include "vector/builtin/NXBuiltins.h"
+#include "vector/reference/NXReference.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
+
+namespace nx {
+namespace {
+
+
+// An image region of w x h pixels of `ch` samples inside a guarded buffer:
+// one canary row above and below and kPad canary samples after every row.
+template <typename T>
+class TGuardedImage {
+ public:
+  static constexpr int kPad = 5;
+  static constexpr T kCanary = static_cast<T>(0xA5A5A5A5u);
+
+  TGuardedImage(int w, int h, int ch)
+      : w_(w), h_(h), ch_(ch), stride_(w * ch + kPad), mem_(static_cast<std::size_t>(h + 2) * stride_, kCanary) {}
+
+  T* Data() { return mem_.data() + stride_; }
+  int Step() const { return stride_ * static_cast<int>(sizeof(T)); }
+  IppiSize Size() const { return {w_, h_}; }
+  int Width() const { return w_; }
+  int Height() const { return h_; }
+  T& At(int x, int y, int c = 0) { return Data()[static_cast<std::size_t>(y) * stride_ + x * ch_ + c]; }
+  T At(int x, int y, int c = 0) const { return mem_[static_cast<std::size_t>(y + 1) * stride_ + x * ch_ + c]; }
+  const std::vector<T>& Memory() const { return mem_; }
+
+  // Every sample outside the region still holds the canary.
+  bool GuardsIntact() const {
+    for (std::size_t i = 0; i < mem_.size(); ++i) {
+      const std::size_t row = i / stride_, col = i % stride_;
+      const bool inside = row >= 1 && row <= static_cast<std::size_t>(h_) && col < static_cast<std::size_t>(w_ * ch_);
+      if (!inside && mem_[i] != kCanary) return false;
+    }
+    return true;
+  }
+
+  template <typename Gen>
+  void Fill(Gen gen) {
+    for (int y = 0; y < h_; ++y)
+      for (int x = 0; x < w_; ++x)
+        for (int c = 0; c < ch_; ++c) At(x, y, c) = static_cast<T>(gen(x, y, c));
+  }
+
+ private:
+  int w_, h_, ch_, stride_;
+  std::vector<T> mem_;
+};
+
+using TImage8 = TGuardedImage<Ipp8u>;
+using TImage16 = TGuardedImage<Ipp16u>;
+
+std::mt19937& Rng() {
+  static std::mt19937 rng(20240607u);
+  return rng;
+}
+
+template <typename T>
+void FillRandom(TGuardedImage<T>& img) {
+  std::uniform_int_distribution<int> dist(0, std::numeric_limits<T>::max());
+  img.Fill([&](int, int, int) { return dist(Rng()); });
+}
+
+// ---------------------------------------------------------------- image rectangle
+
+TEST(ImageRect, ConstructorsAndAccessors) {
+  const TPMImageRect fromSize(TSize{5, 7});
+  EXPECT_EQ(fromSize.GetPosition(), (TPoint{0, 0}));
+  EXPECT_EQ(fromSize.GetSize(), (TSize{5, 7}));
+
+  const TPMImageRect fromRect(TRect{-3, 4, 10, 24});
+  EXPECT_EQ(fromRect, TPMImageRect(-3, 4, 13, 20));
+
+  const TPMImageRect fromPointSize(TPoint{2, -9}, TSize{11, 1});
+  EXPECT_EQ(fromPointSize.X, 2);
+  EXPECT_EQ(fromPointSize.Y, -9);
+  EXPECT_EQ(fromPointSize.GetSize(), (TSize{11, 1}));
+  EXPECT_EQ(fromPointSize.GetPosition(), (TPoint{2, -9}));
+
+  // The field order is part of the interface (records are exchanged as bytes).
+  static_assert(offsetof(TPMImageRect, X) == 0 && offsetof(TPMImageRect, Y) == 4 &&
+                offsetof(TPMImageRect, Width) == 8 && offsetof(TPMImageRect, Height) == 12);
+}
+
+// ---------------------------------------------------------------- copy and set
+
+TEST(ImageCopySet, CopiesTheRegionOnly) {
+  for (IppiSize sz : {IppiSize{1, 1}, IppiSize{13, 5}, IppiSize{64, 3}}) {
+    TImage8 src(sz.width, sz.height, 4), dst(sz.width, sz.height, 4);
+    FillRandom(src);
+    ASSERT_EQ(ippiCopy_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), sz), ippStsNoErr);
+    for (int y = 0; y < sz.height; ++y)
+      for (int x = 0; x < sz.width; ++x)
+        for (int c = 0; c < 4; ++c) ASSERT_EQ(dst.At(x, y, c), src.At(x, y, c));
+    EXPECT_TRUE(dst.GuardsIntact());
+
+    TGuardedImage<Ipp32s> s32(sz.width, sz.height, 1), d32(sz.width, sz.height, 1);
+    std::uniform_int_distribution<Ipp32s> dist(std::numeric_limits<Ipp32s>::min(), std::numeric_limits<Ipp32s>::max());
+    s32.Fill([&](int, int, int) { return dist(Rng()); });
+    ASSERT_EQ(ippiCopy_32s_C1R(s32.Data(), s32.Step(), d32.Data(), d32.Step(), sz), ippStsNoErr);
+    for (int y = 0; y < sz.height; ++y)
+      for (int x = 0; x < sz.width; ++x) ASSERT_EQ(d32.At(x, y), s32.At(x, y));
+    EXPECT_TRUE(d32.GuardsIntact());
+  }
+}
+
+TEST(ImageCopySet, ErrorsWriteNothing) {
+  TImage8 src(4, 4, 4), dst(4, 4, 4);
+  const Ipp8u value[4] = {1, 2, 3, 4};
+  EXPECT_EQ(ippiCopy_8u_C4R(nullptr, src.Step(), dst.Data(), dst.Step(), {4, 4}), ippStsNullPtrErr);
+  EXPECT_EQ(ippiCopy_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), {0, 4}), ippStsSizeErr);
+  EXPECT_EQ(ippiCopy_32s_C1R(reinterpret_cast<Ipp32s*>(src.Data()), 16, nullptr, 16, {4, 4}), ippStsNullPtrErr);
+  EXPECT_EQ(ippiCopy_32s_C1R(reinterpret_cast<Ipp32s*>(src.Data()), 16, reinterpret_cast<Ipp32s*>(dst.Data()), 16,
+                             {4, -1}),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiSet_8u_C4R(value, dst.Data(), 0, {4, 4}), ippStsStepErr);
+  EXPECT_EQ(ippiSet_8u_C4R(value, dst.Data(), -dst.Step(), {4, 4}), ippStsStepErr);
+  EXPECT_EQ(ippiSet_8u_C4R(nullptr, dst.Data(), dst.Step(), {4, 4}), ippStsNullPtrErr);
+  // A size error is reported before the step error.
+  EXPECT_EQ(ippiSet_8u_C4R(value, dst.Data(), 0, {0, 4}), ippStsSizeErr);
+  for (Ipp8u v : dst.Memory()) ASSERT_EQ(v, TImage8::kCanary);
+}
+
+TEST(ImageCopySet, SetFillsEveryPixel) {
+  TImage8 dst(9, 4, 4);
+  const Ipp8u value[4] = {0, 255, 17, 200};
+  ASSERT_EQ(ippiSet_8u_C4R(value, dst.Data(), dst.Step(), dst.Size()), ippStsNoErr);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 9; ++x)
+      for (int c = 0; c < 4; ++c) ASSERT_EQ(dst.At(x, y, c), value[c]);
+  EXPECT_TRUE(dst.GuardsIntact());
+}
+
+// ---------------------------------------------------------------- mirror
+
+// Where a destination pixel comes from under each axis.
+int MirrorX(IppiAxis flip, int x, int w) { return flip == ippAxsHorizontal ? x : w - 1 - x; }
+int MirrorY(IppiAxis flip, int y, int h) { return flip == ippAxsVertical ? y : h - 1 - y; }
+
+TEST(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
+  for (IppiSize sz : {IppiSize{1, 1}, IppiSize{5, 4}, IppiSize{4, 5}, IppiSize{7, 3}, IppiSize{2, 1}}) {
+    for (IppiAxis flip : {ippAxsHorizontal, ippAxsVertical, ippAxsBoth}) {
+      SCOPED_TRACE(testing::Message() << sz.width << "x" << sz.height << " flip " << flip);
+      for (int ch : {3, 4}) {
+        TImage8 src(sz.width, sz.height, ch), dst(sz.width, sz.height, ch), back(sz.width, sz.height, ch);
+        FillRandom(src);
+        const auto mirror = ch == 4 ? ippiMirror_8u_C4R : ippiMirror_8u_C3R;
+        ASSERT_EQ(mirror(src.Data(), src.Step(), dst.Data(), dst.Step(), sz, flip), ippStsNoErr);
+        for (int y = 0; y < sz.height; ++y)
+          for (int x = 0; x < sz.width; ++x)
+            for (int c = 0; c < ch; ++c)
+              ASSERT_EQ(dst.At(x, y, c), src.At(MirrorX(flip, x, sz.width), MirrorY(flip, y, sz.height), c));
+        EXPECT_TRUE(dst.GuardsIntact());
+        // Mirroring twice about the same axis gives the source back.
+        ASSERT_EQ(mirror(dst.Data(), dst.Step(), back.Data(), back.Step(), sz, flip), ippStsNoErr);
+        EXPECT_EQ(back.Memory(), src.Memory());
+
+        if (ch == 3) {
+          // In place agrees with out of place, and twice in place is the identity.
+          TImage8 inPlace = src;
+          ASSERT_EQ(ippiMirror_8u_C3IR(inPlace.Data(), inPlace.Step(), sz, flip), ippStsNoErr);
+          EXPECT_EQ(inPlace.Memory(), dst.Memory());
+          ASSERT_EQ(ippiMirror_8u_C3IR(inPlace.Data(), inPlace.Step(), sz, flip), ippStsNoErr);
+          EXPECT_EQ(inPlace.Memory(), src.Memory());
+        }
+      }
+    }
+  }
+}
+
+TEST(ImageMirror, HorizontalInPlaceKeepsTheMiddleRowOfAnOddHeight) {
+  TImage8 img(6, 5, 3);
+  FillRandom(img);
+  const TImage8 before = img;
+  ASSERT_EQ(ippiMirror_8u_C3IR(img.Data(), img.Step(), img.Size(), ippAxsHorizontal), ippStsNoErr);
+  for (int x = 0; x < 6; ++x)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(img.At(x, 2, c), before.At(x, 2, c));
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(img.At(0, 0, c), before.At(0, 4, c));
+}
+
+TEST(ImageMirror, BadAxisAndArgumentsWriteNothing) {
+  TImage8 src(4, 3, 4), dst(4, 3, 4);
+  FillRandom(src);
+  const TImage8 srcBefore = src;
+  for (IppiAxis bad : {3, -1, 100}) {
+    EXPECT_EQ(ippiMirror_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), {4, 3}, bad), ippStsMirrorFlipErr);
+    EXPECT_EQ(ippiMirror_8u_C3R(src.Data(), src.Step(), dst.Data(), dst.Step(), {4, 3}, bad), ippStsMirrorFlipErr);
+    EXPECT_EQ(ippiMirror_8u_C3IR(src.Data(), src.Step(), {4, 3}, bad), ippStsMirrorFlipErr);
+  }
+  EXPECT_EQ(ippiMirror_8u_C4R(src.Data(), src.Step(), nullptr, dst.Step(), {4, 3}, ippAxsBoth), ippStsNullPtrErr);
+  EXPECT_EQ(ippiMirror_8u_C3R(src.Data(), src.Step(), dst.Data(), dst.Step(), {4, 0}, 7), ippStsSizeErr);
+  EXPECT_EQ(ippiMirror_8u_C3IR(nullptr, src.Step(), {4, 3}, 7), ippStsNullPtrErr);
+  EXPECT_EQ(ippiMirror_8u_C3IR(src.Data(), src.Step(), {-2, 3}, ippAxsBoth), ippStsSizeErr);
+  for (Ipp8u v : dst.Memory()) ASSERT_EQ(v, TImage8::kCanary);
+  EXPECT_EQ(src.Memory(), srcBefore.Memory());
+}
+
+// ---------------------------------------------------------------- lookup
+
+TEST(ImageLUT, PiecewiseLinearPerChannel) {
+  // Channel 0: two rising segments; 1: a falling line over the whole range;
+  // 2: one single-value interval; 3: values beyond the 8-bit range.
+  const Ipp32s lv0[] = {0, 100, 200}, va0[] = {10, 60, 250};
+  const Ipp32s lv1[] = {0, 255}, va1[] = {255, 0};
+  const Ipp32s lv2[] = {50, 51}, va2[] = {7, 7};
+  const Ipp32s lv3[] = {0, 10, 20}, va3[] = {300, 400, -50};
+  const Ipp32s* levels[4] = {lv0, lv1, lv2, lv3};
+  const Ipp32s* values[4] = {va0, va1, va2, va3};
+  int nLevels[4] = {3, 2, 2, 3};
+
+  struct Case {
+    Ipp8u in;
+    Ipp8u out[4];
+  };
+  // Hand-computed: c0 50 -> 10 + 50*50/100 = 35, 150 -> 60 + 50*190/100 = 155,
+  // 200 and above pass through; c1 v -> 255 - v (255 itself lies outside the
+  // half-open range and passes through); c2 only 50 maps (to 7); c3 5 -> 350
+  // saturates to 255, 15 -> 400 - 5*450/10 = 175, 25 passes through.
+  const Case cases[] = {
+      {0, {10, 255, 0, 255}},     {5, {12, 250, 5, 255}},     {15, {17, 240, 15, 175}},
+      {25, {22, 230, 25, 25}},    {50, {35, 205, 7, 50}},     {51, {35, 204, 51, 51}},
+      {100, {60, 155, 100, 100}}, {150, {155, 105, 150, 150}}, {199, {248, 56, 199, 199}},
+      {200, {200, 55, 200, 200}}, {254, {254, 1, 254, 254}},  {255, {255, 255, 255, 255}},
+  };
+  const int n = static_cast<int>(std::size(cases));
+  TImage8 src(n, 2, 4), dst(n, 2, 4);
+  src.Fill([&](int x, int, int) { return cases[x].in; });
+  ASSERT_EQ(ippiLUT_Linear_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), src.Size(), values, levels, nLevels),
+            ippStsNoErr);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < n; ++x)
+      for (int c = 0; c < 4; ++c) EXPECT_EQ(dst.At(x, y, c), cases[x].out[c]) << "in " << int(cases[x].in) << " ch " << c;
+  EXPECT_TRUE(dst.GuardsIntact());
+
+  // In place gives the same.
+  ASSERT_EQ(ippiLUT_Linear_8u_C4R(src.Data(), src.Step(), src.Data(), src.Step(), src.Size(), values, levels, nLevels),
+            ippStsNoErr);
+  EXPECT_EQ(src.Memory(), dst.Memory());
+}
+
+TEST(ImageLUT, ErrorsWriteNothing) {
+  const Ipp32s lv[] = {0, 256}, va[] = {0, 255};
+  const Ipp32s* levels[4] = {lv, lv, lv, lv};
+  const Ipp32s* values[4] = {va, va, va, va};
+  TImage8 src(3, 3, 4), dst(3, 3, 4);
+  FillRandom(src);
+  for (int c = 0; c < 4; ++c) {
+    int nLevels[4] = {2, 2, 2, 2};
+    nLevels[c] = 1;
+    EXPECT_EQ(ippiLUT_Linear_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), {3, 3}, values, levels, nLevels),
+              ippStsLUTNofLevelsErr);
+  }
+  int nLevels[4] = {2, 2, 2, 0};
+  EXPECT_EQ(ippiLUT_Linear_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), {0, 3}, values, levels, nLevels),
+            ippStsSizeErr);
+  const Ipp32s* holed[4] = {lv, nullptr, lv, lv};
+  EXPECT_EQ(ippiLUT_Linear_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), {3, 3}, values, holed, nLevels),
+            ippStsNullPtrErr);
+  EXPECT_EQ(ippiLUT_Linear_8u_C4R(src.Data(), src.Step(), dst.Data(), dst.Step(), {3, 3}, values, levels, nullptr),
+            ippStsNullPtrErr);
+  for (Ipp8u v : dst.Memory()) ASSERT_EQ(v, TImage8::kCanary);
+}
+
+// ---------------------------------------------------------------- alpha composition
+
+unsigned D(unsigned x) { return (x + (x >> 8) + 1) >> 8; }
+
+// Porter–Duff: result = A·Fa + B·Fb for colours and alphas alike, with the
+// fractions Fa, Fb (scaled to 0..255) of each operation; a fraction of 255
+// leaves its operand as it is (D(x·255) = x for every byte x).
+struct TPorterDuff {
+  const char* name;
+  std::function<unsigned(unsigned aA, unsigned aB)> fa, fb;
+};
+const TPorterDuff kOps[6] = {
+    {"over", [](unsigned, unsigned) { return 255u; }, [](unsigned aA, unsigned) { return 255 - aA; }},
+    {"in", [](unsigned, unsigned aB) { return aB; }, [](unsigned, unsigned) { return 0u; }},
+    {"out", [](unsigned, unsigned aB) { return 255 - aB; }, [](unsigned, unsigned) { return 0u; }},
+    {"atop", [](unsigned, unsigned aB) { return aB; }, [](unsigned aA, unsigned) { return 255 - aA; }},
+    {"xor", [](unsigned, unsigned aB) { return 255 - aB; }, [](unsigned aA, unsigned) { return 255 - aA; }},
+    {"plus", [](unsigned, unsigned) { return 255u; }, [](unsigned, unsigned) { return 255u; }},
+};
+
+TEST(ImageAlphaComp, TwelveOperationsAgainstPorterDuff) {
+  // Pixel pairs along x: fixed corner cases, then random ones.
+  std::vector<std::array<Ipp8u, 8>> pairs = {
+      {10, 20, 30, 255, 200, 100, 50, 255}, {10, 20, 30, 0, 200, 100, 50, 255}, {255, 255, 255, 255, 255, 255, 255, 255},
+      {0, 0, 0, 0, 0, 0, 0, 0},             {90, 0, 255, 128, 40, 250, 3, 77},  {255, 1, 128, 1, 254, 0, 127, 254},
+  };
+  std::uniform_int_distribution<int> byte(0, 255);
+  while (pairs.size() < 40) {
+    std::array<Ipp8u, 8> p;
+    for (auto& v : p) v = static_cast<Ipp8u>(byte(Rng()));
+    pairs.push_back(p);
+  }
+  const int w = static_cast<int>(pairs.size()) / 2, h = 2;
+  TImage8 s1(w, h, 4), s2(w, h, 4);
+  s1.Fill([&](int x, int y, int c) { return pairs[y * w + x][c]; });
+  s2.Fill([&](int x, int y, int c) { return pairs[y * w + x][4 + c]; });
+
+  for (int type = 0; type < 12; ++type) {
+    const TPorterDuff& op = kOps[type % 6];
+    const bool premul = type >= 6;
+    SCOPED_TRACE(testing::Message() << op.name << (premul ? " premultiplied" : ""));
+    TImage8 dst(w, h, 4);
+    ASSERT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), s2.Data(), s2.Step(), dst.Data(), dst.Step(), {w, h}, type),
+              ippStsNoErr);
+    EXPECT_TRUE(dst.GuardsIntact());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const unsigned aA = s1.At(x, y, 3), aB = s2.At(x, y, 3);
+        const unsigned fa = op.fa(aA, aB), fb = op.fb(aA, aB);
+        for (int c = 0; c < 4; ++c) {
+          unsigned a = s1.At(x, y, c), b = s2.At(x, y, c);
+          if (!premul && c < 3) a = D(a * aA), b = D(b * aB);
+          const unsigned expected = std::min(255u, D(a * fa) + D(b * fb));
+          ASSERT_EQ(dst.At(x, y, c), expected) << "pixel " << x << "," << y << " channel " << c;
+        }
+      }
+    // The destination may be the first source.
+    TImage8 inPlace = s1;
+    ASSERT_EQ(ippiAlphaComp_8u_AC4R(inPlace.Data(), inPlace.Step(), s2.Data(), s2.Step(), inPlace.Data(),
+                                    inPlace.Step(), {w, h}, type),
+              ippStsNoErr);
+    EXPECT_EQ(inPlace.Memory(), dst.Memory());
+  }
+}
+
+TEST(ImageAlphaComp, OverWithOpaqueOrTransparentFirstSource) {
+  TImage8 s1(8, 3, 4), s2(8, 3, 4), dst(8, 3, 4);
+  FillRandom(s1);
+  FillRandom(s2);
+  // Opaque src1: "over" gives src1 (not premultiplied: colours times 255/255).
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 8; ++x) s1.At(x, y, 3) = 255;
+  for (IppiAlphaType t : {ippAlphaOver, ippAlphaOverPremul}) {
+    ASSERT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), s2.Data(), s2.Step(), dst.Data(), dst.Step(), {8, 3}, t),
+              ippStsNoErr);
+    EXPECT_EQ(dst.Memory(), s1.Memory());
+  }
+  // Fully transparent premultiplied src1 (colours 0): "over" gives src2.
+  s1.Fill([](int, int, int) { return 0; });
+  ASSERT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), s2.Data(), s2.Step(), dst.Data(), dst.Step(), {8, 3},
+                                  ippAlphaOverPremul),
+            ippStsNoErr);
+  EXPECT_EQ(dst.Memory(), s2.Memory());
+}
+
+TEST(ImageAlphaComp, ErrorsWriteNothing) {
+  TImage8 s1(3, 2, 4), s2(3, 2, 4), dst(3, 2, 4);
+  for (IppiAlphaType bad : {-1, 12, 1000})
+    EXPECT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), s2.Data(), s2.Step(), dst.Data(), dst.Step(), {3, 2}, bad),
+              ippStsAlphaTypeErr);
+  EXPECT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), nullptr, s2.Step(), dst.Data(), dst.Step(), {3, 2}, 0),
+            ippStsNullPtrErr);
+  EXPECT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), s2.Data(), s2.Step(), dst.Data(), dst.Step(), {3, 0}, 99),
+            ippStsSizeErr);
+  for (Ipp8u v : dst.Memory()) ASSERT_EQ(v, TImage8::kCanary);
+}
+
+// ---------------------------------------------------------------- difference norms
+
+TEST(ImageNormDiff, AgainstBruteForce) {
+  for (IppiSize sz : {IppiSize{1, 1}, IppiSize{17, 9}, IppiSize{300, 40}}) {
+    TImage8 a(sz.width, sz.height, 1), b(sz.width, sz.height, 1);
+    FillRandom(a);
+    FillRandom(b);
+    double l1 = 0, l2 = 0, inf = 0;
+    for (int y = 0; y < sz.height; ++y)
+      for (int x = 0; x < sz.width; ++x) {
+        const double d = std::abs(int(a.At(x, y)) - int(b.At(x, y)));
+        l1 += d, l2 += d * d, inf = std::max(inf, d);
+      }
+    double v = -1;
+    ASSERT_EQ(ippiNormDiff_L1_8u_C1R(a.Data(), a.Step(), b.Data(), b.Step(), sz, &v), ippStsNoErr);
+    EXPECT_EQ(v, l1);
+    ASSERT_EQ(ippiNormDiff_L2_8u_C1R(a.Data(), a.Step(), b.Data(), b.Step(), sz, &v), ippStsNoErr);
+    EXPECT_DOUBLE_EQ(v, std::sqrt(l2));
+    ASSERT_EQ(ippiNormDiff_Inf_8u_C1R(a.Data(), a.Step(), b.Data(), b.Step(), sz, &v), ippStsNoErr);
+    EXPECT_EQ(v, inf);
+  }
+  // Extremes: every pixel differs by 255.
+  TImage8 zero(5, 5, 1), full(5, 5, 1);
+  zero.Fill([](int, int, int) { return 0; });
+  full.Fill([](int, int, int) { return 255; });
+  double v = 0;
+  ASSERT_EQ(ippiNormDiff_Inf_8u_C1R(zero.Data(), zero.Step(), full.Data(), full.Step(), {5, 5}, &v), ippStsNoErr);
+  EXPECT_EQ(v, 255.0);
+  ASSERT_EQ(ippiNormDiff_L2_8u_C1R(zero.Data(), zero.Step(), full.Data(), full.Step(), {5, 5}, &v), ippStsNoErr);
+  EXPECT_DOUBLE_EQ(v, 255.0 * 5);
+
+  v = 42;
+  EXPECT_EQ(ippiNormDiff_L1_8u_C1R(zero.Data(), zero.Step(), full.Data(), full.Step(), {5, 5}, nullptr),
+            ippStsNullPtrErr);
+  EXPECT_EQ(ippiNormDiff_L2_8u_C1R(zero.Data(), zero.Step(), nullptr, full.Step(), {5, 5}, &v), ippStsNullPtrErr);
+  EXPECT_EQ(ippiNormDiff_Inf_8u_C1R(zero.Data(), zero.Step(), full.Data(), full.Step(), {5, 0}, &v), ippStsSizeErr);
+  EXPECT_EQ(v, 42);
+}
+
+// ---------------------------------------------------------------- resize about a centre
+
+const int kModes[] = {IPPI_INTER_NN, IPPI_INTER_LINEAR, IPPI_INTER_CUBIC, IPPI_INTER_SUPER, IPPI_INTER_LANCZOS};
+
+// One resize call on any of the four forms.
+template <typename T>
+IppStatus Resize(int ch, const TGuardedImage<T>& srcImg, IppiRect roi, TGuardedImage<T>& dst, double xf, double yf,
+                 double xc, double yc, int mode) {
+  auto& src = const_cast<TGuardedImage<T>&>(srcImg);
+  if constexpr (std::is_same_v<T, Ipp16u>) {
+    return ippiResizeCenter_16u_C1R(src.Data(), src.Size(), src.Step(), roi, dst.Data(), dst.Step(), dst.Size(), xf,
+                                    yf, xc, yc, mode);
+  } else {
+    const auto fn = ch == 1 ? ippiResizeCenter_8u_C1R : ch == 3 ? ippiResizeCenter_8u_C3R : ippiResizeCenter_8u_C4R;
+    return fn(src.Data(), src.Size(), src.Step(), roi, dst.Data(), dst.Step(), dst.Size(), xf, yf, xc, yc, mode);
+  }
+}
+
+IppiRect Whole(IppiSize s) { return {0, 0, s.width, s.height}; }
+
+TEST(ImageResize, StatusesAndNothingWrittenOnThem) {
+  TImage8 src(8, 6, 1), dst(5, 5, 1);
+  FillRandom(src);
+  const IppiRect roi = Whole(src.Size());
+  const auto call = [&](IppiRect r, IppiSize srcSize, IppiSize dstSize, double xf, double yf, int mode) {
+    return ippiResizeCenter_8u_C1R(src.Data(), srcSize, src.Step(), r, dst.Data(), dst.Step(), dstSize, xf, yf, 4, 3,
+                                   mode);
+  };
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 0, 1, IPPI_INTER_NN), ippStsResizeFactorErr);
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, -0.5, IPPI_INTER_NN), ippStsResizeFactorErr);
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), std::nan(""), 1, IPPI_INTER_NN), ippStsResizeFactorErr);
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, 1, 0), ippStsInterpolationErr);
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, 1, 3), ippStsInterpolationErr);
+  EXPECT_EQ(call(roi, {0, 6}, dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(call({-1, 0, 8, 6}, src.Size(), dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(call({0, 0, 8, 0}, src.Size(), dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(call(roi, src.Size(), {5, 0}, 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(ippiResizeCenter_8u_C1R(nullptr, src.Size(), src.Step(), roi, dst.Data(), dst.Step(), dst.Size(), 1, 1, 4,
+                                    3, IPPI_INTER_NN),
+            ippStsNullPtrErr);
+  EXPECT_EQ(ippiResizeCenter_16u_C1R(reinterpret_cast<const Ipp16u*>(src.Data()), {4, 6}, src.Step(), {0, 0, 4, 6},
+                                     nullptr, dst.Step(), dst.Size(), 1, 1, 2, 3, IPPI_INTER_NN),
+            ippStsNullPtrErr);
+  // A region whose origin lies outside the source: a warning, nothing written.
+  for (IppiRect outside : {IppiRect{8, 0, 4, 4}, IppiRect{0, 6, 4, 4}, IppiRect{100, 100, 1, 1}})
+    for (int mode : kModes) EXPECT_EQ(call(outside, src.Size(), dst.Size(), 1, 1, mode), ippStsNoIntersection);
+  for (Ipp8u v : dst.Memory()) ASSERT_EQ(v, TImage8::kCanary);
+}
+
+// Factors 1, 1 about the source centre: every interpolation reproduces the
+// source exactly (the samples land on pixel positions).
+template <typename T>
+void CheckIdentity(int ch) {
+  TGuardedImage<T> src(11, 7, ch);
+  FillRandom(src);
+  for (int mode : kModes) {
+    SCOPED_TRACE(testing::Message() << "channels " << ch << " sample bytes " << sizeof(T) << " mode " << mode);
+    TGuardedImage<T> dst(11, 7, ch);
+    ASSERT_EQ(Resize(ch, src, Whole(src.Size()), dst, 1, 1, 5.5, 3.5, mode), ippStsNoErr);
+    EXPECT_EQ(dst.Memory(), src.Memory());
+  }
+}
+
+TEST(ImageResize, UnitFactorsReproduceTheSource) {
+  CheckIdentity<Ipp8u>(1);
+  CheckIdentity<Ipp8u>(3);
+  CheckIdentity<Ipp8u>(4);
+  CheckIdentity<Ipp16u>(1);
+}
+
+// A constant image stays constant under every interpolation and factor; the
+// pixels written are exactly those whose sample falls inside the source region.
+template <typename T>
+void CheckConstant(int ch, T value) {
+  const int sw = 23, sh = 17;
+  TGuardedImage<T> src(sw, sh, ch);
+  src.Fill([&](int, int, int) { return value; });
+  struct Geometry {
+    double xf, yf, xc, yc;
+    int dw, dh;
+  };
+  const Geometry geometries[] = {
+      {0.5, 0.5, 11.5, 8.5, 11, 8},  {2, 2, 11.5, 8.5, 46, 34},       {0.37, 0.61, 9.3, 7.1, 15, 14},
+      {1.7, 3.1, 4.2, 13.9, 40, 30}, {0.25, 1.5, 11.5, 8.5, 20, 25},  {1, 1, -3.3, 2.2, 12, 9},
+  };
+  for (const Geometry& g : geometries)
+    for (int mode : kModes) {
+      SCOPED_TRACE(testing::Message() << "channels " << ch << " factors " << g.xf << "," << g.yf << " mode " << mode);
+      TGuardedImage<T> dst(g.dw, g.dh, ch);
+      ASSERT_EQ(Resize(ch, src, Whole(src.Size()), dst, g.xf, g.yf, g.xc, g.yc, mode), ippStsNoErr);
+      ASSERT_TRUE(dst.GuardsIntact());
+      const auto inside = [](double s, int n) { return s >= 0 && s < n; };
+      const auto nearEdge = [](double s, int n) { return std::abs(s) < 1e-6 || std::abs(s - n) < 1e-6; };
+      for (int y = 0; y < g.dh; ++y) {
+        const double ys = (y - g.dh * 0.5) / g.yf + g.yc;
+        for (int x = 0; x < g.dw; ++x) {
+          const double xs = (x - g.dw * 0.5) / g.xf + g.xc;
+          if (nearEdge(xs, sw) || nearEdge(ys, sh)) continue;
+          const bool written = inside(xs, sw) && inside(ys, sh);
+          for (int c = 0; c < ch; ++c)
+            ASSERT_EQ(dst.At(x, y, c), written ? value : TGuardedImage<T>::kCanary) << x << "," << y;
+        }
+      }
+    }
+}
+
+TEST(ImageResize, ConstantImageStaysConstantInsideTheClippedRegion) {
+  CheckConstant<Ipp8u>(1, 200);
+  CheckConstant<Ipp8u>(3, 255);
+  CheckConstant<Ipp8u>(4, 1);
+  CheckConstant<Ipp16u>(1, 65535);
+  CheckConstant<Ipp16u>(1, 1234);
+}
+
+template <typename T>
+void CheckBlockAverage(int ch) {
+  TGuardedImage<T> src(16, 10, ch), dst(8, 5, ch);
+  FillRandom(src);
+  ASSERT_EQ(Resize(ch, src, Whole(src.Size()), dst, 0.5, 0.5, 8, 5, IPPI_INTER_SUPER), ippStsNoErr);
+  EXPECT_TRUE(dst.GuardsIntact());
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 8; ++x)
+      for (int c = 0; c < ch; ++c) {
+        const unsigned sum = src.At(2 * x, 2 * y, c) + src.At(2 * x + 1, 2 * y, c) + src.At(2 * x, 2 * y + 1, c) +
+                             src.At(2 * x + 1, 2 * y + 1, c);
+        ASSERT_EQ(dst.At(x, y, c), (sum + 2) / 4) << x << "," << y << " channel " << c;  // halves round up
+      }
+}
+
+TEST(ImageResize, SuperSamplingHalvingIsTheBlockAverage) {
+  CheckBlockAverage<Ipp8u>(1);
+  CheckBlockAverage<Ipp8u>(3);
+  CheckBlockAverage<Ipp8u>(4);
+  CheckBlockAverage<Ipp16u>(1);
+}
+
+TEST(ImageResize, LinearAndCubicDoublingOfARamp) {
+  // Columns 0, 10, 20, ...: doubling about the centre samples x/2, so linear
+  // gives 5x; the last column samples half a pixel past the edge, which
+  // repeats the edge value. Catmull-Rom reproduces a ramp away from the edges.
+  const int w = 12;
+  TImage8 src(w, 3, 1), lin(2 * w, 6, 1), cub(2 * w, 6, 1);
+  src.Fill([](int x, int, int) { return 10 * x; });
+  ASSERT_EQ(Resize(1, src, Whole(src.Size()), lin, 2, 2, w / 2.0, 1.5, IPPI_INTER_LINEAR), ippStsNoErr);
+  ASSERT_EQ(Resize(1, src, Whole(src.Size()), cub, 2, 2, w / 2.0, 1.5, IPPI_INTER_CUBIC), ippStsNoErr);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 2 * w - 1; ++x) ASSERT_EQ(lin.At(x, y), 5 * x) << x;
+    EXPECT_EQ(lin.At(2 * w - 1, y), 10 * (w - 1));
+    for (int x = 2; x < 2 * w - 4; ++x) ASSERT_EQ(cub.At(x, y), 5 * x) << x;
+  }
+  EXPECT_TRUE(lin.GuardsIntact());
+  EXPECT_TRUE(cub.GuardsIntact());
+}
+
+// A direct 2-D resampler in double precision, written from the kernel
+// definitions (exact sinc, no table): the built-in routine must agree to ±1.
+double RefKernel(int mode, double x) {
+  x = std::abs(x);
+  switch (mode) {
+    case IPPI_INTER_LINEAR: return x < 1 ? 1 - x : 0;
+    case IPPI_INTER_CUBIC: return x < 1 ? 1.5 * x * x * x - 2.5 * x * x + 1 : x < 2 ? -0.5 * x * x * x + 2.5 * x * x - 4 * x + 2 : 0;
+    case IPPI_INTER_LANCZOS: {
+      if (x >= 3) return 0;
+      if (x == 0) return 1;
+      const double a = std::numbers::pi * x;
+      return std::sin(a) / a * std::sin(a / 3) / (a / 3);
+    }
+  }
+  return 0;
+}
+
+// Weights per source index along one axis for the sample at s (or the
+// interval [s, sEnd) for super-sampling) over the region [lo, hi).
+std::vector<double> RefWeights(int mode, double s, double sEnd, int lo, int hi) {
+  std::vector<double> w(hi, 0.0);
+  const int n = static_cast<int>(std::floor(s));
+  if (mode == IPPI_INTER_NN) {
+    w[std::clamp(n, lo, hi - 1)] = 1;
+  } else if (mode == IPPI_INTER_SUPER) {
+    const double a = std::max<double>(s, lo), b = std::min<double>(sEnd, hi);
+    for (int i = lo; i < hi; ++i) w[i] = std::max(0.0, std::min(i + 1.0, b) - std::max<double>(i, a));
+  } else {
+    const int reach = mode == IPPI_INTER_LINEAR ? 1 : mode == IPPI_INTER_CUBIC ? 2 : 3;
+    for (int i = n - reach + 1; i <= n + reach; ++i) w[std::clamp(i, lo, hi - 1)] += RefKernel(mode, i - s);
+  }
+  double sum = 0;
+  for (double v : w) sum += v;
+  for (double& v : w) v /= sum;
+  return w;
+}
+
+TEST(ImageResize, AgreesWithADirectResampler) {
+  struct Case {
+    IppiRect roi;
+    IppiSize dst;
+    double xf, yf, xc, yc;
+  };
+  const Case cases[] = {
+      {{0, 0, 15, 11}, {25, 18}, 1.63, 1.57, 7.31, 5.42},  // enlarge
+      {{0, 0, 15, 11}, {6, 5}, 0.41, 0.45, 7.77, 5.13},    // reduce
+      {{3, 2, 9, 7}, {14, 9}, 1.3, 0.7, 7.2, 5.9},         // sub-region, mixed
+      {{10, 4, 50, 50}, {9, 12}, 0.8, 1.9, 12.6, 8.3},     // region clipped to the image
+  };
+  TImage8 src(15, 11, 1);
+  FillRandom(src);
+  for (const Case& k : cases)
+    for (int mode : kModes) {
+      SCOPED_TRACE(testing::Message() << "roi " << k.roi.x << "," << k.roi.y << " mode " << mode);
+      TImage8 dst(k.dst.width, k.dst.height, 1);
+      ASSERT_EQ(Resize(1, src, k.roi, dst, k.xf, k.yf, k.xc, k.yc, mode), ippStsNoErr);
+      ASSERT_TRUE(dst.GuardsIntact());
+      const int xLo = k.roi.x, xHi = std::min(15, k.roi.x + k.roi.width);
+      const int yLo = k.roi.y, yHi = std::min(11, k.roi.y + k.roi.height);
+      const bool super = mode == IPPI_INTER_SUPER && k.xf <= 1 && k.yf <= 1;
+      const int refMode = mode == IPPI_INTER_SUPER && !super ? IPPI_INTER_LINEAR : mode;
+      int written = 0;
+      for (int y = 0; y < k.dst.height; ++y) {
+        const double ys = (y - k.dst.height * 0.5) / k.yf + k.yc;
+        if (ys < yLo || ys >= yHi) continue;
+        const auto wy = RefWeights(refMode, ys, (y + 1 - k.dst.height * 0.5) / k.yf + k.yc, yLo, yHi);
+        for (int x = 0; x < k.dst.width; ++x) {
+          const double xs = (x - k.dst.width * 0.5) / k.xf + k.xc;
+          if (xs < xLo || xs >= xHi) continue;
+          const auto wx = RefWeights(refMode, xs, (x + 1 - k.dst.width * 0.5) / k.xf + k.xc, xLo, xHi);
+          double acc = 0;
+          for (int j = yLo; j < yHi; ++j)
+            for (int i = xLo; i < xHi; ++i) acc += wy[j] * wx[i] * src.At(i, j);
+          const int expected = static_cast<int>(std::clamp(std::floor(acc + 0.5), 0.0, 255.0));
+          ASSERT_NEAR(dst.At(x, y), expected, mode == IPPI_INTER_NN ? 0 : 1) << x << "," << y;
+          ++written;
+        }
+      }
+      EXPECT_GT(written, 0);
+    }
+}
+
+// ---------------------------------------------------------------- pictures
+
+std::filesystem::path OutputDir() {
+  const char* env = std::getenv("NX_TEST_OUTPUT_DIR");
+  std::filesystem::path dir = env && *env ? env : ".";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+bool WritePng(const std::string& name, const TImage8& img, int ch) {
+  const std::string path = (OutputDir() / name).string();
+  TImage8& im = const_cast<TImage8&>(img);
+  return stbi_write_png(path.c_str(), img.Width(), img.Height(), ch, im.Data(), img.Step()) != 0;
+}
+
+// A test picture: concentric rings (whose aliasing shows what each filter
+// does to fine detail) over smooth colour gradients, and a hard-edged square.
+void PaintTestPicture(TImage8& img) {
+  const double cx = img.Width() / 2.0, cy = img.Height() / 2.0;
+  img.Fill([&](int x, int y, int c) {
+    const double dx = x - cx, dy = y - cy, r2 = dx * dx + dy * dy;
+    const double ring = 0.5 + 0.5 * std::cos(r2 / 60.0);
+    const double grad = c == 0 ? double(x) / img.Width() : c == 1 ? double(y) / img.Height() : 1.0 - double(x) / img.Width();
+    double v = 255.0 * (0.55 * ring + 0.45 * grad);
+    if (x >= 12 && x < 36 && y >= 12 && y < 36) v = c == 1 ? 255 : 0;
+    return static_cast<int>(std::clamp(v, 0.0, 255.0));
+  });
+}
+
+TEST(ImageResize, WritesPicturesOfEachInterpolation) {
+  TImage8 src(200, 150, 3);
+  PaintTestPicture(src);
+  ASSERT_TRUE(WritePng("resize_input.png", src, 3));
+  const struct {
+    const char* name;
+    int mode;
+  } modes[] = {{"nn", IPPI_INTER_NN},       {"linear", IPPI_INTER_LINEAR}, {"cubic", IPPI_INTER_CUBIC},
+               {"super", IPPI_INTER_SUPER}, {"lanczos", IPPI_INTER_LANCZOS}};
+  for (const auto& m : modes) {
+    // Reduce the whole picture to 40%, and enlarge the region around the
+    // green square 3.5 times into a canvas larger than what it covers.
+    TImage8 small(80, 60, 3), zoom(240, 200, 3);
+    ASSERT_EQ(Resize(3, src, Whole(src.Size()), small, 0.4, 0.4, 100, 75, m.mode), ippStsNoErr);
+    ASSERT_EQ(Resize(3, src, IppiRect{0, 0, 60, 60}, zoom, 3.5, 3.5, 30, 30, m.mode), ippStsNoErr);
+    EXPECT_TRUE(small.GuardsIntact());
+    EXPECT_TRUE(zoom.GuardsIntact());
+    // The reduced picture keeps the square's colour in its middle.
+    EXPECT_EQ(small.At(9, 9, 1), 255);
+    EXPECT_EQ(small.At(9, 9, 0), 0);
+    EXPECT_TRUE(WritePng(std::string("resize_small_") + m.name + ".png", small, 3));
+    EXPECT_TRUE(WritePng(std::string("resize_zoom_") + m.name + ".png", zoom, 3));
+  }
+}
+
+}  // namespace
+}  // namespace nx
