@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace nx {
@@ -67,6 +68,33 @@ std::uint32_t CheckedMulU(std::uint32_t a, std::uint32_t b) {
 std::uint32_t CheckedDivU(std::uint32_t a, std::uint32_t b) {
   if (b == 0) throw EDivByZero();
   return a / b;
+}
+
+std::int64_t CheckedAdd64(std::int64_t a, std::int64_t b) {
+  std::int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::int64_t CheckedSub64(std::int64_t a, std::int64_t b) {
+  std::int64_t r;
+  if (__builtin_sub_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+std::int64_t CheckedMul64(std::int64_t a, std::int64_t b) {
+  std::int64_t r;
+  if (__builtin_mul_overflow(a, b, &r)) throw EIntOverflow();
+  return r;
+}
+
+std::string SysErrorMessage(int errorCode) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which need not be in `buffer`.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  return std::string(strerror_r(errorCode, buffer, sizeof buffer));
+#else
+  if (strerror_r(errorCode, buffer, sizeof buffer) != 0) return Format("System error %d", errorCode);
+  return std::string(buffer);
+#endif
 }
 
 }  // namespace nx

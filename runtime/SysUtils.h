@@ -68,6 +68,14 @@ std::uint32_t CheckedAddU(std::uint32_t a, std::uint32_t b);
 std::uint32_t CheckedSubU(std::uint32_t a, std::uint32_t b);
 std::uint32_t CheckedMulU(std::uint32_t a, std::uint32_t b);
 std::uint32_t CheckedDivU(std::uint32_t a, std::uint32_t b);
+// Checked signed 64-bit arithmetic (stream sizes and positions).
+std::int64_t CheckedAdd64(std::int64_t a, std::int64_t b);
+std::int64_t CheckedSub64(std::int64_t a, std::int64_t b);
+std::int64_t CheckedMul64(std::int64_t a, std::int64_t b);
+
+// The system's text for an errno value ("No such file or directory");
+// thread-safe.
+std::string SysErrorMessage(int errorCode);
 
 }  // namespace nx
 

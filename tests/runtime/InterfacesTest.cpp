@@ -1,0 +1,417 @@
+// Tests of the interface support: GUID text, ordering and hashing; reference
+// counting of interfaced objects through TIntfPtr (copies, moves, threads);
+// QueryInterface and Supports on objects with several interfaces.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using namespace nx::literals;
+
+// ------------------------------------------------------------------ TGUID
+
+TEST(GUIDTest, ParsesFieldsInTheUsualLayout) {
+  constexpr TGUID g = TGUID::Parse("{208F9564-3C20-4C97-BB77-2FC5AE6E4194}");
+  static_assert(g.D1 == 0x208F9564u && g.D2 == 0x3C20 && g.D3 == 0x4C97);
+  static_assert(g.D4[0] == 0xBB && g.D4[1] == 0x77 && g.D4[2] == 0x2F && g.D4[7] == 0x94);
+  EXPECT_EQ(g, "{208f9564-3c20-4c97-bb77-2fc5ae6e4194}"_guid);
+  EXPECT_EQ(g, TGUID::Parse("208F9564-3C20-4C97-BB77-2FC5AE6E4194"));
+}
+
+TEST(GUIDTest, FormatParseRoundTrip) {
+  const char* texts[] = {
+      "{00000000-0000-0000-0000-000000000000}", "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}",
+      "{67F6997B-7EB4-4E2F-8320-4A512B5F2BC7}", "{00000000-0000-0000-C000-000000000046}",
+      "{01020304-0506-0708-090A-0B0C0D0E0F10}",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const TGUID g = TGUID::Parse(text);
+    EXPECT_EQ(g.ToString(), text);
+    EXPECT_EQ(TGUID::Parse(g.ToString()), g);
+  }
+  // Lower-case input formats in upper case.
+  EXPECT_EQ(TGUID::Parse("{abcdef01-2345-6789-abcd-ef0123456789}").ToString(),
+            "{ABCDEF01-2345-6789-ABCD-EF0123456789}");
+}
+
+TEST(GUIDTest, RejectsMalformedText) {
+  const char* bad[] = {
+      "",
+      "{}",
+      "{208F9564-3C20-4C97-BB77-2FC5AE6E419}",    // a digit short
+      "{208F9564-3C20-4C97-BB77-2FC5AE6E41945}",  // a digit too many
+      "208F9564-3C20-4C97-BB77-2FC5AE6E4194}",    // one brace
+      "{208F9564-3C20-4C97-BB77-2FC5AE6E4194",
+      "(208F9564-3C20-4C97-BB77-2FC5AE6E4194)",
+      "{208F9564-3C20-4C97-BB772-FC5AE6E4194}",   // dash moved
+      "{208F95643C20-4C97-BB77-2FC5AE6E4194-}",
+      "{208G9564-3C20-4C97-BB77-2FC5AE6E4194}",   // not hex
+      "{208F9564-3C20-4C97-BB77-2FC5AE6E419 }",
+      "{ 08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
+      "{+08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
+  };
+  for (const char* text : bad) {
+    SCOPED_TRACE(text);
+    TGUID g = TGUID::Parse("{11111111-1111-1111-1111-111111111111}");
+    const TGUID before = g;
+    EXPECT_FALSE(TGUID::TryParse(text, g));
+    EXPECT_EQ(g, before);  // untouched
+    EXPECT_THROW(TGUID::Parse(text), EConvertError);
+  }
+}
+
+TEST(GUIDTest, OrderingComparesFieldsInOrder) {
+  // D1 decides before D2, D2 before D3, D3 before the D4 bytes, which compare left to right.
+  const TGUID ordered[] = {
+      "{00000000-0000-0000-0000-000000000001}"_guid, "{00000000-0000-0000-0100-000000000000}"_guid,
+      "{00000000-0000-0001-0000-000000000000}"_guid, "{00000000-0001-0000-0000-000000000000}"_guid,
+      "{00000001-0000-0000-0000-000000000000}"_guid, "{00000001-0000-0000-0000-000000000001}"_guid,
+      "{FFFFFFFE-FFFF-FFFF-FFFF-FFFFFFFFFFFF}"_guid, "{FFFFFFFF-0000-0000-0000-000000000000}"_guid,
+  };
+  const std::size_t n = std::size(ordered);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) {
+      EXPECT_EQ(ordered[i] < ordered[j], i < j) << i << " " << j;
+      EXPECT_EQ(ordered[i] == ordered[j], i == j) << i << " " << j;
+    }
+
+  std::map<TGUID, int> byId;
+  for (std::size_t i = n; i-- > 0;) byId[ordered[i]] = static_cast<int>(i);
+  int expected = 0;
+  for (const auto& [id, index] : byId) EXPECT_EQ(index, expected++);
+  EXPECT_TRUE(TGUID{}.IsEmpty());
+  EXPECT_FALSE(ordered[0].IsEmpty());
+}
+
+TEST(GUIDTest, HashSpreadsGuidsDifferingInOneField) {
+  std::unordered_set<TGUID> set;
+  std::unordered_set<std::size_t> hashes;
+  for (int field = 0; field < 4; ++field)
+    for (unsigned v = 0; v < 64; ++v) {
+      TGUID g;
+      switch (field) {
+        case 0: g.D1 = v; break;
+        case 1: g.D2 = static_cast<std::uint16_t>(v); break;
+        case 2: g.D3 = static_cast<std::uint16_t>(v); break;
+        case 3: g.D4[7] = static_cast<std::uint8_t>(v); break;
+      }
+      set.insert(g);
+      hashes.insert(std::hash<TGUID>{}(g));
+    }
+  // 4 x 64 values with the all-zero GUID counted once per field.
+  EXPECT_EQ(set.size(), 4u * 63u + 1u);
+  EXPECT_EQ(hashes.size(), set.size());
+}
+
+// -------------------------------------------------------- test interfaces
+
+struct IFoo : virtual IInterface {
+  NX_INTERFACE_ID(IFoo, "{6B1D6A10-0E63-4C7B-9C1E-1A5E0F7A0001}");
+  virtual int Foo() = 0;
+};
+struct IFooEx : IFoo {
+  NX_INTERFACE_ID(IFooEx, "{6B1D6A10-0E63-4C7B-9C1E-1A5E0F7A0002}");
+  virtual int FooEx() = 0;
+};
+struct IBar : virtual IInterface {
+  NX_INTERFACE_ID(IBar, "{6B1D6A10-0E63-4C7B-9C1E-1A5E0F7A0003}");
+  virtual int Bar() = 0;
+};
+struct IBaz : virtual IInterface {
+  NX_INTERFACE_ID(IBaz, "{6B1D6A10-0E63-4C7B-9C1E-1A5E0F7A0004}");
+  virtual int Baz() = 0;
+};
+// Neither implemented by anything.
+struct IMissing : virtual IInterface {
+  NX_INTERFACE_ID(IMissing, "{6B1D6A10-0E63-4C7B-9C1E-1A5E0F7A0005}");
+};
+// Forgot its own IID: not an interface in the eyes of the library.
+struct IForgotId : IFoo {};
+
+static_assert(IsInterface<IFoo> && IsInterface<IFooEx> && IsInterface<IInterface>);
+static_assert(!IsInterface<IForgotId>);
+static_assert(InterfaceIdOf<IFooEx> != InterfaceIdOf<IFoo>);
+static_assert(sizeof(TIntfPtr<IFoo>) == sizeof(void*));
+
+// Records its destruction in a counter owned by the test.
+class TTracked : public TInterfacedObject {
+ public:
+  explicit TTracked(std::atomic<int>* destroyed) : FDestroyed(destroyed) {}
+  ~TTracked() override { FDestroyed->fetch_add(1); }
+
+ private:
+  std::atomic<int>* FDestroyed;
+};
+
+// Two unrelated interfaces plus an extended one; each method returns a value
+// built from a field so that a call through a wrongly adjusted pointer shows.
+class TFooBar : public TTracked, public IFooEx, public IBar {
+  NX_INTERFACES(TTracked, IFoo, IFooEx, IBar)
+ public:
+  TFooBar(std::atomic<int>* destroyed, int base) : TTracked(destroyed), FBase(base) {}
+  int Foo() override { return FBase + 1; }
+  int FooEx() override { return FBase + 2; }
+  int Bar() override { return FBase + 3; }
+
+ private:
+  int FBase;
+};
+
+// A subclass adding one interface to its parent's list.
+class TFooBarBaz : public TFooBar, public IBaz {
+  NX_INTERFACES(TFooBar, IBaz)
+ public:
+  using TFooBar::TFooBar;
+  int Baz() override { return Foo() + 3; }
+};
+
+// --------------------------------------------------- reference counting
+
+TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
+  std::atomic<int> destroyed{0};
+  auto* raw = new TFooBar(&destroyed, 0);
+  EXPECT_EQ(raw->RefCount(), 0);
+  {
+    TIntfPtr<IFoo> a = raw;  // from a raw pointer: takes a reference
+    EXPECT_EQ(raw->RefCount(), 1);
+    TIntfPtr<IFoo> b = a;  // copy
+    EXPECT_EQ(raw->RefCount(), 2);
+    TIntfPtr<IFoo> c = std::move(b);  // move: no change
+    EXPECT_EQ(raw->RefCount(), 2);
+    EXPECT_FALSE(b);
+    EXPECT_TRUE(c);
+    EXPECT_EQ(c, a);
+    c = c;  // self-assignment keeps the count
+    EXPECT_EQ(raw->RefCount(), 2);
+    c = std::move(c);
+    EXPECT_EQ(raw->RefCount(), 2);
+    c = a.Get();  // raw assignment of the same object
+    EXPECT_EQ(raw->RefCount(), 2);
+    TIntfPtr<IInterface> base = a;  // converting copy
+    EXPECT_EQ(raw->RefCount(), 3);
+    base = nullptr;
+    c.Reset();
+    EXPECT_EQ(raw->RefCount(), 1);
+    EXPECT_EQ(destroyed.load(), 0);
+  }
+  EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(IntfPtrTest, DetachKeepsTheReferenceAndAttachAdoptsIt) {
+  std::atomic<int> destroyed{0};
+  TIntfPtr<IBar> a = new TFooBar(&destroyed, 0);
+  IBar* raw = a.Detach();
+  EXPECT_FALSE(a);
+  EXPECT_EQ(destroyed.load(), 0);  // the detached reference keeps it alive
+  TIntfPtr<IBar> b;
+  b.Attach(raw);  // adopts without another reference
+  EXPECT_EQ(raw->_AddRef(), 2);
+  EXPECT_EQ(raw->_Release(), 1);
+  // Attach over a held pointer releases the old one.
+  std::atomic<int> destroyed2{0};
+  TIntfPtr<IBar> other = new TFooBar(&destroyed2, 0);
+  b.Attach(other.Detach());
+  EXPECT_EQ(destroyed.load(), 1);
+  b.Reset();
+  EXPECT_EQ(destroyed2.load(), 1);
+}
+
+TEST(IntfPtrTest, AssignmentReleasesTheOldObjectOnce) {
+  std::atomic<int> d1{0}, d2{0};
+  TIntfPtr<IFoo> p = new TFooBar(&d1, 0);
+  TIntfPtr<IFoo> q = new TFooBar(&d2, 0);
+  p = q;
+  EXPECT_EQ(d1.load(), 1);
+  EXPECT_EQ(d2.load(), 0);
+  q = nullptr;
+  EXPECT_EQ(d2.load(), 0);
+  p = std::move(q);  // moving an empty pointer in releases the held one
+  EXPECT_EQ(d2.load(), 1);
+  EXPECT_FALSE(p);
+}
+
+TEST(IntfPtrTest, MakeReturnsTheOnlyReference) {
+  std::atomic<int> destroyed{0};
+  {
+    TIntfPtr<TFooBar> obj = Make<TFooBar>(&destroyed, 10);
+    EXPECT_EQ(obj->RefCount(), 1);
+    TIntfPtr<IFoo> foo = obj;  // class pointer to interface pointer
+    EXPECT_EQ(foo->Foo(), 11);
+    EXPECT_EQ(obj->RefCount(), 2);
+  }
+  EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(IntfPtrTest, ComparisonsAndHashing) {
+  std::atomic<int> destroyed{0};
+  TIntfPtr<IFoo> a = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> b = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> a2 = a;
+  TIntfPtr<IFoo> empty;
+  EXPECT_TRUE(a == a2);
+  EXPECT_FALSE(a == b);
+  EXPECT_TRUE(a != b);
+  EXPECT_TRUE(empty == nullptr);
+  EXPECT_TRUE(a != nullptr);
+  EXPECT_TRUE(a == a.Get());
+  EXPECT_NE(a < b, b < a);
+  EXPECT_EQ(std::hash<TIntfPtr<IFoo>>{}(a), std::hash<TIntfPtr<IFoo>>{}(a2));
+  std::map<TIntfPtr<IFoo>, int> byPtr{{a, 1}, {b, 2}};
+  EXPECT_EQ(byPtr[a2], 1);
+}
+
+TEST(IntfPtrTest, ConcurrentCopiesDestroyTheObjectExactlyOnce) {
+  constexpr int kThreads = 8;
+  constexpr int kIterations = 100000;
+  std::atomic<int> destroyed{0};
+  TIntfPtr<IFoo> shared = new TFooBar(&destroyed, 0);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&shared, &go, t] {
+      while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
+      // Each thread copies from the shared pointer (only reads it) and drops
+      // its copies; the mix of copy, move and converting copy exercises every path.
+      for (int i = 0; i < kIterations; ++i) {
+        TIntfPtr<IFoo> copy = shared;
+        TIntfPtr<IFoo> moved = std::move(copy);
+        if ((i + t) % 3 == 0) {
+          TIntfPtr<IInterface> base = moved;
+        }
+      }
+    });
+  go.store(true, std::memory_order_release);
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(destroyed.load(), 0);
+  EXPECT_EQ(static_cast<TFooBar*>(static_cast<IFooEx*>(shared.Get()))->RefCount(), 1);
+  shared.Reset();
+  EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(IntfPtrTest, LastReleaseOnAnyThreadDestroysOnce) {
+  // Each thread holds its own reference and the last one to let go destroys
+  // the object; whichever thread that is, exactly one destruction happens.
+  for (int round = 0; round < 50; ++round) {
+    std::atomic<int> destroyed{0};
+    std::vector<TIntfPtr<IBar>> refs;
+    {
+      TIntfPtr<IBar> p = new TFooBar(&destroyed, round);
+      for (int t = 0; t < 4; ++t) refs.push_back(p);
+    }
+    std::vector<std::thread> threads;
+    for (auto& ref : refs)
+      threads.emplace_back([r = std::move(ref), round]() mutable {
+        EXPECT_EQ(r->Bar(), round + 3);
+        r.Reset();
+      });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(destroyed.load(), 1);
+  }
+}
+
+// ------------------------------------------------ QueryInterface, Supports
+
+TEST(QueryInterfaceTest, EachInterfaceGetsItsAdjustedPointer) {
+  std::atomic<int> destroyed{0};
+  auto* obj = new TFooBar(&destroyed, 100);
+  TIntfPtr<IInterface> holder = static_cast<IInterface*>(obj);
+
+  void* pFoo = nullptr;
+  void* pBar = nullptr;
+  void* pEx = nullptr;
+  ASSERT_TRUE(obj->QueryInterface(IFoo::IID, &pFoo));
+  ASSERT_TRUE(obj->QueryInterface(IBar::IID, &pBar));
+  ASSERT_TRUE(obj->QueryInterface(IFooEx::IID, &pEx));
+  EXPECT_EQ(obj->RefCount(), 4);  // one reference per successful query
+
+  EXPECT_EQ(pFoo, static_cast<void*>(static_cast<IFoo*>(obj)));
+  EXPECT_EQ(pBar, static_cast<void*>(static_cast<IBar*>(obj)));
+  EXPECT_EQ(pEx, static_cast<void*>(static_cast<IFooEx*>(obj)));
+  EXPECT_NE(pFoo, pBar);  // distinct sub-objects
+  // Calls through each pointer reach the right method with the right object.
+  EXPECT_EQ(static_cast<IFoo*>(pFoo)->Foo(), 101);
+  EXPECT_EQ(static_cast<IFooEx*>(pEx)->FooEx(), 102);
+  EXPECT_EQ(static_cast<IBar*>(pBar)->Bar(), 103);
+  // Releasing through each interface reaches the one count.
+  static_cast<IFoo*>(pFoo)->_Release();
+  static_cast<IBar*>(pBar)->_Release();
+  static_cast<IFooEx*>(pEx)->_Release();
+  EXPECT_EQ(obj->RefCount(), 1);
+
+  void* pMissing = reinterpret_cast<void*>(0x1);
+  EXPECT_FALSE(obj->QueryInterface(IMissing::IID, &pMissing));
+  EXPECT_EQ(pMissing, nullptr);
+  EXPECT_EQ(obj->RefCount(), 1);
+  EXPECT_FALSE(obj->QueryInterface(IFoo::IID, nullptr));
+
+  void* pUnknown = nullptr;
+  ASSERT_TRUE(obj->QueryInterface(IInterface::IID, &pUnknown));
+  EXPECT_EQ(pUnknown, static_cast<void*>(static_cast<IInterface*>(obj)));
+  static_cast<IInterface*>(pUnknown)->_Release();
+  holder.Reset();
+  EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
+  std::atomic<int> destroyed{0};
+  TIntfPtr<IBaz> baz = new TFooBarBaz(&destroyed, 5);
+  EXPECT_EQ(baz->Baz(), 9);
+  TIntfPtr<IFoo> foo = Supports<IFoo>(baz);
+  TIntfPtr<IBar> bar = Supports<IBar>(foo);
+  ASSERT_TRUE(foo && bar);
+  EXPECT_EQ(foo->Foo(), 6);
+  EXPECT_EQ(bar->Bar(), 8);
+  EXPECT_TRUE(Supports<IBaz>(bar) == baz);
+  EXPECT_FALSE(Supports<IMissing>(bar));
+  // A TFooBar does not answer for IBaz.
+  TIntfPtr<IFoo> plain = new TFooBar(&destroyed, 0);
+  EXPECT_FALSE(Supports(plain, IBaz::IID));
+  EXPECT_TRUE(Supports(plain, IFooEx::IID));
+}
+
+TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
+  std::atomic<int> destroyed{0};
+  auto* obj = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> foo = obj;
+
+  void* out = nullptr;
+  EXPECT_TRUE(Supports(foo, IBar::IID, &out));
+  EXPECT_EQ(out, static_cast<void*>(static_cast<IBar*>(obj)));
+  static_cast<IBar*>(out)->_Release();
+  EXPECT_TRUE(Supports(foo.Get(), IBar::IID));
+  EXPECT_FALSE(Supports(foo.Get(), IMissing::IID));
+
+  TIntfPtr<IBar> bar;
+  EXPECT_TRUE(Supports(foo, bar));
+  EXPECT_EQ(bar.Get(), static_cast<IBar*>(obj));
+  TIntfPtr<IMissing> missing = Supports<IMissing>(obj);  // raw class pointer source
+  EXPECT_FALSE(missing);
+  EXPECT_FALSE(Supports(foo, missing));
+  EXPECT_EQ(obj->RefCount(), 2);  // foo and bar only
+
+  EXPECT_TRUE(SameObject(foo, bar));
+  TIntfPtr<IFoo> other = new TFooBar(&destroyed, 0);
+  EXPECT_FALSE(SameObject(foo, other));
+
+  // A null source supports nothing and clears the output.
+  TIntfPtr<IFoo> none;
+  out = reinterpret_cast<void*>(0x1);
+  EXPECT_FALSE(Supports(none, IFoo::IID, &out));
+  EXPECT_EQ(out, nullptr);
+  bar = obj;
+  EXPECT_FALSE(Supports(none, bar));
+  EXPECT_FALSE(bar);
+  EXPECT_FALSE(Supports<IBar>(none));
+}
+
+}  // namespace
+}  // namespace nx

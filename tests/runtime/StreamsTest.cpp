@@ -1,0 +1,450 @@
+// Tests of the streams. The rules every stream shares (read/write/seek,
+// gaps, SetSize, ReadBuffer/WriteBuffer, typed values, CopyFrom) run once per
+// stream class; then the memory stream's growth and file round trips, the
+// file stream's open modes, failures and 64-bit sizes, and the base class's
+// own error paths through a deliberately limited stream.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// A unique temporary file, removed when the test ends.
+class TTempFile {
+ public:
+  TTempFile() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/nxstream-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    ::close(fd);
+    FName = name.data();
+  }
+  ~TTempFile() { ::unlink(FName.c_str()); }
+  const std::string& Name() const { return FName; }
+
+ private:
+  std::string FName;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed = 1) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 131u + seed * 7u) ^ (i >> 8));
+  return v;
+}
+
+std::vector<std::uint8_t> ReadAll(TStream& s) {
+  s.SetPosition(0);
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(s.Size()));
+  s.ReadBuffer(out.data(), static_cast<std::int64_t>(out.size()));
+  return out;
+}
+
+// ------------------------------------------------- rules of every stream
+
+struct StreamKind {
+  const char* name;
+  std::function<std::unique_ptr<TStream>(const std::string& tempFile)> make;
+};
+
+class StreamRulesTest : public ::testing::TestWithParam<StreamKind> {
+ protected:
+  void SetUp() override { FStream = GetParam().make(FFile.Name()); }
+  TStream& S() { return *FStream; }
+
+  TTempFile FFile;
+  std::unique_ptr<TStream> FStream;
+};
+
+TEST_P(StreamRulesTest, WriteReadAndSeek) {
+  EXPECT_EQ(S().Size(), 0);
+  EXPECT_EQ(S().Write("hello", 5), 5);
+  EXPECT_EQ(S().Position(), 5);
+  EXPECT_EQ(S().Size(), 5);
+  EXPECT_EQ(S().Write(" world", 6), 6);
+
+  char buf[32] = {};
+  EXPECT_EQ(S().Seek(0, soBeginning), 0);
+  EXPECT_EQ(S().Read(buf, 32), 11);  // short read at the end
+  EXPECT_EQ(std::string(buf, 11), "hello world");
+  EXPECT_EQ(S().Read(buf, 4), 0);  // at the end
+
+  EXPECT_EQ(S().Seek(-5, soEnd), 6);
+  EXPECT_EQ(S().Read(buf, 5), 5);
+  EXPECT_EQ(std::string(buf, 5), "world");
+  EXPECT_EQ(S().Seek(-6, soCurrent), 5);
+  EXPECT_EQ(S().Read(buf, 1), 1);
+  EXPECT_EQ(buf[0], ' ');
+
+  // Overwrite in the middle keeps the size.
+  S().SetPosition(0);
+  EXPECT_EQ(S().Write("J", 1), 1);
+  EXPECT_EQ(S().Size(), 11);
+  // Zero and negative counts move nothing.
+  EXPECT_EQ(S().Read(buf, 0), 0);
+  EXPECT_EQ(S().Read(buf, -3), 0);
+  EXPECT_EQ(S().Write(buf, -3), 0);
+  EXPECT_EQ(S().Position(), 1);
+  const auto all = ReadAll(S());
+  EXPECT_EQ(std::string(all.begin(), all.end()), "Jello world");
+}
+
+TEST_P(StreamRulesTest, SeekErrorsLeaveThePositionAlone) {
+  S().WriteBuffer("abcdef", 6);
+  S().SetPosition(3);
+  EXPECT_THROW(S().Seek(-1, soBeginning), EStreamError);
+  EXPECT_THROW(S().Seek(-4, soCurrent), EStreamError);
+  EXPECT_THROW(S().Seek(-7, soEnd), EStreamError);
+  EXPECT_THROW(S().Seek(INT64_MAX, soCurrent), EIntOverflow);
+  EXPECT_THROW(S().Seek(INT64_MAX, soEnd), EIntOverflow);
+  EXPECT_EQ(S().Position(), 3);
+  EXPECT_EQ(S().Seek(-3, soCurrent), 0);
+}
+
+TEST_P(StreamRulesTest, WritingBeyondTheEndFillsTheGapWithZeros) {
+  S().WriteBuffer("ab", 2);
+  EXPECT_EQ(S().Seek(10, soBeginning), 10);  // beyond the end is allowed
+  EXPECT_EQ(S().Size(), 2);
+  char c;
+  EXPECT_EQ(S().Read(&c, 1), 0);
+  S().WriteBuffer("z", 1);
+  EXPECT_EQ(S().Size(), 11);
+  std::vector<std::uint8_t> expected = {'a', 'b', 0, 0, 0, 0, 0, 0, 0, 0, 'z'};
+  EXPECT_EQ(ReadAll(S()), expected);
+}
+
+TEST_P(StreamRulesTest, SetSizeTruncatesExtendsAndClampsThePosition) {
+  const auto data = Pattern(100);
+  S().WriteBuffer(data.data(), 100);
+  S().SetPosition(40);
+  S().SetSize(60);  // position inside: kept
+  EXPECT_EQ(S().Size(), 60);
+  EXPECT_EQ(S().Position(), 40);
+  S().SetSize(30);  // position beyond: moved to the new end
+  EXPECT_EQ(S().Position(), 30);
+  S().SetSize(50);  // growth: zeros
+  std::vector<std::uint8_t> expected(data.begin(), data.begin() + 30);
+  expected.resize(50, 0);
+  EXPECT_EQ(ReadAll(S()), expected);
+  EXPECT_THROW(S().SetSize(-1), EStreamError);
+  EXPECT_EQ(S().Size(), 50);
+  S().SetSize(0);
+  EXPECT_EQ(S().Size(), 0);
+  EXPECT_EQ(S().Position(), 0);
+}
+
+TEST_P(StreamRulesTest, ShortReadBufferRaisesReadError) {
+  S().WriteBuffer("1234", 4);
+  S().SetPosition(0);
+  char buf[8];
+  S().ReadBuffer(buf, 4);  // exact: fine
+  S().ReadBuffer(buf, 0);  // nothing: fine, even at the end
+  S().SetPosition(1);
+  try {
+    S().ReadBuffer(buf, 4);
+    FAIL() << "no EReadError";
+  } catch (const EReadError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  S().SetPosition(0);
+  EXPECT_THROW(S().ReadBuffer(buf, -1), EReadError);
+  EXPECT_THROW(S().WriteBuffer(buf, -1), EWriteError);
+}
+
+TEST_P(StreamRulesTest, TypedValuesRoundTrip) {
+  struct Record {
+    std::int32_t a;
+    double b;
+    std::uint8_t c[3];
+  };
+  const Record r{-7, 3.25, {1, 2, 3}};
+  S().WriteValue(std::uint64_t{0x0102030405060708ull});
+  S().WriteValue(-1.5);
+  S().WriteValue(r);
+  EXPECT_EQ(S().Size(), static_cast<std::int64_t>(8 + 8 + sizeof(Record)));
+  S().SetPosition(0);
+  EXPECT_EQ(S().ReadValue<std::uint64_t>(), 0x0102030405060708ull);
+  EXPECT_EQ(S().ReadValue<double>(), -1.5);
+  Record back{};
+  S().ReadValue(back);
+  EXPECT_EQ(back.a, r.a);
+  EXPECT_EQ(back.b, r.b);
+  EXPECT_EQ(std::memcmp(back.c, r.c, 3), 0);
+  EXPECT_THROW(S().ReadValue<std::int16_t>(), EReadError);
+}
+
+TEST_P(StreamRulesTest, CopyFromWholeSourceOrCountedPart) {
+  const auto data = Pattern(200000, 3);  // several copy chunks
+  TMemoryStream source;
+  source.WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+  // Count 0: the whole source from position 0, wherever its position stands.
+  source.SetPosition(12345);
+  EXPECT_EQ(S().CopyFrom(source, 0), 200000);
+  EXPECT_EQ(source.Position(), 200000);
+  EXPECT_EQ(ReadAll(S()), data);
+
+  // A counted copy starts at the source's position and appends at ours.
+  S().SetSize(0);
+  S().WriteBuffer("x", 1);
+  source.SetPosition(100);
+  EXPECT_EQ(S().CopyFrom(source, 70000), 70000);
+  EXPECT_EQ(source.Position(), 70100);
+  auto expected = std::vector<std::uint8_t>{'x'};
+  expected.insert(expected.end(), data.begin() + 100, data.begin() + 70100);
+  EXPECT_EQ(ReadAll(S()), expected);
+
+  // More than the source holds.
+  source.SetPosition(199990);
+  EXPECT_THROW(S().CopyFrom(source, 11), EReadError);
+  EXPECT_THROW(S().CopyFrom(source, -1), EArgumentException);
+  TMemoryStream empty;
+  EXPECT_EQ(S().CopyFrom(empty, 0), 0);
+}
+
+std::vector<StreamKind> AllKinds() {
+  return {
+      {"Memory", [](const std::string&) { return std::make_unique<TMemoryStream>(); }},
+      {"Bytes", [](const std::string&) { return std::make_unique<TBytesStream>(); }},
+      {"String", [](const std::string&) { return std::make_unique<TStringStream>(); }},
+      {"File", [](const std::string& f) { return std::make_unique<TFileStream>(f, fmCreate); }},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(AllStreams, StreamRulesTest, ::testing::ValuesIn(AllKinds()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ----------------------------------------------------- in-memory streams
+
+TEST(MemoryStreamTest, GrowsGeometrically) {
+  TMemoryStream s;
+  EXPECT_EQ(s.Memory(), nullptr);
+  int reallocations = 0;
+  void* last = nullptr;
+  std::int64_t lastCapacity = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const std::uint8_t b = static_cast<std::uint8_t>(i);
+    s.WriteBuffer(&b, 1);
+    if (s.Capacity() != lastCapacity) {
+      ++reallocations;
+      EXPECT_GE(s.Capacity(), s.Size());
+      lastCapacity = s.Capacity();
+    }
+    last = s.Memory();
+  }
+  EXPECT_LT(reallocations, 20);  // doubling from 256 needs about 9
+  const auto* bytes = static_cast<const std::uint8_t*>(last);
+  for (int i = 0; i < 100000; i += 997) ASSERT_EQ(bytes[i], static_cast<std::uint8_t>(i));
+
+  s.Clear();
+  EXPECT_EQ(s.Size(), 0);
+  EXPECT_EQ(s.Capacity(), 0);
+  EXPECT_EQ(s.Position(), 0);
+  EXPECT_EQ(s.Memory(), nullptr);
+}
+
+TEST(MemoryStreamTest, CapacityNeverDropsBelowTheSize) {
+  TMemoryStream s;
+  s.SetCapacity(1000);
+  EXPECT_EQ(s.Capacity(), 1000);
+  EXPECT_EQ(s.Size(), 0);
+  const auto data = Pattern(600);
+  s.WriteBuffer(data.data(), 600);
+  EXPECT_EQ(s.Capacity(), 1000);  // no reallocation within the reserve
+  s.SetCapacity(10);
+  EXPECT_EQ(s.Capacity(), 600);
+  EXPECT_EQ(ReadAll(s), data);
+  // Shrinking then regrowing the size exposes zeros, not the old bytes.
+  s.SetSize(10);
+  s.SetSize(20);
+  const auto back = ReadAll(s);
+  for (int i = 10; i < 20; ++i) EXPECT_EQ(back[i], 0) << i;
+}
+
+TEST(MemoryStreamTest, EndOverflowRaisesInsteadOfWrapping) {
+  TMemoryStream s;
+  s.Seek(INT64_MAX - 2, soBeginning);
+  EXPECT_THROW(s.Write("abcd", 4), EIntOverflow);
+  EXPECT_EQ(s.Size(), 0);
+}
+
+TEST(MemoryStreamTest, LoadAndSaveThroughStreamsAndFiles) {
+  const auto data = Pattern(5000, 9);
+  TBytesStream source(data);
+  source.SetPosition(4000);
+  TMemoryStream m;
+  m.WriteBuffer("old contents that must go", 25);
+  m.LoadFromStream(source);  // from the source's start
+  EXPECT_EQ(m.Size(), 5000);
+  EXPECT_EQ(m.Position(), 0);
+  EXPECT_EQ(std::memcmp(m.Memory(), data.data(), data.size()), 0);
+
+  m.SetPosition(123);  // SaveToStream writes everything regardless
+  TStringStream dest;
+  m.SaveToStream(dest);
+  EXPECT_EQ(dest.DataString(), std::string(data.begin(), data.end()));
+
+  TTempFile file;
+  m.SaveToFile(file.Name());
+  TMemoryStream loaded;
+  loaded.LoadFromFile(file.Name());
+  EXPECT_EQ(ReadAll(loaded), data);
+  // Saving fewer bytes replaces the file, not just its beginning.
+  TMemoryStream small;
+  small.WriteBuffer("xy", 2);
+  small.SaveToFile(file.Name());
+  loaded.LoadFromFile(file.Name());
+  EXPECT_EQ(loaded.Size(), 2);
+}
+
+TEST(BytesAndStringStreamTest, ContainersHoldExactlyTheStreamBytes) {
+  TBytesStream b(std::vector<std::uint8_t>{1, 2, 3});
+  EXPECT_EQ(b.Position(), 0);
+  EXPECT_EQ(b.Size(), 3);
+  b.Seek(0, soEnd);
+  b.WriteBuffer("\x04\x05", 2);
+  EXPECT_EQ(b.Bytes(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  b.SetSize(2);
+  EXPECT_EQ(b.Bytes(), (std::vector<std::uint8_t>{1, 2}));
+
+  TStringStream s(std::string("abc\0def", 7));
+  EXPECT_EQ(s.ReadString(2), "ab");
+  EXPECT_EQ(s.ReadString(100), std::string("c\0def", 5));  // embedded zero kept
+  EXPECT_EQ(s.ReadString(1), "");
+  s.SetPosition(1);
+  s.WriteString("XY");
+  EXPECT_EQ(s.DataString(), std::string("aXY\0def", 7));
+  EXPECT_EQ(s.DataString().size(), 7u);
+}
+
+// ------------------------------------------------------------ file streams
+
+TEST(FileStreamTest, OpenModesControlAccess) {
+  TTempFile file;
+  {
+    TFileStream w(file.Name(), fmCreate);
+    w.WriteBuffer("0123456789", 10);
+  }
+  {
+    TFileStream r(file.Name(), fmOpenRead);
+    EXPECT_EQ(r.Size(), 10);
+    char buf[4];
+    r.Seek(6, soBeginning);
+    r.ReadBuffer(buf, 4);
+    EXPECT_EQ(std::string(buf, 4), "6789");
+    EXPECT_THROW(r.WriteBuffer("x", 1), EWriteError);
+    EXPECT_EQ(r.Size(), 10);
+  }
+  {
+    TFileStream w(file.Name(), fmOpenWrite);  // no truncation
+    EXPECT_EQ(w.Size(), 10);
+    w.Seek(2, soBeginning);
+    w.WriteBuffer("ab", 2);
+    char c;
+    EXPECT_THROW(w.Read(&c, 1), EReadError);
+  }
+  {
+    TFileStream rw(file.Name(), fmOpenReadWrite);
+    rw.Seek(0, soEnd);
+    rw.WriteBuffer("!", 1);
+    EXPECT_EQ(ReadAll(rw), (std::vector<std::uint8_t>{'0', '1', 'a', 'b', '4', '5', '6', '7', '8', '9', '!'}));
+  }
+  {
+    TFileStream again(file.Name(), fmCreate);  // truncates
+    EXPECT_EQ(again.Size(), 0);
+  }
+}
+
+TEST(FileStreamTest, FailedOpensNameTheFileAndTheReason) {
+  TTempFile file;
+  const std::string missing = file.Name() + "-missing";
+  try {
+    TFileStream s(missing, fmOpenRead);
+    FAIL() << "opened a missing file";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), "Cannot open file \"" + missing + "\". " + SysErrorMessage(ENOENT));
+  }
+  const std::string inMissingDir = file.Name() + "-dir/file";
+  try {
+    TFileStream s(inMissingDir, fmCreate);
+    FAIL() << "created a file in a missing folder";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), "Cannot create file \"" + inMissingDir + "\". " + SysErrorMessage(ENOENT));
+  }
+  EXPECT_THROW(TFileStream(file.Name(), 0x0003), EFOpenError);
+  // Both are stream errors.
+  EXPECT_THROW(TFileStream(missing, fmOpenReadWrite), EStreamError);
+  TMemoryStream m;
+  EXPECT_THROW(m.LoadFromFile(missing), EFOpenError);
+}
+
+TEST(FileStreamTest, SizesAndPositionsBeyond4GiB) {
+  TTempFile file;
+  TFileStream s(file.Name(), fmCreate);
+  const std::int64_t big = (std::int64_t{5} << 30) + 7;  // sparse: no real disk use
+  s.SetSize(big);
+  EXPECT_EQ(s.Size(), big);
+  EXPECT_EQ(s.Seek(-3, soEnd), big - 3);
+  s.WriteBuffer("end", 3);
+  EXPECT_EQ(s.Position(), big);
+  EXPECT_EQ(s.Seek(big - 4, soBeginning), big - 4);
+  char buf[4];
+  s.ReadBuffer(buf, 4);
+  EXPECT_EQ(std::string(buf, 4), std::string("\0end", 4));
+  s.SetSize(1);
+  EXPECT_EQ(s.Position(), 1);
+}
+
+// -------------------------------------------------------------- TStream base
+
+// A stream that accepts at most `limit` bytes and implements only the three
+// primitives: exercises the base class's Size, SetSize and WriteBuffer.
+class TLimitedStream : public TStream {
+ public:
+  explicit TLimitedStream(std::int64_t limit) : FLimit(limit) {}
+  std::int64_t Read(void* buffer, std::int64_t count) override { return FData.Read(buffer, count); }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const std::int64_t room = std::max<std::int64_t>(0, FLimit - FData.Position());
+    return FData.Write(buffer, std::min(count, room));
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override { return FData.Seek(offset, origin); }
+
+ private:
+  TMemoryStream FData;
+  std::int64_t FLimit;
+};
+
+TEST(StreamBaseTest, ShortWriteRaisesWriteErrorAndBaseSizeSeeks) {
+  TLimitedStream s(4);
+  s.WriteBuffer("abc", 3);
+  try {
+    s.WriteBuffer("defg", 4);
+    FAIL() << "no EWriteError";
+  } catch (const EWriteError& e) {
+    EXPECT_STREQ(e.what(), "Stream write error");
+  }
+  s.SetPosition(1);
+  EXPECT_EQ(s.Size(), 4);  // seeks to the end and back
+  EXPECT_EQ(s.Position(), 1);
+  EXPECT_THROW(s.SetSize(2), EStreamError);
+  // CopyFrom into a stream that fills up stops with a write error.
+  TStringStream source(std::string(10, 'q'));
+  s.SetPosition(0);
+  EXPECT_THROW(s.CopyFrom(source, 0), EWriteError);
+}
+
+}  // namespace
+}  // namespace nx

@@ -1,0 +1,144 @@
+// Tests of the runtime's exceptions and checks: message formats of range
+// errors and assertions, the exception hierarchy, and the checked arithmetic
+// at its boundaries.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// The message of the exception E that `f` raises ("" when none is raised).
+template <class E, class F>
+std::string MessageOf(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return std::string();
+}
+
+TEST(FormatTest, FormatsLikePrintf) {
+  EXPECT_EQ(Format("%d-%s-%u", -3, "x", 7u), "-3-x-7");
+  EXPECT_EQ(Format("%s", ""), "");
+  EXPECT_EQ(Format("%.3f", 1.0 / 3.0), "0.333");
+  const std::string longText(5000, 'k');  // longer than any stack buffer
+  EXPECT_EQ(Format("[%s]", longText.c_str()), "[" + longText + "]");
+}
+
+TEST(RaiseRangeTest, MessagesAreFormatted) {
+  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Index out of range = %u", 7u); }),
+            "Index out of range = 7");
+  // A negative index formatted as unsigned, as the callers do.
+  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Index out of range = %u", static_cast<unsigned>(-1)); }),
+            "Index out of range = 4294967295");
+  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Row out of range = %u", 12u); }),
+            "Row out of range = 12");
+}
+
+TEST(AssertionTest, MessageNamesUnitAndLine) {
+  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("Cloning is not implemented for TFoo", "NXInternalStore", 589); }),
+            "Cloning is not implemented for TFoo (NXInternalStore, line 589)");
+  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("", "Unit", 1); }),
+            "Assertion failed (Unit, line 1)");
+  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion(nullptr, "Unit", 2); }),
+            "Assertion failed (Unit, line 2)");
+}
+
+TEST(AssertionTest, MacrosNameThisFileAndLine) {
+  int line = 0;
+  const std::string plain = MessageOf<EAssertionFailed>([&] {
+    line = __LINE__ + 1;
+    NX_ASSERT(1 + 1 == 3);
+  });
+  EXPECT_EQ(plain, "Assertion failed (SysUtilsTest.cpp, line " + std::to_string(line) + ")");
+
+  const std::string withMessage = MessageOf<EAssertionFailed>([&] {
+    line = __LINE__ + 1;
+    NX_ASSERT_MSG(false, "Assertion failure");
+  });
+  EXPECT_EQ(withMessage, "Assertion failure (SysUtilsTest.cpp, line " + std::to_string(line) + ")");
+
+  // A true condition raises nothing and evaluates once.
+  int evaluations = 0;
+  EXPECT_NO_THROW(NX_ASSERT(++evaluations == 1));
+  EXPECT_EQ(evaluations, 1);
+  static_assert(std::string_view(detail_UnitName("a/b\\c/NXClockGen.cpp")) == "NXClockGen.cpp");
+}
+
+TEST(ExceptionTest, HierarchyAndDefaultMessages) {
+  // Each class is caught as its base; default messages name the fault.
+  EXPECT_THROW(throw ERangeError(), EIntError);
+  EXPECT_THROW(throw EIntOverflow(), EExternal);
+  EXPECT_THROW(throw EDivByZero(), Exception);
+  EXPECT_THROW(throw EReadError(), EStreamError);
+  EXPECT_THROW(throw EFCreateError(), EStreamError);
+  EXPECT_THROW(throw EOutOfMemory(), std::exception);
+  EXPECT_EQ(std::string(EReadError().what()), "Stream read error");
+  EXPECT_EQ(std::string(EWriteError().what()), "Stream write error");
+  EXPECT_EQ(std::string(EIntOverflow().what()), "Integer overflow");
+  EXPECT_EQ(EConvertError("custom").Message(), "custom");
+}
+
+TEST(CheckedArithmeticTest, Signed32) {
+  struct Case {
+    std::int32_t a, b;
+    bool addOverflows, mulOverflows;
+  };
+  const Case cases[] = {
+      {INT32_MAX, 0, false, false}, {INT32_MAX, 1, true, false},    {INT32_MIN, -1, true, true},
+      {INT32_MIN, 1, false, false}, {46341, 46341, false, true},   {46340, 46340, false, false},
+      {-46341, 46341, false, true}, {INT32_MIN, 0, false, false},  {-1, -1, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.a << " " << c.b);
+    if (c.addOverflows)
+      EXPECT_THROW(CheckedAdd(c.a, c.b), EIntOverflow);
+    else
+      EXPECT_EQ(CheckedAdd(c.a, c.b), static_cast<std::int64_t>(c.a) + c.b);
+    if (c.mulOverflows)
+      EXPECT_THROW(CheckedMul(c.a, c.b), EIntOverflow);
+    else
+      EXPECT_EQ(CheckedMul(c.a, c.b), static_cast<std::int64_t>(c.a) * c.b);
+  }
+}
+
+TEST(CheckedArithmeticTest, Unsigned32) {
+  EXPECT_EQ(CheckedAddU(UINT32_MAX - 1, 1), UINT32_MAX);
+  EXPECT_THROW(CheckedAddU(UINT32_MAX, 1), EIntOverflow);
+  EXPECT_EQ(CheckedSubU(5, 5), 0u);
+  EXPECT_THROW(CheckedSubU(4, 5), EIntOverflow);
+  EXPECT_EQ(CheckedMulU(65535, 65537), 4294967295u);
+  EXPECT_THROW(CheckedMulU(65536, 65536), EIntOverflow);
+  EXPECT_EQ(CheckedMulU(0, UINT32_MAX), 0u);
+  EXPECT_EQ(CheckedDivU(7, 2), 3u);
+  EXPECT_THROW(CheckedDivU(7, 0), EDivByZero);
+}
+
+TEST(CheckedArithmeticTest, Signed64) {
+  EXPECT_EQ(CheckedAdd64(INT64_MAX - 5, 5), INT64_MAX);
+  EXPECT_THROW(CheckedAdd64(INT64_MAX - 5, 6), EIntOverflow);
+  EXPECT_THROW(CheckedAdd64(INT64_MIN, -1), EIntOverflow);
+  EXPECT_EQ(CheckedSub64(-1, INT64_MAX), INT64_MIN);
+  EXPECT_THROW(CheckedSub64(INT64_MIN, 1), EIntOverflow);
+  EXPECT_THROW(CheckedSub64(0, INT64_MIN), EIntOverflow);
+  EXPECT_EQ(CheckedMul64(std::int64_t{1} << 31, std::int64_t{1} << 31), std::int64_t{1} << 62);
+  EXPECT_THROW(CheckedMul64(std::int64_t{1} << 32, std::int64_t{1} << 31), EIntOverflow);
+  EXPECT_THROW(CheckedMul64(INT64_MIN, -1), EIntOverflow);
+}
+
+TEST(SysErrorMessageTest, GivesTheSystemText) {
+  const std::string text = SysErrorMessage(ENOENT);
+  EXPECT_FALSE(text.empty());
+  EXPECT_NE(text, SysErrorMessage(EACCES));
+}
+
+}  // namespace
+}  // namespace nx
