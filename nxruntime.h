@@ -16,3 +16,6 @@
 #include "vector/RGIPPILoader.h"
 #include "vector/RGIPPSLoader.h"
 #include "vector/RGMalloc.h"
+#include "buffers/NXInternalStore.h"
+#include "buffers/NXSimpleDataBuffer.h"
+#include "buffers/Zandor.BasicDataTypes.h"

@@ -1,0 +1,1 @@
+// NXInternalStore (being written)

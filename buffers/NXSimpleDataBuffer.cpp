@@ -1,0 +1,1 @@
+// NXSimpleDataBuffer (being written)

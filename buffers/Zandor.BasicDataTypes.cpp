@@ -1,0 +1,1 @@
+// Zandor.BasicDataTypes (being written)
