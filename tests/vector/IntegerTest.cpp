@@ -1,0 +1,566 @@
+// Integer family: the SIMD routines against their scalar twins (sizes,
+// misaligned pointers, extreme values, canaries around the destination), the
+// scaling rule on hand-worked cases, shifts at their edge counts, byte swaps,
+// and the package's own 32u / DivC_32s routines with their exceptions.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "nxruntime.h"
+#include "vector/builtin/NXBuiltins.h"
+#include "vector/reference/NXReference.h"
+
+namespace nx {
+namespace {
+
+// ---------------------------------------------------------------- twin comparison
+
+// Runs one routine on (src, dst, len) with its two extra arguments (scale
+// factor / shift count / constant). For in-place forms dst holds the
+// source-destination operand on entry.
+using Runner = std::function<IppStatus(const std::uint8_t* src, std::uint8_t* dst, int len, int p1, int p2)>;
+
+struct TwinCase {
+  std::string name;
+  int elemBytes;
+  Runner fast;  // through the dispatch pointer
+  Runner ref;   // the scalar twin
+  std::vector<int> p1, p2;
+};
+
+const std::vector<int> kScales = {0, 1, 2, 3, 7, 16, 30, 31, 32, 33, 40, 62, 63, 64, 1000, INT_MAX,
+                                  -1, -2, -7, -16, -30, -31, -32, -33, -100, INT_MIN};
+const std::vector<int> kConsts = {0, 1, -1, 12345, INT32_MIN, INT32_MAX};
+const std::vector<int> kCounts = {-1, 0, 1, 5, 16, 30, 31, 32, 33, 100, INT_MIN, INT_MAX};
+const std::vector<int> kMasks = {0, -1, 0x0F0F0F0F, static_cast<int>(0x80000001u)};
+
+template <class T>
+const T* As(const std::uint8_t* p) {
+  return reinterpret_cast<const T*>(p);
+}
+template <class T>
+T* As(std::uint8_t* p) {
+  return reinterpret_cast<T*>(p);
+}
+
+std::vector<TwinCase> TwinCases() {
+  using S = Ipp32s;
+  using U = Ipp32u;
+  std::vector<TwinCase> c;
+  // Scaled 32s add / subtract: p1 = scale factor, p2 = constant.
+#define NX_SRC_I(name)                                                                              \
+  c.push_back({#name, 4,                                                                            \
+               [](auto s, auto d, int n, int sf, int) { return ::nx::name(As<S>(s), As<S>(d), n, sf); }, \
+               [](auto s, auto d, int n, int sf, int) { return reference::name(As<S>(s), As<S>(d), n, sf); }, \
+               kScales, {0}});
+  NX_SRC_I(ippsAdd_32s_ISfs)
+  NX_SRC_I(ippsSub_32s_ISfs)
+#undef NX_SRC_I
+  c.push_back({"ippsAddC_32s_ISfs", 4,
+               [](auto, auto d, int n, int sf, int v) { return ippsAddC_32s_ISfs(v, As<S>(d), n, sf); },
+               [](auto, auto d, int n, int sf, int v) { return reference::ippsAddC_32s_ISfs(v, As<S>(d), n, sf); },
+               kScales, kConsts});
+  c.push_back({"ippsAddC_32s_Sfs", 4,
+               [](auto s, auto d, int n, int sf, int v) { return ippsAddC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf); },
+               [](auto s, auto d, int n, int sf, int v) {
+                 return reference::ippsAddC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf);
+               },
+               kScales, kConsts});
+  c.push_back({"ippsSubC_32s_ISfs", 4,
+               [](auto, auto d, int n, int sf, int v) { return ippsSubC_32s_ISfs(v, As<S>(d), n, sf); },
+               [](auto, auto d, int n, int sf, int v) { return reference::ippsSubC_32s_ISfs(v, As<S>(d), n, sf); },
+               kScales, kConsts});
+  c.push_back({"ippsSubC_32s_Sfs", 4,
+               [](auto s, auto d, int n, int sf, int v) { return ippsSubC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf); },
+               [](auto s, auto d, int n, int sf, int v) {
+                 return reference::ippsSubC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf);
+               },
+               kScales, kConsts});
+  c.push_back({"ippsSubCRev_32s_Sfs", 4,
+               [](auto s, auto d, int n, int sf, int v) { return ippsSubCRev_32s_Sfs(As<S>(s), v, As<S>(d), n, sf); },
+               [](auto s, auto d, int n, int sf, int v) {
+                 return reference::ippsSubCRev_32s_Sfs(As<S>(s), v, As<S>(d), n, sf);
+               },
+               kScales, kConsts});
+  c.push_back({"ippsSubCRev_32s_ISfs (scope)", 4,
+               [](auto, auto d, int n, int sf, int v) {
+                 return NXScopeDispatcher::ippsSubCRev_32s_ISfs(v, As<S>(d), n, sf);
+               },
+               [](auto, auto d, int n, int sf, int v) { return reference::ippsSubCRev_32s_ISfs(v, As<S>(d), n, sf); },
+               kScales, kConsts});
+  // Bitwise: p2 = constant.
+#define NX_BIT(op)                                                                                          \
+  c.push_back({"ipps" #op "_32u_I", 4,                                                                      \
+               [](auto s, auto d, int n, int, int) { return ipps##op##_32u_I(As<U>(s), As<U>(d), n); },      \
+               [](auto s, auto d, int n, int, int) { return reference::ipps##op##_32u_I(As<U>(s), As<U>(d), n); }, \
+               {0}, {0}});                                                                                  \
+  c.push_back({"ipps" #op "C_32u", 4,                                                                       \
+               [](auto s, auto d, int n, int, int v) { return ipps##op##C_32u(As<U>(s), U(v), As<U>(d), n); }, \
+               [](auto s, auto d, int n, int, int v) {                                                      \
+                 return reference::ipps##op##C_32u(As<U>(s), U(v), As<U>(d), n);                            \
+               },                                                                                           \
+               {0}, kMasks});                                                                               \
+  c.push_back({"ipps" #op "C_32u_I", 4,                                                                     \
+               [](auto, auto d, int n, int, int v) { return ipps##op##C_32u_I(U(v), As<U>(d), n); },        \
+               [](auto, auto d, int n, int, int v) { return reference::ipps##op##C_32u_I(U(v), As<U>(d), n); }, \
+               {0}, kMasks});
+  NX_BIT(And)
+  NX_BIT(Or)
+  NX_BIT(Xor)
+#undef NX_BIT
+  // Shifts: p1 = count.
+#define NX_SHIFT(dir)                                                                                         \
+  c.push_back({"ipps" #dir "ShiftC_32s", 4,                                                                    \
+               [](auto s, auto d, int n, int k, int) { return ipps##dir##ShiftC_32s(As<S>(s), k, As<S>(d), n); }, \
+               [](auto s, auto d, int n, int k, int) {                                                         \
+                 return reference::ipps##dir##ShiftC_32s(As<S>(s), k, As<S>(d), n);                            \
+               },                                                                                              \
+               kCounts, {0}});                                                                                 \
+  c.push_back({"ipps" #dir "ShiftC_32s_I", 4,                                                                  \
+               [](auto, auto d, int n, int k, int) { return ipps##dir##ShiftC_32s_I(k, As<S>(d), n); },         \
+               [](auto, auto d, int n, int k, int) { return reference::ipps##dir##ShiftC_32s_I(k, As<S>(d), n); }, \
+               kCounts, {0}});
+  NX_SHIFT(L)
+  NX_SHIFT(R)
+#undef NX_SHIFT
+  c.push_back({"ippsSwapBytes_16u", 2,
+               [](auto s, auto d, int n, int, int) { return ippsSwapBytes_16u(As<Ipp16u>(s), As<Ipp16u>(d), n); },
+               [](auto s, auto d, int n, int, int) {
+                 return reference::ippsSwapBytes_16u(As<Ipp16u>(s), As<Ipp16u>(d), n);
+               },
+               {0}, {0}});
+  c.push_back({"ippsSwapBytes_24u", 3,
+               [](auto s, auto d, int n, int, int) { return ippsSwapBytes_24u(s, d, n); },
+               [](auto s, auto d, int n, int, int) { return reference::ippsSwapBytes_24u(s, d, n); }, {0}, {0}});
+  c.push_back({"ippsSwapBytes_24u in place", 3, [](auto, auto d, int n, int, int) { return ippsSwapBytes_24u(d, d, n); },
+               [](auto, auto d, int n, int, int) { return reference::ippsSwapBytes_24u(d, d, n); }, {0}, {0}});
+  c.push_back({"ippsSwapBytes_32u", 4,
+               [](auto s, auto d, int n, int, int) { return ippsSwapBytes_32u(As<U>(s), As<U>(d), n); },
+               [](auto s, auto d, int n, int, int) { return reference::ippsSwapBytes_32u(As<U>(s), As<U>(d), n); },
+               {0}, {0}});
+  c.push_back({"ippsSwapBytes_32u_I", 4, [](auto, auto d, int n, int, int) { return ippsSwapBytes_32u_I(As<U>(d), n); },
+               [](auto, auto d, int n, int, int) { return reference::ippsSwapBytes_32u_I(As<U>(d), n); }, {0}, {0}});
+  return c;
+}
+
+// Random 32-bit words with the extremes mixed in.
+std::vector<std::uint8_t> TestBytes(std::size_t n, std::mt19937& rng) {
+  static const Ipp32s kSpecial[] = {0, 1, -1, 2, -2, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1, 0x40000000};
+  std::vector<std::uint8_t> b(n);
+  for (std::size_t i = 0; i + 4 <= n; i += 4) {
+    Ipp32s v = static_cast<Ipp32s>(rng());
+    const unsigned pick = rng() % 4;
+    if (pick == 0) v = kSpecial[rng() % std::size(kSpecial)];
+    else if (pick == 1) v = static_cast<Ipp32s>(rng() % 2001) - 1000;
+    std::memcpy(&b[i], &v, 4);
+  }
+  for (std::size_t i = n & ~std::size_t{3}; i < n; ++i) b[i] = static_cast<std::uint8_t>(rng());
+  return b;
+}
+
+constexpr std::size_t kCanary = 64;
+constexpr std::uint8_t kCanaryByte = 0xA5;
+
+TEST(IntegerTwins, SimdRoutinesMatchScalarTwins) {
+  std::mt19937 rng(1234);
+  std::vector<int> sizes;
+  for (int n = 1; n <= 80; ++n) sizes.push_back(n);
+  for (int k = 0; k < 25; ++k) sizes.push_back(1 + static_cast<int>(rng() % 1000));
+  sizes.push_back(100003);
+  for (const TwinCase& tc : TwinCases()) {
+    for (int len : sizes) {
+      const bool big = len > 1000;
+      for (std::size_t offset : {std::size_t{0}, std::size_t(tc.elemBytes)}) {
+        if (big && offset == 0) continue;
+        const std::size_t bytes = std::size_t(len) * tc.elemBytes;
+        const auto src = TestBytes(bytes + offset, rng);
+        std::vector<std::uint8_t> init = TestBytes(bytes + offset + 2 * kCanary, rng);
+        std::memset(init.data(), kCanaryByte, kCanary + offset);
+        std::memset(init.data() + kCanary + offset + bytes, kCanaryByte, kCanary);
+        for (int p1 : tc.p1) {
+          for (int p2 : tc.p2) {
+            if (big && p2 != tc.p2.front() && p1 != 1) continue;
+            auto a = init, b = init;
+            const IppStatus sa = tc.fast(src.data() + offset, a.data() + kCanary + offset, len, p1, p2);
+            const IppStatus sb = tc.ref(src.data() + offset, b.data() + kCanary + offset, len, p1, p2);
+            ASSERT_EQ(sa, sb) << tc.name << " len " << len << " p " << p1 << "," << p2;
+            ASSERT_TRUE(a == b) << tc.name << " len " << len << " offset " << offset << " p " << p1 << "," << p2;
+            for (std::size_t i = 0; i < kCanary + offset; ++i) ASSERT_EQ(a[i], kCanaryByte) << tc.name;
+            for (std::size_t i = kCanary + offset + bytes; i < a.size(); ++i) ASSERT_EQ(a[i], kCanaryByte) << tc.name;
+            if (sa < 0) {
+              ASSERT_TRUE(a == init) << tc.name << " wrote on error " << sa;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(IntegerTwins, ErrorsWriteNothing) {
+  std::vector<std::uint8_t> src(64, 7);
+  for (const TwinCase& tc : TwinCases()) {
+    for (int len : {0, -1, INT_MIN}) {
+      std::vector<std::uint8_t> dst(64, kCanaryByte);
+      EXPECT_EQ(tc.fast(src.data(), dst.data(), len, tc.p1.front(), tc.p2.front()), ippStsSizeErr) << tc.name;
+      EXPECT_EQ(tc.ref(src.data(), dst.data(), len, tc.p1.front(), tc.p2.front()), ippStsSizeErr) << tc.name;
+      EXPECT_EQ(dst, std::vector<std::uint8_t>(64, kCanaryByte)) << tc.name;
+    }
+    EXPECT_EQ(tc.fast(src.data(), nullptr, 4, tc.p1.front(), tc.p2.front()), ippStsNullPtrErr) << tc.name;
+    EXPECT_EQ(tc.ref(src.data(), nullptr, 4, tc.p1.front(), tc.p2.front()), ippStsNullPtrErr) << tc.name;
+  }
+  // A null source of a two-operand form.
+  Ipp32s d[4] = {1, 2, 3, 4};
+  EXPECT_EQ(ippsAdd_32s_ISfs(nullptr, d, 4, 0), ippStsNullPtrErr);
+  EXPECT_EQ(ippsSub_32s_ISfs(nullptr, d, 4, 0), ippStsNullPtrErr);
+  EXPECT_EQ(ippsAnd_32u_I(nullptr, reinterpret_cast<Ipp32u*>(d), 4), ippStsNullPtrErr);
+  EXPECT_EQ(ippsLShiftC_32s(nullptr, 1, d, 4), ippStsNullPtrErr);
+  EXPECT_EQ(d[0], 1);
+  // A null pointer wins over a bad length, a bad length over a bad count.
+  EXPECT_EQ(ippsRShiftC_32s_I(-1, nullptr, 0), ippStsNullPtrErr);
+  EXPECT_EQ(ippsRShiftC_32s_I(-1, d, 0), ippStsSizeErr);
+}
+
+// ---------------------------------------------------------------- scaling rule
+
+TEST(IntegerScaled, Add32sRoundsHalfToEven) {
+  const Ipp32s src[] = {2, 4, 2147483647, -2, -4, 3, 0};
+  Ipp32s sd[] = {1, 1, 2147483647, -1, -1, 4, 0};
+  ASSERT_EQ(ippsAdd_32s_ISfs(src, sd, 7, 1), ippStsNoErr);
+  // 1.5 -> 2, 2.5 -> 2, saturation, -1.5 -> -2, -2.5 -> -2, 3.5 -> 4, 0.
+  const Ipp32s want[] = {2, 2, 2147483647, -2, -2, 4, 0};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(sd[i], want[i]) << i;
+}
+
+TEST(IntegerScaled, Add8uSaturatesAndScales) {
+  struct Case {
+    Ipp8u a, b;
+    int sf;
+    Ipp8u want;
+  } cases[] = {
+      {100, 100, -1, 255}, {100, 27, -1, 254}, {200, 100, 0, 255}, {3, 2, 1, 2},  // 2.5 -> 2
+      {5, 2, 1, 4},                                                                // 3.5 -> 4
+      {255, 255, 9, 1}, {255, 255, 10, 0}, {255, 255, 1000, 0}, {1, 0, -8, 255},
+      {0, 0, -8, 0},   {1, 0, INT_MIN, 255},
+  };
+  for (const Case& c : cases) {
+    Ipp8u sd = c.a;
+    ASSERT_EQ(ippsAdd_8u_ISfs(&c.b, &sd, 1, c.sf), ippStsNoErr);
+    EXPECT_EQ(sd, c.want) << int(c.a) << "+" << int(c.b) << " sf " << c.sf;
+  }
+  // Sub and Mul: srcDst - src below zero saturates to 0; 15*17 = 255; 16*16 saturates.
+  Ipp8u s[] = {10, 17, 16}, d[] = {5, 15, 16};
+  ASSERT_EQ(ippsSub_8u_ISfs(s, d, 1, 0), ippStsNoErr);
+  EXPECT_EQ(d[0], 0);
+  ASSERT_EQ(ippsMul_8u_ISfs(s + 1, d + 1, 2, 0), ippStsNoErr);
+  EXPECT_EQ(d[1], 255);
+  EXPECT_EQ(d[2], 255);
+  d[2] = 16;
+  ASSERT_EQ(ippsMul_8u_ISfs(s + 2, d + 2, 1, 4), ippStsNoErr);
+  EXPECT_EQ(d[2], 16);
+}
+
+TEST(IntegerScaled, HugeScaleFactorsOf32sForms) {
+  const Ipp32s big = INT32_MAX, small = INT32_MIN;
+  struct Case {
+    Ipp32s a, b;
+    int sf;
+    Ipp32s want;
+  } cases[] = {
+      {big, big, 32, 1},      {small, small, 32, -1}, {big, big, 33, 0},         {small, small, 33, 0},
+      {big, big, INT_MAX, 0}, {1, 0, -30, 1 << 30},   {1, 0, -31, INT32_MAX},    {-1, 0, -31, INT32_MIN},
+      {0, 0, -31, 0},         {1, 0, INT_MIN, big},   {-1, 0, INT_MIN, small},   {3, 0, -1, 6},
+  };
+  for (const Case& c : cases) {
+    Ipp32s sd = c.a;
+    ASSERT_EQ(ippsAdd_32s_ISfs(&c.b, &sd, 1, c.sf), ippStsNoErr);
+    EXPECT_EQ(sd, c.want) << c.a << "+" << c.b << " sf " << c.sf;
+  }
+  // Subtraction forms: srcDst - src, x - val, val - x.
+  Ipp32s x = small, one = 1;
+  ASSERT_EQ(ippsSub_32s_ISfs(&one, &x, 1, 0), ippStsNoErr);
+  EXPECT_EQ(x, INT32_MIN);
+  Ipp32s y = 0;
+  ASSERT_EQ(ippsSubCRev_32s_Sfs(&small, 0, &y, 1, 0), ippStsNoErr);  // 0 - (-2^31) saturates
+  EXPECT_EQ(y, INT32_MAX);
+  ASSERT_EQ(ippsSubCRev_32s_Sfs(&small, 0, &y, 1, 1), ippStsNoErr);  // 2^31 / 2 fits
+  EXPECT_EQ(y, 1 << 30);
+  Ipp32s z = 10;
+  ASSERT_EQ(NXScopeDispatcher::ippsSubCRev_32s_ISfs(3, &z, 1, 0), ippStsNoErr);
+  EXPECT_EQ(z, -7);
+  ASSERT_EQ(ippsSubC_32s_Sfs(&small, -1, &y, 1, 0), ippStsNoErr);
+  EXPECT_EQ(y, INT32_MIN + 1);
+}
+
+TEST(IntegerScaled, MulAndMulC32s) {
+  Ipp32s src[] = {65536, 65536, 3, 3, -3, 46341};
+  Ipp32s sd[] = {65536, 65536, 5, 3, 3, 46341};
+  const int sfs[] = {0, 16, 1, 1, 1, 0};
+  const Ipp32s want[] = {INT32_MAX, 65536, 8, 4, -4, INT32_MAX};  // 7.5 -> 8, 4.5 -> 4, -4.5 -> -4
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(ippsMul_32s_ISfs(src + i, sd + i, 1, sfs[i]), ippStsNoErr);
+    EXPECT_EQ(sd[i], want[i]) << i;
+  }
+  Ipp32s v[] = {INT32_MIN, 7, -7};
+  Ipp32s out[3];
+  ASSERT_EQ(ippsMulC_32s_Sfs(v, -1, out, 3, 0), ippStsNoErr);
+  EXPECT_EQ(out[0], INT32_MAX);
+  EXPECT_EQ(out[1], -7);
+  EXPECT_EQ(out[2], 7);
+  ASSERT_EQ(ippsMulC_32s_ISfs(INT32_MIN, v, 3, 62), ippStsNoErr);  // (-2^31)^2 / 2^62 = 1
+  EXPECT_EQ(v[0], 1);
+  EXPECT_EQ(v[1], 0);
+  ASSERT_EQ(ippsMulC_32s_ISfs(5, v, 1, 200), ippStsNoErr);
+  EXPECT_EQ(v[0], 0);
+}
+
+TEST(IntegerScaled, Div32sRoundsAndHandlesZeroDivisors) {
+  struct Case {
+    Ipp32s num, den;
+    int sf;
+    Ipp32s want;
+  } cases[] = {
+      {7, 2, 0, 4},   {5, 2, 0, 2},   {-5, 2, 0, -2},   {-7, 2, 0, -4},          {7, 2, 1, 2},  // 1.75
+      {1, 3, -2, 1},  {2, 3, -1, 1},  {100, 7, 0, 14}, {INT32_MIN, -1, 0, INT32_MAX}, {INT32_MIN, -1, 1, 1 << 30},
+      {1, 1, -31, INT32_MAX},         {-1, INT32_MAX, INT_MIN, INT32_MIN}, {INT32_MAX, 1, 32, 0},
+      {INT32_MIN, -1, 32, 0},         {INT32_MIN, 1, 31, -1},              {5, 3, INT_MAX, 0},
+  };
+  for (const Case& c : cases) {
+    Ipp32s sd = c.num;
+    ASSERT_EQ(ippsDiv_32s_ISfs(&c.den, &sd, 1, c.sf), ippStsNoErr);
+    EXPECT_EQ(sd, c.want) << c.num << "/" << c.den << " sf " << c.sf;
+  }
+  const Ipp32s den[] = {0, 0, 0, 4};
+  Ipp32s num[] = {5, 0, -5, 10};
+  EXPECT_EQ(ippsDiv_32s_ISfs(den, num, 4, 0), ippStsDivByZero);
+  EXPECT_EQ(num[0], INT32_MAX);
+  EXPECT_EQ(num[1], 0);
+  EXPECT_EQ(num[2], INT32_MIN);
+  EXPECT_EQ(num[3], 2);  // the loop goes on after a zero divisor (2.5 -> 2)
+}
+
+TEST(IntegerScaled, DotProd32sExactSumScaled) {
+  const Ipp32s a[] = {1, 2, 3}, b[] = {4, 5, 6};  // 32
+  struct Case {
+    int sf;
+    Ipp32s want;
+  } cases[] = {{0, 32}, {3, 4}, {6, 0}, {5, 1}, {-1, 64}, {-26, INT32_MAX}, {200, 0}, {-200, INT32_MAX}};
+  for (const Case& c : cases) {
+    Ipp32s dp = -99;
+    ASSERT_EQ(ippsDotProd_32s_Sfs(a, b, 3, &dp, c.sf), ippStsNoErr);
+    EXPECT_EQ(dp, c.want) << c.sf;
+  }
+  // Products that overflow 64 bits when summed: 2 * (2^31 - 1)^2 / 2^32 = 2^31 - 2 + 2^-31.
+  const Ipp32s m[] = {INT32_MAX, INT32_MAX};
+  Ipp32s dp = 0;
+  ASSERT_EQ(ippsDotProd_32s_Sfs(m, m, 2, &dp, 32), ippStsNoErr);
+  EXPECT_EQ(dp, 2147483646);
+  ASSERT_EQ(ippsDotProd_32s_Sfs(m, m, 2, &dp, 0), ippStsNoErr);
+  EXPECT_EQ(dp, INT32_MAX);
+  // Four products of (-2^31)^2 = 2^64 in all, beyond any 64-bit accumulator.
+  const Ipp32s n[] = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+  ASSERT_EQ(ippsDotProd_32s_Sfs(n, n, 4, &dp, 64), ippStsNoErr);
+  EXPECT_EQ(dp, 1);
+  ASSERT_EQ(ippsDotProd_32s_Sfs(n, m, 2, &dp, 62), ippStsNoErr);  // -2 * (2^62 - 2^31) / 2^62 -> -2
+  EXPECT_EQ(dp, -2);
+  EXPECT_EQ(ippsDotProd_32s_Sfs(a, b, 0, &dp, 0), ippStsSizeErr);
+  EXPECT_EQ(ippsDotProd_32s_Sfs(a, b, 3, nullptr, 0), ippStsNullPtrErr);
+}
+
+// ---------------------------------------------------------------- shifts and swaps
+
+TEST(IntegerShift, EdgeCounts) {
+  const Ipp32s src[] = {1, -8, INT32_MAX, INT32_MIN, 5};
+  struct Case {
+    bool left;
+    int count;
+    Ipp32s want[5];
+  } cases[] = {
+      {true, 0, {1, -8, INT32_MAX, INT32_MIN, 5}},
+      {true, 1, {2, -16, -2, 0, 10}},
+      {true, 31, {INT32_MIN, 0, INT32_MIN, 0, INT32_MIN}},
+      {true, 32, {0, 0, 0, 0, 0}},
+      {true, INT_MAX, {0, 0, 0, 0, 0}},
+      {false, 1, {0, -4, 0x3FFFFFFF, -0x40000000, 2}},
+      {false, 31, {0, -1, 0, -1, 0}},
+      {false, 32, {0, -1, 0, -1, 0}},
+      {false, 1000, {0, -1, 0, -1, 0}},
+  };
+  for (const Case& c : cases) {
+    Ipp32s out[5], io[5];
+    std::memcpy(io, src, sizeof src);
+    if (c.left) {
+      ASSERT_EQ(ippsLShiftC_32s(src, c.count, out, 5), ippStsNoErr);
+      ASSERT_EQ(ippsLShiftC_32s_I(c.count, io, 5), ippStsNoErr);
+    } else {
+      ASSERT_EQ(ippsRShiftC_32s(src, c.count, out, 5), ippStsNoErr);
+      ASSERT_EQ(ippsRShiftC_32s_I(c.count, io, 5), ippStsNoErr);
+    }
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(out[i], c.want[i]) << (c.left ? "<<" : ">>") << c.count << " [" << i << "]";
+      EXPECT_EQ(io[i], c.want[i]) << (c.left ? "<<" : ">>") << c.count << " in place [" << i << "]";
+    }
+  }
+  Ipp32s out[5] = {9, 9, 9, 9, 9};
+  EXPECT_EQ(ippsLShiftC_32s(src, -1, out, 5), ippStsShiftErr);
+  EXPECT_EQ(ippsRShiftC_32s(src, INT_MIN, out, 5), ippStsShiftErr);
+  for (Ipp32s v : out) EXPECT_EQ(v, 9);
+}
+
+TEST(IntegerSwap, ByteOrders) {
+  const Ipp16u s16[] = {0x1234, 0x00FF};
+  Ipp16u d16[2];
+  ASSERT_EQ(ippsSwapBytes_16u(s16, d16, 2), ippStsNoErr);
+  EXPECT_EQ(d16[0], 0x3412);
+  EXPECT_EQ(d16[1], 0xFF00);
+  Ipp32u s32[] = {0x11223344u, 0x80000001u};
+  Ipp32u d32[2];
+  ASSERT_EQ(ippsSwapBytes_32u(s32, d32, 2), ippStsNoErr);
+  EXPECT_EQ(d32[0], 0x44332211u);
+  EXPECT_EQ(d32[1], 0x01000080u);
+  ASSERT_EQ(ippsSwapBytes_32u_I(s32, 2), ippStsNoErr);
+  EXPECT_EQ(s32[0], 0x44332211u);
+  const Ipp8u s24[] = {1, 2, 3, 4, 5, 6, 7};
+  Ipp8u d24[7] = {0, 0, 0, 0, 0, 0, 99};
+  ASSERT_EQ(ippsSwapBytes_24u(s24, d24, 2), ippStsNoErr);
+  const Ipp8u want[] = {3, 2, 1, 6, 5, 4, 99};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(d24[i], want[i]) << i;
+  // Long vectors cross the vector-width boundaries of the kernel: every group
+  // must come out reversed.
+  std::vector<Ipp8u> src(3 * 1001), dst(src.size());
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<Ipp8u>(i * 7 + 1);
+  ASSERT_EQ(ippsSwapBytes_24u(src.data(), dst.data(), 1001), ippStsNoErr);
+  for (std::size_t g = 0; g < 1001; ++g) {
+    ASSERT_EQ(dst[3 * g], src[3 * g + 2]) << g;
+    ASSERT_EQ(dst[3 * g + 1], src[3 * g + 1]) << g;
+    ASSERT_EQ(dst[3 * g + 2], src[3 * g]) << g;
+  }
+}
+
+// ---------------------------------------------------------------- the package's own routines
+
+TEST(Integer32u, PlainArithmetic) {
+  const Ipp32u a[] = {1, 4000000000u, 7};
+  Ipp32u d[] = {2, 294967295u, 10};
+  ASSERT_EQ(ippsAdd_32u_ISfs(a, d, 3, 5), ippStsNoErr);  // the scale factor is ignored
+  EXPECT_EQ(d[0], 3u);
+  EXPECT_EQ(d[1], UINT32_MAX);
+  EXPECT_EQ(d[2], 17u);
+  ASSERT_EQ(ippsSub_32u_ISfs(a, d, 3, -3), ippStsNoErr);
+  EXPECT_EQ(d[1], 294967295u);
+  const Ipp32u m[] = {3, 2, 0};
+  ASSERT_EQ(ippsMul_32u_ISfs(m, d, 3, 0), ippStsNoErr);
+  EXPECT_EQ(d[0], 6u);
+  EXPECT_EQ(d[1], 589934590u);
+  EXPECT_EQ(d[2], 0u);
+  const Ipp32u q[] = {4, 3, 1};
+  ASSERT_EQ(ippsDiv_32u_ISfs(q, d, 3, 9), ippStsNoErr);
+  EXPECT_EQ(d[0], 1u);  // 6 / 4 truncates
+  EXPECT_EQ(d[1], 196644863u);
+  Ipp32u c[] = {10, 20};
+  ASSERT_EQ(ippsAddC_32u_ISfs(5, c, 2, 0), ippStsNoErr);
+  ASSERT_EQ(ippsSubC_32u_ISfs(15, c, 2, 0), ippStsNoErr);
+  ASSERT_EQ(ippsMulC_32u_ISfs(3, c, 2, 0), ippStsNoErr);
+  ASSERT_EQ(ippsDivC_32u_ISfs(4, c, 2, 0), ippStsNoErr);
+  EXPECT_EQ(c[0], 0u);   // (10 + 5 - 15) * 3 / 4
+  EXPECT_EQ(c[1], 7u);   // 30 / 4
+  Ipp32u out[2];
+  ASSERT_EQ(ippsDivC_32u_Sfs(a, 3, out, 2, 1), ippStsNoErr);
+  EXPECT_EQ(out[0], 0u);
+  EXPECT_EQ(out[1], 1333333333u);
+  const Ipp32u x[] = {100000, 3}, y[] = {40000, 5};
+  Ipp32u dp = 0;
+  ASSERT_EQ(ippsDotProd_32u_Sfs(x, y, 2, &dp, 7), ippStsNoErr);
+  EXPECT_EQ(dp, 4000000015u);
+}
+
+TEST(Integer32u, ShiftCountsModulo32) {
+  struct Case {
+    bool left;
+    int count;
+    Ipp32u want;
+  } cases[] = {{true, 1, 0x80000002u}, {true, 33, 0x80000002u}, {true, 32, 0xC0000001u}, {true, -1, 0x80000000u},
+               {false, 1, 0x60000000u}, {false, 32, 0xC0000001u}, {false, 63, 1u}, {false, -31, 0x60000000u}};
+  for (const Case& c : cases) {
+    Ipp32u v = 0xC0000001u;
+    ASSERT_EQ(c.left ? ippsLShiftC_32u_I(c.count, &v, 1) : ippsRShiftC_32u_I(c.count, &v, 1), ippStsNoErr);
+    EXPECT_EQ(v, c.want) << (c.left ? "<<" : ">>") << c.count;
+  }
+}
+
+TEST(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
+  // The faulting element is the middle one each time; the first one alone
+  // would succeed, so an element-by-element loop would already have written it.
+  const Ipp32u one[] = {1, 1, 1}, zeroMid[] = {1, 0, 1}, big[] = {1, 0x10000u, 1};
+  const std::vector<Ipp32u> init = {5, UINT32_MAX, 0x10000u};
+  struct Case {
+    const char* name;
+    std::function<void(Ipp32u*)> call;
+    bool divByZero;
+    std::vector<Ipp32u> start;
+  } cases[] = {
+      {"Add", [&](Ipp32u* d) { ippsAdd_32u_ISfs(one, d, 3, 0); }, false, init},
+      {"Sub", [&](Ipp32u* d) { ippsSub_32u_ISfs(big, d, 3, 0); }, false, {5, 0xFFFFu, 7}},
+      {"Mul", [&](Ipp32u* d) { ippsMul_32u_ISfs(big, d, 3, 0); }, false, init},
+      {"Div", [&](Ipp32u* d) { ippsDiv_32u_ISfs(zeroMid, d, 3, 0); }, true, init},
+      {"AddC", [&](Ipp32u* d) { ippsAddC_32u_ISfs(1, d, 3, 0); }, false, init},
+      {"SubC", [&](Ipp32u* d) { ippsSubC_32u_ISfs(6, d, 3, 0); }, false, {7, 5, 9}},
+      {"MulC", [&](Ipp32u* d) { ippsMulC_32u_ISfs(2, d, 3, 0); }, false, init},
+      {"DivC", [&](Ipp32u* d) { ippsDivC_32u_ISfs(0, d, 3, 0); }, true, init},
+      {"DivC_Sfs", [&](Ipp32u* d) { ippsDivC_32u_Sfs(one, 0, d, 3, 0); }, true, init},
+  };
+  for (const Case& c : cases) {
+    std::vector<Ipp32u> d = c.start;
+    if (c.divByZero) {
+      EXPECT_THROW(c.call(d.data()), EDivByZero) << c.name;
+    } else {
+      EXPECT_THROW(c.call(d.data()), EIntOverflow) << c.name;
+    }
+    EXPECT_EQ(d, c.start) << c.name;
+  }
+  const Ipp32u x[] = {0x10000u, 0x10000u}, y[] = {0x8000u, 0x8000u};  // 2^31 + 2^31
+  Ipp32u dp = 42;
+  EXPECT_THROW(ippsDotProd_32u_Sfs(x, y, 2, &dp, 0), EIntOverflow);
+  EXPECT_EQ(dp, 42u);
+  EXPECT_EQ(ippsDotProd_32u_Sfs(x, y, 1, &dp, 0), ippStsNoErr);
+  EXPECT_EQ(dp, 0x80000000u);
+  // Statuses rather than exceptions for null pointers and bad lengths.
+  EXPECT_EQ(ippsAdd_32u_ISfs(nullptr, &dp, 1, 0), ippStsNullPtrErr);
+  EXPECT_EQ(ippsDivC_32u_ISfs(0, &dp, 0, 0), ippStsSizeErr);
+}
+
+TEST(IntegerDivC32s, TruncatesTowardZero) {
+  const Ipp32s src[] = {7, -7, 6, INT32_MIN, 1};
+  Ipp32s out[5];
+  ippsDivC_32s_Sfs(src, -2, out, 5, 3);
+  const Ipp32s want[] = {-3, 3, -3, 1 << 30, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], want[i]) << i;
+  Ipp32s io[] = {9, -9};
+  ippsDivC_32s_ISfs(4, io, 2, 0);
+  EXPECT_EQ(io[0], 2);
+  EXPECT_EQ(io[1], -2);
+}
+
+TEST(IntegerDivC32s, FaultsRaiseBeforeWriting) {
+  Ipp32s io[] = {4, INT32_MIN, 8};
+  EXPECT_THROW(ippsDivC_32s_ISfs(0, io, 3, 0), EDivByZero);
+  EXPECT_THROW(ippsDivC_32s_ISfs(-1, io, 3, 0), EIntOverflow);
+  EXPECT_EQ(io[0], 4);
+  EXPECT_EQ(io[2], 8);
+  Ipp32s out[3] = {0, 0, 0};
+  EXPECT_THROW(ippsDivC_32s_Sfs(io, 0, out, 3, 0), EDivByZero);
+  EXPECT_EQ(out[0], 0);
+  // Nothing to report for a null pointer or an empty vector: nothing happens.
+  EXPECT_NO_THROW(ippsDivC_32s_ISfs(0, nullptr, 3, 0));
+  EXPECT_NO_THROW(ippsDivC_32s_Sfs(io, 0, out, 0, 0));
+  EXPECT_EQ(out[0], 0);
+}
+
+}  // namespace
+}  // namespace nx

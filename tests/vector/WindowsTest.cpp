@@ -1,0 +1,319 @@
+// Window and generator family: the windows against their closed formulas in
+// all three forms, the three-sample and size edge cases, the Kaiser window
+// against its Bessel series, the uniform generators against the combined
+// generator's recurrence and their statistics, and the Jaehne signal.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "nxruntime.h"
+#include "vector/builtin/NXBuiltins.h"
+#include "vector/reference/NXReference.h"
+
+namespace nx {
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+// ---------------------------------------------------------------- windows
+
+struct WindowCase {
+  std::string name;
+  std::function<double(int k, int n)> weight;  // closed formula
+  std::function<IppStatus(const Ipp64f*, Ipp64f*, int)> out;
+  std::function<IppStatus(Ipp64f*, int)> inPlace;
+  std::function<IppStatus(Ipp64fc*, int)> complex;
+};
+
+std::vector<WindowCase> WindowCases() {
+  std::vector<WindowCase> c;
+  c.push_back({"Bartlett",
+               [](int k, int n) {
+                 const double N = n - 1;
+                 return k <= N / 2 ? 2 * k / N : 2 - 2 * k / N;
+               },
+               [](auto s, auto d, int n) { return ippsWinBartlett_64f(s, d, n); },
+               [](auto d, int n) { return ippsWinBartlett_64f_I(d, n); },
+               [](auto d, int n) { return ippsWinBartlett_64fc_I(d, n); }});
+  c.push_back({"Hann", [](int k, int n) { return 0.5 - 0.5 * std::cos(2 * kPi * k / (n - 1)); },
+               [](auto s, auto d, int n) { return ippsWinHann_64f(s, d, n); },
+               [](auto d, int n) { return ippsWinHann_64f_I(d, n); },
+               [](auto d, int n) { return ippsWinHann_64fc_I(d, n); }});
+  c.push_back({"Hamming", [](int k, int n) { return 0.54 - 0.46 * std::cos(2 * kPi * k / (n - 1)); },
+               [](auto s, auto d, int n) { return ippsWinHamming_64f(s, d, n); },
+               [](auto d, int n) { return ippsWinHamming_64f_I(d, n); },
+               [](auto d, int n) { return ippsWinHamming_64fc_I(d, n); }});
+  for (double alpha : {0.16, -0.25, 1.0}) {
+    c.push_back({"Blackman " + std::to_string(alpha),
+                 [alpha](int k, int n) {
+                   const double x = 2 * kPi * k / (n - 1);
+                   return (alpha + 1) / 2 - 0.5 * std::cos(x) - alpha / 2 * std::cos(2 * x);
+                 },
+                 [alpha](auto s, auto d, int n) { return ippsWinBlackman_64f(s, d, n, alpha); },
+                 [alpha](auto d, int n) { return ippsWinBlackman_64f_I(d, n, alpha); },
+                 [alpha](auto d, int n) { return ippsWinBlackman_64fc_I(d, n, alpha); }});
+  }
+  return c;
+}
+
+std::vector<double> RandomSamples(int n, std::mt19937& rng) {
+  std::uniform_real_distribution<double> u(-10.0, 10.0);
+  std::vector<double> v(n);
+  for (double& x : v) x = u(rng);
+  return v;
+}
+
+TEST(Windows, MatchClosedFormulasInAllForms) {
+  std::mt19937 rng(77);
+  for (const WindowCase& wc : WindowCases()) {
+    for (int n : {4, 5, 6, 7, 8, 17, 64, 255, 256, 1000, 1001}) {
+      const auto src = RandomSamples(n, rng);
+      std::vector<double> dst(n + 2, -777.0);  // one canary either side
+      ASSERT_EQ(wc.out(src.data(), dst.data() + 1, n), ippStsNoErr) << wc.name << " " << n;
+      std::vector<double> io = src;
+      ASSERT_EQ(wc.inPlace(io.data(), n), ippStsNoErr);
+      std::vector<Ipp64fc> cx(n);
+      for (int k = 0; k < n; ++k) cx[k] = {src[k], -2 * src[k]};
+      ASSERT_EQ(wc.complex(cx.data(), n), ippStsNoErr);
+      EXPECT_EQ(dst.front(), -777.0);
+      EXPECT_EQ(dst.back(), -777.0);
+      for (int k = 0; k < n; ++k) {
+        const double want = src[k] * wc.weight(k, n);
+        const double tol = 1e-12 * std::fabs(src[k]) + 1e-15;
+        ASSERT_NEAR(dst[k + 1], want, tol) << wc.name << " n " << n << " k " << k;
+        ASSERT_NEAR(io[k], want, tol) << wc.name << " n " << n << " k " << k;
+        ASSERT_NEAR(cx[k].re, want, tol) << wc.name << " n " << n << " k " << k;
+        ASSERT_NEAR(cx[k].im, -2 * want, 2 * tol) << wc.name << " n " << n << " k " << k;
+      }
+      if (n % 2) {
+        // The middle weight is 1: the sample is kept exactly.
+        EXPECT_EQ(dst[n / 2 + 1], src[n / 2]) << wc.name;
+        EXPECT_EQ(io[n / 2], src[n / 2]) << wc.name;
+      }
+    }
+  }
+}
+
+TEST(Windows, ThreeSamplesZeroTheEndsOnly) {
+  for (const WindowCase& wc : WindowCases()) {
+    const double src[3] = {4.0, -3.5, 2.0};
+    double io[3] = {4.0, -3.5, 2.0}, out[3] = {9, 9, 9};
+    ASSERT_EQ(wc.inPlace(io, 3), ippStsNoErr) << wc.name;
+    ASSERT_EQ(wc.out(src, out, 3), ippStsNoErr) << wc.name;
+    Ipp64fc cx[3] = {{1, 2}, {3, 4}, {5, 6}};
+    ASSERT_EQ(wc.complex(cx, 3), ippStsNoErr) << wc.name;
+    for (const double* v : {static_cast<const double*>(io), static_cast<const double*>(out)}) {
+      EXPECT_EQ(v[0], 0.0) << wc.name;
+      EXPECT_EQ(v[1], -3.5) << wc.name;
+      EXPECT_EQ(v[2], 0.0) << wc.name;
+    }
+    EXPECT_EQ(cx[0].re, 0.0);
+    EXPECT_EQ(cx[0].im, 0.0);
+    EXPECT_EQ(cx[1].re, 3.0);
+    EXPECT_EQ(cx[1].im, 4.0);
+    EXPECT_EQ(cx[2].im, 0.0);
+  }
+}
+
+TEST(Windows, ShortOrNullIsAnErrorAndWritesNothing) {
+  for (const WindowCase& wc : WindowCases()) {
+    for (int n : {2, 1, 0, -1, INT_MIN}) {
+      double io[2] = {1.5, 2.5}, out[2] = {7, 7};
+      Ipp64fc cx[2] = {{1, 2}, {3, 4}};
+      EXPECT_EQ(wc.inPlace(io, n), ippStsSizeErr) << wc.name << " " << n;
+      EXPECT_EQ(wc.out(io, out, n), ippStsSizeErr) << wc.name << " " << n;
+      EXPECT_EQ(wc.complex(cx, n), ippStsSizeErr) << wc.name << " " << n;
+      EXPECT_EQ(io[0], 1.5);
+      EXPECT_EQ(io[1], 2.5);
+      EXPECT_EQ(out[0], 7.0);
+      EXPECT_EQ(cx[1].im, 4.0);
+    }
+    double v[4] = {};
+    EXPECT_EQ(wc.inPlace(nullptr, 4), ippStsNullPtrErr) << wc.name;
+    EXPECT_EQ(wc.out(nullptr, v, 4), ippStsNullPtrErr) << wc.name;
+    EXPECT_EQ(wc.out(v, nullptr, 2), ippStsNullPtrErr) << wc.name;  // null before size
+    EXPECT_EQ(wc.complex(nullptr, 4), ippStsNullPtrErr) << wc.name;
+  }
+}
+
+// ---------------------------------------------------------------- Kaiser
+
+double I0Series(double x) {
+  double sum = 1, fact = 1;
+  for (int j = 1; j <= 9; ++j) {
+    fact *= j;
+    const double t = std::pow(x / 2, j) / fact;
+    sum += t * t;
+  }
+  return sum;
+}
+
+TEST(WindowsKaiser, MatchesBesselSeriesFormula) {
+  std::mt19937 rng(5);
+  for (float alpha : {0.0f, 0.5f, 2.5f, 8.0f, -1.5f}) {
+    for (int n : {1, 2, 3, 5, 16, 101, 400}) {
+      const auto src = RandomSamples(n, rng);
+      std::vector<double> out(n), io = src;
+      std::vector<Ipp64fc> cx(n);
+      for (int k = 0; k < n; ++k) cx[k] = {src[k], 0.5 * src[k]};
+      ASSERT_EQ(ippsWinKaiser_64f(src.data(), out.data(), n, alpha), ippStsNoErr);
+      ASSERT_EQ(ippsWinKaiser_64f_I(io.data(), n, alpha), ippStsNoErr);
+      ASSERT_EQ(ippsWinKaiser_64fc_I(cx.data(), n, alpha), ippStsNoErr);
+      const double M = (n - 1) / 2.0, a = alpha;
+      for (int k = 0; k < n; ++k) {
+        const double w = I0Series(a * std::sqrt(M * M - (k - M) * (k - M))) / I0Series(a * M);
+        const double want = src[k] * w;
+        const double tol = 1e-12 * std::fabs(want) + 1e-300;
+        ASSERT_NEAR(out[k], want, tol) << "alpha " << alpha << " n " << n << " k " << k;
+        ASSERT_NEAR(io[k], want, tol);
+        ASSERT_NEAR(cx[k].re, want, tol);
+        ASSERT_NEAR(cx[k].im, 0.5 * want, tol);
+      }
+    }
+  }
+  // Alpha 0 is the rectangular window; one sample has weight 1.
+  double one = 3.25;
+  ASSERT_EQ(ippsWinKaiser_64f_I(&one, 1, 6.0f), ippStsNoErr);
+  EXPECT_EQ(one, 3.25);
+}
+
+TEST(WindowsKaiser, NullOrEmptyWritesNothing) {
+  double v[2] = {1, 2};
+  EXPECT_EQ(ippsWinKaiser_64f_I(v, 0, 1.0f), ippStsSizeErr);
+  EXPECT_EQ(ippsWinKaiser_64f(v, v, -3, 1.0f), ippStsSizeErr);
+  EXPECT_EQ(ippsWinKaiser_64f_I(nullptr, 2, 1.0f), ippStsNullPtrErr);
+  EXPECT_EQ(ippsWinKaiser_64f(nullptr, v, 2, 1.0f), ippStsNullPtrErr);
+  EXPECT_EQ(ippsWinKaiser_64fc_I(nullptr, 2, 1.0f), ippStsNullPtrErr);
+  EXPECT_EQ(v[0], 1.0);
+  EXPECT_EQ(v[1], 2.0);
+}
+
+// ---------------------------------------------------------------- generators
+
+// The combined generator written out from its definition.
+struct ModelGen {
+  std::uint32_t s0, s1, s2, c = 0xFFFFFFFFu, g = 1131199209u;
+  explicit ModelGen(std::uint32_t seed) : s0(seed), s1(69069u * seed + 1013904243u), s2(69069u * s1 + 1013904243u) {}
+  std::int32_t Next() {
+    g = 69069u * g + 1013904243u;
+    std::uint32_t t = s1 - s2 + c;
+    std::uint32_t r = t;
+    if (t & 0x80000000u) {
+      c = 0xFFFFFFFFu;
+      r = t - 18;
+    } else {
+      c = 0;
+    }
+    s2 = s1;
+    s1 = s0;
+    s0 = r;
+    return static_cast<std::int32_t>(r + g);
+  }
+};
+
+TEST(Generators, RandUniform64fFollowsTheCombinedGenerator) {
+  const double K = std::ldexp(1.0, -32) * (1 + 7 * std::ldexp(1.0, -52));
+  for (unsigned seed : {0u, 1u, 12345u, 0xFFFFFFFFu}) {
+    std::vector<double> a(1000), b(1000);
+    unsigned s1 = seed, s2 = seed;
+    ASSERT_EQ(ippsRandUniform_Direct_64f(a.data(), 1000, -2.0, 6.0, &s1), ippStsNoErr);
+    ASSERT_EQ(ippsRandUniform_Direct_64f(b.data(), 1000, -2.0, 6.0, &s2), ippStsNoErr);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(s1, s2);
+    ModelGen m(seed);
+    for (int i = 0; i < 1000; ++i) {
+      const double want = m.Next() * 8.0 * K + 2.0;
+      ASSERT_NEAR(a[i], want, 1e-14) << "seed " << seed << " i " << i;
+      ASSERT_GE(a[i], -2.0);
+      ASSERT_LE(a[i], 6.0);
+    }
+    EXPECT_EQ(s1, m.s0) << "the seed is advanced to the last value";
+    // Continuing from the written-back seed differs from restarting.
+    std::vector<double> c(16);
+    ASSERT_EQ(ippsRandUniform_Direct_64f(c.data(), 16, -2.0, 6.0, &s1), ippStsNoErr);
+    EXPECT_NE(std::vector<double>(a.begin(), a.begin() + 16), c);
+  }
+}
+
+TEST(Generators, RandUniformStatistics) {
+  const int n = 200000;
+  std::vector<double> v(n);
+  unsigned seed = 42;
+  ASSERT_EQ(ippsRandUniform_Direct_64f(v.data(), n, -5.0, 15.0, &seed), ippStsNoErr);
+  double sum = 0, lo = 1e300, hi = -1e300;
+  for (double x : v) {
+    sum += x;
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+  }
+  EXPECT_NEAR(sum / n, 5.0, 0.1);  // standard error about 0.013
+  EXPECT_GE(lo, -5.0);
+  EXPECT_LE(hi, 15.0);
+  EXPECT_LT(lo, -4.9);
+  EXPECT_GT(hi, 14.9);
+
+  std::vector<Ipp16s> w(n);
+  unsigned s16 = 7, again = 7;
+  ASSERT_EQ(ippsRandUniform_Direct_16s(w.data(), n, -3, 3, &s16), ippStsNoErr);
+  std::vector<int> hist(7, 0);
+  double sum16 = 0;
+  for (Ipp16s x : w) {
+    ASSERT_GE(x, -3);
+    ASSERT_LE(x, 3);
+    ++hist[x + 3];
+    sum16 += x;
+  }
+  EXPECT_NEAR(sum16 / n, 0.0, 0.05);
+  // Rounding to nearest gives the two end values half the weight of the others.
+  for (int k = 1; k < 6; ++k) EXPECT_NEAR(hist[k], n / 6.0, n / 60.0) << k;
+  EXPECT_NEAR(hist[0], n / 12.0, n / 60.0);
+  EXPECT_NEAR(hist[6], n / 12.0, n / 60.0);
+  std::vector<Ipp16s> w2(n);
+  ASSERT_EQ(ippsRandUniform_Direct_16s(w2.data(), n, -3, 3, &again), ippStsNoErr);
+  EXPECT_EQ(w, w2);
+  EXPECT_EQ(s16, again);
+  EXPECT_NE(s16, 7u);
+}
+
+TEST(Generators, RandUniformErrorsWriteNothing) {
+  double d[2] = {1, 1};
+  Ipp16s s[2] = {1, 1};
+  unsigned seed = 3;
+  EXPECT_EQ(ippsRandUniform_Direct_64f(d, 0, 0, 1, &seed), ippStsSizeErr);
+  EXPECT_EQ(ippsRandUniform_Direct_64f(d, 2, 0, 1, nullptr), ippStsNullPtrErr);
+  EXPECT_EQ(ippsRandUniform_Direct_64f(nullptr, 2, 0, 1, &seed), ippStsNullPtrErr);
+  EXPECT_EQ(ippsRandUniform_Direct_16s(s, -1, 0, 1, &seed), ippStsSizeErr);
+  EXPECT_EQ(ippsRandUniform_Direct_16s(nullptr, 2, 0, 1, &seed), ippStsNullPtrErr);
+  EXPECT_EQ(seed, 3u);
+  EXPECT_EQ(d[0], 1.0);
+  EXPECT_EQ(s[0], 1);
+}
+
+TEST(Generators, Jaehne) {
+  double one = 5;
+  ASSERT_EQ(ippsVectorJaehne_64f(&one, 1, 3.0), ippStsNoErr);
+  EXPECT_EQ(one, 0.0);
+  std::vector<double> v(10);
+  ASSERT_EQ(ippsVectorJaehne_64f(v.data(), 10, 2.0), ippStsNoErr);
+  EXPECT_EQ(v[0], 0.0);
+  EXPECT_NEAR(v[1], 2 * std::sin(kPi / 20), 1e-14);
+  EXPECT_NEAR(v[2], 2 * std::sin(kPi / 5), 1e-14);      // pi/2 * 4/10
+  EXPECT_NEAR(v[5], 2 * std::sin(kPi * 1.25), 1e-14);   // pi/2 * 25/10
+  EXPECT_NEAR(v[9], 2 * std::sin(kPi * 4.05), 1e-13);   // pi/2 * 81/10
+  double keep[2] = {4, 4};
+  EXPECT_EQ(ippsVectorJaehne_64f(keep, 2, -0.5), ippStsJaehneErr);
+  EXPECT_EQ(ippsVectorJaehne_64f(keep, 0, -0.5), ippStsSizeErr);
+  EXPECT_EQ(ippsVectorJaehne_64f(nullptr, 2, 1), ippStsNullPtrErr);
+  EXPECT_EQ(keep[0], 4.0);
+  EXPECT_EQ(keep[1], 4.0);
+}
+
+}  // namespace
+}  // namespace nx
