@@ -19,3 +19,4 @@
 #include "buffers/NXInternalStore.h"
 #include "buffers/NXSimpleDataBuffer.h"
 #include "buffers/Zandor.BasicDataTypes.h"
+#include "xml/RGSimpleXML.h"

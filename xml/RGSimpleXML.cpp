@@ -1,0 +1,1 @@
+// RGSimpleXML (being written)
