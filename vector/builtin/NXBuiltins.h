@@ -6,10 +6,13 @@
 
 #include "vector/IPPPTypes.h"
 
-// While the families are being written in parallel the declarations are weak,
-// so that a missing routine leaves its pointer null instead of breaking the link.
-#ifndef NX_BUILTIN_LINKAGE
+// A development build of a subset of the families (NX_PARTIAL_BUILTINS) makes
+// the declarations weak, so the missing routines leave their pointers null
+// instead of breaking the link. Normal builds reference every routine.
+#if defined(NX_PARTIAL_BUILTINS)
 #define NX_BUILTIN_LINKAGE __attribute__((weak))
+#else
+#define NX_BUILTIN_LINKAGE
 #endif
 
 namespace nx::builtin {
