@@ -1,0 +1,498 @@
+// Tests of the built-in FFT: round trips and energy for every order 0..20,
+// accuracy against an extended-precision DFT (and against FFTW where its
+// header is available), in-place and buffer variants, spec layout, statuses
+// with canary-guarded destinations, and a spec shared by two threads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "nxruntime.h"
+#include "vector/NXBasicDispatcher.h"
+#include "vector/builtin/NXBuiltinFFT.h"
+
+// FFTW is a test-only peer: used when the build defines NX_HAVE_FFTW and links it.
+#if defined(NX_HAVE_FFTW) && __has_include(<fftw3.h>)
+#include <fftw3.h>
+#define NX_TEST_HAVE_FFTW 1
+#endif
+
+namespace {
+
+using namespace nx;
+namespace b = nx::builtin;
+
+constexpr double kCanary = -12345.678;
+
+std::vector<double> Random(size_t n, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
+  std::vector<double> v(n);
+  for (double& x : v) x = dist(gen);
+  return v;
+}
+
+double RelRms(const double* got, const double* want, size_t n) {
+  double e = 0, r = 0;
+  for (size_t i = 0; i < n; ++i) {
+    e += (got[i] - want[i]) * (got[i] - want[i]);
+    r += want[i] * want[i];
+  }
+  return r == 0 ? std::sqrt(e) : std::sqrt(e / r);
+}
+
+// RAII holders so that a failing assertion does not leak the spec.
+struct TCSpec {
+  IppsFFTSpec_C_64fc* P = nullptr;
+  ~TCSpec() {
+    if (P) b::ippsFFTFree_C_64fc(P);
+  }
+};
+struct TRSpec {
+  IppsFFTSpec_R_64f* P = nullptr;
+  ~TRSpec() {
+    if (P) b::ippsFFTFree_R_64f(P);
+  }
+};
+
+int BufSizeC(const IppsFFTSpec_C_64fc* s) {
+  int n = -1;
+  EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(s, &n), ippStsNoErr);
+  return n;
+}
+int BufSizeR(const IppsFFTSpec_R_64f* s) {
+  int n = -1;
+  EXPECT_EQ(b::ippsFFTGetBufSize_R_64f(s, &n), ippStsNoErr);
+  return n;
+}
+
+// Forward DFT in long double, O(N^2): the accuracy reference.
+std::vector<double> NaiveDft(const std::vector<double>& x) {
+  const size_t n = x.size() / 2;
+  std::vector<double> y(2 * n);
+  const long double pi = 3.141592653589793238462643383279502884L;
+  for (size_t k = 0; k < n; ++k) {
+    long double re = 0, im = 0;
+    for (size_t j = 0; j < n; ++j) {
+      const long double a = -2 * pi * (long double)((j * k) % n) / (long double)n;
+      const long double c = std::cos(a), s = std::sin(a);
+      re += x[2 * j] * c - x[2 * j + 1] * s;
+      im += x[2 * j] * s + x[2 * j + 1] * c;
+    }
+    y[2 * k] = (double)re;
+    y[2 * k + 1] = (double)im;
+  }
+  return y;
+}
+
+// ---------------------------------------------------------------- round trips
+
+struct TRoundTripCase {
+  bool Real;
+  int Flag;
+};
+
+class FFTRoundTrip : public ::testing::TestWithParam<TRoundTripCase> {};
+
+TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
+  const TRoundTripCase c = GetParam();
+  for (int order = 0; order <= 20; ++order) {
+    SCOPED_TRACE(order);
+    const size_t n = size_t(1) << order;
+    const double tol = 2e-15 * (order + 1);
+    if (!c.Real) {
+      TCSpec spec;
+      ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
+      std::vector<Ipp8u> buf(size_t(BufSizeC(spec.P)) + 1);
+      const std::vector<double> x = Random(2 * n, 100 + order);
+      std::vector<double> X(2 * n), y(2 * n);
+      ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+                                        reinterpret_cast<Ipp64fc*>(X.data()), spec.P, buf.data()),
+                ippStsNoErr);
+      ASSERT_EQ(b::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(X.data()),
+                                        reinterpret_cast<Ipp64fc*>(y.data()), spec.P, buf.data()),
+                ippStsNoErr);
+      EXPECT_LE(RelRms(y.data(), x.data(), 2 * n), tol);
+      if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
+        long double ex = 0, eX = 0;
+        for (size_t i = 0; i < 2 * n; ++i) {
+          ex += x[i] * x[i];
+          eX += X[i] * X[i];
+        }
+        EXPECT_NEAR(double(eX / ex), 1.0, tol);
+      }
+    } else {
+      TRSpec spec;
+      ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
+      std::vector<Ipp8u> buf(size_t(BufSizeR(spec.P)) + 1);
+      const std::vector<double> x = Random(n, 200 + order);
+      std::vector<double> X(n + 2), y(n);
+      ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), spec.P, buf.data()), ippStsNoErr);
+      EXPECT_EQ(X[1], 0.0);
+      if (n > 1) {
+        EXPECT_EQ(X[n + 1], 0.0);
+      }
+      ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(X.data(), y.data(), spec.P, buf.data()), ippStsNoErr);
+      EXPECT_LE(RelRms(y.data(), x.data(), n), tol);
+      if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
+        // Parseval over the full spectrum: the inner CCS values count twice.
+        long double ex = 0, eX = X[0] * X[0] + (n > 1 ? X[n] * X[n] : 0.0);
+        for (size_t i = 0; i < n; ++i) ex += x[i] * x[i];
+        for (size_t k = 1; 2 * k < n; ++k) eX += 2 * (X[2 * k] * X[2 * k] + X[2 * k + 1] * X[2 * k + 1]);
+        EXPECT_NEAR(double(eX / ex), 1.0, tol);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, FFTRoundTrip,
+                         ::testing::Values(TRoundTripCase{false, IPP_FFT_DIV_INV_BY_N},
+                                           TRoundTripCase{false, IPP_FFT_DIV_BY_SQRTN},
+                                           TRoundTripCase{true, IPP_FFT_DIV_INV_BY_N},
+                                           TRoundTripCase{true, IPP_FFT_DIV_BY_SQRTN}),
+                         [](const auto& info) {
+                           return std::string(info.param.Real ? "Real" : "Complex") +
+                                  (info.param.Flag == IPP_FFT_DIV_BY_SQRTN ? "SqrtN" : "DivInvByN");
+                         });
+
+// ---------------------------------------------------------------- accuracy
+
+// Forward complex and real transforms of random input against a long-double
+// DFT (orders up to 11 keep the O(N^2) reference quick).
+TEST(FFTAccuracy, MatchesExtendedPrecisionDft) {
+  for (int order = 0; order <= 11; ++order) {
+    SCOPED_TRACE(order);
+    const size_t n = size_t(1) << order;
+    const double tol = 2e-15 * std::max(1, order);
+    TCSpec cs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    const std::vector<double> x = Random(2 * n, 300 + order);
+    std::vector<double> X(2 * n);
+    ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+                                      reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
+              ippStsNoErr);
+    EXPECT_LE(RelRms(X.data(), NaiveDft(x).data(), 2 * n), tol);
+
+    TRSpec rs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    const std::vector<double> r = Random(n, 400 + order);
+    std::vector<double> rc(2 * n, 0.0), R(n + 2);
+    for (size_t i = 0; i < n; ++i) rc[2 * i] = r[i];
+    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
+    const std::vector<double> want = NaiveDft(rc);
+    EXPECT_LE(RelRms(R.data(), want.data(), 2 * (n / 2 + 1)), tol);  // X[0] ... X[N/2]
+  }
+}
+
+// The inverse is the conjugate-sign transform: check it on its own (the round
+// trips alone would not see a forward/inverse pair that are both wrong).
+TEST(FFTAccuracy, InverseMatchesConjugateDft) {
+  for (int order : {3, 4, 5, 9, 10}) {
+    SCOPED_TRACE(order);
+    const size_t n = size_t(1) << order;
+    TCSpec cs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    std::vector<double> x = Random(2 * n, 500 + order), X(2 * n);
+    ASSERT_EQ(b::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+                                      reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
+              ippStsNoErr);
+    // inverse(x) = conj(forward(conj(x)))
+    for (size_t i = 1; i < 2 * n; i += 2) x[i] = -x[i];
+    std::vector<double> want = NaiveDft(x);
+    for (size_t i = 1; i < 2 * n; i += 2) want[i] = -want[i];
+    EXPECT_LE(RelRms(X.data(), want.data(), 2 * n), 2e-15 * order);
+  }
+}
+
+#ifdef NX_TEST_HAVE_FFTW
+TEST(FFTAccuracy, MatchesFftwUpToOrder20) {
+  for (int order = 1; order <= 20; ++order) {
+    SCOPED_TRACE(order);
+    const size_t n = size_t(1) << order;
+    const double tol = 2e-15 * order;
+    {
+      TCSpec cs;
+      ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+      std::vector<double> x = Random(2 * n, 600 + order), X(2 * n), F(2 * n), tmp(2 * n);
+      fftw_plan plan = fftw_plan_dft_1d(int(n), reinterpret_cast<fftw_complex*>(tmp.data()),
+                                        reinterpret_cast<fftw_complex*>(F.data()), FFTW_FORWARD, FFTW_ESTIMATE);
+      tmp = x;
+      fftw_execute(plan);
+      fftw_destroy_plan(plan);
+      ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+                                        reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
+                ippStsNoErr);
+      EXPECT_LE(RelRms(X.data(), F.data(), 2 * n), tol) << "complex";
+    }
+    {
+      TRSpec rs;
+      ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+      std::vector<double> x = Random(n, 700 + order), X(n + 2), F(n + 2), tmp(n);
+      fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), tmp.data(), reinterpret_cast<fftw_complex*>(F.data()),
+                                            FFTW_ESTIMATE);
+      tmp = x;
+      fftw_execute(plan);
+      fftw_destroy_plan(plan);
+      ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), rs.P, nullptr), ippStsNoErr);
+      EXPECT_LE(RelRms(X.data(), F.data(), n + 2), tol) << "real";
+    }
+  }
+}
+#endif
+
+// ---------------------------------------------------------------- CCS format
+
+TEST(FFTReal, SmallCcsExamples) {
+  struct TCase {
+    std::vector<double> In, Want;
+  };
+  const TCase cases[] = {
+      {{1, 1, 1, 1}, {4, 0, 0, 0, 0, 0}},
+      {{1, -1, 1, -1}, {0, 0, 0, 0, 4, 0}},
+      {{1, 0, 0, 0}, {1, 0, 1, 0, 1, 0}},
+      {{0, 1, 0, 0}, {1, 0, 0, -1, -1, 0}},
+      {{3}, {3, 0}},
+      {{2, 5}, {7, 0, -3, 0}},
+  };
+  for (const TCase& c : cases) {
+    const int order = int(std::log2(c.In.size()));
+    TRSpec rs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    std::vector<double> out(c.Want.size() + 1, kCanary);
+    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(c.In.data(), out.data(), rs.P, nullptr), ippStsNoErr);
+    for (size_t i = 0; i < c.Want.size(); ++i) EXPECT_NEAR(out[i], c.Want[i], 1e-15) << i;
+    EXPECT_EQ(out.back(), kCanary);
+  }
+  // Order 0 with forward scaling by sqrt(N) = 1 and by N = 1: (x0 * scale, 0).
+  TRSpec rs;
+  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, 0, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
+  const double in = 2.5;
+  double out[3] = {kCanary, kCanary, kCanary};
+  ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(&in, out, rs.P, nullptr), ippStsNoErr);
+  EXPECT_EQ(out[0], 2.5);
+  EXPECT_EQ(out[1], 0.0);
+  EXPECT_EQ(out[2], kCanary);
+}
+
+// The inverse never reads the imaginary slots of X[0] and X[N/2].
+TEST(FFTReal, InverseIgnoresEndImaginaryParts) {
+  for (int order : {1, 2, 5, 12}) {
+    const size_t n = size_t(1) << order;
+    TRSpec rs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
+    std::vector<double> X = Random(n + 2, 800 + order), a(n), c(n);
+    X[1] = X[n + 1] = 0;
+    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(X.data(), a.data(), rs.P, nullptr), ippStsNoErr);
+    X[1] = 7;
+    X[n + 1] = -3;
+    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(X.data(), c.data(), rs.P, nullptr), ippStsNoErr);
+    EXPECT_EQ(a, c);
+  }
+}
+
+// ---------------------------------------------------------------- variants
+
+// In place equals out of place; no buffer, an aligned and an unaligned
+// caller buffer all give identical results.
+TEST(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
+  for (int order = 0; order <= 18; ++order) {
+    SCOPED_TRACE(order);
+    const size_t n = size_t(1) << order;
+    TCSpec cs;
+    TRSpec rs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_DIV_BY_SQRTN, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
+    std::vector<Ipp8u> cbuf(size_t(BufSizeC(cs.P)) + 16), rbuf(size_t(BufSizeR(rs.P)) + 16);
+    Ipp8u* cUnaligned = cbuf.data() + ((reinterpret_cast<uintptr_t>(cbuf.data()) % 16 == 3) ? 0 : 3);
+    const std::vector<double> x = Random(2 * n, 900 + order);
+    for (bool inverse : {false, true}) {
+      auto run = [&](const double* s, double* d, Ipp8u* buf) {
+        return inverse ? b::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
+                                                 cs.P, buf)
+                       : b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
+                                                 cs.P, buf);
+      };
+      std::vector<double> ref(2 * n), other(2 * n), inplace = x;
+      ASSERT_EQ(run(x.data(), ref.data(), nullptr), ippStsNoErr);
+      ASSERT_EQ(run(x.data(), other.data(), cbuf.data()), ippStsNoErr);
+      EXPECT_EQ(other, ref);
+      ASSERT_EQ(run(x.data(), other.data(), cUnaligned + 16 - 3), ippStsNoErr);
+      EXPECT_EQ(other, ref);
+      ASSERT_EQ(run(x.data(), other.data(), cUnaligned), ippStsNoErr);
+      EXPECT_EQ(other, ref);
+      ASSERT_EQ(run(inplace.data(), inplace.data(), cUnaligned), ippStsNoErr);
+      EXPECT_EQ(inplace, ref);
+    }
+    // Real: forward in place needs N + 2 doubles.
+    std::vector<double> r(x.begin(), x.begin() + n), R(n + 2), R2(n + 2), rin(n + 2);
+    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(r.data(), R2.data(), rs.P, rbuf.data() + 5), ippStsNoErr);
+    EXPECT_EQ(R2, R);
+    std::copy(r.begin(), r.end(), rin.begin());
+    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(rin.data(), rin.data(), rs.P, rbuf.data()), ippStsNoErr);
+    EXPECT_EQ(rin, R);
+    std::vector<double> back(n), back2(n + 2);
+    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(R.data(), back.data(), rs.P, nullptr), ippStsNoErr);
+    back2 = R;
+    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(back2.data(), back2.data(), rs.P, rbuf.data() + 1), ippStsNoErr);
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), back2.begin()));
+  }
+}
+
+TEST(FFTVariants, SpecSharedByTwoThreads) {
+  const int order = 16;
+  const size_t n = size_t(1) << order;
+  TCSpec cs;
+  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  TRSpec rs;
+  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  const std::vector<double> x0 = Random(2 * n, 1000), x1 = Random(2 * n, 1001);
+  std::vector<double> want0(2 * n), want1(2 * n), wantR(n + 2);
+  ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x0.data()),
+                                    reinterpret_cast<Ipp64fc*>(want0.data()), cs.P, nullptr),
+            ippStsNoErr);
+  ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x1.data()),
+                                    reinterpret_cast<Ipp64fc*>(want1.data()), cs.P, nullptr),
+            ippStsNoErr);
+  ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x1.data(), wantR.data(), rs.P, nullptr), ippStsNoErr);
+  bool ok0 = true, ok1 = true;
+  auto worker = [&](const std::vector<double>& x, const std::vector<double>& want, bool useBuffer, bool& ok) {
+    std::vector<Ipp8u> buf(size_t(BufSizeC(cs.P)));
+    std::vector<double> out(2 * n), outR(n + 2);
+    for (int it = 0; it < 20; ++it) {
+      ok &= b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()), reinterpret_cast<Ipp64fc*>(out.data()),
+                                    cs.P, useBuffer ? buf.data() : nullptr) == ippStsNoErr;
+      ok &= out == want;
+      ok &= b::ippsFFTFwd_RToCCS_64f(x1.data(), outR.data(), rs.P, nullptr) == ippStsNoErr;
+      ok &= outR == wantR;
+    }
+  };
+  std::thread t0(worker, std::cref(x0), std::cref(want0), true, std::ref(ok0));
+  std::thread t1(worker, std::cref(x1), std::cref(want1), false, std::ref(ok1));
+  t0.join();
+  t1.join();
+  EXPECT_TRUE(ok0);
+  EXPECT_TRUE(ok1);
+}
+
+// ---------------------------------------------------------------- spec and statuses
+
+TEST(FFTSpec, BlockFieldsFollowTheFlag) {
+  struct TCase {
+    int Flag, Fwd, Inv;
+    double Scale;
+  };
+  const TCase cases[] = {{IPP_FFT_DIV_FWD_BY_N, 1, 0, 1.0 / 32}, {IPP_FFT_DIV_INV_BY_N, 0, 1, 1.0 / 32},
+                         {IPP_FFT_DIV_BY_SQRTN, 1, 1, 1.0 / std::sqrt(32.0)}};
+  for (const TCase& c : cases) {
+    TCSpec cs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, 5, c.Flag, ippAlgHintAccurate), ippStsNoErr);
+    TRSpec rs;
+    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, 5, c.Flag, ippAlgHintFast), ippStsNoErr);
+    const auto* cw = reinterpret_cast<const int32_t*>(cs.P);
+    const auto* rw = reinterpret_cast<const int32_t*>(rs.P);
+    EXPECT_EQ(cw[0], 7);
+    EXPECT_EQ(rw[0], 9);
+    EXPECT_EQ(cw[1], 5);
+    EXPECT_EQ(cw[2], c.Fwd);
+    EXPECT_EQ(cw[3], c.Inv);
+    double scale;
+    std::memcpy(&scale, reinterpret_cast<const char*>(cs.P) + 16, sizeof scale);
+    EXPECT_DOUBLE_EQ(scale, c.Scale);
+    EXPECT_EQ(cw[6], ippAlgHintAccurate);
+    EXPECT_EQ(rw[6], ippAlgHintFast);
+    EXPECT_EQ(cw[7], BufSizeC(cs.P));
+    EXPECT_EQ(cw[8], 1);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(cs.P) % 32, 0u);
+  }
+  // Small orders need no work buffer.
+  TCSpec small;
+  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&small.P, 3, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  EXPECT_EQ(BufSizeC(small.P), 0);
+}
+
+TEST(FFTSpec, InitAllocStatuses) {
+  struct TCase {
+    int Order, Flag;
+    IppStatus Want;
+  };
+  const TCase cases[] = {{31, IPP_FFT_NODIV_BY_ANY, ippStsFftOrderErr}, {-1, IPP_FFT_NODIV_BY_ANY, ippStsFftOrderErr},
+                         {4, 3, ippStsFftFlagErr},  {4, 0, ippStsFftFlagErr},
+                         {4, 16, ippStsFftFlagErr}, {31, 3, ippStsFftOrderErr}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Order * 100 + c.Flag);
+    auto* sentinelC = reinterpret_cast<IppsFFTSpec_C_64fc*>(uintptr_t(0x1000));
+    IppsFFTSpec_C_64fc* pc = sentinelC;
+    EXPECT_EQ(b::ippsFFTInitAlloc_C_64fc(&pc, c.Order, c.Flag, ippAlgHintNone), c.Want);
+    EXPECT_EQ(pc, sentinelC);
+    auto* sentinelR = reinterpret_cast<IppsFFTSpec_R_64f*>(uintptr_t(0x1000));
+    IppsFFTSpec_R_64f* pr = sentinelR;
+    EXPECT_EQ(b::ippsFFTInitAlloc_R_64f(&pr, c.Order, c.Flag, ippAlgHintNone), c.Want);
+    EXPECT_EQ(pr, sentinelR);
+  }
+  EXPECT_EQ(b::ippsFFTInitAlloc_C_64fc(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
+  EXPECT_EQ(b::ippsFFTInitAlloc_R_64f(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
+}
+
+TEST(FFTSpec, FreeChecksTheKind) {
+  IppsFFTSpec_C_64fc* cs = nullptr;
+  IppsFFTSpec_R_64f* rs = nullptr;
+  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  EXPECT_EQ(b::ippsFFTFree_R_64f(reinterpret_cast<IppsFFTSpec_R_64f*>(cs)), ippStsContextMatchErr);
+  EXPECT_EQ(b::ippsFFTFree_C_64fc(reinterpret_cast<IppsFFTSpec_C_64fc*>(rs)), ippStsContextMatchErr);
+  EXPECT_EQ(b::ippsFFTFree_C_64fc(nullptr), ippStsNullPtrErr);
+  EXPECT_EQ(b::ippsFFTFree_R_64f(nullptr), ippStsNullPtrErr);
+  EXPECT_EQ(b::ippsFFTFree_C_64fc(cs), ippStsNoErr);
+  EXPECT_EQ(b::ippsFFTFree_R_64f(rs), ippStsNoErr);
+}
+
+TEST(FFTSpec, TransformStatusesWriteNothing) {
+  const int order = 12;
+  const size_t n = size_t(1) << order;
+  TCSpec cs;
+  TRSpec rs;
+  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  const std::vector<double> x = Random(2 * n, 1100);
+  std::vector<double> dst(2 * n + 4, kCanary);
+  const auto* xc = reinterpret_cast<const Ipp64fc*>(x.data());
+  auto* dc = reinterpret_cast<Ipp64fc*>(dst.data());
+  const auto* wrongC = reinterpret_cast<const IppsFFTSpec_C_64fc*>(rs.P);
+  const auto* wrongR = reinterpret_cast<const IppsFFTSpec_R_64f*>(cs.P);
+  const IppStatus got[] = {
+      b::ippsFFTFwd_CToC_64fc(xc, dc, nullptr, nullptr),
+      b::ippsFFTInv_CToC_64fc(xc, dc, wrongC, nullptr),
+      b::ippsFFTFwd_CToC_64fc(nullptr, dc, cs.P, nullptr),
+      b::ippsFFTInv_CToC_64fc(xc, nullptr, cs.P, nullptr),
+      b::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), nullptr, nullptr),
+      b::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), wrongR, nullptr),
+      b::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), wrongR, nullptr),
+      b::ippsFFTInv_CCSToR_64f(nullptr, dst.data(), rs.P, nullptr),
+      b::ippsFFTFwd_RToCCS_64f(x.data(), nullptr, rs.P, nullptr),
+  };
+  const IppStatus want[] = {ippStsContextMatchErr, ippStsContextMatchErr, ippStsNullPtrErr,
+                            ippStsNullPtrErr,      ippStsContextMatchErr, ippStsContextMatchErr,
+                            ippStsContextMatchErr, ippStsNullPtrErr,      ippStsNullPtrErr};
+  for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(got[i], want[i]) << i;
+  for (double v : dst) ASSERT_EQ(v, kCanary);
+  int size = 0;
+  EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(wrongC, &size), ippStsContextMatchErr);
+  EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(cs.P, nullptr), ippStsNullPtrErr);
+
+  // A successful transform writes exactly N (complex) / N + 2 (CCS) values.
+  ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(xc, dc, cs.P, nullptr), ippStsNoErr);
+  for (size_t i = 2 * n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
+  std::fill(dst.begin(), dst.end(), kCanary);
+  ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
+  for (size_t i = n + 2; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
+  std::fill(dst.begin(), dst.end(), kCanary);
+  ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
+  for (size_t i = n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
+}
+
+}  // namespace

@@ -1,0 +1,1009 @@
+// Built-in double-precision FFT: complex and real (CCS) power-of-two
+// transforms, orders 0 ... 30, planned once in InitAlloc and executed many
+// times, with SIMD kernels chosen at run time.
+//
+// Organisation of the transform (complex, N = 2^P):
+// - P <= 3: straight-line scalar DFTs.
+// - 4 <= P < kBlockedFrom: a Stockham autosort FFT (decimation in frequency,
+//   no bit-reversal pass) over the whole array, radix-4 stages and, for odd P,
+//   a radix-8 last stage. Data stay interleaved (re, im); every stage except
+//   the first is vectorised over the contiguous "stride" index, so whole SIMD
+//   vectors of complex values are loaded and stored. The first stage (stride
+//   1) is vectorised over the butterfly index instead and transposes its four
+//   outputs in registers (4x4 blocks of complex values) before storing.
+//   Stages ping-pong between pDst and the work buffer.
+// - P >= kBlockedFrom: a four-step decomposition N = N1 * N2 that keeps the
+//   working set in cache. Pass 1 transforms the N1-point columns in blocks of
+//   kColBlock adjacent columns (batched Stockham, the block of columns being
+//   the innermost, vectorised index), multiplies by the twiddles
+//   W_N^(k1*n2) and writes the block into a full-size scratch array. Pass 2
+//   transforms the N2-point rows four at a time (the first stage transposes
+//   the four rows into batch-inner order) and its last stage stores every
+//   result straight into its natural place in pDst. W_N^(k1*n2) is formed as
+//   G[k1][n2 mod kColBlock] * W_N^(k1*n2_0), the second factor from two short
+//   tables (high and low bits of the exponent), so no N-sized table exists.
+// - The inverse is conj(FFT(conj(x))): the conjugation is folded into the
+//   loads of the first stage and the scaling multiply of the last stage.
+// - Twiddles are precomputed per stage as (wr, wr) and (-wi, wi) pairs, the
+//   form in which a complex multiply of interleaved data costs one shuffle,
+//   one multiply and one fused multiply-add.
+// Real transforms of order p: the N reals are N/2 complex values (even
+// samples real, odd imaginary); a complex transform of order p - 1 followed
+// by the vectorised split step (or, inverse, the split step first).
+//
+// Spec: one 88-byte block from _ippMalloc (fields below) plus one block with
+// the plan layout and the tables of the complex plan and, for real specs, one
+// block for the split step. Work buffer: the Stockham ping-pong arrays (two of
+// N complex), or for the four-step the scratch array of N complex (rows
+// padded) plus two small arrays; a caller's buffer is used from its first
+// 16-byte-aligned address. Complex orders whose work buffer exceeds the 32-bit
+// size field (27 and up; 28 and up for real) fail with ippStsMemAllocErr.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vector/builtin/NXBuiltinFFT.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#ifndef NX_BUILTIN_FFT_SHARED_ONCE
+#define NX_BUILTIN_FFT_SHARED_ONCE
+namespace nx::builtin::fft {
+
+// Complex orders from which the four-step decomposition is used.
+// Below it the whole-array Stockham transform (which then still runs from
+// the second-level cache) measured faster.
+constexpr int kBlockedFrom = 18;
+// Columns per block of the four-step column pass (complex values); a multiple
+// of the complex values per vector of every target.
+constexpr size_t kColBlock = 8;
+// Rows per block of the row pass (fixed by the 4x4 transposing first stage).
+constexpr size_t kRowBlock = 4;
+constexpr size_t kNone = ~size_t(0);
+
+// The stages of one Stockham transform of length 2^l: radix-4 stages and, for
+// odd l, a radix-8 last stage. Stage i works on sub-length m*radix with
+// stride s; its twiddles (m > 1 only) start at tw doubles into the tables.
+struct TStages {
+  int Count = 0;
+  int Radix[16] = {};
+  size_t M[16] = {};
+  size_t S[16] = {};
+  size_t Tw[16] = {};
+};
+
+struct TLayout {
+  int P = 0;          // complex order
+  int Kind = 0;       // 0 straight-line, 1 Stockham, 2 four-step
+  size_t N = 1;
+  TStages A;          // Stockham: the whole transform; four-step: columns (N1)
+  TStages B;          // four-step: rows (N2)
+  int C1 = 0, C2 = 0; // four-step: log2 N1, log2 N2
+  int H = 0;          // four-step: bits of the low twiddle table
+  size_t G = kNone, Hi = kNone, Lo = kNone;  // four-step table offsets (doubles)
+  size_t TableDoubles = 0;
+  size_t WorkBytes = 0;  // including 16 bytes of alignment slack
+  size_t WorkA = 0, WorkB = 0, WorkT = 0;  // offsets in doubles from the aligned start
+  size_t TStride = 0;  // four-step: row stride of the scratch array (complex), padded
+                       // so that its columns do not all fall into the same cache sets
+};
+// The layout is stored at the start of the spec's table block.
+constexpr size_t kLayoutDoubles = (sizeof(TLayout) / sizeof(double) + 8) & ~size_t(7);
+
+inline void MakeStages(int l, size_t& off, TStages& st) {
+  size_t n = size_t(1) << l, s = 1;
+  int rem = l;
+  st.Count = 0;
+  while (rem > 0) {
+    const int r = (rem == 3) ? 8 : (rem == 1 ? 2 : 4);
+    const int i = st.Count++;
+    st.Radix[i] = r;
+    st.M[i] = n / size_t(r);
+    st.S[i] = s;
+    if (st.M[i] > 1) {
+      st.Tw[i] = off;
+      off += 12 * st.M[i];
+    } else {
+      st.Tw[i] = kNone;
+    }
+    s *= size_t(r);
+    n /= size_t(r);
+    rem -= (r == 8 ? 3 : (r == 4 ? 2 : 1));
+  }
+}
+
+inline size_t Round8(size_t v) { return (v + 7) & ~size_t(7); }  // doubles -> 64-byte multiple
+
+inline TLayout MakeLayout(int P) {
+  TLayout L;
+  L.P = P;
+  L.N = size_t(1) << P;
+  size_t off = kLayoutDoubles;
+  if (P <= 3) {
+    L.Kind = 0;
+  } else if (P < kBlockedFrom) {
+    L.Kind = 1;
+    MakeStages(P, off, L.A);
+    L.WorkA = 0;
+    L.WorkB = Round8(2 * L.N);
+    L.WorkBytes = (L.WorkB + 2 * L.N) * sizeof(double) + 16;
+  } else {
+    L.Kind = 2;
+    L.C1 = P / 2;
+    L.C2 = P - L.C1;
+    MakeStages(L.C1, off, L.A);
+    MakeStages(L.C2, off, L.B);
+    const size_t n1 = size_t(1) << L.C1;
+    L.G = off;
+    off += n1 * 4 * kColBlock;
+    L.H = (P + 1) / 2;
+    L.Lo = off;
+    off += 2 * (size_t(1) << L.H);
+    L.Hi = off;
+    off += 2 * (size_t(1) << (P - L.H));
+    const size_t n2 = size_t(1) << L.C2;
+    L.TStride = n2 + 4;
+    const size_t small = 2 * (n1 * kColBlock > n2 * kRowBlock ? n1 * kColBlock : n2 * kRowBlock);
+    L.WorkT = 0;
+    L.WorkA = Round8(2 * n1 * L.TStride);
+    L.WorkB = L.WorkA + Round8(small);
+    L.WorkBytes = (L.WorkB + small) * sizeof(double) + 16;
+  }
+  L.TableDoubles = off;
+  return L;
+}
+
+}  // namespace nx::builtin::fft
+#endif  // NX_BUILTIN_FFT_SHARED_ONCE
+
+HWY_BEFORE_NAMESPACE();
+namespace nx::builtin {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace nx::builtin::fft;
+
+#if HWY_TARGET == HWY_SCALAR
+// The single-lane target works on one complex value per "vector".
+struct DF {};
+struct VF {
+  double r, i;
+};
+constexpr size_t kC = 1;
+namespace cv {
+HWY_INLINE VF LoadU(DF, const double* p) { return {p[0], p[1]}; }
+HWY_INLINE VF LoadDup128(DF, const double* p) { return {p[0], p[1]}; }
+HWY_INLINE void StoreU(VF v, DF, double* p) {
+  p[0] = v.r;
+  p[1] = v.i;
+}
+HWY_INLINE VF Set(DF, double x) { return {x, x}; }
+HWY_INLINE VF Zero(DF) { return {0.0, 0.0}; }
+HWY_INLINE VF OddEven(VF odd, VF even) { return {even.r, odd.i}; }
+// Only ever used with sign masks (+0 or -0 per lane).
+HWY_INLINE VF Xor(VF a, VF m) { return {std::signbit(m.r) ? -a.r : a.r, std::signbit(m.i) ? -a.i : a.i}; }
+HWY_INLINE VF Add(VF a, VF b) { return {a.r + b.r, a.i + b.i}; }
+HWY_INLINE VF Sub(VF a, VF b) { return {a.r - b.r, a.i - b.i}; }
+HWY_INLINE VF Mul(VF a, VF b) { return {a.r * b.r, a.i * b.i}; }
+HWY_INLINE VF MulAdd(VF a, VF b, VF c) { return {a.r * b.r + c.r, a.i * b.i + c.i}; }
+HWY_INLINE VF Reverse2(DF, VF v) { return {v.i, v.r}; }
+HWY_INLINE VF DupEven(VF v) { return {v.r, v.r}; }
+HWY_INLINE VF DupOdd(VF v) { return {v.i, v.i}; }
+}  // namespace cv
+#else
+using DF = hn::ScalableTag<double>;
+using VF = hn::Vec<DF>;
+// Complex values per vector (1, 2 or 4).
+constexpr size_t kC = HWY_LANES(double) / 2;
+namespace cv {
+using hn::Add;
+using hn::DupEven;
+using hn::DupOdd;
+using hn::LoadDup128;
+using hn::LoadU;
+using hn::Mul;
+using hn::MulAdd;
+using hn::OddEven;
+using hn::Reverse2;
+using hn::Set;
+using hn::StoreU;
+using hn::Sub;
+using hn::Xor;
+using hn::Zero;
+}  // namespace cv
+#endif
+static_assert(kC >= 1, "the kernels need at least one complex value per vector");
+
+HWY_INLINE VF SignOdd() { return cv::OddEven(cv::Set(DF(), -0.0), cv::Zero(DF())); }
+HWY_INLINE VF SignEven() { return cv::OddEven(cv::Zero(DF()), cv::Set(DF(), -0.0)); }
+
+// a * w for interleaved a and w given as (wr, wr) / (-wi, wi) pairs.
+HWY_INLINE VF CMulDup(VF a, VF wr, VF wi) { return cv::MulAdd(a, wr, cv::Mul(cv::Reverse2(DF(), a), wi)); }
+// -i * v.
+HWY_INLINE VF MulNegI(VF v, VF signOdd) { return cv::Xor(cv::Reverse2(DF(), v), signOdd); }
+
+HWY_INLINE void Bfly4(VF a, VF b, VF c, VF d, VF so, VF& y0, VF& y1, VF& y2, VF& y3) {
+  const VF apc = cv::Add(a, c), amc = cv::Sub(a, c), bpd = cv::Add(b, d);
+  const VF t = MulNegI(cv::Sub(b, d), so);
+  y0 = cv::Add(apc, bpd);
+  y2 = cv::Sub(apc, bpd);
+  y1 = cv::Add(amc, t);
+  y3 = cv::Sub(amc, t);
+}
+
+// Forward DFT of 8 vectors of independent lanes, results in natural order.
+HWY_INLINE void Bfly8(VF* x, VF so, VF r2, VF* y) {
+  const VF a0 = cv::Add(x[0], x[4]), a1 = cv::Add(x[1], x[5]), a2 = cv::Add(x[2], x[6]), a3 = cv::Add(x[3], x[7]);
+  const VF b0 = cv::Sub(x[0], x[4]);
+  const VF u1 = cv::Sub(x[1], x[5]), u2 = cv::Sub(x[2], x[6]), u3 = cv::Sub(x[3], x[7]);
+  const VF b1 = cv::Mul(cv::Add(u1, MulNegI(u1, so)), r2);
+  const VF b2 = MulNegI(u2, so);
+  const VF b3 = cv::Mul(cv::Sub(MulNegI(u3, so), u3), r2);
+  Bfly4(a0, a1, a2, a3, so, y[0], y[2], y[4], y[6]);
+  Bfly4(b0, b1, b2, b3, so, y[1], y[3], y[5], y[7]);
+}
+
+// Transpose of complex values: given y_k (k = 0..3) each holding kC
+// consecutive items j, produce o_0..o_3 whose concatenation lists, for each j,
+// y_0[j], y_1[j], y_2[j], y_3[j].
+HWY_INLINE void Interleave4(VF y0, VF y1, VF y2, VF y3, VF* o) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  const __m512d t0 = _mm512_shuffle_f64x2(y0.raw, y1.raw, 0x44);
+  const __m512d t1 = _mm512_shuffle_f64x2(y2.raw, y3.raw, 0x44);
+  const __m512d t2 = _mm512_shuffle_f64x2(y0.raw, y1.raw, 0xEE);
+  const __m512d t3 = _mm512_shuffle_f64x2(y2.raw, y3.raw, 0xEE);
+  o[0] = VF{_mm512_shuffle_f64x2(t0, t1, 0x88)};
+  o[1] = VF{_mm512_shuffle_f64x2(t0, t1, 0xDD)};
+  o[2] = VF{_mm512_shuffle_f64x2(t2, t3, 0x88)};
+  o[3] = VF{_mm512_shuffle_f64x2(t2, t3, 0xDD)};
+#elif HWY_TARGET == HWY_AVX2
+  const DF d;
+  o[0] = hn::ConcatLowerLower(d, y1, y0);
+  o[1] = hn::ConcatLowerLower(d, y3, y2);
+  o[2] = hn::ConcatUpperUpper(d, y1, y0);
+  o[3] = hn::ConcatUpperUpper(d, y3, y2);
+#else
+  static_assert(kC == 1, "unexpected vector width");
+  o[0] = y0;
+  o[1] = y1;
+  o[2] = y2;
+  o[3] = y3;
+#endif
+}
+
+// Reverses the order of the complex values in a vector.
+HWY_INLINE VF ReverseComplex(VF v) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  return VF{_mm512_shuffle_f64x2(v.raw, v.raw, 0x1B)};
+#elif HWY_TARGET == HWY_AVX2
+  return hn::ConcatLowerUpper(DF(), v, v);
+#else
+  return v;
+#endif
+}
+
+// ---------------------------------------------------------------- stages
+// Addresses are in doubles; strides, s and B are in complex values. A stage
+// reads unit (q + s*(p + j*m)) and writes unit (q + s*(R*p + k)); unit u of an
+// array with unit stride str holds B complex values at 2*u*str.
+
+template <bool kConjIn>
+HWY_NOINLINE void Radix4Tw(const double* in, size_t inStr, double* out, size_t outStr, size_t m, size_t s,
+                           size_t B, const double* tw) {
+  const DF d;
+  const VF so = SignOdd();
+  for (size_t p = 0; p < m; ++p) {
+    const VF wr1 = cv::LoadDup128(d, tw + 2 * p), wi1 = cv::LoadDup128(d, tw + 2 * m + 2 * p);
+    const VF wr2 = cv::LoadDup128(d, tw + 4 * m + 2 * p), wi2 = cv::LoadDup128(d, tw + 6 * m + 2 * p);
+    const VF wr3 = cv::LoadDup128(d, tw + 8 * m + 2 * p), wi3 = cv::LoadDup128(d, tw + 10 * m + 2 * p);
+    for (size_t q = 0; q < s; ++q) {
+      const double* i0 = in + 2 * (q + s * p) * inStr;
+      const double* i1 = in + 2 * (q + s * (p + m)) * inStr;
+      const double* i2 = in + 2 * (q + s * (p + 2 * m)) * inStr;
+      const double* i3 = in + 2 * (q + s * (p + 3 * m)) * inStr;
+      double* o0 = out + 2 * (q + s * (4 * p)) * outStr;
+      double* o1 = out + 2 * (q + s * (4 * p + 1)) * outStr;
+      double* o2 = out + 2 * (q + s * (4 * p + 2)) * outStr;
+      double* o3 = out + 2 * (q + s * (4 * p + 3)) * outStr;
+      for (size_t b = 0; b < 2 * B; b += 2 * kC) {
+        VF a = cv::LoadU(d, i0 + b), bb = cv::LoadU(d, i1 + b), c = cv::LoadU(d, i2 + b), e = cv::LoadU(d, i3 + b);
+        if (kConjIn) {
+          a = cv::Xor(a, so);
+          bb = cv::Xor(bb, so);
+          c = cv::Xor(c, so);
+          e = cv::Xor(e, so);
+        }
+        VF y0, y1, y2, y3;
+        Bfly4(a, bb, c, e, so, y0, y1, y2, y3);
+        cv::StoreU(y0, d, o0 + b);
+        cv::StoreU(CMulDup(y1, wr1, wi1), d, o1 + b);
+        cv::StoreU(CMulDup(y2, wr2, wi2), d, o2 + b);
+        cv::StoreU(CMulDup(y3, wr3, wi3), d, o3 + b);
+      }
+    }
+  }
+}
+
+// What the last stage does to its results before storing them.
+enum { kPostNone = 0, kPostScale = 1, kPostFourStep = 2 };
+struct TPost {
+  const double* Scale = nullptr;  // two doubles: multipliers of re and im
+  // Four-step twiddles: G rows of 4*kColBlock doubles, Hi/Lo tables.
+  const double* G = nullptr;
+  const double* Hi = nullptr;
+  const double* Lo = nullptr;
+  int H = 0;
+  size_t NMask = 0;
+  size_t Col0 = 0;  // first column of the block
+};
+
+template <int R, bool kConjIn, int kPost>
+HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t outStr, size_t s, size_t B,
+                            const TPost& post) {
+  const DF d;
+  const VF so = SignOdd();
+  const VF r2 = cv::Set(d, 0.70710678118654752440);
+  VF sc = cv::Zero(d);
+  if (kPost == kPostScale) sc = cv::LoadDup128(d, post.Scale);
+  const VF se = SignEven();
+  for (size_t q = 0; q < s; ++q) {
+    VF fr[R], fi[R];
+    const double* g[R];
+    if (kPost == kPostFourStep) {
+      for (int k = 0; k < R; ++k) {
+        const size_t k1 = q + s * size_t(k);
+        const size_t e = (k1 * post.Col0) & post.NMask;
+        const double* hi = post.Hi + 2 * (e >> post.H);
+        const double* lo = post.Lo + 2 * (e & ((size_t(1) << post.H) - 1));
+        const double cr = hi[0] * lo[0] - hi[1] * lo[1];
+        const double ci = hi[0] * lo[1] + hi[1] * lo[0];
+        fr[k] = cv::Set(d, cr);
+        fi[k] = cv::Xor(cv::Set(d, ci), se);  // (-ci, ci)
+        g[k] = post.G + k1 * 4 * kColBlock;
+      }
+    }
+    for (size_t b = 0; b < 2 * B; b += 2 * kC) {
+      VF x[R], y[R];
+      for (int j = 0; j < R; ++j) {
+        x[j] = cv::LoadU(d, in + 2 * (q + s * size_t(j)) * inStr + b);
+        if (kConjIn) x[j] = cv::Xor(x[j], so);
+      }
+      if (R == 4) {
+        Bfly4(x[0], x[1], x[2], x[3], so, y[0], y[1], y[2], y[3]);
+      } else {
+        Bfly8(x, so, r2, y);
+      }
+      for (int k = 0; k < R; ++k) {
+        VF v = y[k];
+        if (kPost == kPostScale) v = cv::Mul(v, sc);
+        if (kPost == kPostFourStep) {
+          v = CMulDup(v, cv::LoadU(d, g[k] + b), cv::LoadU(d, g[k] + 2 * kColBlock + b));
+          v = CMulDup(v, fr[k], fi[k]);
+        }
+        cv::StoreU(v, d, out + 2 * (q + s * size_t(k)) * outStr + b);
+      }
+    }
+  }
+}
+
+// First stage of a whole-array Stockham transform (stride 1), vectorised over
+// the butterfly index; the four results of each butterfly are transposed so
+// that they land next to each other.
+template <bool kConjIn>
+HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const double* tw) {
+  const DF d;
+  const VF so = SignOdd();
+  for (size_t p = 0; p < m; p += kC) {
+    VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
+    VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
+    if (kConjIn) {
+      a = cv::Xor(a, so);
+      b = cv::Xor(b, so);
+      c = cv::Xor(c, so);
+      e = cv::Xor(e, so);
+    }
+    VF y0, y1, y2, y3;
+    Bfly4(a, b, c, e, so, y0, y1, y2, y3);
+    y1 = CMulDup(y1, cv::LoadU(d, tw + 2 * p), cv::LoadU(d, tw + 2 * m + 2 * p));
+    y2 = CMulDup(y2, cv::LoadU(d, tw + 4 * m + 2 * p), cv::LoadU(d, tw + 6 * m + 2 * p));
+    y3 = CMulDup(y3, cv::LoadU(d, tw + 8 * m + 2 * p), cv::LoadU(d, tw + 10 * m + 2 * p));
+    VF o[4];
+    Interleave4(y0, y1, y2, y3, o);
+    double* dst = out + 8 * p;
+    for (int i = 0; i < 4; ++i) cv::StoreU(o[i], d, dst + 2 * kC * size_t(i));
+  }
+}
+
+// First stage of the four-step row pass: four rows (rowStr apart) are
+// transformed together and their results interleaved so that the batch of
+// four rows becomes the innermost index.
+HWY_NOINLINE void FirstStageRows(const double* in, size_t rowStr, double* out, size_t m, const double* tw) {
+  const DF d;
+  const VF so = SignOdd();
+  constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
+  for (size_t p = 0; p < m; p += kC) {
+    const VF wr1 = cv::LoadU(d, tw + 2 * p), wi1 = cv::LoadU(d, tw + 2 * m + 2 * p);
+    const VF wr2 = cv::LoadU(d, tw + 4 * m + 2 * p), wi2 = cv::LoadU(d, tw + 6 * m + 2 * p);
+    const VF wr3 = cv::LoadU(d, tw + 8 * m + 2 * p), wi3 = cv::LoadU(d, tw + 10 * m + 2 * p);
+    VF y[4][4];
+    for (size_t r = 0; r < 4; ++r) {
+      const double* row = in + 2 * r * rowStr;
+      const VF a = cv::LoadU(d, row + 2 * p), b = cv::LoadU(d, row + 2 * (p + m));
+      const VF c = cv::LoadU(d, row + 2 * (p + 2 * m)), e = cv::LoadU(d, row + 2 * (p + 3 * m));
+      Bfly4(a, b, c, e, so, y[r][0], y[r][1], y[r][2], y[r][3]);
+      y[r][1] = CMulDup(y[r][1], wr1, wi1);
+      y[r][2] = CMulDup(y[r][2], wr2, wi2);
+      y[r][3] = CMulDup(y[r][3], wr3, wi3);
+    }
+    for (size_t k = 0; k < 4; ++k) {
+      VF o[4];
+      Interleave4(y[0][k], y[1][k], y[2][k], y[3][k], o);
+      for (size_t g = 0; g < kC; ++g) {
+        double* dst = out + 2 * 4 * (4 * (p + g) + k);
+        for (size_t v = 0; v < kV; ++v) cv::StoreU(o[g * kV + v], d, dst + 2 * kC * v);
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- drivers
+
+template <bool kConjIn, int kPost>
+void RunLast(int radix, const double* in, size_t inStr, double* out, size_t outStr, size_t s, size_t B,
+             const TPost& post) {
+  if (radix == 4)
+    LastStage<4, kConjIn, kPost>(in, inStr, out, outStr, s, B, post);
+  else
+    LastStage<8, kConjIn, kPost>(in, inStr, out, outStr, s, B, post);
+}
+
+inline void RunLastScaled(int radix, bool post, const double* in, size_t inStr, double* out, size_t outStr,
+                          size_t s, size_t B, const TPost& tp) {
+  if (post)
+    RunLast<false, kPostScale>(radix, in, inStr, out, outStr, s, B, tp);
+  else
+    RunLast<false, kPostNone>(radix, in, inStr, out, outStr, s, B, tp);
+}
+
+// Complex transform of order P >= 4. scaleConj: the two multipliers of the
+// last stage (null: none); conj: conjugate the input (inverse transform).
+void ComplexKernel(const TLayout& L, const double* tables, const double* src, double* dst, double* work,
+                   bool conj, const double* scaleConj) {
+  TPost tp;
+  tp.Scale = scaleConj;
+  const bool post = scaleConj != nullptr;
+  if (L.Kind == 1) {
+    const TStages& st = L.A;
+    const int K = st.Count;
+    const bool inPlace = src == dst;
+    double* A = work + L.WorkA;
+    double* Bb = work + L.WorkB;
+    // Target of stage i: the last stage writes dst; before it the arrays
+    // alternate (dst and A out of place, A and B in place).
+    auto target = [&](int i) -> double* {
+      if (i == K - 1) return dst;
+      if (inPlace) return (i % 2 == 0) ? A : Bb;
+      return ((K - 1 - i) % 2 == 0) ? dst : A;
+    };
+    double* cur = target(0);
+    if (conj)
+      FirstStage1<true>(src, cur, st.M[0], tables + st.Tw[0]);
+    else
+      FirstStage1<false>(src, cur, st.M[0], tables + st.Tw[0]);
+    for (int i = 1; i < K - 1; ++i) {
+      double* nxt = target(i);
+      const size_t B = st.S[i];
+      Radix4Tw<false>(cur, B, nxt, B, st.M[i], 1, B, tables + st.Tw[i]);
+      cur = nxt;
+    }
+    const size_t B = st.S[K - 1];  // the last stage (m = 1) as one contiguous pass
+    RunLastScaled(st.Radix[K - 1], post, cur, B, dst, B, 1, B, tp);
+    return;
+  }
+  // Four-step.
+  const size_t n1 = size_t(1) << L.C1, n2 = size_t(1) << L.C2;
+  double* T = work + L.WorkT;
+  double* A = work + L.WorkA;
+  double* Bb = work + L.WorkB;
+  TPost fp;
+  fp.G = tables + L.G;
+  fp.Hi = tables + L.Hi;
+  fp.Lo = tables + L.Lo;
+  fp.H = L.H;
+  fp.NMask = L.N - 1;
+  const TStages& ca = L.A;
+  const int KA = ca.Count;
+  for (size_t c0 = 0; c0 < n2; c0 += kColBlock) {
+    fp.Col0 = c0;
+    const double* in = src + 2 * c0;
+    double* outT = T + 2 * c0;
+    if (KA == 1) {
+      if (conj)
+        RunLast<true, kPostFourStep>(ca.Radix[0], in, n2, outT, L.TStride, 1, kColBlock, fp);
+      else
+        RunLast<false, kPostFourStep>(ca.Radix[0], in, n2, outT, L.TStride, 1, kColBlock, fp);
+      continue;
+    }
+    if (conj)
+      Radix4Tw<true>(in, n2, A, kColBlock, ca.M[0], 1, kColBlock, tables + ca.Tw[0]);
+    else
+      Radix4Tw<false>(in, n2, A, kColBlock, ca.M[0], 1, kColBlock, tables + ca.Tw[0]);
+    double* cur = A;
+    for (int i = 1; i < KA - 1; ++i) {
+      double* nxt = (cur == A) ? Bb : A;
+      const size_t B = ca.S[i] * kColBlock;
+      Radix4Tw<false>(cur, B, nxt, B, ca.M[i], 1, B, tables + ca.Tw[i]);
+      cur = nxt;
+    }
+    RunLast<false, kPostFourStep>(ca.Radix[KA - 1], cur, kColBlock, outT, L.TStride, ca.S[KA - 1], kColBlock, fp);
+  }
+  const TStages& rb = L.B;
+  const int KB = rb.Count;
+  for (size_t r0 = 0; r0 < n1; r0 += kRowBlock) {
+    FirstStageRows(T + 2 * r0 * L.TStride, L.TStride, A, rb.M[0], tables + rb.Tw[0]);
+    double* cur = A;
+    for (int i = 1; i < KB - 1; ++i) {
+      double* nxt = (cur == A) ? Bb : A;
+      const size_t B = rb.S[i] * kRowBlock;
+      Radix4Tw<false>(cur, B, nxt, B, rb.M[i], 1, B, tables + rb.Tw[i]);
+      cur = nxt;
+    }
+    RunLastScaled(rb.Radix[KB - 1], post, cur, kRowBlock, dst + 2 * r0, n1, rb.S[KB - 1], kRowBlock, tp);
+  }
+}
+
+// Split step of the real forward transform, in place on z (N/2 complex values
+// followed by room for one more): X[k] = (S + D*P[k]) / 2 and
+// X[N/2-k] = conj(S - D*P[k]) / 2 with S = Z[k] + conj Z[N/2-k],
+// D = Z[k] - conj Z[N/2-k], P[k] = -i W_N^k.
+void RealSplitFwd(double* z, size_t n, const double* ptab) {
+  const size_t h = n / 2, q = n / 4;
+  const double z0r = z[0], z0i = z[1];
+  z[0] = z0r + z0i;
+  z[1] = 0.0;
+  z[2 * h] = z0r - z0i;
+  z[2 * h + 1] = 0.0;
+  if (q == 0) return;
+  const DF d;
+  const VF so = SignOdd(), se = SignEven(), half = cv::Set(d, 0.5);
+  size_t k = 1;
+  for (; k + kC <= q; k += kC) {
+    double* lo = z + 2 * k;
+    double* hiP = z + 2 * (h - k - kC + 1);
+    const VF zk = cv::LoadU(d, lo);
+    const VF zc = cv::Xor(ReverseComplex(cv::LoadU(d, hiP)), so);
+    const VF w = cv::LoadU(d, ptab + 2 * k);
+    const VF wr = cv::DupEven(w), wi = cv::Xor(cv::DupOdd(w), se);
+    const VF S = cv::Add(zk, zc), t = CMulDup(cv::Sub(zk, zc), wr, wi);
+    cv::StoreU(cv::Mul(cv::Add(S, t), half), d, lo);
+    cv::StoreU(ReverseComplex(cv::Xor(cv::Mul(cv::Sub(S, t), half), so)), d, hiP);
+  }
+  for (; k < q; ++k) {
+    double* a = z + 2 * k;
+    double* b = z + 2 * (h - k);
+    const double zr = a[0], zi = a[1], cr = b[0], ci = -b[1];
+    const double sr = zr + cr, si = zi + ci, dr = zr - cr, di = zi - ci;
+    const double pr = ptab[2 * k], pi = ptab[2 * k + 1];
+    const double tr = dr * pr - di * pi, ti = dr * pi + di * pr;
+    a[0] = 0.5 * (sr + tr);
+    a[1] = 0.5 * (si + ti);
+    b[0] = 0.5 * (sr - tr);
+    b[1] = -0.5 * (si - ti);
+  }
+  z[2 * q + 1] = -z[2 * q + 1];  // X[N/4] = conj Z[N/4]
+}
+
+// Inverse split step from CCS x into z (may be the same array):
+// Z[k] = S + D*conj(P[k]), Z[N/2-k] = conj(S - D*conj(P[k])) with
+// S = X[k] + conj X[N/2-k], D = X[k] - conj X[N/2-k].
+void RealSplitInv(const double* x, double* z, size_t n, const double* ptab) {
+  const size_t h = n / 2, q = n / 4;
+  const double x0 = x[0], xh = x[2 * h];
+  double zq0 = 0, zq1 = 0;
+  if (q > 0) {
+    zq0 = 2.0 * x[2 * q];
+    zq1 = -2.0 * x[2 * q + 1];
+  }
+  if (q > 0) {
+    const DF d;
+    const VF so = SignOdd();
+    size_t k = 1;
+    for (; k + kC <= q; k += kC) {
+      const double* lo = x + 2 * k;
+      const double* hiP = x + 2 * (h - k - kC + 1);
+      const VF xk = cv::LoadU(d, lo);
+      const VF xc = cv::Xor(ReverseComplex(cv::LoadU(d, hiP)), so);
+      const VF w = cv::LoadU(d, ptab + 2 * k);
+      const VF wr = cv::DupEven(w), wi = cv::DupOdd(w);  // conj(P): (-(-pi), -pi) = (pi, -pi)
+      const VF wis = cv::Xor(wi, so);
+      const VF S = cv::Add(xk, xc), u = CMulDup(cv::Sub(xk, xc), wr, wis);
+      cv::StoreU(cv::Add(S, u), d, z + 2 * k);
+      cv::StoreU(ReverseComplex(cv::Xor(cv::Sub(S, u), so)), d, z + 2 * (h - k - kC + 1));
+    }
+    for (; k < q; ++k) {
+      const double* a = x + 2 * k;
+      const double* b = x + 2 * (h - k);
+      const double xr = a[0], xi = a[1], cr = b[0], ci = -b[1];
+      const double sr = xr + cr, si = xi + ci, dr = xr - cr, di = xi - ci;
+      const double pr = ptab[2 * k], pi = -ptab[2 * k + 1];
+      const double ur = dr * pr - di * pi, ui = dr * pi + di * pr;
+      z[2 * k] = sr + ur;
+      z[2 * k + 1] = si + ui;
+      z[2 * (h - k)] = sr - ur;
+      z[2 * (h - k) + 1] = -(si - ui);
+    }
+    z[2 * q] = zq0;
+    z[2 * q + 1] = zq1;
+  }
+  z[0] = x0 + xh;
+  z[1] = x0 - xh;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace nx::builtin
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+#include <climits>
+#include <cstring>
+
+#include "vector/LibCDispatcher.h"
+#include "vector/NXBasicDispatcher.h"
+#include "vector/builtin/NXBuiltinFFT.h"
+
+namespace nx::builtin {
+
+HWY_EXPORT(ComplexKernel);
+HWY_EXPORT(RealSplitFwd);
+HWY_EXPORT(RealSplitInv);
+
+namespace fft {
+namespace {
+
+constexpr Ipp32s kIdComplex = 7;
+constexpr Ipp32s kIdReal = 9;
+
+// The spec block: 88 bytes, zero-filled, from _ippMalloc.
+struct TSpec {
+  Ipp32s Id;
+  Ipp32s Order;
+  Ipp32s FwdScaled;
+  Ipp32s InvScaled;
+  Ipp64f Scale;
+  Ipp32s Hint;
+  Ipp32s BufSize;
+  Ipp32s Owner;
+  Ipp32s Reserved;
+  double* Tables;  // the complex plan's tables
+  double* Split;   // real specs: N/4 values -i W_N^k of the split step
+  void* Spare[4];
+};
+static_assert(sizeof(TSpec) == 88, "the spec block is 88 bytes");
+static_assert(offsetof(TSpec, Scale) == 16 && offsetof(TSpec, Tables) == 40, "spec field layout");
+
+// (cos, sin) of 2*pi*j/n for a power of two n, each taken from the
+// better-conditioned function of an angle in the first octant.
+void CosSin(size_t j, size_t n, double& c, double& s) {
+  if (n < 4) {
+    c = (n == 2 && (j & 1)) ? -1.0 : 1.0;
+    s = 0.0;
+    return;
+  }
+  j &= n - 1;
+  const size_t quarter = n / 4;
+  const size_t quad = j / quarter, r = j % quarter;
+  const double step = 6.283185307179586476925286766559 / double(n);
+  double c0, s0;
+  if (8 * r <= n) {
+    c0 = nx::_cos(double(r) * step);
+    s0 = nx::_sin(double(r) * step);
+  } else {
+    const double t = double(quarter - r) * step;
+    c0 = nx::_sin(t);
+    s0 = nx::_cos(t);
+  }
+  switch (quad) {
+    case 0: c = c0; s = s0; break;
+    case 1: c = -s0; s = c0; break;
+    case 2: c = -c0; s = -s0; break;
+    default: c = s0; s = -c0; break;
+  }
+}
+
+void FillStages(const TStages& st, double* tables) {
+  for (int i = 0; i < st.Count; ++i) {
+    if (st.Tw[i] == kNone) continue;
+    const size_t m = st.M[i], n = m * 4;
+    double* t = tables + st.Tw[i];
+    for (size_t k = 1; k <= 3; ++k) {
+      double* wr = t + (k - 1) * 4 * m;
+      double* wi = wr + 2 * m;
+      for (size_t p = 0; p < m; ++p) {
+        double c, s;
+        CosSin(p * k, n, c, s);  // W = c - i s
+        wr[2 * p] = wr[2 * p + 1] = c;
+        wi[2 * p] = s;  // (-Im W, Im W)
+        wi[2 * p + 1] = -s;
+      }
+    }
+  }
+}
+
+void FillTables(const TLayout& L, double* tables) {
+  if (L.Kind == 0) return;
+  FillStages(L.A, tables);
+  if (L.Kind != 2) return;
+  FillStages(L.B, tables);
+  const size_t n1 = size_t(1) << L.C1;
+  for (size_t k1 = 0; k1 < n1; ++k1) {
+    double* g = tables + L.G + k1 * 4 * kColBlock;
+    for (size_t b = 0; b < kColBlock; ++b) {
+      double c, s;
+      CosSin(k1 * b, L.N, c, s);
+      g[2 * b] = g[2 * b + 1] = c;
+      g[2 * kColBlock + 2 * b] = s;
+      g[2 * kColBlock + 2 * b + 1] = -s;
+    }
+  }
+  const size_t nLo = size_t(1) << L.H, nHi = L.N >> L.H;
+  for (size_t j = 0; j < nLo; ++j) {
+    double c, s;
+    CosSin(j, L.N, c, s);
+    tables[L.Lo + 2 * j] = c;
+    tables[L.Lo + 2 * j + 1] = -s;
+  }
+  for (size_t j = 0; j < nHi; ++j) {
+    double c, s;
+    CosSin(j << L.H, L.N, c, s);
+    tables[L.Hi + 2 * j] = c;
+    tables[L.Hi + 2 * j + 1] = -s;
+  }
+}
+
+// Scalar DFT of 1, 2, 4 or 8 complex values (in place allowed): bit-reversed
+// copy, then radix-2 butterflies with the exact eighth-turn constants.
+void SmallDft(const double* src, double* dst, size_t n, bool inverse, double scale) {
+  static const unsigned char kRev[4][8] = {{0}, {0, 1}, {0, 2, 1, 3}, {0, 4, 2, 6, 1, 5, 3, 7}};
+  const int lg = n == 1 ? 0 : n == 2 ? 1 : n == 4 ? 2 : 3;
+  const double h = 0.70710678118654752440;
+  // W_8^j = (c, s) for the forward direction; the inverse flips s.
+  const double wc[4] = {1.0, h, 0.0, -h}, ws[4] = {0.0, -h, -1.0, -h};
+  double x[16];
+  for (size_t i = 0; i < n; ++i) {
+    x[2 * i] = src[2 * kRev[lg][i]];
+    x[2 * i + 1] = src[2 * kRev[lg][i] + 1];
+  }
+  for (size_t len = 2; len <= n; len *= 2) {
+    const size_t half = len / 2, step = 8 / len;
+    for (size_t base = 0; base < n; base += len) {
+      for (size_t j = 0; j < half; ++j) {
+        const double c = wc[j * step], sn = inverse ? -ws[j * step] : ws[j * step];
+        double* a = x + 2 * (base + j);
+        double* b = x + 2 * (base + j + half);
+        const double tr = b[0] * c - b[1] * sn, ti = b[0] * sn + b[1] * c;
+        b[0] = a[0] - tr;
+        b[1] = a[1] - ti;
+        a[0] += tr;
+        a[1] += ti;
+      }
+    }
+  }
+  for (size_t i = 0; i < 2 * n; ++i) dst[i] = x[i] * scale;
+}
+
+IppStatus CheckFlag(int flag) {
+  return (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN ||
+          flag == IPP_FFT_NODIV_BY_ANY)
+             ? ippStsNoErr
+             : ippStsFftFlagErr;
+}
+
+IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool real) {
+  if (pp == nullptr) return ippStsNullPtrErr;
+  if (order < 0 || order > 30) return ippStsFftOrderErr;
+  if (CheckFlag(flag) != ippStsNoErr) return ippStsFftFlagErr;
+  const int P = real ? (order > 0 ? order - 1 : 0) : order;
+  const TLayout L = MakeLayout(P);
+  const size_t n = size_t(1) << order;
+  const size_t splitDoubles = real ? 2 * (n / 4) : 0;
+  // Sizes the 32-bit allocator and size field cannot express are an
+  // allocation failure.
+  if (L.TableDoubles * sizeof(double) > size_t(INT_MAX) || L.WorkBytes > size_t(INT_MAX) ||
+      splitDoubles * sizeof(double) > size_t(INT_MAX))
+    return ippStsMemAllocErr;
+  auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
+  if (spec == nullptr) return ippStsMemAllocErr;
+  std::memset(static_cast<void*>(spec), 0, sizeof(TSpec));
+  spec->Tables = static_cast<double*>(nx::_ippMalloc(int(L.TableDoubles * sizeof(double))));
+  if (spec->Tables == nullptr) {
+    nx::_ippFree(spec);
+    return ippStsMemAllocErr;
+  }
+  std::memcpy(static_cast<void*>(spec->Tables), &L, sizeof(TLayout));
+  if (splitDoubles > 0) {
+    spec->Split = static_cast<double*>(nx::_ippMalloc(int(splitDoubles * sizeof(double))));
+    if (spec->Split == nullptr) {
+      nx::_ippFree(spec->Tables);
+      nx::_ippFree(spec);
+      return ippStsMemAllocErr;
+    }
+  }
+  spec->Id = real ? kIdReal : kIdComplex;
+  spec->Order = order;
+  spec->FwdScaled = (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? 1 : 0;
+  spec->InvScaled = (flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? 1 : 0;
+  spec->Scale = flag == IPP_FFT_DIV_BY_SQRTN ? 1.0 / nx::_sqrt(double(n))
+                : flag == IPP_FFT_NODIV_BY_ANY ? 1.0
+                                               : 1.0 / double(n);
+  spec->Hint = hint;
+  spec->BufSize = int(L.WorkBytes);
+  spec->Owner = 1;
+  FillTables(L, spec->Tables);
+  // Split table: -i W_N^k = (-sin, -cos) of 2*pi*k/N. The first kDirect
+  // entries come from CosSin; above them the angle is split into a multiple
+  // of kDirect and a remainder already in the table (one rounding more, and
+  // a large table built in a few milliseconds).
+  constexpr size_t kDirect = 1024;
+  double* sp = spec->Split;
+  double hc = 1.0, hs = 0.0;
+  for (size_t k = 0; k < splitDoubles / 2; ++k) {
+    double c, s;
+    const size_t lo = k & (kDirect - 1);
+    if (k < kDirect) {
+      CosSin(k, n, c, s);
+    } else {
+      if (lo == 0) CosSin(k, n, hc, hs);
+      const double lc = -sp[2 * lo + 1], ls = -sp[2 * lo];
+      c = hc * lc - hs * ls;
+      s = hs * lc + hc * ls;
+    }
+    sp[2 * k] = -s;
+    sp[2 * k + 1] = -c;
+  }
+  *pp = spec;
+  return ippStsNoErr;
+}
+
+IppStatus Free(TSpec* spec, Ipp32s id) {
+  if (spec == nullptr) return ippStsNullPtrErr;
+  if (spec->Id != id) return ippStsContextMatchErr;
+  spec->Id = 0;
+  nx::_ippFree(spec->Tables);
+  nx::_ippFree(spec->Split);
+  nx::_ippFree(spec);
+  return ippStsNoErr;
+}
+
+// The work buffer of one call: the caller's (from its first 16-byte-aligned
+// address) or one allocated for the call.
+class TWork {
+ public:
+  TWork(const TSpec* spec, Ipp8u* buffer) {
+    if (spec->BufSize <= 0) return;
+    if (buffer == nullptr) {
+      Owned_ = nx::_ippMalloc(spec->BufSize);
+      buffer = static_cast<Ipp8u*>(Owned_);
+      if (buffer == nullptr) {
+        Failed_ = true;
+        return;
+      }
+    }
+    const uintptr_t a = (reinterpret_cast<uintptr_t>(buffer) + 15) & ~uintptr_t(15);
+    Ptr_ = reinterpret_cast<double*>(a);
+  }
+  ~TWork() { nx::_ippFree(Owned_); }
+  TWork(const TWork&) = delete;
+  TWork& operator=(const TWork&) = delete;
+  bool Failed() const { return Failed_; }
+  double* Ptr() const { return Ptr_; }
+
+ private:
+  void* Owned_ = nullptr;
+  double* Ptr_ = nullptr;
+  bool Failed_ = false;
+};
+
+// Complex transform of order P with the given scale; src may equal dst.
+void Complex(const TSpec* spec, int P, const double* src, double* dst, double* work, bool inverse,
+             bool scaled) {
+  const double scale = scaled ? spec->Scale : 1.0;
+  if (P <= 3) {
+    SmallDft(src, dst, size_t(1) << P, inverse, scale);
+    return;
+  }
+  const TLayout& L = *reinterpret_cast<const TLayout*>(spec->Tables);
+  alignas(16) double sc[2] = {scale, inverse ? -scale : scale};
+  const bool post = scaled || inverse;
+  HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
+}
+
+IppStatus TransformC(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64fc* pSpec, Ipp8u* pBuffer,
+                     bool inverse) {
+  if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
+  const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
+  if (spec == nullptr || spec->Id != kIdComplex) return ippStsContextMatchErr;
+  TWork work(spec, pBuffer);
+  if (work.Failed()) return ippStsMemAllocErr;
+  Complex(spec, spec->Order, reinterpret_cast<const double*>(pSrc), reinterpret_cast<double*>(pDst), work.Ptr(),
+          inverse, inverse ? spec->InvScaled != 0 : spec->FwdScaled != 0);
+  return ippStsNoErr;
+}
+
+IppStatus TransformR(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* pSpec, Ipp8u* pBuffer,
+                     bool inverse) {
+  if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
+  const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
+  if (spec == nullptr || spec->Id != kIdReal) return ippStsContextMatchErr;
+  const int order = spec->Order;
+  const size_t n = size_t(1) << order;
+  const bool scaled = inverse ? spec->InvScaled != 0 : spec->FwdScaled != 0;
+  const double scale = scaled ? spec->Scale : 1.0;
+  if (order == 0) {
+    if (inverse) {
+      pDst[0] = pSrc[0] * scale;
+    } else {
+      pDst[0] = pSrc[0] * scale;
+      pDst[1] = 0.0;
+    }
+    return ippStsNoErr;
+  }
+  TWork work(spec, pBuffer);
+  if (work.Failed()) return ippStsMemAllocErr;
+  if (!inverse) {
+    Complex(spec, order - 1, pSrc, pDst, work.Ptr(), false, scaled);
+    HWY_DYNAMIC_DISPATCH(RealSplitFwd)(pDst, n, spec->Split);
+  } else {
+    HWY_DYNAMIC_DISPATCH(RealSplitInv)(pSrc, pDst, n, spec->Split);
+    Complex(spec, order - 1, pDst, pDst, work.Ptr(), true, scaled);
+  }
+  return ippStsNoErr;
+}
+
+IppStatus BufSize(const TSpec* spec, Ipp32s id, int* pSize) {
+  if (pSize == nullptr) return ippStsNullPtrErr;
+  if (spec == nullptr || spec->Id != id) return ippStsContextMatchErr;
+  *pSize = spec->BufSize;
+  return ippStsNoErr;
+}
+
+}  // namespace
+}  // namespace fft
+
+IppStatus ippsFFTInitAlloc_R_64f(IppsFFTSpec_R_64f** ppFFTSpec, int order, int flag, IppHintAlgorithm hint) {
+  return fft::InitAlloc(reinterpret_cast<fft::TSpec**>(ppFFTSpec), order, flag, hint, true);
+}
+IppStatus ippsFFTInitAlloc_C_64fc(IppsFFTSpec_C_64fc** ppFFTSpec, int order, int flag, IppHintAlgorithm hint) {
+  return fft::InitAlloc(reinterpret_cast<fft::TSpec**>(ppFFTSpec), order, flag, hint, false);
+}
+IppStatus ippsFFTFree_R_64f(IppsFFTSpec_R_64f* pFFTSpec) {
+  return fft::Free(reinterpret_cast<fft::TSpec*>(pFFTSpec), fft::kIdReal);
+}
+IppStatus ippsFFTFree_C_64fc(IppsFFTSpec_C_64fc* pFFTSpec) {
+  return fft::Free(reinterpret_cast<fft::TSpec*>(pFFTSpec), fft::kIdComplex);
+}
+IppStatus ippsFFTFwd_RToCCS_64f(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* pFFTSpec,
+                                Ipp8u* pBuffer) {
+  return fft::TransformR(pSrc, pDst, pFFTSpec, pBuffer, false);
+}
+IppStatus ippsFFTInv_CCSToR_64f(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* pFFTSpec,
+                                Ipp8u* pBuffer) {
+  return fft::TransformR(pSrc, pDst, pFFTSpec, pBuffer, true);
+}
+IppStatus ippsFFTFwd_CToC_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64fc* pFFTSpec,
+                               Ipp8u* pBuffer) {
+  return fft::TransformC(pSrc, pDst, pFFTSpec, pBuffer, false);
+}
+IppStatus ippsFFTInv_CToC_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64fc* pFFTSpec,
+                               Ipp8u* pBuffer) {
+  return fft::TransformC(pSrc, pDst, pFFTSpec, pBuffer, true);
+}
+IppStatus ippsFFTGetBufSize_R_64f(const IppsFFTSpec_R_64f* pFFTSpec, int* pSize) {
+  return fft::BufSize(reinterpret_cast<const fft::TSpec*>(pFFTSpec), fft::kIdReal, pSize);
+}
+IppStatus ippsFFTGetBufSize_C_64fc(const IppsFFTSpec_C_64fc* pFFTSpec, int* pSize) {
+  return fft::BufSize(reinterpret_cast<const fft::TSpec*>(pFFTSpec), fft::kIdComplex, pSize);
+}
+
+}  // namespace nx::builtin
+#endif  // HWY_ONCE
