@@ -20,8 +20,10 @@ class TCollectingReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
   // Real time per iteration of a run by its full name; negative if absent.
+  // Runs measured in real time carry a "/real_time" suffix; either form is found.
   double Time(const std::string& name) const {
     auto it = times_.find(name);
+    if (it == times_.end()) it = times_.find(name + "/real_time");
     return it == times_.end() ? -1.0 : it->second;
   }
 

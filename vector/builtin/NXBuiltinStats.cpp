@@ -439,19 +439,30 @@ void NormalizeCK(const Ipp64fc* src, Ipp64fc* dst, size_t n, Ipp64fc sub, double
 template <typename T>
 HWY_INLINE void ThreshT(const T* src, T* dst, size_t n, T level, bool above) {
   const hn::ScalableTag<T> d;
+  const size_t N = hn::Lanes(d);
   const auto vl = hn::Set(d, level);
-  size_t i;
+  // Max/Min with the level as the second operand would also return the level
+  // for NaN elements; IfThenElse on the strict comparison keeps NaN as it is.
+  auto clip = [&](auto v) { return above ? hn::IfThenElse(hn::Gt(v, vl), vl, v) : hn::IfThenElse(hn::Lt(v, vl), vl, v); };
+  size_t i = 0;
+  // Four loads before four stores: src and dst may be the same array, and
+  // grouping keeps the loads from waiting on the preceding stores.
+  if (n >= 4 * N) {
+    for (; i <= n - 4 * N; i += 4 * N) {
+      const auto v0 = hn::LoadU(d, src + i);
+      const auto v1 = hn::LoadU(d, src + i + N);
+      const auto v2 = hn::LoadU(d, src + i + 2 * N);
+      const auto v3 = hn::LoadU(d, src + i + 3 * N);
+      hn::StoreU(clip(v0), d, dst + i);
+      hn::StoreU(clip(v1), d, dst + i + N);
+      hn::StoreU(clip(v2), d, dst + i + 2 * N);
+      hn::StoreU(clip(v3), d, dst + i + 3 * N);
+    }
+  }
+  for (; i + N <= n; i += N) hn::StoreU(clip(hn::LoadU(d, src + i)), d, dst + i);
   if (above) {
-    i = ForVectors(d, n, [&](size_t k) {
-      const auto v = hn::LoadU(d, src + k);
-      hn::StoreU(hn::IfThenElse(hn::Gt(v, vl), vl, v), d, dst + k);
-    });
     for (; i < n; ++i) dst[i] = src[i] > level ? level : src[i];
   } else {
-    i = ForVectors(d, n, [&](size_t k) {
-      const auto v = hn::LoadU(d, src + k);
-      hn::StoreU(hn::IfThenElse(hn::Lt(v, vl), vl, v), d, dst + k);
-    });
     for (; i < n; ++i) dst[i] = src[i] < level ? level : src[i];
   }
 }
