@@ -49,13 +49,13 @@ double RelRms(const double* got, const double* want, size_t n) {
 struct TCSpec {
   IppsFFTSpec_C_64fc* P = nullptr;
   ~TCSpec() {
-    if (P) b::ippsFFTFree_C_64fc(P);
+    if (P) nx::ippsFFTFree_C_64fc(P);
   }
 };
 struct TRSpec {
   IppsFFTSpec_R_64f* P = nullptr;
   ~TRSpec() {
-    if (P) b::ippsFFTFree_R_64f(P);
+    if (P) nx::ippsFFTFree_R_64f(P);
   }
 };
 
@@ -106,14 +106,14 @@ TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
     const double tol = 2e-15 * (order + 1);
     if (!c.Real) {
       TCSpec spec;
-      ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
       std::vector<Ipp8u> buf(size_t(BufSizeC(spec.P)) + 1);
       const std::vector<double> x = Random(2 * n, 100 + order);
       std::vector<double> X(2 * n), y(2 * n);
-      ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+      ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
                                         reinterpret_cast<Ipp64fc*>(X.data()), spec.P, buf.data()),
                 ippStsNoErr);
-      ASSERT_EQ(b::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(X.data()),
+      ASSERT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(X.data()),
                                         reinterpret_cast<Ipp64fc*>(y.data()), spec.P, buf.data()),
                 ippStsNoErr);
       EXPECT_LE(RelRms(y.data(), x.data(), 2 * n), tol);
@@ -127,16 +127,16 @@ TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
       }
     } else {
       TRSpec spec;
-      ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
       std::vector<Ipp8u> buf(size_t(BufSizeR(spec.P)) + 1);
       const std::vector<double> x = Random(n, 200 + order);
       std::vector<double> X(n + 2), y(n);
-      ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), spec.P, buf.data()), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), spec.P, buf.data()), ippStsNoErr);
       EXPECT_EQ(X[1], 0.0);
       if (n > 1) {
         EXPECT_EQ(X[n + 1], 0.0);
       }
-      ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(X.data(), y.data(), spec.P, buf.data()), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), y.data(), spec.P, buf.data()), ippStsNoErr);
       EXPECT_LE(RelRms(y.data(), x.data(), n), tol);
       if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
         // Parseval over the full spectrum: the inner CCS values count twice.
@@ -169,20 +169,20 @@ TEST(FFTAccuracy, MatchesExtendedPrecisionDft) {
     const size_t n = size_t(1) << order;
     const double tol = 2e-15 * std::max(1, order);
     TCSpec cs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
     const std::vector<double> x = Random(2 * n, 300 + order);
     std::vector<double> X(2 * n);
-    ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+    ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
                                       reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
               ippStsNoErr);
     EXPECT_LE(RelRms(X.data(), NaiveDft(x).data(), 2 * n), tol);
 
     TRSpec rs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
     const std::vector<double> r = Random(n, 400 + order);
     std::vector<double> rc(2 * n, 0.0), R(n + 2);
     for (size_t i = 0; i < n; ++i) rc[2 * i] = r[i];
-    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
     const std::vector<double> want = NaiveDft(rc);
     EXPECT_LE(RelRms(R.data(), want.data(), 2 * (n / 2 + 1)), tol);  // X[0] ... X[N/2]
   }
@@ -195,9 +195,9 @@ TEST(FFTAccuracy, InverseMatchesConjugateDft) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
     TCSpec cs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
     std::vector<double> x = Random(2 * n, 500 + order), X(2 * n);
-    ASSERT_EQ(b::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+    ASSERT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
                                       reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
               ippStsNoErr);
     // inverse(x) = conj(forward(conj(x)))
@@ -216,28 +216,28 @@ TEST(FFTAccuracy, MatchesFftwUpToOrder20) {
     const double tol = 2e-15 * order;
     {
       TCSpec cs;
-      ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
       std::vector<double> x = Random(2 * n, 600 + order), X(2 * n), F(2 * n), tmp(2 * n);
       fftw_plan plan = fftw_plan_dft_1d(int(n), reinterpret_cast<fftw_complex*>(tmp.data()),
                                         reinterpret_cast<fftw_complex*>(F.data()), FFTW_FORWARD, FFTW_ESTIMATE);
       tmp = x;
       fftw_execute(plan);
       fftw_destroy_plan(plan);
-      ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+      ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
                                         reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
                 ippStsNoErr);
       EXPECT_LE(RelRms(X.data(), F.data(), 2 * n), tol) << "complex";
     }
     {
       TRSpec rs;
-      ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
       std::vector<double> x = Random(n, 700 + order), X(n + 2), F(n + 2), tmp(n);
       fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), tmp.data(), reinterpret_cast<fftw_complex*>(F.data()),
                                             FFTW_ESTIMATE);
       tmp = x;
       fftw_execute(plan);
       fftw_destroy_plan(plan);
-      ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), rs.P, nullptr), ippStsNoErr);
+      ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), rs.P, nullptr), ippStsNoErr);
       EXPECT_LE(RelRms(X.data(), F.data(), n + 2), tol) << "real";
     }
   }
@@ -261,18 +261,18 @@ TEST(FFTReal, SmallCcsExamples) {
   for (const TCase& c : cases) {
     const int order = int(std::log2(c.In.size()));
     TRSpec rs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
     std::vector<double> out(c.Want.size() + 1, kCanary);
-    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(c.In.data(), out.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(c.In.data(), out.data(), rs.P, nullptr), ippStsNoErr);
     for (size_t i = 0; i < c.Want.size(); ++i) EXPECT_NEAR(out[i], c.Want[i], 1e-15) << i;
     EXPECT_EQ(out.back(), kCanary);
   }
   // Order 0 with forward scaling by sqrt(N) = 1 and by N = 1: (x0 * scale, 0).
   TRSpec rs;
-  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, 0, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, 0, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
   const double in = 2.5;
   double out[3] = {kCanary, kCanary, kCanary};
-  ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(&in, out, rs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(&in, out, rs.P, nullptr), ippStsNoErr);
   EXPECT_EQ(out[0], 2.5);
   EXPECT_EQ(out[1], 0.0);
   EXPECT_EQ(out[2], kCanary);
@@ -283,13 +283,13 @@ TEST(FFTReal, InverseIgnoresEndImaginaryParts) {
   for (int order : {1, 2, 5, 12}) {
     const size_t n = size_t(1) << order;
     TRSpec rs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
     std::vector<double> X = Random(n + 2, 800 + order), a(n), c(n);
     X[1] = X[n + 1] = 0;
-    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(X.data(), a.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), a.data(), rs.P, nullptr), ippStsNoErr);
     X[1] = 7;
     X[n + 1] = -3;
-    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(X.data(), c.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), c.data(), rs.P, nullptr), ippStsNoErr);
     EXPECT_EQ(a, c);
   }
 }
@@ -304,16 +304,16 @@ TEST(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
     const size_t n = size_t(1) << order;
     TCSpec cs;
     TRSpec rs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_DIV_BY_SQRTN, ippAlgHintNone), ippStsNoErr);
-    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_DIV_BY_SQRTN, ippAlgHintNone), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
     std::vector<Ipp8u> cbuf(size_t(BufSizeC(cs.P)) + 16), rbuf(size_t(BufSizeR(rs.P)) + 16);
     Ipp8u* cUnaligned = cbuf.data() + ((reinterpret_cast<uintptr_t>(cbuf.data()) % 16 == 3) ? 0 : 3);
     const std::vector<double> x = Random(2 * n, 900 + order);
     for (bool inverse : {false, true}) {
       auto run = [&](const double* s, double* d, Ipp8u* buf) {
-        return inverse ? b::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
+        return inverse ? nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
                                                  cs.P, buf)
-                       : b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
+                       : nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
                                                  cs.P, buf);
       };
       std::vector<double> ref(2 * n), other(2 * n), inplace = x;
@@ -329,16 +329,16 @@ TEST(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
     }
     // Real: forward in place needs N + 2 doubles.
     std::vector<double> r(x.begin(), x.begin() + n), R(n + 2), R2(n + 2), rin(n + 2);
-    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
-    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(r.data(), R2.data(), rs.P, rbuf.data() + 5), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(r.data(), R2.data(), rs.P, rbuf.data() + 5), ippStsNoErr);
     EXPECT_EQ(R2, R);
     std::copy(r.begin(), r.end(), rin.begin());
-    ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(rin.data(), rin.data(), rs.P, rbuf.data()), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(rin.data(), rin.data(), rs.P, rbuf.data()), ippStsNoErr);
     EXPECT_EQ(rin, R);
     std::vector<double> back(n), back2(n + 2);
-    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(R.data(), back.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(R.data(), back.data(), rs.P, nullptr), ippStsNoErr);
     back2 = R;
-    ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(back2.data(), back2.data(), rs.P, rbuf.data() + 1), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(back2.data(), back2.data(), rs.P, rbuf.data() + 1), ippStsNoErr);
     EXPECT_TRUE(std::equal(back.begin(), back.end(), back2.begin()));
   }
 }
@@ -347,27 +347,27 @@ TEST(FFTVariants, SpecSharedByTwoThreads) {
   const int order = 16;
   const size_t n = size_t(1) << order;
   TCSpec cs;
-  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
   TRSpec rs;
-  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
   const std::vector<double> x0 = Random(2 * n, 1000), x1 = Random(2 * n, 1001);
   std::vector<double> want0(2 * n), want1(2 * n), wantR(n + 2);
-  ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x0.data()),
+  ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x0.data()),
                                     reinterpret_cast<Ipp64fc*>(want0.data()), cs.P, nullptr),
             ippStsNoErr);
-  ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x1.data()),
+  ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x1.data()),
                                     reinterpret_cast<Ipp64fc*>(want1.data()), cs.P, nullptr),
             ippStsNoErr);
-  ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x1.data(), wantR.data(), rs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x1.data(), wantR.data(), rs.P, nullptr), ippStsNoErr);
   bool ok0 = true, ok1 = true;
   auto worker = [&](const std::vector<double>& x, const std::vector<double>& want, bool useBuffer, bool& ok) {
     std::vector<Ipp8u> buf(size_t(BufSizeC(cs.P)));
     std::vector<double> out(2 * n), outR(n + 2);
     for (int it = 0; it < 20; ++it) {
-      ok &= b::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()), reinterpret_cast<Ipp64fc*>(out.data()),
+      ok &= nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()), reinterpret_cast<Ipp64fc*>(out.data()),
                                     cs.P, useBuffer ? buf.data() : nullptr) == ippStsNoErr;
       ok &= out == want;
-      ok &= b::ippsFFTFwd_RToCCS_64f(x1.data(), outR.data(), rs.P, nullptr) == ippStsNoErr;
+      ok &= nx::ippsFFTFwd_RToCCS_64f(x1.data(), outR.data(), rs.P, nullptr) == ippStsNoErr;
       ok &= outR == wantR;
     }
   };
@@ -390,9 +390,9 @@ TEST(FFTSpec, BlockFieldsFollowTheFlag) {
                          {IPP_FFT_DIV_BY_SQRTN, 1, 1, 1.0 / std::sqrt(32.0)}};
   for (const TCase& c : cases) {
     TCSpec cs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, 5, c.Flag, ippAlgHintAccurate), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, 5, c.Flag, ippAlgHintAccurate), ippStsNoErr);
     TRSpec rs;
-    ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, 5, c.Flag, ippAlgHintFast), ippStsNoErr);
+    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, 5, c.Flag, ippAlgHintFast), ippStsNoErr);
     const auto* cw = reinterpret_cast<const int32_t*>(cs.P);
     const auto* rw = reinterpret_cast<const int32_t*>(rs.P);
     EXPECT_EQ(cw[0], 7);
@@ -411,7 +411,7 @@ TEST(FFTSpec, BlockFieldsFollowTheFlag) {
   }
   // Small orders need no work buffer.
   TCSpec small;
-  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&small.P, 3, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&small.P, 3, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
   EXPECT_EQ(BufSizeC(small.P), 0);
 }
 
@@ -427,28 +427,28 @@ TEST(FFTSpec, InitAllocStatuses) {
     SCOPED_TRACE(c.Order * 100 + c.Flag);
     auto* sentinelC = reinterpret_cast<IppsFFTSpec_C_64fc*>(uintptr_t(0x1000));
     IppsFFTSpec_C_64fc* pc = sentinelC;
-    EXPECT_EQ(b::ippsFFTInitAlloc_C_64fc(&pc, c.Order, c.Flag, ippAlgHintNone), c.Want);
+    EXPECT_EQ(nx::ippsFFTInitAlloc_C_64fc(&pc, c.Order, c.Flag, ippAlgHintNone), c.Want);
     EXPECT_EQ(pc, sentinelC);
     auto* sentinelR = reinterpret_cast<IppsFFTSpec_R_64f*>(uintptr_t(0x1000));
     IppsFFTSpec_R_64f* pr = sentinelR;
-    EXPECT_EQ(b::ippsFFTInitAlloc_R_64f(&pr, c.Order, c.Flag, ippAlgHintNone), c.Want);
+    EXPECT_EQ(nx::ippsFFTInitAlloc_R_64f(&pr, c.Order, c.Flag, ippAlgHintNone), c.Want);
     EXPECT_EQ(pr, sentinelR);
   }
-  EXPECT_EQ(b::ippsFFTInitAlloc_C_64fc(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
-  EXPECT_EQ(b::ippsFFTInitAlloc_R_64f(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
+  EXPECT_EQ(nx::ippsFFTInitAlloc_C_64fc(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
+  EXPECT_EQ(nx::ippsFFTInitAlloc_R_64f(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
 }
 
 TEST(FFTSpec, FreeChecksTheKind) {
   IppsFFTSpec_C_64fc* cs = nullptr;
   IppsFFTSpec_R_64f* rs = nullptr;
-  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-  EXPECT_EQ(b::ippsFFTFree_R_64f(reinterpret_cast<IppsFFTSpec_R_64f*>(cs)), ippStsContextMatchErr);
-  EXPECT_EQ(b::ippsFFTFree_C_64fc(reinterpret_cast<IppsFFTSpec_C_64fc*>(rs)), ippStsContextMatchErr);
-  EXPECT_EQ(b::ippsFFTFree_C_64fc(nullptr), ippStsNullPtrErr);
-  EXPECT_EQ(b::ippsFFTFree_R_64f(nullptr), ippStsNullPtrErr);
-  EXPECT_EQ(b::ippsFFTFree_C_64fc(cs), ippStsNoErr);
-  EXPECT_EQ(b::ippsFFTFree_R_64f(rs), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  EXPECT_EQ(nx::ippsFFTFree_R_64f(reinterpret_cast<IppsFFTSpec_R_64f*>(cs)), ippStsContextMatchErr);
+  EXPECT_EQ(nx::ippsFFTFree_C_64fc(reinterpret_cast<IppsFFTSpec_C_64fc*>(rs)), ippStsContextMatchErr);
+  EXPECT_EQ(nx::ippsFFTFree_C_64fc(nullptr), ippStsNullPtrErr);
+  EXPECT_EQ(nx::ippsFFTFree_R_64f(nullptr), ippStsNullPtrErr);
+  EXPECT_EQ(nx::ippsFFTFree_C_64fc(cs), ippStsNoErr);
+  EXPECT_EQ(nx::ippsFFTFree_R_64f(rs), ippStsNoErr);
 }
 
 TEST(FFTSpec, TransformStatusesWriteNothing) {
@@ -456,8 +456,8 @@ TEST(FFTSpec, TransformStatusesWriteNothing) {
   const size_t n = size_t(1) << order;
   TCSpec cs;
   TRSpec rs;
-  ASSERT_EQ(b::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-  ASSERT_EQ(b::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
   const std::vector<double> x = Random(2 * n, 1100);
   std::vector<double> dst(2 * n + 4, kCanary);
   const auto* xc = reinterpret_cast<const Ipp64fc*>(x.data());
@@ -465,15 +465,15 @@ TEST(FFTSpec, TransformStatusesWriteNothing) {
   const auto* wrongC = reinterpret_cast<const IppsFFTSpec_C_64fc*>(rs.P);
   const auto* wrongR = reinterpret_cast<const IppsFFTSpec_R_64f*>(cs.P);
   const IppStatus got[] = {
-      b::ippsFFTFwd_CToC_64fc(xc, dc, nullptr, nullptr),
-      b::ippsFFTInv_CToC_64fc(xc, dc, wrongC, nullptr),
-      b::ippsFFTFwd_CToC_64fc(nullptr, dc, cs.P, nullptr),
-      b::ippsFFTInv_CToC_64fc(xc, nullptr, cs.P, nullptr),
-      b::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), nullptr, nullptr),
-      b::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), wrongR, nullptr),
-      b::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), wrongR, nullptr),
-      b::ippsFFTInv_CCSToR_64f(nullptr, dst.data(), rs.P, nullptr),
-      b::ippsFFTFwd_RToCCS_64f(x.data(), nullptr, rs.P, nullptr),
+      nx::ippsFFTFwd_CToC_64fc(xc, dc, nullptr, nullptr),
+      nx::ippsFFTInv_CToC_64fc(xc, dc, wrongC, nullptr),
+      nx::ippsFFTFwd_CToC_64fc(nullptr, dc, cs.P, nullptr),
+      nx::ippsFFTInv_CToC_64fc(xc, nullptr, cs.P, nullptr),
+      nx::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), nullptr, nullptr),
+      nx::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), wrongR, nullptr),
+      nx::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), wrongR, nullptr),
+      nx::ippsFFTInv_CCSToR_64f(nullptr, dst.data(), rs.P, nullptr),
+      nx::ippsFFTFwd_RToCCS_64f(x.data(), nullptr, rs.P, nullptr),
   };
   const IppStatus want[] = {ippStsContextMatchErr, ippStsContextMatchErr, ippStsNullPtrErr,
                             ippStsNullPtrErr,      ippStsContextMatchErr, ippStsContextMatchErr,
@@ -485,13 +485,13 @@ TEST(FFTSpec, TransformStatusesWriteNothing) {
   EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(cs.P, nullptr), ippStsNullPtrErr);
 
   // A successful transform writes exactly N (complex) / N + 2 (CCS) values.
-  ASSERT_EQ(b::ippsFFTFwd_CToC_64fc(xc, dc, cs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(xc, dc, cs.P, nullptr), ippStsNoErr);
   for (size_t i = 2 * n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
   std::fill(dst.begin(), dst.end(), kCanary);
-  ASSERT_EQ(b::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
   for (size_t i = n + 2; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
   std::fill(dst.begin(), dst.end(), kCanary);
-  ASSERT_EQ(b::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
   for (size_t i = n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
 }
 

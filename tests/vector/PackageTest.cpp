@@ -42,7 +42,7 @@ TEST(Package, EveryDispatchPointerButSvdIsFilled) {
       EXPECT_EQ(e.Address, e.BuiltIn) << e.Name;
     }
   }
-  EXPECT_EQ(count, 178u + 7u + 4u + 1u);
+  EXPECT_EQ(count, 186u + 7u + 4u + 1u);
   EXPECT_EQ(NXBasicDispatcher::ippsSVD_64f_D2L, nullptr);
   EXPECT_FALSE(RGIPPSLoader::CheckIPPSDLLs());
   EXPECT_FALSE(RGIPPILoader::CheckIPPSDLLs());

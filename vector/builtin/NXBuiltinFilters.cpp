@@ -2,6 +2,13 @@
 // linear convolution, the single-rate FIR filter and the IIR filter (direct
 // form and biquad cascade).
 //
+// Correlation, convolution and FIR switch to transform methods (built-in FFT,
+// see "transform methods" below) at fixed sizes: autocorrelation from
+// min(srcLen, dstLen) = 600, cross-correlation when dstLen * shorter / longer
+// exceeds 511, convolution from a total length of 150 with a shorter operand
+// of 32 or more, FIR blocks of 512 samples or more with 32 taps or more.
+// Below them, and for every FIR state with fewer taps, direct sums are used.
+//
 // Correlation, convolution and FIR all reduce to one sliding dot product,
 //   out[i] = sum_j h[j] * z[i + j],
 // which the SIMD kernels vectorise across output samples: every lane computes
@@ -188,6 +195,39 @@ void CorrKernel64fc(const double* HWY_RESTRICT h, int64_t M, const double* z, in
 #endif
 }
 
+// ---------------------------------------------------------------- spectrum product
+
+// b[k] := a[k] * b[k] (conjA: conj(a[k]) * b[k]) for n interleaved complex
+// values: the pointwise product of two spectra in the transform methods.
+void MulSpectrum(const double* HWY_RESTRICT a, double* HWY_RESTRICT b, int64_t n, bool conjA) {
+  int64_t k = 0;
+#if HWY_TARGET != HWY_SCALAR
+  const hn::ScalableTag<double> d;
+  const int64_t L = static_cast<int64_t>(hn::Lanes(d));
+  const int64_t nd = 2 * n;
+  // (ar, ai) * (br, bi) = ar * (br, bi) + ai * (-bi, br); conj(a) flips the
+  // sign of the second term.
+  const auto step = [&](int64_t i) {
+    const auto va = hn::LoadU(d, a + i), vb = hn::LoadU(d, b + i);
+    const auto t = hn::Mul(hn::DupOdd(va), hn::Reverse2(d, vb));  // (ai*bi, ai*br)
+    const auto u = conjA ? hn::OddEven(hn::Neg(t), t) : hn::OddEven(t, hn::Neg(t));
+    hn::StoreU(hn::MulAdd(hn::DupEven(va), vb, u), d, b + i);
+  };
+  for (; k + 2 * L <= nd; k += 2 * L) {
+    step(k);
+    step(k + L);
+  }
+  for (; k + L <= nd; k += L) step(k);
+  k /= 2;
+#endif
+  for (; k < n; ++k) {
+    const double ar = a[2 * k], ai = conjA ? -a[2 * k + 1] : a[2 * k + 1];
+    const double br = b[2 * k], bi = b[2 * k + 1];
+    b[2 * k] = ar * br - ai * bi;
+    b[2 * k + 1] = ar * bi + ai * br;
+  }
+}
+
 // ---------------------------------------------------------------- biquad cascade
 
 // Runs g consecutive sections (g <= BiquadGroupWidth()) over n samples,
@@ -288,8 +328,11 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 #include <climits>
 #include <cstring>
+#include <type_traits>
 
 #include "vector/NXBasicDispatcher.h"
+#include "vector/builtin/NXBuiltinFFT.h"
+#include "vector/builtin/NXBuiltinFilters.h"
 #include "vector/builtin/NXBuiltins.h"
 
 namespace nx::builtin {
@@ -298,6 +341,7 @@ HWY_EXPORT(CorrKernel64f);
 HWY_EXPORT(CorrKernel64fc);
 HWY_EXPORT(BiquadGroup);
 HWY_EXPORT(BiquadGroupWidth);
+HWY_EXPORT(MulSpectrum);
 
 namespace {
 
@@ -311,6 +355,14 @@ constexpr Ipp32u kIIRBiQuadId = 0x49493134; // biquad-cascade IIR state
 // Direct sums are formed in blocks of this many outputs, which bounds the
 // zero-padded copy a block needs at the edges of the data.
 constexpr int64_t kBlock = 4096;
+
+// Method thresholds: at and above these sizes the transform methods are used.
+constexpr int64_t kAutoCorrFFTMin = 600;     // min(srcLen, dstLen)
+constexpr int64_t kCrossCorrFFTRatio = 511;  // dstLen * shorter / longer must exceed this
+constexpr int64_t kConvDirectTotal = 150;    // len1 + len2 - 1 below this: direct sums
+constexpr int64_t kConvDirectShort = 32;     // shorter operand below this: direct sums
+constexpr int64_t kFIRFFTTaps = 32;          // taps from which a FIR state holds a transform
+constexpr int64_t kFIRFFTBlock = 512;        // FIR blocks from which the transform is used
 
 constexpr int64_t Align16(int64_t bytes) { return (bytes + 15) & ~int64_t{15}; }
 
@@ -375,6 +427,146 @@ void CorrDirect(const T* h, int64_t M, const T* s, int64_t S, int64_t off, T* ou
   }
 }
 
+// ---------------------------------------------------------------- transform methods
+//
+// Long correlations, convolutions and FIR blocks are computed through the
+// built-in FFT, called directly and never through the dispatch table: a FIR
+// state made by this file holds a built-in spec whatever the table holds for
+// the FFT primitives. Results agree with the direct sums to
+// rounding for finite data. A NaN or infinite sample, however, reaches every
+// output of its transform block, not only the outputs whose defining sum
+// contains it: the transform mixes all samples of a block, and Inf - Inf
+// gives NaN. That is inherent to the transform method; the direct sums below
+// the thresholds omit terms exactly.
+
+// Smallest p >= lo with 2^p >= n.
+int OrderAtLeast(int64_t n, int lo) {
+  int p = lo;
+  while ((int64_t{1} << p) < n) ++p;
+  return p;
+}
+
+// A real (T = Ipp64f, CCS spectra) or complex (T = Ipp64fc) transform with
+// the inverse scaled by 1/N, and its work buffer. Everything is released by
+// the destructor; Init reports ippStsMemAllocErr when any allocation fails.
+template <typename T>
+struct TPlan {
+  static constexpr bool kReal = std::is_same_v<T, Ipp64f>;
+  using TSpec = std::conditional_t<kReal, IppsFFTSpec_R_64f, IppsFFTSpec_C_64fc>;
+  TSpec* Spec = nullptr;
+  Ipp8u* Buf = nullptr;
+  int64_t N = 0;
+
+  TPlan() = default;
+  TPlan(const TPlan&) = delete;
+  TPlan& operator=(const TPlan&) = delete;
+  ~TPlan() {
+    _ippFree(Buf);
+    if (Spec == nullptr) return;
+    if constexpr (kReal) ippsFFTFree_R_64f(Spec);
+    else ippsFFTFree_C_64fc(Spec);
+  }
+  IppStatus Init(int order) {
+    if (order > 30) return ippStsMemAllocErr;  // no buffer of that size can exist
+    IppStatus st;
+    int size = 0;
+    if constexpr (kReal) {
+      st = ippsFFTInitAlloc_R_64f(&Spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone);
+      if (st == ippStsNoErr) ippsFFTGetBufSize_R_64f(Spec, &size);
+    } else {
+      st = ippsFFTInitAlloc_C_64fc(&Spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone);
+      if (st == ippStsNoErr) ippsFFTGetBufSize_C_64fc(Spec, &size);
+    }
+    if (st != ippStsNoErr) {
+      Spec = nullptr;
+      return ippStsMemAllocErr;
+    }
+    if (size > 0 && (Buf = static_cast<Ipp8u*>(_ippMalloc(size))) == nullptr) return ippStsMemAllocErr;
+    N = int64_t{1} << order;
+    return ippStsNoErr;
+  }
+  // Elements of T a transform buffer holds (a real spectrum takes N + 2 doubles).
+  int64_t BufLen() const { return kReal ? N + 2 : N; }
+  // Complex values of a spectrum.
+  int64_t Bins() const { return kReal ? N / 2 + 1 : N; }
+  // In-place transforms of a buffer of BufLen() elements.
+  void Fwd(T* x) const {
+    if constexpr (kReal) ippsFFTFwd_RToCCS_64f(x, x, Spec, Buf);
+    else ippsFFTFwd_CToC_64fc(x, x, Spec, Buf);
+  }
+  void Inv(T* x) const {
+    if constexpr (kReal) ippsFFTInv_CCSToR_64f(x, x, Spec, Buf);
+    else ippsFFTInv_CToC_64fc(x, x, Spec, Buf);
+  }
+};
+
+void MulSpectrum(const void* a, void* b, int64_t bins, bool conjA) {
+  HWY_DYNAMIC_DISPATCH(MulSpectrum)(static_cast<const double*>(a), static_cast<double*>(b), bins, conjA);
+}
+
+// Transform sizes of the block method: about kGrow times the kernel length,
+// at least kMinTransform, so that most of each block's outputs are valid.
+constexpr int64_t kGrow = 8;
+constexpr int64_t kMinTransform = 1024;
+
+// Transform-based out[i] = sum_{m<A} conj(a[m]) * s[i + m + off] for i in
+// [0, count), terms with the s index outside [0, S) omitted (read as zero).
+// Overlap-save style: a's spectrum is formed once; each block of up to
+// N - A + 1 outputs takes one forward and one inverse transform of the
+// A + block - 1 samples it needs. out must not overlap a or s.
+template <typename T>
+IppStatus CorrFFT(const T* a, int64_t A, const T* s, int64_t S, int64_t off, T* out, int64_t count) {
+  const int64_t want = std::max(kGrow * A, kMinTransform);
+  TPlan<T> plan;
+  if (plan.Init(OrderAtLeast(std::min(want, A + count - 1), 2)) != ippStsNoErr) return ippStsMemAllocErr;
+  const int64_t N = plan.N, len = plan.BufLen(), step = N - A + 1;
+  T* kern = AllocElems<T>(2 * len);
+  if (kern == nullptr) return ippStsMemAllocErr;
+  T* seg = kern + len;
+  std::copy(a, a + A, kern);
+  std::fill(kern + A, kern + len, T{});
+  plan.Fwd(kern);
+  for (int64_t i0 = 0; i0 < count; i0 += step) {
+    const int64_t b = std::min(step, count - i0);
+    // seg[j] = s[i0 + off + j] for j < A + b - 1, zero elsewhere.
+    const int64_t w0 = i0 + off, W = A + b - 1;
+    const int64_t lo = std::clamp<int64_t>(-w0, 0, W), hi = std::clamp<int64_t>(S - w0, lo, W);
+    if (lo == hi) {
+      std::fill(out + i0, out + i0 + b, T{});
+      continue;
+    }
+    std::fill(seg, seg + lo, T{});
+    std::copy(s + w0 + lo, s + w0 + hi, seg + lo);
+    std::fill(seg + hi, seg + len, T{});
+    plan.Fwd(seg);
+    MulSpectrum(kern, seg, plan.Bins(), true);
+    plan.Inv(seg);
+    std::copy(seg, seg + b, out + i0);
+  }
+  _ippFree(kern);
+  return ippStsNoErr;
+}
+
+// Autocorrelation lags 0 .. K - 1 by one transform of order p, the smallest
+// p >= 2 with 2^p >= 2 srcLen (so the circular products never wrap onto the
+// lags wanted): forward transform, power spectrum, inverse transform.
+template <typename T>
+IppStatus AutoCorrFFT(const T* src, int64_t srcLen, T* out, int64_t K) {
+  TPlan<T> plan;
+  if (plan.Init(OrderAtLeast(2 * srcLen, 2)) != ippStsNoErr) return ippStsMemAllocErr;
+  T* x = AllocElems<T>(plan.BufLen());
+  if (x == nullptr) return ippStsMemAllocErr;
+  std::copy(src, src + srcLen, x);
+  std::fill(x + srcLen, x + plan.BufLen(), T{});
+  plan.Fwd(x);
+  auto* X = reinterpret_cast<Ipp64fc*>(x);
+  for (int64_t k = 0; k < plan.Bins(); ++k) X[k] = {X[k].re * X[k].re + X[k].im * X[k].im, 0.0};
+  plan.Inv(x);
+  std::copy(x, x + K, out);
+  _ippFree(x);
+  return ippStsNoErr;
+}
+
 void Scale(Ipp64f& v, double f) { v *= f; }
 void Scale(Ipp64fc& v, double f) { v.re *= f; v.im *= f; }
 void Divide(Ipp64f& v, double f) { v /= f; }
@@ -387,23 +579,30 @@ IppStatus AutoCorr(const T* pSrc, int srcLen, T* pDst, int dstLen, TNorm norm) {
   if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   if (srcLen < 1 || dstLen < 1) return ippStsSizeErr;
   const int64_t K = std::min(srcLen, dstLen);
-  // Method choice: direct sums at every size. A transform-based method for
-  // long inputs is selected here, before any work buffer is sized.
-  // A destination that overlaps the source is filled from a work copy of the result.
-  const bool overlap = Overlaps(pDst, dstLen, pSrc, srcLen);
-  const int64_t block = std::min(kBlock, K);
-  const int64_t cap = WindowCapacity(srcLen, srcLen, block);
-  T* work = AllocElems<T>(cap + (overlap ? K : 0));
-  if (work == nullptr) return ippStsMemAllocErr;
-  T* out = overlap ? work + cap : pDst;
-  CorrDirect(pSrc, srcLen, pSrc, srcLen, 0, out, K, block, work);
+  T* work = nullptr;
+  T* out = pDst;
+  if (K >= kAutoCorrFFTMin) {
+    // The transform reads the whole source before the result is stored, so
+    // an overlapping destination needs no copy.
+    const IppStatus st = AutoCorrFFT(pSrc, srcLen, pDst, K);
+    if (st != ippStsNoErr) return st;
+  } else {
+    // A destination that overlaps the source is filled from a work copy of the result.
+    const bool overlap = Overlaps(pDst, dstLen, pSrc, srcLen);
+    const int64_t block = std::min(kBlock, K);
+    const int64_t cap = WindowCapacity(srcLen, srcLen, block);
+    work = AllocElems<T>(cap + (overlap ? K : 0));
+    if (work == nullptr) return ippStsMemAllocErr;
+    if (overlap) out = work + cap;
+    CorrDirect(pSrc, srcLen, pSrc, srcLen, 0, out, K, block, work);
+  }
   if (norm == TNorm::A) {
     const double f = 1.0 / srcLen;
     for (int64_t k = 0; k < K; ++k) Scale(out[k], f);
   } else if (norm == TNorm::B) {
     for (int64_t k = 0; k < K; ++k) Divide(out[k], static_cast<double>(srcLen - k));
   }
-  if (overlap) std::copy(out, out + K, pDst);
+  if (out != pDst) std::copy(out, out + K, pDst);
   std::fill(pDst + K, pDst + dstLen, T{});
   _ippFree(work);
   return ippStsNoErr;
@@ -419,18 +618,33 @@ IppStatus CrossCorr(const T* pSrc1, int src1Len, const T* pSrc2, int src2Len, T*
   const int64_t nA = std::clamp<int64_t>(-lag - src1Len + 1, 0, dstLen);
   const int64_t nB = std::clamp<int64_t>(src2Len - lag, nA, dstLen);
   const int64_t count = nB - nA;
-  // Method choice: direct sums at every size. A transform-based method for
-  // long inputs is selected here, before any work buffer is sized.
+  // The transform method pays off when dstLen * min(len1, len2) / max(len1,
+  // len2) exceeds 511 (the exact quotient, compared in integers).
+  const int64_t shorter = std::min(src1Len, src2Len), longer = std::max(src1Len, src2Len);
+  const bool useFFT = int64_t{dstLen} * shorter > kCrossCorrFFTRatio * longer;
   T* work = nullptr;
   T* out = pDst + nA;
   if (count > 0) {
     const bool overlap = Overlaps(pDst, dstLen, pSrc1, src1Len) || Overlaps(pDst, dstLen, pSrc2, src2Len);
-    const int64_t block = std::min(kBlock, count);
-    const int64_t cap = WindowCapacity(src1Len, src2Len, block);
-    work = AllocElems<T>(cap + (overlap ? count : 0));
-    if (work == nullptr) return ippStsMemAllocErr;
-    if (overlap) out = work + cap;
-    CorrDirect(pSrc1, src1Len, pSrc2, src2Len, lag + nA, out, count, block, work);
+    if (useFFT) {
+      if (overlap && (work = AllocElems<T>(count)) == nullptr) return ippStsMemAllocErr;
+      if (overlap) out = work;
+      // Only the src1 samples that meet src2 at some lag of the range matter.
+      const int64_t m0 = std::max<int64_t>(0, -(lag + nB - 1));
+      const int64_t m1 = std::min<int64_t>(src1Len, src2Len - lag - nA);
+      const IppStatus st = CorrFFT(pSrc1 + m0, m1 - m0, pSrc2, src2Len, m0 + lag + nA, out, count);
+      if (st != ippStsNoErr) {
+        _ippFree(work);
+        return st;
+      }
+    } else {
+      const int64_t block = std::min(kBlock, count);
+      const int64_t cap = WindowCapacity(src1Len, src2Len, block);
+      work = AllocElems<T>(cap + (overlap ? count : 0));
+      if (work == nullptr) return ippStsMemAllocErr;
+      if (overlap) out = work + cap;
+      CorrDirect(pSrc1, src1Len, pSrc2, src2Len, lag + nA, out, count, block, work);
+    }
   }
   if (out != pDst + nA) std::copy(out, out + count, pDst + nA);
   std::fill(pDst, pDst + nA, T{});
@@ -447,14 +661,20 @@ IppStatus CrossCorr(const T* pSrc1, int src1Len, const T* pSrc2, int src2Len, T*
 //   dlyLine  tapsLen values, the most recent inputs, oldest first
 //   work     2 * tapsLen values: [last tapsLen - 1 inputs | first samples of
 //            the block], the contiguous view the first outputs of a block read
-// Every array starts on a 16-byte boundary.
+//   spectrum tapsLen >= 32 only: the CCS spectrum of the taps (N + 2 values)
+// Every array starts on a 16-byte boundary. With 32 taps or more the state
+// also owns a real FFT spec of order p + 1 (2^p the smallest power of two
+// above tapsLen, inverse scaled by 1/N), allocated separately.
 struct TFIRState {
   Ipp32u Id;
   Ipp32s TapsLen;
   Ipp64f* Taps;
   Ipp64f* DlyLine;
   Ipp64f* Work;
-  void* TransformSpec;  // reserved for a transform-based block method; null while unused
+  IppsFFTSpec_R_64f* TransformSpec;  // null below 32 taps
+  Ipp64f* Spectrum;                  // the taps' spectrum for TransformSpec
+  Ipp32s Order;                      // order of TransformSpec
+  Ipp32s FFTBufSize;                 // work-buffer bytes a transform with it needs
 };
 
 // ---------------------------------------------------------------- IIR state
@@ -507,8 +727,11 @@ IppStatus ippsCrossCorr_64fc(const Ipp64fc* pSrc1, int src1Len, const Ipp64fc* p
   return CrossCorr(pSrc1, src1Len, pSrc2, src2Len, pDst, dstLen, lowLag);
 }
 
-IppStatus ippsConv_64f(const Ipp64f* pSrc1, int src1Len, const Ipp64f* pSrc2, int src2Len,
-                       Ipp64f* pDst) {
+namespace {
+
+// Linear convolution; direct sums when forced or below the thresholds.
+IppStatus Conv(const Ipp64f* pSrc1, int src1Len, const Ipp64f* pSrc2, int src2Len, Ipp64f* pDst,
+               bool forceDirect) {
   if (pSrc1 == nullptr || pSrc2 == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   if (src1Len < 1 || src2Len < 1) return ippStsSizeErr;
   // a is the longer operand, b the shorter.
@@ -520,11 +743,10 @@ IppStatus ippsConv_64f(const Ipp64f* pSrc1, int src1Len, const Ipp64f* pSrc2, in
     std::swap(N, M);
   }
   const int64_t total = N + M - 1;
-  // Method choice: direct sums at every size. A transform-based method for
-  // long operands is selected here, before any work buffer is sized.
+  const bool direct = forceDirect || total < kConvDirectTotal || M < kConvDirectShort;
   // dst[n] = sum_k b[k] a[n - k] = sum_j rev[j] a[n + j - (M - 1)] with rev = b reversed.
   const int64_t block = N >= kBlock ? kBlock : total;
-  const int64_t cap = WindowCapacity(M, N, block);
+  const int64_t cap = direct ? WindowCapacity(M, N, block) : 0;
   const bool overlap = Overlaps(pDst, total, a, N) || Overlaps(pDst, total, b, M);
   Ipp64f* work = AllocElems<Ipp64f>(M + cap + (overlap ? total : 0));
   if (work == nullptr) return ippStsMemAllocErr;
@@ -532,11 +754,32 @@ IppStatus ippsConv_64f(const Ipp64f* pSrc1, int src1Len, const Ipp64f* pSrc2, in
   Ipp64f* window = work + M;
   Ipp64f* out = overlap ? window + cap : pDst;
   for (int64_t j = 0; j < M; ++j) rev[j] = b[M - 1 - j];
-  CorrDirect(rev, M, a, N, -(M - 1), out, total, block, window);
+  if (direct) {
+    CorrDirect(rev, M, a, N, -(M - 1), out, total, block, window);
+  } else {
+    const IppStatus st = CorrFFT(rev, M, a, N, -(M - 1), out, total);
+    if (st != ippStsNoErr) {
+      _ippFree(work);
+      return st;
+    }
+  }
   if (overlap) std::copy(out, out + total, pDst);
   _ippFree(work);
   return ippStsNoErr;
 }
+
+}  // namespace
+
+IppStatus ippsConv_64f(const Ipp64f* pSrc1, int src1Len, const Ipp64f* pSrc2, int src2Len,
+                       Ipp64f* pDst) {
+  return Conv(pSrc1, src1Len, pSrc2, src2Len, pDst, false);
+}
+
+namespace detail {
+IppStatus ConvDirect(const Ipp64f* pSrc1, int src1Len, const Ipp64f* pSrc2, int src2Len, Ipp64f* pDst) {
+  return Conv(pSrc1, src1Len, pSrc2, src2Len, pDst, true);
+}
+}  // namespace detail
 
 // ---------------------------------------------------------------- FIR
 
@@ -545,9 +788,14 @@ IppStatus ippsFIRInitAlloc_64f(IppsFIRState_64f** ppState, const Ipp64f* pTaps, 
   if (ppState == nullptr || pTaps == nullptr) return ippStsNullPtrErr;
   if (tapsLen < 1) return ippStsFIRLenErr;
   const int64_t M = tapsLen;
+  const bool withFFT = M >= kFIRFFTTaps;
+  const int order = withFFT ? OrderAtLeast(M + 1, 0) + 1 : 0;
+  if (order > 30) return ippStsMemAllocErr;
+  const int64_t nfft = withFFT ? (int64_t{1} << order) : 0;
   const int64_t hdr = Align16(sizeof(TFIRState));
   const int64_t arr = Align16(M * 8);
-  const int64_t bytes = hdr + 2 * arr + Align16(2 * M * 8);
+  const int64_t work = Align16(2 * M * 8);
+  const int64_t bytes = hdr + 2 * arr + work + (withFFT ? Align16((nfft + 2) * 8) : 0);
   if (bytes > INT_MAX) return ippStsMemAllocErr;
   auto* raw = static_cast<Ipp8u*>(_ippMalloc(static_cast<Ipp32s>(bytes)));
   if (raw == nullptr) return ippStsMemAllocErr;
@@ -558,6 +806,32 @@ IppStatus ippsFIRInitAlloc_64f(IppsFIRState_64f** ppState, const Ipp64f* pTaps, 
   st->DlyLine = reinterpret_cast<Ipp64f*>(raw + hdr + arr);
   st->Work = reinterpret_cast<Ipp64f*>(raw + hdr + 2 * arr);
   st->TransformSpec = nullptr;
+  st->Spectrum = nullptr;
+  st->Order = order;
+  st->FFTBufSize = 0;
+  if (withFFT) {
+    // The built-in transform, always: this state is run by the built-in routine.
+    st->Spectrum = reinterpret_cast<Ipp64f*>(raw + hdr + 2 * arr + work);
+    IppsFFTSpec_R_64f* spec = nullptr;
+    int size = 0;
+    Ipp8u* buf = nullptr;
+    bool ok = ippsFFTInitAlloc_R_64f(&spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone) == ippStsNoErr;
+    if (ok) ippsFFTGetBufSize_R_64f(spec, &size);
+    if (ok && size > 0) ok = (buf = static_cast<Ipp8u*>(_ippMalloc(size))) != nullptr;
+    if (ok) {
+      std::copy(pTaps, pTaps + M, st->Spectrum);
+      std::fill(st->Spectrum + M, st->Spectrum + nfft + 2, 0.0);
+      ok = ippsFFTFwd_RToCCS_64f(st->Spectrum, st->Spectrum, spec, buf) == ippStsNoErr;
+    }
+    _ippFree(buf);
+    if (!ok) {
+      if (spec != nullptr) ippsFFTFree_R_64f(spec);
+      _ippFree(raw);
+      return ippStsMemAllocErr;
+    }
+    st->TransformSpec = spec;
+    st->FFTBufSize = size;
+  }
   for (int64_t j = 0; j < M; ++j) st->Taps[j] = pTaps[M - 1 - j];
   if (pDlyLine != nullptr)
     std::copy(pDlyLine, pDlyLine + M, st->DlyLine);
@@ -576,12 +850,22 @@ IppStatus ippsFIR_64f(const Ipp64f* pSrc, Ipp64f* pDst, int numIters, IppsFIRSta
   if (st->Id != kFIRId && st->Id != kFIRMultiId) return ippStsContextMatchErr;
   const int64_t M = st->TapsLen, N = numIters;
   Ipp64f* dly = st->DlyLine;
-  // Method choice: every block is filtered by direct sums. A transform-based
-  // method for long blocks (its spec kept in TransformSpec) is selected here.
+  // Long blocks go through the transform (overlap-save: each segment of N_fft
+  // samples yields N_fft - M + 1 outputs), the others through direct sums.
+  const bool useFFT = st->TransformSpec != nullptr && N >= kFIRFFTBlock;
+  const int64_t nfft = int64_t{1} << st->Order;
+  Ipp64f* work = nullptr;
+  if (useFFT) {
+    // seg: one transform buffer; hist: the M - 1 inputs before the segment.
+    work = AllocElems<Ipp64f>(nfft + 2 + M + (st->FFTBufSize + 7) / 8);
+    if (work == nullptr) return ippStsMemAllocErr;
+  }
   // The first P outputs reach back into the delay line: they read the
   // contiguous view [last M - 1 inputs | x[0..P)] built in the state.
   const int64_t P = std::min(N, M - 1);
-  if (P > 0) {
+  if (useFFT) {
+    std::copy(dly + 1, dly + M, work + nfft + 2);
+  } else if (P > 0) {
     std::copy(dly + 1, dly + M, st->Work);
     std::copy(pSrc, pSrc + P, st->Work + (M - 1));
   }
@@ -591,6 +875,28 @@ IppStatus ippsFIR_64f(const Ipp64f* pSrc, Ipp64f* pDst, int numIters, IppsFIRSta
   } else {
     std::memmove(dly, dly + N, static_cast<std::size_t>(M - N) * sizeof(Ipp64f));
     std::copy(pSrc, pSrc + N, dly + (M - N));
+  }
+  if (useFFT) {
+    Ipp64f* seg = work;
+    Ipp64f* hist = work + nfft + 2;
+    auto* buf = reinterpret_cast<Ipp8u*>(hist + M);
+    const int64_t step = nfft - M + 1;
+    for (int64_t n0 = 0; n0 < N; n0 += step) {
+      const int64_t b = std::min(step, N - n0);
+      // seg = [hist | x[n0 .. n0 + b) | zeros]; every input of the segment is
+      // read before its outputs are stored, so pSrc may equal pDst.
+      std::copy(hist, hist + M - 1, seg);
+      std::copy(pSrc + n0, pSrc + n0 + b, seg + M - 1);
+      std::fill(seg + M - 1 + b, seg + nfft + 2, 0.0);
+      std::copy(seg + b, seg + b + M - 1, hist);
+      ippsFFTFwd_RToCCS_64f(seg, seg, st->TransformSpec, buf);
+      MulSpectrum(st->Spectrum, seg, nfft / 2 + 1, false);
+      ippsFFTInv_CCSToR_64f(seg, seg, st->TransformSpec, buf);
+      // Circular outputs M - 1 .. M - 2 + b never wrapped: they are y[n0 ..].
+      std::copy(seg + M - 1, seg + M - 1 + b, pDst + n0);
+    }
+    _ippFree(work);
+    return ippStsNoErr;
   }
   // The rest read the block itself; the kernel stores top-down, so an
   // in-place call never reads an input it has already replaced.
@@ -604,6 +910,7 @@ IppStatus ippsFIRFree_64f(IppsFIRState_64f* pState) {
   auto* st = reinterpret_cast<TFIRState*>(pState);
   if (st->Id != kFIRId && st->Id != kFIRMultiId) return ippStsContextMatchErr;
   st->Id = 0;  // a freed state no longer matches
+  if (st->TransformSpec != nullptr) ippsFFTFree_R_64f(st->TransformSpec);
   _ippFree(st);
   return ippStsNoErr;
 }
