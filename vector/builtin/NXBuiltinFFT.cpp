@@ -58,9 +58,9 @@ namespace nx::builtin::fft {
 constexpr int kBlockedFrom = 18;
 // Columns per block of the four-step column pass (complex values); a multiple
 // of the complex values per vector of every target.
-constexpr size_t kColBlock = 8;
+constexpr size_t kColBlock = 32;
 // Rows per block of the row pass (fixed by the 4x4 transposing first stage).
-constexpr size_t kRowBlock = 4;
+constexpr size_t kRowBlock = 16;
 constexpr size_t kNone = ~size_t(0);
 
 // The stages of one Stockham transform of length 2^l: radix-4 stages and, for
@@ -325,6 +325,41 @@ HWY_NOINLINE void Radix4Tw(const double* in, size_t inStr, double* out, size_t o
   }
 }
 
+// Radix4Tw for s = 1 with unit stride B on both sides (the middle stages of
+// the whole-array and batched transforms): two loop levels and pointers that
+// advance instead of being recomputed, which matters when B is one or a few
+// vectors.
+template <bool kConjIn>
+HWY_NOINLINE void Radix4TwS1(const double* in, double* out, size_t m, size_t B, const double* tw) {
+  const DF d;
+  const VF so = SignOdd();
+  const size_t quarter = 2 * B * m;  // doubles between the four inputs
+  const size_t unit = 2 * B;
+  for (size_t p = 0; p < m; ++p) {
+    const VF wr1 = cv::LoadDup128(d, tw + 2 * p), wi1 = cv::LoadDup128(d, tw + 2 * m + 2 * p);
+    const VF wr2 = cv::LoadDup128(d, tw + 4 * m + 2 * p), wi2 = cv::LoadDup128(d, tw + 6 * m + 2 * p);
+    const VF wr3 = cv::LoadDup128(d, tw + 8 * m + 2 * p), wi3 = cv::LoadDup128(d, tw + 10 * m + 2 * p);
+    const double* i0 = in + unit * p;
+    double* o0 = out + 4 * unit * p;
+    for (size_t b = 0; b < unit; b += 2 * kC) {
+      VF a = cv::LoadU(d, i0 + b), bb = cv::LoadU(d, i0 + quarter + b);
+      VF c = cv::LoadU(d, i0 + 2 * quarter + b), e = cv::LoadU(d, i0 + 3 * quarter + b);
+      if (kConjIn) {
+        a = cv::Xor(a, so);
+        bb = cv::Xor(bb, so);
+        c = cv::Xor(c, so);
+        e = cv::Xor(e, so);
+      }
+      VF y0, y1, y2, y3;
+      Bfly4(a, bb, c, e, so, y0, y1, y2, y3);
+      cv::StoreU(y0, d, o0 + b);
+      cv::StoreU(CMulDup(y1, wr1, wi1), d, o0 + unit + b);
+      cv::StoreU(CMulDup(y2, wr2, wi2), d, o0 + 2 * unit + b);
+      cv::StoreU(CMulDup(y3, wr3, wi3), d, o0 + 3 * unit + b);
+    }
+  }
+}
+
 // What the last stage does to its results before storing them.
 enum { kPostNone = 0, kPostScale = 1, kPostFourStep = 2 };
 struct TPost {
@@ -417,8 +452,10 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
 
 // First stage of the four-step row pass: four rows (rowStr apart) are
 // transformed together and their results interleaved so that the batch of
-// four rows becomes the innermost index.
-HWY_NOINLINE void FirstStageRows(const double* in, size_t rowStr, double* out, size_t m, const double* tw) {
+// rows becomes the innermost index; units of the output hold `unit` complex
+// values (the whole row block), of which these four rows fill four.
+HWY_NOINLINE void FirstStageRows(const double* in, size_t rowStr, double* out, size_t unit, size_t m,
+                                 const double* tw) {
   const DF d;
   const VF so = SignOdd();
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
@@ -440,7 +477,7 @@ HWY_NOINLINE void FirstStageRows(const double* in, size_t rowStr, double* out, s
       VF o[4];
       Interleave4(y[0][k], y[1][k], y[2][k], y[3][k], o);
       for (size_t g = 0; g < kC; ++g) {
-        double* dst = out + 2 * 4 * (4 * (p + g) + k);
+        double* dst = out + 2 * unit * (4 * (p + g) + k);
         for (size_t v = 0; v < kV; ++v) cv::StoreU(o[g * kV + v], d, dst + 2 * kC * v);
       }
     }
@@ -465,6 +502,63 @@ inline void RunLastScaled(int radix, bool post, const double* in, size_t inStr, 
   else
     RunLast<false, kPostNone>(radix, in, inStr, out, outStr, s, B, tp);
 }
+
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// Twiddles W_16^(n1*k1) of the 16-point kernel as (c, c) and (s, -s) rows
+// for k1 = 1, 2, 3 and lanes n1 = 0..3 (W = c - i s).
+alignas(64) static const double kTw16[3][2][8] = {
+    {{1.0, 1.0, 0.92387953251128675613, 0.92387953251128675613, 0.70710678118654752440, 0.70710678118654752440,
+      0.38268343236508977173, 0.38268343236508977173},
+     {0.0, -0.0, 0.38268343236508977173, -0.38268343236508977173, 0.70710678118654752440, -0.70710678118654752440,
+      0.92387953251128675613, -0.92387953251128675613}},
+    {{1.0, 1.0, 0.70710678118654752440, 0.70710678118654752440, 0.0, 0.0, -0.70710678118654752440,
+      -0.70710678118654752440},
+     {0.0, -0.0, 0.70710678118654752440, -0.70710678118654752440, 1.0, -1.0, 0.70710678118654752440,
+      -0.70710678118654752440}},
+    {{1.0, 1.0, 0.38268343236508977173, 0.38268343236508977173, -0.70710678118654752440, -0.70710678118654752440,
+      -0.92387953251128675613, -0.92387953251128675613},
+     {0.0, -0.0, 0.92387953251128675613, -0.92387953251128675613, 0.70710678118654752440, -0.70710678118654752440,
+      -0.38268343236508977173, 0.38268343236508977173}}};
+
+// The whole 16-point transform in four registers: radix-4 across the
+// vectors (n = n1 + 4*n2, lanes n1), twiddles, a 4x4 transpose, radix-4
+// again; the results come out in natural order. Short transforms are
+// dominated by per-stage overhead, which this avoids.
+HWY_INLINE void Dft16(const double* src, double* dst, bool conj, const double* scaleConj) {
+  const DF d;
+  const VF so = SignOdd();
+  VF a = cv::LoadU(d, src), b = cv::LoadU(d, src + 8), c = cv::LoadU(d, src + 16), e = cv::LoadU(d, src + 24);
+  if (conj) {
+    a = cv::Xor(a, so);
+    b = cv::Xor(b, so);
+    c = cv::Xor(c, so);
+    e = cv::Xor(e, so);
+  }
+  VF y0, y1, y2, y3;
+  Bfly4(a, b, c, e, so, y0, y1, y2, y3);
+  y1 = CMulDup(y1, cv::LoadU(d, kTw16[0][0]), cv::LoadU(d, kTw16[0][1]));
+  y2 = CMulDup(y2, cv::LoadU(d, kTw16[1][0]), cv::LoadU(d, kTw16[1][1]));
+  y3 = CMulDup(y3, cv::LoadU(d, kTw16[2][0]), cv::LoadU(d, kTw16[2][1]));
+  const __m512d t0 = _mm512_shuffle_f64x2(y0.raw, y1.raw, 0x44);
+  const __m512d t1 = _mm512_shuffle_f64x2(y2.raw, y3.raw, 0x44);
+  const __m512d t2 = _mm512_shuffle_f64x2(y0.raw, y1.raw, 0xEE);
+  const __m512d t3 = _mm512_shuffle_f64x2(y2.raw, y3.raw, 0xEE);
+  const VF z0{_mm512_shuffle_f64x2(t0, t1, 0x88)}, z1{_mm512_shuffle_f64x2(t0, t1, 0xDD)};
+  const VF z2{_mm512_shuffle_f64x2(t2, t3, 0x88)}, z3{_mm512_shuffle_f64x2(t2, t3, 0xDD)};
+  Bfly4(z0, z1, z2, z3, so, y0, y1, y2, y3);
+  if (scaleConj != nullptr) {
+    const VF sc = cv::LoadDup128(d, scaleConj);
+    y0 = cv::Mul(y0, sc);
+    y1 = cv::Mul(y1, sc);
+    y2 = cv::Mul(y2, sc);
+    y3 = cv::Mul(y3, sc);
+  }
+  cv::StoreU(y0, d, dst);
+  cv::StoreU(y1, d, dst + 8);
+  cv::StoreU(y2, d, dst + 16);
+  cv::StoreU(y3, d, dst + 24);
+}
+#endif
 
 // Complex transform of order P >= 4. scaleConj: the two multipliers of the
 // last stage (null: none); conj: conjugate the input (inverse transform).
@@ -494,7 +588,7 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
     for (int i = 1; i < K - 1; ++i) {
       double* nxt = target(i);
       const size_t B = st.S[i];
-      Radix4Tw<false>(cur, B, nxt, B, st.M[i], 1, B, tables + st.Tw[i]);
+      Radix4TwS1<false>(cur, nxt, st.M[i], B, tables + st.Tw[i]);
       cur = nxt;
     }
     const size_t B = st.S[K - 1];  // the last stage (m = 1) as one contiguous pass
@@ -533,7 +627,7 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
     for (int i = 1; i < KA - 1; ++i) {
       double* nxt = (cur == A) ? Bb : A;
       const size_t B = ca.S[i] * kColBlock;
-      Radix4Tw<false>(cur, B, nxt, B, ca.M[i], 1, B, tables + ca.Tw[i]);
+      Radix4TwS1<false>(cur, nxt, ca.M[i], B, tables + ca.Tw[i]);
       cur = nxt;
     }
     RunLast<false, kPostFourStep>(ca.Radix[KA - 1], cur, kColBlock, outT, L.TStride, ca.S[KA - 1], kColBlock, fp);
@@ -541,16 +635,29 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   const TStages& rb = L.B;
   const int KB = rb.Count;
   for (size_t r0 = 0; r0 < n1; r0 += kRowBlock) {
-    FirstStageRows(T + 2 * r0 * L.TStride, L.TStride, A, rb.M[0], tables + rb.Tw[0]);
+    for (size_t r = 0; r < kRowBlock; r += 4)
+      FirstStageRows(T + 2 * (r0 + r) * L.TStride, L.TStride, A + 2 * r, kRowBlock, rb.M[0], tables + rb.Tw[0]);
     double* cur = A;
     for (int i = 1; i < KB - 1; ++i) {
       double* nxt = (cur == A) ? Bb : A;
       const size_t B = rb.S[i] * kRowBlock;
-      Radix4Tw<false>(cur, B, nxt, B, rb.M[i], 1, B, tables + rb.Tw[i]);
+      Radix4TwS1<false>(cur, nxt, rb.M[i], B, tables + rb.Tw[i]);
       cur = nxt;
     }
     RunLastScaled(rb.Radix[KB - 1], post, cur, kRowBlock, dst + 2 * r0, n1, rb.S[KB - 1], kRowBlock, tp);
   }
+}
+
+// Complex transform of order 4: one in-register kernel where the target has
+// four complex values per vector, else the general path.
+void ComplexKernel16(const TLayout& L, const double* tables, const double* src, double* dst, double* work,
+                     bool conj, const double* scaleConj) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  (void)L, (void)tables, (void)work;
+  Dft16(src, dst, conj, scaleConj);
+#else
+  ComplexKernel(L, tables, src, dst, work, conj, scaleConj);
+#endif
 }
 
 // Split step of the real forward transform, in place on z (N/2 complex values
@@ -655,6 +762,7 @@ HWY_AFTER_NAMESPACE();
 namespace nx::builtin {
 
 HWY_EXPORT(ComplexKernel);
+HWY_EXPORT(ComplexKernel16);
 HWY_EXPORT(RealSplitFwd);
 HWY_EXPORT(RealSplitInv);
 
@@ -763,9 +871,11 @@ void FillTables(const TLayout& L, double* tables) {
 
 // Scalar DFT of 1, 2, 4 or 8 complex values (in place allowed): bit-reversed
 // copy, then radix-2 butterflies with the exact eighth-turn constants.
-void SmallDft(const double* src, double* dst, size_t n, bool inverse, double scale) {
+// The length is a template argument so that the loops unroll completely.
+template <size_t n>
+void SmallDftN(const double* src, double* dst, bool inverse, double scale) {
   static const unsigned char kRev[4][8] = {{0}, {0, 1}, {0, 2, 1, 3}, {0, 4, 2, 6, 1, 5, 3, 7}};
-  const int lg = n == 1 ? 0 : n == 2 ? 1 : n == 4 ? 2 : 3;
+  constexpr int lg = n == 1 ? 0 : n == 2 ? 1 : n == 4 ? 2 : 3;
   const double h = 0.70710678118654752440;
   // W_8^j = (c, s) for the forward direction; the inverse flips s.
   const double wc[4] = {1.0, h, 0.0, -h}, ws[4] = {0.0, -h, -1.0, -h};
@@ -790,6 +900,58 @@ void SmallDft(const double* src, double* dst, size_t n, bool inverse, double sca
     }
   }
   for (size_t i = 0; i < 2 * n; ++i) dst[i] = x[i] * scale;
+}
+
+// Straight-line 8-point DFT (the half-length transform of the order-4 real
+// transform); the inverse is conj(DFT(conj x)), negations being exact.
+void Dft8(const double* src, double* dst, bool inverse, double scale) {
+  const double h = 0.70710678118654752440;
+  const double sg = inverse ? -1.0 : 1.0;
+  // Plain scalars throughout (no staging arrays: their mixed-width
+  // store/load pairs stall store forwarding).
+  const double x0r = src[0], x0i = sg * src[1], x1r = src[2], x1i = sg * src[3];
+  const double x2r = src[4], x2i = sg * src[5], x3r = src[6], x3i = sg * src[7];
+  const double x4r = src[8], x4i = sg * src[9], x5r = src[10], x5i = sg * src[11];
+  const double x6r = src[12], x6i = sg * src[13], x7r = src[14], x7i = sg * src[15];
+  const double a0r = x0r + x4r, a0i = x0i + x4i, a1r = x0r - x4r, a1i = x0i - x4i;
+  const double b0r = x2r + x6r, b0i = x2i + x6i, b1r = x2r - x6r, b1i = x2i - x6i;
+  const double c0r = x1r + x5r, c0i = x1i + x5i, c1r = x1r - x5r, c1i = x1i - x5i;
+  const double d0r = x3r + x7r, d0i = x3i + x7i, d1r = x3r - x7r, d1i = x3i - x7i;
+  // Even and odd 4-point DFTs; -i*(r, i) = (i, -r).
+  const double e0r = a0r + b0r, e0i = a0i + b0i, e2r = a0r - b0r, e2i = a0i - b0i;
+  const double e1r = a1r + b1i, e1i = a1i - b1r, e3r = a1r - b1i, e3i = a1i + b1r;
+  const double o0r = c0r + d0r, o0i = c0i + d0i, o2r = c0r - d0r, o2i = c0i - d0i;
+  const double o1r = c1r + d1i, o1i = c1i - d1r, o3r = c1r - d1i, o3i = c1i + d1r;
+  // W_8^k * O_k.
+  const double t1r = h * (o1r + o1i), t1i = h * (o1i - o1r);
+  const double t2r = o2i, t2i = -o2r;
+  const double t3r = h * (o3i - o3r), t3i = -h * (o3r + o3i);
+  const double si = sg * scale;
+  dst[0] = (e0r + o0r) * scale;
+  dst[1] = (e0i + o0i) * si;
+  dst[2] = (e1r + t1r) * scale;
+  dst[3] = (e1i + t1i) * si;
+  dst[4] = (e2r + t2r) * scale;
+  dst[5] = (e2i + t2i) * si;
+  dst[6] = (e3r + t3r) * scale;
+  dst[7] = (e3i + t3i) * si;
+  dst[8] = (e0r - o0r) * scale;
+  dst[9] = (e0i - o0i) * si;
+  dst[10] = (e1r - t1r) * scale;
+  dst[11] = (e1i - t1i) * si;
+  dst[12] = (e2r - t2r) * scale;
+  dst[13] = (e2i - t2i) * si;
+  dst[14] = (e3r - t3r) * scale;
+  dst[15] = (e3i - t3i) * si;
+}
+
+void SmallDft(const double* src, double* dst, size_t n, bool inverse, double scale) {
+  switch (n) {
+    case 1: SmallDftN<1>(src, dst, inverse, scale); break;
+    case 2: SmallDftN<2>(src, dst, inverse, scale); break;
+    case 4: SmallDftN<4>(src, dst, inverse, scale); break;
+    default: Dft8(src, dst, inverse, scale); break;
+  }
 }
 
 IppStatus CheckFlag(int flag) {
@@ -915,7 +1077,10 @@ void Complex(const TSpec* spec, int P, const double* src, double* dst, double* w
   const TLayout& L = *reinterpret_cast<const TLayout*>(spec->Tables);
   alignas(16) double sc[2] = {scale, inverse ? -scale : scale};
   const bool post = scaled || inverse;
-  HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
+  if (P == 4)
+    HWY_DYNAMIC_DISPATCH(ComplexKernel16)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
+  else
+    HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
 }
 
 IppStatus TransformC(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64fc* pSpec, Ipp8u* pBuffer,
