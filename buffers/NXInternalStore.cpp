@@ -1,1 +1,330 @@
-// NXInternalStore (being written)
+// NXInternalStore: the data block, its counts and the sample allocator with
+// its cache of freed blocks.
+#include "buffers/NXInternalStore.h"
+
+#include <cxxabi.h>
+
+#include <bit>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <typeinfo>
+
+#include "runtime/SysUtils.h"
+#include "vector/NXBasicDispatcher.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define NX_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define NX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define NX_POISON(p, n) ((void)(p), (void)(n))
+#define NX_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace nx {
+
+// ---------------------------------------------------------------- live-object counters
+namespace {
+
+constexpr int kCounterCount = 2;  // 0: buffers, 1: blocks
+
+// One thread's share of the counters, on a cache line of its own. Only the
+// owning thread writes it (load + store, no locked instruction); readers sum
+// all slots. Slots are never freed: a slot returned by an ending thread keeps
+// its value and goes to the next thread that needs one.
+struct alignas(64) TCounterSlot {
+  std::atomic<std::int64_t> Value[kCounterCount] = {};
+  TCounterSlot* NextAll = nullptr;
+  TCounterSlot* NextFree = nullptr;
+};
+
+std::atomic<TCounterSlot*> gAllSlots{nullptr};  // push-only list, read without a lock
+TCounterSlot* gFreeSlots = nullptr;               // guarded by gSlotLock
+std::mutex gSlotLock;
+// Changes made by a thread after its slot went back (late destructors at
+// thread or process exit) go here, with locked adds.
+std::atomic<std::int64_t> gLateCounts[kCounterCount] = {};
+
+TCounterSlot* const kSlotClosed = reinterpret_cast<TCounterSlot*>(std::uintptr_t{1});
+// Initial-exec: the hot path reads the slot with one thread-pointer-relative load.
+__thread TCounterSlot* tSlot __attribute__((tls_model("initial-exec"))) = nullptr;
+
+// Hands the slot back when the thread ends.
+struct TSlotReturner {
+  bool Armed = false;
+  ~TSlotReturner() {
+    TCounterSlot* s = tSlot;
+    tSlot = kSlotClosed;
+    if (!Armed || !s || s == kSlotClosed) return;
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    s->NextFree = gFreeSlots;
+    gFreeSlots = s;
+  }
+};
+thread_local TSlotReturner tReturner;
+
+TCounterSlot* AcquireSlot() {
+  TCounterSlot* s;
+  {
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    s = gFreeSlots;
+    if (s) {
+      gFreeSlots = s->NextFree;
+    } else {
+      s = new TCounterSlot;
+      s->NextAll = gAllSlots.load(std::memory_order_relaxed);
+      gAllSlots.store(s, std::memory_order_release);
+    }
+  }
+  tReturner.Armed = true;  // registers the thread-exit hand-back
+  tSlot = s;
+  return s;
+}
+
+}  // namespace
+
+void TNXLiveCounter::Add(std::int64_t ADelta) noexcept {
+  TCounterSlot* s = tSlot;
+  if (__builtin_expect(s == nullptr, 0)) s = AcquireSlot();
+  if (__builtin_expect(s == kSlotClosed, 0)) {
+    gLateCounts[FIndex].fetch_add(ADelta, std::memory_order_relaxed);
+    return;
+  }
+  std::atomic<std::int64_t>& v = s->Value[FIndex];
+  v.store(v.load(std::memory_order_relaxed) + ADelta, std::memory_order_relaxed);
+}
+
+std::int32_t TNXLiveCounter::load() const noexcept {
+  // Take the slot lock so that a slot changing hands is not read half-way;
+  // reading is rare (tests, leak checks) and never on a data path.
+  std::lock_guard<std::mutex> guard(gSlotLock);
+  std::int64_t sum = gLateCounts[FIndex].load(std::memory_order_relaxed);
+  for (TCounterSlot* s = gAllSlots.load(std::memory_order_acquire); s; s = s->NextAll)
+    sum += s->Value[FIndex].load(std::memory_order_relaxed);
+  return static_cast<std::int32_t>(sum);
+}
+
+constinit TNXLiveCounter _NXCountPasBuffers{0};
+constinit TNXLiveCounter _NXCountStores{1};
+
+// ---------------------------------------------------------------- sample allocator
+namespace {
+
+// Size classes: 32 and 64 bytes, then four classes per power of two
+// (2^p + k * 2^(p-2), k = 1..4), so a block is at most a quarter larger than
+// the size it serves. Classes above kMaxCachedClass are not cached (and are
+// allocated at their exact size): such blocks are rare, and large enough that
+// the heap's own mapping cost is small beside their use.
+constexpr int kClassCount = 2 + 25 * 4;
+constexpr std::uint64_t kMaxCachedClass = std::uint64_t{64} << 20;   // 64 MiB
+constexpr std::uint64_t kPerClassBytes = std::uint64_t{32} << 20;    // kept per class
+constexpr std::uint64_t kTotalCachedBytes = std::uint64_t{256} << 20;
+
+struct TSizeClass {
+  std::mutex Lock;
+  void* Head = nullptr;  // freed blocks, linked through their first word
+  std::uint32_t Count = 0;
+};
+
+// Constant-initialised: usable before and after the library's static
+// initialisers (the allocator may run from any unit's start-up section).
+TSizeClass gClasses[kClassCount];
+std::atomic<std::uint64_t> gCachedBytes{0};
+std::atomic<bool> gCacheClosed{false};
+
+// The class of a size (> 0): its index and its block size.
+inline int ClassOf(std::uint64_t size, std::uint64_t& classBytes) {
+  if (size <= 64) {
+    classBytes = size <= 32 ? 32 : 64;
+    return size <= 32 ? 0 : 1;
+  }
+  const int p = std::bit_width(size - 1) - 1;  // 2^p < size <= 2^(p+1), p >= 6
+  const std::uint64_t base = std::uint64_t{1} << p;
+  const std::uint64_t step = base >> 2;
+  const std::uint64_t k = (size - base + step - 1) / step;  // 1..4
+  classBytes = base + k * step;
+  return 2 + (p - 6) * 4 + static_cast<int>(k - 1);
+}
+
+inline bool Cacheable(std::uint64_t classBytes) {
+  return classBytes <= kMaxCachedClass;
+}
+
+inline std::uint32_t ClassLimit(std::uint64_t classBytes) {
+  const std::uint64_t n = kPerClassBytes / classBytes;
+  return n < 1 ? 1u : static_cast<std::uint32_t>(n);
+}
+
+inline std::uint64_t ClassBytesOf(int idx) {
+  if (idx < 2) return idx == 0 ? 32 : 64;
+  const int p = 6 + (idx - 2) / 4;
+  const std::uint64_t k = static_cast<std::uint64_t>((idx - 2) % 4 + 1);
+  return (std::uint64_t{1} << p) + k * (std::uint64_t{1} << (p - 2));
+}
+
+void DrainClass(TSizeClass& c, std::uint64_t classBytes) noexcept {
+  void* head;
+  std::uint32_t count;
+  {
+    std::lock_guard<std::mutex> guard(c.Lock);
+    head = c.Head;
+    count = c.Count;
+    c.Head = nullptr;
+    c.Count = 0;
+  }
+  gCachedBytes.fetch_sub(count * classBytes, std::memory_order_relaxed);
+  while (head) {
+    NX_UNPOISON(head, classBytes);
+    void* next = *static_cast<void**>(head);
+    _ippFree(head);
+    head = next;
+  }
+}
+
+void DrainAll() noexcept {
+  for (int i = 0; i < kClassCount; ++i) DrainClass(gClasses[i], ClassBytesOf(i));
+}
+
+// Empties the cache at process exit when the package's finalization has not
+// already done so, so that leak checkers see no cached blocks.
+struct TCacheCloser {
+  ~TCacheCloser() {
+    gCacheClosed.store(true, std::memory_order_release);
+    DrainAll();
+  }
+} gCacheCloser;
+
+}  // namespace
+
+void* NXBufferAllocate(std::uint64_t ASize) {
+  if (ASize == 0) return nullptr;
+  if (ASize > 0x7FFFFFFFu) throw ERangeError(Format("Buffer size out of range = %llu", static_cast<unsigned long long>(ASize)));
+  std::uint64_t classBytes = 0;
+  const int idx = ClassOf(ASize, classBytes);
+  if (Cacheable(classBytes)) {
+    TSizeClass& c = gClasses[idx];
+    void* p = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(c.Lock);
+      if (c.Head) {
+        p = c.Head;
+        NX_UNPOISON(p, classBytes);
+        c.Head = *static_cast<void**>(p);
+        --c.Count;
+      }
+    }
+    if (p) {
+      gCachedBytes.fetch_sub(classBytes, std::memory_order_relaxed);
+      // Under AddressSanitizer the slack of the class beyond the size asked
+      // for stays poisoned, so an overrun of the buffer is still reported.
+      NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
+      return p;
+    }
+  }
+  // Cacheable sizes are allocated at their class size so that the block can
+  // serve any size of its class later.
+  const bool cacheable = Cacheable(classBytes);
+  void* p = _ippMalloc(static_cast<Ipp32s>(cacheable ? classBytes : ASize));
+  if (!p) throw EOutOfMemory();
+  if (cacheable) NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
+  return p;
+}
+
+void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept {
+  if (!APointer) return;
+  std::uint64_t classBytes = 0;
+  const int idx = ASize == 0 ? -1 : ClassOf(ASize, classBytes);
+  if (idx >= 0 && Cacheable(classBytes) && !gCacheClosed.load(std::memory_order_acquire) &&
+      gCachedBytes.load(std::memory_order_relaxed) + classBytes <= kTotalCachedBytes) {
+    TSizeClass& c = gClasses[idx];
+    bool kept = false;
+    {
+      std::lock_guard<std::mutex> guard(c.Lock);
+      if (c.Count < ClassLimit(classBytes)) {
+        NX_UNPOISON(APointer, sizeof(void*));
+        *static_cast<void**>(APointer) = c.Head;
+        NX_POISON(APointer, classBytes);
+        c.Head = APointer;
+        ++c.Count;
+        kept = true;
+      }
+    }
+    if (kept) {
+      gCachedBytes.fetch_add(classBytes, std::memory_order_relaxed);
+      return;
+    }
+  }
+  if (idx >= 0 && Cacheable(classBytes)) NX_UNPOISON(APointer, classBytes);
+  _ippFree(APointer);
+}
+
+namespace NXInternalStore {
+std::uint64_t CachedBytes() noexcept { return gCachedBytes.load(std::memory_order_relaxed); }
+void ReleaseCache() noexcept { DrainAll(); }
+void UnitInitialize() { gCacheClosed.store(false, std::memory_order_release); }
+void UnitFinalize() {
+  gCacheClosed.store(true, std::memory_order_release);
+  DrainAll();
+}
+}  // namespace NXInternalStore
+
+// ---------------------------------------------------------------- TNXSmartBuffer
+
+TNXSmartBuffer::TNXSmartBuffer() noexcept { _NXCountStores.Increment(); }
+
+TNXSmartBuffer::~TNXSmartBuffer() { _NXCountStores.Decrement(); }
+
+void TNXSmartBuffer::AddReff(bool AOwnsData) noexcept {
+  // Relaxed is enough: a new reference is only ever made from one the caller
+  // already holds.
+  FCounts.fetch_add(AOwnsData ? kOwnerOne + kRefOne : kRefOne, std::memory_order_relaxed);
+}
+
+void TNXSmartBuffer::RemoveReff(bool AOwnsData) noexcept {
+  std::uint64_t old = FCounts.load(std::memory_order_relaxed);
+  std::uint64_t next;
+  do {
+    next = old;
+    if (AOwnsData && (next >> 32) > 0) next -= kOwnerOne;
+    if ((next & 0xFFFFFFFFu) > 0) next -= kRefOne;
+    // Release: this holder's use of the samples happens before an owner that
+    // now finds itself alone writes in place, and before the block is freed.
+  } while (!FCounts.compare_exchange_weak(old, next, std::memory_order_acq_rel, std::memory_order_relaxed));
+  if ((old & 0xFFFFFFFFu) > 0 && (next & 0xFFFFFFFFu) == 0) delete this;
+}
+
+void TNXSmartBuffer::RemoveOwnerShip() noexcept {
+  std::uint64_t old = FCounts.load(std::memory_order_relaxed);
+  while ((old >> 32) > 0 &&
+         !FCounts.compare_exchange_weak(old, old - kOwnerOne, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+  }
+}
+
+TNXSmartBuffer* TNXSmartBuffer::Clone(bool /*APreserve*/) {
+  int status = 0;
+  char* name = abi::__cxa_demangle(typeid(*this).name(), nullptr, nullptr, &status);
+  const std::string message =
+      std::string("Cloning is not implemented for ") + (status == 0 && name ? name : typeid(*this).name());
+  std::free(name);
+  RaiseAssertion(message.c_str(), "NXInternalStore", 589);
+}
+
+// ---------------------------------------------------------------- TNXSmartMemoryBuffer
+
+TNXSmartMemoryBuffer::TNXSmartMemoryBuffer(std::uint32_t ASize) {
+  FMemory = NXBufferAllocate(ASize);  // a throw here runs ~TNXSmartBuffer
+  FMemorySize = ASize;
+}
+
+TNXSmartMemoryBuffer::~TNXSmartMemoryBuffer() { NXBufferDeallocate(FMemory, FMemorySize); }
+
+TNXSmartBuffer* TNXSmartMemoryBuffer::Clone(bool APreserve) {
+  auto* block = new TNXSmartMemoryBuffer(FMemorySize);
+  if (APreserve && FMemorySize > 0)
+    ippsCopy_8u(static_cast<const Ipp8u*>(FMemory), static_cast<Ipp8u*>(block->FMemory),
+                static_cast<int>(FMemorySize));
+  return block;
+}
+
+}  // namespace nx

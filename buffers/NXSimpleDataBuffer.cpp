@@ -1,1 +1,683 @@
-// NXSimpleDataBuffer (being written)
+// NXSimpleDataBuffer: the buffer classes, copy on write, resizing, item
+// access and the operations of the real buffer. Every element-wise operation
+// is one call of a vector primitive through its dispatch pointer; only the
+// conversions to 16-bit integers, the comparisons with a value, the
+// restricted extremes and the repair after a division by zero loop here.
+#include "buffers/NXSimpleDataBuffer.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "vector/NXBasicDispatcher.h"
+
+namespace nx {
+
+// ---------------------------------------------------------------- notification list
+
+void TNXNotifyList::Remove(THandle AHandle) noexcept {
+  auto it = std::find_if(FItems.begin(), FItems.end(), [&](const auto& item) { return item.first == AHandle; });
+  if (it != FItems.end()) FItems.erase(it);
+}
+
+void TNXNotifyList::Fire() const {
+  // Copied first: a callback may subscribe or unsubscribe.
+  if (FItems.empty()) return;
+  const auto items = FItems;
+  for (const auto& item : items)
+    if (item.second) item.second();
+}
+
+// ---------------------------------------------------------------- sequence stamp
+
+bool TNXSequenceStamp::QueryInterface(const TGUID& iid, void** obj) noexcept {
+  if (!obj) return false;
+  *obj = nullptr;
+  if (iid == INXSequenceStamp::IID || iid == IInterface::IID) {
+    *obj = static_cast<void*>(static_cast<INXSequenceStamp*>(this));
+    _AddRef();
+    return true;
+  }
+  return false;
+}
+std::int32_t TNXSequenceStamp::_AddRef() noexcept { return static_cast<INXData*>(FOwner)->_AddRef(); }
+std::int32_t TNXSequenceStamp::_Release() noexcept { return static_cast<INXData*>(FOwner)->_Release(); }
+bool TNXSequenceStamp::GetAvailable() { return FOwner->GetBufferNumberAvailable(); }
+void TNXSequenceStamp::SetAvailable(bool AValue) { FOwner->SetBufferNumberAvailable(AValue); }
+std::uint64_t TNXSequenceStamp::GetBufferNumber() { return FOwner->GetBufferNumber(); }
+void TNXSequenceStamp::SetBufferNumber(std::uint64_t AValue) { FOwner->SetBufferNumber(AValue); }
+
+// ---------------------------------------------------------------- TNXGenericBuffer
+
+TNXGenericBuffer::TNXGenericBuffer(INXData* AParent, std::uint32_t AByteSize, TNXSmartBuffer* ABlock) {
+  if (AParent) AssignData(AParent);
+  FByteSize = AByteSize;
+  FDataContainer = ABlock;
+  FOwnsData = true;
+  ABlock->AddReff(true);
+  FData = static_cast<std::uint8_t*>(ABlock->GetData());
+  _NXCountPasBuffers.Increment();
+}
+
+TNXGenericBuffer::TNXGenericBuffer(TNXGenericBuffer* ASource) {
+  if (!ASource->FCustom.empty()) AssignData(ASource);
+  FByteSize = ASource->FByteSize;
+  FData = ASource->FData;
+  FDataContainer = ASource->FDataContainer;
+  FOwnsData = true;
+  FDataContainer->AddReff(true);
+  _NXCountPasBuffers.Increment();
+}
+
+TNXGenericBuffer::~TNXGenericBuffer() {
+  if (FDataContainer) FDataContainer->RemoveReff(FOwnsData);
+  FDataContainer = nullptr;
+  _NXCountPasBuffers.Decrement();
+}
+
+TNXGenericBuffer* TNXGenericBuffer::BufferOf(INXData* ASource) {
+  if (!ASource) throw EArgumentException("A buffer is required, not nil");
+  auto* buffer = dynamic_cast<TNXGenericBuffer*>(ASource->GetInstance());
+  if (!buffer) throw EArgumentException("The data object is not a buffer");
+  return buffer;
+}
+
+std::uint32_t TNXGenericBuffer::ByteSizeOf(std::uint64_t ACount, std::uint32_t AItemSize) {
+  const std::uint64_t bytes = ACount * AItemSize;  // both below 2^32: no wrap in 64 bits
+  if (bytes > 0xFFFFFFFFu) throw EIntOverflow();
+  return static_cast<std::uint32_t>(bytes);
+}
+
+TIntfPtr<INXData> TNXGenericBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXGenericBuffer(this)));
+}
+
+void TNXGenericBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
+  TNXGenericBuffer* source = BufferOf(ASource);
+  if (source == this) return;
+  AssignData(source);
+  if (source->FDataContainer != FDataContainer) {
+    // The new reference first: the old block may be the last thing keeping
+    // something alive that the source depends on.
+    TNXSmartBuffer* old = FDataContainer;
+    source->FDataContainer->AddReff(FOwnsData);
+    SetDataContainer(source->FDataContainer);
+    if (old) old->RemoveReff(FOwnsData);
+    PopulateCahces();
+  }
+  FByteSize = source->FByteSize;
+  FData = source->FData;
+}
+
+bool TNXGenericBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  if (!AOther) return false;
+  const std::uint32_t n = AOther->GetByteSize();
+  if (n != FByteSize) return false;
+  return n == 0 || std::memcmp(FData, AOther->ByteRead(), n) == 0;
+}
+
+TIntfPtr<INXDataBufferAccess> TNXGenericBuffer::ByteData(TBufferAccessModes AModes) {
+  return TIntfPtr<INXDataBufferAccess>(new TNXDataBufferAccess(this, AModes));
+}
+
+TIntfPtr<INXSequenceStamp> TNXGenericBuffer::GetSequenceStamp() {
+  return TIntfPtr<INXSequenceStamp>(&FSequenceStamp);
+}
+
+void TNXGenericBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                              std::int32_t ATargetOffset, std::int32_t ACount) {
+  if (!ATargetBuffer) throw EArgumentException("A target buffer is required");
+  // The target first: if it shares this buffer's block, its write access
+  // moves it away and our bytes stay where they are.
+  std::uint8_t* target = ATargetBuffer->ByteModify();
+  ippsCopy_8u(ByteRead() + ASourceOffset, target + ATargetOffset, ACount);
+}
+
+void TNXGenericBuffer::RemoveOwnerShip() noexcept {
+  if (!FOwnsData) return;
+  FDataContainer->RemoveOwnerShip();
+  FOwnsData = false;
+}
+
+void TNXGenericBuffer::PopulateCahces() {
+  IntPopulateCahces();
+  FNotify.Fire();
+}
+
+void TNXGenericBuffer::IntPopulateCahces() noexcept {
+  FData = static_cast<std::uint8_t*>(FDataContainer->GetData());
+}
+
+bool TNXGenericBuffer::IntMakeUnique(bool APreserve) {
+  // The owner test ran without a lock: two owners writing at once may both
+  // get here, and each then makes its own copy. The block they shared loses
+  // both of them as owners (and is freed if nobody else references it).
+  TNXSmartBuffer* old = FDataContainer;
+  TNXSmartBuffer* block = old->Clone(APreserve);
+  block->AddReff(FOwnsData);
+  SetDataContainer(block);
+  old->RemoveReff(FOwnsData);
+  PopulateCahces();
+  return true;
+}
+
+// ---------------------------------------------------------------- TNXMemoryBuffer
+
+namespace {
+// A new block for ACount items; the block is handed to a buffer constructor
+// that takes its first reference.
+TNXSmartBuffer* NewBlock(std::uint32_t ABytes) { return new TNXSmartMemoryBuffer(ABytes); }
+}  // namespace
+
+TNXMemoryBuffer::TNXMemoryBuffer(std::uint32_t ACount, std::uint32_t AItemSize)
+    : TNXGenericBuffer(nullptr, ByteSizeOf(ACount, AItemSize), NewBlock(ByteSizeOf(ACount, AItemSize))) {}
+
+TIntfPtr<INXData> TNXMemoryBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXMemoryBuffer(static_cast<TNXGenericBuffer*>(this))));
+}
+
+TNXSmartBuffer* TNXMemoryBuffer::MakeCopySize(std::uint32_t ASize) {
+  return new TNXSmartMemoryBuffer(ByteSizeOf(ASize, ItemSize()));
+}
+
+// ---------------------------------------------------------------- TNXLinearMemoryBuffer
+
+TIntfPtr<INXData> TNXLinearMemoryBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXLinearMemoryBuffer(static_cast<TNXGenericBuffer*>(this))));
+}
+
+bool TNXLinearMemoryBuffer::Resize(std::uint32_t ASize, bool APreserveData) {
+  const std::uint32_t item = ItemSize();
+  const std::uint32_t bytes = ByteSizeOf(ASize, item);
+  if (ASize == 0) {
+    FByteSize = 0;
+    PopulateCahces();
+    return true;
+  }
+  const std::uint32_t current = FByteSize / item;
+  if (ASize == current) return false;
+  // Shrinking with preservation keeps the block, even a shared one: the
+  // other holders see their own byte sizes.
+  if (APreserveData && current > ASize) {
+    FByteSize = bytes;
+    PopulateCahces();
+    return true;
+  }
+  // Growth within the memory that an earlier shrink left (sole owner only).
+  if (APreserveData && FDataContainer->SingleOwner() && FDataContainer->GetSize() / item >= ASize) {
+    FByteSize = bytes;
+    PopulateCahces();
+    return true;
+  }
+  TNXSmartBuffer* old = FDataContainer;
+  TNXSmartBuffer* block = MakeCopySize(ASize);
+  if (APreserveData) {
+    const std::uint32_t n = std::min(old->GetSize(), block->GetSize());
+    if (n > 0)
+      ippsCopy_8u(static_cast<const Ipp8u*>(old->GetData()), static_cast<Ipp8u*>(block->GetData()),
+                  static_cast<int>(n));
+  }
+  block->AddReff(FOwnsData);
+  SetDataContainer(block);
+  old->RemoveReff(FOwnsData);
+  FByteSize = bytes;
+  PopulateCahces();
+  return true;
+}
+
+// ---------------------------------------------------------------- access handles
+
+TNXDataBufferAccess::TNXDataBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes)
+    : FBuffer(ABuffer), FObject(ABuffer) {
+  switch (AccessKindOf(AModes)) {
+    case TBufferAccessKind::Modify:
+      FByteAccessor = [b = ABuffer] { return b->ByteModify(); };
+      break;
+    case TBufferAccessKind::Write:
+      FByteAccessor = [b = ABuffer] { return b->ByteWrite(); };
+      break;
+    case TBufferAccessKind::Read:
+      FByteAccessor = [b = ABuffer] { return b->ByteRead(); };
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- TNXRealBuffer: construction
+
+TNXRealBuffer::TNXRealBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(double))) {}
+
+TNXRealBuffer::TNXRealBuffer(std::uint32_t ASize) : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(double))) {}
+
+TNXRealBuffer::TNXRealBuffer(const double* AData, std::uint32_t ASize) : TNXRealBuffer(ASize) {
+  if (AData && ASize > 0) ippsCopy_64f(AData, Read(), static_cast<int>(ASize));
+}
+
+TNXRealBuffer::TNXRealBuffer(TValueInit, double AValue, std::uint32_t ASize) : TNXRealBuffer(ASize) {
+  if (ASize > 0) ippsSet_64f(AValue, Read(), static_cast<int>(ASize));
+}
+
+template <class T>
+void TNXRealBuffer::FillFromIntegers(const T* AData, std::uint32_t ASize, double ADivisor) {
+  if (!AData) return;
+  double* d = Read();
+  if (ADivisor == 1.0) {
+    for (std::uint32_t i = 0; i < ASize; ++i) d[i] = static_cast<double>(AData[i]);
+  } else {
+    for (std::uint32_t i = 0; i < ASize; ++i) d[i] = static_cast<double>(AData[i]) / ADivisor;
+  }
+}
+
+#define NX_REAL_INT_CTOR(T)                                                                 \
+  TNXRealBuffer::TNXRealBuffer(const T* AData, std::uint32_t ASize, double ADivisor) : TNXRealBuffer(ASize) { \
+    FillFromIntegers(AData, ASize, ADivisor);                                               \
+  }
+NX_REAL_INT_CTOR(std::uint8_t)
+NX_REAL_INT_CTOR(std::uint16_t)
+NX_REAL_INT_CTOR(std::int16_t)
+NX_REAL_INT_CTOR(std::uint32_t)
+NX_REAL_INT_CTOR(std::int32_t)
+NX_REAL_INT_CTOR(std::int64_t)
+NX_REAL_INT_CTOR(std::uint64_t)
+#undef NX_REAL_INT_CTOR
+
+TNXRealBuffer::TNXRealBuffer(const float* AData, std::uint32_t ASize) : TNXRealBuffer(ASize) {
+  if (AData && ASize > 0) ippsConvert_32f64f(AData, Read(), static_cast<int>(ASize));
+}
+
+namespace {
+std::uint32_t CountOf(std::size_t n) {
+  if (n > 0xFFFFFFFFu) throw EIntOverflow();
+  return static_cast<std::uint32_t>(n);
+}
+}  // namespace
+
+TNXRealBuffer::TNXRealBuffer(std::span<const double> AArray) : TNXRealBuffer(AArray.data(), CountOf(AArray.size())) {}
+
+TNXRealBuffer::TNXRealBuffer(const std::vector<double>& AList) : TNXRealBuffer(AList.data(), CountOf(AList.size())) {}
+
+namespace {
+// The source object of a sharing constructor (no type query: the hot path of
+// GetDataCopy runs through here).
+TNXGenericBuffer* NotNil(TNXGenericBuffer* ASource) {
+  if (!ASource) throw EArgumentException("A buffer is required, not nil");
+  return ASource;
+}
+}  // namespace
+
+TNXRealBuffer::TNXRealBuffer(TNXRealBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
+
+TNXRealBuffer::TNXRealBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+
+TNXRealBuffer::TNXRealBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+
+TIntfPtr<INXData> TNXRealBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXRealBuffer(this)));
+}
+
+bool TNXRealBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  if (!AOther || !dynamic_cast<TNXRealBuffer*>(AOther->GetInstance())) return false;
+  return TNXLinearMemoryBuffer::IsEqual(AOther);
+}
+
+void TNXRealBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                           std::int32_t ATargetOffset, std::int32_t ACount) {
+  auto* target = ATargetBuffer ? dynamic_cast<TNXRealBuffer*>(ATargetBuffer->GetInstance()) : nullptr;
+  if (!target) {
+    TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
+    return;
+  }
+  double* dst = target->Modify();
+  ippsCopy_64f(Read() + ASourceOffset, dst + ATargetOffset, ACount);
+}
+
+TIntfPtr<INXRealBufferAccess> TNXRealBuffer::Data(TBufferAccessModes AModes) {
+  TNXRealBufferAccess::TDataLambda accessor;
+  switch (AccessKindOf(AModes)) {
+    case TBufferAccessKind::Modify:
+      accessor = [this] { return Modify(); };
+      break;
+    case TBufferAccessKind::Write:
+      accessor = [this] { return Write(); };
+      break;
+    case TBufferAccessKind::Read:
+      accessor = [this] { return Read(); };
+      break;
+  }
+  return TIntfPtr<INXRealBufferAccess>(new TNXRealBufferAccess(this, AModes, std::move(accessor)));
+}
+
+void TNXRealBuffer::RaiseIndex(std::int32_t AIndex) {
+  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+}
+
+// ---------------------------------------------------------------- TNXRealBuffer: operations
+//
+// Source pointers are taken before Self's write access: when a source shares
+// Self's block (or is Self), the write access moves Self to a new block and
+// the source pointer still shows the old samples, which the other holder
+// keeps alive.
+
+namespace {
+inline int Len(std::int32_t n) { return static_cast<int>(n); }
+inline std::int32_t SizeOf(const TNXRealBuffer::TBuffer& b) { return b ? b->GetSize() : 0; }
+inline const double* ReadOf(const TNXRealBuffer::TBuffer& b) {
+  if (!b) throw EArgumentException("A source buffer is required");
+  return b->Read();
+}
+// The sources of ThresholdFrom, Norm and AutoCorr are read for Self's whole
+// size: a shorter source is refused rather than read beyond its end.
+inline void RequireSize(const TNXRealBuffer::TBuffer& b, std::int32_t size) {
+  if (!b) throw EArgumentException("A source buffer is required");
+  if (b->GetSize() < size)
+    RaiseRange("Source buffer too short = %u", static_cast<unsigned>(b->GetSize()));
+}
+}  // namespace
+
+void TNXRealBuffer::VectorJaehne(double AMagnitude) { ippsVectorJaehne_64f(Write(), Len(GetSize()), AMagnitude); }
+
+void TNXRealBuffer::Add(const TBuffer& AOther) {
+  const double* src = ReadOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  ippsAdd_64f_I(src, Modify(), Len(n));
+}
+
+void TNXRealBuffer::Subtract(const TBuffer& AOther) {
+  const double* src = ReadOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  ippsSub_64f_I(src, Modify(), Len(n));
+}
+
+void TNXRealBuffer::Multiply(const TBuffer& AOther) {
+  const double* src = ReadOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  ippsMul_64f_I(src, Modify(), Len(n));
+}
+
+void TNXRealBuffer::Divide(const TBuffer& AOther) {
+  const double* src = ReadOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  double* dst = Modify();
+  if (ippsDiv_64f_I(src, dst, Len(n)) != ippStsDivByZero) return;
+  // A zero divisor leaves ±Inf or NaN; those become large finite values that
+  // later stages can still compute with. The negative constant is smaller in
+  // magnitude on purpose (downstream code relies on the pair as it is).
+  for (std::int32_t i = 0; i < n; ++i)
+    if (src[i] == 0.0) dst[i] = dst[i] > 0.0 ? 1000000000000000.0 : -100000000000000.0;
+}
+
+void TNXRealBuffer::SetValue(double AValue) { ippsSet_64f(AValue, Write(), Len(GetSize())); }
+void TNXRealBuffer::AddValue(double AValue) { ippsAddC_64f_I(AValue, Modify(), Len(GetSize())); }
+void TNXRealBuffer::SubtractValue(double AValue) { ippsSubC_64f_I(AValue, Modify(), Len(GetSize())); }
+void TNXRealBuffer::MultiplyValue(double AValue) { ippsMulC_64f_I(AValue, Modify(), Len(GetSize())); }
+
+void TNXRealBuffer::DivideValue(double AValue) {
+  if (AValue == 0.0 || AValue == 1.0) return;  // no access at all: a shared block stays shared
+  ippsDivC_64f_I(AValue, Modify(), Len(GetSize()));
+}
+
+void TNXRealBuffer::Zero() { ippsZero_64f(Write(), Len(GetSize())); }
+
+void TNXRealBuffer::ToInt(std::int32_t* AOutBuffer, bool ARound) {
+  ippsConvert_64f32s_Sfs(Read(), AOutBuffer, Len(GetSize()), ARound ? ippRndNear : ippRndZero, 0);
+}
+
+void TNXRealBuffer::ToShort(std::int16_t* AOutBuffer, bool ARound) {
+  const double* src = Read();
+  const std::int32_t n = GetSize();
+  for (std::int32_t i = 0; i < n; ++i) {
+    // nearbyint rounds in the current (default: to nearest, ties to even) mode.
+    const double r = ARound ? std::nearbyint(src[i]) : std::trunc(src[i]);
+    if (!(r >= -32768.0 && r <= 32767.0)) RaiseRange("Value out of range = %g", src[i]);
+    AOutBuffer[i] = static_cast<std::int16_t>(r);
+  }
+}
+
+void TNXRealBuffer::ToSingle(float* AOutBuffer) { ippsConvert_64f32f(Read(), AOutBuffer, Len(GetSize())); }
+void TNXRealBuffer::FromInt(const std::int32_t* AInBuffer) { ippsConvert_32s64f(AInBuffer, Write(), Len(GetSize())); }
+void TNXRealBuffer::FromShort(const std::int16_t* AInBuffer) {
+  ippsConvert_16s64f_Sfs(AInBuffer, Write(), Len(GetSize()), 0);
+}
+void TNXRealBuffer::FromSingle(const float* AInBuffer) { ippsConvert_32f64f(AInBuffer, Write(), Len(GetSize())); }
+
+void TNXRealBuffer::NormalizeFrom(const TBuffer& ASource, double AOffset, double AFactor) {
+  const double* src = ReadOf(ASource);
+  const std::int32_t n = std::min(GetSize(), ASource->GetSize());
+  ippsNormalize_64f(src, Write(), Len(n), AOffset, AFactor);
+}
+
+void TNXRealBuffer::Normalize(double AOffset, double AFactor) {
+  // Through a sharing copy: the write access gives Self a new block and the
+  // copy keeps the old samples to read from.
+  const TBuffer copy(new TNXRealBuffer(this));
+  NormalizeFrom(copy, AOffset, AFactor);
+}
+
+double TNXRealBuffer::Dot(const TBuffer& AOther) {
+  const double* src = ReadOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  double result = 0.0;
+  ippsDotProd_64f(Read(), src, Len(n), &result);
+  return result;
+}
+
+namespace {
+inline IppCmpOp CmpOf(TNXThresholdType t) { return t == ttGreaterThan ? ippCmpGreater : ippCmpLess; }
+}  // namespace
+
+void TNXRealBuffer::Threshold(double AThreshold, TNXThresholdType AType) {
+  ippsThreshold_64f_I(Modify(), Len(GetSize()), AThreshold, CmpOf(AType));
+}
+
+void TNXRealBuffer::ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) {
+  RequireSize(ASource, GetSize());
+  const double* src = ASource->Read();
+  ippsThreshold_64f(src, Write(), Len(GetSize()), AThreshold, CmpOf(AType));
+}
+
+void TNXRealBuffer::Sqr() { ippsSqr_64f_I(Modify(), Len(GetSize())); }
+void TNXRealBuffer::SqrFrom(const TBuffer& ASource) {
+  const double* src = ReadOf(ASource);
+  const std::int32_t n = std::min(GetSize(), ASource->GetSize());
+  ippsSqr_64f(src, Write(), Len(n));
+}
+void TNXRealBuffer::Sqrt() { ippsSqrt_64f_I(Modify(), Len(GetSize())); }
+void TNXRealBuffer::SqrtFrom(const TBuffer& ASource) {
+  const double* src = ReadOf(ASource);
+  const std::int32_t n = std::min(GetSize(), ASource->GetSize());
+  ippsSqrt_64f(src, Write(), Len(n));
+}
+
+void TNXRealBuffer::AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) {
+  const std::int32_t size = GetSize();
+  RequireSize(ASource, size);
+  const double* src = ASource->Read();
+  const std::int32_t n = std::min(size, ASource->GetSize());
+  double* dst = Write();
+  switch (AType) {
+    case actBiased:
+      ippsAutoCorr_NormA_64f(src, Len(size), dst, Len(n));
+      break;
+    case actUnbiased:
+      ippsAutoCorr_NormB_64f(src, Len(size), dst, Len(n));
+      break;
+    default:
+      ippsAutoCorr_64f(src, Len(size), dst, Len(n));
+      break;
+  }
+}
+
+void TNXRealBuffer::CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) {
+  const double* s1 = ReadOf(ASource1);
+  const double* s2 = ReadOf(ASource2);
+  ippsCrossCorr_64f(s1, Len(ASource1->GetSize()), s2, Len(ASource2->GetSize()), Write(), Len(GetSize()), ALoLag);
+}
+
+void TNXRealBuffer::Abs() { ippsAbs_64f_I(Modify(), Len(GetSize())); }
+void TNXRealBuffer::AbsFrom(const TBuffer& ASource) {
+  const double* src = ReadOf(ASource);
+  const std::int32_t n = std::min(GetSize(), ASource->GetSize());
+  ippsAbs_64f(src, Write(), Len(n));
+}
+void TNXRealBuffer::Exp() { ippsExp_64f_I(Modify(), Len(GetSize())); }
+void TNXRealBuffer::ExpFrom(const TBuffer& ASource) {
+  const double* src = ReadOf(ASource);
+  const std::int32_t n = std::min(GetSize(), ASource->GetSize());
+  ippsExp_64f(src, Write(), Len(n));
+}
+void TNXRealBuffer::Ln() { ippsLn_64f_I(Modify(), Len(GetSize())); }
+void TNXRealBuffer::LnFrom(const TBuffer& ASource) {
+  const double* src = ReadOf(ASource);
+  const std::int32_t n = std::min(GetSize(), ASource->GetSize());
+  ippsLn_64f(src, Write(), Len(n));
+}
+
+// Statistics of an empty buffer (or range) are 0: the primitive refuses
+// length 0 and leaves the initial value.
+double TNXRealBuffer::Mean() {
+  double r = 0.0;
+  ippsMean_64f(Read(), Len(GetSize()), &r);
+  return r;
+}
+
+double TNXRealBuffer::StdDev() {
+  double r = 0.0;
+  ippsStdDev_64f(Read(), Len(GetSize()), &r);
+  return r;
+}
+
+void TNXRealBuffer::Convolve(const TBuffer& ASource1, const TBuffer& ASource2) {
+  if (!ASource1 || !ASource2) throw EArgumentException("A source buffer is required");
+  const std::int64_t n1 = ASource1->GetSize(), n2 = ASource2->GetSize();
+  const std::int64_t len = n1 + n2 - 1;
+  if (len < 0) throw EIntOverflow();
+  // Hold the sources' samples across the resize: a source that is Self (or
+  // shares its block) would otherwise lose them when Resize replaces the block.
+  const TBuffer keep1(new TNXRealBuffer(ASource1)), keep2(new TNXRealBuffer(ASource2));
+  Resize(static_cast<std::uint32_t>(len), false);
+  const double* s1 = keep1->Read();
+  const double* s2 = keep2->Read();
+  ippsConv_64f(s1, Len(static_cast<std::int32_t>(n1)), s2, Len(static_cast<std::int32_t>(n2)), Write());
+}
+
+double TNXRealBuffer::Norm(const TBuffer& AOther, TNXNormType ANormType) {
+  const std::int32_t size = GetSize();
+  RequireSize(AOther, size);
+  const double* other = AOther->Read();
+  double r = 0.0;
+  switch (ANormType) {
+    case ntL1Norm:
+      ippsNormDiff_L1_64f(Read(), other, Len(size), &r);
+      break;
+    case ntL2Norm:
+      ippsNormDiff_L2_64f(Read(), other, Len(size), &r);
+      break;
+    default:
+      ippsNormDiff_Inf_64f(Read(), other, Len(size), &r);
+      break;
+  }
+  return r;
+}
+
+double TNXRealBuffer::GetMinValue() {
+  double r = 0.0;
+  ippsMin_64f(Read(), Len(GetSize()), &r);
+  return r;
+}
+
+double TNXRealBuffer::GetMaxValue() {
+  double r = 0.0;
+  ippsMax_64f(Read(), Len(GetSize()), &r);
+  return r;
+}
+
+double TNXRealBuffer::GetMinIndex(std::int32_t& AIndex) { return GetMinIndexFrom(0, AIndex); }
+double TNXRealBuffer::GetMaxIndex(std::int32_t& AIndex) { return GetMaxIndexFrom(0, AIndex); }
+
+double TNXRealBuffer::GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) {
+  const std::int32_t begin = std::max(AIndexBegin, 0);
+  AIndex = begin;
+  const std::int32_t size = GetSize();
+  if (begin >= size) return 0.0;
+  double r = 0.0;
+  int idx = 0;
+  ippsMinIndx_64f(Read() + begin, Len(size - begin), &r, &idx);
+  AIndex = begin + idx;
+  return r;
+}
+
+double TNXRealBuffer::GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) {
+  const std::int32_t begin = std::max(AIndexBegin, 0);
+  AIndex = begin;
+  const std::int32_t size = GetSize();
+  if (begin >= size) return 0.0;
+  double r = 0.0;
+  int idx = 0;
+  ippsMaxIndx_64f(Read() + begin, Len(size - begin), &r, &idx);
+  AIndex = begin + idx;
+  return r;
+}
+
+namespace {
+// The range of GetMin / GetMax: negative bounds become 0, the end is capped
+// at the size and a begin past the end of the buffer moves to its last
+// element. False for an empty buffer or range.
+bool ClampRange(std::int32_t size, std::int32_t& begin, std::int32_t& end) {
+  if (size <= 0) return false;
+  begin = std::max(begin, 0);
+  end = std::clamp(end, 0, size);
+  if (begin >= size) begin = size - 1;
+  return end > begin;
+}
+// The inclusive range of the restricted extremes: bounds within 0 .. size - 1.
+bool ClampInclusive(std::int32_t size, std::int32_t& begin, std::int32_t& end) {
+  if (size <= 0) return false;
+  begin = std::clamp(begin, 0, size - 1);
+  end = std::clamp(end, 0, size - 1);
+  return begin <= end;
+}
+// Finite and not at the extreme of the double range.
+inline bool InLimits(double v) { return v > -DBL_MAX && v < DBL_MAX; }
+}  // namespace
+
+double TNXRealBuffer::GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+  if (!ClampRange(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
+  double r = 0.0;
+  ippsMin_64f(Read() + AIndexBegin, Len(AIndexEnd - AIndexBegin), &r);
+  return r;
+}
+
+double TNXRealBuffer::GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+  if (!ClampRange(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
+  double r = 0.0;
+  ippsMax_64f(Read() + AIndexBegin, Len(AIndexEnd - AIndexBegin), &r);
+  return r;
+}
+
+double TNXRealBuffer::GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+  if (!ClampInclusive(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
+  const double* p = Read();
+  double r = InLimits(p[AIndexBegin]) ? p[AIndexBegin] : 0.0;
+  for (std::int32_t i = AIndexBegin + 1; i <= AIndexEnd; ++i)
+    if (InLimits(p[i]) && p[i] < r) r = p[i];
+  return r;
+}
+
+double TNXRealBuffer::GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+  if (!ClampInclusive(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
+  const double* p = Read();
+  double r = InLimits(p[AIndexBegin]) ? p[AIndexBegin] : 0.0;
+  for (std::int32_t i = AIndexBegin + 1; i <= AIndexEnd; ++i)
+    if (InLimits(p[i]) && p[i] > r) r = p[i];
+  return r;
+}
+
+bool TNXRealBuffer::IsEqualToValue(double AValue) {
+  const double* p = Read();
+  const std::int32_t n = GetSize();
+  for (std::int32_t i = 0; i < n; ++i)
+    if (p[i] != AValue) return false;
+  return true;
+}
+
+}  // namespace nx

@@ -1,1 +1,586 @@
+// NXSimpleDataBuffer: the buffers that carry samples between components.
+//
+// A buffer is a small reference-counted object that is a view on a shared
+// data block (NXInternalStore). Passing a buffer on (GetDataCopy, a sharing
+// constructor, Assign) makes a new buffer object on the same block and never
+// copies samples; a buffer copies the block only when it is about to write
+// and another buffer also owns the block (copy on write). A buffer object is
+// used by one thread at a time; threads that share samples each hold their
+// own buffer object on the block.
+//
+// Class tree: TNXData -> TNXGenericBuffer (bytes) -> TNXMemoryBuffer (items
+// of ItemSize bytes) -> TNXLinearMemoryBuffer (resizable) -> TNXRealBuffer
+// (64-bit floats, with its vector operations). The other element types
+// derive from TNXLinearMemoryBuffer in the same way.
+//
+// Raw pointers from Read / Write / Modify / ByteRead ... stay valid while the
+// caller holds the buffer and does nothing that replaces its block (a later
+// write access on a shared block, Resize, Assign).
 #pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "buffers/NXInternalStore.h"
+#include "buffers/Zandor.BasicDataTypes.h"
+#include "runtime/SysUtils.h"
+#include "runtime/Zandor.Interfaces.h"
+
+namespace nx {
+
+// ---------------------------------------------------------------- access modes
+
+enum class TBufferAccessMode : std::uint8_t { Read, Write };
+
+// A set of access modes.
+class TBufferAccessModes {
+ public:
+  constexpr TBufferAccessModes() noexcept = default;
+  constexpr TBufferAccessModes(TBufferAccessMode AMode) noexcept : FBits(Bit(AMode)) {}
+  constexpr TBufferAccessModes(std::initializer_list<TBufferAccessMode> AModes) noexcept {
+    for (TBufferAccessMode m : AModes) FBits = static_cast<std::uint8_t>(FBits | Bit(m));
+  }
+  constexpr bool Contains(TBufferAccessMode AMode) const noexcept { return (FBits & Bit(AMode)) != 0; }
+  constexpr bool Empty() const noexcept { return FBits == 0; }
+  friend constexpr bool operator==(TBufferAccessModes, TBufferAccessModes) = default;
+
+ private:
+  static constexpr std::uint8_t Bit(TBufferAccessMode m) noexcept {
+    return static_cast<std::uint8_t>(1u << static_cast<unsigned>(m));
+  }
+  std::uint8_t FBits = 0;
+};
+
+// What an access handle does for a mode set: {Read, Write} modifies (copies
+// a shared block with its contents), {Write} writes (a shared block is
+// replaced without its contents), anything else only reads.
+enum class TBufferAccessKind : std::uint8_t { Read, Write, Modify };
+constexpr TBufferAccessKind AccessKindOf(TBufferAccessModes AModes) noexcept {
+  const bool r = AModes.Contains(TBufferAccessMode::Read), w = AModes.Contains(TBufferAccessMode::Write);
+  return w ? (r ? TBufferAccessKind::Modify : TBufferAccessKind::Write) : TBufferAccessKind::Read;
+}
+
+// ---------------------------------------------------------------- operation enumerations
+
+enum TNXThresholdType : std::int32_t { ttGreaterThan = 0, ttLessThan = 1 };
+enum TNXAutoCorrType : std::int32_t { actNormal = 0, actBiased = 1, actUnbiased = 2 };
+enum TNXNormType : std::int32_t { ntL1Norm = 0, ntL2Norm = 1, ntCNorm = 2 };
+
+// ---------------------------------------------------------------- interfaces
+
+// The sequence stamp of a buffer: kept in the data block, so every buffer on
+// one block shows the same values.
+struct INXSequenceStamp : virtual IInterface {
+  NX_INTERFACE_ID(INXSequenceStamp, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F02}");
+  virtual bool GetAvailable() = 0;
+  virtual void SetAvailable(bool AValue) = 0;
+  virtual std::uint64_t GetBufferNumber() = 0;
+  virtual void SetBufferNumber(std::uint64_t AValue) = 0;
+};
+
+// Access handles: hold the buffer and run the accessor that the mode set
+// chose on every call.
+struct INXBasicBufferAccess : virtual IInterface {
+  NX_INTERFACE_ID(INXBasicBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F03}");
+  virtual std::uint8_t* ByteData() = 0;
+  virtual std::uint32_t GetByteSize() = 0;
+  virtual std::int32_t GetSize() = 0;
+};
+struct INXDataBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXDataBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F04}");
+};
+struct INXRealBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXRealBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F05}");
+  virtual double* Data() = 0;
+};
+
+struct INXDataBuffer : virtual INXData {
+  NX_INTERFACE_ID(INXDataBuffer, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F06}");
+  // Shares the source's block (no copy) and copies its custom items.
+  virtual void Assign(const TIntfPtr<INXDataBuffer>& ASource) = 0;
+  // Same byte size and same bytes (typed buffers also require the same class).
+  virtual bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) = 0;
+  // (GetProxy of the device proxies goes here.)
+  virtual TIntfPtr<INXDataBufferAccess> ByteData(TBufferAccessModes AModes) = 0;
+  virtual std::uint8_t* ByteRead() = 0;
+  virtual std::uint8_t* ByteWrite() = 0;
+  virtual std::uint8_t* ByteModify() = 0;
+  // (AsBytes of the storage layer goes here.)
+  virtual std::uint32_t GetByteSize() = 0;
+  virtual std::int32_t GetSize() = 0;
+  virtual TIntfPtr<INXSequenceStamp> GetSequenceStamp() = 0;
+  // Copies ACount bytes (elements between two buffers of one element type)
+  // into the target, which is made unique with its contents. The offsets and
+  // the count are the caller's to keep within both buffers.
+  virtual void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                      std::int32_t ATargetOffset, std::int32_t ACount) = 0;
+  virtual void Unique(bool APreserve) = 0;
+  // True when a new block was made.
+  virtual bool MakeUnique(bool APreserve) = 0;
+  // (SaveToFile, LoadFromFile, SaveToStream, LoadFromStream of the storage layer go here.)
+};
+
+struct INXGenericBuffer : virtual INXDataBuffer {
+  NX_INTERFACE_ID(INXGenericBuffer, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F07}");
+};
+
+struct INXLinearDataBuffer : virtual INXGenericBuffer {
+  NX_INTERFACE_ID(INXLinearDataBuffer, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F08}");
+  // ASize in elements; true when anything changed.
+  virtual bool Resize(std::uint32_t ASize, bool APreserveData) = 0;
+};
+
+// Enumerates the elements of a buffer as they were when it was made.
+template <class T>
+class TBufferEnumerator {
+ public:
+  TBufferEnumerator(const T* AStart, std::int32_t ACount) noexcept : FStart(AStart), FCount(ACount) {}
+  void Reset() noexcept { FIndex = -1; }
+  // Advances one element; false once the current element is the last one.
+  bool MoveNext() noexcept {
+    if (FIndex + 1 >= FCount) return false;
+    ++FIndex;
+    return true;
+  }
+  T GenericGetCurrent() const noexcept { return FStart[FIndex]; }
+  T GetCurrent() const noexcept { return FStart[FIndex]; }
+  std::int32_t Count() const noexcept { return FCount; }
+
+ private:
+  const T* FStart;
+  std::int32_t FIndex = -1;  // one before the start
+  std::int32_t FCount;
+};
+
+struct INXRealBuffer : virtual INXLinearDataBuffer {
+  NX_INTERFACE_ID(INXRealBuffer, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F09}");
+  using TBuffer = TIntfPtr<INXRealBuffer>;
+
+  virtual TIntfPtr<INXRealBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual double* Read() = 0;
+  virtual double* Write() = 0;
+  virtual double* Modify() = 0;
+  // Raise ERangeError "Index out of range = %u" outside 0 .. GetSize - 1.
+  virtual double GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, double AValue) = 0;
+
+  // Operations. n = the smaller of Self's and the other buffer's sizes.
+  virtual void VectorJaehne(double AMagnitude) = 0;
+  virtual void Add(const TBuffer& AOther) = 0;
+  virtual void Subtract(const TBuffer& AOther) = 0;
+  virtual void Multiply(const TBuffer& AOther) = 0;
+  // A zero divisor gives 1e15 for a positive quotient and -1e14 otherwise.
+  virtual void Divide(const TBuffer& AOther) = 0;
+  virtual void SetValue(double AValue) = 0;
+  virtual void AddValue(double AValue) = 0;
+  virtual void SubtractValue(double AValue) = 0;
+  virtual void MultiplyValue(double AValue) = 0;
+  // Does nothing for 0 and 1.
+  virtual void DivideValue(double AValue) = 0;
+  virtual void Zero() = 0;
+  virtual void ToInt(std::int32_t* AOutBuffer, bool ARound) = 0;
+  // Raises ERangeError for a result outside -32768 .. 32767.
+  virtual void ToShort(std::int16_t* AOutBuffer, bool ARound) = 0;
+  virtual void ToSingle(float* AOutBuffer) = 0;
+  virtual void FromInt(const std::int32_t* AInBuffer) = 0;
+  virtual void FromShort(const std::int16_t* AInBuffer) = 0;
+  virtual void FromSingle(const float* AInBuffer) = 0;
+  virtual void NormalizeFrom(const TBuffer& ASource, double AOffset, double AFactor) = 0;
+  virtual void Normalize(double AOffset, double AFactor) = 0;
+  virtual double Dot(const TBuffer& AOther) = 0;
+  virtual void Threshold(double AThreshold, TNXThresholdType AType) = 0;
+  virtual void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) = 0;
+  virtual void Sqr() = 0;
+  virtual void SqrFrom(const TBuffer& ASource) = 0;
+  virtual void Sqrt() = 0;
+  virtual void SqrtFrom(const TBuffer& ASource) = 0;
+  virtual void AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) = 0;
+  virtual void CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) = 0;
+  virtual void Abs() = 0;
+  virtual void AbsFrom(const TBuffer& ASource) = 0;
+  virtual void Exp() = 0;
+  virtual void ExpFrom(const TBuffer& ASource) = 0;
+  virtual void Ln() = 0;
+  virtual void LnFrom(const TBuffer& ASource) = 0;
+  virtual double Mean() = 0;
+  virtual double StdDev() = 0;
+  // Resizes Self to Size1 + Size2 - 1 and writes the full convolution.
+  virtual void Convolve(const TBuffer& ASource1, const TBuffer& ASource2) = 0;
+  virtual double Norm(const TBuffer& AOther, TNXNormType ANormType) = 0;
+  virtual double GetMinValue() = 0;
+  virtual double GetMaxValue() = 0;
+  virtual double GetMinIndex(std::int32_t& AIndex) = 0;
+  virtual double GetMaxIndex(std::int32_t& AIndex) = 0;
+  virtual double GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) = 0;
+  virtual double GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) = 0;
+  virtual double GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
+  virtual double GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
+  virtual double GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
+  virtual double GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
+  virtual bool IsEqualToValue(double AValue) = 0;
+
+  virtual TBufferEnumerator<double> GetEnumerator() = 0;
+};
+
+// ---------------------------------------------------------------- notification list
+
+// A multicast list of parameterless callbacks, fired in the order of
+// subscription each time a buffer refreshes its caches.
+class TNXNotifyList {
+ public:
+  using TProc = std::function<void()>;
+  using THandle = std::uint64_t;
+
+  THandle Add(TProc AProc) {
+    FItems.emplace_back(FNext, std::move(AProc));
+    return FNext++;
+  }
+  // Removes a subscription; unknown handles are ignored.
+  void Remove(THandle AHandle) noexcept;
+  void Fire() const;
+  std::size_t Count() const noexcept { return FItems.size(); }
+
+ private:
+  std::vector<std::pair<THandle, TProc>> FItems;
+  THandle FNext = 1;
+};
+
+// ---------------------------------------------------------------- classes
+
+class TNXGenericBuffer;
+
+// The stamp object of a buffer. It lives inside its buffer and shares the
+// buffer's reference count: making a buffer costs no second allocation, and a
+// stamp handed out keeps its buffer (and so the block it reads) alive.
+class TNXSequenceStamp final : public INXSequenceStamp {
+ public:
+  explicit TNXSequenceStamp(TNXGenericBuffer* AOwner) noexcept : FOwner(AOwner) {}
+  bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
+  std::int32_t _AddRef() noexcept override;
+  std::int32_t _Release() noexcept override;
+  bool GetAvailable() override;
+  void SetAvailable(bool AValue) override;
+  std::uint64_t GetBufferNumber() override;
+  void SetBufferNumber(std::uint64_t AValue) override;
+
+ private:
+  TNXGenericBuffer* FOwner;
+};
+
+// A buffer of bytes on a data block.
+class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
+  NX_INTERFACES(TNXData, INXDataBuffer, INXGenericBuffer)
+
+ public:
+  // A buffer showing AByteSize bytes of ABlock; copies the parent's custom
+  // items (AParent may be null) and takes an owning reference on the block.
+  TNXGenericBuffer(INXData* AParent, std::uint32_t AByteSize, TNXSmartBuffer* ABlock);
+  // The sharing constructor: same block, byte size and custom items as the
+  // source (not null), counted as one more owner.
+  explicit TNXGenericBuffer(TNXGenericBuffer* ASource);
+  ~TNXGenericBuffer() override;
+
+  // The buffer object behind a data interface; raises EArgumentException
+  // when ASource is null or not a buffer of this library.
+  static TNXGenericBuffer* BufferOf(INXData* ASource);
+  template <class I>
+  static TNXGenericBuffer* BufferOf(const TIntfPtr<I>& ASource) {
+    return BufferOf(static_cast<INXData*>(ASource.Get()));
+  }
+
+  // INXData
+  TIntfPtr<INXData> GetDataCopy() override;
+
+  // INXDataBuffer
+  void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  TIntfPtr<INXDataBufferAccess> ByteData(TBufferAccessModes AModes) override;
+  std::uint8_t* ByteRead() noexcept final { return FData; }
+  std::uint8_t* ByteWrite() final {
+    Unique(false);
+    return FData;
+  }
+  std::uint8_t* ByteModify() final {
+    Unique(true);
+    return FData;
+  }
+  std::uint32_t GetByteSize() noexcept final { return FByteSize; }
+  std::int32_t GetSize() noexcept override { return static_cast<std::int32_t>(FByteSize); }
+  TIntfPtr<INXSequenceStamp> GetSequenceStamp() override;
+  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
+              std::int32_t ACount) override;
+  void Unique(bool APreserve) final { MakeUnique(APreserve); }
+  // The single-owner test is one acquire load; only a shared block takes the
+  // out-of-line copy path.
+  bool MakeUnique(bool APreserve) final {
+    if (FDataContainer->SingleOwner()) return false;
+    return IntMakeUnique(APreserve);
+  }
+
+  // Stops counting this buffer as an owner of its block (it still references
+  // it): other holders may then write to the block in place.
+  virtual void RemoveOwnerShip() noexcept;
+  bool OwnsData() const noexcept { return FOwnsData; }
+
+  // The sequence stamp values of the block.
+  bool GetBufferNumberAvailable() const noexcept { return FDataContainer->GetBufferNumberAvailable(); }
+  void SetBufferNumberAvailable(bool AValue) noexcept { FDataContainer->SetBufferNumberAvailable(AValue); }
+  std::uint64_t GetBufferNumber() const noexcept { return FDataContainer->GetBufferNumber(); }
+  void SetBufferNumber(std::uint64_t AValue) noexcept { FDataContainer->SetBufferNumber(AValue); }
+
+  TNXSmartBuffer* DataContainer() const noexcept { return FDataContainer; }
+  // Callbacks fired after every refresh of the caches (a new block).
+  TNXNotifyList& Notifications() noexcept { return FNotify; }
+
+  // Refreshes the caches (IntPopulateCahces) and fires the notification list.
+  void PopulateCahces();
+
+ protected:
+  // Sets the data pointer cache from the block.
+  virtual void IntPopulateCahces() noexcept;
+  // Stores the block; classes with caches of their own extend it. (The
+  // constructors refresh the caches themselves: a virtual call made from a
+  // base-class constructor would not reach the derived class.)
+  virtual void SetDataContainer(TNXSmartBuffer* ABlock) noexcept { FDataContainer = ABlock; }
+  // The copy of a shared block (out of line, off the hot path).
+  bool IntMakeUnique(bool APreserve);
+  // Checked item count x item size in bytes: EIntOverflow beyond 32 bits.
+  static std::uint32_t ByteSizeOf(std::uint64_t ACount, std::uint32_t AItemSize);
+
+  TNXSequenceStamp FSequenceStamp{this};
+  std::uint8_t* FData = nullptr;  // data pointer cache: first byte of the block
+  std::uint32_t FByteSize = 0;
+  TNXNotifyList FNotify;
+  TNXSmartBuffer* FDataContainer = nullptr;
+  bool FOwnsData = true;
+
+  friend class TNXSequenceStamp;
+};
+
+// A buffer of items of ItemSize bytes.
+class TNXMemoryBuffer : public TNXGenericBuffer {
+ public:
+  using TNXGenericBuffer::TNXGenericBuffer;
+  // ACount items of AItemSize bytes on a new block, contents not initialised.
+  // (The item size is passed in: a constructor cannot ask the derived class.)
+  TNXMemoryBuffer(std::uint32_t ACount, std::uint32_t AItemSize);
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  // A new block of exactly ItemSize x ASize bytes.
+  virtual TNXSmartBuffer* MakeCopySize(std::uint32_t ASize);
+  virtual std::uint32_t ItemSize() const noexcept { return 1; }
+  std::uint32_t GetCharSize() const noexcept { return FByteSize; }
+};
+
+// A resizable buffer.
+class TNXLinearMemoryBuffer : public TNXMemoryBuffer, public virtual INXLinearDataBuffer {
+  NX_INTERFACES(TNXMemoryBuffer, INXLinearDataBuffer)
+
+ public:
+  using TNXMemoryBuffer::TNXMemoryBuffer;
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  bool Resize(std::uint32_t ASize, bool APreserveData) override;
+};
+
+// Access handle of bytes.
+class TNXDataBufferAccess : public TInterfacedObject, public virtual INXDataBufferAccess {
+  NX_INTERFACES(TInterfacedObject, INXBasicBufferAccess, INXDataBufferAccess)
+
+ public:
+  using TByteDataLambda = std::function<std::uint8_t*()>;
+
+  TNXDataBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes);
+  std::uint8_t* ByteData() override { return FByteAccessor(); }
+  std::uint32_t GetByteSize() override { return FObject->GetByteSize(); }
+  std::int32_t GetSize() override { return FObject->GetSize(); }
+
+ protected:
+  TIntfPtr<INXGenericBuffer> FBuffer;  // the counted reference
+  TNXGenericBuffer* FObject;
+  TByteDataLambda FByteAccessor;
+};
+
+// Access handle of typed elements: IAccess declares `T* Data()`.
+template <class T, class IAccess>
+class TNXTypedBufferAccess : public TNXDataBufferAccess, public virtual IAccess {
+  NX_INTERFACES(TNXDataBufferAccess, IAccess)
+
+ public:
+  using TDataLambda = std::function<T*()>;
+  TNXTypedBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes, TDataLambda AAccessor)
+      : TNXDataBufferAccess(ABuffer, AModes), FAccessor(std::move(AAccessor)) {}
+  T* Data() override { return FAccessor(); }
+
+ private:
+  TDataLambda FAccessor;
+};
+
+using TNXRealBufferAccess = TNXTypedBufferAccess<double, INXRealBufferAccess>;
+
+// The buffer of 64-bit floats.
+class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, INXRealBuffer)
+
+ public:
+  using TBuffer = TIntfPtr<INXRealBuffer>;
+  struct TValueInit {};  // picks the value constructor
+
+  // Constructors (each has its Make.../Create... factory below).
+  TNXRealBuffer();                                      // empty
+  explicit TNXRealBuffer(std::uint32_t ASize);          // ASize elements, not initialised
+  TNXRealBuffer(const double* AData, std::uint32_t ASize);  // copy (none for a null pointer)
+  TNXRealBuffer(TValueInit, double AValue, std::uint32_t ASize);
+  // Integer sources: each element converted, then divided by ADivisor unless it is exactly 1.
+  TNXRealBuffer(const std::uint8_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const std::uint16_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const std::int16_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const std::uint32_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const std::int32_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const std::int64_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const std::uint64_t* AData, std::uint32_t ASize, double ADivisor);
+  TNXRealBuffer(const float* AData, std::uint32_t ASize);
+  explicit TNXRealBuffer(std::span<const double> AArray);
+  explicit TNXRealBuffer(const std::vector<double>& AList);
+  // Sharing constructors (same block, no copy).
+  explicit TNXRealBuffer(TNXRealBuffer* ASource);
+  explicit TNXRealBuffer(const TBuffer& ASource);
+  explicit TNXRealBuffer(const TIntfPtr<INXData>& ASource);  // any buffer
+
+  static TBuffer Make() { return TBuffer(new TNXRealBuffer()); }
+  static TBuffer Create() { return Make(); }
+  static TBuffer MakeSize(std::uint32_t ASize) { return TBuffer(new TNXRealBuffer(ASize)); }
+  static TBuffer CreateSize(std::uint32_t ASize) { return MakeSize(ASize); }
+  static TBuffer MakeData(const double* AData, std::uint32_t ASize) { return TBuffer(new TNXRealBuffer(AData, ASize)); }
+  static TBuffer CreateData(const double* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
+  static TBuffer MakeValue(double AValue, std::uint32_t ASize) {
+    return TBuffer(new TNXRealBuffer(TValueInit{}, AValue, ASize));
+  }
+  static TBuffer CreateValue(double AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
+#define NX_REAL_FROM_INT(Name, T)                                                       \
+  static TBuffer Make##Name(const T* AData, std::uint32_t ASize, double ADivisor = 1.0) { \
+    return TBuffer(new TNXRealBuffer(AData, ASize, ADivisor));                          \
+  }                                                                                     \
+  static TBuffer Create##Name(const T* AData, std::uint32_t ASize, double ADivisor = 1.0) { \
+    return Make##Name(AData, ASize, ADivisor);                                          \
+  }
+  NX_REAL_FROM_INT(ByteData, std::uint8_t)
+  NX_REAL_FROM_INT(WordData, std::uint16_t)
+  NX_REAL_FROM_INT(SmallIntData, std::int16_t)
+  NX_REAL_FROM_INT(CardinalData, std::uint32_t)
+  NX_REAL_FROM_INT(IntegerData, std::int32_t)
+  NX_REAL_FROM_INT(Int64Data, std::int64_t)
+  NX_REAL_FROM_INT(UInt64Data, std::uint64_t)
+#undef NX_REAL_FROM_INT
+  static TBuffer MakeSingleData(const float* AData, std::uint32_t ASize) { return TBuffer(new TNXRealBuffer(AData, ASize)); }
+  static TBuffer CreateSingleData(const float* AData, std::uint32_t ASize) { return MakeSingleData(AData, ASize); }
+  static TBuffer MakeArray(std::span<const double> AArray) { return TBuffer(new TNXRealBuffer(AArray)); }
+  static TBuffer MakeArray(std::initializer_list<double> AArray) {
+    return MakeArray(std::span<const double>(AArray.begin(), AArray.size()));
+  }
+  static TBuffer CreateArray(std::span<const double> AArray) { return MakeArray(AArray); }
+  static TBuffer CreateArray(std::initializer_list<double> AArray) { return MakeArray(AArray); }
+  static TBuffer MakeArrayList(const std::vector<double>& AList) { return TBuffer(new TNXRealBuffer(AList)); }
+  static TBuffer CreateArrayList(const std::vector<double>& AList) { return MakeArrayList(AList); }
+  static TBuffer MakeEx(TNXRealBuffer* ASource) { return TBuffer(new TNXRealBuffer(ASource)); }
+  static TBuffer CreateEx(TNXRealBuffer* ASource) { return MakeEx(ASource); }
+  static TBuffer MakeCopy(const TBuffer& ASource) { return TBuffer(new TNXRealBuffer(ASource)); }
+  static TBuffer CreateCopy(const TBuffer& ASource) { return MakeCopy(ASource); }
+  static TBuffer MakeUniversal(const TIntfPtr<INXData>& ASource) { return TBuffer(new TNXRealBuffer(ASource)); }
+  static TBuffer CreateUniversal(const TIntfPtr<INXData>& ASource) { return MakeUniversal(ASource); }
+  // (MakeBufferArray of the buffer arrays goes here.)
+
+  // INXData / INXDataBuffer
+  TIntfPtr<INXData> GetDataCopy() override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
+              std::int32_t ACount) override;
+  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 3); }
+  std::uint32_t ItemSize() const noexcept final { return sizeof(double); }
+
+  // INXRealBuffer: element access (inline: the hot paths of item access).
+  TIntfPtr<INXRealBufferAccess> Data(TBufferAccessModes AModes) override;
+  double* Read() noexcept final { return reinterpret_cast<double*>(FData); }
+  double* Write() final {
+    Unique(false);
+    return Read();
+  }
+  double* Modify() final {
+    Unique(true);
+    return Read();
+  }
+  double GetItem(std::int32_t AIndex) final {
+    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndex(AIndex);
+    return Read()[AIndex];
+  }
+  // The index is checked before anything else: a bad index copies nothing.
+  void SetItem(std::int32_t AIndex, double AValue) final {
+    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndex(AIndex);
+    Unique(true);
+    Read()[AIndex] = AValue;
+  }
+
+  // Operations
+  void VectorJaehne(double AMagnitude) override;
+  void Add(const TBuffer& AOther) override;
+  void Subtract(const TBuffer& AOther) override;
+  void Multiply(const TBuffer& AOther) override;
+  void Divide(const TBuffer& AOther) override;
+  void SetValue(double AValue) override;
+  void AddValue(double AValue) override;
+  void SubtractValue(double AValue) override;
+  void MultiplyValue(double AValue) override;
+  void DivideValue(double AValue) override;
+  void Zero() override;
+  void ToInt(std::int32_t* AOutBuffer, bool ARound) override;
+  void ToShort(std::int16_t* AOutBuffer, bool ARound) override;
+  void ToSingle(float* AOutBuffer) override;
+  void FromInt(const std::int32_t* AInBuffer) override;
+  void FromShort(const std::int16_t* AInBuffer) override;
+  void FromSingle(const float* AInBuffer) override;
+  void NormalizeFrom(const TBuffer& ASource, double AOffset, double AFactor) override;
+  void Normalize(double AOffset, double AFactor) override;
+  double Dot(const TBuffer& AOther) override;
+  void Threshold(double AThreshold, TNXThresholdType AType) override;
+  void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) override;
+  void Sqr() override;
+  void SqrFrom(const TBuffer& ASource) override;
+  void Sqrt() override;
+  void SqrtFrom(const TBuffer& ASource) override;
+  void AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) override;
+  void CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) override;
+  void Abs() override;
+  void AbsFrom(const TBuffer& ASource) override;
+  void Exp() override;
+  void ExpFrom(const TBuffer& ASource) override;
+  void Ln() override;
+  void LnFrom(const TBuffer& ASource) override;
+  double Mean() override;
+  double StdDev() override;
+  void Convolve(const TBuffer& ASource1, const TBuffer& ASource2) override;
+  double Norm(const TBuffer& AOther, TNXNormType ANormType) override;
+  double GetMinValue() override;
+  double GetMaxValue() override;
+  double GetMinIndex(std::int32_t& AIndex) override;
+  double GetMaxIndex(std::int32_t& AIndex) override;
+  double GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) override;
+  double GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) override;
+  double GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
+  double GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
+  double GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
+  double GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
+  bool IsEqualToValue(double AValue) override;
+
+  TBufferEnumerator<double> GetEnumerator() override { return TBufferEnumerator<double>(Read(), GetSize()); }
+
+ private:
+  [[noreturn]] static void RaiseIndex(std::int32_t AIndex);
+  template <class T>
+  void FillFromIntegers(const T* AData, std::uint32_t ASize, double ADivisor);
+};
+
+}  // namespace nx

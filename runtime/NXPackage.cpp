@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "buffers/NXInternalStore.h"
 #include "vector/NXBasicDispatcher.h"
 #include "vector/NXNormDispatcher.h"
 #include "vector/NXResizeDispatcher.h"
@@ -32,7 +33,10 @@ constexpr TUnitSections kUnits[] = {
     {"NXResizeDispatcher", &NXResizeDispatcher::UnitInitialize, &NXResizeDispatcher::UnitFinalize},
     {"NXScopeDispatcher", &NXScopeDispatcher::UnitInitialize, &NXScopeDispatcher::UnitFinalize},
     {"NXBasicDispatcher", &NXBasicDispatcher::UnitInitialize, &NXBasicDispatcher::UnitFinalize},
+    {"Zandor.BasicDataTypes", nullptr, nullptr},
     {"NXNormDispatcher", &NXNormDispatcher::UnitInitialize, &NXNormDispatcher::UnitFinalize},
+    {"NXInternalStore", &NXInternalStore::UnitInitialize, &NXInternalStore::UnitFinalize},
+    {"NXSimpleDataBuffer", nullptr, nullptr},
 };
 
 // Plain variables only: these are read before any dynamic initialiser of the

@@ -1,0 +1,281 @@
+// The life of the real buffer: construction, item access, resizing,
+// comparison, copying between buffers and the custom list.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using TBuffer = TIntfPtr<INXRealBuffer>;
+
+int Stores() { return _NXCountStores.load(); }
+std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
+TNXSmartBuffer* BlockOf(const TBuffer& b) { return static_cast<TNXGenericBuffer*>(b->GetInstance())->DataContainer(); }
+
+TEST(RealBufferTest, EmptyAndSizedBuffers) {
+  TBuffer e = TNXRealBuffer::Make();
+  EXPECT_EQ(e->GetSize(), 0);
+  EXPECT_EQ(e->GetByteSize(), 0u);
+  EXPECT_EQ(e->Read(), nullptr);
+  EXPECT_EQ(TNXRealBuffer::Create()->GetSize(), 0);
+
+  TBuffer s = TNXRealBuffer::MakeSize(5);
+  EXPECT_EQ(s->GetSize(), 5);
+  EXPECT_EQ(s->GetByteSize(), 40u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(s->Read()) % 32, 0u);
+  EXPECT_EQ(BlockOf(s)->GetSize(), 40u);
+  EXPECT_EQ(TNXRealBuffer::CreateSize(7)->GetSize(), 7);
+  // More elements than 32 bits of bytes can hold.
+  EXPECT_THROW(TNXRealBuffer::MakeSize(0x20000000u), EIntOverflow);
+}
+
+TEST(RealBufferTest, CopyingConstructors) {
+  double src[4] = {1.5, -2.0, 3.25, 0.0};
+  TBuffer d = TNXRealBuffer::MakeData(src, 4);
+  src[0] = 100.0;  // the buffer holds a copy
+  EXPECT_EQ(Values(d), (std::vector<double>{1.5, -2.0, 3.25, 0.0}));
+  EXPECT_EQ(TNXRealBuffer::MakeData(nullptr, 3)->GetSize(), 3);
+  EXPECT_EQ(Values(TNXRealBuffer::CreateData(src, 2)), (std::vector<double>{100.0, -2.0}));
+
+  EXPECT_EQ(Values(TNXRealBuffer::MakeValue(2.5, 3)), (std::vector<double>{2.5, 2.5, 2.5}));
+  EXPECT_EQ(TNXRealBuffer::CreateValue(1.0, 0)->GetSize(), 0);
+
+  const float f[3] = {0.5f, -1.25f, 3.0f};
+  EXPECT_EQ(Values(TNXRealBuffer::MakeSingleData(f, 3)), (std::vector<double>{0.5, -1.25, 3.0}));
+
+  const std::vector<double> list = {9.0, 8.0, 7.0};
+  EXPECT_EQ(Values(TNXRealBuffer::MakeArrayList(list)), list);
+  EXPECT_EQ(Values(TNXRealBuffer::MakeArray(std::span<const double>(list))), list);
+  EXPECT_EQ(Values(TNXRealBuffer::CreateArray({1.0, 2.0})), (std::vector<double>{1.0, 2.0}));
+}
+
+TEST(RealBufferTest, IntegerSourcesConvertAndDivide) {
+  static const std::uint8_t u8[3] = {0, 200, 255};
+  static const std::uint16_t u16[3] = {0, 40000, 65535};
+  static const std::int16_t s16[3] = {-32768, -3, 32767};
+  static const std::uint32_t u32[3] = {0, 7, 4294967295u};
+  static const std::int32_t s32[3] = {-2147483647 - 1, -6, 2147483647};
+  static const std::int64_t s64[3] = {-(std::int64_t{1} << 40), -8, std::int64_t{1} << 53};
+  static const std::uint64_t u64[3] = {0, 12, std::uint64_t{1} << 63};
+  struct TCase {
+    const char* Name;
+    TBuffer (*Make)(double divisor);
+    std::vector<double> Raw;
+  };
+  const TCase cases[] = {
+      {"Byte", [](double d) { return TNXRealBuffer::MakeByteData(u8, 3, d); }, {0, 200, 255}},
+      {"Word", [](double d) { return TNXRealBuffer::MakeWordData(u16, 3, d); }, {0, 40000, 65535}},
+      {"SmallInt", [](double d) { return TNXRealBuffer::MakeSmallIntData(s16, 3, d); }, {-32768, -3, 32767}},
+      {"Cardinal", [](double d) { return TNXRealBuffer::MakeCardinalData(u32, 3, d); }, {0, 7, 4294967295.0}},
+      {"Integer", [](double d) { return TNXRealBuffer::MakeIntegerData(s32, 3, d); }, {-2147483648.0, -6, 2147483647.0}},
+      {"Int64", [](double d) { return TNXRealBuffer::MakeInt64Data(s64, 3, d); }, {-1099511627776.0, -8, 9007199254740992.0}},
+      {"UInt64", [](double d) { return TNXRealBuffer::MakeUInt64Data(u64, 3, d); }, {0, 12, 9223372036854775808.0}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(Values(c.Make(1.0)), c.Raw);
+    std::vector<double> quarter;
+    for (double v : c.Raw) quarter.push_back(v / 4.0);
+    EXPECT_EQ(Values(c.Make(4.0)), quarter);
+  }
+  EXPECT_EQ(Values(TNXRealBuffer::CreateByteData(u8, 2)), (std::vector<double>{0, 200}));
+}
+
+TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
+  TBuffer a = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
+  a->AddCustom(TNXRealBuffer::MakeSize(1));
+  const int stores = Stores();
+  auto* obj = dynamic_cast<TNXRealBuffer*>(a->GetInstance());
+  ASSERT_NE(obj, nullptr);
+  const TBuffer shares[] = {
+      TNXRealBuffer::MakeEx(obj),
+      TNXRealBuffer::CreateEx(obj),
+      TNXRealBuffer::MakeCopy(a),
+      TNXRealBuffer::CreateCopy(a),
+      TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(a)),
+      TNXRealBuffer::CreateUniversal(a->GetDataCopy()),
+  };
+  EXPECT_EQ(Stores(), stores);
+  for (const TBuffer& s : shares) {
+    EXPECT_EQ(s->Read(), a->Read());
+    EXPECT_EQ(s->GetSize(), 3);
+    EXPECT_EQ(s->GetCustomCount(), 1);
+  }
+  EXPECT_EQ(BlockOf(a)->OwnerCount(), 7);  // a and the six
+
+  EXPECT_THROW(TNXRealBuffer::MakeCopy(nullptr), EArgumentException);
+  EXPECT_THROW(TNXRealBuffer::MakeEx(nullptr), EArgumentException);
+  EXPECT_THROW(TNXRealBuffer::MakeUniversal(nullptr), EArgumentException);
+
+  // Any buffer shares its bytes, read as 64-bit floats.
+  TIntfPtr<INXLinearDataBuffer> bytes(new TNXLinearMemoryBuffer(16u, 1u));
+  const double two[2] = {6.0, -7.0};
+  std::memcpy(bytes->ByteWrite(), two, 16);
+  TBuffer viaBytes = TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(bytes));
+  EXPECT_EQ(Values(viaBytes), (std::vector<double>{6.0, -7.0}));
+  EXPECT_EQ(viaBytes->ByteRead(), bytes->ByteRead());
+}
+
+// A data object that is not a buffer.
+class TPlainData : public TNXData {
+ public:
+  TIntfPtr<INXData> GetDataCopy() override { return TIntfPtr<INXData>(static_cast<INXData*>(new TPlainData)); }
+};
+
+TEST(RealBufferTest, UniversalFromANonBufferFails) {
+  TIntfPtr<INXData> plain(static_cast<INXData*>(new TPlainData));
+  EXPECT_THROW(TNXRealBuffer::MakeUniversal(plain), EArgumentException);
+}
+
+TEST(RealBufferTest, ItemAccessChecksTheIndex) {
+  TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
+  EXPECT_EQ(b->GetItem(2), 3.0);
+  b->SetItem(0, -4.0);
+  EXPECT_EQ(b->GetItem(0), -4.0);
+  struct TCase {
+    std::int32_t Index;
+    const char* Message;
+  };
+  for (const TCase& c : {TCase{-1, "Index out of range = 4294967295"}, TCase{3, "Index out of range = 3"},
+                         TCase{std::numeric_limits<std::int32_t>::min(), "Index out of range = 2147483648"}}) {
+    SCOPED_TRACE(c.Index);
+    try {
+      b->GetItem(c.Index);
+      ADD_FAILURE() << "GetItem did not raise";
+    } catch (const ERangeError& e) {
+      EXPECT_EQ(e.Message(), c.Message);
+    }
+    EXPECT_THROW(b->SetItem(c.Index, 1.0), ERangeError);
+  }
+  EXPECT_THROW(TNXRealBuffer::Make()->GetItem(0), ERangeError);
+
+  // A bad index on a shared buffer copies nothing.
+  TBuffer other = TNXRealBuffer::MakeCopy(b);
+  const int stores = Stores();
+  EXPECT_THROW(b->SetItem(3, 1.0), ERangeError);
+  EXPECT_EQ(Stores(), stores);
+  EXPECT_EQ(b->Read(), other->Read());
+}
+
+TEST(RealBufferTest, ResizeCases) {
+  // To zero: true, empty, the block stays.
+  {
+    TBuffer b = TNXRealBuffer::MakeValue(1.0, 4);
+    TNXSmartBuffer* block = BlockOf(b);
+    EXPECT_TRUE(b->Resize(0, true));
+    EXPECT_EQ(b->GetSize(), 0);
+    EXPECT_EQ(BlockOf(b), block);
+    EXPECT_TRUE(TNXRealBuffer::Make()->Resize(0, false));
+  }
+  // To the current size: false, nothing changes.
+  {
+    TBuffer b = TNXRealBuffer::MakeValue(1.0, 4);
+    double* p = b->Read();
+    EXPECT_FALSE(b->Resize(4, false));
+    EXPECT_EQ(b->Read(), p);
+  }
+  // Shrink with preservation, then grow back within the block: same address,
+  // the kept elements survive, no allocation.
+  {
+    TBuffer b = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5, 6});
+    double* p = b->Read();
+    const int stores = Stores();
+    EXPECT_TRUE(b->Resize(2, true));
+    EXPECT_EQ(b->GetSize(), 2);
+    EXPECT_EQ(b->Read(), p);
+    EXPECT_TRUE(b->Resize(5, true));
+    EXPECT_EQ(b->Read(), p);
+    EXPECT_EQ(b->GetSize(), 5);
+    EXPECT_EQ(b->GetItem(0), 1.0);
+    EXPECT_EQ(b->GetItem(1), 2.0);
+    EXPECT_EQ(Stores(), stores);
+    // Beyond the block: a new block of exactly the size asked for, contents kept.
+    EXPECT_TRUE(b->Resize(7, true));
+    EXPECT_NE(b->Read(), p);
+    EXPECT_EQ(BlockOf(b)->GetSize(), 56u);
+    EXPECT_EQ(b->GetItem(0), 1.0);
+    EXPECT_EQ(b->GetItem(1), 2.0);
+  }
+  // A shared block: shrinking with preservation keeps it; growing copies.
+  {
+    TBuffer a = TNXRealBuffer::MakeArray({1, 2, 3, 4});
+    TBuffer b = TNXRealBuffer::MakeCopy(a);
+    EXPECT_TRUE(b->Resize(2, true));
+    EXPECT_EQ(b->Read(), a->Read());
+    EXPECT_EQ(a->GetSize(), 4);
+    const int stores = Stores();
+    EXPECT_TRUE(b->Resize(3, true));
+    EXPECT_NE(b->Read(), a->Read());
+    EXPECT_EQ(Stores(), stores + 1);
+    EXPECT_EQ(b->GetItem(0), 1.0);
+    EXPECT_EQ(b->GetItem(1), 2.0);
+    EXPECT_EQ(Values(a), (std::vector<double>{1, 2, 3, 4}));
+  }
+  // Without preservation every size change within the block still reallocates.
+  {
+    TBuffer b = TNXRealBuffer::MakeValue(1.0, 8);
+    TNXSmartBuffer* block = BlockOf(b);
+    EXPECT_TRUE(b->Resize(3, false));
+    EXPECT_NE(BlockOf(b), block);
+    EXPECT_EQ(BlockOf(b)->GetSize(), 24u);
+  }
+  TBuffer b = TNXRealBuffer::MakeSize(1);
+  EXPECT_THROW(b->Resize(0x20000000u, false), EIntOverflow);
+  EXPECT_EQ(b->GetSize(), 1);
+}
+
+TEST(RealBufferTest, IsEqualComparesClassSizeAndBytes) {
+  TBuffer a = TNXRealBuffer::MakeArray({1.0, 2.0});
+  EXPECT_TRUE(a->IsEqual(TNXRealBuffer::MakeArray({1.0, 2.0})));
+  EXPECT_TRUE(a->IsEqual(a));
+  EXPECT_FALSE(a->IsEqual(TNXRealBuffer::MakeArray({1.0, 2.5})));
+  EXPECT_FALSE(a->IsEqual(TNXRealBuffer::MakeArray({1.0})));
+  EXPECT_FALSE(a->IsEqual(nullptr));
+  EXPECT_TRUE(TNXRealBuffer::Make()->IsEqual(TNXRealBuffer::Make()));
+  // Same bytes in a buffer of another class: not equal.
+  TIntfPtr<INXLinearDataBuffer> bytes(new TNXLinearMemoryBuffer(16u, 1u));
+  std::memcpy(bytes->ByteWrite(), a->Read(), 16);
+  EXPECT_FALSE(a->IsEqual(bytes));
+  EXPECT_TRUE(bytes->IsEqual(a)) << "the byte buffer compares bytes only";
+}
+
+TEST(RealBufferTest, CopyToCountsElementsBetweenRealBuffers) {
+  TBuffer src = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5});
+  TBuffer dst = TNXRealBuffer::MakeValue(0.0, 6);
+  TBuffer dstOther = TNXRealBuffer::MakeCopy(dst);
+  src->CopyTo(1, dst, 2, 3);
+  EXPECT_EQ(Values(dst), (std::vector<double>{0, 0, 2, 3, 4, 0}));
+  EXPECT_EQ(Values(dstOther), (std::vector<double>(6, 0.0))) << "the target was made unique first";
+
+  // Into a byte buffer the offsets and count are bytes.
+  TIntfPtr<INXLinearDataBuffer> bytes(new TNXLinearMemoryBuffer(16u, 1u));
+  std::memset(bytes->ByteWrite(), 0, 16);
+  src->CopyTo(8, bytes, 4, 8);  // the bytes of element 1 to byte offset 4
+  double v = 0;
+  std::memcpy(&v, bytes->ByteRead() + 4, 8);
+  EXPECT_EQ(v, 2.0);
+}
+
+TEST(RealBufferTest, DataCopyIsARealBufferWithCopiedCustomItems) {
+  TBuffer a = TNXRealBuffer::MakeArray({1.0});
+  TBuffer item = TNXRealBuffer::MakeArray({5.0});
+  a->AddCustom(item);
+  TIntfPtr<INXData> copy = a->GetDataCopy();
+  TBuffer real = Supports<INXRealBuffer>(copy);
+  ASSERT_TRUE(real);
+  ASSERT_EQ(real->GetCustomCount(), 1);
+  TBuffer copiedItem = Supports<INXRealBuffer>(real->GetCustom(0));
+  EXPECT_FALSE(SameObject(copiedItem, item));
+  EXPECT_EQ(copiedItem->GetItem(0), 5.0);
+  EXPECT_THROW(real->GetCustom(1), ERangeError);
+  EXPECT_THROW(real->GetCustom(-1), ERangeError);
+}
+
+}  // namespace
+}  // namespace nx

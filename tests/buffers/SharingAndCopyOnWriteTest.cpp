@@ -1,0 +1,343 @@
+// Sharing of data blocks between buffers, copy on write, ownership, the
+// sequence stamp, access handles, notifications and the sample allocator.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using TBuffer = TIntfPtr<INXRealBuffer>;
+
+struct TCounts {
+  int Buffers, Stores;
+};
+TCounts Counts() { return {_NXCountPasBuffers.load(), _NXCountStores.load()}; }
+
+TBuffer Ramp(std::uint32_t n, double start = 0.0) {
+  TBuffer b = TNXRealBuffer::MakeSize(n);
+  for (std::uint32_t i = 0; i < n; ++i) b->SetItem(static_cast<std::int32_t>(i), start + i);
+  return b;
+}
+
+std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
+
+TBuffer CopyOf(const TBuffer& b) {
+  TBuffer out = Supports<INXRealBuffer>(b->GetDataCopy());
+  EXPECT_TRUE(out);
+  return out;
+}
+
+TEST(SharingTest, SixteenReceiversShareOneBlockAndOneWriterCopiesOnce) {
+  TBuffer source = Ramp(64);
+  const std::vector<double> original = Values(source);
+  const TCounts before = Counts();
+
+  std::vector<TBuffer> holders;
+  for (int i = 0; i < 16; ++i) holders.push_back(CopyOf(source));
+  EXPECT_EQ(Counts().Stores, before.Stores) << "passing a buffer on must not make a block";
+  EXPECT_EQ(Counts().Buffers, before.Buffers + 16);
+  for (const TBuffer& h : holders) {
+    EXPECT_EQ(h->Read(), source->Read());
+    EXPECT_EQ(h->GetSize(), 64);
+  }
+
+  holders[5]->SetItem(3, -1.0);
+  EXPECT_EQ(Counts().Stores, before.Stores + 1);
+  EXPECT_NE(holders[5]->Read(), source->Read());
+  std::vector<double> expected = original;
+  expected[3] = -1.0;
+  EXPECT_EQ(Values(holders[5]), expected);
+  for (int i = 0; i < 16; ++i)
+    if (i != 5) {
+      EXPECT_EQ(holders[i]->Read(), source->Read());
+      EXPECT_EQ(Values(holders[i]), original);
+    }
+  EXPECT_EQ(Values(source), original);
+
+  // The writer now owns its block alone: further writes stay in place.
+  double* own = holders[5]->Read();
+  holders[5]->SetItem(4, -2.0);
+  EXPECT_EQ(holders[5]->Read(), own);
+  EXPECT_EQ(Counts().Stores, before.Stores + 1);
+
+  holders.clear();
+  EXPECT_EQ(Counts().Stores, before.Stores);
+  EXPECT_EQ(Counts().Buffers, before.Buffers);
+}
+
+TEST(SharingTest, SingleOwnerWritesInPlace) {
+  TBuffer b = Ramp(8);
+  double* p = b->Read();
+  const TCounts before = Counts();
+  EXPECT_EQ(b->Write(), p);
+  EXPECT_EQ(b->Modify(), p);
+  EXPECT_FALSE(b->MakeUnique(true));
+  b->SetItem(0, 5.0);
+  EXPECT_EQ(b->Read(), p);
+  EXPECT_EQ(Counts().Stores, before.Stores);
+}
+
+// Which accesses copy a shared block, and whether the copy keeps the contents.
+TEST(SharingTest, AccessKindsOnASharedBlock) {
+  struct TCase {
+    const char* Name;
+    double* (*Access)(const TBuffer&);
+    bool Copies;
+    bool KeepsContents;
+  };
+  const TCase cases[] = {
+      {"Read", [](const TBuffer& b) { return b->Read(); }, false, true},
+      {"ByteRead", [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteRead()); }, false, true},
+      {"Data{Read}", [](const TBuffer& b) { return b->Data(TBufferAccessMode::Read)->Data(); }, false, true},
+      {"Data{}", [](const TBuffer& b) { return b->Data({})->Data(); }, false, true},
+      {"ByteData{Read}",
+       [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Read)->ByteData()); },
+       false, true},
+      {"Modify", [](const TBuffer& b) { return b->Modify(); }, true, true},
+      {"ByteModify", [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteModify()); }, true, true},
+      {"Data{Read,Write}",
+       [](const TBuffer& b) { return b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write})->Data(); }, true,
+       true},
+      {"ByteData{Read,Write}",
+       [](const TBuffer& b) {
+         return reinterpret_cast<double*>(
+             b->ByteData({TBufferAccessMode::Read, TBufferAccessMode::Write})->ByteData());
+       },
+       true, true},
+      {"Write", [](const TBuffer& b) { return b->Write(); }, true, false},
+      {"ByteWrite", [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteWrite()); }, true, false},
+      {"Data{Write}", [](const TBuffer& b) { return b->Data(TBufferAccessMode::Write)->Data(); }, true, false},
+      {"ByteData{Write}",
+       [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Write)->ByteData()); },
+       true, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBuffer a = Ramp(1000, 1.0);
+    TBuffer other = CopyOf(a);
+    const std::vector<double> original = Values(a);
+    const TCounts before = Counts();
+    double* p = c.Access(a);
+    EXPECT_EQ(p, a->Read());
+    EXPECT_EQ(p != other->Read(), c.Copies);
+    EXPECT_EQ(Counts().Stores, before.Stores + (c.Copies ? 1 : 0));
+    if (c.KeepsContents) {
+      EXPECT_EQ(Values(a), original);
+    }
+    EXPECT_EQ(Values(other), original);
+    if (c.Copies) {
+      // Having copied, a's block is its own: another access stays in place.
+      EXPECT_EQ(c.Access(a), p);
+    }
+  }
+}
+
+TEST(SharingTest, AccessHandleRunsItsAccessorOnEveryCall) {
+  TBuffer a = Ramp(4);
+  auto handle = a->Data(TBufferAccessMode::Write);  // made while a is unshared
+  EXPECT_EQ(handle->GetSize(), 4);
+  EXPECT_EQ(handle->GetByteSize(), 32u);
+  TBuffer other = CopyOf(a);
+  const TCounts before = Counts();
+  double* p = handle->Data();  // now shared: this call copies
+  EXPECT_NE(p, other->Read());
+  EXPECT_EQ(Counts().Stores, before.Stores + 1);
+  // The handle keeps its buffer alive.
+  auto byteHandle = a->ByteData(TBufferAccessMode::Read);
+  a = nullptr;
+  EXPECT_EQ(byteHandle->GetByteSize(), 32u);
+  EXPECT_EQ(handle->Data(), p);
+}
+
+TEST(SharingTest, RemovedOwnershipLetsTheOtherHolderWriteInPlace) {
+  TBuffer a = Ramp(8);
+  TBuffer b = CopyOf(a);
+  auto* objB = static_cast<TNXGenericBuffer*>(b->GetInstance());
+  EXPECT_EQ(objB->DataContainer()->OwnerCount(), 2);
+  EXPECT_EQ(objB->DataContainer()->ReferenceCount(), 2);
+  objB->RemoveOwnerShip();
+  EXPECT_FALSE(objB->OwnsData());
+  EXPECT_EQ(objB->DataContainer()->OwnerCount(), 1);
+  EXPECT_EQ(objB->DataContainer()->ReferenceCount(), 2);
+  objB->RemoveOwnerShip();  // a second call changes nothing
+  EXPECT_EQ(objB->DataContainer()->OwnerCount(), 1);
+
+  const TCounts before = Counts();
+  a->SetItem(2, 99.0);
+  EXPECT_EQ(Counts().Stores, before.Stores);
+  EXPECT_EQ(a->Read(), b->Read());
+  EXPECT_EQ(b->GetItem(2), 99.0);
+  // Releasing the non-owner first, then the owner, frees the block.
+  b = nullptr;
+  a = nullptr;
+  EXPECT_EQ(Counts().Stores, before.Stores - 1);
+}
+
+TEST(SharingTest, AssignSharesTheBlockCustomItemsAndStamp) {
+  TBuffer a = Ramp(10);
+  a->AddCustom(TNXRealBuffer::MakeValue(7.0, 2));
+  auto* objA = static_cast<TNXGenericBuffer*>(a->GetInstance());
+  objA->SetBufferNumber(1234);
+  objA->SetBufferNumberAvailable(true);
+
+  TBuffer b = Ramp(3, 50.0);
+  const TCounts before = Counts();
+  b->Assign(a);
+  EXPECT_EQ(Counts().Stores, before.Stores - 1) << "b's old block is released";
+  EXPECT_EQ(b->Read(), a->Read());
+  EXPECT_EQ(b->GetSize(), 10);
+  EXPECT_EQ(b->GetSequenceStamp()->GetBufferNumber(), 1234u);
+  EXPECT_TRUE(b->GetSequenceStamp()->GetAvailable());
+  ASSERT_EQ(b->GetCustomCount(), 1);
+  auto custom = Supports<INXRealBuffer>(b->GetCustom(0));
+  ASSERT_TRUE(custom);
+  EXPECT_FALSE(SameObject(custom, Supports<INXRealBuffer>(a->GetCustom(0)))) << "items are copies";
+  EXPECT_EQ(custom->Read(), Supports<INXRealBuffer>(a->GetCustom(0))->Read()) << "that share their data";
+
+  // Assigning again from a buffer on the same block, or from itself, changes nothing.
+  TBuffer c = CopyOf(a);
+  const TCounts mid = Counts();
+  b->Assign(c);
+  b->Assign(b);
+  EXPECT_EQ(Counts().Stores, mid.Stores);
+  EXPECT_EQ(b->Read(), a->Read());
+  // b counts as an owner: a write by a copies.
+  a->SetItem(0, -5.0);
+  EXPECT_EQ(b->GetItem(0), 0.0);
+  EXPECT_THROW(b->Assign(nullptr), EArgumentException);
+}
+
+TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
+  TBuffer a = Ramp(4);
+  TBuffer b = CopyOf(a);
+  auto stampA = a->GetSequenceStamp();
+  stampA->SetBufferNumber(77);
+  stampA->SetAvailable(true);
+  auto stampB = b->GetSequenceStamp();
+  EXPECT_EQ(stampB->GetBufferNumber(), 77u);
+  EXPECT_TRUE(stampB->GetAvailable());
+
+  b->SetItem(0, 1.0);  // b gets its own block: its stamp is unset
+  EXPECT_EQ(stampB->GetBufferNumber(), 0u);
+  EXPECT_FALSE(stampB->GetAvailable());
+  EXPECT_EQ(stampA->GetBufferNumber(), 77u);
+
+  // A reallocating resize also starts with an unset stamp.
+  a->Resize(100, true);
+  EXPECT_FALSE(stampA->GetAvailable());
+
+  // A stamp handed out keeps its buffer alive.
+  const TCounts before = Counts();
+  a = nullptr;
+  EXPECT_EQ(Counts().Buffers, before.Buffers);
+  stampA->SetBufferNumber(5);
+  EXPECT_EQ(stampA->GetBufferNumber(), 5u);
+  EXPECT_TRUE(Supports<INXSequenceStamp>(static_cast<IInterface*>(stampA.Get())));
+  stampA = nullptr;
+  EXPECT_EQ(Counts().Buffers, before.Buffers - 1);
+}
+
+TEST(SharingTest, NotificationsFireWhenTheBlockChanges) {
+  TBuffer a = Ramp(4);
+  auto* obj = static_cast<TNXGenericBuffer*>(a->GetInstance());
+  std::vector<int> calls;
+  const auto h1 = obj->Notifications().Add([&] { calls.push_back(1); });
+  obj->Notifications().Add([&] { calls.push_back(2); });
+
+  a->SetItem(0, 3.0);  // unshared: no new block, no notification
+  EXPECT_TRUE(calls.empty());
+
+  TBuffer other = CopyOf(a);
+  a->SetItem(0, 4.0);  // copies once
+  EXPECT_EQ(calls, (std::vector<int>{1, 2}));
+  a->SetItem(1, 4.0);
+  EXPECT_EQ(calls.size(), 2u);
+
+  obj->Notifications().Remove(h1);
+  a->Resize(1000, true);
+  EXPECT_EQ(calls, (std::vector<int>{1, 2, 2}));
+}
+
+TEST(SharingTest, WritersOnASharedBlockEachCopyOnlyWhileShared) {
+  // Two owners: the first writer copies; the second is then the block's only
+  // owner and writes in place.
+  TBuffer a = Ramp(16);
+  TBuffer b = CopyOf(a);
+  double* shared = a->Read();
+  const TCounts before = Counts();
+  EXPECT_TRUE(a->MakeUnique(true));
+  EXPECT_FALSE(b->MakeUnique(true));
+  EXPECT_EQ(b->Read(), shared);
+  EXPECT_EQ(Counts().Stores, before.Stores + 1);
+}
+
+// A block class without a clone of its own cannot be copied on write.
+class TFixedBlock : public TNXSmartBuffer {
+ public:
+  std::uint32_t GetSize() const noexcept override { return sizeof(FBytes); }
+  void* GetData() const noexcept override { return const_cast<std::uint8_t*>(FBytes); }
+
+ private:
+  alignas(32) std::uint8_t FBytes[64] = {};
+};
+
+TEST(SharingTest, CloneOfABlockWithoutItsOwnCloneFails) {
+  TIntfPtr<INXDataBuffer> a(new TNXGenericBuffer(nullptr, 64, new TFixedBlock));
+  // A lone owner writes in place without cloning.
+  EXPECT_NO_THROW(a->ByteModify()[0] = 1);
+  TIntfPtr<INXData> b = a->GetDataCopy();
+  try {
+    a->ByteModify();
+    FAIL() << "expected EAssertionFailed";
+  } catch (const EAssertionFailed& e) {
+    EXPECT_NE(e.Message().find("Cloning is not implemented for "), std::string::npos) << e.Message();
+    EXPECT_NE(e.Message().find("TFixedBlock"), std::string::npos) << e.Message();
+  }
+}
+
+TEST(SharingTest, EnumeratorWalksTheElements) {
+  TBuffer a = TNXRealBuffer::MakeArray({3.0, 1.0, 4.0});
+  auto e = a->GetEnumerator();
+  e.Reset();
+  std::vector<double> seen;
+  while (e.MoveNext()) seen.push_back(e.GetCurrent());
+  EXPECT_EQ(seen, (std::vector<double>{3.0, 1.0, 4.0}));
+  EXPECT_FALSE(e.MoveNext());
+  auto empty = TNXRealBuffer::Make()->GetEnumerator();
+  EXPECT_FALSE(empty.MoveNext());
+}
+
+TEST(AllocatorTest, SizesAlignmentAndErrors) {
+  EXPECT_EQ(NXBufferAllocate(0), nullptr);
+  EXPECT_THROW(NXBufferAllocate(0x80000000ull), ERangeError);
+  for (std::uint64_t size : {1ull, 31ull, 32ull, 33ull, 65ull, 100ull, 4096ull, 8192ull, 8193ull, 100003ull, 3000000ull}) {
+    SCOPED_TRACE(size);
+    auto* p = static_cast<std::uint8_t*>(NXBufferAllocate(size));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 32, 0u);
+    std::memset(p, 0xA5, size);  // the whole size is usable
+    NXBufferDeallocate(p, size);
+  }
+  NXBufferDeallocate(nullptr, 10);
+}
+
+TEST(AllocatorTest, FreedBlocksAreReusedForTheSameSizeClass) {
+  void* p = NXBufferAllocate(8192);
+  NXBufferDeallocate(p, 8192);
+  const std::uint64_t cached = NXInternalStore::CachedBytes();
+  EXPECT_GE(cached, 8192u);
+  void* q = NXBufferAllocate(8000);  // same class
+  EXPECT_EQ(q, p);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), cached - 8192);
+  NXBufferDeallocate(q, 8000);
+  NXInternalStore::ReleaseCache();
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+}
+
+}  // namespace
+}  // namespace nx
