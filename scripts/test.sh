@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite twice: optimised, then with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the tests where
+# threads meet once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -17,3 +18,11 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_SANITIZE=ON \
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs")
+
+echo "== ThreadSanitizer build (the tests where threads meet)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_TSAN=ON \
+  -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF >/dev/null
+tsan_tests="test_runtime_Interfaces test_runtime_Threading test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite"
+cmake --build build-tsan -j "$jobs" --target $tsan_tests
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j "$jobs" -R "^($(echo $tsan_tests | tr ' ' '|'))\$")
