@@ -671,7 +671,10 @@ TEST(ImageResize, AgreesWithADirectResampler) {
 
 std::filesystem::path OutputDir() {
   const char* env = std::getenv("NX_TEST_OUTPUT_DIR");
-  std::filesystem::path dir = env && *env ? env : ".";
+  // Outside ctest the pictures go to the system's temporary folder, never
+  // into the source tree.
+  std::filesystem::path dir = env && *env ? std::filesystem::path(env)
+                                          : std::filesystem::temp_directory_path() / "nxruntime-test-output";
   std::filesystem::create_directories(dir);
   return dir;
 }
