@@ -29,9 +29,16 @@ using namespace nx;
 // Operands sized for the largest case (room for complex elements), 64-byte aligned.
 struct TOperands {
   explicit TOperands(std::size_t n) : N(n) {
-    a = static_cast<double*>(std::aligned_alloc(64, n * 16));
-    b = static_cast<double*>(std::aligned_alloc(64, n * 16));
-    d = static_cast<double*>(std::aligned_alloc(64, n * 16));
+    // Large blocks come from mmap and would all start at the same offset in
+    // their pages; staggering them by a few cache lines keeps loads of one
+    // array from falsely waiting on stores to another (4 KiB aliasing), as
+    // separately allocated buffers would.
+    rawA = std::aligned_alloc(64, n * 16 + 4096);
+    rawB = std::aligned_alloc(64, n * 16 + 4096);
+    rawD = std::aligned_alloc(64, n * 16 + 4096);
+    a = reinterpret_cast<double*>(static_cast<char*>(rawA) + 0);
+    b = reinterpret_cast<double*>(static_cast<char*>(rawB) + 1024);
+    d = reinterpret_cast<double*>(static_cast<char*>(rawD) + 2048 + 256);
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (std::size_t i = 0; i < 2 * n; ++i) {
@@ -41,11 +48,14 @@ struct TOperands {
     }
   }
   ~TOperands() {
-    std::free(a);
-    std::free(b);
-    std::free(d);
+    std::free(rawA);
+    std::free(rawB);
+    std::free(rawD);
   }
   std::size_t N;
+  void* rawA;
+  void* rawB;
+  void* rawD;
   double* a;
   double* b;
   double* d;
