@@ -6,6 +6,7 @@
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Streams.h"
 #include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.Variants.h"
 #include "vector/IPPPTypes.h"
 #include "vector/LibCDispatcher.h"
 #include "vector/NXBasicDispatcher.h"

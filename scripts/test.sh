@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite twice: optimised, then with
 # AddressSanitizer and UndefinedBehaviorSanitizer; then the tests where
-# threads meet once more under ThreadSanitizer.
+# threads meet once more under ThreadSanitizer; last, the fuzz targets of
+# the readers of outside data run for a minute each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -26,3 +27,6 @@ tsan_tests="test_runtime_Interfaces test_runtime_Threading test_buffers_BufferTh
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -R "^(test_runtime_Interfaces|test_runtime_Threading|test_buffers_BufferThreads|test_buffers_SharingAndCopyOnWrite|test_vector_FFT_threads)\$")
+
+echo "== fuzzing the readers of outside data (60 s per target)"
+bash fuzz/run.sh 60

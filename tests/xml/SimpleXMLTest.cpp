@@ -1,0 +1,690 @@
+// Tests of the XML unit: every failure with its message, the parser's
+// character handling, the writer's exact forms, round trips through text and
+// the binary form, the value conversions, and a corpus compared element by
+// element with libxml2.
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "nxruntime.h"
+
+using namespace nx;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> b) {
+  std::string s;
+  for (int x : b) s.push_back(static_cast<char>(x));
+  return s;
+}
+
+// The message of the exception `f` raises ("" when none).
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const EXmlError& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+TIntfPtr<IXmlDocument> Parse(std::string_view xml, bool preserve = false) {
+  TIntfPtr<IXmlDocument> d = CreateXmlDocument();
+  d->SetPreserveWhiteSpace(preserve);
+  d->LoadXML(xml);
+  return d;
+}
+
+// A binary document by hand: signature, options 0, the given names, then `body`.
+std::string BinDoc(const std::vector<std::string>& names, const std::string& body) {
+  std::string s(BinXmlSignature, 14);
+  s += Bytes({0, 0, 0, 0});
+  s.push_back(static_cast<char>(names.size()));
+  for (const std::string& n : names) {
+    s.push_back(static_cast<char>(n.size()));
+    s += n;
+  }
+  return s + body;
+}
+std::string CompactHash(std::string_view name) {
+  TStrXmlWriter w;
+  w.WriteCompact(static_cast<std::int32_t>(NameHash(name)));
+  return w.Data();
+}
+
+// ---------------------------------------------------------------- failures
+
+struct TFailureRow {
+  const char* Situation;
+  std::function<void()> Provoke;
+  std::string Message;
+};
+
+TEST(SimpleXMLFailures, EveryRowRaisesItsExactMessage) {
+  const std::string q = "\"";
+  const std::vector<TFailureRow> rows = {
+      {"expected character", [] { Parse("<a x 1/>"); }, "Character \"=\" expected"},
+      {"expected text (end tag)", [] { Parse("<abc></abd>"); }, "Text \"c\" expected"},
+      {"expected text (CDATA)", [] { Parse("<a><![CDAT x]]></a>"); }, "Text \"A[\" expected"},
+      {"< in attribute", [] { Parse("<a x=\"1<2\"/>"); }, "Character \"<\" cannot be used in the values of attributes"},
+      {"closing quote missing", [] { Parse("<a x=\"abc"); }, "\"\"\" expected"},
+      {"closing apostrophe missing", [] { Parse("<a x='abc"); }, "\"'\" expected"},
+      {"comment terminator missing", [] { Parse("<a><!-- abc --</a>"); }, "\"-->\" expected"},
+      {"= then end", [] { Parse("<a x = "); }, "The value of the attribute is expected"},
+      {"unquoted value", [] { Parse("<a x=1/>"); }, "Line constant expected"},
+      {"binary truncated",
+       [] {
+         std::string b = CreateXmlDocument("root")->BinaryXML();
+         LoadXmlDocumentFromBinaryXML(b.substr(0, b.size() - 3));
+       },
+       "Error reading data"},
+      {"binary unknown variant type",
+       [] { LoadXmlDocumentFromBinaryXML(BinDoc({"a"}, Bytes({0, 1, 1}) + CompactHash("a") + Bytes({9}))); },
+       "Error reading value: incorrect type"},
+      {"variant without binary form",
+       [] {
+         auto d = CreateXmlDocument("root");
+         d->DocumentElement()->SetTypedValue(TVariant(static_cast<unsigned long long>(5)));
+         (void)d->BinaryXML();
+       },
+       "Unknown data type in variant"},
+      {"unsupported encoding (parse)", [] { Parse("<?xml version=\"1.0\" encoding=\"KOI8-R\"?><a/>"); },
+       "Encoding \"KOI8-R\" is not supported by SimpleXML"},
+      {"unsupported encoding (save)", [] { (void)CreateXmlDocument("r", "1.0", "EBCDIC")->SaveXML(); },
+       "Encoding \"EBCDIC\" is not supported by SimpleXML"},
+      {"list index", [] { (void)CreateXmlDocument("r")->ChildNodes()->Item(2); },
+       "Error obtaining the element the list: Index out of range"},
+      {"end right after element name", [] { Parse("<a"); }, "The determination of the element is not completed"},
+      {"bad character after element name", [] { Parse("<a?/>"); }, "Invalid symbol in the name of the element"},
+      {"binary unknown node type", [] { LoadXmlDocumentFromBinaryXML(BinDoc({}, Bytes({0, 1, 7}))); },
+       "Error of reading binary XML: incorrect node-type"},
+      {"enumerated attribute",
+       [] {
+         auto e = CreateXmlElement("item");
+         e->SetAttr("mode", "fast");
+         e->GetEnumAttr("mode", {"slow", "medium"}, 0);
+       },
+       "Incorrect value of the attribute \"mode\" at element \"item\".\r\nAllowed values are: \r\nslow\r\nmedium"},
+      {"required attribute missing", [] { CreateXmlElement("e")->NeedAttr("id"); }, "Attribute \"id\" not found"},
+      {"required attribute empty",
+       [] {
+         auto e = CreateXmlElement("e");
+         e->SetAttr("id", "");
+         e->NeedAttr("id");
+       },
+       "Attribute \"id\" not assigned"},
+      {"path neither name nor delimited", [] { CreateXmlElement("e")->SelectNodes("a/b"); },
+       "This feature is not supported by SimpleXML"},
+      {"required child missing", [] { CreateXmlElement("e")->NeedChild("kid"); }, "Error: Child node \"kid\" not found"},
+      {"name start", [] { Parse("<1a/>"); }, "Name must start with letter or \" _\""},
+      {"no decimal digits", [] { Parse("<a>&#X41;</a>"); }, "Number expected"},
+      {"end after &#", [] { Parse("<a>&#"); }, "Number expected"},
+      {"no hex digits", [] { Parse("<a>&#xg;</a>"); }, "Hexadecimal number expected"},
+      {"& then end", [] { Parse("<a>&"); }, "\"#\" or XML entity symbol name expected"},
+      {"unknown entity", [] { Parse("<a>&nbsp;</a>"); }, "Unknown XML entity symbol name \"nbsp\" found"},
+      {"end tag missing at end of input", [] { Parse("<a><b/>"); }, "Character \"/\" expected"},
+  };
+  for (const TFailureRow& r : rows) EXPECT_EQ(MessageOf(r.Provoke), r.Message) << r.Situation;
+}
+
+TEST(SimpleXMLFailures, PartlyBuiltTreeStaysInPlace) {
+  auto d = CreateXmlDocument();
+  EXPECT_EQ(MessageOf([&] { d->LoadXML("<root><a x=\"1\"/><b y=\"2\">text<c"); }),
+            "The determination of the element is not completed");
+  auto root = d->DocumentElement();
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->ChildNodes()->Count(), 2);
+  auto b = root->SelectSingleNode("b");
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->GetAttr("y"), "2");
+  // The text only: the unfinished c is never appended.
+  EXPECT_EQ(b->ChildNodes()->Count(), 1);
+  EXPECT_EQ(b->ChildNodes()->Item(0)->Text(), "text");
+}
+
+// ---------------------------------------------------------------- parser
+
+TEST(SimpleXMLParser, EntitiesAndCharacterReferences) {
+  EXPECT_EQ(Parse("<a>a &lt; b &amp;&#65;&#x42;</a>")->DocumentElement()->Text(), "a < b &AB");
+  EXPECT_EQ(Parse("<a v=\"&quot;&apos;&gt;\"/>")->DocumentElement()->GetAttr("v"), "\"'>");
+  // A value above 65535 keeps its low 16 bits; 0x10041 -> U+0041.
+  EXPECT_EQ(Parse("<a>&#x10041;&#233;</a>")->DocumentElement()->Text(), "A\xC3\xA9");
+  // Entities are not expanded inside comments and CDATA.
+  auto d = Parse("<a><!--&amp;--><![CDATA[&lt;]]></a>");
+  auto kids = d->DocumentElement()->ChildNodes();
+  EXPECT_EQ(kids->Item(0)->Text(), "&amp;");
+  EXPECT_EQ(kids->Item(1)->Text(), "&lt;");
+}
+
+TEST(SimpleXMLParser, WhiteSpaceRule) {
+  const char* xml = "<r>\r\n  <a>  x  </a>\n\t<b/>  </r>";
+  auto trimmed = Parse(xml);
+  auto r = trimmed->DocumentElement();
+  EXPECT_EQ(r->ChildNodes()->Count(), 2);
+  EXPECT_EQ(r->SelectSingleNode("a")->Text(), "x");
+  auto kept = Parse(xml, true);
+  r = kept->DocumentElement();
+  EXPECT_EQ(r->ChildNodes()->Count(), 5);
+  EXPECT_EQ(r->ChildNodes()->Item(0)->Text(), "\r\n  ");
+  EXPECT_EQ(r->SelectSingleNode("a")->Text(), "  x  ");
+}
+
+TEST(SimpleXMLParser, CodePages) {
+  // Without a declaration every byte is one character: UTF-8 é becomes two.
+  EXPECT_EQ(Parse("<a>\xC3\xA9</a>")->DocumentElement()->Text(), "\xC3\x83\xC2\xA9");
+  // A declaration without encoding switches the rest to UTF-8.
+  EXPECT_EQ(Parse("<?xml version=\"1.0\"?><a>\xC3\xA9\xE2\x82\xAC</a>")->DocumentElement()->Text(),
+            "\xC3\xA9\xE2\x82\xAC");
+  // WINDOWS-1251: 0xCF 0xF0 0xE8 = "При".
+  auto d = Parse("<?xml version=\"1.0\" encoding=\"windows-1251\"?><a t=\"\xCF\">\xCF\xF0\xE8</a>");
+  EXPECT_EQ(d->DocumentElement()->Text(), "\xD0\x9F\xD1\x80\xD0\xB8");
+  EXPECT_EQ(d->DocumentElement()->GetAttr("t"), "\xD0\x9F");
+  // Saved again in its own code page.
+  EXPECT_NE(d->SaveXML().find("<a t=\"\xCF\">\xCF\xF0\xE8</a>"), std::string::npos);
+  // A converter that holds a letter back for a possible combining mark gives
+  // it up at the end of the input: WINDOWS-1255 0xF9 is U+05E9.
+  auto heb = Parse("<?xml version=\"1.0\" encoding=\"windows-1255\"?><a/>\xF9", true);
+  EXPECT_EQ(heb->ChildNodes()->Item(2)->Text(), "\xD7\xA9");
+  // The decoder's own rules: a lead byte takes its continuation byte whatever
+  // it is, so C0 BC is "<" (overlong) and starts a tag.
+  auto o = Parse("<?xml version=\"1.0\"?><a>x\xC0\xBC/a>");
+  EXPECT_EQ(o->DocumentElement()->Text(), "x");
+}
+
+TEST(SimpleXMLParser, StreamInputAcrossBlocksMatchesMemoryInput) {
+  // Multi-byte characters straddle the 16384-byte blocks of a stream source.
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>";
+  for (int k = 0; k < 6000; ++k) xml += "<i v=\"\xD0\xAF" + std::to_string(k) + "\">\xE2\x82\xAC&amp;x</i>";
+  xml += "</r>";
+  auto mem = Parse(xml);
+  TStringStream s(xml);
+  auto stm = LoadXmlDocument(s);
+  EXPECT_EQ(stm->SaveXML(), mem->SaveXML());
+  EXPECT_EQ(stm->DocumentElement()->ChildNodes()->Count(), 6000);
+  std::string w = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><r>";
+  for (int k = 0; k < 9000; ++k) w += "<i>\xCF\xF0\xE8</i>";
+  w += "</r>";
+  TStringStream s2(w);
+  auto cp = LoadXmlDocument(s2);
+  EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Count(), 9000);
+  EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Item(8999)->Text(), "\xD0\x9F\xD1\x80\xD0\xB8");
+}
+
+TEST(SimpleXMLParser, StructureDoctypeAndDuplicates) {
+  auto d = Parse("<!DOCTYPE html><?pi  some data?><a x='1' x='2'><!---x---><b/></a>");
+  EXPECT_EQ(d->ChildNodes()->Count(), 2);  // no node for the DOCTYPE
+  auto pi = d->ChildNodes()->Item(0)->AsProcessingInstruction();
+  ASSERT_TRUE(pi);
+  EXPECT_EQ(pi->Target(), "pi");
+  EXPECT_EQ(pi->Text(), "some data");
+  auto a = d->DocumentElement();
+  EXPECT_EQ(a->AttrCount(), 1);
+  EXPECT_EQ(a->GetAttr("x"), "2");
+  EXPECT_EQ(a->ChildNodes()->Item(0)->Text(), "-x-");  // "--->" ends a comment ending in a dash
+  EXPECT_EQ(a->ChildNodes()->Item(0)->NodeType(), NODE_COMMENT);
+}
+
+// ---------------------------------------------------------------- writer
+
+TEST(SimpleXMLWriter, ExactForms) {
+  auto one = CreateXmlElement("root");
+  one->AppendText("text");
+  EXPECT_EQ(one->XML(), "\r\n<root>text</root>");
+  auto nested = CreateXmlElement("root");
+  nested->AppendElement("child");
+  EXPECT_EQ(nested->XML(), "\r\n<root>\r\n\t<child/>\r\n</root>");
+  auto deep = CreateXmlElement("a");
+  deep->AppendElement("b")->AppendElement("c")->SetText("v");
+  EXPECT_EQ(deep->XML(), "\r\n<a>\r\n\t<b>\r\n\t\t<c>v</c>\r\n\t</b>\r\n</a>");
+
+  auto d = CreateXmlDocument("r");
+  d->SetPreserveWhiteSpace(true);
+  auto r = d->DocumentElement();
+  r->SetAttr("q", "it's \"x\" & <y>");
+  r->SetBoolAttr("b", true);
+  r->SetVarAttr("n", TVariant::Null());
+  r->AppendComment("c");
+  r->AppendCDATA("<raw>&");
+  r->AppendProcessingInstruction("pi", "data");
+  r->AppendText("a'b\"c");
+  EXPECT_EQ(d->SaveXML(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r q=\"it's &quot;x&quot; &amp; &lt;y&gt;\" b=\"1\" "
+            "n=\"{{null}}\"><!--c--><![CDATA[<raw>&]]><?pi data?>a'b&quot;c</r>");
+  EXPECT_EQ(TextToXML("plain"), "plain");
+  EXPECT_EQ(TextToXML("a'\"&<>"), "a'&quot;&amp;&lt;&gt;");
+}
+
+TEST(SimpleXMLWriter, FileAndStreamSavesGiveTheSameBytes) {
+  auto d = Parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r a=\"\xE9\">x</r>");
+  for (int k = 0; k < 3000; ++k) d->DocumentElement()->AppendElement("item")->SetIntAttr("k", k);
+  const std::string text = d->SaveXML();
+  TStringStream s;
+  d->Save(s);
+  EXPECT_EQ(s.DataString(), text);
+  EXPECT_NE(text.find("a=\"\xE9\""), std::string::npos);
+  const char* dir = std::getenv("NX_TEST_OUTPUT_DIR");
+  const std::string file = std::string(dir ? dir : "/tmp") + "/simplexml_save_test.xml";
+  std::remove(file.c_str());
+  d->Save(file);
+  auto back = LoadXmlDocument(file);
+  EXPECT_EQ(back->SaveXML(), text);
+  std::remove(file.c_str());
+}
+
+// ---------------------------------------------------------------- round trips
+
+const char* const kSettings =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<settings version=\"3\">\n"
+    "  <window left=\"10\" top=\"20\" width=\"640\" height=\"480\" maximized=\"0\"/>\n"
+    "  <recent>\n    <file path=\"/home/u/a&amp;b.xml\">A &lt;first&gt; file</file>\n"
+    "    <file path='/tmp/x \"q\".xml'>Second</file>\n  </recent>\n"
+    "  <filters><filter name=\"lowpass\" order=\"4\" cutoff=\"1000.5\"/></filters>\n"
+    "</settings>\n";
+
+const char* const kSvg =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+    "<!DOCTYPE svg>\n"
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"120\" height=\"80\" viewBox=\"0 0 120 80\">\n"
+    "  <g id=\"layer1\" transform=\"translate(10,10)\">\n"
+    "    <rect x=\"0\" y=\"0\" width=\"50\" height=\"30\" style=\"fill:#ff0000;stroke:none\"/>\n"
+    "    <circle cx=\"80\" cy=\"30\" r=\"20\" fill=\"blue\"/>\n"
+    "    <text x=\"5\" y=\"60\" font-family=\"Sans\">Caf\xC3\xA9 &amp; \xE2\x82\xAC 5</text>\n"
+    "    <path d=\"M 0 0 L 10 10 Z\"/>\n"
+    "  </g>\n</svg>\n";
+
+const char* const kMixed =
+    "<?xml version=\"1.0\"?>\n"
+    "<?xml-stylesheet type=\"text/xsl\" href=\"style.xsl\"?>\n"
+    "<!-- top comment -->\n"
+    "<doc>\n"
+    "  <!-- inner comment -->\n"
+    "  <code><![CDATA[if (a < b && c > d) { return \"x\"; }]]></code>\n"
+    "  <?processor instruction data?>\n"
+    "  <p>Text <b>bold</b> tail &#169; &#x263A;</p>\n"
+    "  <empty></empty>\n"
+    "</doc>\n";
+
+std::string Cp1251Doc() {
+  return "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n<list title=\"\xD1\xEF\xE8\xF1\xEE\xEA\">\n"
+         "  <item n=\"1\">\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0</item>\n  <item n=\"2\">\xC0\xC1\xC2</item>\n</list>\n";
+}
+
+// Same element names, attributes and texts, line by line.
+void DumpOurs(const TIntfPtr<IXmlNode>& parent, std::string& out, int depth);
+void ExpectSameTreeText(const TIntfPtr<IXmlNode>& a, const TIntfPtr<IXmlNode>& b) {
+  std::string ta, tb;
+  DumpOurs(a, ta, 0);
+  DumpOurs(b, tb, 0);
+  EXPECT_EQ(ta, tb);
+  EXPECT_GT(ta.size(), 20u);
+}
+
+TEST(SimpleXMLRoundTrip, TextTreeTextIsStableAfterOnePass) {
+  for (const std::string& xml : {std::string(kSettings), std::string(kSvg), std::string(kMixed), Cp1251Doc()}) {
+    for (bool preserve : {false, true}) {
+      auto d1 = Parse(xml, preserve);
+      const std::string t1 = d1->SaveXML();
+      auto d2 = Parse(t1, preserve);
+      const std::string t2 = d2->SaveXML();
+      EXPECT_EQ(t2, t1) << "preserve " << preserve;
+      // From the first written text on, the trees are the same too (the
+      // first pass may merge texts around a skipped DOCTYPE).
+      ExpectSameTreeText(d2, Parse(t2, preserve));
+    }
+  }
+}
+
+// Equality of two trees: types, names, values (with their types) and attributes.
+void ExpectSameTree(const TIntfPtr<IXmlNode>& a, const TIntfPtr<IXmlNode>& b, const std::string& path = "") {
+  ASSERT_EQ(a->NodeType(), b->NodeType()) << path;
+  ASSERT_EQ(a->NodeName(), b->NodeName()) << path;
+  const std::string here = path + "/" + a->NodeName();
+  if (a->NodeType() != NODE_DOCUMENT) EXPECT_TRUE(a->TypedValue() == b->TypedValue()) << here;
+  ASSERT_EQ(a->AttrCount(), b->AttrCount()) << here;
+  for (int k = 0; k < a->AttrCount(); ++k) {
+    EXPECT_EQ(a->AttrName(k), b->AttrName(k)) << here;
+    EXPECT_TRUE(a->GetVarAttr(a->AttrName(k)) == b->GetVarAttr(b->AttrName(k))) << here << " @" << a->AttrName(k);
+  }
+  auto ka = a->ChildNodes(), kb = b->ChildNodes();
+  ASSERT_EQ(ka->Count(), kb->Count()) << here;
+  for (int k = 0; k < ka->Count(); ++k) ExpectSameTree(ka->Item(k), kb->Item(k), here);
+}
+
+TEST(SimpleXMLRoundTrip, TreeBinaryTreeWithBothStringWidths) {
+  auto d = Parse(kSvg);
+  auto r = d->DocumentElement();
+  auto v = r->AppendElement("values");
+  v->SetVarAttr("i16", TVariant(static_cast<std::int16_t>(-7)));
+  v->SetVarAttr("i32", TVariant(-123456));
+  v->SetVarAttr("u8", TVariant(static_cast<std::uint8_t>(200)));
+  v->SetVarAttr("i8", TVariant(static_cast<std::int8_t>(-3)));
+  v->SetVarAttr("u16", TVariant(static_cast<std::uint16_t>(65000)));
+  v->SetVarAttr("u32", TVariant(4000000000u));
+  v->SetVarAttr("i64", TVariant(static_cast<long long>(-1) << 40));
+  v->SetVarAttr("f32", TVariant(1.5f));
+  v->SetVarAttr("f64", TVariant(-2.25e-300));
+  v->SetVarAttr("cur", TVariant::Currency(12345678));
+  v->SetVarAttr("date", TVariant::Date(45000.5));
+  v->SetVarAttr("bool", TVariant(true));
+  v->SetVarAttr("null", TVariant::Null());
+  v->SetVarAttr("wide", TVariant::String(varOleStr, "w\xF0\x9F\x98\x80!"));  // a surrogate pair
+  v->SetVarAttr("ansi", TVariant::String(varString, "a"));
+  v->SetVarAttr("bytes", TVariant::Bytes(std::vector<std::uint8_t>{0, 1, 255}));
+  v->AppendElement("valueHolder")->SetTypedValue(TVariant(3.75));
+  // A long name has a hash of 2^31 or more: it takes the five-byte form.
+  ASSERT_GE(NameHash("measurement"), 0x80000000u);
+  v->AppendElement("measurement")->SetText("\xD0\x9F");
+  for (std::uint32_t options : {0u, BINXML_USE_WIDE_CHARS}) {
+    TStringStream s;
+    d->SaveBinary(s, options);
+    EXPECT_TRUE(XmlIsInBinaryFormat(s.DataString()));
+    EXPECT_TRUE(IsXmlDataString(s.DataString()));
+    auto back = LoadXmlDocumentFromBinaryXML(s.DataString());
+    ExpectSameTree(d, back);
+    s.SetPosition(0);
+    auto viaStream = LoadXmlDocument(s);
+    ExpectSameTree(d, viaStream);
+  }
+  ExpectSameTree(d, LoadXmlDocumentFromBinaryXML(d->BinaryXML()));
+  EXPECT_EQ(d->BinaryXML().substr(14, 4), Bytes({0, 0, 0, 0}));
+}
+
+TEST(SimpleXMLBinary, CompactIntegersAndStrings) {
+  const std::vector<std::pair<std::int32_t, std::string>> cases = {
+      {0, Bytes({0})},
+      {127, Bytes({0x7F})},
+      {128, Bytes({0x80, 0x80})},
+      {300, Bytes({0x81, 0x2C})},
+      {32511, Bytes({0xFE, 0xFF})},
+      {32512, Bytes({0xFF, 0x00, 0x7F, 0x00, 0x00})},
+      {-1, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
+  };
+  for (const auto& [value, bytes] : cases) {
+    TStrXmlWriter w;
+    w.WriteCompact(value);
+    EXPECT_EQ(w.Data(), bytes) << value;
+    TStrXmlReader r(bytes);
+    EXPECT_EQ(r.ReadCompact(), value);
+  }
+  TStrXmlWriter w;
+  w.WriteAnsiString("\xC3\xA9");
+  w.WriteWideString("\xC3\xA9");
+  w.WriteVariant(TVariant(true));
+  w.WriteVariant(TVariant(static_cast<std::int16_t>(-2)));
+  EXPECT_EQ(w.Data(), Bytes({2, 0xC3, 0xA9, 1, 0xE9, 0x00, 11, 0xFF, 0xFF, 2, 0xFE, 0xFF}));
+  TStrXmlReader r(w.Data());
+  EXPECT_EQ(r.ReadAnsiString(), "\xC3\xA9");
+  EXPECT_EQ(r.ReadWideString(), "\xC3\xA9");
+  EXPECT_TRUE(r.ReadVariant() == TVariant(true));
+  EXPECT_TRUE(r.ReadVariant() == TVariant(static_cast<std::int16_t>(-2)));
+  EXPECT_EQ(MessageOf([&] { r.ReadByte(); }), "Error reading data");
+}
+
+// ---------------------------------------------------------------- model
+
+TEST(SimpleXMLModel, NamesAreInternedAndHashed) {
+  auto t = CreateNameTable();
+  EXPECT_EQ(t->BucketCount(), 1009);
+  EXPECT_EQ(t->NameCount(), 6);
+  EXPECT_EQ(t->NameAt(0)->Text, "#text");
+  EXPECT_EQ(t->NameAt(5)->Text, "encoding");
+  EXPECT_EQ(t->GetID("abc"), t->GetID(std::string("ab") + "c"));
+  EXPECT_NE(t->GetID("abc"), t->GetID("ABC"));
+  // h := h + ((h shl 6) xor c): "ab" = (0 + 97) then 97 + ((97 << 6) ^ 98).
+  EXPECT_EQ(NameHash("ab"), 97u + ((97u << 6) ^ 98u));
+  EXPECT_EQ(NameHash("\xC3\xA9"), 0xE9u);  // one UTF-16 unit
+  auto d1 = CreateXmlDocument("a", "1.0", "UTF-8", t);
+  auto d2 = CreateXmlDocument("a", "1.0", "UTF-8", t);
+  EXPECT_EQ(d1->DocumentElement()->NodeNameID(), d2->DocumentElement()->NodeNameID());
+}
+
+TEST(SimpleXMLModel, BuildingMovingAndLifetime) {
+  auto d = CreateXmlDocument("root", "", "");
+  EXPECT_EQ(d->SaveXML(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root/>");
+  auto r = d->DocumentElement();
+  auto a = r->AppendElement("a");
+  auto b = r->AppendElement("b");
+  r->InsertBefore(b, a);  // moves b before a
+  EXPECT_EQ(r->ChildNodes()->Item(0)->NodeName(), "b");
+  a->AppendChild(b);      // moves b under a
+  EXPECT_EQ(r->ChildNodes()->Count(), 1);
+  EXPECT_TRUE(SameObject(b->ParentNode(), a));
+  EXPECT_EQ(MessageOf([&] { b->AppendChild(r); }), "This feature is not supported by SimpleXML");
+  auto c = a->CloneNode(true);
+  EXPECT_EQ(c->XML(), a->XML());
+  EXPECT_FALSE(c->ParentNode());
+  r->ReplaceChild(c, a);
+  EXPECT_FALSE(a->ParentNode());
+  EXPECT_EQ(r->ChildNodes()->Count(), 1);
+  EXPECT_EQ(b->FullPath(), "a\\b");
+  EXPECT_EQ(r->SelectSingleNode("a\\b")->FullPath(), "root\\a\\b");
+  // A node outlives its document.
+  TIntfPtr<IXmlNode> kept = r->SelectSingleNode("a\\b");
+  d = nullptr;
+  r = nullptr;
+  c = nullptr;
+  EXPECT_EQ(kept->NodeName(), "b");
+  EXPECT_FALSE(kept->ParentNode());
+  // Deep trees are built and freed without recursion.
+  std::string deep;
+  for (int k = 0; k < 200000; ++k) deep += "<x>";
+  auto dd = CreateXmlDocument();
+  EXPECT_EQ(MessageOf([&] { dd->LoadXML(deep); }), "Character \"/\" expected");
+  dd = nullptr;
+}
+
+TEST(SimpleXMLModel, PathsValuesAndAttributes) {
+  auto d = Parse("<r><s n=\"1\"/><s n=\"2\"><t>v</t></s><u/></r>");
+  auto r = d->DocumentElement();
+  EXPECT_EQ(r->SelectNodes("s")->Count(), 2);
+  EXPECT_EQ(r->SelectNodes("zz")->Count(), 0);
+  EXPECT_EQ(r->SelectNodes("s\\t")->Count(), 0);  // the first s has no t
+  EXPECT_FALSE(r->SelectSingleNode("q\\t"));
+  EXPECT_EQ(r->FindElement("s", "n", "2")->SelectSingleNode("t")->Text(), "v");
+  EXPECT_EQ(r->GetChildText("u", "def"), "");
+  EXPECT_EQ(r->GetChildText("none", "def"), "def");
+  r->SetChildText("w", "new");
+  EXPECT_EQ(r->Values("w").StrView(), "new");
+  EXPECT_EQ(d->Text(), "");
+  auto e = r->EnsureChild("e");
+  e->SetIntAttr("i", -5);
+  e->SetHexAttr("h", 0xBEEF, 4);
+  e->SetFloatAttr("f", 0.1);
+  e->SetDateTimeAttr("dt", 45000.25);
+  e->SetAttr("t", "yes");
+  EXPECT_EQ(e->XML(), "\r\n<e i=\"-5\" h=\"BEEF\" f=\"0.1\" dt=\"2023-03-15T06-00-00\" t=\"yes\"/>");
+  auto back = Parse(e->XML())->DocumentElement();
+  EXPECT_EQ(back->GetIntAttr("i"), -5);
+  EXPECT_EQ(back->GetHexAttr("h"), 0xBEEFu);
+  EXPECT_DOUBLE_EQ(back->GetFloatAttr("f"), 0.1);
+  EXPECT_DOUBLE_EQ(back->GetDateTimeAttr("dt"), 45000.25);
+  EXPECT_TRUE(back->GetBoolAttr("t"));
+  EXPECT_EQ(back->GetIntAttr("missing", 9), 9);
+  EXPECT_EQ(back->GetAttrType("i"), varUString);
+  EXPECT_EQ(e->GetAttrType("i"), varInteger);
+  back->RemoveAttr("h");
+  EXPECT_FALSE(back->AttrExists("h"));
+  EXPECT_EQ(back->AttrCount(), 4);
+  EXPECT_EQ(back->GetEnumAttr("t", {"no", "yes"}), 1);
+  auto bin = CreateXmlElement("blob");
+  const std::vector<std::uint8_t> data = {1, 2, 3, 250, 251, 252, 0};
+  bin->ReplaceTextByBinaryData(data.data(), data.size(), 4);
+  EXPECT_EQ(bin->GetTextAsBinaryData(), data);
+}
+
+// ---------------------------------------------------------------- conversions
+
+TEST(SimpleXMLConversions, FloatsDatesBase64) {
+  EXPECT_EQ(FloatToXSTR(0.1), "0.1");
+  EXPECT_EQ(FloatToXSTR(-2.5), "-2.5");
+  EXPECT_EQ(FloatToXSTR(1e20), "1E20");
+  EXPECT_EQ(FloatToXSTR(1.5e-7), "1.5E-7");
+  EXPECT_EQ(FloatToXSTR(HUGE_VAL), "INF");
+  EXPECT_EQ(FloatToXSTR(-HUGE_VAL), "-INF");
+  EXPECT_EQ(FloatToXSTR(std::nan("")), "NAN");
+  EXPECT_EQ(FloatToXSTR(1.0 / 3.0), "0.333333333333333");
+  EXPECT_EQ(XSTRToFloat("+inf"), HUGE_VAL);
+  EXPECT_EQ(XSTRToFloat("-INF"), -HUGE_VAL);
+  EXPECT_TRUE(std::isnan(XSTRToFloat("nan")));
+  EXPECT_EQ(XSTRToFloat("1.5E-7"), 1.5e-7);
+  EXPECT_THROW(XSTRToFloat("1,5"), EConvertError);
+  EXPECT_EQ(VarToXSTR(TVariant::Currency(15000)), "1.5");
+  EXPECT_EQ(VarToXSTR(TVariant(false)), "0");
+  EXPECT_EQ(VarToXSTR(TVariant(static_cast<std::uint8_t>(255))), "255");
+  EXPECT_EQ(DateTimeToXSTR(0.0), "1899-12-30T00-00-00");
+  EXPECT_EQ(DateTimeToXSTR(36526.75), "2000-01-01T18-00-00");
+  EXPECT_DOUBLE_EQ(XSTRToDateTime("2000-01-01T18-00-00"), 36526.75);
+  EXPECT_DOUBLE_EQ(XSTRToDateTime("2000/01/01 18:00:00"), 36526.75);
+  EXPECT_THROW(XSTRToDateTime("2000-13-01T00-00-00"), EConvertError);
+  EXPECT_EQ(BinToBase64("Man", 3, 0), "TWFu");
+  EXPECT_EQ(BinToBase64("Ma", 2, 0), "TWE=");
+  EXPECT_EQ(BinToBase64("M", 1, 0), "TQ==");
+  // CR LF goes in at positions 4, 10, 16, 22 (n, 2n+2, ...) of the growing
+  // text while it reaches them: the first line is one shorter than the others.
+  EXPECT_EQ(BinToBase64("abcdefghijkl", 12, 4), "YWJ\r\njZGV\r\nmZ2h\r\npamt\r\ns");
+  EXPECT_EQ(BinToBase64("abc", 3, 4), "YWJ\r\nj");
+  EXPECT_EQ(BinToBase64("a", 1, 4), "YQ=\r\n=");
+  EXPECT_EQ(BinToBase64("a", 1, 5), "YQ==");
+  const auto back = Base64ToBin("YWJ\r\njZGVm\r\n Z2hp amts");
+  EXPECT_EQ(std::string(back.begin(), back.end()), "abcdefghijkl");
+  const auto two = Base64ToBin("TWE=");
+  EXPECT_EQ(std::string(two.begin(), two.end()), "Ma");
+  EXPECT_TRUE(IsXmlDataString(" \r\n\t<?xml version=\"1.0\"?>"));
+  EXPECT_FALSE(IsXmlDataString("<?xml?>"));
+  EXPECT_FALSE(XmlIsInBinaryFormat(std::string(BinXmlSignature, 14)));
+  EXPECT_EQ(XmlEncodingCodepage("windows-1251"), 1251);
+  EXPECT_EQ(XmlEncodingCodepage("iso-2022-jp"), 50220);
+  EXPECT_EQ(XmlEncodingCodepage("KOI8-R"), 0);
+}
+
+TEST(SimpleXMLModel, ResourcesStandInForTheResourceSection) {
+  RegisterXmlResource("XML", "DEFAULTS", "<defaults><a/></defaults>");
+  auto d = LoadXmlDocument(std::string_view("XML"), std::string_view("DEFAULTS"));
+  EXPECT_EQ(d->DocumentElement()->NodeName(), "defaults");
+  EXPECT_NE(MessageOf([&] { d->LoadResource("XML", "MISSING"); }), "");
+}
+
+// ---------------------------------------------------------------- libxml2 comparison
+
+// One line per element, attribute, text, CDATA, comment and PI, in document
+// order; texts trimmed and blank ones dropped, as this parser does.
+std::string Trim(std::string s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && static_cast<unsigned char>(s[a]) <= 32) ++a;
+  while (b > a && static_cast<unsigned char>(s[b - 1]) <= 32) --b;
+  return s.substr(a, b - a);
+}
+
+void DumpLibxml(xmlNode* n, std::string& out, int depth) {
+  for (; n; n = n->next) {
+    const std::string ind(static_cast<std::size_t>(depth), ' ');
+    switch (n->type) {
+      case XML_ELEMENT_NODE: {
+        out += ind + "E " + reinterpret_cast<const char*>(n->name) + "\n";
+        for (xmlAttr* a = n->properties; a; a = a->next) {
+          xmlChar* v = xmlNodeListGetString(n->doc, a->children, 1);
+          out += ind + " @" + reinterpret_cast<const char*>(a->name) + "=" + (v ? reinterpret_cast<char*>(v) : "") + "\n";
+          xmlFree(v);
+        }
+        // Namespace declarations are attributes to this parser.
+        for (xmlNs* ns = n->nsDef; ns; ns = ns->next)
+          out += ind + " @xmlns" + (ns->prefix ? std::string(":") + reinterpret_cast<const char*>(ns->prefix) : "") +
+                 "=" + reinterpret_cast<const char*>(ns->href) + "\n";
+        DumpLibxml(n->children, out, depth + 1);
+        break;
+      }
+      case XML_TEXT_NODE: {
+        const std::string t = Trim(reinterpret_cast<const char*>(n->content));
+        if (!t.empty()) out += ind + "T " + t + "\n";
+        break;
+      }
+      case XML_CDATA_SECTION_NODE: out += ind + "C " + reinterpret_cast<const char*>(n->content) + "\n"; break;
+      case XML_COMMENT_NODE: out += ind + "M " + reinterpret_cast<const char*>(n->content) + "\n"; break;
+      case XML_PI_NODE:
+        out += ind + "P " + reinterpret_cast<const char*>(n->name) + " " +
+               (n->content ? reinterpret_cast<const char*>(n->content) : "") + "\n";
+        break;
+      default: break;  // the DTD
+    }
+  }
+}
+
+void DumpOurs(const TIntfPtr<IXmlNode>& parent, std::string& out, int depth) {
+  auto kids = parent->ChildNodes();
+  for (int k = 0; k < kids->Count(); ++k) {
+    auto n = kids->Item(k);
+    const std::string ind(static_cast<std::size_t>(depth), ' ');
+    switch (n->NodeType()) {
+      case NODE_ELEMENT: {
+        out += ind + "E " + n->NodeName() + "\n";
+        // libxml2 lists namespace declarations after the other attributes.
+        std::string ns;
+        for (int a = 0; a < n->AttrCount(); ++a) {
+          const std::string line = ind + " @" + n->AttrName(a) + "=" + n->GetAttr(n->AttrName(a)) + "\n";
+          (n->AttrName(a).rfind("xmlns", 0) == 0 ? ns : out) += line;
+        }
+        out += ns;
+        DumpOurs(n, out, depth + 1);
+        break;
+      }
+      case NODE_TEXT: out += ind + "T " + n->Text() + "\n"; break;
+      case NODE_CDATA_SECTION: out += ind + "C " + n->Text() + "\n"; break;
+      case NODE_COMMENT: out += ind + "M " + n->Text() + "\n"; break;
+      case NODE_PROCESSING_INSTRUCTION:
+        if (depth > 0 || n->NodeName() != "xml") out += ind + "P " + n->NodeName() + " " + n->Text() + "\n";
+        break;
+      default: break;
+    }
+  }
+}
+
+TEST(SimpleXMLCorpus, SameElementsAttributesAndTextsAsLibxml2) {
+  for (const std::string& xml : {std::string(kSettings), std::string(kSvg), std::string(kMixed), Cp1251Doc()}) {
+    xmlDoc* ref = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "corpus.xml", nullptr, XML_PARSE_NONET);
+    ASSERT_NE(ref, nullptr);
+    std::string expected, actual;
+    DumpLibxml(ref->children, expected, 0);
+    xmlFreeDoc(ref);
+    DumpOurs(Parse(xml), actual, 0);
+    EXPECT_EQ(actual, expected);
+    EXPECT_NE(expected.find("E "), std::string::npos);
+  }
+}
+
+}  // namespace
+
+namespace {
+TEST(SimpleXMLModel, NodesOfAnotherDocumentAreCopiedIn) {
+  auto a = Parse("<a><moved k=\"v\"><deep/></moved></a>");
+  auto b = CreateXmlDocument("b");
+  auto moved = a->DocumentElement()->SelectSingleNode("moved");
+  auto inserted = b->DocumentElement()->AppendChild(moved);
+  EXPECT_EQ(a->DocumentElement()->ChildNodes()->Count(), 0);  // it left its parent
+  EXPECT_TRUE(SameObject(inserted->NameTable(), b->NameTable()));
+  EXPECT_EQ(inserted->XML(), moved->XML());
+  // The binary form of b names every node by b's own table.
+  ExpectSameTree(b, LoadXmlDocumentFromBinaryXML(b->BinaryXML()));
+  a = nullptr;
+  EXPECT_EQ(b->DocumentElement()->SelectSingleNode("moved\\deep")->NodeName(), "deep");
+}
+}  // namespace
+
+namespace {
+TEST(SimpleXMLBinary, NarrowStringsAreReadAsWellFormedUtf8) {
+  // A stray byte in a narrow string becomes the character of its code, so
+  // that the wide form can hold it and both forms agree afterwards.
+  const std::string bytes = Bytes({3, 'a', 0xFF, 'b'});  // the reader reads it in place
+  TStrXmlReader r(bytes);
+  EXPECT_EQ(r.ReadAnsiString(), "a\xC3\xBF" "b");
+  auto d = LoadXmlDocumentFromBinaryXML(BinDoc({"x\xFF"}, Bytes({0, 1, 1}) + CompactHash("x\xC3\xBF") + Bytes({0, 0, 0})));
+  EXPECT_EQ(d->DocumentElement()->NodeName(), "x\xC3\xBF");
+  TStringStream wide;
+  d->SaveBinary(wide, BINXML_USE_WIDE_CHARS);
+  EXPECT_EQ(LoadXmlDocumentFromBinaryXML(wide.DataString())->BinaryXML(), d->BinaryXML());
+}
+}  // namespace
