@@ -779,7 +779,7 @@ TXmlAttrData* FindAttr(const TXmlNode* n, TXmlNameID id);
 TXmlAttrData* FindAttr(const TXmlNode* n, std::string_view name);
 void SetAttrValue(TXmlNode* n, std::string_view name, TVariant value);
 void SaveNodeBin(const TXmlNode* n, TBinXmlWriter& w);
-void LoadNodeBin(TXmlNode* n, TBinXmlReader& r);
+void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth = 0);
 TXmlNode* FindChildElement(const TXmlNode* n, TXmlNameID id);
 TXmlNode* SelectSingle(const TXmlNode* n, std::string_view path);
 void SelectAll(const TXmlNode* n, std::string_view path, std::vector<TXmlNode*>& out);
@@ -2795,7 +2795,12 @@ std::int32_t ReadCount(TBinXmlReader& r) {
   return n;
 }
 
-void LoadNodeBin(TXmlNode* n, TBinXmlReader& r) {
+// Nesting deeper than this in binary input is refused as bad data: the reader
+// recurses once per level, and hostile input must not exhaust the stack.
+constexpr int kMaxBinaryNesting = 16384;
+
+void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth) {
+  if (depth > kMaxBinaryNesting) Fail(kMsgReadData);
   const std::int32_t attrs = ReadCount(r);
   for (std::int32_t k = 0; k < attrs; ++k) {
     const TXmlNameID id = r.ReadNameID();
@@ -2814,7 +2819,7 @@ void LoadNodeBin(TXmlNode* n, TBinXmlReader& r) {
         auto* e = NewNode<TXmlElement>(arena, id);
         if (!v.IsEmpty()) e->SetData(std::move(v));
         InsertChild(n, e, Cont(n)->FChildCount);
-        LoadNodeBin(e, r);
+        LoadNodeBin(e, r, depth + 1);
         continue;
       }
       case NODE_TEXT: child = NewNode<TXmlText>(arena, r.ReadVariant()); break;
@@ -2825,7 +2830,7 @@ void LoadNodeBin(TXmlNode* n, TBinXmlReader& r) {
         TVariant data = arena->NewString(r.ReadXmlString());
         auto* pi = NewNode<TXmlProcessingInstruction>(arena, id, std::move(data));
         InsertChild(n, pi, Cont(n)->FChildCount);
-        LoadNodeBin(pi, r);
+        LoadNodeBin(pi, r, depth + 1);
         continue;
       }
       default: Fail(kMsgReadNodeType);

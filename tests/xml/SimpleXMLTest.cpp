@@ -688,3 +688,33 @@ TEST(SimpleXMLBinary, NarrowStringsAreReadAsWellFormedUtf8) {
   EXPECT_EQ(LoadXmlDocumentFromBinaryXML(wide.DataString())->BinaryXML(), d->BinaryXML());
 }
 }  // namespace
+
+namespace nx {
+namespace {
+
+// Binary input nested deeper than the reader accepts is refused with the
+// reader's error instead of exhausting the stack. The deep form is spliced
+// from the binary forms of <a/> and <a><a/></a>: one more level repeats the
+// element record of the outer <a>.
+TEST(SimpleXMLBinary, HostileNestingIsRefused) {
+  const std::string one = Parse("<a/>")->BinaryXML();
+  const std::string two = Parse("<a><a/></a>")->BinaryXML();
+  ASSERT_GT(two.size(), one.size());
+  const std::size_t recordSize = two.size() - one.size();
+  const std::size_t prefix = one.size() - recordSize;
+  const std::string record = two.substr(prefix, recordSize);
+  auto nested = [&](int depth) {
+    std::string s = one.substr(0, prefix);
+    for (int k = 1; k < depth; ++k) s += record;
+    return s + one.substr(prefix);
+  };
+  // The splice is right: a moderately deep form loads with every level.
+  auto doc = LoadXmlDocumentFromBinaryXML(nested(100));
+  int levels = 0;
+  for (TIntfPtr<IXmlNode> n = doc->DocumentElement(); n; n = n->ChildNodes()->Count() ? n->ChildNodes()->Item(0) : nullptr) ++levels;
+  EXPECT_EQ(levels, 100);
+  EXPECT_THROW(LoadXmlDocumentFromBinaryXML(nested(200000)), EXmlError);
+}
+
+}  // namespace
+}  // namespace nx
