@@ -4,6 +4,8 @@
 //
 // Organisation of the transform (complex, N = 2^P):
 // - P <= 3: straight-line scalar DFTs.
+// - 4 <= P <= 6 with AVX-512: the whole transform in registers (Dft16,
+//   DftSmall), since per-stage overhead dominates such short transforms.
 // - 4 <= P < kBlockedFrom: a Stockham autosort FFT (decimation in frequency,
 //   no bit-reversal pass) over the whole array, radix-4 stages and, for odd P,
 //   a radix-8 last stage. Data stay interleaved (re, im); every stage except
@@ -11,7 +13,8 @@
 //   vectors of complex values are loaded and stored. The first stage (stride
 //   1) is vectorised over the butterfly index instead and transposes its four
 //   outputs in registers (4x4 blocks of complex values) before storing.
-//   Stages ping-pong between pDst and the work buffer.
+//   Stages ping-pong between pDst and the work buffer. From P = 6 the last
+//   two stages run fused as one radix-16 (even P) or radix-32 (odd P) pass.
 // - P >= kBlockedFrom: a four-step decomposition N = N1 * N2 that keeps the
 //   working set in cache. Pass 1 transforms the N1-point columns in blocks of
 //   kColBlock adjacent columns (batched Stockham, the block of columns being
@@ -225,11 +228,25 @@ HWY_INLINE VF MulNegI(VF v, VF signOdd) { return cv::Xor(cv::Reverse2(DF(), v), 
 
 HWY_INLINE void Bfly4(VF a, VF b, VF c, VF d, VF so, VF& y0, VF& y1, VF& y2, VF& y3) {
   const VF apc = cv::Add(a, c), amc = cv::Sub(a, c), bpd = cv::Add(b, d);
-  const VF t = MulNegI(cv::Sub(b, d), so);
   y0 = cv::Add(apc, bpd);
   y2 = cv::Sub(apc, bpd);
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL || HWY_TARGET == HWY_AVX2
+  // amc -+ i*(b - d) as one alternating add/subtract of the swapped pair
+  // each (multiplied by one, which is exact): no sign flip needed.
+  (void)so;
+  const VF sw = cv::Reverse2(DF(), cv::Sub(b, d)), one = cv::Set(DF(), 1.0);
+#if HWY_TARGET == HWY_AVX2
+  y1 = VF{_mm256_fmsubadd_pd(amc.raw, one.raw, sw.raw)};
+  y3 = VF{_mm256_fmaddsub_pd(amc.raw, one.raw, sw.raw)};
+#else
+  y1 = VF{_mm512_fmsubadd_pd(amc.raw, one.raw, sw.raw)};
+  y3 = VF{_mm512_fmaddsub_pd(amc.raw, one.raw, sw.raw)};
+#endif
+#else
+  const VF t = MulNegI(cv::Sub(b, d), so);
   y1 = cv::Add(amc, t);
   y3 = cv::Sub(amc, t);
+#endif
 }
 
 // Forward DFT of 8 vectors of independent lanes, results in natural order.
@@ -242,6 +259,32 @@ HWY_INLINE void Bfly8(VF* x, VF so, VF r2, VF* y) {
   const VF b3 = cv::Mul(cv::Sub(MulNegI(u3, so), u3), r2);
   Bfly4(a0, a1, a2, a3, so, y[0], y[2], y[4], y[6]);
   Bfly4(b0, b1, b2, b3, so, y[1], y[3], y[5], y[7]);
+}
+
+// Forward DFT of 16 vectors of independent lanes, results in natural order:
+// radix-4 over n = a + 4b, the twiddles W_16^(a*c) as broadcast constants,
+// radix-4 again (output c + 4d). W = c - i s is applied as
+// CMulDup(v, (c, c), (s, -s)).
+HWY_INLINE void Bfly16(const VF* x, VF so, VF* y) {
+  const DF d;
+  const double k1 = 0.92387953251128675613, k3 = 0.38268343236508977173, kh = 0.70710678118654752440;
+  const VF c1 = cv::Set(d, k1), s1 = cv::Xor(cv::Set(d, k3), so);    // W^1
+  const VF c3 = cv::Set(d, k3), s3 = cv::Xor(cv::Set(d, k1), so);    // W^3
+  const VF h = cv::Set(d, kh), hs = cv::Xor(h, so);                  // W^2
+  const VF mh = cv::Set(d, -kh);                                     // W^6 = (-h, hs)
+  const VF c9 = cv::Set(d, -k1), s9 = cv::Xor(cv::Set(d, -k3), so);  // W^9
+  VF t[4][4];
+  for (int a = 0; a < 4; ++a) Bfly4(x[a], x[a + 4], x[a + 8], x[a + 12], so, t[a][0], t[a][1], t[a][2], t[a][3]);
+  t[1][1] = CMulDup(t[1][1], c1, s1);
+  t[1][2] = CMulDup(t[1][2], h, hs);
+  t[1][3] = CMulDup(t[1][3], c3, s3);
+  t[2][1] = CMulDup(t[2][1], h, hs);
+  t[2][2] = MulNegI(t[2][2], so);
+  t[2][3] = CMulDup(t[2][3], mh, hs);
+  t[3][1] = CMulDup(t[3][1], c3, s3);
+  t[3][2] = CMulDup(t[3][2], mh, hs);
+  t[3][3] = CMulDup(t[3][3], c9, s9);
+  for (int c = 0; c < 4; ++c) Bfly4(t[0][c], t[1][c], t[2][c], t[3][c], so, y[c], y[c + 4], y[c + 8], y[c + 12]);
 }
 
 // Transpose of complex values: given y_k (k = 0..3) each holding kC
@@ -422,6 +465,57 @@ HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t 
   }
 }
 
+// The last two radix-4 stages of a whole-array Stockham transform fused into
+// one radix-16 pass (inputs and outputs 16 units of B complex values), so
+// that the data cross memory once instead of twice; the middle twiddles are
+// the constants W_16^(a*c).
+template <bool kScale>
+HWY_NOINLINE void LastStage16(const double* in, double* out, size_t B, const double* scale) {
+  const DF d;
+  const VF so = SignOdd();
+  VF sc = cv::Zero(d);
+  if (kScale) sc = cv::LoadDup128(d, scale);
+  const size_t unit = 2 * B;
+  for (size_t b = 0; b < unit; b += 2 * kC) {
+    VF x[16], y[16];
+    for (size_t j = 0; j < 16; ++j) x[j] = cv::LoadU(d, in + unit * j + b);
+    Bfly16(x, so, y);
+    for (size_t k = 0; k < 16; ++k) cv::StoreU(kScale ? cv::Mul(y[k], sc) : y[k], d, out + unit * k + b);
+  }
+}
+
+// For odd orders: the last radix-4 stage (m = 8) and the radix-8 stage fused
+// into one radix-32 pass; the middle twiddles W_32^(p*c) come from the
+// radix-4 stage's table.
+template <bool kScale>
+HWY_NOINLINE void LastStage32(const double* in, double* out, size_t B, const double* tw, const double* scale) {
+  const DF d;
+  const VF so = SignOdd();
+  const VF r2 = cv::Set(d, 0.70710678118654752440);
+  VF sc = cv::Zero(d);
+  if (kScale) sc = cv::LoadDup128(d, scale);
+  const size_t unit = 2 * B;
+  for (size_t b = 0; b < unit; b += 2 * kC) {
+    VF t[4][8];
+    for (size_t p = 0; p < 8; ++p) {
+      const double* i0 = in + unit * p + b;
+      Bfly4(cv::LoadU(d, i0), cv::LoadU(d, i0 + 8 * unit), cv::LoadU(d, i0 + 16 * unit), cv::LoadU(d, i0 + 24 * unit),
+            so, t[0][p], t[1][p], t[2][p], t[3][p]);
+      if (p > 0) {
+        for (size_t c = 1; c < 4; ++c)
+          t[c][p] = CMulDup(t[c][p], cv::LoadDup128(d, tw + (c - 1) * 32 + 2 * p),
+                            cv::LoadDup128(d, tw + (c - 1) * 32 + 16 + 2 * p));
+      }
+    }
+    for (size_t c = 0; c < 4; ++c) {
+      VF y[8];
+      Bfly8(t[c], so, r2, y);
+      for (size_t k = 0; k < 8; ++k)
+        cv::StoreU(kScale ? cv::Mul(y[k], sc) : y[k], d, out + unit * (4 * k + c) + b);
+    }
+  }
+}
+
 // First stage of a whole-array Stockham transform (stride 1), vectorised over
 // the butterfly index; the four results of each butterfly are transposed so
 // that they land next to each other.
@@ -447,6 +541,55 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
     Interleave4(y0, y1, y2, y3, o);
     double* dst = out + 8 * p;
     for (int i = 0; i < 4; ++i) cv::StoreU(o[i], d, dst + 2 * kC * size_t(i));
+  }
+}
+
+// The first two stages of a whole-array Stockham transform fused (orders of
+// 8 and up): each block of kC butterflies of the second stage (m1 = N/16)
+// gathers its four input units from four first-stage blocks computed on the
+// spot (p, p + m1, p + 2*m1, p + 3*m1), so the first stage's results never
+// go through memory.
+template <bool kConjIn>
+HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const double* tw0, size_t m1,
+                               const double* tw1) {
+  const DF d;
+  const VF so = SignOdd();
+  constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
+  for (size_t p = 0; p < m1; p += kC) {
+    VF o[4][4];
+    for (size_t j = 0; j < 4; ++j) {
+      const size_t pp = p + m1 * j;
+      VF a = cv::LoadU(d, in + 2 * pp), b = cv::LoadU(d, in + 2 * (pp + m0));
+      VF c = cv::LoadU(d, in + 2 * (pp + 2 * m0)), e = cv::LoadU(d, in + 2 * (pp + 3 * m0));
+      if (kConjIn) {
+        a = cv::Xor(a, so);
+        b = cv::Xor(b, so);
+        c = cv::Xor(c, so);
+        e = cv::Xor(e, so);
+      }
+      VF y0, y1, y2, y3;
+      Bfly4(a, b, c, e, so, y0, y1, y2, y3);
+      y1 = CMulDup(y1, cv::LoadU(d, tw0 + 2 * pp), cv::LoadU(d, tw0 + 2 * m0 + 2 * pp));
+      y2 = CMulDup(y2, cv::LoadU(d, tw0 + 4 * m0 + 2 * pp), cv::LoadU(d, tw0 + 6 * m0 + 2 * pp));
+      y3 = CMulDup(y3, cv::LoadU(d, tw0 + 8 * m0 + 2 * pp), cv::LoadU(d, tw0 + 10 * m0 + 2 * pp));
+      Interleave4(y0, y1, y2, y3, o[j]);
+    }
+    for (size_t g = 0; g < kC; ++g) {
+      const size_t p1 = p + g;
+      const VF wr1 = cv::LoadDup128(d, tw1 + 2 * p1), wi1 = cv::LoadDup128(d, tw1 + 2 * m1 + 2 * p1);
+      const VF wr2 = cv::LoadDup128(d, tw1 + 4 * m1 + 2 * p1), wi2 = cv::LoadDup128(d, tw1 + 6 * m1 + 2 * p1);
+      const VF wr3 = cv::LoadDup128(d, tw1 + 8 * m1 + 2 * p1), wi3 = cv::LoadDup128(d, tw1 + 10 * m1 + 2 * p1);
+      double* dst = out + 32 * p1;
+      for (size_t v = 0; v < kV; ++v) {
+        const size_t i = g * kV + v;
+        VF y0, y1, y2, y3;
+        Bfly4(o[0][i], o[1][i], o[2][i], o[3][i], so, y0, y1, y2, y3);
+        cv::StoreU(y0, d, dst + 2 * kC * v);
+        cv::StoreU(CMulDup(y1, wr1, wi1), d, dst + 8 + 2 * kC * v);
+        cv::StoreU(CMulDup(y2, wr2, wi2), d, dst + 16 + 2 * kC * v);
+        cv::StoreU(CMulDup(y3, wr3, wi3), d, dst + 24 + 2 * kC * v);
+      }
+    }
   }
 }
 
@@ -558,6 +701,42 @@ HWY_INLINE void Dft16(const double* src, double* dst, bool conj, const double* s
   cv::StoreU(y2, d, dst + 16);
   cv::StoreU(y3, d, dst + 24);
 }
+
+// Transforms of 32 and 64 points in registers: a radix-4 step across the
+// vectors (n = n1 + (N/4)*n2, n1 in the lanes) with the first stage's
+// twiddles, a 4x4 transpose of each group so that the lanes become k2, then
+// an 8- or 16-point DFT across the vectors whose results k1 hold the
+// contiguous outputs X[k2 + 4*k1].
+template <size_t kN>
+HWY_INLINE void DftSmall(const double* src, double* dst, const double* tw, bool conj, const double* scaleConj) {
+  const DF d;
+  const VF so = SignOdd();
+  constexpr size_t m = kN / 4, G = m / 4;  // n1 values, and vectors per group
+  VF x[kN / 4];
+  VF u[kN / 4];
+  for (size_t j = 0; j < kN / 4; ++j) {
+    x[j] = cv::LoadU(d, src + 8 * j);
+    if (conj) x[j] = cv::Xor(x[j], so);
+  }
+  for (size_t g = 0; g < G; ++g) {
+    VF y0, y1, y2, y3;
+    Bfly4(x[g], x[g + G], x[g + 2 * G], x[g + 3 * G], so, y0, y1, y2, y3);
+    y1 = CMulDup(y1, cv::LoadU(d, tw + 8 * g), cv::LoadU(d, tw + 2 * m + 8 * g));
+    y2 = CMulDup(y2, cv::LoadU(d, tw + 4 * m + 8 * g), cv::LoadU(d, tw + 6 * m + 8 * g));
+    y3 = CMulDup(y3, cv::LoadU(d, tw + 8 * m + 8 * g), cv::LoadU(d, tw + 10 * m + 8 * g));
+    Interleave4(y0, y1, y2, y3, u + 4 * g);
+  }
+  VF y[kN / 4];
+  if (kN == 32)
+    Bfly8(u, so, cv::Set(d, 0.70710678118654752440), y);
+  else
+    Bfly16(u, so, y);
+  if (scaleConj != nullptr) {
+    const VF sc = cv::LoadDup128(d, scaleConj);
+    for (size_t k = 0; k < kN / 4; ++k) y[k] = cv::Mul(y[k], sc);
+  }
+  for (size_t k = 0; k < kN / 4; ++k) cv::StoreU(y[k], d, dst + 8 * k);
+}
 #endif
 
 // Complex transform of order P >= 4. scaleConj: the two multipliers of the
@@ -580,16 +759,47 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
       if (inPlace) return (i % 2 == 0) ? A : Bb;
       return ((K - 1 - i) % 2 == 0) ? dst : A;
     };
-    double* cur = target(0);
-    if (conj)
+    // From four stages on (order 8 and up) the first two run fused.
+    const int first = K >= 4 ? 2 : 1;
+    double* cur = target(first - 1);
+    if (first == 2) {
+      if (conj)
+        FirstStage16<true>(src, cur, st.M[0], tables + st.Tw[0], st.M[1], tables + st.Tw[1]);
+      else
+        FirstStage16<false>(src, cur, st.M[0], tables + st.Tw[0], st.M[1], tables + st.Tw[1]);
+    } else if (conj) {
       FirstStage1<true>(src, cur, st.M[0], tables + st.Tw[0]);
-    else
+    } else {
       FirstStage1<false>(src, cur, st.M[0], tables + st.Tw[0]);
-    for (int i = 1; i < K - 1; ++i) {
+    }
+    // An even order of at least 6 ends with two radix-4 stages (the first
+    // of them with m = 4): they run as one radix-16 pass.
+    // An odd order of at least 7 ends with a radix-4 stage (m = 8) and the
+    // radix-8 stage: they run as one radix-32 pass. Out of place, that pass
+    // may read dst itself, which is safe: each column b is read whole
+    // before any of it is written.
+    const bool fuse = K >= 3;
+    for (int i = first; i < K - (fuse ? 2 : 1); ++i) {
       double* nxt = target(i);
       const size_t B = st.S[i];
       Radix4TwS1<false>(cur, nxt, st.M[i], B, tables + st.Tw[i]);
       cur = nxt;
+    }
+    if (fuse) {
+      const size_t B = st.S[K - 2];
+      if (st.Radix[K - 1] == 4) {
+        if (post)
+          LastStage16<true>(cur, dst, B, scaleConj);
+        else
+          LastStage16<false>(cur, dst, B, scaleConj);
+      } else {
+        const double* tw = tables + st.Tw[K - 2];
+        if (post)
+          LastStage32<true>(cur, dst, B, tw, scaleConj);
+        else
+          LastStage32<false>(cur, dst, B, tw, scaleConj);
+      }
+      return;
     }
     const size_t B = st.S[K - 1];  // the last stage (m = 1) as one contiguous pass
     RunLastScaled(st.Radix[K - 1], post, cur, B, dst, B, 1, B, tp);
@@ -648,13 +858,18 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   }
 }
 
-// Complex transform of order 4: one in-register kernel where the target has
-// four complex values per vector, else the general path.
-void ComplexKernel16(const TLayout& L, const double* tables, const double* src, double* dst, double* work,
+// Complex transforms of orders 4 to 6: one in-register kernel where the
+// target has four complex values per vector, else the general path.
+void ComplexKernelSmall(const TLayout& L, const double* tables, const double* src, double* dst, double* work,
                      bool conj, const double* scaleConj) {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-  (void)L, (void)tables, (void)work;
-  Dft16(src, dst, conj, scaleConj);
+  (void)work;
+  if (L.P == 4)
+    Dft16(src, dst, conj, scaleConj);
+  else if (L.P == 5)
+    DftSmall<32>(src, dst, tables + L.A.Tw[0], conj, scaleConj);
+  else
+    DftSmall<64>(src, dst, tables + L.A.Tw[0], conj, scaleConj);
 #else
   ComplexKernel(L, tables, src, dst, work, conj, scaleConj);
 #endif
@@ -762,7 +977,7 @@ HWY_AFTER_NAMESPACE();
 namespace nx::builtin {
 
 HWY_EXPORT(ComplexKernel);
-HWY_EXPORT(ComplexKernel16);
+HWY_EXPORT(ComplexKernelSmall);
 HWY_EXPORT(RealSplitFwd);
 HWY_EXPORT(RealSplitInv);
 
@@ -1077,8 +1292,8 @@ void Complex(const TSpec* spec, int P, const double* src, double* dst, double* w
   const TLayout& L = *reinterpret_cast<const TLayout*>(spec->Tables);
   alignas(16) double sc[2] = {scale, inverse ? -scale : scale};
   const bool post = scaled || inverse;
-  if (P == 4)
-    HWY_DYNAMIC_DISPATCH(ComplexKernel16)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
+  if (P <= 6)
+    HWY_DYNAMIC_DISPATCH(ComplexKernelSmall)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
   else
     HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
 }
