@@ -2796,8 +2796,10 @@ std::int32_t ReadCount(TBinXmlReader& r) {
 }
 
 // Nesting deeper than this in binary input is refused as bad data: the reader
-// recurses once per level, and hostile input must not exhaust the stack.
-constexpr int kMaxBinaryNesting = 16384;
+// recurses once per level, and hostile input must not exhaust the stack (a
+// level's frame is a few hundred bytes, several times that under sanitizers).
+// Real documents stay far below it.
+constexpr int kMaxBinaryNesting = 2048;
 
 void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth) {
   if (depth > kMaxBinaryNesting) Fail(kMsgReadData);

@@ -709,10 +709,10 @@ TEST(SimpleXMLBinary, HostileNestingIsRefused) {
     return s + one.substr(prefix);
   };
   // The splice is right: a moderately deep form loads with every level.
-  auto doc = LoadXmlDocumentFromBinaryXML(nested(100));
+  auto doc = LoadXmlDocumentFromBinaryXML(nested(1000));
   int levels = 0;
   for (TIntfPtr<IXmlNode> n = doc->DocumentElement(); n; n = n->ChildNodes()->Count() ? n->ChildNodes()->Item(0) : nullptr) ++levels;
-  EXPECT_EQ(levels, 100);
+  EXPECT_EQ(levels, 1000);
   EXPECT_THROW(LoadXmlDocumentFromBinaryXML(nested(200000)), EXmlError);
 }
 
