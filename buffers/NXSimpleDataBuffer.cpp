@@ -680,4 +680,16 @@ bool TNXRealBuffer::IsEqualToValue(double AValue) {
   return true;
 }
 
+// ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffers
+
+// (typed buffer classes)
+
+// ---------------------------------------------------------------- real matrix buffer, buffer list, matrix
+
+// (buffer array classes)
+
+// ---------------------------------------------------------------- storage, serialisation, subscriptions
+
+// (storage and subscription functions)
+
 }  // namespace nx

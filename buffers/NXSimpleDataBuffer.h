@@ -226,6 +226,14 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   virtual TBufferEnumerator<double> GetEnumerator() = 0;
 };
 
+// ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffer interfaces
+
+// (typed buffer interfaces)
+
+// ---------------------------------------------------------------- buffer array interfaces
+
+// (buffer array interfaces)
+
 // ---------------------------------------------------------------- notification list
 
 // A multicast list of parameterless callbacks, fired in the order of
@@ -582,5 +590,17 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   template <class T>
   void FillFromIntegers(const T* AData, std::uint32_t ASize, double ADivisor);
 };
+
+// ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffers
+
+// (typed buffer classes)
+
+// ---------------------------------------------------------------- real matrix buffer, buffer list, matrix
+
+// (buffer array classes)
+
+// ---------------------------------------------------------------- storage, serialisation, subscriptions
+
+// (storage and subscription functions)
 
 }  // namespace nx
