@@ -770,7 +770,10 @@ void SetNodeTypedValue(TXmlNode* n, const TVariant& v);
 std::string NodeXML(const TXmlNode* n);
 TXmlNode* CloneNodeObj(const TXmlNode* n, bool deep, TXmlArena* arena);
 TXmlNode* InsertChild(TXmlNode* parent, TXmlNode* child, std::uint32_t index);
+void AppendNewChild(TXmlNode* parent, TXmlNode* child);
+void AppendAttr(TXmlContainer* c, TXmlNameID id, TVariant value);
 void CheckInsertable(const TXmlNode* parent, const TXmlNode* child);
+void RequireContainer(const TXmlNode* n);
 void RemoveChildAt(TXmlNode* parent, std::uint32_t index);
 void ClearChilds(TXmlNode* parent);
 void ClearAttrs(TXmlNode* n);
@@ -779,7 +782,7 @@ TXmlAttrData* FindAttr(const TXmlNode* n, TXmlNameID id);
 TXmlAttrData* FindAttr(const TXmlNode* n, std::string_view name);
 void SetAttrValue(TXmlNode* n, std::string_view name, TVariant value);
 void SaveNodeBin(const TXmlNode* n, TBinXmlWriter& w);
-void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth = 0);
+void LoadNodeBin(TXmlNode* n, TBinXmlReader& r);
 TXmlNode* FindChildElement(const TXmlNode* n, TXmlNameID id);
 TXmlNode* SelectSingle(const TXmlNode* n, std::string_view path);
 void SelectAll(const TXmlNode* n, std::string_view path, std::vector<TXmlNode*>& out);
@@ -1269,9 +1272,28 @@ void CheckInsertable(const TXmlNode* parent, const TXmlNode* child) {
   RequireContainer(parent);
   if (!child) Fail(kMsgIndex);
   // A document cannot be a child, nor can a node become its own descendant.
-  if (child->FNodeType == NODE_DOCUMENT) Fail(kMsgNotSupported);
-  for (const TXmlNode* a = parent; a; a = a->FParentNode)
-    if (a == child) Fail(kMsgNotSupported);
+  if (child->FNodeType == NODE_DOCUMENT || child == parent) Fail(kMsgNotSupported);
+  // Only a node with children can be an ancestor of `parent`: appending a
+  // new node at the bottom of a deep tree costs no walk up the tree.
+  if (child->IsContainer() && Cont(child)->FChildCount)
+    for (const TXmlNode* a = parent; a; a = a->FParentNode)
+      if (a == child) Fail(kMsgNotSupported);
+}
+
+// Room for one more child (the array leaves the arena when it grows).
+void GrowChilds(TXmlContainer* c) {
+  const std::uint32_t need = c->FChildCount + 1;
+  if (c->FFlags & kChildsInArena) {
+    auto* arr = static_cast<TXmlNode**>(std::malloc(Capacity(need) * sizeof(TXmlNode*)));
+    if (!arr) throw std::bad_alloc();
+    std::memcpy(arr, c->FChilds, c->FChildCount * sizeof(TXmlNode*));
+    c->FChilds = arr;
+    c->FFlags &= ~kChildsInArena;
+  } else if (need > Capacity(c->FChildCount)) {
+    auto* arr = static_cast<TXmlNode**>(std::realloc(c->FChilds, Capacity(need) * sizeof(TXmlNode*)));
+    if (!arr) throw std::bad_alloc();
+    c->FChilds = arr;
+  }
 }
 
 TXmlNode* InsertChild(TXmlNode* parent, TXmlNode* child, std::uint32_t index) {
@@ -1293,23 +1315,27 @@ TXmlNode* InsertChild(TXmlNode* parent, TXmlNode* child, std::uint32_t index) {
     ReleaseNode(child);
     Fail(kMsgIndex);
   }
-  const std::uint32_t need = c->FChildCount + 1;
-  if (c->FFlags & kChildsInArena) {
-    auto* arr = static_cast<TXmlNode**>(std::malloc(Capacity(need) * sizeof(TXmlNode*)));
-    if (!arr) throw std::bad_alloc();
-    std::memcpy(arr, c->FChilds, c->FChildCount * sizeof(TXmlNode*));
-    c->FChilds = arr;
-    c->FFlags &= ~kChildsInArena;
-  } else if (need > Capacity(c->FChildCount)) {
-    auto* arr = static_cast<TXmlNode**>(std::realloc(c->FChilds, Capacity(need) * sizeof(TXmlNode*)));
-    if (!arr) throw std::bad_alloc();
-    c->FChilds = arr;
-  }
+  GrowChilds(c);
   std::memmove(c->FChilds + index + 1, c->FChilds + index, (c->FChildCount - index) * sizeof(TXmlNode*));
   c->FChilds[index] = child;  // the reference taken above now belongs to the list
   ++c->FChildCount;
   child->FParentNode = parent;
   return child;
+}
+
+// Appends a node that has no parent yet and is of this tree's table; the
+// list takes a reference (a node nobody held is freed if this fails).
+void AppendNewChild(TXmlNode* parent, TXmlNode* child) {
+  TXmlContainer* c = Cont(parent);
+  AddRefNode(child);
+  try {
+    GrowChilds(c);
+  } catch (...) {
+    ReleaseNode(child);
+    throw;
+  }
+  c->FChilds[c->FChildCount++] = child;
+  child->FParentNode = parent;
 }
 
 void ClearChilds(TXmlNode* parent) {
@@ -1637,17 +1663,14 @@ TXmlNameID MapName(TXmlNameID id, TXmlNameTable* to) {
   return id ? to->Intern(id->Text, id->Hash) : id;
 }
 
-TXmlNode* CloneNodeObj(const TXmlNode* n, bool deep, TXmlArena* arena) {
+// A copy of `n` with its attributes, without children (count 0).
+TXmlNode* CloneShallow(const TXmlNode* n, TXmlArena* arena) {
   TXmlNameTable* names = arena->Names();
   TXmlNode* copy = nullptr;
   switch (n->FNodeType) {
-    case NODE_ELEMENT: {
-      auto* e = static_cast<const TXmlElementCore*>(n);
-      auto* c = NewNode<TXmlElement>(arena, MapName(e->FNameID, names));
-      if (e->FData) c->SetData(*e->FData);
-      copy = c;
+    case NODE_ELEMENT:
+      copy = NewNode<TXmlElement>(arena, MapName(static_cast<const TXmlElementCore*>(n)->FNameID, names));
       break;
-    }
     case NODE_TEXT: copy = NewNode<TXmlText>(arena, static_cast<const TXmlValueCore*>(n)->FData); break;
     case NODE_CDATA_SECTION: copy = NewNode<TXmlCDATASection>(arena, static_cast<const TXmlValueCore*>(n)->FData); break;
     case NODE_COMMENT: copy = NewNode<TXmlComment>(arena, static_cast<const TXmlValueCore*>(n)->FData); break;
@@ -1663,14 +1686,42 @@ TXmlNode* CloneNodeObj(const TXmlNode* n, bool deep, TXmlArena* arena) {
       break;
     }
   }
+  if (!n->IsContainer()) return copy;
+  TIntfPtr<IXmlNode> keep = Ptr(copy);  // frees the copy if what follows fails
+  if (n->FNodeType == NODE_ELEMENT && static_cast<const TXmlElementCore*>(n)->FData)
+    static_cast<TXmlElementCore*>(copy)->SetData(*static_cast<const TXmlElementCore*>(n)->FData);
+  const TXmlContainer* src = Cont(n);
+  for (std::uint32_t k = 0; k < src->FAttrCount; ++k)
+    AppendAttr(Cont(copy), MapName(src->FAttrs[k].NameID, names), src->FAttrs[k].Value);
+  ++copy->FRefCount;  // survive `keep`
+  keep = nullptr;
+  --copy->FRefCount;
+  return copy;
+}
+
+// A copy of `n` (count 0), with copies of all its descendants when `deep`.
+// The walk keeps its own stack instead of recursing (deep trees must not
+// exhaust the stack); a failure frees the partial copy.
+TXmlNode* CloneNodeObj(const TXmlNode* n, bool deep, TXmlArena* arena) {
+  TXmlNode* copy = CloneShallow(n, arena);
+  if (!deep || !n->IsContainer()) return copy;
   TIntfPtr<IXmlNode> keep = Ptr(copy);
-  if (n->IsContainer()) {
-    const TXmlContainer* src = Cont(n);
-    for (std::uint32_t k = 0; k < src->FAttrCount; ++k)
-      AppendAttr(Cont(copy), MapName(src->FAttrs[k].NameID, names), src->FAttrs[k].Value);
-    if (deep)
-      for (std::uint32_t k = 0; k < src->FChildCount; ++k)
-        InsertChild(copy, CloneNodeObj(src->FChilds[k], true, arena), Cont(copy)->FChildCount);
+  struct TFrame {
+    const TXmlContainer* Src;
+    TXmlNode* Copy;
+    std::uint32_t Next;
+  };
+  std::vector<TFrame> stack{{Cont(n), copy, 0}};
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.Next == f.Src->FChildCount) {
+      stack.pop_back();
+      continue;
+    }
+    const TXmlNode* src = f.Src->FChilds[f.Next++];
+    TXmlNode* c = CloneShallow(src, arena);
+    AppendNewChild(f.Copy, c);  // a fresh node needs none of InsertChild's checks
+    if (src->IsContainer() && Cont(src)->FChildCount) stack.push_back({Cont(src), c, 0});
   }
   ++copy->FRefCount;  // survive `keep`
   keep = nullptr;
@@ -2626,39 +2677,20 @@ class TXmlWriter {
   TXmlWriter(TXmlSaver& saver, bool preserveWhiteSpace) : O(saver), FPreserve(preserveWhiteSpace) {}
 
   // `depth`: the number of ancestor elements (the indent of an element).
+  // The walk keeps its own stack of open containers instead of recursing, so
+  // that the depth of a tree is bounded by memory, not by the thread's stack.
   void Node(const TXmlNode* n, int depth) {
-    switch (n->FNodeType) {
-      case NODE_ELEMENT: Element(static_cast<const TXmlElementCore*>(n), depth); break;
-      case NODE_TEXT: Escaped(static_cast<const TXmlValueCore*>(n)->FData); break;
-      case NODE_CDATA_SECTION:
-        O.Write("<![CDATA[");
-        O.Write(static_cast<const TXmlValueCore*>(n)->FData.StrView());
-        O.Write("]]>");
-        break;
-      case NODE_COMMENT:
-        O.Write("<!--");
-        O.Write(static_cast<const TXmlValueCore*>(n)->FData.StrView());
-        O.Write("-->");
-        break;
-      case NODE_PROCESSING_INSTRUCTION: {
-        auto* pi = static_cast<const TXmlPICore*>(n);
-        O.Write("<?");
-        O.Write(pi->FTargetNameID->Text);
-        const std::string_view data = pi->FData.StrView();
-        if (!data.empty()) {
-          O.Write(' ');
-          O.Write(data);
-        } else {
-          Attrs(pi);
-        }
-        O.Write("?>");
-        break;
+    FStack.clear();
+    Open(n, depth);
+    while (!FStack.empty()) {
+      TFrame& f = FStack.back();
+      if (f.Next < f.Node->FChildCount) {
+        const TXmlNode* child = f.Node->FChilds[f.Next++];
+        Open(child, f.Node->FNodeType == NODE_ELEMENT ? f.Depth + 1 : f.Depth);  // may grow FStack
+        continue;
       }
-      default: {
-        auto* d = Cont(n);
-        for (std::uint32_t k = 0; k < d->FChildCount; ++k) Node(d->FChilds[k], depth);
-        break;
-      }
+      if (f.Node->FNodeType == NODE_ELEMENT) Close(static_cast<const TXmlElementCore*>(f.Node), f.Depth);
+      FStack.pop_back();
     }
   }
 
@@ -2694,34 +2726,89 @@ class TXmlWriter {
       O.Write('"');
     }
   }
+  // CR LF and `depth` tabs, in one piece for the usual depths.
   void LineBreak(int depth) {
-    O.Write("\r\n");
-    for (int k = 0; k < depth; ++k) O.Write(DefaultIndentText);
+    static constexpr std::string_view kBreak = "\r\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+    static_assert(DefaultIndentText[0] == '\t' && DefaultIndentText[1] == 0);
+    const std::size_t first = std::min<std::size_t>(static_cast<std::size_t>(depth), kBreak.size() - 2);
+    O.Write(kBreak.substr(0, 2 + first));
+    for (std::size_t left = static_cast<std::size_t>(depth) - first; left;) {
+      const std::size_t n = std::min(left, kBreak.size() - 2);
+      O.Write(kBreak.substr(2, n));
+      left -= n;
+    }
   }
-  void Element(const TXmlElementCore* e, int depth) {
-    if (!FPreserve) LineBreak(depth);
-    O.Write('<');
-    O.Write(e->FNameID->Text);
-    Attrs(e);
-    if (e->FChildCount == 0) {
-      const TVariant& v = e->Data();
-      const bool empty = v.IsString() ? v.StrView().empty() : VarToXSTR(v).empty();
-      if (empty) {
-        O.Write("/>");
+  // Writes a node whole, or the start of a container with children and
+  // pushes it: its children and end follow from the loop in Node.
+  void Open(const TXmlNode* n, int depth) {
+    switch (n->FNodeType) {
+      case NODE_ELEMENT: {
+        auto* e = static_cast<const TXmlElementCore*>(n);
+        if (!FPreserve) LineBreak(depth);
+        O.Write('<');
+        O.Write(e->FNameID->Text);
+        Attrs(e);
+        if (e->FChildCount) {
+          O.Write('>');
+          FStack.push_back({e, 0, depth});
+          return;
+        }
+        const TVariant& v = e->Data();
+        const bool empty = v.IsString() ? v.StrView().empty() : VarToXSTR(v).empty();
+        if (empty) {
+          O.Write("/>");
+          return;
+        }
+        O.Write('>');
+        Escaped(v);
+        EndTag(e);
         return;
       }
-      O.Write('>');
-      Escaped(v);
-    } else {
-      O.Write('>');
-      for (std::uint32_t k = 0; k < e->FChildCount; ++k) Node(e->FChilds[k], depth + 1);
-      if (!FPreserve && !(e->FChildCount == 1 && e->FChilds[0]->FNodeType != NODE_ELEMENT)) LineBreak(depth);
+      case NODE_TEXT: Escaped(static_cast<const TXmlValueCore*>(n)->FData); return;
+      case NODE_CDATA_SECTION:
+        O.Write("<![CDATA[");
+        O.Write(static_cast<const TXmlValueCore*>(n)->FData.StrView());
+        O.Write("]]>");
+        return;
+      case NODE_COMMENT:
+        O.Write("<!--");
+        O.Write(static_cast<const TXmlValueCore*>(n)->FData.StrView());
+        O.Write("-->");
+        return;
+      case NODE_PROCESSING_INSTRUCTION: {
+        auto* pi = static_cast<const TXmlPICore*>(n);
+        O.Write("<?");
+        O.Write(pi->FTargetNameID->Text);
+        const std::string_view data = pi->FData.StrView();
+        if (!data.empty()) {
+          O.Write(' ');
+          O.Write(data);
+        } else {
+          Attrs(pi);
+        }
+        O.Write("?>");
+        return;
+      }
+      default: FStack.push_back({Cont(n), 0, depth}); return;  // the document: its children only
     }
+  }
+  // After the children: the end tag stays on the line of a lone non-element child.
+  void Close(const TXmlElementCore* e, int depth) {
+    if (!FPreserve && !(e->FChildCount == 1 && e->FChilds[0]->FNodeType != NODE_ELEMENT)) LineBreak(depth);
+    EndTag(e);
+  }
+  void EndTag(const TXmlElementCore* e) {
     O.Write("</");
     O.Write(e->FNameID->Text);
     O.Write('>');
   }
 
+  struct TFrame {
+    const TXmlContainer* Node;
+    std::uint32_t Next;  // the next child to write
+    int Depth;           // the container's own indent depth
+  };
+  std::vector<TFrame> FStack;
   TXmlSaver& O;
   bool FPreserve;
 };
@@ -2740,52 +2827,68 @@ std::string NodeXML(const TXmlNode* n) {
 
 // ===================================================================== binary form of nodes
 
-void SaveChildBin(const TXmlNode* n, TBinXmlWriter& w);
-
-void SaveNodeBin(const TXmlNode* n, TBinXmlWriter& w) {
-  if (!n->IsContainer()) {
-    w.WriteCompact(0);
-    w.WriteCompact(0);
-    return;
-  }
-  const TXmlContainer* c = Cont(n);
+// The attributes and the child count of a container.
+void SaveContainerHead(const TXmlContainer* c, TBinXmlWriter& w) {
   w.WriteCompact(static_cast<std::int32_t>(c->FAttrCount));
   for (std::uint32_t k = 0; k < c->FAttrCount; ++k) {
     w.WriteNameID(c->FAttrs[k].NameID);
     w.WriteVariant(c->FAttrs[k].Value);
   }
   w.WriteCompact(static_cast<std::int32_t>(c->FChildCount));
-  for (std::uint32_t k = 0; k < c->FChildCount; ++k) SaveChildBin(c->FChilds[k], w);
 }
 
-void SaveChildBin(const TXmlNode* n, TBinXmlWriter& w) {
-  switch (n->FNodeType) {
-    case NODE_ELEMENT: {
-      auto* e = static_cast<const TXmlElementCore*>(n);
-      w.WriteByte(NODE_ELEMENT);
-      w.WriteNameID(e->FNameID);
-      w.WriteVariant(e->FChildCount ? TVariant() : e->Data());
-      SaveNodeBin(n, w);
-      break;
+// The attributes and children of `n`, depth first with a stack of its own
+// (no recursion: the depth of a tree is bounded by memory, not by the stack).
+void SaveNodeBin(const TXmlNode* n, TBinXmlWriter& w) {
+  if (!n->IsContainer()) {
+    w.WriteCompact(0);
+    w.WriteCompact(0);
+    return;
+  }
+  struct TFrame {
+    const TXmlContainer* Node;
+    std::uint32_t Next;
+  };
+  std::vector<TFrame> stack;
+  SaveContainerHead(Cont(n), w);
+  stack.push_back({Cont(n), 0});
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.Next == f.Node->FChildCount) {
+      stack.pop_back();
+      continue;
     }
-    case NODE_TEXT:
-      w.WriteByte(NODE_TEXT);
-      w.WriteVariant(static_cast<const TXmlValueCore*>(n)->FData);
-      break;
-    case NODE_CDATA_SECTION:
-    case NODE_COMMENT:
-      w.WriteByte(n->FNodeType);
-      w.WriteXmlString(static_cast<const TXmlValueCore*>(n)->FData.StrView());
-      break;
-    case NODE_PROCESSING_INSTRUCTION: {
-      auto* pi = static_cast<const TXmlPICore*>(n);
-      w.WriteByte(NODE_PROCESSING_INSTRUCTION);
-      w.WriteNameID(pi->FTargetNameID);
-      w.WriteXmlString(pi->FData.StrView());
-      SaveNodeBin(n, w);
-      break;
+    const TXmlNode* ch = f.Node->FChilds[f.Next++];
+    switch (ch->FNodeType) {
+      case NODE_ELEMENT: {
+        auto* e = static_cast<const TXmlElementCore*>(ch);
+        w.WriteByte(NODE_ELEMENT);
+        w.WriteNameID(e->FNameID);
+        w.WriteVariant(e->FChildCount ? kEmptyVariant : e->Data());
+        SaveContainerHead(e, w);
+        stack.push_back({e, 0});  // f is not used after this
+        break;
+      }
+      case NODE_TEXT:
+        w.WriteByte(NODE_TEXT);
+        w.WriteVariant(static_cast<const TXmlValueCore*>(ch)->FData);
+        break;
+      case NODE_CDATA_SECTION:
+      case NODE_COMMENT:
+        w.WriteByte(ch->FNodeType);
+        w.WriteXmlString(static_cast<const TXmlValueCore*>(ch)->FData.StrView());
+        break;
+      case NODE_PROCESSING_INSTRUCTION: {
+        auto* pi = static_cast<const TXmlPICore*>(ch);
+        w.WriteByte(NODE_PROCESSING_INSTRUCTION);
+        w.WriteNameID(pi->FTargetNameID);
+        w.WriteXmlString(pi->FData.StrView());
+        SaveContainerHead(pi, w);
+        stack.push_back({pi, 0});
+        break;
+      }
+      default: Fail(kMsgWriteNodeType);
     }
-    default: Fail(kMsgWriteNodeType);
   }
 }
 
@@ -2795,23 +2898,37 @@ std::int32_t ReadCount(TBinXmlReader& r) {
   return n;
 }
 
-// Nesting deeper than this in binary input is refused as bad data: the reader
-// recurses once per level, and hostile input must not exhaust the stack (a
-// level's frame is a few hundred bytes, several times that under sanitizers).
-// Real documents stay far below it.
-constexpr int kMaxBinaryNesting = 2048;
-
-void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth) {
-  if (depth > kMaxBinaryNesting) Fail(kMsgReadData);
+// Reads the attributes and child count of container `n`; returns the count.
+std::int32_t LoadContainerHead(TXmlNode* n, TBinXmlReader& r) {
   const std::int32_t attrs = ReadCount(r);
   for (std::int32_t k = 0; k < attrs; ++k) {
     const TXmlNameID id = r.ReadNameID();
     TVariant v = r.ReadVariant();
     SetAttrValueID(n, id, std::move(v));
   }
-  const std::int32_t childs = ReadCount(r);
+  return ReadCount(r);
+}
+
+// The attributes and children of `n` in the binary form, depth first with a
+// stack of its own: nesting is bounded by the input's size, not by the
+// thread's stack. Every node read joins the tree at once, so a failure leaves
+// the part read so far in place.
+void LoadNodeBin(TXmlNode* n, TBinXmlReader& r) {
+  struct TFrame {
+    TXmlNode* Node;
+    std::int32_t Left;  // children still to read
+  };
+  std::vector<TFrame> stack{{n, LoadContainerHead(n, r)}};
+  if (stack.back().Left) RequireContainer(n);
   TXmlArena* arena = n->Arena();
-  for (std::int32_t k = 0; k < childs; ++k) {
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.Left == 0) {
+      stack.pop_back();
+      continue;
+    }
+    --f.Left;
+    TXmlNode* parent = f.Node;
     const std::uint8_t type = r.ReadByte();
     TXmlNode* child;
     switch (type) {
@@ -2819,10 +2936,10 @@ void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth) {
         const TXmlNameID id = r.ReadNameID();
         TVariant v = r.ReadVariant();
         auto* e = NewNode<TXmlElement>(arena, id);
+        AppendNewChild(parent, e);
         if (!v.IsEmpty()) e->SetData(std::move(v));
-        InsertChild(n, e, Cont(n)->FChildCount);
-        LoadNodeBin(e, r, depth + 1);
-        continue;
+        child = e;
+        break;
       }
       case NODE_TEXT: child = NewNode<TXmlText>(arena, r.ReadVariant()); break;
       case NODE_CDATA_SECTION: child = NewNode<TXmlCDATASection>(arena, arena->NewString(r.ReadXmlString())); break;
@@ -2830,14 +2947,18 @@ void LoadNodeBin(TXmlNode* n, TBinXmlReader& r, int depth) {
       case NODE_PROCESSING_INSTRUCTION: {
         const TXmlNameID id = r.ReadNameID();
         TVariant data = arena->NewString(r.ReadXmlString());
-        auto* pi = NewNode<TXmlProcessingInstruction>(arena, id, std::move(data));
-        InsertChild(n, pi, Cont(n)->FChildCount);
-        LoadNodeBin(pi, r, depth + 1);
-        continue;
+        child = NewNode<TXmlProcessingInstruction>(arena, id, std::move(data));
+        AppendNewChild(parent, child);
+        break;
       }
       default: Fail(kMsgReadNodeType);
     }
-    InsertChild(n, child, Cont(n)->FChildCount);
+    if (!child->IsContainer()) {
+      AppendNewChild(parent, child);
+      continue;
+    }
+    const std::int32_t childs = LoadContainerHead(child, r);
+    if (childs) stack.push_back({child, childs});  // f is not used after this
   }
 }
 
