@@ -347,7 +347,7 @@ TIntfPtr<INXRealBufferAccess> TNXRealBuffer::Data(TBufferAccessModes AModes) {
   return TIntfPtr<INXRealBufferAccess>(new TNXRealBufferAccess(this, AModes, std::move(accessor)));
 }
 
-void TNXRealBuffer::RaiseIndex(std::int32_t AIndex) {
+void RaiseBufferIndex(std::int32_t AIndex) {
   RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
 }
 

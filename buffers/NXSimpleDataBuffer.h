@@ -72,6 +72,10 @@ enum TNXNormType : std::int32_t { ntL1Norm = 0, ntL2Norm = 1, ntCNorm = 2 };
 
 // ---------------------------------------------------------------- interfaces
 
+// Raises ERangeError "Index out of range = %u" for a buffer item index.
+[[noreturn]] void RaiseBufferIndex(std::int32_t AIndex);
+
+
 // The sequence stamp of a buffer: kept in the data block, so every buffer on
 // one block shows the same values.
 struct INXSequenceStamp : virtual IInterface {
@@ -156,6 +160,8 @@ class TBufferEnumerator {
   std::int32_t FCount;
 };
 
+class TNXGenericBuffer;
+
 struct INXRealBuffer : virtual INXLinearDataBuffer {
   NX_INTERFACE_ID(INXRealBuffer, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F09}");
   using TBuffer = TIntfPtr<INXRealBuffer>;
@@ -165,8 +171,11 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   virtual double* Write() = 0;
   virtual double* Modify() = 0;
   // Raise ERangeError "Index out of range = %u" outside 0 .. GetSize - 1.
-  virtual double GetItem(std::int32_t AIndex) = 0;
-  virtual void SetItem(std::int32_t AIndex, double AValue) = 0;
+  // Item access is the one place where a virtual call would cost more than
+  // the work itself, so these two are inline: they reach the buffer object
+  // that implements the interface directly (defined after TNXGenericBuffer).
+  double GetItem(std::int32_t AIndex);
+  void SetItem(std::int32_t AIndex, double AValue);
 
   // Operations. n = the smaller of Self's and the other buffer's sizes.
   virtual void VectorJaehne(double AMagnitude) = 0;
@@ -224,6 +233,11 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   virtual bool IsEqualToValue(double AValue) = 0;
 
   virtual TBufferEnumerator<double> GetEnumerator() = 0;
+
+ private:
+  friend class TNXRealBuffer;
+  // The implementing buffer, set once when it is constructed.
+  TNXGenericBuffer* FItemOwner = nullptr;
 };
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffer interfaces
@@ -521,13 +535,13 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
     Unique(true);
     return Read();
   }
-  double GetItem(std::int32_t AIndex) final {
-    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndex(AIndex);
+  double GetItem(std::int32_t AIndex) {
+    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseBufferIndex(AIndex);
     return Read()[AIndex];
   }
   // The index is checked before anything else: a bad index copies nothing.
-  void SetItem(std::int32_t AIndex, double AValue) final {
-    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndex(AIndex);
+  void SetItem(std::int32_t AIndex, double AValue) {
+    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseBufferIndex(AIndex);
     Unique(true);
     Read()[AIndex] = AValue;
   }
@@ -586,10 +600,31 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   TBufferEnumerator<double> GetEnumerator() override { return TBufferEnumerator<double>(Read(), GetSize()); }
 
  private:
-  [[noreturn]] static void RaiseIndex(std::int32_t AIndex);
   template <class T>
   void FillFromIntegers(const T* AData, std::uint32_t ASize, double ADivisor);
+
+  // Points the interface's item access at this object, for every
+  // constructor (members are initialised after all bases).
+  struct TItemOwnerInit {
+    explicit TItemOwnerInit(TNXRealBuffer* ABuffer) noexcept {
+      static_cast<INXRealBuffer*>(ABuffer)->FItemOwner = ABuffer;
+    }
+  };
+  [[no_unique_address]] TItemOwnerInit FItemOwnerInit{this};
 };
+
+inline double INXRealBuffer::GetItem(std::int32_t AIndex) {
+  TNXGenericBuffer* b = FItemOwner;
+  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseBufferIndex(AIndex);
+  return reinterpret_cast<const double*>(b->ByteRead())[AIndex];
+}
+
+inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
+  TNXGenericBuffer* b = FItemOwner;
+  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseBufferIndex(AIndex);
+  b->Unique(true);
+  reinterpret_cast<double*>(b->ByteRead())[AIndex] = AValue;
+}
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffers
 
