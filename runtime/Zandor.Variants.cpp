@@ -41,7 +41,7 @@ void TVarBlock::Release() noexcept {
 }
 
 TVariant TVariant::Bytes(const void* data, std::size_t size) {
-  return FromBlock(varByteArray, TVarBlock::New(std::string_view(static_cast<const char*>(data), size)));
+  return TVariant(varByteArray, std::string_view(static_cast<const char*>(data), size));
 }
 
 TVariant TVariant::FromRaw(TVarType type, std::uint64_t bits) noexcept {
@@ -116,7 +116,7 @@ std::vector<std::uint8_t> TVariant::AsBytes() const {
 
 bool operator==(const TVariant& a, const TVariant& b) noexcept {
   if (a.FType != b.FType) return false;
-  if (a.HasBlock()) return a.StrView() == b.StrView();
+  if (a.IsBlockType()) return a.StrView() == b.StrView();
   if (a.FType == varEmpty || a.FType == varNull) return true;
   if (a.FType == varBoolean) return a.FU.B == b.FU.B;
   return a.RawBits() == b.RawBits();

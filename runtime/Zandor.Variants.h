@@ -6,10 +6,14 @@
 // kind it is) or a byte array. The type codes are the classic variant codes,
 // so they can be stored as they are in files.
 //
-// A TVariant is 16 bytes. Strings and byte arrays live in shared, immutable,
-// reference-counted blocks: copying a variant never copies the text. A block
-// may come from an arena (TVarBlockOwner): then the arena, not the heap,
-// reclaims it when its last reference goes.
+// A TVariant is 16 bytes. Strings and byte arrays of up to 8 bytes are held
+// in the variant itself (most attribute values and short texts: no block, no
+// reference counting); longer ones live in shared, immutable,
+// reference-counted blocks: copying a variant never copies a long text. A
+// block may come from an arena (TVarBlockOwner): then the arena, not the
+// heap, reclaims it when its last reference goes. StrView of a short value
+// points into the variant, so it is valid as long as that variant lives and
+// is not changed.
 #pragma once
 
 #include <atomic>
@@ -86,10 +90,13 @@ static_assert(sizeof(TVarBlock) == 8);
 class TVariant {
  public:
   TVariant() noexcept = default;
-  TVariant(const TVariant& v) noexcept : FType(v.FType), FU(v.FU) {
+  TVariant(const TVariant& v) noexcept : FType(v.FType), FInline(v.FInline), FU(v.FU) {
     if (HasBlock()) FU.Block->AddRef();
   }
-  TVariant(TVariant&& v) noexcept : FType(v.FType), FU(v.FU) { v.FType = varEmpty; }
+  TVariant(TVariant&& v) noexcept : FType(v.FType), FInline(v.FInline), FU(v.FU) {
+    v.FType = varEmpty;
+    v.FInline = 0;
+  }
   TVariant& operator=(const TVariant& v) noexcept {
     TVariant copy(v);
     Swap(copy);
@@ -144,7 +151,8 @@ class TVariant {
   }
   static TVariant Bytes(const void* data, std::size_t size);
   static TVariant Bytes(const std::vector<std::uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
-  // Adopts a block (with the reference the caller holds) as a string or byte array.
+  // Adopts a block (with the reference the caller holds) as a string or byte
+  // array, whatever its length.
   static TVariant FromBlock(TVarType type, TVarBlock* block) noexcept {
     TVariant v;
     v.FType = type;
@@ -165,7 +173,10 @@ class TVariant {
   bool IsFloat() const noexcept { return FType == varSingle || FType == varDouble; }
 
   // The text of a string or the bytes of a byte array (empty for other types).
-  std::string_view StrView() const noexcept { return HasBlock() ? FU.Block->View() : std::string_view(); }
+  std::string_view StrView() const noexcept {
+    if (FInline) return std::string_view(FU.Chars, FInline - 1u);
+    return HasBlock() ? FU.Block->View() : std::string_view();
+  }
   // The value of an integer, Boolean (0/1) type; 0 for others.
   std::int64_t AsInt64() const noexcept;
   std::uint64_t AsUInt64() const noexcept { return FType == varUInt64 ? FU.U64 : static_cast<std::uint64_t>(AsInt64()); }
@@ -182,15 +193,28 @@ class TVariant {
 
   void Swap(TVariant& o) noexcept {
     std::swap(FType, o.FType);
+    std::swap(FInline, o.FInline);
     std::swap(FU, o.FU);
   }
   void Clear() noexcept { TVariant().Swap(*this); }
 
  private:
-  TVariant(TVarType type, std::string_view text) : FType(type) { FU.Block = TVarBlock::New(text); }
-  bool HasBlock() const noexcept { return FType == varOleStr || FType == varString || FType == varUString || FType == varByteArray; }
+  static constexpr std::size_t kInlineMax = 8;
+  TVariant(TVarType type, std::string_view text) : FType(type) {
+    if (text.size() <= kInlineMax) {
+      FInline = static_cast<std::uint8_t>(text.size() + 1);
+      for (std::size_t k = 0; k < text.size(); ++k) FU.Chars[k] = text[k];
+    } else {
+      FU.Block = TVarBlock::New(text);
+    }
+  }
+  bool IsBlockType() const noexcept {
+    return FType == varOleStr || FType == varString || FType == varUString || FType == varByteArray;
+  }
+  bool HasBlock() const noexcept { return IsBlockType() && !FInline; }
 
   TVarType FType = varEmpty;
+  std::uint8_t FInline = 0;  // a value held in FU.Chars: its length + 1
   union U {
     std::int64_t I64;
     std::uint64_t U64;
@@ -198,6 +222,7 @@ class TVariant {
     float F;
     bool B;
     TVarBlock* Block;
+    char Chars[kInlineMax];
   } FU{};
 };
 static_assert(sizeof(TVariant) == 16);

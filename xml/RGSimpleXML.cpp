@@ -519,19 +519,10 @@ class TXmlArena final : public TVarBlockOwner {
       if (FLive.fetch_sub(c, std::memory_order_acq_rel) == c) delete this;
     }
   }
-  // A 16-byte slot, reused through its own free list.
-  void* AllocSlot() {
-    void* p = FFree[2];
-    if (p) {
-      FFree[2] = *static_cast<void**>(p);
-      return p;
-    }
-    return AllocBytes(16);
-  }
-  void FreeSlot(void* p) noexcept {
-    *static_cast<void**>(p) = FFree[2];
-    FFree[2] = p;
-  }
+  // The values of elements that have one (see TXmlElementCore).
+  const TVariant& FindData(const void* element) const noexcept { return FElementData.find(element)->second; }
+  void StoreData(const void* element, TVariant v) { FElementData[element] = std::move(v); }
+  void EraseData(const void* element) noexcept { FElementData.erase(element); }
   // Memory that lives as long as the arena (size <= kMaxSmall).
   void* AllocBytes(std::size_t size) {
     size = (size + 7) & ~std::size_t{7};
@@ -548,7 +539,9 @@ class TXmlArena final : public TVarBlockOwner {
     TakeCount();
     return b;
   }
+  // A string value: short ones are held in the variant itself.
   TVariant NewString(std::string_view bytes, TVarType type = varUString) {
+    if (bytes.size() <= 8) return TVariant::String(type, bytes);
     return TVariant::FromBlock(type, NewBlock(bytes));
   }
 
@@ -653,6 +646,7 @@ class TXmlArena final : public TVarBlockOwner {
   std::size_t FNextSlab = kChunkSize;
   std::vector<std::pair<char*, std::size_t>> FSlabs;
   std::array<void*, 33> FFree{};
+  std::unordered_map<const void*, TVariant> FElementData;
 };
 
 TXmlNameTable* AsNameTable(const TIntfPtr<IXmlNameTable>& names) {
@@ -669,7 +663,7 @@ struct TXmlAttrData {
   TVariant Value;
 };
 
-enum : std::uint8_t { kAttrsInArena = 1, kChildsInArena = 2 };
+enum : std::uint8_t { kAttrsInArena = 1, kChildsInArena = 2, kHasData = 4 };
 
 // The data every node has. The concrete classes put their interface (and
 // with it the one vtable pointer) in front of it.
@@ -700,15 +694,16 @@ class TXmlContainer : public TXmlNode {
 };
 
 // An element's own value (FData) is rare next to its children, so it lives
-// in a 16-byte slot of the arena that is only taken when a value is set.
+// in a side table of the arena, keyed by the element; the flag kHasData says
+// whether there is an entry (elements without a value never look).
 class TXmlElementCore : public TXmlContainer {
  public:
   explicit TXmlElementCore(TXmlNameID name) noexcept : TXmlContainer(NODE_ELEMENT), FNameID(name) {}
   ~TXmlElementCore();
   const TVariant& Data() const noexcept;
   void SetData(TVariant v);
+  bool HasData() const noexcept { return (FFlags & kHasData) != 0; }
   TXmlNameID FNameID;
-  TVariant* FData = nullptr;
 };
 
 class TXmlPICore : public TXmlContainer {
@@ -734,18 +729,17 @@ class TXmlValueCore : public TXmlNode {
 const TVariant kEmptyVariant;
 
 TXmlElementCore::~TXmlElementCore() {
-  if (FData) {
-    FData->~TVariant();
-    Arena()->FreeSlot(FData);
-  }
+  if (HasData()) Arena()->EraseData(this);
 }
-const TVariant& TXmlElementCore::Data() const noexcept { return FData ? *FData : kEmptyVariant; }
+const TVariant& TXmlElementCore::Data() const noexcept { return HasData() ? Arena()->FindData(this) : kEmptyVariant; }
 void TXmlElementCore::SetData(TVariant v) {
-  if (!FData) {
-    if (v.IsEmpty()) return;
-    FData = new (Arena()->AllocSlot()) TVariant();
+  if (v.IsEmpty()) {
+    if (HasData()) Arena()->EraseData(this);
+    FFlags &= ~kHasData;
+    return;
   }
-  *FData = std::move(v);
+  Arena()->StoreData(this, std::move(v));
+  FFlags |= kHasData;
 }
 
 inline TXmlContainer* Cont(TXmlNode* n) { return static_cast<TXmlContainer*>(n); }
@@ -1688,8 +1682,8 @@ TXmlNode* CloneShallow(const TXmlNode* n, TXmlArena* arena) {
   }
   if (!n->IsContainer()) return copy;
   TIntfPtr<IXmlNode> keep = Ptr(copy);  // frees the copy if what follows fails
-  if (n->FNodeType == NODE_ELEMENT && static_cast<const TXmlElementCore*>(n)->FData)
-    static_cast<TXmlElementCore*>(copy)->SetData(*static_cast<const TXmlElementCore*>(n)->FData);
+  if (n->FNodeType == NODE_ELEMENT && static_cast<const TXmlElementCore*>(n)->HasData())
+    static_cast<TXmlElementCore*>(copy)->SetData(static_cast<const TXmlElementCore*>(n)->Data());
   const TXmlContainer* src = Cont(n);
   for (std::uint32_t k = 0; k < src->FAttrCount; ++k)
     AppendAttr(Cont(copy), MapName(src->FAttrs[k].NameID, names), src->FAttrs[k].Value);
