@@ -10,22 +10,9 @@
 
 namespace nx::NXBasicDispatcher {
 
-#define NX_PRIM(L, name, params) TPtr_##name name = nullptr;
-#define NX_PRIM_NOFALLBACK NX_PRIM
-#include "vector/NXBasicDispatcher.inc"
-#undef NX_PRIM
-#undef NX_PRIM_NOFALLBACK
-
-namespace {
-#define NX_PRIM(L, name, params) +1
-#define NX_PRIM_NOFALLBACK NX_PRIM
-constexpr int kCount = 0
-#include "vector/NXBasicDispatcher.inc"
-    ;
-#undef NX_PRIM
-#undef NX_PRIM_NOFALLBACK
-TNXDispatchEntry gTable[kCount];
-}  // namespace
+#define NX_DISPATCH_UNIT "NXBasicDispatcher"
+#define NX_DISPATCH_LIST "vector/NXBasicDispatcher.inc"
+#include "vector/NXDispatchUnit.inc"
 
 void* _ippMalloc(Ipp32s size) {
   if (size < 1) return nullptr;
@@ -45,17 +32,10 @@ void _ippFree(void* p) {
   RGMalloc::_free(static_cast<void**>(p)[-1]);
 }
 
-std::span<const TNXDispatchEntry> DispatchTable() { return {gTable, static_cast<std::size_t>(kCount)}; }
-
 void UnitInitialize() {
   // The vendor threading runtime must not pin its threads to cores.
   ::setenv("KMP_AFFINITY", "disabled", 1);
-  int i = 0;
-#define NX_PRIM(L, name, params) NX_FILL_PRIM("NXBasicDispatcher", L, name, &::nx::builtin::name)
-#define NX_PRIM_NOFALLBACK(L, name, params) NX_FILL_PRIM("NXBasicDispatcher", L, name, static_cast<TPtr_##name>(nullptr))
-#include "vector/NXBasicDispatcher.inc"
-#undef NX_PRIM
-#undef NX_PRIM_NOFALLBACK
+  FillPointers();
 }
 
 // The pointers are not cleared: nothing may call a primitive after finalization.

@@ -12,33 +12,17 @@
 #include <vector>
 
 #include "nxruntime.h"
+#include "vector/GuardedArray.h"
 #include "vector/builtin/NXBuiltins.h"
 #include "vector/reference/NXReference.h"
 
 namespace nx {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr int kPad = 8;
-
-template <typename T>
-struct Guarded {
-  std::vector<T> store;
-  int offset = 0;
-  Guarded(int len, int off) : store(static_cast<size_t>(std::max(len, 1) + 2 * kPad + 1)), offset(off) {
-    std::memset(static_cast<void*>(store.data()), 0xA5, store.size() * sizeof(T));
-  }
-  T* data() { return store.data() + kPad + offset; }
-  bool CanariesIntact(int len) const {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(store.data());
-    const size_t lo = (kPad + offset) * sizeof(T);
-    const size_t hi = (kPad + offset + std::max(len, 0)) * sizeof(T);
-    for (size_t i = 0; i < store.size() * sizeof(T); ++i)
-      if ((i < lo || i >= hi) && bytes[i] != 0xA5) return false;
-    return true;
-  }
-};
+using nx::testing::Guarded;
+using nx::testing::kInf;
+using nx::testing::kNaN;
+using nx::testing::kPad;
 
 template <typename T>
 bool SameValue(T a, T b) {

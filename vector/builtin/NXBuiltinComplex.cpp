@@ -24,6 +24,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "vector/builtin/NXBuiltinLoops-inl.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -34,34 +36,7 @@ namespace nx::builtin {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// The single-lane fallback target cannot hold a (re, im) pair in one vector;
-// there the pair kernels run their scalar loop only.
-#undef NX_PAIR_SIMD
-#if HWY_TARGET == HWY_SCALAR
-#define NX_PAIR_SIMD 0
-#else
-#define NX_PAIR_SIMD 1
-#endif
-
 using D = hn::ScalableTag<double>;
-
-// Calls f(i) for each whole vector of N lanes in [0, n), four vectors per step
-// so that independent iterations overlap; returns where the scalar tail starts.
-template <class DT, class F>
-HWY_INLINE size_t ForVectors(DT d, size_t n, const F& f) {
-  const size_t N = hn::Lanes(d);
-  size_t i = 0;
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      f(i);
-      f(i + N);
-      f(i + 2 * N);
-      f(i + 3 * N);
-    }
-  }
-  for (; i + N <= n; i += N) f(i);
-  return i;
-}
 
 // ---------------------------------------------------------------- flat ops
 // dst = a + b over n doubles.

@@ -87,7 +87,7 @@ struct TLayout {
   int H = 0;          // four-step: bits of the low twiddle table
   size_t G = kNone, Hi = kNone, Lo = kNone;  // four-step table offsets (doubles)
   size_t TableDoubles = 0;
-  size_t WorkBytes = 0;  // including 16 bytes of alignment slack
+  size_t WorkBytes = 0;  // including 64 bytes of alignment slack
   size_t WorkA = 0, WorkB = 0, WorkT = 0;  // offsets in doubles from the aligned start
   size_t TStride = 0;  // four-step: row stride of the scratch array (complex), padded
                        // so that its columns do not all fall into the same cache sets
@@ -131,7 +131,7 @@ inline TLayout MakeLayout(int P) {
     MakeStages(P, off, L.A);
     L.WorkA = 0;
     L.WorkB = Round8(2 * L.N);
-    L.WorkBytes = (L.WorkB + 2 * L.N) * sizeof(double) + 16;
+    L.WorkBytes = (L.WorkB + 2 * L.N) * sizeof(double) + 64;
   } else {
     L.Kind = 2;
     L.C1 = P / 2;
@@ -152,7 +152,7 @@ inline TLayout MakeLayout(int P) {
     L.WorkT = 0;
     L.WorkA = Round8(2 * n1 * L.TStride);
     L.WorkB = L.WorkA + Round8(small);
-    L.WorkBytes = (L.WorkB + small) * sizeof(double) + 16;
+    L.WorkBytes = (L.WorkB + small) * sizeof(double) + 64;
   }
   L.TableDoubles = off;
   return L;
@@ -1176,6 +1176,18 @@ IppStatus CheckFlag(int flag) {
              : ippStsFftFlagErr;
 }
 
+// A block from _ippMalloc whose address is a multiple of 64: 32 bytes more
+// are taken and, when the block is only 32-aligned, the result moves up by
+// 32 with the heap address copied to the word below it, so _ippFree releases
+// it as any other block. The tables are then read on whole cache lines.
+void* Malloc64(size_t bytes) {
+  auto* p = static_cast<std::uint8_t*>(nx::_ippMalloc(int(bytes + 32)));
+  if (p == nullptr || (reinterpret_cast<uintptr_t>(p) & 63) == 0) return p;
+  std::uint8_t* q = p + 32;
+  reinterpret_cast<void**>(q)[-1] = reinterpret_cast<void**>(p)[-1];
+  return q;
+}
+
 IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool real) {
   if (pp == nullptr) return ippStsNullPtrErr;
   if (order < 0 || order > 30) return ippStsFftOrderErr;
@@ -1186,20 +1198,20 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   const size_t splitDoubles = real ? 2 * (n / 4) : 0;
   // Sizes the 32-bit allocator and size field cannot express are an
   // allocation failure.
-  if (L.TableDoubles * sizeof(double) > size_t(INT_MAX) || L.WorkBytes > size_t(INT_MAX) ||
-      splitDoubles * sizeof(double) > size_t(INT_MAX))
+  if (L.TableDoubles * sizeof(double) + 32 > size_t(INT_MAX) || L.WorkBytes > size_t(INT_MAX) ||
+      splitDoubles * sizeof(double) + 32 > size_t(INT_MAX))
     return ippStsMemAllocErr;
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
   if (spec == nullptr) return ippStsMemAllocErr;
   std::memset(static_cast<void*>(spec), 0, sizeof(TSpec));
-  spec->Tables = static_cast<double*>(nx::_ippMalloc(int(L.TableDoubles * sizeof(double))));
+  spec->Tables = static_cast<double*>(Malloc64(L.TableDoubles * sizeof(double)));
   if (spec->Tables == nullptr) {
     nx::_ippFree(spec);
     return ippStsMemAllocErr;
   }
   std::memcpy(static_cast<void*>(spec->Tables), &L, sizeof(TLayout));
   if (splitDoubles > 0) {
-    spec->Split = static_cast<double*>(nx::_ippMalloc(int(splitDoubles * sizeof(double))));
+    spec->Split = static_cast<double*>(Malloc64(splitDoubles * sizeof(double)));
     if (spec->Split == nullptr) {
       nx::_ippFree(spec->Tables);
       nx::_ippFree(spec);
@@ -1266,8 +1278,11 @@ class TWork {
         return;
       }
     }
+    // The buffer is used from its first 16-byte-aligned address; inside it
+    // the arrays start at the next cache-line boundary (the size holds the
+    // slack), so that no full-width AVX-512 access straddles two lines.
     const uintptr_t a = (reinterpret_cast<uintptr_t>(buffer) + 15) & ~uintptr_t(15);
-    Ptr_ = reinterpret_cast<double*>(a);
+    Ptr_ = reinterpret_cast<double*>((a + 63) & ~uintptr_t(63));
   }
   ~TWork() { nx::_ippFree(Owned_); }
   TWork(const TWork&) = delete;
