@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,12 +91,12 @@ static_assert(sizeof(TVarBlock) == 8);
 class TVariant {
  public:
   TVariant() noexcept = default;
-  TVariant(const TVariant& v) noexcept : FType(v.FType), FInline(v.FInline), FU(v.FU) {
+  TVariant(const TVariant& v) noexcept : FType(v.FType), FStore(v.FStore), FU(v.FU) {
     if (HasBlock()) FU.Block->AddRef();
   }
-  TVariant(TVariant&& v) noexcept : FType(v.FType), FInline(v.FInline), FU(v.FU) {
+  TVariant(TVariant&& v) noexcept : FType(v.FType), FStore(v.FStore), FU(v.FU) {
     v.FType = varEmpty;
-    v.FInline = 0;
+    v.FStore = kNoText;
   }
   TVariant& operator=(const TVariant& v) noexcept {
     TVariant copy(v);
@@ -156,6 +157,7 @@ class TVariant {
   static TVariant FromBlock(TVarType type, TVarBlock* block) noexcept {
     TVariant v;
     v.FType = type;
+    v.FStore = kInBlock;
     v.FU.Block = block;
     return v;
   }
@@ -174,8 +176,8 @@ class TVariant {
 
   // The text of a string or the bytes of a byte array (empty for other types).
   std::string_view StrView() const noexcept {
-    if (FInline) return std::string_view(FU.Chars, FInline - 1u);
-    return HasBlock() ? FU.Block->View() : std::string_view();
+    if (FStore == kInBlock) return FU.Block->View();
+    return FStore ? std::string_view(FU.Chars, FStore - 1u) : std::string_view();
   }
   // The value of an integer, Boolean (0/1) type; 0 for others.
   std::int64_t AsInt64() const noexcept;
@@ -193,7 +195,7 @@ class TVariant {
 
   void Swap(TVariant& o) noexcept {
     std::swap(FType, o.FType);
-    std::swap(FInline, o.FInline);
+    std::swap(FStore, o.FStore);
     std::swap(FU, o.FU);
   }
   void Clear() noexcept { TVariant().Swap(*this); }
@@ -202,19 +204,23 @@ class TVariant {
   static constexpr std::size_t kInlineMax = 8;
   TVariant(TVarType type, std::string_view text) : FType(type) {
     if (text.size() <= kInlineMax) {
-      FInline = static_cast<std::uint8_t>(text.size() + 1);
-      for (std::size_t k = 0; k < text.size(); ++k) FU.Chars[k] = text[k];
+      FStore = static_cast<std::uint8_t>(text.size() + 1);
+      if (!text.empty()) std::memcpy(FU.Chars, text.data(), text.size());
     } else {
       FU.Block = TVarBlock::New(text);
+      FStore = kInBlock;
     }
   }
   bool IsBlockType() const noexcept {
-    return FType == varOleStr || FType == varString || FType == varUString || FType == varByteArray;
+    return FType == varOleStr || (FType & ~TVarType{2}) == varString || FType == varByteArray;  // varString, varUString
   }
-  bool HasBlock() const noexcept { return IsBlockType() && !FInline; }
+  bool HasBlock() const noexcept { return FStore == kInBlock; }
 
+  // Where the text or bytes of a string or byte array are: kNoText for the
+  // other types, 1 + length when held in FU.Chars, kInBlock in FU.Block.
+  static constexpr std::uint8_t kNoText = 0, kInBlock = 0xFF;
   TVarType FType = varEmpty;
-  std::uint8_t FInline = 0;  // a value held in FU.Chars: its length + 1
+  std::uint8_t FStore = kNoText;
   union U {
     std::int64_t I64;
     std::uint64_t U64;

@@ -190,7 +190,7 @@ locale_t UnicodeLocale() {
 
 struct TAsciiClasses {
   bool Alpha[128] = {};
-  bool NameChar[128] = {};
+  bool NameChar[256] = {};  // false for every byte >= 0x80
   bool TextPlain[256] = {};   // copied as is inside text: ASCII but "<" and "&"
   bool AttrPlainQ[256] = {};  // inside a "..." value: ASCII but '"', "<", "&"
   bool AttrPlainA[256] = {};  // inside a '...' value
@@ -1189,8 +1189,8 @@ void FreeArrays(TXmlContainer* c, std::vector<TXmlNode*>& dead) noexcept {
     if (--ch->FRefCount == 0) dead.push_back(ch);
   }
   for (std::uint32_t k = 0; k < c->FAttrCount; ++k) c->FAttrs[k].~TXmlAttrData();
-  if (!(c->FFlags & kChildsInArena)) std::free(c->FChilds);
-  if (!(c->FFlags & kAttrsInArena)) std::free(c->FAttrs);
+  if (c->FChilds && !(c->FFlags & kChildsInArena)) std::free(c->FChilds);
+  if (c->FAttrs && !(c->FFlags & kAttrsInArena)) std::free(c->FAttrs);
   c->FChilds = nullptr;
   c->FAttrs = nullptr;
   c->FChildCount = c->FAttrCount = 0;
@@ -2070,11 +2070,23 @@ class TXmlSource {
     return NextSlow();
   }
 
-  // Appends the run of plain ASCII bytes after the current character (those
-  // with plain[b] set) to `tok` and skips it; the current character is left alone.
+  // Where the current character stands in the window: valid right after
+  // Next() for a one-byte (ASCII) character, which is then the byte before
+  // `p`; nullptr otherwise (a decoded character, or no window).
+  const std::uint8_t* CurPos() const noexcept {
+    return CurChar < 0x80 && p && p[-1] == CurChar ? p - 1 : nullptr;
+  }
+  // Re-reads from window position `at` (in [p - 1, end]): the current
+  // character becomes the one there.
+  void Seek(const std::uint8_t* at) {
+    p = at;
+    Next();
+  }
+
+  // The first byte at or after `q` that is a stop byte or not ASCII (or end).
   // `plain` must be false for the stop bytes and for every byte >= 0x80.
-  void FastRun(std::string& tok, const bool* plain, std::uint8_t stop1, std::uint8_t stop2, std::uint8_t stop3) {
-    const std::uint8_t* q = p;
+  const std::uint8_t* Scan(const std::uint8_t* q, const bool* plain, std::uint8_t stop1, std::uint8_t stop2,
+                           std::uint8_t stop3) const noexcept {
 #ifdef __SSE2__
     // Sixteen bytes at a time while none is a stop byte or non-ASCII.
     const __m128i s1 = _mm_set1_epi8(static_cast<char>(stop1)), s2 = _mm_set1_epi8(static_cast<char>(stop2)),
@@ -2083,14 +2095,18 @@ class TXmlSource {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
       const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, s1), _mm_cmpeq_epi8(v, s2)), _mm_cmpeq_epi8(v, s3));
       const int m = _mm_movemask_epi8(_mm_or_si128(hit, v));
-      if (m) {
-        q += __builtin_ctz(static_cast<unsigned>(m));
-        break;
-      }
+      if (m) return q + __builtin_ctz(static_cast<unsigned>(m));
       q += 16;
     }
 #endif
     while (q < end && plain[*q]) ++q;
+    return q;
+  }
+
+  // Appends the run of plain ASCII bytes after the current character (those
+  // with plain[b] set) to `tok` and skips it; the current character is left alone.
+  void FastRun(std::string& tok, const bool* plain, std::uint8_t stop1, std::uint8_t stop2, std::uint8_t stop3) {
+    const std::uint8_t* q = Scan(p, plain, stop1, stop2, stop3);
     if (q != p) {
       tok.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(q - p));
       p = q;
@@ -2311,6 +2327,18 @@ class TXmlParser {
 
   void Text() {
     FTok.clear();
+    // The usual text is plain ASCII up to the next "<": it is taken from the
+    // window as it stands, without copying it character by character.
+    if (const std::uint8_t* start = S.CurPos()) {
+      const std::uint8_t* q = S.Scan(start, kAscii.TextPlain, '<', '&', '&');
+      if (q < S.end && *q == '<') {
+        AddText(std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start)));
+        S.Seek(q);
+        return;
+      }
+      FTok.append(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+      S.Seek(q);
+    }
     for (;;) {
       if (S.Eof()) break;
       const std::uint32_t c = S.CurChar;
@@ -2323,7 +2351,10 @@ class TXmlParser {
       S.FastRun(FTok, kAscii.TextPlain, '<', '&', '&');
       S.Next();
     }
-    std::string_view t = FTok;
+    AddText(FTok);
+  }
+  // A text node of `t` (trimmed without preserve-white-space), none when empty.
+  void AddText(std::string_view t) {
     if (!FPreserve) {
       std::size_t a = 0, b = t.size();
       while (a < b && static_cast<std::uint8_t>(t[a]) <= 32) ++a;
@@ -2387,7 +2418,21 @@ class TXmlParser {
         S.Next();
         FTok.clear();
         const bool* plain = q == '"' ? kAscii.AttrPlainQ : kAscii.AttrPlainA;
-        for (;;) {
+        // A plain ASCII value is taken from the window as it stands.
+        std::string_view value;
+        bool whole = false;
+        if (const std::uint8_t* start = S.CurPos()) {
+          const std::uint8_t* e = S.Scan(start, plain, static_cast<std::uint8_t>(q), '<', '&');
+          if (e < S.end && *e == q) {
+            value = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(e - start));
+            whole = true;
+            S.Seek(e);
+          } else {
+            FTok.append(reinterpret_cast<const char*>(start), static_cast<std::size_t>(e - start));
+            S.Seek(e);
+          }
+        }
+        for (; !whole;) {
           if (S.Eof()) Fail1(kMsgExpected, q == '"' ? "\"" : "'");
           const std::uint32_t c = S.CurChar;
           if (c == q) break;
@@ -2401,7 +2446,7 @@ class TXmlParser {
           S.Next();
         }
         S.Next();
-        TVariant v = FArena->NewString(FTok);
+        TVariant v = FArena->NewString(whole ? value : std::string_view(FTok));
         bool replaced = false;
         for (TXmlAttrData& a : FAttrs)
           if (a.NameID == id) {
@@ -2453,7 +2498,7 @@ class TXmlParser {
     TXmlContainer* c = f.Node;
     const std::size_t bytes = count * sizeof(TXmlNode*);
     if (c->FChildCount == 0 && bytes <= TXmlArena::kMaxSmall) {
-      if (!(c->FFlags & kChildsInArena)) std::free(c->FChilds);
+      if (c->FChilds && !(c->FFlags & kChildsInArena)) std::free(c->FChilds);
       c->FChilds = static_cast<TXmlNode**>(FArena->AllocBytes(bytes));
       c->FFlags |= kChildsInArena;
     } else {
@@ -2464,18 +2509,23 @@ class TXmlParser {
       c->FChilds = arr;
       c->FFlags &= ~kChildsInArena;
     }
-    std::memcpy(c->FChilds + c->FChildCount, FKids.data() + f.Base, bytes);
+    TXmlNode** to = c->FChilds + c->FChildCount;
+    const TXmlNode* const* from = FKids.data() + f.Base;
+    if (count <= 4)
+      for (std::size_t k = 0; k < count; ++k) to[k] = const_cast<TXmlNode*>(from[k]);  // the usual few: no call
+    else
+      std::memcpy(to, from, bytes);
     c->FChildCount += static_cast<std::uint32_t>(count);
     FKids.resize(f.Base);
   }
 
   // ---- tokens
 
-  void SkipBlanks() {
-    while (!S.Eof() && S.CurChar <= 32) S.Next();
+  [[gnu::always_inline]] void SkipBlanks() {
+    while (S.CurChar <= 32 && !S.Eof()) S.Next();
   }
-  void ExpectChar(std::uint32_t ch) {
-    if (S.Eof() || S.CurChar != ch) {
+  [[gnu::always_inline]] void ExpectChar(std::uint32_t ch) {
+    if (S.Eof() || S.CurChar != ch) [[unlikely]] {
       std::string t;
       AppendUtf8(t, ch);
       Fail1(kMsgCharExpected, t);
@@ -2484,6 +2534,19 @@ class TXmlParser {
   }
   // Raises with the part of `text` from the first character that does not match.
   void ExpectText(std::string_view text) {
+    // Plain ASCII text that the window holds as it stands (an end tag's name)
+    // is compared in one go.
+    if (const std::uint8_t* start = S.CurPos()) {
+      std::size_t k = 0;
+      const std::size_t avail = static_cast<std::size_t>(S.end - start);
+      while (k < text.size() && k < avail && static_cast<std::uint8_t>(text[k]) < 0x80 &&
+             start[k] == static_cast<std::uint8_t>(text[k]))
+        ++k;
+      if (k == text.size()) {
+        S.Seek(start + k);
+        return;
+      }
+    }
     for (std::size_t i = 0; i < text.size();) {
       const std::size_t at = i;
       const std::uint32_t c = DecodeUtf8(text, i);
@@ -2512,13 +2575,29 @@ class TXmlParser {
     hash = h;
   }
   TXmlNameID ExpectXmlName() {
-    std::uint32_t h;
+    std::uint32_t h = 0;
+    std::string_view name;
+    // A plain ASCII name followed by an ASCII byte in the window is hashed
+    // and looked up where it stands; any other takes the general way.
+    const std::uint8_t* start = S.CurPos();
+    if (start && (kAscii.Alpha[*start] || *start == '_')) {
+      const std::uint8_t* q = start;
+      while (q < S.end && kAscii.NameChar[*q]) h = HashStep(h, *q++);
+      if (q < S.end && *q < 0x80) {
+        name = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+        S.Seek(q);
+        return LookUpName(name, h);
+      }
+    }
     ReadName(FName, h);
+    return LookUpName(FName, h);
+  }
+  TXmlNameID LookUpName(std::string_view name, std::uint32_t h) {
     // A document uses few names over and over: a small cache by hash saves
     // the table's bucket division and search.
     TXmlNameID& slot = FNameCache[h & (kNameCacheSize - 1)];
-    if (slot && slot->Hash == h && TXmlNameTable::SameText(slot->Text, FName)) return slot;
-    slot = FNames->Intern(FName, h);
+    if (slot && slot->Hash == h && TXmlNameTable::SameText(slot->Text, name)) return slot;
+    slot = FNames->Intern(name, h);
     return slot;
   }
   static constexpr std::size_t kNameCacheSize = 64;
@@ -2543,6 +2622,20 @@ class TXmlParser {
   }
   // At "&": appends the character of the reference and leaves the source after ";".
   void Entity(std::string& tok) {
+    // The five named entities, spelled out in the window, in one step.
+    if (S.p && S.end - S.p >= 5) {
+      static constexpr struct {
+        char Text[6];
+        std::uint8_t Size;
+        char Char;
+      } kNamed[] = {{"amp;", 4, '&'}, {"lt;", 3, '<'}, {"gt;", 3, '>'}, {"quot;", 5, '"'}, {"apos;", 5, '\''}};
+      for (const auto& e : kNamed)
+        if (std::memcmp(S.p, e.Text, e.Size) == 0) {
+          tok.push_back(e.Char);
+          S.Seek(S.p + e.Size);
+          return;
+        }
+    }
     if (!S.Next()) Fail(kMsgEntityStart);
     if (S.CurChar != '#') {
       std::uint32_t h;
