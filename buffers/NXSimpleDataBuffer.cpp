@@ -398,6 +398,12 @@ void TNXRealBuffer::Divide(const TBuffer& AOther) {
   const double* src = ReadOf(AOther);
   const std::int32_t n = std::min(GetSize(), AOther->GetSize());
   double* dst = Modify();
+  if (src == dst) {
+    // Dividing a buffer by itself: the divisors are overwritten as the
+    // quotients are written, so the zero test is made element by element.
+    for (std::int32_t i = 0; i < n; ++i) dst[i] = dst[i] == 0.0 ? -100000000000000.0 : dst[i] / dst[i];
+    return;
+  }
   if (ippsDiv_64f_I(src, dst, Len(n)) != ippStsDivByZero) return;
   // A zero divisor leaves ±Inf or NaN; those become large finite values that
   // later stages can still compute with. The negative constant is smaller in
