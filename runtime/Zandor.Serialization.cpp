@@ -64,10 +64,6 @@ TBinaryWriter::TBinaryWriter(TStream& AStream, std::string_view AClassName) : FS
   OpenBody(TKind::Object, AClassName);
 }
 
-void TBinaryWriter::Require(bool ACondition, const char* AWhat) {
-  if (!ACondition) RaiseAssertion(AWhat, "Zandor.Serialization", __LINE__);
-}
-
 void TBinaryWriter::VarUInt(std::uint64_t AValue) {
   std::uint8_t bytes[10];
   int k = 0;
@@ -86,7 +82,7 @@ void TBinaryWriter::Str(std::string_view AText) {
 }
 
 void TBinaryWriter::Key(std::uint8_t ATag, std::string_view AKey) {
-  Require(!FFinished && !FOpen.empty() && FOpen.back().Kind != TKind::List,
+  NX_ASSERT_MSG(!FFinished && !FOpen.empty() && FOpen.back().Kind != TKind::List,
           "A member is written outside an object");
   FStream.WriteValue(ATag);
   Str(AKey);
@@ -108,7 +104,7 @@ void TBinaryWriter::OpenBody(TKind AKind, std::string_view AClassName) {
 }
 
 void TBinaryWriter::Close(TKind AKind) {
-  Require(!FOpen.empty() && FOpen.back().Kind == AKind, "Unbalanced containers in a serialised object");
+  NX_ASSERT_MSG(!FOpen.empty() && FOpen.back().Kind == AKind, "Unbalanced containers in a serialised object");
   const TOpen open = FOpen.back();
   FOpen.pop_back();
   const std::int64_t end = FStream.Position();
@@ -119,7 +115,7 @@ void TBinaryWriter::Close(TKind AKind) {
 }
 
 void TBinaryWriter::Finish() {
-  Require(FOpen.size() == 1, "Containers left open in a serialised object");
+  NX_ASSERT_MSG(FOpen.size() == 1, "Containers left open in a serialised object");
   Close(TKind::Object);
   FFinished = true;
 }
@@ -150,8 +146,8 @@ void TBinaryWriter::WriteString(std::string_view AKey, std::string_view AValue) 
   Str(AValue);
 }
 void TBinaryWriter::WriteBytes(std::string_view AKey, const void* AData, std::uint64_t ACount) {
-  Require(AData || ACount == 0, "Byte block without data");
-  Require(ACount <= static_cast<std::uint64_t>(INT64_MAX), "Byte block too long");
+  NX_ASSERT_MSG(AData || ACount == 0, "Byte block without data");
+  NX_ASSERT_MSG(ACount <= static_cast<std::uint64_t>(INT64_MAX), "Byte block too long");
   Key(tgBytes, AKey);
   VarUInt(ACount);
   if (ACount) FStream.WriteBuffer(AData, static_cast<std::int64_t>(ACount));
@@ -161,7 +157,7 @@ void TBinaryWriter::BeginObject(std::string_view AKey, std::string_view AClassNa
   OpenBody(TKind::Object, AClassName);
 }
 void TBinaryWriter::EndObject() {
-  Require(FOpen.size() > 1, "EndObject of the root object");
+  NX_ASSERT_MSG(FOpen.size() > 1, "EndObject of the root object");
   Close(TKind::Object);
 }
 void TBinaryWriter::BeginList(std::string_view AKey) {
@@ -169,8 +165,8 @@ void TBinaryWriter::BeginList(std::string_view AKey) {
   OpenBody(TKind::List, {});
 }
 void TBinaryWriter::BeginItem(std::string_view AClassName) {
-  Require(!FOpen.empty() && FOpen.back().Kind == TKind::List, "BeginItem outside a list");
-  Require(FOpen.back().Count < 0xFFFFFFFFu, "Too many list items");
+  NX_ASSERT_MSG(!FOpen.empty() && FOpen.back().Kind == TKind::List, "BeginItem outside a list");
+  NX_ASSERT_MSG(FOpen.back().Count < 0xFFFFFFFFu, "Too many list items");
   ++FOpen.back().Count;
   OpenBody(TKind::Item, AClassName);
 }

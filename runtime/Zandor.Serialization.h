@@ -141,7 +141,6 @@ class TBinaryWriter final : public IWriter {
   void Str(std::string_view AText);
   void OpenBody(TKind AKind, std::string_view AClassName);
   void Close(TKind AKind);
-  void Require(bool ACondition, const char* AWhat);
 
   TStream& FStream;
   std::vector<TOpen> FOpen;
