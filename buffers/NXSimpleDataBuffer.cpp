@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/Zandor.ClassManagement.h"
+#include "runtime/Zandor.Serialization.h"
 #include "vector/NXBasicDispatcher.h"
 
 namespace nx {
@@ -1205,6 +1207,132 @@ bool TNXRealMatrix::IsEqualMatrix(TNXRealMatrix* AOther) { return AOther && Arra
 
 // ---------------------------------------------------------------- storage, serialisation, subscriptions
 
-// (storage and subscription functions)
+std::vector<std::uint8_t> TNXGenericBuffer::AsBytes() {
+  const std::uint8_t* p = ByteRead();
+  return std::vector<std::uint8_t>(p, p + FByteSize);
+}
+
+void TNXGenericBuffer::SaveToStream(TStream& AStream) {
+  if (FByteSize > 0) AStream.WriteBuffer(ByteRead(), FByteSize);
+}
+
+void TNXGenericBuffer::LoadFromStream(TStream& AStream, bool AResize) {
+  // Write access (no copy of a shared block's contents: every byte is
+  // overwritten). ReadBuffer raises EReadError on a short stream after
+  // storing what it got.
+  if (FByteSize > 0) AStream.ReadBuffer(ByteWrite(), FByteSize);
+}
+
+void TNXGenericBuffer::SaveToFile(const std::string& AFileName) {
+  TFileStream file(AFileName, fmCreate);
+  SaveToStream(file);
+}
+
+void TNXGenericBuffer::LoadFromFile(const std::string& AFileName, bool AResize) {
+  TFileStream file(AFileName, fmOpenRead);
+  LoadFromStream(file, AResize);
+}
+
+void TNXLinearMemoryBuffer::LoadFromStream(TStream& AStream, bool AResize) {
+  if (AResize) {
+    const std::int64_t left = AStream.Size() - AStream.Position();
+    const std::uint64_t count = left > 0 ? static_cast<std::uint64_t>(left) / ItemSize() : 0;
+    if (count > 0xFFFFFFFFu) throw EIntOverflow();
+    Resize(static_cast<std::uint32_t>(count), false);
+  }
+  TNXMemoryBuffer::LoadFromStream(AStream, false);
+}
+
+void TNXGenericBuffer::SerializationWrite(IWriter& AWriter) {
+  TNXData::SerializationWrite(AWriter);  // "Custom" and the class's own members
+  AWriter.BeginObject("SequenceStamp", "TNXSequenceStamp");
+  // Written as available whatever the block says: a buffer read back
+  // carries the number as a valid stamp.
+  AWriter.WriteBoolean("Available", true);
+  AWriter.WriteUInt64("BufferNumber", GetBufferNumber());
+  AWriter.EndObject();
+  AWriter.WriteBytes("Data", ByteRead(), FByteSize);
+}
+
+void TNXGenericBuffer::SerializationRead(IReader& AReader) {
+  TIntfPtr<INXDataBufferAccess> access = ByteData(TBufferAccessMode::Write);
+  InternalSerializationRead(AReader);
+  // The stored bytes go straight from the stream into the buffer (one copy);
+  // what does not fit is skipped, a shorter block leaves the rest as it was.
+  // The write access runs only when there is something to copy, so that an
+  // empty "Data" does not detach a shared block.
+  std::uint64_t stored = 0;
+  if (AReader.BytesLength("Data", stored) && stored > 0 && FByteSize > 0) {
+    std::uint64_t copied = 0;
+    AReader.ReadBytesInto("Data", access->ByteData(), FByteSize, copied);
+  }
+  // The stamp after the data: a write access that copies a shared block
+  // gives the buffer a block whose stamp is unset.
+  std::string stampClass;
+  if (AReader.BeginObject("SequenceStamp", stampClass)) {
+    bool available = false;
+    std::uint64_t number = 0;
+    if (AReader.ReadBoolean("Available", available)) SetBufferNumberAvailable(available);
+    if (AReader.ReadUInt64("BufferNumber", number)) SetBufferNumber(number);
+    AReader.EndObject();
+  }
+  ReadCustom(AReader);
+}
+
+// Left to us: the element count of a resizable buffer is written under a
+// key of its own, "Size", and reading resizes to it before "Data" is copied,
+// so that a buffer made empty by its class name comes back with its size.
+// The count is believed only as far as the stored "Data" backs it: a count
+// beyond the stored bytes is a corrupted form (it would otherwise let a few
+// bytes of input allocate gigabytes).
+void TNXLinearMemoryBuffer::InternalSerializationWrite(IWriter& AWriter) {
+  AWriter.WriteUInt32("Size", FByteSize / ItemSize());
+}
+
+void TNXLinearMemoryBuffer::InternalSerializationRead(IReader& AReader) {
+  std::uint32_t count = 0;
+  if (!AReader.ReadUInt32("Size", count)) return;
+  std::uint64_t stored = 0;
+  AReader.BytesLength("Data", stored);
+  if (static_cast<std::uint64_t>(count) * ItemSize() > stored)
+    throw ESerializationError(Format("Size %u is larger than the stored data (%llu bytes)", count,
+                                     static_cast<unsigned long long>(stored)));
+  Resize(count, false);
+}
+
+void RGSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, void* AObject,
+                             TNXBufferNotifyCallback ACallback, TNXNotifyList::THandle& AProc) {
+  if (!ACallback) throw EArgumentException("A callback is required");
+  AProc = TNXGenericBuffer::BufferOf(ABuffer)->Notifications().Add([AObject, ACallback] { ACallback(AObject); });
+}
+
+void RGUnSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, TNXNotifyList::THandle AProc) {
+  TNXGenericBuffer::BufferOf(ABuffer)->Notifications().Remove(AProc);
+}
+
+namespace NXSimpleDataBuffer {
+
+namespace {
+// The registered buffer classes, in registration order. Each buffer class
+// takes its line here when it exists: TNXBlockBuffer and TNXBooleanBuffer
+// go before TNXRealBuffer; TNXComplexBuffer, TNXIntegerBuffer,
+// TNXRealMatrixBuffer and TNXRealBufferList after it, in that order.
+// (TNXUnsignedBuffer is not registered.)
+std::vector<TClassEntry> BufferClasses() {
+  return {
+      ClassEntry<TNXRealBuffer>("TNXRealBuffer"),
+  };
+}
+}  // namespace
+
+void UnitInitialize() { TClassManagement::RegisterClasses(BufferClasses()); }
+
+void UnitFinalize() {
+  std::vector<std::string> names;
+  for (const TClassEntry& e : BufferClasses()) names.push_back(e.Name);
+  TClassManagement::UnregisterClasses(names);
+}
+
+}  // namespace NXSimpleDataBuffer
 
 }  // namespace nx

@@ -22,6 +22,7 @@
 #include <functional>
 #include <initializer_list>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.Streams.h"
 
 namespace nx {
 
@@ -113,7 +115,8 @@ struct INXDataBuffer : virtual INXData {
   virtual std::uint8_t* ByteRead() = 0;
   virtual std::uint8_t* ByteWrite() = 0;
   virtual std::uint8_t* ByteModify() = 0;
-  // (AsBytes of the storage layer goes here.)
+  // A copy of the byte-size bytes.
+  virtual std::vector<std::uint8_t> AsBytes() = 0;
   virtual std::uint32_t GetByteSize() = 0;
   virtual std::int32_t GetSize() = 0;
   virtual TIntfPtr<INXSequenceStamp> GetSequenceStamp() = 0;
@@ -125,7 +128,15 @@ struct INXDataBuffer : virtual INXData {
   virtual void Unique(bool APreserve) = 0;
   // True when a new block was made.
   virtual bool MakeUnique(bool APreserve) = 0;
-  // (SaveToFile, LoadFromFile, SaveToStream, LoadFromStream of the storage layer go here.)
+  // Raw bytes, no header. SaveToStream writes the byte-size bytes at the
+  // stream's position. LoadFromStream reads exactly byte-size bytes (a
+  // shorter stream is EReadError; the bytes read so far stay); with AResize a
+  // resizable buffer first takes as many whole elements as the stream has
+  // left. The file forms create (truncate) or open the file and do the same.
+  virtual void SaveToFile(const std::string& AFileName) = 0;
+  virtual void LoadFromFile(const std::string& AFileName, bool AResize) = 0;
+  virtual void SaveToStream(TStream& AStream) = 0;
+  virtual void LoadFromStream(TStream& AStream, bool AResize) = 0;
 };
 
 struct INXGenericBuffer : virtual INXDataBuffer {
@@ -437,6 +448,11 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   TIntfPtr<INXSequenceStamp> GetSequenceStamp() override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
+  std::vector<std::uint8_t> AsBytes() override;
+  void SaveToFile(const std::string& AFileName) override;
+  void LoadFromFile(const std::string& AFileName, bool AResize) override;
+  void SaveToStream(TStream& AStream) override;
+  void LoadFromStream(TStream& AStream, bool AResize) override;
   void Unique(bool APreserve) final { MakeUnique(APreserve); }
   // The single-owner test is one acquire load; only a shared block takes the
   // out-of-line copy path.
@@ -462,6 +478,14 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
 
   // Refreshes the caches (IntPopulateCahces) and fires the notification list.
   void PopulateCahces();
+
+  // Serialisation: "Custom", the class's own members, "SequenceStamp" (an
+  // object with "Available", always written true, and "BufferNumber") and
+  // the bytes under "Data". Reading copies min(stored, byte size) bytes of
+  // "Data" without resizing (a resizable buffer sizes itself from its own
+  // member first), then sets the stamp and the custom list.
+  void SerializationRead(IReader& AReader) override;
+  void SerializationWrite(IWriter& AWriter) override;
 
  protected:
   // Sets the data pointer cache from the block.
@@ -509,6 +533,12 @@ class TNXLinearMemoryBuffer : public TNXMemoryBuffer, public virtual INXLinearDa
 
   TIntfPtr<INXData> GetDataCopy() override;
   bool Resize(std::uint32_t ASize, bool APreserveData) override;
+  void LoadFromStream(TStream& AStream, bool AResize) override;
+
+ protected:
+  // The element count under "Size" (see the source).
+  void InternalSerializationRead(IReader& AReader) override;
+  void InternalSerializationWrite(IWriter& AWriter) override;
 };
 
 // Access handle of bytes.
@@ -1028,6 +1058,20 @@ class TNXRealMatrix : public TNXData, public virtual INXRealBufferArray {
 
 // ---------------------------------------------------------------- storage, serialisation, subscriptions
 
-// (storage and subscription functions)
+// A callback of a buffer's notification list: ACallback (AObject) runs each
+// time the buffer refreshes its caches (a new block, a resize). AProc
+// receives the handle that RGUnSubscribeBufferNodify takes to remove it.
+using TNXBufferNotifyCallback = void (*)(void* AObject);
+void RGSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, void* AObject,
+                             TNXBufferNotifyCallback ACallback, TNXNotifyList::THandle& AProc);
+// Removes a subscription; an unknown handle is ignored.
+void RGUnSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, TNXNotifyList::THandle AProc);
+
+namespace NXSimpleDataBuffer {
+// Start-up: registers the buffer classes with the class registry;
+// finalization unregisters them.
+void UnitInitialize();
+void UnitFinalize();
+}  // namespace NXSimpleDataBuffer
 
 }  // namespace nx
