@@ -1300,6 +1300,56 @@ void TNXLinearMemoryBuffer::InternalSerializationRead(IReader& AReader) {
   Resize(count, false);
 }
 
+// The shape is believed only as far as the stored "Data" backs it, as the
+// element count of a resizable buffer is.
+void TNXRealMatrixBuffer::InternalSerializationWrite(IWriter& AWriter) {
+  AWriter.WriteInt32("Rows", FRows);
+  AWriter.WriteInt32("Columns", FCols);
+}
+
+void TNXRealMatrixBuffer::InternalSerializationRead(IReader& AReader) {
+  std::int32_t rows = 0, cols = 0;
+  const bool hasRows = AReader.ReadInt32("Rows", rows), hasCols = AReader.ReadInt32("Columns", cols);
+  if (!hasRows && !hasCols) return;
+  if (rows < 0 || cols < 0) throw ESerializationError(Format("Negative matrix shape %d x %d", rows, cols));
+  std::uint64_t stored = 0;
+  AReader.BytesLength("Data", stored);
+  if (static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols) * sizeof(double) > stored)
+    throw ESerializationError(Format("Matrix %d x %d is larger than the stored data (%llu bytes)", rows, cols,
+                                     static_cast<unsigned long long>(stored)));
+  Resize(rows, cols, false);
+}
+
+void TNXRealBufferList::InternalSerializationWrite(IWriter& AWriter) {
+  AWriter.BeginList("Rows");
+  for (const TBuffer& row : FRows) {
+    TNXData* obj = row->GetInstance();
+    AWriter.BeginItem(TClassManagement::ClassNameOf(*obj));
+    obj->SerializationWrite(AWriter);
+    AWriter.EndItem();
+  }
+  AWriter.EndList();
+}
+
+// Rows are read into a list of our own and swapped in at the end: a failure
+// halfway leaves the list as it was and releases the rows read so far.
+void TNXRealBufferList::InternalSerializationRead(IReader& AReader) {
+  std::uint32_t count = 0;
+  if (!AReader.BeginList("Rows", count)) return;
+  std::vector<TBuffer> rows;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    AReader.BeginItem(name);
+    TBuffer row = Supports<INXRealBuffer>(TClassManagement::CreateObject(name).Get());
+    if (!row) throw ESerializationError(Format("A row of class %s is not a real buffer", name.c_str()));
+    row->GetInstance()->SerializationRead(AReader);
+    rows.push_back(std::move(row));
+    AReader.EndItem();
+  }
+  AReader.EndList();
+  FRows.swap(rows);
+}
+
 void RGSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, void* AObject,
                              TNXBufferNotifyCallback ACallback, TNXNotifyList::THandle& AProc) {
   if (!ACallback) throw EArgumentException("A callback is required");
@@ -1321,6 +1371,8 @@ namespace {
 std::vector<TClassEntry> BufferClasses() {
   return {
       ClassEntry<TNXRealBuffer>("TNXRealBuffer"),
+      ClassEntry<TNXRealMatrixBuffer>("TNXRealMatrixBuffer"),
+      ClassEntry<TNXRealBufferList>("TNXRealBufferList"),
   };
 }
 }  // namespace

@@ -897,6 +897,12 @@ class TNXRealMatrixBuffer : public TNXMemoryBuffer, public virtual INXRealMatrix
   // size (the column first), EIntOverflow beyond 32 bits.
   static std::uint32_t MatrixByteSize(std::int32_t ARows, std::int32_t ACols);
 
+ protected:
+  // The shape, under "Rows" and "Columns"; reading resizes to it before
+  // "Data" is copied.
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
+
  private:
   struct TUniversalSource;
   explicit TNXRealMatrixBuffer(const TUniversalSource& ASource);
@@ -980,6 +986,11 @@ class TNXRealBufferList : public TNXData, public virtual INXRealBufferDynamicArr
 
   // Removes the row AIndex.
   void Delete(std::int32_t AIndex);
+
+ protected:
+  // The rows, each a serialised real buffer, in the list "Rows".
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
 
  private:
   const TBuffer& Row(std::int32_t AIndex) const;

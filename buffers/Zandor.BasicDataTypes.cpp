@@ -368,4 +368,23 @@ IRGBits::TBits TRGBits::SetByteData(const void* AData, std::int32_t ACount) {
   return Self();
 }
 
+void TRGBits::InternalSerializationWrite(IWriter& AWriter) {
+  AWriter.WriteInt32("Count", FCount);
+  AWriter.WriteBytes("Bits", FBytes.data(), BytesFor(FCount));
+}
+
+// The stored bytes must cover the stored count; nothing changes otherwise.
+void TRGBits::InternalSerializationRead(IReader& AReader) {
+  std::int32_t count = 0;
+  if (!AReader.ReadInt32("Count", count)) return;
+  if (count < 0) throw ESerializationError(Format("Negative bit count %d", count));
+  std::uint64_t stored = 0;
+  if (!AReader.BytesLength("Bits", stored) || stored < BytesFor(count))
+    throw ESerializationError(Format("%d bits need more than the %llu stored bytes", count,
+                                     static_cast<unsigned long long>(stored)));
+  std::vector<std::uint8_t> bytes;
+  AReader.ReadBytes("Bits", bytes);
+  SetByteData(std::move(bytes), count);
+}
+
 }  // namespace nx

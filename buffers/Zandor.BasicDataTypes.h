@@ -194,6 +194,11 @@ class TRGBits : public TNXData, public virtual IRGBits {
   TBits SetByteData(std::vector<std::uint8_t> ABytes, std::int32_t ACount) override;
   TBits SetByteData(const void* AData, std::int32_t ACount) override;
 
+ protected:
+  // The count under "Count" and the bytes under "Bits".
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
+
  private:
   TBits Self() { return TBits(static_cast<IRGBits*>(this)); }
   // The low (count mod 8) bits of the last used byte, or all 8.
