@@ -3,7 +3,9 @@
 
 #include "runtime/NXPackage.h"
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.ClassManagement.h"
 #include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.Streams.h"
 #include "runtime/Zandor.Threading.h"
 #include "runtime/Zandor.Variants.h"

@@ -22,6 +22,7 @@
 #include <functional>
 #include <initializer_list>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.Streams.h"
 
 namespace nx {
 
@@ -113,7 +115,8 @@ struct INXDataBuffer : virtual INXData {
   virtual std::uint8_t* ByteRead() = 0;
   virtual std::uint8_t* ByteWrite() = 0;
   virtual std::uint8_t* ByteModify() = 0;
-  // (AsBytes of the storage layer goes here.)
+  // A copy of the byte-size bytes.
+  virtual std::vector<std::uint8_t> AsBytes() = 0;
   virtual std::uint32_t GetByteSize() = 0;
   virtual std::int32_t GetSize() = 0;
   virtual TIntfPtr<INXSequenceStamp> GetSequenceStamp() = 0;
@@ -125,7 +128,15 @@ struct INXDataBuffer : virtual INXData {
   virtual void Unique(bool APreserve) = 0;
   // True when a new block was made.
   virtual bool MakeUnique(bool APreserve) = 0;
-  // (SaveToFile, LoadFromFile, SaveToStream, LoadFromStream of the storage layer go here.)
+  // Raw bytes, no header. SaveToStream writes the byte-size bytes at the
+  // stream's position. LoadFromStream reads exactly byte-size bytes (a
+  // shorter stream is EReadError; the bytes read so far stay); with AResize a
+  // resizable buffer first takes as many whole elements as the stream has
+  // left. The file forms create (truncate) or open the file and do the same.
+  virtual void SaveToFile(const std::string& AFileName) = 0;
+  virtual void LoadFromFile(const std::string& AFileName, bool AResize) = 0;
+  virtual void SaveToStream(TStream& AStream) = 0;
+  virtual void LoadFromStream(TStream& AStream, bool AResize) = 0;
 };
 
 struct INXGenericBuffer : virtual INXDataBuffer {
@@ -246,7 +257,109 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
 
 // ---------------------------------------------------------------- buffer array interfaces
 
-// (buffer array interfaces)
+class TNXRealBufferArrayEnumerator;
+
+// Two-dimensional real data: a sequence of rows, each a real buffer. The
+// matrix buffer keeps its rows in one block (all of one length), the buffer
+// list keeps independent real buffers (lengths may differ) and the matrix
+// object forwards to an array it holds.
+struct INXRealBufferArray : virtual INXData {
+  NX_INTERFACE_ID(INXRealBufferArray, "{6B1E2C40-3A57-4F0E-9D24-5C7A0B8E2401}");
+  using TArray = TIntfPtr<INXRealBufferArray>;
+
+  // Copies the custom items and the rows of the source.
+  virtual void Assign(const TArray& ASource) = 0;
+  // Same row count and every row of the same size with the same bytes.
+  virtual bool IsEqualArray(const TArray& AOther) = 0;
+  // The length of the longest row (0 without rows).
+  virtual std::int32_t GetMaxSize() = 0;
+  // The number of rows.
+  virtual std::int32_t GetCount() = 0;
+  virtual std::int32_t GetColCount(std::int32_t ARow) = 0;
+  // A row as a real buffer: a copy for the matrix buffer, the row object
+  // itself for the buffer list.
+  virtual TIntfPtr<INXRealBuffer> GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, const TIntfPtr<INXRealBuffer>& ABuffer) = 0;
+  virtual double GetCell(std::int32_t ARow, std::int32_t ACol) = 0;
+  virtual void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) = 0;
+  // Row by row, for the rows both arrays have, over the shorter of each pair of rows.
+  virtual void Add(const TArray& AOther) = 0;
+  virtual void Subtract(const TArray& AOther) = 0;
+  virtual void Multiply(const TArray& AOther) = 0;
+  // A zero divisor gives 1e15 for a positive quotient and -1e14 otherwise.
+  virtual void Divide(const TArray& AOther) = 0;
+  virtual void SetValue(double AValue) = 0;
+  virtual void AddValue(double AValue) = 0;
+  virtual void SubtractValue(double AValue) = 0;
+  virtual void MultiplyValue(double AValue) = 0;
+  // Does nothing for 0 and 1.
+  virtual void DivideValue(double AValue) = 0;
+  virtual void Zero() = 0;
+  // True when anything changed. Negative sizes raise ERangeError.
+  virtual bool Resize(std::int32_t ARows, std::int32_t ACols, bool APreserve) = 0;
+  // Enumerates the rows (as GetItem hands them out).
+  virtual TNXRealBufferArrayEnumerator GetEnumerator() = 0;
+};
+
+// Enumerates the rows of a buffer array that were there when it was made.
+// Holds the array while it lives.
+class TNXRealBufferArrayEnumerator {
+ public:
+  explicit TNXRealBufferArrayEnumerator(INXRealBufferArray* AArray)
+      : FArray(AArray), FCount(AArray ? AArray->GetCount() : 0) {}
+  void Reset() noexcept { FIndex = -1; }
+  // Advances one row; false once the current row is the last one.
+  bool MoveNext() noexcept {
+    if (FIndex + 1 >= FCount) return false;
+    ++FIndex;
+    return true;
+  }
+  TIntfPtr<INXRealBuffer> GenericGetCurrent() const { return FArray->GetItem(FIndex); }
+  TIntfPtr<INXRealBuffer> GetCurrent() const { return FArray->GetItem(FIndex); }
+  std::int32_t Count() const noexcept { return FCount; }
+
+ private:
+  TIntfPtr<INXRealBufferArray> FArray;
+  std::int32_t FIndex = -1;  // one before the first row
+  std::int32_t FCount;
+};
+
+// A buffer array that grows by appending rows (the buffer list).
+struct INXRealBufferDynamicArray : virtual INXRealBufferArray {
+  NX_INTERFACE_ID(INXRealBufferDynamicArray, "{6B1E2C40-3A57-4F0E-9D24-5C7A0B8E2402}");
+  // Adds the buffer object itself (shared, not copied).
+  virtual void Append(const TIntfPtr<INXRealBuffer>& ABuffer) = 0;
+};
+
+// Access handle of a matrix buffer: the elements row by row and the shape.
+struct INXRealMatrixBufferAccess : virtual INXRealBufferAccess {
+  NX_INTERFACE_ID(INXRealMatrixBufferAccess, "{6B1E2C40-3A57-4F0E-9D24-5C7A0B8E2403}");
+  virtual std::int32_t GetCols() = 0;
+  virtual std::int32_t GetRows() = 0;
+};
+
+// A rectangular matrix of 64-bit floats stored row by row in one block:
+// element (r, c) is element r x GetCols + c.
+struct INXRealMatrixBuffer : virtual INXRealBufferArray {
+  NX_INTERFACE_ID(INXRealMatrixBuffer, "{6B1E2C40-3A57-4F0E-9D24-5C7A0B8E2404}");
+  using INXRealBufferArray::GetItem;
+  using INXRealBufferArray::SetItem;
+
+  virtual TIntfPtr<INXRealMatrixBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual double* Read() = 0;
+  virtual double* Write() = 0;
+  virtual double* Modify() = 0;
+  virtual std::int32_t GetCols() = 0;
+  virtual std::int32_t GetRows() = 0;
+  // The column is checked first: "Column out of range = %u", then
+  // "Row out of range = %u" (ERangeError).
+  virtual double GetItem(std::int32_t ARow, std::int32_t ACol) = 0;
+  virtual void SetItem(std::int32_t ARow, std::int32_t ACol, double AValue) = 0;
+  // A new real buffer with a copy of the row.
+  virtual TIntfPtr<INXRealBuffer> GetRow(std::int32_t ARow) = 0;
+  // Copies the shorter of the row and the buffer into the row.
+  virtual void SetRow(std::int32_t ARow, const TIntfPtr<INXRealBuffer>& ABuffer) = 0;
+};
 
 // ---------------------------------------------------------------- notification list
 
@@ -335,6 +448,11 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   TIntfPtr<INXSequenceStamp> GetSequenceStamp() override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
+  std::vector<std::uint8_t> AsBytes() override;
+  void SaveToFile(const std::string& AFileName) override;
+  void LoadFromFile(const std::string& AFileName, bool AResize) override;
+  void SaveToStream(TStream& AStream) override;
+  void LoadFromStream(TStream& AStream, bool AResize) override;
   void Unique(bool APreserve) final { MakeUnique(APreserve); }
   // The single-owner test is one acquire load; only a shared block takes the
   // out-of-line copy path.
@@ -360,6 +478,14 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
 
   // Refreshes the caches (IntPopulateCahces) and fires the notification list.
   void PopulateCahces();
+
+  // Serialisation: "Custom", the class's own members, "SequenceStamp" (an
+  // object with "Available", always written true, and "BufferNumber") and
+  // the bytes under "Data". Reading copies min(stored, byte size) bytes of
+  // "Data" without resizing (a resizable buffer sizes itself from its own
+  // member first), then sets the stamp and the custom list.
+  void SerializationRead(IReader& AReader) override;
+  void SerializationWrite(IWriter& AWriter) override;
 
  protected:
   // Sets the data pointer cache from the block.
@@ -407,6 +533,12 @@ class TNXLinearMemoryBuffer : public TNXMemoryBuffer, public virtual INXLinearDa
 
   TIntfPtr<INXData> GetDataCopy() override;
   bool Resize(std::uint32_t ASize, bool APreserveData) override;
+  void LoadFromStream(TStream& AStream, bool AResize) override;
+
+ protected:
+  // The element count under "Size" (see the source).
+  void InternalSerializationRead(IReader& AReader) override;
+  void InternalSerializationWrite(IWriter& AWriter) override;
 };
 
 // Access handle of bytes.
@@ -514,7 +646,14 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   static TBuffer CreateCopy(const TBuffer& ASource) { return MakeCopy(ASource); }
   static TBuffer MakeUniversal(const TIntfPtr<INXData>& ASource) { return TBuffer(new TNXRealBuffer(ASource)); }
   static TBuffer CreateUniversal(const TIntfPtr<INXData>& ASource) { return MakeUniversal(ASource); }
-  // (MakeBufferArray of the buffer arrays goes here.)
+  // The rows of a buffer array one after the other (GetCount x GetMaxSize
+  // elements, shorter rows padded with zeros).
+  struct TArrayInit {};  // picks the buffer array constructor
+  TNXRealBuffer(TArrayInit, const TIntfPtr<INXRealBufferArray>& ASource);
+  static TBuffer MakeBufferArray(const TIntfPtr<INXRealBufferArray>& ASource) {
+    return TBuffer(new TNXRealBuffer(TArrayInit{}, ASource));
+  }
+  static TBuffer CreateBufferArray(const TIntfPtr<INXRealBufferArray>& ASource) { return MakeBufferArray(ASource); }
 
   // INXData / INXDataBuffer
   TIntfPtr<INXData> GetDataCopy() override;
@@ -632,10 +771,318 @@ inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
 
 // ---------------------------------------------------------------- real matrix buffer, buffer list, matrix
 
-// (buffer array classes)
+// Access handle of a matrix buffer: the element pointer and the shape.
+using TNXRealMatrixBufferAccessBase = TNXTypedBufferAccess<double, INXRealMatrixBufferAccess>;
+class TNXRealMatrixBufferAccess final : public TNXRealMatrixBufferAccessBase {
+  NX_INTERFACES(TNXRealMatrixBufferAccessBase, INXRealBufferAccess)
+
+ public:
+  using TNXRealMatrixBufferAccessBase::TNXRealMatrixBufferAccessBase;
+  std::int32_t GetCols() override;
+  std::int32_t GetRows() override;
+};
+
+// The real matrix buffer: rows x columns 64-bit floats, row-major, in one
+// shared block with the copy on write of every buffer. The byte size is
+// always 8 x rows x columns. Rows handed out (GetItem, GetRow) are copies.
+class TNXRealMatrixBuffer : public TNXMemoryBuffer, public virtual INXRealMatrixBuffer {
+  NX_INTERFACES(TNXMemoryBuffer, INXRealBufferArray, INXRealMatrixBuffer)
+
+ public:
+  using TMatrix = TIntfPtr<INXRealMatrixBuffer>;
+  using TArray = TIntfPtr<INXRealBufferArray>;
+  using TBuffer = TIntfPtr<INXRealBuffer>;
+  struct TValueInit {};  // picks the value constructor
+
+  // Constructors (each has its Make.../Create... factory below). Negative
+  // sizes raise ERangeError, 8 x rows x columns beyond 32 bits EIntOverflow.
+  TNXRealMatrixBuffer();                                                  // 0 x 0
+  TNXRealMatrixBuffer(std::int32_t ARows, std::int32_t ACols);            // not initialised
+  TNXRealMatrixBuffer(const double* AData, std::int32_t ARows, std::int32_t ACols);  // copy (none for null)
+  TNXRealMatrixBuffer(TValueInit, double AValue, std::int32_t ARows, std::int32_t ACols);
+  // Sharing constructors (same block and shape, no copy).
+  explicit TNXRealMatrixBuffer(TNXRealMatrixBuffer* ASource);
+  explicit TNXRealMatrixBuffer(const TMatrix& ASource);
+  // A matrix buffer is shared; any other buffer array is copied into a new
+  // matrix of GetCount x GetMaxSize, shorter rows padded with zeros.
+  explicit TNXRealMatrixBuffer(const TIntfPtr<INXData>& ASource);
+
+  static TMatrix Make() { return TMatrix(new TNXRealMatrixBuffer()); }
+  static TMatrix Create() { return Make(); }
+  static TMatrix MakeSize(std::int32_t ARows, std::int32_t ACols) { return TMatrix(new TNXRealMatrixBuffer(ARows, ACols)); }
+  static TMatrix CreateSize(std::int32_t ARows, std::int32_t ACols) { return MakeSize(ARows, ACols); }
+  static TMatrix MakeData(const double* AData, std::int32_t ARows, std::int32_t ACols) {
+    return TMatrix(new TNXRealMatrixBuffer(AData, ARows, ACols));
+  }
+  static TMatrix CreateData(const double* AData, std::int32_t ARows, std::int32_t ACols) {
+    return MakeData(AData, ARows, ACols);
+  }
+  static TMatrix MakeValue(double AValue, std::int32_t ARows, std::int32_t ACols) {
+    return TMatrix(new TNXRealMatrixBuffer(TValueInit{}, AValue, ARows, ACols));
+  }
+  static TMatrix CreateValue(double AValue, std::int32_t ARows, std::int32_t ACols) {
+    return MakeValue(AValue, ARows, ACols);
+  }
+  static TMatrix MakeEx(TNXRealMatrixBuffer* ASource) { return TMatrix(new TNXRealMatrixBuffer(ASource)); }
+  static TMatrix CreateEx(TNXRealMatrixBuffer* ASource) { return MakeEx(ASource); }
+  static TMatrix MakeCopy(const TMatrix& ASource) { return TMatrix(new TNXRealMatrixBuffer(ASource)); }
+  static TMatrix CreateCopy(const TMatrix& ASource) { return MakeCopy(ASource); }
+  static TMatrix MakeUniversal(const TIntfPtr<INXData>& ASource) { return TMatrix(new TNXRealMatrixBuffer(ASource)); }
+  static TMatrix CreateUniversal(const TIntfPtr<INXData>& ASource) { return MakeUniversal(ASource); }
+
+  // INXData / INXDataBuffer
+  TIntfPtr<INXData> GetDataCopy() override;
+  // Shares the source's block. A matrix source gives its shape; any other
+  // buffer becomes one row (its byte size must be a whole number of elements).
+  void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
+  // Only another matrix buffer can be equal: same byte size, same bytes.
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 3); }
+  std::uint32_t ItemSize() const noexcept final { return sizeof(double); }
+
+  // INXRealBufferArray
+  void Assign(const TArray& ASource) override { AssignMatrix(ASource); }
+  bool IsEqualArray(const TArray& AOther) override;
+  std::int32_t GetMaxSize() noexcept override { return FCols; }
+  std::int32_t GetCount() noexcept override { return FRows; }
+  std::int32_t GetColCount(std::int32_t) noexcept override { return FCols; }
+  TBuffer GetItem(std::int32_t AIndex) override { return GetRow(AIndex); }
+  void SetItem(std::int32_t AIndex, const TBuffer& ABuffer) override { SetRow(AIndex, ABuffer); }
+  double GetCell(std::int32_t ARow, std::int32_t ACol) override { return GetItem(ARow, ACol); }
+  void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) override { SetItem(ARow, ACol, AValue); }
+  void Add(const TArray& AOther) override;
+  void Subtract(const TArray& AOther) override;
+  void Multiply(const TArray& AOther) override;
+  void Divide(const TArray& AOther) override;
+  void SetValue(double AValue) override;
+  void AddValue(double AValue) override;
+  void SubtractValue(double AValue) override;
+  void MultiplyValue(double AValue) override;
+  void DivideValue(double AValue) override;
+  void Zero() override;
+  bool Resize(std::int32_t ARows, std::int32_t ACols, bool APreserve) override;
+  TNXRealBufferArrayEnumerator GetEnumerator() override { return TNXRealBufferArrayEnumerator(this); }
+
+  // The Assign of the array interface: copies the custom items, resizes to
+  // the source's GetCount x GetMaxSize without preserving and copies the rows.
+  void AssignMatrix(const TArray& ASource);
+
+  // INXRealMatrixBuffer
+  TIntfPtr<INXRealMatrixBufferAccess> Data(TBufferAccessModes AModes) override;
+  double* Read() noexcept final { return reinterpret_cast<double*>(FData); }
+  double* Write() final {
+    Unique(false);
+    return Read();
+  }
+  double* Modify() final {
+    Unique(true);
+    return Read();
+  }
+  std::int32_t GetCols() noexcept final { return FCols; }
+  std::int32_t GetRows() noexcept final { return FRows; }
+  double GetItem(std::int32_t ARow, std::int32_t ACol) final {
+    CheckCell(ARow, ACol);
+    return Read()[Offset(ARow, ACol)];
+  }
+  // The indexes are checked before anything else: a bad index copies nothing.
+  void SetItem(std::int32_t ARow, std::int32_t ACol, double AValue) final {
+    CheckCell(ARow, ACol);
+    Unique(true);
+    Read()[Offset(ARow, ACol)] = AValue;
+  }
+  TBuffer GetRow(std::int32_t ARow) override;
+  void SetRow(std::int32_t ARow, const TBuffer& ABuffer) override;
+
+  // The byte count of a rows x columns matrix: ERangeError for a negative
+  // size (the column first), EIntOverflow beyond 32 bits.
+  static std::uint32_t MatrixByteSize(std::int32_t ARows, std::int32_t ACols);
+
+ protected:
+  // The shape, under "Rows" and "Columns"; reading resizes to it before
+  // "Data" is copied.
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
+
+ private:
+  struct TUniversalSource;
+  explicit TNXRealMatrixBuffer(const TUniversalSource& ASource);
+  static TUniversalSource UniversalSource(const TIntfPtr<INXData>& ASource);
+
+  void CheckCell(std::int32_t ARow, std::int32_t ACol) const {
+    if (static_cast<std::uint32_t>(ACol) >= static_cast<std::uint32_t>(FCols)) RaiseColumn(ACol);
+    if (static_cast<std::uint32_t>(ARow) >= static_cast<std::uint32_t>(FRows)) RaiseRow(ARow);
+  }
+  std::size_t Offset(std::int32_t ARow, std::int32_t ACol) const noexcept {
+    return static_cast<std::size_t>(ARow) * static_cast<std::size_t>(FCols) + static_cast<std::size_t>(ACol);
+  }
+  [[noreturn]] static void RaiseColumn(std::int32_t ACol);
+  [[noreturn]] static void RaiseRow(std::int32_t ARow);
+  // The element-wise operation with another array, row by row.
+  template <class TOp>
+  void RowOperation(const TArray& AOther, TOp AOp);
+
+  std::int32_t FCols = 0;
+  std::int32_t FRows = 0;
+};
+
+// A list of real buffers, the rows, whose lengths may differ. Rows are the
+// list's own buffer objects: a row handed out and written to is seen by the
+// list, and Append takes the caller's buffer object itself.
+class TNXRealBufferList : public TNXData, public virtual INXRealBufferDynamicArray {
+  NX_INTERFACES(TNXData, INXRealBufferArray, INXRealBufferDynamicArray)
+
+ public:
+  using TList = TIntfPtr<INXRealBufferDynamicArray>;
+  using TArray = TIntfPtr<INXRealBufferArray>;
+  using TBuffer = TIntfPtr<INXRealBuffer>;
+
+  TNXRealBufferList() = default;
+  // The custom items, and rows that share the blocks of the source's rows.
+  explicit TNXRealBufferList(const TArray& ASource);
+  // One row per element, each a new buffer that shares that element's block.
+  explicit TNXRealBufferList(std::span<const TBuffer> ABuffers);
+
+  static TList Make() { return TList(new TNXRealBufferList()); }
+  static TList Create() { return Make(); }
+  static TList MakeCopy(const TArray& ASource) { return TList(new TNXRealBufferList(ASource)); }
+  static TList CreateCopy(const TArray& ASource) { return MakeCopy(ASource); }
+  static TList MakeData(std::span<const TBuffer> ABuffers) { return TList(new TNXRealBufferList(ABuffers)); }
+  static TList MakeData(std::initializer_list<TBuffer> ABuffers) {
+    return MakeData(std::span<const TBuffer>(ABuffers.begin(), ABuffers.size()));
+  }
+  static TList CreateData(std::span<const TBuffer> ABuffers) { return MakeData(ABuffers); }
+  static TList CreateData(std::initializer_list<TBuffer> ABuffers) { return MakeData(ABuffers); }
+
+  // INXData: a new list whose rows share the blocks of these rows.
+  TIntfPtr<INXData> GetDataCopy() override;
+
+  // INXRealBufferArray. Row indexes outside the list raise EListError.
+  void Assign(const TArray& ASource) override;
+  bool IsEqualArray(const TArray& AOther) override;
+  std::int32_t GetMaxSize() override;
+  std::int32_t GetCount() noexcept override { return static_cast<std::int32_t>(FRows.size()); }
+  std::int32_t GetColCount(std::int32_t ARow) override { return Row(ARow)->GetSize(); }
+  TBuffer GetItem(std::int32_t AIndex) override { return Row(AIndex); }
+  void SetItem(std::int32_t AIndex, const TBuffer& ABuffer) override;
+  double GetCell(std::int32_t ARow, std::int32_t ACol) override { return Row(ARow)->GetItem(ACol); }
+  void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) override { Row(ARow)->SetItem(ACol, AValue); }
+  void Add(const TArray& AOther) override;
+  void Subtract(const TArray& AOther) override;
+  void Multiply(const TArray& AOther) override;
+  void Divide(const TArray& AOther) override;
+  void SetValue(double AValue) override;
+  void AddValue(double AValue) override;
+  void SubtractValue(double AValue) override;
+  void MultiplyValue(double AValue) override;
+  void DivideValue(double AValue) override;
+  void Zero() override;
+  // Drops rows beyond ARows, resizes the others to ACols elements and
+  // appends new rows of ACols elements (contents not initialised).
+  bool Resize(std::int32_t ARows, std::int32_t ACols, bool APreserve) override;
+  TNXRealBufferArrayEnumerator GetEnumerator() override { return TNXRealBufferArrayEnumerator(this); }
+
+  // INXRealBufferDynamicArray
+  void Append(const TBuffer& ABuffer) override;
+
+  // Removes the row AIndex.
+  void Delete(std::int32_t AIndex);
+
+ protected:
+  // The rows, each a serialised real buffer, in the list "Rows".
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
+
+ private:
+  const TBuffer& Row(std::int32_t AIndex) const;
+  template <class TOp>
+  void RowOperation(const TArray& AOther, TOp AOp);
+
+  std::vector<TBuffer> FRows;
+};
+
+// A matrix object that forwards every call of the array interface to the
+// buffer array it holds (a matrix buffer unless it was given another array).
+// Copies of it (GetDataCopy, MakeEx) hold the same array object: writing
+// through one is seen through the others.
+class TNXRealMatrix : public TNXData, public virtual INXRealBufferArray {
+  NX_INTERFACES(TNXData, INXRealBufferArray)
+
+ public:
+  using TArray = TIntfPtr<INXRealBufferArray>;
+  using TBuffer = TIntfPtr<INXRealBuffer>;
+
+  explicit TNXRealMatrix(const TArray& AArray);  // holds it (not null)
+  TNXRealMatrix(std::int32_t ARows, std::int32_t ACols);  // a new matrix buffer, not initialised
+  TNXRealMatrix(const double* AData, std::int32_t ARows, std::int32_t ACols);  // a new matrix buffer, copied
+  explicit TNXRealMatrix(TNXRealMatrix* ASource);  // holds the source's array
+
+  static TArray MakeCopy(const TArray& AArray) { return TArray(new TNXRealMatrix(AArray)); }
+  static TArray CreateCopy(const TArray& AArray) { return MakeCopy(AArray); }
+  static TArray MakeAsArraySize(std::int32_t ARows, std::int32_t ACols) { return TArray(new TNXRealMatrix(ARows, ACols)); }
+  static TArray CreateAsArraySize(std::int32_t ARows, std::int32_t ACols) { return MakeAsArraySize(ARows, ACols); }
+  static TArray MakeAsArrayData(const double* AData, std::int32_t ARows, std::int32_t ACols) {
+    return TArray(new TNXRealMatrix(AData, ARows, ACols));
+  }
+  static TArray CreateAsArrayData(const double* AData, std::int32_t ARows, std::int32_t ACols) {
+    return MakeAsArrayData(AData, ARows, ACols);
+  }
+  static TArray MakeEx(TNXRealMatrix* ASource) { return TArray(new TNXRealMatrix(ASource)); }
+  static TArray CreateEx(TNXRealMatrix* ASource) { return MakeEx(ASource); }
+
+  // The array this object forwards to.
+  const TArray& GetArray() const noexcept { return FArray; }
+
+  // INXData: a new matrix object holding the same array object.
+  TIntfPtr<INXData> GetDataCopy() override;
+
+  // Same row count, then every row of the same size with the same bytes.
+  bool IsEqualMatrix(TNXRealMatrix* AOther);
+
+  // INXRealBufferArray, forwarded.
+  void Assign(const TArray& ASource) override { FArray->Assign(ASource); }
+  bool IsEqualArray(const TArray& AOther) override { return FArray->IsEqualArray(AOther); }
+  std::int32_t GetMaxSize() override { return FArray->GetMaxSize(); }
+  std::int32_t GetCount() override { return FArray->GetCount(); }
+  std::int32_t GetColCount(std::int32_t ARow) override { return FArray->GetColCount(ARow); }
+  TBuffer GetItem(std::int32_t AIndex) override { return FArray->GetItem(AIndex); }
+  void SetItem(std::int32_t AIndex, const TBuffer& ABuffer) override { FArray->SetItem(AIndex, ABuffer); }
+  double GetCell(std::int32_t ARow, std::int32_t ACol) override { return FArray->GetCell(ARow, ACol); }
+  void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) override { FArray->SetCell(ARow, ACol, AValue); }
+  void Add(const TArray& AOther) override { FArray->Add(AOther); }
+  void Subtract(const TArray& AOther) override { FArray->Subtract(AOther); }
+  void Multiply(const TArray& AOther) override { FArray->Multiply(AOther); }
+  void Divide(const TArray& AOther) override { FArray->Divide(AOther); }
+  void SetValue(double AValue) override { FArray->SetValue(AValue); }
+  void AddValue(double AValue) override { FArray->AddValue(AValue); }
+  void SubtractValue(double AValue) override { FArray->SubtractValue(AValue); }
+  void MultiplyValue(double AValue) override { FArray->MultiplyValue(AValue); }
+  void DivideValue(double AValue) override { FArray->DivideValue(AValue); }
+  void Zero() override { FArray->Zero(); }
+  bool Resize(std::int32_t ARows, std::int32_t ACols, bool APreserve) override {
+    return FArray->Resize(ARows, ACols, APreserve);
+  }
+  TNXRealBufferArrayEnumerator GetEnumerator() override { return FArray->GetEnumerator(); }
+
+ private:
+  TArray FArray;
+};
 
 // ---------------------------------------------------------------- storage, serialisation, subscriptions
 
-// (storage and subscription functions)
+// A callback of a buffer's notification list: ACallback (AObject) runs each
+// time the buffer refreshes its caches (a new block, a resize). AProc
+// receives the handle that RGUnSubscribeBufferNodify takes to remove it.
+using TNXBufferNotifyCallback = void (*)(void* AObject);
+void RGSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, void* AObject,
+                             TNXBufferNotifyCallback ACallback, TNXNotifyList::THandle& AProc);
+// Removes a subscription; an unknown handle is ignored.
+void RGUnSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, TNXNotifyList::THandle AProc);
+
+namespace NXSimpleDataBuffer {
+// Start-up: registers the buffer classes with the class registry;
+// finalization unregisters them.
+void UnitInitialize();
+void UnitFinalize();
+}  // namespace NXSimpleDataBuffer
 
 }  // namespace nx

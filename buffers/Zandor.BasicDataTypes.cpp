@@ -1,5 +1,5 @@
-// Zandor.BasicDataTypes: the data base class and its custom list, and the
-// bit set TRGBits.
+// Zandor.BasicDataTypes: the data base class, its custom list and its
+// serialisation, and the bit set TRGBits.
 #include "buffers/Zandor.BasicDataTypes.h"
 
 #include <algorithm>
@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.ClassManagement.h"
+#include "runtime/Zandor.Serialization.h"
 
 namespace nx {
 
@@ -31,6 +33,101 @@ void TNXData::AssignData(INXData* ASource) {
     }
   }
   FCustom.swap(items);
+}
+
+// ---------------------------------------------------------------- serialisation
+
+namespace {
+
+// A null object is written with an empty class name (no class registers
+// under it) and no members.
+std::string NameOf(INXData* AData) {
+  return AData ? TClassManagement::ClassNameOf(*AData->GetInstance()) : std::string();
+}
+
+// The object whose members are current in AReader, as a new object of
+// AClassName (null for the empty name).
+TIntfPtr<INXData> ReadCurrent(IReader& AReader, const std::string& AClassName) {
+  if (AClassName.empty()) return nullptr;
+  TIntfPtr<INXData> obj = TClassManagement::CreateObject(AClassName);
+  obj->GetInstance()->SerializationRead(AReader);
+  return obj;
+}
+
+}  // namespace
+
+void TNXData::SerializationRead(IReader& AReader) {
+  InternalSerializationRead(AReader);
+  ReadCustom(AReader);
+}
+
+void TNXData::SerializationWrite(IWriter& AWriter) {
+  WriteCustom(AWriter);
+  InternalSerializationWrite(AWriter);
+}
+
+void TNXData::WriteCustom(IWriter& AWriter) {
+  AWriter.BeginList("Custom");
+  for (const TIntfPtr<INXData>& item : FCustom) {
+    AWriter.BeginItem(NameOf(item.Get()));
+    if (item) item->GetInstance()->SerializationWrite(AWriter);
+    AWriter.EndItem();
+  }
+  AWriter.EndList();
+}
+
+void TNXData::ReadCustom(IReader& AReader) {
+  std::uint32_t count = 0;
+  if (!AReader.BeginList("Custom", count)) return;
+  // Read into a list of our own and swap it in at the end: a failure halfway
+  // leaves the custom list as it was, and the items read so far are released.
+  std::vector<TIntfPtr<INXData>> items;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    AReader.BeginItem(name);
+    items.push_back(ReadCurrent(AReader, name));
+    AReader.EndItem();
+  }
+  AReader.EndList();
+  FCustom.swap(items);
+}
+
+void NXWriteDataObject(IWriter& AWriter, std::string_view AKey, INXData* AData) {
+  AWriter.BeginObject(AKey, NameOf(AData));
+  if (AData) AData->GetInstance()->SerializationWrite(AWriter);
+  AWriter.EndObject();
+}
+
+TIntfPtr<INXData> NXReadDataObject(IReader& AReader, std::string_view AKey) {
+  std::string name;
+  if (!AReader.BeginObject(AKey, name)) return nullptr;
+  TIntfPtr<INXData> obj = ReadCurrent(AReader, name);
+  AReader.EndObject();
+  return obj;
+}
+
+void NXSaveDataObject(TStream& AStream, INXData* AData) {
+  TBinaryWriter writer(AStream, NameOf(AData));
+  if (AData) AData->GetInstance()->SerializationWrite(writer);
+  writer.Finish();
+}
+
+TIntfPtr<INXData> NXLoadDataObject(TStream& AStream) {
+  TBinaryReader reader(AStream);
+  TIntfPtr<INXData> obj = ReadCurrent(reader, reader.RootClassName());
+  reader.Finish();
+  return obj;
+}
+
+std::string NXDataObjectToBytes(INXData* AData) {
+  TStringStream stream;
+  NXSaveDataObject(stream, AData);
+  return stream.DataString();
+}
+
+TIntfPtr<INXData> NXDataObjectFromBytes(std::string_view ABytes) {
+  TStringStream stream{std::string(ABytes)};
+  return NXLoadDataObject(stream);
 }
 
 // ---------------------------------------------------------------- TRGBits
@@ -269,6 +366,25 @@ IRGBits::TBits TRGBits::SetByteData(const void* AData, std::int32_t ACount) {
   FBytes.swap(bytes);
   FCount = count;
   return Self();
+}
+
+void TRGBits::InternalSerializationWrite(IWriter& AWriter) {
+  AWriter.WriteInt32("Count", FCount);
+  AWriter.WriteBytes("Bits", FBytes.data(), BytesFor(FCount));
+}
+
+// The stored bytes must cover the stored count; nothing changes otherwise.
+void TRGBits::InternalSerializationRead(IReader& AReader) {
+  std::int32_t count = 0;
+  if (!AReader.ReadInt32("Count", count)) return;
+  if (count < 0) throw ESerializationError(Format("Negative bit count %d", count));
+  std::uint64_t stored = 0;
+  if (!AReader.BytesLength("Bits", stored) || stored < BytesFor(count))
+    throw ESerializationError(Format("%d bits need more than the %llu stored bytes", count,
+                                     static_cast<unsigned long long>(stored)));
+  std::vector<std::uint8_t> bytes;
+  AReader.ReadBytes("Bits", bytes);
+  SetByteData(std::move(bytes), count);
 }
 
 }  // namespace nx

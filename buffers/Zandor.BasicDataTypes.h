@@ -1,10 +1,14 @@
 // Zandor.BasicDataTypes: the base of every data object passed between
 // components. A data object can make a copy of itself that shares its data
 // (GetDataCopy) and carries an ordered list of attached custom data items
-// (metadata that travels with the data).
+// (metadata that travels with the data). A data object of a registered class
+// (Zandor.ClassManagement) can be serialised member-wise with its custom list
+// (Zandor.Serialization) and read back by its class name.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/Zandor.Interfaces.h"
@@ -12,6 +16,9 @@
 namespace nx {
 
 class TNXData;
+class IWriter;
+class IReader;
+class TStream;
 
 struct INXData : virtual IInterface {
   NX_INTERFACE_ID(INXData, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F01}");
@@ -40,17 +47,44 @@ class TNXData : public TInterfacedObject, public virtual INXData {
 
   // A copy as an interface; the base gives GetDataCopy.
   virtual TIntfPtr<INXData> MakeIntfCopy() { return GetDataCopy(); }
-  // (SerializationRead / SerializationWrite of the storage layer go here.)
+  // Member-wise serialisation: the custom list under "Custom" (each item an
+  // object of its own class, by name) and the class's own members through
+  // InternalSerializationWrite / InternalSerializationRead. Reading replaces
+  // the custom list only when the form has one.
+  virtual void SerializationRead(IReader& AReader);
+  virtual void SerializationWrite(IWriter& AWriter);
 
   // Replaces the custom list by copies (GetDataCopy) of the source's items.
   void AssignData(INXData* ASource);
   void ClearCustom() noexcept { FCustom.clear(); }
 
  protected:
+  // The members of a class of its own (nothing here).
+  virtual void InternalSerializationRead(IReader& AReader) {}
+  virtual void InternalSerializationWrite(IWriter& AWriter) {}
+  void ReadCustom(IReader& AReader);
+  void WriteCustom(IWriter& AWriter);
+
   // The custom list; empty for almost every object, so it costs nothing to
   // copy when a buffer is passed on.
   std::vector<TIntfPtr<INXData>> FCustom;
 };
+
+// Writes AData (null allowed) under AKey as an object carrying its class
+// name; the class must be registered (else EClassNotFound).
+void NXWriteDataObject(IWriter& AWriter, std::string_view AKey, INXData* AData);
+// Reads the object under AKey back as a new object of the class named with
+// it (EClassNotFound for an unknown name). Empty when the key is absent or
+// a null object was written. A failed read leaves nothing behind.
+TIntfPtr<INXData> NXReadDataObject(IReader& AReader, std::string_view AKey);
+
+// A whole serialised document holding one data object (null allowed), at the
+// stream's position; the stream then stands after it.
+void NXSaveDataObject(TStream& AStream, INXData* AData);
+TIntfPtr<INXData> NXLoadDataObject(TStream& AStream);
+// The same as a byte string.
+std::string NXDataObjectToBytes(INXData* AData);
+TIntfPtr<INXData> NXDataObjectFromBytes(std::string_view ABytes);
 
 // ---------------------------------------------------------------- bit sets
 
@@ -159,6 +193,11 @@ class TRGBits : public TNXData, public virtual IRGBits {
   const std::vector<std::uint8_t>& GetArray() noexcept override { return FBytes; }
   TBits SetByteData(std::vector<std::uint8_t> ABytes, std::int32_t ACount) override;
   TBits SetByteData(const void* AData, std::int32_t ACount) override;
+
+ protected:
+  // The count under "Count" and the bytes under "Bits".
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
 
  private:
   TBits Self() { return TBits(static_cast<IRGBits*>(this)); }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "buffers/NXInternalStore.h"
+#include "buffers/NXSimpleDataBuffer.h"
 #include "vector/NXBasicDispatcher.h"
 #include "vector/NXNormDispatcher.h"
 #include "vector/NXResizeDispatcher.h"
@@ -36,7 +37,7 @@ constexpr TUnitSections kUnits[] = {
     {"Zandor.BasicDataTypes", nullptr, nullptr},
     {"NXNormDispatcher", &NXNormDispatcher::UnitInitialize, &NXNormDispatcher::UnitFinalize},
     {"NXInternalStore", &NXInternalStore::UnitInitialize, &NXInternalStore::UnitFinalize},
-    {"NXSimpleDataBuffer", nullptr, nullptr},
+    {"NXSimpleDataBuffer", &NXSimpleDataBuffer::UnitInitialize, &NXSimpleDataBuffer::UnitFinalize},
 };
 
 // Plain variables only: these are read before any dynamic initialiser of the

@@ -178,6 +178,11 @@ TEST(RealBufferOperationsTest, DivideRepairsDivisionByZero) {
   TBuffer c = Make({inf, 1.0});
   c->Divide(Make({1.0, 0.0}));
   EXPECT_EQ(Values(c), (TVec{inf, 1e15}));
+
+  // A buffer divided by itself still finds its zero divisors.
+  TBuffer d = Make({4.0, 0.0, -2.0});
+  d->Divide(d);
+  EXPECT_EQ(Values(d), (TVec{1.0, -1e14, 1.0}));
 }
 
 TEST(RealBufferOperationsTest, FillingOperations) {

@@ -1,0 +1,331 @@
+// Buffer storage: raw bytes in streams and files (with and without
+// resizing), AsBytes, serialisation with the custom list and the sequence
+// stamp read back by class name, damaged serialised buffers, and the
+// subscriptions to a buffer's cache refreshes. The test listener checks that
+// no buffer or block outlives a test, failed reads included.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using TBuffer = TIntfPtr<INXRealBuffer>;
+
+std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
+TNXGenericBuffer* ObjectOf(const TBuffer& b) { return static_cast<TNXGenericBuffer*>(b->GetInstance()); }
+
+std::string TempName() {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir && *dir ? dir : "/tmp") + "/nxstorage-" + std::to_string(::getpid()) + ".bin";
+}
+
+TEST(StorageTest, StreamsHoldTheRawBytes) {
+  TBuffer b = TNXRealBuffer::MakeArray({1.0, -2.5, 3.0});
+  TBytesStream s;
+  b->SaveToStream(s);
+  ASSERT_EQ(s.Size(), 24);
+  EXPECT_EQ(std::memcmp(s.Bytes().data(), b->Read(), 24), 0);
+  EXPECT_EQ(b->AsBytes(), s.Bytes());
+
+  // Without resizing exactly byte-size bytes are read, from the position.
+  TBuffer two = TNXRealBuffer::MakeSize(2);
+  s.SetPosition(8);
+  two->LoadFromStream(s, false);
+  EXPECT_EQ(Values(two), (std::vector<double>{-2.5, 3.0}));
+  EXPECT_EQ(s.Position(), 24);
+
+  // An empty buffer writes and reads nothing.
+  TBuffer e = TNXRealBuffer::Make();
+  TBytesStream empty;
+  e->SaveToStream(empty);
+  EXPECT_EQ(empty.Size(), 0);
+  e->LoadFromStream(empty, false);
+  EXPECT_TRUE(e->AsBytes().empty());
+}
+
+TEST(StorageTest, ResizingTakesTheWholeElementsLeft) {
+  // 20 bytes: two whole elements, 16 bytes read, 4 left in the stream.
+  std::vector<std::uint8_t> bytes(20);
+  const double v[2] = {4.0, 5.0};
+  std::memcpy(bytes.data(), v, 16);
+  TBytesStream s(bytes);
+  TBuffer b = TNXRealBuffer::MakeValue(9.0, 7);
+  b->LoadFromStream(s, true);
+  EXPECT_EQ(Values(b), (std::vector<double>{4.0, 5.0}));
+  EXPECT_EQ(s.Position(), 16);
+  // Nothing whole left: resized to empty.
+  b->LoadFromStream(s, true);
+  EXPECT_EQ(b->GetSize(), 0);
+  // A position beyond the end counts as nothing left.
+  s.SetPosition(100);
+  TBuffer c = TNXRealBuffer::MakeSize(3);
+  c->LoadFromStream(s, true);
+  EXPECT_EQ(c->GetSize(), 0);
+}
+
+TEST(StorageTest, AShortStreamIsAReadErrorAndKeepsWhatArrived) {
+  TBuffer b = TNXRealBuffer::MakeValue(1.0, 3);
+  const double first = 7.0;
+  TBytesStream s(std::vector<std::uint8_t>(reinterpret_cast<const std::uint8_t*>(&first),
+                                           reinterpret_cast<const std::uint8_t*>(&first) + 8));
+  EXPECT_THROW(b->LoadFromStream(s, false), EReadError);
+  EXPECT_EQ(b->GetItem(0), 7.0);
+  EXPECT_EQ(b->GetSize(), 3);
+}
+
+TEST(StorageTest, LoadingIntoASharedBlockLeavesTheOtherHolderAlone) {
+  TBuffer a = TNXRealBuffer::MakeValue(1.0, 2);
+  TBuffer shared = TNXRealBuffer::MakeCopy(a);
+  TBytesStream s;
+  TNXRealBuffer::MakeArray({8.0, 9.0})->SaveToStream(s);
+  s.SetPosition(0);
+  shared->LoadFromStream(s, false);
+  EXPECT_EQ(Values(shared), (std::vector<double>{8.0, 9.0}));
+  EXPECT_EQ(Values(a), (std::vector<double>{1.0, 1.0}));
+}
+
+TEST(StorageTest, FilesRoundTripWithResizing) {
+  const std::string name = TempName();
+  TBuffer b = TNXRealBuffer::MakeArray({0.5, 1.5, 2.5, 3.5});
+  b->SaveToFile(name);
+  TBuffer small = TNXRealBuffer::MakeSize(1);
+  small->LoadFromFile(name, true);
+  EXPECT_TRUE(small->IsEqual(b));
+  TBuffer two = TNXRealBuffer::MakeSize(2);
+  two->LoadFromFile(name, false);
+  EXPECT_EQ(Values(two), (std::vector<double>{0.5, 1.5}));
+  // Saving again truncates the file.
+  TNXRealBuffer::MakeArray({6.0})->SaveToFile(name);
+  small->LoadFromFile(name, true);
+  EXPECT_EQ(Values(small), (std::vector<double>{6.0}));
+  ::unlink(name.c_str());
+  EXPECT_THROW(small->LoadFromFile(name, true), EFOpenError);
+}
+
+// A real buffer with a stamp and custom items (another buffer, itself with
+// a custom item).
+TBuffer Decorated() {
+  TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0, -4.0, 1e300});
+  b->GetSequenceStamp()->SetAvailable(true);
+  b->GetSequenceStamp()->SetBufferNumber(0x123456789ull);
+  TBuffer note = TNXRealBuffer::MakeArray({42.0});
+  note->AddCustom(TNXRealBuffer::MakeValue(7.0, 2));
+  b->AddCustom(note);
+  b->AddCustom(TNXRealBuffer::Make());
+  return b;
+}
+
+TEST(StorageTest, SerialisedBufferComesBackByClassName) {
+  TBuffer b = Decorated();
+  TMemoryStream s;
+  NXSaveDataObject(s, b.Get());
+  s.SetPosition(0);
+  TBuffer back = Supports<INXRealBuffer>(NXLoadDataObject(s));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(s.Position(), s.Size());
+  EXPECT_TRUE(back->IsEqual(b));
+  EXPECT_NE(back->Read(), b->Read());  // its own block
+  EXPECT_TRUE(back->GetSequenceStamp()->GetAvailable());
+  EXPECT_EQ(back->GetSequenceStamp()->GetBufferNumber(), 0x123456789ull);
+  ASSERT_EQ(back->GetCustomCount(), 2);
+  TBuffer note = Supports<INXRealBuffer>(back->GetCustom(0));
+  ASSERT_TRUE(note);
+  EXPECT_EQ(Values(note), (std::vector<double>{42.0}));
+  ASSERT_EQ(note->GetCustomCount(), 1);
+  EXPECT_EQ(Values(Supports<INXRealBuffer>(note->GetCustom(0))), (std::vector<double>{7.0, 7.0}));
+  EXPECT_EQ(Supports<INXRealBuffer>(back->GetCustom(1))->GetSize(), 0);
+
+  // An unavailable stamp is still written as available.
+  TBuffer plain = TNXRealBuffer::MakeSize(1);
+  plain->SetItem(0, 1.0);
+  ASSERT_FALSE(plain->GetSequenceStamp()->GetAvailable());
+  TBuffer again = Supports<INXRealBuffer>(NXDataObjectFromBytes(NXDataObjectToBytes(plain.Get())));
+  EXPECT_TRUE(again->GetSequenceStamp()->GetAvailable());
+  EXPECT_EQ(again->GetSequenceStamp()->GetBufferNumber(), 0u);
+}
+
+// Reads a serialised buffer into an existing buffer (no class-name step).
+void ReadInto(const TBuffer& ATarget, const std::string& ABytes) {
+  TStringStream s(ABytes);
+  TBinaryReader r(s);
+  ATarget->GetInstance()->SerializationRead(r);
+}
+
+// A serialised byte form without the element count, as a plain generic
+// buffer writes it: "Data" then copies into the buffer as it is.
+std::string WithoutSize(const TBuffer& ABuffer) {
+  TStringStream s;
+  TBinaryWriter w(s, "TNXRealBuffer");
+  w.WriteBytes("Data", ABuffer->Read(), ABuffer->GetByteSize());
+  w.Finish();
+  return s.DataString();
+}
+
+TEST(StorageTest, DataCopiesWhatFitsWithoutResizing) {
+  const std::string three = WithoutSize(TNXRealBuffer::MakeArray({1.0, 2.0, 3.0}));
+  TBuffer two = TNXRealBuffer::MakeValue(0.0, 2);
+  ReadInto(two, three);
+  EXPECT_EQ(Values(two), (std::vector<double>{1.0, 2.0}));
+  TBuffer four = TNXRealBuffer::MakeValue(9.0, 4);
+  ReadInto(four, three);
+  EXPECT_EQ(Values(four), (std::vector<double>{1.0, 2.0, 3.0, 9.0}));
+  TBuffer empty = TNXRealBuffer::Make();
+  ReadInto(empty, three);
+  EXPECT_EQ(empty->GetSize(), 0);
+
+  // Into a shared buffer: the other holder keeps its samples; the stamp is
+  // set on the reader's new block.
+  TBuffer a = TNXRealBuffer::MakeValue(5.0, 2);
+  TBuffer shared = TNXRealBuffer::MakeCopy(a);
+  ReadInto(shared, NXDataObjectToBytes(TNXRealBuffer::MakeArray({1.0, 2.0}).Get()));
+  EXPECT_EQ(Values(shared), (std::vector<double>{1.0, 2.0}));
+  EXPECT_EQ(Values(a), (std::vector<double>{5.0, 5.0}));
+  EXPECT_TRUE(shared->GetSequenceStamp()->GetAvailable());
+  EXPECT_FALSE(a->GetSequenceStamp()->GetAvailable());
+}
+
+TEST(StorageTest, DamagedSerialisedBuffersFailWithoutLeaks) {
+  const std::string good = NXDataObjectToBytes(Decorated().Get());
+  // Every truncation fails with the reader's error or the read error; the
+  // half-read buffer and its custom items are gone (the listener counts).
+  for (std::size_t n = 0; n < good.size(); n += (n < 200 ? 1 : 7)) {
+    try {
+      NXDataObjectFromBytes(good.substr(0, n));
+      ADD_FAILURE() << "a buffer cut to " << n << " bytes was read";
+    } catch (const ESerializationError&) {
+    } catch (const EReadError&) {
+    }
+  }
+  // Changed bytes: read or refused, never anything else.
+  for (std::size_t k = 0; k < good.size(); ++k) {
+    std::string bad = good;
+    bad[k] = static_cast<char>(bad[k] ^ 0x21);
+    try {
+      (void)NXDataObjectFromBytes(bad);
+    } catch (const ESerializationError&) {
+    } catch (const EReadError&) {
+    } catch (const EClassNotFound&) {
+    }
+  }
+}
+
+TEST(StorageTest, AnElementCountBeyondTheStoredDataIsRefused) {
+  TStringStream s;
+  TBinaryWriter w(s, "TNXRealBuffer");
+  w.WriteUInt32("Size", 0x1FFFFFFFu);  // would be a 4 GiB buffer
+  w.WriteBytes("Data", "12345678", 8);
+  w.Finish();
+  EXPECT_THROW(NXDataObjectFromBytes(s.DataString()), ESerializationError);
+}
+
+void CountCall(void* AObject) { ++*static_cast<int*>(AObject); }
+
+TEST(StorageTest, SubscribersHearOfNewBlocksOnly) {
+  TBuffer b = TNXRealBuffer::MakeValue(1.0, 4);
+  TIntfPtr<INXGenericBuffer> generic(b);
+  int calls = 0;
+  TNXNotifyList::THandle handle = 0;
+  RGSubscribeBufferNodify(generic, &calls, &CountCall, handle);
+
+  b->SetItem(0, 2.0);  // unshared: writes in place
+  EXPECT_EQ(calls, 0);
+  {
+    TBuffer other = TNXRealBuffer::MakeCopy(b);
+    b->SetItem(1, 3.0);  // shared: copies the block
+    EXPECT_EQ(calls, 1);
+  }
+  b->Resize(2, true);
+  EXPECT_EQ(calls, 2);
+
+  RGUnSubscribeBufferNodify(generic, handle);
+  b->Resize(8, false);
+  EXPECT_EQ(calls, 2);
+  RGUnSubscribeBufferNodify(generic, handle);  // unknown by now: ignored
+  EXPECT_EQ(ObjectOf(b)->Notifications().Count(), 0u);
+  EXPECT_THROW(RGSubscribeBufferNodify(generic, &calls, nullptr, handle), EArgumentException);
+}
+
+// Every registered data class, decorated with a custom item and (buffers) a
+// stamp, comes back by its class name equal to the original.
+struct TRoundTripCase {
+  const char* Name;
+  std::function<TIntfPtr<INXData>()> Make;
+  std::function<bool(INXData*, INXData*)> Equal;
+};
+
+bool SameBuffer(INXData* A, INXData* B) {
+  TIntfPtr<INXDataBuffer> a = Supports<INXDataBuffer>(A), b = Supports<INXDataBuffer>(B);
+  return a && b && a->IsEqual(b) && a->GetSize() == b->GetSize() &&
+         b->GetSequenceStamp()->GetBufferNumber() == a->GetSequenceStamp()->GetBufferNumber();
+}
+
+TIntfPtr<INXData> Stamped(TIntfPtr<INXData> AData) {
+  if (TIntfPtr<INXDataBuffer> b = Supports<INXDataBuffer>(AData.Get())) b->GetSequenceStamp()->SetBufferNumber(77);
+  AData->AddCustom(TNXRealBuffer::MakeArray({5.0}));
+  return AData;
+}
+
+std::vector<TRoundTripCase> RoundTripCases() {
+  std::vector<TRoundTripCase> cases = {
+      {"TNXRealBuffer", [] { return Stamped(TNXRealBuffer::MakeArray({1.5, -2.0, 3.25})); }, SameBuffer},
+      {"TNXRealMatrixBuffer",
+       [] {
+         const double v[6] = {1, 2, 3, 4, 5, 6};
+         return Stamped(TNXRealMatrixBuffer::MakeData(v, 2, 3));
+       },
+       [](INXData* A, INXData* B) {
+         TIntfPtr<INXRealMatrixBuffer> a = Supports<INXRealMatrixBuffer>(A), b = Supports<INXRealMatrixBuffer>(B);
+         return SameBuffer(A, B) && a->GetRows() == b->GetRows() && a->GetCols() == b->GetCols();
+       }},
+      {"TNXRealBufferList",
+       [] {
+         return Stamped(TNXRealBufferList::MakeData(
+             {TNXRealBuffer::MakeArray({1.0, 2.0}), TNXRealBuffer::Make(), TNXRealBuffer::MakeArray({9.0})}));
+       },
+       [](INXData* A, INXData* B) {
+         TIntfPtr<INXRealBufferArray> a = Supports<INXRealBufferArray>(A), b = Supports<INXRealBufferArray>(B);
+         return a && b && a->IsEqualArray(b) && b->GetCount() == 3;
+       }},
+  };
+  return cases;
+}
+
+TEST(StorageTest, EveryBufferClassRoundTripsByClassName) {
+  for (const TRoundTripCase& c : RoundTripCases()) {
+    SCOPED_TRACE(c.Name);
+    TIntfPtr<INXData> original = c.Make();
+    TIntfPtr<INXData> back = NXDataObjectFromBytes(NXDataObjectToBytes(original.Get()));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(TClassManagement::ClassNameOf(*back->GetInstance()), c.Name);
+    EXPECT_TRUE(c.Equal(original.Get(), back.Get()));
+    ASSERT_EQ(back->GetCustomCount(), 1);
+    EXPECT_EQ(Supports<INXRealBuffer>(back->GetCustom(0))->GetItem(0), 5.0);
+    // Every truncation of the form fails cleanly (the listener checks for leaks).
+    const std::string bytes = NXDataObjectToBytes(original.Get());
+    for (std::size_t n = 0; n < bytes.size(); n += 7)
+      EXPECT_ANY_THROW(NXDataObjectFromBytes(std::string_view(bytes).substr(0, n))) << "at " << n;
+  }
+}
+
+TEST(StorageTest, BitSetsSerialiseOnceRegistered) {
+  TClassManagement::RegisterClasses({ClassEntry<TRGBits>("TRGBits")});
+  IRGBits::TBits bits = TRGBits::MakeSize(13);
+  bits->SetBit(0, true)->SetBit(12, true);
+  TIntfPtr<INXData> back = NXDataObjectFromBytes(NXDataObjectToBytes(bits.Get()));
+  TClassManagement::UnregisterClasses({"TRGBits"});
+  IRGBits::TBits backBits = Supports<IRGBits>(back.Get());
+  ASSERT_TRUE(backBits);
+  EXPECT_TRUE(backBits->EqualsBits(bits));
+}
+
+}  // namespace
+}  // namespace nx

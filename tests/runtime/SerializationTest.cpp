@@ -1,0 +1,369 @@
+// Tests of the member-wise binary writer and reader: every kind of value
+// round trips, members are found by key in any order and unknown ones are
+// skipped, type and range mismatches are refused, and damaged input (cut
+// short, bytes changed, lengths made huge, nesting made deep) ends in the
+// reader's own error or the stream's read error.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// A document with one member of every kind, nested objects and a list.
+std::string SampleDocument() {
+  TStringStream s;
+  TBinaryWriter w(s, "TRoot");
+  w.WriteBoolean("yes", true);
+  w.WriteBoolean("no", false);
+  w.WriteInt32("i32", -123456);
+  w.WriteUInt32("u32", 0xFFFFFFF0u);
+  w.WriteInt64("i64", std::numeric_limits<std::int64_t>::min());
+  w.WriteUInt64("u64", 0xFEDCBA9876543210ull);
+  w.WriteDouble("pi", 3.141592653589793);
+  w.WriteString("text", std::string("h\0llo \xC3\xA4", 9));
+  const std::uint8_t bytes[5] = {0, 1, 2, 254, 255};
+  w.WriteBytes("bytes", bytes, sizeof(bytes));
+  w.WriteBytes("empty", nullptr, 0);
+  w.BeginObject("child", "TChild");
+  w.WriteInt32("depth", 2);
+  w.BeginObject("grandchild", "TGrandChild");
+  w.WriteString("name", "g");
+  w.EndObject();
+  w.EndObject();
+  w.BeginList("items");
+  for (int i = 0; i < 3; ++i) {
+    w.BeginItem("TItem" + std::to_string(i));
+    w.WriteInt32("index", i);
+    w.EndItem();
+  }
+  w.EndList();
+  w.BeginList("none");
+  w.EndList();
+  w.Finish();
+  return s.DataString();
+}
+
+TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
+  TStringStream s(SampleDocument() + "tail");
+  TBinaryReader r(s);
+  EXPECT_EQ(r.RootClassName(), "TRoot");
+
+  // Asked in another order than written.
+  std::string text;
+  ASSERT_TRUE(r.ReadString("text", text));
+  EXPECT_EQ(text, std::string("h\0llo \xC3\xA4", 9));
+  double pi = 0;
+  ASSERT_TRUE(r.ReadDouble("pi", pi));
+  EXPECT_EQ(pi, 3.141592653589793);
+  bool yes = false, no = true;
+  ASSERT_TRUE(r.ReadBoolean("yes", yes));
+  ASSERT_TRUE(r.ReadBoolean("no", no));
+  EXPECT_TRUE(yes);
+  EXPECT_FALSE(no);
+  std::int32_t i32 = 0;
+  std::uint32_t u32 = 0;
+  std::int64_t i64 = 0;
+  std::uint64_t u64 = 0;
+  ASSERT_TRUE(r.ReadUInt64("u64", u64));
+  ASSERT_TRUE(r.ReadInt64("i64", i64));
+  ASSERT_TRUE(r.ReadUInt32("u32", u32));
+  ASSERT_TRUE(r.ReadInt32("i32", i32));
+  EXPECT_EQ(u64, 0xFEDCBA9876543210ull);
+  EXPECT_EQ(i64, std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(u32, 0xFFFFFFF0u);
+  EXPECT_EQ(i32, -123456);
+
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(r.ReadBytes("bytes", bytes));
+  EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0, 1, 2, 254, 255}));
+  std::uint64_t length = 99;
+  ASSERT_TRUE(r.BytesLength("empty", length));
+  EXPECT_EQ(length, 0u);
+  // Copies only what fits; the rest of the block is skipped.
+  std::uint8_t two[3] = {7, 7, 7};
+  std::uint64_t copied = 0;
+  ASSERT_TRUE(r.ReadBytesInto("bytes", two, 2, copied));
+  EXPECT_EQ(copied, 2u);
+  EXPECT_EQ(two[0], 0);
+  EXPECT_EQ(two[1], 1);
+  EXPECT_EQ(two[2], 7);
+
+  // The list first, then the object that was written before it.
+  std::uint32_t count = 0;
+  ASSERT_TRUE(r.BeginList("items", count));
+  ASSERT_EQ(count, 3u);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::string cls;
+    r.BeginItem(cls);
+    EXPECT_EQ(cls, "TItem" + std::to_string(i));
+    std::int32_t index = -1;
+    ASSERT_TRUE(r.ReadInt32("index", index));
+    EXPECT_EQ(index, static_cast<std::int32_t>(i));
+    r.EndItem();
+  }
+  std::string noMore;
+  EXPECT_THROW(r.BeginItem(noMore), ESerializationError);
+  r.EndList();
+  ASSERT_TRUE(r.BeginList("none", count));
+  EXPECT_EQ(count, 0u);
+  r.EndList();
+
+  std::string cls;
+  ASSERT_TRUE(r.BeginObject("child", cls));
+  EXPECT_EQ(cls, "TChild");
+  EXPECT_FALSE(r.HasKey("pi"));  // members of the child only
+  ASSERT_TRUE(r.BeginObject("grandchild", cls));
+  EXPECT_EQ(cls, "TGrandChild");
+  ASSERT_TRUE(r.ReadString("name", text));
+  EXPECT_EQ(text, "g");
+  r.EndObject();
+  ASSERT_TRUE(r.ReadInt32("depth", i32));
+  EXPECT_EQ(i32, 2);
+  r.EndObject();
+
+  // Back in the root; absent keys leave the value alone.
+  EXPECT_TRUE(r.HasKey("pi"));
+  std::int32_t untouched = 42;
+  EXPECT_FALSE(r.ReadInt32("absent", untouched));
+  EXPECT_EQ(untouched, 42);
+  EXPECT_FALSE(r.BeginObject("absent", cls));
+  EXPECT_FALSE(r.BeginList("absent", count));
+
+  // The stream ends up right after the document.
+  r.Finish();
+  EXPECT_EQ(s.ReadString(10), "tail");
+}
+
+TEST(SerializationTest, UnknownMembersOfEveryKindAreSkipped) {
+  // A newer writer with extra members around the one an older reader knows.
+  TBytesStream s;
+  TBinaryWriter w(s, "T");
+  w.BeginObject("future", "TFuture");
+  w.WriteBytes("blob", "xyz", 3);
+  w.EndObject();
+  w.BeginList("futureList");
+  w.BeginItem("X");
+  w.EndItem();
+  w.EndList();
+  w.WriteString("futureText", std::string(1000, 'a'));
+  w.WriteInt32("known", 7);
+  w.WriteDouble("futureDouble", 1.0);
+  w.Finish();
+  s.SetPosition(0);
+  TBinaryReader r(s);
+  std::int32_t known = 0;
+  ASSERT_TRUE(r.ReadInt32("known", known));
+  EXPECT_EQ(known, 7);
+}
+
+TEST(SerializationTest, IntegersConvertWhenTheValueFitsAndKindsMustMatch) {
+  TStringStream s;
+  TBinaryWriter w(s, "T");
+  w.WriteInt64("small", -5);
+  w.WriteUInt64("big", 0x100000000ull);
+  w.WriteUInt32("u", 7);
+  w.WriteString("s", "x");
+  w.WriteBoolean("b", true);
+  w.Finish();
+  s.SetPosition(0);
+  TBinaryReader r(s);
+
+  std::int32_t i32 = 0;
+  std::int64_t i64 = 0;
+  std::uint32_t u32 = 0;
+  std::uint64_t u64 = 0;
+  EXPECT_TRUE(r.ReadInt32("small", i32));
+  EXPECT_EQ(i32, -5);
+  EXPECT_TRUE(r.ReadInt64("u", i64));
+  EXPECT_EQ(i64, 7);
+  EXPECT_TRUE(r.ReadUInt64("big", u64));
+  EXPECT_EQ(u64, 0x100000000ull);
+  EXPECT_THROW(r.ReadUInt32("small", u32), ESerializationError);  // negative
+  EXPECT_THROW(r.ReadUInt32("big", u32), ESerializationError);    // beyond 32 bits
+  EXPECT_THROW(r.ReadInt32("big", i32), ESerializationError);
+
+  double d = 0;
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+  bool flag = false;
+  EXPECT_THROW(r.ReadDouble("u", d), ESerializationError);
+  EXPECT_THROW(r.ReadInt32("s", i32), ESerializationError);
+  EXPECT_THROW(r.ReadBytes("s", bytes), ESerializationError);
+  EXPECT_THROW(r.ReadString("b", text), ESerializationError);
+  EXPECT_THROW(r.ReadBoolean("u", flag), ESerializationError);
+  std::string cls;
+  try {
+    r.BeginObject("s", cls);
+    FAIL() << "a string read as an object";
+  } catch (const ESerializationError& e) {
+    EXPECT_STREQ(e.what(), "Member \"s\" is a string, not an object");
+  }
+}
+
+TEST(SerializationTest, WriterMisuseIsAnAssertion) {
+  TStringStream s;
+  TBinaryWriter w(s, "T");
+  EXPECT_THROW(w.EndObject(), EAssertionFailed);  // the root closes with Finish
+  EXPECT_THROW(w.BeginItem("X"), EAssertionFailed);
+  w.BeginList("l");
+  EXPECT_THROW(w.WriteInt32("k", 1), EAssertionFailed);  // members go into items
+  EXPECT_THROW(w.Finish(), EAssertionFailed);            // the list is still open
+  EXPECT_THROW(w.WriteBytes("k", nullptr, 3), EAssertionFailed);
+}
+
+TEST(SerializationTest, NestingIsLimitedOnBothSides) {
+  {
+    TStringStream s;
+    TBinaryWriter w(s, "T");
+    for (int i = 1; i < kMaxSerializationDepth; ++i) w.BeginObject("o", "T");
+    EXPECT_THROW(w.BeginObject("o", "T"), ESerializationError);
+    w.BeginList("l");
+    EXPECT_THROW(w.BeginItem("T"), ESerializationError);
+  }
+  // A form nested one level deeper than allowed, built by hand: each level
+  // is the member header and length of the next object.
+  const int levels = kMaxSerializationDepth + 1;
+  std::string doc("NXSF\x01", 5);
+  std::vector<std::size_t> lengthAt;
+  for (int i = 0; i < levels; ++i) {
+    if (i > 0) doc += std::string("\x0A\x01o", 3);
+    lengthAt.push_back(doc.size());
+    doc += std::string(8, '\0');
+    doc += std::string("\x01T", 2);
+  }
+  for (std::size_t k = 0; k < lengthAt.size(); ++k) {
+    const std::uint64_t len = doc.size() - lengthAt[k] - 8;
+    std::memcpy(&doc[lengthAt[k]], &len, 8);
+  }
+  TStringStream s(doc);
+  TBinaryReader r(s);
+  std::string cls;
+  int entered = 1;
+  try {
+    while (r.BeginObject("o", cls)) ++entered;
+    FAIL() << "the innermost object was entered";
+  } catch (const ESerializationError&) {
+    EXPECT_EQ(entered, kMaxSerializationDepth);
+  }
+}
+
+// Reads every member of the sample document the way a consumer would.
+void ReadAll(TStream& AStream) {
+  TBinaryReader r(AStream);
+  std::string text, cls;
+  std::vector<std::uint8_t> bytes;
+  double d;
+  std::int64_t i;
+  std::uint64_t u;
+  bool b;
+  r.ReadString("text", text);
+  r.ReadBytes("bytes", bytes);
+  r.ReadDouble("pi", d);
+  r.ReadInt64("i32", i);
+  r.ReadUInt64("u64", u);
+  r.ReadBoolean("yes", b);
+  if (r.BeginObject("child", cls)) {
+    if (r.BeginObject("grandchild", cls)) r.EndObject();
+    r.EndObject();
+  }
+  std::uint32_t count = 0;
+  if (r.BeginList("items", count)) {
+    for (std::uint32_t k = 0; k < count; ++k) {
+      r.BeginItem(cls);
+      r.ReadInt64("index", i);
+      r.EndItem();
+    }
+    r.EndList();
+  }
+  r.Finish();
+}
+
+TEST(SerializationTest, EveryTruncationIsRefused) {
+  const std::string doc = SampleDocument();
+  for (std::size_t n = 0; n < doc.size(); ++n) {
+    TStringStream s(doc.substr(0, n));
+    try {
+      ReadAll(s);
+      ADD_FAILURE() << "a document cut to " << n << " of " << doc.size() << " bytes was read";
+    } catch (const ESerializationError&) {
+    } catch (const EReadError&) {
+    }
+  }
+}
+
+TEST(SerializationTest, ChangedBytesLoadOrFailCleanly) {
+  // Every byte replaced by a few telling values (0, 0xFF, a flipped bit):
+  // the reader either reads something or raises one of its two errors.
+  const std::string doc = SampleDocument();
+  int refused = 0;
+  for (std::size_t k = 0; k < doc.size(); ++k) {
+    for (std::uint8_t v : {std::uint8_t{0}, std::uint8_t{0xFF}, static_cast<std::uint8_t>(doc[k] ^ 0x40)}) {
+      std::string bad = doc;
+      bad[k] = static_cast<char>(v);
+      TStringStream s(bad);
+      try {
+        ReadAll(s);
+      } catch (const ESerializationError&) {
+        ++refused;
+      } catch (const EReadError&) {
+        ++refused;
+      }
+    }
+  }
+  EXPECT_GT(refused, 0);
+}
+
+TEST(SerializationTest, HugeLengthsAreRefusedBeforeAnyAllocation) {
+  struct TCase {
+    const char* Name;
+    std::string Doc;
+  };
+  auto root = [](const std::string& body) {
+    std::string doc("NXSF\x01", 5);
+    const std::uint64_t len = body.size();
+    doc.append(reinterpret_cast<const char*>(&len), 8);
+    return doc + body;
+  };
+  const std::string maxVarint("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 9);
+  const std::string hugeU64("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8);
+  const TCase cases[] = {
+      {"class name", root("\x80\x80\x80\x80\x10" + std::string("x"))},
+      {"key", root(std::string("\x01T\x01", 3) + maxVarint)},
+      {"string", root(std::string("\x01T\x08\x01s", 5) + maxVarint)},
+      {"byte block", root(std::string("\x01T\x09\x01" "b", 5) + maxVarint + "abc")},
+      {"object", root(std::string("\x01T\x0A\x01o", 5) + hugeU64)},
+      {"list", root(std::string("\x01T\x0B\x01l", 5) + hugeU64)},
+      {"varint beyond 64 bits", root(std::string("\x01T\x08\x01s", 5) + std::string(10, '\xFF') + "\x01")},
+      {"root", std::string("NXSF\x01", 5) + hugeU64 + "\x01T"},
+      {"unknown kind", root(std::string("\x01T\x0C\x01k", 5))},
+      {"signature", std::string("NXSG\x01", 5) + std::string(8, '\0')},
+      {"version", std::string("NXSF\x02", 5) + std::string(8, '\0')},
+  };
+  for (const TCase& c : cases) {
+    TStringStream s(c.Doc);
+    EXPECT_THROW(ReadAll(s), ESerializationError) << c.Name;
+  }
+  // A list claiming more items than its bytes hold.
+  TStringStream s;
+  TBinaryWriter w(s, "T");
+  w.BeginList("items");
+  w.EndList();
+  w.Finish();
+  std::string doc = s.DataString();
+  const std::uint32_t many = 0xFFFFFFFFu;
+  std::memcpy(&doc[doc.size() - 4], &many, 4);
+  TStringStream bad(doc);
+  TBinaryReader r(bad);
+  std::uint32_t count = 0;
+  EXPECT_THROW(r.BeginList("items", count), ESerializationError);
+}
+
+}  // namespace
+}  // namespace nx
