@@ -2473,7 +2473,10 @@ class TXmlParser {
         if (bytes <= TXmlArena::kMaxSmall) {
           node->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
           node->FFlags |= kAttrsInArena;
-          for (std::size_t k = 0; k < FAttrs.size(); ++k) new (&node->FAttrs[k]) TXmlAttrData{FAttrs[k].NameID, std::move(FAttrs[k].Value)};
+          // Variants relocate bitwise: the node takes the bytes, and the
+          // staging entries are made empty without being destroyed.
+          std::memcpy(static_cast<void*>(node->FAttrs), static_cast<const void*>(FAttrs.data()), bytes);
+          for (TXmlAttrData& s : FAttrs) new (&s.Value) TVariant();
           node->FAttrCount = static_cast<std::uint32_t>(FAttrs.size());
           break;
         }
