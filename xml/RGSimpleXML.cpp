@@ -8,8 +8,9 @@
 // (IInterface is a nearly empty virtual base and shares it), a non-atomic
 // reference count, its type and its parent. Elements, processing
 // instructions and the document hold their attributes and children in flat
-// arrays; text, CDATA and comment nodes hold only their value. Strings are
-// shared blocks (TVarBlock) placed in the same arena. The arena lives while
+// arrays; text, CDATA and comment nodes hold only their value. Strings of up
+// to 8 bytes are held in their variant; longer ones are shared blocks
+// (TVarBlock) placed in the same arena. The arena lives while
 // any of its nodes or strings does; a freed node's memory goes to a free list
 // of its size and is reused by the next node of that size.
 //
@@ -17,9 +18,16 @@
 // each byte is one character; with UTF-8 the window is the input itself and
 // multi-byte sequences are decoded by this unit's own rules (a lead byte
 // takes its continuation bytes whatever they are); other code pages are
-// converted by iconv to UTF-8 block by block first. Runs of plain ASCII are
-// copied from the window in one piece; every other character goes through
-// Next(), one at a time.
+// converted by iconv to UTF-8 block by block first. A text, attribute value
+// or name that is plain ASCII up to its end is found with a bulk scan (SSE2,
+// sixteen bytes at a time) and used where it stands in the window: names are
+// hashed during the scan and looked up without a copy. Everything else
+// (entities, other characters, a run that reaches the end of the window)
+// goes through Next(), one character at a time, with the same results.
+//
+// Every walk over a tree (writing, copying, reading the binary form,
+// freeing) keeps its own stack, so the depth of a tree is bounded by memory,
+// not by the thread's stack.
 #include "xml/RGSimpleXML.h"
 
 #include <iconv.h>

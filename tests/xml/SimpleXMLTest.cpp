@@ -214,6 +214,98 @@ TEST(SimpleXMLParser, StreamInputAcrossBlocksMatchesMemoryInput) {
   EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Item(8999)->Text(), "\xD0\x9F\xD1\x80\xD0\xB8");
 }
 
+// Plain ASCII runs are taken where they stand in the input; a run that meets
+// an entity, a non-ASCII byte or the end of a stream block is finished one
+// character at a time. Both ways must give the same tree: every offset of
+// the 16384-byte block boundary within names, values, entities and end tags
+// is tried, and each document is compared with its memory parse.
+TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
+  const std::string record =
+      "<item_name id=\"000123\" k='a&amp;b' long=\"abcdefghijklmnopq\">Item &lt;7&gt; &#65;x</item_name>"
+      "<v u=\"mV\">1.5</v><e\xC3\xA9 a\xC3\xA9=\"\xC3\xA9\"/>";
+  const std::string head = "<?xml version=\"1.0\"?><r>";
+  for (std::size_t pad = 0; pad < record.size(); ++pad) {
+    std::string xml = head + std::string(16384 - head.size() - record.size() + pad, ' ') + record + record + "</r>";
+    auto mem = Parse(xml, true);
+    TStringStream stream(xml);
+    auto stm = CreateXmlDocument();
+    stm->SetPreserveWhiteSpace(true);
+    stm->Load(stream);
+    ASSERT_EQ(stm->SaveXML(), mem->SaveXML()) << "pad " << pad;
+  }
+  auto d = Parse(head + record + "</r>");
+  auto item = d->DocumentElement()->SelectSingleNode("item_name");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->GetAttr("id"), "000123");
+  EXPECT_EQ(item->GetAttr("k"), "a&b");
+  EXPECT_EQ(item->GetAttr("long"), "abcdefghijklmnopq");
+  EXPECT_EQ(item->Text(), "Item <7> Ax");
+  auto e = d->DocumentElement()->SelectSingleNode("e\xC3\xA9");
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->GetAttr("a\xC3\xA9"), "\xC3\xA9");
+  // Texts and values that end with the input, and near misses of entities.
+  const struct {
+    const char* Xml;
+    const char* Text;  // of the last top-level node; nullptr: parsing fails with Message
+    const char* Message;
+  } rows[] = {
+      {"<a/>tail", "tail", nullptr},
+      {"<a/>&amp;", "&", nullptr},
+      {"<a/>&lt", nullptr, "Character \";\" expected"},
+      {"<a/>&ampx;", nullptr, "Unknown XML entity symbol name \"ampx\" found"},
+      {"<a/>&am;", nullptr, "Unknown XML entity symbol name \"am\" found"},
+      {"<a></a", nullptr, "Character \">\" expected"},
+      {"<ab></a>", nullptr, "Text \"b\" expected"},
+      {"<a></ab>", nullptr, "Character \">\" expected"},
+      {"<a b", nullptr, "Character \"=\" expected"},
+  };
+  for (const auto& r : rows) {
+    if (r.Text) {
+      auto doc = Parse(r.Xml);
+      EXPECT_EQ(doc->ChildNodes()->Item(doc->ChildNodes()->Count() - 1)->Text(), r.Text) << r.Xml;
+    } else {
+      EXPECT_EQ(MessageOf([&] { Parse(r.Xml); }), r.Message) << r.Xml;
+    }
+  }
+}
+
+// Strings and byte arrays of up to 8 bytes live in the variant itself,
+// longer ones in shared blocks: both behave alike through copies, moves,
+// swaps and comparisons, and an element's own value survives copying.
+TEST(SimpleXMLModel, ShortAndLongValuesBehaveAlike) {
+  for (const std::string text : {"", "a", "12345678", "123456789", "a longer text than eight bytes"}) {
+    TVariant v(text);
+    TVariant copy = v;
+    EXPECT_EQ(copy.StrView(), text);
+    EXPECT_TRUE(copy == v);
+    TVariant moved = std::move(copy);
+    EXPECT_EQ(moved.StrView(), text);
+    EXPECT_TRUE(copy.IsEmpty());
+    TVariant other(std::int32_t{7});
+    other.Swap(moved);
+    EXPECT_EQ(other.StrView(), text);
+    EXPECT_EQ(moved.AsInt64(), 7);
+    EXPECT_FALSE(TVariant(text + "x") == v);
+    const TVariant bytes = TVariant::Bytes(text.data(), text.size());
+    EXPECT_EQ(std::string(bytes.StrView()), text);
+    EXPECT_FALSE(bytes == v);  // another type
+    // Through a tree: the attribute value, the element's own value and the
+    // binary form keep the text.
+    auto d = CreateXmlDocument("r");
+    auto r = d->DocumentElement();
+    r->SetVarAttr("a", v);
+    r->SetTypedValue(v);
+    auto back = LoadXmlDocumentFromBinaryXML(d->BinaryXML())->DocumentElement();
+    EXPECT_EQ(back->GetAttr("a"), text);
+    EXPECT_EQ(back->Text(), text);
+    auto clone = r->CloneNode(true);
+    EXPECT_TRUE(clone->TypedValue() == v);
+    r->SetTypedValue(TVariant());
+    EXPECT_TRUE(r->TypedValue().IsEmpty());
+    EXPECT_TRUE(clone->TypedValue() == v);
+  }
+}
+
 TEST(SimpleXMLParser, StructureDoctypeAndDuplicates) {
   auto d = Parse("<!DOCTYPE html><?pi  some data?><a x='1' x='2'><!---x---><b/></a>");
   EXPECT_EQ(d->ChildNodes()->Count(), 2);  // no node for the DOCTYPE
