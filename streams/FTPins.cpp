@@ -278,7 +278,18 @@ bool TFTBasicPin::Disconnect(TFTBasicPin* APin) {
 void TFTBasicPin::DisconnectAll() { TFTLinker::DisconnectAll(*this); }
 
 void TFTBasicPin::Close() {
-  if (IsConnected()) TFTLinker::DisconnectAll(*this);
+  // A pin that could still be linked marks itself under the link section, so
+  // that no link is made to it between the unlinking and the closing of the
+  // gate. A converter's pin is only ever linked by its converter's link and is
+  // unlinked with it: when it goes (freed by whichever thread lets go of the
+  // converter last, perhaps a sender) it takes no section.
+  const bool unlinkedConverterPin = FConverterPin.load(std::memory_order_acquire) && !IsConnected();
+  if (!unlinkedConverterPin && (IsConnected() || !FClosing.load(std::memory_order_acquire))) {
+    std::lock_guard guard(TFTLinker::Section());
+    FClosing.store(true, std::memory_order_release);
+    TFTLinker::DisconnectAll(*this);
+  }
+  // Outside the section: a handler still running inside the pin may link.
   FGate->Close();
 }
 
@@ -406,6 +417,8 @@ bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
   } else {
     TFTSinkPin& cs = converter->GetSinkPin();
     TFTSourcePin& co = converter->GetSourcePin();
+    cs.FConverterPin.store(true, std::memory_order_release);
+    co.FConverterPin.store(true, std::memory_order_release);
     // The converter's pins pass the far pins on as the "other pin", so a
     // receiver sees the component it is linked to, not the converter.
     cs.SetLinks({MakeLink(ASource, inID, &ASink, &ASource, inID, nullptr)});

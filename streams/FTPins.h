@@ -506,7 +506,7 @@ class TFTBasicPin {
   // Unlinks the pin and waits for the deliveries inside it; afterwards every
   // delivery to it returns false. Idempotent.
   void Close();
-  bool IsClosed() const noexcept { return FGate->IsClosed(); }
+  bool IsClosed() const noexcept { return FClosing.load(std::memory_order_acquire); }
 
   // ---- sending
   // Delivers AOperation over every link (downstream from a source pin,
@@ -558,6 +558,8 @@ class TFTBasicPin {
   bool FPopulatedSet = false;
   TIntfPtr<IFTStream> FStream;
   TIntfPtr<TFTPinGate> FGate;
+  std::atomic<bool> FClosing{false};  // set under the link section: no new links
+  std::atomic<bool> FConverterPin{false};  // a pin of a link's converter
   mutable std::mutex FLinksLock;  // guards the FLinks pointer only
   TFTLinkSnapshot FLinks;
 };

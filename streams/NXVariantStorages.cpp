@@ -22,47 +22,61 @@ std::vector<TNXOperationList::TItem> TNXOperationList::TakeAll() {
   for (std::size_t i = 0; i < FCount; ++i) items.push_back(std::move(FList[Slot(i)]));
   FHead = 0;
   FCount = 0;
+  Publish();
   return items;
 }
 
+// The pushes take their reference before entering the section and move it in.
 std::int32_t TNXOperationList::PushBack(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   NX_ASSERT_MSG(AOperation, "an empty operation cannot be queued");
-  TLockGuard guard(FSection);
+  TItem item = AOperation;
+  TLockGuard<TNXListSection> guard(FSection);
   if (FCount == FList.size()) Grow();
   FHead = (FHead + FList.size() - 1) & (FList.size() - 1);
-  FList[FHead] = AOperation;
-  return static_cast<std::int32_t>(++FCount);
+  FList[FHead] = std::move(item);
+  ++FCount;
+  Publish();
+  return static_cast<std::int32_t>(FCount);
 }
 
 std::int32_t TNXOperationList::Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool AClear) {
   NX_ASSERT_MSG(AOperation, "an empty operation cannot be queued");
+  TItem item = AOperation;
   std::vector<TItem> removed;  // released after the section is left
-  TLockGuard guard(FSection);
+  TLockGuard<TNXListSection> guard(FSection);
   if (AClear) removed = TakeAll();
   if (FCount == FList.size()) Grow();
-  FList[Slot(FCount)] = AOperation;
-  return static_cast<std::int32_t>(++FCount);
+  FList[Slot(FCount)] = std::move(item);
+  ++FCount;
+  Publish();
+  return static_cast<std::int32_t>(FCount);
 }
 
 std::int32_t TNXOperationList::PushLimit(const TIntfPtr<IFTNotifyOperation>& AOperation, std::int32_t ALimit) {
   NX_ASSERT_MSG(AOperation, "an empty operation cannot be queued");
-  TLockGuard guard(FSection);
+  TItem item = AOperation;  // released after the section is left when not queued
+  TLockGuard<TNXListSection> guard(FSection);
   if (ALimit > 0 && FCount < static_cast<std::size_t>(ALimit)) {
     if (FCount == FList.size()) Grow();
-    FList[Slot(FCount)] = AOperation;
+    FList[Slot(FCount)] = std::move(item);
     ++FCount;
+    Publish();
   }
   return static_cast<std::int32_t>(FCount);
 }
 
 bool TNXOperationList::Pop(TIntfPtr<IFTNotifyOperation>& AOperation) {
   TItem item;  // the caller's old value is released after the section is left
-  {
-    TLockGuard guard(FSection);
+  // An empty list answers without the section, so that a consumer polling an
+  // empty list does not hold up the producer. (A push that has not counted
+  // its operation yet has not happened yet.)
+  if (FAtomicCount.load(std::memory_order_acquire) != 0) {
+    TLockGuard<TNXListSection> guard(FSection);
     if (FCount != 0) {
       item = std::move(FList[FHead]);
       FHead = (FHead + 1) & (FList.size() - 1);
       --FCount;
+      Publish();
     }
   }
   AOperation.Swap(item);
@@ -72,20 +86,19 @@ bool TNXOperationList::Pop(TIntfPtr<IFTNotifyOperation>& AOperation) {
 void TNXOperationList::Peek(TIntfPtr<IFTNotifyOperation>& AOperation) {
   TItem item;
   {
-    TLockGuard guard(FSection);
+    TLockGuard<TNXListSection> guard(FSection);
     if (FCount != 0) item = FList[FHead];
   }
   AOperation.Swap(item);
 }
 
 std::int32_t TNXOperationList::ItemsCount() {
-  TLockGuard guard(FSection);
-  return static_cast<std::int32_t>(FCount);
+  return static_cast<std::int32_t>(FAtomicCount.load(std::memory_order_acquire));
 }
 
 void TNXOperationList::Clear() {
   std::vector<TItem> removed;
-  TLockGuard guard(FSection);
+  TLockGuard<TNXListSection> guard(FSection);
   removed = TakeAll();
 }
 
