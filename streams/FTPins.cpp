@@ -346,9 +346,9 @@ namespace {
 
 // The identifier a source and a sink agree on, or an empty one.
 TGUID Negotiate(const TFTSourcePin& ASource, const TFTSinkPin& ASink) {
-  const std::vector<TGUID> sourceTypes = ASource.GetTypes();
+  const std::vector<TGUID> sourceTypes = ASource.LinkTypes(ASink);
   std::vector<TGUID> common;
-  for (const TGUID& id : ASink.GetTypes())
+  for (const TGUID& id : ASink.LinkTypes(ASource))
     if (std::find(sourceTypes.begin(), sourceTypes.end(), id) != sourceTypes.end()) common.push_back(id);
   if (common.empty()) return {};
   const TGUID chosen = ASink.SelectStreamID(ASource, common);
@@ -387,7 +387,7 @@ bool TFTLinker::CanConnect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
   if (ASource.IsClosed() || ASink.IsClosed()) return false;
   if (ASource.IsConnectedTo(&ASink)) return true;
   if (!Negotiate(ASource, ASink).IsEmpty()) return true;
-  return FTHasTypeConverter(ASource.GetTypes(), ASink.GetTypes());
+  return FTHasTypeConverter(ASource.LinkTypes(ASink), ASink.LinkTypes(ASource));
 }
 
 bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
@@ -399,7 +399,7 @@ bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
   TIntfPtr<TFTFormatConverter> converter;
   TGUID inID, outID;
   if (direct.IsEmpty()) {
-    converter = FTCreateTypeConverter(ASource.GetTypes(), ASink.GetTypes());
+    converter = FTCreateTypeConverter(ASource.LinkTypes(ASink), ASink.LinkTypes(ASource));
     if (!converter) return false;
     inID = Negotiate(ASource, converter->GetSinkPin());
     outID = Negotiate(converter->GetSourcePin(), ASink);

@@ -529,8 +529,12 @@ class TFTBasicPin {
   void SetStream(TIntfPtr<IFTStream> AStream);
 
   // The handler bound to AID, else the default handler registered for it;
-  // empty when neither.
-  TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const;
+  // empty when neither. Read when a link is made.
+  virtual TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const;
+  // The identifiers the pin offers when it is linked to APeer: GetTypes. A
+  // pin that adopts the kind of whatever it is linked to (a universal pin)
+  // answers with APeer's types and a handler for them from HandlerFor.
+  virtual std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const { return GetTypes(); }
 
  protected:
   TFTBasicPin(bool AIsSource, std::string AName);

@@ -180,6 +180,28 @@ TEST(PinsTest, PinsThatShareNoTypeAreNotLinked) {
   EXPECT_THROW(source.Connect(nullptr), EAssertionFailed);
 }
 
+// A sink that adopts whatever kind its source sends.
+class TAdoptingSink : public TFTDispatchSinkPin {
+ public:
+  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
+
+ private:
+  TFTBasicPinNotificationEvent FHandler;
+};
+
+TEST(PinsTest, ASinkCanAdoptTheKindOfItsSource) {
+  TRecorder rec;
+  TAdoptingSink sink(rec.Handler());
+  TSourceAB source;
+  ASSERT_TRUE(source.Connect(&sink));
+  EXPECT_EQ(sink.GetConnectedID(), kA);  // the source's first type
+  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
+  ASSERT_EQ(rec.Calls.size(), 1u);
+  EXPECT_EQ(rec.Calls[0].ID, kA);
+}
+
 TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
   TRecorder fallback;
   FTRegisterDefaultHandler(kD, fallback.Handler());
