@@ -5,6 +5,8 @@
 // on another through an operation list (goal at least 5 million a second).
 #include <atomic>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <map>
 #include <string>
 #include <memory>
@@ -82,6 +84,36 @@ void BM_OperationListTwoThreads(benchmark::State& state) {
 }
 BENCHMARK(BM_OperationListTwoThreads)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// The baseline: a plain std::mutex around a std::deque, same harness.
+void BM_MutexDequeTwoThreads(benchmark::State& state) {
+  constexpr long kBatch = 1 << 16;
+  std::mutex lock;
+  std::deque<TIntfPtr<IFTNotifyOperation>> queue;
+  const auto op = TFTStopOperation::Make();
+  for (auto _ : state) {
+    std::thread consumer([&] {
+      for (long n = 0; n < kBatch;) {
+        TIntfPtr<IFTNotifyOperation> got;
+        {
+          std::lock_guard guard(lock);
+          if (!queue.empty()) {
+            got = std::move(queue.front());
+            queue.pop_front();
+          }
+        }
+        if (got) ++n;
+      }
+    });
+    for (long i = 0; i < kBatch; ++i) {
+      std::lock_guard guard(lock);
+      queue.push_back(op);
+    }
+    consumer.join();
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_MutexDequeTwoThreads)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 // Keeps the CPU time of each run beside its real time: the one-thread cases
 // are judged on CPU time, which other load on a shared machine disturbs less.
 class TStreamReporter : public nxbench::TCollectingReporter {
@@ -121,6 +153,9 @@ int main(int argc, char** argv) {
     std::printf("%-52s %9.2f M/s  goal >= 5 M/s        %s\n", "operation list push/pop between two threads",
                 perSecond / 1e6, perSecond >= 5e6 ? "ok" : "BELOW");
   }
+  const double plain = rep.Time("BM_MutexDequeTwoThreads");
+  if (list > 0 && plain > 0)
+    std::printf("%-52s %9.2f x   (same run, same load)\n", "operation list vs std::mutex + std::deque", plain / list);
   benchmark::Shutdown();
   return 0;
 }

@@ -89,14 +89,16 @@ class TNXOperationList final : public TInterfacedObject, public virtual INXOpera
   // go after leaving the section, so that no operation is freed inside it.
   std::vector<TItem> TakeAll();
 
-  TNXListSection FSection;
+  // The polled count sits on a cache line of its own, away from the section
+  // and the ring fields that the holder of the section writes.
+  alignas(64) TNXListSection FSection;
   std::vector<TItem> FList;  // the ring; its size is a power of two
   // The count as the other threads may read it without the section.
   void Publish() noexcept { FAtomicCount.store(FCount, std::memory_order_release); }
 
   std::size_t FHead = 0;
   std::size_t FCount = 0;  // under FSection
-  std::atomic<std::size_t> FAtomicCount{0};
+  alignas(64) std::atomic<std::size_t> FAtomicCount{0};
 };
 
 // An operation that marks an internal stop (a component stopping itself).
