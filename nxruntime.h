@@ -22,4 +22,8 @@
 #include "buffers/NXInternalStore.h"
 #include "buffers/NXSimpleDataBuffer.h"
 #include "buffers/Zandor.BasicDataTypes.h"
+#include "streams/FTPins.h"
+#include "streams/FTStdTypes.h"
+#include "streams/Flowtie.TypeConverters.h"
+#include "streams/NXVariantStorages.h"
 #include "xml/RGSimpleXML.h"

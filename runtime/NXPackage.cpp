@@ -35,6 +35,7 @@ constexpr TUnitSections kUnits[] = {
     {"NXScopeDispatcher", &NXScopeDispatcher::UnitInitialize, &NXScopeDispatcher::UnitFinalize},
     {"NXBasicDispatcher", &NXBasicDispatcher::UnitInitialize, &NXBasicDispatcher::UnitFinalize},
     {"Zandor.BasicDataTypes", nullptr, nullptr},
+    {"NXVariantStorages", nullptr, nullptr},
     {"NXNormDispatcher", &NXNormDispatcher::UnitInitialize, &NXNormDispatcher::UnitFinalize},
     {"NXInternalStore", &NXInternalStore::UnitInitialize, &NXInternalStore::UnitFinalize},
     {"NXSimpleDataBuffer", &NXSimpleDataBuffer::UnitInitialize, &NXSimpleDataBuffer::UnitFinalize},

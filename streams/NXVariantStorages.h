@@ -1,0 +1,199 @@
+// NXVariantStorages: the thread-safe first-in, first-out queue of operations
+// that a filter's worker thread drains (INXOperationList), the field-less
+// internal stop operation, and the per-input buffer queue of multi-input
+// components (TNXBufferQueue), which also keeps the number of queued samples.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "runtime/SysUtils.h"
+#include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.Threading.h"
+#include "streams/FTPins.h"
+
+namespace nx {
+
+// ---------------------------------------------------------------- operation list
+
+// Every call is atomic. Push (clear flag false) on one thread and Pop on
+// another give first-in, first-out order; PushBack puts an operation ahead of
+// everything queued. Empty operations cannot be queued (EAssertionFailed).
+struct INXOperationList : virtual IInterface {
+  NX_INTERFACE_ID(INXOperationList, "{B1B1AEB0-77EB-408D-AA0C-00CD0749DD38}");
+  // Inserts at the head (popped next); returns the new count.
+  virtual std::int32_t PushBack(const TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
+  // Removes everything first when AClear is set, then appends at the tail;
+  // returns the new count.
+  virtual std::int32_t Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool AClear) = 0;
+  // Appends at the tail only while the count is below ALimit; returns the
+  // count afterwards.
+  virtual std::int32_t PushLimit(const TIntfPtr<IFTNotifyOperation>& AOperation, std::int32_t ALimit) = 0;
+  // Removes and returns the head; false and an empty AOperation when empty.
+  virtual bool Pop(TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
+  // The head (the operation Pop would return) without removing it; empty when the list is.
+  virtual void Peek(TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
+  virtual std::int32_t ItemsCount() = 0;
+  virtual void Clear() = 0;
+};
+
+// The critical section of an operation list. Its holders run for a few
+// nanoseconds (no call leaves the list while holding it), so a contended
+// caller first retries for a short while before it sleeps in the mutex: a
+// sleeping waiter costs two system calls, far more than the wait.
+class TNXListSection {
+ public:
+  void Enter() {
+    for (int i = 0; i < 100; ++i) {
+      if (FMutex.try_lock()) return;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    FMutex.lock();
+  }
+  void Leave() { FMutex.unlock(); }
+
+ private:
+  std::mutex FMutex;
+};
+
+// A ring of operation references that doubles when full: pushing and popping
+// allocate nothing once the ring has grown to the queue's working size.
+class TNXOperationList final : public TInterfacedObject, public virtual INXOperationList {
+  NX_INTERFACES(TInterfacedObject, INXOperationList)
+
+ public:
+  TNXOperationList();
+  ~TNXOperationList() override;
+
+  static TIntfPtr<INXOperationList> Make() { return TIntfPtr<INXOperationList>(new TNXOperationList()); }
+  static TIntfPtr<INXOperationList> Create() { return Make(); }
+
+  std::int32_t PushBack(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  std::int32_t Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool AClear) override;
+  std::int32_t PushLimit(const TIntfPtr<IFTNotifyOperation>& AOperation, std::int32_t ALimit) override;
+  bool Pop(TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  void Peek(TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  std::int32_t ItemsCount() override;
+  void Clear() override;
+
+ private:
+  using TItem = TIntfPtr<IFTNotifyOperation>;
+  void Grow();  // under FSection
+  std::size_t Slot(std::size_t AIndex) const noexcept { return (FHead + AIndex) & (FList.size() - 1); }
+  // Moves every queued operation out (under FSection); the caller lets them
+  // go after leaving the section, so that no operation is freed inside it.
+  std::vector<TItem> TakeAll();
+
+  // The polled count sits on a cache line of its own, away from the section
+  // and the ring fields that the holder of the section writes.
+  alignas(64) TNXListSection FSection;
+  std::vector<TItem> FList;  // the ring; its size is a power of two
+  // The count as the other threads may read it without the section.
+  void Publish() noexcept { FAtomicCount.store(FCount, std::memory_order_release); }
+
+  std::size_t FHead = 0;
+  std::size_t FCount = 0;  // under FSection
+  alignas(64) std::atomic<std::size_t> FAtomicCount{0};
+};
+
+// An operation that marks an internal stop (a component stopping itself).
+class TNXInternalStopOperation : public TFTNotifyOperation {
+  NX_FT_SIMPLE_OPERATION(TNXInternalStopOperation, TFTNotifyOperation)
+};
+
+// ---------------------------------------------------------------- buffer queue
+
+// A first-in, first-out queue of buffers (TBuffer: TIntfPtr of a buffer
+// interface with GetSize) that keeps the number of samples queued. Samples
+// can be taken across buffer boundaries (Take): a partly taken head stays
+// queued with its remaining samples. Every call runs under the queue's lock.
+template <class TBuffer>
+class TNXBufferQueue {
+ public:
+  TNXBufferQueue() = default;
+  TNXBufferQueue(const TNXBufferQueue&) = delete;
+  TNXBufferQueue& operator=(const TNXBufferQueue&) = delete;
+
+  void Push(TBuffer ABuffer) {
+    NX_ASSERT_MSG(ABuffer, "an empty buffer cannot be queued");
+    const std::int64_t size = ABuffer->GetSize();
+    std::lock_guard guard(FLock);
+    FItems.push_back(std::move(ABuffer));
+    FSamples += size;
+  }
+  // Removes the head buffer (whole, with any samples already taken from it);
+  // false and an empty ABuffer when the queue is empty.
+  bool Pop(TBuffer& ABuffer) {
+    std::lock_guard guard(FLock);
+    if (FItems.empty()) {
+      ABuffer = nullptr;
+      return false;
+    }
+    ABuffer = std::move(FItems.front());
+    FItems.pop_front();
+    FSamples -= ABuffer->GetSize() - FHeadOffset;
+    FHeadOffset = 0;
+    return true;
+  }
+  // The number of samples queued (not yet taken).
+  std::int64_t GetCount() const {
+    std::lock_guard guard(FLock);
+    return FSamples;
+  }
+  std::int32_t GetBufferCount() const {
+    std::lock_guard guard(FLock);
+    return static_cast<std::int32_t>(FItems.size());
+  }
+  // The head buffer (empty when none) and the samples of it not yet taken (0 when none).
+  TBuffer GetFirstBuffer() const {
+    std::lock_guard guard(FLock);
+    return FItems.empty() ? TBuffer() : FItems.front();
+  }
+  std::int32_t GetFirstBufferSize() const {
+    std::lock_guard guard(FLock);
+    return FItems.empty() ? 0 : FItems.front()->GetSize() - FHeadOffset;
+  }
+  // Takes up to ACount samples from the head: AConsume(buffer, offset, count)
+  // is called for each piece in order, under the queue's lock (it must not
+  // use the queue). Returns the number of samples taken.
+  template <class F>
+  std::int64_t Take(std::int64_t ACount, F&& AConsume) {
+    std::lock_guard guard(FLock);
+    std::int64_t taken = 0;
+    while (taken < ACount && !FItems.empty()) {
+      const std::int32_t size = FItems.front()->GetSize();
+      const std::int64_t piece = std::min<std::int64_t>(size - FHeadOffset, ACount - taken);
+      if (piece > 0) AConsume(FItems.front(), FHeadOffset, static_cast<std::int32_t>(piece));
+      taken += piece;
+      FHeadOffset += static_cast<std::int32_t>(piece);
+      if (FHeadOffset >= size) {
+        FItems.pop_front();
+        FHeadOffset = 0;
+      }
+    }
+    FSamples -= taken;
+    return taken;
+  }
+  void Clear() {
+    std::deque<TBuffer> items;
+    {
+      std::lock_guard guard(FLock);
+      items.swap(FItems);
+      FSamples = 0;
+      FHeadOffset = 0;
+    }
+  }
+
+ private:
+  mutable std::mutex FLock;
+  std::deque<TBuffer> FItems;
+  std::int64_t FSamples = 0;
+  std::int32_t FHeadOffset = 0;  // samples already taken from the head buffer
+};
+
+}  // namespace nx

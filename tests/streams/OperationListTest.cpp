@@ -1,0 +1,174 @@
+// Tests of the operation list (order, limits, clearing, empty results, no
+// operation kept or lost) and of the buffer queue (sample counts, taking
+// samples across buffer boundaries).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+std::atomic<int> gLiveOps{0};
+
+// An operation that carries a number and counts the live ones.
+class TNumbered : public TFTNotifyOperation {
+  NX_FT_OPERATION(TNumbered, TFTNotifyOperation)
+ public:
+  explicit TNumbered(int ANumber) : Number(ANumber) { ++gLiveOps; }
+  ~TNumbered() override { --gLiveOps; }
+  const int Number;
+};
+
+TIntfPtr<IFTNotifyOperation> Op(int n) { return FTMakeOperation<TNumbered>(n); }
+
+// Pops everything and returns the numbers in order.
+std::vector<int> Drain(INXOperationList& AList) {
+  std::vector<int> numbers;
+  TIntfPtr<IFTNotifyOperation> op;
+  while (AList.Pop(op)) numbers.push_back(op->As<TNumbered>()->Number);
+  return numbers;
+}
+
+class OperationListTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    List = nullptr;
+    EXPECT_EQ(gLiveOps.load(), 0);
+  }
+  TIntfPtr<INXOperationList> List = TNXOperationList::Make();
+};
+
+TEST_F(OperationListTest, PopOnAnEmptyListEmptiesTheOutValue) {
+  TIntfPtr<IFTNotifyOperation> op = Op(1);
+  EXPECT_FALSE(List->Pop(op));
+  EXPECT_FALSE(op);
+  op = Op(2);
+  List->Peek(op);
+  EXPECT_FALSE(op);
+}
+
+TEST_F(OperationListTest, PushBackGoesAheadOfEverythingQueued) {
+  EXPECT_EQ(List->Push(Op(1), false), 1);
+  EXPECT_EQ(List->Push(Op(2), false), 2);
+  EXPECT_EQ(List->Push(Op(3), false), 3);
+  EXPECT_EQ(List->PushBack(Op(4)), 4);
+  TIntfPtr<IFTNotifyOperation> head;
+  List->Peek(head);
+  EXPECT_EQ(head->As<TNumbered>()->Number, 4);
+  EXPECT_EQ(List->ItemsCount(), 4);
+  EXPECT_EQ(Drain(*List), (std::vector<int>{4, 1, 2, 3}));
+}
+
+TEST_F(OperationListTest, PushLimitAndPushWithClear) {
+  struct TCase {
+    int Queued, Limit, Expected;
+  };
+  for (const TCase& c : {TCase{3, 3, 3}, TCase{2, 3, 3}, TCase{0, 0, 0}, TCase{5, 1, 5}}) {
+    for (int i = 0; i < c.Queued; ++i) List->Push(Op(i), false);
+    EXPECT_EQ(List->PushLimit(Op(99), c.Limit), c.Expected) << c.Queued << " / " << c.Limit;
+    EXPECT_EQ(List->ItemsCount(), c.Expected);
+    List->Clear();
+  }
+  for (int i = 0; i < 5; ++i) List->Push(Op(i), false);
+  EXPECT_EQ(List->Push(Op(42), true), 1);
+  EXPECT_EQ(Drain(*List), std::vector<int>{42});
+  EXPECT_THROW(List->Push(nullptr, false), EAssertionFailed);
+}
+
+TEST_F(OperationListTest, KeepsOrderWhileTheRingWrapsAndGrows) {
+  // Interleave pushes at both ends with pops so the head wraps, then grow.
+  std::vector<int> expected;
+  int next = 0;
+  for (int round = 0; round < 40; ++round) {
+    List->Push(Op(next++), false);
+    List->Push(Op(next++), false);
+    TIntfPtr<IFTNotifyOperation> op;
+    ASSERT_TRUE(List->Pop(op));
+  }
+  // 40 left: numbers 40 .. 79.
+  List->PushBack(Op(-1));
+  expected.push_back(-1);
+  for (int i = 40; i < 80; ++i) expected.push_back(i);
+  EXPECT_EQ(Drain(*List), expected);
+}
+
+TEST_F(OperationListTest, OneProducerOneConsumerInOrder) {
+  constexpr int kCount = 20000;
+  std::thread producer([&] {
+    for (int i = 0; i < kCount; ++i) List->Push(Op(i), false);
+  });
+  int expected = 0;
+  bool ordered = true;
+  while (expected < kCount) {
+    TIntfPtr<IFTNotifyOperation> op;
+    if (!List->Pop(op)) {
+      std::this_thread::yield();
+      continue;
+    }
+    ordered = ordered && op->As<TNumbered>()->Number == expected;
+    ++expected;
+  }
+  producer.join();
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(List->ItemsCount(), 0);
+}
+
+TEST(InternalStopTest, IsAFieldlessOperationOfItsOwn) {
+  const auto stop = TNXInternalStopOperation::Make();
+  EXPECT_TRUE(stop->IsType<TNXInternalStopOperation>());
+  EXPECT_FALSE(stop->IsType<TFTStopOperation>());
+}
+
+// ---------------------------------------------------------------- buffer queue
+
+using TRealQueue = TNXBufferQueue<TIntfPtr<INXRealBuffer>>;
+
+TIntfPtr<INXRealBuffer> Ramp(double AStart, std::uint32_t ACount) {
+  auto b = TNXRealBuffer::MakeSize(ACount);
+  for (std::uint32_t i = 0; i < ACount; ++i) b->SetItem(static_cast<std::int32_t>(i), AStart + i);
+  return b;
+}
+
+TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
+  TRealQueue q;
+  EXPECT_EQ(q.GetFirstBufferSize(), 0);
+  EXPECT_FALSE(q.GetFirstBuffer());
+  q.Push(Ramp(0, 4));
+  q.Push(Ramp(4, 3));
+  q.Push(Ramp(7, 5));
+  EXPECT_EQ(q.GetCount(), 12);
+  EXPECT_EQ(q.GetBufferCount(), 3);
+  EXPECT_EQ(q.GetFirstBufferSize(), 4);
+
+  std::vector<double> got;
+  auto collect = [&](const TIntfPtr<INXRealBuffer>& b, std::int32_t offset, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) got.push_back(b->GetItem(offset + i));
+  };
+  EXPECT_EQ(q.Take(6, collect), 6);  // all of the first, two of the second
+  EXPECT_EQ(got, (std::vector<double>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(q.GetCount(), 6);
+  EXPECT_EQ(q.GetFirstBufferSize(), 1);
+
+  TIntfPtr<INXRealBuffer> head;
+  ASSERT_TRUE(q.Pop(head));  // the partly taken buffer comes out whole
+  EXPECT_EQ(head->GetSize(), 3);
+  EXPECT_EQ(q.GetCount(), 5);
+  got.clear();
+  EXPECT_EQ(q.Take(100, collect), 5);  // only what is there
+  EXPECT_EQ(got, (std::vector<double>{7, 8, 9, 10, 11}));
+  EXPECT_EQ(q.GetCount(), 0);
+  EXPECT_FALSE(q.Pop(head));
+  EXPECT_FALSE(head);
+
+  q.Push(Ramp(0, 8));
+  q.Clear();
+  EXPECT_EQ(q.GetCount(), 0);
+  EXPECT_EQ(q.GetBufferCount(), 0);
+}
+
+}  // namespace
+}  // namespace nx

@@ -1,0 +1,361 @@
+// Tests of the pin framework on one thread: delivery and results, direction
+// flags, class-level type lists and negotiation, converters, default
+// handlers, the link hooks, state pins, closing, and the operation classes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+constexpr TGUID kA = TGUID::Parse("{0A000000-0000-0000-0000-0000000000A1}");
+constexpr TGUID kB = TGUID::Parse("{0B000000-0000-0000-0000-0000000000B2}");
+constexpr TGUID kC = TGUID::Parse("{0C000000-0000-0000-0000-0000000000C3}");
+constexpr TGUID kD = TGUID::Parse("{0D000000-0000-0000-0000-0000000000D4}");
+
+// What a handler saw.
+struct TCall {
+  TFTBasicPin* Other;
+  IFTStream* Stream;
+  TGUID ID;
+  TIntfPtr<IFTNotifyOperation> Operation;
+  TFTNotifyState State;
+};
+
+// A handler that records each call and answers AResult.
+struct TRecorder {
+  std::vector<TCall> Calls;
+  bool Result = true;
+  TFTBasicPinNotificationEvent Handler() {
+    return [this](TFTBasicPin* p, IFTStream* s, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op,
+                  TFTNotifyState st) {
+      Calls.push_back({p, s, id, op, st});
+      return Result;
+    };
+  }
+};
+
+// Pin classes whose types come from attributes; the subclass adds a type
+// and ignores upstream operations.
+class TBaseSink : public TFTDispatchSinkPin {
+  NX_FT_PIN_CLASS(TBaseSink, TFTDispatchSinkPin, FTDataTypeAttribute(kA))
+ public:
+  using TFTDispatchSinkPin::TFTDispatchSinkPin;
+};
+class TDerivedSink : public TBaseSink {
+  NX_FT_PIN_CLASS(TDerivedSink, TBaseSink, RGFTDataTypeAttribute(kB), FTIgnoreUpstreamAttribute)
+ public:
+  using TBaseSink::TBaseSink;
+};
+class TSourceAB : public TFTDispatchSourcePin {
+  NX_FT_PIN_CLASS(TSourceAB, TFTDispatchSourcePin, FTDataTypeAttribute(kA), FTDataTypeAttribute(kB))
+ public:
+  using TFTDispatchSourcePin::TFTDispatchSourcePin;
+};
+
+TEST(PinsTest, DeliversOverOneLinkAndPassesTheResultBack) {
+  for (bool answer : {true, false}) {
+    TRecorder rec;
+    rec.Result = answer;
+    TFTDispatchSourcePin source("Out");
+    source.AddType(kA, nullptr);
+    TFTDispatchSinkPin sink("In");
+    sink.AddType(kA, rec.Handler());
+    ASSERT_TRUE(source.Connect(&sink));
+    const auto op = TFTStopOperation::Make();
+    EXPECT_EQ(source.Notify(op), answer);
+    ASSERT_EQ(rec.Calls.size(), 1u);
+    const TCall& c = rec.Calls[0];
+    EXPECT_EQ(c.Other, &source);
+    EXPECT_EQ(c.Stream, sink.GetStream());
+    EXPECT_EQ(c.Stream->GetPin(), &sink);
+    EXPECT_EQ(c.ID, kA);
+    EXPECT_EQ(c.Operation.Get(), op.Get());
+    EXPECT_FALSE(c.State.Contains(nsUpstream));
+    EXPECT_TRUE(c.State.Contains(nsExclusive));  // the only receiver
+    EXPECT_EQ(sink.GetConnectedID(), kA);
+    EXPECT_EQ(sink.GetDownStreamID(), kA);
+  }
+}
+
+TEST(PinsTest, DeliversOverManyLinksInLinkOrder) {
+  std::vector<int> order;
+  TFTDispatchSourcePin source;
+  source.AddType(kA, nullptr);
+  std::vector<TFTPinPtr<TFTDispatchSinkPin>> sinks;
+  for (int i = 0; i < 3; ++i) {
+    sinks.push_back(FTMakePin<TFTDispatchSinkPin>());
+    sinks.back()->AddType(kA, [&order, i](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>&,
+                                          TFTNotifyState st) {
+      EXPECT_FALSE(st.Contains(nsExclusive));
+      order.push_back(i);
+      return i == 1;  // only one handles it
+    });
+    ASSERT_TRUE(source.Connect(sinks.back().get()));
+  }
+  EXPECT_EQ(source.ConnectedCount(), 3);
+  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  // NotifyPin reaches the one pin only, and answers what it answered.
+  order.clear();
+  EXPECT_FALSE(source.NotifyPin(sinks[2].get(), TFTStopOperation::Make()));
+  EXPECT_EQ(order, (std::vector<int>{2}));
+  TFTDispatchSinkPin stranger;
+  EXPECT_FALSE(source.NotifyPin(&stranger, TFTStopOperation::Make()));
+  // A sink pin that goes away leaves the others linked.
+  sinks.erase(sinks.begin());
+  order.clear();
+  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(PinsTest, UpstreamOperationsCarryTheFlagAndAreDroppedByIgnoringPins) {
+  TRecorder up;
+  TFTDispatchSourcePin source;
+  source.AddType(kA, up.Handler());
+  TFTDispatchSinkPin sink;
+  sink.AddType(kA, nullptr);
+  ASSERT_TRUE(source.Connect(&sink));
+  EXPECT_TRUE(sink.Notify(TFTQueryStreamOperation::Make()));
+  ASSERT_EQ(up.Calls.size(), 1u);
+  EXPECT_TRUE(up.Calls[0].State.Contains(nsUpstream));
+  EXPECT_FALSE(up.Calls[0].State.Contains(nsExclusive));
+  EXPECT_EQ(up.Calls[0].Other, &sink);
+
+  // A pin whose class ignores upstream never sees it: an upstream operation
+  // sent from a converter-less link through NotifyLink is refused.
+  TRecorder rec;
+  TDerivedSink ignoring("In", rec.Handler());
+  TSourceAB ab;
+  ASSERT_TRUE(ab.Connect(&ignoring));
+  const TFTLinkSnapshot links = ab.GetLinks();
+  EXPECT_FALSE(ab.NotifyLink(links->front(), TFTStopOperation::Make(), TFTNotifyState{nsUpstream}));
+  EXPECT_TRUE(rec.Calls.empty());
+  EXPECT_TRUE(ab.Notify(TFTStopOperation::Make()));
+  EXPECT_EQ(rec.Calls.size(), 1u);
+}
+
+TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
+  EXPECT_EQ(TDerivedSink::ClassInfo().DataTypes(), (std::vector<TGUID>{kB, kA}));
+  EXPECT_TRUE(TDerivedSink::ClassInfo().IgnoreUpstream());
+  EXPECT_FALSE(TBaseSink::ClassInfo().IgnoreUpstream());
+  EXPECT_TRUE(TDerivedSink::ClassInfo().InheritsFrom(TFTSinkPin::ClassInfo()));
+
+  TRecorder rec;
+  TDerivedSink derived("In", rec.Handler());
+  derived.AddType(kC, nullptr);  // explicit types come first
+  EXPECT_EQ(derived.GetTypes(), (std::vector<TGUID>{kC, kB, kA}));
+  TBaseSink base("In", rec.Handler());
+  EXPECT_EQ(base.GetTypes(), std::vector<TGUID>{kA});
+
+  TSourceAB source;
+  ASSERT_TRUE(source.Connect(&derived));
+  EXPECT_EQ(derived.GetConnectedID(), kB);
+  EXPECT_TRUE(derived.IsConnectedByIDs({kD, kB}));
+  EXPECT_FALSE(derived.IsConnectedByIDs({kA}));
+  ASSERT_TRUE(source.Connect(&base));
+  EXPECT_EQ(base.GetConnectedID(), kA);
+  EXPECT_EQ(source.GetConnectedIDs(), (std::vector<TGUID>{kB, kA}));
+  source.Notify(TFTStopOperation::Make());
+  ASSERT_EQ(rec.Calls.size(), 2u);  // both bound through PopulateTypes
+  EXPECT_EQ(rec.Calls[0].ID, kB);
+  EXPECT_EQ(rec.Calls[1].ID, kA);
+
+  // Without PopulateTypes (or after ClearTypes) the attribute types are not accepted.
+  base.ClearTypes();
+  EXPECT_TRUE(base.GetTypes().empty());
+}
+
+TEST(PinsTest, PinsThatShareNoTypeAreNotLinked) {
+  TFTDispatchSourcePin source;
+  source.AddType(kC, nullptr);
+  TBaseSink sink("In", [](auto...) { return true; });
+  EXPECT_FALSE(TFTLinker::CanConnect(source, sink));
+  EXPECT_FALSE(source.Connect(&sink));
+  EXPECT_FALSE(source.IsConnected());
+  EXPECT_FALSE(sink.IsConnected());
+  EXPECT_THROW(source.Connect(nullptr), EAssertionFailed);
+}
+
+// A sink that adopts whatever kind its source sends.
+class TAdoptingSink : public TFTDispatchSinkPin {
+ public:
+  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
+
+ private:
+  TFTBasicPinNotificationEvent FHandler;
+};
+
+TEST(PinsTest, ASinkCanAdoptTheKindOfItsSource) {
+  TRecorder rec;
+  TAdoptingSink sink(rec.Handler());
+  TSourceAB source;
+  ASSERT_TRUE(source.Connect(&sink));
+  EXPECT_EQ(sink.GetConnectedID(), kA);  // the source's first type
+  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
+  ASSERT_EQ(rec.Calls.size(), 1u);
+  EXPECT_EQ(rec.Calls[0].ID, kA);
+}
+
+TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
+  TRecorder fallback;
+  FTRegisterDefaultHandler(kD, fallback.Handler());
+  TFTDispatchSourcePin source;
+  source.AddType(kD, nullptr);
+  TFTDispatchSinkPin sink;
+  sink.AddType(kD, nullptr);
+  ASSERT_TRUE(source.Connect(&sink));
+  fallback.Result = false;
+  EXPECT_FALSE(source.Notify(TFTStopOperation::Make()));
+  FTUnregisterDefaultHandler(kD);
+  EXPECT_FALSE(FTGetDefaultHandler(kD));
+  ASSERT_EQ(fallback.Calls.size(), 1u);
+  EXPECT_EQ(fallback.Calls[0].Stream, sink.GetStream());
+  EXPECT_EQ(fallback.Calls[0].ID, kD);
+}
+
+// A sink pin that records its link hooks; the source sends a stop to a sink
+// it is about to lose.
+class THookSource : public TFTDispatchSourcePin {
+ public:
+  using TFTDispatchSourcePin::TFTDispatchSourcePin;
+  std::vector<TFTBasicPin*> Connected;
+
+ protected:
+  void DoConnected(TFTBasicPin* APeer) override { Connected.push_back(APeer); }
+  void DoDisconnecting(TFTBasicPin* APeer) override { NotifyPin(APeer, TFTStopOperation::Make()); }
+};
+
+TEST(PinsTest, LinkHooksRunAndALostSinkAloneGetsTheStop) {
+  TRecorder r1, r2;
+  THookSource source;
+  source.AddType(kA, nullptr);
+  TFTDispatchSinkPin s1, s2;
+  s1.AddType(kA, r1.Handler());
+  s2.AddType(kA, r2.Handler());
+  ASSERT_TRUE(source.Connect(&s1));
+  ASSERT_TRUE(source.Connect(&s2));
+  EXPECT_EQ(source.Connected, (std::vector<TFTBasicPin*>{&s1, &s2}));
+  EXPECT_TRUE(s1.Disconnect(&source));
+  EXPECT_FALSE(s1.Disconnect(&source));
+  ASSERT_EQ(r1.Calls.size(), 1u);
+  EXPECT_TRUE(r1.Calls[0].Operation->IsType<TFTStopOperation>());
+  EXPECT_TRUE(r2.Calls.empty());
+  EXPECT_FALSE(s1.IsConnected());
+  EXPECT_EQ(source.GetConnectedPins(), std::vector<TFTBasicPin*>{&s2});
+}
+
+TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
+  TFTDispatchSourcePin a, b;
+  a.AddType(kA, nullptr);
+  b.AddType(kA, nullptr);
+  TFTDispatchSinkPin single;
+  single.AddType(kA, nullptr);
+  TFTDispatchMultiSinkPin multi;
+  multi.AddType(kA, nullptr);
+  for (TFTSourcePin* s : {&a, &b}) {
+    ASSERT_TRUE(s->Connect(&single));
+    ASSERT_TRUE(s->Connect(&multi));
+  }
+  EXPECT_FALSE(a.IsConnectedTo(&single));  // replaced by b
+  EXPECT_EQ(single.GetConnectedPins(), std::vector<TFTBasicPin*>{&b});
+  EXPECT_EQ(multi.ConnectedCount(), 2);
+  EXPECT_TRUE(a.Connect(&multi));  // already linked: nothing changes
+  EXPECT_EQ(multi.ConnectedCount(), 2);
+}
+
+TEST(PinsTest, StatePinSendsItsValueToLateSinks) {
+  TRecorder rec;
+  TFTStatePin state;
+  state.AddType(kA, nullptr);
+  EXPECT_FALSE(state.SetValue(TFTSuppliedRealOperation::Make(2.5)));  // nobody linked yet
+  TFTDispatchSinkPin sink;
+  sink.AddType(kA, rec.Handler());
+  ASSERT_TRUE(state.Connect(&sink));
+  ASSERT_EQ(rec.Calls.size(), 1u);
+  auto* value = rec.Calls[0].Operation->As<TFTSuppliedRealOperation>();
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(value->GetValue(), 2.5);
+  EXPECT_FALSE(rec.Calls[0].State.Contains(nsExclusive));  // the pin keeps it
+}
+
+TEST(PinsTest, AClosedPinIsNeverReachedThroughAnOldSnapshot) {
+  TFTDispatchSourcePin source;
+  source.AddType(kA, nullptr);
+  int calls = 0;
+  auto sink = FTMakePin<TFTDispatchSinkPin>();
+  sink->AddType(kA, [&](auto...) { return ++calls > 0; });
+  ASSERT_TRUE(source.Connect(sink.get()));
+  const TFTLinkSnapshot old = source.GetLinks();
+  sink.reset();
+  EXPECT_FALSE(source.IsConnected());
+  EXPECT_FALSE(source.NotifyLink(old->front(), TFTStopOperation::Make(), {}));
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(PinsTest, OperationClassesAndFields) {
+  const auto endStop = TFTEndStopOperation::Make();
+  EXPECT_TRUE(endStop->IsType<TFTStopOperation>());
+  EXPECT_TRUE(endStop->IsType<TFTNotifyOperation>());
+  EXPECT_FALSE(TFTFileEndNoStopOperation::Make()->IsType<TFTStopOperation>());
+  EXPECT_FALSE(TFTStopOperation::Make()->IsType<TFTEndStopOperation>());
+  EXPECT_STREQ(endStop->GetInstance()->ClassName(), "TFTEndStopOperation");
+
+  const auto rate = TFTStartRateOperation::Make(44100.0);
+  EXPECT_TRUE(rate->IsType<TFTStartOperation>());
+  ASSERT_NE(rate->As<TFTStartRateOperation>(), nullptr);
+  EXPECT_EQ(rate->As<TFTStartRateOperation>()->GetRate(), 44100.0);
+  EXPECT_EQ(rate->As<TFTClockOperation>(), nullptr);
+
+  // Supplied values count as clock ticks; each instantiation is its own class.
+  const auto value = TFTSuppliedIntegerOperation::MakeEx(7, 512);
+  ASSERT_NE(value->As<TFTClockOperation>(), nullptr);
+  EXPECT_EQ(value->As<TFTClockOperation>()->GetClockCount(), 512u);
+  EXPECT_EQ(TFTSuppliedRealOperation::Make(1.0)->As<TFTClockOperation>()->GetClockCount(), 1u);
+  EXPECT_FALSE(value->IsType<TFTSuppliedRealOperation>());
+  const auto range = TFTSuppliedRealRangeOperation::Make(-1.0, 1.0);
+  EXPECT_EQ(range->As<TFTSuppliedRealRangeOperation>()->GetHigh(), 1.0);
+
+  // Master pumps made apart differ; the pump request is claimed by priority.
+  int g = 0, m = 0, low = 0;
+  const auto p1 = TFTMasterPumpOperation::Make(&m), p2 = TFTMasterPumpOperation::Make(&m);
+  EXPECT_NE(p1->As<TFTMasterPumpOperation>()->GetOperationID(), p2->As<TFTMasterPumpOperation>()->GetOperationID());
+  const auto req = TFTPumpRequestOperation::Make(&g, 5, 2, 43.0);
+  auto* r = req->As<TFTPumpRequestOperation>();
+  EXPECT_FALSE(r->Claim(&low, 4));
+  EXPECT_TRUE(r->Claim(&m, 5));
+  r->SetRate(50.0);
+  EXPECT_EQ(r->GetMaster(), &m);
+  EXPECT_EQ(r->GetRate(), 50.0);
+  EXPECT_EQ(r->GetMode(), 2);
+}
+
+TEST(PinsTest, PinList) {
+  TFTDispatchSinkPin a, b, c;
+  TFTPinList list;
+  EXPECT_EQ(list.Add(&a), 0);
+  EXPECT_EQ(list.Add(&b), 1);
+  EXPECT_EQ(list.Add(&a), 0);  // listed once
+  EXPECT_EQ(list.Add(&c), 2);
+  EXPECT_EQ(list.Remove(&b), 1);
+  EXPECT_EQ(list.Remove(&b), -1);
+  std::vector<TFTBasicPin*> seen(list.begin(), list.end());
+  EXPECT_EQ(seen, (std::vector<TFTBasicPin*>{&a, &c}));
+  EXPECT_EQ(list[1], &c);
+  try {
+    list.GetItem(2);
+    FAIL() << "no range error";
+  } catch (const ERangeError& e) {
+    EXPECT_STREQ(e.what(), "Index out of range = 2");
+  }
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+}
+
+}  // namespace
+}  // namespace nx
