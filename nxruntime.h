@@ -3,6 +3,7 @@
 
 #include "runtime/NXPackage.h"
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Complex.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Streams.h"
 #include "runtime/Zandor.Threading.h"
