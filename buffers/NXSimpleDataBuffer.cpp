@@ -1368,8 +1368,10 @@ TNXBooleanBuffer::TNXBooleanBuffer(const std::uint8_t* AData, std::uint32_t ASiz
   if (AData && FByteSize > 0) ippsCopy_8u(AData, FData, static_cast<int>(FByteSize));
 }
 
+// (Not through SetValue: it hands out the buffer as an interface, which a
+// constructor must not do while nobody holds a reference yet.)
 TNXBooleanBuffer::TNXBooleanBuffer(TValueInit, std::uint32_t ASize, bool AValue) : TNXBooleanBuffer(ASize) {
-  SetValue(AValue);
+  if (FByteSize > 0) ippsSet_8u(AValue ? 0xFF : 0x00, FData, static_cast<int>(FByteSize));
 }
 
 TNXBooleanBuffer::TNXBooleanBuffer(std::span<const bool> AArray) : TNXBooleanBuffer(CountOf(AArray.size())) {
