@@ -4,6 +4,7 @@
 #include "runtime/NXPackage.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.ClassManagement.h"
+#include "runtime/Zandor.Complex.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.Streams.h"

@@ -690,7 +690,962 @@ bool TNXRealBuffer::IsEqualToValue(double AValue) {
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffers
 
-// (typed buffer classes)
+// The complex buffer hands its TComplex arrays to the complex primitives.
+static_assert(sizeof(TComplex) == sizeof(Ipp64fc) && offsetof(TComplex, Re) == offsetof(Ipp64fc, re) &&
+                  offsetof(TComplex, Im) == offsetof(Ipp64fc, im),
+              "TComplex must have the layout of Ipp64fc");
+
+namespace {
+
+inline Ipp64fc* Cplx(TComplex* p) noexcept { return reinterpret_cast<Ipp64fc*>(p); }
+inline const Ipp64fc* Cplx(const TComplex* p) noexcept { return reinterpret_cast<const Ipp64fc*>(p); }
+inline Ipp64fc ToIpp(const TComplex& c) noexcept { return Ipp64fc{c.Re, c.Im}; }
+inline Ipp32u* Words(std::int32_t* p) noexcept { return reinterpret_cast<Ipp32u*>(p); }
+inline const Ipp32u* Words(const std::int32_t* p) noexcept { return reinterpret_cast<const Ipp32u*>(p); }
+
+// The element pointer of a source buffer (raises for a null interface).
+template <class I>
+inline auto SourceOf(const TIntfPtr<I>& b) {
+  if (!b) throw EArgumentException("A source buffer is required");
+  return static_cast<const std::remove_pointer_t<decltype(b->Read())>*>(b->Read());
+}
+
+// Sources read for Self's whole size must be at least that long.
+template <class I>
+inline void RequireSourceSize(const TIntfPtr<I>& b, std::int32_t size) {
+  if (!b) throw EArgumentException("A source buffer is required");
+  if (b->GetSize() < size) RaiseRange("Source buffer too short = %u", static_cast<unsigned>(b->GetSize()));
+}
+
+// An in-place operation with a second buffer over n elements: the source
+// pointer first, then Self's modify access (which moves Self off a block it
+// shares with the source and leaves the source pointer on the old samples).
+template <class TSelf, class I, class F>
+inline void WithOther(TSelf* self, const TIntfPtr<I>& AOther, F op) {
+  const auto* src = SourceOf(AOther);
+  const std::int32_t n = std::min(self->GetSize(), AOther->GetSize());
+  op(src, self->Modify(), Len(n));
+}
+
+// The same for a ...From operation, which overwrites Self (write access).
+template <class TSelf, class I, class F>
+inline void FromOther(TSelf* self, const TIntfPtr<I>& ASource, F op) {
+  const auto* src = SourceOf(ASource);
+  const std::int32_t n = std::min(self->GetSize(), ASource->GetSize());
+  op(src, self->Write(), Len(n));
+}
+
+// The access handle of a typed buffer.
+template <class TAccess, class IAccess, class TSelf>
+TIntfPtr<IAccess> MakeAccess(TSelf* self, TBufferAccessModes AModes) {
+  typename TAccess::TDataLambda accessor;
+  switch (AccessKindOf(AModes)) {
+    case TBufferAccessKind::Modify:
+      accessor = [self] { return self->Modify(); };
+      break;
+    case TBufferAccessKind::Write:
+      accessor = [self] { return self->Write(); };
+      break;
+    case TBufferAccessKind::Read:
+      accessor = [self] { return self->Read(); };
+      break;
+  }
+  return TIntfPtr<IAccess>(new TAccess(self, AModes, std::move(accessor)));
+}
+
+// IsEqual of a typed buffer: the other object must be of the same class.
+template <class C>
+inline bool SameClass(const TIntfPtr<INXDataBuffer>& AOther) {
+  return AOther && dynamic_cast<C*>(AOther->GetInstance()) != nullptr;
+}
+
+// CopyTo between two buffers of class C counts offsets and count in
+// elements; false when the target is of another class (the byte form then).
+template <class C>
+bool CopyElements(C* self, std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                  std::int32_t ATargetOffset, std::int32_t ACount) {
+  auto* target = ATargetBuffer ? dynamic_cast<C*>(ATargetBuffer->GetInstance()) : nullptr;
+  if (!target) return false;
+  const std::int64_t item = self->ItemSize();
+  const std::int64_t bytes = std::int64_t{ACount} * item;
+  if (bytes > 0x7FFFFFFF) throw EIntOverflow();
+  std::uint8_t* dst = target->ByteModify();  // the target first, as in the byte form
+  ippsCopy_8u(self->ByteRead() + ASourceOffset * item, dst + ATargetOffset * item, static_cast<int>(bytes));
+  return true;
+}
+
+// The own loops of the 32-bit integer buffers.
+inline std::int32_t Remainder(std::int32_t a, std::int32_t b) {
+  // -2147483648 % -1 traps on the processor; its remainder is 0.
+  return b == -1 ? 0 : a % b;
+}
+inline std::uint32_t Remainder(std::uint32_t a, std::uint32_t b) { return a % b; }
+
+template <class T>
+void ModLoop(const T* src, T* dst, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (src[i] == 0) throw EDivByZero();
+    dst[i] = Remainder(dst[i], src[i]);
+  }
+}
+
+template <class T>
+void ModValueLoop(T value, T* dst, std::int32_t n) {
+  if (n > 0 && value == 0) throw EDivByZero();
+  for (std::int32_t i = 0; i < n; ++i) dst[i] = Remainder(dst[i], value);
+}
+
+// Shifts by the other buffer's elements modulo 32, always shifting in zero
+// bits (a logical right shift also for signed elements).
+template <class T>
+void ShiftLoop(const T* src, T* dst, std::int32_t n, bool ALeft) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::uint32_t v = static_cast<std::uint32_t>(dst[i]);
+    const std::uint32_t s = static_cast<std::uint32_t>(src[i]) & 31u;
+    dst[i] = static_cast<T>(ALeft ? v << s : v >> s);
+  }
+}
+
+template <class T>
+bool AllEqual(const T* p, std::int32_t n, const T& value) {
+  for (std::int32_t i = 0; i < n; ++i)
+    if (!(p[i] == value)) return false;
+  return true;
+}
+
+template <class T>
+T MinOf(const T* p, std::int32_t n) {
+  if (n <= 0) return 0;
+  T r = p[0];
+  for (std::int32_t i = 1; i < n; ++i) r = p[i] < r ? p[i] : r;
+  return r;
+}
+
+template <class T>
+T MaxOf(const T* p, std::int32_t n) {
+  if (n <= 0) return 0;
+  T r = p[0];
+  for (std::int32_t i = 1; i < n; ++i) r = p[i] > r ? p[i] : r;
+  return r;
+}
+
+template <class T>
+std::uint32_t ElementCount(std::span<const T> a) {
+  return CountOf(a.size());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TNXIntegerBuffer
+
+TNXIntegerBuffer::TNXIntegerBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(std::int32_t))) {}
+
+TNXIntegerBuffer::TNXIntegerBuffer(std::uint32_t ASize)
+    : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(std::int32_t))) {}
+
+TNXIntegerBuffer::TNXIntegerBuffer(const std::int32_t* AData, std::uint32_t ASize) : TNXIntegerBuffer(ASize) {
+  if (AData && FByteSize > 0) ippsCopy_8u(reinterpret_cast<const Ipp8u*>(AData), FData, static_cast<int>(FByteSize));
+}
+
+TNXIntegerBuffer::TNXIntegerBuffer(TValueInit, std::int32_t AValue, std::uint32_t ASize) : TNXIntegerBuffer(ASize) {
+  if (ASize > 0) ippsSet_32s(AValue, Read(), static_cast<int>(ASize));
+}
+
+TNXIntegerBuffer::TNXIntegerBuffer(std::span<const std::int32_t> AArray)
+    : TNXIntegerBuffer(AArray.data(), ElementCount(AArray)) {}
+
+TNXIntegerBuffer::TNXIntegerBuffer(const std::vector<std::int32_t>& AList)
+    : TNXIntegerBuffer(std::span<const std::int32_t>(AList)) {}
+
+TNXIntegerBuffer::TNXIntegerBuffer(TNXIntegerBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
+TNXIntegerBuffer::TNXIntegerBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+TNXIntegerBuffer::TNXIntegerBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+
+TIntfPtr<INXData> TNXIntegerBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXIntegerBuffer(this)));
+}
+
+bool TNXIntegerBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  return SameClass<TNXIntegerBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
+}
+
+void TNXIntegerBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                              std::int32_t ATargetOffset, std::int32_t ACount) {
+  if (!CopyElements(this, ASourceOffset, ATargetBuffer, ATargetOffset, ACount))
+    TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
+}
+
+TIntfPtr<INXIntegerBufferAccess> TNXIntegerBuffer::Data(TBufferAccessModes AModes) {
+  return MakeAccess<TNXIntegerBufferAccess, INXIntegerBufferAccess>(this, AModes);
+}
+
+void TNXIntegerBuffer::Add(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsAdd_32s_ISfs(s, d, n, 0); });
+}
+void TNXIntegerBuffer::Subtract(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsSub_32s_ISfs(s, d, n, 0); });
+}
+void TNXIntegerBuffer::Multiply(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsMul_32s_ISfs(s, d, n, 0); });
+}
+// A zero divisor gives the primitive's saturated quotient (no error).
+void TNXIntegerBuffer::Divide(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsDiv_32s_ISfs(s, d, n, 0); });
+}
+void TNXIntegerBuffer::ModBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ModLoop(s, d, n); });
+}
+void TNXIntegerBuffer::AndBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsAnd_32u_I(Words(s), Words(d), n); });
+}
+void TNXIntegerBuffer::OrBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsOr_32u_I(Words(s), Words(d), n); });
+}
+void TNXIntegerBuffer::XorBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsXor_32u_I(Words(s), Words(d), n); });
+}
+void TNXIntegerBuffer::LShift(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ShiftLoop(s, d, n, true); });
+}
+void TNXIntegerBuffer::RShift(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ShiftLoop(s, d, n, false); });
+}
+
+void TNXIntegerBuffer::SetValue(std::int32_t AValue) { ippsSet_32s(AValue, Write(), Len(GetSize())); }
+void TNXIntegerBuffer::AddValue(std::int32_t AValue) { ippsAddC_32s_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+void TNXIntegerBuffer::SubtractValue(std::int32_t AValue) { ippsSubC_32s_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+void TNXIntegerBuffer::MultiplyValue(std::int32_t AValue) { ippsMulC_32s_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+
+void TNXIntegerBuffer::DivideValue(std::int32_t AValue) {
+  if (AValue == 0 || AValue == 1) return;  // no access at all: a shared block stays shared
+  const std::int32_t n = GetSize();
+  if (FDataContainer->SingleOwner()) {
+    ippsDivC_32s_ISfs(AValue, Modify(), Len(n), 0);
+    return;
+  }
+  // Shared: read the old samples through a sharing copy and write the
+  // quotients into a fresh block, instead of copying the block first.
+  const TBuffer copy(new TNXIntegerBuffer(this));
+  const std::int32_t* src = copy->Read();
+  // The one quotient that does not fit is refused before Self lets go of
+  // its samples (the routine would raise only after the write access).
+  if (AValue == -1)
+    for (std::int32_t i = 0; i < n; ++i)
+      if (src[i] == INT32_MIN) throw EIntOverflow();
+  ippsDivC_32s_Sfs(src, AValue, Write(), Len(n), 0);
+}
+
+void TNXIntegerBuffer::ModValue(std::int32_t AValue) { ModValueLoop(AValue, Modify(), GetSize()); }
+void TNXIntegerBuffer::AndValue(std::int32_t AValue) {
+  ippsAndC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize()));
+}
+void TNXIntegerBuffer::OrValue(std::int32_t AValue) {
+  ippsOrC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize()));
+}
+void TNXIntegerBuffer::XorValue(std::int32_t AValue) {
+  ippsXorC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize()));
+}
+void TNXIntegerBuffer::LShiftValue(std::int32_t AValue) { ippsLShiftC_32s_I(AValue, Modify(), Len(GetSize())); }
+void TNXIntegerBuffer::RShiftValue(std::int32_t AValue) { ippsRShiftC_32s_I(AValue, Modify(), Len(GetSize())); }
+
+// All bytes as 16-bit words: 2 x Size of them.
+void TNXIntegerBuffer::Zero() { ippsZero_16s(reinterpret_cast<Ipp16s*>(Write()), Len(2 * GetSize())); }
+
+std::int32_t TNXIntegerBuffer::Dot(const TBuffer& AOther) {
+  const std::int32_t* src = SourceOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  Ipp32s r = 0;
+  ippsDotProd_32s_Sfs(Read(), src, Len(n), &r, 0);
+  return r;
+}
+
+bool TNXIntegerBuffer::IsEqualToValue(std::int32_t AValue) { return AllEqual(Read(), GetSize(), AValue); }
+std::int32_t TNXIntegerBuffer::GetMinValue() { return MinOf(Read(), GetSize()); }
+std::int32_t TNXIntegerBuffer::GetMaxValue() { return MaxOf(Read(), GetSize()); }
+
+// ---------------------------------------------------------------- TNXUnsignedBuffer
+
+TNXUnsignedBuffer::TNXUnsignedBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(std::uint32_t))) {}
+
+TNXUnsignedBuffer::TNXUnsignedBuffer(std::uint32_t ASize)
+    : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(std::uint32_t))) {}
+
+TNXUnsignedBuffer::TNXUnsignedBuffer(const std::uint32_t* AData, std::uint32_t ASize) : TNXUnsignedBuffer(ASize) {
+  if (AData && FByteSize > 0) ippsCopy_8u(reinterpret_cast<const Ipp8u*>(AData), FData, static_cast<int>(FByteSize));
+}
+
+TNXUnsignedBuffer::TNXUnsignedBuffer(TValueInit, std::uint32_t AValue, std::uint32_t ASize) : TNXUnsignedBuffer(ASize) {
+  if (ASize > 0) ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Read()), static_cast<int>(ASize));
+}
+
+TNXUnsignedBuffer::TNXUnsignedBuffer(std::span<const std::uint32_t> AArray)
+    : TNXUnsignedBuffer(AArray.data(), ElementCount(AArray)) {}
+
+TNXUnsignedBuffer::TNXUnsignedBuffer(const std::vector<std::uint32_t>& AList)
+    : TNXUnsignedBuffer(std::span<const std::uint32_t>(AList)) {}
+
+TNXUnsignedBuffer::TNXUnsignedBuffer(TNXUnsignedBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
+TNXUnsignedBuffer::TNXUnsignedBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+TNXUnsignedBuffer::TNXUnsignedBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+
+TIntfPtr<INXData> TNXUnsignedBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXUnsignedBuffer(this)));
+}
+
+bool TNXUnsignedBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  return SameClass<TNXUnsignedBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
+}
+
+void TNXUnsignedBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                               std::int32_t ATargetOffset, std::int32_t ACount) {
+  if (!CopyElements(this, ASourceOffset, ATargetBuffer, ATargetOffset, ACount))
+    TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
+}
+
+TIntfPtr<INXUnsignedBufferAccess> TNXUnsignedBuffer::Data(TBufferAccessModes AModes) {
+  return MakeAccess<TNXUnsignedBufferAccess, INXUnsignedBufferAccess>(this, AModes);
+}
+
+// The 32u arithmetic routines raise EIntOverflow / EDivByZero before they
+// write anything.
+void TNXUnsignedBuffer::Add(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsAdd_32u_ISfs(s, d, n, 0); });
+}
+void TNXUnsignedBuffer::Subtract(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsSub_32u_ISfs(s, d, n, 0); });
+}
+void TNXUnsignedBuffer::Multiply(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsMul_32u_ISfs(s, d, n, 0); });
+}
+void TNXUnsignedBuffer::Divide(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsDiv_32u_ISfs(s, d, n, 0); });
+}
+void TNXUnsignedBuffer::ModBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ModLoop(s, d, n); });
+}
+void TNXUnsignedBuffer::AndBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsAnd_32u_I(s, d, n); });
+}
+void TNXUnsignedBuffer::OrBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsOr_32u_I(s, d, n); });
+}
+void TNXUnsignedBuffer::XorBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsXor_32u_I(s, d, n); });
+}
+void TNXUnsignedBuffer::LShift(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ShiftLoop(s, d, n, true); });
+}
+void TNXUnsignedBuffer::RShift(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ShiftLoop(s, d, n, false); });
+}
+
+void TNXUnsignedBuffer::SetValue(std::uint32_t AValue) {
+  ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Write()), Len(GetSize()));
+}
+void TNXUnsignedBuffer::AddValue(std::uint32_t AValue) { ippsAddC_32u_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+void TNXUnsignedBuffer::SubtractValue(std::uint32_t AValue) { ippsSubC_32u_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+void TNXUnsignedBuffer::MultiplyValue(std::uint32_t AValue) { ippsMulC_32u_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+
+void TNXUnsignedBuffer::DivideValue(std::uint32_t AValue) {
+  if (AValue == 0 || AValue == 1) return;  // no access at all: a shared block stays shared
+  const std::int32_t n = GetSize();
+  if (FDataContainer->SingleOwner()) {
+    ippsDivC_32u_ISfs(AValue, Modify(), Len(n), 0);
+    return;
+  }
+  // Shared: divide out of place from a sharing copy into a fresh block (the
+  // divisor is not 0 here, so the routine cannot fail after the write access).
+  const TBuffer copy(new TNXUnsignedBuffer(this));
+  const std::uint32_t* src = copy->Read();
+  ippsDivC_32u_Sfs(src, AValue, Write(), Len(n), 0);
+}
+
+void TNXUnsignedBuffer::ModValue(std::uint32_t AValue) { ModValueLoop(AValue, Modify(), GetSize()); }
+void TNXUnsignedBuffer::AndValue(std::uint32_t AValue) { ippsAndC_32u_I(AValue, Modify(), Len(GetSize())); }
+void TNXUnsignedBuffer::OrValue(std::uint32_t AValue) { ippsOrC_32u_I(AValue, Modify(), Len(GetSize())); }
+void TNXUnsignedBuffer::XorValue(std::uint32_t AValue) { ippsXorC_32u_I(AValue, Modify(), Len(GetSize())); }
+void TNXUnsignedBuffer::LShiftValue(std::int32_t AValue) { ippsLShiftC_32u_I(AValue, Modify(), Len(GetSize())); }
+void TNXUnsignedBuffer::RShiftValue(std::int32_t AValue) { ippsRShiftC_32u_I(AValue, Modify(), Len(GetSize())); }
+
+void TNXUnsignedBuffer::Zero() { ippsZero_16s(reinterpret_cast<Ipp16s*>(Write()), Len(2 * GetSize())); }
+
+std::uint32_t TNXUnsignedBuffer::Dot(const TBuffer& AOther) {
+  const std::uint32_t* src = SourceOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  Ipp32u r = 0;
+  ippsDotProd_32u_Sfs(Read(), src, Len(n), &r, 0);
+  return r;
+}
+
+bool TNXUnsignedBuffer::IsEqualToValue(std::uint32_t AValue) { return AllEqual(Read(), GetSize(), AValue); }
+std::uint32_t TNXUnsignedBuffer::GetMinValue() { return MinOf(Read(), GetSize()); }
+std::uint32_t TNXUnsignedBuffer::GetMaxValue() { return MaxOf(Read(), GetSize()); }
+
+// ---------------------------------------------------------------- TNXComplexBuffer
+
+TNXComplexBuffer::TNXComplexBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(TComplex))) {}
+
+TNXComplexBuffer::TNXComplexBuffer(std::uint32_t ASize)
+    : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(TComplex))) {}
+
+TNXComplexBuffer::TNXComplexBuffer(const TComplex* AData, std::uint32_t ASize) : TNXComplexBuffer(ASize) {
+  // 2 x Size doubles (the element count is below 2^28, so this fits an int).
+  if (AData && ASize > 0)
+    ippsCopy_64f(reinterpret_cast<const double*>(AData), reinterpret_cast<double*>(Read()), static_cast<int>(2 * ASize));
+}
+
+TNXComplexBuffer::TNXComplexBuffer(TValueInit, double ARe, double AIm, std::uint32_t ASize)
+    : TNXComplexBuffer(TValueInit{}, TComplex{ARe, AIm}, ASize) {}
+
+TNXComplexBuffer::TNXComplexBuffer(TValueInit, const TComplex& AValue, std::uint32_t ASize) : TNXComplexBuffer(ASize) {
+  if (ASize > 0) ippsSet_64fc(ToIpp(AValue), Cplx(Read()), static_cast<int>(ASize));
+}
+
+TNXComplexBuffer::TNXComplexBuffer(std::span<const TComplex> AArray)
+    : TNXComplexBuffer(AArray.data(), ElementCount(AArray)) {}
+
+TNXComplexBuffer::TNXComplexBuffer(const std::vector<TComplex>& AList)
+    : TNXComplexBuffer(std::span<const TComplex>(AList)) {}
+
+TNXComplexBuffer::TNXComplexBuffer(TNXComplexBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
+TNXComplexBuffer::TNXComplexBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+TNXComplexBuffer::TNXComplexBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+
+namespace {
+std::uint32_t LargerSize(INXRealBuffer* ARe, INXRealBuffer* AIm) {
+  if (!ARe || !AIm) throw EArgumentException("A source buffer is required");
+  return static_cast<std::uint32_t>(std::max(ARe->GetSize(), AIm->GetSize()));
+}
+}  // namespace
+
+TNXComplexBuffer::TNXComplexBuffer(const TRealBuffer& ARe, const TRealBuffer& AIm)
+    : TNXComplexBuffer(LargerSize(ARe.Get(), AIm.Get())) {
+  FillFromParts(ARe->Read(), static_cast<std::uint32_t>(ARe->GetSize()), AIm->Read(),
+                static_cast<std::uint32_t>(AIm->GetSize()));
+}
+
+TNXComplexBuffer::TNXComplexBuffer(TNXRealBuffer* ARe, TNXRealBuffer* AIm) : TNXComplexBuffer(LargerSize(ARe, AIm)) {
+  FillFromParts(ARe->Read(), static_cast<std::uint32_t>(ARe->GetSize()), AIm->Read(),
+                static_cast<std::uint32_t>(AIm->GetSize()));
+}
+
+void TNXComplexBuffer::FillFromParts(const double* ARe, std::uint32_t AReSize, const double* AIm,
+                                     std::uint32_t AImSize) {
+  TComplex* d = Read();
+  const std::uint32_t both = std::min(AReSize, AImSize), size = std::max(AReSize, AImSize);
+  if (both > 0) ippsRealToCplx_64f(ARe, AIm, Cplx(d), static_cast<int>(both));
+  for (std::uint32_t i = both; i < size; ++i) d[i] = TComplex{i < AReSize ? ARe[i] : 0.0, i < AImSize ? AIm[i] : 0.0};
+}
+
+TIntfPtr<INXData> TNXComplexBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXComplexBuffer(this)));
+}
+
+bool TNXComplexBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  return SameClass<TNXComplexBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
+}
+
+void TNXComplexBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                              std::int32_t ATargetOffset, std::int32_t ACount) {
+  if (!CopyElements(this, ASourceOffset, ATargetBuffer, ATargetOffset, ACount))
+    TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
+}
+
+TIntfPtr<INXComplexBufferAccess> TNXComplexBuffer::Data(TBufferAccessModes AModes) {
+  return MakeAccess<TNXComplexBufferAccess, INXComplexBufferAccess>(this, AModes);
+}
+
+namespace {
+// A new real buffer of Size elements filled by a complex-to-real primitive.
+template <class F>
+TIntfPtr<INXRealBuffer> RealResult(const TComplex* ASource, std::int32_t ASize, F op) {
+  TIntfPtr<INXRealBuffer> out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(ASize));
+  op(Cplx(ASource), out->Write(), Len(ASize));
+  return out;
+}
+}  // namespace
+
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::GetReal() { return RealResult(Read(), GetSize(), ippsReal_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::GetImaginary() { return RealResult(Read(), GetSize(), ippsImag_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::Phase() { return RealResult(Read(), GetSize(), ippsPhase_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::Magnitude() { return RealResult(Read(), GetSize(), ippsMagnitude_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::PowerSpectrum() {
+  return RealResult(Read(), GetSize(), ippsPowerSpectr_64fc);
+}
+
+void TNXComplexBuffer::Add(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const TComplex* s, TComplex* d, int n) { ippsAdd_64fc_I(Cplx(s), Cplx(d), n); });
+}
+void TNXComplexBuffer::Subtract(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const TComplex* s, TComplex* d, int n) { ippsSub_64fc_I(Cplx(s), Cplx(d), n); });
+}
+void TNXComplexBuffer::Multiply(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const TComplex* s, TComplex* d, int n) { ippsMul_64fc_I(Cplx(s), Cplx(d), n); });
+}
+void TNXComplexBuffer::Divide(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const TComplex* s, TComplex* d, int n) { ippsDiv_64fc_I(Cplx(s), Cplx(d), n); });
+}
+
+void TNXComplexBuffer::AddValue(double ARe, double AIm) {
+  ippsAddC_64fc_I(Ipp64fc{ARe, AIm}, Cplx(Modify()), Len(GetSize()));
+}
+void TNXComplexBuffer::SubtractValue(double ARe, double AIm) {
+  ippsSubC_64fc_I(Ipp64fc{ARe, AIm}, Cplx(Modify()), Len(GetSize()));
+}
+void TNXComplexBuffer::MultiplyValue(double ARe, double AIm) {
+  ippsMulC_64fc_I(Ipp64fc{ARe, AIm}, Cplx(Modify()), Len(GetSize()));
+}
+// A zero divisor is refused by the primitive: the elements stay as they were.
+void TNXComplexBuffer::DivideValue(double ARe, double AIm) {
+  ippsDivC_64fc_I(Ipp64fc{ARe, AIm}, Cplx(Modify()), Len(GetSize()));
+}
+
+void TNXComplexBuffer::SetBuffer(const TRealBuffer& ARe, const TRealBuffer& AIm) {
+  const double* re = SourceOf(ARe);
+  const double* im = SourceOf(AIm);
+  const std::int32_t n = std::min({GetSize(), ARe->GetSize(), AIm->GetSize()});
+  ippsRealToCplx_64f(re, im, Cplx(Write()), Len(n));
+}
+
+void TNXComplexBuffer::SetValue(double ARe, double AIm) { SetValue(TComplex{ARe, AIm}); }
+void TNXComplexBuffer::SetValue(const TComplex& AValue) { ippsSet_64fc(ToIpp(AValue), Cplx(Write()), Len(GetSize())); }
+void TNXComplexBuffer::Zero() { ippsZero_64fc(Cplx(Write()), Len(GetSize())); }
+
+void TNXComplexBuffer::NormalizeFrom(const TBuffer& ASource, const TComplex& AOffset, double AFactor) {
+  FromOther(this, ASource, [&](const TComplex* s, TComplex* d, int n) {
+    ippsNormalize_64fc(Cplx(s), Cplx(d), n, ToIpp(AOffset), AFactor);
+  });
+}
+
+void TNXComplexBuffer::Normalize(const TComplex& AOffset, double AFactor) {
+  // Through a sharing copy, as the real buffer does: Self writes into a new
+  // block and the copy keeps the samples it reads.
+  const TBuffer copy(new TNXComplexBuffer(this));
+  NormalizeFrom(copy, AOffset, AFactor);
+}
+
+TComplex TNXComplexBuffer::Dot(const TBuffer& AOther) {
+  const TComplex* src = SourceOf(AOther);
+  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
+  Ipp64fc r{0.0, 0.0};
+  ippsDotProd_64fc(Cplx(Read()), Cplx(src), Len(n), &r);
+  return TComplex{r.re, r.im};
+}
+
+void TNXComplexBuffer::Threshold(double AThreshold, TNXThresholdType AType) {
+  ippsThreshold_64fc_I(Cplx(Modify()), Len(GetSize()), AThreshold, CmpOf(AType));
+}
+
+void TNXComplexBuffer::ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) {
+  RequireSourceSize(ASource, GetSize());
+  const TComplex* src = ASource->Read();
+  ippsThreshold_64fc(Cplx(src), Cplx(Write()), Len(GetSize()), AThreshold, CmpOf(AType));
+}
+
+void TNXComplexBuffer::Sqr() { ippsSqr_64fc_I(Cplx(Modify()), Len(GetSize())); }
+void TNXComplexBuffer::SqrFrom(const TBuffer& ASource) {
+  FromOther(this, ASource, [](const TComplex* s, TComplex* d, int n) { ippsSqr_64fc(Cplx(s), Cplx(d), n); });
+}
+void TNXComplexBuffer::Sqrt() { ippsSqrt_64fc_I(Cplx(Modify()), Len(GetSize())); }
+void TNXComplexBuffer::SqrtFrom(const TBuffer& ASource) {
+  FromOther(this, ASource, [](const TComplex* s, TComplex* d, int n) { ippsSqrt_64fc(Cplx(s), Cplx(d), n); });
+}
+
+// The mean of an empty buffer is (0, 0) rather than the 0 / 0 of the
+// formula: callers use the result as a level, and NaN would spread.
+TComplex TNXComplexBuffer::Mean() {
+  const TComplex* p = Read();
+  const std::int32_t n = GetSize();
+  if (n <= 0) return TComplex{};
+  double re = 0.0, im = 0.0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    re += std::fabs(p[i].Re);
+    im += std::fabs(p[i].Im);
+  }
+  return TComplex{re / n, im / n};
+}
+
+void TNXComplexBuffer::AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) {
+  const std::int32_t size = GetSize();
+  RequireSourceSize(ASource, size);
+  const Ipp64fc* src = Cplx(ASource->Read());
+  const std::int32_t n = std::min(size, ASource->GetSize());
+  Ipp64fc* dst = Cplx(Write());
+  switch (AType) {
+    case actBiased:
+      ippsAutoCorr_NormA_64fc(src, Len(size), dst, Len(n));
+      break;
+    case actUnbiased:
+      ippsAutoCorr_NormB_64fc(src, Len(size), dst, Len(n));
+      break;
+    default:
+      ippsAutoCorr_64fc(src, Len(size), dst, Len(n));
+      break;
+  }
+}
+
+void TNXComplexBuffer::CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) {
+  const TComplex* s1 = SourceOf(ASource1);
+  const TComplex* s2 = SourceOf(ASource2);
+  ippsCrossCorr_64fc(Cplx(s1), Len(ASource1->GetSize()), Cplx(s2), Len(ASource2->GetSize()), Cplx(Write()),
+                     Len(GetSize()), ALoLag);
+}
+
+bool TNXComplexBuffer::IsEqualToValue(const TComplex& AValue) { return AllEqual(Read(), GetSize(), AValue); }
+
+// ---------------------------------------------------------------- Boolean and block buffers: universal sources
+
+namespace {
+// The largest byte size whose bits GetSize can still count.
+constexpr std::uint32_t kMaxBooleanBytes = 0x7FFFFFFFu / 8;
+constexpr std::uint32_t kMaxBits = 0x7FFFFFFFu;
+
+std::uint32_t BytesOfBits(std::uint64_t ABits) {
+  if (ABits > kMaxBits) throw EIntOverflow();
+  return static_cast<std::uint32_t>((ABits + 7) / 8);
+}
+
+// Shares the block of a buffer of class C, or makes a new block for a copy
+// of the bytes of any other buffer (the bytes are copied by the constructor).
+// The new block is the last thing made: nothing can raise between its
+// allocation and the constructor's first reference to it.
+template <class C>
+TNXUniversalSource UniversalSourceOf(const TIntfPtr<INXData>& ASource, std::uint32_t AMaxBytes) {
+  if (!ASource) throw EArgumentException("A buffer is required, not nil");
+  TNXUniversalSource s;
+  s.Parent = ASource.Get();
+  if (auto* same = dynamic_cast<C*>(ASource->GetInstance())) {
+    s.Same = same;
+    s.Block = same->DataContainer();
+    s.ByteSize = same->GetByteSize();
+    return s;
+  }
+  const TIntfPtr<INXDataBuffer> bytes = Supports<INXDataBuffer>(ASource);
+  if (!bytes) throw EArgumentException("The data object is not a buffer");
+  s.ByteSize = bytes->GetByteSize();
+  if (s.ByteSize > AMaxBytes) throw EIntOverflow();
+  s.CopyFrom = bytes->ByteRead();  // kept alive by ASource
+  s.Block = new TNXSmartMemoryBuffer(s.ByteSize);
+  return s;
+}
+
+// A byte-wise operation over n bytes: whole 32-bit words through the
+// vector primitive, the bytes before the first 64-byte boundary of the
+// destination and the last 0 .. 3 bytes here. Blocks are only 32-byte
+// aligned, and wide vectors that straddle cache lines cost about half as
+// much again as aligned ones; starting the words on a line boundary of the
+// destination (and so of a source with the same alignment) avoids that.
+template <class FWords, class FByte>
+void BytewiseOp(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t n, FWords words, FByte byte) {
+  const auto misalign = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) & 63u);
+  const std::uint32_t head = std::min(n, (64u - misalign) & 63u);
+  std::uint32_t i = 0;
+  for (; i < head; ++i) dst[i] = static_cast<std::uint8_t>(byte(src[i], dst[i]));
+  const std::uint32_t w = (n - head) / 4;
+  if (w > 0)
+    words(reinterpret_cast<const Ipp32u*>(src + head), reinterpret_cast<Ipp32u*>(dst + head), static_cast<int>(w));
+  for (i = head + w * 4; i < n; ++i) dst[i] = static_cast<std::uint8_t>(byte(src[i], dst[i]));
+}
+
+// True when the first ABits bits of p all equal AValue (full bytes eight at
+// a time, then the used bits of a partial last byte).
+bool BitsAllEqual(const std::uint8_t* p, std::uint32_t ABits, bool AValue) {
+  const std::uint8_t pattern = AValue ? 0xFF : 0x00;
+  const std::uint32_t full = ABits / 8;
+  const std::uint64_t word = AValue ? ~std::uint64_t{0} : 0;
+  std::uint32_t i = 0;
+  for (; i + 8 <= full; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if (w != word) return false;
+  }
+  for (; i < full; ++i)
+    if (p[i] != pattern) return false;
+  const std::uint32_t rest = ABits % 8;
+  if (rest == 0) return true;
+  const auto mask = static_cast<std::uint8_t>((1u << rest) - 1);
+  return (p[full] & mask) == (pattern & mask);
+}
+
+inline bool BitAt(const std::uint8_t* p, std::uint64_t i) { return ((p[i >> 3] >> (i & 7)) & 1u) != 0; }
+inline void PutBit(std::uint8_t* p, std::uint64_t i, bool v) {
+  const auto mask = static_cast<std::uint8_t>(1u << (i & 7));
+  p[i >> 3] = static_cast<std::uint8_t>(v ? p[i >> 3] | mask : p[i >> 3] & ~mask);
+}
+}  // namespace
+
+// ---------------------------------------------------------------- TNXBooleanBuffer
+
+TNXBooleanBuffer::TNXBooleanBuffer() : TNXLinearMemoryBuffer(0u, 1u) {}
+
+TNXBooleanBuffer::TNXBooleanBuffer(std::uint32_t ASize) : TNXLinearMemoryBuffer(BytesOfBits(ASize), 1u), FBitCount(ASize) {}
+
+TNXBooleanBuffer::TNXBooleanBuffer(const std::uint8_t* AData, std::uint32_t ASize) : TNXBooleanBuffer(ASize) {
+  if (AData && FByteSize > 0) ippsCopy_8u(AData, FData, static_cast<int>(FByteSize));
+}
+
+// (Not through SetValue: it hands out the buffer as an interface, which a
+// constructor must not do while nobody holds a reference yet.)
+TNXBooleanBuffer::TNXBooleanBuffer(TValueInit, std::uint32_t ASize, bool AValue) : TNXBooleanBuffer(ASize) {
+  if (FByteSize > 0) ippsSet_8u(AValue ? 0xFF : 0x00, FData, static_cast<int>(FByteSize));
+}
+
+TNXBooleanBuffer::TNXBooleanBuffer(std::span<const bool> AArray) : TNXBooleanBuffer(CountOf(AArray.size())) {
+  if (FByteSize > 0) ippsZero_8u(FData, static_cast<int>(FByteSize));
+  for (std::uint32_t i = 0; i < FBitCount; ++i)
+    if (AArray[i]) FData[i >> 3] = static_cast<std::uint8_t>(FData[i >> 3] | (1u << (i & 7)));
+}
+
+TNXBooleanBuffer::TNXBooleanBuffer(const std::vector<bool>& AList) : TNXBooleanBuffer(CountOf(AList.size())) {
+  if (FByteSize > 0) ippsZero_8u(FData, static_cast<int>(FByteSize));
+  for (std::uint32_t i = 0; i < FBitCount; ++i)
+    if (AList[i]) FData[i >> 3] = static_cast<std::uint8_t>(FData[i >> 3] | (1u << (i & 7)));
+}
+
+TNXBooleanBuffer::TNXBooleanBuffer(TNXBooleanBuffer* ASource)
+    : TNXLinearMemoryBuffer(NotNil(ASource)), FBitCount(ASource->FBitCount) {}
+
+TNXBooleanBuffer::TNXBooleanBuffer(const TBuffer& ASource)
+    : TNXLinearMemoryBuffer(BufferOf(ASource)), FBitCount(static_cast<std::uint32_t>(ASource->GetSize())) {}
+
+TNXBooleanBuffer::TNXBooleanBuffer(const TIntfPtr<INXData>& ASource)
+    : TNXBooleanBuffer(UniversalSourceOf<TNXBooleanBuffer>(ASource, kMaxBooleanBytes)) {}
+
+TNXBooleanBuffer::TNXBooleanBuffer(const TNXUniversalSource& ASource)
+    : TNXLinearMemoryBuffer(nullptr, ASource.ByteSize, ASource.Block),
+      FBitCount(ASource.Same ? static_cast<TNXBooleanBuffer*>(ASource.Same)->FBitCount : ASource.ByteSize * 8) {
+  if (ASource.CopyFrom && FByteSize > 0) ippsCopy_8u(ASource.CopyFrom, FData, static_cast<int>(FByteSize));
+  if (ASource.Parent->GetCustomCount() > 0) AssignData(ASource.Parent);
+}
+
+void TNXBooleanBuffer::RaiseIndex(std::int32_t AIndex) {
+  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+}
+
+TIntfPtr<INXData> TNXBooleanBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBooleanBuffer(this)));
+}
+
+void TNXBooleanBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
+  TNXGenericBuffer* source = BufferOf(ASource);
+  auto* same = dynamic_cast<TNXBooleanBuffer*>(source);
+  if (!same && source->GetByteSize() > kMaxBooleanBytes) throw EIntOverflow();
+  TNXLinearMemoryBuffer::Assign(ASource);
+  FBitCount = same ? same->FBitCount : FByteSize * 8;
+}
+
+bool TNXBooleanBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  auto* other = AOther ? dynamic_cast<TNXBooleanBuffer*>(AOther->GetInstance()) : nullptr;
+  if (!other || other->FBitCount != FBitCount) return false;
+  const std::uint32_t full = FBitCount / 8, rest = FBitCount % 8;
+  if (full > 0 && std::memcmp(FData, other->FData, full) != 0) return false;
+  if (rest == 0) return true;
+  const auto mask = static_cast<std::uint8_t>((1u << rest) - 1);
+  return (FData[full] & mask) == (other->FData[full] & mask);
+}
+
+void TNXBooleanBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                              std::int32_t ATargetOffset, std::int32_t ACount) {
+  auto* target = ATargetBuffer ? dynamic_cast<TNXBooleanBuffer*>(ATargetBuffer->GetInstance()) : nullptr;
+  if (!target) {
+    TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
+    return;
+  }
+  // Value by value (values need not start on a byte boundary). The target
+  // first; when it is Self the two ranges may overlap, and a copy to a later
+  // position then runs backwards.
+  std::uint8_t* dst = target->Modify();
+  const std::uint8_t* src = Read();
+  if (ACount <= 0) return;
+  const std::uint64_t so = static_cast<std::uint64_t>(ASourceOffset), to = static_cast<std::uint64_t>(ATargetOffset);
+  if (dst == src && to > so) {
+    for (std::int64_t i = ACount - 1; i >= 0; --i) PutBit(dst, to + i, BitAt(src, so + i));
+  } else {
+    for (std::int64_t i = 0; i < ACount; ++i) PutBit(dst, to + i, BitAt(src, so + i));
+  }
+}
+
+bool TNXBooleanBuffer::Resize(std::uint32_t ASize, bool APreserveData) {
+  const std::uint32_t bytes = BytesOfBits(ASize);
+  if (ASize == 0) {
+    TNXLinearMemoryBuffer::Resize(0, APreserveData);
+    FBitCount = 0;
+    return true;
+  }
+  if (ASize == FBitCount) return false;
+  // The byte level follows the steps of every buffer; a change within the
+  // last byte changes only the bit count.
+  TNXLinearMemoryBuffer::Resize(bytes, APreserveData);
+  FBitCount = ASize;
+  return true;
+}
+
+TIntfPtr<INXBooleanBufferAccess> TNXBooleanBuffer::Data(TBufferAccessModes AModes) {
+  return MakeAccess<TNXBooleanBufferAccess, INXBooleanBufferAccess>(this, AModes);
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::AndBuffer(const TBuffer& AOther) {
+  const std::uint8_t* src = SourceOf(AOther);
+  const std::uint32_t n = std::min(FByteSize, AOther->GetByteSize());
+  BytewiseOp(src, Modify(), n, ippsAnd_32u_I, [](std::uint8_t s, std::uint8_t d) { return s & d; });
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::OrBuffer(const TBuffer& AOther) {
+  const std::uint8_t* src = SourceOf(AOther);
+  const std::uint32_t n = std::min(FByteSize, AOther->GetByteSize());
+  BytewiseOp(src, Modify(), n, ippsOr_32u_I, [](std::uint8_t s, std::uint8_t d) { return s | d; });
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::XorBuffer(const TBuffer& AOther) {
+  const std::uint8_t* src = SourceOf(AOther);
+  const std::uint32_t n = std::min(FByteSize, AOther->GetByteSize());
+  BytewiseOp(src, Modify(), n, ippsXor_32u_I, [](std::uint8_t s, std::uint8_t d) { return s ^ d; });
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::AndValue(bool AValue) {
+  if (!AValue) Zero();
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::OrValue(bool AValue) {
+  if (AValue) SetValue(true);
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::XorValue(bool AValue) {
+  if (AValue) Invert();
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::SetValue(bool AValue) {
+  ippsSet_8u(AValue ? 0xFF : 0x00, Write(), static_cast<int>(FByteSize));
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::Zero() {
+  ippsZero_8u(Write(), static_cast<int>(FByteSize));
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::Invert() {
+  std::uint8_t* d = Modify();
+  BytewiseOp(
+      d, d, FByteSize, [](const Ipp32u*, Ipp32u* w, int n) { ippsXorC_32u_I(0xFFFFFFFFu, w, n); },
+      [](std::uint8_t, std::uint8_t b) { return ~b; });
+  return Self();
+}
+
+TNXBooleanBuffer::TBuffer TNXBooleanBuffer::InvertBit(std::int32_t AIndex) {
+  SetItem(AIndex, !GetItem(AIndex));
+  return Self();
+}
+
+bool TNXBooleanBuffer::IsEqualToValue(bool AValue) { return BitsAllEqual(Read(), FBitCount, AValue); }
+
+// ---------------------------------------------------------------- TNXBlockBuffer
+
+TNXBlockBuffer::TNXBlockBuffer() : TNXLinearMemoryBuffer(0u, 1u) {}
+
+TNXBlockBuffer::TNXBlockBuffer(std::uint32_t ASize) : TNXLinearMemoryBuffer(ASize, 1u) {}
+
+TNXBlockBuffer::TNXBlockBuffer(const std::uint8_t* ADataBuffer, std::uint32_t ASize, bool) : TNXBlockBuffer(ASize) {
+  if (ADataBuffer && ASize > 0) ippsCopy_8u(ADataBuffer, FData, static_cast<int>(ASize));
+}
+
+TNXBlockBuffer::TNXBlockBuffer(TValueInit, std::uint32_t ASize, std::uint8_t AValue) : TNXBlockBuffer(ASize) {
+  if (ASize > 0) ippsSet_8u(AValue, FData, static_cast<int>(ASize));
+}
+
+TNXBlockBuffer::TNXBlockBuffer(std::span<const std::uint8_t> ABytes)
+    : TNXBlockBuffer(ABytes.data(), CountOf(ABytes.size()), false) {}
+
+TNXBlockBuffer::TNXBlockBuffer(const std::vector<std::uint8_t>& AList)
+    : TNXBlockBuffer(AList.data(), CountOf(AList.size()), false) {}
+
+TNXBlockBuffer::TNXBlockBuffer(TNXBlockBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
+TNXBlockBuffer::TNXBlockBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+
+TNXBlockBuffer::TNXBlockBuffer(const TIntfPtr<INXData>& ASource)
+    : TNXBlockBuffer(UniversalSourceOf<TNXBlockBuffer>(ASource, 0xFFFFFFFFu)) {}
+
+TNXBlockBuffer::TNXBlockBuffer(const TNXUniversalSource& ASource)
+    : TNXLinearMemoryBuffer(nullptr, ASource.ByteSize, ASource.Block) {
+  if (ASource.CopyFrom && FByteSize > 0) ippsCopy_8u(ASource.CopyFrom, FData, static_cast<int>(FByteSize));
+  if (ASource.Parent->GetCustomCount() > 0) AssignData(ASource.Parent);
+}
+
+void TNXBlockBuffer::RaiseIndex(std::int32_t AIndex) {
+  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+}
+
+TIntfPtr<INXData> TNXBlockBuffer::GetDataCopy() {
+  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBlockBuffer(this)));
+}
+
+bool TNXBlockBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  return SameClass<TNXBlockBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
+}
+
+TIntfPtr<INXBlockBufferAccess> TNXBlockBuffer::Data(TBufferAccessModes AModes) {
+  return MakeAccess<TNXBlockBufferAccess, INXBlockBufferAccess>(this, AModes);
+}
+
+void TNXBlockBuffer::Add(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint8_t* s, std::uint8_t* d, int n) { ippsAdd_8u_ISfs(s, d, n, 0); });
+}
+void TNXBlockBuffer::Subtract(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint8_t* s, std::uint8_t* d, int n) { ippsSub_8u_ISfs(s, d, n, 0); });
+}
+void TNXBlockBuffer::Multiply(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint8_t* s, std::uint8_t* d, int n) { ippsMul_8u_ISfs(s, d, n, 0); });
+}
+void TNXBlockBuffer::Divide(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const std::uint8_t* s, std::uint8_t* d, int n) {
+    for (int i = 0; i < n; ++i) {
+      if (s[i] == 0) throw EDivByZero();
+      d[i] = static_cast<std::uint8_t>(d[i] / s[i]);
+    }
+  });
+}
+
+void TNXBlockBuffer::SetValue(std::uint8_t AValue) { ippsSet_8u(AValue, Write(), Len(GetSize())); }
+void TNXBlockBuffer::Zero() { ippsZero_8u(Write(), Len(GetSize())); }
+
+void TNXBlockBuffer::Append(const TIntfPtr<INXDataBuffer>& AOther) {
+  if (!AOther) throw EArgumentException("A source buffer is required");
+  const std::uint32_t old = FByteSize, add = AOther->GetByteSize();
+  if (add == 0) return;
+  Resize(CheckedAddU(old, add), true);
+  // Read after the resize: when AOther is Self its bytes are now the first
+  // `old` bytes of the grown block. Growth leaves Self the only owner of its
+  // block, so the write access copies nothing.
+  const std::uint8_t* src = AOther->ByteRead();
+  ippsCopy_8u(src, Write() + old, static_cast<int>(add));
+}
+
+void TNXBlockBuffer::Remove(std::int32_t AIndex, std::int32_t ACount) {
+  const std::int32_t size = GetSize();
+  if (AIndex < 0) RaiseAssertion("Assertion failure", "NXSimpleDataBuffer", __LINE__);
+  if (AIndex > size) RaiseAssertion("Assertion failure", "NXSimpleDataBuffer", __LINE__);
+  // A negative count is refused too, rather than read as a growth.
+  if (ACount < 0) RaiseAssertion("Assertion failure", "NXSimpleDataBuffer", __LINE__);
+  if (std::int64_t{AIndex} + ACount > size) ACount = size - AIndex;
+  if (ACount == 0) return;
+  // Read the kept bytes from a sharing copy into a fresh block of the new size.
+  const TBuffer copy(new TNXBlockBuffer(this));
+  const std::uint8_t* src = copy->Read();
+  Resize(static_cast<std::uint32_t>(size - ACount), false);
+  if (size - ACount == 0) return;
+  std::uint8_t* dst = Write();
+  if (AIndex > 0) ippsCopy_8u(src, dst, AIndex);
+  const std::int32_t tail = size - AIndex - ACount;
+  if (tail > 0) ippsCopy_8u(src + AIndex + ACount, dst + AIndex, tail);
+}
+
+bool TNXBlockBuffer::IsEqualToValue(std::uint8_t AValue) { return AllEqual(Read(), GetSize(), AValue); }
 
 // ---------------------------------------------------------------- real matrix buffer, buffer list, matrix
 
@@ -1350,6 +2305,29 @@ void TNXRealBufferList::InternalSerializationRead(IReader& AReader) {
   FRows.swap(rows);
 }
 
+void TNXBooleanBuffer::LoadFromStream(TStream& AStream, bool AResize) {
+  if (AResize) {
+    const std::int64_t left = AStream.Size() - AStream.Position();
+    const std::uint64_t bits = left > 0 ? static_cast<std::uint64_t>(left) * 8u : 0;
+    if (bits > 0x7FFFFFFFu) throw EIntOverflow();
+    Resize(static_cast<std::uint32_t>(bits), false);
+  }
+  TNXMemoryBuffer::LoadFromStream(AStream, false);
+}
+
+void TNXBooleanBuffer::InternalSerializationWrite(IWriter& AWriter) { AWriter.WriteUInt32("Size", FBitCount); }
+
+void TNXBooleanBuffer::InternalSerializationRead(IReader& AReader) {
+  std::uint32_t bits = 0;
+  if (!AReader.ReadUInt32("Size", bits)) return;
+  std::uint64_t stored = 0;
+  AReader.BytesLength("Data", stored);
+  if ((static_cast<std::uint64_t>(bits) + 7) / 8 > stored)
+    throw ESerializationError(Format("Size %u bits is larger than the stored data (%llu bytes)", bits,
+                                     static_cast<unsigned long long>(stored)));
+  Resize(bits, false);
+}
+
 void RGSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, void* AObject,
                              TNXBufferNotifyCallback ACallback, TNXNotifyList::THandle& AProc) {
   if (!ACallback) throw EArgumentException("A callback is required");
@@ -1363,14 +2341,15 @@ void RGUnSubscribeBufferNodify(const TIntfPtr<INXGenericBuffer>& ABuffer, TNXNot
 namespace NXSimpleDataBuffer {
 
 namespace {
-// The registered buffer classes, in registration order. Each buffer class
-// takes its line here when it exists: TNXBlockBuffer and TNXBooleanBuffer
-// go before TNXRealBuffer; TNXComplexBuffer, TNXIntegerBuffer,
-// TNXRealMatrixBuffer and TNXRealBufferList after it, in that order.
-// (TNXUnsignedBuffer is not registered.)
+// The registered buffer classes, in registration order (the unsigned
+// buffer is not among them).
 std::vector<TClassEntry> BufferClasses() {
   return {
+      ClassEntry<TNXBlockBuffer>("TNXBlockBuffer"),
+      ClassEntry<TNXBooleanBuffer>("TNXBooleanBuffer"),
       ClassEntry<TNXRealBuffer>("TNXRealBuffer"),
+      ClassEntry<TNXComplexBuffer>("TNXComplexBuffer"),
+      ClassEntry<TNXIntegerBuffer>("TNXIntegerBuffer"),
       ClassEntry<TNXRealMatrixBuffer>("TNXRealMatrixBuffer"),
       ClassEntry<TNXRealBufferList>("TNXRealBufferList"),
   };

@@ -29,6 +29,7 @@
 #include "buffers/NXInternalStore.h"
 #include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Complex.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Streams.h"
 
@@ -253,7 +254,265 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffer interfaces
 
-// (typed buffer interfaces)
+// The other element types: signed and unsigned 32-bit integers, complex
+// numbers, Booleans packed eight to a byte (value i is bit i mod 8 of byte
+// i div 8, from the least significant bit) and raw bytes. Each has the
+// sharing, copy-on-write and resizing of the real buffer and its own
+// operations; n is again the smaller of Self's and the other buffer's sizes.
+
+struct INXIntegerBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXIntegerBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2001}");
+  virtual std::int32_t* Data() = 0;
+};
+struct INXUnsignedBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXUnsignedBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2002}");
+  virtual std::uint32_t* Data() = 0;
+};
+struct INXComplexBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXComplexBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2003}");
+  virtual TComplex* Data() = 0;
+};
+// The packed bytes of a Boolean buffer.
+struct INXBooleanBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXBooleanBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2004}");
+  virtual std::uint8_t* Data() = 0;
+};
+struct INXBlockBufferAccess : virtual INXBasicBufferAccess {
+  NX_INTERFACE_ID(INXBlockBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2005}");
+  virtual std::uint8_t* Data() = 0;
+};
+
+// Signed 32-bit integers. GetItem / SetItem do not check the index.
+// Arithmetic saturates as the primitives do; the own loops (ModBuffer,
+// ModValue) raise EDivByZero on a zero divisor.
+struct INXIntegerBuffer : virtual INXLinearDataBuffer {
+  NX_INTERFACE_ID(INXIntegerBuffer, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2011}");
+  using TBuffer = TIntfPtr<INXIntegerBuffer>;
+
+  virtual TIntfPtr<INXIntegerBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual std::int32_t* Read() = 0;
+  virtual std::int32_t* Write() = 0;
+  virtual std::int32_t* Modify() = 0;
+  virtual std::int32_t GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, std::int32_t AValue) = 0;
+
+  virtual void Add(const TBuffer& AOther) = 0;
+  virtual void Subtract(const TBuffer& AOther) = 0;
+  virtual void Multiply(const TBuffer& AOther) = 0;
+  virtual void Divide(const TBuffer& AOther) = 0;
+  // Remainder of truncating division: the sign of the dividend.
+  virtual void ModBuffer(const TBuffer& AOther) = 0;
+  virtual void AndBuffer(const TBuffer& AOther) = 0;
+  virtual void OrBuffer(const TBuffer& AOther) = 0;
+  virtual void XorBuffer(const TBuffer& AOther) = 0;
+  // Shift counts are taken modulo 32; RShift shifts in zero bits.
+  virtual void LShift(const TBuffer& AOther) = 0;
+  virtual void RShift(const TBuffer& AOther) = 0;
+  virtual void SetValue(std::int32_t AValue) = 0;
+  virtual void AddValue(std::int32_t AValue) = 0;
+  virtual void SubtractValue(std::int32_t AValue) = 0;
+  virtual void MultiplyValue(std::int32_t AValue) = 0;
+  // Nothing for 0 and 1; a shared block is divided out of place (read once).
+  virtual void DivideValue(std::int32_t AValue) = 0;
+  virtual void ModValue(std::int32_t AValue) = 0;
+  virtual void AndValue(std::int32_t AValue) = 0;
+  virtual void OrValue(std::int32_t AValue) = 0;
+  virtual void XorValue(std::int32_t AValue) = 0;
+  virtual void LShiftValue(std::int32_t AValue) = 0;
+  // An arithmetic shift (the sign is kept).
+  virtual void RShiftValue(std::int32_t AValue) = 0;
+  virtual void Zero() = 0;
+  virtual std::int32_t Dot(const TBuffer& AOther) = 0;
+  // True for an empty buffer.
+  virtual bool IsEqualToValue(std::int32_t AValue) = 0;
+  // 0 for an empty buffer.
+  virtual std::int32_t GetMinValue() = 0;
+  virtual std::int32_t GetMaxValue() = 0;
+
+  virtual TBufferEnumerator<std::int32_t> GetEnumerator() = 0;
+};
+
+// Unsigned 32-bit integers: the operations of the integer buffer in unsigned
+// arithmetic. An overflowing element of Add ... MultiplyValue or Dot raises
+// EIntOverflow, a zero divisor EDivByZero (nothing is written then).
+struct INXUnsignedBuffer : virtual INXLinearDataBuffer {
+  NX_INTERFACE_ID(INXUnsignedBuffer, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2012}");
+  using TBuffer = TIntfPtr<INXUnsignedBuffer>;
+
+  virtual TIntfPtr<INXUnsignedBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual std::uint32_t* Read() = 0;
+  virtual std::uint32_t* Write() = 0;
+  virtual std::uint32_t* Modify() = 0;
+  virtual std::uint32_t GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, std::uint32_t AValue) = 0;
+
+  virtual void Add(const TBuffer& AOther) = 0;
+  virtual void Subtract(const TBuffer& AOther) = 0;
+  virtual void Multiply(const TBuffer& AOther) = 0;
+  virtual void Divide(const TBuffer& AOther) = 0;
+  virtual void ModBuffer(const TBuffer& AOther) = 0;
+  virtual void AndBuffer(const TBuffer& AOther) = 0;
+  virtual void OrBuffer(const TBuffer& AOther) = 0;
+  virtual void XorBuffer(const TBuffer& AOther) = 0;
+  virtual void LShift(const TBuffer& AOther) = 0;
+  virtual void RShift(const TBuffer& AOther) = 0;
+  virtual void SetValue(std::uint32_t AValue) = 0;
+  virtual void AddValue(std::uint32_t AValue) = 0;
+  virtual void SubtractValue(std::uint32_t AValue) = 0;
+  virtual void MultiplyValue(std::uint32_t AValue) = 0;
+  virtual void DivideValue(std::uint32_t AValue) = 0;
+  virtual void ModValue(std::uint32_t AValue) = 0;
+  virtual void AndValue(std::uint32_t AValue) = 0;
+  virtual void OrValue(std::uint32_t AValue) = 0;
+  virtual void XorValue(std::uint32_t AValue) = 0;
+  // The count is taken modulo 32.
+  virtual void LShiftValue(std::int32_t AValue) = 0;
+  virtual void RShiftValue(std::int32_t AValue) = 0;
+  virtual void Zero() = 0;
+  virtual std::uint32_t Dot(const TBuffer& AOther) = 0;
+  virtual bool IsEqualToValue(std::uint32_t AValue) = 0;
+  virtual std::uint32_t GetMinValue() = 0;
+  virtual std::uint32_t GetMaxValue() = 0;
+
+  virtual TBufferEnumerator<std::uint32_t> GetEnumerator() = 0;
+};
+
+// Complex numbers (TComplex: real part, then imaginary part). GetItem /
+// SetItem / GetItemProc do not check the index.
+struct INXComplexBuffer : virtual INXLinearDataBuffer {
+  NX_INTERFACE_ID(INXComplexBuffer, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2013}");
+  using TBuffer = TIntfPtr<INXComplexBuffer>;
+  using TRealBuffer = TIntfPtr<INXRealBuffer>;
+
+  virtual TIntfPtr<INXComplexBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual TComplex* Read() = 0;
+  virtual TComplex* Write() = 0;
+  virtual TComplex* Modify() = 0;
+  virtual TComplex GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, const TComplex& AValue) = 0;
+  virtual void GetItemProc(std::int32_t AIndex, TComplex& AValue) = 0;
+
+  // New real buffers of Size elements.
+  virtual TRealBuffer GetReal() = 0;
+  virtual TRealBuffer GetImaginary() = 0;
+  virtual void Add(const TBuffer& AOther) = 0;
+  virtual void Subtract(const TBuffer& AOther) = 0;
+  virtual void Multiply(const TBuffer& AOther) = 0;
+  virtual void Divide(const TBuffer& AOther) = 0;
+  virtual void AddValue(double ARe, double AIm) = 0;
+  virtual void SubtractValue(double ARe, double AIm) = 0;
+  virtual void MultiplyValue(double ARe, double AIm) = 0;
+  virtual void DivideValue(double ARe, double AIm) = 0;
+  // Self[i] := (ARe[i], AIm[i]) for i below the smallest of the three sizes.
+  virtual void SetBuffer(const TRealBuffer& ARe, const TRealBuffer& AIm) = 0;
+  virtual void SetValue(double ARe, double AIm) = 0;
+  virtual void SetValue(const TComplex& AValue) = 0;
+  virtual void Zero() = 0;
+  virtual void NormalizeFrom(const TBuffer& ASource, const TComplex& AOffset, double AFactor) = 0;
+  virtual void Normalize(const TComplex& AOffset, double AFactor) = 0;
+  virtual TComplex Dot(const TBuffer& AOther) = 0;
+  // Thresholds on the magnitude.
+  virtual void Threshold(double AThreshold, TNXThresholdType AType) = 0;
+  virtual void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) = 0;
+  virtual void Sqr() = 0;
+  virtual void SqrFrom(const TBuffer& ASource) = 0;
+  virtual void Sqrt() = 0;
+  virtual void SqrtFrom(const TBuffer& ASource) = 0;
+  // (mean of |Re|, mean of |Im|); (0, 0) for an empty buffer.
+  virtual TComplex Mean() = 0;
+  virtual void AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) = 0;
+  virtual void CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) = 0;
+  virtual TRealBuffer Phase() = 0;
+  virtual TRealBuffer Magnitude() = 0;
+  virtual TRealBuffer PowerSpectrum() = 0;
+  virtual bool IsEqualToValue(const TComplex& AValue) = 0;
+
+  virtual TBufferEnumerator<TComplex> GetEnumerator() = 0;
+};
+
+// Enumerates the values of a Boolean buffer as they were when it was made.
+class TBooleanBufferEnumerator {
+ public:
+  TBooleanBufferEnumerator(const std::uint8_t* AStart, std::int32_t ACount) noexcept : FStart(AStart), FCount(ACount) {}
+  void Reset() noexcept { FIndex = -1; }
+  // Advances one value; false once the current value is the last one.
+  bool MoveNext() noexcept {
+    if (FIndex + 1 >= FCount) return false;
+    ++FIndex;
+    return true;
+  }
+  bool GenericGetCurrent() const noexcept { return ((FStart[FIndex >> 3] >> (FIndex & 7)) & 1u) != 0; }
+  bool GetCurrent() const noexcept { return GenericGetCurrent(); }
+  std::int32_t Count() const noexcept { return FCount; }
+
+ private:
+  const std::uint8_t* FStart;
+  std::int32_t FIndex = -1;  // one before the start
+  std::int32_t FCount;
+};
+
+// Booleans packed into bits; Size is the bit count. The operations work on
+// whole bytes (wider words where they can) and return the buffer itself so
+// that calls can be chained. GetItem / SetItem / InvertBit raise
+// ERangeError "Index out of range = %u" outside 0 .. Size - 1.
+struct INXBooleanBuffer : virtual INXLinearDataBuffer {
+  NX_INTERFACE_ID(INXBooleanBuffer, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2014}");
+  using TBuffer = TIntfPtr<INXBooleanBuffer>;
+
+  virtual TIntfPtr<INXBooleanBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual std::uint8_t* Read() = 0;
+  virtual std::uint8_t* Write() = 0;
+  virtual std::uint8_t* Modify() = 0;
+
+  // Over the smaller of the two byte sizes.
+  virtual TBuffer AndBuffer(const TBuffer& AOther) = 0;
+  virtual TBuffer OrBuffer(const TBuffer& AOther) = 0;
+  virtual TBuffer XorBuffer(const TBuffer& AOther) = 0;
+  virtual TBuffer AndValue(bool AValue) = 0;
+  virtual TBuffer OrValue(bool AValue) = 0;
+  virtual TBuffer XorValue(bool AValue) = 0;
+  virtual TBuffer SetValue(bool AValue) = 0;
+  virtual TBuffer Zero() = 0;
+  virtual TBuffer Invert() = 0;
+  virtual TBuffer InvertBit(std::int32_t AIndex) = 0;
+  // Every one of the Size values (true for an empty buffer).
+  virtual bool IsEqualToValue(bool AValue) = 0;
+  virtual bool GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, bool AValue) = 0;
+
+  virtual TBooleanBufferEnumerator GetEnumerator() = 0;
+};
+
+// Raw bytes. GetItem / SetItem raise ERangeError "Index out of range = %u"
+// outside 0 .. Size - 1.
+struct INXBlockBuffer : virtual INXLinearDataBuffer {
+  NX_INTERFACE_ID(INXBlockBuffer, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2015}");
+  using TBuffer = TIntfPtr<INXBlockBuffer>;
+
+  virtual TIntfPtr<INXBlockBufferAccess> Data(TBufferAccessModes AModes) = 0;
+  virtual std::uint8_t* Read() = 0;
+  virtual std::uint8_t* Write() = 0;
+  virtual std::uint8_t* Modify() = 0;
+
+  // Saturating as the byte primitives do.
+  virtual void Add(const TBuffer& AOther) = 0;
+  virtual void Subtract(const TBuffer& AOther) = 0;
+  virtual void Multiply(const TBuffer& AOther) = 0;
+  // Unsigned quotient; a zero divisor raises EDivByZero.
+  virtual void Divide(const TBuffer& AOther) = 0;
+  virtual void SetValue(std::uint8_t AValue) = 0;
+  virtual void Zero() = 0;
+  // Appends the bytes of any buffer.
+  virtual void Append(const TIntfPtr<INXDataBuffer>& AOther) = 0;
+  // Removes up to ACount bytes from AIndex (fewer at the end); AIndex within
+  // 0 .. Size and ACount not negative, else EAssertionFailed.
+  virtual void Remove(std::int32_t AIndex, std::int32_t ACount) = 0;
+  virtual bool IsEqualToValue(std::uint8_t AValue) = 0;
+  virtual std::uint8_t GetItem(std::int32_t AIndex) = 0;
+  virtual void SetItem(std::int32_t AIndex, std::uint8_t AValue) = 0;
+
+  virtual TBufferEnumerator<std::uint8_t> GetEnumerator() = 0;
+};
 
 // ---------------------------------------------------------------- buffer array interfaces
 
@@ -767,7 +1026,504 @@ inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffers
 
-// (typed buffer classes)
+using TNXIntegerBufferAccess = TNXTypedBufferAccess<std::int32_t, INXIntegerBufferAccess>;
+using TNXUnsignedBufferAccess = TNXTypedBufferAccess<std::uint32_t, INXUnsignedBufferAccess>;
+using TNXComplexBufferAccess = TNXTypedBufferAccess<TComplex, INXComplexBufferAccess>;
+using TNXBooleanBufferAccess = TNXTypedBufferAccess<std::uint8_t, INXBooleanBufferAccess>;
+using TNXBlockBufferAccess = TNXTypedBufferAccess<std::uint8_t, INXBlockBufferAccess>;
+
+// The factory pairs of the constructors every typed buffer class has: Make /
+// Create, MakeSize, MakeData, MakeArray, MakeArrayList, MakeEx, MakeCopy and
+// MakeUniversal, each with its Create... twin (Class, its interface pointer
+// TBuffer and its element type T are in scope).
+#define NX_TYPED_BUFFER_FACTORIES(Class, T)                                                                  \
+  static TBuffer Make() { return TBuffer(new Class()); }                                                     \
+  static TBuffer Create() { return Make(); }                                                                 \
+  static TBuffer MakeSize(std::uint32_t ASize) { return TBuffer(new Class(ASize)); }                         \
+  static TBuffer CreateSize(std::uint32_t ASize) { return MakeSize(ASize); }                                 \
+  static TBuffer MakeArray(std::span<const T> AArray) { return TBuffer(new Class(AArray)); }                 \
+  static TBuffer MakeArray(std::initializer_list<T> AArray) {                                                \
+    return MakeArray(std::span<const T>(AArray.begin(), AArray.size()));                                     \
+  }                                                                                                          \
+  static TBuffer CreateArray(std::span<const T> AArray) { return MakeArray(AArray); }                        \
+  static TBuffer CreateArray(std::initializer_list<T> AArray) { return MakeArray(AArray); }                  \
+  static TBuffer MakeArrayList(const std::vector<T>& AList) { return TBuffer(new Class(AList)); }            \
+  static TBuffer CreateArrayList(const std::vector<T>& AList) { return MakeArrayList(AList); }               \
+  static TBuffer MakeEx(Class* ASource) { return TBuffer(new Class(ASource)); }                              \
+  static TBuffer CreateEx(Class* ASource) { return MakeEx(ASource); }                                        \
+  static TBuffer MakeCopy(const TBuffer& ASource) { return TBuffer(new Class(ASource)); }                    \
+  static TBuffer CreateCopy(const TBuffer& ASource) { return MakeCopy(ASource); }                            \
+  static TBuffer MakeUniversal(const TIntfPtr<INXData>& ASource) { return TBuffer(new Class(ASource)); }     \
+  static TBuffer CreateUniversal(const TIntfPtr<INXData>& ASource) { return MakeUniversal(ASource); }
+
+// Signed 32-bit integers.
+class TNXIntegerBuffer : public TNXLinearMemoryBuffer, public virtual INXIntegerBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, INXIntegerBuffer)
+
+ public:
+  using TBuffer = TIntfPtr<INXIntegerBuffer>;
+  using TValueInit = TNXRealBuffer::TValueInit;
+
+  TNXIntegerBuffer();                                          // empty
+  explicit TNXIntegerBuffer(std::uint32_t ASize);              // not initialised
+  TNXIntegerBuffer(const std::int32_t* AData, std::uint32_t ASize);  // copy (none for a null pointer)
+  TNXIntegerBuffer(TValueInit, std::int32_t AValue, std::uint32_t ASize);
+  explicit TNXIntegerBuffer(std::span<const std::int32_t> AArray);
+  explicit TNXIntegerBuffer(const std::vector<std::int32_t>& AList);
+  // Sharing constructors; the universal one shares the block of any buffer.
+  explicit TNXIntegerBuffer(TNXIntegerBuffer* ASource);
+  explicit TNXIntegerBuffer(const TBuffer& ASource);
+  explicit TNXIntegerBuffer(const TIntfPtr<INXData>& ASource);
+
+  NX_TYPED_BUFFER_FACTORIES(TNXIntegerBuffer, std::int32_t)
+  static TBuffer MakeData(const std::int32_t* AData, std::uint32_t ASize) {
+    return TBuffer(new TNXIntegerBuffer(AData, ASize));
+  }
+  static TBuffer CreateData(const std::int32_t* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
+  static TBuffer MakeValue(std::int32_t AValue, std::uint32_t ASize) {
+    return TBuffer(new TNXIntegerBuffer(TValueInit{}, AValue, ASize));
+  }
+  static TBuffer CreateValue(std::int32_t AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
+              std::int32_t ACount) override;
+  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 2); }
+  std::uint32_t ItemSize() const noexcept final { return sizeof(std::int32_t); }
+
+  TIntfPtr<INXIntegerBufferAccess> Data(TBufferAccessModes AModes) override;
+  std::int32_t* Read() noexcept final { return reinterpret_cast<std::int32_t*>(FData); }
+  std::int32_t* Write() final {
+    Unique(false);
+    return Read();
+  }
+  std::int32_t* Modify() final {
+    Unique(true);
+    return Read();
+  }
+  std::int32_t GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
+  void SetItem(std::int32_t AIndex, std::int32_t AValue) final {
+    Unique(true);
+    Read()[AIndex] = AValue;
+  }
+
+  void Add(const TBuffer& AOther) override;
+  void Subtract(const TBuffer& AOther) override;
+  void Multiply(const TBuffer& AOther) override;
+  void Divide(const TBuffer& AOther) override;
+  void ModBuffer(const TBuffer& AOther) override;
+  void AndBuffer(const TBuffer& AOther) override;
+  void OrBuffer(const TBuffer& AOther) override;
+  void XorBuffer(const TBuffer& AOther) override;
+  void LShift(const TBuffer& AOther) override;
+  void RShift(const TBuffer& AOther) override;
+  void SetValue(std::int32_t AValue) override;
+  void AddValue(std::int32_t AValue) override;
+  void SubtractValue(std::int32_t AValue) override;
+  void MultiplyValue(std::int32_t AValue) override;
+  void DivideValue(std::int32_t AValue) override;
+  void ModValue(std::int32_t AValue) override;
+  void AndValue(std::int32_t AValue) override;
+  void OrValue(std::int32_t AValue) override;
+  void XorValue(std::int32_t AValue) override;
+  void LShiftValue(std::int32_t AValue) override;
+  void RShiftValue(std::int32_t AValue) override;
+  void Zero() override;
+  std::int32_t Dot(const TBuffer& AOther) override;
+  bool IsEqualToValue(std::int32_t AValue) override;
+  std::int32_t GetMinValue() override;
+  std::int32_t GetMaxValue() override;
+
+  TBufferEnumerator<std::int32_t> GetEnumerator() override {
+    return TBufferEnumerator<std::int32_t>(Read(), GetSize());
+  }
+};
+
+// Unsigned 32-bit integers.
+class TNXUnsignedBuffer : public TNXLinearMemoryBuffer, public virtual INXUnsignedBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, INXUnsignedBuffer)
+
+ public:
+  using TBuffer = TIntfPtr<INXUnsignedBuffer>;
+  using TValueInit = TNXRealBuffer::TValueInit;
+
+  TNXUnsignedBuffer();
+  explicit TNXUnsignedBuffer(std::uint32_t ASize);
+  TNXUnsignedBuffer(const std::uint32_t* AData, std::uint32_t ASize);
+  TNXUnsignedBuffer(TValueInit, std::uint32_t AValue, std::uint32_t ASize);
+  explicit TNXUnsignedBuffer(std::span<const std::uint32_t> AArray);
+  explicit TNXUnsignedBuffer(const std::vector<std::uint32_t>& AList);
+  explicit TNXUnsignedBuffer(TNXUnsignedBuffer* ASource);
+  explicit TNXUnsignedBuffer(const TBuffer& ASource);
+  explicit TNXUnsignedBuffer(const TIntfPtr<INXData>& ASource);
+
+  NX_TYPED_BUFFER_FACTORIES(TNXUnsignedBuffer, std::uint32_t)
+  static TBuffer MakeData(const std::uint32_t* AData, std::uint32_t ASize) {
+    return TBuffer(new TNXUnsignedBuffer(AData, ASize));
+  }
+  static TBuffer CreateData(const std::uint32_t* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
+  static TBuffer MakeValue(std::uint32_t AValue, std::uint32_t ASize) {
+    return TBuffer(new TNXUnsignedBuffer(TValueInit{}, AValue, ASize));
+  }
+  static TBuffer CreateValue(std::uint32_t AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
+              std::int32_t ACount) override;
+  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 2); }
+  std::uint32_t ItemSize() const noexcept final { return sizeof(std::uint32_t); }
+
+  TIntfPtr<INXUnsignedBufferAccess> Data(TBufferAccessModes AModes) override;
+  std::uint32_t* Read() noexcept final { return reinterpret_cast<std::uint32_t*>(FData); }
+  std::uint32_t* Write() final {
+    Unique(false);
+    return Read();
+  }
+  std::uint32_t* Modify() final {
+    Unique(true);
+    return Read();
+  }
+  std::uint32_t GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
+  void SetItem(std::int32_t AIndex, std::uint32_t AValue) final {
+    Unique(true);
+    Read()[AIndex] = AValue;
+  }
+
+  void Add(const TBuffer& AOther) override;
+  void Subtract(const TBuffer& AOther) override;
+  void Multiply(const TBuffer& AOther) override;
+  void Divide(const TBuffer& AOther) override;
+  void ModBuffer(const TBuffer& AOther) override;
+  void AndBuffer(const TBuffer& AOther) override;
+  void OrBuffer(const TBuffer& AOther) override;
+  void XorBuffer(const TBuffer& AOther) override;
+  void LShift(const TBuffer& AOther) override;
+  void RShift(const TBuffer& AOther) override;
+  void SetValue(std::uint32_t AValue) override;
+  void AddValue(std::uint32_t AValue) override;
+  void SubtractValue(std::uint32_t AValue) override;
+  void MultiplyValue(std::uint32_t AValue) override;
+  void DivideValue(std::uint32_t AValue) override;
+  void ModValue(std::uint32_t AValue) override;
+  void AndValue(std::uint32_t AValue) override;
+  void OrValue(std::uint32_t AValue) override;
+  void XorValue(std::uint32_t AValue) override;
+  void LShiftValue(std::int32_t AValue) override;
+  void RShiftValue(std::int32_t AValue) override;
+  void Zero() override;
+  std::uint32_t Dot(const TBuffer& AOther) override;
+  bool IsEqualToValue(std::uint32_t AValue) override;
+  std::uint32_t GetMinValue() override;
+  std::uint32_t GetMaxValue() override;
+
+  TBufferEnumerator<std::uint32_t> GetEnumerator() override {
+    return TBufferEnumerator<std::uint32_t>(Read(), GetSize());
+  }
+};
+
+// Complex numbers.
+class TNXComplexBuffer : public TNXLinearMemoryBuffer, public virtual INXComplexBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, INXComplexBuffer)
+
+ public:
+  using TBuffer = TIntfPtr<INXComplexBuffer>;
+  using TRealBuffer = TIntfPtr<INXRealBuffer>;
+  using TValueInit = TNXRealBuffer::TValueInit;
+
+  TNXComplexBuffer();
+  explicit TNXComplexBuffer(std::uint32_t ASize);
+  TNXComplexBuffer(const TComplex* AData, std::uint32_t ASize);
+  TNXComplexBuffer(TValueInit, double ARe, double AIm, std::uint32_t ASize);
+  TNXComplexBuffer(TValueInit, const TComplex& AValue, std::uint32_t ASize);
+  explicit TNXComplexBuffer(std::span<const TComplex> AArray);
+  explicit TNXComplexBuffer(const std::vector<TComplex>& AList);
+  explicit TNXComplexBuffer(TNXComplexBuffer* ASource);
+  explicit TNXComplexBuffer(const TBuffer& ASource);
+  explicit TNXComplexBuffer(const TIntfPtr<INXData>& ASource);
+  // From real and imaginary parts: the larger of the two sizes, the missing
+  // part beyond the shorter buffer 0.
+  TNXComplexBuffer(const TRealBuffer& ARe, const TRealBuffer& AIm);
+  TNXComplexBuffer(TNXRealBuffer* ARe, TNXRealBuffer* AIm);
+
+  NX_TYPED_BUFFER_FACTORIES(TNXComplexBuffer, TComplex)
+  static TBuffer MakeData(const TComplex* AData, std::uint32_t ASize) {
+    return TBuffer(new TNXComplexBuffer(AData, ASize));
+  }
+  static TBuffer CreateData(const TComplex* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
+  static TBuffer MakeValue(double ARe, double AIm, std::uint32_t ASize) {
+    return TBuffer(new TNXComplexBuffer(TValueInit{}, ARe, AIm, ASize));
+  }
+  static TBuffer CreateValue(double ARe, double AIm, std::uint32_t ASize) { return MakeValue(ARe, AIm, ASize); }
+  static TBuffer MakeValue(const TComplex& AValue, std::uint32_t ASize) {
+    return TBuffer(new TNXComplexBuffer(TValueInit{}, AValue, ASize));
+  }
+  static TBuffer CreateValue(const TComplex& AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
+  static TBuffer MakeBuffers(const TRealBuffer& ARe, const TRealBuffer& AIm) {
+    return TBuffer(new TNXComplexBuffer(ARe, AIm));
+  }
+  static TBuffer CreateBuffers(const TRealBuffer& ARe, const TRealBuffer& AIm) { return MakeBuffers(ARe, AIm); }
+  static TBuffer MakeBufferObjects(TNXRealBuffer* ARe, TNXRealBuffer* AIm) {
+    return TBuffer(new TNXComplexBuffer(ARe, AIm));
+  }
+  static TBuffer CreateBufferObjects(TNXRealBuffer* ARe, TNXRealBuffer* AIm) { return MakeBufferObjects(ARe, AIm); }
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
+              std::int32_t ACount) override;
+  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 4); }
+  std::uint32_t ItemSize() const noexcept final { return sizeof(TComplex); }
+
+  TIntfPtr<INXComplexBufferAccess> Data(TBufferAccessModes AModes) override;
+  TComplex* Read() noexcept final { return reinterpret_cast<TComplex*>(FData); }
+  TComplex* Write() final {
+    Unique(false);
+    return Read();
+  }
+  TComplex* Modify() final {
+    Unique(true);
+    return Read();
+  }
+  TComplex GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
+  void SetItem(std::int32_t AIndex, const TComplex& AValue) final {
+    Unique(true);
+    Read()[AIndex] = AValue;
+  }
+  void GetItemProc(std::int32_t AIndex, TComplex& AValue) noexcept final { AValue = Read()[AIndex]; }
+
+  TRealBuffer GetReal() override;
+  TRealBuffer GetImaginary() override;
+  void Add(const TBuffer& AOther) override;
+  void Subtract(const TBuffer& AOther) override;
+  void Multiply(const TBuffer& AOther) override;
+  void Divide(const TBuffer& AOther) override;
+  void AddValue(double ARe, double AIm) override;
+  void SubtractValue(double ARe, double AIm) override;
+  void MultiplyValue(double ARe, double AIm) override;
+  void DivideValue(double ARe, double AIm) override;
+  void SetBuffer(const TRealBuffer& ARe, const TRealBuffer& AIm) override;
+  void SetValue(double ARe, double AIm) override;
+  void SetValue(const TComplex& AValue) override;
+  void Zero() override;
+  void NormalizeFrom(const TBuffer& ASource, const TComplex& AOffset, double AFactor) override;
+  void Normalize(const TComplex& AOffset, double AFactor) override;
+  TComplex Dot(const TBuffer& AOther) override;
+  void Threshold(double AThreshold, TNXThresholdType AType) override;
+  void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) override;
+  void Sqr() override;
+  void SqrFrom(const TBuffer& ASource) override;
+  void Sqrt() override;
+  void SqrtFrom(const TBuffer& ASource) override;
+  TComplex Mean() override;
+  void AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) override;
+  void CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) override;
+  TRealBuffer Phase() override;
+  TRealBuffer Magnitude() override;
+  TRealBuffer PowerSpectrum() override;
+  bool IsEqualToValue(const TComplex& AValue) override;
+
+  TBufferEnumerator<TComplex> GetEnumerator() override { return TBufferEnumerator<TComplex>(Read(), GetSize()); }
+
+ private:
+  void FillFromParts(const double* ARe, std::uint32_t AReSize, const double* AIm, std::uint32_t AImSize);
+};
+
+// The universal constructors of the Boolean and block buffers: the block of a
+// buffer of the same class is shared, the bytes of any other buffer copied.
+struct TNXUniversalSource {
+  INXData* Parent = nullptr;      // whose custom items travel along
+  TNXSmartBuffer* Block = nullptr;  // the shared block, or a new one to copy into
+  std::uint32_t ByteSize = 0;
+  const std::uint8_t* CopyFrom = nullptr;  // the bytes to copy (null when shared)
+  TNXGenericBuffer* Same = nullptr;        // the source when it is of the same class
+};
+
+// Booleans packed into bits. The bit count is Size; the byte size is
+// (bit count + 7) div 8 and the bits of the last byte beyond the bit count
+// carry no meaning (no operation reads them as values).
+class TNXBooleanBuffer : public TNXLinearMemoryBuffer, public virtual INXBooleanBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, INXBooleanBuffer)
+
+ public:
+  using TBuffer = TIntfPtr<INXBooleanBuffer>;
+  using TValueInit = TNXRealBuffer::TValueInit;
+
+  // Bit counts above 0x7FFFFFFF (beyond what GetSize can report) raise EIntOverflow.
+  TNXBooleanBuffer();
+  explicit TNXBooleanBuffer(std::uint32_t ASize);
+  // Copies (ASize + 7) div 8 packed bytes (none for a null pointer).
+  TNXBooleanBuffer(const std::uint8_t* AData, std::uint32_t ASize);
+  TNXBooleanBuffer(TValueInit, std::uint32_t ASize, bool AValue);
+  explicit TNXBooleanBuffer(std::span<const bool> AArray);
+  explicit TNXBooleanBuffer(const std::vector<bool>& AList);
+  explicit TNXBooleanBuffer(TNXBooleanBuffer* ASource);
+  explicit TNXBooleanBuffer(const TBuffer& ASource);
+  // Shares a Boolean buffer's block; copies the bytes of any other buffer
+  // (8 values per byte).
+  explicit TNXBooleanBuffer(const TIntfPtr<INXData>& ASource);
+
+  static TBuffer Make() { return TBuffer(new TNXBooleanBuffer()); }
+  static TBuffer Create() { return Make(); }
+  static TBuffer MakeSize(std::uint32_t ASize) { return TBuffer(new TNXBooleanBuffer(ASize)); }
+  static TBuffer CreateSize(std::uint32_t ASize) { return MakeSize(ASize); }
+  static TBuffer MakeData(const std::uint8_t* AData, std::uint32_t ASize) {
+    return TBuffer(new TNXBooleanBuffer(AData, ASize));
+  }
+  static TBuffer CreateData(const std::uint8_t* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
+  static TBuffer MakeValue(std::uint32_t ASize, bool AValue) {
+    return TBuffer(new TNXBooleanBuffer(TValueInit{}, ASize, AValue));
+  }
+  static TBuffer CreateValue(std::uint32_t ASize, bool AValue) { return MakeValue(ASize, AValue); }
+  static TBuffer MakeArray(std::span<const bool> AArray) { return TBuffer(new TNXBooleanBuffer(AArray)); }
+  static TBuffer MakeArray(std::initializer_list<bool> AArray) {
+    return MakeArray(std::span<const bool>(AArray.begin(), AArray.size()));
+  }
+  static TBuffer CreateArray(std::span<const bool> AArray) { return MakeArray(AArray); }
+  static TBuffer CreateArray(std::initializer_list<bool> AArray) { return MakeArray(AArray); }
+  static TBuffer MakeArrayList(const std::vector<bool>& AList) { return TBuffer(new TNXBooleanBuffer(AList)); }
+  static TBuffer CreateArrayList(const std::vector<bool>& AList) { return MakeArrayList(AList); }
+  static TBuffer MakeEx(TNXBooleanBuffer* ASource) { return TBuffer(new TNXBooleanBuffer(ASource)); }
+  static TBuffer CreateEx(TNXBooleanBuffer* ASource) { return MakeEx(ASource); }
+  static TBuffer MakeCopy(const TBuffer& ASource) { return TBuffer(new TNXBooleanBuffer(ASource)); }
+  static TBuffer CreateCopy(const TBuffer& ASource) { return MakeCopy(ASource); }
+  static TBuffer MakeUniversal(const TIntfPtr<INXData>& ASource) { return TBuffer(new TNXBooleanBuffer(ASource)); }
+  static TBuffer CreateUniversal(const TIntfPtr<INXData>& ASource) { return MakeUniversal(ASource); }
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  // Takes the source's bit count too (8 per byte from a buffer of another class).
+  void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
+  // Another Boolean buffer with the same bit count and the same values; the
+  // meaningless bits of the last byte are not compared.
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  // Between two Boolean buffers the offsets and the count are values (bits).
+  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
+              std::int32_t ACount) override;
+  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FBitCount); }
+  std::uint32_t BitCount() const noexcept { return FBitCount; }
+  // ASize in bits.
+  bool Resize(std::uint32_t ASize, bool APreserveData) override;
+
+  TIntfPtr<INXBooleanBufferAccess> Data(TBufferAccessModes AModes) override;
+  std::uint8_t* Read() noexcept final { return FData; }
+  std::uint8_t* Write() final { return ByteWrite(); }
+  std::uint8_t* Modify() final { return ByteModify(); }
+
+  TBuffer AndBuffer(const TBuffer& AOther) override;
+  TBuffer OrBuffer(const TBuffer& AOther) override;
+  TBuffer XorBuffer(const TBuffer& AOther) override;
+  TBuffer AndValue(bool AValue) override;
+  TBuffer OrValue(bool AValue) override;
+  TBuffer XorValue(bool AValue) override;
+  TBuffer SetValue(bool AValue) override;
+  TBuffer Zero() override;
+  TBuffer Invert() override;
+  TBuffer InvertBit(std::int32_t AIndex) override;
+  bool IsEqualToValue(bool AValue) override;
+  bool GetItem(std::int32_t AIndex) final {
+    if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndex(AIndex);
+    return ((FData[AIndex >> 3] >> (AIndex & 7)) & 1u) != 0;
+  }
+  void SetItem(std::int32_t AIndex, bool AValue) final {
+    if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndex(AIndex);
+    Unique(true);
+    const auto mask = static_cast<std::uint8_t>(1u << (AIndex & 7));
+    if (AValue)
+      FData[AIndex >> 3] |= mask;
+    else
+      FData[AIndex >> 3] &= static_cast<std::uint8_t>(~mask);
+  }
+
+  TBooleanBufferEnumerator GetEnumerator() override { return TBooleanBufferEnumerator(Read(), GetSize()); }
+
+  // With AResize the buffer takes every bit of the bytes left in the stream
+  // (8 per byte): its elements are bits, although its item size is a byte.
+  void LoadFromStream(TStream& AStream, bool AResize) override;
+
+ protected:
+  // "Size" holds the bit count.
+  void InternalSerializationWrite(IWriter& AWriter) override;
+  void InternalSerializationRead(IReader& AReader) override;
+
+ private:
+  explicit TNXBooleanBuffer(const TNXUniversalSource& ASource);
+  TBuffer Self() { return TBuffer(this); }
+  [[noreturn]] static void RaiseIndex(std::int32_t AIndex);
+
+  std::uint32_t FBitCount = 0;
+};
+
+// Raw bytes.
+class TNXBlockBuffer : public TNXLinearMemoryBuffer, public virtual INXBlockBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, INXBlockBuffer)
+
+ public:
+  using TBuffer = TIntfPtr<INXBlockBuffer>;
+  using TValueInit = TNXRealBuffer::TValueInit;
+
+  TNXBlockBuffer();
+  explicit TNXBlockBuffer(std::uint32_t ASize);
+  // Copies ASize bytes (none for a null pointer); ADummy is not used.
+  TNXBlockBuffer(const std::uint8_t* ADataBuffer, std::uint32_t ASize, bool ADummy);
+  TNXBlockBuffer(TValueInit, std::uint32_t ASize, std::uint8_t AValue);
+  explicit TNXBlockBuffer(std::span<const std::uint8_t> ABytes);
+  explicit TNXBlockBuffer(const std::vector<std::uint8_t>& AList);
+  explicit TNXBlockBuffer(TNXBlockBuffer* ASource);
+  explicit TNXBlockBuffer(const TBuffer& ASource);
+  // Shares a block buffer's block; copies the bytes of any other buffer.
+  explicit TNXBlockBuffer(const TIntfPtr<INXData>& ASource);
+
+  NX_TYPED_BUFFER_FACTORIES(TNXBlockBuffer, std::uint8_t)
+  static TBuffer MakeData(const std::uint8_t* ADataBuffer, std::uint32_t ASize, bool ADummy = false) {
+    return TBuffer(new TNXBlockBuffer(ADataBuffer, ASize, ADummy));
+  }
+  static TBuffer CreateData(const std::uint8_t* ADataBuffer, std::uint32_t ASize, bool ADummy = false) {
+    return MakeData(ADataBuffer, ASize, ADummy);
+  }
+  static TBuffer MakeValue(std::uint32_t ASize, std::uint8_t AValue) {
+    return TBuffer(new TNXBlockBuffer(TValueInit{}, ASize, AValue));
+  }
+  static TBuffer CreateValue(std::uint32_t ASize, std::uint8_t AValue) { return MakeValue(ASize, AValue); }
+
+  TIntfPtr<INXData> GetDataCopy() override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  std::uint32_t ItemSize() const noexcept final { return 1; }
+
+  TIntfPtr<INXBlockBufferAccess> Data(TBufferAccessModes AModes) override;
+  std::uint8_t* Read() noexcept final { return FData; }
+  std::uint8_t* Write() final { return ByteWrite(); }
+  std::uint8_t* Modify() final { return ByteModify(); }
+
+  void Add(const TBuffer& AOther) override;
+  void Subtract(const TBuffer& AOther) override;
+  void Multiply(const TBuffer& AOther) override;
+  void Divide(const TBuffer& AOther) override;
+  void SetValue(std::uint8_t AValue) override;
+  void Zero() override;
+  void Append(const TIntfPtr<INXDataBuffer>& AOther) override;
+  void Remove(std::int32_t AIndex, std::int32_t ACount) override;
+  bool IsEqualToValue(std::uint8_t AValue) override;
+  std::uint8_t GetItem(std::int32_t AIndex) final {
+    if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndex(AIndex);
+    return FData[AIndex];
+  }
+  void SetItem(std::int32_t AIndex, std::uint8_t AValue) final {
+    if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndex(AIndex);
+    Unique(true);
+    FData[AIndex] = AValue;
+  }
+
+  TBufferEnumerator<std::uint8_t> GetEnumerator() override {
+    return TBufferEnumerator<std::uint8_t>(Read(), GetSize());
+  }
+
+ private:
+  explicit TNXBlockBuffer(const TNXUniversalSource& ASource);
+  [[noreturn]] static void RaiseIndex(std::int32_t AIndex);
+};
+
+#undef NX_TYPED_BUFFER_FACTORIES
 
 // ---------------------------------------------------------------- real matrix buffer, buffer list, matrix
 

@@ -276,7 +276,20 @@ TIntfPtr<INXData> Stamped(TIntfPtr<INXData> AData) {
 
 std::vector<TRoundTripCase> RoundTripCases() {
   std::vector<TRoundTripCase> cases = {
+      {"TNXBlockBuffer", [] { return Stamped(TNXBlockBuffer::MakeArray({1, 2, 250, 0, 7})); }, SameBuffer},
+      {"TNXBooleanBuffer",
+       [] {
+         TIntfPtr<INXBooleanBuffer> b = TNXBooleanBuffer::MakeSize(13);
+         b->Zero()->InvertBit(0)->InvertBit(12);
+         return Stamped(b);
+       },
+       [](INXData* A, INXData* B) {
+         return SameBuffer(A, B) && Supports<INXBooleanBuffer>(B)->GetItem(12) &&
+                !Supports<INXBooleanBuffer>(B)->GetItem(11);
+       }},
       {"TNXRealBuffer", [] { return Stamped(TNXRealBuffer::MakeArray({1.5, -2.0, 3.25})); }, SameBuffer},
+      {"TNXComplexBuffer", [] { return Stamped(TNXComplexBuffer::MakeValue(1.5, -2.5, 3)); }, SameBuffer},
+      {"TNXIntegerBuffer", [] { return Stamped(TNXIntegerBuffer::MakeArray({-7, 0, 2147483647})); }, SameBuffer},
       {"TNXRealMatrixBuffer",
        [] {
          const double v[6] = {1, 2, 3, 4, 5, 6};
@@ -314,6 +327,27 @@ TEST(StorageTest, EveryBufferClassRoundTripsByClassName) {
     for (std::size_t n = 0; n < bytes.size(); n += 7)
       EXPECT_ANY_THROW(NXDataObjectFromBytes(std::string_view(bytes).substr(0, n))) << "at " << n;
   }
+}
+
+TEST(StorageTest, BooleanBuffersCountBitsWhenLoadingAndReading) {
+  TBytesStream s;
+  const std::uint8_t bytes[3] = {0xFF, 0x01, 0x80};
+  s.WriteBuffer(bytes, 3);
+  s.SetPosition(1);
+  TIntfPtr<INXBooleanBuffer> b = TNXBooleanBuffer::Make();
+  b->LoadFromStream(s, true);  // two bytes left: 16 values
+  ASSERT_EQ(b->GetSize(), 16);
+  EXPECT_TRUE(b->GetItem(0));
+  EXPECT_FALSE(b->GetItem(1));
+  EXPECT_TRUE(b->GetItem(15));
+
+  // A bit count whose bytes are not all stored is refused.
+  TIntfPtr<INXBooleanBuffer> nine = TNXBooleanBuffer::MakeValue(9, true);
+  std::string form = NXDataObjectToBytes(nine.Get());
+  TIntfPtr<INXBooleanBuffer> back = Supports<INXBooleanBuffer>(NXDataObjectFromBytes(form));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->GetSize(), 9);
+  EXPECT_TRUE(back->IsEqualToValue(true));
 }
 
 TEST(StorageTest, BitSetsSerialiseOnceRegistered) {

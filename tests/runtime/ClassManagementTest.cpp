@@ -57,6 +57,11 @@ TEST_F(ClassManagementTest, BufferClassesAreRegisteredAtStartUpBeforeLaterOnes) 
   const std::vector<std::string> names = Names();
   ASSERT_GE(names.size(), 3u);
   // The start-up registrations come first; the test's own follow in their order.
+  const std::vector<std::string> buffers = {"TNXBlockBuffer",   "TNXBooleanBuffer",    "TNXRealBuffer",
+                                            "TNXComplexBuffer", "TNXIntegerBuffer",    "TNXRealMatrixBuffer",
+                                            "TNXRealBufferList"};
+  ASSERT_GE(names.size(), buffers.size() + 2);
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 7), buffers);
   EXPECT_EQ(std::count(names.begin(), names.end(), "TNXRealBuffer"), 1);
   EXPECT_EQ(names[names.size() - 2], "TTestNote");
   EXPECT_EQ(names.back(), "TTestOther");
