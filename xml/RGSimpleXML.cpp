@@ -1190,8 +1190,11 @@ TIntfPtr<IXmlDocument> TXmlNodeT<I, Core>::OwnerDocument() const {
 }
 
 // Frees the attribute and child arrays of a container (children released).
+// Children go on the stack last first, so that they are freed in document
+// order, which is the order of their memory in the arena (the walk streams
+// forward through it).
 void FreeArrays(TXmlContainer* c, std::vector<TXmlNode*>& dead) noexcept {
-  for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
+  for (std::uint32_t k = c->FChildCount; k-- > 0;) {
     TXmlNode* ch = c->FChilds[k];
     ch->FParentNode = nullptr;
     if (--ch->FRefCount == 0) dead.push_back(ch);
