@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds (optimised) and runs the demo program.
+# Sets up, builds (optimised) and runs the demo programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target primitives_demo
+cmake --build build --target primitives_demo buffers_demo
 ./build/examples/primitives_demo
+./build/examples/buffers_demo
