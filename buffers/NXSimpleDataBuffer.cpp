@@ -542,12 +542,6 @@ void TNXRealBuffer::LnFrom(const TBuffer& ASource) {
 
 // Statistics of an empty buffer (or range) are 0: the primitive refuses
 // length 0 and leaves the initial value.
-double TNXRealBuffer::Mean() {
-  double r = 0.0;
-  ippsMean_64f(Read(), Len(GetSize()), &r);
-  return r;
-}
-
 double TNXRealBuffer::StdDev() {
   double r = 0.0;
   ippsStdDev_64f(Read(), Len(GetSize()), &r);

@@ -29,6 +29,7 @@
 #include "buffers/NXInternalStore.h"
 #include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/SysUtils.h"
+#include "vector/NXBasicDispatcher.h"
 #include "runtime/Zandor.Complex.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Streams.h"
@@ -227,7 +228,9 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   virtual void ExpFrom(const TBuffer& ASource) = 0;
   virtual void Ln() = 0;
   virtual void LnFrom(const TBuffer& ASource) = 0;
-  virtual double Mean() = 0;
+  // Inline like item access: on short buffers a virtual call is a tenth of
+  // the work (defined after TNXGenericBuffer).
+  double Mean();
   virtual double StdDev() = 0;
   // Resizes Self to Size1 + Size2 - 1 and writes the full convolution.
   virtual void Convolve(const TBuffer& ASource1, const TBuffer& ASource2) = 0;
@@ -979,7 +982,7 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   void ExpFrom(const TBuffer& ASource) override;
   void Ln() override;
   void LnFrom(const TBuffer& ASource) override;
-  double Mean() override;
+  double Mean() { return INXRealBuffer::Mean(); }
   double StdDev() override;
   void Convolve(const TBuffer& ASource1, const TBuffer& ASource2) override;
   double Norm(const TBuffer& AOther, TNXNormType ANormType) override;
@@ -1015,6 +1018,13 @@ inline double INXRealBuffer::GetItem(std::int32_t AIndex) {
   TNXGenericBuffer* b = FItemOwner;
   if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseBufferIndex(AIndex);
   return reinterpret_cast<const double*>(b->ByteRead())[AIndex];
+}
+
+inline double INXRealBuffer::Mean() {
+  TNXGenericBuffer* b = FItemOwner;
+  double r = 0.0;
+  ippsMean_64f(reinterpret_cast<const double*>(b->ByteRead()), static_cast<int>(b->GetByteSize() >> 3), &r);
+  return r;
 }
 
 inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
