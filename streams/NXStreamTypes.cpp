@@ -230,14 +230,6 @@ TIntfPtr<IFTStream> MakeGenericStream(TFTBasicPin* APin, TNXGenericDispatchEvent
   return TIntfPtr<IFTStream>(new TNXFTGenericStream(APin, std::move(AHandler), std::move(also)));
 }
 
-// Rule of the sink pins: downstream operations to the generic interface.
-bool SinkDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                  const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  if (AState.Contains(nsUpstream)) return false;
-  bool handled = false;
-  return HandleBy<IFTNXGenericStream>(AStream, AOtherPin, AStreamID, AOperation, AState, handled) && handled;
-}
-
 }  // namespace
 
 TGUID NXFTPreferredStreamID(const std::vector<TGUID>& ACommon) {
@@ -258,6 +250,32 @@ std::vector<TGUID> NXFTSinkLinkTypes(const TFTBasicPin& ASink, const TFTBasicPin
   std::vector<TGUID> own = ASink.GetTypes();
   if (specific(own) && specific(APeer.GetTypes())) std::erase(own, IFTUniversalBufferStream::IID);
   return own;
+}
+
+void TNXFTPinState::InstallGenericStream(TFTBasicPin& APin, TNXGenericDispatchEvent AHandler) {
+  TIntfPtr<IFTStream> stream = MakeGenericStream(&APin, std::move(AHandler));
+  TIntfPtr<IFTNXGenericStream> generic;
+  Supports(stream, generic);
+  APin.SetStream(stream);
+  FGeneric = std::move(generic);
+  FGenericStream = stream.Get();
+}
+
+TIntfPtr<IFTNXGenericStream> TNXFTPinState::GenericOf(IFTStream* AStream) const noexcept {
+  if (AStream && AStream == FGenericStream) return FGeneric;
+  TIntfPtr<IFTNXGenericStream> generic;
+  Supports(static_cast<IInterface*>(AStream), generic);
+  return generic;
+}
+
+bool TNXFTPinState::SinkDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                                 const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) const {
+  if (AState.Contains(nsUpstream)) return false;
+  if (AStream && AStream == FGenericStream)  // the pin's own object: no query
+    return FGeneric->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
+  TIntfPtr<IFTNXGenericStream> generic;
+  if (!Supports(static_cast<IInterface*>(AStream), generic)) return false;
+  return generic->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
 }
 
 void TNXFTPinState::SetOnConnect(TFTPinEvent AEvent) {
@@ -314,14 +332,14 @@ TNXFTSourcePin::TNXFTSourcePin(std::string AName, TFTPinEvent AOnConnect, TCriti
 TNXFTSourcePin::~TNXFTSourcePin() { Close(); }
 
 void TNXFTSourcePin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  SetStream(MakeGenericStream(this, std::move(AHandler)));
+  InstallGenericStream(*this, std::move(AHandler));
 }
 
 bool TNXFTSourcePin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
                                  const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
   if (!AState.Contains(nsUpstream)) return false;
-  bool handled = false;
-  if (HandleBy<IFTNXGenericStream>(AStream, AOtherPin, AStreamID, AOperation, AState, handled)) return handled;
+  if (const TIntfPtr<IFTNXGenericStream> generic = GenericOf(AStream))
+    return generic->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
   TIntfPtr<IFTTypedDispatchStream> typed;
   if (Supports(static_cast<IInterface*>(AStream), typed))
     return typed->TypedDispatch(AOtherPin, AStreamID, AOperation, AState);
@@ -349,7 +367,7 @@ TNXFTSinkPin::TNXFTSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalS
 TNXFTSinkPin::~TNXFTSinkPin() { Close(); }
 
 void TNXFTSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  SetStream(MakeGenericStream(this, std::move(AHandler)));
+  InstallGenericStream(*this, std::move(AHandler));
 }
 
 bool TNXFTSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
@@ -369,7 +387,7 @@ TNXFTMultiSinkPin::TNXFTMultiSinkPin(std::string AName, TFTPinEvent AOnConnect, 
 TNXFTMultiSinkPin::~TNXFTMultiSinkPin() { Close(); }
 
 void TNXFTMultiSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  SetStream(MakeGenericStream(this, std::move(AHandler)));
+  InstallGenericStream(*this, std::move(AHandler));
 }
 
 bool TNXFTMultiSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
@@ -430,13 +448,15 @@ bool NotifyEachLink(TFTBasicPin& APin, const TFTLinkSnapshot& ALinks, F AOperati
 bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   const TFTLinkSnapshot links = GetLinks();
   if (!links) return false;
-  auto* supplied = AOperation ? AOperation->As<TFTSuppliedBufferOperation>() : nullptr;
+  auto* supplied = AOperation && FValueLinks.load(std::memory_order_relaxed)
+                      ? AOperation->As<TFTSuppliedBufferOperation>()
+                      : nullptr;
   const bool anySingle = supplied && std::any_of(links->begin(), links->end(), [](const TFTLink& l) {
                            return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
                          });
-  if (!anySingle) return TFTBasicPin::Notify(AOperation);
   TIntfPtr<INXRealBuffer> buffer;
-  if (!Supports(supplied->GetValue(), buffer)) return TFTBasicPin::Notify(AOperation);
+  if (!anySingle || !Supports(supplied->GetValue(), buffer))
+    return NotifyEachLink(*this, links, [&](const TFTLink&) -> const TIntfPtr<IFTNotifyOperation>& { return AOperation; });
   // The last sample stands for the buffer (an empty buffer is a range error).
   const double last = buffer->GetItem(buffer->GetSize() - 1);
   TIntfPtr<IFTNotifyOperation> asReal, asFloat;
@@ -451,6 +471,16 @@ bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) 
     }
     return AOperation;
   });
+}
+
+void TNXFTRealSourcePin::DoConnected(TFTBasicPin* APeer) {
+  const TFTLinkSnapshot links = GetLinks();
+  FValueLinks.store(links && std::any_of(links->begin(), links->end(),
+                                         [](const TFTLink& l) {
+                                           return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
+                                         }),
+                    std::memory_order_relaxed);
+  TNXFTClockableSourcePin::DoConnected(APeer);
 }
 
 TNXFTRealRangedSourcePin::~TNXFTRealRangedSourcePin() { Close(); }

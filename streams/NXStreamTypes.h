@@ -427,6 +427,20 @@ class TNXFTPinState {
   void CallOnConnect(TFTBasicPin* APin);
   void CallOnDisconnect(TFTBasicPin* APin);
 
+ protected:
+  // Installs on APin a stream object that hands operations to AHandler and
+  // keeps it, so that deliveries through it skip the interface query (as
+  // every stream object, it is installed before the pin is linked).
+  void InstallGenericStream(TFTBasicPin& APin, TNXGenericDispatchEvent AHandler);
+  // The generic interface of AStream, or null.
+  TIntfPtr<IFTNXGenericStream> GenericOf(IFTStream* AStream) const noexcept;
+  // Downstream operations to the generic interface of the stream.
+  bool SinkDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                    const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) const;
+  // The installed object: its generic interface and its stream interface.
+  TIntfPtr<IFTNXGenericStream> FGeneric;
+  IFTStream* FGenericStream = nullptr;
+
  private:
   TFTPinEvent FOnConnect;
   TFTPinEvent FOnDisconnect;
@@ -630,6 +644,15 @@ class TNXFTRealSourcePin : public TNXFTClockableSourcePin {
  public:
   using TNXFTClockableSourcePin::TNXFTClockableSourcePin;
   bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+
+ protected:
+  void DoConnected(TFTBasicPin* APeer) override;
+
+ private:
+  // Whether a link may use a single-value kind: set when such a link is
+  // made, cleared when a link change finds none (a stale true only costs a
+  // look at the links).
+  std::atomic<bool> FValueLinks{false};
 };
 
 // Sends real buffers with a value range; a sink linked later receives the
