@@ -5,6 +5,7 @@
 // sinks at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -356,6 +357,92 @@ TEST(StreamPinsTest, PassThroughHandlers) {
   EXPECT_EQ(request->As<TFTPumpRequestOperation>()->GetMaster(), &pacer);
 }
 
+// A component's stream object without the generic interface: it takes
+// clock notifications and typed dispatch.
+class TClockAndTypedStream final : public TInterfacedObject,
+                                   public virtual IFTClockNotifyStream,
+                                   public virtual IFTTypedDispatchStream {
+  NX_INTERFACES(TInterfacedObject, IFTStream, IFTClockNotifyStream, IFTTypedDispatchStream)
+
+ public:
+  explicit TClockAndTypedStream(TFTBasicPin* APin) : FPin(APin) {}
+  TFTBasicPin* GetPin() noexcept override { return FPin; }
+  bool ClockNotification(TFTBasicPin*, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) override {
+    Clock.push_back(AOperation);
+    return true;
+  }
+  bool TypedDispatch(TFTBasicPin*, const TGUID& AID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                     TFTNotifyState AState) override {
+    Typed.push_back(AOperation);
+    TypedIDs.push_back(AID);
+    return AState.Contains(nsUpstream);
+  }
+  std::vector<TIntfPtr<IFTNotifyOperation>> Clock, Typed;
+  std::vector<TGUID> TypedIDs;
+
+ private:
+  TFTBasicPin* FPin;
+};
+
+TEST(StreamPinsTest, ClockableSourcesTakeClockInputsAndTypedDispatch) {
+  TNXFTComplexSourcePin source("Out");
+  TIntfPtr<TClockAndTypedStream> stream(new TClockAndTypedStream(&source));
+  source.SetStream(TIntfPtr<IFTStream>(stream));
+  EXPECT_TRUE(source.GetCanClock());
+  EXPECT_FALSE(TNXFTSourcePin().GetCanClock());
+  TFTClockMultiSinkPin clockIn("Clock", [](auto...) { return true; });
+  ASSERT_TRUE(source.Connect(&clockIn));
+  EXPECT_EQ(clockIn.GetConnectedID(), IFTClockStream::IID);
+  EXPECT_TRUE(clockIn.Notify(TFTClockNeededOperation::Make(true)));
+  ASSERT_EQ(stream->Clock.size(), 1u);
+  EXPECT_TRUE(stream->Clock[0]->As<TFTClockNeededOperation>()->GetNeeded());
+  EXPECT_TRUE(stream->Typed.empty());
+
+  TNXFTComplexSinkPin sink("In");
+  ASSERT_TRUE(source.Connect(&sink));
+  int master = 0;
+  EXPECT_TRUE(sink.MasterPump(&master));
+  ASSERT_EQ(stream->Typed.size(), 1u);
+  EXPECT_EQ(stream->TypedIDs[0], IFTComplexBufferStream::IID);
+  EXPECT_EQ(stream->Clock.size(), 1u);
+  // A source built without the clock flag takes no clock input.
+  TNXFTSourcePin plain("P");
+  TFTClockMultiSinkPin clock2("Clock2", [](auto...) { return true; });
+  EXPECT_FALSE(plain.Connect(&clock2));
+}
+
+TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
+  TSeen seen, ints;  // outlive the pins: a sink that goes receives a stop
+  TNXFTComplexSourcePin complexOut("Out");
+  TNXFTUniversalSinkPin anyIn("In");
+  anyIn.SetGenericDispatch(seen.Handler());
+  ASSERT_TRUE(complexOut.Connect(&anyIn));
+  EXPECT_EQ(anyIn.GetConnectedID(), IFTComplexBufferStream::IID);
+  EXPECT_TRUE(complexOut.SubmitBuffer(TIntfPtr<INXData>(TNXComplexBuffer::MakeSize(4))));
+  ASSERT_EQ(seen.IDs.size(), 1u);
+  EXPECT_EQ(seen.IDs[0], IFTComplexBufferStream::IID);
+
+  TNXFTUniversalSourcePin anyOut("AnyOut");
+  TNXFTIntegerSinkPin intIn("IntIn");
+  intIn.SetGenericDispatch(ints.Handler());
+  ASSERT_TRUE(anyOut.Connect(&intIn));
+  EXPECT_EQ(intIn.GetConnectedID(), IFTIntegerBufferStream::IID);
+  EXPECT_TRUE(anyOut.SubmitBuffer(TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(2))));
+  EXPECT_EQ(ints.Operations.size(), 1u);
+
+  // Value kinds are adopted only while the sink accepts all.
+  TNXFTRealSourcePin realOut("RealOut");
+  TNXFTUniversalSinkPin anyIn2("In2");
+  const std::vector<TGUID> buffersOnly = anyIn2.LinkTypes(realOut);
+  EXPECT_EQ(std::count(buffersOnly.begin(), buffersOnly.end(), IFTFloatStream::IID), 0);
+  EXPECT_EQ(std::count(buffersOnly.begin(), buffersOnly.end(), IFTRealBufferStream::IID), 1);
+  anyIn2.IncAcceptAll();
+  const std::vector<TGUID> all = anyIn2.LinkTypes(realOut);
+  EXPECT_EQ(std::count(all.begin(), all.end(), IFTFloatStream::IID), 1);
+  anyIn2.DecAcceptAll();
+  EXPECT_EQ(anyIn2.GetAcceptAll(), 0);
+}
+
 TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   const std::vector<std::string> names = FTRegisteredTypeConverters();
   for (const TFTFormatConverterClass& c : NXFTFormatConverterClasses())
@@ -392,8 +479,8 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   // Single values to binary buffers of their bytes, and to one-sample buffers.
   TFTStatePin values("V");
   values.AddType(IFTInt64Stream::IID, nullptr);
+  TSeen vb, cs, ls;
   TNXFTBinarySinkPin valueBytes("VB");
-  TSeen vb;
   valueBytes.SetGenericDispatch(vb.Handler());
   ASSERT_TRUE(values.Connect(&valueBytes));
   values.SetValue(TFTSuppliedInt64Operation::Make(-2));
@@ -408,7 +495,6 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   TFTStatePin complexValue("C");
   complexValue.AddType(IFTRealComplexStream::IID, nullptr);
   TNXFTComplexSinkPin complexSink("CS");
-  TSeen cs;
   complexSink.SetGenericDispatch(cs.Handler());
   ASSERT_TRUE(complexValue.Connect(&complexSink));
   complexValue.SetValue(TFTSuppliedRealComplexOperation::Make(TComplex{1.5, -2.5}));
@@ -423,7 +509,6 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   TNXFTRealMatrixSinkPin notReal("M");  // no list-to-matrix converter
   EXPECT_FALSE(list.Connect(&notReal));
   TNXFTRealSinkPin listSink("LS");
-  TSeen ls;
   listSink.SetGenericDispatch(ls.Handler());
   ASSERT_TRUE(list.Connect(&listSink));
   list.SetValue(TFTSuppliedRealListOperation::Make({1.0, 2.0}));
