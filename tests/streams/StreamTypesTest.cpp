@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstring>
 #include <vector>
 
@@ -516,6 +518,46 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   EXPECT_EQ(r->GetSize(), 2);
   list.SetValue({});
   for (TSeen* s : {&reals, &bytes, &vb, &cs, &ls}) s->Operations.clear();
+}
+
+// Two threads submit buffers through one real source while the main thread
+// links and unlinks a float-value sink: the sink that stays linked receives
+// every buffer, and the passing sink only whole operations.
+TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
+  constexpr int kPerThread = 2000;
+  std::atomic<int> buffers{0}, values{0}, stops{0};
+  TNXFTRealSourcePin source("Out");
+  TNXFTRealSinkPin stay("Stay");
+  stay.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    if (op->IsType<TFTSuppliedBufferOperation>()) ++buffers;
+    return true;
+  });
+  TFTStdSinkPin passing("Passing", {IFTFloatStream::IID},
+                        [&](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                            TFTNotifyState) {
+                          if (op->IsType<TFTSuppliedFloatOperation>()) ++values;
+                          if (op->IsType<TFTStopOperation>()) ++stops;
+                          return true;
+                        });
+  ASSERT_TRUE(source.Connect(&stay));
+  std::atomic<bool> go{false};
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 2; ++t)
+    senders.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kPerThread; ++i) source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeValue(i, 4)));
+    });
+  go = true;
+  int links = 0;
+  while (buffers.load() < 2 * kPerThread && links < 100000) {
+    ASSERT_TRUE(source.Connect(&passing));
+    ASSERT_TRUE(passing.Disconnect(&source));
+    ++links;
+  }
+  for (std::thread& t : senders) t.join();
+  EXPECT_EQ(buffers.load(), 2 * kPerThread);
+  EXPECT_EQ(stops.load(), links);  // one stop per lost link
+  EXPECT_LE(values.load(), 2 * kPerThread);
 }
 
 // One real source to a real sink, a float-value sink and a real multi-sink
