@@ -557,25 +557,25 @@ namespace {
 
 using TConvertFunction = TIntfPtr<IFTNotifyOperation> (*)(const TIntfPtr<IFTNotifyOperation>&);
 
-struct TConverterSpec {
+struct TConverterRecipe {
   TGUID In;
   TGUID Out;
   TConvertFunction Convert;  // empty result: not this kind, re-sent unchanged
 };
 
-// One converter class per spec: a sink of the input kind, a source of the
+// One converter class per recipe: a sink of the input kind, a source of the
 // output kind; supplied data is converted, every other operation re-sent.
-template <const TConverterSpec& Spec>
+template <const TConverterRecipe& Recipe>
 class TNXFTFormatConverter final : public TFTBasicFormatConverter {
  public:
-  TNXFTFormatConverter() : TFTBasicFormatConverter({Spec.In}, {Spec.Out}) {}
+  TNXFTFormatConverter() : TFTBasicFormatConverter({Recipe.In}, {Recipe.Out}) {}
   static TIntfPtr<TFTFormatConverter> Create() { return TIntfPtr<TFTFormatConverter>(new TNXFTFormatConverter()); }
 
  protected:
   TIntfPtr<IFTNotifyOperation> ConvertOperation(const TGUID&, const TGUID&,
                                                 const TIntfPtr<IFTNotifyOperation>& AOperation) override {
     if (!AOperation || !AOperation->IsType<TFTSuppliedOperation>()) return AOperation;
-    if (TIntfPtr<IFTNotifyOperation> converted = Spec.Convert(AOperation)) return converted;
+    if (TIntfPtr<IFTNotifyOperation> converted = Recipe.Convert(AOperation)) return converted;
     return AOperation;
   }
 };
@@ -657,7 +657,7 @@ TIntfPtr<IFTNotifyOperation> ValueToBinary(const TIntfPtr<IFTNotifyOperation>& A
 
 constexpr TGUID kBinary = IFTBinaryBufferStream::IID;
 
-#define NX_CONVERTER(Var, In, Out, Fn) constexpr TConverterSpec Var{In::IID, Out, &Fn};
+#define NX_CONVERTER(Var, In, Out, Fn) constexpr TConverterRecipe Var{In::IID, Out, &Fn};
 NX_CONVERTER(kIntegerToBinary, IFTIntegerBufferStream, kBinary, BufferToBinary<INXIntegerBuffer>)
 NX_CONVERTER(kUnsignedToBinary, IFTUnsignedBufferStream, kBinary, BufferToBinary<INXUnsignedBuffer>)
 NX_CONVERTER(kComplexToBinary, IFTComplexBufferStream, kBinary, BufferToBinary<INXComplexBuffer>)
@@ -687,7 +687,7 @@ NX_CONVERTER(kTimeToBinary, IFTTimeStream, kBinary, ValueToBinary<TFTTime>)
 
 // Constant-initialised: the start-up section reads it before dynamic
 // initialisers run.
-#define NX_CONVERTER_CLASS(Name, Spec) TFTFormatConverterClass{Name, &TNXFTFormatConverter<Spec>::Create}
+#define NX_CONVERTER_CLASS(Name, Recipe) TFTFormatConverterClass{Name, &TNXFTFormatConverter<Recipe>::Create}
 constexpr TFTFormatConverterClass kConverterClasses[] = {
     NX_CONVERTER_CLASS("TNXFTIntegerToBinaryConverter", kIntegerToBinary),
     NX_CONVERTER_CLASS("TNXFTUnsignedToBinaryConverter", kUnsignedToBinary),

@@ -574,9 +574,9 @@ class TNXFTUniversalSinkPin : public TNXFTSinkPin {
   using TNXFTSinkPin::TNXFTSinkPin;
   std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override;
   TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
-  // While at least 1, the pin takes every kind of its source, even ones the
-  // source only sends through converters elsewhere; otherwise it adopts the
-  // source's buffer kinds only.
+  // While at least 1 the pin adopts every kind of its source, single values
+  // and the clock included; otherwise only the source's buffer kinds. (A
+  // counter, so that nested users can raise and lower it.)
   std::int32_t GetAcceptAll() const noexcept { return FAcceptAll.load(); }
   void IncAcceptAll() noexcept { ++FAcceptAll; }
   void DecAcceptAll() noexcept { --FAcceptAll; }
