@@ -27,4 +27,5 @@
 #include "streams/FTStdTypes.h"
 #include "streams/Flowtie.TypeConverters.h"
 #include "streams/NXVariantStorages.h"
+#include "streams/NXStreamTypes.h"
 #include "xml/RGSimpleXML.h"

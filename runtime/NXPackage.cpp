@@ -6,6 +6,7 @@
 
 #include "buffers/NXInternalStore.h"
 #include "buffers/NXSimpleDataBuffer.h"
+#include "streams/NXStreamTypes.h"
 #include "vector/NXBasicDispatcher.h"
 #include "vector/NXNormDispatcher.h"
 #include "vector/NXResizeDispatcher.h"
@@ -36,6 +37,7 @@ constexpr TUnitSections kUnits[] = {
     {"NXBasicDispatcher", &NXBasicDispatcher::UnitInitialize, &NXBasicDispatcher::UnitFinalize},
     {"Zandor.BasicDataTypes", nullptr, nullptr},
     {"NXVariantStorages", nullptr, nullptr},
+    {"NXStreamTypes", &NXStreamTypes::UnitInitialize, &NXStreamTypes::UnitFinalize},
     {"NXNormDispatcher", &NXNormDispatcher::UnitInitialize, &NXNormDispatcher::UnitFinalize},
     {"NXInternalStore", &NXInternalStore::UnitInitialize, &NXInternalStore::UnitFinalize},
     {"NXSimpleDataBuffer", &NXSimpleDataBuffer::UnitInitialize, &NXSimpleDataBuffer::UnitFinalize},

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "runtime/Zandor.Complex.h"
 
 #include "streams/FTPins.h"
 
@@ -34,6 +37,66 @@ struct IFTBoolStream : virtual IFTStream {
 };
 struct IFTStringStream : virtual IFTStream {
   NX_INTERFACE_ID(IFTStringStream, "{25C048B4-89D4-4277-AA98-A835EB29F5C1}");
+};
+
+
+// Further single-value kinds: 64-bit integers, a complex value, a byte, a
+// character, colours (32-bit, alpha in the top byte for the alpha colour),
+// date-time values (days since 1899-12-30, the fraction the time of day),
+// and lists of reals or integers.
+struct IFTInt64Stream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTInt64Stream, "{9DD4A80A-A38E-4909-9C0B-68290EBC5723}");
+};
+struct IFTUInt64Stream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTUInt64Stream, "{60C5FC60-4CF9-4C68-91A1-4A1D9AAC0A6D}");
+};
+struct IFTRealComplexStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTRealComplexStream, "{9BE4A81F-6F03-44F5-9AED-FBB637A95182}");
+};
+struct IFTByteStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTByteStream, "{47393BF7-210E-4863-9482-B72375667E86}");
+};
+struct IFTCharStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTCharStream, "{831A1631-E38F-4826-A997-5CF03EB953BB}");
+};
+struct IFTColorStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTColorStream, "{ED2A93F6-845D-48CC-B422-8615A39596EC}");
+};
+struct IFTAlphaColorStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTAlphaColorStream, "{310A725B-C0C6-41C2-9BD7-BA5D6A06E747}");
+};
+struct IFTDateTimeStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTDateTimeStream, "{739664AC-FB81-4D95-8CF5-C4135154B9AA}");
+};
+struct IFTDateStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTDateStream, "{BDEC3943-F0F0-4021-88D1-0BFC61251134}");
+};
+struct IFTTimeStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTTimeStream, "{D75000B2-7311-4873-8E5B-98B87B05AD6B}");
+};
+struct IFTRealListStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTRealListStream, "{EE949CA6-29E7-4F1B-8F9D-E9EADD011279}");
+};
+struct IFTIntegerListStream : virtual IFTStream {
+  NX_INTERFACE_ID(IFTIntegerListStream, "{D4A32B4E-24B4-411F-A178-9016655C4E23}");
+};
+
+// Value types of the kinds above that would otherwise share a C++ type (and
+// so an operation class) with another kind.
+struct TFTColor {
+  std::uint32_t Value;
+};
+struct TFTAlphaColor {
+  std::uint32_t Value;
+};
+struct TFTDateTime {
+  double Value;
+};
+struct TFTDate {
+  double Value;
+};
+struct TFTTime {
+  double Value;
 };
 
 // ---------------------------------------------------------------- supplied operations
@@ -93,5 +156,17 @@ using TFTSuppliedCardinalOperation = TFTTypedSuppliedOperation<std::uint32_t>;
 using TFTSuppliedBoolOperation = TFTTypedSuppliedOperation<bool>;
 using TFTSuppliedStringOperation = TFTTypedSuppliedOperation<std::string>;
 using TFTSuppliedRealRangeOperation = TFTTypedSuppliedRangeOperation<double>;
+using TFTSuppliedInt64Operation = TFTTypedSuppliedOperation<std::int64_t>;
+using TFTSuppliedUInt64Operation = TFTTypedSuppliedOperation<std::uint64_t>;
+using TFTSuppliedRealComplexOperation = TFTTypedSuppliedOperation<TComplex>;
+using TFTSuppliedByteOperation = TFTTypedSuppliedOperation<std::uint8_t>;
+using TFTSuppliedCharOperation = TFTTypedSuppliedOperation<char16_t>;
+using TFTSuppliedColorOperation = TFTTypedSuppliedOperation<TFTColor>;
+using TFTSuppliedAlphaColorOperation = TFTTypedSuppliedOperation<TFTAlphaColor>;
+using TFTSuppliedDateTimeOperation = TFTTypedSuppliedOperation<TFTDateTime>;
+using TFTSuppliedDateOperation = TFTTypedSuppliedOperation<TFTDate>;
+using TFTSuppliedTimeOperation = TFTTypedSuppliedOperation<TFTTime>;
+using TFTSuppliedRealListOperation = TFTTypedSuppliedOperation<std::vector<double>>;
+using TFTSuppliedIntegerListOperation = TFTTypedSuppliedOperation<std::vector<std::int32_t>>;
 
 }  // namespace nx

@@ -1,0 +1,756 @@
+// NXStreamTypes: operations, the stream-type registry, the signal pins, the
+// default channel handler and the link format converters.
+#include "streams/NXStreamTypes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <type_traits>
+#include <unordered_map>
+
+namespace nx {
+
+// ---------------------------------------------------------------- stream object
+
+bool TNXFTGenericStream::IntQueryInterface(const TGUID& iid, void** obj) noexcept {
+  if (QueryInterfaces<IFTStream, IFTNXHandleStream, IFTNXGenericStream>(this, iid, obj)) return true;
+  // The buffer stream interfaces only when asked for at construction.
+  if (std::find(FAlso.begin(), FAlso.end(), iid) != FAlso.end() &&
+      QueryInterfaces<IFTRealBufferStream, IFTIntegerBufferStream, IFTUnsignedBufferStream>(this, iid, obj))
+    return true;
+  return TInterfacedObject::IntQueryInterface(iid, obj);
+}
+
+// ---------------------------------------------------------------- operations
+
+TIntfPtr<INXDataBuffer> TBufferPair::GetBuffer(std::int32_t AIndex) {
+  if (AIndex < 0 || AIndex >= GetCount()) RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+  return FList[static_cast<std::size_t>(AIndex)];
+}
+
+void TBufferPair::SetBuffer(std::int32_t AIndex, const TIntfPtr<INXDataBuffer>& ABuffer) {
+  if (AIndex < 0 || AIndex >= GetCount()) RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+  FList[static_cast<std::size_t>(AIndex)] = ABuffer;
+}
+
+namespace {
+std::uint32_t SampleClockCount(INXDataBuffer* ABuffer) {
+  const std::int32_t n = ABuffer->GetSize();
+  if (n < 0) RaiseRange("Index out of range = %u", static_cast<unsigned>(n));
+  return static_cast<std::uint32_t>(n);
+}
+}  // namespace
+
+std::uint32_t TFTSuppliedBufferOperation::ClockCountOf(const TIntfPtr<INXData>& AData) {
+  TIntfPtr<INXDataBuffer> buffer;
+  if (Supports(AData, buffer)) return SampleClockCount(buffer.Get());
+  return 1;
+}
+
+TIntfPtr<IFTNotifyOperation> TFTSuppliedBufferOperation::Make(const TIntfPtr<INXData>& AData) {
+  return FTMakeOperation<TFTSuppliedBufferOperation>(AData, ClockCountOf(AData));
+}
+
+TIntfPtr<IFTNotifyOperation> TFTSuppliedBufferPairOperation::Make(const TIntfPtr<IBufferPair>& APair) {
+  std::uint32_t count = 1;
+  if (APair && APair->GetCount() > 0) {
+    const TIntfPtr<INXDataBuffer> first = APair->GetBuffer(0);
+    if (first) count = SampleClockCount(first.Get());
+  }
+  return FTMakeOperation<TFTSuppliedBufferPairOperation>(APair, count);
+}
+
+// ---------------------------------------------------------------- stream-type registry
+
+namespace {
+
+struct TStreamTypeRegistry {
+  std::mutex Lock;
+  std::vector<std::pair<TGUID, TNXFTStreamTypeEntry>> Items;  // in registration order
+};
+// Created by the start-up section, released by the finalization section;
+// the functions see no registry outside that span.
+TStreamTypeRegistry* gStreamTypes = nullptr;
+
+bool FindStreamType(const TGUID& AID, TNXFTStreamTypeEntry& AOut) {
+  if (!gStreamTypes) return false;
+  std::lock_guard guard(gStreamTypes->Lock);
+  for (const auto& [id, entry] : gStreamTypes->Items)
+    if (id == AID) {
+      AOut = entry;
+      return true;
+    }
+  return false;
+}
+
+std::uint32_t CheckedCount(std::int32_t ASampleCount) {
+  if (ASampleCount < 0) RaiseRange("Index out of range = %u", static_cast<unsigned>(ASampleCount));
+  return static_cast<std::uint32_t>(ASampleCount);
+}
+
+}  // namespace
+
+TIntfPtr<INXDataBuffer> NXFTCreateChannelContainer(std::int32_t ASampleCount) {
+  return TIntfPtr<INXDataBuffer>(TNXBlockBuffer::MakeSize(CheckedCount(ASampleCount)));
+}
+TIntfPtr<INXDataBuffer> NXFTCreateRealContainer(std::int32_t ASampleCount) {
+  return TIntfPtr<INXDataBuffer>(TNXRealBuffer::MakeSize(CheckedCount(ASampleCount)));
+}
+TIntfPtr<INXDataBuffer> NXFTCreateIntegerContainer(std::int32_t ASampleCount) {
+  return TIntfPtr<INXDataBuffer>(TNXIntegerBuffer::MakeSize(CheckedCount(ASampleCount)));
+}
+TIntfPtr<INXDataBuffer> NXFTCreateUnsignedContainer(std::int32_t ASampleCount) {
+  return TIntfPtr<INXDataBuffer>(TNXUnsignedBuffer::MakeSize(CheckedCount(ASampleCount)));
+}
+TIntfPtr<INXDataBuffer> NXFTCreateComplexContainer(std::int32_t ASampleCount) {
+  return TIntfPtr<INXDataBuffer>(TNXComplexBuffer::MakeSize(CheckedCount(ASampleCount)));
+}
+void NXFTUpdateChannelContainer(const TIntfPtr<INXDataBuffer>&, const TIntfPtr<IFTNotifyOperation>&) {}
+
+void NXFTRegisterStreamType(const TGUID& AID, std::int32_t ASampleSize, TNXFTCreateBufferFunction ACreate,
+                            TNXFTUpdateBufferFunction AUpdate) {
+  NX_ASSERT_MSG(gStreamTypes, "the stream-type registry does not exist");
+  NX_ASSERT_MSG(ASampleSize > 0 && ACreate, "a stream type needs a sample size and a create function");
+  std::lock_guard guard(gStreamTypes->Lock);
+  const TNXFTStreamTypeEntry entry{ASampleSize, ACreate, AUpdate};
+  for (auto& item : gStreamTypes->Items)
+    if (item.first == AID) {
+      item.second = entry;
+      return;
+    }
+  gStreamTypes->Items.emplace_back(AID, entry);
+}
+
+void NXFTRegisterStreamType(const TGUID& AID, std::int32_t ASampleSize, TNXFTCreateBufferFunction ACreate) {
+  NXFTRegisterStreamType(AID, ASampleSize, ACreate, nullptr);
+}
+
+std::vector<TGUID> NXFTGetStreamTypeIDs() {
+  std::vector<TGUID> ids;
+  if (!gStreamTypes) return ids;
+  std::lock_guard guard(gStreamTypes->Lock);
+  for (const auto& item : gStreamTypes->Items) ids.push_back(item.first);
+  return ids;
+}
+
+TIntfPtr<INXDataBuffer> NXFTCreateBuffer(const TGUID& AID, std::int32_t ASampleCount) {
+  TNXFTStreamTypeEntry entry;
+  if (!FindStreamType(AID, entry)) return {};
+  return entry.Create(ASampleCount);  // outside the lock
+}
+
+std::int32_t NXFTGetSampleSize(const TGUID& AID) {
+  TNXFTStreamTypeEntry entry;
+  return FindStreamType(AID, entry) ? entry.SampleSize : 1;
+}
+
+bool NXFTUpdateBuffer(const TGUID& AID, const TIntfPtr<INXDataBuffer>& ABuffer,
+                      const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  TNXFTStreamTypeEntry entry;
+  if (!FindStreamType(AID, entry)) return false;
+  if (entry.Update) entry.Update(ABuffer, AOperation);
+  return true;
+}
+
+// ---------------------------------------------------------------- handlers
+
+namespace {
+
+// Hands AOperation to the handle method of the stream's interface I.
+template <class I>
+bool HandleBy(IFTStream* AStream, TFTBasicPin* AOtherPin, const TGUID& AStreamID,
+              const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState, bool& AHandled) {
+  TIntfPtr<I> target;
+  if (!Supports(static_cast<IInterface*>(AStream), target)) return false;
+  AHandled = target->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
+  return true;
+}
+
+}  // namespace
+
+bool DefaultNXChannelNotificationHandler(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                                         const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  if (AState.Contains(nsUpstream) || !AOperation) return false;
+  bool handled = false;
+  if (auto* rate = AOperation->As<TFTStartSampleRateOperation>()) {
+    // The announced rate counts bytes; the stream counts samples.
+    const double r = rate->GetSampleRate();
+    if (HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 8), AState,
+                                      handled) ||
+        HandleBy<IFTIntegerBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
+                                         AState, handled) ||
+        HandleBy<IFTUnsignedBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
+                                          AState, handled))
+      return handled;
+  }
+  if (HandleBy<IFTNXGenericStream>(AStream, AOtherPin, AStreamID, AOperation, AState, handled)) return handled;
+  return false;
+}
+
+TFTBasicPinNotificationEvent GFTPassTroughDispatch(TFTBasicPin* APin) {
+  NX_ASSERT(APin);
+  return [APin](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                TFTNotifyState) { return APin->Notify(AOperation); };
+}
+
+TFTBasicPinNotificationEvent GFTPassTroughDispatch(TFTBasicPin* APin, TFTBasicPinNotificationEvent AOtherwise) {
+  NX_ASSERT(APin);
+  return [APin, otherwise = std::move(AOtherwise)](TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AID,
+                                                   const TIntfPtr<IFTNotifyOperation>& AOperation,
+                                                   TFTNotifyState AState) {
+    if (APin->IsConnected()) return APin->Notify(AOperation);
+    return otherwise ? otherwise(AOtherPin, AStream, AID, AOperation, AState) : false;
+  };
+}
+
+bool GRGPinQueryPumpOperation(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperation>& APumpRequest) {
+  NX_ASSERT(APin);
+  NX_ASSERT_MSG(APumpRequest && APumpRequest->IsType<TFTPumpRequestOperation>(), "a pump request is needed");
+  return APin->Notify(APumpRequest);
+}
+
+// ---------------------------------------------------------------- pin helpers
+
+namespace {
+
+bool IsSingleValueKind(const TGUID& AID) {
+  static constexpr TGUID kSingles[] = {IFTRealStream::IID,     IFTFloatStream::IID, IFTIntegerStream::IID,
+                                       IFTCardinalStream::IID, IFTBoolStream::IID,  IFTStringStream::IID};
+  return std::find(std::begin(kSingles), std::end(kSingles), AID) != std::end(kSingles);
+}
+
+// The stream object of a pin that hands operations to AHandler; it also
+// answers the buffer stream interfaces of the kinds the pin accepts, so that
+// the default channel handler adapts sample rates for it.
+TIntfPtr<IFTStream> MakeGenericStream(TFTBasicPin* APin, TNXGenericDispatchEvent AHandler) {
+  std::vector<TGUID> also;
+  for (const TGUID& id : APin->GetTypes())
+    if (id == IFTRealBufferStream::IID || id == IFTIntegerBufferStream::IID || id == IFTUnsignedBufferStream::IID)
+      also.push_back(id);
+  return TIntfPtr<IFTStream>(new TNXFTGenericStream(APin, std::move(AHandler), std::move(also)));
+}
+
+}  // namespace
+
+TGUID NXFTPreferredStreamID(const std::vector<TGUID>& ACommon) {
+  NX_ASSERT(!ACommon.empty());
+  for (const TGUID& id : ACommon)
+    if (id != IFTUniversalBufferStream::IID && !IsSingleValueKind(id)) return id;
+  for (const TGUID& id : ACommon)
+    if (id != IFTUniversalBufferStream::IID) return id;
+  return ACommon.front();
+}
+
+std::vector<TGUID> NXFTSinkLinkTypes(const TFTBasicPin& ASink, const TFTBasicPin& APeer) {
+  auto specific = [](const std::vector<TGUID>& AIDs) {
+    return std::any_of(AIDs.begin(), AIDs.end(), [](const TGUID& id) {
+      return id != IFTUniversalBufferStream::IID && id != IFTClockStream::IID;
+    });
+  };
+  std::vector<TGUID> own = ASink.GetTypes();
+  if (specific(own) && specific(APeer.GetTypes())) std::erase(own, IFTUniversalBufferStream::IID);
+  return own;
+}
+
+void TNXFTPinState::InstallGenericStream(TFTBasicPin& APin, TNXGenericDispatchEvent AHandler) {
+  TIntfPtr<IFTStream> stream = MakeGenericStream(&APin, std::move(AHandler));
+  TIntfPtr<IFTNXGenericStream> generic;
+  Supports(stream, generic);
+  APin.SetStream(stream);
+  FGeneric = std::move(generic);
+  FGenericStream = stream.Get();
+}
+
+TIntfPtr<IFTNXGenericStream> TNXFTPinState::GenericOf(IFTStream* AStream) const noexcept {
+  if (AStream && AStream == FGenericStream) return FGeneric;
+  TIntfPtr<IFTNXGenericStream> generic;
+  Supports(static_cast<IInterface*>(AStream), generic);
+  return generic;
+}
+
+bool TNXFTPinState::SinkDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                                 const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) const {
+  if (AState.Contains(nsUpstream)) return false;
+  if (AStream && AStream == FGenericStream)  // the pin's own object: no query
+    return FGeneric->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
+  TIntfPtr<IFTNXGenericStream> generic;
+  if (!Supports(static_cast<IInterface*>(AStream), generic)) return false;
+  return generic->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
+}
+
+void TNXFTPinState::SetOnConnect(TFTPinEvent AEvent) {
+  TLockGuard guard(*FLock);
+  FOnConnect = std::move(AEvent);
+}
+
+void TNXFTPinState::SetOnDisconnect(TFTPinEvent AEvent) {
+  TLockGuard guard(*FLock);
+  FOnDisconnect = std::move(AEvent);
+}
+
+void TNXFTPinState::CallOnConnect(TFTBasicPin* APin) {
+  TFTPinEvent event;
+  {
+    TLockGuard guard(*FLock);
+    event = FOnConnect;
+  }
+  if (event) event(APin);
+}
+
+void TNXFTPinState::CallOnDisconnect(TFTBasicPin* APin) {
+  TFTPinEvent event;
+  {
+    TLockGuard guard(*FLock);
+    event = FOnDisconnect;
+  }
+  if (event) event(APin);
+}
+
+void NXFTApplyPinName(TFTBasicPin& APin, const std::string& APropertyName, const char* ANameAttribute) {
+  const bool source = APin.IsSourcePin();
+  const char* plain = source ? "OutputPin" : "InputPin";
+  const char* raw = source ? "RawOutputPin" : "RawInputPin";
+  if (ANameAttribute && APropertyName == plain)
+    APin.SetName(ANameAttribute);
+  else if (ANameAttribute && APropertyName == raw)
+    APin.SetName(std::string("Raw") + ANameAttribute);
+  else
+    APin.SetName(APropertyName);
+}
+
+// ---------------------------------------------------------------- source pins
+
+TNXFTSourcePin::TNXFTSourcePin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
+                               TFTBasicPinNotificationEvent AHandler, bool AClockable)
+    : TFTDispatchSourcePin(std::move(AName), AHandler ? std::move(AHandler)
+                                                      : FTMethod(this, &TNXFTSourcePin::PinDispatch)),
+      TNXFTPinState(std::move(AOnConnect), ALock),
+      FCanClock(AClockable) {
+  if (AClockable) AddType(IFTClockStream::IID, FTMethod(this, &TNXFTSourcePin::ClockDispatch));
+}
+
+TNXFTSourcePin::~TNXFTSourcePin() { Close(); }
+
+void TNXFTSourcePin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
+  InstallGenericStream(*this, std::move(AHandler));
+}
+
+bool TNXFTSourcePin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                                 const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  if (!AState.Contains(nsUpstream)) return false;
+  if (const TIntfPtr<IFTNXGenericStream> generic = GenericOf(AStream))
+    return generic->HandleOperation(AOtherPin, AStreamID, AOperation, AState);
+  TIntfPtr<IFTTypedDispatchStream> typed;
+  if (Supports(static_cast<IInterface*>(AStream), typed))
+    return typed->TypedDispatch(AOtherPin, AStreamID, AOperation, AState);
+  return IntNotificationHandler(AOtherPin, AStream, AStreamID, AOperation, AState);
+}
+
+bool TNXFTSourcePin::ClockDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID&,
+                                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  TIntfPtr<IFTClockNotifyStream> clock;
+  if (!Supports(static_cast<IInterface*>(AStream), clock)) return false;
+  return clock->ClockNotification(AOtherPin, AOperation, AState);
+}
+
+void TNXFTSourcePin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
+
+void TNXFTSourcePin::DoDisconnecting(TFTBasicPin* APeer) { NotifyPin(APeer, TFTStopOperation::Make()); }
+
+// ---------------------------------------------------------------- sink pins
+
+TNXFTSinkPin::TNXFTSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
+                           TFTBasicPinNotificationEvent AHandler)
+    : TFTDispatchSinkPin(std::move(AName), AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTSinkPin::PinDispatch)),
+      TNXFTPinState(std::move(AOnConnect), ALock) {}
+
+TNXFTSinkPin::~TNXFTSinkPin() { Close(); }
+
+void TNXFTSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
+  InstallGenericStream(*this, std::move(AHandler));
+}
+
+bool TNXFTSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                               const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
+}
+
+void TNXFTSinkPin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
+void TNXFTSinkPin::DoDisconnecting(TFTBasicPin*) { CallOnDisconnect(this); }
+
+TNXFTMultiSinkPin::TNXFTMultiSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
+                                     TFTBasicPinNotificationEvent AHandler)
+    : TFTDispatchMultiSinkPin(std::move(AName),
+                              AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTMultiSinkPin::PinDispatch)),
+      TNXFTPinState(std::move(AOnConnect), ALock) {}
+
+TNXFTMultiSinkPin::~TNXFTMultiSinkPin() { Close(); }
+
+void TNXFTMultiSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
+  InstallGenericStream(*this, std::move(AHandler));
+}
+
+bool TNXFTMultiSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                                    const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
+}
+
+void TNXFTMultiSinkPin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
+void TNXFTMultiSinkPin::DoDisconnecting(TFTBasicPin*) { CallOnDisconnect(this); }
+
+// ---------------------------------------------------------------- universal pins
+
+namespace {
+// Own kinds first, then the peer's kinds that are not clock or single-value
+// kinds (a universal pin carries buffers).
+std::vector<TGUID> AdoptedTypes(std::vector<TGUID> AOwn, const TFTBasicPin& APeer, bool AAll) {
+  for (const TGUID& id : APeer.GetTypes()) {
+    if (std::find(AOwn.begin(), AOwn.end(), id) != AOwn.end()) continue;
+    if (!AAll && (id == IFTClockStream::IID || IsSingleValueKind(id))) continue;
+    AOwn.push_back(id);
+  }
+  return AOwn;
+}
+}  // namespace
+
+std::vector<TGUID> TNXFTUniversalSourcePin::LinkTypes(const TFTBasicPin& APeer) const {
+  return AdoptedTypes(GetTypes(), APeer, false);
+}
+
+TFTBasicPinNotificationEvent TNXFTUniversalSourcePin::HandlerFor(const TGUID& AID) const {
+  if (TFTBasicPinNotificationEvent own = TNXFTSourcePin::HandlerFor(AID)) return own;
+  return TNXFTSourcePin::HandlerFor(IFTUniversalBufferStream::IID);  // an adopted kind
+}
+
+std::vector<TGUID> TNXFTUniversalSinkPin::LinkTypes(const TFTBasicPin& APeer) const {
+  return AdoptedTypes(GetTypes(), APeer, FAcceptAll.load() >= 1);
+}
+
+TFTBasicPinNotificationEvent TNXFTUniversalSinkPin::HandlerFor(const TGUID& AID) const {
+  if (TFTBasicPinNotificationEvent own = TNXFTSinkPin::HandlerFor(AID)) return own;
+  return TNXFTSinkPin::HandlerFor(IFTUniversalBufferStream::IID);
+}
+
+// ---------------------------------------------------------------- real source pins
+
+namespace {
+// Delivers AOperation over every link, exclusive to a single receiver.
+template <class F>
+bool NotifyEachLink(TFTBasicPin& APin, const TFTLinkSnapshot& ALinks, F AOperationFor) {
+  const TFTNotifyState state = ALinks->size() == 1 ? TFTNotifyState{nsExclusive} : TFTNotifyState{};
+  bool handled = false;
+  for (const TFTLink& l : *ALinks)
+    if (APin.NotifyLink(l, AOperationFor(l), state)) handled = true;
+  return handled;
+}
+}  // namespace
+
+bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const TFTLinkSnapshot links = GetLinks();
+  if (!links) return false;
+  auto* supplied = AOperation && FValueLinks.load(std::memory_order_relaxed)
+                      ? AOperation->As<TFTSuppliedBufferOperation>()
+                      : nullptr;
+  const bool anySingle = supplied && std::any_of(links->begin(), links->end(), [](const TFTLink& l) {
+                           return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
+                         });
+  TIntfPtr<INXRealBuffer> buffer;
+  if (!anySingle || !Supports(supplied->GetValue(), buffer))
+    return NotifyEachLink(*this, links, [&](const TFTLink&) -> const TIntfPtr<IFTNotifyOperation>& { return AOperation; });
+  // The last sample stands for the buffer (an empty buffer is a range error).
+  const double last = buffer->GetItem(buffer->GetSize() - 1);
+  TIntfPtr<IFTNotifyOperation> asReal, asFloat;
+  return NotifyEachLink(*this, links, [&](const TFTLink& l) -> const TIntfPtr<IFTNotifyOperation>& {
+    if (l.ID == IFTRealStream::IID) {
+      if (!asReal) asReal = TFTSuppliedRealOperation::Make(last);
+      return asReal;
+    }
+    if (l.ID == IFTFloatStream::IID) {
+      if (!asFloat) asFloat = TFTSuppliedFloatOperation::Make(static_cast<float>(last));
+      return asFloat;
+    }
+    return AOperation;
+  });
+}
+
+void TNXFTRealSourcePin::DoConnected(TFTBasicPin* APeer) {
+  const TFTLinkSnapshot links = GetLinks();
+  FValueLinks.store(links && std::any_of(links->begin(), links->end(),
+                                         [](const TFTLink& l) {
+                                           return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
+                                         }),
+                    std::memory_order_relaxed);
+  TNXFTClockableSourcePin::DoConnected(APeer);
+}
+
+TNXFTRealRangedSourcePin::~TNXFTRealRangedSourcePin() { Close(); }
+
+bool TNXFTRealRangedSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const bool result = TNXFTRealSourcePin::Notify(AOperation);
+  if (AOperation && AOperation->IsType<TFTSuppliedRealRangeOperation>()) {
+    TLockGuard guard(GetLock());
+    FRangeOperation = AOperation;
+  } else if (AOperation && AOperation->IsType<TFTStopOperation>()) {
+    TIntfPtr<IFTNotifyOperation> old;
+    TLockGuard guard(GetLock());
+    old.Swap(FRangeOperation);
+  }
+  return result;
+}
+
+TIntfPtr<IFTNotifyOperation> TNXFTRealRangedSourcePin::GetRangeOperation() const {
+  TLockGuard guard(GetLock());
+  return FRangeOperation;
+}
+
+void TNXFTRealRangedSourcePin::DoConnected(TFTBasicPin* APeer) {
+  TNXFTRealSourcePin::DoConnected(APeer);
+  if (const TIntfPtr<IFTNotifyOperation> range = GetRangeOperation()) NotifyPin(APeer, range);
+}
+
+// ---------------------------------------------------------------- channel source pin
+
+TNXFTChannelSourcePin::~TNXFTChannelSourcePin() { Close(); }
+
+void TNXFTChannelSourcePin::SetDispatchEvent(TNXDispatchEvent AEvent) {
+  TLockGuard guard(GetLock());
+  FDispatchEvent = std::move(AEvent);
+}
+
+bool TNXFTChannelSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const TFTLinkSnapshot links = GetLinks();
+  if (!links) return false;
+  TNXDispatchEvent channel;
+  {
+    TLockGuard guard(GetLock());
+    channel = FDispatchEvent;
+  }
+  const TNXDispatchEvent handler = channel ? channel : TNXDispatchEvent(&DefaultNXChannelNotificationHandler);
+  const TFTNotifyState state = links->size() == 1 ? TFTNotifyState{nsExclusive} : TFTNotifyState{};
+  bool handled = false;
+  for (const TFTLink& l : *links) {
+    if (l.Converter) {  // the converter adapts the link itself
+      if (NotifyLink(l, AOperation, state)) handled = true;
+      continue;
+    }
+    TFTLink viaChannel = l;
+    viaChannel.Handler = handler;
+    if (NotifyLink(viaChannel, AOperation, state)) handled = true;
+  }
+  return handled;
+}
+
+std::int32_t TNXFTChannelSourcePin::GetMaxSampleSize() const {
+  std::vector<TGUID> ids;
+  {
+    TLockGuard guard(GetLock());
+    ids = GetConnectedIDs();
+  }
+  std::int32_t size = 1;
+  for (const TGUID& id : ids) size = std::max(size, NXFTGetSampleSize(id));
+  return size;
+}
+
+// ---------------------------------------------------------------- format converters
+
+namespace {
+
+using TConvertFunction = TIntfPtr<IFTNotifyOperation> (*)(const TIntfPtr<IFTNotifyOperation>&);
+
+struct TConverterRecipe {
+  TGUID In;
+  TGUID Out;
+  TConvertFunction Convert;  // empty result: not this kind, re-sent unchanged
+};
+
+// One converter class per recipe: a sink of the input kind, a source of the
+// output kind; supplied data is converted, every other operation re-sent.
+template <const TConverterRecipe& Recipe>
+class TNXFTFormatConverter final : public TFTBasicFormatConverter {
+ public:
+  TNXFTFormatConverter() : TFTBasicFormatConverter({Recipe.In}, {Recipe.Out}) {}
+  static TIntfPtr<TFTFormatConverter> Create() { return TIntfPtr<TFTFormatConverter>(new TNXFTFormatConverter()); }
+
+ protected:
+  TIntfPtr<IFTNotifyOperation> ConvertOperation(const TGUID&, const TGUID&,
+                                                const TIntfPtr<IFTNotifyOperation>& AOperation) override {
+    if (!AOperation || !AOperation->IsType<TFTSuppliedOperation>()) return AOperation;
+    if (TIntfPtr<IFTNotifyOperation> converted = Recipe.Convert(AOperation)) return converted;
+    return AOperation;
+  }
+};
+
+TIntfPtr<IFTNotifyOperation> Supply(const TIntfPtr<INXData>& AData) { return TFTSuppliedBufferOperation::Make(AData); }
+
+// The buffer of a supplied buffer operation as interface I, or empty.
+template <class I>
+TIntfPtr<I> SuppliedBuffer(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  TIntfPtr<I> buffer;
+  if (auto* op = AOperation->As<TFTSuppliedBufferOperation>()) Supports(op->GetValue(), buffer);
+  return buffer;
+}
+
+// A buffer of any kind to a binary (byte) buffer of its bytes.
+template <class I>
+TIntfPtr<IFTNotifyOperation> BufferToBinary(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const TIntfPtr<I> buffer = SuppliedBuffer<I>(AOperation);
+  if (!buffer) return {};
+  const std::uint32_t bytes = buffer->GetByteSize();
+  return Supply(TIntfPtr<INXData>(TNXBlockBuffer::MakeData(bytes ? buffer->ByteRead() : nullptr, bytes)));
+}
+
+TIntfPtr<IFTNotifyOperation> IntegerToReal(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const auto buffer = SuppliedBuffer<INXIntegerBuffer>(AOperation);
+  if (!buffer) return {};
+  const auto n = static_cast<std::uint32_t>(buffer->GetSize());
+  return Supply(TIntfPtr<INXData>(TNXRealBuffer::MakeIntegerData(n ? buffer->Read() : nullptr, n)));
+}
+
+TIntfPtr<IFTNotifyOperation> UnsignedToReal(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const auto buffer = SuppliedBuffer<INXUnsignedBuffer>(AOperation);
+  if (!buffer) return {};
+  const auto n = static_cast<std::uint32_t>(buffer->GetSize());
+  return Supply(TIntfPtr<INXData>(TNXRealBuffer::MakeCardinalData(n ? buffer->Read() : nullptr, n)));
+}
+
+TIntfPtr<IFTNotifyOperation> RealToMatrix(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const auto buffer = SuppliedBuffer<INXRealBuffer>(AOperation);
+  if (!buffer) return {};
+  const std::int32_t n = buffer->GetSize();
+  return Supply(TIntfPtr<INXData>(TNXRealMatrixBuffer::MakeData(n ? buffer->Read() : nullptr, 1, n)));
+}
+
+TIntfPtr<IFTNotifyOperation> RealValueToReal(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  auto* op = AOperation->As<TFTSuppliedRealOperation>();
+  if (!op) return {};
+  return Supply(TIntfPtr<INXData>(TNXRealBuffer::MakeValue(op->GetValue(), 1)));
+}
+
+TIntfPtr<IFTNotifyOperation> ComplexValueToComplex(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  auto* op = AOperation->As<TFTSuppliedRealComplexOperation>();
+  if (!op) return {};
+  return Supply(TIntfPtr<INXData>(TNXComplexBuffer::MakeValue(op->GetValue(), 1)));
+}
+
+TIntfPtr<IFTNotifyOperation> RealListToReal(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  auto* op = AOperation->As<TFTSuppliedRealListOperation>();
+  if (!op) return {};
+  return Supply(TIntfPtr<INXData>(TNXRealBuffer::MakeArrayList(op->GetValue())));
+}
+
+TIntfPtr<IFTNotifyOperation> IntegerListToInteger(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  auto* op = AOperation->As<TFTSuppliedIntegerListOperation>();
+  if (!op) return {};
+  return Supply(TIntfPtr<INXData>(TNXIntegerBuffer::MakeArrayList(op->GetValue())));
+}
+
+// A single value to a binary buffer of the value's bytes.
+template <class T>
+TIntfPtr<IFTNotifyOperation> ValueToBinary(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  auto* op = AOperation->As<TFTTypedSuppliedOperation<T>>();
+  if (!op) return {};
+  std::uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &op->GetValue(), sizeof(T));
+  return Supply(TIntfPtr<INXData>(TNXBlockBuffer::MakeData(bytes, sizeof(T))));
+}
+
+constexpr TGUID kBinary = IFTBinaryBufferStream::IID;
+
+#define NX_CONVERTER(Var, In, Out, Fn) constexpr TConverterRecipe Var{In::IID, Out, &Fn};
+NX_CONVERTER(kIntegerToBinary, IFTIntegerBufferStream, kBinary, BufferToBinary<INXIntegerBuffer>)
+NX_CONVERTER(kUnsignedToBinary, IFTUnsignedBufferStream, kBinary, BufferToBinary<INXUnsignedBuffer>)
+NX_CONVERTER(kComplexToBinary, IFTComplexBufferStream, kBinary, BufferToBinary<INXComplexBuffer>)
+NX_CONVERTER(kBooleanToBinary, IFTBooleanBufferStream, kBinary, BufferToBinary<INXBooleanBuffer>)
+NX_CONVERTER(kIntegerToReal, IFTIntegerBufferStream, IFTRealBufferStream::IID, IntegerToReal)
+NX_CONVERTER(kUnsignedToReal, IFTUnsignedBufferStream, IFTRealBufferStream::IID, UnsignedToReal)
+NX_CONVERTER(kRealValueToReal, IFTRealStream, IFTRealBufferStream::IID, RealValueToReal)
+NX_CONVERTER(kComplexValueToComplex, IFTRealComplexStream, IFTComplexBufferStream::IID, ComplexValueToComplex)
+NX_CONVERTER(kRealToMatrix, IFTRealBufferStream, IFTRealMatrixStream::IID, RealToMatrix)
+NX_CONVERTER(kRealListToReal, IFTRealListStream, IFTRealBufferStream::IID, RealListToReal)
+NX_CONVERTER(kIntegerListToInteger, IFTIntegerListStream, IFTIntegerBufferStream::IID, IntegerListToInteger)
+NX_CONVERTER(kFloatToBinary, IFTFloatStream, kBinary, ValueToBinary<float>)
+NX_CONVERTER(kRealToBinary, IFTRealStream, kBinary, ValueToBinary<double>)
+NX_CONVERTER(kIntToBinary, IFTIntegerStream, kBinary, ValueToBinary<std::int32_t>)
+NX_CONVERTER(kInt64ToBinary, IFTInt64Stream, kBinary, ValueToBinary<std::int64_t>)
+NX_CONVERTER(kCardinalToBinary, IFTCardinalStream, kBinary, ValueToBinary<std::uint32_t>)
+NX_CONVERTER(kUInt64ToBinary, IFTUInt64Stream, kBinary, ValueToBinary<std::uint64_t>)
+NX_CONVERTER(kRealComplexToBinary, IFTRealComplexStream, kBinary, ValueToBinary<TComplex>)
+NX_CONVERTER(kByteToBinary, IFTByteStream, kBinary, ValueToBinary<std::uint8_t>)
+NX_CONVERTER(kCharToBinary, IFTCharStream, kBinary, ValueToBinary<char16_t>)
+NX_CONVERTER(kColorToBinary, IFTColorStream, kBinary, ValueToBinary<TFTColor>)
+NX_CONVERTER(kAlphaColorToBinary, IFTAlphaColorStream, kBinary, ValueToBinary<TFTAlphaColor>)
+NX_CONVERTER(kDateTimeToBinary, IFTDateTimeStream, kBinary, ValueToBinary<TFTDateTime>)
+NX_CONVERTER(kDateToBinary, IFTDateStream, kBinary, ValueToBinary<TFTDate>)
+NX_CONVERTER(kTimeToBinary, IFTTimeStream, kBinary, ValueToBinary<TFTTime>)
+#undef NX_CONVERTER
+
+// Constant-initialised: the start-up section reads it before dynamic
+// initialisers run.
+#define NX_CONVERTER_CLASS(Name, Recipe) TFTFormatConverterClass{Name, &TNXFTFormatConverter<Recipe>::Create}
+constexpr TFTFormatConverterClass kConverterClasses[] = {
+    NX_CONVERTER_CLASS("TNXFTIntegerToBinaryConverter", kIntegerToBinary),
+    NX_CONVERTER_CLASS("TNXFTUnsignedToBinaryConverter", kUnsignedToBinary),
+    NX_CONVERTER_CLASS("TNXFTComplexToBinaryConverter", kComplexToBinary),
+    NX_CONVERTER_CLASS("TNXFTBooleanToBinaryConverter", kBooleanToBinary),
+    NX_CONVERTER_CLASS("TNXFTIntegerToRealConverter", kIntegerToReal),
+    NX_CONVERTER_CLASS("TNXFTUnsignedToRealConverter", kUnsignedToReal),
+    NX_CONVERTER_CLASS("TNXFTRealValueToRealConverter", kRealValueToReal),
+    NX_CONVERTER_CLASS("TNXFTComplexValueToComplexConverter", kComplexValueToComplex),
+    NX_CONVERTER_CLASS("TNXFTRealToRealMatrixConverter", kRealToMatrix),
+    NX_CONVERTER_CLASS("TNXFTRealListToRealConverter", kRealListToReal),
+    NX_CONVERTER_CLASS("TNXFTIntegerListToIntegerConverter", kIntegerListToInteger),
+    NX_CONVERTER_CLASS("TNXFTFloatToBinaryConverter", kFloatToBinary),
+    NX_CONVERTER_CLASS("TNXFTRealToBinaryConverter", kRealToBinary),
+    NX_CONVERTER_CLASS("TNXFTIntegerValueToBinaryConverter", kIntToBinary),
+    NX_CONVERTER_CLASS("TNXFTInt64ToBinaryConverter", kInt64ToBinary),
+    NX_CONVERTER_CLASS("TNXFTCardinalToBinaryConverter", kCardinalToBinary),
+    NX_CONVERTER_CLASS("TNXFTUInt64ToBinaryConverter", kUInt64ToBinary),
+    NX_CONVERTER_CLASS("TNXFTRealComplexToBinaryConverter", kRealComplexToBinary),
+    NX_CONVERTER_CLASS("TNXFTByteToBinaryConverter", kByteToBinary),
+    NX_CONVERTER_CLASS("TNXFTCharToBinaryConverter", kCharToBinary),
+    NX_CONVERTER_CLASS("TNXFTColorToBinaryConverter", kColorToBinary),
+    NX_CONVERTER_CLASS("TNXFTAlphaColorToBinaryConverter", kAlphaColorToBinary),
+    NX_CONVERTER_CLASS("TNXFTDateTimeToBinaryConverter", kDateTimeToBinary),
+    NX_CONVERTER_CLASS("TNXFTDateToBinaryConverter", kDateToBinary),
+    NX_CONVERTER_CLASS("TNXFTTimeToBinaryConverter", kTimeToBinary),
+};
+#undef NX_CONVERTER_CLASS
+
+// The identifiers served by the default channel handler.
+constexpr TGUID kChannelHandlerIDs[] = {
+    IFTGenericBufferStream::IID,  IFTBinaryBufferStream::IID,   IFTBooleanBufferStream::IID,
+    IFTRealBufferStream::IID,     IFTRangedRealBufferStream::IID, IFTIntegerBufferStream::IID,
+    IFTUnsignedBufferStream::IID, IFTComplexBufferStream::IID,  IFTPairedBufferStream::IID,
+    IFTRealMatrixStream::IID};
+
+}  // namespace
+
+std::span<const TFTFormatConverterClass> NXFTFormatConverterClasses() { return kConverterClasses; }
+
+// ---------------------------------------------------------------- start-up
+
+namespace NXStreamTypes {
+
+void UnitInitialize() {
+  if (!gStreamTypes) gStreamTypes = new TStreamTypeRegistry;
+  for (const TGUID& id : kChannelHandlerIDs) FTRegisterDefaultHandler(id, &DefaultNXChannelNotificationHandler);
+  NXFTRegisterStreamType(IFTGenericBufferStream::IID, 1, &NXFTCreateChannelContainer, &NXFTUpdateChannelContainer);
+  NXFTRegisterStreamType(IFTBinaryBufferStream::IID, 1, &NXFTCreateChannelContainer, &NXFTUpdateChannelContainer);
+  NXFTRegisterStreamType(IFTRealBufferStream::IID, 8, &NXFTCreateRealContainer, &NXFTUpdateChannelContainer);
+  NXFTRegisterStreamType(IFTIntegerBufferStream::IID, 4, &NXFTCreateIntegerContainer, &NXFTUpdateChannelContainer);
+  NXFTRegisterStreamType(IFTUnsignedBufferStream::IID, 4, &NXFTCreateUnsignedContainer, &NXFTUpdateChannelContainer);
+  NXFTRegisterStreamType(IFTComplexBufferStream::IID, 16, &NXFTCreateComplexContainer, &NXFTUpdateChannelContainer);
+  FTRegisterTypeConverters(kConverterClasses);
+}
+
+void UnitFinalize() {
+  FTUnregisterTypeConverters(kConverterClasses);
+  for (const TGUID& id : kChannelHandlerIDs) FTUnregisterDefaultHandler(id);
+  delete gStreamTypes;
+  gStreamTypes = nullptr;
+}
+
+}  // namespace NXStreamTypes
+
+}  // namespace nx

@@ -1,0 +1,641 @@
+// Tests of the signal pins and operations: clock counts of the operations,
+// the stream-type registry, the dispatch rules, the default channel handler,
+// buffer-to-value answers, range replay, link callbacks and the stop sent to
+// a lost sink, the format converters, and a stream of buffers to several
+// sinks at once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <cstring>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// What a component saw on one pin.
+struct TSeen {
+  std::vector<TIntfPtr<IFTNotifyOperation>> Operations;
+  std::vector<TGUID> IDs;
+  std::vector<TFTNotifyState> States;
+  bool Result = true;
+  TNXGenericDispatchEvent Handler() {
+    return [this](TFTBasicPin*, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
+      Operations.push_back(op);
+      IDs.push_back(id);
+      States.push_back(st);
+      return Result;
+    };
+  }
+  template <class T>
+  T* Last() {
+    return Operations.empty() ? nullptr : Operations.back()->As<T>();
+  }
+};
+
+class TRealMultiSink : public TNXFTMultiSinkPin {
+  NX_FT_PIN_CLASS(TRealMultiSink, TNXFTMultiSinkPin, RGFTDataTypeAttribute(IFTRealBufferStream::IID))
+ public:
+  using TNXFTMultiSinkPin::TNXFTMultiSinkPin;
+};
+
+TEST(StreamOperationsTest, ClockCountsFollowTheData) {
+  const auto buffer = TNXRealBuffer::MakeSize(512);
+  const auto supplied = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(buffer));
+  auto* op = supplied->As<TFTSuppliedBufferOperation>();
+  ASSERT_NE(op, nullptr);
+  EXPECT_EQ(op->GetClockCount(), 512u);
+  EXPECT_EQ(op->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
+  // Data that is not a buffer counts once.
+  const auto list = TNXRealBufferList::MakeData({TNXRealBuffer::MakeSize(7), TNXRealBuffer::MakeSize(9)});
+  EXPECT_EQ(TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(list))->As<TFTClockOperation>()->GetClockCount(), 1u);
+
+  const auto internal = TFTInternalBufferOperation::Make(true, TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(33)));
+  ASSERT_TRUE(internal->IsType<TFTSuppliedBufferOperation>());
+  EXPECT_TRUE(internal->As<TFTInternalBufferOperation>()->GetEnabled());
+  EXPECT_EQ(internal->As<TFTClockOperation>()->GetClockCount(), 33u);
+
+  const auto pair = TBufferPair::Make();
+  EXPECT_EQ(TFTSuppliedBufferPairOperation::Make(pair)->As<TFTClockOperation>()->GetClockCount(), 1u);
+  pair->AddBuffer(TIntfPtr<INXDataBuffer>(TNXComplexBuffer::MakeSize(64)));
+  pair->AddBuffer(TIntfPtr<INXDataBuffer>(TNXRealBuffer::MakeSize(3)));
+  EXPECT_EQ(TFTSuppliedBufferPairOperation::Make(pair)->As<TFTClockOperation>()->GetClockCount(), 64u);
+  EXPECT_EQ(pair->GetCount(), 2);
+  pair->SetBuffer(1, TIntfPtr<INXDataBuffer>(TNXRealBuffer::MakeSize(5)));
+  EXPECT_EQ(pair->GetBuffer(1)->GetSize(), 5);
+  try {
+    pair->GetBuffer(2);
+    FAIL() << "no range error";
+  } catch (const ERangeError& e) {
+    EXPECT_STREQ(e.what(), "Index out of range = 2");
+  }
+  EXPECT_THROW(pair->SetBuffer(-1, {}), ERangeError);
+
+  // A supplied value counts once unless told otherwise.
+  EXPECT_EQ(TFTTypedSuppliedDataOperation::MakeEx({}, 9)->As<TFTClockOperation>()->GetClockCount(), 9u);
+}
+
+TEST(StreamOperationsTest, ClassesAndFields) {
+  const auto spectrum = TFTStartSpectrumOperation::Make(48000.0);
+  ASSERT_NE(spectrum->As<TFTStartSampleRateOperation>(), nullptr);
+  EXPECT_EQ(spectrum->As<TFTStartSampleRateOperation>()->GetSampleRate(), 48000.0);
+  EXPECT_EQ(spectrum->As<TFTStartRateOperation>()->GetRate(), 48000.0);
+  EXPECT_FALSE(spectrum->IsType<TFTStartIntensityOperation>());
+  EXPECT_TRUE(TFTStartIntensityOperation::Make(1.0)->IsType<TFTStartSampleRateOperation>());
+  EXPECT_FALSE(TFTStartSampleRateOperation::Make(1.0)->IsType<TFTStartSpectrumOperation>());
+  EXPECT_FALSE(TFTNXPauseOperation::Make()->IsType<TFTNXResumeOperation>());
+
+  const auto text = TFTNXTimeSuppliedStringOperation::Make("abc", -5, 7);
+  auto* t = text->As<TFTNXTimeSuppliedStringOperation>();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->GetValue(), "abc");
+  EXPECT_EQ(t->GetStartTime(), -5);
+  EXPECT_EQ(t->GetEndTime(), 7);
+  EXPECT_TRUE(text->IsType<TFTTypedSuppliedStringOperation>());
+  EXPECT_FALSE(text->IsType<TFTNXDurationTimeSuppliedStringOperation>());
+  EXPECT_EQ(TFTNXDurationTimeSuppliedStringOperation::Make("x", 1LL << 40)
+                ->As<TFTNXDurationTimeSuppliedStringOperation>()
+                ->GetDurationTime(),
+            1LL << 40);
+
+  const auto down = TFTNXSuppliedMouseButtonDownOperation::Make(mbRight, {ssShift, ssCtrl}, -3, 4);
+  auto* b = down->As<TFTNXSuppliedMouseButtonOperation>();
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->GetButton(), mbRight);
+  EXPECT_TRUE(b->GetShift().Contains(ssCtrl));
+  EXPECT_FALSE(b->GetShift().Contains(ssAlt));
+  EXPECT_EQ(b->GetX(), -3);
+  EXPECT_EQ(b->GetY(), 4);
+  EXPECT_TRUE(down->IsType<TFTNXSuppliedBasicMouseOperation>());
+  EXPECT_FALSE(down->IsType<TFTNXSuppliedMouseButtonUpOperation>());
+  EXPECT_TRUE(TFTNXSuppliedMouseMoveOperation::Make({}, 1, 2)->IsType<TFTNXSuppliedMouseOperation>());
+  EXPECT_FALSE(TFTNXSuppliedMouseEnterOperation::Make()->IsType<TFTNXSuppliedMouseOperation>());
+}
+
+TEST(StreamTypeRegistryTest, KindsSizesAndBuffers) {
+  struct TCase {
+    TGUID ID;
+    std::int32_t Size;
+    TGUID BufferIID;
+  };
+  const TCase cases[] = {
+      {IFTGenericBufferStream::IID, 1, INXBlockBuffer::IID},    {IFTBinaryBufferStream::IID, 1, INXBlockBuffer::IID},
+      {IFTRealBufferStream::IID, 8, INXRealBuffer::IID},        {IFTIntegerBufferStream::IID, 4, INXIntegerBuffer::IID},
+      {IFTUnsignedBufferStream::IID, 4, INXUnsignedBuffer::IID}, {IFTComplexBufferStream::IID, 16, INXComplexBuffer::IID},
+  };
+  const std::vector<TGUID> ids = NXFTGetStreamTypeIDs();
+  for (const TCase& c : cases) {
+    EXPECT_NE(std::find(ids.begin(), ids.end(), c.ID), ids.end());
+    EXPECT_EQ(NXFTGetSampleSize(c.ID), c.Size);
+    const TIntfPtr<INXDataBuffer> buffer = NXFTCreateBuffer(c.ID, 10);
+    ASSERT_TRUE(buffer);
+    EXPECT_TRUE(Supports(buffer, c.BufferIID));
+    EXPECT_EQ(buffer->GetSize(), 10);
+    EXPECT_EQ(buffer->GetByteSize(), 10u * c.Size);
+    EXPECT_TRUE(NXFTUpdateBuffer(c.ID, buffer, TFTStopOperation::Make()));
+    EXPECT_EQ(buffer->GetSize(), 10);
+    EXPECT_THROW(NXFTCreateBuffer(c.ID, -1), ERangeError);
+  }
+  EXPECT_FALSE(NXFTCreateBuffer(IFTPairedBufferStream::IID, 4));
+  EXPECT_EQ(NXFTGetSampleSize(IFTPairedBufferStream::IID), 1);
+  EXPECT_FALSE(NXFTUpdateBuffer(IFTPairedBufferStream::IID, {}, TFTStopOperation::Make()));
+}
+
+TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
+  // Rate in bytes per second, as a channel source announces it.
+  struct TCase {
+    TFTPinPtr<TNXFTSinkPin> Sink;
+    double Expected;
+  };
+  TSeen real, integer, binary;
+  TCase cases[] = {{FTMakePin<TNXFTRealSinkPin>("R"), 1000.0},
+                   {FTMakePin<TNXFTIntegerSinkPin>("I"), 2000.0},
+                   {FTMakePin<TNXFTBinarySinkPin>("B"), 8000.0}};
+  TSeen* seen[] = {&real, &integer, &binary};
+  TNXFTChannelSourcePin source("Out");
+  for (int i = 0; i < 3; ++i) {
+    cases[i].Sink->SetGenericDispatch(seen[i]->Handler());
+    ASSERT_TRUE(source.Connect(cases[i].Sink.get()));
+  }
+  EXPECT_EQ(source.GetMaxSampleSize(), 8);
+  EXPECT_TRUE(source.Notify(TFTStartSampleRateOperation::Make(8000.0)));
+  const auto stop = TFTStopOperation::Make();
+  EXPECT_TRUE(source.Notify(stop));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(seen[i]->Operations.size(), 2u) << i;
+    auto* rate = seen[i]->Operations[0]->As<TFTStartSampleRateOperation>();
+    ASSERT_NE(rate, nullptr);
+    EXPECT_EQ(rate->GetSampleRate(), cases[i].Expected) << i;
+    EXPECT_EQ(seen[i]->Operations[1].Get(), stop.Get());  // passed on unchanged
+  }
+  // A channel handler of its own replaces the default one.
+  int calls = 0;
+  source.SetDispatchEvent([&](auto...) { return ++calls == 3; });
+  EXPECT_TRUE(source.Notify(stop));
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(real.Operations.size(), 2u);
+  source.DisconnectAll();
+  EXPECT_EQ(source.GetMaxSampleSize(), 1);
+}
+
+TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
+  TSeen up, down;
+  TNXFTRealSourcePin source("Out");
+  source.SetGenericDispatch(up.Handler());
+  TNXFTRealSinkPin sink("In");
+  sink.SetGenericDispatch(down.Handler());
+  ASSERT_TRUE(source.Connect(&sink));
+  EXPECT_EQ(sink.GetConnectedID(), IFTRealBufferStream::IID);
+
+  down.Result = false;
+  EXPECT_FALSE(source.Stop());  // the component's answer comes back
+  ASSERT_EQ(down.Operations.size(), 1u);
+  EXPECT_TRUE(down.Operations[0]->IsType<TFTStopOperation>());
+  EXPECT_FALSE(source.EndStop());
+  EXPECT_NE(down.Last<TFTEndStopOperation>(), nullptr);
+  source.FileEndNoStop();
+  EXPECT_NE(down.Last<TFTFileEndNoStopOperation>(), nullptr);
+
+  int master = 0;
+  EXPECT_TRUE(sink.MasterPump(&master));
+  ASSERT_EQ(up.Operations.size(), 1u);
+  EXPECT_EQ(up.Last<TFTMasterPumpOperation>()->GetMaster(), &master);
+  EXPECT_TRUE(up.States[0].Contains(nsUpstream));
+  EXPECT_EQ(down.Operations.size(), 3u);  // nothing upstream reached the sink
+
+  // A source without a generic stream hands upstream operations to its own hook.
+  struct THookSource : TNXFTRealSourcePin {
+    using TNXFTRealSourcePin::TNXFTRealSourcePin;
+    int Hooked = 0;
+    ~THookSource() override { Close(); }
+    bool IntNotificationHandler(TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>&,
+                                TFTNotifyState) override {
+      return ++Hooked > 0;
+    }
+  } hooked("Out");
+  TNXFTRealSinkPin plain("In");  // no generic stream: downstream operations are not handled
+  ASSERT_TRUE(hooked.Connect(&plain));
+  EXPECT_TRUE(plain.MasterPump(&master));
+  EXPECT_EQ(hooked.Hooked, 1);
+  EXPECT_FALSE(hooked.Stop());
+}
+
+TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
+  TSeen asFloat, asReal, asBuffer;
+  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
+                                                          const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
+    return asFloat.Handler()(p, id, op, st);
+  });
+  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
+                                                         const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
+    return asReal.Handler()(p, id, op, st);
+  });
+  TNXFTComboRealSinkPin bufferSink("B");
+  bufferSink.SetGenericDispatch(asBuffer.Handler());
+  TNXFTRealSourcePin source("Out");
+  for (TFTSinkPin* s : {static_cast<TFTSinkPin*>(&floatSink), static_cast<TFTSinkPin*>(&realSink),
+                        static_cast<TFTSinkPin*>(&bufferSink)})
+    ASSERT_TRUE(source.Connect(s));
+  EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
+  EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
+
+  const double last = 0.1;  // not exact in single precision
+  const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
+  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
+  ASSERT_NE(asFloat.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(asFloat.Last<TFTSuppliedFloatOperation>()->GetValue(), static_cast<float>(last));
+  ASSERT_NE(asReal.Last<TFTSuppliedRealOperation>(), nullptr);
+  EXPECT_EQ(asReal.Last<TFTSuppliedRealOperation>()->GetValue(), last);
+  ASSERT_NE(asBuffer.Last<TFTSuppliedBufferOperation>(), nullptr);
+  EXPECT_EQ(asBuffer.Last<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
+
+  EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
+  asFloat.Operations.clear();
+  asBuffer.Operations.clear();
+}
+
+TEST(StreamPinsTest, RangeIsReplayedToLateSinksUntilAStop) {
+  TNXFTRealRangedSourcePin source("Out");
+  TSeen early, late, after;
+  TNXFTRealRangedSinkPin s1("A"), s2("B"), s3("C");
+  s1.SetGenericDispatch(early.Handler());
+  s2.SetGenericDispatch(late.Handler());
+  s3.SetGenericDispatch(after.Handler());
+  ASSERT_TRUE(source.Connect(&s1));
+  EXPECT_EQ(s1.GetConnectedID(), IFTRangedRealBufferStream::IID);
+  source.Notify(TFTSuppliedRealRangeOperation::Make(-1.0, 3.0));
+  ASSERT_EQ(early.Operations.size(), 1u);
+  ASSERT_TRUE(source.Connect(&s2));
+  ASSERT_EQ(late.Operations.size(), 1u);
+  EXPECT_EQ(late.Last<TFTSuppliedRealRangeOperation>()->GetHigh(), 3.0);
+  EXPECT_EQ(early.Operations.size(), 1u);  // the replay goes to the new sink alone
+  source.Stop();
+  EXPECT_FALSE(source.GetRangeOperation());
+  ASSERT_TRUE(source.Connect(&s3));
+  EXPECT_TRUE(after.Operations.empty());
+}
+
+TEST(StreamPinsTest, LinkCallbacksAndTheStopToALostSink) {
+  std::vector<std::string> events;
+  TCriticalSection lock;
+  TNXFTSourcePin source("Out", [&](TFTBasicPin* p) { events.push_back("connect " + p->GetName()); }, &lock);
+  TSeen seen1, seen2;
+  TNXFTSinkPin s1("S1", [&](TFTBasicPin* p) { events.push_back("connect " + p->GetName()); }), s2("S2");
+  s1.SetOnDisconnect([&](TFTBasicPin* p) { events.push_back("disconnect " + p->GetName()); });
+  s1.SetGenericDispatch(seen1.Handler());
+  s2.SetGenericDispatch(seen2.Handler());
+  ASSERT_TRUE(source.Connect(&s1));
+  ASSERT_TRUE(source.Connect(&s2));
+  EXPECT_EQ(&source.GetLock(), &lock);
+  EXPECT_TRUE(s1.Disconnect(&source));
+  EXPECT_EQ(events, (std::vector<std::string>{"connect Out", "connect S1", "connect Out", "disconnect S1"}));
+  ASSERT_EQ(seen1.Operations.size(), 1u);
+  EXPECT_TRUE(seen1.Operations[0]->IsType<TFTStopOperation>());
+  EXPECT_TRUE(seen2.Operations.empty());
+}
+
+TEST(StreamPinsTest, NamesFromPropertyNames) {
+  struct TNamedSource : TNXFTRealSourcePin {
+    using TNXFTRealSourcePin::TNXFTRealSourcePin;
+    const char* NameAttribute() const noexcept override { return "Out"; }
+  } named;
+  struct TNamedSink : TNXFTRealSinkPin {
+    using TNXFTRealSinkPin::TNXFTRealSinkPin;
+    const char* NameAttribute() const noexcept override { return "In"; }
+  } sink;
+  TNXFTRealSourcePin plain;
+  struct TCase {
+    TFTBasicPin* Pin;
+    void (*Set)(TFTBasicPin*, const std::string&);
+    const char* Property;
+    const char* Expected;
+  };
+  auto setSource = [](TFTBasicPin* p, const std::string& n) { static_cast<TNXFTSourcePin*>(p)->SetPropertyName(n); };
+  auto setSink = [](TFTBasicPin* p, const std::string& n) { static_cast<TNXFTSinkPin*>(p)->SetPropertyName(n); };
+  const TCase cases[] = {
+      {&named, setSource, "OutputPin", "Out"},    {&named, setSource, "RawOutputPin", "RawOut"},
+      {&named, setSource, "SpectrumPin", "SpectrumPin"}, {&named, setSource, "InputPin", "InputPin"},
+      {&plain, setSource, "OutputPin", "OutputPin"}, {&sink, setSink, "InputPin", "In"},
+      {&sink, setSink, "RawInputPin", "RawIn"},
+  };
+  for (const TCase& c : cases) {
+    c.Set(c.Pin, c.Property);
+    EXPECT_EQ(c.Pin->GetName(), c.Expected) << c.Property;
+  }
+}
+
+TEST(StreamPinsTest, PassThroughHandlers) {
+  TNXFTRealSourcePin out("Out");
+  TSeen seen;
+  TNXFTRealSinkPin sink("In");
+  sink.SetGenericDispatch(seen.Handler());
+  int otherwise = 0;
+  const auto always = GFTPassTroughDispatch(&out);
+  const auto whileLinked = GFTPassTroughDispatch(&out, [&](auto...) { return ++otherwise > 0; });
+  const auto op = TFTNXPauseOperation::Make();
+  EXPECT_FALSE(always(nullptr, nullptr, IFTRealBufferStream::IID, op, {}));
+  EXPECT_TRUE(whileLinked(nullptr, nullptr, IFTRealBufferStream::IID, op, {}));
+  EXPECT_EQ(otherwise, 1);
+  ASSERT_TRUE(out.Connect(&sink));
+  EXPECT_TRUE(always(nullptr, nullptr, IFTRealBufferStream::IID, op, {}));
+  EXPECT_TRUE(whileLinked(nullptr, nullptr, IFTRealBufferStream::IID, op, {}));
+  EXPECT_EQ(otherwise, 1);
+  ASSERT_EQ(seen.Operations.size(), 2u);
+  EXPECT_EQ(seen.Operations[1].Get(), op.Get());
+
+  // A pump request travels through the pin and comes back claimed.
+  int generator = 0, pacer = 0;
+  sink.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& o, TFTNotifyState) {
+    auto* r = o->As<TFTPumpRequestOperation>();
+    return r && r->Claim(&pacer, 10);
+  });
+  out.DisconnectAll();
+  ASSERT_TRUE(out.Connect(&sink));
+  const auto request = TFTPumpRequestOperation::Make(&generator, 1, 2, 10.0);
+  EXPECT_TRUE(GRGPinQueryPumpOperation(&out, request));
+  EXPECT_EQ(request->As<TFTPumpRequestOperation>()->GetMaster(), &pacer);
+}
+
+// A component's stream object without the generic interface: it takes
+// clock notifications and typed dispatch.
+class TClockAndTypedStream final : public TInterfacedObject,
+                                   public virtual IFTClockNotifyStream,
+                                   public virtual IFTTypedDispatchStream {
+  NX_INTERFACES(TInterfacedObject, IFTStream, IFTClockNotifyStream, IFTTypedDispatchStream)
+
+ public:
+  explicit TClockAndTypedStream(TFTBasicPin* APin) : FPin(APin) {}
+  TFTBasicPin* GetPin() noexcept override { return FPin; }
+  bool ClockNotification(TFTBasicPin*, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) override {
+    Clock.push_back(AOperation);
+    return true;
+  }
+  bool TypedDispatch(TFTBasicPin*, const TGUID& AID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                     TFTNotifyState AState) override {
+    Typed.push_back(AOperation);
+    TypedIDs.push_back(AID);
+    return AState.Contains(nsUpstream);
+  }
+  std::vector<TIntfPtr<IFTNotifyOperation>> Clock, Typed;
+  std::vector<TGUID> TypedIDs;
+
+ private:
+  TFTBasicPin* FPin;
+};
+
+TEST(StreamPinsTest, ClockableSourcesTakeClockInputsAndTypedDispatch) {
+  TNXFTComplexSourcePin source("Out");
+  TIntfPtr<TClockAndTypedStream> stream(new TClockAndTypedStream(&source));
+  source.SetStream(TIntfPtr<IFTStream>(stream));
+  EXPECT_TRUE(source.GetCanClock());
+  EXPECT_FALSE(TNXFTSourcePin().GetCanClock());
+  TFTClockMultiSinkPin clockIn("Clock", [](auto...) { return true; });
+  ASSERT_TRUE(source.Connect(&clockIn));
+  EXPECT_EQ(clockIn.GetConnectedID(), IFTClockStream::IID);
+  EXPECT_TRUE(clockIn.Notify(TFTClockNeededOperation::Make(true)));
+  ASSERT_EQ(stream->Clock.size(), 1u);
+  EXPECT_TRUE(stream->Clock[0]->As<TFTClockNeededOperation>()->GetNeeded());
+  EXPECT_TRUE(stream->Typed.empty());
+
+  TNXFTComplexSinkPin sink("In");
+  ASSERT_TRUE(source.Connect(&sink));
+  int master = 0;
+  EXPECT_TRUE(sink.MasterPump(&master));
+  ASSERT_EQ(stream->Typed.size(), 1u);
+  EXPECT_EQ(stream->TypedIDs[0], IFTComplexBufferStream::IID);
+  EXPECT_EQ(stream->Clock.size(), 1u);
+  // A source built without the clock flag takes no clock input.
+  TNXFTSourcePin plain("P");
+  TFTClockMultiSinkPin clock2("Clock2", [](auto...) { return true; });
+  EXPECT_FALSE(plain.Connect(&clock2));
+}
+
+TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
+  TSeen seen, ints;  // outlive the pins: a sink that goes receives a stop
+  TNXFTComplexSourcePin complexOut("Out");
+  TNXFTUniversalSinkPin anyIn("In");
+  anyIn.SetGenericDispatch(seen.Handler());
+  ASSERT_TRUE(complexOut.Connect(&anyIn));
+  EXPECT_EQ(anyIn.GetConnectedID(), IFTComplexBufferStream::IID);
+  EXPECT_TRUE(complexOut.SubmitBuffer(TIntfPtr<INXData>(TNXComplexBuffer::MakeSize(4))));
+  ASSERT_EQ(seen.IDs.size(), 1u);
+  EXPECT_EQ(seen.IDs[0], IFTComplexBufferStream::IID);
+
+  TNXFTUniversalSourcePin anyOut("AnyOut");
+  TNXFTIntegerSinkPin intIn("IntIn");
+  intIn.SetGenericDispatch(ints.Handler());
+  ASSERT_TRUE(anyOut.Connect(&intIn));
+  EXPECT_EQ(intIn.GetConnectedID(), IFTIntegerBufferStream::IID);
+  EXPECT_TRUE(anyOut.SubmitBuffer(TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(2))));
+  EXPECT_EQ(ints.Operations.size(), 1u);
+
+  // Value kinds are adopted only while the sink accepts all.
+  TNXFTRealSourcePin realOut("RealOut");
+  TNXFTUniversalSinkPin anyIn2("In2");
+  const std::vector<TGUID> buffersOnly = anyIn2.LinkTypes(realOut);
+  EXPECT_EQ(std::count(buffersOnly.begin(), buffersOnly.end(), IFTFloatStream::IID), 0);
+  EXPECT_EQ(std::count(buffersOnly.begin(), buffersOnly.end(), IFTRealBufferStream::IID), 1);
+  anyIn2.IncAcceptAll();
+  const std::vector<TGUID> all = anyIn2.LinkTypes(realOut);
+  EXPECT_EQ(std::count(all.begin(), all.end(), IFTFloatStream::IID), 1);
+  anyIn2.DecAcceptAll();
+  EXPECT_EQ(anyIn2.GetAcceptAll(), 0);
+}
+
+TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
+  const std::vector<std::string> names = FTRegisteredTypeConverters();
+  for (const TFTFormatConverterClass& c : NXFTFormatConverterClasses())
+    EXPECT_NE(std::find(names.begin(), names.end(), c.Name), names.end()) << c.Name;
+  EXPECT_EQ(NXFTFormatConverterClasses().size(), 25u);
+
+  // Integer buffers to a real sink: converted values, a new buffer.
+  TNXFTIntegerSourcePin ints("Out");
+  TSeen reals, bytes;
+  TNXFTRealSinkPin realSink("R");
+  realSink.SetGenericDispatch(reals.Handler());
+  TNXFTBinarySinkPin binarySink("B");
+  binarySink.SetGenericDispatch(bytes.Handler());
+  ASSERT_TRUE(ints.Connect(&realSink));
+  ASSERT_TRUE(ints.Connect(&binarySink));
+  const auto in = TNXIntegerBuffer::MakeArray({-3, 0, 70000});
+  EXPECT_TRUE(ints.SubmitBuffer(TIntfPtr<INXData>(in)));
+  ASSERT_NE(reals.Last<TFTSuppliedBufferOperation>(), nullptr);
+  TIntfPtr<INXRealBuffer> r;
+  ASSERT_TRUE(Supports(reals.Last<TFTSuppliedBufferOperation>()->GetValue(), r));
+  ASSERT_EQ(r->GetSize(), 3);
+  EXPECT_EQ(r->GetItem(0), -3.0);
+  EXPECT_EQ(r->GetItem(2), 70000.0);
+  EXPECT_EQ(reals.Last<TFTClockOperation>()->GetClockCount(), 3u);
+  TIntfPtr<INXBlockBuffer> b;
+  ASSERT_TRUE(Supports(bytes.Last<TFTSuppliedBufferOperation>()->GetValue(), b));
+  ASSERT_EQ(b->GetSize(), 12);
+  EXPECT_EQ(std::memcmp(b->ByteRead(), in->Read(), 12), 0);
+  // Everything else passes unchanged.
+  const auto rate = TFTStartSampleRateOperation::Make(100.0);
+  ints.Notify(rate);
+  EXPECT_EQ(reals.Operations.back().Get(), rate.Get());
+
+  // Single values to binary buffers of their bytes, and to one-sample buffers.
+  TFTStatePin values("V");
+  values.AddType(IFTInt64Stream::IID, nullptr);
+  TSeen vb, cs, ls;
+  TNXFTBinarySinkPin valueBytes("VB");
+  valueBytes.SetGenericDispatch(vb.Handler());
+  ASSERT_TRUE(values.Connect(&valueBytes));
+  values.SetValue(TFTSuppliedInt64Operation::Make(-2));
+  ASSERT_TRUE(Supports(vb.Last<TFTSuppliedBufferOperation>()->GetValue(), b));
+  std::int64_t back = 0;
+  ASSERT_EQ(b->GetSize(), 8);
+  std::memcpy(&back, b->ByteRead(), 8);
+  EXPECT_EQ(back, -2);
+  values.SetValue({});
+  values.DisconnectAll();
+
+  TFTStatePin complexValue("C");
+  complexValue.AddType(IFTRealComplexStream::IID, nullptr);
+  TNXFTComplexSinkPin complexSink("CS");
+  complexSink.SetGenericDispatch(cs.Handler());
+  ASSERT_TRUE(complexValue.Connect(&complexSink));
+  complexValue.SetValue(TFTSuppliedRealComplexOperation::Make(TComplex{1.5, -2.5}));
+  TIntfPtr<INXComplexBuffer> c;
+  ASSERT_TRUE(Supports(cs.Last<TFTSuppliedBufferOperation>()->GetValue(), c));
+  ASSERT_EQ(c->GetSize(), 1);
+  EXPECT_EQ(c->Read()[0], (TComplex{1.5, -2.5}));
+  complexValue.SetValue({});
+
+  TFTStatePin list("L");
+  list.AddType(IFTRealListStream::IID, nullptr);
+  TNXFTRealMatrixSinkPin notReal("M");  // no list-to-matrix converter
+  EXPECT_FALSE(list.Connect(&notReal));
+  TNXFTRealSinkPin listSink("LS");
+  listSink.SetGenericDispatch(ls.Handler());
+  ASSERT_TRUE(list.Connect(&listSink));
+  list.SetValue(TFTSuppliedRealListOperation::Make({1.0, 2.0}));
+  ASSERT_TRUE(Supports(ls.Last<TFTSuppliedBufferOperation>()->GetValue(), r));
+  EXPECT_EQ(r->GetSize(), 2);
+  list.SetValue({});
+  for (TSeen* s : {&reals, &bytes, &vb, &cs, &ls}) s->Operations.clear();
+}
+
+// Two threads submit buffers through one real source while the main thread
+// links and unlinks a float-value sink: the sink that stays linked receives
+// every buffer, and the passing sink only whole operations.
+TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
+  constexpr int kPerThread = 2000;
+  std::atomic<int> buffers{0}, values{0}, stops{0};
+  TNXFTRealSourcePin source("Out");
+  TNXFTRealSinkPin stay("Stay");
+  stay.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    if (op->IsType<TFTSuppliedBufferOperation>()) ++buffers;
+    return true;
+  });
+  TFTStdSinkPin passing("Passing", {IFTFloatStream::IID},
+                        [&](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                            TFTNotifyState) {
+                          if (op->IsType<TFTSuppliedFloatOperation>()) ++values;
+                          if (op->IsType<TFTStopOperation>()) ++stops;
+                          return true;
+                        });
+  ASSERT_TRUE(source.Connect(&stay));
+  std::atomic<bool> go{false};
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 2; ++t)
+    senders.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kPerThread; ++i) source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeValue(i, 4)));
+    });
+  go = true;
+  int links = 0;
+  while (buffers.load() < 2 * kPerThread && links < 100000) {
+    ASSERT_TRUE(source.Connect(&passing));
+    ASSERT_TRUE(passing.Disconnect(&source));
+    ++links;
+  }
+  for (std::thread& t : senders) t.join();
+  EXPECT_EQ(buffers.load(), 2 * kPerThread);
+  EXPECT_EQ(stops.load(), links);  // one stop per lost link
+  EXPECT_LE(values.load(), 2 * kPerThread);
+}
+
+// One real source to a real sink, a float-value sink and a real multi-sink
+// (and an integer source to an integer sink and, through a converter, a real
+// sink): every sink gets every buffer in order; where no conversion is
+// needed it is the same buffer, and no data block is made on the way.
+TEST(StreamEndToEndTest, ThousandBuffersReachEverySink) {
+  constexpr int kBuffers = 1000;
+  constexpr int kSize = 16;
+  // Each handler records which buffer it got and how many blocks were alive.
+  std::vector<INXData*> submitted, realGot, multiGot, intGot;
+  std::vector<double> converted;
+  int storesAtSubmit = 0;
+  bool noBlockMade = true;
+  std::vector<float> floats;
+  TNXFTRealSourcePin realOut("RealOut");
+  TNXFTIntegerSourcePin intOut("IntOut");
+  TNXFTRealSinkPin realIn("RealIn");
+  TRealMultiSink multiIn("MultiIn");
+  TFTStdSinkPin floatIn("FloatIn", {IFTFloatStream::IID}, [&](TFTBasicPin*, IFTStream*, const TGUID&,
+                                                                const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    auto* v = op->As<TFTSuppliedFloatOperation>();
+    if (v) floats.push_back(v->GetValue());
+    return v != nullptr;
+  });
+  TNXFTIntegerSinkPin intIn("IntIn");
+  TNXFTRealSinkPin convertedIn("ConvertedIn");
+
+  auto recorder = [&](std::vector<INXData*>& AInto) -> TNXGenericDispatchEvent {
+    return [&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+      auto* s = op->As<TFTSuppliedBufferOperation>();
+      if (!s) return false;
+      AInto.push_back(s->GetValue().Get());
+      if (_NXCountStores.load() != storesAtSubmit) noBlockMade = false;
+      return true;
+    };
+  };
+  realIn.SetGenericDispatch(recorder(realGot));
+  multiIn.SetGenericDispatch(recorder(multiGot));
+  intIn.SetGenericDispatch(recorder(intGot));
+  convertedIn.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                                     TFTNotifyState) {
+    auto* s = op->As<TFTSuppliedBufferOperation>();
+    TIntfPtr<INXRealBuffer> r;
+    if (!s || !Supports(s->GetValue(), r)) return false;
+    converted.push_back(r->GetItem(kSize - 1));
+    return true;
+  });
+  for (TFTSinkPin* s : {static_cast<TFTSinkPin*>(&realIn), static_cast<TFTSinkPin*>(&floatIn),
+                        static_cast<TFTSinkPin*>(&multiIn)})
+    ASSERT_TRUE(realOut.Connect(s));
+  ASSERT_TRUE(intOut.Connect(&intIn));
+  ASSERT_TRUE(intOut.Connect(&convertedIn));
+
+  std::vector<TIntfPtr<INXData>> keep;  // so that addresses are not reused
+  for (int i = 0; i < kBuffers; ++i) {
+    const auto real = TNXRealBuffer::MakeValue(i + 0.5, kSize);
+    storesAtSubmit = _NXCountStores.load();
+    submitted.push_back(real.Get());
+    ASSERT_TRUE(realOut.SubmitBuffer(TIntfPtr<INXData>(real)));
+    keep.emplace_back(real);
+    const auto ints = TNXIntegerBuffer::MakeValue(i, kSize);
+    storesAtSubmit = _NXCountStores.load();
+    const std::size_t before = intGot.size();
+    ASSERT_TRUE(intOut.SubmitBuffer(TIntfPtr<INXData>(ints)));
+    ASSERT_EQ(intGot.size(), before + 1);
+    EXPECT_EQ(intGot.back(), static_cast<INXData*>(ints.Get()));
+  }
+  EXPECT_TRUE(noBlockMade);
+  EXPECT_EQ(realGot, submitted);
+  EXPECT_EQ(multiGot, submitted);
+  ASSERT_EQ(floats.size(), static_cast<std::size_t>(kBuffers));
+  ASSERT_EQ(converted.size(), static_cast<std::size_t>(kBuffers));
+  for (int i = 0; i < kBuffers; ++i) {
+    EXPECT_EQ(floats[i], static_cast<float>(i + 0.5));
+    EXPECT_EQ(converted[i], static_cast<double>(i));
+  }
+}
+
+}  // namespace
+}  // namespace nx
