@@ -40,21 +40,14 @@ struct INXOperationList : virtual IInterface {
   virtual void Clear() = 0;
 };
 
-// The critical section of an operation list. Its holders run for a few
-// nanoseconds (no call leaves the list while holding it), so a contended
-// caller first retries for a short while before it sleeps in the mutex: a
-// sleeping waiter costs two system calls, far more than the wait.
+// The critical section of an operation list: a plain mutex. Its holders run
+// for a few nanoseconds (no call leaves the list while holding it). A spin of
+// try-locks with pauses before sleeping measured four times slower between a
+// producer and a consumer on two cores (the pauses outlast the holder), so
+// there is none.
 class TNXListSection {
  public:
-  void Enter() {
-    for (int i = 0; i < 100; ++i) {
-      if (FMutex.try_lock()) return;
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
-    }
-    FMutex.lock();
-  }
+  void Enter() { FMutex.lock(); }
   void Leave() { FMutex.unlock(); }
 
  private:
