@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "buffers/Zandor.BasicDataTypes.h"
+#include "ExceptionMessage.h"
 #include "runtime/SysUtils.h"
 
 using namespace nx;
@@ -19,13 +20,8 @@ std::vector<bool> BitsOf(const IRGBits::TBits& ABits) {
 }
 
 template <class F>
-std::string RangeMessage(F AFunc) {
-  try {
-    AFunc();
-  } catch (const ERangeError& e) {
-    return e.what();
-  }
-  return "no range error";
+std::string RangeMessage(F&& AFunc) {
+  return nx::testing::MessageOf<ERangeError>(AFunc);
 }
 
 }  // namespace
