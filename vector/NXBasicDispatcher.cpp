@@ -32,6 +32,16 @@ void _ippFree(void* p) {
   RGMalloc::_free(static_cast<void**>(p)[-1]);
 }
 
+void* NXMallocLineAligned(std::uint64_t size) {
+  if (size < 1) return nullptr;
+  if (size > 0x7FFFFFFFu - 32u) return size > 0x7FFFFFFFu ? nullptr : _ippMalloc(static_cast<Ipp32s>(size));
+  auto* p = static_cast<std::uint8_t*>(_ippMalloc(static_cast<Ipp32s>(size + 32u)));
+  if (p == nullptr || (reinterpret_cast<std::uintptr_t>(p) & 63u) == 0) return p;
+  std::uint8_t* q = p + 32;
+  reinterpret_cast<void**>(q)[-1] = reinterpret_cast<void**>(p)[-1];
+  return q;
+}
+
 void UnitInitialize() {
   // The vendor threading runtime must not pin its threads to cores.
   ::setenv("KMP_AFFINITY", "disabled", 1);

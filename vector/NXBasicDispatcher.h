@@ -4,6 +4,7 @@
 // with the package's own routine; callers call through the pointer.
 #pragma once
 
+#include <cstdint>
 #include <span>
 
 #include "vector/IPPPTypes.h"
@@ -23,6 +24,12 @@ namespace nx::NXBasicDispatcher {
 // below 1, or a failed allocation, gives null; _ippFree ignores null.
 void* _ippMalloc(Ipp32s size);
 void _ippFree(void* p);
+// An _ippMalloc block whose address is also a multiple of 64 (a cache line),
+// so that full-width AVX-512 accesses never straddle two lines: 32 bytes more
+// are taken and, when the block is only 32-aligned, the result moves up by
+// 32 with the heap address copied to the word below it. It is released by
+// _ippFree like any other block. Null for a size below 1 or on failure.
+void* NXMallocLineAligned(std::uint64_t size);
 
 // The package's own routines, never dispatched. The 32u group ignores its
 // scale factor, computes in plain unsigned 32-bit arithmetic and raises
