@@ -519,26 +519,35 @@ HWY_NOINLINE void LastStage32(const double* in, double* out, size_t B, const dou
 // First stage of a whole-array Stockham transform (stride 1), vectorised over
 // the butterfly index; the four results of each butterfly are transposed so
 // that they land next to each other.
+// One vector of radix-4 butterflies of a stride-1 first stage: the inputs
+// p, p + m, p + 2m, p + 3m (conjugated for an inverse transform), their
+// butterfly and the twiddles of outputs 1 to 3, interleaved into o.
+template <bool kConjIn>
+HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const double* tw, VF so, VF o[4]) {
+  const DF d;
+  VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
+  VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
+  if (kConjIn) {
+    a = cv::Xor(a, so);
+    b = cv::Xor(b, so);
+    c = cv::Xor(c, so);
+    e = cv::Xor(e, so);
+  }
+  VF y0, y1, y2, y3;
+  Bfly4(a, b, c, e, so, y0, y1, y2, y3);
+  y1 = CMulDup(y1, cv::LoadU(d, tw + 2 * p), cv::LoadU(d, tw + 2 * m + 2 * p));
+  y2 = CMulDup(y2, cv::LoadU(d, tw + 4 * m + 2 * p), cv::LoadU(d, tw + 6 * m + 2 * p));
+  y3 = CMulDup(y3, cv::LoadU(d, tw + 8 * m + 2 * p), cv::LoadU(d, tw + 10 * m + 2 * p));
+  Interleave4(y0, y1, y2, y3, o);
+}
+
 template <bool kConjIn>
 HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const double* tw) {
   const DF d;
   const VF so = SignOdd();
   for (size_t p = 0; p < m; p += kC) {
-    VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
-    VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
-    if (kConjIn) {
-      a = cv::Xor(a, so);
-      b = cv::Xor(b, so);
-      c = cv::Xor(c, so);
-      e = cv::Xor(e, so);
-    }
-    VF y0, y1, y2, y3;
-    Bfly4(a, b, c, e, so, y0, y1, y2, y3);
-    y1 = CMulDup(y1, cv::LoadU(d, tw + 2 * p), cv::LoadU(d, tw + 2 * m + 2 * p));
-    y2 = CMulDup(y2, cv::LoadU(d, tw + 4 * m + 2 * p), cv::LoadU(d, tw + 6 * m + 2 * p));
-    y3 = CMulDup(y3, cv::LoadU(d, tw + 8 * m + 2 * p), cv::LoadU(d, tw + 10 * m + 2 * p));
     VF o[4];
-    Interleave4(y0, y1, y2, y3, o);
+    FirstButterflies<kConjIn>(in, p, m, tw, so, o);
     double* dst = out + 8 * p;
     for (int i = 0; i < 4; ++i) cv::StoreU(o[i], d, dst + 2 * kC * size_t(i));
   }
@@ -557,23 +566,7 @@ HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const d
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
   for (size_t p = 0; p < m1; p += kC) {
     VF o[4][4];
-    for (size_t j = 0; j < 4; ++j) {
-      const size_t pp = p + m1 * j;
-      VF a = cv::LoadU(d, in + 2 * pp), b = cv::LoadU(d, in + 2 * (pp + m0));
-      VF c = cv::LoadU(d, in + 2 * (pp + 2 * m0)), e = cv::LoadU(d, in + 2 * (pp + 3 * m0));
-      if (kConjIn) {
-        a = cv::Xor(a, so);
-        b = cv::Xor(b, so);
-        c = cv::Xor(c, so);
-        e = cv::Xor(e, so);
-      }
-      VF y0, y1, y2, y3;
-      Bfly4(a, b, c, e, so, y0, y1, y2, y3);
-      y1 = CMulDup(y1, cv::LoadU(d, tw0 + 2 * pp), cv::LoadU(d, tw0 + 2 * m0 + 2 * pp));
-      y2 = CMulDup(y2, cv::LoadU(d, tw0 + 4 * m0 + 2 * pp), cv::LoadU(d, tw0 + 6 * m0 + 2 * pp));
-      y3 = CMulDup(y3, cv::LoadU(d, tw0 + 8 * m0 + 2 * pp), cv::LoadU(d, tw0 + 10 * m0 + 2 * pp));
-      Interleave4(y0, y1, y2, y3, o[j]);
-    }
+    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn>(in, p + m1 * j, m0, tw0, so, o[j]);
     for (size_t g = 0; g < kC; ++g) {
       const size_t p1 = p + g;
       const VF wr1 = cv::LoadDup128(d, tw1 + 2 * p1), wi1 = cv::LoadDup128(d, tw1 + 2 * m1 + 2 * p1);
@@ -1176,18 +1169,6 @@ IppStatus CheckFlag(int flag) {
              : ippStsFftFlagErr;
 }
 
-// A block from _ippMalloc whose address is a multiple of 64: 32 bytes more
-// are taken and, when the block is only 32-aligned, the result moves up by
-// 32 with the heap address copied to the word below it, so _ippFree releases
-// it as any other block. The tables are then read on whole cache lines.
-void* Malloc64(size_t bytes) {
-  auto* p = static_cast<std::uint8_t*>(nx::_ippMalloc(int(bytes + 32)));
-  if (p == nullptr || (reinterpret_cast<uintptr_t>(p) & 63) == 0) return p;
-  std::uint8_t* q = p + 32;
-  reinterpret_cast<void**>(q)[-1] = reinterpret_cast<void**>(p)[-1];
-  return q;
-}
-
 IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool real) {
   if (pp == nullptr) return ippStsNullPtrErr;
   if (order < 0 || order > 30) return ippStsFftOrderErr;
@@ -1204,14 +1185,14 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
   if (spec == nullptr) return ippStsMemAllocErr;
   std::memset(static_cast<void*>(spec), 0, sizeof(TSpec));
-  spec->Tables = static_cast<double*>(Malloc64(L.TableDoubles * sizeof(double)));
+  spec->Tables = static_cast<double*>(nx::NXMallocLineAligned(L.TableDoubles * sizeof(double)));
   if (spec->Tables == nullptr) {
     nx::_ippFree(spec);
     return ippStsMemAllocErr;
   }
   std::memcpy(static_cast<void*>(spec->Tables), &L, sizeof(TLayout));
   if (splitDoubles > 0) {
-    spec->Split = static_cast<double*>(Malloc64(splitDoubles * sizeof(double)));
+    spec->Split = static_cast<double*>(nx::NXMallocLineAligned(splitDoubles * sizeof(double)));
     if (spec->Split == nullptr) {
       nx::_ippFree(spec->Tables);
       nx::_ippFree(spec);
