@@ -21,6 +21,4 @@ static_assert(offsetof(TComplex, Re) == 0 && offsetof(TComplex, Im) == 8, "real 
 static_assert(std::is_standard_layout_v<TComplex> && std::is_trivially_copyable_v<TComplex>,
               "TComplex arrays are copied as bytes");
 
-constexpr TComplex MakeComplex(double ARe, double AIm) noexcept { return TComplex{ARe, AIm}; }
-
 }  // namespace nx
