@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "BenchSupport.h"
 #include "nxruntime.h"
 
 namespace {
@@ -292,30 +293,6 @@ void BM_RawStream(benchmark::State& state) {
 BENCHMARK(BM_RawStream)->Arg(1024)->Iterations(1000000);
 BENCHMARK(BM_RawStream)->Arg(1 << 18)->Iterations(2000);
 
-// Keeps, per case, the smallest CPU time per iteration over the repetitions:
-// on a shared machine the CPU time leaves out the time spent waiting for a
-// core, and the minimum leaves out the repetitions a neighbour disturbed.
-class TMinCpuReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-      const std::string name = r.run_name.str();
-      const double t = r.GetAdjustedCPUTime();
-      auto it = FTimes.find(name);
-      if (it == FTimes.end() || t < it->second) FTimes[name] = t;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Time(const std::string& name) const {
-    auto it = FTimes.find(name);
-    return it == FTimes.end() ? -1.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> FTimes;
-};
-
 struct TRow {
   const char* Label;
   const char* Ours;
@@ -323,10 +300,10 @@ struct TRow {
   double MaxRatio;  // ours / baseline must not exceed this
 };
 
-void PrintTable(const TMinCpuReporter& rep, const char* title, const std::vector<TRow>& rows) {
+void PrintTable(const nxbench::TCollectingReporter& rep, const char* title, const std::vector<TRow>& rows) {
   std::printf("\n%s\n%-28s %12s %12s %10s %6s\n", title, "case", "ours ns", "baseline ns", "ours/base", "max");
   for (const TRow& r : rows) {
-    const double a = rep.Time(r.Ours), b = rep.Time(r.Baseline);
+    const double a = rep.Cpu(r.Ours), b = rep.Cpu(r.Baseline);
     if (a <= 0 || b <= 0) {
       std::printf("%-28s (not run)\n", r.Label);
       continue;
@@ -340,10 +317,10 @@ void PrintTable(const TMinCpuReporter& rep, const char* title, const std::vector
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TMinCpuReporter rep;
+  nxbench::TCollectingReporter rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
 
-  const double pass = rep.Time("BM_PassBuffer");
+  const double pass = rep.Cpu("BM_PassBuffer");
   std::printf("\nPassing a buffer on (GetDataCopy + release): %.1f ns CPU, goal < 50 ns: %s\n", pass,
               pass > 0 && pass < 50 ? "ok" : "ABOVE");
   PrintTable(rep, "Item access on an unshared buffer vs a plain double* element (min CPU time)",

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <map>
 #include <string>
 #include <memory>
 #include <thread>
@@ -158,29 +157,11 @@ void BM_MutexDequeTwoThreads(benchmark::State& state) {
 }
 BENCHMARK(BM_MutexDequeTwoThreads)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Keeps the CPU time of each run beside its real time: the one-thread cases
-// are judged on CPU time, which other load on a shared machine disturbs less.
-class TStreamReporter : public nxbench::TCollectingReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred) FCpu[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    TCollectingReporter::ReportRuns(runs);
-  }
-  double Cpu(const std::string& name) const {
-    const auto it = FCpu.find(name);
-    return it == FCpu.end() ? -1.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> FCpu;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TStreamReporter rep;
+  nxbench::TCollectingReporter rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
 
   const double one = rep.Cpu("BM_NotifyLinks/1"), eight = rep.Cpu("BM_NotifyLinks/8");
