@@ -3,10 +3,10 @@
 
 #include <string>
 
-namespace nx::testing {
+namespace nxtest {
 
-// The message of the E that AFunc raises; "(no exception)" when it returns.
-// Any other exception propagates and fails the test.
+// The message of the E that AFunc raises; empty when it returns. Any other
+// exception propagates and fails the test.
 template <class E, class F>
 std::string MessageOf(F&& AFunc) {
   try {
@@ -14,7 +14,7 @@ std::string MessageOf(F&& AFunc) {
   } catch (const E& e) {
     return e.what();
   }
-  return "(no exception)";
+  return std::string();
 }
 
-}  // namespace nx::testing
+}  // namespace nxtest

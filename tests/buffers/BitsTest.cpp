@@ -21,7 +21,7 @@ std::vector<bool> BitsOf(const IRGBits::TBits& ABits) {
 
 template <class F>
 std::string RangeMessage(F&& AFunc) {
-  return nx::testing::MessageOf<ERangeError>(AFunc);
+  return nxtest::MessageOf<ERangeError>(AFunc);
 }
 
 }  // namespace

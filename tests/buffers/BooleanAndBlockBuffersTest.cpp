@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 namespace nx {
@@ -37,14 +38,7 @@ std::vector<bool> Pattern(std::size_t n, std::uint32_t seed) {
   return v;
 }
 
-std::string RangeMessage(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ERangeError& e) {
-    return e.Message();
-  }
-  return "(no range error)";
-}
+std::string RangeMessage(const std::function<void()>& f) { return nxtest::MessageOf<ERangeError>(f); }
 
 TEST(BooleanBufferTest, PackingSizesAndItemAccess) {
   TBool b = TNXBooleanBuffer::MakeSize(10);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 namespace nx {
@@ -37,13 +38,8 @@ TList List(const TRows& rows) {
 }
 TNXSmartBuffer* BlockOf(const TMatrix& m) { return static_cast<TNXGenericBuffer*>(m->GetInstance())->DataContainer(); }
 template <class F>
-std::string RangeMessage(F f) {
-  try {
-    f();
-  } catch (const ERangeError& e) {
-    return e.Message();
-  }
-  return "no range error";
+std::string RangeMessage(F&& f) {
+  return nxtest::MessageOf<ERangeError>(f);
 }
 
 TEST(MatrixBufferTest, ConstructionAndSizes) {

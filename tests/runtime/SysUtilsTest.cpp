@@ -9,21 +9,13 @@
 #include <functional>
 #include <string>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 namespace nx {
 namespace {
 
-// The message of the exception E that `f` raises ("" when none is raised).
-template <class E, class F>
-std::string MessageOf(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return std::string();
-}
+using nxtest::MessageOf;
 
 TEST(FormatTest, FormatsLikePrintf) {
   EXPECT_EQ(Format("%d-%s-%u", -3, "x", 7u), "-3-x-7");

@@ -21,10 +21,10 @@
 namespace nx {
 namespace {
 
-using nx::testing::Guarded;
-using nx::testing::kInf;
-using nx::testing::kNaN;
-using nx::testing::kPad;
+using nxtest::Guarded;
+using nxtest::kInf;
+using nxtest::kNaN;
+using nxtest::kPad;
 
 [[maybe_unused]] void PrintTo(const Ipp64fc& c, std::ostream* os) { *os << std::hexfloat << "(" << c.re << ", " << c.im << ")" << std::defaultfloat; }
 [[maybe_unused]] void PrintTo(const Ipp32fc& c, std::ostream* os) { *os << std::hexfloat << "(" << c.re << ", " << c.im << ")" << std::defaultfloat; }

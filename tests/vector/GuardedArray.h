@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-namespace nx::testing {
+namespace nxtest {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -34,4 +34,4 @@ struct Guarded {
   }
 };
 
-}  // namespace nx::testing
+}  // namespace nxtest

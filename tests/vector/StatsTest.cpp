@@ -19,10 +19,10 @@
 namespace nx {
 namespace {
 
-using nx::testing::Guarded;
-using nx::testing::kInf;
-using nx::testing::kNaN;
-using nx::testing::kPad;
+using nxtest::Guarded;
+using nxtest::kInf;
+using nxtest::kNaN;
+using nxtest::kPad;
 
 template <typename T>
 bool SameValue(T a, T b) {

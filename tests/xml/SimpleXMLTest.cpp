@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 using namespace nx;
@@ -23,14 +24,7 @@ std::string Bytes(std::initializer_list<int> b) {
 }
 
 // The message of the exception `f` raises ("" when none).
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EXmlError& e) {
-    return e.Message();
-  }
-  return "";
-}
+std::string MessageOf(const std::function<void()>& f) { return nxtest::MessageOf<EXmlError>(f); }
 
 TIntfPtr<IXmlDocument> Parse(std::string_view xml, bool preserve = false) {
   TIntfPtr<IXmlDocument> d = CreateXmlDocument();
