@@ -197,23 +197,6 @@ struct TCacheCloser {
 
 }  // namespace
 
-namespace {
-// An _ippMalloc block moved to a cache-line boundary: 32 bytes more are
-// taken and, when the block is only 32-aligned, the result moves up by 32
-// with the heap address copied to the word below it. The result is still an
-// _ippMalloc block in every observable way (a multiple of 32, the heap
-// address below it, released by _ippFree), and full-width AVX-512 loads of
-// the samples never straddle two lines.
-void* MallocLineAligned(std::uint64_t ASize) {
-  if (ASize > 0x7FFFFFFFu - 32u) return _ippMalloc(static_cast<Ipp32s>(ASize));
-  auto* p = static_cast<std::uint8_t*>(_ippMalloc(static_cast<Ipp32s>(ASize + 32u)));
-  if (p == nullptr || (reinterpret_cast<std::uintptr_t>(p) & 63u) == 0) return p;
-  std::uint8_t* q = p + 32;
-  reinterpret_cast<void**>(q)[-1] = reinterpret_cast<void**>(p)[-1];
-  return q;
-}
-}  // namespace
-
 void* NXBufferAllocate(std::uint64_t ASize) {
   if (ASize == 0) return nullptr;
   if (ASize > 0x7FFFFFFFu) throw ERangeError(Format("Buffer size out of range = %llu", static_cast<unsigned long long>(ASize)));
@@ -242,7 +225,9 @@ void* NXBufferAllocate(std::uint64_t ASize) {
   // Cacheable sizes are allocated at their class size so that the block can
   // serve any size of its class later.
   const bool cacheable = Cacheable(classBytes);
-  void* p = MallocLineAligned(cacheable ? classBytes : ASize);
+  // Blocks start on a cache line (see NXMallocLineAligned): the samples are
+  // read with full-width vector loads.
+  void* p = NXMallocLineAligned(cacheable ? classBytes : ASize);
   if (!p) throw EOutOfMemory();
   if (cacheable) NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
   return p;
