@@ -349,10 +349,6 @@ TIntfPtr<INXRealBufferAccess> TNXRealBuffer::Data(TBufferAccessModes AModes) {
   return TIntfPtr<INXRealBufferAccess>(new TNXRealBufferAccess(this, AModes, std::move(accessor)));
 }
 
-void RaiseBufferIndex(std::int32_t AIndex) {
-  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
-}
-
 // ---------------------------------------------------------------- TNXRealBuffer: operations
 //
 // Source pointers are taken before Self's write access: when a source shares
@@ -1412,10 +1408,6 @@ TNXBooleanBuffer::TNXBooleanBuffer(const TNXUniversalSource& ASource)
   if (ASource.Parent->GetCustomCount() > 0) AssignData(ASource.Parent);
 }
 
-void TNXBooleanBuffer::RaiseIndex(std::int32_t AIndex) {
-  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
-}
-
 TIntfPtr<INXData> TNXBooleanBuffer::GetDataCopy() {
   return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBooleanBuffer(this)));
 }
@@ -1569,10 +1561,6 @@ TNXBlockBuffer::TNXBlockBuffer(const TNXUniversalSource& ASource)
     : TNXLinearMemoryBuffer(nullptr, ASource.ByteSize, ASource.Block) {
   if (ASource.CopyFrom && FByteSize > 0) ippsCopy_8u(ASource.CopyFrom, FData, static_cast<int>(FByteSize));
   if (ASource.Parent->GetCustomCount() > 0) AssignData(ASource.Parent);
-}
-
-void TNXBlockBuffer::RaiseIndex(std::int32_t AIndex) {
-  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
 }
 
 TIntfPtr<INXData> TNXBlockBuffer::GetDataCopy() {

@@ -76,9 +76,6 @@ enum TNXNormType : std::int32_t { ntL1Norm = 0, ntL2Norm = 1, ntCNorm = 2 };
 
 // ---------------------------------------------------------------- interfaces
 
-// Raises ERangeError "Index out of range = %u" for a buffer item index.
-[[noreturn]] void RaiseBufferIndex(std::int32_t AIndex);
-
 
 // The sequence stamp of a buffer: kept in the data block, so every buffer on
 // one block shows the same values.
@@ -937,12 +934,12 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
     return Read();
   }
   double GetItem(std::int32_t AIndex) {
-    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseBufferIndex(AIndex);
+    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
     return Read()[AIndex];
   }
   // The index is checked before anything else: a bad index copies nothing.
   void SetItem(std::int32_t AIndex, double AValue) {
-    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseBufferIndex(AIndex);
+    if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
     Unique(true);
     Read()[AIndex] = AValue;
   }
@@ -1016,7 +1013,7 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
 
 inline double INXRealBuffer::GetItem(std::int32_t AIndex) {
   TNXGenericBuffer* b = FItemOwner;
-  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseBufferIndex(AIndex);
+  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseIndexOutOfRange(AIndex);
   return reinterpret_cast<const double*>(b->ByteRead())[AIndex];
 }
 
@@ -1029,7 +1026,7 @@ inline double INXRealBuffer::Mean() {
 
 inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
   TNXGenericBuffer* b = FItemOwner;
-  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseBufferIndex(AIndex);
+  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseIndexOutOfRange(AIndex);
   b->Unique(true);
   reinterpret_cast<double*>(b->ByteRead())[AIndex] = AValue;
 }
@@ -1432,11 +1429,11 @@ class TNXBooleanBuffer : public TNXLinearMemoryBuffer, public virtual INXBoolean
   TBuffer InvertBit(std::int32_t AIndex) override;
   bool IsEqualToValue(bool AValue) override;
   bool GetItem(std::int32_t AIndex) final {
-    if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndex(AIndex);
+    if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndexOutOfRange(AIndex);
     return ((FData[AIndex >> 3] >> (AIndex & 7)) & 1u) != 0;
   }
   void SetItem(std::int32_t AIndex, bool AValue) final {
-    if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndex(AIndex);
+    if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndexOutOfRange(AIndex);
     Unique(true);
     const auto mask = static_cast<std::uint8_t>(1u << (AIndex & 7));
     if (AValue)
@@ -1459,7 +1456,6 @@ class TNXBooleanBuffer : public TNXLinearMemoryBuffer, public virtual INXBoolean
  private:
   explicit TNXBooleanBuffer(const TNXUniversalSource& ASource);
   TBuffer Self() { return TBuffer(this); }
-  [[noreturn]] static void RaiseIndex(std::int32_t AIndex);
 
   std::uint32_t FBitCount = 0;
 };
@@ -1515,11 +1511,11 @@ class TNXBlockBuffer : public TNXLinearMemoryBuffer, public virtual INXBlockBuff
   void Remove(std::int32_t AIndex, std::int32_t ACount) override;
   bool IsEqualToValue(std::uint8_t AValue) override;
   std::uint8_t GetItem(std::int32_t AIndex) final {
-    if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndex(AIndex);
+    if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndexOutOfRange(AIndex);
     return FData[AIndex];
   }
   void SetItem(std::int32_t AIndex, std::uint8_t AValue) final {
-    if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndex(AIndex);
+    if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndexOutOfRange(AIndex);
     Unique(true);
     FData[AIndex] = AValue;
   }
@@ -1530,7 +1526,6 @@ class TNXBlockBuffer : public TNXLinearMemoryBuffer, public virtual INXBlockBuff
 
  private:
   explicit TNXBlockBuffer(const TNXUniversalSource& ASource);
-  [[noreturn]] static void RaiseIndex(std::int32_t AIndex);
 };
 
 #undef NX_TYPED_BUFFER_FACTORIES

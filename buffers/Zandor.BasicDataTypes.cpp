@@ -16,7 +16,7 @@ void TNXData::AddCustom(const TIntfPtr<INXData>& AData) { FCustom.push_back(ADat
 
 TIntfPtr<INXData> TNXData::GetCustom(std::int32_t AIndex) {
   if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= FCustom.size())
-    RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+    RaiseIndexOutOfRange(AIndex);
   return FCustom[static_cast<std::size_t>(AIndex)];
 }
 
@@ -143,10 +143,6 @@ std::uint8_t UsedMask(std::int32_t ACount, std::size_t AByte) noexcept {
   if (AByte < full) return 0xFF;
   if (AByte > full) return 0;
   return static_cast<std::uint8_t>((1u << (ACount % 8)) - 1u);
-}
-
-[[noreturn]] void RaiseBitIndex(std::int32_t AIndex) {
-  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
 }
 
 }  // namespace
@@ -315,12 +311,12 @@ IRGBits::TBits TRGBits::FromUInt64(std::uint64_t AValue, bool AResize) {
 
 // Reading beyond the count is refused like writing there: a bit there has no meaning.
 bool TRGBits::GetBit(std::int32_t AIndex) {
-  if (AIndex < 0 || AIndex >= FCount) RaiseBitIndex(AIndex);
+  if (AIndex < 0 || AIndex >= FCount) RaiseIndexOutOfRange(AIndex);
   return (FBytes[static_cast<std::size_t>(AIndex) / 8] >> (AIndex % 8)) & 1u;
 }
 
 IRGBits::TBits TRGBits::SetBit(std::int32_t AIndex, bool AValue) {
-  if (AIndex < 0 || AIndex >= FCount) RaiseBitIndex(AIndex);
+  if (AIndex < 0 || AIndex >= FCount) RaiseIndexOutOfRange(AIndex);
   std::uint8_t& b = FBytes[static_cast<std::size_t>(AIndex) / 8];
   const std::uint8_t bit = static_cast<std::uint8_t>(1u << (AIndex % 8));
   b = AValue ? static_cast<std::uint8_t>(b | bit) : static_cast<std::uint8_t>(b & ~bit);
@@ -329,7 +325,7 @@ IRGBits::TBits TRGBits::SetBit(std::int32_t AIndex, bool AValue) {
 
 IRGBits::TBits TRGBits::GetBits(std::int32_t AIndex, std::int32_t ACount) {
   if (ACount <= 0) RaiseRange("Count must be bigger than zero");
-  if (AIndex < 0 || static_cast<std::int64_t>(AIndex) + ACount > FCount) RaiseBitIndex(AIndex);
+  if (AIndex < 0 || static_cast<std::int64_t>(AIndex) + ACount > FCount) RaiseIndexOutOfRange(AIndex);
   TBits result(new TRGBits(ACount, false));
   TRGBits* r = static_cast<TRGBits*>(result->GetInstance());
   for (std::int32_t i = 0; i < ACount; ++i)
@@ -346,7 +342,7 @@ IRGBits::TBits TRGBits::SetBits(std::int32_t AIndex, const TBits& ABits) {
   const std::int32_t n = source->GetCount();
   for (std::int32_t i = 0; i < n; ++i) {
     const std::int64_t pos = static_cast<std::int64_t>(AIndex) + i;
-    if (pos > INT32_MAX) RaiseBitIndex(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos)));
+    if (pos > INT32_MAX) RaiseIndexOutOfRange(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos)));
     SetBit(static_cast<std::int32_t>(pos), source->GetBit(i));
   }
   return Self();

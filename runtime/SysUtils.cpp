@@ -27,6 +27,10 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
+void RaiseIndexOutOfRange(std::int32_t AIndex) {
+  RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+}
+
 void RaiseRange(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);

@@ -56,6 +56,9 @@ NX_DECLARE_EXCEPTION(EFCreateError, EStreamError, "Cannot create file")
 
 // Raises ERangeError with a printf-style message: RaiseRange("Index out of range = %u", i).
 [[noreturn]] void RaiseRange(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Raises ERangeError "Index out of range = %u" with AIndex (a negative index
+// shows as its unsigned value), the error of every indexed access.
+[[noreturn]] void RaiseIndexOutOfRange(std::int32_t AIndex);
 
 // Raises EAssertionFailed: "<message> (<unit>, line <line>)", or
 // "Assertion failed (<unit>, line <line>)" for an empty message.

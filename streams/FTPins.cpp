@@ -556,7 +556,7 @@ std::int32_t TFTPinList::IndexOf(const TFTBasicPin* APin) const noexcept {
 }
 
 TFTBasicPin* TFTPinList::GetItem(std::int32_t AIndex) const {
-  if (AIndex < 0 || AIndex >= Count()) RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+  if (AIndex < 0 || AIndex >= Count()) RaiseIndexOutOfRange(AIndex);
   return FItems[static_cast<std::size_t>(AIndex)];
 }
 

@@ -24,12 +24,12 @@ bool TNXFTGenericStream::IntQueryInterface(const TGUID& iid, void** obj) noexcep
 // ---------------------------------------------------------------- operations
 
 TIntfPtr<INXDataBuffer> TBufferPair::GetBuffer(std::int32_t AIndex) {
-  if (AIndex < 0 || AIndex >= GetCount()) RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+  if (AIndex < 0 || AIndex >= GetCount()) RaiseIndexOutOfRange(AIndex);
   return FList[static_cast<std::size_t>(AIndex)];
 }
 
 void TBufferPair::SetBuffer(std::int32_t AIndex, const TIntfPtr<INXDataBuffer>& ABuffer) {
-  if (AIndex < 0 || AIndex >= GetCount()) RaiseRange("Index out of range = %u", static_cast<unsigned>(AIndex));
+  if (AIndex < 0 || AIndex >= GetCount()) RaiseIndexOutOfRange(AIndex);
   FList[static_cast<std::size_t>(AIndex)] = ABuffer;
 }
 

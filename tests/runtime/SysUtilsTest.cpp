@@ -28,9 +28,8 @@ TEST(FormatTest, FormatsLikePrintf) {
 TEST(RaiseRangeTest, MessagesAreFormatted) {
   EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Index out of range = %u", 7u); }),
             "Index out of range = 7");
-  // A negative index formatted as unsigned, as the callers do.
-  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Index out of range = %u", static_cast<unsigned>(-1)); }),
-            "Index out of range = 4294967295");
+  // A negative index is formatted as unsigned.
+  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseIndexOutOfRange(-1); }), "Index out of range = 4294967295");
   EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Row out of range = %u", 12u); }),
             "Row out of range = 12");
 }
