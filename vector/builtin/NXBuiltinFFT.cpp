@@ -17,13 +17,13 @@
 //   two stages run fused as one radix-16 (even P) or radix-32 (odd P) pass.
 // - P >= kBlockedFrom: a four-step decomposition N = N1 * N2 that keeps the
 //   working set in cache. Pass 1 transforms the N1-point columns in blocks of
-//   kColBlock adjacent columns (batched Stockham, the block of columns being
+//   ColBlock adjacent columns (batched Stockham, the block of columns being
 //   the innermost, vectorised index), multiplies by the twiddles
 //   W_N^(k1*n2) and writes the block into a full-size scratch array. Pass 2
 //   transforms the N2-point rows four at a time (the first stage transposes
 //   the four rows into batch-inner order) and its last stage stores every
 //   result straight into its natural place in pDst. W_N^(k1*n2) is formed as
-//   G[k1][n2 mod kColBlock] * W_N^(k1*n2_0), the second factor from two short
+//   G[k1][n2 mod ColBlock] * W_N^(k1*n2_0), the second factor from two short
 //   tables (high and low bits of the exponent), so no N-sized table exists.
 // - The inverse is conj(FFT(conj(x))): the conjugation is folded into the
 //   loads of the first stage and the scaling multiply of the last stage.
@@ -61,11 +61,6 @@ namespace nx::builtin::fft {
 // which all fall into the same first-level cache sets, and the four-step
 // (columns in small blocks, a padded scratch array) measured 1.3-2x faster.
 constexpr int kBlockedFrom = 12;
-// Columns per block of the four-step column pass (complex values); a multiple
-// of the complex values per vector of every target.
-constexpr size_t kColBlock = 32;
-// Rows per block of the row pass (fixed by the 4x4 transposing first stage).
-constexpr size_t kRowBlock = 16;
 constexpr size_t kNone = ~size_t(0);
 
 // The stages of one Stockham transform of length 2^l: radix-4 stages and, for
@@ -91,6 +86,10 @@ struct TLayout {
   size_t TableDoubles = 0;
   size_t WorkBytes = 0;  // including 64 bytes of alignment slack
   size_t WorkA = 0, WorkB = 0, WorkT = 0;  // offsets in doubles from the aligned start
+  // Four-step: columns per block of the column pass (a multiple of the
+  // complex values per vector of every target) and rows per block of the row
+  // pass (a multiple of four, the rows its transposing first stage takes).
+  size_t ColBlock = 0, RowBlock = 0;
   size_t TStride = 0;  // four-step: row stride of the scratch array (complex), padded
                        // so that its columns do not all fall into the same cache sets
 };
@@ -136,13 +135,18 @@ inline TLayout MakeLayout(int P) {
     L.WorkBytes = (L.WorkB + 2 * L.N) * sizeof(double) + 64;
   } else {
     L.Kind = 2;
+    // Short transforms keep the batched arrays of a block small enough for
+    // the first-level cache; long ones take wider blocks, so that each
+    // transposed write-out is a longer burst (measured per order range).
+    L.ColBlock = P <= 13 ? 8 : 16;
+    L.RowBlock = P <= 15 ? 16 : 32;
     L.C1 = P / 2;
     L.C2 = P - L.C1;
     MakeStages(L.C1, off, L.A);
     MakeStages(L.C2, off, L.B);
     const size_t n1 = size_t(1) << L.C1;
     L.G = off;
-    off += n1 * 4 * kColBlock;
+    off += n1 * 4 * L.ColBlock;
     L.H = (P + 1) / 2;
     L.Lo = off;
     off += 2 * (size_t(1) << L.H);
@@ -150,7 +154,7 @@ inline TLayout MakeLayout(int P) {
     off += 2 * (size_t(1) << (P - L.H));
     const size_t n2 = size_t(1) << L.C2;
     L.TStride = n2 + 4;
-    const size_t small = 2 * (n1 * kColBlock > n2 * kRowBlock ? n1 * kColBlock : n2 * kRowBlock);
+    const size_t small = 2 * (n1 * L.ColBlock > n2 * L.RowBlock ? n1 * L.ColBlock : n2 * L.RowBlock);
     L.WorkT = 0;
     L.WorkA = Round8(2 * n1 * L.TStride);
     L.WorkB = L.WorkA + Round8(small);
@@ -409,13 +413,14 @@ HWY_NOINLINE void Radix4TwS1(const double* in, double* out, size_t m, size_t B, 
 enum { kPostNone = 0, kPostScale = 1, kPostFourStep = 2 };
 struct TPost {
   const double* Scale = nullptr;  // two doubles: multipliers of re and im
-  // Four-step twiddles: G rows of 4*kColBlock doubles, Hi/Lo tables.
+  // Four-step twiddles: G rows of 4*ColBlock doubles, Hi/Lo tables.
   const double* G = nullptr;
   const double* Hi = nullptr;
   const double* Lo = nullptr;
   int H = 0;
   size_t NMask = 0;
   size_t Col0 = 0;  // first column of the block
+  size_t ColBlock = 0;
 };
 
 template <int R, bool kConjIn, int kPost>
@@ -440,7 +445,7 @@ HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t 
         const double ci = hi[0] * lo[1] + hi[1] * lo[0];
         fr[k] = cv::Set(d, cr);
         fi[k] = cv::Xor(cv::Set(d, ci), se);  // (-ci, ci)
-        g[k] = post.G + k1 * 4 * kColBlock;
+        g[k] = post.G + k1 * 4 * post.ColBlock;
       }
     }
     for (size_t b = 0; b < 2 * B; b += 2 * kC) {
@@ -458,7 +463,7 @@ HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t 
         VF v = y[k];
         if (kPost == kPostScale) v = cv::Mul(v, sc);
         if (kPost == kPostFourStep) {
-          v = CMulDup(v, cv::LoadU(d, g[k] + b), cv::LoadU(d, g[k] + 2 * kColBlock + b));
+          v = CMulDup(v, cv::LoadU(d, g[k] + b), cv::LoadU(d, g[k] + 2 * post.ColBlock + b));
           v = CMulDup(v, fr[k], fi[k]);
         }
         cv::StoreU(v, d, out + 2 * (q + s * size_t(k)) * outStr + b);
@@ -811,45 +816,46 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   fp.Lo = tables + L.Lo;
   fp.H = L.H;
   fp.NMask = L.N - 1;
+  fp.ColBlock = L.ColBlock;
   const TStages& ca = L.A;
   const int KA = ca.Count;
-  for (size_t c0 = 0; c0 < n2; c0 += kColBlock) {
+  for (size_t c0 = 0; c0 < n2; c0 += L.ColBlock) {
     fp.Col0 = c0;
     const double* in = src + 2 * c0;
     double* outT = T + 2 * c0;
     if (KA == 1) {
       if (conj)
-        RunLast<true, kPostFourStep>(ca.Radix[0], in, n2, outT, L.TStride, 1, kColBlock, fp);
+        RunLast<true, kPostFourStep>(ca.Radix[0], in, n2, outT, L.TStride, 1, L.ColBlock, fp);
       else
-        RunLast<false, kPostFourStep>(ca.Radix[0], in, n2, outT, L.TStride, 1, kColBlock, fp);
+        RunLast<false, kPostFourStep>(ca.Radix[0], in, n2, outT, L.TStride, 1, L.ColBlock, fp);
       continue;
     }
     if (conj)
-      Radix4Tw<true>(in, n2, A, kColBlock, ca.M[0], 1, kColBlock, tables + ca.Tw[0]);
+      Radix4Tw<true>(in, n2, A, L.ColBlock, ca.M[0], 1, L.ColBlock, tables + ca.Tw[0]);
     else
-      Radix4Tw<false>(in, n2, A, kColBlock, ca.M[0], 1, kColBlock, tables + ca.Tw[0]);
+      Radix4Tw<false>(in, n2, A, L.ColBlock, ca.M[0], 1, L.ColBlock, tables + ca.Tw[0]);
     double* cur = A;
     for (int i = 1; i < KA - 1; ++i) {
       double* nxt = (cur == A) ? Bb : A;
-      const size_t B = ca.S[i] * kColBlock;
+      const size_t B = ca.S[i] * L.ColBlock;
       Radix4TwS1<false>(cur, nxt, ca.M[i], B, tables + ca.Tw[i]);
       cur = nxt;
     }
-    RunLast<false, kPostFourStep>(ca.Radix[KA - 1], cur, kColBlock, outT, L.TStride, ca.S[KA - 1], kColBlock, fp);
+    RunLast<false, kPostFourStep>(ca.Radix[KA - 1], cur, L.ColBlock, outT, L.TStride, ca.S[KA - 1], L.ColBlock, fp);
   }
   const TStages& rb = L.B;
   const int KB = rb.Count;
-  for (size_t r0 = 0; r0 < n1; r0 += kRowBlock) {
-    for (size_t r = 0; r < kRowBlock; r += 4)
-      FirstStageRows(T + 2 * (r0 + r) * L.TStride, L.TStride, A + 2 * r, kRowBlock, rb.M[0], tables + rb.Tw[0]);
+  for (size_t r0 = 0; r0 < n1; r0 += L.RowBlock) {
+    for (size_t r = 0; r < L.RowBlock; r += 4)
+      FirstStageRows(T + 2 * (r0 + r) * L.TStride, L.TStride, A + 2 * r, L.RowBlock, rb.M[0], tables + rb.Tw[0]);
     double* cur = A;
     for (int i = 1; i < KB - 1; ++i) {
       double* nxt = (cur == A) ? Bb : A;
-      const size_t B = rb.S[i] * kRowBlock;
+      const size_t B = rb.S[i] * L.RowBlock;
       Radix4TwS1<false>(cur, nxt, rb.M[i], B, tables + rb.Tw[i]);
       cur = nxt;
     }
-    RunLastScaled(rb.Radix[KB - 1], post, cur, kRowBlock, dst + 2 * r0, n1, rb.S[KB - 1], kRowBlock, tp);
+    RunLastScaled(rb.Radix[KB - 1], post, cur, L.RowBlock, dst + 2 * r0, n1, rb.S[KB - 1], L.RowBlock, tp);
   }
 }
 
@@ -1055,13 +1061,13 @@ void FillTables(const TLayout& L, double* tables) {
   FillStages(L.B, tables);
   const size_t n1 = size_t(1) << L.C1;
   for (size_t k1 = 0; k1 < n1; ++k1) {
-    double* g = tables + L.G + k1 * 4 * kColBlock;
-    for (size_t b = 0; b < kColBlock; ++b) {
+    double* g = tables + L.G + k1 * 4 * L.ColBlock;
+    for (size_t b = 0; b < L.ColBlock; ++b) {
       double c, s;
       CosSin(k1 * b, L.N, c, s);
       g[2 * b] = g[2 * b + 1] = c;
-      g[2 * kColBlock + 2 * b] = s;
-      g[2 * kColBlock + 2 * b + 1] = -s;
+      g[2 * L.ColBlock + 2 * b] = s;
+      g[2 * L.ColBlock + 2 * b + 1] = -s;
     }
   }
   const size_t nLo = size_t(1) << L.H, nHi = L.N >> L.H;
