@@ -95,6 +95,24 @@ void FftwReal(benchmark::State& st, int order, unsigned flags) {
   fftw_destroy_plan(plan);
 }
 
+// Planning: InitAlloc + Free of one spec of the given order.
+void InitComplex(benchmark::State& st, int order) {
+  for (auto _ : st) {
+    IppsFFTSpec_C_64fc* spec = nullptr;
+    if (b::ippsFFTInitAlloc_C_64fc(&spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) != ippStsNoErr)
+      st.SkipWithError("InitAlloc failed");
+    b::ippsFFTFree_C_64fc(spec);
+  }
+}
+void InitReal(benchmark::State& st, int order) {
+  for (auto _ : st) {
+    IppsFFTSpec_R_64f* spec = nullptr;
+    if (b::ippsFFTInitAlloc_R_64f(&spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) != ippStsNoErr)
+      st.SkipWithError("InitAlloc failed");
+    b::ippsFFTFree_R_64f(spec);
+  }
+}
+
 std::string Name(const char* what, int order) { return std::string(what) + "/" + std::to_string(order); }
 
 }  // namespace
@@ -108,6 +126,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(Name("fft_r_fftw_measure", o).c_str(), FftwReal, o, unsigned(FFTW_MEASURE));
     benchmark::RegisterBenchmark(Name("fft_r_fftw_estimate", o).c_str(), FftwReal, o, unsigned(FFTW_ESTIMATE));
   }
+  benchmark::RegisterBenchmark(Name("fft_init_c", kMaxOrder).c_str(), InitComplex, kMaxOrder);
+  benchmark::RegisterBenchmark(Name("fft_init_r", kMaxOrder).c_str(), InitReal, kMaxOrder);
   benchmark::Initialize(&argc, argv);
   nxbench::TCollectingReporter rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
@@ -130,5 +150,12 @@ int main(int argc, char** argv) {
                                              : "real vs FFTW_ESTIMATE (FFTW time / ours)",
                          vsEstimate, "ratio");
   }
+  // Planning time of the longest transforms (goal: under 50 ms each).
+  for (const char* kind : {"c", "r"}) {
+    const double ms = rep.Time(Name((std::string("fft_init_") + kind).c_str(), kMaxOrder)) / 1e6;
+    std::printf("\nInitAlloc + Free, %s order %d: %.2f ms, goal < 50 ms: %s", kind[0] == 'c' ? "complex" : "real",
+                kMaxOrder, ms, ms > 0 && ms < 50 ? "ok" : (ms > 0 ? "ABOVE" : "not run"));
+  }
+  std::printf("\n");
   return 0;
 }
