@@ -215,6 +215,16 @@ void TFTBasicPin::SetStream(TIntfPtr<IFTStream> AStream) {
   FStream = std::move(AStream);
 }
 
+bool TFTBasicPin::QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept {
+  IInterface* stream = FStream.Get();
+  if (!Supports(stream, AIID)) {
+    AObj = nullptr;
+    return false;
+  }
+  AObj = stream;
+  return true;
+}
+
 TFTLinkSnapshot TFTBasicPin::GetLinks() const noexcept {
   std::lock_guard guard(FLinksLock);
   return FLinks;

@@ -528,6 +528,15 @@ class TFTBasicPin {
   IFTStream* GetStream() const noexcept { return FStream.Get(); }
   void SetStream(TIntfPtr<IFTStream> AStream);
 
+  // ---- interface query
+  // Asks the pin for the interface AIID. True when the pin answers it: AObj
+  // then holds the answering object, from which the caller takes the
+  // interface with Supports (or uses Supports(pin, ...) below). A pin
+  // answers for the interfaces of its stream object, its interfaced side; a
+  // subclass may answer with another object (see TNXFTUniversalSinkPin).
+  // False and AObj empty otherwise.
+  virtual bool QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept;
+
   // The handler bound to AID, else the default handler registered for it;
   // empty when neither. Read when a link is made.
   virtual TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const;
@@ -545,6 +554,9 @@ class TFTBasicPin {
   virtual void DoDisconnecting(TFTBasicPin* APeer) {}
   // The most links the pin takes: 0 for any number.
   virtual std::int32_t MaxLinks() const noexcept { return 0; }
+  // The pin's gate, for an object of the pin that takes deliveries outside
+  // the links (entering it fails once the pin is closed).
+  TFTPinGate& GetGate() const noexcept { return *FGate; }
 
  private:
   friend class TFTLinker;
@@ -701,6 +713,18 @@ class TFTStatePin : public TFTDispatchSourcePin {
   mutable std::mutex FValueLock;
   TIntfPtr<IFTNotifyOperation> FValue;
 };
+
+// The interface I of the object that answers APin's query for I (empty and
+// false when the pin answers no such query, or its answer lacks I).
+template <IsInterface I>
+bool Supports(const TFTBasicPin* APin, TIntfPtr<I>& AOut) noexcept {
+  TIntfPtr<IInterface> obj;
+  if (!APin || !APin->QueryInterface(I::IID, obj)) {
+    AOut = nullptr;
+    return false;
+  }
+  return Supports(obj.Get(), AOut);
+}
 
 // Deletes a pin after closing it, so that no delivery reaches a subclass
 // whose part of the object is already destroyed.

@@ -422,6 +422,52 @@ TFTBasicPinNotificationEvent TNXFTUniversalSourcePin::HandlerFor(const TGUID& AI
   return TNXFTSourcePin::HandlerFor(IFTUniversalBufferStream::IID);  // an adopted kind
 }
 
+// The typed-dispatch object of a universal sink pin. A caller may keep it
+// longer than the pin lives: each operation enters the pin's gate, which
+// fails once the pin is closed.
+class TNXFTUniversalSinkPin::TTypedDispatch final : public TInterfacedObject,
+                                                    public virtual IFTTypedDispatchStream {
+  NX_INTERFACES(TInterfacedObject, IFTStream, IFTTypedDispatchStream)
+
+ public:
+  explicit TTypedDispatch(TNXFTUniversalSinkPin* APin) : FPin(APin), FGate(&APin->GetGate()) {}
+  TFTBasicPin* GetPin() noexcept override { return FPin; }
+  bool TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                     TFTNotifyState AState) override {
+    if (!FGate->Enter()) return false;
+    struct TLeave {
+      TFTPinGate* Gate;
+      ~TLeave() { Gate->Leave(); }
+    } leave{FGate.Get()};
+    return FPin->TypedDispatch(AOtherPin, AStreamID, AOperation, AState);
+  }
+
+ private:
+  TNXFTUniversalSinkPin* FPin;
+  TIntfPtr<TFTPinGate> FGate;
+};
+
+TNXFTUniversalSinkPin::TNXFTUniversalSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
+                                             TFTBasicPinNotificationEvent AHandler)
+    : TNXFTSinkPin(std::move(AName), std::move(AOnConnect), ALock, std::move(AHandler)),
+      FHandler(TNXFTSinkPin::HandlerFor(IFTUniversalBufferStream::IID)),
+      FTypedDispatch(new TTypedDispatch(this)) {}
+
+TNXFTUniversalSinkPin::~TNXFTUniversalSinkPin() { Close(); }
+
+bool TNXFTUniversalSinkPin::QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept {
+  if (FAcceptAll.load() >= 1 || AIID == IFTTypedDispatchStream::IID) {
+    AObj = static_cast<IInterface*>(FTypedDispatch.Get());
+    return true;
+  }
+  return TNXFTSinkPin::QueryInterface(AIID, AObj);
+}
+
+bool TNXFTUniversalSinkPin::TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,
+                                          const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  return FHandler ? FHandler(AOtherPin, GetStream(), AStreamID, AOperation, AState) : false;
+}
+
 std::vector<TGUID> TNXFTUniversalSinkPin::LinkTypes(const TFTBasicPin& APeer) const {
   return AdoptedTypes(GetTypes(), APeer, FAcceptAll.load() >= 1);
 }

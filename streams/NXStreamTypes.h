@@ -567,22 +567,38 @@ class TNXFTUniversalSourcePin : public TNXFTSourcePin {
   TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
 };
 
+// The universal sink pin also implements the framework's typed-dispatch
+// interface: TypedDispatch hands an operation of any kind to the pin's
+// handler, as a link of that kind would.
 class TNXFTUniversalSinkPin : public TNXFTSinkPin {
   NX_FT_PIN_CLASS(TNXFTUniversalSinkPin, TNXFTSinkPin)
 
  public:
-  using TNXFTSinkPin::TNXFTSinkPin;
+  explicit TNXFTUniversalSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {},
+                                 TCriticalSection* ALock = nullptr, TFTBasicPinNotificationEvent AHandler = {});
+  ~TNXFTUniversalSinkPin() override;
   std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override;
   TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
   // While at least 1 the pin adopts every kind of its source, single values
-  // and the clock included; otherwise only the source's buffer kinds. (A
+  // and the clock included (otherwise only the source's buffer kinds), and
+  // answers every interface query with its typed-dispatch interface. (A
   // counter, so that nested users can raise and lower it.)
   std::int32_t GetAcceptAll() const noexcept { return FAcceptAll.load(); }
   void IncAcceptAll() noexcept { ++FAcceptAll; }
   void DecAcceptAll() noexcept { --FAcceptAll; }
+  // The typed-dispatch interface is always answered; while accepting all,
+  // it is the answer to every query.
+  bool QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept override;
+  // Hands AOperation, of kind AStreamID, to the pin's handler with the pin's
+  // stream object; false when the pin has no handler.
+  bool TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                     TFTNotifyState AState);
 
  private:
+  class TTypedDispatch;
   std::atomic<std::int32_t> FAcceptAll{0};
+  TFTBasicPinNotificationEvent FHandler;          // the handler of the pin's kinds, fixed at construction
+  TIntfPtr<IFTTypedDispatchStream> FTypedDispatch;  // enters the pin's gate for each operation
 };
 
 #define NX_FT_TYPED_PIN(Self, Base, ...)  \

@@ -445,6 +445,71 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
   EXPECT_EQ(anyIn2.GetAcceptAll(), 0);
 }
 
+TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAcceptingAll) {
+  constexpr TGUID kUnknown = TGUID::Parse("{3C000000-0000-0000-0000-0000000000C3}");
+  const TGUID asked[] = {IFTRealStream::IID, IFTComplexBufferStream::IID, IFTNXGenericStream::IID, kUnknown};
+  TSeen seen, otherSeen;
+  TNXFTUniversalSinkPin any("Any"), other("Other");
+  TNXFTRealSinkPin real("Real");
+  any.SetGenericDispatch(seen.Handler());
+  other.SetGenericDispatch(otherSeen.Handler());
+  real.SetGenericDispatch(otherSeen.Handler());
+
+  // How a pin answers when it does not accept all: its stream object's interfaces.
+  auto answersPlainly = [](const TFTBasicPin& APin) {
+    for (const TGUID& id : {IFTRealStream::IID, IFTComplexBufferStream::IID, kUnknown}) {
+      TIntfPtr<IInterface> obj;
+      EXPECT_FALSE(APin.QueryInterface(id, obj)) << APin.GetName();
+      EXPECT_FALSE(obj);
+    }
+    TIntfPtr<IInterface> obj;
+    EXPECT_TRUE(APin.QueryInterface(IFTNXGenericStream::IID, obj)) << APin.GetName();
+    EXPECT_TRUE(SameObject(obj.Get(), APin.GetStream())) << APin.GetName();
+  };
+  answersPlainly(any);
+  TIntfPtr<IFTTypedDispatchStream> typed;
+  ASSERT_TRUE(Supports(&any, typed));  // the pin implements it whatever the count
+  EXPECT_EQ(typed->GetPin(), &any);
+
+  any.IncAcceptAll();
+  any.IncAcceptAll();
+  any.DecAcceptAll();  // still at least 1
+  for (const TGUID& id : asked) {
+    TIntfPtr<IInterface> obj;
+    ASSERT_TRUE(any.QueryInterface(id, obj));
+    EXPECT_TRUE(SameObject(obj.Get(), static_cast<IInterface*>(typed.Get())));
+    EXPECT_FALSE(SameObject(obj.Get(), any.GetStream()));
+  }
+  answersPlainly(other);  // other pins are not affected
+  answersPlainly(real);
+
+  // The answer dispatches to the pin's handler, which passes the kind and the result back.
+  TNXFTComplexSourcePin source("Out");
+  const auto op = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXComplexBuffer::MakeSize(2)));
+  seen.Result = false;
+  EXPECT_FALSE(typed->TypedDispatch(&source, IFTComplexBufferStream::IID, op, {}));
+  seen.Result = true;
+  EXPECT_TRUE(typed->TypedDispatch(&source, kUnknown, op, {}));
+  EXPECT_FALSE(typed->TypedDispatch(&source, kUnknown, op, TFTNotifyState{nsUpstream}));  // a sink takes no upstream
+  ASSERT_EQ(seen.Operations.size(), 2u);
+  EXPECT_EQ(seen.IDs, (std::vector<TGUID>{IFTComplexBufferStream::IID, kUnknown}));
+  EXPECT_EQ(seen.Operations[1].Get(), op.Get());
+  EXPECT_TRUE(otherSeen.Operations.empty());
+
+  any.DecAcceptAll();
+  EXPECT_EQ(any.GetAcceptAll(), 0);
+  answersPlainly(any);
+
+  // An answer kept after its pin is gone reaches nothing.
+  auto transient = FTMakePin<TNXFTUniversalSinkPin>("T");
+  transient->SetGenericDispatch(otherSeen.Handler());
+  transient->IncAcceptAll();
+  ASSERT_TRUE(Supports(transient.get(), typed));
+  transient.reset();
+  EXPECT_FALSE(typed->TypedDispatch(&source, IFTRealBufferStream::IID, op, {}));
+  EXPECT_TRUE(otherSeen.Operations.empty());
+}
+
 TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   const std::vector<std::string> names = FTRegisteredTypeConverters();
   for (const TFTFormatConverterClass& c : NXFTFormatConverterClasses())
