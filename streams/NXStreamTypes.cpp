@@ -310,12 +310,15 @@ void NXFTApplyPinName(TFTBasicPin& APin, const std::string& APropertyName, const
   const bool source = APin.IsSourcePin();
   const char* plain = source ? "OutputPin" : "InputPin";
   const char* raw = source ? "RawOutputPin" : "RawInputPin";
-  if (ANameAttribute && APropertyName == plain)
-    APin.SetName(ANameAttribute);
-  else if (ANameAttribute && APropertyName == raw)
-    APin.SetName(std::string("Raw") + ANameAttribute);
-  else
+  if (APropertyName != plain && APropertyName != raw) {
     APin.SetName(APropertyName);
+    return;
+  }
+  const std::string attribute = ANameAttribute ? std::string(ANameAttribute) : NXFTGetClassShortName(APin.PinClass());
+  if (attribute.empty())
+    APin.SetName(APropertyName);
+  else
+    APin.SetName(APropertyName == raw ? "Raw" + attribute : attribute);
 }
 
 // ---------------------------------------------------------------- source pins
@@ -597,6 +600,103 @@ std::int32_t TNXFTChannelSourcePin::GetMaxSampleSize() const {
   return size;
 }
 
+// ---------------------------------------------------------------- class defaults
+
+namespace {
+
+struct TClassDefaultsRegistry {
+  std::mutex Lock;
+  std::vector<TNXFTPinClassDefaults> Items;  // in registration order
+};
+// Made on first use and never freed, like the framework's registries:
+// component packages register their pin classes in start-up sections whose
+// order relative to static initialisers is not known.
+TClassDefaultsRegistry& ClassDefaults() {
+  static TClassDefaultsRegistry* registry = new TClassDefaultsRegistry;
+  return *registry;
+}
+
+TNXFTPinClassDefaults DefaultsOf(const TFTPinClass& AClass, std::string AShortName) {
+  TNXFTPinClassDefaults d;
+  d.Class = &AClass;
+  d.IsSource = AClass.InheritsFrom(TNXFTSourcePin::ClassInfo());
+  d.MultiLink = d.IsSource || AClass.InheritsFrom(TFTMultiSinkPin::ClassInfo());
+  d.Clockable = AClass.InheritsFrom(TNXFTClockableSourcePin::ClassInfo());
+  d.IgnoresUpstream = AClass.IgnoreUpstream();
+  d.AdoptsPeerKinds = AClass.InheritsFrom(TNXFTUniversalSourcePin::ClassInfo()) ||
+                      AClass.InheritsFrom(TNXFTUniversalSinkPin::ClassInfo());
+  // A clockable pin binds the clock stream explicitly, ahead of its class's kinds.
+  if (d.Clockable) d.StreamTypes.push_back(IFTClockStream::IID);
+  for (const TGUID& id : AClass.DataTypes())
+    if (std::find(d.StreamTypes.begin(), d.StreamTypes.end(), id) == d.StreamTypes.end()) d.StreamTypes.push_back(id);
+  d.ShortName = std::move(AShortName);
+  return d;
+}
+
+}  // namespace
+
+void NXFTRegisterClassDefaults(const TFTPinClass& AClass, std::string AShortName) {
+  NX_ASSERT_MSG(AClass.InheritsFrom(TNXFTSourcePin::ClassInfo()) || AClass.InheritsFrom(TNXFTSinkPin::ClassInfo()) ||
+                    AClass.InheritsFrom(TNXFTMultiSinkPin::ClassInfo()),
+                "class defaults are kept for signal pin classes only");
+  TNXFTPinClassDefaults d = DefaultsOf(AClass, std::move(AShortName));
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (TNXFTPinClassDefaults& item : r.Items)
+    if (item.Class == &AClass) {
+      item = std::move(d);
+      return;
+    }
+  r.Items.push_back(std::move(d));
+}
+
+void NXFTUnregisterClassDefaults(const TFTPinClass& AClass) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  std::erase_if(r.Items, [&](const TNXFTPinClassDefaults& d) { return d.Class == &AClass; });
+}
+
+bool NXFTGetClassDefaults(const TFTPinClass& AClass, TNXFTPinClassDefaults& ADefaults) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (const TNXFTPinClassDefaults& d : r.Items)
+    if (d.Class == &AClass) {
+      ADefaults = d;
+      return true;
+    }
+  return false;
+}
+
+bool NXFTFindClassDefaults(const std::string& AClassName, TNXFTPinClassDefaults& ADefaults) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (const TNXFTPinClassDefaults& d : r.Items)
+    if (AClassName == d.Class->Name) {
+      ADefaults = d;
+      return true;
+    }
+  return false;
+}
+
+std::vector<std::string> NXFTGetRegisteredPinClasses() {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  std::vector<std::string> names;
+  names.reserve(r.Items.size());
+  for (const TNXFTPinClassDefaults& d : r.Items) names.emplace_back(d.Class->Name);
+  return names;
+}
+
+std::string NXFTGetClassShortName(const TFTPinClass& AClass) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (const TFTPinClass* k = &AClass;; k = &k->Parent()) {
+    for (const TNXFTPinClassDefaults& d : r.Items)
+      if (d.Class == k && !d.ShortName.empty()) return d.ShortName;
+    if (!k->Parent) return {};
+  }
+}
+
 // ---------------------------------------------------------------- format converters
 
 namespace {
@@ -770,6 +870,29 @@ constexpr TGUID kChannelHandlerIDs[] = {
     IFTUnsignedBufferStream::IID, IFTComplexBufferStream::IID,  IFTPairedBufferStream::IID,
     IFTRealMatrixStream::IID};
 
+// The pin classes of this unit, whose class defaults the start-up section registers.
+#define NX_PIN_CLASS(T) &T::ClassInfo
+constexpr const TFTPinClass& (*kPinClasses[])() noexcept = {
+    NX_PIN_CLASS(TNXFTSourcePin), NX_PIN_CLASS(TNXFTClockableSourcePin), NX_PIN_CLASS(TNXFTSinkPin),
+    NX_PIN_CLASS(TNXFTMultiSinkPin), NX_PIN_CLASS(TNXFTUniversalSourcePin), NX_PIN_CLASS(TNXFTUniversalSinkPin),
+    NX_PIN_CLASS(TNXFTBinarySourcePin), NX_PIN_CLASS(TNXFTBinarySinkPin), NX_PIN_CLASS(TNXFTBinaryMultiSinkPin),
+    NX_PIN_CLASS(TNXFTBooleanSourcePin), NX_PIN_CLASS(TNXFTBooleanSinkPin), NX_PIN_CLASS(TNXFTComboBooleanSinkPin),
+    NX_PIN_CLASS(TNXFTIntegerSourcePin), NX_PIN_CLASS(TNXFTIntegerSinkPin), NX_PIN_CLASS(TNXFTUnsignedSourcePin),
+    NX_PIN_CLASS(TNXFTUnsignedSinkPin), NX_PIN_CLASS(TNXFTPairedSourcePin), NX_PIN_CLASS(TNXFTPairedSinkPin),
+    NX_PIN_CLASS(TNXFTRealSourcePin), NX_PIN_CLASS(TNXFTRealRangedSourcePin), NX_PIN_CLASS(TNXFTComboRealSourcePin),
+    NX_PIN_CLASS(TNXFTRealSinkPin), NX_PIN_CLASS(TNXFTRealRangedSinkPin), NX_PIN_CLASS(TNXFTComboRealSinkPin),
+    NX_PIN_CLASS(TNXFTComboRealIntSinkPin), NX_PIN_CLASS(TNXFTComboRealIntMatrixSinkPin),
+    NX_PIN_CLASS(TNXFTComboRealAndMatrixSinkPin), NX_PIN_CLASS(TNXFTComboRealIntComplexBoolPairedSinkPin),
+    NX_PIN_CLASS(TNXFTComplexSourcePin), NX_PIN_CLASS(TNXFTComplexSinkPin), NX_PIN_CLASS(TNXFTRealComplexSinkPin),
+    NX_PIN_CLASS(TNXFTIntegerRealComplexSourcePin), NX_PIN_CLASS(TNXFTIntegerRealComplexSinkPin),
+    NX_PIN_CLASS(TNXFTIntegerRealComplexBinarySourcePin), NX_PIN_CLASS(TNXFTIntegerRealComplexBinarySinkPin),
+    NX_PIN_CLASS(TNXFTChannelSourcePin), NX_PIN_CLASS(TNXFTStringSourcePin), NX_PIN_CLASS(TNXFTStringSinkPin),
+    NX_PIN_CLASS(TNXFTRealMatrixSourcePin), NX_PIN_CLASS(TNXFTRealMatrixSinkPin),
+    NX_PIN_CLASS(TNXFTUserControlSourcePin), NX_PIN_CLASS(TNXFTUserControlSinkPin),
+    NX_PIN_CLASS(TNXFTUserControlMultiSinkPin),
+};
+#undef NX_PIN_CLASS
+
 }  // namespace
 
 std::span<const TFTFormatConverterClass> NXFTFormatConverterClasses() { return kConverterClasses; }
@@ -788,9 +911,11 @@ void UnitInitialize() {
   NXFTRegisterStreamType(IFTUnsignedBufferStream::IID, 4, &NXFTCreateUnsignedContainer, &NXFTUpdateChannelContainer);
   NXFTRegisterStreamType(IFTComplexBufferStream::IID, 16, &NXFTCreateComplexContainer, &NXFTUpdateChannelContainer);
   FTRegisterTypeConverters(kConverterClasses);
+  for (auto classInfo : kPinClasses) NXFTRegisterClassDefaults(classInfo());
 }
 
 void UnitFinalize() {
+  for (auto classInfo : kPinClasses) NXFTUnregisterClassDefaults(classInfo());
   FTUnregisterTypeConverters(kConverterClasses);
   for (const TGUID& id : kChannelHandlerIDs) FTUnregisterDefaultHandler(id);
   delete gStreamTypes;

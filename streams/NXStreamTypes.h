@@ -450,7 +450,9 @@ class TNXFTPinState {
 
 // Sets a pin's short name from its property name: "OutputPin" / "InputPin"
 // take ANameAttribute, "RawOutputPin" / "RawInputPin" take it prefixed by
-// "Raw"; any other property name (or no attribute) is taken as it is.
+// "Raw"; any other property name (or no attribute) is taken as it is. Without
+// ANameAttribute, the short name registered with the pin's class defaults
+// serves as the attribute.
 void NXFTApplyPinName(TFTBasicPin& APin, const std::string& APropertyName, const char* ANameAttribute);
 
 // The source pin of the signal components: accepts any buffer, sends
@@ -741,14 +743,50 @@ class TNXFTChannelSourcePin : public TNXFTClockableSourcePin {
 #undef NX_FT_TYPED_PIN
 #undef NX_FT_KIND
 
+// ---------------------------------------------------------------- class defaults
+
+// The class defaults of a pin class: what every pin of the class is before
+// one exists. A host (the designer's palette, a form loader) reads them to
+// show which kinds a pin class takes and sends, and in which order a link
+// would choose among them, without making a pin; the pins read the short
+// name when they take their name from a property name. The start-up section
+// registers every pin class of this unit (none carries a short name);
+// component packages register their own pin classes, with their short
+// names, in their start-up sections. Everything but the short name follows
+// from the class itself, so it cannot disagree with the pins.
+struct TNXFTPinClassDefaults {
+  const TFTPinClass* Class = nullptr;
+  bool IsSource = false;
+  bool MultiLink = false;        // takes any number of links (every source; multi-sinks)
+  bool Clockable = false;        // a source whose pins always take clock inputs
+  bool IgnoresUpstream = false;  // its pins are never handed operations travelling upstream
+  bool AdoptsPeerKinds = false;  // a universal pin: also takes the kinds of its peer
+  std::vector<TGUID> StreamTypes;  // the kinds of a new pin, in its order of preference
+  std::string ShortName;         // taken for "OutputPin" / "InputPin"; empty when none
+};
+
+// Registers (or replaces) the defaults of AClass, a class derived from
+// TNXFTSourcePin, TNXFTSinkPin or TNXFTMultiSinkPin.
+void NXFTRegisterClassDefaults(const TFTPinClass& AClass, std::string AShortName = {});
+void NXFTUnregisterClassDefaults(const TFTPinClass& AClass);
+// The defaults of AClass, or of the class named AClassName; false when not registered.
+bool NXFTGetClassDefaults(const TFTPinClass& AClass, TNXFTPinClassDefaults& ADefaults);
+bool NXFTFindClassDefaults(const std::string& AClassName, TNXFTPinClassDefaults& ADefaults);
+// The names of the registered classes, in registration order.
+std::vector<std::string> NXFTGetRegisteredPinClasses();
+// The short name registered for AClass or, failing that, its nearest
+// registered ancestor with one; empty when none.
+std::string NXFTGetClassShortName(const TFTPinClass& AClass);
+
 // ---------------------------------------------------------------- format converters
 
 // The converter classes registered at start-up, in order of preference.
 std::span<const TFTFormatConverterClass> NXFTFormatConverterClasses();
 
 namespace NXStreamTypes {
-// Start-up: the stream-type registry, the default channel handlers and the
-// format converters; finalization removes them.
+// Start-up: the stream-type registry, the default channel handlers, the
+// format converters and the class defaults of the unit's pin classes;
+// finalization removes them.
 void UnitInitialize();
 void UnitFinalize();
 }  // namespace NXStreamTypes

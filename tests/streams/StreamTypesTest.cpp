@@ -327,6 +327,93 @@ TEST(StreamPinsTest, NamesFromPropertyNames) {
   }
 }
 
+// A component's pin class with a short name of its own.
+class TSpectrumSourcePin : public TNXFTRealSourcePin {
+  NX_FT_PIN_CLASS(TSpectrumSourcePin, TNXFTRealSourcePin)
+ public:
+  using TNXFTRealSourcePin::TNXFTRealSourcePin;
+};
+class TDerivedSpectrumSourcePin : public TSpectrumSourcePin {
+  NX_FT_PIN_CLASS(TDerivedSpectrumSourcePin, TSpectrumSourcePin)
+ public:
+  using TSpectrumSourcePin::TSpectrumSourcePin;
+};
+
+TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
+  struct TCase {
+    const TFTPinClass& Class;
+    TFTPinPtr<TFTBasicPin> Pin;
+    bool MultiLink, Clockable, Adopts;
+  };
+  TCase cases[] = {
+      {TNXFTSourcePin::ClassInfo(), FTMakePin<TNXFTSourcePin>(), true, false, false},
+      {TNXFTRealSourcePin::ClassInfo(), FTMakePin<TNXFTRealSourcePin>(), true, true, false},
+      {TNXFTComboRealSourcePin::ClassInfo(), FTMakePin<TNXFTComboRealSourcePin>(), true, true, false},
+      {TNXFTComboRealIntSinkPin::ClassInfo(), FTMakePin<TNXFTComboRealIntSinkPin>(), false, false, false},
+      {TNXFTBinaryMultiSinkPin::ClassInfo(), FTMakePin<TNXFTBinaryMultiSinkPin>(), true, false, false},
+      {TNXFTUniversalSinkPin::ClassInfo(), FTMakePin<TNXFTUniversalSinkPin>(), false, false, true},
+  };
+  for (const TCase& c : cases) {
+    TNXFTPinClassDefaults d;
+    ASSERT_TRUE(NXFTGetClassDefaults(c.Class, d)) << c.Class.Name;
+    EXPECT_EQ(d.Class, &c.Class);
+    EXPECT_EQ(d.StreamTypes, c.Pin->GetTypes()) << c.Class.Name;
+    EXPECT_EQ(d.IsSource, c.Pin->IsSourcePin()) << c.Class.Name;
+    EXPECT_EQ(d.IgnoresUpstream, c.Pin->IgnoresUpstream()) << c.Class.Name;
+    EXPECT_EQ(d.MultiLink, c.MultiLink) << c.Class.Name;
+    EXPECT_EQ(d.Clockable, c.Clockable) << c.Class.Name;
+    EXPECT_EQ(d.AdoptsPeerKinds, c.Adopts) << c.Class.Name;
+    EXPECT_TRUE(d.ShortName.empty());
+  }
+  const std::vector<std::string> names = NXFTGetRegisteredPinClasses();
+  EXPECT_EQ(names.size(), 43u);
+  TNXFTPinClassDefaults d;
+  ASSERT_TRUE(NXFTFindClassDefaults("TNXFTComboRealIntComplexBoolPairedSinkPin", d));
+  EXPECT_EQ(d.StreamTypes.front(), IFTPairedBufferStream::IID);  // the most specific kinds first
+  EXPECT_EQ(d.StreamTypes.back(), IFTUniversalBufferStream::IID);
+  EXPECT_FALSE(NXFTFindClassDefaults("TNoSuchPin", d));
+  EXPECT_FALSE(NXFTGetClassDefaults(TSpectrumSourcePin::ClassInfo(), d));
+  EXPECT_THROW(NXFTRegisterClassDefaults(TFTStatePin::ClassInfo()), EAssertionFailed);
+
+  // Unloading the unit takes its classes away; loading it brings them back.
+  NXStreamTypes::UnitFinalize();
+  EXPECT_FALSE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
+  NXStreamTypes::UnitInitialize();
+  EXPECT_TRUE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
+  EXPECT_EQ(NXFTGetRegisteredPinClasses(), names);
+}
+
+TEST(StreamPinClassDefaultsTest, PinsTakeTheShortNameOfTheirClass) {
+  NXFTRegisterClassDefaults(TSpectrumSourcePin::ClassInfo(), "Spectrum");
+  TSpectrumSourcePin spectrum;
+  TDerivedSpectrumSourcePin derived;  // inherits the name
+  TNXFTRealSourcePin plain;           // its class has none
+  struct TOwnName : TSpectrumSourcePin {
+    using TSpectrumSourcePin::TSpectrumSourcePin;
+    const char* NameAttribute() const noexcept override { return "Own"; }
+  } own;                              // a name attribute of its own wins
+  struct TCase {
+    TNXFTSourcePin* Pin;
+    const char* Property;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {&spectrum, "OutputPin", "Spectrum"}, {&spectrum, "RawOutputPin", "RawSpectrum"},
+      {&spectrum, "LevelPin", "LevelPin"},  {&derived, "OutputPin", "Spectrum"},
+      {&plain, "OutputPin", "OutputPin"},   {&own, "OutputPin", "Own"},
+  };
+  for (const TCase& c : cases) {
+    c.Pin->SetPropertyName(c.Property);
+    EXPECT_EQ(c.Pin->GetName(), c.Expected) << c.Property;
+  }
+  TNXFTPinClassDefaults d;
+  ASSERT_TRUE(NXFTGetClassDefaults(TSpectrumSourcePin::ClassInfo(), d));
+  EXPECT_EQ(d.ShortName, "Spectrum");
+  NXFTUnregisterClassDefaults(TSpectrumSourcePin::ClassInfo());
+  derived.SetPropertyName("OutputPin");
+  EXPECT_EQ(derived.GetName(), "OutputPin");
+}
+
 TEST(StreamPinsTest, PassThroughHandlers) {
   TNXFTRealSourcePin out("Out");
   TSeen seen;
