@@ -432,6 +432,17 @@ class TFTPinGate final : public TInterfacedObject {
     const std::uint32_t before = FState.fetch_sub(1, std::memory_order_release);
     if ((before & kClosed) && (before & ~kClosed) == 1) FState.notify_all();
   }
+  // Runs ADelivery inside the gate and returns its result; false, without
+  // running it, once the gate is closed.
+  template <class F>
+  bool Deliver(F&& ADelivery) {
+    if (!Enter()) return false;
+    struct TLeave {
+      TFTPinGate* Gate;
+      ~TLeave() { Gate->Leave(); }
+    } leave{this};
+    return ADelivery();
+  }
   // Shuts the gate and waits for the deliveries inside it.
   void Close() noexcept;
   bool IsClosed() const noexcept { return FState.load(std::memory_order_relaxed) & kClosed; }
@@ -519,9 +530,17 @@ class TFTBasicPin {
   bool NotifyPin(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperation>& AOperation);
   // Delivers over one link record of GetLinks (for pins that adapt each link).
   bool NotifyLink(const TFTLink& ALink, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
+  // Delivers over every record of ALinks in order; true when a handler returned true.
+  bool NotifyLinks(const std::vector<TFTLink>& ALinks, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                   TFTNotifyState AState);
   // The state of this pin's sends: nsUpstream for sink pins.
   TFTNotifyState SendState() const noexcept {
     return IsSourcePin() ? TFTNotifyState{} : TFTNotifyState{nsUpstream};
+  }
+  // The state of a Notify over ALinks: SendState, with nsExclusive for a
+  // source pin sending over a single link.
+  TFTNotifyState NotifyStateFor(const std::vector<TFTLink>& ALinks) const noexcept {
+    return IsSourcePin() && ALinks.size() == 1 ? SendState().With(nsExclusive) : SendState();
   }
 
   // ---- stream object (install before the pin is linked)

@@ -360,47 +360,6 @@ void TNXFTSourcePin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
 
 void TNXFTSourcePin::DoDisconnecting(TFTBasicPin* APeer) { NotifyPin(APeer, TFTStopOperation::Make()); }
 
-// ---------------------------------------------------------------- sink pins
-
-TNXFTSinkPin::TNXFTSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
-                           TFTBasicPinNotificationEvent AHandler)
-    : TFTDispatchSinkPin(std::move(AName), AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTSinkPin::PinDispatch)),
-      TNXFTPinState(std::move(AOnConnect), ALock) {}
-
-TNXFTSinkPin::~TNXFTSinkPin() { Close(); }
-
-void TNXFTSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  InstallGenericStream(*this, std::move(AHandler));
-}
-
-bool TNXFTSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                               const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
-}
-
-void TNXFTSinkPin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
-void TNXFTSinkPin::DoDisconnecting(TFTBasicPin*) { CallOnDisconnect(this); }
-
-TNXFTMultiSinkPin::TNXFTMultiSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
-                                     TFTBasicPinNotificationEvent AHandler)
-    : TFTDispatchMultiSinkPin(std::move(AName),
-                              AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTMultiSinkPin::PinDispatch)),
-      TNXFTPinState(std::move(AOnConnect), ALock) {}
-
-TNXFTMultiSinkPin::~TNXFTMultiSinkPin() { Close(); }
-
-void TNXFTMultiSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  InstallGenericStream(*this, std::move(AHandler));
-}
-
-bool TNXFTMultiSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                                    const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
-}
-
-void TNXFTMultiSinkPin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
-void TNXFTMultiSinkPin::DoDisconnecting(TFTBasicPin*) { CallOnDisconnect(this); }
-
 // ---------------------------------------------------------------- universal pins
 
 namespace {
@@ -437,12 +396,7 @@ class TNXFTUniversalSinkPin::TTypedDispatch final : public TInterfacedObject,
   TFTBasicPin* GetPin() noexcept override { return FPin; }
   bool TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
                      TFTNotifyState AState) override {
-    if (!FGate->Enter()) return false;
-    struct TLeave {
-      TFTPinGate* Gate;
-      ~TLeave() { Gate->Leave(); }
-    } leave{FGate.Get()};
-    return FPin->TypedDispatch(AOtherPin, AStreamID, AOperation, AState);
+    return FGate->Deliver([&] { return FPin->TypedDispatch(AOtherPin, AStreamID, AOperation, AState); });
   }
 
  private:
@@ -483,10 +437,10 @@ TFTBasicPinNotificationEvent TNXFTUniversalSinkPin::HandlerFor(const TGUID& AID)
 // ---------------------------------------------------------------- real source pins
 
 namespace {
-// Delivers AOperation over every link, exclusive to a single receiver.
+// Delivers over every link the operation AOperationFor gives for that link.
 template <class F>
 bool NotifyEachLink(TFTBasicPin& APin, const TFTLinkSnapshot& ALinks, F AOperationFor) {
-  const TFTNotifyState state = ALinks->size() == 1 ? TFTNotifyState{nsExclusive} : TFTNotifyState{};
+  const TFTNotifyState state = APin.NotifyStateFor(*ALinks);
   bool handled = false;
   for (const TFTLink& l : *ALinks)
     if (APin.NotifyLink(l, AOperationFor(l), state)) handled = true;
@@ -505,7 +459,7 @@ bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) 
                          });
   TIntfPtr<INXRealBuffer> buffer;
   if (!anySingle || !Supports(supplied->GetValue(), buffer))
-    return NotifyEachLink(*this, links, [&](const TFTLink&) -> const TIntfPtr<IFTNotifyOperation>& { return AOperation; });
+    return NotifyLinks(*links, AOperation, NotifyStateFor(*links));
   // The last sample stands for the buffer (an empty buffer is a range error).
   const double last = buffer->GetItem(buffer->GetSize() - 1);
   TIntfPtr<IFTNotifyOperation> asReal, asFloat;
@@ -575,7 +529,7 @@ bool TNXFTChannelSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperatio
     channel = FDispatchEvent;
   }
   const TNXDispatchEvent handler = channel ? channel : TNXDispatchEvent(&DefaultNXChannelNotificationHandler);
-  const TFTNotifyState state = links->size() == 1 ? TFTNotifyState{nsExclusive} : TFTNotifyState{};
+  const TFTNotifyState state = NotifyStateFor(*links);
   bool handled = false;
   for (const TFTLink& l : *links) {
     if (l.Converter) {  // the converter adapts the link itself

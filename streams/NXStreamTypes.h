@@ -506,56 +506,54 @@ class TNXFTClockableSourcePin : public TNXFTSourcePin {
       : TNXFTSourcePin(std::move(AName), std::move(AOnConnect), ALock, std::move(AHandler), true) {}
 };
 
+// The body shared by the signal sink pins. TBase is the framework's sink
+// (TFTDispatchSinkPin: one source) or multi-sink (TFTDispatchMultiSinkPin: any
+// number). Downstream operations go to the stream object's generic interface
+// (unless a handler is given), the link callbacks run after a link is made
+// and before one is removed, and a link prefers buffer kinds.
+template <class TBase>
+class TNXFTBasicSinkPin : public TBase, public TNXFTPinState {
+ public:
+  explicit TNXFTBasicSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {}, TCriticalSection* ALock = nullptr,
+                             TFTBasicPinNotificationEvent AHandler = {})
+      : TBase(std::move(AName), AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTBasicSinkPin::PinDispatch)),
+        TNXFTPinState(std::move(AOnConnect), ALock) {}
+  ~TNXFTBasicSinkPin() override { this->Close(); }
+
+  // Sends a master pump operation upstream.
+  bool MasterPump(void* AMaster) { return this->Notify(TFTMasterPumpOperation::Make(AMaster)); }
+  void SetGenericDispatch(TNXGenericDispatchEvent AHandler) { InstallGenericStream(*this, std::move(AHandler)); }
+  void SetPropertyName(const std::string& APropertyName) { NXFTApplyPinName(*this, APropertyName, NameAttribute()); }
+  virtual const char* NameAttribute() const noexcept { return nullptr; }
+  TGUID SelectStreamID(const TFTSourcePin&, const std::vector<TGUID>& ACommon) const override {
+    return NXFTPreferredStreamID(ACommon);
+  }
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return NXFTSinkLinkTypes(*this, APeer); }
+
+ protected:
+  bool PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+    return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
+  }
+  void DoConnected(TFTBasicPin*) override { CallOnConnect(this); }
+  void DoDisconnecting(TFTBasicPin*) override { CallOnDisconnect(this); }
+};
+
 // The sink pin of the signal components; takes one source.
-class TNXFTSinkPin : public TFTDispatchSinkPin, public TNXFTPinState {
+class TNXFTSinkPin : public TNXFTBasicSinkPin<TFTDispatchSinkPin> {
   NX_FT_PIN_CLASS(TNXFTSinkPin, TFTDispatchSinkPin, RGFTDataTypeAttribute(IFTUniversalBufferStream::IID),
                   FTIgnoreUpstreamAttribute)
 
  public:
-  explicit TNXFTSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {}, TCriticalSection* ALock = nullptr,
-                        TFTBasicPinNotificationEvent AHandler = {});
-  ~TNXFTSinkPin() override;
-
-  // Sends a master pump operation upstream.
-  bool MasterPump(void* AMaster) { return Notify(TFTMasterPumpOperation::Make(AMaster)); }
-  void SetGenericDispatch(TNXGenericDispatchEvent AHandler);
-  void SetPropertyName(const std::string& APropertyName) { NXFTApplyPinName(*this, APropertyName, NameAttribute()); }
-  virtual const char* NameAttribute() const noexcept { return nullptr; }
-  TGUID SelectStreamID(const TFTSourcePin&, const std::vector<TGUID>& ACommon) const override {
-    return NXFTPreferredStreamID(ACommon);
-  }
-  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return NXFTSinkLinkTypes(*this, APeer); }
-
- protected:
-  bool PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
-  void DoConnected(TFTBasicPin* APeer) override;
-  void DoDisconnecting(TFTBasicPin* APeer) override;
+  using TNXFTBasicSinkPin::TNXFTBasicSinkPin;
 };
 
 // A sink pin that takes any number of sources; its kinds come from subclasses.
-class TNXFTMultiSinkPin : public TFTDispatchMultiSinkPin, public TNXFTPinState {
+class TNXFTMultiSinkPin : public TNXFTBasicSinkPin<TFTDispatchMultiSinkPin> {
   NX_FT_PIN_CLASS(TNXFTMultiSinkPin, TFTDispatchMultiSinkPin, FTIgnoreUpstreamAttribute)
 
  public:
-  explicit TNXFTMultiSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {}, TCriticalSection* ALock = nullptr,
-                             TFTBasicPinNotificationEvent AHandler = {});
-  ~TNXFTMultiSinkPin() override;
-
-  bool MasterPump(void* AMaster) { return Notify(TFTMasterPumpOperation::Make(AMaster)); }
-  void SetGenericDispatch(TNXGenericDispatchEvent AHandler);
-  void SetPropertyName(const std::string& APropertyName) { NXFTApplyPinName(*this, APropertyName, NameAttribute()); }
-  virtual const char* NameAttribute() const noexcept { return nullptr; }
-  TGUID SelectStreamID(const TFTSourcePin&, const std::vector<TGUID>& ACommon) const override {
-    return NXFTPreferredStreamID(ACommon);
-  }
-  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return NXFTSinkLinkTypes(*this, APeer); }
-
- protected:
-  bool PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
-  void DoConnected(TFTBasicPin* APeer) override;
-  void DoDisconnecting(TFTBasicPin* APeer) override;
+  using TNXFTBasicSinkPin::TNXFTBasicSinkPin;
 };
 
 // Universal pins adopt the kinds of the pin they are linked to (besides
