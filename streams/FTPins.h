@@ -521,8 +521,10 @@ class TFTBasicPin {
 
   // ---- sending
   // Delivers AOperation over every link (downstream from a source pin,
-  // upstream from a sink pin).
-  bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  // upstream from a sink pin). Virtual, so that a pin that adapts what it
+  // sends (per link, or by remembering it) does so whoever holds it as a
+  // basic pin (a pass-through handler, a pump query).
+  virtual bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation);
   // The same without nsExclusive: for a sender that keeps using the data it sends.
   bool NotifyShared(const TIntfPtr<IFTNotifyOperation>& AOperation);
   // Delivers AOperation over the link to APin only (never exclusive); false

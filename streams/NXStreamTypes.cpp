@@ -214,8 +214,12 @@ bool GRGPinQueryPumpOperation(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperati
 namespace {
 
 bool IsSingleValueKind(const TGUID& AID) {
-  static constexpr TGUID kSingles[] = {IFTRealStream::IID,     IFTFloatStream::IID, IFTIntegerStream::IID,
-                                       IFTCardinalStream::IID, IFTBoolStream::IID,  IFTStringStream::IID};
+  static constexpr TGUID kSingles[] = {
+      IFTRealStream::IID,       IFTFloatStream::IID,    IFTIntegerStream::IID,    IFTCardinalStream::IID,
+      IFTBoolStream::IID,       IFTStringStream::IID,   IFTInt64Stream::IID,      IFTUInt64Stream::IID,
+      IFTRealComplexStream::IID, IFTByteStream::IID,    IFTCharStream::IID,       IFTColorStream::IID,
+      IFTAlphaColorStream::IID, IFTDateTimeStream::IID, IFTDateStream::IID,       IFTTimeStream::IID,
+      IFTRealListStream::IID,   IFTIntegerListStream::IID};
   return std::find(std::begin(kSingles), std::end(kSingles), AID) != std::end(kSingles);
 }
 
@@ -476,29 +480,42 @@ bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) 
   });
 }
 
+TFTBasicPinNotificationEvent TNXFTRealSourcePin::HandlerFor(const TGUID& AID) const {
+  // The linker asks for the handler of a new link's kind before it publishes
+  // the link: a sender that finds a value link in its snapshot finds the flag
+  // set too (set before the link section publishes the snapshot, read after
+  // the snapshot is taken).
+  if (AID == IFTRealStream::IID || AID == IFTFloatStream::IID) FValueLinks.store(true, std::memory_order_relaxed);
+  return TNXFTClockableSourcePin::HandlerFor(AID);
+}
+
 void TNXFTRealSourcePin::DoConnected(TFTBasicPin* APeer) {
+  // Cleared when no value link is left (a stale true only costs a look at the links).
   const TFTLinkSnapshot links = GetLinks();
-  FValueLinks.store(links && std::any_of(links->begin(), links->end(),
-                                         [](const TFTLink& l) {
-                                           return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
-                                         }),
-                    std::memory_order_relaxed);
+  if (!links || std::none_of(links->begin(), links->end(), [](const TFTLink& l) {
+        return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
+      }))
+    FValueLinks.store(false, std::memory_order_relaxed);
   TNXFTClockableSourcePin::DoConnected(APeer);
 }
 
 TNXFTRealRangedSourcePin::~TNXFTRealRangedSourcePin() { Close(); }
 
 bool TNXFTRealRangedSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  const bool result = TNXFTRealSourcePin::Notify(AOperation);
+  // Remembered (or forgotten) before it is sent: a sink linked while the
+  // send is under way, which the send does not reach, then gets the replay.
+  // (Remembering after the send would lose the range for it; a sink reached
+  // by both gets the same range twice, which changes nothing.)
+  TIntfPtr<IFTNotifyOperation> old;  // released outside the lock
   if (AOperation && AOperation->IsType<TFTSuppliedRealRangeOperation>()) {
     TLockGuard guard(GetLock());
+    old = FRangeOperation;
     FRangeOperation = AOperation;
   } else if (AOperation && AOperation->IsType<TFTStopOperation>()) {
-    TIntfPtr<IFTNotifyOperation> old;
     TLockGuard guard(GetLock());
     old.Swap(FRangeOperation);
   }
-  return result;
+  return TNXFTRealSourcePin::Notify(AOperation);
 }
 
 TIntfPtr<IFTNotifyOperation> TNXFTRealRangedSourcePin::GetRangeOperation() const {
@@ -532,7 +549,9 @@ bool TNXFTChannelSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperatio
   const TFTNotifyState state = NotifyStateFor(*links);
   bool handled = false;
   for (const TFTLink& l : *links) {
-    if (l.Converter) {  // the converter adapts the link itself
+    // A converter adapts its link itself; a clock input takes everything
+    // supplied as ticks through its own handler.
+    if (l.Converter || l.ID == IFTClockStream::IID) {
       if (NotifyLink(l, AOperation, state)) handled = true;
       continue;
     }

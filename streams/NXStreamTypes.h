@@ -467,8 +467,6 @@ class TNXFTSourcePin : public TFTDispatchSourcePin, public TNXFTPinState {
                           TFTBasicPinNotificationEvent AHandler = {}, bool AClockable = false);
   ~TNXFTSourcePin() override;
 
-  // Sends downstream over every link (a subclass may adapt it per link).
-  virtual bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) { return TFTBasicPin::Notify(AOperation); }
   bool SubmitBuffer(const TIntfPtr<INXData>& AData) { return Notify(TFTSuppliedBufferOperation::Make(AData)); }
   bool Stop() { return Notify(TFTStopOperation::Make()); }
   bool EndStop() { return Notify(TFTEndStopOperation::Make()); }
@@ -660,15 +658,16 @@ class TNXFTRealSourcePin : public TNXFTClockableSourcePin {
  public:
   using TNXFTClockableSourcePin::TNXFTClockableSourcePin;
   bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
 
  protected:
   void DoConnected(TFTBasicPin* APeer) override;
 
  private:
   // Whether a link may use a single-value kind: set when such a link is
-  // made, cleared when a link change finds none (a stale true only costs a
-  // look at the links).
-  std::atomic<bool> FValueLinks{false};
+  // about to be made, cleared when a new link finds none (a stale true only
+  // costs a look at the links).
+  mutable std::atomic<bool> FValueLinks{false};
 };
 
 // Sends real buffers with a value range; a sink linked later receives the

@@ -530,6 +530,82 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
   EXPECT_EQ(std::count(all.begin(), all.end(), IFTFloatStream::IID), 1);
   anyIn2.DecAcceptAll();
   EXPECT_EQ(anyIn2.GetAcceptAll(), 0);
+
+  // Every single-value kind counts as one, not only the combo pins' kinds.
+  for (const TGUID& kind : {IFTInt64Stream::IID, IFTColorStream::IID, IFTRealListStream::IID, IFTDateStream::IID}) {
+    TFTStatePin values("V");
+    values.AddType(kind, nullptr);
+    const std::vector<TGUID> adopted = anyIn2.LinkTypes(values);
+    EXPECT_EQ(std::count(adopted.begin(), adopted.end(), kind), 0) << kind;
+    anyIn2.IncAcceptAll();
+    const std::vector<TGUID> everything = anyIn2.LinkTypes(values);
+    EXPECT_EQ(std::count(everything.begin(), everything.end(), kind), 1) << kind;
+    anyIn2.DecAcceptAll();
+  }
+}
+
+TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
+  // A pass-through handler holds its pin as a basic pin: the real source must
+  // still turn buffers into values on value links and remember ranges.
+  TSeen values;
+  TNXFTRealRangedSourcePin out("Out");
+  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
+                                                        const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
+    return values.Handler()(p, id, op, st);
+  });
+  ASSERT_TRUE(out.Connect(&floatIn));
+  const auto pass = GFTPassTroughDispatch(&out);
+  const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
+  EXPECT_TRUE(pass(nullptr, nullptr, IFTRealBufferStream::IID, buffer, {}));
+  ASSERT_NE(values.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(values.Last<TFTSuppliedFloatOperation>()->GetValue(), 2.5f);
+  const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
+  pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
+  EXPECT_EQ(out.GetRangeOperation().Get(), range.Get());
+}
+
+TEST(StreamPinsTest, ASinkLinkedWhileARangeIsSentGetsIt) {
+  // The first sink links a second one from inside its handler, while the
+  // range is on its way: the send does not reach the new sink, the replay must.
+  TSeen late;  // outlives the pins: a sink that goes receives a stop
+  TNXFTRealRangedSourcePin source("Out");
+  TNXFTRealRangedSinkPin first("A"), second("B");
+  second.SetGenericDispatch(late.Handler());
+  first.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>&, TFTNotifyState) {
+    return second.IsConnected() || source.Connect(&second);
+  });
+  ASSERT_TRUE(source.Connect(&first));
+  const auto range = TFTSuppliedRealRangeOperation::Make(-2.0, 2.0);
+  EXPECT_TRUE(source.Notify(range));
+  ASSERT_TRUE(second.IsConnected());
+  ASSERT_EQ(late.Operations.size(), 1u);
+  EXPECT_EQ(late.Operations[0].Get(), range.Get());
+}
+
+TEST(StreamPinsTest, ChannelSourceClocksItsClockInputs) {
+  // A clock input takes supplied buffers as ticks through its own handler;
+  // the channel handler is for the data links.
+  std::vector<std::uint32_t> ticks;
+  TSeen data;
+  TNXFTChannelSourcePin source("Out");
+  TFTClockMultiSinkPin clockIn("Clock", [&](TFTBasicPin*, IFTStream*, const TGUID&,
+                                            const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    auto* clock = op->As<TFTClockOperation>();
+    if (clock) ticks.push_back(clock->GetClockCount());
+    return clock != nullptr;
+  });
+  TNXFTRealSinkPin realIn("R");
+  realIn.SetGenericDispatch(data.Handler());
+  ASSERT_TRUE(source.Connect(&clockIn));
+  ASSERT_TRUE(source.Connect(&realIn));
+  EXPECT_EQ(clockIn.GetConnectedID(), IFTClockStream::IID);
+  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeSize(5))));
+  EXPECT_EQ(ticks, std::vector<std::uint32_t>{5});
+  EXPECT_EQ(data.Operations.size(), 1u);
+  source.Notify(TFTStartSampleRateOperation::Make(800.0));  // the data link still gets its rate adapted
+  ASSERT_NE(data.Last<TFTStartSampleRateOperation>(), nullptr);
+  EXPECT_EQ(data.Last<TFTStartSampleRateOperation>()->GetSampleRate(), 100.0);
+  source.DisconnectAll();
 }
 
 TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAcceptingAll) {
@@ -677,7 +753,7 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
 // every buffer, and the passing sink only whole operations.
 TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   constexpr int kPerThread = 2000;
-  std::atomic<int> buffers{0}, values{0}, stops{0};
+  std::atomic<int> buffers{0}, values{0}, stops{0}, wrongKind{0};
   TNXFTRealSourcePin source("Out");
   TNXFTRealSinkPin stay("Stay");
   stay.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
@@ -687,8 +763,12 @@ TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   TFTStdSinkPin passing("Passing", {IFTFloatStream::IID},
                         [&](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
                             TFTNotifyState) {
-                          if (op->IsType<TFTSuppliedFloatOperation>()) ++values;
-                          if (op->IsType<TFTStopOperation>()) ++stops;
+                          if (op->IsType<TFTSuppliedFloatOperation>())
+                            ++values;
+                          else if (op->IsType<TFTStopOperation>())
+                            ++stops;
+                          else
+                            ++wrongKind;  // a buffer on a value link
                           return true;
                         });
   ASSERT_TRUE(source.Connect(&stay));
@@ -710,6 +790,7 @@ TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   EXPECT_EQ(buffers.load(), 2 * kPerThread);
   EXPECT_EQ(stops.load(), links);  // one stop per lost link
   EXPECT_LE(values.load(), 2 * kPerThread);
+  EXPECT_EQ(wrongKind.load(), 0);
 }
 
 // One real source to a real sink, a float-value sink and a real multi-sink
