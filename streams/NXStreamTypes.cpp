@@ -173,10 +173,13 @@ bool DefaultNXChannelNotificationHandler(TFTBasicPin* AOtherPin, IFTStream* AStr
   if (AState.Contains(nsUpstream) || !AOperation) return false;
   bool handled = false;
   if (auto* rate = AOperation->As<TFTStartSampleRateOperation>()) {
-    // The announced rate counts bytes; the stream counts samples.
+    // The announced rate counts bytes; the stream counts samples. A stream
+    // that takes several kinds counts samples of the link's kind: an integer
+    // or unsigned link is not taken for a real one.
     const double r = rate->GetSampleRate();
-    if (HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 8), AState,
-                                      handled) ||
+    const bool wordLink = AStreamID == IFTIntegerBufferStream::IID || AStreamID == IFTUnsignedBufferStream::IID;
+    if ((!wordLink && HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID,
+                                                    TFTStartSampleRateOperation::Make(r / 8), AState, handled)) ||
         HandleBy<IFTIntegerBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
                                          AState, handled) ||
         HandleBy<IFTUnsignedBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
@@ -551,13 +554,10 @@ bool TNXFTChannelSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperatio
   for (const TFTLink& l : *links) {
     // A converter adapts its link itself; a clock input takes everything
     // supplied as ticks through its own handler.
-    if (l.Converter || l.ID == IFTClockStream::IID) {
-      if (NotifyLink(l, AOperation, state)) handled = true;
-      continue;
-    }
-    TFTLink viaChannel = l;
-    viaChannel.Handler = handler;
-    if (NotifyLink(viaChannel, AOperation, state)) handled = true;
+    const bool own = l.Converter || l.ID == IFTClockStream::IID;
+    if (own ? NotifyLink(l, AOperation, state)
+            : l.Gate->Deliver([&] { return handler(l.Other, l.Stream.Get(), l.ID, AOperation, state); }))
+      handled = true;
   }
   return handled;
 }

@@ -150,13 +150,15 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
     TFTPinPtr<TNXFTSinkPin> Sink;
     double Expected;
   };
-  TSeen real, integer, binary;
+  // The last sink takes real buffers too, but is linked by unsigned ones.
+  TSeen real, integer, binary, several;
   TCase cases[] = {{FTMakePin<TNXFTRealSinkPin>("R"), 1000.0},
                    {FTMakePin<TNXFTIntegerSinkPin>("I"), 2000.0},
-                   {FTMakePin<TNXFTBinarySinkPin>("B"), 8000.0}};
-  TSeen* seen[] = {&real, &integer, &binary};
+                   {FTMakePin<TNXFTBinarySinkPin>("B"), 8000.0},
+                   {FTMakePin<TNXFTIntegerRealComplexSinkPin>("S"), 2000.0}};
+  TSeen* seen[] = {&real, &integer, &binary, &several};
   TNXFTChannelSourcePin source("Out");
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     cases[i].Sink->SetGenericDispatch(seen[i]->Handler());
     ASSERT_TRUE(source.Connect(cases[i].Sink.get()));
   }
@@ -164,7 +166,8 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
   EXPECT_TRUE(source.Notify(TFTStartSampleRateOperation::Make(8000.0)));
   const auto stop = TFTStopOperation::Make();
   EXPECT_TRUE(source.Notify(stop));
-  for (int i = 0; i < 3; ++i) {
+  EXPECT_EQ(cases[3].Sink->GetConnectedID(), IFTUnsignedBufferStream::IID);
+  for (int i = 0; i < 4; ++i) {
     ASSERT_EQ(seen[i]->Operations.size(), 2u) << i;
     auto* rate = seen[i]->Operations[0]->As<TFTStartSampleRateOperation>();
     ASSERT_NE(rate, nullptr);
@@ -173,9 +176,9 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
   }
   // A channel handler of its own replaces the default one.
   int calls = 0;
-  source.SetDispatchEvent([&](auto...) { return ++calls == 3; });
+  source.SetDispatchEvent([&](auto...) { return ++calls == 4; });
   EXPECT_TRUE(source.Notify(stop));
-  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(calls, 4);
   EXPECT_EQ(real.Operations.size(), 2u);
   source.DisconnectAll();
   EXPECT_EQ(source.GetMaxSampleSize(), 1);
