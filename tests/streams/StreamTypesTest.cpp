@@ -574,7 +574,8 @@ TEST(StreamPinsTest, ASinkLinkedWhileARangeIsSentGetsIt) {
   TNXFTRealRangedSourcePin source("Out");
   TNXFTRealRangedSinkPin first("A"), second("B");
   second.SetGenericDispatch(late.Handler());
-  first.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>&, TFTNotifyState) {
+  first.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    if (!op->IsType<TFTSuppliedRealRangeOperation>()) return false;  // the stop when the pins go
     return second.IsConnected() || source.Connect(&second);
   });
   ASSERT_TRUE(source.Connect(&first));
