@@ -215,6 +215,16 @@ void TFTBasicPin::SetStream(TIntfPtr<IFTStream> AStream) {
   FStream = std::move(AStream);
 }
 
+bool TFTBasicPin::QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept {
+  IInterface* stream = FStream.Get();
+  if (!Supports(stream, AIID)) {
+    AObj = nullptr;
+    return false;
+  }
+  AObj = stream;
+  return true;
+}
+
 TFTLinkSnapshot TFTBasicPin::GetLinks() const noexcept {
   std::lock_guard guard(FLinksLock);
   return FLinks;
@@ -297,34 +307,26 @@ bool TFTBasicPin::NotifyLink(const TFTLink& ALink, const TIntfPtr<IFTNotifyOpera
                              TFTNotifyState AState) {
   if (!ALink.Handler) return false;
   if (AState.Contains(nsUpstream) && ALink.TargetIgnoresUpstream) return false;
-  TFTPinGate* gate = ALink.Gate.Get();
-  if (!gate->Enter()) return false;
-  struct TLeave {
-    TFTPinGate* Gate;
-    ~TLeave() { Gate->Leave(); }
-  } leave{gate};
-  return ALink.Handler(ALink.Other, ALink.Stream.Get(), ALink.ID, AOperation, AState);
+  return ALink.Gate->Deliver(
+      [&] { return ALink.Handler(ALink.Other, ALink.Stream.Get(), ALink.ID, AOperation, AState); });
+}
+
+bool TFTBasicPin::NotifyLinks(const std::vector<TFTLink>& ALinks, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                              TFTNotifyState AState) {
+  bool handled = false;
+  for (const TFTLink& l : ALinks)
+    if (NotifyLink(l, AOperation, AState)) handled = true;
+  return handled;
 }
 
 bool TFTBasicPin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   const TFTLinkSnapshot links = GetLinks();
-  if (!links) return false;
-  TFTNotifyState state = SendState();
-  if (links->size() == 1) return NotifyLink(links->front(), AOperation, IsSourcePin() ? state.With(nsExclusive) : state);
-  bool handled = false;
-  for (const TFTLink& l : *links)
-    if (NotifyLink(l, AOperation, state)) handled = true;
-  return handled;
+  return links && NotifyLinks(*links, AOperation, NotifyStateFor(*links));
 }
 
 bool TFTBasicPin::NotifyShared(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   const TFTLinkSnapshot links = GetLinks();
-  if (!links) return false;
-  const TFTNotifyState state = SendState();
-  bool handled = false;
-  for (const TFTLink& l : *links)
-    if (NotifyLink(l, AOperation, state)) handled = true;
-  return handled;
+  return links && NotifyLinks(*links, AOperation, SendState());
 }
 
 bool TFTBasicPin::NotifyPin(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperation>& AOperation) {

@@ -432,6 +432,17 @@ class TFTPinGate final : public TInterfacedObject {
     const std::uint32_t before = FState.fetch_sub(1, std::memory_order_release);
     if ((before & kClosed) && (before & ~kClosed) == 1) FState.notify_all();
   }
+  // Runs ADelivery inside the gate and returns its result; false, without
+  // running it, once the gate is closed.
+  template <class F>
+  bool Deliver(F&& ADelivery) {
+    if (!Enter()) return false;
+    struct TLeave {
+      TFTPinGate* Gate;
+      ~TLeave() { Gate->Leave(); }
+    } leave{this};
+    return ADelivery();
+  }
   // Shuts the gate and waits for the deliveries inside it.
   void Close() noexcept;
   bool IsClosed() const noexcept { return FState.load(std::memory_order_relaxed) & kClosed; }
@@ -510,8 +521,10 @@ class TFTBasicPin {
 
   // ---- sending
   // Delivers AOperation over every link (downstream from a source pin,
-  // upstream from a sink pin).
-  bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  // upstream from a sink pin). Virtual, so that a pin that adapts what it
+  // sends (per link, or by remembering it) does so whoever holds it as a
+  // basic pin (a pass-through handler, a pump query).
+  virtual bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation);
   // The same without nsExclusive: for a sender that keeps using the data it sends.
   bool NotifyShared(const TIntfPtr<IFTNotifyOperation>& AOperation);
   // Delivers AOperation over the link to APin only (never exclusive); false
@@ -519,14 +532,31 @@ class TFTBasicPin {
   bool NotifyPin(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperation>& AOperation);
   // Delivers over one link record of GetLinks (for pins that adapt each link).
   bool NotifyLink(const TFTLink& ALink, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
+  // Delivers over every record of ALinks in order; true when a handler returned true.
+  bool NotifyLinks(const std::vector<TFTLink>& ALinks, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                   TFTNotifyState AState);
   // The state of this pin's sends: nsUpstream for sink pins.
   TFTNotifyState SendState() const noexcept {
     return IsSourcePin() ? TFTNotifyState{} : TFTNotifyState{nsUpstream};
+  }
+  // The state of a Notify over ALinks: SendState, with nsExclusive for a
+  // source pin sending over a single link.
+  TFTNotifyState NotifyStateFor(const std::vector<TFTLink>& ALinks) const noexcept {
+    return IsSourcePin() && ALinks.size() == 1 ? SendState().With(nsExclusive) : SendState();
   }
 
   // ---- stream object (install before the pin is linked)
   IFTStream* GetStream() const noexcept { return FStream.Get(); }
   void SetStream(TIntfPtr<IFTStream> AStream);
+
+  // ---- interface query
+  // Asks the pin for the interface AIID. True when the pin answers it: AObj
+  // then holds the answering object, from which the caller takes the
+  // interface with Supports (or uses Supports(pin, ...) below). A pin
+  // answers for the interfaces of its stream object, its interfaced side; a
+  // subclass may answer with another object (see TNXFTUniversalSinkPin).
+  // False and AObj empty otherwise.
+  virtual bool QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept;
 
   // The handler bound to AID, else the default handler registered for it;
   // empty when neither. Read when a link is made.
@@ -545,6 +575,9 @@ class TFTBasicPin {
   virtual void DoDisconnecting(TFTBasicPin* APeer) {}
   // The most links the pin takes: 0 for any number.
   virtual std::int32_t MaxLinks() const noexcept { return 0; }
+  // The pin's gate, for an object of the pin that takes deliveries outside
+  // the links (entering it fails once the pin is closed).
+  TFTPinGate& GetGate() const noexcept { return *FGate; }
 
  private:
   friend class TFTLinker;
@@ -701,6 +734,18 @@ class TFTStatePin : public TFTDispatchSourcePin {
   mutable std::mutex FValueLock;
   TIntfPtr<IFTNotifyOperation> FValue;
 };
+
+// The interface I of the object that answers APin's query for I (empty and
+// false when the pin answers no such query, or its answer lacks I).
+template <IsInterface I>
+bool Supports(const TFTBasicPin* APin, TIntfPtr<I>& AOut) noexcept {
+  TIntfPtr<IInterface> obj;
+  if (!APin || !APin->QueryInterface(I::IID, obj)) {
+    AOut = nullptr;
+    return false;
+  }
+  return Supports(obj.Get(), AOut);
+}
 
 // Deletes a pin after closing it, so that no delivery reaches a subclass
 // whose part of the object is already destroyed.

@@ -109,10 +109,7 @@ bool TFTBasicFormatConverter::SinkNotify(TFTBasicPin*, IFTStream*, const TGUID& 
   if (!converted) return false;
   if (converted != AOperation) return FSourcePin.Notify(converted);
   // Unchanged: exclusive only if it arrived exclusive.
-  bool handled = false;
-  for (const TFTLink& l : *out)
-    if (FSourcePin.NotifyLink(l, converted, AState)) handled = true;
-  return handled;
+  return FSourcePin.NotifyLinks(*out, converted, AState);
 }
 
 bool TFTBasicFormatConverter::SourceNotify(TFTBasicPin*, IFTStream*, const TGUID&,

@@ -173,10 +173,13 @@ bool DefaultNXChannelNotificationHandler(TFTBasicPin* AOtherPin, IFTStream* AStr
   if (AState.Contains(nsUpstream) || !AOperation) return false;
   bool handled = false;
   if (auto* rate = AOperation->As<TFTStartSampleRateOperation>()) {
-    // The announced rate counts bytes; the stream counts samples.
+    // The announced rate counts bytes; the stream counts samples. A stream
+    // that takes several kinds counts samples of the link's kind: an integer
+    // or unsigned link is not taken for a real one.
     const double r = rate->GetSampleRate();
-    if (HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 8), AState,
-                                      handled) ||
+    const bool wordLink = AStreamID == IFTIntegerBufferStream::IID || AStreamID == IFTUnsignedBufferStream::IID;
+    if ((!wordLink && HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID,
+                                                    TFTStartSampleRateOperation::Make(r / 8), AState, handled)) ||
         HandleBy<IFTIntegerBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
                                          AState, handled) ||
         HandleBy<IFTUnsignedBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
@@ -214,8 +217,12 @@ bool GRGPinQueryPumpOperation(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperati
 namespace {
 
 bool IsSingleValueKind(const TGUID& AID) {
-  static constexpr TGUID kSingles[] = {IFTRealStream::IID,     IFTFloatStream::IID, IFTIntegerStream::IID,
-                                       IFTCardinalStream::IID, IFTBoolStream::IID,  IFTStringStream::IID};
+  static constexpr TGUID kSingles[] = {
+      IFTRealStream::IID,       IFTFloatStream::IID,    IFTIntegerStream::IID,    IFTCardinalStream::IID,
+      IFTBoolStream::IID,       IFTStringStream::IID,   IFTInt64Stream::IID,      IFTUInt64Stream::IID,
+      IFTRealComplexStream::IID, IFTByteStream::IID,    IFTCharStream::IID,       IFTColorStream::IID,
+      IFTAlphaColorStream::IID, IFTDateTimeStream::IID, IFTDateStream::IID,       IFTTimeStream::IID,
+      IFTRealListStream::IID,   IFTIntegerListStream::IID};
   return std::find(std::begin(kSingles), std::end(kSingles), AID) != std::end(kSingles);
 }
 
@@ -310,12 +317,15 @@ void NXFTApplyPinName(TFTBasicPin& APin, const std::string& APropertyName, const
   const bool source = APin.IsSourcePin();
   const char* plain = source ? "OutputPin" : "InputPin";
   const char* raw = source ? "RawOutputPin" : "RawInputPin";
-  if (ANameAttribute && APropertyName == plain)
-    APin.SetName(ANameAttribute);
-  else if (ANameAttribute && APropertyName == raw)
-    APin.SetName(std::string("Raw") + ANameAttribute);
-  else
+  if (APropertyName != plain && APropertyName != raw) {
     APin.SetName(APropertyName);
+    return;
+  }
+  const std::string attribute = ANameAttribute ? std::string(ANameAttribute) : NXFTGetClassShortName(APin.PinClass());
+  if (attribute.empty())
+    APin.SetName(APropertyName);
+  else
+    APin.SetName(APropertyName == raw ? "Raw" + attribute : attribute);
 }
 
 // ---------------------------------------------------------------- source pins
@@ -357,47 +367,6 @@ void TNXFTSourcePin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
 
 void TNXFTSourcePin::DoDisconnecting(TFTBasicPin* APeer) { NotifyPin(APeer, TFTStopOperation::Make()); }
 
-// ---------------------------------------------------------------- sink pins
-
-TNXFTSinkPin::TNXFTSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
-                           TFTBasicPinNotificationEvent AHandler)
-    : TFTDispatchSinkPin(std::move(AName), AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTSinkPin::PinDispatch)),
-      TNXFTPinState(std::move(AOnConnect), ALock) {}
-
-TNXFTSinkPin::~TNXFTSinkPin() { Close(); }
-
-void TNXFTSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  InstallGenericStream(*this, std::move(AHandler));
-}
-
-bool TNXFTSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                               const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
-}
-
-void TNXFTSinkPin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
-void TNXFTSinkPin::DoDisconnecting(TFTBasicPin*) { CallOnDisconnect(this); }
-
-TNXFTMultiSinkPin::TNXFTMultiSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
-                                     TFTBasicPinNotificationEvent AHandler)
-    : TFTDispatchMultiSinkPin(std::move(AName),
-                              AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTMultiSinkPin::PinDispatch)),
-      TNXFTPinState(std::move(AOnConnect), ALock) {}
-
-TNXFTMultiSinkPin::~TNXFTMultiSinkPin() { Close(); }
-
-void TNXFTMultiSinkPin::SetGenericDispatch(TNXGenericDispatchEvent AHandler) {
-  InstallGenericStream(*this, std::move(AHandler));
-}
-
-bool TNXFTMultiSinkPin::PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                                    const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
-}
-
-void TNXFTMultiSinkPin::DoConnected(TFTBasicPin*) { CallOnConnect(this); }
-void TNXFTMultiSinkPin::DoDisconnecting(TFTBasicPin*) { CallOnDisconnect(this); }
-
 // ---------------------------------------------------------------- universal pins
 
 namespace {
@@ -422,6 +391,47 @@ TFTBasicPinNotificationEvent TNXFTUniversalSourcePin::HandlerFor(const TGUID& AI
   return TNXFTSourcePin::HandlerFor(IFTUniversalBufferStream::IID);  // an adopted kind
 }
 
+// The typed-dispatch object of a universal sink pin. A caller may keep it
+// longer than the pin lives: each operation enters the pin's gate, which
+// fails once the pin is closed.
+class TNXFTUniversalSinkPin::TTypedDispatch final : public TInterfacedObject,
+                                                    public virtual IFTTypedDispatchStream {
+  NX_INTERFACES(TInterfacedObject, IFTStream, IFTTypedDispatchStream)
+
+ public:
+  explicit TTypedDispatch(TNXFTUniversalSinkPin* APin) : FPin(APin), FGate(&APin->GetGate()) {}
+  TFTBasicPin* GetPin() noexcept override { return FPin; }
+  bool TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                     TFTNotifyState AState) override {
+    return FGate->Deliver([&] { return FPin->TypedDispatch(AOtherPin, AStreamID, AOperation, AState); });
+  }
+
+ private:
+  TNXFTUniversalSinkPin* FPin;
+  TIntfPtr<TFTPinGate> FGate;
+};
+
+TNXFTUniversalSinkPin::TNXFTUniversalSinkPin(std::string AName, TFTPinEvent AOnConnect, TCriticalSection* ALock,
+                                             TFTBasicPinNotificationEvent AHandler)
+    : TNXFTSinkPin(std::move(AName), std::move(AOnConnect), ALock, std::move(AHandler)),
+      FHandler(TNXFTSinkPin::HandlerFor(IFTUniversalBufferStream::IID)),
+      FTypedDispatch(new TTypedDispatch(this)) {}
+
+TNXFTUniversalSinkPin::~TNXFTUniversalSinkPin() { Close(); }
+
+bool TNXFTUniversalSinkPin::QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept {
+  if (FAcceptAll.load() >= 1 || AIID == IFTTypedDispatchStream::IID) {
+    AObj = static_cast<IInterface*>(FTypedDispatch.Get());
+    return true;
+  }
+  return TNXFTSinkPin::QueryInterface(AIID, AObj);
+}
+
+bool TNXFTUniversalSinkPin::TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,
+                                          const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  return FHandler ? FHandler(AOtherPin, GetStream(), AStreamID, AOperation, AState) : false;
+}
+
 std::vector<TGUID> TNXFTUniversalSinkPin::LinkTypes(const TFTBasicPin& APeer) const {
   return AdoptedTypes(GetTypes(), APeer, FAcceptAll.load() >= 1);
 }
@@ -434,10 +444,10 @@ TFTBasicPinNotificationEvent TNXFTUniversalSinkPin::HandlerFor(const TGUID& AID)
 // ---------------------------------------------------------------- real source pins
 
 namespace {
-// Delivers AOperation over every link, exclusive to a single receiver.
+// Delivers over every link the operation AOperationFor gives for that link.
 template <class F>
 bool NotifyEachLink(TFTBasicPin& APin, const TFTLinkSnapshot& ALinks, F AOperationFor) {
-  const TFTNotifyState state = ALinks->size() == 1 ? TFTNotifyState{nsExclusive} : TFTNotifyState{};
+  const TFTNotifyState state = APin.NotifyStateFor(*ALinks);
   bool handled = false;
   for (const TFTLink& l : *ALinks)
     if (APin.NotifyLink(l, AOperationFor(l), state)) handled = true;
@@ -456,7 +466,7 @@ bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) 
                          });
   TIntfPtr<INXRealBuffer> buffer;
   if (!anySingle || !Supports(supplied->GetValue(), buffer))
-    return NotifyEachLink(*this, links, [&](const TFTLink&) -> const TIntfPtr<IFTNotifyOperation>& { return AOperation; });
+    return NotifyLinks(*links, AOperation, NotifyStateFor(*links));
   // The last sample stands for the buffer (an empty buffer is a range error).
   const double last = buffer->GetItem(buffer->GetSize() - 1);
   TIntfPtr<IFTNotifyOperation> asReal, asFloat;
@@ -473,29 +483,42 @@ bool TNXFTRealSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) 
   });
 }
 
+TFTBasicPinNotificationEvent TNXFTRealSourcePin::HandlerFor(const TGUID& AID) const {
+  // The linker asks for the handler of a new link's kind before it publishes
+  // the link: a sender that finds a value link in its snapshot finds the flag
+  // set too (set before the link section publishes the snapshot, read after
+  // the snapshot is taken).
+  if (AID == IFTRealStream::IID || AID == IFTFloatStream::IID) FValueLinks.store(true, std::memory_order_relaxed);
+  return TNXFTClockableSourcePin::HandlerFor(AID);
+}
+
 void TNXFTRealSourcePin::DoConnected(TFTBasicPin* APeer) {
+  // Cleared when no value link is left (a stale true only costs a look at the links).
   const TFTLinkSnapshot links = GetLinks();
-  FValueLinks.store(links && std::any_of(links->begin(), links->end(),
-                                         [](const TFTLink& l) {
-                                           return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
-                                         }),
-                    std::memory_order_relaxed);
+  if (!links || std::none_of(links->begin(), links->end(), [](const TFTLink& l) {
+        return l.ID == IFTRealStream::IID || l.ID == IFTFloatStream::IID;
+      }))
+    FValueLinks.store(false, std::memory_order_relaxed);
   TNXFTClockableSourcePin::DoConnected(APeer);
 }
 
 TNXFTRealRangedSourcePin::~TNXFTRealRangedSourcePin() { Close(); }
 
 bool TNXFTRealRangedSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  const bool result = TNXFTRealSourcePin::Notify(AOperation);
+  // Remembered (or forgotten) before it is sent: a sink linked while the
+  // send is under way, which the send does not reach, then gets the replay.
+  // (Remembering after the send would lose the range for it; a sink reached
+  // by both gets the same range twice, which changes nothing.)
+  TIntfPtr<IFTNotifyOperation> old;  // released outside the lock
   if (AOperation && AOperation->IsType<TFTSuppliedRealRangeOperation>()) {
     TLockGuard guard(GetLock());
+    old = FRangeOperation;
     FRangeOperation = AOperation;
   } else if (AOperation && AOperation->IsType<TFTStopOperation>()) {
-    TIntfPtr<IFTNotifyOperation> old;
     TLockGuard guard(GetLock());
     old.Swap(FRangeOperation);
   }
-  return result;
+  return TNXFTRealSourcePin::Notify(AOperation);
 }
 
 TIntfPtr<IFTNotifyOperation> TNXFTRealRangedSourcePin::GetRangeOperation() const {
@@ -526,16 +549,15 @@ bool TNXFTChannelSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperatio
     channel = FDispatchEvent;
   }
   const TNXDispatchEvent handler = channel ? channel : TNXDispatchEvent(&DefaultNXChannelNotificationHandler);
-  const TFTNotifyState state = links->size() == 1 ? TFTNotifyState{nsExclusive} : TFTNotifyState{};
+  const TFTNotifyState state = NotifyStateFor(*links);
   bool handled = false;
   for (const TFTLink& l : *links) {
-    if (l.Converter) {  // the converter adapts the link itself
-      if (NotifyLink(l, AOperation, state)) handled = true;
-      continue;
-    }
-    TFTLink viaChannel = l;
-    viaChannel.Handler = handler;
-    if (NotifyLink(viaChannel, AOperation, state)) handled = true;
+    // A converter adapts its link itself; a clock input takes everything
+    // supplied as ticks through its own handler.
+    const bool own = l.Converter || l.ID == IFTClockStream::IID;
+    if (own ? NotifyLink(l, AOperation, state)
+            : l.Gate->Deliver([&] { return handler(l.Other, l.Stream.Get(), l.ID, AOperation, state); }))
+      handled = true;
   }
   return handled;
 }
@@ -549,6 +571,103 @@ std::int32_t TNXFTChannelSourcePin::GetMaxSampleSize() const {
   std::int32_t size = 1;
   for (const TGUID& id : ids) size = std::max(size, NXFTGetSampleSize(id));
   return size;
+}
+
+// ---------------------------------------------------------------- class defaults
+
+namespace {
+
+struct TClassDefaultsRegistry {
+  std::mutex Lock;
+  std::vector<TNXFTPinClassDefaults> Items;  // in registration order
+};
+// Made on first use and never freed, like the framework's registries:
+// component packages register their pin classes in start-up sections whose
+// order relative to static initialisers is not known.
+TClassDefaultsRegistry& ClassDefaults() {
+  static TClassDefaultsRegistry* registry = new TClassDefaultsRegistry;
+  return *registry;
+}
+
+TNXFTPinClassDefaults DefaultsOf(const TFTPinClass& AClass, std::string AShortName) {
+  TNXFTPinClassDefaults d;
+  d.Class = &AClass;
+  d.IsSource = AClass.InheritsFrom(TNXFTSourcePin::ClassInfo());
+  d.MultiLink = d.IsSource || AClass.InheritsFrom(TFTMultiSinkPin::ClassInfo());
+  d.Clockable = AClass.InheritsFrom(TNXFTClockableSourcePin::ClassInfo());
+  d.IgnoresUpstream = AClass.IgnoreUpstream();
+  d.AdoptsPeerKinds = AClass.InheritsFrom(TNXFTUniversalSourcePin::ClassInfo()) ||
+                      AClass.InheritsFrom(TNXFTUniversalSinkPin::ClassInfo());
+  // A clockable pin binds the clock stream explicitly, ahead of its class's kinds.
+  if (d.Clockable) d.StreamTypes.push_back(IFTClockStream::IID);
+  for (const TGUID& id : AClass.DataTypes())
+    if (std::find(d.StreamTypes.begin(), d.StreamTypes.end(), id) == d.StreamTypes.end()) d.StreamTypes.push_back(id);
+  d.ShortName = std::move(AShortName);
+  return d;
+}
+
+}  // namespace
+
+void NXFTRegisterClassDefaults(const TFTPinClass& AClass, std::string AShortName) {
+  NX_ASSERT_MSG(AClass.InheritsFrom(TNXFTSourcePin::ClassInfo()) || AClass.InheritsFrom(TNXFTSinkPin::ClassInfo()) ||
+                    AClass.InheritsFrom(TNXFTMultiSinkPin::ClassInfo()),
+                "class defaults are kept for signal pin classes only");
+  TNXFTPinClassDefaults d = DefaultsOf(AClass, std::move(AShortName));
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (TNXFTPinClassDefaults& item : r.Items)
+    if (item.Class == &AClass) {
+      item = std::move(d);
+      return;
+    }
+  r.Items.push_back(std::move(d));
+}
+
+void NXFTUnregisterClassDefaults(const TFTPinClass& AClass) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  std::erase_if(r.Items, [&](const TNXFTPinClassDefaults& d) { return d.Class == &AClass; });
+}
+
+bool NXFTGetClassDefaults(const TFTPinClass& AClass, TNXFTPinClassDefaults& ADefaults) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (const TNXFTPinClassDefaults& d : r.Items)
+    if (d.Class == &AClass) {
+      ADefaults = d;
+      return true;
+    }
+  return false;
+}
+
+bool NXFTFindClassDefaults(const std::string& AClassName, TNXFTPinClassDefaults& ADefaults) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (const TNXFTPinClassDefaults& d : r.Items)
+    if (AClassName == d.Class->Name) {
+      ADefaults = d;
+      return true;
+    }
+  return false;
+}
+
+std::vector<std::string> NXFTGetRegisteredPinClasses() {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  std::vector<std::string> names;
+  names.reserve(r.Items.size());
+  for (const TNXFTPinClassDefaults& d : r.Items) names.emplace_back(d.Class->Name);
+  return names;
+}
+
+std::string NXFTGetClassShortName(const TFTPinClass& AClass) {
+  TClassDefaultsRegistry& r = ClassDefaults();
+  std::lock_guard guard(r.Lock);
+  for (const TFTPinClass* k = &AClass;; k = &k->Parent()) {
+    for (const TNXFTPinClassDefaults& d : r.Items)
+      if (d.Class == k && !d.ShortName.empty()) return d.ShortName;
+    if (!k->Parent) return {};
+  }
 }
 
 // ---------------------------------------------------------------- format converters
@@ -724,6 +843,29 @@ constexpr TGUID kChannelHandlerIDs[] = {
     IFTUnsignedBufferStream::IID, IFTComplexBufferStream::IID,  IFTPairedBufferStream::IID,
     IFTRealMatrixStream::IID};
 
+// The pin classes of this unit, whose class defaults the start-up section registers.
+#define NX_PIN_CLASS(T) &T::ClassInfo
+constexpr const TFTPinClass& (*kPinClasses[])() noexcept = {
+    NX_PIN_CLASS(TNXFTSourcePin), NX_PIN_CLASS(TNXFTClockableSourcePin), NX_PIN_CLASS(TNXFTSinkPin),
+    NX_PIN_CLASS(TNXFTMultiSinkPin), NX_PIN_CLASS(TNXFTUniversalSourcePin), NX_PIN_CLASS(TNXFTUniversalSinkPin),
+    NX_PIN_CLASS(TNXFTBinarySourcePin), NX_PIN_CLASS(TNXFTBinarySinkPin), NX_PIN_CLASS(TNXFTBinaryMultiSinkPin),
+    NX_PIN_CLASS(TNXFTBooleanSourcePin), NX_PIN_CLASS(TNXFTBooleanSinkPin), NX_PIN_CLASS(TNXFTComboBooleanSinkPin),
+    NX_PIN_CLASS(TNXFTIntegerSourcePin), NX_PIN_CLASS(TNXFTIntegerSinkPin), NX_PIN_CLASS(TNXFTUnsignedSourcePin),
+    NX_PIN_CLASS(TNXFTUnsignedSinkPin), NX_PIN_CLASS(TNXFTPairedSourcePin), NX_PIN_CLASS(TNXFTPairedSinkPin),
+    NX_PIN_CLASS(TNXFTRealSourcePin), NX_PIN_CLASS(TNXFTRealRangedSourcePin), NX_PIN_CLASS(TNXFTComboRealSourcePin),
+    NX_PIN_CLASS(TNXFTRealSinkPin), NX_PIN_CLASS(TNXFTRealRangedSinkPin), NX_PIN_CLASS(TNXFTComboRealSinkPin),
+    NX_PIN_CLASS(TNXFTComboRealIntSinkPin), NX_PIN_CLASS(TNXFTComboRealIntMatrixSinkPin),
+    NX_PIN_CLASS(TNXFTComboRealAndMatrixSinkPin), NX_PIN_CLASS(TNXFTComboRealIntComplexBoolPairedSinkPin),
+    NX_PIN_CLASS(TNXFTComplexSourcePin), NX_PIN_CLASS(TNXFTComplexSinkPin), NX_PIN_CLASS(TNXFTRealComplexSinkPin),
+    NX_PIN_CLASS(TNXFTIntegerRealComplexSourcePin), NX_PIN_CLASS(TNXFTIntegerRealComplexSinkPin),
+    NX_PIN_CLASS(TNXFTIntegerRealComplexBinarySourcePin), NX_PIN_CLASS(TNXFTIntegerRealComplexBinarySinkPin),
+    NX_PIN_CLASS(TNXFTChannelSourcePin), NX_PIN_CLASS(TNXFTStringSourcePin), NX_PIN_CLASS(TNXFTStringSinkPin),
+    NX_PIN_CLASS(TNXFTRealMatrixSourcePin), NX_PIN_CLASS(TNXFTRealMatrixSinkPin),
+    NX_PIN_CLASS(TNXFTUserControlSourcePin), NX_PIN_CLASS(TNXFTUserControlSinkPin),
+    NX_PIN_CLASS(TNXFTUserControlMultiSinkPin),
+};
+#undef NX_PIN_CLASS
+
 }  // namespace
 
 std::span<const TFTFormatConverterClass> NXFTFormatConverterClasses() { return kConverterClasses; }
@@ -742,9 +884,11 @@ void UnitInitialize() {
   NXFTRegisterStreamType(IFTUnsignedBufferStream::IID, 4, &NXFTCreateUnsignedContainer, &NXFTUpdateChannelContainer);
   NXFTRegisterStreamType(IFTComplexBufferStream::IID, 16, &NXFTCreateComplexContainer, &NXFTUpdateChannelContainer);
   FTRegisterTypeConverters(kConverterClasses);
+  for (auto classInfo : kPinClasses) NXFTRegisterClassDefaults(classInfo());
 }
 
 void UnitFinalize() {
+  for (auto classInfo : kPinClasses) NXFTUnregisterClassDefaults(classInfo());
   FTUnregisterTypeConverters(kConverterClasses);
   for (const TGUID& id : kChannelHandlerIDs) FTUnregisterDefaultHandler(id);
   delete gStreamTypes;

@@ -450,7 +450,9 @@ class TNXFTPinState {
 
 // Sets a pin's short name from its property name: "OutputPin" / "InputPin"
 // take ANameAttribute, "RawOutputPin" / "RawInputPin" take it prefixed by
-// "Raw"; any other property name (or no attribute) is taken as it is.
+// "Raw"; any other property name (or no attribute) is taken as it is. Without
+// ANameAttribute, the short name registered with the pin's class defaults
+// serves as the attribute.
 void NXFTApplyPinName(TFTBasicPin& APin, const std::string& APropertyName, const char* ANameAttribute);
 
 // The source pin of the signal components: accepts any buffer, sends
@@ -465,8 +467,6 @@ class TNXFTSourcePin : public TFTDispatchSourcePin, public TNXFTPinState {
                           TFTBasicPinNotificationEvent AHandler = {}, bool AClockable = false);
   ~TNXFTSourcePin() override;
 
-  // Sends downstream over every link (a subclass may adapt it per link).
-  virtual bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) { return TFTBasicPin::Notify(AOperation); }
   bool SubmitBuffer(const TIntfPtr<INXData>& AData) { return Notify(TFTSuppliedBufferOperation::Make(AData)); }
   bool Stop() { return Notify(TFTStopOperation::Make()); }
   bool EndStop() { return Notify(TFTEndStopOperation::Make()); }
@@ -504,56 +504,54 @@ class TNXFTClockableSourcePin : public TNXFTSourcePin {
       : TNXFTSourcePin(std::move(AName), std::move(AOnConnect), ALock, std::move(AHandler), true) {}
 };
 
+// The body shared by the signal sink pins. TBase is the framework's sink
+// (TFTDispatchSinkPin: one source) or multi-sink (TFTDispatchMultiSinkPin: any
+// number). Downstream operations go to the stream object's generic interface
+// (unless a handler is given), the link callbacks run after a link is made
+// and before one is removed, and a link prefers buffer kinds.
+template <class TBase>
+class TNXFTBasicSinkPin : public TBase, public TNXFTPinState {
+ public:
+  explicit TNXFTBasicSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {}, TCriticalSection* ALock = nullptr,
+                             TFTBasicPinNotificationEvent AHandler = {})
+      : TBase(std::move(AName), AHandler ? std::move(AHandler) : FTMethod(this, &TNXFTBasicSinkPin::PinDispatch)),
+        TNXFTPinState(std::move(AOnConnect), ALock) {}
+  ~TNXFTBasicSinkPin() override { this->Close(); }
+
+  // Sends a master pump operation upstream.
+  bool MasterPump(void* AMaster) { return this->Notify(TFTMasterPumpOperation::Make(AMaster)); }
+  void SetGenericDispatch(TNXGenericDispatchEvent AHandler) { InstallGenericStream(*this, std::move(AHandler)); }
+  void SetPropertyName(const std::string& APropertyName) { NXFTApplyPinName(*this, APropertyName, NameAttribute()); }
+  virtual const char* NameAttribute() const noexcept { return nullptr; }
+  TGUID SelectStreamID(const TFTSourcePin&, const std::vector<TGUID>& ACommon) const override {
+    return NXFTPreferredStreamID(ACommon);
+  }
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return NXFTSinkLinkTypes(*this, APeer); }
+
+ protected:
+  bool PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
+                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+    return SinkDispatch(AOtherPin, AStream, AStreamID, AOperation, AState);
+  }
+  void DoConnected(TFTBasicPin*) override { CallOnConnect(this); }
+  void DoDisconnecting(TFTBasicPin*) override { CallOnDisconnect(this); }
+};
+
 // The sink pin of the signal components; takes one source.
-class TNXFTSinkPin : public TFTDispatchSinkPin, public TNXFTPinState {
+class TNXFTSinkPin : public TNXFTBasicSinkPin<TFTDispatchSinkPin> {
   NX_FT_PIN_CLASS(TNXFTSinkPin, TFTDispatchSinkPin, RGFTDataTypeAttribute(IFTUniversalBufferStream::IID),
                   FTIgnoreUpstreamAttribute)
 
  public:
-  explicit TNXFTSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {}, TCriticalSection* ALock = nullptr,
-                        TFTBasicPinNotificationEvent AHandler = {});
-  ~TNXFTSinkPin() override;
-
-  // Sends a master pump operation upstream.
-  bool MasterPump(void* AMaster) { return Notify(TFTMasterPumpOperation::Make(AMaster)); }
-  void SetGenericDispatch(TNXGenericDispatchEvent AHandler);
-  void SetPropertyName(const std::string& APropertyName) { NXFTApplyPinName(*this, APropertyName, NameAttribute()); }
-  virtual const char* NameAttribute() const noexcept { return nullptr; }
-  TGUID SelectStreamID(const TFTSourcePin&, const std::vector<TGUID>& ACommon) const override {
-    return NXFTPreferredStreamID(ACommon);
-  }
-  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return NXFTSinkLinkTypes(*this, APeer); }
-
- protected:
-  bool PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
-  void DoConnected(TFTBasicPin* APeer) override;
-  void DoDisconnecting(TFTBasicPin* APeer) override;
+  using TNXFTBasicSinkPin::TNXFTBasicSinkPin;
 };
 
 // A sink pin that takes any number of sources; its kinds come from subclasses.
-class TNXFTMultiSinkPin : public TFTDispatchMultiSinkPin, public TNXFTPinState {
+class TNXFTMultiSinkPin : public TNXFTBasicSinkPin<TFTDispatchMultiSinkPin> {
   NX_FT_PIN_CLASS(TNXFTMultiSinkPin, TFTDispatchMultiSinkPin, FTIgnoreUpstreamAttribute)
 
  public:
-  explicit TNXFTMultiSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {}, TCriticalSection* ALock = nullptr,
-                             TFTBasicPinNotificationEvent AHandler = {});
-  ~TNXFTMultiSinkPin() override;
-
-  bool MasterPump(void* AMaster) { return Notify(TFTMasterPumpOperation::Make(AMaster)); }
-  void SetGenericDispatch(TNXGenericDispatchEvent AHandler);
-  void SetPropertyName(const std::string& APropertyName) { NXFTApplyPinName(*this, APropertyName, NameAttribute()); }
-  virtual const char* NameAttribute() const noexcept { return nullptr; }
-  TGUID SelectStreamID(const TFTSourcePin&, const std::vector<TGUID>& ACommon) const override {
-    return NXFTPreferredStreamID(ACommon);
-  }
-  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return NXFTSinkLinkTypes(*this, APeer); }
-
- protected:
-  bool PinDispatch(TFTBasicPin* AOtherPin, IFTStream* AStream, const TGUID& AStreamID,
-                   const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
-  void DoConnected(TFTBasicPin* APeer) override;
-  void DoDisconnecting(TFTBasicPin* APeer) override;
+  using TNXFTBasicSinkPin::TNXFTBasicSinkPin;
 };
 
 // Universal pins adopt the kinds of the pin they are linked to (besides
@@ -567,22 +565,38 @@ class TNXFTUniversalSourcePin : public TNXFTSourcePin {
   TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
 };
 
+// The universal sink pin also implements the framework's typed-dispatch
+// interface: TypedDispatch hands an operation of any kind to the pin's
+// handler, as a link of that kind would.
 class TNXFTUniversalSinkPin : public TNXFTSinkPin {
   NX_FT_PIN_CLASS(TNXFTUniversalSinkPin, TNXFTSinkPin)
 
  public:
-  using TNXFTSinkPin::TNXFTSinkPin;
+  explicit TNXFTUniversalSinkPin(std::string AName = {}, TFTPinEvent AOnConnect = {},
+                                 TCriticalSection* ALock = nullptr, TFTBasicPinNotificationEvent AHandler = {});
+  ~TNXFTUniversalSinkPin() override;
   std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override;
   TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
   // While at least 1 the pin adopts every kind of its source, single values
-  // and the clock included; otherwise only the source's buffer kinds. (A
+  // and the clock included (otherwise only the source's buffer kinds), and
+  // answers every interface query with its typed-dispatch interface. (A
   // counter, so that nested users can raise and lower it.)
   std::int32_t GetAcceptAll() const noexcept { return FAcceptAll.load(); }
   void IncAcceptAll() noexcept { ++FAcceptAll; }
   void DecAcceptAll() noexcept { --FAcceptAll; }
+  // The typed-dispatch interface is always answered; while accepting all,
+  // it is the answer to every query.
+  bool QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept override;
+  // Hands AOperation, of kind AStreamID, to the pin's handler with the pin's
+  // stream object; false when the pin has no handler.
+  bool TypedDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                     TFTNotifyState AState);
 
  private:
+  class TTypedDispatch;
   std::atomic<std::int32_t> FAcceptAll{0};
+  TFTBasicPinNotificationEvent FHandler;          // the handler of the pin's kinds, fixed at construction
+  TIntfPtr<IFTTypedDispatchStream> FTypedDispatch;  // enters the pin's gate for each operation
 };
 
 #define NX_FT_TYPED_PIN(Self, Base, ...)  \
@@ -644,15 +658,16 @@ class TNXFTRealSourcePin : public TNXFTClockableSourcePin {
  public:
   using TNXFTClockableSourcePin::TNXFTClockableSourcePin;
   bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID& AID) const override;
 
  protected:
   void DoConnected(TFTBasicPin* APeer) override;
 
  private:
   // Whether a link may use a single-value kind: set when such a link is
-  // made, cleared when a link change finds none (a stale true only costs a
-  // look at the links).
-  std::atomic<bool> FValueLinks{false};
+  // about to be made, cleared when a new link finds none (a stale true only
+  // costs a look at the links).
+  mutable std::atomic<bool> FValueLinks{false};
 };
 
 // Sends real buffers with a value range; a sink linked later receives the
@@ -725,14 +740,50 @@ class TNXFTChannelSourcePin : public TNXFTClockableSourcePin {
 #undef NX_FT_TYPED_PIN
 #undef NX_FT_KIND
 
+// ---------------------------------------------------------------- class defaults
+
+// The class defaults of a pin class: what every pin of the class is before
+// one exists. A host (the designer's palette, a form loader) reads them to
+// show which kinds a pin class takes and sends, and in which order a link
+// would choose among them, without making a pin; the pins read the short
+// name when they take their name from a property name. The start-up section
+// registers every pin class of this unit (none carries a short name);
+// component packages register their own pin classes, with their short
+// names, in their start-up sections. Everything but the short name follows
+// from the class itself, so it cannot disagree with the pins.
+struct TNXFTPinClassDefaults {
+  const TFTPinClass* Class = nullptr;
+  bool IsSource = false;
+  bool MultiLink = false;        // takes any number of links (every source; multi-sinks)
+  bool Clockable = false;        // a source whose pins always take clock inputs
+  bool IgnoresUpstream = false;  // its pins are never handed operations travelling upstream
+  bool AdoptsPeerKinds = false;  // a universal pin: also takes the kinds of its peer
+  std::vector<TGUID> StreamTypes;  // the kinds of a new pin, in its order of preference
+  std::string ShortName;         // taken for "OutputPin" / "InputPin"; empty when none
+};
+
+// Registers (or replaces) the defaults of AClass, a class derived from
+// TNXFTSourcePin, TNXFTSinkPin or TNXFTMultiSinkPin.
+void NXFTRegisterClassDefaults(const TFTPinClass& AClass, std::string AShortName = {});
+void NXFTUnregisterClassDefaults(const TFTPinClass& AClass);
+// The defaults of AClass, or of the class named AClassName; false when not registered.
+bool NXFTGetClassDefaults(const TFTPinClass& AClass, TNXFTPinClassDefaults& ADefaults);
+bool NXFTFindClassDefaults(const std::string& AClassName, TNXFTPinClassDefaults& ADefaults);
+// The names of the registered classes, in registration order.
+std::vector<std::string> NXFTGetRegisteredPinClasses();
+// The short name registered for AClass or, failing that, its nearest
+// registered ancestor with one; empty when none.
+std::string NXFTGetClassShortName(const TFTPinClass& AClass);
+
 // ---------------------------------------------------------------- format converters
 
 // The converter classes registered at start-up, in order of preference.
 std::span<const TFTFormatConverterClass> NXFTFormatConverterClasses();
 
 namespace NXStreamTypes {
-// Start-up: the stream-type registry, the default channel handlers and the
-// format converters; finalization removes them.
+// Start-up: the stream-type registry, the default channel handlers, the
+// format converters and the class defaults of the unit's pin classes;
+// finalization removes them.
 void UnitInitialize();
 void UnitFinalize();
 }  // namespace NXStreamTypes

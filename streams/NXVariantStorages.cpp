@@ -26,6 +26,13 @@ std::vector<TNXOperationList::TItem> TNXOperationList::TakeAll() {
   return items;
 }
 
+void TNXOperationList::Append(TItem&& AItem) {
+  if (FCount == FList.size()) Grow();
+  FList[Slot(FCount)] = std::move(AItem);
+  ++FCount;
+  Publish();
+}
+
 // The pushes take their reference before entering the section and move it in.
 std::int32_t TNXOperationList::PushBack(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   NX_ASSERT_MSG(AOperation, "an empty operation cannot be queued");
@@ -45,10 +52,7 @@ std::int32_t TNXOperationList::Push(const TIntfPtr<IFTNotifyOperation>& AOperati
   std::vector<TItem> removed;  // released after the section is left
   TLockGuard<TNXListSection> guard(FSection);
   if (AClear) removed = TakeAll();
-  if (FCount == FList.size()) Grow();
-  FList[Slot(FCount)] = std::move(item);
-  ++FCount;
-  Publish();
+  Append(std::move(item));
   return static_cast<std::int32_t>(FCount);
 }
 
@@ -56,12 +60,7 @@ std::int32_t TNXOperationList::PushLimit(const TIntfPtr<IFTNotifyOperation>& AOp
   NX_ASSERT_MSG(AOperation, "an empty operation cannot be queued");
   TItem item = AOperation;  // released after the section is left when not queued
   TLockGuard<TNXListSection> guard(FSection);
-  if (ALimit > 0 && FCount < static_cast<std::size_t>(ALimit)) {
-    if (FCount == FList.size()) Grow();
-    FList[Slot(FCount)] = std::move(item);
-    ++FCount;
-    Publish();
-  }
+  if (ALimit > 0 && FCount < static_cast<std::size_t>(ALimit)) Append(std::move(item));
   return static_cast<std::int32_t>(FCount);
 }
 

@@ -77,6 +77,7 @@ class TNXOperationList final : public TInterfacedObject, public virtual INXOpera
  private:
   using TItem = TIntfPtr<IFTNotifyOperation>;
   void Grow();  // under FSection
+  void Append(TItem&& AItem);  // at the tail, under FSection
   std::size_t Slot(std::size_t AIndex) const noexcept { return (FHead + AIndex) & (FList.size() - 1); }
   // Moves every queued operation out (under FSection); the caller lets them
   // go after leaving the section, so that no operation is freed inside it.

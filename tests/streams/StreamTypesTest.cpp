@@ -150,13 +150,15 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
     TFTPinPtr<TNXFTSinkPin> Sink;
     double Expected;
   };
-  TSeen real, integer, binary;
+  // The last sink takes real buffers too, but is linked by unsigned ones.
+  TSeen real, integer, binary, several;
   TCase cases[] = {{FTMakePin<TNXFTRealSinkPin>("R"), 1000.0},
                    {FTMakePin<TNXFTIntegerSinkPin>("I"), 2000.0},
-                   {FTMakePin<TNXFTBinarySinkPin>("B"), 8000.0}};
-  TSeen* seen[] = {&real, &integer, &binary};
+                   {FTMakePin<TNXFTBinarySinkPin>("B"), 8000.0},
+                   {FTMakePin<TNXFTIntegerRealComplexSinkPin>("S"), 2000.0}};
+  TSeen* seen[] = {&real, &integer, &binary, &several};
   TNXFTChannelSourcePin source("Out");
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     cases[i].Sink->SetGenericDispatch(seen[i]->Handler());
     ASSERT_TRUE(source.Connect(cases[i].Sink.get()));
   }
@@ -164,7 +166,8 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
   EXPECT_TRUE(source.Notify(TFTStartSampleRateOperation::Make(8000.0)));
   const auto stop = TFTStopOperation::Make();
   EXPECT_TRUE(source.Notify(stop));
-  for (int i = 0; i < 3; ++i) {
+  EXPECT_EQ(cases[3].Sink->GetConnectedID(), IFTUnsignedBufferStream::IID);
+  for (int i = 0; i < 4; ++i) {
     ASSERT_EQ(seen[i]->Operations.size(), 2u) << i;
     auto* rate = seen[i]->Operations[0]->As<TFTStartSampleRateOperation>();
     ASSERT_NE(rate, nullptr);
@@ -173,9 +176,9 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
   }
   // A channel handler of its own replaces the default one.
   int calls = 0;
-  source.SetDispatchEvent([&](auto...) { return ++calls == 3; });
+  source.SetDispatchEvent([&](auto...) { return ++calls == 4; });
   EXPECT_TRUE(source.Notify(stop));
-  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(calls, 4);
   EXPECT_EQ(real.Operations.size(), 2u);
   source.DisconnectAll();
   EXPECT_EQ(source.GetMaxSampleSize(), 1);
@@ -327,6 +330,93 @@ TEST(StreamPinsTest, NamesFromPropertyNames) {
   }
 }
 
+// A component's pin class with a short name of its own.
+class TSpectrumSourcePin : public TNXFTRealSourcePin {
+  NX_FT_PIN_CLASS(TSpectrumSourcePin, TNXFTRealSourcePin)
+ public:
+  using TNXFTRealSourcePin::TNXFTRealSourcePin;
+};
+class TDerivedSpectrumSourcePin : public TSpectrumSourcePin {
+  NX_FT_PIN_CLASS(TDerivedSpectrumSourcePin, TSpectrumSourcePin)
+ public:
+  using TSpectrumSourcePin::TSpectrumSourcePin;
+};
+
+TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
+  struct TCase {
+    const TFTPinClass& Class;
+    TFTPinPtr<TFTBasicPin> Pin;
+    bool MultiLink, Clockable, Adopts;
+  };
+  TCase cases[] = {
+      {TNXFTSourcePin::ClassInfo(), FTMakePin<TNXFTSourcePin>(), true, false, false},
+      {TNXFTRealSourcePin::ClassInfo(), FTMakePin<TNXFTRealSourcePin>(), true, true, false},
+      {TNXFTComboRealSourcePin::ClassInfo(), FTMakePin<TNXFTComboRealSourcePin>(), true, true, false},
+      {TNXFTComboRealIntSinkPin::ClassInfo(), FTMakePin<TNXFTComboRealIntSinkPin>(), false, false, false},
+      {TNXFTBinaryMultiSinkPin::ClassInfo(), FTMakePin<TNXFTBinaryMultiSinkPin>(), true, false, false},
+      {TNXFTUniversalSinkPin::ClassInfo(), FTMakePin<TNXFTUniversalSinkPin>(), false, false, true},
+  };
+  for (const TCase& c : cases) {
+    TNXFTPinClassDefaults d;
+    ASSERT_TRUE(NXFTGetClassDefaults(c.Class, d)) << c.Class.Name;
+    EXPECT_EQ(d.Class, &c.Class);
+    EXPECT_EQ(d.StreamTypes, c.Pin->GetTypes()) << c.Class.Name;
+    EXPECT_EQ(d.IsSource, c.Pin->IsSourcePin()) << c.Class.Name;
+    EXPECT_EQ(d.IgnoresUpstream, c.Pin->IgnoresUpstream()) << c.Class.Name;
+    EXPECT_EQ(d.MultiLink, c.MultiLink) << c.Class.Name;
+    EXPECT_EQ(d.Clockable, c.Clockable) << c.Class.Name;
+    EXPECT_EQ(d.AdoptsPeerKinds, c.Adopts) << c.Class.Name;
+    EXPECT_TRUE(d.ShortName.empty());
+  }
+  const std::vector<std::string> names = NXFTGetRegisteredPinClasses();
+  EXPECT_EQ(names.size(), 43u);
+  TNXFTPinClassDefaults d;
+  ASSERT_TRUE(NXFTFindClassDefaults("TNXFTComboRealIntComplexBoolPairedSinkPin", d));
+  EXPECT_EQ(d.StreamTypes.front(), IFTPairedBufferStream::IID);  // the most specific kinds first
+  EXPECT_EQ(d.StreamTypes.back(), IFTUniversalBufferStream::IID);
+  EXPECT_FALSE(NXFTFindClassDefaults("TNoSuchPin", d));
+  EXPECT_FALSE(NXFTGetClassDefaults(TSpectrumSourcePin::ClassInfo(), d));
+  EXPECT_THROW(NXFTRegisterClassDefaults(TFTStatePin::ClassInfo()), EAssertionFailed);
+
+  // Unloading the unit takes its classes away; loading it brings them back.
+  NXStreamTypes::UnitFinalize();
+  EXPECT_FALSE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
+  NXStreamTypes::UnitInitialize();
+  EXPECT_TRUE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
+  EXPECT_EQ(NXFTGetRegisteredPinClasses(), names);
+}
+
+TEST(StreamPinClassDefaultsTest, PinsTakeTheShortNameOfTheirClass) {
+  NXFTRegisterClassDefaults(TSpectrumSourcePin::ClassInfo(), "Spectrum");
+  TSpectrumSourcePin spectrum;
+  TDerivedSpectrumSourcePin derived;  // inherits the name
+  TNXFTRealSourcePin plain;           // its class has none
+  struct TOwnName : TSpectrumSourcePin {
+    using TSpectrumSourcePin::TSpectrumSourcePin;
+    const char* NameAttribute() const noexcept override { return "Own"; }
+  } own;                              // a name attribute of its own wins
+  struct TCase {
+    TNXFTSourcePin* Pin;
+    const char* Property;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {&spectrum, "OutputPin", "Spectrum"}, {&spectrum, "RawOutputPin", "RawSpectrum"},
+      {&spectrum, "LevelPin", "LevelPin"},  {&derived, "OutputPin", "Spectrum"},
+      {&plain, "OutputPin", "OutputPin"},   {&own, "OutputPin", "Own"},
+  };
+  for (const TCase& c : cases) {
+    c.Pin->SetPropertyName(c.Property);
+    EXPECT_EQ(c.Pin->GetName(), c.Expected) << c.Property;
+  }
+  TNXFTPinClassDefaults d;
+  ASSERT_TRUE(NXFTGetClassDefaults(TSpectrumSourcePin::ClassInfo(), d));
+  EXPECT_EQ(d.ShortName, "Spectrum");
+  NXFTUnregisterClassDefaults(TSpectrumSourcePin::ClassInfo());
+  derived.SetPropertyName("OutputPin");
+  EXPECT_EQ(derived.GetName(), "OutputPin");
+}
+
 TEST(StreamPinsTest, PassThroughHandlers) {
   TNXFTRealSourcePin out("Out");
   TSeen seen;
@@ -443,6 +533,148 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
   EXPECT_EQ(std::count(all.begin(), all.end(), IFTFloatStream::IID), 1);
   anyIn2.DecAcceptAll();
   EXPECT_EQ(anyIn2.GetAcceptAll(), 0);
+
+  // Every single-value kind counts as one, not only the combo pins' kinds.
+  for (const TGUID& kind : {IFTInt64Stream::IID, IFTColorStream::IID, IFTRealListStream::IID, IFTDateStream::IID}) {
+    TFTStatePin values("V");
+    values.AddType(kind, nullptr);
+    const std::vector<TGUID> adopted = anyIn2.LinkTypes(values);
+    EXPECT_EQ(std::count(adopted.begin(), adopted.end(), kind), 0) << kind;
+    anyIn2.IncAcceptAll();
+    const std::vector<TGUID> everything = anyIn2.LinkTypes(values);
+    EXPECT_EQ(std::count(everything.begin(), everything.end(), kind), 1) << kind;
+    anyIn2.DecAcceptAll();
+  }
+}
+
+TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
+  // A pass-through handler holds its pin as a basic pin: the real source must
+  // still turn buffers into values on value links and remember ranges.
+  TSeen values;
+  TNXFTRealRangedSourcePin out("Out");
+  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
+                                                        const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
+    return values.Handler()(p, id, op, st);
+  });
+  ASSERT_TRUE(out.Connect(&floatIn));
+  const auto pass = GFTPassTroughDispatch(&out);
+  const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
+  EXPECT_TRUE(pass(nullptr, nullptr, IFTRealBufferStream::IID, buffer, {}));
+  ASSERT_NE(values.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(values.Last<TFTSuppliedFloatOperation>()->GetValue(), 2.5f);
+  const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
+  pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
+  EXPECT_EQ(out.GetRangeOperation().Get(), range.Get());
+}
+
+TEST(StreamPinsTest, ASinkLinkedWhileARangeIsSentGetsIt) {
+  // The first sink links a second one from inside its handler, while the
+  // range is on its way: the send does not reach the new sink, the replay must.
+  TSeen late;  // outlives the pins: a sink that goes receives a stop
+  TNXFTRealRangedSourcePin source("Out");
+  TNXFTRealRangedSinkPin first("A"), second("B");
+  second.SetGenericDispatch(late.Handler());
+  first.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    if (!op->IsType<TFTSuppliedRealRangeOperation>()) return false;  // the stop when the pins go
+    return second.IsConnected() || source.Connect(&second);
+  });
+  ASSERT_TRUE(source.Connect(&first));
+  const auto range = TFTSuppliedRealRangeOperation::Make(-2.0, 2.0);
+  EXPECT_TRUE(source.Notify(range));
+  ASSERT_TRUE(second.IsConnected());
+  ASSERT_EQ(late.Operations.size(), 1u);
+  EXPECT_EQ(late.Operations[0].Get(), range.Get());
+}
+
+TEST(StreamPinsTest, ChannelSourceClocksItsClockInputs) {
+  // A clock input takes supplied buffers as ticks through its own handler;
+  // the channel handler is for the data links.
+  std::vector<std::uint32_t> ticks;
+  TSeen data;
+  TNXFTChannelSourcePin source("Out");
+  TFTClockMultiSinkPin clockIn("Clock", [&](TFTBasicPin*, IFTStream*, const TGUID&,
+                                            const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+    auto* clock = op->As<TFTClockOperation>();
+    if (clock) ticks.push_back(clock->GetClockCount());
+    return clock != nullptr;
+  });
+  TNXFTRealSinkPin realIn("R");
+  realIn.SetGenericDispatch(data.Handler());
+  ASSERT_TRUE(source.Connect(&clockIn));
+  ASSERT_TRUE(source.Connect(&realIn));
+  EXPECT_EQ(clockIn.GetConnectedID(), IFTClockStream::IID);
+  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeSize(5))));
+  EXPECT_EQ(ticks, std::vector<std::uint32_t>{5});
+  EXPECT_EQ(data.Operations.size(), 1u);
+  source.Notify(TFTStartSampleRateOperation::Make(800.0));  // the data link still gets its rate adapted
+  ASSERT_NE(data.Last<TFTStartSampleRateOperation>(), nullptr);
+  EXPECT_EQ(data.Last<TFTStartSampleRateOperation>()->GetSampleRate(), 100.0);
+  source.DisconnectAll();
+}
+
+TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAcceptingAll) {
+  constexpr TGUID kUnknown = TGUID::Parse("{3C000000-0000-0000-0000-0000000000C3}");
+  const TGUID asked[] = {IFTRealStream::IID, IFTComplexBufferStream::IID, IFTNXGenericStream::IID, kUnknown};
+  TSeen seen, otherSeen;
+  TNXFTUniversalSinkPin any("Any"), other("Other");
+  TNXFTRealSinkPin real("Real");
+  any.SetGenericDispatch(seen.Handler());
+  other.SetGenericDispatch(otherSeen.Handler());
+  real.SetGenericDispatch(otherSeen.Handler());
+
+  // How a pin answers when it does not accept all: its stream object's interfaces.
+  auto answersPlainly = [](const TFTBasicPin& APin) {
+    for (const TGUID& id : {IFTRealStream::IID, IFTComplexBufferStream::IID, kUnknown}) {
+      TIntfPtr<IInterface> obj;
+      EXPECT_FALSE(APin.QueryInterface(id, obj)) << APin.GetName();
+      EXPECT_FALSE(obj);
+    }
+    TIntfPtr<IInterface> obj;
+    EXPECT_TRUE(APin.QueryInterface(IFTNXGenericStream::IID, obj)) << APin.GetName();
+    EXPECT_TRUE(SameObject(obj.Get(), APin.GetStream())) << APin.GetName();
+  };
+  answersPlainly(any);
+  TIntfPtr<IFTTypedDispatchStream> typed;
+  ASSERT_TRUE(Supports(&any, typed));  // the pin implements it whatever the count
+  EXPECT_EQ(typed->GetPin(), &any);
+
+  any.IncAcceptAll();
+  any.IncAcceptAll();
+  any.DecAcceptAll();  // still at least 1
+  for (const TGUID& id : asked) {
+    TIntfPtr<IInterface> obj;
+    ASSERT_TRUE(any.QueryInterface(id, obj));
+    EXPECT_TRUE(SameObject(obj.Get(), static_cast<IInterface*>(typed.Get())));
+    EXPECT_FALSE(SameObject(obj.Get(), any.GetStream()));
+  }
+  answersPlainly(other);  // other pins are not affected
+  answersPlainly(real);
+
+  // The answer dispatches to the pin's handler, which passes the kind and the result back.
+  TNXFTComplexSourcePin source("Out");
+  const auto op = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXComplexBuffer::MakeSize(2)));
+  seen.Result = false;
+  EXPECT_FALSE(typed->TypedDispatch(&source, IFTComplexBufferStream::IID, op, {}));
+  seen.Result = true;
+  EXPECT_TRUE(typed->TypedDispatch(&source, kUnknown, op, {}));
+  EXPECT_FALSE(typed->TypedDispatch(&source, kUnknown, op, TFTNotifyState{nsUpstream}));  // a sink takes no upstream
+  ASSERT_EQ(seen.Operations.size(), 2u);
+  EXPECT_EQ(seen.IDs, (std::vector<TGUID>{IFTComplexBufferStream::IID, kUnknown}));
+  EXPECT_EQ(seen.Operations[1].Get(), op.Get());
+  EXPECT_TRUE(otherSeen.Operations.empty());
+
+  any.DecAcceptAll();
+  EXPECT_EQ(any.GetAcceptAll(), 0);
+  answersPlainly(any);
+
+  // An answer kept after its pin is gone reaches nothing.
+  auto transient = FTMakePin<TNXFTUniversalSinkPin>("T");
+  transient->SetGenericDispatch(otherSeen.Handler());
+  transient->IncAcceptAll();
+  ASSERT_TRUE(Supports(transient.get(), typed));
+  transient.reset();
+  EXPECT_FALSE(typed->TypedDispatch(&source, IFTRealBufferStream::IID, op, {}));
+  EXPECT_TRUE(otherSeen.Operations.empty());
 }
 
 TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
@@ -525,7 +757,7 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
 // every buffer, and the passing sink only whole operations.
 TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   constexpr int kPerThread = 2000;
-  std::atomic<int> buffers{0}, values{0}, stops{0};
+  std::atomic<int> buffers{0}, values{0}, stops{0}, wrongKind{0};
   TNXFTRealSourcePin source("Out");
   TNXFTRealSinkPin stay("Stay");
   stay.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
@@ -535,8 +767,12 @@ TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   TFTStdSinkPin passing("Passing", {IFTFloatStream::IID},
                         [&](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
                             TFTNotifyState) {
-                          if (op->IsType<TFTSuppliedFloatOperation>()) ++values;
-                          if (op->IsType<TFTStopOperation>()) ++stops;
+                          if (op->IsType<TFTSuppliedFloatOperation>())
+                            ++values;
+                          else if (op->IsType<TFTStopOperation>())
+                            ++stops;
+                          else
+                            ++wrongKind;  // a buffer on a value link
                           return true;
                         });
   ASSERT_TRUE(source.Connect(&stay));
@@ -558,6 +794,7 @@ TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   EXPECT_EQ(buffers.load(), 2 * kPerThread);
   EXPECT_EQ(stops.load(), links);  // one stop per lost link
   EXPECT_LE(values.load(), 2 * kPerThread);
+  EXPECT_EQ(wrongKind.load(), 0);
 }
 
 // One real source to a real sink, a float-value sink and a real multi-sink
