@@ -173,13 +173,12 @@ bool DefaultNXChannelNotificationHandler(TFTBasicPin* AOtherPin, IFTStream* AStr
   if (AState.Contains(nsUpstream) || !AOperation) return false;
   bool handled = false;
   if (auto* rate = AOperation->As<TFTStartSampleRateOperation>()) {
-    // The announced rate counts bytes; the stream counts samples. A stream
-    // that takes several kinds counts samples of the link's kind: an integer
-    // or unsigned link is not taken for a real one.
+    // The announced rate counts bytes; the stream counts samples. The kinds
+    // are asked in a fixed order, real buffers first: a stream that takes
+    // real buffers among others counts eight-byte samples.
     const double r = rate->GetSampleRate();
-    const bool wordLink = AStreamID == IFTIntegerBufferStream::IID || AStreamID == IFTUnsignedBufferStream::IID;
-    if ((!wordLink && HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID,
-                                                    TFTStartSampleRateOperation::Make(r / 8), AState, handled)) ||
+    if (HandleBy<IFTRealBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 8), AState,
+                                      handled) ||
         HandleBy<IFTIntegerBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
                                          AState, handled) ||
         HandleBy<IFTUnsignedBufferStream>(AStream, AOtherPin, AStreamID, TFTStartSampleRateOperation::Make(r / 4),
@@ -505,10 +504,9 @@ void TNXFTRealSourcePin::DoConnected(TFTBasicPin* APeer) {
 TNXFTRealRangedSourcePin::~TNXFTRealRangedSourcePin() { Close(); }
 
 bool TNXFTRealRangedSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  // Remembered (or forgotten) before it is sent: a sink linked while the
-  // send is under way, which the send does not reach, then gets the replay.
-  // (Remembering after the send would lose the range for it; a sink reached
-  // by both gets the same range twice, which changes nothing.)
+  // Sent first, then remembered (or forgotten on a stop): a sink that links
+  // later gets the range as its replay.
+  const bool result = TNXFTRealSourcePin::Notify(AOperation);
   TIntfPtr<IFTNotifyOperation> old;  // released outside the lock
   if (AOperation && AOperation->IsType<TFTSuppliedRealRangeOperation>()) {
     TLockGuard guard(GetLock());
@@ -518,7 +516,7 @@ bool TNXFTRealRangedSourcePin::Notify(const TIntfPtr<IFTNotifyOperation>& AOpera
     TLockGuard guard(GetLock());
     old.Swap(FRangeOperation);
   }
-  return TNXFTRealSourcePin::Notify(AOperation);
+  return result;
 }
 
 TIntfPtr<IFTNotifyOperation> TNXFTRealRangedSourcePin::GetRangeOperation() const {
