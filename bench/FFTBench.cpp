@@ -96,20 +96,13 @@ void FftwReal(benchmark::State& st, int order, unsigned flags) {
 }
 
 // Planning: InitAlloc + Free of one spec of the given order.
-void InitComplex(benchmark::State& st, int order) {
+template <class TSpec>
+void Init(benchmark::State& st, int order, IppStatus (*init)(TSpec**, int, int, IppHintAlgorithm),
+          IppStatus (*release)(TSpec*)) {
   for (auto _ : st) {
-    IppsFFTSpec_C_64fc* spec = nullptr;
-    if (b::ippsFFTInitAlloc_C_64fc(&spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) != ippStsNoErr)
-      st.SkipWithError("InitAlloc failed");
-    b::ippsFFTFree_C_64fc(spec);
-  }
-}
-void InitReal(benchmark::State& st, int order) {
-  for (auto _ : st) {
-    IppsFFTSpec_R_64f* spec = nullptr;
-    if (b::ippsFFTInitAlloc_R_64f(&spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) != ippStsNoErr)
-      st.SkipWithError("InitAlloc failed");
-    b::ippsFFTFree_R_64f(spec);
+    TSpec* spec = nullptr;
+    if (init(&spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) != ippStsNoErr) st.SkipWithError("InitAlloc failed");
+    release(spec);
   }
 }
 
@@ -126,8 +119,10 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(Name("fft_r_fftw_measure", o).c_str(), FftwReal, o, unsigned(FFTW_MEASURE));
     benchmark::RegisterBenchmark(Name("fft_r_fftw_estimate", o).c_str(), FftwReal, o, unsigned(FFTW_ESTIMATE));
   }
-  benchmark::RegisterBenchmark(Name("fft_init_c", kMaxOrder).c_str(), InitComplex, kMaxOrder);
-  benchmark::RegisterBenchmark(Name("fft_init_r", kMaxOrder).c_str(), InitReal, kMaxOrder);
+  benchmark::RegisterBenchmark(Name("fft_init_c", kMaxOrder).c_str(), Init<IppsFFTSpec_C_64fc>, kMaxOrder,
+                               b::ippsFFTInitAlloc_C_64fc, b::ippsFFTFree_C_64fc);
+  benchmark::RegisterBenchmark(Name("fft_init_r", kMaxOrder).c_str(), Init<IppsFFTSpec_R_64f>, kMaxOrder,
+                               b::ippsFFTInitAlloc_R_64f, b::ippsFFTFree_R_64f);
   benchmark::Initialize(&argc, argv);
   nxbench::TCollectingReporter rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
