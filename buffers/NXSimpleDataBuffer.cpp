@@ -92,7 +92,7 @@ std::uint32_t TNXGenericBuffer::ByteSizeOf(std::uint64_t ACount, std::uint32_t A
 }
 
 TIntfPtr<INXData> TNXGenericBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXGenericBuffer(this)));
+  return AdoptNew<INXData>(new TNXGenericBuffer(this));
 }
 
 void TNXGenericBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
@@ -176,7 +176,7 @@ TNXMemoryBuffer::TNXMemoryBuffer(std::uint32_t ACount, std::uint32_t AItemSize)
     : TNXGenericBuffer(nullptr, ByteSizeOf(ACount, AItemSize), NewBlock(ByteSizeOf(ACount, AItemSize))) {}
 
 TIntfPtr<INXData> TNXMemoryBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXMemoryBuffer(static_cast<TNXGenericBuffer*>(this))));
+  return AdoptNew<INXData>(new TNXMemoryBuffer(static_cast<TNXGenericBuffer*>(this)));
 }
 
 TNXSmartBuffer* TNXMemoryBuffer::MakeCopySize(std::uint32_t ASize) {
@@ -186,7 +186,7 @@ TNXSmartBuffer* TNXMemoryBuffer::MakeCopySize(std::uint32_t ASize) {
 // ---------------------------------------------------------------- TNXLinearMemoryBuffer
 
 TIntfPtr<INXData> TNXLinearMemoryBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXLinearMemoryBuffer(static_cast<TNXGenericBuffer*>(this))));
+  return AdoptNew<INXData>(new TNXLinearMemoryBuffer(static_cast<TNXGenericBuffer*>(this)));
 }
 
 bool TNXLinearMemoryBuffer::Resize(std::uint32_t ASize, bool APreserveData) {
@@ -314,7 +314,7 @@ TNXRealBuffer::TNXRealBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(Buf
 TNXRealBuffer::TNXRealBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
 
 TIntfPtr<INXData> TNXRealBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXRealBuffer(this)));
+  return AdoptNew<INXData>(new TNXRealBuffer(this));
 }
 
 bool TNXRealBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -852,7 +852,7 @@ TNXIntegerBuffer::TNXIntegerBuffer(const TBuffer& ASource) : TNXLinearMemoryBuff
 TNXIntegerBuffer::TNXIntegerBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
 
 TIntfPtr<INXData> TNXIntegerBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXIntegerBuffer(this)));
+  return AdoptNew<INXData>(new TNXIntegerBuffer(this));
 }
 
 bool TNXIntegerBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -979,7 +979,7 @@ TNXUnsignedBuffer::TNXUnsignedBuffer(const TBuffer& ASource) : TNXLinearMemoryBu
 TNXUnsignedBuffer::TNXUnsignedBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
 
 TIntfPtr<INXData> TNXUnsignedBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXUnsignedBuffer(this)));
+  return AdoptNew<INXData>(new TNXUnsignedBuffer(this));
 }
 
 bool TNXUnsignedBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -1128,7 +1128,7 @@ void TNXComplexBuffer::FillFromParts(const double* ARe, std::uint32_t AReSize, c
 }
 
 TIntfPtr<INXData> TNXComplexBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXComplexBuffer(this)));
+  return AdoptNew<INXData>(new TNXComplexBuffer(this));
 }
 
 bool TNXComplexBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -1409,7 +1409,7 @@ TNXBooleanBuffer::TNXBooleanBuffer(const TNXUniversalSource& ASource)
 }
 
 TIntfPtr<INXData> TNXBooleanBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBooleanBuffer(this)));
+  return AdoptNew<INXData>(new TNXBooleanBuffer(this));
 }
 
 void TNXBooleanBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
@@ -1564,7 +1564,7 @@ TNXBlockBuffer::TNXBlockBuffer(const TNXUniversalSource& ASource)
 }
 
 TIntfPtr<INXData> TNXBlockBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBlockBuffer(this)));
+  return AdoptNew<INXData>(new TNXBlockBuffer(this));
 }
 
 bool TNXBlockBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
