@@ -236,7 +236,8 @@ class TInterfacedObject : public virtual IInterface {
   }
   // The last reference needs no locked instruction: no other thread holds one
   // through which it could add another. The acquire load still orders every
-  // earlier release by other holders before the destructor.
+  // earlier release by other holders before the destructor. (This is also why
+  // a weak reference must never revive an object by raising its count.)
   std::int32_t _Release() noexcept final {
     if (FRefCount.load(std::memory_order_acquire) == 1) {
       FRefCount.store(0, std::memory_order_relaxed);  // destructors see 0, as on the other path
