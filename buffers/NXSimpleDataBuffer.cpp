@@ -92,7 +92,7 @@ std::uint32_t TNXGenericBuffer::ByteSizeOf(std::uint64_t ACount, std::uint32_t A
 }
 
 TIntfPtr<INXData> TNXGenericBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXGenericBuffer(this)));
+  return AdoptNew<INXData>(new TNXGenericBuffer(this));
 }
 
 void TNXGenericBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
@@ -176,7 +176,7 @@ TNXMemoryBuffer::TNXMemoryBuffer(std::uint32_t ACount, std::uint32_t AItemSize)
     : TNXGenericBuffer(nullptr, ByteSizeOf(ACount, AItemSize), NewBlock(ByteSizeOf(ACount, AItemSize))) {}
 
 TIntfPtr<INXData> TNXMemoryBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXMemoryBuffer(static_cast<TNXGenericBuffer*>(this))));
+  return AdoptNew<INXData>(new TNXMemoryBuffer(static_cast<TNXGenericBuffer*>(this)));
 }
 
 TNXSmartBuffer* TNXMemoryBuffer::MakeCopySize(std::uint32_t ASize) {
@@ -186,7 +186,7 @@ TNXSmartBuffer* TNXMemoryBuffer::MakeCopySize(std::uint32_t ASize) {
 // ---------------------------------------------------------------- TNXLinearMemoryBuffer
 
 TIntfPtr<INXData> TNXLinearMemoryBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXLinearMemoryBuffer(static_cast<TNXGenericBuffer*>(this))));
+  return AdoptNew<INXData>(new TNXLinearMemoryBuffer(static_cast<TNXGenericBuffer*>(this)));
 }
 
 bool TNXLinearMemoryBuffer::Resize(std::uint32_t ASize, bool APreserveData) {
@@ -314,7 +314,7 @@ TNXRealBuffer::TNXRealBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(Buf
 TNXRealBuffer::TNXRealBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
 
 TIntfPtr<INXData> TNXRealBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXRealBuffer(this)));
+  return AdoptNew<INXData>(new TNXRealBuffer(this));
 }
 
 bool TNXRealBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -690,8 +690,15 @@ namespace {
 inline Ipp64fc* Cplx(TComplex* p) noexcept { return reinterpret_cast<Ipp64fc*>(p); }
 inline const Ipp64fc* Cplx(const TComplex* p) noexcept { return reinterpret_cast<const Ipp64fc*>(p); }
 inline Ipp64fc ToIpp(const TComplex& c) noexcept { return Ipp64fc{c.Re, c.Im}; }
-inline Ipp32u* Words(std::int32_t* p) noexcept { return reinterpret_cast<Ipp32u*>(p); }
-inline const Ipp32u* Words(const std::int32_t* p) noexcept { return reinterpret_cast<const Ipp32u*>(p); }
+// The elements of a 32-bit buffer as unsigned words (for the bitwise routines).
+template <class T>
+inline Ipp32u* Words(T* p) noexcept {
+  return reinterpret_cast<Ipp32u*>(p);
+}
+template <class T>
+inline const Ipp32u* Words(const T* p) noexcept {
+  return reinterpret_cast<const Ipp32u*>(p);
+}
 
 // The element pointer of a source buffer (raises for a null interface).
 template <class I>
@@ -826,250 +833,224 @@ std::uint32_t ElementCount(std::span<const T> a) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- TNXIntegerBuffer
+// ---------------------------------------------------------------- TNXIntegerBuffer, TNXUnsignedBuffer
 
-TNXIntegerBuffer::TNXIntegerBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(std::int32_t))) {}
+namespace {
 
-TNXIntegerBuffer::TNXIntegerBuffer(std::uint32_t ASize)
-    : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(std::int32_t))) {}
+// What differs between the signed and the unsigned 32-bit buffer: the
+// arithmetic routines (the unsigned ones, with 32u in their names, are the
+// package's own and raise EIntOverflow / EDivByZero before they write
+// anything), the shifts by a constant (arithmetic right shift for the signed
+// buffer), the dot product, and the one signed quotient that does not fit.
+template <class T>
+struct TInteger32Ops;
 
-TNXIntegerBuffer::TNXIntegerBuffer(const std::int32_t* AData, std::uint32_t ASize) : TNXIntegerBuffer(ASize) {
+template <>
+struct TInteger32Ops<std::int32_t> {
+  using T = std::int32_t;
+  static void Add(const T* s, T* d, int n) { ippsAdd_32s_ISfs(s, d, n, 0); }
+  static void Sub(const T* s, T* d, int n) { ippsSub_32s_ISfs(s, d, n, 0); }
+  static void Mul(const T* s, T* d, int n) { ippsMul_32s_ISfs(s, d, n, 0); }
+  // A zero divisor gives the primitive's saturated quotient (no error).
+  static void Div(const T* s, T* d, int n) { ippsDiv_32s_ISfs(s, d, n, 0); }
+  static void AddC(T v, T* d, int n) { ippsAddC_32s_ISfs(v, d, n, 0); }
+  static void SubC(T v, T* d, int n) { ippsSubC_32s_ISfs(v, d, n, 0); }
+  static void MulC(T v, T* d, int n) { ippsMulC_32s_ISfs(v, d, n, 0); }
+  static void DivC(T v, T* d, int n) { ippsDivC_32s_ISfs(v, d, n, 0); }
+  static void DivCOut(const T* s, T v, T* d, int n) { ippsDivC_32s_Sfs(s, v, d, n, 0); }
+  // The quotient INT32_MIN / -1 does not fit: it is refused before the
+  // buffer lets go of its samples (the routine would raise only after the
+  // write access).
+  static void CheckQuotients(const T* s, T v, std::int32_t n) {
+    if (v == -1)
+      for (std::int32_t i = 0; i < n; ++i)
+        if (s[i] == INT32_MIN) throw EIntOverflow();
+  }
+  static void LShiftC(std::int32_t v, T* d, int n) { ippsLShiftC_32s_I(v, d, n); }
+  static void RShiftC(std::int32_t v, T* d, int n) { ippsRShiftC_32s_I(v, d, n); }
+  static T Dot(const T* a, const T* b, int n) {
+    Ipp32s r = 0;
+    ippsDotProd_32s_Sfs(a, b, n, &r, 0);
+    return r;
+  }
+};
+
+template <>
+struct TInteger32Ops<std::uint32_t> {
+  using T = std::uint32_t;
+  static void Add(const T* s, T* d, int n) { ippsAdd_32u_ISfs(s, d, n, 0); }
+  static void Sub(const T* s, T* d, int n) { ippsSub_32u_ISfs(s, d, n, 0); }
+  static void Mul(const T* s, T* d, int n) { ippsMul_32u_ISfs(s, d, n, 0); }
+  static void Div(const T* s, T* d, int n) { ippsDiv_32u_ISfs(s, d, n, 0); }
+  static void AddC(T v, T* d, int n) { ippsAddC_32u_ISfs(v, d, n, 0); }
+  static void SubC(T v, T* d, int n) { ippsSubC_32u_ISfs(v, d, n, 0); }
+  static void MulC(T v, T* d, int n) { ippsMulC_32u_ISfs(v, d, n, 0); }
+  static void DivC(T v, T* d, int n) { ippsDivC_32u_ISfs(v, d, n, 0); }
+  static void DivCOut(const T* s, T v, T* d, int n) { ippsDivC_32u_Sfs(s, v, d, n, 0); }
+  // Every unsigned quotient by a divisor other than 0 fits.
+  static void CheckQuotients(const T*, T, std::int32_t) {}
+  static void LShiftC(std::int32_t v, T* d, int n) { ippsLShiftC_32u_I(v, d, n); }
+  static void RShiftC(std::int32_t v, T* d, int n) { ippsRShiftC_32u_I(v, d, n); }
+  static T Dot(const T* a, const T* b, int n) {
+    Ipp32u r = 0;
+    ippsDotProd_32u_Sfs(a, b, n, &r, 0);
+    return r;
+  }
+};
+
+}  // namespace
+
+#define NX_INT32_BUFFER template <class TSelf, class T, class IBuffer, class IAccess>
+#define NX_INT32_CLASS TNXInteger32Buffer<TSelf, T, IBuffer, IAccess>
+
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(T))) {}
+
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(std::uint32_t ASize)
+    : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(T))) {}
+
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(const T* AData, std::uint32_t ASize) : TNXInteger32Buffer(ASize) {
   if (AData && FByteSize > 0) ippsCopy_8u(reinterpret_cast<const Ipp8u*>(AData), FData, static_cast<int>(FByteSize));
 }
 
-TNXIntegerBuffer::TNXIntegerBuffer(TValueInit, std::int32_t AValue, std::uint32_t ASize) : TNXIntegerBuffer(ASize) {
-  if (ASize > 0) ippsSet_32s(AValue, Read(), static_cast<int>(ASize));
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(TValueInit, T AValue, std::uint32_t ASize) : TNXInteger32Buffer(ASize) {
+  if (ASize > 0) ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Read()), static_cast<int>(ASize));
 }
 
-TNXIntegerBuffer::TNXIntegerBuffer(std::span<const std::int32_t> AArray)
-    : TNXIntegerBuffer(AArray.data(), ElementCount(AArray)) {}
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(std::span<const T> AArray) : TNXInteger32Buffer(AArray.data(), ElementCount(AArray)) {}
 
-TNXIntegerBuffer::TNXIntegerBuffer(const std::vector<std::int32_t>& AList)
-    : TNXIntegerBuffer(std::span<const std::int32_t>(AList)) {}
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(const std::vector<T>& AList) : TNXInteger32Buffer(std::span<const T>(AList)) {}
 
-TNXIntegerBuffer::TNXIntegerBuffer(TNXIntegerBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
-TNXIntegerBuffer::TNXIntegerBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
-TNXIntegerBuffer::TNXIntegerBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(TSelf* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
+NX_INT32_BUFFER
+NX_INT32_CLASS::TNXInteger32Buffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
 
-TIntfPtr<INXData> TNXIntegerBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXIntegerBuffer(this)));
+NX_INT32_BUFFER
+TIntfPtr<INXData> NX_INT32_CLASS::GetDataCopy() {
+  return AdoptNew<INXData>(new TSelf(static_cast<TSelf*>(this)));
 }
 
-bool TNXIntegerBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
-  return SameClass<TNXIntegerBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
+NX_INT32_BUFFER
+bool NX_INT32_CLASS::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+  return SameClass<TSelf>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
 }
 
-void TNXIntegerBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
-                              std::int32_t ATargetOffset, std::int32_t ACount) {
-  if (!CopyElements(this, ASourceOffset, ATargetBuffer, ATargetOffset, ACount))
+NX_INT32_BUFFER
+void NX_INT32_CLASS::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
+                            std::int32_t ATargetOffset, std::int32_t ACount) {
+  if (!CopyElements(static_cast<TSelf*>(this), ASourceOffset, ATargetBuffer, ATargetOffset, ACount))
     TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
 }
 
-TIntfPtr<INXIntegerBufferAccess> TNXIntegerBuffer::Data(TBufferAccessModes AModes) {
-  return MakeAccess<TNXIntegerBufferAccess, INXIntegerBufferAccess>(this, AModes);
+NX_INT32_BUFFER
+TIntfPtr<IAccess> NX_INT32_CLASS::Data(TBufferAccessModes AModes) {
+  return MakeAccess<TAccess, IAccess>(this, AModes);
 }
 
-void TNXIntegerBuffer::Add(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsAdd_32s_ISfs(s, d, n, 0); });
+NX_INT32_BUFFER
+void NX_INT32_CLASS::Add(const TBuffer& AOther) { WithOther(this, AOther, TInteger32Ops<T>::Add); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::Subtract(const TBuffer& AOther) { WithOther(this, AOther, TInteger32Ops<T>::Sub); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::Multiply(const TBuffer& AOther) { WithOther(this, AOther, TInteger32Ops<T>::Mul); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::Divide(const TBuffer& AOther) { WithOther(this, AOther, TInteger32Ops<T>::Div); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::ModBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const T* s, T* d, int n) { ModLoop(s, d, n); });
 }
-void TNXIntegerBuffer::Subtract(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsSub_32s_ISfs(s, d, n, 0); });
+NX_INT32_BUFFER
+void NX_INT32_CLASS::AndBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const T* s, T* d, int n) { ippsAnd_32u_I(Words(s), Words(d), n); });
 }
-void TNXIntegerBuffer::Multiply(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsMul_32s_ISfs(s, d, n, 0); });
+NX_INT32_BUFFER
+void NX_INT32_CLASS::OrBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const T* s, T* d, int n) { ippsOr_32u_I(Words(s), Words(d), n); });
 }
-// A zero divisor gives the primitive's saturated quotient (no error).
-void TNXIntegerBuffer::Divide(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsDiv_32s_ISfs(s, d, n, 0); });
+NX_INT32_BUFFER
+void NX_INT32_CLASS::XorBuffer(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const T* s, T* d, int n) { ippsXor_32u_I(Words(s), Words(d), n); });
 }
-void TNXIntegerBuffer::ModBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ModLoop(s, d, n); });
+NX_INT32_BUFFER
+void NX_INT32_CLASS::LShift(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const T* s, T* d, int n) { ShiftLoop(s, d, n, true); });
 }
-void TNXIntegerBuffer::AndBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsAnd_32u_I(Words(s), Words(d), n); });
-}
-void TNXIntegerBuffer::OrBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsOr_32u_I(Words(s), Words(d), n); });
-}
-void TNXIntegerBuffer::XorBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ippsXor_32u_I(Words(s), Words(d), n); });
-}
-void TNXIntegerBuffer::LShift(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ShiftLoop(s, d, n, true); });
-}
-void TNXIntegerBuffer::RShift(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::int32_t* s, std::int32_t* d, int n) { ShiftLoop(s, d, n, false); });
+NX_INT32_BUFFER
+void NX_INT32_CLASS::RShift(const TBuffer& AOther) {
+  WithOther(this, AOther, [](const T* s, T* d, int n) { ShiftLoop(s, d, n, false); });
 }
 
-void TNXIntegerBuffer::SetValue(std::int32_t AValue) { ippsSet_32s(AValue, Write(), Len(GetSize())); }
-void TNXIntegerBuffer::AddValue(std::int32_t AValue) { ippsAddC_32s_ISfs(AValue, Modify(), Len(GetSize()), 0); }
-void TNXIntegerBuffer::SubtractValue(std::int32_t AValue) { ippsSubC_32s_ISfs(AValue, Modify(), Len(GetSize()), 0); }
-void TNXIntegerBuffer::MultiplyValue(std::int32_t AValue) { ippsMulC_32s_ISfs(AValue, Modify(), Len(GetSize()), 0); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::SetValue(T AValue) {
+  ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Write()), Len(GetSize()));
+}
+NX_INT32_BUFFER
+void NX_INT32_CLASS::AddValue(T AValue) { TInteger32Ops<T>::AddC(AValue, Modify(), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::SubtractValue(T AValue) { TInteger32Ops<T>::SubC(AValue, Modify(), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::MultiplyValue(T AValue) { TInteger32Ops<T>::MulC(AValue, Modify(), Len(GetSize())); }
 
-void TNXIntegerBuffer::DivideValue(std::int32_t AValue) {
+NX_INT32_BUFFER
+void NX_INT32_CLASS::DivideValue(T AValue) {
   if (AValue == 0 || AValue == 1) return;  // no access at all: a shared block stays shared
   const std::int32_t n = GetSize();
   if (FDataContainer->SingleOwner()) {
-    ippsDivC_32s_ISfs(AValue, Modify(), Len(n), 0);
+    TInteger32Ops<T>::DivC(AValue, Modify(), Len(n));
     return;
   }
   // Shared: read the old samples through a sharing copy and write the
   // quotients into a fresh block, instead of copying the block first.
-  const TBuffer copy(new TNXIntegerBuffer(this));
-  const std::int32_t* src = copy->Read();
-  // The one quotient that does not fit is refused before Self lets go of
-  // its samples (the routine would raise only after the write access).
-  if (AValue == -1)
-    for (std::int32_t i = 0; i < n; ++i)
-      if (src[i] == INT32_MIN) throw EIntOverflow();
-  ippsDivC_32s_Sfs(src, AValue, Write(), Len(n), 0);
+  const TBuffer copy(new TSelf(static_cast<TSelf*>(this)));
+  const T* src = copy->Read();
+  TInteger32Ops<T>::CheckQuotients(src, AValue, n);
+  TInteger32Ops<T>::DivCOut(src, AValue, Write(), Len(n));
 }
 
-void TNXIntegerBuffer::ModValue(std::int32_t AValue) { ModValueLoop(AValue, Modify(), GetSize()); }
-void TNXIntegerBuffer::AndValue(std::int32_t AValue) {
-  ippsAndC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize()));
-}
-void TNXIntegerBuffer::OrValue(std::int32_t AValue) {
-  ippsOrC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize()));
-}
-void TNXIntegerBuffer::XorValue(std::int32_t AValue) {
-  ippsXorC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize()));
-}
-void TNXIntegerBuffer::LShiftValue(std::int32_t AValue) { ippsLShiftC_32s_I(AValue, Modify(), Len(GetSize())); }
-void TNXIntegerBuffer::RShiftValue(std::int32_t AValue) { ippsRShiftC_32s_I(AValue, Modify(), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::ModValue(T AValue) { ModValueLoop(AValue, Modify(), GetSize()); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::AndValue(T AValue) { ippsAndC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::OrValue(T AValue) { ippsOrC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::XorValue(T AValue) { ippsXorC_32u_I(static_cast<Ipp32u>(AValue), Words(Modify()), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::LShiftValue(std::int32_t AValue) { TInteger32Ops<T>::LShiftC(AValue, Modify(), Len(GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::RShiftValue(std::int32_t AValue) { TInteger32Ops<T>::RShiftC(AValue, Modify(), Len(GetSize())); }
 
 // All bytes as 16-bit words: 2 x Size of them.
-void TNXIntegerBuffer::Zero() { ippsZero_16s(reinterpret_cast<Ipp16s*>(Write()), Len(2 * GetSize())); }
+NX_INT32_BUFFER
+void NX_INT32_CLASS::Zero() { ippsZero_16s(reinterpret_cast<Ipp16s*>(Write()), Len(2 * GetSize())); }
 
-std::int32_t TNXIntegerBuffer::Dot(const TBuffer& AOther) {
-  const std::int32_t* src = SourceOf(AOther);
+NX_INT32_BUFFER
+T NX_INT32_CLASS::Dot(const TBuffer& AOther) {
+  const T* src = SourceOf(AOther);
   const std::int32_t n = std::min(GetSize(), AOther->GetSize());
-  Ipp32s r = 0;
-  ippsDotProd_32s_Sfs(Read(), src, Len(n), &r, 0);
-  return r;
+  return TInteger32Ops<T>::Dot(Read(), src, Len(n));
 }
 
-bool TNXIntegerBuffer::IsEqualToValue(std::int32_t AValue) { return AllEqual(Read(), GetSize(), AValue); }
-std::int32_t TNXIntegerBuffer::GetMinValue() { return MinOf(Read(), GetSize()); }
-std::int32_t TNXIntegerBuffer::GetMaxValue() { return MaxOf(Read(), GetSize()); }
+NX_INT32_BUFFER
+bool NX_INT32_CLASS::IsEqualToValue(T AValue) { return AllEqual(Read(), GetSize(), AValue); }
+NX_INT32_BUFFER
+T NX_INT32_CLASS::GetMinValue() { return MinOf(Read(), GetSize()); }
+NX_INT32_BUFFER
+T NX_INT32_CLASS::GetMaxValue() { return MaxOf(Read(), GetSize()); }
 
-// ---------------------------------------------------------------- TNXUnsignedBuffer
+#undef NX_INT32_CLASS
+#undef NX_INT32_BUFFER
 
-TNXUnsignedBuffer::TNXUnsignedBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint32_t>(sizeof(std::uint32_t))) {}
-
-TNXUnsignedBuffer::TNXUnsignedBuffer(std::uint32_t ASize)
-    : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(std::uint32_t))) {}
-
-TNXUnsignedBuffer::TNXUnsignedBuffer(const std::uint32_t* AData, std::uint32_t ASize) : TNXUnsignedBuffer(ASize) {
-  if (AData && FByteSize > 0) ippsCopy_8u(reinterpret_cast<const Ipp8u*>(AData), FData, static_cast<int>(FByteSize));
-}
-
-TNXUnsignedBuffer::TNXUnsignedBuffer(TValueInit, std::uint32_t AValue, std::uint32_t ASize) : TNXUnsignedBuffer(ASize) {
-  if (ASize > 0) ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Read()), static_cast<int>(ASize));
-}
-
-TNXUnsignedBuffer::TNXUnsignedBuffer(std::span<const std::uint32_t> AArray)
-    : TNXUnsignedBuffer(AArray.data(), ElementCount(AArray)) {}
-
-TNXUnsignedBuffer::TNXUnsignedBuffer(const std::vector<std::uint32_t>& AList)
-    : TNXUnsignedBuffer(std::span<const std::uint32_t>(AList)) {}
-
-TNXUnsignedBuffer::TNXUnsignedBuffer(TNXUnsignedBuffer* ASource) : TNXLinearMemoryBuffer(NotNil(ASource)) {}
-TNXUnsignedBuffer::TNXUnsignedBuffer(const TBuffer& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
-TNXUnsignedBuffer::TNXUnsignedBuffer(const TIntfPtr<INXData>& ASource) : TNXLinearMemoryBuffer(BufferOf(ASource)) {}
-
-TIntfPtr<INXData> TNXUnsignedBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXUnsignedBuffer(this)));
-}
-
-bool TNXUnsignedBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
-  return SameClass<TNXUnsignedBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
-}
-
-void TNXUnsignedBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer,
-                               std::int32_t ATargetOffset, std::int32_t ACount) {
-  if (!CopyElements(this, ASourceOffset, ATargetBuffer, ATargetOffset, ACount))
-    TNXLinearMemoryBuffer::CopyTo(ASourceOffset, ATargetBuffer, ATargetOffset, ACount);
-}
-
-TIntfPtr<INXUnsignedBufferAccess> TNXUnsignedBuffer::Data(TBufferAccessModes AModes) {
-  return MakeAccess<TNXUnsignedBufferAccess, INXUnsignedBufferAccess>(this, AModes);
-}
-
-// The 32u arithmetic routines raise EIntOverflow / EDivByZero before they
-// write anything.
-void TNXUnsignedBuffer::Add(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsAdd_32u_ISfs(s, d, n, 0); });
-}
-void TNXUnsignedBuffer::Subtract(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsSub_32u_ISfs(s, d, n, 0); });
-}
-void TNXUnsignedBuffer::Multiply(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsMul_32u_ISfs(s, d, n, 0); });
-}
-void TNXUnsignedBuffer::Divide(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsDiv_32u_ISfs(s, d, n, 0); });
-}
-void TNXUnsignedBuffer::ModBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ModLoop(s, d, n); });
-}
-void TNXUnsignedBuffer::AndBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsAnd_32u_I(s, d, n); });
-}
-void TNXUnsignedBuffer::OrBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsOr_32u_I(s, d, n); });
-}
-void TNXUnsignedBuffer::XorBuffer(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ippsXor_32u_I(s, d, n); });
-}
-void TNXUnsignedBuffer::LShift(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ShiftLoop(s, d, n, true); });
-}
-void TNXUnsignedBuffer::RShift(const TBuffer& AOther) {
-  WithOther(this, AOther, [](const std::uint32_t* s, std::uint32_t* d, int n) { ShiftLoop(s, d, n, false); });
-}
-
-void TNXUnsignedBuffer::SetValue(std::uint32_t AValue) {
-  ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Write()), Len(GetSize()));
-}
-void TNXUnsignedBuffer::AddValue(std::uint32_t AValue) { ippsAddC_32u_ISfs(AValue, Modify(), Len(GetSize()), 0); }
-void TNXUnsignedBuffer::SubtractValue(std::uint32_t AValue) { ippsSubC_32u_ISfs(AValue, Modify(), Len(GetSize()), 0); }
-void TNXUnsignedBuffer::MultiplyValue(std::uint32_t AValue) { ippsMulC_32u_ISfs(AValue, Modify(), Len(GetSize()), 0); }
-
-void TNXUnsignedBuffer::DivideValue(std::uint32_t AValue) {
-  if (AValue == 0 || AValue == 1) return;  // no access at all: a shared block stays shared
-  const std::int32_t n = GetSize();
-  if (FDataContainer->SingleOwner()) {
-    ippsDivC_32u_ISfs(AValue, Modify(), Len(n), 0);
-    return;
-  }
-  // Shared: divide out of place from a sharing copy into a fresh block (the
-  // divisor is not 0 here, so the routine cannot fail after the write access).
-  const TBuffer copy(new TNXUnsignedBuffer(this));
-  const std::uint32_t* src = copy->Read();
-  ippsDivC_32u_Sfs(src, AValue, Write(), Len(n), 0);
-}
-
-void TNXUnsignedBuffer::ModValue(std::uint32_t AValue) { ModValueLoop(AValue, Modify(), GetSize()); }
-void TNXUnsignedBuffer::AndValue(std::uint32_t AValue) { ippsAndC_32u_I(AValue, Modify(), Len(GetSize())); }
-void TNXUnsignedBuffer::OrValue(std::uint32_t AValue) { ippsOrC_32u_I(AValue, Modify(), Len(GetSize())); }
-void TNXUnsignedBuffer::XorValue(std::uint32_t AValue) { ippsXorC_32u_I(AValue, Modify(), Len(GetSize())); }
-void TNXUnsignedBuffer::LShiftValue(std::int32_t AValue) { ippsLShiftC_32u_I(AValue, Modify(), Len(GetSize())); }
-void TNXUnsignedBuffer::RShiftValue(std::int32_t AValue) { ippsRShiftC_32u_I(AValue, Modify(), Len(GetSize())); }
-
-void TNXUnsignedBuffer::Zero() { ippsZero_16s(reinterpret_cast<Ipp16s*>(Write()), Len(2 * GetSize())); }
-
-std::uint32_t TNXUnsignedBuffer::Dot(const TBuffer& AOther) {
-  const std::uint32_t* src = SourceOf(AOther);
-  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
-  Ipp32u r = 0;
-  ippsDotProd_32u_Sfs(Read(), src, Len(n), &r, 0);
-  return r;
-}
-
-bool TNXUnsignedBuffer::IsEqualToValue(std::uint32_t AValue) { return AllEqual(Read(), GetSize(), AValue); }
-std::uint32_t TNXUnsignedBuffer::GetMinValue() { return MinOf(Read(), GetSize()); }
-std::uint32_t TNXUnsignedBuffer::GetMaxValue() { return MaxOf(Read(), GetSize()); }
+template class TNXInteger32Buffer<TNXIntegerBuffer, std::int32_t, INXIntegerBuffer, INXIntegerBufferAccess>;
+template class TNXInteger32Buffer<TNXUnsignedBuffer, std::uint32_t, INXUnsignedBuffer, INXUnsignedBufferAccess>;
 
 // ---------------------------------------------------------------- TNXComplexBuffer
 
@@ -1128,7 +1109,7 @@ void TNXComplexBuffer::FillFromParts(const double* ARe, std::uint32_t AReSize, c
 }
 
 TIntfPtr<INXData> TNXComplexBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXComplexBuffer(this)));
+  return AdoptNew<INXData>(new TNXComplexBuffer(this));
 }
 
 bool TNXComplexBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -1409,7 +1390,7 @@ TNXBooleanBuffer::TNXBooleanBuffer(const TNXUniversalSource& ASource)
 }
 
 TIntfPtr<INXData> TNXBooleanBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBooleanBuffer(this)));
+  return AdoptNew<INXData>(new TNXBooleanBuffer(this));
 }
 
 void TNXBooleanBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
@@ -1564,7 +1545,7 @@ TNXBlockBuffer::TNXBlockBuffer(const TNXUniversalSource& ASource)
 }
 
 TIntfPtr<INXData> TNXBlockBuffer::GetDataCopy() {
-  return TIntfPtr<INXData>(static_cast<INXData*>(new TNXBlockBuffer(this)));
+  return AdoptNew<INXData>(new TNXBlockBuffer(this));
 }
 
 bool TNXBlockBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {

@@ -1063,54 +1063,59 @@ using TNXBlockBufferAccess = TNXTypedBufferAccess<std::uint8_t, INXBlockBufferAc
   static TBuffer MakeUniversal(const TIntfPtr<INXData>& ASource) { return TBuffer(new Class(ASource)); }     \
   static TBuffer CreateUniversal(const TIntfPtr<INXData>& ASource) { return MakeUniversal(ASource); }
 
-// Signed 32-bit integers.
-class TNXIntegerBuffer : public TNXLinearMemoryBuffer, public virtual INXIntegerBuffer {
-  NX_INTERFACES(TNXLinearMemoryBuffer, INXIntegerBuffer)
+// The 32-bit integer buffers (signed: TNXIntegerBuffer, unsigned:
+// TNXUnsignedBuffer) share one implementation over the element type T, the
+// buffer interface IBuffer and its access interface IAccess; TSelf is the
+// class built on it (the class of the copies it makes). The operations that
+// differ by element type (the arithmetic routines, the division check, the
+// shift routines, the dot product) are picked per T in the source, where the
+// members are defined and the two classes instantiated.
+template <class TSelf, class T, class IBuffer, class IAccess>
+class TNXInteger32Buffer : public TNXLinearMemoryBuffer, public virtual IBuffer {
+  NX_INTERFACES(TNXLinearMemoryBuffer, IBuffer)
 
  public:
-  using TBuffer = TIntfPtr<INXIntegerBuffer>;
+  using TBuffer = TIntfPtr<IBuffer>;
   using TValueInit = TNXRealBuffer::TValueInit;
+  using TAccess = TNXTypedBufferAccess<T, IAccess>;
 
-  TNXIntegerBuffer();                                          // empty
-  explicit TNXIntegerBuffer(std::uint32_t ASize);              // not initialised
-  TNXIntegerBuffer(const std::int32_t* AData, std::uint32_t ASize);  // copy (none for a null pointer)
-  TNXIntegerBuffer(TValueInit, std::int32_t AValue, std::uint32_t ASize);
-  explicit TNXIntegerBuffer(std::span<const std::int32_t> AArray);
-  explicit TNXIntegerBuffer(const std::vector<std::int32_t>& AList);
+  TNXInteger32Buffer();                               // empty
+  explicit TNXInteger32Buffer(std::uint32_t ASize);   // not initialised
+  TNXInteger32Buffer(const T* AData, std::uint32_t ASize);  // copy (none for a null pointer)
+  TNXInteger32Buffer(TValueInit, T AValue, std::uint32_t ASize);
+  explicit TNXInteger32Buffer(std::span<const T> AArray);
+  explicit TNXInteger32Buffer(const std::vector<T>& AList);
   // Sharing constructors; the universal one shares the block of any buffer.
-  explicit TNXIntegerBuffer(TNXIntegerBuffer* ASource);
-  explicit TNXIntegerBuffer(const TBuffer& ASource);
-  explicit TNXIntegerBuffer(const TIntfPtr<INXData>& ASource);
+  explicit TNXInteger32Buffer(TSelf* ASource);
+  explicit TNXInteger32Buffer(const TBuffer& ASource);
+  explicit TNXInteger32Buffer(const TIntfPtr<INXData>& ASource);
 
-  NX_TYPED_BUFFER_FACTORIES(TNXIntegerBuffer, std::int32_t)
-  static TBuffer MakeData(const std::int32_t* AData, std::uint32_t ASize) {
-    return TBuffer(new TNXIntegerBuffer(AData, ASize));
-  }
-  static TBuffer CreateData(const std::int32_t* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
-  static TBuffer MakeValue(std::int32_t AValue, std::uint32_t ASize) {
-    return TBuffer(new TNXIntegerBuffer(TValueInit{}, AValue, ASize));
-  }
-  static TBuffer CreateValue(std::int32_t AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
+  // The factories make objects of TSelf (complete where they are called).
+  NX_TYPED_BUFFER_FACTORIES(TSelf, T)
+  static TBuffer MakeData(const T* AData, std::uint32_t ASize) { return TBuffer(new TSelf(AData, ASize)); }
+  static TBuffer CreateData(const T* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
+  static TBuffer MakeValue(T AValue, std::uint32_t ASize) { return TBuffer(new TSelf(TValueInit{}, AValue, ASize)); }
+  static TBuffer CreateValue(T AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
 
   TIntfPtr<INXData> GetDataCopy() override;
   bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
   std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 2); }
-  std::uint32_t ItemSize() const noexcept final { return sizeof(std::int32_t); }
+  std::uint32_t ItemSize() const noexcept final { return sizeof(T); }
 
-  TIntfPtr<INXIntegerBufferAccess> Data(TBufferAccessModes AModes) override;
-  std::int32_t* Read() noexcept final { return reinterpret_cast<std::int32_t*>(FData); }
-  std::int32_t* Write() final {
+  TIntfPtr<IAccess> Data(TBufferAccessModes AModes) override;
+  T* Read() noexcept final { return reinterpret_cast<T*>(FData); }
+  T* Write() final {
     Unique(false);
     return Read();
   }
-  std::int32_t* Modify() final {
+  T* Modify() final {
     Unique(true);
     return Read();
   }
-  std::int32_t GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
-  void SetItem(std::int32_t AIndex, std::int32_t AValue) final {
+  T GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
+  void SetItem(std::int32_t AIndex, T AValue) final {
     Unique(true);
     Read()[AIndex] = AValue;
   }
@@ -1125,109 +1130,38 @@ class TNXIntegerBuffer : public TNXLinearMemoryBuffer, public virtual INXInteger
   void XorBuffer(const TBuffer& AOther) override;
   void LShift(const TBuffer& AOther) override;
   void RShift(const TBuffer& AOther) override;
-  void SetValue(std::int32_t AValue) override;
-  void AddValue(std::int32_t AValue) override;
-  void SubtractValue(std::int32_t AValue) override;
-  void MultiplyValue(std::int32_t AValue) override;
-  void DivideValue(std::int32_t AValue) override;
-  void ModValue(std::int32_t AValue) override;
-  void AndValue(std::int32_t AValue) override;
-  void OrValue(std::int32_t AValue) override;
-  void XorValue(std::int32_t AValue) override;
+  void SetValue(T AValue) override;
+  void AddValue(T AValue) override;
+  void SubtractValue(T AValue) override;
+  void MultiplyValue(T AValue) override;
+  void DivideValue(T AValue) override;
+  void ModValue(T AValue) override;
+  void AndValue(T AValue) override;
+  void OrValue(T AValue) override;
+  void XorValue(T AValue) override;
   void LShiftValue(std::int32_t AValue) override;
   void RShiftValue(std::int32_t AValue) override;
   void Zero() override;
-  std::int32_t Dot(const TBuffer& AOther) override;
-  bool IsEqualToValue(std::int32_t AValue) override;
-  std::int32_t GetMinValue() override;
-  std::int32_t GetMaxValue() override;
+  T Dot(const TBuffer& AOther) override;
+  bool IsEqualToValue(T AValue) override;
+  T GetMinValue() override;
+  T GetMaxValue() override;
 
-  TBufferEnumerator<std::int32_t> GetEnumerator() override {
-    return TBufferEnumerator<std::int32_t>(Read(), GetSize());
-  }
+  TBufferEnumerator<T> GetEnumerator() override { return TBufferEnumerator<T>(Read(), GetSize()); }
+};
+
+// Signed 32-bit integers.
+class TNXIntegerBuffer
+    : public TNXInteger32Buffer<TNXIntegerBuffer, std::int32_t, INXIntegerBuffer, INXIntegerBufferAccess> {
+ public:
+  using TNXInteger32Buffer::TNXInteger32Buffer;
 };
 
 // Unsigned 32-bit integers.
-class TNXUnsignedBuffer : public TNXLinearMemoryBuffer, public virtual INXUnsignedBuffer {
-  NX_INTERFACES(TNXLinearMemoryBuffer, INXUnsignedBuffer)
-
+class TNXUnsignedBuffer
+    : public TNXInteger32Buffer<TNXUnsignedBuffer, std::uint32_t, INXUnsignedBuffer, INXUnsignedBufferAccess> {
  public:
-  using TBuffer = TIntfPtr<INXUnsignedBuffer>;
-  using TValueInit = TNXRealBuffer::TValueInit;
-
-  TNXUnsignedBuffer();
-  explicit TNXUnsignedBuffer(std::uint32_t ASize);
-  TNXUnsignedBuffer(const std::uint32_t* AData, std::uint32_t ASize);
-  TNXUnsignedBuffer(TValueInit, std::uint32_t AValue, std::uint32_t ASize);
-  explicit TNXUnsignedBuffer(std::span<const std::uint32_t> AArray);
-  explicit TNXUnsignedBuffer(const std::vector<std::uint32_t>& AList);
-  explicit TNXUnsignedBuffer(TNXUnsignedBuffer* ASource);
-  explicit TNXUnsignedBuffer(const TBuffer& ASource);
-  explicit TNXUnsignedBuffer(const TIntfPtr<INXData>& ASource);
-
-  NX_TYPED_BUFFER_FACTORIES(TNXUnsignedBuffer, std::uint32_t)
-  static TBuffer MakeData(const std::uint32_t* AData, std::uint32_t ASize) {
-    return TBuffer(new TNXUnsignedBuffer(AData, ASize));
-  }
-  static TBuffer CreateData(const std::uint32_t* AData, std::uint32_t ASize) { return MakeData(AData, ASize); }
-  static TBuffer MakeValue(std::uint32_t AValue, std::uint32_t ASize) {
-    return TBuffer(new TNXUnsignedBuffer(TValueInit{}, AValue, ASize));
-  }
-  static TBuffer CreateValue(std::uint32_t AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
-
-  TIntfPtr<INXData> GetDataCopy() override;
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
-  void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
-              std::int32_t ACount) override;
-  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 2); }
-  std::uint32_t ItemSize() const noexcept final { return sizeof(std::uint32_t); }
-
-  TIntfPtr<INXUnsignedBufferAccess> Data(TBufferAccessModes AModes) override;
-  std::uint32_t* Read() noexcept final { return reinterpret_cast<std::uint32_t*>(FData); }
-  std::uint32_t* Write() final {
-    Unique(false);
-    return Read();
-  }
-  std::uint32_t* Modify() final {
-    Unique(true);
-    return Read();
-  }
-  std::uint32_t GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
-  void SetItem(std::int32_t AIndex, std::uint32_t AValue) final {
-    Unique(true);
-    Read()[AIndex] = AValue;
-  }
-
-  void Add(const TBuffer& AOther) override;
-  void Subtract(const TBuffer& AOther) override;
-  void Multiply(const TBuffer& AOther) override;
-  void Divide(const TBuffer& AOther) override;
-  void ModBuffer(const TBuffer& AOther) override;
-  void AndBuffer(const TBuffer& AOther) override;
-  void OrBuffer(const TBuffer& AOther) override;
-  void XorBuffer(const TBuffer& AOther) override;
-  void LShift(const TBuffer& AOther) override;
-  void RShift(const TBuffer& AOther) override;
-  void SetValue(std::uint32_t AValue) override;
-  void AddValue(std::uint32_t AValue) override;
-  void SubtractValue(std::uint32_t AValue) override;
-  void MultiplyValue(std::uint32_t AValue) override;
-  void DivideValue(std::uint32_t AValue) override;
-  void ModValue(std::uint32_t AValue) override;
-  void AndValue(std::uint32_t AValue) override;
-  void OrValue(std::uint32_t AValue) override;
-  void XorValue(std::uint32_t AValue) override;
-  void LShiftValue(std::int32_t AValue) override;
-  void RShiftValue(std::int32_t AValue) override;
-  void Zero() override;
-  std::uint32_t Dot(const TBuffer& AOther) override;
-  bool IsEqualToValue(std::uint32_t AValue) override;
-  std::uint32_t GetMinValue() override;
-  std::uint32_t GetMaxValue() override;
-
-  TBufferEnumerator<std::uint32_t> GetEnumerator() override {
-    return TBufferEnumerator<std::uint32_t>(Read(), GetSize());
-  }
+  using TNXInteger32Buffer::TNXInteger32Buffer;
 };
 
 // Complex numbers.

@@ -210,7 +210,13 @@ bool QueryInterfaces(Self* self, const TGUID& iid, void** obj) noexcept {
 // to a TIntfPtr that it lets go again, or the object is freed under it.
 // Objects are made with `new` (or Make<T>); one that lives elsewhere (stack,
 // member) must never be released to 0.
+template <class T>
+class TIntfPtr;
+
 class TInterfacedObject : public virtual IInterface {
+  template <class I, class T>
+  friend TIntfPtr<I> AdoptNew(T* AObject) noexcept;
+
  public:
   TInterfacedObject() = default;
   TInterfacedObject(const TInterfacedObject&) = delete;
@@ -228,7 +234,16 @@ class TInterfacedObject : public virtual IInterface {
   std::int32_t _AddRef() noexcept final {
     return FRefCount.fetch_add(1, std::memory_order_relaxed) + 1;
   }
+  // The last reference needs no locked instruction: no other thread holds one
+  // through which it could add another. The acquire load still orders every
+  // earlier release by other holders before the destructor. (This is also why
+  // a weak reference must never revive an object by raising its count.)
   std::int32_t _Release() noexcept final {
+    if (FRefCount.load(std::memory_order_acquire) == 1) {
+      FRefCount.store(0, std::memory_order_relaxed);  // destructors see 0, as on the other path
+      delete this;
+      return 0;
+    }
     const std::int32_t count = FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (count == 0) delete this;
     return count;
@@ -334,6 +349,24 @@ class TIntfPtr {
  private:
   T* FPtr = nullptr;
 };
+
+// The first reference to an object just made with new, as a pointer to I.
+// While nobody but the maker has seen the object its count is 0 and is set
+// with a plain store instead of a locked add (objects made and released on
+// every data path, such as buffers passed on, save one locked instruction).
+// A constructor that kept a reference of its own leaves a count above 0,
+// which is then incremented as usual.
+template <class I, class T>
+TIntfPtr<I> AdoptNew(T* AObject) noexcept {
+  TInterfacedObject* obj = AObject;
+  if (obj->FRefCount.load(std::memory_order_relaxed) == 0)
+    obj->FRefCount.store(1, std::memory_order_relaxed);
+  else
+    obj->FRefCount.fetch_add(1, std::memory_order_relaxed);
+  TIntfPtr<I> result;
+  result.Attach(static_cast<I*>(AObject));
+  return result;
+}
 
 // Makes a new interfaced object and returns it holding the first reference.
 template <class T, class... Args>

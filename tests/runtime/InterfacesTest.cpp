@@ -251,6 +251,43 @@ TEST(IntfPtrTest, MakeReturnsTheOnlyReference) {
   EXPECT_EQ(destroyed.load(), 1);
 }
 
+// A constructor that keeps a reference to itself (as an object registering
+// itself somewhere would); the reference is dropped with DropSelf.
+class TSelfHeld : public TFooBar {
+ public:
+  TSelfHeld(std::atomic<int>* destroyed, int* countInDestructor) : TFooBar(destroyed, 0), FCountSeen(countInDestructor) {
+    FSelf = static_cast<IFoo*>(this);
+  }
+  ~TSelfHeld() override { *FCountSeen = RefCount(); }
+  void DropSelf() { FSelf.Reset(); }
+
+ private:
+  TIntfPtr<IFoo> FSelf;
+  int* FCountSeen;
+};
+
+TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
+  std::atomic<int> destroyed{0};
+  int countSeen = -1;
+  {
+    TIntfPtr<IBar> bar = AdoptNew<IBar>(new TFooBar(&destroyed, 20));
+    EXPECT_EQ(bar->Bar(), 23);  // the adjusted interface pointer
+    EXPECT_EQ(static_cast<TFooBar*>(bar.Get())->RefCount(), 1);
+  }
+  EXPECT_EQ(destroyed.load(), 1);
+  {
+    auto* obj = new TSelfHeld(&destroyed, &countSeen);
+    TIntfPtr<IFoo> foo = AdoptNew<IFoo>(obj);
+    EXPECT_EQ(obj->RefCount(), 2);  // the constructor's own reference is not overwritten
+    obj->DropSelf();
+    EXPECT_EQ(destroyed.load(), 1);
+  }
+  EXPECT_EQ(destroyed.load(), 2);
+  // The last release (here without a locked decrement) runs the destructor
+  // with the count at 0, as any other release to 0 does.
+  EXPECT_EQ(countSeen, 0);
+}
+
 TEST(IntfPtrTest, ComparisonsAndHashing) {
   std::atomic<int> destroyed{0};
   TIntfPtr<IFoo> a = new TFooBar(&destroyed, 0);
