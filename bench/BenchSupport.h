@@ -17,7 +17,13 @@ class TCollectingReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.error_occurred) continue;
-      const std::string name = r.benchmark_name();
+      // A case given an explicit repetition count is named ".../repeats:N";
+      // it is looked up under its plain name.
+      std::string name = r.benchmark_name();
+      if (const auto at = name.find("/repeats:"); at != std::string::npos) {
+        const auto end = name.find('/', at + 1);
+        name.erase(at, end == std::string::npos ? std::string::npos : end - at);
+      }
       times_[name] = r.GetAdjustedRealTime();
       // The smallest CPU time over the repetitions: on a shared machine the
       // CPU time leaves out the time spent waiting for a core, and the
@@ -54,12 +60,15 @@ struct TRatio {
   double Goal;  // the ratio the line must reach (0: none)
 };
 
+// By default a line compares real times; with ACpu the smallest CPU times
+// over the repetitions (steadier on a shared machine).
 inline void PrintRatios(const TCollectingReporter& rep, const char* title, const std::vector<TRatio>& rows,
-                        const char* ratioName) {
+                        const char* ratioName, bool ACpu = false) {
   std::printf("\n%s\n", title);
   std::printf("%-44s %12s %12s %9s %6s\n", "case", "ours", "baseline", ratioName, "goal");
   for (const TRatio& r : rows) {
-    const double a = rep.Time(r.Ours), b = rep.Time(r.Baseline);
+    const double a = ACpu ? rep.Cpu(r.Ours) : rep.Time(r.Ours);
+    const double b = ACpu ? rep.Cpu(r.Baseline) : rep.Time(r.Baseline);
     if (a <= 0 || b <= 0) {
       std::printf("%-44s %12s\n", r.Label.c_str(), "(not run)");
       continue;
