@@ -118,6 +118,15 @@ inline void MakeStages(int l, size_t& off, TStages& st) {
   }
 }
 
+// Stage twiddles: for each butterfly index p, six rows (wr1, wi1, wr2, wi2,
+// wr3, wi3) of (re, im) pairs. They are stored interleaved in blocks of four
+// indices (48 doubles a block, each row's four pairs together), so that a
+// butterfly reads its twiddles from one or two cache lines instead of six
+// streams far apart, which at 4 KiB multiples would share cache sets with
+// the data. Row k of index p:
+inline const double* TwAt(const double* tw, size_t p, size_t k) { return tw + 48 * (p >> 2) + 8 * k + 2 * (p & 3); }
+inline double* TwAt(double* tw, size_t p, size_t k) { return tw + 48 * (p >> 2) + 8 * k + 2 * (p & 3); }
+
 inline size_t Round8(size_t v) { return (v + 7) & ~size_t(7); }  // doubles -> 64-byte multiple
 
 inline TLayout MakeLayout(int P) {
@@ -343,9 +352,9 @@ HWY_NOINLINE void Radix4Tw(const double* in, size_t inStr, double* out, size_t o
   const DF d;
   const VF so = SignOdd();
   for (size_t p = 0; p < m; ++p) {
-    const VF wr1 = cv::LoadDup128(d, tw + 2 * p), wi1 = cv::LoadDup128(d, tw + 2 * m + 2 * p);
-    const VF wr2 = cv::LoadDup128(d, tw + 4 * m + 2 * p), wi2 = cv::LoadDup128(d, tw + 6 * m + 2 * p);
-    const VF wr3 = cv::LoadDup128(d, tw + 8 * m + 2 * p), wi3 = cv::LoadDup128(d, tw + 10 * m + 2 * p);
+    const VF wr1 = cv::LoadDup128(d, TwAt(tw, p, 0)), wi1 = cv::LoadDup128(d, TwAt(tw, p, 1));
+    const VF wr2 = cv::LoadDup128(d, TwAt(tw, p, 2)), wi2 = cv::LoadDup128(d, TwAt(tw, p, 3));
+    const VF wr3 = cv::LoadDup128(d, TwAt(tw, p, 4)), wi3 = cv::LoadDup128(d, TwAt(tw, p, 5));
     for (size_t q = 0; q < s; ++q) {
       const double* i0 = in + 2 * (q + s * p) * inStr;
       const double* i1 = in + 2 * (q + s * (p + m)) * inStr;
@@ -385,9 +394,9 @@ HWY_NOINLINE void Radix4TwS1(const double* in, double* out, size_t m, size_t B, 
   const size_t quarter = 2 * B * m;  // doubles between the four inputs
   const size_t unit = 2 * B;
   for (size_t p = 0; p < m; ++p) {
-    const VF wr1 = cv::LoadDup128(d, tw + 2 * p), wi1 = cv::LoadDup128(d, tw + 2 * m + 2 * p);
-    const VF wr2 = cv::LoadDup128(d, tw + 4 * m + 2 * p), wi2 = cv::LoadDup128(d, tw + 6 * m + 2 * p);
-    const VF wr3 = cv::LoadDup128(d, tw + 8 * m + 2 * p), wi3 = cv::LoadDup128(d, tw + 10 * m + 2 * p);
+    const VF wr1 = cv::LoadDup128(d, TwAt(tw, p, 0)), wi1 = cv::LoadDup128(d, TwAt(tw, p, 1));
+    const VF wr2 = cv::LoadDup128(d, TwAt(tw, p, 2)), wi2 = cv::LoadDup128(d, TwAt(tw, p, 3));
+    const VF wr3 = cv::LoadDup128(d, TwAt(tw, p, 4)), wi3 = cv::LoadDup128(d, TwAt(tw, p, 5));
     const double* i0 = in + unit * p;
     double* o0 = out + 4 * unit * p;
     for (size_t b = 0; b < unit; b += 2 * kC) {
@@ -510,8 +519,8 @@ HWY_NOINLINE void LastStage32(const double* in, double* out, size_t B, const dou
             so, t[0][p], t[1][p], t[2][p], t[3][p]);
       if (p > 0) {
         for (size_t c = 1; c < 4; ++c)
-          t[c][p] = CMulDup(t[c][p], cv::LoadDup128(d, tw + (c - 1) * 32 + 2 * p),
-                            cv::LoadDup128(d, tw + (c - 1) * 32 + 16 + 2 * p));
+          t[c][p] = CMulDup(t[c][p], cv::LoadDup128(d, TwAt(tw, p, 2 * (c - 1))),
+                            cv::LoadDup128(d, TwAt(tw, p, 2 * (c - 1) + 1)));
       }
     }
     for (size_t c = 0; c < 4; ++c) {
@@ -542,9 +551,9 @@ HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const dou
   }
   VF y0, y1, y2, y3;
   Bfly4(a, b, c, e, so, y0, y1, y2, y3);
-  y1 = CMulDup(y1, cv::LoadU(d, tw + 2 * p), cv::LoadU(d, tw + 2 * m + 2 * p));
-  y2 = CMulDup(y2, cv::LoadU(d, tw + 4 * m + 2 * p), cv::LoadU(d, tw + 6 * m + 2 * p));
-  y3 = CMulDup(y3, cv::LoadU(d, tw + 8 * m + 2 * p), cv::LoadU(d, tw + 10 * m + 2 * p));
+  y1 = CMulDup(y1, cv::LoadU(d, TwAt(tw, p, 0)), cv::LoadU(d, TwAt(tw, p, 1)));
+  y2 = CMulDup(y2, cv::LoadU(d, TwAt(tw, p, 2)), cv::LoadU(d, TwAt(tw, p, 3)));
+  y3 = CMulDup(y3, cv::LoadU(d, TwAt(tw, p, 4)), cv::LoadU(d, TwAt(tw, p, 5)));
   Interleave4(y0, y1, y2, y3, o);
 }
 
@@ -576,9 +585,9 @@ HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const d
     for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn>(in, p + m1 * j, m0, tw0, so, o[j]);
     for (size_t g = 0; g < kC; ++g) {
       const size_t p1 = p + g;
-      const VF wr1 = cv::LoadDup128(d, tw1 + 2 * p1), wi1 = cv::LoadDup128(d, tw1 + 2 * m1 + 2 * p1);
-      const VF wr2 = cv::LoadDup128(d, tw1 + 4 * m1 + 2 * p1), wi2 = cv::LoadDup128(d, tw1 + 6 * m1 + 2 * p1);
-      const VF wr3 = cv::LoadDup128(d, tw1 + 8 * m1 + 2 * p1), wi3 = cv::LoadDup128(d, tw1 + 10 * m1 + 2 * p1);
+      const VF wr1 = cv::LoadDup128(d, TwAt(tw1, p1, 0)), wi1 = cv::LoadDup128(d, TwAt(tw1, p1, 1));
+      const VF wr2 = cv::LoadDup128(d, TwAt(tw1, p1, 2)), wi2 = cv::LoadDup128(d, TwAt(tw1, p1, 3));
+      const VF wr3 = cv::LoadDup128(d, TwAt(tw1, p1, 4)), wi3 = cv::LoadDup128(d, TwAt(tw1, p1, 5));
       double* dst = out + 32 * p1;
       for (size_t v = 0; v < kV; ++v) {
         const size_t i = g * kV + v;
@@ -603,9 +612,9 @@ HWY_NOINLINE void FirstStageRows(const double* in, size_t rowStr, double* out, s
   const VF so = SignOdd();
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
   for (size_t p = 0; p < m; p += kC) {
-    const VF wr1 = cv::LoadU(d, tw + 2 * p), wi1 = cv::LoadU(d, tw + 2 * m + 2 * p);
-    const VF wr2 = cv::LoadU(d, tw + 4 * m + 2 * p), wi2 = cv::LoadU(d, tw + 6 * m + 2 * p);
-    const VF wr3 = cv::LoadU(d, tw + 8 * m + 2 * p), wi3 = cv::LoadU(d, tw + 10 * m + 2 * p);
+    const VF wr1 = cv::LoadU(d, TwAt(tw, p, 0)), wi1 = cv::LoadU(d, TwAt(tw, p, 1));
+    const VF wr2 = cv::LoadU(d, TwAt(tw, p, 2)), wi2 = cv::LoadU(d, TwAt(tw, p, 3));
+    const VF wr3 = cv::LoadU(d, TwAt(tw, p, 4)), wi3 = cv::LoadU(d, TwAt(tw, p, 5));
     VF y[4][4];
     for (size_t r = 0; r < 4; ++r) {
       const double* row = in + 2 * r * rowStr;
@@ -721,9 +730,9 @@ HWY_INLINE void DftSmall(const double* src, double* dst, const double* tw, bool 
   for (size_t g = 0; g < G; ++g) {
     VF y0, y1, y2, y3;
     Bfly4(x[g], x[g + G], x[g + 2 * G], x[g + 3 * G], so, y0, y1, y2, y3);
-    y1 = CMulDup(y1, cv::LoadU(d, tw + 8 * g), cv::LoadU(d, tw + 2 * m + 8 * g));
-    y2 = CMulDup(y2, cv::LoadU(d, tw + 4 * m + 8 * g), cv::LoadU(d, tw + 6 * m + 8 * g));
-    y3 = CMulDup(y3, cv::LoadU(d, tw + 8 * m + 8 * g), cv::LoadU(d, tw + 10 * m + 8 * g));
+    y1 = CMulDup(y1, cv::LoadU(d, TwAt(tw, 4 * g, 0)), cv::LoadU(d, TwAt(tw, 4 * g, 1)));
+    y2 = CMulDup(y2, cv::LoadU(d, TwAt(tw, 4 * g, 2)), cv::LoadU(d, TwAt(tw, 4 * g, 3)));
+    y3 = CMulDup(y3, cv::LoadU(d, TwAt(tw, 4 * g, 4)), cv::LoadU(d, TwAt(tw, 4 * g, 5)));
     Interleave4(y0, y1, y2, y3, u + 4 * g);
   }
   VF y[kN / 4];
@@ -1071,14 +1080,14 @@ void FillStages(const TStages& st, double* tables) {
     const size_t m = st.M[i], n = m * 4;
     double* t = tables + st.Tw[i];
     for (size_t k = 1; k <= 3; ++k) {
-      double* wr = t + (k - 1) * 4 * m;
-      double* wi = wr + 2 * m;
       for (size_t p = 0; p < m; ++p) {
         double c, s;
         CosSin(p * k, n, c, s);  // W = c - i s
-        wr[2 * p] = wr[2 * p + 1] = c;
-        wi[2 * p] = s;  // (-Im W, Im W)
-        wi[2 * p + 1] = -s;
+        double* wr = TwAt(t, p, 2 * (k - 1));
+        double* wi = TwAt(t, p, 2 * (k - 1) + 1);
+        wr[0] = wr[1] = c;
+        wi[0] = s;  // (-Im W, Im W)
+        wi[1] = -s;
       }
     }
   }
