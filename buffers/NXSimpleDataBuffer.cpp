@@ -374,12 +374,6 @@ inline void RequireSize(const TNXRealBuffer::TBuffer& b, std::int32_t size) {
 
 void TNXRealBuffer::VectorJaehne(double AMagnitude) { ippsVectorJaehne_64f(Write(), Len(GetSize()), AMagnitude); }
 
-void TNXRealBuffer::Add(const TBuffer& AOther) {
-  const double* src = ReadOf(AOther);
-  const std::int32_t n = std::min(GetSize(), AOther->GetSize());
-  ippsAdd_64f_I(src, Modify(), Len(n));
-}
-
 void TNXRealBuffer::Subtract(const TBuffer& AOther) {
   const double* src = ReadOf(AOther);
   const std::int32_t n = std::min(GetSize(), AOther->GetSize());

@@ -18,6 +18,7 @@
 // write access on a shared block, Resize, Assign).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -189,7 +190,9 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
 
   // Operations. n = the smaller of Self's and the other buffer's sizes.
   virtual void VectorJaehne(double AMagnitude) = 0;
-  virtual void Add(const TBuffer& AOther) = 0;
+  // Inline like Mean: at a thousand samples the virtual calls to reach
+  // both buffers were a tenth of the work.
+  void Add(const TBuffer& AOther);
   virtual void Subtract(const TBuffer& AOther) = 0;
   virtual void Multiply(const TBuffer& AOther) = 0;
   // A zero divisor gives 1e15 for a positive quotient and -1e14 otherwise.
@@ -946,7 +949,7 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
 
   // Operations
   void VectorJaehne(double AMagnitude) override;
-  void Add(const TBuffer& AOther) override;
+  void Add(const TBuffer& AOther) { INXRealBuffer::Add(AOther); }
   void Subtract(const TBuffer& AOther) override;
   void Multiply(const TBuffer& AOther) override;
   void Divide(const TBuffer& AOther) override;
@@ -1022,6 +1025,18 @@ inline double INXRealBuffer::Mean() {
   double r = 0.0;
   ippsMean_64f(reinterpret_cast<const double*>(b->ByteRead()), static_cast<int>(b->GetByteSize() >> 3), &r);
   return r;
+}
+
+inline void INXRealBuffer::Add(const TBuffer& AOther) {
+  if (!AOther) throw EArgumentException("A source buffer is required");
+  TNXGenericBuffer* b = FItemOwner;
+  TNXGenericBuffer* o = AOther->FItemOwner;
+  // The source is read before Self is made unique: adding a buffer to
+  // itself, the copy then adds the old block's values.
+  const double* src = reinterpret_cast<const double*>(o->ByteRead());
+  const std::uint32_t n = std::min(b->GetByteSize(), o->GetByteSize()) >> 3;
+  b->Unique(true);
+  ippsAdd_64f_I(src, reinterpret_cast<double*>(b->ByteRead()), static_cast<int>(n));
 }
 
 inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
