@@ -125,7 +125,9 @@ inline void MakeStages(int l, size_t& off, TStages& st) {
 // streams far apart, which at 4 KiB multiples would share cache sets with
 // the data. Row k of index p:
 inline const double* TwAt(const double* tw, size_t p, size_t k) { return tw + 48 * (p >> 2) + 8 * k + 2 * (p & 3); }
-inline double* TwAt(double* tw, size_t p, size_t k) { return tw + 48 * (p >> 2) + 8 * k + 2 * (p & 3); }
+inline double* TwAt(double* tw, size_t p, size_t k) {
+  return const_cast<double*>(TwAt(static_cast<const double*>(tw), p, k));
+}
 
 inline size_t Round8(size_t v) { return (v + 7) & ~size_t(7); }  // doubles -> 64-byte multiple
 
@@ -240,6 +242,15 @@ HWY_INLINE VF SignEven() { return cv::OddEven(cv::Zero(DF()), cv::Set(DF(), -0.0
 HWY_INLINE VF CMulDup(VF a, VF wr, VF wi) { return cv::MulAdd(a, wr, cv::Mul(cv::Reverse2(DF(), a), wi)); }
 // -i * v.
 HWY_INLINE VF MulNegI(VF v, VF signOdd) { return cv::Xor(cv::Reverse2(DF(), v), signOdd); }
+// Conjugates the four inputs of a butterfly when conj is set (the inverse
+// transform's loads); with a constant flag the test folds away.
+HWY_INLINE void Conj4(bool conj, VF so, VF& a, VF& b, VF& c, VF& e) {
+  if (!conj) return;
+  a = cv::Xor(a, so);
+  b = cv::Xor(b, so);
+  c = cv::Xor(c, so);
+  e = cv::Xor(e, so);
+}
 
 HWY_INLINE void Bfly4(VF a, VF b, VF c, VF d, VF so, VF& y0, VF& y1, VF& y2, VF& y3) {
   const VF apc = cv::Add(a, c), amc = cv::Sub(a, c), bpd = cv::Add(b, d);
@@ -366,12 +377,7 @@ HWY_NOINLINE void Radix4Tw(const double* in, size_t inStr, double* out, size_t o
       double* o3 = out + 2 * (q + s * (4 * p + 3)) * outStr;
       for (size_t b = 0; b < 2 * B; b += 2 * kC) {
         VF a = cv::LoadU(d, i0 + b), bb = cv::LoadU(d, i1 + b), c = cv::LoadU(d, i2 + b), e = cv::LoadU(d, i3 + b);
-        if (kConjIn) {
-          a = cv::Xor(a, so);
-          bb = cv::Xor(bb, so);
-          c = cv::Xor(c, so);
-          e = cv::Xor(e, so);
-        }
+        Conj4(kConjIn, so, a, bb, c, e);
         VF y0, y1, y2, y3;
         Bfly4(a, bb, c, e, so, y0, y1, y2, y3);
         cv::StoreU(y0, d, o0 + b);
@@ -402,12 +408,7 @@ HWY_NOINLINE void Radix4TwS1(const double* in, double* out, size_t m, size_t B, 
     for (size_t b = 0; b < unit; b += 2 * kC) {
       VF a = cv::LoadU(d, i0 + b), bb = cv::LoadU(d, i0 + quarter + b);
       VF c = cv::LoadU(d, i0 + 2 * quarter + b), e = cv::LoadU(d, i0 + 3 * quarter + b);
-      if (kConjIn) {
-        a = cv::Xor(a, so);
-        bb = cv::Xor(bb, so);
-        c = cv::Xor(c, so);
-        e = cv::Xor(e, so);
-      }
+      Conj4(kConjIn, so, a, bb, c, e);
       VF y0, y1, y2, y3;
       Bfly4(a, bb, c, e, so, y0, y1, y2, y3);
       cv::StoreU(y0, d, o0 + b);
@@ -543,12 +544,7 @@ HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const dou
   const DF d;
   VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
   VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
-  if (kConjIn) {
-    a = cv::Xor(a, so);
-    b = cv::Xor(b, so);
-    c = cv::Xor(c, so);
-    e = cv::Xor(e, so);
-  }
+  Conj4(kConjIn, so, a, b, c, e);
   VF y0, y1, y2, y3;
   Bfly4(a, b, c, e, so, y0, y1, y2, y3);
   y1 = CMulDup(y1, cv::LoadU(d, TwAt(tw, p, 0)), cv::LoadU(d, TwAt(tw, p, 1)));
@@ -680,12 +676,7 @@ HWY_INLINE void Dft16(const double* src, double* dst, bool conj, const double* s
   const DF d;
   const VF so = SignOdd();
   VF a = cv::LoadU(d, src), b = cv::LoadU(d, src + 8), c = cv::LoadU(d, src + 16), e = cv::LoadU(d, src + 24);
-  if (conj) {
-    a = cv::Xor(a, so);
-    b = cv::Xor(b, so);
-    c = cv::Xor(c, so);
-    e = cv::Xor(e, so);
-  }
+  Conj4(conj, so, a, b, c, e);
   VF y0, y1, y2, y3;
   Bfly4(a, b, c, e, so, y0, y1, y2, y3);
   y1 = CMulDup(y1, cv::LoadU(d, kTw16[0][0]), cv::LoadU(d, kTw16[0][1]));
