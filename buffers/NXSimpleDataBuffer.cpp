@@ -110,6 +110,7 @@ void TNXGenericBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
   }
   FByteSize = source->FByteSize;
   FData = source->FData;
+  SyncView();
 }
 
 bool TNXGenericBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
@@ -149,6 +150,7 @@ void TNXGenericBuffer::PopulateCahces() {
 
 void TNXGenericBuffer::IntPopulateCahces() noexcept {
   FData = static_cast<std::uint8_t*>(FDataContainer->GetData());
+  SyncView();
 }
 
 bool TNXGenericBuffer::IntMakeUnique(bool APreserve) {

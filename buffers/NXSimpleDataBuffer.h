@@ -173,6 +173,15 @@ class TBufferEnumerator {
 
 class TNXGenericBuffer;
 
+// A copy of a buffer's data pointer and byte size kept inside an interface,
+// so that inline operations reach the samples with one load from the
+// interface pointer instead of two (interface -> buffer object -> data).
+// The buffer object writes it whenever its own pointer or size changes.
+struct TNXDataView {
+  std::uint8_t* Data = nullptr;
+  std::uint32_t ByteSize = 0;
+};
+
 struct INXRealBuffer : virtual INXLinearDataBuffer {
   NX_INTERFACE_ID(INXRealBuffer, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F09}");
   using TBuffer = TIntfPtr<INXRealBuffer>;
@@ -253,6 +262,8 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   friend class TNXRealBuffer;
   // The implementing buffer, set once when it is constructed.
   TNXGenericBuffer* FItemOwner = nullptr;
+  // Its data pointer and byte size, kept in step by the buffer.
+  TNXDataView FView;
 };
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffer interfaces
@@ -750,8 +761,17 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   void SerializationWrite(IWriter& AWriter) override;
 
  protected:
-  // Sets the data pointer cache from the block.
+  // Sets the data pointer cache from the block (and the interface view).
   virtual void IntPopulateCahces() noexcept;
+  // Copies FData and FByteSize to the interface view, if there is one. Every
+  // change of either ends here: the resize paths through PopulateCahces,
+  // Assign directly.
+  void SyncView() noexcept {
+    if (FViewMirror) {
+      FViewMirror->Data = FData;
+      FViewMirror->ByteSize = FByteSize;
+    }
+  }
   // Stores the block; classes with caches of their own extend it. (The
   // constructors refresh the caches themselves: a virtual call made from a
   // base-class constructor would not reach the derived class.)
@@ -766,6 +786,7 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   std::uint32_t FByteSize = 0;
   TNXNotifyList FNotify;
   TNXSmartBuffer* FDataContainer = nullptr;
+  TNXDataView* FViewMirror = nullptr;  // set by a typed buffer whose interface reads it
   bool FOwnsData = true;
 
   friend class TNXSequenceStamp;
@@ -1004,46 +1025,45 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   template <class T>
   void FillFromIntegers(const T* AData, std::uint32_t ASize, double ADivisor);
 
-  // Points the interface's item access at this object, for every
-  // constructor (members are initialised after all bases).
+  // Points the interface's inline operations at this object and its data,
+  // for every constructor (members are initialised after all bases, so the
+  // data pointer and size are final here).
   struct TItemOwnerInit {
     explicit TItemOwnerInit(TNXRealBuffer* ABuffer) noexcept {
-      static_cast<INXRealBuffer*>(ABuffer)->FItemOwner = ABuffer;
+      INXRealBuffer* intf = ABuffer;
+      intf->FItemOwner = ABuffer;
+      ABuffer->FViewMirror = &intf->FView;
+      ABuffer->SyncView();
     }
   };
   [[no_unique_address]] TItemOwnerInit FItemOwnerInit{this};
 };
 
 inline double INXRealBuffer::GetItem(std::int32_t AIndex) {
-  TNXGenericBuffer* b = FItemOwner;
-  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseIndexOutOfRange(AIndex);
-  return reinterpret_cast<const double*>(b->ByteRead())[AIndex];
+  if (static_cast<std::uint32_t>(AIndex) >= (FView.ByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
+  return reinterpret_cast<const double*>(FView.Data)[AIndex];
 }
 
 inline double INXRealBuffer::Mean() {
-  TNXGenericBuffer* b = FItemOwner;
   double r = 0.0;
-  ippsMean_64f(reinterpret_cast<const double*>(b->ByteRead()), static_cast<int>(b->GetByteSize() >> 3), &r);
+  ippsMean_64f(reinterpret_cast<const double*>(FView.Data), static_cast<int>(FView.ByteSize >> 3), &r);
   return r;
 }
 
 inline void INXRealBuffer::Add(const TBuffer& AOther) {
   if (!AOther) throw EArgumentException("A source buffer is required");
-  TNXGenericBuffer* b = FItemOwner;
-  TNXGenericBuffer* o = AOther->FItemOwner;
   // The source is read before Self is made unique: adding a buffer to
   // itself, the copy then adds the old block's values.
-  const double* src = reinterpret_cast<const double*>(o->ByteRead());
-  const std::uint32_t n = std::min(b->GetByteSize(), o->GetByteSize()) >> 3;
-  b->Unique(true);
-  ippsAdd_64f_I(src, reinterpret_cast<double*>(b->ByteRead()), static_cast<int>(n));
+  const TNXDataView o = AOther->FView;
+  const std::uint32_t n = std::min(FView.ByteSize, o.ByteSize) >> 3;
+  FItemOwner->Unique(true);
+  ippsAdd_64f_I(reinterpret_cast<const double*>(o.Data), reinterpret_cast<double*>(FView.Data), static_cast<int>(n));
 }
 
 inline void INXRealBuffer::SetItem(std::int32_t AIndex, double AValue) {
-  TNXGenericBuffer* b = FItemOwner;
-  if (static_cast<std::uint32_t>(AIndex) >= (b->GetByteSize() >> 3)) RaiseIndexOutOfRange(AIndex);
-  b->Unique(true);
-  reinterpret_cast<double*>(b->ByteRead())[AIndex] = AValue;
+  if (static_cast<std::uint32_t>(AIndex) >= (FView.ByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
+  FItemOwner->Unique(true);
+  reinterpret_cast<double*>(FView.Data)[AIndex] = AValue;
 }
 
 // ---------------------------------------------------------------- integer, unsigned, complex, Boolean and block buffers

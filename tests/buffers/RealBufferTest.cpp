@@ -230,6 +230,62 @@ TEST(RealBufferTest, ResizeCases) {
   EXPECT_EQ(b->GetSize(), 1);
 }
 
+// Item access, Mean and Add are inline and read a copy of the data pointer
+// and size kept in the interface; every path that moves the data or changes
+// the size must leave that copy in step with the buffer object.
+void ExpectInlineAccessInStep(const TBuffer& b) {
+  const std::int32_t n = b->GetSize();
+  const double* p = b->Read();
+  EXPECT_THROW(b->GetItem(n), ERangeError);
+  if (n == 0) return;
+  EXPECT_EQ(b->GetItem(n - 1), p[n - 1]);
+  double sum = 0;
+  for (std::int32_t i = 0; i < n; ++i) sum += p[i];
+  EXPECT_DOUBLE_EQ(b->Mean(), sum / n);
+}
+
+TEST(RealBufferTest, InlineAccessFollowsEveryChangeOfTheData) {
+  TBuffer b = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5, 6});
+  ExpectInlineAccessInStep(b);
+  b->Resize(2, true);  // shrink in place
+  ExpectInlineAccessInStep(b);
+  b->Resize(5, true);  // grow within the block
+  ExpectInlineAccessInStep(b);
+  b->Resize(9, true);  // a new block
+  ExpectInlineAccessInStep(b);
+  b->Resize(3, false);  // a new block without the contents
+  b->SetValue(2.5);
+  ExpectInlineAccessInStep(b);
+  b->Resize(0, true);
+  ExpectInlineAccessInStep(b);
+
+  // Assign takes the other buffer's block and size.
+  TBuffer src = TNXRealBuffer::MakeArray({7, 8, 9, 10});
+  b->Assign(src);
+  EXPECT_EQ(b->Read(), src->Read());
+  ExpectInlineAccessInStep(b);
+
+  // A write to a shared block moves the writer to its own copy; its inline
+  // reads then see the copy, the other holder keeps the old values.
+  b->SetItem(0, -1.0);
+  EXPECT_NE(b->Read(), src->Read());
+  EXPECT_EQ(b->Read()[0], -1.0);
+  EXPECT_EQ(src->GetItem(0), 7.0);
+  ExpectInlineAccessInStep(b);
+  TBuffer c = TNXRealBuffer::MakeCopy(b);
+  c->Add(src);  // c copies before adding; b is untouched
+  EXPECT_EQ(Values(c), (std::vector<double>{6, 16, 18, 20}));
+  EXPECT_EQ(Values(b), (std::vector<double>{-1, 8, 9, 10}));
+  ExpectInlineAccessInStep(c);
+  c->Add(c);  // a buffer added to itself
+  EXPECT_EQ(Values(c), (std::vector<double>{12, 32, 36, 40}));
+  // Copies made by GetDataCopy carry their own view of the shared block.
+  TBuffer d = Supports<INXRealBuffer>(b->GetDataCopy());
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->GetItem(3), 10.0);
+  ExpectInlineAccessInStep(d);
+}
+
 TEST(RealBufferTest, IsEqualComparesClassSizeAndBytes) {
   TBuffer a = TNXRealBuffer::MakeArray({1.0, 2.0});
   EXPECT_TRUE(a->IsEqual(TNXRealBuffer::MakeArray({1.0, 2.0})));
