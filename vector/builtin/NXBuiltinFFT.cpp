@@ -76,8 +76,8 @@ struct TStages {
   size_t Tw[16] = {};
   // The first stage keeps only W^p (rows wr1, wi1: 16 doubles per block of
   // four); its kernel forms W^2p and W^3p in registers. That stage streams
-  // the largest table (3N/4 twiddles), and at 2,048 points reading a third
-  // of it made the whole transform 12-15% faster.
+  // the largest table (3N/4 twiddles), and reading a third of it made
+  // orders 8-11 5-20% faster (order 11: 2.4 -> 2.05 us).
   bool CompactFirst = false;
 };
 
@@ -150,7 +150,10 @@ inline TLayout MakeLayout(int P) {
     L.Kind = 0;
   } else if (P < kBlockedFrom) {
     L.Kind = 1;
-    MakeStages(P, off, L.A, true);
+    // From order 8 (four stages) the first two stages run fused, and that
+    // pass reads the compact first-stage table; below, the table is small
+    // enough to stay in the first-level cache and is read whole.
+    MakeStages(P, off, L.A, P >= 8);
     L.WorkA = 0;
     L.WorkB = Round8(2 * L.N);
     L.WorkBytes = (L.WorkB + 2 * L.N) * sizeof(double) + 64;
@@ -253,10 +256,17 @@ HWY_INLINE VF SignEven() { return cv::OddEven(cv::Zero(DF()), cv::Set(DF(), -0.0
 // a * w for interleaved a and w given as (wr, wr) / (-wi, wi) pairs.
 HWY_INLINE VF CMulDup(VF a, VF wr, VF wi) { return cv::MulAdd(a, wr, cv::Mul(cv::Reverse2(DF(), a), wi)); }
 // Multiplies the outputs 1..3 of the first stage's butterflies p ... by W^p,
-// W^2p, W^3p, reading W^p from the compact table and forming the other two
+// W^2p, W^3p. From the compact table it reads W^p and forms the other two
 // (W^2 = W * W, W^3 = W * W^2, in the (c, c), (s, -s) form of CMulDup).
+template <bool kCompact>
 HWY_INLINE void TwiddleFirst(const double* tw, size_t p, VF& y1, VF& y2, VF& y3) {
   const DF d;
+  if (!kCompact) {
+    y1 = CMulDup(y1, cv::LoadU(d, TwAt(tw, p, 0)), cv::LoadU(d, TwAt(tw, p, 1)));
+    y2 = CMulDup(y2, cv::LoadU(d, TwAt(tw, p, 2)), cv::LoadU(d, TwAt(tw, p, 3)));
+    y3 = CMulDup(y3, cv::LoadU(d, TwAt(tw, p, 4)), cv::LoadU(d, TwAt(tw, p, 5)));
+    return;
+  }
   const VF wr = cv::LoadU(d, TwAt1(tw, p, 0)), wi = cv::LoadU(d, TwAt1(tw, p, 1));
   const VF wr2 = cv::MulSub(wr, wr, cv::Mul(wi, wi)), wi2 = cv::Mul(cv::Add(wr, wr), wi);
   const VF wr3 = cv::MulSub(wr, wr2, cv::Mul(wi, wi2)), wi3 = cv::MulAdd(wr, wi2, cv::Mul(wi, wr2));
@@ -563,7 +573,7 @@ HWY_NOINLINE void LastStage32(const double* in, double* out, size_t B, const dou
 // One vector of radix-4 butterflies of a stride-1 first stage: the inputs
 // p, p + m, p + 2m, p + 3m (conjugated for an inverse transform), their
 // butterfly and the twiddles of outputs 1 to 3, interleaved into o.
-template <bool kConjIn>
+template <bool kConjIn, bool kCompact>
 HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const double* tw, VF so, VF o[4]) {
   const DF d;
   VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
@@ -571,7 +581,7 @@ HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const dou
   Conj4(kConjIn, so, a, b, c, e);
   VF y0, y1, y2, y3;
   Bfly4(a, b, c, e, so, y0, y1, y2, y3);
-  TwiddleFirst(tw, p, y1, y2, y3);
+  TwiddleFirst<kCompact>(tw, p, y1, y2, y3);
   Interleave4(y0, y1, y2, y3, o);
 }
 
@@ -581,7 +591,7 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
   const VF so = SignOdd();
   for (size_t p = 0; p < m; p += kC) {
     VF o[4];
-    FirstButterflies<kConjIn>(in, p, m, tw, so, o);
+    FirstButterflies<kConjIn, false>(in, p, m, tw, so, o);
     double* dst = out + 8 * p;
     for (int i = 0; i < 4; ++i) cv::StoreU(o[i], d, dst + 2 * kC * size_t(i));
   }
@@ -592,7 +602,7 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
 // gathers its four input units from four first-stage blocks computed on the
 // spot (p, p + m1, p + 2*m1, p + 3*m1), so the first stage's results never
 // go through memory.
-template <bool kConjIn>
+template <bool kConjIn, bool kCompact>
 HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const double* tw0, size_t m1,
                                const double* tw1) {
   const DF d;
@@ -600,7 +610,7 @@ HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const d
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
   for (size_t p = 0; p < m1; p += kC) {
     VF o[4][4];
-    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn>(in, p + m1 * j, m0, tw0, so, o[j]);
+    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn, kCompact>(in, p + m1 * j, m0, tw0, so, o[j]);
     for (size_t g = 0; g < kC; ++g) {
       const size_t p1 = p + g;
       const VF wr1 = cv::LoadDup128(d, TwAt(tw1, p1, 0)), wi1 = cv::LoadDup128(d, TwAt(tw1, p1, 1));
@@ -743,7 +753,7 @@ HWY_INLINE void DftSmall(const double* src, double* dst, const double* tw, bool 
   for (size_t g = 0; g < G; ++g) {
     VF y0, y1, y2, y3;
     Bfly4(x[g], x[g + G], x[g + 2 * G], x[g + 3 * G], so, y0, y1, y2, y3);
-    TwiddleFirst(tw, 4 * g, y1, y2, y3);
+    TwiddleFirst<false>(tw, 4 * g, y1, y2, y3);
     Interleave4(y0, y1, y2, y3, u + 4 * g);
   }
   VF y[kN / 4];
@@ -783,10 +793,18 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
     const int first = K >= 4 ? 2 : 1;
     double* cur = target(first - 1);
     if (first == 2) {
-      if (conj)
-        FirstStage16<true>(src, cur, st.M[0], tables + st.Tw[0], st.M[1], tables + st.Tw[1]);
-      else
-        FirstStage16<false>(src, cur, st.M[0], tables + st.Tw[0], st.M[1], tables + st.Tw[1]);
+      const double* tw0 = tables + st.Tw[0];
+      const double* tw1 = tables + st.Tw[1];
+      if (st.CompactFirst) {
+        if (conj)
+          FirstStage16<true, true>(src, cur, st.M[0], tw0, st.M[1], tw1);
+        else
+          FirstStage16<false, true>(src, cur, st.M[0], tw0, st.M[1], tw1);
+      } else if (conj) {
+        FirstStage16<true, false>(src, cur, st.M[0], tw0, st.M[1], tw1);
+      } else {
+        FirstStage16<false, false>(src, cur, st.M[0], tw0, st.M[1], tw1);
+      }
     } else if (conj) {
       FirstStage1<true>(src, cur, st.M[0], tables + st.Tw[0]);
     } else {
