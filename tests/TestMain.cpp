@@ -2,8 +2,14 @@
 // leaves as many live buffers and data blocks as it found: a test that leaks
 // a buffer or a block fails itself.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "buffers/NXInternalStore.h"
+#include "vector/builtin/NXBuiltins.h"
 
 namespace {
 
@@ -25,10 +31,33 @@ class TBufferLeakListener : public ::testing::EmptyTestEventListener {
   int FStores = 0;
 };
 
+// The exit status that ctest counts as a skipped test.
+constexpr int kSkipped = 77;
+
+// NX_TEST_SIMD_TARGET=AVX2 (SSE4, SCALAR ...) runs the program on that SIMD
+// target instead of the best one this processor has, so that the kernels of
+// every target compiled into the library are tested on one machine. Returns
+// false when the target is not available here.
+bool ForceSimdTarget(const char* AName) {
+  for (std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    if (std::strcmp(hwy::TargetName(target), AName) != 0) continue;
+    hwy::SetSupportedTargetsForTest(target);
+    return std::strcmp(nx::builtin::SimdTargetName(), AName) == 0;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  if (const char* target = std::getenv("NX_TEST_SIMD_TARGET"); target != nullptr && *target != 0) {
+    if (!ForceSimdTarget(target)) {
+      std::printf("SIMD target %s is not available on this machine: skipped\n", target);
+      return kSkipped;
+    }
+    std::printf("Running on the SIMD target %s\n", target);
+  }
   ::testing::UnitTest::GetInstance()->listeners().Append(new TBufferLeakListener);
   return RUN_ALL_TESTS();
 }

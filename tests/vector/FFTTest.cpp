@@ -8,16 +8,12 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
-
-#include <hwy/targets.h>
 
 #include "nxruntime.h"
 #include "vector/NXBasicDispatcher.h"
 #include "vector/builtin/NXBuiltinFFT.h"
-#include "vector/builtin/NXBuiltins.h"
 
 // FFTW is a test-only peer: used when the build defines NX_HAVE_FFTW and links it.
 #if defined(NX_HAVE_FFTW) && __has_include(<fftw3.h>)
@@ -381,69 +377,6 @@ TEST(FFTVariants, SpecSharedByTwoThreads) {
   t1.join();
   EXPECT_TRUE(ok0);
   EXPECT_TRUE(ok1);
-}
-
-// ---------------------------------------------------------------- SIMD targets
-
-// The kernels are written once per vector width (one, two or four complex
-// values a vector), and the machine running the tests dispatches to its best
-// target only. Every other target compiled into the library and supported
-// by this processor must give the same transforms up to rounding, on every
-// path: straight-line, in-register, whole-array, four-step, real split.
-struct TTargetGuard {
-  ~TTargetGuard() { hwy::SetSupportedTargetsForTest(0); }
-};
-
-TEST(FFTTargets, EveryCompiledTargetAgreesWithTheBest) {
-  constexpr int kMaxOrder = 14;
-  struct TResult {
-    std::vector<double> Fwd, Inv, Real, RealInv;
-  };
-  auto run = [](int order) {
-    const size_t n = size_t(1) << order;
-    TResult r;
-    TCSpec cs;
-    TRSpec rs;
-    EXPECT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
-    EXPECT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
-    const std::vector<double> x = Random(2 * n, 900 + order);
-    r.Fwd.resize(2 * n);
-    r.Inv.resize(2 * n);
-    r.Real.resize(n + 2);
-    r.RealInv.resize(n);
-    EXPECT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                      reinterpret_cast<Ipp64fc*>(r.Fwd.data()), cs.P, nullptr),
-              ippStsNoErr);
-    EXPECT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                      reinterpret_cast<Ipp64fc*>(r.Inv.data()), cs.P, nullptr),
-              ippStsNoErr);
-    EXPECT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), r.Real.data(), rs.P, nullptr), ippStsNoErr);
-    EXPECT_EQ(nx::ippsFFTInv_CCSToR_64f(r.Real.data(), r.RealInv.data(), rs.P, nullptr), ippStsNoErr);
-    return r;
-  };
-  std::vector<TResult> best;
-  for (int order = 0; order <= kMaxOrder; ++order) best.push_back(run(order));
-  const std::string bestName = b::SimdTargetName();
-
-  TTargetGuard guard;
-  int tried = 0;
-  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    hwy::SetSupportedTargetsForTest(target);
-    if (b::SimdTargetName() == bestName) continue;
-    SCOPED_TRACE(b::SimdTargetName());
-    ++tried;
-    for (int order = 0; order <= kMaxOrder; ++order) {
-      SCOPED_TRACE(order);
-      const TResult r = run(order);
-      const double tol = 2e-15 * (order + 1);
-      EXPECT_LE(RelRms(r.Fwd.data(), best[order].Fwd.data(), r.Fwd.size()), tol) << "forward";
-      EXPECT_LE(RelRms(r.Inv.data(), best[order].Inv.data(), r.Inv.size()), tol) << "inverse";
-      EXPECT_LE(RelRms(r.Real.data(), best[order].Real.data(), r.Real.size()), tol) << "real";
-      EXPECT_LE(RelRms(r.RealInv.data(), best[order].RealInv.data(), r.RealInv.size()), tol) << "real inverse";
-    }
-  }
-  // Every x86-64 build has at least the baseline target besides the best.
-  EXPECT_GE(tried, 1);
 }
 
 // ---------------------------------------------------------------- spec and statuses

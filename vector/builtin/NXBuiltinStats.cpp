@@ -384,14 +384,20 @@ void NormalizeK(const double* src, double* dst, size_t n, double sub, double inv
 
 // Single precision computed in double and rounded once on the store.
 void NormalizeF32K(const float* src, float* dst, size_t n, double sub, double inv) {
+  size_t i = 0;
+#if HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+  // The emulated targets' demotion clamps results beyond the float range
+  // (infinities included) to +-FLT_MAX, where a cast gives infinity: they
+  // take the plain loop.
   const D d;
   const hn::Rebind<float, D> df;
   const auto vs = hn::Set(d, sub);
   const auto vi = hn::Set(d, inv);
-  size_t i = ForVectors(d, n, [&](size_t k) {
+  i = ForVectors(d, n, [&](size_t k) {
     const auto v = hn::PromoteTo(d, hn::LoadU(df, src + k));
     hn::StoreU(hn::DemoteTo(df, hn::Mul(hn::Sub(v, vs), vi)), df, dst + k);
   });
+#endif
   for (; i < n; ++i) dst[i] = static_cast<float>((static_cast<double>(src[i]) - sub) * inv);
 }
 
