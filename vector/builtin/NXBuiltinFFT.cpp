@@ -138,6 +138,9 @@ inline double* TwAt(double* tw, size_t p, size_t k) {
 }
 // The compact first stage: rows wr1, wi1 only (k = 0, 1).
 inline const double* TwAt1(const double* tw, size_t p, size_t k) { return tw + 16 * (p >> 2) + 8 * k + 2 * (p & 3); }
+inline double* TwAt1(double* tw, size_t p, size_t k) {
+  return const_cast<double*>(TwAt1(static_cast<const double*>(tw), p, k));
+}
 
 inline size_t Round8(size_t v) { return (v + 7) & ~size_t(7); }  // doubles -> 64-byte multiple
 
@@ -601,8 +604,9 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
 // 8 and up): each block of kC butterflies of the second stage (m1 = N/16)
 // gathers its four input units from four first-stage blocks computed on the
 // spot (p, p + m1, p + 2*m1, p + 3*m1), so the first stage's results never
-// go through memory.
-template <bool kConjIn, bool kCompact>
+// go through memory. The first stage's table is the compact one (every
+// layout that takes this pass has it).
+template <bool kConjIn>
 HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const double* tw0, size_t m1,
                                const double* tw1) {
   const DF d;
@@ -610,7 +614,7 @@ HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const d
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
   for (size_t p = 0; p < m1; p += kC) {
     VF o[4][4];
-    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn, kCompact>(in, p + m1 * j, m0, tw0, so, o[j]);
+    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn, true>(in, p + m1 * j, m0, tw0, so, o[j]);
     for (size_t g = 0; g < kC; ++g) {
       const size_t p1 = p + g;
       const VF wr1 = cv::LoadDup128(d, TwAt(tw1, p1, 0)), wi1 = cv::LoadDup128(d, TwAt(tw1, p1, 1));
@@ -793,18 +797,10 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
     const int first = K >= 4 ? 2 : 1;
     double* cur = target(first - 1);
     if (first == 2) {
-      const double* tw0 = tables + st.Tw[0];
-      const double* tw1 = tables + st.Tw[1];
-      if (st.CompactFirst) {
-        if (conj)
-          FirstStage16<true, true>(src, cur, st.M[0], tw0, st.M[1], tw1);
-        else
-          FirstStage16<false, true>(src, cur, st.M[0], tw0, st.M[1], tw1);
-      } else if (conj) {
-        FirstStage16<true, false>(src, cur, st.M[0], tw0, st.M[1], tw1);
-      } else {
-        FirstStage16<false, false>(src, cur, st.M[0], tw0, st.M[1], tw1);
-      }
+      if (conj)
+        FirstStage16<true>(src, cur, st.M[0], tables + st.Tw[0], st.M[1], tables + st.Tw[1]);
+      else
+        FirstStage16<false>(src, cur, st.M[0], tables + st.Tw[0], st.M[1], tables + st.Tw[1]);
     } else if (conj) {
       FirstStage1<true>(src, cur, st.M[0], tables + st.Tw[0]);
     } else {
@@ -1113,8 +1109,8 @@ void FillStages(const TStages& st, double* tables) {
       for (size_t p = 0; p < m; ++p) {
         double c, s;
         CosSin(p * k, n, c, s);  // W = c - i s
-        double* wr = compact ? const_cast<double*>(TwAt1(t, p, 0)) : TwAt(t, p, 2 * (k - 1));
-        double* wi = compact ? const_cast<double*>(TwAt1(t, p, 1)) : TwAt(t, p, 2 * (k - 1) + 1);
+        double* wr = compact ? TwAt1(t, p, 0) : TwAt(t, p, 2 * (k - 1));
+        double* wi = compact ? TwAt1(t, p, 1) : TwAt(t, p, 2 * (k - 1) + 1);
         wr[0] = wr[1] = c;
         wi[0] = s;  // (-Im W, Im W)
         wi[1] = -s;
