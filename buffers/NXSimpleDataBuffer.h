@@ -764,8 +764,9 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   // Sets the data pointer cache from the block (and the interface view).
   virtual void IntPopulateCahces() noexcept;
   // Copies FData and FByteSize to the interface view, if there is one. Every
-  // change of either ends here: the resize paths through PopulateCahces,
-  // Assign directly.
+  // later change of either ends here (the resize and copy-on-write paths
+  // through PopulateCahces, Assign directly); the typed buffer's own
+  // constructor makes the first copy, once the base has set both.
   void SyncView() noexcept {
     if (FViewMirror) {
       FViewMirror->Data = FData;

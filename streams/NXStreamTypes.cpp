@@ -627,26 +627,27 @@ void NXFTUnregisterClassDefaults(const TFTPinClass& AClass) {
   std::erase_if(r.Items, [&](const TNXFTPinClassDefaults& d) { return d.Class == &AClass; });
 }
 
-bool NXFTGetClassDefaults(const TFTPinClass& AClass, TNXFTPinClassDefaults& ADefaults) {
+namespace {
+// Copies out the first registered defaults that AMatch accepts.
+template <class F>
+bool CopyClassDefaults(F AMatch, TNXFTPinClassDefaults& ADefaults) {
   TClassDefaultsRegistry& r = ClassDefaults();
   std::lock_guard guard(r.Lock);
   for (const TNXFTPinClassDefaults& d : r.Items)
-    if (d.Class == &AClass) {
+    if (AMatch(d)) {
       ADefaults = d;
       return true;
     }
   return false;
 }
+}  // namespace
+
+bool NXFTGetClassDefaults(const TFTPinClass& AClass, TNXFTPinClassDefaults& ADefaults) {
+  return CopyClassDefaults([&](const TNXFTPinClassDefaults& d) { return d.Class == &AClass; }, ADefaults);
+}
 
 bool NXFTFindClassDefaults(const std::string& AClassName, TNXFTPinClassDefaults& ADefaults) {
-  TClassDefaultsRegistry& r = ClassDefaults();
-  std::lock_guard guard(r.Lock);
-  for (const TNXFTPinClassDefaults& d : r.Items)
-    if (AClassName == d.Class->Name) {
-      ADefaults = d;
-      return true;
-    }
-  return false;
+  return CopyClassDefaults([&](const TNXFTPinClassDefaults& d) { return AClassName == d.Class->Name; }, ADefaults);
 }
 
 std::vector<std::string> NXFTGetRegisteredPinClasses() {
