@@ -1,6 +1,7 @@
 // NXInternalStore: the data block, its counts and the sample allocator with
 // its cache of freed blocks.
 #include "buffers/NXInternalStore.h"
+#include "runtime/NXPackage.h"
 
 #include <cxxabi.h>
 
@@ -330,3 +331,5 @@ TNXSmartBuffer* TNXSmartMemoryBuffer::Clone(bool APreserve) {
 }
 
 }  // namespace nx
+
+NX_PACKAGE_UNIT(NXInternalStore, &nx::NXInternalStore::UnitInitialize, &nx::NXInternalStore::UnitFinalize)

@@ -4,6 +4,7 @@
 // conversions to 16-bit integers, the comparisons with a value, the
 // restricted extremes and the repair after a division by zero loop here.
 #include "buffers/NXSimpleDataBuffer.h"
+#include "runtime/NXPackage.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -2326,3 +2327,5 @@ void UnitFinalize() {
 }  // namespace NXSimpleDataBuffer
 
 }  // namespace nx
+
+NX_PACKAGE_UNIT(NXSimpleDataBuffer, &nx::NXSimpleDataBuffer::UnitInitialize, &nx::NXSimpleDataBuffer::UnitFinalize)

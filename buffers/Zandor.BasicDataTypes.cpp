@@ -49,7 +49,8 @@ std::string NameOf(INXData* AData) {
 // AClassName (null for the empty name).
 TIntfPtr<INXData> ReadCurrent(IReader& AReader, const std::string& AClassName) {
   if (AClassName.empty()) return nullptr;
-  TIntfPtr<INXData> obj = TClassManagement::CreateObject(AClassName);
+  TIntfPtr<INXData> obj = Supports<INXData>(TClassManagement::CreateObject(AClassName));
+  if (!obj) throw ESerializationError(Format("Class %s is not a data class", AClassName.c_str()));
   obj->GetInstance()->SerializationRead(AReader);
   return obj;
 }

@@ -72,7 +72,7 @@ std::optional<TClassEntry> TClassManagement::FindClass(std::string_view AName) {
   return *e;
 }
 
-TIntfPtr<INXData> TClassManagement::CreateObject(std::string_view AName) {
+TIntfPtr<IInterface> TClassManagement::CreateObject(std::string_view AName) {
   TClassEntry::TFactory factory = nullptr;
   {
     std::lock_guard<std::mutex> lock(gLock);
@@ -85,7 +85,7 @@ TIntfPtr<INXData> TClassManagement::CreateObject(std::string_view AName) {
   return factory();
 }
 
-std::string TClassManagement::ClassNameOf(const TNXData& AObject) {
+std::string TClassManagement::ClassNameOf(const IInterface& AObject) {
   const std::type_index type(typeid(AObject));
   {
     std::lock_guard<std::mutex> lock(gLock);

@@ -1,7 +1,9 @@
-// Zandor.ClassManagement: the registry of data classes by name. A unit
+// Zandor.ClassManagement: the registry of interfaced classes by name. A unit
 // registers its classes from its start-up section (see NXPackage); a reader
 // of serialised objects then makes an empty object of a class from the name
-// stored with it, and a writer finds the name of an object's class.
+// stored with it, and a writer finds the name of an object's class. The
+// registry knows only the interfaced-object base: a reader asks the object it
+// made for the interface it needs (the buffers ask for INXData).
 //
 // The registry keeps the registration order (Classes() enumerates in it). It
 // lives in a plain pointer made on the first registration and freed with the
@@ -18,8 +20,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Interfaces.h"
 
 namespace nx {
 
@@ -29,17 +31,18 @@ NX_DECLARE_EXCEPTION(EClassNotFound, Exception, "Class not found")
 
 // One registered class: its name, its C++ type and a factory of an empty object.
 struct TClassEntry {
-  using TFactory = TIntfPtr<INXData> (*)();
+  using TFactory = TIntfPtr<IInterface> (*)();
   std::string Name;
   std::type_index Type;
   TFactory Factory;
 };
 
-// The entry of class T (default constructible, derived from TNXData) under AName.
+// The entry of class T (default constructible, an interfaced object) under AName.
 template <class T>
+  requires std::is_base_of_v<TInterfacedObject, T>
 TClassEntry ClassEntry(std::string_view AName) {
   return {std::string(AName), std::type_index(typeid(T)),
-          []() { return TIntfPtr<INXData>(static_cast<INXData*>(new T())); }};
+          []() { return TIntfPtr<IInterface>(static_cast<IInterface*>(new T())); }};
 }
 
 class TClassManagement {
@@ -57,10 +60,10 @@ class TClassManagement {
   static std::optional<TClassEntry> FindClass(std::string_view AName);
   // A new empty object of the class registered under AName; EClassNotFound
   // "Class <name> not found" when there is none.
-  static TIntfPtr<INXData> CreateObject(std::string_view AName);
+  static TIntfPtr<IInterface> CreateObject(std::string_view AName);
   // The registered name of the class of AObject (its most derived class);
   // EClassNotFound when that class is not registered.
-  static std::string ClassNameOf(const TNXData& AObject);
+  static std::string ClassNameOf(const IInterface& AObject);
   // Every registered class, in registration order.
   static std::vector<TClassEntry> Classes();
 };

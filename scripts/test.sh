@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
 
+echo "== layering (includes point only downward)"
+bash scripts/check-layering.sh
+
 echo "== optimised build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"

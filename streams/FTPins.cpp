@@ -2,8 +2,7 @@
 #include "streams/FTPins.h"
 
 #include <algorithm>
-
-#include "streams/Flowtie.TypeConverters.h"
+#include <atomic>
 
 namespace nx {
 
@@ -384,12 +383,31 @@ std::vector<TFTLink> TFTLinker::WithLink(const TFTBasicPin& APin, TFTLink ALink)
   return links;
 }
 
+namespace {
+std::atomic<const TFTConverterLookup*> gConverterLookup{nullptr};
+
+bool HasConverter(const std::vector<TGUID>& ASourceTypes, const std::vector<TGUID>& ASinkTypes) {
+  const TFTConverterLookup* lookup = gConverterLookup.load(std::memory_order_acquire);
+  return lookup && lookup->Has(ASourceTypes, ASinkTypes);
+}
+
+TIntfPtr<TFTFormatConverter> CreateConverter(const std::vector<TGUID>& ASourceTypes,
+                                             const std::vector<TGUID>& ASinkTypes) {
+  const TFTConverterLookup* lookup = gConverterLookup.load(std::memory_order_acquire);
+  return lookup ? lookup->Create(ASourceTypes, ASinkTypes) : TIntfPtr<TFTFormatConverter>();
+}
+}  // namespace
+
+void FTSetConverterLookup(const TFTConverterLookup* ALookup) noexcept {
+  gConverterLookup.store(ALookup, std::memory_order_release);
+}
+
 bool TFTLinker::CanConnect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
   std::lock_guard guard(Section());
   if (ASource.IsClosed() || ASink.IsClosed()) return false;
   if (ASource.IsConnectedTo(&ASink)) return true;
   if (!Negotiate(ASource, ASink).IsEmpty()) return true;
-  return FTHasTypeConverter(ASource.LinkTypes(ASink), ASink.LinkTypes(ASource));
+  return HasConverter(ASource.LinkTypes(ASink), ASink.LinkTypes(ASource));
 }
 
 bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
@@ -401,7 +419,7 @@ bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
   TIntfPtr<TFTFormatConverter> converter;
   TGUID inID, outID;
   if (direct.IsEmpty()) {
-    converter = FTCreateTypeConverter(ASource.LinkTypes(ASink), ASink.LinkTypes(ASource));
+    converter = CreateConverter(ASource.LinkTypes(ASink), ASink.LinkTypes(ASource));
     if (!converter) return false;
     inID = Negotiate(ASource, converter->GetSinkPin());
     outID = Negotiate(converter->GetSourcePin(), ASink);

@@ -372,6 +372,18 @@ class TFTFormatConverter : public TInterfacedObject {
   virtual TFTSourcePin& GetSourcePin() noexcept = 0;
 };
 
+// The converter look-up that linking consults when two pins share no stream
+// type. The converter registry (Flowtie.TypeConverters) installs it when its
+// first classes are registered at start-up; the pins only call it, so the
+// pin framework does not depend on the registry. Without a look-up such pins
+// do not link.
+struct TFTConverterLookup {
+  bool (*Has)(const std::vector<TGUID>& ASourceTypes, const std::vector<TGUID>& ASinkTypes);
+  TIntfPtr<TFTFormatConverter> (*Create)(const std::vector<TGUID>& ASourceTypes,
+                                         const std::vector<TGUID>& ASinkTypes);
+};
+void FTSetConverterLookup(const TFTConverterLookup* ALookup) noexcept;
+
 // ---------------------------------------------------------------- pin class attributes
 
 struct TFTPinAttribute {

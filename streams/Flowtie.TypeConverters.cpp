@@ -45,7 +45,12 @@ const TFTFormatConverterClass* FindClass(const std::vector<TGUID>& ASourceTypes,
 
 }  // namespace
 
+namespace {
+constexpr TFTConverterLookup kLookup{&FTHasTypeConverter, &FTCreateTypeConverter};
+}  // namespace
+
 void FTRegisterTypeConverters(std::span<const TFTFormatConverterClass> AClasses) {
+  FTSetConverterLookup(&kLookup);
   for (const TFTFormatConverterClass& c : AClasses) {
     NX_ASSERT_MSG(c.Create, "a converter class needs a factory");
     // The prototype is made outside the registry lock: its pins take the

@@ -1,6 +1,7 @@
 // NXStreamTypes: operations, the stream-type registry, the signal pins, the
 // default channel handler and the link format converters.
 #include "streams/NXStreamTypes.h"
+#include "runtime/NXPackage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -897,3 +898,5 @@ void UnitFinalize() {
 }  // namespace NXStreamTypes
 
 }  // namespace nx
+
+NX_PACKAGE_UNIT(NXStreamTypes, &nx::NXStreamTypes::UnitInitialize, &nx::NXStreamTypes::UnitFinalize)

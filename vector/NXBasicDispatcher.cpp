@@ -1,5 +1,6 @@
 // NXBasicDispatcher: fills its dispatch pointers at start-up.
 #include "vector/NXBasicDispatcher.h"
+#include "runtime/NXPackage.h"
 
 #include <cstdlib>
 
@@ -52,3 +53,5 @@ void UnitInitialize() {
 void UnitFinalize() {}
 
 }  // namespace nx::NXBasicDispatcher
+
+NX_PACKAGE_UNIT(NXBasicDispatcher, &nx::NXBasicDispatcher::UnitInitialize, &nx::NXBasicDispatcher::UnitFinalize)

@@ -1,5 +1,6 @@
 // NXNormDispatcher: fills its dispatch pointers at start-up.
 #include "vector/NXNormDispatcher.h"
+#include "runtime/NXPackage.h"
 
 #include "vector/NXDispatchFill.h"
 
@@ -15,3 +16,5 @@ void UnitInitialize() { FillPointers(); }
 void UnitFinalize() {}
 
 }  // namespace nx::NXNormDispatcher
+
+NX_PACKAGE_UNIT(NXNormDispatcher, &nx::NXNormDispatcher::UnitInitialize, &nx::NXNormDispatcher::UnitFinalize)

@@ -1,5 +1,6 @@
 // NXResizeDispatcher: fills its dispatch pointers at start-up.
 #include "vector/NXResizeDispatcher.h"
+#include "runtime/NXPackage.h"
 
 #include "vector/NXDispatchFill.h"
 
@@ -15,3 +16,5 @@ void UnitInitialize() { FillPointers(); }
 void UnitFinalize() {}
 
 }  // namespace nx::NXResizeDispatcher
+
+NX_PACKAGE_UNIT(NXResizeDispatcher, &nx::NXResizeDispatcher::UnitInitialize, &nx::NXResizeDispatcher::UnitFinalize)

@@ -1,5 +1,6 @@
 // NXScopeDispatcher: fills its dispatch pointers at start-up.
 #include "vector/NXScopeDispatcher.h"
+#include "runtime/NXPackage.h"
 
 #include "vector/NXDispatchFill.h"
 
@@ -15,3 +16,5 @@ void UnitInitialize() { FillPointers(); }
 void UnitFinalize() {}
 
 }  // namespace nx::NXScopeDispatcher
+
+NX_PACKAGE_UNIT(NXScopeDispatcher, &nx::NXScopeDispatcher::UnitInitialize, &nx::NXScopeDispatcher::UnitFinalize)

@@ -1,5 +1,6 @@
 // RGIPPILoader: dlopen/dlsym stand in for the system's library loading.
 #include "vector/RGIPPILoader.h"
+#include "runtime/NXPackage.h"
 
 #include <dlfcn.h>
 
@@ -47,3 +48,5 @@ void UnitFinalize() {
 }
 
 }  // namespace nx::RGIPPILoader
+
+NX_PACKAGE_UNIT(RGIPPILoader, &nx::RGIPPILoader::UnitInitialize, &nx::RGIPPILoader::UnitFinalize)

@@ -1,5 +1,6 @@
 // RGIPPSLoader: dlopen/dlsym stand in for the system's library loading.
 #include "vector/RGIPPSLoader.h"
+#include "runtime/NXPackage.h"
 
 #include <dlfcn.h>
 
@@ -39,3 +40,5 @@ void UnitFinalize() {
 }
 
 }  // namespace nx::RGIPPSLoader
+
+NX_PACKAGE_UNIT(RGIPPSLoader, &nx::RGIPPSLoader::UnitInitialize, &nx::RGIPPSLoader::UnitFinalize)

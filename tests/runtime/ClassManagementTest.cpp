@@ -81,7 +81,7 @@ TEST_F(ClassManagementTest, LookUpsByNameAndByObject) {
   EXPECT_EQ(entry->Type, std::type_index(typeid(TTestNote)));
   EXPECT_FALSE(TClassManagement::FindClass("ttestnote").has_value());  // names match exactly
 
-  TIntfPtr<INXData> obj = TClassManagement::CreateObject("TTestOther");
+  TIntfPtr<INXData> obj = Supports<INXData>(TClassManagement::CreateObject("TTestOther"));
   EXPECT_NE(dynamic_cast<TTestOther*>(obj->GetInstance()), nullptr);
   EXPECT_EQ(TClassManagement::ClassNameOf(*obj->GetInstance()), "TTestOther");
   TIntfPtr<INXData> buffer = TNXRealBuffer::MakeSize(2);
