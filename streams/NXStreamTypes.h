@@ -780,6 +780,32 @@ std::string NXFTGetClassShortName(const TFTPinClass& AClass);
 // The converter classes registered at start-up, in order of preference.
 std::span<const TFTFormatConverterClass> NXFTFormatConverterClasses();
 
+// ---------------------------------------------------------------- scale tick text
+
+// The labels of a displayed scale (NXStreamTypesTickText.cpp). The decimal
+// separator is that of the process's current C locale (LC_NUMERIC).
+
+// How many decimals a label needs so that APrecision significant digits show
+// across the scale's range |AMax - AMin| (the order of the bounds does not
+// matter). ASignificantOnly returns APrecision as it is; a precision of 0 or
+// less, or an empty, NaN or infinite range gives 0; never negative. A result
+// outside the signed 32-bit range raises ERangeError.
+std::int32_t NXGetDecimalPoints(double AMax, double AMin, std::int32_t APrecision, bool ASignificantOnly);
+// The label of AValue on the scale AMin .. AMax (bounds in either order).
+// Scientific: ANumDigits significant digits when AFixedPrecision, else 15,
+// written d.dddE+ddd (at least three exponent digits). Otherwise fixed: exactly
+// ANumDigits decimals when AFixedPrecision, else as many as keep ANumDigits
+// significant digits over the range; a value too large for fixed notation
+// (1e18 and above) comes out in the scientific form, and on a fixed-precision
+// scale that form is shortened by NXReduceExponentPrecision. ANumDigits above
+// the largest signed 32-bit value raises ERangeError.
+std::string NXGetScaleTickText(double AValue, double AMin, double AMax, bool AFixedPrecision, std::uint32_t ANumDigits,
+                               bool AIsScientific);
+// Keeps APrecision digits after the decimal separator of a label in exponent
+// notation ("1.2345E20", 2 -> "1.23E20") and removes leading zeros of an
+// unsigned exponent ("1.5E005" -> "1.5E5").
+std::string NXReduceExponentPrecision(const std::string& AText, std::int32_t APrecision);
+
 namespace NXStreamTypes {
 // Start-up: the stream-type registry, the default channel handlers, the
 // format converters and the class defaults of the unit's pin classes;
