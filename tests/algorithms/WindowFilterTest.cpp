@@ -252,7 +252,9 @@ TEST(WindowCalculator, CosSumKernelIsTheWindowInFrequency) {
     for (int j = 0; j < t; ++j) {
       alt += (j % 2 == 0 ? 1 : -1) * static_cast<LD>(a[j]);
       sumA += a[j];
-      if (j > 0) EXPECT_EQ(kernel[j].Re, kernel[2 * t - 1 - j].Re);
+      if (j > 0) {
+        EXPECT_EQ(kernel[j].Re, kernel[2 * t - 1 - j].Re);
+      }
     }
     EXPECT_NEAR(static_cast<double>(sumA), 1.0, 1e-12);
     EXPECT_NEAR(static_cast<double>(centre), 1.0, 1e-12);
