@@ -1,0 +1,332 @@
+// TBufferAccumulator: the documented cases, every refusal, copies and shared
+// buffers, and 100,000 random operations against a plain byte-deque model
+// (never a lost or duplicated byte, invariants after every step).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "algorithms/Zandor.BufferAccumulator.h"
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+TIntfPtr<INXLinearDataBuffer> Bytes(std::string_view s) {
+  return TIntfPtr<INXLinearDataBuffer>(
+      TNXBlockBuffer::MakeData(reinterpret_cast<const std::uint8_t*>(s.data()), static_cast<std::uint32_t>(s.size())));
+}
+
+TIntfPtr<TBufferAccumulator> Acc(std::initializer_list<std::string_view> pieces) {
+  TIntfPtr<TBufferAccumulator> a(new TBufferAccumulator());
+  for (auto p : pieces) a->AddBuffer(Bytes(p));
+  return a;
+}
+
+std::string Rest(TBufferAccumulator& a) {
+  std::string s(static_cast<std::size_t>(a.GetBytesAvailable()), '\0');
+  EXPECT_TRUE(a.PeekBytes(static_cast<std::int32_t>(s.size()), s.data()));
+  return s;
+}
+
+TEST(BufferAccumulator, CoalescesSmallPieces) {
+  auto a = Acc({});
+  for (int i = 0; i < 10; ++i) a->AddBuffer(Bytes("abcde"));
+  EXPECT_EQ(a->GetBufferCount(), 1u);
+  EXPECT_EQ(a->GetBytesAvailable(), 50);
+  a->AddBuffer(Bytes(std::string(100, 'x')));
+  EXPECT_EQ(a->GetBufferCount(), 2u);
+  a->AddBuffer(Bytes("z"));  // a small piece onto a small tail
+  EXPECT_EQ(a->GetBufferCount(), 2u);
+  a->AddBuffer(Bytes(std::string(10000, 'y')));
+  a->AddBuffer(Bytes("q"));  // the tail is too big to take it
+  EXPECT_EQ(a->GetBufferCount(), 4u);
+  a->AddBuffer(Bytes(""));
+  a->AddBuffer(nullptr);
+  EXPECT_EQ(a->GetBufferCount(), 4u);
+  std::string expected;
+  for (int i = 0; i < 10; ++i) expected += "abcde";
+  EXPECT_EQ(Rest(*a), expected + std::string(100, 'x') + "z" + std::string(10000, 'y') + "q");
+}
+
+TEST(BufferAccumulator, DocumentedCases) {
+  auto a = Acc({"abc", "def"});
+  char out[8] = {};
+  ASSERT_TRUE(a->PeekBytesFrom(2, 3, out));
+  EXPECT_EQ(std::string(out, 3), "cde");
+  ASSERT_TRUE(a->SkipBytes(4));
+  EXPECT_EQ(a->GetReadOffset(), 4);
+  EXPECT_EQ(Rest(*a), "ef");
+
+  const struct {
+    std::vector<std::string_view> data;
+    std::string pattern;
+    bool found;
+    std::int64_t position;
+  } finds[] = {
+      {{"abcdef"}, "cd", true, 4},   {{"aaab"}, "aab", false, 4}, {{"abc", "def"}, "cd", true, 4},
+      {{"ab", "c"}, "abc", true, 3}, {{"xyz"}, "", true, 0},       {{"a", "b", "a", "b", "c"}, "abc", false, 0},
+      {{"abxabc"}, "abc", true, 6},  {{}, "a", false, 0},
+  };
+  for (const auto& f : finds) {
+    auto b = Acc({});
+    for (auto p : f.data) b->AddBuffer(Bytes(p));
+    std::int64_t pos = -1;
+    EXPECT_EQ(b->FindBytes(static_cast<std::int32_t>(f.pattern.size()), f.pattern.data(), pos), f.found)
+        << f.pattern;
+    if (f.found) {
+      EXPECT_EQ(pos, f.position) << f.pattern;
+    }
+  }
+
+  auto c = Acc({"abcdef"});
+  std::vector<std::uint8_t> v{9};
+  EXPECT_FALSE(c->ExtractBytes(7, v));
+  EXPECT_EQ(v, std::vector<std::uint8_t>{9});
+  EXPECT_EQ(c->GetBytesAvailable(), 6);
+  bool skipped = false;
+  ASSERT_TRUE(c->FindSkipBytes(2, "de", skipped));
+  EXPECT_TRUE(skipped);
+  EXPECT_EQ(Rest(*c), "f");
+
+  auto e = Acc({});
+  EXPECT_EQ(e->PeekFirstByte(), 0);
+  EXPECT_TRUE(e->IsEmpty());
+}
+
+TEST(BufferAccumulator, RefusalsChangeNothing) {
+  auto a = Acc({"hello", " world"});
+  char buf[32];
+  std::vector<std::uint8_t> v;
+  std::int64_t pos;
+  bool skipped;
+  const std::function<bool()> refused[] = {
+      [&] { return a->PeekBytes(12, buf); },       [&] { return a->PeekBytes(-1, buf); },
+      [&] { return a->PeekBytesFrom(8, 4, buf); }, [&] { return a->PeekBytesFrom(-1, 2, buf); },
+      [&] { return a->SkipBytes(12); },            [&] { return a->SkipBytes(-3); },
+      [&] { return a->ExtractBytes(12, buf); },    [&] { return a->ExtractBytes(-1, v); },
+      [&] { return !a->ExtractString(40).empty(); },
+      [&] { return a->FindBytes(3, "xyz", pos); },
+      [&] { return a->FindBytes(2, "wo", pos, 3, 2); },   // the match ends past the examined bytes
+      [&] { return a->FindBytes(2, "he", pos, 5, 1); },   // the match starts in the skipped part
+      [&] { return a->FindBytes(1, "h", pos, 0, 0); },
+      [&] { return a->FindBytes(-1, "h", pos); },
+      [&] { return a->FindSkipBytes(20, "hello world and more", skipped); },
+  };
+  for (std::size_t i = 0; i < std::size(refused); ++i) {
+    EXPECT_FALSE(refused[i]()) << i;
+    EXPECT_EQ(Rest(*a), "hello world") << i;
+  }
+  ASSERT_TRUE(a->FindBytes(2, "wo", pos, 4, 5));
+  EXPECT_EQ(pos, 8);
+  EXPECT_EQ(a->ExtractString(5), "hello");
+  ASSERT_TRUE(a->FindString("rld", pos));
+  EXPECT_EQ(pos, 6);
+}
+
+TEST(BufferAccumulator, FindSkipBytesDiscardsUpToTheLastPossibleStart) {
+  auto a = Acc({"xxxxab", "cxx"});
+  bool skipped = false;
+  EXPECT_FALSE(a->FindSkipBytes(3, "abd", skipped));
+  EXPECT_TRUE(skipped);
+  EXPECT_EQ(Rest(*a), "xx");  // count - 1 bytes stay
+  auto b = Acc({"ab"});
+  EXPECT_TRUE(b->FindSkipBytes(2, "ab", skipped));
+  EXPECT_FALSE(skipped);
+  EXPECT_TRUE(b->IsEmpty());
+  EXPECT_EQ(b->GetBufferCount(), 0u);
+}
+
+TEST(BufferAccumulator, ExtractStringDecodesUtf8) {
+  auto a = Acc({"gr\xC3\xBC\xC3", "\x9F", "e\xFF\xC0\xAF!"});
+  EXPECT_EQ(a->ExtractString(6), "gr\xC3\xBC\xC3\x9F");
+  EXPECT_EQ(a->ExtractString(5), "e\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD!");
+}
+
+// The caller's buffer, a copy of the accumulator and the accumulator never
+// see each other's later changes.
+TEST(BufferAccumulator, SharingIsSafe) {
+  TIntfPtr<INXBlockBuffer> mine = TNXBlockBuffer::MakeData(reinterpret_cast<const std::uint8_t*>("abc"), 3);
+  auto a = Acc({});
+  a->AddBuffer(TIntfPtr<INXLinearDataBuffer>(mine));
+  mine->SetItem(0, 'X');
+  mine->Resize(1, true);
+  EXPECT_EQ(Rest(*a), "abc");
+
+  a->AddBuffer(Bytes("de"));
+  TIntfPtr<IBufferAccumulator> copy = TBufferAccumulator::MakeCopy(*a);
+  a->AddBuffer(Bytes("fg"));
+  copy->AddBuffer(Bytes("hi"));
+  EXPECT_EQ(Rest(*a), "abcdefg");
+  EXPECT_EQ(copy->GetBytesAvailable(), 7);
+  TIntfPtr<INXBlockBuffer> all = copy->GetAsBuffer();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(all->Read()), 7), "abcdehi");
+  EXPECT_EQ(copy->GetBytesAvailable(), 7);
+  EXPECT_THROW(TBufferAccumulator::MakeCopy(TIntfPtr<IBufferAccumulator>()), EArgumentException);
+}
+
+// The restart rule written out plainly over a byte model.
+bool ModelFind(const std::deque<std::uint8_t>& d, const std::vector<std::uint8_t>& pat, std::int64_t& pos,
+               std::int64_t maxCount, std::int64_t skip) {
+  pos = 0;
+  if (pat.empty()) return true;
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    ++pos;
+    if (static_cast<std::int64_t>(i) < skip) {
+      m = 0;
+      continue;
+    }
+    if (maxCount-- <= 0) return false;
+    if (d[i] == pat[m]) {
+      if (++m == pat.size()) return true;
+    } else {
+      m = 0;
+    }
+  }
+  return false;
+}
+
+TEST(BufferAccumulator, RandomOperationsAgainstAByteModel) {
+  std::mt19937 g(20261206);
+  auto rnd = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
+  // A small alphabet, so that patterns match often and partial matches break.
+  auto byte = [&] { return static_cast<std::uint8_t>("abcab\0\xff"[rnd(0, 6)]); };
+  TIntfPtr<TBufferAccumulator> acc(new TBufferAccumulator());
+  std::deque<std::uint8_t> model;
+  std::vector<std::uint8_t> buf;
+  std::int64_t added = 0, taken = 0;
+  for (int step = 0; step < 100000; ++step) {
+    const int op = rnd(0, 11);
+    const auto avail = static_cast<int>(model.size());
+    // Counts run past what is available a good part of the time.
+    const int count = rnd(-2, avail + 8 < 6000 ? avail + 8 : 6000);
+    switch (op) {
+      case 0:
+      case 1:
+      case 2: {
+        const int n = rnd(0, 9) < 5 ? rnd(1, 99) : rnd(1, 4096);
+        std::vector<std::uint8_t> piece(n);
+        for (auto& b : piece) b = byte();
+        acc->AddBuffer(TIntfPtr<INXLinearDataBuffer>(TNXBlockBuffer::MakeArrayList(piece)));
+        model.insert(model.end(), piece.begin(), piece.end());
+        added += n;
+        break;
+      }
+      case 3: {
+        buf.assign(static_cast<std::size_t>(std::max(count, 0)) + 1, 0xEE);
+        const bool ok = acc->PeekBytes(count, buf.data());
+        ASSERT_EQ(ok, count >= 0 && count <= avail) << step;
+        if (ok) {
+          ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + count, model.begin())) << step;
+        }
+        break;
+      }
+      case 4: {
+        const int off = rnd(-1, avail + 1);
+        const int n = rnd(0, 64);
+        buf.assign(65, 0);
+        const bool ok = acc->PeekBytesFrom(off, n, buf.data());
+        ASSERT_EQ(ok, off >= 0 && off + n <= avail) << step;
+        if (ok) {
+          ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + n, model.begin() + off)) << step;
+        }
+        break;
+      }
+      case 5: {
+        const bool ok = acc->SkipBytes(count);
+        ASSERT_EQ(ok, count >= 0 && count <= avail) << step;
+        if (ok) {
+          model.erase(model.begin(), model.begin() + count);
+          taken += count;
+        }
+        break;
+      }
+      case 6: {
+        std::vector<std::uint8_t> out{1, 2};
+        const bool ok = acc->ExtractBytes(count, out);
+        ASSERT_EQ(ok, count >= 0 && count <= avail) << step;
+        if (ok) {
+          ASSERT_TRUE(std::equal(out.begin(), out.end(), model.begin())) << step;
+          ASSERT_EQ(out.size(), static_cast<std::size_t>(count));
+          model.erase(model.begin(), model.begin() + count);
+          taken += count;
+        } else {
+          ASSERT_EQ(out, (std::vector<std::uint8_t>{1, 2}));
+        }
+        break;
+      }
+      case 7:
+      case 8: {
+        std::vector<std::uint8_t> pat(static_cast<std::size_t>(rnd(0, 4)));
+        for (auto& b : pat) b = byte();
+        const bool bounded = op == 8;
+        const std::int64_t maxCount = bounded ? rnd(-1, avail + 2) : avail;
+        const std::int64_t skip = bounded ? rnd(-1, avail + 2) : 0;
+        std::int64_t pos = -1, want = -1;
+        const bool expect = ModelFind(model, pat, want, maxCount, std::max<std::int64_t>(skip, 0));
+        const bool got = bounded ? acc->FindBytes(static_cast<std::int32_t>(pat.size()), pat.data(), pos, maxCount, skip)
+                                 : acc->FindBytes(static_cast<std::int32_t>(pat.size()), pat.data(), pos);
+        ASSERT_EQ(got, expect) << step;
+        if (got) {
+          ASSERT_EQ(pos, want) << step;
+        }
+        break;
+      }
+      case 9: {
+        std::vector<std::uint8_t> pat(static_cast<std::size_t>(rnd(0, 3)));
+        for (auto& b : pat) b = byte();
+        // The model: discard one byte at a time while a full pattern fits.
+        bool modelSkipped = false, modelFound = false;
+        while (model.size() >= pat.size()) {
+          if (std::equal(pat.begin(), pat.end(), model.begin())) {
+            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(pat.size()));
+            taken += static_cast<std::int64_t>(pat.size());
+            modelFound = true;
+            break;
+          }
+          model.pop_front();
+          ++taken;
+          modelSkipped = true;
+        }
+        bool skipped = false;
+        ASSERT_EQ(acc->FindSkipBytes(static_cast<std::int32_t>(pat.size()), pat.data(), skipped), modelFound) << step;
+        ASSERT_EQ(skipped, modelSkipped) << step;
+        break;
+      }
+      case 10: {
+        ASSERT_EQ(acc->PeekFirstByte(), model.empty() ? 0 : model.front()) << step;
+        if (rnd(0, 200) == 0) {
+          TIntfPtr<INXBlockBuffer> all = acc->GetAsBuffer();
+          ASSERT_EQ(all->GetSize(), avail);
+          ASSERT_TRUE(std::equal(model.begin(), model.end(), all->Read())) << step;
+        }
+        break;
+      }
+      case 11:
+        if (rnd(0, 500) == 0) {
+          taken += static_cast<std::int64_t>(model.size());
+          acc->Clear();
+          model.clear();
+        }
+        break;
+    }
+    // The invariants after every step.
+    ASSERT_EQ(acc->GetBytesAvailable(), static_cast<std::int64_t>(model.size())) << step;
+    ASSERT_EQ(acc->IsEmpty(), model.empty());
+    ASSERT_EQ(added - taken, static_cast<std::int64_t>(model.size()));
+    if (model.empty()) {
+      ASSERT_EQ(acc->GetBufferCount(), 0u);
+      ASSERT_EQ(acc->GetReadOffset(), 0);
+    }
+  }
+  EXPECT_EQ(Rest(*acc), std::string(model.begin(), model.end()));
+}
+
+}  // namespace
+}  // namespace nx

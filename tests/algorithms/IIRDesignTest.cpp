@@ -1,0 +1,314 @@
+// IIR design: every Butterworth and Chebyshev design on a grid of orders,
+// types and corners against the textbook magnitude of the same prototype
+// through the bilinear transform; the biquad cascade against the direct form
+// (response and filtering through the IIR primitives); unit gain at the
+// reference frequency; the prototype poles, the Bessel table and the orders.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "algorithms/NXWindowFilter.h"
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using LD = long double;
+using TC = std::complex<double>;
+constexpr LD kPiL = std::numbers::pi_v<long double>;
+
+struct Design {
+  TNXIIRFilterType proto;
+  TNXDesignFilterType type;
+  int order;
+  double a1, a2;
+};
+
+std::string Name(const Design& d) {
+  return "proto " + std::to_string(d.proto) + " type " + std::to_string(d.type) + " order " +
+         std::to_string(d.order) + " corners " + std::to_string(d.a1) + "/" + std::to_string(d.a2);
+}
+
+void Configure(TNXDesignedIIRbase& f, const Design& d) {
+  f.SetOrder(d.order);
+  f.SetFilterType(d.proto);
+  f.SetDesignType(d.type);
+  f.SetAlpha1(d.a1);
+  f.SetAlpha2(d.a2);
+  f.Calculate();
+}
+
+// |H| of the textbook filter at frequency f (fraction of the sample rate):
+// the analogue prototype of order n at the frequency-transformed variable,
+// with the bilinear transform's frequency 2 tan(pi f) and prewarped corners.
+LD Textbook(const Design& d, int n, double f, LD eps) {
+  const LD w = 2 * std::tan(kPiL * f);
+  const LD c1 = 2 * std::tan(kPiL * d.a1), c2 = 2 * std::tan(kPiL * d.a2);
+  LD x = 0;
+  switch (d.type) {
+    case fdftLowPass: x = w / c1; break;
+    case fdftHighPass: x = c1 / w; break;
+    case fdftBandPass: x = (w * w - c1 * c2) / (w * (c2 - c1)); break;
+    case fdftBandStop: x = w * (c2 - c1) / (c1 * c2 - w * w); break;
+  }
+  if (d.proto == iirButterworth) return 1 / std::sqrt(1 + std::pow(std::fabs(x), 2 * n));
+  const LD ax = std::fabs(x);
+  const LD t = ax <= 1 ? std::cos(n * std::acos(ax)) : std::cosh(n * std::acosh(ax));
+  return 1 / std::sqrt(1 + eps * eps * t * t);
+}
+
+TC Eval(const std::vector<double>& taps, bool biquad, double f) {
+  const std::complex<LD> zi = std::polar<LD>(1, -2 * kPiL * f);
+  auto poly = [&](const double* c, int n) {
+    std::complex<LD> r = 0;
+    for (int k = n; k-- > 0;) r = r * zi + static_cast<LD>(c[k]);
+    return r;
+  };
+  std::complex<LD> h = 1;
+  if (biquad) {
+    for (std::size_t s = 0; s < taps.size(); s += 6) h *= poly(&taps[s], 3) / poly(&taps[s + 3], 3);
+  } else {
+    const int n = static_cast<int>(taps.size() / 2);
+    h = poly(taps.data(), n) / poly(taps.data() + n, n);
+  }
+  return TC(static_cast<double>(h.real()), static_cast<double>(h.imag()));
+}
+
+// How far rounding the taps to double can move |H| at f, relative: a
+// coefficient error of one unit in the last place moves a polynomial by up
+// to eps * sum |c_k|, against its value there. Direct forms of many poles
+// packed near z = 1 or z = -1 exceed any tolerance this way (which is what
+// the cascade is for); such points are left out of the comparisons.
+double RoundingBound(const std::vector<double>& taps, bool biquad, double f) {
+  const std::complex<LD> zi = std::polar<LD>(1, -2 * kPiL * f);
+  auto rel = [&](const double* c, int n) {
+    std::complex<LD> v = 0;
+    LD size = 0;
+    for (int k = n; k-- > 0;) {
+      v = v * zi + static_cast<LD>(c[k]);
+      size += std::fabs(static_cast<LD>(c[k]));
+    }
+    return static_cast<double>(n * 2.3e-16L * size / std::abs(v));
+  };
+  double b = 0;
+  const int n = biquad ? 3 : static_cast<int>(taps.size() / 2);
+  for (std::size_t s = 0; s < taps.size(); s += 2 * n) b += rel(&taps[s], n) + rel(&taps[s + n], n);
+  return b;
+}
+
+// Points where the rounding bound stays below this are compared to 1e-9.
+constexpr double kRepresentable = 1e-10;
+
+std::vector<double> DirectTaps(const TNXDesignedIIRbase& f) {
+  std::vector<double> t = f.GetNumerator();
+  t.insert(t.end(), f.GetDenominator().begin(), f.GetDenominator().end());
+  return t;
+}
+
+// The grid of designs: corners from 0.01 to 0.45, every order and type.
+std::vector<Design> Grid() {
+  const double corners[][2] = {{0.01, 0.03}, {0.05, 0.2}, {0.12, 0.13}, {0.2, 0.3}, {0.3, 0.45}, {0.4, 0.45}};
+  std::vector<Design> g;
+  for (TNXIIRFilterType p : {iirButterworth, iirChebyshev})
+    for (TNXDesignFilterType t : {fdftLowPass, fdftHighPass, fdftBandPass, fdftBandStop})
+      for (int order = 1; order <= 10; ++order)
+        for (const auto& c : corners) g.push_back({p, t, order, t <= fdftHighPass ? c[order % 2] : c[0], c[1]});
+  return g;
+}
+
+// The ratio of the design's |H| to the textbook's is one constant over the
+// band (the gain normalisation), to 1e-9, down to 1e-5 of the peak.
+TEST(IIRDesign, EveryDesignMatchesItsTextbookFilter) {
+  const LD eps = std::sqrt(std::pow(10.0L, 0.1L) - 1);  // the default ripple of -1 dB
+  int checked = 0, points = 0;
+  for (const Design& d : Grid())
+    for (bool biquad : {false, true}) {
+      TNXDesignedIIRbase plain;
+      TNXDesignedIIRbiquad bq;
+      TNXDesignedIIRbase& f = biquad ? bq : plain;
+      Configure(f, d);
+      const std::vector<double> taps = biquad ? bq.GetSectionTaps() : DirectTaps(plain);
+      const int n = f.GetOrder();
+      LD ratio0 = -1;
+      for (int i = 1; i < 400; ++i) {
+        const double fr = 0.5 * i / 400;
+        const LD text = Textbook(d, n, fr, eps);
+        if (text < 1e-5L || RoundingBound(taps, biquad, fr) > kRepresentable) continue;
+        ++points;
+        const LD ratio = std::abs(Eval(taps, biquad, fr)) / text;
+        if (ratio0 < 0) ratio0 = ratio;
+        ASSERT_NEAR(static_cast<double>(ratio / ratio0), 1.0, 1e-9) << Name(d) << (biquad ? " biquad" : " direct")
+                                                                     << " at " << fr;
+      }
+      checked += ratio0 > 0;
+    }
+  EXPECT_GT(checked, 900);
+  EXPECT_GT(points, 250000);
+}
+
+TEST(IIRDesign, UnitGainAtTheReferenceFrequency) {
+  int directChecked = 0;
+  for (const Design& d : Grid())
+    for (TNXIIRFilterType proto : {iirBessel, d.proto}) {
+      Design e = d;
+      e.proto = proto;
+      TNXDesignedIIRbiquad bq;
+      Configure(bq, e);
+      const auto& t = bq.GetSectionTaps();
+      const double centre = 0.5 * (e.a1 + (e.type <= fdftHighPass ? e.a1 : e.a2));
+      double g = 0;
+      switch (e.type) {
+        case fdftLowPass: g = std::abs(Eval(t, true, 0)); break;
+        case fdftHighPass: g = std::abs(Eval(t, true, 0.5)); break;
+        case fdftBandPass: g = std::abs(Eval(t, true, centre)); break;
+        case fdftBandStop: g = std::sqrt(std::abs(Eval(t, true, 0)) * std::abs(Eval(t, true, 0.5))); break;
+      }
+      ASSERT_NEAR(g, 1.0, 1e-12) << Name(e);
+      if (e.order <= 6) {
+        TNXDesignedIIRbase plain;
+        Configure(plain, e);
+        const auto dt = DirectTaps(plain);
+        if (RoundingBound(dt, false, e.type == fdftHighPass ? 0.5 : e.type == fdftBandPass ? centre : 0) >
+            kRepresentable)
+          continue;
+        switch (e.type) {
+          case fdftLowPass: g = std::abs(Eval(dt, false, 0)); break;
+          case fdftHighPass: g = std::abs(Eval(dt, false, 0.5)); break;
+          case fdftBandPass: g = std::abs(Eval(dt, false, centre)); break;
+          case fdftBandStop: g = std::sqrt(std::abs(Eval(dt, false, 0)) * std::abs(Eval(dt, false, 0.5))); break;
+        }
+        ASSERT_NEAR(g, 1.0, 1e-9) << Name(e) << " direct";
+        ++directChecked;
+      }
+    }
+  EXPECT_GT(directChecked, 400);
+}
+
+// One design in both forms, up to order 8: the same complex response, and
+// the same output through the IIR primitives.
+TEST(IIRDesign, BiquadCascadeEqualsDirectForm) {
+  std::mt19937 gen(11);
+  std::normal_distribution<double> noise;
+  std::vector<double> x(3000);
+  for (double& v : x) v = noise(gen);
+  int compared = 0;
+  for (const Design& d : Grid()) {
+    TNXDesignedIIRbiquad bq;
+    Configure(bq, d);
+    if (bq.GetOrder() > 8) continue;
+    Design e = d;
+    e.order = bq.GetOrder();  // the cascade is designed at this order
+    TNXDesignedIIRbase plain;
+    Configure(plain, e);
+    const std::vector<double> dt = DirectTaps(plain);
+    double worst = 0;
+    for (int i = 0; i <= 200; ++i)
+      if (std::abs(Eval(dt, false, 0.5 * i / 200)) > 1e-5)
+        worst = std::max(worst, RoundingBound(dt, false, 0.5 * i / 200));
+    // The output of an ill-conditioned direct form drifts from the cascade's.
+    if (worst > kRepresentable) continue;
+    for (int i = 0; i <= 200; ++i) {
+      const double f = 0.5 * i / 200;
+      const TC a = Eval(dt, false, f), b = Eval(bq.GetSectionTaps(), true, f);
+      ASSERT_LE(std::abs(a - b), 1e-9 * std::max(1.0, std::abs(a))) << Name(d) << " at " << f;
+    }
+    std::vector<double> y1(x.size()), y2(x.size());
+    IppsIIRState_64f* s1 = nullptr;
+    IppsIIRState_64f* s2 = nullptr;
+    const int order = static_cast<int>(dt.size() / 2) - 1;
+    ASSERT_EQ(ippsIIRInitAlloc_64f(&s1, dt.data(), order, nullptr), ippStsNoErr);
+    ASSERT_EQ(ippsIIRInitAlloc_BiQuad_64f(&s2, bq.GetSectionTaps().data(), bq.GetSectionCount(), nullptr),
+              ippStsNoErr);
+    ippsIIR_64f(x.data(), y1.data(), static_cast<int>(x.size()), s1);
+    ippsIIR_64f(x.data(), y2.data(), static_cast<int>(x.size()), s2);
+    ippsIIRFree_64f(s1);
+    ippsIIRFree_64f(s2);
+    double peak = 0, diff = 0;
+    for (std::size_t k = 0; k < x.size(); ++k) {
+      peak = std::max(peak, std::fabs(y1[k]));
+      diff = std::max(diff, std::fabs(y1[k] - y2[k]));
+    }
+    ASSERT_LE(diff, 1e-9 * std::max(peak, 1.0)) << Name(d);
+    ++compared;
+  }
+  EXPECT_GT(compared, 120);
+}
+
+// With the corner at 1/(2 pi) and no prewarping the low-pass transform
+// multiplies by 1: the s-plane poles are the prototype's.
+TEST(IIRDesign, PrototypePoles) {
+  TNXDesignedIIRbase f;
+  f.SetOptions({fdoNoPrewrap});
+  const double unit = 1 / (2 * std::numbers::pi);
+  Configure(f, {iirButterworth, fdftLowPass, 1, unit, 0});
+  ASSERT_EQ(f.GetSPlane().Poles.size(), 1u);
+  EXPECT_NEAR(std::abs(f.GetSPlane().Poles[0] - TC(-1, 0)), 0, 1e-15);
+  EXPECT_EQ(f.GetWarpedAlpha1(), unit);
+
+  Configure(f, {iirChebyshev, fdftLowPass, 4, unit, 0});
+  const double y = std::asinh(1 / 0.50885) / 4;
+  ASSERT_EQ(f.GetSPlane().Poles.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    const double theta = (i + 2 + 0.5) * std::numbers::pi / 4;  // the left half starts at i = 2
+    const TC expected(std::cos(theta) * std::sinh(y), std::sin(theta) * std::cosh(y));
+    EXPECT_NEAR(std::abs(f.GetSPlane().Poles[i] - expected), 0, 1e-4) << i;
+  }
+  EXPECT_EQ(f.GetPoleMask(), 0xFFFFFFFFu >> 4);
+
+  // Every Bessel prototype is 3 dB down at 1 rad/s.
+  for (int n = 1; n <= 10; ++n) {
+    Configure(f, {iirBessel, fdftLowPass, n, unit, 0});
+    ASSERT_EQ(f.GetSPlane().Poles.size(), static_cast<std::size_t>(n));
+    std::complex<LD> den = 1, dc = 1;
+    for (const TC& p : f.GetSPlane().Poles) {
+      EXPECT_LT(p.real(), 0);
+      den *= std::complex<LD>(0, 1) - std::complex<LD>(p.real(), p.imag());
+      dc *= -std::complex<LD>(p.real(), p.imag());
+    }
+    EXPECT_NEAR(static_cast<double>(std::abs(dc / den)), 1 / std::sqrt(2.0), 1e-8) << "order " << n;
+  }
+  Configure(f, {iirBessel, fdftLowPass, 10, 0.1, 0});
+  f.SetOrder(11);
+  EXPECT_THROW(f.Calculate(), ERangeError);
+
+  // Prewarping maps the corner to tan(pi a)/pi.
+  TNXDesignedIIRbase w;
+  Configure(w, {iirButterworth, fdftBandPass, 2, 0.1, 0.2});
+  EXPECT_DOUBLE_EQ(w.GetWarpedAlpha1(), std::tan(std::numbers::pi * 0.1) / std::numbers::pi);
+}
+
+TEST(IIRDesign, OrdersAndTapCounts) {
+  const struct {
+    TNXDesignFilterType type;
+    int order;
+    int direct, biquad;
+  } cases[] = {{fdftLowPass, 1, 1, 2}, {fdftLowPass, 3, 3, 4}, {fdftHighPass, 4, 4, 4},
+               {fdftBandPass, 3, 4, 4}, {fdftBandStop, 5, 6, 6}, {fdftBandPass, 0, 0, 2}};
+  for (const auto& c : cases) {
+    TNXDesignedIIRbase d;
+    TNXDesignedIIRbiquad b;
+    d.SetOrder(c.order);
+    d.SetDesignType(c.type);
+    b.SetOrder(c.order);
+    b.SetDesignType(c.type);
+    EXPECT_EQ(d.GetOrder(), c.direct);
+    EXPECT_EQ(b.GetOrder(), c.biquad);
+    d.SetAlpha1(0.1);
+    d.SetAlpha2(0.2);
+    b.SetAlpha1(0.1);
+    b.SetAlpha2(0.2);
+    d.Calculate();
+    b.Calculate();
+    const std::size_t poles = (c.type >= fdftBandPass ? 2 : 1) * static_cast<std::size_t>(c.direct);
+    EXPECT_EQ(d.GetNumerator().size(), poles + 1);
+    EXPECT_EQ(d.GetDenominator().size(), poles + 1);
+    EXPECT_EQ(b.GetSectionCount(), (c.type >= fdftBandPass ? 2 : 1) * c.biquad / 2);
+  }
+}
+
+}  // namespace
+}  // namespace nx

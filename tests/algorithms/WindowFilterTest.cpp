@@ -1,0 +1,352 @@
+// Windows and FIR design: every designer with every window, odd and even
+// orders, against the same formulas worked out here in long double; the FIR
+// response; the window-weight calculator (closed formulas, the cosine-sum
+// kernel, gains, the complex form); NXFilterCalc's descriptions, failures
+// and design report.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ExceptionMessage.h"
+#include "algorithms/NXWindowFilter.h"
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using LD = long double;
+constexpr LD kPiL = std::numbers::pi_v<long double>;
+
+// The window weight of Part-1 formulas for n points (n >= 3).
+LD WindowWeight(TNXWindowType t, double param, int k, int n) {
+  const LD N = n - 1;
+  switch (t) {
+    case wtRect: return 1;
+    case wtBartlett: return k <= N / 2 ? 2 * k / N : 2 - 2 * k / N;
+    case wtHanning: return 0.5L - 0.5L * std::cos(2 * kPiL * k / N);
+    case wtHamming: return 0.54L - 0.46L * std::cos(2 * kPiL * k / N);
+    case wtBlackman: {
+      const LD a = -param;
+      return (a + 1) / 2 - 0.5L * std::cos(2 * kPiL * k / N) - (a / 2) * std::cos(4 * kPiL * k / N);
+    }
+    case wtKaiser: {
+      const LD a = static_cast<float>(param);
+      auto i0 = [](LD x) {
+        LD term = 1, sum = 1;
+        for (int j = 1; j <= 9; ++j) {
+          term *= x / 2 / j;
+          sum += term * term;
+        }
+        return sum;
+      };
+      const LD m = N / 2;
+      return i0(a * std::sqrt(m * m - (k - m) * (k - m))) / i0(a * m);
+    }
+  }
+  return 0;
+}
+
+// The designs worked out independently: ideal response, window, inversion.
+std::vector<LD> ExpectedTaps(TNXDesignFilterType d, int order, double f1, double f2, double fs, TNXWindowType w,
+                             double param) {
+  const int n = order % 2 == 0 ? order + 1 : order;
+  const int m = (n - 1) / 2;
+  std::vector<LD> h(n);
+  const LD w1 = 2.0L * f1 / fs, w2 = 2.0L * f2 / fs;
+  const bool band = d == fdftBandPass || d == fdftBandStop;
+  for (int i = 0; i < n; ++i) {
+    const int k = std::abs(i - m);
+    if (k == 0) h[i] = band ? w2 - w1 : w1;
+    else if (band) h[i] = 2 * std::sin(k * kPiL * (w2 - w1) / 2) * std::cos(k * kPiL * (w2 + w1) / 2) / (k * kPiL);
+    else h[i] = std::sin(k * kPiL * w1) / (k * kPiL);
+    h[i] *= WindowWeight(w, param, i, n);
+  }
+  if (d == fdftHighPass || d == fdftBandStop) {
+    LD s = 0;
+    for (int i = 0; i < n; ++i) {
+      h[i] = -h[i];
+      s += (i % 2 == 0) ? h[i] : -h[i];
+    }
+    h[m] += 1;
+    s += 1;
+    for (LD& v : h) v /= std::fabs(s);
+  }
+  return h;
+}
+
+void Design(TNXDesignFilterType d, std::vector<double>& taps, int order, double f1, double f2, double fs,
+            TNXWindowType w, double param) {
+  switch (d) {
+    case fdftLowPass: NXRealLowPassCalc(taps, order, f1, fs, w, param); break;
+    case fdftHighPass: NXRealHighPassCalc(taps, order, f1, fs, w, param); break;
+    case fdftBandPass: NXRealBandPassCalc(taps, order, f1, f2, fs, w, param); break;
+    case fdftBandStop: NXRealBandStopCalc(taps, order, f1, f2, fs, w, param); break;
+  }
+}
+
+TEST(FIRDesign, EveryWindowTypeAndOrderMatchesTheFormulas) {
+  const struct {
+    TNXWindowType window;
+    double param;
+  } windows[] = {{wtRect, 0}, {wtBartlett, 0}, {wtBlackman, 0.16}, {wtHamming, 0}, {wtHanning, 0}, {wtKaiser, 0.37}};
+  for (const auto& w : windows)
+    for (TNXDesignFilterType d : {fdftLowPass, fdftHighPass, fdftBandPass, fdftBandStop})
+      for (int order : {4, 5, 10, 31, 64, 255}) {
+        std::vector<double> taps{42.0};
+        Design(d, taps, order, 1100.0, 2900.0, 8000.0, w.window, w.param);
+        const std::vector<LD> expected = ExpectedTaps(d, order, 1100.0, 2900.0, 8000.0, w.window, w.param);
+        ASSERT_EQ(taps.size(), expected.size()) << "order " << order;
+        for (std::size_t i = 0; i < taps.size(); ++i)
+          ASSERT_NEAR(taps[i], static_cast<double>(expected[i]), 1e-12)
+              << "window " << w.window << " design " << d << " order " << order << " tap " << i;
+      }
+}
+
+TEST(FIRDesign, KnownTapsAndInversionSum) {
+  std::vector<double> taps;
+  NXRealLowPassCalc(taps, 4, 1000, 4000, wtRect, 0);
+  ASSERT_EQ(taps.size(), 5u);
+  EXPECT_DOUBLE_EQ(taps[2], 0.5);
+  EXPECT_NEAR(taps[1], 1 / std::numbers::pi, 1e-15);
+  EXPECT_NEAR(taps[3], 1 / std::numbers::pi, 1e-15);
+  // Centre index 6 (even): the alternating sum of the high-pass taps is +-1.
+  NXRealHighPassCalc(taps, 12, 700, 8000, wtHamming, 0);
+  double s = 0;
+  for (std::size_t k = 0; k < taps.size(); ++k) s += (k % 2 == 0) ? taps[k] : -taps[k];
+  EXPECT_NEAR(std::fabs(s), 1.0, 1e-14);
+  EXPECT_THROW(NXRealLowPassCalc(taps, -1, 1000, 4000, wtRect, 0), ERangeError);
+}
+
+TEST(ApplyWindow, StatusesAndEdgeCases) {
+  std::vector<double> data{1, 2, 3, 4};
+  EXPECT_EQ(NXApplyWindow(data, wtRect, 0), ippStsNoErr);
+  EXPECT_EQ(data, (std::vector<double>{1, 2, 3, 4}));
+  std::vector<double> three{5, 6, 7};
+  EXPECT_EQ(NXApplyWindow(three, wtHanning, 0), ippStsNoErr);
+  EXPECT_EQ(three, (std::vector<double>{0, 6, 0}));
+  std::vector<double> two{5, 6};
+  EXPECT_EQ(NXApplyWindow(two, wtHamming, 0), ippStsSizeErr);
+  EXPECT_EQ(two, (std::vector<double>{5, 6}));
+  EXPECT_EQ(NXApplyWindow(data, static_cast<TNXWindowType>(9), 0), 9);
+  std::vector<double> empty;
+  EXPECT_THROW(NXApplyWindow(empty, wtHanning, 0), ERangeError);
+}
+
+TEST(FIRResponse, MatchesDirectEvaluationOnItsGrid) {
+  std::vector<double> mags, phases;
+  const std::vector<double> one{1.0};
+  NXGetFIRResponse(one, mags, phases);
+  ASSERT_EQ(mags.size(), 257u);
+  for (double m : mags) EXPECT_DOUBLE_EQ(m, 1.0);
+
+  std::mt19937 g(7);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int len : {20, 600}) {
+    std::vector<double> taps(len);
+    for (double& t : taps) t = u(g);
+    NXGetFIRResponse(taps, mags, phases);
+    const int half = len > 512 ? 512 : 256;
+    ASSERT_EQ(mags.size(), static_cast<std::size_t>(half + 1));
+    for (int i = 0; i <= half; i += 7) {
+      LD w = kPiL * i / half;
+      if (i == 0) w = kPiL / 10000;
+      LD re = 0, im = 0;
+      for (int k = 0; k < len; ++k) {
+        re += taps[k] * std::cos(k * w);
+        im += taps[k] * std::sin(k * w);
+      }
+      EXPECT_NEAR(mags[i], static_cast<double>(re * re + im * im), 1e-10 * len);
+      EXPECT_NEAR(phases[i], static_cast<double>(std::atan(im / (1 - re))), 1e-9);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- window-weight calculator
+
+TEST(WindowCalculator, WeightsMatchTheFormulasInBothForms) {
+  const int order = 6, size = 64;
+  const LD N = size - 1;
+  const struct {
+    TNXExtendedWindowType type;
+    double param;
+    std::function<LD(int)> w;
+  } cases[] = {
+      {xwtNone, 0, [](int) { return 1.0L; }},
+      {xwtRect, 0, [](int) { return 1.0L; }},
+      {xwtBartlett, 0, [&](int k) { return WindowWeight(wtBartlett, 0, k, size); }},
+      {xwtBlackman, 0.16, [&](int k) { return WindowWeight(wtBlackman, 0.16, k, size); }},
+      {xwtHamming, 0, [&](int k) { return WindowWeight(wtHamming, 0, k, size); }},
+      {xwtHanning, 0, [&](int k) { return WindowWeight(wtHanning, 0, k, size); }},
+      {xwtKaiser, 0.11, [&](int k) { return WindowWeight(wtKaiser, 0.11, k, size); }},
+      {xwtFlatTop, 0,
+       [&](int k) {
+         const LD x = 2 * kPiL * k / N;
+         return 1 - 1.93L * std::cos(x) + 1.29L * std::cos(2 * x) - 0.388L * std::cos(3 * x) +
+                0.032L * std::cos(4 * x);
+       }},
+      {xwtWelch, 0, [&](int k) { return 1 - std::pow((k - N / 2) / (N / 2), 2); }},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> real;
+    std::vector<TComplex> cplx, kernel{{1, 2}};
+    double gain = 0, power = 0, cgain = 0, cpower = 0;
+    NXWindowCalculator::CalculateWindowForMult(real, c.type, order, c.param, gain, power, kernel);
+    EXPECT_TRUE(kernel.empty());
+    NXWindowCalculator::CalculateWindowForMult(cplx, c.type, order, c.param, cgain, cpower, kernel);
+    ASSERT_EQ(real.size(), static_cast<std::size_t>(size));
+    LD sum = 0, sumSq = 0;
+    for (int k = 0; k < size; ++k) {
+      const LD w = c.w(k);
+      sum += w;
+      sumSq += w * w;
+      EXPECT_NEAR(real[k], static_cast<double>(w), 1e-12) << c.type << " at " << k;
+      EXPECT_EQ(cplx[k].Re, real[k]);
+      EXPECT_EQ(cplx[k].Im, real[k]);
+    }
+    const bool unit = c.type == xwtNone || c.type == xwtRect;
+    EXPECT_NEAR(gain, unit ? 1.0 : static_cast<double>(size / sum), 1e-12);
+    EXPECT_NEAR(power, unit ? 1.0 : static_cast<double>(std::sqrt(size / sumSq)), 1e-12);
+    EXPECT_EQ(gain, cgain);
+  }
+}
+
+TEST(WindowCalculator, WelchOfFourPoints) {
+  std::vector<double> w;
+  std::vector<TComplex> kernel;
+  double g, p;
+  NXWindowCalculator::CalculateWindowForMult(w, xwtWelch, 2, 0, g, p, kernel);
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_NEAR(w[0], 0, 1e-15);
+  EXPECT_NEAR(w[1], 8.0 / 9, 1e-15);
+  EXPECT_NEAR(w[2], 8.0 / 9, 1e-15);
+  EXPECT_NEAR(w[3], 0, 1e-15);
+}
+
+TEST(WindowCalculator, CosSumKernelIsTheWindowInFrequency) {
+  for (int terms = 3; terms <= 12; ++terms) {
+    std::vector<double> w;
+    std::vector<TComplex> kernel;
+    double gain = 0, power = 0;
+    NXWindowCalculator::CalculateWindowForMult(w, xwtCosSum, 5, 0, gain, power, kernel, terms);
+    const int t = std::clamp(terms, 4, 11);
+    const auto a = NXWindowCalculator::CosSumCoefficients(terms);
+    ASSERT_EQ(a.size(), static_cast<std::size_t>(t));
+    ASSERT_EQ(kernel.size(), static_cast<std::size_t>(2 * t - 1));
+    for (double v : w) EXPECT_EQ(v, 1.0);  // the window travels as the kernel
+    EXPECT_DOUBLE_EQ(gain, 1 / a[0]);
+    // The window read back from the kernel at the block's centre and start:
+    // sum of (-1)^bin kernel = sum a_j = 1, plain sum = sum (-1)^j a_j.
+    LD centre = 0, start = 0, alt = 0, sumA = 0;
+    for (int b = 0; b < 2 * t - 1; ++b) {
+      const int bin = b < t ? b : b - (2 * t - 1);
+      EXPECT_EQ(kernel[b].Im, 0.0);
+      centre += (bin % 2 == 0 ? 1 : -1) * static_cast<LD>(kernel[b].Re);
+      start += kernel[b].Re;
+    }
+    for (int j = 0; j < t; ++j) {
+      alt += (j % 2 == 0 ? 1 : -1) * static_cast<LD>(a[j]);
+      sumA += a[j];
+      if (j > 0) {
+        EXPECT_EQ(kernel[j].Re, kernel[2 * t - 1 - j].Re);
+      }
+    }
+    EXPECT_NEAR(static_cast<double>(sumA), 1.0, 1e-12);
+    EXPECT_NEAR(static_cast<double>(centre), 1.0, 1e-12);
+    EXPECT_NEAR(static_cast<double>(start), static_cast<double>(alt), 1e-15);
+  }
+}
+
+TEST(WindowCalculator, OldWindowsAndOrderLimits) {
+  std::vector<double> a, b;
+  std::vector<TComplex> kernel;
+  double g1, p1, g2, p2;
+  NXWindowCalculator::CalculateOldWindow(a, wtHanning, 5, 0, g1, p1, kernel);
+  NXWindowCalculator::CalculateWindowForMult(b, xwtHanning, 5, 0, g2, p2, kernel);
+  EXPECT_EQ(a, b);
+  std::vector<double> untouched{3};
+  NXWindowCalculator::CalculateOldWindow(untouched, static_cast<TNXWindowType>(6), 5, 0, g1, p1, kernel);
+  EXPECT_EQ(untouched, std::vector<double>{3});
+  EXPECT_THROW(NXWindowCalculator::CalculateWindowForMult(a, xwtRect, 31, 0, g1, p1, kernel), ERangeError);
+  EXPECT_THROW(NXWindowCalculator::CalculateWindowForMult(a, xwtRect, -1, 0, g1, p1, kernel), ERangeError);
+}
+
+// ---------------------------------------------------------------- NXFilterCalc
+
+TEST(FilterCalc, DescriptionsOfEveryKind) {
+  auto fir = NXFilterCalc(ftFIR, fdftBandPass, 40, 1000, 2000, 8000, wtHamming, iirButterworth, 0);
+  EXPECT_EQ(fir->GetFilterType(), ftFIR);
+  std::vector<double> direct;
+  NXRealBandPassCalc(direct, 40, 1000, 2000, 8000, wtHamming, 0);
+  EXPECT_EQ(fir->GetTaps(), direct);
+
+  auto iir = NXFilterCalc(ftIIR, fdftLowPass, 5, 1000, 0, 8000, wtRect, iirButterworth, 0);
+  EXPECT_EQ(iir->GetFilterType(), ftIIR);
+  EXPECT_EQ(iir->GetTaps().size(), 12u);
+  auto bq = NXFilterCalc(ftBiquadIIR, fdftBandStop, 4, 1000, 2000, 8000, wtRect, iirChebyshev, 0.5);
+  EXPECT_EQ(bq->GetFilterType(), ftBiquadIIR);
+  EXPECT_EQ(bq->GetTaps().size(), 6u * 4);
+
+  const std::string message = nxtest::MessageOf<EAssertionFailed>(
+      [] { NXFilterCalc(static_cast<TNXFilterType>(3), fdftLowPass, 4, 1, 2, 8, wtRect, iirBessel, 0); });
+  EXPECT_EQ(message, "Unkonwn filter type (NXWindowFilter, line 676)");
+}
+
+TEST(FilterCalc, ResponsesOfTheDescriptionsAgreeWithEvaluate) {
+  for (TNXFilterType t : {ftFIR, ftIIR, ftBiquadIIR}) {
+    auto info = NXFilterCalc(t, fdftBandPass, 6, 900, 1500, 8000, wtHanning, iirChebyshev, -0.5);
+    std::vector<double> mags, phases;
+    info->GetResponse(mags, phases);
+    ASSERT_EQ(mags.size(), 257u);
+    for (int i = 1; i < 256; i += 5)
+      EXPECT_NEAR(mags[i], std::norm(info->Evaluate(i / 512.0)), 1e-12 * (1 + mags[i])) << t << " at " << i;
+  }
+}
+
+// The report measures the taps: a symmetric FIR delays by half its length at
+// every frequency; a Butterworth design is 3 dB down exactly at its corner.
+TEST(DesignReport, MeasuresWhatTheTapsDo) {
+  auto fir = NXFilterCalc(ftFIR, fdftLowPass, 100, 1000, 0, 8000, wtKaiser, iirButterworth, 0);
+  const TNXBand pass[] = {{0, 0.08}}, stop[] = {{0.17, 0.5}};
+  TNXFilterReport r = fir->DesignReport(pass, stop);
+  EXPECT_NEAR(r.GroupDelayDC, 50.0, 1e-9);
+  EXPECT_NEAR(r.GroupDelayCentre, 50.0, 1e-9);
+  EXPECT_TRUE(r.PolesInsideUnitCircle);
+  ASSERT_EQ(r.Minus3dBFrequencies.size(), 1u);
+  EXPECT_NEAR(r.Minus3dBFrequencies[0], 0.125, 0.01);
+  EXPECT_GT(r.StopbandAttenuationDb, 50);
+  EXPECT_LT(r.PassbandRippleDb, 0.1);
+
+  for (TNXFilterType t : {ftIIR, ftBiquadIIR}) {
+    auto iir = NXFilterCalc(t, fdftLowPass, 2, 800, 0, 8000, wtRect, iirButterworth, 0);
+    const TNXBand p[] = {{0, 0.05}}, s[] = {{0.3, 0.5}};
+    r = iir->DesignReport(p, s);
+    ASSERT_EQ(r.Minus3dBFrequencies.size(), 1u);
+    EXPECT_NEAR(r.Minus3dBFrequencies[0], 0.1, 1e-9);
+    EXPECT_NEAR(r.PassbandPeak, 1.0, 1e-12);
+    EXPECT_TRUE(r.PolesInsideUnitCircle);
+    // The group delay against the slope of the phase.
+    const double h = 1e-6, f = 0.025;
+    const double slope = -(std::arg(iir->Evaluate(f + h)) - std::arg(iir->Evaluate(f - h))) / (2 * h) /
+                         (2 * std::numbers::pi);
+    EXPECT_NEAR(r.GroupDelayCentre, slope, 1e-5);
+  }
+
+  // Poles at 2 and 0.5: unstable in both forms; a zero on the circle at DC
+  // leaves the high-pass delay there undefined.
+  const TNXIIRFilterInfo unstable({1, 0, 0, 1, -2.5, 1});
+  const TNXBiquadIIRFilterInfo unstableBq({1, 0, 0, 1, -2.5, 1});
+  EXPECT_FALSE(unstable.PolesInsideUnitCircle());
+  EXPECT_FALSE(unstableBq.PolesInsideUnitCircle());
+  auto hp = NXFilterCalc(ftIIR, fdftHighPass, 3, 800, 0, 8000, wtRect, iirButterworth, 0);
+  const TNXBand hpPass[] = {{0.2, 0.5}};
+  EXPECT_TRUE(std::isnan(hp->DesignReport(hpPass, {}).GroupDelayDC));
+}
+
+}  // namespace
+}  // namespace nx
