@@ -32,6 +32,7 @@ struct TPoolState {
   std::condition_variable WorkCond;  // work arrived or shutdown
   std::condition_variable IdleCond;  // Unfinished reached 0
   std::deque<TPoolItem> Queue;
+  std::atomic<std::size_t> Queued{0};  // Queue.size(), for workers that look without the lock
   std::int64_t Unfinished = 0;  // queued or running
   int Sleeping = 0;             // workers waiting on WorkCond
   int Signalled = 0;            // of them, woken and not yet up
@@ -47,6 +48,7 @@ struct TPoolState {
 
 namespace {
 thread_local TPoolState* tWorkerOf = nullptr;
+constexpr int kSpinRounds = 2000;
 
 // Runs one task; its error goes to its group, or to `error` (first kept).
 void RunItem(TPoolItem& item, std::exception_ptr& error) {
@@ -71,12 +73,25 @@ void Retire(TPoolState& s, std::int64_t done, std::exception_ptr& error) {
   if (s.Unfinished == 0 && s.IdleWaiters > 0) s.IdleCond.notify_all();
 }
 
+// With s.M held and the queue empty: waits unlocked, without sleeping, up to
+// a few microseconds for work to be queued; returns with s.M held.
+void Spin(TPoolState& s, std::unique_lock<std::mutex>& lk) {
+  lk.unlock();
+  for (int i = 0; i < kSpinRounds && s.Queued.load(std::memory_order_relaxed) == 0; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  lk.lock();
+}
+
 void WorkerLoop(std::shared_ptr<TPoolState> state) {
   TPoolState& s = *state;
   tWorkerOf = &s;
   const std::int32_t tid = CurrentThreadTid();
   std::vector<TPoolItem> batch;
   std::exception_ptr error;
+  bool spun = false;
   std::unique_lock lk(s.M);
   {
     const bool ok = ApplyThreadPriority(tid, s.Priority);
@@ -92,6 +107,8 @@ void WorkerLoop(std::shared_ptr<TPoolState> state) {
         batch.push_back(std::move(s.Queue.front()));
         s.Queue.pop_front();
       }
+      s.Queued.store(s.Queue.size(), std::memory_order_relaxed);
+      spun = false;
       lk.unlock();
       for (TPoolItem& item : batch) RunItem(item, error);
       batch.clear();
@@ -100,6 +117,15 @@ void WorkerLoop(std::shared_ptr<TPoolState> state) {
       continue;
     }
     if (s.Shutdown) break;
+    // Look again for a little while before sleeping: a submitter that is
+    // feeding the pool then needs no system call to wake it. The queue is
+    // looked at once more under the lock before the worker counts as asleep.
+    if (!spun) {
+      Spin(s, lk);
+      spun = true;
+      continue;
+    }
+    spun = false;
     ++s.Sleeping;
     s.WorkCond.wait(lk);
     --s.Sleeping;
@@ -295,6 +321,7 @@ void TThreadPoolExecutor::Submit(TTask task, TTaskGroup* group) {
     if (s.Shutdown) detail::RaiseShutdown();
     if (group) group->Added(1);
     s.Queue.push_back({std::move(task), group});
+    s.Queued.store(s.Queue.size(), std::memory_order_relaxed);
     ++s.Unfinished;
     wake = detail::NeedWake(s);
   }
@@ -316,6 +343,7 @@ void TThreadPoolExecutor::SubmitBatch(std::vector<TTask>& tasks, TTaskGroup* gro
     if (s.Shutdown) detail::RaiseShutdown();
     if (group) group->Added(static_cast<std::int64_t>(tasks.size()));
     for (TTask& t : tasks) s.Queue.push_back({std::move(t), group});
+    s.Queued.store(s.Queue.size(), std::memory_order_relaxed);
     s.Unfinished += static_cast<std::int64_t>(tasks.size());
     for (std::size_t i = 0; i < tasks.size() && detail::NeedWake(s); ++i) ++wakes;
   }
@@ -340,6 +368,7 @@ void TThreadPoolExecutor::Wait(TTaskGroup& group) {
       }
       detail::TPoolItem item = std::move(s.Queue.front());
       s.Queue.pop_front();
+      s.Queued.store(s.Queue.size(), std::memory_order_relaxed);
       lk.unlock();
       detail::RunItem(item, error);
       lk.lock();

@@ -227,7 +227,7 @@ void WaitUntilOnMain(Pred done) {
     {
       std::unique_lock lk(q.M);
       q.Work.wait(lk, [&] { return !q.Items.empty() || done(); });
-      if (q.Items.empty()) return;
+      if (done()) return;
     }
     RunQueue();
   }
