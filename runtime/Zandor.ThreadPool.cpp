@@ -199,9 +199,11 @@ std::int64_t TTaskGroup::Failures() const {
 // ---- ParallelFor -----------------------------------------------------------
 
 // The ranges are handed out one by one from a shared counter to whoever asks
-// next: the calling thread and one task per executor thread. A thread that is
-// held up (preempted, or busy with other work) then holds up one range at
-// most, and a helper task that starts late finds nothing left and ends.
+// next: the calling thread and a task on each other executor thread (the
+// caller waits anyway; one runner more than the threads would only make the
+// system share cores, and a runner put aside holds up the job's last range).
+// A thread that is held up (preempted, or busy with other work) holds up one
+// range at most, and a helper task that starts late finds nothing left.
 void ParallelFor(IExecutor& executor, std::int64_t count,
                  const std::function<void(std::int64_t, std::int64_t)>& body, std::int64_t grain) {
   if (count <= 0) return;
@@ -223,7 +225,7 @@ void ParallelFor(IExecutor& executor, std::int64_t count,
     }
   };
   TTaskGroup group(&executor);
-  std::vector<TTask> helpers(static_cast<std::size_t>(std::min(threads, ranges - 1)), runRanges);
+  std::vector<TTask> helpers(static_cast<std::size_t>(std::min(threads - 1, ranges - 1)), runRanges);
   executor.SubmitBatch(helpers, &group);
   runRanges();
   group.Wait();

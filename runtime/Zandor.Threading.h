@@ -438,10 +438,12 @@ class TTaskGroup {
 };
 
 // Calls body(first, last) over consecutive ranges of `grain` indices that
-// cover [0, count), on the executor's threads and on the calling thread
-// (which takes ranges too, rather than only waiting), and returns when all
-// have run; then raises the first exception a range threw (a failing range
-// does not stop the others). `grain` 0 makes about four ranges per thread.
+// cover [0, count), and returns when all have run; then raises the first
+// exception a range threw (a failing range does not stop the others). The
+// calling thread takes ranges too, beside one task on each other thread of
+// the executor (so that as many threads run as the executor has; on a
+// one-thread executor the caller runs every range). `grain` 0 makes about
+// four ranges per thread.
 void ParallelFor(IExecutor& executor, std::int64_t count,
                  const std::function<void(std::int64_t first, std::int64_t last)>& body,
                  std::int64_t grain = 0);

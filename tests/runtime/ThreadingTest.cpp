@@ -576,14 +576,23 @@ TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
       SCOPED_TRACE(std::string(c.Name) + " count " + std::to_string(r.Count) + " grain " + std::to_string(r.Grain));
       auto e = MakeExecutor(c);
       std::vector<std::atomic<int>> hits(static_cast<size_t>(r.Count * 4));
-      // Each outer range waits for an inner ParallelFor on the same executor:
-      // with one worker only its helping while waiting keeps this from hanging.
-      ParallelFor(*e, r.Count, [&](std::int64_t first, std::int64_t last) {
-        for (std::int64_t i = first; i < last; ++i)
-          ParallelFor(*e, 4, [&](std::int64_t f, std::int64_t l) {
-            for (std::int64_t k = f; k < l; ++k) hits[static_cast<size_t>(i * 4 + k)].fetch_add(1);
-          }, r.Grain);
-      }, r.Grain);
+      // Runs on a task of the executor, and each range waits for an inner
+      // ParallelFor there: with one worker only its running queued tasks
+      // while it waits keeps this from hanging.
+      TTaskGroup outer(e);
+      outer.Run([&] {
+        ParallelFor(*e, r.Count, [&](std::int64_t first, std::int64_t last) {
+          for (std::int64_t i = first; i < last; ++i) {
+            TTaskGroup inner(e);
+            for (std::int64_t k = 0; k < 2; ++k) inner.Run([&, i, k] { hits[size_t(i * 4 + k)].fetch_add(1); });
+            ParallelFor(*e, 2, [&](std::int64_t f, std::int64_t l) {
+              for (std::int64_t k = f; k < l; ++k) hits[size_t(i * 4 + 2 + k)].fetch_add(1);
+            }, r.Grain);
+            inner.Wait();
+          }
+        }, r.Grain);
+      });
+      outer.Wait();
       for (auto& h : hits) ASSERT_EQ(h.load(), 1);
     }
 }
