@@ -373,11 +373,22 @@ void TBasicThread::TakeSelfReference() {
 }
 
 void TBasicThread::Start() {
-  std::lock_guard lk(FState);
-  if (FStarted.load(std::memory_order_relaxed)) throw EInvalidOperation("The thread was started before");
-  if (FreeOnTerminate()) TakeSelfReference();
-  FThread = std::thread(&TBasicThread::ThreadProc, this);
-  FStarted.store(true, std::memory_order_release);
+  std::exception_ptr failed;
+  bool release = false;
+  {
+    std::lock_guard lk(FState);
+    if (FStarted.load(std::memory_order_relaxed)) throw EInvalidOperation("The thread was started before");
+    if (FreeOnTerminate()) TakeSelfReference();
+    try {
+      FThread = std::thread(&TBasicThread::ThreadProc, this);
+      FStarted.store(true, std::memory_order_release);
+    } catch (...) {  // no thread: the reference it would have released is given back
+      failed = std::current_exception();
+      release = std::exchange(FHasSelfReference, false);
+    }
+  }
+  if (release) _Release();
+  if (failed) std::rethrow_exception(failed);
 }
 
 void TBasicThread::ThreadProc(TBasicThread* self) {
