@@ -1,10 +1,19 @@
-// Tests of the synchronisation objects: the recursive critical section, the
-// manual and automatic events and the semaphore. Waits that must succeed use
-// INFINITE (a broken wake-up hangs the test rather than passing by luck);
-// waits that must time out use short timeouts; nothing asserts on durations.
+// Tests of the threading unit: the recursive critical section, the manual
+// and automatic events, the semaphore, scoped lock access, thread objects
+// and their priorities, the main-thread queue and the executors. Waits that
+// must succeed use INFINITE (a broken wake-up hangs the test rather than
+// passing by luck); waits that must time out use short timeouts; nothing
+// asserts on durations. Every test ends the threads it starts.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <memory>
+#include <shared_mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -205,6 +214,434 @@ TEST(SemaphoreTest, EveryReleaseWakesOneConsumer) {
   for (auto& th : consumers) th.join();
   EXPECT_EQ(consumed.load(), total);
   EXPECT_EQ(sem.WaitFor(0), wrTimeout);
+}
+
+// ---- Scoped lock access
+
+// Records the calls a lock received.
+struct TRecordingLock {
+  std::string Log;
+  void BeginRead() { Log += "r"; }
+  void EndRead() { Log += "R"; }
+  void BeginWrite() { Log += "w"; }
+  void EndWrite() { Log += "W"; }
+};
+
+TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
+  TRecordingLock lock;
+  {
+    TLockAccess read(lock);
+    TLockAccess write(lock, lamWrite);
+    write.Release();
+    write.Release();  // only once
+    EXPECT_FALSE(write.Held());
+  }
+  EXPECT_EQ(lock.Log, "rwWR");
+
+  std::shared_mutex rw;
+  {
+    TLockAccess write(rw, lamWrite);
+    EXPECT_FALSE(OnOtherThread([&] { return rw.try_lock_shared(); }));
+  }
+  {
+    TLockAccess read(rw);
+    EXPECT_TRUE(OnOtherThread([&] {
+      const bool ok = rw.try_lock_shared();
+      if (ok) rw.unlock_shared();
+      return ok;
+    }));
+    EXPECT_FALSE(OnOtherThread([&] { return rw.try_lock(); }));
+  }
+  TCriticalSection cs;
+  { TLockAccess read(cs); EXPECT_FALSE(OnOtherThread([&] { return cs.TryEnter(); })); }
+  EXPECT_TRUE(OnOtherThread([&] { const bool ok = cs.TryEnter(); if (ok) cs.Leave(); return ok; }));
+}
+
+// ---- Thread objects
+
+// Counts its loops; waits on a semaphore that Terminate releases. Reports its
+// destruction through `destroyed` when given.
+class TCountingThread : public TBasicThread {
+ public:
+  explicit TCountingThread(TEvent* destroyed = nullptr, int throwAt = -1)
+      : TBasicThread("counting"), FDestroyed(destroyed), FThrowAt(throwAt) {}
+  ~TCountingThread() override {
+    TerminateAndWait();
+    if (FDestroyed) FDestroyed->SetEvent();
+  }
+  void Terminate() override {
+    TBasicThread::Terminate();
+    Tick.Release();
+  }
+  std::atomic<int> Loops{0};
+  TSemaphore Tick{0, 1000000};
+  std::function<void(TCountingThread&)> OnLoop;
+
+ protected:
+  void ExecuteLoop() override {
+    Tick.WaitFor(INFINITE);
+    if (Terminated()) return;
+    if (Loops.fetch_add(1) + 1 == FThrowAt) throw EInvalidOperation("loop failed");
+    if (OnLoop) OnLoop(*this);
+  }
+
+ private:
+  TEvent* FDestroyed;
+  int FThrowAt;
+};
+
+TEST(BasicThreadTest, LoopsUntilTerminatedAndReportsItsFailure) {
+  TIntfPtr<TCountingThread> t(new TCountingThread);
+  t->Start();
+  EXPECT_THROW(t->Start(), EInvalidOperation);
+  t->Tick.Release(5);
+  while (t->Loops.load() < 5) std::this_thread::yield();
+  t->TerminateAndWait();
+  EXPECT_TRUE(t->Finished());
+  EXPECT_EQ(t->Loops.load(), 5);
+  EXPECT_FALSE(t->FatalException());
+
+  TIntfPtr<TCountingThread> failing(new TCountingThread(nullptr, 2));
+  failing->OnLoop = [](TCountingThread& self) { EXPECT_THROW(self.WaitFor(), EInvalidOperation); };
+  failing->Start();
+  failing->Tick.Release(3);
+  failing->WaitFor();  // ends by itself on the second loop
+  EXPECT_TRUE(failing->Terminated());
+  EXPECT_THROW(std::rethrow_exception(failing->FatalException()), EInvalidOperation);
+}
+
+// Ways a thread object ends; in each the object must be destroyed exactly
+// once (ASan sees a double free or a leak) and its thread must end.
+TEST(BasicThreadTest, EndsAndFreesItselfAsDocumented) {
+  enum TEnd { eOwnerDropsRunning, eFreeOnTerminateNoOwner, eTerminatesItselfOnItsThread };
+  for (TEnd end : {eOwnerDropsRunning, eFreeOnTerminateNoOwner, eTerminatesItselfOnItsThread}) {
+    SCOPED_TRACE(int(end));
+    TEvent destroyed;
+    auto* raw = new TCountingThread(&destroyed);
+    if (end == eOwnerDropsRunning) {
+      TIntfPtr<TCountingThread> t(raw);
+      t->Start();
+      t->Tick.Release();
+      while (t->Loops.load() < 1) std::this_thread::yield();
+    } else if (end == eFreeOnTerminateNoOwner) {
+      raw->SetFreeOnTerminate(true);
+      raw->Start();  // nobody holds a reference: the thread frees its object
+      raw->Terminate();
+    } else {
+      // As a clock terminated from its own procedure: free on terminate, then
+      // terminate, on the thread itself, while its owner lets go.
+      TIntfPtr<TCountingThread> t(raw);
+      raw->OnLoop = [](TCountingThread& self) {
+        self.SetFreeOnTerminate(true);
+        self.Terminate();
+      };
+      t->Start();
+      t->Tick.Release();
+    }
+    EXPECT_EQ(destroyed.WaitFor(INFINITE), wrSignaled);
+  }
+}
+
+// Drops CAP_SYS_NICE on the calling thread (threads it creates inherit
+// that), so that raising a priority fails even when the tests run as root.
+bool DropNiceCapability() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  const unsigned bit = 1u << (CAP_SYS_NICE % 32);
+  data[CAP_SYS_NICE / 32].effective &= ~bit;
+  data[CAP_SYS_NICE / 32].permitted &= ~bit;
+  data[CAP_SYS_NICE / 32].inheritable &= ~bit;
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+int NiceOf(std::int32_t tid) { return getpriority(PRIO_PROCESS, static_cast<id_t>(tid)); }
+
+TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NICE, &limit), 0);
+  if (limit.rlim_cur == RLIM_INFINITY || 20 - static_cast<int>(limit.rlim_cur) <= NiceValueOf(tpHighest))
+    GTEST_SKIP() << "the nice limit lets this process raise priorities";
+  struct TStep {
+    TThreadPriority Priority;
+    bool Applies;
+    TThreadPriority InEffect;
+  };
+  // One thread goes through these in turn: lowering works, raising again does not.
+  const TStep steps[] = {{tpHighest, false, tpNormal}, {tpLowest, true, tpLowest}, {tpNormal, false, tpLowest},
+                         {tpIdle, true, tpIdle},       {tpLower, false, tpIdle}};
+  std::thread([&] {
+    ASSERT_TRUE(DropNiceCapability());
+    TIntfPtr<TCountingThread> t(new TCountingThread);
+    t->SetPriority(tpHighest);  // stored before the start, applied by the thread
+    EXPECT_TRUE(t->PriorityApplied());
+    t->Start();
+    t->Tick.Release();
+    while (t->Loops.load() < 1) std::this_thread::yield();
+    for (const TStep& step : steps) {
+      SCOPED_TRACE(int(step.Priority));
+      EXPECT_NO_THROW(t->SetPriority(step.Priority));
+      EXPECT_EQ(t->GetPriority(), step.Priority);
+      EXPECT_EQ(t->PriorityApplied(), step.Applies);
+      EXPECT_EQ(t->AppliedPriority(), step.InEffect);
+      EXPECT_EQ(NiceOf(t->ThreadID()), NiceValueOf(step.InEffect));
+    }
+    t->TerminateAndWait();
+
+    TIntfPtr<TThreadPoolExecutor> pool(new TThreadPoolExecutor(2));
+    pool->SetPriority(tpHigher);
+    pool->Submit([] {});
+    pool->WaitIdle();
+    EXPECT_FALSE(pool->PriorityApplied());
+    pool->SetPriority(tpLowest);
+    EXPECT_TRUE(pool->PriorityApplied());
+  }).join();
+}
+
+// ---- The main thread
+
+// Drains the main-thread queue on this (the main) thread until `done`.
+template <class Pred>
+void ProcessUntil(Pred done) {
+  while (!done()) {
+    MainThread::WaitForWork(10);
+    MainThread::ProcessQueue();
+  }
+}
+
+TEST(MainThreadTest, RunsWorkInOrderAndCarriesExceptionsBack) {
+  ASSERT_TRUE(MainThread::IsMainThread());
+  bool ranHere = false;
+  MainThread::Execute([&] { ranHere = true; });  // at once, no queue
+  EXPECT_TRUE(ranHere);
+
+  constexpr int kProducers = 3, kEach = 200;
+  std::vector<std::vector<int>> seen(kProducers);  // touched on the main thread only
+  std::atomic<int> finished{0}, caught{0};
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p)
+    producers.emplace_back([&, p] {
+      for (int i = 0; i < kEach; ++i) {
+        auto record = [&, p, i] {
+          EXPECT_TRUE(MainThread::IsMainThread());
+          seen[p].push_back(i);
+        };
+        if (i % 3 == 0)
+          MainThread::Execute(record);  // returns after it ran
+        else
+          MainThread::Queue(record);
+      }
+      try {
+        MainThread::Execute([] { throw EArgumentException("from main"); });
+      } catch (const EArgumentException& e) {
+        if (std::string(e.what()) == "from main") caught.fetch_add(1);
+      }
+      finished.fetch_add(1);
+    });
+  ProcessUntil([&] { return finished.load() == kProducers; });
+  for (auto& th : producers) th.join();
+  MainThread::ProcessQueue();
+  EXPECT_EQ(caught.load(), kProducers);
+  for (const auto& s : seen) {
+    ASSERT_EQ(s.size(), size_t(kEach));
+    for (int i = 0; i < kEach; ++i) EXPECT_EQ(s[i], i);
+  }
+
+  // A queued procedure's exception leaves ProcessQueue; what follows it still runs.
+  int after = 0;
+  MainThread::Queue([] { throw EInvalidOperation("queued"); });
+  MainThread::Queue([&] { ++after; });
+  EXPECT_THROW(MainThread::ProcessQueue(), EInvalidOperation);
+  EXPECT_EQ(after, 1);
+  EXPECT_FALSE(MainThread::ProcessQueue());
+}
+
+TEST(MainThreadTest, OwnThreadServesOtherThreadsUntilStopped) {
+  const auto hostMain = MainThread::ID();
+  MainThread::RunOnOwnThread();
+  EXPECT_FALSE(MainThread::IsMainThread());
+  EXPECT_THROW(MainThread::ProcessQueue(), EInvalidOperation);
+  std::atomic<int> sum{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 3; ++w)
+    workers.emplace_back([&] {
+      for (int i = 0; i < 100; ++i)
+        MainThread::Execute([&] {
+          EXPECT_TRUE(MainThread::IsMainThread());
+          MainThread::Execute([&] { sum.fetch_add(1); });  // nested: at once
+        });
+    });
+  for (auto& th : workers) th.join();
+  EXPECT_EQ(sum.load(), 300);
+  MainThread::Execute([] {});  // from this thread too, now that it is not the main one
+  MainThread::Queue([] { throw EInvalidOperation("lost"); });
+  int last = 0;
+  MainThread::Queue([&] { last = 1; });
+  EXPECT_THROW(MainThread::StopOwnThread(), EInvalidOperation);
+  EXPECT_EQ(last, 1);  // run before the thread stopped
+  EXPECT_EQ(MainThread::ID(), hostMain);
+  EXPECT_TRUE(MainThread::IsMainThread());
+}
+
+TEST(MainThreadTest, WaitingForAThreadOnTheMainThreadServesItsCalls) {
+  // The thread's loop calls Execute: a main thread that waited without
+  // running the queue would never see it end.
+  TIntfPtr<TCountingThread> t(new TCountingThread);
+  std::atomic<int> onMain{0};
+  t->OnLoop = [&](TCountingThread&) { MainThread::Execute([&] { onMain.fetch_add(1); }); };
+  t->Start();
+  t->Tick.Release(50);
+  t->TerminateAndWait();
+  MainThread::ProcessQueue();
+  EXPECT_EQ(onMain.load(), t->Loops.load());
+}
+
+// ---- Executors
+
+struct TExecutorCase {
+  const char* Name;
+  int Threads;  // 0: TThreadExecutor
+  std::uint32_t GroupSize;
+};
+
+TIntfPtr<TThreadPoolExecutor> MakeExecutor(const TExecutorCase& c) {
+  TIntfPtr<TThreadPoolExecutor> e(c.Threads == 0 ? new TThreadExecutor : new TThreadPoolExecutor(c.Threads));
+  e->SetGroupSize(c.GroupSize);
+  return e;
+}
+
+const TExecutorCase kExecutors[] = {{"thread", 0, 16}, {"pool1", 1, 1}, {"pool2", 2, 16}, {"pool4", 4, 3}};
+
+TEST(ExecutorTest, EveryTaskRunsOnceUnderContentionFromSeveralSubmitters) {
+  constexpr int kSubmitters = 4, kEach = 5000;
+  for (const TExecutorCase& c : kExecutors) {
+    SCOPED_TRACE(c.Name);
+    auto runs = std::make_unique<std::atomic<int>[]>(kSubmitters * kEach);
+    auto e = MakeExecutor(c);
+    TTaskGroup group(e);
+    std::vector<std::thread> submitters;
+    for (int s = 0; s < kSubmitters; ++s)
+      submitters.emplace_back([&, s] {
+        std::vector<TTask> batch;
+        for (int i = s * kEach; i < (s + 1) * kEach; ++i) {
+          TTask task = [&runs, i] { runs[i].fetch_add(1); };
+          switch (i % 3) {  // one at a time, in a group, in batches
+            case 0: e->Submit(std::move(task)); break;
+            case 1: group.Run(std::move(task)); break;
+            default: batch.push_back(std::move(task)); if (batch.size() == 7) e->SubmitBatch(batch);
+          }
+        }
+        e->SubmitBatch(batch);
+      });
+    for (auto& th : submitters) th.join();
+    group.Wait();
+    e->WaitIdle();
+    for (int i = 0; i < kSubmitters * kEach; ++i) ASSERT_EQ(runs[i].load(), 1) << i;
+  }
+}
+
+TEST(ExecutorTest, FailingTasksAreReportedAndTheWorkersGoOn) {
+  for (const TExecutorCase& c : kExecutors) {
+    SCOPED_TRACE(c.Name);
+    auto e = MakeExecutor(c);
+    std::atomic<int> ran{0};
+    TTaskGroup group(e);
+    for (int i = 0; i < 100; ++i)
+      group.Run([&, i] {
+        ran.fetch_add(1);
+        if (i % 10 == 3) throw EArgumentException("task failed");
+      });
+    EXPECT_THROW(group.Wait(), EArgumentException);
+    EXPECT_EQ(ran.load(), 100);
+    EXPECT_EQ(group.Failures(), 10);
+    EXPECT_NO_THROW(group.Wait());  // reported once
+    e->Submit([] { throw EInvalidOperation(); });
+    e->Submit([&] { ran.fetch_add(1); });
+    EXPECT_THROW(e->WaitIdle(), EInvalidOperation);
+    EXPECT_NO_THROW(e->WaitIdle());
+    EXPECT_EQ(ran.load(), 101);
+    std::atomic<std::int64_t> covered{0};
+    EXPECT_THROW(ParallelFor(*e, 1000, [&](std::int64_t first, std::int64_t last) {
+                   covered.fetch_add(last - first);
+                   if (first == 0) throw ERangeError();
+                 }), ERangeError);
+    EXPECT_EQ(covered.load(), 1000);  // every range ran before the exception came out
+  }
+}
+
+TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
+  struct TCase { std::int64_t Count, Grain; };
+  for (const TExecutorCase& c : kExecutors)
+    for (TCase r : {TCase{1, 0}, TCase{7, 0}, TCase{1000, 0}, TCase{1000, 1}, TCase{999, 100}, TCase{5, 50}}) {
+      SCOPED_TRACE(std::string(c.Name) + " count " + std::to_string(r.Count) + " grain " + std::to_string(r.Grain));
+      auto e = MakeExecutor(c);
+      std::vector<std::atomic<int>> hits(static_cast<size_t>(r.Count * 4));
+      // Runs on a task of the executor, and each range waits for an inner
+      // ParallelFor there: with one worker only its running queued tasks
+      // while it waits keeps this from hanging.
+      TTaskGroup outer(e);
+      outer.Run([&] {
+        ParallelFor(*e, r.Count, [&](std::int64_t first, std::int64_t last) {
+          for (std::int64_t i = first; i < last; ++i) {
+            TTaskGroup inner(e);
+            for (std::int64_t k = 0; k < 2; ++k) inner.Run([&, i, k] { hits[size_t(i * 4 + k)].fetch_add(1); });
+            ParallelFor(*e, 2, [&](std::int64_t f, std::int64_t l) {
+              for (std::int64_t k = f; k < l; ++k) hits[size_t(i * 4 + 2 + k)].fetch_add(1);
+            }, r.Grain);
+            inner.Wait();
+          }
+        }, r.Grain);
+      });
+      outer.Wait();
+      for (auto& h : hits) ASSERT_EQ(h.load(), 1);
+    }
+}
+
+TEST(ExecutorTest, ThreadExecutorKeepsSubmissionOrder) {
+  TIntfPtr<IExecutor> e(new TThreadExecutor);
+  std::vector<int> order;  // touched by the one worker only, read after WaitIdle
+  for (int i = 0; i < 1000; ++i) e->Submit([&order, i] { order.push_back(i); });
+  e->WaitIdle();
+  ASSERT_EQ(order.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
+  EXPECT_EQ(e->ThreadCount(), 1);
+  EXPECT_THROW(static_cast<TThreadPoolExecutor*>(e.Get())->SetThreadCount(2), EInvalidOperation);
+}
+
+TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
+  constexpr int kQueued = 2000;
+  for (const TExecutorCase& c : kExecutors)
+    for (bool lastReferenceOnWorker : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (lastReferenceOnWorker ? " released on a worker" : ""));
+      auto runs = std::make_unique<std::atomic<int>[]>(kQueued);
+      std::atomic<int> total{0};
+      TEvent gate, allRan;
+      auto e = MakeExecutor(c);
+      // The first task holds the queue back until everything is queued; in
+      // the second variant it also holds the last reference and drops it
+      // on the worker.
+      TIntfPtr<TThreadPoolExecutor> keep = lastReferenceOnWorker ? e : nullptr;
+      e->Submit([&gate, keep]() mutable {
+        gate.WaitFor(INFINITE);
+        keep.Reset();
+      });
+      for (int i = 0; i < kQueued; ++i)
+        e->Submit([&, i] {
+          runs[i].fetch_add(1);
+          if (total.fetch_add(1) + 1 == kQueued) allRan.SetEvent();
+        });
+      keep.Reset();  // the task holds its own copy
+      if (lastReferenceOnWorker) {
+        e.Reset();
+        gate.SetEvent();
+      } else {
+        gate.SetEvent();
+        e.Reset();  // joins the workers after they drained the queue
+        EXPECT_EQ(total.load(), kQueued);
+      }
+      EXPECT_EQ(allRan.WaitFor(INFINITE), wrSignaled);
+      for (int i = 0; i < kQueued; ++i) ASSERT_EQ(runs[i].load(), 1) << i;
+    }
 }
 
 }  // namespace
