@@ -488,37 +488,51 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
   // Exact box-filter coverage: each column (or row) a segment crosses gets
   // the part of the segment's one-pixel-wide band inside each pixel. Joined
   // segments split a column between them, so their coverage adds up.
-  const double intensity = std::min(1.0, devWidth) * 255.0;
+  const float intensity = float(std::min(1.0, devWidth) * 255.0);
   const bool aa = FSmoothing != smNone && FSmoothing != smHighSpeed;
-  auto plot = [&](bool xMajor, long major, long minor, double cov) {
-    const long x = xMajor ? major : minor, y = xMajor ? minor : major;
-    if (x < 0 || y < 0 || x >= rw || y >= rh) return;
-    std::uint8_t& px = FMask[std::size_t(y) * stride + x];
-    px = std::uint8_t(std::min(255.0, px + cov * intensity + 0.5));
+  auto ifloor = [](double v) {
+    const long i = long(v);
+    return i - (v < double(i));
   };
+  std::uint8_t* const maskData = FMask.data();
   for (std::size_t i = 1; i < pts.size(); ++i) {
     TPt a{pts[i - 1].X - rx0, pts[i - 1].Y - ry0}, b{pts[i].X - rx0, pts[i].Y - ry0};
     const bool xMajor = std::fabs(b.X - a.X) >= std::fabs(b.Y - a.Y);
-    if (!xMajor) std::swap(a.X, a.Y), std::swap(b.X, b.Y);  // now major = X
-    if (a.X == b.X) continue;                                // a point: nothing
+    // In the segment's own axes: major along the longer extent, minor across.
+    if (!xMajor) std::swap(a.X, a.Y), std::swap(b.X, b.Y);
+    if (a.X == b.X) continue;  // a point: nothing
     if (a.X > b.X) std::swap(a, b);
+    const long majorLimit = xMajor ? rw : rh, minorLimit = xMajor ? rh : rw;
+    const std::size_t majorStep = xMajor ? 1 : std::size_t(stride), minorStep = xMajor ? std::size_t(stride) : 1;
     const double slope = (b.Y - a.Y) / (b.X - a.X);
-    const double band = std::sqrt(1 + slope * slope);  // the band's height across the major axis
-    const long limit = xMajor ? rw : rh;
-    const long c0 = std::max(0l, long(std::floor(a.X))), c1 = std::min(limit - 1, long(std::floor(b.X)));
+    const float half = float(std::sqrt(1 + slope * slope) / 2);  // half the band's extent across the major axis
+    const long c0 = std::max(0l, ifloor(a.X)), c1 = std::min(majorLimit - 1, ifloor(b.X));
     for (long c = c0; c <= c1; ++c) {
       const double xa = std::max(a.X, double(c)), xb = std::min(b.X, double(c + 1)), o = xb - xa;
       if (o <= 0) continue;
-      const double yc = a.Y + ((xa + xb) / 2 - a.X) * slope;
+      std::uint8_t* const column = maskData + std::size_t(c) * majorStep;
       if (!aa) {
         // Aliased: the pixel whose centre column the segment crosses.
-        if (a.X <= c + 0.5 && c + 0.5 < b.X) plot(xMajor, c, long(std::floor(a.Y + (c + 0.5 - a.X) * slope)), 1.0);
+        if (a.X <= c + 0.5 && c + 0.5 < b.X) {
+          const long r = ifloor(a.Y + (c + 0.5 - a.X) * slope);
+          if (r >= 0 && r < minorLimit) column[std::size_t(r) * minorStep] = 255;
+        }
         continue;
       }
-      const double top = yc - band / 2, bot = yc + band / 2;
-      for (long r = long(std::floor(top)); r <= long(std::floor(bot)); ++r) {
-        const double ov = std::min(bot, double(r + 1)) - std::max(top, double(r));
-        if (ov > 0) plot(xMajor, c, r, o * ov);
+      // The band is between 1 and 1.5 pixels wide across the major axis, so
+      // it covers the pixel of its top edge from there down (1 - f), the next
+      // one up to the band's bottom edge, and at most a sliver of a third.
+      const float top = float(a.Y + ((xa + xb) / 2 - a.X) * slope) - half;
+      const long r = ifloor(top);
+      const float f = top - float(r), rest = f + 2 * half - 1;
+      const float scale = float(o) * intensity;
+      const float cov[3] = {1 - f, std::min(rest, 1.0f), rest - 1};
+      for (int k = 0; k < 3; ++k) {
+        const long row = r + k;
+        if (cov[k] <= 0 || row < 0 || row >= minorLimit) continue;
+        std::uint8_t& px = column[std::size_t(row) * minorStep];
+        const int v = px + int(cov[k] * scale + 0.5f);
+        px = std::uint8_t(v > 255 ? 255 : v);
       }
     }
   }

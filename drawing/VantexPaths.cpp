@@ -75,9 +75,11 @@ std::vector<TIGPPointF> CurveBeziers(const std::vector<TIGPPointF>& P, float ATe
 }
 
 cairo_t* ScratchContext() {
-  // One per thread, kept for the thread's life.
+  // One per thread, kept for the thread's life. Its surface is unbounded:
+  // Cairo leaves out glyphs that fall outside a bounded surface, even from
+  // text paths.
   struct TScratch {
-    cairo_surface_t* Surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_surface_t* Surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
     cairo_t* Cr = cairo_create(Surface);
     ~TScratch() {
       cairo_destroy(Cr);

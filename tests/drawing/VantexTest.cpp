@@ -497,6 +497,11 @@ TEST(VantexText, FontsFallBackAndTextStaysInItsLayout) {
 
 TEST(VantexText, TextPathsFillLikeDrawnText) {
   TIntfPtr<TIGPGraphicsPath> p(new TIGPGraphicsPath);
+  // Far from the origin too: no glyph may go missing there.
+  TIntfPtr<TIGPGraphicsPath> far(new TIGPGraphicsPath);
+  far->AddString("Ag", TIGPFontFamily::GenericSansSerif(), fsBold, 40, TIGPPointF{5000, 3000});
+  EXPECT_NEAR(far->GetBounds().X, 5000, 5);
+  EXPECT_GT(far->GetBounds().Width, 30);
   p->AddString("Ag", TIGPFontFamily::GenericSansSerif(), 0, 40, TIGPPointF{10, 10});
   const TIGPRectF b = p->GetBounds();
   EXPECT_GT(b.Width, 30);
