@@ -469,7 +469,7 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
   for (std::size_t i = 0; i < APoints.size(); ++i) {
     const double ux = APoints[i].X, uy = APoints[i].Y;
     pts[i] = {m.xx * ux + m.xy * uy + m.x0, m.yx * ux + m.yy * uy + m.y0};
-    if (!std::isfinite(pts[i].X) || !std::isfinite(pts[i].Y)) return false;
+    if (!std::isfinite(pts[i].X) || !std::isfinite(pts[i].Y)) continue;  // breaks the line there
     x0 = std::min(x0, pts[i].X), y0 = std::min(y0, pts[i].Y);
     x1 = std::max(x1, pts[i].X), y1 = std::max(y1, pts[i].Y);
   }
@@ -497,6 +497,28 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
   std::uint8_t* const maskData = FMask.data();
   for (std::size_t i = 1; i < pts.size(); ++i) {
     TPt a{pts[i - 1].X - rx0, pts[i - 1].Y - ry0}, b{pts[i].X - rx0, pts[i].Y - ry0};
+    if (!std::isfinite(a.X) || !std::isfinite(a.Y) || !std::isfinite(b.X) || !std::isfinite(b.Y)) continue;
+    // Clip the segment to the mask (with a pixel to spare) so that far-away
+    // points stay within the integer range of the loops below.
+    {
+      double t0 = 0, t1 = 1;
+      const double dx = b.X - a.X, dy = b.Y - a.Y;
+      const double p[4] = {-dx, dx, -dy, dy}, q[4] = {a.X + 1, rw + 1 - a.X, a.Y + 1, rh + 1 - a.Y};
+      bool visible = true;
+      for (int k = 0; k < 4 && visible; ++k) {
+        if (p[k] == 0) {
+          visible = q[k] >= 0;
+        } else {
+          const double t = q[k] / p[k];
+          if (p[k] < 0) t0 = std::max(t0, t);
+          else t1 = std::min(t1, t);
+          visible = t0 <= t1;
+        }
+      }
+      if (!visible) continue;
+      b = {a.X + t1 * dx, a.Y + t1 * dy};
+      a = {a.X + t0 * dx, a.Y + t0 * dy};
+    }
     const bool xMajor = std::fabs(b.X - a.X) >= std::fabs(b.Y - a.Y);
     // In the segment's own axes: major along the longer extent, minor across.
     if (!xMajor) std::swap(a.X, a.Y), std::swap(b.X, b.Y);

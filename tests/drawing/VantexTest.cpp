@@ -138,6 +138,11 @@ TEST(VantexPen, ThinPolylineCoversLikeCairosStroke) {
     cv.Save(k ? "polyline_cairo" : "polyline_fast");
   }
   EXPECT_NEAR(area[0], area[1], area[1] * 0.04);
+  // Points far outside the surface, or not numbers, draw what is visible and nothing else.
+  TCanvas cv(50, 50);
+  cv.G->DrawLines(Pen(0xFF000000u, 1), {{-1e9f, 25.5f}, {25, 25.5f}, {25, 1e12f}, {NAN, 3}, {10, 10}});
+  EXPECT_EQ(GetAlpha(cv.At(10, 25)), 255);
+  EXPECT_EQ(GetAlpha(cv.At(10, 40)), 0);
 }
 
 TEST(VantexPen, DashPatternsRepeatAlongTheLine) {
