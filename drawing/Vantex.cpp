@@ -337,16 +337,17 @@ void TIGPGraphics::DrawPath(const TIntfPtr<TIGPPen>& APen, const TIntfPtr<TIGPGr
 }
 
 void TIGPGraphics::StrokeCurrentPath(const TIGPPen& APen, bool AClosedFigures) {
-  const float width = APen.GetWidth();
-  const bool hair = width <= 0;
-  const double w = hair ? 1.0 : width;
+  double w = APen.GetWidth();
+  if (w <= 0) {
+    // One device pixel whatever the transform (the mean of the two axes
+    // where they scale differently).
+    double ax = 1, ay = 0, bx = 0, by = 1;
+    cairo_device_to_user_distance(FCr, &ax, &ay);
+    cairo_device_to_user_distance(FCr, &bx, &by);
+    w = (std::hypot(ax, ay) + std::hypot(bx, by)) / 2;
+  }
 
   cairo_save(FCr);
-  if (hair) {
-    // The path is kept in device space: with the identity matrix the pen
-    // is one device pixel whatever the transform.
-    cairo_identity_matrix(FCr);
-  }
   switch (APen.GetLineJoin()) {
     case ljBevel: cairo_set_line_join(FCr, CAIRO_LINE_JOIN_BEVEL); break;
     case ljRound: cairo_set_line_join(FCr, CAIRO_LINE_JOIN_ROUND); break;
@@ -381,15 +382,7 @@ void TIGPGraphics::StrokeCurrentPath(const TIGPPen& APen, bool AClosedFigures) {
   if (simple) {
     cairo_set_line_width(FCr, w);
     cairo_set_line_cap(FCr, dashCap ? CAIRO_LINE_CAP_ROUND : startCap);
-    if (hair) {
-      cairo_matrix_t id;
-      cairo_matrix_init_identity(&id);
-      cairo_pattern_t* p = APen.GetBrush()->CreatePattern(id);
-      cairo_set_source(FCr, p);
-      cairo_pattern_destroy(p);
-    } else {
-      SetSource(*APen.GetBrush());
-    }
+    SetSource(*APen.GetBrush());
     cairo_stroke(FCr);
     cairo_restore(FCr);
     return;
