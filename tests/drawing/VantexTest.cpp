@@ -650,3 +650,119 @@ TEST(VantexImage, DrawnScaledIntoADestination) {
   cv.G->DrawImage(img, TIGPRectF(0, 0, 5, 5), TIGPRectF(1, 1, 1, 1));
   EXPECT_EQ(cv.At(2, 2), 0xFFFFFFFFu);
 }
+
+// ---------------------------------------------------------------- modes and matrices
+
+TEST(VantexModes, SmoothingAndCompositing) {
+  struct TCase {
+    TIGPSmoothingMode Mode;
+    bool Antialiased;
+  } cases[] = {{smAntiAlias, true}, {smHighQuality, true}, {smNone, false}, {smHighSpeed, false}};
+  for (const TCase& c : cases) {
+    TCanvas cv(60, 60);
+    cv.G->SetSmoothingMode(c.Mode);
+    cv.G->FillEllipse(Solid(0xFF000000u), TIGPRectF(5.3f, 5.3f, 40, 30));
+    cv.G->DrawLine(Pen(0xFF000000u, 1), 0, 59, 59, 40);
+    cv.G->DrawLine(Pen(0xFF000000u, 2.5f), 0, 50, 59, 30);
+    int partial = 0;
+    for (TGPColor px : cv.Bitmap->GetPixels()) partial += GetAlpha(px) != 0 && GetAlpha(px) != 255;
+    EXPECT_EQ(partial > 0, c.Antialiased) << int(c.Mode);
+  }
+  // Source copy replaces what is there, alpha included; source over blends.
+  for (TIGPCompositingMode m : {cpmSourceOver, cpmSourceCopy}) {
+    TCanvas cv(10, 10, 0xFF0000FFu);
+    cv.G->SetCompositingMode(m);
+    cv.G->FillRectangle(Solid(0x80FF0000u), TIGPRectF(0, 0, 10, 10));
+    EXPECT_TRUE(Near(cv.At(5, 5), m == cpmSourceCopy ? 0x80FF0000u : 0xFF80007Fu, 1)) << int(m);
+  }
+}
+
+TEST(VantexMatrix, PrependAndAppendOrder) {
+  struct TCase {
+    TIGPMatrixOrder Order;
+    TIGPPointF Expected;  // (1, 1) after "translate by (10, 0)", then "scale by 2" in that order
+  } cases[] = {{moPrepend, {12, 2}}, {moAppend, {22, 2}}};
+  for (const TCase& c : cases) {
+    TIGPMatrix m;
+    m.Translate(10, 0);
+    m.Scale(2, 2, c.Order);
+    EXPECT_EQ(m.TransformPoint({1, 1}), c.Expected) << int(c.Order);
+    TIGPMatrix inv = m;
+    ASSERT_TRUE(inv.Invert());
+    const TIGPPointF back = inv.TransformPoint(c.Expected);
+    EXPECT_NEAR(back.X, 1, 1e-5);
+    EXPECT_NEAR(back.Y, 1, 1e-5);
+  }
+  TIGPMatrix singular{0, 0, 0, 0, 1, 1};
+  EXPECT_FALSE(singular.Invert());
+  TIGPMatrix r;
+  r.Rotate(90);
+  const TIGPPointF p = r.TransformPoint({1, 0});
+  EXPECT_NEAR(p.X, 0, 1e-6);
+  EXPECT_NEAR(p.Y, 1, 1e-6);  // clockwise on the screen: x turns towards y
+}
+
+TEST(VantexPath, CurvesPassThroughTheirPointsAndPathsConnect) {
+  const std::vector<TIGPPointF> pts{{10, 10}, {60, 40}, {20, 80}, {90, 90}};
+  for (bool closed : {false, true}) {
+    TIntfPtr<TIGPGraphicsPath> p(new TIGPGraphicsPath);
+    if (closed) p->AddClosedCurve(pts);
+    else p->AddCurve(pts);
+    p->Flatten(0.05f);
+    for (const TIGPPointF& q : pts) {
+      double best = 1e9;
+      for (const TIGPPointF& f : p->GetPathPoints()) best = std::min(best, double(std::hypot(f.X - q.X, f.Y - q.Y)));
+      EXPECT_LT(best, 0.01) << closed;
+    }
+  }
+  TIntfPtr<TIGPGraphicsPath> a(new TIGPGraphicsPath), b(new TIGPGraphicsPath);
+  a->AddLine(0, 0, 10, 0);
+  b->AddLine(20, 0, 30, 0);
+  TIntfPtr<TIGPGraphicsPath> joined = a->Clone(), apart = a->Clone();
+  joined->AddPath(*b, true);
+  apart->AddPath(*b, false);
+  auto moves = [](const TIGPGraphicsPath& p) {
+    int n = 0;
+    for (const auto& s : p.Segments()) n += s.Kind == TIGPGraphicsPath::skMove;
+    return n;
+  };
+  EXPECT_EQ(moves(*joined), 1);
+  EXPECT_EQ(moves(*apart), 2);
+  apart->CloseAllFigures();
+  int closes = 0;
+  for (const auto& s : apart->Segments()) closes += s.Kind == TIGPGraphicsPath::skClose;
+  EXPECT_EQ(closes, 2);
+}
+
+TEST(VantexText, ClippedLayoutKeepsTextInside) {
+  TCanvas cv(200, 60, 0xFFFFFFFFu);
+  TIGPStringFormat fmt;
+  fmt.NoClip = false;
+  fmt.NoWrap = true;
+  const TIGPRectF layout(10, 10, 60, 12);
+  cv.G->DrawString("A line far too long for its rectangle", TIntfPtr<TIGPFont>(new TIGPFont("sans-serif", 14)),
+                   layout, fmt, Solid(0xFF000000u));
+  int inside = 0, outside = 0;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 200; ++x) (layout.Contains(x + 0.5f, y + 0.5f) ? inside : outside) += GetRed(cv.At(x, y)) < 250;
+  EXPECT_GT(inside, 20);
+  EXPECT_EQ(outside, 0);
+}
+
+TEST(VantexImage, ArgumentsAreChecked) {
+  EXPECT_THROW(TIGPBitmap(0, 5), EVantexError);
+  EXPECT_THROW(TIGPBitmap(40000, 5), EVantexError);
+  EXPECT_THROW(TIGPBitmap(2, 2, std::vector<TGPColor>(3)), EVantexError);
+  EXPECT_THROW(TIGPBitmap(cairo_image_surface_create(CAIRO_FORMAT_A8, 4, 4)), EVantexError);
+  TBytesStream s;
+  TestImage(8, 8, false)->SaveToStream(s);
+  s.SetPosition(0);
+  EXPECT_EQ(TIGPBitmap::FromStream(s)->GetWidth(), 8);
+  EXPECT_THROW(TIGPLinearGradientBrush(TIGPPointF{1, 1}, TIGPPointF{1, 1}, 0, 0), EVantexError);
+  EXPECT_THROW(TIGPPathGradientBrush(std::vector<TIGPPointF>{{0, 0}, {1, 1}}), EVantexError);
+  TIntfPtr<TIGPPen> pen = Pen(0xFF000000u, 1);
+  EXPECT_THROW(pen->SetDashPattern({1, 0}), EVantexError);
+  auto* lg = new TIGPLinearGradientBrush(TIGPPointF{0, 0}, TIGPPointF{1, 0}, 0, 0);
+  TIntfPtr<IGPBrush> keep(lg);
+  EXPECT_THROW(lg->SetInterpolationColors({{0, 0.2f}, {0, 1}}), EVantexError);
+}
