@@ -130,7 +130,53 @@ int StbEof(void* user) {
   return in->Pos >= in->Size;
 }
 
+// Huffman tables of more than 256 codes overrun the stb decoder's tables:
+// every table-definition segment is checked before it decodes. The walk
+// follows the marker segments and skips the entropy-coded data after each
+// start of scan (tables may stand between the scans of a progressive image).
+void CheckJpegTables(const unsigned char* p, std::size_t n) {
+  std::size_t pos = 2;
+  while (pos + 4 <= n) {
+    if (p[pos] != 0xFF) {
+      ++pos;
+      continue;
+    }
+    const unsigned char m = p[pos + 1];
+    if (m == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD8)) {  // no length follows
+      pos += 2;
+      continue;
+    }
+    if (m == 0xD9) return;
+    const std::size_t len = (std::size_t(p[pos + 2]) << 8) | p[pos + 3];
+    if (len < 2) Raise("Invalid JPEG image: bad segment length");
+    if (m == 0xC4) {
+      // As the decoder reads it: tables while the segment length lasts, and
+      // zeros past the end of the data.
+      auto at = [&](std::size_t i) -> std::size_t { return i < n ? p[i] : 0; };
+      long left = long(len) - 2;
+      for (std::size_t t = pos + 4; left > 0;) {
+        std::size_t codes = 0;
+        for (int i = 1; i <= 16; ++i) codes += at(t + i);
+        if (codes > 256) Raise("Invalid JPEG image: bad Huffman table");
+        t += 17 + codes;
+        left -= long(17 + codes);
+      }
+    }
+    pos = pos + 2 + len;
+    if (m == 0xDA) {
+      // Entropy-coded data up to the next marker (0xFF 0x00 is a stuffed byte,
+      // 0xFF 0xD0..0xD7 a restart marker).
+      while (pos + 1 < n && !(p[pos] == 0xFF && p[pos + 1] != 0 && (p[pos + 1] < 0xD0 || p[pos + 1] > 0xD7))) ++pos;
+    }
+  }
+}
+
 cairo_surface_t* DecodeStb(const unsigned char* p, std::size_t n, const char* AFormat) {
+  if (std::string_view(AFormat) == "JPEG") CheckJpegTables(p, n);
   const stbi_io_callbacks io{StbRead, StbSkip, StbEof};
   auto fail = [AFormat](const char* why) { Raise(std::string("Invalid ") + AFormat + " image: " + why); };
   TStbInput in{p, n, 0, false};

@@ -602,6 +602,14 @@ TEST(VantexImage, DamagedFilesOfEveryFormatRaise) {
   for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
     if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) jpeg[i + 7] = jpeg[i + 8] = 0;  // the frame width
   EXPECT_THROW(TIGPBitmap::FromMemory(jpeg.data(), jpeg.size()), EVantexError);
+  // A Huffman table of more codes than a table holds.
+  std::vector<unsigned char> huff = formats[1].Bytes;
+  for (std::size_t i = 2; i + 21 < huff.size(); ++i)
+    if (huff[i] == 0xFF && huff[i + 1] == 0xC4) {
+      for (int k = 0; k < 16; ++k) huff[i + 5 + k] = 0x20;
+      break;
+    }
+  EXPECT_THROW(TIGPBitmap::FromMemory(huff.data(), huff.size()), EVantexError);
   const unsigned char text[] = "not an image at all";
   EXPECT_THROW(TIGPBitmap::FromMemory(text, sizeof text), EVantexError);
   EXPECT_THROW(TIGPBitmap::FromFile(OutputPath("does-not-exist")), EVantexError);
