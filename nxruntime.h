@@ -29,3 +29,4 @@
 #include "streams/NXVariantStorages.h"
 #include "streams/NXStreamTypes.h"
 #include "xml/RGSimpleXML.h"
+#include "drawing/Vantex.h"

@@ -20,6 +20,12 @@ FLAGS="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 for t in XmlTextFuzz XmlBinaryFuzz; do
   clang++ $FLAGS -o "$OUT/$t" "$ROOT/fuzz/$t.cpp" $SOURCES
 done
+# The image decoders: the graphics layer's sources with Cairo and fontconfig.
+DRAWING="$ROOT/drawing/Vantex.cpp $ROOT/drawing/VantexBrushes.cpp $ROOT/drawing/VantexPaths.cpp \
+  $ROOT/drawing/VantexImages.cpp $ROOT/runtime/SysUtils.cpp $ROOT/runtime/Zandor.Streams.cpp \
+  $ROOT/runtime/Zandor.Interfaces.cpp"
+clang++ $FLAGS $(pkg-config --cflags cairo cairo-ft fontconfig) -o "$OUT/ImageLoadFuzz" "$ROOT/fuzz/ImageLoadFuzz.cpp" \
+  $DRAWING $(pkg-config --libs cairo cairo-ft fontconfig)
 
 LIB="$OUT/lib"
 cmake -S "$ROOT" -B "$LIB" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
@@ -34,7 +40,7 @@ clang++ $FLAGS -o "$OUT/BufferAccumulatorFuzz" "$ROOT/fuzz/BufferAccumulatorFuzz
 # Every target runs even when an earlier one finds something; findings are
 # written to $OUT as crash-* files and the script then exits with a failure.
 STATUS=0
-for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz; do
+for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz ImageLoadFuzz; do
   mkdir -p "$OUT/corpus-$t"
   # Seed inputs kept in the tree are read as a second corpus (new finds go
   # to the first).
