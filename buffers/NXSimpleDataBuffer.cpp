@@ -114,7 +114,7 @@ void TNXGenericBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
   SyncView();
 }
 
-bool TNXGenericBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool TNXGenericBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   if (!AOther) return false;
   const std::uint32_t n = AOther->GetByteSize();
   if (n != FByteSize) return false;
@@ -243,7 +243,9 @@ TNXDataBufferAccess::TNXDataBufferAccess(TNXGenericBuffer* ABuffer, TBufferAcces
       FByteAccessor = [b = ABuffer] { return b->ByteWrite(); };
       break;
     case TBufferAccessKind::Read:
-      FByteAccessor = [b = ABuffer] { return b->ByteRead(); };
+      // The handle interface hands out one pointer type for every mode; a
+      // handle made for reading only is for reading through (Read is const).
+      FByteAccessor = [b = ABuffer] { return const_cast<std::uint8_t*>(b->ByteRead()); };
       break;
   }
 }
@@ -255,17 +257,17 @@ TNXRealBuffer::TNXRealBuffer() : TNXLinearMemoryBuffer(0u, static_cast<std::uint
 TNXRealBuffer::TNXRealBuffer(std::uint32_t ASize) : TNXLinearMemoryBuffer(ASize, static_cast<std::uint32_t>(sizeof(double))) {}
 
 TNXRealBuffer::TNXRealBuffer(const double* AData, std::uint32_t ASize) : TNXRealBuffer(ASize) {
-  if (AData && ASize > 0) ippsCopy_64f(AData, Read(), static_cast<int>(ASize));
+  if (AData && ASize > 0) ippsCopy_64f(AData, Items<double>(), static_cast<int>(ASize));
 }
 
 TNXRealBuffer::TNXRealBuffer(TValueInit, double AValue, std::uint32_t ASize) : TNXRealBuffer(ASize) {
-  if (ASize > 0) ippsSet_64f(AValue, Read(), static_cast<int>(ASize));
+  if (ASize > 0) ippsSet_64f(AValue, Items<double>(), static_cast<int>(ASize));
 }
 
 template <class T>
 void TNXRealBuffer::FillFromIntegers(const T* AData, std::uint32_t ASize, double ADivisor) {
   if (!AData) return;
-  double* d = Read();
+  double* d = Items<double>();
   if (ADivisor == 1.0) {
     for (std::uint32_t i = 0; i < ASize; ++i) d[i] = static_cast<double>(AData[i]);
   } else {
@@ -287,7 +289,7 @@ NX_REAL_INT_CTOR(std::uint64_t)
 #undef NX_REAL_INT_CTOR
 
 TNXRealBuffer::TNXRealBuffer(const float* AData, std::uint32_t ASize) : TNXRealBuffer(ASize) {
-  if (AData && ASize > 0) ippsConvert_32f64f(AData, Read(), static_cast<int>(ASize));
+  if (AData && ASize > 0) ippsConvert_32f64f(AData, Items<double>(), static_cast<int>(ASize));
 }
 
 namespace {
@@ -320,7 +322,7 @@ TIntfPtr<INXData> TNXRealBuffer::GetDataCopy() {
   return AdoptNew<INXData>(new TNXRealBuffer(this));
 }
 
-bool TNXRealBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool TNXRealBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   if (!AOther || !dynamic_cast<TNXRealBuffer*>(AOther->GetInstance())) return false;
   return TNXLinearMemoryBuffer::IsEqual(AOther);
 }
@@ -346,7 +348,7 @@ TIntfPtr<INXRealBufferAccess> TNXRealBuffer::Data(TBufferAccessModes AModes) {
       accessor = [this] { return Write(); };
       break;
     case TBufferAccessKind::Read:
-      accessor = [this] { return Read(); };
+      accessor = [this] { return const_cast<double*>(Read()); };  // see TNXDataBufferAccess
       break;
   }
   return TIntfPtr<INXRealBufferAccess>(new TNXRealBufferAccess(this, AModes, std::move(accessor)));
@@ -454,7 +456,7 @@ void TNXRealBuffer::Normalize(double AOffset, double AFactor) {
   NormalizeFrom(copy, AOffset, AFactor);
 }
 
-double TNXRealBuffer::Dot(const TBuffer& AOther) {
+double TNXRealBuffer::Dot(const TBuffer& AOther) const {
   const double* src = ReadOf(AOther);
   const std::int32_t n = std::min(GetSize(), AOther->GetSize());
   double result = 0.0;
@@ -535,7 +537,7 @@ void TNXRealBuffer::LnFrom(const TBuffer& ASource) {
 
 // Statistics of an empty buffer (or range) are 0: the primitive refuses
 // length 0 and leaves the initial value.
-double TNXRealBuffer::StdDev() {
+double TNXRealBuffer::StdDev() const {
   double r = 0.0;
   ippsStdDev_64f(Read(), Len(GetSize()), &r);
   return r;
@@ -555,7 +557,7 @@ void TNXRealBuffer::Convolve(const TBuffer& ASource1, const TBuffer& ASource2) {
   ippsConv_64f(s1, Len(static_cast<std::int32_t>(n1)), s2, Len(static_cast<std::int32_t>(n2)), Write());
 }
 
-double TNXRealBuffer::Norm(const TBuffer& AOther, TNXNormType ANormType) {
+double TNXRealBuffer::Norm(const TBuffer& AOther, TNXNormType ANormType) const {
   const std::int32_t size = GetSize();
   RequireSize(AOther, size);
   const double* other = AOther->Read();
@@ -574,22 +576,22 @@ double TNXRealBuffer::Norm(const TBuffer& AOther, TNXNormType ANormType) {
   return r;
 }
 
-double TNXRealBuffer::GetMinValue() {
+double TNXRealBuffer::GetMinValue() const {
   double r = 0.0;
   ippsMin_64f(Read(), Len(GetSize()), &r);
   return r;
 }
 
-double TNXRealBuffer::GetMaxValue() {
+double TNXRealBuffer::GetMaxValue() const {
   double r = 0.0;
   ippsMax_64f(Read(), Len(GetSize()), &r);
   return r;
 }
 
-double TNXRealBuffer::GetMinIndex(std::int32_t& AIndex) { return GetMinIndexFrom(0, AIndex); }
-double TNXRealBuffer::GetMaxIndex(std::int32_t& AIndex) { return GetMaxIndexFrom(0, AIndex); }
+double TNXRealBuffer::GetMinIndex(std::int32_t& AIndex) const { return GetMinIndexFrom(0, AIndex); }
+double TNXRealBuffer::GetMaxIndex(std::int32_t& AIndex) const { return GetMaxIndexFrom(0, AIndex); }
 
-double TNXRealBuffer::GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) {
+double TNXRealBuffer::GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) const {
   const std::int32_t begin = std::max(AIndexBegin, 0);
   AIndex = begin;
   const std::int32_t size = GetSize();
@@ -601,7 +603,7 @@ double TNXRealBuffer::GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AI
   return r;
 }
 
-double TNXRealBuffer::GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) {
+double TNXRealBuffer::GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) const {
   const std::int32_t begin = std::max(AIndexBegin, 0);
   AIndex = begin;
   const std::int32_t size = GetSize();
@@ -635,21 +637,21 @@ bool ClampInclusive(std::int32_t size, std::int32_t& begin, std::int32_t& end) {
 inline bool InLimits(double v) { return v > -DBL_MAX && v < DBL_MAX; }
 }  // namespace
 
-double TNXRealBuffer::GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+double TNXRealBuffer::GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const {
   if (!ClampRange(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
   double r = 0.0;
   ippsMin_64f(Read() + AIndexBegin, Len(AIndexEnd - AIndexBegin), &r);
   return r;
 }
 
-double TNXRealBuffer::GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+double TNXRealBuffer::GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const {
   if (!ClampRange(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
   double r = 0.0;
   ippsMax_64f(Read() + AIndexBegin, Len(AIndexEnd - AIndexBegin), &r);
   return r;
 }
 
-double TNXRealBuffer::GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+double TNXRealBuffer::GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const {
   if (!ClampInclusive(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
   const double* p = Read();
   double r = InLimits(p[AIndexBegin]) ? p[AIndexBegin] : 0.0;
@@ -658,7 +660,7 @@ double TNXRealBuffer::GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AI
   return r;
 }
 
-double TNXRealBuffer::GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) {
+double TNXRealBuffer::GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const {
   if (!ClampInclusive(GetSize(), AIndexBegin, AIndexEnd)) return 0.0;
   const double* p = Read();
   double r = InLimits(p[AIndexBegin]) ? p[AIndexBegin] : 0.0;
@@ -667,7 +669,7 @@ double TNXRealBuffer::GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AI
   return r;
 }
 
-bool TNXRealBuffer::IsEqualToValue(double AValue) {
+bool TNXRealBuffer::IsEqualToValue(double AValue) const {
   const double* p = Read();
   const std::int32_t n = GetSize();
   for (std::int32_t i = 0; i < n; ++i)
@@ -741,7 +743,7 @@ TIntfPtr<IAccess> MakeAccess(TSelf* self, TBufferAccessModes AModes) {
       accessor = [self] { return self->Write(); };
       break;
     case TBufferAccessKind::Read:
-      accessor = [self] { return self->Read(); };
+      accessor = [self] { return const_cast<std::remove_const_t<std::remove_pointer_t<decltype(self->Read())>>*>(self->Read()); };
       break;
   }
   return TIntfPtr<IAccess>(new TAccess(self, AModes, std::move(accessor)));
@@ -914,7 +916,7 @@ NX_INT32_CLASS::TNXInteger32Buffer(const T* AData, std::uint32_t ASize) : TNXInt
 
 NX_INT32_BUFFER
 NX_INT32_CLASS::TNXInteger32Buffer(TValueInit, T AValue, std::uint32_t ASize) : TNXInteger32Buffer(ASize) {
-  if (ASize > 0) ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Read()), static_cast<int>(ASize));
+  if (ASize > 0) ippsSet_32s(static_cast<Ipp32s>(AValue), reinterpret_cast<Ipp32s*>(Items<T>()), static_cast<int>(ASize));
 }
 
 NX_INT32_BUFFER
@@ -936,7 +938,7 @@ TIntfPtr<INXData> NX_INT32_CLASS::GetDataCopy() {
 }
 
 NX_INT32_BUFFER
-bool NX_INT32_CLASS::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool NX_INT32_CLASS::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   return SameClass<TSelf>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
 }
 
@@ -1030,18 +1032,18 @@ NX_INT32_BUFFER
 void NX_INT32_CLASS::Zero() { ippsZero_16s(reinterpret_cast<Ipp16s*>(Write()), Len(2 * GetSize())); }
 
 NX_INT32_BUFFER
-T NX_INT32_CLASS::Dot(const TBuffer& AOther) {
+T NX_INT32_CLASS::Dot(const TBuffer& AOther) const {
   const T* src = SourceOf(AOther);
   const std::int32_t n = std::min(GetSize(), AOther->GetSize());
   return TInteger32Ops<T>::Dot(Read(), src, Len(n));
 }
 
 NX_INT32_BUFFER
-bool NX_INT32_CLASS::IsEqualToValue(T AValue) { return AllEqual(Read(), GetSize(), AValue); }
+bool NX_INT32_CLASS::IsEqualToValue(T AValue) const { return AllEqual(Read(), GetSize(), AValue); }
 NX_INT32_BUFFER
-T NX_INT32_CLASS::GetMinValue() { return MinOf(Read(), GetSize()); }
+T NX_INT32_CLASS::GetMinValue() const { return MinOf(Read(), GetSize()); }
 NX_INT32_BUFFER
-T NX_INT32_CLASS::GetMaxValue() { return MaxOf(Read(), GetSize()); }
+T NX_INT32_CLASS::GetMaxValue() const { return MaxOf(Read(), GetSize()); }
 
 #undef NX_INT32_CLASS
 #undef NX_INT32_BUFFER
@@ -1059,14 +1061,14 @@ TNXComplexBuffer::TNXComplexBuffer(std::uint32_t ASize)
 TNXComplexBuffer::TNXComplexBuffer(const TComplex* AData, std::uint32_t ASize) : TNXComplexBuffer(ASize) {
   // 2 x Size doubles (the element count is below 2^28, so this fits an int).
   if (AData && ASize > 0)
-    ippsCopy_64f(reinterpret_cast<const double*>(AData), reinterpret_cast<double*>(Read()), static_cast<int>(2 * ASize));
+    ippsCopy_64f(reinterpret_cast<const double*>(AData), Items<double>(), static_cast<int>(2 * ASize));
 }
 
 TNXComplexBuffer::TNXComplexBuffer(TValueInit, double ARe, double AIm, std::uint32_t ASize)
     : TNXComplexBuffer(TValueInit{}, TComplex{ARe, AIm}, ASize) {}
 
 TNXComplexBuffer::TNXComplexBuffer(TValueInit, const TComplex& AValue, std::uint32_t ASize) : TNXComplexBuffer(ASize) {
-  if (ASize > 0) ippsSet_64fc(ToIpp(AValue), Cplx(Read()), static_cast<int>(ASize));
+  if (ASize > 0) ippsSet_64fc(ToIpp(AValue), Cplx(Items<TComplex>()), static_cast<int>(ASize));
 }
 
 TNXComplexBuffer::TNXComplexBuffer(std::span<const TComplex> AArray)
@@ -1099,7 +1101,7 @@ TNXComplexBuffer::TNXComplexBuffer(TNXRealBuffer* ARe, TNXRealBuffer* AIm) : TNX
 
 void TNXComplexBuffer::FillFromParts(const double* ARe, std::uint32_t AReSize, const double* AIm,
                                      std::uint32_t AImSize) {
-  TComplex* d = Read();
+  TComplex* d = Items<TComplex>();
   const std::uint32_t both = std::min(AReSize, AImSize), size = std::max(AReSize, AImSize);
   if (both > 0) ippsRealToCplx_64f(ARe, AIm, Cplx(d), static_cast<int>(both));
   for (std::uint32_t i = both; i < size; ++i) d[i] = TComplex{i < AReSize ? ARe[i] : 0.0, i < AImSize ? AIm[i] : 0.0};
@@ -1109,7 +1111,7 @@ TIntfPtr<INXData> TNXComplexBuffer::GetDataCopy() {
   return AdoptNew<INXData>(new TNXComplexBuffer(this));
 }
 
-bool TNXComplexBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool TNXComplexBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   return SameClass<TNXComplexBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
 }
 
@@ -1133,11 +1135,11 @@ TIntfPtr<INXRealBuffer> RealResult(const TComplex* ASource, std::int32_t ASize, 
 }
 }  // namespace
 
-TNXComplexBuffer::TRealBuffer TNXComplexBuffer::GetReal() { return RealResult(Read(), GetSize(), ippsReal_64fc); }
-TNXComplexBuffer::TRealBuffer TNXComplexBuffer::GetImaginary() { return RealResult(Read(), GetSize(), ippsImag_64fc); }
-TNXComplexBuffer::TRealBuffer TNXComplexBuffer::Phase() { return RealResult(Read(), GetSize(), ippsPhase_64fc); }
-TNXComplexBuffer::TRealBuffer TNXComplexBuffer::Magnitude() { return RealResult(Read(), GetSize(), ippsMagnitude_64fc); }
-TNXComplexBuffer::TRealBuffer TNXComplexBuffer::PowerSpectrum() {
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::GetReal() const { return RealResult(Read(), GetSize(), ippsReal_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::GetImaginary() const { return RealResult(Read(), GetSize(), ippsImag_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::Phase() const { return RealResult(Read(), GetSize(), ippsPhase_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::Magnitude() const { return RealResult(Read(), GetSize(), ippsMagnitude_64fc); }
+TNXComplexBuffer::TRealBuffer TNXComplexBuffer::PowerSpectrum() const {
   return RealResult(Read(), GetSize(), ippsPowerSpectr_64fc);
 }
 
@@ -1192,7 +1194,7 @@ void TNXComplexBuffer::Normalize(const TComplex& AOffset, double AFactor) {
   NormalizeFrom(copy, AOffset, AFactor);
 }
 
-TComplex TNXComplexBuffer::Dot(const TBuffer& AOther) {
+TComplex TNXComplexBuffer::Dot(const TBuffer& AOther) const {
   const TComplex* src = SourceOf(AOther);
   const std::int32_t n = std::min(GetSize(), AOther->GetSize());
   Ipp64fc r{0.0, 0.0};
@@ -1221,7 +1223,7 @@ void TNXComplexBuffer::SqrtFrom(const TBuffer& ASource) {
 
 // The mean of an empty buffer is (0, 0) rather than the 0 / 0 of the
 // formula: callers use the result as a level, and NaN would spread.
-TComplex TNXComplexBuffer::Mean() {
+TComplex TNXComplexBuffer::Mean() const {
   const TComplex* p = Read();
   const std::int32_t n = GetSize();
   if (n <= 0) return TComplex{};
@@ -1259,7 +1261,7 @@ void TNXComplexBuffer::CrossCorr(const TBuffer& ASource1, const TBuffer& ASource
                      Len(GetSize()), ALoLag);
 }
 
-bool TNXComplexBuffer::IsEqualToValue(const TComplex& AValue) { return AllEqual(Read(), GetSize(), AValue); }
+bool TNXComplexBuffer::IsEqualToValue(const TComplex& AValue) const { return AllEqual(Read(), GetSize(), AValue); }
 
 // ---------------------------------------------------------------- Boolean and block buffers: universal sources
 
@@ -1398,7 +1400,7 @@ void TNXBooleanBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
   FBitCount = same ? same->FBitCount : FByteSize * 8;
 }
 
-bool TNXBooleanBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool TNXBooleanBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   auto* other = AOther ? dynamic_cast<TNXBooleanBuffer*>(AOther->GetInstance()) : nullptr;
   if (!other || other->FBitCount != FBitCount) return false;
   const std::uint32_t full = FBitCount / 8, rest = FBitCount % 8;
@@ -1507,7 +1509,7 @@ TNXBooleanBuffer::TBuffer TNXBooleanBuffer::InvertBit(std::int32_t AIndex) {
   return Self();
 }
 
-bool TNXBooleanBuffer::IsEqualToValue(bool AValue) { return BitsAllEqual(Read(), FBitCount, AValue); }
+bool TNXBooleanBuffer::IsEqualToValue(bool AValue) const { return BitsAllEqual(Read(), FBitCount, AValue); }
 
 // ---------------------------------------------------------------- TNXBlockBuffer
 
@@ -1545,7 +1547,7 @@ TIntfPtr<INXData> TNXBlockBuffer::GetDataCopy() {
   return AdoptNew<INXData>(new TNXBlockBuffer(this));
 }
 
-bool TNXBlockBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool TNXBlockBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   return SameClass<TNXBlockBuffer>(AOther) && TNXLinearMemoryBuffer::IsEqual(AOther);
 }
 
@@ -1605,7 +1607,7 @@ void TNXBlockBuffer::Remove(std::int32_t AIndex, std::int32_t ACount) {
   if (tail > 0) ippsCopy_8u(src + AIndex + ACount, dst + AIndex, tail);
 }
 
-bool TNXBlockBuffer::IsEqualToValue(std::uint8_t AValue) { return AllEqual(Read(), GetSize(), AValue); }
+bool TNXBlockBuffer::IsEqualToValue(std::uint8_t AValue) const { return AllEqual(Read(), GetSize(), AValue); }
 
 // ---------------------------------------------------------------- real matrix buffer, buffer list, matrix
 
@@ -1702,6 +1704,10 @@ void DivideRow(const double* ASource, double* ADest, std::int32_t ACount) {
 }
 
 TIntfPtr<INXRealBufferArray> ArrayOf(INXRealBufferArray* AArray) { return TIntfPtr<INXRealBufferArray>(AArray); }
+// The same from a const getter: holding a reference does not change the array.
+TIntfPtr<INXRealBufferArray> ArrayOf(const INXRealBufferArray* AArray) {
+  return TIntfPtr<INXRealBufferArray>(const_cast<INXRealBufferArray*>(AArray));
+}
 
 }  // namespace
 
@@ -1720,13 +1726,13 @@ TNXRealBuffer::TNXRealBuffer(TArrayInit, const TIntfPtr<INXRealBufferArray>& ASo
     : TNXRealBuffer(ArrayElementCount(ASource)) {
   TRowReader rows(ASource);
   const std::int32_t count = rows.Count(), cols = ASource->GetMaxSize();
-  if (static_cast<std::int64_t>(count) * cols == GetSize()) CopyRows(rows, Read(), count, cols);
+  if (static_cast<std::int64_t>(count) * cols == GetSize()) CopyRows(rows, Items<double>(), count, cols);
 }
 
 // ---------------------------------------------------------------- TNXRealMatrixBuffer
 
-std::int32_t TNXRealMatrixBufferAccess::GetCols() { return static_cast<TNXRealMatrixBuffer*>(FObject)->GetCols(); }
-std::int32_t TNXRealMatrixBufferAccess::GetRows() { return static_cast<TNXRealMatrixBuffer*>(FObject)->GetRows(); }
+std::int32_t TNXRealMatrixBufferAccess::GetCols() const { return static_cast<TNXRealMatrixBuffer*>(FObject)->GetCols(); }
+std::int32_t TNXRealMatrixBufferAccess::GetRows() const { return static_cast<TNXRealMatrixBuffer*>(FObject)->GetRows(); }
 
 std::uint32_t TNXRealMatrixBuffer::MatrixByteSize(std::int32_t ARows, std::int32_t ACols) {
   if (ACols < 0) RaiseColumnIndex(ACols);
@@ -1748,12 +1754,12 @@ TNXRealMatrixBuffer::TNXRealMatrixBuffer(std::int32_t ARows, std::int32_t ACols)
 
 TNXRealMatrixBuffer::TNXRealMatrixBuffer(const double* AData, std::int32_t ARows, std::int32_t ACols)
     : TNXRealMatrixBuffer(ARows, ACols) {
-  if (AData && GetSize() > 0) ippsCopy_64f(AData, Read(), Len(GetSize()));
+  if (AData && GetSize() > 0) ippsCopy_64f(AData, Items<double>(), Len(GetSize()));
 }
 
 TNXRealMatrixBuffer::TNXRealMatrixBuffer(TValueInit, double AValue, std::int32_t ARows, std::int32_t ACols)
     : TNXRealMatrixBuffer(ARows, ACols) {
-  if (GetSize() > 0) ippsSet_64f(AValue, Read(), Len(GetSize()));
+  if (GetSize() > 0) ippsSet_64f(AValue, Items<double>(), Len(GetSize()));
 }
 
 TNXRealMatrixBuffer::TNXRealMatrixBuffer(TNXRealMatrixBuffer* ASource)
@@ -1813,7 +1819,7 @@ TNXRealMatrixBuffer::TNXRealMatrixBuffer(const TUniversalSource& ASource)
   if (!ASource.Array) return;
   AssignData(ASource.Array);
   TRowReader rows(ArrayOf(ASource.Array));
-  CopyRows(rows, Read(), FRows, FCols);
+  CopyRows(rows, Items<double>(), FRows, FCols);
 }
 
 TIntfPtr<INXData> TNXRealMatrixBuffer::GetDataCopy() {
@@ -1839,12 +1845,12 @@ void TNXRealMatrixBuffer::Assign(const TIntfPtr<INXDataBuffer>& ASource) {
   FCols = cols;
 }
 
-bool TNXRealMatrixBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) {
+bool TNXRealMatrixBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
   if (!AOther || !dynamic_cast<TNXRealMatrixBuffer*>(AOther->GetInstance())) return false;
   return TNXMemoryBuffer::IsEqual(AOther);
 }
 
-bool TNXRealMatrixBuffer::IsEqualArray(const TArray& AOther) { return ArraysEqual(ArrayOf(this), AOther); }
+bool TNXRealMatrixBuffer::IsEqualArray(const TArray& AOther) const { return ArraysEqual(ArrayOf(this), AOther); }
 
 TIntfPtr<INXRealMatrixBufferAccess> TNXRealMatrixBuffer::Data(TBufferAccessModes AModes) {
   TNXRealMatrixBufferAccess::TDataLambda accessor;
@@ -1856,13 +1862,13 @@ TIntfPtr<INXRealMatrixBufferAccess> TNXRealMatrixBuffer::Data(TBufferAccessModes
       accessor = [this] { return Write(); };
       break;
     case TBufferAccessKind::Read:
-      accessor = [this] { return Read(); };
+      accessor = [this] { return const_cast<double*>(Read()); };  // see TNXDataBufferAccess
       break;
   }
   return TIntfPtr<INXRealMatrixBufferAccess>(new TNXRealMatrixBufferAccess(this, AModes, std::move(accessor)));
 }
 
-TIntfPtr<INXRealBuffer> TNXRealMatrixBuffer::GetRow(std::int32_t ARow) {
+TIntfPtr<INXRealBuffer> TNXRealMatrixBuffer::GetRow(std::int32_t ARow) const {
   if (static_cast<std::uint32_t>(ARow) >= static_cast<std::uint32_t>(FRows)) RaiseRow(ARow);
   if (FCols == 0) return TNXRealBuffer::Make();
   return TNXRealBuffer::MakeData(Read() + Offset(ARow, 0), static_cast<std::uint32_t>(FCols));
@@ -1874,7 +1880,7 @@ void TNXRealMatrixBuffer::SetRow(std::int32_t ARow, const TBuffer& ABuffer) {
   const double* src = ABuffer->Read();
   const std::int32_t n = std::min(FCols, ABuffer->GetSize());
   Unique(true);
-  if (n > 0) ippsCopy_64f(src, Read() + Offset(ARow, 0), Len(n));
+  if (n > 0) ippsCopy_64f(src, Items<double>() + Offset(ARow, 0), Len(n));
 }
 
 template <class TOp>
@@ -2006,9 +2012,9 @@ void TNXRealBufferList::Assign(const TArray& ASource) {
   FRows.swap(rows);
 }
 
-bool TNXRealBufferList::IsEqualArray(const TArray& AOther) { return ArraysEqual(ArrayOf(this), AOther); }
+bool TNXRealBufferList::IsEqualArray(const TArray& AOther) const { return ArraysEqual(ArrayOf(this), AOther); }
 
-std::int32_t TNXRealBufferList::GetMaxSize() {
+std::int32_t TNXRealBufferList::GetMaxSize() const {
   std::int32_t result = 0;
   for (const TBuffer& row : FRows) result = std::max(result, row->GetSize());
   return result;
@@ -2122,7 +2128,7 @@ bool TNXRealMatrix::IsEqualMatrix(TNXRealMatrix* AOther) { return AOther && Arra
 
 // ---------------------------------------------------------------- storage, serialisation, subscriptions
 
-std::vector<std::uint8_t> TNXGenericBuffer::AsBytes() {
+std::vector<std::uint8_t> TNXGenericBuffer::AsBytes() const {
   const std::uint8_t* p = ByteRead();
   return std::vector<std::uint8_t>(p, p + FByteSize);
 }

@@ -244,7 +244,7 @@ TEST(MatrixBufferTest, ResizeCases) {
   // Growing back within the block that a shrink left: kept for a sole owner,
   // reallocated (with a copy) for a shared block.
   TMatrix m = Matrix(2, 3, {1, 2, 3, 4, 5, 6});
-  double* p = m->Read();
+  const double* p = m->Read();
   EXPECT_TRUE(m->Resize(1, 3, true));
   EXPECT_TRUE(m->Resize(2, 2, true));
   EXPECT_EQ(m->Read(), p);

@@ -176,7 +176,7 @@ TEST(RealBufferTest, ResizeCases) {
   // To the current size: false, nothing changes.
   {
     TBuffer b = TNXRealBuffer::MakeValue(1.0, 4);
-    double* p = b->Read();
+    const double* p = b->Read();
     EXPECT_FALSE(b->Resize(4, false));
     EXPECT_EQ(b->Read(), p);
   }
@@ -184,7 +184,7 @@ TEST(RealBufferTest, ResizeCases) {
   // the kept elements survive, no allocation.
   {
     TBuffer b = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5, 6});
-    double* p = b->Read();
+    const double* p = b->Read();
     const int stores = Stores();
     EXPECT_TRUE(b->Resize(2, true));
     EXPECT_EQ(b->GetSize(), 2);
