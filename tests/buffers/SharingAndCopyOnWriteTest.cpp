@@ -358,5 +358,29 @@ TEST(AllocatorTest, FreedBlocksAreReusedForTheSameSizeClass) {
   EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
 }
 
+// The bound of the cache: blocks beyond it go to the heap, a lower bound
+// gives the excess back at once, 0 keeps nothing, and the host can empty it.
+TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
+  const std::uint64_t limit = NXInternalStore::GetCacheLimit();
+  EXPECT_EQ(limit, NXInternalStore::kDefaultCacheLimit);
+  NXInternalStore::ReleaseCache();
+  NXInternalStore::SetCacheLimit(2 * 8192);
+  void* p[3] = {NXBufferAllocate(8192), NXBufferAllocate(8192), NXBufferAllocate(8192)};
+  for (void* q : p) NXBufferDeallocate(q, 8192);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 2u * 8192u);  // the third went back to the heap
+  NXInternalStore::SetCacheLimit(8192);
+  EXPECT_LE(NXInternalStore::CachedBytes(), 8192u);
+  NXInternalStore::SetCacheLimit(0);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  NXBufferDeallocate(NXBufferAllocate(64), 64);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  NXInternalStore::SetCacheLimit(limit);
+  NXBufferDeallocate(NXBufferAllocate(64), 64);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 64u);
+  NXInternalStore::ReleaseCache();
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  EXPECT_EQ(NXInternalStore::GetCacheLimit(), limit);  // releasing keeps the bound
+}
+
 }  // namespace
 }  // namespace nx
