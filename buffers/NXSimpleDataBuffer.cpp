@@ -65,22 +65,6 @@ TNXGenericBuffer::TNXGenericBuffer(INXData* AParent, std::uint32_t AByteSize, TN
   _NXCountPasBuffers.Increment();
 }
 
-TNXGenericBuffer::TNXGenericBuffer(TNXGenericBuffer* ASource) {
-  if (!ASource->FCustom.empty()) AssignData(ASource);
-  FByteSize = ASource->FByteSize;
-  FData = ASource->FData;
-  FDataContainer = ASource->FDataContainer;
-  FOwnsData = true;
-  FDataContainer->AddReff(true);
-  _NXCountPasBuffers.Increment();
-}
-
-TNXGenericBuffer::~TNXGenericBuffer() {
-  if (FDataContainer) FDataContainer->RemoveReff(FOwnsData);
-  FDataContainer = nullptr;
-  _NXCountPasBuffers.Decrement();
-}
-
 TNXGenericBuffer* TNXGenericBuffer::BufferOf(INXData* ASource) {
   if (!ASource) throw EArgumentException("A buffer is required, not nil");
   auto* buffer = dynamic_cast<TNXGenericBuffer*>(ASource->GetInstance());

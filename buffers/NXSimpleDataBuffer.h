@@ -799,6 +799,25 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   friend class TNXSequenceStamp;
 };
 
+// Passing a buffer on makes and releases one of these per receiver: the
+// sharing constructor and the destructor are inline, so that every typed
+// buffer's source inlines them into its own.
+inline TNXGenericBuffer::TNXGenericBuffer(TNXGenericBuffer* ASource) {
+  if (!ASource->FCustom.empty()) AssignData(ASource);
+  FByteSize = ASource->FByteSize;
+  FData = ASource->FData;
+  FDataContainer = ASource->FDataContainer;
+  FOwnsData = true;
+  FDataContainer->AddReff(true);
+  _NXCountPasBuffers.Increment();
+}
+
+inline TNXGenericBuffer::~TNXGenericBuffer() {
+  if (FDataContainer) FDataContainer->RemoveReff(FOwnsData);
+  FDataContainer = nullptr;
+  _NXCountPasBuffers.Decrement();
+}
+
 // A buffer of items of ItemSize bytes.
 class TNXMemoryBuffer : public TNXGenericBuffer {
  public:
