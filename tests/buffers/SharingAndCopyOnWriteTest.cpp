@@ -316,18 +316,6 @@ TEST(SharingTest, CloneOfABlockWithoutItsOwnCloneFails) {
   }
 }
 
-TEST(SharingTest, EnumeratorWalksTheElements) {
-  TBuffer a = TNXRealBuffer::MakeArray({3.0, 1.0, 4.0});
-  auto e = a->GetEnumerator();
-  e.Reset();
-  std::vector<double> seen;
-  while (e.MoveNext()) seen.push_back(e.GetCurrent());
-  EXPECT_EQ(seen, (std::vector<double>{3.0, 1.0, 4.0}));
-  EXPECT_FALSE(e.MoveNext());
-  auto empty = TNXRealBuffer::Make()->GetEnumerator();
-  EXPECT_FALSE(empty.MoveNext());
-}
-
 TEST(AllocatorTest, SizesAlignmentAndErrors) {
   EXPECT_EQ(NXBufferAllocate(0), nullptr);
   EXPECT_THROW(NXBufferAllocate(0x80000000ull), ERangeError);
