@@ -120,7 +120,9 @@ namespace {
 constexpr int kClassCount = 2 + 25 * 4;
 constexpr std::uint64_t kMaxCachedClass = std::uint64_t{64} << 20;   // 64 MiB
 constexpr std::uint64_t kPerClassBytes = std::uint64_t{32} << 20;    // kept per class
-constexpr std::uint64_t kTotalCachedBytes = std::uint64_t{256} << 20;
+
+// The bound of the whole cache (NXInternalStore::SetCacheLimit).
+std::atomic<std::uint64_t> gCacheLimit{NXInternalStore::kDefaultCacheLimit};
 
 struct TSizeClass {
   std::mutex Lock;
@@ -239,7 +241,7 @@ void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept {
   std::uint64_t classBytes = 0;
   const int idx = ASize == 0 ? -1 : ClassOf(ASize, classBytes);
   if (idx >= 0 && Cacheable(classBytes) && !gCacheClosed.load(std::memory_order_acquire) &&
-      gCachedBytes.load(std::memory_order_relaxed) + classBytes <= kTotalCachedBytes) {
+      gCachedBytes.load(std::memory_order_relaxed) + classBytes <= gCacheLimit.load(std::memory_order_relaxed)) {
     TSizeClass& c = gClasses[idx];
     bool kept = false;
     {
@@ -265,6 +267,13 @@ void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept {
 namespace NXInternalStore {
 std::uint64_t CachedBytes() noexcept { return gCachedBytes.load(std::memory_order_relaxed); }
 void ReleaseCache() noexcept { DrainAll(); }
+std::uint64_t GetCacheLimit() noexcept { return gCacheLimit.load(std::memory_order_relaxed); }
+void SetCacheLimit(std::uint64_t ABytes) noexcept {
+  gCacheLimit.store(ABytes, std::memory_order_relaxed);
+  // Give back the largest classes first until the cache fits the new bound.
+  for (int i = kClassCount - 1; i >= 0 && gCachedBytes.load(std::memory_order_relaxed) > ABytes; --i)
+    DrainClass(gClasses[i], ClassBytesOf(i));
+}
 void UnitInitialize() { gCacheClosed.store(false, std::memory_order_release); }
 void UnitFinalize() {
   gCacheClosed.store(true, std::memory_order_release);

@@ -139,16 +139,29 @@ class TNXSmartMemoryBuffer : public TNXSmartBuffer {
 // little larger than the sizes it serves, by at most a quarter) and handed out
 // again, so a stream that makes and releases buffers of one size reaches a
 // steady state without touching the heap or faulting pages. The cache is
-// bounded (per class and in total) and emptied at finalization.
+// bounded per class (32 MiB) and in total (NXInternalStore::SetCacheLimit,
+// 32 MiB unless the host sets another bound) and emptied at finalization.
 void* NXBufferAllocate(std::uint64_t ASize);
 // Releases memory from NXBufferAllocate; ASize must be the size it was
 // allocated with. Null is ignored.
 void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept;
 
 namespace NXInternalStore {
+// The default bound of the cache of freed blocks. A stream of buffers needs
+// only the few blocks in flight per size (a thousand 1,024-sample real
+// buffers are 8 MiB), so 32 MiB keeps every steady stream off the heap while
+// a small process does not carry hundreds of MiB of idle blocks.
+inline constexpr std::uint64_t kDefaultCacheLimit = std::uint64_t{32} << 20;
 // Bytes currently kept in the cache of freed blocks.
 std::uint64_t CachedBytes() noexcept;
-// Gives every cached block back to the heap.
+// The most bytes the cache keeps, all size classes together; a block that
+// does not fit goes back to the heap. 0 turns the cache off. A bound below
+// what the cache now holds gives the excess back at once (largest blocks
+// first). Any thread, any time.
+void SetCacheLimit(std::uint64_t ABytes) noexcept;
+std::uint64_t GetCacheLimit() noexcept;
+// Gives every cached block back to the heap (the bound stays); a host may
+// call it after a burst of large buffers or when it is told to save memory.
 void ReleaseCache() noexcept;
 // Start-up and finalization sections (finalization empties the cache; later
 // frees go straight to the heap).

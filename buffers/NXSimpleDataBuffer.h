@@ -93,8 +93,8 @@ struct INXSequenceStamp : virtual IInterface {
 struct INXBasicBufferAccess : virtual IInterface {
   NX_INTERFACE_ID(INXBasicBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F03}");
   virtual std::uint8_t* ByteData() = 0;
-  virtual std::uint32_t GetByteSize() = 0;
-  virtual std::int32_t GetSize() = 0;
+  virtual std::uint32_t GetByteSize() const = 0;
+  virtual std::int32_t GetSize() const = 0;
 };
 struct INXDataBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXDataBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F04}");
@@ -109,16 +109,16 @@ struct INXDataBuffer : virtual INXData {
   // Shares the source's block (no copy) and copies its custom items.
   virtual void Assign(const TIntfPtr<INXDataBuffer>& ASource) = 0;
   // Same byte size and same bytes (typed buffers also require the same class).
-  virtual bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) = 0;
+  virtual bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const = 0;
   // (GetProxy of the device proxies goes here.)
   virtual TIntfPtr<INXDataBufferAccess> ByteData(TBufferAccessModes AModes) = 0;
-  virtual std::uint8_t* ByteRead() = 0;
+  virtual const std::uint8_t* ByteRead() const = 0;
   virtual std::uint8_t* ByteWrite() = 0;
   virtual std::uint8_t* ByteModify() = 0;
   // A copy of the byte-size bytes.
-  virtual std::vector<std::uint8_t> AsBytes() = 0;
-  virtual std::uint32_t GetByteSize() = 0;
-  virtual std::int32_t GetSize() = 0;
+  virtual std::vector<std::uint8_t> AsBytes() const = 0;
+  virtual std::uint32_t GetByteSize() const = 0;
+  virtual std::int32_t GetSize() const = 0;
   virtual TIntfPtr<INXSequenceStamp> GetSequenceStamp() = 0;
   // Copies ACount bytes (elements between two buffers of one element type)
   // into the target, which is made unique with its contents. The offsets and
@@ -187,14 +187,14 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   using TBuffer = TIntfPtr<INXRealBuffer>;
 
   virtual TIntfPtr<INXRealBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual double* Read() = 0;
+  virtual const double* Read() const = 0;
   virtual double* Write() = 0;
   virtual double* Modify() = 0;
   // Raise ERangeError "Index out of range = %u" outside 0 .. GetSize - 1.
   // Item access is the one place where a virtual call would cost more than
   // the work itself, so these two are inline: they reach the buffer object
   // that implements the interface directly (defined after TNXGenericBuffer).
-  double GetItem(std::int32_t AIndex);
+  double GetItem(std::int32_t AIndex) const;
   void SetItem(std::int32_t AIndex, double AValue);
 
   // Operations. n = the smaller of Self's and the other buffer's sizes.
@@ -222,7 +222,7 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   virtual void FromSingle(const float* AInBuffer) = 0;
   virtual void NormalizeFrom(const TBuffer& ASource, double AOffset, double AFactor) = 0;
   virtual void Normalize(double AOffset, double AFactor) = 0;
-  virtual double Dot(const TBuffer& AOther) = 0;
+  virtual double Dot(const TBuffer& AOther) const = 0;
   virtual void Threshold(double AThreshold, TNXThresholdType AType) = 0;
   virtual void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) = 0;
   virtual void Sqr() = 0;
@@ -239,24 +239,24 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
   virtual void LnFrom(const TBuffer& ASource) = 0;
   // Inline like item access: on short buffers a virtual call is a tenth of
   // the work (defined after TNXGenericBuffer).
-  double Mean();
-  virtual double StdDev() = 0;
+  double Mean() const;
+  virtual double StdDev() const = 0;
   // Resizes Self to Size1 + Size2 - 1 and writes the full convolution.
   virtual void Convolve(const TBuffer& ASource1, const TBuffer& ASource2) = 0;
-  virtual double Norm(const TBuffer& AOther, TNXNormType ANormType) = 0;
-  virtual double GetMinValue() = 0;
-  virtual double GetMaxValue() = 0;
-  virtual double GetMinIndex(std::int32_t& AIndex) = 0;
-  virtual double GetMaxIndex(std::int32_t& AIndex) = 0;
-  virtual double GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) = 0;
-  virtual double GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) = 0;
-  virtual double GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
-  virtual double GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
-  virtual double GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
-  virtual double GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) = 0;
-  virtual bool IsEqualToValue(double AValue) = 0;
+  virtual double Norm(const TBuffer& AOther, TNXNormType ANormType) const = 0;
+  virtual double GetMinValue() const = 0;
+  virtual double GetMaxValue() const = 0;
+  virtual double GetMinIndex(std::int32_t& AIndex) const = 0;
+  virtual double GetMaxIndex(std::int32_t& AIndex) const = 0;
+  virtual double GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) const = 0;
+  virtual double GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) const = 0;
+  virtual double GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const = 0;
+  virtual double GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const = 0;
+  virtual double GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const = 0;
+  virtual double GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const = 0;
+  virtual bool IsEqualToValue(double AValue) const = 0;
 
-  virtual TBufferEnumerator<double> GetEnumerator() = 0;
+  virtual TBufferEnumerator<double> GetEnumerator() const = 0;
 
  private:
   friend class TNXRealBuffer;
@@ -304,10 +304,10 @@ struct INXIntegerBuffer : virtual INXLinearDataBuffer {
   using TBuffer = TIntfPtr<INXIntegerBuffer>;
 
   virtual TIntfPtr<INXIntegerBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual std::int32_t* Read() = 0;
+  virtual const std::int32_t* Read() const = 0;
   virtual std::int32_t* Write() = 0;
   virtual std::int32_t* Modify() = 0;
-  virtual std::int32_t GetItem(std::int32_t AIndex) = 0;
+  virtual std::int32_t GetItem(std::int32_t AIndex) const = 0;
   virtual void SetItem(std::int32_t AIndex, std::int32_t AValue) = 0;
 
   virtual void Add(const TBuffer& AOther) = 0;
@@ -336,14 +336,14 @@ struct INXIntegerBuffer : virtual INXLinearDataBuffer {
   // An arithmetic shift (the sign is kept).
   virtual void RShiftValue(std::int32_t AValue) = 0;
   virtual void Zero() = 0;
-  virtual std::int32_t Dot(const TBuffer& AOther) = 0;
+  virtual std::int32_t Dot(const TBuffer& AOther) const = 0;
   // True for an empty buffer.
-  virtual bool IsEqualToValue(std::int32_t AValue) = 0;
+  virtual bool IsEqualToValue(std::int32_t AValue) const = 0;
   // 0 for an empty buffer.
-  virtual std::int32_t GetMinValue() = 0;
-  virtual std::int32_t GetMaxValue() = 0;
+  virtual std::int32_t GetMinValue() const = 0;
+  virtual std::int32_t GetMaxValue() const = 0;
 
-  virtual TBufferEnumerator<std::int32_t> GetEnumerator() = 0;
+  virtual TBufferEnumerator<std::int32_t> GetEnumerator() const = 0;
 };
 
 // Unsigned 32-bit integers: the operations of the integer buffer in unsigned
@@ -354,10 +354,10 @@ struct INXUnsignedBuffer : virtual INXLinearDataBuffer {
   using TBuffer = TIntfPtr<INXUnsignedBuffer>;
 
   virtual TIntfPtr<INXUnsignedBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual std::uint32_t* Read() = 0;
+  virtual const std::uint32_t* Read() const = 0;
   virtual std::uint32_t* Write() = 0;
   virtual std::uint32_t* Modify() = 0;
-  virtual std::uint32_t GetItem(std::int32_t AIndex) = 0;
+  virtual std::uint32_t GetItem(std::int32_t AIndex) const = 0;
   virtual void SetItem(std::int32_t AIndex, std::uint32_t AValue) = 0;
 
   virtual void Add(const TBuffer& AOther) = 0;
@@ -383,12 +383,12 @@ struct INXUnsignedBuffer : virtual INXLinearDataBuffer {
   virtual void LShiftValue(std::int32_t AValue) = 0;
   virtual void RShiftValue(std::int32_t AValue) = 0;
   virtual void Zero() = 0;
-  virtual std::uint32_t Dot(const TBuffer& AOther) = 0;
-  virtual bool IsEqualToValue(std::uint32_t AValue) = 0;
-  virtual std::uint32_t GetMinValue() = 0;
-  virtual std::uint32_t GetMaxValue() = 0;
+  virtual std::uint32_t Dot(const TBuffer& AOther) const = 0;
+  virtual bool IsEqualToValue(std::uint32_t AValue) const = 0;
+  virtual std::uint32_t GetMinValue() const = 0;
+  virtual std::uint32_t GetMaxValue() const = 0;
 
-  virtual TBufferEnumerator<std::uint32_t> GetEnumerator() = 0;
+  virtual TBufferEnumerator<std::uint32_t> GetEnumerator() const = 0;
 };
 
 // Complex numbers (TComplex: real part, then imaginary part). GetItem /
@@ -399,16 +399,16 @@ struct INXComplexBuffer : virtual INXLinearDataBuffer {
   using TRealBuffer = TIntfPtr<INXRealBuffer>;
 
   virtual TIntfPtr<INXComplexBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual TComplex* Read() = 0;
+  virtual const TComplex* Read() const = 0;
   virtual TComplex* Write() = 0;
   virtual TComplex* Modify() = 0;
-  virtual TComplex GetItem(std::int32_t AIndex) = 0;
+  virtual TComplex GetItem(std::int32_t AIndex) const = 0;
   virtual void SetItem(std::int32_t AIndex, const TComplex& AValue) = 0;
-  virtual void GetItemProc(std::int32_t AIndex, TComplex& AValue) = 0;
+  virtual void GetItemProc(std::int32_t AIndex, TComplex& AValue) const = 0;
 
   // New real buffers of Size elements.
-  virtual TRealBuffer GetReal() = 0;
-  virtual TRealBuffer GetImaginary() = 0;
+  virtual TRealBuffer GetReal() const = 0;
+  virtual TRealBuffer GetImaginary() const = 0;
   virtual void Add(const TBuffer& AOther) = 0;
   virtual void Subtract(const TBuffer& AOther) = 0;
   virtual void Multiply(const TBuffer& AOther) = 0;
@@ -424,7 +424,7 @@ struct INXComplexBuffer : virtual INXLinearDataBuffer {
   virtual void Zero() = 0;
   virtual void NormalizeFrom(const TBuffer& ASource, const TComplex& AOffset, double AFactor) = 0;
   virtual void Normalize(const TComplex& AOffset, double AFactor) = 0;
-  virtual TComplex Dot(const TBuffer& AOther) = 0;
+  virtual TComplex Dot(const TBuffer& AOther) const = 0;
   // Thresholds on the magnitude.
   virtual void Threshold(double AThreshold, TNXThresholdType AType) = 0;
   virtual void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) = 0;
@@ -433,15 +433,15 @@ struct INXComplexBuffer : virtual INXLinearDataBuffer {
   virtual void Sqrt() = 0;
   virtual void SqrtFrom(const TBuffer& ASource) = 0;
   // (mean of |Re|, mean of |Im|); (0, 0) for an empty buffer.
-  virtual TComplex Mean() = 0;
+  virtual TComplex Mean() const = 0;
   virtual void AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) = 0;
   virtual void CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) = 0;
-  virtual TRealBuffer Phase() = 0;
-  virtual TRealBuffer Magnitude() = 0;
-  virtual TRealBuffer PowerSpectrum() = 0;
-  virtual bool IsEqualToValue(const TComplex& AValue) = 0;
+  virtual TRealBuffer Phase() const = 0;
+  virtual TRealBuffer Magnitude() const = 0;
+  virtual TRealBuffer PowerSpectrum() const = 0;
+  virtual bool IsEqualToValue(const TComplex& AValue) const = 0;
 
-  virtual TBufferEnumerator<TComplex> GetEnumerator() = 0;
+  virtual TBufferEnumerator<TComplex> GetEnumerator() const = 0;
 };
 
 // Enumerates the values of a Boolean buffer as they were when it was made.
@@ -474,7 +474,7 @@ struct INXBooleanBuffer : virtual INXLinearDataBuffer {
   using TBuffer = TIntfPtr<INXBooleanBuffer>;
 
   virtual TIntfPtr<INXBooleanBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual std::uint8_t* Read() = 0;
+  virtual const std::uint8_t* Read() const = 0;
   virtual std::uint8_t* Write() = 0;
   virtual std::uint8_t* Modify() = 0;
 
@@ -490,11 +490,11 @@ struct INXBooleanBuffer : virtual INXLinearDataBuffer {
   virtual TBuffer Invert() = 0;
   virtual TBuffer InvertBit(std::int32_t AIndex) = 0;
   // Every one of the Size values (true for an empty buffer).
-  virtual bool IsEqualToValue(bool AValue) = 0;
-  virtual bool GetItem(std::int32_t AIndex) = 0;
+  virtual bool IsEqualToValue(bool AValue) const = 0;
+  virtual bool GetItem(std::int32_t AIndex) const = 0;
   virtual void SetItem(std::int32_t AIndex, bool AValue) = 0;
 
-  virtual TBooleanBufferEnumerator GetEnumerator() = 0;
+  virtual TBooleanBufferEnumerator GetEnumerator() const = 0;
 };
 
 // Raw bytes. GetItem / SetItem raise ERangeError "Index out of range = %u"
@@ -504,7 +504,7 @@ struct INXBlockBuffer : virtual INXLinearDataBuffer {
   using TBuffer = TIntfPtr<INXBlockBuffer>;
 
   virtual TIntfPtr<INXBlockBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual std::uint8_t* Read() = 0;
+  virtual const std::uint8_t* Read() const = 0;
   virtual std::uint8_t* Write() = 0;
   virtual std::uint8_t* Modify() = 0;
 
@@ -521,11 +521,11 @@ struct INXBlockBuffer : virtual INXLinearDataBuffer {
   // Removes up to ACount bytes from AIndex (fewer at the end); AIndex within
   // 0 .. Size and ACount not negative, else EAssertionFailed.
   virtual void Remove(std::int32_t AIndex, std::int32_t ACount) = 0;
-  virtual bool IsEqualToValue(std::uint8_t AValue) = 0;
-  virtual std::uint8_t GetItem(std::int32_t AIndex) = 0;
+  virtual bool IsEqualToValue(std::uint8_t AValue) const = 0;
+  virtual std::uint8_t GetItem(std::int32_t AIndex) const = 0;
   virtual void SetItem(std::int32_t AIndex, std::uint8_t AValue) = 0;
 
-  virtual TBufferEnumerator<std::uint8_t> GetEnumerator() = 0;
+  virtual TBufferEnumerator<std::uint8_t> GetEnumerator() const = 0;
 };
 
 // ---------------------------------------------------------------- buffer array interfaces
@@ -543,17 +543,17 @@ struct INXRealBufferArray : virtual INXData {
   // Copies the custom items and the rows of the source.
   virtual void Assign(const TArray& ASource) = 0;
   // Same row count and every row of the same size with the same bytes.
-  virtual bool IsEqualArray(const TArray& AOther) = 0;
+  virtual bool IsEqualArray(const TArray& AOther) const = 0;
   // The length of the longest row (0 without rows).
-  virtual std::int32_t GetMaxSize() = 0;
+  virtual std::int32_t GetMaxSize() const = 0;
   // The number of rows.
-  virtual std::int32_t GetCount() = 0;
-  virtual std::int32_t GetColCount(std::int32_t ARow) = 0;
+  virtual std::int32_t GetCount() const = 0;
+  virtual std::int32_t GetColCount(std::int32_t ARow) const = 0;
   // A row as a real buffer: a copy for the matrix buffer, the row object
   // itself for the buffer list.
   virtual TIntfPtr<INXRealBuffer> GetItem(std::int32_t AIndex) = 0;
   virtual void SetItem(std::int32_t AIndex, const TIntfPtr<INXRealBuffer>& ABuffer) = 0;
-  virtual double GetCell(std::int32_t ARow, std::int32_t ACol) = 0;
+  virtual double GetCell(std::int32_t ARow, std::int32_t ACol) const = 0;
   virtual void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) = 0;
   // Row by row, for the rows both arrays have, over the shorter of each pair of rows.
   virtual void Add(const TArray& AOther) = 0;
@@ -607,8 +607,8 @@ struct INXRealBufferDynamicArray : virtual INXRealBufferArray {
 // Access handle of a matrix buffer: the elements row by row and the shape.
 struct INXRealMatrixBufferAccess : virtual INXRealBufferAccess {
   NX_INTERFACE_ID(INXRealMatrixBufferAccess, "{6B1E2C40-3A57-4F0E-9D24-5C7A0B8E2403}");
-  virtual std::int32_t GetCols() = 0;
-  virtual std::int32_t GetRows() = 0;
+  virtual std::int32_t GetCols() const = 0;
+  virtual std::int32_t GetRows() const = 0;
 };
 
 // A rectangular matrix of 64-bit floats stored row by row in one block:
@@ -619,17 +619,17 @@ struct INXRealMatrixBuffer : virtual INXRealBufferArray {
   using INXRealBufferArray::SetItem;
 
   virtual TIntfPtr<INXRealMatrixBufferAccess> Data(TBufferAccessModes AModes) = 0;
-  virtual double* Read() = 0;
+  virtual const double* Read() const = 0;
   virtual double* Write() = 0;
   virtual double* Modify() = 0;
-  virtual std::int32_t GetCols() = 0;
-  virtual std::int32_t GetRows() = 0;
+  virtual std::int32_t GetCols() const = 0;
+  virtual std::int32_t GetRows() const = 0;
   // The column is checked first: "Column out of range = %u", then
   // "Row out of range = %u" (ERangeError).
-  virtual double GetItem(std::int32_t ARow, std::int32_t ACol) = 0;
+  virtual double GetItem(std::int32_t ARow, std::int32_t ACol) const = 0;
   virtual void SetItem(std::int32_t ARow, std::int32_t ACol, double AValue) = 0;
   // A new real buffer with a copy of the row.
-  virtual TIntfPtr<INXRealBuffer> GetRow(std::int32_t ARow) = 0;
+  virtual TIntfPtr<INXRealBuffer> GetRow(std::int32_t ARow) const = 0;
   // Copies the shorter of the row and the buffer into the row.
   virtual void SetRow(std::int32_t ARow, const TIntfPtr<INXRealBuffer>& ABuffer) = 0;
 };
@@ -705,9 +705,9 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
 
   // INXDataBuffer
   void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
   TIntfPtr<INXDataBufferAccess> ByteData(TBufferAccessModes AModes) override;
-  std::uint8_t* ByteRead() noexcept final { return FData; }
+  const std::uint8_t* ByteRead() const noexcept final { return FData; }
   std::uint8_t* ByteWrite() final {
     Unique(false);
     return FData;
@@ -716,12 +716,12 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
     Unique(true);
     return FData;
   }
-  std::uint32_t GetByteSize() noexcept final { return FByteSize; }
-  std::int32_t GetSize() noexcept override { return static_cast<std::int32_t>(FByteSize); }
+  std::uint32_t GetByteSize() const noexcept final { return FByteSize; }
+  std::int32_t GetSize() const noexcept override { return static_cast<std::int32_t>(FByteSize); }
   TIntfPtr<INXSequenceStamp> GetSequenceStamp() override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
-  std::vector<std::uint8_t> AsBytes() override;
+  std::vector<std::uint8_t> AsBytes() const override;
   void SaveToFile(const std::string& AFileName) override;
   void LoadFromFile(const std::string& AFileName, bool AResize) override;
   void SaveToStream(TStream& AStream) override;
@@ -779,6 +779,12 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   virtual void SetDataContainer(TNXSmartBuffer* ABlock) noexcept { FDataContainer = ABlock; }
   // The copy of a shared block (out of line, off the hot path).
   bool IntMakeUnique(bool APreserve);
+  // The samples as T for the buffer's own writing paths, after Unique: Read
+  // hands out only const pointers.
+  template <class T>
+  T* Items() const noexcept {
+    return reinterpret_cast<T*>(FData);
+  }
   // Checked item count x item size in bytes: EIntOverflow beyond 32 bits.
   static std::uint32_t ByteSizeOf(std::uint64_t ACount, std::uint32_t AItemSize);
 
@@ -792,6 +798,25 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
 
   friend class TNXSequenceStamp;
 };
+
+// Passing a buffer on makes and releases one of these per receiver: the
+// sharing constructor and the destructor are inline, so that every typed
+// buffer's source inlines them into its own.
+inline TNXGenericBuffer::TNXGenericBuffer(TNXGenericBuffer* ASource) {
+  if (!ASource->FCustom.empty()) AssignData(ASource);
+  FByteSize = ASource->FByteSize;
+  FData = ASource->FData;
+  FDataContainer = ASource->FDataContainer;
+  FOwnsData = true;
+  FDataContainer->AddReff(true);
+  _NXCountPasBuffers.Increment();
+}
+
+inline TNXGenericBuffer::~TNXGenericBuffer() {
+  if (FDataContainer) FDataContainer->RemoveReff(FOwnsData);
+  FDataContainer = nullptr;
+  _NXCountPasBuffers.Decrement();
+}
 
 // A buffer of items of ItemSize bytes.
 class TNXMemoryBuffer : public TNXGenericBuffer {
@@ -834,8 +859,8 @@ class TNXDataBufferAccess : public TInterfacedObject, public virtual INXDataBuff
 
   TNXDataBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes);
   std::uint8_t* ByteData() override { return FByteAccessor(); }
-  std::uint32_t GetByteSize() override { return FObject->GetByteSize(); }
-  std::int32_t GetSize() override { return FObject->GetSize(); }
+  std::uint32_t GetByteSize() const override { return FObject->GetByteSize(); }
+  std::int32_t GetSize() const override { return FObject->GetSize(); }
 
  protected:
   TIntfPtr<INXGenericBuffer> FBuffer;  // the counted reference
@@ -941,32 +966,31 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
 
   // INXData / INXDataBuffer
   TIntfPtr<INXData> GetDataCopy() override;
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
-  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 3); }
+  std::int32_t GetSize() const noexcept final { return static_cast<std::int32_t>(FByteSize >> 3); }
   std::uint32_t ItemSize() const noexcept final { return sizeof(double); }
 
   // INXRealBuffer: element access (inline: the hot paths of item access).
   TIntfPtr<INXRealBufferAccess> Data(TBufferAccessModes AModes) override;
-  double* Read() noexcept final { return reinterpret_cast<double*>(FData); }
+  const double* Read() const noexcept final { return reinterpret_cast<double*>(FData); }
   double* Write() final {
     Unique(false);
-    return Read();
+    return Items<double>();
   }
   double* Modify() final {
     Unique(true);
-    return Read();
+    return Items<double>();
   }
-  double GetItem(std::int32_t AIndex) {
+  double GetItem(std::int32_t AIndex) const {
     if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
     return Read()[AIndex];
   }
   // The index is checked before anything else: a bad index copies nothing.
   void SetItem(std::int32_t AIndex, double AValue) {
     if (static_cast<std::uint32_t>(AIndex) >= (FByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
-    Unique(true);
-    Read()[AIndex] = AValue;
+    Modify()[AIndex] = AValue;
   }
 
   // Operations
@@ -989,7 +1013,7 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   void FromSingle(const float* AInBuffer) override;
   void NormalizeFrom(const TBuffer& ASource, double AOffset, double AFactor) override;
   void Normalize(double AOffset, double AFactor) override;
-  double Dot(const TBuffer& AOther) override;
+  double Dot(const TBuffer& AOther) const override;
   void Threshold(double AThreshold, TNXThresholdType AType) override;
   void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) override;
   void Sqr() override;
@@ -1004,23 +1028,23 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   void ExpFrom(const TBuffer& ASource) override;
   void Ln() override;
   void LnFrom(const TBuffer& ASource) override;
-  double Mean() { return INXRealBuffer::Mean(); }
-  double StdDev() override;
+  double Mean() const { return INXRealBuffer::Mean(); }
+  double StdDev() const override;
   void Convolve(const TBuffer& ASource1, const TBuffer& ASource2) override;
-  double Norm(const TBuffer& AOther, TNXNormType ANormType) override;
-  double GetMinValue() override;
-  double GetMaxValue() override;
-  double GetMinIndex(std::int32_t& AIndex) override;
-  double GetMaxIndex(std::int32_t& AIndex) override;
-  double GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) override;
-  double GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) override;
-  double GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
-  double GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
-  double GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
-  double GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) override;
-  bool IsEqualToValue(double AValue) override;
+  double Norm(const TBuffer& AOther, TNXNormType ANormType) const override;
+  double GetMinValue() const override;
+  double GetMaxValue() const override;
+  double GetMinIndex(std::int32_t& AIndex) const override;
+  double GetMaxIndex(std::int32_t& AIndex) const override;
+  double GetMinIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) const override;
+  double GetMaxIndexFrom(std::int32_t AIndexBegin, std::int32_t& AIndex) const override;
+  double GetMin(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const override;
+  double GetMax(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const override;
+  double GetMinRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const override;
+  double GetMaxRestricted(std::int32_t AIndexBegin, std::int32_t AIndexEnd) const override;
+  bool IsEqualToValue(double AValue) const override;
 
-  TBufferEnumerator<double> GetEnumerator() override { return TBufferEnumerator<double>(Read(), GetSize()); }
+  TBufferEnumerator<double> GetEnumerator() const override { return TBufferEnumerator<double>(Read(), GetSize()); }
 
  private:
   template <class T>
@@ -1040,12 +1064,12 @@ class TNXRealBuffer : public TNXLinearMemoryBuffer, public virtual INXRealBuffer
   [[no_unique_address]] TItemOwnerInit FItemOwnerInit{this};
 };
 
-inline double INXRealBuffer::GetItem(std::int32_t AIndex) {
+inline double INXRealBuffer::GetItem(std::int32_t AIndex) const {
   if (static_cast<std::uint32_t>(AIndex) >= (FView.ByteSize >> 3)) RaiseIndexOutOfRange(AIndex);
   return reinterpret_cast<const double*>(FView.Data)[AIndex];
 }
 
-inline double INXRealBuffer::Mean() {
+inline double INXRealBuffer::Mean() const {
   double r = 0.0;
   ippsMean_64f(reinterpret_cast<const double*>(FView.Data), static_cast<int>(FView.ByteSize >> 3), &r);
   return r;
@@ -1134,26 +1158,25 @@ class TNXInteger32Buffer : public TNXLinearMemoryBuffer, public virtual IBuffer 
   static TBuffer CreateValue(T AValue, std::uint32_t ASize) { return MakeValue(AValue, ASize); }
 
   TIntfPtr<INXData> GetDataCopy() override;
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
-  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 2); }
+  std::int32_t GetSize() const noexcept final { return static_cast<std::int32_t>(FByteSize >> 2); }
   std::uint32_t ItemSize() const noexcept final { return sizeof(T); }
 
   TIntfPtr<IAccess> Data(TBufferAccessModes AModes) override;
-  T* Read() noexcept final { return reinterpret_cast<T*>(FData); }
+  const T* Read() const noexcept final { return reinterpret_cast<T*>(FData); }
   T* Write() final {
     Unique(false);
-    return Read();
+    return Items<T>();
   }
   T* Modify() final {
     Unique(true);
-    return Read();
+    return Items<T>();
   }
-  T GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
+  T GetItem(std::int32_t AIndex) const noexcept final { return Read()[AIndex]; }
   void SetItem(std::int32_t AIndex, T AValue) final {
-    Unique(true);
-    Read()[AIndex] = AValue;
+    Modify()[AIndex] = AValue;
   }
 
   void Add(const TBuffer& AOther) override;
@@ -1178,12 +1201,12 @@ class TNXInteger32Buffer : public TNXLinearMemoryBuffer, public virtual IBuffer 
   void LShiftValue(std::int32_t AValue) override;
   void RShiftValue(std::int32_t AValue) override;
   void Zero() override;
-  T Dot(const TBuffer& AOther) override;
-  bool IsEqualToValue(T AValue) override;
-  T GetMinValue() override;
-  T GetMaxValue() override;
+  T Dot(const TBuffer& AOther) const override;
+  bool IsEqualToValue(T AValue) const override;
+  T GetMinValue() const override;
+  T GetMaxValue() const override;
 
-  TBufferEnumerator<T> GetEnumerator() override { return TBufferEnumerator<T>(Read(), GetSize()); }
+  TBufferEnumerator<T> GetEnumerator() const override { return TBufferEnumerator<T>(Read(), GetSize()); }
 };
 
 // Signed 32-bit integers.
@@ -1247,31 +1270,30 @@ class TNXComplexBuffer : public TNXLinearMemoryBuffer, public virtual INXComplex
   static TBuffer CreateBufferObjects(TNXRealBuffer* ARe, TNXRealBuffer* AIm) { return MakeBufferObjects(ARe, AIm); }
 
   TIntfPtr<INXData> GetDataCopy() override;
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
-  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 4); }
+  std::int32_t GetSize() const noexcept final { return static_cast<std::int32_t>(FByteSize >> 4); }
   std::uint32_t ItemSize() const noexcept final { return sizeof(TComplex); }
 
   TIntfPtr<INXComplexBufferAccess> Data(TBufferAccessModes AModes) override;
-  TComplex* Read() noexcept final { return reinterpret_cast<TComplex*>(FData); }
+  const TComplex* Read() const noexcept final { return reinterpret_cast<TComplex*>(FData); }
   TComplex* Write() final {
     Unique(false);
-    return Read();
+    return Items<TComplex>();
   }
   TComplex* Modify() final {
     Unique(true);
-    return Read();
+    return Items<TComplex>();
   }
-  TComplex GetItem(std::int32_t AIndex) noexcept final { return Read()[AIndex]; }
+  TComplex GetItem(std::int32_t AIndex) const noexcept final { return Read()[AIndex]; }
   void SetItem(std::int32_t AIndex, const TComplex& AValue) final {
-    Unique(true);
-    Read()[AIndex] = AValue;
+    Modify()[AIndex] = AValue;
   }
-  void GetItemProc(std::int32_t AIndex, TComplex& AValue) noexcept final { AValue = Read()[AIndex]; }
+  void GetItemProc(std::int32_t AIndex, TComplex& AValue) const noexcept final { AValue = Read()[AIndex]; }
 
-  TRealBuffer GetReal() override;
-  TRealBuffer GetImaginary() override;
+  TRealBuffer GetReal() const override;
+  TRealBuffer GetImaginary() const override;
   void Add(const TBuffer& AOther) override;
   void Subtract(const TBuffer& AOther) override;
   void Multiply(const TBuffer& AOther) override;
@@ -1286,22 +1308,22 @@ class TNXComplexBuffer : public TNXLinearMemoryBuffer, public virtual INXComplex
   void Zero() override;
   void NormalizeFrom(const TBuffer& ASource, const TComplex& AOffset, double AFactor) override;
   void Normalize(const TComplex& AOffset, double AFactor) override;
-  TComplex Dot(const TBuffer& AOther) override;
+  TComplex Dot(const TBuffer& AOther) const override;
   void Threshold(double AThreshold, TNXThresholdType AType) override;
   void ThresholdFrom(const TBuffer& ASource, double AThreshold, TNXThresholdType AType) override;
   void Sqr() override;
   void SqrFrom(const TBuffer& ASource) override;
   void Sqrt() override;
   void SqrtFrom(const TBuffer& ASource) override;
-  TComplex Mean() override;
+  TComplex Mean() const override;
   void AutoCorr(const TBuffer& ASource, TNXAutoCorrType AType) override;
   void CrossCorr(const TBuffer& ASource1, const TBuffer& ASource2, std::int32_t ALoLag) override;
-  TRealBuffer Phase() override;
-  TRealBuffer Magnitude() override;
-  TRealBuffer PowerSpectrum() override;
-  bool IsEqualToValue(const TComplex& AValue) override;
+  TRealBuffer Phase() const override;
+  TRealBuffer Magnitude() const override;
+  TRealBuffer PowerSpectrum() const override;
+  bool IsEqualToValue(const TComplex& AValue) const override;
 
-  TBufferEnumerator<TComplex> GetEnumerator() override { return TBufferEnumerator<TComplex>(Read(), GetSize()); }
+  TBufferEnumerator<TComplex> GetEnumerator() const override { return TBufferEnumerator<TComplex>(Read(), GetSize()); }
 
  private:
   void FillFromParts(const double* ARe, std::uint32_t AReSize, const double* AIm, std::uint32_t AImSize);
@@ -1373,17 +1395,17 @@ class TNXBooleanBuffer : public TNXLinearMemoryBuffer, public virtual INXBoolean
   void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
   // Another Boolean buffer with the same bit count and the same values; the
   // meaningless bits of the last byte are not compared.
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
   // Between two Boolean buffers the offsets and the count are values (bits).
   void CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuffer>& ATargetBuffer, std::int32_t ATargetOffset,
               std::int32_t ACount) override;
-  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FBitCount); }
+  std::int32_t GetSize() const noexcept final { return static_cast<std::int32_t>(FBitCount); }
   std::uint32_t BitCount() const noexcept { return FBitCount; }
   // ASize in bits.
   bool Resize(std::uint32_t ASize, bool APreserveData) override;
 
   TIntfPtr<INXBooleanBufferAccess> Data(TBufferAccessModes AModes) override;
-  std::uint8_t* Read() noexcept final { return FData; }
+  const std::uint8_t* Read() const noexcept final { return FData; }
   std::uint8_t* Write() final { return ByteWrite(); }
   std::uint8_t* Modify() final { return ByteModify(); }
 
@@ -1397,8 +1419,8 @@ class TNXBooleanBuffer : public TNXLinearMemoryBuffer, public virtual INXBoolean
   TBuffer Zero() override;
   TBuffer Invert() override;
   TBuffer InvertBit(std::int32_t AIndex) override;
-  bool IsEqualToValue(bool AValue) override;
-  bool GetItem(std::int32_t AIndex) final {
+  bool IsEqualToValue(bool AValue) const override;
+  bool GetItem(std::int32_t AIndex) const final {
     if (static_cast<std::uint32_t>(AIndex) >= FBitCount) RaiseIndexOutOfRange(AIndex);
     return ((FData[AIndex >> 3] >> (AIndex & 7)) & 1u) != 0;
   }
@@ -1412,7 +1434,7 @@ class TNXBooleanBuffer : public TNXLinearMemoryBuffer, public virtual INXBoolean
       FData[AIndex >> 3] &= static_cast<std::uint8_t>(~mask);
   }
 
-  TBooleanBufferEnumerator GetEnumerator() override { return TBooleanBufferEnumerator(Read(), GetSize()); }
+  TBooleanBufferEnumerator GetEnumerator() const override { return TBooleanBufferEnumerator(Read(), GetSize()); }
 
   // With AResize the buffer takes every bit of the bytes left in the stream
   // (8 per byte): its elements are bits, although its item size is a byte.
@@ -1463,11 +1485,11 @@ class TNXBlockBuffer : public TNXLinearMemoryBuffer, public virtual INXBlockBuff
   static TBuffer CreateValue(std::uint32_t ASize, std::uint8_t AValue) { return MakeValue(ASize, AValue); }
 
   TIntfPtr<INXData> GetDataCopy() override;
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
   std::uint32_t ItemSize() const noexcept final { return 1; }
 
   TIntfPtr<INXBlockBufferAccess> Data(TBufferAccessModes AModes) override;
-  std::uint8_t* Read() noexcept final { return FData; }
+  const std::uint8_t* Read() const noexcept final { return FData; }
   std::uint8_t* Write() final { return ByteWrite(); }
   std::uint8_t* Modify() final { return ByteModify(); }
 
@@ -1479,8 +1501,8 @@ class TNXBlockBuffer : public TNXLinearMemoryBuffer, public virtual INXBlockBuff
   void Zero() override;
   void Append(const TIntfPtr<INXDataBuffer>& AOther) override;
   void Remove(std::int32_t AIndex, std::int32_t ACount) override;
-  bool IsEqualToValue(std::uint8_t AValue) override;
-  std::uint8_t GetItem(std::int32_t AIndex) final {
+  bool IsEqualToValue(std::uint8_t AValue) const override;
+  std::uint8_t GetItem(std::int32_t AIndex) const final {
     if (static_cast<std::uint32_t>(AIndex) >= FByteSize) RaiseIndexOutOfRange(AIndex);
     return FData[AIndex];
   }
@@ -1490,7 +1512,7 @@ class TNXBlockBuffer : public TNXLinearMemoryBuffer, public virtual INXBlockBuff
     FData[AIndex] = AValue;
   }
 
-  TBufferEnumerator<std::uint8_t> GetEnumerator() override {
+  TBufferEnumerator<std::uint8_t> GetEnumerator() const override {
     return TBufferEnumerator<std::uint8_t>(Read(), GetSize());
   }
 
@@ -1509,8 +1531,8 @@ class TNXRealMatrixBufferAccess final : public TNXRealMatrixBufferAccessBase {
 
  public:
   using TNXRealMatrixBufferAccessBase::TNXRealMatrixBufferAccessBase;
-  std::int32_t GetCols() override;
-  std::int32_t GetRows() override;
+  std::int32_t GetCols() const override;
+  std::int32_t GetRows() const override;
 };
 
 // The real matrix buffer: rows x columns 64-bit floats, row-major, in one
@@ -1567,19 +1589,19 @@ class TNXRealMatrixBuffer : public TNXMemoryBuffer, public virtual INXRealMatrix
   // buffer becomes one row (its byte size must be a whole number of elements).
   void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
   // Only another matrix buffer can be equal: same byte size, same bytes.
-  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) override;
-  std::int32_t GetSize() noexcept final { return static_cast<std::int32_t>(FByteSize >> 3); }
+  bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
+  std::int32_t GetSize() const noexcept final { return static_cast<std::int32_t>(FByteSize >> 3); }
   std::uint32_t ItemSize() const noexcept final { return sizeof(double); }
 
   // INXRealBufferArray
   void Assign(const TArray& ASource) override { AssignMatrix(ASource); }
-  bool IsEqualArray(const TArray& AOther) override;
-  std::int32_t GetMaxSize() noexcept override { return FCols; }
-  std::int32_t GetCount() noexcept override { return FRows; }
-  std::int32_t GetColCount(std::int32_t) noexcept override { return FCols; }
+  bool IsEqualArray(const TArray& AOther) const override;
+  std::int32_t GetMaxSize() const noexcept override { return FCols; }
+  std::int32_t GetCount() const noexcept override { return FRows; }
+  std::int32_t GetColCount(std::int32_t) const noexcept override { return FCols; }
   TBuffer GetItem(std::int32_t AIndex) override { return GetRow(AIndex); }
   void SetItem(std::int32_t AIndex, const TBuffer& ABuffer) override { SetRow(AIndex, ABuffer); }
-  double GetCell(std::int32_t ARow, std::int32_t ACol) override { return GetItem(ARow, ACol); }
+  double GetCell(std::int32_t ARow, std::int32_t ACol) const override { return GetItem(ARow, ACol); }
   void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) override { SetItem(ARow, ACol, AValue); }
   void Add(const TArray& AOther) override;
   void Subtract(const TArray& AOther) override;
@@ -1600,28 +1622,27 @@ class TNXRealMatrixBuffer : public TNXMemoryBuffer, public virtual INXRealMatrix
 
   // INXRealMatrixBuffer
   TIntfPtr<INXRealMatrixBufferAccess> Data(TBufferAccessModes AModes) override;
-  double* Read() noexcept final { return reinterpret_cast<double*>(FData); }
+  const double* Read() const noexcept final { return reinterpret_cast<double*>(FData); }
   double* Write() final {
     Unique(false);
-    return Read();
+    return Items<double>();
   }
   double* Modify() final {
     Unique(true);
-    return Read();
+    return Items<double>();
   }
-  std::int32_t GetCols() noexcept final { return FCols; }
-  std::int32_t GetRows() noexcept final { return FRows; }
-  double GetItem(std::int32_t ARow, std::int32_t ACol) final {
+  std::int32_t GetCols() const noexcept final { return FCols; }
+  std::int32_t GetRows() const noexcept final { return FRows; }
+  double GetItem(std::int32_t ARow, std::int32_t ACol) const final {
     CheckCell(ARow, ACol);
     return Read()[Offset(ARow, ACol)];
   }
   // The indexes are checked before anything else: a bad index copies nothing.
   void SetItem(std::int32_t ARow, std::int32_t ACol, double AValue) final {
     CheckCell(ARow, ACol);
-    Unique(true);
-    Read()[Offset(ARow, ACol)] = AValue;
+    Modify()[Offset(ARow, ACol)] = AValue;
   }
-  TBuffer GetRow(std::int32_t ARow) override;
+  TBuffer GetRow(std::int32_t ARow) const override;
   void SetRow(std::int32_t ARow, const TBuffer& ABuffer) override;
 
   // The byte count of a rows x columns matrix: ERangeError for a negative
@@ -1689,13 +1710,13 @@ class TNXRealBufferList : public TNXData, public virtual INXRealBufferDynamicArr
 
   // INXRealBufferArray. Row indexes outside the list raise EListError.
   void Assign(const TArray& ASource) override;
-  bool IsEqualArray(const TArray& AOther) override;
-  std::int32_t GetMaxSize() override;
-  std::int32_t GetCount() noexcept override { return static_cast<std::int32_t>(FRows.size()); }
-  std::int32_t GetColCount(std::int32_t ARow) override { return Row(ARow)->GetSize(); }
+  bool IsEqualArray(const TArray& AOther) const override;
+  std::int32_t GetMaxSize() const override;
+  std::int32_t GetCount() const noexcept override { return static_cast<std::int32_t>(FRows.size()); }
+  std::int32_t GetColCount(std::int32_t ARow) const override { return Row(ARow)->GetSize(); }
   TBuffer GetItem(std::int32_t AIndex) override { return Row(AIndex); }
   void SetItem(std::int32_t AIndex, const TBuffer& ABuffer) override;
-  double GetCell(std::int32_t ARow, std::int32_t ACol) override { return Row(ARow)->GetItem(ACol); }
+  double GetCell(std::int32_t ARow, std::int32_t ACol) const override { return Row(ARow)->GetItem(ACol); }
   void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) override { Row(ARow)->SetItem(ACol, AValue); }
   void Add(const TArray& AOther) override;
   void Subtract(const TArray& AOther) override;
@@ -1771,13 +1792,13 @@ class TNXRealMatrix : public TNXData, public virtual INXRealBufferArray {
 
   // INXRealBufferArray, forwarded.
   void Assign(const TArray& ASource) override { FArray->Assign(ASource); }
-  bool IsEqualArray(const TArray& AOther) override { return FArray->IsEqualArray(AOther); }
-  std::int32_t GetMaxSize() override { return FArray->GetMaxSize(); }
-  std::int32_t GetCount() override { return FArray->GetCount(); }
-  std::int32_t GetColCount(std::int32_t ARow) override { return FArray->GetColCount(ARow); }
+  bool IsEqualArray(const TArray& AOther) const override { return FArray->IsEqualArray(AOther); }
+  std::int32_t GetMaxSize() const override { return FArray->GetMaxSize(); }
+  std::int32_t GetCount() const override { return FArray->GetCount(); }
+  std::int32_t GetColCount(std::int32_t ARow) const override { return FArray->GetColCount(ARow); }
   TBuffer GetItem(std::int32_t AIndex) override { return FArray->GetItem(AIndex); }
   void SetItem(std::int32_t AIndex, const TBuffer& ABuffer) override { FArray->SetItem(AIndex, ABuffer); }
-  double GetCell(std::int32_t ARow, std::int32_t ACol) override { return FArray->GetCell(ARow, ACol); }
+  double GetCell(std::int32_t ARow, std::int32_t ACol) const override { return FArray->GetCell(ARow, ACol); }
   void SetCell(std::int32_t ARow, std::int32_t ACol, double AValue) override { FArray->SetCell(ARow, ACol, AValue); }
   void Add(const TArray& AOther) override { FArray->Add(AOther); }
   void Subtract(const TArray& AOther) override { FArray->Subtract(AOther); }

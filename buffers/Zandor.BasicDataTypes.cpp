@@ -222,15 +222,17 @@ IRGBits::TBits TRGBits::XorBy(bool AValue) {
 // this set's bits: they are replaced by AFillBeyond (0 for or / exclusive or,
 // 1 for and, leaving this set's bits as they were). This set grows as if its
 // missing bits were zero: bits uncovered by a larger count are cleared first.
-// The count becomes the larger of the two counts whenever the other's is
-// larger, also when the byte arrays have the same length.
+// The set grows only when the other's byte array is longer than its own: a
+// set combined with one of more bits in the same number of bytes (6 bits with
+// 8) keeps its count, and the other's extra bits land beyond it, where they
+// carry no meaning.
 template <class TOp>
 IRGBits::TBits TRGBits::Combine(const TBits& AOther, TOp AOp, std::uint8_t AFillBeyond) {
   if (!AOther) return Self();
   // Read the other's state first: it may be this very set.
   const std::vector<std::uint8_t> other = AOther->GetArray();
   const std::int32_t otherCount = AOther->GetCount();
-  if (otherCount > FCount) {
+  if (other.size() > FBytes.size() && otherCount > FCount) {
     if (!FBytes.empty() && FCount % 8) FBytes[static_cast<std::size_t>(FCount) / 8] &= LastByteMask();
     for (std::size_t i = BytesFor(FCount); i < FBytes.size(); ++i) FBytes[i] = 0;
     FCount = otherCount;

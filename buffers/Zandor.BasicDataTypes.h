@@ -100,8 +100,9 @@ struct IRGBits : virtual INXData {
   // Copies count and bytes when the source is a bit set; anything else is ignored.
   virtual TBits Assign(const TIntfPtr<INXData>& ASource) = 0;
   virtual TBits OrBy(bool AValue) = 0;
-  // With another set: a longer other grows this set (zero bytes, the larger
-  // count); then each of the other's bytes is combined into the same byte.
+  // With another set: an other whose byte array is longer grows this set
+  // (zero bytes, the larger count; a larger count in the same number of bytes
+  // does not); then each of the other's bytes is combined into the same byte.
   virtual TBits OrBy(const TBits& AOther) = 0;
   virtual TBits AndBy(bool AValue) = 0;
   virtual TBits AndBy(const TBits& AOther) = 0;

@@ -14,7 +14,7 @@
 //     NX_INTERFACES(TInterfacedObject, IFoo, IFoo2, IBar)  // what QueryInterface answers
 //     ...
 //   };
-//   TIntfPtr<IFoo> p = new TFoo;                 // count 1; freed with the last reference
+//   TIntfPtr<IFoo> p(new TFoo);                  // count 1; freed with the last reference
 //   TIntfPtr<IBar> b = Supports<IBar>(p);        // empty when TFoo lacks IBar
 //
 // IInterface is a virtual base of every interface and of TInterfacedObject, so
@@ -271,8 +271,11 @@ class TIntfPtr {
 
   constexpr TIntfPtr() noexcept = default;
   constexpr TIntfPtr(std::nullptr_t) noexcept {}
-  // From a raw pointer: takes a reference of its own.
-  TIntfPtr(T* p) noexcept : FPtr(p) {
+  // From a raw pointer: takes a reference of its own. Explicit, and there is
+  // no assignment from a raw pointer: adopting an object is always written
+  // out, so a stack object or a stray `this` cannot become owned (and later
+  // freed) by an implicit conversion.
+  explicit TIntfPtr(T* p) noexcept : FPtr(p) {
     if (FPtr) FPtr->_AddRef();
   }
   TIntfPtr(const TIntfPtr& other) noexcept : TIntfPtr(other.FPtr) {}
@@ -290,17 +293,14 @@ class TIntfPtr {
 
   // Assignments take the new reference before releasing the old one, so
   // self-assignment and assigning an object owned through the old pointer are safe.
-  TIntfPtr& operator=(T* p) noexcept {
-    if (p) p->_AddRef();
-    T* old = std::exchange(FPtr, p);
-    if (old) old->_Release();
-    return *this;
-  }
   TIntfPtr& operator=(std::nullptr_t) noexcept {
     Reset();
     return *this;
   }
-  TIntfPtr& operator=(const TIntfPtr& other) noexcept { return *this = other.FPtr; }
+  TIntfPtr& operator=(const TIntfPtr& other) noexcept {
+    AssignRaw(other.FPtr);
+    return *this;
+  }
   TIntfPtr& operator=(TIntfPtr&& other) noexcept {
     if (this != &other) Attach(other.Detach());
     return *this;
@@ -308,7 +308,8 @@ class TIntfPtr {
   template <class U>
     requires std::is_convertible_v<U*, T*>
   TIntfPtr& operator=(const TIntfPtr<U>& other) noexcept {
-    return *this = static_cast<T*>(other.Get());
+    AssignRaw(static_cast<T*>(other.Get()));
+    return *this;
   }
   template <class U>
     requires std::is_convertible_v<U*, T*>
@@ -347,6 +348,12 @@ class TIntfPtr {
   }
 
  private:
+  void AssignRaw(T* p) noexcept {
+    if (p) p->_AddRef();
+    T* old = std::exchange(FPtr, p);
+    if (old) old->_Release();
+  }
+
   T* FPtr = nullptr;
 };
 

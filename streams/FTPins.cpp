@@ -220,7 +220,7 @@ bool TFTBasicPin::QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) 
     AObj = nullptr;
     return false;
   }
-  AObj = stream;
+  AObj = TIntfPtr<IInterface>(stream);
   return true;
 }
 

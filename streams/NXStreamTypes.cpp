@@ -421,7 +421,7 @@ TNXFTUniversalSinkPin::~TNXFTUniversalSinkPin() { Close(); }
 
 bool TNXFTUniversalSinkPin::QueryInterface(const TGUID& AIID, TIntfPtr<IInterface>& AObj) const noexcept {
   if (FAcceptAll.load() >= 1 || AIID == IFTTypedDispatchStream::IID) {
-    AObj = static_cast<IInterface*>(FTypedDispatch.Get());
+    AObj = TIntfPtr<IInterface>(static_cast<IInterface*>(FTypedDispatch.Get()));
     return true;
   }
   return TNXFTSinkPin::QueryInterface(AIID, AObj);

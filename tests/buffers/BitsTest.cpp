@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "buffers/Zandor.BasicDataTypes.h"
@@ -96,37 +97,66 @@ TEST(Bits, WholeSetOperations) {
   EXPECT_EQ(set->ToInteger(), 0);
 }
 
-TEST(Bits, CombiningWithAnotherSet) {
-  // A longer other set grows this one and its count.
-  auto a = TRGBits::MakeSize(8, true);
-  auto b = TRGBits::MakeSize(20);
-  b->SetBit(19, true);
-  a->OrBy(b);
-  EXPECT_EQ(a->GetCount(), 20);
-  EXPECT_EQ(a->ToInteger(), 0xFF | (1 << 19));
+// Combining with another set: "filled" sets have every byte 0xFF, also
+// beyond their count, so the table shows that bits beyond a count neither
+// leak in nor survive growth. The set grows only when the other's byte array
+// is longer.
+enum class TCombine { Or, And, Xor };
+struct TCombineCase {
+  const char* Name;
+  TCombine Op;
+  std::int32_t Count;
+  bool Filled;
+  std::int32_t OtherCount;
+  bool OtherFilled;
+  std::int32_t OtherBit;  // one more bit set in the other (-1: none)
+  std::int32_t ExpectCount;
+  std::uint64_t Expect;
+};
 
-  // Bits beyond the other's count do not leak in, whatever its last byte holds.
-  auto wide = TRGBits::MakeSize(16);
-  auto narrow = TRGBits::MakeSize(3);
-  narrow->OrBy(true);  // all bytes 255, also beyond bit 2
-  wide->OrBy(narrow);
-  EXPECT_EQ(wide->ToInteger(), 0x7);
-  wide->OrBy(true)->AndBy(narrow);  // and with a shorter set keeps the bits it does not cover
-  EXPECT_EQ(wide->ToInteger(), 0xFFFF);
-  wide->XorBy(narrow);
-  EXPECT_EQ(wide->ToInteger(), 0xFFF8);
+class BitsCombine : public ::testing::TestWithParam<TCombineCase> {};
 
-  // A larger count in the same number of bytes still raises the count, and
-  // the bits it uncovers start clear.
-  auto nine = TRGBits::MakeSize(9);
-  nine->OrBy(true);
-  auto twelve = TRGBits::MakeSize(12);
-  nine->OrBy(twelve);
-  EXPECT_EQ(nine->GetCount(), 12);
-  EXPECT_EQ(nine->ToInteger(), 0x1FF);
+TEST_P(BitsCombine, CountAndBits) {
+  const TCombineCase& c = GetParam();
+  auto self = TRGBits::MakeSize(c.Count);
+  if (c.Filled) self->OrBy(true);
+  auto other = TRGBits::MakeSize(c.OtherCount);
+  if (c.OtherFilled) other->OrBy(true);
+  if (c.OtherBit >= 0) other->SetBit(c.OtherBit, true);
+  switch (c.Op) {
+    case TCombine::Or: self->OrBy(other); break;
+    case TCombine::And: self->AndBy(other); break;
+    case TCombine::Xor: self->XorBy(other); break;
+  }
+  EXPECT_EQ(self->GetCount(), c.ExpectCount);
+  EXPECT_EQ(self->ToUInt64(), c.Expect);
+}
 
-  a->AndBy(a);  // with itself
-  EXPECT_EQ(a->ToInteger(), 0xFF | (1 << 19));
+INSTANTIATE_TEST_SUITE_P(
+    Bits, BitsCombine,
+    ::testing::Values(
+        // A longer byte array grows the set; the bits it uncovers start clear.
+        TCombineCase{"LongerGrows", TCombine::Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
+        TCombineCase{"GrowthClearsBeyondOldCount", TCombine::Or, 9, true, 20, false, -1, 20, 0x1FF},
+        TCombineCase{"XorLongerGrows", TCombine::Xor, 6, false, 12, true, -1, 12, 0xFFF},
+        // The same byte length keeps this set's count (6 with 8 bits, 9 with 12).
+        TCombineCase{"OrSameBytesKeepsCount", TCombine::Or, 6, false, 8, true, -1, 6, 0x3F},
+        TCombineCase{"AndSameBytesKeepsCount", TCombine::And, 6, true, 8, false, 0, 6, 0x01},
+        TCombineCase{"XorSameBytesKeepsCount", TCombine::Xor, 6, false, 8, true, -1, 6, 0x3F},
+        TCombineCase{"OrSameTwoBytesKeepsCount", TCombine::Or, 9, true, 12, false, 11, 9, 0x1FF},
+        // A shorter other: its bits beyond its count do not reach this set.
+        TCombineCase{"OrShorter", TCombine::Or, 16, false, 3, true, -1, 16, 0x7},
+        TCombineCase{"AndShorterKeepsUncovered", TCombine::And, 16, true, 3, true, -1, 16, 0xFFFF},
+        TCombineCase{"XorShorter", TCombine::Xor, 16, true, 3, true, -1, 16, 0xFFF8}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST(Bits, CombiningWithItself) {
+  auto a = TRGBits::MakeSize(20);
+  a->SetBit(0, true)->SetBit(19, true);
+  a->AndBy(a);
+  EXPECT_EQ(a->ToInteger(), 1 | (1 << 19));
+  a->OrBy(a);
+  EXPECT_EQ(a->ToInteger(), 1 | (1 << 19));
   a->XorBy(a);
   EXPECT_EQ(a->ToInteger(), 0);
 }

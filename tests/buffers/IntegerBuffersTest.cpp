@@ -21,7 +21,7 @@ using TUVec = std::vector<std::uint32_t>;
 int Stores() { return _NXCountStores.load(); }
 template <class B>
 auto Values(const B& b) {
-  using T = std::remove_pointer_t<decltype(b->Read())>;
+  using T = std::remove_cv_t<std::remove_pointer_t<decltype(b->Read())>>;
   return std::vector<T>(b->Read(), b->Read() + b->GetSize());
 }
 template <class B>
@@ -273,7 +273,7 @@ TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
   }
   // A single owner divides in place.
   TInt single = TNXIntegerBuffer::MakeArray({10, -20});
-  std::int32_t* p = single->Read();
+  const std::int32_t* p = single->Read();
   single->DivideValue(-5);
   EXPECT_EQ(single->Read(), p);
   EXPECT_EQ(Values(single), (TIVec{-2, 4}));

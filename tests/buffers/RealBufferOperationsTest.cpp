@@ -79,7 +79,7 @@ TEST(RealBufferOperationsTest, InPlaceOperations) {
     ExpectNear(Values(a), Map(*c.Input, c.Expected));
     EXPECT_EQ(Values(other), *c.Input);
     // Unshared now: the next call works in place.
-    double* p = a->Read();
+    const double* p = a->Read();
     c.Op(a);
     EXPECT_EQ(a->Read(), p);
   }

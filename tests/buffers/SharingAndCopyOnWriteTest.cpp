@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+#include <type_traits>
+#include <utility>
 
 #include "nxruntime.h"
 
@@ -60,7 +62,7 @@ TEST(SharingTest, SixteenReceiversShareOneBlockAndOneWriterCopiesOnce) {
   EXPECT_EQ(Values(source), original);
 
   // The writer now owns its block alone: further writes stay in place.
-  double* own = holders[5]->Read();
+  const double* own = holders[5]->Read();
   holders[5]->SetItem(4, -2.0);
   EXPECT_EQ(holders[5]->Read(), own);
   EXPECT_EQ(Counts().Stores, before.Stores + 1);
@@ -72,7 +74,7 @@ TEST(SharingTest, SixteenReceiversShareOneBlockAndOneWriterCopiesOnce) {
 
 TEST(SharingTest, SingleOwnerWritesInPlace) {
   TBuffer b = Ramp(8);
-  double* p = b->Read();
+  const double* p = b->Read();
   const TCounts before = Counts();
   EXPECT_EQ(b->Write(), p);
   EXPECT_EQ(b->Modify(), p);
@@ -82,38 +84,52 @@ TEST(SharingTest, SingleOwnerWritesInPlace) {
   EXPECT_EQ(Counts().Stores, before.Stores);
 }
 
+// Reading access cannot write into a block that other buffers share: it is
+// const, and only the writing accesses (which copy first) hand out T*.
+template <class I>
+constexpr bool ReadIsConstOnly() {
+  using TRead = decltype(std::declval<const I&>().Read());
+  using TWrite = decltype(std::declval<I&>().Modify());
+  return std::is_const_v<std::remove_pointer_t<TRead>> && !std::is_const_v<std::remove_pointer_t<TWrite>> &&
+         std::is_const_v<std::remove_pointer_t<decltype(std::declval<const I&>().ByteRead())>>;
+}
+static_assert(ReadIsConstOnly<INXRealBuffer>() && ReadIsConstOnly<INXIntegerBuffer>() &&
+              ReadIsConstOnly<INXUnsignedBuffer>() && ReadIsConstOnly<INXComplexBuffer>() &&
+              ReadIsConstOnly<INXBooleanBuffer>() && ReadIsConstOnly<INXBlockBuffer>());
+static_assert(std::is_const_v<std::remove_pointer_t<decltype(std::declval<const INXRealMatrixBuffer&>().Read())>>);
+
 // Which accesses copy a shared block, and whether the copy keeps the contents.
 TEST(SharingTest, AccessKindsOnASharedBlock) {
   struct TCase {
     const char* Name;
-    double* (*Access)(const TBuffer&);
+    const double* (*Access)(const TBuffer&);
     bool Copies;
     bool KeepsContents;
   };
   const TCase cases[] = {
-      {"Read", [](const TBuffer& b) { return b->Read(); }, false, true},
-      {"ByteRead", [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteRead()); }, false, true},
-      {"Data{Read}", [](const TBuffer& b) { return b->Data(TBufferAccessMode::Read)->Data(); }, false, true},
-      {"Data{}", [](const TBuffer& b) { return b->Data({})->Data(); }, false, true},
+      {"Read", [](const TBuffer& b) -> const double* { return b->Read(); }, false, true},
+      {"ByteRead", [](const TBuffer& b) -> const double* { return reinterpret_cast<const double*>(b->ByteRead()); }, false, true},
+      {"Data{Read}", [](const TBuffer& b) -> const double* { return b->Data(TBufferAccessMode::Read)->Data(); }, false, true},
+      {"Data{}", [](const TBuffer& b) -> const double* { return b->Data({})->Data(); }, false, true},
       {"ByteData{Read}",
-       [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Read)->ByteData()); },
+       [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Read)->ByteData()); },
        false, true},
-      {"Modify", [](const TBuffer& b) { return b->Modify(); }, true, true},
-      {"ByteModify", [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteModify()); }, true, true},
+      {"Modify", [](const TBuffer& b) -> const double* { return b->Modify(); }, true, true},
+      {"ByteModify", [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteModify()); }, true, true},
       {"Data{Read,Write}",
-       [](const TBuffer& b) { return b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write})->Data(); }, true,
+       [](const TBuffer& b) -> const double* { return b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write})->Data(); }, true,
        true},
       {"ByteData{Read,Write}",
-       [](const TBuffer& b) {
+       [](const TBuffer& b) -> const double* {
          return reinterpret_cast<double*>(
              b->ByteData({TBufferAccessMode::Read, TBufferAccessMode::Write})->ByteData());
        },
        true, true},
-      {"Write", [](const TBuffer& b) { return b->Write(); }, true, false},
-      {"ByteWrite", [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteWrite()); }, true, false},
-      {"Data{Write}", [](const TBuffer& b) { return b->Data(TBufferAccessMode::Write)->Data(); }, true, false},
+      {"Write", [](const TBuffer& b) -> const double* { return b->Write(); }, true, false},
+      {"ByteWrite", [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteWrite()); }, true, false},
+      {"Data{Write}", [](const TBuffer& b) -> const double* { return b->Data(TBufferAccessMode::Write)->Data(); }, true, false},
       {"ByteData{Write}",
-       [](const TBuffer& b) { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Write)->ByteData()); },
+       [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Write)->ByteData()); },
        true, false},
   };
   for (const TCase& c : cases) {
@@ -122,7 +138,7 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
     TBuffer other = CopyOf(a);
     const std::vector<double> original = Values(a);
     const TCounts before = Counts();
-    double* p = c.Access(a);
+    const double* p = c.Access(a);
     EXPECT_EQ(p, a->Read());
     EXPECT_EQ(p != other->Read(), c.Copies);
     EXPECT_EQ(Counts().Stores, before.Stores + (c.Copies ? 1 : 0));
@@ -268,7 +284,7 @@ TEST(SharingTest, WritersOnASharedBlockEachCopyOnlyWhileShared) {
   // owner and writes in place.
   TBuffer a = Ramp(16);
   TBuffer b = CopyOf(a);
-  double* shared = a->Read();
+  const double* shared = a->Read();
   const TCounts before = Counts();
   EXPECT_TRUE(a->MakeUnique(true));
   EXPECT_FALSE(b->MakeUnique(true));
@@ -300,18 +316,6 @@ TEST(SharingTest, CloneOfABlockWithoutItsOwnCloneFails) {
   }
 }
 
-TEST(SharingTest, EnumeratorWalksTheElements) {
-  TBuffer a = TNXRealBuffer::MakeArray({3.0, 1.0, 4.0});
-  auto e = a->GetEnumerator();
-  e.Reset();
-  std::vector<double> seen;
-  while (e.MoveNext()) seen.push_back(e.GetCurrent());
-  EXPECT_EQ(seen, (std::vector<double>{3.0, 1.0, 4.0}));
-  EXPECT_FALSE(e.MoveNext());
-  auto empty = TNXRealBuffer::Make()->GetEnumerator();
-  EXPECT_FALSE(empty.MoveNext());
-}
-
 TEST(AllocatorTest, SizesAlignmentAndErrors) {
   EXPECT_EQ(NXBufferAllocate(0), nullptr);
   EXPECT_THROW(NXBufferAllocate(0x80000000ull), ERangeError);
@@ -340,6 +344,30 @@ TEST(AllocatorTest, FreedBlocksAreReusedForTheSameSizeClass) {
   NXBufferDeallocate(q, 8000);
   NXInternalStore::ReleaseCache();
   EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+}
+
+// The bound of the cache: blocks beyond it go to the heap, a lower bound
+// gives the excess back at once, 0 keeps nothing, and the host can empty it.
+TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
+  const std::uint64_t limit = NXInternalStore::GetCacheLimit();
+  EXPECT_EQ(limit, NXInternalStore::kDefaultCacheLimit);
+  NXInternalStore::ReleaseCache();
+  NXInternalStore::SetCacheLimit(2 * 8192);
+  void* p[3] = {NXBufferAllocate(8192), NXBufferAllocate(8192), NXBufferAllocate(8192)};
+  for (void* q : p) NXBufferDeallocate(q, 8192);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 2u * 8192u);  // the third went back to the heap
+  NXInternalStore::SetCacheLimit(8192);
+  EXPECT_LE(NXInternalStore::CachedBytes(), 8192u);
+  NXInternalStore::SetCacheLimit(0);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  NXBufferDeallocate(NXBufferAllocate(64), 64);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  NXInternalStore::SetCacheLimit(limit);
+  NXBufferDeallocate(NXBufferAllocate(64), 64);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 64u);
+  NXInternalStore::ReleaseCache();
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  EXPECT_EQ(NXInternalStore::GetCacheLimit(), limit);  // releasing keeps the bound
 }
 
 }  // namespace

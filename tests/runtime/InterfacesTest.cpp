@@ -7,6 +7,7 @@
 #include <map>
 #include <thread>
 #include <unordered_set>
+#include <type_traits>
 #include <vector>
 
 #include "nxruntime.h"
@@ -176,12 +177,22 @@ class TFooBarBaz : public TFooBar, public IBaz {
 
 // --------------------------------------------------- reference counting
 
+// Adopting a raw pointer is always written out: neither an implicit
+// conversion nor an assignment from a raw pointer compiles, so a stack object
+// or a stray `this` cannot become owned by accident.
+static_assert(std::is_constructible_v<TIntfPtr<IFoo>, IFoo*>);
+static_assert(!std::is_convertible_v<IFoo*, TIntfPtr<IFoo>>);
+static_assert(!std::is_assignable_v<TIntfPtr<IFoo>&, IFoo*>);
+static_assert(!std::is_convertible_v<TFooBar*, TIntfPtr<IFoo>>);
+static_assert(std::is_assignable_v<TIntfPtr<IFoo>&, std::nullptr_t>);
+static_assert(std::is_convertible_v<TIntfPtr<TFooBar>, TIntfPtr<IFoo>>);
+
 TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
   std::atomic<int> destroyed{0};
   auto* raw = new TFooBar(&destroyed, 0);
   EXPECT_EQ(raw->RefCount(), 0);
   {
-    TIntfPtr<IFoo> a = raw;  // from a raw pointer: takes a reference
+    TIntfPtr<IFoo> a(raw);  // from a raw pointer: takes a reference
     EXPECT_EQ(raw->RefCount(), 1);
     TIntfPtr<IFoo> b = a;  // copy
     EXPECT_EQ(raw->RefCount(), 2);
@@ -194,7 +205,7 @@ TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
     EXPECT_EQ(raw->RefCount(), 2);
     c = std::move(c);
     EXPECT_EQ(raw->RefCount(), 2);
-    c = a.Get();  // raw assignment of the same object
+    c = TIntfPtr<IFoo>(a.Get());  // the same object adopted again
     EXPECT_EQ(raw->RefCount(), 2);
     TIntfPtr<IInterface> base = a;  // converting copy
     EXPECT_EQ(raw->RefCount(), 3);
@@ -208,7 +219,7 @@ TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
 
 TEST(IntfPtrTest, DetachKeepsTheReferenceAndAttachAdoptsIt) {
   std::atomic<int> destroyed{0};
-  TIntfPtr<IBar> a = new TFooBar(&destroyed, 0);
+  TIntfPtr<IBar> a(new TFooBar(&destroyed, 0));
   IBar* raw = a.Detach();
   EXPECT_FALSE(a);
   EXPECT_EQ(destroyed.load(), 0);  // the detached reference keeps it alive
@@ -218,7 +229,7 @@ TEST(IntfPtrTest, DetachKeepsTheReferenceAndAttachAdoptsIt) {
   EXPECT_EQ(raw->_Release(), 1);
   // Attach over a held pointer releases the old one.
   std::atomic<int> destroyed2{0};
-  TIntfPtr<IBar> other = new TFooBar(&destroyed2, 0);
+  TIntfPtr<IBar> other(new TFooBar(&destroyed2, 0));
   b.Attach(other.Detach());
   EXPECT_EQ(destroyed.load(), 1);
   b.Reset();
@@ -227,8 +238,8 @@ TEST(IntfPtrTest, DetachKeepsTheReferenceAndAttachAdoptsIt) {
 
 TEST(IntfPtrTest, AssignmentReleasesTheOldObjectOnce) {
   std::atomic<int> d1{0}, d2{0};
-  TIntfPtr<IFoo> p = new TFooBar(&d1, 0);
-  TIntfPtr<IFoo> q = new TFooBar(&d2, 0);
+  TIntfPtr<IFoo> p(new TFooBar(&d1, 0));
+  TIntfPtr<IFoo> q(new TFooBar(&d2, 0));
   p = q;
   EXPECT_EQ(d1.load(), 1);
   EXPECT_EQ(d2.load(), 0);
@@ -244,7 +255,7 @@ TEST(IntfPtrTest, MakeReturnsTheOnlyReference) {
   {
     TIntfPtr<TFooBar> obj = Make<TFooBar>(&destroyed, 10);
     EXPECT_EQ(obj->RefCount(), 1);
-    TIntfPtr<IFoo> foo = obj;  // class pointer to interface pointer
+    TIntfPtr<IFoo> foo(obj);  // class pointer to interface pointer
     EXPECT_EQ(foo->Foo(), 11);
     EXPECT_EQ(obj->RefCount(), 2);
   }
@@ -256,7 +267,7 @@ TEST(IntfPtrTest, MakeReturnsTheOnlyReference) {
 class TSelfHeld : public TFooBar {
  public:
   TSelfHeld(std::atomic<int>* destroyed, int* countInDestructor) : TFooBar(destroyed, 0), FCountSeen(countInDestructor) {
-    FSelf = static_cast<IFoo*>(this);
+    FSelf = TIntfPtr<IFoo>(static_cast<IFoo*>(this));
   }
   ~TSelfHeld() override { *FCountSeen = RefCount(); }
   void DropSelf() { FSelf.Reset(); }
@@ -290,8 +301,8 @@ TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
 
 TEST(IntfPtrTest, ComparisonsAndHashing) {
   std::atomic<int> destroyed{0};
-  TIntfPtr<IFoo> a = new TFooBar(&destroyed, 0);
-  TIntfPtr<IFoo> b = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> a(new TFooBar(&destroyed, 0));
+  TIntfPtr<IFoo> b(new TFooBar(&destroyed, 0));
   TIntfPtr<IFoo> a2 = a;
   TIntfPtr<IFoo> empty;
   EXPECT_TRUE(a == a2);
@@ -310,7 +321,7 @@ TEST(IntfPtrTest, ConcurrentCopiesDestroyTheObjectExactlyOnce) {
   constexpr int kThreads = 8;
   constexpr int kIterations = 100000;
   std::atomic<int> destroyed{0};
-  TIntfPtr<IFoo> shared = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> shared(new TFooBar(&destroyed, 0));
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
@@ -341,7 +352,7 @@ TEST(IntfPtrTest, LastReleaseOnAnyThreadDestroysOnce) {
     std::atomic<int> destroyed{0};
     std::vector<TIntfPtr<IBar>> refs;
     {
-      TIntfPtr<IBar> p = new TFooBar(&destroyed, round);
+      TIntfPtr<IBar> p(new TFooBar(&destroyed, round));
       for (int t = 0; t < 4; ++t) refs.push_back(p);
     }
     std::vector<std::thread> threads;
@@ -360,7 +371,7 @@ TEST(IntfPtrTest, LastReleaseOnAnyThreadDestroysOnce) {
 TEST(QueryInterfaceTest, EachInterfaceGetsItsAdjustedPointer) {
   std::atomic<int> destroyed{0};
   auto* obj = new TFooBar(&destroyed, 100);
-  TIntfPtr<IInterface> holder = static_cast<IInterface*>(obj);
+  TIntfPtr<IInterface> holder(static_cast<IInterface*>(obj));
 
   void* pFoo = nullptr;
   void* pBar = nullptr;
@@ -400,7 +411,7 @@ TEST(QueryInterfaceTest, EachInterfaceGetsItsAdjustedPointer) {
 
 TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
   std::atomic<int> destroyed{0};
-  TIntfPtr<IBaz> baz = new TFooBarBaz(&destroyed, 5);
+  TIntfPtr<IBaz> baz(new TFooBarBaz(&destroyed, 5));
   EXPECT_EQ(baz->Baz(), 9);
   TIntfPtr<IFoo> foo = Supports<IFoo>(baz);
   TIntfPtr<IBar> bar = Supports<IBar>(foo);
@@ -410,7 +421,7 @@ TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
   EXPECT_TRUE(Supports<IBaz>(bar) == baz);
   EXPECT_FALSE(Supports<IMissing>(bar));
   // A TFooBar does not answer for IBaz.
-  TIntfPtr<IFoo> plain = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> plain(new TFooBar(&destroyed, 0));
   EXPECT_FALSE(Supports(plain, IBaz::IID));
   EXPECT_TRUE(Supports(plain, IFooEx::IID));
 }
@@ -418,7 +429,7 @@ TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
 TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
   std::atomic<int> destroyed{0};
   auto* obj = new TFooBar(&destroyed, 0);
-  TIntfPtr<IFoo> foo = obj;
+  TIntfPtr<IFoo> foo(obj);
 
   void* out = nullptr;
   EXPECT_TRUE(Supports(foo, IBar::IID, &out));
@@ -436,7 +447,7 @@ TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
   EXPECT_EQ(obj->RefCount(), 2);  // foo and bar only
 
   EXPECT_TRUE(SameObject(foo, bar));
-  TIntfPtr<IFoo> other = new TFooBar(&destroyed, 0);
+  TIntfPtr<IFoo> other(new TFooBar(&destroyed, 0));
   EXPECT_FALSE(SameObject(foo, other));
 
   // A null source supports nothing and clears the output.
@@ -444,7 +455,7 @@ TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
   out = reinterpret_cast<void*>(0x1);
   EXPECT_FALSE(Supports(none, IFoo::IID, &out));
   EXPECT_EQ(out, nullptr);
-  bar = obj;
+  bar = TIntfPtr<IBar>(obj);
   EXPECT_FALSE(Supports(none, bar));
   EXPECT_FALSE(bar);
   EXPECT_FALSE(Supports<IBar>(none));
