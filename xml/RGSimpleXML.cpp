@@ -2235,9 +2235,15 @@ class TXmlSource {
       if (!RawBlock(chunk, false)) {
         // The end: a converter may still hold a character back (one that a
         // combining mark could have followed); an unconvertible tail is dropped.
+        // Bytes still waiting are converted first: after a declaration they
+        // hold the rest of the first block, all of a short document.
         if (FFlushed) return false;
         FFlushed = true;
         FConv.clear();
+        if (!FPending.empty()) {
+          FIconv.Convert(FPending.data(), FPending.size(), FConv, "\xEF\xBF\xBD", false);
+          FPending.clear();
+        }
         FIconv.Finish(FConv);
         if (FConv.empty()) return false;
         p = reinterpret_cast<const std::uint8_t*>(FConv.data());
