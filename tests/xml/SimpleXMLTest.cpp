@@ -142,6 +142,53 @@ TEST(SimpleXMLFailures, PartlyBuiltTreeStaysInPlace) {
   EXPECT_EQ(b->ChildNodes()->Item(0)->Text(), "text");
 }
 
+// A parse failure keeps its message and says where it happened, the same
+// way whether the document comes from memory or from a stream read in blocks.
+TEST(SimpleXMLFailures, ParseErrorsCarryLineColumnAndOffset) {
+  const std::string longHead = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<r>\n" +
+                               [] {
+                                 std::string s;
+                                 for (int k = 0; k < 2000; ++k) s += "  <i>\xCF\xF0\xE8</i>\n";
+                                 return s;
+                               }();
+  const struct {
+    std::string Xml;
+    const char* Message;
+    std::uint64_t Line, Column, Offset;
+  } rows[] = {
+      {"<a x 1/>", "Character \"=\" expected", 1, 6, 5},
+      {"<r>\n  <a>\n    <1/>", "Name must start with letter or \" _\"", 3, 6, 15},
+      {"<r>\r\n<a x=\"1<2\"/></r>", "Character \"<\" cannot be used in the values of attributes", 2, 8, 12},
+      {"<r>\n<a>&nbsp;</a>", "Unknown XML entity symbol name \"nbsp\" found", 2, 10, 13},  // after the name
+      {"<r>\n<a>", "Character \"/\" expected", 2, 4, 7},  // at the end of the input
+      // Non-ASCII characters count once in the column and by their bytes in the offset.
+      {"<?xml version=\"1.0\"?>\n<\xC3\xA9 a=\"\xC3\xA9\xC3\xA9\" ?/>", "Character \">\" expected", 2, 11, 35},
+      // After a single-byte code page one character is one byte.
+      {"<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<r>\xCF\xF0\xE8\n\xCF<?/>", "Name must start with letter or \" _\"", 3, 4, 56},
+      // Far beyond the first read block, after a code page switch.
+      {longHead + "  <i>\xCF</j>", "Text \"i\" expected", 2003, 9, longHead.size() + 8},
+  };
+  for (const auto& r : rows) {
+    for (const bool viaStream : {false, true}) {
+      const char* how = viaStream ? "stream" : "memory";
+      try {
+        if (viaStream) {
+          TStringStream s(r.Xml);
+          LoadXmlDocument(s);
+        } else {
+          Parse(r.Xml);
+        }
+        ADD_FAILURE() << "no failure: " << r.Message << " (" << how << ")";
+      } catch (const EXmlParseError& e) {
+        EXPECT_EQ(std::string(e.what()), r.Message) << how;
+        EXPECT_EQ(e.Line, r.Line) << r.Message << " (" << how << ")";
+        EXPECT_EQ(e.Column, r.Column) << r.Message << " (" << how << ")";
+        EXPECT_EQ(e.Offset, r.Offset) << r.Message << " (" << how << ")";
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------- parser
 
 TEST(SimpleXMLParser, EntitiesAndCharacterReferences) {
