@@ -11,13 +11,8 @@
 
 namespace nx::NXBasicDispatcher {
 
-#define NX_PRIM(L, name, params)        \
-  using TPtr_##name = IppStatus(*) params; \
-  extern TPtr_##name name;
-#define NX_PRIM_NOFALLBACK NX_PRIM
-#include "vector/NXBasicDispatcher.inc"
-#undef NX_PRIM
-#undef NX_PRIM_NOFALLBACK
+#define NX_DISPATCH_LIST "vector/NXBasicDispatcher.inc"
+#include "vector/NXDispatchDecl.inc"
 
 // The aligned allocator of the built-in code: blocks whose address is a
 // multiple of 32, the raw heap address kept in the word just below. A size
@@ -56,13 +51,6 @@ void ippsConvert_64u64f(const Ipp64u* pSrc, Ipp64f* pDst, int len);
 IppStatus ippsWinKaiser_64f(const Ipp64f* pSrc, Ipp64f* pDst, int len, Ipp32f alpha);
 IppStatus ippsWinKaiser_64f_I(Ipp64f* pSrcDst, int len, Ipp32f alpha);
 IppStatus ippsWinKaiser_64fc_I(Ipp64fc* pSrcDst, int len, Ipp32f alpha);
-
-// The table as filled at start-up, in fill order.
-std::span<const TNXDispatchEntry> DispatchTable();
-
-// Start-up and finalization sections, run by the package start-up.
-void UnitInitialize();
-void UnitFinalize();
 
 }  // namespace nx::NXBasicDispatcher
 

@@ -10,20 +10,8 @@
 
 namespace nx::NXNormDispatcher {
 
-#define NX_PRIM(L, name, params)        \
-  using TPtr_##name = IppStatus(*) params; \
-  extern TPtr_##name name;
-#define NX_PRIM_NOFALLBACK NX_PRIM
-#include "vector/NXNormDispatcher.inc"
-#undef NX_PRIM
-#undef NX_PRIM_NOFALLBACK
-
-// The table as filled at start-up, in fill order.
-std::span<const TNXDispatchEntry> DispatchTable();
-
-// Start-up and finalization sections, run by the package start-up.
-void UnitInitialize();
-void UnitFinalize();
+#define NX_DISPATCH_LIST "vector/NXNormDispatcher.inc"
+#include "vector/NXDispatchDecl.inc"
 
 }  // namespace nx::NXNormDispatcher
 

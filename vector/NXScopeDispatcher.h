@@ -10,19 +10,7 @@
 
 namespace nx::NXScopeDispatcher {
 
-#define NX_PRIM(L, name, params)        \
-  using TPtr_##name = IppStatus(*) params; \
-  extern TPtr_##name name;
-#define NX_PRIM_NOFALLBACK NX_PRIM
-#include "vector/NXScopeDispatcher.inc"
-#undef NX_PRIM
-#undef NX_PRIM_NOFALLBACK
-
-// The table as filled at start-up, in fill order.
-std::span<const TNXDispatchEntry> DispatchTable();
-
-// Start-up and finalization sections, run by the package start-up.
-void UnitInitialize();
-void UnitFinalize();
+#define NX_DISPATCH_LIST "vector/NXScopeDispatcher.inc"
+#include "vector/NXDispatchDecl.inc"
 
 }  // namespace nx::NXScopeDispatcher

@@ -2132,6 +2132,22 @@ class TXmlSource {
     }
   }
 
+  struct TPosition {
+    std::uint64_t Line, Column, Offset;
+  };
+  // Where the current character starts (after the end: where the input
+  // ends). Counted only here, from the windows read so far, so that reading
+  // pays nothing for it but one count per block.
+  TPosition Position() const {
+    TPosition at{FLine, FColumn, FOffset};
+    if (!FWinStart || !p) return {at.Line, at.Column + 1, at.Offset};
+    const std::uint8_t* cs = p - 1;
+    if (CurChar >= 0x80 && FMode != kByte && FCharStart >= FWinStart && FCharStart < p) cs = FCharStart;
+    Account(FWinStart, cs < FWinStart ? FWinStart : cs, at.Line, at.Column, at.Offset);
+    ++at.Column;
+    return at;
+  }
+
   // The rest of the input is read in this code page; a declaration read in
   // byte mode thus switches everything after it.
   void SetCodepage(int cp) {
@@ -2145,6 +2161,8 @@ class TXmlSource {
     }
     FIconv.Open("UTF-8", IconvName(cp));
     if (FMode != kConv) {
+      if (FWinStart && p) Account(FWinStart, p, FLine, FColumn, FOffset);
+      FWinStart = nullptr;
       // The rest of the raw window goes through the converter: in memory the
       // input is read again from there, else the window's bytes are kept.
       const auto* at = reinterpret_cast<const char*>(p);
@@ -2168,6 +2186,7 @@ class TXmlSource {
       CurChar = b;
       return true;
     }
+    FCharStart = p - 1;
     // The own UTF-8 decoder: a lead byte takes its continuation bytes,
     // whatever they are; bytes that lead no two- or three-byte sequence are
     // one character each, which the decoder leaves undefined (U+FFFD here).
@@ -2210,8 +2229,53 @@ class TXmlSource {
     FMemPos += n;
     return true;
   }
+  // Adds the lines, columns and offset of window bytes [a, b) to the counts.
+  // It runs once per window (per block of a stream), sixteen bytes a step.
+  void Account(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t& line, std::uint64_t& column,
+               std::uint64_t& offset) const {
+    const bool bytesAreChars = FMode == kByte;
+    const auto* last = b > a ? static_cast<const std::uint8_t*>(memrchr(a, '\n', static_cast<std::size_t>(b - a)))
+                             : nullptr;  // the last line feed
+    if (last) {
+      line += CountBytes(a, last + 1, true);
+      column = CharsIn(last + 1, b, bytesAreChars);
+    } else {
+      column += CharsIn(a, b, bytesAreChars);
+    }
+    offset += FWinRaw ? static_cast<std::uint64_t>(b - a) : CharsIn(a, b, bytesAreChars);
+  }
+  // Line feeds in [a, b) (lineFeeds), or bytes that start a UTF-8 character.
+  static std::uint64_t CountBytes(const std::uint8_t* a, const std::uint8_t* b, bool lineFeeds) noexcept {
+    std::uint64_t n = 0;
+#ifdef __SSE2__
+    const __m128i lf = _mm_set1_epi8('\n'), top2 = _mm_set1_epi8(static_cast<char>(0xC0)),
+                  cont = _mm_set1_epi8(static_cast<char>(0x80));
+    for (; b - a >= 16; a += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+      const __m128i hit = lineFeeds ? _mm_cmpeq_epi8(v, lf) : _mm_cmpeq_epi8(_mm_and_si128(v, top2), cont);
+      const int m = _mm_movemask_epi8(hit);
+      n += static_cast<std::uint64_t>(lineFeeds ? __builtin_popcount(m) : 16 - __builtin_popcount(m));
+    }
+#endif
+    for (; a < b; ++a) n += lineFeeds ? *a == '\n' : (*a & 0xC0) != 0x80;
+    return n;
+  }
+  static std::uint64_t CharsIn(const std::uint8_t* a, const std::uint8_t* b, bool bytesAreChars) noexcept {
+    return bytesAreChars ? static_cast<std::uint64_t>(b - a) : CountBytes(a, b, false);
+  }
+  // A new window: the one read so far goes into the counts.
+  void StartWindow(bool raw) {
+    FWinStart = p;
+    FWinRaw = raw;
+  }
+  void EndWindow() {
+    if (FWinStart && end) Account(FWinStart, end, FLine, FColumn, FOffset);
+    FWinStart = nullptr;
+  }
+
   bool Refill() {
     if (FEof) return false;
+    EndWindow();
     if (FBackToRaw && FMode == kConv) {
       FMode = kUtf8;
       FBackToRaw = false;
@@ -2220,6 +2284,7 @@ class TXmlSource {
         FPending.clear();
         p = reinterpret_cast<const std::uint8_t*>(FConv.data());
         end = p + FConv.size();
+        StartWindow(true);
         return true;
       }
     }
@@ -2229,19 +2294,27 @@ class TXmlSource {
       if (!RawBlock(chunk, true)) return false;
       p = reinterpret_cast<const std::uint8_t*>(chunk.data());
       end = p + chunk.size();
+      StartWindow(true);
       return true;
     }
     for (;;) {
       if (!RawBlock(chunk, false)) {
         // The end: a converter may still hold a character back (one that a
         // combining mark could have followed); an unconvertible tail is dropped.
+        // Bytes still waiting are converted first: after a declaration they
+        // hold the rest of the first block, all of a short document.
         if (FFlushed) return false;
         FFlushed = true;
         FConv.clear();
+        if (!FPending.empty()) {
+          FIconv.Convert(FPending.data(), FPending.size(), FConv, "\xEF\xBF\xBD", false);
+          FPending.clear();
+        }
         FIconv.Finish(FConv);
         if (FConv.empty()) return false;
         p = reinterpret_cast<const std::uint8_t*>(FConv.data());
         end = p + FConv.size();
+        StartWindow(false);
         return true;
       }
       FPending.append(chunk);
@@ -2251,6 +2324,7 @@ class TXmlSource {
       if (!FConv.empty()) {
         p = reinterpret_cast<const std::uint8_t*>(FConv.data());
         end = p + FConv.size();
+        StartWindow(false);
         return true;
       }
     }
@@ -2267,6 +2341,11 @@ class TXmlSource {
   bool FEof = false;
   bool FBackToRaw = false;
   bool FFlushed = false;
+  // Position counts of the windows before the current one (see Position).
+  const std::uint8_t* FWinStart = nullptr;
+  const std::uint8_t* FCharStart = nullptr;  // of the last character NextSlow decoded
+  bool FWinRaw = true;                       // the window holds input bytes, not converted text
+  std::uint64_t FLine = 1, FColumn = 0, FOffset = 0;
 };
 
 // ===================================================================== parser
@@ -2282,6 +2361,11 @@ class TXmlParser {
     FFrames.push_back({root, FKids.size()});
     try {
       Run();
+    } catch (const EXmlError& e) {
+      while (!FFrames.empty()) FinishFrame();
+      // The same message, with where the parser stood.
+      const TXmlSource::TPosition at = S.Position();
+      throw EXmlParseError(e.what(), at.Line, at.Column, at.Offset);
     } catch (...) {
       while (!FFrames.empty()) FinishFrame();
       throw;

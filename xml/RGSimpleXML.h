@@ -34,6 +34,21 @@ namespace nx {
 // Every failure of this unit (parser, binary reader and writer, accessors).
 NX_DECLARE_EXCEPTION(EXmlError, Exception, "XML error")
 
+// A failure of the text parser, with where it stands in the input: the line
+// and column (1-based; the column counts characters) of the character the
+// parser stopped at, and its offset in bytes from the start of the input (for
+// a failure at the end of the input: the position after the last character).
+// After a declaration of a code page the offset counts that code page's
+// characters, which is its bytes for every single-byte code page.
+class EXmlParseError : public EXmlError {
+ public:
+  EXmlParseError(std::string message, std::uint64_t line, std::uint64_t column, std::uint64_t offset)
+      : EXmlError(std::move(message)), Line(line), Column(column), Offset(offset) {}
+  std::uint64_t Line;
+  std::uint64_t Column;
+  std::uint64_t Offset;
+};
+
 enum TXmlNodeType : std::uint8_t {
   NODE_INVALID = 0,
   NODE_ELEMENT = 1,

@@ -4,9 +4,13 @@
 // with canary-guarded destinations, and a spec shared by two threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <random>
 #include <thread>
 #include <vector>
@@ -380,6 +384,92 @@ TEST(FFTVariants, SpecSharedByTwoThreads) {
 }
 
 // ---------------------------------------------------------------- spec and statuses
+
+// The largest orders: sizes past 32 bits inside (the work buffer is the
+// call's own, the size field says 0). One complex and one real order whose
+// data and work together take about 4-5 GiB; skipped where the memory is
+// not there, and on the narrower SIMD targets and under the sanitizers
+// (minutes there; the smaller orders cover those). A tone of period 8 plus a
+// constant gives a known spectrum (two bins) from a table of eight values,
+// then the inverse must give the signal back.
+struct TLargeCase {
+  bool Real;
+  int Order;
+};
+TEST(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the largest orders are not run under the sanitizers";
+#endif
+  if (const char* t = std::getenv("NX_TEST_SIMD_TARGET"); t && *t)
+    GTEST_SKIP() << "the largest orders run on the best SIMD target only";
+  const TLargeCase cases[] = {{false, 27}, {true, 28}};
+  for (const TLargeCase& c : cases) {
+    SCOPED_TRACE(c.Order);
+    const size_t n = size_t(1) << c.Order;
+    const size_t k0 = n / 8;  // the tone's bin
+    const size_t values = c.Real ? n + 2 : 2 * n;
+    std::unique_ptr<double[]> data(new (std::nothrow) double[values]);
+    if (!data) GTEST_SKIP() << "not enough memory for order " << c.Order;
+    const double h = 0.70710678118654752440;
+    const double re[8] = {1.25, 0.25 + h, 0.25, 0.25 - h, -0.75, 0.25 - h, 0.25, 0.25 + h};
+    const double im[8] = {0, h, 1, h, 0, -h, -1, -h};
+    auto Signal = [&](size_t j, size_t part) {  // 0.25 + exp(2 pi i j / 8); real part only for real
+      return part == 0 ? re[j & 7] : im[j & 7];
+    };
+    for (size_t j = 0; j < n; ++j) {
+      if (c.Real) {
+        data[j] = Signal(j, 0);
+      } else {
+        data[2 * j] = Signal(j, 0);
+        data[2 * j + 1] = Signal(j, 1);
+      }
+    }
+    IppStatus fwd, inv;
+    TCSpec cs;
+    TRSpec rs;
+    if (!c.Real) {
+      const IppStatus st = nx::ippsFFTInitAlloc_C_64fc(&cs.P, c.Order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone);
+      if (st == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
+      ASSERT_EQ(st, ippStsNoErr);
+      EXPECT_EQ(BufSizeC(cs.P), 0);
+      auto* z = reinterpret_cast<Ipp64fc*>(data.get());
+      fwd = nx::ippsFFTFwd_CToC_64fc(z, z, cs.P, nullptr);
+    } else {
+      const IppStatus st = nx::ippsFFTInitAlloc_R_64f(&rs.P, c.Order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone);
+      if (st == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
+      ASSERT_EQ(st, ippStsNoErr);
+      EXPECT_EQ(BufSizeR(rs.P), 0);
+      fwd = nx::ippsFFTFwd_RToCCS_64f(data.get(), data.get(), rs.P, nullptr);
+    }
+    if (fwd == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
+    ASSERT_EQ(fwd, ippStsNoErr);
+    // Complex: X[0] = N/4, X[k0] = N. Real (CCS, bins 0..N/2): X[0] = N/4, X[k0] = N/2.
+    const double nd = double(n), peak = c.Real ? nd / 2 : nd;
+    const size_t bins = c.Real ? n / 2 + 1 : n;
+    double worst = 0;
+    for (size_t k = 0; k < bins; ++k) {
+      const double want = k == 0 ? nd / 4 : (k == k0 ? peak : 0.0);
+      worst = std::max({worst, std::abs(data[2 * k] - want), std::abs(data[2 * k + 1])});
+    }
+    EXPECT_LE(worst / nd, 1e-12);
+    if (!c.Real) {
+      auto* z = reinterpret_cast<Ipp64fc*>(data.get());
+      inv = nx::ippsFFTInv_CToC_64fc(z, z, cs.P, nullptr);
+    } else {
+      inv = nx::ippsFFTInv_CCSToR_64f(data.get(), data.get(), rs.P, nullptr);
+    }
+    ASSERT_EQ(inv, ippStsNoErr);
+    double err = 0;
+    for (size_t j = 0; j < n; ++j) {
+      if (c.Real) {
+        err = std::max(err, std::abs(data[j] - Signal(j, 0)));
+      } else {
+        err = std::max({err, std::abs(data[2 * j] - Signal(j, 0)), std::abs(data[2 * j + 1] - Signal(j, 1))});
+      }
+    }
+    EXPECT_LE(err, 1e-12);
+  }
+}
 
 TEST(FFTSpec, BlockFieldsFollowTheFlag) {
   struct TCase {

@@ -6,6 +6,8 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <iconv.h>
+
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -140,6 +142,53 @@ TEST(SimpleXMLFailures, PartlyBuiltTreeStaysInPlace) {
   EXPECT_EQ(b->ChildNodes()->Item(0)->Text(), "text");
 }
 
+// A parse failure keeps its message and says where it happened, the same
+// way whether the document comes from memory or from a stream read in blocks.
+TEST(SimpleXMLFailures, ParseErrorsCarryLineColumnAndOffset) {
+  const std::string longHead = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<r>\n" +
+                               [] {
+                                 std::string s;
+                                 for (int k = 0; k < 2000; ++k) s += "  <i>\xCF\xF0\xE8</i>\n";
+                                 return s;
+                               }();
+  const struct {
+    std::string Xml;
+    const char* Message;
+    std::uint64_t Line, Column, Offset;
+  } rows[] = {
+      {"<a x 1/>", "Character \"=\" expected", 1, 6, 5},
+      {"<r>\n  <a>\n    <1/>", "Name must start with letter or \" _\"", 3, 6, 15},
+      {"<r>\r\n<a x=\"1<2\"/></r>", "Character \"<\" cannot be used in the values of attributes", 2, 8, 12},
+      {"<r>\n<a>&nbsp;</a>", "Unknown XML entity symbol name \"nbsp\" found", 2, 10, 13},  // after the name
+      {"<r>\n<a>", "Character \"/\" expected", 2, 4, 7},  // at the end of the input
+      // Non-ASCII characters count once in the column and by their bytes in the offset.
+      {"<?xml version=\"1.0\"?>\n<\xC3\xA9 a=\"\xC3\xA9\xC3\xA9\" ?/>", "Character \">\" expected", 2, 11, 35},
+      // After a single-byte code page one character is one byte.
+      {"<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<r>\xCF\xF0\xE8\n\xCF<?/>", "Name must start with letter or \" _\"", 3, 4, 56},
+      // Far beyond the first read block, after a code page switch.
+      {longHead + "  <i>\xCF</j>", "Text \"i\" expected", 2003, 9, longHead.size() + 8},
+  };
+  for (const auto& r : rows) {
+    for (const bool viaStream : {false, true}) {
+      const char* how = viaStream ? "stream" : "memory";
+      try {
+        if (viaStream) {
+          TStringStream s(r.Xml);
+          LoadXmlDocument(s);
+        } else {
+          Parse(r.Xml);
+        }
+        ADD_FAILURE() << "no failure: " << r.Message << " (" << how << ")";
+      } catch (const EXmlParseError& e) {
+        EXPECT_EQ(std::string(e.what()), r.Message) << how;
+        EXPECT_EQ(e.Line, r.Line) << r.Message << " (" << how << ")";
+        EXPECT_EQ(e.Column, r.Column) << r.Message << " (" << how << ")";
+        EXPECT_EQ(e.Offset, r.Offset) << r.Message << " (" << how << ")";
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------- parser
 
 TEST(SimpleXMLParser, EntitiesAndCharacterReferences) {
@@ -206,6 +255,87 @@ TEST(SimpleXMLParser, StreamInputAcrossBlocksMatchesMemoryInput) {
   auto cp = LoadXmlDocument(s2);
   EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Count(), 9000);
   EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Item(8999)->Text(), "\xD0\x9F\xD1\x80\xD0\xB8");
+}
+
+// Every supported encoding read from a stream, from a file and from memory,
+// in a document shorter than one read block and one spanning several, with
+// a line break or a tag right after the declaration. The sample text is the
+// encoding's upper half (bytes it leaves undefined are left out); iconv
+// gives its UTF-8 form independently of the parser's windowing.
+std::string IconvToUtf8(const std::string& from, const std::string& bytes) {
+  iconv_t cd = iconv_open("UTF-8", from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
+  std::string out(bytes.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size(), outLeft = out.size();
+  char* dst = out.data();
+  const std::size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
+  iconv(cd, nullptr, nullptr, &dst, &outLeft);
+  iconv_close(cd);
+  if (r == static_cast<std::size_t>(-1)) return std::string();
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+TEST(SimpleXMLParser, EveryEncodingLoadsAlikeFromStreamFileAndMemory) {
+  const struct {
+    const char* Name;   // as declared
+    const char* Iconv;  // for the expected text
+  } encodings[] = {
+      {"UTF-8", "UTF-8"},           {"windows-1250", "CP1250"}, {"windows-1251", "CP1251"},
+      {"windows-1252", "CP1252"},   {"windows-1253", "CP1253"}, {"windows-1254", "CP1254"},
+      {"windows-1255", "CP1255"},   {"windows-1256", "CP1256"}, {"windows-1257", "CP1257"},
+      {"windows-1258", "CP1258"},   {"ISO-8859-1", "ISO-8859-1"}, {"iso-8859-2", "ISO-8859-2"},
+      {"ISO-8859-3", "ISO-8859-3"}, {"ISO-8859-4", "ISO-8859-4"}, {"ISO-8859-5", "ISO-8859-5"},
+      {"ISO-8859-6", "ISO-8859-6"}, {"ISO-8859-7", "ISO-8859-7"}, {"ISO-8859-8", "ISO-8859-8"},
+      {"ISO-8859-9", "ISO-8859-9"}, {"ISO-2022-JP", "ISO-2022-JP"},
+  };
+  const char* dir = std::getenv("NX_TEST_OUTPUT_DIR");
+  const std::string file = std::string(dir ? dir : "/tmp") + "/simplexml_encoding_test.xml";
+  for (const auto& enc : encodings) {
+    std::string sample;
+    if (std::string(enc.Iconv) == "UTF-8") {
+      sample = "\xD0\x9F\xD1\x80\xD0\xB8 \xE2\x82\xAC \xC3\xA9";
+    } else if (std::string(enc.Iconv) == "ISO-2022-JP") {
+      sample = "\x1B$B0!4A\x1B(B x";  // two kanji, then ASCII
+    } else {
+      for (int b = 0xC0; b <= 0xFE; ++b)
+        if (!IconvToUtf8(enc.Iconv, std::string(1, static_cast<char>(b))).empty()) sample.push_back(static_cast<char>(b));
+    }
+    const std::string expected = IconvToUtf8(enc.Iconv, sample);
+    ASSERT_FALSE(expected.empty()) << enc.Name;
+    for (const char* afterDecl : {"\n", "", "\r\n  "}) {
+      for (const int records : {1, 3000}) {
+        std::string xml = std::string("<?xml version=\"1.0\" encoding=\"") + enc.Name + "\"?>" + afterDecl + "<r>";
+        for (int k = 0; k < records; ++k) xml += "<t a=\"" + sample + "\">" + sample + "</t>\n";
+        xml += "</r>";
+        const std::string where = std::string(enc.Name) + ", " + std::to_string(records) + " records, " +
+                                  std::to_string(std::string_view(afterDecl).size()) + " bytes after the declaration";
+        auto Check = [&](const TIntfPtr<IXmlDocument>& d, const char* how) {
+          auto root = d->DocumentElement();
+          ASSERT_TRUE(root) << how << ": " << where;
+          ASSERT_EQ(root->ChildNodes()->Count(), records) << how << ": " << where;
+          auto last = root->ChildNodes()->Item(records - 1);
+          EXPECT_EQ(last->Text(), expected) << how << ": " << where;
+          EXPECT_EQ(last->GetAttr("a"), expected) << how << ": " << where;
+        };
+        Check(Parse(xml), "memory");
+        TStringStream stream(xml);
+        Check(LoadXmlDocument(stream), "stream");
+        {
+          FILE* f = std::fopen(file.c_str(), "wb");
+          ASSERT_TRUE(f);
+          std::fwrite(xml.data(), 1, xml.size(), f);
+          std::fclose(f);
+        }
+        Check(LoadXmlDocument(file), "file");
+        auto viaMember = CreateXmlDocument();
+        viaMember->Load(file);
+        Check(viaMember, "file (member)");
+      }
+    }
+  }
+  std::remove(file.c_str());
 }
 
 // Plain ASCII runs are taken where they stand in the input; a run that meets

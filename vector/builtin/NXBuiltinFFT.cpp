@@ -41,8 +41,10 @@
 // block for the split step. Work buffer: the Stockham ping-pong arrays (two of
 // N complex), or for the four-step the scratch array of N complex (rows
 // padded) plus two small arrays; a caller's buffer is used from its first
-// 16-byte-aligned address. Complex orders whose work buffer exceeds the 32-bit
-// size field (27 and up; 28 and up for real) fail with ippStsMemAllocErr.
+// 16-byte-aligned address. Sizes are 64-bit inside. Where the work buffer
+// does not fit the 32-bit size field (complex orders 27 and up, real 28 and
+// up) the spec reports a buffer size of 0 and every call allocates its own
+// work memory (a caller's buffer is then not used).
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector/builtin/NXBuiltinFFT.cpp"
@@ -61,7 +63,7 @@ namespace nx::builtin::fft {
 // the whole-array Stockham transform measured faster; from 4,096 points on,
 // its radix-16/32 passes step through memory in strides of 4 KiB or more,
 // which all fall into the same first-level cache sets, and the four-step
-// (columns in small blocks, a padded scratch array) measured 1.3-2x faster.
+// (columns in small blocks, a padded scratch array) measured faster.
 constexpr int kBlockedFrom = 12;
 constexpr size_t kNone = ~size_t(0);
 
@@ -77,13 +79,17 @@ struct TStages {
   // The first stage keeps only W^p (rows wr1, wi1: 16 doubles per block of
   // four); its kernel forms W^2p and W^3p in registers. That stage streams
   // the largest table (3N/4 twiddles), and reading a third of it made
-  // orders 8-11 5-20% faster (order 11: 2.4 -> 2.05 us).
+  // orders 8-11 measurably faster.
   bool CompactFirst = false;
 };
 
+// How a complex transform of one order runs: a straight-line small DFT, one
+// whole-array Stockham transform, or the four-step decomposition.
+enum class TPlanKind : std::uint8_t { StraightLine, Stockham, FourStep };
+
 struct TLayout {
   int P = 0;          // complex order
-  int Kind = 0;       // 0 straight-line, 1 Stockham, 2 four-step
+  TPlanKind Kind = TPlanKind::StraightLine;
   size_t N = 1;
   TStages A;          // Stockham: the whole transform; four-step: columns (N1)
   TStages B;          // four-step: rows (N2)
@@ -150,9 +156,9 @@ inline TLayout MakeLayout(int P) {
   L.N = size_t(1) << P;
   size_t off = kLayoutDoubles;
   if (P <= 3) {
-    L.Kind = 0;
+    L.Kind = TPlanKind::StraightLine;
   } else if (P < kBlockedFrom) {
-    L.Kind = 1;
+    L.Kind = TPlanKind::Stockham;
     // From order 8 (four stages) the first two stages run fused, and that
     // pass reads the compact first-stage table; below, the table is small
     // enough to stay in the first-level cache and is read whole.
@@ -161,7 +167,7 @@ inline TLayout MakeLayout(int P) {
     L.WorkB = Round8(2 * L.N);
     L.WorkBytes = (L.WorkB + 2 * L.N) * sizeof(double) + 64;
   } else {
-    L.Kind = 2;
+    L.Kind = TPlanKind::FourStep;
     // Short transforms keep the batched arrays of a block small enough for
     // the first-level cache; long ones take wider blocks, so that each
     // transposed write-out is a longer burst (measured per order range).
@@ -780,7 +786,7 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   TPost tp;
   tp.Scale = scaleConj;
   const bool post = scaleConj != nullptr;
-  if (L.Kind == 1) {
+  if (L.Kind == TPlanKind::Stockham) {
     const TStages& st = L.A;
     const int K = st.Count;
     const bool inPlace = src == dst;
@@ -1032,6 +1038,7 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "vector/LibCDispatcher.h"
@@ -1120,9 +1127,9 @@ void FillStages(const TStages& st, double* tables) {
 }
 
 void FillTables(const TLayout& L, double* tables) {
-  if (L.Kind == 0) return;
+  if (L.Kind == TPlanKind::StraightLine) return;
   FillStages(L.A, tables);
-  if (L.Kind != 2) return;
+  if (L.Kind != TPlanKind::FourStep) return;
   FillStages(L.B, tables);
   const size_t n1 = size_t(1) << L.C1;
   for (size_t k1 = 0; k1 < n1; ++k1) {
@@ -1235,6 +1242,21 @@ void SmallDft(const double* src, double* dst, size_t n, bool inverse, double sca
   }
 }
 
+// Blocks on a cache line of any 64-bit size: the package allocator up to its
+// 32-bit limit, the C library's above it (the largest tables and work arrays).
+// A block is released with the size it was allocated with.
+constexpr size_t kLargeBlockFrom = size_t(INT_MAX) - 32;
+void* AllocLine(size_t bytes) {
+  if (bytes <= kLargeBlockFrom) return nx::NXMallocLineAligned(bytes);
+  void* p = nullptr;
+  return posix_memalign(&p, 64, bytes) == 0 ? p : nullptr;
+}
+void FreeLine(void* p, size_t bytes) {
+  if (bytes <= kLargeBlockFrom) nx::_ippFree(p);
+  else std::free(p);
+}
+size_t SplitBytes(bool real, int order) { return real ? 2 * ((size_t(1) << order) / 4) * sizeof(double) : 0; }
+
 IppStatus CheckFlag(int flag) {
   return (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN ||
           flag == IPP_FFT_NODIV_BY_ANY)
@@ -1250,24 +1272,19 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   const TLayout L = MakeLayout(P);
   const size_t n = size_t(1) << order;
   const size_t splitDoubles = real ? 2 * (n / 4) : 0;
-  // Sizes the 32-bit allocator and size field cannot express are an
-  // allocation failure.
-  if (L.TableDoubles * sizeof(double) + 32 > size_t(INT_MAX) || L.WorkBytes > size_t(INT_MAX) ||
-      splitDoubles * sizeof(double) + 32 > size_t(INT_MAX))
-    return ippStsMemAllocErr;
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
   if (spec == nullptr) return ippStsMemAllocErr;
   std::memset(static_cast<void*>(spec), 0, sizeof(TSpec));
-  spec->Tables = static_cast<double*>(nx::NXMallocLineAligned(L.TableDoubles * sizeof(double)));
+  spec->Tables = static_cast<double*>(AllocLine(L.TableDoubles * sizeof(double)));
   if (spec->Tables == nullptr) {
     nx::_ippFree(spec);
     return ippStsMemAllocErr;
   }
   std::memcpy(static_cast<void*>(spec->Tables), &L, sizeof(TLayout));
   if (splitDoubles > 0) {
-    spec->Split = static_cast<double*>(nx::NXMallocLineAligned(splitDoubles * sizeof(double)));
+    spec->Split = static_cast<double*>(AllocLine(splitDoubles * sizeof(double)));
     if (spec->Split == nullptr) {
-      nx::_ippFree(spec->Tables);
+      FreeLine(spec->Tables, L.TableDoubles * sizeof(double));
       nx::_ippFree(spec);
       return ippStsMemAllocErr;
     }
@@ -1280,13 +1297,14 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
                 : flag == IPP_FFT_NODIV_BY_ANY ? 1.0
                                                : 1.0 / double(n);
   spec->Hint = hint;
-  spec->BufSize = int(L.WorkBytes);
+  // A work buffer past the 32-bit size field is allocated by each call.
+  spec->BufSize = L.WorkBytes <= size_t(INT_MAX) ? int(L.WorkBytes) : 0;
   spec->Owner = 1;
   FillTables(L, spec->Tables);
   // Split table: -i W_N^k = (-sin, -cos) of 2*pi*k/N. The first kDirect
   // entries come from CosSin; above them the angle is split into a multiple
   // of kDirect and a remainder already in the table (one rounding more, and
-  // a large table built in a few milliseconds).
+  // a large table built quickly).
   constexpr size_t kDirect = 1024;
   double* sp = spec->Split;
   double hc = 1.0, hs = 0.0;
@@ -1312,8 +1330,8 @@ IppStatus Free(TSpec* spec, Ipp32s id) {
   if (spec == nullptr) return ippStsNullPtrErr;
   if (spec->Id != id) return ippStsContextMatchErr;
   spec->Id = 0;
-  nx::_ippFree(spec->Tables);
-  nx::_ippFree(spec->Split);
+  FreeLine(spec->Split, SplitBytes(id == kIdReal, spec->Order));
+  FreeLine(spec->Tables, reinterpret_cast<const TLayout*>(spec->Tables)->TableDoubles * sizeof(double));
   nx::_ippFree(spec);
   return ippStsNoErr;
 }
@@ -1322,10 +1340,13 @@ IppStatus Free(TSpec* spec, Ipp32s id) {
 // address) or one allocated for the call.
 class TWork {
  public:
-  TWork(const TSpec* spec, Ipp8u* buffer) {
-    if (spec->BufSize <= 0) return;
+  TWork(const TSpec* spec, int P, Ipp8u* buffer) {
+    if (P <= 3) return;  // the straight-line transforms need none
+    const size_t bytes = reinterpret_cast<const TLayout*>(spec->Tables)->WorkBytes;
+    if (spec->BufSize == 0) buffer = nullptr;  // too large for the size field: always the call's own
     if (buffer == nullptr) {
-      Owned_ = nx::_ippMalloc(spec->BufSize);
+      Owned_ = AllocLine(bytes);
+      OwnedBytes_ = bytes;
       buffer = static_cast<Ipp8u*>(Owned_);
       if (buffer == nullptr) {
         Failed_ = true;
@@ -1338,7 +1359,9 @@ class TWork {
     const uintptr_t a = (reinterpret_cast<uintptr_t>(buffer) + 15) & ~uintptr_t(15);
     Ptr_ = reinterpret_cast<double*>((a + 63) & ~uintptr_t(63));
   }
-  ~TWork() { nx::_ippFree(Owned_); }
+  ~TWork() {
+    if (Owned_) FreeLine(Owned_, OwnedBytes_);
+  }
   TWork(const TWork&) = delete;
   TWork& operator=(const TWork&) = delete;
   bool Failed() const { return Failed_; }
@@ -1346,6 +1369,7 @@ class TWork {
 
  private:
   void* Owned_ = nullptr;
+  size_t OwnedBytes_ = 0;
   double* Ptr_ = nullptr;
   bool Failed_ = false;
 };
@@ -1372,7 +1396,7 @@ IppStatus TransformC(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64f
   if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
   if (spec == nullptr || spec->Id != kIdComplex) return ippStsContextMatchErr;
-  TWork work(spec, pBuffer);
+  TWork work(spec, spec->Order, pBuffer);
   if (work.Failed()) return ippStsMemAllocErr;
   Complex(spec, spec->Order, reinterpret_cast<const double*>(pSrc), reinterpret_cast<double*>(pDst), work.Ptr(),
           inverse, inverse ? spec->InvScaled != 0 : spec->FwdScaled != 0);
@@ -1397,7 +1421,7 @@ IppStatus TransformR(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* 
     }
     return ippStsNoErr;
   }
-  TWork work(spec, pBuffer);
+  TWork work(spec, order - 1, pBuffer);
   if (work.Failed()) return ippStsMemAllocErr;
   if (!inverse) {
     if (order == 4) {

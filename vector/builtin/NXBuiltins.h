@@ -6,18 +6,9 @@
 
 #include "vector/IPPPTypes.h"
 
-// A development build of a subset of the families (NX_PARTIAL_BUILTINS) makes
-// the declarations weak, so the missing routines leave their pointers null
-// instead of breaking the link. Normal builds reference every routine.
-#if defined(NX_PARTIAL_BUILTINS)
-#define NX_BUILTIN_LINKAGE __attribute__((weak))
-#else
-#define NX_BUILTIN_LINKAGE
-#endif
-
 namespace nx::builtin {
 
-#define NX_PRIM(L, name, params) NX_BUILTIN_LINKAGE IppStatus name params;
+#define NX_PRIM(L, name, params) IppStatus name params;
 #define NX_PRIM_NOFALLBACK(L, name, params)
 #include "vector/NXBasicDispatcher.inc"
 #include "vector/NXScopeDispatcher.inc"
