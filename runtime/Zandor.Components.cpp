@@ -91,11 +91,14 @@ void TComponent::InsertComponent(TComponent* AComponent) {
   for (const TComponent* o = this; o; o = o->FOwner)
     if (o == AComponent) throw EComponentError("A component cannot own one of its owners");
   ValidateRename(AComponent, std::string_view(), AComponent->FName);
-  if (AComponent->FOwner) AComponent->FOwner->RemoveComponent(AComponent);
+  const bool moved = AComponent->FOwner != nullptr;
+  if (moved) AComponent->FOwner->RemoveComponent(AComponent);
   FComponents.push_back(AComponent);
   AComponent->FOwner = this;
   if (HasState(csDesigning)) AComponent->SetDesigning(true);
   NotifyAll(AComponent, opInsert);
+  // A component made with its owner is not reported: it is not complete yet.
+  if (moved) AComponent->ComponentOwnerChanged();
 }
 
 void TComponent::RemoveComponent(TComponent* AComponent) {

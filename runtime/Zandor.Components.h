@@ -107,7 +107,8 @@ class TComponent : public TPersistent {
   virtual void Loaded();
   // Runs before the component is freed, while the whole object exists.
   virtual void BeforeDestruction();
-  // Called when the component's owner or parent changed; tells the observer
+  // Called when the component moved to another owner (InsertComponent) or a
+  // descendant changed its parent; tells the observer
   // installed with SetOwnerChangedObserver (a designer refreshing its tree).
   virtual void ComponentOwnerChanged();
   static void SetOwnerChangedObserver(std::function<void(TComponent*)> AObserver);

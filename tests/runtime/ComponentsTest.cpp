@@ -88,7 +88,11 @@ TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
   EXPECT_THROW(root.Components(1), ERangeError);
   // Moving a component to another owner.
   TTestComponent other(nullptr);
+  std::vector<TComponent*> moved;
+  TComponent::SetOwnerChangedObserver([&](TComponent* c) { moved.push_back(c); });
   other.InsertComponent(a);
+  TComponent::SetOwnerChangedObserver(nullptr);
+  EXPECT_EQ(moved, std::vector<TComponent*>{a});
   EXPECT_EQ(a->Owner(), &other);
   EXPECT_EQ(root.ComponentCount(), 0);
   EXPECT_THROW(a->InsertComponent(&other), EComponentError);  // an owner cycle

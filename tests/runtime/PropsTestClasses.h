@@ -75,6 +75,14 @@ class TTestSettings : public TEnabledPersistent {
   std::int32_t Twice() const { return 2 * Count(); }
   TTestQueue* Queue() const { return FQueue.get(); }
   TTestPoints* Points() const { return FPoints.get(); }
+  // A per-owner default: the owner sets value and default together, and the
+  // value is streamed only when it differs from that default.
+  void SetTint(std::uint32_t AValue) { SetNotify(FTint, AValue); }
+  void SetTint_Default(std::uint32_t AValue) {
+    FTint_Default = AValue;
+    SetTint(AValue);
+  }
+  bool GetTint_Stored() const { return ReadLocked(FTint) != FTint_Default; }
   static void DeclareProperties(TClassBuilder<TTestSettings>& P) {
     P.Prop<&TTestSettings::FFlag>("Flag", true);
     P.Prop<&TTestSettings::FCount>("Count", -3).Min(-10).Category("Numbers");
@@ -88,6 +96,7 @@ class TTestSettings : public TEnabledPersistent {
     P.Prop<&TTestSettings::Twice>("Twice");
     P.Prop<&TTestSettings::FQueue>("Queue");
     P.Prop<&TTestSettings::FPoints>("Points");
+    P.Prop<&TTestSettings::FTint, &TTestSettings::SetTint>("Tint").Stored<&TTestSettings::GetTint_Stored>();
   }
 
  private:
@@ -102,6 +111,8 @@ class TTestSettings : public TEnabledPersistent {
   double FScale = 0;
   std::unique_ptr<TTestQueue> FQueue;
   std::unique_ptr<TTestPoints> FPoints;
+  std::uint32_t FTint;
+  std::uint32_t FTint_Default = 0;
 };
 
 class TTestPumping : public TLockPersistent {

@@ -245,6 +245,11 @@ TEST_F(TypesTest, StreamingWritesOnlyNonDefaultValues) {
   s.Queue()->SetSize(15);
   s.Points()->Clear();
   EXPECT_TRUE(KeysWritten(s).empty());
+  // A stored predicate decides instead of the declared default.
+  s.SetTint_Default(0xFF000000u);
+  EXPECT_TRUE(KeysWritten(s).empty());
+  s.SetTint(0);
+  EXPECT_EQ(KeysWritten(s), std::vector<std::string>{"Tint"});
 }
 
 TEST_F(TypesTest, BinaryRoundTripOfNestedObjectsAndCollections) {
@@ -313,7 +318,7 @@ TEST_F(TypesTest, CollectionsKeepOrderAndNotify) {
 TEST_F(TypesTest, PropertyListsForEditors) {
   TTestSettings s(nullptr);
   const std::vector<TPropDescription> rows = DescribeProperties(s);
-  ASSERT_EQ(rows.size(), 13u);
+  ASSERT_EQ(rows.size(), 14u);
   EXPECT_EQ(rows[0].Name, "Enabled");  // the base class's first
   const TPropDescription& mode = rows[8];
   EXPECT_EQ(mode.Name, "Mode");
