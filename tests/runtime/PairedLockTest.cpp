@@ -9,7 +9,10 @@
 #include <thread>
 
 #include "PropsTestClasses.h"
-#include "nxruntime.h"
+#include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Design.h"
+#include "runtime/Zandor.Serialization.h"
+#include "runtime/Zandor.Streams.h"
 
 namespace nxtest {
 namespace {
