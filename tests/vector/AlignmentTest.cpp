@@ -198,10 +198,15 @@ TEST(Alignment, ResultsDoNotDependOnTheOffsetOfTheArrays) {
       } else if (c.ExactTwin) {
         ASSERT_TRUE(SameValues(aligned.Bytes, twin.Bytes, c.OutBytes == 4 ? 4 : 8)) << c.Name << " n=" << n;
       }
-      // Each operand at its own offset: 0..7 doubles for a, a multiple of 5
-      // of it for b, of 3 for d (so every relative alignment occurs).
-      for (int off = 1; off < 8; ++off) {
-        const int oa = off, ob = off * 5 % 8, od = off * 3 % 8;
+      // Each operand at its own offset from 0..7 doubles, in three patterns:
+      // all three apart (every relative alignment occurs), b off a lined-up
+      // pair a, d, and a off a lined-up pair b, d.
+      for (int k = 0; k < 24; ++k) {
+        const int off = k % 8, pattern = k / 8;
+        const int oa = pattern == 2 ? (off + 2) % 8 : off;
+        const int ob = pattern == 0 ? off * 5 % 8 : pattern == 1 ? (off + 3) % 8 : off;
+        const int od = pattern == 0 ? off * 3 % 8 : off;
+        if (oa == 0 && ob == 0 && od == 0) continue;
         const TResult r = RunCase(c, ops, n, oa, ob, od, false);
         const std::string where = std::string(c.Name) + " n=" + std::to_string(n) + " offsets " + std::to_string(oa) +
                                   "," + std::to_string(ob) + "," + std::to_string(od);

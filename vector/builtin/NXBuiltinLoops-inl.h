@@ -55,8 +55,9 @@ HWY_INLINE size_t ForVectors(DT d, size_t n, const F& f) {
 // of a reduction) is accessed on vector boundaries in the body.
 
 // Elements of type T before p + head lies on a boundary of Lanes(d) elements
-// of T (a vector of d, or of its rebind to T): fewer than Lanes(d), at most n, and a multiple of kStep (0 where p cannot be lined
-// up in whole kStep-element units, e.g. a complex array on an odd double).
+// of T (a vector of d, or of its rebind to T): fewer than Lanes(d), at most
+// n, and a multiple of kStep (0 where p cannot be lined up in whole
+// kStep-element units, e.g. a complex array on an odd double).
 template <size_t kStep = 1, class D, typename T>
 HWY_INLINE size_t AlignHead(D d, const T* p, size_t n) {
   const size_t bytes = loops_hn::Lanes(d) * sizeof(T);
