@@ -2,10 +2,11 @@
 // multiply and divide (vector and constant operands), absolute value, square,
 // square root, exponential and natural logarithm on doubles and floats.
 //
-// The kernels are Highway SIMD loops (unrolled by four vectors, or two for the
-// compute-bound divide, square root, exp and ln; then single vectors; then a
-// one-lane tail that runs the very same vector code, so every element sees
-// identical arithmetic). The routines at the bottom do the status
+// The kernels are Highway SIMD loops over the shared ForAligned helper: a head
+// of narrower vectors lines the destination up with a vector boundary, the
+// body runs whole vectors four at a time, and the tail narrower vectors again;
+// every piece runs the very same vector code, so every element sees identical
+// arithmetic whatever the alignment of the arrays. The routines at the bottom do the status
 // checks and the shortcuts for special constants, then dispatch to the best
 // kernel for the running CPU.
 #undef HWY_TARGET_INCLUDE
@@ -17,9 +18,11 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "vector/IPPPTypes.h"
 #include "vector/LibCDispatcher.h"
+#include "vector/builtin/NXBuiltinLoops-inl.h"
 
 #ifndef NX_BUILTIN_ARITH_SHARED
 #define NX_BUILTIN_ARITH_SHARED
@@ -51,55 +54,31 @@ namespace nx::builtin {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// dst[i] = f(src[i]). src may equal dst (in-place forms): each group of vectors
-// is loaded before it is stored.
+// dst[i] = f(src[i]). src may equal dst (in-place forms). The destination is
+// written on vector boundaries (see ForAligned); f sees whole vectors of d in
+// the body and narrower ones in the head and the tail. Doubles go through
+// MapStreams, which also lines up the source reads where they are off.
 template <typename T, class F>
 HWY_INLINE void Map1(const T* src, T* dst, std::size_t n, const F& f) {
-  const hn::ScalableTag<T> d;
-  const std::size_t N = hn::Lanes(d);
-  std::size_t i = 0;
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      const auto v0 = hn::LoadU(d, src + i);
-      const auto v1 = hn::LoadU(d, src + i + N);
-      const auto v2 = hn::LoadU(d, src + i + 2 * N);
-      const auto v3 = hn::LoadU(d, src + i + 3 * N);
-      hn::StoreU(f(d, v0), d, dst + i);
-      hn::StoreU(f(d, v1), d, dst + i + N);
-      hn::StoreU(f(d, v2), d, dst + i + 2 * N);
-      hn::StoreU(f(d, v3), d, dst + i + 3 * N);
-    }
+  if constexpr (std::is_same_v<T, double>) {
+    MapStreams(src, nullptr, dst, n, f);
+  } else {
+    const hn::ScalableTag<T> d;
+    ForAligned(d, dst, n, [&](auto dw, std::size_t i) { hn::StoreU(f(dw, hn::LoadU(dw, src + i)), dw, dst + i); });
   }
-  for (; i + N <= n; i += N) hn::StoreU(f(d, hn::LoadU(d, src + i)), d, dst + i);
-  const hn::CappedTag<T, 1> d1;
-  for (; i < n; ++i) hn::StoreU(f(d1, hn::LoadU(d1, src + i)), d1, dst + i);
 }
 
 // dst[i] = f(a[i], b[i]); dst may equal a or b.
 template <typename T, class F>
 HWY_INLINE void Map2(const T* a, const T* b, T* dst, std::size_t n, const F& f) {
-  const hn::ScalableTag<T> d;
-  const std::size_t N = hn::Lanes(d);
-  std::size_t i = 0;
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      const auto a0 = hn::LoadU(d, a + i);
-      const auto a1 = hn::LoadU(d, a + i + N);
-      const auto a2 = hn::LoadU(d, a + i + 2 * N);
-      const auto a3 = hn::LoadU(d, a + i + 3 * N);
-      const auto b0 = hn::LoadU(d, b + i);
-      const auto b1 = hn::LoadU(d, b + i + N);
-      const auto b2 = hn::LoadU(d, b + i + 2 * N);
-      const auto b3 = hn::LoadU(d, b + i + 3 * N);
-      hn::StoreU(f(d, a0, b0), d, dst + i);
-      hn::StoreU(f(d, a1, b1), d, dst + i + N);
-      hn::StoreU(f(d, a2, b2), d, dst + i + 2 * N);
-      hn::StoreU(f(d, a3, b3), d, dst + i + 3 * N);
-    }
+  if constexpr (std::is_same_v<T, double>) {
+    MapStreams(a, b, dst, n, f);
+  } else {
+    const hn::ScalableTag<T> d;
+    ForAligned(d, dst, n, [&](auto dw, std::size_t i) {
+      hn::StoreU(f(dw, hn::LoadU(dw, a + i), hn::LoadU(dw, b + i)), dw, dst + i);
+    });
   }
-  for (; i + N <= n; i += N) hn::StoreU(f(d, hn::LoadU(d, a + i), hn::LoadU(d, b + i)), d, dst + i);
-  const hn::CappedTag<T, 1> d1;
-  for (; i < n; ++i) hn::StoreU(f(d1, hn::LoadU(d1, a + i), hn::LoadU(d1, b + i)), d1, dst + i);
 }
 
 struct AddOp {
@@ -241,118 +220,79 @@ void SqrKernel64(const Ipp64f* src, Ipp64f* dst, std::size_t n) { Map1(src, dst,
 // dst = a / b with the zero-divisor rule; returns true when a zero divisor was met.
 bool DivKernel64(const Ipp64f* a, const Ipp64f* b, Ipp64f* dst, std::size_t n) {
   const hn::ScalableTag<Ipp64f> d;
-  const std::size_t N = hn::Lanes(d);
   const DivOp<Ipp64f> op;
-  auto met0 = hn::MaskFromVec(hn::Zero(d));
-  auto met1 = hn::MaskFromVec(hn::Zero(d));
-  std::size_t i = 0;
-  if (n >= 2 * N) {
-    for (; i <= n - 2 * N; i += 2 * N) {
-      const auto a0 = hn::LoadU(d, a + i);
-      const auto a1 = hn::LoadU(d, a + i + N);
-      const auto b0 = hn::LoadU(d, b + i);
-      const auto b1 = hn::LoadU(d, b + i + N);
-      hn::StoreU(op.Apply(d, a0, b0, met0), d, dst + i);
-      hn::StoreU(op.Apply(d, a1, b1, met1), d, dst + i + N);
+  auto met = hn::MaskFromVec(hn::Zero(d));
+  bool metPiece = false;
+  ForAligned(d, dst, n, [&](auto dw, std::size_t i) {
+    if constexpr (std::is_same_v<decltype(dw), decltype(d)>) {
+      hn::StoreU(op.Apply(d, hn::LoadU(d, a + i), hn::LoadU(d, b + i), met), d, dst + i);
+    } else {
+      auto m = hn::MaskFromVec(hn::Zero(dw));
+      hn::StoreU(op.Apply(dw, hn::LoadU(dw, a + i), hn::LoadU(dw, b + i), m), dw, dst + i);
+      metPiece = metPiece || !hn::AllFalse(dw, m);
     }
-  }
-  for (; i + N <= n; i += N) hn::StoreU(op.Apply(d, hn::LoadU(d, a + i), hn::LoadU(d, b + i), met0), d, dst + i);
-  bool met = !hn::AllFalse(d, hn::Or(met0, met1));
-  const hn::CappedTag<Ipp64f, 1> d1;
-  auto metTail = hn::MaskFromVec(hn::Zero(d1));
-  for (; i < n; ++i) hn::StoreU(op.Apply(d1, hn::LoadU(d1, a + i), hn::LoadU(d1, b + i), metTail), d1, dst + i);
-  return met || !hn::AllFalse(d1, metTail);
+  });
+  return metPiece || !hn::AllFalse(d, met);
 }
 
 // dst = sqrt(src); returns true when a negative element was met (its result is NaN).
 bool SqrtKernel64(const Ipp64f* src, Ipp64f* dst, std::size_t n) {
   const hn::ScalableTag<Ipp64f> d;
-  const std::size_t N = hn::Lanes(d);
-  const auto zero = hn::Zero(d);
-  auto neg0 = hn::MaskFromVec(hn::Zero(d));
-  auto neg1 = hn::MaskFromVec(hn::Zero(d));
-  std::size_t i = 0;
-  if (n >= 2 * N) {
-    for (; i <= n - 2 * N; i += 2 * N) {
-      const auto v0 = hn::LoadU(d, src + i);
-      const auto v1 = hn::LoadU(d, src + i + N);
-      neg0 = hn::Or(neg0, hn::Lt(v0, zero));
-      neg1 = hn::Or(neg1, hn::Lt(v1, zero));
-      hn::StoreU(hn::Sqrt(v0), d, dst + i);
-      hn::StoreU(hn::Sqrt(v1), d, dst + i + N);
+  auto neg = hn::MaskFromVec(hn::Zero(d));
+  bool negPiece = false;
+  ForAligned(d, dst, n, [&](auto dw, std::size_t i) {
+    const auto v = hn::LoadU(dw, src + i);
+    if constexpr (std::is_same_v<decltype(dw), decltype(d)>) {
+      neg = hn::Or(neg, hn::Lt(v, hn::Zero(d)));
+    } else {
+      negPiece = negPiece || !hn::AllFalse(dw, hn::Lt(v, hn::Zero(dw)));
     }
-  }
-  for (; i + N <= n; i += N) {
-    const auto v = hn::LoadU(d, src + i);
-    neg0 = hn::Or(neg0, hn::Lt(v, zero));
-    hn::StoreU(hn::Sqrt(v), d, dst + i);
-  }
-  bool neg = !hn::AllFalse(d, hn::Or(neg0, neg1));
-  const hn::CappedTag<Ipp64f, 1> d1;
-  for (; i < n; ++i) {
-    const auto v = hn::LoadU(d1, src + i);
-    neg = neg || !hn::AllFalse(d1, hn::Lt(v, hn::Zero(d1)));
-    hn::StoreU(hn::Sqrt(v), d1, dst + i);
-  }
-  return neg;
+    hn::StoreU(hn::Sqrt(v), dw, dst + i);
+  });
+  return negPiece || !hn::AllFalse(d, neg);
 }
 
-// Two vectors per step; a step holding any value outside the fast range (rare:
-// overflow, underflow, NaN) is done element by element by the C library.
+// A vector holding any value outside the fast range (rare: overflow,
+// underflow, NaN) is done element by element, each element as it would be
+// alone (the fast core where it is in range, else the C library), so an
+// element's result never depends on its neighbours or on the alignment.
+HWY_INLINE Ipp64f ExpElement(Ipp64f x) {
+  const hn::CappedTag<Ipp64f, 1> d1;
+  return (x >= -708.0 && x <= 709.0) ? hn::GetLane(ExpCore(d1, hn::Set(d1, x))) : LibCDispatcher::_exp(x);
+}
+
 void ExpKernel64(const Ipp64f* src, Ipp64f* dst, std::size_t n) {
   const hn::ScalableTag<Ipp64f> d;
-  const std::size_t N = hn::Lanes(d);
-  const auto lo = hn::Set(d, -708.0);
-  const auto hi = hn::Set(d, 709.0);
-  std::size_t i = 0;
-  if (n >= 2 * N) {
-    for (; i <= n - 2 * N; i += 2 * N) {
-      const auto v0 = hn::LoadU(d, src + i);
-      const auto v1 = hn::LoadU(d, src + i + N);
-      const auto ok = hn::And(hn::And(hn::Ge(v0, lo), hn::Le(v0, hi)), hn::And(hn::Ge(v1, lo), hn::Le(v1, hi)));
-      if (HWY_LIKELY(hn::AllTrue(d, ok))) {
-        hn::StoreU(ExpCore(d, v0), d, dst + i);
-        hn::StoreU(ExpCore(d, v1), d, dst + i + N);
-      } else {
-        for (std::size_t j = i; j < i + 2 * N; ++j) dst[j] = LibCDispatcher::_exp(src[j]);
-      }
+  ForAligned(d, dst, n, [&](auto dw, std::size_t i) {
+    const auto v = hn::LoadU(dw, src + i);
+    const auto ok = hn::And(hn::Ge(v, hn::Set(dw, -708.0)), hn::Le(v, hn::Set(dw, 709.0)));
+    if (HWY_LIKELY(hn::AllTrue(dw, ok))) {
+      hn::StoreU(ExpCore(dw, v), dw, dst + i);
+    } else {
+      for (std::size_t j = i; j < i + hn::Lanes(dw); ++j) dst[j] = ExpElement(src[j]);
     }
-  }
-  const hn::CappedTag<Ipp64f, 1> d1;
-  for (; i < n; ++i) {
-    const Ipp64f x = src[i];
-    dst[i] = (x >= -708.0 && x <= 709.0) ? hn::GetLane(ExpCore(d1, hn::Set(d1, x))) : LibCDispatcher::_exp(x);
-  }
+  });
 }
 
 // Returns the status of the first problem met (see arith::LnElement).
 IppStatus LnKernel64(const Ipp64f* src, Ipp64f* dst, std::size_t n) {
   const hn::ScalableTag<Ipp64f> d;
-  const std::size_t N = hn::Lanes(d);
-  const auto lo = hn::Set(d, std::numeric_limits<Ipp64f>::min());
-  const auto hi = hn::Set(d, std::numeric_limits<Ipp64f>::max());
+  const hn::CappedTag<Ipp64f, 1> d1;
+  constexpr Ipp64f lo = std::numeric_limits<Ipp64f>::min();
+  constexpr Ipp64f hi = std::numeric_limits<Ipp64f>::max();
   IppStatus status = ippStsNoErr;
-  std::size_t i = 0;
-  if (n >= 2 * N) {
-    for (; i <= n - 2 * N; i += 2 * N) {
-      const auto v0 = hn::LoadU(d, src + i);
-      const auto v1 = hn::LoadU(d, src + i + N);
-      const auto ok = hn::And(hn::And(hn::Ge(v0, lo), hn::Le(v0, hi)), hn::And(hn::Ge(v1, lo), hn::Le(v1, hi)));
-      if (HWY_LIKELY(hn::AllTrue(d, ok))) {
-        hn::StoreU(LnCore(d, v0), d, dst + i);
-        hn::StoreU(LnCore(d, v1), d, dst + i + N);
-      } else {
-        for (std::size_t j = i; j < i + 2 * N; ++j) dst[j] = arith::LnElement(src[j], status);
+  ForAligned(d, dst, n, [&](auto dw, std::size_t i) {
+    const auto v = hn::LoadU(dw, src + i);
+    const auto ok = hn::And(hn::Ge(v, hn::Set(dw, lo)), hn::Le(v, hn::Set(dw, hi)));
+    if (HWY_LIKELY(hn::AllTrue(dw, ok))) {
+      hn::StoreU(LnCore(dw, v), dw, dst + i);
+    } else {
+      for (std::size_t j = i; j < i + hn::Lanes(dw); ++j) {
+        const Ipp64f x = src[j];
+        dst[j] = (x >= lo && x <= hi) ? hn::GetLane(LnCore(d1, hn::Set(d1, x))) : arith::LnElement(x, status);
       }
     }
-  }
-  const hn::CappedTag<Ipp64f, 1> d1;
-  for (; i < n; ++i) {
-    const Ipp64f x = src[i];
-    dst[i] = (x >= std::numeric_limits<Ipp64f>::min() && x <= std::numeric_limits<Ipp64f>::max())
-                 ? hn::GetLane(LnCore(d1, hn::Set(d1, x)))
-                 : arith::LnElement(x, status);
-  }
+  });
   return status;
 }
 

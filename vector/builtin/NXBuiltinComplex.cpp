@@ -41,24 +41,17 @@ using D = hn::ScalableTag<double>;
 // ---------------------------------------------------------------- flat ops
 // dst = a + b over n doubles.
 void AddFlatK(const double* a, const double* b, double* dst, size_t n) {
-  const D d;
-  size_t i = ForVectors(d, n, [&](size_t k) {
-    hn::StoreU(hn::Add(hn::LoadU(d, a + k), hn::LoadU(d, b + k)), d, dst + k);
-  });
-  for (; i < n; ++i) dst[i] = a[i] + b[i];
+  MapStreams(a, b, dst, n, [](auto, auto va, auto vb) { return hn::Add(va, vb); });
 }
 
 // dst = a - b over n doubles.
 void SubFlatK(const double* a, const double* b, double* dst, size_t n) {
-  const D d;
-  size_t i = ForVectors(d, n, [&](size_t k) {
-    hn::StoreU(hn::Sub(hn::LoadU(d, a + k), hn::LoadU(d, b + k)), d, dst + k);
-  });
-  for (; i < n; ++i) dst[i] = a[i] - b[i];
+  MapStreams(a, b, dst, n, [](auto, auto va, auto vb) { return hn::Sub(va, vb); });
 }
 
 // The constant (re, im) repeated over a vector: even lanes re, odd lanes im.
-HWY_INLINE hn::Vec<D> PairPattern(D d, double re, double im) {
+template <class DW>
+HWY_INLINE hn::Vec<DW> PairPattern(DW d, double re, double im) {
 #if NX_PAIR_SIMD
   return hn::OddEven(hn::Set(d, im), hn::Set(d, re));
 #else
@@ -68,22 +61,29 @@ HWY_INLINE hn::Vec<D> PairPattern(D d, double re, double im) {
 }
 
 // mode 0: dst = src + c, 1: dst = src - c, 2: dst = c - src; n complex elements.
+// The pair kernels run pieces of whole (re, im) pairs (ForAligned<2>), so the
+// pattern of a constant stays in step with the array.
 void ConstFlatK(const Ipp64fc* src, Ipp64fc c, Ipp64fc* dst, size_t n, int mode) {
   size_t i = 0;
 #if NX_PAIR_SIMD
   const D d;
   const double* s = &src->re;
   double* o = &dst->re;
-  const auto vc = PairPattern(d, c.re, c.im);
   const size_t nd = 2 * n;
   if (mode == 0) {
-    i = ForVectors(d, nd, [&](size_t k) { hn::StoreU(hn::Add(hn::LoadU(d, s + k), vc), d, o + k); });
+    i = ForAligned<2>(d, o, nd, [&](auto dw, size_t k) {
+      hn::StoreU(hn::Add(hn::LoadU(dw, s + k), PairPattern(dw, c.re, c.im)), dw, o + k);
+    });
   } else if (mode == 1) {
-    i = ForVectors(d, nd, [&](size_t k) { hn::StoreU(hn::Sub(hn::LoadU(d, s + k), vc), d, o + k); });
+    i = ForAligned<2>(d, o, nd, [&](auto dw, size_t k) {
+      hn::StoreU(hn::Sub(hn::LoadU(dw, s + k), PairPattern(dw, c.re, c.im)), dw, o + k);
+    });
   } else {
-    i = ForVectors(d, nd, [&](size_t k) { hn::StoreU(hn::Sub(vc, hn::LoadU(d, s + k)), d, o + k); });
+    i = ForAligned<2>(d, o, nd, [&](auto dw, size_t k) {
+      hn::StoreU(hn::Sub(PairPattern(dw, c.re, c.im), hn::LoadU(dw, s + k)), dw, o + k);
+    });
   }
-  i /= 2;  // whole vectors always cover whole complex elements
+  i /= 2;  // whole pairs only
 #endif
   for (; i < n; ++i) {
     const Ipp64fc x = src[i];
@@ -107,111 +107,80 @@ HWY_INLINE Ipp64fc MulScalar(Ipp64fc a, Ipp64fc b) {
 #if NX_PAIR_SIMD
 // a * b for vectors of (re, im) pairs:
 // t1 = (ar*br, ai*br), t2 = (ai*bi, ar*bi); re = t1 - t2, im = t1 + t2.
-HWY_INLINE hn::Vec<D> MulPairs(D d, hn::Vec<D> a, hn::Vec<D> b) {
+template <class DW>
+HWY_INLINE hn::Vec<DW> MulPairs(DW d, hn::Vec<DW> a, hn::Vec<DW> b) {
   const auto t1 = hn::Mul(a, hn::DupEven(b));
   const auto t2 = hn::Mul(hn::Reverse2(d, a), hn::DupOdd(b));
   return hn::OddEven(hn::Add(t1, t2), hn::Sub(t1, t2));
 }
 
 // a * c for a constant c given as broadcast real and imaginary parts.
-HWY_INLINE hn::Vec<D> MulConst(D d, hn::Vec<D> a, hn::Vec<D> cre, hn::Vec<D> cim) {
+template <class DW>
+HWY_INLINE hn::Vec<DW> MulConst(DW d, hn::Vec<DW> a, hn::Vec<DW> cre, hn::Vec<DW> cim) {
   const auto t1 = hn::Mul(a, cre);                  // ar*cr, ai*cr
   const auto t2 = hn::Mul(hn::Reverse2(d, a), cim);  // ai*ci, ar*ci
   return hn::OddEven(hn::Add(t1, t2), hn::Sub(t1, t2));
 }
-
-// Room for one vector of doubles on every target.
-constexpr size_t kMaxDoubles = 16;
 #endif
 
-// dst = a * b (complex), n elements; dst may be a or b.
+// dst = a * b (complex), n elements; dst may be a or b. The head and the tail
+// are narrower vectors of whole pairs (scalar code there would be fused into
+// multiply-add/subtract by GCC's SLP pass and round differently from the twin).
 void MulK(const Ipp64fc* a, const Ipp64fc* b, Ipp64fc* dst, size_t n) {
-  size_t i = 0;
 #if NX_PAIR_SIMD
   const D d;
   const double* pa = &a->re;
   const double* pb = &b->re;
   double* o = &dst->re;
-  i = ForVectors(d, 2 * n, [&](size_t k) {
-        hn::StoreU(MulPairs(d, hn::LoadU(d, pa + k), hn::LoadU(d, pb + k)), d, o + k);
-      });
-  if (i < 2 * n) {
-    // The last partial vector goes through a zero-padded copy: written as
-    // scalar code, GCC's SLP pass fuses it into multiply-add/subtract, which
-    // would round differently from the twin.
-    alignas(64) double ta[kMaxDoubles] = {}, tb[kMaxDoubles] = {};
-    const size_t rem = 2 * n - i;
-    std::memcpy(ta, pa + i, rem * sizeof(double));
-    std::memcpy(tb, pb + i, rem * sizeof(double));
-    hn::Store(MulPairs(d, hn::Load(d, ta), hn::Load(d, tb)), d, ta);
-    std::memcpy(o + i, ta, rem * sizeof(double));
-  }
-  return;
+  ForAligned<2>(d, o, 2 * n, [&](auto dw, size_t k) {
+    hn::StoreU(MulPairs(dw, hn::LoadU(dw, pa + k), hn::LoadU(dw, pb + k)), dw, o + k);
+  });
+#else
+  for (size_t i = 0; i < n; ++i) dst[i] = MulScalar(a[i], b[i]);
 #endif
-  for (; i < n; ++i) dst[i] = MulScalar(a[i], b[i]);
 }
 
 // dst = src * c (complex constant), n elements.
 void MulCK(const Ipp64fc* src, Ipp64fc c, Ipp64fc* dst, size_t n) {
-  size_t i = 0;
 #if NX_PAIR_SIMD
   const D d;
   const double* s = &src->re;
   double* o = &dst->re;
-  const auto cre = hn::Set(d, c.re);
-  const auto cim = hn::Set(d, c.im);
-  i = ForVectors(d, 2 * n, [&](size_t k) {
-        hn::StoreU(MulConst(d, hn::LoadU(d, s + k), cre, cim), d, o + k);
-      });
-  if (i < 2 * n) {  // padded last vector, as in MulK
-    alignas(64) double ta[kMaxDoubles] = {};
-    const size_t rem = 2 * n - i;
-    std::memcpy(ta, s + i, rem * sizeof(double));
-    hn::Store(MulConst(d, hn::Load(d, ta), cre, cim), d, ta);
-    std::memcpy(o + i, ta, rem * sizeof(double));
-  }
-  return;
+  ForAligned<2>(d, o, 2 * n, [&](auto dw, size_t k) {
+    hn::StoreU(MulConst(dw, hn::LoadU(dw, s + k), hn::Set(dw, c.re), hn::Set(dw, c.im)), dw, o + k);
+  });
+#else
+  for (size_t i = 0; i < n; ++i) dst[i] = MulScalar(src[i], c);
 #endif
-  for (; i < n; ++i) dst[i] = MulScalar(src[i], c);
 }
 
 // srcDst = srcDst / src. A divisor of squared magnitude 0 gives NaN in both
 // parts; returns true when that happened. Others: a * conj(b) * (1 / |b|^2).
 bool DivK(const Ipp64fc* src, Ipp64fc* srcDst, size_t n) {
-  size_t i = 0;
-  bool zero = false;
 #if NX_PAIR_SIMD
   const D d;
   const double* pb = &src->re;
   double* pa = &srcDst->re;
-  const auto vzero = hn::Zero(d);
-  const auto one = hn::Set(d, 1.0);
-  const auto nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
-  auto anyZero = hn::Eq(one, vzero);  // all false
-  const auto divide = [&](hn::Vec<D> a, hn::Vec<D> b) {
+  const auto divide = [](auto dw, auto a, auto b, bool& zero) {
+    const auto vzero = hn::Zero(dw);
     const auto sq = hn::Mul(b, b);
-    const auto m = hn::Add(sq, hn::Reverse2(d, sq));  // |b|^2 in both lanes
+    const auto m = hn::Add(sq, hn::Reverse2(dw, sq));  // |b|^2 in both lanes
     const auto isZero = hn::Eq(m, vzero);
-    anyZero = hn::Or(anyZero, isZero);
-    const auto inv = hn::Div(one, m);
-    const auto t1 = hn::Mul(a, hn::DupEven(b));                  // ar*br, ai*br
-    const auto t2 = hn::Mul(hn::Reverse2(d, a), hn::DupOdd(b));  // ai*bi, ar*bi
+    if (!hn::AllFalse(dw, isZero)) zero = true;
+    const auto inv = hn::Div(hn::Set(dw, 1.0), m);
+    const auto t1 = hn::Mul(a, hn::DupEven(b));                   // ar*br, ai*br
+    const auto t2 = hn::Mul(hn::Reverse2(dw, a), hn::DupOdd(b));  // ai*bi, ar*bi
     const auto q = hn::Mul(hn::OddEven(hn::Sub(t1, t2), hn::Add(t1, t2)), inv);
-    return hn::IfThenElse(isZero, nan, q);
+    return hn::IfThenElse(isZero, hn::Set(dw, std::numeric_limits<double>::quiet_NaN()), q);
   };
-  i = ForVectors(d, 2 * n, [&](size_t k) { hn::StoreU(divide(hn::LoadU(d, pa + k), hn::LoadU(d, pb + k)), d, pa + k); });
-  if (i < 2 * n) {  // padded last vector, as in MulK; the padding divides by 1
-    alignas(64) double ta[kMaxDoubles] = {}, tb[kMaxDoubles];
-    for (double& v : tb) v = 1.0;
-    const size_t rem = 2 * n - i;
-    std::memcpy(ta, pa + i, rem * sizeof(double));
-    std::memcpy(tb, pb + i, rem * sizeof(double));
-    hn::Store(divide(hn::Load(d, ta), hn::Load(d, tb)), d, ta);
-    std::memcpy(pa + i, ta, rem * sizeof(double));
-  }
-  return !hn::AllFalse(d, anyZero);
-#endif
-  for (; i < n; ++i) {
+  bool zero = false;
+  ForAligned<2>(d, pa, 2 * n, [&](auto dw, size_t k) {
+    hn::StoreU(divide(dw, hn::LoadU(dw, pa + k), hn::LoadU(dw, pb + k), zero), dw, pa + k);
+  });
+  return zero;
+#else
+  bool zero = false;
+  for (size_t i = 0; i < n; ++i) {
     const Ipp64fc a = srcDst[i];
     const Ipp64fc b = src[i];
     const double m = b.re * b.re + b.im * b.im;
@@ -224,6 +193,7 @@ bool DivK(const Ipp64fc* src, Ipp64fc* srcDst, size_t n) {
     srcDst[i] = {(a.re * b.re + a.im * b.im) * inv, (a.im * b.re - a.re * b.im) * inv};
   }
   return zero;
+#endif
 }
 
 // ---------------------------------------------------------------- split ops

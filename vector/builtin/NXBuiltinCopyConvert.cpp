@@ -4,8 +4,9 @@
 // conversions.
 //
 // Zero, Copy and Move go to the C library's memset / memmove, which already
-// run at memory bandwidth; Set and the conversions are Highway SIMD loops with
-// a one-lane tail that runs the same vector code.
+// run at memory bandwidth; Set and the conversions are Highway SIMD loops over
+// the shared ForAligned helper (destination lined up with a vector boundary,
+// narrower vectors for the head and the tail running the same vector code).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector/builtin/NXBuiltinCopyConvert.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -17,6 +18,7 @@
 #include <cstring>
 
 #include "vector/IPPPTypes.h"
+#include "vector/builtin/NXBuiltinLoops-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace nx::builtin {
@@ -25,45 +27,22 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // dst[i] = f(src[i]) where the element types may differ in size. The loop runs
 // over as many lanes as a full vector of TWide holds (the widest type the
-// conversion touches), unrolled by two.
+// conversion touches); the destination is written on vector boundaries (see
+// ForAligned).
 template <typename TWide, typename TFrom, typename TTo, class F>
 HWY_INLINE void MapConvert(const TFrom* HWY_RESTRICT src, TTo* HWY_RESTRICT dst, std::size_t n, const F& f) {
   const hn::ScalableTag<TWide> dw;
-  const hn::Rebind<TFrom, decltype(dw)> dFrom;
-  const hn::Rebind<TTo, decltype(dw)> dTo;
-  const std::size_t N = hn::Lanes(dw);
-  std::size_t i = 0;
-  if (n >= 2 * N) {
-    for (; i <= n - 2 * N; i += 2 * N) {
-      const auto v0 = hn::LoadU(dFrom, src + i);
-      const auto v1 = hn::LoadU(dFrom, src + i + N);
-      hn::StoreU(f(dTo, v0), dTo, dst + i);
-      hn::StoreU(f(dTo, v1), dTo, dst + i + N);
-    }
-  }
-  for (; i + N <= n; i += N) hn::StoreU(f(dTo, hn::LoadU(dFrom, src + i)), dTo, dst + i);
-  const hn::CappedTag<TWide, 1> dw1;
-  const hn::Rebind<TFrom, decltype(dw1)> dFrom1;
-  const hn::Rebind<TTo, decltype(dw1)> dTo1;
-  for (; i < n; ++i) hn::StoreU(f(dTo1, hn::LoadU(dFrom1, src + i)), dTo1, dst + i);
+  ForAligned(dw, dst, n, [&](auto dp, std::size_t i) {
+    const hn::Rebind<TFrom, decltype(dp)> dFrom;
+    const hn::Rebind<TTo, decltype(dp)> dTo;
+    hn::StoreU(f(dTo, hn::LoadU(dFrom, src + i)), dTo, dst + i);
+  });
 }
 
 template <typename T>
 HWY_INLINE void Fill(T* dst, std::size_t n, T value) {
   const hn::ScalableTag<T> d;
-  const std::size_t N = hn::Lanes(d);
-  const auto v = hn::Set(d, value);
-  std::size_t i = 0;
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      hn::StoreU(v, d, dst + i);
-      hn::StoreU(v, d, dst + i + N);
-      hn::StoreU(v, d, dst + i + 2 * N);
-      hn::StoreU(v, d, dst + i + 3 * N);
-    }
-  }
-  for (; i + N <= n; i += N) hn::StoreU(v, d, dst + i);
-  for (; i < n; ++i) dst[i] = value;
+  ForAligned(d, dst, n, [&](auto dw, std::size_t i) { hn::StoreU(hn::Set(dw, value), dw, dst + i); });
 }
 
 void FillKernel32s(Ipp32s* dst, std::size_t n, Ipp32s value) { Fill(dst, n, value); }
@@ -76,18 +55,11 @@ void FillKernel64fc(Ipp64f* dst, std::size_t n, Ipp64f re, Ipp64f im) {
   const std::size_t total = 2 * n;
 #if HWY_TARGET != HWY_SCALAR
   const hn::ScalableTag<Ipp64f> d;
-  const std::size_t N = hn::Lanes(d);  // even on every vector target
   // InterleaveLower works within 128-bit blocks: every block holds (re, im).
-  const auto v = hn::InterleaveLower(d, hn::Set(d, re), hn::Set(d, im));
-  if (total >= 4 * N) {
-    for (; i <= total - 4 * N; i += 4 * N) {
-      hn::StoreU(v, d, dst + i);
-      hn::StoreU(v, d, dst + i + N);
-      hn::StoreU(v, d, dst + i + 2 * N);
-      hn::StoreU(v, d, dst + i + 3 * N);
-    }
-  }
-  for (; i + N <= total; i += N) hn::StoreU(v, d, dst + i);
+  // Pieces of at least one pair keep that pattern in step with the array.
+  i = ForAligned<2>(d, dst, total, [&](auto dw, std::size_t k) {
+    hn::StoreU(hn::InterleaveLower(dw, hn::Set(dw, re), hn::Set(dw, im)), dw, dst + k);
+  });
 #endif
   for (; i < total; i += 2) {
     dst[i] = re;

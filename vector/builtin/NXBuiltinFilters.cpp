@@ -29,6 +29,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "vector/builtin/NXBuiltinLoops-inl.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -203,22 +205,16 @@ void MulSpectrum(const double* HWY_RESTRICT a, double* HWY_RESTRICT b, int64_t n
   int64_t k = 0;
 #if HWY_TARGET != HWY_SCALAR
   const hn::ScalableTag<double> d;
-  const int64_t L = static_cast<int64_t>(hn::Lanes(d));
   const int64_t nd = 2 * n;
   // (ar, ai) * (br, bi) = ar * (br, bi) + ai * (-bi, br); conj(a) flips the
   // sign of the second term.
-  const auto step = [&](int64_t i) {
-    const auto va = hn::LoadU(d, a + i), vb = hn::LoadU(d, b + i);
-    const auto t = hn::Mul(hn::DupOdd(va), hn::Reverse2(d, vb));  // (ai*bi, ai*br)
-    const auto u = conjA ? hn::OddEven(hn::Neg(t), t) : hn::OddEven(t, hn::Neg(t));
-    hn::StoreU(hn::MulAdd(hn::DupEven(va), vb, u), d, b + i);
-  };
-  for (; k + 2 * L <= nd; k += 2 * L) {
-    step(k);
-    step(k + L);
-  }
-  for (; k + L <= nd; k += L) step(k);
-  k /= 2;
+  // Pieces of whole pairs (ForAligned<2>), b written on vector boundaries.
+  k = static_cast<int64_t>(ForAligned<2>(d, b, static_cast<size_t>(nd), [&](auto dw, size_t i) {
+        const auto va = hn::LoadU(dw, a + i), vb = hn::LoadU(dw, b + i);
+        const auto t = hn::Mul(hn::DupOdd(va), hn::Reverse2(dw, vb));  // (ai*bi, ai*br)
+        const auto u = conjA ? hn::OddEven(hn::Neg(t), t) : hn::OddEven(t, hn::Neg(t));
+        hn::StoreU(hn::MulAdd(hn::DupEven(va), vb, u), dw, b + i);
+      })) / 2;
 #endif
   for (; k < n; ++k) {
     const double ar = a[2 * k], ai = conjA ? -a[2 * k + 1] : a[2 * k + 1];

@@ -57,31 +57,20 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 using D = hn::ScalableTag<double>;
 
-// Sums term(i) over whole vectors with four accumulators; *tail receives the
-// index where the scalar remainder starts.
-template <class DT, class Term>
-HWY_INLINE double SumVectors(DT d, size_t n, size_t* tail, const Term& term) {
-  const size_t N = hn::Lanes(d);
-  auto s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
-  size_t i = 0;
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      s0 = hn::Add(s0, term(i));
-      s1 = hn::Add(s1, term(i + N));
-      s2 = hn::Add(s2, term(i + 2 * N));
-      s3 = hn::Add(s3, term(i + 3 * N));
-    }
-  }
-  for (; i + N <= n; i += N) s0 = hn::Add(s0, term(i));
-  *tail = i;
-  return hn::GetLane(hn::SumOfLanes(d, hn::Add(hn::Add(s0, s1), hn::Add(s2, s3))));
+// Sums term(i) over [0, n) with four accumulators, reading `anchor` (the
+// source, or the first one) on vector boundaries (see ReduceAligned); *tail
+// receives the index where a scalar remainder starts.
+template <class DT, typename TA, class Term>
+HWY_INLINE double SumVectors(DT d, const TA* anchor, size_t n, size_t* tail, const Term& term) {
+  const auto s = ReduceAligned(d, anchor, n, tail, term, [&](hn::Vec<DT> acc, size_t k) { return hn::Add(acc, term(k)); });
+  return hn::GetLane(hn::SumOfLanes(d, s));
 }
 
 // ---------------------------------------------------------------- sums
 double SumK(const double* p, size_t n) {
   const D d;
   size_t i;
-  double s = SumVectors(d, n, &i, [&](size_t k) { return hn::LoadU(d, p + k); });
+  double s = SumVectors(d, p, n, &i, [&](size_t k) { return hn::LoadU(d, p + k); });
   for (; i < n; ++i) s += p[i];
   return s;
 }
@@ -91,7 +80,7 @@ double SumF32K(const float* p, size_t n) {
   const D d;
   const hn::Rebind<float, D> df;
   size_t i;
-  double s = SumVectors(d, n, &i, [&](size_t k) { return hn::PromoteTo(d, hn::LoadU(df, p + k)); });
+  double s = SumVectors(d, p, n, &i, [&](size_t k) { return hn::PromoteTo(d, hn::LoadU(df, p + k)); });
   for (; i < n; ++i) s += p[i];
   return s;
 }
@@ -100,7 +89,7 @@ double SumF32K(const float* p, size_t n) {
 double SumSqK(const double* p, size_t n) {
   const D d;
   size_t i;
-  double s = SumVectors(d, n, &i, [&](size_t k) {
+  double s = SumVectors(d, p, n, &i, [&](size_t k) {
     const auto v = hn::LoadU(d, p + k);
     return hn::Mul(v, v);
   });
@@ -141,19 +130,11 @@ void SumAndSqK(const double* p, size_t n, double* sum, double* sumSq) {
 
 double DotK(const double* a, const double* b, size_t n) {
   const D d;
-  const size_t N = hn::Lanes(d);
-  auto s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
-  size_t i = 0;
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      s0 = hn::MulAdd(hn::LoadU(d, a + i), hn::LoadU(d, b + i), s0);
-      s1 = hn::MulAdd(hn::LoadU(d, a + i + N), hn::LoadU(d, b + i + N), s1);
-      s2 = hn::MulAdd(hn::LoadU(d, a + i + 2 * N), hn::LoadU(d, b + i + 2 * N), s2);
-      s3 = hn::MulAdd(hn::LoadU(d, a + i + 3 * N), hn::LoadU(d, b + i + 3 * N), s3);
-    }
-  }
-  for (; i + N <= n; i += N) s0 = hn::MulAdd(hn::LoadU(d, a + i), hn::LoadU(d, b + i), s0);
-  double s = hn::GetLane(hn::SumOfLanes(d, hn::Add(hn::Add(s0, s1), hn::Add(s2, s3))));
+  size_t i;
+  const auto acc = ReduceStreams(
+      d, a, b, n, &i, [&](size_t k) { return hn::Mul(hn::LoadU(d, a + k), hn::LoadU(d, b + k)); },
+      [](auto s, auto va, auto vb) { return hn::MulAdd(va, vb, s); });
+  double s = hn::GetLane(hn::SumOfLanes(d, acc));
   for (; i < n; ++i) s += a[i] * b[i];
   return s;
 }
@@ -203,12 +184,12 @@ double NormDiffK(const double* a, const double* b, size_t n, int mode) {
   const D d;
   size_t i;
   if (mode == 0) {
-    double s = SumVectors(d, n, &i, [&](size_t k) { return hn::Abs(hn::Sub(hn::LoadU(d, a + k), hn::LoadU(d, b + k))); });
+    double s = SumVectors(d, a, n, &i, [&](size_t k) { return hn::Abs(hn::Sub(hn::LoadU(d, a + k), hn::LoadU(d, b + k))); });
     for (; i < n; ++i) s += std::fabs(a[i] - b[i]);
     return s;
   }
   if (mode == 1) {
-    double s = SumVectors(d, n, &i, [&](size_t k) {
+    double s = SumVectors(d, a, n, &i, [&](size_t k) {
       const auto v = hn::Sub(hn::LoadU(d, a + k), hn::LoadU(d, b + k));
       return hn::Mul(v, v);
     });
@@ -376,10 +357,9 @@ void ExtremesK(const double* p, size_t n, int which, bool exactIndex, ExtremesRe
 // ---------------------------------------------------------------- normalize
 void NormalizeK(const double* src, double* dst, size_t n, double sub, double inv) {
   const D d;
-  const auto vs = hn::Set(d, sub);
-  const auto vi = hn::Set(d, inv);
-  size_t i = ForVectors(d, n, [&](size_t k) { hn::StoreU(hn::Mul(hn::Sub(hn::LoadU(d, src + k), vs), vi), d, dst + k); });
-  for (; i < n; ++i) dst[i] = (src[i] - sub) * inv;
+  ForAligned(d, dst, n, [&](auto dw, size_t k) {
+    hn::StoreU(hn::Mul(hn::Sub(hn::LoadU(dw, src + k), hn::Set(dw, sub)), hn::Set(dw, inv)), dw, dst + k);
+  });
 }
 
 // Single precision computed in double and rounded once on the store.
@@ -390,12 +370,10 @@ void NormalizeF32K(const float* src, float* dst, size_t n, double sub, double in
   // (infinities included) to +-FLT_MAX, where a cast gives infinity: they
   // take the plain loop.
   const D d;
-  const hn::Rebind<float, D> df;
-  const auto vs = hn::Set(d, sub);
-  const auto vi = hn::Set(d, inv);
-  i = ForVectors(d, n, [&](size_t k) {
-    const auto v = hn::PromoteTo(d, hn::LoadU(df, src + k));
-    hn::StoreU(hn::DemoteTo(df, hn::Mul(hn::Sub(v, vs), vi)), df, dst + k);
+  i = ForAligned(d, dst, n, [&](auto dw, size_t k) {
+    const hn::Rebind<float, decltype(dw)> df;
+    const auto v = hn::PromoteTo(dw, hn::LoadU(df, src + k));
+    hn::StoreU(hn::DemoteTo(df, hn::Mul(hn::Sub(v, hn::Set(dw, sub)), hn::Set(dw, inv))), df, dst + k);
   });
 #endif
   for (; i < n; ++i) dst[i] = static_cast<float>((static_cast<double>(src[i]) - sub) * inv);
@@ -407,9 +385,12 @@ void NormalizeCK(const Ipp64fc* src, Ipp64fc* dst, size_t n, Ipp64fc sub, double
   const D d;
   const double* s = &src->re;
   double* o = &dst->re;
-  const auto vs = hn::OddEven(hn::Set(d, sub.im), hn::Set(d, sub.re));
-  const auto vi = hn::Set(d, inv);
-  i = ForVectors(d, 2 * n, [&](size_t k) { hn::StoreU(hn::Mul(hn::Sub(hn::LoadU(d, s + k), vs), vi), d, o + k); }) / 2;
+  // Pieces of at least one (re, im) pair; a destination on an odd double is
+  // not lined up.
+  i = ForAligned<2>(d, o, 2 * n, [&](auto dw, size_t k) {
+        const auto vs = hn::OddEven(hn::Set(dw, sub.im), hn::Set(dw, sub.re));
+        hn::StoreU(hn::Mul(hn::Sub(hn::LoadU(dw, s + k), vs), hn::Set(dw, inv)), dw, o + k);
+      }) / 2;
 #endif
   for (; i < n; ++i) dst[i] = {(src[i].re - sub.re) * inv, (src[i].im - sub.im) * inv};
 }
@@ -420,32 +401,14 @@ void NormalizeCK(const Ipp64fc* src, Ipp64fc* dst, size_t n, Ipp64fc sub, double
 template <typename T>
 HWY_INLINE void ThreshT(const T* src, T* dst, size_t n, T level, bool above) {
   const hn::ScalableTag<T> d;
-  const size_t N = hn::Lanes(d);
-  const auto vl = hn::Set(d, level);
   // Max/Min with the level as the second operand would also return the level
   // for NaN elements; IfThenElse on the strict comparison keeps NaN as it is.
-  auto clip = [&](auto v) { return above ? hn::IfThenElse(hn::Gt(v, vl), vl, v) : hn::IfThenElse(hn::Lt(v, vl), vl, v); };
-  size_t i = 0;
-  // Four loads before four stores: src and dst may be the same array, and
-  // grouping keeps the loads from waiting on the preceding stores.
-  if (n >= 4 * N) {
-    for (; i <= n - 4 * N; i += 4 * N) {
-      const auto v0 = hn::LoadU(d, src + i);
-      const auto v1 = hn::LoadU(d, src + i + N);
-      const auto v2 = hn::LoadU(d, src + i + 2 * N);
-      const auto v3 = hn::LoadU(d, src + i + 3 * N);
-      hn::StoreU(clip(v0), d, dst + i);
-      hn::StoreU(clip(v1), d, dst + i + N);
-      hn::StoreU(clip(v2), d, dst + i + 2 * N);
-      hn::StoreU(clip(v3), d, dst + i + 3 * N);
-    }
-  }
-  for (; i + N <= n; i += N) hn::StoreU(clip(hn::LoadU(d, src + i)), d, dst + i);
-  if (above) {
-    for (; i < n; ++i) dst[i] = src[i] > level ? level : src[i];
-  } else {
-    for (; i < n; ++i) dst[i] = src[i] < level ? level : src[i];
-  }
+  // src and dst may be the same array.
+  ForAligned(d, dst, n, [&](auto dw, size_t k) {
+    const auto vl = hn::Set(dw, level);
+    const auto v = hn::LoadU(dw, src + k);
+    hn::StoreU(above ? hn::IfThenElse(hn::Gt(v, vl), vl, v) : hn::IfThenElse(hn::Lt(v, vl), vl, v), dw, dst + k);
+  });
 }
 
 void Thresh64K(const double* src, double* dst, size_t n, double level, bool above) { ThreshT(src, dst, n, level, above); }
