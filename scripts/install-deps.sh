@@ -3,7 +3,7 @@
 # any is missing. Runs apt-get as root (through sudo when not root).
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libhwy-dev libgtest-dev libbenchmark-dev libstb-dev libfftw3-dev
-  libxml2-dev libpugixml-dev clang libclang-rt-14-dev)
+  libxml2-dev libpugixml-dev clang libclang-rt-14-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
