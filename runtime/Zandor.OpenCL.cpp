@@ -379,6 +379,7 @@ class TOCLContextObject final : public TInterfacedObject, public IOCLContext {
   TOCLContextObject(std::vector<TIntfPtr<IOCLDevice>> ADevices, TOCLContextNotify ANotify)
       : FDevices(std::move(ADevices)), FNotify(std::move(ANotify)) {}
   ~TOCLContextObject() override {
+    FDefaultQueue = nullptr;  // finishes its commands while the context is still ours
     if (FContext) clReleaseContext(FContext);
   }
   // Separate from the constructor: the notification callback gets `this`.

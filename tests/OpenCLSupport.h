@@ -39,7 +39,9 @@ inline nx::TIntfPtr<nx::IOCLContext> SharedOpenCLContext() {
   do {                                                                                             \
     AContext = ::nxtest::SharedOpenCLContext();                                                    \
     if (!AContext) {                                                                               \
-      if (::nxtest::OpenCLRequired()) FAIL() << "no OpenCL platform with a device (NX_REQUIRE_OPENCL=1)"; \
+      if (::nxtest::OpenCLRequired()) {                                                           \
+        FAIL() << "no OpenCL platform with a device (NX_REQUIRE_OPENCL=1)";                        \
+      }                                                                                            \
       GTEST_SKIP() << "no OpenCL platform with a device is present: OpenCL test skipped";         \
     }                                                                                              \
   } while (0)

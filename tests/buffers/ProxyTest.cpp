@@ -166,7 +166,9 @@ class OpenCLProxyDevice : public ::testing::Test {
     FProgram = program;
   }
   void TearDown() override {
-    if (FContext) EXPECT_EQ(TNXOpenCLSmartBufferProxy::LiveCount(), FLiveProxies) << "a device proxy was not released";
+    if (FContext) {
+      EXPECT_EQ(TNXOpenCLSmartBufferProxy::LiveCount(), FLiveProxies) << "a device proxy was not released";
+    }
   }
   TIntfPtr<INXOpenCLBufferProxy> Handle(const TBuffer& ABuffer, TOCLMemoryFlags AFlags = TOCLMemoryFlag::mfReadWrite) {
     return TIntfPtr<INXOpenCLBufferProxy>(new TNXOpenCLBufferProxy(ABuffer, FContext, AFlags));
