@@ -285,7 +285,10 @@ void UnitFinalize() {
 
 TNXSmartBuffer::TNXSmartBuffer() noexcept { _NXCountStores.Increment(); }
 
-TNXSmartBuffer::~TNXSmartBuffer() { _NXCountStores.Decrement(); }
+TNXSmartBuffer::~TNXSmartBuffer() {
+  ReleaseProxies();  // a block deleted other than by its last RemoveReff
+  _NXCountStores.Decrement();
+}
 
 void TNXSmartBuffer::AddReff(bool AOwnsData) noexcept {
   // Relaxed is enough: a new reference is only ever made from one the caller
@@ -303,7 +306,10 @@ void TNXSmartBuffer::RemoveReff(bool AOwnsData) noexcept {
     // Release: this holder's use of the samples happens before an owner that
     // now finds itself alone writes in place, and before the block is freed.
   } while (!FCounts.compare_exchange_weak(old, next, std::memory_order_acq_rel, std::memory_order_relaxed));
-  if ((old & 0xFFFFFFFFu) > 0 && (next & 0xFFFFFFFFu) == 0) delete this;
+  if ((old & 0xFFFFFFFFu) > 0 && (next & 0xFFFFFFFFu) == 0) {
+    ReleaseProxies();  // while the samples still exist: a proxy may be copying them
+    delete this;
+  }
 }
 
 void TNXSmartBuffer::RemoveOwnerShip() noexcept {

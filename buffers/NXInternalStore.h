@@ -13,10 +13,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
+#include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.Variants.h"
 
 namespace nx {
+
+// Device proxies of a block (declared in buffers/NXSmartBufferProxy.h).
+struct INXSmartBufferProxy;
+struct TNXSmartBufferProxyClass;
+class TNXProxyList;
+using TNXProxyParameters = std::vector<TVariant>;
 
 // A process-wide count of live objects, changed on every buffer or block
 // made and freed. A single atomic word would cost a locked instruction on
@@ -105,7 +114,39 @@ class TNXSmartBuffer {
   std::uint64_t GetBufferNumber() const noexcept { return FBufferNumber.load(std::memory_order_relaxed); }
   void SetBufferNumber(std::uint64_t AValue) noexcept { FBufferNumber.store(AValue, std::memory_order_relaxed); }
 
-  // (The proxy list of the device proxies attaches here.)
+  // ---- device proxies (buffers/NXSmartBufferProxy.cpp)
+  // The first live proxy of exactly class AProxyClass whose MatchesParameters
+  // (AParameters) is true; otherwise a new one, made from (this block,
+  // AParameters). The block keeps weak references only.
+  TIntfPtr<INXSmartBufferProxy> GetProxy(const TNXSmartBufferProxyClass& AProxyClass,
+                                         const TNXProxyParameters& AParameters);
+  // Tells the proxies that the host is about to write the samples in place
+  // (called by every write access of a buffer that owns the block alone).
+  // Costs one relaxed load while the block has never had a proxy.
+  void NoteHostWrite() noexcept {
+    if (FProxies.load(std::memory_order_relaxed)) [[unlikely]]
+      FHostWrites.fetch_add(1, std::memory_order_relaxed);
+  }
+  // The count of host writes announced so far: a proxy whose device copy was
+  // made at another count is stale.
+  std::uint64_t HostWrites() const noexcept { return FHostWrites.load(std::memory_order_acquire); }
+  // Counts a write into the samples made by a proxy (a download from the
+  // device), so that the block's other proxies see it as a host change.
+  std::uint64_t NoteProxyWrite() noexcept { return FHostWrites.fetch_add(1, std::memory_order_acq_rel) + 1; }
+
+ protected:
+  // Detaches every live proxy (they release their device copies) and frees
+  // the list; runs before the samples are freed.
+  void ReleaseProxies() noexcept {
+    if (FProxies.load(std::memory_order_acquire)) IntReleaseProxies();
+  }
+
+ private:
+  void IntReleaseProxies() noexcept;
+  TNXProxyList* ProxyList();
+
+  std::atomic<TNXProxyList*> FProxies{nullptr};  // made on the first GetProxy
+  std::atomic<std::uint64_t> FHostWrites{0};
 
  private:
   static constexpr std::uint64_t kOwnerOne = std::uint64_t{1} << 32;

@@ -110,7 +110,10 @@ struct INXDataBuffer : virtual INXData {
   virtual void Assign(const TIntfPtr<INXDataBuffer>& ASource) = 0;
   // Same byte size and same bytes (typed buffers also require the same class).
   virtual bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const = 0;
-  // (GetProxy of the device proxies goes here.)
+  // The proxy of class AProxyClass for this buffer's block (shared by every
+  // buffer on the block; see buffers/NXSmartBufferProxy.h).
+  virtual TIntfPtr<INXSmartBufferProxy> GetProxy(const TNXSmartBufferProxyClass& AProxyClass,
+                                                 const TNXProxyParameters& AParameters) = 0;
   virtual TIntfPtr<INXDataBufferAccess> ByteData(TBufferAccessModes AModes) = 0;
   virtual const std::uint8_t* ByteRead() const = 0;
   virtual std::uint8_t* ByteWrite() = 0;
@@ -706,6 +709,9 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   // INXDataBuffer
   void Assign(const TIntfPtr<INXDataBuffer>& ASource) override;
   bool IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const override;
+  // Forwards to the block (defined in buffers/NXSmartBufferProxy.cpp).
+  TIntfPtr<INXSmartBufferProxy> GetProxy(const TNXSmartBufferProxyClass& AProxyClass,
+                                         const TNXProxyParameters& AParameters) override;
   TIntfPtr<INXDataBufferAccess> ByteData(TBufferAccessModes AModes) override;
   const std::uint8_t* ByteRead() const noexcept final { return FData; }
   std::uint8_t* ByteWrite() final {
@@ -730,8 +736,11 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   // The single-owner test is one acquire load; only a shared block takes the
   // out-of-line copy path.
   bool MakeUnique(bool APreserve) final {
-    if (FDataContainer->SingleOwner()) return false;
-    return IntMakeUnique(APreserve);
+    if (FDataContainer->SingleOwner()) {
+      FDataContainer->NoteHostWrite();  // device copies of the block go stale
+      return false;
+    }
+    return IntMakeUnique(APreserve);  // the new block has no proxies
   }
 
   // Stops counting this buffer as an owner of its block (it still references

@@ -1,5 +1,6 @@
 // Zandor.Interfaces: the out-of-line parts of the interface support: GUID
-// formatting and the error raised for malformed GUID text.
+// formatting, the error raised for malformed GUID text and the weak-reference
+// control blocks.
 #include "runtime/Zandor.Interfaces.h"
 
 #include <cstdio>
@@ -24,6 +25,39 @@ std::string TGUID::ToString() const {
 }
 
 std::ostream& operator<<(std::ostream& os, const TGUID& g) { return os << g.ToString(); }
+
+namespace detail {
+bool TWeakControl::TryLock() noexcept {
+  Enter();
+  const bool ok = FObject && FObject->TryAddRef();
+  Leave();
+  return ok;
+}
+
+void TWeakControl::ObjectGone() noexcept {
+  Enter();
+  FObject = nullptr;
+  Leave();
+}
+
+TWeakControl* AcquireWeakControl(IInterface* AIntf) {
+  auto* obj = dynamic_cast<TInterfacedObject*>(AIntf);
+  if (!obj) throw EArgumentException("A weak reference needs an interfaced object");
+  TWeakControl* c = obj->WeakControl();
+  c->AddRef();
+  return c;
+}
+}  // namespace detail
+
+detail::TWeakControl* TInterfacedObject::WeakControl() {
+  detail::TWeakControl* c = FWeakControl.load(std::memory_order_acquire);
+  if (c) return c;
+  auto* fresh = new detail::TWeakControl(this);
+  if (FWeakControl.compare_exchange_strong(c, fresh, std::memory_order_acq_rel, std::memory_order_acquire))
+    return fresh;
+  delete fresh;  // another thread made one first
+  return c;
+}
 
 bool SameObject(IInterface* a, IInterface* b) noexcept {
   // IInterface is a single virtual base of every object, so its address is

@@ -212,6 +212,39 @@ bool QueryInterfaces(Self* self, const TGUID& iid, void** obj) noexcept {
 // member) must never be released to 0.
 template <class T>
 class TIntfPtr;
+class TInterfacedObject;
+
+namespace detail {
+// The control block that an object shares with its weak references. It
+// outlives the object while weak references remain; the object clears
+// FObject when it dies. A tiny spin lock orders a weak reference's attempt to
+// take a strong one against the object's death: the attempt raises the count
+// only while it is above 0 and the object's memory is still there.
+class TWeakControl {
+ public:
+  explicit TWeakControl(TInterfacedObject* AObject) noexcept : FObject(AObject) {}
+  void AddRef() noexcept { FCount.fetch_add(1, std::memory_order_relaxed); }
+  void Release() noexcept {
+    if (FCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+  // True (with one new strong reference on the object) while it lives.
+  bool TryLock() noexcept;
+  // Called by the dying object.
+  void ObjectGone() noexcept;
+
+ private:
+  void Enter() noexcept {
+    while (FSpin.exchange(true, std::memory_order_acquire))
+      while (FSpin.load(std::memory_order_relaxed)) {
+      }
+  }
+  void Leave() noexcept { FSpin.store(false, std::memory_order_release); }
+
+  std::atomic<std::int32_t> FCount{1};  // the object's share and one per weak reference
+  std::atomic<bool> FSpin{false};
+  TInterfacedObject* FObject;
+};
+}  // namespace detail
 
 class TInterfacedObject : public virtual IInterface {
   template <class I, class T>
@@ -221,7 +254,12 @@ class TInterfacedObject : public virtual IInterface {
   TInterfacedObject() = default;
   TInterfacedObject(const TInterfacedObject&) = delete;
   TInterfacedObject& operator=(const TInterfacedObject&) = delete;
-  ~TInterfacedObject() override = default;
+  ~TInterfacedObject() override {
+    if (detail::TWeakControl* c = FWeakControl.load(std::memory_order_acquire)) {
+      c->ObjectGone();
+      c->Release();
+    }
+  }
 
   bool QueryInterface(const TGUID& iid, void** obj) noexcept final {
     if (!obj) return false;
@@ -236,10 +274,13 @@ class TInterfacedObject : public virtual IInterface {
   }
   // The last reference needs no locked instruction: no other thread holds one
   // through which it could add another. The acquire load still orders every
-  // earlier release by other holders before the destructor. (This is also why
-  // a weak reference must never revive an object by raising its count.)
+  // earlier release by other holders before the destructor. An object with
+  // weak references takes the locked path always: a weak reference may add a
+  // strong one (from a count above 0) at any moment. (A weak reference can
+  // only be made from a strong one, so when the caller holds the only strong
+  // reference and sees no control block, none can appear meanwhile.)
   std::int32_t _Release() noexcept final {
-    if (FRefCount.load(std::memory_order_acquire) == 1) {
+    if (FRefCount.load(std::memory_order_acquire) == 1 && !FWeakControl.load(std::memory_order_relaxed)) {
       FRefCount.store(0, std::memory_order_relaxed);  // destructors see 0, as on the other path
       delete this;
       return 0;
@@ -252,6 +293,18 @@ class TInterfacedObject : public virtual IInterface {
   // The current count; a snapshot, exact only when no other thread holds the object.
   std::int32_t RefCount() const noexcept { return FRefCount.load(std::memory_order_relaxed); }
 
+  // Adds a strong reference only while the count is above 0 (an object
+  // whose count reached 0 is being destroyed and stays so). For weak references.
+  bool TryAddRef() noexcept {
+    std::int32_t c = FRefCount.load(std::memory_order_relaxed);
+    while (c > 0)
+      if (FRefCount.compare_exchange_weak(c, c + 1, std::memory_order_relaxed)) return true;
+    return false;
+  }
+  // The weak-reference control block of this object, made on the first call
+  // (the caller must hold a strong reference). TWeakIntfPtr uses it.
+  detail::TWeakControl* WeakControl();
+
  protected:
   // The list of interfaces: IInterface itself. Subclasses extend it with NX_INTERFACES.
   virtual bool IntQueryInterface(const TGUID& iid, void** obj) noexcept {
@@ -260,6 +313,7 @@ class TInterfacedObject : public virtual IInterface {
 
  private:
   std::atomic<std::int32_t> FRefCount{0};
+  std::atomic<detail::TWeakControl*> FWeakControl{nullptr};
 };
 
 // The intrusive smart pointer of interfaces (and of interfaced objects): holds
@@ -379,6 +433,59 @@ TIntfPtr<I> AdoptNew(T* AObject) noexcept {
 template <class T, class... Args>
 TIntfPtr<T> Make(Args&&... args) {
   return TIntfPtr<T>(new T(std::forward<Args>(args)...));
+}
+
+// A weak reference to an interface of an interfaced object: it does not keep
+// the object alive, and Lock gives a strong reference while the object lives
+// and an empty one after its last strong reference went. Safe to Lock from
+// any thread while another releases the object. Only objects derived from
+// TInterfacedObject can be referenced weakly (EArgumentException otherwise).
+template <class T>
+class TWeakIntfPtr {
+ public:
+  TWeakIntfPtr() noexcept = default;
+  explicit TWeakIntfPtr(const TIntfPtr<T>& AStrong) : FPtr(AStrong.Get()) {
+    if (FPtr) FControl = WeakControlOf(static_cast<IInterface*>(FPtr));
+  }
+  TWeakIntfPtr(const TWeakIntfPtr& o) noexcept : FControl(o.FControl), FPtr(o.FPtr) {
+    if (FControl) FControl->AddRef();
+  }
+  TWeakIntfPtr(TWeakIntfPtr&& o) noexcept
+      : FControl(std::exchange(o.FControl, nullptr)), FPtr(std::exchange(o.FPtr, nullptr)) {}
+  TWeakIntfPtr& operator=(TWeakIntfPtr o) noexcept {
+    std::swap(FControl, o.FControl);
+    std::swap(FPtr, o.FPtr);
+    return *this;
+  }
+  ~TWeakIntfPtr() {
+    if (FControl) FControl->Release();
+  }
+
+  // A strong reference, or empty when the object is gone.
+  TIntfPtr<T> Lock() const noexcept {
+    TIntfPtr<T> result;
+    if (FControl && FControl->TryLock()) result.Attach(FPtr);
+    return result;
+  }
+  // True once the object has gone (or for an empty reference).
+  bool Expired() const noexcept { return !Lock(); }
+  // The pointer it was made from, for identity comparisons only (never
+  // dereference it: the object may be gone).
+  const void* Address() const noexcept { return FPtr; }
+
+ private:
+  // The control block of the object behind AIntf, with one new reference.
+  static detail::TWeakControl* WeakControlOf(IInterface* AIntf);
+  detail::TWeakControl* FControl = nullptr;
+  T* FPtr = nullptr;
+};
+
+namespace detail {
+TWeakControl* AcquireWeakControl(IInterface* AIntf);
+}
+template <class T>
+detail::TWeakControl* TWeakIntfPtr<T>::WeakControlOf(IInterface* AIntf) {
+  return detail::AcquireWeakControl(AIntf);
 }
 
 // ---- Supports: ask an object for an interface. A null source supports nothing.

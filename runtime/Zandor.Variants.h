@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/Zandor.Interfaces.h"
+
 namespace nx {
 
 using TVarType = std::uint16_t;
@@ -38,6 +40,7 @@ inline constexpr TVarType varCurrency = 0x0006;  // int64 scaled by 10000
 inline constexpr TVarType varDate = 0x0007;      // days since 1899-12-30
 inline constexpr TVarType varOleStr = 0x0008;    // wide string
 inline constexpr TVarType varBoolean = 0x000B;
+inline constexpr TVarType varUnknown = 0x000D;  // interface reference
 inline constexpr TVarType varShortInt = 0x0010;  // 8-bit signed
 inline constexpr TVarType varByte = 0x0011;      // 8-bit unsigned
 inline constexpr TVarType varWord = 0x0012;      // 16-bit unsigned
@@ -92,7 +95,7 @@ class TVariant {
  public:
   TVariant() noexcept = default;
   TVariant(const TVariant& v) noexcept : FType(v.FType), FStore(v.FStore), FU(v.FU) {
-    if (HasBlock()) FU.Block->AddRef();
+    if (FStore >= kInIntf) Retain();
   }
   TVariant(TVariant&& v) noexcept : FType(v.FType), FStore(v.FStore), FU(v.FU) {
     v.FType = varEmpty;
@@ -109,7 +112,7 @@ class TVariant {
     return *this;
   }
   ~TVariant() {
-    if (HasBlock()) FU.Block->Release();
+    if (FStore >= kInIntf) Drop();
   }
 
   // Typed construction: C++ types map to the natural variant type.
@@ -130,6 +133,21 @@ class TVariant {
   TVariant(std::string_view s) : TVariant(varUString, s) {}
   TVariant(const std::string& s) : TVariant(varUString, std::string_view(s)) {}
   TVariant(const char* s) : TVariant(varUString, std::string_view(s)) {}
+
+  // An interface reference (varUnknown); a null pointer gives an empty
+  // reference of that type. The variant takes a reference of its own.
+  static TVariant Interface(IInterface* AIntf) noexcept {
+    TVariant v;
+    v.FType = varUnknown;
+    v.FStore = kInIntf;
+    v.FU.Intf = AIntf;
+    if (AIntf) AIntf->_AddRef();
+    return v;
+  }
+  template <class T>
+  static TVariant Interface(const TIntfPtr<T>& AIntf) noexcept {
+    return Interface(static_cast<IInterface*>(AIntf.Get()));
+  }
 
   static TVariant Null() noexcept {
     TVariant v;
@@ -176,7 +194,7 @@ class TVariant {
 
   // The text of a string or the bytes of a byte array (empty for other types).
   std::string_view StrView() const noexcept {
-    if (FStore == kInBlock) return FU.Block->View();
+    if (FStore >= kInIntf) return FStore == kInBlock ? FU.Block->View() : std::string_view();
     return FStore ? std::string_view(FU.Chars, FStore - 1u) : std::string_view();
   }
   // The value of an integer, Boolean (0/1) type; 0 for others.
@@ -185,6 +203,13 @@ class TVariant {
   // The value of a float, currency, date or integer type as a double; 0 for others.
   double AsDouble() const noexcept;
   bool AsBool() const noexcept { return FType == varBoolean && FU.B; }
+  // The interface of a varUnknown value (null for other types; no new reference).
+  IInterface* AsInterface() const noexcept { return FStore == kInIntf ? FU.Intf : nullptr; }
+  // Interface I of a varUnknown value; empty when the value lacks it.
+  template <IsInterface I>
+  TIntfPtr<I> AsIntf() const noexcept {
+    return Supports<I>(AsInterface());
+  }
   // The raw 64-bit payload (a float's bit pattern, a single's widened to its
   // own 32 bits in the low half).
   std::uint64_t RawBits() const noexcept;
@@ -215,10 +240,25 @@ class TVariant {
     return FType == varOleStr || (FType & ~TVarType{2}) == varString || FType == varByteArray;  // varString, varUString
   }
   bool HasBlock() const noexcept { return FStore == kInBlock; }
+  // Take or give back the counted payload (a block or an interface).
+  void Retain() const noexcept {
+    if (FStore == kInBlock)
+      FU.Block->AddRef();
+    else if (FU.Intf)
+      FU.Intf->_AddRef();
+  }
+  void Drop() const noexcept {
+    if (FStore == kInBlock)
+      FU.Block->Release();
+    else if (FU.Intf)
+      FU.Intf->_Release();
+  }
 
   // Where the text or bytes of a string or byte array are: kNoText for the
-  // other types, 1 + length when held in FU.Chars, kInBlock in FU.Block.
-  static constexpr std::uint8_t kNoText = 0, kInBlock = 0xFF;
+  // other types, 1 + length when held in FU.Chars, kInBlock in FU.Block;
+  // kInIntf marks an interface in FU.Intf. Both counted kinds are at the top
+  // so that copying and destruction test one comparison.
+  static constexpr std::uint8_t kNoText = 0, kInIntf = 0xFE, kInBlock = 0xFF;
   TVarType FType = varEmpty;
   std::uint8_t FStore = kNoText;
   union U {
@@ -228,6 +268,7 @@ class TVariant {
     float F;
     bool B;
     TVarBlock* Block;
+    IInterface* Intf;
     char Chars[kInlineMax];
   } FU{};
 };

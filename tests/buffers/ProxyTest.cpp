@@ -1,0 +1,310 @@
+// Data block proxies: finding and sharing proxies through the block, weak
+// references, copy on write, the Lock/Unlock rule, and the OpenCL proxy
+// keeping a device copy in step with the block.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ExceptionMessage.h"
+#include "OpenCLSupport.h"
+#include "buffers/NXSmartBufferProxy.h"
+#include "buffers/Zandor.OpenCL.DataBufferProxy.h"
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+using TBuffer = TIntfPtr<INXRealBuffer>;
+constexpr TBufferAccessMode R = TBufferAccessMode::Read, W = TBufferAccessMode::Write;
+
+TBuffer Ramp(std::uint32_t n, double start = 0.0) {
+  TBuffer b = TNXRealBuffer::MakeSize(n);
+  double* p = b->Write();
+  for (std::uint32_t i = 0; i < n; ++i) p[i] = start + i;
+  return b;
+}
+TBuffer CopyOf(const TBuffer& b) { return Supports<INXRealBuffer>(b->GetDataCopy()); }
+std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
+
+// A proxy that records its synchronisations; parameter 0 (an integer) must match.
+class TTestProxy : public TNXSmartBufferProxy {
+ public:
+  TTestProxy(TNXSmartBuffer* ABlock, const TNXProxyParameters& AParameters)
+      : TNXSmartBufferProxy(ABlock, AParameters), FKey(AParameters.empty() ? 0 : AParameters[0].AsInt64()) {}
+  bool MatchesParameters(const TNXProxyParameters& AParameters) override {
+    return (AParameters.empty() ? 0 : AParameters[0].AsInt64()) == FKey;
+  }
+  void Syncronize(TBufferAccessModes AModes) override { Syncs.push_back(AModes); }
+  std::vector<TBufferAccessModes> Syncs;
+
+ private:
+  std::int64_t FKey;
+};
+class TOtherProxy : public TTestProxy {
+ public:
+  using TTestProxy::TTestProxy;
+};
+
+const TNXSmartBufferProxyClass& TestClass() { return TNXSmartBufferProxyClass::Of<TTestProxy>(); }
+
+TEST(ProxyLocks, SynchroniseWhenTheLastLockGoesWithTheModesSinceTheLastTime) {
+  int a, b, c;  // owners
+  enum TOp { opLock, opUnlock };
+  struct TStep {
+    TOp Op;
+    const void* Owner;
+    TBufferAccessModes Modes;
+  };
+  const struct {
+    const char* Name;
+    std::vector<TStep> Steps;
+    std::vector<TBufferAccessModes> Syncs;
+  } kCases[] = {
+      {"two owners", {{opLock, &a, R}, {opLock, &b, W}, {opUnlock, &a, {}}}, {}},
+      {"two owners, both gone", {{opLock, &a, R}, {opLock, &b, W}, {opUnlock, &a, {}}, {opUnlock, &b, {}}}, {{R, W}}},
+      {"relock replaces the entry, modes add up",
+       {{opLock, &a, R}, {opLock, &a, W}, {opUnlock, &a, {}}},
+       {{R, W}}},
+      {"modes start again after a synchronisation",
+       {{opLock, &a, R}, {opUnlock, &a, {}}, {opLock, &b, W}, {opUnlock, &b, {}}},
+       {R, W}},
+      {"unlock of an owner without a lock", {{opLock, &a, R}, {opUnlock, &c, {}}}, {}},
+      {"unlock twice", {{opLock, &a, W}, {opUnlock, &a, {}}, {opUnlock, &a, {}}}, {W}},
+  };
+  for (const auto& t : kCases) {
+    TBuffer buffer = Ramp(4);
+    TIntfPtr<INXSmartBufferProxy> proxy = buffer->GetProxy(TestClass(), {});
+    auto* object = static_cast<TTestProxy*>(proxy->GetInstance());
+    for (const TStep& s : t.Steps) s.Op == opLock ? proxy->Lock(s.Owner, s.Modes) : proxy->Unlock(s.Owner);
+    EXPECT_EQ(object->Syncs, t.Syncs) << t.Name;
+  }
+}
+
+TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesByClassAndParameters) {
+  TBuffer a = Ramp(8), b = CopyOf(a), other = Ramp(8);
+  const TNXProxyParameters one{TVariant(std::int32_t{1})}, two{TVariant(std::int32_t{2})};
+  auto p1 = a->GetProxy(TestClass(), one);
+  const struct {
+    const char* Name;
+    TIntfPtr<INXSmartBufferProxy> Found;
+    bool Same;
+  } kCases[] = {
+      {"second buffer, same parameters", b->GetProxy(TestClass(), one), true},
+      {"same buffer again", a->GetProxy(TestClass(), one), true},
+      {"other parameters", b->GetProxy(TestClass(), two), false},
+      {"other class", b->GetProxy(TNXSmartBufferProxyClass::Of<TOtherProxy>(), one), false},
+      {"other block", other->GetProxy(TestClass(), one), false},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.Found.Get() == p1.Get(), c.Same) << c.Name;
+  EXPECT_EQ(p1->GetInstance()->Block(), TNXGenericBuffer::BufferOf(a)->DataContainer());
+}
+
+TEST(ProxyLookup, TheBlockHoldsItsProxiesWeakly) {
+  TBuffer a = Ramp(8);
+  TIntfPtr<INXSmartBufferProxy> first = a->GetProxy(TestClass(), {});
+  TWeakIntfPtr<INXSmartBufferProxy> watch(first);
+  first = nullptr;
+  EXPECT_FALSE(watch.Lock()) << "the block kept its proxy alive";
+  auto second = a->GetProxy(TestClass(), {});
+  EXPECT_TRUE(second);
+  EXPECT_TRUE(static_cast<TTestProxy*>(second->GetInstance())->Syncs.empty());
+}
+
+TEST(ProxyLookup, CopyOnWriteGivesTheWriterABlockWithoutProxies) {
+  TBuffer a = Ramp(8), b = CopyOf(a);
+  auto shared = a->GetProxy(TestClass(), {});
+  a->SetItem(0, -1.0);  // a now has a block of its own
+  auto mine = a->GetProxy(TestClass(), {});
+  EXPECT_NE(mine.Get(), shared.Get());
+  EXPECT_EQ(mine->GetInstance()->Block(), TNXGenericBuffer::BufferOf(a)->DataContainer());
+  EXPECT_EQ(b->GetProxy(TestClass(), {}).Get(), shared.Get());
+}
+
+TEST(ProxyLookup, AProxyOutlivingItsBlockForgetsIt) {
+  TIntfPtr<INXSmartBufferProxy> proxy;
+  {
+    TBuffer a = Ramp(8);
+    proxy = a->GetProxy(TestClass(), {});
+    EXPECT_NE(proxy->GetInstance()->Block(), nullptr);
+  }
+  EXPECT_EQ(proxy->GetInstance()->Block(), nullptr);
+}
+
+TEST(ProxyLookup, TwoThreadsAskingAtOnceGetOneProxy) {
+  for (int round = 0; round < 200; ++round) {
+    TBuffer a = Ramp(4), b = CopyOf(a);
+    TIntfPtr<INXSmartBufferProxy> got[2];
+    std::thread t1([&] { got[0] = a->GetProxy(TestClass(), {}); });
+    std::thread t2([&] { got[1] = b->GetProxy(TestClass(), {}); });
+    t1.join();
+    t2.join();
+    ASSERT_EQ(got[0].Get(), got[1].Get()) << "round " << round;
+  }
+}
+
+TEST(OpenCLProxy, FewerThanTwoParametersIsAnAssertion) {
+  TBuffer a = Ramp(4);
+  const std::string message = nxtest::MessageOf<EAssertionFailed>(
+      [&] { a->GetProxy(TNXSmartBufferProxyClass::Of<TNXOpenCLSmartBufferProxy>(), {TVariant(1)}); });
+  EXPECT_EQ(message.rfind("Assertion failure (Zandor.OpenCL.DataBufferProxy, line ", 0), 0u) << message;
+}
+
+// ---------------------------------------------------------------- on a device
+
+class OpenCLProxyDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NX_REQUIRE_OPENCL_CONTEXT(FContext);
+    FLiveProxies = TNXOpenCLSmartBufferProxy::LiveCount();
+    static TIntfPtr<IOCLProgram> program = [&] {
+      auto p = FContext->CreateProgram(nxtest::kTestKernels);
+      p->Build();
+      return p;
+    }();
+    FProgram = program;
+  }
+  void TearDown() override {
+    if (FContext) {
+      EXPECT_EQ(TNXOpenCLSmartBufferProxy::LiveCount(), FLiveProxies) << "a device proxy was not released";
+    }
+  }
+  TIntfPtr<INXOpenCLBufferProxy> Handle(const TBuffer& ABuffer, TOCLMemoryFlags AFlags = TOCLMemoryFlag::mfReadWrite) {
+    return TIntfPtr<INXOpenCLBufferProxy>(new TNXOpenCLBufferProxy(ABuffer, FContext, AFlags));
+  }
+  // Runs kernel AName (x, v) over ACount items on the default queue.
+  void Run(const char* AName, const TIntfPtr<IOCLBuffer>& ABuffer, std::size_t ACount, double AValue) {
+    auto kernel = FProgram->CreateKernel(AName);
+    kernel->SetArg(0, ABuffer);
+    kernel->SetValue(1, AValue);
+    FContext->GetDefaultQueue()->EnqueueNDRange(kernel, {ACount});
+  }
+  // What the device buffer holds now.
+  std::vector<double> Device(const TIntfPtr<IOCLBuffer>& ABuffer, std::size_t ACount) {
+    std::vector<double> v(ACount);
+    ABuffer->Read(FContext->GetDefaultQueue(), v.data(), ACount * sizeof(double));
+    return v;
+  }
+  static std::vector<double> Scaled(std::vector<double> v, double f) {
+    for (double& x : v) x *= f;
+    return v;
+  }
+  TIntfPtr<IOCLContext> FContext;
+  TIntfPtr<IOCLProgram> FProgram;
+  std::int32_t FLiveProxies = 0;
+};
+
+TEST_F(OpenCLProxyDevice, HostToDeviceKernelAndBackForEveryFlagSet) {
+  using F = TOCLMemoryFlag;
+  const TOCLMemoryFlags kFlags[] = {F::mfReadWrite,
+                                    {F::mfReadWrite, F::mfCopyHostPtr},
+                                    {F::mfReadWrite, F::mfUseHostPtr},
+                                    {F::mfReadWrite, F::mfAllocHostPtr}};
+  for (TOCLMemoryFlags flags : kFlags) {
+    TBuffer buffer = Ramp(1000, -3.0);
+    const std::vector<double> before = Values(buffer);
+    auto handle = Handle(buffer, flags);
+    handle->Lock({R, W});
+    EXPECT_TRUE(handle->GetProxy()->IsCurrent());
+    EXPECT_EQ(Device(handle->GetBuffer(), 1000), before) << flags.AsInteger();
+    Run("scale", handle->GetBuffer(), 1000, 3.0);
+    handle->Unlock();
+    EXPECT_EQ(Values(buffer), Scaled(before, 3.0)) << flags.AsInteger();
+    EXPECT_TRUE(handle->GetProxy()->IsCurrent());
+  }
+}
+
+TEST_F(OpenCLProxyDevice, HandlesShareAProxyPerContextAndFlags) {
+  TBuffer a = Ramp(16), b = CopyOf(a);
+  auto ha = Handle(a), hb = Handle(b), hFlags = Handle(b, {TOCLMemoryFlag::mfReadOnly});
+  EXPECT_EQ(ha->GetProxy().Get(), hb->GetProxy().Get());
+  EXPECT_EQ(ha->GetBuffer().Get(), hb->GetBuffer().Get());
+  EXPECT_NE(ha->GetProxy().Get(), hFlags->GetProxy().Get());
+  EXPECT_EQ(hFlags->GetProxy()->GetFlags(), TOCLMemoryFlags{TOCLMemoryFlag::mfReadOnly});
+  auto otherContext = nxtest::FindOpenCLContext();
+  TIntfPtr<INXOpenCLBufferProxy> hContext(new TNXOpenCLBufferProxy(a, otherContext, TOCLMemoryFlag::mfReadWrite));
+  EXPECT_NE(ha->GetProxy().Get(), hContext->GetProxy().Get());
+}
+
+TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
+  const struct {
+    const char* Name;
+    bool Shared;  // another buffer holds the block: the write copies it
+  } kCases[] = {{"in place", false}, {"copy on write", true}};
+  for (const auto& c : kCases) {
+    TBuffer a = Ramp(64);
+    TBuffer other = c.Shared ? CopyOf(a) : TBuffer();
+    auto handle = Handle(c.Shared ? other : a);
+    handle->Lock(R);
+    handle->Unlock();
+    a->SetItem(5, 500.0);
+    auto fresh = Handle(a);  // the proxy of a's block now
+    EXPECT_EQ(fresh->GetProxy().Get() == handle->GetProxy().Get(), !c.Shared) << c.Name;
+    EXPECT_FALSE(fresh->GetProxy()->IsCurrent()) << c.Name;
+    fresh->Lock(R);
+    EXPECT_EQ(Device(fresh->GetBuffer(), 64), Values(a)) << c.Name << ": stale device copy";
+    fresh->Unlock();
+    if (c.Shared) {  // the old block and its proxy are untouched
+      EXPECT_TRUE(handle->GetProxy()->IsCurrent());
+      EXPECT_EQ(Device(handle->GetBuffer(), 64), Values(other));
+      EXPECT_EQ(other->GetItem(5), 5.0);
+    }
+  }
+}
+
+TEST_F(OpenCLProxyDevice, LockAndUnlockDecideTheTransfers) {
+  TBuffer a = Ramp(32);
+  auto h1 = Handle(a), h2 = Handle(a);  // two holders of one proxy
+  auto proxy = h1->GetProxy();
+  // Write alone: no upload, the kernel fills everything; the download waits for the last holder.
+  h1->Lock(W);
+  EXPECT_FALSE(proxy->IsCurrent());
+  h2->Lock(R);
+  Run("fill", proxy->GetBuffer(), 32, 7.0);
+  h2->Unlock();
+  EXPECT_EQ(a->GetItem(0), 0.0) << "downloaded while a lock was still held";
+  h1->Unlock();
+  EXPECT_EQ(Values(a), std::vector<double>(32, 7.0));
+  // Read only: the device result is not brought back.
+  h1->Lock(R);
+  Run("fill", proxy->GetBuffer(), 32, 1.0);
+  h1->Unlock();
+  EXPECT_EQ(a->GetItem(3), 7.0);
+  // Invalidate makes the next Read lock upload again.
+  proxy->Invalidate();
+  EXPECT_FALSE(proxy->IsCurrent());
+  h1->Lock(R);
+  EXPECT_EQ(Device(proxy->GetBuffer(), 32), std::vector<double>(32, 7.0));
+  h1->Unlock();
+}
+
+TEST_F(OpenCLProxyDevice, ADownloadIsAHostChangeForTheBlocksOtherProxies) {
+  TBuffer a = Ramp(8);
+  auto writer = Handle(a), reader = Handle(a, {TOCLMemoryFlag::mfReadOnly});
+  reader->Lock(R);
+  reader->Unlock();
+  EXPECT_TRUE(reader->GetProxy()->IsCurrent());
+  writer->Lock({R, W});
+  Run("scale", writer->GetBuffer(), 8, -1.0);
+  writer->Unlock();
+  EXPECT_FALSE(reader->GetProxy()->IsCurrent());
+  reader->Lock(R);
+  EXPECT_EQ(Device(reader->GetBuffer(), 8), Scaled(Values(Ramp(8)), -1.0));
+  reader->Unlock();
+}
+
+TEST_F(OpenCLProxyDevice, AHandleOutlivingTheBlockHasNoDeviceCopy) {
+  TIntfPtr<INXOpenCLBufferProxy> handle;
+  {
+    TBuffer a = Ramp(8);
+    handle = Handle(a, {TOCLMemoryFlag::mfReadWrite, TOCLMemoryFlag::mfUseHostPtr});
+    handle->Lock(R);
+    handle->Unlock();
+  }
+  EXPECT_FALSE(handle->GetBuffer());
+  EXPECT_FALSE(nxtest::MessageOf<EInvalidOperation>([&] { handle->Lock(R); }).empty());
+}
+
+}  // namespace
+}  // namespace nx
