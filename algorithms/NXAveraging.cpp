@@ -1,5 +1,6 @@
 // NXAveraging: the moving average of TRGAveraging.
 #include "algorithms/NXAveraging.h"
+#include "runtime/NXPackage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,34 +9,40 @@
 
 namespace nx {
 
-TRGAveraging::TRGAveraging() : FHistory(TNXRealBuffer::MakeValue(0.0, DefaultCount)) {}
+TRGAveraging::TRGAveraging(TPersistent* AOwner)
+    : TEnabledPersistent(AOwner), FHistory(TNXRealBuffer::MakeValue(0.0, DefaultCount)) {
+  InitProperties(this);
+}
 
-void TRGAveraging::SetEnabled(bool AValue) {
-  if (AValue == FEnabled) return;
-  FEnabled = AValue;
-  Changed();
+void TRGAveraging::DeclareProperties(TClassBuilder<TRGAveraging>& P) {
+  P.Prop<&TRGAveraging::FCount, &TRGAveraging::SetCount>("Count", DefaultCount).Min(MinCount);
 }
 
 void TRGAveraging::SetCount(std::uint32_t AValue) {
-  AValue = std::max(AValue, MinCount);
-  if (AValue == FCount) return;
-  // The most recent min(filled, new count) values, oldest first.
-  const std::uint32_t keep = std::min(FFilled, AValue);
+  // The lock is recursive: held here so that the old count read for the
+  // resize is the one SetNotify compares with.
+  TWriteLock guard(GetLock());
+  const std::uint32_t oldCount = FCount;
+  SetNotify(FCount, std::max(AValue, MinCount), [&] { ResizeHistory(oldCount); });
+}
+
+// A new history of FCount slots holding the most recent min(filled, FCount)
+// values of the old ring of AOldCount slots, oldest first.
+void TRGAveraging::ResizeHistory(std::uint32_t AOldCount) {
+  const std::uint32_t keep = std::min(FFilled, FCount);
   const double* old = FHistory->Read();
   std::vector<double> recent(keep);
   for (std::uint32_t i = 0; i < keep; ++i) {
     // FWriteIndex - keep + i, wrapped into the old ring.
-    const std::uint64_t at = (static_cast<std::uint64_t>(FWriteIndex) + FCount - keep + i) % FCount;
+    const std::uint64_t at = (static_cast<std::uint64_t>(FWriteIndex) + AOldCount - keep + i) % AOldCount;
     recent[i] = old[at];
   }
-  TIntfPtr<INXRealBuffer> history = TNXRealBuffer::MakeValue(0.0, AValue);
+  TIntfPtr<INXRealBuffer> history = TNXRealBuffer::MakeValue(0.0, FCount);
   std::copy(recent.begin(), recent.end(), history->Write());
   FHistory = history;
-  FCount = AValue;
   FFilled = keep;
-  FWriteIndex = keep % AValue;
+  FWriteIndex = keep % FCount;
   Resum();
-  Changed();
 }
 
 namespace {
@@ -58,7 +65,7 @@ void TRGAveraging::Resum() {
 }
 
 double TRGAveraging::AddElement(double AValue) {
-  if (!FEnabled) return AValue;
+  if (!Enabled()) return AValue;
   double* h = FHistory->Modify();
   const double old = h[FWriteIndex];
   h[FWriteIndex] = AValue;
@@ -82,3 +89,10 @@ void TRGAveraging::Clear() {
 }
 
 }  // namespace nx
+
+namespace nx::NXAveraging {
+void UnitInitialize() { RegisterClass(TRGAveraging::StaticClassInfo()); }
+void UnitFinalize() {}
+}  // namespace nx::NXAveraging
+
+NX_PACKAGE_UNIT(NXAveraging, &nx::NXAveraging::UnitInitialize, &nx::NXAveraging::UnitFinalize)

@@ -2,40 +2,38 @@
 // stream of values into their moving average over the last Count values;
 // disabled, it passes every value through unchanged.
 //
-// The class keeps the behaviour of the persistent property object (its
-// published properties Enabled and Count, setters that compare and store,
-// the history and the AddElement rules) on a plain base. Every effective
-// property change ends in the protected Changed() hook: that is where the
-// owner's change notification goes once the class stands on the runtime's
-// persistent property base, whose change-notify lock then also serialises
-// the setters with the owner.
+// It is a persistent property object: Enabled comes from the enable-able
+// base (default true), Count is published here, both stream with the owner
+// and notify it after every effective change, and the setters run under the
+// owner's change-notify lock. AddElement runs on the owning component's
+// processing thread without taking that lock: it reads no published value
+// other than Enabled and the history that only SetCount replaces, which the
+// owner serialises with its processing.
 #pragma once
 
 #include <cstdint>
 
 #include "buffers/NXSimpleDataBuffer.h"
+#include "runtime/Zandor.Types.h"
 
 namespace nx {
 
-class TRGAveraging {
+class TRGAveraging : public TEnabledPersistent {
+  NX_PERSISTENT(TRGAveraging, TEnabledPersistent)
+
  public:
   static constexpr std::uint32_t DefaultCount = 10;
   // The checked setter's minimum: a window of at least one value.
   static constexpr std::uint32_t MinCount = 1;
 
-  TRGAveraging();
-  virtual ~TRGAveraging() = default;
-  TRGAveraging(const TRGAveraging&) = delete;
-  TRGAveraging& operator=(const TRGAveraging&) = delete;
+  explicit TRGAveraging(TPersistent* AOwner = nullptr);
 
-  // Published Enabled (default false).
-  bool GetEnabled() const noexcept { return FEnabled; }
-  void SetEnabled(bool AValue);
   // Published Count (default 10, at least 1: smaller values are raised to 1).
   // A new count resizes the history and keeps the most recent values in
   // their order.
   std::uint32_t GetCount() const noexcept { return FCount; }
   void SetCount(std::uint32_t AValue);
+  static void DeclareProperties(TClassBuilder<TRGAveraging>& P);
 
   // Stores the value and returns the mean of the values stored so far (at
   // most Count); returns the value unchanged when disabled.
@@ -46,14 +44,10 @@ class TRGAveraging {
   // The number of values the mean currently covers.
   std::uint32_t GetFilled() const noexcept { return FFilled; }
 
- protected:
-  // Called after every effective change of a published property.
-  virtual void Changed() {}
-
  private:
   void Resum();
+  void ResizeHistory(std::uint32_t AValue);
 
-  bool FEnabled = false;
   std::uint32_t FCount = DefaultCount;
   TIntfPtr<INXRealBuffer> FHistory;
   std::uint32_t FWriteIndex = 0;

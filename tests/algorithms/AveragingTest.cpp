@@ -14,12 +14,12 @@
 namespace nx {
 namespace {
 
-class TCountingAveraging : public TRGAveraging {
+// An owner that counts the change notifications of its property objects.
+class TCountingOwner : public TLockPersistent {
  public:
+  TCountingOwner() : TLockPersistent(nullptr) {}
+  void OwnedChanged(TPersistent*) override { ++FChanges; }
   int FChanges = 0;
-
- protected:
-  void Changed() override { ++FChanges; }
 };
 
 TEST(Averaging, SequencesOfOutputs) {
@@ -41,6 +41,8 @@ TEST(Averaging, SequencesOfOutputs) {
 
 TEST(Averaging, DisabledPassesThroughAndClearRestarts) {
   TRGAveraging a;
+  EXPECT_TRUE(a.Enabled());  // the enable-able base's default
+  a.SetEnabled(false);
   a.SetCount(3);
   EXPECT_EQ(a.AddElement(100), 100);
   EXPECT_EQ(a.AddElement(-7), -7);
@@ -74,19 +76,29 @@ TEST(Averaging, CountChangesKeepTheMostRecentValues) {
   }
 }
 
-TEST(Averaging, ChangeHookOnEffectiveChangesOnly) {
-  TCountingAveraging a;
-  a.SetEnabled(false);
-  a.SetCount(TRGAveraging::DefaultCount);
-  EXPECT_EQ(a.FChanges, 0);
+TEST(Averaging, OwnerHearsEffectiveChangesOnlyAndCountStreams) {
+  TCountingOwner owner;
+  TRGAveraging a(&owner);
+  EXPECT_EQ(a.Lock().Get(), owner.Lock().Get());  // the owner's lock is shared
   a.SetEnabled(true);
+  a.SetCount(TRGAveraging::DefaultCount);
+  EXPECT_EQ(owner.FChanges, 0);
+  a.SetEnabled(false);
   a.SetCount(7);
-  EXPECT_EQ(a.FChanges, 2);
+  EXPECT_EQ(owner.FChanges, 2);
   a.SetCount(0);  // raised to the minimum of 1
   EXPECT_EQ(a.GetCount(), 1u);
-  EXPECT_EQ(a.FChanges, 3);
+  EXPECT_EQ(owner.FChanges, 3);
   a.SetCount(1);
-  EXPECT_EQ(a.FChanges, 3);
+  EXPECT_EQ(owner.FChanges, 3);
+  // Count is published: by name, and a copy through Assign keeps it.
+  SetPropText(a, "Count", "12");
+  EXPECT_EQ(a.GetCount(), 12u);
+  EXPECT_EQ(GetPropText(a, "Count"), "12");
+  TRGAveraging b;
+  b.Assign(a);
+  EXPECT_EQ(b.GetCount(), 12u);
+  EXPECT_FALSE(b.Enabled());
 }
 
 // The running sum must stay the mean of the stored values over long runs of
