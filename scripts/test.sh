@@ -27,10 +27,10 @@ echo "== ThreadSanitizer build (the tests where threads meet)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_TSAN=ON \
   -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF >/dev/null
 tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLock test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite
-  test_vector_FFT test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes"
+  test_vector_FFT test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent"
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --output-on-failure -j "$jobs" -R "^(test_runtime_Interfaces|test_runtime_Threading|test_runtime_PairedLock|test_buffers_BufferThreads|test_buffers_SharingAndCopyOnWrite|test_vector_FFT_threads|test_streams_PinThreads|test_streams_OperationList|test_streams_StreamTypes)\$")
+  ctest --output-on-failure -j "$jobs" -R "^(test_runtime_Interfaces|test_runtime_Threading|test_runtime_PairedLock|test_buffers_BufferThreads|test_buffers_SharingAndCopyOnWrite|test_vector_FFT_threads|test_streams_PinThreads|test_streams_OperationList|test_streams_StreamTypes|test_infrastructure_RGComponent)\$")
 
 echo "== fuzzing the readers of outside data (60 s per target)"
 bash fuzz/run.sh 60
