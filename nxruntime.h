@@ -32,4 +32,6 @@
 #include "streams/Flowtie.TypeConverters.h"
 #include "streams/NXVariantStorages.h"
 #include "streams/NXStreamTypes.h"
+#include "infrastructure/NXComponentCollection.h"
+#include "infrastructure/RGComponent.h"
 #include "xml/RGSimpleXML.h"

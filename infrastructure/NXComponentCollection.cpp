@@ -450,13 +450,9 @@ void UnitInitialize() {
   RegisterClass(TNXComponentItems::StaticClassInfo());
   NXRegisterComponentCollection(TNXComponentItems::StaticClassInfo());
 }
-void UnitFinalize() {
-  UnregisterClass(TNXComponentItems::StaticClassInfo());
-  UnregisterClass(TNXComponentItem::StaticClassInfo());
-}
 }  // namespace NXComponentCollection
 
 }  // namespace nx
 
-NX_PACKAGE_UNIT(NXComponentCollection, &nx::NXComponentCollection::UnitInitialize,
-                &nx::NXComponentCollection::UnitFinalize)
+// No finalization: see RGComponent (class descriptions may be gone by then).
+NX_PACKAGE_UNIT(NXComponentCollection, &nx::NXComponentCollection::UnitInitialize, nullptr)

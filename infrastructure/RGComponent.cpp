@@ -370,11 +370,11 @@ const std::vector<const TClassInfo*>& Classes() {
 void UnitInitialize() {
   for (const TClassInfo* c : Classes()) RegisterClass(*c);
 }
-void UnitFinalize() {
-  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
-}
 }  // namespace RGComponent
 
 }  // namespace nx
 
-NX_PACKAGE_UNIT(RGComponent, &nx::RGComponent::UnitInitialize, &nx::RGComponent::UnitFinalize)
+// No finalization: the class descriptions are function-local statics that
+// the static destructors may have freed before the package's finalization
+// runs, and the registry that names them goes with the library.
+NX_PACKAGE_UNIT(RGComponent, &nx::RGComponent::UnitInitialize, nullptr)

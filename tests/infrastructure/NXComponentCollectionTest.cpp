@@ -216,7 +216,7 @@ TEST_F(ComponentCollectionTest, OwnerCollectionLinksByPropertyNameInBothForms) {
       TBinaryReader r(stream);
       std::string name;
       EXPECT_EQ(r.ReadString("_OwnerCollection", name), item != loose);
-      if (item != loose) EXPECT_EQ(name, "Items");
+      EXPECT_EQ(name, item != loose ? "Items" : "");
     }
   }
 }
