@@ -35,5 +35,7 @@
 #include "streams/Flowtie.TypeConverters.h"
 #include "streams/NXVariantStorages.h"
 #include "streams/NXStreamTypes.h"
+#include "infrastructure/NXComponentCollection.h"
+#include "infrastructure/RGComponent.h"
 #include "xml/RGSimpleXML.h"
 #include "drawing/Vantex.h"
