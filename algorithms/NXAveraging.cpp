@@ -92,7 +92,7 @@ void TRGAveraging::Clear() {
 
 namespace nx::NXAveraging {
 void UnitInitialize() { RegisterClass(TRGAveraging::StaticClassInfo()); }
-void UnitFinalize() {}
+void UnitFinalize() { UnregisterClass(TRGAveraging::StaticClassInfo()); }
 }  // namespace nx::NXAveraging
 
 NX_PACKAGE_UNIT(NXAveraging, &nx::NXAveraging::UnitInitialize, &nx::NXAveraging::UnitFinalize)

@@ -450,9 +450,13 @@ void UnitInitialize() {
   RegisterClass(TNXComponentItems::StaticClassInfo());
   NXRegisterComponentCollection(TNXComponentItems::StaticClassInfo());
 }
+void UnitFinalize() {
+  UnregisterClass(TNXComponentItems::StaticClassInfo());
+  UnregisterClass(TNXComponentItem::StaticClassInfo());
+}
 }  // namespace NXComponentCollection
 
 }  // namespace nx
 
-// No finalization: see RGComponent (class descriptions may be gone by then).
-NX_PACKAGE_UNIT(NXComponentCollection, &nx::NXComponentCollection::UnitInitialize, nullptr)
+NX_PACKAGE_UNIT(NXComponentCollection, &nx::NXComponentCollection::UnitInitialize,
+                &nx::NXComponentCollection::UnitFinalize)

@@ -347,8 +347,9 @@ std::string TRGLanguage::GetLocalizedName() const {
 
 namespace RGComponent {
 namespace {
+// Never freed: the finalization reads it after the static destructors ran.
 const std::vector<const TClassInfo*>& Classes() {
-  static const std::vector<const TClassInfo*> classes = {
+  static const std::vector<const TClassInfo*>& classes = *new std::vector<const TClassInfo*>{
       &TRGLogin::StaticClassInfo(),
       &TRGOptionalSettingProperty::StaticClassInfo(),
       &TRGOptionalVisibilityProperty::StaticClassInfo(),
@@ -370,11 +371,11 @@ const std::vector<const TClassInfo*>& Classes() {
 void UnitInitialize() {
   for (const TClassInfo* c : Classes()) RegisterClass(*c);
 }
+void UnitFinalize() {
+  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
+}
 }  // namespace RGComponent
 
 }  // namespace nx
 
-// No finalization: the class descriptions are function-local statics that
-// the static destructors may have freed before the package's finalization
-// runs, and the registry that names them goes with the library.
-NX_PACKAGE_UNIT(RGComponent, &nx::RGComponent::UnitInitialize, nullptr)
+NX_PACKAGE_UNIT(RGComponent, &nx::RGComponent::UnitInitialize, &nx::RGComponent::UnitFinalize)

@@ -596,13 +596,16 @@ TClassInfo::TClassInfo(TTag<T>, std::string_view AName) : FName(AName) {
 
 // In the class body of every persistent class, first: the class's type
 // information (StaticClassInfo, the virtual GetClassInfo) and `inherited`.
-// Leaves the access at private.
+// Leaves the access at private. The description is made on first use and
+// never freed: the package's finalization (which unregisters classes) runs
+// after the process has destroyed its function-local statics.
 #define NX_PERSISTENT(Self, Base)                                                     \
  public:                                                                              \
   using inherited = Base;                                                             \
   static const ::nx::TClassInfo& StaticClassInfo() {                                  \
-    static const ::nx::TClassInfo info(::nx::TClassInfo::TTag<Self>{}, #Self);        \
-    return info;                                                                      \
+    static const ::nx::TClassInfo* info =                                            \
+        new ::nx::TClassInfo(::nx::TClassInfo::TTag<Self>{}, #Self);                  \
+    return *info;                                                                     \
   }                                                                                   \
   const ::nx::TClassInfo& GetClassInfo() const override { return StaticClassInfo(); } \
                                                                                       \

@@ -48,8 +48,8 @@ bool TPairedLock::HeldByCurrentThread() { return FInput->HeldByCurrentThread() &
 // ---- Persistent
 
 const TClassInfo& TPersistent::StaticClassInfo() {
-  static const TClassInfo info(TClassInfo::TTag<TPersistent>{}, "TPersistent");
-  return info;
+  static const TClassInfo* info = new TClassInfo(TClassInfo::TTag<TPersistent>{}, "TPersistent");
+  return *info;
 }
 
 void TPersistent::Changed() {

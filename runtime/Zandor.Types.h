@@ -481,9 +481,10 @@ class TTypedPersistentCollection : public TLockCollection {
  public:
   using inherited = TLockCollection;
   static const TClassInfo& StaticClassInfo() {
-    static const TClassInfo info(TClassInfo::TTag<TTypedPersistentCollection>{},
-                                 "TTypedPersistentCollection<" + TItem::StaticClassInfo().Name() + ">");
-    return info;
+    // Never freed, like every class description (see NX_PERSISTENT).
+    static const TClassInfo* info = new TClassInfo(TClassInfo::TTag<TTypedPersistentCollection>{},
+                                                   "TTypedPersistentCollection<" + TItem::StaticClassInfo().Name() + ">");
+    return *info;
   }
   const TClassInfo& GetClassInfo() const override { return StaticClassInfo(); }
 
