@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, tests and benchmarks need, when
 # any is missing. Runs apt-get as root (through sudo when not root).
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libhwy-dev libgtest-dev libbenchmark-dev libstb-dev libfftw3-dev
+packages=(cmake ninja-build ccache g++ pkg-config libhwy-dev libgtest-dev libbenchmark-dev libstb-dev libfftw3-dev
   libxml2-dev libpugixml-dev clang libclang-rt-14-dev
   libcairo2-dev libfontconfig-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
 missing=()

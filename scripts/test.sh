@@ -9,24 +9,29 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 # install-deps.sh installs the PoCL CPU device: the OpenCL tests must run, not skip.
 export NX_REQUIRE_OPENCL=1
+# ccache (installed by install-deps.sh) keeps the three builds quick when the
+# same sources were compiled before, in this or another checkout: paths are
+# hashed relative to the checkout.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 echo "== layering (includes point only downward)"
 bash scripts/check-layering.sh
 
 echo "== optimised build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_BUILD_BENCH=ON >/dev/null
+cmake -S . -B build -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_SANITIZE=ON \
+cmake -S . -B build-asan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_SANITIZE=ON \
   -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs")
 
 echo "== ThreadSanitizer build (the tests where threads meet)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DNX_TSAN=ON \
+cmake -S . -B build-tsan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_TSAN=ON \
   -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF >/dev/null
 # The programs whose threads meet; the proxy and FFT programs run only their
 # threaded entries (test_..._threads) there.
