@@ -42,11 +42,13 @@ clang++ $FLAGS -o "$OUT/BufferStreamFuzz" "$ROOT/fuzz/BufferStreamFuzz.cpp" -L"$
   -Wl,-rpath,"$LIB"
 clang++ $FLAGS -o "$OUT/BufferAccumulatorFuzz" "$ROOT/fuzz/BufferAccumulatorFuzz.cpp" -L"$LIB" -lnxruntime \
   -Wl,-rpath,"$LIB"
+clang++ $FLAGS -o "$OUT/GraphDocumentFuzz" "$ROOT/fuzz/GraphDocumentFuzz.cpp" -L"$LIB" -lnxruntime \
+  -Wl,-rpath,"$LIB"
 
 # Every target runs even when an earlier one finds something; findings are
 # written to $OUT as crash-* files and the script then exits with a failure.
 STATUS=0
-for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz ImageLoadFuzz; do
+for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz; do
   mkdir -p "$OUT/corpus-$t"
   # Seed inputs kept in the tree are read as a second corpus (new finds go
   # to the first).

@@ -121,9 +121,16 @@ void TComponent::Notification(TComponent* AComponent, TOperation AOperation) {
   if (HasState(csDestroying)) return;
   // A copy: a handler may free or insert components.
   const std::vector<TComponent*> owned = FComponents;
-  for (TComponent* c : owned)
-    if (c != AComponent && std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end())
-      c->Notification(AComponent, AOperation);
+  // A component still owned is found at its old place unless a handler
+  // changed the list; only then is it searched for (a freed one must not be
+  // touched). Searching every time made a notice O(n^2) among n siblings.
+  for (std::size_t i = 0; i < owned.size(); ++i) {
+    TComponent* c = owned[i];
+    if (c == AComponent) continue;
+    const bool still = (i < FComponents.size() && FComponents[i] == c) ||
+                       std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end();
+    if (still) c->Notification(AComponent, AOperation);
+  }
 }
 
 TComponent* TComponent::FindComponent(std::string_view AName) const {

@@ -1,0 +1,183 @@
+// Tests of graph documents: a tree of components with non-default members and
+// pin links survives save -> load -> save byte for byte in both forms, and
+// every kind of broken document ends in one error naming where, with no
+// component left alive.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../runtime/PropsTestClasses.h"
+#include "ExceptionMessage.h"
+#include "infrastructure/NXGraphDocument.h"
+#include "streams/NXStreamTypes.h"
+
+namespace nxtest {
+namespace {
+
+// A component with a published double and a real source and sink pin.
+class TGraphNode : public TTestComponent, public INXPinOwner {
+  NX_PERSISTENT(TGraphNode, TTestComponent)
+ public:
+  explicit TGraphNode(TComponent* AOwner) : TTestComponent(AOwner) {
+    InitProperties(this);
+    ++Live();
+  }
+  ~TGraphNode() override { --Live(); }
+  static int& Live() {
+    static int live = 0;
+    return live;
+  }
+  static void DeclareProperties(TClassBuilder<TGraphNode>& P) { P.Prop<&TGraphNode::FGain>("Gain", 1.0); }
+  std::int32_t GetPinCount() const override { return 2; }
+  TFTBasicPin* GetPin(std::int32_t AIndex) const override {
+    return AIndex == 0 ? static_cast<TFTBasicPin*>(&FOut) : static_cast<TFTBasicPin*>(&FIn);
+  }
+  TNXFTRealSourcePin& Out() { return FOut; }
+  TNXFTRealSinkPin& In() { return FIn; }
+  double Gain() const { return FGain; }
+  void SetGain(double AValue) { FGain = AValue; }
+
+ private:
+  double FGain = 1.0;
+  mutable TNXFTRealSourcePin FOut{"Out"};
+  mutable TNXFTRealSinkPin FIn{"In"};
+};
+
+class GraphDocumentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterTestClasses();
+    RegisterClass(TGraphNode::StaticClassInfo());
+    FLive = TGraphNode::Live();
+  }
+  void TearDown() override { EXPECT_EQ(TGraphNode::Live(), FLive); }
+
+  // Root "Graph" with A, B, C and B's child D; A.Out -> B.In, A.Out -> C.In, D.Out -> A.In.
+  static TGraphNode* MakeGraph() {
+    auto* root = new TGraphNode(nullptr);
+    root->SetName("Graph");
+    auto* a = new TGraphNode(root);
+    a->SetName("A");
+    a->SetGain(0.1);  // needs all 17 digits
+    a->SetTag(-7);
+    a->Data = {0x00, 0xAB, 0xFF};
+    SetPropText(*a->Settings(), "Label", "x < y & \"z\"");
+    SetPropText(*a->Settings(), "Flag", "False");
+    auto* b = new TGraphNode(root);
+    b->SetName("B");
+    b->SetGain(-1e300);
+    SetPropText(*b->Settings(), "Big", "-9223372036854775808");
+    b->SetTarget(a);
+    auto* c = new TGraphNode(root);
+    c->SetName("C");
+    auto* d = new TGraphNode(b);
+    d->SetName("D");
+    EXPECT_TRUE(a->Out().Connect(&b->In()));
+    EXPECT_TRUE(a->Out().Connect(&c->In()));
+    EXPECT_TRUE(d->Out().Connect(&a->In()));
+    return root;
+  }
+
+  int FLive = 0;
+};
+
+TEST_F(GraphDocumentTest, SaveLoadSaveGivesTheSameBytesInBothForms) {
+  for (TGraphDocumentFormat format : {TGraphDocumentFormat::Text, TGraphDocumentFormat::Binary}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    TGraphNode* root = MakeGraph();
+    const std::string first = TNXGraphDocument::SaveToString(*root, format);
+    TComponent::Free(root);
+
+    TComponent* loaded = TNXGraphDocument::LoadFromString(first, nullptr);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(TNXGraphDocument::SaveToString(*loaded, format), first);
+    // The links and values are really there, not just written back.
+    auto* a = static_cast<TGraphNode*>(loaded->FindComponent("A"));
+    auto* b = static_cast<TGraphNode*>(loaded->FindComponent("B"));
+    auto* c = static_cast<TGraphNode*>(loaded->FindComponent("C"));
+    ASSERT_TRUE(a && b && c);
+    auto* d = static_cast<TGraphNode*>(b->FindComponent("D"));
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(a->Out().IsConnectedTo(&b->In()));
+    EXPECT_TRUE(a->Out().IsConnectedTo(&c->In()));
+    EXPECT_TRUE(d->Out().IsConnectedTo(&a->In()));
+    EXPECT_FALSE(b->Out().IsConnected());
+    EXPECT_EQ(a->Gain(), 0.1);
+    EXPECT_EQ(b->Gain(), -1e300);
+    EXPECT_EQ(a->Data, (std::vector<std::uint8_t>{0x00, 0xAB, 0xFF}));
+    EXPECT_EQ(GetPropText(*a->Settings(), "Label"), "x < y & \"z\"");
+    EXPECT_EQ(b->Target(), a);
+    EXPECT_EQ(d->LoadedCalls, 1);
+    TComponent::Free(loaded);
+  }
+}
+
+TEST_F(GraphDocumentTest, StreamAndFileRoundTrip) {
+  TGraphNode* root = MakeGraph();
+  TStringStream stream;
+  TNXGraphDocument::SaveToStream(*root, stream, TGraphDocumentFormat::Binary);
+  const std::string path = ::testing::TempDir() + "graph_document_test.xml";
+  TNXGraphDocument::SaveToFile(*root, path);
+  const std::string text = TNXGraphDocument::SaveToString(*root);
+  TComponent::Free(root);
+  stream.SetPosition(0);
+  TComponent* fromStream = TNXGraphDocument::LoadFromStream(stream, nullptr);
+  TComponent* fromFile = TNXGraphDocument::LoadFromFile(path, nullptr);
+  EXPECT_EQ(TNXGraphDocument::SaveToString(*fromStream), text);
+  EXPECT_EQ(TNXGraphDocument::SaveToString(*fromFile), text);
+  TComponent::Free(fromStream);
+  TComponent::Free(fromFile);
+  std::remove(path.c_str());
+}
+
+TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
+  TGraphNode* graph = MakeGraph();
+  const std::string good = TNXGraphDocument::SaveToString(*graph);
+  TComponent::Free(graph);
+  auto edit = [&](const std::string& AFrom, const std::string& ATo) {
+    std::string s = good;
+    const std::size_t at = s.find(AFrom);
+    EXPECT_NE(at, std::string::npos) << AFrom;
+    if (at != std::string::npos) s.replace(at, AFrom.size(), ATo);
+    return s;
+  };
+  struct TCase {
+    const char* Name;
+    std::string Document;
+    std::string Message;  // the whole message must contain this
+  };
+  const TCase cases[] = {
+      {"malformed XML", good.substr(0, good.size() / 2), "Line "},
+      {"unknown class", edit("<TGraphNode Name=\"C\"", "<TNoSuchNode Name=\"C\""), "TNoSuchNode"},
+      {"unknown class where", edit("<TGraphNode Name=\"C\"", "<TNoSuchNode Name=\"C\""),
+       "at /NXGraph/TGraphNode[@Name='Graph']/_Components/TNoSuchNode[@Name='C']"},
+      {"unknown property", edit("Name=\"C\"", "Name=\"C\" Volume=\"3\""),
+       "Unknown property 'Volume' of class TGraphNode (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
+       "TGraphNode[@Name='C'])"},
+      {"unknown root property", edit("Name=\"Graph\"", "Name=\"Graph\" Volume=\"3\""), "Unknown property 'Volume'"},
+      {"wrong type", edit("Name=\"C\"", "Name=\"C\" Gain=\"loud\""),
+       "Value 'loud' of 'Gain' is not a valid Double (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
+       "TGraphNode[@Name='C'])"},
+      {"wrong integer", edit("Tag=\"-7\"", "Tag=\"7x\""), "'7x' of 'Tag' is not a valid Int64"},
+      {"duplicate name", edit("Name=\"C\"", "Name=\"B\""), "A component named B already exists"},
+      {"missing component", edit("To=\"C\"", "To=\"Q\""),
+       "Link to a missing component 'Q' (at /NXGraph/Links/Link[2])"},
+      {"missing pin", edit("ToPin=\"In\"", "ToPin=\"Inn\""), "Link to a missing pin 'B.Inn' (at /NXGraph/Links/Link[1])"},
+      {"wrong document", "<Other/>", "The document element is not <NXGraph>"},
+  };
+  for (const TCase& tc : cases) {
+    SCOPED_TRACE(tc.Name);
+    TGraphNode owner(nullptr);
+    const int live = TGraphNode::Live();
+    const std::string message =
+        MessageOf<EGraphDocumentError>([&] { (void)TNXGraphDocument::LoadFromString(tc.Document, &owner); });
+    EXPECT_NE(message.find(tc.Message), std::string::npos) << message;
+    EXPECT_EQ(owner.ComponentCount(), 0);
+    EXPECT_EQ(TGraphNode::Live(), live);
+  }
+}
+
+}  // namespace
+}  // namespace nxtest
