@@ -36,6 +36,7 @@
 #include "streams/NXVariantStorages.h"
 #include "streams/NXStreamTypes.h"
 #include "infrastructure/NXComponentCollection.h"
+#include "infrastructure/NXGraphDocument.h"
 #include "infrastructure/RGComponent.h"
 #include "xml/RGSimpleXML.h"
 #include "drawing/Vantex.h"
