@@ -181,11 +181,11 @@ bool RunQueue() {
     item.Proc = nullptr;  // its captures go on this thread, before the caller resumes
     std::lock_guard lk(q.M);
     if (item.Sync) {
-      item.Sync->Error = error;
+      item.Sync->Error = std::move(error);  // this thread keeps no reference once the caller resumes
       item.Sync->Done = true;
       q.Done.notify_all();
     } else if (error && !q.Pending) {
-      q.Pending = error;
+      q.Pending = std::move(error);
     }
   }
   return true;

@@ -615,14 +615,18 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
       SCOPED_TRACE(std::string(c.Name) + (lastReferenceOnWorker ? " released on a worker" : ""));
       auto runs = std::make_unique<std::atomic<int>[]>(kQueued);
       std::atomic<int> total{0};
-      TEvent gate, allRan;
+      // The gate lives as long as the first task: when the last reference
+      // goes on a worker, that worker is detached and may still be leaving
+      // the gate's wait after this iteration's stack is gone.
+      auto gate = std::make_shared<TEvent>();
+      TEvent allRan;
       auto e = MakeExecutor(c);
       // The first task holds the queue back until everything is queued; in
       // the second variant it also holds the last reference and drops it
       // on the worker.
       TIntfPtr<TThreadPoolExecutor> keep = lastReferenceOnWorker ? e : nullptr;
-      e->Submit([&gate, keep]() mutable {
-        gate.WaitFor(INFINITE);
+      e->Submit([gate, keep]() mutable {
+        gate->WaitFor(INFINITE);
         keep.Reset();
       });
       for (int i = 0; i < kQueued; ++i)
@@ -633,9 +637,9 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
       keep.Reset();  // the task holds its own copy
       if (lastReferenceOnWorker) {
         e.Reset();
-        gate.SetEvent();
+        gate->SetEvent();
       } else {
-        gate.SetEvent();
+        gate->SetEvent();
         e.Reset();  // joins the workers after they drained the queue
         EXPECT_EQ(total.load(), kQueued);
       }
