@@ -35,6 +35,8 @@
 #include "streams/Flowtie.TypeConverters.h"
 #include "streams/NXVariantStorages.h"
 #include "streams/NXStreamTypes.h"
+#include "streams/NXRealQueue.h"
+#include "streams/NXMultiInput.h"
 #include "infrastructure/NXComponentCollection.h"
 #include "infrastructure/NXGraphDocument.h"
 #include "infrastructure/RGComponent.h"

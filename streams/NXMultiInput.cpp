@@ -1,0 +1,402 @@
+// NXMultiInput: rate agreement, input dispatch and sending of multi-input
+// components.
+#include "streams/NXMultiInput.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "runtime/NXPackage.h"
+#include "runtime/Zandor.ClassManagement.h"
+#include "vector/NXBasicDispatcher.h"
+
+namespace nx {
+
+void TNXOutputBufferSize::DeclareProperties(TClassBuilder<TNXOutputBufferSize>& P) {
+  P.Prop<&TNXOutputBufferSize::FSize, &TNXOutputBufferSize::SetSize>("Size", DefaultSize).Min(1);
+  P.Prop<&TNXOutputBufferSize::FAutoSize, &TNXOutputBufferSize::SetAutoSize>("AutoSize", true);
+}
+
+// ---------------------------------------------------------------- TNXMultiInput
+
+TNXMultiInput::TNXMultiInput(TComponent* AOwner) : TLockComponent(AOwner) { InitProperties(this); }
+
+// The derived destructor closed the output pin (a pin of its own).
+TNXMultiInput::~TNXMultiInput() { CloseInputPins(); }
+
+void TNXMultiInput::DeclareProperties(TClassBuilder<TNXMultiInput>& P) {
+  P.Prop<&TNXMultiInput::FOutputBuffer>("OutputBuffer");
+}
+
+void TNXMultiInput::CloseInputPins() {
+  for (auto& pin : FOwnedPins) pin->Close();
+}
+
+void TNXMultiInput::ClosePins() {
+  CloseInputPins();
+  GetOutputPin()->Close();
+}
+
+void TNXMultiInput::BeforeDestruction() {
+  ClosePins();
+  TLockComponent::BeforeDestruction();
+}
+
+void TNXMultiInput::DefineProperties(TFiler& AFiler) {
+  TLockComponent::DefineProperties(AFiler);
+  AFiler.DefineProperty(
+      *this, "BufferSize",
+      [](TPersistent& o, IReader& r, std::string_view key) {
+        std::int32_t size = 0;
+        if (r.ReadInt32(key, size)) static_cast<TNXMultiInput&>(o).GetOutputBuffer().SetSize(size);
+      },
+      nullptr, false);
+}
+
+TFTBasicPin* TNXMultiInput::AddInputPin() {
+  TWriteLock guard(GetLock());
+  auto handler = [this](TFTBasicPin* AOther, IFTStream* AStream, const TGUID&,
+                        const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+    return SinkDispatch(AStream->GetPin(), AOther, AOperation, AState);
+  };
+  TFTPinPtr<TFTBasicPin> pin(QueuedPinCreateFunction("InputPin" + std::to_string(FNextPinNumber++), handler));
+  NX_ASSERT_MSG(pin && NXFTGetQueuedPin(pin.get()), "a multi-input component makes queued input pins");
+  // A pin added while the component runs joins when its stream starts.
+  if (FRateCalculated) NXFTGetQueuedPin(pin.get())->SetIsDelayed(true);
+  FAllInputPins.Add(pin.get());
+  FOwnedPins.push_back(std::move(pin));
+  return FOwnedPins.back().get();
+}
+
+bool TNXMultiInput::RemoveInputPin(TFTBasicPin* APin) {
+  TFTPinPtr<TFTBasicPin> owned;
+  {
+    TWriteLock guard(GetLock());
+    const auto it = std::find_if(FOwnedPins.begin(), FOwnedPins.end(), [&](const auto& p) { return p.get() == APin; });
+    if (it == FOwnedPins.end()) return false;
+    FAllInputPins.Remove(APin);
+    owned = std::move(*it);
+    FOwnedPins.erase(it);
+  }
+  // Closed outside the lock: a delivery inside the pin may be waiting for it.
+  QueuedPinDestroyFunction(owned.release());
+  TWriteLock guard(GetLock());
+  if (FRunning) TrySend();  // the others may no longer wait for it
+  return true;
+}
+
+void TNXMultiInput::SetInputCount(std::int32_t ACount) {
+  while (GetInputCount() < ACount) AddInputPin();
+  while (GetInputCount() > std::max(ACount, 0)) RemoveInputPin(GetInputPin(GetInputCount() - 1));
+}
+
+std::int32_t TNXMultiInput::GetInputCount() const {
+  TReadLock guard(GetLock());
+  return FAllInputPins.Count();
+}
+
+TFTBasicPin* TNXMultiInput::GetInputPin(std::int32_t AIndex) const {
+  TReadLock guard(GetLock());
+  return FAllInputPins.GetItem(AIndex);
+}
+
+void TNXMultiInput::SetInputEnabled(std::int32_t AIndex, bool AEnabled) {
+  TWriteLock guard(GetLock());
+  IFTNXQueuedPin* q = GetQueuedInput(AIndex);
+  if (q->IsEnabled() == AEnabled) return;
+  q->SetIsEnabled(AEnabled);
+  if (!AEnabled) q->ClearBuffers();
+  if (FRunning) {
+    AttemptStop();
+    if (FRunning) TrySend();
+  }
+}
+
+void TNXMultiInput::QueuedPinDestroyFunction(TFTBasicPin* APin) { TFTPinDeleter()(APin); }
+
+std::vector<IFTNXQueuedPin*> TNXMultiInput::Queues() const {
+  std::vector<IFTNXQueuedPin*> out;
+  out.reserve(FAllInputPins.Count());
+  for (TFTBasicPin* pin : FAllInputPins) out.push_back(NXFTGetQueuedPin(pin));
+  return out;
+}
+
+void TNXMultiInput::InstallSourceDispatch() {
+  GetOutputPin()->SetGenericDispatch([this](TFTBasicPin* AOther, const TGUID& AID,
+                                            const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+    return SourceDispatch(AOther, AID, AOperation, AState);
+  });
+}
+
+// ---- dispatch
+
+bool TNXMultiInput::SinkDispatch(TFTBasicPin* AInput, TFTBasicPin* AOtherPin,
+                                 const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  if (AState.Contains(nsUpstream) || !AOperation) return false;
+  // Pump requests go on to whoever paces the output.
+  if (AOperation->IsType<TFTPumpRequestOperation>()) return GetOutputPin()->Notify(AOperation);
+  TWriteLock guard(GetLock());
+  IFTNXQueuedPin* q = NXFTGetQueuedPin(AInput);
+  if (!q || !FAllInputPins.Contains(AInput)) return false;
+  if (auto* data = AOperation->As<TFTSuppliedBufferOperation>()) {
+    // Buffers of an input that has not started, has stopped or is disabled
+    // take no part in the output.
+    TIntfPtr<INXDataBuffer> buffer;
+    if (!q->IsRunning() || !q->IsEnabled() || !Supports(data->GetValue(), buffer)) return false;
+    if (!q->AddBuffer(buffer)) return false;
+    TrySend();
+    return true;
+  }
+  if (auto* pair = AOperation->As<TFTSuppliedBufferPairOperation>()) {
+    // A pair is queued as its first buffer.
+    const TIntfPtr<IBufferPair>& p = pair->GetValue();
+    if (!q->IsRunning() || !q->IsEnabled() || !p || p->GetCount() == 0 || !q->AddBuffer(p->GetBuffer(0))) return false;
+    TrySend();
+    return true;
+  }
+  if (auto* rate = AOperation->As<TFTStartSampleRateOperation>()) {
+    q->StartRate(rate->GetSampleRate());
+    CalculateRate();
+    TrySend();
+    return true;
+  }
+  if (AOperation->IsType<TFTStopOperation>()) {
+    // The samples it queued before the stop still go out with the others.
+    q->StopFull();
+    AttemptStop();
+    if (FRunning) TrySend();
+    return true;
+  }
+  if (AOperation->IsType<TFTStartPumpOperation>()) {
+    FPumpStarted = true;
+    return true;
+  }
+  if (AOperation->IsType<TFTIgnoreStreamOperation>()) {
+    q->SetIsIgnored(true);
+    // An answer to a query of CalculateRate is read there; one that comes
+    // on its own may let the rate be decided, or the others go on.
+    if (!FInCalculateRate) {
+      if (!FRateCalculated) CalculateRate();
+      TrySend();
+    }
+    return true;
+  }
+  return false;
+}
+
+bool TNXMultiInput::SourceDispatch(TFTBasicPin* AOtherPin, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                                   TFTNotifyState AState) {
+  if (!AState.Contains(nsUpstream) || !AOperation) return false;
+  std::vector<TFTBasicPin*> inputs;
+  {
+    TReadLock guard(GetLock());
+    inputs.assign(FAllInputPins.begin(), FAllInputPins.end());
+  }
+  // Asked whether a stream is coming: none when no enabled input is linked.
+  if (AOperation->IsType<TFTQueryStreamOperation>()) {
+    const bool any = std::any_of(inputs.begin(), inputs.end(), [](TFTBasicPin* p) {
+      return p->IsConnected() && NXFTGetQueuedPin(p)->IsEnabled();
+    });
+    if (!any && AOtherPin) GetOutputPin()->NotifyPin(AOtherPin, TFTIgnoreStreamOperation::Make());
+    return true;
+  }
+  // Everything else goes on upstream through every linked input.
+  bool handled = false;
+  for (TFTBasicPin* p : inputs)
+    if (p->IsConnected()) handled = p->Notify(AOperation) || handled;
+  return handled;
+}
+
+// ---- rate
+
+void TNXMultiInput::CalculateRate() {
+  TWriteLock guard(GetLock());
+  if (FInCalculateRate) return;  // an input's answer to our own query
+  FInCalculateRate = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{FInCalculateRate};
+  if (FRunning) SetSampleRates();
+  CalculateRateInt();
+  if (!FRateCalculated) return;
+  FCalculatedRate = std::round(FCalculatedRate);
+  if (!FRunning) {
+    GetOutputPin()->Notify(TFTStartSampleRateOperation::Make(FCalculatedRate));
+    FRunning = true;
+    if (FPumpStarted) GetOutputPin()->Notify(TFTPumpRequestOperation::Make(this, 0, 2, FCalculatedRate));
+  }
+}
+
+void TNXMultiInput::CalculateRateInt() {
+  if (FRateCalculated) return;
+  const std::vector<IFTNXQueuedPin*> queues = Queues();
+  for (IFTNXQueuedPin* q : queues)
+    if (!q->IsStartReady()) return;
+  double rate = 0;
+  for (IFTNXQueuedPin* q : queues)
+    if (q->IsEnabled() && q->IsRunning()) rate = std::max(rate, q->GetRate());
+  if (rate <= 0) return;  // every input ignored: nothing to agree on yet
+  FCalculatedRate = rate;
+  FRateCalculated = true;
+  SetSampleRates();
+}
+
+void TNXMultiInput::SetSampleRates() {
+  const bool fixed = !FOutputBuffer->GetAutoSize();
+  const std::int32_t size = FOutputBuffer->GetSize();
+  for (IFTNXQueuedPin* q : Queues()) {
+    if (!q->IsRunning()) q->SetIsDelayed(true);
+    else if (fixed) q->CalculateSampleCount(size, FCalculatedRate);
+  }
+}
+
+// ---- sending and stopping
+
+namespace {
+bool Streams(IFTNXQueuedPin* AQueue) { return AQueue->IsRunning() && !AQueue->IsIgnored(); }
+}  // namespace
+
+bool TNXMultiInput::TrySend() {
+  TWriteLock guard(GetLock());
+  if (!FRunning || FCalculatedRate <= 0) return false;
+  const std::vector<IFTNXQueuedPin*> queues = Queues();
+  const bool autoSize = FOutputBuffer->GetAutoSize();
+  bool sent = false;
+  for (;;) {
+    std::int32_t size = 0;
+    if (autoSize) {
+      bool first = true;
+      for (IFTNXQueuedPin* q : queues) {
+        if (!q->IsEnabled() || !Streams(q)) continue;
+        const std::int32_t n = q->GetFirstBufferSizeForRate(FCalculatedRate);
+        size = first ? n : std::min(size, n);
+        first = false;
+      }
+    } else {
+      size = FOutputBuffer->GetSize();
+    }
+    AdjustBufferSiize(size);
+    if (size <= 0) break;
+    std::int64_t before = 0;
+    bool ready = true;
+    for (IFTNXQueuedPin* q : queues) {
+      if (!q->IsEnabled()) continue;
+      q->CalculateSampleCount(size, FCalculatedRate);
+      before += q->GetCollectedSamples();
+      // A running input whose source said it ignores the stream is treated
+      // as one that is not running: it does not hold up the others.
+      if (Streams(q) ? !q->IsReady() : !(q->IsStopping() || q->IsIgnored() || q->IsDelayed())) ready = false;
+    }
+    if (!ready) break;
+    FOutputSize = size;
+    for (IFTNXQueuedPin* q : queues) q->SetIsServed(false);  // the hook marks the inputs it loads
+    if (!CalculateSendOutput(size)) break;
+    sent = true;
+    // A hook that took nothing would find the same inputs ready again.
+    std::int64_t after = 0;
+    for (IFTNXQueuedPin* q : queues)
+      if (q->IsEnabled()) after += q->GetCollectedSamples();
+    if (after >= before) break;
+  }
+  return sent;
+}
+
+void TNXMultiInput::AttemptStop() {
+  if (!GetStopOnNoStreams()) return;
+  for (IFTNXQueuedPin* q : Queues())
+    if (q->IsEnabled() && Streams(q)) return;
+  Stop();
+}
+
+void TNXMultiInput::Stop() {
+  TWriteLock guard(GetLock());
+  const bool was = FRunning;
+  FRunning = false;
+  FRateCalculated = false;
+  FCalculatedRate = 0;
+  FPumpStarted = false;
+  for (IFTNXQueuedPin* q : Queues()) {
+    q->StopFull();
+    q->ClearStopping();
+  }
+  if (was) GetOutputPin()->Stop();
+}
+
+// ---------------------------------------------------------------- typed components
+
+TNXRealMultiInput::TNXRealMultiInput(TComponent* AOwner) : TNXMultiInput(AOwner), FOutputPin("OutputPin") {
+  InstallSourceDispatch();
+}
+
+TNXRealMultiInput::~TNXRealMultiInput() { ClosePins(); }
+
+TFTBasicPin* TNXRealMultiInput::QueuedPinCreateFunction(std::string AName, TFTBasicPinNotificationEvent AHandler) {
+  return new TNXFTQueuedRealSinkPin(std::move(AName), {}, nullptr, std::move(AHandler));
+}
+
+TNXFTQueuedPinImpl<INXRealBuffer>* TNXRealMultiInput::RealQueueOf(TFTBasicPin* APin) noexcept {
+  auto* pin = dynamic_cast<TNXFTQueuedRealSinkPin*>(APin);
+  return pin ? &pin->GetQueue() : nullptr;
+}
+
+bool TNXRealMultiInput::LoadInput(TFTBasicPin* APin, double* AOutput, std::int32_t ASize, bool AFirst) {
+  TNXFTQueuedPinImpl<INXRealBuffer>* q = RealQueueOf(APin);
+  if (!q || !q->IsEnabled() || ASize <= 0) return false;
+  if (!q->IsRunning() && q->GetCollectedSamples() == 0) return false;
+  const auto needed = static_cast<std::int32_t>(q->GetNeededSamples());
+  if (needed != ASize) {
+    const TIntfPtr<INXRealBuffer> stretched = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(ASize));
+    q->StretchLoadBuffer(stretched);
+    if (stretched->GetSize() != ASize) return false;  // nothing needed
+    if (AFirst) ippsCopy_64f(stretched->Read(), AOutput, ASize);
+    else ippsAdd_64f_I(stretched->Read(), AOutput, ASize);
+    return true;
+  }
+  q->SetIsServed(true);
+  std::int32_t at = 0;
+  q->TakeSamples(ASize, [&](const void* AData, std::int32_t ACount) {
+    const auto* data = static_cast<const double*>(AData);
+    if (AFirst) ippsCopy_64f(data, AOutput + at, ACount);
+    else ippsAdd_64f_I(data, AOutput + at, ACount);
+    at += ACount;
+  });
+  // A stream that ended short adds nothing to the rest.
+  if (AFirst && at < ASize) ippsZero_64f(AOutput + at, ASize - at);
+  return true;
+}
+
+void TNXRealMultiInput::SumInputs(double* AOutput, std::int32_t ASize) {
+  bool first = true;
+  for (TFTBasicPin* pin : GetInputPins())
+    if (LoadInput(pin, AOutput, ASize, first)) first = false;
+  if (first && ASize > 0) ippsZero_64f(AOutput, ASize);
+}
+
+TNXComplexMultiInput::TNXComplexMultiInput(TComponent* AOwner) : TNXMultiInput(AOwner), FOutputPin("OutputPin") {
+  InstallSourceDispatch();
+}
+
+TNXComplexMultiInput::~TNXComplexMultiInput() { ClosePins(); }
+
+TFTBasicPin* TNXComplexMultiInput::QueuedPinCreateFunction(std::string AName, TFTBasicPinNotificationEvent AHandler) {
+  return new TNXFTQueuedComplexSinkPin(std::move(AName), {}, nullptr, std::move(AHandler));
+}
+
+namespace NXMultiInput {
+void UnitInitialize() {
+  RegisterClass(TNXOutputBufferSize::StaticClassInfo());
+  RegisterClass(TNXMultiInput::StaticClassInfo());
+  RegisterClass(TNXRealMultiInput::StaticClassInfo());
+  RegisterClass(TNXComplexMultiInput::StaticClassInfo());
+}
+void UnitFinalize() {
+  UnregisterClass(TNXComplexMultiInput::StaticClassInfo());
+  UnregisterClass(TNXRealMultiInput::StaticClassInfo());
+  UnregisterClass(TNXMultiInput::StaticClassInfo());
+  UnregisterClass(TNXOutputBufferSize::StaticClassInfo());
+}
+}  // namespace NXMultiInput
+
+}  // namespace nx
+
+NX_PACKAGE_UNIT(NXMultiInput, &nx::NXMultiInput::UnitInitialize, &nx::NXMultiInput::UnitFinalize)

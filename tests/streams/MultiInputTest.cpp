@@ -1,0 +1,409 @@
+// Tests of multi-input components and queued input pins: the agreed rate and
+// needed samples, nearest-sample stretching, a two-input mixer against a
+// reference computed here from the known input signals, inputs that must not
+// hold up the others, stopping, and inputs fed from two threads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// The mixer under test: the sum of its inputs at the agreed rate.
+class TSumMixer : public TNXRealMultiInput {
+ public:
+  explicit TSumMixer(std::int32_t AInputs, bool AStopOnNoStreams = true)
+      : TNXRealMultiInput(nullptr), FStopOnNoStreams(AStopOnNoStreams) {
+    SetInputCount(AInputs);
+  }
+  ~TSumMixer() override { ClosePins(); }
+  bool GetStopOnNoStreams() override { return FStopOnNoStreams; }
+  bool CalculateSendOutput(std::int32_t ASize) override {
+    const auto out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(ASize));
+    SumInputs(out->Write(), ASize);
+    OutputPin().SubmitBuffer(out);
+    return true;
+  }
+
+ private:
+  bool FStopOnNoStreams;
+};
+
+// What arrives at the mixer's output.
+struct TOutputRecorder {
+  std::vector<std::vector<double>> Buffers;
+  std::vector<double> Rates;
+  int Stops = 0;
+  TNXFTRealSinkPin Pin{"Recorder", {}, nullptr,
+                       [this](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                              TFTNotifyState) {
+                         if (auto* b = op->As<TFTSuppliedBufferOperation>()) {
+                           const auto buf = Supports<INXRealBuffer>(b->GetValue());
+                           Buffers.emplace_back(buf->Read(), buf->Read() + buf->GetSize());
+                         } else if (auto* r = op->As<TFTStartSampleRateOperation>()) {
+                           Rates.push_back(r->GetSampleRate());
+                         } else if (op->IsType<TFTStopOperation>()) {
+                           ++Stops;
+                         }
+                         return true;
+                       }};
+};
+
+// A source of one input: sends sample n of its signal as Signal(n), in
+// buffers of BufferSize; answers a query with ignore-stream while AnswerIgnore.
+double SignalA(std::int64_t n) { return static_cast<double>(n); }
+double SignalB(std::int64_t n) { return static_cast<double>(n % 977) * 1000.0; }
+
+struct TFeeder {
+  explicit TFeeder(double (*ASignal)(std::int64_t), std::int32_t ABufferSize, double ARate)
+      : Signal(ASignal), BufferSize(ABufferSize), Rate(ARate) {
+    Pin.SetGenericDispatch([this](TFTBasicPin* AOther, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                                  TFTNotifyState) {
+      if (op->IsType<TFTQueryStreamOperation>() && AnswerIgnore)
+        Pin.NotifyPin(AOther, TFTIgnoreStreamOperation::Make());
+      return true;
+    });
+  }
+  void Start() { Pin.Notify(TFTStartSampleRateOperation::Make(Rate)); }
+  void SendBuffers(std::int32_t ACount) {
+    for (std::int32_t k = 0; k < ACount; ++k) {
+      const auto b = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(BufferSize));
+      double* d = b->Write();
+      for (std::int32_t i = 0; i < BufferSize; ++i) d[i] = Signal(Sent + i);
+      Sent += BufferSize;
+      Pin.SubmitBuffer(b);
+    }
+  }
+  double (*Signal)(std::int64_t);
+  std::int32_t BufferSize;
+  double Rate;
+  bool AnswerIgnore = false;
+  std::int64_t Sent = 0;
+  TNXFTRealSourcePin Pin{"Feeder"};
+};
+
+// Output buffer k of ASize samples of an input whose rate gives ANeeded
+// samples per output buffer: nearest-sample stretching, written out here.
+std::vector<double> Expected(double (*ASignal)(std::int64_t), std::int64_t AFirst, std::int32_t ANeeded,
+                             std::int32_t ASize) {
+  std::vector<double> out(ASize);
+  const double step = static_cast<double>(ANeeded - 1) / ASize;
+  double pos = 0;
+  for (std::int32_t i = 0; i < ASize; ++i, pos += step) {
+    const std::int64_t j = ANeeded == ASize ? i : std::min<std::int64_t>(std::llround(std::nearbyint(pos)), ANeeded - 1);
+    out[i] = ASignal(AFirst + j);
+  }
+  return out;
+}
+
+// Two mixed inputs: the sum of the stretched signals, buffer by buffer.
+std::vector<double> ExpectedSum(std::int64_t AOutput, std::int32_t ANeededA, std::int32_t ANeededB, std::int32_t ASize) {
+  std::vector<double> a = Expected(SignalA, AOutput * ANeededA, ANeededA, ASize);
+  const std::vector<double> b = Expected(SignalB, AOutput * ANeededB, ANeededB, ASize);
+  for (std::int32_t i = 0; i < ASize; ++i) a[i] += b[i];
+  return a;
+}
+
+// ---------------------------------------------------------------- stretching
+
+struct TStretchCase {
+  std::int32_t Needed, Size;
+  std::int32_t Available;  // samples queued (fewer than needed: zeros follow)
+  std::vector<double> Expect;  // the input indices (or 0 for a missing one) of the output
+};
+
+TEST(QueuedPinTest, StretchesByNearestSampleWithHalvesToEven) {
+  const std::vector<TStretchCase> cases = {
+      {512, 1024, 512, {0, 0, 1, 1, 2, 2, 3, 3}},  // prefix of 1024
+      {3, 4, 3, {0, 0, 1, 2}},                     // 0.5 -> 0, 1.5 -> 2
+      {3, 6, 3, {0, 0, 1, 1, 1, 2}},
+      {4, 2, 4, {0, 2}},  // shrinking: 1.5 -> 2
+      {5, 2, 5, {0, 2}},
+      {1, 4, 1, {0, 0, 0, 0}},
+      {4, 4, 4, {0, 1, 2, 3}},                    // equal: straight copy
+      {4, 4, 2, {0, 1, 0, 0}},                    // short stream: zeros
+      {4, 8, 2, {0, 0, 1, 1, 0, 0, 0, 0}},        // 1.5 -> 2 (missing): 0
+  };
+  for (const TStretchCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Needed << " -> " << c.Size << " of " << c.Available);
+    TNXFTQueuedRealSinkPin pin("In");
+    auto& q = pin.GetQueue();
+    q.StartRate(c.Needed);
+    std::vector<double> ramp(c.Available);
+    for (std::int32_t i = 0; i < c.Available; ++i) ramp[i] = i;
+    // Two buffers, so that a take crosses a buffer boundary.
+    const std::int32_t half = c.Available / 2;
+    if (half > 0) {
+      ASSERT_TRUE(q.AddBuffer(TNXRealBuffer::MakeData(ramp.data(), half)));
+    }
+    ASSERT_TRUE(q.AddBuffer(TNXRealBuffer::MakeData(ramp.data() + half, c.Available - half)));
+    EXPECT_EQ(q.CalculateSampleCount(c.Size, c.Size), static_cast<std::uint32_t>(c.Needed));
+    EXPECT_EQ(q.IsReady(), c.Available >= c.Needed);
+    const auto out = TNXRealBuffer::MakeSize(c.Size);
+    q.StretchLoadBuffer(out);
+    std::vector<double> got(out->Read(), out->Read() + std::min<std::int32_t>(c.Size, c.Expect.size()));
+    EXPECT_EQ(got, c.Expect);
+    EXPECT_EQ(q.GetCollectedSamples(), 0);
+  }
+}
+
+// Pins that take several kinds convert to the output's kind.
+TEST(QueuedPinTest, ConvertsKindsWhenLoading) {
+  struct TCase {
+    TIntfPtr<INXDataBuffer> Input;
+    TIntfPtr<INXDataBuffer> Output;
+    std::vector<TComplex> Expect;
+  };
+  const std::vector<TCase> cases = {
+      {TNXIntegerBuffer::MakeArray({-3, 7, 11}), TNXRealBuffer::MakeSize(3), {{-3, 0}, {7, 0}, {11, 0}}},
+      {TNXRealBuffer::MakeArray({2.5, 3.5, -1.6}), TNXIntegerBuffer::MakeSize(3), {{2, 0}, {4, 0}, {-2, 0}}},
+      {TNXComplexBuffer::MakeArray({{1, 2}, {3, 4}, {5, 6}}), TNXRealBuffer::MakeSize(3), {{1, 0}, {3, 0}, {5, 0}}},
+      {TNXRealBuffer::MakeArray({1, 2, 3}), TNXComplexBuffer::MakeSize(6),
+       {{1, 0}, {1, 0}, {2, 0}, {2, 0}, {2, 0}, {3, 0}}},
+  };
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    SCOPED_TRACE(k);
+    const TCase& c = cases[k];
+    TNXFTComboRealIntComplexBoolPairedQueuedSinkPin pin("In");
+    auto& q = pin.GetQueue();
+    q.StartRate(c.Input->GetSize());
+    ASSERT_TRUE(q.AddBuffer(c.Input));
+    q.CalculateSampleCount(c.Output->GetSize(), c.Output->GetSize());
+    q.StretchLoadBufferSize(c.Output);
+    for (std::size_t i = 0; i < c.Expect.size(); ++i) {
+      TComplex v;
+      if (auto r = Supports<INXRealBuffer>(c.Output)) v = {r->GetItem(i), 0};
+      else if (auto n = Supports<INXIntegerBuffer>(c.Output)) v = {static_cast<double>(n->GetItem(i)), 0};
+      else v = Supports<INXComplexBuffer>(c.Output)->GetItem(i);
+      EXPECT_EQ(v, c.Expect[i]) << i;
+    }
+  }
+  // A real-only pin refuses another kind.
+  TNXFTQueuedRealSinkPin real("In");
+  EXPECT_FALSE(real.GetQueue().AddBuffer(TNXIntegerBuffer::MakeSize(4)));
+}
+
+// ---------------------------------------------------------------- mixing
+
+struct TMixCase {
+  double RateA, RateB;
+  std::int32_t BufferA, BufferB;  // sizes of the buffers the sources send
+  bool AutoSize;
+  std::int32_t Size;  // output size (with AutoSize: what it comes to)
+  double Rate;        // the agreed rate
+  std::int32_t NeededA, NeededB;
+};
+
+TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
+  const std::vector<TMixCase> cases = {
+      {8000, 16000, 512, 1024, true, 1024, 16000, 512, 1024},
+      {8000, 16000, 512, 1024, false, 1024, 16000, 512, 1024},
+      {16000, 8000, 300, 700, false, 1024, 16000, 1024, 512},  // buffers across output boundaries
+      {8000, 16000, 256, 1024, false, 1024, 16000, 512, 1024},
+      {11025, 16000, 1000, 1000, false, 640, 16000, 441, 640},
+      {16000, 16000, 1024, 1024, true, 1024, 16000, 1024, 1024},
+  };
+  constexpr std::int64_t kOutputs = 1000;
+  for (const TMixCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.RateA << "/" << c.RateB << " buffers " << c.BufferA << "/" << c.BufferB
+                                      << (c.AutoSize ? " auto" : " fixed"));
+    TSumMixer mixer(2);
+    mixer.GetOutputBuffer().SetAutoSize(c.AutoSize);
+    mixer.GetOutputBuffer().SetSize(c.Size);
+    TOutputRecorder rec;
+    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
+    TFeeder a(SignalA, c.BufferA, c.RateA), b(SignalB, c.BufferB, c.RateB);
+    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
+    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    a.Start();
+    EXPECT_FALSE(mixer.IsRateCalculated());  // b's source has a stream coming
+    b.Start();
+    EXPECT_EQ(mixer.GetCalculatedRate(), c.Rate);
+    EXPECT_EQ(rec.Rates, std::vector<double>{c.Rate});
+    // Interleaved, a few buffers at a time, until both gave enough for kOutputs.
+    const std::int64_t wantA = kOutputs * c.NeededA, wantB = kOutputs * c.NeededB;
+    while (a.Sent < wantA || b.Sent < wantB) {
+      if (a.Sent < wantA) a.SendBuffers(3);
+      if (b.Sent < wantB) b.SendBuffers(2);
+    }
+    EXPECT_EQ(mixer.GetQueuedInput(0)->GetNeededSamples(), static_cast<std::uint32_t>(c.NeededA));
+    EXPECT_EQ(mixer.GetQueuedInput(1)->GetNeededSamples(), static_cast<std::uint32_t>(c.NeededB));
+    ASSERT_GE(rec.Buffers.size(), static_cast<std::size_t>(kOutputs));
+    for (std::int64_t k = 0; k < kOutputs; ++k) {
+      ASSERT_EQ(rec.Buffers[k], ExpectedSum(k, c.NeededA, c.NeededB, c.Size)) << "output " << k;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- inputs that must not hold up the others
+
+enum class THoldUp { LateStart, StopEarly, Disabled, IgnoreStream, Unconnected };
+
+TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
+  struct TCase {
+    THoldUp Kind;
+    const char* Name;
+  };
+  const std::vector<TCase> cases = {{THoldUp::LateStart, "late start"},
+                                    {THoldUp::StopEarly, "early stop"},
+                                    {THoldUp::Disabled, "disabled"},
+                                    {THoldUp::IgnoreStream, "ignore stream"},
+                                    {THoldUp::Unconnected, "unconnected"}};
+  constexpr std::int32_t kSize = 256;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TSumMixer mixer(3);  // the third input is never linked
+    mixer.GetOutputBuffer().SetAutoSize(false);
+    mixer.GetOutputBuffer().SetSize(kSize);
+    TOutputRecorder rec;
+    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
+    TFeeder a(SignalA, kSize, 8000), b(SignalB, kSize, 8000);
+    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
+    if (c.Kind != THoldUp::Unconnected) {
+      ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    }
+    b.AnswerIgnore = c.Kind == THoldUp::LateStart || c.Kind == THoldUp::IgnoreStream;
+    if (c.Kind == THoldUp::Disabled) mixer.SetInputEnabled(1, false);
+    if (c.Kind == THoldUp::StopEarly) b.Start();
+    a.Start();
+    ASSERT_TRUE(mixer.IsRunning());
+    if (c.Kind == THoldUp::StopEarly) {
+      a.SendBuffers(2);
+      b.SendBuffers(2);
+      b.Pin.Stop();
+    }
+    a.SendBuffers(5);
+    // b took no part in these outputs (after the first two of an early stop).
+    const std::size_t together = c.Kind == THoldUp::StopEarly ? 2 : 0;
+    ASSERT_EQ(rec.Buffers.size(), together + 5);
+    for (std::size_t k = 0; k < rec.Buffers.size(); ++k) {
+      const std::vector<double> expect =
+          k < together ? ExpectedSum(k, kSize, kSize, kSize) : Expected(SignalA, k * kSize, kSize, kSize);
+      EXPECT_EQ(rec.Buffers[k], expect) << "output " << k;
+    }
+    if (c.Kind == THoldUp::LateStart) {
+      // Joining later: from now on both are mixed, b from its first sample.
+      b.Start();
+      b.SendBuffers(1);
+      a.SendBuffers(1);
+      ASSERT_EQ(rec.Buffers.size(), 6u);
+      std::vector<double> expect = Expected(SignalA, 5 * kSize, kSize, kSize);
+      for (std::int32_t i = 0; i < kSize; ++i) expect[i] += SignalB(i);
+      EXPECT_EQ(rec.Buffers[5], expect);
+    }
+    EXPECT_EQ(rec.Stops, 0);
+  }
+}
+
+// ---------------------------------------------------------------- stopping and pass-through
+
+TEST(MultiInputTest, StopsWhenNoInputStreams) {
+  for (bool stopOnNoStreams : {true, false}) {
+    SCOPED_TRACE(stopOnNoStreams);
+    TSumMixer mixer(2, stopOnNoStreams);
+    TOutputRecorder rec;
+    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
+    TFeeder a(SignalA, 128, 8000), b(SignalB, 128, 8000);
+    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
+    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    for (int round = 0; round < 2; ++round) {  // and starts again afterwards
+      a.Start();
+      b.Start();
+      ASSERT_TRUE(mixer.IsRunning());
+      a.SendBuffers(1);
+      b.SendBuffers(1);
+      a.Pin.Stop();
+      EXPECT_TRUE(mixer.IsRunning());  // b still streams
+      b.Pin.Stop();
+      EXPECT_EQ(mixer.IsRunning(), !stopOnNoStreams);
+      EXPECT_EQ(rec.Stops, stopOnNoStreams ? round + 1 : 0);
+      if (!stopOnNoStreams) break;
+    }
+    EXPECT_EQ(rec.Rates.size(), stopOnNoStreams ? 2u : 1u);
+    EXPECT_EQ(rec.Buffers.size(), stopOnNoStreams ? 2u : 1u);
+  }
+}
+
+TEST(MultiInputTest, PassesPumpRequestsAndAnswersQueries) {
+  TSumMixer mixer(1);
+  bool downstreamSawPump = false;
+  TNXFTRealSinkPin down("Down", {}, nullptr,
+                        [&](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                            TFTNotifyState) {
+                          downstreamSawPump = op->IsType<TFTPumpRequestOperation>();
+                          return downstreamSawPump;
+                        });
+  ASSERT_TRUE(mixer.OutputPin().Connect(&down));
+  TFeeder a(SignalA, 64, 8000);
+  ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
+  EXPECT_TRUE(a.Pin.Notify(TFTPumpRequestOperation::Make(&a, 0, 2, 8000)));
+  EXPECT_TRUE(downstreamSawPump);
+
+  // Asked from downstream: a stream comes while an input is linked; none otherwise.
+  for (bool linked : {true, false}) {
+    SCOPED_TRACE(linked);
+    if (!linked) a.Pin.DisconnectAll();
+    TNXFTQueuedRealSinkPin probe("Probe", {}, nullptr,
+                                 [&](TFTBasicPin* o, IFTStream* s, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                                     TFTNotifyState) {
+                                   if (op->IsType<TFTIgnoreStreamOperation>()) NXFTGetQueuedPin(s->GetPin())->SetIsIgnored(true);
+                                   return true;
+                                 });
+    ASSERT_TRUE(mixer.OutputPin().Connect(&probe));
+    EXPECT_EQ(probe.GetQueue().IsStartReady(), !linked);
+  }
+}
+
+TEST(MultiInputTest, ReadsTheOlderBufferSizeProperty) {
+  TMemoryStream stream;
+  {
+    TBinaryWriter w(stream, "TSumMixer");
+    w.WriteInt32("BufferSize", 512);
+    w.Finish();
+  }
+  stream.Seek(0, soBeginning);
+  TSumMixer mixer(1);
+  TBinaryReader r(stream);
+  ReadComponentInto(r, mixer);
+  EXPECT_EQ(mixer.GetOutputBuffer().GetSize(), 512);
+}
+
+// ---------------------------------------------------------------- threads
+
+// Inputs fed from two threads at once give what one thread gives.
+TEST(MultiInputThreadsTest, TwoFeedingThreadsGiveTheSameOutput) {
+  constexpr std::int32_t kSize = 1024;
+  constexpr std::int32_t kBuffers = 400;
+  for (bool threaded : {false, true}) {
+    SCOPED_TRACE(threaded);
+    TSumMixer mixer(2);
+    mixer.GetOutputBuffer().SetAutoSize(false);
+    mixer.GetOutputBuffer().SetSize(kSize);
+    TOutputRecorder rec;
+    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
+    TFeeder a(SignalA, 512, 8000), b(SignalB, 1024, 16000);
+    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
+    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    b.Start();
+    a.Start();
+    if (threaded) {
+      std::thread ta([&] { a.SendBuffers(kBuffers); });
+      std::thread tb([&] { b.SendBuffers(kBuffers); });
+      ta.join();
+      tb.join();
+    } else {
+      a.SendBuffers(kBuffers);
+      b.SendBuffers(kBuffers);
+    }
+    ASSERT_EQ(rec.Buffers.size(), static_cast<std::size_t>(kBuffers));
+    for (std::int64_t k = 0; k < kBuffers; ++k) ASSERT_EQ(rec.Buffers[k], ExpectedSum(k, 512, 1024, kSize)) << k;
+  }
+}
+
+}  // namespace
+}  // namespace nx
