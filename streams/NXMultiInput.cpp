@@ -63,6 +63,7 @@ TFTBasicPin* TNXMultiInput::AddInputPin() {
   // A pin added while the component runs joins when its stream starts.
   if (FRateCalculated) NXFTGetQueuedPin(pin.get())->SetIsDelayed(true);
   FAllInputPins.Add(pin.get());
+  FQueues.push_back(NXFTGetQueuedPin(pin.get()));
   FOwnedPins.push_back(std::move(pin));
   return FOwnedPins.back().get();
 }
@@ -73,7 +74,8 @@ bool TNXMultiInput::RemoveInputPin(TFTBasicPin* APin) {
     TWriteLock guard(GetLock());
     const auto it = std::find_if(FOwnedPins.begin(), FOwnedPins.end(), [&](const auto& p) { return p.get() == APin; });
     if (it == FOwnedPins.end()) return false;
-    FAllInputPins.Remove(APin);
+    FQueues.erase(FQueues.begin() + FAllInputPins.Remove(APin));
+    FWaitIndex = 0;
     owned = std::move(*it);
     FOwnedPins.erase(it);
   }
@@ -99,6 +101,12 @@ TFTBasicPin* TNXMultiInput::GetInputPin(std::int32_t AIndex) const {
   return FAllInputPins.GetItem(AIndex);
 }
 
+IFTNXQueuedPin* TNXMultiInput::GetQueuedInput(std::int32_t AIndex) const {
+  TReadLock guard(GetLock());
+  FAllInputPins.GetItem(AIndex);  // checks the index
+  return FQueues[static_cast<std::size_t>(AIndex)];
+}
+
 void TNXMultiInput::SetInputEnabled(std::int32_t AIndex, bool AEnabled) {
   TWriteLock guard(GetLock());
   IFTNXQueuedPin* q = GetQueuedInput(AIndex);
@@ -112,13 +120,6 @@ void TNXMultiInput::SetInputEnabled(std::int32_t AIndex, bool AEnabled) {
 }
 
 void TNXMultiInput::QueuedPinDestroyFunction(TFTBasicPin* APin) { TFTPinDeleter()(APin); }
-
-std::vector<IFTNXQueuedPin*> TNXMultiInput::Queues() const {
-  std::vector<IFTNXQueuedPin*> out;
-  out.reserve(FAllInputPins.Count());
-  for (TFTBasicPin* pin : FAllInputPins) out.push_back(NXFTGetQueuedPin(pin));
-  return out;
-}
 
 void TNXMultiInput::InstallSourceDispatch() {
   GetOutputPin()->SetGenericDispatch([this](TFTBasicPin* AOther, const TGUID& AID,
@@ -135,21 +136,20 @@ bool TNXMultiInput::SinkDispatch(TFTBasicPin* AInput, TFTBasicPin* AOtherPin,
   // Pump requests go on to whoever paces the output.
   if (AOperation->IsType<TFTPumpRequestOperation>()) return GetOutputPin()->Notify(AOperation);
   TWriteLock guard(GetLock());
-  IFTNXQueuedPin* q = NXFTGetQueuedPin(AInput);
-  if (!q || !FAllInputPins.Contains(AInput)) return false;
+  const std::int32_t index = FAllInputPins.IndexOf(AInput);
+  if (index < 0) return false;
+  IFTNXQueuedPin* q = FQueues[static_cast<std::size_t>(index)];
   if (auto* data = AOperation->As<TFTSuppliedBufferOperation>()) {
     // Buffers of an input that has not started, has stopped or is disabled
     // take no part in the output.
-    TIntfPtr<INXDataBuffer> buffer;
-    if (!q->IsRunning() || !q->IsEnabled() || !Supports(data->GetValue(), buffer)) return false;
-    if (!q->AddBuffer(buffer)) return false;
+    if (!q->IsRunning() || !q->IsEnabled() || !q->AddBuffer(data->GetValue())) return false;
     TrySend();
     return true;
   }
   if (auto* pair = AOperation->As<TFTSuppliedBufferPairOperation>()) {
     // A pair is queued as its first buffer.
     const TIntfPtr<IBufferPair>& p = pair->GetValue();
-    if (!q->IsRunning() || !q->IsEnabled() || !p || p->GetCount() == 0 || !q->AddBuffer(p->GetBuffer(0))) return false;
+    if (!q->IsRunning() || !q->IsEnabled() || !p || p->GetCount() == 0 || !q->AddBuffer(TIntfPtr<INXData>(p->GetBuffer(0)))) return false;
     TrySend();
     return true;
   }
@@ -259,10 +259,11 @@ bool Streams(IFTNXQueuedPin* AQueue) { return AQueue->IsRunning() && !AQueue->Is
 bool TNXMultiInput::TrySend() {
   TWriteLock guard(GetLock());
   if (!FRunning || FCalculatedRate <= 0) return false;
-  const std::vector<IFTNXQueuedPin*> queues = Queues();
+  const std::vector<IFTNXQueuedPin*>& queues = FQueues;
   const bool autoSize = FOutputBuffer->GetAutoSize();
   bool sent = false;
   for (;;) {
+    if (!AllCollected(autoSize)) break;
     std::int32_t size = 0;
     if (autoSize) {
       bool first = true;
@@ -301,6 +302,25 @@ bool TNXMultiInput::TrySend() {
   return sent;
 }
 
+bool TNXMultiInput::AllCollected(bool AAutoSize) {
+  // The quick look before the sizes are worked out: a streaming input with
+  // nothing queued holds everything up, and so does one short of its needed
+  // samples when the size is fixed (its needed count then stays). It starts
+  // at the input that was short last time, which is usually still the one
+  // short now.
+  const std::size_t n = FQueues.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t i = (FWaitIndex + k) % n;
+    IFTNXQueuedPin* q = FQueues[i];
+    if (q->IsEnabled() && Streams(q) && 
+        q->GetCollectedSamples() < (AAutoSize ? 1 : std::max<std::int64_t>(q->GetNeededSamples(), 1))) {
+      FWaitIndex = i;
+      return false;
+    }
+  }
+  return true;
+}
+
 void TNXMultiInput::AttemptStop() {
   if (!GetStopOnNoStreams()) return;
   for (IFTNXQueuedPin* q : Queues())
@@ -334,19 +354,14 @@ TFTBasicPin* TNXRealMultiInput::QueuedPinCreateFunction(std::string AName, TFTBa
   return new TNXFTQueuedRealSinkPin(std::move(AName), {}, nullptr, std::move(AHandler));
 }
 
-TNXFTQueuedPinImpl<INXRealBuffer>* TNXRealMultiInput::RealQueueOf(TFTBasicPin* APin) noexcept {
-  auto* pin = dynamic_cast<TNXFTQueuedRealSinkPin*>(APin);
-  return pin ? &pin->GetQueue() : nullptr;
-}
-
-bool TNXRealMultiInput::LoadInput(TFTBasicPin* APin, double* AOutput, std::int32_t ASize, bool AFirst) {
-  TNXFTQueuedPinImpl<INXRealBuffer>* q = RealQueueOf(APin);
-  if (!q || !q->IsEnabled() || ASize <= 0) return false;
+bool TNXRealMultiInput::LoadInput(std::int32_t AIndex, double* AOutput, std::int32_t ASize, bool AFirst) {
+  IFTNXQueuedPin* q = GetQueuedInput(AIndex);
+  if (!q->IsEnabled() || ASize <= 0) return false;
   if (!q->IsRunning() && q->GetCollectedSamples() == 0) return false;
   const auto needed = static_cast<std::int32_t>(q->GetNeededSamples());
   if (needed != ASize) {
     const TIntfPtr<INXRealBuffer> stretched = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(ASize));
-    q->StretchLoadBuffer(stretched);
+    q->StretchLoadBufferSize(stretched);
     if (stretched->GetSize() != ASize) return false;  // nothing needed
     if (AFirst) ippsCopy_64f(stretched->Read(), AOutput, ASize);
     else ippsAdd_64f_I(stretched->Read(), AOutput, ASize);
@@ -367,8 +382,9 @@ bool TNXRealMultiInput::LoadInput(TFTBasicPin* APin, double* AOutput, std::int32
 
 void TNXRealMultiInput::SumInputs(double* AOutput, std::int32_t ASize) {
   bool first = true;
-  for (TFTBasicPin* pin : GetInputPins())
-    if (LoadInput(pin, AOutput, ASize, first)) first = false;
+  const auto n = static_cast<std::int32_t>(Queues().size());
+  for (std::int32_t i = 0; i < n; ++i)
+    if (LoadInput(i, AOutput, ASize, first)) first = false;
   if (first && ASize > 0) ippsZero_64f(AOutput, ASize);
 }
 

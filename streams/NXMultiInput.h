@@ -67,7 +67,7 @@ class TNXMultiInput : public TLockComponent {
   TFTBasicPin* GetInputPin(std::int32_t AIndex) const;
   // The input pins, in order (under the lock: hooks run under it).
   const TFTPinList& GetInputPins() const noexcept { return FAllInputPins; }
-  IFTNXQueuedPin* GetQueuedInput(std::int32_t AIndex) const { return NXFTGetQueuedPin(GetInputPin(AIndex)); }
+  IFTNXQueuedPin* GetQueuedInput(std::int32_t AIndex) const;
   // Switches an input on or off; a disabled input takes no part in the
   // output and drops what it receives.
   void SetInputEnabled(std::int32_t AIndex, bool AEnabled);
@@ -122,14 +122,17 @@ class TNXMultiInput : public TLockComponent {
   void SetSampleRates();
   void CalculateRateInt();
   // The queued state of every input pin, in pin order.
-  std::vector<IFTNXQueuedPin*> Queues() const;
+  const std::vector<IFTNXQueuedPin*>& Queues() const noexcept { return FQueues; }
   // The output pin's handler; installed by the derived constructor.
   void InstallSourceDispatch();
   void CloseInputPins();
+  bool AllCollected(bool AAutoSize);
 
  private:
   TFTPinList FAllInputPins;
   std::vector<TFTPinPtr<TFTBasicPin>> FOwnedPins;  // the same pins, owned
+  std::vector<IFTNXQueuedPin*> FQueues;             // their queued states
+  std::size_t FWaitIndex = 0;  // the input TrySend found short last: looked at first
   std::int32_t FNextPinNumber = 1;
   double FCalculatedRate = 0;
   std::unique_ptr<TNXOutputBufferSize> FOutputBuffer;
@@ -150,17 +153,15 @@ class TNXRealMultiInput : public TNXMultiInput {
   TNXFTSourcePin* GetOutputPin() override { return &FOutputPin; }
   TNXFTRealSourcePin& OutputPin() noexcept { return FOutputPin; }
   TFTBasicPin* QueuedPinCreateFunction(std::string AName, TFTBasicPinNotificationEvent AHandler) override;
-  // The queued state of a real input (null for another pin).
-  static TNXFTQueuedPinImpl<INXRealBuffer>* RealQueueOf(TFTBasicPin* APin) noexcept;
 
  protected:
-  // For CalculateSendOutput: puts the next output span of input APin into
+  // For CalculateSendOutput: puts the next output span of input AIndex into
   // AOutput (ASize samples: its needed samples, stretched to ASize), added
   // to what AOutput holds, or copied over it when AFirst. False, leaving
   // AOutput alone, when the input has nothing to give (disabled, or stopped
   // with an empty queue). An input at the output rate is taken straight from
   // its queued buffers.
-  bool LoadInput(TFTBasicPin* APin, double* AOutput, std::int32_t ASize, bool AFirst);
+  bool LoadInput(std::int32_t AIndex, double* AOutput, std::int32_t ASize, bool AFirst);
   // The sum of every input's next output span (LoadInput) into AOutput;
   // zeros when no input gives anything.
   void SumInputs(double* AOutput, std::int32_t ASize);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 
 #include "buffers/NXSimpleDataBuffer.h"
 #include "streams/NXStreamTypes.h"
@@ -24,8 +25,8 @@ struct IFTNXQueuedPin : virtual IInterface {
   NX_INTERFACE_ID(IFTNXQueuedPin, "{AEE73535-9267-4CB2-ABF7-905245E0EB46}");
   // The stream starts at ARate: running; no longer stopping, delayed or ignored.
   virtual void StartRate(double ARate) = 0;
-  // Queues ABuffer; false (nothing queued) when it is not of a kind the pin takes.
-  virtual bool AddBuffer(const TIntfPtr<INXDataBuffer>& ABuffer) = 0;
+  // Queues ABuffer; false (nothing queued) when it is not a buffer of a kind the pin takes.
+  virtual bool AddBuffer(const TIntfPtr<INXData>& ABuffer) = 0;
   virtual void ClearBuffers() = 0;
   // Delayed and ignored, not streaming, not stopping (still running).
   virtual void Stop() = 0;
@@ -153,9 +154,11 @@ class TNXFTQueuedPinImpl final : public TNXFTQueuedPinState {
   using TBuffer = TIntfPtr<TBufferIntf>;
   using TNXFTQueuedPinState::TNXFTQueuedPinState;
 
-  bool AddBuffer(const TIntfPtr<INXDataBuffer>& ABuffer) override {
+  bool AddBuffer(const TIntfPtr<INXData>& ABuffer) override {
     TBuffer typed;
-    if (!Supports(ABuffer, typed) || NXQueuedKindOf(ABuffer) == qkNone) return false;
+    if (!Supports(ABuffer, typed)) return false;
+    if constexpr (std::is_same_v<TBufferIntf, INXDataBuffer>)
+      if (NXQueuedKindOf(typed) == qkNone) return false;
     FBufferQueue.Push(std::move(typed));
     FStreaming = true;
     return true;

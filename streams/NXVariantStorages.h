@@ -105,7 +105,10 @@ class TNXInternalStopOperation : public TFTNotifyOperation {
 // A first-in, first-out queue of buffers (TBuffer: TIntfPtr of a buffer
 // interface with GetSize) that keeps the number of samples queued. Samples
 // can be taken across buffer boundaries (Take): a partly taken head stays
-// queued with its remaining samples. Every call runs under the queue's lock.
+// queued with its remaining samples. Every change runs under the queue's
+// lock; GetCount reads the count that each change publishes, without the
+// lock, since a multi-input component polls every input's count for each
+// buffer that arrives.
 template <class TBuffer>
 class TNXBufferQueue {
  public:
@@ -119,6 +122,7 @@ class TNXBufferQueue {
     std::lock_guard guard(FLock);
     FItems.push_back(std::move(ABuffer));
     FSamples += size;
+    Publish();
   }
   // Removes the head buffer (whole, with any samples already taken from it);
   // false and an empty ABuffer when the queue is empty.
@@ -132,13 +136,11 @@ class TNXBufferQueue {
     FItems.pop_front();
     FSamples -= ABuffer->GetSize() - FHeadOffset;
     FHeadOffset = 0;
+    Publish();
     return true;
   }
   // The number of samples queued (not yet taken).
-  std::int64_t GetCount() const {
-    std::lock_guard guard(FLock);
-    return FSamples;
-  }
+  std::int64_t GetCount() const { return FPublished.load(std::memory_order_acquire); }
   std::int32_t GetBufferCount() const {
     std::lock_guard guard(FLock);
     return static_cast<std::int32_t>(FItems.size());
@@ -171,6 +173,7 @@ class TNXBufferQueue {
       }
     }
     FSamples -= taken;
+    Publish();
     return taken;
   }
   void Clear() {
@@ -180,13 +183,17 @@ class TNXBufferQueue {
       items.swap(FItems);
       FSamples = 0;
       FHeadOffset = 0;
+      Publish();
     }
   }
 
  private:
+  void Publish() noexcept { FPublished.store(FSamples, std::memory_order_release); }  // under FLock
+
   mutable std::mutex FLock;
   std::deque<TBuffer> FItems;
   std::int64_t FSamples = 0;
+  std::atomic<std::int64_t> FPublished{0};
   std::int32_t FHeadOffset = 0;  // samples already taken from the head buffer
 };
 

@@ -139,9 +139,9 @@ TEST(QueuedPinTest, StretchesByNearestSampleWithHalvesToEven) {
     // Two buffers, so that a take crosses a buffer boundary.
     const std::int32_t half = c.Available / 2;
     if (half > 0) {
-      ASSERT_TRUE(q.AddBuffer(TNXRealBuffer::MakeData(ramp.data(), half)));
+      ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half))));
     }
-    ASSERT_TRUE(q.AddBuffer(TNXRealBuffer::MakeData(ramp.data() + half, c.Available - half)));
+    ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data() + half, c.Available - half))));
     EXPECT_EQ(q.CalculateSampleCount(c.Size, c.Size), static_cast<std::uint32_t>(c.Needed));
     EXPECT_EQ(q.IsReady(), c.Available >= c.Needed);
     const auto out = TNXRealBuffer::MakeSize(c.Size);
@@ -172,7 +172,7 @@ TEST(QueuedPinTest, ConvertsKindsWhenLoading) {
     TNXFTComboRealIntComplexBoolPairedQueuedSinkPin pin("In");
     auto& q = pin.GetQueue();
     q.StartRate(c.Input->GetSize());
-    ASSERT_TRUE(q.AddBuffer(c.Input));
+    ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(c.Input)));
     q.CalculateSampleCount(c.Output->GetSize(), c.Output->GetSize());
     q.StretchLoadBufferSize(c.Output);
     for (std::size_t i = 0; i < c.Expect.size(); ++i) {
@@ -185,7 +185,7 @@ TEST(QueuedPinTest, ConvertsKindsWhenLoading) {
   }
   // A real-only pin refuses another kind.
   TNXFTQueuedRealSinkPin real("In");
-  EXPECT_FALSE(real.GetQueue().AddBuffer(TNXIntegerBuffer::MakeSize(4)));
+  EXPECT_FALSE(real.GetQueue().AddBuffer(TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(4))));
 }
 
 // ---------------------------------------------------------------- mixing
