@@ -63,7 +63,7 @@ TFTBasicPin* TNXMultiInput::AddInputPin() {
   // A pin added while the component runs joins when its stream starts.
   if (FRateCalculated) NXFTGetQueuedPin(pin.get())->SetIsDelayed(true);
   FAllInputPins.Add(pin.get());
-  FQueues.push_back(NXFTGetQueuedPin(pin.get()));
+  FQueues.push_back(NXFTGetQueuedState(pin.get()));
   FOwnedPins.push_back(std::move(pin));
   return FOwnedPins.back().get();
 }
@@ -138,7 +138,7 @@ bool TNXMultiInput::SinkDispatch(TFTBasicPin* AInput, TFTBasicPin* AOtherPin,
   TWriteLock guard(GetLock());
   const std::int32_t index = FAllInputPins.IndexOf(AInput);
   if (index < 0) return false;
-  IFTNXQueuedPin* q = FQueues[static_cast<std::size_t>(index)];
+  TNXFTQueuedPinState* q = FQueues[static_cast<std::size_t>(index)];
   if (auto* data = AOperation->As<TFTSuppliedBufferOperation>()) {
     // Buffers of an input that has not started, has stopped or is disabled
     // take no part in the output.
@@ -229,11 +229,11 @@ void TNXMultiInput::CalculateRate() {
 
 void TNXMultiInput::CalculateRateInt() {
   if (FRateCalculated) return;
-  const std::vector<IFTNXQueuedPin*> queues = Queues();
-  for (IFTNXQueuedPin* q : queues)
+  const std::vector<TNXFTQueuedPinState*> queues = Queues();  // a copy: queries may re-enter
+  for (TNXFTQueuedPinState* q : queues)
     if (!q->IsStartReady()) return;
   double rate = 0;
-  for (IFTNXQueuedPin* q : queues)
+  for (TNXFTQueuedPinState* q : queues)
     if (q->IsEnabled() && q->IsRunning()) rate = std::max(rate, q->GetRate());
   if (rate <= 0) return;  // every input ignored: nothing to agree on yet
   FCalculatedRate = rate;
@@ -244,7 +244,7 @@ void TNXMultiInput::CalculateRateInt() {
 void TNXMultiInput::SetSampleRates() {
   const bool fixed = !FOutputBuffer->GetAutoSize();
   const std::int32_t size = FOutputBuffer->GetSize();
-  for (IFTNXQueuedPin* q : Queues()) {
+  for (TNXFTQueuedPinState* q : Queues()) {
     if (!q->IsRunning()) q->SetIsDelayed(true);
     else if (fixed) q->CalculateSampleCount(size, FCalculatedRate);
   }
@@ -253,13 +253,13 @@ void TNXMultiInput::SetSampleRates() {
 // ---- sending and stopping
 
 namespace {
-bool Streams(IFTNXQueuedPin* AQueue) { return AQueue->IsRunning() && !AQueue->IsIgnored(); }
+bool Streams(TNXFTQueuedPinState* AQueue) { return AQueue->IsRunning() && !AQueue->IsIgnored(); }
 }  // namespace
 
 bool TNXMultiInput::TrySend() {
   TWriteLock guard(GetLock());
   if (!FRunning || FCalculatedRate <= 0) return false;
-  const std::vector<IFTNXQueuedPin*>& queues = FQueues;
+  const std::vector<TNXFTQueuedPinState*>& queues = FQueues;
   const bool autoSize = FOutputBuffer->GetAutoSize();
   bool sent = false;
   for (;;) {
@@ -267,7 +267,7 @@ bool TNXMultiInput::TrySend() {
     std::int32_t size = 0;
     if (autoSize) {
       bool first = true;
-      for (IFTNXQueuedPin* q : queues) {
+      for (TNXFTQueuedPinState* q : queues) {
         if (!q->IsEnabled() || !Streams(q)) continue;
         const std::int32_t n = q->GetFirstBufferSizeForRate(FCalculatedRate);
         size = first ? n : std::min(size, n);
@@ -280,7 +280,7 @@ bool TNXMultiInput::TrySend() {
     if (size <= 0) break;
     std::int64_t before = 0;
     bool ready = true;
-    for (IFTNXQueuedPin* q : queues) {
+    for (TNXFTQueuedPinState* q : queues) {
       if (!q->IsEnabled()) continue;
       q->CalculateSampleCount(size, FCalculatedRate);
       before += q->GetCollectedSamples();
@@ -290,12 +290,12 @@ bool TNXMultiInput::TrySend() {
     }
     if (!ready) break;
     FOutputSize = size;
-    for (IFTNXQueuedPin* q : queues) q->SetIsServed(false);  // the hook marks the inputs it loads
+    for (TNXFTQueuedPinState* q : queues) q->SetIsServed(false);  // the hook marks the inputs it loads
     if (!CalculateSendOutput(size)) break;
     sent = true;
     // A hook that took nothing would find the same inputs ready again.
     std::int64_t after = 0;
-    for (IFTNXQueuedPin* q : queues)
+    for (TNXFTQueuedPinState* q : queues)
       if (q->IsEnabled()) after += q->GetCollectedSamples();
     if (after >= before) break;
   }
@@ -311,7 +311,7 @@ bool TNXMultiInput::AllCollected(bool AAutoSize) {
   const std::size_t n = FQueues.size();
   for (std::size_t k = 0; k < n; ++k) {
     const std::size_t i = (FWaitIndex + k) % n;
-    IFTNXQueuedPin* q = FQueues[i];
+    TNXFTQueuedPinState* q = FQueues[i];
     if (q->IsEnabled() && Streams(q) && 
         q->GetCollectedSamples() < (AAutoSize ? 1 : std::max<std::int64_t>(q->GetNeededSamples(), 1))) {
       FWaitIndex = i;
@@ -323,7 +323,7 @@ bool TNXMultiInput::AllCollected(bool AAutoSize) {
 
 void TNXMultiInput::AttemptStop() {
   if (!GetStopOnNoStreams()) return;
-  for (IFTNXQueuedPin* q : Queues())
+  for (TNXFTQueuedPinState* q : Queues())
     if (q->IsEnabled() && Streams(q)) return;
   Stop();
 }
@@ -335,7 +335,7 @@ void TNXMultiInput::Stop() {
   FRateCalculated = false;
   FCalculatedRate = 0;
   FPumpStarted = false;
-  for (IFTNXQueuedPin* q : Queues()) {
+  for (TNXFTQueuedPinState* q : Queues()) {
     q->StopFull();
     q->ClearStopping();
   }
@@ -355,7 +355,8 @@ TFTBasicPin* TNXRealMultiInput::QueuedPinCreateFunction(std::string AName, TFTBa
 }
 
 bool TNXRealMultiInput::LoadInput(std::int32_t AIndex, double* AOutput, std::int32_t ASize, bool AFirst) {
-  IFTNXQueuedPin* q = GetQueuedInput(AIndex);
+  GetInputPins().GetItem(AIndex);  // checks the index
+  TNXFTQueuedPinState* q = Queues()[static_cast<std::size_t>(AIndex)];
   if (!q->IsEnabled() || ASize <= 0) return false;
   if (!q->IsRunning() && q->GetCollectedSamples() == 0) return false;
   const auto needed = static_cast<std::int32_t>(q->GetNeededSamples());

@@ -122,7 +122,7 @@ class TNXMultiInput : public TLockComponent {
   void SetSampleRates();
   void CalculateRateInt();
   // The queued state of every input pin, in pin order.
-  const std::vector<IFTNXQueuedPin*>& Queues() const noexcept { return FQueues; }
+  const std::vector<TNXFTQueuedPinState*>& Queues() const noexcept { return FQueues; }
   // The output pin's handler; installed by the derived constructor.
   void InstallSourceDispatch();
   void CloseInputPins();
@@ -131,7 +131,7 @@ class TNXMultiInput : public TLockComponent {
  private:
   TFTPinList FAllInputPins;
   std::vector<TFTPinPtr<TFTBasicPin>> FOwnedPins;  // the same pins, owned
-  std::vector<IFTNXQueuedPin*> FQueues;             // their queued states
+  std::vector<TNXFTQueuedPinState*> FQueues;        // their queued states
   std::size_t FWaitIndex = 0;  // the input TrySend found short last: looked at first
   std::int32_t FNextPinNumber = 1;
   double FCalculatedRate = 0;

@@ -221,6 +221,11 @@ IFTNXQueuedPin* NXFTGetQueuedPin(TFTBasicPin* APin) noexcept {
   return holder ? holder->GetQueuedPin() : nullptr;
 }
 
+TNXFTQueuedPinState* NXFTGetQueuedState(TFTBasicPin* APin) noexcept {
+  auto* holder = dynamic_cast<TNXFTQueuedPinHolder*>(APin);
+  return holder ? holder->GetQueuedState() : nullptr;
+}
+
 namespace NXRealQueue {
 namespace {
 // Built on first use: the start-up runs before this unit's static initialisers.

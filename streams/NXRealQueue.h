@@ -104,29 +104,29 @@ class TNXFTQueuedPinState : public TInterfacedObject, public virtual IFTNXQueued
   void PrepareStop() override;
   void ClearStopping() override;
 
-  bool IsRunning() override { return FRunning; }
-  bool IsStopping() override { return FStopping; }
-  bool IsDelayed() override { return FDelayed; }
-  bool IsIgnored() override { return FIgnored; }
-  bool IsEnabled() override { return FEnabled; }
-  bool IsStreaming() override { return FStreaming; }
-  bool IsServed() override { return FServed; }
-  void SetIsIgnored(bool AValue) override { FIgnored = AValue; }
-  void SetIsDelayed(bool AValue) override { FDelayed = AValue; }
-  void SetIsEnabled(bool AValue) override { FEnabled = AValue; }
-  void SetIsServed(bool AValue) override { FServed = AValue; }
-  double GetRate() override { return FRate; }
+  bool IsRunning() final { return FRunning; }
+  bool IsStopping() final { return FStopping; }
+  bool IsDelayed() final { return FDelayed; }
+  bool IsIgnored() final { return FIgnored; }
+  bool IsEnabled() final { return FEnabled; }
+  bool IsStreaming() final { return FStreaming; }
+  bool IsServed() final { return FServed; }
+  void SetIsIgnored(bool AValue) final { FIgnored = AValue; }
+  void SetIsDelayed(bool AValue) final { FDelayed = AValue; }
+  void SetIsEnabled(bool AValue) final { FEnabled = AValue; }
+  void SetIsServed(bool AValue) final { FServed = AValue; }
+  double GetRate() final { return FRate; }
 
   bool IsStartReady() override;
   bool IsActive() override;
   bool IsReady() override { return GetCollectedSamples() >= static_cast<std::int64_t>(FNeddedSamples); }
 
   std::uint32_t CalculateSampleCount(std::int32_t ASize, double AOutputRate) override;
-  std::uint32_t GetNeededSamples() override { return FNeddedSamples; }
+  std::uint32_t GetNeededSamples() final { return FNeddedSamples; }
   std::int32_t GetSizeForRate(double AOutputRate) override;
   std::int32_t GetFirstBufferSizeForRate(double AOutputRate) override;
   void StretchLoadBufferSize(const TIntfPtr<INXDataBuffer>& AOutput) override;
-  TFTBasicPin* GetPin() override { return FPin; }
+  TFTBasicPin* GetPin() final { return FPin; }
 
  protected:
   // Copies up to ACount queued samples into ATarget (kind ATargetKind) from
@@ -218,12 +218,15 @@ class TNXFTQueuedPinHolder {
  public:
   virtual ~TNXFTQueuedPinHolder() = default;
   IFTNXQueuedPin* GetQueuedPin() const noexcept { return FQueueIntf.Get(); }
+  TNXFTQueuedPinState* GetQueuedState() const noexcept { return FState; }
 
  protected:
   TIntfPtr<IFTNXQueuedPin> FQueueIntf;
+  TNXFTQueuedPinState* FState = nullptr;  // the object behind FQueueIntf
 };
 // The queued-pin state of APin; null when APin is not a queued pin.
 IFTNXQueuedPin* NXFTGetQueuedPin(TFTBasicPin* APin) noexcept;
+TNXFTQueuedPinState* NXFTGetQueuedState(TFTBasicPin* APin) noexcept;
 
 // A queued pin over the sink pin TBase, queuing buffers of TBufferIntf. The
 // handler given at construction receives every operation (the component's
@@ -236,6 +239,7 @@ class TNXFTQueuedSinkPin : public TBase, public TNXFTQueuedPinHolder {
                               TFTBasicPinNotificationEvent AHandler = {})
       : TBase(std::move(AName), std::move(AOnConnect), ALock, std::move(AHandler)), FQueue(new TQueue(this)) {
     FQueueIntf = TIntfPtr<IFTNXQueuedPin>(FQueue);
+    FState = FQueue;
   }
   ~TNXFTQueuedSinkPin() override { this->Close(); }
   TQueue& GetQueue() const noexcept { return *FQueue; }
