@@ -53,13 +53,21 @@ void TNXMultiInput::DefineProperties(TFiler& AFiler) {
 }
 
 TFTBasicPin* TNXMultiInput::AddInputPin() {
-  TWriteLock guard(GetLock());
+  std::int32_t number;
+  {
+    TWriteLock guard(GetLock());
+    number = FNextPinNumber++;
+  }
   auto handler = [this](TFTBasicPin* AOther, IFTStream* AStream, const TGUID&,
                         const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
     return SinkDispatch(AStream->GetPin(), AOther, AOperation, AState);
   };
-  TFTPinPtr<TFTBasicPin> pin(QueuedPinCreateFunction("InputPin" + std::to_string(FNextPinNumber++), handler));
+  // Made outside the component's lock: a pin takes the pins' link section,
+  // which is held while a link is removed, and removing a link sends a stop
+  // that takes the component's lock.
+  TFTPinPtr<TFTBasicPin> pin(QueuedPinCreateFunction("InputPin" + std::to_string(number), handler));
   NX_ASSERT_MSG(pin && NXFTGetQueuedPin(pin.get()), "a multi-input component makes queued input pins");
+  TWriteLock guard(GetLock());
   // A pin added while the component runs joins when its stream starts.
   if (FRateCalculated) NXFTGetQueuedPin(pin.get())->SetIsDelayed(true);
   FAllInputPins.Add(pin.get());
