@@ -712,6 +712,9 @@ class TXmlElementCore : public TXmlContainer {
   void SetData(TVariant v);
   bool HasData() const noexcept { return (FFlags & kHasData) != 0; }
   TXmlNameID FNameID;
+  // The line of the start tag in the text the element was read from; 0 when
+  // it was not read from text (made in code, read from the binary form).
+  std::uint32_t FLine = 0;
 };
 
 class TXmlPICore : public TXmlContainer {
@@ -820,6 +823,9 @@ class TXmlNodeT : public I, public Core {
   std::string NodeName() const override { return nx::NodeName(Self()); }
   TXmlNameID NodeNameID() const override { return nx::NodeNameID(Self()); }
   TXmlNodeType NodeType() const override { return this->FNodeType; }
+  std::uint32_t SourceLine() const override {
+    return this->FNodeType == NODE_ELEMENT ? static_cast<const TXmlElementCore*>(Self())->FLine : 0;
+  }
   TIntfPtr<IXmlNode> ParentNode() const override { return Ptr(this->FParentNode); }
   TIntfPtr<IXmlDocument> OwnerDocument() const override;
   TIntfPtr<IXmlNameTable> NameTable() const override { return TIntfPtr<IXmlNameTable>(Self()->Names()); }
@@ -1674,8 +1680,13 @@ TXmlNode* CloneShallow(const TXmlNode* n, TXmlArena* arena) {
   TXmlNode* copy = nullptr;
   switch (n->FNodeType) {
     case NODE_ELEMENT:
-      copy = NewNode<TXmlElement>(arena, MapName(static_cast<const TXmlElementCore*>(n)->FNameID, names));
+    {
+      auto* e = static_cast<const TXmlElementCore*>(n);
+      auto* c = NewNode<TXmlElement>(arena, MapName(e->FNameID, names));
+      c->FLine = e->FLine;  // a copy still comes from the same place in the text
+      copy = c;
       break;
+    }
     case NODE_TEXT: copy = NewNode<TXmlText>(arena, static_cast<const TXmlValueCore*>(n)->FData); break;
     case NODE_CDATA_SECTION: copy = NewNode<TXmlCDATASection>(arena, static_cast<const TXmlValueCore*>(n)->FData); break;
     case NODE_COMMENT: copy = NewNode<TXmlComment>(arena, static_cast<const TXmlValueCore*>(n)->FData); break;
@@ -2148,6 +2159,24 @@ class TXmlSource {
     return at;
   }
 
+  // The line of the current character (1-based; saturates at 2^32 - 1). The
+  // line feeds are counted from where the last call stood, so calling it
+  // once per element costs one pass over the input in all.
+  std::uint32_t CurrentLine() {
+    std::uint64_t line = FLine;
+    if (FWinStart && p && p > FWinStart) {
+      const std::uint8_t* cs = p - 1;
+      if (!FLineMark || FLineMark < FWinStart || FLineMark > cs) {
+        FLineMark = FWinStart;
+        FLineAtMark = FLine;
+      }
+      FLineAtMark += CountBytes(FLineMark, cs, true);
+      FLineMark = cs;
+      line = FLineAtMark;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(line, UINT32_MAX));
+  }
+
   // The rest of the input is read in this code page; a declaration read in
   // byte mode thus switches everything after it.
   void SetCodepage(int cp) {
@@ -2267,6 +2296,7 @@ class TXmlSource {
   void StartWindow(bool raw) {
     FWinStart = p;
     FWinRaw = raw;
+    FLineMark = nullptr;
   }
   void EndWindow() {
     if (FWinStart && end) Account(FWinStart, end, FLine, FColumn, FOffset);
@@ -2346,6 +2376,9 @@ class TXmlSource {
   const std::uint8_t* FCharStart = nullptr;  // of the last character NextSlow decoded
   bool FWinRaw = true;                       // the window holds input bytes, not converted text
   std::uint64_t FLine = 1, FColumn = 0, FOffset = 0;
+  // CurrentLine's count: the line at FLineMark, a position in the window.
+  const std::uint8_t* FLineMark = nullptr;
+  std::uint64_t FLineAtMark = 1;
 };
 
 // ===================================================================== parser
@@ -2464,6 +2497,7 @@ class TXmlParser {
     if (S.Eof()) Fail(kMsgElemNotCompleted);
     if (S.CurChar > 32 && S.CurChar != '/' && S.CurChar != '>') Fail(kMsgInvalidNameSymbol);
     auto* el = NewNode<TXmlElement>(FArena, id);
+    el->FLine = S.CurrentLine();
     AddKid(el);
     ParseAttributes(el);
     if (!S.Eof() && S.CurChar == '/') {
