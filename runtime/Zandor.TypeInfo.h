@@ -548,6 +548,7 @@ class TClassBuilder {
     p.Hash = hash;
     p.DeclaredBy = declaredBy;
     if constexpr (std::is_enum_v<D>) p.Default = TVariant(static_cast<std::int32_t>(ADefault));
+    else if constexpr (detail::TIsEnumSet<D>::value) p.Default = p.Coerce(TVariant(ADefault.Bits()));
     else p.Default = p.Coerce(TVariant(ADefault));
     return *this;
   }

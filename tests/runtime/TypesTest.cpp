@@ -91,6 +91,16 @@ TEST_F(TypesTest, EveryPropertyStartsAtItsDeclaredDefault) {
   EXPECT_GE(checked, 20);
 }
 
+// A set re-published with another default.
+class TTestOtherModes : public TTestSettings {
+  NX_PERSISTENT(TTestOtherModes, TTestSettings)
+ public:
+  explicit TTestOtherModes(TPersistent* AOwner) : TTestSettings(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TTestOtherModes>& P) {
+    P.Republish("Modes", TEnumSet<TTestMode>{tmFirst, tmThird});
+  }
+};
+
 TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   const TClassInfo& c = TTestDefaultPumping::StaticClassInfo();
   ASSERT_EQ(c.Properties().size(), 2u);
@@ -107,6 +117,12 @@ TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   TTestPumping base(nullptr);
   SetPropText(base, "Enabled", "False");
   EXPECT_TRUE(KeysWritten(base).empty());
+  // Sets too: the new default is the initial value and is not written.
+  TTestOtherModes other(nullptr);
+  EXPECT_EQ(GetPropText(other, "Modes"), "[tmFirst,tmThird]");
+  EXPECT_TRUE(KeysWritten(other).empty());
+  SetPropText(other, "Modes", "[tmSecond]");  // the base's default, not this class's
+  EXPECT_EQ(KeysWritten(other), std::vector<std::string>{"Modes"});
 }
 
 // A setter notifies the owning component once per effective change and never
