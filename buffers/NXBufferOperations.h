@@ -101,10 +101,12 @@ inline void FromOther(TSelf* self, const TIntfPtr<I>& ASource, F op) {
   op(src, self->Write(), Len(n));
 }
 
-// The access handle of a typed buffer.
+// The access handle of a typed buffer: a writing accessor for a mode set
+// with Write, else a reading one (the handle then hands out const data only).
 template <class TAccess, class IAccess, class TSelf>
 TIntfPtr<IAccess> MakeAccess(TSelf* self, TBufferAccessModes AModes) {
   typename TAccess::TDataLambda accessor;
+  typename TAccess::TReadLambda reader;
   switch (AccessKindOf(AModes)) {
     case TBufferAccessKind::Modify:
       accessor = [self] { return self->Modify(); };
@@ -113,10 +115,10 @@ TIntfPtr<IAccess> MakeAccess(TSelf* self, TBufferAccessModes AModes) {
       accessor = [self] { return self->Write(); };
       break;
     case TBufferAccessKind::Read:
-      accessor = [self] { return const_cast<std::remove_const_t<std::remove_pointer_t<decltype(self->Read())>>*>(self->Read()); };
+      reader = [self] { return self->Read(); };
       break;
   }
-  return TIntfPtr<IAccess>(new TAccess(self, AModes, std::move(accessor)));
+  return TIntfPtr<IAccess>(new TAccess(self, AModes, std::move(accessor), std::move(reader)));
 }
 
 // IsEqual of a typed buffer: the other object must be of the same class.

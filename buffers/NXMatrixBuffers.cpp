@@ -259,19 +259,7 @@ bool TNXRealMatrixBuffer::IsEqual(const TIntfPtr<INXDataBuffer>& AOther) const {
 bool TNXRealMatrixBuffer::IsEqualArray(const TArray& AOther) const { return ArraysEqual(ArrayOf(this), AOther); }
 
 TIntfPtr<INXRealMatrixBufferAccess> TNXRealMatrixBuffer::Data(TBufferAccessModes AModes) {
-  TNXRealMatrixBufferAccess::TDataLambda accessor;
-  switch (AccessKindOf(AModes)) {
-    case TBufferAccessKind::Modify:
-      accessor = [this] { return Modify(); };
-      break;
-    case TBufferAccessKind::Write:
-      accessor = [this] { return Write(); };
-      break;
-    case TBufferAccessKind::Read:
-      accessor = [this] { return const_cast<double*>(Read()); };  // see TNXDataBufferAccess
-      break;
-  }
-  return TIntfPtr<INXRealMatrixBufferAccess>(new TNXRealMatrixBufferAccess(this, AModes, std::move(accessor)));
+  return MakeAccess<TNXRealMatrixBufferAccess, INXRealMatrixBufferAccess>(this, AModes);
 }
 
 TIntfPtr<INXRealBuffer> TNXRealMatrixBuffer::GetRow(std::int32_t ARow) const {

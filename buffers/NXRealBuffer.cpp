@@ -90,19 +90,7 @@ void TNXRealBuffer::CopyTo(std::int32_t ASourceOffset, const TIntfPtr<INXDataBuf
 }
 
 TIntfPtr<INXRealBufferAccess> TNXRealBuffer::Data(TBufferAccessModes AModes) {
-  TNXRealBufferAccess::TDataLambda accessor;
-  switch (AccessKindOf(AModes)) {
-    case TBufferAccessKind::Modify:
-      accessor = [this] { return Modify(); };
-      break;
-    case TBufferAccessKind::Write:
-      accessor = [this] { return Write(); };
-      break;
-    case TBufferAccessKind::Read:
-      accessor = [this] { return const_cast<double*>(Read()); };  // see TNXDataBufferAccess
-      break;
-  }
-  return TIntfPtr<INXRealBufferAccess>(new TNXRealBufferAccess(this, AModes, std::move(accessor)));
+  return MakeAccess<TNXRealBufferAccess, INXRealBufferAccess>(this, AModes);
 }
 
 // ---------------------------------------------------------------- TNXRealBuffer: operations

@@ -223,11 +223,12 @@ TNXDataBufferAccess::TNXDataBufferAccess(TNXGenericBuffer* ABuffer, TBufferAcces
       FByteAccessor = [b = ABuffer] { return b->ByteWrite(); };
       break;
     case TBufferAccessKind::Read:
-      // The handle interface hands out one pointer type for every mode; a
-      // handle made for reading only is for reading through (Read is const).
-      FByteAccessor = [b = ABuffer] { return const_cast<std::uint8_t*>(b->ByteRead()); };
-      break;
+      break;  // ByteData reads through ByteRead; nothing writable is handed out
   }
+}
+
+void TNXDataBufferAccess::RaiseReadOnlyAccess() {
+  throw EInvalidOperation("The buffer access handle was opened for reading: it hands out no writable data");
 }
 
 // ---------------------------------------------------------------- storage, serialisation, subscriptions
@@ -289,7 +290,7 @@ void TNXGenericBuffer::SerializationRead(IReader& AReader) {
   std::uint64_t stored = 0;
   if (AReader.BytesLength("Data", stored) && stored > 0 && FByteSize > 0) {
     std::uint64_t copied = 0;
-    AReader.ReadBytesInto("Data", access->ByteData(), FByteSize, copied);
+    AReader.ReadBytesInto("Data", access->WritableByteData(), FByteSize, copied);
   }
   // The stamp after the data: a write access that copies a shared block
   // gives the buffer a block whose stamp is unset.

@@ -89,10 +89,18 @@ struct INXSequenceStamp : virtual IInterface {
 };
 
 // Access handles: hold the buffer and run the accessor that the mode set
-// chose on every call.
+// chose on every call. ByteData and the typed Data hand out read-only
+// pointers whatever the mode (a handle opened for writing runs its writing
+// accessor, so copy on write still happens there); only a handle opened with
+// Write hands out writable ones, through WritableByteData and WritableData.
+// On a handle opened for reading those raise EInvalidOperation: a buffer's
+// shared block is never written through a reading handle.
 struct INXBasicBufferAccess : virtual IInterface {
   NX_INTERFACE_ID(INXBasicBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F03}");
-  virtual std::uint8_t* ByteData() = 0;
+  virtual const std::uint8_t* ByteData() = 0;
+  virtual std::uint8_t* WritableByteData() = 0;
+  // Whether the handle was opened with Write.
+  virtual bool IsWritable() const = 0;
   virtual std::uint32_t GetByteSize() const = 0;
   virtual std::int32_t GetSize() const = 0;
 };
@@ -101,7 +109,8 @@ struct INXDataBufferAccess : virtual INXBasicBufferAccess {
 };
 struct INXRealBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXRealBufferAccess, "{6B1E2C40-3A57-4F0E-9D21-5C7A0B8E1F05}");
-  virtual double* Data() = 0;
+  virtual const double* Data() = 0;
+  virtual double* WritableData() = 0;
 };
 
 struct INXDataBuffer : virtual INXData {
@@ -279,24 +288,29 @@ struct INXRealBuffer : virtual INXLinearDataBuffer {
 
 struct INXIntegerBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXIntegerBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2001}");
-  virtual std::int32_t* Data() = 0;
+  virtual const std::int32_t* Data() = 0;
+  virtual std::int32_t* WritableData() = 0;
 };
 struct INXUnsignedBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXUnsignedBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2002}");
-  virtual std::uint32_t* Data() = 0;
+  virtual const std::uint32_t* Data() = 0;
+  virtual std::uint32_t* WritableData() = 0;
 };
 struct INXComplexBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXComplexBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2003}");
-  virtual TComplex* Data() = 0;
+  virtual const TComplex* Data() = 0;
+  virtual TComplex* WritableData() = 0;
 };
 // The packed bytes of a Boolean buffer.
 struct INXBooleanBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXBooleanBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2004}");
-  virtual std::uint8_t* Data() = 0;
+  virtual const std::uint8_t* Data() = 0;
+  virtual std::uint8_t* WritableData() = 0;
 };
 struct INXBlockBufferAccess : virtual INXBasicBufferAccess {
   NX_INTERFACE_ID(INXBlockBufferAccess, "{7C2F3D51-4B68-4A1F-8E32-6D8B1C9F2005}");
-  virtual std::uint8_t* Data() = 0;
+  virtual const std::uint8_t* Data() = 0;
+  virtual std::uint8_t* WritableData() = 0;
 };
 
 // Signed 32-bit integers. GetItem / SetItem do not check the index.
@@ -859,7 +873,8 @@ class TNXLinearMemoryBuffer : public TNXMemoryBuffer, public virtual INXLinearDa
   void InternalSerializationWrite(IWriter& AWriter) override;
 };
 
-// Access handle of bytes.
+// Access handle of bytes. A handle opened for reading holds no writing
+// accessor: it reads through the buffer's const ByteRead.
 class TNXDataBufferAccess : public TInterfacedObject, public virtual INXDataBufferAccess {
   NX_INTERFACES(TInterfacedObject, INXBasicBufferAccess, INXDataBufferAccess)
 
@@ -867,29 +882,46 @@ class TNXDataBufferAccess : public TInterfacedObject, public virtual INXDataBuff
   using TByteDataLambda = std::function<std::uint8_t*()>;
 
   TNXDataBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes);
-  std::uint8_t* ByteData() override { return FByteAccessor(); }
+  const std::uint8_t* ByteData() override { return FByteAccessor ? FByteAccessor() : FObject->ByteRead(); }
+  std::uint8_t* WritableByteData() override {
+    if (!FByteAccessor) RaiseReadOnlyAccess();
+    return FByteAccessor();
+  }
+  bool IsWritable() const override { return static_cast<bool>(FByteAccessor); }
   std::uint32_t GetByteSize() const override { return FObject->GetByteSize(); }
   std::int32_t GetSize() const override { return FObject->GetSize(); }
 
  protected:
+  // EInvalidOperation: a writable pointer asked of a handle opened for reading.
+  [[noreturn]] static void RaiseReadOnlyAccess();
+
   TIntfPtr<INXGenericBuffer> FBuffer;  // the counted reference
   TNXGenericBuffer* FObject;
-  TByteDataLambda FByteAccessor;
+  TByteDataLambda FByteAccessor;  // empty for a handle opened for reading
 };
 
-// Access handle of typed elements: IAccess declares `T* Data()`.
+// Access handle of typed elements: IAccess declares `const T* Data()` and
+// `T* WritableData()`. Exactly one of the two accessors is set: the writing
+// one (modify or write) for a handle opened with Write, else the reading one.
 template <class T, class IAccess>
 class TNXTypedBufferAccess : public TNXDataBufferAccess, public virtual IAccess {
   NX_INTERFACES(TNXDataBufferAccess, IAccess)
 
  public:
   using TDataLambda = std::function<T*()>;
-  TNXTypedBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes, TDataLambda AAccessor)
-      : TNXDataBufferAccess(ABuffer, AModes), FAccessor(std::move(AAccessor)) {}
-  T* Data() override { return FAccessor(); }
+  using TReadLambda = std::function<const T*()>;
+  TNXTypedBufferAccess(TNXGenericBuffer* ABuffer, TBufferAccessModes AModes, TDataLambda AAccessor,
+                       TReadLambda AReader)
+      : TNXDataBufferAccess(ABuffer, AModes), FAccessor(std::move(AAccessor)), FReader(std::move(AReader)) {}
+  const T* Data() override { return FAccessor ? FAccessor() : FReader(); }
+  T* WritableData() override {
+    if (!FAccessor) RaiseReadOnlyAccess();
+    return FAccessor();
+  }
 
  private:
   TDataLambda FAccessor;
+  TReadLambda FReader;
 };
 
 using TNXRealBufferAccess = TNXTypedBufferAccess<double, INXRealBufferAccess>;

@@ -14,7 +14,8 @@ SECONDS_EACH=${1:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${FUZZ_OUT:-$ROOT/build-fuzz}
 mkdir -p "$OUT"
-SOURCES="$ROOT/xml/RGSimpleXML.cpp $ROOT/runtime/Zandor.Variants.cpp $ROOT/runtime/SysUtils.cpp \
+SOURCES="$ROOT/xml/RGSimpleXML.cpp $ROOT/xml/RGSimpleXMLBinary.cpp $ROOT/xml/RGSimpleXMLParse.cpp \
+  $ROOT/xml/RGSimpleXMLWrite.cpp $ROOT/runtime/Zandor.Variants.cpp $ROOT/runtime/SysUtils.cpp \
   $ROOT/runtime/Zandor.Streams.cpp $ROOT/runtime/Zandor.Interfaces.cpp"
 FLAGS="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$ROOT"
 for t in XmlTextFuzz XmlBinaryFuzz; do

@@ -135,7 +135,15 @@ TXmlReader::TXmlReader(const TIntfPtr<IXmlElement>& ARootElement) {
   Enter(TKind::Object, node);
 }
 
-void TXmlReader::Fail(const std::string& AMessage) const { throw ESerializationError(AMessage); }
+void TXmlReader::Fail(const std::string& AMessage, std::uint32_t ALine) {
+  FFailLine = ALine;
+  throw ESerializationError(AMessage);
+}
+
+std::uint32_t TXmlReader::CurrentLine() const {
+  if (FFailLine) return FFailLine;
+  return FScopes.empty() ? 0 : FScopes.back().Line;
+}
 
 TXmlReader::TScope& TXmlReader::Current() {
   if (FScopes.empty()) Fail("The reader stands outside the document");
@@ -145,9 +153,11 @@ TXmlReader::TScope& TXmlReader::Current() {
 void TXmlReader::Enter(TKind AKind, const TIntfPtr<IXmlNode>& AElement) {
   if (FScopes.size() >= static_cast<std::size_t>(kMaxSerializationDepth) * 2)
     Fail("Objects nested too deeply");
+  FFailLine = 0;
   TScope scope;
   scope.Kind = AKind;
   scope.Label = AElement->NodeName();
+  scope.Line = AElement->SourceLine();
   TIntfPtr<IXmlNodeList> children = AElement->ChildNodes();
   const int count = children ? children->Count() : 0;
   if (AKind == TKind::List) {
@@ -162,6 +172,7 @@ void TXmlReader::Enter(TKind AKind, const TIntfPtr<IXmlNode>& AElement) {
       TMember m;
       m.Key = AElement->AttrName(i);
       m.Text = AElement->GetAttr(m.Key);
+      m.Line = scope.Line;
       if (m.Key == "Name") scope.Label += "[@Name=" + Quoted(m.Text) + "]";
       scope.Members.push_back(std::move(m));
     }
@@ -171,6 +182,7 @@ void TXmlReader::Enter(TKind AKind, const TIntfPtr<IXmlNode>& AElement) {
       TMember m;
       m.Key = child->NodeName();
       m.Element = child;
+      m.Line = child->SourceLine();
       scope.Members.push_back(std::move(m));
     }
   }
@@ -196,14 +208,16 @@ TXmlReader::TMember* TXmlReader::Find(std::string_view AKey) {
 void TXmlReader::CheckAllRead() {
   TScope& s = Current();
   for (const TMember& m : s.Members)
-    if (!m.Read) Fail("Unknown property " + Quoted(m.Key) + " of class " + s.Label.substr(0, s.Label.find('[')));
+    if (!m.Read)
+      Fail("Unknown property " + Quoted(m.Key) + " of class " + s.Label.substr(0, s.Label.find('[')), m.Line);
 }
 
 const std::string* TXmlReader::Text(std::string_view AKey, const char* AKindName) {
   TMember* m = Find(AKey);
   if (!m) return nullptr;
   m->Read = true;
-  if (m->Element) Fail("Member " + Quoted(AKey) + " is not a " + AKindName + " value");
+  FValueLine = m->Line;  // a value that does not parse is reported at its member
+  if (m->Element) Fail("Member " + Quoted(AKey) + " is not a " + AKindName + " value", m->Line);
   return &m->Text;
 }
 
@@ -214,7 +228,7 @@ bool TXmlReader::ReadBoolean(std::string_view AKey, bool& AValue) {
   if (!t) return false;
   if (*t == "true") AValue = true;
   else if (*t == "false") AValue = false;
-  else Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a Boolean");
+  else Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a Boolean", FValueLine);
   return true;
 }
 
@@ -226,7 +240,7 @@ bool TXmlReader::ReadInteger(std::string_view AKey, T& AValue, const char* AKind
   const char* end = t->data() + t->size();
   const auto r = std::from_chars(t->data(), end, v);
   if (t->empty() || r.ec != std::errc() || r.ptr != end)
-    Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a valid " + AKindName);
+    Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a valid " + AKindName, FValueLine);
   AValue = v;
   return true;
 }
@@ -247,7 +261,7 @@ bool TXmlReader::ReadDouble(std::string_view AKey, double& AValue) {
   const char* end = t->data() + t->size();
   const auto r = std::from_chars(t->data(), end, v);
   if (t->empty() || r.ec != std::errc() || r.ptr != end)
-    Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a valid Double");
+    Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a valid Double", FValueLine);
   AValue = v;
   return true;
 }
@@ -262,13 +276,13 @@ bool TXmlReader::ReadString(std::string_view AKey, std::string& AValue) {
 bool TXmlReader::ReadBytes(std::string_view AKey, std::vector<std::uint8_t>& AValue) {
   const std::string* t = Text(AKey, "Bytes");
   if (!t) return false;
-  if (t->size() % 2) Fail("Value of " + Quoted(AKey) + " is not a valid byte block");
+  if (t->size() % 2) Fail("Value of " + Quoted(AKey) + " is not a valid byte block", FValueLine);
   std::vector<std::uint8_t> bytes(t->size() / 2);
   auto nibble = [&](char c) -> int {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    Fail("Value of " + Quoted(AKey) + " is not a valid byte block");
+    Fail("Value of " + Quoted(AKey) + " is not a valid byte block", FValueLine);
   };
   for (std::size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<std::uint8_t>(nibble((*t)[2 * i]) * 16 + nibble((*t)[2 * i + 1]));
@@ -279,7 +293,7 @@ bool TXmlReader::ReadBytes(std::string_view AKey, std::vector<std::uint8_t>& AVa
 bool TXmlReader::BytesLength(std::string_view AKey, std::uint64_t& ALength) {
   TMember* m = Find(AKey);
   if (!m) return false;
-  if (m->Element) Fail("Member " + Quoted(AKey) + " is not a Bytes value");
+  if (m->Element) Fail("Member " + Quoted(AKey) + " is not a Bytes value", m->Line);
   ALength = m->Text.size() / 2;
   return true;
 }
@@ -296,7 +310,7 @@ bool TXmlReader::BeginObject(std::string_view AKey, std::string& AClassName) {
   TMember* m = Find(AKey);
   if (!m) return false;
   m->Read = true;
-  if (!m->Element) Fail("Member " + Quoted(AKey) + " is not an object");
+  if (!m->Element) Fail("Member " + Quoted(AKey) + " is not an object", m->Line);
   TIntfPtr<IXmlNode> holder = m->Element;
   TIntfPtr<IXmlNode> object;
   TIntfPtr<IXmlNodeList> children = holder->ChildNodes();
@@ -304,10 +318,10 @@ bool TXmlReader::BeginObject(std::string_view AKey, std::string& AClassName) {
   for (int i = 0; i < count; ++i) {
     TIntfPtr<IXmlNode> child = children->Item(i);
     if (child->NodeType() != NODE_ELEMENT) continue;
-    if (object) Fail("Member " + Quoted(AKey) + " holds more than one object");
+    if (object) Fail("Member " + Quoted(AKey) + " holds more than one object", m->Line);
     object = child;
   }
-  if (!object) Fail("Member " + Quoted(AKey) + " holds no object");
+  if (!object) Fail("Member " + Quoted(AKey) + " holds no object", m->Line);
   Enter(TKind::Object, object);
   AClassName = FScopes.back().Label.substr(0, FScopes.back().Label.find('['));
   return true;
@@ -323,7 +337,7 @@ bool TXmlReader::BeginList(std::string_view AKey, std::uint32_t& ACount) {
   TMember* m = Find(AKey);
   if (!m) return false;
   m->Read = true;
-  if (!m->Element) Fail("Member " + Quoted(AKey) + " is not a list");
+  if (!m->Element) Fail("Member " + Quoted(AKey) + " is not a list", m->Line);
   Enter(TKind::List, m->Element);
   ACount = static_cast<std::uint32_t>(FScopes.back().Items.size());
   return true;
@@ -368,9 +382,17 @@ void CollectTree(TComponent& AComponent, const std::string& APath,
   }
 }
 
-[[noreturn]] void FailLoad(const std::string& AWhere, const std::string& AMessage) {
-  throw EGraphDocumentError(AMessage + " (at " + AWhere + ")");
+// What a message says in place of the line when the elements carry none.
+constexpr const char* kNoLineBinary = "binary document, no line";
+constexpr const char* kNoLineBuilt = "no source line";
+
+[[noreturn]] void FailLoad(const std::string& AWhere, std::uint32_t ALine, const char* ANoLine,
+                           const std::string& AMessage) {
+  throw EGraphDocumentError(AMessage + " (at " + AWhere + ", " +
+                            (ALine ? "line " + std::to_string(ALine) : std::string(ANoLine)) + ")");
 }
+
+TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const char* ANoLine);
 
 }  // namespace
 
@@ -431,9 +453,10 @@ void TNXGraphDocument::SaveToFile(const TComponent& ARoot, const std::string& AF
 }
 
 TComponent* TNXGraphDocument::LoadFromString(std::string_view AData, TComponent* AOwner) {
+  const bool binary = XmlIsInBinaryFormat(AData);
   TIntfPtr<IXmlDocument> doc;
   try {
-    doc = XmlIsInBinaryFormat(AData) ? LoadXmlDocumentFromBinaryXML(AData) : LoadXmlDocumentFromXML(AData);
+    doc = binary ? LoadXmlDocumentFromBinaryXML(AData) : LoadXmlDocumentFromXML(AData);
   } catch (const EXmlParseError& e) {
     throw EGraphDocumentError("Line " + std::to_string(e.Line) + ", column " + std::to_string(e.Column) + ": " +
                               e.what());
@@ -442,7 +465,7 @@ TComponent* TNXGraphDocument::LoadFromString(std::string_view AData, TComponent*
   } catch (const std::exception& e) {
     throw EGraphDocumentError(std::string("Invalid XML: ") + e.what());
   }
-  return FromXml(doc, AOwner);
+  return LoadDocument(doc, AOwner, binary ? kNoLineBinary : kNoLineBuilt);
 }
 
 TComponent* TNXGraphDocument::LoadFromStream(TStream& AStream, TComponent* AOwner) {
@@ -464,11 +487,20 @@ TComponent* TNXGraphDocument::LoadFromFile(const std::string& AFileName, TCompon
 }
 
 TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner) {
+  return LoadDocument(ADocument, AOwner, kNoLineBuilt);
+}
+
+namespace {
+
+TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const char* ANoLine) {
   TIntfPtr<IXmlElement> top = ADocument ? ADocument->DocumentElement() : TIntfPtr<IXmlElement>();
-  if (!top || top->NodeName() != kDocumentElement)
-    throw EGraphDocumentError(std::string("The document element is not <") + kDocumentElement + ">");
+  if (!top) throw EGraphDocumentError(std::string("The document element is not <") + kDocumentElement + ">");
+  if (top->NodeName() != kDocumentElement)
+    FailLoad("/" + top->NodeName(), top->SourceLine(), ANoLine,
+             std::string("The document element is not <") + kDocumentElement + ">");
   if (top->GetAttr("Version") != kVersion)
-    FailLoad(std::string("/") + kDocumentElement, "Unsupported version " + Quoted(top->GetAttr("Version")));
+    FailLoad(std::string("/") + kDocumentElement, top->SourceLine(), ANoLine,
+             "Unsupported version " + Quoted(top->GetAttr("Version")));
   // The root component's element and the links element.
   TIntfPtr<IXmlElement> rootElement, links;
   TIntfPtr<IXmlNodeList> children = top->ChildNodes();
@@ -478,9 +510,10 @@ TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, T
     const std::string where = std::string("/") + kDocumentElement + "/" + child->NodeName();
     if (child->NodeName() == kLinksElement && !links) links = child->AsElement();
     else if (!rootElement) rootElement = child->AsElement();
-    else FailLoad(where, "Unexpected element <" + child->NodeName() + ">");
+    else FailLoad(where, child->SourceLine(), ANoLine, "Unexpected element <" + child->NodeName() + ">");
   }
-  if (!rootElement) FailLoad(std::string("/") + kDocumentElement, "The document holds no component");
+  if (!rootElement)
+    FailLoad(std::string("/") + kDocumentElement, top->SourceLine(), ANoLine, "The document holds no component");
 
   TXmlReader reader(rootElement);
   TComponent* root = nullptr;
@@ -489,7 +522,7 @@ TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, T
     reader.CheckAllRead();
   } catch (const std::exception& e) {
     TComponent::Free(root);
-    FailLoad("/" + std::string(kDocumentElement) + reader.CurrentPath(), e.what());
+    FailLoad("/" + std::string(kDocumentElement) + reader.CurrentPath(), reader.CurrentLine(), ANoLine, e.what());
   }
 
   // Links, once the whole tree stands.
@@ -507,24 +540,26 @@ TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, T
       ++index;
       const std::string where = std::string("/") + kDocumentElement + "/" + kLinksElement + "/" + kLinkElement + "[" +
                                 std::to_string(index) + "]";
-      if (link->NodeName() != kLinkElement) FailLoad(where, "Unexpected element <" + link->NodeName() + ">");
+      const std::uint32_t line = link->SourceLine();
+      if (link->NodeName() != kLinkElement)
+        FailLoad(where, line, ANoLine, "Unexpected element <" + link->NodeName() + ">");
       auto pinOf = [&](const char* AComponentAttr, const char* APinAttr) -> TFTBasicPin* {
         const std::string path = link->GetAttr(AComponentAttr);
         const std::string name = link->GetAttr(APinAttr);
         auto at = byPath.find(path);
-        if (at == byPath.end()) FailLoad(where, "Link to a missing component " + Quoted(path));
+        if (at == byPath.end()) FailLoad(where, line, ANoLine, "Link to a missing component " + Quoted(path));
         auto* owner = dynamic_cast<INXPinOwner*>(at->second);
         TFTBasicPin* pin = owner ? owner->FindPin(name) : nullptr;
-        if (!pin) FailLoad(where, "Link to a missing pin " + Quoted(path + "." + name));
+        if (!pin) FailLoad(where, line, ANoLine, "Link to a missing pin " + Quoted(path + "." + name));
         return pin;
       };
       TFTBasicPin* from = pinOf("From", "FromPin");
       TFTBasicPin* to = pinOf("To", "ToPin");
       auto* source = dynamic_cast<TFTSourcePin*>(from);
       auto* sink = dynamic_cast<TFTSinkPin*>(to);
-      if (!source || !sink) FailLoad(where, "A link runs from a source pin to a sink pin");
+      if (!source || !sink) FailLoad(where, line, ANoLine, "A link runs from a source pin to a sink pin");
       if (!TFTLinker::Connect(*source, *sink))
-        FailLoad(where, "The pins " + Quoted(source->GetName()) + " and " + Quoted(sink->GetName()) +
+        FailLoad(where, line, ANoLine, "The pins " + Quoted(source->GetName()) + " and " + Quoted(sink->GetName()) +
                             " cannot be linked");
     }
   } catch (const EGraphDocumentError&) {
@@ -532,9 +567,12 @@ TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, T
     throw;
   } catch (const std::exception& e) {
     TComponent::Free(root);
-    FailLoad(std::string("/") + kDocumentElement + "/" + kLinksElement, e.what());
+    FailLoad(std::string("/") + kDocumentElement + "/" + kLinksElement, links ? links->SourceLine() : 0, ANoLine,
+             e.what());
   }
   return root;
 }
+
+}  // namespace
 
 }  // namespace nx

@@ -35,8 +35,12 @@
 // Any failure while loading (malformed XML, an unknown class, a member no
 // published property reads, a value of the wrong kind, a duplicate name, a
 // link naming a missing component or pin, or one the pins refuse) ends in one
-// EGraphDocumentError naming the element (its path) or the XML line and
-// column, and every component made so far is freed again.
+// EGraphDocumentError, and every component made so far is freed again. A
+// malformed text names the XML line and column; any other failure names the
+// element (its path) and the line of its start tag:
+//   "Class TFoo not found (at /NXGraph/TRoot[@Name='R']/_Components/TFoo, line 4)"
+// A binary document keeps no lines: its messages say "binary document, no
+// line" in place of the line (a document built in code: "no source line").
 #pragma once
 
 #include <cstdint>
@@ -112,6 +116,9 @@ class TXmlReader final : public IReader {
   void CheckAllRead();
   // Where the reader stands: "/TRoot[@Name='R']/_Components/TNode[@Name='A']".
   std::string CurrentPath() const;
+  // The source line of what the last failure was about (a member element, or
+  // the element the reader stands in); 0 when the elements carry no lines.
+  std::uint32_t CurrentLine() const;
 
   bool HasKey(std::string_view AKey) override;
   bool ReadBoolean(std::string_view AKey, bool& AValue) override;
@@ -137,6 +144,7 @@ class TXmlReader final : public IReader {
     std::string Key;
     std::string Text;                // attributes
     TIntfPtr<IXmlNode> Element;      // child elements (objects and lists)
+    std::uint32_t Line = 0;          // an element's own; an attribute's element's
     bool Read = false;
   };
   struct TScope {
@@ -145,8 +153,10 @@ class TXmlReader final : public IReader {
     std::vector<TMember> Members;             // objects and items
     std::vector<TIntfPtr<IXmlNode>> Items;    // lists
     std::size_t Next = 0;                     // lists: the next item
+    std::uint32_t Line = 0;
   };
-  [[noreturn]] void Fail(const std::string& AMessage) const;
+  // ESerializationError; ALine (when not 0) is what CurrentLine reports.
+  [[noreturn]] void Fail(const std::string& AMessage, std::uint32_t ALine = 0);
   void Enter(TKind AKind, const TIntfPtr<IXmlNode>& AElement);
   TScope& Current();
   TMember* Find(std::string_view AKey);
@@ -158,6 +168,8 @@ class TXmlReader final : public IReader {
 
   std::vector<TScope> FScopes;
   std::string FRootClass;
+  std::uint32_t FFailLine = 0;
+  std::uint32_t FValueLine = 0;  // of the member whose text was read last
 };
 
 enum class TGraphDocumentFormat : std::uint8_t { Text, Binary };

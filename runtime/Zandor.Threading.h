@@ -126,6 +126,58 @@ class TSemaphore {
   const std::int32_t FMaximum;
 };
 
+// ---- Counted events and semaphores ----------------------------------------
+
+// An event or a semaphore shared by reference count between the objects that
+// signal and wait on it (a clock and its thread): the one object lives as long
+// as its last holder. The behaviour is TEvent's and TSemaphore's.
+struct IEvent : virtual IInterface {
+  NX_INTERFACE_ID(IEvent, "{6A0C2E51-93B4-4F7D-8C1A-2D5E7F90B311}");
+  virtual void SetEvent() = 0;
+  virtual void ResetEvent() = 0;
+  virtual TWaitResult WaitFor(std::uint32_t timeoutMs = INFINITE) = 0;
+  virtual bool ManualReset() const = 0;
+};
+
+struct ISemaphore : virtual IInterface {
+  NX_INTERFACE_ID(ISemaphore, "{6A0C2E51-93B4-4F7D-8C1A-2D5E7F90B312}");
+  virtual std::int32_t Release(std::int32_t count = 1) = 0;
+  virtual TWaitResult WaitFor(std::uint32_t timeoutMs = INFINITE) = 0;
+  virtual std::int32_t MaximumCount() const = 0;
+  virtual std::int32_t Count() = 0;
+};
+
+class TInterfacedEvent final : public TInterfacedObject, public IEvent {
+  NX_INTERFACES(TInterfacedObject, IEvent)
+ public:
+  explicit TInterfacedEvent(bool manualReset = true, bool initialState = false) : FEvent(manualReset, initialState) {}
+  void SetEvent() override { FEvent.SetEvent(); }
+  void ResetEvent() override { FEvent.ResetEvent(); }
+  TWaitResult WaitFor(std::uint32_t timeoutMs = INFINITE) override { return FEvent.WaitFor(timeoutMs); }
+  bool ManualReset() const override { return FEvent.ManualReset(); }
+  // The event itself, for code that waits on it directly.
+  TEvent& Event() noexcept { return FEvent; }
+
+ private:
+  TEvent FEvent;
+};
+
+class TInterfacedSemaphore final : public TInterfacedObject, public ISemaphore {
+  NX_INTERFACES(TInterfacedObject, ISemaphore)
+ public:
+  // EArgumentException for invalid counts, as TSemaphore.
+  explicit TInterfacedSemaphore(std::int32_t initialCount = 0, std::int32_t maximumCount = 0x7FFFFFFF)
+      : FSemaphore(initialCount, maximumCount) {}
+  std::int32_t Release(std::int32_t count = 1) override { return FSemaphore.Release(count); }
+  TWaitResult WaitFor(std::uint32_t timeoutMs = INFINITE) override { return FSemaphore.WaitFor(timeoutMs); }
+  std::int32_t MaximumCount() const override { return FSemaphore.MaximumCount(); }
+  std::int32_t Count() override { return FSemaphore.Count(); }
+  TSemaphore& Semaphore() noexcept { return FSemaphore; }
+
+ private:
+  TSemaphore FSemaphore;
+};
+
 // ---- Scoped read or write access ------------------------------------------
 
 enum TLockAccessMode : std::uint8_t { lamRead, lamWrite };

@@ -94,6 +94,46 @@ std::string_view TEnumInfo::NameOf(std::int32_t AOrdinal) const {
   return Names[static_cast<std::size_t>(AOrdinal)];
 }
 
+// ---- Sets
+
+std::string SetToText(const TEnumInfo& AEnum, std::uint64_t ABits) {
+  const std::size_t n = AEnum.Names.size();
+  if (n < 64 && (ABits >> n) != 0)
+    throw EPropertyConvertError(Format("Bit mask 0x%llx is not a set of %.*s", static_cast<unsigned long long>(ABits),
+                                       static_cast<int>(AEnum.TypeName.size()), AEnum.TypeName.data()));
+  std::string text = "[";
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!((ABits >> i) & 1u)) continue;
+    if (text.size() > 1) text += ',';
+    text += AEnum.Names[i];
+  }
+  return text + "]";
+}
+
+bool TextToSet(const TEnumInfo& AEnum, std::string_view AText, std::uint64_t& ABits) {
+  auto trim = [](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+  };
+  AText = trim(AText);
+  if (AText.size() < 2 || AText.front() != '[' || AText.back() != ']') return false;
+  std::string_view rest = trim(AText.substr(1, AText.size() - 2));
+  std::uint64_t bits = 0;
+  while (!rest.empty()) {  // "[]" (or "[ ]") is the empty set; otherwise no name may be empty
+    const std::size_t comma = rest.find(',');
+    const std::string_view name = trim(rest.substr(0, comma));
+    const std::int32_t i = AEnum.IndexOf(name);
+    if (name.empty() || i < 0 || i >= 64) return false;
+    bits |= std::uint64_t{1} << i;
+    if (comma == std::string_view::npos) break;
+    rest = rest.substr(comma + 1);
+    if (trim(rest).empty()) return false;  // "[a,]"
+  }
+  ABits = bits;
+  return true;
+}
+
 std::string_view PropKindName(TPropKind AKind) noexcept {
   switch (AKind) {
     case TPropKind::Bool: return "Boolean";
@@ -107,6 +147,8 @@ std::string_view PropKindName(TPropKind AKind) noexcept {
     case TPropKind::Object: return "Object";
     case TPropKind::Collection: return "Collection";
     case TPropKind::ComponentRef: return "Component";
+    case TPropKind::Set: return "Set";
+    case TPropKind::Event: return "TNotifyEvent";
   }
   return "?";
 }
@@ -119,14 +161,30 @@ void RaiseReadOnly(const TPropInfo& AProp) {
 }
 }  // namespace detail
 
+namespace {
+constexpr const char* kAssignedText = "(assigned)";
+
+[[noreturn]] void RaiseNotValue(const TPropInfo& AProp) {
+  if (AProp.Kind == TPropKind::Event)
+    throw EPropertyError(Format("Property %s is an event: only an empty value removes its handler", AProp.Name.c_str()));
+  throw EPropertyError(Format("Property %s is an object property", AProp.Name.c_str()));
+}
+// An event property set by text or variant: an empty one removes the handler.
+void ClearEvent(const TPropInfo& AProp, TPersistent& AObject, bool AEmpty) {
+  if (!AEmpty) RaiseNotValue(AProp);
+  AProp.SetEvent(AObject, nullptr);
+}
+}  // namespace
+
 std::string TPropInfo::TypeName() const {
   if (Kind == TPropKind::Enum && Enum) return std::string(Enum->TypeName);
+  if (Kind == TPropKind::Set && Enum) return "set of " + std::string(Enum->TypeName);
   if (IsObjectKind() && ObjClass) return ObjClass().Name();
   return std::string(PropKindName(Kind));
 }
 
 std::string TPropInfo::DefaultText() const {
-  if (IsObjectKind()) return std::string();
+  if (IsObjectKind() || Kind == TPropKind::Event) return std::string();
   return ValueToText(Default);
 }
 
@@ -142,6 +200,9 @@ std::string TPropInfo::ValueToText(const TVariant& AValue) const {
     case TPropKind::Enum:
       if (AValue.IsString()) return std::string(AValue.StrView());
       return std::string(Enum->NameOf(static_cast<std::int32_t>(AValue.AsInt64())));
+    case TPropKind::Set:
+      if (AValue.IsString()) return std::string(AValue.StrView());
+      return SetToText(*Enum, AValue.AsUInt64());
     default: return std::string();
   }
 }
@@ -183,8 +244,12 @@ TVariant TPropInfo::TextToValue(std::string_view AText) const {
       if (i >= 0) return TVariant(i);
       break;
     }
-    default:
-      throw EPropertyError(Format("Property %s is an object property", Name.c_str()));
+    case TPropKind::Set: {
+      std::uint64_t bits = 0;
+      if (TextToSet(*Enum, AText, bits)) return TVariant(bits);
+      break;
+    }
+    default: RaiseNotValue(*this);
   }
   RaiseConvert(*this, Quoted(AText));
 }
@@ -239,13 +304,25 @@ TVariant TPropInfo::Coerce(const TVariant& AValue) const {
         if (v >= 0 && static_cast<std::size_t>(v) < Enum->Names.size()) return TVariant(static_cast<std::int32_t>(v));
       }
       break;
-    default:
-      throw EPropertyError(Format("Property %s is an object property", Name.c_str()));
+    case TPropKind::Set:
+      if (AValue.IsInteger()) {  // a bit mask: no bit beyond the enumeration's values
+        const std::size_t n = Enum->Names.size();
+        if (AValue.VType() == varUInt64) {
+          const std::uint64_t bits = AValue.AsUInt64();
+          if (n >= 64 || (bits >> n) == 0) return TVariant(bits);
+        } else if (AValue.AsInt64() >= 0) {
+          const auto bits = static_cast<std::uint64_t>(AValue.AsInt64());
+          if (n >= 64 || (bits >> n) == 0) return TVariant(bits);
+        }
+      }
+      break;
+    default: RaiseNotValue(*this);
   }
   RaiseConvert(*this, shown());
 }
 
 TVariant TPropInfo::Get(const TPersistent& AObject) const {
+  if (Kind == TPropKind::Event) return TVariant(GetText(AObject));
   if (IsObjectKind()) throw EPropertyError(Format("Property %s is an object property", Name.c_str()));
   TVariant v;
   GetFn(AObject, v);
@@ -253,6 +330,7 @@ TVariant TPropInfo::Get(const TPersistent& AObject) const {
 }
 
 void TPropInfo::Set(TPersistent& AObject, const TVariant& AValue) const {
+  if (Kind == TPropKind::Event) return ClearEvent(*this, AObject, AValue.IsEmpty() || (AValue.IsString() && AValue.StrView().empty()));
   if (IsObjectKind()) throw EPropertyError(Format("Property %s is an object property", Name.c_str()));
   if (!SetFn) detail::RaiseReadOnly(*this);
   SetFn(*this, AObject, Coerce(AValue));
@@ -264,6 +342,7 @@ std::string TPropInfo::GetText(const TPersistent& AObject) const {
     return ref ? ref->GetNamePath() : std::string();
   }
   if (IsObjectKind()) return "(" + TypeName() + ")";
+  if (Kind == TPropKind::Event) return GetEventFn(AObject) ? kAssignedText : "";
   TVariant v;
   GetFn(AObject, v);
   return ValueToText(v);
@@ -283,9 +362,21 @@ void TPropInfo::SetText(TPersistent& AObject, std::string_view AText) const {
     SetRefFn(*this, AObject, ref);
     return;
   }
+  if (Kind == TPropKind::Event) return ClearEvent(*this, AObject, AText.empty());
   if (IsObjectKind()) throw EPropertyError(Format("Property %s is an object property", Name.c_str()));
   if (!SetFn) detail::RaiseReadOnly(*this);
   SetFn(*this, AObject, TextToValue(AText));
+}
+
+TNotifyEvent TPropInfo::GetEvent(const TPersistent& AObject) const {
+  if (Kind != TPropKind::Event) throw EPropertyError(Format("Property %s is not an event", Name.c_str()));
+  return GetEventFn(AObject);
+}
+
+void TPropInfo::SetEvent(TPersistent& AObject, TNotifyEvent AHandler) const {
+  if (Kind != TPropKind::Event) throw EPropertyError(Format("Property %s is not an event", Name.c_str()));
+  if (!SetEventFn) detail::RaiseReadOnly(*this);
+  SetEventFn(AObject, std::move(AHandler));
 }
 
 TPersistent* TPropInfo::GetObject(const TPersistent& AObject) const {
@@ -294,6 +385,7 @@ TPersistent* TPropInfo::GetObject(const TPersistent& AObject) const {
 }
 
 bool TPropInfo::IsStored(const TPersistent& AObject) const {
+  if (Kind == TPropKind::Event) return false;  // handlers are wired at run time, never streamed
   if (StoredFn) return StoredFn(AObject);
   if (Kind == TPropKind::ComponentRef) return GetObjFn(AObject) != nullptr;
   if (IsObjectKind()) return true;
@@ -450,7 +542,7 @@ TVariant GetPropValue(const TPersistent& AObject, std::string_view AName) {
     p.GetFn(AObject, v);
     return TVariant(p.Enum->NameOf(static_cast<std::int32_t>(v.AsInt64())));
   }
-  if (p.Kind == TPropKind::ComponentRef) return TVariant(p.GetText(AObject));
+  if (p.Kind == TPropKind::ComponentRef || p.Kind == TPropKind::Set) return TVariant(p.GetText(AObject));  // "[a,b]"
   return p.Get(AObject);
 }
 
@@ -470,6 +562,14 @@ void SetPropText(TPersistent& AObject, std::string_view AName, std::string_view 
 
 TPersistent* GetObjectProp(const TPersistent& AObject, std::string_view AName) {
   return AObject.GetClassInfo().Property(AName).GetObject(AObject);
+}
+
+TNotifyEvent GetEventProp(const TPersistent& AObject, std::string_view AName) {
+  return AObject.GetClassInfo().Property(AName).GetEvent(AObject);
+}
+
+void SetEventProp(TPersistent& AObject, std::string_view AName, TNotifyEvent AHandler) {
+  AObject.GetClassInfo().Property(AName).SetEvent(AObject, std::move(AHandler));
 }
 
 std::vector<TPropDescription> DescribeProperties(const TPersistent& AObject) {

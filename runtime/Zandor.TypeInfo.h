@@ -27,7 +27,10 @@
 //   Prop<&T::GetX, &T::SetX>(name, default)   accessors only (initial value set through the setter)
 //   Prop<&T::GetX>(name)                      read-only
 // Value types: bool, int32, uint32, int64, float, double, std::string, an
-// enumeration with NX_ENUM_NAMES, std::unique_ptr<U> (an owned sub-object or
+// enumeration with NX_ENUM_NAMES, a TEnumSet of such an enumeration (streamed
+// as its text "[a,b]"), TNotifyEvent (an event slot: published for hosts to
+// assign a handler, never streamed; declared without a default),
+// std::unique_ptr<U> (an owned sub-object or
 // collection, created at initialisation when still empty), U* of a persistent
 // class (a sub-object made by the constructor), U* of a component class (a
 // component reference, streamed as the component's name and resolved after
@@ -44,6 +47,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -102,6 +107,66 @@ std::string_view EnumName(E AValue) {
   return EnumInfoOf<E>().NameOf(static_cast<std::int32_t>(AValue));
 }
 
+// ---- Sets of an enumeration's values
+
+// Which values of the enumeration E (ordinals 0 to 63) are in the set. As a
+// property it is streamed and shown as text: the member names in ordinal
+// order, "[fdoAlpha,fdoNoPrewrap]", and "[]" for the empty set.
+template <class E>
+  requires HasEnumNames<E>
+class TEnumSet {
+ public:
+  using TElement = E;
+  constexpr TEnumSet() noexcept = default;
+  constexpr TEnumSet(std::initializer_list<E> AItems) noexcept {
+    for (E e : AItems) FBits |= Bit(e);
+  }
+  static constexpr TEnumSet FromBits(std::uint64_t ABits) noexcept {
+    TEnumSet s;
+    s.FBits = ABits;
+    return s;
+  }
+  constexpr std::uint64_t Bits() const noexcept { return FBits; }
+  constexpr bool Contains(E AItem) const noexcept { return (FBits & Bit(AItem)) != 0; }
+  constexpr bool Empty() const noexcept { return FBits == 0; }
+  constexpr TEnumSet& Include(E AItem) noexcept {
+    FBits |= Bit(AItem);
+    return *this;
+  }
+  constexpr TEnumSet& Exclude(E AItem) noexcept {
+    FBits &= ~Bit(AItem);
+    return *this;
+  }
+  friend constexpr TEnumSet operator|(TEnumSet A, TEnumSet B) noexcept { return FromBits(A.FBits | B.FBits); }
+  friend constexpr TEnumSet operator&(TEnumSet A, TEnumSet B) noexcept { return FromBits(A.FBits & B.FBits); }
+  friend constexpr TEnumSet operator-(TEnumSet A, TEnumSet B) noexcept { return FromBits(A.FBits & ~B.FBits); }
+  friend constexpr bool operator==(TEnumSet, TEnumSet) noexcept = default;
+
+ private:
+  static constexpr std::uint64_t Bit(E AItem) noexcept {
+    return std::uint64_t{1} << (static_cast<unsigned>(AItem) & 63u);
+  }
+  std::uint64_t FBits = 0;
+};
+
+// The text of the set with bit mask ABits of AEnum's values: "[a,b]".
+// EPropertyConvertError for a bit beyond the enumeration's values.
+std::string SetToText(const TEnumInfo& AEnum, std::uint64_t ABits);
+// The bit mask of a set's text: names between "[" and "]" separated by
+// commas, blanks around each allowed, letter case ignored, a name given twice
+// counted once. False when the text is no set of AEnum's values.
+bool TextToSet(const TEnumInfo& AEnum, std::string_view AText, std::uint64_t& ABits);
+template <class E>
+std::string SetText(TEnumSet<E> ASet) {
+  return SetToText(EnumInfoOf<E>(), ASet.Bits());
+}
+
+// ---- Events
+
+// A notify event: the handler a host or an owner assigns, called with the
+// object that raises it (TPersistent::CallEvent). Empty: no handler.
+using TNotifyEvent = std::function<void(TPersistent* ASender)>;
+
 // ---- Properties
 
 enum class TPropKind : std::uint8_t {
@@ -109,6 +174,8 @@ enum class TPropKind : std::uint8_t {
   Object,        // a sub-object (streamed as a nested object)
   Collection,    // a collection of items (streamed as a list)
   ComponentRef,  // a reference to a component (streamed as its name)
+  Set,           // a TEnumSet (streamed as its text)
+  Event,         // a TNotifyEvent slot (not streamed)
 };
 // "Boolean", "Int32", "UInt32", "Int64", "Single", "Double", "String", ...
 std::string_view PropKindName(TPropKind AKind) noexcept;
@@ -123,9 +190,10 @@ struct TPropHints {
 struct TPropInfo {
   std::string Name;
   TPropKind Kind = TPropKind::Int32;
-  const TEnumInfo* Enum = nullptr;                // Enum
+  const TEnumInfo* Enum = nullptr;                // Enum; Set: the members' enumeration
   const TClassInfo& (*ObjClass)() = nullptr;      // Object, Collection, ComponentRef: the declared class
-  TVariant Default;                               // scalar kinds; an enumeration as its ordinal (varInteger)
+  TVariant Default;                               // scalar kinds; an enumeration as its ordinal (varInteger),
+                                                  // a set as its bit mask (varUInt64)
   bool HasDefault = true;                         // false: always stored
   bool HasMin = false;
   TVariant Min;                                   // the clamping minimum (same variant type as Default)
@@ -142,22 +210,35 @@ struct TPropInfo {
   void (*InitFn)(const TPropInfo&, TPersistent&) = nullptr;                     // initial value / sub-object
   bool (*StoredFn)(const TPersistent&) = nullptr;                               // replaces the default test
   std::vector<std::string> (*ValuesFn)(const TPersistent&) = nullptr;           // values an editor offers
+  TNotifyEvent (*GetEventFn)(const TPersistent&) = nullptr;                     // Event
+  void (*SetEventFn)(TPersistent&, TNotifyEvent) = nullptr;                     // Event; null: read-only
 
   bool IsObjectKind() const noexcept {
     return Kind == TPropKind::Object || Kind == TPropKind::Collection || Kind == TPropKind::ComponentRef;
   }
-  bool ReadOnly() const noexcept { return IsObjectKind() ? Kind == TPropKind::ComponentRef && !SetRefFn : !SetFn; }
+  bool ReadOnly() const noexcept {
+    if (Kind == TPropKind::Event) return !SetEventFn;
+    return IsObjectKind() ? Kind == TPropKind::ComponentRef && !SetRefFn : !SetFn;
+  }
   // "Boolean", "UInt32", the enumeration's name, the object's class name.
   std::string TypeName() const;
   // The default as text ("15", "fmBlock", "True"); empty for object kinds.
   std::string DefaultText() const;
 
   // Value access (the setter takes the object's lock and notifies on change).
+  // A set's variant is its bit mask; a text or an integer mask sets it. An
+  // event has no value: its text is "" without a handler and "(assigned)"
+  // with one, and only an empty text (or variant) is accepted, which removes
+  // the handler.
   TVariant Get(const TPersistent& AObject) const;
   void Set(TPersistent& AObject, const TVariant& AValue) const;
   std::string GetText(const TPersistent& AObject) const;
   void SetText(TPersistent& AObject, std::string_view AText) const;
   TPersistent* GetObject(const TPersistent& AObject) const;
+  // An event's handler (EPropertyError for other kinds); setting it takes the
+  // object's lock and notifies nobody: a handler is no setting.
+  TNotifyEvent GetEvent(const TPersistent& AObject) const;
+  void SetEvent(TPersistent& AObject, TNotifyEvent AHandler) const;
   // Whether the value is written when AObject is streamed: the stored
   // predicate when declared, else "differs from the default" (scalars and
   // references; object kinds are decided by their contents).
@@ -257,6 +338,8 @@ void SetPropValue(TPersistent& AObject, std::string_view AName, const TVariant& 
 std::string GetPropText(const TPersistent& AObject, std::string_view AName);
 void SetPropText(TPersistent& AObject, std::string_view AName, std::string_view AText);
 TPersistent* GetObjectProp(const TPersistent& AObject, std::string_view AName);
+TNotifyEvent GetEventProp(const TPersistent& AObject, std::string_view AName);
+void SetEventProp(TPersistent& AObject, std::string_view AName, TNotifyEvent AHandler);
 
 // One row of an object's property list, as an editor or a host shows it.
 struct TPropDescription {
@@ -300,6 +383,11 @@ class TFiler {
 namespace detail {
 
 template <class V>
+struct TIsEnumSet : std::false_type {};
+template <class E>
+struct TIsEnumSet<TEnumSet<E>> : std::true_type {};
+
+template <class V>
 struct TUniquePtrArg : std::false_type {};
 template <class U, class D>
 struct TUniquePtrArg<std::unique_ptr<U, D>> : std::true_type {
@@ -337,12 +425,14 @@ V FromVariant(const TVariant& v) {
   else if constexpr (std::is_same_v<V, float>) return static_cast<float>(v.AsDouble());
   else if constexpr (std::is_same_v<V, double>) return v.AsDouble();
   else if constexpr (std::is_same_v<V, std::uint32_t>) return static_cast<std::uint32_t>(v.AsUInt64());
+  else if constexpr (TIsEnumSet<V>::value) return V::FromBits(v.AsUInt64());
   else return static_cast<V>(v.AsInt64());
 }
 template <class V>
 TVariant ToVariant(const V& AValue) {
   if constexpr (std::is_enum_v<V>) return TVariant(static_cast<std::int32_t>(AValue));
   else if constexpr (std::is_same_v<V, std::string>) return TVariant(std::string_view(AValue));
+  else if constexpr (TIsEnumSet<V>::value) return TVariant(AValue.Bits());
   else return TVariant(AValue);
 }
 
@@ -356,6 +446,7 @@ constexpr TPropKind ScalarKind() {
   else if constexpr (std::is_same_v<V, double>) return TPropKind::Double;
   else if constexpr (std::is_same_v<V, std::string>) return TPropKind::String;
   else if constexpr (std::is_enum_v<V>) return TPropKind::Enum;
+  else if constexpr (TIsEnumSet<V>::value) return TPropKind::Set;
   else static_assert(sizeof(V) == 0, "unsupported published property type");
 }
 
@@ -363,7 +454,7 @@ template <class V>
 constexpr bool IsScalar = std::is_same_v<V, bool> || std::is_same_v<V, std::int32_t> ||
                           std::is_same_v<V, std::uint32_t> || std::is_same_v<V, std::int64_t> ||
                           std::is_same_v<V, float> || std::is_same_v<V, double> ||
-                          std::is_same_v<V, std::string> || HasEnumNames<V>;
+                          std::is_same_v<V, std::string> || HasEnumNames<V> || TIsEnumSet<V>::value;
 
 // The object class behind an object-kind value type (unique_ptr<U> or U*).
 template <class V>
@@ -391,6 +482,7 @@ class TClassBuilder {
   TClassBuilder& Prop(std::string_view AName) {
     using V = typename detail::TAccessorValue<decltype(A)>::Type;
     if constexpr (detail::IsScalar<V>) return Prop<A, B>(AName, V{});
+    else if constexpr (std::is_same_v<V, TNotifyEvent>) return AddEvent<A, B>(AName);
     else return AddObject<A, B, V>(AName);
   }
 
@@ -402,6 +494,12 @@ class TClassBuilder {
     TPropInfo& p = Add(AName);
     p.Kind = detail::ScalarKind<V>();
     if constexpr (std::is_enum_v<V>) p.Enum = &EnumInfoOf<V>();
+    if constexpr (detail::TIsEnumSet<V>::value) {
+      p.Enum = &EnumInfoOf<typename V::TElement>();
+      if (p.Enum->Names.size() > 64)
+        throw EPropertyError(Format("Property %s: a set holds values of an enumeration of at most 64 names",
+                                    p.Name.c_str()));
+    }
     p.Default = detail::ToVariant<V>(static_cast<V>(ADefault));
     if constexpr (TA::IsField) {
       p.GetFn = [](const TPersistent& o, TVariant& out) {
@@ -425,7 +523,8 @@ class TClassBuilder {
       p.SetFn = [](const TPropInfo& pi, TPersistent& o, const TVariant& v) {
         T& self = static_cast<T&>(o);
         V value = detail::FromVariant<V>(v);
-        if constexpr (!std::is_same_v<V, bool> && !std::is_same_v<V, std::string> && !std::is_enum_v<V>)
+        if constexpr (!std::is_same_v<V, bool> && !std::is_same_v<V, std::string> && !std::is_enum_v<V> &&
+                      !detail::TIsEnumSet<V>::value)
           if (pi.HasMin) {
             const V m = detail::FromVariant<V>(pi.Min);
             if (value < m) value = m;
@@ -449,6 +548,7 @@ class TClassBuilder {
     p.Hash = hash;
     p.DeclaredBy = declaredBy;
     if constexpr (std::is_enum_v<D>) p.Default = TVariant(static_cast<std::int32_t>(ADefault));
+    else if constexpr (detail::TIsEnumSet<D>::value) p.Default = p.Coerce(TVariant(ADefault.Bits()));
     else p.Default = p.Coerce(TVariant(ADefault));
     return *this;
   }
@@ -492,6 +592,32 @@ class TClassBuilder {
   TPropInfo& Last() {
     if (FInfo.FOwn.empty()) throw EPropertyError("A modifier needs a property declared before it");
     return *FInfo.FOwn.back();
+  }
+
+  // An event slot: a TNotifyEvent field (set under the lock) or a getter,
+  // optionally with a setter of its own.
+  template <auto A, auto B>
+  TClassBuilder& AddEvent(std::string_view AName) {
+    using TA = detail::TAccessorValue<decltype(A)>;
+    TPropInfo& p = Add(AName);
+    p.Kind = TPropKind::Event;
+    if constexpr (TA::IsField) {
+      p.GetEventFn = [](const TPersistent& o) -> TNotifyEvent {
+        const T& self = static_cast<const T&>(o);
+        return self.ReadLocked(self.*A);
+      };
+    } else {
+      p.GetEventFn = [](const TPersistent& o) -> TNotifyEvent { return (static_cast<const T&>(o).*A)(); };
+    }
+    if constexpr (!std::is_same_v<decltype(B), std::nullptr_t>) {
+      p.SetEventFn = [](TPersistent& o, TNotifyEvent h) { (static_cast<T&>(o).*B)(std::move(h)); };
+    } else if constexpr (TA::IsField) {
+      p.SetEventFn = [](TPersistent& o, TNotifyEvent h) {
+        T& self = static_cast<T&>(o);
+        self.SetHandler(self.*A, std::move(h));
+      };
+    }
+    return *this;
   }
 
   template <auto A, auto B, class V>

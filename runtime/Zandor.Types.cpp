@@ -81,7 +81,7 @@ void TPersistent::Assign(const TPersistent& ASource) {
       case TPropKind::ComponentRef:
         if (p->SetRefFn) p->SetRefFn(*p, *this, p->GetObjFn(ASource));
         break;
-      default:
+      default:  // values; events have no SetFn: a copy is not wired to the source's handlers
         if (p->SetFn) {
           TVariant v;
           p->GetFn(ASource, v);
@@ -321,6 +321,7 @@ void WriteObject(IWriter& AWriter, const TPersistent& AObject, const TWriteConte
       }
       continue;
     }
+    if (p->Kind == TPropKind::Event) continue;  // handlers are not streamed
     if (p->Kind != TPropKind::ComponentRef && !p->SetFn) continue;  // read-only values are not streamed
     if (!p->IsStored(AObject)) continue;
     if (p->Kind == TPropKind::ComponentRef) {
@@ -339,6 +340,7 @@ void WriteObject(IWriter& AWriter, const TPersistent& AObject, const TWriteConte
       case TPropKind::Double: AWriter.WriteDouble(key, v.AsDouble()); break;
       case TPropKind::String: AWriter.WriteString(key, v.StrView()); break;
       case TPropKind::Enum: AWriter.WriteString(key, p->Enum->NameOf(static_cast<std::int32_t>(v.AsInt64()))); break;
+      case TPropKind::Set: AWriter.WriteString(key, p->ValueToText(v)); break;
       default: break;
     }
   }
@@ -437,6 +439,15 @@ void ReadObject(IReader& AReader, TPersistent& AObject, TReadContext* AContext) 
           const std::int32_t i = p->Enum->IndexOf(s);
           if (i < 0) RaiseRead(*p, Format("%s is not a value of %s", s.c_str(), p->TypeName().c_str()));
           v = TVariant(i);
+        }
+        break;
+      }
+      case TPropKind::Set: {
+        std::string s;
+        std::uint64_t bits = 0;
+        if ((found = AReader.ReadString(key, s))) {
+          if (!TextToSet(*p->Enum, s, bits)) RaiseRead(*p, Format("%s is not a %s", s.c_str(), p->TypeName().c_str()));
+          v = TVariant(bits);
         }
         break;
       }

@@ -334,6 +334,17 @@ class TPersistent : public virtual IInterface {
   bool SetNotifyMin(V& AField, V AValue, V AMin) {
     return SetNotify(AField, AValue < AMin ? AMin : AValue);
   }
+  // Sets an event field under the write lock. No change notification: a
+  // handler is wiring, not a setting, and is never streamed.
+  void SetHandler(TNotifyEvent& AField, TNotifyEvent AHandler) {
+    TWriteLock guard(GetLock());
+    AField = std::move(AHandler);
+  }
+  // Calls the handler in AEvent (a copy taken under the read lock, so that
+  // the handler may itself re-assign the event) with this object as sender.
+  void CallEvent(const TNotifyEvent& AEvent) {
+    if (TNotifyEvent handler = ReadLocked(AEvent)) handler(this);
+  }
   // Sets a component reference field: the holding component is told when the
   // referenced component is freed, and the field is then cleared.
   template <class U>

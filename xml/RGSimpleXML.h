@@ -146,6 +146,11 @@ struct IXmlNode : IXmlBase {
   virtual std::string NodeName() const = 0;
   virtual TXmlNameID NodeNameID() const = 0;
   virtual TXmlNodeType NodeType() const = 0;
+  // The line (1-based) of an element's start tag in the text it was parsed
+  // from, for messages about the document's content; 0 for an element made in
+  // code or read from the binary form (which keeps no lines), and for every
+  // other node type.
+  virtual std::uint32_t SourceLine() const = 0;
   virtual TIntfPtr<IXmlNode> ParentNode() const = 0;
   virtual TIntfPtr<IXmlDocument> OwnerDocument() const = 0;
   virtual TIntfPtr<IXmlNameTable> NameTable() const = 0;

@@ -74,7 +74,7 @@ TEST(IntegerBuffersTest, ItemAccessAccessHandlesAndEnumerator) {
   TInt b = TNXIntegerBuffer::MakeCopy(a);
   EXPECT_EQ(b->Data(TBufferAccessMode::Read)->Data(), a->Read());
   TIntfPtr<INXIntegerBufferAccess> modify = b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write});
-  std::int32_t* p = modify->Data();
+  std::int32_t* p = modify->WritableData();
   EXPECT_NE(p, a->Read());
   EXPECT_EQ(p[1], -50);
   EXPECT_EQ(modify->GetSize(), 3);

@@ -112,7 +112,7 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
       {"Data{Read}", [](const TBuffer& b) -> const double* { return b->Data(TBufferAccessMode::Read)->Data(); }, false, true},
       {"Data{}", [](const TBuffer& b) -> const double* { return b->Data({})->Data(); }, false, true},
       {"ByteData{Read}",
-       [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Read)->ByteData()); },
+       [](const TBuffer& b) -> const double* { return reinterpret_cast<const double*>(b->ByteData(TBufferAccessMode::Read)->ByteData()); },
        false, true},
       {"Modify", [](const TBuffer& b) -> const double* { return b->Modify(); }, true, true},
       {"ByteModify", [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteModify()); }, true, true},
@@ -121,15 +121,25 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
        true},
       {"ByteData{Read,Write}",
        [](const TBuffer& b) -> const double* {
-         return reinterpret_cast<double*>(
+         return reinterpret_cast<const double*>(
              b->ByteData({TBufferAccessMode::Read, TBufferAccessMode::Write})->ByteData());
        },
        true, true},
       {"Write", [](const TBuffer& b) -> const double* { return b->Write(); }, true, false},
       {"ByteWrite", [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteWrite()); }, true, false},
       {"Data{Write}", [](const TBuffer& b) -> const double* { return b->Data(TBufferAccessMode::Write)->Data(); }, true, false},
+      {"Data{Read,Write} writable",
+       [](const TBuffer& b) -> const double* {
+         return b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write})->WritableData();
+       },
+       true, true},
+      {"ByteData{Write} writable",
+       [](const TBuffer& b) -> const double* {
+         return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Write)->WritableByteData());
+       },
+       true, false},
       {"ByteData{Write}",
-       [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Write)->ByteData()); },
+       [](const TBuffer& b) -> const double* { return reinterpret_cast<const double*>(b->ByteData(TBufferAccessMode::Write)->ByteData()); },
        true, false},
   };
   for (const TCase& c : cases) {
@@ -160,7 +170,7 @@ TEST(SharingTest, AccessHandleRunsItsAccessorOnEveryCall) {
   EXPECT_EQ(handle->GetByteSize(), 32u);
   TBuffer other = CopyOf(a);
   const TCounts before = Counts();
-  double* p = handle->Data();  // now shared: this call copies
+  double* p = handle->WritableData();  // now shared: this call copies
   EXPECT_NE(p, other->Read());
   EXPECT_EQ(Counts().Stores, before.Stores + 1);
   // The handle keeps its buffer alive.
@@ -168,6 +178,46 @@ TEST(SharingTest, AccessHandleRunsItsAccessorOnEveryCall) {
   a = nullptr;
   EXPECT_EQ(byteHandle->GetByteSize(), 32u);
   EXPECT_EQ(handle->Data(), p);
+}
+
+// A handle opened for reading hands out const data only: its writable
+// accessors refuse, and the block it reads stays shared.
+static_assert(std::is_same_v<decltype(std::declval<INXRealBufferAccess&>().Data()), const double*>);
+static_assert(std::is_same_v<decltype(std::declval<INXBasicBufferAccess&>().ByteData()), const std::uint8_t*>);
+static_assert(std::is_same_v<decltype(std::declval<INXComplexBufferAccess&>().Data()), const TComplex*>);
+
+TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
+  struct TCase {
+    const char* Name;
+    TBufferAccessModes Modes;
+    bool Writable;
+  };
+  const TCase cases[] = {
+      {"{Read}", TBufferAccessMode::Read, false},
+      {"{}", {}, false},
+      {"{Write}", TBufferAccessMode::Write, true},
+      {"{Read,Write}", {TBufferAccessMode::Read, TBufferAccessMode::Write}, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBuffer a = Ramp(16);
+    TBuffer other = CopyOf(a);
+    auto typed = a->Data(c.Modes);
+    auto bytes = a->ByteData(c.Modes);
+    auto ints = TNXIntegerBuffer::MakeSize(4)->Data(c.Modes);
+    EXPECT_EQ(typed->IsWritable(), c.Writable);
+    EXPECT_EQ(bytes->IsWritable(), c.Writable);
+    if (c.Writable) {
+      EXPECT_NE(typed->WritableData(), other->Read());
+      EXPECT_NE(ints->WritableData(), nullptr);
+    } else {
+      EXPECT_THROW(typed->WritableData(), EInvalidOperation);
+      EXPECT_THROW(bytes->WritableByteData(), EInvalidOperation);
+      EXPECT_THROW(ints->WritableData(), EInvalidOperation);
+      EXPECT_EQ(typed->Data(), other->Read());  // still the shared block
+      EXPECT_EQ(reinterpret_cast<const double*>(bytes->ByteData()), other->Read());
+    }
+  }
 }
 
 TEST(SharingTest, RemovedOwnershipLetsTheOtherHolderWriteInPlace) {

@@ -4,6 +4,7 @@
 // component left alive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -143,29 +144,50 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
     if (at != std::string::npos) s.replace(at, AFrom.size(), ATo);
     return s;
   };
+  // The line of the first occurrence of ANeedle in ADocument.
+  auto lineOf = [](const std::string& ADocument, const std::string& ANeedle) {
+    const std::size_t at = ADocument.find(ANeedle);
+    EXPECT_NE(at, std::string::npos) << ANeedle;
+    return 1 + std::count(ADocument.begin(), ADocument.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+  };
+  // A member element the class does not know, on a line of its own.
+  const std::string strayElement = edit("</_Components>", "</_Components>\n\t\t<Extra>\n\t\t\t<TGraphNode/>\n\t\t</Extra>");
   struct TCase {
     const char* Name;
     std::string Document;
     std::string Message;  // the whole message must contain this
+    std::string At;       // the message names the line of this text ("" when it names none)
   };
   const TCase cases[] = {
-      {"malformed XML", good.substr(0, good.size() / 2), "Line "},
-      {"unknown class", edit("<TGraphNode Name=\"C\"", "<TNoSuchNode Name=\"C\""), "TNoSuchNode"},
-      {"unknown class where", edit("<TGraphNode Name=\"C\"", "<TNoSuchNode Name=\"C\""),
-       "at /NXGraph/TGraphNode[@Name='Graph']/_Components/TNoSuchNode[@Name='C']"},
+      {"malformed XML", good.substr(0, good.size() / 2), "Line ", ""},
+      {"unknown class", edit("<TGraphNode Name=\"C\"", "<TNoSuchNode Name=\"C\""),
+       "Class TNoSuchNode not found (at /NXGraph/TGraphNode[@Name='Graph']/_Components/TNoSuchNode[@Name='C']", "<TNoSuchNode"},
       {"unknown property", edit("Name=\"C\"", "Name=\"C\" Volume=\"3\""),
        "Unknown property 'Volume' of class TGraphNode (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
-       "TGraphNode[@Name='C'])"},
-      {"unknown root property", edit("Name=\"Graph\"", "Name=\"Graph\" Volume=\"3\""), "Unknown property 'Volume'"},
+       "TGraphNode[@Name='C']",
+       "Volume="},
+      {"unknown root property", edit("Name=\"Graph\"", "Name=\"Graph\" Volume=\"3\""),
+       "Unknown property 'Volume'", "Volume="},
+      {"unknown member element", strayElement, "Unknown property 'Extra' of class TGraphNode", "<Extra>"},
       {"wrong type", edit("Name=\"C\"", "Name=\"C\" Gain=\"loud\""),
        "Value 'loud' of 'Gain' is not a valid Double (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
-       "TGraphNode[@Name='C'])"},
-      {"wrong integer", edit("Tag=\"-7\"", "Tag=\"7x\""), "'7x' of 'Tag' is not a valid Int64"},
-      {"duplicate name", edit("Name=\"C\"", "Name=\"B\""), "A component named B already exists"},
+       "TGraphNode[@Name='C']",
+       "Gain=\"loud\""},
+      {"wrong integer", edit("Tag=\"-7\"", "Tag=\"7x\""), "'7x' of 'Tag' is not a valid Int64", "Tag=\"7x\""},
+      {"attribute where an object belongs", edit("Name=\"C\"", "Name=\"C\" _Components=\"x\""),
+       "Member '_Components' is not a list", "_Components=\"x\""},
+      {"duplicate name", edit("Name=\"C\"", "Name=\"B\""), "A component named B already exists",
+       "<TGraphNode Name=\"B\"/>"},
       {"missing component", edit("To=\"C\"", "To=\"Q\""),
-       "Link to a missing component 'Q' (at /NXGraph/Links/Link[2])"},
-      {"missing pin", edit("ToPin=\"In\"", "ToPin=\"Inn\""), "Link to a missing pin 'B.Inn' (at /NXGraph/Links/Link[1])"},
-      {"wrong document", "<Other/>", "The document element is not <NXGraph>"},
+       "Link to a missing component 'Q' (at /NXGraph/Links/Link[2]", "To=\"Q\""},
+      {"missing pin", edit("ToPin=\"In\"", "ToPin=\"Inn\""),
+       "Link to a missing pin 'B.Inn' (at /NXGraph/Links/Link[1]", "ToPin=\"Inn\""},
+      {"link between two sinks", edit("FromPin=\"Out\"", "FromPin=\"In\""),
+       "A link runs from a source pin to a sink pin", "FromPin=\"In\""},
+      {"stray element in the document", edit("<Links>", "<Other/>\n<Links>"), "Unexpected element <Other>",
+       "<Other/>"},
+      {"wrong version", edit("Version=\"1\"", "Version=\"2\""), "Unsupported version '2'", "Version="},
+      {"wrong document", "\n\n<Other/>", "The document element is not <NXGraph>", "<Other/>"},
   };
   for (const TCase& tc : cases) {
     SCOPED_TRACE(tc.Name);
@@ -174,6 +196,20 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
     const std::string message =
         MessageOf<EGraphDocumentError>([&] { (void)TNXGraphDocument::LoadFromString(tc.Document, &owner); });
     EXPECT_NE(message.find(tc.Message), std::string::npos) << message;
+    if (!tc.At.empty()) {
+      const std::string line = ", line " + std::to_string(lineOf(tc.Document, tc.At)) + ")";
+      EXPECT_NE(message.find(line), std::string::npos) << message << " lacks " << line;
+    }
+    EXPECT_EQ(owner.ComponentCount(), 0);
+    EXPECT_EQ(TGraphNode::Live(), live);
+    if (tc.At.empty()) continue;
+
+    // The same document in binary form: the same error, and it says there are no lines.
+    const std::string binary = LoadXmlDocumentFromXML(tc.Document)->BinaryXML();
+    const std::string binaryMessage =
+        MessageOf<EGraphDocumentError>([&] { (void)TNXGraphDocument::LoadFromString(binary, &owner); });
+    EXPECT_NE(binaryMessage.find(tc.Message), std::string::npos) << binaryMessage;
+    EXPECT_NE(binaryMessage.find(", binary document, no line)"), std::string::npos) << binaryMessage;
     EXPECT_EQ(owner.ComponentCount(), 0);
     EXPECT_EQ(TGraphNode::Live(), live);
   }

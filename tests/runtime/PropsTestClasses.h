@@ -83,6 +83,8 @@ class TTestSettings : public TEnabledPersistent {
     SetTint(AValue);
   }
   bool GetTint_Stored() const { return ReadLocked(FTint) != FTint_Default; }
+  TEnumSet<TTestMode> Modes() const { return ReadLocked(FModes); }
+  void RaiseFull() { CallEvent(FOnFull); }
   static void DeclareProperties(TClassBuilder<TTestSettings>& P) {
     P.Prop<&TTestSettings::FFlag>("Flag", true);
     P.Prop<&TTestSettings::FCount>("Count", -3).Min(-10).Category("Numbers");
@@ -97,6 +99,8 @@ class TTestSettings : public TEnabledPersistent {
     P.Prop<&TTestSettings::FQueue>("Queue");
     P.Prop<&TTestSettings::FPoints>("Points");
     P.Prop<&TTestSettings::FTint, &TTestSettings::SetTint>("Tint").Stored<&TTestSettings::GetTint_Stored>();
+    P.Prop<&TTestSettings::FModes>("Modes", TEnumSet<TTestMode>{tmSecond});
+    P.Prop<&TTestSettings::FOnFull>("OnFull");
   }
 
  private:
@@ -113,6 +117,8 @@ class TTestSettings : public TEnabledPersistent {
   std::unique_ptr<TTestPoints> FPoints;
   std::uint32_t FTint;
   std::uint32_t FTint_Default = 0;
+  TEnumSet<TTestMode> FModes;
+  TNotifyEvent FOnFull;
 };
 
 class TTestPumping : public TLockPersistent {

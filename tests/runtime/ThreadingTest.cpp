@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -226,6 +227,66 @@ struct TRecordingLock {
   void BeginWrite() { Log += "w"; }
   void EndWrite() { Log += "W"; }
 };
+
+// The counted wrappers behave as the objects they wrap, seen through their
+// interfaces, and keep the object alive while any thread holds it.
+TEST(CountedSyncTest, InterfacesBehaveAsTheWrappedObjects) {
+  struct TCase {
+    const char* Name;
+    std::function<void()> Check;
+  };
+  const TCase cases[] = {
+      {"manual event stays set",
+       [] {
+         TIntfPtr<IEvent> e(new TInterfacedEvent(true, false));
+         EXPECT_TRUE(e->ManualReset());
+         EXPECT_EQ(e->WaitFor(0), wrTimeout);
+         e->SetEvent();
+         EXPECT_EQ(e->WaitFor(0), wrSignaled);
+         EXPECT_EQ(e->WaitFor(0), wrSignaled);
+         e->ResetEvent();
+         EXPECT_EQ(e->WaitFor(0), wrTimeout);
+       }},
+      {"automatic event is taken by one wait",
+       [] {
+         TIntfPtr<IEvent> e(new TInterfacedEvent(false, true));
+         EXPECT_FALSE(e->ManualReset());
+         EXPECT_EQ(e->WaitFor(0), wrSignaled);
+         EXPECT_EQ(e->WaitFor(0), wrTimeout);
+       }},
+      {"semaphore counts and saturates",
+       [] {
+         TIntfPtr<ISemaphore> s(new TInterfacedSemaphore(1, 3));
+         EXPECT_EQ(s->MaximumCount(), 3);
+         EXPECT_EQ(s->Release(5), 1);
+         EXPECT_EQ(s->Count(), 3);
+         for (int i = 0; i < 3; ++i) EXPECT_EQ(s->WaitFor(0), wrSignaled);
+         EXPECT_EQ(s->WaitFor(0), wrTimeout);
+         EXPECT_THROW(s->Release(0), EArgumentException);
+       }},
+      {"invalid semaphore counts", [] { EXPECT_THROW(TInterfacedSemaphore(2, 1), EArgumentException); }},
+      {"a waiting thread keeps the event alive",
+       [] {
+         TIntfPtr<IEvent> e(new TInterfacedEvent(false, false));
+         TIntfPtr<ISemaphore> done(new TInterfacedSemaphore(0, 1));
+         std::thread waiter([e, done] {
+           EXPECT_EQ(e->WaitFor(INFINITE), wrSignaled);
+           done->Release();
+         });
+         e->SetEvent();
+         EXPECT_EQ(done->WaitFor(INFINITE), wrSignaled);
+         e = TIntfPtr<IEvent>();  // the thread's copy is the last one now
+         waiter.join();
+         TIntfPtr<IInterface> any(new TInterfacedEvent);
+         EXPECT_TRUE(Supports(any, IEvent::IID));
+         EXPECT_FALSE(Supports(any, ISemaphore::IID));
+       }},
+  };
+  for (const TCase& tc : cases) {
+    SCOPED_TRACE(tc.Name);
+    tc.Check();
+  }
+}
 
 TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
   TRecordingLock lock;

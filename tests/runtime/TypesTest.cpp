@@ -91,6 +91,16 @@ TEST_F(TypesTest, EveryPropertyStartsAtItsDeclaredDefault) {
   EXPECT_GE(checked, 20);
 }
 
+// A set re-published with another default.
+class TTestOtherModes : public TTestSettings {
+  NX_PERSISTENT(TTestOtherModes, TTestSettings)
+ public:
+  explicit TTestOtherModes(TPersistent* AOwner) : TTestSettings(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TTestOtherModes>& P) {
+    P.Republish("Modes", TEnumSet<TTestMode>{tmFirst, tmThird});
+  }
+};
+
 TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   const TClassInfo& c = TTestDefaultPumping::StaticClassInfo();
   ASSERT_EQ(c.Properties().size(), 2u);
@@ -107,6 +117,12 @@ TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   TTestPumping base(nullptr);
   SetPropText(base, "Enabled", "False");
   EXPECT_TRUE(KeysWritten(base).empty());
+  // Sets too: the new default is the initial value and is not written.
+  TTestOtherModes other(nullptr);
+  EXPECT_EQ(GetPropText(other, "Modes"), "[tmFirst,tmThird]");
+  EXPECT_TRUE(KeysWritten(other).empty());
+  SetPropText(other, "Modes", "[tmSecond]");  // the base's default, not this class's
+  EXPECT_EQ(KeysWritten(other), std::vector<std::string>{"Modes"});
 }
 
 // A setter notifies the owning component once per effective change and never
@@ -118,7 +134,8 @@ TEST_F(TypesTest, SettersNotifyOncePerEffectiveChange) {
   };
   const TCase cases[] = {{"Flag", "False"},      {"Count", "7"},      {"Color", "12"},        {"Big", "-5"},
                          {"Gain", "0.25"},       {"Rate", "48000"},   {"Label", "hello"},     {"Mode", "tmThird"},
-                         {"Scale", "3.5"},       {"Enabled", "False"}, {"Queue.Size", "4"},  {"Queue.Mode", "tmSecond"}};
+                         {"Scale", "3.5"},       {"Enabled", "False"}, {"Queue.Size", "4"},  {"Queue.Mode", "tmSecond"},
+                         {"Modes", "[tmFirst,tmThird]"}, {"Modes", "[]"}};
   for (const TCase& tc : cases) {
     SCOPED_TRACE(tc.Path);
     TTestComponent owner(nullptr);
@@ -176,6 +193,9 @@ TEST_F(TypesTest, TextAccessRoundTripsEveryType) {
       {"Gain", "0.1", "0.1"},              {"Rate", "1e-3", "0.001"},
       {"Label", " spaced text ", " spaced text "}, {"Label", "", ""},
       {"Mode", "TMTHIRD", "tmThird"},      {"Scale", "-0.5", "-0.5"},
+      // Sets: names in any order and case, blanks, repeats; written in ordinal order.
+      {"Modes", " [ TMTHIRD , tmfirst,tmFirst ] ", "[tmFirst,tmThird]"},
+      {"Modes", "[tmSecond]", "[tmSecond]"},  {"Modes", "[ ]", "[]"},
   };
   TTestSettings s(nullptr);
   for (const TCase& tc : cases) {
@@ -204,6 +224,12 @@ TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
       {"Mode", "tmFourth", "Invalid value \"tmFourth\" for property Mode of type TTestMode"},
       {"Twice", "4", "Property Twice is read-only"},
       {"Queue", "x", "Property Queue is an object property"},
+      {"Modes", "tmFirst", "Invalid value \"tmFirst\" for property Modes of type set of TTestMode"},
+      {"Modes", "[tmFirst,]", "Invalid value \"[tmFirst,]\" for property Modes of type set of TTestMode"},
+      {"Modes", "[,tmFirst]", "Invalid value \"[,tmFirst]\" for property Modes of type set of TTestMode"},
+      {"Modes", "[tmFourth]", "Invalid value \"[tmFourth]\" for property Modes of type set of TTestMode"},
+      {"Modes", "[tmFirst tmSecond]", "Invalid value \"[tmFirst tmSecond]\" for property Modes of type set of TTestMode"},
+      {"OnFull", "handler", "Property OnFull is an event: only an empty value removes its handler"},
   };
   TTestSettings s(nullptr);
   for (const TCase& tc : cases) {
@@ -235,6 +261,19 @@ TEST_F(TypesTest, VariantAccessConvertsWithRangeChecks) {
   EXPECT_THROW(SetPropValue(s, "Label", TVariant(std::int32_t{3})), EPropertyConvertError);
   EXPECT_THROW(SetPropValue(s, "Flag", TVariant(std::int32_t{2})), EPropertyConvertError);
   EXPECT_EQ(s.Count(), 12);
+
+  // A set's variant is its bit mask; by name it comes out as text, as hosts show it.
+  const TPropInfo& modes = s.GetClassInfo().Property("Modes");
+  SetPropValue(s, "Modes", TVariant(std::int32_t{5}));
+  EXPECT_EQ(s.Modes(), (TEnumSet<TTestMode>{tmFirst, tmThird}));
+  EXPECT_EQ(modes.Get(s), TVariant(std::uint64_t{5}));
+  EXPECT_EQ(GetPropValue(s, "Modes"), TVariant("[tmFirst,tmThird]"));
+  SetPropValue(s, "Modes", TVariant("[tmSecond]"));
+  EXPECT_EQ(modes.Get(s), TVariant(std::uint64_t{2}));
+  EXPECT_THROW(SetPropValue(s, "Modes", TVariant(std::int32_t{8})), EPropertyConvertError);  // no fourth value
+  EXPECT_THROW(SetPropValue(s, "Modes", TVariant(std::int32_t{-1})), EPropertyConvertError);
+  EXPECT_THROW(SetPropValue(s, "Modes", TVariant(1.0)), EPropertyConvertError);
+  EXPECT_EQ(s.Modes(), TEnumSet<TTestMode>{tmSecond});
 }
 
 TEST_F(TypesTest, StreamingWritesOnlyNonDefaultValues) {
@@ -253,6 +292,12 @@ TEST_F(TypesTest, StreamingWritesOnlyNonDefaultValues) {
   EXPECT_TRUE(KeysWritten(s).empty());
   s.SetTint(0);
   EXPECT_EQ(KeysWritten(s), std::vector<std::string>{"Tint"});
+  // A set differing from its default is written; an event handler never is.
+  s.SetTint(0xFF000000u);
+  SetEventProp(s, "OnFull", [](TPersistent*) {});
+  EXPECT_TRUE(KeysWritten(s).empty());
+  SetPropText(s, "Modes", "[]");
+  EXPECT_EQ(KeysWritten(s), std::vector<std::string>{"Modes"});
 }
 
 TEST_F(TypesTest, BinaryRoundTripOfNestedObjectsAndCollections) {
@@ -261,6 +306,7 @@ TEST_F(TypesTest, BinaryRoundTripOfNestedObjectsAndCollections) {
   SetPropText(s, "Mode", "tmFirst");
   SetPropText(s, "Gain", "0.1");
   SetPropText(s, "Enabled", "False");
+  SetPropText(s, "Modes", "[tmFirst,tmThird]");
   s.Queue()->SetSize(3);
   s.Points()->Add()->SetX(1.5f);
   TLockCollectionItem* special = s.Points()->Add(TTestSpecialPoint::StaticClassInfo());
@@ -283,6 +329,41 @@ TEST_F(TypesTest, BinaryRoundTripOfNestedObjectsAndCollections) {
   EXPECT_EQ(GetPropText(*back.Points()->Items(0), "X"), "1.5");
   EXPECT_EQ(back.Points()->Items(1)->ClassName(), "TTestSpecialPoint");
   EXPECT_EQ(GetPropText(*back.Points()->Items(1), "Weight"), "-2");
+}
+
+// An event slot holds a handler that the object calls with itself as
+// sender; hosts see only whether one is assigned, and may only remove it.
+TEST_F(TypesTest, EventSlotsHoldAndCallTheirHandler) {
+  TTestComponent owner(nullptr);
+  TTestSettings& s = *owner.Settings();
+  std::vector<TPersistent*> senders;
+  s.RaiseFull();  // no handler: nothing happens
+  EXPECT_EQ(GetPropText(s, "OnFull"), "");
+  SetEventProp(s, "OnFull", [&](TPersistent* ASender) { senders.push_back(ASender); });
+  EXPECT_EQ(owner.Notifications, 0);  // wiring a handler is no change of settings
+  EXPECT_EQ(GetPropText(s, "OnFull"), "(assigned)");
+  EXPECT_EQ(GetPropValue(s, "OnFull"), TVariant("(assigned)"));
+  s.RaiseFull();
+  s.RaiseFull();
+  EXPECT_EQ(senders, (std::vector<TPersistent*>{&s, &s}));
+  ASSERT_TRUE(GetEventProp(s, "OnFull"));
+  GetEventProp(s, "OnFull")(nullptr);
+  EXPECT_EQ(senders.size(), 3u);
+
+  TTestSettings copy(nullptr);  // Assign copies settings, not wiring
+  copy.Assign(s);
+  EXPECT_EQ(GetPropText(copy, "OnFull"), "");
+
+  SetPropValue(s, "OnFull", TVariant());
+  EXPECT_EQ(GetPropText(s, "OnFull"), "");
+  s.RaiseFull();
+  EXPECT_EQ(senders.size(), 3u);
+  // A handler may re-assign its own event while it runs.
+  SetEventProp(s, "OnFull", [&](TPersistent*) { SetPropText(s, "OnFull", ""); });
+  s.RaiseFull();
+  EXPECT_EQ(GetPropText(s, "OnFull"), "");
+  EXPECT_THROW(GetEventProp(s, "Count"), EPropertyError);
+  EXPECT_THROW(s.GetClassInfo().Property("OnFull").GetObject(s), EPropertyError);
 }
 
 TEST_F(TypesTest, AssignCopiesValuesSubObjectsAndItems) {
@@ -321,7 +402,7 @@ TEST_F(TypesTest, CollectionsKeepOrderAndNotify) {
 TEST_F(TypesTest, PropertyListsForEditors) {
   TTestSettings s(nullptr);
   const std::vector<TPropDescription> rows = DescribeProperties(s);
-  ASSERT_EQ(rows.size(), 14u);
+  ASSERT_EQ(rows.size(), 16u);
   EXPECT_EQ(rows[0].Name, "Enabled");  // the base class's first
   const TPropDescription& mode = rows[8];
   EXPECT_EQ(mode.Name, "Mode");
@@ -333,6 +414,11 @@ TEST_F(TypesTest, PropertyListsForEditors) {
   EXPECT_TRUE(rows[10].ReadOnly);
   EXPECT_EQ(rows[11].TypeName, "TTestQueue");
   EXPECT_EQ(rows[12].Kind, TPropKind::Collection);
+  EXPECT_EQ(rows[14].TypeName, "set of TTestMode");
+  EXPECT_EQ(rows[14].DefaultText, "[tmSecond]");
+  EXPECT_EQ(rows[14].Values, mode.Values);  // the members a set may hold
+  EXPECT_EQ(rows[15].Kind, TPropKind::Event);
+  EXPECT_EQ(rows[15].TypeName, "TNotifyEvent");
   // Look-ups ignore ASCII case.
   EXPECT_EQ(s.GetClassInfo().FindProperty("qUEUE"), s.GetClassInfo().FindProperty("Queue"));
 }

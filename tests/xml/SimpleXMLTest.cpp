@@ -191,6 +191,62 @@ TEST(SimpleXMLFailures, ParseErrorsCarryLineColumnAndOffset) {
 
 // ---------------------------------------------------------------- parser
 
+// Every element of these documents says in its attribute l which line its
+// start tag is on; the parser must record the same.
+void ExpectMarkedLines(const TIntfPtr<IXmlNode>& ANode, int& AChecked) {
+  TIntfPtr<IXmlNodeList> kids = ANode->ChildNodes();
+  for (int i = 0; i < kids->Count(); ++i) {
+    TIntfPtr<IXmlNode> n = kids->Item(i);
+    if (n->NodeType() != NODE_ELEMENT) {
+      EXPECT_EQ(n->SourceLine(), 0u) << n->NodeType();
+      continue;
+    }
+    EXPECT_EQ(n->SourceLine(), static_cast<std::uint32_t>(n->GetIntAttr("l", -1))) << n->NodeName();
+    ++AChecked;
+    ExpectMarkedLines(n, AChecked);
+  }
+}
+
+TEST(SimpleXMLParser, ElementsRecordTheLineOfTheirStartTag) {
+  std::string longLines = "<?xml version=\"1.0\"?>\n<r l=\"2\">\n";
+  for (int k = 3; k < 3000; ++k) longLines += "  <i l=\"" + std::to_string(k) + "\">\xD0\xAF text</i>\n";
+  longLines += "</r>";
+  std::string cp1251 = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<r l=\"2\">";
+  for (int k = 2; k < 1500; ++k) cp1251 += "<i l=\"" + std::to_string(k) + "\">\xCF\xF0\xE8</i>\n";
+  cp1251 += "</r>";
+  const struct {
+    const char* Situation;
+    std::string Xml;
+  } rows[] = {
+      {"one line", "<a l=\"1\"><b l=\"1\"/></a>"},
+      {"line feeds", "\n<a l=\"2\">\n\n<b l=\"4\">x</b><c l=\"4\"/>\n</a>"},
+      {"CR LF", "<a l=\"1\">\r\n<b l=\"2\"/>\r\n\r\n<c l=\"4\"/></a>"},
+      {"line feeds in comments, CDATA, instructions and values",
+       "<a l=\"1\"><!-- \n\n --><b l=\"3\"><![CDATA[\n]]></b>\n<?pi \n?><c l=\"6\" v=\"\n\"/>"
+       "<d l=\"7\"\n/>&#10;<e l=\"8\">&amp;\n</e><f l=\"9\"/></a>"},
+      {"attributes on later lines", "<a\n l=\"1\"\n m=\"x\"><b\n\n l=\"3\"/></a>"},
+      {"multi-byte characters", "<?xml version=\"1.0\"?><a l=\"1\">\xE2\x82\xAC\n\xC3\xA9<b l=\"2\"/></a>"},
+      {"many lines", longLines},
+      {"converted code page", cp1251},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.Situation);
+    int fromMemory = 0, fromStream = 0;
+    ExpectMarkedLines(Parse(r.Xml, true), fromMemory);
+    // A stream is read in blocks: the count must carry across them.
+    TStringStream s(r.Xml);
+    ExpectMarkedLines(LoadXmlDocument(s), fromStream);
+    EXPECT_GT(fromMemory, 0);
+    EXPECT_EQ(fromStream, fromMemory);
+  }
+  // A copy keeps the lines; the binary form and elements made in code have none.
+  auto d = Parse("<a>\n<b/></a>");
+  auto b = d->DocumentElement()->SelectSingleNode("b");
+  EXPECT_EQ(b->CloneNode(true)->SourceLine(), 2u);
+  EXPECT_EQ(LoadXmlDocumentFromBinaryXML(d->BinaryXML())->DocumentElement()->SelectSingleNode("b")->SourceLine(), 0u);
+  EXPECT_EQ(d->DocumentElement()->AppendElement("c")->SourceLine(), 0u);
+}
+
 TEST(SimpleXMLParser, EntitiesAndCharacterReferences) {
   EXPECT_EQ(Parse("<a>a &lt; b &amp;&#65;&#x42;</a>")->DocumentElement()->Text(), "a < b &AB");
   EXPECT_EQ(Parse("<a v=\"&quot;&apos;&gt;\"/>")->DocumentElement()->GetAttr("v"), "\"'>");
