@@ -1,0 +1,489 @@
+// NXFlowHost: list, describe, check and set (see the header).
+#include "nxflow/NXFlowHost.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iterator>
+#include <sstream>
+
+#include "infrastructure/NXGraphDocument.h"
+#include "nxflow/NXFlowPackages.h"
+#include "runtime/Zandor.TypeInfo.h"
+
+namespace nx::flow {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: nxflow [--packages DIR]... COMMAND ...\n"
+    "  list                               the component classes with their pins and properties\n"
+    "  describe CLASS                     one component class in detail\n"
+    "  check GRAPH.xml                    reads a graph document without running it\n"
+    "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n";
+
+std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
+
+// " (did you mean "A"?)" / " (did you mean one of "A", "B"?)" / "".
+std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
+  const std::vector<std::string> near = NearestNames(AName, ACandidates);
+  if (near.empty()) return {};
+  std::string text = near.size() == 1 ? " (did you mean " : " (did you mean one of ";
+  for (std::size_t i = 0; i < near.size(); ++i) text += (i ? ", " : "") + Quoted(near[i]);
+  return text + "?)";
+}
+
+std::vector<std::string> ComponentClassNames() {
+  std::vector<std::string> names;
+  for (const TClassInfo* c : RegisteredClasses())
+    if (c->IsComponent() && c->Factory()) names.push_back(c->Name());
+  return names;
+}
+
+std::vector<std::string> PropertyNames(const TClassInfo& AClass) {
+  std::vector<std::string> names;
+  for (const TPropInfo* p : AClass.Properties()) names.push_back(p->Name);
+  return names;
+}
+
+// The element children of a node, in order.
+std::vector<TIntfPtr<IXmlElement>> ChildElements(const TIntfPtr<IXmlNode>& ANode) {
+  std::vector<TIntfPtr<IXmlElement>> out;
+  TIntfPtr<IXmlNodeList> children = ANode->ChildNodes();
+  for (int i = 0; i < children->Count(); ++i) {
+    TIntfPtr<IXmlNode> child = children->Item(i);
+    if (child->NodeType() == NODE_ELEMENT) out.push_back(child->AsElement());
+  }
+  return out;
+}
+
+bool IsNumericKind(TPropKind AKind) {
+  return AKind == TPropKind::Int32 || AKind == TPropKind::UInt32 || AKind == TPropKind::Int64 ||
+         AKind == TPropKind::Float || AKind == TPropKind::Double;
+}
+
+// Fails when AText is a number below the property's minimum. Text that is
+// not a number is left to the loader, which reports it with the property's
+// own conversion rules.
+void CheckMinimum(const TPropInfo& AProp, std::string_view AText, const std::string& AWhere) {
+  if (!AProp.HasMin || !IsNumericKind(AProp.Kind)) return;
+  const std::string text(AText);
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != 0) return;
+  const double minimum = AProp.Min.AsDouble();
+  if (value < minimum)
+    throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is out of range (minimum " +
+                     AProp.ValueToText(AProp.Min) + ")");
+}
+
+class TValidator {
+ public:
+  explicit TValidator(const TGraphFile& AFile) : FFile(AFile) {}
+
+  // The component elements of the tree, for the class check.
+  void CollectClasses(const TIntfPtr<IXmlElement>& AElement, std::vector<std::string>& AUnknown) const {
+    if (!FindClassInfo(AElement->NodeName())) AUnknown.push_back(AElement->NodeName());
+    for (const auto& child : ChildElements(AElement))
+      if (child->NodeName() == "_Components")
+        for (const auto& item : ChildElements(child)) CollectClasses(item, AUnknown);
+  }
+
+  void Component(const TIntfPtr<IXmlElement>& AElement) const {
+    const TClassInfo* cls = FindClassInfo(AElement->NodeName());
+    if (!cls || !cls->IsComponent())
+      Fail(AElement, "unknown component class " + Quoted(AElement->NodeName()) +
+                         Suggestion(AElement->NodeName(), ComponentClassNames()));
+    Object(AElement, *cls);
+  }
+
+ private:
+  [[noreturn]] void Fail(const TIntfPtr<IXmlElement>& AElement, const std::string& AMessage) const {
+    throw EFlowError(Where(AElement) + AMessage);
+  }
+  std::string Where(const TIntfPtr<IXmlElement>& AElement) const {
+    const std::uint32_t line = AElement ? AElement->SourceLine() : 0;
+    return FFile.FileName + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+  }
+
+  const TPropInfo& Property(const TIntfPtr<IXmlElement>& AElement, const TClassInfo& AClass,
+                            const std::string& AName) const {
+    const TPropInfo* prop = AClass.FindProperty(AName);
+    if (!prop)
+      Fail(AElement, "class " + AClass.Name() + " has no property " + Quoted(AName) +
+                         Suggestion(AName, PropertyNames(AClass)));
+    return *prop;
+  }
+
+  // The members of an object of class AClass: attributes are scalar
+  // properties, child elements sub-objects, collections and the children.
+  // Members named with a leading '_' belong to the class's own streaming.
+  void Object(const TIntfPtr<IXmlElement>& AElement, const TClassInfo& AClass) const {
+    for (int i = 0; i < AElement->AttrCount(); ++i) {
+      const std::string name = AElement->AttrName(i);
+      if (name.starts_with('_')) continue;
+      CheckMinimum(Property(AElement, AClass, name), AElement->GetAttr(name), Where(AElement));
+    }
+    for (const auto& child : ChildElements(AElement)) {
+      const std::string key = child->NodeName();
+      if (key == "_Components") {
+        for (const auto& item : ChildElements(child)) Component(item);
+        continue;
+      }
+      if (key.starts_with('_')) continue;
+      const TPropInfo& prop = Property(child, AClass, key);
+      // Sub-objects and collection items are checked when their class is
+      // known here; the loader reports anything else.
+      for (const auto& item : ChildElements(child))
+        if (const TClassInfo* cls = FindClassInfo(item->NodeName()); cls && !cls->IsComponent()) Object(item, *cls);
+        else if (prop.ObjClass && prop.ObjClass().Name() == item->NodeName()) Object(item, prop.ObjClass());
+    }
+  }
+
+  const TGraphFile& FFile;
+};
+
+TIntfPtr<IXmlElement> RootComponentElement(const TGraphFile& AFile) {
+  TIntfPtr<IXmlElement> top = AFile.Xml->DocumentElement();
+  if (!top || top->NodeName() != "NXGraph")
+    throw EFlowError(AFile.FileName + ": not a graph document (its document element is not <NXGraph>)");
+  for (const auto& child : ChildElements(top))
+    if (child->NodeName() != "Links") return child;
+  throw EFlowError(AFile.FileName + ": the graph document holds no component");
+}
+
+void WriteFileAtomically(const std::string& AFileName, const std::string& AData) {
+  // A temporary file beside the target, renamed over it: a failed write
+  // leaves the old document as it was.
+  const std::string temp = AFileName + ".nxflow-tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(AData.data(), static_cast<std::streamsize>(AData.size()));
+    out.close();
+    if (!out) {
+      std::remove(temp.c_str());
+      throw EFlowError("cannot write " + AFileName);
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, AFileName, ec);
+  if (ec) {
+    std::remove(temp.c_str());
+    throw EFlowError("cannot write " + AFileName + ": " + ec.message());
+  }
+}
+
+// ---- the commands
+
+struct TPinRow {
+  std::string Name, Class;
+  bool Source;
+};
+
+std::vector<TPinRow> PinsOf(const TClassInfo& AClass) {
+  std::vector<TPinRow> pins;
+  TPersistent* made = nullptr;
+  try {
+    made = AClass.Create(nullptr);
+  } catch (const std::exception&) {
+    return pins;  // a class that cannot be made on its own shows no pins
+  }
+  auto* component = dynamic_cast<TComponent*>(made);
+  if (const auto* owner = dynamic_cast<const INXPinOwner*>(made))
+    for (std::int32_t i = 0; i < owner->GetPinCount(); ++i)
+      if (const TFTBasicPin* pin = owner->GetPin(i))
+        pins.push_back({pin->GetName(), pin->PinClass().Name, pin->IsSourcePin()});
+  if (component)
+    TComponent::Free(component);
+  else
+    delete made;
+  return pins;
+}
+
+std::string PinsText(const std::vector<TPinRow>& APins) {
+  if (APins.empty()) return "none";
+  std::string text;
+  for (const TPinRow& p : APins)
+    text += (text.empty() ? "" : ", ") + p.Name + " (" + (p.Source ? "source " : "sink ") + p.Class + ")";
+  return text;
+}
+
+std::string DefaultOf(const TPropInfo& AProp) {
+  if (AProp.IsObjectKind()) return AProp.Kind == TPropKind::ComponentRef ? "(none)" : "(object)";
+  if (!AProp.HasDefault) return "(always stored)";
+  const std::string text = AProp.DefaultText();
+  return AProp.Kind == TPropKind::String ? Quoted(text) : text;
+}
+
+int CmdList(std::ostream& AOut) {
+  std::vector<const TClassInfo*> classes;
+  for (const TClassInfo* c : RegisteredClasses())
+    if (c->IsComponent() && c->Factory()) classes.push_back(c);
+  std::sort(classes.begin(), classes.end(), [](auto* a, auto* b) { return a->Name() < b->Name(); });
+  for (const TClassInfo* c : classes) {
+    AOut << c->Name() << "\n  pins: " << PinsText(PinsOf(*c)) << "\n  properties:";
+    for (const TPropInfo* p : c->Properties()) AOut << " " << p->Name << "=" << DefaultOf(*p);
+    AOut << "\n";
+  }
+  AOut << classes.size() << " component classes\n";
+  return 0;
+}
+
+int CmdDescribe(const std::string& AName, std::ostream& AOut) {
+  const TClassInfo* cls = FindClassInfo(AName);
+  if (!cls || !cls->IsComponent())
+    throw EFlowError("unknown component class " + Quoted(AName) + Suggestion(AName, ComponentClassNames()));
+  AOut << cls->Name();
+  for (const TClassInfo* p = cls->Parent(); p; p = p->Parent()) AOut << " : " << p->Name();
+  AOut << "\n\nPins\n";
+  const std::vector<TPinRow> pins = PinsOf(*cls);
+  if (pins.empty()) AOut << "  none\n";
+  for (const TPinRow& p : pins)
+    AOut << "  " << std::left << std::setw(20) << p.Name << (p.Source ? "source  " : "sink    ") << p.Class << "\n";
+  AOut << "\nProperties\n";
+  for (const TPropInfo* p : cls->Properties()) {
+    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << p->TypeName() << DefaultOf(*p);
+    if (p->HasMin) AOut << " (minimum " << p->ValueToText(p->Min) << ")";
+    if (p->ReadOnly()) AOut << " (read-only)";
+    if (!p->Hints.Description.empty()) AOut << "  " << p->Hints.Description;
+    AOut << "\n";
+    if (p->Enum) {
+      AOut << "  " << std::setw(20) << "" << "values:";
+      for (std::string_view v : p->Enum->Names) AOut << " " << v;
+      AOut << "\n";
+    }
+  }
+  return 0;
+}
+
+std::size_t CountComponents(const TComponent& AComponent) {
+  std::size_t n = 1;
+  for (std::int32_t i = 0; i < AComponent.ComponentCount(); ++i) n += CountComponents(*AComponent.Components(i));
+  return n;
+}
+
+struct TFreeRoot {
+  TComponent* Root;
+  ~TFreeRoot() { TComponent::Free(Root); }
+};
+
+int CmdCheck(const std::string& AFileName, TPackageLoader& APackages, std::ostream& AOut) {
+  const TGraphFile file = ReadGraphFile(AFileName);
+  TFreeRoot root{LoadGraph(file, APackages)};
+  std::size_t links = 0;
+  for (const auto& child : ChildElements(file.Xml->DocumentElement()))
+    if (child->NodeName() == "Links") links += ChildElements(child).size();
+  AOut << AFileName << ": ok (" << CountComponents(*root.Root) << " components, " << links << " links)\n";
+  return 0;
+}
+
+int CmdSet(const std::string& AFileName, const std::vector<std::string>& ASettings, TPackageLoader& APackages,
+           std::ostream& AOut) {
+  if (ASettings.empty()) throw EFlowError("nxflow set: give at least one Component.Property=value");
+  const TGraphFile file = ReadGraphFile(AFileName);
+  TFreeRoot root{LoadGraph(file, APackages)};
+  for (const std::string& setting : ASettings) ApplySetting(*root.Root, setting);
+  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(*root.Root);
+  if (!file.Packages.empty()) {
+    std::string list;
+    for (const std::string& p : file.Packages) list += (list.empty() ? "" : ",") + p;
+    doc->DocumentElement()->SetAttr("Packages", list);
+  }
+  WriteFileAtomically(AFileName, file.Binary ? doc->BinaryXML() : doc->SaveXML());
+  AOut << AFileName << ": " << ASettings.size() << (ASettings.size() == 1 ? " property" : " properties")
+       << " set\n";
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> NearestNames(std::string_view AName, const std::vector<std::string>& ACandidates,
+                                      std::size_t AMax) {
+  auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
+  // Edit distance with adjacent transpositions counting one, ASCII case ignored.
+  auto distance = [&](std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+        if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    return d[a.size()][b.size()];
+  };
+  // A likely misspelling: about one edit in four characters, at least two.
+  const std::size_t limit = std::max<std::size_t>(2, AName.size() / 4);
+  std::vector<std::pair<std::size_t, std::string>> scored;
+  for (const std::string& c : ACandidates)
+    if (const std::size_t d = distance(AName, c); d <= limit) scored.emplace_back(d, c);
+  std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> out;
+  for (auto& [d, name] : scored)
+    if (out.size() < AMax && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+  return out;
+}
+
+TGraphFile ReadGraphFile(const std::string& AFileName) {
+  std::ifstream in(AFileName, std::ios::binary);
+  if (!in) throw EFlowError(AFileName + ": cannot open the graph document");
+  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TGraphFile file;
+  file.FileName = AFileName;
+  file.Binary = XmlIsInBinaryFormat(data);
+  try {
+    file.Xml = file.Binary ? LoadXmlDocumentFromBinaryXML(data) : LoadXmlDocumentFromXML(data);
+  } catch (const EXmlParseError& e) {
+    throw EFlowError(AFileName + ":" + std::to_string(e.Line) + ":" + std::to_string(e.Column) + ": " + e.what());
+  } catch (const std::exception& e) {
+    throw EFlowError(AFileName + ": not a readable XML document: " + e.what());
+  }
+  if (TIntfPtr<IXmlElement> top = file.Xml->DocumentElement())
+    file.Packages = SplitList(top->GetAttr("Packages"), ", ");
+  return file;
+}
+
+void ValidateGraph(const TGraphFile& AFile, TPackageLoader& APackages) {
+  try {
+    for (const std::string& package : AFile.Packages) APackages.Load(package);
+  } catch (const EPackageError& e) {
+    throw EFlowError(AFile.FileName + ": " + e.what());
+  }
+  const TIntfPtr<IXmlElement> root = RootComponentElement(AFile);
+  TValidator validator(AFile);
+  std::vector<std::string> unknown;
+  validator.CollectClasses(root, unknown);
+  if (!unknown.empty()) {
+    try {
+      APackages.LoadAll();
+    } catch (const EPackageError& e) {
+      throw EFlowError(AFile.FileName + ": " + e.what());
+    }
+  }
+  validator.Component(root);
+}
+
+TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages) {
+  ValidateGraph(AFile, APackages);
+  try {
+    return TNXGraphDocument::FromXml(AFile.Xml, nullptr);
+  } catch (const EGraphDocumentError& e) {
+    throw EFlowError(AFile.FileName + ": " + e.what());
+  }
+}
+
+void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
+  const std::size_t eq = ASetting.find('=');
+  if (eq == std::string_view::npos || eq == 0)
+    throw EFlowError("setting " + Quoted(ASetting) + " is not of the form Component.Property=value");
+  const std::vector<std::string> path = SplitList(std::string(ASetting.substr(0, eq)), ".");
+  const std::string_view value = ASetting.substr(eq + 1);
+  // Components first: a dotted path from the root (the root's own name may
+  // lead it), then properties through sub-objects.
+  TComponent* component = &ARoot;
+  std::size_t i = 0;
+  if (!path.empty() && !ARoot.Name().empty() && SameNameNoCase(path[0], ARoot.Name()) &&
+      !ARoot.FindComponent(path[0]))
+    i = 1;
+  for (; i + 1 < path.size(); ++i) {
+    TComponent* next = component->FindComponent(path[i]);
+    if (!next) break;
+    component = next;
+  }
+  if (i >= path.size()) throw EFlowError("setting " + Quoted(ASetting) + " names no property");
+  TPersistent* object = component;
+  for (; i + 1 < path.size(); ++i) {
+    const TPropInfo* prop = object->GetClassInfo().FindProperty(path[i]);
+    if (!prop || !prop->IsObjectKind() || prop->Kind == TPropKind::ComponentRef || !prop->GetObject(*object)) {
+      std::vector<std::string> names;
+      for (std::int32_t c = 0; c < component->ComponentCount(); ++c) names.push_back(component->Components(c)->Name());
+      for (const std::string& n : PropertyNames(object->GetClassInfo())) names.push_back(n);
+      throw EFlowError(object->GetNamePath() + " has no component or sub-object " + Quoted(path[i]) +
+                       Suggestion(path[i], names));
+    }
+    object = prop->GetObject(*object);
+  }
+  const TClassInfo& cls = object->GetClassInfo();
+  const TPropInfo* prop = cls.FindProperty(path.back());
+  if (!prop)
+    throw EFlowError(object->GetNamePath() + " (" + cls.Name() + ") has no property " + Quoted(path.back()) +
+                     Suggestion(path.back(), PropertyNames(cls)));
+  if (prop->ReadOnly() || (prop->IsObjectKind() && prop->Kind != TPropKind::ComponentRef))
+    throw EFlowError("property " + prop->Name + " of " + object->GetNamePath() + " cannot be set from text");
+  CheckMinimum(*prop, value, "");
+  try {
+    prop->SetText(*object, value);
+  } catch (const EPropertyError& e) {
+    throw EFlowError(std::string(e.what()));
+  }
+}
+
+int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, std::ostream& AErr,
+                   const std::string& AProgramPath) {
+  std::vector<std::string> dirs, words;
+  for (std::size_t i = 0; i < AArgs.size(); ++i) {
+    if (AArgs[i] == "--packages") {
+      if (i + 1 == AArgs.size()) {
+        AErr << "nxflow: --packages needs a folder\n" << kUsage;
+        return 2;
+      }
+      dirs.push_back(AArgs[++i]);
+    } else if (AArgs[i] == "-h" || AArgs[i] == "--help") {
+      AOut << kUsage;
+      return 0;
+    } else {
+      words.push_back(AArgs[i]);
+    }
+  }
+  if (words.empty()) {
+    AErr << kUsage;
+    return 2;
+  }
+  const std::string& command = words[0];
+  auto needs = [&](std::size_t ACount) {
+    if (words.size() - 1 >= ACount) return true;
+    AErr << "nxflow " << command << ": missing argument\n" << kUsage;
+    return false;
+  };
+  try {
+    TPackageLoader packages(dirs, AProgramPath);
+    if (command == "list") {
+      packages.LoadAll();
+      return CmdList(AOut);
+    }
+    if (command == "describe") {
+      if (!needs(1)) return 2;
+      packages.LoadAll();
+      return CmdDescribe(words[1], AOut);
+    }
+    if (command == "check") {
+      if (!needs(1)) return 2;
+      return CmdCheck(words[1], packages, AOut);
+    }
+    if (command == "set") {
+      if (!needs(2)) return 2;
+      return CmdSet(words[1], std::vector<std::string>(words.begin() + 2, words.end()), packages, AOut);
+    }
+    AErr << "nxflow: unknown command " << Quoted(command)
+         << Suggestion(command, {"list", "describe", "check", "set"}) << "\n"
+         << kUsage;
+    return 2;
+  } catch (const EFlowError& e) {
+    AErr << "nxflow: " << e.what() << "\n";
+  } catch (const EPackageError& e) {
+    AErr << "nxflow: " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    AErr << "nxflow: " << e.what() << "\n";
+  }
+  return 1;
+}
+
+}  // namespace nx::flow

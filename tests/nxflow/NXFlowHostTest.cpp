@@ -1,0 +1,182 @@
+// Tests of the nxflow host's commands: listing and describing the classes of
+// a package found on the search path, checking documents (every kind of user
+// error gives one message with file and line and a non-zero status), and
+// editing documents in place without ever leaving half a file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "infrastructure/NXGraphDocument.h"
+#include "nxflow/NXFlowHost.h"
+#include "runtime/Zandor.TypeInfo.h"
+
+namespace {
+using namespace nx;
+using namespace nx::flow;
+namespace fs = std::filesystem;
+
+struct TResult {
+  int Status;
+  std::string Out, Err;
+};
+
+TResult Flow(std::vector<std::string> AArgs) {
+  AArgs.insert(AArgs.begin(), {"--packages", NX_FLOW_TEST_PACKAGES});
+  std::ostringstream out, err;
+  const int status = RunCommandLine(AArgs, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::string ReadAll(const std::string& AFile) {
+  std::ifstream in(AFile, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class NXFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
+           ("nxflow-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+  }
+  void TearDown() override { fs::remove_all(FDir); }
+  std::string Write(const std::string& AName, const std::string& AText) {
+    const std::string path = (FDir / AName).string();
+    std::ofstream(path, std::ios::binary) << AText;
+    return path;
+  }
+  fs::path FDir;
+};
+
+// Root group G with nodes A and B, A.Out -> B.In; line 3 is A, line 4 is B.
+const char* const kGood =
+    "<NXGraph Version=\"1\" Packages=\"flowtestpkg\">\n"
+    "  <TFlowGroup Name=\"G\"><_Components>\n"
+    "    <TFlowNode Name=\"A\" Gain=\"0.5\"/>\n"
+    "    <TFlowNode Name=\"B\" Shape=\"fsRamp\"/>\n"
+    "  </_Components></TFlowGroup>\n"
+    "  <Links><Link From=\"A\" FromPin=\"Out\" To=\"B\" ToPin=\"In\"/></Links>\n"
+    "</NXGraph>\n";
+
+std::string WithLine(int ALine, const std::string& AReplacement) {
+  std::istringstream in(kGood);
+  std::string line, out;
+  for (int n = 1; std::getline(in, line); ++n) out += (n == ALine ? AReplacement : line) + "\n";
+  return out;
+}
+
+TEST_F(NXFlowTest, ListsAndDescribesThePackagesClasses) {
+  const TResult list = Flow({"list"});
+  ASSERT_EQ(list.Status, 0) << list.Err;
+  EXPECT_NE(list.Out.find("TFlowNode\n  pins: In (sink TNXFTRealSinkPin), Out (source TNXFTRealSourcePin)"),
+            std::string::npos)
+      << list.Out;
+  EXPECT_NE(list.Out.find("Gain=1 Order=4 Shape=fsFlat"), std::string::npos) << list.Out;
+
+  const TResult describe = Flow({"describe", "TFlowNode"});
+  ASSERT_EQ(describe.Status, 0) << describe.Err;
+  for (const char* part : {"TFlowNode : TComponent", "(minimum 1)", "values: fsFlat fsRamp fsSine", "Out"})
+    EXPECT_NE(describe.Out.find(part), std::string::npos) << part << "\n" << describe.Out;
+
+  const TResult typo = Flow({"describe", "TFlowNdoe"});
+  EXPECT_EQ(typo.Status, 1);
+  EXPECT_NE(typo.Err.find("did you mean \"TFlowNode\""), std::string::npos) << typo.Err;
+}
+
+TEST_F(NXFlowTest, ChecksAGoodDocument) {
+  const TResult r = Flow({"check", Write("good.xml", kGood)});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("ok (3 components, 1 links)"), std::string::npos) << r.Out;
+}
+
+TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
+  struct TCase {
+    const char* Name;
+    std::string Text;
+    std::vector<const char*> Expected;  // fragments of the one error message
+  };
+  const std::vector<TCase> cases = {
+      {"malformed", WithLine(4, "    <TFlowNode Name=\"B\">"), {"malformed.xml:"}},
+      {"unknown class", WithLine(3, "    <TFlowNod Name=\"A\"/>"),
+       {"unknown.xml:3: unknown component class \"TFlowNod\"", "did you mean \"TFlowNode\""}},
+      {"unknown property", WithLine(4, "    <TFlowNode Name=\"B\" Gian=\"2\"/>"),
+       {"unknown.xml:4: class TFlowNode has no property \"Gian\"", "did you mean \"Gain\""}},
+      {"out of range", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"0\"/>"),
+       {"unknown.xml:4: value 0 of Order is out of range (minimum 1)"}},
+      {"wrong value", WithLine(3, "    <TFlowNode Name=\"A\" Gain=\"loud\"/>"), {"unknown.xml", "line 3"}},
+      {"duplicate name", WithLine(4, "    <TFlowNode Name=\"A\"/>"), {"unknown.xml", "named A", "line 4"}},
+      {"missing pin", WithLine(6, "  <Links><Link From=\"A\" FromPin=\"Output\" To=\"B\" ToPin=\"In\"/></Links>"),
+       {"unknown.xml", "Output"}},
+      {"missing package", WithLine(1, "<NXGraph Version=\"1\" Packages=\"nopkg\">"),
+       {"unknown.xml: Package \"nopkg\" not found"}},
+      {"not a graph", "<Other/>", {"unknown.xml: not a graph document"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string file = Write(std::string(c.Name) == "malformed" ? "malformed.xml" : "unknown.xml", c.Text);
+    const TResult r = Flow({"check", file});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Out.empty()) << r.Out;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    for (const char* part : c.Expected) EXPECT_NE(r.Err.find(part), std::string::npos) << part << "\n" << r.Err;
+  }
+}
+
+TEST_F(NXFlowTest, SetEditsTheDocumentInItsOwnFormOrLeavesItAlone) {
+  const std::string text = Write("graph.xml", kGood);
+  TResult r = Flow({"set", text, "A.Gain=0.25", "G.B.Shape=fsSine", "B.Order=7"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::string saved = ReadAll(text);
+  for (const char* part : {"Packages=\"flowtestpkg\"", "Gain=\"0.25\"", "Shape=\"fsSine\"", "Order=\"7\"", "<Link "})
+    EXPECT_NE(saved.find(part), std::string::npos) << part << "\n" << saved;
+  EXPECT_EQ(Flow({"check", text}).Status, 0);
+
+  // A binary document stays binary.
+  TGraphFile parsed = ReadGraphFile(text);
+  const std::string binary = Write("graph.bin", parsed.Xml->BinaryXML());
+  ASSERT_EQ(Flow({"set", binary, "A.Gain=2"}).Status, 0);
+  const TGraphFile reread = ReadGraphFile(binary);
+  EXPECT_TRUE(reread.Binary);
+  EXPECT_NE(reread.Xml->SaveXML().find("Name=\"A\" Gain=\"2\""), std::string::npos);
+
+  struct TBad {
+    const char* Setting;
+    const char* Expected;
+  };
+  for (const TBad& bad : {TBad{"A.Gian=2", "did you mean \"Gain\""}, TBad{"Q.Gain=2", "\"Q\""},
+                          TBad{"A.Order=0", "out of range (minimum 1)"}, TBad{"A.Gain=loud", "Gain"},
+                          TBad{"A.Shape=fsSquare", "fsSquare"}, TBad{"A.Gain", "Component.Property=value"}}) {
+    SCOPED_TRACE(bad.Setting);
+    const std::string before = ReadAll(text);
+    r = Flow({"set", text, "A.Gain=3", bad.Setting});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find(bad.Expected), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadAll(text), before);  // nothing written, not even the good setting
+  }
+  EXPECT_FALSE(fs::exists(text + ".nxflow-tmp"));
+}
+
+TEST_F(NXFlowTest, CommandLineMistakes) {
+  EXPECT_EQ(Flow({}).Status, 2);
+  EXPECT_EQ(Flow({"check"}).Status, 2);
+  const TResult r = Flow({"lsit"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("did you mean one of \"list\""), std::string::npos) << r.Err;
+  EXPECT_EQ(Flow({"check", (FDir / "absent.xml").string()}).Status, 1);
+}
+
+TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
+  const std::vector<std::string> names = {"Gain", "Order", "Shape", "SampleRate", "BufferSize"};
+  EXPECT_EQ(NearestNames("gian", names), std::vector<std::string>{"Gain"});
+  EXPECT_EQ(NearestNames("Sahpe", names), std::vector<std::string>{"Shape"});
+  EXPECT_EQ(NearestNames("SampelRate", names), std::vector<std::string>{"SampleRate"});
+  EXPECT_TRUE(NearestNames("Volume", names).empty());
+  EXPECT_EQ(NearestNames("Ordr", {"Order", "Orders", "Odr"}, 2), (std::vector<std::string>{"Order", "Odr"}));
+}
+
+}  // namespace
