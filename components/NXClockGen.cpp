@@ -2,6 +2,8 @@
 // clock threads. See NXClockGen.h.
 #include "components/NXClockGen.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <time.h>
 
@@ -171,14 +173,40 @@ void TSMediaMasterClock::RunVirtualStep() {
   });
 }
 
+namespace {
+// The timer thread of real time runs in the real-time class (FIFO, lowest
+// real-time priority) where the process holds the right, as a multimedia
+// timer runs above ordinary threads: it only wakes, adds and releases, so it
+// cannot starve the machine. Otherwise it keeps the normal class and tries
+// the highest nice value. On virtual time it steps back to back and goes to
+// the normal class.
+void SetTimerClass(bool ARealTime) {
+  sched_param param{};
+  if (ARealTime) {
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) return;
+    ApplyThreadPriority(CurrentThreadTid(), tpTimeCritical);
+    return;
+  }
+  param.sched_priority = 0;
+  pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+}
+}  // namespace
+
 void TSMediaMasterClock::Run() {
   pthread_setname_np(pthread_self(), "NXMasterClock");
   // The kernel may otherwise delay each wake-up by its default slack (50 us).
   prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
   timespec next{};
   clock_gettime(CLOCK_MONOTONIC, &next);
+  int realTime = -1;  // the class last set: unknown, normal (0), real time (1)
   while (!FStop.load(std::memory_order_acquire)) {
-    if (GVirtualClock.load(std::memory_order_acquire)) {
+    const bool virtualTime = GVirtualClock.load(std::memory_order_acquire);
+    if (realTime != (virtualTime ? 0 : 1)) {
+      realTime = virtualTime ? 0 : 1;
+      SetTimerClass(!virtualTime);
+    }
+    if (virtualTime) {
       RunVirtualStep();
       clock_gettime(CLOCK_MONOTONIC, &next);  // real time resumes from now
       continue;

@@ -50,7 +50,9 @@ void TNXBasicCommonGen::BeforeDestruction() {
 void TNXBasicCommonGen::SetEnabled(bool AValue) {
   TWriteLock guard(GetLock());
   SetNotify(FEnabled, AValue);
-  if (HasState(csDesigning)) return;
+  // While a document is read only the flag is stored: Loaded starts the
+  // generator once everything (its links included) is in place.
+  if (HasState(csDesigning) || HasState(csLoading)) return;
   if (AValue)
     TryStart();
   else
