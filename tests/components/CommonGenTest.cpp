@@ -295,6 +295,21 @@ TEST_F(CommonGen, StopOperationFromDownstream) {
   EXPECT_EQ(sink.Buffers().size(), sent);
 }
 
+// A sample rate announced from downstream becomes the generator's rate; the
+// running clock stays.
+TEST_F(CommonGen, SampleRateFromDownstream) {
+  TRealSink sink;
+  auto gen = MakeGen<TCountingRealGen>(1000, 10);
+  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
+  gen->Start();
+  const TIntfPtr<TNXClockGen> clock = gen->GetClockGen();
+  EXPECT_FALSE(sink.Pin().Notify(TFTStartSampleRateOperation::Make(2000)));
+  EXPECT_EQ(gen->GetSampleRateValue(), 2000);
+  EXPECT_EQ(gen->GetClockGen(), clock);
+  EXPECT_TRUE(gen->IsPump());
+  gen->Stop();
+}
+
 // ---------------------------------------------------------------- master pump
 
 struct TPumpRow {
