@@ -1,0 +1,380 @@
+// NXClockGen: the master clock (one timer thread for the process) and the
+// clock threads. See NXClockGen.h.
+#include "components/NXClockGen.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <time.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "runtime/NXPackage.h"
+
+namespace nx {
+
+// The master clock: the registered clocks and the timer thread that steps
+// them. It exists exactly while its list is not empty.
+class TSMediaMasterClock {
+ public:
+  TSMediaMasterClock();
+  // Stops and joins the timer thread (never called on it, nor under the section).
+  ~TSMediaMasterClock();
+
+  // Under GMasterClockSection.
+  void Add(TNXClockGen* AClock) { FList.push_back(AClock); }
+  // Under GMasterClockSection; true when the list became empty.
+  bool Remove(TNXClockGen* AClock);
+  // One step: every clock from the last to the first (under the section).
+  void Clock();
+  void RequestStop() noexcept { FStop.store(true, std::memory_order_release); }
+  std::uint64_t Steps() const noexcept { return FSteps.load(std::memory_order_acquire); }
+
+ private:
+  void Run();
+  void RunVirtualStep();
+  // Under the section: true when every live clock's procedure has taken all
+  // its ticks; ALive tells whether any live clock exists.
+  bool AllIdle(bool& ALive) const;
+
+  std::vector<TNXClockGen*> FList;
+  std::atomic<bool> FStop{false};
+  std::atomic<std::uint64_t> FSteps{0};
+  std::thread FTimer;
+};
+
+namespace {
+
+TCriticalSection* GMasterClockSection = nullptr;  // created by the unit's start-up
+TSMediaMasterClock* GMasterClock = nullptr;       // under GMasterClockSection
+std::atomic<std::int32_t> GCountThreads{0};
+std::atomic<bool> GVirtualClock{false};
+
+// Wakes a master clock that waits in virtual time: bumped when a clock's
+// procedure finishes its ticks, when the mode changes and on stop.
+std::mutex GWakeLock;
+std::condition_variable GWakeCond;
+std::uint64_t GWakeCount = 0;
+
+void WakeMaster() {
+  {
+    std::lock_guard lk(GWakeLock);
+    ++GWakeCount;
+  }
+  GWakeCond.notify_all();
+}
+
+std::uint64_t WakeCount() {
+  std::lock_guard lk(GWakeLock);
+  return GWakeCount;
+}
+
+// The section, made by the unit's start-up (or by the first clock, should
+// one be made before the start-up ran).
+TCriticalSection& Section() {
+  static std::once_flag once;
+  std::call_once(once, [] { GMasterClockSection = new TCriticalSection(); });
+  return *GMasterClockSection;
+}
+
+constexpr long kStepNs = 1000000;
+// A timer that fell further behind than this (the process was stopped, the
+// machine suspended) starts afresh instead of catching up in one burst.
+constexpr std::int64_t kMaxCatchUpNs = 100 * kStepNs;
+
+void AddNs(timespec& ATime, long ANs) {
+  ATime.tv_nsec += ANs;
+  while (ATime.tv_nsec >= 1000000000L) {
+    ATime.tv_nsec -= 1000000000L;
+    ++ATime.tv_sec;
+  }
+}
+
+std::int64_t DiffNs(const timespec& A, const timespec& B) {
+  return (static_cast<std::int64_t>(A.tv_sec) - B.tv_sec) * 1000000000LL + (A.tv_nsec - B.tv_nsec);
+}
+
+void RegisterClock(TNXClockGen* AClock) {
+  TLockGuard guard(Section());
+  if (!GMasterClock) GMasterClock = new TSMediaMasterClock();
+  GMasterClock->Add(AClock);
+}
+
+void UnregisterClock(TNXClockGen* AClock) {
+  TSMediaMasterClock* retired = nullptr;
+  {
+    TLockGuard guard(Section());
+    if (GMasterClock && GMasterClock->Remove(AClock)) {
+      retired = std::exchange(GMasterClock, nullptr);
+      retired->RequestStop();
+    }
+  }
+  // Joined outside the section: its thread may be waiting for the section.
+  if (retired) {
+    WakeMaster();
+    delete retired;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- master clock
+
+TSMediaMasterClock::TSMediaMasterClock() { FTimer = std::thread(&TSMediaMasterClock::Run, this); }
+
+TSMediaMasterClock::~TSMediaMasterClock() {
+  RequestStop();
+  if (FTimer.joinable()) FTimer.join();
+}
+
+bool TSMediaMasterClock::Remove(TNXClockGen* AClock) {
+  FList.erase(std::remove(FList.begin(), FList.end(), AClock), FList.end());
+  return FList.empty();
+}
+
+void TSMediaMasterClock::Clock() {
+  TLockGuard guard(Section());
+  if (GMasterClock != this) return;  // the master clock has gone
+  FSteps.fetch_add(1, std::memory_order_acq_rel);
+  for (auto it = FList.rbegin(); it != FList.rend(); ++it) (*it)->Clock();
+}
+
+bool TSMediaMasterClock::AllIdle(bool& ALive) const {
+  ALive = false;
+  for (TNXClockGen* clock : FList) {
+    // A terminated clock takes no more ticks: waiting for it would stall the others.
+    if (clock->Terminated()) continue;
+    ALive = true;
+    if (clock->FUnfinished.load(std::memory_order_acquire) > 0) return false;
+  }
+  return true;
+}
+
+void TSMediaMasterClock::RunVirtualStep() {
+  const std::uint64_t seen = WakeCount();
+  bool idle, live;
+  {
+    TLockGuard guard(Section());
+    idle = AllIdle(live);
+    if (idle && live) {
+      Clock();
+      return;
+    }
+  }
+  std::unique_lock lk(GWakeLock);
+  // Nothing alive to step: wait like real time rather than spin. Otherwise
+  // wait for a procedure to finish (the time-out only guards a lost wake-up).
+  GWakeCond.wait_for(lk, std::chrono::milliseconds(1), [&] {
+    return GWakeCount != seen || FStop.load(std::memory_order_acquire);
+  });
+}
+
+namespace {
+// The timer thread of real time runs in the real-time class (FIFO, lowest
+// real-time priority) where the process holds the right, as a multimedia
+// timer runs above ordinary threads: it only wakes, adds and releases, so it
+// cannot starve the machine. Otherwise it keeps the normal class and tries
+// the highest nice value. On virtual time it steps back to back and goes to
+// the normal class.
+void SetTimerClass(bool ARealTime) {
+  sched_param param{};
+  if (ARealTime) {
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) return;
+    ApplyThreadPriority(CurrentThreadTid(), tpTimeCritical);
+    return;
+  }
+  param.sched_priority = 0;
+  pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+}
+}  // namespace
+
+void TSMediaMasterClock::Run() {
+  pthread_setname_np(pthread_self(), "NXMasterClock");
+  // The kernel may otherwise delay each wake-up by its default slack (50 us).
+  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  timespec next{};
+  clock_gettime(CLOCK_MONOTONIC, &next);
+  int realTime = -1;  // the class last set: unknown, normal (0), real time (1)
+  while (!FStop.load(std::memory_order_acquire)) {
+    const bool virtualTime = GVirtualClock.load(std::memory_order_acquire);
+    if (realTime != (virtualTime ? 0 : 1)) {
+      realTime = virtualTime ? 0 : 1;
+      SetTimerClass(!virtualTime);
+    }
+    if (virtualTime) {
+      RunVirtualStep();
+      clock_gettime(CLOCK_MONOTONIC, &next);  // real time resumes from now
+      continue;
+    }
+    AddNs(next, kStepNs);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+    }
+    if (FStop.load(std::memory_order_acquire)) break;
+    Clock();
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (DiffNs(now, next) > kMaxCatchUpNs) next = now;
+  }
+}
+
+// ---------------------------------------------------------------- TNXClockGen
+
+namespace {
+std::string OwnerThreadName(TComponent* AOwner) {
+  if (!AOwner) return "TNXClockGen";
+  return AOwner->Name().empty() ? std::string(AOwner->ClassName()) : AOwner->Name();
+}
+TNXClockEvent WrapProc(TNXClockProc AProc) {
+  return [proc = std::move(AProc)](IThread*) {
+    if (proc) proc();
+  };
+}
+}  // namespace
+
+TNXClockGen::TNXClockGen(TComponent* AOwner, std::int64_t AInterval, TNXClockProc AProc)
+    : TNXClockGen(OwnerThreadName(AOwner), AInterval, WrapProc(std::move(AProc))) {}
+TNXClockGen::TNXClockGen(TComponent* AOwner, std::int64_t AInterval, TNXClockEvent AEvent)
+    : TNXClockGen(OwnerThreadName(AOwner), AInterval, std::move(AEvent)) {}
+TNXClockGen::TNXClockGen(std::string AName, std::int64_t AInterval, TNXClockProc AProc)
+    : TNXClockGen(std::move(AName), AInterval, WrapProc(std::move(AProc))) {}
+
+TNXClockGen::TNXClockGen(std::string AName, std::int64_t AInterval, TNXClockEvent AEvent)
+    : TBasicThread(std::move(AName)) {
+  IntCreate(AInterval, std::move(AEvent));
+}
+
+void TNXClockGen::IntCreate(std::int64_t AInterval, TNXClockEvent AEvent) {
+  // Checks stay on: a non-positive interval raises before anything is
+  // registered (a clock of 1 unit would flood its semaphore on every step).
+  if (AInterval <= 0) RaiseAssertion("Assertion failure", "NXClockGen", 245);
+  FInterval = AInterval;
+  FAccumulator = 0;
+  FEvent = std::move(AEvent);
+  FSemaphore = std::make_unique<TSemaphore>(0, MaxPendingTicks);
+  GCountThreads.fetch_add(1, std::memory_order_acq_rel);
+  // Ticks count from here; the thread takes them once it is started (after
+  // the creator holds its reference: a tick that ends the clock makes the
+  // thread drop a reference of its own).
+  RegisterClock(this);
+}
+
+TNXClockGen::~TNXClockGen() {
+  UnregisterClock(this);
+  // On its own thread the last reference went as the thread ends (it freed
+  // itself): nothing to wait for. Elsewhere the thread is woken and joined.
+  TBasicThread::Terminate();
+  if (Started() && !IsCurrentThread()) {
+    FSemaphore->Release();
+    WaitFor();
+  }
+  GCountThreads.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void TNXClockGen::Clock() {
+  FAccumulator += NXClockStepUnits;
+  while (FAccumulator > FInterval) {
+    // Counted before the release, so that the thread never finishes a tick
+    // the count does not hold yet; a release the full semaphore drops is
+    // taken back.
+    FUnfinished.fetch_add(1, std::memory_order_acq_rel);
+    if (FSemaphore->Release() >= MaxPendingTicks) FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
+    FAccumulator -= FInterval;
+  }
+}
+
+void TNXClockGen::Terminate() {
+  if (IsCurrentThread()) {
+    SetFreeOnTerminate(true);
+    TBasicThread::Terminate();
+    return;
+  }
+  SetFreeOnTerminate(false);
+  TBasicThread::Terminate();
+  FSemaphore->Release();
+  if (Started()) WaitFor();
+}
+
+void TNXClockGen::ExecuteLoop() {
+  FSemaphore->WaitFor();
+  if (Terminated()) return;
+  IntEvent();
+  if (FUnfinished.fetch_sub(1, std::memory_order_acq_rel) == 1 && GVirtualClock.load(std::memory_order_acquire))
+    WakeMaster();
+}
+
+void TNXClockGen::IntEvent() {
+  if (FEvent) FEvent(this);
+}
+
+// ---------------------------------------------------------------- clock threads
+
+TNXClockThread::TNXClockThread(TNXClockProc AOnClock) : TBasicThread("TNXClockThread"), FOnClock(std::move(AOnClock)) {
+  SetPriority(tpHighest);
+  Start();
+}
+
+TNXClockThread::~TNXClockThread() { TerminateAndWait(); }
+
+void TNXClockThread::Terminate() {
+  TBasicThread::Terminate();
+  FClockSemaphore.Release();
+}
+
+void TNXClockThread::ExecuteLoop() {
+  FClockSemaphore.WaitFor();
+  if (!Terminated() && FOnClock) FOnClock();
+}
+
+TNXEventClockThreadImpl::TNXEventClockThreadImpl(TNXClockProc AOnClock)
+    : TBasicThread("TNXEventClock"), FOnClock(std::move(AOnClock)) {
+  SetPriority(tpHighest);
+  Start();
+}
+
+TNXEventClockThreadImpl::~TNXEventClockThreadImpl() { TerminateAndWait(); }
+
+void TNXEventClockThreadImpl::Terminate() {
+  TBasicThread::Terminate();
+  FClockEvent.SetEvent();
+}
+
+void TNXEventClockThreadImpl::ExecuteLoop() {
+  FClockEvent.WaitFor();
+  if (!Terminated() && FOnClock) FOnClock();
+}
+
+// ---------------------------------------------------------------- state
+
+std::int32_t NXClockGenCount() noexcept { return GCountThreads.load(std::memory_order_acquire); }
+
+bool NXMasterClockRunning() {
+  TLockGuard guard(Section());
+  return GMasterClock != nullptr;
+}
+
+std::uint64_t NXMasterClockSteps() {
+  TLockGuard guard(Section());
+  return GMasterClock ? GMasterClock->Steps() : 0;
+}
+
+void NXSetVirtualClock(bool AVirtual) {
+  GVirtualClock.store(AVirtual, std::memory_order_release);
+  WakeMaster();
+}
+
+bool NXVirtualClock() noexcept { return GVirtualClock.load(std::memory_order_acquire); }
+
+}  // namespace nx
+
+namespace nx::NXClockGen {
+void UnitInitialize() { Section(); }
+// The section stays: a clock thread that frees itself late may still need it.
+void UnitFinalize() {}
+}  // namespace nx::NXClockGen
+
+NX_PACKAGE_UNIT(NXClockGen, &nx::NXClockGen::UnitInitialize, &nx::NXClockGen::UnitFinalize)
