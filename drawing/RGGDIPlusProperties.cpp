@@ -542,32 +542,46 @@ void TRGGPColorItems::NewItemCreated(TLockCollectionItem* AItem) {
 
 namespace nx::RGGDIPlusProperties {
 namespace {
-const std::vector<const TClassInfo*>& Classes() {
-  static const std::vector<const TClassInfo*> classes{
-      &TRGGPPoints::StaticClassInfo(),       &TRGGPColors::StaticClassInfo(),
-      &TRGGPInterpolationColors::StaticClassInfo(), &TRGGPBlends::StaticClassInfo(),
-      &TRGGPSingleArray::StaticClassInfo(),  &TRGGPCustomDash::StaticClassInfo(),
-      &TRGGPPenCompound::StaticClassInfo(),  &TRGGPPoint::StaticClassInfo(),
-      &TRGGPSize::StaticClassInfo(),         &TRGGPCenterPoint::StaticClassInfo(),
-      &TRGGPCenterColor::StaticClassInfo(),  &TRGGPHatch::StaticClassInfo(),
-      &TRGGPBlendShape::StaticClassInfo(),   &TRGGPBlend::StaticClassInfo(),
-      &TRGGPGradient::StaticClassInfo(),     &TRGGPImage::StaticClassInfo(),
-      &TRGGPBrush::StaticClassInfo(),        &TRGGPDashStyle::StaticClassInfo(),
-      &TRGGPPen::StaticClassInfo(),          &TRGGPOptionalPen::StaticClassInfo(),
-      &TRGGPOptionalMultiPen::StaticClassInfo(), &TRGGPPenCollectionItem::StaticClassInfo(),
-      &TRGGPPenCollection::StaticClassInfo(), &TRGGPBasicFont::StaticClassInfo(),
-      &TRGGPSimpleBrushFont::StaticClassInfo(), &TRGGPSimpleFont::StaticClassInfo(),
-      &TRGGPBrushFont::StaticClassInfo(),    &TRGGPFont::StaticClassInfo(),
-      &TRGGPOptionalText::StaticClassInfo(), &TRGGPColorItem::StaticClassInfo(),
-      &TRGGPColorItems::StaticClassInfo()};
-  return classes;
-}
+// Constant-initialised: the finalization runs after static destructors.
+constexpr const TClassInfo& (*kClasses[])() = {
+    &TRGGPPoints::StaticClassInfo,
+    &TRGGPColors::StaticClassInfo,
+    &TRGGPInterpolationColors::StaticClassInfo,
+    &TRGGPBlends::StaticClassInfo,
+    &TRGGPSingleArray::StaticClassInfo,
+    &TRGGPCustomDash::StaticClassInfo,
+    &TRGGPPenCompound::StaticClassInfo,
+    &TRGGPPoint::StaticClassInfo,
+    &TRGGPSize::StaticClassInfo,
+    &TRGGPCenterPoint::StaticClassInfo,
+    &TRGGPCenterColor::StaticClassInfo,
+    &TRGGPHatch::StaticClassInfo,
+    &TRGGPBlendShape::StaticClassInfo,
+    &TRGGPBlend::StaticClassInfo,
+    &TRGGPGradient::StaticClassInfo,
+    &TRGGPImage::StaticClassInfo,
+    &TRGGPBrush::StaticClassInfo,
+    &TRGGPDashStyle::StaticClassInfo,
+    &TRGGPPen::StaticClassInfo,
+    &TRGGPOptionalPen::StaticClassInfo,
+    &TRGGPOptionalMultiPen::StaticClassInfo,
+    &TRGGPPenCollectionItem::StaticClassInfo,
+    &TRGGPPenCollection::StaticClassInfo,
+    &TRGGPBasicFont::StaticClassInfo,
+    &TRGGPSimpleBrushFont::StaticClassInfo,
+    &TRGGPSimpleFont::StaticClassInfo,
+    &TRGGPBrushFont::StaticClassInfo,
+    &TRGGPFont::StaticClassInfo,
+    &TRGGPOptionalText::StaticClassInfo,
+    &TRGGPColorItem::StaticClassInfo,
+    &TRGGPColorItems::StaticClassInfo,
+};
 }  // namespace
 void UnitInitialize() {
-  for (const TClassInfo* c : Classes()) RegisterClass(*c);
+  for (auto c : kClasses) RegisterClass(c());
 }
 void UnitFinalize() {
-  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
+  for (auto c : kClasses) UnregisterClass(c());
 }
 }  // namespace nx::RGGDIPlusProperties
 
