@@ -162,6 +162,15 @@ void TRGGPBrush::SetColor_Default(TGPColor AValue) {
   FColor_Default = AValue;
   SetColor(AValue);
 }
+void TRGGPBrush::InitColor_Default(TGPColor AValue) {
+  TWriteLock guard(GetLock());
+  FColor_Default = FColor = AValue;
+  FBrush = nullptr;
+}
+void TRGGPOptionalPen::InitEnabled_Default(bool AValue) {
+  TWriteLock guard(GetLock());
+  FEnabled_Default = FEnabled = AValue;
+}
 void TRGGPOptionalPen::SetEnabled_Default(bool AValue) {
   TWriteLock guard(GetLock());
   FEnabled_Default = AValue;
@@ -377,7 +386,7 @@ TRGGPPen::TRGGPPen(TPersistent* AOwner, float AScaleX, float AScaleY)
     : TLockPersistent(AOwner), FScaleX(AScaleX), FScaleY(AScaleY) {
   FBrush.reset(new TRGGPBrush(this, AScaleX, AScaleY));
   InitProperties(this);
-  FBrush->SetColor_Default(kDefaultColor);
+  FBrush->InitColor_Default(kDefaultColor);
 }
 
 void TRGGPPen::SetScale(float AScaleX, float AScaleY) {
@@ -461,7 +470,7 @@ TRGGPSimpleBrushFont::TRGGPSimpleBrushFont(TPersistent* AOwner, float AScaleX, f
     : TRGGPBasicFont(AOwner, AScaleX, AScaleY) {
   FBrush.reset(new TRGGPBrush(this, AScaleX, AScaleY));
   InitProperties(this);
-  FBrush->SetColor_Default(kDefaultColor);
+  FBrush->InitColor_Default(kDefaultColor);
 }
 
 TRGGPSimpleFont::TRGGPSimpleFont(TPersistent* AOwner, float AScaleX, float AScaleY)
@@ -469,7 +478,7 @@ TRGGPSimpleFont::TRGGPSimpleFont(TPersistent* AOwner, float AScaleX, float AScal
   FPen.reset(new TRGGPOptionalMultiPen(this, AScaleX, AScaleY));
   InitProperties(this);
   // A font's outline is an addition the user switches on.
-  FPen->SetEnabled_Default(false);
+  FPen->InitEnabled_Default(false);
 }
 
 void TRGGPSimpleFont::DrawOnGraphics(IGPGraphics& AGraphics, const TIntfPtr<TIGPGraphicsPath>& APath, float AValue) {

@@ -394,6 +394,8 @@ class TRGGPBrush : public TLockPersistent {
   // Sets the colour and the default it is compared with for streaming.
   void SetColor_Default(TGPColor AValue);
   void SetColor_And_Default(TGPColor AValue) { SetColor_Default(AValue); }
+  // The same without a notification, for an owner's constructor.
+  void InitColor_Default(TGPColor AValue);
   TGPColor Color_Default() const { return ReadLocked(FColor_Default); }
   bool GetColor_Stored() const { return ReadLocked(FColor) != ReadLocked(FColor_Default); }
   TIGPWrapMode WrapMode() const { return ReadLocked(FWrapMode); }
@@ -513,6 +515,8 @@ class TRGGPOptionalPen : public TRGGPPen {
   bool Enabled() const { return ReadLocked(FEnabled); }
   void SetEnabled(bool AValue) { SetNotify(FEnabled, AValue); }
   void SetEnabled_Default(bool AValue);
+  // The same without a notification, for an owner's constructor.
+  void InitEnabled_Default(bool AValue);
   bool GetEnabled_Stored() const { return ReadLocked(FEnabled) != ReadLocked(FEnabled_Default); }
   static void DeclareProperties(TClassBuilder<TRGGPOptionalPen>& P);
 

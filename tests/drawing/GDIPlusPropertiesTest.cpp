@@ -347,6 +347,7 @@ TEST(GDIPlusProperties, ChangesReachTheOwnerThroughEveryLevel) {
     int Count = 0;
   } owner;
   TRGGPFont font(&owner);
+  EXPECT_EQ(owner.Count, 0);  // making the sub-objects and their defaults is quiet
   const int before = owner.Count;
   font.Pen()->AdditionalPens()->Add()->Pen()->DashStyle()->CustomDash()->Add(1);
   EXPECT_GT(owner.Count, before);
