@@ -45,3 +45,6 @@
 #include "infrastructure/RGComponent.h"
 #include "xml/RGSimpleXML.h"
 #include "drawing/Vantex.h"
+#include "drawing/RGGDIPlusProperties.h"
+#include "drawing/Zandor.CanvasIntf.h"
+#include "drawing/RGDrawLayers.h"

@@ -640,6 +640,74 @@ NX_FT_TYPED_PIN(TNXFTUserControlSourcePin, TNXFTClockableSourcePin, NX_FT_KIND(I
 NX_FT_TYPED_PIN(TNXFTUserControlSinkPin, TNXFTSinkPin, NX_FT_KIND(IFTUserControlStream))
 NX_FT_TYPED_PIN(TNXFTUserControlMultiSinkPin, TNXFTMultiSinkPin, NX_FT_KIND(IFTUserControlStream))
 
+// ---------------------------------------------------------------- image pins
+// Images travel as plain interfaces: the pins stay below the graphics layer,
+// and a receiver asks the object for the image interface it draws with
+// (IGPImage of drawing/Vantex.h).
+
+struct IFTGDIPlusImageStream : virtual IFTNXHandleStream {
+  NX_INTERFACE_ID(IFTGDIPlusImageStream, "{8B0246A8-E0BA-432A-A00A-ACCB86C69C09}");
+};
+
+using TFTTypedSuppliedImageOperation = TFTTypedSuppliedOperation<TIntfPtr<IInterface>>;
+
+// One image sent downstream (clock count 1).
+class TFTGDIPlusSuppliedImageOperation : public TFTTypedSuppliedImageOperation {
+  NX_FT_OPERATION(TFTGDIPlusSuppliedImageOperation, TFTTypedSuppliedImageOperation)
+
+ public:
+  explicit TFTGDIPlusSuppliedImageOperation(TIntfPtr<IInterface> AImage)
+      : TFTTypedSuppliedImageOperation(std::move(AImage), 1u) {}
+  static TIntfPtr<IFTNotifyOperation> Make(const TIntfPtr<IInterface>& AImage) {
+    return FTMakeOperation<TFTGDIPlusSuppliedImageOperation>(AImage);
+  }
+  const TIntfPtr<IInterface>& GetImage() const noexcept { return GetValue(); }
+};
+
+// Called with the receiving pin and the image of every image operation.
+using TFTImageChangeEvent = std::function<void(TFTBasicPin* APin, const TIntfPtr<IInterface>& AImage)>;
+
+class TFTGDIPlusImageSourcePin : public TFTClockSourcePin {
+  NX_FT_PIN_CLASS(TFTGDIPlusImageSourcePin, TFTClockSourcePin, FTDataTypeAttribute(IFTGDIPlusImageStream::IID))
+
+ public:
+  using TFTClockSourcePin::TFTClockSourcePin;
+  // Sends AImage to every linked sink; false when none took it.
+  bool Send(const TIntfPtr<IInterface>& AImage) { return Notify(TFTGDIPlusSuppliedImageOperation::Make(AImage)); }
+};
+
+// Image sinks hand each image to their image-change event; other operations
+// (start, stop, clock) are not theirs and answer false.
+class TFTGDIPlusImageSinkPin : public TFTDispatchSinkPin {
+  NX_FT_PIN_CLASS(TFTGDIPlusImageSinkPin, TFTDispatchSinkPin, FTDataTypeAttribute(IFTGDIPlusImageStream::IID))
+
+ public:
+  explicit TFTGDIPlusImageSinkPin(std::string AName = {}, TFTImageChangeEvent AOnImageChange = {});
+};
+
+class TFTGDIPlusImageMultiSinkPin : public TFTDispatchMultiSinkPin {
+  NX_FT_PIN_CLASS(TFTGDIPlusImageMultiSinkPin, TFTDispatchMultiSinkPin,
+                  FTDataTypeAttribute(IFTGDIPlusImageStream::IID))
+
+ public:
+  explicit TFTGDIPlusImageMultiSinkPin(std::string AName = {}, TFTImageChangeEvent AOnImageChange = {});
+};
+
+// Holds the current image: a sink linked later receives it at once.
+class TFTGDIPlusImageStatePin : public TFTStatePin {
+  NX_FT_PIN_CLASS(TFTGDIPlusImageStatePin, TFTStatePin, FTDataTypeAttribute(IFTGDIPlusImageStream::IID))
+
+ public:
+  using TFTStatePin::TFTStatePin;
+  using TFTStatePin::SetValue;
+  // Stores the image (empty: no image) and sends it when there is one.
+  bool SetValue(const TIntfPtr<IInterface>& AImage);
+  TIntfPtr<IInterface> GetImage() const;
+};
+
+// The handler behind the image sinks (exposed for pins of other bases).
+TFTBasicPinNotificationEvent FTImageChangeHandler(TFTBasicPin* APin, TFTImageChangeEvent AOnImageChange);
+
 // Sends pairs of buffers.
 class TNXFTPairedSourcePin : public TNXFTClockableSourcePin {
   NX_FT_PIN_CLASS(TNXFTPairedSourcePin, TNXFTClockableSourcePin, NX_FT_KIND(IFTPairedBufferStream))

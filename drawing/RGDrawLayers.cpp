@@ -1,0 +1,303 @@
+// RGDrawLayers: the draw layer, the layer list with its drawing pass and
+// mouse routing, and the layer-reference collection.
+#include "drawing/RGDrawLayers.h"
+
+#include <algorithm>
+
+#include "runtime/NXPackage.h"
+
+namespace nx {
+
+// ---------------------------------------------------------------- TRGDrawLayers
+
+IRGDrawItem* TRGDrawLayers::Layer(std::int32_t AIndex) const {
+  return Supports<IRGDrawItem>(Items(AIndex)->GetComponentInstance()).Get();
+}
+
+void TRGDrawLayers::Draw(TRGCanvas& ACanvas, std::int32_t AWidth, std::int32_t AHeight, float AXCoeff,
+                         float AYCoeff, bool AContoursOnly) {
+  std::vector<IRGDrawItem*> layers;
+  ForEach([&](INXComponentItem* item) {
+    if (IRGDrawItem* layer = Supports<IRGDrawItem>(item->GetComponentInstance()).Get()) layers.push_back(layer);
+  });
+  for (IRGDrawItem* layer : layers) layer->DoLayerBegin(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff);
+  for (IRGDrawItem* layer : layers) layer->DoLayerDraw(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff, AContoursOnly);
+  for (IRGDrawItem* layer : layers) layer->DoLayerEnd(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff);
+}
+
+std::vector<IRGDrawItem*> TRGDrawLayers::VisibleTopFirst() const {
+  std::vector<IRGDrawItem*> layers;
+  ForEachReverse([&](INXComponentItem* item) {
+    IRGDrawItem* layer = Supports<IRGDrawItem>(item->GetComponentInstance()).Get();
+    if (layer && layer->GetOperations().Contains(dlmDraw)) layers.push_back(layer);
+  });
+  return layers;
+}
+
+IRGDrawItem* TRGDrawLayers::MouseCapture() const {
+  TReadLock guard(GetLock());
+  // A layer that left the list (or was freed) no longer holds the mouse.
+  if (!FCapture || GetIndexOf(FCapture) < 0) return nullptr;
+  return Supports<IRGDrawItem>(FCapture).Get();
+}
+
+template <class F>
+bool TRGDrawLayers::RouteTopFirst(F&& AHandler) {
+  for (IRGDrawItem* layer : VisibleTopFirst())
+    if (AHandler(layer)) return true;
+  return false;
+}
+
+bool TRGDrawLayers::MouseMove(TShiftState AShift, float X, float Y) {
+  if (IRGDrawItem* captured = MouseCapture()) return captured->DoLayerMouseMove(AShift, X, Y);
+  return RouteTopFirst([&](IRGDrawItem* l) { return l->DoLayerMouseMove(AShift, X, Y); });
+}
+
+bool TRGDrawLayers::MouseDown(TMouseButton AButton, TShiftState AShift, float X, float Y) {
+  if (IRGDrawItem* captured = MouseCapture()) return captured->DoLayerMouseDown(AButton, AShift, X, Y);
+  return RouteTopFirst([&](IRGDrawItem* l) {
+    if (!l->DoLayerMouseDown(AButton, AShift, X, Y)) return false;
+    TWriteLock guard(GetLock());
+    FCapture = l->GetDrawLayer();
+    return true;
+  });
+}
+
+// A release goes to the layer that holds the mouse, which then lets it go.
+bool TRGDrawLayers::MouseUp(TMouseButton AButton, TShiftState AShift, float X, float Y) {
+  if (IRGDrawItem* captured = MouseCapture()) {
+    {
+      TWriteLock guard(GetLock());
+      FCapture = nullptr;
+    }
+    return captured->DoLayerMouseUp(AButton, AShift, X, Y);
+  }
+  return RouteTopFirst([&](IRGDrawItem* l) { return l->DoLayerMouseUp(AButton, AShift, X, Y); });
+}
+
+bool TRGDrawLayers::MouseWheelDown(TShiftState AShift, float X, float Y) {
+  return RouteTopFirst([&](IRGDrawItem* l) { return l->DoLayerMouseWheelDown(AShift, X, Y); });
+}
+
+bool TRGDrawLayers::MouseWheelUp(TShiftState AShift, float X, float Y) {
+  return RouteTopFirst([&](IRGDrawItem* l) { return l->DoLayerMouseWheelUp(AShift, X, Y); });
+}
+
+void TRGDrawLayers::MouseEnter() {
+  for (IRGDrawItem* layer : VisibleTopFirst()) layer->DoLayerMouseEnter();
+}
+
+void TRGDrawLayers::MouseLeave() {
+  for (IRGDrawItem* layer : VisibleTopFirst()) layer->DoLayerMouseLeave();
+}
+
+// ---------------------------------------------------------------- TRGDrawLayer
+
+TRGDrawLayer::TRGDrawLayer(TComponent* AOwner) : TNXComponentItem(AOwner) { InitProperties(this); }
+
+TRGDrawLayer::~TRGDrawLayer() { UnlinkAll(); }
+
+void TRGDrawLayer::DeclareProperties(TClassBuilder<TRGDrawLayer>& P) {
+  P.Prop<&TRGDrawLayer::FVisible>("Visible", true);
+}
+
+TRGDrawLayerOperations TRGDrawLayer::GetOperations() {
+  return Visible() ? TRGDrawLayerOperations{dlmDraw} : TRGDrawLayerOperations{};
+}
+
+void TRGDrawLayer::DoLayerDraw(TRGCanvas& ACanvas, std::int32_t AWidth, std::int32_t AHeight, float AXCoeff,
+                               float AYCoeff, bool AContoursOnly) {
+  TWriteLock guard(GetLock());
+  if (!FVisible) return;
+  FContoursOnly = AContoursOnly;
+  DrawLayer(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff);
+  FContoursOnly = false;
+}
+
+void TRGDrawLayer::DrawLayer(TRGCanvas& ACanvas, std::int32_t AWidth, std::int32_t AHeight, float AXCoeff,
+                             float AYCoeff) {
+  TIntfPtr<IGPGraphics> graphics = ACanvas.GetGraphics();
+  if (!graphics) return;
+  // Restored afterwards, so that one layer's factors do not pile onto the next one's.
+  const std::uint32_t state = graphics->Save();
+  graphics->ScaleTransform(AXCoeff, AYCoeff);
+  try {
+    IntDraw(*graphics, AWidth, AHeight);
+  } catch (...) {
+    graphics->Restore(state);
+    throw;
+  }
+  graphics->Restore(state);
+}
+
+TIntfPtr<IInterface> TRGDrawLayer::GetCachedData(const TPersistent* ALink) const {
+  TReadLock guard(GetLock());
+  const auto it = std::find(FCachedLayersList.begin(), FCachedLayersList.end(), ALink);
+  return it == FCachedLayersList.end() ? TIntfPtr<IInterface>() : FCachedList[it - FCachedLayersList.begin()];
+}
+
+void TRGDrawLayer::SetCachedData(const TPersistent* ALink, const TIntfPtr<IInterface>& AData) {
+  TWriteLock guard(GetLock());
+  const auto it = std::find(FCachedLayersList.begin(), FCachedLayersList.end(), ALink);
+  if (it != FCachedLayersList.end()) {
+    const auto at = it - FCachedLayersList.begin();
+    if (AData) {
+      FCachedList[at] = AData;
+    } else {
+      FCachedLayersList.erase(it);
+      FCachedList.erase(FCachedList.begin() + at);
+    }
+  } else if (AData) {
+    FCachedLayersList.push_back(ALink);
+    FCachedList.push_back(AData);
+  }
+}
+
+void TRGDrawLayer::ClearCachedData() {
+  TWriteLock guard(GetLock());
+  FCachedLayersList.clear();
+  FCachedList.clear();
+}
+
+void TRGDrawLayer::AddLayerLink(TRGLayerCollectionItem* ALink) {
+  TWriteLock guard(GetLock());
+  if (std::find(FLinkList.begin(), FLinkList.end(), ALink) == FLinkList.end()) FLinkList.push_back(ALink);
+}
+
+void TRGDrawLayer::RemoveLayerLink(TRGLayerCollectionItem* ALink) {
+  TWriteLock guard(GetLock());
+  FLinkList.erase(std::remove(FLinkList.begin(), FLinkList.end(), ALink), FLinkList.end());
+}
+
+// Every item that points here is unlinked, so that none keeps a reference
+// to a destroyed layer.
+void TRGDrawLayer::UnlinkAll() {
+  for (TRGLayerCollectionItem* link : LinkList()) link->SetLayer(nullptr);
+  TWriteLock guard(GetLock());
+  FLinkList.clear();
+}
+
+void TRGDrawLayer::BeforeDestruction() {
+  UnlinkAll();
+  TNXComponentItem::BeforeDestruction();
+}
+
+void TRGDrawLayer::Loaded() {
+  TNXComponentItem::Loaded();
+  for (TRGLayerCollection* collection : ReadLocked(FCollections))
+    for (std::int32_t i = 0; i < collection->Count(); ++i) collection->Items(i)->ResolveLayerIndex();
+}
+
+// ---------------------------------------------------------------- layer collection
+
+TRGLayerCollection::TRGLayerCollection(TPersistent* AOwner)
+    : TTypedPersistentCollection(AOwner), FDrawLayer(dynamic_cast<TRGDrawLayer*>(AOwner)) {
+  if (FDrawLayer) {
+    TWriteLock guard(FDrawLayer->GetLock());
+    FDrawLayer->FCollections.push_back(this);
+  }
+}
+
+TRGLayerCollection::~TRGLayerCollection() {
+  // The items go first (they unlink themselves), then the layer forgets the collection.
+  Clear();
+  if (FDrawLayer) {
+    TWriteLock guard(FDrawLayer->GetLock());
+    auto& list = FDrawLayer->FCollections;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+}
+
+void TRGLayerCollectionItem::DeclareProperties(TClassBuilder<TRGLayerCollectionItem>& P) {
+  P.Prop<&TRGLayerCollectionItem::FLayer, &TRGLayerCollectionItem::SetLayer>("Layer");
+}
+
+TRGLayerCollectionItem::~TRGLayerCollectionItem() {
+  if (TRGDrawLayer* layer = LinkedLayer()) layer->RemoveLayerLink(this);
+}
+
+TRGDrawLayer* TRGLayerCollectionItem::LinkedLayer() const {
+  TComponent* layer = Layer();
+  return layer ? dynamic_cast<TRGDrawLayer*>(layer) : nullptr;
+}
+
+TRGDrawLayer* TRGLayerCollectionItem::DrawLayer() const {
+  auto* collection = dynamic_cast<TRGLayerCollection*>(Collection());
+  return collection ? collection->DrawLayer() : nullptr;
+}
+
+void TRGLayerCollectionItem::SetLayer(TComponent* AValue) {
+  TWriteLock guard(GetLock());
+  if (AValue == FLayer) return;
+  TRGDrawLayer* layer = nullptr;
+  if (AValue) {
+    IRGDrawItem* item = Supports<IRGDrawItem>(AValue).Get();
+    layer = item ? item->GetDrawLayer() : nullptr;
+    if (!layer) return;
+    TRGDrawLayer* own = DrawLayer();
+    if (layer == own) return;
+    if (own && own->GetList() != layer->GetList()) return;
+  }
+  if (TRGDrawLayer* old = LinkedLayer()) old->RemoveLayerLink(this);
+  FLayer = layer;
+  if (layer) layer->AddLayerLink(this);
+  Changed();
+}
+
+void TRGLayerCollectionItem::ResolveLayerIndex() {
+  const std::int32_t index = LayerIndex();
+  TRGDrawLayer* own = DrawLayer();
+  TNXComponentItems* list = own ? own->GetList() : nullptr;
+  if (index < 0 || !list || index >= list->Count()) return;
+  SetLayer(list->GetObjectAtIndex(index));
+}
+
+std::string TRGLayerCollectionItem::GetDisplayName() const {
+  if (TComponent* layer = Layer())
+    if (!layer->Name().empty()) return layer->Name();
+  return TLockCollectionItem::GetDisplayName();
+}
+
+// "LayerIndex" is only read (older forms linked layers by position); while
+// the owning layer loads, its Loaded resolves the index.
+void TRGLayerCollectionItem::DefineProperties(TFiler& AFiler) {
+  TLockCollectionItem::DefineProperties(AFiler);
+  AFiler.DefineProperty(
+      *this, "LayerIndex",
+      [](TPersistent& o, IReader& r, std::string_view key) {
+        auto& self = static_cast<TRGLayerCollectionItem&>(o);
+        std::int32_t index = -1;
+        if (!r.ReadInt32(key, index)) return;
+        {
+          TWriteLock guard(self.GetLock());
+          self.FLayerIndex = index;
+        }
+        TRGDrawLayer* own = self.DrawLayer();
+        if (!own || !own->HasState(csLoading)) self.ResolveLayerIndex();
+      },
+      nullptr, false);
+}
+
+void RGRegisterLayerComponents(std::initializer_list<const TClassInfo*> AClasses) {
+  for (const TClassInfo* c : AClasses) {
+    RegisterClass(*c);
+    NXRegisterComponentForCollection(*c, TRGDrawLayers::StaticClassInfo());
+  }
+}
+
+}  // namespace nx
+
+namespace nx::RGDrawLayers {
+void UnitInitialize() {
+  RegisterClasses({&TRGDrawLayers::StaticClassInfo(), &TRGDrawLayer::StaticClassInfo(),
+                   &TRGLayerCollection::StaticClassInfo(), &TRGLayerCollectionItem::StaticClassInfo()});
+  NXRegisterComponentCollection(TRGDrawLayers::StaticClassInfo());
+}
+void UnitFinalize() {
+  for (const TClassInfo* c : {&TRGLayerCollectionItem::StaticClassInfo(), &TRGLayerCollection::StaticClassInfo(),
+                              &TRGDrawLayer::StaticClassInfo(), &TRGDrawLayers::StaticClassInfo()})
+    UnregisterClass(*c);
+}
+}  // namespace nx::RGDrawLayers
+
+NX_PACKAGE_UNIT(RGDrawLayers, &nx::RGDrawLayers::UnitInitialize, &nx::RGDrawLayers::UnitFinalize)
