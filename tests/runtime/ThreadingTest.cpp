@@ -738,15 +738,5 @@ TEST(ExecutorComponentTest, ATaskMayFreeItsExecutorsOwner) {
   EXPECT_THROW(e->Submit([] {}), EInvalidOperation);
 }
 
-// Without an owner the executor is a plain one, living by its references.
-TEST(ExecutorComponentTest, WithoutAnOwnerTheExecutorIsPlain) {
-  TIntfPtr<TThreadPoolExecutor> e = TThreadPoolExecutor::MakeComponent(nullptr);
-  std::atomic<int> ran{0};
-  e->Submit([&] { ran.fetch_add(1); });
-  e->WaitIdle();
-  EXPECT_EQ(ran.load(), 1);
-  EXPECT_FALSE(e->IsShutDown());
-}
-
 }  // namespace
 }  // namespace nx
