@@ -43,6 +43,8 @@
 #include "infrastructure/NXComponentCollection.h"
 #include "infrastructure/NXGraphDocument.h"
 #include "infrastructure/RGComponent.h"
+#include "processing/Zandor.Processing.h"
+#include "processing/RGProcessingManager.h"
 #include "xml/RGSimpleXML.h"
 #include "drawing/Vantex.h"
 #include "drawing/RGGDIPlusProperties.h"

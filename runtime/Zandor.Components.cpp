@@ -202,7 +202,9 @@ void TComponent::OwnedChanged(TPersistent* ASource) {
 
 void TComponent::GetChildren(const std::function<void(TComponent*)>& AProc, TComponent* ARoot) const {
   for (TComponent* c : FComponents)
-    if (!c->HasParent() || c->GetParentComponent() == nullptr || c->GetParentComponent() == this) AProc(c);
+    if (c->StoredWithOwner() &&
+        (!c->HasParent() || c->GetParentComponent() == nullptr || c->GetParentComponent() == this))
+      AProc(c);
 }
 
 TPersistent* TComponent::FindReference(std::string_view AName) const {

@@ -117,6 +117,9 @@ class TComponent : public TPersistent {
   virtual TComponent* GetParentComponent() const { return nullptr; }
   virtual void SetParentComponent(TComponent* AParent) {}
   virtual bool HasParent() const { return false; }
+  // False for a component made at run time for its owner (an executor), which
+  // the owner's GetChildren passes over: it is not written with the document.
+  virtual bool StoredWithOwner() const { return true; }
   // The children written with this component: by default the owned ones
   // (in order) that have no parent of their own.
   virtual void GetChildren(const std::function<void(TComponent*)>& AProc, TComponent* ARoot) const;

@@ -242,24 +242,36 @@ TThreadPoolExecutor::TThreadPoolExecutor(std::int32_t threadCount, bool singleTh
   SetThreadCount(singleThread ? 1 : threadCount);
 }
 
-TThreadPoolExecutor::~TThreadPoolExecutor() {
+TThreadPoolExecutor::~TThreadPoolExecutor() { Shutdown(); }
+
+void TThreadPoolExecutor::Shutdown() {
+  std::vector<std::thread> workers;
   {
+    std::lock_guard start(FStartLock);
+    if (FStopped) return;
+    FStopped = true;
+    workers = std::move(FWorkers);
     std::lock_guard lk(FState->M);
     FState->Shutdown = true;
     FState->WorkCond.notify_all();
   }
   // The workers drain the queue before they see the shutdown.
-  for (std::thread& t : FWorkers) {
+  for (std::thread& t : workers) {
     if (t.get_id() == std::this_thread::get_id())
-      t.detach();  // the last reference went on this worker: it ends on its own
+      t.detach();  // called on this worker (the last reference, or a task freeing the owner): it ends on its own
     else
       t.join();
   }
 }
 
+bool TThreadPoolExecutor::IsShutDown() const {
+  std::lock_guard lk(FState->M);
+  return FState->Shutdown;
+}
+
 void TThreadPoolExecutor::SetThreadCount(std::int32_t count) {
   std::lock_guard start(FStartLock);
-  if (!FWorkers.empty()) throw EInvalidOperation("The thread count of a running pool cannot change");
+  if (!FWorkers.empty() || FStopped) throw EInvalidOperation("The thread count of a running pool cannot change");
   if (FState->Single && count != 1) throw EInvalidOperation("A thread executor has one thread");
   if (count < 1) count = static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency()));
   std::lock_guard lk(FState->M);
@@ -304,6 +316,7 @@ bool TThreadPoolExecutor::IsWorkerThread() const { return detail::tWorkerOf == F
 
 void TThreadPoolExecutor::EnsureStarted() {
   std::lock_guard start(FStartLock);
+  if (FStopped) detail::RaiseShutdown();
   if (!FWorkers.empty()) return;
   const std::int32_t n = ThreadCount();
   FWorkers.reserve(static_cast<std::size_t>(n));
@@ -393,6 +406,35 @@ void TThreadPoolExecutor::WaitIdle() {
     error = std::exchange(s.Error, nullptr);
   }
   if (error) std::rethrow_exception(error);
+}
+
+// ---- The component form ------------------------------------------------------
+
+TIntfPtr<TThreadPoolExecutor> TThreadPoolExecutor::MakeComponent(TComponent* AOwner) {
+  TIntfPtr<TThreadPoolExecutor> pool(new TThreadPoolExecutor());
+  if (AOwner) new TExecutorComponent(AOwner, pool);  // the owner frees it
+  return pool;
+}
+
+TIntfPtr<TThreadExecutor> TThreadExecutor::MakeComponent(TComponent* AOwner) {
+  TIntfPtr<TThreadExecutor> executor(new TThreadExecutor());
+  if (AOwner) new TExecutorComponent(AOwner, TIntfPtr<TThreadPoolExecutor>(executor));
+  return executor;
+}
+
+TExecutorComponent::TExecutorComponent(TComponent* AOwner, TIntfPtr<TThreadPoolExecutor> AExecutor)
+    : TComponent(AOwner), FExecutor(std::move(AExecutor)) {
+  if (!FExecutor) throw EArgumentException("An executor component needs an executor");
+}
+
+// Free runs BeforeDestruction; a plain delete reaches the destructor only.
+TExecutorComponent::~TExecutorComponent() {
+  if (FExecutor) FExecutor->Shutdown();
+}
+
+void TExecutorComponent::BeforeDestruction() {
+  FExecutor->Shutdown();
+  TComponent::BeforeDestruction();
 }
 
 }  // namespace nx

@@ -8,7 +8,10 @@
 //   - MainThread: the main-thread queue through which other threads run
 //     work on the host's main thread (Execute waits, Queue does not);
 //   - IExecutor with TThreadPoolExecutor (N workers) and TThreadExecutor
-//     (one worker, in submission order), TTaskGroup and ParallelFor.
+//     (one worker, in submission order), TTaskGroup and ParallelFor;
+//   - the component form of the executors (MakeComponent): an executor that
+//     belongs to an owner component and ends its threads when that owner
+//     is freed.
 // The synchronisation objects and threads live in Zandor.Threading.cpp, the
 // executors in Zandor.ThreadPool.cpp.
 #pragma once
@@ -25,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.Interfaces.h"
 
 namespace nx {
@@ -251,6 +255,8 @@ class TLockAccess {
 enum TThreadPriority : std::uint8_t {
   tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
 };
+NX_ENUM_NAMES(TThreadPriority, "tpIdle", "tpLowest", "tpLower", "tpNormal", "tpHigher", "tpHighest",
+              "tpTimeCritical")
 
 // The nice value that stands for a priority: 19, 10, 5, 0, -5, -10, -20.
 // Real-time scheduling classes are not used: they need a privilege, and a
@@ -504,6 +510,18 @@ namespace detail {
 struct TPoolState;
 }
 
+// The settings of a thread pool, made before its first submission (see
+// TThreadPoolExecutor). Whoever configures a pool it did not make (a
+// processing engine) goes through this interface.
+struct IThreadPoolBuilder : virtual IInterface {
+  NX_INTERFACE_ID(IThreadPoolBuilder, "{7A41C0D2-58E3-4B9F-A16D-2F0C93E4B871}");
+  virtual void SetPriority(TThreadPriority priority) = 0;
+  virtual void SetThreadCount(std::int32_t count) = 0;
+  virtual void SetGroupSize(std::uint32_t size) = 0;
+};
+
+class TThreadPoolExecutor;
+
 // A pool of worker threads sharing one queue. Workers are started with the
 // first submission: until then the thread count, group size and priority
 // are settings that cost nothing to change.
@@ -515,15 +533,31 @@ struct TPoolState;
 // dropped. When the last reference goes on one of the pool's own workers,
 // that worker is detached and ends after the queue is drained.
 //
-// These executors are plain interfaced objects; the component form that an
-// owner holds (made with an owner, freed with it) wraps them.
-class TThreadPoolExecutor : public TInterfacedObject, public IExecutor {
-  NX_INTERFACES(TInterfacedObject, IExecutor)
+// Shutdown does the same at once, whoever still holds the pool: it drains
+// the queue, joins the workers and refuses later submissions.
+//
+// These executors are plain interfaced objects. MakeComponent makes one in
+// its component form: a TExecutorComponent owned by a component holds the
+// pool and shuts it down when the owner frees it (see below).
+class TThreadPoolExecutor : public TInterfacedObject, public IExecutor, public IThreadPoolBuilder {
+  NX_INTERFACES(TInterfacedObject, IExecutor, IThreadPoolBuilder)
 
  public:
   // `threadCount` < 1: the number of hardware threads.
   explicit TThreadPoolExecutor(std::int32_t threadCount = 0);
   ~TThreadPoolExecutor() override;
+
+  // A pool (of the hardware thread count until configured) held by a new
+  // TExecutorComponent owned by AOwner, so that freeing AOwner ends its
+  // threads. With no owner the pool is a plain one, living as long as its
+  // references.
+  static TIntfPtr<TThreadPoolExecutor> MakeComponent(TComponent* AOwner);
+
+  // Takes no more work (Submit raises EInvalidOperation), lets the workers
+  // finish every queued task and joins them (a worker that calls it is left
+  // to end on its own). Later calls do nothing.
+  void Shutdown();
+  bool IsShutDown() const;
 
   void Submit(TTask task, TTaskGroup* group = nullptr) override;
   void SubmitBatch(std::vector<TTask>& tasks, TTaskGroup* group = nullptr) override;
@@ -533,14 +567,14 @@ class TThreadPoolExecutor : public TInterfacedObject, public IExecutor {
 
   // Settings. The thread count may change only before the first submission
   // (EInvalidOperation after); < 1 means the hardware threads.
-  void SetThreadCount(std::int32_t count);
+  void SetThreadCount(std::int32_t count) override;
   // The most tasks a worker takes from the queue at once (at least 1;
   // fewer when the queue is short, so that the work stays balanced).
-  void SetGroupSize(std::uint32_t size);
+  void SetGroupSize(std::uint32_t size) override;
   std::uint32_t GroupSize() const;
   // The priority of the workers (applied at once to running ones); as for
   // TBasicThread, one that cannot be applied is kept and reported.
-  void SetPriority(TThreadPriority priority);
+  void SetPriority(TThreadPriority priority) override;
   TThreadPriority GetPriority() const;
   bool PriorityApplied() const;
   // True on one of this pool's workers.
@@ -553,8 +587,9 @@ class TThreadPoolExecutor : public TInterfacedObject, public IExecutor {
   void EnsureStarted();
   std::shared_ptr<detail::TPoolState> FState;
   std::vector<std::thread> FWorkers;
-  std::mutex FStartLock;
+  std::mutex FStartLock;  // guards FWorkers and FStopped
   std::atomic<bool> FStarted{false};
+  bool FStopped = false;
 };
 
 // One worker thread: tasks run one at a time in submission order (a task
@@ -562,6 +597,28 @@ class TThreadPoolExecutor : public TInterfacedObject, public IExecutor {
 class TThreadExecutor : public TThreadPoolExecutor {
  public:
   TThreadExecutor() : TThreadPoolExecutor(1, true) {}
+  // A thread executor held by a new TExecutorComponent owned by AOwner (a
+  // plain one without an owner).
+  static TIntfPtr<TThreadExecutor> MakeComponent(TComponent* AOwner);
+};
+
+// The component form of an executor: it belongs to its owner, which frees it
+// with itself (TComponent::Free frees the owned components before the
+// owner's own fields go, so tasks still queued may use the owner). Freeing
+// it shuts its executor down: every queued task runs, then the threads end;
+// an executor interface still held elsewhere then refuses new work. It is
+// made at run time for the owner and is not streamed with it.
+class TExecutorComponent : public TComponent {
+  NX_PERSISTENT(TExecutorComponent, TComponent)
+ public:
+  TExecutorComponent(TComponent* AOwner, TIntfPtr<TThreadPoolExecutor> AExecutor);
+  ~TExecutorComponent() override;
+  void BeforeDestruction() override;
+  const TIntfPtr<TThreadPoolExecutor>& Executor() const noexcept { return FExecutor; }
+  bool StoredWithOwner() const override { return false; }
+
+ private:
+  TIntfPtr<TThreadPoolExecutor> FExecutor;
 };
 
 }  // namespace nx

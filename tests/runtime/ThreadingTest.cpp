@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <functional>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -707,6 +709,94 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
       EXPECT_EQ(allRan.WaitFor(INFINITE), wrSignaled);
       for (int i = 0; i < kQueued; ++i) ASSERT_EQ(runs[i].load(), 1) << i;
     }
+}
+
+// Whether the thread of kernel id ATid still exists in this process.
+bool ThreadAlive(std::int32_t ATid) {
+  return std::filesystem::exists("/proc/self/task/" + std::to_string(ATid));
+}
+
+// An executor made in component form belongs to its owner: freeing the owner
+// (Free or a plain delete), or freeing the executor component alone, runs
+// every queued task, ends the threads, and an interface still held refuses
+// new work. The component is not written with its owner.
+TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
+  enum TFree { fOwnerFree, fOwnerDelete, fComponentFree };
+  struct TCase {
+    const char* Name;
+    bool Pool;
+    TFree How;
+  };
+  const TCase cases[] = {{"pool, owner freed", true, fOwnerFree},
+                         {"pool, owner deleted", true, fOwnerDelete},
+                         {"pool, component freed", true, fComponentFree},
+                         {"thread, owner freed", false, fOwnerFree},
+                         {"thread, component freed", false, fComponentFree}};
+  constexpr int kQueued = 200;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto* owner = new TComponent(nullptr);
+    TIntfPtr<TThreadPoolExecutor> e = c.Pool ? TThreadPoolExecutor::MakeComponent(owner)
+                                             : TIntfPtr<TThreadPoolExecutor>(TThreadExecutor::MakeComponent(owner));
+    if (c.Pool) e->SetThreadCount(3);
+    ASSERT_EQ(owner->ComponentCount(), 1);
+    auto* component = dynamic_cast<TExecutorComponent*>(owner->Components(0));
+    ASSERT_NE(component, nullptr);
+    EXPECT_EQ(component->Executor().Get(), e.Get());
+    std::vector<TComponent*> written;
+    owner->GetChildren([&](TComponent* child) { written.push_back(child); }, owner);
+    EXPECT_TRUE(written.empty());
+
+    TEvent gate;
+    std::atomic<int> ran{0};
+    std::mutex tidsLock;
+    std::vector<std::int32_t> tids;
+    auto noteThread = [&] {
+      std::lock_guard lk(tidsLock);
+      tids.push_back(CurrentThreadTid());
+    };
+    e->Submit([&] {
+      noteThread();
+      gate.WaitFor(INFINITE);
+    });
+    for (int i = 0; i < kQueued; ++i)
+      e->Submit([&] {
+        noteThread();
+        ran.fetch_add(1);
+      });
+    gate.SetEvent();
+    switch (c.How) {
+      case fOwnerFree: TComponent::Free(owner); owner = nullptr; break;
+      case fOwnerDelete: delete owner; owner = nullptr; break;
+      case fComponentFree: TComponent::Free(component); break;
+    }
+    EXPECT_EQ(ran.load(), kQueued);  // nothing queued was dropped
+    EXPECT_TRUE(e->IsShutDown());
+    EXPECT_THROW(e->Submit([] {}), EInvalidOperation);
+    ASSERT_FALSE(tids.empty());
+    for (std::int32_t tid : tids) EXPECT_FALSE(ThreadAlive(tid)) << "worker " << tid << " still runs";
+    if (owner) {
+      EXPECT_EQ(owner->ComponentCount(), 0);
+      TComponent::Free(owner);
+    }
+  }
+}
+
+// A task may free the owner of its own executor: its worker is left to end
+// on its own instead of joining itself.
+TEST(ExecutorComponentTest, ATaskMayFreeItsExecutorsOwner) {
+  auto* owner = new TComponent(nullptr);
+  TIntfPtr<TThreadPoolExecutor> e = TThreadPoolExecutor::MakeComponent(owner);
+  e->SetThreadCount(2);
+  // Shared with the task: its worker is detached and may outlive this test's frame.
+  auto freed = std::make_shared<TEvent>();
+  e->Submit([owner, freed] {
+    TComponent::Free(owner);
+    freed->SetEvent();
+  });
+  EXPECT_EQ(freed->WaitFor(INFINITE), wrSignaled);
+  EXPECT_TRUE(e->IsShutDown());
+  EXPECT_THROW(e->Submit([] {}), EInvalidOperation);
 }
 
 }  // namespace

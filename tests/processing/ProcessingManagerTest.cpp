@@ -1,0 +1,202 @@
+// Tests of the processing manager: requests travel from a consumer's
+// processing sink pin to the manager, which answers them in place from its
+// own engines with itself as the executor's owner; chains of managers; other
+// operations and other pin kinds; several consumers, also on several
+// threads at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// A component that uses engines through its TRGProcessing.
+class TConsumer : public TLockComponent {
+ public:
+  TConsumer() : TLockComponent(nullptr), Processing(this) {}
+  ~TConsumer() override {
+    while (ComponentCount() > 0) TComponent::Free(Components(ComponentCount() - 1));
+  }
+  TRGProcessing Processing;
+};
+
+struct TAnswer {
+  bool Result = false;
+  TIntfPtr<IExecutor> Executor;
+  std::int32_t Stride = 0;
+  TIntfPtr<IOCLContext> Context;
+  TIntfPtr<IOCLPlatform> Platform;
+};
+
+TAnswer Ask(TRGProcessing& AProcessing, TComponent* AOwner) {
+  TAnswer a;
+  a.Result = AProcessing.GetEngines(AOwner, a.Executor, a.Stride, a.Context, a.Platform);
+  return a;
+}
+
+void AddParallel(TRGProcessing& AProcessing, std::int32_t ACount, std::uint32_t AStride, bool AEnabled = true) {
+  auto* e = static_cast<TRGParallelProcessingEngine*>(
+      AProcessing.Engines().Add(TRGParallelProcessingEngine::StaticClassInfo()));
+  e->Pool().SetCount(ACount);
+  e->SetMemoryStrideSize(AStride);
+  e->SetEnabled(AEnabled);
+}
+
+std::unique_ptr<TRGProcessingManager, void (*)(TRGProcessingManager*)> MakeManager() {
+  return {new TRGProcessingManager(nullptr), [](TRGProcessingManager* m) { TComponent::Free(m); }};
+}
+
+// consumer -> m1 -> m2: which of them answers, and who owns the executor.
+TEST(ProcessingManager, RequestsAreAnsweredByTheFirstManagerThatCan) {
+  struct TCase {
+    const char* Name;
+    bool LinkConsumer;          // consumer's sink to m1's source
+    bool LinkManagers;          // m1's sink to m2's source
+    int M1Engine;               // 0 none, 1 enabled parallel, 2 disabled parallel
+    int M2Engine;
+    bool ConsumerEngine;        // the consumer has an engine of its own
+    bool Result;
+    std::int32_t Stride;
+    int OwnedBy;                // 0 consumer, 1 m1, 2 m2, -1 nobody
+  };
+  const TCase cases[] = {
+      {"unlinked consumer", false, false, 1, 1, false, false, 0, -1},
+      {"manager without engines, nothing upstream", true, false, 0, 0, false, false, 0, -1},
+      {"manager answers", true, false, 1, 0, false, true, 111, 1},
+      {"the consumer's own engine wins", true, false, 1, 0, true, true, 333, 0},
+      {"empty manager passes up the chain", true, true, 0, 1, false, true, 222, 2},
+      {"disabled engine passes up the chain", true, true, 2, 1, false, true, 222, 2},
+      {"the first manager of a chain answers", true, true, 1, 1, false, true, 111, 1},
+      {"nobody in the chain can", true, true, 2, 0, false, false, 0, -1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TConsumer consumer;
+    auto m1 = MakeManager();
+    auto m2 = MakeManager();
+    if (c.M1Engine) AddParallel(m1->Processing(), 2, 111, c.M1Engine == 1);
+    if (c.M2Engine) AddParallel(m2->Processing(), 3, 222, c.M2Engine == 1);
+    if (c.ConsumerEngine) AddParallel(consumer.Processing, 1, 333);
+    if (c.LinkConsumer) {
+      ASSERT_TRUE(consumer.Processing.ProcessingPin().Connect(&m1->ProcessingPin()));
+    }
+    if (c.LinkManagers) {
+      ASSERT_TRUE(m1->Processing().ProcessingPin().Connect(&m2->ProcessingPin()));
+    }
+    const TAnswer a = Ask(consumer.Processing, &consumer);
+    EXPECT_EQ(a.Result, c.Result);
+    EXPECT_EQ(bool(a.Executor), c.Result);
+    EXPECT_EQ(a.Stride, c.Stride);
+    EXPECT_FALSE(a.Context);
+    const int owned[] = {consumer.ComponentCount(), m1->ComponentCount(), m2->ComponentCount()};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(owned[i], i == c.OwnedBy ? 1 : 0) << "owner " << i;
+    if (!a.Executor) continue;
+    std::atomic<int> ran{0};
+    ParallelFor(*a.Executor, 64, [&](std::int64_t f, std::int64_t l) { ran.fetch_add(int(l - f)); });
+    EXPECT_EQ(ran.load(), 64);
+  }
+}
+
+// Freeing the manager ends the executors it made for its consumers.
+TEST(ProcessingManager, ExecutorsEndWithTheManager) {
+  TConsumer consumer;
+  auto manager = MakeManager();
+  AddParallel(manager->Processing(), 2, 1);
+  ASSERT_TRUE(consumer.Processing.ProcessingPin().Connect(&manager->ProcessingPin()));
+  TIntfPtr<IExecutor> e = Ask(consumer.Processing, &consumer).Executor;
+  ASSERT_TRUE(e);
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 100; ++i) e->Submit([&] { ran.fetch_add(1); });
+  manager.reset();
+  EXPECT_EQ(ran.load(), 100);
+  EXPECT_THROW(e->Submit([] {}), EInvalidOperation);
+  EXPECT_FALSE(consumer.Processing.ProcessingPin().IsConnected());
+  EXPECT_FALSE(Ask(consumer.Processing, &consumer).Result);
+}
+
+// Operations of another kind reach the manager and are ignored; the
+// processing pins link only to each other.
+TEST(ProcessingManager, OtherOperationsAndPinsAreNotTaken) {
+  TConsumer consumer;
+  auto manager = MakeManager();
+  AddParallel(manager->Processing(), 1, 1);
+  ASSERT_TRUE(consumer.Processing.ProcessingPin().Connect(&manager->ProcessingPin()));
+  for (const TIntfPtr<IFTNotifyOperation>& op :
+       {TFTStopOperation::Make(), TFTStartRateOperation::Make(1000.0), TFTNotifyOperation::Make()}) {
+    EXPECT_FALSE(consumer.Processing.ProcessingPin().Notify(op));
+    EXPECT_EQ(manager->ComponentCount(), 0);
+  }
+  // A request is answered in place, and the send still reports false.
+  TIntfPtr<IFTNotifyOperation> request = TFTProcessingEngineRequestOperation::Make();
+  EXPECT_FALSE(consumer.Processing.ProcessingPin().Notify(request));
+  EXPECT_TRUE(request->As<TFTProcessingEngineRequestOperation>()->Executor);
+  EXPECT_EQ(manager->ComponentCount(), 1);
+
+  TNXFTSourcePin signalSource("Out");
+  TNXFTSinkPin signalSink("In");
+  EXPECT_FALSE(consumer.Processing.ProcessingPin().Connect(&signalSource));
+  EXPECT_FALSE(signalSink.Connect(&manager->ProcessingPin()));
+  EXPECT_TRUE(consumer.Processing.ProcessingPin().IsConnectedTo(&manager->ProcessingPin()));
+}
+
+// One manager serves any number of consumers, each with executors of its
+// own, also when they ask at the same time.
+TEST(ProcessingManager, ServesManyConsumersAtOnce) {
+  constexpr int kConsumers = 4;
+  auto manager = MakeManager();
+  AddParallel(manager->Processing(), 2, 5);
+  std::vector<std::unique_ptr<TConsumer>> consumers;
+  for (int i = 0; i < kConsumers; ++i) {
+    consumers.push_back(std::make_unique<TConsumer>());
+    ASSERT_TRUE(consumers.back()->Processing.ProcessingPin().Connect(&manager->ProcessingPin()));
+  }
+  EXPECT_EQ(manager->ProcessingPin().ConnectedCount(), kConsumers);
+  std::vector<int> sums(kConsumers, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kConsumers; ++i)
+    threads.emplace_back([&, i] {
+      TAnswer a = Ask(consumers[i]->Processing, consumers[i].get());
+      if (!a.Result) return;
+      std::atomic<int> sum{0};
+      ParallelFor(*a.Executor, 1000, [&](std::int64_t f, std::int64_t l) {
+        for (std::int64_t k = f; k < l; ++k) sum.fetch_add(int(k % 7));
+      });
+      sums[i] = sum.load();
+    });
+  for (std::thread& t : threads) t.join();
+  int expected = 0;
+  for (int k = 0; k < 1000; ++k) expected += k % 7;
+  for (int i = 0; i < kConsumers; ++i) EXPECT_EQ(sums[i], expected) << i;
+  EXPECT_EQ(manager->ComponentCount(), kConsumers);
+  consumers.clear();
+  EXPECT_EQ(manager->ProcessingPin().ConnectedCount(), 0);
+}
+
+TEST(ProcessingManager, PropertiesPinsAndRegistration) {
+  auto manager = MakeManager();
+  auto source = MakeManager();
+  AddParallel(source->Processing(), 6, 42);
+  manager->SetProcessing(source->Processing());
+  ASSERT_EQ(manager->Processing().Engines().Count(), 1);
+  auto* e = static_cast<TRGParallelProcessingEngine*>(manager->Processing().Engines().Items(0));
+  EXPECT_EQ(e->Pool().Count(), 6);
+  EXPECT_EQ(e->MemoryStrideSize(), 42u);
+  // The pins a graph document links, by unique names.
+  ASSERT_EQ(manager->GetPinCount(), 2);
+  EXPECT_EQ(manager->FindPin("ProcessingPin"), &manager->ProcessingPin());
+  EXPECT_EQ(manager->FindPin("Processing.ProcessingPin"), &manager->Processing().ProcessingPin());
+  const std::vector<std::string> category = [] {
+    std::vector<std::string> names;
+    for (const TClassInfo* c : ClassesInCategory("Processing")) names.push_back(c->Name());
+    return names;
+  }();
+  EXPECT_EQ(category, std::vector<std::string>{"TRGProcessingManager"});
+  EXPECT_EQ(FindClassInfo("TRGProcessingManager"), &TRGProcessingManager::StaticClassInfo());
+}
+
+}  // namespace
+}  // namespace nx
