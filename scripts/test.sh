@@ -37,7 +37,8 @@ cmake -S . -B build-tsan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -D
 # threaded entries (test_..._threads) there.
 tsan_tests="test_runtime_Interfaces test_runtime_InterfaceReferences test_runtime_Threading test_runtime_PairedLock
   test_buffers_Proxy test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite test_vector_FFT
-  test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent"
+  test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent
+  test_components_CommonFilter"
 tsan_names=$(echo $tsan_tests | sed -e "s/test_buffers_Proxy/test_buffers_Proxy_threads/" -e "s/test_vector_FFT/test_vector_FFT_threads/" | tr " " "|")
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
