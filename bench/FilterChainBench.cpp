@@ -64,8 +64,8 @@ struct TChain {
   TSink Sink;
   TChain(int AHops, bool AThreaded, bool AEnabled = true) {
     for (int i = 0; i < AHops; ++i) {
-      // Gains of 1 keep the samples finite however often they pass.
-      Filters.push_back(std::make_unique<TGain>(1.0));
+      // Gains of 2 and 1/2 in turn keep the samples exact however often they pass.
+      Filters.push_back(std::make_unique<TGain>(i % 2 ? 0.5 : 2.0));
       Filters.back()->SetEnabled(AEnabled);
       Filters.back()->Threading()->SetEnabled(AThreaded);
       Filters.back()->Threading()->Queue()->SetSize(15);
@@ -114,7 +114,7 @@ void BM_BareMultiplications(benchmark::State& state) {
   auto buffer = Samples();
   double* p = buffer->Modify();
   for (auto _ : state) {
-    for (int h = 0; h < kHops; ++h) ippsMulC_64f_I(1.0, p, kSamples);
+    for (int h = 0; h < kHops; ++h) ippsMulC_64f_I(h % 2 ? 0.5 : 2.0, p, kSamples);
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * kSamples * kHops);

@@ -7,6 +7,8 @@
 #include <numbers>
 #include <utility>
 
+#include <span>
+
 #include "runtime/NXPackage.h"
 
 namespace nx {
@@ -278,14 +280,6 @@ template class TNXBasicTypedThreadedEnableFilter<INXFilterThread>;
 
 // ---------------------------------------------------------------- buffer path
 
-namespace {
-// Stops counting a buffer as an owner of its block (other data is left alone).
-void GiveUpOwnership(const TIntfPtr<INXData>& AData) {
-  TIntfPtr<INXDataBuffer> buffer;
-  if (Supports(AData, buffer)) TNXGenericBuffer::BufferOf(AData)->RemoveOwnerShip();
-}
-}  // namespace
-
 bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
   // The input lock guards the worker reference; a sender that waits for
   // room gives it back while it waits.
@@ -297,20 +291,25 @@ bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& A
   }
   auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>();
   if (!supplied || !supplied->GetValue()) return false;
-  TIntfPtr<INXData> input = supplied->GetValue()->GetDataCopy();
+  const TIntfPtr<INXData>& received = supplied->GetValue();
   // Enabled is written under both locks, so the input lock reads it safely.
   const bool enabled = IsEnabled();
-  TIntfPtr<INXData> output = enabled ? input->GetDataCopy() : input;
-  if (enabled && AState.Contains(nsExclusive) && CanInline()) {
-    // In place: the sender handed the buffer over, so its own buffer object
-    // stays the one owner of the block and both views here stop counting;
-    // the output's first write then finds a single owner and writes the
-    // received samples in place. (Were the input to stay an owner, the write
-    // would see two owners and copy.)
-    GiveUpOwnership(input);
-    GiveUpOwnership(output);
-  }
   TWriteLock outputGuard(OutputLock());
+  if (AState.Contains(nsExclusive)) {
+    // Handed over to this filter alone: the received buffer is the input.
+    // A filter that works in place takes it as its output too, so its first
+    // write finds the block's one owner and writes the samples in place.
+    // (This is what giving up the output's ownership achieves, without a
+    // second buffer object.) Otherwise the output is a sharing copy, and
+    // writing it copies the block.
+    TIntfPtr<INXData> output = enabled && !CanInline() ? received->GetDataCopy() : received;
+    return IntBufferOperation(received, output);
+  }
+  // Other receivers get the same buffer: a sharing copy counts as one more
+  // owner of the block, so that nothing downstream writes in place into
+  // samples that another receiver still reads.
+  const TIntfPtr<INXData> input = received->GetDataCopy();
+  TIntfPtr<INXData> output = enabled ? input->GetDataCopy() : input;
   return IntBufferOperation(input, output);
 }
 
@@ -341,6 +340,8 @@ void TNXCommonFilter::StreamStop() {
 
 bool TNXCommonFilter::SinkDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,
                                    const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  // Buffers first: they are nearly everything that arrives.
+  if (AOperation->IsType<TFTTypedSuppliedDataOperation>()) return BufferOperation(AOperation, AState);
   if (const auto* start = AOperation->As<TFTStartSampleRateOperation>()) {
     SetSampleRate(start->GetSampleRate());
     StreamStart();
@@ -350,7 +351,6 @@ bool TNXCommonFilter::SinkDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamI
     StreamStop();
     return OutputPinsNotify(AOperation);
   }
-  if (AOperation->IsType<TFTTypedSuppliedDataOperation>()) return BufferOperation(AOperation, AState);
   return OutputPinsNotify(AOperation);
 }
 
@@ -378,17 +378,12 @@ TIntfPtr<IBuf> AsTyped(const TIntfPtr<INXData>& AData) {
 template <class IBuf, class TBuf, class TFilter>
 bool TypedBufferOperation(TFilter& AFilter, TNXFTSourcePin& APin, const TIntfPtr<INXData>& AInput,
                           TIntfPtr<INXData>& AOutput) {
+  if (!AFilter.IsEnabled()) return APin.SubmitBuffer(TIntfPtr<INXData>(AsTyped<IBuf, TBuf>(AInput)));
   bool send = true;
-  TIntfPtr<IBuf> output;
-  if (AFilter.IsEnabled()) {
-    output = AsTyped<IBuf, TBuf>(AOutput);
-    AFilter.InternalOperation(AsTyped<IBuf, TBuf>(AInput), output, send, APin.IsConnected());
-  } else {
-    output = AsTyped<IBuf, TBuf>(AInput);
-  }
+  TIntfPtr<IBuf> output = AsTyped<IBuf, TBuf>(AOutput);
+  AFilter.InternalOperation(AsTyped<IBuf, TBuf>(AInput), output, send, APin.IsConnected());
   if (!send || !output) return false;
-  AOutput = TIntfPtr<INXData>(output);
-  return APin.SubmitBuffer(AOutput);
+  return APin.SubmitBuffer(TIntfPtr<INXData>(std::move(output)));
 }
 
 // Installs the filter's handlers on its pins.
@@ -417,6 +412,7 @@ TNXCommonRealFilter::~TNXCommonRealFilter() {
 
 bool TNXCommonRealFilter::SinkDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,
                                        const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  if (AOperation->IsType<TFTTypedSuppliedDataOperation>()) return BufferOperation(AOperation, AState);
   // A start without a rate starts the stream too.
   if (AOperation->IsType<TFTStartOperation>() && !AOperation->IsType<TFTStartSampleRateOperation>()) {
     StreamStart();
@@ -545,8 +541,10 @@ void TNXBasicEnableFilter::DeclareProperties(TClassBuilder<TNXBasicEnableFilter>
 
 namespace NXCommonFilter {
 namespace {
-const std::vector<const TClassInfo*>& Classes() {
-  static const std::vector<const TClassInfo*> classes = {
+// A plain array: the finalization runs after the process has destroyed its
+// function-local objects with destructors.
+std::span<const TClassInfo* const> Classes() {
+  static const TClassInfo* const classes[] = {
       &TNXThreadingQueue::StaticClassInfo(), &TNXThreading::StaticClassInfo(),
       &TNXFilterFrequencyResponse::StaticClassInfo()};
   return classes;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include <span>
+
 #include "runtime/NXPackage.h"
 
 namespace nx {
@@ -24,8 +26,10 @@ void TNXDelayValue::DeclareProperties(TClassBuilder<TNXDelayValue>& P) {
 
 namespace NXFilterTypes {
 namespace {
-const std::vector<const TClassInfo*>& Classes() {
-  static const std::vector<const TClassInfo*> classes = {
+// A plain array: the finalization runs after the process has destroyed its
+// function-local objects with destructors.
+std::span<const TClassInfo* const> Classes() {
+  static const TClassInfo* const classes[] = {
       &TNXOffset::StaticClassInfo(), &TNXCoordinateOffset::StaticClassInfo(), &TNXDelayValue::StaticClassInfo()};
   return classes;
 }

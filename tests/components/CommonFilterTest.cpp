@@ -244,12 +244,14 @@ struct TCopyCase {
   bool CanInline;
   int ExtraSinks;      // more receivers at the source: the filter no longer gets it alone
   bool ExpectSameBlock;
+  bool ExpectSameObject;  // the sink gets the very buffer object the source sent
 };
 constexpr TCopyCase kCopyCases[] = {
-    {"disabled passes the block on", false, false, 0, true},
-    {"in place when alone and able", true, true, 0, true},
-    {"copy when the filter cannot work in place", true, false, 0, false},
-    {"copy when shared with another receiver", true, true, 1, false},
+    {"disabled passes the buffer on", false, false, 0, true, true},
+    {"disabled and shared passes a view of the block", false, false, 1, true, false},
+    {"in place when alone and able", true, true, 0, true, true},
+    {"copy when the filter cannot work in place", true, false, 0, false, false},
+    {"copy when shared with another receiver", true, true, 1, false, false},
 };
 
 TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
@@ -275,6 +277,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     ASSERT_EQ(chain.Seen.Count(), 1u);
     const auto out = TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0]);
     EXPECT_EQ(out->Read() == samples, c.ExpectSameBlock);
+    EXPECT_EQ(chain.Seen.Buffers[0].Get() == static_cast<INXData*>(buffer.Get()), c.ExpectSameObject);
     EXPECT_EQ(newStores, c.ExpectSameBlock ? 0 : 1);
     EXPECT_EQ(out->Read()[2], c.Enabled ? 6.0 : 3.0);
     if (c.ExtraSinks) {
