@@ -91,22 +91,30 @@ void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperati
       MainThread::Queue([event = std::move(event), sender] { event(sender); });
     }
     if (queue.FullMode() == fmDropData) return;
-    // Reset, then look again: a pop between the first look and the reset
-    // has made room, and a pop after it sets the event again.
+    // Announce the wait, reset, then look again: the worker either sees the
+    // announcement after its pop and sets the event, or its pop is seen here.
+    FSendersWaiting.fetch_add(1, std::memory_order_seq_cst);
     FProcessedEvent.ResetEvent();
-    if (Terminated() || static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) < queue.Size()) continue;
-    TLockReleaser released(FLock);
-    FProcessedEvent.WaitFor();
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!Terminated() && static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) >= queue.Size()) {
+      TLockReleaser released(FLock);
+      FProcessedEvent.WaitFor();
+    }
+    FSendersWaiting.fetch_sub(1, std::memory_order_seq_cst);
   }
   if (Terminated()) return;
   {
     // The queue-empty event is reset with the append (not before a drop),
     // and under the lock the worker sets it under.
     std::lock_guard<std::mutex> guard(FEmptyLock);
-    FQueueEmptyEvent.ResetEvent();
+    if (FEmptySignalled) {
+      FQueueEmptyEvent.ResetEvent();
+      FEmptySignalled = false;
+    }
     FOperationQueue->Push(AOperation, false);
   }
-  FEvent.SetEvent();
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (FWorkerWaiting.exchange(false, std::memory_order_seq_cst)) FEvent.SetEvent();
 }
 
 void TNXFilterThread::FlushQueue() {
@@ -124,14 +132,26 @@ void TNXFilterThread::Terminate() {
 
 void TNXFilterThread::SignalIfEmpty() {
   std::lock_guard<std::mutex> guard(FEmptyLock);
-  if (FOperationQueue->ItemsCount() == 0) FQueueEmptyEvent.SetEvent();
+  if (!FEmptySignalled && FOperationQueue->ItemsCount() == 0) {
+    FQueueEmptyEvent.SetEvent();
+    FEmptySignalled = true;
+  }
 }
 
 void TNXFilterThread::ExecuteLoop() {
   FStarted.store(true, std::memory_order_release);
-  FEvent.WaitFor();
+  // Announce the wait, then look at the queue: a push either sees the
+  // announcement and sets the event, or its operation is seen here.
+  FWorkerWaiting.store(true, std::memory_order_seq_cst);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (FOperationQueue->ItemsCount() == 0 && !Terminated()) FEvent.WaitFor();
+  FWorkerWaiting.store(false, std::memory_order_seq_cst);
   TIntfPtr<IFTNotifyOperation> operation;
   while (!Terminated() && FOperationQueue->Pop(operation)) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (FSendersWaiting.load(std::memory_order_seq_cst) > 0 &&
+        static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) <= FThreading->Queue()->Size())
+      FProcessedEvent.SetEvent();
     // Nothing is raised on the data path: a hook that throws loses its
     // operation, and the worker goes on (a dead worker would block its
     // senders for good).
@@ -140,8 +160,6 @@ void TNXFilterThread::ExecuteLoop() {
     } catch (...) {
     }
     operation = nullptr;
-    if (static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) <= FThreading->Queue()->Size())
-      FProcessedEvent.SetEvent();
   }
   SignalIfEmpty();
 }

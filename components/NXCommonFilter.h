@@ -179,6 +179,12 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   TIntfPtr<INXOperationList> FOperationQueue;
   TEvent FQueueEmptyEvent{true, true};
   std::mutex FEmptyLock;  // orders the reset of a push against the worker's set
+  // The events are set only when someone may wait for them: each set costs
+  // a lock and, with a waiter, a system call, and a worker that keeps up
+  // would otherwise pay them for every operation.
+  std::atomic<bool> FWorkerWaiting{false};
+  std::atomic<std::int32_t> FSendersWaiting{0};
+  bool FEmptySignalled = true;  // under FEmptyLock: the queue-empty event is set
   static std::atomic<std::int32_t> FLive;
 };
 
