@@ -103,35 +103,20 @@ class TGainFilter : public TNXCommonRealFilter {
   bool Entered = false;
 };
 
-class TNegateFilter : public TNXCommonIntegerFilter {
+// Maps every element of the output with F.
+template <class TBase, auto F>
+class TMapFilter : public TBase {
  public:
-  TNegateFilter() : TNXCommonIntegerFilter(nullptr) {}
-  ~TNegateFilter() override { ShutdownThread(); }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
-    std::int32_t* p = AOutput->Modify();
-    for (std::int32_t i = 0; i < AOutput->GetSize(); ++i) p[i] = -p[i];
+  TMapFilter() : TBase(nullptr) {}
+  ~TMapFilter() override { this->ShutdownThread(); }
+  void FilterInternalOperation(const typename TBase::TBuffer&, typename TBase::TBuffer& AOutput, bool&) override {
+    auto* p = AOutput->Modify();
+    for (std::int32_t i = 0; i < AOutput->GetSize(); ++i) p[i] = F(p[i]);
   }
 };
-
-class TConjugateFilter : public TNXCommonComplexFilter {
- public:
-  TConjugateFilter() : TNXCommonComplexFilter(nullptr) {}
-  ~TConjugateFilter() override { ShutdownThread(); }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
-    TComplex* p = AOutput->Modify();
-    for (std::int32_t i = 0; i < AOutput->GetSize(); ++i) p[i].Im = -p[i].Im;
-  }
-};
-
-class TInvertFilter : public TNXCommonBinaryFilter {
- public:
-  TInvertFilter() : TNXCommonBinaryFilter(nullptr) {}
-  ~TInvertFilter() override { ShutdownThread(); }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
-    std::uint8_t* p = AOutput->Modify();
-    for (std::int32_t i = 0; i < AOutput->GetSize(); ++i) p[i] = static_cast<std::uint8_t>(~p[i]);
-  }
-};
+using TNegateFilter = TMapFilter<TNXCommonIntegerFilter, [](std::int32_t v) { return -v; }>;
+using TConjugateFilter = TMapFilter<TNXCommonComplexFilter, [](TComplex v) { return TComplex{v.Re, -v.Im}; }>;
+using TInvertFilter = TMapFilter<TNXCommonBinaryFilter, [](std::uint8_t v) { return std::uint8_t(~v); }>;
 
 // A source pin, the filter and a recording sink pin, linked.
 template <class TFilter, class TSource, class TSink>
