@@ -33,14 +33,13 @@
 #include <functional>
 
 #include "components/NXClockGen.h"
+#include "components/NXGenericFilterTypes.h"
 #include "runtime/Zandor.Components.h"
 #include "streams/NXStreamTypes.h"
 #include "streams/NXTypes.h"
 
 namespace nx {
 
-// The start event of generators: the generator and its buffer size.
-using TNXStartNotify = std::function<void(TComponent* ASender, double ABufferSize)>;
 using TNXNotifyEvent = std::function<void(TComponent* ASender)>;
 
 class TNXBasicCommonGen : public TLockComponent {

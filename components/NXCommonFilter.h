@@ -1,0 +1,421 @@
+// NXCommonFilter: the skeleton of every one-input, one-output signal filter.
+// A filter receives operations on its input pin, keeps the stream's sample
+// rate, processes each supplied buffer (on the sending thread, or on a worker
+// thread of its own behind a bounded queue), sends the result (or, disabled,
+// the input unchanged) from its output pin and forwards everything else. A
+// concrete filter overrides only its processing hook, FilterInternalOperation.
+//
+// Class tree:
+//   TNXThreadingQueue, TNXThreading        the published threading settings
+//   TNXFilterThread (INXFilterThread)      the worker thread and its queue
+//   TNXBasicTypedThreadedFilter<I>         threading, the worker, the buffer path hooks
+//     TNXBasicTypedThreadedEnableFilter<I> published Enabled
+//       TNXBasicCommonFilter               the buffer path (BufferOperation)
+//         TNXCommonFilter                  the input dispatch and the sample rate
+//           TNXCommonRealFilter            real pins and typed processing
+//             TNXCommonTapsFilter          taps and their frequency response
+//           TNXCommonIntegerFilter, TNXCommonComplexFilter, TNXCommonBinaryFilter
+//   TNXBasicEnableFilter                   Enabled on a component without threading
+//
+// Locks. The component's lock pairs an input and an output lock. A sender
+// runs the buffer path under the input lock (which guards the worker
+// reference); processing and sending run under the output lock, so along a
+// chain without workers the output locks are taken in stream order. A sender
+// waits for queue space with the component's lock released, so that the
+// worker, which takes the output lock, can go on. A worker is joined only
+// with the component's lock released (it may be waiting for that lock).
+//
+// Buffers. The path never copies samples: input and output are sharing
+// copies of the received buffer, and the output copies its block only when a
+// hook writes it while another owner holds it. A filter that can work in
+// place (CanInline) writes into the received block when it is the only
+// receiver of an operation (nsExclusive).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "buffers/NXSimpleDataBuffer.h"
+#include "infrastructure/RGComponent.h"
+#include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.TypeInfo.h"
+#include "runtime/Zandor.Types.h"
+#include "streams/NXStreamTypes.h"
+#include "streams/NXVariantStorages.h"
+
+namespace nx {
+
+// What a sender does when the worker's queue is full.
+enum TNXQueueFullMode : std::uint8_t {
+  fmBlock,     // the sender waits for room
+  fmDropData,  // the operation is discarded
+};
+NX_ENUM_NAMES(TNXQueueFullMode, "fmBlock", "fmDropData")
+
+// A notify event: told the object that raised it.
+using TNXNotifyEvent = std::function<void(TPersistent* ASender)>;
+
+// The worker's queue settings: published Size (default 15, at least 1) and
+// FullMode (default fmBlock). The data path reads both without the lock, from
+// copies that every change updates.
+class TNXThreadingQueue : public TLockPersistent {
+  NX_PERSISTENT(TNXThreadingQueue, TLockPersistent)
+ public:
+  static constexpr std::uint32_t kMinSize = 1;
+  static constexpr std::uint32_t kDefaultSize = 15;
+  explicit TNXThreadingQueue(TPersistent* AOwner = nullptr) : TLockPersistent(AOwner) { InitProperties(this); }
+
+  std::uint32_t Size() const noexcept { return FSizeNow.load(std::memory_order_relaxed); }
+  void SetSize(std::uint32_t AValue);
+  TNXQueueFullMode FullMode() const noexcept { return FFullModeNow.load(std::memory_order_relaxed); }
+  void SetFullMode(TNXQueueFullMode AValue);
+  static void DeclareProperties(TClassBuilder<TNXThreadingQueue>& P);
+
+ private:
+  std::uint32_t FSize;
+  TNXQueueFullMode FFullMode;
+  std::atomic<std::uint32_t> FSizeNow{kDefaultSize};
+  std::atomic<TNXQueueFullMode> FFullModeNow{fmBlock};
+};
+
+// The threading settings of a filter: published Enabled (default false),
+// Priority (default tpNormal) and Queue; the OnQueueFull event. The owner
+// installs procedures that run after a change of Priority or Enabled (under
+// the owner's lock).
+class TNXThreading : public TLockPersistent {
+  NX_PERSISTENT(TNXThreading, TLockPersistent)
+ public:
+  explicit TNXThreading(TPersistent* AOwner = nullptr);
+
+  bool Enabled() const { return ReadLocked(FEnabled); }
+  void SetEnabled(bool AValue);
+  TThreadPriority Priority() const { return ReadLocked(FPriority); }
+  void SetPriority(TThreadPriority AValue);
+  TNXThreadingQueue* Queue() const noexcept { return FQueue.get(); }
+  // The event has a small lock of its own: a sender reads it while the
+  // worker holds the component's output lock, and must not wait for that.
+  TNXNotifyEvent OnQueueFull() const;
+  void SetOnQueueFull(TNXNotifyEvent AEvent);
+  // The owner's procedures (set once, before the owner is used).
+  void SetPriorityNotify(std::function<void()> AProc) { FPriorityNotify = std::move(AProc); }
+  void SetEnableNotify(std::function<void()> AProc) { FEnableNotify = std::move(AProc); }
+  TPersistent* OwnerComponent() const noexcept { return GetOwner(); }
+  static void DeclareProperties(TClassBuilder<TNXThreading>& P);
+
+ private:
+  bool FEnabled;
+  TThreadPriority FPriority;
+  std::function<void()> FPriorityNotify;
+  std::function<void()> FEnableNotify;
+  std::unique_ptr<TNXThreadingQueue> FQueue;
+  mutable std::mutex FEventLock;
+  TNXNotifyEvent FOnQueueFull;
+};
+
+// The worker thread of a filter, seen from its owner.
+struct INXFilterThread : virtual IInterface {
+  NX_INTERFACE_ID(INXFilterThread, "{7C3F5A2E-1B84-4D6A-9E07-3A5C8D2F6B41}");
+  // Appends AOperation to the queue (on the sender's thread). When the queue
+  // is full it blocks or drops by the owner's settings; a terminated thread
+  // takes nothing.
+  virtual void PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
+  // Empties the queue (the operation in progress finishes).
+  virtual void FlushQueue() = 0;
+  // Signalled while the queue is drained and nothing is in progress.
+  virtual TEvent& GetQueueEvent() = 0;
+  // Ends the thread and waits for it (unless called on it).
+  virtual void Terminate() = 0;
+  virtual void SetPriority(TThreadPriority APriority) = 0;
+  virtual TThreadPriority GetPriority() const = 0;
+  // The operations waiting in the queue (a snapshot).
+  virtual std::int32_t QueuedCount() = 0;
+};
+
+// The procedure a worker hands each operation to.
+using TNXFilterPumpProc = std::function<void(const TIntfPtr<IFTNotifyOperation>& AOperation)>;
+
+class TNXFilterThread final : public TBasicThread, public virtual INXFilterThread {
+  NX_INTERFACES(TBasicThread, INXFilterThread)
+ public:
+  // ALock is the owner's change-notify lock (released while a sender waits
+  // for room); AThreading the owner's settings; AOwnerNotify processes one
+  // operation. The thread is made suspended: Start runs it.
+  TNXFilterThread(IChangeNotifyLock* ALock, TNXThreading* AThreading, TNXFilterPumpProc AOwnerNotify);
+  ~TNXFilterThread() override;
+
+  void PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  void FlushQueue() override;
+  TEvent& GetQueueEvent() override { return FQueueEmptyEvent; }
+  void Terminate() override;
+  void SetPriority(TThreadPriority APriority) override { TBasicThread::SetPriority(APriority); }
+  TThreadPriority GetPriority() const override { return TBasicThread::GetPriority(); }
+  std::int32_t QueuedCount() override { return FOperationQueue->ItemsCount(); }
+
+  // The number of filter threads that exist in the process (for checks that
+  // none is left behind).
+  static std::int32_t LiveCount() noexcept { return FLive.load(std::memory_order_acquire); }
+
+ protected:
+  void ExecuteLoop() override;
+
+ private:
+  // Sets the queue-empty event when the queue holds nothing; under FEmptyLock,
+  // so that it never overtakes a push that reset it.
+  void SignalIfEmpty();
+
+  IChangeNotifyLock* FLock;
+  TNXFilterPumpProc FOwnerNotify;
+  TNXThreading* FThreading;
+  TEvent FEvent{false, false};          // work available (automatic reset: one waiter)
+  TEvent FProcessedEvent{true, false};  // room available (manual reset: wakes every waiting sender)
+  std::atomic<bool> FStarted{false};
+  TIntfPtr<INXOperationList> FOperationQueue;
+  TEvent FQueueEmptyEvent{true, true};
+  std::mutex FEmptyLock;  // orders the reset of a push against the worker's set
+  // The events are set only when someone may wait for them: each set costs
+  // a lock and, with a waiter, a system call, and a worker that keeps up
+  // would otherwise pay them for every operation.
+  std::atomic<bool> FWorkerWaiting{false};
+  std::atomic<std::int32_t> FSendersWaiting{0};
+  bool FEmptySignalled = true;  // under FEmptyLock: the queue-empty event is set
+  static std::atomic<std::int32_t> FLive;
+};
+
+// The threaded filter, generic over the worker's interface (used with
+// INXFilterThread). Virtual hooks, in their order: IsEnabled, FilterPump,
+// IntSingleOperation, IntSingleBufferOperation, BufferOperation,
+// EnabledChanged, StreamStop, StreamStart, CreateProcessingThread,
+// SinkDispatch, OutputPinsNotify, GetOutputPin, SetEnabled,
+// IntBufferOperation, CanInline, SetSampleRate.
+template <class TThreadIntf>
+class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent {
+  NX_PERSISTENT(TNXBasicTypedThreadedFilter, TRGInputOutputLockComponent)
+ public:
+  explicit TNXBasicTypedThreadedFilter(TComponent* AOwner);
+  ~TNXBasicTypedThreadedFilter() override;
+
+  TNXThreading* Threading() const noexcept { return FThreading.get(); }
+  bool Running() const { return ReadLocked(FRunning); }
+  // The worker, or empty when none runs.
+  TIntfPtr<TThreadIntf> GetFilterThread() const;
+  // Empties the worker's queue (under the component's lock).
+  void FlushQueue();
+  // Terminates a running worker before the component goes.
+  void BeforeDestruction() override;
+  static void DeclareProperties(TClassBuilder<TNXBasicTypedThreadedFilter>& P);
+
+  virtual bool IsEnabled() const { return true; }
+  // Processes one operation taken from the worker's queue (on the worker).
+  virtual void FilterPump(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  // The buffer of a supplied operation, as a new sharing reference (empty
+  // for anything else).
+  virtual TIntfPtr<INXData> IntSingleOperation(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  // Makes the output copy of AInput and processes both.
+  virtual bool IntSingleBufferOperation(const TIntfPtr<INXData>& AInput);
+  virtual bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) = 0;
+  virtual void EnabledChanged() {}
+  virtual void StreamStop();
+  virtual void StreamStart();
+  virtual TIntfPtr<TThreadIntf> CreateProcessingThread() = 0;
+  virtual bool SinkDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,
+                            const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) = 0;
+  // Sends AOperation from the output pin; false when there is none.
+  virtual bool OutputPinsNotify(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  virtual TNXFTSourcePin* GetOutputPin() const { return nullptr; }
+  virtual void SetEnabled(bool AValue) {}
+  // Processes AInput into AOutput and sends the result; returns the send's result.
+  virtual bool IntBufferOperation(const TIntfPtr<INXData>& AInput, TIntfPtr<INXData>& AOutput) { return false; }
+  // True when the filter may write the received block in place.
+  virtual bool CanInline() const { return false; }
+  virtual void SetSampleRate(double AValue) {}
+
+ protected:
+  // Ends the worker (joined with the component's lock released). Every
+  // concrete class whose members the worker uses calls it first in its
+  // destructor, before those members go.
+  void ShutdownThread();
+  // The worker under the input lock: a sender's view.
+  TIntfPtr<TThreadIntf> FFilterThread;
+  bool FRunning = false;
+
+ private:
+  void PriorityChanged();
+  std::unique_ptr<TNXThreading> FThreading;
+};
+
+// The same with a published Enabled (default true).
+template <class TThreadIntf>
+class TNXBasicTypedThreadedEnableFilter : public TNXBasicTypedThreadedFilter<TThreadIntf> {
+  NX_PERSISTENT(TNXBasicTypedThreadedEnableFilter, TNXBasicTypedThreadedFilter<TThreadIntf>)
+ public:
+  explicit TNXBasicTypedThreadedEnableFilter(TComponent* AOwner);
+  bool Enabled() const { return this->ReadLocked(FEnabled); }
+  bool IsEnabled() const override { return FEnabled; }
+  void SetEnabled(bool AValue) override;
+  static void DeclareProperties(TClassBuilder<TNXBasicTypedThreadedEnableFilter>& P);
+
+ protected:
+  bool FEnabled;
+};
+
+using TNXBasicThreadedFilter = TNXBasicTypedThreadedFilter<INXFilterThread>;
+using TNXBasicThreadedEnableFilter = TNXBasicTypedThreadedEnableFilter<INXFilterThread>;
+
+extern template class TNXBasicTypedThreadedFilter<INXFilterThread>;
+extern template class TNXBasicTypedThreadedEnableFilter<INXFilterThread>;
+
+// The buffer path: queue to the worker, or process at once on the sender.
+class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
+  NX_PERSISTENT(TNXBasicCommonFilter, TNXBasicThreadedEnableFilter)
+ public:
+  explicit TNXBasicCommonFilter(TComponent* AOwner) : TNXBasicThreadedEnableFilter(AOwner) {}
+  bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) override;
+  TIntfPtr<INXFilterThread> CreateProcessingThread() override;
+};
+
+// The input dispatch and the stream's sample rate.
+class TNXCommonFilter : public TNXBasicCommonFilter {
+  NX_PERSISTENT(TNXCommonFilter, TNXBasicCommonFilter)
+ public:
+  explicit TNXCommonFilter(TComponent* AOwner) : TNXBasicCommonFilter(AOwner) {}
+  double SampleRate() const { return ReadLocked(FSampleRate); }
+  void SetSampleRate(double AValue) override;
+  void StreamStop() override;
+  bool SinkDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                    TFTNotifyState AState) override;
+
+ protected:
+  // The operations that come back on the output pin from downstream: on up
+  // through the input pin when it is linked; otherwise a stream query is
+  // answered with an ignore-stream operation downstream and anything else
+  // is taken as if it had arrived on the input.
+  bool DispatchSource(TFTBasicPin& AInputPin, TFTBasicPin* AOtherPin, const TGUID& AStreamID,
+                      const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
+
+  double FSampleRate = 0;
+};
+
+// A filter of real buffers (and of single real values).
+class TNXCommonRealFilter : public TNXCommonFilter {
+  NX_PERSISTENT(TNXCommonRealFilter, TNXCommonFilter)
+ public:
+  using TBuffer = TIntfPtr<INXRealBuffer>;
+  explicit TNXCommonRealFilter(TComponent* AOwner);
+  ~TNXCommonRealFilter() override;
+
+  TNXFTComboRealSourcePin* OutputPin() const noexcept { return FOutputPin.get(); }
+  TNXFTComboRealSinkPin* InputPin() const noexcept { return FInputPin.get(); }
+  TNXFTSourcePin* GetOutputPin() const override { return FOutputPin.get(); }
+  bool SinkDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                    TFTNotifyState AState) override;
+  bool SourceDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                      TFTNotifyState AState);
+  bool IntBufferOperation(const TIntfPtr<INXData>& AInput, TIntfPtr<INXData>& AOutput) override;
+
+  // A single value: AOutput starts as AInput.
+  virtual void InternalFloatOperation(double AInput, double& AOutput, bool& ASend) {}
+  // Calls FilterInternalOperation when the output pin is linked.
+  virtual void InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected);
+  // The processing hook: AOutput starts as a sharing copy of AInput (write
+  // it through its writing access); clear ASend to send nothing.
+  virtual void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) {}
+
+ private:
+  TFTPinPtr<TNXFTComboRealSourcePin> FOutputPin;
+  TFTPinPtr<TNXFTComboRealSinkPin> FInputPin;
+};
+
+// Filters of integer, complex and binary (byte) buffers: the same path with
+// their pins and buffer interfaces.
+#define NX_COMMON_TYPED_FILTER(Self, IBuffer, TSource, TSink)                                                  \
+  class Self : public TNXCommonFilter {                                                                        \
+    NX_PERSISTENT(Self, TNXCommonFilter)                                                                       \
+   public:                                                                                                     \
+    using TBuffer = TIntfPtr<IBuffer>;                                                                         \
+    explicit Self(TComponent* AOwner);                                                                         \
+    ~Self() override;                                                                                          \
+    TSource* OutputPin() const noexcept { return FOutputPin.get(); }                                           \
+    TSink* InputPin() const noexcept { return FInputPin.get(); }                                               \
+    TNXFTSourcePin* GetOutputPin() const override { return FOutputPin.get(); }                                 \
+    bool SourceDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,                                        \
+                        const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);                \
+    bool IntBufferOperation(const TIntfPtr<INXData>& AInput, TIntfPtr<INXData>& AOutput) override;             \
+    virtual void InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected);     \
+    virtual void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) {}              \
+                                                                                                               \
+   private:                                                                                                    \
+    TFTPinPtr<TSource> FOutputPin;                                                                             \
+    TFTPinPtr<TSink> FInputPin;                                                                                \
+  };
+NX_COMMON_TYPED_FILTER(TNXCommonIntegerFilter, INXIntegerBuffer, TNXFTIntegerSourcePin, TNXFTIntegerSinkPin)
+NX_COMMON_TYPED_FILTER(TNXCommonComplexFilter, INXComplexBuffer, TNXFTComplexSourcePin, TNXFTComplexSinkPin)
+NX_COMMON_TYPED_FILTER(TNXCommonBinaryFilter, INXBlockBuffer, TNXFTBinarySourcePin, TNXFTBinarySinkPin)
+#undef NX_COMMON_TYPED_FILTER
+
+// The frequency response of a set of FIR taps.
+class TNXFilterFrequencyResponse : public TLockPersistent {
+  NX_PERSISTENT(TNXFilterFrequencyResponse, TLockPersistent)
+ public:
+  explicit TNXFilterFrequencyResponse(TPersistent* AOwner = nullptr) : TLockPersistent(AOwner) {}
+  void SetTaps(std::vector<double> ATaps);
+  std::vector<double> Taps() const { return ReadLocked(FTaps); }
+  void Clear();
+  // For N = the array's length, point i lies at angle w = i * pi / N (pi *
+  // 1e-4 for i = 0). AMagnitudes[i] = re^2 + im^2 (the squared magnitude)
+  // and APhases[i] = atan(im / (1 - re)), with re = sum taps[k] cos(k w) and
+  // im = sum taps[k] sin(k w).
+  void GetMagnitudes(std::vector<double>& AMagnitudes) const;
+  void GetPhases(std::vector<double>& APhases) const;
+
+ private:
+  template <class F>
+  void ForEachPoint(std::vector<double>& AOut, F&& AValue) const;
+  std::vector<double> FTaps;
+};
+
+// A real filter defined by taps: a new sample rate designs them again (Init).
+class TNXCommonTapsFilter : public TNXCommonRealFilter {
+  NX_PERSISTENT(TNXCommonTapsFilter, TNXCommonRealFilter)
+ public:
+  explicit TNXCommonTapsFilter(TComponent* AOwner);
+  TNXFilterFrequencyResponse* FrequencyResponse() const noexcept { return FFrequencyResponse.get(); }
+  // Stores the rate and designs the taps again.
+  void SetSampleRate(double AValue) override;
+  // Designs the taps (IntInit) under the component's lock.
+  virtual void Init();
+
+ protected:
+  // A concrete filter designs its taps into ATaps and then calls this, which
+  // hands them to the frequency response.
+  virtual void IntInit(std::vector<double>& ATaps);
+
+ private:
+  std::unique_ptr<TNXFilterFrequencyResponse> FFrequencyResponse;
+};
+
+// A filter component without threading: published Enabled (default true).
+class TNXBasicEnableFilter : public TLockComponent {
+  NX_PERSISTENT(TNXBasicEnableFilter, TLockComponent)
+ public:
+  explicit TNXBasicEnableFilter(TComponent* AOwner) : TLockComponent(AOwner) { InitProperties(this); }
+  bool Enabled() const { return ReadLocked(FEnabled); }
+  virtual void SetEnabled(bool AValue);
+  virtual void EnabledChanged() {}
+  static void DeclareProperties(TClassBuilder<TNXBasicEnableFilter>& P);
+
+ protected:
+  bool FEnabled;
+};
+
+namespace NXCommonFilter {
+// Start-up: registers the persistent classes of the unit; finalization removes them.
+void UnitInitialize();
+void UnitFinalize();
+}  // namespace NXCommonFilter
+
+}  // namespace nx

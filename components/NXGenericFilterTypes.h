@@ -1,0 +1,14 @@
+// NXGenericFilterTypes: event types shared by the component bases. The start
+// event of a buffer generator is told the generator and the buffer size (in
+// samples) with which its stream starts.
+#pragma once
+
+#include <functional>
+
+#include "runtime/Zandor.Components.h"
+
+namespace nx {
+
+using TNXStartNotify = std::function<void(TComponent* ASender, double ABufferSize)>;
+
+}  // namespace nx

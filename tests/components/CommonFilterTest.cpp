@@ -1,0 +1,579 @@
+// Tests of the common filter: typed processing, pass-through, in-place
+// writes, the input dispatch and sample rate, the worker thread in both full
+// modes, queue flushing, priorities, a start/stop storm across threads, the
+// frequency response and the filter settings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "components/NXCommonFilter.h"
+#include "components/NXFilterTypes.h"
+#include "nxruntime.h"
+
+namespace nx {
+namespace {
+
+// ---------------------------------------------------------------- fixtures
+
+// Records what reaches a sink pin (from any thread).
+struct TRecord {
+  std::mutex Lock;
+  std::vector<TIntfPtr<INXData>> Buffers;
+  std::vector<double> Rates;
+  std::vector<double> Values;  // single values
+  int Stops = 0;
+  int Ignores = 0;
+
+  TNXGenericDispatchEvent Handler() {
+    return [this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+      std::lock_guard<std::mutex> g(Lock);
+      if (auto* r = op->As<TFTStartSampleRateOperation>()) Rates.push_back(r->GetSampleRate());
+      else if (op->IsType<TFTStopOperation>()) ++Stops;
+      else if (op->IsType<TFTIgnoreStreamOperation>()) ++Ignores;
+      else if (auto* f = op->As<TFTSuppliedFloatOperation>()) Values.push_back(f->GetValue());
+      else if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) Buffers.push_back(d->GetValue());
+      return true;
+    };
+  }
+  std::size_t Count() {
+    std::lock_guard<std::mutex> g(Lock);
+    return Buffers.size();
+  }
+};
+
+// The first sample of each received real buffer.
+std::vector<double> FirstSamples(TRecord& ARecord) {
+  std::lock_guard<std::mutex> g(ARecord.Lock);
+  std::vector<double> out;
+  for (const auto& b : ARecord.Buffers) out.push_back(TNXRealBuffer::MakeUniversal(b)->Read()[0]);
+  return out;
+}
+
+// Multiplies by Gain in place; counts its calls; can hold a call at a gate.
+class TGainFilter : public TNXCommonRealFilter {
+ public:
+  explicit TGainFilter(double AGain = 2.0, bool AInline = false)
+      : TNXCommonRealFilter(nullptr), FGain(AGain), FInline(AInline) {}
+  ~TGainFilter() override { ShutdownThread(); }
+  bool CanInline() const override { return FInline; }
+  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
+    ++Calls;
+    {
+      std::unique_lock<std::mutex> g(GateLock);
+      if (Gate) {
+        Entered = true;
+        GateCond.notify_all();
+        GateCond.wait(g, [&] { return !Gate; });
+      }
+    }
+    ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
+  }
+  void InternalFloatOperation(double AInput, double& AOutput, bool&) override { AOutput = AInput * FGain; }
+  // Holds the next call until Open.
+  void Close() {
+    std::lock_guard<std::mutex> g(GateLock);
+    Gate = true;
+  }
+  void WaitEntered() {
+    std::unique_lock<std::mutex> g(GateLock);
+    GateCond.wait(g, [&] { return Entered; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> g(GateLock);
+    Gate = false;
+    GateCond.notify_all();
+  }
+
+  std::atomic<int> Calls{0};
+
+ private:
+  const double FGain;
+  const bool FInline;
+  std::mutex GateLock;
+  std::condition_variable GateCond;
+  bool Gate = false;
+  bool Entered = false;
+};
+
+// Maps every element of the output with F.
+template <class TBase, auto F>
+class TMapFilter : public TBase {
+ public:
+  TMapFilter() : TBase(nullptr) {}
+  ~TMapFilter() override { this->ShutdownThread(); }
+  void FilterInternalOperation(const typename TBase::TBuffer&, typename TBase::TBuffer& AOutput, bool&) override {
+    auto* p = AOutput->Modify();
+    for (std::int32_t i = 0; i < AOutput->GetSize(); ++i) p[i] = F(p[i]);
+  }
+};
+using TNegateFilter = TMapFilter<TNXCommonIntegerFilter, [](std::int32_t v) { return -v; }>;
+using TConjugateFilter = TMapFilter<TNXCommonComplexFilter, [](TComplex v) { return TComplex{v.Re, -v.Im}; }>;
+using TInvertFilter = TMapFilter<TNXCommonBinaryFilter, [](std::uint8_t v) { return std::uint8_t(~v); }>;
+
+// A source pin, the filter and a recording sink pin, linked.
+template <class TFilter, class TSource, class TSink>
+struct TChain {
+  TSource Source{"Out"};
+  TFilter& Filter;
+  TSink Sink{"In"};
+  TRecord Seen;
+  explicit TChain(TFilter& AFilter) : Filter(AFilter) {
+    Sink.SetGenericDispatch(Seen.Handler());
+    EXPECT_TRUE(Source.Connect(Filter.InputPin()));
+    EXPECT_TRUE(Filter.OutputPin()->Connect(&Sink));
+  }
+  ~TChain() {
+    Source.Stop();
+    Source.DisconnectAll();
+    Sink.DisconnectAll();
+  }
+  bool Start(double ARate = 1000) { return Source.Notify(TFTStartSampleRateOperation::Make(ARate)); }
+  // Waits until the worker (if any) has drained its queue.
+  void Drain() {
+    if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor();
+  }
+};
+using TRealChain = TChain<TGainFilter, TNXFTRealSourcePin, TNXFTRealSinkPin>;
+
+// Runs a buffer through a filter of the given kind and returns what arrived.
+template <class TFilter, class TSource, class TSink, class TBufferClass, class T>
+std::vector<T> RunOnce(const std::vector<T>& AData, bool AEnabled, bool AThreaded, bool& AResult) {
+  TFilter filter;
+  filter.SetEnabled(AEnabled);
+  filter.Threading()->SetEnabled(AThreaded);
+  TChain<TFilter, TSource, TSink> chain(filter);
+  chain.Start();
+  AResult = chain.Source.SubmitBuffer(TBufferClass::MakeArray(std::span<const T>(AData)));
+  chain.Drain();
+  std::lock_guard<std::mutex> g(chain.Seen.Lock);
+  if (chain.Seen.Buffers.size() != 1) return {};
+  const auto out = TBufferClass::MakeUniversal(chain.Seen.Buffers[0]);
+  return std::vector<T>(out->Read(), out->Read() + out->GetSize());
+}
+
+// ---------------------------------------------------------------- processing
+
+struct TModeCase {
+  bool Enabled;
+  bool Threaded;
+};
+constexpr TModeCase kModes[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+
+TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryMode) {
+  for (const TModeCase& m : kModes) {
+    SCOPED_TRACE(testing::Message() << "enabled " << m.Enabled << " threaded " << m.Threaded);
+    bool sent = false;
+    // Without a worker the result is the sink's answer; with one the filter
+    // answers false at once and sends later.
+    const bool expectSent = !m.Threaded;
+
+    const std::vector<double> real{1.5, -2, 0.25};
+    const auto realOut =
+        RunOnce<TGainFilter, TNXFTRealSourcePin, TNXFTRealSinkPin, TNXRealBuffer>(real, m.Enabled, m.Threaded, sent);
+    EXPECT_EQ(sent, expectSent);
+    EXPECT_EQ(realOut, m.Enabled ? (std::vector<double>{3, -4, 0.5}) : real);
+
+    const std::vector<std::int32_t> ints{1, -7, 0};
+    const auto intOut = RunOnce<TNegateFilter, TNXFTIntegerSourcePin, TNXFTIntegerSinkPin, TNXIntegerBuffer>(
+        ints, m.Enabled, m.Threaded, sent);
+    EXPECT_EQ(intOut, m.Enabled ? (std::vector<std::int32_t>{-1, 7, 0}) : ints);
+
+    const std::vector<TComplex> cplx{{1, 2}, {-3, -4}};
+    const auto cplxOut = RunOnce<TConjugateFilter, TNXFTComplexSourcePin, TNXFTComplexSinkPin, TNXComplexBuffer>(
+        cplx, m.Enabled, m.Threaded, sent);
+    ASSERT_EQ(cplxOut.size(), 2u);
+    EXPECT_EQ(cplxOut[1].Im, m.Enabled ? 4.0 : -4.0);
+    EXPECT_EQ(cplxOut[0].Re, 1.0);
+
+    const std::vector<std::uint8_t> bytes{0x0F, 0xA5};
+    const auto byteOut = RunOnce<TInvertFilter, TNXFTBinarySourcePin, TNXFTBinarySinkPin, TNXBlockBuffer>(
+        bytes, m.Enabled, m.Threaded, sent);
+    EXPECT_EQ(byteOut, m.Enabled ? (std::vector<std::uint8_t>{0xF0, 0x5A}) : bytes);
+  }
+}
+
+TEST(CommonFilterTest, SingleValuesGoThroughTheFloatHook) {
+  for (const bool enabled : {true, false}) {
+    TGainFilter filter(3.0);
+    filter.SetEnabled(enabled);
+    TChain<TGainFilter, TNXFTComboRealSourcePin, TNXFTRealSinkPin> chain(filter);
+    EXPECT_TRUE(chain.Source.SubmitReal(1.5));
+    EXPECT_TRUE(chain.Source.SubmitFloat(2.0f));
+    EXPECT_EQ(chain.Seen.Values, enabled ? (std::vector<double>{4.5, 6}) : (std::vector<double>{1.5, 2}));
+  }
+}
+
+TEST(CommonFilterTest, UnlinkedOutputSkipsTheHook) {
+  TGainFilter filter;
+  TNXFTRealSourcePin source("Out");
+  ASSERT_TRUE(source.Connect(filter.InputPin()));
+  source.Notify(TFTStartSampleRateOperation::Make(100));
+  EXPECT_FALSE(source.SubmitBuffer(TNXRealBuffer::MakeArray({1.0, 2.0})));
+  EXPECT_EQ(filter.Calls.load(), 0);
+  source.Stop();
+}
+
+// What a buffer costs on the way: whether the sink sees the source's block,
+// and how many blocks the send made.
+struct TCopyCase {
+  const char* Name;
+  bool Enabled;
+  bool CanInline;
+  int ExtraSinks;      // more receivers at the source: the filter no longer gets it alone
+  bool ExpectSameBlock;
+  bool ExpectSameObject;  // the sink gets the very buffer object the source sent
+};
+constexpr TCopyCase kCopyCases[] = {
+    {"disabled passes the buffer on", false, false, 0, true, true},
+    {"disabled and shared passes a view of the block", false, false, 1, true, false},
+    {"in place when alone and able", true, true, 0, true, true},
+    {"copy when the filter cannot work in place", true, false, 0, false, false},
+    {"copy when shared with another receiver", true, true, 1, false, false},
+};
+
+TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
+  for (const TCopyCase& c : kCopyCases) {
+    SCOPED_TRACE(c.Name);
+    TGainFilter filter(2.0, c.CanInline);
+    filter.SetEnabled(c.Enabled);
+    TRealChain chain(filter);
+    TNXFTRealSinkPin other("Other");
+    TRecord otherSeen;
+    other.SetGenericDispatch(otherSeen.Handler());
+    if (c.ExtraSinks) {
+      ASSERT_TRUE(chain.Source.Connect(&other));
+    }
+    chain.Start();
+
+    auto buffer = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
+    const double* samples = buffer->Read();
+    const std::int32_t storesBefore = _NXCountStores.load();
+    chain.Source.SubmitBuffer(buffer);
+    const std::int32_t newStores = _NXCountStores.load() - storesBefore;
+
+    ASSERT_EQ(chain.Seen.Count(), 1u);
+    const auto out = TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0]);
+    EXPECT_EQ(out->Read() == samples, c.ExpectSameBlock);
+    EXPECT_EQ(chain.Seen.Buffers[0].Get() == static_cast<INXData*>(buffer.Get()), c.ExpectSameObject);
+    EXPECT_EQ(newStores, c.ExpectSameBlock ? 0 : 1);
+    EXPECT_EQ(out->Read()[2], c.Enabled ? 6.0 : 3.0);
+    if (c.ExtraSinks) {
+      // The other receiver still sees the samples as they were sent.
+      ASSERT_EQ(otherSeen.Count(), 1u);
+      EXPECT_EQ(TNXRealBuffer::MakeUniversal(otherSeen.Buffers[0])->Read()[2], 3.0);
+      chain.Source.Disconnect(&other);
+    }
+  }
+}
+
+TEST(CommonFilterTest, AChainOfInPlaceFiltersMakesNoBlock) {
+  constexpr int kHops = 8;
+  std::vector<std::unique_ptr<TGainFilter>> filters;
+  for (int i = 0; i < kHops; ++i) filters.push_back(std::make_unique<TGainFilter>(2.0, true));
+  TNXFTRealSourcePin source("Out");
+  TNXFTRealSinkPin sink("In");
+  TRecord seen;
+  sink.SetGenericDispatch(seen.Handler());
+  ASSERT_TRUE(source.Connect(filters[0]->InputPin()));
+  for (int i = 0; i + 1 < kHops; ++i) ASSERT_TRUE(filters[i]->OutputPin()->Connect(filters[i + 1]->InputPin()));
+  ASSERT_TRUE(filters.back()->OutputPin()->Connect(&sink));
+  source.Notify(TFTStartSampleRateOperation::Make(8000));
+  auto buffer = TNXRealBuffer::MakeArray({1.0, 0.5});
+  const double* samples = buffer->Read();
+  const std::int32_t storesBefore = _NXCountStores.load();
+  source.SubmitBuffer(buffer);
+  EXPECT_EQ(_NXCountStores.load(), storesBefore);
+  ASSERT_EQ(seen.Count(), 1u);
+  const auto out = TNXRealBuffer::MakeUniversal(seen.Buffers[0]);
+  EXPECT_EQ(out->Read(), samples);
+  EXPECT_EQ(out->Read()[1], 0.5 * (1 << kHops));
+  source.Stop();
+}
+
+// ---------------------------------------------------------------- dispatch and rate
+
+TEST(CommonFilterTest, StartAndStopSetTheRateAndTheWorker) {
+  for (const bool threaded : {false, true}) {
+    SCOPED_TRACE(threaded ? "threaded" : "synchronous");
+    TGainFilter filter;
+    filter.Threading()->SetEnabled(threaded);
+    TRealChain chain(filter);
+    chain.Start(44100);
+    EXPECT_EQ(filter.SampleRate(), 44100);
+    EXPECT_TRUE(filter.Running());
+    EXPECT_EQ(bool(filter.GetFilterThread()), threaded);
+    chain.Source.Stop();
+    EXPECT_EQ(filter.SampleRate(), 0);
+    EXPECT_FALSE(filter.Running());
+    EXPECT_FALSE(filter.GetFilterThread());
+    EXPECT_EQ(chain.Seen.Rates, std::vector<double>{44100});
+    EXPECT_EQ(chain.Seen.Stops, 1);
+    // Anything else is forwarded unchanged; a plain start starts the stream.
+    EXPECT_TRUE(chain.Source.Notify(TFTStartOperation::Make()));
+    EXPECT_TRUE(filter.Running());
+  }
+  EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
+}
+
+TEST(CommonFilterTest, OperationsFromDownstreamGoUpOrAreAnswered) {
+  TGainFilter filter;
+  TRealChain chain(filter);
+  // Linked input: the query goes on up to the source.
+  chain.Sink.Notify(TFTQueryStreamOperation::Make());
+  EXPECT_EQ(chain.Seen.Ignores, 0);
+  // Unlinked input: answered downstream with an ignore-stream operation.
+  chain.Source.Disconnect(filter.InputPin());
+  chain.Sink.Notify(TFTQueryStreamOperation::Make());
+  EXPECT_EQ(chain.Seen.Ignores, 1);
+}
+
+// ---------------------------------------------------------------- worker thread
+
+// Sends ACount numbered buffers (the first sample is the number).
+template <class TSource>
+void SendNumbered(TSource& ASource, int AFirst, int ACount) {
+  for (int i = AFirst; i < AFirst + ACount; ++i) ASource.SubmitBuffer(TNXRealBuffer::MakeArray({double(i), 0.0}));
+}
+
+std::vector<double> Numbers(int AFirst, int ACount, double AScale = 1) {
+  std::vector<double> v;
+  for (int i = AFirst; i < AFirst + ACount; ++i) v.push_back(i * AScale);
+  return v;
+}
+
+TEST(CommonFilterTest, BlockModeDeliversEveryBufferOnceInOrder) {
+  for (const std::uint32_t size : {1u, 4u, 15u}) {
+    SCOPED_TRACE(size);
+    TGainFilter filter(1.0);
+    filter.Threading()->SetEnabled(true);
+    filter.Threading()->Queue()->SetSize(size);
+    TRealChain chain(filter);
+    chain.Start();
+    SendNumbered(chain.Source, 0, 300);
+    chain.Drain();
+    EXPECT_EQ(FirstSamples(chain.Seen), Numbers(0, 300));
+  }
+}
+
+struct TDropCase {
+  std::uint32_t Size;
+  int Extra;  // buffers sent beyond what the queue holds
+};
+constexpr TDropCase kDropCases[] = {{1, 1}, {1, 4}, {3, 2}};
+
+TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDrop) {
+  ASSERT_TRUE(MainThread::IsMainThread());
+  for (const TDropCase& c : kDropCases) {
+    SCOPED_TRACE(testing::Message() << "size " << c.Size << " extra " << c.Extra);
+    TGainFilter filter(1.0);
+    filter.Threading()->SetEnabled(true);
+    filter.Threading()->Queue()->SetSize(c.Size);
+    filter.Threading()->Queue()->SetFullMode(fmDropData);
+    int fullEvents = 0;
+    TPersistent* sender = nullptr;
+    filter.Threading()->SetOnQueueFull([&](TPersistent* ASender) {
+      ++fullEvents;
+      sender = ASender;
+    });
+    TRealChain chain(filter);
+    chain.Start();
+    filter.Close();
+    SendNumbered(chain.Source, 0, 1);  // taken by the worker and held
+    filter.WaitEntered();
+    SendNumbered(chain.Source, 1, static_cast<int>(c.Size) + c.Extra);
+    filter.Open();
+    chain.Drain();
+    MainThread::ProcessQueue();
+    EXPECT_EQ(FirstSamples(chain.Seen), Numbers(0, 1 + static_cast<int>(c.Size)));
+    EXPECT_EQ(fullEvents, c.Extra);
+    EXPECT_EQ(sender, &filter);
+  }
+}
+
+TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
+  TGainFilter filter(1.0);
+  filter.Threading()->SetEnabled(true);
+  TRealChain chain(filter);
+  chain.Start();
+  filter.Close();
+  SendNumbered(chain.Source, 0, 1);  // taken by the worker and held
+  filter.WaitEntered();
+  SendNumbered(chain.Source, 1, 5);
+  const auto thread = filter.GetFilterThread();
+  EXPECT_EQ(thread->QueuedCount(), 5);
+  thread->FlushQueue();  // the five waiting ones go; the one in progress finishes
+  EXPECT_EQ(thread->QueuedCount(), 0);
+  filter.Open();
+  chain.Drain();
+  SendNumbered(chain.Source, 6, 1);
+  chain.Drain();
+  filter.FlushQueue();  // nothing waits: nothing changes
+  SendNumbered(chain.Source, 7, 1);
+  chain.Drain();
+  EXPECT_EQ(FirstSamples(chain.Seen), (std::vector<double>{0, 6, 7}));
+}
+
+TEST(CommonFilterTest, PriorityFollowsTheSetting) {
+  TGainFilter filter;
+  filter.Threading()->SetPriority(tpLower);
+  filter.Threading()->SetEnabled(true);
+  TRealChain chain(filter);
+  chain.Start();
+  ASSERT_TRUE(filter.GetFilterThread());
+  EXPECT_EQ(filter.GetFilterThread()->GetPriority(), tpLower);
+  for (const TThreadPriority p : {tpLowest, tpIdle}) {
+    filter.Threading()->SetPriority(p);
+    EXPECT_EQ(filter.GetFilterThread()->GetPriority(), p);
+  }
+}
+
+TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
+  TGainFilter filter(1.0);
+  filter.Threading()->SetEnabled(true);
+  filter.Threading()->Queue()->SetSize(2);
+  TNXFTRealSourcePin source("Out");
+  TNXFTRealSinkPin sink("In");
+  TRecord seen;
+  sink.SetGenericDispatch(seen.Handler());
+  ASSERT_TRUE(source.Connect(filter.InputPin()));
+  ASSERT_TRUE(filter.OutputPin()->Connect(&sink));
+
+  std::atomic<bool> done{false};
+  std::atomic<int> sent{0};
+  std::thread sender([&] {
+    while (!done.load()) {
+      source.SubmitBuffer(TNXRealBuffer::MakeArray({double(sent.load()), 0.0}));
+      ++sent;
+    }
+  });
+  std::thread changer([&] {
+    for (int i = 0; !done.load(); ++i) {
+      filter.SetEnabled(i % 3 != 0);
+      filter.Threading()->SetEnabled(i % 2 == 0);
+      filter.Threading()->Queue()->SetSize(1 + i % 4);
+      filter.Threading()->Queue()->SetFullMode(i % 5 == 0 ? fmDropData : fmBlock);
+      filter.Threading()->SetPriority(i % 2 ? tpLower : tpNormal);
+      std::this_thread::yield();
+    }
+  });
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    source.Notify(TFTStartSampleRateOperation::Make(1000 + cycle));
+    std::this_thread::yield();
+    if (cycle % 10 == 0) filter.FlushQueue();
+    source.Stop();
+  }
+  done = true;
+  sender.join();
+  changer.join();
+  source.Stop();
+  EXPECT_FALSE(filter.GetFilterThread());
+  EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
+  EXPECT_LE(seen.Count(), static_cast<std::size_t>(sent.load()));
+  EXPECT_EQ(seen.Stops, 201);
+  source.DisconnectAll();
+}
+
+// ---------------------------------------------------------------- taps and settings
+
+struct TResponseCase {
+  std::vector<double> Taps;
+  double (*Magnitude)(double w);
+  double (*Phase)(double w);  // null: not checked
+};
+
+TEST(CommonFilterTest, FrequencyResponseOfKnownTaps) {
+  const TResponseCase cases[] = {
+      {{1.0}, [](double) { return 1.0; }, nullptr},
+      {{0.5, 0.5},
+       [](double w) { return std::cos(w / 2) * std::cos(w / 2); },
+       [](double w) { return std::numbers::pi / 2 - w / 2; }},
+      {{0.0, 0.0, 2.0}, [](double) { return 4.0; }, nullptr},
+  };
+  for (const TResponseCase& c : cases) {
+    TNXFilterFrequencyResponse response;
+    response.SetTaps(c.Taps);
+    std::vector<double> mags(16), phases(16);
+    response.GetMagnitudes(mags);
+    response.GetPhases(phases);
+    for (std::size_t i = 0; i < mags.size(); ++i) {
+      const double w = i == 0 ? std::numbers::pi * 1e-4 : i * std::numbers::pi / 16;
+      EXPECT_NEAR(mags[i], c.Magnitude(w), 1e-12) << i;
+      if (c.Phase) {
+        EXPECT_NEAR(phases[i], c.Phase(w), 1e-9) << i;
+      }
+    }
+  }
+  TNXFilterFrequencyResponse empty;
+  std::vector<double> mags(4, -1.0);
+  empty.GetMagnitudes(mags);
+  EXPECT_EQ(mags, std::vector<double>(4, 0.0));
+}
+
+// Designs a moving sum whose length follows the sample rate.
+class TRateTapsFilter : public TNXCommonTapsFilter {
+ public:
+  TRateTapsFilter() : TNXCommonTapsFilter(nullptr) {}
+  int Designs = 0;
+
+ protected:
+  void IntInit(std::vector<double>& ATaps) override {
+    ++Designs;
+    ATaps.assign(static_cast<std::size_t>(SampleRate() / 1000), 1.0);
+    TNXCommonTapsFilter::IntInit(ATaps);
+  }
+};
+
+TEST(CommonFilterTest, TapsFilterDesignsForEachNewRate) {
+  TRateTapsFilter filter;
+  TNXFTRealSourcePin source("Out");
+  ASSERT_TRUE(source.Connect(filter.InputPin()));
+  source.Notify(TFTStartSampleRateOperation::Make(3000));
+  EXPECT_EQ(filter.FrequencyResponse()->Taps(), std::vector<double>(3, 1.0));
+  source.Stop();  // the rate goes to 0 without a new design
+  EXPECT_EQ(filter.Designs, 1);
+  EXPECT_EQ(filter.SampleRate(), 0);
+  source.Notify(TFTStartSampleRateOperation::Make(2000));
+  EXPECT_EQ(filter.FrequencyResponse()->Taps().size(), 2u);
+  source.Stop();
+}
+
+TEST(CommonFilterTest, SettingsStreamOnlyWhatDiffersAndClampTheQueue) {
+  struct TCase {
+    const char* Class;
+    const char* Property;
+    const char* Value;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {"TNXOffset", "CX", "-3", "-3"},
+      {"TNXCoordinateOffset", "CoordinateMode", "cmCenter", "cmCenter"},
+      {"TNXDelayValue", "Mode", "dmSamples", "dmSamples"},
+      {"TNXDelayValue", "Value", "250", "250"},
+      {"TNXThreadingQueue", "Size", "0", "1"},
+      {"TNXThreadingQueue", "FullMode", "fmDropData", "fmDropData"},
+      {"TNXThreading", "Priority", "tpHigher", "tpHigher"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Class << "." << c.Property);
+    std::unique_ptr<TPersistent> object(CreateObject(c.Class, nullptr));
+    EXPECT_FALSE(HasStoredMembers(*object));  // everything at its default
+    SetPropText(*object, c.Property, c.Value);
+    EXPECT_EQ(GetPropText(*object, c.Property), c.Expected);
+    EXPECT_TRUE(HasStoredMembers(*object));
+  }
+  TNXThreadingQueue queue;
+  queue.SetSize(0);
+  EXPECT_EQ(queue.Size(), 1u);  // the data path's copy follows the clamp
+  EXPECT_EQ(TNXDelayValue().Value(), 100);
+}
+
+}  // namespace
+}  // namespace nx
