@@ -45,6 +45,7 @@
 #include "runtime/Zandor.Threading.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "runtime/Zandor.Types.h"
+#include "components/NXGenericFilterTypes.h"
 #include "streams/NXStreamTypes.h"
 #include "streams/NXVariantStorages.h"
 
@@ -56,9 +57,6 @@ enum TNXQueueFullMode : std::uint8_t {
   fmDropData,  // the operation is discarded
 };
 NX_ENUM_NAMES(TNXQueueFullMode, "fmBlock", "fmDropData")
-
-// A notify event: told the object that raised it.
-using TNXNotifyEvent = std::function<void(TPersistent* ASender)>;
 
 // The worker's queue settings: published Size (default 15, at least 1) and
 // FullMode (default fmBlock). The data path reads both without the lock, from

@@ -40,8 +40,6 @@
 
 namespace nx {
 
-using TNXNotifyEvent = std::function<void(TComponent* ASender)>;
-
 class TNXBasicCommonGen : public TLockComponent {
   NX_PERSISTENT(TNXBasicCommonGen, TLockComponent)
 

@@ -10,5 +10,8 @@
 namespace nx {
 
 using TNXStartNotify = std::function<void(TComponent* ASender, double ABufferSize)>;
+// A notify event of the component bases: told the object that raised it (a
+// generator, a filter's threading settings).
+using TNXNotifyEvent = std::function<void(TPersistent* ASender)>;
 
 }  // namespace nx

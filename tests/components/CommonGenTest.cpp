@@ -202,7 +202,7 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
   TRealSink sink;
   auto gen = MakeGen<TCountingRealGen>(1000, 10);  // one buffer per 10 ms tick
   int stops = 0;
-  gen->SetOnStop([&](TComponent*) { ++stops; });
+  gen->SetOnStop([&](TPersistent*) { ++stops; });
   ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
   std::size_t seen = 0;
   for (int run = 1; run <= 3; ++run) {
@@ -262,7 +262,7 @@ TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
     auto gen = MakeGen<TCountingRealGen>(1000, 4);  // interval 4 ms
     gen->StopAfter = stopAfter;
     std::atomic<int> stops{0};
-    gen->SetOnStop([&](TComponent*) { ++stops; });
+    gen->SetOnStop([&](TPersistent*) { ++stops; });
     ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
     gen->Start();
     ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
@@ -280,7 +280,7 @@ TEST_F(CommonGen, StopOperationFromDownstream) {
   TRealSink sink;
   auto gen = MakeGen<TCountingRealGen>(1000, 10);
   int stops = 0;
-  gen->SetOnStop([&](TComponent*) { ++stops; });
+  gen->SetOnStop([&](TPersistent*) { ++stops; });
   ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
   gen->Start();
   ASSERT_TRUE(sink.WaitBuffers(3));

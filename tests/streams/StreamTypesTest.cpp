@@ -369,8 +369,10 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
     EXPECT_EQ(d.AdoptsPeerKinds, c.Adopts) << c.Class.Name;
     EXPECT_TRUE(d.ShortName.empty());
   }
+  // The stream types register 43 pin classes; units above them (the queued
+  // pins) add theirs to the same registry.
   const std::vector<std::string> names = NXFTGetRegisteredPinClasses();
-  EXPECT_EQ(names.size(), 43u);
+  EXPECT_GE(names.size(), 43u);
   TNXFTPinClassDefaults d;
   ASSERT_TRUE(NXFTFindClassDefaults("TNXFTComboRealIntComplexBoolPairedSinkPin", d));
   EXPECT_EQ(d.StreamTypes.front(), IFTPairedBufferStream::IID);  // the most specific kinds first
@@ -379,12 +381,19 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
   EXPECT_FALSE(NXFTGetClassDefaults(TSpectrumSourcePin::ClassInfo(), d));
   EXPECT_THROW(NXFTRegisterClassDefaults(TFTStatePin::ClassInfo()), EAssertionFailed);
 
-  // Unloading the unit takes its classes away; loading it brings them back.
+  // Unloading the unit takes the registry away; loading it and the units
+  // above it again, in start-up order, brings back the same classes.
+  NXRealQueue::UnitFinalize();
   NXStreamTypes::UnitFinalize();
   EXPECT_FALSE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
   NXStreamTypes::UnitInitialize();
+  EXPECT_EQ(NXFTGetRegisteredPinClasses().size(), 43u);
   EXPECT_TRUE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
-  EXPECT_EQ(NXFTGetRegisteredPinClasses(), names);
+  NXRealQueue::UnitInitialize();
+  std::vector<std::string> again = NXFTGetRegisteredPinClasses(), before = names;
+  std::sort(again.begin(), again.end());
+  std::sort(before.begin(), before.end());
+  EXPECT_EQ(again, before);
 }
 
 TEST(StreamPinClassDefaultsTest, PinsTakeTheShortNameOfTheirClass) {
