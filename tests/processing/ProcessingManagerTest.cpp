@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -196,6 +198,81 @@ TEST(ProcessingManager, PropertiesPinsAndRegistration) {
   }();
   EXPECT_EQ(category, std::vector<std::string>{"TRGProcessingManager"});
   EXPECT_EQ(FindClassInfo("TRGProcessingManager"), &TRGProcessingManager::StaticClassInfo());
+}
+
+
+// ---- graph documents
+
+// A consumer that can be saved: its engine list is a published sub-object
+// and its processing pin is linked in the document.
+class TDocConsumer : public TLockComponent, public INXPinOwner {
+  NX_PERSISTENT(TDocConsumer, TLockComponent)
+ public:
+  explicit TDocConsumer(TComponent* AOwner) : TLockComponent(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TDocConsumer>& P) { P.Prop<&TDocConsumer::FProcessing>("Processing"); }
+  TRGProcessing& Processing() const { return *FProcessing; }
+  std::int32_t GetPinCount() const override { return 1; }
+  TFTBasicPin* GetPin(std::int32_t) const override { return &FProcessing->ProcessingPin(); }
+
+ private:
+  std::unique_ptr<TRGProcessing> FProcessing;
+};
+
+class TDocGraph : public TComponent {
+  NX_PERSISTENT(TDocGraph, TComponent)
+ public:
+  explicit TDocGraph(TComponent* AOwner) : TComponent(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TDocGraph>&) {}
+};
+
+// A manager and three consumers, one with engines of its own and two wired to
+// the manager, survive save -> load -> save in both forms, and each consumer
+// then gets the engines it should.
+TEST(ProcessingManager, AGraphDocumentKeepsEnginesSettingsAndWiring) {
+  RegisterClasses({&TDocGraph::StaticClassInfo(), &TDocConsumer::StaticClassInfo()});
+  for (TGraphDocumentFormat format : {TGraphDocumentFormat::Text, TGraphDocumentFormat::Binary}) {
+    SCOPED_TRACE(format == TGraphDocumentFormat::Text ? "text" : "binary");
+    auto* graph = new TDocGraph(nullptr);
+    auto* manager = new TRGProcessingManager(graph);
+    manager->SetName("Manager");
+    AddParallel(manager->Processing(), 3, 111);
+    TDocConsumer* consumers[3];
+    for (int i = 0; i < 3; ++i) {
+      consumers[i] = new TDocConsumer(graph);
+      consumers[i]->SetName("C" + std::to_string(i));
+    }
+    AddParallel(consumers[0]->Processing(), 2, 333);
+    for (int i : {1, 2}) ASSERT_TRUE(consumers[i]->Processing().ProcessingPin().Connect(&manager->ProcessingPin()));
+    const std::string saved = TNXGraphDocument::SaveToString(*graph, format);
+    TComponent::Free(graph);
+
+    std::unique_ptr<TComponent, void (*)(TComponent*)> loaded(TNXGraphDocument::LoadFromString(saved, nullptr),
+                                                                [](TComponent* c) { TComponent::Free(c); });
+    EXPECT_EQ(TNXGraphDocument::SaveToString(*loaded, format), saved);
+    auto* m = dynamic_cast<TRGProcessingManager*>(loaded->FindComponent("Manager"));
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->Processing().Engines().Count(), 1);
+    auto* engine = dynamic_cast<TRGParallelProcessingEngine*>(m->Processing().Engines()[0]);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->Pool().Count(), 3);
+    EXPECT_EQ(engine->MemoryStrideSize(), 111u);
+    struct TExpect {
+      std::int32_t Stride;
+      bool OwnsExecutor;  // the consumer itself, else the manager
+    };
+    const TExpect expect[3] = {{333, true}, {111, false}, {111, false}};
+    for (int i = 0; i < 3; ++i) {
+      auto* c = dynamic_cast<TDocConsumer*>(loaded->FindComponent("C" + std::to_string(i)));
+      ASSERT_NE(c, nullptr);
+      EXPECT_EQ(c->Processing().ProcessingPin().IsConnectedTo(&m->ProcessingPin()), i != 0);
+      const std::int32_t managerOwned = m->ComponentCount();
+      const TAnswer a = Ask(c->Processing(), c);
+      EXPECT_TRUE(a.Result) << i;
+      EXPECT_EQ(a.Stride, expect[i].Stride) << i;
+      EXPECT_EQ(c->ComponentCount(), expect[i].OwnsExecutor ? 1 : 0) << i;
+      EXPECT_EQ(m->ComponentCount(), managerOwned + (expect[i].OwnsExecutor ? 0 : 1)) << i;
+    }
+  }
 }
 
 }  // namespace
