@@ -3,8 +3,9 @@
 //     processing manager whose parallel engine hands it a pool of 4 threads.
 //     It runs 64 real FFTs of order 16 over that pool with ParallelFor.
 //   - "Scaler" has a GPU engine of its own; where an OpenCL platform exists
-//     it gets a context on it and runs a small kernel there, otherwise it
-//     works on its own thread.
+//     it gets a context on it and runs a small kernel over a real buffer
+//     through the buffer's proxy, checked against the same computation on
+//     the processor; without a platform the engine answers no.
 // The program prints what ran where.
 #include <cmath>
 #include <cstdio>
@@ -74,32 +75,44 @@ void RunScaler(TWorker& AWorker) {
   std::int32_t stride = 0;
   TIntfPtr<IOCLContext> context;
   TIntfPtr<IOCLPlatform> platform;
-  std::vector<float> data(1024);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = float(i);
   if (!AWorker.Processing.GetEngines(&AWorker, executor, stride, context, platform) || !context) {
-    for (float& v : data) v *= 2;
-    std::printf("%s: no OpenCL platform; scaled %zu values on its own thread (last %.0f)\n", AWorker.Name().c_str(),
-                data.size(), data.back());
+    std::printf("%s: no OpenCL platform: the GPU engine answered no\n", AWorker.Name().c_str());
     return;
   }
   auto devices = context->GetDevices();
   std::printf("%s: OpenCL context on platform \"%s\", %zu device(s), first \"%s\" (%s)\n", AWorker.Name().c_str(),
               platform->GetName().c_str(), devices.size(), devices[0]->GetName().c_str(),
               devices[0]->GetTypeName().c_str());
+  // The kernel works on a real buffer through the buffer's proxy: the
+  // block's samples go up on Lock and the results come back on Unlock.
   auto program = context->CreateProgram(
-      "__kernel void scale(__global float* x, const float f) { size_t i = get_global_id(0); x[i] = x[i] * f; }");
+      "#pragma OPENCL EXTENSION cl_khr_fp64 : enable\n"
+      "__kernel void affine(__global double* x, const double a, const double b) {"
+      "  size_t i = get_global_id(0); x[i] = a * x[i] + b; }");
   program->Build();
-  auto kernel = program->CreateKernel("scale");
-  const std::size_t bytes = data.size() * sizeof(float);
-  auto buffer = context->CreateBuffer({TOCLMemoryFlag::mfReadWrite}, bytes);
-  auto queue = context->GetDefaultQueue();
-  buffer->Write(queue, data.data(), bytes);
-  kernel->SetArg(0, buffer);
-  kernel->SetValue(1, 2.0f);
-  queue->EnqueueNDRange(kernel, {data.size()})->Wait();
-  buffer->Read(queue, data.data(), bytes);
-  std::printf("%s: kernel \"scale\" ran over %zu values on the device (last %.0f)\n", AWorker.Name().c_str(),
-              data.size(), data.back());
+  auto kernel = program->CreateKernel("affine");
+  constexpr std::uint32_t kN = 1024;
+  const auto samples = TNXRealBuffer::MakeSize(kN);
+  double* x = samples->Write();
+  std::vector<double> expected(kN);
+  for (std::uint32_t i = 0; i < kN; ++i) {
+    x[i] = 0.5 * i;
+    expected[i] = 3.0 * x[i] + 1.0;  // the same computation on the processor
+  }
+  TIntfPtr<INXOpenCLBufferProxy> proxy(
+      new TNXOpenCLBufferProxy(TIntfPtr<INXGenericBuffer>(samples), context, {TOCLMemoryFlag::mfReadWrite}));
+  proxy->Lock({TBufferAccessMode::Read, TBufferAccessMode::Write});
+  kernel->SetArg(0, proxy->GetBuffer());
+  kernel->SetValue(1, 3.0);
+  kernel->SetValue(2, 1.0);
+  context->GetDefaultQueue()->EnqueueNDRange(kernel, {kN})->Wait();
+  proxy->Unlock();
+  const double* y = samples->Read();
+  std::uint32_t same = 0;
+  for (std::uint32_t i = 0; i < kN; ++i) same += y[i] == expected[i];
+  std::printf("%s: kernel \"affine\" ran over a %u-sample buffer through its proxy; %u of %u samples equal the "
+              "processor's result\n",
+              AWorker.Name().c_str(), kN, same, kN);
 }
 
 }  // namespace
