@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "runtime/Zandor.OpenCL.h"
@@ -45,6 +49,30 @@ inline nx::TIntfPtr<nx::IOCLContext> SharedOpenCLContext() {
       GTEST_SKIP() << "no OpenCL platform with a device is present: OpenCL test skipped";         \
     }                                                                                              \
   } while (0)
+
+// Runs the disabled test suite ASuite of this program in a child process
+// whose OpenCL loader sees an empty vendor folder (no platform at all), and
+// checks that its one test ran and passed. The child suite is named
+// DISABLED_... so that it runs only this way; it asserts
+// NX_OPENCL_EXPECT_NONE, which only this runner sets.
+inline void ExpectChildPassesWithoutOpenCL(const std::string& ASuite) {
+  namespace fs = std::filesystem;
+  const fs::path empty = fs::temp_directory_path() / ("nx-no-icd-" + ASuite + "-" + std::to_string(::getpid()));
+  fs::create_directories(empty);
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const std::string command = "OCL_ICD_VENDORS='" + empty.string() + "' NX_OPENCL_EXPECT_NONE=1 '" + self +
+                              "' --gtest_also_run_disabled_tests --gtest_filter=" + ASuite + ".* 2>&1";
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char chunk[512];
+  while (std::fgets(chunk, sizeof chunk, pipe)) output += chunk;
+  const int status = ::pclose(pipe);
+  fs::remove_all(empty);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+  EXPECT_EQ(output.find("SKIPPED"), std::string::npos) << output;
+}
 
 // Kernels on 64-bit floats: scale in place, and fill.
 inline const char* kTestKernels = R"(

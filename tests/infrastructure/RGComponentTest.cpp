@@ -288,8 +288,13 @@ TEST(RGComponent, LanguageAsksItsGetterEachTime) {
 
 TEST(RGComponent, LanguageNameComesFromTheSystemLocaleData) {
   const std::string name = TRGLanguage(0x0407u).LocalizedName();
+  // With the system's German locale data the name comes from it; without
+  // it there is no name (never a made-up one).
   locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
-  if (!de) GTEST_SKIP() << "the system has no German locale data";
+  if (!de) {
+    EXPECT_EQ(name, "");
+    return;
+  }
   freelocale(de);
   EXPECT_EQ(name.rfind("German", 0), 0u) << name;
 }
