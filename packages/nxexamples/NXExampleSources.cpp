@@ -1,0 +1,6 @@
+// (being written)
+#include "packages/nxexamples/NXExamplesPackage.h"
+
+namespace nx::examples {
+void AddSourceClasses(TClassList&) {}
+}  // namespace nx::examples

@@ -1,0 +1,24 @@
+// The example component package: sources, filters, analysis and sinks that
+// the bundled graphs are built from. Loaded by the nxflow host (or any
+// program) with dlopen; it registers its component classes as it loads and
+// removes them as it is unloaded. Each unit of the package adds its classes
+// to the list through its Add...Classes function.
+#pragma once
+
+#include <vector>
+
+#include "runtime/Zandor.TypeInfo.h"
+
+namespace nx::examples {
+
+using TClassList = std::vector<const TClassInfo*>;
+
+void AddSourceClasses(TClassList& AList);    // NXExampleSources: sine, noise, WAV player
+void AddFilterClasses(TClassList& AList);    // NXExampleFilters: gain, FIR, IIR, mixer, level
+void AddSpectrumClasses(TClassList& AList);  // NXExampleSpectrum: windowed FFT spectrum
+void AddSinkClasses(TClassList& AList);      // NXExampleSinks: scope, spectrum view, CSV, WAV writer
+
+// Every class of the package, in registration order.
+TClassList PackageClasses();
+
+}  // namespace nx::examples
