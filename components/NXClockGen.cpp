@@ -33,13 +33,13 @@ class TSMediaMasterClock {
   void Clock();
   void RequestStop() noexcept { FStop.store(true, std::memory_order_release); }
   std::uint64_t Steps() const noexcept { return FSteps.load(std::memory_order_acquire); }
+  // Under the section: true when every live clock's procedure has taken all
+  // its ticks; ALive tells whether any live clock exists.
+  bool AllIdle(bool& ALive) const;
 
  private:
   void Run();
   void RunVirtualStep();
-  // Under the section: true when every live clock's procedure has taken all
-  // its ticks; ALive tells whether any live clock exists.
-  bool AllIdle(bool& ALive) const;
 
   std::vector<TNXClockGen*> FList;
   std::atomic<bool> FStop{false};
@@ -53,6 +53,7 @@ TCriticalSection* GMasterClockSection = nullptr;  // created by the unit's start
 TSMediaMasterClock* GMasterClock = nullptr;       // under GMasterClockSection
 std::atomic<std::int32_t> GCountThreads{0};
 std::atomic<bool> GVirtualClock{false};
+std::atomic<std::uint64_t> GStepLimit{UINT64_MAX};
 
 // Wakes a master clock that waits in virtual time: bumped when a clock's
 // procedure finishes its ticks, when the mode changes and on stop.
@@ -139,6 +140,7 @@ bool TSMediaMasterClock::Remove(TNXClockGen* AClock) {
 void TSMediaMasterClock::Clock() {
   TLockGuard guard(Section());
   if (GMasterClock != this) return;  // the master clock has gone
+  if (FSteps.load(std::memory_order_relaxed) >= GStepLimit.load(std::memory_order_acquire)) return;  // held
   FSteps.fetch_add(1, std::memory_order_acq_rel);
   for (auto it = FList.rbegin(); it != FList.rend(); ++it) (*it)->Clock();
 }
@@ -201,6 +203,17 @@ void TSMediaMasterClock::Run() {
   clock_gettime(CLOCK_MONOTONIC, &next);
   int realTime = -1;  // the class last set: unknown, normal (0), real time (1)
   while (!FStop.load(std::memory_order_acquire)) {
+    if (FSteps.load(std::memory_order_acquire) >= GStepLimit.load(std::memory_order_acquire)) {
+      // Held at the limit: wait for it to be raised, then resume from now.
+      const std::uint64_t seen = WakeCount();
+      std::unique_lock lk(GWakeLock);
+      GWakeCond.wait_for(lk, std::chrono::milliseconds(1), [&] {
+        return GWakeCount != seen || FStop.load(std::memory_order_acquire);
+      });
+      lk.unlock();
+      clock_gettime(CLOCK_MONOTONIC, &next);
+      continue;
+    }
     const bool virtualTime = GVirtualClock.load(std::memory_order_acquire);
     if (realTime != (virtualTime ? 0 : 1)) {
       realTime = virtualTime ? 0 : 1;
@@ -368,6 +381,20 @@ void NXSetVirtualClock(bool AVirtual) {
 }
 
 bool NXVirtualClock() noexcept { return GVirtualClock.load(std::memory_order_acquire); }
+
+void NXSetClockStepLimit(std::uint64_t ASteps) {
+  GStepLimit.store(ASteps, std::memory_order_release);
+  WakeMaster();
+}
+
+std::uint64_t NXClockStepLimit() noexcept { return GStepLimit.load(std::memory_order_acquire); }
+
+bool NXClocksIdle() {
+  TLockGuard guard(Section());
+  if (!GMasterClock) return true;
+  bool live = false;
+  return GMasterClock->AllIdle(live);
+}
 
 }  // namespace nx
 

@@ -169,6 +169,19 @@ std::uint64_t NXMasterClockSteps();
 void NXSetVirtualClock(bool AVirtual);
 bool NXVirtualClock() noexcept;
 
+// Holding the master clock at a step. The master clock takes no step past
+// ASteps (counted from its start: NXMasterClockSteps) until the limit is
+// raised; UINT64_MAX, the default, lets it run. A host sets 0 before it
+// starts its generators, so that every clock is registered before the
+// first step, then the number of 1 ms steps to run, and waits for
+// NXClocksIdle at that step: a run of a given length is then the same on
+// virtual time every time. Process-wide, in real and virtual time.
+void NXSetClockStepLimit(std::uint64_t ASteps);
+std::uint64_t NXClockStepLimit() noexcept;
+// True when every live clock's procedure has run for every tick released
+// so far (also when no master clock exists).
+bool NXClocksIdle();
+
 // Virtual time for the lifetime of the guard; the previous mode comes back
 // when it ends.
 class TNXVirtualClockGuard {

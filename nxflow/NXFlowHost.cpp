@@ -6,14 +6,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 
 #include "infrastructure/NXGraphDocument.h"
 #include "nxflow/NXFlowPackages.h"
+#include "nxflow/NXFlowRun.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace nx::flow {
@@ -25,7 +28,9 @@ constexpr const char* kUsage =
     "  list                               the component classes with their pins and properties\n"
     "  describe CLASS                     one component class in detail\n"
     "  check GRAPH.xml                    reads a graph document without running it\n"
-    "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n";
+    "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n"
+    "  run GRAPH.xml... [--seconds S | --buffers N] [--realtime] [--out DIR] [--set Comp.Prop=value]...\n"
+    "                                     runs graphs and writes what their sinks gathered into DIR\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
 
@@ -346,8 +351,19 @@ TGraphFile ReadGraphFile(const std::string& AFileName) {
   } catch (const std::exception& e) {
     throw EFlowError(AFileName + ": not a readable XML document: " + e.what());
   }
-  if (TIntfPtr<IXmlElement> top = file.Xml->DocumentElement())
+  if (TIntfPtr<IXmlElement> top = file.Xml->DocumentElement()) {
     file.Packages = SplitList(top->GetAttr("Packages"), ", ");
+    const std::string seconds = top->GetAttr("Seconds");
+    if (!seconds.empty()) {
+      char* end = nullptr;
+      file.Seconds = std::strtod(seconds.c_str(), &end);
+      if (end == seconds.c_str() || *end != 0 || !(file.Seconds > 0) || file.Seconds > 1e6) {
+        const std::uint32_t line = top->SourceLine();
+        throw EFlowError(AFileName + (line ? ":" + std::to_string(line) : std::string()) + ": Seconds=" +
+                         Quoted(seconds) + " is not a positive number of seconds");
+      }
+    }
+  }
   return file;
 }
 
@@ -371,10 +387,10 @@ void ValidateGraph(const TGraphFile& AFile, TPackageLoader& APackages) {
   validator.Component(root);
 }
 
-TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages) {
+TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TComponent* AOwner) {
   ValidateGraph(AFile, APackages);
   try {
-    return TNXGraphDocument::FromXml(AFile.Xml, nullptr);
+    return TNXGraphDocument::FromXml(AFile.Xml, AOwner);
   } catch (const EGraphDocumentError& e) {
     throw EFlowError(AFile.FileName + ": " + e.what());
   }
@@ -472,8 +488,20 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
       if (!needs(2)) return 2;
       return CmdSet(words[1], std::vector<std::string>(words.begin() + 2, words.end()), packages, AOut);
     }
+    if (command == "run") {
+      TRunOptions options;
+      try {
+        options = ParseRunOptions(std::vector<std::string>(words.begin() + 1, words.end()));
+      } catch (const EFlowError& e) {
+        AErr << "nxflow run: " << e.what() << "\n" << kUsage;
+        return 2;
+      }
+      options.Progress = &AErr == &std::cerr && ::isatty(2);
+      RunGraphs(options, packages, AOut, AErr);
+      return 0;
+    }
     AErr << "nxflow: unknown command " << Quoted(command)
-         << Suggestion(command, {"list", "describe", "check", "set"}) << "\n"
+         << Suggestion(command, {"list", "describe", "check", "set", "run"}) << "\n"
          << kUsage;
     return 2;
   } catch (const EFlowError& e) {

@@ -8,6 +8,7 @@
 //   nxflow describe CLASS                         one class in detail
 //   nxflow check GRAPH.xml                        reads a document without running it
 //   nxflow set GRAPH.xml Comp.Prop=value ...      edits a document and saves it in its own form
+//   nxflow run GRAPH.xml ... [options]            runs graphs (see NXFlowRun.h)
 //
 // Options before or after the command: --packages DIR (repeatable) adds a
 // folder to the package search path (see NXFlowPackages.h).
@@ -49,6 +50,9 @@ struct TGraphFile {
   TIntfPtr<IXmlDocument> Xml;
   bool Binary = false;
   std::vector<std::string> Packages;
+  // The stream time a run lasts when the command line does not say (the
+  // document element's Seconds attribute; 0 when absent).
+  double Seconds = 0;
 };
 
 // Reads the XML of a graph document; EFlowError with file, line and column
@@ -62,10 +66,11 @@ TGraphFile ReadGraphFile(const std::string& AFileName);
 // still unknown. EFlowError on the first problem.
 void ValidateGraph(const TGraphFile& AFile, TPackageLoader& APackages);
 
-// Validates, then makes the components and links of the document; the
-// caller frees the returned root (TComponent::Free). EFlowError on failure,
-// with nothing left behind.
-TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages);
+// Validates, then makes the components and links of the document; the root
+// is owned by AOwner (null: the caller frees it with TComponent::Free); an
+// owner in the designing state keeps the generators from starting.
+// EFlowError on failure, with nothing left behind.
+TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TComponent* AOwner = nullptr);
 
 // Sets one "Component.Property=value" (dotted component path from the root,
 // then a property path through sub-objects) on a loaded tree. EFlowError for

@@ -1,7 +1,12 @@
 // A small component package for the nxflow tests: loaded by the host from a
 // folder on its search path, it registers its classes when loaded and
 // removes them when unloaded.
+#include <cstdio>
+#include <mutex>
+
+#include "components/NXCommonGen.h"
 #include "infrastructure/NXGraphDocument.h"
+#include "nxflow/NXFlowNode.h"
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "streams/NXStreamTypes.h"
@@ -44,12 +49,87 @@ class TFlowGroup : public TComponent {
   static void DeclareProperties(TClassBuilder<TFlowGroup>&) {}
 };
 
+// A generator of the running sample index (0, 1, 2 ... across buffers).
+class TFlowRamp : public TNXCommonRealGen, public INXPinOwner {
+  NX_PERSISTENT(TFlowRamp, TNXCommonRealGen)
+ public:
+  explicit TFlowRamp(TComponent* AOwner) : TNXCommonRealGen(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TFlowRamp>&) {}
+  std::int32_t GetPinCount() const override { return 1; }
+  TFTBasicPin* GetPin(std::int32_t) const override { return FOutputPin.get(); }
+
+ protected:
+  void IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool&) override {
+    INXRealBuffer* real = RealOf(ABuffer);
+    double* data = real->Write();
+    for (std::int32_t i = 0; i < real->GetSize(); ++i) data[i] = static_cast<double>(FNext++);
+  }
+
+ private:
+  std::int64_t FNext = 0;
+};
+
+// A sink that keeps what arrives and writes it as text when the run ends;
+// FailPrepare makes its preparation fail, FailFinish its writing.
+class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::INXFlowNode {
+  NX_PERSISTENT(TFlowRecorder, TComponent)
+ public:
+  explicit TFlowRecorder(TComponent* AOwner) : TComponent(AOwner) {
+    InitProperties(this);
+    FIn->SetGenericDispatch([this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+      std::lock_guard g(FLock);
+      if (auto* r = op->As<TFTStartSampleRateOperation>()) FRate = r->GetSampleRate();
+      if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) {
+        const auto buffer = TNXRealBuffer::MakeUniversal(d->GetValue());
+        const double* x = buffer->Read();
+        FSamples.insert(FSamples.end(), x, x + buffer->GetSize());
+        ++FBuffers;
+      }
+      return true;
+    });
+  }
+  static void DeclareProperties(TClassBuilder<TFlowRecorder>& P) {
+    P.Prop<&TFlowRecorder::FFileName>("FileName", std::string("recorded.txt"));
+    P.Prop<&TFlowRecorder::FFailPrepare>("FailPrepare", false);
+    P.Prop<&TFlowRecorder::FFailFinish>("FailFinish", false);
+  }
+  std::int32_t GetPinCount() const override { return 1; }
+  TFTBasicPin* GetPin(std::int32_t) const override { return FIn.get(); }
+  void FlowPrepare(const nx::flow::TFlowRunContext&) override {
+    if (FFailPrepare) throw Exception("cannot prepare (asked to fail)");
+  }
+  void FlowFinish(const nx::flow::TFlowRunContext& AContext, nx::flow::TFlowNodeReport& AReport) override {
+    std::lock_guard g(FLock);
+    if (FFailFinish) throw Exception("cannot write (asked to fail)");
+    std::FILE* f = std::fopen(AContext.OutputFile(FFileName).c_str(), "wb");
+    if (!f) throw Exception("cannot write " + FFileName);
+    for (double v : FSamples) std::fprintf(f, "%.17g\n", v);
+    std::fclose(f);
+    AReport.IsSink = true;
+    AReport.Buffers = FBuffers;
+    AReport.Samples = static_cast<std::int64_t>(FSamples.size());
+    AReport.SampleRate = FRate;
+    AReport.Files = {FFileName};
+  }
+
+ private:
+  std::string FFileName = "recorded.txt";
+  bool FFailPrepare = false, FFailFinish = false;
+  std::mutex FLock;
+  std::vector<double> FSamples;
+  std::int64_t FBuffers = 0;
+  double FRate = 0;
+  TFTPinPtr<TNXFTRealSinkPin> FIn{FTMakePin<TNXFTRealSinkPin>("In")};
+};
+
 __attribute__((constructor)) void RegisterFlowTestPackage() {
-  RegisterClasses({&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo()});
+  RegisterClasses({&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(), &TFlowRamp::StaticClassInfo(),
+                   &TFlowRecorder::StaticClassInfo()});
 }
 __attribute__((destructor)) void UnregisterFlowTestPackage() {
-  UnregisterClass(TFlowNode::StaticClassInfo());
-  UnregisterClass(TFlowGroup::StaticClassInfo());
+  for (const TClassInfo* c : {&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(),
+                              &TFlowRamp::StaticClassInfo(), &TFlowRecorder::StaticClassInfo()})
+    UnregisterClass(*c);
 }
 
 }  // namespace flowtest

@@ -12,6 +12,7 @@
 
 #include "infrastructure/NXGraphDocument.h"
 #include "nxflow/NXFlowHost.h"
+#include "nxflow/NXFlowNode.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace {
@@ -168,6 +169,104 @@ TEST_F(NXFlowTest, CommandLineMistakes) {
   EXPECT_EQ(r.Status, 2);
   EXPECT_NE(r.Err.find("did you mean one of \"list\""), std::string::npos) << r.Err;
   EXPECT_EQ(Flow({"check", (FDir / "absent.xml").string()}).Status, 1);
+}
+
+// A ramp generator (the running sample index) into a recorder that writes
+// one sample per line when the run ends.
+const char* const kRun =
+    "<NXGraph Version=\"1\" Packages=\"flowtestpkg\" Seconds=\"0.5\">\n"
+    "  <TFlowGroup Name=\"G\"><_Components>\n"
+    "    <TFlowRamp Name=\"Ramp\" SampleRate=\"8000\" BufferSize=\"100\"/>\n"
+    "    <TFlowRecorder Name=\"Rec\"/>\n"
+    "  </_Components></TFlowGroup>\n"
+    "  <Links><Link From=\"Ramp\" FromPin=\"OutputPin\" To=\"Rec\" ToPin=\"In\"/></Links>\n"
+    "</NXGraph>\n";
+
+std::vector<std::string> Entries(const fs::path& ADir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(ADir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(NXFlowTest, RunsAGraphForTheAskedStreamTimeTheSameEveryTime) {
+  const std::string graph = Write("run.xml", kRun);
+  struct TCase {
+    std::vector<std::string> Options;
+    std::size_t Samples;
+  };
+  for (const TCase& c : {TCase{{}, 4000}, TCase{{"--seconds", "1"}, 8000}, TCase{{"--buffers", "7"}, 700},
+                         TCase{{"--seconds", "0.0125"}, 100}, TCase{{"--realtime", "--seconds", "0.05"}, 400}}) {
+    SCOPED_TRACE(::testing::PrintToString(c.Options));
+    std::string first;
+    for (int round = 0; round < 2; ++round) {
+      const fs::path out = FDir / ("out" + std::to_string(round));
+      std::vector<std::string> args = {"run", graph, "--out", out.string()};
+      args.insert(args.end(), c.Options.begin(), c.Options.end());
+      const TResult r = Flow(args);
+      ASSERT_EQ(r.Status, 0) << r.Err;
+      const std::string data = ReadAll((out / "recorded.txt").string());
+      std::istringstream lines(data);
+      std::size_t n = 0;
+      for (std::string line; std::getline(lines, line); ++n) ASSERT_EQ(line, std::to_string(n));
+      EXPECT_EQ(n, c.Samples);
+      EXPECT_NE(r.Out.find("Rec   TFlowRecorder"), std::string::npos) << r.Out;
+      EXPECT_NE(r.Out.find((out / "recorded.txt").string()), std::string::npos) << r.Out;
+      if (round == 0) first = data;
+      else EXPECT_EQ(data, first);
+    }
+  }
+}
+
+TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
+  const fs::path out = FDir / "out";
+  fs::create_directories(out);
+  std::ofstream(out / "keep.txt") << "kept";
+  struct TCase {
+    const char* Name;
+    std::string Graph;
+    std::vector<std::string> Options;
+    int Status;
+    const char* Expected;
+  };
+  std::string linkToSource = kRun;
+  linkToSource.replace(linkToSource.find("ToPin=\"In\""), 11, "ToPin=\"OutputPin\"");
+  linkToSource.replace(linkToSource.find("To=\"Rec\""), 8, "To=\"Ramp\"");
+  const std::vector<TCase> cases = {
+      {"prepare fails", kRun, {"--set", "Rec.FailPrepare=true"}, 1, "run.xml: Rec: cannot prepare (asked to fail)"},
+      {"writing fails", kRun, {"--set", "Rec.FailFinish=true"}, 1, "run.xml: Rec: cannot write (asked to fail)"},
+      {"bad setting", kRun, {"--set", "Rec.FileNmae=x"}, 1, "did you mean \"FileName\""},
+      {"unknown class", WithLine(3, "    <TFlowRmap Name=\"Ramp\"/>"), {}, 1, "run.xml:3: unknown component class"},
+      {"incompatible link", linkToSource, {}, 1, "A link runs from a source pin to a sink pin"},
+      {"bad duration", kRun, {"--seconds", "-1"}, 2, "--seconds needs a positive number"},
+      {"both durations", kRun, {"--seconds", "1", "--buffers", "2"}, 2, "exclude each other"},
+      {"unknown option", kRun, {"--fast"}, 2, "unknown option \"--fast\""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> args = {"run", Write("run.xml", c.Graph), "--out", out.string()};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const TResult r = Flow(args);
+    EXPECT_EQ(r.Status, c.Status);
+    EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
+    EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(Entries(FDir), (std::vector<std::string>{"out", "run.xml"}));  // no staging folder left
+  }
+}
+
+TEST(FlowRunContextTest, RelativeInputsAreLookedUpInTheResultsFirst) {
+  const fs::path base = fs::temp_directory_path() / "nxflow-resolve";
+  fs::remove_all(base);
+  fs::create_directories(base / "results");
+  fs::create_directories(base / "doc");
+  std::ofstream(base / "results" / "made.wav") << "x";
+  TFlowRunContext context;
+  context.DocumentDir = (base / "doc").string();
+  context.ResultDir = (base / "results").string();
+  EXPECT_EQ(context.ResolveInput("made.wav"), (base / "results" / "made.wav").string());
+  EXPECT_EQ(context.ResolveInput("other.wav"), (base / "doc" / "other.wav").string());
+  EXPECT_EQ(context.ResolveInput("/abs/x.wav"), "/abs/x.wav");
+  fs::remove_all(base);
 }
 
 TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {

@@ -1,0 +1,319 @@
+// NXFlowRun: `nxflow run` (see the header).
+#include "nxflow/NXFlowRun.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
+#include <thread>
+
+#include "components/NXClockGen.h"
+#include "components/NXCommonFilter.h"
+#include "components/NXCommonGen.h"
+#include "nxflow/NXFlowHost.h"
+#include "nxflow/NXFlowNode.h"
+#include "nxflow/NXFlowPackages.h"
+
+namespace nx::flow {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kDefaultSeconds = 10;
+
+double ParseNumber(const std::string& AOption, const std::string& AText, bool AInteger) {
+  char* end = nullptr;
+  const double value = std::strtod(AText.c_str(), &end);
+  if (end == AText.c_str() || *end != 0 || !(value > 0) || value > 1e9 ||
+      (AInteger && value != std::floor(value)))
+    throw EFlowError(AOption + " needs a positive " + (AInteger ? "whole number" : "number") + ", not \"" + AText +
+                     "\"");
+  return value;
+}
+
+// The components of the tree under ARoot (itself first), depth first.
+void Collect(TComponent* ARoot, std::vector<TComponent*>& AOut) {
+  AOut.push_back(ARoot);
+  for (std::int32_t i = 0; i < ARoot->ComponentCount(); ++i) Collect(ARoot->Components(i), AOut);
+}
+
+std::string PathOf(const TComponent* AComponent) {
+  const std::string path = AComponent->GetNamePath();
+  return path.empty() ? std::string(AComponent->ClassName()) : path;
+}
+
+// Every filter worker's queue handled to its end.
+void DrainFilterQueues(const std::vector<TComponent*>& AComponents) {
+  for (TComponent* c : AComponents)
+    if (auto* filter = dynamic_cast<TNXBasicThreadedFilter*>(c))
+      if (TIntfPtr<INXFilterThread> worker = filter->GetFilterThread()) worker->GetQueueEvent().WaitFor();
+}
+
+// Holds the master clock at step 0 while it lives, lets it run again after.
+class TClockHold {
+ public:
+  TClockHold() { NXSetClockStepLimit(0); }
+  ~TClockHold() { NXSetClockStepLimit(UINT64_MAX); }
+  TClockHold(const TClockHold&) = delete;
+  TClockHold& operator=(const TClockHold&) = delete;
+};
+
+// Frees a component tree (the holder of a loaded graph) on every path.
+struct TTreeGuard {
+  TComponent* Root = nullptr;
+  ~TTreeGuard() {
+    if (Root) TComponent::Free(Root);
+  }
+};
+
+// A staging folder beside the output folder, removed unless committed.
+class TStaging {
+ public:
+  explicit TStaging(const fs::path& AOutDir) {
+    const fs::path parent = AOutDir.parent_path().empty() ? fs::path(".") : AOutDir.parent_path();
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    FDir = parent / ("." + AOutDir.filename().string() + ".nxflow-" + std::to_string(::getpid()));
+    fs::remove_all(FDir, ec);
+    if (!fs::create_directory(FDir, ec))
+      throw EFlowError("cannot make the staging folder " + FDir.string() + ": " + ec.message());
+  }
+  ~TStaging() {
+    std::error_code ec;
+    fs::remove_all(FDir, ec);
+  }
+  const fs::path& Dir() const noexcept { return FDir; }
+
+  // Moves every file written into AOutDir (made when missing).
+  void Commit(const fs::path& AOutDir) {
+    std::error_code ec;
+    fs::create_directories(AOutDir, ec);
+    if (ec) throw EFlowError("cannot make the output folder " + AOutDir.string() + ": " + ec.message());
+    for (const auto& entry : fs::recursive_directory_iterator(FDir)) {
+      if (!entry.is_regular_file()) continue;
+      const fs::path target = AOutDir / fs::relative(entry.path(), FDir);
+      fs::create_directories(target.parent_path(), ec);
+      fs::rename(entry.path(), target, ec);
+      if (ec) throw EFlowError("cannot move " + entry.path().string() + " to " + target.string() + ": " + ec.message());
+    }
+  }
+
+ private:
+  fs::path FDir;
+};
+
+class TProgressBar {
+ public:
+  TProgressBar(std::ostream& AOut, bool AEnabled, std::string ALabel)
+      : FOut(AOut), FEnabled(AEnabled), FLabel(std::move(ALabel)), FStart(std::chrono::steady_clock::now()) {}
+  ~TProgressBar() { Clear(); }
+
+  // Draws AFraction (0..1) once the run has taken a second.
+  void Show(double AFraction, double AStreamSeconds) {
+    if (!FEnabled) return;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+    if (elapsed < 1.0) return;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(std::clamp(AFraction, 0.0, 1.0) * kWidth);
+    FOut << '\r' << FLabel << " [" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
+         << std::setw(3) << static_cast<int>(AFraction * 100) << "% " << std::fixed << std::setprecision(1)
+         << AStreamSeconds << " s" << std::flush;
+    FShown = true;
+  }
+  void Clear() {
+    if (!FShown) return;
+    FOut << '\r' << std::string(FLabel.size() + 52, ' ') << '\r' << std::flush;
+    FShown = false;
+  }
+
+ private:
+  std::ostream& FOut;
+  const bool FEnabled;
+  const std::string FLabel;
+  const std::chrono::steady_clock::time_point FStart;
+  bool FShown = false;
+};
+
+struct TNodeRow {
+  std::string Path, Class;
+  TFlowNodeReport Report;
+};
+
+std::string FormatCount(std::int64_t AValue) {
+  std::string digits = std::to_string(AValue);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), ",");
+  return digits;
+}
+
+void PrintTable(std::ostream& AOut, const std::vector<TNodeRow>& ARows, const fs::path& AOutDir) {
+  std::vector<std::vector<std::string>> table{{"sink", "class", "buffers", "samples", "rate (Hz)", "files"}};
+  for (const TNodeRow& row : ARows) {
+    if (!row.Report.IsSink) continue;
+    std::string files;
+    for (const std::string& f : row.Report.Files) files += (files.empty() ? "" : ", ") + (AOutDir / f).string();
+    std::ostringstream rate;
+    rate << std::setprecision(6) << row.Report.SampleRate;
+    table.push_back({row.Path, row.Class, FormatCount(row.Report.Buffers), FormatCount(row.Report.Samples),
+                     row.Report.SampleRate > 0 ? rate.str() : "-", files.empty() ? "-" : files});
+  }
+  if (table.size() > 1) {
+    std::vector<std::size_t> width(table[0].size(), 0);
+    for (const auto& r : table)
+      for (std::size_t c = 0; c < r.size(); ++c) width[c] = std::max(width[c], r[c].size());
+    for (const auto& r : table) {
+      for (std::size_t c = 0; c < r.size(); ++c) {
+        const bool numeric = c >= 2 && c <= 4;
+        if (c + 1 == r.size())
+          AOut << r[c];
+        else
+          AOut << (numeric ? std::right : std::left) << std::setw(static_cast<int>(width[c])) << r[c] << "  ";
+      }
+      AOut << std::left << "\n";
+    }
+  }
+  for (const TNodeRow& row : ARows)
+    if (!row.Report.Summary.empty()) AOut << "  " << row.Path << ": " << row.Report.Summary << "\n";
+}
+
+// The number of 1 ms steps a run takes.
+std::uint64_t StepsFor(const TRunOptions& AOptions, const TGraphFile& AFile,
+                       const std::vector<TNXBasicCommonGen*>& AGenerators, double& ASeconds) {
+  if (AOptions.Buffers > 0) {
+    for (TNXBasicCommonGen* g : AGenerators)
+      if (auto* buffered = dynamic_cast<TNXCommonBufferGen*>(g)) {
+        const double rate = buffered->GetSampleRateValue();
+        ASeconds = static_cast<double>(AOptions.Buffers) * buffered->GetBufferSizeValue() / rate;
+        return static_cast<std::uint64_t>(std::ceil(ASeconds * 1000 - 1e-9));
+      }
+    throw EFlowError(AFile.FileName + ": --buffers needs a generator in the graph");
+  }
+  ASeconds = AOptions.Seconds > 0 ? AOptions.Seconds : AFile.Seconds > 0 ? AFile.Seconds : kDefaultSeconds;
+  return static_cast<std::uint64_t>(std::llround(ASeconds * 1000));
+}
+
+void RunOne(const std::string& AGraph, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
+            std::ostream& AErr) {
+  const TGraphFile file = ReadGraphFile(AGraph);
+  const fs::path outDir = AOptions.OutDir.empty() ? fs::path("nxflow-out") : fs::path(AOptions.OutDir);
+  TStaging staging(outDir);
+  TNXVirtualClockGuard virtualTime(!AOptions.RealTime);
+  TClockHold hold;
+
+  // The graph is loaded into a designing holder: nothing starts until the
+  // settings are applied and every component is prepared.
+  TTreeGuard holder{new TComponent(nullptr)};
+  holder.Root->SetDesigning(true);
+  TComponent* root = LoadGraph(file, APackages, holder.Root);
+  for (const std::string& setting : AOptions.Settings) ApplySetting(*root, setting);
+
+  std::vector<TComponent*> components;
+  Collect(root, components);
+  std::vector<std::pair<TComponent*, INXFlowNode*>> nodes;
+  std::vector<TNXBasicCommonGen*> generators;
+  for (TComponent* c : components) {
+    if (auto* node = dynamic_cast<INXFlowNode*>(c)) nodes.emplace_back(c, node);
+    if (auto* gen = dynamic_cast<TNXBasicCommonGen*>(c)) generators.push_back(gen);
+  }
+
+  TFlowRunContext context;
+  context.DocumentDir = fs::path(AGraph).parent_path().string();
+  context.ResultDir = outDir.string();
+  context.OutputDir = staging.Dir().string();
+  context.VirtualTime = !AOptions.RealTime;
+  for (auto& [component, node] : nodes) {
+    try {
+      node->FlowPrepare(context);
+    } catch (const std::exception& e) {
+      throw EFlowError(AGraph + ": " + PathOf(component) + ": " + e.what());
+    }
+  }
+  double seconds = 0;
+  const std::uint64_t steps = StepsFor(AOptions, file, generators, seconds);
+  context.Seconds = seconds;
+
+  holder.Root->SetDesigning(false);
+  for (TNXBasicCommonGen* g : generators) g->CreateStart();
+  const auto t0 = std::chrono::steady_clock::now();
+  // A clock releases a tick once its accumulated time exceeds its interval,
+  // so the ticks due at exactly the end come with one more step.
+  NXSetClockStepLimit(steps + 1);
+  {
+    TProgressBar bar(AErr, AOptions.Progress, fs::path(AGraph).filename().string());
+    for (;;) {
+      const std::uint64_t done = NXMasterClockSteps();
+      const bool running = std::any_of(generators.begin(), generators.end(), [](auto* g) { return g->IsRunning(); });
+      if (!running || (done > steps && NXClocksIdle())) break;
+      bar.Show(steps ? static_cast<double>(done) / steps : 1.0, done / 1000.0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  const double streamSeconds = std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
+  // The clock stays held: stopping sends each stream's stop after its last
+  // buffer, and the workers hand both on before the sinks are asked.
+  DrainFilterQueues(components);
+  for (TNXBasicCommonGen* g : generators) g->Stop();
+  DrainFilterQueues(components);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+
+  std::vector<TNodeRow> rows;
+  for (auto& [component, node] : nodes) {
+    TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
+    try {
+      node->FlowFinish(context, row.Report);
+    } catch (const std::exception& e) {
+      throw EFlowError(AGraph + ": " + PathOf(component) + ": " + e.what());
+    }
+    rows.push_back(std::move(row));
+  }
+  TComponent::Free(std::exchange(holder.Root, nullptr));
+  staging.Commit(outDir);
+
+  AOut << AGraph << ": " << std::fixed << std::setprecision(2) << streamSeconds << " s of stream time in "
+       << std::setprecision(3) << wall << " s (" << (AOptions.RealTime ? "real time" : "virtual time");
+  if (wall > 0 && streamSeconds > 0) AOut << ", " << std::setprecision(1) << streamSeconds / wall << "x real time";
+  AOut << ")\n";
+  AOut.unsetf(std::ios::floatfield);
+  PrintTable(AOut, rows, outDir);
+}
+
+}  // namespace
+
+TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
+  TRunOptions options;
+  for (std::size_t i = 0; i < AWords.size(); ++i) {
+    const std::string& word = AWords[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 == AWords.size()) throw EFlowError(word + " needs a value");
+      return AWords[++i];
+    };
+    if (word == "--seconds")
+      options.Seconds = ParseNumber(word, value(), false);
+    else if (word == "--buffers")
+      options.Buffers = static_cast<std::int64_t>(ParseNumber(word, value(), true));
+    else if (word == "--realtime")
+      options.RealTime = true;
+    else if (word == "--out")
+      options.OutDir = value();
+    else if (word == "--set")
+      options.Settings.push_back(value());
+    else if (word.starts_with("--"))
+      throw EFlowError("unknown option \"" + word + "\" of run");
+    else
+      options.Graphs.push_back(word);
+  }
+  if (options.Seconds > 0 && options.Buffers > 0) throw EFlowError("--seconds and --buffers exclude each other");
+  if (options.Graphs.empty()) throw EFlowError("run needs a graph document");
+  return options;
+}
+
+void RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr) {
+  for (const std::string& graph : AOptions.Graphs) RunOne(graph, AOptions, APackages, AOut, AErr);
+}
+
+}  // namespace nx::flow
