@@ -230,7 +230,7 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
     const char* Expected;
   };
   std::string linkToSource = kRun;
-  linkToSource.replace(linkToSource.find("ToPin=\"In\""), 11, "ToPin=\"OutputPin\"");
+  linkToSource.replace(linkToSource.find("ToPin=\"In\""), 10, "ToPin=\"OutputPin\"");
   linkToSource.replace(linkToSource.find("To=\"Rec\""), 8, "To=\"Ramp\"");
   const std::vector<TCase> cases = {
       {"prepare fails", kRun, {"--set", "Rec.FailPrepare=true"}, 1, "run.xml: Rec: cannot prepare (asked to fail)"},
