@@ -6,7 +6,7 @@
 namespace nx::examples {
 
 TClassList PackageClasses() {
-  TClassList list;
+  TClassList list{&TNXGroup::StaticClassInfo()};
   AddSourceClasses(list);
   AddFilterClasses(list);
   AddSpectrumClasses(list);

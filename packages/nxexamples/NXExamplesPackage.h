@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace nx::examples {
@@ -17,6 +18,14 @@ void AddSourceClasses(TClassList& AList);    // NXExampleSources: sine, noise, W
 void AddFilterClasses(TClassList& AList);    // NXExampleFilters: gain, FIR, IIR, mixer, level
 void AddSpectrumClasses(TClassList& AList);  // NXExampleSpectrum: windowed FFT spectrum
 void AddSinkClasses(TClassList& AList);      // NXExampleSinks: scope, spectrum view, CSV, WAV writer
+
+// The root of a graph document: a plain container of the graph's components.
+class TNXGroup : public TComponent {
+  NX_PERSISTENT(TNXGroup, TComponent)
+ public:
+  explicit TNXGroup(TComponent* AOwner) : TComponent(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TNXGroup>&) {}
+};
 
 // Every class of the package, in registration order.
 TClassList PackageClasses();
