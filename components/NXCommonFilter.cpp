@@ -313,6 +313,15 @@ bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& A
   // Enabled is written under both locks, so the input lock reads it safely.
   const bool enabled = IsEnabled();
   TWriteLock outputGuard(OutputLock());
+  if (!enabled && PassesUnchanged(*received)) {
+    // Disabled: the operation goes on as it came, no new operation or
+    // buffer reference made. It stays exclusive only if it arrived
+    // exclusive, so nothing downstream writes in place into samples that
+    // another receiver of this operation still reads.
+    TNXFTSourcePin* pin = GetOutputPin();
+    if (!pin) return false;
+    return AState.Contains(nsExclusive) ? pin->Notify(AOperation) : pin->NotifyShared(AOperation);
+  }
   if (AState.Contains(nsExclusive)) {
     // Handed over to this filter alone: the received buffer is the input.
     // A filter that works in place takes it as its output too, so its first
@@ -329,6 +338,14 @@ bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& A
   const TIntfPtr<INXData> input = received->GetDataCopy();
   TIntfPtr<INXData> output = enabled ? input->GetDataCopy() : input;
   return IntBufferOperation(input, output);
+}
+
+bool TNXBasicCommonFilter::PassesUnchanged(const INXData& AData) {
+  const std::type_info* type = &typeid(AData);
+  if (type == FUnchangedClass.load(std::memory_order_relaxed)) return true;
+  if (!SendsUnchanged(AData)) return false;
+  FUnchangedClass.store(type, std::memory_order_relaxed);
+  return true;
 }
 
 TIntfPtr<INXFilterThread> TNXBasicCommonFilter::CreateProcessingThread() {

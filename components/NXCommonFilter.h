@@ -38,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "buffers/NXSimpleDataBuffer.h"
@@ -274,6 +275,17 @@ class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
   explicit TNXBasicCommonFilter(TComponent* AOwner) : TNXBasicThreadedEnableFilter(AOwner) {}
   bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) override;
   TIntfPtr<INXFilterThread> CreateProcessingThread() override;
+
+ protected:
+  // True when AData is already of the output pin's buffer kind, so that a
+  // disabled filter can pass the operation that carried it on as it is.
+  virtual bool SendsUnchanged(const INXData& AData) const { return false; }
+
+ private:
+  // SendsUnchanged with the last class that passed remembered: a stream
+  // brings buffers of one class, and the cross-cast is slow.
+  bool PassesUnchanged(const INXData& AData);
+  std::atomic<const std::type_info*> FUnchangedClass{nullptr};
 };
 
 // The input dispatch and the stream's sample rate.
@@ -314,6 +326,9 @@ class TNXCommonRealFilter : public TNXCommonFilter {
   bool SourceDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
                       TFTNotifyState AState);
   bool IntBufferOperation(const TIntfPtr<INXData>& AInput, TIntfPtr<INXData>& AOutput) override;
+  bool SendsUnchanged(const INXData& AData) const override {
+    return dynamic_cast<const INXRealBuffer*>(&AData) != nullptr;
+  }
 
   // A single value: AOutput starts as AInput.
   virtual void InternalFloatOperation(double AInput, double& AOutput, bool& ASend) {}
@@ -343,6 +358,9 @@ class TNXCommonRealFilter : public TNXCommonFilter {
     bool SourceDispatch(TFTBasicPin* AOtherPin, const TGUID& AStreamID,                                        \
                         const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);                \
     bool IntBufferOperation(const TIntfPtr<INXData>& AInput, TIntfPtr<INXData>& AOutput) override;             \
+    bool SendsUnchanged(const INXData& AData) const override {                                                 \
+      return dynamic_cast<const IBuffer*>(&AData) != nullptr;                                                  \
+    }                                                                                                          \
     virtual void InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected);     \
     virtual void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) {}              \
                                                                                                                \

@@ -233,7 +233,8 @@ struct TCopyCase {
 };
 constexpr TCopyCase kCopyCases[] = {
     {"disabled passes the buffer on", false, false, 0, true, true},
-    {"disabled and shared passes a view of the block", false, false, 1, true, false},
+    // Passed on as it came, without nsExclusive: receivers that write copy first.
+    {"disabled and shared passes the buffer on, shared", false, false, 1, true, true},
     {"in place when alone and able", true, true, 0, true, true},
     {"copy when the filter cannot work in place", true, false, 0, false, false},
     {"copy when shared with another receiver", true, true, 1, false, false},
@@ -272,6 +273,33 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
       chain.Source.Disconnect(&other);
     }
   }
+}
+
+// A disabled filter passes a buffer that others share without its exclusive
+// mark: the in-place filter after it copies instead of writing into samples
+// the source's next receiver has not read yet.
+TEST(CommonFilterTest, ADisabledFilterKeepsASharedBufferShared) {
+  TGainFilter off(2.0, true), gain(2.0, true);
+  off.SetEnabled(false);
+  TNXFTRealSourcePin source("Out");
+  TNXFTRealSinkPin sink("In"), other("Other");
+  TRecord seen, otherSeen;
+  sink.SetGenericDispatch(seen.Handler());
+  other.SetGenericDispatch(otherSeen.Handler());
+  ASSERT_TRUE(source.Connect(off.InputPin()));
+  ASSERT_TRUE(source.Connect(&other));
+  ASSERT_TRUE(off.OutputPin()->Connect(gain.InputPin()));
+  ASSERT_TRUE(gain.OutputPin()->Connect(&sink));
+  source.Notify(TFTStartSampleRateOperation::Make(8000));
+  source.SubmitBuffer(TNXRealBuffer::MakeArray({1.0, 2.0}));
+  ASSERT_EQ(seen.Count(), 1u);
+  ASSERT_EQ(otherSeen.Count(), 1u);
+  EXPECT_EQ(TNXRealBuffer::MakeUniversal(seen.Buffers[0])->Read()[1], 4.0);
+  EXPECT_EQ(TNXRealBuffer::MakeUniversal(otherSeen.Buffers[0])->Read()[1], 2.0);
+  source.Stop();
+  source.DisconnectAll();
+  off.OutputPin()->DisconnectAll();
+  gain.OutputPin()->DisconnectAll();
 }
 
 TEST(CommonFilterTest, AChainOfInPlaceFiltersMakesNoBlock) {
