@@ -71,7 +71,8 @@ void TNXDesignedFilterBase::Corners(double ASampleRate, double& ALow, double& AH
   const double lo = ASampleRate * 1e-6, hi = ASampleRate * 0.499;
   ALow = std::clamp(FLowFrequency, lo, hi);
   AHigh = std::clamp(FHighFrequency, lo, hi);
-  if (ALow > AHigh) std::swap(ALow, AHigh);
+  // Low- and high-pass designs use the low corner alone.
+  if ((FFilterType == fdftBandPass || FFilterType == fdftBandStop) && ALow > AHigh) std::swap(ALow, AHigh);
 }
 
 void TNXDesignedFilterBase::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {

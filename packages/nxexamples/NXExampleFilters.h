@@ -71,8 +71,8 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   void SetHighFrequency(double AValue) { SetDesign(FHighFrequency, AValue); }
 
   // The design the current settings give at ASampleRate (> 0). Corners are
-  // kept inside (0, rate / 2) and put in order, so that a setting that does
-  // not fit the stream's rate still gives a stable filter.
+  // kept inside (0, rate / 2) and, for band filters, put in order, so that a
+  // setting that does not fit the stream's rate still gives a stable filter.
   virtual TIntfPtr<TNXFilterInfo> Design(double ASampleRate) const = 0;
   // The report of that design over its pass and stop bands.
   virtual TNXFilterReport DesignReport(double ASampleRate) const = 0;
