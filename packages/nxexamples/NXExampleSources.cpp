@@ -119,23 +119,27 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
     for (std::int32_t i = 0; i < n; ++i) out[i] = a * (2 * NextUniform() - 1);
     return;
   }
-  // Box-Muller: two values per pair of uniforms; the second is kept for the
-  // next sample, also across buffers, so buffer sizes do not change the
-  // sequence.
+  // The polar form of Box-Muller: two values per accepted pair of uniforms
+  // (no sine or cosine). The second is kept for the next sample, also across
+  // buffers, so buffer sizes do not change the sequence.
   std::int32_t i = 0;
   if (FHasSpare && n > 0) {
     out[i++] = a * FSpareGauss;
     FHasSpare = false;
   }
   for (; i < n; i += 2) {
-    const double u1 = 1.0 - NextUniform();  // (0, 1]: the logarithm stays finite
-    const double r = std::sqrt(-2 * std::log(u1));
-    const double w = 2 * std::numbers::pi * NextUniform();
-    out[i] = a * r * std::cos(w);
+    double u, v, s;
+    do {
+      u = 2 * NextUniform() - 1;
+      v = 2 * NextUniform() - 1;
+      s = u * u + v * v;
+    } while (s >= 1 || s == 0);
+    const double f = std::sqrt(-2 * std::log(s) / s);
+    out[i] = a * u * f;
     if (i + 1 < n) {
-      out[i + 1] = a * r * std::sin(w);
+      out[i + 1] = a * v * f;
     } else {
-      FSpareGauss = r * std::sin(w);
+      FSpareGauss = v * f;
       FHasSpare = true;
     }
   }
