@@ -51,10 +51,10 @@ std::vector<double> Convolve(const std::vector<double>& AH, const std::vector<do
   return y;
 }
 
-double WorstDifference(const std::vector<double>& A, const std::vector<double>& B, std::size_t AFrom = 0) {
+double WorstDifference(const std::vector<double>& A, const std::vector<double>& B) {
   EXPECT_EQ(A.size(), B.size());
   double worst = 0;
-  for (std::size_t i = AFrom; i < std::min(A.size(), B.size()); ++i) worst = std::max(worst, std::abs(A[i] - B[i]));
+  for (std::size_t i = 0; i < std::min(A.size(), B.size()); ++i) worst = std::max(worst, std::abs(A[i] - B[i]));
   return worst;
 }
 

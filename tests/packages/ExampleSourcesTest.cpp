@@ -3,8 +3,8 @@
 // (seeded, independent of buffer sizes, with the right statistics), and the
 // sound-file player (channels, short last buffer, loop, errors naming the
 // file). Generators are paced by an external clock from the test's thread,
-// so every run is exact and repeatable; one run uses the generator's own
-// clock on virtual time.
+// so every run is exact and repeatable (the filters' test runs them on their
+// own clocks).
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -14,7 +14,6 @@
 
 #include "ExceptionMessage.h"
 #include "PackageTestSupport.h"
-#include "components/NXClockGen.h"
 #include "packages/nxexamples/NXExampleSources.h"
 
 namespace nxtest {
@@ -110,27 +109,23 @@ struct TNoiseRow {
 
 class NoiseGenerator : public testing::TestWithParam<TNoiseRow> {};
 
-std::vector<double> Noise(const TNoiseRow& ARow, std::int32_t ABufferSize, std::int32_t ABuffers) {
-  auto gen = Make<TNXNoiseGenerator>();
-  gen->SetBufferSize(ABufferSize);
-  gen->SetDistribution(ARow.Distribution);
-  gen->SetAmplitude(ARow.Amplitude);
-  gen->SetSeed(ARow.Seed);
-  TRecorder rec;
-  return RunClocked(*gen, rec, ABuffers).Samples();
-}
-
 TEST_P(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
   const TNoiseRow& row = GetParam();
-  const std::vector<double> a = Noise(row, 1000, 200);
-  // The same seed gives the same samples whatever the buffer sizes (odd
+  auto gen = Make<TNXNoiseGenerator>();
+  gen->SetDistribution(row.Distribution);
+  gen->SetAmplitude(row.Amplitude);
+  gen->SetSeed(row.Seed);
+  gen->SetBufferSize(1000);
+  TRecorder first, second, third;
+  const std::vector<double> a = RunClocked(*gen, first, 200).Samples();
+  // A new stream starts the sequence again, whatever the buffer sizes (odd
   // sizes split the Gaussian pairs across buffers).
-  const std::vector<double> b = Noise(row, 7, 1000);
+  gen->SetBufferSize(7);
+  const std::vector<double> b = RunClocked(*gen, second, 1000).Samples();
   ASSERT_EQ(a.size(), 200000u);
   EXPECT_TRUE(std::equal(b.begin(), b.end(), a.begin()));
-  TNoiseRow other = row;
-  other.Seed = row.Seed + 1;
-  const std::vector<double> c = Noise(other, 1000, 1);
+  gen->SetSeed(row.Seed + 1);
+  const std::vector<double> c = RunClocked(*gen, third, 1).Samples();
   EXPECT_FALSE(std::equal(c.begin(), c.end(), a.begin()));
 
   double sum = 0, squares = 0, peak = 0;
@@ -151,16 +146,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, NoiseGenerator,
                          testing::Values(TNoiseRow{ndGaussian, 1.0, 1, 0, 1.0}, TNoiseRow{ndGaussian, 0.25, 77, 0, 0.25},
                                          TNoiseRow{ndUniform, 1.0, 1, 0, 1 / std::sqrt(3.0)},
                                          TNoiseRow{ndUniform, 3.0, 0, 0, 3 / std::sqrt(3.0)}));
-
-TEST(NoiseGeneratorRestart, EveryStreamStartsTheSequenceAgain) {
-  auto gen = Make<TNXNoiseGenerator>();
-  gen->SetBufferSize(64);
-  TRecorder first, second;
-  const std::vector<double> a = RunClocked(*gen, first, 3).Samples();
-  const std::vector<double> b = RunClocked(*gen, second, 3).Samples();
-  ASSERT_EQ(a.size(), 192u);
-  EXPECT_EQ(a, b);
-}
 
 // ---------------------------------------------------------------- sound-file player
 
@@ -264,23 +249,6 @@ TEST(WavePlayerPrepare, FindsTheFileBesideTheDocumentAndTakesItsRate) {
   context.DocumentDir = "/nonexistent-dir";
   const std::string message = MessageOf<EFOpenError>([&] { gen->FlowPrepare(context); });
   EXPECT_NE(message.find("/nonexistent-dir/example_sources_stereo.wav"), std::string::npos) << message;
-}
-
-// ---------------------------------------------------------------- own clock
-
-TEST(SineGeneratorOwnClock, PacesItselfOnVirtualTime) {
-  TNXVirtualClockGuard virtualTime;
-  auto gen = Make<TNXSineGenerator>();
-  gen->SetSampleRate(48000);
-  gen->SetBufferSize(480);
-  TRecorder rec;
-  ASSERT_TRUE(gen->OutputPin().Connect(&rec.Pin()));
-  gen->Start();
-  ASSERT_TRUE(rec.WaitBuffers(100));
-  gen->Stop();
-  const std::vector<double> got = rec.Samples();
-  ASSERT_GE(got.size(), 48000u);
-  for (std::size_t n = 0; n < got.size(); n += 97) ASSERT_NEAR(got[n], SineAt(1000, 48000, 1, 0, n), 1e-12) << n;
 }
 
 }  // namespace

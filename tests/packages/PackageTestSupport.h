@@ -54,10 +54,6 @@ class TRecorder {
     std::unique_lock lk(FLock);
     return FArrived.wait_for(lk, std::chrono::seconds(60), [&] { return FBuffers.size() >= ACount || FStopped; });
   }
-  bool WaitStop() {
-    std::unique_lock lk(FLock);
-    return FArrived.wait_for(lk, std::chrono::seconds(60), [&] { return FStopped; });
-  }
   std::vector<std::vector<double>> Buffers() {
     std::lock_guard g(FLock);
     return FBuffers;
