@@ -194,7 +194,7 @@ void TNXWavePlayer::Open(const std::string& AFileName) {
   }
   Close();
   FFile = file;
-  FOpenName = AFileName;
+  FOpenedFor = FFileName;
   FFileChannels = info.channels;
   FFileFrames = info.frames;
   FFileRate = info.samplerate;
@@ -219,8 +219,9 @@ void TNXWavePlayer::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeRepo
 
 void TNXWavePlayer::StartStream() {
   // A program that did not prepare opens the file now, by its name as it
-  // stands; every stream plays from the start.
-  if (!FFile || FOpenName != FFileName) Open(FFileName);
+  // stands (as does a player whose FileName changed while it ran); every
+  // stream plays from the start.
+  if (!FFile || FOpenedFor != FFileName) Open(FFileName);
   sf_seek(FFile, 0, SEEK_SET);
   FSentBuffers = 0;
   FSentSamples = 0;

@@ -137,7 +137,7 @@ class TNXWavePlayer : public TNXExampleRealGen, public flow::INXFlowNode {
   std::int32_t FChannel;
   bool FLoop;
   sf_private_tag* FFile = nullptr;
-  std::string FOpenName;
+  std::string FOpenedFor;  // the FileName the open file was opened for
   std::int32_t FFileChannels = 0;
   std::int64_t FFileFrames = 0;
   double FFileRate = 0;

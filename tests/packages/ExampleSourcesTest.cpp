@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, NoiseGenerator,
 
 std::string TestFile(const std::string& AName) {
   const char* dir = std::getenv("NX_TEST_OUTPUT_DIR");
-  return (std::filesystem::path(dir ? dir : ".") / AName).string();
+  return (std::filesystem::path(dir ? dir : std::filesystem::temp_directory_path().string()) / AName).string();
 }
 
 // A stereo file of 2,500 frames at 22,050 Hz: left = frame / 4096, right = -left / 2.
@@ -237,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, WavePlayerErrors,
                          testing::Values(TPlayerErrorRow{"no_such_file.wav", 0, "no_such_file.wav"},
                                          TPlayerErrorRow{"", 2, "example_sources_stereo.wav\" has 2 channel(s)"}));
 
-TEST(WavePlayerPrepare, FindsTheFileBesideTheDocumentAndTakesItsRate) {
+TEST(WavePlayerPrepare, FindsTheFileBesideTheDocumentAndPlaysIt) {
   auto gen = Make<TNXWavePlayer>();
   gen->SetFileName(std::filesystem::path(StereoFile()).filename().string());
   nx::flow::TFlowRunContext context;
@@ -246,6 +246,8 @@ TEST(WavePlayerPrepare, FindsTheFileBesideTheDocumentAndTakesItsRate) {
   EXPECT_TRUE(gen->IsOpen());
   EXPECT_EQ(gen->GetSampleRateValue(), 22050);
   EXPECT_EQ(gen->FileFrames(), 2500);
+  TRecorder rec;
+  EXPECT_EQ(RunClocked(*gen, rec, 5).Samples().size(), 2500u);  // plays the prepared file
   context.DocumentDir = "/nonexistent-dir";
   const std::string message = MessageOf<EFOpenError>([&] { gen->FlowPrepare(context); });
   EXPECT_NE(message.find("/nonexistent-dir/example_sources_stereo.wav"), std::string::npos) << message;
