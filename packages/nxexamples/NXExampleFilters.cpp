@@ -1,6 +1,424 @@
-// (being written)
+// NXExampleFilters: gain, FIR, IIR, mixer and level detector. See
+// NXExampleFilters.h.
+#include "packages/nxexamples/NXExampleFilters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
 #include "packages/nxexamples/NXExamplesPackage.h"
 
 namespace nx::examples {
-void AddFilterClasses(TClassList&) {}
+
+namespace {
+
+// The filtering primitives fail only on arguments this unit checks itself;
+// a failure is a broken invariant, reported with the primitive's status.
+void CheckStatus(IppStatus AStatus, const char* AWhat) {
+  if (AStatus != ippStsNoErr) throw EInvalidOperation(std::string(AWhat) + " failed with status " + std::to_string(AStatus));
+}
+
+std::string Decibels(double AValue) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", AValue);
+  return text;
+}
+
+}  // namespace
+
+TFTBasicPin* TNXExampleRealFilter::GetPin(std::int32_t AIndex) const {
+  if (AIndex == 0) return InputPin();
+  if (AIndex == 1) return OutputPin();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- gain
+
+TNXGain::TNXGain(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }
+
+TNXGain::~TNXGain() { ShutdownThread(); }
+
+void TNXGain::DeclareProperties(TClassBuilder<TNXGain>& P) {
+  P.Prop<&TNXGain::FGain, &TNXGain::SetGain>("Gain", 1.0);
+}
+
+void TNXGain::InternalFloatOperation(double AInput, double& AOutput, bool&) { AOutput = AInput * FGain; }
+
+void TNXGain::FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) {
+  if (FGain == 1.0 || AOutput->GetSize() == 0) return;  // nothing to write: no copy either
+  ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
+}
+
+// ---------------------------------------------------------------- designed filters
+
+void TNXDesignedFilterBase::DeclareProperties(TClassBuilder<TNXDesignedFilterBase>&) {}
+
+void TNXDesignedFilterBase::SetSampleRate(double AValue) {
+  TWriteLock guard(GetLock());
+  TNXExampleRealFilter::SetSampleRate(AValue);
+  // A new stream starts from rest.
+  if (FSampleRate > 0) {
+    FLastRate = FSampleRate;
+    Redesign(false);
+  }
+}
+
+void TNXDesignedFilterBase::Corners(double ASampleRate, double& ALow, double& AHigh) const {
+  // Inside (0, rate / 2): the designers' frequency warping and the
+  // windowed-sinc taps both need corners strictly between 0 and Nyquist.
+  const double lo = ASampleRate * 1e-6, hi = ASampleRate * 0.499;
+  ALow = std::clamp(FLowFrequency, lo, hi);
+  AHigh = std::clamp(FHighFrequency, lo, hi);
+  // Low- and high-pass designs use the low corner alone.
+  if ((FFilterType == fdftBandPass || FFilterType == fdftBandStop) && ALow > AHigh) std::swap(ALow, AHigh);
+}
+
+void TNXDesignedFilterBase::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
+  TReadLock guard(GetLock());
+  AReport.SampleRate = FLastRate;
+  AReport.Summary = FLastRate > 0 ? Summary(FLastRate) : "no stream ran";
+}
+
+// ---------------------------------------------------------------- FIR
+
+namespace {
+
+// The transition width of a windowed-sinc design, in units of rate / taps:
+// the usual main-lobe figures of each window (Kaiser: its -60 dB default).
+double TransitionWidth(TNXWindowType AWindow) {
+  switch (AWindow) {
+    case wtRect: return 0.9;
+    case wtBartlett: return 4.0;
+    case wtBlackman: return 5.5;
+    case wtHamming: return 3.3;
+    case wtHanning: return 3.1;
+    case wtKaiser: return 3.7;
+  }
+  return 4.0;
+}
+
+void AddBand(std::vector<TNXBand>& ABands, double ALow, double AHigh) {
+  ALow = std::max(ALow, 0.0);
+  AHigh = std::min(AHigh, 0.5);
+  if (AHigh > ALow) ABands.push_back({ALow, AHigh});
+}
+
+}  // namespace
+
+TNXFirFilter::TNXFirFilter(TComponent* AOwner) : TNXDesignedFilterBase(AOwner) { InitProperties(this); }
+
+TNXFirFilter::~TNXFirFilter() {
+  ShutdownThread();
+  FreeState();
+}
+
+void TNXFirFilter::DeclareProperties(TClassBuilder<TNXFirFilter>& P) {
+  P.Prop<&TNXFirFilter::FFilterType, &TNXFirFilter::SetFilterType>("FilterType", fdftLowPass);
+  P.Prop<&TNXFirFilter::FOrder, &TNXFirFilter::SetOrder>("Order", std::int32_t(64)).Min(std::int32_t(0));
+  P.Prop<&TNXFirFilter::FLowFrequency, &TNXFirFilter::SetLowFrequency>("LowFrequency", 1000.0);
+  P.Prop<&TNXFirFilter::FHighFrequency, &TNXFirFilter::SetHighFrequency>("HighFrequency", 4000.0);
+  P.Prop<&TNXFirFilter::FWindow, &TNXFirFilter::SetWindow>("Window", wtHamming);
+  P.Prop<&TNXFirFilter::FWindowParam, &TNXFirFilter::SetWindowParam>("WindowParam", 0.0);
+}
+
+TIntfPtr<TNXFilterInfo> TNXFirFilter::Design(double ASampleRate) const {
+  TReadLock guard(GetLock());
+  if (!(ASampleRate > 0)) RaiseRange("Sample rate out of range = %g", ASampleRate);
+  double low = 0, high = 0;
+  Corners(ASampleRate, low, high);
+  const double param = FWindowParam != 0 ? FWindowParam : std::numeric_limits<double>::quiet_NaN();
+  return NXFilterCalc(ftFIR, FFilterType, FOrder, low, high, ASampleRate, FWindow, iirButterworth, 0, param);
+}
+
+void TNXFirFilter::ReportBands(double ASampleRate, std::vector<TNXBand>& APass, std::vector<TNXBand>& AStop) const {
+  TReadLock guard(GetLock());
+  APass.clear();
+  AStop.clear();
+  double low = 0, high = 0;
+  Corners(ASampleRate, low, high);
+  low /= ASampleRate;
+  high /= ASampleRate;
+  const double taps = FOrder % 2 == 0 ? FOrder + 1 : FOrder;
+  const double d = TransitionWidth(FWindow) / (2 * taps);
+  switch (FFilterType) {
+    case fdftLowPass:
+      AddBand(APass, 0, low - d);
+      AddBand(AStop, low + d, 0.5);
+      break;
+    case fdftHighPass:
+      AddBand(AStop, 0, low - d);
+      AddBand(APass, low + d, 0.5);
+      break;
+    case fdftBandPass:
+      AddBand(AStop, 0, low - d);
+      AddBand(APass, low + d, high - d);
+      AddBand(AStop, high + d, 0.5);
+      break;
+    case fdftBandStop:
+      AddBand(APass, 0, low - d);
+      AddBand(AStop, low + d, high - d);
+      AddBand(APass, high + d, 0.5);
+      break;
+  }
+}
+
+TNXFilterReport TNXFirFilter::DesignReport(double ASampleRate) const {
+  std::vector<TNXBand> pass, stop;
+  ReportBands(ASampleRate, pass, stop);
+  return Design(ASampleRate)->DesignReport(pass, stop);
+}
+
+std::string TNXFirFilter::Summary(double ASampleRate) const {
+  const TNXFilterReport r = DesignReport(ASampleRate);
+  return std::to_string(FTaps.size()) + " taps, stopband " + Decibels(r.StopbandAttenuationDb) + " dB, ripple " +
+         Decibels(r.PassbandRippleDb) + " dB";
+}
+
+void TNXFirFilter::FreeState() {
+  if (FState) ippsFIRFree_64f(FState);
+  FState = nullptr;
+}
+
+void TNXFirFilter::Redesign(bool AKeepHistory) {
+  TWriteLock guard(GetLock());
+  std::vector<double> taps = Design(FSampleRate)->GetTaps();
+  const std::size_t m = taps.size();
+  // The delay line holds the last m inputs, oldest first.
+  std::vector<double> line(m, 0.0);
+  if (AKeepHistory) {
+    const std::size_t keep = std::min(m, FHistory.size());
+    std::copy(FHistory.end() - static_cast<std::ptrdiff_t>(keep), FHistory.end(), line.end() - static_cast<std::ptrdiff_t>(keep));
+  }
+  IppsFIRState_64f* state = nullptr;
+  CheckStatus(ippsFIRInitAlloc_64f(&state, taps.data(), static_cast<int>(m), line.data()), "FIR set-up");
+  FreeState();
+  FState = state;
+  FTaps = std::move(taps);
+  FHistory = std::move(line);
+}
+
+void TNXFirFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) {
+  const std::int32_t n = AInput->GetSize();
+  if (!FState || n == 0) return;  // no stream rate yet: passes unchanged
+  // Read before Write: when the output is the input itself, Write keeps its
+  // block (the only owner); otherwise it gets a block of its own and the
+  // input's stays as it was.
+  const double* x = AInput->Read();
+  if (AOutput->GetSize() != n) AOutput->Resize(static_cast<std::uint32_t>(n), false);
+  double* y = AOutput->Write();
+  // The last inputs, before an in-place run overwrites them.
+  const std::size_t m = FHistory.size();
+  if (static_cast<std::size_t>(n) >= m) {
+    std::copy(x + (n - static_cast<std::int32_t>(m)), x + n, FHistory.begin());
+  } else {
+    std::move(FHistory.begin() + n, FHistory.end(), FHistory.begin());
+    std::copy(x, x + n, FHistory.end() - n);
+  }
+  CheckStatus(ippsFIR_64f(x, y, n, FState), "FIR");
+}
+
+// ---------------------------------------------------------------- IIR
+
+TNXIirFilter::TNXIirFilter(TComponent* AOwner) : TNXDesignedFilterBase(AOwner) { InitProperties(this); }
+
+TNXIirFilter::~TNXIirFilter() {
+  ShutdownThread();
+  FreeState();
+}
+
+void TNXIirFilter::DeclareProperties(TClassBuilder<TNXIirFilter>& P) {
+  P.Prop<&TNXIirFilter::FFilterType, &TNXIirFilter::SetFilterType>("FilterType", fdftBandPass);
+  P.Prop<&TNXIirFilter::FPrototype, &TNXIirFilter::SetPrototype>("Prototype", iirButterworth);
+  P.Prop<&TNXIirFilter::FOrder, &TNXIirFilter::SetOrder>("Order", std::int32_t(4)).Min(std::int32_t(1));
+  P.Prop<&TNXIirFilter::FLowFrequency, &TNXIirFilter::SetLowFrequency>("LowFrequency", 1000.0);
+  P.Prop<&TNXIirFilter::FHighFrequency, &TNXIirFilter::SetHighFrequency>("HighFrequency", 4000.0);
+  P.Prop<&TNXIirFilter::FRipple, &TNXIirFilter::SetRipple>("Ripple", 0.5);
+}
+
+TIntfPtr<TNXFilterInfo> TNXIirFilter::Design(double ASampleRate) const {
+  TReadLock guard(GetLock());
+  if (!(ASampleRate > 0)) RaiseRange("Sample rate out of range = %g", ASampleRate);
+  double low = 0, high = 0;
+  Corners(ASampleRate, low, high);
+  // A ripple of 0 would mean the designer's default; keep a small real one.
+  const double ripple = FRipple != 0 ? std::fabs(FRipple) : 0.01;
+  return NXFilterCalc(ftBiquadIIR, FFilterType, FOrder, low, high, ASampleRate, wtRect, FPrototype, ripple);
+}
+
+TNXFilterReport TNXIirFilter::DesignReport(double ASampleRate) const {
+  TReadLock guard(GetLock());
+  double low = 0, high = 0;
+  Corners(ASampleRate, low, high);
+  low /= ASampleRate;
+  high /= ASampleRate;
+  // Pass bands up to the corners; stop bands from an octave beyond them.
+  std::vector<TNXBand> pass, stop;
+  switch (FFilterType) {
+    case fdftLowPass:
+      AddBand(pass, 0, low);
+      AddBand(stop, 2 * low, 0.5);
+      break;
+    case fdftHighPass:
+      AddBand(pass, low, 0.5);
+      AddBand(stop, 0, low / 2);
+      break;
+    case fdftBandPass:
+      AddBand(pass, low, high);
+      AddBand(stop, 0, low / 2);
+      AddBand(stop, 2 * high, 0.5);
+      break;
+    case fdftBandStop:
+      AddBand(pass, 0, low);
+      AddBand(pass, high, 0.5);
+      break;
+  }
+  return Design(ASampleRate)->DesignReport(pass, stop);
+}
+
+std::string TNXIirFilter::Summary(double ASampleRate) const {
+  const TNXFilterReport r = DesignReport(ASampleRate);
+  std::string corners;
+  for (double f : r.Minus3dBFrequencies) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%.0f", corners.empty() ? "" : "/", f * ASampleRate);
+    corners += text;
+  }
+  return std::to_string(FTaps.size() / 6) + " sections, -3 dB at " + (corners.empty() ? "-" : corners) +
+         " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
+}
+
+void TNXIirFilter::FreeState() {
+  if (FState) ippsIIRFree_64f(FState);
+  FState = nullptr;
+}
+
+void TNXIirFilter::Redesign(bool) {
+  TWriteLock guard(GetLock());
+  std::vector<double> taps = Design(FSampleRate)->GetTaps();
+  IppsIIRState_64f* state = nullptr;
+  CheckStatus(ippsIIRInitAlloc_BiQuad_64f(&state, taps.data(), static_cast<int>(taps.size() / 6), nullptr),
+              "IIR set-up");
+  FreeState();
+  FState = state;
+  FTaps = std::move(taps);
+}
+
+void TNXIirFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) {
+  const std::int32_t n = AInput->GetSize();
+  if (!FState || n == 0) return;
+  const double* x = AInput->Read();  // before Write: see the FIR filter
+  if (AOutput->GetSize() != n) AOutput->Resize(static_cast<std::uint32_t>(n), false);
+  CheckStatus(ippsIIR_64f(x, AOutput->Write(), n, FState), "IIR");
+}
+
+// ---------------------------------------------------------------- mixer
+
+TNXMixer::TNXMixer(TComponent* AOwner) : TNXRealMultiInput(AOwner) { InitProperties(this); }
+
+TNXMixer::~TNXMixer() { ClosePins(); }
+
+void TNXMixer::DeclareProperties(TClassBuilder<TNXMixer>& P) {
+  P.Prop<&TNXMixer::GetInputCountProp, &TNXMixer::SetInputCountProp>("InputCount", std::int32_t(2))
+      .Min(std::int32_t(1));
+  P.Prop<&TNXMixer::FGain, &TNXMixer::SetGain>("Gain", 1.0);
+}
+
+void TNXMixer::SetInputCountProp(std::int32_t AValue) {
+  AValue = std::max(AValue, std::int32_t(1));
+  if (AValue == GetInputCount()) return;
+  SetInputCount(AValue);
+  // Pins are named by position: the base numbers them as they are made, so
+  // that a count lowered and raised again would skip numbers.
+  TWriteLock guard(GetLock());
+  for (std::int32_t i = 0; i < GetInputCount(); ++i) GetInputPin(i)->SetName("InputPin" + std::to_string(i + 1));
+  Changed();
+}
+
+TFTBasicPin* TNXMixer::GetPin(std::int32_t AIndex) const {
+  if (AIndex >= 0 && AIndex < GetInputCount()) return GetInputPin(AIndex);
+  if (AIndex == GetInputCount()) return &const_cast<TNXMixer*>(this)->OutputPin();
+  return nullptr;
+}
+
+bool TNXMixer::CalculateSendOutput(std::int32_t ASize) {
+  const auto out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(ASize));
+  double* data = out->Write();
+  SumInputs(data, ASize);
+  if (FGain != 1.0 && ASize > 0) ippsMulC_64f_I(FGain, data, ASize);
+  OutputPin().SubmitBuffer(out);
+  return true;  // the inputs gave their samples, linked or not
+}
+
+// ---------------------------------------------------------------- level detector
+
+TNXLevelDetector::TNXLevelDetector(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }
+
+TNXLevelDetector::~TNXLevelDetector() { ShutdownThread(); }
+
+void TNXLevelDetector::SetSampleRate(double AValue) {
+  TWriteLock guard(GetLock());
+  TNXExampleRealFilter::SetSampleRate(AValue);
+  if (AValue > 0) FLastRate = AValue;
+}
+
+double TNXLevelDetector::Peak() const { return ReadLocked(FPeak); }
+std::int64_t TNXLevelDetector::Buffers() const { return ReadLocked(FBuffers); }
+std::int64_t TNXLevelDetector::Samples() const { return ReadLocked(FSamples); }
+
+double TNXLevelDetector::Rms() const {
+  TReadLock guard(GetLock());
+  return FSamples > 0 ? std::sqrt(FSumSquares / static_cast<double>(FSamples)) : 0.0;
+}
+
+void TNXLevelDetector::ResetLevels() {
+  TWriteLock guard(GetLock());
+  FPeak = FSumSquares = 0;
+  FBuffers = FSamples = 0;
+}
+
+void TNXLevelDetector::InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected) {
+  const std::int32_t n = AInput->GetSize();
+  double squares = 0, rms = 0;
+  if (n > 0) {
+    const double* x = AInput->Read();
+    double lo = 0, hi = 0;
+    ippsDotProd_64f(x, x, n, &squares);
+    ippsMinMax_64f(x, n, &lo, &hi);
+    FPeak = std::max({FPeak, -lo, hi});
+    rms = std::sqrt(squares / n);
+  }
+  FSumSquares += squares;
+  ++FBuffers;
+  FSamples += n;
+  if (!AConnected) {
+    ASend = false;
+    return;
+  }
+  // One value: the block is only shrunk (kept), and written through the
+  // output's own writing access.
+  AOutput->Resize(1, true);
+  AOutput->Write()[0] = rms;
+}
+
+void TNXLevelDetector::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
+  TReadLock guard(GetLock());
+  AReport.IsSink = false;
+  AReport.Buffers = FBuffers;
+  AReport.Samples = FSamples;
+  AReport.SampleRate = FLastRate;
+  auto dbfs = [](double v) { return v > 0 ? Decibels(20 * std::log10(v)) : std::string("-inf"); };
+  const double rms = FSamples > 0 ? std::sqrt(FSumSquares / static_cast<double>(FSamples)) : 0.0;
+  AReport.Summary = "peak " + dbfs(FPeak) + " dBFS, rms " + dbfs(rms) + " dBFS";
+}
+
+void AddFilterClasses(TClassList& AList) {
+  AList.push_back(&TNXGain::StaticClassInfo());
+  AList.push_back(&TNXFirFilter::StaticClassInfo());
+  AList.push_back(&TNXIirFilter::StaticClassInfo());
+  AList.push_back(&TNXMixer::StaticClassInfo());
+  AList.push_back(&TNXLevelDetector::StaticClassInfo());
+}
+
 }  // namespace nx::examples

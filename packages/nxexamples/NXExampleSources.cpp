@@ -1,6 +1,282 @@
-// (being written)
+// NXExampleSources: sine, noise and sound-file sources. See NXExampleSources.h.
+#include "packages/nxexamples/NXExampleSources.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
 #include "packages/nxexamples/NXExamplesPackage.h"
 
 namespace nx::examples {
-void AddSourceClasses(TClassList&) {}
+
+TFTBasicPin* TNXExampleRealGen::GetPin(std::int32_t AIndex) const {
+  auto& self = const_cast<TNXExampleRealGen&>(*this);
+  if (AIndex == 0) return &self.OutputPin();
+  if (AIndex == 1) return &self.ClockInputPin();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- sine
+
+TNXSineGenerator::TNXSineGenerator(TComponent* AOwner) : TNXExampleRealGen(AOwner) { InitProperties(this); }
+
+void TNXSineGenerator::DeclareProperties(TClassBuilder<TNXSineGenerator>& P) {
+  P.Prop<&TNXSineGenerator::FFrequency, &TNXSineGenerator::SetFrequency>("Frequency", 1000.0);
+  P.Prop<&TNXSineGenerator::FAmplitude, &TNXSineGenerator::SetAmplitude>("Amplitude", 1.0);
+  P.Prop<&TNXSineGenerator::FPhase, &TNXSineGenerator::SetPhase>("Phase", 0.0);
+}
+
+void TNXSineGenerator::StartStream() { FCycle = 0; }
+
+void TNXSineGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool&) {
+  INXRealBuffer* real = RealOf(ABuffer);
+  const std::int32_t n = real->GetSize();
+  double* out = real->Write();
+  const double rate = GetSampleRate();
+  const long double step = rate > 0 ? static_cast<long double>(FFrequency) / rate : 0.0L;
+  const long double offset = static_cast<long double>(FPhase) / 360.0L;
+  // Exact sine and cosine at the start of every run of kRun samples, a
+  // rotation by one sample's angle between them: far cheaper than a sine per
+  // sample, and the rounding of the rotation never grows past kRun steps
+  // (about 1e-14).
+  constexpr std::int32_t kRun = 256;
+  const double turn = 2 * std::numbers::pi * static_cast<double>(step - std::floor(step));
+  const double cw = std::cos(turn), sw = std::sin(turn);
+  for (std::int32_t at = 0; at < n; at += kRun) {
+    long double cycle = FCycle + offset + step * at;
+    cycle -= std::floor(cycle);
+    const double angle = static_cast<double>(2 * std::numbers::pi_v<long double> * cycle);
+    double c = std::cos(angle), s = std::sin(angle);
+    const std::int32_t end = std::min(n, at + kRun);
+    for (std::int32_t i = at; i < end; ++i) {
+      out[i] = FAmplitude * s;
+      const double nc = c * cw - s * sw;
+      s = s * cw + c * sw;
+      c = nc;
+    }
+  }
+  FCycle += step * n;
+  FCycle -= std::floor(FCycle);
+}
+
+// ---------------------------------------------------------------- noise
+
+TNXNoiseGenerator::TNXNoiseGenerator(TComponent* AOwner) : TNXExampleRealGen(AOwner) {
+  InitProperties(this);
+  Reseed();
+}
+
+void TNXNoiseGenerator::DeclareProperties(TClassBuilder<TNXNoiseGenerator>& P) {
+  P.Prop<&TNXNoiseGenerator::FAmplitude, &TNXNoiseGenerator::SetAmplitude>("Amplitude", 1.0);
+  P.Prop<&TNXNoiseGenerator::FSeed, &TNXNoiseGenerator::SetSeed>("Seed", 1u);
+  P.Prop<&TNXNoiseGenerator::FDistribution, &TNXNoiseGenerator::SetDistribution>("Distribution", ndGaussian);
+}
+
+void TNXNoiseGenerator::SetSeed(std::uint32_t AValue) {
+  SetNotify(FSeed, AValue, [this] {
+    Reseed();
+    Changed();
+  });
+}
+
+void TNXNoiseGenerator::StartStream() { Reseed(); }
+
+void TNXNoiseGenerator::Reseed() {
+  // splitmix64 spreads the 32-bit seed over the whole state (never all zero).
+  std::uint64_t x = FSeed;
+  for (std::uint64_t& s : FState) {
+    std::uint64_t z = (x += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    s = z ^ (z >> 31);
+  }
+  FHasSpare = false;
+}
+
+std::uint64_t TNXNoiseGenerator::Next() {
+  auto rotl = [](std::uint64_t v, int k) { return (v << k) | (v >> (64 - k)); };
+  const std::uint64_t result = rotl(FState[1] * 5, 7) * 9;
+  const std::uint64_t t = FState[1] << 17;
+  FState[2] ^= FState[0];
+  FState[3] ^= FState[1];
+  FState[1] ^= FState[2];
+  FState[0] ^= FState[3];
+  FState[2] ^= t;
+  FState[3] = rotl(FState[3], 45);
+  return result;
+}
+
+double TNXNoiseGenerator::NextUniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+
+void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool&) {
+  INXRealBuffer* real = RealOf(ABuffer);
+  const std::int32_t n = real->GetSize();
+  double* out = real->Write();
+  const double a = FAmplitude;
+  if (FDistribution == ndUniform) {
+    for (std::int32_t i = 0; i < n; ++i) out[i] = a * (2 * NextUniform() - 1);
+    return;
+  }
+  // The polar form of Box-Muller: two values per accepted pair of uniforms
+  // (no sine or cosine). The second is kept for the next sample, also across
+  // buffers, so buffer sizes do not change the sequence.
+  std::int32_t i = 0;
+  if (FHasSpare && n > 0) {
+    out[i++] = a * FSpareGauss;
+    FHasSpare = false;
+  }
+  for (; i < n; i += 2) {
+    double u, v, s;
+    do {
+      u = 2 * NextUniform() - 1;
+      v = 2 * NextUniform() - 1;
+      s = u * u + v * v;
+    } while (s >= 1 || s == 0);
+    const double f = std::sqrt(-2 * std::log(s) / s);
+    out[i] = a * u * f;
+    if (i + 1 < n) {
+      out[i + 1] = a * v * f;
+    } else {
+      FSpareGauss = v * f;
+      FHasSpare = true;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- sound-file player
+
+TNXWavePlayer::TNXWavePlayer(TComponent* AOwner) : TNXExampleRealGen(AOwner) { InitProperties(this); }
+
+TNXWavePlayer::~TNXWavePlayer() {
+  // The clock ends before the file it reads goes.
+  ShutDownClock();
+  Close();
+}
+
+void TNXWavePlayer::DeclareProperties(TClassBuilder<TNXWavePlayer>& P) {
+  P.Prop<&TNXWavePlayer::FFileName, &TNXWavePlayer::SetFileName>("FileName", std::string());
+  P.Prop<&TNXWavePlayer::FChannel, &TNXWavePlayer::SetChannel>("Channel", std::int32_t(0)).Min(std::int32_t(-1));
+  P.Prop<&TNXWavePlayer::FLoop, &TNXWavePlayer::SetLoop>("Loop", false);
+}
+
+void TNXWavePlayer::SetFileName(std::string AValue) {
+  TWriteLock guard(GetLock());
+  if (AValue == FFileName) return;
+  FFileName = std::move(AValue);
+  if (!FIsRunning) Close();
+  Changed();
+}
+
+bool TNXWavePlayer::IsOpen() const { return ReadLocked(FFile) != nullptr; }
+std::int32_t TNXWavePlayer::FileChannels() const { return ReadLocked(FFileChannels); }
+std::int64_t TNXWavePlayer::FileFrames() const { return ReadLocked(FFileFrames); }
+
+void TNXWavePlayer::Close() {
+  TWriteLock guard(GetLock());
+  if (FFile) sf_close(FFile);
+  FFile = nullptr;
+  FFileChannels = 0;
+  FFileFrames = 0;
+}
+
+void TNXWavePlayer::Open(const std::string& AFileName) {
+  TWriteLock guard(GetLock());
+  if (AFileName.empty()) throw EFOpenError("TNXWavePlayer " + Name() + ": no FileName given");
+  SF_INFO info{};
+  SNDFILE* file = sf_open(AFileName.c_str(), SFM_READ, &info);
+  if (!file) throw EFOpenError("Cannot open sound file \"" + AFileName + "\": " + sf_strerror(nullptr));
+  if (info.channels < 1 || FChannel >= info.channels) {
+    sf_close(file);
+    throw EFOpenError("Sound file \"" + AFileName + "\" has " + std::to_string(info.channels) +
+                      " channel(s); Channel " + std::to_string(FChannel) + " does not exist");
+  }
+  Close();
+  FFile = file;
+  FOpenedFor = FFileName;
+  FFileChannels = info.channels;
+  FFileFrames = info.frames;
+  FFileRate = info.samplerate;
+  SetSampleRate(FFileRate);
+}
+
+void TNXWavePlayer::FlowPrepare(const flow::TFlowRunContext& AContext) {
+  TWriteLock guard(GetLock());
+  Open(AContext.ResolveInput(FFileName));
+}
+
+void TNXWavePlayer::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
+  TReadLock guard(GetLock());
+  AReport.Buffers = FSentBuffers;
+  AReport.Samples = FSentSamples;
+  AReport.SampleRate = FFileRate;
+  char line[160];
+  std::snprintf(line, sizeof line, "%lld frames, %d channel(s) at %.0f Hz", static_cast<long long>(FFileFrames),
+                FFileChannels, FFileRate);
+  AReport.Summary = line;
+}
+
+void TNXWavePlayer::StartStream() {
+  // A program that did not prepare opens the file now, by its name as it
+  // stands (as does a player whose FileName changed while it ran); every
+  // stream plays from the start.
+  if (!FFile || FOpenedFor != FFileName) Open(FFileName);
+  sf_seek(FFile, 0, SEEK_SET);
+  FSentBuffers = 0;
+  FSentSamples = 0;
+}
+
+std::int64_t TNXWavePlayer::ReadFrames(std::int64_t ACount) {
+  const std::size_t need = static_cast<std::size_t>(ACount) * static_cast<std::size_t>(FFileChannels);
+  if (FFrames.size() < need) FFrames.resize(need);
+  std::int64_t got = 0;
+  while (got < ACount) {
+    const sf_count_t n = sf_readf_double(FFile, FFrames.data() + got * FFileChannels, ACount - got);
+    got += n;
+    if (got == ACount || !FLoop || FFileFrames == 0) break;
+    if (n == 0 && sf_seek(FFile, 0, SEEK_SET) < 0) break;
+  }
+  return got;
+}
+
+void TNXWavePlayer::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool& ASendFlag, bool& AStopFlag) {
+  INXRealBuffer* real = RealOf(ABuffer);
+  if (!FFile) {  // closed by a new FileName while running
+    ASendFlag = false;
+    AStopFlag = true;
+    return;
+  }
+  const std::int64_t got = ReadFrames(real->GetSize());
+  if (got == 0) {
+    ASendFlag = false;
+    AStopFlag = true;
+    return;
+  }
+  if (got < real->GetSize()) real->Resize(static_cast<std::uint32_t>(got), false);
+  double* out = real->Write();
+  const std::int32_t channels = FFileChannels;
+  const double* in = FFrames.data();
+  if (FChannel >= 0) {
+    for (std::int64_t i = 0; i < got; ++i) out[i] = in[i * channels + FChannel];
+  } else {
+    const double scale = 1.0 / channels;
+    for (std::int64_t i = 0; i < got; ++i) {
+      double sum = 0;
+      for (std::int32_t c = 0; c < channels; ++c) sum += in[i * channels + c];
+      out[i] = sum * scale;
+    }
+  }
+  ++FSentBuffers;
+  FSentSamples += got;
+  // The end of the file ends the stream with its last buffer.
+  if (!FLoop && sf_seek(FFile, 0, SEEK_CUR) >= FFileFrames) AStopFlag = true;
+}
+
+void AddSourceClasses(TClassList& AList) {
+  AList.push_back(&TNXSineGenerator::StaticClassInfo());
+  AList.push_back(&TNXNoiseGenerator::StaticClassInfo());
+  AList.push_back(&TNXWavePlayer::StaticClassInfo());
+}
+
 }  // namespace nx::examples

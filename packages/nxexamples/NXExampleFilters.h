@@ -1,0 +1,240 @@
+// NXExampleFilters: the filters of the example package.
+//   TNXGain           multiplies by Gain, in place;
+//   TNXFirFilter      windowed-sinc FIR (low-, high-, band-pass, band-stop);
+//   TNXIirFilter      IIR biquad cascade from a Bessel, Butterworth or
+//                     Chebyshev prototype;
+//   TNXMixer          the sample-wise sum of InputCount inputs, times Gain;
+//   TNXLevelDetector  one RMS value per buffer; overall peak and RMS for the
+//                     run's closing table.
+// The FIR and IIR filters design for the stream's sample rate when it starts
+// and again, under the component's lock, whenever a setting changes; their
+// delay lines carry over from buffer to buffer, so the output of a stream cut
+// into buffers equals that of one long buffer.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "algorithms/NXWindowFilter.h"
+#include "components/NXCommonFilter.h"
+#include "components/NXFilterTypes.h"
+#include "infrastructure/NXGraphDocument.h"
+#include "nxflow/NXFlowNode.h"
+#include "runtime/Zandor.TypeInfo.h"
+#include "streams/NXMultiInput.h"
+
+namespace nx::examples {
+
+// A real filter with the pins a graph document links ("InputPin", "OutputPin").
+class TNXExampleRealFilter : public TNXCommonRealFilter, public INXPinOwner {
+  NX_PERSISTENT(TNXExampleRealFilter, TNXCommonRealFilter)
+ public:
+  using TNXCommonRealFilter::TNXCommonRealFilter;
+  std::int32_t GetPinCount() const override { return 2; }
+  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
+};
+
+class TNXGain : public TNXExampleRealFilter {
+  NX_PERSISTENT(TNXGain, TNXExampleRealFilter)
+ public:
+  explicit TNXGain(TComponent* AOwner);
+  ~TNXGain() override;
+  static void DeclareProperties(TClassBuilder<TNXGain>& P);
+  double GetGain() const { return ReadLocked(FGain); }
+  void SetGain(double AValue) { SetNotify(FGain, AValue); }
+
+  bool CanInline() const override { return true; }
+  void InternalFloatOperation(double AInput, double& AOutput, bool& ASend) override;
+  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override;
+
+ private:
+  double FGain;
+};
+
+// What the FIR and IIR filters share: the design settings, the redesign on
+// a change, and the report for the closing table.
+class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowNode {
+  NX_PERSISTENT(TNXDesignedFilterBase, TNXExampleRealFilter)
+ public:
+  explicit TNXDesignedFilterBase(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TNXDesignedFilterBase>& P);
+
+  TNXDesignFilterType GetFilterType() const { return ReadLocked(FFilterType); }
+  void SetFilterType(TNXDesignFilterType AValue) { SetDesign(FFilterType, AValue); }
+  std::int32_t GetOrder() const { return ReadLocked(FOrder); }
+  void SetOrder(std::int32_t AValue) { SetDesign(FOrder, std::max(AValue, MinOrder())); }
+  double GetLowFrequency() const { return ReadLocked(FLowFrequency); }
+  void SetLowFrequency(double AValue) { SetDesign(FLowFrequency, AValue); }
+  double GetHighFrequency() const { return ReadLocked(FHighFrequency); }
+  void SetHighFrequency(double AValue) { SetDesign(FHighFrequency, AValue); }
+
+  // The design the current settings give at ASampleRate (> 0). Corners are
+  // kept inside (0, rate / 2) and, for band filters, put in order, so that a
+  // setting that does not fit the stream's rate still gives a stable filter.
+  virtual TIntfPtr<TNXFilterInfo> Design(double ASampleRate) const = 0;
+  // The report of that design over its pass and stop bands.
+  virtual TNXFilterReport DesignReport(double ASampleRate) const = 0;
+  // The coefficients in use (empty before a stream started): FIR taps, or 6
+  // per biquad section.
+  std::vector<double> Taps() const { return ReadLocked(FTaps); }
+
+  void SetSampleRate(double AValue) override;
+  void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
+
+ protected:
+  virtual std::int32_t MinOrder() const { return 0; }
+  // The closing table's line for a design at ASampleRate.
+  virtual std::string Summary(double ASampleRate) const = 0;
+  // Designs for FSampleRate and installs the coefficients (under the lock);
+  // AKeepHistory carries the delay line over where the design allows.
+  virtual void Redesign(bool AKeepHistory) = 0;
+  // The corners for a rate: inside (0, rate / 2), the lower first.
+  void Corners(double ASampleRate, double& ALow, double& AHigh) const;
+  template <class V>
+  void SetDesign(V& AField, V AValue) {
+    SetNotify(AField, AValue, [this] {
+      if (FSampleRate > 0) Redesign(true);
+      Changed();
+    });
+  }
+
+  TNXDesignFilterType FFilterType;
+  std::int32_t FOrder;
+  double FLowFrequency;
+  double FHighFrequency;
+  std::vector<double> FTaps;
+  double FLastRate = 0;  // of the last stream (the report's rate)
+};
+
+class TNXFirFilter : public TNXDesignedFilterBase {
+  NX_PERSISTENT(TNXFirFilter, TNXDesignedFilterBase)
+ public:
+  explicit TNXFirFilter(TComponent* AOwner);
+  ~TNXFirFilter() override;
+  static void DeclareProperties(TClassBuilder<TNXFirFilter>& P);
+
+  TNXWindowType GetWindow() const { return ReadLocked(FWindow); }
+  void SetWindow(TNXWindowType AValue) { SetDesign(FWindow, AValue); }
+  // The window's parameter (Blackman alpha, Kaiser alpha); 0 takes the
+  // library's default for the window and the tap count.
+  double GetWindowParam() const { return ReadLocked(FWindowParam); }
+  void SetWindowParam(double AValue) { SetDesign(FWindowParam, AValue); }
+
+  TIntfPtr<TNXFilterInfo> Design(double ASampleRate) const override;
+  // Pass and stop bands are the ideal bands less half the window's
+  // transition width on either side of each corner.
+  TNXFilterReport DesignReport(double ASampleRate) const override;
+  // The pass and stop bands DesignReport measures (fractions of the rate).
+  void ReportBands(double ASampleRate, std::vector<TNXBand>& APass, std::vector<TNXBand>& AStop) const;
+
+  bool CanInline() const override { return true; }
+  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override;
+
+ protected:
+  void Redesign(bool AKeepHistory) override;
+
+ private:
+  std::string Summary(double ASampleRate) const override;
+  void FreeState();
+
+  TNXWindowType FWindow;
+  double FWindowParam;
+  IppsFIRState_64f* FState = nullptr;
+  // The last inputs (as many as there are taps, oldest first): a redesign
+  // starts its delay line from them, so a change does not restart from silence.
+  std::vector<double> FHistory;
+};
+
+class TNXIirFilter : public TNXDesignedFilterBase {
+  NX_PERSISTENT(TNXIirFilter, TNXDesignedFilterBase)
+ public:
+  explicit TNXIirFilter(TComponent* AOwner);
+  ~TNXIirFilter() override;
+  static void DeclareProperties(TClassBuilder<TNXIirFilter>& P);
+
+  TNXIIRFilterType GetPrototype() const { return ReadLocked(FPrototype); }
+  void SetPrototype(TNXIIRFilterType AValue) { SetDesign(FPrototype, AValue); }
+  // Chebyshev pass-band ripple in dB (its sign is ignored).
+  double GetRipple() const { return ReadLocked(FRipple); }
+  void SetRipple(double AValue) { SetDesign(FRipple, AValue); }
+
+  TIntfPtr<TNXFilterInfo> Design(double ASampleRate) const override;
+  // Pass bands between the corners (or outside them); no stop bands: the
+  // report gives the -3 dB points and the ripple.
+  TNXFilterReport DesignReport(double ASampleRate) const override;
+
+  bool CanInline() const override { return true; }
+  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override;
+
+ protected:
+  std::int32_t MinOrder() const override { return 1; }
+  // The sections' delay lines do not carry over to another design: a change
+  // starts the cascade from rest.
+  void Redesign(bool AKeepHistory) override;
+
+ private:
+  std::string Summary(double ASampleRate) const override;
+  void FreeState();
+
+  TNXIIRFilterType FPrototype;
+  double FRipple;
+  IppsIIRState_64f* FState = nullptr;
+};
+
+// The sum of the inputs ("InputPin1" .. "InputPinN") at the agreed rate
+// (inputs at a lower rate are stretched to it), times Gain.
+class TNXMixer : public TNXRealMultiInput, public INXPinOwner {
+  NX_PERSISTENT(TNXMixer, TNXRealMultiInput)
+ public:
+  explicit TNXMixer(TComponent* AOwner);
+  ~TNXMixer() override;
+  static void DeclareProperties(TClassBuilder<TNXMixer>& P);
+
+  // At least 1; pins are added or the last removed, and named by position.
+  void SetInputCountProp(std::int32_t AValue);
+  std::int32_t GetInputCountProp() const { return GetInputCount(); }
+  double GetGain() const { return ReadLocked(FGain); }
+  void SetGain(double AValue) { SetNotify(FGain, AValue); }
+
+  bool CalculateSendOutput(std::int32_t ASize) override;
+  std::int32_t GetPinCount() const override { return GetInputCount() + 1; }
+  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
+
+ private:
+  double FGain;
+};
+
+// Sends one value per input buffer: its RMS level (linear). Keeps the peak
+// and RMS of everything received; FlowFinish reports them in dBFS. The start
+// of the stream is passed on as it came (the input's rate): the output's
+// spacing is one value per input buffer, whatever sizes they have.
+class TNXLevelDetector : public TNXExampleRealFilter, public flow::INXFlowNode {
+  NX_PERSISTENT(TNXLevelDetector, TNXExampleRealFilter)
+ public:
+  explicit TNXLevelDetector(TComponent* AOwner);
+  ~TNXLevelDetector() override;
+
+  double Peak() const;
+  double Rms() const;
+  std::int64_t Buffers() const;
+  std::int64_t Samples() const;
+  // Forgets what was measured.
+  void ResetLevels();
+
+  void SetSampleRate(double AValue) override;
+  bool CanInline() const override { return true; }
+  // Measures whether or not anything is linked to the output.
+  void InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected) override;
+  void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
+
+ private:
+  double FPeak = 0;
+  double FSumSquares = 0;
+  std::int64_t FBuffers = 0;
+  std::int64_t FSamples = 0;
+  double FLastRate = 0;
+};
+
+}  // namespace nx::examples

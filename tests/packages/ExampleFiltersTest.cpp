@@ -1,0 +1,432 @@
+// The example package's filters: the gain, the FIR filter against a direct
+// convolution and the IIR cascade against one long run of the primitive
+// (both over buffers of every size, before and after a redesign), the FIR
+// design report per window, the mixer's sum and pins, the level detector's
+// values and report, and a graph of them saved to a document, loaded again
+// and run on virtual time.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "PackageTestSupport.h"
+#include "components/NXClockGen.h"
+#include "infrastructure/NXGraphDocument.h"
+#include "packages/nxexamples/NXExampleFilters.h"
+#include "packages/nxexamples/NXExampleSources.h"
+
+namespace nxtest {
+namespace {
+using namespace nx::examples;
+
+std::vector<double> RandomSignal(std::size_t ACount, unsigned ASeed = 5) {
+  std::mt19937 rng(ASeed);
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::vector<double> x(ACount);
+  for (double& v : x) v = u(rng);
+  return x;
+}
+
+// Feeds ASignal through AFilter at ARate in buffers of ASizes and returns
+// what came out.
+template <class TFilter>
+std::vector<double> Filtered(TFilter& AFilter, const std::vector<double>& ASignal,
+                             const std::vector<std::int32_t>& ASizes, double ARate = 48000) {
+  TFeeder feeder;
+  TRecorder rec;
+  EXPECT_TRUE(feeder.Pin().Connect(AFilter.InputPin()));
+  EXPECT_TRUE(AFilter.OutputPin()->Connect(&rec.Pin()));
+  feeder.Start(ARate);
+  feeder.Send(ASignal, ASizes);
+  AFilter.OutputPin()->DisconnectAll();
+  return rec.Samples();
+}
+
+// y[n] = sum h[k] x[n - k], the inputs before the first taken as 0.
+std::vector<double> Convolve(const std::vector<double>& AH, const std::vector<double>& AX) {
+  std::vector<double> y(AX.size(), 0.0);
+  for (std::size_t n = 0; n < AX.size(); ++n)
+    for (std::size_t k = 0; k < AH.size() && k <= n; ++k) y[n] += AH[k] * AX[n - k];
+  return y;
+}
+
+double WorstDifference(const std::vector<double>& A, const std::vector<double>& B) {
+  EXPECT_EQ(A.size(), B.size());
+  double worst = 0;
+  for (std::size_t i = 0; i < std::min(A.size(), B.size()); ++i) worst = std::max(worst, std::abs(A[i] - B[i]));
+  return worst;
+}
+
+// Buffers shorter and longer than the taps, and long enough for the
+// transform path of the primitive.
+const std::vector<std::int32_t> kMixedSizes{1, 17, 64, 1000, 3, 513, 2048, 100};
+
+// ---------------------------------------------------------------- gain
+
+struct TGainRow {
+  double Gain;
+  std::vector<std::int32_t> Sizes;
+};
+
+class Gain : public testing::TestWithParam<TGainRow> {};
+
+TEST_P(Gain, MultipliesEverySample) {
+  const TGainRow& row = GetParam();
+  auto gain = Make<TNXGain>();
+  gain->SetGain(row.Gain);
+  const std::vector<double> x = RandomSignal(3000);
+  const std::vector<double> y = Filtered(*gain, x, row.Sizes);
+  ASSERT_EQ(y.size(), x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i] * row.Gain) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Gain,
+                         testing::Values(TGainRow{1.0, {1024}}, TGainRow{0.5, {1024}}, TGainRow{-2.0, {1, 7, 333}},
+                                         TGainRow{0.0, {3000}}));
+
+// ---------------------------------------------------------------- FIR
+
+struct TFirRow {
+  TNXDesignFilterType Type;
+  std::int32_t Order;
+  double Low, High;
+  TNXWindowType Window;
+  std::size_t Taps;
+  double MinStopbandDb;  // what the window's design achieves
+};
+
+class FirFilter : public testing::TestWithParam<TFirRow> {};
+
+TEST_P(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
+  const TFirRow& row = GetParam();
+  auto fir = Make<TNXFirFilter>();
+  fir->SetFilterType(row.Type);
+  fir->SetOrder(row.Order);
+  fir->SetLowFrequency(row.Low);
+  fir->SetHighFrequency(row.High);
+  fir->SetWindow(row.Window);
+  const std::vector<double> x = RandomSignal(6000);
+  const std::vector<double> y = Filtered(*fir, x, kMixedSizes);
+  const std::vector<double> taps = fir->Taps();
+  ASSERT_EQ(taps.size(), row.Taps);
+  EXPECT_EQ(taps, fir->Design(48000)->GetTaps());
+  EXPECT_LT(WorstDifference(y, Convolve(taps, x)), 1e-12);
+
+  const TNXFilterReport report = fir->DesignReport(48000);
+  EXPECT_GE(report.StopbandAttenuationDb, row.MinStopbandDb);
+  EXPECT_NEAR(report.PassbandPeak, 1.0, 0.1);  // the rectangular window overshoots by 9 %
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FirFilter,
+    testing::Values(TFirRow{fdftLowPass, 64, 4000, 1000, wtHamming, 65, 45},  // the high corner is not used
+                    TFirRow{fdftLowPass, 254, 2000, 4000, wtBlackman, 255, 70},
+                    TFirRow{fdftHighPass, 100, 6000, 0, wtHanning, 101, 40},
+                    TFirRow{fdftBandPass, 128, 1000, 4000, wtHamming, 129, 45},
+                    TFirRow{fdftBandStop, 63, 3000, 9000, wtKaiser, 63, 50},  // odd orders keep an odd tap count
+                    TFirRow{fdftLowPass, 30, 5000, 0, wtRect, 31, 18},
+                    // corners past half the rate are kept inside it, in order
+                    TFirRow{fdftBandPass, 80, 30000, 2000, wtHamming, 81, 45}));
+
+TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
+  auto fir = Make<TNXFirFilter>();
+  TFeeder feeder;
+  TRecorder rec;
+  ASSERT_TRUE(feeder.Pin().Connect(fir->InputPin()));
+  ASSERT_TRUE(fir->OutputPin()->Connect(&rec.Pin()));
+  const std::vector<double> x = RandomSignal(4000);
+  feeder.Start(48000);
+  const std::vector<double> first(x.begin(), x.begin() + 2000), second(x.begin() + 2000, x.end());
+  feeder.Send(first, {500});
+  const std::vector<double> oldTaps = fir->Taps();
+  fir->SetLowFrequency(3000);  // the same tap count, new taps
+  const std::vector<double> newTaps = fir->Taps();
+  ASSERT_EQ(newTaps.size(), oldTaps.size());
+  ASSERT_NE(newTaps, oldTaps);
+  feeder.Send(second, {500});
+  fir->OutputPin()->DisconnectAll();
+  const std::vector<double> y = rec.Samples();
+  const std::vector<double> before = Convolve(oldTaps, x), after = Convolve(newTaps, x);
+  ASSERT_EQ(y.size(), x.size());
+  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], n < 2000 ? before[n] : after[n], 1e-12) << n;
+}
+
+// ---------------------------------------------------------------- IIR
+
+struct TIirRow {
+  TNXDesignFilterType Type;
+  TNXIIRFilterType Prototype;
+  std::int32_t Order;
+  double Low, High;
+  double Probe, ProbeGainDb;  // a frequency and its gain (+-0.6 dB; below -20 dB: at most)
+};
+
+class IirFilter : public testing::TestWithParam<TIirRow> {};
+
+TEST_P(IirFilter, EqualsOneLongRunOfTheCascade) {
+  const TIirRow& row = GetParam();
+  auto iir = Make<TNXIirFilter>();
+  iir->SetFilterType(row.Type);
+  iir->SetPrototype(row.Prototype);
+  iir->SetOrder(row.Order);
+  iir->SetLowFrequency(row.Low);
+  iir->SetHighFrequency(row.High);
+  const std::vector<double> x = RandomSignal(6000);
+  const std::vector<double> y = Filtered(*iir, x, kMixedSizes);
+  const std::vector<double> taps = iir->Taps();
+  ASSERT_FALSE(taps.empty());
+  ASSERT_EQ(taps.size() % 6, 0u);
+  IppsIIRState_64f* state = nullptr;
+  ASSERT_EQ(ippsIIRInitAlloc_BiQuad_64f(&state, taps.data(), static_cast<int>(taps.size() / 6), nullptr), ippStsNoErr);
+  std::vector<double> want(x.size());
+  ippsIIR_64f(x.data(), want.data(), static_cast<int>(x.size()), state);
+  ippsIIRFree_64f(state);
+  EXPECT_LT(WorstDifference(y, want), 1e-12);
+
+  const TIntfPtr<TNXFilterInfo> design = iir->Design(48000);
+  EXPECT_TRUE(design->PolesInsideUnitCircle());
+  const double gain = 20 * std::log10(std::abs(design->Evaluate(row.Probe / 48000)));
+  if (row.ProbeGainDb < -20)
+    EXPECT_LT(gain, row.ProbeGainDb);
+  else
+    EXPECT_NEAR(gain, row.ProbeGainDb, 0.6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, IirFilter,
+    testing::Values(TIirRow{fdftBandPass, iirButterworth, 4, 1000, 4000, 2000, 0},
+                    TIirRow{fdftBandPass, iirButterworth, 8, 1000, 4000, 1000, -3},  // the corner
+                    TIirRow{fdftLowPass, iirChebyshev, 5, 2000, 0, 20000, -100},
+                    TIirRow{fdftHighPass, iirBessel, 2, 5000, 0, 20000, 0},
+                    TIirRow{fdftBandStop, iirButterworth, 6, 2000, 6000, 3500, -80}));
+
+TEST(IirFilterChange, ARedesignWhileRunningTakesEffectAtOnce) {
+  auto iir = Make<TNXIirFilter>();
+  TFeeder feeder;
+  TRecorder rec;
+  ASSERT_TRUE(feeder.Pin().Connect(iir->InputPin()));
+  ASSERT_TRUE(iir->OutputPin()->Connect(&rec.Pin()));
+  feeder.Start(48000);
+  const std::vector<double> x = RandomSignal(1000);
+  feeder.Send(x, {1000});
+  const std::size_t sections = iir->Taps().size() / 6;
+  iir->SetOrder(8);
+  ASSERT_EQ(iir->Taps().size() / 6, 2 * sections);
+  feeder.Send(x, {250});
+  iir->OutputPin()->DisconnectAll();
+  // After the change the cascade runs from rest: the second half equals a
+  // fresh filter's output.
+  auto fresh = Make<TNXIirFilter>();
+  fresh->SetOrder(8);
+  const std::vector<double> want = Filtered(*fresh, x, {1000});
+  const std::vector<double> y = rec.Samples();
+  ASSERT_EQ(y.size(), 2000u);
+  EXPECT_EQ(std::vector<double>(y.begin() + 1000, y.end()), want);
+}
+
+// ---------------------------------------------------------------- mixer
+
+TEST(Mixer, SumsItsInputsTimesGain) {
+  auto mixer = Make<TNXMixer>();
+  SetPropText(*mixer, "InputCount", "3");
+  mixer->SetGain(0.5);
+  TRecorder rec;
+  ASSERT_TRUE(mixer->OutputPin().Connect(&rec.Pin()));
+  TFeeder feeders[3];
+  std::vector<std::vector<double>> inputs;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(feeders[i].Pin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(i))));
+    inputs.push_back(RandomSignal(2048, 10 + i));
+  }
+  for (auto& f : feeders) f.Start(48000);
+  for (int k = 0; k < 8; ++k)
+    for (int i = 0; i < 3; ++i)
+      feeders[i].Send(std::vector<double>(inputs[i].begin() + k * 256, inputs[i].begin() + (k + 1) * 256), {256});
+  for (auto& f : feeders) f.Stop();
+  mixer->OutputPin().DisconnectAll();
+  const std::vector<double> y = rec.Samples();
+  ASSERT_EQ(y.size(), 2048u);
+  for (std::size_t n = 0; n < y.size(); ++n) ASSERT_EQ(y[n], (inputs[0][n] + inputs[1][n] + inputs[2][n]) * 0.5) << n;
+  EXPECT_EQ(rec.Rate(), 48000);
+}
+
+struct TMixerPinsRow {
+  std::vector<std::int32_t> Counts;  // set in turn
+  std::vector<std::string> Pins;     // then
+};
+
+class MixerPins : public testing::TestWithParam<TMixerPinsRow> {};
+
+TEST_P(MixerPins, AreNamedByPosition) {
+  auto mixer = Make<TNXMixer>();
+  for (std::int32_t c : GetParam().Counts) mixer->SetInputCountProp(c);
+  std::vector<std::string> names;
+  for (std::int32_t i = 0; i < mixer->GetPinCount(); ++i) names.push_back(mixer->GetPin(i)->GetName());
+  EXPECT_EQ(names, GetParam().Pins);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MixerPins,
+                         testing::Values(TMixerPinsRow{{}, {"InputPin1", "InputPin2", "OutputPin"}},
+                                         TMixerPinsRow{{3, 1, 2}, {"InputPin1", "InputPin2", "OutputPin"}},
+                                         TMixerPinsRow{{0}, {"InputPin1", "OutputPin"}}));
+
+// ---------------------------------------------------------------- level detector
+
+struct TLevelRow {
+  std::string Signal;  // "sine" (full scale), "half" (a square of 0.5), "silence"
+  bool Linked;
+  std::string Summary;
+};
+
+class LevelDetector : public testing::TestWithParam<TLevelRow> {};
+
+TEST_P(LevelDetector, SendsEachBuffersRmsAndReportsTheRun) {
+  const TLevelRow& row = GetParam();
+  std::vector<double> x(4800);
+  for (std::size_t n = 0; n < x.size(); ++n)
+    x[n] = row.Signal == "sine"   ? std::sin(2 * std::numbers::pi * 1000 * n / 48000.0)
+           : row.Signal == "half" ? (n % 2 ? 0.5 : -0.5)
+                                  : 0.0;
+  auto level = Make<TNXLevelDetector>();
+  TFeeder feeder;
+  TRecorder rec;
+  ASSERT_TRUE(feeder.Pin().Connect(level->InputPin()));
+  if (row.Linked) ASSERT_TRUE(level->OutputPin()->Connect(&rec.Pin()));
+  feeder.Start(48000);
+  feeder.Send(x, {480});
+  feeder.Stop();
+  level->OutputPin()->DisconnectAll();
+  if (row.Linked) {
+    const auto buffers = rec.Buffers();
+    ASSERT_EQ(buffers.size(), 10u);
+    for (std::size_t k = 0; k < buffers.size(); ++k) {
+      ASSERT_EQ(buffers[k].size(), 1u);
+      double sum = 0;
+      for (std::size_t i = 0; i < 480; ++i) sum += x[k * 480 + i] * x[k * 480 + i];
+      EXPECT_NEAR(buffers[k][0], std::sqrt(sum / 480), 1e-12);
+    }
+  }
+  nx::flow::TFlowNodeReport report;
+  level->FlowFinish({}, report);
+  EXPECT_EQ(report.Summary, row.Summary);
+  EXPECT_EQ(report.Buffers, 10);
+  EXPECT_EQ(report.Samples, 4800);
+  EXPECT_EQ(report.SampleRate, 48000);
+  EXPECT_FALSE(report.IsSink);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LevelDetector,
+                         testing::Values(TLevelRow{"sine", true, "peak 0.00 dBFS, rms -3.01 dBFS"},
+                                         TLevelRow{"half", false, "peak -6.02 dBFS, rms -6.02 dBFS"},
+                                         TLevelRow{"silence", true, "peak -inf dBFS, rms -inf dBFS"}));
+
+// ---------------------------------------------------------------- graph documents
+
+// The root of a graph in the tests.
+class TExampleGroup : public TComponent {
+  NX_PERSISTENT(TExampleGroup, TComponent)
+ public:
+  explicit TExampleGroup(TComponent* AOwner) : TComponent(AOwner) { InitProperties(this); }
+};
+
+template <class T>
+T* Child(TComponent& ARoot, const char* AName) {
+  auto* c = dynamic_cast<T*>(ARoot.FindComponent(AName));
+  EXPECT_NE(c, nullptr) << AName;
+  return c;
+}
+
+// sine, noise -> mixer (3 inputs, the middle one free) -> fir -> iir -> gain -> level.
+TComponent* MakeGraph() {
+  auto* root = new TExampleGroup(nullptr);
+  root->SetName("Graph");
+  auto add = [&](auto* c, const char* AName) {
+    c->SetName(AName);
+    return c;
+  };
+  auto* sine = add(new TNXSineGenerator(root), "Sine");
+  sine->SetFrequency(440.5);
+  sine->SetSampleRate(48000);
+  sine->SetEnabled(false);  // started by the test once the graph is linked
+  auto* noise = add(new TNXNoiseGenerator(root), "Noise");
+  noise->SetSeed(9);
+  noise->SetDistribution(ndUniform);
+  noise->SetSampleRate(48000);
+  noise->SetEnabled(false);
+  auto* mixer = add(new TNXMixer(root), "Mixer");
+  mixer->SetInputCountProp(3);
+  mixer->SetGain(0.25);
+  auto* fir = add(new TNXFirFilter(root), "Fir");
+  fir->SetOrder(100);
+  fir->SetFilterType(fdftBandPass);
+  fir->SetWindow(wtBlackman);
+  auto* iir = add(new TNXIirFilter(root), "Iir");
+  iir->SetPrototype(iirChebyshev);
+  iir->SetOrder(6);
+  auto* gain = add(new TNXGain(root), "Gain");
+  gain->SetGain(2);
+  auto* level = add(new TNXLevelDetector(root), "Level");
+  EXPECT_TRUE(sine->OutputPin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(0))));
+  EXPECT_TRUE(noise->OutputPin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(2))));
+  EXPECT_TRUE(mixer->OutputPin().Connect(fir->InputPin()));
+  EXPECT_TRUE(fir->OutputPin()->Connect(iir->InputPin()));
+  EXPECT_TRUE(iir->OutputPin()->Connect(gain->InputPin()));
+  EXPECT_TRUE(gain->OutputPin()->Connect(level->InputPin()));
+  return root;
+}
+
+TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
+  RegisterClass(TExampleGroup::StaticClassInfo());
+  TComponent* made = MakeGraph();
+  const std::string text = TNXGraphDocument::SaveToString(*made);
+  TComponent::Free(made);
+  EXPECT_NE(text.find("Window=\"wtBlackman\""), std::string::npos);
+  EXPECT_NE(text.find("Distribution=\"ndUniform\""), std::string::npos);
+
+  TExampleGroup designer(nullptr);
+  designer.SetDesigning(true);  // nothing starts while the graph is read
+  TComponent* root = TNXGraphDocument::LoadFromString(text, &designer);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(TNXGraphDocument::SaveToString(*root), text);
+  auto* sine = Child<TNXSineGenerator>(*root, "Sine");
+  auto* noise = Child<TNXNoiseGenerator>(*root, "Noise");
+  auto* mixer = Child<TNXMixer>(*root, "Mixer");
+  auto* fir = Child<TNXFirFilter>(*root, "Fir");
+  auto* iir = Child<TNXIirFilter>(*root, "Iir");
+  auto* level = Child<TNXLevelDetector>(*root, "Level");
+  ASSERT_TRUE(sine && noise && mixer && fir && iir && level);
+  EXPECT_EQ(sine->GetFrequency(), 440.5);
+  EXPECT_EQ(noise->GetSeed(), 9u);
+  EXPECT_EQ(mixer->GetInputCount(), 3);
+  EXPECT_EQ(mixer->GetGain(), 0.25);
+  EXPECT_EQ(fir->GetFilterType(), fdftBandPass);
+  EXPECT_EQ(iir->GetPrototype(), iirChebyshev);
+  EXPECT_TRUE(sine->OutputPin().IsConnectedTo(mixer->GetInputPin(0)));
+  EXPECT_TRUE(noise->OutputPin().IsConnectedTo(mixer->GetInputPin(2)));
+  EXPECT_FALSE(mixer->GetInputPin(1)->IsConnected());
+  EXPECT_TRUE(fir->OutputPin()->IsConnectedTo(iir->InputPin()));
+
+  // Run it: two generators on their own clocks, on virtual time.
+  {
+    TNXVirtualClockGuard virtualTime;
+    root->SetDesigning(false);
+    sine->Start();
+    noise->Start();
+    for (int i = 0; i < 6000 && level->Buffers() < 50; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    sine->Stop();
+    noise->Stop();
+  }
+  EXPECT_GE(level->Buffers(), 50);
+  EXPECT_EQ(fir->Taps().size(), 101u);
+  EXPECT_GT(level->Peak(), 0.01);
+  EXPECT_LT(level->Peak(), 2.0);
+  nx::flow::TFlowNodeReport report;
+  fir->FlowFinish({}, report);
+  EXPECT_EQ(report.Summary.rfind("101 taps, stopband ", 0), 0u) << report.Summary;
+  TComponent::Free(root);
+  UnregisterClass(TExampleGroup::StaticClassInfo());
+}
+
+}  // namespace
+}  // namespace nxtest
