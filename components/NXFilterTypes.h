@@ -1,7 +1,8 @@
 // NXFilterTypes: small persistent settings shared by filter components (an
 // offset, an offset with its anchor, a delay in milliseconds or samples) and
 // the enumerations their properties use. The filter design enumerations
-// (TNXFilterType, TNXFourierNormalization) live with the design routines in
+// (TNXFilterType, TNXWindowType, TNXDesignFilterType, TNXIIRFilterType,
+// TNXFourierNormalization) live with the design routines in
 // algorithms/NXWindowFilter.h; their names for streaming are declared here.
 //
 // Every setter takes the owner's change-notify lock, compares, and stores and
@@ -30,6 +31,9 @@ enum TNXCombFeed : std::uint8_t { cfForward, cfBack };
 NX_ENUM_NAMES(TNXCombFeed, "cfForward", "cfBack")
 
 NX_ENUM_NAMES(TNXFilterType, "ftFIR", "ftIIR", "ftBiquadIIR")
+NX_ENUM_NAMES(TNXWindowType, "wtRect", "wtBartlett", "wtBlackman", "wtHamming", "wtHanning", "wtKaiser")
+NX_ENUM_NAMES(TNXDesignFilterType, "fdftLowPass", "fdftHighPass", "fdftBandPass", "fdftBandStop")
+NX_ENUM_NAMES(TNXIIRFilterType, "iirBessel", "iirButterworth", "iirChebyshev")
 
 enum TNXLevelDetectMode : std::uint8_t { dmAbove, dmAboveEqual, dmBelow, dmBelowEqual };
 NX_ENUM_NAMES(TNXLevelDetectMode, "dmAbove", "dmAboveEqual", "dmBelow", "dmBelowEqual")
