@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -41,6 +43,14 @@ struct TCollector {
   std::vector<std::vector<double>> Buffers;
   std::vector<double> Rates;
   bool SpectrumStart = false;
+  bool Stopped = false;
+  std::condition_variable StopArrived;
+
+  // Waits (at most a minute) for a stop operation.
+  bool WaitStop() {
+    std::unique_lock lk(Lock);
+    return StopArrived.wait_for(lk, std::chrono::seconds(60), [&] { return Stopped; });
+  }
 
   TCollector() {
     In.SetGenericDispatch([this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
@@ -48,6 +58,10 @@ struct TCollector {
       if (const auto* start = op->As<TFTStartSampleRateOperation>()) {
         Rates.push_back(start->GetSampleRate());
         SpectrumStart = op->IsType<TFTStartSpectrumOperation>();
+      }
+      if (op->IsType<TFTStopOperation>()) {
+        Stopped = true;
+        StopArrived.notify_all();
       }
       if (const auto* supplied = op->As<TFTTypedSuppliedDataOperation>()) {
         const auto buffer = TNXRealBuffer::MakeUniversal(supplied->GetValue());
