@@ -51,7 +51,11 @@ TNXSpectrum::TNXSpectrum(TComponent* AOwner)
   CopyAveraging();
 }
 
-TNXSpectrum::~TNXSpectrum() { ShutdownThread(); }
+TNXSpectrum::~TNXSpectrum() {
+  // No delivery may reach the plan once it starts to go.
+  InputPin()->Close();
+  ShutdownThread();
+}
 
 void TNXSpectrum::DeclareProperties(TClassBuilder<TNXSpectrum>& P) {
   P.Prop<&TNXSpectrum::FOrder, &TNXSpectrum::SetOrder>("Order", std::int32_t(10)).Min(kMinOrder);
