@@ -1,6 +1,547 @@
-// (being written)
+// NXExampleSinks: scope and spectrum pictures, CSV and WAV writers.
+#include "packages/nxexamples/NXExampleSinks.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "buffers/NXSimpleDataBuffer.h"
 #include "packages/nxexamples/NXExamplesPackage.h"
+#include "runtime/SysUtils.h"
 
 namespace nx::examples {
-void AddSinkClasses(TClassList&) {}
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "Name" of the component, or its class when it has none (for messages).
+std::string Who(const TComponent& AComponent) {
+  return AComponent.Name().empty() ? AComponent.ClassName() : AComponent.ClassName() + " " + AComponent.Name();
+}
+
+// Appends "%.17g" of AValue (the shortest text that reads back the same
+// double is not what "%.17g" writes; this is exactly what it writes).
+void AppendNumber(std::string& AOut, double AValue) {
+  char text[40];
+  const auto r = std::to_chars(text, text + sizeof text, AValue, std::chars_format::general, 17);
+  AOut.append(text, r.ptr);
+}
+void AppendNumber(std::string& AOut, std::int64_t AValue) {
+  char text[24];
+  const auto r = std::to_chars(text, text + sizeof text, AValue);
+  AOut.append(text, r.ptr);
+}
+
+// Makes the folder a file goes into.
+void MakeParent(const std::string& APath) {
+  const fs::path path(APath);
+  std::error_code ec;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+}
+
+// Writes a two-column table: the header line, then "x,y" per row.
+void WriteTable(const std::string& APath, const std::string& AHeader, const std::vector<double>& AX,
+                const std::vector<double>& AY) {
+  std::string text = AHeader + "\n";
+  text.reserve(text.size() + AX.size() * 48);
+  for (std::size_t i = 0; i < AX.size() && i < AY.size(); ++i) {
+    AppendNumber(text, AX[i]);
+    text += ',';
+    AppendNumber(text, AY[i]);
+    text += '\n';
+  }
+  MakeParent(APath);
+  std::FILE* f = std::fopen(APath.c_str(), "wb");
+  if (!f) throw Exception("cannot write " + APath + ": " + std::strerror(errno));
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written) throw Exception("cannot write " + APath + ": " + std::strerror(errno));
+}
+
+std::string Decibels(double APower) { return Format("%.2f", 10 * std::log10(std::max(APower, 1e-30))); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- the common part
+
+TNXExampleSink::TNXExampleSink(TComponent* AOwner)
+    : TLockComponent(AOwner), FInputPin(FTMakePin<TNXFTRealSinkPin>("InputPin")) {
+  InitProperties(this);
+  FInputPin->SetGenericDispatch(
+      [this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) {
+        return Dispatch(AOperation);
+      });
+}
+
+TNXExampleSink::~TNXExampleSink() { ClosePin(); }
+
+void TNXExampleSink::DeclareProperties(TClassBuilder<TNXExampleSink>& P) {
+  P.Prop<&TNXExampleSink::FFileName, &TNXExampleSink::SetFileName>("FileName", std::string());
+}
+
+TFTBasicPin* TNXExampleSink::GetPin(std::int32_t AIndex) const { return AIndex == 0 ? FInputPin.get() : nullptr; }
+
+void TNXExampleSink::ClosePin() {
+  if (FInputPin) FInputPin->Close();
+}
+
+void TNXExampleSink::BeforeDestruction() {
+  ClosePin();
+  TLockComponent::BeforeDestruction();
+}
+
+bool TNXExampleSink::Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  if (const auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>()) {
+    const TIntfPtr<INXData>& data = supplied->GetValue();
+    if (!data) return false;
+    // A real buffer is read where it is; another kind is converted.
+    TIntfPtr<INXRealBuffer> real;
+    if (!Supports(data, real)) real = TNXRealBuffer::MakeUniversal(data);
+    std::lock_guard guard(FDataLock);
+    ++FBuffers;
+    FSamples += real->GetSize();
+    if (real->GetSize() > 0) Received(real->Read(), real->GetSize());
+    return true;
+  }
+  if (const auto* start = AOperation->As<TFTStartSampleRateOperation>()) {
+    std::lock_guard guard(FDataLock);
+    FRate = start->GetSampleRate();
+    StreamStarted(FRate);
+    return true;
+  }
+  return false;
+}
+
+void TNXExampleSink::FlowPrepare(const flow::TFlowRunContext& AContext) {
+  const std::string name = FileName();
+  const fs::path path(name);
+  bool inside = !name.empty() && !path.is_absolute() && path.has_filename();
+  for (const fs::path& part : path) inside = inside && part != "..";
+  if (!inside)
+    throw Exception(Who(*this) + ": FileName \"" + name + "\" must name a file inside the output folder");
+  std::lock_guard guard(FDataLock);
+  FOutputDir = AContext.OutputDir.empty() ? "." : AContext.OutputDir;
+  FBuffers = FSamples = 0;
+  FRate = 0;
+  Reset();
+}
+
+void TNXExampleSink::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
+  std::lock_guard guard(FDataLock);
+  AReport.IsSink = true;
+  AReport.Buffers = FBuffers;
+  AReport.Samples = FSamples;
+  AReport.SampleRate = FRate;
+  Finish(AReport);
+}
+
+std::int64_t TNXExampleSink::Buffers() const {
+  std::lock_guard guard(FDataLock);
+  return FBuffers;
+}
+std::int64_t TNXExampleSink::Samples() const {
+  std::lock_guard guard(FDataLock);
+  return FSamples;
+}
+double TNXExampleSink::StreamRate() const {
+  std::lock_guard guard(FDataLock);
+  return FRate;
+}
+
+std::string TNXExampleSink::OutputPath(const std::string& AName) const {
+  return FOutputDir.empty() ? AName : (fs::path(FOutputDir) / AName).string();
+}
+
+std::string TNXExampleSink::SiblingName(const std::string& AExtension) const {
+  const std::string name = FileName();
+  std::string sibling = fs::path(name).replace_extension(AExtension).string();
+  return sibling == name ? name + AExtension : sibling;
+}
+
+// ---------------------------------------------------------------- CSV writer
+
+TNXCsvWriter::TNXCsvWriter(TComponent* AOwner) : TNXExampleSink(AOwner) { InitProperties(this); }
+
+TNXCsvWriter::~TNXCsvWriter() {
+  ClosePin();
+  std::lock_guard guard(FDataLock);
+  Close();
+}
+
+void TNXCsvWriter::DeclareProperties(TClassBuilder<TNXCsvWriter>& P) {
+  P.Republish("FileName", std::string("samples.csv"));
+  P.Prop<&TNXCsvWriter::FMaxSamples, &TNXCsvWriter::SetMaxSamples>("MaxSamples", std::int64_t(0))
+      .Min(std::int64_t(0));
+}
+
+void TNXCsvWriter::FlowPrepare(const flow::TFlowRunContext& AContext) {
+  TNXExampleSink::FlowPrepare(AContext);
+  std::lock_guard guard(FDataLock);
+  Open();
+  if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
+}
+
+void TNXCsvWriter::Open() {
+  FPath = OutputPath(FileName());
+  MakeParent(FPath);
+  FFile = std::fopen(FPath.c_str(), "wb");
+  if (!FFile) {
+    FError = "cannot write " + FPath + ": " + std::strerror(errno);
+    return;
+  }
+  FPending = "index,value\n";
+}
+
+void TNXCsvWriter::Flush() {
+  if (!FFile || FPending.empty()) return;
+  if (std::fwrite(FPending.data(), 1, FPending.size(), FFile) != FPending.size() && FError.empty())
+    FError = "cannot write " + FPath + ": " + std::strerror(errno);
+  FPending.clear();
+}
+
+void TNXCsvWriter::Close() {
+  if (!FFile) return;
+  Flush();
+  if (std::fclose(FFile) != 0 && FError.empty()) FError = "cannot write " + FPath + ": " + std::strerror(errno);
+  FFile = nullptr;
+}
+
+void TNXCsvWriter::Reset() {
+  Close();
+  FError.clear();
+  FPending.clear();
+  FWritten = 0;
+}
+
+void TNXCsvWriter::StreamStarted(double) {
+  if (!FFile && FError.empty()) Open();
+}
+
+void TNXCsvWriter::Received(const double* AData, std::int32_t ACount) {
+  if (!FFile && FError.empty()) Open();
+  if (!FFile) return;
+  const std::int64_t limit = MaxSamples();
+  for (std::int32_t i = 0; i < ACount && (limit == 0 || FWritten < limit); ++i) {
+    AppendNumber(FPending, FWritten++);
+    FPending += ',';
+    AppendNumber(FPending, AData[i]);
+    FPending += '\n';
+  }
+  // Whole blocks to the file: few calls, and nothing of a line waits long.
+  if (FPending.size() >= 1u << 16) Flush();
+}
+
+void TNXCsvWriter::Finish(flow::TFlowNodeReport& AReport) {
+  // A run that received nothing still leaves the header.
+  if (!FFile && FError.empty()) Open();
+  Close();
+  if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
+  AReport.Files.push_back(FileName());
+  AReport.Summary = FWritten == FSamples
+                        ? Format("%lld samples written", static_cast<long long>(FWritten))
+                        : Format("%lld of %lld samples written", static_cast<long long>(FWritten),
+                                 static_cast<long long>(FSamples));
+}
+
+// ---------------------------------------------------------------- WAV writer
+
+TNXWaveWriter::TNXWaveWriter(TComponent* AOwner) : TNXExampleSink(AOwner) { InitProperties(this); }
+
+TNXWaveWriter::~TNXWaveWriter() {
+  ClosePin();
+  std::lock_guard guard(FDataLock);
+  Close();
+}
+
+void TNXWaveWriter::DeclareProperties(TClassBuilder<TNXWaveWriter>& P) {
+  P.Republish("FileName", std::string("out.wav"));
+  P.Prop<&TNXWaveWriter::FFormat, &TNXWaveWriter::SetWaveFormat>("Format", wfPcm16);
+}
+
+namespace {
+struct TWaveFormatInfo {
+  int Subtype;
+  const char* Text;
+};
+constexpr TWaveFormatInfo kWaveFormats[] = {
+    {SF_FORMAT_PCM_16, "16-bit PCM"},
+    {SF_FORMAT_PCM_24, "24-bit PCM"},
+    {SF_FORMAT_FLOAT, "32-bit float"},
+    {SF_FORMAT_DOUBLE, "64-bit float"},
+};
+}  // namespace
+
+void TNXWaveWriter::StreamStarted(double ARate) {
+  if (FFile || !FError.empty()) return;
+  FPath = OutputPath(FileName());
+  // WAV keeps a whole number of samples per second.
+  const long rate = std::lround(ARate);
+  if (rate < 1 || rate > 0x7FFFFFFF) {
+    FError = Format("cannot write %s: the stream's sample rate %g is not one a WAV file can keep", FPath.c_str(),
+                    ARate);
+    return;
+  }
+  const TNXWaveFormat format = WaveFormat();
+  SF_INFO info{};
+  info.samplerate = static_cast<int>(rate);
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | kWaveFormats[format].Subtype;
+  MakeParent(FPath);
+  FFile = sf_open(FPath.c_str(), SFM_WRITE, &info);
+  if (!FFile) {
+    FError = "cannot write " + FPath + ": " + sf_strerror(nullptr);
+    return;
+  }
+  // No PEAK chunk: it holds the time of writing, and the same stream must
+  // give the same bytes.
+  sf_command(FFile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+  // Integer formats saturate at full scale instead of wrapping round.
+  if (format == wfPcm16 || format == wfPcm24) sf_command(FFile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  FFileRate = info.samplerate;
+}
+
+void TNXWaveWriter::Received(const double* AData, std::int32_t ACount) {
+  if (!FFile) return;
+  for (std::int32_t i = 0; i < ACount; ++i) FPeak = std::max(FPeak, std::abs(AData[i]));
+  if (sf_write_double(FFile, AData, ACount) != ACount && FError.empty())
+    FError = "cannot write " + FPath + ": " + sf_strerror(FFile);
+  FFrames += ACount;
+}
+
+void TNXWaveWriter::Close() {
+  if (!FFile) return;
+  if (sf_close(FFile) != 0 && FError.empty()) FError = "cannot write " + FPath;
+  FFile = nullptr;
+}
+
+void TNXWaveWriter::Reset() {
+  Close();
+  FError.clear();
+  FFileRate = 0;
+  FFrames = 0;
+  FPeak = 0;
+}
+
+void TNXWaveWriter::Finish(flow::TFlowNodeReport& AReport) {
+  const bool made = FFile != nullptr;
+  Close();
+  if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
+  if (!made) {
+    AReport.Summary = "no stream received: nothing written";
+    return;
+  }
+  AReport.Files.push_back(FileName());
+  AReport.Summary = Format("%.3f s at %d Hz, %s, peak %s dBFS", double(FFrames) / FFileRate, FFileRate,
+                           kWaveFormats[WaveFormat()].Text, Decibels(FPeak * FPeak).c_str());
+}
+
+// ---------------------------------------------------------------- plots
+
+TNXPlotSink::TNXPlotSink(TComponent* AOwner) : TNXExampleSink(AOwner) {
+  // Made before the properties initialise, so that their colours can have
+  // the defaults of a plot (a blue trace on white, a light grid, dark text).
+  FPen.reset(new TRGGPPen(this));
+  FPen->Brush()->InitColor_Default(0xFF1F5FBFu);
+  FGridPen.reset(new TRGGPPen(this));
+  FGridPen->Brush()->InitColor_Default(0xFFDDDDDDu);
+  FBackground.reset(new TRGGPBrush(this));
+  FFont.reset(new TRGGPBrushFont(this));
+  FFont->Brush()->InitColor_Default(0xFF333333u);
+  InitProperties(this);
+}
+
+TNXPlotSink::~TNXPlotSink() { ClosePin(); }
+
+void TNXPlotSink::DeclareProperties(TClassBuilder<TNXPlotSink>& P) {
+  P.Prop<&TNXPlotSink::FWidth, &TNXPlotSink::SetWidth>("Width", std::int32_t(800)).Min(kMinSize);
+  P.Prop<&TNXPlotSink::FHeight, &TNXPlotSink::SetHeight>("Height", std::int32_t(400)).Min(kMinSize);
+  P.Prop<&TNXPlotSink::FTitle, &TNXPlotSink::SetTitle>("Title", std::string());
+  P.Prop<&TNXPlotSink::FPen>("Pen");
+  P.Prop<&TNXPlotSink::FGridPen>("GridPen");
+  P.Prop<&TNXPlotSink::FBackground>("Background");
+  P.Prop<&TNXPlotSink::FFont>("Font");
+}
+
+void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeReport& AReport) {
+  APlot.Width = Width();
+  APlot.Height = Height();
+  APlot.Title = Title();
+  const TPlotStyle style{FPen.get(), FGridPen.get(), FBackground.get(), FFont.get()};
+  const std::string picture = FileName(), table = SiblingName(".csv");
+  RenderPlotPNG(APlot, style, OutputPath(picture));
+  WriteTable(OutputPath(table), ATable.Header, *ATable.X, *ATable.Y);
+  AReport.Files.push_back(picture);
+  AReport.Files.push_back(table);
+}
+
+// ---------------------------------------------------------------- scope
+
+TNXScopeView::TNXScopeView(TComponent* AOwner) : TNXPlotSink(AOwner) { InitProperties(this); }
+
+TNXScopeView::~TNXScopeView() { ClosePin(); }
+
+void TNXScopeView::DeclareProperties(TClassBuilder<TNXScopeView>& P) {
+  P.Republish("FileName", std::string("scope.png"));
+  P.Prop<&TNXScopeView::FSamplesShown, &TNXScopeView::SetSamplesShown>("Samples", std::int32_t(2048))
+      .Min(std::int32_t(2));
+}
+
+std::vector<double> TNXScopeView::KeptLocked() const {
+  std::vector<double> out(FFilled);
+  const std::size_t size = FRing.size();
+  for (std::size_t i = 0, at = (FNext + size - FFilled) % std::max<std::size_t>(size, 1); i < FFilled; ++i) {
+    out[i] = FRing[at];
+    if (++at == size) at = 0;
+  }
+  return out;
+}
+
+std::vector<double> TNXScopeView::Kept(std::int64_t* AFirstIndex) const {
+  std::lock_guard guard(FDataLock);
+  if (AFirstIndex) *AFirstIndex = FStreamSamples - static_cast<std::int64_t>(FFilled);
+  return KeptLocked();
+}
+
+void TNXScopeView::Reset() {
+  FRing.clear();
+  FNext = FFilled = 0;
+  FStreamSamples = 0;
+}
+
+void TNXScopeView::StreamStarted(double) { Reset(); }
+
+void TNXScopeView::Received(const double* AData, std::int32_t ACount) {
+  const auto capacity = static_cast<std::size_t>(SamplesShown());
+  if (FRing.size() != capacity) {
+    // Samples changed (or the first buffer): keep the most recent values.
+    std::vector<double> kept = KeptLocked();
+    const std::size_t keep = std::min(kept.size(), capacity);
+    FRing.assign(capacity, 0.0);
+    std::copy(kept.end() - static_cast<std::ptrdiff_t>(keep), kept.end(), FRing.begin());
+    FNext = keep % capacity;
+    FFilled = keep;
+  }
+  // Only the last `capacity` samples of a long buffer can stay.
+  auto count = static_cast<std::size_t>(ACount);
+  const double* from = AData;
+  if (count > capacity) {
+    from += count - capacity;
+    count = capacity;
+  }
+  FFilled = std::min(capacity, FFilled + count);
+  while (count > 0) {
+    const std::size_t chunk = std::min(count, capacity - FNext);
+    std::copy(from, from + chunk, FRing.begin() + static_cast<std::ptrdiff_t>(FNext));
+    FNext = (FNext + chunk) % capacity;
+    from += chunk;
+    count -= chunk;
+  }
+  FStreamSamples += ACount;
+}
+
+void TNXScopeView::Finish(flow::TFlowNodeReport& AReport) {
+  const std::vector<double> values = KeptLocked();
+  const std::size_t n = values.size();
+  const std::int64_t first = FStreamSamples - static_cast<std::int64_t>(n);
+  const bool timed = FRate > 0;
+  // The table has the stream time of each sample in seconds; the picture
+  // counts milliseconds from the first sample shown.
+  std::vector<double> seconds(n), shown(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double index = double(first) + double(i);
+    seconds[i] = timed ? index / FRate : index;
+    shown[i] = timed ? double(i) * 1000 / FRate : double(i);
+  }
+  TPlot plot;
+  plot.X.Min = 0;
+  // Nothing (or one sample) yet: the span a full window would show.
+  const double window = double(SamplesShown() - 1);
+  plot.X.Max = n >= 2 ? shown.back() : (timed ? window * 1000 / FRate : window);
+  if (!timed) plot.X.Caption = "Sample";
+  else if (first > 0) plot.X.Caption = Format("Time (ms) from %.6g s", double(first) / FRate);
+  else plot.X.Caption = "Time (ms)";
+  double low = 0, high = 0;
+  if (n > 0) {
+    const auto [mn, mx] = std::minmax_element(values.begin(), values.end());
+    low = *mn;
+    high = *mx;
+  }
+  plot.Y = NicePlotRange(low, high, "Amplitude");
+  plot.XValues = shown;
+  plot.YValues = values;
+  if (n == 0) plot.Message = "No samples received";
+  WritePlot(plot, {"time,value", &seconds, &values}, AReport);
+  AReport.Summary = n == 0 ? "no samples received"
+                           : Format("last %zu samples, %.4g .. %.4g", n, low, high);
+}
+
+// ---------------------------------------------------------------- spectrum view
+
+TNXSpectrumView::TNXSpectrumView(TComponent* AOwner) : TNXPlotSink(AOwner) { InitProperties(this); }
+
+TNXSpectrumView::~TNXSpectrumView() { ClosePin(); }
+
+void TNXSpectrumView::DeclareProperties(TClassBuilder<TNXSpectrumView>& P) {
+  P.Republish("FileName", std::string("spectrum.png"));
+  P.Prop<&TNXSpectrumView::FMinDecibels, &TNXSpectrumView::SetMinDecibels>("MinDecibels", -120.0);
+  P.Prop<&TNXSpectrumView::FMaxDecibels, &TNXSpectrumView::SetMaxDecibels>("MaxDecibels", 10.0);
+  P.Prop<&TNXSpectrumView::FLogFrequency, &TNXSpectrumView::SetLogFrequency>("LogFrequency", false);
+}
+
+std::vector<double> TNXSpectrumView::LastSpectrum() const {
+  std::lock_guard guard(FDataLock);
+  return FLast;
+}
+
+void TNXSpectrumView::Reset() { FLast.clear(); }
+
+void TNXSpectrumView::Received(const double* AData, std::int32_t ACount) { FLast.assign(AData, AData + ACount); }
+
+void TNXSpectrumView::Finish(flow::TFlowNodeReport& AReport) {
+  const std::size_t n = FLast.size();
+  // Bins 0 .. N/2 of an N-point transform: N = 2 (n - 1), spacing rate / N.
+  const double spacing = FRate > 0 && n >= 2 ? FRate / double(2 * (n - 1)) : 0;
+  const bool logarithmic = LogFrequency() && spacing > 0;
+  const bool kilo = !logarithmic && spacing > 0 && FRate / 2 >= 10000;
+  std::vector<double> hertz(n), shown(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    hertz[i] = spacing > 0 ? double(i) * spacing : double(i);
+    shown[i] = kilo ? hertz[i] / 1000 : hertz[i];
+  }
+  TPlot plot;
+  plot.X.Logarithmic = logarithmic;
+  plot.X.Min = logarithmic ? hertz[1] : 0;
+  plot.X.Max = n >= 2 ? shown.back() : 1;
+  plot.X.Caption = spacing == 0 ? "Bin" : kilo ? "Frequency (kHz)" : "Frequency (Hz)";
+  plot.Y.Min = MinDecibels();
+  plot.Y.Max = MaxDecibels();
+  if (!(plot.Y.Max > plot.Y.Min)) plot.Y.Max = plot.Y.Min + 10;
+  plot.Y.Caption = "Level (dB)";
+  plot.XValues = shown;
+  plot.YValues = FLast;
+  if (n == 0) plot.Message = "No spectrum received";
+  WritePlot(plot, {"frequency,dB", &hertz, &FLast}, AReport);
+  if (n == 0) {
+    AReport.Summary = "no spectrum received";
+  } else {
+    const auto peak = std::max_element(FLast.begin(), FLast.end());
+    const std::size_t at = static_cast<std::size_t>(peak - FLast.begin());
+    AReport.Summary = Format("peak %.2f dB at %.6g %s", *peak, hertz[at], spacing > 0 ? "Hz" : "(bin)");
+  }
+}
+
+// ---------------------------------------------------------------- registration
+
+void AddSinkClasses(TClassList& AList) {
+  AList.push_back(&TNXScopeView::StaticClassInfo());
+  AList.push_back(&TNXSpectrumView::StaticClassInfo());
+  AList.push_back(&TNXCsvWriter::StaticClassInfo());
+  AList.push_back(&TNXWaveWriter::StaticClassInfo());
+}
+
 }  // namespace nx::examples

@@ -1,0 +1,76 @@
+// NXExamplePlots: the pictures of the package's display sinks. A plot is a
+// trace of (x, y) points on two labelled axes with a title; RenderPlotPNG
+// lays it out (margins from the measured label sizes), draws it through a
+// list of draw layers (background and frame, grid with tick labels, trace,
+// texts) on a Cairo canvas and writes the PNG. The drawing properties (trace
+// pen, grid pen, background brush, font) come from the sink that asks.
+//
+// The output depends only on the plot and the properties: no time, address
+// or random value enters it, so the same plot gives the same file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drawing/RGGDIPlusProperties.h"
+
+namespace nx::examples {
+
+// One axis: the range shown, linear or in decades, and its caption.
+struct TPlotAxis {
+  double Min = 0;
+  double Max = 1;
+  bool Logarithmic = false;  // decades; Min must be above 0
+  std::string Caption;
+};
+
+// One grid line of an axis: major lines carry a label.
+struct TPlotTick {
+  double Value = 0;
+  bool Major = true;
+  std::string Label;
+};
+
+struct TPlot {
+  std::int32_t Width = 800;
+  std::int32_t Height = 400;
+  std::string Title;
+  TPlotAxis X, Y;
+  // The trace, as many x as y values, x ascending.
+  std::vector<double> XValues, YValues;
+  // Drawn in the middle of the plot area (e.g. when nothing was received).
+  std::string Message;
+};
+
+// The drawing properties of the sink; each may be null (a default then).
+struct TPlotStyle {
+  TRGGPPen* Trace = nullptr;
+  TRGGPPen* Grid = nullptr;
+  TRGGPBrush* Background = nullptr;
+  TRGGPBrushFont* Font = nullptr;
+};
+
+// The step of a linear scale: 1, 2 or 5 times a power of ten, the smallest
+// such that ASpan holds at most AMaxSteps steps. A span that is not a
+// positive finite number gives 1.
+double NicePlotStep(double ASpan, std::int32_t AMaxSteps);
+
+// A linear axis around the values AMin .. AMax: widened by a small margin and
+// then out to whole steps, so that the trace neither touches the frame nor
+// ends between ticks. An empty range (AMin == AMax) becomes one unit (or a
+// tenth of the value) either side.
+TPlotAxis NicePlotRange(double AMin, double AMax, std::string ACaption);
+
+// The grid lines of an axis. Linear: multiples of NicePlotStep inside the
+// range, all major, labelled with the decimals the step needs. Logarithmic:
+// the decades inside the range (major, "10", "1k", "20k" ...) and 2 .. 9
+// times each decade (minor, no label); when the range holds no decade its
+// two ends are labelled instead.
+std::vector<TPlotTick> PlotTicks(const TPlotAxis& AAxis, std::int32_t AMaxSteps);
+
+// Renders APlot and writes it as a PNG (parent folders are made). Throws an
+// nx::Exception naming the file when it cannot be written.
+void RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, const std::string& AFileName);
+
+}  // namespace nx::examples
