@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -271,6 +272,13 @@ void RunOne(const std::string& AGraph, const TRunOptions& AOptions, TPackageLoad
     }
     rows.push_back(std::move(row));
   }
+  // Two components that wrote one file name overwrote each other's output.
+  std::map<std::string, std::string> writers;
+  for (const TNodeRow& row : rows)
+    for (const std::string& f : row.Report.Files)
+      if (auto [it, fresh] = writers.emplace(f, row.Path); !fresh && it->second != row.Path)
+        throw EFlowError(AGraph + ": " + it->second + " and " + row.Path + " both write " + f +
+                         " (give one of them another FileName)");
   TComponent::Free(std::exchange(holder.Root, nullptr));
   staging.Commit(outDir);
 

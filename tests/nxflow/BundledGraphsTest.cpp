@@ -170,7 +170,7 @@ TEST_F(BundledGraphsTest, VirtualTimeRunsWriteTheSameBytesEveryTime) {
 TEST_F(BundledGraphsTest, TheReadmesOwnPackageClipsAtItsLevel) {
   const fs::path out = FDir / "clipper";
   Run({(kGraphs / "clipper-demo.xml").string(), "--set", "Clip.Level=0.25", "--out", out.string()});
-  const auto clipped = ReadCsv(out / "clipped.csv");
+  const auto clipped = ReadCsv(out / "clipped-samples.csv");
   ASSERT_EQ(clipped.size(), 48000u);
   double low = 0, high = 0;
   for (const auto& [n, value] : clipped) {

@@ -232,7 +232,11 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
   std::string linkToSource = kRun;
   linkToSource.replace(linkToSource.find("ToPin=\"In\""), 10, "ToPin=\"OutputPin\"");
   linkToSource.replace(linkToSource.find("To=\"Rec\""), 8, "To=\"Ramp\"");
+  std::string twoWriters = kRun;
+  twoWriters.replace(twoWriters.find("    <TFlowRecorder"), 0, "    <TFlowRecorder Name=\"Rec2\"/>\n");
+  twoWriters.replace(twoWriters.find("</Links>"), 0, "<Link From=\"Ramp\" FromPin=\"OutputPin\" To=\"Rec2\" ToPin=\"In\"/>");
   const std::vector<TCase> cases = {
+      {"two sinks write one file", twoWriters, {}, 1, "Rec2 and Rec both write recorded.txt"},
       {"prepare fails", kRun, {"--set", "Rec.FailPrepare=true"}, 1, "run.xml: Rec: cannot prepare (asked to fail)"},
       {"writing fails", kRun, {"--set", "Rec.FailFinish=true"}, 1, "run.xml: Rec: cannot write (asked to fail)"},
       {"bad setting", kRun, {"--set", "Rec.FileNmae=x"}, 1, "did you mean \"FileName\""},
