@@ -253,7 +253,7 @@ int CmdDescribe(const std::string& AName, std::ostream& AOut) {
     AOut << "  " << std::left << std::setw(20) << p.Name << (p.Source ? "source  " : "sink    ") << p.Class << "\n";
   AOut << "\nProperties\n";
   for (const TPropInfo* p : cls->Properties()) {
-    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << p->TypeName() << DefaultOf(*p);
+    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << p->TypeName() << " " << DefaultOf(*p);
     if (p->HasMin) AOut << " (minimum " << p->ValueToText(p->Min) << ")";
     if (p->ReadOnly()) AOut << " (read-only)";
     if (!p->Hints.Description.empty()) AOut << "  " << p->Hints.Description;
@@ -392,7 +392,17 @@ TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TCompo
   try {
     return TNXGraphDocument::FromXml(AFile.Xml, AOwner);
   } catch (const EGraphDocumentError& e) {
-    throw EFlowError(AFile.FileName + ": " + e.what());
+    // "message (at PATH, line N)" becomes "file:N: message (at PATH)", the
+    // form of every other error about a place in a document.
+    const std::string text = e.what();
+    const std::size_t at = text.rfind(" (at ");
+    const std::size_t line = text.rfind(", line ");
+    if (at != std::string::npos && line != std::string::npos && line > at && text.ends_with(")")) {
+      const std::string number = text.substr(line + 7, text.size() - line - 8);
+      if (!number.empty() && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        throw EFlowError(AFile.FileName + ":" + number + ": " + text.substr(0, at) + text.substr(at, line - at) + ")");
+    }
+    throw EFlowError(AFile.FileName + ": " + text);
   }
 }
 
