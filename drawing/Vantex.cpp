@@ -552,7 +552,6 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
     // The band is between 1 and 1.5 pixels wide across the major axis, so
     // it covers the pixel of its top edge from there down (1 - f), the next
     // one up to the band's bottom edge, and at most a sliver of a third.
-    // The top edge at a column's middle: a.Y + (middle - a.X) * slope - half.
     const float extra = float(2 * half - 1);
     // One column: the band's top edge at the column's middle, clamped into
     // the guard band (it only leaves the mask by rounding).
