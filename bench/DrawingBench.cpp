@@ -3,6 +3,11 @@
 // drawing of a display (goal: under 2 ms), against Cairo's own stroker
 // drawing the same path in the same run; and a two-pixel pen, which goes
 // through Cairo's stroker.
+//
+// And a layered plot (bezel, grid with tick labels, a 2,000-point trace,
+// markers on top) when only the top layer changed: repainted layer by
+// layer, against a composite layer that copies the lower layers from the
+// images in its per-link cache.
 #include <cairo.h>
 
 #include <cmath>
@@ -61,6 +66,117 @@ void BM_CairoStroke1px(benchmark::State& state) {
 }
 BENCHMARK(BM_CairoStroke1px)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3);
 
+// ---------------------------------------------------------------- layered plot
+
+constexpr float kPlotX = 60, kPlotY = 30, kPlotW = 700, kPlotH = 520;
+
+class TBezel : public TRGDrawLayer {
+ public:
+  using TRGDrawLayer::TRGDrawLayer;
+
+ protected:
+  void IntDraw(IGPGraphics& g, std::int32_t AWidth, std::int32_t AHeight) override {
+    RGGlossRoundRectangle3DF(g, 0xFF2A3440u, 0xFF10161Cu, TIGPRectF(0, 0, float(AWidth), float(AHeight)), {30, 30});
+    g.FillRectangle(TIntfPtr<IGPBrush>(new TIGPSolidBrush(0xFF050A08u)), {kPlotX, kPlotY, kPlotW, kPlotH});
+    RGDrawFrame3DF(g, 0xFF000000u, 0xFF5A6A78u, TIGPRectF(kPlotX - 3, kPlotY - 3, kPlotW + 6, kPlotH + 6), 3);
+  }
+};
+
+class TGrid : public TRGDrawLayer {
+ public:
+  using TRGDrawLayer::TRGDrawLayer;
+
+ protected:
+  void IntDraw(IGPGraphics& g, std::int32_t, std::int32_t) override {
+    TIntfPtr<TIGPPen> pen(new TIGPPen(0xFF2E4A3Au, 1));
+    pen->SetDashStyle(dsDot);
+    TIntfPtr<TIGPFont> font(new TIGPFont("sans-serif", 8));
+    TIntfPtr<IGPBrush> text(new TIGPSolidBrush(0xFFB8C8C0u));
+    for (int i = 0; i <= 10; ++i) {
+      const float y = kPlotY + i * kPlotH / 10 + 0.5f, x = kPlotX + i * kPlotW / 10 + 0.5f;
+      g.DrawLine(pen, kPlotX, y, kPlotX + kPlotW, y);
+      g.DrawLine(pen, x, kPlotY, x, kPlotY + kPlotH);
+      g.DrawString(NXGetScaleTickText(1 - i * 0.2, -1, 1, false, 3, false), font, TIGPPointF{8, y - 7}, text);
+      g.DrawString(NXGetScaleTickText(i * 0.1, 0, 1, false, 3, false) + " s", font,
+                   TIGPPointF{x - 10, kPlotY + kPlotH + 6}, text);
+    }
+  }
+};
+
+class TTrace : public TRGDrawLayer {
+ public:
+  explicit TTrace(TComponent* AOwner) : TRGDrawLayer(AOwner), FPen(new TIGPPen(0xFF40FF80u, 1.5f)) {
+    FPen->SetLineJoin(ljRound);
+    for (int i = 0; i < 2000; ++i)
+      FPoints.push_back({kPlotX + i * kPlotW / 1999, kPlotY + kPlotH / 2 * float(1 - 0.8 * std::sin(i * 0.02) *
+                                                                                       std::cos(i * 0.003))});
+  }
+
+ protected:
+  void IntDraw(IGPGraphics& g, std::int32_t, std::int32_t) override { g.DrawLines(FPen, FPoints); }
+
+ private:
+  TIntfPtr<TIGPPen> FPen;
+  std::vector<TIGPPointF> FPoints;
+};
+
+// A cursor that moves every frame: the one layer that changes.
+class TCursor : public TRGDrawLayer {
+ public:
+  using TRGDrawLayer::TRGDrawLayer;
+  void Move() {
+    FAt = (FAt + 7) % int(kPlotW);
+    Invalidate();
+  }
+
+ protected:
+  void IntDraw(IGPGraphics& g, std::int32_t, std::int32_t) override {
+    const float x = kPlotX + float(FAt);
+    g.DrawLine(TIntfPtr<TIGPPen>(new TIGPPen(0xC0FFD040u, 1)), x, kPlotY, x, kPlotY + kPlotH);
+    RGFillBulb3DF(g, 0xFFFFC000u, {x - 6, kPlotY + kPlotH / 2 - 6, 12, 12});
+    g.DrawString("cursor", TIntfPtr<TIGPFont>(new TIGPFont("sans-serif", 8)), TIGPPointF{x + 8, kPlotY + 8},
+                 TIntfPtr<IGPBrush>(new TIGPSolidBrush(0xFFFFD040u)));
+  }
+
+ private:
+  int FAt = 0;
+};
+
+class TPlot : public TLockComponent {
+ public:
+  explicit TPlot(bool ACached) : TLockComponent(nullptr), Layers(new TRGDrawLayers(this)) {
+    auto add = [&](TRGDrawLayer* ALayer) {
+      ALayer->SetList(Layers.get());
+      return ALayer;
+    };
+    TRGCompositeLayer* composite = ACached ? static_cast<TRGCompositeLayer*>(add(new TRGCompositeLayer(this))) : nullptr;
+    for (TRGDrawLayer* lower : {add(new TBezel(this)), add(new TGrid(this)), add(new TTrace(this))})
+      if (composite) composite->AddLayer(lower);
+    Cursor = static_cast<TCursor*>(add(new TCursor(this)));
+  }
+  std::unique_ptr<TRGDrawLayers> Layers;
+  TCursor* Cursor;
+};
+
+// Frames of the plot in which only the cursor moved.
+void LayeredPlot(benchmark::State& state, bool ACached) {
+  auto* plot = new TPlot(ACached);
+  TRGCairoCanvas canvas(kWidth, kHeight);
+  for (auto _ : state) {
+    plot->Cursor->Move();
+    canvas.GetGraphics()->Clear(0xFF000000u);
+    plot->Layers->Draw(canvas, kWidth, kHeight);
+    canvas.GetGraphics()->Flush();
+  }
+  plot->Free();
+}
+
+void BM_LayeredRepaint(benchmark::State& state) { LayeredPlot(state, false); }
+BENCHMARK(BM_LayeredRepaint)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5);
+
+void BM_LayeredCachedImages(benchmark::State& state) { LayeredPlot(state, true); }
+BENCHMARK(BM_LayeredCachedImages)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +192,9 @@ int main(int argc, char** argv) {
   nxbench::PrintRatios(rep, "10,000-point polyline against Cairo's stroker (real time)",
                        {{"1-pixel pen", "BM_Polyline1px", "BM_CairoStroke1px", 1.0},
                         {"2-pixel pen (through the stroker)", "BM_Polyline2px", "BM_CairoStroke1px", 0}},
+                       "speed-up", true);
+  nxbench::PrintRatios(rep, "Layered plot (800x600), only the top layer changed (smallest CPU time)",
+                       {{"lower layers copied from cached images", "BM_LayeredCachedImages", "BM_LayeredRepaint", 2.0}},
                        "speed-up", true);
   return 0;
 }

@@ -1,8 +1,10 @@
 // RGDrawLayers: the draw layer, the layer list with its drawing pass and
-// mouse routing, and the layer-reference collection.
+// mouse routing, the layer-reference collection and the image-caching
+// composite layer.
 #include "drawing/RGDrawLayers.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "runtime/NXPackage.h"
 
@@ -21,7 +23,11 @@ void TRGDrawLayers::Draw(TRGCanvas& ACanvas, std::int32_t AWidth, std::int32_t A
     if (IRGDrawItem* layer = Supports<IRGDrawItem>(item->GetComponentInstance()).Get()) layers.push_back(layer);
   });
   for (IRGDrawItem* layer : layers) layer->DoLayerBegin(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff);
-  for (IRGDrawItem* layer : layers) layer->DoLayerDraw(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff, AContoursOnly);
+  for (IRGDrawItem* layer : layers) {
+    // A layer that a composite draws from its image is not drawn twice.
+    if (TRGDrawLayer* own = layer->GetDrawLayer(); own && own->DrawnByComposite()) continue;
+    layer->DoLayerDraw(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff, AContoursOnly);
+  }
   for (IRGDrawItem* layer : layers) layer->DoLayerEnd(ACanvas, AWidth, AHeight, AXCoeff, AYCoeff);
 }
 
@@ -159,6 +165,19 @@ void TRGDrawLayer::ClearCachedData() {
   FCachedList.clear();
 }
 
+void TRGDrawLayer::OwnedChanged(TPersistent* ASource) {
+  Invalidate();
+  TNXComponentItem::OwnedChanged(ASource);
+}
+
+TRGDrawLayer* TRGDrawLayer::DrawnByComposite() const {
+  for (TRGLayerCollectionItem* link : LinkList()) {
+    auto* composite = dynamic_cast<TRGCompositeLayer*>(link->DrawLayer());
+    if (composite && composite->Visible() && composite->GetList() == GetList()) return composite;
+  }
+  return nullptr;
+}
+
 void TRGDrawLayer::AddLayerLink(TRGLayerCollectionItem* ALink) {
   TWriteLock guard(GetLock());
   if (std::find(FLinkList.begin(), FLinkList.end(), ALink) == FLinkList.end()) FLinkList.push_back(ALink);
@@ -278,6 +297,105 @@ void TRGLayerCollectionItem::DefineProperties(TFiler& AFiler) {
       nullptr, false);
 }
 
+// ---------------------------------------------------------------- composite layer
+
+namespace {
+// A linked layer's image and what it was drawn with.
+class TRGLayerImage : public TInterfacedObject {
+ public:
+  TIntfPtr<IGPImage> Image;
+  const TRGDrawLayer* Layer = nullptr;
+  std::uint64_t Version = 0;
+  TIGPMatrix Transform;
+  std::int32_t Width = 0, Height = 0;
+  float XCoeff = 0, YCoeff = 0;
+  bool ContoursOnly = false;
+};
+}  // namespace
+
+TRGCompositeLayer::TRGCompositeLayer(TComponent* AOwner)
+    : TRGDrawLayer(AOwner), FLayers(new TRGLayerCollection(this)) {
+  InitProperties(this);
+}
+
+void TRGCompositeLayer::DeclareProperties(TClassBuilder<TRGCompositeLayer>& P) {
+  P.Prop<&TRGCompositeLayer::FLayers>("Layers");
+}
+
+TRGLayerCollectionItem* TRGCompositeLayer::AddLayer(TRGDrawLayer* ALayer) {
+  TRGLayerCollectionItem* item = FLayers->Add();
+  item->SetLayer(ALayer);
+  return item;
+}
+
+void TRGCompositeLayer::OwnedChanged(TPersistent* ASource) {
+  // Links added, removed or pointed elsewhere: no image may outlive its link.
+  ClearCachedData();
+  TRGDrawLayer::OwnedChanged(ASource);
+}
+
+void TRGCompositeLayer::DrawLayer(TRGCanvas& ACanvas, std::int32_t AWidth, std::int32_t AHeight, float AXCoeff,
+                                  float AYCoeff) {
+  TIntfPtr<IGPGraphics> target = ACanvas.GetGraphics();
+  if (!target) return;
+  // The images cover the surface in device pixels (an image surface's size;
+  // for another surface, the drawing area scaled by the factors).
+  std::int32_t width = 0, height = 0;
+  if (cairo_surface_t* surface = ACanvas.Canvas(); surface && cairo_surface_get_type(surface) == CAIRO_SURFACE_TYPE_IMAGE) {
+    width = cairo_image_surface_get_width(surface);
+    height = cairo_image_surface_get_height(surface);
+  } else {
+    width = std::int32_t(std::ceil(AWidth * AXCoeff));
+    height = std::int32_t(std::ceil(AHeight * AYCoeff));
+  }
+  if (width < 1 || height < 1) return;
+  const TIGPMatrix transform = target->GetTransform();
+  for (std::int32_t i = 0; i < FLayers->Count(); ++i) {
+    TRGLayerCollectionItem* link = FLayers->Items(i);
+    TRGDrawLayer* layer = link->LinkedLayer();
+    if (!layer || !layer->Visible()) {
+      SetCachedData(link, nullptr);
+      continue;
+    }
+    TIntfPtr<IInterface> data = GetCachedData(link);
+    auto* cached = dynamic_cast<TRGLayerImage*>(data.Get());
+    // The version is read before drawing: a change made meanwhile draws again next time.
+    const std::uint64_t version = layer->ContentVersion();
+    const bool current = cached && cached->Layer == layer && cached->Version == version &&
+                         cached->Transform == transform && cached->Width == width && cached->Height == height &&
+                         cached->XCoeff == AXCoeff && cached->YCoeff == AYCoeff &&
+                         cached->ContoursOnly == ContoursOnly();
+    if (!current) {
+      if (!cached) {
+        cached = new TRGLayerImage;
+        data = TIntfPtr<IInterface>(static_cast<IInterface*>(cached));
+      }
+      if (!cached->Image || cached->Width != width || cached->Height != height)
+        cached->Image = TIntfPtr<IGPImage>(new TIGPBitmap(width, height));
+      TRGCairoCanvas canvas(cached->Image);
+      canvas.GetGraphics()->Clear(0);
+      canvas.GetGraphics()->SetTransform(transform);
+      layer->DoLayerDraw(canvas, AWidth, AHeight, AXCoeff, AYCoeff, ContoursOnly());
+      canvas.GetGraphics()->Flush();
+      cached->Layer = layer;
+      cached->Version = version;
+      cached->Transform = transform;
+      cached->Width = width;
+      cached->Height = height;
+      cached->XCoeff = AXCoeff;
+      cached->YCoeff = AYCoeff;
+      cached->ContoursOnly = ContoursOnly();
+      SetCachedData(link, data);
+      FImagesDrawn.fetch_add(1, std::memory_order_relaxed);
+    }
+    // One to one onto the surface's pixels.
+    const std::uint32_t state = target->Save();
+    target->ResetTransform();
+    target->DrawImage(cached->Image, 0, 0);
+    target->Restore(state);
+  }
+}
+
 void RGRegisterLayerComponents(std::initializer_list<const TClassInfo*> AClasses) {
   for (const TClassInfo* c : AClasses) {
     RegisterClass(*c);
@@ -292,9 +410,10 @@ void UnitInitialize() {
   RegisterClasses({&TRGDrawLayers::StaticClassInfo(), &TRGDrawLayer::StaticClassInfo(),
                    &TRGLayerCollection::StaticClassInfo(), &TRGLayerCollectionItem::StaticClassInfo()});
   NXRegisterComponentCollection(TRGDrawLayers::StaticClassInfo());
+  RGRegisterLayerComponents({&TRGCompositeLayer::StaticClassInfo()});
 }
 void UnitFinalize() {
-  for (const TClassInfo* c : {&TRGLayerCollectionItem::StaticClassInfo(), &TRGLayerCollection::StaticClassInfo(),
+  for (const TClassInfo* c : {&TRGCompositeLayer::StaticClassInfo(), &TRGLayerCollectionItem::StaticClassInfo(), &TRGLayerCollection::StaticClassInfo(),
                               &TRGDrawLayer::StaticClassInfo(), &TRGDrawLayers::StaticClassInfo()})
     UnregisterClass(*c);
 }

@@ -14,10 +14,19 @@
 // (TRGLayerCollection) and keep drawing resources per linked layer in its
 // cache (GetCachedData / SetCachedData). Every layer knows the collection
 // items that point to it, and unlinks them when it is destroyed.
+//
+// TRGCompositeLayer uses that cache to keep an image of each layer it links:
+// a display whose lower layers (bezel, grid, traces) rarely change and whose
+// top layer (a cursor, markers) changes often repaints the lower ones by
+// copying their images. Every layer counts its changes (ContentVersion); an
+// image is drawn again only when its layer's count, the surface size, the
+// transform or the scale factors differ from those it was drawn with.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 #include "drawing/Vantex.h"
@@ -147,6 +156,16 @@ class TRGDrawLayer : public TNXComponentItem, public IRGDrawItem, public IEnable
   virtual void SetCachedData(const TPersistent* ALink, const TIntfPtr<IInterface>& AData);
   virtual void ClearCachedData();
 
+  // How often the layer's content changed: every change of one of its
+  // properties (or of their sub-objects) and every Invalidate counts.
+  std::uint64_t ContentVersion() const noexcept { return FContentVersion.load(std::memory_order_acquire); }
+  // Marks the drawn content as changed (a layer whose data changed outside
+  // its properties, such as a trace with new samples, calls it).
+  void Invalidate() noexcept { FContentVersion.fetch_add(1, std::memory_order_acq_rel); }
+  void OwnedChanged(TPersistent* ASource) override;
+  // The visible image cache of the same list that draws this layer (null: none).
+  TRGDrawLayer* DrawnByComposite() const;
+
   // Maintained by the layer-collection items that point to this layer.
   void AddLayerLink(TRGLayerCollectionItem* ALink);
   void RemoveLayerLink(TRGLayerCollectionItem* ALink);
@@ -175,6 +194,7 @@ class TRGDrawLayer : public TNXComponentItem, public IRGDrawItem, public IEnable
   std::vector<TIntfPtr<IInterface>> FCachedList;
   std::vector<TRGLayerCollection*> FCollections;
   bool FContoursOnly = false;
+  std::atomic<std::uint64_t> FContentVersion{0};
 };
 
 class TRGLayerCollectionItem : public TLockCollectionItem {
@@ -217,6 +237,35 @@ class TRGLayerCollection : public TTypedPersistentCollection<TRGLayerCollectionI
 
  private:
   TRGDrawLayer* FDrawLayer;
+};
+
+// Draws the layers it links (Layers, in collection order, at its own place
+// in the list) from images kept in its per-link cache; the list no longer
+// draws those layers itself while the composite is visible. A linked layer
+// is drawn into its image again only when it changed (see the top of the
+// unit); an invisible linked layer is left out and its image dropped.
+// The images have the size of the canvas's surface and are copied onto it
+// one to one, so the canvas's transform at drawing time is baked into them.
+class TRGCompositeLayer : public TRGDrawLayer {
+  NX_PERSISTENT(TRGCompositeLayer, TRGDrawLayer)
+ public:
+  explicit TRGCompositeLayer(TComponent* AOwner = nullptr);
+  TRGLayerCollection* Layers() const { return FLayers.get(); }
+  // A linked layer by its link (the linked layers are usually made with it).
+  TRGLayerCollectionItem* AddLayer(TRGDrawLayer* ALayer);
+  // How many linked layers were drawn into their images since the composite was made.
+  std::uint64_t ImagesDrawn() const noexcept { return FImagesDrawn.load(std::memory_order_relaxed); }
+  // A change of the links (or of the composite) drops every image.
+  void OwnedChanged(TPersistent* ASource) override;
+  static void DeclareProperties(TClassBuilder<TRGCompositeLayer>& P);
+
+ protected:
+  void DrawLayer(TRGCanvas& ACanvas, std::int32_t AWidth, std::int32_t AHeight, float AXCoeff,
+                 float AYCoeff) override;
+
+ private:
+  std::unique_ptr<TRGLayerCollection> FLayers;
+  std::atomic<std::uint64_t> FImagesDrawn{0};
 };
 
 // Registers layer classes for streaming and as items of draw-layer lists.

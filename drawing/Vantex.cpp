@@ -445,6 +445,14 @@ void TIGPGraphics::StrokeCurrentPath(const TIGPPen& APen, bool AClosedFigures) {
   cairo_restore(FCr);
 }
 
+namespace {
+// Adds a coverage value (0..255) to a mask pixel, limited to 255.
+inline void AddCoverage(std::uint8_t& px, float AValue) {
+  const int v = px + int(AValue + 0.5f);
+  px = std::uint8_t(v > 255 ? 255 : v);
+}
+}  // namespace
+
 bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF>& APoints) {
   if (APen.GetDashStyle() != dsSolid || !APen.GetCompoundArray().empty()) return false;
   if (APen.GetBrush()->GetType() != btSolidColor) return false;
@@ -475,8 +483,15 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
   const long rx1 = long(std::ceil(std::min(x1 + 2, cx1))), ry1 = long(std::ceil(std::min(y1 + 2, cy1)));
   if (rx1 <= rx0 || ry1 <= ry0) return true;  // nothing visible
   const int rw = int(rx1 - rx0), rh = int(ry1 - ry0);
-  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, rw);
-  FMask.assign(std::size_t(stride) * rh, 0);
+  // The mask has a guard band of kGuard pixels on every side, so that the
+  // coverage loop writes its three pixels across the band without checking
+  // each against the edges (segments are clipped to a pixel beyond the
+  // mask, the band reaches at most two further). The guard is composited
+  // with the rest; the clip keeps it where the drawing may go.
+  constexpr int kGuard = 3;
+  const int mw = rw + 2 * kGuard, mh = rh + 2 * kGuard;
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, mw);
+  FMask.assign(std::size_t(stride) * mh, 0);
 
   // Exact box-filter coverage: each column (or row) a segment crosses gets
   // the part of the segment's one-pixel-wide band inside each pixel. Joined
@@ -487,13 +502,15 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
     const long i = long(v);
     return i - (v < double(i));
   };
-  std::uint8_t* const maskData = FMask.data();
+  std::uint8_t* const maskData = FMask.data() + std::size_t(kGuard) * stride + kGuard;
   for (std::size_t i = 1; i < pts.size(); ++i) {
     TPt a{pts[i - 1].X - rx0, pts[i - 1].Y - ry0}, b{pts[i].X - rx0, pts[i].Y - ry0};
     if (!std::isfinite(a.X) || !std::isfinite(a.Y) || !std::isfinite(b.X) || !std::isfinite(b.Y)) continue;
     // Clip the segment to the mask (with a pixel to spare) so that far-away
-    // points stay within the integer range of the loops below.
-    {
+    // points stay within the integer range of the loops below; a segment
+    // inside it (nearly every one) needs no clipping.
+    const auto inside = [rw, rh](const TPt& p) { return p.X >= -1 && p.X <= rw + 1 && p.Y >= -1 && p.Y <= rh + 1; };
+    if (!inside(a) || !inside(b)) {
       double t0 = 0, t1 = 1;
       const double dx = b.X - a.X, dy = b.Y - a.Y;
       const double p[4] = {-dx, dx, -dy, dy}, q[4] = {a.X + 1, rw + 1 - a.X, a.Y + 1, rh + 1 - a.Y};
@@ -518,44 +535,55 @@ bool TIGPGraphics::TryHairline(const TIGPPen& APen, const std::vector<TIGPPointF
     if (a.X == b.X) continue;  // a point: nothing
     if (a.X > b.X) std::swap(a, b);
     const long majorLimit = xMajor ? rw : rh, minorLimit = xMajor ? rh : rw;
-    const std::size_t majorStep = xMajor ? 1 : std::size_t(stride), minorStep = xMajor ? std::size_t(stride) : 1;
+    const std::ptrdiff_t majorStep = xMajor ? 1 : stride, minorStep = xMajor ? stride : 1;
     const double slope = (b.Y - a.Y) / (b.X - a.X);
-    const float half = float(std::sqrt(1 + slope * slope) / 2);  // half the band's extent across the major axis
+    const double half = std::sqrt(1 + slope * slope) / 2;  // half the band's extent across the major axis
     const long c0 = std::max(0l, ifloor(a.X)), c1 = std::min(majorLimit - 1, ifloor(b.X));
+    if (!aa) {
+      // Aliased: the pixel whose centre column the segment crosses.
+      for (long c = c0; c <= c1; ++c) {
+        if (a.X <= c + 0.5 && c + 0.5 < b.X) {
+          const long r = ifloor(a.Y + (c + 0.5 - a.X) * slope);
+          if (r >= 0 && r < minorLimit) maskData[c * majorStep + r * minorStep] = 255;
+        }
+      }
+      continue;
+    }
+    // The band is between 1 and 1.5 pixels wide across the major axis, so
+    // it covers the pixel of its top edge from there down (1 - f), the next
+    // one up to the band's bottom edge, and at most a sliver of a third.
+    const float extra = float(2 * half - 1);
+    // One column: the band's top edge at the column's middle, clamped into
+    // the guard band (it only leaves the mask by rounding).
+    const auto column = [maskData, majorStep, minorStep, minorLimit, extra, ifloor](long c, double ATop,
+                                                                                     float AScale) {
+      const long r = std::clamp(ifloor(ATop), -2l, minorLimit);
+      const float f = float(ATop - double(r));
+      std::uint8_t* const px = maskData + c * majorStep + r * minorStep;
+      AddCoverage(px[0], std::max(0.0f, 1 - f) * AScale);
+      AddCoverage(px[minorStep], std::min(f + extra, 1.0f) * AScale);
+      AddCoverage(px[2 * minorStep], std::max(0.0f, f + extra - 1) * AScale);
+    };
+    // The top edge at a column's middle m: a.Y + (m - a.X) * slope - half.
+    const double top0 = a.Y - a.X * slope - half;
+    // The end columns hold part of the segment; the ones between hold a whole column each.
     for (long c = c0; c <= c1; ++c) {
       const double xa = std::max(a.X, double(c)), xb = std::min(b.X, double(c + 1)), o = xb - xa;
       if (o <= 0) continue;
-      std::uint8_t* const column = maskData + std::size_t(c) * majorStep;
-      if (!aa) {
-        // Aliased: the pixel whose centre column the segment crosses.
-        if (a.X <= c + 0.5 && c + 0.5 < b.X) {
-          const long r = ifloor(a.Y + (c + 0.5 - a.X) * slope);
-          if (r >= 0 && r < minorLimit) column[std::size_t(r) * minorStep] = 255;
-        }
+      if (o < 1) {
+        column(c, top0 + (xa + xb) / 2 * slope, float(o) * intensity);
         continue;
       }
-      // The band is between 1 and 1.5 pixels wide across the major axis, so
-      // it covers the pixel of its top edge from there down (1 - f), the next
-      // one up to the band's bottom edge, and at most a sliver of a third.
-      const float top = float(a.Y + ((xa + xb) / 2 - a.X) * slope) - half;
-      const long r = ifloor(top);
-      const float f = top - float(r), rest = f + 2 * half - 1;
-      const float scale = float(o) * intensity;
-      const float cov[3] = {1 - f, std::min(rest, 1.0f), rest - 1};
-      for (int k = 0; k < 3; ++k) {
-        const long row = r + k;
-        if (cov[k] <= 0 || row < 0 || row >= minorLimit) continue;
-        std::uint8_t& px = column[std::size_t(row) * minorStep];
-        const int v = px + int(cov[k] * scale + 0.5f);
-        px = std::uint8_t(v > 255 ? 255 : v);
-      }
+      const long last = std::min(c1, ifloor(b.X) - 1);
+      for (; c <= last; ++c) column(c, top0 + (c + 0.5) * slope, intensity);
+      --c;
     }
   }
-  cairo_surface_t* mask = cairo_image_surface_create_for_data(FMask.data(), CAIRO_FORMAT_A8, rw, rh, stride);
+  cairo_surface_t* mask = cairo_image_surface_create_for_data(FMask.data(), CAIRO_FORMAT_A8, mw, mh, stride);
   cairo_save(FCr);
   cairo_identity_matrix(FCr);
   SetSource(*APen.GetBrush());
-  cairo_mask_surface(FCr, mask, double(rx0), double(ry0));
+  cairo_mask_surface(FCr, mask, double(rx0 - kGuard), double(ry0 - kGuard));
   cairo_restore(FCr);
   cairo_surface_destroy(mask);
   return true;
