@@ -75,10 +75,7 @@ void TNXNoiseGenerator::DeclareProperties(TClassBuilder<TNXNoiseGenerator>& P) {
 }
 
 void TNXNoiseGenerator::SetSeed(std::uint32_t AValue) {
-  SetNotify(FSeed, AValue, [this] {
-    Reseed();
-    Changed();
-  });
+  SetNotify(FSeed, AValue, [this] { Reseed(); });
 }
 
 void TNXNoiseGenerator::StartStream() { Reseed(); }
