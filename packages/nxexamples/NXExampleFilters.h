@@ -96,7 +96,6 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   void SetDesign(V& AField, V AValue) {
     SetNotify(AField, AValue, [this] {
       if (FSampleRate > 0) Redesign(true);
-      Changed();
     });
   }
 

@@ -3,7 +3,7 @@
 // (both over buffers of every size, before and after a redesign), the FIR
 // design report per window, the mixer's sum and pins, the level detector's
 // values and report, and a graph of them saved to a document, loaded again
-// and run on virtual time.
+// and run on its own clock on virtual time.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -407,12 +407,14 @@ TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   EXPECT_FALSE(mixer->GetInputPin(1)->IsConnected());
   EXPECT_TRUE(fir->OutputPin()->IsConnectedTo(iir->InputPin()));
 
-  // Run it: two generators on their own clocks, on virtual time.
+  // Run it on virtual time, each generator on its own clock, started from
+  // two threads at once (no lock-order cycle through the mixer).
   {
     TNXVirtualClockGuard virtualTime;
     root->SetDesigning(false);
+    std::thread other([&] { noise->Start(); });
     sine->Start();
-    noise->Start();
+    other.join();
     for (int i = 0; i < 6000 && level->Buffers() < 50; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     sine->Stop();
     noise->Stop();
