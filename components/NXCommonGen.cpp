@@ -50,6 +50,7 @@ void TNXBasicCommonGen::BeforeDestruction() {
 void TNXBasicCommonGen::SetEnabled(bool AValue) {
   TWriteLock guard(GetLock());
   SetNotify(FEnabled, AValue);
+  FEnabledNow.store(FEnabled, std::memory_order_release);
   // While a document is read only the flag is stored: Loaded starts the
   // generator once everything (its links included) is in place.
   if (HasState(csDesigning) || HasState(csLoading)) return;
@@ -155,6 +156,7 @@ void TNXBasicCommonGen::StreamStop() {
   FIsRunning = false;
   NotifyOutputPins(TFTStopOperation::Make());
   FEnabled = false;
+  FEnabledNow.store(false, std::memory_order_release);
   FFirstRequest = true;
   FClockInputPin->Notify(TFTClockNeededOperation::Make(false));
   if (FOnStop) FOnStop(this);
@@ -225,6 +227,15 @@ bool TNXBasicCommonGen::ClockDispatch(TFTBasicPin*, IFTStream*, const TGUID&,
 
 bool TNXBasicCommonGen::DispatchOperation(TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation,
                                           TFTNotifyState) {
+  if (AOperation->IsType<TFTQueryStreamOperation>()) {
+    // Answered without the lock, from the copy of Enabled: the receiver that
+    // asks (a mixer settling its rate) holds its own lock while it asks, and
+    // a start takes this generator's lock before the receiver's; taking the
+    // lock here would close a lock-order cycle between two generators that
+    // feed one receiver and start on two threads.
+    if (!FEnabledNow.load(std::memory_order_acquire)) NotifyIgnoreOutputPin();
+    return false;
+  }
   TWriteLock guard(GetLock());
   if (const auto* start = AOperation->As<TFTStartSampleRateOperation>()) {
     RequestPump();
@@ -232,8 +243,6 @@ bool TNXBasicCommonGen::DispatchOperation(TFTBasicPin*, const TGUID&, const TInt
     StartPump();
   } else if (AOperation->IsType<TFTStopOperation>()) {
     StreamStop();
-  } else if (AOperation->IsType<TFTQueryStreamOperation>()) {
-    if (!FEnabled) NotifyIgnoreOutputPin();
   } else if (const auto* pump = AOperation->As<TFTMasterPumpOperation>()) {
     MasterPump(pump->GetMaster(), pump->GetOperationID());
     return true;

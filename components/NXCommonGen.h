@@ -29,6 +29,7 @@
 // supply the buffer), and may override StartStream, GetCanStart and the rest.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -146,6 +147,8 @@ class TNXBasicCommonGen : public TLockComponent {
   bool FInStopping = false;
   double FPumpRate = 0;
   bool FEnabled = true;
+  // Enabled as the stream query reads it, without the lock (written with it).
+  std::atomic<bool> FEnabledNow{true};
   TNXClockSource FClockSource = csAuto;
   std::uint32_t FPumpPriority = 0;
   TNXNotifyEvent FOnStop;

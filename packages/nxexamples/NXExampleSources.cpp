@@ -18,27 +18,6 @@ TFTBasicPin* TNXExampleRealGen::GetPin(std::int32_t AIndex) const {
   return nullptr;
 }
 
-bool TNXExampleRealGen::DispatchOperation(TFTBasicPin* AOtherPin, const TGUID& AStreamID,
-                                          const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  if (AOperation->IsType<TFTQueryStreamOperation>()) {
-    if (!FEnabledNow.load(std::memory_order_acquire)) NotifyIgnoreOutputPin();
-    return false;
-  }
-  return TNXCommonRealGen::DispatchOperation(AOtherPin, AStreamID, AOperation, AState);
-}
-
-void TNXExampleRealGen::Changed() {
-  // Every change of Enabled but the stop's comes through here, under the lock.
-  FEnabledNow.store(FEnabled, std::memory_order_release);
-  TNXCommonRealGen::Changed();
-}
-
-void TNXExampleRealGen::StreamStop() {
-  TWriteLock guard(GetLock());
-  TNXCommonRealGen::StreamStop();
-  FEnabledNow.store(FEnabled, std::memory_order_release);
-}
-
 // ---------------------------------------------------------------- sine
 
 TNXSineGenerator::TNXSineGenerator(TComponent* AOwner) : TNXExampleRealGen(AOwner) { InitProperties(this); }

@@ -26,28 +26,12 @@ enum TNXNoiseDistribution : std::int32_t { ndUniform, ndGaussian };
 NX_ENUM_NAMES(TNXNoiseDistribution, "ndUniform", "ndGaussian")
 
 // A real generator with the pins a graph document links.
-//
-// A query for the stream is answered without the generator's lock, from a
-// copy of Enabled: the receiver that asks (a mixer deciding its rate) holds
-// its own lock while it asks, and a start takes the generator's lock before
-// the receiver's. Taking the generator's lock for the answer would close a
-// lock-order cycle between two generators that feed one mixer (a deadlock
-// when they start on two threads).
 class TNXExampleRealGen : public TNXCommonRealGen, public INXPinOwner {
   NX_PERSISTENT(TNXExampleRealGen, TNXCommonRealGen)
  public:
-  explicit TNXExampleRealGen(TComponent* AOwner) : TNXCommonRealGen(AOwner) { FEnabledNow = FEnabled; }
+  using TNXCommonRealGen::TNXCommonRealGen;
   std::int32_t GetPinCount() const override { return 2; }
   TFTBasicPin* GetPin(std::int32_t AIndex) const override;
-  bool DispatchOperation(TFTBasicPin* AOtherPin, const TGUID& AStreamID, const TIntfPtr<IFTNotifyOperation>& AOperation,
-                         TFTNotifyState AState) override;
-  void Changed() override;
-
- protected:
-  void StreamStop() override;
-
- private:
-  std::atomic<bool> FEnabledNow{true};
 };
 
 class TNXSineGenerator : public TNXExampleRealGen {
