@@ -465,12 +465,12 @@ void TNXScopeView::Finish(flow::TFlowNodeReport& AReport) {
   if (!timed) plot.X.Caption = "Sample";
   else if (first > 0) plot.X.Caption = Format("Time (ms) from %.6g s", double(first) / FRate);
   else plot.X.Caption = "Time (ms)";
-  double low = 0, high = 0;
-  if (n > 0) {
-    const auto [mn, mx] = std::minmax_element(values.begin(), values.end());
-    low = *mn;
-    high = *mx;
-  }
+  // The range of the finite values: a NaN or an infinity breaks the trace
+  // but does not flatten the scale.
+  double low = INFINITY, high = -INFINITY;
+  for (double v : values)
+    if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
+  if (low > high) low = high = 0;
   plot.Y = NicePlotRange(low, high, "Amplitude");
   plot.XValues = shown;
   plot.YValues = values;

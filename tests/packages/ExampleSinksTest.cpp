@@ -266,6 +266,7 @@ struct TPictureCase {
   bool Log;
   std::int32_t Width, Height;
   std::size_t Total;  // samples sent (0: none)
+  bool Poisoned = false;  // a NaN and infinities among them
 };
 class Pictures : public ::testing::TestWithParam<TPictureCase> {};
 
@@ -286,6 +287,7 @@ TEST_P(Pictures, DecodeAtTheirSizeWithATrace) {
     for (std::size_t i = 0; i < x.size(); ++i)
       x[i] = c.Spectrum ? -60 + 50 * std::exp(-std::pow((double(i) - 100) / 4, 2)) - 0.01 * double(i)
                         : 0.8 * std::sin(2 * std::numbers::pi * double(i) / 200);
+    if (c.Poisoned) x[10] = NAN, x[20] = INFINITY, x[30] = -INFINITY;
     // A spectrum arrives as one buffer of bins.
     const flow::TFlowNodeReport report = RunSink(*sink, dir, x, c.Spectrum ? x.size() + 1 : 256, 48000);
     const TPicture p = ReadPicture(dir + "/" + sink->FileName());
@@ -296,7 +298,7 @@ TEST_P(Pictures, DecodeAtTheirSizeWithATrace) {
     const std::string bytes = ReadFileBytes(dir + "/" + sink->FileName());
     if (run == 0) first = bytes;
     else EXPECT_EQ(bytes, first);
-    if (c.Spectrum && c.Total > 0) {
+    if (c.Spectrum && c.Total > 0 && !c.Poisoned) {
       // Bin k of 513 at 48 kHz is at k * 48000 / 1024 Hz; the peak is bin 100.
       const auto rows = ReadCsv(dir + "/spectrum.csv");
       ASSERT_EQ(rows.size(), c.Total + 1);
@@ -315,6 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TPictureCase{"Scope", false, false, 800, 400, 5000},
                       TPictureCase{"ScopeSmall", false, false, 200, 120, 300},
                       TPictureCase{"ScopeEmpty", false, false, 640, 360, 0},
+                      TPictureCase{"ScopePoisoned", false, false, 640, 360, 400, true},
+                      TPictureCase{"SpectrumPoisoned", true, true, 640, 360, 513, true},
                       TPictureCase{"Spectrum", true, false, 800, 400, 513},
                       TPictureCase{"SpectrumLog", true, true, 900, 450, 513},
                       TPictureCase{"SpectrumEmpty", true, false, 500, 300, 0}),
