@@ -441,8 +441,13 @@ class TRampGen : public TNXCommonRealGen {
 
 // A generator paced by its clock thread on virtual time feeds a scope, a
 // CSV writer and a spectrum with its view at once; the files are finished
-// on this thread after the stream stopped.
-TEST(SinkThreads, ClockThreadFeedsEverySink) {
+// on this thread after the stream stopped. With its worker the spectrum
+// sends from a thread of its own (a stop drops what its queue still holds,
+// so the view then has some of the spectra, not all).
+class SinkThreads : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SinkThreads, ClockThreadFeedsEverySink) {
+  const bool worker = GetParam();
   TNXVirtualClockGuard virtualTime;
   const std::string dir = OutputFolder("threads");
   flow::TFlowRunContext context;
@@ -455,6 +460,7 @@ TEST(SinkThreads, ClockThreadFeedsEverySink) {
   TPtr<TNXCsvWriter> csv(new TNXCsvWriter());
   TPtr<TNXSpectrum> spectrum(new TNXSpectrum());
   TPtr<TNXSpectrumView> view(new TNXSpectrumView());
+  spectrum->Threading()->SetEnabled(worker);
   testing::TCollector end;
   gen->OutputPin().Connect(scope->InputPin());
   gen->OutputPin().Connect(csv->InputPin());
@@ -473,12 +479,13 @@ TEST(SinkThreads, ClockThreadFeedsEverySink) {
   csv->FlowFinish(context, reports[1]);
   spectrum->FlowFinish(context, reports[2]);
   view->FlowFinish(context, reports[3]);
-  for (int i : {0, 1, 2}) {
-    EXPECT_EQ(reports[i].Samples, 20000) << i;
-    EXPECT_EQ(reports[i].SampleRate, 8000) << i;
+  for (int i : {0, 1}) EXPECT_EQ(reports[i].Samples, 20000) << i;
+  for (int i : {0, 1, 2, 3}) EXPECT_EQ(reports[i].SampleRate, 8000) << i;
+  if (!worker) {
+    EXPECT_EQ(reports[3].Buffers, 20000 / 1024);  // one spectrum per whole frame
   }
-  EXPECT_EQ(reports[3].Buffers, 20000 / 1024);  // one spectrum per whole frame
-  EXPECT_EQ(reports[3].SampleRate, 8000);
+  EXPECT_LE(reports[3].Buffers, 20000 / 1024);
+  EXPECT_LE(reports[2].Samples, 20000);
   std::int64_t first = 0;
   const std::vector<double> kept = scope->Kept(&first);
   ASSERT_EQ(kept.size(), 2048u);
@@ -488,8 +495,14 @@ TEST(SinkThreads, ClockThreadFeedsEverySink) {
   const auto rows = ReadCsv(dir + "/samples.csv");
   ASSERT_EQ(rows.size(), 20001u);
   EXPECT_EQ(rows.back(), (std::vector<std::string>{"19999", "19999"}));
-  EXPECT_EQ(view->LastSpectrum().size(), 513u);
+  const std::vector<double> last = view->LastSpectrum();
+  if (!last.empty() || !worker) {
+    EXPECT_EQ(last.size(), 513u);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Spectrum, SinkThreads, ::testing::Values(false, true),
+                         [](const auto& AInfo) { return AInfo.param ? "OnItsWorker" : "OnTheClockThread"; });
 
 }  // namespace
 }  // namespace nx::examples
