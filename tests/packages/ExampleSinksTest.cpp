@@ -109,6 +109,10 @@ TEST_P(CsvWriter, WritesIndexAndExactValue) {
     const std::string bytes = ReadFileBytes(dir + "/s.csv");
     if (run == 0) first = bytes;
     else EXPECT_EQ(bytes, first);
+    // A second finish leaves the file as it is.
+    flow::TFlowNodeReport again;
+    writer->FlowFinish({}, again);
+    EXPECT_EQ(ReadFileBytes(dir + "/s.csv"), bytes);
   }
 }
 
