@@ -91,6 +91,7 @@ std::vector<TPlotTick> LogTicks(const TPlotAxis& AAxis) {
 }  // namespace
 
 std::vector<TPlotTick> PlotTicks(const TPlotAxis& AAxis, std::int32_t AMaxSteps) {
+  if (!std::isfinite(AAxis.Min) || !std::isfinite(AAxis.Max) || !(AAxis.Max > AAxis.Min)) return {};
   return AAxis.Logarithmic ? LogTicks(AAxis) : LinearTicks(AAxis, AMaxSteps);
 }
 
@@ -379,8 +380,18 @@ void RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, const std::stri
     throw Exception(Format("%s: the picture size %d x %d is empty", AFileName.c_str(), APlot.Width, APlot.Height));
   TStyleDefaults style(AStyle);
   TRGCairoCanvas canvas(APlot.Width, APlot.Height);
+  // Axes that cannot be drawn (empty, reversed, not finite, a logarithmic
+  // one reaching 0) are replaced by ones that can, so that a picture always
+  // comes out.
+  TPlot plot = APlot;
+  for (TPlotAxis* axis : {&plot.X, &plot.Y}) {
+    if (axis->Logarithmic && !(axis->Min > 0 && axis->Max > axis->Min && std::isfinite(axis->Max)))
+      axis->Logarithmic = false;
+    if (!std::isfinite(axis->Min)) axis->Min = 0;
+    if (!std::isfinite(axis->Max) || !(axis->Max > axis->Min)) axis->Max = axis->Min + 1;
+  }
   TPlotFrame frame;
-  frame.Plot = &APlot;
+  frame.Plot = &plot;
   LayOut(frame, style.Style, *canvas.GetGraphics());
 
   auto* host = new TPlotHost();
@@ -389,7 +400,7 @@ void RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, const std::stri
     host->Add<TPlotGridLayer>(frame, "Grid");
     host->Add<TPlotTraceLayer>(frame, "Trace");
     host->Add<TPlotTextLayer>(frame, "Texts");
-    host->Layers->Draw(canvas, APlot.Width, APlot.Height);
+    host->Layers->Draw(canvas, plot.Width, plot.Height);
   } catch (...) {
     host->Free();
     throw;

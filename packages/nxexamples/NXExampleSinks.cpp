@@ -187,6 +187,10 @@ void TNXCsvWriter::FlowPrepare(const flow::TFlowRunContext& AContext) {
 }
 
 void TNXCsvWriter::Open() {
+  // Once per run: a later stream of the same run (or a second finish)
+  // must not start the file again.
+  if (FOpened) return;
+  FOpened = true;
   FPath = OutputPath(FileName());
   MakeParent(FPath);
   FFile = std::fopen(FPath.c_str(), "wb");
@@ -216,14 +220,13 @@ void TNXCsvWriter::Reset() {
   FError.clear();
   FPending.clear();
   FWritten = 0;
+  FOpened = false;
 }
 
-void TNXCsvWriter::StreamStarted(double) {
-  if (!FFile && FError.empty()) Open();
-}
+void TNXCsvWriter::StreamStarted(double) { Open(); }
 
 void TNXCsvWriter::Received(const double* AData, std::int32_t ACount) {
-  if (!FFile && FError.empty()) Open();
+  Open();
   if (!FFile) return;
   const std::int64_t limit = MaxSamples();
   for (std::int32_t i = 0; i < ACount && (limit == 0 || FWritten < limit); ++i) {
@@ -238,7 +241,7 @@ void TNXCsvWriter::Received(const double* AData, std::int32_t ACount) {
 
 void TNXCsvWriter::Finish(flow::TFlowNodeReport& AReport) {
   // A run that received nothing still leaves the header.
-  if (!FFile && FError.empty()) Open();
+  Open();
   Close();
   if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
   AReport.Files.push_back(FileName());
@@ -277,7 +280,7 @@ constexpr TWaveFormatInfo kWaveFormats[] = {
 }  // namespace
 
 void TNXWaveWriter::StreamStarted(double ARate) {
-  if (FFile || !FError.empty()) return;
+  if (FFileRate != 0 || !FError.empty()) return;
   FPath = OutputPath(FileName());
   // WAV keeps a whole number of samples per second.
   const long rate = std::lround(ARate);
@@ -328,7 +331,7 @@ void TNXWaveWriter::Reset() {
 }
 
 void TNXWaveWriter::Finish(flow::TFlowNodeReport& AReport) {
-  const bool made = FFile != nullptr;
+  const bool made = FFileRate != 0;
   Close();
   if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
   if (!made) {
@@ -465,12 +468,12 @@ void TNXScopeView::Finish(flow::TFlowNodeReport& AReport) {
   if (!timed) plot.X.Caption = "Sample";
   else if (first > 0) plot.X.Caption = Format("Time (ms) from %.6g s", double(first) / FRate);
   else plot.X.Caption = "Time (ms)";
-  double low = 0, high = 0;
-  if (n > 0) {
-    const auto [mn, mx] = std::minmax_element(values.begin(), values.end());
-    low = *mn;
-    high = *mx;
-  }
+  // The range of the finite values: a NaN or an infinity breaks the trace
+  // but does not flatten the scale.
+  double low = INFINITY, high = -INFINITY;
+  for (double v : values)
+    if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
+  if (low > high) low = high = 0;
   plot.Y = NicePlotRange(low, high, "Amplitude");
   plot.XValues = shown;
   plot.YValues = values;

@@ -132,6 +132,7 @@ class TNXCsvWriter : public TNXExampleSink {
   std::string FError;     // the first failure, reported by FlowFinish
   std::string FPending;   // lines not yet handed to the file
   std::int64_t FWritten = 0;
+  bool FOpened = false;  // this run's file was made (or tried)
 };
 
 // ---------------------------------------------------------------- WAV writer
