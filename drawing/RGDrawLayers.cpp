@@ -288,16 +288,19 @@ void RGRegisterLayerComponents(std::initializer_list<const TClassInfo*> AClasses
 }  // namespace nx
 
 namespace nx::RGDrawLayers {
+namespace {
+std::span<const TClassInfo* const> Classes() {
+  static const TClassInfo* const classes[] = {&TRGDrawLayers::StaticClassInfo(), &TRGDrawLayer::StaticClassInfo(),
+                                              &TRGLayerCollection::StaticClassInfo(),
+                                              &TRGLayerCollectionItem::StaticClassInfo()};
+  return classes;
+}
+}  // namespace
 void UnitInitialize() {
-  RegisterClasses({&TRGDrawLayers::StaticClassInfo(), &TRGDrawLayer::StaticClassInfo(),
-                   &TRGLayerCollection::StaticClassInfo(), &TRGLayerCollectionItem::StaticClassInfo()});
+  RegisterClasses(Classes());
   NXRegisterComponentCollection(TRGDrawLayers::StaticClassInfo());
 }
-void UnitFinalize() {
-  for (const TClassInfo* c : {&TRGLayerCollectionItem::StaticClassInfo(), &TRGLayerCollection::StaticClassInfo(),
-                              &TRGDrawLayer::StaticClassInfo(), &TRGDrawLayers::StaticClassInfo()})
-    UnregisterClass(*c);
-}
+void UnitFinalize() { UnregisterClasses(Classes()); }
 }  // namespace nx::RGDrawLayers
 
 NX_PACKAGE_UNIT(RGDrawLayers, &nx::RGDrawLayers::UnitInitialize, &nx::RGDrawLayers::UnitFinalize)
