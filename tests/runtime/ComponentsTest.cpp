@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ExceptionMessage.h"
@@ -137,6 +138,8 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
 // properties, nested objects, a collection, an extra member, a reference to
 // a sibling resolved after loading, and Loaded once on every component.
 TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
+  const std::pair<const char*, const char*> kSettings[] = {
+      {"Label", "first"}, {"Mode", "tmThird"}, {"Gain", "0.1"}, {"Enabled", "False"}, {"Modes", "[tmFirst,tmThird]"}};
   TMemoryStream stream;
   {
     TTestComponent root(nullptr);
@@ -150,10 +153,10 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
     auto* plain = new TComponent(&root);
     plain->SetName("Plain");
     plain->SetTag(-7);
-    SetPropText(*a->Settings(), "Label", "first");
-    SetPropText(*a->Settings(), "Mode", "tmThird");
+    for (auto [name, value] : kSettings) SetPropText(*a->Settings(), name, value);
     a->Settings()->Queue()->SetSize(4);
     a->Settings()->Points()->Add()->SetX(2.5f);
+    SetPropText(*a->Settings()->Points()->Add(TTestSpecialPoint::StaticClassInfo()), "Weight", "-2");
     SetPropText(*a->Pumping(), "Priority", "3");
     a->Data = {1, 2, 3};
     a->SetTarget(b1);   // a reference into another branch, written as "B.B1"
@@ -175,11 +178,12 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   ASSERT_NE(b1, nullptr);
   EXPECT_EQ(root->FindComponent("Plain")->Tag(), -7);
   EXPECT_EQ(root->FindComponent("Plain")->ClassName(), "TComponent");
-  EXPECT_EQ(GetPropText(*a->Settings(), "Label"), "first");
-  EXPECT_EQ(GetPropText(*a->Settings(), "Mode"), "tmThird");
+  for (auto [name, value] : kSettings) EXPECT_EQ(GetPropText(*a->Settings(), name), value) << name;
   EXPECT_EQ(a->Settings()->Queue()->Size(), 4u);
-  ASSERT_EQ(a->Settings()->Points()->Count(), 1);
+  ASSERT_EQ(a->Settings()->Points()->Count(), 2);
   EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(0), "X"), "2.5");
+  EXPECT_EQ(a->Settings()->Points()->Items(1)->ClassName(), "TTestSpecialPoint");  // item classes by name
+  EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");
   EXPECT_EQ(GetPropText(*a->Pumping(), "Priority"), "3");
   EXPECT_EQ(GetPropText(*a->Pumping(), "Enabled"), "True");  // its re-published default
   EXPECT_EQ(a->Data, (std::vector<std::uint8_t>{1, 2, 3}));

@@ -141,28 +141,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   EXPECT_EQ(s.ReadString(10), "tail");
 }
 
-TEST(SerializationTest, UnknownMembersOfEveryKindAreSkipped) {
-  // A newer writer with extra members around the one an older reader knows.
-  TBytesStream s;
-  TBinaryWriter w(s, "T");
-  w.BeginObject("future", "TFuture");
-  w.WriteBytes("blob", "xyz", 3);
-  w.EndObject();
-  w.BeginList("futureList");
-  w.BeginItem("X");
-  w.EndItem();
-  w.EndList();
-  w.WriteString("futureText", std::string(1000, 'a'));
-  w.WriteInt32("known", 7);
-  w.WriteDouble("futureDouble", 1.0);
-  w.Finish();
-  s.SetPosition(0);
-  TBinaryReader r(s);
-  std::int32_t known = 0;
-  ASSERT_TRUE(r.ReadInt32("known", known));
-  EXPECT_EQ(known, 7);
-}
-
 TEST(SerializationTest, IntegersConvertWhenTheValueFitsAndKindsMustMatch) {
   TStringStream s;
   TBinaryWriter w(s, "T");
