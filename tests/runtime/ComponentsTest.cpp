@@ -17,6 +17,13 @@
 namespace nxtest {
 namespace {
 
+// A test component named AName, owned by AOwner.
+TTestComponent* Named(TComponent* AOwner, const char* AName) {
+  auto* c = new TTestComponent(AOwner);
+  c->SetName(AName);
+  return c;
+}
+
 class ComponentsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -59,14 +66,10 @@ TEST_F(ComponentsTest, NamesMustBeValidIdentifiersUniqueAmongSiblings) {
 }
 
 TEST_F(ComponentsTest, OwnerFreesItsComponentsLastInsertedFirst) {
-  auto* root = new TTestComponent(nullptr);
-  root->SetName("Root");
-  auto* a = new TTestComponent(root);
-  a->SetName("A");
-  auto* b = new TTestComponent(root);
-  b->SetName("B");
-  auto* a1 = new TTestComponent(a);
-  a1->SetName("A1");
+  auto* root = Named(nullptr, "Root");
+  auto* a = Named(root, "A");
+  auto* b = Named(root, "B");
+  auto* a1 = Named(a, "A1");
   EXPECT_EQ(root->ComponentCount(), 2);
   EXPECT_EQ(b->ComponentIndex(), 1);
   b->SetComponentIndex(0);
@@ -80,10 +83,8 @@ TEST_F(ComponentsTest, OwnerFreesItsComponentsLastInsertedFirst) {
 
 TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
   TTestComponent root(nullptr);
-  auto* a = new TTestComponent(&root);
-  a->SetName("A");
-  auto* b = new TTestComponent(&root);
-  b->SetName("B");
+  auto* a = Named(&root, "A");
+  auto* b = Named(&root, "B");
   a->Heard.clear();
   TComponent::Free(b);
   EXPECT_EQ(root.ComponentCount(), 1);
@@ -104,10 +105,8 @@ TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
 
 TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   TTestComponent form1(nullptr), form2(nullptr);
-  auto* holder = new TTestComponent(&form1);
-  holder->SetName("Holder");
-  auto* target = new TTestComponent(&form2);
-  target->SetName("Target");
+  auto* holder = Named(&form1, "Holder");
+  auto* target = Named(&form2, "Target");
   holder->SetTarget(target);  // registers the free notification
   EXPECT_EQ(GetPropText(*holder, "Target"), "Target");
   holder->Heard.clear();
@@ -116,8 +115,7 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   EXPECT_EQ(holder->Heard, std::vector<std::string>{"remove Target"});
 
   // After RemoveFreeNotification nothing is heard.
-  auto* quiet = new TTestComponent(&form2);
-  quiet->SetName("Quiet");
+  auto* quiet = Named(&form2, "Quiet");
   holder->FreeNotification(quiet);
   holder->RemoveFreeNotification(quiet);
   holder->Heard.clear();
@@ -125,8 +123,7 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   EXPECT_TRUE(holder->Heard.empty());
 
   // A reference set by name finds a component of the same document.
-  auto* sibling = new TTestComponent(&form1);
-  sibling->SetName("Sibling");
+  auto* sibling = Named(&form1, "Sibling");
   SetPropText(*holder, "Target", "Sibling");
   EXPECT_EQ(holder->Target(), sibling);
   EXPECT_THROW(SetPropText(*holder, "Target", "Nobody"), EPropertyConvertError);
@@ -144,12 +141,9 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   {
     TTestComponent root(nullptr);
     root.SetName("Root");
-    auto* a = new TTestComponent(&root);
-    a->SetName("A");
-    auto* b = new TTestComponent(&root);
-    b->SetName("B");
-    auto* b1 = new TTestComponent(b);
-    b1->SetName("B1");
+    auto* a = Named(&root, "A");
+    auto* b = Named(&root, "B");
+    auto* b1 = Named(b, "B1");
     auto* plain = new TComponent(&root);
     plain->SetName("Plain");
     plain->SetTag(-7);

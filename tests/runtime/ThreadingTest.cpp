@@ -34,22 +34,27 @@ auto OnOtherThread(F f) {
   return result;
 }
 
+// Whether another thread can enter the section now (it leaves it again).
+bool FreeOnOtherThread(TCriticalSection& ACs) {
+  return OnOtherThread([&] {
+    const bool entered = ACs.TryEnter();
+    if (entered) ACs.Leave();
+    return entered;
+  });
+}
+
 TEST(CriticalSectionTest, IsRecursiveAndExcludesOtherThreads) {
   TCriticalSection cs;
   cs.Enter();
   EXPECT_TRUE(cs.TryEnter());  // the owner re-enters
   cs.Enter();
-  EXPECT_FALSE(OnOtherThread([&] { return cs.TryEnter(); }));
+  EXPECT_FALSE(FreeOnOtherThread(cs));
   cs.Leave();
   cs.Leave();
   // Still held once.
-  EXPECT_FALSE(OnOtherThread([&] { return cs.TryEnter(); }));
+  EXPECT_FALSE(FreeOnOtherThread(cs));
   cs.Leave();
-  EXPECT_TRUE(OnOtherThread([&] {
-    const bool entered = cs.TryEnter();
-    if (entered) cs.Leave();
-    return entered;
-  }));
+  EXPECT_TRUE(FreeOnOtherThread(cs));
 }
 
 TEST(CriticalSectionTest, GuardSerialisesUpdates) {
@@ -72,11 +77,7 @@ TEST(CriticalSectionTest, GuardSerialisesUpdates) {
     throw EInvalidOperation();
   } catch (const EInvalidOperation&) {
   }
-  EXPECT_TRUE(OnOtherThread([&] {
-    const bool entered = cs.TryEnter();
-    if (entered) cs.Leave();
-    return entered;
-  }));
+  EXPECT_TRUE(FreeOnOtherThread(cs));
 }
 
 TEST(EventTest, ManualResetReleasesAllWaitersAndStaysSet) {
@@ -286,8 +287,8 @@ TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
     EXPECT_FALSE(OnOtherThread([&] { return rw.try_lock(); }));
   }
   TCriticalSection cs;
-  { TLockAccess read(cs); EXPECT_FALSE(OnOtherThread([&] { return cs.TryEnter(); })); }
-  EXPECT_TRUE(OnOtherThread([&] { const bool ok = cs.TryEnter(); if (ok) cs.Leave(); return ok; }));
+  { TLockAccess read(cs); EXPECT_FALSE(FreeOnOtherThread(cs)); }
+  EXPECT_TRUE(FreeOnOtherThread(cs));
 }
 
 // ---- Thread objects
