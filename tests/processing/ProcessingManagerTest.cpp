@@ -69,7 +69,9 @@ TEST(ProcessingManager, RequestsAreAnsweredByTheFirstManagerThatCan) {
     EXPECT_FALSE(a.Context);
     const int owned[] = {consumer.ComponentCount(), m1->ComponentCount(), m2->ComponentCount()};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(owned[i], i == c.OwnedBy ? 1 : 0) << "owner " << i;
-    if (a.Executor) EXPECT_EQ(test::RunsOn(*a.Executor, 64), 64);
+    if (a.Executor) {
+      EXPECT_EQ(test::RunsOn(*a.Executor, 64), 64);
+    }
   }
 }
 
