@@ -29,58 +29,43 @@ TBuffer Sample() {
   return b;
 }
 
-// Each iteration takes host write access (the device copy goes stale) and a
-// Read lock (which uploads).
-void BM_ProxyUpload(benchmark::State& state) {
+// The proxy's transfers: an upload is host write access (the device copy goes
+// stale) then a Read lock, which uploads; a download is a Write lock (no
+// upload) given back, which downloads.
+void ProxyTransfer(benchmark::State& state, bool AUpload) {
   TBuffer b = Sample();
   TIntfPtr<INXOpenCLBufferProxy> handle(new TNXOpenCLBufferProxy(b, gContext, TOCLMemoryFlag::mfReadWrite));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(b->Write());
-    handle->Lock(R);
-    handle->Unlock();
-  }
-  state.SetBytesProcessed(state.iterations() * kBytes);
-}
-BENCHMARK(BM_ProxyUpload)->UseRealTime()->Unit(benchmark::kMicrosecond);
-
-// Each iteration takes a Write lock (no upload) and gives it back (download).
-void BM_ProxyDownload(benchmark::State& state) {
-  TBuffer b = Sample();
-  TIntfPtr<INXOpenCLBufferProxy> handle(new TNXOpenCLBufferProxy(b, gContext, TOCLMemoryFlag::mfReadWrite));
-  for (auto _ : state) {
-    handle->Lock(W);
+    if (AUpload) benchmark::DoNotOptimize(b->Write());
+    handle->Lock(AUpload ? R : W);
     handle->Unlock();
   }
   benchmark::DoNotOptimize(b->Read());
   state.SetBytesProcessed(state.iterations() * kBytes);
 }
-BENCHMARK(BM_ProxyDownload)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_PlainWrite(benchmark::State& state) {
+// A plain blocking transfer of the same bytes, straight through the OpenCL calls.
+void PlainTransfer(benchmark::State& state, bool AUpload) {
   std::vector<double> host(kCount, 0.5);
   cl_command_queue queue = gContext->GetDefaultQueue()->Handle();
   cl_int rc = CL_SUCCESS;
   cl_mem mem = clCreateBuffer(gContext->Handle(), CL_MEM_READ_WRITE, kBytes, nullptr, &rc);
   for (auto _ : state)
-    rc |= clEnqueueWriteBuffer(queue, mem, CL_TRUE, 0, kBytes, host.data(), 0, nullptr, nullptr);
-  clReleaseMemObject(mem);
-  if (rc != CL_SUCCESS) state.SkipWithError("OpenCL call failed");
-  state.SetBytesProcessed(state.iterations() * kBytes);
-}
-BENCHMARK(BM_PlainWrite)->UseRealTime()->Unit(benchmark::kMicrosecond);
-
-void BM_PlainRead(benchmark::State& state) {
-  std::vector<double> host(kCount, 0.5);
-  cl_command_queue queue = gContext->GetDefaultQueue()->Handle();
-  cl_int rc = CL_SUCCESS;
-  cl_mem mem = clCreateBuffer(gContext->Handle(), CL_MEM_READ_WRITE, kBytes, nullptr, &rc);
-  for (auto _ : state)
-    rc |= clEnqueueReadBuffer(queue, mem, CL_TRUE, 0, kBytes, host.data(), 0, nullptr, nullptr);
+    rc |= AUpload ? clEnqueueWriteBuffer(queue, mem, CL_TRUE, 0, kBytes, host.data(), 0, nullptr, nullptr)
+                  : clEnqueueReadBuffer(queue, mem, CL_TRUE, 0, kBytes, host.data(), 0, nullptr, nullptr);
   clReleaseMemObject(mem);
   if (rc != CL_SUCCESS) state.SkipWithError("OpenCL call failed");
   benchmark::DoNotOptimize(host.data());
   state.SetBytesProcessed(state.iterations() * kBytes);
 }
+
+void BM_ProxyUpload(benchmark::State& state) { ProxyTransfer(state, true); }
+void BM_ProxyDownload(benchmark::State& state) { ProxyTransfer(state, false); }
+void BM_PlainWrite(benchmark::State& state) { PlainTransfer(state, true); }
+void BM_PlainRead(benchmark::State& state) { PlainTransfer(state, false); }
+BENCHMARK(BM_ProxyUpload)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProxyDownload)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainWrite)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlainRead)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

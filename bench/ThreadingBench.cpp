@@ -128,31 +128,33 @@ void FftPool(benchmark::State& st) {
 
 // The two forms of the job alternately, round after round, keeping the
 // smallest time of each: on a machine shared with other work both forms then
-// meet the same load, and the minima come from the quietest rounds.
-double GPairedOne = -1, GPairedPool = -1;
-
-void FftPaired(benchmark::State& st) {
+// meet the same load, and the minima come from the quietest rounds. AOne and
+// APool keep the smallest over every run of the benchmark (negative: none yet).
+void PairedRounds(benchmark::State& st, IExecutor& AExecutor, double& AOne, double& APool) {
   TFftJob job;
-  auto pool = Pool();
   using TClock = std::chrono::steady_clock;
   double one = 1e30, par = 1e30;
   for (auto _ : st) {
     auto t0 = TClock::now();
     for (int k = 0; k < kFfts; ++k) job.Run(k);
     auto t1 = TClock::now();
-    ParallelFor(*pool, kFfts, [&](std::int64_t first, std::int64_t last) {
+    ParallelFor(AExecutor, kFfts, [&](std::int64_t first, std::int64_t last) {
       for (std::int64_t k = first; k < last; ++k) job.Run(int(k));
     }, 1);
     auto t2 = TClock::now();
     one = std::min(one, std::chrono::duration<double, std::nano>(t1 - t0).count());
     par = std::min(par, std::chrono::duration<double, std::nano>(t2 - t1).count());
   }
-  GPairedOne = GPairedOne < 0 ? one : std::min(GPairedOne, one);
-  GPairedPool = GPairedPool < 0 ? par : std::min(GPairedPool, par);
+  AOne = AOne < 0 ? one : std::min(AOne, one);
+  APool = APool < 0 ? par : std::min(APool, par);
   st.counters["one_ms"] = one / 1e6;
   st.counters["pool_ms"] = par / 1e6;
   st.counters["ratio"] = one / par;
 }
+
+double GPairedOne = -1, GPairedPool = -1;
+
+void FftPaired(benchmark::State& st) { PairedRounds(st, *Pool(), GPairedOne, GPairedPool); }
 
 // The same paired rounds through the executor that a parallel processing
 // engine hands out to a component (its pool sized to the machine), as a
@@ -165,7 +167,6 @@ class TEngineUser : public TLockComponent {
 double GEngineOne = -1, GEnginePool = -1;
 
 void FftEnginePaired(benchmark::State& st) {
-  TFftJob job;
   TEngineUser user;
   auto* engine = static_cast<TRGParallelProcessingEngine*>(
       user.Processing.Engines().Add(TRGParallelProcessingEngine::StaticClassInfo()));
@@ -178,24 +179,9 @@ void FftEnginePaired(benchmark::State& st) {
     st.SkipWithError("the engine handed out no executor");
     return;
   }
-  using TClock = std::chrono::steady_clock;
-  double one = 1e30, par = 1e30;
-  for (auto _ : st) {
-    auto t0 = TClock::now();
-    for (int k = 0; k < kFfts; ++k) job.Run(k);
-    auto t1 = TClock::now();
-    ParallelFor(*executor, kFfts, [&](std::int64_t first, std::int64_t last) {
-      for (std::int64_t k = first; k < last; ++k) job.Run(int(k));
-    }, 1);
-    auto t2 = TClock::now();
-    one = std::min(one, std::chrono::duration<double, std::nano>(t1 - t0).count());
-    par = std::min(par, std::chrono::duration<double, std::nano>(t2 - t1).count());
-  }
+  PairedRounds(st, *executor, GEngineOne, GEnginePool);
   executor = nullptr;
   while (user.ComponentCount() > 0) TComponent::Free(user.Components(user.ComponentCount() - 1));
-  GEngineOne = GEngineOne < 0 ? one : std::min(GEngineOne, one);
-  GEnginePool = GEnginePool < 0 ? par : std::min(GEnginePool, par);
-  st.counters["ratio"] = one / par;
 }
 
 }  // namespace

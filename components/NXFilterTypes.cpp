@@ -35,12 +35,8 @@ std::span<const TClassInfo* const> Classes() {
 }
 }  // namespace
 
-void UnitInitialize() {
-  for (const TClassInfo* c : Classes()) RegisterClass(*c);
-}
-void UnitFinalize() {
-  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
-}
+void UnitInitialize() { RegisterClasses(Classes()); }
+void UnitFinalize() { UnregisterClasses(Classes()); }
 }  // namespace NXFilterTypes
 
 }  // namespace nx

@@ -406,16 +406,22 @@ void RGRegisterLayerComponents(std::initializer_list<const TClassInfo*> AClasses
 }  // namespace nx
 
 namespace nx::RGDrawLayers {
+namespace {
+std::span<const TClassInfo* const> Classes() {
+  static const TClassInfo* const classes[] = {&TRGDrawLayers::StaticClassInfo(), &TRGDrawLayer::StaticClassInfo(),
+                                              &TRGLayerCollection::StaticClassInfo(),
+                                              &TRGLayerCollectionItem::StaticClassInfo()};
+  return classes;
+}
+}  // namespace
 void UnitInitialize() {
-  RegisterClasses({&TRGDrawLayers::StaticClassInfo(), &TRGDrawLayer::StaticClassInfo(),
-                   &TRGLayerCollection::StaticClassInfo(), &TRGLayerCollectionItem::StaticClassInfo()});
+  RegisterClasses(Classes());
   NXRegisterComponentCollection(TRGDrawLayers::StaticClassInfo());
   RGRegisterLayerComponents({&TRGCompositeLayer::StaticClassInfo()});
 }
 void UnitFinalize() {
-  for (const TClassInfo* c : {&TRGCompositeLayer::StaticClassInfo(), &TRGLayerCollectionItem::StaticClassInfo(), &TRGLayerCollection::StaticClassInfo(),
-                              &TRGDrawLayer::StaticClassInfo(), &TRGDrawLayers::StaticClassInfo()})
-    UnregisterClass(*c);
+  UnregisterClass(TRGCompositeLayer::StaticClassInfo());
+  UnregisterClasses(Classes());
 }
 }  // namespace nx::RGDrawLayers
 

@@ -445,15 +445,18 @@ std::vector<const TClassInfo*> NXGetComponentCollectionCategoriesClasses(const T
 // ---- Start-up
 
 namespace NXComponentCollection {
+namespace {
+std::span<const TClassInfo* const> Classes() {
+  static const TClassInfo* const classes[] = {&TNXComponentItem::StaticClassInfo(),
+                                              &TNXComponentItems::StaticClassInfo()};
+  return classes;
+}
+}  // namespace
 void UnitInitialize() {
-  RegisterClass(TNXComponentItem::StaticClassInfo());
-  RegisterClass(TNXComponentItems::StaticClassInfo());
+  RegisterClasses(Classes());
   NXRegisterComponentCollection(TNXComponentItems::StaticClassInfo());
 }
-void UnitFinalize() {
-  UnregisterClass(TNXComponentItems::StaticClassInfo());
-  UnregisterClass(TNXComponentItem::StaticClassInfo());
-}
+void UnitFinalize() { UnregisterClasses(Classes()); }
 }  // namespace NXComponentCollection
 
 }  // namespace nx

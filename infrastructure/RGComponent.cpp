@@ -368,12 +368,8 @@ const std::vector<const TClassInfo*>& Classes() {
 }
 }  // namespace
 
-void UnitInitialize() {
-  for (const TClassInfo* c : Classes()) RegisterClass(*c);
-}
-void UnitFinalize() {
-  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
-}
+void UnitInitialize() { RegisterClasses(Classes()); }
+void UnitFinalize() { UnregisterClasses(Classes()); }
 }  // namespace RGComponent
 
 }  // namespace nx

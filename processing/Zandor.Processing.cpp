@@ -179,8 +179,8 @@ bool TRGProcessing::GetEngines(TComponent* AOwner, TIntfPtr<IExecutor>& AExecuto
 namespace ZandorProcessing {
 
 namespace {
-const std::initializer_list<const TClassInfo*>& UnitClasses() {
-  static const std::initializer_list<const TClassInfo*> classes{
+std::span<const TClassInfo* const> UnitClasses() {
+  static const TClassInfo* const classes[] = {
       &TRGProcessing::StaticClassInfo(), &TRGProcessingEngines::StaticClassInfo(),
       &TRGParallelProcessingPool::StaticClassInfo(), &TRGParallelProcessingEngine::StaticClassInfo(),
       &TRGGPUProcessingEngine::StaticClassInfo()};
@@ -196,7 +196,7 @@ void UnitInitialize() {
 }
 
 void UnitFinalize() {
-  for (const TClassInfo* c : UnitClasses()) UnregisterClass(*c);
+  UnregisterClasses(UnitClasses());
 }
 
 }  // namespace ZandorProcessing

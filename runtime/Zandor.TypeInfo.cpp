@@ -473,6 +473,10 @@ void RegisterClass(const TClassInfo& AClass) {
 }
 
 void RegisterClasses(std::initializer_list<const TClassInfo*> AClasses) {
+  RegisterClasses(std::span<const TClassInfo* const>(AClasses.begin(), AClasses.size()));
+}
+
+void RegisterClasses(std::span<const TClassInfo* const> AClasses) {
   for (const TClassInfo* c : AClasses) RegisterClass(*c);
 }
 
@@ -484,6 +488,10 @@ void UnregisterClass(const TClassInfo& AClass) {
   r.ByName.erase(it);
   std::erase(r.Order, &AClass);
   for (auto& entry : r.ItemClasses) std::erase(entry.second, &AClass);
+}
+
+void UnregisterClasses(std::span<const TClassInfo* const> AClasses) {
+  for (auto it = AClasses.rbegin(); it != AClasses.rend(); ++it) UnregisterClass(**it);
 }
 
 const TClassInfo* FindClassInfo(std::string_view AName) {

@@ -50,6 +50,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -316,7 +317,11 @@ bool SameNameNoCase(std::string_view A, std::string_view B) noexcept;
 // name taken by another class raises EArgumentException).
 void RegisterClass(const TClassInfo& AClass);
 void RegisterClasses(std::initializer_list<const TClassInfo*> AClasses);
+// A unit's table of classes, registered in order at start-up and removed in
+// the reverse order at finalization.
+void RegisterClasses(std::span<const TClassInfo* const> AClasses);
 void UnregisterClass(const TClassInfo& AClass);
+void UnregisterClasses(std::span<const TClassInfo* const> AClasses);
 // The class registered under AName (exact match); null when there is none.
 const TClassInfo* FindClassInfo(std::string_view AName);
 // As FindClassInfo; EClassNotFound-like EPropertyError "Class X not found".

@@ -408,18 +408,16 @@ TFTBasicPin* TNXComplexMultiInput::QueuedPinCreateFunction(std::string AName, TF
 }
 
 namespace NXMultiInput {
-void UnitInitialize() {
-  RegisterClass(TNXOutputBufferSize::StaticClassInfo());
-  RegisterClass(TNXMultiInput::StaticClassInfo());
-  RegisterClass(TNXRealMultiInput::StaticClassInfo());
-  RegisterClass(TNXComplexMultiInput::StaticClassInfo());
+namespace {
+std::span<const TClassInfo* const> Classes() {
+  static const TClassInfo* const classes[] = {&TNXOutputBufferSize::StaticClassInfo(), &TNXMultiInput::StaticClassInfo(),
+                                              &TNXRealMultiInput::StaticClassInfo(),
+                                              &TNXComplexMultiInput::StaticClassInfo()};
+  return classes;
 }
-void UnitFinalize() {
-  UnregisterClass(TNXComplexMultiInput::StaticClassInfo());
-  UnregisterClass(TNXRealMultiInput::StaticClassInfo());
-  UnregisterClass(TNXMultiInput::StaticClassInfo());
-  UnregisterClass(TNXOutputBufferSize::StaticClassInfo());
-}
+}  // namespace
+void UnitInitialize() { RegisterClasses(Classes()); }
+void UnitFinalize() { UnregisterClasses(Classes()); }
 }  // namespace NXMultiInput
 
 }  // namespace nx

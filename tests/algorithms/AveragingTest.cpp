@@ -22,23 +22,6 @@ class TCountingOwner : public TLockPersistent {
   int FChanges = 0;
 };
 
-TEST(Averaging, SequencesOfOutputs) {
-  const struct {
-    std::uint32_t count;
-    std::vector<double> in, out;
-  } cases[] = {
-      {3, {3, 6, 9, 12}, {3, 4.5, 6, 9}},
-      {1, {5, -2, 7}, {5, -2, 7}},
-      {4, {1, 1, 1, 1, 5}, {1, 1, 1, 1, 2}},
-  };
-  for (const auto& c : cases) {
-    TRGAveraging a;
-    a.SetEnabled(true);
-    a.SetCount(c.count);
-    for (std::size_t i = 0; i < c.in.size(); ++i) EXPECT_DOUBLE_EQ(a.AddElement(c.in[i]), c.out[i]) << i;
-  }
-}
-
 TEST(Averaging, DisabledPassesThroughAndClearRestarts) {
   TRGAveraging a;
   EXPECT_TRUE(a.Enabled());  // the enable-able base's default

@@ -129,19 +129,6 @@ TEST(BufferAccumulator, RefusalsChangeNothing) {
   EXPECT_EQ(pos, 6);
 }
 
-TEST(BufferAccumulator, FindSkipBytesDiscardsUpToTheLastPossibleStart) {
-  auto a = Acc({"xxxxab", "cxx"});
-  bool skipped = false;
-  EXPECT_FALSE(a->FindSkipBytes(3, "abd", skipped));
-  EXPECT_TRUE(skipped);
-  EXPECT_EQ(Rest(*a), "xx");  // count - 1 bytes stay
-  auto b = Acc({"ab"});
-  EXPECT_TRUE(b->FindSkipBytes(2, "ab", skipped));
-  EXPECT_FALSE(skipped);
-  EXPECT_TRUE(b->IsEmpty());
-  EXPECT_EQ(b->GetBufferCount(), 0u);
-}
-
 TEST(BufferAccumulator, ExtractStringDecodesUtf8) {
   auto a = Acc({"gr\xC3\xBC\xC3", "\x9F", "e\xFF\xC0\xAF!"});
   EXPECT_EQ(a->ExtractString(6), "gr\xC3\xBC\xC3\x9F");

@@ -14,12 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "components/NXCommonFilter.h"
+#include "ComponentTestSupport.h"
 #include "components/NXFilterTypes.h"
-#include "nxruntime.h"
 
 namespace nx {
 namespace {
+
+using test::TGainFilter;
 
 // ---------------------------------------------------------------- fixtures
 
@@ -56,52 +57,6 @@ std::vector<double> FirstSamples(TRecord& ARecord) {
   for (const auto& b : ARecord.Buffers) out.push_back(TNXRealBuffer::MakeUniversal(b)->Read()[0]);
   return out;
 }
-
-// Multiplies by Gain in place; counts its calls; can hold a call at a gate.
-class TGainFilter : public TNXCommonRealFilter {
- public:
-  explicit TGainFilter(double AGain = 2.0, bool AInline = false)
-      : TNXCommonRealFilter(nullptr), FGain(AGain), FInline(AInline) {}
-  ~TGainFilter() override { ShutdownThread(); }
-  bool CanInline() const override { return FInline; }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
-    ++Calls;
-    {
-      std::unique_lock<std::mutex> g(GateLock);
-      if (Gate) {
-        Entered = true;
-        GateCond.notify_all();
-        GateCond.wait(g, [&] { return !Gate; });
-      }
-    }
-    ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
-  }
-  void InternalFloatOperation(double AInput, double& AOutput, bool&) override { AOutput = AInput * FGain; }
-  // Holds the next call until Open.
-  void Close() {
-    std::lock_guard<std::mutex> g(GateLock);
-    Gate = true;
-  }
-  void WaitEntered() {
-    std::unique_lock<std::mutex> g(GateLock);
-    GateCond.wait(g, [&] { return Entered; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> g(GateLock);
-    Gate = false;
-    GateCond.notify_all();
-  }
-
-  std::atomic<int> Calls{0};
-
- private:
-  const double FGain;
-  const bool FInline;
-  std::mutex GateLock;
-  std::condition_variable GateCond;
-  bool Gate = false;
-  bool Entered = false;
-};
 
 // Maps every element of the output with F.
 template <class TBase, auto F>
@@ -338,6 +293,13 @@ TEST(CommonFilterTest, StartAndStopSetTheRateAndTheWorker) {
     EXPECT_EQ(filter.SampleRate(), 44100);
     EXPECT_TRUE(filter.Running());
     EXPECT_EQ(bool(filter.GetFilterThread()), threaded);
+    if (threaded) {
+      // The worker follows the priority setting while it runs.
+      for (const TThreadPriority p : {tpLower, tpIdle}) {
+        filter.Threading()->SetPriority(p);
+        EXPECT_EQ(filter.GetFilterThread()->GetPriority(), p);
+      }
+    }
     chain.Source.Stop();
     EXPECT_EQ(filter.SampleRate(), 0);
     EXPECT_FALSE(filter.Running());
@@ -447,20 +409,6 @@ TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
   SendNumbered(chain.Source, 7, 1);
   chain.Drain();
   EXPECT_EQ(FirstSamples(chain.Seen), (std::vector<double>{0, 6, 7}));
-}
-
-TEST(CommonFilterTest, PriorityFollowsTheSetting) {
-  TGainFilter filter;
-  filter.Threading()->SetPriority(tpLower);
-  filter.Threading()->SetEnabled(true);
-  TRealChain chain(filter);
-  chain.Start();
-  ASSERT_TRUE(filter.GetFilterThread());
-  EXPECT_EQ(filter.GetFilterThread()->GetPriority(), tpLower);
-  for (const TThreadPriority p : {tpLowest, tpIdle}) {
-    filter.Threading()->SetPriority(p);
-    EXPECT_EQ(filter.GetFilterThread()->GetPriority(), p);
-  }
 }
 
 TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {

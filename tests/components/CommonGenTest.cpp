@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ComponentTestSupport.h"
 #include "components/NXCommonGen.h"
 
 namespace nx {
@@ -55,11 +56,8 @@ class TPairIntGen : public TNXCommonIntGen {
   }
 };
 
-struct TFreeComponent {
-  void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); }
-};
 template <class T>
-using TGenPtr = std::unique_ptr<T, TFreeComponent>;
+using TGenPtr = test::TComponentPtr<T>;
 
 // A sink that records what arrives. With AClaimPump it answers pump requests
 // by naming itself master.
@@ -276,30 +274,14 @@ TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
   }
 }
 
-TEST_F(CommonGen, StopOperationFromDownstream) {
+// From downstream: a sample rate becomes the generator's rate while the
+// running clock stays; a stop stops it; a query for the stream is then
+// answered with an ignore-stream.
+TEST_F(CommonGen, RateAndStopFromDownstream) {
   TRealSink sink;
   auto gen = MakeGen<TCountingRealGen>(1000, 10);
   int stops = 0;
   gen->SetOnStop([&](TPersistent*) { ++stops; });
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
-  gen->Start();
-  ASSERT_TRUE(sink.WaitBuffers(3));
-  sink.Pin().Notify(TFTStopOperation::Make());
-  EXPECT_FALSE(gen->GetEnabled());
-  EXPECT_EQ(stops, 1);
-  EXPECT_FALSE(gen->GetClockGen());
-  const std::size_t sent = sink.Buffers().size();
-  // Disabled: a query for the stream is answered with an ignore-stream.
-  sink.Pin().Notify(TFTQueryStreamOperation::Make());
-  EXPECT_EQ(sink.Ops().back(), "TFTIgnoreStreamOperation");
-  EXPECT_EQ(sink.Buffers().size(), sent);
-}
-
-// A sample rate announced from downstream becomes the generator's rate; the
-// running clock stays.
-TEST_F(CommonGen, SampleRateFromDownstream) {
-  TRealSink sink;
-  auto gen = MakeGen<TCountingRealGen>(1000, 10);
   ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
   gen->Start();
   const TIntfPtr<TNXClockGen> clock = gen->GetClockGen();
@@ -307,7 +289,15 @@ TEST_F(CommonGen, SampleRateFromDownstream) {
   EXPECT_EQ(gen->GetSampleRateValue(), 2000);
   EXPECT_EQ(gen->GetClockGen(), clock);
   EXPECT_TRUE(gen->IsPump());
-  gen->Stop();
+  ASSERT_TRUE(sink.WaitBuffers(3));
+  sink.Pin().Notify(TFTStopOperation::Make());
+  EXPECT_FALSE(gen->GetEnabled());
+  EXPECT_EQ(stops, 1);
+  EXPECT_FALSE(gen->GetClockGen());
+  const std::size_t sent = sink.Buffers().size();
+  sink.Pin().Notify(TFTQueryStreamOperation::Make());
+  EXPECT_EQ(sink.Ops().back(), "TFTIgnoreStreamOperation");
+  EXPECT_EQ(sink.Buffers().size(), sent);
 }
 
 // ---------------------------------------------------------------- master pump
@@ -371,6 +361,7 @@ TEST_F(CommonGen, RestartForgetsTheLastIdentifier) {
 struct TExternalRow {
   TNXClockSource Source;
   bool External;
+  bool Linked = true;  // the clock input is linked to a clock source
 };
 
 class ExternalClock : public CommonGen, public testing::WithParamInterface<TExternalRow> {};
@@ -387,7 +378,9 @@ TEST_P(ExternalClock, OneBufferPerClockOperation) {
   auto gen = MakeGen<TCountingRealGen>(1000, 5);
   gen->SetClockSource(row.Source);
   ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
-  ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
+  if (row.Linked) {
+    ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
+  }
   gen->Start();
   EXPECT_EQ(gen->ClockIsExternal(), row.External);
   EXPECT_EQ(static_cast<bool>(gen->GetClockGen()), !row.External);
@@ -396,8 +389,11 @@ TEST_P(ExternalClock, OneBufferPerClockOperation) {
     EXPECT_EQ(sink.Buffers().size(), 6u);
     ExpectConsecutive(sink.Buffers(), 0, 5);
   }
+  if (!row.External) {
+    ASSERT_TRUE(sink.WaitBuffers(2));  // paced by its own clock
+  }
   gen->Stop();
-  EXPECT_EQ(needed, (std::vector<int>{1, 0}));
+  EXPECT_EQ(needed, row.Linked ? (std::vector<int>{1, 0}) : std::vector<int>{});
   if (!row.External) return;
   clock.Clock(1);  // stopped: the tick produces nothing
   EXPECT_EQ(sink.Buffers().size(), 6u);
@@ -405,19 +401,9 @@ TEST_P(ExternalClock, OneBufferPerClockOperation) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, ExternalClock,
                          testing::Values(TExternalRow{csAuto, true}, TExternalRow{csExternal, true},
-                                         TExternalRow{csInternal, false}));
-
-// csAuto without a linked clock input paces itself.
-TEST_F(CommonGen, AutoWithoutClockInputUsesItsOwnClock) {
-  TRealSink sink;
-  auto gen = MakeGen<TCountingRealGen>(1000, 5);
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin()));
-  gen->Start();
-  EXPECT_FALSE(gen->ClockIsExternal());
-  EXPECT_TRUE(gen->GetClockGen());
-  ASSERT_TRUE(sink.WaitBuffers(2));
-  gen->Stop();
-}
+                                         TExternalRow{csInternal, false},
+                                         // csAuto without a linked clock input paces itself.
+                                         TExternalRow{csAuto, false, false}));
 
 // ---------------------------------------------------------------- generated values
 

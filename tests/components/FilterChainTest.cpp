@@ -5,17 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "nxruntime.h"
+#include "ComponentTestSupport.h"
 
 namespace nx {
 namespace {
+
+using TFree = test::TFreeComponent;
+
 
 // Sample 0 of buffer k holds k; after Limit buffers it sends nothing more.
 class TSequenceGen : public TNXCommonRealGen {
@@ -37,28 +39,15 @@ class TSequenceGen : public TNXCommonRealGen {
   }
 };
 
-// Multiplies by Gain in place.
-class TGain : public TNXCommonRealFilter {
- public:
-  TGain() : TNXCommonRealFilter(nullptr) {}
-  ~TGain() override { ShutdownThread(); }
-  std::atomic<double> Gain{1.0};
-  bool CanInline() const override { return true; }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
-    ippsMulC_64f_I(Gain.load(), AOutput->Modify(), AOutput->GetSize());
-  }
-};
-
-struct TFree {
-  void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); }
-};
-
 // Generator -> F0 -> F1 (worker, block) -> F2 -> F3 (worker, ADropMode: drop
 // with a queue of one, else block) -> sink.
 struct TChain {
   std::unique_ptr<TSequenceGen, TFree> Gen{new TSequenceGen(nullptr)};
-  std::unique_ptr<TGain, TFree> F[4] = {std::unique_ptr<TGain, TFree>(new TGain), std::unique_ptr<TGain, TFree>(new TGain),
-                                        std::unique_ptr<TGain, TFree>(new TGain), std::unique_ptr<TGain, TFree>(new TGain)};
+  test::TComponentPtr<test::TGainFilter> F[4] = {
+      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true)),
+      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true)),
+      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true)),
+      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true))};
   TNXFTRealSinkPin Sink{"In"};
   std::mutex Lock;
   std::vector<int> Seen;  // sequence numbers in arrival order
@@ -128,7 +117,6 @@ TEST(FilterChain, SequenceNumbersSurviveBlockAndDropModes) {
       MainThread::ProcessQueue();
       std::lock_guard g(chain.Lock);
       if (drop) EXPECT_EQ(static_cast<int>(chain.Seen.size()) + chain.QueueFull.load(), kBuffers);
-      std::printf("%s: %zu arrived, %d reported full\n", drop ? "drop" : "block", chain.Seen.size(), chain.QueueFull.load());
       for (std::size_t i = 1; i < chain.Seen.size(); ++i) ASSERT_LT(chain.Seen[i - 1], chain.Seen[i]) << i;
       if (!drop)
         for (int i = 0; i < kBuffers; ++i) ASSERT_EQ(chain.Seen[i], i);

@@ -14,66 +14,12 @@
 #include <vector>
 
 #include "OpenCLSupport.h"
-#include "nxruntime.h"
+#include "ProcessingTestSupport.h"
 
 namespace nx {
 namespace {
 
-// The component that asks for engines; it counts change notifications.
-class TAsker : public TLockComponent {
- public:
-  TAsker() : TLockComponent(nullptr), Processing(this) {
-    OnChanged = [this](TComponent*, TPersistent*) { ++Changes; };
-  }
-  ~TAsker() override {
-    // The executors go first: their queued work may still use the asker.
-    while (ComponentCount() > 0) TComponent::Free(Components(ComponentCount() - 1));
-  }
-  TRGProcessing Processing;
-  int Changes = 0;
-};
-
-struct TAnswer {
-  bool Result = false;
-  TIntfPtr<IExecutor> Executor;
-  std::int32_t Stride = 0;
-  TIntfPtr<IOCLContext> Context;
-  TIntfPtr<IOCLPlatform> Platform;
-};
-
-TAnswer Ask(TRGProcessing& AProcessing, TComponent* AOwner) {
-  TAnswer a;
-  a.Result = AProcessing.GetEngines(AOwner, a.Executor, a.Stride, a.Context, a.Platform);
-  return a;
-}
-
-// One engine of a list: kind, Enabled, and its settings.
-struct TEngineSpec {
-  char Kind;  // 'P' parallel, 'G' GPU
-  bool Enabled = true;
-  std::int32_t Count = 4;
-  bool PoolEnabled = true;
-  std::uint32_t Stride = 10240;
-  const char* Platform = "Default";
-};
-
-void AddEngines(TRGProcessing& AProcessing, const std::vector<TEngineSpec>& ASpecs) {
-  for (const TEngineSpec& s : ASpecs) {
-    if (s.Kind == 'P') {
-      auto* e = static_cast<TRGParallelProcessingEngine*>(
-          AProcessing.Engines().Add(TRGParallelProcessingEngine::StaticClassInfo()));
-      e->Pool().SetCount(s.Count);
-      e->Pool().SetEnabled(s.PoolEnabled);
-      e->SetMemoryStrideSize(s.Stride);
-      e->SetEnabled(s.Enabled);
-    } else {
-      auto* e =
-          static_cast<TRGGPUProcessingEngine*>(AProcessing.Engines().Add(TRGGPUProcessingEngine::StaticClassInfo()));
-      e->SetPlatform(s.Platform);
-      e->SetEnabled(s.Enabled);
-    }
-  }
-}
+using namespace nx::test;
 
 // Engine lists that need no OpenCL platform (GPU engines here name one that
 // does not exist, or "default", which is a name, not the first platform).
@@ -82,7 +28,7 @@ TEST(ProcessingEngines, TheFirstEnabledEngineThatAnswersWins) {
     const char* Name;
     std::vector<TEngineSpec> Engines;
     bool Result;
-    std::int32_t Threads;  // of the executor handed out (0: none)
+    std::int32_t Threads;  // of the executor handed out (0: none; -1: the request raises)
     std::int32_t Stride;
   };
   const TCase cases[] = {
@@ -95,11 +41,20 @@ TEST(ProcessingEngines, TheFirstEnabledEngineThatAnswersWins) {
        10240},
       {"'default' is a platform name", {{'G', true, 0, true, 0, "default"}}, false, 0, 0},
       {"every engine disabled", {{'P', false}, {'G', false}}, false, 0, 0},
+      {"the largest stride", {{'P', true, 2, true, 0x7FFFFFFFu}}, true, 2, 0x7FFFFFFF},
+      // A stride above the signed 32-bit range raises (Threads -1), making no executor.
+      {"stride 2^31", {{'P', true, 1, true, 0x80000000u}}, false, -1, 0},
+      {"stride 2^32 - 1", {{'P', true, 1, true, 0xFFFFFFFFu}}, false, -1, 0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TAsker asker;
     AddEngines(asker.Processing, c.Engines);
+    if (c.Threads < 0) {
+      EXPECT_THROW(Ask(asker.Processing, &asker), ERangeError);
+      EXPECT_EQ(asker.ComponentCount(), 0);
+      continue;
+    }
     const TAnswer a = Ask(asker.Processing, &asker);
     EXPECT_EQ(a.Result, c.Result);
     EXPECT_EQ(a.Stride, c.Stride);
@@ -113,10 +68,7 @@ TEST(ProcessingEngines, TheFirstEnabledEngineThatAnswersWins) {
     auto* pool = dynamic_cast<TThreadPoolExecutor*>(a.Executor.Get());
     ASSERT_NE(pool, nullptr);
     EXPECT_EQ(dynamic_cast<TThreadExecutor*>(pool) != nullptr, c.Threads == 1 && !c.Engines.back().PoolEnabled);
-    // The executor works.
-    std::atomic<int> ran{0};
-    ParallelFor(*a.Executor, 100, [&](std::int64_t f, std::int64_t l) { ran.fetch_add(int(l - f)); });
-    EXPECT_EQ(ran.load(), 100);
+    EXPECT_EQ(RunsOn(*a.Executor, 100), 100);
   }
 }
 
@@ -151,23 +103,6 @@ TEST(ProcessingEngines, PoolSettingsAreApplied) {
   }
 }
 
-TEST(ProcessingEngines, AStrideAboveTheSigned32BitRangeRaises) {
-  struct TCase {
-    std::uint32_t Stride;
-    bool Raises;
-  };
-  for (const TCase& c : {TCase{0x7FFFFFFFu, false}, TCase{0x80000000u, true}, TCase{0xFFFFFFFFu, true}}) {
-    TAsker asker;
-    AddEngines(asker.Processing, {{'P', true, 1, true, c.Stride}});
-    if (c.Raises) {
-      EXPECT_THROW(Ask(asker.Processing, &asker), ERangeError) << c.Stride;
-      EXPECT_EQ(asker.ComponentCount(), 0);
-    } else {
-      EXPECT_EQ(Ask(asker.Processing, &asker).Stride, 0x7FFFFFFF);
-    }
-  }
-}
-
 TEST(ProcessingEngines, SettersNotifyOnlyOnChange) {
   TAsker asker;
   AddEngines(asker.Processing, {{'P'}, {'G'}});
@@ -199,17 +134,19 @@ TEST(ProcessingEngines, SettersNotifyOnlyOnChange) {
   EXPECT_EQ(p->Pool().Count(), 1);
 }
 
+// The classes as registered at start-up, with the names the editor shows.
 TEST(ProcessingEngines, ClassesAsRegistered) {
   EXPECT_EQ(CollectionItemClasses(TRGProcessingEngine::StaticClassInfo()),
             (std::vector<const TClassInfo*>{&TRGParallelProcessingEngine::StaticClassInfo(),
                                             &TRGGPUProcessingEngine::StaticClassInfo()}));
-  EXPECT_EQ(FindClassInfo("TRGParallelProcessingEngine"), &TRGParallelProcessingEngine::StaticClassInfo());
-  EXPECT_EQ(FindClassInfo("TRGGPUProcessingEngine"), &TRGGPUProcessingEngine::StaticClassInfo());
+  for (const TClassInfo* c : {&TRGParallelProcessingEngine::StaticClassInfo(), &TRGGPUProcessingEngine::StaticClassInfo(),
+                              &TRGProcessingManager::StaticClassInfo()})
+    EXPECT_EQ(FindClassInfo(c->Name()), c);
+  EXPECT_EQ(ClassesInCategory("Processing"), std::vector<const TClassInfo*>{&TRGProcessingManager::StaticClassInfo()});
   TAsker asker;
   AddEngines(asker.Processing, {{'P'}, {'G'}});
-  const TRGProcessingEngines& list = asker.Processing.Engines();
-  EXPECT_EQ(list.Items(0)->GetDisplayName(), "Parallel Processing");
-  EXPECT_EQ(list.Items(1)->GetDisplayName(), "GPU Processing");
+  EXPECT_EQ(asker.Processing.Engines().Items(0)->GetDisplayName(), "Parallel Processing");
+  EXPECT_EQ(asker.Processing.Engines().Items(1)->GetDisplayName(), "GPU Processing");
   EXPECT_EQ(TRGProcessing::StaticClassInfo().Property("Engines").Hints.Editor, "Edit P&rocessing Engines...");
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ExceptionMessage.h"
@@ -15,6 +16,13 @@
 
 namespace nxtest {
 namespace {
+
+// A test component named AName, owned by AOwner.
+TTestComponent* Named(TComponent* AOwner, const char* AName) {
+  auto* c = new TTestComponent(AOwner);
+  c->SetName(AName);
+  return c;
+}
 
 class ComponentsTest : public ::testing::Test {
  protected:
@@ -58,14 +66,10 @@ TEST_F(ComponentsTest, NamesMustBeValidIdentifiersUniqueAmongSiblings) {
 }
 
 TEST_F(ComponentsTest, OwnerFreesItsComponentsLastInsertedFirst) {
-  auto* root = new TTestComponent(nullptr);
-  root->SetName("Root");
-  auto* a = new TTestComponent(root);
-  a->SetName("A");
-  auto* b = new TTestComponent(root);
-  b->SetName("B");
-  auto* a1 = new TTestComponent(a);
-  a1->SetName("A1");
+  auto* root = Named(nullptr, "Root");
+  auto* a = Named(root, "A");
+  auto* b = Named(root, "B");
+  auto* a1 = Named(a, "A1");
   EXPECT_EQ(root->ComponentCount(), 2);
   EXPECT_EQ(b->ComponentIndex(), 1);
   b->SetComponentIndex(0);
@@ -79,10 +83,8 @@ TEST_F(ComponentsTest, OwnerFreesItsComponentsLastInsertedFirst) {
 
 TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
   TTestComponent root(nullptr);
-  auto* a = new TTestComponent(&root);
-  a->SetName("A");
-  auto* b = new TTestComponent(&root);
-  b->SetName("B");
+  auto* a = Named(&root, "A");
+  auto* b = Named(&root, "B");
   a->Heard.clear();
   TComponent::Free(b);
   EXPECT_EQ(root.ComponentCount(), 1);
@@ -103,10 +105,8 @@ TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
 
 TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   TTestComponent form1(nullptr), form2(nullptr);
-  auto* holder = new TTestComponent(&form1);
-  holder->SetName("Holder");
-  auto* target = new TTestComponent(&form2);
-  target->SetName("Target");
+  auto* holder = Named(&form1, "Holder");
+  auto* target = Named(&form2, "Target");
   holder->SetTarget(target);  // registers the free notification
   EXPECT_EQ(GetPropText(*holder, "Target"), "Target");
   holder->Heard.clear();
@@ -115,8 +115,7 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   EXPECT_EQ(holder->Heard, std::vector<std::string>{"remove Target"});
 
   // After RemoveFreeNotification nothing is heard.
-  auto* quiet = new TTestComponent(&form2);
-  quiet->SetName("Quiet");
+  auto* quiet = Named(&form2, "Quiet");
   holder->FreeNotification(quiet);
   holder->RemoveFreeNotification(quiet);
   holder->Heard.clear();
@@ -124,8 +123,7 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   EXPECT_TRUE(holder->Heard.empty());
 
   // A reference set by name finds a component of the same document.
-  auto* sibling = new TTestComponent(&form1);
-  sibling->SetName("Sibling");
+  auto* sibling = Named(&form1, "Sibling");
   SetPropText(*holder, "Target", "Sibling");
   EXPECT_EQ(holder->Target(), sibling);
   EXPECT_THROW(SetPropText(*holder, "Target", "Nobody"), EPropertyConvertError);
@@ -137,23 +135,22 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
 // properties, nested objects, a collection, an extra member, a reference to
 // a sibling resolved after loading, and Loaded once on every component.
 TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
+  const std::pair<const char*, const char*> kSettings[] = {
+      {"Label", "first"}, {"Mode", "tmThird"}, {"Gain", "0.1"}, {"Enabled", "False"}, {"Modes", "[tmFirst,tmThird]"}};
   TMemoryStream stream;
   {
     TTestComponent root(nullptr);
     root.SetName("Root");
-    auto* a = new TTestComponent(&root);
-    a->SetName("A");
-    auto* b = new TTestComponent(&root);
-    b->SetName("B");
-    auto* b1 = new TTestComponent(b);
-    b1->SetName("B1");
+    auto* a = Named(&root, "A");
+    auto* b = Named(&root, "B");
+    auto* b1 = Named(b, "B1");
     auto* plain = new TComponent(&root);
     plain->SetName("Plain");
     plain->SetTag(-7);
-    SetPropText(*a->Settings(), "Label", "first");
-    SetPropText(*a->Settings(), "Mode", "tmThird");
+    for (auto [name, value] : kSettings) SetPropText(*a->Settings(), name, value);
     a->Settings()->Queue()->SetSize(4);
     a->Settings()->Points()->Add()->SetX(2.5f);
+    SetPropText(*a->Settings()->Points()->Add(TTestSpecialPoint::StaticClassInfo()), "Weight", "-2");
     SetPropText(*a->Pumping(), "Priority", "3");
     a->Data = {1, 2, 3};
     a->SetTarget(b1);   // a reference into another branch, written as "B.B1"
@@ -175,11 +172,12 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   ASSERT_NE(b1, nullptr);
   EXPECT_EQ(root->FindComponent("Plain")->Tag(), -7);
   EXPECT_EQ(root->FindComponent("Plain")->ClassName(), "TComponent");
-  EXPECT_EQ(GetPropText(*a->Settings(), "Label"), "first");
-  EXPECT_EQ(GetPropText(*a->Settings(), "Mode"), "tmThird");
+  for (auto [name, value] : kSettings) EXPECT_EQ(GetPropText(*a->Settings(), name), value) << name;
   EXPECT_EQ(a->Settings()->Queue()->Size(), 4u);
-  ASSERT_EQ(a->Settings()->Points()->Count(), 1);
+  ASSERT_EQ(a->Settings()->Points()->Count(), 2);
   EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(0), "X"), "2.5");
+  EXPECT_EQ(a->Settings()->Points()->Items(1)->ClassName(), "TTestSpecialPoint");  // item classes by name
+  EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");
   EXPECT_EQ(GetPropText(*a->Pumping(), "Priority"), "3");
   EXPECT_EQ(GetPropText(*a->Pumping(), "Enabled"), "True");  // its re-published default
   EXPECT_EQ(a->Data, (std::vector<std::uint8_t>{1, 2, 3}));

@@ -19,15 +19,13 @@ using namespace nx::literals;
 
 // ------------------------------------------------------------------ TGUID
 
-TEST(GUIDTest, ParsesFieldsInTheUsualLayout) {
+TEST(GUIDTest, FormatParseRoundTrip) {
+  // The fields in the usual layout, at compile time too; braces and case are optional.
   constexpr TGUID g = TGUID::Parse("{208F9564-3C20-4C97-BB77-2FC5AE6E4194}");
   static_assert(g.D1 == 0x208F9564u && g.D2 == 0x3C20 && g.D3 == 0x4C97);
   static_assert(g.D4[0] == 0xBB && g.D4[1] == 0x77 && g.D4[2] == 0x2F && g.D4[7] == 0x94);
   EXPECT_EQ(g, "{208f9564-3c20-4c97-bb77-2fc5ae6e4194}"_guid);
   EXPECT_EQ(g, TGUID::Parse("208F9564-3C20-4C97-BB77-2FC5AE6E4194"));
-}
-
-TEST(GUIDTest, FormatParseRoundTrip) {
   const char* texts[] = {
       "{00000000-0000-0000-0000-000000000000}", "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}",
       "{67F6997B-7EB4-4E2F-8320-4A512B5F2BC7}", "{00000000-0000-0000-C000-000000000046}",
@@ -213,6 +211,17 @@ TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
     c.Reset();
     EXPECT_EQ(raw->RefCount(), 1);
     EXPECT_EQ(destroyed.load(), 0);
+    // Assignment releases the old object once; moving an empty pointer in
+    // releases the held one.
+    std::atomic<int> d1{0}, d2{0};
+    TIntfPtr<IFoo> p(new TFooBar(&d1, 0)), q(new TFooBar(&d2, 0));
+    p = q;
+    EXPECT_EQ(d1.load(), 1);
+    q = std::move(b);  // b is empty
+    EXPECT_EQ(d2.load(), 0);
+    p = std::move(q);
+    EXPECT_EQ(d2.load(), 1);
+    EXPECT_FALSE(p);
   }
   EXPECT_EQ(destroyed.load(), 1);
 }
@@ -234,32 +243,6 @@ TEST(IntfPtrTest, DetachKeepsTheReferenceAndAttachAdoptsIt) {
   EXPECT_EQ(destroyed.load(), 1);
   b.Reset();
   EXPECT_EQ(destroyed2.load(), 1);
-}
-
-TEST(IntfPtrTest, AssignmentReleasesTheOldObjectOnce) {
-  std::atomic<int> d1{0}, d2{0};
-  TIntfPtr<IFoo> p(new TFooBar(&d1, 0));
-  TIntfPtr<IFoo> q(new TFooBar(&d2, 0));
-  p = q;
-  EXPECT_EQ(d1.load(), 1);
-  EXPECT_EQ(d2.load(), 0);
-  q = nullptr;
-  EXPECT_EQ(d2.load(), 0);
-  p = std::move(q);  // moving an empty pointer in releases the held one
-  EXPECT_EQ(d2.load(), 1);
-  EXPECT_FALSE(p);
-}
-
-TEST(IntfPtrTest, MakeReturnsTheOnlyReference) {
-  std::atomic<int> destroyed{0};
-  {
-    TIntfPtr<TFooBar> obj = Make<TFooBar>(&destroyed, 10);
-    EXPECT_EQ(obj->RefCount(), 1);
-    TIntfPtr<IFoo> foo(obj);  // class pointer to interface pointer
-    EXPECT_EQ(foo->Foo(), 11);
-    EXPECT_EQ(obj->RefCount(), 2);
-  }
-  EXPECT_EQ(destroyed.load(), 1);
 }
 
 // A constructor that keeps a reference to itself (as an object registering
@@ -287,13 +270,19 @@ TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
   }
   EXPECT_EQ(destroyed.load(), 1);
   {
+    TIntfPtr<TFooBar> obj = Make<TFooBar>(&destroyed, 10);  // Make too returns the only reference
+    EXPECT_EQ(obj->RefCount(), 1);
+    EXPECT_EQ(TIntfPtr<IFoo>(obj)->Foo(), 11);  // class pointer to interface pointer
+  }
+  EXPECT_EQ(destroyed.load(), 2);
+  {
     auto* obj = new TSelfHeld(&destroyed, &countSeen);
     TIntfPtr<IFoo> foo = AdoptNew<IFoo>(obj);
     EXPECT_EQ(obj->RefCount(), 2);  // the constructor's own reference is not overwritten
     obj->DropSelf();
-    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_EQ(destroyed.load(), 2);
   }
-  EXPECT_EQ(destroyed.load(), 2);
+  EXPECT_EQ(destroyed.load(), 3);
   // The last release (here without a locked decrement) runs the destructor
   // with the count at 0, as any other release to 0 does.
   EXPECT_EQ(countSeen, 0);

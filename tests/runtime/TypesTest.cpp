@@ -163,21 +163,11 @@ TEST_F(TypesTest, SettersNotifyOncePerEffectiveChange) {
   owner.Settings()->SetScale(NAN);
   owner.Settings()->SetScale(NAN);
   EXPECT_EQ(owner.Notifications, 2);
-}
-
-TEST_F(TypesTest, ClampingSettersClampToTheMinimum) {
-  TTestComponent owner(nullptr);
-  TTestQueue& q = *owner.Settings()->Queue();
-  q.SetSize(0);
-  EXPECT_EQ(q.Size(), 1u);
-  EXPECT_EQ(owner.Notifications, 1);
-  SetPropText(q, "Size", "0");  // clamps to the same 1: no change
-  EXPECT_EQ(owner.Notifications, 1);
-  // The generic field setter clamps from the declared minimum.
-  SetPropText(*owner.Settings(), "Count", "-50");
-  EXPECT_EQ(owner.Settings()->Count(), -10);
-  SetPropValue(*owner.Settings(), "Count", TVariant(std::int32_t{-9}));
-  EXPECT_EQ(owner.Settings()->Count(), -9);
+  // A value clamped to the minimum it already holds is no change either.
+  owner.Settings()->Queue()->SetSize(0);
+  EXPECT_EQ(owner.Settings()->Queue()->Size(), 1u);
+  SetPropText(*owner.Settings()->Queue(), "Size", "0");
+  EXPECT_EQ(owner.Notifications, 3);
 }
 
 TEST_F(TypesTest, TextAccessRoundTripsEveryType) {
@@ -300,37 +290,6 @@ TEST_F(TypesTest, StreamingWritesOnlyNonDefaultValues) {
   EXPECT_EQ(KeysWritten(s), std::vector<std::string>{"Modes"});
 }
 
-TEST_F(TypesTest, BinaryRoundTripOfNestedObjectsAndCollections) {
-  TTestSettings s(nullptr);
-  SetPropText(s, "Label", "text");
-  SetPropText(s, "Mode", "tmFirst");
-  SetPropText(s, "Gain", "0.1");
-  SetPropText(s, "Enabled", "False");
-  SetPropText(s, "Modes", "[tmFirst,tmThird]");
-  s.Queue()->SetSize(3);
-  s.Points()->Add()->SetX(1.5f);
-  TLockCollectionItem* special = s.Points()->Add(TTestSpecialPoint::StaticClassInfo());
-  SetPropText(*special, "Weight", "-2");
-  TMemoryStream stream;
-  {
-    TBinaryWriter w(stream, s.ClassName());
-    WriteObject(w, s);
-    w.Finish();
-  }
-  stream.SetPosition(0);
-  TTestSettings back(nullptr);
-  back.Points()->Add();  // replaced by what is read
-  TBinaryReader r(stream);
-  ReadObject(r, back);
-  for (const TPropInfo* p : s.GetClassInfo().Properties())
-    if (!p->IsObjectKind()) EXPECT_EQ(p->GetText(back), p->GetText(s)) << p->Name;
-  EXPECT_EQ(back.Queue()->Size(), 3u);
-  ASSERT_EQ(back.Points()->Count(), 2);
-  EXPECT_EQ(GetPropText(*back.Points()->Items(0), "X"), "1.5");
-  EXPECT_EQ(back.Points()->Items(1)->ClassName(), "TTestSpecialPoint");
-  EXPECT_EQ(GetPropText(*back.Points()->Items(1), "Weight"), "-2");
-}
-
 // An event slot holds a handler that the object calls with itself as
 // sender; hosts see only whether one is assigned, and may only remove it.
 TEST_F(TypesTest, EventSlotsHoldAndCallTheirHandler) {
@@ -378,6 +337,19 @@ TEST_F(TypesTest, AssignCopiesValuesSubObjectsAndItems) {
   EXPECT_EQ(b.Points()->Items(0)->ClassName(), "TTestSpecialPoint");
   TTestQueue q(nullptr);
   EXPECT_EQ(MessageOf<EConvertError>([&] { q.Assign(a); }), "Cannot assign a TTestSettings to a TTestQueue");
+  // Reading an object replaces the items its collection held.
+  TMemoryStream stream;
+  TBinaryWriter w(stream, a.ClassName());
+  WriteObject(w, a);
+  w.Finish();
+  stream.SetPosition(0);
+  TTestSettings c(nullptr);
+  c.Points()->Add();
+  c.Points()->Add();
+  TBinaryReader r(stream);
+  ReadObject(r, c);
+  ASSERT_EQ(c.Points()->Count(), 1);
+  EXPECT_EQ(c.Points()->Items(0)->ClassName(), "TTestSpecialPoint");
 }
 
 TEST_F(TypesTest, CollectionsKeepOrderAndNotify) {
@@ -442,19 +414,6 @@ TEST_F(TypesTest, RegistriesOfClassesCategoriesAndItemClasses) {
   EXPECT_THROW(RegisterCategory("TestFilters", "Other"), EArgumentException);
   UnregisterComponent(TTestComponent::StaticClassInfo());
   EXPECT_TRUE(ClassesInCategory("TestFilters").empty());
-}
-
-TEST_F(TypesTest, EnabledPersistentsAnswerTheEnableInterface) {
-  TTestSettings s(nullptr);
-  TIntfPtr<IEnable> e = Supports<IEnable>(static_cast<IInterface*>(&s));
-  ASSERT_TRUE(e);
-  EXPECT_TRUE(e->GetIsEnabled());
-  e->SetIsEnabled(false);
-  EXPECT_EQ(GetPropText(s, "Enabled"), "False");
-  TDisabledPersistent d(nullptr);
-  EXPECT_FALSE(d.Enabled());
-  TTestQueue q(nullptr);
-  EXPECT_FALSE(Supports<IEnable>(static_cast<IInterface*>(&q)));
 }
 
 }  // namespace

@@ -294,25 +294,6 @@ TEST(SimpleXMLParser, CodePages) {
   EXPECT_EQ(o->DocumentElement()->Text(), "x");
 }
 
-TEST(SimpleXMLParser, StreamInputAcrossBlocksMatchesMemoryInput) {
-  // Multi-byte characters straddle the 16384-byte blocks of a stream source.
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>";
-  for (int k = 0; k < 6000; ++k) xml += "<i v=\"\xD0\xAF" + std::to_string(k) + "\">\xE2\x82\xAC&amp;x</i>";
-  xml += "</r>";
-  auto mem = Parse(xml);
-  TStringStream s(xml);
-  auto stm = LoadXmlDocument(s);
-  EXPECT_EQ(stm->SaveXML(), mem->SaveXML());
-  EXPECT_EQ(stm->DocumentElement()->ChildNodes()->Count(), 6000);
-  std::string w = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><r>";
-  for (int k = 0; k < 9000; ++k) w += "<i>\xCF\xF0\xE8</i>";
-  w += "</r>";
-  TStringStream s2(w);
-  auto cp = LoadXmlDocument(s2);
-  EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Count(), 9000);
-  EXPECT_EQ(cp->DocumentElement()->ChildNodes()->Item(8999)->Text(), "\xD0\x9F\xD1\x80\xD0\xB8");
-}
-
 // Every supported encoding read from a stream, from a file and from memory,
 // in a document shorter than one read block and one spanning several, with
 // a line break or a tag right after the declaration. The sample text is the
