@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "nxruntime.h"
+#include "vector/KernelTables.h"
 #include "vector/NXBasicDispatcher.h"
 #include "vector/builtin/NXBuiltinFFT.h"
 
@@ -100,74 +101,75 @@ struct TRoundTripCase {
   int Flag;
 };
 
-class FFTRoundTrip : public ::testing::TestWithParam<TRoundTripCase> {};
+const TRoundTripCase kRoundTripCases[] = {
+    {false, IPP_FFT_DIV_INV_BY_N}, {false, IPP_FFT_DIV_BY_SQRTN}, {true, IPP_FFT_DIV_INV_BY_N}, {true, IPP_FFT_DIV_BY_SQRTN}};
+
+NX_SIMD_SUITE(FFTRoundTrip);
+NX_SIMD_SUITE(FFTAccuracy);
+NX_SIMD_SUITE(FFTReal);
+NX_SIMD_SUITE(FFTVariants);
+NX_SIMD_SUITE(FFTLargeOrders);
+NX_SIMD_SUITE(FFTSpec);
 
 TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
-  const TRoundTripCase c = GetParam();
-  for (int order = 0; order <= 20; ++order) {
-    SCOPED_TRACE(order);
-    const size_t n = size_t(1) << order;
-    const double tol = 2e-15 * (order + 1);
-    if (!c.Real) {
-      TCSpec spec;
-      ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
-      std::vector<Ipp8u> buf(size_t(BufSizeC(spec.P)) + 1);
-      const std::vector<double> x = Random(2 * n, 100 + order);
-      std::vector<double> X(2 * n), y(2 * n);
-      ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                        reinterpret_cast<Ipp64fc*>(X.data()), spec.P, buf.data()),
-                ippStsNoErr);
-      ASSERT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(X.data()),
-                                        reinterpret_cast<Ipp64fc*>(y.data()), spec.P, buf.data()),
-                ippStsNoErr);
-      EXPECT_LE(RelRms(y.data(), x.data(), 2 * n), tol);
-      if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
-        long double ex = 0, eX = 0;
-        for (size_t i = 0; i < 2 * n; ++i) {
-          ex += x[i] * x[i];
-          eX += X[i] * X[i];
+  for (const TRoundTripCase& c : kRoundTripCases) {
+    SCOPED_TRACE(c.Real ? "real" : "complex");
+    SCOPED_TRACE(c.Flag);
+    for (int order = 0; order <= 20; ++order) {
+      SCOPED_TRACE(order);
+      const size_t n = size_t(1) << order;
+      const double tol = 2e-15 * (order + 1);
+      if (!c.Real) {
+        TCSpec spec;
+        ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
+        std::vector<Ipp8u> buf(size_t(BufSizeC(spec.P)) + 1);
+        const std::vector<double> x = Random(2 * n, 100 + order);
+        std::vector<double> X(2 * n), y(2 * n);
+        ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
+                                          reinterpret_cast<Ipp64fc*>(X.data()), spec.P, buf.data()),
+                  ippStsNoErr);
+        ASSERT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(X.data()),
+                                          reinterpret_cast<Ipp64fc*>(y.data()), spec.P, buf.data()),
+                  ippStsNoErr);
+        EXPECT_LE(RelRms(y.data(), x.data(), 2 * n), tol);
+        if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
+          long double ex = 0, eX = 0;
+          for (size_t i = 0; i < 2 * n; ++i) {
+            ex += x[i] * x[i];
+            eX += X[i] * X[i];
+          }
+          EXPECT_NEAR(double(eX / ex), 1.0, tol);
         }
-        EXPECT_NEAR(double(eX / ex), 1.0, tol);
-      }
-    } else {
-      TRSpec spec;
-      ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
-      std::vector<Ipp8u> buf(size_t(BufSizeR(spec.P)) + 1);
-      const std::vector<double> x = Random(n, 200 + order);
-      std::vector<double> X(n + 2), y(n);
-      ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), spec.P, buf.data()), ippStsNoErr);
-      EXPECT_EQ(X[1], 0.0);
-      if (n > 1) {
-        EXPECT_EQ(X[n + 1], 0.0);
-      }
-      ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), y.data(), spec.P, buf.data()), ippStsNoErr);
-      EXPECT_LE(RelRms(y.data(), x.data(), n), tol);
-      if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
-        // Parseval over the full spectrum: the inner CCS values count twice.
-        long double ex = 0, eX = X[0] * X[0] + (n > 1 ? X[n] * X[n] : 0.0);
-        for (size_t i = 0; i < n; ++i) ex += x[i] * x[i];
-        for (size_t k = 1; 2 * k < n; ++k) eX += 2 * (X[2 * k] * X[2 * k] + X[2 * k + 1] * X[2 * k + 1]);
-        EXPECT_NEAR(double(eX / ex), 1.0, tol);
+      } else {
+        TRSpec spec;
+        ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
+        std::vector<Ipp8u> buf(size_t(BufSizeR(spec.P)) + 1);
+        const std::vector<double> x = Random(n, 200 + order);
+        std::vector<double> X(n + 2), y(n);
+        ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), spec.P, buf.data()), ippStsNoErr);
+        EXPECT_EQ(X[1], 0.0);
+        if (n > 1) {
+          EXPECT_EQ(X[n + 1], 0.0);
+        }
+        ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), y.data(), spec.P, buf.data()), ippStsNoErr);
+        EXPECT_LE(RelRms(y.data(), x.data(), n), tol);
+        if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
+          // Parseval over the full spectrum: the inner CCS values count twice.
+          long double ex = 0, eX = X[0] * X[0] + (n > 1 ? X[n] * X[n] : 0.0);
+          for (size_t i = 0; i < n; ++i) ex += x[i] * x[i];
+          for (size_t k = 1; 2 * k < n; ++k) eX += 2 * (X[2 * k] * X[2 * k] + X[2 * k + 1] * X[2 * k + 1]);
+          EXPECT_NEAR(double(eX / ex), 1.0, tol);
+        }
       }
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Flags, FFTRoundTrip,
-                         ::testing::Values(TRoundTripCase{false, IPP_FFT_DIV_INV_BY_N},
-                                           TRoundTripCase{false, IPP_FFT_DIV_BY_SQRTN},
-                                           TRoundTripCase{true, IPP_FFT_DIV_INV_BY_N},
-                                           TRoundTripCase{true, IPP_FFT_DIV_BY_SQRTN}),
-                         [](const auto& info) {
-                           return std::string(info.param.Real ? "Real" : "Complex") +
-                                  (info.param.Flag == IPP_FFT_DIV_BY_SQRTN ? "SqrtN" : "DivInvByN");
-                         });
-
 // ---------------------------------------------------------------- accuracy
 
 // Forward complex and real transforms of random input against a long-double
 // DFT (orders up to 11 keep the O(N^2) reference quick).
-TEST(FFTAccuracy, MatchesExtendedPrecisionDft) {
+TEST_P(FFTAccuracy, MatchesExtendedPrecisionDft) {
   for (int order = 0; order <= 11; ++order) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
@@ -194,7 +196,7 @@ TEST(FFTAccuracy, MatchesExtendedPrecisionDft) {
 
 // The inverse is the conjugate-sign transform: check it on its own (the round
 // trips alone would not see a forward/inverse pair that are both wrong).
-TEST(FFTAccuracy, InverseMatchesConjugateDft) {
+TEST_P(FFTAccuracy, InverseMatchesConjugateDft) {
   for (int order : {3, 4, 5, 9, 10}) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
@@ -213,7 +215,7 @@ TEST(FFTAccuracy, InverseMatchesConjugateDft) {
 }
 
 #ifdef NX_TEST_HAVE_FFTW
-TEST(FFTAccuracy, MatchesFftwUpToOrder20) {
+TEST_P(FFTAccuracy, MatchesFftwUpToOrder20) {
   for (int order = 1; order <= 20; ++order) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
@@ -250,7 +252,7 @@ TEST(FFTAccuracy, MatchesFftwUpToOrder20) {
 
 // ---------------------------------------------------------------- CCS format
 
-TEST(FFTReal, SmallCcsExamples) {
+TEST_P(FFTReal, SmallCcsExamples) {
   struct TCase {
     std::vector<double> In, Want;
   };
@@ -283,7 +285,7 @@ TEST(FFTReal, SmallCcsExamples) {
 }
 
 // The inverse never reads the imaginary slots of X[0] and X[N/2].
-TEST(FFTReal, InverseIgnoresEndImaginaryParts) {
+TEST_P(FFTReal, InverseIgnoresEndImaginaryParts) {
   for (int order : {1, 2, 5, 12}) {
     const size_t n = size_t(1) << order;
     TRSpec rs;
@@ -302,7 +304,7 @@ TEST(FFTReal, InverseIgnoresEndImaginaryParts) {
 
 // In place equals out of place; no buffer, an aligned and an unaligned
 // caller buffer all give identical results.
-TEST(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
+TEST_P(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
   for (int order = 0; order <= 18; ++order) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
@@ -347,7 +349,7 @@ TEST(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
   }
 }
 
-TEST(FFTVariants, SpecSharedByTwoThreads) {
+TEST_P(FFTVariants, SpecSharedByTwoThreads) {
   const int order = 16;
   const size_t n = size_t(1) << order;
   TCSpec cs;
@@ -396,7 +398,7 @@ struct TLargeCase {
   bool Real;
   int Order;
 };
-TEST(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
+TEST_P(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the largest orders are not run under the sanitizers";
 #endif
@@ -471,7 +473,7 @@ TEST(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
   }
 }
 
-TEST(FFTSpec, BlockFieldsFollowTheFlag) {
+TEST_P(FFTSpec, BlockFieldsFollowTheFlag) {
   struct TCase {
     int Flag, Fwd, Inv;
     double Scale;
@@ -505,7 +507,7 @@ TEST(FFTSpec, BlockFieldsFollowTheFlag) {
   EXPECT_EQ(BufSizeC(small.P), 0);
 }
 
-TEST(FFTSpec, InitAllocStatuses) {
+TEST_P(FFTSpec, InitAllocStatuses) {
   struct TCase {
     int Order, Flag;
     IppStatus Want;
@@ -528,7 +530,7 @@ TEST(FFTSpec, InitAllocStatuses) {
   EXPECT_EQ(nx::ippsFFTInitAlloc_R_64f(nullptr, 4, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNullPtrErr);
 }
 
-TEST(FFTSpec, FreeChecksTheKind) {
+TEST_P(FFTSpec, FreeChecksTheKind) {
   IppsFFTSpec_C_64fc* cs = nullptr;
   IppsFFTSpec_R_64f* rs = nullptr;
   ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs, 6, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
@@ -541,7 +543,7 @@ TEST(FFTSpec, FreeChecksTheKind) {
   EXPECT_EQ(nx::ippsFFTFree_R_64f(rs), ippStsNoErr);
 }
 
-TEST(FFTSpec, TransformStatusesWriteNothing) {
+TEST_P(FFTSpec, TransformStatusesWriteNothing) {
   const int order = 12;
   const size_t n = size_t(1) << order;
   TCSpec cs;
@@ -584,5 +586,7 @@ TEST(FFTSpec, TransformStatusesWriteNothing) {
   ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
   for (size_t i = n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
 }
+
+TEST(FFTDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("FFT"); }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "nxruntime.h"
+#include "vector/KernelTables.h"
 #include "vector/builtin/NXBuiltins.h"
 #include "vector/reference/NXReference.h"
 
@@ -179,7 +180,14 @@ void CheckAutoCorr(AutoFn<T> ours, AutoFn<T> twin, Norm norm, int srcLen, int ds
   }
 }
 
-TEST(Correlation, AutoCorrMatchesExactSums) {
+NX_SIMD_SUITE(Correlation);
+NX_SIMD_SUITE(Convolution);
+NX_SIMD_SUITE(Methods);
+NX_SIMD_SUITE(FIRFilter);
+NX_SIMD_SUITE(Filters);
+NX_SIMD_SUITE(IIRFilter);
+
+TEST_P(Correlation, AutoCorrMatchesExactSums) {
   const std::pair<int, int> sizes[] = {{1, 1},     {1, 6},      {7, 3},     {8, 8},
                                        {33, 40},   {100, 100},  {257, 64},  {599, 599},
                                        {600, 600}, {5000, 599}, {599, 5000}, {600, 5000},
@@ -242,7 +250,7 @@ void CheckCrossCorr(Fn ours, Fn twin, const CrossCase& c, std::uint64_t seed) {
   }
 }
 
-TEST(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
+TEST_P(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
   std::uint64_t seed = 50;
   for (const auto& c : kCrossCases) {
     CheckCrossCorr<Ipp64f>(ippsCrossCorr_64f, reference::ippsCrossCorr_64f, c, ++seed);
@@ -250,7 +258,7 @@ TEST(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
   }
 }
 
-TEST(Correlation, ComplexCrossCorrConjugatesTheFirstOperand) {
+TEST_P(Correlation, ComplexCrossCorrConjugatesTheFirstOperand) {
   const Ipp64fc i1[1] = {{0.0, 1.0}};
   const Ipp64fc one[1] = {{1.0, 0.0}};
   Ipp64fc r{};
@@ -270,7 +278,7 @@ TEST(Correlation, ComplexCrossCorrConjugatesTheFirstOperand) {
 
 // ---------------------------------------------------------------- convolution
 
-TEST(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
+TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
   // Direct sums below a total length of 150 or a shorter operand of 32, the
   // transform method above: both sides of each threshold, and long operands.
   const std::pair<int, int> sizes[] = {{1, 1},       {5, 3},      {3, 5},      {4095, 7},   {4096, 1},
@@ -395,7 +403,7 @@ bool ProbeIsNaN(const MethodCase& c) {
   return std::isnan(y[c.a]);
 }
 
-TEST(Methods, SpecialValuesShowWhichMethodRuns) {
+TEST_P(Methods, SpecialValuesShowWhichMethodRuns) {
   for (const auto& c : kMethodCases) {
     SCOPED_TRACE(::testing::Message() << c.what << " " << c.a << " " << c.b << " " << c.c);
     EXPECT_EQ(ProbeIsNaN(c), c.transform);
@@ -407,7 +415,7 @@ TEST(Methods, SpecialValuesShowWhichMethodRuns) {
 // With direct sums, terms outside the data are omitted, not multiplied by
 // zero: an infinite or NaN sample reaches exactly the outputs the defining sum
 // gives it. (The shapes stay below the transform thresholds.)
-TEST(Correlation, SpecialValuesReachTheSameOutputsAsTheDefinition) {
+TEST_P(Correlation, SpecialValuesReachTheSameOutputsAsTheDefinition) {
   const double inf = std::numeric_limits<double>::infinity();
   const double specials[] = {std::nan(""), inf, -inf, -0.0, 4.9e-324, 2.2e-308};
   for (int len : {3, 40, 517}) {
@@ -438,7 +446,7 @@ TEST(Correlation, SpecialValuesReachTheSameOutputsAsTheDefinition) {
 }
 
 // The result never depends on where the destination lies.
-TEST(Correlation, DestinationOverlappingASource) {
+TEST_P(Correlation, DestinationOverlappingASource) {
   const auto x = RandomReal(700, 77);
   std::vector<Ipp64f> expect(700), buf = x;
   ASSERT_EQ(ippsAutoCorr_64f(x.data(), 700, expect.data(), 700), ippStsNoErr);
@@ -463,7 +471,7 @@ TEST(Correlation, DestinationOverlappingASource) {
   }
 }
 
-TEST(Correlation, StatusChecksWriteNothing) {
+TEST_P(Correlation, StatusChecksWriteNothing) {
   const auto x = RandomReal(8, 5);
   const auto c = RandomComplex(8, 6);
   Guarded<Ipp64f> d(16);
@@ -523,7 +531,7 @@ struct FIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-TEST(FIR, MatchesExactSumsWithTheInitialDelayLine) {
+TEST_P(FIRFilter, MatchesExactSumsWithTheInitialDelayLine) {
   for (int M : {1, 2, 3, 16, 31, 32, 100, 1000}) {
     SCOPED_TRACE(::testing::Message() << "tapsLen " << M);
     const auto taps = RandomReal(M, 1000 + M), dly = RandomReal(M, 2000 + M), x = RandomReal(5000, 3000 + M);
@@ -547,7 +555,7 @@ TEST(FIR, MatchesExactSumsWithTheInitialDelayLine) {
 
 // Splitting the input into blocks of any length, or filtering in place, gives
 // the output of one long call: the delay line carries the history.
-TEST(FIR, DelayLineCarriesAcrossBlocksAndInPlaceCalls) {
+TEST_P(FIRFilter, DelayLineCarriesAcrossBlocksAndInPlaceCalls) {
   const int blocks[] = {1, 7, 511, 512, 4096, 3, 1, 600};
   int total = 0;
   for (int b : blocks) total += b;
@@ -574,7 +582,7 @@ TEST(FIR, DelayLineCarriesAcrossBlocksAndInPlaceCalls) {
 
 // FIR on both sides of the taps and block thresholds, over several calls
 // with an initial delay line, against exact sums.
-TEST(FIR, AgreesWithExactSumsEitherSideOfTheThresholds) {
+TEST_P(FIRFilter, AgreesWithExactSumsEitherSideOfTheThresholds) {
   for (int M : {31, 32, 33, 256}) {
     for (int block : {511, 512, 513}) {
       SCOPED_TRACE(::testing::Message() << "tapsLen " << M << " block " << block);
@@ -591,7 +599,7 @@ TEST(FIR, AgreesWithExactSumsEitherSideOfTheThresholds) {
   }
 }
 
-TEST(FIR, StatusChecks) {
+TEST_P(FIRFilter, StatusChecks) {
   const auto taps = RandomReal(8, 1), x = RandomReal(64, 2);
   IppsFIRState_64f* const sentinel = reinterpret_cast<IppsFIRState_64f*>(std::uintptr_t{0x1230});
   IppsFIRState_64f* st = sentinel;
@@ -628,7 +636,7 @@ TEST(FIR, StatusChecks) {
 // method, a special sample may turn any output of its block into NaN (see
 // SpecialValuesShowWhichMethodRuns); every output the twin finds non-finite
 // must be non-finite there too, and finite outputs must agree.
-TEST(Filters, RandomShapesAgreeWithTheTwins) {
+TEST_P(Filters, RandomShapesAgreeWithTheTwins) {
   std::mt19937 g(2024);
   std::uniform_int_distribution<int> len(1, 1000), lag(-1200, 1200);
   const double specials[] = {std::nan(""), std::numeric_limits<double>::infinity(), -0.0, 4.9e-324};
@@ -736,7 +744,7 @@ struct IIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-TEST(IIR, BiquadCascadeMatchesTheScalarCascade) {
+TEST_P(IIRFilter, BiquadCascadeMatchesTheScalarCascade) {
   const int n = 3000;
   for (int Q = 1; Q <= 9; ++Q) {
     SCOPED_TRACE(::testing::Message() << "sections " << Q);
@@ -759,7 +767,7 @@ TEST(IIR, BiquadCascadeMatchesTheScalarCascade) {
 
 // The delay values carry the state between calls: any split of the input,
 // and in-place filtering, reproduce one long call bit for bit.
-TEST(IIR, BlockSplitsAndInPlaceCallsReproduceOneCall) {
+TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
   const int blocks[] = {1, 7, 511, 512, 4096, 2, 1, 3};
   int total = 0;
   for (int b : blocks) total += b;
@@ -787,7 +795,7 @@ TEST(IIR, BlockSplitsAndInPlaceCallsReproduceOneCall) {
 
 // Two sections multiplied out into one fourth-order direct form filter the
 // same signal to rounding; order 0 is a pure gain.
-TEST(IIR, DirectFormAgreesWithBiquadForm) {
+TEST_P(IIRFilter, DirectFormAgreesWithBiquadForm) {
   const auto bq = RandomBiquads(2, 5);
   std::vector<Ipp64f> direct(10, 0.0);
   for (int i = 0; i < 3; ++i)
@@ -820,7 +828,7 @@ TEST(IIR, DirectFormAgreesWithBiquadForm) {
   for (int k = 0; k < 2000; ++k) ASSERT_EQ(yd[k], (3.0 / 4.0) * x[k]) << k;
 }
 
-TEST(IIR, StatusChecks) {
+TEST_P(IIRFilter, StatusChecks) {
   IppsIIRState_64f* const sentinel = reinterpret_cast<IppsIIRState_64f*>(std::uintptr_t{0x4560});
   IppsIIRState_64f* st = sentinel;
   auto bq = RandomBiquads(3, 11);
@@ -858,6 +866,8 @@ TEST(IIR, StatusChecks) {
   const auto exact = ExactCascade(bq, std::vector<LD>(6, 0.0L), x);
   for (int k = 0; k < 32; ++k) ASSERT_NEAR(y[k], static_cast<double>(exact[k]), 1e-12) << k;
 }
+
+TEST(FiltersDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("Filters"); }
 
 }  // namespace
 }  // namespace nx

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "nxruntime.h"
+#include "vector/KernelTables.h"
 #include "vector/builtin/NXBuiltins.h"
 #include "vector/reference/NXReference.h"
 
@@ -95,30 +96,20 @@ void FillRandom(TGuardedImage<T>& img) {
   img.Fill([&](int, int, int) { return dist(Rng()); });
 }
 
-// ---------------------------------------------------------------- image rectangle
-
-TEST(ImageRect, ConstructorsAndAccessors) {
-  const TPMImageRect fromSize(TSize{5, 7});
-  EXPECT_EQ(fromSize.GetPosition(), (TPoint{0, 0}));
-  EXPECT_EQ(fromSize.GetSize(), (TSize{5, 7}));
-
-  const TPMImageRect fromRect(TRect{-3, 4, 10, 24});
-  EXPECT_EQ(fromRect, TPMImageRect(-3, 4, 13, 20));
-
-  const TPMImageRect fromPointSize(TPoint{2, -9}, TSize{11, 1});
-  EXPECT_EQ(fromPointSize.X, 2);
-  EXPECT_EQ(fromPointSize.Y, -9);
-  EXPECT_EQ(fromPointSize.GetSize(), (TSize{11, 1}));
-  EXPECT_EQ(fromPointSize.GetPosition(), (TPoint{2, -9}));
-
-  // The field order is part of the interface (records are exchanged as bytes).
-  static_assert(offsetof(TPMImageRect, X) == 0 && offsetof(TPMImageRect, Y) == 4 &&
-                offsetof(TPMImageRect, Width) == 8 && offsetof(TPMImageRect, Height) == 12);
-}
+// The field order is part of the interface (records are exchanged as bytes).
+static_assert(offsetof(TPMImageRect, X) == 0 && offsetof(TPMImageRect, Y) == 4 && offsetof(TPMImageRect, Width) == 8 &&
+              offsetof(TPMImageRect, Height) == 12);
 
 // ---------------------------------------------------------------- copy and set
 
-TEST(ImageCopySet, CopiesTheRegionOnly) {
+NX_SIMD_SUITE(ImageCopySet);
+NX_SIMD_SUITE(ImageMirror);
+NX_SIMD_SUITE(ImageLUT);
+NX_SIMD_SUITE(ImageAlphaComp);
+NX_SIMD_SUITE(ImageNormDiff);
+NX_SIMD_SUITE(ImageResize);
+
+TEST_P(ImageCopySet, CopiesTheRegionOnly) {
   for (IppiSize sz : {IppiSize{1, 1}, IppiSize{13, 5}, IppiSize{64, 3}}) {
     TImage8 src(sz.width, sz.height, 4), dst(sz.width, sz.height, 4);
     FillRandom(src);
@@ -138,7 +129,7 @@ TEST(ImageCopySet, CopiesTheRegionOnly) {
   }
 }
 
-TEST(ImageCopySet, ErrorsWriteNothing) {
+TEST_P(ImageCopySet, ErrorsWriteNothing) {
   TImage8 src(4, 4, 4), dst(4, 4, 4);
   const Ipp8u value[4] = {1, 2, 3, 4};
   EXPECT_EQ(ippiCopy_8u_C4R(nullptr, src.Step(), dst.Data(), dst.Step(), {4, 4}), ippStsNullPtrErr);
@@ -155,7 +146,7 @@ TEST(ImageCopySet, ErrorsWriteNothing) {
   for (Ipp8u v : dst.Memory()) ASSERT_EQ(v, TImage8::kCanary);
 }
 
-TEST(ImageCopySet, SetFillsEveryPixel) {
+TEST_P(ImageCopySet, SetFillsEveryPixel) {
   TImage8 dst(9, 4, 4);
   const Ipp8u value[4] = {0, 255, 17, 200};
   ASSERT_EQ(ippiSet_8u_C4R(value, dst.Data(), dst.Step(), dst.Size()), ippStsNoErr);
@@ -171,7 +162,7 @@ TEST(ImageCopySet, SetFillsEveryPixel) {
 int MirrorX(IppiAxis flip, int x, int w) { return flip == ippAxsHorizontal ? x : w - 1 - x; }
 int MirrorY(IppiAxis flip, int y, int h) { return flip == ippAxsVertical ? y : h - 1 - y; }
 
-TEST(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
+TEST_P(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
   for (IppiSize sz : {IppiSize{1, 1}, IppiSize{5, 4}, IppiSize{4, 5}, IppiSize{7, 3}, IppiSize{2, 1}}) {
     for (IppiAxis flip : {ippAxsHorizontal, ippAxsVertical, ippAxsBoth}) {
       SCOPED_TRACE(testing::Message() << sz.width << "x" << sz.height << " flip " << flip);
@@ -202,7 +193,7 @@ TEST(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
   }
 }
 
-TEST(ImageMirror, HorizontalInPlaceKeepsTheMiddleRowOfAnOddHeight) {
+TEST_P(ImageMirror, HorizontalInPlaceKeepsTheMiddleRowOfAnOddHeight) {
   TImage8 img(6, 5, 3);
   FillRandom(img);
   const TImage8 before = img;
@@ -212,7 +203,7 @@ TEST(ImageMirror, HorizontalInPlaceKeepsTheMiddleRowOfAnOddHeight) {
   for (int c = 0; c < 3; ++c) EXPECT_EQ(img.At(0, 0, c), before.At(0, 4, c));
 }
 
-TEST(ImageMirror, BadAxisAndArgumentsWriteNothing) {
+TEST_P(ImageMirror, BadAxisAndArgumentsWriteNothing) {
   TImage8 src(4, 3, 4), dst(4, 3, 4);
   FillRandom(src);
   const TImage8 srcBefore = src;
@@ -231,7 +222,7 @@ TEST(ImageMirror, BadAxisAndArgumentsWriteNothing) {
 
 // ---------------------------------------------------------------- lookup
 
-TEST(ImageLUT, PiecewiseLinearPerChannel) {
+TEST_P(ImageLUT, PiecewiseLinearPerChannel) {
   // Channel 0: two rising segments; 1: a falling line over the whole range;
   // 2: one single-value interval; 3: values beyond the 8-bit range.
   const Ipp32s lv0[] = {0, 100, 200}, va0[] = {10, 60, 250};
@@ -272,7 +263,7 @@ TEST(ImageLUT, PiecewiseLinearPerChannel) {
   EXPECT_EQ(src.Memory(), dst.Memory());
 }
 
-TEST(ImageLUT, ErrorsWriteNothing) {
+TEST_P(ImageLUT, ErrorsWriteNothing) {
   const Ipp32s lv[] = {0, 256}, va[] = {0, 255};
   const Ipp32s* levels[4] = {lv, lv, lv, lv};
   const Ipp32s* values[4] = {va, va, va, va};
@@ -315,7 +306,7 @@ const TPorterDuff kOps[6] = {
     {"plus", [](unsigned, unsigned) { return 255u; }, [](unsigned, unsigned) { return 255u; }},
 };
 
-TEST(ImageAlphaComp, TwelveOperationsAgainstPorterDuff) {
+TEST_P(ImageAlphaComp, TwelveOperationsAgainstPorterDuff) {
   // Pixel pairs along x: fixed corner cases, then random ones.
   std::vector<std::array<Ipp8u, 8>> pairs = {
       {10, 20, 30, 255, 200, 100, 50, 255}, {10, 20, 30, 0, 200, 100, 50, 255}, {255, 255, 255, 255, 255, 255, 255, 255},
@@ -360,7 +351,7 @@ TEST(ImageAlphaComp, TwelveOperationsAgainstPorterDuff) {
   }
 }
 
-TEST(ImageAlphaComp, OverWithOpaqueOrTransparentFirstSource) {
+TEST_P(ImageAlphaComp, OverWithOpaqueOrTransparentFirstSource) {
   TImage8 s1(8, 3, 4), s2(8, 3, 4), dst(8, 3, 4);
   FillRandom(s1);
   FillRandom(s2);
@@ -380,7 +371,7 @@ TEST(ImageAlphaComp, OverWithOpaqueOrTransparentFirstSource) {
   EXPECT_EQ(dst.Memory(), s2.Memory());
 }
 
-TEST(ImageAlphaComp, ErrorsWriteNothing) {
+TEST_P(ImageAlphaComp, ErrorsWriteNothing) {
   TImage8 s1(3, 2, 4), s2(3, 2, 4), dst(3, 2, 4);
   for (IppiAlphaType bad : {-1, 12, 1000})
     EXPECT_EQ(ippiAlphaComp_8u_AC4R(s1.Data(), s1.Step(), s2.Data(), s2.Step(), dst.Data(), dst.Step(), {3, 2}, bad),
@@ -394,7 +385,7 @@ TEST(ImageAlphaComp, ErrorsWriteNothing) {
 
 // ---------------------------------------------------------------- difference norms
 
-TEST(ImageNormDiff, AgainstBruteForce) {
+TEST_P(ImageNormDiff, AgainstBruteForce) {
   for (IppiSize sz : {IppiSize{1, 1}, IppiSize{17, 9}, IppiSize{300, 40}}) {
     TImage8 a(sz.width, sz.height, 1), b(sz.width, sz.height, 1);
     FillRandom(a);
@@ -451,7 +442,7 @@ IppStatus Resize(int ch, const TGuardedImage<T>& srcImg, IppiRect roi, TGuardedI
 
 IppiRect Whole(IppiSize s) { return {0, 0, s.width, s.height}; }
 
-TEST(ImageResize, StatusesAndNothingWrittenOnThem) {
+TEST_P(ImageResize, StatusesAndNothingWrittenOnThem) {
   TImage8 src(8, 6, 1), dst(5, 5, 1);
   FillRandom(src);
   const IppiRect roi = Whole(src.Size());
@@ -494,7 +485,7 @@ void CheckIdentity(int ch) {
   }
 }
 
-TEST(ImageResize, UnitFactorsReproduceTheSource) {
+TEST_P(ImageResize, UnitFactorsReproduceTheSource) {
   CheckIdentity<Ipp8u>(1);
   CheckIdentity<Ipp8u>(3);
   CheckIdentity<Ipp8u>(4);
@@ -537,7 +528,7 @@ void CheckConstant(int ch, T value) {
     }
 }
 
-TEST(ImageResize, ConstantImageStaysConstantInsideTheClippedRegion) {
+TEST_P(ImageResize, ConstantImageStaysConstantInsideTheClippedRegion) {
   CheckConstant<Ipp8u>(1, 200);
   CheckConstant<Ipp8u>(3, 255);
   CheckConstant<Ipp8u>(4, 1);
@@ -560,14 +551,14 @@ void CheckBlockAverage(int ch) {
       }
 }
 
-TEST(ImageResize, SuperSamplingHalvingIsTheBlockAverage) {
+TEST_P(ImageResize, SuperSamplingHalvingIsTheBlockAverage) {
   CheckBlockAverage<Ipp8u>(1);
   CheckBlockAverage<Ipp8u>(3);
   CheckBlockAverage<Ipp8u>(4);
   CheckBlockAverage<Ipp16u>(1);
 }
 
-TEST(ImageResize, LinearAndCubicDoublingOfARamp) {
+TEST_P(ImageResize, LinearAndCubicDoublingOfARamp) {
   // Columns 0, 10, 20, ...: doubling about the centre samples x/2, so linear
   // gives 5x; the last column samples half a pixel past the edge, which
   // repeats the edge value. Catmull-Rom reproduces a ramp away from the edges.
@@ -622,7 +613,7 @@ std::vector<double> RefWeights(int mode, double s, double sEnd, int lo, int hi) 
   return w;
 }
 
-TEST(ImageResize, AgreesWithADirectResampler) {
+TEST_P(ImageResize, AgreesWithADirectResampler) {
   struct Case {
     IppiRect roi;
     IppiSize dst;
@@ -699,7 +690,7 @@ void PaintTestPicture(TImage8& img) {
   });
 }
 
-TEST(ImageResize, WritesPicturesOfEachInterpolation) {
+TEST_P(ImageResize, WritesPicturesOfEachInterpolation) {
   TImage8 src(200, 150, 3);
   PaintTestPicture(src);
   ASSERT_TRUE(WritePng("resize_input.png", src, 3));
@@ -723,6 +714,8 @@ TEST(ImageResize, WritesPicturesOfEachInterpolation) {
     EXPECT_TRUE(WritePng(std::string("resize_zoom_") + m.name + ".png", zoom, 3));
   }
 }
+
+TEST(ImageDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("Image"); }
 
 }  // namespace
 }  // namespace nx

@@ -1,38 +1,22 @@
-// Integer family: the SIMD routines against their scalar twins (sizes,
-// misaligned pointers, extreme values, canaries around the destination), the
-// scaling rule on hand-worked cases, shifts at their edge counts, byte swaps,
-// and the package's own 32u / DivC_32s routines with their exceptions.
+// Integer family: the SIMD routines against their scalar twins (the shared
+// table runner, over scale factors, shift counts and constants), the scaling
+// rule on hand-worked cases, shifts at their edge counts, byte swaps, and the
+// package's own 32u / DivC_32s routines with their exceptions; on every SIMD
+// target.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <functional>
-#include <random>
-#include <string>
 #include <vector>
 
-#include "nxruntime.h"
-#include "vector/builtin/NXBuiltins.h"
-#include "vector/reference/NXReference.h"
+#include "vector/KernelTables.h"
 
 namespace nx {
 namespace {
 
-// ---------------------------------------------------------------- twin comparison
-
-// Runs one routine on (src, dst, len) with its two extra arguments (scale
-// factor / shift count / constant). For in-place forms dst holds the
-// source-destination operand on entry.
-using Runner = std::function<IppStatus(const std::uint8_t* src, std::uint8_t* dst, int len, int p1, int p2)>;
-
-struct TwinCase {
-  std::string name;
-  int elemBytes;
-  Runner fast;  // through the dispatch pointer
-  Runner ref;   // the scalar twin
-  std::vector<int> p1, p2;
-};
+using namespace nxtest;
+using E = TElem;
 
 const std::vector<int> kScales = {0, 1, 2, 3, 7, 16, 30, 31, 32, 33, 40, 62, 63, 64, 1000, INT_MAX,
                                   -1, -2, -7, -16, -30, -31, -32, -33, -100, INT_MIN};
@@ -40,196 +24,55 @@ const std::vector<int> kConsts = {0, 1, -1, 12345, INT32_MIN, INT32_MAX};
 const std::vector<int> kCounts = {-1, 0, 1, 5, 16, 30, 31, 32, 33, 100, INT_MIN, INT_MAX};
 const std::vector<int> kMasks = {0, -1, 0x0F0F0F0F, static_cast<int>(0x80000001u)};
 
-template <class T>
-const T* As(const std::uint8_t* p) {
-  return reinterpret_cast<const T*>(p);
-}
-template <class T>
-T* As(std::uint8_t* p) {
-  return reinterpret_cast<T*>(p);
-}
-
-std::vector<TwinCase> TwinCases() {
-  using S = Ipp32s;
-  using U = Ipp32u;
-  std::vector<TwinCase> c;
-  // Scaled 32s add / subtract: p1 = scale factor, p2 = constant.
-#define NX_SRC_I(name)                                                                              \
-  c.push_back({#name, 4,                                                                            \
-               [](auto s, auto d, int n, int sf, int) { return ::nx::name(As<S>(s), As<S>(d), n, sf); }, \
-               [](auto s, auto d, int n, int sf, int) { return reference::name(As<S>(s), As<S>(d), n, sf); }, \
-               kScales, {0}});
-  NX_SRC_I(ippsAdd_32s_ISfs)
-  NX_SRC_I(ippsSub_32s_ISfs)
-#undef NX_SRC_I
-  c.push_back({"ippsAddC_32s_ISfs", 4,
-               [](auto, auto d, int n, int sf, int v) { return ippsAddC_32s_ISfs(v, As<S>(d), n, sf); },
-               [](auto, auto d, int n, int sf, int v) { return reference::ippsAddC_32s_ISfs(v, As<S>(d), n, sf); },
-               kScales, kConsts});
-  c.push_back({"ippsAddC_32s_Sfs", 4,
-               [](auto s, auto d, int n, int sf, int v) { return ippsAddC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf); },
-               [](auto s, auto d, int n, int sf, int v) {
-                 return reference::ippsAddC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf);
-               },
-               kScales, kConsts});
-  c.push_back({"ippsSubC_32s_ISfs", 4,
-               [](auto, auto d, int n, int sf, int v) { return ippsSubC_32s_ISfs(v, As<S>(d), n, sf); },
-               [](auto, auto d, int n, int sf, int v) { return reference::ippsSubC_32s_ISfs(v, As<S>(d), n, sf); },
-               kScales, kConsts});
-  c.push_back({"ippsSubC_32s_Sfs", 4,
-               [](auto s, auto d, int n, int sf, int v) { return ippsSubC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf); },
-               [](auto s, auto d, int n, int sf, int v) {
-                 return reference::ippsSubC_32s_Sfs(As<S>(s), v, As<S>(d), n, sf);
-               },
-               kScales, kConsts});
-  c.push_back({"ippsSubCRev_32s_Sfs", 4,
-               [](auto s, auto d, int n, int sf, int v) { return ippsSubCRev_32s_Sfs(As<S>(s), v, As<S>(d), n, sf); },
-               [](auto s, auto d, int n, int sf, int v) {
-                 return reference::ippsSubCRev_32s_Sfs(As<S>(s), v, As<S>(d), n, sf);
-               },
-               kScales, kConsts});
-  c.push_back({"ippsSubCRev_32s_ISfs (scope)", 4,
-               [](auto, auto d, int n, int sf, int v) {
-                 return NXScopeDispatcher::ippsSubCRev_32s_ISfs(v, As<S>(d), n, sf);
-               },
-               [](auto, auto d, int n, int sf, int v) { return reference::ippsSubCRev_32s_ISfs(v, As<S>(d), n, sf); },
-               kScales, kConsts});
-  // Bitwise: p2 = constant.
-#define NX_BIT(op)                                                                                          \
-  c.push_back({"ipps" #op "_32u_I", 4,                                                                      \
-               [](auto s, auto d, int n, int, int) { return ipps##op##_32u_I(As<U>(s), As<U>(d), n); },      \
-               [](auto s, auto d, int n, int, int) { return reference::ipps##op##_32u_I(As<U>(s), As<U>(d), n); }, \
-               {0}, {0}});                                                                                  \
-  c.push_back({"ipps" #op "C_32u", 4,                                                                       \
-               [](auto s, auto d, int n, int, int v) { return ipps##op##C_32u(As<U>(s), U(v), As<U>(d), n); }, \
-               [](auto s, auto d, int n, int, int v) {                                                      \
-                 return reference::ipps##op##C_32u(As<U>(s), U(v), As<U>(d), n);                            \
-               },                                                                                           \
-               {0}, kMasks});                                                                               \
-  c.push_back({"ipps" #op "C_32u_I", 4,                                                                     \
-               [](auto, auto d, int n, int, int v) { return ipps##op##C_32u_I(U(v), As<U>(d), n); },        \
-               [](auto, auto d, int n, int, int v) { return reference::ipps##op##C_32u_I(U(v), As<U>(d), n); }, \
-               {0}, kMasks});
-  NX_BIT(And)
-  NX_BIT(Or)
-  NX_BIT(Xor)
-#undef NX_BIT
-  // Shifts: p1 = count.
-#define NX_SHIFT(dir)                                                                                         \
-  c.push_back({"ipps" #dir "ShiftC_32s", 4,                                                                    \
-               [](auto s, auto d, int n, int k, int) { return ipps##dir##ShiftC_32s(As<S>(s), k, As<S>(d), n); }, \
-               [](auto s, auto d, int n, int k, int) {                                                         \
-                 return reference::ipps##dir##ShiftC_32s(As<S>(s), k, As<S>(d), n);                            \
-               },                                                                                              \
-               kCounts, {0}});                                                                                 \
-  c.push_back({"ipps" #dir "ShiftC_32s_I", 4,                                                                  \
-               [](auto, auto d, int n, int k, int) { return ipps##dir##ShiftC_32s_I(k, As<S>(d), n); },         \
-               [](auto, auto d, int n, int k, int) { return reference::ipps##dir##ShiftC_32s_I(k, As<S>(d), n); }, \
-               kCounts, {0}});
-  NX_SHIFT(L)
-  NX_SHIFT(R)
-#undef NX_SHIFT
-  c.push_back({"ippsSwapBytes_16u", 2,
-               [](auto s, auto d, int n, int, int) { return ippsSwapBytes_16u(As<Ipp16u>(s), As<Ipp16u>(d), n); },
-               [](auto s, auto d, int n, int, int) {
-                 return reference::ippsSwapBytes_16u(As<Ipp16u>(s), As<Ipp16u>(d), n);
-               },
-               {0}, {0}});
-  c.push_back({"ippsSwapBytes_24u", 3,
-               [](auto s, auto d, int n, int, int) { return ippsSwapBytes_24u(s, d, n); },
-               [](auto s, auto d, int n, int, int) { return reference::ippsSwapBytes_24u(s, d, n); }, {0}, {0}});
-  c.push_back({"ippsSwapBytes_24u in place", 3, [](auto, auto d, int n, int, int) { return ippsSwapBytes_24u(d, d, n); },
-               [](auto, auto d, int n, int, int) { return reference::ippsSwapBytes_24u(d, d, n); }, {0}, {0}});
-  c.push_back({"ippsSwapBytes_32u", 4,
-               [](auto s, auto d, int n, int, int) { return ippsSwapBytes_32u(As<U>(s), As<U>(d), n); },
-               [](auto s, auto d, int n, int, int) { return reference::ippsSwapBytes_32u(As<U>(s), As<U>(d), n); },
-               {0}, {0}});
-  c.push_back({"ippsSwapBytes_32u_I", 4, [](auto, auto d, int n, int, int) { return ippsSwapBytes_32u_I(As<U>(d), n); },
-               [](auto, auto d, int n, int, int) { return reference::ippsSwapBytes_32u_I(As<U>(d), n); }, {0}, {0}});
-  return c;
+// Scaled forms: K1 the scale factor, K2 the constant; bitwise forms: K2 the
+// mask; shifts: K1 the count.
+std::vector<TTwinRow> TwinRows() {
+  const auto s = E::S32, u = E::U32;
+  return {
+      NX_TWIN(ippsAdd_32s_ISfs, (In(s), InOut(s)), a.S32(0), a.S32(1), a.Len, a.K1).Params(kScales),
+      NX_TWIN(ippsSub_32s_ISfs, (In(s), InOut(s)), a.S32(0), a.S32(1), a.Len, a.K1).Params(kScales),
+      NX_TWIN(ippsAddC_32s_ISfs, (InOut(s)), a.K2, a.S32(0), a.Len, a.K1).Params(kScales, kConsts),
+      NX_TWIN(ippsAddC_32s_Sfs, (In(s), Out(s)), a.S32(0), a.K2, a.S32(1), a.Len, a.K1).Params(kScales, kConsts),
+      NX_TWIN(ippsSubC_32s_ISfs, (InOut(s)), a.K2, a.S32(0), a.Len, a.K1).Params(kScales, kConsts),
+      NX_TWIN(ippsSubC_32s_Sfs, (In(s), Out(s)), a.S32(0), a.K2, a.S32(1), a.Len, a.K1).Params(kScales, kConsts),
+      NX_TWIN(ippsSubCRev_32s_Sfs, (In(s), Out(s)), a.S32(0), a.K2, a.S32(1), a.Len, a.K1).Params(kScales, kConsts),
+      NX_TWIN_ROW(NXScopeDispatcher, ippsSubCRev_32s_ISfs, (InOut(s)), a.K2, a.S32(0), a.Len, a.K1).Params(kScales, kConsts),
+      NX_TWIN(ippsAnd_32u_I, (In(u), InOut(u)), a.U32(0), a.U32(1), a.Len),
+      NX_TWIN(ippsAndC_32u, (In(u), Out(u)), a.U32(0), Ipp32u(a.K2), a.U32(1), a.Len).Params({0}, kMasks),
+      NX_TWIN(ippsAndC_32u_I, (InOut(u)), Ipp32u(a.K2), a.U32(0), a.Len).Params({0}, kMasks),
+      NX_TWIN(ippsOr_32u_I, (In(u), InOut(u)), a.U32(0), a.U32(1), a.Len),
+      NX_TWIN(ippsOrC_32u, (In(u), Out(u)), a.U32(0), Ipp32u(a.K2), a.U32(1), a.Len).Params({0}, kMasks),
+      NX_TWIN(ippsOrC_32u_I, (InOut(u)), Ipp32u(a.K2), a.U32(0), a.Len).Params({0}, kMasks),
+      NX_TWIN(ippsXor_32u_I, (In(u), InOut(u)), a.U32(0), a.U32(1), a.Len),
+      NX_TWIN(ippsXorC_32u, (In(u), Out(u)), a.U32(0), Ipp32u(a.K2), a.U32(1), a.Len).Params({0}, kMasks),
+      NX_TWIN(ippsXorC_32u_I, (InOut(u)), Ipp32u(a.K2), a.U32(0), a.Len).Params({0}, kMasks),
+      NX_TWIN(ippsLShiftC_32s, (In(s), Out(s)), a.S32(0), a.K1, a.S32(1), a.Len).Params(kCounts),
+      NX_TWIN(ippsLShiftC_32s_I, (InOut(s)), a.K1, a.S32(0), a.Len).Params(kCounts),
+      NX_TWIN(ippsRShiftC_32s, (In(s), Out(s)), a.S32(0), a.K1, a.S32(1), a.Len).Params(kCounts),
+      NX_TWIN(ippsRShiftC_32s_I, (InOut(s)), a.K1, a.S32(0), a.Len).Params(kCounts),
+      NX_TWIN(ippsSwapBytes_16u, (In(E::S16), Out(E::S16)), a.U16(0), a.U16(1), a.Len),
+      NX_TWIN(ippsSwapBytes_24u, (In(E::B3), Out(E::B3)), a.U8(0), a.U8(1), a.Len),
+      NX_TWIN(ippsSwapBytes_24u, (InOut(E::B3)), a.U8(0), a.U8(0), a.Len),  // in place
+      NX_TWIN(ippsSwapBytes_32u, (In(u), Out(u)), a.U32(0), a.U32(1), a.Len),
+      NX_TWIN(ippsSwapBytes_32u_I, (InOut(u)), a.U32(0), a.Len),
+  };
 }
 
-// Random 32-bit words with the extremes mixed in.
-std::vector<std::uint8_t> TestBytes(std::size_t n, std::mt19937& rng) {
-  static const Ipp32s kSpecial[] = {0, 1, -1, 2, -2, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1, 0x40000000};
-  std::vector<std::uint8_t> b(n);
-  for (std::size_t i = 0; i + 4 <= n; i += 4) {
-    Ipp32s v = static_cast<Ipp32s>(rng());
-    const unsigned pick = rng() % 4;
-    if (pick == 0) v = kSpecial[rng() % std::size(kSpecial)];
-    else if (pick == 1) v = static_cast<Ipp32s>(rng() % 2001) - 1000;
-    std::memcpy(&b[i], &v, 4);
-  }
-  for (std::size_t i = n & ~std::size_t{3}; i < n; ++i) b[i] = static_cast<std::uint8_t>(rng());
-  return b;
-}
+NX_SIMD_SUITE(IntegerTwins);
 
-constexpr std::size_t kCanary = 64;
-constexpr std::uint8_t kCanaryByte = 0xA5;
+TEST_P(IntegerTwins, SimdRoutinesMatchScalarTwins) { RunTwinTable(TwinRows(), 1234); }
 
-TEST(IntegerTwins, SimdRoutinesMatchScalarTwins) {
-  std::mt19937 rng(1234);
-  std::vector<int> sizes;
-  for (int n = 1; n <= 80; ++n) sizes.push_back(n);
-  for (int k = 0; k < 25; ++k) sizes.push_back(1 + static_cast<int>(rng() % 1000));
-  sizes.push_back(100003);
-  for (const TwinCase& tc : TwinCases()) {
-    for (int len : sizes) {
-      const bool big = len > 1000;
-      for (std::size_t offset : {std::size_t{0}, std::size_t(tc.elemBytes)}) {
-        if (big && offset == 0) continue;
-        const std::size_t bytes = std::size_t(len) * tc.elemBytes;
-        const auto src = TestBytes(bytes + offset, rng);
-        std::vector<std::uint8_t> init = TestBytes(bytes + offset + 2 * kCanary, rng);
-        std::memset(init.data(), kCanaryByte, kCanary + offset);
-        std::memset(init.data() + kCanary + offset + bytes, kCanaryByte, kCanary);
-        for (int p1 : tc.p1) {
-          for (int p2 : tc.p2) {
-            if (big && p2 != tc.p2.front() && p1 != 1) continue;
-            auto a = init, b = init;
-            const IppStatus sa = tc.fast(src.data() + offset, a.data() + kCanary + offset, len, p1, p2);
-            const IppStatus sb = tc.ref(src.data() + offset, b.data() + kCanary + offset, len, p1, p2);
-            ASSERT_EQ(sa, sb) << tc.name << " len " << len << " p " << p1 << "," << p2;
-            ASSERT_TRUE(a == b) << tc.name << " len " << len << " offset " << offset << " p " << p1 << "," << p2;
-            for (std::size_t i = 0; i < kCanary + offset; ++i) ASSERT_EQ(a[i], kCanaryByte) << tc.name;
-            for (std::size_t i = kCanary + offset + bytes; i < a.size(); ++i) ASSERT_EQ(a[i], kCanaryByte) << tc.name;
-            if (sa < 0) {
-              ASSERT_TRUE(a == init) << tc.name << " wrote on error " << sa;
-            }
-          }
-        }
-      }
-    }
-  }
-}
+TEST(IntegerDispatch, EveryPrimitiveHasATest) { CheckPrimitiveGroups("Integer", {TwinRows()}); }
 
-TEST(IntegerTwins, ErrorsWriteNothing) {
-  std::vector<std::uint8_t> src(64, 7);
-  for (const TwinCase& tc : TwinCases()) {
-    for (int len : {0, -1, INT_MIN}) {
-      std::vector<std::uint8_t> dst(64, kCanaryByte);
-      EXPECT_EQ(tc.fast(src.data(), dst.data(), len, tc.p1.front(), tc.p2.front()), ippStsSizeErr) << tc.name;
-      EXPECT_EQ(tc.ref(src.data(), dst.data(), len, tc.p1.front(), tc.p2.front()), ippStsSizeErr) << tc.name;
-      EXPECT_EQ(dst, std::vector<std::uint8_t>(64, kCanaryByte)) << tc.name;
-    }
-    EXPECT_EQ(tc.fast(src.data(), nullptr, 4, tc.p1.front(), tc.p2.front()), ippStsNullPtrErr) << tc.name;
-    EXPECT_EQ(tc.ref(src.data(), nullptr, 4, tc.p1.front(), tc.p2.front()), ippStsNullPtrErr) << tc.name;
-  }
-  // A null source of a two-operand form.
-  Ipp32s d[4] = {1, 2, 3, 4};
-  EXPECT_EQ(ippsAdd_32s_ISfs(nullptr, d, 4, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsSub_32s_ISfs(nullptr, d, 4, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsAnd_32u_I(nullptr, reinterpret_cast<Ipp32u*>(d), 4), ippStsNullPtrErr);
-  EXPECT_EQ(ippsLShiftC_32s(nullptr, 1, d, 4), ippStsNullPtrErr);
-  EXPECT_EQ(d[0], 1);
-  // A null pointer wins over a bad length, a bad length over a bad count.
-  EXPECT_EQ(ippsRShiftC_32s_I(-1, nullptr, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsRShiftC_32s_I(-1, d, 0), ippStsSizeErr);
-}
+NX_SIMD_SUITE(Integer32u);
+NX_SIMD_SUITE(IntegerDivC32s);
+NX_SIMD_SUITE(IntegerScaled);
+NX_SIMD_SUITE(IntegerShift);
+NX_SIMD_SUITE(IntegerSwap);
 
 // ---------------------------------------------------------------- scaling rule
 
-TEST(IntegerScaled, Add32sRoundsHalfToEven) {
+TEST_P(IntegerScaled, Add32sRoundsHalfToEven) {
   const Ipp32s src[] = {2, 4, 2147483647, -2, -4, 3, 0};
   Ipp32s sd[] = {1, 1, 2147483647, -1, -1, 4, 0};
   ASSERT_EQ(ippsAdd_32s_ISfs(src, sd, 7, 1), ippStsNoErr);
@@ -238,7 +81,7 @@ TEST(IntegerScaled, Add32sRoundsHalfToEven) {
   for (int i = 0; i < 7; ++i) EXPECT_EQ(sd[i], want[i]) << i;
 }
 
-TEST(IntegerScaled, Add8uSaturatesAndScales) {
+TEST_P(IntegerScaled, Add8uSaturatesAndScales) {
   struct Case {
     Ipp8u a, b;
     int sf;
@@ -266,7 +109,7 @@ TEST(IntegerScaled, Add8uSaturatesAndScales) {
   EXPECT_EQ(d[2], 16);
 }
 
-TEST(IntegerScaled, HugeScaleFactorsOf32sForms) {
+TEST_P(IntegerScaled, HugeScaleFactorsOf32sForms) {
   const Ipp32s big = INT32_MAX, small = INT32_MIN;
   struct Case {
     Ipp32s a, b;
@@ -298,7 +141,7 @@ TEST(IntegerScaled, HugeScaleFactorsOf32sForms) {
   EXPECT_EQ(y, INT32_MIN + 1);
 }
 
-TEST(IntegerScaled, MulAndMulC32s) {
+TEST_P(IntegerScaled, MulAndMulC32s) {
   Ipp32s src[] = {65536, 65536, 3, 3, -3, 46341};
   Ipp32s sd[] = {65536, 65536, 5, 3, 3, 46341};
   const int sfs[] = {0, 16, 1, 1, 1, 0};
@@ -320,7 +163,7 @@ TEST(IntegerScaled, MulAndMulC32s) {
   EXPECT_EQ(v[0], 0);
 }
 
-TEST(IntegerScaled, Div32sRoundsAndHandlesZeroDivisors) {
+TEST_P(IntegerScaled, Div32sRoundsAndHandlesZeroDivisors) {
   struct Case {
     Ipp32s num, den;
     int sf;
@@ -345,7 +188,7 @@ TEST(IntegerScaled, Div32sRoundsAndHandlesZeroDivisors) {
   EXPECT_EQ(num[3], 2);  // the loop goes on after a zero divisor (2.5 -> 2)
 }
 
-TEST(IntegerScaled, DotProd32sExactSumScaled) {
+TEST_P(IntegerScaled, DotProd32sExactSumScaled) {
   const Ipp32s a[] = {1, 2, 3}, b[] = {4, 5, 6};  // 32
   struct Case {
     int sf;
@@ -375,7 +218,7 @@ TEST(IntegerScaled, DotProd32sExactSumScaled) {
 
 // ---------------------------------------------------------------- shifts and swaps
 
-TEST(IntegerShift, EdgeCounts) {
+TEST_P(IntegerShift, EdgeCounts) {
   const Ipp32s src[] = {1, -8, INT32_MAX, INT32_MIN, 5};
   struct Case {
     bool left;
@@ -413,7 +256,7 @@ TEST(IntegerShift, EdgeCounts) {
   for (Ipp32s v : out) EXPECT_EQ(v, 9);
 }
 
-TEST(IntegerSwap, ByteOrders) {
+TEST_P(IntegerSwap, ByteOrders) {
   const Ipp16u s16[] = {0x1234, 0x00FF};
   Ipp16u d16[2];
   ASSERT_EQ(ippsSwapBytes_16u(s16, d16, 2), ippStsNoErr);
@@ -445,7 +288,7 @@ TEST(IntegerSwap, ByteOrders) {
 
 // ---------------------------------------------------------------- the package's own routines
 
-TEST(Integer32u, PlainArithmetic) {
+TEST_P(Integer32u, PlainArithmetic) {
   const Ipp32u a[] = {1, 4000000000u, 7};
   Ipp32u d[] = {2, 294967295u, 10};
   ASSERT_EQ(ippsAdd_32u_ISfs(a, d, 3, 5), ippStsNoErr);  // the scale factor is ignored
@@ -480,7 +323,7 @@ TEST(Integer32u, PlainArithmetic) {
   EXPECT_EQ(dp, 4000000015u);
 }
 
-TEST(Integer32u, ShiftCountsModulo32) {
+TEST_P(Integer32u, ShiftCountsModulo32) {
   struct Case {
     bool left;
     int count;
@@ -494,7 +337,7 @@ TEST(Integer32u, ShiftCountsModulo32) {
   }
 }
 
-TEST(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
+TEST_P(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
   // The faulting element is the middle one each time; the first one alone
   // would succeed, so an element-by-element loop would already have written it.
   const Ipp32u one[] = {1, 1, 1}, zeroMid[] = {1, 0, 1}, big[] = {1, 0x10000u, 1};
@@ -535,7 +378,7 @@ TEST(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
   EXPECT_EQ(ippsDivC_32u_ISfs(0, &dp, 0, 0), ippStsSizeErr);
 }
 
-TEST(IntegerDivC32s, TruncatesTowardZero) {
+TEST_P(IntegerDivC32s, TruncatesTowardZero) {
   const Ipp32s src[] = {7, -7, 6, INT32_MIN, 1};
   Ipp32s out[5];
   ippsDivC_32s_Sfs(src, -2, out, 5, 3);
@@ -547,7 +390,7 @@ TEST(IntegerDivC32s, TruncatesTowardZero) {
   EXPECT_EQ(io[1], -2);
 }
 
-TEST(IntegerDivC32s, FaultsRaiseBeforeWriting) {
+TEST_P(IntegerDivC32s, FaultsRaiseBeforeWriting) {
   Ipp32s io[] = {4, INT32_MIN, 8};
   EXPECT_THROW(ippsDivC_32s_ISfs(0, io, 3, 0), EDivByZero);
   EXPECT_THROW(ippsDivC_32s_ISfs(-1, io, 3, 0), EIntOverflow);

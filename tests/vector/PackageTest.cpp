@@ -7,6 +7,7 @@
 #include <string>
 
 #include "nxruntime.h"
+#include "vector/KernelTables.h"
 #include "vector/builtin/NXBuiltins.h"
 
 namespace nx {
@@ -74,6 +75,8 @@ TEST(LibC, FloorCeilAndFriends) {
   EXPECT_STREQ(buf, "aabcefg");
   __chkstk(64 * 1024);  // commits 16 pages without faulting
 }
+
+TEST(PackageDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("Package"); }
 
 }  // namespace
 }  // namespace nx

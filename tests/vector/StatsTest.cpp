@@ -1,174 +1,19 @@
 // Statistics, norms and thresholds: every dispatched routine against its
 // scalar twin (element-wise results bit-exact, sums within a rounding bound
-// relative to the sum of |terms|, extremes exact including positions), the
-// argument checks of every routine, and the cases with known answers.
+// relative to the sum of |terms|, extremes exact including positions) and
+// the cases with known answers, on every SIMD target.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <functional>
-#include <limits>
-#include <random>
 #include <vector>
 
-#include "nxruntime.h"
-#include "vector/GuardedArray.h"
-#include "vector/builtin/NXBuiltins.h"
-#include "vector/reference/NXReference.h"
+#include "vector/KernelTables.h"
 
 namespace nx {
 namespace {
 
-using nxtest::Guarded;
-using nxtest::kInf;
-using nxtest::kNaN;
-using nxtest::kPad;
-
-template <typename T>
-bool SameValue(T a, T b) {
-  if constexpr (std::is_floating_point_v<T>) {
-    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
-  }
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
-bool SameValue(Ipp64fc a, Ipp64fc b) { return SameValue(a.re, b.re) && SameValue(a.im, b.im); }
-
-class Filler {
- public:
-  explicit Filler(unsigned seed) : rng_(seed) {}
-  // With huge = false no value is large enough for a sum to overflow, so sums
-  // of special values are NaN or infinite in any order of summation.
-  double Real(bool special, bool huge) {
-    static const double kSpecial[] = {kNaN, kInf, -kInf, 0.0, -0.0, 4.9e-324, -2.5e-310, 1e-170, 1e300, -1e300};
-    const size_t count = std::size(kSpecial) - (huge ? 0 : 2);
-    if (special && Uniform(0, 1) < 0.05) return kSpecial[Index(count)];
-    return Uniform(-100, 100);
-  }
-  void Fill(double* p, int n, bool special, bool huge) {
-    for (int i = 0; i < n; ++i) p[i] = Real(special, huge);
-  }
-  void Fill(float* p, int n, bool special, bool huge) {
-    for (int i = 0; i < n; ++i) p[i] = static_cast<float>(Real(special, huge));
-  }
-  void Fill(Ipp64fc* p, int n, bool special, bool huge) {
-    for (int i = 0; i < n; ++i) {
-      p[i] = {Real(special, huge), Real(special, huge)};
-      if (special && Uniform(0, 1) < 0.05) p[i] = {0.0, -0.0};
-    }
-  }
-  void Fill(Ipp32s* p, int n, bool, bool) {
-    for (int i = 0; i < n; ++i) p[i] = static_cast<Ipp32s>(Uniform(-3e9, 3e9) / 1.5);
-  }
-  double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
-  size_t Index(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
-
- private:
-  std::mt19937_64 rng_;
-};
-
-template <typename TA, typename TX>
-struct Bufs {
-  Guarded<TA> a, b;
-  Guarded<TX> x;
-  unsigned nullMask = 0;
-  Bufs(int len, int off) : a(len, off), b(len, off), x(len, off) {}
-  TA* A() { return nullMask & 1 ? nullptr : a.data(); }
-  TA* B() { return nullMask & 2 ? nullptr : b.data(); }
-  TX* X() { return nullMask & 4 ? nullptr : x.data(); }
-};
-enum : unsigned { kA = 1, kB = 2, kX = 4, kExtra = 8 };
-
-template <typename TA, typename TX>
-struct Case {
-  const char* name;
-  unsigned required;  // slots that must not be null (kExtra: a second output)
-  std::function<IppStatus(bool ref, Bufs<TA, TX>& b, int len, bool nullExtra)> call;
-  // For reductions: the number of outputs in x and the rounding budget
-  // (the sum of |terms| of the inputs); null means element-wise and exact.
-  int outputs = 0;
-  std::function<double(Bufs<TA, TX>& b, int len)> budget = nullptr;
-  int minLen = 1;
-};
-
-std::vector<int> Sizes() {
-  std::vector<int> sizes;
-  for (int n = 1; n <= 40; ++n) sizes.push_back(n);
-  for (int n : {63, 64, 65, 127, 128, 129, 255, 333, 512, 777, 1000, 2047, 2049, 100003}) sizes.push_back(n);
-  return sizes;
-}
-
-template <typename TA, typename TX>
-void Prepare(Bufs<TA, TX>& b, int len, Filler& f, bool special, bool huge, bool fillDst = true) {
-  f.Fill(b.a.data(), len, special, huge);
-  f.Fill(b.b.data(), len, special, huge);
-  if (fillDst) f.Fill(b.x.data(), len, special, huge);  // in-place routines read it
-}
-
-template <typename T>
-bool SameStore(const Guarded<T>& p, const Guarded<T>& q) {
-  return std::memcmp(p.store.data(), q.store.data(), p.store.size() * sizeof(T)) == 0;
-}
-
-bool Close(double got, double want, double budget) {
-  if (std::isnan(got) || std::isnan(want) || std::isinf(got) || std::isinf(want)) return SameValue(got, want);
-  return std::fabs(got - want) <= 1e-12 * budget + 1e-300;
-}
-bool Close(Ipp64fc got, Ipp64fc want, double budget) {
-  return Close(got.re, want.re, budget) && Close(got.im, want.im, budget);
-}
-
-template <typename TA, typename TX>
-void RunTable(const std::vector<Case<TA, TX>>& cases) {
-  Filler f(4242);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (unsigned bit = 1; bit <= 8; bit <<= 1) {
-      if (!(c.required & bit)) continue;
-      for (bool ref : {false, true}) {
-        Bufs<TA, TX> b(16, 0);
-        Prepare(b, 16, f, false, true);
-        Bufs<TA, TX> before = b;
-        b.nullMask = bit & 7;
-        EXPECT_EQ(c.call(ref, b, 16, bit == kExtra), ippStsNullPtrErr) << "null slot " << bit << (ref ? " (twin)" : "");
-        EXPECT_TRUE(SameStore(b.x, before.x) && SameStore(b.a, before.a));
-      }
-    }
-    for (int len : {c.minLen - 1, -1}) {
-      for (bool ref : {false, true}) {
-        Bufs<TA, TX> b(4, 0);
-        Prepare(b, 4, f, false, true);
-        Bufs<TA, TX> before = b;
-        EXPECT_EQ(c.call(ref, b, len, false), ippStsSizeErr) << "len " << len << (ref ? " (twin)" : "");
-        EXPECT_TRUE(SameStore(b.x, before.x) && SameStore(b.a, before.a));
-      }
-    }
-    for (int len : Sizes()) {
-      if (len < c.minLen) continue;
-      for (int off : {0, 1}) {
-        for (bool special : {false, true}) {
-          Bufs<TA, TX> got(len, off);
-          Prepare(got, len, f, special, c.budget == nullptr, c.budget == nullptr);
-          Bufs<TA, TX> want = got;
-          const IppStatus sGot = c.call(false, got, len, false);
-          ASSERT_EQ(sGot, c.call(true, want, len, false)) << "len " << len;
-          ASSERT_TRUE(SameStore(got.a, want.a)) << "a source was written, len " << len;
-          if (c.budget) {
-            const double budget = c.budget(got, len);
-            for (int k = 0; k < c.outputs; ++k)
-              ASSERT_TRUE(Close(got.x.data()[k], want.x.data()[k], budget)) << "len " << len << " output " << k;
-            ASSERT_TRUE(got.x.CanariesIntact(c.outputs)) << "len " << len;
-          } else {
-            for (int k = 0; k < len; ++k)
-              ASSERT_TRUE(SameValue(got.x.data()[k], want.x.data()[k])) << "len " << len << " at " << k;
-            ASSERT_TRUE(got.x.CanariesIntact(len)) << "len " << len;
-          }
-        }
-      }
-    }
-  }
-}
-
-#define PICK(name) (ref ? &reference::name : NXBasicDispatcher::name)
+using namespace nxtest;
+using E = TElem;
 
 double SumAbs(const double* p, int n) {
   double s = 0;
@@ -176,143 +21,90 @@ double SumAbs(const double* p, int n) {
   return s;
 }
 
-TEST(StatsKernels, ReductionsMatchTwinsWithinRounding) {
-  using B = Bufs<Ipp64f, Ipp64f>;
-  auto sumAbsA = [](B& b, int n) { return SumAbs(b.a.data(), n); };
-  auto sumAbsDiff = [](B& b, int n) {
-    double s = 0;
-    for (int i = 0; i < n; ++i) s += std::fabs(b.a.data()[i]) + std::fabs(b.b.data()[i]);
-    return s;
-  };
-  auto sumSqDiff = [](B& b, int n) {
-    double s = 0;
-    for (int i = 0; i < n; ++i) s += (std::fabs(b.a.data()[i]) + std::fabs(b.b.data()[i])) * (std::fabs(b.a.data()[i]) + std::fabs(b.b.data()[i]));
-    return s;
-  };
-  RunTable(std::vector<Case<Ipp64f, Ipp64f>>{
-      {"Sum_64f", kA | kX, [](bool ref, B& b, int n, bool) { return PICK(ippsSum_64f)(b.A(), n, b.X()); }, 1, sumAbsA},
-      {"Mean_64f", kA | kX, [](bool ref, B& b, int n, bool) { return PICK(ippsMean_64f)(b.A(), n, b.X()); }, 1,
-       [](B& b, int n) { return SumAbs(b.a.data(), n) / n; }},
-      {"DotProd_64f", kA | kB | kX, [](bool ref, B& b, int n, bool) { return PICK(ippsDotProd_64f)(b.A(), b.B(), n, b.X()); }, 1,
-       [](B& b, int n) {
-         double s = 0;
-         for (int i = 0; i < n; ++i) s += std::fabs(b.a.data()[i] * b.b.data()[i]);
-         return s;
-       }},
-      {"NormDiff_L1_64f", kA | kB | kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsNormDiff_L1_64f)(b.A(), b.B(), n, b.X()); }, 1, sumAbsDiff},
+std::vector<TTwinRow> TwinRows() {
+  const auto r = E::F64, f = E::F32, c = E::C64;
+  const TRange S = TRange::Small;
+  auto sumAbsA = [](const TArgs& a) { return SumAbs(a.F64(0), a.Len); };
+  auto sumAbsAB = [](const TArgs& a) { return SumAbs(a.F64(0), a.Len) + SumAbs(a.F64(1), a.Len); };
+  return {
+      // Reductions: Small values, so that no sum overflows in one order and not in another.
+      NX_TWIN(ippsSum_64f, (In(r), Out(r, 1)), a.F64(0), a.Len, a.F64(1)).Range_(S).Budget_(sumAbsA),
+      NX_TWIN(ippsMean_64f, (In(r), Out(r, 1)), a.F64(0), a.Len, a.F64(1))
+          .Range_(S).Budget_([](const TArgs& a) { return SumAbs(a.F64(0), a.Len) / a.Len; }),
+      NX_TWIN(ippsDotProd_64f, (In(r), In(r), Out(r, 1)), a.F64(0), a.F64(1), a.Len, a.F64(2))
+          .Range_(S).Budget_([](const TArgs& a) {
+            double s = 0;
+            for (int i = 0; i < a.Len; ++i) s += std::fabs(a.F64(0)[i] * a.F64(1)[i]);
+            return s;
+          }),
+      NX_TWIN(ippsNormDiff_L1_64f, (In(r), In(r), Out(r, 1)), a.F64(0), a.F64(1), a.Len, a.F64(2)).Range_(S).Budget_(sumAbsAB),
       // sqrt halves the relative error: a budget of sqrt(sum) bounds it.
-      {"NormDiff_L2_64f", kA | kB | kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsNormDiff_L2_64f)(b.A(), b.B(), n, b.X()); }, 1,
-       [=](B& b, int n) { return std::sqrt(sumSqDiff(b, n)); }},
-      {"NormDiff_Inf_64f", kA | kB | kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsNormDiff_Inf_64f)(b.A(), b.B(), n, b.X()); }, 1,
-       [](B&, int) { return 0.0; }},  // a maximum is exact
+      NX_TWIN(ippsNormDiff_L2_64f, (In(r), In(r), Out(r, 1)), a.F64(0), a.F64(1), a.Len, a.F64(2))
+          .Range_(S).Budget_([](const TArgs& a) {
+            double s = 0;
+            for (int i = 0; i < a.Len; ++i) s += std::pow(std::fabs(a.F64(0)[i]) + std::fabs(a.F64(1)[i]), 2);
+            return std::sqrt(s);
+          }),
+      NX_TWIN(ippsNormDiff_Inf_64f, (In(r), In(r), Out(r, 1)), a.F64(0), a.F64(1), a.Len, a.F64(2))
+          .Range_(S).Budget_([](const TArgs&) { return 0.0; }),  // a maximum is exact
       // Compared as the variance: its rounding is bounded by sum(x^2) / (len - 1).
-      {"StdDev_64f", kA | kX,
-       [](bool ref, B& b, int n, bool) {
-         const IppStatus st = PICK(ippsStdDev_64f)(b.A(), n, b.X());
-         if (st == ippStsNoErr) b.x.data()[0] *= b.x.data()[0];
-         return st;
-       },
-       1,
-       [](B& b, int n) {
-         double q = 0;
-         for (int i = 0; i < n; ++i) q += b.a.data()[i] * b.a.data()[i];
-         return 10 * q / (n - 1);
-       },
-       2},
-  });
-
-  using BF = Bufs<Ipp32f, Ipp32f>;
-  RunTable(std::vector<Case<Ipp32f, Ipp32f>>{
-      {"Mean_32f", kA | kX,
-       [](bool ref, BF& b, int n, bool) { return PICK(ippsMean_32f)(b.A(), n, b.X(), ippAlgHintFast); }, 1,
-       [](BF& b, int n) {
-         double s = 0;
-         for (int i = 0; i < n; ++i) s += std::fabs(b.a.data()[i]);
-         return s / n + 1e12 * std::fabs(b.x.data()[0]) * 1.2e-7;  // plus half an ulp of the float result
-       }},
-  });
-
-  using BC = Bufs<Ipp64fc, Ipp64fc>;
-  RunTable(std::vector<Case<Ipp64fc, Ipp64fc>>{
-      {"DotProd_64fc", kA | kB | kX,
-       [](bool ref, BC& b, int n, bool) { return PICK(ippsDotProd_64fc)(b.A(), b.B(), n, b.X()); }, 1,
-       [](BC& b, int n) {
-         double s = 0;
-         for (int i = 0; i < n; ++i)
-           s += (std::fabs(b.a.data()[i].re) + std::fabs(b.a.data()[i].im)) * (std::fabs(b.b.data()[i].re) + std::fabs(b.b.data()[i].im));
-         return s;
-       }},
-  });
-  using BN = Bufs<Ipp64fc, Ipp64f>;
-  RunTable(std::vector<Case<Ipp64fc, Ipp64f>>{
-      {"Norm_L2_64fc64f", kA | kX,
-       [](bool ref, BN& b, int n, bool) {
-         return (ref ? &reference::ippsNorm_L2_64fc64f : NXNormDispatcher::ippsNorm_L2_64fc64f)(b.A(), n, b.X());
-       },
-       1,
-       [](BN& b, int n) {
-         double s = 0;
-         for (int i = 0; i < n; ++i) s += b.a.data()[i].re * b.a.data()[i].re + b.a.data()[i].im * b.a.data()[i].im;
-         return std::sqrt(s);
-       }},
-  });
+      TTwinRow{"ippsStdDev_64f", {In(r), Out(r, 1)},
+               [](bool twin, const TArgs& a) {
+                 const IppStatus st = (twin ? &reference::ippsStdDev_64f : NXBasicDispatcher::ippsStdDev_64f)(a.F64(0), a.Len, a.F64(1));
+                 if (st == ippStsNoErr) a.F64(1)[0] *= a.F64(1)[0];
+                 return st;
+               }}
+          .Range_(S).Budget_([](const TArgs& a) {
+            double q = 0;
+            for (int i = 0; i < a.Len; ++i) q += a.F64(0)[i] * a.F64(0)[i];
+            return 10 * q / (a.Len - 1);
+          }, 2),
+      NX_TWIN(ippsMean_32f, (In(f), Out(f, 1)), a.F32(0), a.Len, a.F32(1), ippAlgHintFast)
+          .Range_(S).Budget_([](const TArgs& a) {
+            double s = 0;
+            for (int i = 0; i < a.Len; ++i) s += std::fabs(a.F32(0)[i]);
+            return s / a.Len + 1e12 * std::fabs(a.F32(1)[0]) * 1.2e-7;  // plus half an ulp of the float result
+          }),
+      NX_TWIN(ippsDotProd_64fc, (In(c), In(c), Out(c, 1)), a.C64(0), a.C64(1), a.Len, a.C64(2))
+          .Range_(S).Budget_([](const TArgs& a) {
+            double s = 0;
+            for (int i = 0; i < a.Len; ++i)
+              s += (std::fabs(a.C64(0)[i].re) + std::fabs(a.C64(0)[i].im)) * (std::fabs(a.C64(1)[i].re) + std::fabs(a.C64(1)[i].im));
+            return s;
+          }),
+      NX_TWIN_ROW(NXNormDispatcher, ippsNorm_L2_64fc64f, (In(c), Out(r, 1)), a.C64(0), a.Len, a.F64(1))
+          .Range_(S).Budget_([](const TArgs& a) {
+            double s = 0;
+            for (int i = 0; i < a.Len; ++i) s += a.C64(0)[i].re * a.C64(0)[i].re + a.C64(0)[i].im * a.C64(0)[i].im;
+            return std::sqrt(s);
+          }),
+      // Element-wise: bit for bit.
+      NX_TWIN(ippsNormalize_64f, (In(r), Out(r)), a.F64(0), a.F64(1), a.Len, 3.25, -7.5),
+      NX_TWIN(ippsThreshold_64f, (In(r), Out(r)), a.F64(0), a.F64(1), a.Len, 12.5, ippCmpGreater),
+      NX_TWIN(ippsThreshold_64f, (In(r), Out(r)), a.F64(0), a.F64(1), a.Len, -0.0, ippCmpLess),
+      NX_TWIN(ippsThreshold_64f_I, (InOut(r)), a.F64(0), a.Len, 0.0, ippCmpGreater),
+      NX_TWIN(ippsThreshold_64f_I, (InOut(r)), a.F64(0), a.Len, 40.0, ippCmpEq),
+      NX_TWIN(ippsNormalize_32f, (In(f), Out(f)), a.F32(0), a.F32(1), a.Len, 1.5f, 3.0f),
+      NX_TWIN(ippsThreshold_32f_I, (InOut(f)), a.F32(0), a.Len, -3.5f, ippCmpGreater),
+      NX_TWIN(ippsThreshold_32f_I, (InOut(f)), a.F32(0), a.Len, 3.5f, ippCmpLess),
+      NX_TWIN(ippsNormalize_64fc, (In(c), Out(c)), a.C64(0), a.C64(1), a.Len, Ipp64fc{1, -2}, 0.3),
+      NX_TWIN(ippsThreshold_64fc, (In(c), Out(c)), a.C64(0), a.C64(1), a.Len, 60.0, ippCmpGreater),
+      NX_TWIN(ippsThreshold_64fc, (In(c), Out(c)), a.C64(0), a.C64(1), a.Len, 60.0, ippCmpLess),
+      NX_TWIN(ippsThreshold_64fc_I, (InOut(c)), a.C64(0), a.Len, 1e-200, ippCmpLess),
+      NX_TWIN(ippsThreshold_64fc_I, (InOut(c)), a.C64(0), a.Len, 0.0, ippCmpGreater),
+      NX_TWIN_ROW(NXScopeDispatcher, ippsThreshold_LT_32s_I, (InOut(E::S32)), a.S32(0), a.Len, -12345),
+      NX_TWIN_ROW(NXScopeDispatcher, ippsThreshold_GT_32s_I, (InOut(E::S32)), a.S32(0), a.Len, 777),
+  };
 }
 
-TEST(StatsKernels, ElementWiseRoutinesMatchTwinsExactly) {
-  using B = Bufs<Ipp64f, Ipp64f>;
-  RunTable(std::vector<Case<Ipp64f, Ipp64f>>{
-      {"Normalize_64f", kA | kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsNormalize_64f)(b.A(), b.X(), n, 3.25, -7.5); }},
-      {"Threshold_64f GT", kA | kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsThreshold_64f)(b.A(), b.X(), n, 12.5, ippCmpGreater); }},
-      {"Threshold_64f LT", kA | kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsThreshold_64f)(b.A(), b.X(), n, -0.0, ippCmpLess); }},
-      {"Threshold_64f_I GT", kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsThreshold_64f_I)(b.X(), n, 0.0, ippCmpGreater); }},
-      {"Threshold_64f_I other op", kX,
-       [](bool ref, B& b, int n, bool) { return PICK(ippsThreshold_64f_I)(b.X(), n, 40.0, ippCmpEq); }},
-  });
-  using BF = Bufs<Ipp32f, Ipp32f>;
-  RunTable(std::vector<Case<Ipp32f, Ipp32f>>{
-      {"Normalize_32f", kA | kX,
-       [](bool ref, BF& b, int n, bool) { return PICK(ippsNormalize_32f)(b.A(), b.X(), n, 1.5f, 3.0f); }},
-      {"Threshold_32f_I GT", kX,
-       [](bool ref, BF& b, int n, bool) { return PICK(ippsThreshold_32f_I)(b.X(), n, -3.5f, ippCmpGreater); }},
-      {"Threshold_32f_I LT", kX,
-       [](bool ref, BF& b, int n, bool) { return PICK(ippsThreshold_32f_I)(b.X(), n, 3.5f, ippCmpLess); }},
-  });
-  using BC = Bufs<Ipp64fc, Ipp64fc>;
-  RunTable(std::vector<Case<Ipp64fc, Ipp64fc>>{
-      {"Normalize_64fc", kA | kX,
-       [](bool ref, BC& b, int n, bool) { return PICK(ippsNormalize_64fc)(b.A(), b.X(), n, Ipp64fc{1, -2}, 0.3); }},
-      {"Threshold_64fc GT", kA | kX,
-       [](bool ref, BC& b, int n, bool) { return PICK(ippsThreshold_64fc)(b.A(), b.X(), n, 60.0, ippCmpGreater); }},
-      {"Threshold_64fc LT", kA | kX,
-       [](bool ref, BC& b, int n, bool) { return PICK(ippsThreshold_64fc)(b.A(), b.X(), n, 60.0, ippCmpLess); }},
-      {"Threshold_64fc_I LT", kX,
-       [](bool ref, BC& b, int n, bool) { return PICK(ippsThreshold_64fc_I)(b.X(), n, 1e-200, ippCmpLess); }},
-      {"Threshold_64fc_I GT", kX,
-       [](bool ref, BC& b, int n, bool) { return PICK(ippsThreshold_64fc_I)(b.X(), n, 0.0, ippCmpGreater); }},
-  });
-  using BI = Bufs<Ipp32s, Ipp32s>;
-  RunTable(std::vector<Case<Ipp32s, Ipp32s>>{
-      {"Threshold_LT_32s_I", kX,
-       [](bool ref, BI& b, int n, bool) {
-         return (ref ? &reference::ippsThreshold_LT_32s_I : NXScopeDispatcher::ippsThreshold_LT_32s_I)(b.X(), n, -12345);
-       }},
-      {"Threshold_GT_32s_I", kX,
-       [](bool ref, BI& b, int n, bool) {
-         return (ref ? &reference::ippsThreshold_GT_32s_I : NXScopeDispatcher::ippsThreshold_GT_32s_I)(b.X(), n, 777);
-       }},
-  });
-}
+NX_SIMD_SUITE(StatsKernels);
 
-TEST(StatsKernels, ExtremesMatchTwinsExactly) {
-  // x[0] min, x[1] max; the positions go to separate ints.
-  using B = Bufs<Ipp64f, Ipp64f>;
+TEST_P(StatsKernels, MatchScalarTwins) { RunTwinTable(TwinRows(), 4242); }
+
+TEST(StatsDispatch, EveryPrimitiveHasATest) { CheckPrimitiveGroups("Stats", {TwinRows()}); }
+
+TEST_P(StatsKernels, ExtremesMatchTwinsExactly) {
+  // v[0] min, v[1] max, v[2..3] min and max, v[4..5] with positions.
   struct Result {
     IppStatus st[5];
     double v[6];
@@ -320,19 +112,19 @@ TEST(StatsKernels, ExtremesMatchTwinsExactly) {
   };
   auto run = [](bool ref, const double* p, int n) {
     Result r{};
-    r.st[0] = PICK(ippsMin_64f)(p, n, &r.v[0]);
-    r.st[1] = PICK(ippsMax_64f)(p, n, &r.v[1]);
-    r.st[2] = PICK(ippsMinMax_64f)(p, n, &r.v[2], &r.v[3]);
-    r.st[3] = PICK(ippsMinIndx_64f)(p, n, &r.v[4], &r.idx[0]);
-    r.st[4] = PICK(ippsMaxIndx_64f)(p, n, &r.v[5], &r.idx[1]);
+    r.st[0] = (ref ? &reference::ippsMin_64f : NXBasicDispatcher::ippsMin_64f)(p, n, &r.v[0]);
+    r.st[1] = (ref ? &reference::ippsMax_64f : NXBasicDispatcher::ippsMax_64f)(p, n, &r.v[1]);
+    r.st[2] = (ref ? &reference::ippsMinMax_64f : NXBasicDispatcher::ippsMinMax_64f)(p, n, &r.v[2], &r.v[3]);
+    r.st[3] = (ref ? &reference::ippsMinIndx_64f : NXBasicDispatcher::ippsMinIndx_64f)(p, n, &r.v[4], &r.idx[0]);
+    r.st[4] = (ref ? &reference::ippsMaxIndx_64f : NXBasicDispatcher::ippsMaxIndx_64f)(p, n, &r.v[5], &r.idx[1]);
     return r;
   };
-  Filler f(99);
-  for (int len : Sizes()) {
+  TFiller f(99);
+  for (int len : TwinLengths()) {
     for (int variant = 0; variant < 6; ++variant) {
-      B b(len, variant & 1);
-      double* p = b.a.data();
-      f.Fill(p, len, variant >= 2, true);
+      std::vector<double> store(len + 1);
+      double* p = store.data() + (variant & 1);
+      for (int i = 0; i < len; ++i) p[i] = f.Real(TRange::General, variant >= 2);
       if (variant >= 4) {
         // Few distinct values: many ties, including -0 against +0, spread
         // across the kernel's blocks.
@@ -350,7 +142,7 @@ TEST(StatsKernels, ExtremesMatchTwinsExactly) {
   }
 }
 
-TEST(StatsKernels, ExtremesRules) {
+TEST_P(StatsKernels, ExtremesRules) {
   const double v[] = {1, 3, 3};
   double m = 0;
   int k = -1;
@@ -385,7 +177,7 @@ TEST(StatsKernels, ExtremesRules) {
   EXPECT_TRUE(m == 0.0 && std::signbit(m));
 }
 
-TEST(StatsKernels, KnownValues) {
+TEST_P(StatsKernels, KnownValues) {
   double r = -1;
   const double one[] = {5};
   EXPECT_EQ(ippsStdDev_64f(one, 1, &r), ippStsSizeErr);
@@ -419,7 +211,7 @@ TEST(StatsKernels, KnownValues) {
   }
 }
 
-TEST(StatsKernels, ArgumentErrorsWriteNothing) {
+TEST_P(StatsKernels, ArgumentErrorsWriteNothing) {
   double src[4] = {1, 2, 3, 4}, dst[4] = {9, 9, 9, 9};
   EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, 1e-309), ippStsDivByZeroErr);
   EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, -0.0), ippStsDivByZeroErr);
@@ -441,11 +233,11 @@ TEST(StatsKernels, ArgumentErrorsWriteNothing) {
   EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, 2.2250738585072014e-308), ippStsNoErr);
 }
 
-TEST(StatsKernels, ComplexThresholdKeepsPhase) {
-  Filler f(5);
+TEST_P(StatsKernels, ComplexThresholdKeepsPhase) {
+  TFiller f(5);
   const int n = 301;
   std::vector<Ipp64fc> src(n), dst(n);
-  f.Fill(src.data(), n, false, false);
+  for (auto& c : src) c = {f.Uniform(-100, 100), f.Uniform(-100, 100)};
   src[7] = {0, 0};
   src[8] = {1e-300, -1e-300};  // magnitude far below the level, no underflow to 0
   src[9] = {3e300, 4e300};     // magnitude beyond the squares' range
@@ -471,7 +263,7 @@ TEST(StatsKernels, ComplexThresholdKeepsPhase) {
   }
 }
 
-TEST(StatsKernels, RealThresholdsAreStrict) {
+TEST_P(StatsKernels, RealThresholdsAreStrict) {
   double v[] = {-2, -1, 0, 1, 2, kNaN};
   ASSERT_EQ(ippsThreshold_64f_I(v, 6, 1.0, ippCmpGreater), ippStsNoErr);
   EXPECT_EQ(v[4], 1.0);

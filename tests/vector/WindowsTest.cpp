@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "nxruntime.h"
+#include "vector/KernelTables.h"
 #include "vector/builtin/NXBuiltins.h"
 #include "vector/reference/NXReference.h"
 
@@ -70,7 +71,11 @@ std::vector<double> RandomSamples(int n, std::mt19937& rng) {
   return v;
 }
 
-TEST(Windows, MatchClosedFormulasInAllForms) {
+NX_SIMD_SUITE(Windows);
+NX_SIMD_SUITE(WindowsKaiser);
+NX_SIMD_SUITE(Generators);
+
+TEST_P(Windows, MatchClosedFormulasInAllForms) {
   std::mt19937 rng(77);
   for (const WindowCase& wc : WindowCases()) {
     for (int n : {4, 5, 6, 7, 8, 17, 64, 255, 256, 1000, 1001}) {
@@ -101,7 +106,7 @@ TEST(Windows, MatchClosedFormulasInAllForms) {
   }
 }
 
-TEST(Windows, ThreeSamplesZeroTheEndsOnly) {
+TEST_P(Windows, ThreeSamplesZeroTheEndsOnly) {
   for (const WindowCase& wc : WindowCases()) {
     const double src[3] = {4.0, -3.5, 2.0};
     double io[3] = {4.0, -3.5, 2.0}, out[3] = {9, 9, 9};
@@ -122,7 +127,7 @@ TEST(Windows, ThreeSamplesZeroTheEndsOnly) {
   }
 }
 
-TEST(Windows, ShortOrNullIsAnErrorAndWritesNothing) {
+TEST_P(Windows, ShortOrNullIsAnErrorAndWritesNothing) {
   for (const WindowCase& wc : WindowCases()) {
     for (int n : {2, 1, 0, -1, INT_MIN}) {
       double io[2] = {1.5, 2.5}, out[2] = {7, 7};
@@ -155,7 +160,7 @@ double I0Series(double x) {
   return sum;
 }
 
-TEST(WindowsKaiser, MatchesBesselSeriesFormula) {
+TEST_P(WindowsKaiser, MatchesBesselSeriesFormula) {
   std::mt19937 rng(5);
   for (float alpha : {0.0f, 0.5f, 2.5f, 8.0f, -1.5f}) {
     for (int n : {1, 2, 3, 5, 16, 101, 400}) {
@@ -184,7 +189,7 @@ TEST(WindowsKaiser, MatchesBesselSeriesFormula) {
   EXPECT_EQ(one, 3.25);
 }
 
-TEST(WindowsKaiser, NullOrEmptyWritesNothing) {
+TEST_P(WindowsKaiser, NullOrEmptyWritesNothing) {
   double v[2] = {1, 2};
   EXPECT_EQ(ippsWinKaiser_64f_I(v, 0, 1.0f), ippStsSizeErr);
   EXPECT_EQ(ippsWinKaiser_64f(v, v, -3, 1.0f), ippStsSizeErr);
@@ -218,7 +223,7 @@ struct ModelGen {
   }
 };
 
-TEST(Generators, RandUniform64fFollowsTheCombinedGenerator) {
+TEST_P(Generators, RandUniform64fFollowsTheCombinedGenerator) {
   const double K = std::ldexp(1.0, -32) * (1 + 7 * std::ldexp(1.0, -52));
   for (unsigned seed : {0u, 1u, 12345u, 0xFFFFFFFFu}) {
     std::vector<double> a(1000), b(1000);
@@ -242,7 +247,7 @@ TEST(Generators, RandUniform64fFollowsTheCombinedGenerator) {
   }
 }
 
-TEST(Generators, RandUniformStatistics) {
+TEST_P(Generators, RandUniformStatistics) {
   const int n = 200000;
   std::vector<double> v(n);
   unsigned seed = 42;
@@ -282,7 +287,7 @@ TEST(Generators, RandUniformStatistics) {
   EXPECT_NE(s16, 7u);
 }
 
-TEST(Generators, RandUniformErrorsWriteNothing) {
+TEST_P(Generators, RandUniformErrorsWriteNothing) {
   double d[2] = {1, 1};
   Ipp16s s[2] = {1, 1};
   unsigned seed = 3;
@@ -296,7 +301,7 @@ TEST(Generators, RandUniformErrorsWriteNothing) {
   EXPECT_EQ(s[0], 1);
 }
 
-TEST(Generators, Jaehne) {
+TEST_P(Generators, Jaehne) {
   double one = 5;
   ASSERT_EQ(ippsVectorJaehne_64f(&one, 1, 3.0), ippStsNoErr);
   EXPECT_EQ(one, 0.0);
@@ -314,6 +319,8 @@ TEST(Generators, Jaehne) {
   EXPECT_EQ(keep[0], 4.0);
   EXPECT_EQ(keep[1], 4.0);
 }
+
+TEST(WindowsDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("Windows"); }
 
 }  // namespace
 }  // namespace nx
