@@ -116,10 +116,13 @@ TEST(FilterChain, SequenceNumbersSurviveBlockAndDropModes) {
       chain.Gen->Stop();
       MainThread::ProcessQueue();
       std::lock_guard g(chain.Lock);
-      if (drop) EXPECT_EQ(static_cast<int>(chain.Seen.size()) + chain.QueueFull.load(), kBuffers);
+      if (drop) {
+        EXPECT_EQ(static_cast<int>(chain.Seen.size()) + chain.QueueFull.load(), kBuffers);
+      }
       for (std::size_t i = 1; i < chain.Seen.size(); ++i) ASSERT_LT(chain.Seen[i - 1], chain.Seen[i]) << i;
-      if (!drop)
+      if (!drop) {
         for (int i = 0; i < kBuffers; ++i) ASSERT_EQ(chain.Seen[i], i);
+      }
     }
     EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
     EXPECT_EQ(NXClockGenCount(), 0);
@@ -148,7 +151,9 @@ TEST(FilterChain, StartStopStormWithPropertiesChangingBeside) {
       const int before = chain.Arrived();
       chain.Gen->Start();
       // Every tenth run waits for a buffer at the sink; the others stop at once.
-      if (cycle % 10 == 0) ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() > before; })) << cycle;
+      if (cycle % 10 == 0) {
+        ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() > before; })) << cycle;
+      }
       chain.Gen->Stop();
     }
     done = true;

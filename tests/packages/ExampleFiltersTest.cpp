@@ -292,7 +292,9 @@ TEST_P(LevelDetector, SendsEachBuffersRmsAndReportsTheRun) {
   TFeeder feeder;
   TRecorder rec;
   ASSERT_TRUE(feeder.Pin().Connect(level->InputPin()));
-  if (row.Linked) ASSERT_TRUE(level->OutputPin()->Connect(&rec.Pin()));
+  if (row.Linked) {
+    ASSERT_TRUE(level->OutputPin()->Connect(&rec.Pin()));
+  }
   feeder.Start(48000);
   feeder.Send(x, {480});
   feeder.Stop();
@@ -342,7 +344,7 @@ TComponent* MakeGraph() {
   auto* root = new TExampleGroup(nullptr);
   root->SetName("Graph");
   auto add = [&](auto* c, const char* AName) {
-    c->SetName(AName);
+    static_cast<TComponent*>(c)->SetName(AName);
     return c;
   };
   auto* sine = add(new TNXSineGenerator(root), "Sine");

@@ -69,7 +69,7 @@ TEST_F(ComponentsTest, OwnerFreesItsComponentsLastInsertedFirst) {
   auto* root = Named(nullptr, "Root");
   auto* a = Named(root, "A");
   auto* b = Named(root, "B");
-  auto* a1 = Named(a, "A1");
+  Named(a, "A1");  // freed with A, after A's own BeforeDestruction
   EXPECT_EQ(root->ComponentCount(), 2);
   EXPECT_EQ(b->ComponentIndex(), 1);
   b->SetComponentIndex(0);

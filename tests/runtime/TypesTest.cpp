@@ -75,8 +75,12 @@ TEST_F(TypesTest, EveryPropertyStartsAtItsDeclaredDefault) {
     for (const TPropInfo* p : c->Properties()) {
       SCOPED_TRACE(c->Name() + "." + p->Name);
       if (p->IsObjectKind()) {
-        if (p->OwnsObject) EXPECT_NE(p->GetObject(*obj), nullptr) << "owned sub-object not created";
-        if (p->Kind == TPropKind::ComponentRef) EXPECT_EQ(p->GetObject(*obj), nullptr);
+        if (p->OwnsObject) {
+          EXPECT_NE(p->GetObject(*obj), nullptr) << "owned sub-object not created";
+        }
+        if (p->Kind == TPropKind::ComponentRef) {
+          EXPECT_EQ(p->GetObject(*obj), nullptr);
+        }
         continue;
       }
       if (p->ReadOnly()) continue;  // computed, not stored

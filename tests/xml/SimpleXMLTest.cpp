@@ -597,7 +597,9 @@ void ExpectSameTree(const TIntfPtr<IXmlNode>& a, const TIntfPtr<IXmlNode>& b, co
   ASSERT_EQ(a->NodeType(), b->NodeType()) << path;
   ASSERT_EQ(a->NodeName(), b->NodeName()) << path;
   const std::string here = path + "/" + a->NodeName();
-  if (a->NodeType() != NODE_DOCUMENT) EXPECT_TRUE(a->TypedValue() == b->TypedValue()) << here;
+  if (a->NodeType() != NODE_DOCUMENT) {
+    EXPECT_TRUE(a->TypedValue() == b->TypedValue()) << here;
+  }
   ASSERT_EQ(a->AttrCount(), b->AttrCount()) << here;
   for (int k = 0; k < a->AttrCount(); ++k) {
     EXPECT_EQ(a->AttrName(k), b->AttrName(k)) << here;
