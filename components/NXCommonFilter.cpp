@@ -8,6 +8,8 @@
 #include <utility>
 
 #include <span>
+#include <thread>
+#include <typeinfo>
 
 #include "runtime/NXPackage.h"
 
@@ -80,6 +82,14 @@ TNXFilterThread::~TNXFilterThread() {
   FLive.fetch_sub(1, std::memory_order_acq_rel);
 }
 
+namespace {
+// Waiting senders are woken when the queue has drained to this count, not at
+// the first free slot: a sender that refills half a queue per wake-up pays
+// one wake-up (two system calls and two context switches) for many
+// operations instead of one each, and a full queue of 1 still wakes at empty.
+std::uint32_t RoomMark(std::uint32_t ASize) noexcept { return ASize / 2; }
+}  // namespace
+
 void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   TNXThreadingQueue& queue = *FThreading->Queue();
   while (!Terminated() && static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) >= queue.Size()) {
@@ -91,14 +101,15 @@ void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperati
       MainThread::Queue([event = std::move(event), sender] { event(sender); });
     }
     if (queue.FullMode() == fmDropData) return;
-    // Announce the wait, reset, then look again: the worker either sees the
-    // announcement after its pop and sets the event, or its pop is seen here.
+    // Take a ticket, announce the wait, then look again: the worker either
+    // sees the announcement after its pop and bumps the word, or its pop is
+    // seen here; a bump after the look ends the sleep at once.
+    const std::uint32_t ticket = FProcessedEvent.Ticket();
     FSendersWaiting.fetch_add(1, std::memory_order_seq_cst);
-    FProcessedEvent.ResetEvent();
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!Terminated() && static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) >= queue.Size()) {
       TLockReleaser released(FLock);
-      FProcessedEvent.WaitFor();
+      FProcessedEvent.Wait(ticket);
     }
     FSendersWaiting.fetch_sub(1, std::memory_order_seq_cst);
   }
@@ -114,19 +125,19 @@ void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperati
     FOperationQueue->Push(AOperation, false);
   }
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (FWorkerWaiting.exchange(false, std::memory_order_seq_cst)) FEvent.SetEvent();
+  if (FWorkerWaiting.exchange(false, std::memory_order_seq_cst)) FEvent.Bump(false);
 }
 
 void TNXFilterThread::FlushQueue() {
   FOperationQueue->Clear();
-  FProcessedEvent.SetEvent();
-  FEvent.SetEvent();  // the worker wakes, finds nothing and reports the queue empty
+  FProcessedEvent.Bump(true);
+  FEvent.Bump(false);  // the worker wakes, finds nothing and reports the queue empty
 }
 
 void TNXFilterThread::Terminate() {
   TBasicThread::Terminate();
-  FEvent.SetEvent();
-  FProcessedEvent.SetEvent();
+  FEvent.Bump(false);
+  FProcessedEvent.Bump(true);
   if (Started() && !IsCurrentThread()) WaitFor();
 }
 
@@ -140,18 +151,27 @@ void TNXFilterThread::SignalIfEmpty() {
 
 void TNXFilterThread::ExecuteLoop() {
   FStarted.store(true, std::memory_order_release);
-  // Announce the wait, then look at the queue: a push either sees the
-  // announcement and sets the event, or its operation is seen here.
+  // With the queue empty, give the processor up once before sleeping: a
+  // sender that is ready to run (the filter upstream, often on this very
+  // core) then appends its next operations first, and the worker goes on
+  // without the sleep and the wake-up (two system calls and two context
+  // switches) it would otherwise pay per operation. With nothing else to
+  // run, the yield returns at once.
+  if (FOperationQueue->ItemsCount() == 0 && !Terminated()) std::this_thread::yield();
+  // Take a ticket, announce the wait, then look at the queue: a push either
+  // sees the announcement and bumps the word, or its operation is seen here.
+  const std::uint32_t ticket = FEvent.Ticket();
   FWorkerWaiting.store(true, std::memory_order_seq_cst);
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (FOperationQueue->ItemsCount() == 0 && !Terminated()) FEvent.WaitFor();
+  if (FOperationQueue->ItemsCount() == 0 && !Terminated()) FEvent.Wait(ticket);
   FWorkerWaiting.store(false, std::memory_order_seq_cst);
   TIntfPtr<IFTNotifyOperation> operation;
+  const std::uint32_t mark = RoomMark(FThreading->Queue()->Size());
   while (!Terminated() && FOperationQueue->Pop(operation)) {
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (FSendersWaiting.load(std::memory_order_seq_cst) > 0 &&
-        static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) <= FThreading->Queue()->Size())
-      FProcessedEvent.SetEvent();
+        static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) <= mark)
+      FProcessedEvent.Bump(true);
     // Nothing is raised on the data path: a hook that throws loses its
     // operation, and the worker goes on (a dead worker would block its
     // senders for good).
@@ -330,6 +350,12 @@ bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& A
     // second buffer object.) Otherwise the output is a sharing copy, and
     // writing it copies the block.
     TIntfPtr<INXData> output = enabled && !CanInline() ? received->GetDataCopy() : received;
+    if (!enabled || output.Get() != received.Get() || typeid(*AOperation.Get()) != typeid(TFTSuppliedBufferOperation))
+      return IntBufferOperation(received, output);
+    struct TScope {
+      TInPlaceCarrier& Carrier;
+      ~TScope() { Carrier = {}; }
+    } scope{FInPlaceCarrier = {&AOperation, supplied->GetClockCount()}};
     return IntBufferOperation(received, output);
   }
   // Other receivers get the same buffer: a sharing copy counts as one more
@@ -415,9 +441,17 @@ bool TypedBufferOperation(TFilter& AFilter, TNXFTSourcePin& APin, const TIntfPtr
                           TIntfPtr<INXData>& AOutput) {
   if (!AFilter.IsEnabled()) return APin.SubmitBuffer(TIntfPtr<INXData>(AsTyped<IBuf, TBuf>(AInput)));
   bool send = true;
-  TIntfPtr<IBuf> output = AsTyped<IBuf, TBuf>(AOutput);
-  AFilter.InternalOperation(AsTyped<IBuf, TBuf>(AInput), output, send, APin.IsConnected());
+  TIntfPtr<IBuf> input = AsTyped<IBuf, TBuf>(AInput);
+  // Working in place, the output is the input's object: one more reference
+  // to it costs less than asking the object for its interface again.
+  TIntfPtr<IBuf> output = AOutput.Get() == AInput.Get() ? input : AsTyped<IBuf, TBuf>(AOutput);
+  AFilter.InternalOperation(input, output, send, APin.IsConnected());
+  input = nullptr;
   if (!send || !output) return false;
+  const auto& carrier = AFilter.InPlaceCarrier();
+  if (carrier.Operation && static_cast<INXData*>(output.Get()) == AInput.Get() &&
+      static_cast<std::uint32_t>(output->GetSize()) == carrier.ClockCount)
+    return APin.Notify(*carrier.Operation);
   return APin.SubmitBuffer(TIntfPtr<INXData>(std::move(output)));
 }
 

@@ -170,15 +170,15 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   IChangeNotifyLock* FLock;
   TNXFilterPumpProc FOwnerNotify;
   TNXThreading* FThreading;
-  TEvent FEvent{false, false};          // work available (automatic reset: one waiter)
-  TEvent FProcessedEvent{true, false};  // room available (manual reset: wakes every waiting sender)
+  TWaitWord FEvent;           // work available (the worker sleeps on it)
+  TWaitWord FProcessedEvent;  // room available (waiting senders sleep on it)
   std::atomic<bool> FStarted{false};
   TIntfPtr<INXOperationList> FOperationQueue;
   TEvent FQueueEmptyEvent{true, true};
   std::mutex FEmptyLock;  // orders the reset of a push against the worker's set
-  // The events are set only when someone may wait for them: each set costs
-  // a lock and, with a waiter, a system call, and a worker that keeps up
-  // would otherwise pay them for every operation.
+  // The words are bumped only when someone may sleep on them: each wake-up
+  // is a system call, and a worker that keeps up would otherwise pay one for
+  // every operation.
   std::atomic<bool> FWorkerWaiting{false};
   std::atomic<std::int32_t> FSendersWaiting{0};
   bool FEmptySignalled = true;  // under FEmptyLock: the queue-empty event is set
@@ -276,12 +276,25 @@ class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
   bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) override;
   TIntfPtr<INXFilterThread> CreateProcessingThread() override;
 
+  // While a buffer handed to this filter alone is worked on in place (under
+  // the output lock): the plain buffer operation that brought it, and its
+  // clock count. When the hook leaves the output that very buffer at that
+  // size, the typed filters send this operation on rather than a new one
+  // that would say the same: no allocation and no reference traffic on the
+  // in-place path. Null otherwise.
+  struct TInPlaceCarrier {
+    const TIntfPtr<IFTNotifyOperation>* Operation = nullptr;
+    std::uint32_t ClockCount = 0;
+  };
+  const TInPlaceCarrier& InPlaceCarrier() const noexcept { return FInPlaceCarrier; }
+
  protected:
   // True when AData is already of the output pin's buffer kind, so that a
   // disabled filter can pass the operation that carried it on as it is.
   virtual bool SendsUnchanged(const INXData& AData) const { return false; }
 
  private:
+  TInPlaceCarrier FInPlaceCarrier;
   // SendsUnchanged with the last class that passed remembered: a stream
   // brings buffers of one class, and the cross-cast is slow.
   bool PassesUnchanged(const INXData& AData);

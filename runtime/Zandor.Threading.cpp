@@ -6,6 +6,9 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#ifdef __linux__
+#include <linux/futex.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +35,32 @@ bool WaitUntilReady(std::condition_variable& cond, std::unique_lock<std::mutex>&
   return cond.wait_until(lock, deadline, ready);
 }
 }  // namespace
+
+static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
+              std::atomic<std::uint32_t>::is_always_lock_free);
+
+// The futex compares the word with the ticket in the kernel, so a Bump
+// between the caller's check and the sleep is never lost.
+void TWaitWord::Wait(std::uint32_t ATicket) noexcept {
+#ifdef __linux__
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&FWord), FUTEX_WAIT_PRIVATE, ATicket, nullptr, nullptr, 0);
+#else
+  FWord.wait(ATicket, std::memory_order_acquire);
+#endif
+}
+
+void TWaitWord::Bump(bool AAll) noexcept {
+  FWord.fetch_add(1, std::memory_order_release);
+#ifdef __linux__
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&FWord), FUTEX_WAKE_PRIVATE, AAll ? INT32_MAX : 1, nullptr,
+          nullptr, 0);
+#else
+  if (AAll)
+    FWord.notify_all();
+  else
+    FWord.notify_one();
+#endif
+}
 
 // The wake-ups are given under the lock: a waiter cannot leave WaitFor before
 // SetEvent has let go of the event, so a waiter may destroy the event as soon

@@ -78,6 +78,25 @@ class TLockGuard {
   TLock& FLock;
 };
 
+// A word to sleep on without a lock, for hand-offs on the data path. A
+// sleeper reads the word (Ticket), publishes that it will sleep, checks its
+// condition, and sleeps only while the word still holds its ticket; a waker
+// changes the condition, then Bumps the word, which wakes the sleepers. Each
+// side pays one system call, and neither pays any when the caller's own
+// bookkeeping shows that nobody sleeps. Wait may also return spuriously: the
+// caller checks its condition again.
+class TWaitWord {
+ public:
+  std::uint32_t Ticket() const noexcept { return FWord.load(std::memory_order_acquire); }
+  // Sleeps while the word equals ATicket.
+  void Wait(std::uint32_t ATicket) noexcept;
+  // Changes the word and wakes one sleeper (AAll false) or every sleeper.
+  void Bump(bool AAll) noexcept;
+
+ private:
+  std::atomic<std::uint32_t> FWord{0};
+};
+
 // An event. A manual-reset event stays signalled until ResetEvent and
 // releases every waiter; an automatic-reset event releases one waiter and
 // returns to the unsignalled state as that waiter leaves WaitFor. A

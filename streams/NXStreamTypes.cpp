@@ -52,6 +52,11 @@ TIntfPtr<IFTNotifyOperation> TFTSuppliedBufferOperation::Make(const TIntfPtr<INX
   return FTMakeOperation<TFTSuppliedBufferOperation>(AData, ClockCountOf(AData));
 }
 
+TIntfPtr<IFTNotifyOperation> TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>&& AData) {
+  const std::uint32_t count = ClockCountOf(AData);
+  return FTMakeOperation<TFTSuppliedBufferOperation>(std::move(AData), count);
+}
+
 TIntfPtr<IFTNotifyOperation> TFTSuppliedBufferPairOperation::Make(const TIntfPtr<IBufferPair>& APair) {
   std::uint32_t count = 1;
   if (APair && APair->GetCount() > 0) {

@@ -146,6 +146,7 @@ class TFTSuppliedBufferOperation : public TFTTypedSuppliedDataOperation {
   TFTSuppliedBufferOperation(TIntfPtr<INXData> AData, std::uint32_t AClockCount)
       : TFTTypedSuppliedDataOperation(std::move(AData), AClockCount) {}
   static TIntfPtr<IFTNotifyOperation> Make(const TIntfPtr<INXData>& AData);
+  static TIntfPtr<IFTNotifyOperation> Make(TIntfPtr<INXData>&& AData);
   static TIntfPtr<IFTNotifyOperation> MakeEx(const TIntfPtr<INXData>& AData, std::uint32_t AClockCount) {
     return FTMakeOperation<TFTSuppliedBufferOperation>(AData, AClockCount);
   }
@@ -468,6 +469,8 @@ class TNXFTSourcePin : public TFTDispatchSourcePin, public TNXFTPinState {
   ~TNXFTSourcePin() override;
 
   bool SubmitBuffer(const TIntfPtr<INXData>& AData) { return Notify(TFTSuppliedBufferOperation::Make(AData)); }
+  // The operation takes the sender's reference over (no count traffic).
+  bool SubmitBuffer(TIntfPtr<INXData>&& AData) { return Notify(TFTSuppliedBufferOperation::Make(std::move(AData))); }
   bool Stop() { return Notify(TFTStopOperation::Make()); }
   bool EndStop() { return Notify(TFTEndStopOperation::Make()); }
   bool FileEndNoStop() { return Notify(TFTFileEndNoStopOperation::Make()); }

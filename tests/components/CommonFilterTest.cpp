@@ -233,6 +233,68 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
 // A disabled filter passes a buffer that others share without its exclusive
 // mark: the in-place filter after it copies instead of writing into samples
 // the source's next receiver has not read yet.
+// An in-place hop sends the operation it received on when the hook leaves
+// the buffer as it came (same object, same size); otherwise a new operation
+// says what the buffer now holds.
+enum class TInPlaceEdit { Scale, Shorten, Replace };
+class TEditFilter : public TNXCommonRealFilter {
+ public:
+  explicit TEditFilter(TInPlaceEdit AEdit) : TNXCommonRealFilter(nullptr), FEdit(AEdit) {}
+  ~TEditFilter() override { ShutdownThread(); }
+  bool CanInline() const override { return true; }
+  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
+    if (FEdit == TInPlaceEdit::Scale) ippsMulC_64f_I(2.0, AOutput->Modify(), AOutput->GetSize());
+    if (FEdit == TInPlaceEdit::Shorten) AOutput->Resize(2, true);
+    if (FEdit == TInPlaceEdit::Replace) AOutput = TNXRealBuffer::MakeArray({7.0});
+  }
+
+ private:
+  const TInPlaceEdit FEdit;
+};
+
+TEST(CommonFilterTest, InPlaceHopsForwardTheOperationOnlyWhenTheBufferIsUnchanged) {
+  struct TCase {
+    const char* Name;
+    TInPlaceEdit Edit;
+    bool Plain;  // the source sends a plain buffer operation (else a kind of it)
+    bool ExpectSameOperation;
+    std::uint32_t ExpectClockCount;
+  } const cases[] = {
+      {"scaled in place", TInPlaceEdit::Scale, true, true, 3},
+      {"shortened in place", TInPlaceEdit::Shorten, true, false, 2},
+      {"replaced by the hook", TInPlaceEdit::Replace, true, false, 1},
+      {"a kind of buffer operation", TInPlaceEdit::Scale, false, false, 3},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TEditFilter filter(c.Edit);
+    TNXFTRealSourcePin source("Out");
+    TNXFTRealSinkPin sink("In");
+    std::vector<const IFTNotifyOperation*> seen;
+    std::vector<std::uint32_t> counts;
+    sink.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+      if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) {
+        seen.push_back(op.Get());
+        counts.push_back(d->GetClockCount());
+      }
+      return true;
+    });
+    ASSERT_TRUE(source.Connect(filter.InputPin()));
+    ASSERT_TRUE(filter.OutputPin()->Connect(&sink));
+    source.Notify(TFTStartSampleRateOperation::Make(1000));
+    const TIntfPtr<INXData> buffer(TNXRealBuffer::MakeArray({1.0, 2.0, 3.0}));
+    const TIntfPtr<IFTNotifyOperation> sent =
+        c.Plain ? TFTSuppliedBufferOperation::Make(buffer) : TFTInternalBufferOperation::Make(true, buffer);
+    source.Notify(sent);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0] == sent.Get(), c.ExpectSameOperation);
+    EXPECT_EQ(counts[0], c.ExpectClockCount);
+    source.Stop();
+    source.DisconnectAll();
+    sink.DisconnectAll();
+  }
+}
+
 TEST(CommonFilterTest, ADisabledFilterKeepsASharedBufferShared) {
   TGainFilter off(2.0, true), gain(2.0, true);
   off.SetEnabled(false);
