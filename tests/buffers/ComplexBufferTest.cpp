@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "nxruntime.h"
+#include "BufferTestSupport.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TBuf = TIntfPtr<INXComplexBuffer>;
 using TReal = TIntfPtr<INXRealBuffer>;
 using TCVec = std::vector<TComplex>;
 using cd = std::complex<double>;
 
-TCVec Values(const TBuf& b) { return TCVec(b->Read(), b->Read() + b->GetSize()); }
 cd C(const TComplex& c) { return cd(c.Re, c.Im); }
 TComplex T(const cd& c) { return TComplex{c.real(), c.imag()}; }
 

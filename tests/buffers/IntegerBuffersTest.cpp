@@ -8,26 +8,17 @@
 #include <functional>
 #include <vector>
 
-#include "nxruntime.h"
+#include "BufferTestSupport.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TInt = TIntfPtr<INXIntegerBuffer>;
 using TUns = TIntfPtr<INXUnsignedBuffer>;
 using TIVec = std::vector<std::int32_t>;
 using TUVec = std::vector<std::uint32_t>;
 
-int Stores() { return _NXCountStores.load(); }
-template <class B>
-auto Values(const B& b) {
-  using T = std::remove_cv_t<std::remove_pointer_t<decltype(b->Read())>>;
-  return std::vector<T>(b->Read(), b->Read() + b->GetSize());
-}
-template <class B>
-TNXSmartBuffer* BlockOf(const B& b) {
-  return static_cast<TNXGenericBuffer*>(b->GetInstance())->DataContainer();
-}
 
 TEST(IntegerBuffersTest, ConstructionAndSharing) {
   const std::int32_t raw[3] = {-1, 2, 2147483647};
