@@ -40,8 +40,6 @@ TEST(ComplexBufferTest, ConstructionAndSharing) {
   EXPECT_EQ(Values(TNXComplexBuffer::MakeData(kX.data(), 2)), TCVec(kX.begin(), kX.begin() + 2));
   EXPECT_EQ(Values(TNXComplexBuffer::MakeValue(1.0, -2.0, 2)), (TCVec{{1.0, -2.0}, {1.0, -2.0}}));
   EXPECT_EQ(Values(TNXComplexBuffer::CreateValue(TComplex{3.0, 4.0}, 1)), (TCVec{{3.0, 4.0}}));
-  EXPECT_EQ(Values(TNXComplexBuffer::MakeArrayList(kX)), kX);
-  EXPECT_EQ(Values(TNXComplexBuffer::MakeArray({{1.0, 2.0}})), (TCVec{{1.0, 2.0}}));
 
   // From real and imaginary parts of sizes 3 and 5: 5 elements, the missing
   // real parts 0.
