@@ -33,6 +33,11 @@ struct TSeen {
       return Result;
     };
   }
+  // The same for a pin that hands its handler the stream as well.
+  TFTBasicPinNotificationEvent BasicHandler() {
+    return [this](TFTBasicPin* p, IFTStream*, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op,
+                  TFTNotifyState st) { return Handler()(p, id, op, st); };
+  }
   template <class T>
   T* Last() {
     return Operations.empty() ? nullptr : Operations.back()->As<T>();
@@ -218,14 +223,8 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
 
 TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
   TSeen asFloat, asReal, asBuffer;
-  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
-                                                          const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
-    return asFloat.Handler()(p, id, op, st);
-  });
-  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
-                                                         const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
-    return asReal.Handler()(p, id, op, st);
-  });
+  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, asFloat.BasicHandler());
+  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, asReal.BasicHandler());
   TNXFTComboRealSinkPin bufferSink("B");
   bufferSink.SetGenericDispatch(asBuffer.Handler());
   TNXFTRealSourcePin source("Out");
@@ -551,10 +550,7 @@ TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
   // still turn buffers into values on value links and remember ranges.
   TSeen values;
   TNXFTRealRangedSourcePin out("Out");
-  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, [&](TFTBasicPin* p, IFTStream*, const TGUID& id,
-                                                        const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
-    return values.Handler()(p, id, op, st);
-  });
+  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, values.BasicHandler());
   ASSERT_TRUE(out.Connect(&floatIn));
   const auto pass = GFTPassTroughDispatch(&out);
   const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
