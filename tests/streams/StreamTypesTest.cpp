@@ -86,10 +86,12 @@ TEST(StreamOperationsTest, ClockCountsFollowTheData) {
   EXPECT_EQ(TFTTypedSuppliedDataOperation::MakeEx({}, 9)->As<TFTClockOperation>()->GetClockCount(), 9u);
 }
 
-// Which class each operation is a kind of (what the handlers dispatch on).
-TEST(StreamOperationsTest, ClassKinship) {
+// Which class each operation is a kind of (what the handlers dispatch on),
+// and the fields the factories fill.
+TEST(StreamOperationsTest, ClassesAndFields) {
   const auto spectrum = TFTStartSpectrumOperation::Make(48000.0);
   ASSERT_NE(spectrum->As<TFTStartSampleRateOperation>(), nullptr);
+  EXPECT_EQ(spectrum->As<TFTStartSampleRateOperation>()->GetSampleRate(), 48000.0);
   EXPECT_EQ(spectrum->As<TFTStartRateOperation>()->GetRate(), 48000.0);
   EXPECT_FALSE(spectrum->IsType<TFTStartIntensityOperation>());
   EXPECT_TRUE(TFTStartIntensityOperation::Make(1.0)->IsType<TFTStartSampleRateOperation>());
@@ -97,12 +99,26 @@ TEST(StreamOperationsTest, ClassKinship) {
   EXPECT_FALSE(TFTNXPauseOperation::Make()->IsType<TFTNXResumeOperation>());
 
   const auto text = TFTNXTimeSuppliedStringOperation::Make("abc", -5, 7);
+  auto* t = text->As<TFTNXTimeSuppliedStringOperation>();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->GetValue(), "abc");
+  EXPECT_EQ(t->GetStartTime(), -5);
+  EXPECT_EQ(t->GetEndTime(), 7);
   EXPECT_TRUE(text->IsType<TFTTypedSuppliedStringOperation>());
   EXPECT_FALSE(text->IsType<TFTNXDurationTimeSuppliedStringOperation>());
-  EXPECT_EQ(text->As<TFTTypedSuppliedStringOperation>()->GetValue(), "abc");
+  EXPECT_EQ(TFTNXDurationTimeSuppliedStringOperation::Make("x", 1LL << 40)
+                ->As<TFTNXDurationTimeSuppliedStringOperation>()
+                ->GetDurationTime(),
+            1LL << 40);
 
   const auto down = TFTNXSuppliedMouseButtonDownOperation::Make(mbRight, {ssShift, ssCtrl}, -3, 4);
-  ASSERT_NE(down->As<TFTNXSuppliedMouseButtonOperation>(), nullptr);
+  auto* b = down->As<TFTNXSuppliedMouseButtonOperation>();
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->GetButton(), mbRight);
+  EXPECT_TRUE(b->GetShift().Contains(ssCtrl));
+  EXPECT_FALSE(b->GetShift().Contains(ssAlt));
+  EXPECT_EQ(b->GetX(), -3);
+  EXPECT_EQ(b->GetY(), 4);
   EXPECT_TRUE(down->IsType<TFTNXSuppliedBasicMouseOperation>());
   EXPECT_FALSE(down->IsType<TFTNXSuppliedMouseButtonUpOperation>());
   EXPECT_TRUE(TFTNXSuppliedMouseMoveOperation::Make({}, 1, 2)->IsType<TFTNXSuppliedMouseOperation>());
