@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "buffers/Zandor.BasicDataTypes.h"
-#include "ExceptionMessage.h"
-#include "runtime/SysUtils.h"
+#include "BufferTestSupport.h"
 
 using namespace nx;
+using nxtest::RangeMessage;
 
 namespace {
 
@@ -18,11 +17,6 @@ std::vector<bool> BitsOf(const IRGBits::TBits& ABits) {
   std::vector<bool> out;
   for (std::int32_t i = 0; i < ABits->GetCount(); ++i) out.push_back(ABits->GetBit(i));
   return out;
-}
-
-template <class F>
-std::string RangeMessage(F&& AFunc) {
-  return nxtest::MessageOf<ERangeError>(AFunc);
 }
 
 }  // namespace

@@ -10,23 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "ExceptionMessage.h"
-#include "nxruntime.h"
+#include "BufferTestSupport.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TBool = TIntfPtr<INXBooleanBuffer>;
 using TBlock = TIntfPtr<INXBlockBuffer>;
 using TBytes = std::vector<std::uint8_t>;
 
-int Stores() { return _NXCountStores.load(); }
 std::vector<bool> Bits(const TBool& b) {
   std::vector<bool> out;
   for (std::int32_t i = 0; i < b->GetSize(); ++i) out.push_back(b->GetItem(i));
   return out;
 }
-TBytes Bytes(const TBlock& b) { return TBytes(b->Read(), b->Read() + b->GetSize()); }
 
 // A pseudo-random bit pattern (a fixed linear congruential sequence).
 std::vector<bool> Pattern(std::size_t n, std::uint32_t seed) {
@@ -37,8 +35,6 @@ std::vector<bool> Pattern(std::size_t n, std::uint32_t seed) {
   }
   return v;
 }
-
-std::string RangeMessage(const std::function<void()>& f) { return nxtest::MessageOf<ERangeError>(f); }
 
 TEST(BooleanBufferTest, PackingSizesAndItemAccess) {
   TBool b = TNXBooleanBuffer::MakeSize(10);
@@ -226,9 +222,9 @@ TEST(BooleanBufferTest, UniversalSharesBooleanBuffersAndCopiesOthers) {
 
 TEST(BlockBufferTest, ConstructionItemsAndUniversal) {
   const std::uint8_t raw[3] = {1, 2, 3};
-  EXPECT_EQ(Bytes(TNXBlockBuffer::MakeData(raw, 3, true)), (TBytes{1, 2, 3}));
-  EXPECT_EQ(Bytes(TNXBlockBuffer::CreateValue(2, 0xAB)), (TBytes{0xAB, 0xAB}));
-  EXPECT_EQ(Bytes(TNXBlockBuffer::MakeArrayList(TBytes{9, 8})), (TBytes{9, 8}));
+  EXPECT_EQ(Values(TNXBlockBuffer::MakeData(raw, 3, true)), (TBytes{1, 2, 3}));
+  EXPECT_EQ(Values(TNXBlockBuffer::CreateValue(2, 0xAB)), (TBytes{0xAB, 0xAB}));
+  EXPECT_EQ(Values(TNXBlockBuffer::MakeArrayList(TBytes{9, 8})), (TBytes{9, 8}));
 
   TBlock b = TNXBlockBuffer::MakeArray({5, 6, 7});
   EXPECT_EQ(b->GetItem(2), 7);
@@ -236,8 +232,8 @@ TEST(BlockBufferTest, ConstructionItemsAndUniversal) {
   EXPECT_EQ(RangeMessage([&] { b->SetItem(-2, 1); }), "Index out of range = 4294967294");
   TBlock keep = TNXBlockBuffer::MakeCopy(b);
   b->SetItem(0, 50);
-  EXPECT_EQ(Bytes(b), (TBytes{50, 6, 7}));
-  EXPECT_EQ(Bytes(keep), (TBytes{5, 6, 7}));
+  EXPECT_EQ(Values(b), (TBytes{50, 6, 7}));
+  EXPECT_EQ(Values(keep), (TBytes{5, 6, 7}));
 
   // A real buffer of 2 elements gives 16 bytes, a copy; a block buffer is shared.
   TIntfPtr<INXRealBuffer> real = TNXRealBuffer::MakeArray({1.0, 2.0});
@@ -270,8 +266,8 @@ TEST(BlockBufferTest, Operations) {
     TBlock self = TNXBlockBuffer::MakeArrayList(x);
     TBlock keep = TNXBlockBuffer::MakeCopy(self);
     c.Op(self, TNXBlockBuffer::MakeArrayList(y));
-    EXPECT_EQ(Bytes(self), c.Expected);
-    EXPECT_EQ(Bytes(keep), x);
+    EXPECT_EQ(Values(self), c.Expected);
+    EXPECT_EQ(Values(keep), x);
   }
   TBlock z = TNXBlockBuffer::MakeArray({8, 9});
   EXPECT_THROW(z->Divide(TNXBlockBuffer::MakeArray({2, 0})), EDivByZero);
@@ -285,15 +281,15 @@ TEST(BlockBufferTest, AppendAndRemove) {
   TBlock a = TNXBlockBuffer::MakeArray({1, 2});
   TBlock keep = TNXBlockBuffer::MakeCopy(a);
   a->Append(TNXBlockBuffer::MakeArray({3, 4, 5}));
-  EXPECT_EQ(Bytes(a), (TBytes{1, 2, 3, 4, 5}));
-  EXPECT_EQ(Bytes(keep), (TBytes{1, 2}));
+  EXPECT_EQ(Values(a), (TBytes{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Values(keep), (TBytes{1, 2}));
   a->Append(a);
-  EXPECT_EQ(Bytes(a), (TBytes{1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(Values(a), (TBytes{1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
   a->Append(TNXBlockBuffer::Make());
   EXPECT_EQ(a->GetSize(), 10);
   TBlock e = TNXBlockBuffer::Make();
   e->Append(TNXIntegerBuffer::MakeArray({0x01020304}));  // any buffer's bytes
-  EXPECT_EQ(Bytes(e), (TBytes{4, 3, 2, 1}));
+  EXPECT_EQ(Values(e), (TBytes{4, 3, 2, 1}));
   EXPECT_THROW(e->Append(nullptr), EArgumentException);
 
   struct TCase {
@@ -308,8 +304,8 @@ TEST(BlockBufferTest, AppendAndRemove) {
     TBlock r = TNXBlockBuffer::MakeArray({1, 2, 3, 4, 5});
     TBlock other = TNXBlockBuffer::MakeCopy(r);
     r->Remove(c.Index, c.Count);
-    EXPECT_EQ(Bytes(r), c.Expected);
-    EXPECT_EQ(Bytes(other), (TBytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Values(r), c.Expected);
+    EXPECT_EQ(Values(other), (TBytes{1, 2, 3, 4, 5}));
   }
   TBlock r = TNXBlockBuffer::MakeArray({1, 2, 3});
   for (auto [index, count] : {std::pair{-1, 1}, std::pair{4, 1}, std::pair{0, -1}}) {
@@ -320,7 +316,7 @@ TEST(BlockBufferTest, AppendAndRemove) {
       EXPECT_EQ(ex.Message().rfind("Assertion failure (NXSimpleDataBuffer, line ", 0), 0u) << ex.Message();
     }
   }
-  EXPECT_EQ(Bytes(r), (TBytes{1, 2, 3}));
+  EXPECT_EQ(Values(r), (TBytes{1, 2, 3}));
 }
 
 }  // namespace

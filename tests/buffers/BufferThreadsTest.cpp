@@ -11,14 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "nxruntime.h"
+#include "BufferTestSupport.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
-
-TBuffer CopyOf(const TBuffer& b) { return Supports<INXRealBuffer>(b->GetDataCopy()); }
 
 constexpr int kThreads = 8;
 constexpr std::uint32_t kSize = 256;

@@ -7,20 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "ExceptionMessage.h"
-#include "nxruntime.h"
+#include "BufferTestSupport.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
 using TMatrix = TIntfPtr<INXRealMatrixBuffer>;
 using TArray = TIntfPtr<INXRealBufferArray>;
 using TList = TIntfPtr<INXRealBufferDynamicArray>;
 using TRows = std::vector<std::vector<double>>;
 
-int Stores() { return _NXCountStores.load(); }
-std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
 std::vector<double> Flat(const TMatrix& m) { return std::vector<double>(m->Read(), m->Read() + m->GetRows() * m->GetCols()); }
 // The rows as the array hands them out.
 TRows RowsOf(const TArray& a) {
@@ -35,11 +33,6 @@ TList List(const TRows& rows) {
   TList list = TNXRealBufferList::Make();
   for (const auto& row : rows) list->Append(TNXRealBuffer::MakeArrayList(row));
   return list;
-}
-TNXSmartBuffer* BlockOf(const TMatrix& m) { return static_cast<TNXGenericBuffer*>(m->GetInstance())->DataContainer(); }
-template <class F>
-std::string RangeMessage(F&& f) {
-  return nxtest::MessageOf<ERangeError>(f);
 }
 
 TEST(MatrixBufferTest, ConstructionAndSizes) {

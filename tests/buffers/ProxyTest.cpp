@@ -7,26 +7,18 @@
 #include <thread>
 #include <vector>
 
-#include "ExceptionMessage.h"
+#include "BufferTestSupport.h"
 #include "OpenCLSupport.h"
 #include "buffers/NXSmartBufferProxy.h"
 #include "buffers/Zandor.OpenCL.DataBufferProxy.h"
-#include "nxruntime.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
 constexpr TBufferAccessMode R = TBufferAccessMode::Read, W = TBufferAccessMode::Write;
 
-TBuffer Ramp(std::uint32_t n, double start = 0.0) {
-  TBuffer b = TNXRealBuffer::MakeSize(n);
-  double* p = b->Write();
-  for (std::uint32_t i = 0; i < n; ++i) p[i] = start + i;
-  return b;
-}
-TBuffer CopyOf(const TBuffer& b) { return Supports<INXRealBuffer>(b->GetDataCopy()); }
-std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
 
 // A proxy that records its synchronisations; parameter 0 (an integer) must match.
 class TTestProxy : public TNXSmartBufferProxy {

@@ -4,35 +4,22 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
-#include "nxruntime.h"
+#include "BufferTestSupport.h"
 
 namespace nx {
 namespace {
 
+using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
 
 struct TCounts {
   int Buffers, Stores;
 };
 TCounts Counts() { return {_NXCountPasBuffers.load(), _NXCountStores.load()}; }
-
-TBuffer Ramp(std::uint32_t n, double start = 0.0) {
-  TBuffer b = TNXRealBuffer::MakeSize(n);
-  for (std::uint32_t i = 0; i < n; ++i) b->SetItem(static_cast<std::int32_t>(i), start + i);
-  return b;
-}
-
-std::vector<double> Values(const TBuffer& b) { return std::vector<double>(b->Read(), b->Read() + b->GetSize()); }
-
-TBuffer CopyOf(const TBuffer& b) {
-  TBuffer out = Supports<INXRealBuffer>(b->GetDataCopy());
-  EXPECT_TRUE(out);
-  return out;
-}
 
 TEST(SharingTest, SixteenReceiversShareOneBlockAndOneWriterCopiesOnce) {
   TBuffer source = Ramp(64);
@@ -72,18 +59,6 @@ TEST(SharingTest, SixteenReceiversShareOneBlockAndOneWriterCopiesOnce) {
   EXPECT_EQ(Counts().Buffers, before.Buffers);
 }
 
-TEST(SharingTest, SingleOwnerWritesInPlace) {
-  TBuffer b = Ramp(8);
-  const double* p = b->Read();
-  const TCounts before = Counts();
-  EXPECT_EQ(b->Write(), p);
-  EXPECT_EQ(b->Modify(), p);
-  EXPECT_FALSE(b->MakeUnique(true));
-  b->SetItem(0, 5.0);
-  EXPECT_EQ(b->Read(), p);
-  EXPECT_EQ(Counts().Stores, before.Stores);
-}
-
 // Reading access cannot write into a block that other buffers share: it is
 // const, and only the writing accesses (which copy first) hand out T*.
 template <class I>
@@ -98,49 +73,36 @@ static_assert(ReadIsConstOnly<INXRealBuffer>() && ReadIsConstOnly<INXIntegerBuff
               ReadIsConstOnly<INXBooleanBuffer>() && ReadIsConstOnly<INXBlockBuffer>());
 static_assert(std::is_const_v<std::remove_pointer_t<decltype(std::declval<const INXRealMatrixBuffer&>().Read())>>);
 
+constexpr TBufferAccessMode R = TBufferAccessMode::Read, W = TBufferAccessMode::Write;
+const double* AsReals(const std::uint8_t* ABytes) { return reinterpret_cast<const double*>(ABytes); }
+
 // Which accesses copy a shared block, and whether the copy keeps the contents.
 TEST(SharingTest, AccessKindsOnASharedBlock) {
+  using TAccess = const double* (*)(const TBuffer&);
   struct TCase {
     const char* Name;
-    const double* (*Access)(const TBuffer&);
+    TAccess Access;
     bool Copies;
     bool KeepsContents;
   };
   const TCase cases[] = {
-      {"Read", [](const TBuffer& b) -> const double* { return b->Read(); }, false, true},
-      {"ByteRead", [](const TBuffer& b) -> const double* { return reinterpret_cast<const double*>(b->ByteRead()); }, false, true},
-      {"Data{Read}", [](const TBuffer& b) -> const double* { return b->Data(TBufferAccessMode::Read)->Data(); }, false, true},
-      {"Data{}", [](const TBuffer& b) -> const double* { return b->Data({})->Data(); }, false, true},
-      {"ByteData{Read}",
-       [](const TBuffer& b) -> const double* { return reinterpret_cast<const double*>(b->ByteData(TBufferAccessMode::Read)->ByteData()); },
-       false, true},
+      {"Read", [](const TBuffer& b) { return b->Read(); }, false, true},
+      {"ByteRead", [](const TBuffer& b) { return AsReals(b->ByteRead()); }, false, true},
+      {"Data{Read}", [](const TBuffer& b) { return b->Data(R)->Data(); }, false, true},
+      {"Data{}", [](const TBuffer& b) { return b->Data({})->Data(); }, false, true},
+      {"ByteData{Read}", [](const TBuffer& b) { return AsReals(b->ByteData(R)->ByteData()); }, false, true},
       {"Modify", [](const TBuffer& b) -> const double* { return b->Modify(); }, true, true},
-      {"ByteModify", [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteModify()); }, true, true},
-      {"Data{Read,Write}",
-       [](const TBuffer& b) -> const double* { return b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write})->Data(); }, true,
-       true},
-      {"ByteData{Read,Write}",
-       [](const TBuffer& b) -> const double* {
-         return reinterpret_cast<const double*>(
-             b->ByteData({TBufferAccessMode::Read, TBufferAccessMode::Write})->ByteData());
-       },
-       true, true},
+      {"ByteModify", [](const TBuffer& b) { return AsReals(b->ByteModify()); }, true, true},
+      {"Data{Read,Write}", [](const TBuffer& b) { return b->Data({R, W})->Data(); }, true, true},
+      {"ByteData{Read,Write}", [](const TBuffer& b) { return AsReals(b->ByteData({R, W})->ByteData()); }, true, true},
       {"Write", [](const TBuffer& b) -> const double* { return b->Write(); }, true, false},
-      {"ByteWrite", [](const TBuffer& b) -> const double* { return reinterpret_cast<double*>(b->ByteWrite()); }, true, false},
-      {"Data{Write}", [](const TBuffer& b) -> const double* { return b->Data(TBufferAccessMode::Write)->Data(); }, true, false},
-      {"Data{Read,Write} writable",
-       [](const TBuffer& b) -> const double* {
-         return b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write})->WritableData();
-       },
+      {"ByteWrite", [](const TBuffer& b) { return AsReals(b->ByteWrite()); }, true, false},
+      {"Data{Write}", [](const TBuffer& b) { return b->Data(W)->Data(); }, true, false},
+      {"Data{Read,Write} writable", [](const TBuffer& b) -> const double* { return b->Data({R, W})->WritableData(); },
        true, true},
-      {"ByteData{Write} writable",
-       [](const TBuffer& b) -> const double* {
-         return reinterpret_cast<double*>(b->ByteData(TBufferAccessMode::Write)->WritableByteData());
-       },
-       true, false},
-      {"ByteData{Write}",
-       [](const TBuffer& b) -> const double* { return reinterpret_cast<const double*>(b->ByteData(TBufferAccessMode::Write)->ByteData()); },
-       true, false},
+      {"ByteData{Write} writable", [](const TBuffer& b) { return AsReals(b->ByteData(W)->WritableByteData()); }, true,
+       false},
+      {"ByteData{Write}", [](const TBuffer& b) { return AsReals(b->ByteData(W)->ByteData()); }, true, false},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -165,7 +127,7 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
 
 TEST(SharingTest, AccessHandleRunsItsAccessorOnEveryCall) {
   TBuffer a = Ramp(4);
-  auto handle = a->Data(TBufferAccessMode::Write);  // made while a is unshared
+  auto handle = a->Data(W);  // made while a is unshared
   EXPECT_EQ(handle->GetSize(), 4);
   EXPECT_EQ(handle->GetByteSize(), 32u);
   TBuffer other = CopyOf(a);
@@ -174,7 +136,7 @@ TEST(SharingTest, AccessHandleRunsItsAccessorOnEveryCall) {
   EXPECT_NE(p, other->Read());
   EXPECT_EQ(Counts().Stores, before.Stores + 1);
   // The handle keeps its buffer alive.
-  auto byteHandle = a->ByteData(TBufferAccessMode::Read);
+  auto byteHandle = a->ByteData(R);
   a = nullptr;
   EXPECT_EQ(byteHandle->GetByteSize(), 32u);
   EXPECT_EQ(handle->Data(), p);
@@ -193,10 +155,10 @@ TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
     bool Writable;
   };
   const TCase cases[] = {
-      {"{Read}", TBufferAccessMode::Read, false},
+      {"{Read}", R, false},
       {"{}", {}, false},
-      {"{Write}", TBufferAccessMode::Write, true},
-      {"{Read,Write}", {TBufferAccessMode::Read, TBufferAccessMode::Write}, true},
+      {"{Write}", W, true},
+      {"{Read,Write}", {R, W}, true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -308,38 +270,61 @@ TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
   EXPECT_EQ(Counts().Buffers, before.Buffers - 1);
 }
 
-TEST(SharingTest, NotificationsFireWhenTheBlockChanges) {
+void PushTwo(void* AObject) { static_cast<std::vector<int>*>(AObject)->push_back(2); }
+
+// Subscribers (a closure, and a plain function through the subscription
+// call) hear of a new block or a new size, not of writes in place.
+TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
   TBuffer a = Ramp(4);
   auto* obj = static_cast<TNXGenericBuffer*>(a->GetInstance());
+  TIntfPtr<INXGenericBuffer> generic(a);
   std::vector<int> calls;
   const auto h1 = obj->Notifications().Add([&] { calls.push_back(1); });
-  obj->Notifications().Add([&] { calls.push_back(2); });
+  TNXNotifyList::THandle h2 = 0;
+  RGSubscribeBufferNodify(generic, &calls, &PushTwo, h2);
 
   a->SetItem(0, 3.0);  // unshared: no new block, no notification
   EXPECT_TRUE(calls.empty());
-
-  TBuffer other = CopyOf(a);
-  a->SetItem(0, 4.0);  // copies once
+  {
+    TBuffer other = CopyOf(a);
+    a->SetItem(0, 4.0);  // copies once
+  }
   EXPECT_EQ(calls, (std::vector<int>{1, 2}));
   a->SetItem(1, 4.0);
   EXPECT_EQ(calls.size(), 2u);
+  a->Resize(2, true);  // the same block, a new size
+  EXPECT_EQ(calls, (std::vector<int>{1, 2, 1, 2}));
 
   obj->Notifications().Remove(h1);
   a->Resize(1000, true);
-  EXPECT_EQ(calls, (std::vector<int>{1, 2, 2}));
+  EXPECT_EQ(calls, (std::vector<int>{1, 2, 1, 2, 2}));
+  RGUnSubscribeBufferNodify(generic, h2);
+  a->Resize(8, false);
+  EXPECT_EQ(calls.size(), 5u);
+  RGUnSubscribeBufferNodify(generic, h2);  // unknown by now: ignored
+  EXPECT_EQ(obj->Notifications().Count(), 0u);
+  EXPECT_THROW(RGSubscribeBufferNodify(generic, &calls, nullptr, h2), EArgumentException);
 }
 
-TEST(SharingTest, WritersOnASharedBlockEachCopyOnlyWhileShared) {
-  // Two owners: the first writer copies; the second is then the block's only
-  // owner and writes in place.
+// A lone owner writes in place; of two owners the first writer copies and
+// the second is then the block's only owner and writes in place.
+TEST(SharingTest, MakeUniqueCopiesOnlyWhileTheBlockIsShared) {
+  TBuffer single = Ramp(8);
+  const double* p = single->Read();
+  const TCounts before = Counts();
+  EXPECT_EQ(single->Write(), p);
+  EXPECT_EQ(single->Modify(), p);
+  EXPECT_FALSE(single->MakeUnique(true));
+  EXPECT_EQ(Counts().Stores, before.Stores);
+
   TBuffer a = Ramp(16);
   TBuffer b = CopyOf(a);
   const double* shared = a->Read();
-  const TCounts before = Counts();
+  const TCounts mid = Counts();
   EXPECT_TRUE(a->MakeUnique(true));
   EXPECT_FALSE(b->MakeUnique(true));
   EXPECT_EQ(b->Read(), shared);
-  EXPECT_EQ(Counts().Stores, before.Stores + 1);
+  EXPECT_EQ(Counts().Stores, mid.Stores + 1);
 }
 
 // A block class without a clone of its own cannot be copied on write.

@@ -14,12 +14,17 @@
 namespace nx {
 namespace {
 
-// The mixer under test: the sum of its inputs at the agreed rate.
+// The mixer under test: the sum of its inputs at the agreed rate, in
+// buffers of AFixedSize (0: the output's own sizing).
 class TSumMixer : public TNXRealMultiInput {
  public:
-  explicit TSumMixer(std::int32_t AInputs, bool AStopOnNoStreams = true)
+  explicit TSumMixer(std::int32_t AInputs, std::int32_t AFixedSize = 0, bool AStopOnNoStreams = true)
       : TNXRealMultiInput(nullptr), FStopOnNoStreams(AStopOnNoStreams) {
     SetInputCount(AInputs);
+    if (AFixedSize > 0) {
+      GetOutputBuffer().SetAutoSize(false);
+      GetOutputBuffer().SetSize(AFixedSize);
+    }
   }
   ~TSumMixer() override { ClosePins(); }
   bool GetStopOnNoStreams() override { return FStopOnNoStreams; }
@@ -257,9 +262,7 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
   constexpr std::int32_t kSize = 256;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TSumMixer mixer(3);  // the third input is never linked
-    mixer.GetOutputBuffer().SetAutoSize(false);
-    mixer.GetOutputBuffer().SetSize(kSize);
+    TSumMixer mixer(3, kSize);  // the third input is never linked
     TOutputRecorder rec;
     ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
     TFeeder a(SignalA, kSize, 8000), b(SignalB, kSize, 8000);
@@ -305,7 +308,7 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
 TEST(MultiInputTest, StopsWhenNoInputStreams) {
   for (bool stopOnNoStreams : {true, false}) {
     SCOPED_TRACE(stopOnNoStreams);
-    TSumMixer mixer(2, stopOnNoStreams);
+    TSumMixer mixer(2, 0, stopOnNoStreams);
     TOutputRecorder rec;
     ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
     TFeeder a(SignalA, 128, 8000), b(SignalB, 128, 8000);
@@ -381,9 +384,7 @@ TEST(MultiInputThreadsTest, TwoFeedingThreadsGiveTheSameOutput) {
   constexpr std::int32_t kBuffers = 400;
   for (bool threaded : {false, true}) {
     SCOPED_TRACE(threaded);
-    TSumMixer mixer(2);
-    mixer.GetOutputBuffer().SetAutoSize(false);
-    mixer.GetOutputBuffer().SetSize(kSize);
+    TSumMixer mixer(2, kSize);
     TOutputRecorder rec;
     ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
     TFeeder a(SignalA, 512, 8000), b(SignalB, 1024, 16000);

