@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <thread>
 
 #include "PackageTestSupport.h"
@@ -19,14 +18,6 @@
 namespace nxtest {
 namespace {
 using namespace nx::examples;
-
-std::vector<double> RandomSignal(std::size_t ACount, unsigned ASeed = 5) {
-  std::mt19937 rng(ASeed);
-  std::uniform_real_distribution<double> u(-1, 1);
-  std::vector<double> x(ACount);
-  for (double& v : x) v = u(rng);
-  return x;
-}
 
 // Feeds ASignal through AFilter at ARate in buffers of ASizes and returns
 // what came out.
@@ -75,7 +66,7 @@ TEST_P(Gain, MultipliesEverySample) {
   const TGainRow& row = GetParam();
   auto gain = Make<TNXGain>();
   gain->SetGain(row.Gain);
-  const std::vector<double> x = RandomSignal(3000);
+  const std::vector<double> x = Noise(3000, 5);
   const std::vector<double> y = Filtered(*gain, x, row.Sizes);
   ASSERT_EQ(y.size(), x.size());
   for (std::size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i] * row.Gain) << i;
@@ -106,7 +97,7 @@ TEST_P(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
   fir->SetLowFrequency(row.Low);
   fir->SetHighFrequency(row.High);
   fir->SetWindow(row.Window);
-  const std::vector<double> x = RandomSignal(6000);
+  const std::vector<double> x = Noise(6000, 5);
   const std::vector<double> y = Filtered(*fir, x, kMixedSizes);
   const std::vector<double> taps = fir->Taps();
   ASSERT_EQ(taps.size(), row.Taps);
@@ -135,7 +126,7 @@ TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
   TRecorder rec;
   ASSERT_TRUE(feeder.Pin().Connect(fir->InputPin()));
   ASSERT_TRUE(fir->OutputPin()->Connect(&rec.Pin()));
-  const std::vector<double> x = RandomSignal(4000);
+  const std::vector<double> x = Noise(4000, 5);
   feeder.Start(48000);
   const std::vector<double> first(x.begin(), x.begin() + 2000), second(x.begin() + 2000, x.end());
   feeder.Send(first, {500});
@@ -172,7 +163,7 @@ TEST_P(IirFilter, EqualsOneLongRunOfTheCascade) {
   iir->SetOrder(row.Order);
   iir->SetLowFrequency(row.Low);
   iir->SetHighFrequency(row.High);
-  const std::vector<double> x = RandomSignal(6000);
+  const std::vector<double> x = Noise(6000, 5);
   const std::vector<double> y = Filtered(*iir, x, kMixedSizes);
   const std::vector<double> taps = iir->Taps();
   ASSERT_FALSE(taps.empty());
@@ -208,7 +199,7 @@ TEST(IirFilterChange, ARedesignWhileRunningTakesEffectAtOnce) {
   ASSERT_TRUE(feeder.Pin().Connect(iir->InputPin()));
   ASSERT_TRUE(iir->OutputPin()->Connect(&rec.Pin()));
   feeder.Start(48000);
-  const std::vector<double> x = RandomSignal(1000);
+  const std::vector<double> x = Noise(1000, 5);
   feeder.Send(x, {1000});
   const std::size_t sections = iir->Taps().size() / 6;
   iir->SetOrder(8);
@@ -237,7 +228,7 @@ TEST(Mixer, SumsItsInputsTimesGain) {
   std::vector<std::vector<double>> inputs;
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(feeders[i].Pin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(i))));
-    inputs.push_back(RandomSignal(2048, 10 + i));
+    inputs.push_back(Noise(2048, 10 + i));
   }
   for (auto& f : feeders) f.Start(48000);
   for (int k = 0; k < 8; ++k)

@@ -8,25 +8,22 @@
 #include <numbers>
 #include <vector>
 
+#include "PackageTestSupport.h"
 #include "packages/nxexamples/NXExampleSpectrum.h"
-#include "tests/packages/ExampleFeed.h"
 
-namespace nx::examples {
+namespace nxtest {
 namespace {
+using namespace nx::examples;
 
-using testing::TCollector;
-using testing::TFeed;
-
-// A source pin -> spectrum -> collecting sink pin.
+// A source pin -> spectrum -> recording sink pin.
 struct TChain {
-  TFeed Feed;
-  TCollector Sink;
-  TNXSpectrum* Spectrum = new TNXSpectrum();
+  TFeeder Feed;
+  TRecorder Sink;
+  TOwned<TNXSpectrum> Spectrum{new TNXSpectrum()};
   TChain() {
-    Feed.Out.Connect(Spectrum->InputPin());
-    Spectrum->OutputPin()->Connect(&Sink.In);
+    Feed.Pin().Connect(Spectrum->InputPin());
+    Spectrum->OutputPin()->Connect(&Sink.Pin());
   }
-  ~TChain() { TComponent::Free(Spectrum); }
 };
 
 std::vector<double> Sine(std::size_t ACount, double ACyclesPerSample, double AAmplitude) {
@@ -64,10 +61,10 @@ TEST_P(SpectrumSine, ReadsItsAmplitudeAtItsBin) {
   chain.Feed.Send(Sine(3 * n + n / 3, double(c.Bin) / double(n), c.Amplitude), c.BufferSize);
   chain.Feed.Stop();
 
-  ASSERT_EQ(chain.Sink.Buffers.size(), 3u);
-  ASSERT_EQ(chain.Sink.Rates, std::vector<double>{rate});
-  EXPECT_TRUE(chain.Sink.SpectrumStart);
-  for (const std::vector<double>& s : chain.Sink.Buffers) {
+  ASSERT_EQ(chain.Sink.Buffers().size(), 3u);
+  ASSERT_EQ(chain.Sink.Rates(), std::vector<double>{rate});
+  EXPECT_TRUE(chain.Sink.SpectrumStart());
+  for (const std::vector<double>& s : chain.Sink.Buffers()) {
     ASSERT_EQ(s.size(), n / 2 + 1);
     const auto peak = std::max_element(s.begin(), s.end());
     EXPECT_EQ(peak - s.begin(), c.PeakBin);
@@ -107,10 +104,10 @@ TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
     chain.Spectrum->SetNormalization(fnNormalizeSqrt);
     chain.Spectrum->SetDecibels(false);
     chain.Spectrum->Averaging()->SetEnabled(false);
-    const std::vector<double> x = testing::Noise(n, 7);
+    const std::vector<double> x = Noise(n, 7);
     chain.Feed.Start(1000);
     chain.Feed.Send(x, 100);
-    ASSERT_EQ(chain.Sink.Buffers.size(), 1u);
+    ASSERT_EQ(chain.Sink.Buffers().size(), 1u);
 
     std::vector<double> w;
     double gain = 0, powerGain = 0;
@@ -123,7 +120,8 @@ TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
       weights += w[i] * w[i];
     }
     double sum = 0;
-    for (double v : chain.Sink.Buffers[0]) sum += v;
+    const std::vector<double> bins = chain.Sink.Buffers()[0];
+    for (double v : bins) sum += v;
     EXPECT_NEAR(sum, weighted / weights, 1e-12 * weighted / weights);
   }
 }
@@ -133,7 +131,7 @@ TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
 TEST(SpectrumFrames, AnyBufferSizeGivesTheSameSpectra) {
   const std::int32_t order = 8;
   const std::size_t n = std::size_t(1) << order;
-  const std::vector<double> x = testing::Noise(5 * n + n / 2, 3);
+  const std::vector<double> x = Noise(5 * n + n / 2, 3);
   std::vector<std::vector<double>> reference;
   for (std::size_t size : {n, std::size_t(1), std::size_t(7), std::size_t(255), std::size_t(257), 3 * n, 10 * n}) {
     SCOPED_TRACE(size);
@@ -141,9 +139,9 @@ TEST(SpectrumFrames, AnyBufferSizeGivesTheSameSpectra) {
     chain.Spectrum->SetOrder(order);
     chain.Feed.Start(8000);
     chain.Feed.Send(x, size);
-    ASSERT_EQ(chain.Sink.Buffers.size(), 5u);
-    if (reference.empty()) reference = chain.Sink.Buffers;
-    EXPECT_EQ(chain.Sink.Buffers, reference);
+    ASSERT_EQ(chain.Sink.Buffers().size(), 5u);
+    if (reference.empty()) reference = chain.Sink.Buffers();
+    EXPECT_EQ(chain.Sink.Buffers(), reference);
     EXPECT_EQ(chain.Spectrum->Frames(), 5);
   }
 }
@@ -174,14 +172,14 @@ TEST_P(SpectrumAveraging, MeanOfTheLastCountFrames) {
   for (int i = 0; i < frames; ++i) x.insert(x.end(), n, (i + 1) / 10.0);
   chain.Feed.Start(16);
   chain.Feed.Send(x, 5);
-  ASSERT_EQ(chain.Sink.Buffers.size(), std::size_t(frames));
+  ASSERT_EQ(chain.Sink.Buffers().size(), std::size_t(frames));
   for (int j = 0; j < frames; ++j) {
     double sum = 0;
     int count = 0;
     for (int i = std::max(0, j - c.Window + 1); i <= j; ++i, ++count) sum += (i + 1) / 10.0 * (i + 1) / 10.0;
-    EXPECT_NEAR(chain.Sink.Buffers[j][0], sum / count, 1e-12) << "frame " << j;
+    EXPECT_NEAR(chain.Sink.Buffers()[j][0], sum / count, 1e-12) << "frame " << j;
     // Nothing but DC in a constant frame.
-    EXPECT_NEAR(chain.Sink.Buffers[j][1], 0, 1e-20);
+    EXPECT_NEAR(chain.Sink.Buffers()[j][1], 0, 1e-20);
   }
 }
 
@@ -207,18 +205,18 @@ TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
   chain.Feed.Stop();
   chain.Feed.Start(64);
   chain.Feed.Send(std::vector<double>(32, 0.25), 32);
-  ASSERT_EQ(chain.Sink.Buffers.size(), 4u);
-  EXPECT_EQ(chain.Sink.Buffers[0].size(), 33u);
-  EXPECT_EQ(chain.Sink.Buffers[1].size(), 17u);
-  EXPECT_EQ(chain.Sink.Buffers[2].size(), 17u);
+  ASSERT_EQ(chain.Sink.Buffers().size(), 4u);
+  EXPECT_EQ(chain.Sink.Buffers()[0].size(), 33u);
+  EXPECT_EQ(chain.Sink.Buffers()[1].size(), 17u);
+  EXPECT_EQ(chain.Sink.Buffers()[2].size(), 17u);
   // The 1.0 frame is not in the new average; neither is the old stream.
-  EXPECT_NEAR(chain.Sink.Buffers[1][0], 0.25, 1e-12);
-  EXPECT_NEAR(chain.Sink.Buffers[2][0], 0.25, 1e-12);
-  EXPECT_NEAR(chain.Sink.Buffers[3][0], 0.0625, 1e-12);
+  EXPECT_NEAR(chain.Sink.Buffers()[1][0], 0.25, 1e-12);
+  EXPECT_NEAR(chain.Sink.Buffers()[2][0], 0.25, 1e-12);
+  EXPECT_NEAR(chain.Sink.Buffers()[3][0], 0.0625, 1e-12);
   // Order stays inside its range.
   chain.Spectrum->SetOrder(2);
   EXPECT_EQ(chain.Spectrum->Order(), TNXSpectrum::kMinOrder);
 }
 
 }  // namespace
-}  // namespace nx::examples
+}  // namespace nxtest
