@@ -287,18 +287,14 @@ TEST(IIRDesign, OrdersAndTapCounts) {
   for (const auto& c : cases) {
     TNXDesignedIIRbase d;
     TNXDesignedIIRbiquad b;
-    d.SetOrder(c.order);
-    d.SetDesignType(c.type);
-    b.SetOrder(c.order);
-    b.SetDesignType(c.type);
-    EXPECT_EQ(d.GetOrder(), c.direct);
-    EXPECT_EQ(b.GetOrder(), c.biquad);
-    d.SetAlpha1(0.1);
-    d.SetAlpha2(0.2);
-    b.SetAlpha1(0.1);
-    b.SetAlpha2(0.2);
-    d.Calculate();
-    b.Calculate();
+    for (TNXDesignedIIRbase* f : {&d, static_cast<TNXDesignedIIRbase*>(&b)}) {
+      f->SetOrder(c.order);
+      f->SetDesignType(c.type);
+      EXPECT_EQ(f->GetOrder(), f == &d ? c.direct : c.biquad);
+      f->SetAlpha1(0.1);
+      f->SetAlpha2(0.2);
+      f->Calculate();
+    }
     const std::size_t poles = (c.type >= fdftBandPass ? 2 : 1) * static_cast<std::size_t>(c.direct);
     EXPECT_EQ(d.GetNumerator().size(), poles + 1);
     EXPECT_EQ(d.GetDenominator().size(), poles + 1);

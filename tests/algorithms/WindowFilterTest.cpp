@@ -23,7 +23,7 @@ namespace {
 using LD = long double;
 constexpr LD kPiL = std::numbers::pi_v<long double>;
 
-// The window weight of Part-1 formulas for n points (n >= 3).
+// The weight of point k of an n-point window (n >= 3), from the closed forms.
 LD WindowWeight(TNXWindowType t, double param, int k, int n) {
   const LD N = n - 1;
   switch (t) {

@@ -73,17 +73,24 @@ using TNegateFilter = TMapFilter<TNXCommonIntegerFilter, [](std::int32_t v) { re
 using TConjugateFilter = TMapFilter<TNXCommonComplexFilter, [](TComplex v) { return TComplex{v.Re, -v.Im}; }>;
 using TInvertFilter = TMapFilter<TNXCommonBinaryFilter, [](std::uint8_t v) { return std::uint8_t(~v); }>;
 
-// A source pin, the filter and a recording sink pin, linked.
+// A source pin, the filter (and the filters after it) and a recording sink
+// pin, linked; a second recording sink can share the source.
 template <class TFilter, class TSource, class TSink>
 struct TChain {
   TSource Source{"Out"};
   TFilter& Filter;
-  TSink Sink{"In"};
-  TRecord Seen;
-  explicit TChain(TFilter& AFilter) : Filter(AFilter) {
+  TSink Sink{"In"}, Other{"Other"};
+  TRecord Seen, OtherSeen;
+  explicit TChain(TFilter& AFilter, const std::vector<TFilter*>& AFollowing = {}) : Filter(AFilter) {
     Sink.SetGenericDispatch(Seen.Handler());
+    Other.SetGenericDispatch(OtherSeen.Handler());
     EXPECT_TRUE(Source.Connect(Filter.InputPin()));
-    EXPECT_TRUE(Filter.OutputPin()->Connect(&Sink));
+    TFilter* last = &Filter;
+    for (TFilter* next : AFollowing) {
+      EXPECT_TRUE(last->OutputPin()->Connect(next->InputPin()));
+      last = next;
+    }
+    EXPECT_TRUE(last->OutputPin()->Connect(&Sink));
   }
   ~TChain() {
     Source.Stop();
@@ -91,6 +98,7 @@ struct TChain {
     Sink.DisconnectAll();
   }
   bool Start(double ARate = 1000) { return Source.Notify(TFTStartSampleRateOperation::Make(ARate)); }
+  void ShareSource() { EXPECT_TRUE(Source.Connect(&Other)); }
   // Waits until the worker (if any) has drained its queue.
   void Drain() {
     if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor();
@@ -201,12 +209,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     TGainFilter filter(2.0, c.CanInline);
     filter.SetEnabled(c.Enabled);
     TRealChain chain(filter);
-    TNXFTRealSinkPin other("Other");
-    TRecord otherSeen;
-    other.SetGenericDispatch(otherSeen.Handler());
-    if (c.ExtraSinks) {
-      ASSERT_TRUE(chain.Source.Connect(&other));
-    }
+    if (c.ExtraSinks) chain.ShareSource();
     chain.Start();
 
     auto buffer = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
@@ -223,9 +226,8 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     EXPECT_EQ(out->Read()[2], c.Enabled ? 6.0 : 3.0);
     if (c.ExtraSinks) {
       // The other receiver still sees the samples as they were sent.
-      ASSERT_EQ(otherSeen.Count(), 1u);
-      EXPECT_EQ(TNXRealBuffer::MakeUniversal(otherSeen.Buffers[0])->Read()[2], 3.0);
-      chain.Source.Disconnect(&other);
+      ASSERT_EQ(chain.OtherSeen.Count(), 1u);
+      EXPECT_EQ(TNXRealBuffer::MakeUniversal(chain.OtherSeen.Buffers[0])->Read()[2], 3.0);
     }
   }
 }
@@ -298,49 +300,35 @@ TEST(CommonFilterTest, InPlaceHopsForwardTheOperationOnlyWhenTheBufferIsUnchange
 TEST(CommonFilterTest, ADisabledFilterKeepsASharedBufferShared) {
   TGainFilter off(2.0, true), gain(2.0, true);
   off.SetEnabled(false);
-  TNXFTRealSourcePin source("Out");
-  TNXFTRealSinkPin sink("In"), other("Other");
-  TRecord seen, otherSeen;
-  sink.SetGenericDispatch(seen.Handler());
-  other.SetGenericDispatch(otherSeen.Handler());
-  ASSERT_TRUE(source.Connect(off.InputPin()));
-  ASSERT_TRUE(source.Connect(&other));
-  ASSERT_TRUE(off.OutputPin()->Connect(gain.InputPin()));
-  ASSERT_TRUE(gain.OutputPin()->Connect(&sink));
-  source.Notify(TFTStartSampleRateOperation::Make(8000));
-  source.SubmitBuffer(TNXRealBuffer::MakeArray({1.0, 2.0}));
-  ASSERT_EQ(seen.Count(), 1u);
-  ASSERT_EQ(otherSeen.Count(), 1u);
-  EXPECT_EQ(TNXRealBuffer::MakeUniversal(seen.Buffers[0])->Read()[1], 4.0);
-  EXPECT_EQ(TNXRealBuffer::MakeUniversal(otherSeen.Buffers[0])->Read()[1], 2.0);
-  source.Stop();
-  source.DisconnectAll();
-  off.OutputPin()->DisconnectAll();
-  gain.OutputPin()->DisconnectAll();
+  TRealChain chain(off, {&gain});
+  chain.ShareSource();
+  chain.Start(8000);
+  chain.Source.SubmitBuffer(TNXRealBuffer::MakeArray({1.0, 2.0}));
+  ASSERT_EQ(chain.Seen.Count(), 1u);
+  ASSERT_EQ(chain.OtherSeen.Count(), 1u);
+  EXPECT_EQ(TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0])->Read()[1], 4.0);
+  EXPECT_EQ(TNXRealBuffer::MakeUniversal(chain.OtherSeen.Buffers[0])->Read()[1], 2.0);
 }
 
 TEST(CommonFilterTest, AChainOfInPlaceFiltersMakesNoBlock) {
   constexpr int kHops = 8;
   std::vector<std::unique_ptr<TGainFilter>> filters;
-  for (int i = 0; i < kHops; ++i) filters.push_back(std::make_unique<TGainFilter>(2.0, true));
-  TNXFTRealSourcePin source("Out");
-  TNXFTRealSinkPin sink("In");
-  TRecord seen;
-  sink.SetGenericDispatch(seen.Handler());
-  ASSERT_TRUE(source.Connect(filters[0]->InputPin()));
-  for (int i = 0; i + 1 < kHops; ++i) ASSERT_TRUE(filters[i]->OutputPin()->Connect(filters[i + 1]->InputPin()));
-  ASSERT_TRUE(filters.back()->OutputPin()->Connect(&sink));
-  source.Notify(TFTStartSampleRateOperation::Make(8000));
+  std::vector<TGainFilter*> following;
+  for (int i = 0; i < kHops; ++i) {
+    filters.push_back(std::make_unique<TGainFilter>(2.0, true));
+    if (i > 0) following.push_back(filters.back().get());
+  }
+  TRealChain chain(*filters[0], following);
+  chain.Start(8000);
   auto buffer = TNXRealBuffer::MakeArray({1.0, 0.5});
   const double* samples = buffer->Read();
   const std::int32_t storesBefore = _NXCountStores.load();
-  source.SubmitBuffer(buffer);
+  chain.Source.SubmitBuffer(buffer);
   EXPECT_EQ(_NXCountStores.load(), storesBefore);
-  ASSERT_EQ(seen.Count(), 1u);
-  const auto out = TNXRealBuffer::MakeUniversal(seen.Buffers[0]);
+  ASSERT_EQ(chain.Seen.Count(), 1u);
+  const auto out = TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0]);
   EXPECT_EQ(out->Read(), samples);
   EXPECT_EQ(out->Read()[1], 0.5 * (1 << kHops));
-  source.Stop();
 }
 
 // ---------------------------------------------------------------- dispatch and rate
@@ -477,12 +465,8 @@ TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   TGainFilter filter(1.0);
   filter.Threading()->SetEnabled(true);
   filter.Threading()->Queue()->SetSize(2);
-  TNXFTRealSourcePin source("Out");
-  TNXFTRealSinkPin sink("In");
-  TRecord seen;
-  sink.SetGenericDispatch(seen.Handler());
-  ASSERT_TRUE(source.Connect(filter.InputPin()));
-  ASSERT_TRUE(filter.OutputPin()->Connect(&sink));
+  TRealChain chain(filter);
+  TNXFTRealSourcePin& source = chain.Source;
 
   std::atomic<bool> done{false};
   std::atomic<int> sent{0};
@@ -514,9 +498,8 @@ TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   source.Stop();
   EXPECT_FALSE(filter.GetFilterThread());
   EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
-  EXPECT_LE(seen.Count(), static_cast<std::size_t>(sent.load()));
-  EXPECT_EQ(seen.Stops, 201);
-  source.DisconnectAll();
+  EXPECT_LE(chain.Seen.Count(), static_cast<std::size_t>(sent.load()));
+  EXPECT_EQ(chain.Seen.Stops, 201);
 }
 
 // ---------------------------------------------------------------- taps and settings

@@ -16,9 +16,6 @@
 namespace nx {
 namespace {
 
-using TFree = test::TFreeComponent;
-
-
 // Sample 0 of buffer k holds k; after Limit buffers it sends nothing more.
 class TSequenceGen : public TNXCommonRealGen {
  public:
@@ -42,18 +39,15 @@ class TSequenceGen : public TNXCommonRealGen {
 // Generator -> F0 -> F1 (worker, block) -> F2 -> F3 (worker, ADropMode: drop
 // with a queue of one, else block) -> sink.
 struct TChain {
-  std::unique_ptr<TSequenceGen, TFree> Gen{new TSequenceGen(nullptr)};
-  test::TComponentPtr<test::TGainFilter> F[4] = {
-      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true)),
-      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true)),
-      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true)),
-      test::TComponentPtr<test::TGainFilter>(new test::TGainFilter(1.0, true))};
+  test::TComponentPtr<TSequenceGen> Gen{new TSequenceGen(nullptr)};
+  test::TComponentPtr<test::TGainFilter> F[4];  // in-place gains of 1
   TNXFTRealSinkPin Sink{"In"};
   std::mutex Lock;
   std::vector<int> Seen;  // sequence numbers in arrival order
   std::atomic<int> QueueFull{0};
 
   explicit TChain(bool ADropMode) {
+    for (auto& f : F) f.reset(new test::TGainFilter(1.0, true));
     Gen->SetSampleRate(48000);
     Gen->SetBufferSize(64);
     F[1]->Threading()->SetEnabled(true);

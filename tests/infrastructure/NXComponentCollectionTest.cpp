@@ -59,12 +59,13 @@ class ComponentCollectionTest : public ::testing::Test {
     RegisterClass(TListHost::StaticClassInfo());
     NXRegisterComponentForCollection(TTestItem::StaticClassInfo(), TNXComponentItems::StaticClassInfo());
   }
+  using THostPtr = std::unique_ptr<TListHost, void (*)(TListHost*)>;
   // A host owning items named by ANames, each appended to its first list.
-  static TListHost* MakeHost(std::initializer_list<const char*> ANames) {
-    auto* host = new TListHost(nullptr);
+  static THostPtr MakeHost(std::initializer_list<const char*> ANames) {
+    THostPtr host(new TListHost(nullptr), [](TListHost* h) { TComponent::Free(h); });
     host->SetName("Host");
     for (const char* n : ANames) {
-      auto* item = new TTestItem(host);
+      auto* item = new TTestItem(host.get());
       item->SetName(n);
       item->SetList(host->Items());
     }
@@ -81,8 +82,7 @@ class ComponentCollectionTest : public ::testing::Test {
 };
 
 TEST_F(ComponentCollectionTest, ListOperationsKeepTheUsersOrder) {
-  std::unique_ptr<TListHost, void (*)(TListHost*)> host(MakeHost({"A", "B", "C", "D"}),
-                                                        [](TListHost* h) { TComponent::Free(h); });
+  THostPtr host = MakeHost({"A", "B", "C", "D"});
   TNXComponentItems& list = *host->Items();
   struct TStep {
     const char* What;
@@ -121,8 +121,7 @@ TEST_F(ComponentCollectionTest, ListOperationsKeepTheUsersOrder) {
 }
 
 TEST_F(ComponentCollectionTest, MovingIntoTheSameListDoesNothing) {
-  std::unique_ptr<TListHost, void (*)(TListHost*)> host(MakeHost({"A", "B"}),
-                                                        [](TListHost* h) { TComponent::Free(h); });
+  THostPtr host = MakeHost({"A", "B"});
   int ownerChanges = 0;
   TComponent::SetOwnerChangedObserver([&](TComponent*) { ++ownerChanges; });
   TTestItem* b = Item(host.get(), "B");
@@ -142,8 +141,7 @@ TEST_F(ComponentCollectionTest, MovingIntoTheSameListDoesNothing) {
 }
 
 TEST_F(ComponentCollectionTest, FreedItemsLeaveTheirList) {
-  std::unique_ptr<TListHost, void (*)(TListHost*)> host(MakeHost({"A", "B", "C"}),
-                                                        [](TListHost* h) { TComponent::Free(h); });
+  THostPtr host = MakeHost({"A", "B", "C"});
   TComponent::Free(Item(host.get(), "B"));
   EXPECT_EQ(Names(*host->Items()), "A C ");
   delete Item(host.get(), "A");  // a plain delete too
@@ -186,7 +184,7 @@ TEST_F(ComponentCollectionTest, OwnerCollectionLinksByPropertyNameInBothForms) {
   };
   for (bool memberWise : {false, true}) {
     for (const auto& c : cases) {
-      std::unique_ptr<TListHost, void (*)(TListHost*)> host(MakeHost({}), [](TListHost* h) { TComponent::Free(h); });
+      THostPtr host = MakeHost({});
       auto* item = new TTestItem(host.get());
       item->SetListOwner(host.get());
       TMemoryStream stream;
@@ -201,7 +199,7 @@ TEST_F(ComponentCollectionTest, OwnerCollectionLinksByPropertyNameInBothForms) {
     }
   }
   // Writing: the member names the list's property, and only for an item in a list.
-  std::unique_ptr<TListHost, void (*)(TListHost*)> host(MakeHost({"A"}), [](TListHost* h) { TComponent::Free(h); });
+  THostPtr host = MakeHost({"A"});
   auto* loose = new TTestItem(host.get());
   for (TTestItem* item : {Item(host.get(), "A"), loose}) {
     for (bool memberWise : {false, true}) {
@@ -222,8 +220,7 @@ TEST_F(ComponentCollectionTest, OwnerCollectionLinksByPropertyNameInBothForms) {
 }
 
 TEST_F(ComponentCollectionTest, SaveAndLoadKeepOrderAndLinks) {
-  std::unique_ptr<TListHost, void (*)(TListHost*)> host(MakeHost({"A", "B", "C"}),
-                                                        [](TListHost* h) { TComponent::Free(h); });
+  THostPtr host = MakeHost({"A", "B", "C"});
   host->Items()->MoveTo(0, 2);  // B C A: not the order of creation
   auto* s = new TTestItem(host.get());
   s->SetName("S");

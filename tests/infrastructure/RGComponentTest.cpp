@@ -42,18 +42,6 @@ const TClassInfo* const kPropertyClasses[] = {
     &TRGOptionalNamedCollectionItem::StaticClassInfo(),
 };
 
-// Every class is registered by name at start-up and every object starts at
-// its class's declared defaults.
-TEST(RGComponent, EveryClassStartsAtItsDeclaredDefaults) {
-  THost host;
-  for (const TClassInfo* c : kPropertyClasses) {
-    EXPECT_EQ(FindClassInfo(c->Name()), c);
-    std::unique_ptr<TPersistent> obj(c->Create(&host));
-    for (const TPropInfo* p : c->Properties())
-      EXPECT_EQ(p->GetText(*obj), p->DefaultText()) << c->Name() << "." << p->Name;
-  }
-}
-
 // A value of the property's type that differs from its default.
 TVariant OtherValue(const TPropInfo& p) {
   switch (p.Kind) {
@@ -64,11 +52,16 @@ TVariant OtherValue(const TPropInfo& p) {
   }
 }
 
-TEST(RGComponent, SettersNotifyOncePerEffectiveChange) {
+// Every class is registered by name at start-up, every object starts at its
+// class's declared defaults and its setters notify once per effective change.
+TEST(RGComponent, EveryClassStartsAtItsDefaultsAndNotifiesOncePerChange) {
   for (const TClassInfo* c : kPropertyClasses) {
+    EXPECT_EQ(FindClassInfo(c->Name()), c);
     THost host;
     std::unique_ptr<TPersistent> obj(c->Create(&host));
     EXPECT_EQ(obj->GetLock(), host.GetLock()) << c->Name() << " shares its owner's lock";
+    for (const TPropInfo* p : c->Properties())
+      EXPECT_EQ(p->GetText(*obj), p->DefaultText()) << c->Name() << "." << p->Name;
     for (const TPropInfo* p : c->Properties()) {
       const int before = host.Changes;
       const TVariant other = OtherValue(*p);
@@ -243,7 +236,7 @@ TEST(RGComponent, BinaryDataStreamsAsDataMember) {
   EXPECT_EQ(back.Count(), 0);
 }
 
-TEST(RGComponent, LanguageAsksItsGetterEachTime) {
+TEST(RGComponent, LanguageAsksItsGetterEachTimeAndNamesFromLocaleData) {
   std::uint32_t id = 0x0409;
   int calls = 0;
   TIntfPtr<TRGLanguage> byGetter(new TRGLanguage([&] {
@@ -259,9 +252,7 @@ TEST(RGComponent, LanguageAsksItsGetterEachTime) {
   EXPECT_EQ(TRGLanguage::LocaleNameOf(0x0409), "en_US");
   EXPECT_EQ(TRGLanguage::LocaleNameOf(0x0C0A), "es_ES");
   EXPECT_EQ(TRGLanguage(0x7FFFu).GetLocalizedName(), "");  // an identifier the table lacks
-}
 
-TEST(RGComponent, LanguageNameComesFromTheSystemLocaleData) {
   const std::string name = TRGLanguage(0x0407u).LocalizedName();
   // With the system's German locale data the name comes from it; without
   // it there is no name (never a made-up one).

@@ -13,30 +13,20 @@
 #include <filesystem>
 #include <sstream>
 
+#include "PackageTestSupport.h"
 #include "components/NXClockGen.h"
 #include "components/NXCommonGen.h"
 #include "infrastructure/NXGraphDocument.h"
 #include "packages/nxexamples/NXExampleSinks.h"
 #include "packages/nxexamples/NXExampleSpectrum.h"
-#include "tests/packages/ExampleFeed.h"
 
 // Fontconfig keeps its configuration for the life of the process.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
-namespace nx::examples {
+namespace nxtest {
 namespace {
-
+using namespace nx::examples;
 namespace fs = std::filesystem;
-using testing::Noise;
-using testing::OutputFolder;
-using testing::ReadFileBytes;
-using testing::TFeed;
-
-struct TFree {
-  void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); }
-};
-template <class T>
-using TPtr = std::unique_ptr<T, TFree>;
 
 // Runs ASink through a flow run in ADir: prepare, one stream of AData in
 // buffers of ABufferSize at ARate, finish.
@@ -45,8 +35,8 @@ flow::TFlowNodeReport RunSink(TNXExampleSink& ASink, const std::string& ADir, co
   flow::TFlowRunContext context;
   context.OutputDir = ADir;
   ASink.FlowPrepare(context);
-  TFeed feed;
-  feed.Out.Connect(ASink.InputPin());
+  TFeeder feed;
+  feed.Pin().Connect(ASink.InputPin());
   feed.Start(ARate);
   feed.Send(AData, ABufferSize);
   feed.Stop();
@@ -87,7 +77,7 @@ TEST_P(CsvWriter, WritesIndexAndExactValue) {
   std::string first;
   for (int run = 0; run < 2; ++run) {
     const std::string dir = OutputFolder(std::string("csv-") + c.Name + std::to_string(run));
-    TPtr<TNXCsvWriter> writer(new TNXCsvWriter());
+    TOwned<TNXCsvWriter> writer(new TNXCsvWriter());
     writer->SetFileName("s.csv");
     writer->SetMaxSamples(c.MaxSamples);
     const flow::TFlowNodeReport report = RunSink(*writer, dir, x, c.BufferSize);
@@ -142,7 +132,7 @@ TEST_P(WaveWriter, ReadsBackWhatWasSent) {
   std::string first;
   for (int run = 0; run < 2; ++run) {
     const std::string dir = OutputFolder("wav-" + std::to_string(c.Format) + "-" + std::to_string(run));
-    TPtr<TNXWaveWriter> writer(new TNXWaveWriter());
+    TOwned<TNXWaveWriter> writer(new TNXWaveWriter());
     writer->SetWaveFormat(c.Format);
     const flow::TFlowNodeReport report = RunSink(*writer, dir, x, 999, 44100);
     EXPECT_EQ(report.Files, std::vector<std::string>{"out.wav"});
@@ -192,7 +182,7 @@ class ScopeRing : public ::testing::TestWithParam<TScopeCase> {};
 TEST_P(ScopeRing, KeepsTheLastSamples) {
   const TScopeCase& c = GetParam();
   const std::vector<double> x = Noise(c.Total, 2);
-  TPtr<TNXScopeView> scope(new TNXScopeView());
+  TOwned<TNXScopeView> scope(new TNXScopeView());
   scope->SetSamplesShown(c.Shown);
   scope->SetWidth(300);
   scope->SetHeight(200);
@@ -224,10 +214,10 @@ INSTANTIATE_TEST_SUITE_P(Buffers, ScopeRing,
 // A new Samples while the stream runs keeps the most recent samples.
 TEST(ScopeResize, KeepsTheMostRecentSamples) {
   const std::vector<double> x = Noise(500, 4);
-  TPtr<TNXScopeView> scope(new TNXScopeView());
+  TOwned<TNXScopeView> scope(new TNXScopeView());
   scope->SetSamplesShown(100);
-  TFeed feed;
-  feed.Out.Connect(scope->InputPin());
+  TFeeder feed;
+  feed.Pin().Connect(scope->InputPin());
   feed.Start(100);
   feed.Send(std::vector<double>(x.begin(), x.begin() + 250), 40);
   scope->SetSamplesShown(30);
@@ -281,7 +271,7 @@ TEST_P(Pictures, DecodeAtTheirSizeWithATrace) {
   std::string first;
   for (int run = 0; run < 2; ++run) {
     const std::string dir = OutputFolder(std::string("picture-") + c.Name + std::to_string(run));
-    TPtr<TNXPlotSink> sink(c.Spectrum ? static_cast<TNXPlotSink*>(new TNXSpectrumView())
+    TOwned<TNXPlotSink> sink(c.Spectrum ? static_cast<TNXPlotSink*>(new TNXSpectrumView())
                                       : static_cast<TNXPlotSink*>(new TNXScopeView()));
     sink->SetWidth(c.Width);
     sink->SetHeight(c.Height);
@@ -341,7 +331,7 @@ class FileNames : public ::testing::TestWithParam<TNameCase> {};
 TEST_P(FileNames, StayInsideTheOutputFolder) {
   const TNameCase& c = GetParam();
   const std::string dir = OutputFolder("names");
-  TPtr<TNXCsvWriter> writer(new TNXCsvWriter());
+  TOwned<TNXCsvWriter> writer(new TNXCsvWriter());
   writer->SetName("Writer1");
   writer->SetFileName(c.Name);
   if (!c.Accepted) {
@@ -387,13 +377,13 @@ std::pair<TPersistent*, std::string> Resolve(TPersistent& ARoot, std::string APa
 // setting, and its pins answer by their names.
 TEST_P(Documents, RoundTripKeepsEverySetting) {
   const TDocumentCase& c = GetParam();
-  TPtr<TComponent> original(dynamic_cast<TComponent*>(CreateObject(c.Class, nullptr)));
+  TOwned<TComponent> original(dynamic_cast<TComponent*>(CreateObject(c.Class, nullptr)));
   ASSERT_TRUE(original);
   for (const auto& [path, text] : c.Settings) {
     auto [object, name] = Resolve(*original, path);
     SetPropText(*object, name, text);
   }
-  TPtr<TComponent> loaded(TNXGraphDocument::LoadFromString(TNXGraphDocument::SaveToString(*original), nullptr));
+  TOwned<TComponent> loaded(TNXGraphDocument::LoadFromString(TNXGraphDocument::SaveToString(*original), nullptr));
   ASSERT_TRUE(loaded);
   for (const auto& [path, text] : c.Settings) {
     auto [object, name] = Resolve(*loaded, path);
@@ -456,20 +446,20 @@ TEST_P(SinkThreads, ClockThreadFeedsEverySink) {
   const std::string dir = OutputFolder("threads");
   flow::TFlowRunContext context;
   context.OutputDir = dir;
-  TPtr<TRampGen> gen(new TRampGen(nullptr));
+  TOwned<TRampGen> gen(new TRampGen(nullptr));
   gen->SetSampleRate(8000);
   gen->SetBufferSize(100);
   gen->Buffers = 200;
-  TPtr<TNXScopeView> scope(new TNXScopeView());
-  TPtr<TNXCsvWriter> csv(new TNXCsvWriter());
-  TPtr<TNXSpectrum> spectrum(new TNXSpectrum());
-  TPtr<TNXSpectrumView> view(new TNXSpectrumView());
+  TOwned<TNXScopeView> scope(new TNXScopeView());
+  TOwned<TNXCsvWriter> csv(new TNXCsvWriter());
+  TOwned<TNXSpectrum> spectrum(new TNXSpectrum());
+  TOwned<TNXSpectrumView> view(new TNXSpectrumView());
   spectrum->Threading()->SetEnabled(worker);
-  testing::TCollector end;
+  TRecorder end;
   gen->OutputPin().Connect(scope->InputPin());
   gen->OutputPin().Connect(csv->InputPin());
   gen->OutputPin().Connect(spectrum->InputPin());
-  gen->OutputPin().Connect(&end.In);
+  gen->OutputPin().Connect(&end.Pin());
   spectrum->OutputPin()->Connect(view->InputPin());
   for (flow::INXFlowNode* node : std::initializer_list<flow::INXFlowNode*>{scope.get(), csv.get(), spectrum.get(),
                                                                            view.get()})
@@ -509,4 +499,4 @@ INSTANTIATE_TEST_SUITE_P(Spectrum, SinkThreads, ::testing::Values(false, true),
                          [](const auto& AInfo) { return AInfo.param ? "OnItsWorker" : "OnTheClockThread"; });
 
 }  // namespace
-}  // namespace nx::examples
+}  // namespace nxtest

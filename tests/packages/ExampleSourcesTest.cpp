@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <numbers>
 
 #include "ExceptionMessage.h"
@@ -20,15 +21,20 @@ namespace nxtest {
 namespace {
 using namespace nx::examples;
 
-// Runs AGen for ABuffers clock ticks into a recorder and stops it.
+// Runs AGen for ABuffers clock ticks into a recorder and stops it; ABeforeTick
+// (if any) runs before each tick with its number.
 template <class TGen>
-TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers) {
+TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers,
+                      const std::function<void(std::int32_t)>& ABeforeTick = {}) {
   TFTClockSourcePin clock("Clock");
   AGen.SetClockSource(csExternal);
   EXPECT_TRUE(clock.Connect(&AGen.ClockInputPin()));
   EXPECT_TRUE(AGen.OutputPin().Connect(&ARecorder.Pin()));
   AGen.Start();
-  for (std::int32_t i = 0; i < ABuffers && !ARecorder.Stopped(); ++i) clock.Clock(1);
+  for (std::int32_t i = 0; i < ABuffers && !ARecorder.Stopped(); ++i) {
+    if (ABeforeTick) ABeforeTick(i);
+    clock.Clock(1);
+  }
   AGen.Stop();
   clock.DisconnectAll();
   AGen.OutputPin().DisconnectAll();
@@ -82,17 +88,10 @@ TEST(SineGeneratorChange, AFrequencyChangeKeepsTheWaveformContinuous) {
   gen->SetSampleRate(1000);
   gen->SetBufferSize(100);
   gen->SetFrequency(30);
-  TFTClockSourcePin clock("Clock");
   TRecorder rec;
-  gen->SetClockSource(csExternal);
-  ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
-  ASSERT_TRUE(gen->OutputPin().Connect(&rec.Pin()));
-  gen->Start();
-  for (int i = 0; i < 3; ++i) clock.Clock(1);
-  gen->SetFrequency(70);
-  for (int i = 0; i < 2; ++i) clock.Clock(1);
-  gen->Stop();
-  const std::vector<double> got = rec.Samples();
+  const std::vector<double> got = RunClocked(*gen, rec, 5, [&](std::int32_t ATick) {
+                                    if (ATick == 3) gen->SetFrequency(70);
+                                  }).Samples();
   ASSERT_EQ(got.size(), 500u);
   // 300 samples at 30 Hz are 9 whole cycles: the new tone starts at phase 0.
   for (std::size_t n = 300; n < 500; ++n) EXPECT_NEAR(got[n], SineAt(70, 1000, 1, 0, n - 300), 1e-12) << n;
