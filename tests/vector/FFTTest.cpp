@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <random>
@@ -514,11 +515,16 @@ TEST_P(FFTSpec, TransformStatusesWriteNothing) {
   EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(cs.CP, nullptr), ippStsNullPtrErr);
 
   // A successful transform writes exactly 2N (complex), N + 2 (to CCS) or N (from CCS) values.
-  for (int k = 0; k < 3; ++k) {
+  const struct {
+    std::function<IppStatus()> Run;
+    size_t Written;
+  } runs[] = {{[&] { return cs.Fwd(x.data(), dst.data()); }, 2 * n},
+              {[&] { return rs.Fwd(x.data(), dst.data()); }, n + 2},
+              {[&] { return rs.Inv(x.data(), dst.data()); }, n}};
+  for (const auto& r : runs) {
     std::fill(dst.begin(), dst.end(), kCanary);
-    ASSERT_EQ(k == 0 ? cs.Fwd(x.data(), dst.data()) : k == 1 ? rs.Fwd(x.data(), dst.data()) : rs.Inv(x.data(), dst.data()),
-              ippStsNoErr);
-    for (size_t i = k == 0 ? 2 * n : k == 1 ? n + 2 : n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary) << k;
+    ASSERT_EQ(r.Run(), ippStsNoErr);
+    for (size_t i = r.Written; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary) << r.Written;
   }
 }
 

@@ -9,8 +9,8 @@
 #include <complex>
 #include <cstdint>
 #include <cstring>
-#include <numeric>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <string_view>
 #include <type_traits>
