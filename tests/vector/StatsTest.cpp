@@ -178,11 +178,8 @@ TEST_P(StatsKernels, ExtremesRules) {
 }
 
 TEST_P(StatsKernels, KnownValues) {
+  // (One sample is a size error: the twin runner's length checks, MinLen 2.)
   double r = -1;
-  const double one[] = {5};
-  EXPECT_EQ(ippsStdDev_64f(one, 1, &r), ippStsSizeErr);
-  EXPECT_EQ(reference::ippsStdDev_64f(one, 1, &r), ippStsSizeErr);
-  EXPECT_EQ(r, -1.0);
   const double ones[] = {1, 1};
   ASSERT_EQ(ippsStdDev_64f(ones, 2, &r), ippStsNoErr);
   EXPECT_EQ(r, 0.0);
