@@ -716,6 +716,7 @@ class TNXGenericBuffer : public TNXData, public virtual INXGenericBuffer {
   static TNXGenericBuffer* BufferOf(const TIntfPtr<I>& ASource) {
     return BufferOf(static_cast<INXData*>(ASource.Get()));
   }
+  INXDataBuffer* PeekDataBuffer() noexcept final { return this; }
 
   // INXData
   TIntfPtr<INXData> GetDataCopy() override;

@@ -16,6 +16,7 @@
 namespace nx {
 
 class TNXData;
+struct INXDataBuffer;
 class IWriter;
 class IReader;
 class TStream;
@@ -47,6 +48,11 @@ class TNXData : public TInterfacedObject, public virtual INXData {
 
   // A copy as an interface; the base gives GetDataCopy.
   virtual TIntfPtr<INXData> MakeIntfCopy() { return GetDataCopy(); }
+  // The object as a data buffer, without taking a reference; null when it
+  // is none (or not one of this library's buffers: callers then ask with a
+  // query). The data path asks this for every buffer it sends, where a
+  // query would cost a reference taken and given back.
+  virtual INXDataBuffer* PeekDataBuffer() noexcept { return nullptr; }
   // Member-wise serialisation: the custom list under "Custom" (each item an
   // object of its own class, by name) and the class's own members through
   // InternalSerializationWrite / InternalSerializationRead. Reading replaces

@@ -43,6 +43,8 @@ std::uint32_t SampleClockCount(INXDataBuffer* ABuffer) {
 }  // namespace
 
 std::uint32_t TFTSuppliedBufferOperation::ClockCountOf(const TIntfPtr<INXData>& AData) {
+  if (!AData) return 1;
+  if (INXDataBuffer* peeked = AData->GetInstance()->PeekDataBuffer()) return SampleClockCount(peeked);
   TIntfPtr<INXDataBuffer> buffer;
   if (Supports(AData, buffer)) return SampleClockCount(buffer.Get());
   return 1;
