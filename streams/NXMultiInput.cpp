@@ -20,8 +20,12 @@ void TNXOutputBufferSize::DeclareProperties(TClassBuilder<TNXOutputBufferSize>& 
 
 TNXMultiInput::TNXMultiInput(TComponent* AOwner) : TLockComponent(AOwner) { InitProperties(this); }
 
-// The derived destructor closed the output pin (a pin of its own).
-TNXMultiInput::~TNXMultiInput() { CloseInputPins(); }
+// The derived destructor closed the output pin (a pin of its own). A queued
+// state may outlive its pin (a holder of its interface): it no longer counts here.
+TNXMultiInput::~TNXMultiInput() {
+  CloseInputPins();
+  for (TNXFTQueuedPinState* q : FQueues) q->DetachWaitCount();
+}
 
 void TNXMultiInput::DeclareProperties(TClassBuilder<TNXMultiInput>& P) {
   P.Prop<&TNXMultiInput::FOutputBuffer>("OutputBuffer");
@@ -68,10 +72,12 @@ TFTBasicPin* TNXMultiInput::AddInputPin() {
   TFTPinPtr<TFTBasicPin> pin(QueuedPinCreateFunction("InputPin" + std::to_string(number), handler));
   NX_ASSERT_MSG(pin && NXFTGetQueuedPin(pin.get()), "a multi-input component makes queued input pins");
   TWriteLock guard(GetLock());
+  TNXFTQueuedPinState* q = NXFTGetQueuedState(pin.get());
   // A pin added while the component runs joins when its stream starts.
-  if (FRateCalculated) NXFTGetQueuedPin(pin.get())->SetIsDelayed(true);
+  if (FRateCalculated) q->SetIsDelayed(true);
+  q->AttachWaitCount(&FWaitingInputs, FWaitForNeeded);
   FAllInputPins.Add(pin.get());
-  FQueues.push_back(NXFTGetQueuedState(pin.get()));
+  FQueues.push_back(q);
   FOwnedPins.push_back(std::move(pin));
   return FOwnedPins.back().get();
 }
@@ -82,8 +88,9 @@ bool TNXMultiInput::RemoveInputPin(TFTBasicPin* APin) {
     TWriteLock guard(GetLock());
     const auto it = std::find_if(FOwnedPins.begin(), FOwnedPins.end(), [&](const auto& p) { return p.get() == APin; });
     if (it == FOwnedPins.end()) return false;
-    FQueues.erase(FQueues.begin() + FAllInputPins.Remove(APin));
-    FWaitIndex = 0;
+    const auto index = static_cast<std::size_t>(FAllInputPins.Remove(APin));
+    FQueues[index]->DetachWaitCount();
+    FQueues.erase(FQueues.begin() + static_cast<std::ptrdiff_t>(index));
     owned = std::move(*it);
     FOwnedPins.erase(it);
   }
@@ -269,9 +276,17 @@ bool TNXMultiInput::TrySend() {
   if (!FRunning || FCalculatedRate <= 0) return false;
   const std::vector<TNXFTQueuedPinState*>& queues = FQueues;
   const bool autoSize = FOutputBuffer->GetAutoSize();
+  if (FWaitForNeeded == autoSize) {
+    // AutoSize changed: the inputs count again in the other mode.
+    FWaitForNeeded = !autoSize;
+    for (TNXFTQueuedPinState* q : queues) q->SetWaitForNeeded(FWaitForNeeded);
+  }
   bool sent = false;
   for (;;) {
-    if (!AllCollected(autoSize)) break;
+    // The quick look before the sizes are worked out: a streaming input with
+    // nothing queued holds everything up, and so does one short of its needed
+    // samples when the size is fixed (its needed count then stays).
+    if (FWaitingInputs > 0) break;
     std::int32_t size = 0;
     if (autoSize) {
       bool first = true;
@@ -308,25 +323,6 @@ bool TNXMultiInput::TrySend() {
     if (after >= before) break;
   }
   return sent;
-}
-
-bool TNXMultiInput::AllCollected(bool AAutoSize) {
-  // The quick look before the sizes are worked out: a streaming input with
-  // nothing queued holds everything up, and so does one short of its needed
-  // samples when the size is fixed (its needed count then stays). It starts
-  // at the input that was short last time, which is usually still the one
-  // short now.
-  const std::size_t n = FQueues.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::size_t i = (FWaitIndex + k) % n;
-    TNXFTQueuedPinState* q = FQueues[i];
-    if (q->IsEnabled() && Streams(q) && 
-        q->GetCollectedSamples() < (AAutoSize ? 1 : std::max<std::int64_t>(q->GetNeededSamples(), 1))) {
-      FWaitIndex = i;
-      return false;
-    }
-  }
-  return true;
 }
 
 void TNXMultiInput::AttemptStop() {

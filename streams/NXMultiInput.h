@@ -126,13 +126,17 @@ class TNXMultiInput : public TLockComponent {
   // The output pin's handler; installed by the derived constructor.
   void InstallSourceDispatch();
   void CloseInputPins();
-  bool AllCollected(bool AAutoSize);
 
  private:
   TFTPinList FAllInputPins;
   std::vector<TFTPinPtr<TFTBasicPin>> FOwnedPins;  // the same pins, owned
   std::vector<TNXFTQueuedPinState*> FQueues;        // their queued states
-  std::size_t FWaitIndex = 0;  // the input TrySend found short last: looked at first
+  // The inputs that hold the output up: enabled, streaming, and short of
+  // samples (of any sample with AutoSize, else of their needed samples). The
+  // queued states keep it in step (AttachWaitCount), so an arriving buffer
+  // finds out whether an output may be due without looking at every input.
+  std::int32_t FWaitingInputs = 0;
+  bool FWaitForNeeded = false;  // the mode the states count in: not AutoSize
   std::int32_t FNextPinNumber = 1;
   double FCalculatedRate = 0;
   std::unique_ptr<TNXOutputBufferSize> FOutputBuffer;

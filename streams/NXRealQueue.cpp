@@ -122,16 +122,19 @@ void TNXFTQueuedPinState::StartRate(double ARate) {
   FRate = ARate;
   FRunning = true;
   FStopping = FDelayed = FIgnored = false;
+  UpdateWaiting();
 }
 
 void TNXFTQueuedPinState::Stop() {
   FDelayed = FIgnored = true;
   FStreaming = FStopping = false;
+  UpdateWaiting();
 }
 
 void TNXFTQueuedPinState::StopFull() {
   Stop();
   FRunning = false;
+  UpdateWaiting();
 }
 
 void TNXFTQueuedPinState::PrepareStop() {
@@ -149,6 +152,7 @@ bool TNXFTQueuedPinState::IsStartReady() {
   // returns) when it has no stream to send; the component's dispatch then
   // sets the flag.
   FIgnored = false;
+  UpdateWaiting();
   FPin->Notify(TFTQueryStreamOperation::Make());
   return FIgnored;
 }
@@ -156,10 +160,28 @@ bool TNXFTQueuedPinState::IsStartReady() {
 bool TNXFTQueuedPinState::IsActive() { return FIgnored || (FPin->IsConnected() && FStreaming); }
 
 std::uint32_t TNXFTQueuedPinState::CalculateSampleCount(std::int32_t ASize, double AOutputRate) {
+  if (ASize == FNeededSize && AOutputRate == FNeededOutputRate && FRate == FNeededRate) return FNeddedSamples;
+  FNeededSize = ASize;
+  FNeededOutputRate = AOutputRate;
+  FNeededRate = FRate;
   FNeddedSamples = 0;
   if (ASize > 0 && AOutputRate > 0 && FRate > 0)
     FNeddedSamples = static_cast<std::uint32_t>(std::llround(static_cast<double>(ASize) * FRate / AOutputRate));
+  UpdateWaiting();
   return FNeddedSamples;
+}
+
+void TNXFTQueuedPinState::AttachWaitCount(std::int32_t* ACount, bool AWaitForNeeded) noexcept {
+  DetachWaitCount();
+  FWaitCount = ACount;
+  FWaitForNeeded = AWaitForNeeded;
+  UpdateWaiting();
+}
+
+void TNXFTQueuedPinState::DetachWaitCount() noexcept {
+  if (FWaitCount && FWaiting) --*FWaitCount;
+  FWaitCount = nullptr;
+  FWaiting = false;
 }
 
 std::int32_t TNXFTQueuedPinState::ToOutputRate(std::int64_t ACount, double AOutputRate) const {

@@ -11,7 +11,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <type_traits>
 
 #include "buffers/NXSimpleDataBuffer.h"
@@ -19,6 +19,26 @@
 #include "streams/NXVariantStorages.h"
 
 namespace nx {
+
+// A callable that takes queued samples as (pointer, count), referred to, not
+// copied: the callable must outlive the call it is passed to. Cheaper than a
+// std::function on the path that takes every queued sample.
+class TNXSampleConsumer {
+ public:
+  template <class F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, TNXSampleConsumer> &&
+             std::is_invocable_v<F&, const void*, std::int32_t>)
+  TNXSampleConsumer(F&& AFunction) noexcept  // NOLINT: made implicitly from lambdas
+      : FObject(const_cast<void*>(static_cast<const void*>(std::addressof(AFunction)))),
+        FCall([](void* AObject, const void* AData, std::int32_t ACount) {
+          (*static_cast<std::remove_reference_t<F>*>(AObject))(AData, ACount);
+        }) {}
+  void operator()(const void* AData, std::int32_t ACount) const { FCall(FObject, AData, ACount); }
+
+ private:
+  void* FObject;
+  void (*FCall)(void*, const void*, std::int32_t);
+};
 
 // The queue and stream state of one input pin.
 struct IFTNXQueuedPin : virtual IInterface {
@@ -81,8 +101,7 @@ struct IFTNXQueuedPin : virtual IInterface {
   // Hands up to ACount queued samples, in order, to AConsume as pieces of
   // raw elements of the queued kind (pointer, count), removing them; returns
   // how many were taken. AConsume must not use the pin.
-  virtual std::int64_t TakeSamples(std::int64_t ACount,
-                                   const std::function<void(const void* AData, std::int32_t ACount)>& AConsume) = 0;
+  virtual std::int64_t TakeSamples(std::int64_t ACount, TNXSampleConsumer AConsume) = 0;
   virtual TFTBasicPin* GetPin() = 0;
 };
 
@@ -92,6 +111,13 @@ TNXQueuedKind NXQueuedKindOf(const TIntfPtr<INXDataBuffer>& ABuffer) noexcept;
 
 // The state shared by every queued pin; TBufferIntf is the buffer interface
 // the pin queues (INXDataBuffer for pins that take several kinds).
+//
+// A component may attach a count of the inputs that hold it up (AttachWaitCount):
+// the state then keeps that count in step with every change of its own, so
+// that the component learns whether all inputs have samples without looking
+// at each of them for every buffer that arrives. An input holds the component
+// up ("waits") while it is enabled, runs, is not ignored and has fewer queued
+// samples than one (or, with AWaitForNeeded, its needed samples, at least one).
 class TNXFTQueuedPinState : public TInterfacedObject, public virtual IFTNXQueuedPin {
   NX_INTERFACES(TInterfacedObject, IFTNXQueuedPin)
 
@@ -111,22 +137,40 @@ class TNXFTQueuedPinState : public TInterfacedObject, public virtual IFTNXQueued
   bool IsEnabled() final { return FEnabled; }
   bool IsStreaming() final { return FStreaming; }
   bool IsServed() final { return FServed; }
-  void SetIsIgnored(bool AValue) final { FIgnored = AValue; }
+  void SetIsIgnored(bool AValue) final {
+    FIgnored = AValue;
+    UpdateWaiting();
+  }
   void SetIsDelayed(bool AValue) final { FDelayed = AValue; }
-  void SetIsEnabled(bool AValue) final { FEnabled = AValue; }
+  void SetIsEnabled(bool AValue) final {
+    FEnabled = AValue;
+    UpdateWaiting();
+  }
   void SetIsServed(bool AValue) final { FServed = AValue; }
   double GetRate() final { return FRate; }
 
   bool IsStartReady() override;
   bool IsActive() override;
-  bool IsReady() override { return GetCollectedSamples() >= static_cast<std::int64_t>(FNeddedSamples); }
+  bool IsReady() final { return GetCollectedSamples() >= static_cast<std::int64_t>(FNeddedSamples); }
 
-  std::uint32_t CalculateSampleCount(std::int32_t ASize, double AOutputRate) override;
+  std::uint32_t CalculateSampleCount(std::int32_t ASize, double AOutputRate) final;
   std::uint32_t GetNeededSamples() final { return FNeddedSamples; }
   std::int32_t GetSizeForRate(double AOutputRate) override;
   std::int32_t GetFirstBufferSizeForRate(double AOutputRate) override;
+  std::int64_t GetCollectedSamples() final { return FCollected->load(std::memory_order_acquire); }
   void StretchLoadBufferSize(const TIntfPtr<INXDataBuffer>& AOutput) override;
   TFTBasicPin* GetPin() final { return FPin; }
+
+  // ---- for the owning component, under its lock
+  // Adds this input to *ACount while it waits, from now on, until
+  // DetachWaitCount; AWaitForNeeded as above.
+  void AttachWaitCount(std::int32_t* ACount, bool AWaitForNeeded) noexcept;
+  void DetachWaitCount() noexcept;
+  void SetWaitForNeeded(bool AValue) noexcept {
+    FWaitForNeeded = AValue;
+    UpdateWaiting();
+  }
+  bool IsWaiting() const noexcept { return FWaiting; }
 
  protected:
   // Copies up to ACount queued samples into ATarget (kind ATargetKind) from
@@ -134,8 +178,17 @@ class TNXFTQueuedPinState : public TInterfacedObject, public virtual IFTNXQueued
   virtual std::int64_t TakeInto(const TIntfPtr<INXDataBuffer>& ATarget, TNXQueuedKind ATargetKind,
                                 std::int32_t AOffset, std::int32_t ACount) = 0;
   std::int32_t ToOutputRate(std::int64_t ACount, double AOutputRate) const;
+  // Brings the attached count in step after a change of the state or the queue.
+  void UpdateWaiting() noexcept {
+    const std::int64_t least = FWaitForNeeded && FNeddedSamples > 1 ? FNeddedSamples : 1;
+    const bool waiting = FEnabled && FRunning && !FIgnored && GetCollectedSamples() < least;
+    if (waiting == FWaiting) return;
+    FWaiting = waiting;
+    if (FWaitCount) *FWaitCount += waiting ? 1 : -1;
+  }
 
   TFTBasicPin* FPin;
+  const std::atomic<std::int64_t>* FCollected = nullptr;  // the queue's published sample count
   std::uint32_t FNeddedSamples = 0;
   bool FRunning = false;
   bool FDelayed = false;
@@ -145,14 +198,35 @@ class TNXFTQueuedPinState : public TInterfacedObject, public virtual IFTNXQueued
   bool FStopping = false;
   bool FServed = false;
   double FRate = 0;
+
+ private:
+  // The arguments FNeddedSamples was worked out from (CalculateSampleCount
+  // runs for every input before each output buffer; the result rarely changes).
+  std::int32_t FNeededSize = 0;
+  double FNeededOutputRate = 0;
+  double FNeededRate = 0;
+  std::int32_t* FWaitCount = nullptr;
+  bool FWaitForNeeded = false;
+  bool FWaiting = false;
 };
+
+// The element size of the buffers of interface I, where every buffer of it has
+// the same one (0: ask each buffer).
+template <class I>
+inline constexpr std::size_t NXQueuedElementSize = 0;
+template <>
+inline constexpr std::size_t NXQueuedElementSize<INXRealBuffer> = sizeof(double);
+template <>
+inline constexpr std::size_t NXQueuedElementSize<INXComplexBuffer> = sizeof(TComplex);
+template <>
+inline constexpr std::size_t NXQueuedElementSize<INXIntegerBuffer> = sizeof(std::int32_t);
 
 // The queued-pin state over buffers of interface TBufferIntf.
 template <class TBufferIntf>
 class TNXFTQueuedPinImpl final : public TNXFTQueuedPinState {
  public:
   using TBuffer = TIntfPtr<TBufferIntf>;
-  using TNXFTQueuedPinState::TNXFTQueuedPinState;
+  explicit TNXFTQueuedPinImpl(TFTBasicPin* APin) : TNXFTQueuedPinState(APin) { FCollected = &FBufferQueue.CountRef(); }
 
   bool AddBuffer(const TIntfPtr<INXData>& ABuffer) override {
     TBuffer typed;
@@ -161,18 +235,23 @@ class TNXFTQueuedPinImpl final : public TNXFTQueuedPinState {
       if (NXQueuedKindOf(typed) == qkNone) return false;
     FBufferQueue.Push(std::move(typed));
     FStreaming = true;
+    UpdateWaiting();
     return true;
   }
-  void ClearBuffers() override { FBufferQueue.Clear(); }
+  void ClearBuffers() override {
+    FBufferQueue.Clear();
+    UpdateWaiting();
+  }
   TIntfPtr<INXDataBuffer> GetFirstBuffer() override { return FBufferQueue.GetFirstBuffer(); }
   std::int32_t GetFirstBufferSize() override { return FBufferQueue.GetFirstBufferSize(); }
-  std::int64_t GetCollectedSamples() override { return FBufferQueue.GetCount(); }
-  std::int64_t TakeSamples(std::int64_t ACount,
-                           const std::function<void(const void*, std::int32_t)>& AConsume) override {
-    return FBufferQueue.Take(ACount, [&](const TBuffer& b, std::int32_t off, std::int32_t n) {
-      const std::int32_t size = b->GetSize();
-      AConsume(b->ByteRead() + static_cast<std::size_t>(off) * (b->GetByteSize() / size), n);
+  std::int64_t TakeSamples(std::int64_t ACount, TNXSampleConsumer AConsume) override {
+    const std::int64_t taken = FBufferQueue.Take(ACount, [&](const TBuffer& b, std::int32_t off, std::int32_t n) {
+      std::size_t es = NXQueuedElementSize<TBufferIntf>;
+      if constexpr (NXQueuedElementSize<TBufferIntf> == 0) es = b->GetByteSize() / static_cast<std::uint32_t>(b->GetSize());
+      AConsume(b->ByteRead() + static_cast<std::size_t>(off) * es, n);
     });
+    UpdateWaiting();
+    return taken;
   }
   // The typed form of StretchLoadBufferSize (real, complex and integer pins).
   void StretchLoadBuffer(const TBuffer& AOutput) { StretchLoadBufferSize(AOutput); }
@@ -200,7 +279,7 @@ std::int64_t TNXFTQueuedPinImpl<TBufferIntf>::TakeInto(const TIntfPtr<INXDataBuf
                                                        std::int32_t ACount) {
   std::uint8_t* target = ATarget->ByteModify();
   std::int32_t at = AOffset;
-  return FBufferQueue.Take(ACount, [&](const TBuffer& b, std::int32_t off, std::int32_t n) {
+  const std::int64_t taken = FBufferQueue.Take(ACount, [&](const TBuffer& b, std::int32_t off, std::int32_t n) {
     const TNXQueuedKind kind = NXQueuedKindOf(b);
     if (kind == qkBoolean) NXQueuedConvert(kind, b->ByteRead(), off, ATargetKind, target, at, n);
     else {
@@ -209,6 +288,8 @@ std::int64_t TNXFTQueuedPinImpl<TBufferIntf>::TakeInto(const TIntfPtr<INXDataBuf
     }
     at += n;
   });
+  UpdateWaiting();
+  return taken;
 }
 
 // ---------------------------------------------------------------- queued sink pins

@@ -4,10 +4,11 @@
 // components (TNXBufferQueue), which also keeps the number of queued samples.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "runtime/SysUtils.h"
@@ -109,6 +110,11 @@ class TNXInternalStopOperation : public TFTNotifyOperation {
 // lock; GetCount reads the count that each change publishes, without the
 // lock, since a multi-input component polls every input's count for each
 // buffer that arrives.
+//
+// The buffers sit in a ring that doubles when full, each with its size as it
+// was queued, so that queuing and taking allocate nothing once the ring has
+// grown to the queue's working depth and ask no buffer for its size again.
+// (A queued buffer keeps its size: senders do not resize what they sent.)
 template <class TBuffer>
 class TNXBufferQueue {
  public:
@@ -118,9 +124,13 @@ class TNXBufferQueue {
 
   void Push(TBuffer ABuffer) {
     NX_ASSERT_MSG(ABuffer, "an empty buffer cannot be queued");
-    const std::int64_t size = ABuffer->GetSize();
+    const std::int32_t size = ABuffer->GetSize();
     std::lock_guard guard(FLock);
-    FItems.push_back(std::move(ABuffer));
+    if (FItemCount == FRing.size()) Grow();
+    TEntry& e = FRing[Slot(FItemCount)];
+    e.Buffer = std::move(ABuffer);
+    e.Size = size;
+    ++FItemCount;
     FSamples += size;
     Publish();
   }
@@ -128,31 +138,33 @@ class TNXBufferQueue {
   // false and an empty ABuffer when the queue is empty.
   bool Pop(TBuffer& ABuffer) {
     std::lock_guard guard(FLock);
-    if (FItems.empty()) {
+    if (FItemCount == 0) {
       ABuffer = nullptr;
       return false;
     }
-    ABuffer = std::move(FItems.front());
-    FItems.pop_front();
-    FSamples -= ABuffer->GetSize() - FHeadOffset;
-    FHeadOffset = 0;
+    TEntry& head = FRing[FHead];
+    FSamples -= head.Size - FHeadOffset;
+    ABuffer = std::move(head.Buffer);
+    DropHead();
     Publish();
     return true;
   }
   // The number of samples queued (not yet taken).
   std::int64_t GetCount() const { return FPublished.load(std::memory_order_acquire); }
+  // The published count itself, for a holder that reads it often.
+  const std::atomic<std::int64_t>& CountRef() const noexcept { return FPublished; }
   std::int32_t GetBufferCount() const {
     std::lock_guard guard(FLock);
-    return static_cast<std::int32_t>(FItems.size());
+    return static_cast<std::int32_t>(FItemCount);
   }
   // The head buffer (empty when none) and the samples of it not yet taken (0 when none).
   TBuffer GetFirstBuffer() const {
     std::lock_guard guard(FLock);
-    return FItems.empty() ? TBuffer() : FItems.front();
+    return FItemCount == 0 ? TBuffer() : FRing[FHead].Buffer;
   }
   std::int32_t GetFirstBufferSize() const {
     std::lock_guard guard(FLock);
-    return FItems.empty() ? 0 : FItems.front()->GetSize() - FHeadOffset;
+    return FItemCount == 0 ? 0 : FRing[FHead].Size - FHeadOffset;
   }
   // Takes up to ACount samples from the head: AConsume(buffer, offset, count)
   // is called for each piece in order, under the queue's lock (it must not
@@ -161,26 +173,24 @@ class TNXBufferQueue {
   std::int64_t Take(std::int64_t ACount, F&& AConsume) {
     std::lock_guard guard(FLock);
     std::int64_t taken = 0;
-    while (taken < ACount && !FItems.empty()) {
-      const std::int32_t size = FItems.front()->GetSize();
-      const std::int64_t piece = std::min<std::int64_t>(size - FHeadOffset, ACount - taken);
-      if (piece > 0) AConsume(FItems.front(), FHeadOffset, static_cast<std::int32_t>(piece));
+    while (taken < ACount && FItemCount != 0) {
+      TEntry& head = FRing[FHead];
+      const std::int64_t piece = std::min<std::int64_t>(head.Size - FHeadOffset, ACount - taken);
+      if (piece > 0) AConsume(std::as_const(head.Buffer), FHeadOffset, static_cast<std::int32_t>(piece));
       taken += piece;
       FHeadOffset += static_cast<std::int32_t>(piece);
-      if (FHeadOffset >= size) {
-        FItems.pop_front();
-        FHeadOffset = 0;
-      }
+      if (FHeadOffset >= head.Size) DropHead();
     }
     FSamples -= taken;
     Publish();
     return taken;
   }
   void Clear() {
-    std::deque<TBuffer> items;
+    std::vector<TEntry> items;  // released after the lock is left
     {
       std::lock_guard guard(FLock);
-      items.swap(FItems);
+      items.swap(FRing);
+      FHead = FItemCount = 0;
       FSamples = 0;
       FHeadOffset = 0;
       Publish();
@@ -188,10 +198,30 @@ class TNXBufferQueue {
   }
 
  private:
-  void Publish() noexcept { FPublished.store(FSamples, std::memory_order_release); }  // under FLock
+  struct TEntry {
+    TBuffer Buffer;
+    std::int32_t Size = 0;  // as queued
+  };
+  // Under FLock.
+  std::size_t Slot(std::size_t AIndex) const noexcept { return (FHead + AIndex) & (FRing.size() - 1); }
+  void Grow() {
+    std::vector<TEntry> next(std::max<std::size_t>(FRing.size() * 2, 4));
+    for (std::size_t i = 0; i < FItemCount; ++i) next[i] = std::move(FRing[Slot(i)]);
+    FRing.swap(next);
+    FHead = 0;
+  }
+  void DropHead() {
+    FRing[FHead].Buffer = nullptr;
+    FHead = (FHead + 1) & (FRing.size() - 1);
+    --FItemCount;
+    FHeadOffset = 0;
+  }
+  void Publish() noexcept { FPublished.store(FSamples, std::memory_order_release); }
 
   mutable std::mutex FLock;
-  std::deque<TBuffer> FItems;
+  std::vector<TEntry> FRing;  // its size is 0 or a power of two
+  std::size_t FHead = 0;
+  std::size_t FItemCount = 0;
   std::int64_t FSamples = 0;
   std::atomic<std::int64_t> FPublished{0};
   std::int32_t FHeadOffset = 0;  // samples already taken from the head buffer
