@@ -494,6 +494,11 @@ class TFTBasicPin {
 
   const std::string& GetName() const noexcept { return FName; }
   void SetName(std::string AName) { FName = std::move(AName); }
+  // A number the pin's owner keeps on it, under the owner's own lock (a
+  // multi-input component keeps the pin's place among its inputs, so that a
+  // delivery finds its input without a search); -1 until set.
+  std::int32_t GetOwnerIndex() const noexcept { return FOwnerIndex; }
+  void SetOwnerIndex(std::int32_t AIndex) noexcept { FOwnerIndex = AIndex; }
 
   // ---- stream types
   // Binds AID to AHandler (replacing an earlier binding of AID). An empty
@@ -601,6 +606,7 @@ class TFTBasicPin {
   void SetLinks(std::vector<TFTLink> ALinks);
 
   const bool FIsSource;
+  std::int32_t FOwnerIndex = -1;
   std::string FName;
   std::vector<TTypeBinding> FTypes;        // explicit bindings (under the link section)
   TFTBasicPinNotificationEvent FPopulated;  // handler of the attribute types, or empty

@@ -76,6 +76,7 @@ TFTBasicPin* TNXMultiInput::AddInputPin() {
   // A pin added while the component runs joins when its stream starts.
   if (FRateCalculated) q->SetIsDelayed(true);
   q->AttachWaitCount(&FWaitingInputs, FWaitForNeeded);
+  pin->SetOwnerIndex(FAllInputPins.Count());
   FAllInputPins.Add(pin.get());
   FQueues.push_back(q);
   FOwnedPins.push_back(std::move(pin));
@@ -91,6 +92,8 @@ bool TNXMultiInput::RemoveInputPin(TFTBasicPin* APin) {
     const auto index = static_cast<std::size_t>(FAllInputPins.Remove(APin));
     FQueues[index]->DetachWaitCount();
     FQueues.erase(FQueues.begin() + static_cast<std::ptrdiff_t>(index));
+    APin->SetOwnerIndex(-1);
+    for (std::size_t i = index; i < FQueues.size(); ++i) FQueues[i]->GetPin()->SetOwnerIndex(static_cast<std::int32_t>(i));
     owned = std::move(*it);
     FOwnedPins.erase(it);
   }
@@ -151,7 +154,11 @@ bool TNXMultiInput::SinkDispatch(TFTBasicPin* AInput, TFTBasicPin* AOtherPin,
   // Pump requests go on to whoever paces the output.
   if (AOperation->IsType<TFTPumpRequestOperation>()) return GetOutputPin()->Notify(AOperation);
   TWriteLock guard(GetLock());
-  const std::int32_t index = FAllInputPins.IndexOf(AInput);
+  // The index kept on the pin, checked: a pin that is not ours is looked up (and not found).
+  std::int32_t index = AInput ? AInput->GetOwnerIndex() : -1;
+  if (index < 0 || static_cast<std::size_t>(index) >= FQueues.size() ||
+      FQueues[static_cast<std::size_t>(index)]->GetPin() != AInput)
+    index = FAllInputPins.IndexOf(AInput);
   if (index < 0) return false;
   TNXFTQueuedPinState* q = FQueues[static_cast<std::size_t>(index)];
   if (auto* data = AOperation->As<TFTSuppliedBufferOperation>()) {
@@ -275,7 +282,7 @@ bool TNXMultiInput::TrySend() {
   TWriteLock guard(GetLock());
   if (!FRunning || FCalculatedRate <= 0) return false;
   const std::vector<TNXFTQueuedPinState*>& queues = FQueues;
-  const bool autoSize = FOutputBuffer->GetAutoSize();
+  const bool autoSize = FOutputBuffer->HeldAutoSize();
   if (FWaitForNeeded == autoSize) {
     // AutoSize changed: the inputs count again in the other mode.
     FWaitForNeeded = !autoSize;
@@ -297,7 +304,7 @@ bool TNXMultiInput::TrySend() {
         first = false;
       }
     } else {
-      size = FOutputBuffer->GetSize();
+      size = FOutputBuffer->HeldSize();
     }
     AdjustBufferSiize(size);
     if (size <= 0) break;

@@ -39,6 +39,9 @@ class TNXOutputBufferSize : public TLockPersistent {
   void SetSize(std::int32_t AValue) { SetNotifyMin(FSize, AValue, 1); }
   bool GetAutoSize() const { return ReadLocked(FAutoSize); }
   void SetAutoSize(bool AValue) { SetNotify(FAutoSize, AValue); }
+  // The same for the owning component, which holds the lock they share.
+  std::int32_t HeldSize() const noexcept { return FSize; }
+  bool HeldAutoSize() const noexcept { return FAutoSize; }
   static void DeclareProperties(TClassBuilder<TNXOutputBufferSize>& P);
 
  private:

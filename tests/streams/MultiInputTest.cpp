@@ -193,6 +193,67 @@ TEST(QueuedPinTest, ConvertsKindsWhenLoading) {
   EXPECT_FALSE(real.GetQueue().AddBuffer(TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(4))));
 }
 
+// The count of waiting inputs follows every change of the state and the
+// queue: a count left behind would hold a component's output up for good.
+TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
+  TNXFTQueuedRealSinkPin pin("In");
+  auto& q = pin.GetQueue();
+  std::int32_t count = 0;
+  q.AttachWaitCount(&count, false);
+  const auto add = [&](std::uint32_t n) { q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeValue(1, n))); };
+  const auto take = [&](std::int64_t n) { q.TakeSamples(n, [](const void*, std::int32_t) {}); };
+  struct TStep {
+    const char* Name;
+    std::function<void()> Do;
+    bool Waiting;
+  };
+  const std::vector<TStep> steps = {
+      {"not running", [] {}, false},
+      {"started", [&] { q.StartRate(8000); }, true},
+      {"a buffer", [&] { add(4); }, false},
+      {"needs more than queued",
+       [&] {
+         q.CalculateSampleCount(8, 8000);
+         q.SetWaitForNeeded(true);
+       },
+       true},
+      {"enough", [&] { add(4); }, false},
+      {"taken in part", [&] { take(3); }, true},
+      {"any sample will do", [&] { q.SetWaitForNeeded(false); }, false},
+      {"taken", [&] { take(5); }, true},
+      {"ignored", [&] { q.SetIsIgnored(true); }, false},
+      {"no longer ignored", [&] { q.SetIsIgnored(false); }, true},
+      {"disabled", [&] { q.SetIsEnabled(false); }, false},
+      {"enabled", [&] { q.SetIsEnabled(true); }, true},
+      {"stopped", [&] { q.StopFull(); }, false},
+      {"restarted", [&] { q.StartRate(16000); }, true},
+      {"queued, then cleared",
+       [&] {
+         add(2);
+         q.ClearBuffers();
+       },
+       true},
+      {"queued", [&] { add(16); }, false},
+      {"stretch-loaded",
+       [&] {
+         q.CalculateSampleCount(8, 8000);  // 16 samples at 16000 per second
+         q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8));
+       },
+       true},
+  };
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.Name);
+    step.Do();
+    EXPECT_EQ(q.IsWaiting(), step.Waiting);
+    EXPECT_EQ(count, step.Waiting ? 1 : 0);
+  }
+  q.DetachWaitCount();
+  EXPECT_EQ(count, 0);
+  add(1);
+  take(1);
+  EXPECT_EQ(count, 0);
+}
+
 // ---------------------------------------------------------------- mixing
 
 struct TMixCase {
@@ -300,6 +361,37 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
       EXPECT_EQ(rec.Buffers[5], expect);
     }
     EXPECT_EQ(rec.Stops, 0);
+  }
+}
+
+// What the component waits for changes while it runs: removing the input it
+// waits for, or switching to AutoSize (any queued sample will do), lets the
+// others go on at once.
+TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
+  constexpr std::int32_t kSize = 256;
+  for (bool remove : {true, false}) {
+    SCOPED_TRACE(remove ? "input removed" : "AutoSize switched on");
+    TSumMixer mixer(2, kSize);
+    TOutputRecorder rec;
+    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
+    TFeeder a(SignalA, kSize / 2, 8000), b(SignalB, kSize, 8000);
+    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
+    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    a.Start();
+    b.Start();
+    a.SendBuffers(1);
+    b.SendBuffers(1);
+    ASSERT_TRUE(rec.Buffers.empty());  // a is short of its 256 samples
+    if (remove) {
+      ASSERT_TRUE(mixer.RemoveInputPin(mixer.GetInputPin(0)));
+      ASSERT_EQ(rec.Buffers.size(), 1u);
+      EXPECT_EQ(rec.Buffers[0], Expected(SignalB, 0, kSize, kSize));
+    } else {
+      mixer.GetOutputBuffer().SetAutoSize(true);
+      b.SendBuffers(1);
+      ASSERT_EQ(rec.Buffers.size(), 1u);
+      EXPECT_EQ(rec.Buffers[0], ExpectedSum(0, kSize / 2, kSize / 2, kSize / 2));
+    }
   }
 }
 

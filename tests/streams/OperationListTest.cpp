@@ -170,5 +170,33 @@ TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
   EXPECT_EQ(q.GetBufferCount(), 0);
 }
 
+// Rounds that queue more than they take and then less, so that the ring
+// grows and wraps at several sizes; the samples come out in order.
+TEST(BufferQueueTest, KeepsOrderWhileTheRingGrowsAndWraps) {
+  TRealQueue q;
+  std::vector<double> got;
+  auto collect = [&](const TIntfPtr<INXRealBuffer>& b, std::int32_t offset, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) got.push_back(b->GetItem(offset + i));
+  };
+  double next = 0;
+  std::int64_t queued = 0;
+  for (int round = 0; round < 40; ++round) {
+    const bool filling = round < 20;
+    for (int k = 0; k < (filling ? 3 : 1); ++k) {
+      const auto n = static_cast<std::uint32_t>(1 + (round + k) % 5);
+      q.Push(Ramp(next, n));
+      next += n;
+      queued += n;
+    }
+    queued -= q.Take(filling ? 4 : 9, collect);
+    ASSERT_EQ(q.GetCount(), queued) << round;
+  }
+  q.Take(queued, collect);
+  std::vector<double> expect(static_cast<std::size_t>(next));
+  for (std::size_t i = 0; i < expect.size(); ++i) expect[i] = static_cast<double>(i);
+  EXPECT_EQ(got, expect);
+  EXPECT_EQ(q.GetBufferCount(), 0);
+}
+
 }  // namespace
 }  // namespace nx
