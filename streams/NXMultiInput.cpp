@@ -93,7 +93,8 @@ bool TNXMultiInput::RemoveInputPin(TFTBasicPin* APin) {
     FQueues[index]->DetachWaitCount();
     FQueues.erase(FQueues.begin() + static_cast<std::ptrdiff_t>(index));
     APin->SetOwnerIndex(-1);
-    for (std::size_t i = index; i < FQueues.size(); ++i) FQueues[i]->GetPin()->SetOwnerIndex(static_cast<std::int32_t>(i));
+    for (std::size_t i = index; i < FQueues.size(); ++i)
+      FQueues[i]->GetPin()->SetOwnerIndex(static_cast<std::int32_t>(i));
     owned = std::move(*it);
     FOwnedPins.erase(it);
   }

@@ -247,7 +247,8 @@ class TNXFTQueuedPinImpl final : public TNXFTQueuedPinState {
   std::int64_t TakeSamples(std::int64_t ACount, TNXSampleConsumer AConsume) override {
     const std::int64_t taken = FBufferQueue.Take(ACount, [&](const TBuffer& b, std::int32_t off, std::int32_t n) {
       std::size_t es = NXQueuedElementSize<TBufferIntf>;
-      if constexpr (NXQueuedElementSize<TBufferIntf> == 0) es = b->GetByteSize() / static_cast<std::uint32_t>(b->GetSize());
+      if constexpr (NXQueuedElementSize<TBufferIntf> == 0)
+        es = b->GetByteSize() / static_cast<std::uint32_t>(b->GetSize());
       AConsume(b->ByteRead() + static_cast<std::size_t>(off) * es, n);
     });
     UpdateWaiting();

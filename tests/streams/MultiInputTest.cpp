@@ -211,12 +211,7 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
       {"not running", [] {}, false},
       {"started", [&] { q.StartRate(8000); }, true},
       {"a buffer", [&] { add(4); }, false},
-      {"needs more than queued",
-       [&] {
-         q.CalculateSampleCount(8, 8000);
-         q.SetWaitForNeeded(true);
-       },
-       true},
+      {"needs more than queued", [&] { q.CalculateSampleCount(8, 8000); q.SetWaitForNeeded(true); }, true},
       {"enough", [&] { add(4); }, false},
       {"taken in part", [&] { take(3); }, true},
       {"any sample will do", [&] { q.SetWaitForNeeded(false); }, false},
@@ -227,19 +222,11 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
       {"enabled", [&] { q.SetIsEnabled(true); }, true},
       {"stopped", [&] { q.StopFull(); }, false},
       {"restarted", [&] { q.StartRate(16000); }, true},
-      {"queued, then cleared",
-       [&] {
-         add(2);
-         q.ClearBuffers();
-       },
-       true},
+      {"queued, then cleared", [&] { add(2); q.ClearBuffers(); }, true},
       {"queued", [&] { add(16); }, false},
+      // 16 needed samples at 16000 per second, stretched to 8
       {"stretch-loaded",
-       [&] {
-         q.CalculateSampleCount(8, 8000);  // 16 samples at 16000 per second
-         q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8));
-       },
-       true},
+       [&] { q.CalculateSampleCount(8, 8000); q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8)); }, true},
   };
   for (const TStep& step : steps) {
     SCOPED_TRACE(step.Name);
