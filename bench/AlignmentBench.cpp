@@ -4,7 +4,10 @@
 // 1,000 elements (first-level cache) and 100,000 elements (second-level
 // cache), and each case is compared with the all-aligned case of the same run.
 // Usage: bench_alignment [--benchmark_filter=...] [--benchmark_repetitions=N];
-// the ratios use the smallest CPU time over the repetitions.
+// the ratios use the smallest CPU time over the repetitions. By default every
+// case runs 15 short repetitions in random order, so that a burst of other
+// work on the machine spoils a few repetitions of many cases rather than
+// every repetition of one (flags given on the command line take precedence).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -106,7 +109,14 @@ std::vector<std::vector<int>> Combinations(int operands) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  std::vector<char*> args = {argv[0]};
+  char reps[] = "--benchmark_repetitions=15", shuffle[] = "--benchmark_enable_random_interleaving=true",
+       minTime[] = "--benchmark_min_time=0.02";
+  args.insert(args.end(), {reps, shuffle, minTime});
+  args.insert(args.end(), argv + 1, argv + argc);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
   static TArrays arrays;
   struct TRow {
     std::string Kernel;

@@ -4,8 +4,9 @@
 //  - one table runner compares a dispatched routine with its scalar twin: the
 //    argument checks (each required pointer null, bad lengths: nothing
 //    written), then random data with special values at many lengths and with
-//    each array at its own offset from a 64-byte boundary, canaries around
-//    every array, sources left alone;
+//    each array at its own offset from a 64-byte boundary, and every
+//    combination of offsets 0-7 at one length; canaries around every array,
+//    sources left alone;
 //  - the list of test groups that every primitive of the dispatch lists must
 //    belong to: a primitive without one does not compile, and each program
 //    checks that the groups naming it have their suite or twin rows.
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
@@ -366,7 +368,36 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
       EXPECT_TRUE(untouched(arr, before)) << "written with len " << len;
     }
   }
-  // Results: the dispatched routine against the twin.
+  // Results: the dispatched routine against the twin, on arrays starting
+  // `offsets` elements past a 64-byte boundary.
+  auto compare = [&](int len, const std::vector<int>& offsets, int p1, int p2, bool special, const std::string& where) {
+    TArrays got(row.Slots, len, offsets);
+    got.Fill(f, row.Range, special);
+    TArrays want = got;
+    const TArrays before = got;
+    const TArgs ga = args(got, len, p1, p2), wa = args(want, len, p1, p2);
+    const IppStatus sGot = row.Call(false, ga);
+    const IppStatus sWant = row.Call(true, wa);
+    ASSERT_EQ(sGot, sWant) << where;
+    if (sGot < 0) {
+      ASSERT_TRUE(untouched(got, before)) << where << ": written on error " << sGot;
+    }
+    const double budget = row.Budget ? row.Budget(wa) : 0.0;
+    for (std::size_t i = 0; i < slots; ++i) {
+      ASSERT_TRUE(got.CanariesIntact(i)) << where << ": written outside array " << i;
+      if (row.Slots[i].Role == 'i') {
+        ASSERT_TRUE(got.SameStore(i, before)) << where << ": source " << i << " written";
+        continue;
+      }
+      const long bad = FirstDifference(row, ga, wa, i, got.Count(i), budget);
+      ASSERT_EQ(bad, -1) << where << ": array " << i << " differs from the twin";
+    }
+  };
+  auto offsetText = [](const std::vector<int>& offsets) {
+    std::string s;
+    for (int o : offsets) s += (s.empty() ? "" : ",") + std::to_string(o);
+    return s;
+  };
   int pattern = 0;
   for (int len : TwinLengths()) {
     if (len < row.MinLen) continue;
@@ -379,33 +410,26 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
       for (int p1 : row.P1) {
         for (int p2 : row.P2) {
           if (big && (p1 != row.P1.front() || p2 != row.P2.front())) continue;
-          TArrays got(row.Slots, len, offsets);
-          got.Fill(f, row.Range, special);
-          TArrays want = got;
-          const TArrays before = got;
-          const TArgs ga = args(got, len, p1, p2), wa = args(want, len, p1, p2);
-          const IppStatus sGot = row.Call(false, ga);
-          const IppStatus sWant = row.Call(true, wa);
-          const std::string where = row.Name + " len " + std::to_string(len) + " params " + std::to_string(p1) + "," +
-                                    std::to_string(p2) + (special ? " with special values" : "") + " offset pattern " +
-                                    std::to_string(special ? pattern : 0);
-          ASSERT_EQ(sGot, sWant) << where;
-          if (sGot < 0) {
-            ASSERT_TRUE(untouched(got, before)) << where << ": written on error " << sGot;
-          }
-          const double budget = row.Budget ? row.Budget(wa) : 0.0;
-          for (std::size_t i = 0; i < slots; ++i) {
-            ASSERT_TRUE(got.CanariesIntact(i)) << where << ": written outside array " << i;
-            if (row.Slots[i].Role == 'i') {
-              ASSERT_TRUE(got.SameStore(i, before)) << where << ": source " << i << " written";
-              continue;
-            }
-            const long bad = FirstDifference(row, ga, wa, i, got.Count(i), budget);
-            ASSERT_EQ(bad, -1) << where << ": array " << i << " differs from the twin";
-          }
+          compare(len, offsets, p1, p2, special,
+                  row.Name + " len " + std::to_string(len) + " params " + std::to_string(p1) + "," + std::to_string(p2) +
+                      (special ? " with special values" : "") + " offsets " + offsetText(offsets));
+          if (::testing::Test::HasFatalFailure()) return;
         }
       }
     }
+  }
+  // Every combination of offsets 0-7 elements (arrays beyond the third keep
+  // the first one's), at a length that runs each part of the vector loops:
+  // the loops pick their body by where the arrays start, and the results must
+  // not depend on it.
+  const int sweepLen = std::max(row.MinLen, 203);
+  const std::size_t swept = std::min<std::size_t>(slots, 3);
+  for (std::size_t c = 0; c < (std::size_t{1} << (3 * swept)); ++c) {
+    std::vector<int> offsets(slots);
+    for (std::size_t i = 0; i < slots; ++i) offsets[i] = static_cast<int>((c >> (3 * (i < swept ? i : 0))) & 7);
+    compare(sweepLen, offsets, row.P1.front(), row.P2.front(), false,
+            row.Name + " len " + std::to_string(sweepLen) + " offsets " + offsetText(offsets));
+    if (::testing::Test::HasFatalFailure()) return;
   }
 }
 

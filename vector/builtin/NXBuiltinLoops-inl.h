@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 // The single-lane fallback target cannot hold a (re, im) pair in one vector;
 // there the pair kernels run their scalar loop only.
@@ -110,127 +111,153 @@ HWY_INLINE size_t ForAligned(D d, const T* anchor, size_t n, const F& f) {
 // source is read with aligned loads instead, each vector joined from two
 // neighbouring aligned ones by one lane shift (valignq): measured on an
 // AVX-512 processor whose split loads cost twice, this runs at the speed of
-// the aligned case, where narrower vectors run at half of it and a
-// variable two-source permute (vpermt2pd) at about 0.6. The shift is an
-// immediate, so the loops exist once per shift (1-7 doubles); a second source
-// is shifted too when it sits at the same distance, else loaded unaligned.
+// the aligned case whatever the two sources' offsets, where unaligned loads,
+// narrower vectors or a variable two-source permute (vpermt2pd) run at
+// 0.6-0.75 of it. The shift is an immediate, so the loops exist once per
+// pair of shifts (0-7 doubles each, 0 meaning lined up) and are picked from
+// a table.
 #undef NX_SHIFTED_LOADS
 #if HWY_ARCH_X86 && (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL)
 #define NX_SHIFTED_LOADS 1
 
-// Consecutive vectors of a source lying kShift lanes past a vector boundary:
-// Next() returns the vector at the current position and advances.
+// Consecutive vectors of a source lying kShift lanes past a vector boundary
+// (kShift 0: lined up). Next4 loads four boundary vectors before it joins
+// them, so that each is loaded once and joined from registers (written as a
+// stream that loads one vector per step, the compiler reloaded them).
 template <int kShift>
 struct TShiftedStream {
+  using V = loops_hn::Vec512<double>;
   const double* base;  // vector boundary at or before the current position
   __m512i prev;
-  HWY_INLINE TShiftedStream(const double* p) : base(p - kShift), prev(_mm512_load_si512(p - kShift)) {}
-  HWY_INLINE loops_hn::Vec512<double> Next() {
+  HWY_INLINE explicit TShiftedStream(const double* p) : base(p - kShift) {
+    prev = kShift ? _mm512_load_si512(base) : _mm512_setzero_si512();
+  }
+  static HWY_INLINE V Join(__m512i hi, __m512i lo) {
+    V v;
+    v.raw = _mm512_castsi512_pd(_mm512_alignr_epi64(hi, lo, kShift));
+    return v;
+  }
+  HWY_INLINE void Next4(V* v) {
+    const loops_hn::Full512<double> d;
+    if constexpr (kShift == 0) {
+      v[0] = loops_hn::Load(d, base);
+      v[1] = loops_hn::Load(d, base + 8);
+      v[2] = loops_hn::Load(d, base + 16);
+      v[3] = loops_hn::Load(d, base + 24);
+    } else {
+      __m512i n0 = _mm512_load_si512(base + 8), n1 = _mm512_load_si512(base + 16);
+      __m512i n2 = _mm512_load_si512(base + 24), n3 = _mm512_load_si512(base + 32);
+      // Pinned to registers: otherwise the compiler folds each load into both
+      // of its shifts as a memory operand and loads every vector twice.
+      asm("" : "+v"(n0), "+v"(n1), "+v"(n2), "+v"(n3));
+      v[0] = Join(n0, prev);
+      v[1] = Join(n1, n0);
+      v[2] = Join(n2, n1);
+      v[3] = Join(n3, n2);
+      prev = n3;
+    }
+    base += 32;
+  }
+  HWY_INLINE V Next() {
+    V v;
+    if constexpr (kShift == 0) {
+      v = loops_hn::Load(loops_hn::Full512<double>(), base);
+    } else {
+      __m512i next = _mm512_load_si512(base + 8);
+      asm("" : "+v"(next));
+      v = Join(next, prev);
+      prev = next;
+    }
     base += 8;
-    const __m512i next = _mm512_load_si512(base);
-    loops_hn::Vec512<double> v;
-    v.raw = _mm512_castsi512_pd(_mm512_alignr_epi64(next, prev, kShift));
-    prev = next;
     return v;
   }
 };
 
-// One source read as it is (aligned or not).
-struct TPlainStream {
-  const double* p;
-  HWY_INLINE loops_hn::Vec512<double> Next() {
-    const auto v = loops_hn::LoadU(loops_hn::Full512<double>(), p);
-    p += 8;
-    return v;
-  }
-};
-
-// Whole vectors from i while the shifted sources' read-ahead stays inside the
-// arrays; returns where it stopped. f(va[, vb]) gives the vector to store.
-template <int kShift, bool kShiftA, bool kShiftB, class F>
-HWY_INLINE size_t ShiftedBody(const double* a, const double* b, double* dst, size_t i, size_t n, const F& f) {
-  // The read-ahead takes the next boundary vector: 8 - kShift elements past
-  // the current vector's end.
-  const size_t reach = 16 - kShift;
-  if (i < static_cast<size_t>(kShift) || n < reach || i > n - reach) return i;
-  using SA = std::conditional_t<kShiftA, TShiftedStream<kShift>, TPlainStream>;
-  using SB = std::conditional_t<kShiftB, TShiftedStream<kShift>, TPlainStream>;
-  constexpr bool kUnary = std::is_invocable_v<const F&, loops_hn::Vec512<double>>;
+// Whole vectors from i (dst + i lined up, i >= 8) while the shifted sources'
+// read-ahead stays inside the arrays; returns where it stopped. f(va[, vb])
+// gives the vector to store; b is null for a one-source f.
+template <int kA, int kB, class F>
+size_t ShiftedBody(const double* a, const double* b, double* dst, size_t i, size_t n, const F& f) {
+  using V = loops_hn::Vec512<double>;
+  constexpr bool kUnary = std::is_invocable_v<const F&, V>;
+  // The read-ahead of a shifted source takes the boundary vector after the
+  // current one: 8 elements past the current vectors' end at most.
   const loops_hn::Full512<double> d;
-  SA sa{a + i};
+  TShiftedStream<kA> sa(a + i);
   if constexpr (kUnary) {
     (void)b;
-    for (; i + 32 + 8 - kShift <= n; i += 32) {
-      const auto v0 = sa.Next(), v1 = sa.Next(), v2 = sa.Next(), v3 = sa.Next();
-      loops_hn::Store(f(v0), d, dst + i);
-      loops_hn::Store(f(v1), d, dst + i + 8);
-      loops_hn::Store(f(v2), d, dst + i + 16);
-      loops_hn::Store(f(v3), d, dst + i + 24);
+    for (; i + 40 <= n; i += 32) {
+      V va[4];
+      sa.Next4(va);
+      loops_hn::Store(f(va[0]), d, dst + i);
+      loops_hn::Store(f(va[1]), d, dst + i + 8);
+      loops_hn::Store(f(va[2]), d, dst + i + 16);
+      loops_hn::Store(f(va[3]), d, dst + i + 24);
     }
-    for (; i + reach <= n; i += 8) loops_hn::Store(f(sa.Next()), d, dst + i);
+    for (; i + 16 <= n; i += 8) loops_hn::Store(f(sa.Next()), d, dst + i);
   } else {
-    SB sb{b + i};
-    for (; i + 32 + 8 - kShift <= n; i += 32) {
-      const auto a0 = sa.Next(), a1 = sa.Next(), a2 = sa.Next(), a3 = sa.Next();
-      const auto b0 = sb.Next(), b1 = sb.Next(), b2 = sb.Next(), b3 = sb.Next();
-      loops_hn::Store(f(a0, b0), d, dst + i);
-      loops_hn::Store(f(a1, b1), d, dst + i + 8);
-      loops_hn::Store(f(a2, b2), d, dst + i + 16);
-      loops_hn::Store(f(a3, b3), d, dst + i + 24);
+    TShiftedStream<kB> sb(b + i);
+    for (; i + 40 <= n; i += 32) {
+      V va[4], vb[4];
+      sa.Next4(va);
+      sb.Next4(vb);
+      loops_hn::Store(f(va[0], vb[0]), d, dst + i);
+      loops_hn::Store(f(va[1], vb[1]), d, dst + i + 8);
+      loops_hn::Store(f(va[2], vb[2]), d, dst + i + 16);
+      loops_hn::Store(f(va[3], vb[3]), d, dst + i + 24);
     }
-    for (; i + reach <= n; i += 8) {
-      const auto va = sa.Next();
+    for (; i + 16 <= n; i += 8) {
+      const V va = sa.Next();
       loops_hn::Store(f(va, sb.Next()), d, dst + i);
     }
   }
   return i;
 }
 
-// Picks the loop for the sources' distance from the boundary (in doubles)
-// when dst + i is lined up; returns where it stopped (i when nothing fits).
-template <int kShift, class F>
+// The body for the sources' distances from the boundary (in doubles, 0-7)
+// when dst + i is lined up: a table of 8 bodies for one source, 64 for two.
+template <class F, size_t... I>
 HWY_INLINE size_t ShiftedDispatch(const double* a, const double* b, double* dst, size_t i, size_t n, int ka, int kb,
-                                 const F& f) {
-  if constexpr (kShift < 8) {
-    if constexpr (std::is_invocable_v<const F&, loops_hn::Vec512<double>>) {
-      if (ka == kShift) return ShiftedBody<kShift, true, false>(a, b, dst, i, n, f);
-    } else {
-      if (ka == kShift && kb == kShift) return ShiftedBody<kShift, true, true>(a, b, dst, i, n, f);
-      if (ka == kShift) return ShiftedBody<kShift, true, false>(a, b, dst, i, n, f);
-      if (ka == 0 && kb == kShift) return ShiftedBody<kShift, false, true>(a, b, dst, i, n, f);
-    }
-    return ShiftedDispatch<kShift + 1>(a, b, dst, i, n, ka, kb, f);
-  }
-  return i;
+                                  const F& f, std::index_sequence<I...>) {
+  constexpr bool kPairs = sizeof...(I) == 64;
+  static_assert(kPairs || sizeof...(I) == 8);
+  using Body = size_t (*)(const double*, const double*, double*, size_t, size_t, const F&);
+  static constexpr Body kBodies[] = {
+      &ShiftedBody<static_cast<int>(kPairs ? I / 8 : I), static_cast<int>(kPairs ? I % 8 : 0), F>...};
+  return kBodies[kPairs ? ka * 8 + kb : ka](a, b, dst, i, n, f);
 }
 
 // The body of a two-source reduction (ReduceStreams) with a lined up and b
 // kShift doubles past the boundary: s[j] = fold(s[j], va, vb).
 template <int kShift, class Fold>
-HWY_INLINE size_t ShiftedReduce(const double* a, const double* b, size_t i, size_t n, loops_hn::Vec512<double>* s,
-                                const Fold& fold) {
-  const size_t reach = 16 - kShift;
-  if (i < static_cast<size_t>(kShift) || n < reach || i > n - reach) return i;
+size_t ShiftedReduce(const double* a, const double* b, size_t i, size_t n, loops_hn::Vec512<double>* s,
+                     const Fold& fold) {
+  using V = loops_hn::Vec512<double>;
   const loops_hn::Full512<double> d;
-  TShiftedStream<kShift> sb{b + i};
-  for (; i + 32 + 8 - kShift <= n; i += 32) {
-    s[0] = fold(s[0], loops_hn::Load(d, a + i), sb.Next());
-    s[1] = fold(s[1], loops_hn::Load(d, a + i + 8), sb.Next());
-    s[2] = fold(s[2], loops_hn::Load(d, a + i + 16), sb.Next());
-    s[3] = fold(s[3], loops_hn::Load(d, a + i + 24), sb.Next());
+  TShiftedStream<kShift> sb(b + i);
+  V s0 = s[0], s1 = s[1], s2 = s[2], s3 = s[3];
+  for (; i + 40 <= n; i += 32) {
+    V vb[4];
+    sb.Next4(vb);
+    s0 = fold(s0, loops_hn::Load(d, a + i), vb[0]);
+    s1 = fold(s1, loops_hn::Load(d, a + i + 8), vb[1]);
+    s2 = fold(s2, loops_hn::Load(d, a + i + 16), vb[2]);
+    s3 = fold(s3, loops_hn::Load(d, a + i + 24), vb[3]);
   }
-  for (; i + reach <= n; i += 8) s[0] = fold(s[0], loops_hn::Load(d, a + i), sb.Next());
+  for (; i + 16 <= n; i += 8) s0 = fold(s0, loops_hn::Load(d, a + i), sb.Next());
+  s[0] = s0;
+  s[1] = s1;
+  s[2] = s2;
+  s[3] = s3;
   return i;
 }
 
-template <int kShift, class Fold>
+template <class Fold, size_t... I>
 HWY_INLINE size_t ShiftedReduceDispatch(const double* a, const double* b, size_t i, size_t n, int kb,
-                                        loops_hn::Vec512<double>* s, const Fold& fold) {
-  if constexpr (kShift < 8) {
-    if (kb == kShift) return ShiftedReduce<kShift>(a, b, i, n, s, fold);
-    return ShiftedReduceDispatch<kShift + 1>(a, b, i, n, kb, s, fold);
-  }
-  return i;
+                                        loops_hn::Vec512<double>* s, const Fold& fold, std::index_sequence<I...>) {
+  using Body = size_t (*)(const double*, const double*, size_t, size_t, loops_hn::Vec512<double>*, const Fold&);
+  static constexpr Body kBodies[] = {&ShiftedReduce<static_cast<int>(I), Fold>...};
+  return kBodies[kb % sizeof...(I)](a, b, i, n, s, fold);
 }
 #else
 #define NX_SHIFTED_LOADS 0
@@ -256,24 +283,29 @@ HWY_INLINE void MapStreams(const double* a, const double* b, double* dst, size_t
   size_t i = head;
 #if NX_SHIFTED_LOADS
   if (reinterpret_cast<uintptr_t>(dst) % sizeof(double) == 0) {
+    // Doubles past the boundary, -1 for a source off the double grid (it
+    // stays on the plain loop below).
     const auto lanes = [&](const double* p) -> int {
       const uintptr_t u = reinterpret_cast<uintptr_t>(p + i);
-      return u % sizeof(double) ? 0 : static_cast<int>((u / sizeof(double)) % 8);
+      return u % sizeof(double) ? -1 : static_cast<int>((u / sizeof(double)) % 8);
     };
     const int ka = lanes(a), kb = b ? lanes(b) : 0;
-    if ((ka != 0 || kb != 0) && n - i >= 8) {
+    if (ka >= 0 && kb >= 0 && (ka != 0 || kb != 0) && n - i >= 8) {
       // The shifted reads start at the boundary before the source element:
-      // one plain vector first keeps them inside the arrays.
-      if (i < 8) {
+      // a plain vector first where that lies before the array.
+      if (i < static_cast<size_t>(ka > kb ? ka : kb)) {
         plain(d, i);
         i += 8;
       }
       const loops_hn::Full512<double> d8;
       if constexpr (std::is_invocable_v<const Op&, decltype(d8), loops_hn::Vec512<double>>) {
-        i = ShiftedDispatch<1>(a, nullptr, dst, i, n, ka, 0, [&](loops_hn::Vec512<double> v) { return op(d8, v); });
+        i = ShiftedDispatch(a, nullptr, dst, i, n, ka, 0, [&](loops_hn::Vec512<double> v) { return op(d8, v); },
+                            std::make_index_sequence<8>());
       } else {
-        i = ShiftedDispatch<1>(a, b, dst, i, n, ka, kb,
-                               [&](loops_hn::Vec512<double> va, loops_hn::Vec512<double> vb) { return op(d8, va, vb); });
+        i = ShiftedDispatch(
+            a, b, dst, i, n, ka, kb,
+            [&](loops_hn::Vec512<double> va, loops_hn::Vec512<double> vb) { return op(d8, va, vb); },
+            std::make_index_sequence<64>());
       }
     }
   }
@@ -341,11 +373,12 @@ HWY_INLINE loops_hn::Vec<D> ReduceStreams(D d, const double* a, const double* b,
     const uintptr_t u = reinterpret_cast<uintptr_t>(b + i);
     if (u % sizeof(double) == 0 && (u / sizeof(double)) % 8 != 0 && (reinterpret_cast<uintptr_t>(a + i) % 64) == 0 &&
         n - i >= 8) {
-      if (i < 8) {  // see MapStreams
+      const int kb = static_cast<int>((u / sizeof(double)) % 8);
+      if (i < static_cast<size_t>(kb)) {  // see MapStreams
         s[0] = fold(s[0], loops_hn::LoadU(d, a + i), loops_hn::LoadU(d, b + i));
         i += 8;
       }
-      i = ShiftedReduceDispatch<1>(a, b, i, n, static_cast<int>((u / sizeof(double)) % 8), s, fold);
+      i = ShiftedReduceDispatch(a, b, i, n, kb, s, fold, std::make_index_sequence<8>());
     }
   }
 #endif
