@@ -182,6 +182,9 @@ size_t ShiftedBody(const double* a, const double* b, double* dst, size_t i, size
   constexpr bool kUnary = std::is_invocable_v<const F&, V>;
   // The read-ahead of a shifted source takes the boundary vector after the
   // current one: 8 elements past the current vectors' end at most.
+  // A shifted stream reads the boundary vector at or before its start at
+  // once: nothing is read unless a whole step fits.
+  if (i + 16 > n) return i;
   const loops_hn::Full512<double> d;
   TShiftedStream<kA> sa(a + i);
   if constexpr (kUnary) {
@@ -233,6 +236,7 @@ template <int kShift, class Fold>
 size_t ShiftedReduce(const double* a, const double* b, size_t i, size_t n, loops_hn::Vec512<double>* s,
                      const Fold& fold) {
   using V = loops_hn::Vec512<double>;
+  if (i + 16 > n) return i;  // see ShiftedBody
   const loops_hn::Full512<double> d;
   TShiftedStream<kShift> sb(b + i);
   V s0 = s[0], s1 = s[1], s2 = s[2], s3 = s[3];
