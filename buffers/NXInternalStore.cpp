@@ -7,8 +7,10 @@
 
 #include <bit>
 #include <cstdlib>
+#include <new>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <typeinfo>
 
 #include "runtime/SysUtils.h"
@@ -159,7 +161,7 @@ inline std::uint32_t ClassLimit(std::uint64_t classBytes) {
   return n < 1 ? 1u : static_cast<std::uint32_t>(n);
 }
 
-inline std::uint64_t ClassBytesOf(int idx) {
+constexpr std::uint64_t ClassBytesOf(int idx) {
   if (idx < 2) return idx == 0 ? 32 : 64;
   const int p = 6 + (idx - 2) / 4;
   const std::uint64_t k = static_cast<std::uint64_t>((idx - 2) % 4 + 1);
@@ -185,7 +187,174 @@ void DrainClass(TSizeClass& c, std::uint64_t classBytes) noexcept {
   }
 }
 
+// ---- each thread's own front of the cache
+//
+// A thread keeps a few freed blocks of the smaller classes for itself, so
+// that making and releasing buffers touches no line that other threads write:
+// on few cores the shared lists' locks and byte count were a good part of a
+// threaded chain's time, and a filter worker frees about as many blocks as it
+// makes. Blocks move to and from the shared lists half a bin at a time. What
+// a thread keeps counts in CachedBytes and against the bound (with several
+// threads the total can pass the bound by the blocks in flight between the
+// threads' checks); the host's ReleaseCache and SetCacheLimit reach every
+// thread's blocks, and a thread's blocks go to the shared lists when it ends.
+constexpr std::uint64_t kThreadClassMax = std::uint64_t{64} << 10;  // classes kept per thread
+constexpr std::uint64_t kThreadCacheBytes = std::uint64_t{256} << 10;  // per thread, all classes
+constexpr int kThreadClasses = 2 + 10 * 4;  // the classes up to kThreadClassMax
+static_assert(ClassBytesOf(kThreadClasses - 1) == kThreadClassMax);
+
+// Blocks of a class one thread keeps (half of it moves at a time).
+constexpr std::uint32_t BinLimit(std::uint64_t classBytes) {
+  const std::uint64_t n = (std::uint64_t{64} << 10) / classBytes;
+  return n < 2 ? 2u : n > 32 ? 32u : static_cast<std::uint32_t>(n);
+}
+
+struct TThreadCache {
+  std::atomic<bool> Busy{false};         // held by the owner, or by a host draining it
+  std::atomic<std::uint64_t> Bytes{0};   // written under Busy, read by anyone
+  void* Head[kThreadClasses] = {};
+  std::uint32_t Count[kThreadClasses] = {};
+  TThreadCache* Prev = nullptr;  // the registry, under gRegistryLock
+  TThreadCache* Next = nullptr;
+
+  void Enter() noexcept {
+    while (Busy.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+  }
+  void Leave() noexcept { Busy.store(false, std::memory_order_release); }
+  void* Pop(int idx, std::uint64_t classBytes) noexcept {
+    void* p = Head[idx];
+    NX_UNPOISON(p, classBytes);
+    Head[idx] = *static_cast<void**>(p);
+    --Count[idx];
+    Bytes.store(Bytes.load(std::memory_order_relaxed) - classBytes, std::memory_order_relaxed);
+    return p;
+  }
+  void Push(int idx, std::uint64_t classBytes, void* p) noexcept {
+    NX_UNPOISON(p, sizeof(void*));
+    *static_cast<void**>(p) = Head[idx];
+    NX_POISON(p, classBytes);
+    Head[idx] = p;
+    ++Count[idx];
+    Bytes.store(Bytes.load(std::memory_order_relaxed) + classBytes, std::memory_order_relaxed);
+  }
+};
+
+std::mutex gRegistryLock;
+TThreadCache* gThreadCaches = nullptr;  // under gRegistryLock
+TThreadCache* const kCacheGone = reinterpret_cast<TThreadCache*>(std::uintptr_t{1});
+__thread TThreadCache* tCache __attribute__((tls_model("initial-exec"))) = nullptr;
+
+// Moves up to ACount blocks of a thread's bin to the shared list of their
+// class (within the bound; the rest go to the heap). Under the thread's Busy.
+void Spill(TThreadCache& tc, int idx, std::uint32_t ACount) noexcept {
+  const std::uint64_t classBytes = ClassBytesOf(idx);
+  void* toHeap = nullptr;
+  std::uint64_t kept = 0;
+  {
+    TSizeClass& c = gClasses[idx];
+    std::lock_guard<std::mutex> guard(c.Lock);
+    for (std::uint32_t i = 0; i < ACount && tc.Head[idx]; ++i) {
+      void* p = tc.Pop(idx, classBytes);
+      const bool fits = !gCacheClosed.load(std::memory_order_relaxed) && c.Count < ClassLimit(classBytes) &&
+                        gCachedBytes.load(std::memory_order_relaxed) + kept + classBytes +
+                                tc.Bytes.load(std::memory_order_relaxed) <=
+                            gCacheLimit.load(std::memory_order_relaxed);
+      *static_cast<void**>(p) = fits ? c.Head : toHeap;
+      if (fits) {
+        NX_POISON(p, classBytes);
+        c.Head = p;
+        ++c.Count;
+        kept += classBytes;
+      } else {
+        toHeap = p;
+      }
+    }
+  }
+  gCachedBytes.fetch_add(kept, std::memory_order_relaxed);
+  while (toHeap) {
+    void* next = *static_cast<void**>(toHeap);
+    _ippFree(toHeap);
+    toHeap = next;
+  }
+}
+
+// Empties a thread's bins, the largest classes first, until the whole cache
+// holds at most ABound bytes (0: every bin). Under the thread's Busy.
+void DrainThread(TThreadCache& tc, std::uint64_t ABound, bool AToHeap,
+                 std::uint64_t (*ATotal)()) noexcept {
+  for (int i = kThreadClasses - 1; i >= 0; --i) {
+    if (!AToHeap) {
+      Spill(tc, i, tc.Count[i]);
+      continue;
+    }
+    const std::uint64_t classBytes = ClassBytesOf(i);
+    while (tc.Head[i] && (ABound == 0 || ATotal() > ABound)) _ippFree(tc.Pop(i, classBytes));
+  }
+}
+
+// Ends the thread's front when the thread ends: its blocks go to the shared
+// lists, and later frees on the thread (other thread-exit destructors) use
+// the shared lists.
+struct TThreadCacheCloser {
+  bool Armed = false;
+  ~TThreadCacheCloser() {
+    TThreadCache* tc = tCache;
+    if (!Armed || !tc || tc == kCacheGone) return;
+    tCache = kCacheGone;
+    {
+      std::lock_guard<std::mutex> guard(gRegistryLock);
+      if (tc->Prev) tc->Prev->Next = tc->Next; else gThreadCaches = tc->Next;
+      if (tc->Next) tc->Next->Prev = tc->Prev;
+    }
+    tc->Enter();
+    DrainThread(*tc, 0, false, [] { return std::uint64_t{0}; });
+    tc->Leave();
+    delete tc;
+  }
+};
+thread_local TThreadCacheCloser tCacheCloser;
+
+TThreadCache* ThreadCache() noexcept {
+  TThreadCache* tc = tCache;
+  if (__builtin_expect(tc != nullptr, 1)) return tc == kCacheGone ? nullptr : tc;
+  tc = new (std::nothrow) TThreadCache;
+  if (!tc) return nullptr;
+  {
+    std::lock_guard<std::mutex> guard(gRegistryLock);
+    tc->Next = gThreadCaches;
+    if (gThreadCaches) gThreadCaches->Prev = tc;
+    gThreadCaches = tc;
+  }
+  tCacheCloser.Armed = true;  // registers the thread-exit hand-back
+  tCache = tc;
+  return tc;
+}
+
+// Every thread's bins, the largest classes first, until the cache holds at
+// most ABound bytes (0: all of them go to the heap).
+void DrainThreads(std::uint64_t ABound) noexcept {
+  std::lock_guard<std::mutex> guard(gRegistryLock);
+  const auto total = +[] {
+    std::uint64_t sum = gCachedBytes.load(std::memory_order_relaxed);
+    for (TThreadCache* t = gThreadCaches; t; t = t->Next) sum += t->Bytes.load(std::memory_order_relaxed);
+    return sum;
+  };
+  for (TThreadCache* tc = gThreadCaches; tc; tc = tc->Next) {
+    tc->Enter();
+    DrainThread(*tc, ABound, true, total);
+    tc->Leave();
+  }
+}
+
+std::uint64_t ThreadCachedBytes() noexcept {
+  std::lock_guard<std::mutex> guard(gRegistryLock);
+  std::uint64_t sum = 0;
+  for (TThreadCache* tc = gThreadCaches; tc; tc = tc->Next) sum += tc->Bytes.load(std::memory_order_relaxed);
+  return sum;
+}
+
 void DrainAll() noexcept {
+  DrainThreads(0);
   for (int i = 0; i < kClassCount; ++i) DrainClass(gClasses[i], ClassBytesOf(i));
 }
 
@@ -205,7 +374,36 @@ void* NXBufferAllocate(std::uint64_t ASize) {
   if (ASize > 0x7FFFFFFFu) throw ERangeError(Format("Buffer size out of range = %llu", static_cast<unsigned long long>(ASize)));
   std::uint64_t classBytes = 0;
   const int idx = ClassOf(ASize, classBytes);
-  if (Cacheable(classBytes)) {
+  TThreadCache* const tc = idx < kThreadClasses ? ThreadCache() : nullptr;
+  if (tc) {
+    {
+      void* p = nullptr;
+      tc->Enter();
+      if (!tc->Head[idx]) {
+        // Refill half a bin from the shared list with one lock.
+        TSizeClass& c = gClasses[idx];
+        std::uint64_t moved = 0;
+        {
+          std::lock_guard<std::mutex> guard(c.Lock);
+          for (std::uint32_t i = BinLimit(classBytes) / 2; i > 0 && c.Head; --i) {
+            void* q = c.Head;
+            NX_UNPOISON(q, sizeof(void*));
+            c.Head = *static_cast<void**>(q);
+            --c.Count;
+            tc->Push(idx, classBytes, q);
+            moved += classBytes;
+          }
+        }
+        if (moved) gCachedBytes.fetch_sub(moved, std::memory_order_relaxed);
+      }
+      if (tc->Head[idx]) p = tc->Pop(idx, classBytes);
+      tc->Leave();
+      if (p) {
+        NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
+        return p;
+      }
+    }
+  } else if (Cacheable(classBytes)) {  // the larger classes, or a thread that has ended
     TSizeClass& c = gClasses[idx];
     void* p = nullptr;
     {
@@ -240,8 +438,22 @@ void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept {
   if (!APointer) return;
   std::uint64_t classBytes = 0;
   const int idx = ASize == 0 ? -1 : ClassOf(ASize, classBytes);
+  std::uint64_t own = 0;  // what this thread keeps, which counts against the bound
+  if (idx >= 0 && idx < kThreadClasses && !gCacheClosed.load(std::memory_order_acquire)) {
+    if (TThreadCache* tc = ThreadCache()) {
+      tc->Enter();
+      if (tc->Count[idx] >= BinLimit(classBytes)) Spill(*tc, idx, BinLimit(classBytes) / 2);
+      own = tc->Bytes.load(std::memory_order_relaxed);
+      const bool kept = own + classBytes <= kThreadCacheBytes &&
+                        gCachedBytes.load(std::memory_order_relaxed) + own + classBytes <=
+                            gCacheLimit.load(std::memory_order_relaxed);
+      if (kept) tc->Push(idx, classBytes, APointer);
+      tc->Leave();
+      if (kept) return;
+    }
+  }
   if (idx >= 0 && Cacheable(classBytes) && !gCacheClosed.load(std::memory_order_acquire) &&
-      gCachedBytes.load(std::memory_order_relaxed) + classBytes <= gCacheLimit.load(std::memory_order_relaxed)) {
+      gCachedBytes.load(std::memory_order_relaxed) + own + classBytes <= gCacheLimit.load(std::memory_order_relaxed)) {
     TSizeClass& c = gClasses[idx];
     bool kept = false;
     {
@@ -265,14 +477,14 @@ void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept {
 }
 
 namespace NXInternalStore {
-std::uint64_t CachedBytes() noexcept { return gCachedBytes.load(std::memory_order_relaxed); }
+std::uint64_t CachedBytes() noexcept { return gCachedBytes.load(std::memory_order_relaxed) + ThreadCachedBytes(); }
 void ReleaseCache() noexcept { DrainAll(); }
 std::uint64_t GetCacheLimit() noexcept { return gCacheLimit.load(std::memory_order_relaxed); }
 void SetCacheLimit(std::uint64_t ABytes) noexcept {
   gCacheLimit.store(ABytes, std::memory_order_relaxed);
   // Give back the largest classes first until the cache fits the new bound.
-  for (int i = kClassCount - 1; i >= 0 && gCachedBytes.load(std::memory_order_relaxed) > ABytes; --i)
-    DrainClass(gClasses[i], ClassBytesOf(i));
+  for (int i = kClassCount - 1; i >= 0 && CachedBytes() > ABytes; --i) DrainClass(gClasses[i], ClassBytesOf(i));
+  if (CachedBytes() > ABytes) DrainThreads(ABytes);
 }
 void UnitInitialize() { gCacheClosed.store(false, std::memory_order_release); }
 void UnitFinalize() {

@@ -182,6 +182,8 @@ class TNXSmartMemoryBuffer : public TNXSmartBuffer {
 // steady state without touching the heap or faulting pages. The cache is
 // bounded per class (32 MiB) and in total (NXInternalStore::SetCacheLimit,
 // 32 MiB unless the host sets another bound) and emptied at finalization.
+// Each thread keeps a few blocks of up to 64 KiB in front of the shared lists
+// (at most 256 KiB), counted in CachedBytes and against the bound.
 void* NXBufferAllocate(std::uint64_t ASize);
 // Releases memory from NXBufferAllocate; ASize must be the size it was
 // allocated with. Null is ignored.

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -403,6 +406,57 @@ TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
   NXInternalStore::ReleaseCache();
   EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
   EXPECT_EQ(NXInternalStore::GetCacheLimit(), limit);  // releasing keeps the bound
+}
+
+// A thread keeps a few freed blocks for itself: they count in CachedBytes,
+// the host's ReleaseCache and SetCacheLimit reach them while the thread
+// lives, and they stay cached, for any thread, when it ends.
+TEST(AllocatorTest, BlocksKeptByAnotherThreadAreCountedReleasedAndHandedOn) {
+  const std::uint64_t limit = NXInternalStore::GetCacheLimit();
+  NXInternalStore::ReleaseCache();
+  std::mutex lock;
+  std::condition_variable changed;
+  int step = 0;
+  const auto go = [&](int AStep) {
+    std::lock_guard<std::mutex> g(lock);
+    step = AStep;
+    changed.notify_all();
+  };
+  const auto reach = [&](int AStep) {
+    std::unique_lock<std::mutex> g(lock);
+    changed.wait(g, [&] { return step >= AStep; });
+  };
+  const auto allocFree = [] {
+    void* p[3] = {NXBufferAllocate(8192), NXBufferAllocate(8192), NXBufferAllocate(4096)};
+    NXBufferDeallocate(p[0], 8192);
+    NXBufferDeallocate(p[1], 8192);
+    NXBufferDeallocate(p[2], 4096);
+  };
+  std::thread other([&] {
+    allocFree();
+    go(1);
+    reach(2);
+    allocFree();
+    go(3);
+    reach(4);
+  });
+  reach(1);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 2u * 8192u + 4096u);
+  NXInternalStore::ReleaseCache();
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
+  go(2);
+  reach(3);
+  NXInternalStore::SetCacheLimit(2 * 8192);  // one of the larger blocks goes
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 8192u + 4096u);
+  NXInternalStore::SetCacheLimit(limit);
+  go(4);
+  other.join();
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 8192u + 4096u);  // handed to the shared lists, not to the heap
+  void* p = NXBufferAllocate(8192);  // this thread takes the larger one
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 4096u);
+  NXBufferDeallocate(p, 8192);
+  NXInternalStore::ReleaseCache();
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
 }
 
 }  // namespace
