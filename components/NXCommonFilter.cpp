@@ -88,7 +88,30 @@ namespace {
 // one wake-up (two system calls and two context switches) for many
 // operations instead of one each, and a full queue of 1 still wakes at empty.
 std::uint32_t RoomMark(std::uint32_t ASize) noexcept { return ASize / 2; }
+
+// The filter worker that runs on this thread (none on any other thread).
+thread_local TNXFilterThread* tWorker = nullptr;
 }  // namespace
+
+// A worker that appends to the queue of a worker downstream does not wake it
+// at once while it has work of its own queued: the wake-up waits until that
+// queue holds half its size, or this worker runs dry, waits for room or
+// ends. The downstream worker then takes a run of operations per wake-up
+// instead of one (on few cores each wake-up is two context switches). Any
+// other sender wakes at once: it cannot say when it will stop sending.
+void TNXFilterThread::Wake() {
+  if (FWorkerWaiting.exchange(false, std::memory_order_seq_cst)) FEvent.Bump(false);
+}
+
+void TNXFilterThread::WakeDeferred() {
+  if (FDeferred.empty()) return;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  for (const TIntfPtr<TNXFilterThread>& worker : FDeferred) worker->Wake();
+  // Released after every wake-up: a last reference may end a worker (and
+  // join its thread).
+  std::vector<TIntfPtr<TNXFilterThread>> released;
+  released.swap(FDeferred);
+}
 
 void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   TNXThreadingQueue& queue = *FThreading->Queue();
@@ -101,10 +124,14 @@ void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperati
       MainThread::Queue([event = std::move(event), sender] { event(sender); });
     }
     if (queue.FullMode() == fmDropData) return;
+    // No worker whose wake-up this sender put off may be left asleep while
+    // it waits.
+    if (tWorker) tWorker->WakeDeferred();
     // Take a ticket, announce the wait, then look again: the worker either
     // sees the announcement after its pop and bumps the word, or its pop is
     // seen here; a bump after the look ends the sleep at once.
     const std::uint32_t ticket = FProcessedEvent.Ticket();
+    FRoomWanted.store(true, std::memory_order_seq_cst);
     FSendersWaiting.fetch_add(1, std::memory_order_seq_cst);
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!Terminated() && static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) >= queue.Size()) {
@@ -124,8 +151,17 @@ void TNXFilterThread::PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperati
     }
     FOperationQueue->Push(AOperation, false);
   }
+  // (A queue that drops when full is never left to fill unwatched.)
+  TNXFilterThread* const sender = tWorker;
+  if (sender && sender != this && sender->FOperationQueue->ItemsCount() > 0 && queue.FullMode() != fmDropData &&
+      static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) < std::max<std::uint32_t>(RoomMark(queue.Size()), 1)) {
+    for (const TIntfPtr<TNXFilterThread>& worker : sender->FDeferred)
+      if (worker.Get() == this) return;
+    sender->FDeferred.emplace_back(this);
+    return;
+  }
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (FWorkerWaiting.exchange(false, std::memory_order_seq_cst)) FEvent.Bump(false);
+  Wake();
 }
 
 void TNXFilterThread::FlushQueue() {
@@ -150,6 +186,7 @@ void TNXFilterThread::SignalIfEmpty() {
 }
 
 void TNXFilterThread::ExecuteLoop() {
+  tWorker = this;
   FStarted.store(true, std::memory_order_release);
   // With the queue empty, give the processor up once before sleeping: a
   // sender that is ready to run (the filter upstream, often on this very
@@ -169,8 +206,11 @@ void TNXFilterThread::ExecuteLoop() {
   const std::uint32_t mark = RoomMark(FThreading->Queue()->Size());
   while (!Terminated() && FOperationQueue->Pop(operation)) {
     std::atomic_thread_fence(std::memory_order_seq_cst);
+    // One wake-up per wait: until a woken sender runs, the later pops find
+    // the request taken and make no system call.
     if (FSendersWaiting.load(std::memory_order_seq_cst) > 0 &&
-        static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) <= mark)
+        static_cast<std::uint32_t>(FOperationQueue->ItemsCount()) <= mark &&
+        FRoomWanted.exchange(false, std::memory_order_seq_cst))
       FProcessedEvent.Bump(true);
     // Nothing is raised on the data path: a hook that throws loses its
     // operation, and the worker goes on (a dead worker would block its
@@ -181,6 +221,7 @@ void TNXFilterThread::ExecuteLoop() {
     }
     operation = nullptr;
   }
+  WakeDeferred();
   SignalIfEmpty();
 }
 

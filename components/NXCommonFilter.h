@@ -166,6 +166,10 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   // Sets the queue-empty event when the queue holds nothing; under FEmptyLock,
   // so that it never overtakes a push that reset it.
   void SignalIfEmpty();
+  // Wakes this worker if it sleeps.
+  void Wake();
+  // Wakes the downstream workers whose wake-up this worker has put off.
+  void WakeDeferred();
 
   IChangeNotifyLock* FLock;
   TNXFilterPumpProc FOwnerNotify;
@@ -181,7 +185,11 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   // every operation.
   std::atomic<bool> FWorkerWaiting{false};
   std::atomic<std::int32_t> FSendersWaiting{0};
+  std::atomic<bool> FRoomWanted{false};  // a sender asked for room since the last wake-up
   bool FEmptySignalled = true;  // under FEmptyLock: the queue-empty event is set
+  // Downstream workers this worker appended to without waking them (touched
+  // only on this worker's thread; the references keep them alive).
+  std::vector<TIntfPtr<TNXFilterThread>> FDeferred;
   static std::atomic<std::int32_t> FLive;
 };
 

@@ -403,6 +403,39 @@ TEST(CommonFilterTest, BlockModeDeliversEveryBufferOnceInOrder) {
   }
 }
 
+// A worker that sends to a worker downstream while it still has work queued
+// puts off waking it; the wake-up must come when the upstream worker runs
+// dry, also when its last operation sends nothing.
+class TSkipNegativeFilter : public TGainFilter {
+ public:
+  TSkipNegativeFilter() : TGainFilter(1.0) {}
+  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override {
+    TGainFilter::FilterInternalOperation(AInput, AOutput, ASend);
+    ASend = AOutput->Read()[0] >= 0;
+  }
+};
+
+TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
+  TSkipNegativeFilter first;
+  TGainFilter second(1.0);
+  for (TGainFilter* f : {static_cast<TGainFilter*>(&first), &second}) {
+    f->Threading()->SetEnabled(true);
+    f->Threading()->Queue()->SetSize(15);
+  }
+  TChain<TGainFilter, TNXFTRealSourcePin, TNXFTRealSinkPin> chain(first, {&second});
+  chain.Start();
+  first.Close();
+  SendNumbered(chain.Source, 0, 1);  // taken by the first worker and held
+  first.WaitEntered();
+  SendNumbered(chain.Source, 1, 4);  // queued: the first worker sends these with work still queued
+  chain.Source.SubmitBuffer(TNXRealBuffer::MakeArray({-1.0, 0.0}));  // its last: sends nothing
+  first.Open();
+  chain.Drain();
+  // Bounded wait: a wake-up left undone would leave the second worker asleep.
+  EXPECT_EQ(second.GetFilterThread()->GetQueueEvent().WaitFor(10000), wrSignaled);
+  EXPECT_EQ(FirstSamples(chain.Seen), Numbers(0, 5));
+}
+
 struct TDropCase {
   std::uint32_t Size;
   int Extra;  // buffers sent beyond what the queue holds
