@@ -5,6 +5,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <new>
@@ -198,20 +199,21 @@ void DrainClass(TSizeClass& c, std::uint64_t classBytes) noexcept {
 // threads the total can pass the bound by the blocks in flight between the
 // threads' checks); the host's ReleaseCache and SetCacheLimit reach every
 // thread's blocks, and a thread's blocks go to the shared lists when it ends.
-constexpr std::uint64_t kThreadClassMax = std::uint64_t{64} << 10;  // classes kept per thread
+constexpr std::uint64_t kThreadClassMax = std::uint64_t{64} << 10;     // the classes kept per thread
 constexpr std::uint64_t kThreadCacheBytes = std::uint64_t{256} << 10;  // per thread, all classes
-constexpr int kThreadClasses = 2 + 10 * 4;  // the classes up to kThreadClassMax
+constexpr std::uint64_t kBinBytes = std::uint64_t{64} << 10;           // about what one bin holds
+constexpr int kThreadClasses = 2 + 10 * 4;                              // the classes up to kThreadClassMax
 static_assert(ClassBytesOf(kThreadClasses - 1) == kThreadClassMax);
 
 // Blocks of a class one thread keeps (half of it moves at a time).
 constexpr std::uint32_t BinLimit(std::uint64_t classBytes) {
-  const std::uint64_t n = (std::uint64_t{64} << 10) / classBytes;
+  const std::uint64_t n = kBinBytes / classBytes;
   return n < 2 ? 2u : n > 32 ? 32u : static_cast<std::uint32_t>(n);
 }
 
 struct TThreadCache {
-  std::atomic<bool> Busy{false};         // held by the owner, or by a host draining it
-  std::atomic<std::uint64_t> Bytes{0};   // written under Busy, read by anyone
+  std::atomic<bool> Busy{false};        // held by the owner, or by a host draining it
+  std::atomic<std::uint64_t> Bytes{0};  // written under Busy, read by anyone
   void* Head[kThreadClasses] = {};
   std::uint32_t Count[kThreadClasses] = {};
   TThreadCache* Prev = nullptr;  // the registry, under gRegistryLock
@@ -221,6 +223,7 @@ struct TThreadCache {
     while (Busy.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
   }
   void Leave() noexcept { Busy.store(false, std::memory_order_release); }
+  // The block comes out unpoisoned.
   void* Pop(int idx, std::uint64_t classBytes) noexcept {
     void* p = Head[idx];
     NX_UNPOISON(p, classBytes);
@@ -237,6 +240,16 @@ struct TThreadCache {
     ++Count[idx];
     Bytes.store(Bytes.load(std::memory_order_relaxed) + classBytes, std::memory_order_relaxed);
   }
+  // Up to ACount blocks of the bin, unpoisoned and linked through their first word.
+  void* PopChain(int idx, std::uint64_t classBytes, std::uint32_t ACount) noexcept {
+    void* chain = nullptr;
+    for (; ACount > 0 && Head[idx]; --ACount) {
+      void* p = Pop(idx, classBytes);
+      *static_cast<void**>(p) = chain;
+      chain = p;
+    }
+    return chain;
+  }
 };
 
 std::mutex gRegistryLock;
@@ -244,20 +257,51 @@ TThreadCache* gThreadCaches = nullptr;  // under gRegistryLock
 TThreadCache* const kCacheGone = reinterpret_cast<TThreadCache*>(std::uintptr_t{1});
 __thread TThreadCache* tCache __attribute__((tls_model("initial-exec"))) = nullptr;
 
-// Moves up to ACount blocks of a thread's bin to the shared list of their
-// class (within the bound; the rest go to the heap). Under the thread's Busy.
-void Spill(TThreadCache& tc, int idx, std::uint32_t ACount) noexcept {
+// ---- the shared lists, a chain of blocks at a time (one lock per chain)
+
+// Takes up to AMax blocks of class idx off its shared list: unpoisoned and
+// linked through their first word, or null when the list is empty.
+void* TakeShared(int idx, std::uint32_t AMax) noexcept {
   const std::uint64_t classBytes = ClassBytesOf(idx);
+  TSizeClass& c = gClasses[idx];
+  void* chain;
+  std::uint32_t n = 0;
+  {
+    std::lock_guard<std::mutex> guard(c.Lock);
+    chain = c.Head;
+    void* last = nullptr;
+    for (void* p = c.Head; p && n < AMax; ++n) {
+      NX_UNPOISON(p, classBytes);
+      last = p;
+      p = *static_cast<void**>(p);
+    }
+    if (last) {
+      c.Head = *static_cast<void**>(last);
+      *static_cast<void**>(last) = nullptr;
+      c.Count -= n;
+    }
+  }
+  if (n == 0) return nullptr;
+  gCachedBytes.fetch_sub(n * classBytes, std::memory_order_relaxed);
+  return chain;
+}
+
+// Keeps a chain of unpoisoned blocks of class idx (linked through their first
+// word) on its shared list, as far as the class and the whole cache have room
+// (AOwn: bytes the calling thread keeps, which count too); the rest go to
+// the heap.
+void KeepShared(int idx, void* AChain, std::uint64_t AOwn) noexcept {
+  const std::uint64_t classBytes = ClassBytesOf(idx);
+  TSizeClass& c = gClasses[idx];
   void* toHeap = nullptr;
   std::uint64_t kept = 0;
   {
-    TSizeClass& c = gClasses[idx];
     std::lock_guard<std::mutex> guard(c.Lock);
-    for (std::uint32_t i = 0; i < ACount && tc.Head[idx]; ++i) {
-      void* p = tc.Pop(idx, classBytes);
-      const bool fits = !gCacheClosed.load(std::memory_order_relaxed) && c.Count < ClassLimit(classBytes) &&
-                        gCachedBytes.load(std::memory_order_relaxed) + kept + classBytes +
-                                tc.Bytes.load(std::memory_order_relaxed) <=
+    while (AChain) {
+      void* p = AChain;
+      AChain = *static_cast<void**>(p);
+      const bool fits = !gCacheClosed.load(std::memory_order_acquire) && c.Count < ClassLimit(classBytes) &&
+                        gCachedBytes.load(std::memory_order_relaxed) + kept + classBytes + AOwn <=
                             gCacheLimit.load(std::memory_order_relaxed);
       *static_cast<void**>(p) = fits ? c.Head : toHeap;
       if (fits) {
@@ -270,25 +314,11 @@ void Spill(TThreadCache& tc, int idx, std::uint32_t ACount) noexcept {
       }
     }
   }
-  gCachedBytes.fetch_add(kept, std::memory_order_relaxed);
+  if (kept) gCachedBytes.fetch_add(kept, std::memory_order_relaxed);
   while (toHeap) {
     void* next = *static_cast<void**>(toHeap);
     _ippFree(toHeap);
     toHeap = next;
-  }
-}
-
-// Empties a thread's bins, the largest classes first, until the whole cache
-// holds at most ABound bytes (0: every bin). Under the thread's Busy.
-void DrainThread(TThreadCache& tc, std::uint64_t ABound, bool AToHeap,
-                 std::uint64_t (*ATotal)()) noexcept {
-  for (int i = kThreadClasses - 1; i >= 0; --i) {
-    if (!AToHeap) {
-      Spill(tc, i, tc.Count[i]);
-      continue;
-    }
-    const std::uint64_t classBytes = ClassBytesOf(i);
-    while (tc.Head[i] && (ABound == 0 || ATotal() > ABound)) _ippFree(tc.Pop(i, classBytes));
   }
 }
 
@@ -307,7 +337,10 @@ struct TThreadCacheCloser {
       if (tc->Next) tc->Next->Prev = tc->Prev;
     }
     tc->Enter();
-    DrainThread(*tc, 0, false, [] { return std::uint64_t{0}; });
+    for (int i = 0; i < kThreadClasses; ++i) {
+      void* chain = tc->PopChain(i, ClassBytesOf(i), tc->Count[i]);
+      KeepShared(i, chain, tc->Bytes.load(std::memory_order_relaxed));
+    }
     tc->Leave();
     delete tc;
   }
@@ -330,27 +363,33 @@ TThreadCache* ThreadCache() noexcept {
   return tc;
 }
 
-// Every thread's bins, the largest classes first, until the cache holds at
-// most ABound bytes (0: all of them go to the heap).
-void DrainThreads(std::uint64_t ABound) noexcept {
-  std::lock_guard<std::mutex> guard(gRegistryLock);
-  const auto total = +[] {
-    std::uint64_t sum = gCachedBytes.load(std::memory_order_relaxed);
-    for (TThreadCache* t = gThreadCaches; t; t = t->Next) sum += t->Bytes.load(std::memory_order_relaxed);
-    return sum;
-  };
-  for (TThreadCache* tc = gThreadCaches; tc; tc = tc->Next) {
-    tc->Enter();
-    DrainThread(*tc, ABound, true, total);
-    tc->Leave();
-  }
+// What the live threads keep. Under gRegistryLock.
+std::uint64_t ThreadBytesLocked() noexcept {
+  std::uint64_t sum = 0;
+  for (TThreadCache* tc = gThreadCaches; tc; tc = tc->Next) sum += tc->Bytes.load(std::memory_order_relaxed);
+  return sum;
 }
 
 std::uint64_t ThreadCachedBytes() noexcept {
   std::lock_guard<std::mutex> guard(gRegistryLock);
-  std::uint64_t sum = 0;
-  for (TThreadCache* tc = gThreadCaches; tc; tc = tc->Next) sum += tc->Bytes.load(std::memory_order_relaxed);
-  return sum;
+  return ThreadBytesLocked();
+}
+
+// Gives the threads' blocks back to the heap, each thread's largest classes
+// first, until the whole cache holds at most ABound bytes (0: every block,
+// also those the threads add meanwhile).
+void DrainThreads(std::uint64_t ABound) noexcept {
+  std::lock_guard<std::mutex> guard(gRegistryLock);
+  std::uint64_t total = gCachedBytes.load(std::memory_order_relaxed) + ThreadBytesLocked();
+  for (TThreadCache* tc = gThreadCaches; tc && (ABound == 0 || total > ABound); tc = tc->Next) {
+    tc->Enter();
+    for (int i = kThreadClasses - 1; i >= 0; --i) {
+      const std::uint64_t classBytes = ClassBytesOf(i);
+      for (; tc->Head[i] && (ABound == 0 || total > ABound); total -= std::min(total, classBytes))
+        _ippFree(tc->Pop(i, classBytes));
+    }
+    tc->Leave();
+  }
 }
 
 void DrainAll() noexcept {
@@ -374,61 +413,33 @@ void* NXBufferAllocate(std::uint64_t ASize) {
   if (ASize > 0x7FFFFFFFu) throw ERangeError(Format("Buffer size out of range = %llu", static_cast<unsigned long long>(ASize)));
   std::uint64_t classBytes = 0;
   const int idx = ClassOf(ASize, classBytes);
-  TThreadCache* const tc = idx < kThreadClasses ? ThreadCache() : nullptr;
-  if (tc) {
-    {
-      void* p = nullptr;
-      tc->Enter();
-      if (!tc->Head[idx]) {
-        // Refill half a bin from the shared list with one lock.
-        TSizeClass& c = gClasses[idx];
-        std::uint64_t moved = 0;
-        {
-          std::lock_guard<std::mutex> guard(c.Lock);
-          for (std::uint32_t i = BinLimit(classBytes) / 2; i > 0 && c.Head; --i) {
-            void* q = c.Head;
-            NX_UNPOISON(q, sizeof(void*));
-            c.Head = *static_cast<void**>(q);
-            --c.Count;
-            tc->Push(idx, classBytes, q);
-            moved += classBytes;
-          }
-        }
-        if (moved) gCachedBytes.fetch_sub(moved, std::memory_order_relaxed);
-      }
-      if (tc->Head[idx]) p = tc->Pop(idx, classBytes);
-      tc->Leave();
-      if (p) {
-        NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
-        return p;
+  void* p = nullptr;
+  if (TThreadCache* tc = idx < kThreadClasses ? ThreadCache() : nullptr) {
+    tc->Enter();
+    if (!tc->Head[idx]) {  // refill half a bin from the shared list
+      for (void* q = TakeShared(idx, BinLimit(classBytes) / 2); q;) {
+        void* next = *static_cast<void**>(q);
+        tc->Push(idx, classBytes, q);
+        q = next;
       }
     }
+    if (tc->Head[idx]) p = tc->Pop(idx, classBytes);
+    tc->Leave();
   } else if (Cacheable(classBytes)) {  // the larger classes, or a thread that has ended
-    TSizeClass& c = gClasses[idx];
-    void* p = nullptr;
-    {
-      std::lock_guard<std::mutex> guard(c.Lock);
-      if (c.Head) {
-        p = c.Head;
-        NX_UNPOISON(p, classBytes);
-        c.Head = *static_cast<void**>(p);
-        --c.Count;
-      }
-    }
-    if (p) {
-      gCachedBytes.fetch_sub(classBytes, std::memory_order_relaxed);
-      // Under AddressSanitizer the slack of the class beyond the size asked
-      // for stays poisoned, so an overrun of the buffer is still reported.
-      NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
-      return p;
-    }
+    p = TakeShared(idx, 1);
+  }
+  if (p) {
+    // Under AddressSanitizer the slack of the class beyond the size asked
+    // for stays poisoned, so an overrun of the buffer is still reported.
+    NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
+    return p;
   }
   // Cacheable sizes are allocated at their class size so that the block can
   // serve any size of its class later.
   const bool cacheable = Cacheable(classBytes);
   // Blocks start on a cache line (see NXMallocLineAligned): the samples are
   // read with full-width vector loads.
-  void* p = NXMallocLineAligned(cacheable ? classBytes : ASize);
+  p = NXMallocLineAligned(cacheable ? classBytes : ASize);
   if (!p) throw EOutOfMemory();
   if (cacheable) NX_POISON(static_cast<std::uint8_t*>(p) + ASize, classBytes - ASize);
   return p;
@@ -438,42 +449,30 @@ void NXBufferDeallocate(void* APointer, std::uint64_t ASize) noexcept {
   if (!APointer) return;
   std::uint64_t classBytes = 0;
   const int idx = ASize == 0 ? -1 : ClassOf(ASize, classBytes);
+  if (idx < 0 || !Cacheable(classBytes) || gCacheClosed.load(std::memory_order_acquire)) {
+    if (idx >= 0 && Cacheable(classBytes)) NX_UNPOISON(APointer, classBytes);
+    _ippFree(APointer);
+    return;
+  }
   std::uint64_t own = 0;  // what this thread keeps, which counts against the bound
-  if (idx >= 0 && idx < kThreadClasses && !gCacheClosed.load(std::memory_order_acquire)) {
-    if (TThreadCache* tc = ThreadCache()) {
-      tc->Enter();
-      if (tc->Count[idx] >= BinLimit(classBytes)) Spill(*tc, idx, BinLimit(classBytes) / 2);
-      own = tc->Bytes.load(std::memory_order_relaxed);
-      const bool kept = own + classBytes <= kThreadCacheBytes &&
-                        gCachedBytes.load(std::memory_order_relaxed) + own + classBytes <=
-                            gCacheLimit.load(std::memory_order_relaxed);
-      if (kept) tc->Push(idx, classBytes, APointer);
-      tc->Leave();
-      if (kept) return;
+  if (TThreadCache* tc = idx < kThreadClasses ? ThreadCache() : nullptr) {
+    tc->Enter();
+    const std::uint32_t limit = BinLimit(classBytes);
+    if (tc->Count[idx] >= limit) {  // half the bin goes to the shared list
+      void* chain = tc->PopChain(idx, classBytes, limit / 2);
+      KeepShared(idx, chain, tc->Bytes.load(std::memory_order_relaxed));
     }
+    own = tc->Bytes.load(std::memory_order_relaxed);
+    const bool kept = own + classBytes <= kThreadCacheBytes &&
+                      gCachedBytes.load(std::memory_order_relaxed) + own + classBytes <=
+                          gCacheLimit.load(std::memory_order_relaxed);
+    if (kept) tc->Push(idx, classBytes, APointer);
+    tc->Leave();
+    if (kept) return;
   }
-  if (idx >= 0 && Cacheable(classBytes) && !gCacheClosed.load(std::memory_order_acquire) &&
-      gCachedBytes.load(std::memory_order_relaxed) + own + classBytes <= gCacheLimit.load(std::memory_order_relaxed)) {
-    TSizeClass& c = gClasses[idx];
-    bool kept = false;
-    {
-      std::lock_guard<std::mutex> guard(c.Lock);
-      if (c.Count < ClassLimit(classBytes)) {
-        NX_UNPOISON(APointer, sizeof(void*));
-        *static_cast<void**>(APointer) = c.Head;
-        NX_POISON(APointer, classBytes);
-        c.Head = APointer;
-        ++c.Count;
-        kept = true;
-      }
-    }
-    if (kept) {
-      gCachedBytes.fetch_add(classBytes, std::memory_order_relaxed);
-      return;
-    }
-  }
-  if (idx >= 0 && Cacheable(classBytes)) NX_UNPOISON(APointer, classBytes);
-  _ippFree(APointer);
+  NX_UNPOISON(APointer, classBytes);
+  *static_cast<void**>(APointer) = nullptr;
+  KeepShared(idx, APointer, own);
 }
 
 namespace NXInternalStore {

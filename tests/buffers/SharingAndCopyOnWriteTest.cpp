@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <condition_variable>
+#include <barrier>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -414,18 +413,7 @@ TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
 TEST(AllocatorTest, BlocksKeptByAnotherThreadAreCountedReleasedAndHandedOn) {
   const std::uint64_t limit = NXInternalStore::GetCacheLimit();
   NXInternalStore::ReleaseCache();
-  std::mutex lock;
-  std::condition_variable changed;
-  int step = 0;
-  const auto go = [&](int AStep) {
-    std::lock_guard<std::mutex> g(lock);
-    step = AStep;
-    changed.notify_all();
-  };
-  const auto reach = [&](int AStep) {
-    std::unique_lock<std::mutex> g(lock);
-    changed.wait(g, [&] { return step >= AStep; });
-  };
+  std::barrier step(2);
   const auto allocFree = [] {
     void* p[3] = {NXBufferAllocate(8192), NXBufferAllocate(8192), NXBufferAllocate(4096)};
     NXBufferDeallocate(p[0], 8192);
@@ -434,22 +422,22 @@ TEST(AllocatorTest, BlocksKeptByAnotherThreadAreCountedReleasedAndHandedOn) {
   };
   std::thread other([&] {
     allocFree();
-    go(1);
-    reach(2);
+    step.arrive_and_wait();  // 1: kept by this thread
+    step.arrive_and_wait();  // 2: released by the host
     allocFree();
-    go(3);
-    reach(4);
+    step.arrive_and_wait();  // 3: kept again
+    step.arrive_and_wait();  // 4: bounded by the host; the thread ends
   });
-  reach(1);
+  step.arrive_and_wait();
   EXPECT_EQ(NXInternalStore::CachedBytes(), 2u * 8192u + 4096u);
   NXInternalStore::ReleaseCache();
   EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
-  go(2);
-  reach(3);
+  step.arrive_and_wait();
+  step.arrive_and_wait();
   NXInternalStore::SetCacheLimit(2 * 8192);  // one of the larger blocks goes
   EXPECT_EQ(NXInternalStore::CachedBytes(), 8192u + 4096u);
   NXInternalStore::SetCacheLimit(limit);
-  go(4);
+  step.arrive_and_wait();
   other.join();
   EXPECT_EQ(NXInternalStore::CachedBytes(), 8192u + 4096u);  // handed to the shared lists, not to the heap
   void* p = NXBufferAllocate(8192);  // this thread takes the larger one
