@@ -155,12 +155,12 @@ bool TNXMultiInput::SinkDispatch(TFTBasicPin* AInput, TFTBasicPin* AOtherPin,
   // Pump requests go on to whoever paces the output.
   if (AOperation->IsType<TFTPumpRequestOperation>()) return GetOutputPin()->Notify(AOperation);
   TWriteLock guard(GetLock());
-  // The index kept on the pin, checked: a pin that is not ours is looked up (and not found).
-  std::int32_t index = AInput ? AInput->GetOwnerIndex() : -1;
+  // The index kept on the pin (add and remove keep it), checked: a pin that
+  // is not one of ours finds no queue of its own there.
+  const std::int32_t index = AInput ? AInput->GetOwnerIndex() : -1;
   if (index < 0 || static_cast<std::size_t>(index) >= FQueues.size() ||
       FQueues[static_cast<std::size_t>(index)]->GetPin() != AInput)
-    index = FAllInputPins.IndexOf(AInput);
-  if (index < 0) return false;
+    return false;
   TNXFTQueuedPinState* q = FQueues[static_cast<std::size_t>(index)];
   if (auto* data = AOperation->As<TFTSuppliedBufferOperation>()) {
     // Buffers of an input that has not started, has stopped or is disabled

@@ -173,17 +173,17 @@ struct TShiftedStream {
   }
 };
 
-// Whole vectors from i (dst + i lined up, i >= 8) while the shifted sources'
-// read-ahead stays inside the arrays; returns where it stopped. f(va[, vb])
-// gives the vector to store; b is null for a one-source f.
+// Whole vectors from i (dst + i lined up, and the boundary vector at or
+// before each source's element inside its array) while the read-ahead stays
+// inside the arrays; returns where it stopped. f(va[, vb]) gives the vector
+// to store; b is null for a one-source f.
 template <int kA, int kB, class F>
 size_t ShiftedBody(const double* a, const double* b, double* dst, size_t i, size_t n, const F& f) {
   using V = loops_hn::Vec512<double>;
   constexpr bool kUnary = std::is_invocable_v<const F&, V>;
-  // The read-ahead of a shifted source takes the boundary vector after the
-  // current one: 8 elements past the current vectors' end at most.
-  // A shifted stream reads the boundary vector at or before its start at
-  // once: nothing is read unless a whole step fits.
+  // A shifted stream reads the boundary vector after the current one, up to
+  // 8 elements past the current vector's end: nothing is read unless a whole
+  // step fits.
   if (i + 16 > n) return i;
   const loops_hn::Full512<double> d;
   TShiftedStream<kA> sa(a + i);
@@ -261,7 +261,7 @@ HWY_INLINE size_t ShiftedReduceDispatch(const double* a, const double* b, size_t
                                         loops_hn::Vec512<double>* s, const Fold& fold, std::index_sequence<I...>) {
   using Body = size_t (*)(const double*, const double*, size_t, size_t, loops_hn::Vec512<double>*, const Fold&);
   static constexpr Body kBodies[] = {&ShiftedReduce<static_cast<int>(I), Fold>...};
-  return kBodies[kb % sizeof...(I)](a, b, i, n, s, fold);
+  return kBodies[kb](a, b, i, n, s, fold);
 }
 #else
 #define NX_SHIFTED_LOADS 0
