@@ -1,6 +1,7 @@
 // Tests of the interface support: GUID text, ordering and hashing; reference
 // counting of interfaced objects through TIntfPtr (copies, moves, threads);
-// QueryInterface and Supports on objects with several interfaces.
+// QueryInterface and Supports on objects with several interfaces; weak
+// references and interface variants.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -448,6 +449,67 @@ TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
   EXPECT_FALSE(Supports(none, bar));
   EXPECT_FALSE(bar);
   EXPECT_FALSE(Supports<IBar>(none));
+}
+
+// ------------------------------------------- weak references, variants
+
+TEST(WeakReferences, LockWhileAliveEmptyAfterwards) {
+  std::atomic<int> destroyed{0};
+  TIntfPtr<IFoo> strong(new TFooBar(&destroyed, 6));
+  TWeakIntfPtr<IFoo> weak(strong), copy(weak), empty;
+  EXPECT_EQ(weak.Lock()->Foo(), 7);
+  EXPECT_EQ(copy.Lock().Get(), strong.Get());
+  EXPECT_FALSE(empty.Lock());
+  EXPECT_EQ(strong->_AddRef(), 2);  // the weak references hold no strong count
+  strong->_Release();
+  strong = nullptr;
+  EXPECT_EQ(destroyed.load(), 1) << "a weak reference kept the object";
+  EXPECT_FALSE(weak.Lock());
+  EXPECT_TRUE(copy.Expired());
+}
+
+TEST(WeakReferences, LockRacingTheLastReleaseNeverRevivesTheObject) {
+  for (int round = 0; round < 2000; ++round) {
+    std::atomic<int> destroyed{0};
+    TIntfPtr<IFoo> strong(new TFooBar(&destroyed, round));
+    TWeakIntfPtr<IFoo> weak(strong);
+    std::atomic<bool> go{false};
+    int seen = -1;
+    std::thread locker([&] {
+      while (!go.load()) {
+      }
+      if (TIntfPtr<IFoo> p = weak.Lock()) seen = p->Foo();
+    });
+    go.store(true);
+    strong = nullptr;
+    locker.join();
+    EXPECT_TRUE(seen == -1 || seen == round + 1);
+    ASSERT_EQ(destroyed.load(), 1) << "round " << round;
+  }
+}
+
+TEST(InterfaceVariants, HoldACountedReferenceAndCompareByIdentity) {
+  std::atomic<int> destroyed{0};
+  TIntfPtr<IFoo> a(new TFooBar(&destroyed, 0)), b(new TFooBar(&destroyed, 0));
+  {
+    const TVariant va = TVariant::Interface(a);
+    EXPECT_EQ(a->_AddRef(), 3);  // a, the variant, this call
+    a->_Release();
+    const struct {
+      TVariant Left, Right;
+      bool Equal;
+    } kCases[] = {{va, TVariant::Interface(a), true},
+                  {va, TVariant::Interface(b), false},
+                  {TVariant::Interface(nullptr), TVariant::Interface(nullptr), true},
+                  {va, TVariant(std::int32_t{1}), false}};
+    for (const auto& c : kCases) EXPECT_EQ(c.Left == c.Right, c.Equal);
+    EXPECT_EQ(va.VType(), varUnknown);
+    EXPECT_EQ(va.AsIntf<IFoo>().Get(), a.Get());
+    EXPECT_TRUE(va.StrView().empty());
+    EXPECT_FALSE(TVariant(std::int32_t{3}).AsIntf<IFoo>());
+  }
+  EXPECT_EQ(a->_AddRef(), 2);  // every variant gave its reference back
+  a->_Release();
 }
 
 }  // namespace
