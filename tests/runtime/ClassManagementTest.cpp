@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 namespace nx {
@@ -84,12 +85,8 @@ TEST_F(ClassManagementTest, LookUpsByNameAndByObject) {
   TIntfPtr<INXData> buffer = TNXRealBuffer::MakeSize(2);
   EXPECT_EQ(TClassManagement::ClassNameOf(*buffer->GetInstance()), "TNXRealBuffer");
 
-  try {
-    TClassManagement::CreateObject("TNoSuchClass");
-    FAIL() << "an unknown class was made";
-  } catch (const EClassNotFound& e) {
-    EXPECT_STREQ(e.what(), "Class TNoSuchClass not found");
-  }
+  EXPECT_EQ(nxtest::MessageOf<EClassNotFound>([] { TClassManagement::CreateObject("TNoSuchClass"); }),
+            "Class TNoSuchClass not found");
   // A class that is not registered has no name to be written under.
   TIntfPtr<INXData> plainMemory = static_cast<TNXGenericBuffer*>(buffer->GetInstance())->TNXGenericBuffer::GetDataCopy();
   EXPECT_THROW(TClassManagement::ClassNameOf(*plainMemory->GetInstance()), EClassNotFound);

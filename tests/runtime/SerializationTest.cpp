@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 namespace nx {
@@ -149,12 +150,8 @@ TEST(SerializationTest, IntegersConvertWhenTheValueFitsAndKindsMustMatch) {
   EXPECT_THROW(Got(r, &IReader::ReadString, "b"), ESerializationError);
   EXPECT_THROW(Got(r, &IReader::ReadBoolean, "u"), ESerializationError);
   std::string cls;
-  try {
-    r.BeginObject("s", cls);
-    FAIL() << "a string read as an object";
-  } catch (const ESerializationError& e) {
-    EXPECT_STREQ(e.what(), "Member \"s\" is a string, not an object");
-  }
+  EXPECT_EQ(nxtest::MessageOf<ESerializationError>([&] { r.BeginObject("s", cls); }),
+            "Member \"s\" is a string, not an object");
 }
 
 TEST(SerializationTest, WriterMisuseIsAnAssertion) {

@@ -16,10 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "ExceptionMessage.h"
 #include "nxruntime.h"
 
 namespace nx {
 namespace {
+
+using nxtest::MessageOf;
 
 // A unique temporary file, removed when the test ends.
 class TTempFile {
@@ -154,12 +157,7 @@ TEST_P(StreamRulesTest, ShortReadBufferRaisesReadError) {
   S().ReadBuffer(buf, 4);  // exact: fine
   S().ReadBuffer(buf, 0);  // nothing: fine, even at the end
   S().SetPosition(1);
-  try {
-    S().ReadBuffer(buf, 4);
-    FAIL() << "no EReadError";
-  } catch (const EReadError& e) {
-    EXPECT_STREQ(e.what(), "Stream read error");
-  }
+  EXPECT_EQ(MessageOf<EReadError>([&] { S().ReadBuffer(buf, 4); }), "Stream read error");
   S().SetPosition(0);
   EXPECT_THROW(S().ReadBuffer(buf, -1), EReadError);
   EXPECT_THROW(S().WriteBuffer(buf, -1), EWriteError);
@@ -371,19 +369,11 @@ TEST(FileStreamTest, OpenModesControlAccess) {
 TEST(FileStreamTest, FailedOpensNameTheFileAndTheReason) {
   TTempFile file;
   const std::string missing = file.Name() + "-missing";
-  try {
-    TFileStream s(missing, fmOpenRead);
-    FAIL() << "opened a missing file";
-  } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(), "Cannot open file \"" + missing + "\". " + SysErrorMessage(ENOENT));
-  }
+  EXPECT_EQ(MessageOf<EFOpenError>([&] { TFileStream s(missing, fmOpenRead); }),
+            "Cannot open file \"" + missing + "\". " + SysErrorMessage(ENOENT));
   const std::string inMissingDir = file.Name() + "-dir/file";
-  try {
-    TFileStream s(inMissingDir, fmCreate);
-    FAIL() << "created a file in a missing folder";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "Cannot create file \"" + inMissingDir + "\". " + SysErrorMessage(ENOENT));
-  }
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { TFileStream s(inMissingDir, fmCreate); }),
+            "Cannot create file \"" + inMissingDir + "\". " + SysErrorMessage(ENOENT));
   EXPECT_THROW(TFileStream(file.Name(), 0x0003), EFOpenError);
   // Both are stream errors.
   EXPECT_THROW(TFileStream(missing, fmOpenReadWrite), EStreamError);
@@ -430,12 +420,7 @@ class TLimitedStream : public TStream {
 TEST(StreamBaseTest, ShortWriteRaisesWriteErrorAndBaseSizeSeeks) {
   TLimitedStream s(4);
   s.WriteBuffer("abc", 3);
-  try {
-    s.WriteBuffer("defg", 4);
-    FAIL() << "no EWriteError";
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), "Stream write error");
-  }
+  EXPECT_EQ(MessageOf<EWriteError>([&] { s.WriteBuffer("defg", 4); }), "Stream write error");
   s.SetPosition(1);
   EXPECT_EQ(s.Size(), 4);  // seeks to the end and back
   EXPECT_EQ(s.Position(), 1);

@@ -25,22 +25,15 @@ TEST(FormatTest, FormatsLikePrintf) {
   EXPECT_EQ(Format("[%s]", longText.c_str()), "[" + longText + "]");
 }
 
-TEST(RaiseRangeTest, MessagesAreFormatted) {
-  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Index out of range = %u", 7u); }),
-            "Index out of range = 7");
+TEST(RaiseTest, MessagesAreFormatted) {
+  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Row out of range = %u", 12u); }), "Row out of range = 12");
   // A negative index is formatted as unsigned.
   EXPECT_EQ(MessageOf<ERangeError>([] { RaiseIndexOutOfRange(-1); }), "Index out of range = 4294967295");
-  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Row out of range = %u", 12u); }),
-            "Row out of range = 12");
-}
-
-TEST(AssertionTest, MessageNamesUnitAndLine) {
+  // An assertion names its unit and line; without a text it says what failed.
   EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("Cloning is not implemented for TFoo", "NXInternalStore", 589); }),
             "Cloning is not implemented for TFoo (NXInternalStore, line 589)");
-  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("", "Unit", 1); }),
-            "Assertion failed (Unit, line 1)");
-  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion(nullptr, "Unit", 2); }),
-            "Assertion failed (Unit, line 2)");
+  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("", "Unit", 1); }), "Assertion failed (Unit, line 1)");
+  EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion(nullptr, "Unit", 2); }), "Assertion failed (Unit, line 2)");
 }
 
 TEST(AssertionTest, MacrosNameThisFileAndLine) {
