@@ -114,6 +114,24 @@ std::vector<double> ExpectedSum(std::int64_t AOutput, std::int32_t ANeededA, std
   return a;
 }
 
+// A mixer of AInputs inputs (fixed output size AFixedSize, 0: the output's
+// own sizing) with a recorder on its output and the feeders A and B linked to
+// its first two inputs (B only when ALinkB).
+struct TMixRig {
+  TMixRig(std::int32_t AInputs, std::int32_t AFixedSize, std::int32_t ABufferA, double ARateA, std::int32_t ABufferB,
+          double ARateB, bool ALinkB = true, bool AStopOnNoStreams = true)
+      : Mixer(AInputs, AFixedSize, AStopOnNoStreams), A(SignalA, ABufferA, ARateA), B(SignalB, ABufferB, ARateB) {
+    EXPECT_TRUE(Mixer.OutputPin().Connect(&Rec.Pin));
+    EXPECT_TRUE(A.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(0))));
+    if (ALinkB) {
+      EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1))));
+    }
+  }
+  TSumMixer Mixer;
+  TOutputRecorder Rec;
+  TFeeder A, B;
+};
+
 // ---------------------------------------------------------------- stretching
 
 struct TStretchCase {
@@ -157,7 +175,6 @@ TEST(QueuedPinTest, StretchesByNearestSampleWithHalvesToEven) {
   }
 }
 
-// Pins that take several kinds convert to the output's kind.
 TEST(QueuedPinTest, ConvertsKindsWhenLoading) {
   struct TCase {
     TIntfPtr<INXDataBuffer> Input;
@@ -265,14 +282,10 @@ TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
   for (const TMixCase& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.RateA << "/" << c.RateB << " buffers " << c.BufferA << "/" << c.BufferB
                                       << (c.AutoSize ? " auto" : " fixed"));
-    TSumMixer mixer(2);
+    TMixRig rig(2, 0, c.BufferA, c.RateA, c.BufferB, c.RateB);
+    auto& [mixer, rec, a, b] = rig;
     mixer.GetOutputBuffer().SetAutoSize(c.AutoSize);
     mixer.GetOutputBuffer().SetSize(c.Size);
-    TOutputRecorder rec;
-    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
-    TFeeder a(SignalA, c.BufferA, c.RateA), b(SignalB, c.BufferB, c.RateB);
-    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
-    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
     a.Start();
     EXPECT_FALSE(mixer.IsRateCalculated());  // b's source has a stream coming
     b.Start();
@@ -310,14 +323,9 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
   constexpr std::int32_t kSize = 256;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TSumMixer mixer(3, kSize);  // the third input is never linked
-    TOutputRecorder rec;
-    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
-    TFeeder a(SignalA, kSize, 8000), b(SignalB, kSize, 8000);
-    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
-    if (c.Kind != THoldUp::Unconnected) {
-      ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
-    }
+    // The third input is never linked.
+    TMixRig rig(3, kSize, kSize, 8000, kSize, 8000, c.Kind != THoldUp::Unconnected);
+    auto& [mixer, rec, a, b] = rig;
     b.AnswerIgnore = c.Kind == THoldUp::LateStart || c.Kind == THoldUp::IgnoreStream;
     if (c.Kind == THoldUp::Disabled) mixer.SetInputEnabled(1, false);
     if (c.Kind == THoldUp::StopEarly) b.Start();
@@ -358,12 +366,8 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
   constexpr std::int32_t kSize = 256;
   for (bool remove : {true, false}) {
     SCOPED_TRACE(remove ? "input removed" : "AutoSize switched on");
-    TSumMixer mixer(2, kSize);
-    TOutputRecorder rec;
-    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
-    TFeeder a(SignalA, kSize / 2, 8000), b(SignalB, kSize, 8000);
-    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
-    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    TMixRig rig(2, kSize, kSize / 2, 8000, kSize, 8000);
+    auto& [mixer, rec, a, b] = rig;
     a.Start();
     b.Start();
     a.SendBuffers(1);
@@ -387,12 +391,8 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
 TEST(MultiInputTest, StopsWhenNoInputStreams) {
   for (bool stopOnNoStreams : {true, false}) {
     SCOPED_TRACE(stopOnNoStreams);
-    TSumMixer mixer(2, 0, stopOnNoStreams);
-    TOutputRecorder rec;
-    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
-    TFeeder a(SignalA, 128, 8000), b(SignalB, 128, 8000);
-    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
-    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    TMixRig rig(2, 0, 128, 8000, 128, 8000, true, stopOnNoStreams);
+    auto& [mixer, rec, a, b] = rig;
     for (int round = 0; round < 2; ++round) {  // and starts again afterwards
       a.Start();
       b.Start();
@@ -457,18 +457,13 @@ TEST(MultiInputTest, ReadsTheOlderBufferSizeProperty) {
 
 // ---------------------------------------------------------------- threads
 
-// Inputs fed from two threads at once give what one thread gives.
 TEST(MultiInputThreadsTest, TwoFeedingThreadsGiveTheSameOutput) {
   constexpr std::int32_t kSize = 1024;
   constexpr std::int32_t kBuffers = 400;
   for (bool threaded : {false, true}) {
     SCOPED_TRACE(threaded);
-    TSumMixer mixer(2, kSize);
-    TOutputRecorder rec;
-    ASSERT_TRUE(mixer.OutputPin().Connect(&rec.Pin));
-    TFeeder a(SignalA, 512, 8000), b(SignalB, 1024, 16000);
-    ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
-    ASSERT_TRUE(b.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(1))));
+    TMixRig rig(2, kSize, 512, 8000, 1024, 16000);
+    auto& [mixer, rec, a, b] = rig;
     b.Start();
     a.Start();
     if (threaded) {
