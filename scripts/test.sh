@@ -36,7 +36,7 @@ cmake -S . -B build-tsan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -D
   -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF >/dev/null
 # The programs whose threads meet; the proxy and FFT programs run only their
 # threaded entries (test_..._threads) there.
-tsan_tests="test_runtime_Interfaces test_runtime_InterfaceReferences test_runtime_Threading test_runtime_PairedLock
+tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLock
   test_buffers_Proxy test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite test_vector_FFT
   test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent
   test_streams_MultiInput test_components_ClockGen test_components_CommonGen
