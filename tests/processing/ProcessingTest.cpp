@@ -84,6 +84,10 @@ void AddParallel(TRGProcessing& AProcessing, std::int32_t ACount, std::uint32_t 
   AddEngines(AProcessing, {{'P', AEnabled, ACount, true, AStride}});
 }
 
+std::unique_ptr<TRGProcessingManager, void (*)(TRGProcessingManager*)> MakeManager() {
+  return {new TRGProcessingManager(nullptr), [](TRGProcessingManager* m) { TComponent::Free(m); }};
+}
+
 // Runs ACount indices on the executor and says how many ran.
 int RunsOn(IExecutor& AExecutor, int ACount) {
   std::atomic<int> ran{0};
@@ -185,11 +189,13 @@ TEST(ProcessingEngines, SettersNotifyOnlyOnChange) {
   EXPECT_EQ(p->Pool().Count(), 1);
 }
 
-// SetEngines copies a list (classes and settings) into the owned one; the
-// binary form carries the same, with the engine classes found by name.
+// SetEngines (and a manager's SetProcessing) copies a list (classes and
+// settings) into the owned one; the binary form carries the same, with the
+// engine classes found by name.
 TEST(ProcessingEngines, EngineListsCopyAndStream) {
   TAsker source;
-  AddEngines(source.Processing, {{'G', false, 0, true, 0, "Some Platform"}, {'P', true, 3, false, 99}});
+  AddEngines(source.Processing, {{'G', false, 0, true, 0, "Some Platform"},
+                                 {.Kind = 'P', .Count = 3, .PoolEnabled = false, .Stride = 99, .Priority = tpHighest}});
   auto check = [](const TRGProcessing& AProcessing) {
     ASSERT_EQ(AProcessing.Engines().Count(), 2);
     auto* g = dynamic_cast<TRGGPUProcessingEngine*>(AProcessing.Engines().Items(0));
@@ -204,10 +210,14 @@ TEST(ProcessingEngines, EngineListsCopyAndStream) {
     EXPECT_EQ(p->Pool().Count(), 3);
     EXPECT_FALSE(p->Pool().Enabled());
     EXPECT_EQ(p->MemoryStrideSize(), 99u);
+    EXPECT_EQ(p->Priority(), tpHighest);
   };
   TAsker copy;
   copy.Processing.SetEngines(source.Processing.Engines());
   check(copy.Processing);
+  auto manager = MakeManager();
+  manager->SetProcessing(source.Processing);
+  check(manager->Processing());
   TMemoryStream stream;
   {
     TBinaryWriter w(stream, "TRGProcessing");
@@ -290,10 +300,6 @@ TEST(DISABLED_ProcessingNoPlatformChild, TheGPUEngineAnswersFalse) {
 TEST(ProcessingNoPlatform, NoPlatformAtAll) { nxtest::ExpectChildPassesWithoutOpenCL("DISABLED_ProcessingNoPlatformChild"); }
 
 // ---- the processing manager
-
-std::unique_ptr<TRGProcessingManager, void (*)(TRGProcessingManager*)> MakeManager() {
-  return {new TRGProcessingManager(nullptr), [](TRGProcessingManager* m) { TComponent::Free(m); }};
-}
 
 // consumer -> m1 -> m2: which of them answers, and who owns the executor.
 TEST(ProcessingManager, RequestsAreAnsweredByTheFirstManagerThatCan) {
