@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "BufferTestSupport.h"
@@ -84,85 +85,71 @@ TEST(IntegerBuffersTest, ItemAccessAccessHandlesAndEnumerator) {
   EXPECT_EQ(a->GetByteSize(), 20u);
 }
 
+// An operation with a second buffer and the value it gives element by element.
+template <class I, class T>
+struct TOpCase {
+  const char* Name;
+  void (I::*Op)(const TIntfPtr<I>&);
+  T (*Expected)(T, T);
+};
+
 // Every operation with a second buffer on both buffer types: Self is shared
 // with a second holder, which keeps its values; the 3-element operand
 // changes only the first 3 of Self's 4 elements.
-template <class TBuf, class T>
-void CheckBufferOperations(const std::function<TBuf(const std::vector<T>&)>& make,
-                           const std::vector<std::pair<const char*, std::function<void(const TBuf&, const TBuf&)>>>& ops,
-                           const std::vector<std::function<T(T, T)>>& expect, const std::vector<T>& x,
+template <class I, class TFactory, class T>
+void CheckBufferOperations(std::initializer_list<TOpCase<I, T>> ACases, const std::vector<T>& x,
                            const std::vector<T>& y) {
-  ASSERT_EQ(ops.size(), expect.size());
-  for (std::size_t k = 0; k < ops.size(); ++k) {
-    SCOPED_TRACE(ops[k].first);
-    TBuf self = make(x), keep = make(x);
-    keep->Assign(self);  // keep shares self's block
-    TBuf other = make(std::vector<T>(y.begin(), y.begin() + 3));
-    ops[k].second(self, other);
+  for (const TOpCase<I, T>& c : ACases) {
+    SCOPED_TRACE(c.Name);
+    TIntfPtr<I> self = TFactory::MakeArrayList(x), keep = TFactory::MakeCopy(self);
+    (self.Get()->*c.Op)(TFactory::MakeArrayList(std::vector<T>(y.begin(), y.begin() + 3)));
     std::vector<T> want = x;
-    for (std::size_t i = 0; i < 3; ++i) want[i] = expect[k](x[i], y[i]);
+    for (std::size_t i = 0; i < 3; ++i) want[i] = c.Expected(x[i], y[i]);
     EXPECT_EQ(Values(self), want);
     EXPECT_EQ(Values(keep), x);
   }
 }
 
 TEST(IntegerBuffersTest, IntegerBufferOperations) {
-  using F = std::function<void(const TInt&, const TInt&)>;
-  using E = std::function<std::int32_t(std::int32_t, std::int32_t)>;
-  const TIVec x = {-7, 100, -8, 12345}, y = {3, -9, 33, 1};
-  CheckBufferOperations<TInt, std::int32_t>(
-      [](const TIVec& v) { return TNXIntegerBuffer::MakeArrayList(v); },
-      {{"Add", F([](const TInt& a, const TInt& b) { a->Add(b); })},
-       {"Subtract", F([](const TInt& a, const TInt& b) { a->Subtract(b); })},
-       {"Multiply", F([](const TInt& a, const TInt& b) { a->Multiply(b); })},
-       {"Divide", F([](const TInt& a, const TInt& b) { a->Divide(b); })},
-       {"ModBuffer", F([](const TInt& a, const TInt& b) { a->ModBuffer(b); })},
-       {"AndBuffer", F([](const TInt& a, const TInt& b) { a->AndBuffer(b); })},
-       {"OrBuffer", F([](const TInt& a, const TInt& b) { a->OrBuffer(b); })},
-       {"XorBuffer", F([](const TInt& a, const TInt& b) { a->XorBuffer(b); })},
-       {"LShift", F([](const TInt& a, const TInt& b) { a->LShift(b); })},
-       {"RShift", F([](const TInt& a, const TInt& b) { a->RShift(b); })}},
-      {E([](std::int32_t a, std::int32_t b) { return a + b; }), E([](std::int32_t a, std::int32_t b) { return a - b; }),
-       E([](std::int32_t a, std::int32_t b) { return a * b; }),
+  using B = INXIntegerBuffer;
+  using I = std::int32_t;
+  using U = std::uint32_t;
+  CheckBufferOperations<B, TNXIntegerBuffer, I>(
+      {{"Add", &B::Add, [](I a, I b) { return a + b; }},
+       {"Subtract", &B::Subtract, [](I a, I b) { return a - b; }},
+       {"Multiply", &B::Multiply, [](I a, I b) { return a * b; }},
        // The primitive rounds the quotient to nearest: -7 / 3 = -2, 100 / -9 = -11.
-       E([](std::int32_t a, std::int32_t b) {
-         const double q = static_cast<double>(a) / b;
-         return static_cast<std::int32_t>(q < 0 ? -std::int64_t(-q + 0.5) : std::int64_t(q + 0.5));
-       }),
-       E([](std::int32_t a, std::int32_t b) { return a % b; }), E([](std::int32_t a, std::int32_t b) { return a & b; }),
-       E([](std::int32_t a, std::int32_t b) { return a | b; }), E([](std::int32_t a, std::int32_t b) { return a ^ b; }),
-       E([](std::int32_t a, std::int32_t b) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) << (b & 31)); }),
-       E([](std::int32_t a, std::int32_t b) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) >> (b & 31)); })},
-      x, y);
+       {"Divide", &B::Divide,
+        [](I a, I b) {
+          const double q = static_cast<double>(a) / b;
+          return static_cast<I>(q < 0 ? -std::int64_t(-q + 0.5) : std::int64_t(q + 0.5));
+        }},
+       {"ModBuffer", &B::ModBuffer, [](I a, I b) { return a % b; }},
+       {"AndBuffer", &B::AndBuffer, [](I a, I b) { return a & b; }},
+       {"OrBuffer", &B::OrBuffer, [](I a, I b) { return a | b; }},
+       {"XorBuffer", &B::XorBuffer, [](I a, I b) { return a ^ b; }},
+       {"LShift", &B::LShift, [](I a, I b) { return static_cast<I>(static_cast<U>(a) << (b & 31)); }},
+       {"RShift", &B::RShift, [](I a, I b) { return static_cast<I>(static_cast<U>(a) >> (b & 31)); }}},
+      {-7, 100, -8, 12345}, {3, -9, 33, 1});
 }
 
 TEST(IntegerBuffersTest, UnsignedBufferOperations) {
-  using F = std::function<void(const TUns&, const TUns&)>;
-  using E = std::function<std::uint32_t(std::uint32_t, std::uint32_t)>;
-  const TUVec x = {70, 4000000000u, 0xF0F0F0F0u, 5}, y = {3, 7, 36, 1};
-  CheckBufferOperations<TUns, std::uint32_t>(
-      [](const TUVec& v) { return TNXUnsignedBuffer::MakeArrayList(v); },
-      {{"Subtract", F([](const TUns& a, const TUns& b) { a->Subtract(b); })},
-       {"Divide", F([](const TUns& a, const TUns& b) { a->Divide(b); })},
-       {"ModBuffer", F([](const TUns& a, const TUns& b) { a->ModBuffer(b); })},
-       {"AndBuffer", F([](const TUns& a, const TUns& b) { a->AndBuffer(b); })},
-       {"OrBuffer", F([](const TUns& a, const TUns& b) { a->OrBuffer(b); })},
-       {"XorBuffer", F([](const TUns& a, const TUns& b) { a->XorBuffer(b); })},
-       {"RShift", F([](const TUns& a, const TUns& b) { a->RShift(b); })}},
-      {E([](std::uint32_t a, std::uint32_t b) { return a - b; }), E([](std::uint32_t a, std::uint32_t b) { return a / b; }),
-       E([](std::uint32_t a, std::uint32_t b) { return a % b; }), E([](std::uint32_t a, std::uint32_t b) { return a & b; }),
-       E([](std::uint32_t a, std::uint32_t b) { return a | b; }), E([](std::uint32_t a, std::uint32_t b) { return a ^ b; }),
-       E([](std::uint32_t a, std::uint32_t b) { return a >> (b & 31); })},
-      x, y);
-  const TUVec small = {2, 3, 1u << 30, 9}, by = {5, 6, 3, 1};
-  CheckBufferOperations<TUns, std::uint32_t>(
-      [](const TUVec& v) { return TNXUnsignedBuffer::MakeArrayList(v); },
-      {{"Add", F([](const TUns& a, const TUns& b) { a->Add(b); })},
-       {"Multiply", F([](const TUns& a, const TUns& b) { a->Multiply(b); })},
-       {"LShift", F([](const TUns& a, const TUns& b) { a->LShift(b); })}},
-      {E([](std::uint32_t a, std::uint32_t b) { return a + b; }), E([](std::uint32_t a, std::uint32_t b) { return a * b; }),
-       E([](std::uint32_t a, std::uint32_t b) { return a << (b & 31); })},
-      small, by);
+  using B = INXUnsignedBuffer;
+  using U = std::uint32_t;
+  CheckBufferOperations<B, TNXUnsignedBuffer, U>(
+      {{"Subtract", &B::Subtract, [](U a, U b) { return a - b; }},
+       {"Divide", &B::Divide, [](U a, U b) { return a / b; }},
+       {"ModBuffer", &B::ModBuffer, [](U a, U b) { return a % b; }},
+       {"AndBuffer", &B::AndBuffer, [](U a, U b) { return a & b; }},
+       {"OrBuffer", &B::OrBuffer, [](U a, U b) { return a | b; }},
+       {"XorBuffer", &B::XorBuffer, [](U a, U b) { return a ^ b; }},
+       {"RShift", &B::RShift, [](U a, U b) { return a >> (b & 31); }}},
+      {70, 4000000000u, 0xF0F0F0F0u, 5}, {3, 7, 36, 1});
+  // Operands whose results fit (the unsigned arithmetic refuses to wrap).
+  CheckBufferOperations<B, TNXUnsignedBuffer, U>({{"Add", &B::Add, [](U a, U b) { return a + b; }},
+                                                  {"Multiply", &B::Multiply, [](U a, U b) { return a * b; }},
+                                                  {"LShift", &B::LShift, [](U a, U b) { return a << (b & 31); }}},
+                                                 {2, 3, 1u << 30, 9}, {5, 6, 3, 1});
   EXPECT_EQ(TNXUnsignedBuffer::MakeArray({3, 4})->Dot(TNXUnsignedBuffer::MakeArray({5, 6, 7})), 39u);
 }
 

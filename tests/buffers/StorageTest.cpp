@@ -347,7 +347,7 @@ TEST(StorageTest, BooleanBuffersCountBitsWhenLoadingAndReading) {
   EXPECT_FALSE(b->GetItem(1));
   EXPECT_TRUE(b->GetItem(15));
 
-  // A bit count whose bytes are not all stored is refused.
+  // A bit count that is not a whole number of bytes comes back exactly.
   TIntfPtr<INXBooleanBuffer> nine = TNXBooleanBuffer::MakeValue(9, true);
   std::string form = NXDataObjectToBytes(nine.Get());
   TIntfPtr<INXBooleanBuffer> back = Supports<INXBooleanBuffer>(NXDataObjectFromBytes(form));
