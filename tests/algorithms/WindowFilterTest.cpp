@@ -271,6 +271,7 @@ TEST(FilterCalc, DescriptionsOfEveryKind) {
 TEST(FilterCalc, ResponsesOfTheDescriptionsAgreeWithEvaluate) {
   for (TNXFilterType t : {ftFIR, ftIIR, ftBiquadIIR}) {
     auto info = NXFilterCalc(t, fdftBandPass, 6, 900, 1500, 8000, wtHanning, iirChebyshev, -0.5);
+    EXPECT_EQ(info->GetFilterType(), t);
     std::vector<double> mags, phases;
     info->GetResponse(mags, phases);
     ASSERT_EQ(mags.size(), 257u);

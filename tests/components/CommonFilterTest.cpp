@@ -544,6 +544,7 @@ TEST(CommonFilterTest, SettingsStreamOnlyWhatDiffersAndClampTheQueue) {
   TNXThreadingQueue queue;
   queue.SetSize(0);
   EXPECT_EQ(queue.Size(), 1u);  // the data path's copy follows the clamp
+  EXPECT_EQ(TNXDelayValue().Value(), 100);
 }
 
 }  // namespace
