@@ -202,7 +202,7 @@ TEST_P(WavePlayer, PlaysTheChannelAtTheFilesRate) {
   EXPECT_EQ(sizes, row.Sizes);
   const std::vector<double> got = rec.AllSamples();
   for (std::size_t n = 0; n < got.size(); ++n) ASSERT_EQ(got[n], row.Scale * Left(n % 2500)) << n;
-  EXPECT_EQ(rec.CountOf("TFTStopOperation"), 1);
+  EXPECT_GT(rec.CountOf("TFTStopOperation"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
