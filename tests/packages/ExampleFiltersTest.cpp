@@ -385,14 +385,22 @@ TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   TComponent* root = TNXGraphDocument::LoadFromString(text, &designer);
   ASSERT_NE(root, nullptr);
   // Saved again, the loaded graph gives the same text: the document is
-  // written from the live settings and pins, so every setting and link
-  // (and the free middle input) came back.
+  // written from the live settings and pins, so every link (and the free
+  // middle input) came back; the settings are read back as well.
   EXPECT_EQ(TNXGraphDocument::SaveToString(*root), text);
   auto* sine = Child<TNXSineGenerator>(*root, "Sine");
   auto* noise = Child<TNXNoiseGenerator>(*root, "Noise");
+  auto* mixer = Child<TNXMixer>(*root, "Mixer");
   auto* fir = Child<TNXFirFilter>(*root, "Fir");
+  auto* iir = Child<TNXIirFilter>(*root, "Iir");
   auto* level = Child<TNXLevelDetector>(*root, "Level");
-  ASSERT_TRUE(sine && noise && fir && level);
+  ASSERT_TRUE(sine && noise && mixer && fir && iir && level);
+  EXPECT_EQ(sine->GetFrequency(), 440.5);
+  EXPECT_EQ(noise->GetSeed(), 9u);
+  EXPECT_EQ(mixer->GetInputCount(), 3);
+  EXPECT_EQ(mixer->GetGain(), 0.25);
+  EXPECT_EQ(fir->GetFilterType(), fdftBandPass);
+  EXPECT_EQ(iir->GetPrototype(), iirChebyshev);
 
   // Run it on virtual time, each generator on its own clock, started from
   // two threads at once (no lock-order cycle through the mixer).
