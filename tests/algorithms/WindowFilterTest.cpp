@@ -254,16 +254,13 @@ TEST(WindowCalculator, OldWindowsAndOrderLimits) {
 
 TEST(FilterCalc, DescriptionsOfEveryKind) {
   auto fir = NXFilterCalc(ftFIR, fdftBandPass, 40, 1000, 2000, 8000, wtHamming, iirButterworth, 0);
-  EXPECT_EQ(fir->GetFilterType(), ftFIR);
   std::vector<double> direct;
   NXRealBandPassCalc(direct, 40, 1000, 2000, 8000, wtHamming, 0);
   EXPECT_EQ(fir->GetTaps(), direct);
 
   auto iir = NXFilterCalc(ftIIR, fdftLowPass, 5, 1000, 0, 8000, wtRect, iirButterworth, 0);
-  EXPECT_EQ(iir->GetFilterType(), ftIIR);
   EXPECT_EQ(iir->GetTaps().size(), 12u);
   auto bq = NXFilterCalc(ftBiquadIIR, fdftBandStop, 4, 1000, 2000, 8000, wtRect, iirChebyshev, 0.5);
-  EXPECT_EQ(bq->GetFilterType(), ftBiquadIIR);
   EXPECT_EQ(bq->GetTaps().size(), 6u * 4);
 
   const std::string message = nxtest::MessageOf<EAssertionFailed>(
@@ -274,6 +271,7 @@ TEST(FilterCalc, DescriptionsOfEveryKind) {
 TEST(FilterCalc, ResponsesOfTheDescriptionsAgreeWithEvaluate) {
   for (TNXFilterType t : {ftFIR, ftIIR, ftBiquadIIR}) {
     auto info = NXFilterCalc(t, fdftBandPass, 6, 900, 1500, 8000, wtHanning, iirChebyshev, -0.5);
+    EXPECT_EQ(info->GetFilterType(), t);
     std::vector<double> mags, phases;
     info->GetResponse(mags, phases);
     ASSERT_EQ(mags.size(), 257u);

@@ -4,12 +4,9 @@
 // frequency response and the filter settings.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -23,40 +20,6 @@ namespace {
 using test::TGainFilter;
 
 // ---------------------------------------------------------------- fixtures
-
-// Records what reaches a sink pin (from any thread).
-struct TRecord {
-  std::mutex Lock;
-  std::vector<TIntfPtr<INXData>> Buffers;
-  std::vector<double> Rates;
-  std::vector<double> Values;  // single values
-  int Stops = 0;
-  int Ignores = 0;
-
-  TNXGenericDispatchEvent Handler() {
-    return [this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
-      std::lock_guard<std::mutex> g(Lock);
-      if (auto* r = op->As<TFTStartSampleRateOperation>()) Rates.push_back(r->GetSampleRate());
-      else if (op->IsType<TFTStopOperation>()) ++Stops;
-      else if (op->IsType<TFTIgnoreStreamOperation>()) ++Ignores;
-      else if (auto* f = op->As<TFTSuppliedFloatOperation>()) Values.push_back(f->GetValue());
-      else if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) Buffers.push_back(d->GetValue());
-      return true;
-    };
-  }
-  std::size_t Count() {
-    std::lock_guard<std::mutex> g(Lock);
-    return Buffers.size();
-  }
-};
-
-// The first sample of each received real buffer.
-std::vector<double> FirstSamples(TRecord& ARecord) {
-  std::lock_guard<std::mutex> g(ARecord.Lock);
-  std::vector<double> out;
-  for (const auto& b : ARecord.Buffers) out.push_back(TNXRealBuffer::MakeUniversal(b)->Read()[0]);
-  return out;
-}
 
 // Maps every element of the output with F.
 template <class TBase, auto F>
@@ -79,26 +42,22 @@ template <class TFilter, class TSource, class TSink>
 struct TChain {
   TSource Source{"Out"};
   TFilter& Filter;
-  TSink Sink{"In"}, Other{"Other"};
-  TRecord Seen, OtherSeen;
+  test::TRecordingSink<TSink> Seen{"In"}, OtherSeen{"Other"};
   explicit TChain(TFilter& AFilter, const std::vector<TFilter*>& AFollowing = {}) : Filter(AFilter) {
-    Sink.SetGenericDispatch(Seen.Handler());
-    Other.SetGenericDispatch(OtherSeen.Handler());
     EXPECT_TRUE(Source.Connect(Filter.InputPin()));
     TFilter* last = &Filter;
     for (TFilter* next : AFollowing) {
       EXPECT_TRUE(last->OutputPin()->Connect(next->InputPin()));
       last = next;
     }
-    EXPECT_TRUE(last->OutputPin()->Connect(&Sink));
+    EXPECT_TRUE(last->OutputPin()->Connect(&Seen.Pin));
   }
   ~TChain() {
     Source.Stop();
     Source.DisconnectAll();
-    Sink.DisconnectAll();
   }
   bool Start(double ARate = 1000) { return Source.Notify(TFTStartSampleRateOperation::Make(ARate)); }
-  void ShareSource() { EXPECT_TRUE(Source.Connect(&Other)); }
+  void ShareSource() { EXPECT_TRUE(Source.Connect(&OtherSeen.Pin)); }
   // Waits until the worker (if any) has drained its queue.
   void Drain() {
     if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor();
@@ -116,9 +75,9 @@ std::vector<T> RunOnce(const std::vector<T>& AData, bool AEnabled, bool AThreade
   chain.Start();
   AResult = chain.Source.SubmitBuffer(TBufferClass::MakeArray(std::span<const T>(AData)));
   chain.Drain();
-  std::lock_guard<std::mutex> g(chain.Seen.Lock);
-  if (chain.Seen.Buffers.size() != 1) return {};
-  const auto out = TBufferClass::MakeUniversal(chain.Seen.Buffers[0]);
+  const auto buffers = chain.Seen.Buffers();
+  if (buffers.size() != 1) return {};
+  const auto out = TBufferClass::MakeUniversal(buffers[0]);
   return std::vector<T>(out->Read(), out->Read() + out->GetSize());
 }
 
@@ -170,7 +129,7 @@ TEST(CommonFilterTest, SingleValuesGoThroughTheFloatHook) {
     TChain<TGainFilter, TNXFTComboRealSourcePin, TNXFTRealSinkPin> chain(filter);
     EXPECT_TRUE(chain.Source.SubmitReal(1.5));
     EXPECT_TRUE(chain.Source.SubmitFloat(2.0f));
-    EXPECT_EQ(chain.Seen.Values, enabled ? (std::vector<double>{4.5, 6}) : (std::vector<double>{1.5, 2}));
+    EXPECT_EQ(chain.Seen.Values(), enabled ? (std::vector<double>{4.5, 6}) : (std::vector<double>{1.5, 2}));
   }
 }
 
@@ -184,23 +143,29 @@ TEST(CommonFilterTest, UnlinkedOutputSkipsTheHook) {
   source.Stop();
 }
 
-// What a buffer costs on the way: whether the sink sees the source's block,
-// and how many blocks the send made.
+// What a buffer costs on the way through a gain and the in-place gains after
+// it: whether the sink sees the source's block (and the very buffer object
+// the source sent), and how many blocks the send made.
 struct TCopyCase {
   const char* Name;
-  bool Enabled;
-  bool CanInline;
-  int ExtraSinks;      // more receivers at the source: the filter no longer gets it alone
+  bool Enabled;    // the first filter; the following ones are enabled
+  bool CanInline;  // the first filter; the following ones can
+  int ExtraSinks;  // more receivers at the source: the filter no longer gets it alone
+  int Following;
   bool ExpectSameBlock;
-  bool ExpectSameObject;  // the sink gets the very buffer object the source sent
+  bool ExpectSameObject;
 };
 constexpr TCopyCase kCopyCases[] = {
-    {"disabled passes the buffer on", false, false, 0, true, true},
+    {"disabled passes the buffer on", false, false, 0, 0, true, true},
     // Passed on as it came, without nsExclusive: receivers that write copy first.
-    {"disabled and shared passes the buffer on, shared", false, false, 1, true, true},
-    {"in place when alone and able", true, true, 0, true, true},
-    {"copy when the filter cannot work in place", true, false, 0, false, false},
-    {"copy when shared with another receiver", true, true, 1, false, false},
+    {"disabled and shared passes the buffer on, shared", false, false, 1, 0, true, true},
+    // So the in-place filter after it copies instead of writing into samples
+    // the source's next receiver has not read yet.
+    {"in place after a disabled filter copies a shared buffer", false, true, 1, 1, false, false},
+    {"in place when alone and able", true, true, 0, 0, true, true},
+    {"a chain of in-place filters makes no block", true, true, 0, 7, true, true},
+    {"copy when the filter cannot work in place", true, false, 0, 0, false, false},
+    {"copy when shared with another receiver", true, true, 1, 0, false, false},
 };
 
 TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
@@ -208,7 +173,13 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     SCOPED_TRACE(c.Name);
     TGainFilter filter(2.0, c.CanInline);
     filter.SetEnabled(c.Enabled);
-    TRealChain chain(filter);
+    std::vector<std::unique_ptr<TGainFilter>> owned;
+    std::vector<TGainFilter*> following;
+    for (int i = 0; i < c.Following; ++i) {
+      owned.push_back(std::make_unique<TGainFilter>(2.0, true));
+      following.push_back(owned.back().get());
+    }
+    TRealChain chain(filter, following);
     if (c.ExtraSinks) chain.ShareSource();
     chain.Start();
 
@@ -218,23 +189,20 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     chain.Source.SubmitBuffer(buffer);
     const std::int32_t newStores = _NXCountStores.load() - storesBefore;
 
-    ASSERT_EQ(chain.Seen.Count(), 1u);
-    const auto out = TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0]);
+    const auto seen = chain.Seen.Buffers();
+    ASSERT_EQ(seen.size(), 1u);
+    const auto out = TNXRealBuffer::MakeUniversal(seen[0]);
     EXPECT_EQ(out->Read() == samples, c.ExpectSameBlock);
-    EXPECT_EQ(chain.Seen.Buffers[0].Get() == static_cast<INXData*>(buffer.Get()), c.ExpectSameObject);
+    EXPECT_EQ(seen[0].Get() == static_cast<INXData*>(buffer.Get()), c.ExpectSameObject);
     EXPECT_EQ(newStores, c.ExpectSameBlock ? 0 : 1);
-    EXPECT_EQ(out->Read()[2], c.Enabled ? 6.0 : 3.0);
+    EXPECT_EQ(out->Read()[2], 3.0 * (1 << ((c.Enabled ? 1 : 0) + c.Following)));
     if (c.ExtraSinks) {
       // The other receiver still sees the samples as they were sent.
-      ASSERT_EQ(chain.OtherSeen.Count(), 1u);
-      EXPECT_EQ(TNXRealBuffer::MakeUniversal(chain.OtherSeen.Buffers[0])->Read()[2], 3.0);
+      EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}}));
     }
   }
 }
 
-// A disabled filter passes a buffer that others share without its exclusive
-// mark: the in-place filter after it copies instead of writing into samples
-// the source's next receiver has not read yet.
 // An in-place hop sends the operation it received on when the hook leaves
 // the buffer as it came (same object, same size); otherwise a new operation
 // says what the buffer now holds.
@@ -270,65 +238,16 @@ TEST(CommonFilterTest, InPlaceHopsForwardTheOperationOnlyWhenTheBufferIsUnchange
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TEditFilter filter(c.Edit);
-    TNXFTRealSourcePin source("Out");
-    TNXFTRealSinkPin sink("In");
-    std::vector<const IFTNotifyOperation*> seen;
-    std::vector<std::uint32_t> counts;
-    sink.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
-      if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) {
-        seen.push_back(op.Get());
-        counts.push_back(d->GetClockCount());
-      }
-      return true;
-    });
-    ASSERT_TRUE(source.Connect(filter.InputPin()));
-    ASSERT_TRUE(filter.OutputPin()->Connect(&sink));
-    source.Notify(TFTStartSampleRateOperation::Make(1000));
+    TChain<TEditFilter, TNXFTRealSourcePin, TNXFTRealSinkPin> chain(filter);
+    chain.Start();
     const TIntfPtr<INXData> buffer(TNXRealBuffer::MakeArray({1.0, 2.0, 3.0}));
     const TIntfPtr<IFTNotifyOperation> sent =
         c.Plain ? TFTSuppliedBufferOperation::Make(buffer) : TFTInternalBufferOperation::Make(true, buffer);
-    source.Notify(sent);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0] == sent.Get(), c.ExpectSameOperation);
-    EXPECT_EQ(counts[0], c.ExpectClockCount);
-    source.Stop();
-    source.DisconnectAll();
-    sink.DisconnectAll();
+    chain.Source.Notify(sent);
+    ASSERT_EQ(chain.Seen.Count(), 1u);
+    EXPECT_EQ(chain.Seen.Operations()[0] == sent.Get(), c.ExpectSameOperation);
+    EXPECT_EQ(chain.Seen.ClockCounts()[0], c.ExpectClockCount);
   }
-}
-
-TEST(CommonFilterTest, ADisabledFilterKeepsASharedBufferShared) {
-  TGainFilter off(2.0, true), gain(2.0, true);
-  off.SetEnabled(false);
-  TRealChain chain(off, {&gain});
-  chain.ShareSource();
-  chain.Start(8000);
-  chain.Source.SubmitBuffer(TNXRealBuffer::MakeArray({1.0, 2.0}));
-  ASSERT_EQ(chain.Seen.Count(), 1u);
-  ASSERT_EQ(chain.OtherSeen.Count(), 1u);
-  EXPECT_EQ(TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0])->Read()[1], 4.0);
-  EXPECT_EQ(TNXRealBuffer::MakeUniversal(chain.OtherSeen.Buffers[0])->Read()[1], 2.0);
-}
-
-TEST(CommonFilterTest, AChainOfInPlaceFiltersMakesNoBlock) {
-  constexpr int kHops = 8;
-  std::vector<std::unique_ptr<TGainFilter>> filters;
-  std::vector<TGainFilter*> following;
-  for (int i = 0; i < kHops; ++i) {
-    filters.push_back(std::make_unique<TGainFilter>(2.0, true));
-    if (i > 0) following.push_back(filters.back().get());
-  }
-  TRealChain chain(*filters[0], following);
-  chain.Start(8000);
-  auto buffer = TNXRealBuffer::MakeArray({1.0, 0.5});
-  const double* samples = buffer->Read();
-  const std::int32_t storesBefore = _NXCountStores.load();
-  chain.Source.SubmitBuffer(buffer);
-  EXPECT_EQ(_NXCountStores.load(), storesBefore);
-  ASSERT_EQ(chain.Seen.Count(), 1u);
-  const auto out = TNXRealBuffer::MakeUniversal(chain.Seen.Buffers[0]);
-  EXPECT_EQ(out->Read(), samples);
-  EXPECT_EQ(out->Read()[1], 0.5 * (1 << kHops));
 }
 
 // ---------------------------------------------------------------- dispatch and rate
@@ -354,8 +273,8 @@ TEST(CommonFilterTest, StartAndStopSetTheRateAndTheWorker) {
     EXPECT_EQ(filter.SampleRate(), 0);
     EXPECT_FALSE(filter.Running());
     EXPECT_FALSE(filter.GetFilterThread());
-    EXPECT_EQ(chain.Seen.Rates, std::vector<double>{44100});
-    EXPECT_EQ(chain.Seen.Stops, 1);
+    EXPECT_EQ(chain.Seen.Rates(), std::vector<double>{44100});
+    EXPECT_EQ(chain.Seen.CountOf("TFTStopOperation"), 1);
     // Anything else is forwarded unchanged; a plain start starts the stream.
     EXPECT_TRUE(chain.Source.Notify(TFTStartOperation::Make()));
     EXPECT_TRUE(filter.Running());
@@ -367,25 +286,33 @@ TEST(CommonFilterTest, OperationsFromDownstreamGoUpOrAreAnswered) {
   TGainFilter filter;
   TRealChain chain(filter);
   // Linked input: the query goes on up to the source.
-  chain.Sink.Notify(TFTQueryStreamOperation::Make());
-  EXPECT_EQ(chain.Seen.Ignores, 0);
+  chain.Seen.Pin.Notify(TFTQueryStreamOperation::Make());
+  EXPECT_EQ(chain.Seen.CountOf("TFTIgnoreStreamOperation"), 0);
   // Unlinked input: answered downstream with an ignore-stream operation.
   chain.Source.Disconnect(filter.InputPin());
-  chain.Sink.Notify(TFTQueryStreamOperation::Make());
-  EXPECT_EQ(chain.Seen.Ignores, 1);
+  chain.Seen.Pin.Notify(TFTQueryStreamOperation::Make());
+  EXPECT_EQ(chain.Seen.CountOf("TFTIgnoreStreamOperation"), 1);
 }
 
 // ---------------------------------------------------------------- worker thread
 
 // Sends ACount numbered buffers (the first sample is the number).
-template <class TSource>
-void SendNumbered(TSource& ASource, int AFirst, int ACount) {
+void SendNumbered(TNXFTRealSourcePin& ASource, int AFirst, int ACount) {
   for (int i = AFirst; i < AFirst + ACount; ++i) ASource.SubmitBuffer(TNXRealBuffer::MakeArray({double(i), 0.0}));
 }
 
-std::vector<double> Numbers(int AFirst, int ACount, double AScale = 1) {
+// Holds the filter's worker on buffer 0 and queues buffers 1 .. AQueued behind it.
+void HoldWorker(TGainFilter& AFilter, TNXFTRealSourcePin& ASource, int AQueued) {
+  AFilter.Close();
+  SendNumbered(ASource, 0, 1);
+  AFilter.WaitEntered();
+  SendNumbered(ASource, 1, AQueued);
+}
+
+// 0 .. ACount - 1.
+std::vector<double> Numbers(int ACount) {
   std::vector<double> v;
-  for (int i = AFirst; i < AFirst + ACount; ++i) v.push_back(i * AScale);
+  for (int i = 0; i < ACount; ++i) v.push_back(i);
   return v;
 }
 
@@ -399,7 +326,7 @@ TEST(CommonFilterTest, BlockModeDeliversEveryBufferOnceInOrder) {
     chain.Start();
     SendNumbered(chain.Source, 0, 300);
     chain.Drain();
-    EXPECT_EQ(FirstSamples(chain.Seen), Numbers(0, 300));
+    EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(300));
   }
 }
 
@@ -422,18 +349,15 @@ TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
     f->Threading()->SetEnabled(true);
     f->Threading()->Queue()->SetSize(15);
   }
-  TChain<TGainFilter, TNXFTRealSourcePin, TNXFTRealSinkPin> chain(first, {&second});
+  TRealChain chain(first, {&second});
   chain.Start();
-  first.Close();
-  SendNumbered(chain.Source, 0, 1);  // taken by the first worker and held
-  first.WaitEntered();
-  SendNumbered(chain.Source, 1, 4);  // queued: the first worker sends these with work still queued
+  HoldWorker(first, chain.Source, 4);  // the first worker sends 1 .. 4 with work still queued
   chain.Source.SubmitBuffer(TNXRealBuffer::MakeArray({-1.0, 0.0}));  // its last: sends nothing
   first.Open();
   chain.Drain();
   // Bounded wait: a wake-up left undone would leave the second worker asleep.
   EXPECT_EQ(second.GetFilterThread()->GetQueueEvent().WaitFor(10000), wrSignaled);
-  EXPECT_EQ(FirstSamples(chain.Seen), Numbers(0, 5));
+  EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(5));
 }
 
 struct TDropCase {
@@ -458,14 +382,11 @@ TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDrop) {
     });
     TRealChain chain(filter);
     chain.Start();
-    filter.Close();
-    SendNumbered(chain.Source, 0, 1);  // taken by the worker and held
-    filter.WaitEntered();
-    SendNumbered(chain.Source, 1, static_cast<int>(c.Size) + c.Extra);
+    HoldWorker(filter, chain.Source, static_cast<int>(c.Size) + c.Extra);
     filter.Open();
     chain.Drain();
     MainThread::ProcessQueue();
-    EXPECT_EQ(FirstSamples(chain.Seen), Numbers(0, 1 + static_cast<int>(c.Size)));
+    EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(1 + static_cast<int>(c.Size)));
     EXPECT_EQ(fullEvents, c.Extra);
     EXPECT_EQ(sender, &filter);
   }
@@ -476,10 +397,7 @@ TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
   filter.Threading()->SetEnabled(true);
   TRealChain chain(filter);
   chain.Start();
-  filter.Close();
-  SendNumbered(chain.Source, 0, 1);  // taken by the worker and held
-  filter.WaitEntered();
-  SendNumbered(chain.Source, 1, 5);
+  HoldWorker(filter, chain.Source, 5);
   const auto thread = filter.GetFilterThread();
   EXPECT_EQ(thread->QueuedCount(), 5);
   thread->FlushQueue();  // the five waiting ones go; the one in progress finishes
@@ -491,7 +409,7 @@ TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
   filter.FlushQueue();  // nothing waits: nothing changes
   SendNumbered(chain.Source, 7, 1);
   chain.Drain();
-  EXPECT_EQ(FirstSamples(chain.Seen), (std::vector<double>{0, 6, 7}));
+  EXPECT_EQ(chain.Seen.FirstSamples(), (std::vector<double>{0, 6, 7}));
 }
 
 TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
@@ -532,7 +450,7 @@ TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   EXPECT_FALSE(filter.GetFilterThread());
   EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
   EXPECT_LE(chain.Seen.Count(), static_cast<std::size_t>(sent.load()));
-  EXPECT_EQ(chain.Seen.Stops, 201);
+  EXPECT_EQ(chain.Seen.CountOf("TFTStopOperation"), 201);
 }
 
 // ---------------------------------------------------------------- taps and settings

@@ -1,13 +1,18 @@
 // Shared pieces of the component tests: ownership of components that are
-// freed through TComponent::Free, and a gain filter that works in place and
-// can hold its worker at a gate.
+// freed through TComponent::Free, a recording sink pin, and a gain filter
+// that works in place and can hold its worker at a gate.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
+#include "components/NXClockGen.h"
 #include "components/NXCommonFilter.h"
 #include "nxruntime.h"
 
@@ -18,6 +23,111 @@ struct TFreeComponent {
 };
 template <class T>
 using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
+
+// A sink pin that records what arrives, from any thread: each buffer with
+// the operation that carried it, its clock count and the master clock step
+// at its arrival; single values, announced rates, and the class names of all
+// other operations in order. With AClaimPump it answers pump requests by
+// naming itself master. The waits time out after a minute only so that a
+// broken run cannot hang the suite.
+template <class TPin>
+class TRecordingSink {
+ public:
+  explicit TRecordingSink(const char* AName = "In", bool AClaimPump = false) : Pin(AName), FClaimPump(AClaimPump) {
+    Pin.SetGenericDispatch([this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                                  TFTNotifyState) { return Handle(AOperation); });
+  }
+  ~TRecordingSink() { Pin.DisconnectAll(); }
+  void* Identity() { return this; }
+
+  bool WaitBuffers(std::size_t ACount) {
+    std::unique_lock lk(FLock);
+    return FCond.wait_for(lk, std::chrono::seconds(60), [&] { return FBuffers.size() >= ACount; });
+  }
+  bool WaitOp(const std::string& AName) {
+    std::unique_lock lk(FLock);
+    return FCond.wait_for(lk, std::chrono::seconds(60), [&] { return std::count(FOps.begin(), FOps.end(), AName); });
+  }
+  std::vector<TIntfPtr<INXData>> Buffers() { return Locked(FBuffers); }
+  std::size_t Count() { return Locked(FBuffers).size(); }
+  std::vector<const IFTNotifyOperation*> Operations() { return Locked(FOperations); }
+  std::vector<std::uint32_t> ClockCounts() { return Locked(FClockCounts); }
+  std::vector<std::uint64_t> Steps() { return Locked(FSteps); }
+  std::vector<double> Values() { return Locked(FValues); }
+  std::vector<double> Rates() { return Locked(FRates); }
+  std::vector<std::string> Ops() { return Locked(FOps); }
+  int CountOf(const std::string& AName) {
+    const auto ops = Ops();
+    return static_cast<int>(std::count(ops.begin(), ops.end(), AName));
+  }
+  void* StartPumpMaster() { return Locked(FStartPumpMaster); }
+  // The samples of each real or integer buffer.
+  std::vector<std::vector<double>> Samples() {
+    std::vector<std::vector<double>> out;
+    for (const auto& b : Buffers()) {
+      std::vector<double>& samples = out.emplace_back();
+      TIntfPtr<INXRealBuffer> real;
+      TIntfPtr<INXIntegerBuffer> ints;
+      if (Supports(b.Get(), real))
+        samples.assign(real->Read(), real->Read() + real->GetSize());
+      else if (Supports(b.Get(), ints))
+        samples.assign(ints->Read(), ints->Read() + ints->GetSize());
+    }
+    return out;
+  }
+  // Every sample, in order.
+  std::vector<double> AllSamples() {
+    std::vector<double> all;
+    for (const auto& s : Samples()) all.insert(all.end(), s.begin(), s.end());
+    return all;
+  }
+  // The first sample of each buffer.
+  std::vector<double> FirstSamples() {
+    std::vector<double> out;
+    for (const auto& s : Samples()) out.push_back(s.at(0));
+    return out;
+  }
+
+  TPin Pin;
+
+ private:
+  template <class T>
+  T Locked(const T& AValue) {
+    std::lock_guard lk(FLock);
+    return AValue;
+  }
+  bool Handle(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+    if (auto* request = AOperation->As<TFTPumpRequestOperation>(); request && FClaimPump) request->Claim(this, 10);
+    {
+      std::lock_guard lk(FLock);
+      if (auto* d = AOperation->As<TFTTypedSuppliedDataOperation>()) {
+        FBuffers.push_back(d->GetValue());
+        FOperations.push_back(AOperation.Get());
+        FClockCounts.push_back(d->GetClockCount());
+        FSteps.push_back(NXMasterClockSteps());
+      } else {
+        FOps.emplace_back(AOperation->GetInstance()->ClassName());
+        if (auto* f = AOperation->As<TFTSuppliedFloatOperation>()) FValues.push_back(f->GetValue());
+        if (auto* r = AOperation->As<TFTStartSampleRateOperation>()) FRates.push_back(r->GetSampleRate());
+        if (auto* start = AOperation->As<TFTStartPumpOperation>()) FStartPumpMaster = start->GetMaster();
+      }
+    }
+    FCond.notify_all();
+    return true;
+  }
+
+  const bool FClaimPump;
+  std::mutex FLock;
+  std::condition_variable FCond;
+  std::vector<TIntfPtr<INXData>> FBuffers;
+  std::vector<const IFTNotifyOperation*> FOperations;
+  std::vector<std::uint32_t> FClockCounts;
+  std::vector<std::uint64_t> FSteps;
+  std::vector<double> FValues, FRates;
+  std::vector<std::string> FOps;
+  void* FStartPumpMaster = nullptr;
+};
+using TRealRecorder = TRecordingSink<TNXFTRealSinkPin>;
 
 // Multiplies by Gain in place; counts its calls; Close holds the next call
 // until Open (WaitEntered returns once it is held).

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -41,9 +40,7 @@ class TSequenceGen : public TNXCommonRealGen {
 struct TChain {
   test::TComponentPtr<TSequenceGen> Gen{new TSequenceGen(nullptr)};
   test::TComponentPtr<test::TGainFilter> F[4];  // in-place gains of 1
-  TNXFTRealSinkPin Sink{"In"};
-  std::mutex Lock;
-  std::vector<int> Seen;  // sequence numbers in arrival order
+  test::TRealRecorder Sink;
   std::atomic<int> QueueFull{0};
 
   explicit TChain(bool ADropMode) {
@@ -57,27 +54,15 @@ struct TChain {
       F[3]->Threading()->Queue()->SetFullMode(fmDropData);
     }
     F[3]->Threading()->SetOnQueueFull([this](TPersistent*) { ++QueueFull; });
-    Sink.SetGenericDispatch([this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
-      if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) {
-        const auto b = TNXRealBuffer::MakeUniversal(d->GetValue());
-        std::lock_guard g(Lock);
-        Seen.push_back(static_cast<int>(b->Read()[0]));
-      }
-      return true;
-    });
     EXPECT_TRUE(Gen->OutputPin().Connect(F[0]->InputPin()));
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(F[i]->OutputPin()->Connect(F[i + 1]->InputPin()));
-    EXPECT_TRUE(F[3]->OutputPin()->Connect(&Sink));
+    EXPECT_TRUE(F[3]->OutputPin()->Connect(&Sink.Pin));
   }
   ~TChain() {
     Gen.reset();
     for (auto& f : F) f.reset();
-    Sink.DisconnectAll();
   }
-  int Arrived() {
-    std::lock_guard g(Lock);
-    return static_cast<int>(Seen.size());
-  }
+  int Arrived() { return static_cast<int>(Sink.Count()); }
   // Runs the main-thread queue (where OnQueueFull is raised) until Done
   // holds or a minute has passed.
   template <class Pred>
@@ -109,13 +94,14 @@ TEST(FilterChain, SequenceNumbersSurviveBlockAndDropModes) {
       })) << chain.Arrived() << " arrived, " << chain.QueueFull.load() << " reported full";
       chain.Gen->Stop();
       MainThread::ProcessQueue();
-      std::lock_guard g(chain.Lock);
+      // Sequence numbers in arrival order.
+      const std::vector<double> seen = chain.Sink.FirstSamples();
       if (drop) {
-        EXPECT_EQ(static_cast<int>(chain.Seen.size()) + chain.QueueFull.load(), kBuffers);
+        EXPECT_EQ(static_cast<int>(seen.size()) + chain.QueueFull.load(), kBuffers);
       }
-      for (std::size_t i = 1; i < chain.Seen.size(); ++i) ASSERT_LT(chain.Seen[i - 1], chain.Seen[i]) << i;
+      for (std::size_t i = 1; i < seen.size(); ++i) ASSERT_LT(seen[i - 1], seen[i]) << i;
       if (!drop) {
-        for (int i = 0; i < kBuffers; ++i) ASSERT_EQ(chain.Seen[i], i);
+        for (int i = 0; i < kBuffers; ++i) ASSERT_EQ(seen[i], i);
       }
     }
     EXPECT_EQ(TNXFilterThread::LiveCount(), 0);

@@ -29,9 +29,9 @@ TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers,
   TFTClockSourcePin clock("Clock");
   AGen.SetClockSource(csExternal);
   EXPECT_TRUE(clock.Connect(&AGen.ClockInputPin()));
-  EXPECT_TRUE(AGen.OutputPin().Connect(&ARecorder.Pin()));
+  EXPECT_TRUE(AGen.OutputPin().Connect(&ARecorder.Pin));
   AGen.Start();
-  for (std::int32_t i = 0; i < ABuffers && !ARecorder.Stopped(); ++i) {
+  for (std::int32_t i = 0; i < ABuffers && ARecorder.CountOf("TFTStopOperation") == 0; ++i) {
     if (ABeforeTick) ABeforeTick(i);
     clock.Clock(1);
   }
@@ -64,9 +64,9 @@ TEST_P(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
   gen->SetAmplitude(row.Amplitude);
   gen->SetPhase(row.Phase);
   TRecorder rec;
-  const std::vector<double> got = RunClocked(*gen, rec, row.Buffers).Samples();
+  const std::vector<double> got = RunClocked(*gen, rec, row.Buffers).AllSamples();
   ASSERT_EQ(got.size(), static_cast<std::size_t>(row.BufferSize) * row.Buffers);
-  EXPECT_EQ(rec.Rate(), row.Rate);
+  EXPECT_EQ(rec.Rates(), std::vector<double>{row.Rate});
   double worst = 0;
   for (std::size_t n = 0; n < got.size(); ++n)
     worst = std::max(worst, std::abs(got[n] - SineAt(row.Frequency, row.Rate, row.Amplitude, row.Phase, n)));
@@ -91,7 +91,7 @@ TEST(SineGeneratorChange, AFrequencyChangeKeepsTheWaveformContinuous) {
   TRecorder rec;
   const std::vector<double> got = RunClocked(*gen, rec, 5, [&](std::int32_t ATick) {
                                     if (ATick == 3) gen->SetFrequency(70);
-                                  }).Samples();
+                                  }).AllSamples();
   ASSERT_EQ(got.size(), 500u);
   // 300 samples at 30 Hz are 9 whole cycles: the new tone starts at phase 0.
   for (std::size_t n = 300; n < 500; ++n) EXPECT_NEAR(got[n], SineAt(70, 1000, 1, 0, n - 300), 1e-12) << n;
@@ -116,15 +116,15 @@ TEST_P(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
   gen->SetSeed(row.Seed);
   gen->SetBufferSize(1000);
   TRecorder first, second, third;
-  const std::vector<double> a = RunClocked(*gen, first, 200).Samples();
+  const std::vector<double> a = RunClocked(*gen, first, 200).AllSamples();
   // A new stream starts the sequence again, whatever the buffer sizes (odd
   // sizes split the Gaussian pairs across buffers).
   gen->SetBufferSize(7);
-  const std::vector<double> b = RunClocked(*gen, second, 1000).Samples();
+  const std::vector<double> b = RunClocked(*gen, second, 1000).AllSamples();
   ASSERT_EQ(a.size(), 200000u);
   EXPECT_TRUE(std::equal(b.begin(), b.end(), a.begin()));
   gen->SetSeed(row.Seed + 1);
-  const std::vector<double> c = RunClocked(*gen, third, 1).Samples();
+  const std::vector<double> c = RunClocked(*gen, third, 1).AllSamples();
   EXPECT_FALSE(std::equal(c.begin(), c.end(), a.begin()));
 
   double sum = 0, squares = 0, peak = 0;
@@ -196,13 +196,13 @@ TEST_P(WavePlayer, PlaysTheChannelAtTheFilesRate) {
   gen->SetBufferSize(row.BufferSize);
   TRecorder rec;
   RunClocked(*gen, rec, row.Ticks);
-  EXPECT_EQ(rec.Rate(), 22050);
+  EXPECT_EQ(rec.Rates(), std::vector<double>{22050});
   std::vector<std::size_t> sizes;
-  for (const auto& b : rec.Buffers()) sizes.push_back(b.size());
+  for (const auto& b : rec.Samples()) sizes.push_back(b.size());
   EXPECT_EQ(sizes, row.Sizes);
-  const std::vector<double> got = rec.Samples();
+  const std::vector<double> got = rec.AllSamples();
   for (std::size_t n = 0; n < got.size(); ++n) ASSERT_EQ(got[n], row.Scale * Left(n % 2500)) << n;
-  EXPECT_TRUE(rec.Stopped());
+  EXPECT_GT(rec.CountOf("TFTStopOperation"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -226,7 +226,7 @@ TEST_P(WavePlayerErrors, NameTheFile) {
   gen->SetFileName(row.File.empty() ? StereoFile() : TestFile(row.File));
   gen->SetChannel(row.Channel);
   TRecorder rec;
-  ASSERT_TRUE(gen->OutputPin().Connect(&rec.Pin()));
+  ASSERT_TRUE(gen->OutputPin().Connect(&rec.Pin));
   const std::string message = MessageOf<EFOpenError>([&] { gen->Start(); });
   EXPECT_NE(message.find(row.Expected), std::string::npos) << message;
   EXPECT_FALSE(gen->IsRunning());
@@ -246,7 +246,7 @@ TEST(WavePlayerPrepare, FindsTheFileBesideTheDocumentAndPlaysIt) {
   EXPECT_EQ(gen->GetSampleRateValue(), 22050);
   EXPECT_EQ(gen->FileFrames(), 2500);
   TRecorder rec;
-  EXPECT_EQ(RunClocked(*gen, rec, 5).Samples().size(), 2500u);  // plays the prepared file
+  EXPECT_EQ(RunClocked(*gen, rec, 5).AllSamples().size(), 2500u);  // plays the prepared file
   context.DocumentDir = "/nonexistent-dir";
   const std::string message = MessageOf<EFOpenError>([&] { gen->FlowPrepare(context); });
   EXPECT_NE(message.find("/nonexistent-dir/example_sources_stereo.wav"), std::string::npos) << message;

@@ -1,21 +1,19 @@
-// What the example package's tests share: a sink pin that records what
-// arrives, a source pin that feeds a component from the test's thread,
+// What the example package's tests share: the components' recording sink
+// pin, a source pin that feeds a component from the test's thread,
 // owning pointers that free components the way their owners would, a seeded
 // noise sequence and the test output folder.
 #pragma once
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "../components/ComponentTestSupport.h"
 #include "buffers/NXSimpleDataBuffer.h"
 #include "runtime/Zandor.Components.h"
 #include "streams/NXStreamTypes.h"
@@ -23,88 +21,16 @@
 namespace nxtest {
 using namespace nx;
 
-struct TFreeComponent {
-  void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); }
-};
 template <class T>
-using TOwned = std::unique_ptr<T, TFreeComponent>;
+using TOwned = nx::test::TComponentPtr<T>;
 
 template <class T>
 TOwned<T> Make() {
   return TOwned<T>(new T(nullptr));
 }
 
-// Records the buffers (as sample vectors), the announced rates, whether the
-// start was a spectrum's and whether a stop arrived. Deliveries may come
-// from clock threads.
-class TRecorder {
- public:
-  TRecorder() {
-    FPin.SetGenericDispatch([this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOp, TFTNotifyState) {
-      std::lock_guard g(FLock);
-      if (auto* d = AOp->As<TFTTypedSuppliedDataOperation>()) {
-        const auto b = TNXRealBuffer::MakeUniversal(d->GetValue());
-        FBuffers.emplace_back(b->Read(), b->Read() + b->GetSize());
-      } else if (auto* r = AOp->As<TFTStartSampleRateOperation>()) {
-        FRates.push_back(r->GetSampleRate());
-        FSpectrumStart = AOp->IsType<TFTStartSpectrumOperation>();
-      } else if (AOp->IsType<TFTStopOperation>()) {
-        FStopped = true;
-      }
-      FArrived.notify_all();
-      return true;
-    });
-  }
-  ~TRecorder() { FPin.DisconnectAll(); }
-  TNXFTRealSinkPin& Pin() { return FPin; }
-
-  // Wait at most a minute (the time-out only keeps a broken run from
-  // hanging the suite).
-  bool WaitBuffers(std::size_t ACount) {
-    std::unique_lock lk(FLock);
-    return FArrived.wait_for(lk, std::chrono::seconds(60), [&] { return FBuffers.size() >= ACount || FStopped; });
-  }
-  bool WaitStop() {
-    std::unique_lock lk(FLock);
-    return FArrived.wait_for(lk, std::chrono::seconds(60), [&] { return FStopped; });
-  }
-  std::vector<std::vector<double>> Buffers() {
-    std::lock_guard g(FLock);
-    return FBuffers;
-  }
-  // Every sample received, in order.
-  std::vector<double> Samples() {
-    std::lock_guard g(FLock);
-    std::vector<double> all;
-    for (const auto& b : FBuffers) all.insert(all.end(), b.begin(), b.end());
-    return all;
-  }
-  std::vector<double> Rates() {
-    std::lock_guard g(FLock);
-    return FRates;
-  }
-  double Rate() {
-    std::lock_guard g(FLock);
-    return FRates.empty() ? 0 : FRates.back();
-  }
-  bool SpectrumStart() {
-    std::lock_guard g(FLock);
-    return FSpectrumStart;
-  }
-  bool Stopped() {
-    std::lock_guard g(FLock);
-    return FStopped;
-  }
-
- private:
-  TNXFTRealSinkPin FPin{"Recorder"};
-  std::mutex FLock;
-  std::condition_variable FArrived;
-  std::vector<std::vector<double>> FBuffers;
-  std::vector<double> FRates;
-  bool FSpectrumStart = false;
-  bool FStopped = false;
-};
+// Records what arrives (deliveries may come from clock threads).
+using TRecorder = nx::test::TRecordingSink<TNXFTRealSinkPin>;
 
 // Feeds a stream into a pin from the test's thread.
 class TFeeder {
