@@ -163,7 +163,7 @@ TEST_P(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
     for (IppiAxis flip : {ippAxsHorizontal, ippAxsVertical, ippAxsBoth}) {
       SCOPED_TRACE(testing::Message() << sz.width << "x" << sz.height << " flip " << flip);
       for (int ch : {3, 4}) {
-        TImage8 src(sz.width, sz.height, ch), dst(sz.width, sz.height, ch), back(sz.width, sz.height, ch);
+        TImage8 src(sz.width, sz.height, ch), dst(sz.width, sz.height, ch);
         FillRandom(src);
         const auto mirror = ch == 4 ? ippiMirror_8u_C4R : ippiMirror_8u_C3R;
         ASSERT_EQ(mirror(src.Data(), src.Step(), dst.Data(), dst.Step(), sz, flip), ippStsNoErr);
@@ -172,17 +172,11 @@ TEST_P(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
             for (int c = 0; c < ch; ++c)
               ASSERT_EQ(dst.At(x, y, c), src.At(MirrorX(flip, x, sz.width), MirrorY(flip, y, sz.height), c));
         EXPECT_TRUE(dst.GuardsIntact());
-        // Mirroring twice about the same axis gives the source back.
-        ASSERT_EQ(mirror(dst.Data(), dst.Step(), back.Data(), back.Step(), sz, flip), ippStsNoErr);
-        EXPECT_EQ(back.Memory(), src.Memory());
-
         if (ch == 3) {
-          // In place agrees with out of place, and twice in place is the identity.
+          // In place agrees with out of place.
           TImage8 inPlace = src;
           ASSERT_EQ(ippiMirror_8u_C3IR(inPlace.Data(), inPlace.Step(), sz, flip), ippStsNoErr);
           EXPECT_EQ(inPlace.Memory(), dst.Memory());
-          ASSERT_EQ(ippiMirror_8u_C3IR(inPlace.Data(), inPlace.Step(), sz, flip), ippStsNoErr);
-          EXPECT_EQ(inPlace.Memory(), src.Memory());
         }
       }
     }
