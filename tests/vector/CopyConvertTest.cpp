@@ -57,58 +57,47 @@ TEST_P(CopyConvertKernels, MatchScalarTwins) { RunTwinTable(TwinRows(), 4321); }
 
 TEST(CopyConvertDispatch, EveryPrimitiveHasATest) { CheckPrimitiveGroups("CopyConvert", {TwinRows()}); }
 
-std::uint32_t FloatBits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
-
 TEST_P(CopyConvertKernels, DoubleToSingleSaturates) {
+  // NaN goes to the lowest float; just above FLT_MAX would round to Inf.
   const double src[] = {1e300, -1e300, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
                         -std::numeric_limits<double>::infinity(), 3.4028235677973366e38, 1.5, -0.0};
+  const std::uint32_t want[] = {0x7F7FFFFFu, 0xFF7FFFFFu, 0xFF7FFFFFu, 0x7F7FFFFFu,
+                                0xFF7FFFFFu, 0x7F7FFFFFu, BitsOf(1.5f), 0x80000000u};
   float dst[8];
   ASSERT_EQ(ippsConvert_64f32f(src, dst, 8), ippStsNoErr);
-  EXPECT_EQ(FloatBits(dst[0]), 0x7F7FFFFFu);
-  EXPECT_EQ(FloatBits(dst[1]), 0xFF7FFFFFu);
-  EXPECT_EQ(FloatBits(dst[2]), 0xFF7FFFFFu);  // NaN
-  EXPECT_EQ(FloatBits(dst[3]), 0x7F7FFFFFu);
-  EXPECT_EQ(FloatBits(dst[4]), 0xFF7FFFFFu);
-  EXPECT_EQ(FloatBits(dst[5]), 0x7F7FFFFFu);  // just above FLT_MAX, would round to Inf
-  EXPECT_EQ(dst[6], 1.5f);
-  EXPECT_EQ(FloatBits(dst[7]), 0x80000000u);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(BitsOf(dst[i]), want[i]) << i;
 }
 
+// Rounding modes, saturation and the scale factor: a positive factor divides
+// (10 / 4 = 2.5 -> 2, 14 / 4 = 3.5 -> 4), a negative one multiplies.
 TEST_P(CopyConvertKernels, RoundingConversions) {
-  const double src[] = {2.5, 3.5, -2.5, 3e9, -3e9, 2147483647.0, -2147483648.0, 2147483646.5, -2.7, 0.5};
-  Ipp32s dst[10];
-  ASSERT_EQ(ippsConvert_64f32s_Sfs(src, dst, 10, ippRndNear, 0), ippStsNoErr);
-  const Ipp32s nearWant[] = {2, 4, -2, 2147483647, -2147483647 - 1, 2147483647, -2147483647 - 1, 2147483646, -3, 0};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(dst[i], nearWant[i]) << i;
-  ASSERT_EQ(ippsConvert_64f32s_Sfs(src, dst, 10, ippRndZero, 0), ippStsNoErr);
-  const Ipp32s zeroWant[] = {2, 3, -2, 2147483647, -2147483647 - 1, 2147483647, -2147483647 - 1, 2147483646, -2, 0};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(dst[i], zeroWant[i]) << i;
-  // A positive scale factor divides: 10 / 4 = 2.5 -> 2, 14 / 4 = 3.5 -> 4; a negative one multiplies.
-  const double scaled[] = {10.0, 14.0, -10.0, 1.5};
-  ASSERT_EQ(ippsConvert_64f32s_Sfs(scaled, dst, 4, ippRndNear, 2), ippStsNoErr);
-  EXPECT_EQ(dst[0], 2);
-  EXPECT_EQ(dst[1], 4);
-  EXPECT_EQ(dst[2], -2);
-  EXPECT_EQ(dst[3], 0);
-  ASSERT_EQ(ippsConvert_64f32s_Sfs(scaled, dst, 4, ippRndNear, -3), ippStsNoErr);
-  EXPECT_EQ(dst[0], 80);
-  EXPECT_EQ(dst[3], 12);
-  ASSERT_EQ(ippsConvert_64f32s_Sfs(scaled, dst, 4, ippRndNear, -40), ippStsNoErr);
-  EXPECT_EQ(dst[0], 2147483647);
-  EXPECT_EQ(dst[2], -2147483647 - 1);
+  const Ipp32s kMax = INT32_MAX, kMin = INT32_MIN;
+  const std::vector<double> src = {2.5, 3.5, -2.5, 3e9, -3e9, 2147483647.0, -2147483648.0, 2147483646.5, -2.7, 0.5};
+  const std::vector<double> scaled = {10.0, 14.0, -10.0, 1.5};
+  const struct {
+    const std::vector<double>& Src;
+    IppRoundMode Mode;
+    int Sf;
+    std::vector<Ipp32s> Want;
+  } cases[] = {
+      {src, ippRndNear, 0, {2, 4, -2, kMax, kMin, kMax, kMin, 2147483646, -3, 0}},
+      {src, ippRndZero, 0, {2, 3, -2, kMax, kMin, kMax, kMin, 2147483646, -2, 0}},
+      {scaled, ippRndNear, 2, {2, 4, -2, 0}},
+      {scaled, ippRndNear, -3, {80, 112, -80, 12}},
+      {scaled, ippRndNear, -40, {kMax, kMax, kMin, kMax}},
+  };
+  for (const auto& c : cases) {
+    std::vector<Ipp32s> dst(c.Src.size());
+    const int n = static_cast<int>(dst.size());
+    ASSERT_EQ(ippsConvert_64f32s_Sfs(c.Src.data(), dst.data(), n, c.Mode, c.Sf), ippStsNoErr);
+    EXPECT_EQ(dst, c.Want) << "mode " << c.Mode << " sf " << c.Sf;
+  }
   const float fsrc[] = {2.5f, -2.7f, 5e9f, 6.0f};
+  Ipp32s dst[4];
   ASSERT_EQ(ippsConvert_32f32s_Sfs(fsrc, dst, 4, ippRndNear, 0), ippStsNoErr);
-  EXPECT_EQ(dst[0], 2);
-  EXPECT_EQ(dst[1], -3);
-  EXPECT_EQ(dst[2], 2147483647);
+  EXPECT_EQ(std::vector<Ipp32s>(dst, dst + 4), (std::vector<Ipp32s>{2, -3, kMax, 6}));
   ASSERT_EQ(ippsConvert_32f32s_Sfs(fsrc, dst, 4, ippRndZero, 1), ippStsNoErr);
-  EXPECT_EQ(dst[0], 1);
-  EXPECT_EQ(dst[1], -1);
-  EXPECT_EQ(dst[3], 3);
+  EXPECT_EQ(std::vector<Ipp32s>(dst, dst + 4), (std::vector<Ipp32s>{1, -1, kMax, 3}));
 }
 
 TEST_P(CopyConvertKernels, ScaledShortsUseTheClampedFactor) {
@@ -158,12 +147,6 @@ TEST_P(CopyConvertKernels, MoveHandlesOverlapBothWays) {
   for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<Ipp8u>(i);
   ASSERT_EQ(NXScopeDispatcher::ippsMove_8u(b.data(), b.data() + 1, 99), ippStsNoErr);
   for (int i = 0; i < 99; ++i) EXPECT_EQ(b[static_cast<std::size_t>(i) + 1], i);
-}
-
-TEST(CopyConvertDispatch, OneRoutineServesBothConvertPointers) {
-  EXPECT_EQ(reinterpret_cast<const void*>(NXScopeDispatcher::ippsConvert_64f32f),
-            reinterpret_cast<const void*>(NXBasicDispatcher::ippsConvert_64f32f));
-  EXPECT_EQ(reinterpret_cast<const void*>(NXScopeDispatcher::ippsMove_8u), reinterpret_cast<const void*>(&builtin::ippsMove_8u));
 }
 
 }  // namespace

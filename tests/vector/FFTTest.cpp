@@ -31,16 +31,9 @@ namespace {
 
 using namespace nx;
 namespace b = nx::builtin;
+using nxtest::RandomReal;
 
 constexpr double kCanary = -12345.678;
-
-std::vector<double> Random(size_t n, unsigned seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  std::vector<double> v(n);
-  for (double& x : v) x = dist(gen);
-  return v;
-}
 
 double RelRms(const double* got, const double* want, size_t n) {
   double e = 0, r = 0;
@@ -138,7 +131,7 @@ TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
       ASSERT_EQ(spec.Init(order, c.Flag), ippStsNoErr);
       const size_t n = spec.N;
       std::vector<Ipp8u> buf(size_t(spec.BufSize()) + 1);
-      const std::vector<double> x = Random(spec.SignalLen(), (c.Real ? 200 : 100) + order);
+      const std::vector<double> x = RandomReal(spec.SignalLen(), (c.Real ? 200 : 100) + order);
       std::vector<double> X(spec.SpectrumLen()), y(x.size());
       ASSERT_EQ(spec.Fwd(x.data(), X.data(), buf.data()), ippStsNoErr);
       if (c.Real) {
@@ -173,7 +166,7 @@ TEST_P(FFTAccuracy, MatchesExtendedPrecisionDft) {
       TSpec spec(real);
       ASSERT_EQ(spec.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
       const size_t n = spec.N;
-      const std::vector<double> x = Random(spec.SignalLen(), (real ? 400 : 300) + order);
+      const std::vector<double> x = RandomReal(spec.SignalLen(), (real ? 400 : 300) + order);
       std::vector<double> X(spec.SpectrumLen()), xc = x;
       if (real) {
         xc.assign(2 * n, 0.0);
@@ -194,7 +187,7 @@ TEST_P(FFTAccuracy, InverseMatchesConjugateDft) {
     const size_t n = size_t(1) << order;
     TSpec cs(false);
     ASSERT_EQ(cs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
-    std::vector<double> x = Random(2 * n, 500 + order), X(2 * n);
+    std::vector<double> x = RandomReal(2 * n, 500 + order), X(2 * n);
     ASSERT_EQ(cs.Inv(x.data(), X.data()), ippStsNoErr);
     // inverse(x) = conj(forward(conj(x)))
     for (size_t i = 1; i < 2 * n; i += 2) x[i] = -x[i];
@@ -212,7 +205,7 @@ TEST_P(FFTAccuracy, MatchesFftwUpToOrder20) {
     for (bool real : {false, true}) {
       TSpec spec(real);
       ASSERT_EQ(spec.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
-      std::vector<double> x = Random(spec.SignalLen(), (real ? 700 : 600) + order), tmp(x.size());
+      std::vector<double> x = RandomReal(spec.SignalLen(), (real ? 700 : 600) + order), tmp(x.size());
       std::vector<double> X(spec.SpectrumLen()), F(X.size());
       auto* f = reinterpret_cast<fftw_complex*>(F.data());
       fftw_plan plan = real ? fftw_plan_dft_r2c_1d(n, tmp.data(), f, FFTW_ESTIMATE)
@@ -233,6 +226,7 @@ TEST_P(FFTAccuracy, MatchesFftwUpToOrder20) {
 TEST_P(FFTReal, SmallCcsExamples) {
   struct TCase {
     std::vector<double> In, Want;
+    int Flag = IPP_FFT_NODIV_BY_ANY;
   };
   const TCase cases[] = {
       {{1, 1, 1, 1}, {4, 0, 0, 0, 0, 0}},
@@ -240,26 +234,18 @@ TEST_P(FFTReal, SmallCcsExamples) {
       {{1, 0, 0, 0}, {1, 0, 1, 0, 1, 0}},
       {{0, 1, 0, 0}, {1, 0, 0, -1, -1, 0}},
       {{3}, {3, 0}},
+      {{2.5}, {2.5, 0}, IPP_FFT_DIV_FWD_BY_N},  // order 0: scaling by N = 1
       {{2, 5}, {7, 0, -3, 0}},
   };
   for (const TCase& c : cases) {
     const int order = int(std::log2(c.In.size()));
     TSpec rs(true);
-    ASSERT_EQ(rs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
+    ASSERT_EQ(rs.Init(order, c.Flag), ippStsNoErr);
     std::vector<double> out(c.Want.size() + 1, kCanary);
     ASSERT_EQ(rs.Fwd(c.In.data(), out.data()), ippStsNoErr);
     for (size_t i = 0; i < c.Want.size(); ++i) EXPECT_NEAR(out[i], c.Want[i], 1e-15) << i;
     EXPECT_EQ(out.back(), kCanary);
   }
-  // Order 0 with forward scaling by sqrt(N) = 1 and by N = 1: (x0 * scale, 0).
-  TSpec rs(true);
-  ASSERT_EQ(rs.Init(0, IPP_FFT_DIV_FWD_BY_N), ippStsNoErr);
-  const double in = 2.5;
-  double out[3] = {kCanary, kCanary, kCanary};
-  ASSERT_EQ(rs.Fwd(&in, out), ippStsNoErr);
-  EXPECT_EQ(out[0], 2.5);
-  EXPECT_EQ(out[1], 0.0);
-  EXPECT_EQ(out[2], kCanary);
 }
 
 // The inverse never reads the imaginary slots of X[0] and X[N/2].
@@ -268,7 +254,7 @@ TEST_P(FFTReal, InverseIgnoresEndImaginaryParts) {
     const size_t n = size_t(1) << order;
     TSpec rs(true);
     ASSERT_EQ(rs.Init(order, IPP_FFT_DIV_INV_BY_N), ippStsNoErr);
-    std::vector<double> X = Random(n + 2, 800 + order), a(n), c(n);
+    std::vector<double> X = RandomReal(n + 2, 800 + order), a(n), c(n);
     X[1] = X[n + 1] = 0;
     ASSERT_EQ(rs.Inv(X.data(), a.data()), ippStsNoErr);
     X[1] = 7;
@@ -291,7 +277,7 @@ TEST_P(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
     ASSERT_EQ(rs.Init(order, IPP_FFT_DIV_FWD_BY_N), ippStsNoErr);
     std::vector<Ipp8u> cbuf(size_t(cs.BufSize()) + 16), rbuf(size_t(rs.BufSize()) + 16);
     Ipp8u* cUnaligned = cbuf.data() + ((reinterpret_cast<uintptr_t>(cbuf.data()) % 16 == 3) ? 0 : 3);
-    const std::vector<double> x = Random(2 * n, 900 + order);
+    const std::vector<double> x = RandomReal(2 * n, 900 + order);
     for (bool inverse : {false, true}) {
       auto run = [&](const double* s, double* d, Ipp8u* buf) { return inverse ? cs.Inv(s, d, buf) : cs.Fwd(s, d, buf); };
       std::vector<double> ref(2 * n), other(2 * n), inplace = x;
@@ -327,7 +313,7 @@ TEST_P(FFTVariants, SpecSharedByTwoThreads) {
   TSpec cs(false), rs(true);
   ASSERT_EQ(cs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
   ASSERT_EQ(rs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
-  const std::vector<double> x0 = Random(2 * n, 1000), x1 = Random(2 * n, 1001);
+  const std::vector<double> x0 = RandomReal(2 * n, 1000), x1 = RandomReal(2 * n, 1001);
   std::vector<double> want0(2 * n), want1(2 * n), wantR(n + 2);
   ASSERT_EQ(cs.Fwd(x0.data(), want0.data()), ippStsNoErr);
   ASSERT_EQ(cs.Fwd(x1.data(), want1.data()), ippStsNoErr);
@@ -488,7 +474,7 @@ TEST_P(FFTSpec, TransformStatusesWriteNothing) {
   TSpec cs(false), rs(true);
   ASSERT_EQ(cs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
   ASSERT_EQ(rs.Init(order, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
-  const std::vector<double> x = Random(2 * n, 1100);
+  const std::vector<double> x = RandomReal(2 * n, 1100);
   std::vector<double> dst(2 * n + 4, kCanary);
   const auto* xc = C(x.data());
   auto* dc = C(dst.data());

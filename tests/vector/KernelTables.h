@@ -107,6 +107,15 @@ bool SameValue(T a, T b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// n values uniform in [-1, 1), the same for the same seed.
+inline std::vector<double> RandomReal(std::size_t n, std::uint64_t seed) {
+  std::mt19937_64 g(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<double> v(n);
+  for (auto& x : v) x = u(g);
+  return v;
+}
+
 // The ranges of random values; Small keeps sums far from overflow.
 enum class TRange { General, Moderate, Positive, Small };
 

