@@ -3,8 +3,8 @@
 // sink.
 //   (a) synchronous, in place: CPU time per sample per hop, against the bare
 //       multiplications of the same samples; and whether any hop copied;
-//   (b) every filter on its own worker thread (queue 15, block mode): real
-//       time per sample per hop of a stream of buffers;
+//   (b) every filter on its own worker thread (queue 15, block mode): CPU
+//       time of all threads per sample per hop of a stream of buffers;
 //   (c) one hop through a disabled filter, against a source linked straight
 //       to the sink.
 #include <benchmark/benchmark.h>
@@ -135,6 +135,7 @@ BENCHMARK(BM_BareMultiplications)->Repetitions(5);
 double gThreadedBest = -1;     // real ns per buffer
 double gThreadedCpuBest = -1;  // CPU ns of all threads per buffer
 double gThreadedSwitches = -1;  // context switches of all threads per buffer and hop, in that run
+std::vector<double> gThreadedCpu;  // CPU ns of all threads per buffer, each repetition
 double ProcessCpuNs() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -162,6 +163,7 @@ void BM_ThreadedChain(benchmark::State& state) {
   const double perBuffer = ns / static_cast<double>(expected);
   if (gThreadedBest < 0 || perBuffer < gThreadedBest) gThreadedBest = perBuffer;
   const double cpuPerBuffer = (ProcessCpuNs() - cpu0) / static_cast<double>(expected);
+  gThreadedCpu.push_back(cpuPerBuffer);
   if (gThreadedCpuBest < 0 || cpuPerBuffer < gThreadedCpuBest) {
     gThreadedCpuBest = cpuPerBuffer;
     gThreadedSwitches = (ProcessSwitches() - switches0) / static_cast<double>(expected * kHops);
@@ -196,7 +198,7 @@ int main(int argc, char** argv) {
   const double sync = rep.Cpu("BM_SyncChain"), bare = rep.Cpu("BM_BareMultiplications");
   const double hop = rep.Cpu("BM_DisabledHop"), direct = rep.Cpu("BM_DirectLink");
   const double perSampleHop = double(kSamples) * kHops;
-  std::printf("\nFilter chain (min CPU time over repetitions; the threaded chain: best real time)\n");
+  std::printf("\nFilter chain (min CPU time over repetitions unless marked)\n");
   if (sync > 0)
     std::printf("%-52s %9.3f ns   goal <= 0.25   %s\n", "(a) synchronous, per sample per hop", sync / perSampleHop,
                 sync / perSampleHop <= 0.25 ? "ok" : "ABOVE");
@@ -206,12 +208,18 @@ int main(int argc, char** argv) {
   if (gCopies >= 0)
     std::printf("%-52s %9ld      goal 0         %s\n", "    buffers that arrived copied after warm-up", gCopies,
                 gCopies == 0 ? "ok" : "ABOVE");
+  // The threaded goal is on CPU time (every thread of the process), judged on
+  // the median repetition: the best one alone flatters a noisy machine.
+  if (!gThreadedCpu.empty()) {
+    std::sort(gThreadedCpu.begin(), gThreadedCpu.end());
+    const double median = gThreadedCpu[gThreadedCpu.size() / 2] / perSampleHop;
+    std::printf("%-52s %9.3f ns   goal <= 1.5    %s\n", "(b) threaded, CPU per sample per hop (median)", median,
+                median <= 1.5 ? "ok" : "ABOVE");
+    std::printf("%-52s %9.3f ns   (CPU time of every thread of the process)\n",
+                "    threaded, CPU per sample per hop (best)", gThreadedCpuBest / perSampleHop);
+  }
   if (gThreadedBest > 0)
-    std::printf("%-52s %9.3f ns   goal <= 1.5    %s\n", "(b) threaded, per sample per hop", gThreadedBest / perSampleHop,
-                gThreadedBest / perSampleHop <= 1.5 ? "ok" : "ABOVE");
-  if (gThreadedCpuBest > 0)
-    std::printf("%-52s %9.3f ns   (CPU time of every thread of the process)\n", "    threaded, CPU per sample per hop",
-                gThreadedCpuBest / perSampleHop);
+    std::printf("%-52s %9.3f ns\n", "    threaded, real time per sample per hop (best)", gThreadedBest / perSampleHop);
   if (gThreadedSwitches >= 0)
     std::printf("%-52s %9.3f      (every thread, in the run of least CPU time)\n",
                 "    threaded, context switches per buffer and hop", gThreadedSwitches);

@@ -235,19 +235,14 @@ void TFTBasicPin::SetLinks(std::vector<TFTLink> ALinks) {
   {
     std::lock_guard guard(FLinksLock);
     FLinks.swap(next);
+    FLinkCount.store(FLinks ? static_cast<std::int32_t>(FLinks->size()) : 0, std::memory_order_release);
   }
   // The old snapshot goes here, outside the lock (it may free a converter).
 }
 
-bool TFTBasicPin::IsConnected() const noexcept {
-  const TFTLinkSnapshot links = GetLinks();
-  return links && !links->empty();
-}
+bool TFTBasicPin::IsConnected() const noexcept { return FLinkCount.load(std::memory_order_acquire) > 0; }
 
-std::int32_t TFTBasicPin::ConnectedCount() const noexcept {
-  const TFTLinkSnapshot links = GetLinks();
-  return links ? static_cast<std::int32_t>(links->size()) : 0;
-}
+std::int32_t TFTBasicPin::ConnectedCount() const noexcept { return FLinkCount.load(std::memory_order_acquire); }
 
 bool TFTBasicPin::IsConnectedTo(const TFTBasicPin* APin) const noexcept {
   const TFTLinkSnapshot links = GetLinks();

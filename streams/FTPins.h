@@ -617,6 +617,9 @@ class TFTBasicPin {
   std::atomic<bool> FConverterPin{false};  // a pin of a link's converter
   mutable std::mutex FLinksLock;  // guards the FLinks pointer only
   TFTLinkSnapshot FLinks;
+  // The size of FLinks, kept beside it so that the question asked for every
+  // buffer sent (is anyone linked?) takes neither the lock nor the snapshot.
+  std::atomic<std::int32_t> FLinkCount{0};
 };
 
 // Makes and removes links. Every link change runs under one process-wide
