@@ -23,34 +23,6 @@ struct TCounts {
 };
 TCounts Counts() { return {_NXCountPasBuffers.load(), _NXCountStores.load()}; }
 
-TEST(SharingTest, SixteenReceiversShareOneBlockAndOneWriterCopiesOnce) {
-  TBuffer source = Ramp(64);
-  const std::vector<double> original = Values(source);
-  const TCounts before = Counts();
-
-  std::vector<TBuffer> holders;
-  for (int i = 0; i < 16; ++i) holders.push_back(CopyOf(source));
-  EXPECT_EQ(Counts().Stores, before.Stores) << "passing a buffer on must not make a block";
-  EXPECT_EQ(Counts().Buffers, before.Buffers + 16);
-  for (const TBuffer& h : holders) {
-    EXPECT_EQ(h->Read(), source->Read());
-    EXPECT_EQ(h->GetSize(), 64);
-  }
-
-  holders[5]->SetItem(3, -1.0);
-  EXPECT_EQ(Counts().Stores, before.Stores + 1);
-  EXPECT_NE(holders[5]->Read(), source->Read());
-  std::vector<double> expected = original;
-  expected[3] = -1.0;
-  EXPECT_EQ(Values(holders[5]), expected);
-  for (int i = 0; i < 16; ++i)
-    if (i != 5) {
-      EXPECT_EQ(holders[i]->Read(), source->Read());
-      EXPECT_EQ(Values(holders[i]), original);
-    }
-  EXPECT_EQ(Values(source), original);
-}
-
 // Reading access cannot write into a block that other buffers share: it is
 // const, and only the writing accesses (which copy first) hand out T*.
 template <class I>
@@ -354,19 +326,6 @@ TEST(AllocatorTest, SizesAlignmentAndErrors) {
   NXBufferDeallocate(nullptr, 10);
 }
 
-TEST(AllocatorTest, FreedBlocksAreReusedForTheSameSizeClass) {
-  void* p = NXBufferAllocate(8192);
-  NXBufferDeallocate(p, 8192);
-  const std::uint64_t cached = NXInternalStore::CachedBytes();
-  EXPECT_GE(cached, 8192u);
-  void* q = NXBufferAllocate(8000);  // same class
-  EXPECT_EQ(q, p);
-  EXPECT_EQ(NXInternalStore::CachedBytes(), cached - 8192);
-  NXBufferDeallocate(q, 8000);
-  NXInternalStore::ReleaseCache();
-  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
-}
-
 // The bound of the cache: blocks beyond it go to the heap, a lower bound
 // gives the excess back at once, 0 keeps nothing, and the host can empty it.
 TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
@@ -384,8 +343,11 @@ TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
   NXBufferDeallocate(NXBufferAllocate(64), 64);
   EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
   NXInternalStore::SetCacheLimit(limit);
-  NXBufferDeallocate(NXBufferAllocate(64), 64);
-  EXPECT_EQ(NXInternalStore::CachedBytes(), 64u);
+  void* kept = NXBufferAllocate(8192);
+  NXBufferDeallocate(kept, 8192);
+  EXPECT_EQ(NXInternalStore::CachedBytes(), 8192u);
+  EXPECT_EQ(NXBufferAllocate(8000), kept);  // a smaller size of the same class takes the cached block
+  NXBufferDeallocate(kept, 8000);
   NXInternalStore::ReleaseCache();
   EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
   EXPECT_EQ(NXInternalStore::GetCacheLimit(), limit);  // releasing keeps the bound

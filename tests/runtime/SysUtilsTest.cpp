@@ -1,9 +1,7 @@
 // Tests of the runtime's exceptions and checks: message formats of range
-// errors and assertions, the exception hierarchy, and the checked arithmetic
-// at its boundaries.
+// errors and assertions, and the checked arithmetic at its boundaries.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -34,6 +32,7 @@ TEST(RaiseTest, MessagesAreFormatted) {
             "Cloning is not implemented for TFoo (NXInternalStore, line 589)");
   EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("", "Unit", 1); }), "Assertion failed (Unit, line 1)");
   EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion(nullptr, "Unit", 2); }), "Assertion failed (Unit, line 2)");
+  EXPECT_EQ(std::string(EOutOfMemory().what()), "Out of memory");  // a default message names the fault
 }
 
 TEST(AssertionTest, MacrosNameThisFileAndLine) {
@@ -55,20 +54,6 @@ TEST(AssertionTest, MacrosNameThisFileAndLine) {
   EXPECT_NO_THROW(NX_ASSERT(++evaluations == 1));
   EXPECT_EQ(evaluations, 1);
   static_assert(std::string_view(detail_UnitName("a/b\\c/NXClockGen.cpp")) == "NXClockGen.cpp");
-}
-
-TEST(ExceptionTest, HierarchyAndDefaultMessages) {
-  // Each class is caught as its base; default messages name the fault.
-  EXPECT_THROW(throw ERangeError(), EIntError);
-  EXPECT_THROW(throw EIntOverflow(), EExternal);
-  EXPECT_THROW(throw EDivByZero(), Exception);
-  EXPECT_THROW(throw EReadError(), EStreamError);
-  EXPECT_THROW(throw EFCreateError(), EStreamError);
-  EXPECT_THROW(throw EOutOfMemory(), std::exception);
-  EXPECT_EQ(std::string(EReadError().what()), "Stream read error");
-  EXPECT_EQ(std::string(EWriteError().what()), "Stream write error");
-  EXPECT_EQ(std::string(EIntOverflow().what()), "Integer overflow");
-  EXPECT_EQ(EConvertError("custom").Message(), "custom");
 }
 
 TEST(CheckedArithmeticTest, Signed32) {
@@ -96,7 +81,7 @@ TEST(CheckedArithmeticTest, Signed32) {
 
 TEST(CheckedArithmeticTest, Unsigned32) {
   EXPECT_EQ(CheckedAddU(UINT32_MAX - 1, 1), UINT32_MAX);
-  EXPECT_THROW(CheckedAddU(UINT32_MAX, 1), EIntOverflow);
+  EXPECT_EQ(MessageOf<EIntOverflow>([] { CheckedAddU(UINT32_MAX, 1); }), "Integer overflow");
   EXPECT_EQ(CheckedSubU(5, 5), 0u);
   EXPECT_THROW(CheckedSubU(4, 5), EIntOverflow);
   EXPECT_EQ(CheckedMulU(65535, 65537), 4294967295u);
@@ -116,12 +101,6 @@ TEST(CheckedArithmeticTest, Signed64) {
   EXPECT_EQ(CheckedMul64(std::int64_t{1} << 31, std::int64_t{1} << 31), std::int64_t{1} << 62);
   EXPECT_THROW(CheckedMul64(std::int64_t{1} << 32, std::int64_t{1} << 31), EIntOverflow);
   EXPECT_THROW(CheckedMul64(INT64_MIN, -1), EIntOverflow);
-}
-
-TEST(SysErrorMessageTest, GivesTheSystemText) {
-  const std::string text = SysErrorMessage(ENOENT);
-  EXPECT_FALSE(text.empty());
-  EXPECT_NE(text, SysErrorMessage(EACCES));
 }
 
 }  // namespace
