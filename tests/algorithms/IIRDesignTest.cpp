@@ -1,13 +1,12 @@
 // IIR design: every Butterworth and Chebyshev design on a grid of orders,
 // types and corners against the textbook magnitude of the same prototype
-// through the bilinear transform; the biquad cascade against the direct form
-// (response and filtering through the IIR primitives); unit gain at the
+// through the bilinear transform; the biquad cascade's complex response
+// against the direct form's; unit gain at the
 // reference frequency; the prototype poles, the Bessel table and the orders.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -184,13 +183,9 @@ TEST(IIRDesign, UnitGainAtTheReferenceFrequency) {
   EXPECT_GT(directChecked, 400);
 }
 
-// One design in both forms, up to order 8: the same complex response, and
-// the same output through the IIR primitives.
+// One design in both forms, up to order 8: the same complex response (the
+// magnitudes alone would not see a zero or pole mirrored in the unit circle).
 TEST(IIRDesign, BiquadCascadeEqualsDirectForm) {
-  std::mt19937 gen(11);
-  std::normal_distribution<double> noise;
-  std::vector<double> x(3000);
-  for (double& v : x) v = noise(gen);
   int compared = 0;
   for (const Design& d : Grid()) {
     TNXDesignedIIRbiquad bq;
@@ -205,30 +200,13 @@ TEST(IIRDesign, BiquadCascadeEqualsDirectForm) {
     for (int i = 0; i <= 200; ++i)
       if (std::abs(Eval(dt, false, 0.5 * i / 200)) > 1e-5)
         worst = std::max(worst, RoundingBound(dt, false, 0.5 * i / 200));
-    // The output of an ill-conditioned direct form drifts from the cascade's.
+    // An ill-conditioned direct form's response is lost to the rounding of its taps.
     if (worst > kRepresentable) continue;
     for (int i = 0; i <= 200; ++i) {
       const double f = 0.5 * i / 200;
       const TC a = Eval(dt, false, f), b = Eval(bq.GetSectionTaps(), true, f);
       ASSERT_LE(std::abs(a - b), 1e-9 * std::max(1.0, std::abs(a))) << Name(d) << " at " << f;
     }
-    std::vector<double> y1(x.size()), y2(x.size());
-    IppsIIRState_64f* s1 = nullptr;
-    IppsIIRState_64f* s2 = nullptr;
-    const int order = static_cast<int>(dt.size() / 2) - 1;
-    ASSERT_EQ(ippsIIRInitAlloc_64f(&s1, dt.data(), order, nullptr), ippStsNoErr);
-    ASSERT_EQ(ippsIIRInitAlloc_BiQuad_64f(&s2, bq.GetSectionTaps().data(), bq.GetSectionCount(), nullptr),
-              ippStsNoErr);
-    ippsIIR_64f(x.data(), y1.data(), static_cast<int>(x.size()), s1);
-    ippsIIR_64f(x.data(), y2.data(), static_cast<int>(x.size()), s2);
-    ippsIIRFree_64f(s1);
-    ippsIIRFree_64f(s2);
-    double peak = 0, diff = 0;
-    for (std::size_t k = 0; k < x.size(); ++k) {
-      peak = std::max(peak, std::fabs(y1[k]));
-      diff = std::max(diff, std::fabs(y1[k] - y2[k]));
-    }
-    ASSERT_LE(diff, 1e-9 * std::max(peak, 1.0)) << Name(d);
     ++compared;
   }
   EXPECT_GT(compared, 120);

@@ -701,27 +701,6 @@ struct IIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-TEST_P(IIRFilter, BiquadCascadeMatchesTheScalarCascade) {
-  const int n = 3000;
-  for (int Q = 1; Q <= 9; ++Q) {
-    SCOPED_TRACE(::testing::Message() << "sections " << Q);
-    const auto taps = RandomBiquads(Q, 40 + Q), dly = RandomReal(2 * Q, 50 + Q), x = RandomReal(n, 60 + Q);
-    const auto exact = ExactCascade(taps, std::vector<LD>(dly.begin(), dly.end()), x);
-    IIR f(taps, Q, dly.data(), true);
-    IppsIIRState_64f* twin = nullptr;
-    ASSERT_EQ(reference::ippsIIRInitAlloc_BiQuad_64f(&twin, taps.data(), Q, dly.data()), ippStsNoErr);
-    Guarded<Ipp64f> y(n), r(n);
-    ASSERT_EQ(ippsIIR_64f(x.data(), y.data(), n, f.st), ippStsNoErr);
-    ASSERT_EQ(reference::ippsIIR_64f(x.data(), r.data(), n, twin), ippStsNoErr);
-    EXPECT_TRUE(y.GuardsIntact());
-    for (int k = 0; k < n; ++k) {
-      ASSERT_NEAR(y[k], r[k], 1e-13 * (1 + std::abs(r[k]))) << k;
-      ASSERT_NEAR(y[k], static_cast<double>(exact[k]), 1e-9) << k;
-    }
-    EXPECT_EQ(reference::ippsIIRFree_64f(twin), ippStsNoErr);
-  }
-}
-
 // The delay values carry the state between calls: any split of the input,
 // and in-place filtering, reproduce one long call bit for bit.
 TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
@@ -737,6 +716,9 @@ TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
       const auto [y, ys, yi] = RunSplit(ippsIIR_64f, x, blocks, whole.st, split.st, inplace.st);
       EXPECT_EQ(ys, y);
       EXPECT_EQ(yi, y);
+      if (!biquad) continue;  // the cascade from its initial delays against the recurrence in long double
+      const auto exact = ExactCascade(taps, std::vector<LD>(dly.begin(), dly.end()), x);
+      for (std::size_t k = 0; k < x.size(); ++k) ASSERT_NEAR(y[k], static_cast<double>(exact[k]), 1e-9) << k;
     }
   }
 }

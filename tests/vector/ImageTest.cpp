@@ -517,24 +517,6 @@ TEST_P(ImageResize, IdentityConstantAndBlockAverageOnEveryForm) {
   CheckConstant<Ipp16u>(1, 1234);
 }
 
-TEST_P(ImageResize, LinearAndCubicDoublingOfARamp) {
-  // Columns 0, 10, 20, ...: doubling about the centre samples x/2, so linear
-  // gives 5x; the last column samples half a pixel past the edge, which
-  // repeats the edge value. Catmull-Rom reproduces a ramp away from the edges.
-  const int w = 12;
-  TImage8 src(w, 3, 1), lin(2 * w, 6, 1), cub(2 * w, 6, 1);
-  src.Fill([](int x, int, int) { return 10 * x; });
-  ASSERT_EQ(Resize(1, src, Whole(src.Size()), lin, 2, 2, w / 2.0, 1.5, IPPI_INTER_LINEAR), ippStsNoErr);
-  ASSERT_EQ(Resize(1, src, Whole(src.Size()), cub, 2, 2, w / 2.0, 1.5, IPPI_INTER_CUBIC), ippStsNoErr);
-  for (int y = 0; y < 6; ++y) {
-    for (int x = 0; x < 2 * w - 1; ++x) ASSERT_EQ(lin.At(x, y), 5 * x) << x;
-    EXPECT_EQ(lin.At(2 * w - 1, y), 10 * (w - 1));
-    for (int x = 2; x < 2 * w - 4; ++x) ASSERT_EQ(cub.At(x, y), 5 * x) << x;
-  }
-  EXPECT_TRUE(lin.GuardsIntact());
-  EXPECT_TRUE(cub.GuardsIntact());
-}
-
 // A direct 2-D resampler in double precision, written from the kernel
 // definitions (exact sinc, no table): the built-in routine must agree to ±1.
 double RefKernel(int mode, double x) {
