@@ -133,7 +133,6 @@ BENCHMARK(BM_BareMultiplications)->Repetitions(5);
 // (b) Every filter threaded: batches of buffers, each iteration until the
 // sink has all of them. A new buffer each time, as a generator sends.
 double gThreadedBest = -1;     // real ns per buffer
-double gThreadedCpuBest = -1;  // CPU ns of all threads per buffer
 double gThreadedSwitches = -1;  // context switches of all threads per buffer and hop, in that run
 std::vector<double> gThreadedCpu;  // CPU ns of all threads per buffer, each repetition
 double ProcessCpuNs() {
@@ -163,11 +162,9 @@ void BM_ThreadedChain(benchmark::State& state) {
   const double perBuffer = ns / static_cast<double>(expected);
   if (gThreadedBest < 0 || perBuffer < gThreadedBest) gThreadedBest = perBuffer;
   const double cpuPerBuffer = (ProcessCpuNs() - cpu0) / static_cast<double>(expected);
-  gThreadedCpu.push_back(cpuPerBuffer);
-  if (gThreadedCpuBest < 0 || cpuPerBuffer < gThreadedCpuBest) {
-    gThreadedCpuBest = cpuPerBuffer;
+  if (gThreadedCpu.empty() || cpuPerBuffer < *std::min_element(gThreadedCpu.begin(), gThreadedCpu.end()))
     gThreadedSwitches = (ProcessSwitches() - switches0) / static_cast<double>(expected * kHops);
-  }
+  gThreadedCpu.push_back(cpuPerBuffer);
   state.SetItemsProcessed(state.iterations() * kBatch * kSamples * kHops);
 }
 BENCHMARK(BM_ThreadedChain)->Repetitions(5)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -216,7 +213,7 @@ int main(int argc, char** argv) {
     std::printf("%-52s %9.3f ns   goal <= 1.5    %s\n", "(b) threaded, CPU per sample per hop (median)", median,
                 median <= 1.5 ? "ok" : "ABOVE");
     std::printf("%-52s %9.3f ns   (CPU time of every thread of the process)\n",
-                "    threaded, CPU per sample per hop (best)", gThreadedCpuBest / perSampleHop);
+                "    threaded, CPU per sample per hop (best)", gThreadedCpu.front() / perSampleHop);
   }
   if (gThreadedBest > 0)
     std::printf("%-52s %9.3f ns\n", "    threaded, real time per sample per hop (best)", gThreadedBest / perSampleHop);
