@@ -132,10 +132,11 @@ def main():
         g['arcs'] |= reached
     groups = list(groups.values())
     times = collections.Counter(a for g in groups for a in g['arcs'])
-    keep = [g for g in groups if any(times[a] == 1 for a in g['arcs'])]
+    keep, rest = [], []
+    for g in groups:  # a test that alone reaches some arc stays
+        (keep if any(times[a] == 1 for a in g['arcs']) else rest).append(g)
     essential = len(keep)
     covered = set().union(*(g['arcs'] for g in keep))
-    rest = [g for g in groups if not any(times[a] == 1 for a in g['arcs'])]
     while True:
         best = max(rest, key=lambda g: len(g['arcs'] - covered) / g['src'][2], default=None)
         if best is None or not best['arcs'] - covered:
