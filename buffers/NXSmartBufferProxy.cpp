@@ -52,7 +52,9 @@ TIntfPtr<INXSmartBufferProxy> TNXSmartBuffer::GetProxy(const TNXSmartBufferProxy
     if (!proxy) continue;  // ended: dropped from the list
     if (kept != i) list->Items[kept] = std::move(list->Items[i]);
     ++kept;
-    if (!found && typeid(*proxy->GetInstance()) == *AProxyClass.Type && proxy->MatchesParameters(AParameters))
+    if (found) continue;
+    const auto& instance = *proxy->GetInstance();
+    if (typeid(instance) == *AProxyClass.Type && proxy->MatchesParameters(AParameters))
       found = std::move(proxy);
   }
   list->Items.resize(kept);

@@ -391,7 +391,8 @@ bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& A
     // second buffer object.) Otherwise the output is a sharing copy, and
     // writing it copies the block.
     TIntfPtr<INXData> output = enabled && !CanInline() ? received->GetDataCopy() : received;
-    if (!enabled || output.Get() != received.Get() || typeid(*AOperation.Get()) != typeid(TFTSuppliedBufferOperation))
+    const IFTNotifyOperation& operation = *AOperation;
+    if (!enabled || output.Get() != received.Get() || typeid(operation) != typeid(TFTSuppliedBufferOperation))
       return IntBufferOperation(received, output);
     struct TScope {
       TInPlaceCarrier& Carrier;

@@ -17,7 +17,11 @@
 // Keep a*b + c*d as separate roundings on the FMA targets: the kernels must
 // reproduce the scalar twins exactly. (Deliberate fused accumulations use
 // MulAdd explicitly.)
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#else
 #pragma GCC optimize("fp-contract=off")
+#endif
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector/builtin/NXBuiltinComplex.cpp"
@@ -351,7 +355,7 @@ namespace {
 // Common argument check: null pointers first, then the length.
 template <typename... P>
 IppStatus Check(int len, const P*... ptrs) {
-  if (((ptrs == nullptr) || ...)) return ippStsNullPtrErr;
+  if ((... || !ptrs)) return ippStsNullPtrErr;
   return len < 1 ? ippStsSizeErr : ippStsNoErr;
 }
 
