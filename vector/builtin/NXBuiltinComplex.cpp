@@ -336,6 +336,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 #include "vector/LibCDispatcher.h"
 #include "vector/builtin/NXBuiltins.h"
+#include "vector/NXPrimitiveChecks.h"
 
 namespace nx::builtin {
 
@@ -352,23 +353,18 @@ HWY_EXPORT(Interleave32K);
 
 namespace {
 
-// Common argument check: null pointers first, then the length.
-template <typename... P>
-IppStatus Check(int len, const P*... ptrs) {
-  if ((... || !ptrs)) return ippStsNullPtrErr;
-  return len < 1 ? ippStsSizeErr : ippStsNoErr;
-}
+using primchecks::CheckLenPtrs;
 
 size_t Doubles(int len) { return 2 * static_cast<size_t>(len); }
 
 IppStatus ConstOp(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len, int mode) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(ConstFlatK)(pSrc, val, pDst, static_cast<size_t>(len), mode);
   return ippStsNoErr;
 }
 
 IppStatus SplitOp(const Ipp64fc* pSrc, Ipp64f* pDst, int len, int mode) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(SplitK)(pSrc, pDst, static_cast<size_t>(len), mode);
   return ippStsNoErr;
 }
@@ -385,31 +381,31 @@ bool DivisorFactor(Ipp64fc c, Ipp64fc& k) {
 }  // namespace
 
 IppStatus ippsAdd_64fc(const Ipp64fc* pSrc1, const Ipp64fc* pSrc2, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(AddFlatK)(&pSrc1->re, &pSrc2->re, &pDst->re, Doubles(len));
   return ippStsNoErr;
 }
 
 IppStatus ippsAdd_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   HWY_DYNAMIC_DISPATCH(AddFlatK)(&pSrcDst->re, &pSrc->re, &pSrcDst->re, Doubles(len));
   return ippStsNoErr;
 }
 
 IppStatus ippsSub_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   HWY_DYNAMIC_DISPATCH(SubFlatK)(&pSrcDst->re, &pSrc->re, &pSrcDst->re, Doubles(len));
   return ippStsNoErr;
 }
 
 IppStatus ippsMul_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   HWY_DYNAMIC_DISPATCH(MulK)(pSrcDst, pSrc, pSrcDst, static_cast<size_t>(len));
   return ippStsNoErr;
 }
 
 IppStatus ippsDiv_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   const bool zero = HWY_DYNAMIC_DISPATCH(DivK)(pSrc, pSrcDst, static_cast<size_t>(len));
   return zero ? ippStsDivByZero : ippStsNoErr;
 }
@@ -421,7 +417,7 @@ IppStatus ippsSubC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return Const
 IppStatus ippsSubCRev_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) { return ConstOp(pSrc, val, pDst, len, 2); }
 
 IppStatus ippsMulC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(MulCK)(pSrc, val, pDst, static_cast<size_t>(len));
   return ippStsNoErr;
 }
@@ -429,7 +425,7 @@ IppStatus ippsMulC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len
 IppStatus ippsMulC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return ippsMulC_64fc(pSrcDst, val, pSrcDst, len); }
 
 IppStatus ippsDivC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   Ipp64fc k;
   if (!DivisorFactor(val, k)) return ippStsDivByZeroErr;
   HWY_DYNAMIC_DISPATCH(MulCK)(pSrc, k, pDst, static_cast<size_t>(len));
@@ -439,7 +435,7 @@ IppStatus ippsDivC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len
 IppStatus ippsDivC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return ippsDivC_64fc(pSrcDst, val, pSrcDst, len); }
 
 IppStatus ippsSqr_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(MulK)(pSrc, pSrc, pDst, static_cast<size_t>(len));
   return ippStsNoErr;
 }
@@ -447,7 +443,7 @@ IppStatus ippsSqr_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
 IppStatus ippsSqr_64fc_I(Ipp64fc* pSrcDst, int len) { return ippsSqr_64fc(pSrcDst, pSrcDst, len); }
 
 IppStatus ippsSqrt_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(SqrtK)(pSrc, pDst, static_cast<size_t>(len));
   return ippStsNoErr;
 }
@@ -460,20 +456,20 @@ IppStatus ippsReal_64fc(const Ipp64fc* pSrc, Ipp64f* pDstRe, int len) { return S
 IppStatus ippsImag_64fc(const Ipp64fc* pSrc, Ipp64f* pDstIm, int len) { return SplitOp(pSrc, pDstIm, len, 3); }
 
 IppStatus ippsPhase_64fc(const Ipp64fc* pSrc, Ipp64f* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = _atan2(pSrc[i].im, pSrc[i].re);
   return ippStsNoErr;
 }
 
 // Only the destination is required: a missing part is filled with zeros.
 IppStatus ippsRealToCplx_64f(const Ipp64f* pSrcRe, const Ipp64f* pSrcIm, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(Interleave64K)(pSrcRe, pSrcIm, pDst, static_cast<size_t>(len));
   return ippStsNoErr;
 }
 
 IppStatus ippsRealToCplx_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32fc* pDst, int len) {
-  if (IppStatus st = Check(len, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(Interleave32K)(pSrcRe, pSrcIm, pDst, static_cast<size_t>(len));
   return ippStsNoErr;
 }
@@ -482,7 +478,7 @@ IppStatus ippsRealToCplx_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32fc
 // conjugates of their mirror elements. A plain loop: it touches only the upper
 // half once and is not a hot path.
 IppStatus ippsConjCcs_64fc_I(Ipp64fc* pSrcDst, int lenDst) {
-  if (IppStatus st = Check(lenDst, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(lenDst, pSrcDst)) return st;
   const int last = lenDst % 2 == 0 ? lenDst / 2 - 1 : (lenDst - 1) / 2;
   for (int k = 1; k <= last; ++k) pSrcDst[lenDst - k] = {pSrcDst[k].re, -pSrcDst[k].im};
   return ippStsNoErr;
@@ -491,7 +487,7 @@ IppStatus ippsConjCcs_64fc_I(Ipp64fc* pSrcDst, int lenDst) {
 // The polar conversions run on the C maths (single precision in double,
 // rounded once on the store).
 IppStatus ippsCartToPolar_64f(const Ipp64f* pSrcRe, const Ipp64f* pSrcIm, Ipp64f* pDstMagn, Ipp64f* pDstPhase, int len) {
-  if (IppStatus st = Check(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
   for (int i = 0; i < len; ++i) {
     const double re = pSrcRe[i], im = pSrcIm[i];
     pDstMagn[i] = _sqrt(re * re + im * im);
@@ -501,7 +497,7 @@ IppStatus ippsCartToPolar_64f(const Ipp64f* pSrcRe, const Ipp64f* pSrcIm, Ipp64f
 }
 
 IppStatus ippsCartToPolar_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32f* pDstMagn, Ipp32f* pDstPhase, int len) {
-  if (IppStatus st = Check(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
   for (int i = 0; i < len; ++i) {
     const double re = pSrcRe[i], im = pSrcIm[i];
     pDstMagn[i] = static_cast<Ipp32f>(_sqrt(re * re + im * im));
@@ -511,7 +507,7 @@ IppStatus ippsCartToPolar_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32f
 }
 
 IppStatus ippsPolarToCart_64f(const Ipp64f* pSrcMagn, const Ipp64f* pSrcPhase, Ipp64f* pDstRe, Ipp64f* pDstIm, int len) {
-  if (IppStatus st = Check(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
   for (int i = 0; i < len; ++i) {
     const double m = pSrcMagn[i], p = pSrcPhase[i];
     pDstRe[i] = m * _cos(p);
@@ -521,7 +517,7 @@ IppStatus ippsPolarToCart_64f(const Ipp64f* pSrcMagn, const Ipp64f* pSrcPhase, I
 }
 
 IppStatus ippsPolarToCart_32f(const Ipp32f* pSrcMagn, const Ipp32f* pSrcPhase, Ipp32f* pDstRe, Ipp32f* pDstIm, int len) {
-  if (IppStatus st = Check(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
   for (int i = 0; i < len; ++i) {
     const double m = pSrcMagn[i], p = pSrcPhase[i];
     pDstRe[i] = static_cast<Ipp32f>(m * _cos(p));

@@ -500,6 +500,7 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include "vector/builtin/NXBuiltins.h"
+#include "vector/NXPrimitiveChecks.h"
 
 namespace nx::builtin {
 
@@ -521,17 +522,10 @@ HWY_EXPORT(ThreshCK);
 
 namespace {
 
-// Null pointers first, then the length.
-template <typename... P>
-IppStatus Check(int len, const P*... ptrs) {
-  if ((... || !ptrs)) return ippStsNullPtrErr;
-  return len < 1 ? ippStsSizeErr : ippStsNoErr;
-}
+using primchecks::CheckLenPtrs;
+using primchecks::kMinDivisor;
 
 size_t Count(int len) { return static_cast<size_t>(len); }
-
-// The smallest normal double: divisors of smaller magnitude are refused.
-constexpr double kMinDivisor = 2.2250738585072014e-308;
 
 // ippCmpGreater clips from above; every other comparison value from below.
 bool ClipsAbove(IppCmpOp relOp) { return relOp == ippCmpGreater; }
@@ -544,20 +538,20 @@ IppStatus Extremes(const Ipp64f* pSrc, int len, int which, bool exact, ExtremesR
 }  // namespace
 
 IppStatus ippsSum_64f(const Ipp64f* pSrc, int len, Ipp64f* pSum) {
-  if (IppStatus st = Check(len, pSrc, pSum)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSum)) return st;
   *pSum = HWY_DYNAMIC_DISPATCH(SumK)(pSrc, Count(len));
   return ippStsNoErr;
 }
 
 IppStatus ippsMean_64f(const Ipp64f* pSrc, int len, Ipp64f* pMean) {
-  if (IppStatus st = Check(len, pSrc, pMean)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMean)) return st;
   *pMean = HWY_DYNAMIC_DISPATCH(SumK)(pSrc, Count(len)) / len;
   return ippStsNoErr;
 }
 
 // The hint is accepted and ignored: the sum is always formed in double.
 IppStatus ippsMean_32f(const Ipp32f* pSrc, int len, Ipp32f* pMean, IppHintAlgorithm /*hint*/) {
-  if (IppStatus st = Check(len, pSrc, pMean)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMean)) return st;
   *pMean = static_cast<Ipp32f>(HWY_DYNAMIC_DISPATCH(SumF32K)(pSrc, Count(len)) / len);
   return ippStsNoErr;
 }
@@ -574,7 +568,7 @@ IppStatus ippsStdDev_64f(const Ipp64f* pSrc, int len, Ipp64f* pStdDev) {
 }
 
 IppStatus ippsMin_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin) {
-  if (IppStatus st = Check(len, pSrc, pMin)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMin)) return st;
   ExtremesResult r;
   Extremes(pSrc, len, 1, false, r);
   *pMin = r.MinValue;
@@ -582,7 +576,7 @@ IppStatus ippsMin_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin) {
 }
 
 IppStatus ippsMax_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax) {
-  if (IppStatus st = Check(len, pSrc, pMax)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMax)) return st;
   ExtremesResult r;
   Extremes(pSrc, len, 2, false, r);
   *pMax = r.MaxValue;
@@ -590,7 +584,7 @@ IppStatus ippsMax_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax) {
 }
 
 IppStatus ippsMinMax_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, Ipp64f* pMax) {
-  if (IppStatus st = Check(len, pSrc, pMin, pMax)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMin, pMax)) return st;
   ExtremesResult r;
   Extremes(pSrc, len, 3, false, r);
   *pMin = r.MinValue;
@@ -600,7 +594,7 @@ IppStatus ippsMinMax_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, Ipp64f* pMax
 
 // A null index pointer is allowed: the routine then acts as ippsMin_64f.
 IppStatus ippsMinIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, int* pIndx) {
-  if (IppStatus st = Check(len, pSrc, pMin)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMin)) return st;
   ExtremesResult r;
   Extremes(pSrc, len, 1, pIndx != nullptr, r);
   *pMin = r.MinValue;
@@ -609,7 +603,7 @@ IppStatus ippsMinIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, int* pIndx)
 }
 
 IppStatus ippsMaxIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax, int* pIndx) {
-  if (IppStatus st = Check(len, pSrc, pMax)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMax)) return st;
   ExtremesResult r;
   Extremes(pSrc, len, 2, pIndx != nullptr, r);
   *pMax = r.MaxValue;
@@ -618,65 +612,65 @@ IppStatus ippsMaxIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax, int* pIndx)
 }
 
 IppStatus ippsDotProd_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pDp) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pDp)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pDp)) return st;
   *pDp = HWY_DYNAMIC_DISPATCH(DotK)(pSrc1, pSrc2, Count(len));
   return ippStsNoErr;
 }
 
 // Sum of pSrc1[n] * pSrc2[n]; neither operand is conjugated.
 IppStatus ippsDotProd_64fc(const Ipp64fc* pSrc1, const Ipp64fc* pSrc2, int len, Ipp64fc* pDp) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pDp)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pDp)) return st;
   HWY_DYNAMIC_DISPATCH(DotCK)(pSrc1, pSrc2, Count(len), pDp);
   return ippStsNoErr;
 }
 
 IppStatus ippsNormDiff_L1_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pNorm)) return st;
   *pNorm = HWY_DYNAMIC_DISPATCH(NormDiffK)(pSrc1, pSrc2, Count(len), 0);
   return ippStsNoErr;
 }
 
 IppStatus ippsNormDiff_L2_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pNorm)) return st;
   *pNorm = std::sqrt(HWY_DYNAMIC_DISPATCH(NormDiffK)(pSrc1, pSrc2, Count(len), 1));
   return ippStsNoErr;
 }
 
 IppStatus ippsNormDiff_Inf_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pNorm)) return st;
   *pNorm = HWY_DYNAMIC_DISPATCH(NormDiffK)(pSrc1, pSrc2, Count(len), 2);
   return ippStsNoErr;
 }
 
 IppStatus ippsNorm_L2_64fc64f(const Ipp64fc* pSrc, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pNorm)) return st;
   *pNorm = std::sqrt(HWY_DYNAMIC_DISPATCH(SumSqK)(&pSrc->re, 2 * Count(len)));
   return ippStsNoErr;
 }
 
 IppStatus ippsNormalize_64f(const Ipp64f* pSrc, Ipp64f* pDst, int len, Ipp64f vSub, Ipp64f vDiv) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (std::fabs(vDiv) < kMinDivisor) return ippStsDivByZeroErr;
   HWY_DYNAMIC_DISPATCH(NormalizeK)(pSrc, pDst, Count(len), vSub, 1.0 / vDiv);
   return ippStsNoErr;
 }
 
 IppStatus ippsNormalize_32f(const Ipp32f* pSrc, Ipp32f* pDst, int len, Ipp32f vSub, Ipp32f vDiv) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (std::fabs(static_cast<double>(vDiv)) < kMinDivisor) return ippStsDivByZeroErr;
   HWY_DYNAMIC_DISPATCH(NormalizeF32K)(pSrc, pDst, Count(len), vSub, 1.0 / static_cast<double>(vDiv));
   return ippStsNoErr;
 }
 
 IppStatus ippsNormalize_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len, Ipp64fc vSub, Ipp64f vDiv) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (std::fabs(vDiv) < kMinDivisor) return ippStsDivByZeroErr;
   HWY_DYNAMIC_DISPATCH(NormalizeCK)(pSrc, pDst, Count(len), vSub, 1.0 / vDiv);
   return ippStsNoErr;
 }
 
 IppStatus ippsThreshold_64f(const Ipp64f* pSrc, Ipp64f* pDst, int len, Ipp64f level, IppCmpOp relOp) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   HWY_DYNAMIC_DISPATCH(Thresh64K)(pSrc, pDst, Count(len), level, ClipsAbove(relOp));
   return ippStsNoErr;
 }
@@ -686,13 +680,13 @@ IppStatus ippsThreshold_64f_I(Ipp64f* pSrcDst, int len, Ipp64f level, IppCmpOp r
 }
 
 IppStatus ippsThreshold_32f_I(Ipp32f* pSrcDst, int len, Ipp32f level, IppCmpOp relOp) {
-  if (IppStatus st = Check(len, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcDst)) return st;
   HWY_DYNAMIC_DISPATCH(Thresh32fK)(pSrcDst, pSrcDst, Count(len), level, ClipsAbove(relOp));
   return ippStsNoErr;
 }
 
 IppStatus ippsThreshold_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len, Ipp64f level, IppCmpOp relOp) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (level < 0.0) return ippStsThreshNegLevelErr;
   HWY_DYNAMIC_DISPATCH(ThreshCK)(pSrc, pDst, Count(len), level, ClipsAbove(relOp));
   return ippStsNoErr;
@@ -703,13 +697,13 @@ IppStatus ippsThreshold_64fc_I(Ipp64fc* pSrcDst, int len, Ipp64f level, IppCmpOp
 }
 
 IppStatus ippsThreshold_LT_32s_I(Ipp32s* pSrcDst, int len, Ipp32s level) {
-  if (IppStatus st = Check(len, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcDst)) return st;
   HWY_DYNAMIC_DISPATCH(Thresh32sK)(pSrcDst, pSrcDst, Count(len), level, false);
   return ippStsNoErr;
 }
 
 IppStatus ippsThreshold_GT_32s_I(Ipp32s* pSrcDst, int len, Ipp32s level) {
-  if (IppStatus st = Check(len, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcDst)) return st;
   HWY_DYNAMIC_DISPATCH(Thresh32sK)(pSrcDst, pSrcDst, Count(len), level, true);
   return ippStsNoErr;
 }

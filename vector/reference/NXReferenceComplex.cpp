@@ -6,47 +6,44 @@
 
 #include "vector/LibCDispatcher.h"
 #include "vector/reference/NXReference.h"
+#include "vector/NXPrimitiveChecks.h"
 
 namespace nx::reference {
 
 namespace {
 
-template <typename... P>
-IppStatus Check(int len, const P*... ptrs) {
-  if (((ptrs == nullptr) || ...)) return ippStsNullPtrErr;
-  return len < 1 ? ippStsSizeErr : ippStsNoErr;
-}
+using primchecks::CheckLenPtrs;
 
 Ipp64fc Mul(Ipp64fc a, Ipp64fc b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 
 }  // namespace
 
 IppStatus ippsAdd_64fc(const Ipp64fc* pSrc1, const Ipp64fc* pSrc2, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = {pSrc1[i].re + pSrc2[i].re, pSrc1[i].im + pSrc2[i].im};
   return ippStsNoErr;
 }
 
 IppStatus ippsAdd_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   for (int i = 0; i < len; ++i) pSrcDst[i] = {pSrcDst[i].re + pSrc[i].re, pSrcDst[i].im + pSrc[i].im};
   return ippStsNoErr;
 }
 
 IppStatus ippsSub_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   for (int i = 0; i < len; ++i) pSrcDst[i] = {pSrcDst[i].re - pSrc[i].re, pSrcDst[i].im - pSrc[i].im};
   return ippStsNoErr;
 }
 
 IppStatus ippsMul_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   for (int i = 0; i < len; ++i) pSrcDst[i] = Mul(pSrcDst[i], pSrc[i]);
   return ippStsNoErr;
 }
 
 IppStatus ippsDiv_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSrcDst)) return st;
   IppStatus status = ippStsNoErr;
   for (int i = 0; i < len; ++i) {
     const Ipp64fc a = pSrcDst[i], b = pSrc[i];
@@ -64,7 +61,7 @@ IppStatus ippsDiv_64fc_I(const Ipp64fc* pSrc, Ipp64fc* pSrcDst, int len) {
 }
 
 IppStatus ippsAddC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = {pSrc[i].re + val.re, pSrc[i].im + val.im};
   return ippStsNoErr;
 }
@@ -72,7 +69,7 @@ IppStatus ippsAddC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len
 IppStatus ippsAddC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return ippsAddC_64fc(pSrcDst, val, pSrcDst, len); }
 
 IppStatus ippsSubC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = {pSrc[i].re - val.re, pSrc[i].im - val.im};
   return ippStsNoErr;
 }
@@ -80,13 +77,13 @@ IppStatus ippsSubC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len
 IppStatus ippsSubC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return ippsSubC_64fc(pSrcDst, val, pSrcDst, len); }
 
 IppStatus ippsSubCRev_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = {val.re - pSrc[i].re, val.im - pSrc[i].im};
   return ippStsNoErr;
 }
 
 IppStatus ippsMulC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = Mul(pSrc[i], val);
   return ippStsNoErr;
 }
@@ -94,7 +91,7 @@ IppStatus ippsMulC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len
 IppStatus ippsMulC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return ippsMulC_64fc(pSrcDst, val, pSrcDst, len); }
 
 IppStatus ippsDivC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   const double m = val.re * val.re + val.im * val.im;
   if (m == 0.0) return ippStsDivByZeroErr;
   const double inv = 1.0 / m;
@@ -106,7 +103,7 @@ IppStatus ippsDivC_64fc(const Ipp64fc* pSrc, Ipp64fc val, Ipp64fc* pDst, int len
 IppStatus ippsDivC_64fc_I(Ipp64fc val, Ipp64fc* pSrcDst, int len) { return ippsDivC_64fc(pSrcDst, val, pSrcDst, len); }
 
 IppStatus ippsSqr_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = Mul(pSrc[i], pSrc[i]);
   return ippStsNoErr;
 }
@@ -114,7 +111,7 @@ IppStatus ippsSqr_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
 IppStatus ippsSqr_64fc_I(Ipp64fc* pSrcDst, int len) { return ippsSqr_64fc(pSrcDst, pSrcDst, len); }
 
 IppStatus ippsSqrt_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) {
     const double x = pSrc[i].re, y = pSrc[i].im;
     const double ax = std::fabs(x), ay = std::fabs(y);
@@ -151,56 +148,56 @@ IppStatus ippsSqrt_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len) {
 IppStatus ippsSqrt_64fc_I(Ipp64fc* pSrcDst, int len) { return ippsSqrt_64fc(pSrcDst, pSrcDst, len); }
 
 IppStatus ippsMagnitude_64fc(const Ipp64fc* pSrc, Ipp64f* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = std::sqrt(pSrc[i].re * pSrc[i].re + pSrc[i].im * pSrc[i].im);
   return ippStsNoErr;
 }
 
 IppStatus ippsPhase_64fc(const Ipp64fc* pSrc, Ipp64f* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = _atan2(pSrc[i].im, pSrc[i].re);
   return ippStsNoErr;
 }
 
 IppStatus ippsPowerSpectr_64fc(const Ipp64fc* pSrc, Ipp64f* pDst, int len) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = pSrc[i].re * pSrc[i].re + pSrc[i].im * pSrc[i].im;
   return ippStsNoErr;
 }
 
 IppStatus ippsReal_64fc(const Ipp64fc* pSrc, Ipp64f* pDstRe, int len) {
-  if (IppStatus st = Check(len, pSrc, pDstRe)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDstRe)) return st;
   for (int i = 0; i < len; ++i) pDstRe[i] = pSrc[i].re;
   return ippStsNoErr;
 }
 
 IppStatus ippsImag_64fc(const Ipp64fc* pSrc, Ipp64f* pDstIm, int len) {
-  if (IppStatus st = Check(len, pSrc, pDstIm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDstIm)) return st;
   for (int i = 0; i < len; ++i) pDstIm[i] = pSrc[i].im;
   return ippStsNoErr;
 }
 
 IppStatus ippsRealToCplx_64f(const Ipp64f* pSrcRe, const Ipp64f* pSrcIm, Ipp64fc* pDst, int len) {
-  if (IppStatus st = Check(len, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = {pSrcRe ? pSrcRe[i] : 0.0, pSrcIm ? pSrcIm[i] : 0.0};
   return ippStsNoErr;
 }
 
 IppStatus ippsRealToCplx_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32fc* pDst, int len) {
-  if (IppStatus st = Check(len, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pDst)) return st;
   for (int i = 0; i < len; ++i) pDst[i] = {pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
   return ippStsNoErr;
 }
 
 IppStatus ippsConjCcs_64fc_I(Ipp64fc* pSrcDst, int lenDst) {
-  if (IppStatus st = Check(lenDst, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(lenDst, pSrcDst)) return st;
   const int last = lenDst % 2 == 0 ? lenDst / 2 - 1 : (lenDst - 1) / 2;
   for (int k = 1; k <= last; ++k) pSrcDst[lenDst - k] = {pSrcDst[k].re, -pSrcDst[k].im};
   return ippStsNoErr;
 }
 
 IppStatus ippsCartToPolar_64f(const Ipp64f* pSrcRe, const Ipp64f* pSrcIm, Ipp64f* pDstMagn, Ipp64f* pDstPhase, int len) {
-  if (IppStatus st = Check(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
   for (int i = 0; i < len; ++i) {
     pDstMagn[i] = _sqrt(pSrcRe[i] * pSrcRe[i] + pSrcIm[i] * pSrcIm[i]);
     pDstPhase[i] = _atan2(pSrcIm[i], pSrcRe[i]);
@@ -209,7 +206,7 @@ IppStatus ippsCartToPolar_64f(const Ipp64f* pSrcRe, const Ipp64f* pSrcIm, Ipp64f
 }
 
 IppStatus ippsCartToPolar_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32f* pDstMagn, Ipp32f* pDstPhase, int len) {
-  if (IppStatus st = Check(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcRe, pSrcIm, pDstMagn, pDstPhase)) return st;
   for (int i = 0; i < len; ++i) {
     const double re = pSrcRe[i], im = pSrcIm[i];
     pDstMagn[i] = static_cast<Ipp32f>(_sqrt(re * re + im * im));
@@ -219,7 +216,7 @@ IppStatus ippsCartToPolar_32f(const Ipp32f* pSrcRe, const Ipp32f* pSrcIm, Ipp32f
 }
 
 IppStatus ippsPolarToCart_64f(const Ipp64f* pSrcMagn, const Ipp64f* pSrcPhase, Ipp64f* pDstRe, Ipp64f* pDstIm, int len) {
-  if (IppStatus st = Check(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
   for (int i = 0; i < len; ++i) {
     pDstRe[i] = pSrcMagn[i] * _cos(pSrcPhase[i]);
     pDstIm[i] = pSrcMagn[i] * _sin(pSrcPhase[i]);
@@ -228,7 +225,7 @@ IppStatus ippsPolarToCart_64f(const Ipp64f* pSrcMagn, const Ipp64f* pSrcPhase, I
 }
 
 IppStatus ippsPolarToCart_32f(const Ipp32f* pSrcMagn, const Ipp32f* pSrcPhase, Ipp32f* pDstRe, Ipp32f* pDstIm, int len) {
-  if (IppStatus st = Check(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcMagn, pSrcPhase, pDstRe, pDstIm)) return st;
   for (int i = 0; i < len; ++i) {
     const double m = pSrcMagn[i], p = pSrcPhase[i];
     pDstRe[i] = static_cast<Ipp32f>(m * _cos(p));

@@ -8,18 +8,14 @@
 #include <limits>
 
 #include "vector/reference/NXReference.h"
+#include "vector/NXPrimitiveChecks.h"
 
 namespace nx::reference {
 
 namespace {
 
-template <typename... P>
-IppStatus Check(int len, const P*... ptrs) {
-  if (((ptrs == nullptr) || ...)) return ippStsNullPtrErr;
-  return len < 1 ? ippStsSizeErr : ippStsNoErr;
-}
-
-constexpr double kMinDivisor = 2.2250738585072014e-308;
+using primchecks::CheckLenPtrs;
+using primchecks::kMinDivisor;
 
 // Position of the first minimum (or maximum), or of the first NaN.
 int ExtremeIndex(const Ipp64f* p, int len, bool wantMax) {
@@ -62,7 +58,7 @@ void Clip(const T* src, T* dst, int len, T level, IppCmpOp relOp) {
 }  // namespace
 
 IppStatus ippsSum_64f(const Ipp64f* pSrc, int len, Ipp64f* pSum) {
-  if (IppStatus st = Check(len, pSrc, pSum)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pSum)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += pSrc[i];
   *pSum = s;
@@ -70,7 +66,7 @@ IppStatus ippsSum_64f(const Ipp64f* pSrc, int len, Ipp64f* pSum) {
 }
 
 IppStatus ippsMean_64f(const Ipp64f* pSrc, int len, Ipp64f* pMean) {
-  if (IppStatus st = Check(len, pSrc, pMean)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMean)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += pSrc[i];
   *pMean = s / len;
@@ -78,7 +74,7 @@ IppStatus ippsMean_64f(const Ipp64f* pSrc, int len, Ipp64f* pMean) {
 }
 
 IppStatus ippsMean_32f(const Ipp32f* pSrc, int len, Ipp32f* pMean, IppHintAlgorithm /*hint*/) {
-  if (IppStatus st = Check(len, pSrc, pMean)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMean)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += pSrc[i];
   *pMean = static_cast<Ipp32f>(s / len);
@@ -100,26 +96,26 @@ IppStatus ippsStdDev_64f(const Ipp64f* pSrc, int len, Ipp64f* pStdDev) {
 }
 
 IppStatus ippsMin_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin) {
-  if (IppStatus st = Check(len, pSrc, pMin)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMin)) return st;
   *pMin = pSrc[ExtremeIndex(pSrc, len, false)];
   return ippStsNoErr;
 }
 
 IppStatus ippsMax_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax) {
-  if (IppStatus st = Check(len, pSrc, pMax)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMax)) return st;
   *pMax = pSrc[ExtremeIndex(pSrc, len, true)];
   return ippStsNoErr;
 }
 
 IppStatus ippsMinMax_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, Ipp64f* pMax) {
-  if (IppStatus st = Check(len, pSrc, pMin, pMax)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMin, pMax)) return st;
   *pMin = pSrc[ExtremeIndex(pSrc, len, false)];
   *pMax = pSrc[ExtremeIndex(pSrc, len, true)];
   return ippStsNoErr;
 }
 
 IppStatus ippsMinIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, int* pIndx) {
-  if (IppStatus st = Check(len, pSrc, pMin)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMin)) return st;
   const int k = ExtremeIndex(pSrc, len, false);
   *pMin = pSrc[k];
   if (pIndx) *pIndx = k;
@@ -127,7 +123,7 @@ IppStatus ippsMinIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMin, int* pIndx)
 }
 
 IppStatus ippsMaxIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax, int* pIndx) {
-  if (IppStatus st = Check(len, pSrc, pMax)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pMax)) return st;
   const int k = ExtremeIndex(pSrc, len, true);
   *pMax = pSrc[k];
   if (pIndx) *pIndx = k;
@@ -135,7 +131,7 @@ IppStatus ippsMaxIndx_64f(const Ipp64f* pSrc, int len, Ipp64f* pMax, int* pIndx)
 }
 
 IppStatus ippsDotProd_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pDp) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pDp)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pDp)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += pSrc1[i] * pSrc2[i];
   *pDp = s;
@@ -143,7 +139,7 @@ IppStatus ippsDotProd_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp
 }
 
 IppStatus ippsDotProd_64fc(const Ipp64fc* pSrc1, const Ipp64fc* pSrc2, int len, Ipp64fc* pDp) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pDp)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pDp)) return st;
   double re = 0.0, im = 0.0;
   for (int i = 0; i < len; ++i) {
     re += pSrc1[i].re * pSrc2[i].re - pSrc1[i].im * pSrc2[i].im;
@@ -154,7 +150,7 @@ IppStatus ippsDotProd_64fc(const Ipp64fc* pSrc1, const Ipp64fc* pSrc2, int len, 
 }
 
 IppStatus ippsNormDiff_L1_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pNorm)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += std::fabs(pSrc1[i] - pSrc2[i]);
   *pNorm = s;
@@ -162,7 +158,7 @@ IppStatus ippsNormDiff_L1_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len,
 }
 
 IppStatus ippsNormDiff_L2_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pNorm)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += (pSrc1[i] - pSrc2[i]) * (pSrc1[i] - pSrc2[i]);
   *pNorm = std::sqrt(s);
@@ -171,7 +167,7 @@ IppStatus ippsNormDiff_L2_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len,
 
 // A NaN difference makes the norm NaN.
 IppStatus ippsNormDiff_Inf_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc1, pSrc2, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc1, pSrc2, pNorm)) return st;
   double m = 0.0;
   for (int i = 0; i < len; ++i) {
     const double v = std::fabs(pSrc1[i] - pSrc2[i]);
@@ -186,7 +182,7 @@ IppStatus ippsNormDiff_Inf_64f(const Ipp64f* pSrc1, const Ipp64f* pSrc2, int len
 }
 
 IppStatus ippsNorm_L2_64fc64f(const Ipp64fc* pSrc, int len, Ipp64f* pNorm) {
-  if (IppStatus st = Check(len, pSrc, pNorm)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pNorm)) return st;
   double s = 0.0;
   for (int i = 0; i < len; ++i) s += pSrc[i].re * pSrc[i].re + pSrc[i].im * pSrc[i].im;
   *pNorm = std::sqrt(s);
@@ -194,7 +190,7 @@ IppStatus ippsNorm_L2_64fc64f(const Ipp64fc* pSrc, int len, Ipp64f* pNorm) {
 }
 
 IppStatus ippsNormalize_64f(const Ipp64f* pSrc, Ipp64f* pDst, int len, Ipp64f vSub, Ipp64f vDiv) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (std::fabs(vDiv) < kMinDivisor) return ippStsDivByZeroErr;
   const double inv = 1.0 / vDiv;
   for (int i = 0; i < len; ++i) pDst[i] = (pSrc[i] - vSub) * inv;
@@ -202,7 +198,7 @@ IppStatus ippsNormalize_64f(const Ipp64f* pSrc, Ipp64f* pDst, int len, Ipp64f vS
 }
 
 IppStatus ippsNormalize_32f(const Ipp32f* pSrc, Ipp32f* pDst, int len, Ipp32f vSub, Ipp32f vDiv) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (std::fabs(static_cast<double>(vDiv)) < kMinDivisor) return ippStsDivByZeroErr;
   const double inv = 1.0 / static_cast<double>(vDiv);
   const double sub = vSub;
@@ -211,7 +207,7 @@ IppStatus ippsNormalize_32f(const Ipp32f* pSrc, Ipp32f* pDst, int len, Ipp32f vS
 }
 
 IppStatus ippsNormalize_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len, Ipp64fc vSub, Ipp64f vDiv) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (std::fabs(vDiv) < kMinDivisor) return ippStsDivByZeroErr;
   const double inv = 1.0 / vDiv;
   for (int i = 0; i < len; ++i) pDst[i] = {(pSrc[i].re - vSub.re) * inv, (pSrc[i].im - vSub.im) * inv};
@@ -219,7 +215,7 @@ IppStatus ippsNormalize_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len, Ipp64f
 }
 
 IppStatus ippsThreshold_64f(const Ipp64f* pSrc, Ipp64f* pDst, int len, Ipp64f level, IppCmpOp relOp) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   Clip(pSrc, pDst, len, level, relOp);
   return ippStsNoErr;
 }
@@ -229,13 +225,13 @@ IppStatus ippsThreshold_64f_I(Ipp64f* pSrcDst, int len, Ipp64f level, IppCmpOp r
 }
 
 IppStatus ippsThreshold_32f_I(Ipp32f* pSrcDst, int len, Ipp32f level, IppCmpOp relOp) {
-  if (IppStatus st = Check(len, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcDst)) return st;
   Clip(pSrcDst, pSrcDst, len, level, relOp);
   return ippStsNoErr;
 }
 
 IppStatus ippsThreshold_64fc(const Ipp64fc* pSrc, Ipp64fc* pDst, int len, Ipp64f level, IppCmpOp relOp) {
-  if (IppStatus st = Check(len, pSrc, pDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrc, pDst)) return st;
   if (level < 0.0) return ippStsThreshNegLevelErr;
   const bool above = relOp == ippCmpGreater;
   for (int i = 0; i < len; ++i) {
@@ -261,14 +257,14 @@ IppStatus ippsThreshold_64fc_I(Ipp64fc* pSrcDst, int len, Ipp64f level, IppCmpOp
 }
 
 IppStatus ippsThreshold_LT_32s_I(Ipp32s* pSrcDst, int len, Ipp32s level) {
-  if (IppStatus st = Check(len, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcDst)) return st;
   for (int i = 0; i < len; ++i)
     if (pSrcDst[i] < level) pSrcDst[i] = level;
   return ippStsNoErr;
 }
 
 IppStatus ippsThreshold_GT_32s_I(Ipp32s* pSrcDst, int len, Ipp32s level) {
-  if (IppStatus st = Check(len, pSrcDst)) return st;
+  if (IppStatus st = CheckLenPtrs(len, pSrcDst)) return st;
   for (int i = 0; i < len; ++i)
     if (pSrcDst[i] > level) pSrcDst[i] = level;
   return ippStsNoErr;
