@@ -744,40 +744,36 @@ struct TCombineCase {
   std::uint64_t Expect;
 };
 
-class BitsCombine : public ::testing::TestWithParam<TCombineCase> {};
-
-TEST_P(BitsCombine, CountAndBits) {
-  const TCombineCase& c = GetParam();
-  auto self = TRGBits::MakeSize(c.Count);
-  if (c.Filled) self->OrBy(true);
-  auto other = TRGBits::MakeSize(c.OtherCount);
-  if (c.OtherFilled) other->OrBy(true);
-  if (c.OtherBit >= 0) other->SetBit(c.OtherBit, true);
-  switch (c.Op) {
-    case TCombine::Or: self->OrBy(other); break;
-    case TCombine::And: self->AndBy(other); break;
-    case TCombine::Xor: self->XorBy(other); break;
+TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
+  const TCombineCase cases[] = {
+      // A longer byte array grows the set; the bits it uncovers start clear.
+      {"LongerGrows", TCombine::Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
+      {"GrowthClearsBeyondOldCount", TCombine::Or, 9, true, 20, false, -1, 20, 0x1FF},
+      {"XorLongerGrows", TCombine::Xor, 6, false, 12, true, -1, 12, 0xFFF},
+      // The same byte length keeps this set's count (6 with 8 bits, 9 with 12).
+      {"OrSameBytesKeepsCount", TCombine::Or, 6, false, 8, true, -1, 6, 0x3F},
+      {"AndSameBytesKeepsCount", TCombine::And, 6, true, 8, false, 0, 6, 0x01},
+      {"XorSameBytesKeepsCount", TCombine::Xor, 6, false, 8, true, -1, 6, 0x3F},
+      {"OrSameTwoBytesKeepsCount", TCombine::Or, 9, true, 12, false, 11, 9, 0x1FF},
+      // A shorter other: its bits beyond its count do not reach this set.
+      {"OrShorter", TCombine::Or, 16, false, 3, true, -1, 16, 0x7},
+      {"AndShorterKeepsUncovered", TCombine::And, 16, true, 3, true, -1, 16, 0xFFFF},
+      {"XorShorter", TCombine::Xor, 16, true, 3, true, -1, 16, 0xFFF8},
+  };
+  for (const TCombineCase& c : cases) {
+    auto self = TRGBits::MakeSize(c.Count);
+    if (c.Filled) self->OrBy(true);
+    auto other = TRGBits::MakeSize(c.OtherCount);
+    if (c.OtherFilled) other->OrBy(true);
+    if (c.OtherBit >= 0) other->SetBit(c.OtherBit, true);
+    switch (c.Op) {
+      case TCombine::Or: self->OrBy(other); break;
+      case TCombine::And: self->AndBy(other); break;
+      case TCombine::Xor: self->XorBy(other); break;
+    }
+    EXPECT_EQ(std::tuple(self->GetCount(), self->ToUInt64()), std::tuple(c.ExpectCount, c.Expect)) << c.Name;
   }
-  EXPECT_EQ(std::tuple(self->GetCount(), self->ToUInt64()), std::tuple(c.ExpectCount, c.Expect));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Bits, BitsCombine,
-    ::testing::Values(
-        // A longer byte array grows the set; the bits it uncovers start clear.
-        TCombineCase{"LongerGrows", TCombine::Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
-        TCombineCase{"GrowthClearsBeyondOldCount", TCombine::Or, 9, true, 20, false, -1, 20, 0x1FF},
-        TCombineCase{"XorLongerGrows", TCombine::Xor, 6, false, 12, true, -1, 12, 0xFFF},
-        // The same byte length keeps this set's count (6 with 8 bits, 9 with 12).
-        TCombineCase{"OrSameBytesKeepsCount", TCombine::Or, 6, false, 8, true, -1, 6, 0x3F},
-        TCombineCase{"AndSameBytesKeepsCount", TCombine::And, 6, true, 8, false, 0, 6, 0x01},
-        TCombineCase{"XorSameBytesKeepsCount", TCombine::Xor, 6, false, 8, true, -1, 6, 0x3F},
-        TCombineCase{"OrSameTwoBytesKeepsCount", TCombine::Or, 9, true, 12, false, 11, 9, 0x1FF},
-        // A shorter other: its bits beyond its count do not reach this set.
-        TCombineCase{"OrShorter", TCombine::Or, 16, false, 3, true, -1, 16, 0x7},
-        TCombineCase{"AndShorterKeepsUncovered", TCombine::And, 16, true, 3, true, -1, 16, 0xFFFF},
-        TCombineCase{"XorShorter", TCombine::Xor, 16, true, 3, true, -1, 16, 0xFFF8}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST(Bits, EqualityResizeAndCopies) {
   auto a = TRGBits::MakeSize(12);
