@@ -1,10 +1,12 @@
 // Helpers shared by the buffer test programs: the live-block counter, a
-// buffer's values as a vector, the block a buffer holds, and a few ways to
-// make and share real buffers.
+// buffer's values as a vector, the block a buffer holds, a few ways to make
+// and share real buffers, and comparison within a relative tolerance.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -45,6 +47,18 @@ inline TRealBuf Ramp(std::uint32_t ACount, double AStart = 0.0) {
   double* p = b->Write();
   for (std::uint32_t i = 0; i < ACount; ++i) p[i] = AStart + i;
   return b;
+}
+
+// Relative distance (complex: of the worse part).
+inline double Dist(double A, double AExpected) {
+  return std::fabs(A - AExpected) / std::max(1.0, std::fabs(AExpected));
+}
+inline double Dist(nx::TComplex A, nx::TComplex E) { return std::max(Dist(A.Re, E.Re), Dist(A.Im, E.Im)); }
+
+template <class T>
+void ExpectNear(const std::vector<T>& AActual, const std::vector<T>& AExpected, double ATol = 1e-12) {
+  ASSERT_EQ(AActual.size(), AExpected.size());
+  for (std::size_t i = 0; i < AActual.size(); ++i) EXPECT_LE(Dist(AActual[i], AExpected[i]), ATol) << "at " << i;
 }
 
 template <class F>

@@ -5,11 +5,13 @@
 // ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <cstdint>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "BufferTestSupport.h"
@@ -47,12 +49,7 @@ TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
       TBuffer mine = own[t];
       std::vector<double> expected = base;
       auto checkAll = [&](const TBuffer& b, const std::vector<double>& values) {
-        const double* p = b->Read();
-        for (std::uint32_t i = 0; i < kSize; ++i)
-          if (p[i] != values[i]) {
-            failures.fetch_add(1);
-            return;
-          }
+        if (!std::equal(values.begin(), values.end(), b->Read())) failures.fetch_add(1);
       };
       for (int iter = 0; iter < 4000; ++iter) {
         const int a = action(rng);
@@ -88,11 +85,8 @@ TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
     });
   }
   std::thread readerThread([&] {
-    while (!stop.load()) {
-      const double* p = reader->Read();
-      for (std::uint32_t i = 0; i < kSize; ++i)
-        if (p[i] != base[i]) failures.fetch_add(1);
-    }
+    while (!stop.load())
+      if (!std::equal(base.begin(), base.end(), reader->Read())) failures.fetch_add(1);
   });
   for (auto& th : threads) th.join();
   stop.store(true);
@@ -123,12 +117,11 @@ TEST(BufferThreadsTest, SimultaneousWritersEachGetTheirOwnData) {
   a.join();
   b.join();
   for (int r = 0; r < kRounds; ++r) {
-    SCOPED_TRACE(r);
-    EXPECT_EQ(first[r]->GetItem(r % 64), -1.0);
-    EXPECT_EQ(second[r]->GetItem(r % 64), -2.0);
-    EXPECT_EQ(keep[r]->GetItem(r % 64), static_cast<double>(r));
-    EXPECT_EQ(first[r]->GetItem((r + 1) % 64), static_cast<double>(r));
-    EXPECT_NE(first[r]->Read(), second[r]->Read());
+    const int i = r % 64;
+    EXPECT_EQ(std::tuple(first[r]->GetItem(i), second[r]->GetItem(i), keep[r]->GetItem(i)),
+              std::tuple(-1.0, -2.0, static_cast<double>(r))) << r;
+    EXPECT_EQ(first[r]->GetItem((r + 1) % 64), static_cast<double>(r)) << r;
+    EXPECT_NE(first[r]->Read(), second[r]->Read()) << r;
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "BufferTestSupport.h"
@@ -18,7 +19,6 @@ namespace {
 using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
 constexpr TBufferAccessMode R = TBufferAccessMode::Read, W = TBufferAccessMode::Write;
-
 
 // A proxy that records its synchronisations; parameter 0 (an integer) must match.
 class TTestProxy : public TNXSmartBufferProxy {
@@ -78,50 +78,33 @@ TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesByClassAndParameters) {
   TBuffer a = Ramp(8), b = CopyOf(a), other = Ramp(8);
   const TNXProxyParameters one{TVariant(std::int32_t{1})}, two{TVariant(std::int32_t{2})};
   auto p1 = a->GetProxy(TestClass(), one);
-  const struct {
-    const char* Name;
-    TIntfPtr<INXSmartBufferProxy> Found;
-    bool Same;
-  } kCases[] = {
+  const std::tuple<const char*, TIntfPtr<INXSmartBufferProxy>, bool> cases[] = {
       {"second buffer, same parameters", b->GetProxy(TestClass(), one), true},
       {"same buffer again", a->GetProxy(TestClass(), one), true},
       {"other parameters", b->GetProxy(TestClass(), two), false},
       {"other class", b->GetProxy(TNXSmartBufferProxyClass::Of<TOtherProxy>(), one), false},
       {"other block", other->GetProxy(TestClass(), one), false},
   };
-  for (const auto& c : kCases) EXPECT_EQ(c.Found.Get() == p1.Get(), c.Same) << c.Name;
-  EXPECT_EQ(p1->GetInstance()->Block(), TNXGenericBuffer::BufferOf(a)->DataContainer());
+  for (const auto& [name, found, same] : cases) EXPECT_EQ(found.Get() == p1.Get(), same) << name;
+  EXPECT_EQ(p1->GetInstance()->Block(), BlockOf(a));
 }
 
-TEST(ProxyLookup, TheBlockHoldsItsProxiesWeakly) {
-  TBuffer a = Ramp(8);
+// The block holds its proxies weakly; a writer's new block has none; a proxy outliving its block forgets it.
+TEST(ProxyLookup, ProxiesFollowTheBlock) {
+  TBuffer a = Ramp(8), b = CopyOf(a);
   TIntfPtr<INXSmartBufferProxy> first = a->GetProxy(TestClass(), {});
   TWeakIntfPtr<INXSmartBufferProxy> watch(first);
   first = nullptr;
   EXPECT_FALSE(watch.Lock()) << "the block kept its proxy alive";
-  auto second = a->GetProxy(TestClass(), {});
-  EXPECT_TRUE(second);
-  EXPECT_TRUE(static_cast<TTestProxy*>(second->GetInstance())->Syncs.empty());
-}
-
-TEST(ProxyLookup, CopyOnWriteGivesTheWriterABlockWithoutProxies) {
-  TBuffer a = Ramp(8), b = CopyOf(a);
   auto shared = a->GetProxy(TestClass(), {});
+  EXPECT_TRUE(static_cast<TTestProxy*>(shared->GetInstance())->Syncs.empty());
   a->SetItem(0, -1.0);  // a now has a block of its own
   auto mine = a->GetProxy(TestClass(), {});
   EXPECT_NE(mine.Get(), shared.Get());
-  EXPECT_EQ(mine->GetInstance()->Block(), TNXGenericBuffer::BufferOf(a)->DataContainer());
+  EXPECT_EQ(mine->GetInstance()->Block(), BlockOf(a));
   EXPECT_EQ(b->GetProxy(TestClass(), {}).Get(), shared.Get());
-}
-
-TEST(ProxyLookup, AProxyOutlivingItsBlockForgetsIt) {
-  TIntfPtr<INXSmartBufferProxy> proxy;
-  {
-    TBuffer a = Ramp(8);
-    proxy = a->GetProxy(TestClass(), {});
-    EXPECT_NE(proxy->GetInstance()->Block(), nullptr);
-  }
-  EXPECT_EQ(proxy->GetInstance()->Block(), nullptr);
+  a = nullptr;
+  EXPECT_EQ(mine->GetInstance()->Block(), nullptr);
 }
 
 TEST(ProxyLookup, TwoThreadsAskingAtOnceGetOneProxy) {
@@ -142,8 +125,6 @@ TEST(OpenCLProxy, FewerThanTwoParametersIsAnAssertion) {
       [&] { a->GetProxy(TNXSmartBufferProxyClass::Of<TNXOpenCLSmartBufferProxy>(), {TVariant(1)}); });
   EXPECT_EQ(message.rfind("Assertion failure (Zandor.OpenCL.DataBufferProxy, line ", 0), 0u) << message;
 }
-
-// ---------------------------------------------------------------- on a device
 
 class OpenCLProxyDevice : public ::testing::Test {
  protected:
@@ -220,24 +201,21 @@ TEST_F(OpenCLProxyDevice, HandlesShareAProxyPerContextAndFlags) {
 }
 
 TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
-  const struct {
-    const char* Name;
-    bool Shared;  // another buffer holds the block: the write copies it
-  } kCases[] = {{"in place", false}, {"copy on write", true}};
-  for (const auto& c : kCases) {
+  for (bool shared : {false, true}) {  // shared: another buffer holds the block, the write copies it
+    SCOPED_TRACE(shared);
     TBuffer a = Ramp(64);
-    TBuffer other = c.Shared ? CopyOf(a) : TBuffer();
-    auto handle = Handle(c.Shared ? other : a);
+    TBuffer other = shared ? CopyOf(a) : TBuffer();
+    auto handle = Handle(shared ? other : a);
     handle->Lock(R);
     handle->Unlock();
     a->SetItem(5, 500.0);
     auto fresh = Handle(a);  // the proxy of a's block now
-    EXPECT_EQ(fresh->GetProxy().Get() == handle->GetProxy().Get(), !c.Shared) << c.Name;
-    EXPECT_FALSE(fresh->GetProxy()->IsCurrent()) << c.Name;
+    EXPECT_EQ(fresh->GetProxy().Get() == handle->GetProxy().Get(), !shared);
+    EXPECT_FALSE(fresh->GetProxy()->IsCurrent());
     fresh->Lock(R);
-    EXPECT_EQ(Device(fresh->GetBuffer(), 64), Values(a)) << c.Name << ": stale device copy";
+    EXPECT_EQ(Device(fresh->GetBuffer(), 64), Values(a)) << "stale device copy";
     fresh->Unlock();
-    if (c.Shared) {  // the old block and its proxy are untouched
+    if (shared) {  // the old block and its proxy are untouched
       EXPECT_TRUE(handle->GetProxy()->IsCurrent());
       EXPECT_EQ(Device(handle->GetBuffer(), 64), Values(other));
       EXPECT_EQ(other->GetItem(5), 5.0);

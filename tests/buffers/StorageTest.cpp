@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BufferTestSupport.h"
@@ -46,9 +47,8 @@ TEST(StorageTest, StreamsHoldTheRawBytes) {
   TBuffer e = TNXRealBuffer::Make();
   TBytesStream empty;
   e->SaveToStream(empty);
-  EXPECT_EQ(empty.Size(), 0);
   e->LoadFromStream(empty, false);
-  EXPECT_TRUE(e->AsBytes().empty());
+  EXPECT_EQ(std::tuple(empty.Size(), e->AsBytes().empty()), std::tuple(0, true));
 }
 
 TEST(StorageTest, ResizingTakesTheWholeElementsLeft) {
@@ -69,27 +69,15 @@ TEST(StorageTest, ResizingTakesTheWholeElementsLeft) {
   TBuffer c = TNXRealBuffer::MakeSize(3);
   c->LoadFromStream(s, true);
   EXPECT_EQ(c->GetSize(), 0);
-}
 
-TEST(StorageTest, AShortStreamIsAReadErrorAndKeepsWhatArrived) {
-  TBuffer b = TNXRealBuffer::MakeValue(1.0, 3);
-  const double first = 7.0;
-  TBytesStream s(std::vector<std::uint8_t>(reinterpret_cast<const std::uint8_t*>(&first),
-                                           reinterpret_cast<const std::uint8_t*>(&first) + 8));
-  EXPECT_THROW(b->LoadFromStream(s, false), EReadError);
-  EXPECT_EQ(b->GetItem(0), 7.0);
-  EXPECT_EQ(b->GetSize(), 3);
-}
-
-TEST(StorageTest, LoadingIntoASharedBlockLeavesTheOtherHolderAlone) {
-  TBuffer a = TNXRealBuffer::MakeValue(1.0, 2);
-  TBuffer shared = TNXRealBuffer::MakeCopy(a);
-  TBytesStream s;
-  TNXRealBuffer::MakeArray({8.0, 9.0})->SaveToStream(s);
-  s.SetPosition(0);
-  shared->LoadFromStream(s, false);
-  EXPECT_EQ(Values(shared), (std::vector<double>{8.0, 9.0}));
-  EXPECT_EQ(Values(a), (std::vector<double>{1.0, 1.0}));
+  // A short stream is a read error and keeps what arrived; loading into a
+  // shared block leaves the other holder alone.
+  TBuffer d = TNXRealBuffer::MakeValue(1.0, 3);
+  TBuffer other = TNXRealBuffer::MakeCopy(d);
+  TBytesStream one(std::vector<std::uint8_t>(bytes.begin() + 8, bytes.begin() + 16));
+  EXPECT_THROW(d->LoadFromStream(one, false), EReadError);
+  EXPECT_EQ(std::tuple(d->GetItem(0), d->GetSize()), std::tuple(5.0, 3));
+  EXPECT_EQ(Values(other), (std::vector<double>{1.0, 1.0, 1.0}));
 }
 
 TEST(StorageTest, FilesRoundTripWithResizing) {
@@ -167,8 +155,8 @@ TEST(StorageTest, SerialisedBufferComesBackByClassName) {
   EXPECT_EQ(s.Position(), s.Size());
   EXPECT_TRUE(back->IsEqual(b));
   EXPECT_NE(back->Read(), b->Read());  // its own block
-  EXPECT_TRUE(back->GetSequenceStamp()->GetAvailable());
-  EXPECT_EQ(back->GetSequenceStamp()->GetBufferNumber(), 0x123456789ull);
+  EXPECT_EQ(std::tuple(back->GetSequenceStamp()->GetAvailable(), back->GetSequenceStamp()->GetBufferNumber()),
+            std::tuple(true, std::uint64_t{0x123456789ull}));
   ASSERT_EQ(back->GetCustomCount(), 2);
   TBuffer note = Supports<INXRealBuffer>(back->GetCustom(0));
   ASSERT_TRUE(note);
@@ -182,8 +170,8 @@ TEST(StorageTest, SerialisedBufferComesBackByClassName) {
   plain->SetItem(0, 1.0);
   ASSERT_FALSE(plain->GetSequenceStamp()->GetAvailable());
   TBuffer again = Supports<INXRealBuffer>(NXDataObjectFromBytes(NXDataObjectToBytes(plain.Get())));
-  EXPECT_TRUE(again->GetSequenceStamp()->GetAvailable());
-  EXPECT_EQ(again->GetSequenceStamp()->GetBufferNumber(), 0u);
+  EXPECT_EQ(std::tuple(again->GetSequenceStamp()->GetAvailable(), again->GetSequenceStamp()->GetBufferNumber()),
+            std::tuple(true, std::uint64_t{0}));
 }
 
 // Reads a serialised buffer into an existing buffer (no class-name step).
@@ -222,8 +210,8 @@ TEST(StorageTest, DataCopiesWhatFitsWithoutResizing) {
   ReadInto(shared, NXDataObjectToBytes(TNXRealBuffer::MakeArray({1.0, 2.0}).Get()));
   EXPECT_EQ(Values(shared), (std::vector<double>{1.0, 2.0}));
   EXPECT_EQ(Values(a), (std::vector<double>{5.0, 5.0}));
-  EXPECT_TRUE(shared->GetSequenceStamp()->GetAvailable());
-  EXPECT_FALSE(a->GetSequenceStamp()->GetAvailable());
+  EXPECT_EQ(std::tuple(shared->GetSequenceStamp()->GetAvailable(), a->GetSequenceStamp()->GetAvailable()),
+            std::tuple(true, false));
 }
 
 TEST(StorageTest, DamagedSerialisedBuffersFailWithoutLeaks) {
@@ -262,74 +250,43 @@ TEST(StorageTest, AnElementCountBeyondTheStoredDataIsRefused) {
 
 // Every registered data class, decorated with a custom item and (buffers) a
 // stamp, comes back by its class name equal to the original.
-struct TRoundTripCase {
-  const char* Name;
-  std::function<TIntfPtr<INXData>()> Make;
-  std::function<bool(INXData*, INXData*)> Equal;
-};
-
-bool SameBuffer(INXData* A, INXData* B) {
-  TIntfPtr<INXDataBuffer> a = Supports<INXDataBuffer>(A), b = Supports<INXDataBuffer>(B);
-  return a && b && a->IsEqual(b) && a->GetSize() == b->GetSize() &&
-         b->GetSequenceStamp()->GetBufferNumber() == a->GetSequenceStamp()->GetBufferNumber();
-}
-
-TIntfPtr<INXData> Stamped(TIntfPtr<INXData> AData) {
-  if (TIntfPtr<INXDataBuffer> b = Supports<INXDataBuffer>(AData.Get())) b->GetSequenceStamp()->SetBufferNumber(77);
-  AData->AddCustom(TNXRealBuffer::MakeArray({5.0}));
-  return AData;
-}
-
-std::vector<TRoundTripCase> RoundTripCases() {
-  std::vector<TRoundTripCase> cases = {
-      {"TNXBlockBuffer", [] { return Stamped(TNXBlockBuffer::MakeArray({1, 2, 250, 0, 7})); }, SameBuffer},
-      {"TNXBooleanBuffer",
-       [] {
-         TIntfPtr<INXBooleanBuffer> b = TNXBooleanBuffer::MakeSize(13);
-         b->Zero()->InvertBit(0)->InvertBit(12);
-         return Stamped(b);
-       },
-       [](INXData* A, INXData* B) {
-         return SameBuffer(A, B) && Supports<INXBooleanBuffer>(B)->GetItem(12) &&
-                !Supports<INXBooleanBuffer>(B)->GetItem(11);
-       }},
-      {"TNXRealBuffer", [] { return Stamped(TNXRealBuffer::MakeArray({1.5, -2.0, 3.25})); }, SameBuffer},
-      {"TNXComplexBuffer", [] { return Stamped(TNXComplexBuffer::MakeValue(1.5, -2.5, 3)); }, SameBuffer},
-      {"TNXIntegerBuffer", [] { return Stamped(TNXIntegerBuffer::MakeArray({-7, 0, 2147483647})); }, SameBuffer},
-      {"TNXRealMatrixBuffer",
-       [] {
-         const double v[6] = {1, 2, 3, 4, 5, 6};
-         return Stamped(TNXRealMatrixBuffer::MakeData(v, 2, 3));
-       },
-       [](INXData* A, INXData* B) {
-         TIntfPtr<INXRealMatrixBuffer> a = Supports<INXRealMatrixBuffer>(A), b = Supports<INXRealMatrixBuffer>(B);
-         return SameBuffer(A, B) && a->GetRows() == b->GetRows() && a->GetCols() == b->GetCols();
-       }},
-      {"TNXRealBufferList",
-       [] {
-         return Stamped(TNXRealBufferList::MakeData(
-             {TNXRealBuffer::MakeArray({1.0, 2.0}), TNXRealBuffer::Make(), TNXRealBuffer::MakeArray({9.0})}));
-       },
-       [](INXData* A, INXData* B) {
-         TIntfPtr<INXRealBufferArray> a = Supports<INXRealBufferArray>(A), b = Supports<INXRealBufferArray>(B);
-         return a && b && a->IsEqualArray(b) && b->GetCount() == 3;
-       }},
-  };
-  return cases;
-}
-
 TEST(StorageTest, EveryBufferClassRoundTripsByClassName) {
-  for (const TRoundTripCase& c : RoundTripCases()) {
-    SCOPED_TRACE(c.Name);
-    TIntfPtr<INXData> original = c.Make();
-    TIntfPtr<INXData> back = NXDataObjectFromBytes(NXDataObjectToBytes(original.Get()));
+  const double v[6] = {1, 2, 3, 4, 5, 6};
+  TIntfPtr<INXBooleanBuffer> bits = TNXBooleanBuffer::MakeSize(13);
+  bits->Zero()->InvertBit(0)->InvertBit(12);
+  const std::pair<const char*, TIntfPtr<INXData>> cases[] = {
+      {"TNXBlockBuffer", TNXBlockBuffer::MakeArray({1, 2, 250, 0, 7})},
+      {"TNXBooleanBuffer", bits},
+      {"TNXRealBuffer", TNXRealBuffer::MakeArray({1.5, -2.0, 3.25})},
+      {"TNXComplexBuffer", TNXComplexBuffer::MakeValue(1.5, -2.5, 3)},
+      {"TNXIntegerBuffer", TNXIntegerBuffer::MakeArray({-7, 0, 2147483647})},
+      {"TNXRealMatrixBuffer", TNXRealMatrixBuffer::MakeData(v, 2, 3)},
+      {"TNXRealBufferList", TNXRealBufferList::MakeData({TNXRealBuffer::MakeArray({1.0, 2.0}), TNXRealBuffer::Make(),
+                                                         TNXRealBuffer::MakeArray({9.0})})},
+  };
+  for (const auto& [name, original] : cases) {
+    SCOPED_TRACE(name);
+    TIntfPtr<INXDataBuffer> buffer = Supports<INXDataBuffer>(original.Get());
+    if (buffer) buffer->GetSequenceStamp()->SetBufferNumber(77);
+    original->AddCustom(TNXRealBuffer::MakeArray({5.0}));
+    const std::string bytes = NXDataObjectToBytes(original.Get());
+    TIntfPtr<INXData> back = NXDataObjectFromBytes(bytes);
     ASSERT_TRUE(back);
-    EXPECT_EQ(TClassManagement::ClassNameOf(*back->GetInstance()), c.Name);
-    EXPECT_TRUE(c.Equal(original.Get(), back.Get()));
+    EXPECT_EQ(TClassManagement::ClassNameOf(*back->GetInstance()), name);
+    if (buffer) {
+      TIntfPtr<INXDataBuffer> b = Supports<INXDataBuffer>(back.Get());
+      EXPECT_TRUE(buffer->IsEqual(b));
+      EXPECT_EQ(std::tuple(b->GetSize(), b->GetSequenceStamp()->GetBufferNumber()),
+                std::tuple(buffer->GetSize(), buffer->GetSequenceStamp()->GetBufferNumber()));
+    }
+    if (auto array = Supports<INXRealBufferArray>(original.Get())) {  // the matrix and the list: shape and rows
+      auto b = Supports<INXRealBufferArray>(back.Get());
+      EXPECT_EQ(std::tuple(b->GetCount(), b->GetMaxSize()), std::tuple(array->GetCount(), array->GetMaxSize()));
+      EXPECT_TRUE(array->IsEqualArray(b));
+    }
     ASSERT_EQ(back->GetCustomCount(), 1);
     EXPECT_EQ(Supports<INXRealBuffer>(back->GetCustom(0))->GetItem(0), 5.0);
     // Every truncation of the form fails cleanly (the listener checks for leaks).
-    const std::string bytes = NXDataObjectToBytes(original.Get());
     for (std::size_t n = 0; n < bytes.size(); n += 7)
       EXPECT_ANY_THROW(NXDataObjectFromBytes(std::string_view(bytes).substr(0, n))) << "at " << n;
   }

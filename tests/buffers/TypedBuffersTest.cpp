@@ -1,0 +1,833 @@
+// The typed buffers besides the real one: the signed and unsigned 32-bit
+// integer buffers, the complex buffer, the bit-packed Boolean buffer, the byte
+// (block) buffer and the bit sets. Construction and sharing, item access with
+// its range check, and the operations against expectations computed here
+// element by element (std::complex, a bit-by-bit model), each on a block that
+// a second holder shares and that keeps its values.
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "BufferTestSupport.h"
+
+namespace nx {
+namespace {
+
+using namespace nxtest;
+using TInt = TIntfPtr<INXIntegerBuffer>;
+using TUns = TIntfPtr<INXUnsignedBuffer>;
+using TCpx = TIntfPtr<INXComplexBuffer>;
+using TReal = TIntfPtr<INXRealBuffer>;
+using TBool = TIntfPtr<INXBooleanBuffer>;
+using TBlock = TIntfPtr<INXBlockBuffer>;
+using TIVec = std::vector<std::int32_t>;
+using TUVec = std::vector<std::uint32_t>;
+using TCVec = std::vector<TComplex>;
+using TBytes = std::vector<std::uint8_t>;
+using TBitVec = std::vector<bool>;
+using cd = std::complex<double>;
+
+// Runs AOp on a buffer of class F made of AInput whose block a second holder
+// shares, and returns Self's values; the holder must keep AInput.
+template <class F, class T, class TOp>
+std::vector<T> OnShared(const std::vector<T>& AInput, TOp&& AOp) {
+  auto self = F::MakeArrayList(AInput);
+  auto keep = F::MakeCopy(self);
+  AOp(self);
+  EXPECT_EQ(Values(keep), AInput) << "the other holder changed";
+  return Values(self);
+}
+
+TEST(IntegerBuffersTest, ConstructionAndSharing) {
+  const std::int32_t raw[3] = {-1, 2, 2147483647};
+  EXPECT_EQ(Values(TNXIntegerBuffer::MakeData(raw, 3)), (TIVec{-1, 2, 2147483647}));
+  EXPECT_EQ(Values(TNXIntegerBuffer::CreateValue(-9, 4)), (TIVec{-9, -9, -9, -9}));
+  EXPECT_EQ(Values(TNXUnsignedBuffer::MakeValue(4294967295u, 2)), (TUVec{4294967295u, 4294967295u}));
+  EXPECT_THROW(TNXIntegerBuffer::MakeSize(0x40000000u), EIntOverflow);
+
+  TInt a = TNXIntegerBuffer::MakeArray({1, 2, 3});
+  const int stores = Stores();
+  auto* obj = dynamic_cast<TNXIntegerBuffer*>(a->GetInstance());
+  for (const TInt& s : {TNXIntegerBuffer::MakeEx(obj), TNXIntegerBuffer::CreateCopy(a),
+                        TNXIntegerBuffer::MakeUniversal(a->GetDataCopy())})
+    EXPECT_EQ(s->Read(), a->Read());
+  EXPECT_EQ(Stores(), stores);
+  EXPECT_THROW(TNXIntegerBuffer::MakeCopy(nullptr), EArgumentException);
+
+  // Any buffer's block is shared and its bytes read as integers: 2 doubles are 4 integers.
+  TReal real = TNXRealBuffer::MakeArray({1.0, -2.0});
+  TUns view = TNXUnsignedBuffer::MakeUniversal(TIntfPtr<INXData>(real));
+  EXPECT_EQ(std::tuple(view->GetSize(), view->ByteRead()), std::tuple(4, real->ByteRead()));
+  EXPECT_EQ(view->GetItem(1), 0x3FF00000u);  // the high word of 1.0
+  // Same bytes, other class: not equal.
+  TUns u = TNXUnsignedBuffer::MakeArray({1, 2, 3});
+  EXPECT_TRUE(a->IsEqual(TNXIntegerBuffer::MakeArray({1, 2, 3})));
+  EXPECT_FALSE(a->IsEqual(u));
+  EXPECT_FALSE(u->IsEqual(a));
+}
+
+TEST(IntegerBuffersTest, ItemAccessAccessHandlesAndEnumerator) {
+  TInt a = TNXIntegerBuffer::MakeArray({4, 5, 6});
+  TInt other = TNXIntegerBuffer::MakeCopy(a);
+  a->SetItem(1, -50);  // copies the shared block first
+  EXPECT_EQ(Values(a), (TIVec{4, -50, 6}));
+  EXPECT_EQ(Values(other), (TIVec{4, 5, 6}));
+
+  TInt b = TNXIntegerBuffer::MakeCopy(a);
+  EXPECT_EQ(b->Data(TBufferAccessMode::Read)->Data(), a->Read());
+  TIntfPtr<INXIntegerBufferAccess> modify = b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write});
+  std::int32_t* p = modify->WritableData();
+  EXPECT_NE(p, a->Read());
+  EXPECT_EQ(std::tuple(p[1], modify->GetSize()), std::tuple(-50, 3));
+
+  TBufferEnumerator<std::int32_t> e = a->GetEnumerator();
+  TIVec seen;
+  while (e.MoveNext()) seen.push_back(e.GetCurrent());
+  EXPECT_EQ(seen, (TIVec{4, -50, 6}));
+
+  // Elements are counted between two integer buffers, bytes otherwise.
+  TInt dst = TNXIntegerBuffer::MakeValue(0, 4);
+  a->CopyTo(1, dst, 2, 2);
+  EXPECT_EQ(Values(dst), (TIVec{0, 0, -50, 6}));
+  TBlock bytes = TNXBlockBuffer::MakeValue(4, 0);
+  a->CopyTo(0, bytes, 0, 4);
+  EXPECT_EQ(Values(bytes), (TBytes{4, 0, 0, 0}));
+  EXPECT_TRUE(a->Resize(5, true));
+  EXPECT_EQ(std::tuple(a->GetItem(2), a->GetByteSize()), std::tuple(6, 20u));
+}
+
+// An operation with a second buffer and the value it gives element by element.
+template <class I, class T>
+struct TOpCase {
+  const char* Name;
+  void (I::*Op)(const TIntfPtr<I>&);
+  T (*Expected)(T, T);
+};
+
+// The 3-element operand changes only the first 3 of Self's 4 elements.
+template <class I, class F, class T>
+void CheckBufferOperations(std::initializer_list<TOpCase<I, T>> ACases, const std::vector<T>& x,
+                           const std::vector<T>& y) {
+  for (const TOpCase<I, T>& c : ACases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<T> want = x;
+    for (std::size_t i = 0; i < 3; ++i) want[i] = c.Expected(x[i], y[i]);
+    EXPECT_EQ(OnShared<F>(x, [&](const TIntfPtr<I>& s) { (s.Get()->*c.Op)(F::MakeArrayList({y[0], y[1], y[2]})); }),
+              want);
+  }
+}
+
+TEST(IntegerBuffersTest, BufferOperations) {
+  using B = INXIntegerBuffer;
+  using I = std::int32_t;
+  using U = std::uint32_t;
+  CheckBufferOperations<B, TNXIntegerBuffer, I>(
+      {{"Add", &B::Add, [](I a, I b) { return a + b; }},
+       {"Subtract", &B::Subtract, [](I a, I b) { return a - b; }},
+       {"Multiply", &B::Multiply, [](I a, I b) { return a * b; }},
+       // The primitive rounds the quotient to nearest: -7 / 3 = -2, 100 / -9 = -11.
+       {"Divide", &B::Divide,
+        [](I a, I b) {
+          const double q = static_cast<double>(a) / b;
+          return static_cast<I>(q < 0 ? -std::int64_t(-q + 0.5) : std::int64_t(q + 0.5));
+        }},
+       {"ModBuffer", &B::ModBuffer, [](I a, I b) { return a % b; }},
+       {"AndBuffer", &B::AndBuffer, [](I a, I b) { return a & b; }},
+       {"OrBuffer", &B::OrBuffer, [](I a, I b) { return a | b; }},
+       {"XorBuffer", &B::XorBuffer, [](I a, I b) { return a ^ b; }},
+       {"LShift", &B::LShift, [](I a, I b) { return static_cast<I>(static_cast<U>(a) << (b & 31)); }},
+       {"RShift", &B::RShift, [](I a, I b) { return static_cast<I>(static_cast<U>(a) >> (b & 31)); }}},
+      {-7, 100, -8, 12345}, {3, -9, 33, 1});
+  using N = INXUnsignedBuffer;
+  CheckBufferOperations<N, TNXUnsignedBuffer, U>(
+      {{"Subtract", &N::Subtract, [](U a, U b) { return a - b; }},
+       {"Divide", &N::Divide, [](U a, U b) { return a / b; }},
+       {"ModBuffer", &N::ModBuffer, [](U a, U b) { return a % b; }},
+       {"AndBuffer", &N::AndBuffer, [](U a, U b) { return a & b; }},
+       {"OrBuffer", &N::OrBuffer, [](U a, U b) { return a | b; }},
+       {"XorBuffer", &N::XorBuffer, [](U a, U b) { return a ^ b; }},
+       {"RShift", &N::RShift, [](U a, U b) { return a >> (b & 31); }}},
+      {70, 4000000000u, 0xF0F0F0F0u, 5}, {3, 7, 36, 1});
+  // Operands whose results fit (the unsigned arithmetic refuses to wrap).
+  CheckBufferOperations<N, TNXUnsignedBuffer, U>({{"Add", &N::Add, [](U a, U b) { return a + b; }},
+                                                  {"Multiply", &N::Multiply, [](U a, U b) { return a * b; }},
+                                                  {"LShift", &N::LShift, [](U a, U b) { return a << (b & 31); }}},
+                                                 {2, 3, 1u << 30, 9}, {5, 6, 3, 1});
+  EXPECT_EQ(TNXUnsignedBuffer::MakeArray({3, 4})->Dot(TNXUnsignedBuffer::MakeArray({5, 6, 7})), 39u);
+}
+
+TEST(IntegerBuffersTest, ShiftAndRemainderEdges) {
+  TInt a = TNXIntegerBuffer::MakeArray({-8});
+  a->RShift(TNXIntegerBuffer::MakeArray({1}));
+  EXPECT_EQ(a->GetItem(0), 2147483644) << "RShift shifts in zero bits";
+  TInt b = TNXIntegerBuffer::MakeArray({-8});
+  b->RShiftValue(1);
+  EXPECT_EQ(b->GetItem(0), -4) << "RShiftValue keeps the sign";
+  TInt c = TNXIntegerBuffer::MakeArray({3, 3});
+  c->LShift(TNXIntegerBuffer::MakeArray({33, -1}));
+  EXPECT_EQ(Values(c), (TIVec{6, static_cast<std::int32_t>(0x80000000u)}));
+
+  TInt m = TNXIntegerBuffer::MakeArray({-7, 7, INT32_MIN});
+  m->ModBuffer(TNXIntegerBuffer::MakeArray({3, -3, -1}));
+  EXPECT_EQ(Values(m), (TIVec{-1, 1, 0}));
+  TInt mv = TNXIntegerBuffer::MakeArray({-7, INT32_MIN});
+  mv->ModValue(-1);
+  EXPECT_EQ(Values(mv), (TIVec{0, 0}));
+
+  // A zero divisor in the own loops raises; the elements before it are done.
+  TInt z = TNXIntegerBuffer::MakeArray({7, 8});
+  EXPECT_THROW(z->ModBuffer(TNXIntegerBuffer::MakeArray({2, 0})), EDivByZero);
+  EXPECT_EQ(z->GetItem(0), 1);
+  EXPECT_THROW(TNXUnsignedBuffer::MakeArray({1})->ModValue(0), EDivByZero);
+  TNXIntegerBuffer::Make()->ModValue(0);  // nothing to do on an empty buffer
+
+  // The unsigned arithmetic refuses to wrap and leaves the buffer as it was.
+  TUns u = TNXUnsignedBuffer::MakeArray({1, 4294967295u});
+  EXPECT_THROW(u->Add(TNXUnsignedBuffer::MakeArray({1, 1})), EIntOverflow);
+  EXPECT_THROW(u->SubtractValue(2), EIntOverflow);
+  EXPECT_THROW(u->Divide(TNXUnsignedBuffer::MakeArray({1, 0})), EDivByZero);
+  EXPECT_EQ(Values(u), (TUVec{1, 4294967295u}));
+}
+
+TEST(IntegerBuffersTest, ValueOperationsAndQueries) {
+  const TIVec x = {-6, 0, 9, 1 << 20};
+  const std::tuple<const char*, std::function<void(const TInt&)>, TIVec> cases[] = {
+      {"SetValue", [](const TInt& b) { b->SetValue(-3); }, {-3, -3, -3, -3}},
+      {"Zero", &INXIntegerBuffer::Zero, {0, 0, 0, 0}},
+      {"AddValue", [](const TInt& b) { b->AddValue(5); }, {-1, 5, 14, (1 << 20) + 5}},
+      {"SubtractValue", [](const TInt& b) { b->SubtractValue(5); }, {-11, -5, 4, (1 << 20) - 5}},
+      {"MultiplyValue", [](const TInt& b) { b->MultiplyValue(-2); }, {12, 0, -18, -(1 << 21)}},
+      {"DivideValue", [](const TInt& b) { b->DivideValue(4); }, {-1, 0, 2, 1 << 18}},
+      {"ModValue", [](const TInt& b) { b->ModValue(4); }, {-2, 0, 1, 0}},
+      {"AndValue", [](const TInt& b) { b->AndValue(0xC); }, {8, 0, 8, 0}},
+      {"OrValue", [](const TInt& b) { b->OrValue(1); }, {-5, 1, 9, (1 << 20) | 1}},
+      {"XorValue", [](const TInt& b) { b->XorValue(-1); }, {5, -1, -10, ~(1 << 20)}},
+      {"LShiftValue", [](const TInt& b) { b->LShiftValue(2); }, {-24, 0, 36, 1 << 22}},
+      {"RShiftValue", [](const TInt& b) { b->RShiftValue(1); }, {-3, 0, 4, 1 << 19}},
+  };
+  for (const auto& [name, op, expected] : cases) EXPECT_EQ(OnShared<TNXIntegerBuffer>(x, op), expected) << name;
+
+  TUns u = TNXUnsignedBuffer::MakeArray({0xFFFF0000u, 7});
+  u->RShiftValue(16);
+  u->XorValue(1);
+  EXPECT_EQ(Values(u), (TUVec{0xFFFE, 1}));
+  u->Zero();
+  EXPECT_TRUE(u->IsEqualToValue(0));
+
+  TInt q = TNXIntegerBuffer::MakeArray({4, -9, 2});
+  EXPECT_EQ(std::tuple(q->GetMinValue(), q->GetMaxValue()), std::tuple(-9, 4));
+  EXPECT_EQ(q->Dot(TNXIntegerBuffer::MakeArray({1, 2})), -14);
+  EXPECT_FALSE(q->IsEqualToValue(4));
+  EXPECT_TRUE(TNXIntegerBuffer::MakeValue(5, 3)->IsEqualToValue(5));
+  EXPECT_TRUE(TNXIntegerBuffer::Make()->IsEqualToValue(5));
+  EXPECT_EQ(TNXIntegerBuffer::Make()->GetMinValue(), 0);
+  EXPECT_EQ(TNXUnsignedBuffer::Make()->GetMaxValue(), 0u);
+  TUns big = TNXUnsignedBuffer::MakeArray({9, 2, 4000000000u});
+  EXPECT_EQ(std::tuple(big->GetMaxValue(), big->GetMinValue()), std::tuple(4000000000u, 2u));
+}
+
+TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
+  // 0 and 1: no access at all, both holders stay on one block.
+  for (std::int32_t v : {0, 1}) {
+    TInt a = TNXIntegerBuffer::MakeArray({10, 20});
+    TInt b = TNXIntegerBuffer::MakeCopy(a);
+    a->DivideValue(v);
+    EXPECT_EQ(a->Read(), b->Read());
+    EXPECT_EQ(Values(a), (TIVec{10, 20}));
+  }
+  // A single owner divides in place.
+  TInt single = TNXIntegerBuffer::MakeArray({10, -20});
+  const std::int32_t* p = single->Read();
+  single->DivideValue(-5);
+  EXPECT_EQ(single->Read(), p);
+  EXPECT_EQ(Values(single), (TIVec{-2, 4}));
+  // Shared: one new block (the quotients), the other holder unchanged.
+  TInt a = TNXIntegerBuffer::MakeArray({10, 21, -30});
+  TInt b = TNXIntegerBuffer::MakeCopy(a);
+  const int stores = Stores();
+  a->DivideValue(10);
+  EXPECT_EQ(Stores(), stores + 1);
+  EXPECT_NE(a->Read(), b->Read());
+  EXPECT_EQ(Values(a), (TIVec{1, 2, -3}));
+  EXPECT_EQ(Values(b), (TIVec{10, 21, -30}));
+  EXPECT_EQ(OnShared<TNXUnsignedBuffer>(TUVec{4000000000u, 9}, [](const TUns& u) { u->DivideValue(2); }),
+            (TUVec{2000000000u, 4}));
+  // The quotient that does not fit raises, and the shared samples stay.
+  TInt m = TNXIntegerBuffer::MakeArray({5, INT32_MIN});
+  TInt mk = TNXIntegerBuffer::MakeCopy(m);
+  EXPECT_THROW(m->DivideValue(-1), EIntOverflow);
+  EXPECT_EQ(Values(m), (TIVec{5, INT32_MIN}));
+  EXPECT_EQ(BlockOf(m), BlockOf(mk));
+}
+
+cd C(const TComplex& c) { return cd(c.Re, c.Im); }
+TComplex T(const cd& c) { return TComplex{c.real(), c.imag()}; }
+
+const TCVec kX = {{1.5, -2.0}, {-3.0, 0.5}, {0.25, 4.0}, {2.0, 2.0}};
+const TCVec kY = {{0.5, 1.0}, {2.0, -1.0}, {-1.5, 0.75}};  // one shorter than kX
+
+TEST(ComplexBufferTest, ConstructionAndSharing) {
+  EXPECT_EQ(TNXComplexBuffer::MakeSize(3)->GetByteSize(), 48u);
+  EXPECT_EQ(Values(TNXComplexBuffer::MakeData(kX.data(), 2)), TCVec(kX.begin(), kX.begin() + 2));
+  EXPECT_EQ(Values(TNXComplexBuffer::MakeValue(1.0, -2.0, 2)), (TCVec{{1.0, -2.0}, {1.0, -2.0}}));
+  EXPECT_EQ(Values(TNXComplexBuffer::CreateValue(TComplex{3.0, 4.0}, 1)), (TCVec{{3.0, 4.0}}));
+  // From real and imaginary parts of sizes 3 and 5: 5 elements, the missing real parts 0.
+  TReal re = TNXRealBuffer::MakeArray({1, 2, 3}), im = TNXRealBuffer::MakeArray({-1, -2, -3, -4, -5});
+  EXPECT_EQ(Values(TNXComplexBuffer::MakeBuffers(re, im)), (TCVec{{1, -1}, {2, -2}, {3, -3}, {0, -4}, {0, -5}}));
+  EXPECT_EQ(Values(TNXComplexBuffer::CreateBufferObjects(dynamic_cast<TNXRealBuffer*>(im->GetInstance()),
+                                                         dynamic_cast<TNXRealBuffer*>(re->GetInstance()))),
+            (TCVec{{-1, 1}, {-2, 2}, {-3, 3}, {-4, 0}, {-5, 0}}));
+  EXPECT_THROW(TNXComplexBuffer::MakeBuffers(re, nullptr), EArgumentException);
+
+  // The universal constructor shares any buffer's block: 2 doubles are one complex element.
+  TReal pair = TNXRealBuffer::MakeArray({7.0, 8.0});
+  TCpx view = TNXComplexBuffer::MakeUniversal(TIntfPtr<INXData>(pair));
+  EXPECT_EQ(std::tuple(view->GetSize(), view->GetItem(0), view->ByteRead()),
+            std::tuple(1, TComplex{7.0, 8.0}, pair->ByteRead()));
+  EXPECT_FALSE(view->IsEqual(pair));
+  EXPECT_TRUE(view->IsEqual(TNXComplexBuffer::MakeValue(7.0, 8.0, 1)));
+
+  TCpx a = TNXComplexBuffer::MakeArrayList(kX);
+  TCpx b = TNXComplexBuffer::MakeCopy(a);
+  TComplex out;
+  a->GetItemProc(2, out);
+  EXPECT_EQ(out, kX[2]);
+  a->SetItem(0, TComplex{9, 9});
+  EXPECT_EQ(b->GetItem(0), kX[0]) << "SetItem copies a shared block";
+  EXPECT_EQ(Values(a)[0], (TComplex{9, 9}));
+  TBufferEnumerator<TComplex> e = b->GetEnumerator();
+  TCVec seen;
+  while (e.MoveNext()) seen.push_back(e.GetCurrent());
+  EXPECT_EQ(seen, kX);
+}
+
+// Elements beyond kY keep x unless the operation covers all of Self.
+TEST(ComplexBufferTest, ElementWiseOperations) {
+  const TCpx y = TNXComplexBuffer::MakeArrayList(kY);
+  struct TCase {
+    const char* Name;
+    std::function<void(const TCpx&)> Op;
+    std::function<cd(cd, cd)> Expected;  // (x, y)
+    bool All;
+  };
+  const cd k(2.0, -0.5);
+  const TCase cases[] = {
+      {"Add", [&](const TCpx& b) { b->Add(y); }, [](cd x, cd v) { return x + v; }, false},
+      {"Subtract", [&](const TCpx& b) { b->Subtract(y); }, [](cd x, cd v) { return x - v; }, false},
+      {"Multiply", [&](const TCpx& b) { b->Multiply(y); }, [](cd x, cd v) { return x * v; }, false},
+      {"Divide", [&](const TCpx& b) { b->Divide(y); }, [](cd x, cd v) { return x / v; }, false},
+      {"AddValue", [&](const TCpx& b) { b->AddValue(2.0, -0.5); }, [&](cd x, cd) { return x + k; }, true},
+      {"SubtractValue", [&](const TCpx& b) { b->SubtractValue(2.0, -0.5); }, [&](cd x, cd) { return x - k; }, true},
+      {"MultiplyValue", [&](const TCpx& b) { b->MultiplyValue(2.0, -0.5); }, [&](cd x, cd) { return x * k; }, true},
+      {"DivideValue", [&](const TCpx& b) { b->DivideValue(2.0, -0.5); }, [&](cd x, cd) { return x / k; }, true},
+      {"SetValue", [](const TCpx& b) { b->SetValue(TComplex{1, 2}); }, [](cd, cd) { return cd(1, 2); }, true},
+      {"SetValue (parts)", [](const TCpx& b) { b->SetValue(-1, 0.5); }, [](cd, cd) { return cd(-1, 0.5); }, true},
+      {"Zero", &INXComplexBuffer::Zero, [](cd, cd) { return cd(0, 0); }, true},
+      {"Sqr", &INXComplexBuffer::Sqr, [](cd x, cd) { return x * x; }, true},
+      {"Sqrt", &INXComplexBuffer::Sqrt, [](cd x, cd) { return std::sqrt(x); }, true},
+      {"SqrFrom", [&](const TCpx& b) { b->SqrFrom(y); }, [](cd, cd v) { return v * v; }, false},
+      {"SqrtFrom", [&](const TCpx& b) { b->SqrtFrom(y); }, [](cd, cd v) { return std::sqrt(v); }, false},
+      {"NormalizeFrom", [&](const TCpx& b) { b->NormalizeFrom(y, TComplex{1, 1}, 4.0); },
+       [](cd, cd v) { return (v - cd(1, 1)) / 4.0; }, false},
+      {"Normalize", [](const TCpx& b) { b->Normalize(TComplex{1, 1}, 4.0); },
+       [](cd x, cd) { return (x - cd(1, 1)) / 4.0; }, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCVec got = OnShared<TNXComplexBuffer>(kX, c.Op), want = kX;
+    for (std::size_t i = 0; i < want.size(); ++i)
+      if (c.All || i < kY.size()) want[i] = T(c.Expected(C(kX[i]), i < kY.size() ? C(kY[i]) : cd()));
+    // The ...From operations leave the element beyond the source undefined (write access).
+    if (!c.All && std::string(c.Name).find("From") != std::string::npos) {
+      got.resize(kY.size());
+      want.resize(kY.size());
+    }
+    ExpectNear(got, want);
+  }
+}
+
+TEST(ComplexBufferTest, SetBufferThresholdAndQueries) {
+  TCpx b = TNXComplexBuffer::MakeSize(3);
+  b->SetBuffer(TNXRealBuffer::MakeArray({1, 2, 3, 4}), TNXRealBuffer::MakeArray({5, 6}));
+  EXPECT_EQ(std::tuple(b->GetItem(0), b->GetItem(1)), std::tuple(TComplex{1, 5}, TComplex{2, 6}));
+  // Threshold on the magnitude: the phase stays, the magnitude is clipped.
+  TCpx t = TNXComplexBuffer::MakeArray({{3, 4}, {0.3, 0.4}});
+  t->Threshold(2.0, ttGreaterThan);
+  ExpectNear(Values(t), {{1.2, 1.6}, {0.3, 0.4}});
+  TCpx t2 = TNXComplexBuffer::MakeSize(2);
+  t2->ThresholdFrom(TNXComplexBuffer::MakeArray({{3, 4}, {0.3, 0.4}}), 1.0, ttLessThan);
+  ExpectNear(Values(t2), {{3, 4}, {0.6, 0.8}});
+  EXPECT_THROW(t2->ThresholdFrom(TNXComplexBuffer::MakeSize(1), 1.0, ttLessThan), ERangeError);
+
+  cd dot(0, 0);
+  for (std::size_t i = 0; i < kY.size(); ++i) dot += C(kX[i]) * C(kY[i]);
+  ExpectNear(TCVec{TNXComplexBuffer::MakeArrayList(kX)->Dot(TNXComplexBuffer::MakeArrayList(kY))}, TCVec{T(dot)});
+  EXPECT_EQ(TNXComplexBuffer::MakeArray({{-1, 2}, {3, -4}})->Mean(), (TComplex{2, 3}));
+  EXPECT_EQ(TNXComplexBuffer::Make()->Mean(), (TComplex{0, 0}));
+  EXPECT_TRUE(TNXComplexBuffer::MakeValue(1, 2, 3)->IsEqualToValue(TComplex{1, 2}));
+  EXPECT_FALSE(TNXComplexBuffer::MakeValue(1, 2, 3)->IsEqualToValue(TComplex{1, 3}));
+  EXPECT_TRUE(TNXComplexBuffer::Make()->IsEqualToValue(TComplex{1, 3}));
+
+  // The real-valued results are new buffers.
+  TCpx x = TNXComplexBuffer::MakeArrayList(kX);
+  const std::tuple<const char*, TReal, double (*)(cd)> parts[] = {
+      {"GetReal", x->GetReal(), [](cd c) { return c.real(); }},
+      {"GetImaginary", x->GetImaginary(), [](cd c) { return c.imag(); }},
+      {"Magnitude", x->Magnitude(), [](cd c) { return std::abs(c); }},
+      {"Phase", x->Phase(), [](cd c) { return std::arg(c); }},
+      {"PowerSpectrum", x->PowerSpectrum(), [](cd c) { return std::norm(c); }},
+  };
+  for (const auto& [name, result, f] : parts) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(result->ByteRead(), x->ByteRead());
+    ExpectNear(Values(result), {f(C(kX[0])), f(C(kX[1])), f(C(kX[2])), f(C(kX[3]))});
+  }
+  EXPECT_EQ(TNXComplexBuffer::Make()->Magnitude()->GetSize(), 0);
+}
+
+TEST(ComplexBufferTest, Correlations) {
+  const TCpx src = TNXComplexBuffer::MakeArrayList(kX);
+  // Autocorrelation r[k] = sum x[n + k] conj(x[n]) over the 4 samples.
+  const int n = static_cast<int>(kX.size());
+  for (TNXAutoCorrType type : {actNormal, actBiased, actUnbiased}) {
+    TCVec want;
+    for (int k = 0; k < n; ++k) {
+      cd s(0, 0);
+      for (int i = 0; i + k < n; ++i) s += C(kX[i + k]) * std::conj(C(kX[i]));
+      want.push_back(T(type == actBiased ? s / 4.0 : type == actUnbiased ? s / double(n - k) : s));
+    }
+    TCpx r = TNXComplexBuffer::MakeSize(4);
+    r->AutoCorr(src, type);
+    ExpectNear(Values(r), want);
+  }
+  // Cross-correlation r[k] = sum conj(a[n]) b[n + k], lags -1 .. 1.
+  TCVec want;
+  for (int k = -1; k <= 1; ++k) {
+    cd s(0, 0);
+    for (int i = 0; i < n; ++i)
+      if (i + k >= 0 && i + k < static_cast<int>(kY.size())) s += std::conj(C(kX[i])) * C(kY[i + k]);
+    want.push_back(T(s));
+  }
+  TCpx c = TNXComplexBuffer::MakeSize(3);
+  c->CrossCorr(src, TNXComplexBuffer::MakeArrayList(kY), -1);
+  ExpectNear(Values(c), want);
+}
+
+TBitVec BitValues(const TBool& b) {
+  TBitVec out;
+  for (std::int32_t i = 0; i < b->GetSize(); ++i) out.push_back(b->GetItem(i));
+  return out;
+}
+
+// A pseudo-random bit pattern (a fixed linear congruential sequence).
+TBitVec Pattern(std::size_t n, std::uint32_t seed) {
+  TBitVec v;
+  for (std::size_t i = 0; i < n; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    v.push_back((seed >> 17) & 1u);
+  }
+  return v;
+}
+
+// Item access of the Boolean, block and bit-set classes: the range error names the index.
+TEST(BooleanBufferTest, ItemAccessChecksTheIndex) {
+  TBool b = TNXBooleanBuffer::MakeSize(10);
+  TBlock k = TNXBlockBuffer::MakeArray({5, 6, 7});
+  auto set = TRGBits::MakeSize(12);
+  const std::tuple<const char*, std::function<void()>, const char*> cases[] = {
+      {"Boolean GetItem", [&] { b->GetItem(10); }, "Index out of range = 10"},
+      {"Boolean GetItem negative", [&] { b->GetItem(-1); }, "Index out of range = 4294967295"},
+      {"Boolean SetItem", [&] { b->SetItem(10, true); }, "Index out of range = 10"},
+      {"Boolean InvertBit", [&] { b->InvertBit(12); }, "Index out of range = 12"},
+      {"Block GetItem", [&] { k->GetItem(3); }, "Index out of range = 3"},
+      {"Block SetItem negative", [&] { k->SetItem(-2, 1); }, "Index out of range = 4294967294"},
+      {"Bits SetBit", [&] { set->SetBit(12, true); }, "Index out of range = 12"},
+      {"Bits SetBit negative", [&] { set->SetBit(-1, true); }, "Index out of range = 4294967295"},
+      {"Bits GetBit", [&] { set->GetBit(12); }, "Index out of range = 12"},
+      {"Bits GetBits no count", [&] { set->GetBits(0, 0); }, "Count must be bigger than zero"},
+      {"Bits GetBits past the end", [&] { set->GetBits(10, 4); }, "Index out of range = 10"},
+  };
+  for (const auto& [name, call, message] : cases) EXPECT_EQ(RangeMessage(call), message) << name;
+  EXPECT_EQ(k->GetItem(2), 7);
+}
+
+TEST(BooleanBufferTest, PackingAndSharing) {
+  TBool b = TNXBooleanBuffer::MakeSize(10);
+  EXPECT_EQ(std::tuple(b->GetSize(), b->GetByteSize()), std::tuple(10, 2u));
+  TBool fromArray = TNXBooleanBuffer::MakeArray({true, false, true, true, false, false, false, false, false, true});
+  EXPECT_EQ(std::tuple(fromArray->Read()[0], fromArray->Read()[1] & 0x03), std::tuple(0x0D, 0x02));
+  EXPECT_EQ(BitValues(TNXBooleanBuffer::MakeArrayList(TBitVec{false, true, true})), (TBitVec{false, true, true}));
+  const std::uint8_t packed[2] = {0x81, 0x01};
+  EXPECT_EQ(BitValues(TNXBooleanBuffer::MakeData(packed, 9)),
+            (TBitVec{true, false, false, false, false, false, false, true, true}));
+  EXPECT_TRUE(TNXBooleanBuffer::MakeValue(13, true)->IsEqualToValue(true));
+  EXPECT_TRUE(TNXBooleanBuffer::CreateValue(13, false)->IsEqualToValue(false));
+  EXPECT_THROW(TNXBooleanBuffer::MakeSize(0x80000000u), EIntOverflow);
+
+  // SetItem and InvertBit copy a shared block first.
+  TBool other = TNXBooleanBuffer::MakeCopy(fromArray);
+  fromArray->SetItem(1, true);
+  fromArray->InvertBit(0);
+  EXPECT_EQ(std::tuple(fromArray->GetItem(0), fromArray->GetItem(1)), std::tuple(false, true));
+  EXPECT_EQ(std::tuple(other->GetItem(0), other->GetItem(1)), std::tuple(true, false));
+  TBooleanBufferEnumerator e = other->GetEnumerator();
+  TBitVec seen;
+  while (e.MoveNext()) seen.push_back(e.GetCurrent());
+  EXPECT_EQ(seen, BitValues(other));
+
+  // The universal constructor shares a Boolean buffer's block and copies any other's bytes.
+  TBool a = TNXBooleanBuffer::MakeArrayList(Pattern(13, 3));
+  const int stores = Stores();
+  TBool shared = TNXBooleanBuffer::MakeUniversal(a->GetDataCopy());
+  EXPECT_EQ(Stores(), stores);
+  EXPECT_EQ(std::tuple(shared->Read(), shared->GetSize()), std::tuple(a->Read(), 13));
+  TBlock bytes = TNXBlockBuffer::MakeArray({0x0F, 0xF0});
+  bytes->AddCustom(TNXBlockBuffer::MakeSize(1));
+  const int before = Stores();
+  TBool copied = TNXBooleanBuffer::MakeUniversal(TIntfPtr<INXData>(bytes));
+  EXPECT_EQ(Stores(), before + 1);
+  EXPECT_NE(copied->Read(), bytes->Read());
+  EXPECT_EQ(std::tuple(copied->GetSize(), copied->GetCustomCount()), std::tuple(16, 1));
+  EXPECT_EQ(std::tuple(copied->GetItem(3), copied->GetItem(4), copied->GetItem(15)), std::tuple(true, false, true));
+  EXPECT_THROW(TNXBooleanBuffer::MakeUniversal(nullptr), EArgumentException);
+  // Assign takes the bit count with the block.
+  TBool target = TNXBooleanBuffer::MakeSize(3);
+  target->Assign(a);
+  EXPECT_EQ(target->GetSize(), 13);
+  target->Assign(bytes);
+  EXPECT_EQ(std::tuple(target->GetSize(), target->Read()), std::tuple(16, bytes->Read()));
+}
+
+TEST(BooleanBufferTest, IsEqualToValueLooksOnlyAtTheUsedBits) {
+  TBool b = TNXBooleanBuffer::MakeSize(10);
+  b->SetValue(true);
+  EXPECT_TRUE(b->IsEqualToValue(true));
+  b->SetItem(9, false);
+  EXPECT_FALSE(b->IsEqualToValue(true));
+  // The 6 bits beyond the count in the last byte carry no meaning.
+  b->SetItem(9, true);
+  b->Modify()[1] = 0x03;
+  EXPECT_TRUE(b->IsEqualToValue(true));
+  // Exactly 8 values: all 8 compared; long buffers through the word loop.
+  TBool eight = TNXBooleanBuffer::MakeValue(8, false);
+  eight->SetItem(7, true);
+  EXPECT_FALSE(eight->IsEqualToValue(false));
+  TBool many = TNXBooleanBuffer::MakeValue(1000, false);
+  EXPECT_TRUE(many->IsEqualToValue(false));
+  many->SetItem(517, true);
+  EXPECT_FALSE(many->IsEqualToValue(false));
+  EXPECT_TRUE(TNXBooleanBuffer::Make()->IsEqualToValue(true));
+  // IsEqual: same class, same bit count, same values; unused bits ignored.
+  TBool x = TNXBooleanBuffer::MakeValue(10, true), y = TNXBooleanBuffer::MakeValue(10, true);
+  y->Modify()[1] = 0x83;
+  EXPECT_TRUE(x->IsEqual(y));
+  EXPECT_FALSE(x->IsEqual(TNXBooleanBuffer::MakeValue(11, true)));
+  EXPECT_FALSE(x->IsEqual(TNXBlockBuffer::MakeValue(2, 0xFF)));
+}
+
+// The byte-wise operations against the bit-by-bit model, on sizes that
+// exercise the word part and the byte tail.
+TEST(BooleanBufferTest, BufferAndValueOperations) {
+  const std::size_t n = 173, m = 101;  // the other operand covers 13 of Self's 22 bytes
+  const std::size_t covered = ((m + 7) / 8) * 8;  // whole bytes of the other operand take part
+  const TBitVec x = Pattern(n, 1);
+  TBitVec y = Pattern(m, 2);
+  y.resize(covered, true);  // give its bits beyond the count known values
+  using TOp = std::function<TBool(const TBool&, const TBool&)>;
+  using TBit = std::function<bool(bool, bool)>;
+  const std::tuple<const char*, TOp, TBit, bool> cases[] = {  // the last: only the covered bits change
+      {"AndBuffer", [](const TBool& a, const TBool& b) { return a->AndBuffer(b); }, std::logical_and<>(), true},
+      {"OrBuffer", [](const TBool& a, const TBool& b) { return a->OrBuffer(b); }, std::logical_or<>(), true},
+      {"XorBuffer", [](const TBool& a, const TBool& b) { return a->XorBuffer(b); }, std::not_equal_to<>(), true},
+      {"AndValue(false)", [](const TBool& a, const TBool&) { return a->AndValue(false); },
+       [](bool, bool) { return false; }, false},
+      {"OrValue(true)", [](const TBool& a, const TBool&) { return a->OrValue(true); }, [](bool, bool) { return true; },
+       false},
+      {"XorValue(true)", [](const TBool& a, const TBool&) { return a->XorValue(true); },
+       [](bool a, bool) { return !a; }, false},
+      {"Invert", [](const TBool& a, const TBool&) { return a->Invert(); }, [](bool a, bool) { return !a; }, false},
+      {"SetValue(true)", [](const TBool& a, const TBool&) { return a->SetValue(true); },
+       [](bool, bool) { return true; }, false},
+      {"Zero", [](const TBool& a, const TBool&) { return a->Zero(); }, [](bool, bool) { return false; }, false},
+  };
+  for (const auto& [name, op, bit, coveredOnly] : cases) {
+    SCOPED_TRACE(name);
+    TBool self = TNXBooleanBuffer::MakeArrayList(x);
+    TBool keep = TNXBooleanBuffer::MakeCopy(self);
+    TBool other = TNXBooleanBuffer::MakeArrayList(y);
+    other->Resize(static_cast<std::uint32_t>(m), true);
+    EXPECT_TRUE(SameObject(op(self, other), self)) << "chained calls continue on the same buffer";
+    TBitVec want = x;
+    for (std::size_t i = 0; i < n; ++i)
+      if (!coveredOnly || i < covered) want[i] = bit(x[i], i < covered ? y[i] : false);
+    EXPECT_EQ(BitValues(self), want);
+    EXPECT_EQ(BitValues(keep), x);
+  }
+  // The no-op values touch nothing: a shared block stays shared.
+  TBool a = TNXBooleanBuffer::MakeArrayList(x);
+  TBool b = TNXBooleanBuffer::MakeCopy(a);
+  a->AndValue(true)->OrValue(false)->XorValue(false);
+  EXPECT_EQ(a->Read(), b->Read());
+}
+
+TEST(BooleanBufferTest, ResizeInBitsAndCopyTo) {
+  TBool b = TNXBooleanBuffer::MakeArray({true, false, true, true, false, true, false, true, true, false});
+  const std::uint8_t* p = b->Read();
+  EXPECT_TRUE(b->Resize(12, true));  // within the second byte: same block
+  EXPECT_EQ(std::tuple(b->GetSize(), b->GetByteSize(), b->Read()), std::tuple(12, 2u, p));
+  EXPECT_FALSE(b->Resize(12, true));
+  EXPECT_TRUE(b->Resize(20, true));
+  EXPECT_EQ(std::tuple(b->GetByteSize(), b->GetItem(8), b->GetItem(9)), std::tuple(3u, true, false));
+  EXPECT_TRUE(b->Resize(3, true));
+  EXPECT_EQ(BitValues(b), (TBitVec{true, false, true}));
+  EXPECT_TRUE(b->Resize(0, false));
+  EXPECT_EQ(std::tuple(b->GetSize(), b->GetByteSize()), std::tuple(0, 0u));
+
+  // Between Boolean buffers CopyTo counts values, at any bit position, also
+  // within one buffer with overlapping ranges.
+  TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7));
+  TBool dst = TNXBooleanBuffer::MakeValue(40, false);
+  TBool dstKeep = TNXBooleanBuffer::MakeCopy(dst);
+  src->CopyTo(3, dst, 11, 20);
+  const TBitVec s = BitValues(src);
+  TBitVec want(40, false), shifted = s;
+  for (int i = 0; i < 20; ++i) want[11 + i] = s[3 + i];
+  EXPECT_EQ(BitValues(dst), want);
+  EXPECT_TRUE(dstKeep->IsEqualToValue(false));
+  src->CopyTo(0, src, 5, 30);
+  for (int i = 0; i < 30; ++i) shifted[5 + i] = s[i];
+  EXPECT_EQ(BitValues(src), shifted);
+}
+
+TEST(BlockBufferTest, ConstructionItemsAndUniversal) {
+  const std::uint8_t raw[3] = {1, 2, 3};
+  EXPECT_EQ(Values(TNXBlockBuffer::MakeData(raw, 3, true)), (TBytes{1, 2, 3}));
+  EXPECT_EQ(Values(TNXBlockBuffer::CreateValue(2, 0xAB)), (TBytes{0xAB, 0xAB}));
+  EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{5, 6, 7}, [](const TBlock& b) { b->SetItem(0, 50); }),
+            (TBytes{50, 6, 7}));
+  // A real buffer of 2 elements gives 16 bytes, a copy; a block buffer is shared.
+  TReal real = TNXRealBuffer::MakeArray({1.0, 2.0});
+  TBlock copy = TNXBlockBuffer::MakeUniversal(TIntfPtr<INXData>(real));
+  EXPECT_EQ(copy->GetSize(), 16);
+  EXPECT_NE(copy->Read(), real->ByteRead());
+  EXPECT_EQ(std::memcmp(copy->Read(), real->ByteRead(), 16), 0);
+  TBlock b = TNXBlockBuffer::MakeArray({5, 6, 7});
+  EXPECT_EQ(TNXBlockBuffer::MakeUniversal(b->GetDataCopy())->Read(), b->Read());
+  EXPECT_FALSE(copy->IsEqual(real));
+  EXPECT_TRUE(copy->IsEqual(TNXBlockBuffer::MakeUniversal(TIntfPtr<INXData>(real))));
+}
+
+TEST(BlockBufferTest, Operations) {
+  const TBytes x = {200, 10, 7, 255};
+  const TBlock y = TNXBlockBuffer::MakeArray({100, 20, 2});
+  const std::tuple<const char*, std::function<void(const TBlock&)>, TBytes> cases[] = {
+      {"Add", [&](const TBlock& a) { a->Add(y); }, {255, 30, 9, 255}},
+      {"Subtract", [&](const TBlock& a) { a->Subtract(y); }, {100, 0, 5, 255}},
+      {"Multiply", [&](const TBlock& a) { a->Multiply(y); }, {255, 200, 14, 255}},
+      {"Divide", [&](const TBlock& a) { a->Divide(y); }, {2, 0, 3, 255}},
+      {"SetValue", [](const TBlock& a) { a->SetValue(4); }, {4, 4, 4, 4}},
+      {"Zero", &INXBlockBuffer::Zero, {0, 0, 0, 0}},
+  };
+  for (const auto& [name, op, expected] : cases) EXPECT_EQ(OnShared<TNXBlockBuffer>(x, op), expected) << name;
+  TBlock z = TNXBlockBuffer::MakeArray({8, 9});
+  EXPECT_THROW(z->Divide(TNXBlockBuffer::MakeArray({2, 0})), EDivByZero);
+  EXPECT_EQ(z->GetItem(0), 4);
+  EXPECT_TRUE(TNXBlockBuffer::MakeValue(5, 3)->IsEqualToValue(3));
+  EXPECT_FALSE(TNXBlockBuffer::MakeArray({3, 4})->IsEqualToValue(3));
+  EXPECT_TRUE(TNXBlockBuffer::Make()->IsEqualToValue(3));
+}
+
+TEST(BlockBufferTest, AppendAndRemove) {
+  EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{1, 2}, [](const TBlock& a) {
+              a->Append(TNXBlockBuffer::MakeArray({3, 4, 5}));
+              a->Append(a);
+              a->Append(TNXBlockBuffer::Make());
+            }),
+            (TBytes{1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
+  TBlock e = TNXBlockBuffer::Make();
+  e->Append(TNXIntegerBuffer::MakeArray({0x01020304}));  // any buffer's bytes
+  EXPECT_EQ(Values(e), (TBytes{4, 3, 2, 1}));
+  EXPECT_THROW(e->Append(nullptr), EArgumentException);
+
+  const std::tuple<std::int32_t, std::int32_t, TBytes> cases[] = {
+      {2, 10, {1, 2}}, {0, 2, {3, 4, 5}}, {1, 3, {1, 5}}, {5, 1, {1, 2, 3, 4, 5}}, {0, 5, {}}, {3, 0, {1, 2, 3, 4, 5}},
+  };
+  for (const auto& [index, count, expected] : cases)
+    EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{1, 2, 3, 4, 5}, [&](const TBlock& r) { r->Remove(index, count); }),
+              expected) << index << ", " << count;
+  TBlock r = TNXBlockBuffer::MakeArray({1, 2, 3});
+  for (auto [index, count] : {std::pair{-1, 1}, std::pair{4, 1}, std::pair{0, -1}}) {
+    const std::string message = MessageOf<EAssertionFailed>([&] { r->Remove(index, count); });
+    EXPECT_EQ(message.rfind("Assertion failure (NXSimpleDataBuffer, line ", 0), 0u) << index << ": " << message;
+  }
+  EXPECT_EQ(Values(r), (TBytes{1, 2, 3}));
+}
+
+TBitVec BitsOf(const IRGBits::TBits& ABits) {
+  TBitVec out;
+  for (std::int32_t i = 0; i < ABits->GetCount(); ++i) out.push_back(ABits->GetBit(i));
+  return out;
+}
+
+TEST(Bits, ConstructorsAndFactories) {
+  auto set = TRGBits::MakeSize(12, true);
+  EXPECT_EQ(std::tuple(set->GetCount(), set->GetArray().size(), set->ToInteger()), std::tuple(12, 2u, 4095));
+  EXPECT_EQ(TRGBits::MakeSize(-5, true)->GetCount(), 0);
+  EXPECT_TRUE(TRGBits::MakeSize(-5)->GetArray().empty());
+  const std::uint8_t raw[3] = {0xA5, 0x0F, 0xFF};
+  auto fromPtr = TRGBits::MakeData(raw, 12);  // copies two bytes
+  EXPECT_EQ(fromPtr->GetArray(), (TBytes{0xA5, 0x0F}));
+  EXPECT_EQ(TRGBits::Make({0x01}, 20)->GetArray(), (TBytes{0x01, 0, 0}));  // zero-extended
+  EXPECT_EQ(TRGBits::Make({1, 2, 3, 4}, 9)->GetArray().size(), 2u);
+  EXPECT_EQ(BitsOf(TRGBits::MakeBit(true)), TBitVec{true});
+  // A copy is a real copy: changing it leaves the original alone.
+  auto copy = TRGBits::MakeCopy(fromPtr);
+  copy->SetBit(0, false);
+  EXPECT_EQ(std::tuple(fromPtr->GetBit(0), copy->GetBit(0)), std::tuple(true, false));
+  auto dataCopy = Supports<IRGBits>(fromPtr->GetDataCopy().Get());
+  ASSERT_TRUE(dataCopy);
+  EXPECT_TRUE(dataCopy->EqualsBits(fromPtr));
+  dataCopy->Invert();
+  EXPECT_FALSE(dataCopy->EqualsBits(fromPtr));
+}
+
+TEST(Bits, BitAccessAndWholeSetOperations) {
+  auto set = TRGBits::MakeSize(12);
+  set->SetBit(3, true)->SetBit(11, true)->InvertBit(0);
+  EXPECT_EQ(set->ToInteger(), (1 << 0) | (1 << 3) | (1 << 11));
+  set->InvertBit(3);
+  EXPECT_FALSE(set->GetBit(3));
+  EXPECT_EQ(BitsOf(set->GetBits(9, 3)), (TBitVec{false, false, true}));  // bits 9, 10, 11
+  // SetBits writes bit by bit and stops with the error at the first position outside.
+  auto target = TRGBits::MakeSize(4);
+  EXPECT_EQ(RangeMessage([&] { target->SetBits(2, TRGBits::MakeSize(3, true)); }), "Index out of range = 4");
+  EXPECT_EQ(BitsOf(target), (TBitVec{false, false, true, true}));
+  target->SetBits(0, target);  // from itself
+  EXPECT_EQ(BitsOf(target), (TBitVec{false, false, true, true}));
+  target->XorBy(target);  // combined with itself
+  EXPECT_EQ(target->ToInteger(), 0);
+
+  auto ten = TRGBits::MakeSize(10);
+  ten->SetValue(true);
+  EXPECT_EQ(ten->ToInteger(), 1023);
+  ten->XorBy(false)->AndBy(true)->OrBy(false);  // the neutral forms change nothing
+  EXPECT_EQ(ten->ToInteger(), 1023);
+  ten->Invert();
+  EXPECT_EQ(ten->ToInteger(), 0);
+  ten->XorBy(true);
+  EXPECT_EQ(ten->ToInteger(), 1023);
+  ten->SetValue(false);
+  EXPECT_EQ(ten->ToInteger(), 0);
+}
+
+// Combining with another set: "filled" sets have every byte 0xFF, also
+// beyond their count, so the table shows that bits beyond a count neither
+// leak in nor survive growth. The set grows only when the other's byte array
+// is longer.
+enum class TCombine { Or, And, Xor };
+struct TCombineCase {
+  const char* Name;
+  TCombine Op;
+  std::int32_t Count;
+  bool Filled;
+  std::int32_t OtherCount;
+  bool OtherFilled;
+  std::int32_t OtherBit;  // one more bit set in the other (-1: none)
+  std::int32_t ExpectCount;
+  std::uint64_t Expect;
+};
+
+TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
+  const TCombineCase cases[] = {
+      // A longer byte array grows the set; the bits it uncovers start clear.
+      {"LongerGrows", TCombine::Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
+      {"GrowthClearsBeyondOldCount", TCombine::Or, 9, true, 20, false, -1, 20, 0x1FF},
+      {"XorLongerGrows", TCombine::Xor, 6, false, 12, true, -1, 12, 0xFFF},
+      // The same byte length keeps this set's count (6 with 8 bits, 9 with 12).
+      {"OrSameBytesKeepsCount", TCombine::Or, 6, false, 8, true, -1, 6, 0x3F},
+      {"AndSameBytesKeepsCount", TCombine::And, 6, true, 8, false, 0, 6, 0x01},
+      {"XorSameBytesKeepsCount", TCombine::Xor, 6, false, 8, true, -1, 6, 0x3F},
+      {"OrSameTwoBytesKeepsCount", TCombine::Or, 9, true, 12, false, 11, 9, 0x1FF},
+      // A shorter other: its bits beyond its count do not reach this set.
+      {"OrShorter", TCombine::Or, 16, false, 3, true, -1, 16, 0x7},
+      {"AndShorterKeepsUncovered", TCombine::And, 16, true, 3, true, -1, 16, 0xFFFF},
+      {"XorShorter", TCombine::Xor, 16, true, 3, true, -1, 16, 0xFFF8},
+  };
+  for (const TCombineCase& c : cases) {
+    auto self = TRGBits::MakeSize(c.Count);
+    if (c.Filled) self->OrBy(true);
+    auto other = TRGBits::MakeSize(c.OtherCount);
+    if (c.OtherFilled) other->OrBy(true);
+    if (c.OtherBit >= 0) other->SetBit(c.OtherBit, true);
+    switch (c.Op) {
+      case TCombine::Or: self->OrBy(other); break;
+      case TCombine::And: self->AndBy(other); break;
+      case TCombine::Xor: self->XorBy(other); break;
+    }
+    EXPECT_EQ(std::tuple(self->GetCount(), self->ToUInt64()), std::tuple(c.ExpectCount, c.Expect)) << c.Name;
+  }
+}
+
+TEST(Bits, EqualityResizeAndCopies) {
+  auto a = TRGBits::MakeSize(12);
+  EXPECT_FALSE(a->EqualsBits(TRGBits::MakeSize(13)));  // another count, even with equal common bits
+  EXPECT_FALSE(a->EqualsBits(IRGBits::TBits()));
+  auto c = TRGBits::MakeSize(12);
+  c->OrBy(true)->SetBits(0, TRGBits::MakeSize(12));  // clears the 12 bits, leaves the rest of byte 1
+  EXPECT_TRUE(a->EqualsBits(c));
+  a->Resize(0);
+  EXPECT_EQ(std::tuple(a->GetCount(), a->GetArray().size(), a->ToInteger()), std::tuple(0, 1u, 0));
+  c->Resize(16);  // the uncovered bits 12..15 start clear
+  EXPECT_EQ(std::tuple(c->GetCount(), c->ToInteger()), std::tuple(16, 0));
+  c->Resize(-3);
+  EXPECT_EQ(c->GetCount(), 0);
+
+  auto src = TRGBits::MakeSize(12, true);
+  auto shorter = src->GetCopySize(5);
+  EXPECT_EQ(std::tuple(shorter->GetCount(), shorter->ToInteger()), std::tuple(5, 31));
+  EXPECT_EQ(src->GetCopySize(20)->ToInteger(), 4095);
+  auto target = TRGBits::MakeSize(3);
+  target->Assign(TIntfPtr<INXData>(src));
+  EXPECT_TRUE(target->EqualsBits(src));
+}
+
+TEST(Bits, NumbersAndByteData) {
+  auto set = TRGBits::MakeSize(0);
+  set->FromInteger(5, true);
+  EXPECT_EQ(set->GetCount(), 32);
+  EXPECT_EQ(BitsOf(set->GetBits(0, 4)), (TBitVec{true, false, true, false}));
+  EXPECT_EQ(set->ToUInt64(), 5u);
+  // Without resizing only the bits the set has are written.
+  auto small = TRGBits::MakeSize(4);
+  small->FromInteger(0x3F, false);
+  EXPECT_EQ(small->ToInteger(), 0xF);
+  small->FromUInt64(0x8000000000000001ull, true);
+  EXPECT_EQ(std::tuple(small->GetCount(), small->ToUInt64()), std::tuple(64, 0x8000000000000001ull));
+  EXPECT_THROW(small->ToInteger(), EIntOverflow);
+  auto negative = TRGBits::MakeSize(0);
+  negative->FromInteger(-1, true);
+  EXPECT_EQ(negative->ToUInt64(), 0xFFFFFFFFull);
+  EXPECT_THROW(negative->ToInteger(), EIntOverflow);  // beyond the signed range
+  auto wide = TRGBits::MakeSize(72);
+  wide->SetBit(64, true);
+  EXPECT_THROW(wide->ToUInt64(), EIntOverflow);
+  wide->SetBit(64, false)->SetBit(63, true);
+  EXPECT_EQ(wide->ToUInt64(), 1ull << 63);
+
+  auto bytes = TRGBits::MakeSize(1);
+  bytes->SetByteData(TBytes{0x34, 0x12, 0xFF}, 16);
+  EXPECT_EQ(std::tuple(bytes->GetCount(), bytes->ToInteger()), std::tuple(16, 0x1234));
+  const std::uint8_t raw[2] = {0xFF, 0xFF};
+  bytes->SetByteData(raw, 9);
+  EXPECT_EQ(std::tuple(bytes->GetArray().size(), bytes->ToInteger()), std::tuple(2u, 0x1FF));
+}
+
+}  // namespace
+}  // namespace nx
