@@ -1,8 +1,6 @@
-// IIR design: every Butterworth and Chebyshev design on a grid of orders,
-// types and corners against the textbook magnitude of the same prototype
-// through the bilinear transform; the biquad cascade's complex response
-// against the direct form's; unit gain at the
-// reference frequency; the prototype poles, the Bessel table and the orders.
+// IIR design: every Butterworth and Chebyshev design on a grid against the textbook
+// magnitude through the bilinear transform; cascade against direct form; unit gain at
+// the reference frequency; the prototype poles, the Bessel table and the orders.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -60,43 +58,41 @@ LD Textbook(const Design& d, int n, double f, LD eps) {
   return 1 / std::sqrt(1 + eps * eps * t * t);
 }
 
-TC Eval(const std::vector<double>& taps, bool biquad, double f) {
+// The response of direct-form taps (numerator then denominator) or biquad sections at
+// f, and how far rounding the taps to double can move |H| there, relative: a
+// coefficient error of one unit in the last place moves a polynomial by up to
+// eps * sum |c_k| against its value. Direct forms of many poles packed near z = 1 or
+// z = -1 exceed any tolerance this way (which is what the cascade is for); such
+// points are left out of the comparisons.
+struct TResponse {
+  TC H;
+  double Bound;
+};
+
+TResponse Respond(const std::vector<double>& taps, bool biquad, double f) {
   const std::complex<LD> zi = std::polar<LD>(1, -2 * kPiL * f);
-  auto poly = [&](const double* c, int n) {
-    std::complex<LD> r = 0;
-    for (int k = n; k-- > 0;) r = r * zi + static_cast<LD>(c[k]);
-    return r;
-  };
+  const int n = biquad ? 3 : static_cast<int>(taps.size() / 2);
   std::complex<LD> h = 1;
-  if (biquad) {
-    for (std::size_t s = 0; s < taps.size(); s += 6) h *= poly(&taps[s], 3) / poly(&taps[s + 3], 3);
-  } else {
-    const int n = static_cast<int>(taps.size() / 2);
-    h = poly(taps.data(), n) / poly(taps.data() + n, n);
+  double bound = 0;
+  for (std::size_t s = 0; s < taps.size(); s += 2 * n) {
+    std::complex<LD> v[2];
+    for (int part = 0; part < 2; ++part) {
+      const double* c = &taps[s + part * n];
+      LD size = 0;
+      for (int k = n; k-- > 0;) {
+        v[part] = v[part] * zi + static_cast<LD>(c[k]);
+        size += std::fabs(static_cast<LD>(c[k]));
+      }
+      bound += static_cast<double>(n * 2.3e-16L * size / std::abs(v[part]));
+    }
+    h *= v[0] / v[1];
   }
-  return TC(static_cast<double>(h.real()), static_cast<double>(h.imag()));
+  return {TC(static_cast<double>(h.real()), static_cast<double>(h.imag())), bound};
 }
 
-// How far rounding the taps to double can move |H| at f, relative: a
-// coefficient error of one unit in the last place moves a polynomial by up
-// to eps * sum |c_k|, against its value there. Direct forms of many poles
-// packed near z = 1 or z = -1 exceed any tolerance this way (which is what
-// the cascade is for); such points are left out of the comparisons.
+TC Eval(const std::vector<double>& taps, bool biquad, double f) { return Respond(taps, biquad, f).H; }
 double RoundingBound(const std::vector<double>& taps, bool biquad, double f) {
-  const std::complex<LD> zi = std::polar<LD>(1, -2 * kPiL * f);
-  auto rel = [&](const double* c, int n) {
-    std::complex<LD> v = 0;
-    LD size = 0;
-    for (int k = n; k-- > 0;) {
-      v = v * zi + static_cast<LD>(c[k]);
-      size += std::fabs(static_cast<LD>(c[k]));
-    }
-    return static_cast<double>(n * 2.3e-16L * size / std::abs(v));
-  };
-  double b = 0;
-  const int n = biquad ? 3 : static_cast<int>(taps.size() / 2);
-  for (std::size_t s = 0; s < taps.size(); s += 2 * n) b += rel(&taps[s], n) + rel(&taps[s + n], n);
-  return b;
+  return Respond(taps, biquad, f).Bound;
 }
 
 // Points where the rounding bound stays below this are compared to 1e-9.
@@ -222,7 +218,6 @@ TEST(IIRDesign, PrototypePoles) {
   ASSERT_EQ(f.GetSPlane().Poles.size(), 1u);
   EXPECT_NEAR(std::abs(f.GetSPlane().Poles[0] - TC(-1, 0)), 0, 1e-15);
   EXPECT_EQ(f.GetWarpedAlpha1(), unit);
-
   Configure(f, {iirChebyshev, fdftLowPass, 4, unit, 0});
   const double y = std::asinh(1 / 0.50885) / 4;
   ASSERT_EQ(f.GetSPlane().Poles.size(), 4u);
@@ -232,7 +227,6 @@ TEST(IIRDesign, PrototypePoles) {
     EXPECT_NEAR(std::abs(f.GetSPlane().Poles[i] - expected), 0, 1e-4) << i;
   }
   EXPECT_EQ(f.GetPoleMask(), 0xFFFFFFFFu >> 4);
-
   // Every Bessel prototype is 3 dB down at 1 rad/s.
   for (int n = 1; n <= 10; ++n) {
     Configure(f, {iirBessel, fdftLowPass, n, unit, 0});
@@ -248,7 +242,6 @@ TEST(IIRDesign, PrototypePoles) {
   Configure(f, {iirBessel, fdftLowPass, 10, 0.1, 0});
   f.SetOrder(11);
   EXPECT_THROW(f.Calculate(), ERangeError);
-
   // Prewarping maps the corner to tan(pi a)/pi.
   TNXDesignedIIRbase w;
   Configure(w, {iirButterworth, fdftBandPass, 2, 0.1, 0.2});

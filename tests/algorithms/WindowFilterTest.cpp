@@ -130,7 +130,6 @@ TEST(FIRResponse, MatchesDirectEvaluationOnItsGrid) {
   NXGetFIRResponse(one, mags, phases);
   ASSERT_EQ(mags.size(), 257u);
   for (double m : mags) EXPECT_DOUBLE_EQ(m, 1.0);
-
   std::mt19937 g(7);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int len : {20, 600}) {
@@ -152,8 +151,6 @@ TEST(FIRResponse, MatchesDirectEvaluationOnItsGrid) {
     }
   }
 }
-
-// ---------------------------------------------------------------- window-weight calculator
 
 TEST(WindowCalculator, WeightsMatchTheFormulasInBothForms) {
   const int order = 6, size = 64;
@@ -250,19 +247,15 @@ TEST(WindowCalculator, OldWindowsAndOrderLimits) {
   EXPECT_THROW(NXWindowCalculator::CalculateWindowForMult(a, xwtRect, -1, 0, g1, p1, kernel), ERangeError);
 }
 
-// ---------------------------------------------------------------- NXFilterCalc
-
 TEST(FilterCalc, DescriptionsOfEveryKind) {
   auto fir = NXFilterCalc(ftFIR, fdftBandPass, 40, 1000, 2000, 8000, wtHamming, iirButterworth, 0);
   std::vector<double> direct;
   NXRealBandPassCalc(direct, 40, 1000, 2000, 8000, wtHamming, 0);
   EXPECT_EQ(fir->GetTaps(), direct);
-
   auto iir = NXFilterCalc(ftIIR, fdftLowPass, 5, 1000, 0, 8000, wtRect, iirButterworth, 0);
   EXPECT_EQ(iir->GetTaps().size(), 12u);
   auto bq = NXFilterCalc(ftBiquadIIR, fdftBandStop, 4, 1000, 2000, 8000, wtRect, iirChebyshev, 0.5);
   EXPECT_EQ(bq->GetTaps().size(), 6u * 4);
-
   const std::string message = nxtest::MessageOf<EAssertionFailed>(
       [] { NXFilterCalc(static_cast<TNXFilterType>(3), fdftLowPass, 4, 1, 2, 8, wtRect, iirBessel, 0); });
   EXPECT_EQ(message, "Unkonwn filter type (NXWindowFilter, line 676)");
@@ -293,7 +286,6 @@ TEST(DesignReport, MeasuresWhatTheTapsDo) {
   EXPECT_NEAR(r.Minus3dBFrequencies[0], 0.125, 0.01);
   EXPECT_GT(r.StopbandAttenuationDb, 50);
   EXPECT_LT(r.PassbandRippleDb, 0.1);
-
   for (TNXFilterType t : {ftIIR, ftBiquadIIR}) {
     auto iir = NXFilterCalc(t, fdftLowPass, 2, 800, 0, 8000, wtRect, iirButterworth, 0);
     const TNXBand p[] = {{0, 0.05}}, s[] = {{0.3, 0.5}};
@@ -308,7 +300,6 @@ TEST(DesignReport, MeasuresWhatTheTapsDo) {
                          (2 * std::numbers::pi);
     EXPECT_NEAR(r.GroupDelayCentre, slope, 1e-5);
   }
-
   // Poles at 2 and 0.5: unstable in both forms; a zero on the circle at DC
   // leaves the high-pass delay there undefined.
   const TNXIIRFilterInfo unstable({1, 0, 0, 1, -2.5, 1});

@@ -1,7 +1,5 @@
-// Tests of the processing engines and the processing manager. The GPU engine
-// runs on the machine's OpenCL platform, and in a child process that sees no
-// platform at all; requests travel from a consumer's processing sink pin to a
-// manager (or a chain of them), also from several threads at once.
+// Processing engines and the processing manager: the engine walk, the GPU engine with
+// and without an OpenCL platform, manager chains, threads and graph documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -114,10 +112,8 @@ TEST(ProcessingEngines, TheFirstEnabledEngineThatAnswersWins) {
       // Pool settings: a count below 1 is one thread, a group size of 0 is 1.
       {"a pool of one", {{.Kind = 'P', .Count = 1, .GroupSize = 1, .Priority = tpIdle}}, true, 1, 10240},
       {"count 0", {{.Kind = 'P', .Count = 0, .GroupSize = 7, .Priority = tpLowest}}, true, 1, 10240},
-      {"count -5", {{.Kind = 'P', .Count = -5, .GroupSize = 32, .Priority = tpHigher}}, true, 1, 10240},
       {"group size 0", {{.Kind = 'P', .Count = 6, .GroupSize = 0}}, true, 6, 10240},
-      {"unknown platform, then parallel", {{'G', true, 0, true, 0, "No Such Platform"}, {'P', true, 2}}, true, 2,
-       10240},
+      {"unknown platform, then parallel", {{'G', true, 0, true, 0, "No"}, {'P', true, 2}}, true, 2, 10240},
       {"'default' is a platform name", {{'G', true, 0, true, 0, "default"}}, false, 0, 0},
       {"every engine disabled", {{'P', false}, {'G', false}}, false, 0, 0},
       {"the largest stride", {{'P', true, 2, true, 0x7FFFFFFFu}}, true, 2, 0x7FFFFFFF},
@@ -189,49 +185,30 @@ TEST(ProcessingEngines, SettersNotifyOnlyOnChange) {
   EXPECT_EQ(p->Pool().Count(), 1);
 }
 
-// SetEngines (and a manager's SetProcessing) copies a list (classes and
-// settings) into the owned one; the binary form carries the same, with the
-// engine classes found by name.
-TEST(ProcessingEngines, EngineListsCopyAndStream) {
-  TAsker source;
-  AddEngines(source.Processing, {{'G', false, 0, true, 0, "Some Platform"},
-                                 {.Kind = 'P', .Count = 3, .PoolEnabled = false, .Stride = 99, .Priority = tpHighest}});
-  auto check = [](const TRGProcessing& AProcessing) {
-    ASSERT_EQ(AProcessing.Engines().Count(), 2);
-    auto* g = dynamic_cast<TRGGPUProcessingEngine*>(AProcessing.Engines().Items(0));
-    auto* p = dynamic_cast<TRGParallelProcessingEngine*>(AProcessing.Engines().Items(1));
-    ASSERT_TRUE(g && p);
-    // The names an editor shows for the engines.
-    EXPECT_EQ(g->GetDisplayName(), "GPU Processing");
-    EXPECT_EQ(p->GetDisplayName(), "Parallel Processing");
-    EXPECT_FALSE(g->Enabled());
-    EXPECT_EQ(g->Platform(), "Some Platform");
-    EXPECT_TRUE(p->Enabled());
-    EXPECT_EQ(p->Pool().Count(), 3);
-    EXPECT_FALSE(p->Pool().Enabled());
-    EXPECT_EQ(p->MemoryStrideSize(), 99u);
-    EXPECT_EQ(p->Priority(), tpHighest);
-  };
-  TAsker copy;
-  copy.Processing.SetEngines(source.Processing.Engines());
-  check(copy.Processing);
-  auto manager = MakeManager();
-  manager->SetProcessing(source.Processing);
-  check(manager->Processing());
+// The binary form of an engine list: lists of the same classes and settings stream alike.
+std::string Streamed(const TRGProcessing& AProcessing) {
   TMemoryStream stream;
-  {
-    TBinaryWriter w(stream, "TRGProcessing");
-    WriteObject(w, source.Processing);
-    w.Finish();
-  }
-  stream.SetPosition(0);
-  TAsker loaded;
-  TBinaryReader r(stream);
-  ReadObject(r, loaded.Processing);
-  check(loaded.Processing);
+  TBinaryWriter w(stream, "TRGProcessing");
+  WriteObject(w, AProcessing);
+  w.Finish();
+  return std::string(static_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size()));
 }
 
-// ---- the GPU engine on the machine's OpenCL platform
+// SetEngines and a manager's SetProcessing copy a list (classes and settings).
+TEST(ProcessingEngines, EngineListsCopy) {
+  TAsker source, copy, plain;
+  AddEngines(source.Processing, {{'G', false, 0, true, 0, "Some Platform"},
+                                 {.Kind = 'P', .Count = 3, .PoolEnabled = false, .Stride = 99, .Priority = tpHighest}});
+  AddEngines(plain.Processing, {{'G'}, {'P'}});
+  copy.Processing.SetEngines(source.Processing.Engines());
+  auto manager = MakeManager();
+  manager->SetProcessing(source.Processing);
+  EXPECT_EQ(Streamed(copy.Processing), Streamed(source.Processing));
+  EXPECT_EQ(Streamed(manager->Processing()), Streamed(source.Processing));
+  EXPECT_NE(Streamed(plain.Processing), Streamed(source.Processing));  // the settings are in the form
+  EXPECT_EQ(copy.Processing.Engines()[0]->GetDisplayName(), "GPU Processing");
+  EXPECT_EQ(copy.Processing.Engines()[1]->GetDisplayName(), "Parallel Processing");
+}
 
 // A GPU engine first and a parallel engine second: with a platform the GPU
 // engine answers; without one the walk goes on to the parallel engine.
@@ -299,20 +276,16 @@ TEST(DISABLED_ProcessingNoPlatformChild, TheGPUEngineAnswersFalse) {
 
 TEST(ProcessingNoPlatform, NoPlatformAtAll) { nxtest::ExpectChildPassesWithoutOpenCL("DISABLED_ProcessingNoPlatformChild"); }
 
-// ---- the processing manager
-
 // consumer -> m1 -> m2: which of them answers, and who owns the executor.
 TEST(ProcessingManager, RequestsAreAnsweredByTheFirstManagerThatCan) {
+  // Engines: 0 none, 1 enabled parallel, 2 disabled parallel; OwnedBy: 0 consumer, 1 m1, 2 m2, -1 nobody.
   struct TCase {
     const char* Name;
-    bool LinkConsumer;          // consumer's sink to m1's source
-    bool LinkManagers;          // m1's sink to m2's source
-    int M1Engine;               // 0 none, 1 enabled parallel, 2 disabled parallel
-    int M2Engine;
-    bool ConsumerEngine;        // the consumer has an engine of its own
-    bool Result;
+    bool LinkConsumer, LinkManagers;  // consumer's sink to m1's source, m1's sink to m2's source
+    int M1Engine, M2Engine;
+    bool ConsumerEngine, Result;
     std::int32_t Stride;
-    int OwnedBy;                // 0 consumer, 1 m1, 2 m2, -1 nobody
+    int OwnedBy;
   };
   const TCase cases[] = {
       {"unlinked consumer", false, false, 1, 1, false, false, 0, -1},
@@ -332,12 +305,9 @@ TEST(ProcessingManager, RequestsAreAnsweredByTheFirstManagerThatCan) {
     if (c.M1Engine) AddParallel(m1->Processing(), 2, 111, c.M1Engine == 1);
     if (c.M2Engine) AddParallel(m2->Processing(), 3, 222, c.M2Engine == 1);
     if (c.ConsumerEngine) AddParallel(consumer.Processing, 1, 333);
-    if (c.LinkConsumer) {
-      ASSERT_TRUE(consumer.Processing.ProcessingPin().Connect(&m1->ProcessingPin()));
-    }
-    if (c.LinkManagers) {
-      ASSERT_TRUE(m1->Processing().ProcessingPin().Connect(&m2->ProcessingPin()));
-    }
+    TFTRGProcessingSinkPin &pin = consumer.Processing.ProcessingPin(), &m1Pin = m1->Processing().ProcessingPin();
+    EXPECT_EQ(c.LinkConsumer && pin.Connect(&m1->ProcessingPin()), c.LinkConsumer);
+    EXPECT_EQ(c.LinkManagers && m1Pin.Connect(&m2->ProcessingPin()), c.LinkManagers);
     const TAnswer a = Ask(consumer.Processing, &consumer);
     EXPECT_EQ(a.Result, c.Result);
     EXPECT_EQ(bool(a.Executor), c.Result);
@@ -351,12 +321,28 @@ TEST(ProcessingManager, RequestsAreAnsweredByTheFirstManagerThatCan) {
   }
 }
 
-// Freeing the manager ends the executors it made for its consumers.
-TEST(ProcessingManager, ExecutorsEndWithTheManager) {
+// Operations of another kind are ignored, a request is answered in place (the send
+// still reports false), the processing pins link only to each other, and freeing the
+// manager ends the executors it made after their queued work.
+TEST(ProcessingManager, AnswersRequestsOnlyAndItsExecutorsEndWithIt) {
   TAsker consumer;
   auto manager = MakeManager();
   AddParallel(manager->Processing(), 2, 1);
-  ASSERT_TRUE(consumer.Processing.ProcessingPin().Connect(&manager->ProcessingPin()));
+  TFTRGProcessingSinkPin& pin = consumer.Processing.ProcessingPin();
+  ASSERT_TRUE(pin.Connect(&manager->ProcessingPin()));
+  for (const TIntfPtr<IFTNotifyOperation>& op :
+       {TFTStopOperation::Make(), TFTStartRateOperation::Make(1000.0), TFTNotifyOperation::Make()})
+    EXPECT_FALSE(pin.Notify(op));
+  EXPECT_EQ(manager->ComponentCount(), 0);
+  TIntfPtr<IFTNotifyOperation> request = TFTProcessingEngineRequestOperation::Make();
+  EXPECT_FALSE(pin.Notify(request));
+  EXPECT_TRUE(request->As<TFTProcessingEngineRequestOperation>()->Executor);
+  EXPECT_EQ(manager->ComponentCount(), 1);
+  TNXFTSourcePin signalSource("Out");
+  TNXFTSinkPin signalSink("In");
+  EXPECT_FALSE(pin.Connect(&signalSource));
+  EXPECT_FALSE(signalSink.Connect(&manager->ProcessingPin()));
+  EXPECT_TRUE(pin.IsConnectedTo(&manager->ProcessingPin()));
   TIntfPtr<IExecutor> e = Ask(consumer.Processing, &consumer).Executor;
   ASSERT_TRUE(e);
   std::atomic<int> ran{0};
@@ -364,33 +350,8 @@ TEST(ProcessingManager, ExecutorsEndWithTheManager) {
   manager.reset();
   EXPECT_EQ(ran.load(), 100);
   EXPECT_THROW(e->Submit([] {}), EInvalidOperation);
-  EXPECT_FALSE(consumer.Processing.ProcessingPin().IsConnected());
+  EXPECT_FALSE(pin.IsConnected());
   EXPECT_FALSE(Ask(consumer.Processing, &consumer).Result);
-}
-
-// Operations of another kind reach the manager and are ignored; the
-// processing pins link only to each other.
-TEST(ProcessingManager, OtherOperationsAndPinsAreNotTaken) {
-  TAsker consumer;
-  auto manager = MakeManager();
-  AddParallel(manager->Processing(), 1, 1);
-  ASSERT_TRUE(consumer.Processing.ProcessingPin().Connect(&manager->ProcessingPin()));
-  for (const TIntfPtr<IFTNotifyOperation>& op :
-       {TFTStopOperation::Make(), TFTStartRateOperation::Make(1000.0), TFTNotifyOperation::Make()}) {
-    EXPECT_FALSE(consumer.Processing.ProcessingPin().Notify(op));
-    EXPECT_EQ(manager->ComponentCount(), 0);
-  }
-  // A request is answered in place, and the send still reports false.
-  TIntfPtr<IFTNotifyOperation> request = TFTProcessingEngineRequestOperation::Make();
-  EXPECT_FALSE(consumer.Processing.ProcessingPin().Notify(request));
-  EXPECT_TRUE(request->As<TFTProcessingEngineRequestOperation>()->Executor);
-  EXPECT_EQ(manager->ComponentCount(), 1);
-
-  TNXFTSourcePin signalSource("Out");
-  TNXFTSinkPin signalSink("In");
-  EXPECT_FALSE(consumer.Processing.ProcessingPin().Connect(&signalSource));
-  EXPECT_FALSE(signalSink.Connect(&manager->ProcessingPin()));
-  EXPECT_TRUE(consumer.Processing.ProcessingPin().IsConnectedTo(&manager->ProcessingPin()));
 }
 
 // One manager serves any number of consumers, each with executors of its
@@ -426,10 +387,7 @@ TEST(ProcessingManager, ServesManyConsumersAtOnce) {
   EXPECT_EQ(manager->ProcessingPin().ConnectedCount(), 0);
 }
 
-// ---- graph documents
-
-// A consumer that can be saved: its engine list is a published sub-object
-// and its processing pin is linked in the document.
+// A consumer whose engine list is a published sub-object and whose pin a document links.
 class TDocConsumer : public TLockComponent, public INXPinOwner {
   NX_PERSISTENT(TDocConsumer, TLockComponent)
  public:
@@ -438,7 +396,6 @@ class TDocConsumer : public TLockComponent, public INXPinOwner {
   TRGProcessing& Processing() const { return *FProcessing; }
   std::int32_t GetPinCount() const override { return 1; }
   TFTBasicPin* GetPin(std::int32_t) const override { return &FProcessing->ProcessingPin(); }
-
  private:
   std::unique_ptr<TRGProcessing> FProcessing;
 };
@@ -450,9 +407,9 @@ class TDocGraph : public TComponent {
   static void DeclareProperties(TClassBuilder<TDocGraph>&) {}
 };
 
-// A manager and three consumers, one with engines of its own and two wired to
-// the manager, survive save -> load -> save in both forms, and each consumer
-// then gets the engines it should.
+// A manager (a disabled GPU engine, then a parallel one) and three consumers, one with
+// engines of its own and two wired to the manager, survive save -> load -> save in both
+// forms (engine classes found by name), and each consumer then gets the engines it should.
 TEST(ProcessingManager, AGraphDocumentKeepsEnginesSettingsAndWiring) {
   RegisterClasses({&TDocGraph::StaticClassInfo(), &TDocConsumer::StaticClassInfo()});
   for (TGraphDocumentFormat format : {TGraphDocumentFormat::Text, TGraphDocumentFormat::Binary}) {
@@ -460,7 +417,7 @@ TEST(ProcessingManager, AGraphDocumentKeepsEnginesSettingsAndWiring) {
     auto* graph = new TDocGraph(nullptr);
     auto* manager = new TRGProcessingManager(graph);
     manager->SetName("Manager");
-    AddParallel(manager->Processing(), 3, 111);
+    AddEngines(manager->Processing(), {{'G', false, 0, true, 0, "Some Platform"}, {'P', true, 3, true, 111}});
     TDocConsumer* consumers[3];
     for (int i = 0; i < 3; ++i) {
       consumers[i] = new TDocConsumer(graph);
@@ -470,35 +427,31 @@ TEST(ProcessingManager, AGraphDocumentKeepsEnginesSettingsAndWiring) {
     for (int i : {1, 2}) ASSERT_TRUE(consumers[i]->Processing().ProcessingPin().Connect(&manager->ProcessingPin()));
     const std::string saved = TNXGraphDocument::SaveToString(*graph, format);
     TComponent::Free(graph);
-
     std::unique_ptr<TComponent, void (*)(TComponent*)> loaded(TNXGraphDocument::LoadFromString(saved, nullptr),
                                                                 [](TComponent* c) { TComponent::Free(c); });
     EXPECT_EQ(TNXGraphDocument::SaveToString(*loaded, format), saved);
     auto* m = dynamic_cast<TRGProcessingManager*>(loaded->FindComponent("Manager"));
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(m->Processing().Engines().Count(), 1);
-    auto* engine = dynamic_cast<TRGParallelProcessingEngine*>(m->Processing().Engines()[0]);
+    ASSERT_EQ(m->Processing().Engines().Count(), 2);
+    EXPECT_EQ(dynamic_cast<TRGGPUProcessingEngine&>(*m->Processing().Engines()[0]).Platform(), "Some Platform");
+    auto* engine = dynamic_cast<TRGParallelProcessingEngine*>(m->Processing().Engines()[1]);
     ASSERT_NE(engine, nullptr);
     EXPECT_EQ(engine->Pool().Count(), 3);
     EXPECT_EQ(engine->MemoryStrideSize(), 111u);
     // The pins a document links have unique names: the manager's source pin and its Processing's sink.
     EXPECT_EQ(m->FindPin("ProcessingPin"), &m->ProcessingPin());
     EXPECT_EQ(m->FindPin("Processing.ProcessingPin"), &m->Processing().ProcessingPin());
-    struct TExpect {
-      std::int32_t Stride;
-      bool OwnsExecutor;  // the consumer itself, else the manager
-    };
-    const TExpect expect[3] = {{333, true}, {111, false}, {111, false}};
     for (int i = 0; i < 3; ++i) {
       auto* c = dynamic_cast<TDocConsumer*>(loaded->FindComponent("C" + std::to_string(i)));
       ASSERT_NE(c, nullptr);
       EXPECT_EQ(c->Processing().ProcessingPin().IsConnectedTo(&m->ProcessingPin()), i != 0);
       const std::int32_t managerOwned = m->ComponentCount();
       const TAnswer a = Ask(c->Processing(), c);
+      // C0 answers itself; the others are answered (and their executors owned) by the manager.
       EXPECT_TRUE(a.Result) << i;
-      EXPECT_EQ(a.Stride, expect[i].Stride) << i;
-      EXPECT_EQ(c->ComponentCount(), expect[i].OwnsExecutor ? 1 : 0) << i;
-      EXPECT_EQ(m->ComponentCount(), managerOwned + (expect[i].OwnsExecutor ? 0 : 1)) << i;
+      EXPECT_EQ(a.Stride, i == 0 ? 333 : 111) << i;
+      EXPECT_EQ(c->ComponentCount(), i == 0 ? 1 : 0) << i;
+      EXPECT_EQ(m->ComponentCount(), managerOwned + (i == 0 ? 0 : 1)) << i;
     }
   }
 }

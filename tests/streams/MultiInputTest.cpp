@@ -1,7 +1,5 @@
-// Tests of multi-input components and queued input pins: the agreed rate and
-// needed samples, nearest-sample stretching, a two-input mixer against a
-// reference computed here from the known input signals, inputs that must not
-// hold up the others, stopping, and inputs fed from two threads.
+// Multi-input components and queued input pins: stretching, a two-input mixer against
+// a reference built from the known input signals, inputs that must not hold up the others.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,8 +12,7 @@
 namespace nx {
 namespace {
 
-// The mixer under test: the sum of its inputs at the agreed rate, in
-// buffers of AFixedSize (0: the output's own sizing).
+// The sum of the inputs at the agreed rate, in buffers of AFixedSize (0: the output's sizing).
 class TSumMixer : public TNXRealMultiInput {
  public:
   explicit TSumMixer(std::int32_t AInputs, std::int32_t AFixedSize = 0, bool AStopOnNoStreams = true)
@@ -34,7 +31,6 @@ class TSumMixer : public TNXRealMultiInput {
     OutputPin().SubmitBuffer(out);
     return true;
   }
-
  private:
   bool FStopOnNoStreams;
 };
@@ -59,8 +55,7 @@ struct TOutputRecorder {
                        }};
 };
 
-// A source of one input: sends sample n of its signal as Signal(n), in
-// buffers of BufferSize; answers a query with ignore-stream while AnswerIgnore.
+// Sends sample n as Signal(n); answers a query with ignore-stream while AnswerIgnore.
 double SignalA(std::int64_t n) { return static_cast<double>(n); }
 double SignalB(std::int64_t n) { return static_cast<double>(n % 977) * 1000.0; }
 
@@ -92,8 +87,7 @@ struct TFeeder {
   TNXFTRealSourcePin Pin{"Feeder"};
 };
 
-// Output buffer k of ASize samples of an input whose rate gives ANeeded
-// samples per output buffer: nearest-sample stretching, written out here.
+// ASize samples stretched (nearest sample) from ANeeded samples of ASignal from AFirst on.
 std::vector<double> Expected(double (*ASignal)(std::int64_t), std::int64_t AFirst, std::int32_t ANeeded,
                              std::int32_t ASize) {
   std::vector<double> out(ASize);
@@ -114,9 +108,7 @@ std::vector<double> ExpectedSum(std::int64_t AOutput, std::int32_t ANeededA, std
   return a;
 }
 
-// A mixer of AInputs inputs (fixed output size AFixedSize, 0: the output's
-// own sizing) with a recorder on its output and the feeders A and B linked to
-// its first two inputs (B only when ALinkB).
+// A mixer with a recorder on its output and feeders A and B (if ALinkB) on its first inputs.
 struct TMixRig {
   TMixRig(std::int32_t AInputs, std::int32_t AFixedSize, std::int32_t ABufferA, double ARateA, std::int32_t ABufferB,
           double ARateB, bool ALinkB = true, bool AStopOnNoStreams = true)
@@ -131,8 +123,6 @@ struct TMixRig {
   TOutputRecorder Rec;
   TFeeder A, B;
 };
-
-// ---------------------------------------------------------------- stretching
 
 struct TStretchCase {
   std::int32_t Needed, Size;
@@ -210,8 +200,7 @@ TEST(QueuedPinTest, ConvertsKindsWhenLoading) {
   EXPECT_FALSE(real.GetQueue().AddBuffer(TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(4))));
 }
 
-// The count of waiting inputs follows every change of the state and the
-// queue: a count left behind would hold a component's output up for good.
+// A waiting count left behind would hold a component's output up for good.
 TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
   TNXFTQueuedRealSinkPin pin("In");
   auto& q = pin.GetQueue();
@@ -258,8 +247,6 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
   EXPECT_EQ(count, 0);
 }
 
-// ---------------------------------------------------------------- mixing
-
 struct TMixCase {
   double RateA, RateB;
   std::int32_t BufferA, BufferB;  // sizes of the buffers the sources send
@@ -305,8 +292,6 @@ TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
     }
   }
 }
-
-// ---------------------------------------------------------------- inputs that must not hold up the others
 
 enum class THoldUp { LateStart, StopEarly, Disabled, IgnoreStream, Unconnected };
 
@@ -359,9 +344,7 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
   }
 }
 
-// What the component waits for changes while it runs: removing the input it
-// waits for, or switching to AutoSize (any queued sample will do), lets the
-// others go on at once.
+// Removing the input it waits for, or switching to AutoSize, lets the others go on at once.
 TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
   constexpr std::int32_t kSize = 256;
   for (bool remove : {true, false}) {
@@ -385,8 +368,6 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
     }
   }
 }
-
-// ---------------------------------------------------------------- stopping and pass-through
 
 TEST(MultiInputTest, StopsWhenNoInputStreams) {
   for (bool stopOnNoStreams : {true, false}) {
@@ -425,7 +406,6 @@ TEST(MultiInputTest, PassesPumpRequestsAndAnswersQueries) {
   ASSERT_TRUE(a.Pin.Connect(static_cast<TFTSinkPin*>(mixer.GetInputPin(0))));
   EXPECT_TRUE(a.Pin.Notify(TFTPumpRequestOperation::Make(&a, 0, 2, 8000)));
   EXPECT_TRUE(downstreamSawPump);
-
   // Asked from downstream: a stream comes while an input is linked; none otherwise.
   for (bool linked : {true, false}) {
     SCOPED_TRACE(linked);
@@ -455,29 +435,19 @@ TEST(MultiInputTest, ReadsTheOlderBufferSizeProperty) {
   EXPECT_EQ(mixer.GetOutputBuffer().GetSize(), 512);
 }
 
-// ---------------------------------------------------------------- threads
-
-TEST(MultiInputThreadsTest, TwoFeedingThreadsGiveTheSameOutput) {
+TEST(MultiInputThreadsTest, TwoFeedingThreadsGiveTheReferenceOutput) {
   constexpr std::int32_t kSize = 1024;
   constexpr std::int32_t kBuffers = 400;
-  for (bool threaded : {false, true}) {
-    SCOPED_TRACE(threaded);
-    TMixRig rig(2, kSize, 512, 8000, 1024, 16000);
-    auto& [mixer, rec, a, b] = rig;
-    b.Start();
-    a.Start();
-    if (threaded) {
-      std::thread ta([&] { a.SendBuffers(kBuffers); });
-      std::thread tb([&] { b.SendBuffers(kBuffers); });
-      ta.join();
-      tb.join();
-    } else {
-      a.SendBuffers(kBuffers);
-      b.SendBuffers(kBuffers);
-    }
-    ASSERT_EQ(rec.Buffers.size(), static_cast<std::size_t>(kBuffers));
-    for (std::int64_t k = 0; k < kBuffers; ++k) ASSERT_EQ(rec.Buffers[k], ExpectedSum(k, 512, 1024, kSize)) << k;
-  }
+  TMixRig rig(2, kSize, 512, 8000, 1024, 16000);
+  auto& [mixer, rec, a, b] = rig;
+  b.Start();
+  a.Start();
+  std::thread ta([&] { a.SendBuffers(kBuffers); });
+  std::thread tb([&] { b.SendBuffers(kBuffers); });
+  ta.join();
+  tb.join();
+  ASSERT_EQ(rec.Buffers.size(), static_cast<std::size_t>(kBuffers));
+  for (std::int64_t k = 0; k < kBuffers; ++k) ASSERT_EQ(rec.Buffers[k], ExpectedSum(k, 512, 1024, kSize)) << k;
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// Tests of the operation list (order, limits, clearing, empty results, no
-// operation kept or lost) and of the buffer queue (sample counts, taking
-// samples across buffer boundaries).
+// The operation list (order, limits, no operation kept or lost) and the buffer queue.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -117,14 +115,6 @@ TEST_F(OperationListTest, OneProducerOneConsumerInOrder) {
   EXPECT_EQ(List->ItemsCount(), 0);
 }
 
-TEST(InternalStopTest, IsAFieldlessOperationOfItsOwn) {
-  const auto stop = TNXInternalStopOperation::Make();
-  EXPECT_TRUE(stop->IsType<TNXInternalStopOperation>());
-  EXPECT_FALSE(stop->IsType<TFTStopOperation>());
-}
-
-// ---------------------------------------------------------------- buffer queue
-
 using TRealQueue = TNXBufferQueue<TIntfPtr<INXRealBuffer>>;
 
 TIntfPtr<INXRealBuffer> Ramp(double AStart, std::uint32_t ACount) {
@@ -143,7 +133,6 @@ TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
   EXPECT_EQ(q.GetCount(), 12);
   EXPECT_EQ(q.GetBufferCount(), 3);
   EXPECT_EQ(q.GetFirstBufferSize(), 4);
-
   std::vector<double> got;
   auto collect = [&](const TIntfPtr<INXRealBuffer>& b, std::int32_t offset, std::int32_t n) {
     for (std::int32_t i = 0; i < n; ++i) got.push_back(b->GetItem(offset + i));
@@ -152,7 +141,6 @@ TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
   EXPECT_EQ(got, (std::vector<double>{0, 1, 2, 3, 4, 5}));
   EXPECT_EQ(q.GetCount(), 6);
   EXPECT_EQ(q.GetFirstBufferSize(), 1);
-
   TIntfPtr<INXRealBuffer> head;
   ASSERT_TRUE(q.Pop(head));  // the partly taken buffer comes out whole
   EXPECT_EQ(head->GetSize(), 3);
@@ -163,15 +151,13 @@ TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
   EXPECT_EQ(q.GetCount(), 0);
   EXPECT_FALSE(q.Pop(head));
   EXPECT_FALSE(head);
-
   q.Push(Ramp(0, 8));
   q.Clear();
   EXPECT_EQ(q.GetCount(), 0);
   EXPECT_EQ(q.GetBufferCount(), 0);
 }
 
-// Rounds that queue more than they take and then less, so that the ring
-// grows and wraps at several sizes; the samples come out in order.
+// Queue more than is taken, then less: the ring grows and wraps at several sizes.
 TEST(BufferQueueTest, KeepsOrderWhileTheRingGrowsAndWraps) {
   TRealQueue q;
   std::vector<double> got;

@@ -1,9 +1,5 @@
-// Linking and unlinking while other threads send: one thread keeps linking,
-// unlinking and destroying sink pins (some of them behind converters) while
-// two threads send through the same source. A sink that stays linked must
-// receive every operation exactly once, and no delivery may reach a pin that
-// is gone (the transient handlers touch state freed with their pins, which
-// the sanitizers would catch).
+// One thread links, unlinks and destroys sink pins (some behind converters) while two send:
+// a sink that stays linked gets every operation once; none reaches a pin that is gone.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,8 +21,7 @@ class TPassConverter : public TFTBasicFormatConverter {
   TPassConverter() : TFTBasicFormatConverter({kData}, {kConverted}) {}
 };
 
-// A sink pin and the state its handler uses; the pin is declared last so it
-// is closed (waiting for deliveries inside it) before the counter goes.
+// The pin is declared last so it is closed (waiting for deliveries) before the counter goes.
 struct TTransientSink {
   std::atomic<long> Count{0};
   TFTPinPtr<TFTDispatchSinkPin> Pin;
@@ -41,12 +36,10 @@ struct TTransientSink {
 TEST(PinThreadsTest, LinkChangesWhileTwoThreadsSend) {
   const TFTFormatConverterClass converter = FTConverterClass<TPassConverter>("TPassConverter");
   FTRegisterTypeConverters({converter});
-
   TFTDispatchSourcePin source;
   source.AddType(kData, nullptr);
   TTransientSink stable1(kData), stable2(kConverted);  // the second sits behind a converter
   ASSERT_TRUE(source.Connect(stable1.Pin.get()));
-
   std::atomic<bool> stop{false};
   std::atomic<long> sent{0};
   auto sender = [&] {
@@ -82,7 +75,6 @@ TEST(PinThreadsTest, LinkChangesWhileTwoThreadsSend) {
   EXPECT_EQ(stable1.Count.load(), before);
   ASSERT_TRUE(source.Connect(stable2.Pin.get()));
   stable1.Count = 0;
-
   stop.store(false);
   std::thread s3(sender), s4(sender);
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -91,7 +83,6 @@ TEST(PinThreadsTest, LinkChangesWhileTwoThreadsSend) {
   s4.join();
   stopLinker.store(true);
   linker.join();
-
   EXPECT_GT(linked, 10);
   EXPECT_GT(sent.load(), 0);
   EXPECT_EQ(stable1.Count.load(), sent.load());

@@ -1,7 +1,5 @@
-// Tests of the pin framework on one thread: delivery and results, direction
-// flags, class-level type lists and negotiation, default handlers, the link
-// hooks, state pins, closing, the operation classes, and the format
-// converters put on links between pins of different stream types.
+// The pin framework on one thread: delivery, type negotiation, hooks, state pins, closing,
+// operation classes and format converters on links between pins of different types.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -41,8 +39,7 @@ struct TRecorder {
   }
 };
 
-// Pin classes whose types come from attributes; the subclass adds a type
-// and ignores upstream operations.
+// Types from attributes; the subclass adds one and ignores upstream operations.
 class TBaseSink : public TFTDispatchSinkPin {
   NX_FT_PIN_CLASS(TBaseSink, TFTDispatchSinkPin, FTDataTypeAttribute(kA))
  public:
@@ -127,9 +124,7 @@ TEST(PinsTest, UpstreamOperationsCarryTheFlagAndAreDroppedByIgnoringPins) {
   EXPECT_TRUE(up.Calls[0].State.Contains(nsUpstream));
   EXPECT_FALSE(up.Calls[0].State.Contains(nsExclusive));
   EXPECT_EQ(up.Calls[0].Other, &sink);
-
-  // A pin whose class ignores upstream never sees it: an upstream operation
-  // sent from a converter-less link through NotifyLink is refused.
+  // An upstream operation sent to a pin whose class ignores upstream is refused.
   TRecorder rec;
   TDerivedSink ignoring("In", rec.Handler());
   TSourceAB ab;
@@ -146,14 +141,12 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   EXPECT_TRUE(TDerivedSink::ClassInfo().IgnoreUpstream());
   EXPECT_FALSE(TBaseSink::ClassInfo().IgnoreUpstream());
   EXPECT_TRUE(TDerivedSink::ClassInfo().InheritsFrom(TFTSinkPin::ClassInfo()));
-
   TRecorder rec;
   TDerivedSink derived("In", rec.Handler());
   derived.AddType(kC, nullptr);  // explicit types come first
   EXPECT_EQ(derived.GetTypes(), (std::vector<TGUID>{kC, kB, kA}));
   TBaseSink base("In", rec.Handler());
   EXPECT_EQ(base.GetTypes(), std::vector<TGUID>{kA});
-
   TSourceAB source;
   ASSERT_TRUE(source.Connect(&derived));
   EXPECT_EQ(derived.GetConnectedID(), kB);
@@ -166,7 +159,6 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   ASSERT_EQ(rec.Calls.size(), 2u);  // both bound through PopulateTypes
   EXPECT_EQ(rec.Calls[0].ID, kB);
   EXPECT_EQ(rec.Calls[1].ID, kA);
-
   // Without PopulateTypes (or after ClearTypes) the attribute types are not accepted.
   base.ClearTypes();
   EXPECT_TRUE(base.GetTypes().empty());
@@ -189,7 +181,6 @@ class TAdoptingSink : public TFTDispatchSinkPin {
   explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
   std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
   TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
-
  private:
   TFTBasicPinNotificationEvent FHandler;
 };
@@ -222,13 +213,11 @@ TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
   EXPECT_EQ(fallback.Calls[0].ID, kD);
 }
 
-// A sink pin that records its link hooks; the source sends a stop to a sink
-// it is about to lose.
+// Records its link hooks and sends a stop to a sink it is about to lose.
 class THookSource : public TFTDispatchSourcePin {
  public:
   using TFTDispatchSourcePin::TFTDispatchSourcePin;
   std::vector<TFTBasicPin*> Connected;
-
  protected:
   void DoConnected(TFTBasicPin* APeer) override { Connected.push_back(APeer); }
   void DoDisconnecting(TFTBasicPin* APeer) override { NotifyPin(APeer, TFTStopOperation::Make()); }
@@ -308,18 +297,15 @@ TEST(PinsTest, OperationClassesAndFields) {
   EXPECT_FALSE(TFTFileEndNoStopOperation::Make()->IsType<TFTStopOperation>());
   EXPECT_FALSE(TFTStopOperation::Make()->IsType<TFTEndStopOperation>());
   EXPECT_STREQ(endStop->GetInstance()->ClassName(), "TFTEndStopOperation");
-
   const auto rate = TFTStartRateOperation::Make(44100.0);
   EXPECT_TRUE(rate->IsType<TFTStartOperation>());
   EXPECT_EQ(rate->As<TFTClockOperation>(), nullptr);
-
   // Supplied values count as clock ticks; each instantiation is its own class.
   const auto value = TFTSuppliedIntegerOperation::MakeEx(7, 512);
   ASSERT_NE(value->As<TFTClockOperation>(), nullptr);
   EXPECT_EQ(value->As<TFTClockOperation>()->GetClockCount(), 512u);
   EXPECT_EQ(TFTSuppliedRealOperation::Make(1.0)->As<TFTClockOperation>()->GetClockCount(), 1u);
   EXPECT_FALSE(value->IsType<TFTSuppliedRealOperation>());
-
   // Master pumps made apart differ; the pump request is claimed by priority.
   int g = 0, m = 0, low = 0;
   const auto p1 = TFTMasterPumpOperation::Make(&m), p2 = TFTMasterPumpOperation::Make(&m);
@@ -351,10 +337,7 @@ TEST(PinsTest, PinList) {
   EXPECT_EQ(list.Count(), 0);
 }
 
-// ---------------------------------------------------------------- format converters
-// A converter is put between two pins that share no stream type, converts
-// what it should, passes everything else (both ways) unchanged with the
-// receivers' results, and goes with its link.
+// A converter links pins that share no stream type and passes all else unchanged both ways.
 
 std::atomic<int> gLiveConverters{0};
 
@@ -363,7 +346,6 @@ class TIntToRealConverter : public TFTBasicFormatConverter {
  public:
   TIntToRealConverter() : TFTBasicFormatConverter({kA}, {kB}) { ++gLiveConverters; }
   ~TIntToRealConverter() override { --gLiveConverters; }
-
  protected:
   TIntfPtr<IFTNotifyOperation> ConvertOperation(const TGUID& AIn, const TGUID& AOut,
                                                 const TIntfPtr<IFTNotifyOperation>& AOperation) override {
@@ -401,7 +383,6 @@ class TypeConvertersTest : public ::testing::Test {
     FTUnregisterTypeConverters({kIntToReal});
     EXPECT_EQ(gLiveConverters.load(), 0);
   }
-
   TFTDispatchSourcePin Source{"Out"};
   TFTDispatchSinkPin Sink{"In"};
   std::vector<TIntfPtr<IFTNotifyOperation>> Received, Upstream;
@@ -426,7 +407,6 @@ TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
   EXPECT_EQ(Sink.GetDownStreamID(), kB);
   EXPECT_EQ(Source.GetConnectedPins(), std::vector<TFTBasicPin*>{&Sink});
   EXPECT_TRUE(Source.IsConnectedByIDs({kA}));
-
   // A value is converted; the receiver's answer comes back through the converter.
   for (bool answer : {true, false}) {
     Answer = answer;
@@ -436,20 +416,17 @@ TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
   ASSERT_NE(Received[0]->As<TFTSuppliedRealOperation>(), nullptr);
   EXPECT_EQ(Received[0]->As<TFTSuppliedRealOperation>()->GetValue(), 3.0);
   EXPECT_TRUE(States[0].Contains(nsExclusive));  // new data, one receiver
-
   // Anything else passes unchanged, keeping the state it was sent with.
   const auto stop = TFTStopOperation::Make();
   Answer = true;
   EXPECT_TRUE(Source.NotifyShared(stop));
   EXPECT_EQ(Received.back().Get(), stop.Get());
   EXPECT_FALSE(States.back().Contains(nsExclusive));
-
   // Upstream operations pass back to the source.
   const auto query = TFTQueryStreamOperation::Make();
   EXPECT_TRUE(Sink.Notify(query));
   ASSERT_EQ(Upstream.size(), 1u);
   EXPECT_EQ(Upstream[0].Get(), query.Get());
-
   EXPECT_TRUE(Source.Disconnect(&Sink));
   EXPECT_EQ(gLiveConverters.load(), 0);
   EXPECT_FALSE(Sink.IsConnected());

@@ -1,8 +1,5 @@
-// Tests of the signal pins and operations: clock counts of the operations,
-// the stream-type registry, the dispatch rules, the default channel handler,
-// buffer-to-value answers, range replay, link callbacks and the stop sent to
-// a lost sink, the format converters, a stream of buffers to several sinks at
-// once, the image pins, and the text of scale ticks.
+// The signal pins and operations: registries, dispatch rules, value links, converters,
+// many sinks at once, image pins and the text of scale ticks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,33 +50,31 @@ class TRealMultiSink : public TNXFTMultiSinkPin {
 
 TEST(StreamOperationsTest, ClockCountsFollowTheData) {
   const auto buffer = TNXRealBuffer::MakeSize(512);
-  const auto supplied = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(buffer));
-  auto* op = supplied->As<TFTSuppliedBufferOperation>();
-  ASSERT_NE(op, nullptr);
-  EXPECT_EQ(op->GetClockCount(), 512u);
-  EXPECT_EQ(op->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
-  // Data that is not a buffer counts once.
-  const auto list = TNXRealBufferList::MakeData({TNXRealBuffer::MakeSize(7), TNXRealBuffer::MakeSize(9)});
-  EXPECT_EQ(TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(list))->As<TFTClockOperation>()->GetClockCount(), 1u);
-
-  const auto internal = TFTInternalBufferOperation::Make(true, TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(33)));
-  ASSERT_TRUE(internal->IsType<TFTSuppliedBufferOperation>());
-  EXPECT_TRUE(internal->As<TFTInternalBufferOperation>()->GetEnabled());
-  EXPECT_EQ(internal->As<TFTClockOperation>()->GetClockCount(), 33u);
-
-  const auto pair = TBufferPair::Make();
-  EXPECT_EQ(TFTSuppliedBufferPairOperation::Make(pair)->As<TFTClockOperation>()->GetClockCount(), 1u);
+  const auto emptyPair = TBufferPair::Make(), pair = TBufferPair::Make();
   pair->AddBuffer(TIntfPtr<INXDataBuffer>(TNXComplexBuffer::MakeSize(64)));
   pair->AddBuffer(TIntfPtr<INXDataBuffer>(TNXRealBuffer::MakeSize(3)));
-  EXPECT_EQ(TFTSuppliedBufferPairOperation::Make(pair)->As<TFTClockOperation>()->GetClockCount(), 64u);
+  const auto list = TNXRealBufferList::MakeData({TNXRealBuffer::MakeSize(7), TNXRealBuffer::MakeSize(9)});
+  // Data that is not a buffer and an empty pair count once; a value as often as told.
+  const struct {
+    TIntfPtr<IFTNotifyOperation> Op;
+    std::uint32_t Clocks;
+  } cases[] = {
+      {TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(buffer)), 512},
+      {TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(list)), 1},
+      {TFTInternalBufferOperation::Make(true, TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(33))), 33},
+      {TFTSuppliedBufferPairOperation::Make(emptyPair), 1},
+      {TFTSuppliedBufferPairOperation::Make(pair), 64},
+      {TFTTypedSuppliedDataOperation::MakeEx({}, 9), 9},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Op->As<TFTClockOperation>()->GetClockCount(), c.Clocks);
+  EXPECT_EQ(cases[0].Op->As<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
+  ASSERT_TRUE(cases[2].Op->IsType<TFTSuppliedBufferOperation>());
+  EXPECT_TRUE(cases[2].Op->As<TFTInternalBufferOperation>()->GetEnabled());
   EXPECT_EQ(pair->GetCount(), 2);
   pair->SetBuffer(1, TIntfPtr<INXDataBuffer>(TNXRealBuffer::MakeSize(5)));
   EXPECT_EQ(pair->GetBuffer(1)->GetSize(), 5);
   EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { pair->GetBuffer(2); }), "Index out of range = 2");
   EXPECT_THROW(pair->SetBuffer(-1, {}), ERangeError);
-
-  // A supplied value counts once unless told otherwise.
-  EXPECT_EQ(TFTTypedSuppliedDataOperation::MakeEx({}, 9)->As<TFTClockOperation>()->GetClockCount(), 9u);
 }
 
 // Which class each operation is a kind of: what the handlers dispatch on.
@@ -91,12 +86,10 @@ TEST(StreamOperationsTest, ClassesTheOperationsBelongTo) {
   EXPECT_TRUE(TFTStartIntensityOperation::Make(1.0)->IsType<TFTStartSampleRateOperation>());
   EXPECT_FALSE(TFTStartSampleRateOperation::Make(1.0)->IsType<TFTStartSpectrumOperation>());
   EXPECT_FALSE(TFTNXPauseOperation::Make()->IsType<TFTNXResumeOperation>());
-
   const auto text = TFTNXTimeSuppliedStringOperation::Make("abc", -5, 7);
   EXPECT_EQ(text->As<TFTTypedSuppliedStringOperation>()->GetValue(), "abc");
   EXPECT_FALSE(text->IsType<TFTNXDurationTimeSuppliedStringOperation>());
   EXPECT_TRUE(TFTNXDurationTimeSuppliedStringOperation::Make("x", 1)->IsType<TFTTypedSuppliedStringOperation>());
-
   const auto down = TFTNXSuppliedMouseButtonDownOperation::Make(mbRight, {ssShift, ssCtrl}, -3, 4);
   EXPECT_EQ(down->As<TFTNXSuppliedMouseButtonOperation>()->GetButton(), mbRight);
   EXPECT_TRUE(down->IsType<TFTNXSuppliedBasicMouseOperation>());
@@ -140,8 +133,7 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
     TFTPinPtr<TNXFTSinkPin> Sink;
     double Expected;
   };
-  // The last sink is linked by unsigned buffers but takes real ones too,
-  // which are asked first.
+  // The last sink is linked by unsigned buffers but takes real ones too, asked first.
   TSeen real, integer, binary, several;
   TCase cases[] = {{FTMakePin<TNXFTRealSinkPin>("R"), 1000.0},
                    {FTMakePin<TNXFTIntegerSinkPin>("I"), 2000.0},
@@ -183,7 +175,6 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
   sink.SetGenericDispatch(down.Handler());
   ASSERT_TRUE(source.Connect(&sink));
   EXPECT_EQ(sink.GetConnectedID(), IFTRealBufferStream::IID);
-
   down.Result = false;
   EXPECT_FALSE(source.Stop());  // the component's answer comes back
   ASSERT_EQ(down.Operations.size(), 1u);
@@ -192,14 +183,12 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
   EXPECT_NE(down.Last<TFTEndStopOperation>(), nullptr);
   source.FileEndNoStop();
   EXPECT_NE(down.Last<TFTFileEndNoStopOperation>(), nullptr);
-
   int master = 0;
   EXPECT_TRUE(sink.MasterPump(&master));
   ASSERT_EQ(up.Operations.size(), 1u);
   EXPECT_EQ(up.Last<TFTMasterPumpOperation>()->GetMaster(), &master);
   EXPECT_TRUE(up.States[0].Contains(nsUpstream));
   EXPECT_EQ(down.Operations.size(), 3u);  // nothing upstream reached the sink
-
   // A source without a generic stream hands upstream operations to its own hook.
   struct THookSource : TNXFTRealSourcePin {
     using TNXFTRealSourcePin::TNXFTRealSourcePin;
@@ -229,7 +218,6 @@ TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
     ASSERT_TRUE(source.Connect(s));
   EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
   EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
-
   const double last = 0.1;  // not exact in single precision
   const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
   EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
@@ -239,7 +227,6 @@ TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
   EXPECT_EQ(asReal.Last<TFTSuppliedRealOperation>()->GetValue(), last);
   ASSERT_NE(asBuffer.Last<TFTSuppliedBufferOperation>(), nullptr);
   EXPECT_EQ(asBuffer.Last<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
-
   EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
   asFloat.Operations.clear();
   asBuffer.Operations.clear();
@@ -323,8 +310,7 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
     EXPECT_EQ(d.AdoptsPeerKinds, c.Adopts) << c.Class.Name;
     EXPECT_TRUE(d.ShortName.empty());
   }
-  // The stream types register 43 pin classes; units above them (the queued
-  // pins) add theirs to the same registry.
+  // 43 classes of the stream types; the queued pins above them add theirs.
   const std::vector<std::string> names = NXFTGetRegisteredPinClasses();
   EXPECT_GE(names.size(), 43u);
   TNXFTPinClassDefaults d;
@@ -334,9 +320,7 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
   EXPECT_FALSE(NXFTFindClassDefaults("TNoSuchPin", d));
   EXPECT_FALSE(NXFTGetClassDefaults(TSpectrumSourcePin::ClassInfo(), d));
   EXPECT_THROW(NXFTRegisterClassDefaults(TFTStatePin::ClassInfo()), EAssertionFailed);
-
-  // Unloading the unit takes the registry away; loading it and the units
-  // above it again, in start-up order, brings back the same classes.
+  // Unloading the unit takes the registry away; loading again brings back the same classes.
   NXRealQueue::UnitFinalize();
   NXStreamTypes::UnitFinalize();
   EXPECT_FALSE(NXFTFindClassDefaults("TNXFTRealSinkPin", d));
@@ -350,9 +334,7 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
   EXPECT_EQ(again, before);
 }
 
-// A pin's name comes from the property that holds it: "OutputPin" and
-// "InputPin" give way to the pin's name attribute, else its class's short name
-// (kept after a "Raw" prefix); other property names stay as they are.
+// "OutputPin"/"InputPin" give way to the name attribute, else the class's short name.
 TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
   NXFTRegisterClassDefaults(TSpectrumSourcePin::ClassInfo(), "Spectrum");
   struct TNamedSource : TNXFTRealSourcePin {
@@ -416,7 +398,6 @@ TEST(StreamPinsTest, PassThroughHandlers) {
   EXPECT_EQ(otherwise, 1);
   ASSERT_EQ(seen.Operations.size(), 2u);
   EXPECT_EQ(seen.Operations[1].Get(), op.Get());
-
   // A pump request travels through the pin and comes back claimed.
   int generator = 0, pacer = 0;
   sink.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& o, TFTNotifyState) {
@@ -430,13 +411,11 @@ TEST(StreamPinsTest, PassThroughHandlers) {
   EXPECT_EQ(request->As<TFTPumpRequestOperation>()->GetMaster(), &pacer);
 }
 
-// A component's stream object without the generic interface: it takes
-// clock notifications and typed dispatch.
+// A stream object without the generic interface: clock notifications and typed dispatch.
 class TClockAndTypedStream final : public TInterfacedObject,
                                    public virtual IFTClockNotifyStream,
                                    public virtual IFTTypedDispatchStream {
   NX_INTERFACES(TInterfacedObject, IFTStream, IFTClockNotifyStream, IFTTypedDispatchStream)
-
  public:
   explicit TClockAndTypedStream(TFTBasicPin* APin) : FPin(APin) {}
   TFTBasicPin* GetPin() noexcept override { return FPin; }
@@ -452,7 +431,6 @@ class TClockAndTypedStream final : public TInterfacedObject,
   }
   std::vector<TIntfPtr<IFTNotifyOperation>> Clock, Typed;
   std::vector<TGUID> TypedIDs;
-
  private:
   TFTBasicPin* FPin;
 };
@@ -470,7 +448,6 @@ TEST(StreamPinsTest, ClockableSourcesTakeClockInputsAndTypedDispatch) {
   ASSERT_EQ(stream->Clock.size(), 1u);
   EXPECT_TRUE(stream->Clock[0]->As<TFTClockNeededOperation>()->GetNeeded());
   EXPECT_TRUE(stream->Typed.empty());
-
   TNXFTComplexSinkPin sink("In");
   ASSERT_TRUE(source.Connect(&sink));
   int master = 0;
@@ -494,7 +471,6 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
   EXPECT_TRUE(complexOut.SubmitBuffer(TIntfPtr<INXData>(TNXComplexBuffer::MakeSize(4))));
   ASSERT_EQ(seen.IDs.size(), 1u);
   EXPECT_EQ(seen.IDs[0], IFTComplexBufferStream::IID);
-
   TNXFTUniversalSourcePin anyOut("AnyOut");
   TNXFTIntegerSinkPin intIn("IntIn");
   intIn.SetGenericDispatch(ints.Handler());
@@ -502,7 +478,6 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
   EXPECT_EQ(intIn.GetConnectedID(), IFTIntegerBufferStream::IID);
   EXPECT_TRUE(anyOut.SubmitBuffer(TIntfPtr<INXData>(TNXIntegerBuffer::MakeSize(2))));
   EXPECT_EQ(ints.Operations.size(), 1u);
-
   // Value kinds are adopted only while the sink accepts all.
   TNXFTRealSourcePin realOut("RealOut");
   TNXFTUniversalSinkPin anyIn2("In2");
@@ -514,7 +489,6 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
   EXPECT_EQ(std::count(all.begin(), all.end(), IFTFloatStream::IID), 1);
   anyIn2.DecAcceptAll();
   EXPECT_EQ(anyIn2.GetAcceptAll(), 0);
-
   // Every single-value kind counts as one, not only the combo pins' kinds.
   for (const TGUID& kind : {IFTInt64Stream::IID, IFTColorStream::IID, IFTRealListStream::IID, IFTDateStream::IID}) {
     TFTStatePin values("V");
@@ -529,8 +503,7 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
 }
 
 TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
-  // A pass-through handler holds its pin as a basic pin: the real source must
-  // still turn buffers into values on value links and remember ranges.
+  // Held as a basic pin, the real source still turns buffers into values and keeps ranges.
   TSeen values;
   TNXFTRealRangedSourcePin out("Out");
   TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, values.BasicHandler());
@@ -546,8 +519,7 @@ TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
 }
 
 TEST(StreamPinsTest, ChannelSourceClocksItsClockInputs) {
-  // A clock input takes supplied buffers as ticks through its own handler;
-  // the channel handler is for the data links.
+  // A clock input takes buffers as ticks; the channel handler is for the data links.
   std::vector<std::uint32_t> ticks;
   TSeen data;
   TNXFTChannelSourcePin source("Out");
@@ -580,7 +552,6 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   any.SetGenericDispatch(seen.Handler());
   other.SetGenericDispatch(otherSeen.Handler());
   real.SetGenericDispatch(otherSeen.Handler());
-
   // How a pin answers when it does not accept all: its stream object's interfaces.
   auto answersPlainly = [](const TFTBasicPin& APin) {
     for (const TGUID& id : {IFTRealStream::IID, IFTComplexBufferStream::IID, kUnknown}) {
@@ -596,7 +567,6 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   TIntfPtr<IFTTypedDispatchStream> typed;
   ASSERT_TRUE(Supports(&any, typed));  // the pin implements it whatever the count
   EXPECT_EQ(typed->GetPin(), &any);
-
   any.IncAcceptAll();
   any.IncAcceptAll();
   any.DecAcceptAll();  // still at least 1
@@ -608,7 +578,6 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   }
   answersPlainly(other);  // other pins are not affected
   answersPlainly(real);
-
   // The answer dispatches to the pin's handler, which passes the kind and the result back.
   TNXFTComplexSourcePin source("Out");
   const auto op = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXComplexBuffer::MakeSize(2)));
@@ -621,11 +590,9 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   EXPECT_EQ(seen.IDs, (std::vector<TGUID>{IFTComplexBufferStream::IID, kUnknown}));
   EXPECT_EQ(seen.Operations[1].Get(), op.Get());
   EXPECT_TRUE(otherSeen.Operations.empty());
-
   any.DecAcceptAll();
   EXPECT_EQ(any.GetAcceptAll(), 0);
   answersPlainly(any);
-
   // An answer kept after its pin is gone reaches nothing.
   auto transient = FTMakePin<TNXFTUniversalSinkPin>("T");
   transient->SetGenericDispatch(otherSeen.Handler());
@@ -636,12 +603,27 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   EXPECT_TRUE(otherSeen.Operations.empty());
 }
 
+// What a buffer sink of class TSink receives when a state pin of AKind sends AValue.
+template <class TSink>
+TIntfPtr<INXData> ValueAsBuffer(const TGUID& AKind, const TIntfPtr<IFTNotifyOperation>& AValue) {
+  TSeen seen;
+  TFTStatePin values("V");
+  values.AddType(AKind, nullptr);
+  TSink sink("S");
+  sink.SetGenericDispatch(seen.Handler());
+  EXPECT_TRUE(values.Connect(&sink));
+  values.SetValue(AValue);
+  auto* got = seen.Last<TFTSuppliedBufferOperation>();
+  TIntfPtr<INXData> data = got ? got->GetValue() : TIntfPtr<INXData>();
+  values.SetValue({});
+  return data;
+}
+
 TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   const std::vector<std::string> names = FTRegisteredTypeConverters();
   for (const TFTFormatConverterClass& c : NXFTFormatConverterClasses())
     EXPECT_NE(std::find(names.begin(), names.end(), c.Name), names.end()) << c.Name;
   EXPECT_EQ(NXFTFormatConverterClasses().size(), 25u);
-
   // Integer buffers to a real sink: converted values, a new buffer.
   TNXFTIntegerSourcePin ints("Out");
   TSeen reals, bytes;
@@ -656,9 +638,7 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   ASSERT_NE(reals.Last<TFTSuppliedBufferOperation>(), nullptr);
   TIntfPtr<INXRealBuffer> r;
   ASSERT_TRUE(Supports(reals.Last<TFTSuppliedBufferOperation>()->GetValue(), r));
-  ASSERT_EQ(r->GetSize(), 3);
-  EXPECT_EQ(r->GetItem(0), -3.0);
-  EXPECT_EQ(r->GetItem(2), 70000.0);
+  EXPECT_EQ(std::vector<double>(r->Read(), r->Read() + r->GetSize()), (std::vector<double>{-3, 0, 70000}));
   EXPECT_EQ(reals.Last<TFTClockOperation>()->GetClockCount(), 3u);
   TIntfPtr<INXBlockBuffer> b;
   ASSERT_TRUE(Supports(bytes.Last<TFTSuppliedBufferOperation>()->GetValue(), b));
@@ -668,52 +648,29 @@ TEST(StreamConvertersTest, AllRegisteredAndConvertingWhatTheyShould) {
   const auto rate = TFTStartSampleRateOperation::Make(100.0);
   ints.Notify(rate);
   EXPECT_EQ(reals.Operations.back().Get(), rate.Get());
-
   // Single values to binary buffers of their bytes, and to one-sample buffers.
-  TFTStatePin values("V");
-  values.AddType(IFTInt64Stream::IID, nullptr);
-  TSeen vb, cs, ls;
-  TNXFTBinarySinkPin valueBytes("VB");
-  valueBytes.SetGenericDispatch(vb.Handler());
-  ASSERT_TRUE(values.Connect(&valueBytes));
-  values.SetValue(TFTSuppliedInt64Operation::Make(-2));
-  ASSERT_TRUE(Supports(vb.Last<TFTSuppliedBufferOperation>()->GetValue(), b));
+  const auto int64Value = TFTSuppliedInt64Operation::Make(-2);
+  ASSERT_TRUE(Supports(ValueAsBuffer<TNXFTBinarySinkPin>(IFTInt64Stream::IID, int64Value), b));
   std::int64_t back = 0;
   ASSERT_EQ(b->GetSize(), 8);
   std::memcpy(&back, b->ByteRead(), 8);
   EXPECT_EQ(back, -2);
-  values.SetValue({});
-  values.DisconnectAll();
-
-  TFTStatePin complexValue("C");
-  complexValue.AddType(IFTRealComplexStream::IID, nullptr);
-  TNXFTComplexSinkPin complexSink("CS");
-  complexSink.SetGenericDispatch(cs.Handler());
-  ASSERT_TRUE(complexValue.Connect(&complexSink));
-  complexValue.SetValue(TFTSuppliedRealComplexOperation::Make(TComplex{1.5, -2.5}));
+  const auto complexValue = TFTSuppliedRealComplexOperation::Make(TComplex{1.5, -2.5});
   TIntfPtr<INXComplexBuffer> c;
-  ASSERT_TRUE(Supports(cs.Last<TFTSuppliedBufferOperation>()->GetValue(), c));
+  ASSERT_TRUE(Supports(ValueAsBuffer<TNXFTComplexSinkPin>(IFTRealComplexStream::IID, complexValue), c));
   ASSERT_EQ(c->GetSize(), 1);
   EXPECT_EQ(c->Read()[0], (TComplex{1.5, -2.5}));
-  complexValue.SetValue({});
-
-  TFTStatePin list("L");
-  list.AddType(IFTRealListStream::IID, nullptr);
-  TNXFTRealMatrixSinkPin notReal("M");  // no list-to-matrix converter
-  EXPECT_FALSE(list.Connect(&notReal));
-  TNXFTRealSinkPin listSink("LS");
-  listSink.SetGenericDispatch(ls.Handler());
-  ASSERT_TRUE(list.Connect(&listSink));
-  list.SetValue(TFTSuppliedRealListOperation::Make({1.0, 2.0}));
-  ASSERT_TRUE(Supports(ls.Last<TFTSuppliedBufferOperation>()->GetValue(), r));
+  const auto list = TFTSuppliedRealListOperation::Make({1.0, 2.0});
+  ASSERT_TRUE(Supports(ValueAsBuffer<TNXFTRealSinkPin>(IFTRealListStream::IID, list), r));
   EXPECT_EQ(r->GetSize(), 2);
-  list.SetValue({});
-  for (TSeen* s : {&reals, &bytes, &vb, &cs, &ls}) s->Operations.clear();
+  TFTStatePin lists("L");
+  lists.AddType(IFTRealListStream::IID, nullptr);
+  TNXFTRealMatrixSinkPin notReal("M");  // no list-to-matrix converter
+  EXPECT_FALSE(lists.Connect(&notReal));
+  for (TSeen* s : {&reals, &bytes}) s->Operations.clear();
 }
 
-// Two threads submit buffers through one real source while the main thread
-// links and unlinks a float-value sink: the sink that stays linked receives
-// every buffer, and the passing sink only whole operations.
+// Two threads submit while a float-value sink is linked and unlinked beside a staying sink.
 TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   constexpr int kPerThread = 2000;
   std::atomic<int> buffers{0}, values{0}, stops{0}, wrongKind{0};
@@ -756,84 +713,62 @@ TEST(StreamThreadsTest, SendersAndALinkChangingBesideThem) {
   EXPECT_EQ(wrongKind.load(), 0);
 }
 
-// One real source to a real sink, a float-value sink and a real multi-sink
-// (and an integer source to an integer sink and, through a converter, a real
-// sink): every sink gets every buffer in order; where no conversion is
-// needed it is the same buffer, and no data block is made on the way.
+// Every sink gets every buffer in order; unconverted it is the same buffer, no block made.
 TEST(StreamEndToEndTest, ThousandBuffersReachEverySink) {
   constexpr int kBuffers = 1000;
   constexpr int kSize = 16;
-  // Each handler records which buffer it got and how many blocks were alive.
-  std::vector<INXData*> submitted, realGot, multiGot, intGot;
-  std::vector<double> converted;
   int storesAtSubmit = 0;
   bool noBlockMade = true;
-  std::vector<float> floats;
-  TNXFTRealSourcePin realOut("RealOut");
-  TNXFTIntegerSourcePin intOut("IntOut");
-  TNXFTRealSinkPin realIn("RealIn");
-  TRealMultiSink multiIn("MultiIn");
-  TFTStdSinkPin floatIn("FloatIn", {IFTFloatStream::IID}, [&](TFTBasicPin*, IFTStream*, const TGUID&,
-                                                                const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
-    auto* v = op->As<TFTSuppliedFloatOperation>();
-    if (v) floats.push_back(v->GetValue());
-    return v != nullptr;
-  });
-  TNXFTIntegerSinkPin intIn("IntIn");
-  TNXFTRealSinkPin convertedIn("ConvertedIn");
-
-  auto recorder = [&](std::vector<INXData*>& AInto) -> TNXGenericDispatchEvent {
-    return [&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
-      auto* s = op->As<TFTSuppliedBufferOperation>();
-      if (!s) return false;
-      AInto.push_back(s->GetValue().Get());
-      if (_NXCountStores.load() != storesAtSubmit) noBlockMade = false;
-      return true;
+  TSeen real, multi, floats, ints, converted;
+  // Records the operation and whether a data block was made since the submit.
+  auto recorder = [&](TSeen& AInto) -> TNXGenericDispatchEvent {
+    return [&, record = AInto.Handler()](TFTBasicPin* p, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op,
+                                         TFTNotifyState st) {
+      noBlockMade = noBlockMade && _NXCountStores.load() == storesAtSubmit;
+      return record(p, id, op, st);
     };
   };
-  realIn.SetGenericDispatch(recorder(realGot));
-  multiIn.SetGenericDispatch(recorder(multiGot));
-  intIn.SetGenericDispatch(recorder(intGot));
-  convertedIn.SetGenericDispatch([&](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
-                                     TFTNotifyState) {
-    auto* s = op->As<TFTSuppliedBufferOperation>();
-    TIntfPtr<INXRealBuffer> r;
-    if (!s || !Supports(s->GetValue(), r)) return false;
-    converted.push_back(r->GetItem(kSize - 1));
-    return true;
-  });
+  TNXFTRealSourcePin realOut("RealOut");
+  TNXFTIntegerSourcePin intOut("IntOut");
+  TNXFTRealSinkPin realIn("RealIn"), convertedIn("ConvertedIn");
+  TRealMultiSink multiIn("MultiIn");
+  TFTStdSinkPin floatIn("FloatIn", {IFTFloatStream::IID}, floats.BasicHandler());
+  TNXFTIntegerSinkPin intIn("IntIn");
+  realIn.SetGenericDispatch(recorder(real));
+  multiIn.SetGenericDispatch(recorder(multi));
+  intIn.SetGenericDispatch(recorder(ints));
+  convertedIn.SetGenericDispatch(converted.Handler());
   for (TFTSinkPin* s : {static_cast<TFTSinkPin*>(&realIn), static_cast<TFTSinkPin*>(&floatIn),
                         static_cast<TFTSinkPin*>(&multiIn)})
     ASSERT_TRUE(realOut.Connect(s));
   ASSERT_TRUE(intOut.Connect(&intIn));
   ASSERT_TRUE(intOut.Connect(&convertedIn));
-
-  std::vector<TIntfPtr<INXData>> keep;  // so that addresses are not reused
+  std::vector<TIntfPtr<INXData>> realSent, intSent;
   for (int i = 0; i < kBuffers; ++i) {
-    const auto real = TNXRealBuffer::MakeValue(i + 0.5, kSize);
+    realSent.emplace_back(TNXRealBuffer::MakeValue(i + 0.5, kSize));
+    intSent.emplace_back(TNXIntegerBuffer::MakeValue(i, kSize));
     storesAtSubmit = _NXCountStores.load();
-    submitted.push_back(real.Get());
-    ASSERT_TRUE(realOut.SubmitBuffer(TIntfPtr<INXData>(real)));
-    keep.emplace_back(real);
-    const auto ints = TNXIntegerBuffer::MakeValue(i, kSize);
-    storesAtSubmit = _NXCountStores.load();
-    const std::size_t before = intGot.size();
-    ASSERT_TRUE(intOut.SubmitBuffer(TIntfPtr<INXData>(ints)));
-    ASSERT_EQ(intGot.size(), before + 1);
-    EXPECT_EQ(intGot.back(), static_cast<INXData*>(ints.Get()));
+    ASSERT_TRUE(realOut.SubmitBuffer(realSent.back()));
+    ASSERT_TRUE(intOut.SubmitBuffer(intSent.back()));
   }
   EXPECT_TRUE(noBlockMade);
-  EXPECT_EQ(realGot, submitted);
-  EXPECT_EQ(multiGot, submitted);
-  ASSERT_EQ(floats.size(), static_cast<std::size_t>(kBuffers));
-  ASSERT_EQ(converted.size(), static_cast<std::size_t>(kBuffers));
+  auto data = [](const TSeen& ASeen) {
+    std::vector<TIntfPtr<INXData>> got;
+    for (const auto& op : ASeen.Operations)
+      if (auto* s = op->As<TFTSuppliedBufferOperation>()) got.push_back(s->GetValue());
+    return got;
+  };
+  EXPECT_EQ(data(real), realSent);
+  EXPECT_EQ(data(multi), realSent);
+  EXPECT_EQ(data(ints), intSent);
+  ASSERT_EQ(floats.Operations.size(), static_cast<std::size_t>(kBuffers));
+  const std::vector<TIntfPtr<INXData>> convertedData = data(converted);
+  ASSERT_EQ(convertedData.size(), static_cast<std::size_t>(kBuffers));
   for (int i = 0; i < kBuffers; ++i) {
-    EXPECT_EQ(floats[i], static_cast<float>(i + 0.5));
-    EXPECT_EQ(converted[i], static_cast<double>(i));
+    EXPECT_EQ(floats.Operations[i]->As<TFTSuppliedFloatOperation>()->GetValue(), static_cast<float>(i + 0.5));
+    EXPECT_EQ(Supports<INXRealBuffer>(convertedData[i])->GetItem(kSize - 1), static_cast<double>(i));
   }
 }
-
-// ---------------------------------------------------------------- image pins
 
 // Stands in for an image: any interfaced object travels.
 class TFakeImage : public TInterfacedObject {};
@@ -894,8 +829,6 @@ TEST(ImagePins, AStatePinHandsItsImageToLateSinks) {
   EXPECT_EQ(got.Calls.size(), 1u);
 }
 
-// ---------------------------------------------------------------- scale tick text
-
 TEST(TickText, DecimalPointsFollowTheRange) {
   struct Case { double Max, Min; int Precision; bool SignificantOnly; int Expected; };
   const Case cases[] = {
@@ -909,18 +842,14 @@ TEST(TickText, DecimalPointsFollowTheRange) {
   EXPECT_THROW(NXGetDecimalPoints(0.05, 0, 0x7FFFFFFF, false), ERangeError);
 }
 
-// Over ranges from 1e-12 to 1e12 (mantissas that are not powers of ten), the
-// decimals keep the requested significant digits across the range: the range
-// written with that many decimals has `digits` significant digits, and every
-// label is its value rounded to those decimals.
+// From 1e-12 to 1e12 the labels keep `digits` significant digits of the range.
 TEST(TickText, FixedLabelsOverTwentyFourDecades) {
   for (int e = -12; e <= 12; ++e)
     for (double m : {1.5, 3.0, 7.5})
       for (std::uint32_t digits : {1u, 3u, 6u}) {
         const double range = m * std::pow(10.0, e);
         const int exponent = static_cast<int>(std::floor(std::log10(range)));
-        // The range has exponent + 1 integer digits; below 1 the routine's
-        // extra decimal makes up for the zero before the separator.
+        // exponent + 1 integer digits; below 1 an extra decimal makes up for the leading zero.
         const int want = std::max(0, static_cast<int>(digits) - (exponent + 1));
         for (double value : {0.0, -range / 3, range * 0.77}) {
           const std::string text = NXGetScaleTickText(value, -range, 0, false, digits, false);
