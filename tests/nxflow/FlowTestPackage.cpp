@@ -122,14 +122,13 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
   TFTPinPtr<TNXFTRealSinkPin> FIn{FTMakePin<TNXFTRealSinkPin>("In")};
 };
 
-__attribute__((constructor)) void RegisterFlowTestPackage() {
-  RegisterClasses({&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(), &TFlowRamp::StaticClassInfo(),
-                   &TFlowRecorder::StaticClassInfo()});
+std::vector<const TClassInfo*> Classes() {
+  return {&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(), &TFlowRamp::StaticClassInfo(),
+          &TFlowRecorder::StaticClassInfo()};
 }
+__attribute__((constructor)) void RegisterFlowTestPackage() { RegisterClasses(Classes()); }
 __attribute__((destructor)) void UnregisterFlowTestPackage() {
-  for (const TClassInfo* c : {&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(),
-                              &TFlowRamp::StaticClassInfo(), &TFlowRecorder::StaticClassInfo()})
-    UnregisterClass(*c);
+  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
 }
 
 }  // namespace flowtest
