@@ -1,6 +1,5 @@
-// The common filter: typed processing and pass-through, in-place writes, the
-// input dispatch, the worker thread in both full modes, the frequency
-// response and the filter settings.
+// The common filter: typed processing, in-place writes, dispatch, the worker thread in both full
+// modes, the frequency response and the filter settings.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -32,8 +31,7 @@ using TNegateFilter = TMapFilter<TNXCommonIntegerFilter, [](std::int32_t v) { re
 using TConjugateFilter = TMapFilter<TNXCommonComplexFilter, [](TComplex v) { return TComplex{v.Re, -v.Im}; }>;
 using TInvertFilter = TMapFilter<TNXCommonBinaryFilter, [](std::uint8_t v) { return std::uint8_t(~v); }>;
 
-// A source pin, the filter (and the filters after it) and a recording sink
-// pin, linked; a second recording sink can share the source.
+// Source pin -> the filter (and the ones after it) -> recording sink; OtherSeen can share the source.
 template <class TFilter, class TSource = TNXFTRealSourcePin, class TSink = TNXFTRealSinkPin>
 struct TChain {
   TSource Source{"Out"};
@@ -60,8 +58,7 @@ struct TChain {
 };
 using TRealChain = TChain<TGainFilter>;
 
-// Runs AIn through a filter of the given kind: without a worker the send
-// answers what the sink answered; with one it answers false at once.
+// A send answers what the sink answered, or false at once when a worker takes it.
 template <class TFilter, class TSource, class TSink, class TBufferClass, class T>
 void ExpectFiltered(const std::vector<T>& AIn, const std::vector<T>& AOut, bool AEnabled, bool AThreaded) {
   TFilter filter;
@@ -113,9 +110,7 @@ TEST(CommonFilterTest, UnlinkedOutputSkipsTheHook) {
   source.Stop();
 }
 
-// A buffer passed on by a disabled filter goes without nsExclusive, so an
-// in-place filter after it copies instead of writing into samples that the
-// source's next receiver has not read yet.
+// A disabled filter passes the buffer on shared, so in-place filters after it copy first.
 TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
   struct TCase {
     const char* Name;
@@ -162,9 +157,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
   }
 }
 
-// An in-place hop sends the operation it received on when the hook leaves
-// the buffer as it came (same object, same size); otherwise a new operation
-// says what the buffer now holds.
+// An in-place hop sends its operation on only when the buffer is unchanged.
 TEST(CommonFilterTest, InPlaceHopsForwardTheOperationOnlyWhenTheBufferIsUnchanged) {
   struct TCase {
     const char* Name;
@@ -220,8 +213,7 @@ TEST(CommonFilterTest, StartAndStopSetTheRateAndTheWorker) {
     // Anything else is forwarded unchanged; a plain start starts the stream.
     EXPECT_TRUE(chain.Source.Notify(TFTStartOperation::Make()));
     EXPECT_TRUE(filter.Running());
-    // From downstream a query goes up a linked input; an unlinked one answers
-    // it with an ignore-stream operation.
+    // A query from downstream goes up a linked input; an unlinked one answers ignore-stream.
     chain.Seen.Pin.Notify(TFTQueryStreamOperation::Make());
     EXPECT_EQ(chain.Seen.CountOf("TFTIgnoreStreamOperation"), 0);
     chain.Source.Disconnect(filter.InputPin());
@@ -272,9 +264,7 @@ TEST(CommonFilterTest, BlockModeDeliversEveryBufferOnceInOrder) {
   }
 }
 
-// A worker that sends to a worker downstream while it still has work queued
-// puts off waking it; the wake-up must come when the upstream worker runs
-// dry, also when its last operation sends nothing.
+// A worker that ran dry must wake the worker it sent to, also when its last send was skipped.
 TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
   TGainFilter first(1.0), second(1.0);
   first.After = [](TGainFilter::TBuffer& AOutput, bool& ASend) { ASend = AOutput->Read()[0] >= 0; };

@@ -1,8 +1,5 @@
-// Generators and their clocks: the master clock's accumulator rule on virtual
-// time, the timer's lifetime, clocks that end themselves, the caller-driven
-// clock threads; the generator's interval rule, buffers paced by its clock
-// thread, stops from the generator and from downstream, master pumps and
-// external clocks; and a generator feeding a chain of filters.
+// Generators and their clocks: the master clock and its clock threads on virtual time, the
+// generators' pacing, stops, master pumps and external clocks, and a generator driving a filter chain.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -44,8 +41,7 @@ class TRecorder {
   std::vector<std::uint64_t> FValues;
 };
 
-// A clock procedure records the step that released each tick; virtual time
-// steps only when the tick was taken, so the step it reads is that step.
+// The clock procedure records the step that released each tick (virtual time waits for it).
 TEST(ClockGen, AccumulatorTicksOnTheStepsTheIntervalGives) {
   struct TCase {
     std::int64_t Interval;             // 100 ns units
@@ -86,8 +82,7 @@ TEST(ClockGen, NonPositiveIntervalFailsTheAssertion) {
   }
 }
 
-// The one test on the wall clock: the timer exists exactly while a clock
-// does, and a new first clock starts a new timer.
+// The one test on the wall clock: a timer runs exactly while a clock does.
 TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
   ASSERT_FALSE(NXVirtualClock());
   for (int round = 0; round < 2; ++round) {
@@ -104,8 +99,7 @@ TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
   }
 }
 
-// A clock that terminates itself from its procedure does not wait for
-// itself (which would fail on its own thread) and takes no tick after.
+// A clock that terminates itself from its procedure does not wait for itself; no tick follows.
 TEST(ClockGen, TerminateFromOwnProcedure) {
   for (bool keepReference : {false, true}) {
     SCOPED_TRACE(keepReference ? "reference kept" : "reference dropped");
@@ -131,9 +125,7 @@ TEST(ClockGen, TerminateFromOwnProcedure) {
   }
 }
 
-// Virtual time holds the next step until a slow procedure is done (3 ms per
-// tick of 1 ms), so no tick piles up in the semaphore. Only the first 20
-// ticks count: letting the clock go wakes it once more.
+// 3 ms procedures on a 1 ms clock: virtual time waits, so no tick piles up (only 20 count).
 TEST(ClockGen, VirtualTimeWaitsForSlowProcedures) {
   TNXVirtualClockGuard virtualTime;
   TRecorder ticks;
@@ -152,8 +144,7 @@ TEST(ClockGen, VirtualTimeWaitsForSlowProcedures) {
   for (std::size_t i = 1; i < steps.size(); ++i) EXPECT_EQ(steps[i], steps[i - 1] + 1);
 }
 
-// A semaphore clock runs once per call; an event clock folds calls made
-// while it runs into one more round, but never runs more often than called.
+// A semaphore clock runs once per call; an event clock folds calls made while it runs.
 TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
   for (const bool event : {false, true})
     for (const int calls : {1, 50}) {
@@ -184,9 +175,7 @@ TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
     }
 }
 
-// A real generator: sample i of the stream holds i. It stops after StopAfter
-// buffers (0: never), with SkipOdd sends only every other one, and sends
-// nothing past Limit. With Pumps < 0 it doubles a single value.
+// Sample i of the stream holds i; stops after StopAfter buffers, sends nothing past Limit.
 class TCountingRealGen : public TNXCommonRealGen {
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
@@ -228,10 +217,11 @@ class TPairIntGen : public TNXCommonIntGen {
 };
 
 template <class TGen = TCountingRealGen>
-test::TComponentPtr<TGen> MakeGen(double ARate, std::int32_t ASize) {
+test::TComponentPtr<TGen> MakeGen(double ARate, std::int32_t ASize, TFTSinkPin* ASink = nullptr) {
   test::TComponentPtr<TGen> gen(new TGen(nullptr));
   gen->SetSampleRate(ARate);
   gen->SetBufferSize(ASize);
+  EXPECT_TRUE(!ASink || gen->OutputPin().Connect(ASink));
   return gen;
 }
 
@@ -277,16 +267,12 @@ void ExpectConsecutive(const std::vector<std::vector<double>>& ABuffers, double 
   }
 }
 
-// Three runs of one generator: each begins with a start announcement and
-// ends with a stop, its buffers continue the stream, and no clock survives
-// a stop. Ticks of a 10 ms interval come on every tenth step, first on the
-// eleventh.
+// Each run: start announcement, buffers continuing the stream on every tenth step, a stop, no clock left.
 TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
   TRealSink sink;
-  auto gen = MakeGen(1000, 10);
+  auto gen = MakeGen(1000, 10, &sink.Pin);
   int stops = 0;
   gen->SetOnStop([&](TPersistent*) { ++stops; });
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
   for (int run = 1; run <= 3; ++run) {
     SCOPED_TRACE(run);
     const std::size_t seen = sink.Count();
@@ -314,8 +300,7 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
 // 44,100 samples per second in buffers of one sample: 45 buffers per tick.
 TEST_F(CommonGen, ManyBuffersPerTick) {
   TRealSink sink;
-  auto gen = MakeGen(44100, 1);
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
+  auto gen = MakeGen(44100, 1, &sink.Pin);
   gen->Start();
   EXPECT_EQ(gen->GetBuffersPerGen(), 45);
   ASSERT_TRUE(sink.WaitBuffers(45 * 30));
@@ -326,18 +311,15 @@ TEST_F(CommonGen, ManyBuffersPerTick) {
   ExpectConsecutive(sink.Samples(), 0, 1);
 }
 
-// A generator that sets its stop flag stops on its own clock thread: the
-// buffer that stopped it is the last one sent, OnStop fires once and the
-// clock thread ends without waiting for itself.
+// The stop flag stops the generator on its own clock thread after the buffer that set it.
 TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
   for (std::int32_t stopAfter : {1, 3, 7}) {
     SCOPED_TRACE(stopAfter);
     TRealSink sink;
-    auto gen = MakeGen(1000, 4);
+    auto gen = MakeGen(1000, 4, &sink.Pin);
     gen->StopAfter = stopAfter;
     std::atomic<int> stops{0};
     gen->SetOnStop([&](TPersistent*) { ++stops; });
-    ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
     gen->Start();
     ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
     // Read under the lock, which the clock thread holds until the stop is done.
@@ -349,15 +331,12 @@ TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
   }
 }
 
-// From downstream: a sample rate becomes the generator's rate while the
-// running clock stays; a stop stops it; a query for the stream is then
-// answered with an ignore-stream.
+// From downstream a rate keeps the running clock; a stop stops; a query then gets an ignore-stream.
 TEST_F(CommonGen, RateAndStopFromDownstream) {
   TRealSink sink;
-  auto gen = MakeGen(1000, 10);
+  auto gen = MakeGen(1000, 10, &sink.Pin);
   int stops = 0;
   gen->SetOnStop([&](TPersistent*) { ++stops; });
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
   gen->Start();
   const TIntfPtr<TNXClockGen> clock = gen->GetClockGen();
   EXPECT_FALSE(sink.Pin.Notify(TFTStartSampleRateOperation::Make(2000)));
@@ -375,10 +354,7 @@ TEST_F(CommonGen, RateAndStopFromDownstream) {
   EXPECT_EQ(sink.Count(), sent);
 }
 
-// A downstream sink that names itself master paces the generator alone: no
-// clock thread, and one buffer per distinct operation identifier in a row.
-// The first request after a start pumps whatever its identifier, also the
-// last identifier of the previous run; another master's pumps produce nothing.
+// A master downstream pumps one buffer per distinct identifier (always the first after a start).
 TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
   constexpr std::uint32_t kRestart = 0xFFFFFFFFu;  // stands for a stop and a new start
   struct TCase {
@@ -389,8 +365,7 @@ TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.IDs));
     TRealSink sink("In", true);
-    auto gen = MakeGen(1000, 8);
-    ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
+    auto gen = MakeGen(1000, 8, &sink.Pin);
     gen->Start();
     EXPECT_FALSE(gen->IsPump());
     EXPECT_EQ(gen->GetMasterPump(), sink.Identity());
@@ -429,9 +404,8 @@ TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
       if (auto* op = AOperation->As<TFTClockNeededOperation>()) needed.push_back(op->GetNeeded() ? 1 : 0);
       return true;
     });
-    auto gen = MakeGen(1000, 5);
+    auto gen = MakeGen(1000, 5, &sink.Pin);
     gen->SetClockSource(c.Source);
-    ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
     if (c.Linked) {
       ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
     }
@@ -460,22 +434,18 @@ TEST_F(CommonGen, GenerateFloatRunsTheGeneratorOnOneSample) {
   }
 }
 
-// A cleared send flag sends nothing; a pin generator's own buffers arrive
-// in supplied-buffer operations.
+// A cleared send flag sends nothing; a pin generator's own buffers arrive as they are.
 TEST_F(CommonGen, SendFlagAndPinGenerators) {
   TRealSink realSink("In", true);
-  auto real = MakeGen(1000, 3);
+  auto real = MakeGen(1000, 3, &realSink.Pin);
   real->SkipOdd = true;
-  ASSERT_TRUE(real->OutputPin().Connect(&realSink.Pin));
   real->Start();
   for (std::uint32_t id = 1; id <= 6; ++id) realSink.Pin.Notify(TFTMasterPumpOperation::Make(realSink.Identity(), id));
   ASSERT_EQ(realSink.Count(), 3u);
   EXPECT_EQ(realSink.Samples()[1], (std::vector<double>{6, 7, 8}));
   real->Stop();
-
   TRecordingSink<TNXFTIntegerSinkPin> intSink("In", true);
-  auto ints = MakeGen<TPairIntGen>(1000, 3);
-  ASSERT_TRUE(ints->OutputPin().Connect(&intSink.Pin));
+  auto ints = MakeGen<TPairIntGen>(1000, 3, &intSink.Pin);
   ints->Start();
   for (std::uint32_t id = 1; id <= 3; ++id) intSink.Pin.Notify(TFTMasterPumpOperation::Make(intSink.Identity(), id));
   EXPECT_EQ(intSink.Samples(), (std::vector<std::vector<double>>{{1, 1}, {2, 2}, {3, 3}}));
@@ -498,14 +468,12 @@ TEST(CommonGenProperties, SettersClampAndNotify) {
   EXPECT_EQ(changes, 4);  // the repeated rate and the repeated size change nothing
 }
 
-// Generator -> F0 -> F1 (worker, block) -> F2 -> F3 (worker; ADropMode: drop
-// with a queue of one, else block) -> sink, all in-place gains of 1.
+// Generator -> F0 -> F1 (worker) -> F2 -> F3 (worker; ADropMode: drops, queue of one) -> sink.
 struct TFilterChain {
   test::TComponentPtr<TCountingRealGen> Gen = MakeGen(48000, 64);
   test::TComponentPtr<test::TGainFilter> F[4];
   test::TRealRecorder Sink;
   std::atomic<int> QueueFull{0};
-
   explicit TFilterChain(bool ADropMode) {
     for (auto& f : F) f.reset(new test::TGainFilter(1.0, true));
     F[1]->Threading()->SetEnabled(true);
@@ -524,8 +492,7 @@ struct TFilterChain {
     for (auto& f : F) f.reset();
   }
   int Arrived() { return static_cast<int>(Sink.Count()); }
-  // Runs the main-thread queue (where OnQueueFull is raised) until ADone
-  // holds or a minute has passed.
+  // Runs the main-thread queue (where OnQueueFull is raised) until ADone or a minute passed.
   template <class Pred>
   bool RunUntil(Pred ADone) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -537,10 +504,7 @@ struct TFilterChain {
   }
 };
 
-// Every buffer's first sample is its place in the stream times 64, so order,
-// loss and duplication show at the end of the chain. Block mode: everything
-// arrives (a full queue is still reported, but the sender waits). Drop mode:
-// everything sent is at the sink or was dropped, and each drop was reported.
+// First samples show order, loss and duplication; in drop mode each drop is reported.
 TEST_F(CommonGen, ChainKeepsOrderInBlockAndDropModes) {
   constexpr int kBuffers = 400;
   for (bool drop : {false, true}) {
@@ -561,9 +525,7 @@ TEST_F(CommonGen, ChainKeepsOrderInBlockAndDropModes) {
   }
 }
 
-// Start/stop cycles while buffers flow, with the filters' settings changed
-// from another thread: no deadlock, no thread left behind. Every tenth run
-// waits for a buffer at the sink; the others stop at once.
+// Start/stop cycles while buffers flow and settings change beside: no deadlock, no thread left.
 TEST_F(CommonGen, ChainStartStopStormWithPropertiesChangingBeside) {
   constexpr int kCycles = 1000;
   TFilterChain chain(false);

@@ -1,6 +1,5 @@
-// Shared pieces of the component tests: ownership of components freed through
-// TComponent::Free, a recording sink pin, a gain filter that can hold its
-// worker at a gate, and a thread that repeats a step until it is stopped.
+// Shared pieces of the component tests: owning pointers, a recording sink pin, a gain filter
+// that can hold its worker, and a thread that repeats a step.
 #pragma once
 
 #include <algorithm>
@@ -26,11 +25,8 @@ struct TFreeComponent {
 template <class T>
 using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
 
-// A sink pin that records what arrives, from any thread: each buffer with the
-// operation that carried it, its clock count and the master clock step at its
-// arrival; single values, announced rates, and the class names of all other
-// operations in order. With AClaimPump it answers pump requests by naming
-// itself master. The waits time out only so that a broken run cannot hang.
+// Records, from any thread, each buffer (operation, clock count, master step), single values,
+// rates and the names of other operations; with AClaimPump it claims the master pump.
 template <class TPin>
 class TRecordingSink {
  public:
@@ -40,7 +36,6 @@ class TRecordingSink {
   }
   ~TRecordingSink() { Pin.DisconnectAll(); }
   void* Identity() { return this; }
-
   bool WaitBuffers(std::size_t ACount) { return WaitUntil([&] { return FBuffers.size() >= ACount; }); }
   bool WaitOp(const std::string& AName) {
     return WaitUntil([&] { return std::count(FOps.begin(), FOps.end(), AName) > 0; });
@@ -82,7 +77,6 @@ class TRecordingSink {
     for (const auto& s : Samples()) out.push_back(s.at(0));
     return out;
   }
-
   TPin Pin;
 
  private:
@@ -115,7 +109,6 @@ class TRecordingSink {
     FCond.notify_all();
     return true;
   }
-
   const bool FClaimPump;
   std::mutex FLock;
   std::condition_variable FCond;
@@ -129,9 +122,7 @@ class TRecordingSink {
 };
 using TRealRecorder = TRecordingSink<TNXFTRealSinkPin>;
 
-// Multiplies by Gain in place, then runs After (if set) on the result and
-// the send flag; counts its calls. Close holds the next call until Open
-// (WaitEntered returns once it is held).
+// Multiplies by Gain in place, then runs After; Close holds the next call until Open.
 class TGainFilter : public TNXCommonRealFilter {
  public:
   explicit TGainFilter(double AGain = 2.0, bool AInline = false)
@@ -165,7 +156,6 @@ class TGainFilter : public TNXCommonRealFilter {
     Gate = false;
     GateCond.notify_all();
   }
-
   std::atomic<double> Gain;
   std::atomic<int> Calls{0};
   std::function<void(TBuffer&, bool&)> After;
@@ -178,8 +168,7 @@ class TGainFilter : public TNXCommonRealFilter {
   bool Entered = false;
 };
 
-// Runs AStep(0), AStep(1), ... on a thread of its own until Stop (or the
-// end of its scope).
+// Runs AStep(0), AStep(1), ... on its own thread until Stop.
 class TLoopThread {
  public:
   explicit TLoopThread(std::function<void(int)> AStep)

@@ -1,8 +1,5 @@
-// The nxflow host's commands with a small package found on its search path:
-// listing, describing, checking, editing and running documents (every user
-// error gives one message and leaves no file half written); and the bundled
-// example graphs run with the example package, their output checked for
-// content and for the same bytes on every run.
+// The nxflow host's commands with a test package (one message per user error, no half-written
+// file), and the bundled graphs run with the example package, checked for content and same bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -182,14 +179,12 @@ TEST_F(NXFlowTest, SetEditsTheDocumentInItsOwnFormOrLeavesItAlone) {
   const TResult checked = Flow({"check", text});
   EXPECT_EQ(checked.Status, 0) << checked.Err;
   EXPECT_NE(checked.Out.find("ok (3 components, 1 links)"), std::string::npos) << checked.Out;
-
   // A binary document stays binary.
   const std::string binary = Write("graph.bin", ReadGraphFile(text).Xml->BinaryXML());
   ASSERT_EQ(Flow({"set", binary, "A.Gain=2"}).Status, 0);
   const TGraphFile reread = ReadGraphFile(binary);
   EXPECT_TRUE(reread.Binary);
   EXPECT_NE(reread.Xml->SaveXML().find("Name=\"A\" Gain=\"2\""), std::string::npos);
-
   for (const auto& [setting, expected] : std::vector<std::pair<const char*, const char*>>{
            {"A.Gian=2", "did you mean \"Gain\""}, {"Q.Gain=2", "\"Q\""}, {"A.Order=0", "out of range (minimum 1)"},
            {"A.Gain=loud", "Gain"}, {"A.Shape=fsSquare", "fsSquare"}, {"A.Gain", "Component.Property=value"}}) {
@@ -203,8 +198,7 @@ TEST_F(NXFlowTest, SetEditsTheDocumentInItsOwnFormOrLeavesItAlone) {
   EXPECT_FALSE(fs::exists(text + ".nxflow-tmp"));
 }
 
-// A ramp generator (the running sample index) into a recorder that writes
-// one sample per line when the run ends.
+// A ramp (the running sample index) into a recorder writing one sample per line at the end.
 const char* const kRun =
     "<NXGraph Version=\"1\" Packages=\"flowtestpkg\" Seconds=\"0.5\">\n"
     "  <TFlowGroup Name=\"G\"><_Components>\n"
@@ -321,8 +315,7 @@ TEST_F(NXFlowTest, FilterDemoRemovesWhatItsDesignPromises) {
   ASSERT_EQ(mix.size(), 2049u);
   ASSERT_EQ(low.size(), mix.size());
   ASSERT_EQ(band.size(), mix.size());
-  // The noise fills every bin: the filtered spectrum lies below the mix by
-  // at least the promised attenuation (3 dB for the estimate's scatter).
+  // The noise fills every bin: the filtered spectrum lies below the mix by the promise (3 dB scatter).
   double worst = -1e9;
   for (std::size_t k = 0; k < mix.size(); ++k) {
     ASSERT_NEAR(low[k].first, k * rate / 4096, 1e-6);
@@ -338,8 +331,7 @@ TEST_F(NXFlowTest, FilterDemoRemovesWhatItsDesignPromises) {
   EXPECT_NEAR(at(low, 440), at(mix, 440), 0.5);
 }
 
-// The slow input's 512 samples of each output buffer are stretched to 1,024
-// by nearest sample (position step 511/1024, halves to even).
+// The slow input's 512 samples per buffer are stretched to 1,024 by nearest sample (halves to even).
 TEST_F(NXFlowTest, MixerDemoOutputIsTheSumOfItsInputs) {
   RunGraphs({"mixer-demo.xml"}, "mixer");
   const auto slow = ReadCsv(FDir / "mixer/slow.csv");

@@ -1,28 +1,27 @@
-// The example package: the sources against exact references (paced by an
-// external clock from the test's thread, so every run is repeatable), the
-// filters against direct convolution and one long run of the IIR primitive
-// over buffers of every size and across redesigns, a graph of them saved,
-// loaded and run on virtual time, the spectrum's levels, power, frames and
-// mean, and the sinks: files read back equal to what was sent (the same
-// bytes on a second run), the scope's ring, pictures and their tables, file
-// names kept inside the output folder, and every sink fed from a clock thread.
+// The example package against exact references: sources, filters, a saved graph run on virtual
+// time, the spectrum, and the sinks' files and pictures (the same bytes on every run).
 #include <gtest/gtest.h>
 
 #include <cairo.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <numbers>
 #include <numeric>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "../components/ComponentTestSupport.h"
 #include "ExceptionMessage.h"
-#include "PackageTestSupport.h"
+#include "buffers/NXSimpleDataBuffer.h"
 #include "components/NXClockGen.h"
 #include "components/NXCommonGen.h"
 #include "infrastructure/NXGraphDocument.h"
@@ -36,11 +35,73 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace nxtest {
 namespace {
+using namespace nx;
 using namespace nx::examples;
 namespace fs = std::filesystem;
 
-// Runs AGen for ABuffers clock ticks into a recorder and stops it; ABeforeTick
-// (if any) runs before each tick with its number.
+template <class T>
+using TOwned = nx::test::TComponentPtr<T>;
+
+template <class T>
+TOwned<T> Make() {
+  return TOwned<T>(new T(nullptr));
+}
+
+// Records what arrives (deliveries may come from clock threads).
+using TRecorder = nx::test::TRecordingSink<TNXFTRealSinkPin>;
+
+// Feeds a stream into a pin from the test's thread.
+class TFeeder {
+ public:
+  ~TFeeder() { FPin.DisconnectAll(); }
+  TNXFTRealSourcePin& Pin() { return FPin; }
+  void Start(double ARate) { FPin.Notify(TFTStartSampleRateOperation::Make(ARate)); }
+  void Stop() { FPin.Stop(); }
+  // Sends ASamples in buffers of the given sizes in turn (the last size repeats).
+  void Send(const std::vector<double>& ASamples, const std::vector<std::int32_t>& ASizes) {
+    std::size_t at = 0, k = 0;
+    while (at < ASamples.size()) {
+      const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(ASizes[std::min(k, ASizes.size() - 1)]),
+                                                  ASamples.size() - at);
+      FPin.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ASamples.data() + at, std::uint32_t(n))));
+      at += n;
+      ++k;
+    }
+  }
+  void Send(const std::vector<double>& ASamples, std::size_t ABufferSize) {
+    Send(ASamples, std::vector<std::int32_t>{static_cast<std::int32_t>(ABufferSize)});
+  }
+
+ private:
+  TNXFTRealSourcePin FPin{"Feeder"};
+};
+
+// A reproducible uniform sequence in [-1, 1).
+std::vector<double> Noise(std::size_t ACount, std::uint64_t ASeed) {
+  std::vector<double> out(ACount);
+  std::uint64_t s = ASeed * 6364136223846793005ull + 1442695040888963407ull;
+  for (double& v : out) {
+    s = s * 6364136223846793005ull + 1442695040888963407ull;
+    v = double(s >> 11) / double(1ull << 52) - 1;
+  }
+  return out;
+}
+
+// A fresh folder under the test output folder.
+std::string OutputFolder(const std::string& AName) {
+  const char* base = std::getenv("NX_TEST_OUTPUT_DIR");
+  const std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") / "packages" / AName;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+std::string ReadFileBytes(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs AGen for ABuffers external clock ticks into ARecorder; ABeforeTick(i) runs before tick i.
 template <class TGen>
 TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers,
                       const std::function<void(std::int32_t)>& ABeforeTick = {}) {
@@ -131,8 +192,7 @@ TEST_P(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
   gen->SetBufferSize(1000);
   TRecorder first, second, third;
   const std::vector<double> a = RunClocked(*gen, first, 200).AllSamples();
-  // A new stream starts the sequence again, whatever the buffer sizes (odd
-  // sizes split the Gaussian pairs across buffers).
+  // A new stream restarts the sequence whatever the buffer sizes (odd ones split Gaussian pairs).
   gen->SetBufferSize(7);
   const std::vector<double> b = RunClocked(*gen, second, 1000).AllSamples();
   ASSERT_EQ(a.size(), 200000u);
@@ -140,7 +200,6 @@ TEST_P(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
   gen->SetSeed(row.Seed + 1);
   const std::vector<double> c = RunClocked(*gen, third, 1).AllSamples();
   EXPECT_FALSE(std::equal(c.begin(), c.end(), a.begin()));
-
   const double mean = std::accumulate(a.begin(), a.end(), 0.0) / a.size();
   const double squares = std::inner_product(a.begin(), a.end(), a.begin(), 0.0);
   const double deviation = std::sqrt(squares / a.size() - mean * mean);
@@ -257,8 +316,7 @@ struct TPiped {
   ~TPiped() { Filter.OutputPin()->DisconnectAll(); }
 };
 
-// Feeds ASignal through AFilter at ARate in buffers of ASizes and returns
-// what came out.
+// Feeds ASignal through AFilter at ARate in buffers of ASizes; what came out.
 template <class TFilter>
 std::vector<double> Filtered(TFilter& AFilter, const std::vector<double>& ASignal,
                              const std::vector<std::int32_t>& ASizes, double ARate = 48000) {
@@ -283,8 +341,7 @@ double WorstDifference(const std::vector<double>& A, const std::vector<double>& 
   return worst;
 }
 
-// Buffers shorter and longer than the taps, and long enough for the
-// transform path of the primitive.
+// Buffers shorter and longer than the taps, and long enough for the primitive's transform path.
 const std::vector<std::int32_t> kMixedSizes{1, 17, 64, 1000, 3, 513, 2048, 100};
 
 TEST(Gain, MultipliesEverySample) {
@@ -324,7 +381,6 @@ TEST_P(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
   ASSERT_EQ(taps.size(), row.Taps);
   EXPECT_EQ(taps, fir->Design(48000)->GetTaps());
   EXPECT_LT(WorstDifference(y, Convolve(taps, x)), 1e-12);
-
   const TNXFilterReport report = fir->DesignReport(48000);
   EXPECT_GE(report.StopbandAttenuationDb, row.MinStopbandDb);
   EXPECT_NEAR(report.PassbandPeak, 1.0, 0.1);  // the rectangular window overshoots by 9 %
@@ -389,7 +445,6 @@ TEST_P(IirFilter, EqualsOneLongRunOfTheCascade) {
   ippsIIR_64f(x.data(), want.data(), static_cast<int>(x.size()), state);
   ippsIIRFree_64f(state);
   EXPECT_LT(WorstDifference(y, want), 1e-12);
-
   const TIntfPtr<TNXFilterInfo> design = iir->Design(48000);
   EXPECT_TRUE(design->PolesInsideUnitCircle());
   const double gain = 20 * std::log10(std::abs(design->Evaluate(row.Probe / 48000)));
@@ -417,8 +472,7 @@ TEST(IirFilterChange, ARedesignWhileRunningTakesEffectAtOnce) {
   iir->SetOrder(8);
   ASSERT_EQ(iir->Taps().size() / 6, 2 * sections);
   pipe.Feed.Send(x, {250});
-  // After the change the cascade runs from rest: the second half equals a
-  // fresh filter's output.
+  // After the change the cascade runs from rest, like a fresh filter.
   auto fresh = Make<TNXIirFilter>();
   fresh->SetOrder(8);
   const std::vector<double> want = Filtered(*fresh, x, {1000});
@@ -515,8 +569,7 @@ class TExampleGroup : public TComponent {
   explicit TExampleGroup(TComponent* AOwner) : TComponent(AOwner) { InitProperties(this); }
 };
 
-// sine, noise -> mixer (3 inputs, the middle one free) -> fir -> iir -> gain
-// -> level; the generators are started by the test once the graph is linked.
+// sine, noise -> mixer (middle input free) -> fir -> iir -> gain -> level; started by the test.
 struct TGraphSetting {
   const char *Component, *Property, *Value;
 };
@@ -552,10 +605,7 @@ TComponent* MakeGraph() {
   return root;
 }
 
-// Saved again, the loaded graph gives the same text: the document is written
-// from the live settings and pins, so every link (and the free middle input)
-// came back. It then runs on virtual time, each generator on its own clock,
-// started from two threads at once (no lock-order cycle through the mixer).
+// Saved again, the loaded graph gives the same text; it runs with both generators started at once.
 TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   RegisterClass(TExampleGroup::StaticClassInfo());
   TComponent* made = MakeGraph();
@@ -602,6 +652,11 @@ struct TChain {
   TPiped<TNXSpectrum> Pipe{*Spectrum};
   TFeeder& Feed = Pipe.Feed;
   TRecorder& Sink = Pipe.Sink;
+  explicit TChain(std::int32_t AOrder, TNXWindowType AWindow = wtHanning, bool ADecibels = true) {
+    Spectrum->SetOrder(AOrder);
+    Spectrum->SetWindow(AWindow);
+    Spectrum->SetDecibels(ADecibels);
+  }
 };
 
 std::vector<double> Sine(std::size_t ACount, double ACyclesPerSample, double AAmplitude) {
@@ -624,21 +679,16 @@ struct TSineCase {
 
 class SpectrumSine : public ::testing::TestWithParam<TSineCase> {};
 
-// With fnNormalize a sine of amplitude A on bin k reads 20 log10 A at bin k,
-// whatever the window (its coherent gain is corrected); silence reads the
-// floor of -300 dB.
+// With fnNormalize a sine of amplitude A reads 20 log10 A at its bin whatever the window.
 TEST_P(SpectrumSine, ReadsItsAmplitudeAtItsBin) {
   const TSineCase& c = GetParam();
-  TChain chain;
-  chain.Spectrum->SetOrder(c.Order);
-  chain.Spectrum->SetWindow(c.Window);
+  TChain chain(c.Order, c.Window);
   const std::size_t n = std::size_t(1) << c.Order;
   const double rate = 48000;
   chain.Spectrum->FlowPrepare({});
   chain.Feed.Start(rate);
   chain.Feed.Send(Sine(3 * n + n / 3, double(c.Bin) / double(n), c.Amplitude), c.BufferSize);
   chain.Feed.Stop();
-
   ASSERT_EQ(chain.Sink.Count(), 3u);
   ASSERT_EQ(chain.Sink.Rates(), std::vector<double>{rate});
   EXPECT_EQ(chain.Sink.CountOf("TFTStartSpectrumOperation"), 1);
@@ -668,25 +718,19 @@ INSTANTIATE_TEST_SUITE_P(
                       TSineCase{"Silence", 8, wtHanning, 10, 0.0, 100, 0, -300.0}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
-// With fnNormalizeSqrt (linear, one frame, no averaging) the bins sum to the
-// windowed frame's mean square corrected by the window's power: exactly
-// sum (x w)^2 / sum w^2, the mean square itself for the rectangle.
+// With fnNormalizeSqrt the bins sum to sum (x w)^2 / sum w^2 exactly.
 TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
   for (TNXWindowType window : {wtRect, wtHanning, wtHamming, wtBlackman, wtKaiser}) {
     SCOPED_TRACE(window);
-    TChain chain;
     const std::int32_t order = 9;
     const std::size_t n = std::size_t(1) << order;
-    chain.Spectrum->SetOrder(order);
-    chain.Spectrum->SetWindow(window);
+    TChain chain(order, window, false);
     chain.Spectrum->SetNormalization(fnNormalizeSqrt);
-    chain.Spectrum->SetDecibels(false);
     chain.Spectrum->Averaging()->SetEnabled(false);
     const std::vector<double> x = Noise(n, 7);
     chain.Feed.Start(1000);
     chain.Feed.Send(x, 100);
     ASSERT_EQ(chain.Sink.Count(), 1u);
-
     std::vector<double> w;
     double gain = 0, powerGain = 0;
     std::vector<TComplex> kernel;
@@ -697,15 +741,13 @@ TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
       weighted += x[i] * w[i] * x[i] * w[i];
       weights += w[i] * w[i];
     }
-    double sum = 0;
     const std::vector<double> bins = chain.Sink.Samples()[0];
-    for (double v : bins) sum += v;
+    const double sum = std::accumulate(bins.begin(), bins.end(), 0.0);
     EXPECT_NEAR(sum, weighted / weights, 1e-12 * weighted / weights);
   }
 }
 
-// Frames are cut from the stream, not from the buffers: any buffer size
-// gives the same spectra, bit for bit, and a partial frame sends nothing.
+// Frames are cut from the stream: any buffer size gives the same spectra, bit for bit.
 TEST(SpectrumFrames, AnyBufferSizeGivesTheSameSpectra) {
   const std::int32_t order = 8;
   const std::size_t n = std::size_t(1) << order;
@@ -713,8 +755,7 @@ TEST(SpectrumFrames, AnyBufferSizeGivesTheSameSpectra) {
   std::vector<std::vector<double>> reference;
   for (std::size_t size : {n, std::size_t(1), std::size_t(7), std::size_t(255), std::size_t(257), 3 * n, 10 * n}) {
     SCOPED_TRACE(size);
-    TChain chain;
-    chain.Spectrum->SetOrder(order);
+    TChain chain(order);
     chain.Feed.Start(8000);
     chain.Feed.Send(x, size);
     ASSERT_EQ(chain.Sink.Count(), 5u);
@@ -724,10 +765,7 @@ TEST(SpectrumFrames, AnyBufferSizeGivesTheSameSpectra) {
   }
 }
 
-// Frame i holds the constant (i + 1) / 10, which reads ((i + 1) / 10)^2 at
-// bin 0 with the rectangle and nothing elsewhere: output j must be the mean
-// of that over the last Count frames (fewer at the start), or frame j alone
-// when disabled.
+// Constant frames of (i + 1) / 10 read ((i + 1) / 10)^2 at bin 0: each output is their running mean.
 TEST(SpectrumAveraging, MeanOfTheLastCountFrames) {
   struct TCase {
     std::uint32_t Count;
@@ -739,10 +777,7 @@ TEST(SpectrumAveraging, MeanOfTheLastCountFrames) {
   for (int i = 0; i < frames; ++i) x.insert(x.end(), 16, (i + 1) / 10.0);
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Count << (c.Enabled ? "" : " disabled"));
-    TChain chain;
-    chain.Spectrum->SetOrder(4);
-    chain.Spectrum->SetWindow(wtRect);
-    chain.Spectrum->SetDecibels(false);
+    TChain chain(4, wtRect, false);
     chain.Spectrum->Averaging()->SetCount(c.Count);
     chain.Spectrum->Averaging()->SetEnabled(c.Enabled);
     chain.Feed.Start(16);
@@ -759,14 +794,9 @@ TEST(SpectrumAveraging, MeanOfTheLastCountFrames) {
   }
 }
 
-// A new Order while the stream runs: the partial frame and the average are
-// dropped and the next frames have the new size. A new stream starts with
-// an empty average too.
+// A new Order or a new stream drops the partial frame and the average.
 TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
-  TChain chain;
-  chain.Spectrum->SetOrder(6);
-  chain.Spectrum->SetWindow(wtRect);
-  chain.Spectrum->SetDecibels(false);
+  TChain chain(6, wtRect, false);
   chain.Feed.Start(64);
   chain.Feed.Send(std::vector<double>(96, 1.0), 96);  // one frame and a half
   chain.Spectrum->SetOrder(5);
@@ -787,8 +817,7 @@ TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
   EXPECT_EQ(chain.Spectrum->Order(), TNXSpectrum::kMinOrder);
 }
 
-// Runs ASink through a flow run in ADir: prepare, one stream of AData in
-// buffers of ABufferSize at ARate, finish.
+// Runs ASink through a flow run in ADir: prepare, one stream of AData, finish.
 flow::TFlowNodeReport RunSink(TNXExampleSink& ASink, const std::string& ADir, const std::vector<double>& AData,
                               std::size_t ABufferSize, double ARate = 48000) {
   flow::TFlowRunContext context;
@@ -824,9 +853,7 @@ struct TCsvCase {
 };
 class CsvWriter : public ::testing::TestWithParam<TCsvCase> {};
 
-// Every written line reads back as its index and the exact double sent; the
-// limit writes the first MaxSamples and still counts them all; a second run
-// writes the same bytes.
+// Lines read back as index and exact value; the limit still counts all; a second run, the same bytes.
 TEST_P(CsvWriter, WritesIndexAndExactValue) {
   const TCsvCase& c = GetParam();
   std::vector<double> x = Noise(c.Total, 11);
@@ -891,7 +918,6 @@ TEST_P(WaveWriter, ReadsBackWhatWasSent) {
     const flow::TFlowNodeReport report = RunSink(*writer, dir, x, 999, 44100);
     EXPECT_EQ(report.Files, std::vector<std::string>{"out.wav"});
     EXPECT_EQ(report.SampleRate, 44100);
-
     SF_INFO info{};
     SNDFILE* f = sf_open((dir + "/out.wav").c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
@@ -926,8 +952,7 @@ struct TScopeCase {
 };
 class ScopeRing : public ::testing::TestWithParam<TScopeCase> {};
 
-// The scope keeps the last Samples samples in order, whatever the buffers;
-// its table gives each one's stream time.
+// The scope keeps the last Samples samples in order; its table gives their stream times.
 TEST_P(ScopeRing, KeepsTheLastSamples) {
   const TScopeCase& c = GetParam();
   const std::vector<double> x = Noise(c.Total, 2);
@@ -1011,8 +1036,7 @@ struct TPictureCase {
 };
 class Pictures : public ::testing::TestWithParam<TPictureCase> {};
 
-// The pictures decode at the size asked for, with a trace when there was
-// data (and none without); the same data draw the same bytes.
+// Pictures decode at their size, with a trace only when there was data, the same bytes each time.
 TEST_P(Pictures, DecodeAtTheirSizeWithATrace) {
   const TPictureCase& c = GetParam();
   std::string first;
@@ -1065,8 +1089,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TPictureCase{"SpectrumEmpty", true, false, 500, 300, 0}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
-// A flow run writes only inside its output folder; the message names the
-// component and the name.
+// A flow run writes only inside its output folder; the message names the component and the name.
 TEST(FileNames, StayInsideTheOutputFolder) {
   const std::string dir = OutputFolder("names");
   for (const auto& [name, accepted] : std::vector<std::pair<std::string, bool>>{
@@ -1102,9 +1125,7 @@ std::pair<TPersistent*, std::string> Resolve(TPersistent& ARoot, std::string APa
   return {object, APath};
 }
 
-// A component made by its class name, with settings away from the defaults
-// (enumerations by name, sub-objects included), saves and loads with every
-// setting, and its pins answer by their names.
+// Settings away from the defaults (sub-objects too) survive a save and load; pins answer by name.
 TEST_P(Documents, RoundTripKeepsEverySetting) {
   const TDocumentCase& c = GetParam();
   TOwned<TComponent> original(dynamic_cast<TComponent*>(CreateObject(c.Class, nullptr)));
@@ -1161,11 +1182,7 @@ class TRampGen : public TNXCommonRealGen {
   std::int32_t FPumps = 0;
 };
 
-// A generator paced by its clock thread on virtual time feeds a scope, a
-// CSV writer and a spectrum with its view at once; the files are finished
-// on this thread after the stream stopped. With its worker the spectrum
-// sends from a thread of its own (a stop drops what its queue still holds,
-// so the view then has some of the spectra, not all).
+// A clock thread feeds every sink at once; a spectrum worker's stop may drop queued spectra.
 class SinkThreads : public ::testing::TestWithParam<bool> {};
 
 TEST_P(SinkThreads, ClockThreadFeedsEverySink) {
@@ -1194,7 +1211,6 @@ TEST_P(SinkThreads, ClockThreadFeedsEverySink) {
   gen->Start();
   ASSERT_TRUE(end.WaitOp("TFTStopOperation"));
   gen->Stop();
-
   std::vector<flow::TFlowNodeReport> reports(4);
   for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i]->FlowFinish(context, reports[i]);
   for (int i : {0, 1}) EXPECT_EQ(reports[i].Samples, 20000) << i;
