@@ -39,10 +39,10 @@ cmake -S . -B build-tsan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -D
 tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLock
   test_buffers_Proxy test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite test_vector_FFT
   test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent
-  test_streams_MultiInput test_components_ClockGen test_components_CommonGen
+  test_streams_MultiInput test_components_CommonGen
   test_processing_Processing test_components_CommonFilter
-  test_packages_ExampleFilters test_packages_ExampleSinks
-  test_components_FilterChain test_nxflow_Host test_nxflow_BundledGraphs"
+  test_packages_Examples
+  test_nxflow_Host"
 tsan_names=$(echo $tsan_tests | sed -e "s/test_buffers_Proxy/test_buffers_Proxy_threads/" -e "s/test_vector_FFT/test_vector_FFT_threads/" | tr " " "|")
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \

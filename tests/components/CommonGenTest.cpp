@@ -1,9 +1,8 @@
-// Generators: the internal clock's interval rule, buffers paced by the
-// clock thread (on virtual time), start and stop, stops from the generator
-// itself and from downstream, pump negotiation with a master downstream,
-// external clocks, and the pin generators.
+// Generators and their clocks: the master clock and its clock threads on virtual time, the
+// generators' pacing, stops, master pumps and external clocks, and a generator driving a filter chain.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,22 +13,186 @@
 namespace nx {
 namespace {
 
-// A real generator: sample i of the stream holds i. It stops after
-// StopAfter buffers (0: never) and, with SkipOdd, sends only every other one.
+using test::TRecordingSink;
+using TRealSink = TRecordingSink<TNXFTRealSinkPin>;
+
+// Collects values from clock threads; Wait returns once enough arrived.
+class TRecorder {
+ public:
+  void Add(std::uint64_t AValue) {
+    {
+      std::lock_guard lk(FLock);
+      FValues.push_back(AValue);
+    }
+    FCond.notify_all();
+  }
+  bool Wait(std::size_t ACount) {
+    std::unique_lock lk(FLock);
+    return FCond.wait_for(lk, std::chrono::seconds(60), [&] { return FValues.size() >= ACount; });
+  }
+  std::vector<std::uint64_t> Values() {
+    std::lock_guard lk(FLock);
+    return FValues;
+  }
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FCond;
+  std::vector<std::uint64_t> FValues;
+};
+
+// The clock procedure records the step that released each tick (virtual time waits for it).
+TEST(ClockGen, AccumulatorTicksOnTheStepsTheIntervalGives) {
+  struct TCase {
+    std::int64_t Interval;             // 100 ns units
+    std::vector<std::uint64_t> Steps;  // the master step of each of the first ticks
+  } const cases[] = {
+      {10000, {2, 3, 4, 5, 6}},  // 1 ms exactly: the accumulator must exceed it, the first step is silent
+      {40000, {5, 9, 13}},
+      {15000, {2, 4, 5, 7, 8, 10}},                  // 1.5 ms: the remainder carries over
+      {2500, {1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3}},     // 0.25 ms: three ticks on the first step, then four
+      {10240000, {1025, 2049}},                      // 1,024 samples at 1,000 per second
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Interval);
+    ASSERT_EQ(NXClockGenCount(), 0);
+    TNXVirtualClockGuard virtualTime;
+    TRecorder ticks;
+    {
+      auto clock = MakeThread<TNXClockGen>("AccTest", c.Interval, [&] { ticks.Add(NXMasterClockSteps()); });
+      ASSERT_TRUE(ticks.Wait(c.Steps.size()));
+    }
+    std::vector<std::uint64_t> got = ticks.Values();
+    got.resize(c.Steps.size());
+    EXPECT_EQ(got, c.Steps);
+    EXPECT_FALSE(NXMasterClockRunning());
+  }
+}
+
+TEST(ClockGen, NonPositiveIntervalFailsTheAssertion) {
+  for (std::int64_t interval : {std::int64_t{0}, std::int64_t{-7}}) {
+    try {
+      auto clock = MakeThread<TNXClockGen>("Bad", interval, [] {});
+      ADD_FAILURE() << "interval " << interval << " was accepted";
+    } catch (const EAssertionFailed& e) {
+      EXPECT_STREQ(e.what(), "Assertion failure (NXClockGen, line 245)");
+    }
+    EXPECT_EQ(NXClockGenCount(), 0);
+    EXPECT_FALSE(NXMasterClockRunning());
+  }
+}
+
+// The one test on the wall clock: a timer runs exactly while a clock does.
+TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
+  ASSERT_FALSE(NXVirtualClock());
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_FALSE(NXMasterClockRunning());
+    TIntfPtr<TNXClockGen> first = MakeThread<TNXClockGen>("First", 10000, [] {});
+    EXPECT_TRUE(NXMasterClockRunning());
+    TIntfPtr<TNXClockGen> second = MakeThread<TNXClockGen>("Second", 20000, [] {});
+    EXPECT_EQ(NXClockGenCount(), 2);
+    first = nullptr;
+    EXPECT_TRUE(NXMasterClockRunning());
+    second = nullptr;
+    EXPECT_FALSE(NXMasterClockRunning());
+    EXPECT_EQ(NXClockGenCount(), 0);
+  }
+}
+
+// A clock that terminates itself from its procedure does not wait for itself; no tick follows.
+TEST(ClockGen, TerminateFromOwnProcedure) {
+  for (bool keepReference : {false, true}) {
+    SCOPED_TRACE(keepReference ? "reference kept" : "reference dropped");
+    TNXVirtualClockGuard virtualTime;
+    TRecorder ticks;
+    int count = 0;  // on the clock thread only
+    TIntfPtr<TNXClockGen> clock = MakeThread<TNXClockGen>("SelfStop", 10000, [&](IThread* AThread) {
+      if (++count == 3) AThread->Terminate();  // before the tick is recorded: the test lets go only after
+      ticks.Add(1);
+    });
+    ASSERT_TRUE(ticks.Wait(3));
+    if (keepReference) {
+      clock->WaitFor();
+      EXPECT_FALSE(clock->FatalException());
+      EXPECT_TRUE(clock->Finished());
+    }
+    clock = nullptr;
+    for (int i = 0; i < 60000 && NXClockGenCount() != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(NXClockGenCount(), 0);
+    EXPECT_EQ(ticks.Values().size(), 3u);
+    EXPECT_FALSE(NXMasterClockRunning());
+  }
+}
+
+// 3 ms procedures on a 1 ms clock: virtual time waits, so no tick piles up (only 20 count).
+TEST(ClockGen, VirtualTimeWaitsForSlowProcedures) {
+  TNXVirtualClockGuard virtualTime;
+  TRecorder ticks;
+  std::int32_t maxPending = 0;  // on the clock thread until it is joined
+  int count = 0;
+  TIntfPtr<TNXClockGen> clock = MakeThread<TNXClockGen>("Slow", 10000, [&](IThread* AThread) {
+    if (++count > 20) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    maxPending = std::max(maxPending, static_cast<TNXClockGen*>(AThread)->PendingTicks());
+    ticks.Add(NXMasterClockSteps());
+  });
+  ASSERT_TRUE(ticks.Wait(20));
+  clock = nullptr;
+  EXPECT_EQ(maxPending, 0);
+  const std::vector<std::uint64_t> steps = ticks.Values();
+  for (std::size_t i = 1; i < steps.size(); ++i) EXPECT_EQ(steps[i], steps[i - 1] + 1);
+}
+
+// A semaphore clock runs once per call; an event clock folds calls made while it runs.
+TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
+  for (const bool event : {false, true})
+    for (const int calls : {1, 50}) {
+      SCOPED_TRACE(testing::Message() << (event ? "event " : "semaphore ") << calls);
+      TRecorder rounds;
+      std::mutex gate;
+      std::unique_lock hold(gate);  // the first round waits until every call is made
+      auto proc = [&] {
+        std::lock_guard lk(gate);
+        rounds.Add(1);
+      };
+      if (event) {
+        TIntfPtr<INXEventClockThread> clock = TNXEventClockThreadImpl::Make(proc);
+        for (int i = 0; i < calls; ++i) clock->Clock();
+        hold.unlock();
+        ASSERT_TRUE(rounds.Wait(1));
+        clock = nullptr;  // terminates, wakes and waits
+        EXPECT_LE(rounds.Values().size(), 2u);
+      } else {
+        TIntfPtr<INXClockThread> clock = TNXClockThread::Make(proc);
+        for (int i = 0; i < calls; ++i) clock->Clock();
+        hold.unlock();
+        ASSERT_TRUE(rounds.Wait(calls));
+        EXPECT_EQ(clock->GetClockSemaphore().Count(), 0);
+        clock = nullptr;
+        EXPECT_EQ(rounds.Values().size(), static_cast<std::size_t>(calls));
+      }
+    }
+}
+
+// Sample i of the stream holds i; stops after StopAfter buffers, sends nothing past Limit.
 class TCountingRealGen : public TNXCommonRealGen {
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
-  std::int32_t StopAfter = 0;
+  std::int32_t StopAfter = 0, Pumps = 0, Limit = 1 << 30;
   bool SkipOdd = false;
   std::int64_t Next = 0;
-  std::int32_t Pumps = 0;
 
  protected:
   void IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool& ASend, bool& AStop) override {
     INXRealBuffer* real = RealOf(ABuffer);
-    if (real->GetSize() == 1 && Pumps < 0) {  // GenerateFloat: doubles the value
+    if (real->GetSize() == 1 && Pumps < 0) {
       real->SetItem(0, real->GetItem(0) * 2);
       ASend = !SkipOdd;
+      return;
+    }
+    if (Pumps >= Limit) {
+      ASend = false;
       return;
     }
     double* data = real->Write();
@@ -53,58 +216,46 @@ class TPairIntGen : public TNXCommonIntGen {
   }
 };
 
-template <class T>
-using TGenPtr = test::TComponentPtr<T>;
-
-using test::TRecordingSink;
-using TRealSink = TRecordingSink<TNXFTRealSinkPin>;
-
-template <class TGen>
-TGenPtr<TGen> MakeGen(double ARate, std::int32_t ASize) {
-  TGenPtr<TGen> gen(new TGen(nullptr));
+template <class TGen = TCountingRealGen>
+test::TComponentPtr<TGen> MakeGen(double ARate, std::int32_t ASize, TFTSinkPin* ASink = nullptr) {
+  test::TComponentPtr<TGen> gen(new TGen(nullptr));
   gen->SetSampleRate(ARate);
   gen->SetBufferSize(ASize);
+  EXPECT_TRUE(!ASink || gen->OutputPin().Connect(ASink));
   return gen;
 }
 
-// ---------------------------------------------------------------- interval rule
-
-struct TIntervalRow {
-  double Rate;
-  std::int32_t Size;
-  bool Paces;
-  std::int64_t Interval;
-  std::int32_t PerGen;
-};
-
-class IntervalRule : public testing::TestWithParam<TIntervalRow> {};
-
-TEST_P(IntervalRule, WholeBuffersOfAtLeastOneMillisecond) {
-  const TIntervalRow& row = GetParam();
-  std::int64_t interval = -1;
-  std::int32_t perGen = -1;
-  ASSERT_EQ(TNXCommonGen::ClockIntervalFor(row.Rate, row.Size, interval, perGen), row.Paces);
-  if (!row.Paces) return;
-  EXPECT_EQ(interval, row.Interval);
-  EXPECT_EQ(perGen, row.PerGen);
+TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecond) {
+  struct TCase {
+    double Rate;
+    std::int32_t Size;
+    bool Paces;
+    std::int64_t Interval;
+    std::int32_t PerGen;
+  } const cases[] = {
+      {1000, 1024, true, 10240000, 1}, {44100, 1, true, 10204, 45}, {48000, 48, true, 10000, 1},
+      {8000, 4, true, 10000, 2},       {1e6, 1, true, 10000, 1000}, {44100, 440, true, 99773, 1},
+      {2.5, 1, true, 5000000, 1},      {3.5, 1, true, 2500000, 1},  // the rate is rounded half to even
+      {0.4, 1, false, 0, 0},           {0.000001, 16, false, 0, 0},  // rates that round to 0 cannot pace
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Rate << " " << c.Size);
+    std::int64_t interval = 0;
+    std::int32_t perGen = 0;
+    ASSERT_EQ(TNXCommonGen::ClockIntervalFor(c.Rate, c.Size, interval, perGen), c.Paces);
+    if (c.Paces) {
+      EXPECT_EQ(std::pair(interval, perGen), std::pair(c.Interval, c.PerGen));
+    }
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rates, IntervalRule,
-    testing::Values(TIntervalRow{1000, 1024, true, 10240000, 1}, TIntervalRow{44100, 1, true, 10204, 45},
-                    TIntervalRow{48000, 48, true, 10000, 1}, TIntervalRow{8000, 4, true, 10000, 2},
-                    TIntervalRow{1e6, 1, true, 10000, 1000}, TIntervalRow{44100, 440, true, 99773, 1},
-                    // The rate is rounded half to even before the division.
-                    TIntervalRow{2.5, 1, true, 5000000, 1}, TIntervalRow{3.5, 1, true, 2500000, 1},
-                    // Rates that round to 0 cannot pace a clock.
-                    TIntervalRow{0.4, 1, false, 0, 0}, TIntervalRow{0.000001, 16, false, 0, 0}));
-
-// ---------------------------------------------------------------- clocked runs
 
 class CommonGen : public testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(NXClockGenCount(), 0); }
-  void TearDown() override { EXPECT_EQ(NXClockGenCount(), 0); }
+  void TearDown() override {
+    EXPECT_EQ(NXClockGenCount(), 0);
+    EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
+  }
   TNXVirtualClockGuard FVirtualTime;
 };
 
@@ -116,18 +267,15 @@ void ExpectConsecutive(const std::vector<std::vector<double>>& ABuffers, double 
   }
 }
 
-// Three runs of one generator: each begins with a start announcement and
-// ends with a stop, its buffers continue the stream, and no clock survives
-// a stop.
+// Each run: start announcement, buffers continuing the stream on every tenth step, a stop, no clock left.
 TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
   TRealSink sink;
-  auto gen = MakeGen<TCountingRealGen>(1000, 10);  // one buffer per 10 ms tick
+  auto gen = MakeGen(1000, 10, &sink.Pin);
   int stops = 0;
   gen->SetOnStop([&](TPersistent*) { ++stops; });
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
-  std::size_t seen = 0;
   for (int run = 1; run <= 3; ++run) {
     SCOPED_TRACE(run);
+    const std::size_t seen = sink.Count();
     gen->Start();
     EXPECT_TRUE(gen->IsPump());
     ASSERT_TRUE(gen->GetClockGen());
@@ -138,15 +286,13 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
     EXPECT_FALSE(gen->GetClockGen());
     EXPECT_EQ(NXClockGenCount(), 0);
     EXPECT_EQ(stops, run);
-    seen = sink.Count();
   }
-  const std::vector<std::string> ops = sink.Ops();
-  const std::vector<std::string> expected = {"TFTPumpRequestOperation", "TFTPumpRequestOperation",
-                                             "TFTStartSampleRateOperation", "TFTStopOperation"};
-  ASSERT_EQ(ops.size(), 3 * expected.size());
-  for (std::size_t i = 0; i < ops.size(); ++i) EXPECT_EQ(ops[i], expected[i % expected.size()]) << i;
+  const std::vector<std::string> run = {"TFTPumpRequestOperation", "TFTPumpRequestOperation",
+                                        "TFTStartSampleRateOperation", "TFTStopOperation"};
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) expected.insert(expected.end(), run.begin(), run.end());
+  EXPECT_EQ(sink.Ops(), expected);
   ExpectConsecutive(sink.Samples(), 0, 10);
-  // Ticks of a 10 ms interval come on every tenth step, first on the eleventh.
   const std::vector<std::uint64_t> steps = sink.Steps();
   for (std::size_t i = 0; i < 20; ++i) EXPECT_EQ(steps[i], 11 + 10 * i);
 }
@@ -154,37 +300,26 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
 // 44,100 samples per second in buffers of one sample: 45 buffers per tick.
 TEST_F(CommonGen, ManyBuffersPerTick) {
   TRealSink sink;
-  auto gen = MakeGen<TCountingRealGen>(44100, 1);
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
+  auto gen = MakeGen(44100, 1, &sink.Pin);
   gen->Start();
   EXPECT_EQ(gen->GetBuffersPerGen(), 45);
   ASSERT_TRUE(sink.WaitBuffers(45 * 30));
   gen->Stop();
-  const std::vector<std::uint64_t> steps = sink.Steps();
-  std::size_t run = 1;
-  for (std::size_t i = 1; i <= steps.size(); ++i) {
-    if (i < steps.size() && steps[i] == steps[i - 1]) {
-      ++run;
-      continue;
-    }
-    EXPECT_EQ(run, 45u) << "at buffer " << i;
-    run = 1;
-  }
+  std::map<std::uint64_t, int> perStep;
+  for (std::uint64_t step : sink.Steps()) ++perStep[step];
+  for (const auto& [step, count] : perStep) EXPECT_EQ(count, 45) << "at step " << step;
   ExpectConsecutive(sink.Samples(), 0, 1);
 }
 
-// A generator that sets its stop flag stops on its own clock thread: the
-// buffer that stopped it is the last one sent, OnStop fires once and the
-// clock thread ends without waiting for itself.
+// The stop flag stops the generator on its own clock thread after the buffer that set it.
 TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
   for (std::int32_t stopAfter : {1, 3, 7}) {
     SCOPED_TRACE(stopAfter);
     TRealSink sink;
-    auto gen = MakeGen<TCountingRealGen>(1000, 4);  // interval 4 ms
+    auto gen = MakeGen(1000, 4, &sink.Pin);
     gen->StopAfter = stopAfter;
     std::atomic<int> stops{0};
     gen->SetOnStop([&](TPersistent*) { ++stops; });
-    ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
     gen->Start();
     ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
     // Read under the lock, which the clock thread holds until the stop is done.
@@ -193,19 +328,15 @@ TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
     EXPECT_FALSE(gen->IsRunning());
     gen.reset();  // waits for the clock thread that ended itself
     EXPECT_EQ(sink.Count(), static_cast<std::size_t>(stopAfter));
-    EXPECT_EQ(NXClockGenCount(), 0);
   }
 }
 
-// From downstream: a sample rate becomes the generator's rate while the
-// running clock stays; a stop stops it; a query for the stream is then
-// answered with an ignore-stream.
+// From downstream a rate keeps the running clock; a stop stops; a query then gets an ignore-stream.
 TEST_F(CommonGen, RateAndStopFromDownstream) {
   TRealSink sink;
-  auto gen = MakeGen<TCountingRealGen>(1000, 10);
+  auto gen = MakeGen(1000, 10, &sink.Pin);
   int stops = 0;
   gen->SetOnStop([&](TPersistent*) { ++stops; });
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
   gen->Start();
   const TIntfPtr<TNXClockGen> clock = gen->GetClockGen();
   EXPECT_FALSE(sink.Pin.Notify(TFTStartSampleRateOperation::Make(2000)));
@@ -223,139 +354,98 @@ TEST_F(CommonGen, RateAndStopFromDownstream) {
   EXPECT_EQ(sink.Count(), sent);
 }
 
-// ---------------------------------------------------------------- master pump
-
-// Stands in a row's identifiers for a stop and a new start of the generator.
-constexpr std::uint32_t kRestart = 0xFFFFFFFFu;
-
-struct TPumpRow {
-  const char* Name;
-  std::vector<std::uint32_t> IDs;  // master-pump identifiers (or kRestart), in order
-  std::size_t Buffers;
-};
-
-class MasterPumping : public CommonGen, public testing::WithParamInterface<TPumpRow> {};
-
-// A downstream sink that names itself master paces the generator alone: no
-// clock thread, and one buffer per distinct operation identifier in a row.
-TEST_P(MasterPumping, OneBufferPerDistinctOperation) {
-  const TPumpRow& row = GetParam();
-  TRealSink sink("In", true);
-  auto gen = MakeGen<TCountingRealGen>(1000, 8);
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
-  gen->Start();
-  EXPECT_FALSE(gen->IsPump());
-  EXPECT_EQ(gen->GetMasterPump(), sink.Identity());
-  EXPECT_EQ(sink.StartPumpMaster(), sink.Identity());
-  EXPECT_FALSE(gen->GetClockGen());
-  EXPECT_EQ(NXClockGenCount(), 0);
-  for (std::uint32_t id : row.IDs) {
-    if (id == kRestart) {
-      gen->Stop();
-      gen->Start();
-      continue;
+// A master downstream pumps one buffer per distinct identifier (always the first after a start).
+TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
+  constexpr std::uint32_t kRestart = 0xFFFFFFFFu;  // stands for a stop and a new start
+  struct TCase {
+    std::vector<std::uint32_t> IDs;
+    std::size_t Buffers;
+  } const cases[] = {{{1, 2, 3, 4}, 4}, {{5, 5, 5}, 1}, {{1, 1, 2, 2, 3, 3}, 3},
+                     {{1, 2, 1}, 3},    {{0, 0, 1}, 2}, {{7, kRestart, 7}, 2}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.IDs));
+    TRealSink sink("In", true);
+    auto gen = MakeGen(1000, 8, &sink.Pin);
+    gen->Start();
+    EXPECT_FALSE(gen->IsPump());
+    EXPECT_EQ(gen->GetMasterPump(), sink.Identity());
+    EXPECT_EQ(sink.StartPumpMaster(), sink.Identity());
+    EXPECT_FALSE(gen->GetClockGen());
+    EXPECT_EQ(NXClockGenCount(), 0);
+    for (std::uint32_t id : c.IDs) {
+      if (id == kRestart) {
+        gen->Stop();
+        gen->Start();
+      } else {
+        EXPECT_TRUE(sink.Pin.Notify(TFTMasterPumpOperation::Make(sink.Identity(), id)));
+      }
     }
-    EXPECT_TRUE(sink.Pin.Notify(TFTMasterPumpOperation::Make(sink.Identity(), id)));
+    int other = 0;
+    sink.Pin.Notify(TFTMasterPumpOperation::Make(&other, 999));
+    EXPECT_EQ(sink.Count(), c.Buffers);
+    ExpectConsecutive(sink.Samples(), 0, 8);
+    gen->Stop();
   }
-  // Another master's pumps produce nothing.
-  int other = 0;
-  sink.Pin.Notify(TFTMasterPumpOperation::Make(&other, 999));
-  EXPECT_EQ(sink.Count(), row.Buffers);
-  ExpectConsecutive(sink.Samples(), 0, 8);
-  gen->Stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, MasterPumping,
-    testing::Values(TPumpRow{"Distinct", {1, 2, 3, 4}, 4}, TPumpRow{"Repeated", {5, 5, 5}, 1},
-                    TPumpRow{"Pairs", {1, 1, 2, 2, 3, 3}, 3}, TPumpRow{"Returning", {1, 2, 1}, 3},
-                    // The first request after a start pumps whatever its identifier,
-                    // also the last identifier of the previous run.
-                    TPumpRow{"FirstIsZero", {0, 0, 1}, 2}, TPumpRow{"AfterRestart", {7, kRestart, 7}, 2}),
-    [](const testing::TestParamInfo<TPumpRow>& AInfo) { return AInfo.param.Name; });
-
-// ---------------------------------------------------------------- external clock
-
-struct TExternalRow {
-  TNXClockSource Source;
-  bool External;
-  bool Linked = true;  // the clock input is linked to a clock source
-};
-
-class ExternalClock : public CommonGen, public testing::WithParamInterface<TExternalRow> {};
-
-TEST_P(ExternalClock, OneBufferPerClockOperation) {
-  const TExternalRow& row = GetParam();
-  TRealSink sink;
-  std::vector<int> needed;  // clock-needed answers, 1 or 0
-  TFTClockSourcePin clock("Clock", [&](TFTBasicPin*, IFTStream*, const TGUID&,
-                                       const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) {
-    if (auto* op = AOperation->As<TFTClockNeededOperation>()) needed.push_back(op->GetNeeded() ? 1 : 0);
-    return true;
-  });
-  auto gen = MakeGen<TCountingRealGen>(1000, 5);
-  gen->SetClockSource(row.Source);
-  ASSERT_TRUE(gen->OutputPin().Connect(&sink.Pin));
-  if (row.Linked) {
-    ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
-  }
-  gen->Start();
-  EXPECT_EQ(gen->ClockIsExternal(), row.External);
-  EXPECT_EQ(static_cast<bool>(gen->GetClockGen()), !row.External);
-  if (row.External) {
-    for (int i = 0; i < 6; ++i) clock.Clock(1);
+// csAuto without a linked clock input paces itself.
+TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
+  struct TCase {
+    TNXClockSource Source;
+    bool External, Linked;
+  } const cases[] = {
+      {csAuto, true, true}, {csExternal, true, true}, {csInternal, false, true}, {csAuto, false, false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Source << " linked " << c.Linked);
+    TRealSink sink;
+    std::vector<int> needed;  // clock-needed answers, 1 or 0
+    TFTClockSourcePin clock("Clock", [&](TFTBasicPin*, IFTStream*, const TGUID&,
+                                         const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) {
+      if (auto* op = AOperation->As<TFTClockNeededOperation>()) needed.push_back(op->GetNeeded() ? 1 : 0);
+      return true;
+    });
+    auto gen = MakeGen(1000, 5, &sink.Pin);
+    gen->SetClockSource(c.Source);
+    if (c.Linked) {
+      ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
+    }
+    gen->Start();
+    EXPECT_EQ(gen->ClockIsExternal(), c.External);
+    EXPECT_EQ(static_cast<bool>(gen->GetClockGen()), !c.External);
+    for (int i = 0; i < (c.External ? 6 : 0); ++i) clock.Clock(1);
+    ASSERT_TRUE(sink.WaitBuffers(c.External ? 6 : 2));  // else paced by its own clock
+    gen->Stop();
+    EXPECT_EQ(needed, c.Linked ? (std::vector<int>{1, 0}) : std::vector<int>{});
+    if (!c.External) continue;
+    clock.Clock(1);  // stopped: the tick produces nothing
     EXPECT_EQ(sink.Count(), 6u);
     ExpectConsecutive(sink.Samples(), 0, 5);
   }
-  if (!row.External) {
-    ASSERT_TRUE(sink.WaitBuffers(2));  // paced by its own clock
-  }
-  gen->Stop();
-  EXPECT_EQ(needed, row.Linked ? (std::vector<int>{1, 0}) : std::vector<int>{});
-  if (!row.External) return;
-  clock.Clock(1);  // stopped: the tick produces nothing
-  EXPECT_EQ(sink.Count(), 6u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Sources, ExternalClock,
-                         testing::Values(TExternalRow{csAuto, true}, TExternalRow{csExternal, true},
-                                         TExternalRow{csInternal, false},
-                                         // csAuto without a linked clock input paces itself.
-                                         TExternalRow{csAuto, false, false}));
-
-// ---------------------------------------------------------------- generated values
 
 TEST_F(CommonGen, GenerateFloatRunsTheGeneratorOnOneSample) {
-  struct TRow {
-    bool Send;
-    double Expected;
-  };
-  for (TRow row : {TRow{true, 6.0}, TRow{false, 3.0}}) {
-    auto gen = MakeGen<TCountingRealGen>(1000, 16);
+  for (const bool send : {true, false}) {
+    auto gen = MakeGen(1000, 16);
     gen->Pumps = -1;  // the doubling mode
-    gen->SkipOdd = !row.Send;
+    gen->SkipOdd = !send;
     double value = 3.0;
-    EXPECT_EQ(gen->GenerateFloat(value), row.Send);
-    EXPECT_EQ(value, row.Expected);
+    EXPECT_EQ(gen->GenerateFloat(value), send);
+    EXPECT_EQ(value, send ? 6.0 : 3.0);
   }
 }
 
-// A cleared send flag sends nothing; a pin generator's own buffers arrive
-// in supplied-buffer operations.
+// A cleared send flag sends nothing; a pin generator's own buffers arrive as they are.
 TEST_F(CommonGen, SendFlagAndPinGenerators) {
   TRealSink realSink("In", true);
-  auto real = MakeGen<TCountingRealGen>(1000, 3);
+  auto real = MakeGen(1000, 3, &realSink.Pin);
   real->SkipOdd = true;
-  ASSERT_TRUE(real->OutputPin().Connect(&realSink.Pin));
   real->Start();
   for (std::uint32_t id = 1; id <= 6; ++id) realSink.Pin.Notify(TFTMasterPumpOperation::Make(realSink.Identity(), id));
   ASSERT_EQ(realSink.Count(), 3u);
   EXPECT_EQ(realSink.Samples()[1], (std::vector<double>{6, 7, 8}));
   real->Stop();
-
   TRecordingSink<TNXFTIntegerSinkPin> intSink("In", true);
-  auto ints = MakeGen<TPairIntGen>(1000, 3);
-  ASSERT_TRUE(ints->OutputPin().Connect(&intSink.Pin));
+  auto ints = MakeGen<TPairIntGen>(1000, 3, &intSink.Pin);
   ints->Start();
   for (std::uint32_t id = 1; id <= 3; ++id) intSink.Pin.Notify(TFTMasterPumpOperation::Make(intSink.Identity(), id));
   EXPECT_EQ(intSink.Samples(), (std::vector<std::vector<double>>{{1, 1}, {2, 2}, {3, 3}}));
@@ -363,23 +453,101 @@ TEST_F(CommonGen, SendFlagAndPinGenerators) {
 }
 
 TEST(CommonGenProperties, SettersClampAndNotify) {
-  TGenPtr<TCountingRealGen> gen(new TCountingRealGen(nullptr));
+  auto gen = MakeGen(1000, 16);
   int changes = 0;
   gen->OnChanged = [&](TComponent*, TPersistent*) { ++changes; };
-  struct TRow {
-    double Rate;
-    double Stored;
-  };
-  for (TRow row : {TRow{0, 0.000001}, TRow{-5, 0}, TRow{48000, 48000}}) {
-    gen->SetSampleRate(row.Rate);
-    EXPECT_EQ(gen->GetSampleRateValue(), row.Stored);
+  const std::pair<double, double> rates[] = {{0, 1e-6}, {-5, 0}, {48000, 48000}, {48000, 48000}};
+  for (const auto& [rate, stored] : rates) {
+    gen->SetSampleRate(rate);
+    EXPECT_EQ(gen->GetSampleRateValue(), stored);
   }
-  gen->SetSampleRate(48000);  // unchanged: no notification
   for (std::int32_t size : {0, -3}) {
     gen->SetBufferSize(size);
     EXPECT_EQ(gen->GetBufferSizeValue(), 1);
   }
-  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(changes, 4);  // the repeated rate and the repeated size change nothing
+}
+
+// Generator -> F0 -> F1 (worker) -> F2 -> F3 (worker; ADropMode: drops, queue of one) -> sink.
+struct TFilterChain {
+  test::TComponentPtr<TCountingRealGen> Gen = MakeGen(48000, 64);
+  test::TComponentPtr<test::TGainFilter> F[4];
+  test::TRealRecorder Sink;
+  std::atomic<int> QueueFull{0};
+  explicit TFilterChain(bool ADropMode) {
+    for (auto& f : F) f.reset(new test::TGainFilter(1.0, true));
+    F[1]->Threading()->SetEnabled(true);
+    F[3]->Threading()->SetEnabled(true);
+    if (ADropMode) {
+      F[3]->Threading()->Queue()->SetSize(1);
+      F[3]->Threading()->Queue()->SetFullMode(fmDropData);
+    }
+    F[3]->Threading()->SetOnQueueFull([this](TPersistent*) { ++QueueFull; });
+    EXPECT_TRUE(Gen->OutputPin().Connect(F[0]->InputPin()));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(F[i]->OutputPin()->Connect(F[i + 1]->InputPin()));
+    EXPECT_TRUE(F[3]->OutputPin()->Connect(&Sink.Pin));
+  }
+  ~TFilterChain() {
+    Gen.reset();
+    for (auto& f : F) f.reset();
+  }
+  int Arrived() { return static_cast<int>(Sink.Count()); }
+  // Runs the main-thread queue (where OnQueueFull is raised) until ADone or a minute passed.
+  template <class Pred>
+  bool RunUntil(Pred ADone) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+      MainThread::ProcessQueue();
+      if (ADone()) return true;
+    }
+    return false;
+  }
+};
+
+// First samples show order, loss and duplication; in drop mode each drop is reported.
+TEST_F(CommonGen, ChainKeepsOrderInBlockAndDropModes) {
+  constexpr int kBuffers = 400;
+  for (bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "drop mode, queue of one" : "block mode");
+    TFilterChain chain(drop);
+    chain.Gen->Limit = kBuffers;
+    chain.Gen->Start();
+    ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() + (drop ? chain.QueueFull.load() : 0) == kBuffers; }))
+        << chain.Arrived() << " arrived, " << chain.QueueFull.load() << " reported full";
+    chain.Gen->Stop();
+    MainThread::ProcessQueue();
+    const std::vector<double> seen = chain.Sink.FirstSamples();
+    EXPECT_EQ(static_cast<int>(seen.size()) + (drop ? chain.QueueFull.load() : 0), kBuffers);
+    for (std::size_t i = 1; i < seen.size(); ++i) ASSERT_LT(seen[i - 1], seen[i]) << i;
+    if (!drop) {
+      EXPECT_EQ(seen.back(), 64.0 * (kBuffers - 1));
+    }
+  }
+}
+
+// Start/stop cycles while buffers flow and settings change beside: no deadlock, no thread left.
+TEST_F(CommonGen, ChainStartStopStormWithPropertiesChangingBeside) {
+  constexpr int kCycles = 1000;
+  TFilterChain chain(false);
+  {
+    test::TLoopThread changer([&](int n) {
+      chain.F[0]->SetEnabled(n % 2 == 0);
+      chain.F[2]->Gain.store(n % 3 == 0 ? 1.0 : 2.0);
+      chain.F[1]->Threading()->Queue()->SetSize(1 + n % 15);
+      chain.F[3]->Threading()->SetPriority(n % 2 ? tpLower : tpNormal);
+      std::this_thread::yield();
+    });
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+      const int before = chain.Arrived();
+      chain.Gen->Start();
+      if (cycle % 10 == 0) {
+        ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() > before; })) << cycle;
+      }
+      chain.Gen->Stop();
+    }
+  }
+  MainThread::ProcessQueue();
+  EXPECT_GE(chain.Arrived(), kCycles / 10);
 }
 
 }  // namespace

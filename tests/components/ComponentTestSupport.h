@@ -1,15 +1,16 @@
-// Shared pieces of the component tests: ownership of components that are
-// freed through TComponent::Free, a recording sink pin, and a gain filter
-// that works in place and can hold its worker at a gate.
+// Shared pieces of the component tests: owning pointers, a recording sink pin, a gain filter
+// that can hold its worker, and a thread that repeats a step.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "components/NXClockGen.h"
@@ -24,12 +25,8 @@ struct TFreeComponent {
 template <class T>
 using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
 
-// A sink pin that records what arrives, from any thread: each buffer with
-// the operation that carried it, its clock count and the master clock step
-// at its arrival; single values, announced rates, and the class names of all
-// other operations in order. With AClaimPump it answers pump requests by
-// naming itself master. The waits time out after a minute only so that a
-// broken run cannot hang the suite.
+// Records, from any thread, each buffer (operation, clock count, master step), single values,
+// rates and the names of other operations; with AClaimPump it claims the master pump.
 template <class TPin>
 class TRecordingSink {
  public:
@@ -39,14 +36,9 @@ class TRecordingSink {
   }
   ~TRecordingSink() { Pin.DisconnectAll(); }
   void* Identity() { return this; }
-
-  bool WaitBuffers(std::size_t ACount) {
-    std::unique_lock lk(FLock);
-    return FCond.wait_for(lk, std::chrono::seconds(60), [&] { return FBuffers.size() >= ACount; });
-  }
+  bool WaitBuffers(std::size_t ACount) { return WaitUntil([&] { return FBuffers.size() >= ACount; }); }
   bool WaitOp(const std::string& AName) {
-    std::unique_lock lk(FLock);
-    return FCond.wait_for(lk, std::chrono::seconds(60), [&] { return std::count(FOps.begin(), FOps.end(), AName); });
+    return WaitUntil([&] { return std::count(FOps.begin(), FOps.end(), AName) > 0; });
   }
   std::vector<TIntfPtr<INXData>> Buffers() { return Locked(FBuffers); }
   std::size_t Count() { return Locked(FBuffers).size(); }
@@ -75,19 +67,16 @@ class TRecordingSink {
     }
     return out;
   }
-  // Every sample, in order.
   std::vector<double> AllSamples() {
     std::vector<double> all;
     for (const auto& s : Samples()) all.insert(all.end(), s.begin(), s.end());
     return all;
   }
-  // The first sample of each buffer.
   std::vector<double> FirstSamples() {
     std::vector<double> out;
     for (const auto& s : Samples()) out.push_back(s.at(0));
     return out;
   }
-
   TPin Pin;
 
  private:
@@ -95,6 +84,11 @@ class TRecordingSink {
   T Locked(const T& AValue) {
     std::lock_guard lk(FLock);
     return AValue;
+  }
+  template <class Pred>
+  bool WaitUntil(Pred ADone) {
+    std::unique_lock lk(FLock);
+    return FCond.wait_for(lk, std::chrono::seconds(60), ADone);
   }
   bool Handle(const TIntfPtr<IFTNotifyOperation>& AOperation) {
     if (auto* request = AOperation->As<TFTPumpRequestOperation>(); request && FClaimPump) request->Claim(this, 10);
@@ -115,7 +109,6 @@ class TRecordingSink {
     FCond.notify_all();
     return true;
   }
-
   const bool FClaimPump;
   std::mutex FLock;
   std::condition_variable FCond;
@@ -129,15 +122,14 @@ class TRecordingSink {
 };
 using TRealRecorder = TRecordingSink<TNXFTRealSinkPin>;
 
-// Multiplies by Gain in place; counts its calls; Close holds the next call
-// until Open (WaitEntered returns once it is held).
+// Multiplies by Gain in place, then runs After; Close holds the next call until Open.
 class TGainFilter : public TNXCommonRealFilter {
  public:
   explicit TGainFilter(double AGain = 2.0, bool AInline = false)
       : TNXCommonRealFilter(nullptr), Gain(AGain), FInline(AInline) {}
   ~TGainFilter() override { ShutdownThread(); }
   bool CanInline() const override { return FInline; }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
+  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool& ASend) override {
     ++Calls;
     {
       std::unique_lock<std::mutex> g(GateLock);
@@ -148,6 +140,7 @@ class TGainFilter : public TNXCommonRealFilter {
       }
     }
     ippsMulC_64f_I(Gain.load(), AOutput->Modify(), AOutput->GetSize());
+    if (After) After(AOutput, ASend);
   }
   void InternalFloatOperation(double AInput, double& AOutput, bool&) override { AOutput = AInput * Gain.load(); }
   void Close() {
@@ -163,9 +156,9 @@ class TGainFilter : public TNXCommonRealFilter {
     Gate = false;
     GateCond.notify_all();
   }
-
   std::atomic<double> Gain;
   std::atomic<int> Calls{0};
+  std::function<void(TBuffer&, bool&)> After;
 
  private:
   const bool FInline;
@@ -173,6 +166,24 @@ class TGainFilter : public TNXCommonRealFilter {
   std::condition_variable GateCond;
   bool Gate = false;
   bool Entered = false;
+};
+
+// Runs AStep(0), AStep(1), ... on its own thread until Stop.
+class TLoopThread {
+ public:
+  explicit TLoopThread(std::function<void(int)> AStep)
+      : FThread([this, AStep = std::move(AStep)] {
+          for (int n = 0; !FDone.load(); ++n) AStep(n);
+        }) {}
+  ~TLoopThread() { Stop(); }
+  void Stop() {
+    FDone = true;
+    if (FThread.joinable()) FThread.join();
+  }
+
+ private:
+  std::atomic<bool> FDone{false};
+  std::thread FThread;
 };
 
 }  // namespace nx::test

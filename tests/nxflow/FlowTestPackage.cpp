@@ -1,5 +1,4 @@
-// A small component package for the nxflow tests: loaded by the host from a
-// folder on its search path, it registers its classes when loaded and
+// A small component package for the nxflow tests; it registers its classes when loaded and
 // removes them when unloaded.
 #include <cstdio>
 #include <mutex>
@@ -69,8 +68,7 @@ class TFlowRamp : public TNXCommonRealGen, public INXPinOwner {
   std::int64_t FNext = 0;
 };
 
-// A sink that keeps what arrives and writes it as text when the run ends;
-// FailPrepare makes its preparation fail, FailFinish its writing.
+// Keeps what arrives and writes it as text at the end; FailPrepare and FailFinish make it fail.
 class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::INXFlowNode {
   NX_PERSISTENT(TFlowRecorder, TComponent)
  public:
@@ -122,14 +120,13 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
   TFTPinPtr<TNXFTRealSinkPin> FIn{FTMakePin<TNXFTRealSinkPin>("In")};
 };
 
-__attribute__((constructor)) void RegisterFlowTestPackage() {
-  RegisterClasses({&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(), &TFlowRamp::StaticClassInfo(),
-                   &TFlowRecorder::StaticClassInfo()});
+std::vector<const TClassInfo*> Classes() {
+  return {&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(), &TFlowRamp::StaticClassInfo(),
+          &TFlowRecorder::StaticClassInfo()};
 }
+__attribute__((constructor)) void RegisterFlowTestPackage() { RegisterClasses(Classes()); }
 __attribute__((destructor)) void UnregisterFlowTestPackage() {
-  for (const TClassInfo* c : {&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(),
-                              &TFlowRamp::StaticClassInfo(), &TFlowRecorder::StaticClassInfo()})
-    UnregisterClass(*c);
+  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
 }
 
 }  // namespace flowtest

@@ -1,40 +1,55 @@
-// Tests of the nxflow host's commands: listing and describing the classes of
-// a package found on the search path, checking documents (every kind of user
-// error gives one message with file and line and a non-zero status), and
-// editing documents in place without ever leaving half a file.
+// The nxflow host's commands with a test package (one message per user error, no half-written
+// file), and the bundled graphs run with the example package, checked for content and same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "algorithms/NXWindowFilter.h"
 #include "infrastructure/NXGraphDocument.h"
 #include "nxflow/NXFlowHost.h"
 #include "nxflow/NXFlowNode.h"
-#include "runtime/Zandor.TypeInfo.h"
 
 namespace {
 using namespace nx;
 using namespace nx::flow;
 namespace fs = std::filesystem;
 
+const fs::path kGraphs = NX_FLOW_GRAPHS;
+
 struct TResult {
   int Status;
   std::string Out, Err;
 };
 
-TResult Flow(std::vector<std::string> AArgs) {
-  AArgs.insert(AArgs.begin(), {"--packages", NX_FLOW_TEST_PACKAGES});
-  std::ostringstream out, err;
-  const int status = RunCommandLine(AArgs, out, err);
-  return {status, out.str(), err.str()};
-}
-
-std::string ReadAll(const std::string& AFile) {
+std::string ReadAll(const fs::path& AFile) {
   std::ifstream in(AFile, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The two columns of a CSV file after its header line.
+std::vector<std::pair<double, double>> ReadCsv(const fs::path& AFile) {
+  std::ifstream in(AFile);
+  std::vector<std::pair<double, double>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line))
+    if (const std::size_t comma = line.find(','); comma != std::string::npos)
+      rows.emplace_back(std::stod(line.substr(0, comma)), std::stod(line.substr(comma + 1)));
+  return rows;
+}
+
+std::vector<std::string> Entries(const fs::path& ADir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(ADir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class NXFlowTest : public ::testing::Test {
@@ -45,7 +60,26 @@ class NXFlowTest : public ::testing::Test {
     fs::remove_all(FDir);
     fs::create_directories(FDir);
   }
-  void TearDown() override { fs::remove_all(FDir); }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(FDir);
+  }
+  static TResult Flow(std::vector<std::string> AArgs, const char* APackages = NX_FLOW_TEST_PACKAGES) {
+    AArgs.insert(AArgs.begin(), {"--packages", APackages});
+    std::ostringstream out, err;
+    const int status = RunCommandLine(AArgs, out, err);
+    return {status, out.str(), err.str()};
+  }
+  // Runs the bundled graphs with the example package into FDir / AOut; the report.
+  std::string RunGraphs(const std::vector<std::string>& AGraphs, const std::string& AOut,
+                        const std::vector<std::string>& AOptions = {}) {
+    std::vector<std::string> args = {"run"};
+    for (const std::string& g : AGraphs) args.push_back((kGraphs / g).string());
+    args.insert(args.end(), {"--out", (FDir / AOut).string()});
+    args.insert(args.end(), AOptions.begin(), AOptions.end());
+    const TResult r = Flow(args, NX_FLOW_PACKAGES);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return r.Out;
+  }
   std::string Write(const std::string& AName, const std::string& AText) {
     const std::string path = (FDir / AName).string();
     std::ofstream(path, std::ios::binary) << AText;
@@ -74,19 +108,33 @@ std::string WithLine(int ALine, const std::string& AReplacement) {
 TEST_F(NXFlowTest, ListsAndDescribesThePackagesClasses) {
   const TResult list = Flow({"list"});
   ASSERT_EQ(list.Status, 0) << list.Err;
-  EXPECT_NE(list.Out.find("TFlowNode\n  pins: In (sink TNXFTRealSinkPin), Out (source TNXFTRealSourcePin)"),
-            std::string::npos)
-      << list.Out;
-  EXPECT_NE(list.Out.find("Gain=1 Order=4 Shape=fsFlat"), std::string::npos) << list.Out;
-
+  for (const char* part : {"TFlowNode\n  pins: In (sink TNXFTRealSinkPin), Out (source TNXFTRealSourcePin)",
+                           "Gain=1 Order=4 Shape=fsFlat"})
+    EXPECT_NE(list.Out.find(part), std::string::npos) << part << "\n" << list.Out;
   const TResult describe = Flow({"describe", "TFlowNode"});
   ASSERT_EQ(describe.Status, 0) << describe.Err;
   for (const char* part : {"TFlowNode : TComponent", "(minimum 1)", "values: fsFlat fsRamp fsSine", "Out"})
     EXPECT_NE(describe.Out.find(part), std::string::npos) << part << "\n" << describe.Out;
+}
 
-  const TResult typo = Flow({"describe", "TFlowNdoe"});
-  EXPECT_EQ(typo.Status, 1);
-  EXPECT_NE(typo.Err.find("did you mean \"TFlowNode\""), std::string::npos) << typo.Err;
+TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
+  struct TCase {
+    std::vector<std::string> Args;
+    int Status;
+    const char* Expected;
+  } const cases[] = {
+      {{}, 2, ""},
+      {{"check"}, 2, ""},
+      {{"lsit"}, 2, "did you mean one of \"list\""},
+      {{"check", (FDir / "absent.xml").string()}, 1, "absent.xml"},
+      {{"describe", "TFlowNdoe"}, 1, "did you mean \"TFlowNode\""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
+    const TResult r = Flow(c.Args);
+    EXPECT_EQ(r.Status, c.Status);
+    EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
+  }
 }
 
 TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
@@ -124,51 +172,33 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
 
 TEST_F(NXFlowTest, SetEditsTheDocumentInItsOwnFormOrLeavesItAlone) {
   const std::string text = Write("graph.xml", kGood);
-  TResult r = Flow({"set", text, "A.Gain=0.25", "G.B.Shape=fsSine", "B.Order=7"});
-  ASSERT_EQ(r.Status, 0) << r.Err;
+  ASSERT_EQ(Flow({"set", text, "A.Gain=0.25", "G.B.Shape=fsSine", "B.Order=7"}).Status, 0);
   const std::string saved = ReadAll(text);
   for (const char* part : {"Packages=\"flowtestpkg\"", "Gain=\"0.25\"", "Shape=\"fsSine\"", "Order=\"7\"", "<Link "})
     EXPECT_NE(saved.find(part), std::string::npos) << part << "\n" << saved;
   const TResult checked = Flow({"check", text});
   EXPECT_EQ(checked.Status, 0) << checked.Err;
   EXPECT_NE(checked.Out.find("ok (3 components, 1 links)"), std::string::npos) << checked.Out;
-
   // A binary document stays binary.
-  TGraphFile parsed = ReadGraphFile(text);
-  const std::string binary = Write("graph.bin", parsed.Xml->BinaryXML());
+  const std::string binary = Write("graph.bin", ReadGraphFile(text).Xml->BinaryXML());
   ASSERT_EQ(Flow({"set", binary, "A.Gain=2"}).Status, 0);
   const TGraphFile reread = ReadGraphFile(binary);
   EXPECT_TRUE(reread.Binary);
   EXPECT_NE(reread.Xml->SaveXML().find("Name=\"A\" Gain=\"2\""), std::string::npos);
-
-  struct TBad {
-    const char* Setting;
-    const char* Expected;
-  };
-  for (const TBad& bad : {TBad{"A.Gian=2", "did you mean \"Gain\""}, TBad{"Q.Gain=2", "\"Q\""},
-                          TBad{"A.Order=0", "out of range (minimum 1)"}, TBad{"A.Gain=loud", "Gain"},
-                          TBad{"A.Shape=fsSquare", "fsSquare"}, TBad{"A.Gain", "Component.Property=value"}}) {
-    SCOPED_TRACE(bad.Setting);
+  for (const auto& [setting, expected] : std::vector<std::pair<const char*, const char*>>{
+           {"A.Gian=2", "did you mean \"Gain\""}, {"Q.Gain=2", "\"Q\""}, {"A.Order=0", "out of range (minimum 1)"},
+           {"A.Gain=loud", "Gain"}, {"A.Shape=fsSquare", "fsSquare"}, {"A.Gain", "Component.Property=value"}}) {
+    SCOPED_TRACE(setting);
     const std::string before = ReadAll(text);
-    r = Flow({"set", text, "A.Gain=3", bad.Setting});
+    const TResult r = Flow({"set", text, "A.Gain=3", setting});
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find(bad.Expected), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(expected), std::string::npos) << r.Err;
     EXPECT_EQ(ReadAll(text), before);  // nothing written, not even the good setting
   }
   EXPECT_FALSE(fs::exists(text + ".nxflow-tmp"));
 }
 
-TEST_F(NXFlowTest, CommandLineMistakes) {
-  EXPECT_EQ(Flow({}).Status, 2);
-  EXPECT_EQ(Flow({"check"}).Status, 2);
-  const TResult r = Flow({"lsit"});
-  EXPECT_EQ(r.Status, 2);
-  EXPECT_NE(r.Err.find("did you mean one of \"list\""), std::string::npos) << r.Err;
-  EXPECT_EQ(Flow({"check", (FDir / "absent.xml").string()}).Status, 1);
-}
-
-// A ramp generator (the running sample index) into a recorder that writes
-// one sample per line when the run ends.
+// A ramp (the running sample index) into a recorder writing one sample per line at the end.
 const char* const kRun =
     "<NXGraph Version=\"1\" Packages=\"flowtestpkg\" Seconds=\"0.5\">\n"
     "  <TFlowGroup Name=\"G\"><_Components>\n"
@@ -178,38 +208,28 @@ const char* const kRun =
     "  <Links><Link From=\"Ramp\" FromPin=\"OutputPin\" To=\"Rec\" ToPin=\"In\"/></Links>\n"
     "</NXGraph>\n";
 
-std::vector<std::string> Entries(const fs::path& ADir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(ADir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(NXFlowTest, RunsAGraphForTheAskedStreamTimeTheSameEveryTime) {
   const std::string graph = Write("run.xml", kRun);
-  struct TCase {
-    std::vector<std::string> Options;
-    std::size_t Samples;
-  };
-  for (const TCase& c : {TCase{{}, 4000}, TCase{{"--seconds", "1"}, 8000}, TCase{{"--buffers", "7"}, 700},
-                         TCase{{"--seconds", "0.0125"}, 100}, TCase{{"--realtime", "--seconds", "0.05"}, 400}}) {
-    SCOPED_TRACE(::testing::PrintToString(c.Options));
+  for (const auto& [options, samples] : std::vector<std::pair<std::vector<std::string>, std::size_t>>{
+           {{}, 4000}, {{"--seconds", "1"}, 8000}, {{"--buffers", "7"}, 700}, {{"--seconds", "0.0125"}, 100},
+           {{"--realtime", "--seconds", "0.05"}, 400}}) {
+    SCOPED_TRACE(::testing::PrintToString(options));
     std::string first;
     for (int round = 0; round < 2; ++round) {
       const fs::path out = FDir / ("out" + std::to_string(round));
       std::vector<std::string> args = {"run", graph, "--out", out.string()};
-      args.insert(args.end(), c.Options.begin(), c.Options.end());
+      args.insert(args.end(), options.begin(), options.end());
       const TResult r = Flow(args);
       ASSERT_EQ(r.Status, 0) << r.Err;
-      const std::string data = ReadAll((out / "recorded.txt").string());
+      const std::string data = ReadAll(out / "recorded.txt");
       std::istringstream lines(data);
       std::size_t n = 0;
       for (std::string line; std::getline(lines, line); ++n) ASSERT_EQ(line, std::to_string(n));
-      EXPECT_EQ(n, c.Samples);
-      EXPECT_NE(r.Out.find("Rec   TFlowRecorder"), std::string::npos) << r.Out;
-      EXPECT_NE(r.Out.find((out / "recorded.txt").string()), std::string::npos) << r.Out;
+      EXPECT_EQ(n, samples);
+      for (const std::string& part : {std::string("Rec   TFlowRecorder"), (out / "recorded.txt").string()})
+        EXPECT_NE(r.Out.find(part), std::string::npos) << r.Out;
       if (round == 0) first = data;
-      else EXPECT_EQ(data, first);
+      EXPECT_EQ(data, first);
     }
   }
 }
@@ -254,19 +274,15 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
   }
 }
 
-TEST(FlowRunContextTest, RelativeInputsAreLookedUpInTheResultsFirst) {
-  const fs::path base = fs::temp_directory_path() / "nxflow-resolve";
-  fs::remove_all(base);
-  fs::create_directories(base / "results");
-  fs::create_directories(base / "doc");
-  std::ofstream(base / "results" / "made.wav") << "x";
+TEST_F(NXFlowTest, RelativeInputsAreLookedUpInTheResultsFirst) {
+  fs::create_directories(FDir / "results");
+  std::ofstream(FDir / "results" / "made.wav") << "x";
   TFlowRunContext context;
-  context.DocumentDir = (base / "doc").string();
-  context.ResultDir = (base / "results").string();
-  EXPECT_EQ(context.ResolveInput("made.wav"), (base / "results" / "made.wav").string());
-  EXPECT_EQ(context.ResolveInput("other.wav"), (base / "doc" / "other.wav").string());
+  context.DocumentDir = (FDir / "doc").string();
+  context.ResultDir = (FDir / "results").string();
+  EXPECT_EQ(context.ResolveInput("made.wav"), (FDir / "results" / "made.wav").string());
+  EXPECT_EQ(context.ResolveInput("other.wav"), (FDir / "doc" / "other.wav").string());
   EXPECT_EQ(context.ResolveInput("/abs/x.wav"), "/abs/x.wav");
-  fs::remove_all(base);
 }
 
 TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
@@ -276,6 +292,108 @@ TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
   EXPECT_EQ(NearestNames("SampelRate", names), std::vector<std::string>{"SampleRate"});
   EXPECT_TRUE(NearestNames("Volume", names).empty());
   EXPECT_EQ(NearestNames("Ordr", {"Order", "Orders", "Odr"}, 2), (std::vector<std::string>{"Order", "Odr"}));
+}
+
+TEST_F(NXFlowTest, FilterDemoRemovesWhatItsDesignPromises) {
+  const std::string report = RunGraphs({"filter-demo.xml"}, "filter", {"--seconds", "10"});
+  for (const char* name : {"mix", "lowpass", "bandpass"})
+    for (const char* kind : {"-scope.png", "-scope.csv", "-spectrum.png", "-spectrum.csv"}) {
+      const fs::path file = FDir / "filter" / (std::string(name) + kind);
+      EXPECT_TRUE(fs::exists(file)) << file;
+      EXPECT_NE(report.find(file.string()), std::string::npos) << report;
+    }
+  // The FIR low-pass as the graph designs it, over a stop band past its transition.
+  const double rate = 48000, stopEdge = 5000;
+  const TIntfPtr<TNXFilterInfo> fir =
+      NXFilterCalc(ftFIR, fdftLowPass, 128, 2000, 0, rate, wtBlackman, iirButterworth, 0);
+  const TNXBand pass{0, 1000 / rate}, stop{stopEdge / rate, 0.5};
+  const double promised = fir->DesignReport({&pass, 1}, {&stop, 1}).StopbandAttenuationDb;
+  ASSERT_GT(promised, 60);
+  const auto mix = ReadCsv(FDir / "filter/mix-spectrum.csv");
+  const auto low = ReadCsv(FDir / "filter/lowpass-spectrum.csv");
+  const auto band = ReadCsv(FDir / "filter/bandpass-spectrum.csv");
+  ASSERT_EQ(mix.size(), 2049u);
+  ASSERT_EQ(low.size(), mix.size());
+  ASSERT_EQ(band.size(), mix.size());
+  // The noise fills every bin: the filtered spectrum lies below the mix by the promise (3 dB scatter).
+  double worst = -1e9;
+  for (std::size_t k = 0; k < mix.size(); ++k) {
+    ASSERT_NEAR(low[k].first, k * rate / 4096, 1e-6);
+    if (mix[k].first >= stopEdge) worst = std::max(worst, low[k].second - mix[k].second);
+  }
+  EXPECT_LE(worst, -promised + 3) << "promised " << promised << " dB";
+  // The band-pass keeps the 7 kHz tone and removes the 440 Hz one.
+  auto at = [&](const std::vector<std::pair<double, double>>& ASpectrum, double AHz) {
+    return ASpectrum[static_cast<std::size_t>(std::lround(AHz * 4096 / rate))].second;
+  };
+  EXPECT_NEAR(at(band, 7000), at(mix, 7000), 1.0);
+  EXPECT_LT(at(band, 440) - at(mix, 440), -40);
+  EXPECT_NEAR(at(low, 440), at(mix, 440), 0.5);
+}
+
+// The slow input's 512 samples per buffer are stretched to 1,024 by nearest sample (halves to even).
+TEST_F(NXFlowTest, MixerDemoOutputIsTheSumOfItsInputs) {
+  RunGraphs({"mixer-demo.xml"}, "mixer");
+  const auto slow = ReadCsv(FDir / "mixer/slow.csv");
+  const auto fast = ReadCsv(FDir / "mixer/fast.csv");
+  const auto mix = ReadCsv(FDir / "mixer/mix.csv");
+  ASSERT_GE(slow.size(), 15000u);
+  ASSERT_GE(mix.size(), 30000u);
+  ASSERT_LE(mix.size(), fast.size());
+  for (std::size_t n = 0; n < mix.size(); ++n) {
+    const std::size_t k = n / 1024, i = n % 1024;
+    const auto j = std::min<std::int64_t>(static_cast<std::int64_t>(std::nearbyint(i * 511.0 / 1024)), 511);
+    ASSERT_EQ(mix[n].second, slow[k * 512 + static_cast<std::size_t>(j)].second + fast[n].second) << "sample " << n;
+  }
+}
+
+TEST_F(NXFlowTest, WavRoundTripGivesBackEverySample) {
+  const std::string report = RunGraphs({"wav-write.xml", "wav-read.xml"}, "wav");
+  const std::string generated = ReadAll(FDir / "wav/generated.csv");
+  EXPECT_EQ(std::count(generated.begin(), generated.end(), '\n'), 88201);  // header + 2 s at 44.1 kHz
+  EXPECT_EQ(ReadAll(FDir / "wav/played.csv"), generated);
+  const auto levels = ReadCsv(FDir / "wav/levels.csv");
+  ASSERT_EQ(levels.size(), 200u);  // one per buffer of 441
+  for (const auto& [index, rms] : levels) EXPECT_NEAR(rms, 0.5 / std::sqrt(2.0), 1e-3);
+  EXPECT_NE(report.find("peak -6.02 dBFS"), std::string::npos) << report;
+}
+
+TEST_F(NXFlowTest, BundledGraphsWriteTheSameBytesEveryTime) {
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+      {{"filter-demo.xml"}, {"mix-scope.csv", "lowpass-spectrum.csv", "bandpass-spectrum.csv", "mix-spectrum.png"}},
+      {{"mixer-demo.xml"}, {"mix.csv", "mix-scope.png"}},
+      {{"wav-write.xml", "wav-read.xml"}, {"tone.wav", "played.csv", "levels.csv"}},
+  };
+  for (const auto& [graphs, files] : cases) {
+    SCOPED_TRACE(graphs[0]);
+    for (const int round : {0, 1}) RunGraphs(graphs, graphs[0] + std::to_string(round), {"--seconds", "1.5"});
+    for (const std::string& f : files) {
+      const std::string bytes = ReadAll(FDir / (graphs[0] + "0") / f);
+      EXPECT_FALSE(bytes.empty()) << f;
+      EXPECT_TRUE(bytes == ReadAll(FDir / (graphs[0] + "1") / f)) << f << " differs between two runs";
+    }
+  }
+}
+
+TEST_F(NXFlowTest, TheReadmesOwnPackageClipsAtItsLevel) {
+  RunGraphs({"clipper-demo.xml"}, "clipper", {"--set", "Clip.Level=0.25"});
+  const auto clipped = ReadCsv(FDir / "clipper/clipped-samples.csv");
+  ASSERT_EQ(clipped.size(), 48000u);
+  double low = 0, high = 0;
+  for (const auto& [n, value] : clipped) {
+    EXPECT_NEAR(value, std::clamp(std::sin(2 * M_PI * 200 * n / 48000), -0.25, 0.25), 1e-9) << "sample " << n;
+    low = std::min(low, value);
+    high = std::max(high, value);
+  }
+  EXPECT_EQ(std::pair(low, high), std::pair(-0.25, 0.25));
+  // The README shows the package's source as it is built.
+  const std::string readme = ReadAll(fs::path(NX_SOURCE_DIR) / "README.md");
+  const std::string marker = "<!-- examples/package/ClipperPackage.cpp -->\n```cpp\n";
+  const std::size_t begin = readme.find(marker);
+  ASSERT_NE(begin, std::string::npos);
+  const std::size_t end = readme.find("```\n", begin + marker.size());
+  EXPECT_EQ(readme.substr(begin + marker.size(), end - begin - marker.size()),
+            ReadAll(fs::path(NX_SOURCE_DIR) / "examples/package/ClipperPackage.cpp"));
 }
 
 }  // namespace
