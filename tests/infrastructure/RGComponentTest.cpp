@@ -117,18 +117,17 @@ TEST(RGComponent, MakeRectRoundsTiesToEvenAndRaisesOutOfRange) {
 
 TEST(RGComponent, ColorToRGBAnswersSystemColoursByTheirLowByte) {
   const struct {
-    std::int32_t Color, Want;
+    std::uint32_t Color;
+    std::int32_t Want;
   } cases[] = {
-      {0x00123456, 0x00123456},                                  // an RGB colour as it is
-      {0x7FFFFFFF, 0x7FFFFFFF},                                  // still non-negative
-      {static_cast<std::int32_t>(0x8000000F), 0x00C8D0D4},       // button face
-      {static_cast<std::int32_t>(0x80000005), 0x00FFFFFF},       // window
-      {static_cast<std::int32_t>(0x80000008), 0x00000000},       // window text
-      {static_cast<std::int32_t>(0x80000018), 0x00E1FFFF},       // tooltip background
-      {static_cast<std::int32_t>(0xFF00010D), 0x006A240A},       // only the low byte names the colour
-      {static_cast<std::int32_t>(0x800000FF), 0},                // no such colour
+      {0x00123456, 0x00123456}, {0x7FFFFFFF, 0x7FFFFFFF},  // RGB colours as they are
+      {0x8000000F, 0x00C8D0D4}, {0x80000005, 0x00FFFFFF},  // button face, window
+      {0x80000008, 0x00000000}, {0x80000018, 0x00E1FFFF},  // window text, tooltip background
+      {0xFF00010D, 0x006A240A},                            // only the low byte names the colour
+      {0x800000FF, 0},                                     // no such colour
   };
-  for (const auto& c : cases) EXPECT_EQ(RGColorToRGB(c.Color), c.Want) << std::hex << c.Color;
+  for (const auto& c : cases)
+    EXPECT_EQ(RGColorToRGB(static_cast<std::int32_t>(c.Color)), c.Want) << std::hex << c.Color;
 }
 
 TEST(RGComponent, LimitMinMaxClampsOnlyWhenAskedAndNeverByNaN) {

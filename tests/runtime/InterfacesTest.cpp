@@ -159,7 +159,7 @@ static_assert(!std::is_convertible_v<TFooBar*, TIntfPtr<IFoo>>);
 static_assert(std::is_assignable_v<TIntfPtr<IFoo>&, std::nullptr_t>);
 static_assert(std::is_convertible_v<TIntfPtr<TFooBar>, TIntfPtr<IFoo>>);
 
-TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
+TEST(IntfPtrTest, CopiesMovesResetsDetachAndAttachCountReferences) {
   std::atomic<int> destroyed{0};
   auto* raw = new TFooBar(&destroyed, 0);
   EXPECT_EQ(raw->RefCount(), 0);
@@ -193,21 +193,19 @@ TEST(IntfPtrTest, CopiesMovesAndResetsCountReferences) {
     EXPECT_EQ(destroyed.load(), 0);
   }
   EXPECT_EQ(destroyed.load(), 1);
-}
-
-TEST(IntfPtrTest, DetachKeepsTheReferenceAndAttachAdoptsIt) {
-  std::atomic<int> destroyed{0}, destroyed2{0};
+  // Detach keeps the reference and Attach adopts it; Attach over a held pointer releases the old one.
+  std::atomic<int> destroyed2{0};
   TIntfPtr<IBar> a(new TFooBar(&destroyed, 0));
-  IBar* raw = a.Detach();
+  IBar* detached = a.Detach();
   EXPECT_FALSE(a);
-  EXPECT_EQ(destroyed.load(), 0);  // the detached reference keeps it alive
+  EXPECT_EQ(destroyed.load(), 1);  // the detached reference keeps it alive
   TIntfPtr<IBar> b;
-  b.Attach(raw);  // adopts without another reference
-  EXPECT_EQ(raw->_AddRef(), 2);
-  EXPECT_EQ(raw->_Release(), 1);
+  b.Attach(detached);
+  EXPECT_EQ(detached->_AddRef(), 2);
+  EXPECT_EQ(detached->_Release(), 1);
   TIntfPtr<IBar> other(new TFooBar(&destroyed2, 0));
-  b.Attach(other.Detach());  // over a held pointer: releases the old one
-  EXPECT_EQ(destroyed.load(), 1);
+  b.Attach(other.Detach());
+  EXPECT_EQ(destroyed.load(), 2);
   b.Reset();
   EXPECT_EQ(destroyed2.load(), 1);
 }

@@ -159,16 +159,13 @@ TEST(SerializationTest, WriterMisuseIsAnAssertion) {
 }
 
 TEST(SerializationTest, NestingIsLimitedOnBothSides) {
-  {
-    TStringStream s;
-    TBinaryWriter w(s, "T");
-    for (int i = 1; i < kMaxSerializationDepth; ++i) w.BeginObject("o", "T");
-    EXPECT_THROW(w.BeginObject("o", "T"), ESerializationError);
-    w.BeginList("l");
-    EXPECT_THROW(w.BeginItem("T"), ESerializationError);
-  }
-  // A form nested one level deeper than allowed, built by hand: each level
-  // is the member header and length of the next object.
+  TStringStream deep;
+  TBinaryWriter w(deep, "T");
+  for (int i = 1; i < kMaxSerializationDepth; ++i) w.BeginObject("o", "T");
+  EXPECT_THROW(w.BeginObject("o", "T"), ESerializationError);
+  w.BeginList("l");
+  EXPECT_THROW(w.BeginItem("T"), ESerializationError);
+  // A form one level deeper than allowed, by hand: each level is the next object's header and length.
   const int levels = kMaxSerializationDepth + 1;
   std::string doc("NXSF\x01", 5);
   std::vector<std::size_t> lengthAt;
