@@ -1,7 +1,5 @@
-// Tests of component collections: list operations and moving items between
-// lists, the "_OwnerCollection" link in both streaming forms, removal of
-// freed items, a host freed without its items, a save and load of a host
-// with its lists, the registry and the property look-ups.
+// Tests of component collections: list operations, moving items between lists, the
+// "_OwnerCollection" link, freed items and hosts, saving and loading, the registry and look-ups.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -84,12 +82,11 @@ class ComponentCollectionTest : public ::testing::Test {
 TEST_F(ComponentCollectionTest, ListOperationsKeepTheUsersOrder) {
   THostPtr host = MakeHost({"A", "B", "C", "D"});
   TNXComponentItems& list = *host->Items();
-  struct TStep {
+  const struct {
     const char* What;
     std::function<void()> Run;
     const char* Order;
-  };
-  const TStep steps[] = {
+  } steps[] = {
       {"MoveTo", [&] { list.MoveTo(0, 2); }, "B C A D "},
       {"MoveTo past the end", [&] { list.MoveTo(0, 99); }, "C A D B "},
       {"Exchange", [&] { list.Exchange(0, 3); }, "B A D C "},
@@ -102,7 +99,7 @@ TEST_F(ComponentCollectionTest, ListOperationsKeepTheUsersOrder) {
       {"AddItemAtFixedIndex (present)", [&] { list.AddItemAtFixedIndex(Item(host.get(), "D"), 2); }, "A B D C "},
       {"SetChildOrder", [&] { list.SetChildOrder(Item(host.get(), "C"), 0); }, "C A B D "},
   };
-  for (const TStep& s : steps) {
+  for (const auto& s : steps) {
     s.Run();
     EXPECT_EQ(Names(list), s.Order) << s.What;
   }
@@ -140,15 +137,12 @@ TEST_F(ComponentCollectionTest, MovingIntoTheSameListDoesNothing) {
   TComponent::SetOwnerChangedObserver({});
 }
 
-TEST_F(ComponentCollectionTest, FreedItemsLeaveTheirList) {
-  THostPtr host = MakeHost({"A", "B", "C"});
-  TComponent::Free(Item(host.get(), "B"));
-  EXPECT_EQ(Names(*host->Items()), "A C ");
-  delete Item(host.get(), "A");  // a plain delete too
-  EXPECT_EQ(Names(*host->Items()), "C ");
-}
-
-TEST_F(ComponentCollectionTest, FreeingTheHostLeavesTheItemsAlive) {
+TEST_F(ComponentCollectionTest, FreedItemsLeaveTheirListAndAFreedHostLeavesItsItems) {
+  THostPtr list = MakeHost({"A", "B", "C"});
+  TComponent::Free(Item(list.get(), "B"));
+  EXPECT_EQ(Names(*list->Items()), "A C ");
+  delete Item(list.get(), "A");  // a plain delete too
+  EXPECT_EQ(Names(*list->Items()), "C ");
   // The document owns host and items; the items' parent is the host.
   auto* form = new TComponent(nullptr);
   auto* host = new TListHost(form);
@@ -188,9 +182,7 @@ TEST_F(ComponentCollectionTest, OwnerCollectionLinksByPropertyNameInBothForms) {
       auto* item = new TTestItem(host.get());
       item->SetListOwner(host.get());
       TMemoryStream stream;
-      WriteMembers(stream, [&](IWriter& w) {
-        if (c.Name) w.WriteString("_OwnerCollection", c.Name);
-      });
+      WriteMembers(stream, [&](IWriter& w) { if (c.Name) w.WriteString("_OwnerCollection", c.Name); });
       TBinaryReader r(stream);
       if (memberWise) item->SerializationRead(r);
       else ReadObject(r, *item);  // through DefineProperties
@@ -204,13 +196,7 @@ TEST_F(ComponentCollectionTest, OwnerCollectionLinksByPropertyNameInBothForms) {
   for (TTestItem* item : {Item(host.get(), "A"), loose}) {
     for (bool memberWise : {false, true}) {
       TMemoryStream stream;
-      {
-        TBinaryWriter w(stream, "TTestItem");
-        if (memberWise) item->SerializationWrite(w);
-        else WriteObject(w, *item);
-        w.Finish();
-      }
-      stream.SetPosition(0);
+      WriteMembers(stream, [&](IWriter& w) { memberWise ? item->SerializationWrite(w) : WriteObject(w, *item); });
       TBinaryReader r(stream);
       std::string name;
       EXPECT_EQ(r.ReadString("_OwnerCollection", name), item != loose);

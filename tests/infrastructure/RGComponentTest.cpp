@@ -1,8 +1,5 @@
-// Tests of the base component properties: every class starts at the
-// defaults its table declares and notifies once per effective change; the
-// free routines (ties to even, range errors, system colours, clamping with
-// NaN bounds); the byte array's bit-set rule and "_Data" streaming; the
-// paired lock of the input/output component held from two threads.
+// Tests of the base component properties (declared defaults, one notification per change), the
+// free routines, the byte array's bits and streaming, and the input/output component's paired lock.
 #include <gtest/gtest.h>
 
 #include <locale.h>
@@ -10,8 +7,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <thread>
 
+#include "../runtime/ThreadTestSupport.h"
 #include "ExceptionMessage.h"
 #include "infrastructure/RGComponent.h"
 #include "nxruntime.h"
@@ -30,16 +27,11 @@ struct THost : TLockComponent {
 };
 
 const TClassInfo* const kPropertyClasses[] = {
-    &TRGLogin::StaticClassInfo(),
-    &TRGOptionalSettingProperty::StaticClassInfo(),
-    &TRGOptionalVisibilityProperty::StaticClassInfo(),
-    &TRGIntegerPointProperty::StaticClassInfo(),
-    &TRGFloatPointProperty::StaticClassInfo(),
-    &TRGCollectionPoint::StaticClassInfo(),
-    &TRGMasterPumping::StaticClassInfo(),
-    &TRGDefaultEnabledMasterPumping::StaticClassInfo(),
-    &TRGNamedCollectionItem::StaticClassInfo(),
-    &TRGOptionalNamedCollectionItem::StaticClassInfo(),
+    &TRGLogin::StaticClassInfo(),           &TRGOptionalSettingProperty::StaticClassInfo(),
+    &TRGOptionalVisibilityProperty::StaticClassInfo(), &TRGIntegerPointProperty::StaticClassInfo(),
+    &TRGFloatPointProperty::StaticClassInfo(), &TRGCollectionPoint::StaticClassInfo(),
+    &TRGMasterPumping::StaticClassInfo(),   &TRGDefaultEnabledMasterPumping::StaticClassInfo(),
+    &TRGNamedCollectionItem::StaticClassInfo(), &TRGOptionalNamedCollectionItem::StaticClassInfo(),
 };
 
 // A value of the property's type that differs from its default.
@@ -52,8 +44,7 @@ TVariant OtherValue(const TPropInfo& p) {
   }
 }
 
-// Every class is registered by name at start-up, every object starts at its
-// class's declared defaults and its setters notify once per effective change.
+// Every class is registered at start-up, starts at its declared defaults and notifies once per change.
 TEST(RGComponent, EveryClassStartsAtItsDefaultsAndNotifiesOncePerChange) {
   for (const TClassInfo* c : kPropertyClasses) {
     EXPECT_EQ(FindClassInfo(c->Name()), c);
@@ -126,18 +117,17 @@ TEST(RGComponent, MakeRectRoundsTiesToEvenAndRaisesOutOfRange) {
 
 TEST(RGComponent, ColorToRGBAnswersSystemColoursByTheirLowByte) {
   const struct {
-    std::int32_t Color, Want;
+    std::uint32_t Color;
+    std::int32_t Want;
   } cases[] = {
-      {0x00123456, 0x00123456},                                  // an RGB colour as it is
-      {0x7FFFFFFF, 0x7FFFFFFF},                                  // still non-negative
-      {static_cast<std::int32_t>(0x8000000F), 0x00C8D0D4},       // button face
-      {static_cast<std::int32_t>(0x80000005), 0x00FFFFFF},       // window
-      {static_cast<std::int32_t>(0x80000008), 0x00000000},       // window text
-      {static_cast<std::int32_t>(0x80000018), 0x00E1FFFF},       // tooltip background
-      {static_cast<std::int32_t>(0xFF00010D), 0x006A240A},       // only the low byte names the colour
-      {static_cast<std::int32_t>(0x800000FF), 0},                // no such colour
+      {0x00123456, 0x00123456}, {0x7FFFFFFF, 0x7FFFFFFF},  // RGB colours as they are
+      {0x8000000F, 0x00C8D0D4}, {0x80000005, 0x00FFFFFF},  // button face, window
+      {0x80000008, 0x00000000}, {0x80000018, 0x00E1FFFF},  // window text, tooltip background
+      {0xFF00010D, 0x006A240A},                            // only the low byte names the colour
+      {0x800000FF, 0},                                     // no such colour
   };
-  for (const auto& c : cases) EXPECT_EQ(RGColorToRGB(c.Color), c.Want) << std::hex << c.Color;
+  for (const auto& c : cases)
+    EXPECT_EQ(RGColorToRGB(static_cast<std::int32_t>(c.Color)), c.Want) << std::hex << c.Color;
 }
 
 TEST(RGComponent, LimitMinMaxClampsOnlyWhenAskedAndNeverByNaN) {
@@ -169,11 +159,8 @@ TEST(RGComponent, SetDataBitsChangesOnlyWhenTheListDiffers) {
     bool Changed;
     std::vector<std::uint8_t> After;
   } cases[] = {
-      {{1, 2}, BitsOf({1, 2}), false, {1, 2}},
-      {{1, 2}, BitsOf({1, 3}), true, {1, 3}},
-      {{1, 2}, {}, true, {}},
-      {{}, {}, false, {}},
-      {{}, BitsOf({0xFF}), true, {0xFF}},
+      {{1, 2}, BitsOf({1, 2}), false, {1, 2}}, {{1, 2}, BitsOf({1, 3}), true, {1, 3}},
+      {{1, 2}, {}, true, {}}, {{}, {}, false, {}}, {{}, BitsOf({0xFF}), true, {0xFF}},
       {{0}, {TRGBits::MakeSize(0)}, false, {0}},  // an empty set stands for 0
       {{7}, {TRGBits::MakeSize(16, true)}, true, {0xFF}},  // the first byte of a longer set
   };
@@ -252,33 +239,14 @@ TEST(RGComponent, LanguageAsksItsGetterEachTimeAndNamesFromLocaleData) {
   EXPECT_EQ(TRGLanguage::LocaleNameOf(0x0409), "en_US");
   EXPECT_EQ(TRGLanguage::LocaleNameOf(0x0C0A), "es_ES");
   EXPECT_EQ(TRGLanguage(0x7FFFu).GetLocalizedName(), "");  // an identifier the table lacks
-
+  // With the system's German locale data the name comes from it; without it there is none.
   const std::string name = TRGLanguage(0x0407u).LocalizedName();
-  // With the system's German locale data the name comes from it; without
-  // it there is no name (never a made-up one).
   locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
-  if (!de) {
-    EXPECT_EQ(name, "");
-    return;
-  }
-  freelocale(de);
-  EXPECT_EQ(name.rfind("German", 0), 0u) << name;
+  EXPECT_EQ(name.substr(0, 6), de ? "German" : "") << name;
+  if (de) freelocale(de);
 }
 
-// Whether another thread could take ALock now (it is left free again).
-bool FreeForOthers(IChangeNotifyLock* ALock) {
-  bool taken = false;
-  std::thread t([&] {
-    taken = ALock->TryBeginWrite();
-    if (taken) ALock->EndWrite();
-  });
-  t.join();
-  return taken;
-}
-
-// The component's two sides form a paired lock (its two-thread behaviour is
-// tested with the paired lock itself): each side leaves the other free, and
-// the whole lock excludes both.
+// Each side of the component's paired lock leaves the other free; the whole lock excludes both.
 TEST(RGComponent, InputAndOutputSidesFormThePairedLock) {
   std::unique_ptr<TRGInputOutputLockComponent> c(new TRGInputOutputLockComponent(nullptr));
   TRGMasterPumping pumping(c.get());

@@ -27,8 +27,7 @@ TEST(OpenCLErrorNames, CodesMapToTheirNames) {
                 {CL_BUILD_PROGRAM_FAILURE, "CL_BUILD_PROGRAM_FAILURE"},
                 {CL_INVALID_KERNEL_NAME, "CL_INVALID_KERNEL_NAME"},
                 {CL_INVALID_DEVICE_PARTITION_COUNT, "CL_INVALID_DEVICE_PARTITION_COUNT"},
-                {-1001, "CL_PLATFORM_NOT_FOUND_KHR"},
-                {-9999, "CL_UNKNOWN_ERROR"}};
+                {-1001, "CL_PLATFORM_NOT_FOUND_KHR"}, {-9999, "CL_UNKNOWN_ERROR"}};
   for (const auto& c : kCases) EXPECT_STREQ(OpenCLErrorName(c.Code), c.Name) << c.Code;
   const EOpenCLError e(CL_INVALID_VALUE, "clFoo", "details");
   EXPECT_EQ(std::string(e.what()), "clFoo: CL_INVALID_VALUE (-30)\ndetails");
@@ -39,8 +38,7 @@ TEST(OpenCLMemoryFlags, SetIsTheClFlagWord) {
   const struct {
     TOCLMemoryFlags Flags;
     cl_mem_flags Expected;
-  } kCases[] = {{{}, 0},
-                {TOCLMemoryFlag::mfReadWrite, CL_MEM_READ_WRITE},
+  } kCases[] = {{{}, 0}, {TOCLMemoryFlag::mfReadWrite, CL_MEM_READ_WRITE},
                 {{TOCLMemoryFlag::mfReadOnly, TOCLMemoryFlag::mfCopyHostPtr}, CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR},
                 {{TOCLMemoryFlag::mfWriteOnly, TOCLMemoryFlag::mfUseHostPtr}, CL_MEM_WRITE_ONLY | CL_MEM_USE_HOST_PTR},
                 {{TOCLMemoryFlag::mfAllocHostPtr, TOCLMemoryFlag::mfHostNoAccess},
@@ -83,7 +81,6 @@ TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
   EXPECT_EQ(kernel->GetName(), "scale");
   EXPECT_EQ(kernel->GetArgCount(), 2u);
   auto queue = context->CreateQueue();
-
   const struct {
     std::size_t Count;
     double Factor;
@@ -118,7 +115,6 @@ TEST(OpenCLErrors, CarryTheCallTheErrorNameAndTheBuildLog) {
   auto queue = context->GetDefaultQueue();
   auto small = context->CreateBuffer(TOCLMemoryFlag::mfReadWrite, 16);
   double sink[4] = {};
-
   const struct {
     const char* Name;
     std::function<void()> Call;

@@ -1,7 +1,6 @@
-// Threaded tests of the change-notify locks: the two sides of a paired lock
-// are held by two threads at once, the whole lock excludes both sides, a
-// lock released for a wait comes back at its depth, and property setters
-// and readers on several threads share an owner's lock.
+// Threaded tests of the change-notify locks: the two sides of a paired lock held by two threads
+// at once, the whole lock excluding both, a lock released for a wait, and property setters and
+// readers on several threads sharing an owner's lock.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,10 +8,7 @@
 #include <thread>
 
 #include "PropsTestClasses.h"
-#include "runtime/Zandor.Components.h"
-#include "runtime/Zandor.Design.h"
-#include "runtime/Zandor.Serialization.h"
-#include "runtime/Zandor.Streams.h"
+#include "ThreadTestSupport.h"
 
 namespace nxtest {
 namespace {
@@ -22,17 +18,6 @@ struct TPair {
   TIntfPtr<IChangeNotifyLock> Out = TChangeNotifyLock::Make();
   TIntfPtr<IChangeNotifyLock> Both = TPairedLock::Make(In, Out);
 };
-
-// Whether another thread could take ALock now (it is left free again).
-bool FreeForOthers(IChangeNotifyLock* ALock) {
-  bool taken = false;
-  std::thread t([&] {
-    taken = ALock->TryBeginWrite();
-    if (taken) ALock->EndWrite();
-  });
-  t.join();
-  return taken;
-}
 
 TEST(PairedLock, TwoThreadsHoldTheTwoSidesAtOnce) {
   TPair p;
@@ -71,7 +56,6 @@ TEST(PairedLock, TheWholeLockExcludesEachSide) {
   p.Both->EndWrite();
   EXPECT_TRUE(FreeForOthers(p.In.Get()));
   EXPECT_TRUE(FreeForOthers(p.Out.Get()));
-
   // A thread waiting for the whole lock gets it only once the side another thread holds is free.
   std::atomic<bool> acquired{false};
   std::latch outHeld(1), release(1);

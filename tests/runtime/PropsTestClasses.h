@@ -1,7 +1,5 @@
-// Test support: a small family of property objects and components that
-// publishes every kind of property (each scalar type, an enumeration, an
-// owned sub-object, a collection with two item classes, a component
-// reference, a re-published default, accessor and read-only properties).
+// Test support: property objects and components that publish every kind of property (scalars, an
+// enumeration and a set, sub-objects, a collection, a reference, events, re-published defaults).
 #pragma once
 
 #include <cstdint>
@@ -75,8 +73,7 @@ class TTestSettings : public TEnabledPersistent {
   std::int32_t Twice() const { return 2 * Count(); }
   TTestQueue* Queue() const { return FQueue.get(); }
   TTestPoints* Points() const { return FPoints.get(); }
-  // A per-owner default: the owner sets value and default together, and the
-  // value is streamed only when it differs from that default.
+  // A per-owner default: the value is streamed only when it differs from it.
   void SetTint(std::uint32_t AValue) { SetNotify(FTint, AValue); }
   void SetTint_Default(std::uint32_t AValue) {
     FTint_Default = AValue;
@@ -145,9 +142,8 @@ class TTestDefaultPumping : public TTestPumping {
   }
 };
 
-// A component that counts the change notifications it hears, references
-// another component, keeps a byte block as an extra member and logs its
-// Loaded and BeforeDestruction calls.
+// A component that counts the notifications it hears, references another component, keeps a byte
+// block as an extra member and logs its Loaded and BeforeDestruction calls.
 class TTestComponent : public TLockComponent {
   NX_PERSISTENT(TTestComponent, TLockComponent)
  public:
@@ -165,7 +161,6 @@ class TTestComponent : public TLockComponent {
   int Notifications = 0;
   int LoadedCalls = 0;
   std::vector<std::string> Heard;
-
   void OwnedChanged(TPersistent* ASource) override {
     if (!Initializing()) ++Notifications;
     TLockComponent::OwnedChanged(ASource);

@@ -1,10 +1,9 @@
-// Tests of the member-wise binary writer and reader: every kind of value
-// round trips, members are found by key in any order and unknown ones are
-// skipped, type and range mismatches are refused, and damaged input (cut
-// short, bytes changed, lengths made huge, nesting made deep) ends in the
-// reader's own error or the stream's read error.
+// Tests of the member-wise binary writer and reader: every kind of value round trips by key in
+// any order, mismatches are refused, and damaged input ends in the reader's own error or the
+// stream's read error. Then the class registry and data objects written and read by class name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -63,7 +62,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   TStringStream s(SampleDocument() + "tail");
   TBinaryReader r(s);
   EXPECT_EQ(r.RootClassName(), "TRoot");
-
   // Asked in another order than written.
   EXPECT_EQ(Got(r, &IReader::ReadString, "text"), std::string("h\0llo \xC3\xA4", 9));
   EXPECT_EQ(Got(r, &IReader::ReadDouble, "pi"), 3.141592653589793);
@@ -83,7 +81,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   ASSERT_TRUE(r.ReadBytesInto("bytes", two, 2, copied));
   EXPECT_EQ(copied, 2u);
   EXPECT_EQ(std::vector<std::uint8_t>(two, two + 3), (std::vector<std::uint8_t>{0, 1, 7}));
-
   // The list first, then the object that was written before it.
   std::uint32_t count = 0;
   ASSERT_TRUE(r.BeginList("items", count));
@@ -101,7 +98,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   ASSERT_TRUE(r.BeginList("none", count));
   EXPECT_EQ(count, 0u);
   r.EndList();
-
   std::string cls;
   ASSERT_TRUE(r.BeginObject("child", cls));
   EXPECT_EQ(cls, "TChild");
@@ -112,7 +108,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   r.EndObject();
   EXPECT_EQ(Got(r, &IReader::ReadInt32, "depth"), 2);
   r.EndObject();
-
   // Back in the root; absent keys leave the value alone.
   EXPECT_TRUE(r.HasKey("pi"));
   std::int32_t untouched = 42;
@@ -120,7 +115,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   EXPECT_EQ(untouched, 42);
   EXPECT_FALSE(r.BeginObject("absent", cls));
   EXPECT_FALSE(r.BeginList("absent", count));
-
   // The stream ends up right after the document.
   r.Finish();
   EXPECT_EQ(s.ReadString(10), "tail");
@@ -137,7 +131,6 @@ TEST(SerializationTest, IntegersConvertWhenTheValueFitsAndKindsMustMatch) {
   w.Finish();
   s.SetPosition(0);
   TBinaryReader r(s);
-
   EXPECT_EQ(Got(r, &IReader::ReadInt32, "small"), -5);
   EXPECT_EQ(Got(r, &IReader::ReadInt64, "u"), 7);
   EXPECT_EQ(Got(r, &IReader::ReadUInt64, "big"), 0x100000000ull);
@@ -166,16 +159,13 @@ TEST(SerializationTest, WriterMisuseIsAnAssertion) {
 }
 
 TEST(SerializationTest, NestingIsLimitedOnBothSides) {
-  {
-    TStringStream s;
-    TBinaryWriter w(s, "T");
-    for (int i = 1; i < kMaxSerializationDepth; ++i) w.BeginObject("o", "T");
-    EXPECT_THROW(w.BeginObject("o", "T"), ESerializationError);
-    w.BeginList("l");
-    EXPECT_THROW(w.BeginItem("T"), ESerializationError);
-  }
-  // A form nested one level deeper than allowed, built by hand: each level
-  // is the member header and length of the next object.
+  TStringStream deep;
+  TBinaryWriter w(deep, "T");
+  for (int i = 1; i < kMaxSerializationDepth; ++i) w.BeginObject("o", "T");
+  EXPECT_THROW(w.BeginObject("o", "T"), ESerializationError);
+  w.BeginList("l");
+  EXPECT_THROW(w.BeginItem("T"), ESerializationError);
+  // A form one level deeper than allowed, by hand: each level is the next object's header and length.
   const int levels = kMaxSerializationDepth + 1;
   std::string doc("NXSF\x01", 5);
   std::vector<std::size_t> lengthAt;
@@ -232,46 +222,35 @@ void ReadAll(TStream& AStream) {
   r.Finish();
 }
 
-TEST(SerializationTest, EveryTruncationIsRefused) {
-  const std::string doc = SampleDocument();
-  for (std::size_t n = 0; n < doc.size(); ++n) {
-    TStringStream s(doc.substr(0, n));
-    try {
-      ReadAll(s);
-      ADD_FAILURE() << "a document cut to " << n << " of " << doc.size() << " bytes was read";
-    } catch (const ESerializationError&) {
-    } catch (const EReadError&) {
-    }
+// Whether reading ADoc ends in one of the two errors (any other exception escapes).
+bool Refused(const std::string& ADoc) {
+  TStringStream s(ADoc);
+  try {
+    ReadAll(s);
+  } catch (const ESerializationError&) {
+    return true;
+  } catch (const EReadError&) {
+    return true;
   }
+  return false;
 }
 
-TEST(SerializationTest, ChangedBytesLoadOrFailCleanly) {
-  // Every byte replaced by a few telling values (0, 0xFF, a flipped bit):
-  // the reader either reads something or raises one of its two errors.
+// Every cut is refused; every byte replaced by 0, 0xFF or with a bit flipped reads or is refused.
+TEST(SerializationTest, TruncatedOrChangedDocumentsFailCleanly) {
   const std::string doc = SampleDocument();
   int refused = 0;
   for (std::size_t k = 0; k < doc.size(); ++k) {
+    EXPECT_TRUE(Refused(doc.substr(0, k))) << "cut to " << k << " of " << doc.size() << " bytes";
     for (std::uint8_t v : {std::uint8_t{0}, std::uint8_t{0xFF}, static_cast<std::uint8_t>(doc[k] ^ 0x40)}) {
       std::string bad = doc;
       bad[k] = static_cast<char>(v);
-      TStringStream s(bad);
-      try {
-        ReadAll(s);
-      } catch (const ESerializationError&) {
-        ++refused;
-      } catch (const EReadError&) {
-        ++refused;
-      }
+      refused += Refused(bad);
     }
   }
   EXPECT_GT(refused, 0);
 }
 
 TEST(SerializationTest, HugeLengthsAreRefusedBeforeAnyAllocation) {
-  struct TCase {
-    const char* Name;
-    std::string Doc;
-  };
   auto root = [](const std::string& body) {
     std::string doc("NXSF\x01", 5);
     const std::uint64_t len = body.size();
@@ -280,7 +259,10 @@ TEST(SerializationTest, HugeLengthsAreRefusedBeforeAnyAllocation) {
   };
   const std::string maxVarint("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 9);
   const std::string hugeU64("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8);
-  const TCase cases[] = {
+  const struct {
+    const char* Name;
+    std::string Doc;
+  } cases[] = {
       {"class name", root("\x80\x80\x80\x80\x10" + std::string("x"))},
       {"key", root(std::string("\x01T\x01", 3) + maxVarint)},
       {"string", root(std::string("\x01T\x08\x01s", 5) + maxVarint)},
@@ -293,7 +275,7 @@ TEST(SerializationTest, HugeLengthsAreRefusedBeforeAnyAllocation) {
       {"signature", std::string("NXSG\x01", 5) + std::string(8, '\0')},
       {"version", std::string("NXSF\x02", 5) + std::string(8, '\0')},
   };
-  for (const TCase& c : cases) {
+  for (const auto& c : cases) {
     TStringStream s(c.Doc);
     EXPECT_THROW(ReadAll(s), ESerializationError) << c.Name;
   }
@@ -310,6 +292,130 @@ TEST(SerializationTest, HugeLengthsAreRefusedBeforeAnyAllocation) {
   TBinaryReader r(bad);
   std::uint32_t count = 0;
   EXPECT_THROW(r.BeginList("items", count), ESerializationError);
+}
+
+// A small data class with one member of its own.
+class TTestNote : public TNXData {
+ public:
+  TTestNote() = default;
+  explicit TTestNote(std::string AText) : FText(std::move(AText)) {}
+  TIntfPtr<INXData> GetDataCopy() override {
+    auto* copy = new TTestNote(FText);
+    copy->AssignData(this);
+    return TIntfPtr<INXData>(static_cast<INXData*>(copy));
+  }
+  const std::string& Text() const { return FText; }
+
+ protected:
+  void InternalSerializationWrite(IWriter& AWriter) override { AWriter.WriteString("Text", FText); }
+  void InternalSerializationRead(IReader& AReader) override { AReader.ReadString("Text", FText); }
+
+ private:
+  std::string FText;
+};
+
+class TTestOther : public TNXData {
+ public:
+  TIntfPtr<INXData> GetDataCopy() override { return TIntfPtr<INXData>(static_cast<INXData*>(new TTestOther())); }
+};
+
+// Registers the test classes for one test and removes them afterwards.
+class ClassManagementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TClassManagement::RegisterClasses({ClassEntry<TTestNote>("TTestNote"), ClassEntry<TTestOther>("TTestOther")});
+  }
+  void TearDown() override { TClassManagement::UnregisterClasses({"TTestNote", "TTestOther", "TTestSpare"}); }
+};
+
+std::vector<std::string> Names() {
+  std::vector<std::string> names;
+  for (const TClassEntry& e : TClassManagement::Classes()) names.push_back(e.Name);
+  return names;
+}
+
+TEST_F(ClassManagementTest, BufferClassesAreRegisteredAtStartUpBeforeLaterOnes) {
+  const std::vector<std::string> names = Names();
+  // The start-up registrations come first; the test's own follow in their order.
+  const std::vector<std::string> buffers = {"TNXBlockBuffer",   "TNXBooleanBuffer",    "TNXRealBuffer",
+                                            "TNXComplexBuffer", "TNXIntegerBuffer",    "TNXRealMatrixBuffer",
+                                            "TNXRealBufferList"};
+  ASSERT_GE(names.size(), buffers.size() + 2);
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 7), buffers);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "TNXRealBuffer"), 1);
+  EXPECT_EQ(std::vector<std::string>(names.end() - 2, names.end()),
+            (std::vector<std::string>{"TTestNote", "TTestOther"}));
+  EXPECT_EQ(std::count(names.begin(), names.end(), "TNXUnsignedBuffer"), 0);  // deliberately left out
+  TIntfPtr<INXRealBuffer> made = Supports<INXRealBuffer>(TClassManagement::CreateObject("TNXRealBuffer"));
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->GetSize(), 0);
+}
+
+TEST_F(ClassManagementTest, LookUpsByNameAndByObject) {
+  auto entry = TClassManagement::FindClass("TTestNote");
+  ASSERT_TRUE(entry.has_value());
+  EXPECT_EQ(entry->Type, std::type_index(typeid(TTestNote)));
+  EXPECT_FALSE(TClassManagement::FindClass("ttestnote").has_value());  // names match exactly
+  TIntfPtr<INXData> obj = Supports<INXData>(TClassManagement::CreateObject("TTestOther"));
+  EXPECT_NE(dynamic_cast<TTestOther*>(obj->GetInstance()), nullptr);
+  EXPECT_EQ(TClassManagement::ClassNameOf(*obj->GetInstance()), "TTestOther");
+  TIntfPtr<INXData> buffer = TNXRealBuffer::MakeSize(2);
+  EXPECT_EQ(TClassManagement::ClassNameOf(*buffer->GetInstance()), "TNXRealBuffer");
+  EXPECT_EQ(nxtest::MessageOf<EClassNotFound>([] { TClassManagement::CreateObject("TNoSuchClass"); }),
+            "Class TNoSuchClass not found");
+  // A class that is not registered has no name to be written under.
+  TIntfPtr<INXData> plainMemory = static_cast<TNXGenericBuffer*>(buffer->GetInstance())->TNXGenericBuffer::GetDataCopy();
+  EXPECT_THROW(TClassManagement::ClassNameOf(*plainMemory->GetInstance()), EClassNotFound);
+}
+
+TEST_F(ClassManagementTest, RefusedRegistrationsRegisterNothing) {
+  const std::size_t before = Names().size();
+  // The same class again under its name is ignored.
+  TClassManagement::RegisterClasses({ClassEntry<TTestNote>("TTestNote")});
+  EXPECT_EQ(Names().size(), before);
+  // A name taken by another class refuses the whole call, including the entry before it.
+  EXPECT_THROW(TClassManagement::RegisterClasses(
+                   {ClassEntry<TTestNote>("TTestSpare"), ClassEntry<TTestNote>("TTestOther")}),
+               EArgumentException);
+  EXPECT_THROW(TClassManagement::RegisterClasses({ClassEntry<TTestNote>("TTestSpare"), ClassEntry<TTestOther>("TTestSpare")}),
+               EArgumentException);
+  EXPECT_THROW(TClassManagement::RegisterClasses({ClassEntry<TTestNote>("")}), EArgumentException);
+  EXPECT_EQ(Names().size(), before);
+  EXPECT_FALSE(TClassManagement::FindClass("TTestSpare").has_value());
+  // Unregistering unknown names does nothing.
+  TClassManagement::UnregisterClasses({"TNoSuchClass"});
+  EXPECT_EQ(Names().size(), before);
+}
+
+// Written and read back by class name with the custom lists; a class that went away after writing
+// can be neither read nor written, and a list that contains itself stops at the nesting limit.
+TEST_F(ClassManagementTest, DataObjectsRoundTripByClassNameWithTheirCustomLists) {
+  TIntfPtr<INXData> note(static_cast<INXData*>(new TTestNote("outer")));
+  note->AddCustom(TIntfPtr<INXData>(static_cast<INXData*>(new TTestNote("first"))));
+  note->AddCustom(nullptr);  // a nil item survives as nil
+  TIntfPtr<INXData> inner(static_cast<INXData*>(new TTestNote("second")));
+  inner->AddCustom(TIntfPtr<INXData>(static_cast<INXData*>(new TTestOther())));
+  note->AddCustom(inner);
+  TIntfPtr<INXData> back = NXDataObjectFromBytes(NXDataObjectToBytes(note.Get()));
+  auto* n = dynamic_cast<TTestNote*>(back->GetInstance());
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ(n->Text(), "outer");
+  ASSERT_EQ(back->GetCustomCount(), 3);
+  EXPECT_EQ(dynamic_cast<TTestNote*>(back->GetCustom(0)->GetInstance())->Text(), "first");
+  EXPECT_FALSE(back->GetCustom(1));
+  TIntfPtr<INXData> second = back->GetCustom(2);
+  EXPECT_EQ(dynamic_cast<TTestNote*>(second->GetInstance())->Text(), "second");
+  ASSERT_EQ(second->GetCustomCount(), 1);
+  EXPECT_NE(dynamic_cast<TTestOther*>(second->GetCustom(0)->GetInstance()), nullptr);
+  EXPECT_FALSE(NXDataObjectFromBytes(NXDataObjectToBytes(nullptr)));  // nil as nil
+  const std::string bytes = NXDataObjectToBytes(note.Get());
+  TClassManagement::UnregisterClasses({"TTestOther"});
+  EXPECT_THROW(NXDataObjectFromBytes(bytes), EClassNotFound);
+  EXPECT_THROW(NXDataObjectToBytes(note.Get()), EClassNotFound);
+  TIntfPtr<INXData> loop(static_cast<INXData*>(new TTestNote("loop")));
+  loop->AddCustom(loop);
+  EXPECT_THROW(NXDataObjectToBytes(loop.Get()), ESerializationError);
+  loop->GetInstance()->ClearCustom();  // break the cycle so that the object can go
 }
 
 }  // namespace

@@ -15,15 +15,12 @@ namespace {
 
 using nxtest::MessageOf;
 
-TEST(FormatTest, FormatsLikePrintf) {
+TEST(FormatTest, FormatsLikePrintfAndRaisesFormattedMessages) {
   EXPECT_EQ(Format("%d-%s-%u", -3, "x", 7u), "-3-x-7");
   EXPECT_EQ(Format("%s", ""), "");
   EXPECT_EQ(Format("%.3f", 1.0 / 3.0), "0.333");
   const std::string longText(5000, 'k');  // longer than any stack buffer
   EXPECT_EQ(Format("[%s]", longText.c_str()), "[" + longText + "]");
-}
-
-TEST(RaiseTest, MessagesAreFormatted) {
   EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Row out of range = %u", 12u); }), "Row out of range = 12");
   // A negative index is formatted as unsigned.
   EXPECT_EQ(MessageOf<ERangeError>([] { RaiseIndexOutOfRange(-1); }), "Index out of range = 4294967295");
@@ -42,13 +39,11 @@ TEST(AssertionTest, MacrosNameThisFileAndLine) {
     NX_ASSERT(1 + 1 == 3);
   });
   EXPECT_EQ(plain, "Assertion failed (SysUtilsTest.cpp, line " + std::to_string(line) + ")");
-
   const std::string withMessage = MessageOf<EAssertionFailed>([&] {
     line = __LINE__ + 1;
     NX_ASSERT_MSG(false, "Assertion failure");
   });
   EXPECT_EQ(withMessage, "Assertion failure (SysUtilsTest.cpp, line " + std::to_string(line) + ")");
-
   // A true condition raises nothing and evaluates once.
   int evaluations = 0;
   EXPECT_NO_THROW(NX_ASSERT(++evaluations == 1));
@@ -57,16 +52,15 @@ TEST(AssertionTest, MacrosNameThisFileAndLine) {
 }
 
 TEST(CheckedArithmeticTest, Signed32) {
-  struct Case {
+  const struct {
     std::int32_t a, b;
     bool addOverflows, mulOverflows;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {INT32_MAX, 0, false, false}, {INT32_MAX, 1, true, false},    {INT32_MIN, -1, true, true},
       {INT32_MIN, 1, false, false}, {46341, 46341, false, true},   {46340, 46340, false, false},
       {-46341, 46341, false, true}, {INT32_MIN, 0, false, false},  {-1, -1, false, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.a << " " << c.b);
     if (c.addOverflows)
       EXPECT_THROW(CheckedAdd(c.a, c.b), EIntOverflow);
@@ -79,7 +73,7 @@ TEST(CheckedArithmeticTest, Signed32) {
   }
 }
 
-TEST(CheckedArithmeticTest, Unsigned32) {
+TEST(CheckedArithmeticTest, Unsigned32AndSigned64) {
   EXPECT_EQ(CheckedAddU(UINT32_MAX - 1, 1), UINT32_MAX);
   EXPECT_EQ(MessageOf<EIntOverflow>([] { CheckedAddU(UINT32_MAX, 1); }), "Integer overflow");
   EXPECT_EQ(CheckedSubU(5, 5), 0u);
@@ -89,9 +83,6 @@ TEST(CheckedArithmeticTest, Unsigned32) {
   EXPECT_EQ(CheckedMulU(0, UINT32_MAX), 0u);
   EXPECT_EQ(CheckedDivU(7, 2), 3u);
   EXPECT_THROW(CheckedDivU(7, 0), EDivByZero);
-}
-
-TEST(CheckedArithmeticTest, Signed64) {
   EXPECT_EQ(CheckedAdd64(INT64_MAX - 5, 5), INT64_MAX);
   EXPECT_THROW(CheckedAdd64(INT64_MAX - 5, 6), EIntOverflow);
   EXPECT_THROW(CheckedAdd64(INT64_MIN, -1), EIntOverflow);

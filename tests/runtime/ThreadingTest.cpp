@@ -1,9 +1,6 @@
-// Tests of the threading unit: the recursive critical section, the manual
-// and automatic events, the semaphore, scoped lock access, thread objects
-// and their priorities, the main-thread queue and the executors. Waits that
-// must succeed use INFINITE (a broken wake-up hangs the test rather than
-// passing by luck); waits that must time out use short timeouts; nothing
-// asserts on durations. Every test ends the threads it starts.
+// Tests of the threading unit: critical section, events, semaphore, lock access, thread objects,
+// the main-thread queue and the executors. Waits that must succeed use INFINITE (a broken wake-up
+// hangs rather than passing by luck); nothing asserts on durations.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
@@ -11,99 +8,70 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <shared_mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "ThreadTestSupport.h"
 #include "nxruntime.h"
 
 namespace nx {
 namespace {
 
-// Runs `f` on a new thread and returns its result.
-template <class F>
-auto OnOtherThread(F f) {
-  decltype(f()) result{};
-  std::thread th([&] { result = f(); });
-  th.join();
-  return result;
-}
+using nxtest::FreeForOthers;
+using nxtest::OnOtherThread;
+using nxtest::TThreadGroup;
 
-// Whether another thread can enter the section now (it leaves it again).
-bool FreeOnOtherThread(TCriticalSection& ACs) {
-  return OnOtherThread([&] {
-    const bool entered = ACs.TryEnter();
-    if (entered) ACs.Leave();
-    return entered;
-  });
-}
-
-TEST(CriticalSectionTest, IsRecursiveAndExcludesOtherThreads) {
+TEST(CriticalSectionTest, IsRecursiveExcludesOtherThreadsAndSerialisesUpdates) {
   TCriticalSection cs;
   cs.Enter();
   EXPECT_TRUE(cs.TryEnter());  // the owner re-enters
   cs.Enter();
-  EXPECT_FALSE(FreeOnOtherThread(cs));
+  EXPECT_FALSE(FreeForOthers(cs));
   cs.Leave();
   cs.Leave();
-  // Still held once.
-  EXPECT_FALSE(FreeOnOtherThread(cs));
+  EXPECT_FALSE(FreeForOthers(cs));  // still held once
   cs.Leave();
-  EXPECT_TRUE(FreeOnOtherThread(cs));
-}
-
-TEST(CriticalSectionTest, GuardSerialisesUpdates) {
-  TCriticalSection cs;
+  EXPECT_TRUE(FreeForOthers(cs));
   long counter = 0;  // plain: only the section protects it
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&] {
-      for (int i = 0; i < 20000; ++i) {
-        TLockGuard guard(cs);
-        TLockGuard nested(cs);  // recursion under the guard
-        ++counter;
-      }
-    });
-  for (auto& th : threads) th.join();
+  TThreadGroup(4, [&](int) {
+    for (int i = 0; i < 20000; ++i) {
+      TLockGuard guard(cs);
+      TLockGuard nested(cs);
+      ++counter;
+    }
+  }).Join();
   EXPECT_EQ(counter, 80000);
-  // A guard leaves the section when an exception passes.
-  try {
+  try {  // a guard leaves the section when an exception passes
     TLockGuard guard(cs);
     throw EInvalidOperation();
   } catch (const EInvalidOperation&) {
   }
-  EXPECT_TRUE(FreeOnOtherThread(cs));
+  EXPECT_TRUE(FreeForOthers(cs));
 }
 
-// The counted wrappers only forward: the manual event and the semaphore are
-// driven through them.
+// The counted wrappers only forward: the manual event and the semaphore are driven through them.
 TEST(EventTest, ManualResetReleasesAllWaitersAndStaysSet) {
   TIntfPtr<IEvent> event(new TInterfacedEvent(true, false));
   EXPECT_TRUE(event->ManualReset());
   EXPECT_EQ(event->WaitFor(0), wrTimeout);
   EXPECT_EQ(event->WaitFor(10), wrTimeout);
-
-  constexpr int kWaiters = 5;
   std::atomic<int> released{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kWaiters; ++t)
-    threads.emplace_back([&] {
-      if (event->WaitFor(INFINITE) == wrSignaled) released.fetch_add(1);
-    });
+  TThreadGroup waiters(5, [&](int) {
+    if (event->WaitFor(INFINITE) == wrSignaled) released.fetch_add(1);
+  });
   event->SetEvent();
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(released.load(), kWaiters);
+  waiters.Join();
+  EXPECT_EQ(released.load(), 5);
   EXPECT_EQ(event->WaitFor(0), wrSignaled);  // still set
   EXPECT_EQ(event->WaitFor(0), wrSignaled);
   event->ResetEvent();
   EXPECT_EQ(event->WaitFor(0), wrTimeout);
-  TEvent initiallySet(true, true);
-  EXPECT_EQ(initiallySet.WaitFor(0), wrSignaled);
+  EXPECT_EQ(TEvent(true, true).WaitFor(0), wrSignaled);
 }
 
 TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
@@ -111,28 +79,21 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
   EXPECT_EQ(initiallySet.WaitFor(0), wrSignaled);
   EXPECT_EQ(initiallySet.WaitFor(0), wrTimeout);
   TEvent event(false, false);
-  // A set with nobody waiting is kept for the next wait, and consumed by it.
-  event.SetEvent();
+  event.SetEvent();  // kept for the next wait and consumed by it
   event.SetEvent();  // does not count twice
   EXPECT_EQ(event.WaitFor(0), wrSignaled);
   EXPECT_EQ(event.WaitFor(0), wrTimeout);
-
-  // Each set lets exactly one of the waiting threads through.
   constexpr int kWaiters = 4;
   std::atomic<int> released{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kWaiters; ++t)
-    threads.emplace_back([&] {
-      ASSERT_EQ(event.WaitFor(INFINITE), wrSignaled);
-      released.fetch_add(1);
-    });
+  TThreadGroup waiters(kWaiters, [&](int) {
+    ASSERT_EQ(event.WaitFor(INFINITE), wrSignaled);
+    released.fetch_add(1);
+  });
   for (int i = 1; i <= kWaiters; ++i) {
     event.SetEvent();
-    // Wait until a waiter took it (the state goes back to unsignalled).
-    while (released.load() < i) std::this_thread::yield();
+    while (released.load() < i) std::this_thread::yield();  // one waiter took it
   }
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(released.load(), kWaiters);
+  waiters.Join();
   EXPECT_EQ(event.WaitFor(0), wrTimeout);
 }
 
@@ -140,7 +101,7 @@ TEST(EventTest, PingPongBetweenTwoThreads) {
   TEvent ping(false), pong(false);
   constexpr int kRounds = 1000;
   int shared = 0;  // handed over by the events, never touched by both at once
-  std::thread other([&] {
+  TThreadGroup other(1, [&](int) {
     for (int i = 0; i < kRounds; ++i) {
       ASSERT_EQ(ping.WaitFor(INFINITE), wrSignaled);
       ++shared;
@@ -152,10 +113,9 @@ TEST(EventTest, PingPongBetweenTwoThreads) {
     ASSERT_EQ(pong.WaitFor(INFINITE), wrSignaled);
     EXPECT_EQ(shared, i + 1);
   }
-  other.join();
 }
 
-TEST(SemaphoreTest, CountsSaturatesAndRejectsInvalidCounts) {
+TEST(SemaphoreTest, CountsSaturatesRejectsInvalidCountsAndWakesOneConsumerPerRelease) {
   TIntfPtr<ISemaphore> sem(new TInterfacedSemaphore(2, 4));
   EXPECT_EQ(sem->MaximumCount(), 4);
   EXPECT_EQ(sem->WaitFor(0), wrSignaled);
@@ -174,32 +134,21 @@ TEST(SemaphoreTest, CountsSaturatesAndRejectsInvalidCounts) {
   EXPECT_THROW(sem->Release(0), EArgumentException);
   EXPECT_THROW(sem->Release(-2), EArgumentException);
   EXPECT_EQ(sem->Count(), 0);
-}
-
-TEST(SemaphoreTest, EveryReleaseWakesOneConsumer) {
-  // Producers release one at a time, and once several at a time; consumers
-  // take exactly as many wake-ups as were released, with nothing left over.
-  constexpr int kConsumers = 4;
-  constexpr int kPerConsumer = 2500;
-  TSemaphore sem(0, 1000000);
+  // Released once by many and then one at a time: the consumers get exactly as many wake-ups.
+  constexpr int kConsumers = 4, kPerConsumer = 2500, kTotal = kConsumers * kPerConsumer;
+  TSemaphore many(0, 1000000);
   std::atomic<int> consumed{0};
-  std::vector<std::thread> consumers;
-  for (int c = 0; c < kConsumers; ++c)
-    consumers.emplace_back([&] {
-      for (int i = 0; i < kPerConsumer; ++i) {
-        ASSERT_EQ(sem.WaitFor(INFINITE), wrSignaled);
-        consumed.fetch_add(1);
-      }
-    });
-  const int total = kConsumers * kPerConsumer;
-  sem.Release(total / 2);
-  std::thread producer([&] {
-    for (int i = 0; i < total / 2; ++i) sem.Release();
+  TThreadGroup consumers(kConsumers, [&](int) {
+    for (int i = 0; i < kPerConsumer; ++i) {
+      ASSERT_EQ(many.WaitFor(INFINITE), wrSignaled);
+      consumed.fetch_add(1);
+    }
   });
-  producer.join();
-  for (auto& th : consumers) th.join();
-  EXPECT_EQ(consumed.load(), total);
-  EXPECT_EQ(sem.WaitFor(0), wrTimeout);
+  many.Release(kTotal / 2);
+  for (int i = 0; i < kTotal / 2; ++i) many.Release();
+  consumers.Join();
+  EXPECT_EQ(consumed.load(), kTotal);
+  EXPECT_EQ(many.WaitFor(0), wrTimeout);
 }
 
 TEST(CountedSyncTest, AWaitingThreadKeepsTheEventAlive) {
@@ -217,8 +166,6 @@ TEST(CountedSyncTest, AWaitingThreadKeepsTheEventAlive) {
   EXPECT_TRUE(Supports(any, IEvent::IID));
   EXPECT_FALSE(Supports(any, ISemaphore::IID));
 }
-
-// ---- Scoped lock access
 
 // Records the calls a lock received.
 struct TRecordingLock {
@@ -239,7 +186,6 @@ TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
     EXPECT_FALSE(write.Held());
   }
   EXPECT_EQ(lock.Log, "rwWR");
-
   std::shared_mutex rw;
   {
     TLockAccess write(rw, lamWrite);
@@ -247,19 +193,13 @@ TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
   }
   {
     TLockAccess read(rw);
-    EXPECT_TRUE(OnOtherThread([&] {
-      const bool ok = rw.try_lock_shared();
-      if (ok) rw.unlock_shared();
-      return ok;
-    }));
+    EXPECT_TRUE(OnOtherThread([&] { return rw.try_lock_shared() && (rw.unlock_shared(), true); }));
     EXPECT_FALSE(OnOtherThread([&] { return rw.try_lock(); }));
   }
   TCriticalSection cs;
-  { TLockAccess read(cs); EXPECT_FALSE(FreeOnOtherThread(cs)); }
-  EXPECT_TRUE(FreeOnOtherThread(cs));
+  { TLockAccess read(cs); EXPECT_FALSE(FreeForOthers(cs)); }
+  EXPECT_TRUE(FreeForOthers(cs));
 }
-
-// ---- Thread objects
 
 // Counts its loops; waits on a semaphore that Terminate releases. Reports its
 // destruction through `destroyed` when given.
@@ -302,7 +242,6 @@ TEST(BasicThreadTest, LoopsUntilTerminatedAndReportsItsFailure) {
   EXPECT_TRUE(t->Finished());
   EXPECT_EQ(t->Loops.load(), 5);
   EXPECT_FALSE(t->FatalException());
-
   TIntfPtr<TCountingThread> failing(new TCountingThread(nullptr, 2));
   failing->OnLoop = [](TCountingThread& self) { EXPECT_THROW(self.WaitFor(), EInvalidOperation); };
   failing->Start();
@@ -312,8 +251,7 @@ TEST(BasicThreadTest, LoopsUntilTerminatedAndReportsItsFailure) {
   EXPECT_THROW(std::rethrow_exception(failing->FatalException()), EInvalidOperation);
 }
 
-// Ways a thread object ends; in each the object must be destroyed exactly
-// once (ASan sees a double free or a leak) and its thread must end.
+// In each way a thread object ends it is destroyed exactly once (ASan sees a double free or a leak).
 TEST(BasicThreadTest, EndsAndFreesItselfAsDocumented) {
   enum TEnd { eOwnerDropsRunning, eFreeOnTerminateNoOwner, eTerminatesItselfOnItsThread };
   for (TEnd end : {eOwnerDropsRunning, eFreeOnTerminateNoOwner, eTerminatesItselfOnItsThread}) {
@@ -330,8 +268,7 @@ TEST(BasicThreadTest, EndsAndFreesItselfAsDocumented) {
       raw->Start();  // nobody holds a reference: the thread frees its object
       raw->Terminate();
     } else {
-      // As a clock terminated from its own procedure: free on terminate, then
-      // terminate, on the thread itself, while its owner lets go.
+      // As a clock terminated from its own procedure while its owner lets go.
       TIntfPtr<TCountingThread> t(raw);
       raw->OnLoop = [](TCountingThread& self) {
         self.SetFreeOnTerminate(true);
@@ -356,8 +293,6 @@ bool DropNiceCapability() {
   data[CAP_SYS_NICE / 32].inheritable &= ~bit;
   return syscall(SYS_capset, &header, data) == 0;
 }
-
-int NiceOf(std::int32_t tid) { return getpriority(PRIO_PROCESS, static_cast<id_t>(tid)); }
 
 TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
   rlimit limit{};
@@ -386,10 +321,9 @@ TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
       EXPECT_EQ(t->GetPriority(), step.Priority);
       EXPECT_EQ(t->PriorityApplied(), step.Applies);
       EXPECT_EQ(t->AppliedPriority(), step.InEffect);
-      EXPECT_EQ(NiceOf(t->ThreadID()), NiceValueOf(step.InEffect));
+      EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(t->ThreadID())), NiceValueOf(step.InEffect));
     }
     t->TerminateAndWait();
-
     TIntfPtr<TThreadPoolExecutor> pool(new TThreadPoolExecutor(2));
     pool->SetPriority(tpHigher);
     pool->Submit([] {});
@@ -400,55 +334,40 @@ TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
   }).join();
 }
 
-// ---- The main thread
-
-// Drains the main-thread queue on this (the main) thread until `done`.
-template <class Pred>
-void ProcessUntil(Pred done) {
-  while (!done()) {
-    MainThread::WaitForWork(10);
-    MainThread::ProcessQueue();
-  }
-}
-
 TEST(MainThreadTest, RunsWorkInOrderAndCarriesExceptionsBack) {
   ASSERT_TRUE(MainThread::IsMainThread());
   bool ranHere = false;
   MainThread::Execute([&] { ranHere = true; });  // at once, no queue
   EXPECT_TRUE(ranHere);
-
   constexpr int kProducers = 3, kEach = 200;
   std::vector<std::vector<int>> seen(kProducers);  // touched on the main thread only
   std::atomic<int> finished{0}, caught{0};
-  std::vector<std::thread> producers;
-  for (int p = 0; p < kProducers; ++p)
-    producers.emplace_back([&, p] {
-      for (int i = 0; i < kEach; ++i) {
-        auto record = [&, p, i] {
-          EXPECT_TRUE(MainThread::IsMainThread());
-          seen[p].push_back(i);
-        };
-        if (i % 3 == 0)
-          MainThread::Execute(record);  // returns after it ran
-        else
-          MainThread::Queue(record);
-      }
-      try {
-        MainThread::Execute([] { throw EArgumentException("from main"); });
-      } catch (const EArgumentException& e) {
-        if (std::string(e.what()) == "from main") caught.fetch_add(1);
-      }
-      finished.fetch_add(1);
-    });
-  ProcessUntil([&] { return finished.load() == kProducers; });
-  for (auto& th : producers) th.join();
+  TThreadGroup producers(kProducers, [&](int p) {
+    for (int i = 0; i < kEach; ++i) {
+      auto record = [&, p, i] {
+        EXPECT_TRUE(MainThread::IsMainThread());
+        seen[p].push_back(i);
+      };
+      if (i % 3 == 0) MainThread::Execute(record);  // returns after it ran
+      else MainThread::Queue(record);
+    }
+    try {
+      MainThread::Execute([] { throw EArgumentException("from main"); });
+    } catch (const EArgumentException& e) {
+      if (std::string(e.what()) == "from main") caught.fetch_add(1);
+    }
+    finished.fetch_add(1);
+  });
+  while (finished.load() < kProducers) {
+    MainThread::WaitForWork(10);
+    MainThread::ProcessQueue();
+  }
+  producers.Join();
   MainThread::ProcessQueue();
   EXPECT_EQ(caught.load(), kProducers);
-  for (const auto& s : seen) {
-    ASSERT_EQ(s.size(), size_t(kEach));
-    for (int i = 0; i < kEach; ++i) EXPECT_EQ(s[i], i);
-  }
-
+  std::vector<int> inOrder(kEach);
+  std::iota(inOrder.begin(), inOrder.end(), 0);
+  for (const auto& s : seen) EXPECT_EQ(s, inOrder);
   // A queued procedure's exception leaves ProcessQueue; what follows it still runs.
   int after = 0;
   MainThread::Queue([] { throw EInvalidOperation("queued"); });
@@ -464,16 +383,13 @@ TEST(MainThreadTest, OwnThreadServesOtherThreadsUntilStopped) {
   EXPECT_FALSE(MainThread::IsMainThread());
   EXPECT_THROW(MainThread::ProcessQueue(), EInvalidOperation);
   std::atomic<int> sum{0};
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 3; ++w)
-    workers.emplace_back([&] {
-      for (int i = 0; i < 100; ++i)
-        MainThread::Execute([&] {
-          EXPECT_TRUE(MainThread::IsMainThread());
-          MainThread::Execute([&] { sum.fetch_add(1); });  // nested: at once
-        });
-    });
-  for (auto& th : workers) th.join();
+  TThreadGroup(3, [&](int) {
+    for (int i = 0; i < 100; ++i)
+      MainThread::Execute([&] {
+        EXPECT_TRUE(MainThread::IsMainThread());
+        MainThread::Execute([&] { sum.fetch_add(1); });  // nested: at once
+      });
+  }).Join();
   EXPECT_EQ(sum.load(), 300);
   MainThread::Execute([] {});  // from this thread too, now that it is not the main one
   MainThread::Queue([] { throw EInvalidOperation("lost"); });
@@ -485,9 +401,8 @@ TEST(MainThreadTest, OwnThreadServesOtherThreadsUntilStopped) {
   EXPECT_TRUE(MainThread::IsMainThread());
 }
 
+// The thread's loop calls Execute: a main thread that waited without running the queue would hang.
 TEST(MainThreadTest, WaitingForAThreadOnTheMainThreadServesItsCalls) {
-  // The thread's loop calls Execute: a main thread that waited without
-  // running the queue would never see it end.
   TIntfPtr<TCountingThread> t(new TCountingThread);
   std::atomic<int> onMain{0};
   t->OnLoop = [&](TCountingThread&) { MainThread::Execute([&] { onMain.fetch_add(1); }); };
@@ -497,8 +412,6 @@ TEST(MainThreadTest, WaitingForAThreadOnTheMainThreadServesItsCalls) {
   MainThread::ProcessQueue();
   EXPECT_EQ(onMain.load(), t->Loops.load());
 }
-
-// ---- Executors
 
 struct TExecutorCase {
   const char* Name;
@@ -521,21 +434,18 @@ TEST(ExecutorTest, EveryTaskRunsOnceUnderContentionFromSeveralSubmitters) {
     auto runs = std::make_unique<std::atomic<int>[]>(kSubmitters * kEach);
     auto e = MakeExecutor(c);
     TTaskGroup group(e);
-    std::vector<std::thread> submitters;
-    for (int s = 0; s < kSubmitters; ++s)
-      submitters.emplace_back([&, s] {
-        std::vector<TTask> batch;
-        for (int i = s * kEach; i < (s + 1) * kEach; ++i) {
-          TTask task = [&runs, i] { runs[i].fetch_add(1); };
-          switch (i % 3) {  // one at a time, in a group, in batches
-            case 0: e->Submit(std::move(task)); break;
-            case 1: group.Run(std::move(task)); break;
-            default: batch.push_back(std::move(task)); if (batch.size() == 7) e->SubmitBatch(batch);
-          }
+    TThreadGroup(kSubmitters, [&](int s) {
+      std::vector<TTask> batch;
+      for (int i = s * kEach; i < (s + 1) * kEach; ++i) {
+        TTask task = [&runs, i] { runs[i].fetch_add(1); };
+        switch (i % 3) {  // one at a time, in a group, in batches
+          case 0: e->Submit(std::move(task)); break;
+          case 1: group.Run(std::move(task)); break;
+          default: batch.push_back(std::move(task)); if (batch.size() == 7) e->SubmitBatch(batch);
         }
-        e->SubmitBatch(batch);
-      });
-    for (auto& th : submitters) th.join();
+      }
+      e->SubmitBatch(batch);
+    }).Join();
     group.Wait();
     e->WaitIdle();
     for (int i = 0; i < kSubmitters * kEach; ++i) ASSERT_EQ(runs[i].load(), 1) << i;
@@ -571,6 +481,8 @@ TEST(ExecutorTest, FailingTasksAreReportedAndTheWorkersGoOn) {
   }
 }
 
+// Run on a task of the executor, each range waiting for inner work there: with one worker
+// only its running queued tasks while it waits keeps this from hanging.
 TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
   struct TCase { std::int64_t Count, Grain; };
   for (const TExecutorCase& c : kExecutors)
@@ -578,9 +490,6 @@ TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
       SCOPED_TRACE(std::string(c.Name) + " count " + std::to_string(r.Count) + " grain " + std::to_string(r.Grain));
       auto e = MakeExecutor(c);
       std::vector<std::atomic<int>> hits(static_cast<size_t>(r.Count * 4));
-      // Runs on a task of the executor, and each range waits for an inner
-      // ParallelFor there: with one worker only its running queued tasks
-      // while it waits keeps this from hanging.
       TTaskGroup outer(e);
       outer.Run([&] {
         ParallelFor(*e, r.Count, [&](std::int64_t first, std::int64_t last) {
@@ -601,15 +510,17 @@ TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
 
 TEST(ExecutorTest, ThreadExecutorKeepsSubmissionOrder) {
   TIntfPtr<IExecutor> e(new TThreadExecutor);
-  std::vector<int> order;  // touched by the one worker only, read after WaitIdle
-  for (int i = 0; i < 1000; ++i) e->Submit([&order, i] { order.push_back(i); });
+  std::vector<int> order, expected(1000);  // order: touched by the one worker only, read after WaitIdle
+  std::iota(expected.begin(), expected.end(), 0);
+  for (int i : expected) e->Submit([&order, i] { order.push_back(i); });
   e->WaitIdle();
-  ASSERT_EQ(order.size(), 1000u);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
+  EXPECT_EQ(order, expected);
   EXPECT_EQ(e->ThreadCount(), 1);
   EXPECT_THROW(static_cast<TThreadPoolExecutor*>(e.Get())->SetThreadCount(2), EInvalidOperation);
 }
 
+// The first task holds the queue back until everything is queued; in the second variant it also
+// holds the last reference and drops it on the worker.
 TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
   constexpr int kQueued = 2000;
   for (const TExecutorCase& c : kExecutors)
@@ -617,15 +528,10 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
       SCOPED_TRACE(std::string(c.Name) + (lastReferenceOnWorker ? " released on a worker" : ""));
       auto runs = std::make_unique<std::atomic<int>[]>(kQueued);
       std::atomic<int> total{0};
-      // The gate lives as long as the first task: when the last reference
-      // goes on a worker, that worker is detached and may still be leaving
-      // the gate's wait after this iteration's stack is gone.
+      // Shared: a detached last worker may still be leaving the gate's wait after this iteration.
       auto gate = std::make_shared<TEvent>();
       TEvent allRan;
       auto e = MakeExecutor(c);
-      // The first task holds the queue back until everything is queued; in
-      // the second variant it also holds the last reference and drops it
-      // on the worker.
       TIntfPtr<TThreadPoolExecutor> keep = lastReferenceOnWorker ? e : nullptr;
       e->Submit([gate, keep]() mutable {
         gate->WaitFor(INFINITE);
@@ -650,29 +556,18 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
     }
 }
 
-// Whether the thread of kernel id ATid still exists in this process.
-bool ThreadAlive(std::int32_t ATid) {
-  return std::filesystem::exists("/proc/self/task/" + std::to_string(ATid));
-}
-
-// An executor made in component form belongs to its owner: freeing the owner
-// (Free or a plain delete), or freeing the executor component alone, runs
-// every queued task, ends the threads, and an interface still held refuses
-// new work. The component is not written with its owner.
+// Freeing the owner of an executor component (Free or delete), or the component alone, runs every
+// queued task and ends the threads; an interface still held refuses new work. It is not written.
 TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
   enum TFree { fOwnerFree, fOwnerDelete, fComponentFree };
-  struct TCase {
+  const struct {
     const char* Name;
     bool Pool;
     TFree How;
-  };
-  const TCase cases[] = {{"pool, owner freed", true, fOwnerFree},
-                         {"pool, owner deleted", true, fOwnerDelete},
-                         {"pool, component freed", true, fComponentFree},
-                         {"thread, owner freed", false, fOwnerFree},
-                         {"thread, component freed", false, fComponentFree}};
-  constexpr int kQueued = 200;
-  for (const TCase& c : cases) {
+  } cases[] = {{"pool, owner freed", true, fOwnerFree}, {"pool, owner deleted", true, fOwnerDelete},
+               {"pool, component freed", true, fComponentFree}, {"thread, owner freed", false, fOwnerFree},
+               {"thread, component freed", false, fComponentFree}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     auto* owner = new TComponent(nullptr);
     TIntfPtr<TThreadPoolExecutor> e = c.Pool ? TThreadPoolExecutor::MakeComponent(owner)
@@ -682,10 +577,7 @@ TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
     auto* component = dynamic_cast<TExecutorComponent*>(owner->Components(0));
     ASSERT_NE(component, nullptr);
     EXPECT_EQ(component->Executor().Get(), e.Get());
-    std::vector<TComponent*> written;
-    owner->GetChildren([&](TComponent* child) { written.push_back(child); }, owner);
-    EXPECT_TRUE(written.empty());
-
+    owner->GetChildren([&](TComponent* child) { ADD_FAILURE() << "writes " << child->ClassName(); }, owner);
     TEvent gate;
     std::atomic<int> ran{0};
     std::mutex tidsLock;
@@ -698,7 +590,7 @@ TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
       noteThread();
       gate.WaitFor(INFINITE);
     });
-    for (int i = 0; i < kQueued; ++i)
+    for (int i = 0; i < 200; ++i)
       e->Submit([&] {
         noteThread();
         ran.fetch_add(1);
@@ -709,11 +601,12 @@ TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
       case fOwnerDelete: delete owner; owner = nullptr; break;
       case fComponentFree: TComponent::Free(component); break;
     }
-    EXPECT_EQ(ran.load(), kQueued);  // nothing queued was dropped
+    EXPECT_EQ(ran.load(), 200);  // nothing queued was dropped
     EXPECT_TRUE(e->IsShutDown());
     EXPECT_THROW(e->Submit([] {}), EInvalidOperation);
     ASSERT_FALSE(tids.empty());
-    for (std::int32_t tid : tids) EXPECT_FALSE(ThreadAlive(tid)) << "worker " << tid << " still runs";
+    for (std::int32_t tid : tids)
+      EXPECT_FALSE(std::filesystem::exists("/proc/self/task/" + std::to_string(tid))) << "worker " << tid << " runs";
     if (owner) {
       EXPECT_EQ(owner->ComponentCount(), 0);
       TComponent::Free(owner);
@@ -721,14 +614,12 @@ TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
   }
 }
 
-// A task may free the owner of its own executor: its worker is left to end
-// on its own instead of joining itself.
+// A task may free the owner of its own executor: its worker is left to end instead of joining itself.
 TEST(ExecutorComponentTest, ATaskMayFreeItsExecutorsOwner) {
   auto* owner = new TComponent(nullptr);
   TIntfPtr<TThreadPoolExecutor> e = TThreadPoolExecutor::MakeComponent(owner);
   e->SetThreadCount(2);
-  // Shared with the task: its worker is detached and may outlive this test's frame.
-  auto freed = std::make_shared<TEvent>();
+  auto freed = std::make_shared<TEvent>();  // shared: the detached worker may outlive this frame
   e->Submit([owner, freed] {
     TComponent::Free(owner);
     freed->SetEvent();
