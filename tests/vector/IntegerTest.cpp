@@ -1,15 +1,7 @@
-// Integer family: the SIMD routines against their scalar twins (the shared
-// table runner, over scale factors, shift counts and constants), the scaling
-// rule on hand-worked cases, shifts at their edge counts, byte swaps, and the
-// package's own 32u / DivC_32s routines with their exceptions; on every SIMD
-// target.
-#include <gtest/gtest.h>
-
-#include <climits>
-#include <cstdint>
-#include <cstring>
-#include <vector>
-
+// Integer family: the SIMD routines against their scalar twins (over scale
+// factors, shift counts and constants), the scaling rule on hand-worked cases,
+// shifts at their edge counts, byte swaps, and the package's own 32u / DivC_32s
+// routines with their exceptions; on every SIMD target.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -70,55 +62,41 @@ NX_SIMD_SUITE(IntegerScaled);
 NX_SIMD_SUITE(IntegerShift);
 NX_SIMD_SUITE(IntegerSwap);
 
-// ---------------------------------------------------------------- scaling rule
-
 TEST_P(IntegerScaled, Add8uSaturatesAndScales) {
-  struct Case {
-    Ipp8u a, b;
-    int sf;
-    Ipp8u want;
-  } cases[] = {
+  const std::tuple<Ipp8u, Ipp8u, int, Ipp8u> cases[] = {
       {100, 100, -1, 255}, {100, 27, -1, 254}, {200, 100, 0, 255}, {3, 2, 1, 2},  // 2.5 -> 2
       {5, 2, 1, 4},                                                                // 3.5 -> 4
       {255, 255, 9, 1}, {255, 255, 10, 0}, {255, 255, 1000, 0}, {1, 0, -8, 255},
       {0, 0, -8, 0},   {1, 0, INT_MIN, 255},
   };
-  for (const Case& c : cases) {
-    Ipp8u sd = c.a;
-    ASSERT_EQ(ippsAdd_8u_ISfs(&c.b, &sd, 1, c.sf), ippStsNoErr);
-    EXPECT_EQ(sd, c.want) << int(c.a) << "+" << int(c.b) << " sf " << c.sf;
+  for (auto [a, b, sf, want] : cases) {
+    Ipp8u sd = a;
+    ASSERT_EQ(ippsAdd_8u_ISfs(&b, &sd, 1, sf), ippStsNoErr);
+    EXPECT_EQ(sd, want) << int(a) << "+" << int(b) << " sf " << sf;
   }
-  // Sub and Mul: srcDst - src below zero saturates to 0; 15*17 = 255; 16*16 saturates.
-  Ipp8u s[] = {10, 17, 16}, d[] = {5, 15, 16};
+  // Sub and Mul: srcDst - src below zero saturates to 0; 15*17 = 255; 16*16 saturates, 16*16/16 fits.
+  Ipp8u s[] = {10, 17, 16, 16}, d[] = {5, 15, 16, 16};
   ASSERT_EQ(ippsSub_8u_ISfs(s, d, 1, 0), ippStsNoErr);
-  EXPECT_EQ(d[0], 0);
   ASSERT_EQ(ippsMul_8u_ISfs(s + 1, d + 1, 2, 0), ippStsNoErr);
-  EXPECT_EQ(d[1], 255);
-  EXPECT_EQ(d[2], 255);
-  d[2] = 16;
-  ASSERT_EQ(ippsMul_8u_ISfs(s + 2, d + 2, 1, 4), ippStsNoErr);
-  EXPECT_EQ(d[2], 16);
+  ASSERT_EQ(ippsMul_8u_ISfs(s + 3, d + 3, 1, 4), ippStsNoErr);
+  EXPECT_EQ(Vec(d, 4), (std::vector<Ipp8u>{0, 255, 255, 16}));
 }
 
 // Halves round to even (the first rows: 1.5, 2.5, -1.5, -2.5, 3.5), sums saturate, and huge scale
 // factors of either sign behave as the limits.
 TEST_P(IntegerScaled, Add32sRoundsHalfToEvenAndTakesHugeScaleFactors) {
   const Ipp32s big = INT32_MAX, small = INT32_MIN;
-  struct Case {
-    Ipp32s a, b;
-    int sf;
-    Ipp32s want;
-  } cases[] = {
+  const std::tuple<Ipp32s, Ipp32s, int, Ipp32s> cases[] = {
       {1, 2, 1, 2},           {1, 4, 1, 2},           {big, big, 1, big},        {-1, -2, 1, -2},
       {-1, -4, 1, -2},        {4, 3, 1, 4},           {0, 0, 1, 0},
       {big, big, 32, 1},      {small, small, 32, -1}, {big, big, 33, 0},         {small, small, 33, 0},
       {big, big, INT_MAX, 0}, {1, 0, -30, 1 << 30},   {1, 0, -31, INT32_MAX},    {-1, 0, -31, INT32_MIN},
       {0, 0, -31, 0},         {1, 0, INT_MIN, big},   {-1, 0, INT_MIN, small},   {3, 0, -1, 6},
   };
-  for (const Case& c : cases) {
-    Ipp32s sd = c.a;
-    ASSERT_EQ(ippsAdd_32s_ISfs(&c.b, &sd, 1, c.sf), ippStsNoErr);
-    EXPECT_EQ(sd, c.want) << c.a << "+" << c.b << " sf " << c.sf;
+  for (auto [a, b, sf, want] : cases) {
+    Ipp32s sd = a;
+    ASSERT_EQ(ippsAdd_32s_ISfs(&b, &sd, 1, sf), ippStsNoErr);
+    EXPECT_EQ(sd, want) << a << "+" << b << " sf " << sf;
   }
   // Subtraction forms: srcDst - src, x - val, val - x.
   Ipp32s x = small, one = 1;
@@ -148,51 +126,39 @@ TEST_P(IntegerScaled, MulAndMulC32s) {
   Ipp32s v[] = {INT32_MIN, 7, -7};
   Ipp32s out[3];
   ASSERT_EQ(ippsMulC_32s_Sfs(v, -1, out, 3, 0), ippStsNoErr);
-  EXPECT_EQ(out[0], INT32_MAX);
-  EXPECT_EQ(out[1], -7);
-  EXPECT_EQ(out[2], 7);
+  EXPECT_EQ(Vec(out, 3), (std::vector<Ipp32s>{INT32_MAX, -7, 7}));
   ASSERT_EQ(ippsMulC_32s_ISfs(INT32_MIN, v, 3, 62), ippStsNoErr);  // (-2^31)^2 / 2^62 = 1
-  EXPECT_EQ(v[0], 1);
-  EXPECT_EQ(v[1], 0);
+  EXPECT_EQ(Vec(v, 3), (std::vector<Ipp32s>{1, 0, 0}));
   ASSERT_EQ(ippsMulC_32s_ISfs(5, v, 1, 200), ippStsNoErr);
   EXPECT_EQ(v[0], 0);
 }
 
 TEST_P(IntegerScaled, Div32sRoundsAndHandlesZeroDivisors) {
-  struct Case {
-    Ipp32s num, den;
-    int sf;
-    Ipp32s want;
-  } cases[] = {
+  const std::tuple<Ipp32s, Ipp32s, int, Ipp32s> cases[] = {
       {7, 2, 0, 4},   {5, 2, 0, 2},   {-5, 2, 0, -2},   {-7, 2, 0, -4},          {7, 2, 1, 2},  // 1.75
       {1, 3, -2, 1},  {2, 3, -1, 1},  {100, 7, 0, 14}, {INT32_MIN, -1, 0, INT32_MAX}, {INT32_MIN, -1, 1, 1 << 30},
       {1, 1, -31, INT32_MAX},         {-1, INT32_MAX, INT_MIN, INT32_MIN}, {INT32_MAX, 1, 32, 0},
       {INT32_MIN, -1, 32, 0},         {INT32_MIN, 1, 31, -1},              {5, 3, INT_MAX, 0},
   };
-  for (const Case& c : cases) {
-    Ipp32s sd = c.num;
-    ASSERT_EQ(ippsDiv_32s_ISfs(&c.den, &sd, 1, c.sf), ippStsNoErr);
-    EXPECT_EQ(sd, c.want) << c.num << "/" << c.den << " sf " << c.sf;
+  for (auto [num, den, sf, want] : cases) {
+    Ipp32s sd = num;
+    ASSERT_EQ(ippsDiv_32s_ISfs(&den, &sd, 1, sf), ippStsNoErr);
+    EXPECT_EQ(sd, want) << num << "/" << den << " sf " << sf;
   }
   const Ipp32s den[] = {0, 0, 0, 4};
   Ipp32s num[] = {5, 0, -5, 10};
   EXPECT_EQ(ippsDiv_32s_ISfs(den, num, 4, 0), ippStsDivByZero);
-  EXPECT_EQ(num[0], INT32_MAX);
-  EXPECT_EQ(num[1], 0);
-  EXPECT_EQ(num[2], INT32_MIN);
-  EXPECT_EQ(num[3], 2);  // the loop goes on after a zero divisor (2.5 -> 2)
+  EXPECT_EQ(Vec(num, 4), (std::vector<Ipp32s>{INT32_MAX, 0, INT32_MIN, 2}));  // the loop goes on (2.5 -> 2)
 }
 
 TEST_P(IntegerScaled, DotProd32sExactSumScaled) {
   const Ipp32s a[] = {1, 2, 3}, b[] = {4, 5, 6};  // 32
-  struct Case {
-    int sf;
-    Ipp32s want;
-  } cases[] = {{0, 32}, {3, 4}, {6, 0}, {5, 1}, {-1, 64}, {-26, INT32_MAX}, {200, 0}, {-200, INT32_MAX}};
-  for (const Case& c : cases) {
+  const std::pair<int, Ipp32s> cases[] = {{0, 32},  {3, 4},           {6, 0},   {5, 1},
+                                          {-1, 64}, {-26, INT32_MAX}, {200, 0}, {-200, INT32_MAX}};
+  for (auto [sf, want] : cases) {
     Ipp32s dp = -99;
-    ASSERT_EQ(ippsDotProd_32s_Sfs(a, b, 3, &dp, c.sf), ippStsNoErr);
-    EXPECT_EQ(dp, c.want) << c.sf;
+    ASSERT_EQ(ippsDotProd_32s_Sfs(a, b, 3, &dp, sf), ippStsNoErr);
+    EXPECT_EQ(dp, want) << sf;
   }
   // Products that overflow 64 bits when summed: 2 * (2^31 - 1)^2 / 2^32 = 2^31 - 2 + 2^-31.
   const Ipp32s m[] = {INT32_MAX, INT32_MAX};
@@ -211,15 +177,9 @@ TEST_P(IntegerScaled, DotProd32sExactSumScaled) {
   EXPECT_EQ(ippsDotProd_32s_Sfs(a, b, 3, nullptr, 0), ippStsNullPtrErr);
 }
 
-// ---------------------------------------------------------------- shifts and swaps
-
 TEST_P(IntegerShift, EdgeCounts) {
   const Ipp32s src[] = {1, -8, INT32_MAX, INT32_MIN, 5};
-  struct Case {
-    bool left;
-    int count;
-    Ipp32s want[5];
-  } cases[] = {
+  const std::tuple<bool, int, std::vector<Ipp32s>> cases[] = {
       {true, 0, {1, -8, INT32_MAX, INT32_MIN, 5}},
       {true, 1, {2, -16, -2, 0, 10}},
       {true, 31, {INT32_MIN, 0, INT32_MIN, 0, INT32_MIN}},
@@ -230,78 +190,64 @@ TEST_P(IntegerShift, EdgeCounts) {
       {false, 32, {0, -1, 0, -1, 0}},
       {false, 1000, {0, -1, 0, -1, 0}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [left, count, want] : cases) {
     Ipp32s out[5], io[5];
     std::memcpy(io, src, sizeof src);
-    if (c.left) {
-      ASSERT_EQ(ippsLShiftC_32s(src, c.count, out, 5), ippStsNoErr);
-      ASSERT_EQ(ippsLShiftC_32s_I(c.count, io, 5), ippStsNoErr);
+    if (left) {
+      ASSERT_EQ(ippsLShiftC_32s(src, count, out, 5), ippStsNoErr);
+      ASSERT_EQ(ippsLShiftC_32s_I(count, io, 5), ippStsNoErr);
     } else {
-      ASSERT_EQ(ippsRShiftC_32s(src, c.count, out, 5), ippStsNoErr);
-      ASSERT_EQ(ippsRShiftC_32s_I(c.count, io, 5), ippStsNoErr);
+      ASSERT_EQ(ippsRShiftC_32s(src, count, out, 5), ippStsNoErr);
+      ASSERT_EQ(ippsRShiftC_32s_I(count, io, 5), ippStsNoErr);
     }
-    for (int i = 0; i < 5; ++i) {
-      EXPECT_EQ(out[i], c.want[i]) << (c.left ? "<<" : ">>") << c.count << " [" << i << "]";
-      EXPECT_EQ(io[i], c.want[i]) << (c.left ? "<<" : ">>") << c.count << " in place [" << i << "]";
-    }
+    EXPECT_EQ(Vec(out, 5), want) << (left ? "<<" : ">>") << count;
+    EXPECT_EQ(Vec(io, 5), want) << (left ? "<<" : ">>") << count << " in place";
   }
   Ipp32s out[5] = {9, 9, 9, 9, 9};
   EXPECT_EQ(ippsLShiftC_32s(src, -1, out, 5), ippStsShiftErr);
   EXPECT_EQ(ippsRShiftC_32s(src, INT_MIN, out, 5), ippStsShiftErr);
-  for (Ipp32s v : out) EXPECT_EQ(v, 9);
+  EXPECT_EQ(Vec(out, 5), std::vector<Ipp32s>(5, 9));
 }
 
 TEST_P(IntegerSwap, ByteOrders) {
   const Ipp16u s16[] = {0x1234, 0x00FF};
   Ipp16u d16[2];
   ASSERT_EQ(ippsSwapBytes_16u(s16, d16, 2), ippStsNoErr);
-  EXPECT_EQ(d16[0], 0x3412);
-  EXPECT_EQ(d16[1], 0xFF00);
+  EXPECT_EQ(Vec(d16, 2), (std::vector<Ipp16u>{0x3412, 0xFF00}));
   Ipp32u s32[] = {0x11223344u, 0x80000001u};
   Ipp32u d32[2];
   ASSERT_EQ(ippsSwapBytes_32u(s32, d32, 2), ippStsNoErr);
-  EXPECT_EQ(d32[0], 0x44332211u);
-  EXPECT_EQ(d32[1], 0x01000080u);
+  EXPECT_EQ(Vec(d32, 2), (std::vector<Ipp32u>{0x44332211u, 0x01000080u}));
   ASSERT_EQ(ippsSwapBytes_32u_I(s32, 2), ippStsNoErr);
-  EXPECT_EQ(s32[0], 0x44332211u);
+  EXPECT_EQ(Vec(s32, 2), Vec(d32, 2));
   const Ipp8u s24[] = {1, 2, 3, 4, 5, 6, 7};
   Ipp8u d24[7] = {0, 0, 0, 0, 0, 0, 99};
   ASSERT_EQ(ippsSwapBytes_24u(s24, d24, 2), ippStsNoErr);
-  const Ipp8u want[] = {3, 2, 1, 6, 5, 4, 99};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(d24[i], want[i]) << i;
+  EXPECT_EQ(Vec(d24, 7), (std::vector<Ipp8u>{3, 2, 1, 6, 5, 4, 99}));
 }
-
-// ---------------------------------------------------------------- the package's own routines
 
 TEST_P(Integer32u, PlainArithmetic) {
   const Ipp32u a[] = {1, 4000000000u, 7};
   Ipp32u d[] = {2, 294967295u, 10};
   ASSERT_EQ(ippsAdd_32u_ISfs(a, d, 3, 5), ippStsNoErr);  // the scale factor is ignored
-  EXPECT_EQ(d[0], 3u);
-  EXPECT_EQ(d[1], UINT32_MAX);
-  EXPECT_EQ(d[2], 17u);
+  EXPECT_EQ(Vec(d, 3), (std::vector<Ipp32u>{3, UINT32_MAX, 17}));
   ASSERT_EQ(ippsSub_32u_ISfs(a, d, 3, -3), ippStsNoErr);
-  EXPECT_EQ(d[1], 294967295u);
+  EXPECT_EQ(Vec(d, 3), (std::vector<Ipp32u>{2, 294967295u, 10}));
   const Ipp32u m[] = {3, 2, 0};
   ASSERT_EQ(ippsMul_32u_ISfs(m, d, 3, 0), ippStsNoErr);
-  EXPECT_EQ(d[0], 6u);
-  EXPECT_EQ(d[1], 589934590u);
-  EXPECT_EQ(d[2], 0u);
+  EXPECT_EQ(Vec(d, 3), (std::vector<Ipp32u>{6, 589934590u, 0}));
   const Ipp32u q[] = {4, 3, 1};
   ASSERT_EQ(ippsDiv_32u_ISfs(q, d, 3, 9), ippStsNoErr);
-  EXPECT_EQ(d[0], 1u);  // 6 / 4 truncates
-  EXPECT_EQ(d[1], 196644863u);
+  EXPECT_EQ(Vec(d, 2), (std::vector<Ipp32u>{1, 196644863u}));  // 6 / 4 truncates
   Ipp32u c[] = {10, 20};
   ASSERT_EQ(ippsAddC_32u_ISfs(5, c, 2, 0), ippStsNoErr);
   ASSERT_EQ(ippsSubC_32u_ISfs(15, c, 2, 0), ippStsNoErr);
   ASSERT_EQ(ippsMulC_32u_ISfs(3, c, 2, 0), ippStsNoErr);
   ASSERT_EQ(ippsDivC_32u_ISfs(4, c, 2, 0), ippStsNoErr);
-  EXPECT_EQ(c[0], 0u);   // (10 + 5 - 15) * 3 / 4
-  EXPECT_EQ(c[1], 7u);   // 30 / 4
+  EXPECT_EQ(Vec(c, 2), (std::vector<Ipp32u>{0, 7}));  // (10 + 5 - 15) * 3 / 4, 30 / 4
   Ipp32u out[2];
   ASSERT_EQ(ippsDivC_32u_Sfs(a, 3, out, 2, 1), ippStsNoErr);
-  EXPECT_EQ(out[0], 0u);
-  EXPECT_EQ(out[1], 1333333333u);
+  EXPECT_EQ(Vec(out, 2), (std::vector<Ipp32u>{0, 1333333333u}));
   const Ipp32u x[] = {100000, 3}, y[] = {40000, 5};
   Ipp32u dp = 0;
   ASSERT_EQ(ippsDotProd_32u_Sfs(x, y, 2, &dp, 7), ippStsNoErr);
@@ -309,16 +255,13 @@ TEST_P(Integer32u, PlainArithmetic) {
 }
 
 TEST_P(Integer32u, ShiftCountsModulo32) {
-  struct Case {
-    bool left;
-    int count;
-    Ipp32u want;
-  } cases[] = {{true, 1, 0x80000002u}, {true, 33, 0x80000002u}, {true, 32, 0xC0000001u}, {true, -1, 0x80000000u},
-               {false, 1, 0x60000000u}, {false, 32, 0xC0000001u}, {false, 63, 1u}, {false, -31, 0x60000000u}};
-  for (const Case& c : cases) {
+  const std::tuple<bool, int, Ipp32u> cases[] = {
+      {true, 1, 0x80000002u},  {true, 33, 0x80000002u},  {true, 32, 0xC0000001u}, {true, -1, 0x80000000u},
+      {false, 1, 0x60000000u}, {false, 32, 0xC0000001u}, {false, 63, 1u},         {false, -31, 0x60000000u}};
+  for (auto [left, count, want] : cases) {
     Ipp32u v = 0xC0000001u;
-    ASSERT_EQ(c.left ? ippsLShiftC_32u_I(c.count, &v, 1) : ippsRShiftC_32u_I(c.count, &v, 1), ippStsNoErr);
-    EXPECT_EQ(v, c.want) << (c.left ? "<<" : ">>") << c.count;
+    ASSERT_EQ(left ? ippsLShiftC_32u_I(count, &v, 1) : ippsRShiftC_32u_I(count, &v, 1), ippStsNoErr);
+    EXPECT_EQ(v, want) << (left ? "<<" : ">>") << count;
   }
 }
 
@@ -367,20 +310,17 @@ TEST_P(IntegerDivC32s, TruncatesTowardZero) {
   const Ipp32s src[] = {7, -7, 6, INT32_MIN, 1};
   Ipp32s out[5];
   ippsDivC_32s_Sfs(src, -2, out, 5, 3);
-  const Ipp32s want[] = {-3, 3, -3, 1 << 30, 0};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], want[i]) << i;
+  EXPECT_EQ(Vec(out, 5), (std::vector<Ipp32s>{-3, 3, -3, 1 << 30, 0}));
   Ipp32s io[] = {9, -9};
   ippsDivC_32s_ISfs(4, io, 2, 0);
-  EXPECT_EQ(io[0], 2);
-  EXPECT_EQ(io[1], -2);
+  EXPECT_EQ(Vec(io, 2), (std::vector<Ipp32s>{2, -2}));
 }
 
 TEST_P(IntegerDivC32s, FaultsRaiseBeforeWriting) {
   Ipp32s io[] = {4, INT32_MIN, 8};
   EXPECT_THROW(ippsDivC_32s_ISfs(0, io, 3, 0), EDivByZero);
   EXPECT_THROW(ippsDivC_32s_ISfs(-1, io, 3, 0), EIntOverflow);
-  EXPECT_EQ(io[0], 4);
-  EXPECT_EQ(io[2], 8);
+  EXPECT_EQ(Vec(io, 3), (std::vector<Ipp32s>{4, INT32_MIN, 8}));
   Ipp32s out[3] = {0, 0, 0};
   EXPECT_THROW(ippsDivC_32s_Sfs(io, 0, out, 3, 0), EDivByZero);
   EXPECT_EQ(out[0], 0);

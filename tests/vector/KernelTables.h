@@ -39,7 +39,6 @@ using namespace nx;
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// ---------------------------------------------------------------- SIMD targets
 
 // The targets this machine runs, best first.
 inline std::vector<std::int64_t> SimdTargets() {
@@ -68,17 +67,11 @@ inline std::string SimdTargetParamName(const ::testing::TestParamInfo<std::int64
   return name;
 }
 
-}  // namespace nxtest
-
 // Declares the fixture of a suite of TEST_Ps and runs them on every target.
 #define NX_SIMD_SUITE(suite)                              \
   class suite : public ::nxtest::TSimdTest {};            \
   INSTANTIATE_TEST_SUITE_P(Simd, suite, ::testing::ValuesIn(::nxtest::SimdTargets()), \
                            ::nxtest::SimdTargetParamName)
-
-namespace nxtest {
-
-// ---------------------------------------------------------------- values
 
 template <typename T>
 auto BitsOf(T x) {
@@ -115,6 +108,41 @@ inline std::vector<double> RandomReal(std::size_t n, std::uint64_t seed) {
   for (auto& x : v) x = u(g);
   return v;
 }
+
+// n random values of Ipp64f or Ipp64fc (pairs of RandomReal's values).
+template <typename T>
+std::vector<T> Random(std::size_t n, std::uint64_t seed) {
+  const auto r = RandomReal(n * sizeof(T) / sizeof(double), seed);
+  std::vector<T> v(n);
+  std::memcpy(static_cast<void*>(v.data()), r.data(), n * sizeof(T));
+  return v;
+}
+
+template <typename T>
+std::vector<T> Vec(const T* p, std::size_t n) {
+  return std::vector<T>(p, p + n);
+}
+
+// n elements between guards of canary bytes (and a canary fill).
+template <typename T>
+class TGuarded {
+ public:
+  static constexpr std::size_t kGuard = 9;
+  explicit TGuarded(std::size_t n) : FBuf(n + 2 * kGuard) {
+    std::memset(static_cast<void*>(FBuf.data()), 0xA5, FBuf.size() * sizeof(T));
+  }
+  T* data() { return FBuf.data() + kGuard; }
+  T& operator[](std::size_t i) { return data()[i]; }
+  bool GuardsIntact() const { return Canary(0, kGuard) && Canary(FBuf.size() - kGuard, FBuf.size()); }
+  bool AllCanary() const { return Canary(0, FBuf.size()); }
+
+ private:
+  bool Canary(std::size_t from, std::size_t to) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(FBuf.data());
+    return std::all_of(p + from * sizeof(T), p + to * sizeof(T), [](unsigned char b) { return b == 0xA5; });
+  }
+  std::vector<T> FBuf;
+};
 
 // The ranges of random values; Small keeps sums far from overflow.
 enum class TRange { General, Moderate, Positive, Small };
@@ -153,7 +181,6 @@ class TFiller {
   std::mt19937_64 FRng;
 };
 
-// ---------------------------------------------------------------- twin tables
 
 enum class TElem : std::uint8_t { F64, F32, C64, C32, S32, U32, S16, U8, B3 };
 
@@ -219,8 +246,6 @@ struct TTwinRow {
   TTwinRow& Budget_(std::function<double(const TArgs&)> b, int minLen = 1) { Budget = std::move(b); MinLen = minLen; return *this; }
 };
 
-}  // namespace nxtest
-
 // A row of primitive `name` reached through dispatcher `disp`: `slots` its
 // arrays in parentheses, then the call's arguments written with `a` (the TArgs).
 #define NX_TWIN_ROW(disp, name, slots, ...)                                                       \
@@ -230,8 +255,8 @@ struct TTwinRow {
     }                                                                                             \
   }
 #define NX_TWIN(name, slots, ...) NX_TWIN_ROW(NXBasicDispatcher, name, slots, __VA_ARGS__)
-
-namespace nxtest {
+// The dispatched primitive `name`, or its scalar twin.
+#define NX_PICK(twin, name) ((twin) ? &::nx::reference::name : ::nx::NXBasicDispatcher::name)
 
 // Arrays with 64 canary bytes on each side, each starting `offset` elements
 // past a 64-byte boundary.
@@ -451,7 +476,6 @@ inline void RunTwinTable(const std::vector<TTwinRow>& rows, unsigned seed) {
   }
 }
 
-// ---------------------------------------------------------------- every primitive has tests
 
 // A group of primitives and where they are tested: the test program, and
 // the suite there ("Twins": each has a row in that program's twin table).

@@ -1,13 +1,5 @@
 // Package start-up, dispatch tables and the aligned allocator.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <string>
-
-#include "nxruntime.h"
 #include "vector/KernelTables.h"
-#include "vector/builtin/NXBuiltins.h"
 
 namespace nx {
 namespace {

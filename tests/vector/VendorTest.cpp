@@ -44,45 +44,38 @@ std::size_t CountSource(const ProbeResult& r, const std::string& src) {
   return n;
 }
 
-TEST(VendorPath, NoVendorLibraryMeansEverythingBuiltIn) {
-  const ProbeResult r = RunProbe(NX_FAKE_VENDOR_DIR "/none");
-  ASSERT_EQ(r.source.size(), 198u);
-  EXPECT_EQ(CountSource(r, "vendor"), 0u);
-  EXPECT_EQ(CountSource(r, "null"), 1u);
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippsSVD_64f_D2L"), "null");
-  EXPECT_EQ(r.lines.at("signal"), " 0 image 0");
-  EXPECT_EQ(r.lines.at("add"), " 0 4 6");
-  EXPECT_EQ(r.lines.at("kmp"), " disabled");
-}
-
-TEST(VendorPath, SignalLibraryOnlySuppliesItsExports) {
-  const ProbeResult r = RunProbe(NX_FAKE_VENDOR_DIR "/signal");
-  ASSERT_EQ(r.source.size(), 198u);
-  EXPECT_EQ(r.lines.at("signal"), " 1 image 0");
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippsAdd_64f"), "vendor");
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippsSum_64f"), "vendor");
-  // The same name in two dispatchers: each fills its own pointer.
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippsConvert_64f32f"), "vendor");
-  EXPECT_EQ(r.source.at("NXScopeDispatcher.ippsConvert_64f32f"), "vendor");
-  // Image names are looked up in the image libraries only.
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippiMirror_8u_C4R"), "builtin");
-  EXPECT_EQ(CountSource(r, "vendor"), 4u);
-  EXPECT_EQ(r.lines.at("add"), " 0 1004 1006");
-  EXPECT_EQ(r.lines.at("sum"), " 0 44");
-  EXPECT_EQ(r.lines.at("copy"), " 0 0");  // built-in copy of a zero pixel
-}
-
-TEST(VendorPath, ImageLibrariesSearchedInOrder) {
-  const ProbeResult r = RunProbe(NX_FAKE_VENDOR_DIR "/full");
-  ASSERT_EQ(r.source.size(), 198u);
-  EXPECT_EQ(r.lines.at("signal"), " 1 image 1");
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippiCopy_8u_C4R"), "vendor");
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippiSet_8u_C4R"), "vendor");
-  EXPECT_EQ(r.source.at("NXBasicDispatcher.ippsSVD_64f_D2L"), "vendor");
-  EXPECT_EQ(r.source.at("NXResizeDispatcher.ippiResizeCenter_8u_C1R"), "builtin");
-  // The image library wins over the colour-conversion library.
-  EXPECT_EQ(r.lines.at("copy"), " 77 171");
-  EXPECT_EQ(CountSource(r, "null"), 0u);
+// Per folder: how many entries come from the vendor and are null (-1: not
+// counted), the source of chosen entries and the probe's other lines.
+TEST(VendorPath, EachFolderSuppliesExactlyItsExports) {
+  const struct {
+    const char* Dir;
+    int Vendor, Null;
+    std::map<std::string, std::string> Sources, Lines;
+  } cases[] = {
+      {"none", 0, 1, {{"NXBasicDispatcher.ippsSVD_64f_D2L", "null"}},
+       {{"signal", " 0 image 0"}, {"add", " 0 4 6"}, {"kmp", " disabled"}}},
+      // The same name in two dispatchers: each fills its own pointer. Image
+      // names are looked up in the image libraries only.
+      {"signal", 4, -1,
+       {{"NXBasicDispatcher.ippsAdd_64f", "vendor"}, {"NXBasicDispatcher.ippsSum_64f", "vendor"},
+        {"NXBasicDispatcher.ippsConvert_64f32f", "vendor"}, {"NXScopeDispatcher.ippsConvert_64f32f", "vendor"},
+        {"NXBasicDispatcher.ippiMirror_8u_C4R", "builtin"}},
+       {{"signal", " 1 image 0"}, {"add", " 0 1004 1006"}, {"sum", " 0 44"}, {"copy", " 0 0"}}},
+      // The image library wins over the colour-conversion library ("copy").
+      {"full", -1, 0,
+       {{"NXBasicDispatcher.ippiCopy_8u_C4R", "vendor"}, {"NXBasicDispatcher.ippiSet_8u_C4R", "vendor"},
+        {"NXBasicDispatcher.ippsSVD_64f_D2L", "vendor"}, {"NXResizeDispatcher.ippiResizeCenter_8u_C1R", "builtin"}},
+       {{"signal", " 1 image 1"}, {"copy", " 77 171"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Dir);
+    const ProbeResult r = RunProbe(NX_FAKE_VENDOR_DIR "/" + std::string(c.Dir));
+    ASSERT_EQ(r.source.size(), 198u);
+    EXPECT_TRUE(c.Vendor < 0 || CountSource(r, "vendor") == std::size_t(c.Vendor)) << CountSource(r, "vendor");
+    EXPECT_TRUE(c.Null < 0 || CountSource(r, "null") == std::size_t(c.Null)) << CountSource(r, "null");
+    for (const auto& [name, src] : c.Sources) EXPECT_EQ(r.source.at(name), src) << name;
+    for (const auto& [word, rest] : c.Lines) EXPECT_EQ(r.lines.at(word), rest) << word;
+  }
 }
 
 }  // namespace
