@@ -22,7 +22,6 @@ namespace {
 using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
 
-
 std::string TempName() {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/nxstorage-" + std::to_string(::getpid()) + ".bin";

@@ -39,7 +39,6 @@ using namespace nx;
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
-
 // The targets this machine runs, best first.
 inline std::vector<std::int64_t> SimdTargets() {
   static const std::vector<std::int64_t> targets = [] {
@@ -180,7 +179,6 @@ class TFiller {
  private:
   std::mt19937_64 FRng;
 };
-
 
 enum class TElem : std::uint8_t { F64, F32, C64, C32, S32, U32, S16, U8, B3 };
 
@@ -475,7 +473,6 @@ inline void RunTwinTable(const std::vector<TTwinRow>& rows, unsigned seed) {
     if (::testing::Test::HasFatalFailure()) return;
   }
 }
-
 
 // A group of primitives and where they are tested: the test program, and
 // the suite there ("Twins": each has a row in that program's twin table).
