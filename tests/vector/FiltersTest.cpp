@@ -120,7 +120,6 @@ void CheckAutoCorr(AutoFn<T> ours, AutoFn<T> twin, Norm norm, int srcLen, int ds
 
 NX_SIMD_SUITE(Correlation);
 NX_SIMD_SUITE(Convolution);
-NX_SIMD_SUITE(Methods);
 NX_SIMD_SUITE(FIRFilter);
 NX_SIMD_SUITE(Filters);
 NX_SIMD_SUITE(IIRFilter);
@@ -222,89 +221,6 @@ TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
         ASSERT_TRUE(Near(swapped[n], exact[n], global)) << "swapped operands, output " << n;
       }
     }
-  }
-}
-
-// A NaN sample shows which method ran: direct sums keep it to the outputs
-// whose defining sum contains it, a transform spreads it over the whole
-// block. Each row places one NaN and probes an output the definition keeps
-// finite, on both sides of a threshold.
-struct MethodCase {
-  const char* what;
-  int a, b, c;     // sizes, by routine (see ProbeIsNaN)
-  bool transform;  // the method expected for these sizes
-};
-const MethodCase kMethodCases[] = {
-    // autocorrelation: srcLen, dstLen; transform from min(srcLen, dstLen) = 600
-    {"autocorr", 599, 599, 0, false},      {"autocorr", 600, 600, 0, true},
-    {"autocorr", 700, 599, 0, false},      {"autocorr", 700, 600, 0, true},
-    {"autocorr_c", 599, 599, 0, false},    {"autocorr_c", 600, 600, 0, true},
-    // cross-correlation: len1, len2, dstLen (lowLag -200); transform when
-    // dstLen * shorter / longer exceeds 511
-    {"crosscorr", 600, 600, 511, false},   {"crosscorr", 600, 600, 512, true},
-    {"crosscorr", 300, 600, 1022, false},  {"crosscorr", 300, 600, 1023, true},
-    {"crosscorr", 600, 300, 1022, false},  {"crosscorr", 600, 300, 1023, true},
-    {"crosscorr_c", 600, 600, 511, false}, {"crosscorr_c", 600, 600, 512, true},
-    // convolution: len1, len2; transform from len1 + len2 - 1 = 150 with a
-    // shorter operand of 32 or more
-    {"conv", 100, 50, 0, false},           {"conv", 100, 51, 0, true},
-    {"conv", 51, 100, 0, true},            {"conv", 5000, 31, 0, false},
-    {"conv", 5000, 32, 0, true},           {"conv", 32, 5000, 0, true},
-    // FIR: tapsLen, block length; transform from 32 taps and 512 samples
-    {"fir", 31, 512, 0, false},            {"fir", 32, 511, 0, false},
-    {"fir", 32, 512, 0, true},             {"fir", 256, 4096, 0, true},
-    {"fir", 31, 4096, 0, false},
-};
-
-double& Re(Ipp64f& v) { return v; }
-double& Re(Ipp64fc& v) { return v.re; }
-
-// Autocorrelation: NaN at the middle sample reaches lags up to about half the
-// length; the last lag stays finite.
-template <typename T>
-bool AutoCorrProbe(AutoFn<T> fn, const MethodCase& c) {
-  auto x = Random<T>(c.a, 1);
-  Re(x[c.a / 2]) = kNaN;
-  std::vector<T> d(c.b);
-  EXPECT_EQ(fn(x.data(), c.a, d.data(), c.b), ippStsNoErr);
-  return std::isnan(Re(d[std::min(c.a, c.b) - 1]));
-}
-
-// Cross-correlation: NaN at src1[0]; output 0 is lag -200, which src1[0] does not reach.
-template <typename T, typename Fn>
-bool CrossCorrProbe(Fn fn, const MethodCase& c) {
-  auto s1 = Random<T>(c.a, 2), s2 = Random<T>(c.b, 3);
-  Re(s1[0]) = kNaN;
-  std::vector<T> d(c.c);
-  EXPECT_EQ(fn(s1.data(), c.a, s2.data(), c.b, d.data(), c.c, -200), ippStsNoErr);
-  return std::isnan(Re(d[0]));
-}
-
-bool ProbeIsNaN(const MethodCase& c) {
-  const std::string_view what = c.what;
-  if (what == "autocorr") return AutoCorrProbe<Ipp64f>(ippsAutoCorr_64f, c);
-  if (what == "autocorr_c") return AutoCorrProbe<Ipp64fc>(ippsAutoCorr_64fc, c);
-  if (what == "crosscorr") return CrossCorrProbe<Ipp64f>(ippsCrossCorr_64f, c);
-  if (what == "crosscorr_c") return CrossCorrProbe<Ipp64fc>(ippsCrossCorr_64fc, c);
-  if (what == "conv") {
-    // NaN at the first sample of the shorter operand; the last output only
-    // multiplies the two last samples.
-    auto x = RandomReal(c.a, 4), y = RandomReal(c.b, 5);
-    (c.a <= c.b ? x : y)[0] = kNaN;
-    std::vector<Ipp64f> d(c.a + c.b - 1);
-    EXPECT_EQ(ippsConv_64f(x.data(), c.a, y.data(), c.b, d.data()), ippStsNoErr);
-    return std::isnan(d.back());
-  }
-  // FIR: NaN at x[0]; output tapsLen no longer sees it.
-  auto x = RandomReal(c.b, 7);
-  x[0] = kNaN;
-  return std::isnan(RunFIR(false, RandomReal(c.a, 6).data(), c.a, nullptr, x.data(), c.b)[c.a]);
-}
-
-TEST_P(Methods, SpecialValuesShowWhichMethodRuns) {
-  for (const auto& c : kMethodCases) {
-    SCOPED_TRACE(::testing::Message() << c.what << " " << c.a << " " << c.b << " " << c.c);
-    EXPECT_EQ(ProbeIsNaN(c), c.transform);
   }
 }
 
@@ -497,9 +413,8 @@ TEST_P(FIRFilter, StatusChecks) {
 
 // Random shapes against the scalar twins, sources misaligned by one element,
 // a few special values among the samples. Where a shape selects a transform
-// method, a special sample may turn any output of its block into NaN (see
-// SpecialValuesShowWhichMethodRuns); every output the twin finds non-finite
-// must be non-finite there too, and finite outputs must agree.
+// method, a special sample may turn any output of its block into NaN; every
+// output the twin finds non-finite must be non-finite there too.
 TEST_P(Filters, RandomShapesAgreeWithTheTwins) {
   std::mt19937 g(2024);
   std::uniform_int_distribution<int> len(1, 1000), lag(-1200, 1200);
