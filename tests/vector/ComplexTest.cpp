@@ -140,16 +140,5 @@ TEST_P(ComplexKernels, ConjCcsFillsTheMirrorHalf) {
   }
 }
 
-TEST_P(ComplexKernels, PolarRoundTrip) {
-  const Ipp64f re[] = {3, -1, 0, -2}, im[] = {4, 1, -5, -0.0};
-  Ipp64f mag[4], ph[4], re2[4], im2[4];
-  ASSERT_EQ(ippsCartToPolar_64f(re, im, mag, ph, 4), ippStsNoErr);
-  EXPECT_EQ(mag[0], 5.0);
-  EXPECT_DOUBLE_EQ(ph[1], 3 * std::atan(1.0));
-  EXPECT_EQ(ph[3], -std::acos(-1.0));  // atan2(-0, -2) = -pi
-  ASSERT_EQ(ippsPolarToCart_64f(mag, ph, re2, im2, 4), ippStsNoErr);
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::abs(re2[i] - re[i]) < 1e-14 && std::abs(im2[i] - im[i]) < 1e-14) << i;
-}
-
 }  // namespace
 }  // namespace nx

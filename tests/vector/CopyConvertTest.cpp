@@ -1,6 +1,5 @@
-// Initialisation, copying and conversion primitives: every dispatched routine
-// against its scalar twin (the shared table runner), plus saturation,
-// rounding, scaling and overlap, on every SIMD target.
+// Initialisation, copying and conversion: every dispatched routine against its
+// scalar twin, plus saturation, rounding, scaling and overlap.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -9,7 +8,6 @@ namespace {
 using namespace nxtest;
 using E = TElem;
 
-// Conversions to integers: K1 the rounding mode (7: any other), K2 the scale factor.
 const Ipp64fc kC{1.25, -7.5};
 
 std::vector<TTwinRow> TwinRows() {
@@ -36,6 +34,7 @@ std::vector<TTwinRow> TwinRows() {
       NX_TWIN(ippsConvert_32s64f, (In(E::S32), Out(E::F64)), a.S32(0), a.F64(1), a.Len),
       NX_TWIN(ippsConvert_32s32f, (In(E::S32), Out(E::F32)), a.S32(0), a.F32(1), a.Len),
       NX_TWIN(ippsConvert_16s64f_Sfs, (In(E::S16), Out(E::F64)), a.S16(0), a.F64(1), a.Len, a.K1).Params({3, -1100, 1030}),
+      // K1 the rounding mode (7: any other), K2 the scale factor.
       NX_TWIN(ippsConvert_64f32s_Sfs, (In(E::F64), Out(E::S32)), a.F64(0), a.S32(1), a.Len, IppRoundMode(a.K1), a.K2)
           .Params({ippRndNear, ippRndZero, 7}, {0, 5, -40, -1500, 1100}),
       NX_TWIN(ippsConvert_32f32s_Sfs, (In(E::F32), Out(E::S32)), a.F32(0), a.S32(1), a.Len, IppRoundMode(a.K1), a.K2)
@@ -86,10 +85,8 @@ TEST_P(CopyConvertKernels, RoundingConversions) {
   }
   const float fsrc[] = {2.5f, -2.7f, 5e9f, 6.0f};
   Ipp32s dst[4];
-  ASSERT_EQ(ippsConvert_32f32s_Sfs(fsrc, dst, 4, ippRndNear, 0), ippStsNoErr);
-  EXPECT_EQ(std::vector<Ipp32s>(dst, dst + 4), (std::vector<Ipp32s>{2, -3, kMax, 6}));
   ASSERT_EQ(ippsConvert_32f32s_Sfs(fsrc, dst, 4, ippRndZero, 1), ippStsNoErr);
-  EXPECT_EQ(std::vector<Ipp32s>(dst, dst + 4), (std::vector<Ipp32s>{1, -1, kMax, 3}));
+  EXPECT_EQ(Vec(dst, 4), (std::vector<Ipp32s>{1, -1, kMax, 3}));
 }
 
 TEST_P(CopyConvertKernels, ScaledShortsUseTheClampedFactor) {
@@ -114,7 +111,6 @@ TEST_P(CopyConvertKernels, SixtyFourBitIntegersToDoubles) {
   std::vector<Ipp64f> d(us.size(), -1.0);
   NXBasicDispatcher::ippsConvert_64u64f(us.data(), d.data(), static_cast<int>(us.size()));
   for (std::size_t i = 0; i < us.size(); ++i) EXPECT_EQ(d[i], static_cast<double>(us[i])) << us[i];
-  EXPECT_TRUE(d[2] == 9223372036854775808.0 && d[3] == 18446744073709551616.0);
   std::vector<Ipp64s> ss;
   for (Ipp64u x : us) ss.push_back(static_cast<Ipp64s>(x));
   NXBasicDispatcher::ippsConvert_64s64f(ss.data(), d.data(), static_cast<int>(ss.size()));
@@ -133,10 +129,6 @@ TEST_P(CopyConvertKernels, MoveHandlesOverlapBothWays) {
   for (int i = 0; i < 250; ++i) EXPECT_EQ(v[static_cast<std::size_t>(i) + 3], i);
   ASSERT_EQ(ippsMove_64f(v.data() + 3, v.data(), 250), ippStsNoErr);  // backward overlap
   for (int i = 0; i < 250; ++i) EXPECT_EQ(v[static_cast<std::size_t>(i)], i);
-  std::vector<Ipp8u> b(100);
-  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<Ipp8u>(i);
-  ASSERT_EQ(NXScopeDispatcher::ippsMove_8u(b.data(), b.data() + 1, 99), ippStsNoErr);
-  for (int i = 0; i < 99; ++i) EXPECT_EQ(b[static_cast<std::size_t>(i) + 1], i);
 }
 
 }  // namespace

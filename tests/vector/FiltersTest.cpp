@@ -286,30 +286,22 @@ TEST_P(Correlation, StatusChecksWriteNothing) {
   const auto c = Random<Ipp64fc>(8, 6);
   TGuarded<Ipp64f> d(16);
   TGuarded<Ipp64fc> dc(16);
-  const auto autoChecks = [](auto f, const auto* s, auto* dst) {
-    EXPECT_EQ(f(nullptr, 8, dst, 8), ippStsNullPtrErr);
-    EXPECT_EQ(f(s, 8, nullptr, 8), ippStsNullPtrErr);
-    EXPECT_EQ(f(nullptr, 0, dst, 8), ippStsNullPtrErr);  // null pointers are checked first
-    EXPECT_EQ(f(s, 0, dst, 8), ippStsSizeErr);
-    EXPECT_EQ(f(s, 8, dst, 0), ippStsSizeErr);
-    EXPECT_EQ(f(s, -3, dst, 8), ippStsSizeErr);
+  const double* p = x.data();
+  const std::pair<IppStatus, IppStatus> got[] = {  // the status and the one expected
+      {ippsAutoCorr_64f(nullptr, 0, d.data(), 8), ippStsNullPtrErr},  // null pointers are checked first
+      {ippsAutoCorr_NormA_64f(p, 8, nullptr, 8), ippStsNullPtrErr},
+      {ippsAutoCorr_NormB_64f(p, 8, d.data(), 0), ippStsSizeErr},
+      {ippsAutoCorr_64fc(c.data(), -3, dc.data(), 8), ippStsSizeErr},
+      {ippsAutoCorr_NormB_64fc(nullptr, 8, dc.data(), 8), ippStsNullPtrErr},
+      {ippsCrossCorr_64f(p, 8, nullptr, 8, d.data(), 8, 0), ippStsNullPtrErr},
+      {ippsCrossCorr_64f(p, 8, p, 0, d.data(), 8, 0), ippStsSizeErr},
+      {ippsCrossCorr_64f(p, 8, p, 8, d.data(), 0, 0), ippStsSizeErr},
+      {ippsCrossCorr_64fc(nullptr, 8, c.data(), 8, dc.data(), 8, 0), ippStsNullPtrErr},
+      {ippsCrossCorr_64fc(c.data(), 8, c.data(), 8, dc.data(), -1, 0), ippStsSizeErr},
+      {ippsConv_64f(p, 8, p, 8, nullptr), ippStsNullPtrErr},
+      {ippsConv_64f(p, 8, p, -2, d.data()), ippStsSizeErr},
   };
-  for (auto f : {ippsAutoCorr_64f, ippsAutoCorr_NormA_64f, ippsAutoCorr_NormB_64f})
-    autoChecks(f, x.data(), d.data());
-  for (auto f : {ippsAutoCorr_64fc, ippsAutoCorr_NormA_64fc, ippsAutoCorr_NormB_64fc})
-    autoChecks(f, c.data(), dc.data());
-  EXPECT_EQ(ippsCrossCorr_64f(nullptr, 8, x.data(), 8, d.data(), 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, nullptr, 8, d.data(), 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, x.data(), 8, nullptr, 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 0, x.data(), 8, d.data(), 8, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, x.data(), 0, d.data(), 8, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, x.data(), 8, d.data(), 0, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsCrossCorr_64fc(nullptr, 8, c.data(), 8, dc.data(), 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64fc(c.data(), 8, c.data(), 8, dc.data(), -1, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsConv_64f(nullptr, 8, x.data(), 8, d.data()), ippStsNullPtrErr);
-  EXPECT_EQ(ippsConv_64f(x.data(), 8, x.data(), 8, nullptr), ippStsNullPtrErr);
-  EXPECT_EQ(ippsConv_64f(x.data(), 0, x.data(), 8, d.data()), ippStsSizeErr);
-  EXPECT_EQ(ippsConv_64f(x.data(), 8, x.data(), -2, d.data()), ippStsSizeErr);
+  for (std::size_t i = 0; i < std::size(got); ++i) EXPECT_EQ(got[i].first, got[i].second) << i;
   EXPECT_TRUE(d.AllCanary() && dc.AllCanary());
 }
 

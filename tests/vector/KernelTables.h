@@ -1,15 +1,6 @@
-// Shared support of the vector test programs:
-//  - every test of a kernel runs once per SIMD target compiled into the
-//    library (NX_SIMD_SUITE makes a suite's TEST_Ps run on each of them);
-//  - one table runner compares a dispatched routine with its scalar twin: the
-//    argument checks (each required pointer null, bad lengths: nothing
-//    written), then random data with special values at many lengths and with
-//    each array at its own offset from a 64-byte boundary, and every
-//    combination of offsets 0-7 at one length; canaries around every array,
-//    sources left alone;
-//  - the list of test groups that every primitive of the dispatch lists must
-//    belong to: a primitive without one does not compile, and each program
-//    checks that the groups naming it have their suite or twin rows.
+// Shared support of the vector tests: suites run on every SIMD target
+// (NX_SIMD_SUITE), the runner comparing a dispatched routine with its scalar
+// twin, and the test groups every dispatched primitive must belong to.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,12 +32,8 @@ inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The targets this machine runs, best first.
 inline std::vector<std::int64_t> SimdTargets() {
-  static const std::vector<std::int64_t> targets = [] {
-    std::vector<std::int64_t> t;
-    for (std::int64_t target : hwy::SupportedAndGeneratedTargets()) t.push_back(target);
-    return t;
-  }();
-  return targets;
+  const auto t = hwy::SupportedAndGeneratedTargets();
+  return {t.begin(), t.end()};
 }
 
 // A suite whose tests run once per target: SetUp makes the dispatch use it.
@@ -118,9 +105,7 @@ std::vector<T> Random(std::size_t n, std::uint64_t seed) {
 }
 
 template <typename T>
-std::vector<T> Vec(const T* p, std::size_t n) {
-  return std::vector<T>(p, p + n);
-}
+std::vector<T> Vec(const T* p, std::size_t n) { return std::vector<T>(p, p + n); }
 
 // n elements between guards of canary bytes (and a canary fill).
 template <typename T>
@@ -199,9 +184,7 @@ inline TSlot In(TElem e) { return {e, 'i'}; }
 inline TSlot Out(TElem e, int fixed = 0) { return {e, 'o', true, fixed}; }
 inline TSlot InOut(TElem e) { return {e, 'x'}; }
 template <typename... T>
-std::vector<TSlot> Slots(T... s) {
-  return {s...};
-}
+std::vector<TSlot> Slots(T... s) { return {s...}; }
 inline TSlot Optional(TSlot s) {
   s.Required = false;
   return s;
@@ -427,7 +410,7 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
   };
   auto offsetText = [](const std::vector<int>& offsets) {
     std::string s;
-    for (int o : offsets) s += (s.empty() ? "" : ",") + std::to_string(o);
+    for (int o : offsets) s += std::to_string(o) + " ";
     return s;
   };
   int pattern = 0;
@@ -573,15 +556,19 @@ inline constexpr std::string_view kDispatchedPrimitives[] = {
 #undef NX_PRIM
 #undef NX_PRIM_NOFALLBACK
 
+// Calls f for each name of a space-separated list.
+template <typename F>
+void ForEachName(std::string_view list, F f) {
+  for (std::size_t pos = 0, end; pos < list.size(); pos = end + 1) {
+    end = std::min(list.find(' ', pos), list.size());
+    f(list.substr(pos, end - pos));
+  }
+}
+
 // In program `program`: every group of it has its suite here (or, for
 // "Twins", a row per primitive in `twins`), every name of a group is a
 // dispatched primitive and every twin row is of a primitive of its groups.
 inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std::vector<TTwinRow>>& twins = {}) {
-  auto dispatched = [](std::string_view name) {
-    for (auto p : kDispatchedPrimitives)
-      if (p == name) return true;
-    return false;
-  };
   auto suiteHere = [](std::string_view suite) {
     const auto* unit = ::testing::UnitTest::GetInstance();
     for (int i = 0; i < unit->total_test_suite_count(); ++i) {
@@ -591,13 +578,9 @@ inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std
     }
     return false;
   };
-  auto hasRow = [&](std::string_view name) {
-    for (const auto& table : twins)
-      for (const auto& row : table)
-        if (row.Name == name) return true;
-    return false;
-  };
-  std::string twinNames;
+  std::string twinNames, rowNames;
+  for (const auto& table : twins)
+    for (const auto& row : table) rowNames += row.Name + " ";
   for (const auto& g : kPrimitiveGroups) {
     if (g.Program != program) continue;
     if (g.Suite == "Twins") {
@@ -605,19 +588,17 @@ inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std
     } else {
       EXPECT_TRUE(suiteHere(g.Suite)) << "no suite " << g.Suite << " in " << program;
     }
-    for (std::size_t pos = 0; pos < g.Names.size();) {
-      std::size_t end = g.Names.find(' ', pos);
-      if (end == std::string_view::npos) end = g.Names.size();
-      const std::string_view name = g.Names.substr(pos, end - pos);
-      EXPECT_TRUE(dispatched(name)) << name << " is in no dispatch list";
+    ForEachName(g.Names, [&](std::string_view name) {
+      EXPECT_TRUE(std::find(std::begin(kDispatchedPrimitives), std::end(kDispatchedPrimitives), name) !=
+                  std::end(kDispatchedPrimitives)) << name << " is in no dispatch list";
       if (g.Suite == "Twins") {
-        EXPECT_TRUE(hasRow(name)) << name << " has no twin row";
+        EXPECT_TRUE(NameInList(rowNames, name)) << name << " has no twin row";
       }
-      pos = end + 1;
-    }
+    });
   }
-  for (const auto& table : twins)
-    for (const auto& row : table) EXPECT_TRUE(NameInList(twinNames, row.Name)) << row.Name << " is not in the twin groups of " << program;
+  ForEachName(rowNames, [&](std::string_view name) {
+    EXPECT_TRUE(NameInList(twinNames, name)) << name << " is not in the twin groups of " << program;
+  });
 }
 
 }  // namespace nxtest
