@@ -238,30 +238,26 @@ TEST(WindowCalculator, OldWindowsAndOrderLimits) {
   EXPECT_THROW(NXWindowCalculator::CalculateWindowForMult(a, xwtRect, -1, 0, g1, p1, kernel), ERangeError);
 }
 
+// Each kind of description: the FIR taps are the designer's, the IIR ones
+// sized by their form; the response on its grid agrees with Evaluate.
 TEST(FilterCalc, DescriptionsOfEveryKind) {
-  auto fir = NXFilterCalc(ftFIR, fdftBandPass, 40, 1000, 2000, 8000, wtHamming, iirButterworth, 0);
   std::vector<double> direct;
-  NXRealBandPassCalc(direct, 40, 1000, 2000, 8000, wtHamming, 0);
-  EXPECT_EQ(fir->GetTaps(), direct);
-  auto iir = NXFilterCalc(ftIIR, fdftLowPass, 5, 1000, 0, 8000, wtRect, iirButterworth, 0);
-  EXPECT_EQ(iir->GetTaps().size(), 12u);
-  auto bq = NXFilterCalc(ftBiquadIIR, fdftBandStop, 4, 1000, 2000, 8000, wtRect, iirChebyshev, 0.5);
-  EXPECT_EQ(bq->GetTaps().size(), 6u * 4);
-  const std::string message = nxtest::MessageOf<EAssertionFailed>(
-      [] { NXFilterCalc(static_cast<TNXFilterType>(3), fdftLowPass, 4, 1, 2, 8, wtRect, iirBessel, 0); });
-  EXPECT_EQ(message, "Unkonwn filter type (NXWindowFilter, line 676)");
-}
-
-TEST(FilterCalc, ResponsesOfTheDescriptionsAgreeWithEvaluate) {
+  NXRealBandPassCalc(direct, 6, 900, 1500, 8000, wtHanning, 0);
+  const std::size_t taps[] = {direct.size(), 2 * 13, 6 * 6};
   for (TNXFilterType t : {ftFIR, ftIIR, ftBiquadIIR}) {
     auto info = NXFilterCalc(t, fdftBandPass, 6, 900, 1500, 8000, wtHanning, iirChebyshev, -0.5);
     EXPECT_EQ(info->GetFilterType(), t);
+    EXPECT_EQ(info->GetTaps().size(), taps[t]);
+    EXPECT_TRUE(t != ftFIR || info->GetTaps() == direct);
     std::vector<double> mags, phases;
     info->GetResponse(mags, phases);
     ASSERT_EQ(mags.size(), 257u);
     for (int i = 1; i < 256; i += 5)
       EXPECT_NEAR(mags[i], std::norm(info->Evaluate(i / 512.0)), 1e-12 * (1 + mags[i])) << t << " at " << i;
   }
+  const std::string message = nxtest::MessageOf<EAssertionFailed>(
+      [] { NXFilterCalc(static_cast<TNXFilterType>(3), fdftLowPass, 4, 1, 2, 8, wtRect, iirBessel, 0); });
+  EXPECT_EQ(message, "Unkonwn filter type (NXWindowFilter, line 676)");
 }
 
 // The report measures the taps: a symmetric FIR delays by half its length at
@@ -270,13 +266,11 @@ TEST(DesignReport, MeasuresWhatTheTapsDo) {
   auto fir = NXFilterCalc(ftFIR, fdftLowPass, 100, 1000, 0, 8000, wtKaiser, iirButterworth, 0);
   const TNXBand pass[] = {{0, 0.08}}, stop[] = {{0.17, 0.5}};
   TNXFilterReport r = fir->DesignReport(pass, stop);
-  EXPECT_NEAR(r.GroupDelayDC, 50.0, 1e-9);
-  EXPECT_NEAR(r.GroupDelayCentre, 50.0, 1e-9);
+  EXPECT_TRUE(std::abs(r.GroupDelayDC - 50) < 1e-9 && std::abs(r.GroupDelayCentre - 50) < 1e-9);
   EXPECT_TRUE(r.PolesInsideUnitCircle);
   ASSERT_EQ(r.Minus3dBFrequencies.size(), 1u);
   EXPECT_NEAR(r.Minus3dBFrequencies[0], 0.125, 0.01);
-  EXPECT_GT(r.StopbandAttenuationDb, 50);
-  EXPECT_LT(r.PassbandRippleDb, 0.1);
+  EXPECT_TRUE(r.StopbandAttenuationDb > 50 && r.PassbandRippleDb < 0.1);
   for (TNXFilterType t : {ftIIR, ftBiquadIIR}) {
     auto iir = NXFilterCalc(t, fdftLowPass, 2, 800, 0, 8000, wtRect, iirButterworth, 0);
     const TNXBand p[] = {{0, 0.05}}, s[] = {{0.3, 0.5}};
