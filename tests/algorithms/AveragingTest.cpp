@@ -1,5 +1,4 @@
-// TRGAveraging: the moving average against an exact model over long random
-// runs and count changes, the enabled switch, Clear, and the change hook.
+// TRGAveraging against an exact model over long runs and count changes; switch, Clear, hook.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -54,9 +53,7 @@ TEST(Averaging, OwnerHearsEffectiveChangesOnly) {
   EXPECT_FALSE(b.Enabled());
 }
 
-// The running sum stays the mean of the stored values over long runs of
-// values of very different sizes; count changes keep the most recent values
-// (shrinking below the filled part, growing before the ring is full).
+// The mean of the stored values over long runs of mixed sizes, through shrinking and growing counts.
 TEST(Averaging, LongRandomRunsMatchTheExactMean) {
   std::mt19937_64 g(3);
   std::uniform_real_distribution<double> u(-1, 1);

@@ -1,5 +1,4 @@
-// TBufferAccumulator: the find rule on worked examples, refusals, copies and
-// shared buffers, and 100,000 random operations against a byte-deque model.
+// TBufferAccumulator: worked finds, refusals, sharing, and random operations against a byte model.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,8 +49,7 @@ TEST(BufferAccumulator, CoalescesSmallPieces) {
   EXPECT_EQ(Rest(*a), expected + std::string(100, 'x') + "z" + std::string(10000, 'y') + "q");
 }
 
-// The restart rule on examples worked by hand (the random run below checks
-// against a model written from the same rule).
+// The restart rule on hand-worked examples (the random run's model is written from the same rule).
 TEST(BufferAccumulator, FindRestartsAfterAMismatch) {
   const struct {
     std::vector<std::string_view> data;
@@ -108,8 +106,7 @@ TEST(BufferAccumulator, ExtractStringDecodesUtf8) {
   EXPECT_EQ(a->ExtractString(5), "e\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD!");
 }
 
-// The caller's buffer, a copy of the accumulator and the accumulator never
-// see each other's later changes.
+// The caller's buffer, a copy and the accumulator never see each other's later changes.
 TEST(BufferAccumulator, SharingIsSafe) {
   TIntfPtr<INXBlockBuffer> mine = TNXBlockBuffer::MakeData(reinterpret_cast<const std::uint8_t*>("abc"), 3);
   auto a = Acc({});

@@ -1,6 +1,4 @@
-// IIR design: every Butterworth and Chebyshev design on a grid against the
-// textbook magnitude through the bilinear transform; cascade against direct
-// form; unit gain; the prototype poles, the Bessel table and the orders.
+// IIR design against the textbook magnitudes, cascade against direct form, gains, Bessel, orders.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,8 +37,7 @@ void Configure(TNXDesignedIIRbase& f, const Design& d) {
   f.Calculate();
 }
 
-// |H| of the textbook filter at f (fraction of the sample rate): the analogue
-// prototype at the transformed variable, bilinear, with prewarped corners.
+// |H| of the textbook filter at f: the analogue prototype, bilinear, prewarped corners.
 LD Textbook(const Design& d, int n, double f, LD eps) {
   const LD w = 2 * std::tan(kPiL * f);
   const LD c1 = 2 * std::tan(kPiL * d.a1), c2 = 2 * std::tan(kPiL * d.a2);
@@ -57,9 +54,7 @@ LD Textbook(const Design& d, int n, double f, LD eps) {
   return 1 / std::sqrt(1 + eps * eps * t * t);
 }
 
-// The response of direct-form taps (numerator then denominator) or biquad
-// sections at f, and how far rounding the taps can move |H| there (relative):
-// direct forms of many poles near z = +-1 exceed any tolerance; left out.
+// The response at f and the relative error the taps' rounding allows there (points beyond it are skipped).
 struct TResponse {
   TC H;
   double Bound;
@@ -108,8 +103,7 @@ std::vector<Design> Grid() {
   return g;
 }
 
-// The ratio of the design's |H| to the textbook's is one constant over the
-// band (the gain normalisation), to 1e-9, down to 1e-5 of the peak.
+// |H| over the textbook's is one constant (the gain normalisation) to 1e-9, down to 1e-5 of the peak.
 TEST(IIRDesign, EveryDesignMatchesItsTextbookFilter) {
   const LD eps = std::sqrt(std::pow(10.0L, 0.1L) - 1);  // the default ripple of -1 dB
   int checked = 0, points = 0;
@@ -138,8 +132,7 @@ TEST(IIRDesign, EveryDesignMatchesItsTextbookFilter) {
   EXPECT_GT(points, 250000);
 }
 
-// The cascade's gain is 1 where the design is normalised: DC, Nyquist, the
-// band centre, or (band stop) the geometric mean of DC and Nyquist.
+// Unit gain where normalised: DC, Nyquist, band centre, or (band stop) their geometric mean.
 TEST(IIRDesign, UnitGainAtTheReferenceFrequency) {
   for (const Design& d : Grid())
     for (TNXIIRFilterType proto : {iirBessel, d.proto}) {
@@ -157,8 +150,7 @@ TEST(IIRDesign, UnitGainAtTheReferenceFrequency) {
     }
 }
 
-// One design in both forms, up to order 8: the same complex response (the
-// magnitudes alone would not see a zero or pole mirrored in the unit circle).
+// Both forms give the same complex response (magnitudes would miss a mirrored pole or zero).
 TEST(IIRDesign, BiquadCascadeEqualsDirectForm) {
   int compared = 0;
   for (const Design& d : Grid()) {
@@ -186,9 +178,7 @@ TEST(IIRDesign, BiquadCascadeEqualsDirectForm) {
   EXPECT_GT(compared, 120);
 }
 
-// Every Bessel prototype (its poles from a table) is 3 dB down at 1 rad/s:
-// with the corner at 1/(2 pi) and no prewarping the s-plane poles are the
-// prototype's. Orders above 10 have no table.
+// The Bessel prototypes (corner 1/(2 pi), not prewarped) are 3 dB down at 1 rad/s; none above 10.
 TEST(IIRDesign, BesselPrototypes) {
   TNXDesignedIIRbase f;
   f.SetOptions({fdoNoPrewrap});

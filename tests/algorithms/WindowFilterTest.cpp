@@ -1,5 +1,4 @@
-// Windows and FIR design against the formulas worked out here in long double;
-// the FIR response; the window calculator; NXFilterCalc and its design report.
+// Windows and FIR design against long-double formulas; responses; the window calculator; NXFilterCalc.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -196,8 +195,7 @@ TEST(WindowCalculator, WeightsMatchTheFormulasInBothForms) {
   }
 }
 
-// The window travels as its kernel in frequency, symmetric in the bins; read
-// back at the block's centre (sum of (-1)^bin kernel) it is sum a_j = 1.
+// The window as a symmetric kernel in frequency; at the block's centre it reads sum a_j = 1.
 TEST(WindowCalculator, CosSumKernelIsTheWindowInFrequency) {
   for (int terms = 3; terms <= 12; ++terms) {
     std::vector<double> w;
@@ -238,8 +236,7 @@ TEST(WindowCalculator, OldWindowsAndOrderLimits) {
   EXPECT_THROW(NXWindowCalculator::CalculateWindowForMult(a, xwtRect, -1, 0, g1, p1, kernel), ERangeError);
 }
 
-// Each kind of description: the FIR taps are the designer's, the IIR ones
-// sized by their form; the response on its grid agrees with Evaluate.
+// Each kind: FIR taps are the designer's, IIR ones sized by form; responses agree with Evaluate.
 TEST(FilterCalc, DescriptionsOfEveryKind) {
   std::vector<double> direct;
   NXRealBandPassCalc(direct, 6, 900, 1500, 8000, wtHanning, 0);
@@ -260,8 +257,7 @@ TEST(FilterCalc, DescriptionsOfEveryKind) {
   EXPECT_EQ(message, "Unkonwn filter type (NXWindowFilter, line 676)");
 }
 
-// The report measures the taps: a symmetric FIR delays by half its length at
-// every frequency; a Butterworth design is 3 dB down exactly at its corner.
+// A symmetric FIR delays by half its length; a Butterworth design is 3 dB down at its corner.
 TEST(DesignReport, MeasuresWhatTheTapsDo) {
   auto fir = NXFilterCalc(ftFIR, fdftLowPass, 100, 1000, 0, 8000, wtKaiser, iirButterworth, 0);
   const TNXBand pass[] = {{0, 0.08}}, stop[] = {{0.17, 0.5}};
@@ -285,8 +281,7 @@ TEST(DesignReport, MeasuresWhatTheTapsDo) {
                          (2 * std::numbers::pi);
     EXPECT_NEAR(r.GroupDelayCentre, slope, 1e-5);
   }
-  // Poles at 2 and 0.5: unstable in both forms; a zero on the circle at DC
-  // leaves the high-pass delay there undefined.
+  // Poles at 2 and 0.5: unstable; a zero at DC leaves the high-pass delay there undefined.
   const TNXIIRFilterInfo unstable({1, 0, 0, 1, -2.5, 1});
   const TNXBiquadIIRFilterInfo unstableBq({1, 0, 0, 1, -2.5, 1});
   EXPECT_FALSE(unstable.PolesInsideUnitCircle());

@@ -1,5 +1,4 @@
-// Real arithmetic: every dispatched routine against its scalar twin, plus the
-// shortcuts, warnings, accuracy and errors, on every SIMD target.
+// Real arithmetic against the scalar twins, shortcuts, warnings, accuracy and errors.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -58,9 +57,7 @@ auto Bits(const T* p, std::size_t n) {
   return b;
 }
 
-// Adding 0 or multiplying by 1 copies bit for bit (a signalling NaN too, and
-// -0 + 0 would give +0); multiplying by 0 of either sign, or dividing by an
-// infinity (its reciprocal 0), writes +0 whatever the element.
+// 0 and 1 constants copy bit for bit or write +0 (also dividing by an infinity).
 TEST_P(Arith, ShortcutsForConstantsZeroAndOne) {
   const Ipp64f sNaN = std::numeric_limits<Ipp64f>::signaling_NaN();
   const std::vector<Ipp64f> src = {-0.0, kInf, sNaN, -2.5, 1e300, 0.0, -kInf, 4.9e-324, 7.0};
@@ -124,9 +121,7 @@ TEST_P(Arith, WarningsForZeroDivisorsNegativeRootsAndLogarithms) {
   EXPECT_TRUE(std::isnan(v[300]) && v[301] == -kInf);
 }
 
-// Within 1 ulp of the C library: random arguments over each function's whole
-// domain, and for exp the values around the overflow and underflow limits,
-// the fast-range bounds and the specials, in the vector loop and the tail.
+// Within 1 ulp of the C library over the whole domain, exp also at its limits and specials.
 TEST_P(Arith, ExpAndLnAccurateAcrossTheWholeRange) {
   std::mt19937 rng(7);
   std::vector<Ipp64f> expSrc(200000), lnSrc(200000);

@@ -1,5 +1,4 @@
-// Complex arithmetic: every dispatched routine against its scalar twin and the
-// cases known in closed form, on every SIMD target.
+// Complex arithmetic against the scalar twins and the cases known in closed form.
 #include <complex>
 
 #include "vector/KernelTables.h"
@@ -112,8 +111,7 @@ TEST_P(ComplexKernels, SqrtPrincipalBranchAndExtremeRange) {
   }
 }
 
-// A zero divisor poisons only its own element and the loop goes on; a zero
-// constant is an error before anything is written.
+// A zero divisor poisons only its element; a zero constant is an error before any write.
 TEST_P(ComplexKernels, DivisionByZero) {
   std::vector<Ipp64fc> dividend(37, Ipp64fc{3, 4}), divisor(37, Ipp64fc{0, 2});
   divisor[33] = {-0.0, 0};

@@ -1,5 +1,4 @@
-// Initialisation, copying and conversion: every dispatched routine against its
-// scalar twin, plus saturation, rounding, scaling and overlap.
+// Initialisation, copy and conversion: twins, saturation, rounding, scaling, overlap.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -59,8 +58,7 @@ TEST_P(CopyConvertKernels, DoubleToSingleSaturates) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(BitsOf(dst[i]), want[i]) << i;
 }
 
-// Rounding modes, saturation and the scale factor: a positive factor divides
-// (10 / 4 = 2.5 -> 2, 14 / 4 = 3.5 -> 4), a negative one multiplies.
+// Rounding modes and saturation; a positive scale factor divides, a negative one multiplies.
 TEST_P(CopyConvertKernels, RoundingConversions) {
   const Ipp32s kMax = INT32_MAX, kMin = INT32_MIN;
   const std::vector<double> src = {2.5, 3.5, -2.5, 3e9, -3e9, 2147483647.0, -2147483648.0, 2147483646.5, -2.7, 0.5};

@@ -1,5 +1,4 @@
-// The built-in FFT: round trips, accuracy against a long-double DFT and FFTW,
-// in-place and buffer variants, spec layout, statuses, a spec shared by threads.
+// The built-in FFT: round trips, accuracy (long-double DFT, FFTW), variants, statuses, threads.
 #include <memory>
 #include <new>
 #include <thread>
@@ -35,9 +34,7 @@ double RelRms(const double* got, const double* want, size_t n) {
 Ipp64fc* C(double* p) { return reinterpret_cast<Ipp64fc*>(p); }
 const Ipp64fc* C(const double* p) { return reinterpret_cast<const Ipp64fc*>(p); }
 
-// A spec of either kind, complex or real (CCS spectra), freed with its holder
-// so that a failing assertion does not leak it. Signals and spectra are
-// interleaved doubles: 2N and 2N complex, N and N + 2 real.
+// A complex or real (CCS) spec freed with its holder; signals and spectra as interleaved doubles.
 struct TSpec {
   explicit TSpec(bool real) : Real(real) {}
   ~TSpec() {
@@ -130,8 +127,7 @@ TEST_P(FFTRoundTrip, EveryOrderReturnsTheInput) {
   }
 }
 
-// Complex and real transforms of random input against a long-double DFT
-// (orders up to 11 keep the O(N^2) reference quick).
+// Against a long-double DFT (orders up to 11 keep the O(N^2) reference quick).
 TEST_P(FFTAccuracy, MatchesExtendedPrecisionDft) {
   for (int order = 0; order <= 11; ++order) {
     SCOPED_TRACE(order);
@@ -150,8 +146,7 @@ TEST_P(FFTAccuracy, MatchesExtendedPrecisionDft) {
       // Real: X[0] ... X[N/2].
       EXPECT_LE(RelRms(X.data(), NaiveDft(xc).data(), real ? 2 * (n / 2 + 1) : 2 * n), tol) << real;
       if (real) continue;
-      // The inverse on its own (round trips would not see a forward/inverse
-      // pair that are both wrong): inverse(x) = conj(forward(conj(x))).
+      // The inverse alone (a wrong pair would round-trip): conj(forward(conj(x))).
       ASSERT_EQ(spec.Inv(x.data(), X.data()), ippStsNoErr);
       for (size_t i = 1; i < 2 * n; i += 2) xc[i] = -xc[i];
       std::vector<double> want = NaiveDft(xc);
@@ -185,8 +180,7 @@ TEST_P(FFTAccuracy, MatchesFftwUpToOrder20) {
 }
 #endif
 
-// In place equals out of place; no buffer, an aligned and an unaligned
-// caller buffer all give identical results.
+// In place, no buffer, aligned and unaligned caller buffers: identical results.
 TEST_P(FFTVariants, InPlaceAndBuffersGiveIdenticalResults) {
   for (int order = 0; order <= 18; ++order) {
     SCOPED_TRACE(order);
@@ -250,10 +244,7 @@ TEST_P(FFTVariants, SpecSharedByTwoThreads) {
   EXPECT_TRUE(ok1);
 }
 
-// The largest orders (sizes past 32 bits inside: the call allocates its own
-// work buffer), about 4-5 GiB, on the best target only, not under the
-// sanitizers: a tone of period 8 plus a constant gives a known spectrum (two
-// bins), then the inverse must give the signal back.
+// Orders past 32-bit sizes (4-5 GiB, best target only): a tone's known spectrum and back.
 TEST_P(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the largest orders are not run under the sanitizers";

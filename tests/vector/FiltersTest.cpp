@@ -1,6 +1,4 @@
-// Correlation, convolution, FIR and IIR primitives against exact long-double
-// sums from the definitions and the scalar twins, across block boundaries,
-// with state carried between calls; status checks leave every output untouched.
+// Correlation, convolution, FIR and IIR against exact long-double sums and the scalar twins.
 #include <complex>
 #include <numeric>
 
@@ -18,8 +16,7 @@ CLD ToC(Ipp64fc v) { return {v.re, v.im}; }
 CLD ToC(Ipp64f v) { return {v, 0.0L}; }
 LD Mag(CLD v) { return std::abs(v.real()) + std::abs(v.imag()); }
 
-// An exact value with the sum of the magnitudes of its terms, which bounds
-// the rounding error of any order of summation.
+// An exact value with the sum of |terms|, which bounds the rounding of any summation order.
 struct Exact {
   CLD value{};
   LD scale = 0;
@@ -31,8 +28,7 @@ struct Exact {
   }
 };
 
-// `global` widens the bound for outputs of a transform method, whose error is
-// bounded by the norms of the whole operands (TransformTol).
+// `global` widens the bound for a transform method's outputs (TransformTol).
 template <typename T>
 ::testing::AssertionResult Near(T got, const Exact& e, LD global = 0) {
   const LD tol = 4 * (e.terms + 4) * kEps * e.scale + global + 1e-300L;
@@ -51,8 +47,7 @@ LD Norm2(const std::vector<T>& v) {
   return std::sqrt(s);
 }
 
-// Rounding bound of an FFT-based correlation of operands with these 2-norms
-// through transforms of at most n points.
+// Rounding bound of an FFT-based correlation through transforms of at most n points.
 LD TransformTol(LD norm1, LD norm2, std::size_t n) {
   return 16 * std::log2(static_cast<LD>(n) + 2) * kEps * norm1 * norm2;
 }
@@ -76,8 +71,7 @@ bool SameClass(double a, double b, double scale) {
   return std::abs(a - b) <= 1e-12 * scale + 1e-300;
 }
 
-// One FIR run from initial delay line `dly` (null: zeros), through the
-// dispatched routines or the twins.
+// One FIR run from delay line `dly` (null: zeros), dispatched or through the twins.
 std::vector<Ipp64f> RunFIR(bool twin, const Ipp64f* taps, int M, const Ipp64f* dly, const Ipp64f* x, int n) {
   IppsFIRState_64f* st = nullptr;
   std::vector<Ipp64f> y(n);
@@ -188,8 +182,7 @@ TEST_P(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
 }
 
 TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
-  // Direct sums below a total length of 150 or a shorter operand of 32, the
-  // transform method above: both sides of each threshold, and long operands.
+  // Both sides of the direct/transform thresholds (total 150, shorter operand 32), long operands.
   const std::pair<int, int> sizes[] = {{1, 1},       {5, 3},      {3, 5},      {4095, 7},   {4096, 1},
                                        {4096, 31},   {4097, 31},  {31, 4097},  {10000, 5},  {10000, 100},
                                        {100, 10000}, {600, 600},  {8192, 4096}, {100, 49},  {100, 50},
@@ -223,9 +216,7 @@ TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
   }
 }
 
-// With direct sums, terms outside the data are omitted, not multiplied by
-// zero: an infinite or NaN sample reaches exactly the outputs the defining sum
-// gives it. (The shapes stay below the transform thresholds.)
+// Direct sums omit terms outside the data: a special sample reaches only its outputs.
 TEST_P(Correlation, SpecialValuesReachTheSameOutputsAsTheDefinition) {
   const double specials[] = {kNaN, kInf, -kInf, -0.0, 4.9e-324, 2.2e-308};
   for (int len : {3, 40, 517}) {
@@ -304,8 +295,7 @@ TEST_P(Correlation, StatusChecksWriteNothing) {
   EXPECT_TRUE(d.AllCanary() && dc.AllCanary());
 }
 
-// The outputs of one call over x (into a guarded destination), of the same
-// input split into `blocks`, and of the split calls in place, each on its own state.
+// One call over x, the same input split into `blocks`, and the split calls in place.
 template <typename State>
 std::array<std::vector<Ipp64f>, 3> RunSplit(IppStatus (*run)(const Ipp64f*, Ipp64f*, int, State*),
                                             const std::vector<Ipp64f>& x, const std::vector<int>& blocks,
@@ -344,10 +334,7 @@ struct FIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-// Against exact sums, from a zero or a given initial delay line. Splitting
-// the input into blocks of any length, or filtering in place, gives the output
-// of one long call: the delay line carries the history. Taps and blocks on
-// both sides of the thresholds of the transform method (32 taps, 512 samples).
+// Against exact sums, any block split and in place, taps and blocks around the transform thresholds.
 TEST_P(FIRFilter, MatchesExactSumsAcrossBlocksAndInPlaceCalls) {
   const std::vector<int> blocks = {1, 7, 511, 512, 513, 4096, 3, 1, 600};
   const int total = std::accumulate(blocks.begin(), blocks.end(), 0);
@@ -436,8 +423,7 @@ struct IIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-// The delay values carry the state between calls: any split of the input,
-// and in-place filtering, reproduce one long call bit for bit.
+// Any split of the input, and in-place filtering, reproduce one long call bit for bit.
 TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
   const std::vector<int> blocks = {1, 7, 511, 512, 4096, 2, 1, 3};
   const auto x = RandomReal(std::accumulate(blocks.begin(), blocks.end(), 0), 9);
@@ -458,9 +444,7 @@ TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
   }
 }
 
-// Two sections multiplied out into one fourth-order direct form, from an
-// initial delay line, against the recurrence in long double; order 0 is a
-// pure gain.
+// A fourth-order direct form from a delay line against its long-double recurrence; order 0 a gain.
 TEST_P(IIRFilter, DirectFormAgainstTheRecurrence) {
   const auto bq = RandomBiquads(2, 5);
   std::vector<Ipp64f> direct(10, 0.0);
@@ -496,8 +480,7 @@ TEST_P(IIRFilter, StatusChecks) {
   EXPECT_EQ(ippsIIRInitAlloc_64f(&st, nullptr, 2, nullptr), ippStsNullPtrErr);
   EXPECT_EQ(ippsIIRInitAlloc_BiQuad_64f(&st, bq.data(), 0, nullptr), ippStsIIROrderErr);
   EXPECT_EQ(ippsIIRInitAlloc_BiQuad_64f(&st, nullptr, 3, nullptr), ippStsNullPtrErr);
-  // A zero a0, or a zero b0, in the second section: no state is left behind
-  // (the leak checker of the sanitizer build would see one).
+  // A zero a0 or b0 in the second section: no state left behind (the leak checker sees one).
   for (int which : {3, 0}) {
     auto bad = bq;
     bad[6 + which] = 0.0;

@@ -1,5 +1,4 @@
-// Image primitives with destinations in guarded buffers (nothing written
-// outside the region, nothing at all on an error).
+// Image primitives, destinations in guarded buffers (nothing written outside, nothing on errors).
 #include <filesystem>
 #include <numbers>
 
@@ -17,8 +16,7 @@
 namespace nx {
 namespace {
 
-// An image region of w x h pixels of `ch` samples inside a guarded buffer:
-// one canary row above and below and kPad canary samples after every row.
+// A w x h region of `ch` samples with a canary row above and below and kPad after every row.
 template <typename T>
 class TGuardedImage {
  public:
@@ -83,8 +81,7 @@ NX_SIMD_SUITE(ImageNormDiff);
 NX_SIMD_SUITE(ImageResize);
 NX_SIMD_SUITE(ImageErrors);
 
-// Copies a random image of `ch` channels (samples over their whole range);
-// the destination's guards must still match the source's canaries.
+// Copies a random image; the destination's guards must match the source's canaries.
 template <typename T>
 void ExpectCopied(IppStatus (*copy)(const T*, int, T*, int, IppiSize), IppiSize sz, int ch) {
   TGuardedImage<T> src(sz.width, sz.height, ch), dst(sz.width, sz.height, ch);
@@ -134,8 +131,7 @@ TEST_P(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
 }
 
 TEST_P(ImageLUT, PiecewiseLinearPerChannel) {
-  // Channel 0: two rising segments; 1: a falling line over the whole range;
-  // 2: one single-value interval; 3: values beyond the 8-bit range.
+  // c0 two rising segments, c1 falling over the range, c2 one point, c3 beyond 8 bits (saturates).
   const Ipp32s lv0[] = {0, 100, 200}, va0[] = {10, 60, 250};
   const Ipp32s lv1[] = {0, 255}, va1[] = {255, 0};
   const Ipp32s lv2[] = {50, 51}, va2[] = {7, 7};
@@ -143,10 +139,7 @@ TEST_P(ImageLUT, PiecewiseLinearPerChannel) {
   const Ipp32s* levels[4] = {lv0, lv1, lv2, lv3};
   const Ipp32s* values[4] = {va0, va1, va2, va3};
   int nLevels[4] = {3, 2, 2, 3};
-  // Hand-computed: c0 50 -> 10 + 50*50/100 = 35, 150 -> 60 + 50*190/100 = 155,
-  // 200 and above pass through; c1 v -> 255 - v (255 itself lies outside the
-  // half-open range and passes through); c2 only 50 maps (to 7); c3 5 -> 350
-  // saturates to 255, 15 -> 400 - 5*450/10 = 175, 25 passes through.
+  // Hand-computed; inputs outside every half-open interval pass through.
   const std::pair<Ipp8u, std::array<Ipp8u, 4>> cases[] = {
       {0, {10, 255, 0, 255}},     {5, {12, 250, 5, 255}},     {15, {17, 240, 15, 175}},
       {25, {22, 230, 25, 25}},    {50, {35, 205, 7, 50}},     {51, {35, 204, 51, 51}},
@@ -167,9 +160,7 @@ TEST_P(ImageLUT, PiecewiseLinearPerChannel) {
 
 unsigned D(unsigned x) { return (x + (x >> 8) + 1) >> 8; }
 
-// Porter–Duff: result = A·Fa + B·Fb for colours and alphas alike, with the
-// fractions Fa, Fb (scaled to 0..255) of each operation; a fraction of 255
-// leaves its operand as it is (D(x·255) = x for every byte x).
+// Porter-Duff: A*Fa + B*Fb with fractions scaled to 0..255 (255 leaves its operand as it is).
 struct TPorterDuff {
   const char* name;
   std::function<unsigned(unsigned aA, unsigned aB)> fa, fb;
@@ -184,8 +175,7 @@ const TPorterDuff kOps[6] = {
 };
 
 TEST_P(ImageAlphaComp, TwelveOperationsAgainstPorterDuff) {
-  // Pixel pairs along x: fixed corner cases (an opaque first source, which
-  // "over" returns unchanged), then random ones.
+  // Corner cases (opaque first source: "over" returns it), then random pairs.
   std::vector<std::array<Ipp8u, 8>> pairs = {
       {10, 20, 30, 255, 200, 100, 50, 255}, {10, 20, 30, 0, 200, 100, 50, 255}, {255, 255, 255, 255, 255, 255, 255, 255},
       {0, 0, 0, 0, 0, 0, 0, 0},             {90, 0, 255, 128, 40, 250, 3, 77},  {255, 1, 128, 1, 254, 0, 127, 254},
@@ -222,8 +212,7 @@ TEST_P(ImageAlphaComp, TwelveOperationsAgainstPorterDuff) {
   }
 }
 
-// Argument errors (each routine's pointer and size checks, then its own):
-// no destination sample written, the in-place source left as it was.
+// Argument errors: nothing written, the in-place source left as it was.
 TEST_P(ImageErrors, WriteNothing) {
   TImage8 src(4, 4, 4), dst(4, 4, 4);
   FillRandom(src);
@@ -332,8 +321,7 @@ TEST_P(ImageResize, StatusesAndNothingWrittenOnThem) {
   EXPECT_TRUE(dst.AllCanary());
 }
 
-// Factors 1, 1 about the source centre: every interpolation reproduces the
-// source exactly (the samples land on pixel positions).
+// Factors 1, 1 about the source centre: every interpolation reproduces the source.
 template <typename T>
 void CheckIdentity(int ch) {
   TGuardedImage<T> src(11, 7, ch);
@@ -346,8 +334,7 @@ void CheckIdentity(int ch) {
   }
 }
 
-// A constant image stays constant under every interpolation and factor; the
-// pixels written are exactly those whose sample falls inside the source region.
+// A constant stays constant; exactly the pixels sampling inside the source are written.
 template <typename T>
 void CheckConstant(int ch, T value) {
   const int sw = 23, sh = 17;
@@ -407,8 +394,7 @@ TEST_P(ImageResize, IdentityConstantAndBlockAverageOnEveryForm) {
   for (Ipp16u value : {65535, 1234}) CheckConstant<Ipp16u>(1, value);
 }
 
-// A direct 2-D resampler in double precision, written from the kernel
-// definitions (exact sinc, no table): the built-in routine must agree to ±1.
+// A direct 2-D resampler from the kernel definitions (exact sinc): agreement to +-1.
 double RefKernel(int mode, double x) {
   x = std::abs(x);
   switch (mode) {
@@ -424,8 +410,7 @@ double RefKernel(int mode, double x) {
   return 0;
 }
 
-// Weights per source index along one axis for the sample at s (or the
-// interval [s, sEnd) for super-sampling) over the region [lo, hi).
+// Weights per source index for the sample at s (super-sampling: [s, sEnd)) over [lo, hi).
 std::vector<double> RefWeights(int mode, double s, double sEnd, int lo, int hi) {
   std::vector<double> w(hi, 0.0);
   const int n = static_cast<int>(std::floor(s));
@@ -489,10 +474,7 @@ TEST_P(ImageResize, AgreesWithADirectResampler) {
     }
 }
 
-// Pictures of each interpolation for a person to look at, under
-// $NX_TEST_OUTPUT_DIR (outside ctest the system's temporary folder): rings
-// (whose aliasing shows what each filter does to fine detail) over colour
-// gradients and a green square, reduced to 40% and its corner enlarged 3.5 times.
+// Pictures of each interpolation for a person to look at ($NX_TEST_OUTPUT_DIR or the temp folder).
 TEST_P(ImageResize, WritesPicturesOfEachInterpolation) {
   const char* env = std::getenv("NX_TEST_OUTPUT_DIR");
   const std::filesystem::path dir =

@@ -1,6 +1,4 @@
-// Integer family: the SIMD routines against their scalar twins, the scaling
-// rule on hand-worked cases, shift edges, byte swaps, and the package's own
-// 32u / DivC_32s routines with their exceptions; on every SIMD target.
+// Integer family: twins, hand-worked scaling, shift edges, byte swaps, 32u and DivC_32s faults.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -15,8 +13,7 @@ const std::vector<int> kConsts = {0, 1, -1, 12345, INT32_MIN, INT32_MAX};
 const std::vector<int> kCounts = {-1, 0, 1, 5, 16, 30, 31, 32, 33, 100, INT_MIN, INT_MAX};
 const std::vector<int> kMasks = {0, -1, 0x0F0F0F0F, static_cast<int>(0x80000001u)};
 
-// Scaled forms: K1 the scale factor, K2 the constant; bitwise forms: K2 the
-// mask; shifts: K1 the count.
+// Scaled forms: K1 the scale factor, K2 the constant; bitwise: K2 the mask; shifts: K1 the count.
 std::vector<TTwinRow> TwinRows() {
   const auto s = E::S32, u = E::U32;
   return {
@@ -65,9 +62,7 @@ using TOneFn = Ipp32s (*)(Ipp32s, Ipp32s, int);
 #define NX_ONE_C(fn) +[](Ipp32s a, Ipp32s b, int sf) { Ipp32s d = 0; EXPECT_EQ(fn(&a, b, &d, 1, sf), ippStsNoErr); return d; }
 #define NX_ONE_CI(fn) +[](Ipp32s a, Ipp32s b, int sf) { EXPECT_EQ(fn(b, &a, 1, sf), ippStsNoErr); return a; }
 
-// One element through each scaled routine, rows {srcDst or src, src or
-// constant, scale factor, result}: halves round to even, results saturate,
-// huge factors of either sign act as the limits.
+// One element per row {srcDst or src, src or constant, scale factor, result}.
 TEST_P(IntegerScaled, OneElementCases) {
   const Ipp32s kMax = INT32_MAX, kMin = INT32_MIN;
   const struct {
@@ -198,8 +193,7 @@ TEST_P(Integer32u, ShiftCountsModulo32) {
 }
 
 TEST_P(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
-  // The faulting element is the middle one each time; the first one alone
-  // would succeed, so an element-by-element loop would already have written it.
+  // The middle element faults, so an element-wise loop would already have written the first.
   const Ipp32u one[] = {1, 1, 1}, zeroMid[] = {1, 0, 1}, big[] = {1, 0x10000u, 1};
   const std::vector<Ipp32u> init = {5, UINT32_MAX, 0x10000u};
   struct Case {

@@ -1,5 +1,4 @@
-// Statistics, norms and thresholds against their scalar twins (sums within a
-// rounding bound of the sum of |terms|, the rest exact) and known answers.
+// Statistics, norms and thresholds against the twins (sums within a rounding bound) and known answers.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -114,8 +113,7 @@ TEST_P(StatsKernels, ExtremesMatchTwinsExactly) {
       double* p = store.data() + (variant & 1);
       for (int i = 0; i < len; ++i) p[i] = f.Real(TRange::General, variant >= 2);
       if (variant >= 4) {
-        // Few distinct values: many ties, including -0 against +0, spread
-        // across the kernel's blocks.
+        // Ties (-0 against +0 included) spread across the kernel's blocks.
         static const double kTies[] = {-0.0, 0.0, 1.0, -1.0};
         for (int i = 0; i < len; ++i) p[i] = kTies[f.Index(4)];
         if (variant == 5 && len > 3) p[f.Index(len)] = kNaN;
@@ -129,8 +127,7 @@ TEST_P(StatsKernels, ExtremesMatchTwinsExactly) {
   }
 }
 
-// The first extreme wins across the kernel's blocks, a NaN wins outright,
-// and the index pointer may be null.
+// The first extreme wins across blocks, a NaN wins outright, the index pointer may be null.
 TEST_P(StatsKernels, ExtremesRules) {
   std::vector<double> big(10000, 0.5);
   big[3000] = big[9000] = 7;

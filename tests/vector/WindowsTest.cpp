@@ -1,6 +1,4 @@
-// Windows against their closed formulas in all three forms, Kaiser against
-// its Bessel series, the uniform generators against the combined generator's
-// recurrence, and the Jaehne signal.
+// Windows against closed formulas in all forms, Kaiser, the uniform generators and Jaehne.
 #include "vector/KernelTables.h"
 
 namespace nx {
@@ -194,8 +192,7 @@ TEST_P(Generators, RandUniform64fFollowsTheCombinedGenerator) {
   }
 }
 
-// The 16-bit form rounds to nearest: the two end values have half the
-// weight of the others.
+// The 16-bit generator rounds to nearest: the end values have half the weight.
 TEST_P(Generators, RandUniform16sHistogram) {
   const int n = 200000;
   std::vector<Ipp16s> w(n), w2(n);
