@@ -65,11 +65,8 @@ TEST(BufferAccumulator, FindRestartsAfterAMismatch) {
     auto b = Acc({});
     for (auto p : f.data) b->AddBuffer(Bytes(p));
     std::int64_t pos = -1;
-    EXPECT_EQ(b->FindBytes(static_cast<std::int32_t>(f.pattern.size()), f.pattern.data(), pos), f.found)
-        << f.pattern;
-    if (f.found) {
-      EXPECT_EQ(pos, f.position) << f.pattern;
-    }
+    EXPECT_EQ(b->FindBytes(static_cast<std::int32_t>(f.pattern.size()), f.pattern.data(), pos), f.found) << f.pattern;
+    EXPECT_TRUE(!f.found || pos == f.position) << f.pattern;
   }
 }
 
@@ -78,14 +75,10 @@ TEST(BufferAccumulator, RefusalsChangeNothing) {
   char buf[32];
   std::int64_t pos;
   bool skipped;
-  // (Counts past the end with the other calls: the random run below.)
+  // (Other counts past the end and bounded finds: the random run below.)
   const std::function<bool()> refused[] = {
       [&] { return a->ExtractBytes(12, buf); },
       [&] { return !a->ExtractString(40).empty(); },
-      [&] { return a->FindBytes(3, "xyz", pos); },
-      [&] { return a->FindBytes(2, "wo", pos, 3, 2); },   // the match ends past the examined bytes
-      [&] { return a->FindBytes(2, "he", pos, 5, 1); },   // the match starts in the skipped part
-      [&] { return a->FindBytes(1, "h", pos, 0, 0); },
       [&] { return a->FindBytes(-1, "h", pos); },
       [&] { return a->FindSkipBytes(20, "hello world and more", skipped); },
   };
@@ -93,8 +86,6 @@ TEST(BufferAccumulator, RefusalsChangeNothing) {
     EXPECT_FALSE(refused[i]()) << i;
     EXPECT_EQ(Rest(*a), "hello world") << i;
   }
-  ASSERT_TRUE(a->FindBytes(2, "wo", pos, 4, 5));
-  EXPECT_EQ(pos, 8);
   EXPECT_EQ(a->ExtractString(5), "hello");
   ASSERT_TRUE(a->FindString("rld", pos));
   EXPECT_EQ(pos, 6);
