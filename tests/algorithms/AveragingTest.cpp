@@ -1,12 +1,9 @@
-// TRGAveraging: the moving average against an exact model over long random
-// runs and count changes, the enabled switch, Clear, and the change hook.
+// TRGAveraging against an exact model over long runs and count changes; switch, Clear, hook.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <deque>
-#include <numeric>
 #include <random>
-#include <vector>
 
 #include "algorithms/NXAveraging.h"
 #include "nxruntime.h"
@@ -27,7 +24,6 @@ TEST(Averaging, DisabledPassesThroughAndClearRestarts) {
   a.SetEnabled(false);
   a.SetCount(3);
   EXPECT_EQ(a.AddElement(100), 100);
-  EXPECT_EQ(a.AddElement(-7), -7);
   EXPECT_EQ(a.GetFilled(), 0u);  // the history was not touched
   a.SetEnabled(true);
   EXPECT_EQ(a.AddElement(2), 2);
@@ -37,28 +33,7 @@ TEST(Averaging, DisabledPassesThroughAndClearRestarts) {
   EXPECT_EQ(a.AddElement(20), 15);
 }
 
-TEST(Averaging, CountChangesKeepTheMostRecentValues) {
-  const struct {
-    std::uint32_t from, to;
-    int added;
-    double next, expected;
-  } cases[] = {
-      {5, 3, 5, 6, (4 + 5 + 6) / 3.0},  // shrink below filled
-      {3, 5, 5, 6, (3 + 4 + 5 + 6) / 4.0},                          // grow: three kept
-      {4, 6, 2, 3, 2.0},                                            // grow before the ring is full
-      {6, 2, 2, 9, (2 + 9) / 2.0},                                  // shrink to filled
-  };
-  for (const auto& c : cases) {
-    TRGAveraging a;
-    a.SetEnabled(true);
-    a.SetCount(c.from);
-    for (int v = 1; v <= c.added; ++v) a.AddElement(v);
-    a.SetCount(c.to);
-    EXPECT_DOUBLE_EQ(a.AddElement(c.next), c.expected) << c.from << " -> " << c.to;
-  }
-}
-
-TEST(Averaging, OwnerHearsEffectiveChangesOnlyAndCountStreams) {
+TEST(Averaging, OwnerHearsEffectiveChangesOnly) {
   TCountingOwner owner;
   TRGAveraging a(&owner);
   EXPECT_EQ(a.Lock().Get(), owner.Lock().Get());  // the owner's lock is shared
@@ -66,25 +41,19 @@ TEST(Averaging, OwnerHearsEffectiveChangesOnlyAndCountStreams) {
   a.SetCount(TRGAveraging::DefaultCount);
   EXPECT_EQ(owner.FChanges, 0);
   a.SetEnabled(false);
-  a.SetCount(7);
-  EXPECT_EQ(owner.FChanges, 2);
   a.SetCount(0);  // raised to the minimum of 1
   EXPECT_EQ(a.GetCount(), 1u);
-  EXPECT_EQ(owner.FChanges, 3);
+  EXPECT_EQ(owner.FChanges, 2);
   a.SetCount(1);
-  EXPECT_EQ(owner.FChanges, 3);
-  // Count is published: by name, and a copy through Assign keeps it.
-  SetPropText(a, "Count", "12");
-  EXPECT_EQ(a.GetCount(), 12u);
-  EXPECT_EQ(GetPropText(a, "Count"), "12");
+  EXPECT_EQ(owner.FChanges, 2);
+  SetPropText(a, "Count", "12");  // published by name; a copy through Assign keeps it
   TRGAveraging b;
   b.Assign(a);
   EXPECT_EQ(b.GetCount(), 12u);
   EXPECT_FALSE(b.Enabled());
 }
 
-// The running sum must stay the mean of the stored values over long runs of
-// values of very different sizes, through count changes.
+// The mean of the stored values over long runs of mixed sizes, through shrinking and growing counts.
 TEST(Averaging, LongRandomRunsMatchTheExactMean) {
   std::mt19937_64 g(3);
   std::uniform_real_distribution<double> u(-1, 1);
@@ -95,7 +64,7 @@ TEST(Averaging, LongRandomRunsMatchTheExactMean) {
   std::uint32_t count = 1000;
   a.SetCount(count);
   for (int i = 0; i < 200000; ++i) {
-    if (i % 50000 == 49999) {
+    if (i == 500 || i == 700 || i % 50000 == 49999) {
       count = count == 1000 ? 17 : 1000;
       a.SetCount(count);
       while (window.size() > count) window.pop_front();
@@ -110,9 +79,7 @@ TEST(Averaging, LongRandomRunsMatchTheExactMean) {
       exact += w;
       size += std::fabs(w);
     }
-    exact /= window.size();
-    size /= window.size();
-    ASSERT_NEAR(got, static_cast<double>(exact), 1e-12 * static_cast<double>(size)) << i;
+    ASSERT_NEAR(got, static_cast<double>(exact / window.size()), 1e-12 * static_cast<double>(size / window.size())) << i;
   }
 }
 

@@ -1,6 +1,4 @@
-// TBufferAccumulator: the find rule on worked examples, every refusal, copies and shared
-// buffers, and 100,000 random operations against a plain byte-deque model
-// (never a lost or duplicated byte, invariants after every step).
+// TBufferAccumulator: worked finds, refusals, sharing, and random operations against a byte model.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,14 +36,11 @@ TEST(BufferAccumulator, CoalescesSmallPieces) {
   auto a = Acc({});
   for (int i = 0; i < 10; ++i) a->AddBuffer(Bytes("abcde"));
   EXPECT_EQ(a->GetBufferCount(), 1u);
-  EXPECT_EQ(a->GetBytesAvailable(), 50);
   a->AddBuffer(Bytes(std::string(100, 'x')));
-  EXPECT_EQ(a->GetBufferCount(), 2u);
   a->AddBuffer(Bytes("z"));  // a small piece onto a small tail
   EXPECT_EQ(a->GetBufferCount(), 2u);
   a->AddBuffer(Bytes(std::string(10000, 'y')));
   a->AddBuffer(Bytes("q"));  // the tail is too big to take it
-  EXPECT_EQ(a->GetBufferCount(), 4u);
   a->AddBuffer(Bytes(""));
   a->AddBuffer(nullptr);
   EXPECT_EQ(a->GetBufferCount(), 4u);
@@ -54,8 +49,7 @@ TEST(BufferAccumulator, CoalescesSmallPieces) {
   EXPECT_EQ(Rest(*a), expected + std::string(100, 'x') + "z" + std::string(10000, 'y') + "q");
 }
 
-// The restart rule on examples worked by hand (the random run below checks
-// against a model written from the same rule).
+// The restart rule on hand-worked examples (the random run's model is written from the same rule).
 TEST(BufferAccumulator, FindRestartsAfterAMismatch) {
   const struct {
     std::vector<std::string_view> data;
@@ -71,30 +65,20 @@ TEST(BufferAccumulator, FindRestartsAfterAMismatch) {
     auto b = Acc({});
     for (auto p : f.data) b->AddBuffer(Bytes(p));
     std::int64_t pos = -1;
-    EXPECT_EQ(b->FindBytes(static_cast<std::int32_t>(f.pattern.size()), f.pattern.data(), pos), f.found)
-        << f.pattern;
-    if (f.found) {
-      EXPECT_EQ(pos, f.position) << f.pattern;
-    }
+    EXPECT_EQ(b->FindBytes(static_cast<std::int32_t>(f.pattern.size()), f.pattern.data(), pos), f.found) << f.pattern;
+    EXPECT_TRUE(!f.found || pos == f.position) << f.pattern;
   }
 }
 
 TEST(BufferAccumulator, RefusalsChangeNothing) {
   auto a = Acc({"hello", " world"});
   char buf[32];
-  std::vector<std::uint8_t> v;
   std::int64_t pos;
   bool skipped;
+  // (Other counts past the end and bounded finds: the random run below.)
   const std::function<bool()> refused[] = {
-      [&] { return a->PeekBytes(12, buf); },       [&] { return a->PeekBytes(-1, buf); },
-      [&] { return a->PeekBytesFrom(8, 4, buf); }, [&] { return a->PeekBytesFrom(-1, 2, buf); },
-      [&] { return a->SkipBytes(12); },            [&] { return a->SkipBytes(-3); },
-      [&] { return a->ExtractBytes(12, buf); },    [&] { return a->ExtractBytes(-1, v); },
+      [&] { return a->ExtractBytes(12, buf); },
       [&] { return !a->ExtractString(40).empty(); },
-      [&] { return a->FindBytes(3, "xyz", pos); },
-      [&] { return a->FindBytes(2, "wo", pos, 3, 2); },   // the match ends past the examined bytes
-      [&] { return a->FindBytes(2, "he", pos, 5, 1); },   // the match starts in the skipped part
-      [&] { return a->FindBytes(1, "h", pos, 0, 0); },
       [&] { return a->FindBytes(-1, "h", pos); },
       [&] { return a->FindSkipBytes(20, "hello world and more", skipped); },
   };
@@ -102,8 +86,6 @@ TEST(BufferAccumulator, RefusalsChangeNothing) {
     EXPECT_FALSE(refused[i]()) << i;
     EXPECT_EQ(Rest(*a), "hello world") << i;
   }
-  ASSERT_TRUE(a->FindBytes(2, "wo", pos, 4, 5));
-  EXPECT_EQ(pos, 8);
   EXPECT_EQ(a->ExtractString(5), "hello");
   ASSERT_TRUE(a->FindString("rld", pos));
   EXPECT_EQ(pos, 6);
@@ -115,8 +97,7 @@ TEST(BufferAccumulator, ExtractStringDecodesUtf8) {
   EXPECT_EQ(a->ExtractString(5), "e\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD!");
 }
 
-// The caller's buffer, a copy of the accumulator and the accumulator never
-// see each other's later changes.
+// The caller's buffer, a copy and the accumulator never see each other's later changes.
 TEST(BufferAccumulator, SharingIsSafe) {
   TIntfPtr<INXBlockBuffer> mine = TNXBlockBuffer::MakeData(reinterpret_cast<const std::uint8_t*>("abc"), 3);
   auto a = Acc({});
@@ -162,113 +143,76 @@ TEST(BufferAccumulator, RandomOperationsAgainstAByteModel) {
   std::mt19937 g(20261206);
   auto rnd = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
   // A small alphabet, so that patterns match often and partial matches break.
-  auto byte = [&] { return static_cast<std::uint8_t>("abcab\0\xff"[rnd(0, 6)]); };
+  auto bytes = [&](int n) {
+    std::vector<std::uint8_t> v(static_cast<std::size_t>(n));
+    for (auto& b : v) b = static_cast<std::uint8_t>("abcab\0\xff"[rnd(0, 6)]);
+    return v;
+  };
   TIntfPtr<TBufferAccumulator> acc(new TBufferAccumulator());
   std::deque<std::uint8_t> model;
   std::vector<std::uint8_t> buf;
-  std::int64_t added = 0, taken = 0;
   for (int step = 0; step < 100000; ++step) {
     const int op = rnd(0, 11);
     const auto avail = static_cast<int>(model.size());
     // Counts run past what is available a good part of the time.
     const int count = rnd(-2, avail + 8 < 6000 ? avail + 8 : 6000);
     const bool fits = count >= 0 && count <= avail;
-    switch (op) {
-      case 0:
-      case 1:
-      case 2: {
-        std::vector<std::uint8_t> piece(rnd(0, 9) < 5 ? rnd(1, 99) : rnd(1, 4096));
-        for (auto& b : piece) b = byte();
-        acc->AddBuffer(TIntfPtr<INXLinearDataBuffer>(TNXBlockBuffer::MakeArrayList(piece)));
-        model.insert(model.end(), piece.begin(), piece.end());
-        added += static_cast<std::int64_t>(piece.size());
-        break;
+    if (op <= 2) {
+      const auto piece = bytes(rnd(0, 9) < 5 ? rnd(1, 99) : rnd(1, 4096));
+      acc->AddBuffer(TIntfPtr<INXLinearDataBuffer>(TNXBlockBuffer::MakeArrayList(piece)));
+      model.insert(model.end(), piece.begin(), piece.end());
+    } else if (op == 3) {
+      buf.assign(static_cast<std::size_t>(std::max(count, 0)) + 1, 0xEE);
+      ASSERT_EQ(acc->PeekBytes(count, buf.data()), fits) << step;
+      ASSERT_TRUE(!fits || std::equal(buf.begin(), buf.begin() + count, model.begin())) << step;
+    } else if (op == 4) {
+      const int off = rnd(-1, avail + 1), n = rnd(0, 64);
+      buf.assign(65, 0);
+      const bool ok = acc->PeekBytesFrom(off, n, buf.data());
+      ASSERT_EQ(ok, off >= 0 && off + n <= avail) << step;
+      ASSERT_TRUE(!ok || std::equal(buf.begin(), buf.begin() + n, model.begin() + off)) << step;
+    } else if (op <= 6) {
+      const std::vector<std::uint8_t> kept{1, 2};  // a refused extraction leaves it as it was
+      std::vector<std::uint8_t> out = kept;
+      ASSERT_EQ(op == 5 ? acc->SkipBytes(count) : acc->ExtractBytes(count, out), fits) << step;
+      ASSERT_TRUE(op == 5 || out == (fits ? std::vector<std::uint8_t>(model.begin(), model.begin() + count) : kept)) << step;
+      if (fits) model.erase(model.begin(), model.begin() + count);
+    } else if (op <= 8) {
+      const auto pat = bytes(rnd(0, 4));
+      const bool bounded = op == 8;
+      const std::int64_t maxCount = bounded ? rnd(-1, avail + 2) : avail, skip = bounded ? rnd(-1, avail + 2) : 0;
+      std::int64_t pos = -1, want = -1;
+      const bool expect = ModelFind(model, pat, want, maxCount, std::max<std::int64_t>(skip, 0));
+      const auto n = static_cast<std::int32_t>(pat.size());
+      const bool got = bounded ? acc->FindBytes(n, pat.data(), pos, maxCount, skip) : acc->FindBytes(n, pat.data(), pos);
+      ASSERT_EQ(got, expect) << step;
+      ASSERT_TRUE(!got || pos == want) << step;
+    } else if (op == 9) {
+      // The model: discard one byte at a time while a full pattern fits.
+      const auto pat = bytes(rnd(0, 3));
+      bool modelSkipped = false, modelFound = false;
+      while (model.size() >= pat.size() && !modelFound) {
+        modelFound = std::equal(pat.begin(), pat.end(), model.begin());
+        model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(modelFound ? pat.size() : 1));
+        modelSkipped = modelSkipped || !modelFound;
       }
-      case 3:
-        buf.assign(static_cast<std::size_t>(std::max(count, 0)) + 1, 0xEE);
-        ASSERT_EQ(acc->PeekBytes(count, buf.data()), fits) << step;
-        ASSERT_TRUE(!fits || std::equal(buf.begin(), buf.begin() + count, model.begin())) << step;
-        break;
-      case 4: {
-        const int off = rnd(-1, avail + 1), n = rnd(0, 64);
-        buf.assign(65, 0);
-        const bool ok = acc->PeekBytesFrom(off, n, buf.data());
-        ASSERT_EQ(ok, off >= 0 && off + n <= avail) << step;
-        ASSERT_TRUE(!ok || std::equal(buf.begin(), buf.begin() + n, model.begin() + off)) << step;
-        break;
+      bool skipped = false;
+      ASSERT_EQ(acc->FindSkipBytes(static_cast<std::int32_t>(pat.size()), pat.data(), skipped), modelFound) << step;
+      ASSERT_EQ(skipped, modelSkipped) << step;
+    } else if (op == 10) {
+      ASSERT_EQ(acc->PeekFirstByte(), model.empty() ? 0 : model.front()) << step;
+      if (rnd(0, 200) == 0) {
+        TIntfPtr<INXBlockBuffer> all = acc->GetAsBuffer();
+        ASSERT_EQ(all->GetSize(), avail);
+        ASSERT_TRUE(std::equal(model.begin(), model.end(), all->Read())) << step;
       }
-      case 5:
-      case 6: {
-        std::vector<std::uint8_t> out{1, 2};
-        ASSERT_EQ(op == 5 ? acc->SkipBytes(count) : acc->ExtractBytes(count, out), fits) << step;
-        // A refused extraction leaves the caller's vector as it was.
-        if (op == 6) {
-          const std::vector<std::uint8_t> kept{1, 2};
-          ASSERT_EQ(out, fits ? std::vector<std::uint8_t>(model.begin(), model.begin() + count) : kept) << step;
-        }
-        if (fits) {
-          model.erase(model.begin(), model.begin() + count);
-          taken += count;
-        }
-        break;
-      }
-      case 7:
-      case 8: {
-        std::vector<std::uint8_t> pat(static_cast<std::size_t>(rnd(0, 4)));
-        for (auto& b : pat) b = byte();
-        const bool bounded = op == 8;
-        const std::int64_t maxCount = bounded ? rnd(-1, avail + 2) : avail;
-        const std::int64_t skip = bounded ? rnd(-1, avail + 2) : 0;
-        std::int64_t pos = -1, want = -1;
-        const bool expect = ModelFind(model, pat, want, maxCount, std::max<std::int64_t>(skip, 0));
-        const auto n = static_cast<std::int32_t>(pat.size());
-        const bool got =
-            bounded ? acc->FindBytes(n, pat.data(), pos, maxCount, skip) : acc->FindBytes(n, pat.data(), pos);
-        ASSERT_EQ(got, expect) << step;
-        ASSERT_TRUE(!got || pos == want) << step;
-        break;
-      }
-      case 9: {
-        std::vector<std::uint8_t> pat(static_cast<std::size_t>(rnd(0, 3)));
-        for (auto& b : pat) b = byte();
-        // The model: discard one byte at a time while a full pattern fits.
-        bool modelSkipped = false, modelFound = false;
-        while (model.size() >= pat.size() && !modelFound) {
-          modelFound = std::equal(pat.begin(), pat.end(), model.begin());
-          const std::size_t drop = modelFound ? pat.size() : 1;
-          model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(drop));
-          taken += static_cast<std::int64_t>(drop);
-          modelSkipped = modelSkipped || !modelFound;
-        }
-        bool skipped = false;
-        ASSERT_EQ(acc->FindSkipBytes(static_cast<std::int32_t>(pat.size()), pat.data(), skipped), modelFound) << step;
-        ASSERT_EQ(skipped, modelSkipped) << step;
-        break;
-      }
-      case 10:
-        ASSERT_EQ(acc->PeekFirstByte(), model.empty() ? 0 : model.front()) << step;
-        if (rnd(0, 200) == 0) {
-          TIntfPtr<INXBlockBuffer> all = acc->GetAsBuffer();
-          ASSERT_EQ(all->GetSize(), avail);
-          ASSERT_TRUE(std::equal(model.begin(), model.end(), all->Read())) << step;
-        }
-        break;
-      case 11:
-        if (rnd(0, 500) == 0) {
-          taken += static_cast<std::int64_t>(model.size());
-          acc->Clear();
-          model.clear();
-        }
-        break;
+    } else if (rnd(0, 500) == 0) {
+      acc->Clear();
+      model.clear();
     }
-    // The invariants after every step.
     ASSERT_EQ(acc->GetBytesAvailable(), static_cast<std::int64_t>(model.size())) << step;
     ASSERT_EQ(acc->IsEmpty(), model.empty());
-    ASSERT_EQ(added - taken, static_cast<std::int64_t>(model.size()));
-    if (model.empty()) {
-      ASSERT_EQ(acc->GetBufferCount(), 0u);
-      ASSERT_EQ(acc->GetReadOffset(), 0);
-    }
+    ASSERT_TRUE(!model.empty() || (acc->GetBufferCount() == 0u && acc->GetReadOffset() == 0)) << step;
   }
   EXPECT_EQ(Rest(*acc), std::string(model.begin(), model.end()));
 }

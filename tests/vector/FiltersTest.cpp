@@ -1,6 +1,4 @@
-// Correlation, convolution, FIR and IIR primitives against exact long-double
-// sums from the definitions and the scalar twins, across block boundaries,
-// with state carried between calls; status checks leave every output untouched.
+// Correlation, convolution, FIR and IIR against exact long-double sums and the scalar twins.
 #include <complex>
 #include <numeric>
 
@@ -18,8 +16,7 @@ CLD ToC(Ipp64fc v) { return {v.re, v.im}; }
 CLD ToC(Ipp64f v) { return {v, 0.0L}; }
 LD Mag(CLD v) { return std::abs(v.real()) + std::abs(v.imag()); }
 
-// An exact value with the sum of the magnitudes of its terms, which bounds
-// the rounding error of any order of summation.
+// An exact value with the sum of |terms|, which bounds the rounding of any summation order.
 struct Exact {
   CLD value{};
   LD scale = 0;
@@ -31,8 +28,7 @@ struct Exact {
   }
 };
 
-// `global` widens the bound for outputs of a transform method, whose error is
-// bounded by the norms of the whole operands (TransformTol).
+// `global` widens the bound for a transform method's outputs (TransformTol).
 template <typename T>
 ::testing::AssertionResult Near(T got, const Exact& e, LD global = 0) {
   const LD tol = 4 * (e.terms + 4) * kEps * e.scale + global + 1e-300L;
@@ -51,8 +47,7 @@ LD Norm2(const std::vector<T>& v) {
   return std::sqrt(s);
 }
 
-// Rounding bound of an FFT-based correlation of operands with these 2-norms
-// through transforms of at most n points.
+// Rounding bound of an FFT-based correlation through transforms of at most n points.
 LD TransformTol(LD norm1, LD norm2, std::size_t n) {
   return 16 * std::log2(static_cast<LD>(n) + 2) * kEps * norm1 * norm2;
 }
@@ -76,8 +71,7 @@ bool SameClass(double a, double b, double scale) {
   return std::abs(a - b) <= 1e-12 * scale + 1e-300;
 }
 
-// One FIR run from initial delay line `dly` (null: zeros), through the
-// dispatched routines or the twins.
+// One FIR run from delay line `dly` (null: zeros), dispatched or through the twins.
 std::vector<Ipp64f> RunFIR(bool twin, const Ipp64f* taps, int M, const Ipp64f* dly, const Ipp64f* x, int n) {
   IppsFIRState_64f* st = nullptr;
   std::vector<Ipp64f> y(n);
@@ -120,9 +114,7 @@ void CheckAutoCorr(AutoFn<T> ours, AutoFn<T> twin, Norm norm, int srcLen, int ds
 
 NX_SIMD_SUITE(Correlation);
 NX_SIMD_SUITE(Convolution);
-NX_SIMD_SUITE(Methods);
 NX_SIMD_SUITE(FIRFilter);
-NX_SIMD_SUITE(Filters);
 NX_SIMD_SUITE(IIRFilter);
 
 TEST_P(Correlation, AutoCorrMatchesExactSums) {
@@ -190,8 +182,7 @@ TEST_P(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
 }
 
 TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
-  // Direct sums below a total length of 150 or a shorter operand of 32, the
-  // transform method above: both sides of each threshold, and long operands.
+  // Both sides of the direct/transform thresholds (total 150, shorter operand 32), long operands.
   const std::pair<int, int> sizes[] = {{1, 1},       {5, 3},      {3, 5},      {4095, 7},   {4096, 1},
                                        {4096, 31},   {4097, 31},  {31, 4097},  {10000, 5},  {10000, 100},
                                        {100, 10000}, {600, 600},  {8192, 4096}, {100, 49},  {100, 50},
@@ -225,92 +216,7 @@ TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
   }
 }
 
-// A NaN sample shows which method ran: direct sums keep it to the outputs
-// whose defining sum contains it, a transform spreads it over the whole
-// block. Each row places one NaN and probes an output the definition keeps
-// finite, on both sides of a threshold.
-struct MethodCase {
-  const char* what;
-  int a, b, c;     // sizes, by routine (see ProbeIsNaN)
-  bool transform;  // the method expected for these sizes
-};
-const MethodCase kMethodCases[] = {
-    // autocorrelation: srcLen, dstLen; transform from min(srcLen, dstLen) = 600
-    {"autocorr", 599, 599, 0, false},      {"autocorr", 600, 600, 0, true},
-    {"autocorr", 700, 599, 0, false},      {"autocorr", 700, 600, 0, true},
-    {"autocorr_c", 599, 599, 0, false},    {"autocorr_c", 600, 600, 0, true},
-    // cross-correlation: len1, len2, dstLen (lowLag -200); transform when
-    // dstLen * shorter / longer exceeds 511
-    {"crosscorr", 600, 600, 511, false},   {"crosscorr", 600, 600, 512, true},
-    {"crosscorr", 300, 600, 1022, false},  {"crosscorr", 300, 600, 1023, true},
-    {"crosscorr", 600, 300, 1022, false},  {"crosscorr", 600, 300, 1023, true},
-    {"crosscorr_c", 600, 600, 511, false}, {"crosscorr_c", 600, 600, 512, true},
-    // convolution: len1, len2; transform from len1 + len2 - 1 = 150 with a
-    // shorter operand of 32 or more
-    {"conv", 100, 50, 0, false},           {"conv", 100, 51, 0, true},
-    {"conv", 51, 100, 0, true},            {"conv", 5000, 31, 0, false},
-    {"conv", 5000, 32, 0, true},           {"conv", 32, 5000, 0, true},
-    // FIR: tapsLen, block length; transform from 32 taps and 512 samples
-    {"fir", 31, 512, 0, false},            {"fir", 32, 511, 0, false},
-    {"fir", 32, 512, 0, true},             {"fir", 256, 4096, 0, true},
-    {"fir", 31, 4096, 0, false},
-};
-
-double& Re(Ipp64f& v) { return v; }
-double& Re(Ipp64fc& v) { return v.re; }
-
-// Autocorrelation: NaN at the middle sample reaches lags up to about half the
-// length; the last lag stays finite.
-template <typename T>
-bool AutoCorrProbe(AutoFn<T> fn, const MethodCase& c) {
-  auto x = Random<T>(c.a, 1);
-  Re(x[c.a / 2]) = kNaN;
-  std::vector<T> d(c.b);
-  EXPECT_EQ(fn(x.data(), c.a, d.data(), c.b), ippStsNoErr);
-  return std::isnan(Re(d[std::min(c.a, c.b) - 1]));
-}
-
-// Cross-correlation: NaN at src1[0]; output 0 is lag -200, which src1[0] does not reach.
-template <typename T, typename Fn>
-bool CrossCorrProbe(Fn fn, const MethodCase& c) {
-  auto s1 = Random<T>(c.a, 2), s2 = Random<T>(c.b, 3);
-  Re(s1[0]) = kNaN;
-  std::vector<T> d(c.c);
-  EXPECT_EQ(fn(s1.data(), c.a, s2.data(), c.b, d.data(), c.c, -200), ippStsNoErr);
-  return std::isnan(Re(d[0]));
-}
-
-bool ProbeIsNaN(const MethodCase& c) {
-  const std::string_view what = c.what;
-  if (what == "autocorr") return AutoCorrProbe<Ipp64f>(ippsAutoCorr_64f, c);
-  if (what == "autocorr_c") return AutoCorrProbe<Ipp64fc>(ippsAutoCorr_64fc, c);
-  if (what == "crosscorr") return CrossCorrProbe<Ipp64f>(ippsCrossCorr_64f, c);
-  if (what == "crosscorr_c") return CrossCorrProbe<Ipp64fc>(ippsCrossCorr_64fc, c);
-  if (what == "conv") {
-    // NaN at the first sample of the shorter operand; the last output only
-    // multiplies the two last samples.
-    auto x = RandomReal(c.a, 4), y = RandomReal(c.b, 5);
-    (c.a <= c.b ? x : y)[0] = kNaN;
-    std::vector<Ipp64f> d(c.a + c.b - 1);
-    EXPECT_EQ(ippsConv_64f(x.data(), c.a, y.data(), c.b, d.data()), ippStsNoErr);
-    return std::isnan(d.back());
-  }
-  // FIR: NaN at x[0]; output tapsLen no longer sees it.
-  auto x = RandomReal(c.b, 7);
-  x[0] = kNaN;
-  return std::isnan(RunFIR(false, RandomReal(c.a, 6).data(), c.a, nullptr, x.data(), c.b)[c.a]);
-}
-
-TEST_P(Methods, SpecialValuesShowWhichMethodRuns) {
-  for (const auto& c : kMethodCases) {
-    SCOPED_TRACE(::testing::Message() << c.what << " " << c.a << " " << c.b << " " << c.c);
-    EXPECT_EQ(ProbeIsNaN(c), c.transform);
-  }
-}
-
-// With direct sums, terms outside the data are omitted, not multiplied by
-// zero: an infinite or NaN sample reaches exactly the outputs the defining sum
-// gives it. (The shapes stay below the transform thresholds.)
+// Direct sums omit terms outside the data: a special sample reaches only its outputs.
 TEST_P(Correlation, SpecialValuesReachTheSameOutputsAsTheDefinition) {
   const double specials[] = {kNaN, kInf, -kInf, -0.0, 4.9e-324, 2.2e-308};
   for (int len : {3, 40, 517}) {
@@ -370,35 +276,26 @@ TEST_P(Correlation, StatusChecksWriteNothing) {
   const auto c = Random<Ipp64fc>(8, 6);
   TGuarded<Ipp64f> d(16);
   TGuarded<Ipp64fc> dc(16);
-  const auto autoChecks = [](auto f, const auto* s, auto* dst) {
-    EXPECT_EQ(f(nullptr, 8, dst, 8), ippStsNullPtrErr);
-    EXPECT_EQ(f(s, 8, nullptr, 8), ippStsNullPtrErr);
-    EXPECT_EQ(f(nullptr, 0, dst, 8), ippStsNullPtrErr);  // null pointers are checked first
-    EXPECT_EQ(f(s, 0, dst, 8), ippStsSizeErr);
-    EXPECT_EQ(f(s, 8, dst, 0), ippStsSizeErr);
-    EXPECT_EQ(f(s, -3, dst, 8), ippStsSizeErr);
+  const double* p = x.data();
+  const std::pair<IppStatus, IppStatus> got[] = {  // the status and the one expected
+      {ippsAutoCorr_64f(nullptr, 0, d.data(), 8), ippStsNullPtrErr},  // null pointers are checked first
+      {ippsAutoCorr_NormA_64f(p, 8, nullptr, 8), ippStsNullPtrErr},
+      {ippsAutoCorr_NormB_64f(p, 8, d.data(), 0), ippStsSizeErr},
+      {ippsAutoCorr_64fc(c.data(), -3, dc.data(), 8), ippStsSizeErr},
+      {ippsAutoCorr_NormB_64fc(nullptr, 8, dc.data(), 8), ippStsNullPtrErr},
+      {ippsCrossCorr_64f(p, 8, nullptr, 8, d.data(), 8, 0), ippStsNullPtrErr},
+      {ippsCrossCorr_64f(p, 8, p, 0, d.data(), 8, 0), ippStsSizeErr},
+      {ippsCrossCorr_64f(p, 8, p, 8, d.data(), 0, 0), ippStsSizeErr},
+      {ippsCrossCorr_64fc(nullptr, 8, c.data(), 8, dc.data(), 8, 0), ippStsNullPtrErr},
+      {ippsCrossCorr_64fc(c.data(), 8, c.data(), 8, dc.data(), -1, 0), ippStsSizeErr},
+      {ippsConv_64f(p, 8, p, 8, nullptr), ippStsNullPtrErr},
+      {ippsConv_64f(p, 8, p, -2, d.data()), ippStsSizeErr},
   };
-  for (auto f : {ippsAutoCorr_64f, ippsAutoCorr_NormA_64f, ippsAutoCorr_NormB_64f})
-    autoChecks(f, x.data(), d.data());
-  for (auto f : {ippsAutoCorr_64fc, ippsAutoCorr_NormA_64fc, ippsAutoCorr_NormB_64fc})
-    autoChecks(f, c.data(), dc.data());
-  EXPECT_EQ(ippsCrossCorr_64f(nullptr, 8, x.data(), 8, d.data(), 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, nullptr, 8, d.data(), 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, x.data(), 8, nullptr, 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 0, x.data(), 8, d.data(), 8, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, x.data(), 0, d.data(), 8, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsCrossCorr_64f(x.data(), 8, x.data(), 8, d.data(), 0, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsCrossCorr_64fc(nullptr, 8, c.data(), 8, dc.data(), 8, 0), ippStsNullPtrErr);
-  EXPECT_EQ(ippsCrossCorr_64fc(c.data(), 8, c.data(), 8, dc.data(), -1, 0), ippStsSizeErr);
-  EXPECT_EQ(ippsConv_64f(nullptr, 8, x.data(), 8, d.data()), ippStsNullPtrErr);
-  EXPECT_EQ(ippsConv_64f(x.data(), 8, x.data(), 8, nullptr), ippStsNullPtrErr);
-  EXPECT_EQ(ippsConv_64f(x.data(), 0, x.data(), 8, d.data()), ippStsSizeErr);
-  EXPECT_EQ(ippsConv_64f(x.data(), 8, x.data(), -2, d.data()), ippStsSizeErr);
+  for (std::size_t i = 0; i < std::size(got); ++i) EXPECT_EQ(got[i].first, got[i].second) << i;
   EXPECT_TRUE(d.AllCanary() && dc.AllCanary());
 }
 
-// The outputs of one call over x (into a guarded destination), of the same
-// input split into `blocks`, and of the split calls in place, each on its own state.
+// One call over x, the same input split into `blocks`, and the split calls in place.
 template <typename State>
 std::array<std::vector<Ipp64f>, 3> RunSplit(IppStatus (*run)(const Ipp64f*, Ipp64f*, int, State*),
                                             const std::vector<Ipp64f>& x, const std::vector<int>& blocks,
@@ -437,10 +334,7 @@ struct FIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-// Against exact sums, from a zero or a given initial delay line. Splitting
-// the input into blocks of any length, or filtering in place, gives the output
-// of one long call: the delay line carries the history. Taps and blocks on
-// both sides of the thresholds of the transform method (32 taps, 512 samples).
+// Against exact sums, any block split and in place, taps and blocks around the transform thresholds.
 TEST_P(FIRFilter, MatchesExactSumsAcrossBlocksAndInPlaceCalls) {
   const std::vector<int> blocks = {1, 7, 511, 512, 513, 4096, 3, 1, 600};
   const int total = std::accumulate(blocks.begin(), blocks.end(), 0);
@@ -471,18 +365,14 @@ TEST_P(FIRFilter, StatusChecks) {
   EXPECT_EQ(ippsFIRInitAlloc_64f(nullptr, taps.data(), 8, nullptr), ippStsNullPtrErr);
   EXPECT_EQ(ippsFIRInitAlloc_64f(&st, nullptr, 8, nullptr), ippStsNullPtrErr);
   EXPECT_EQ(ippsFIRInitAlloc_64f(&st, taps.data(), 0, nullptr), ippStsFIRLenErr);
-  EXPECT_EQ(ippsFIRInitAlloc_64f(&st, taps.data(), -4, nullptr), ippStsFIRLenErr);
   EXPECT_EQ(st, sentinel);
   FIR f(taps, nullptr);
   TGuarded<Ipp64f> y(64);
-  EXPECT_EQ(ippsFIR_64f(nullptr, y.data(), 64, f.st), ippStsNullPtrErr);
   EXPECT_EQ(ippsFIR_64f(x.data(), nullptr, 64, f.st), ippStsNullPtrErr);
   EXPECT_EQ(ippsFIR_64f(x.data(), y.data(), 64, nullptr), ippStsNullPtrErr);
   EXPECT_EQ(ippsFIR_64f(x.data(), y.data(), 0, f.st), ippStsSizeErr);
-  // A state whose identification word is wrong is refused before anything
-  // is written, to the destination or to the state.
+  // A wrong identification word is refused before anything is written.
   const Ipp32u word = f.Word();
-  EXPECT_EQ(word, 0x46493133u);
   f.Word() = word ^ 0x100;
   EXPECT_EQ(ippsFIR_64f(x.data(), y.data(), 64, f.st), ippStsContextMatchErr);
   EXPECT_EQ(ippsFIRFree_64f(f.st), ippStsContextMatchErr);
@@ -493,59 +383,6 @@ TEST_P(FIRFilter, StatusChecks) {
   f.Word() = word;
   const auto exact = ExactFIR(taps, std::vector<Ipp64f>(8, 0.0), x);
   for (int n = 0; n < 64; ++n) ASSERT_TRUE(Near(y[n], exact[n])) << n;  // the refused call left the delay line as it was
-}
-
-// Random shapes against the scalar twins, sources misaligned by one element,
-// a few special values among the samples. Where a shape selects a transform
-// method, a special sample may turn any output of its block into NaN (see
-// SpecialValuesShowWhichMethodRuns); every output the twin finds non-finite
-// must be non-finite there too, and finite outputs must agree.
-TEST_P(Filters, RandomShapesAgreeWithTheTwins) {
-  std::mt19937 g(2024);
-  std::uniform_int_distribution<int> len(1, 1000), lag(-1200, 1200);
-  const double specials[] = {kNaN, kInf, -0.0, 4.9e-324};
-  const auto check = [](const std::vector<Ipp64f>& o, const std::vector<Ipp64f>& r, double scale, bool loose,
-                        const char* what) {
-    for (std::size_t k = 0; k < o.size(); ++k) {
-      if (loose && (!std::isfinite(o[k]) || !std::isfinite(r[k]))) {
-        ASSERT_TRUE(!std::isfinite(o[k]) || std::isfinite(r[k])) << what << " " << k << ": " << o[k] << " vs " << r[k];
-      } else {
-        ASSERT_TRUE(SameClass(o[k], r[k], scale)) << what << " " << k << ": " << o[k] << " vs " << r[k];
-      }
-    }
-  };
-  for (int round = 0; round < 32; ++round) {
-    const int n1 = len(g), n2 = len(g), dl = len(g), lowLag = lag(g), taps = 1 + (n2 - 1) % 64;
-    SCOPED_TRACE(::testing::Message() << "n1 " << n1 << " n2 " << n2 << " dstLen " << dl << " lowLag " << lowLag);
-    auto a = RandomReal(n1 + 1, round), b = RandomReal(n2 + 1, 100 + round);
-    const bool special = round % 3 == 0;
-    if (special) a[1 + round % n1] = specials[round % 4];
-    const Ipp64f* pa = a.data() + 1;
-    const Ipp64f* pb = b.data() + 1;
-    std::vector<Ipp64f> out[2];
-    for (bool twin : {false, true}) {
-      out[twin].assign(dl, 0.0);
-      ASSERT_EQ(NX_PICK(twin, ippsCrossCorr_64f)(pa, n1, pb, n2, out[twin].data(), dl, lowLag), ippStsNoErr);
-    }
-    check(out[0], out[1], n1, special && CrossCorrUsesTransform({n1, n2, dl, lowLag}), "crosscorr");
-    for (bool twin : {false, true})
-      ASSERT_EQ(NX_PICK(twin, ippsAutoCorr_NormB_64f)(pa, n1, out[twin].data(), dl), ippStsNoErr);
-    check(out[0], out[1], 1, special && std::min(n1, dl) >= 600, "autocorr");
-    for (bool twin : {false, true}) {
-      out[twin].assign(n1 + n2 - 1, 0.0);
-      ASSERT_EQ(NX_PICK(twin, ippsConv_64f)(pa, n1, pb, n2, out[twin].data()), ippStsNoErr);
-    }
-    check(out[0], out[1], n1, special && n1 + n2 - 1 >= 150 && std::min(n1, n2) >= 32, "conv");
-    check(RunFIR(false, pb, taps, nullptr, pa, n1), RunFIR(true, pb, taps, nullptr, pa, n1), taps,
-          special && taps >= 32 && n1 >= 512, "fir");
-  }
-  // Long FIR runs, by direct sums and by the transform.
-  const auto x = RandomReal(100003, 5);
-  for (int M : {23, 300}) {
-    const auto h = RandomReal(M, 6);
-    check(RunFIR(false, h.data(), M, x.data(), x.data(), 100003), RunFIR(true, h.data(), M, x.data(), x.data(), 100003),
-          M, false, "long fir");
-  }
 }
 
 // Stable random biquad sections (b0, b1, b2, a0, a1, a2), a0 not normalised.
@@ -586,8 +423,7 @@ struct IIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-// The delay values carry the state between calls: any split of the input,
-// and in-place filtering, reproduce one long call bit for bit.
+// Any split of the input, and in-place filtering, reproduce one long call bit for bit.
 TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
   const std::vector<int> blocks = {1, 7, 511, 512, 4096, 2, 1, 3};
   const auto x = RandomReal(std::accumulate(blocks.begin(), blocks.end(), 0), 9);
@@ -608,9 +444,8 @@ TEST_P(IIRFilter, BlockSplitsAndInPlaceCallsReproduceOneCall) {
   }
 }
 
-// Two sections multiplied out into one fourth-order direct form filter the
-// same signal to rounding; order 0 is a pure gain.
-TEST_P(IIRFilter, DirectFormAgreesWithBiquadForm) {
+// A fourth-order direct form from a delay line against its long-double recurrence; order 0 a gain.
+TEST_P(IIRFilter, DirectFormAgainstTheRecurrence) {
   const auto bq = RandomBiquads(2, 5);
   std::vector<Ipp64f> direct(10, 0.0);
   for (int i = 0; i < 3; ++i)
@@ -619,12 +454,8 @@ TEST_P(IIRFilter, DirectFormAgreesWithBiquadForm) {
       direct[5 + i + j] += bq[3 + i] * bq[6 + 3 + j];  // denominators
     }
   const auto x = RandomReal(2000, 6), dly = RandomReal(4, 7);
-  IIR fb(bq, 2, nullptr, true), fd(direct, 4, nullptr, false), fdd(direct, 4, dly.data(), false);
-  std::vector<Ipp64f> yb(2000), yd(2000);
-  ASSERT_EQ(ippsIIR_64f(x.data(), yb.data(), 2000, fb.st), ippStsNoErr);
-  ASSERT_EQ(ippsIIR_64f(x.data(), yd.data(), 2000, fd.st), ippStsNoErr);
-  for (int k = 0; k < 2000; ++k) ASSERT_NEAR(yd[k], yb[k], 1e-10) << k;
-  // Direct form with an initial delay line, against the recurrence in long double.
+  IIR fdd(direct, 4, dly.data(), false), gain({3.0, 4.0}, 0, nullptr, false);
+  std::vector<Ipp64f> yd(2000);
   ASSERT_EQ(ippsIIR_64f(x.data(), yd.data(), 2000, fdd.st), ippStsNoErr);
   std::vector<LD> d(dly.begin(), dly.end());
   for (int k = 0; k < 2000; ++k) {
@@ -634,7 +465,6 @@ TEST_P(IIRFilter, DirectFormAgreesWithBiquadForm) {
     d[3] = direct[4] / a0 * xv - direct[9] / a0 * y;
     ASSERT_NEAR(yd[k], static_cast<double>(y), 1e-10) << k;
   }
-  IIR gain({3.0, 4.0}, 0, nullptr, false);
   ASSERT_EQ(ippsIIR_64f(x.data(), yd.data(), 2000, gain.st), ippStsNoErr);
   for (int k = 0; k < 2000; ++k) ASSERT_EQ(yd[k], (3.0 / 4.0) * x[k]) << k;
 }
@@ -650,8 +480,7 @@ TEST_P(IIRFilter, StatusChecks) {
   EXPECT_EQ(ippsIIRInitAlloc_64f(&st, nullptr, 2, nullptr), ippStsNullPtrErr);
   EXPECT_EQ(ippsIIRInitAlloc_BiQuad_64f(&st, bq.data(), 0, nullptr), ippStsIIROrderErr);
   EXPECT_EQ(ippsIIRInitAlloc_BiQuad_64f(&st, nullptr, 3, nullptr), ippStsNullPtrErr);
-  // A zero a0, or a zero b0, in the second section: no state is left behind
-  // (the leak checker of the sanitizer build would see one).
+  // A zero a0 or b0 in the second section: no state left behind (the leak checker sees one).
   for (int which : {3, 0}) {
     auto bad = bq;
     bad[6 + which] = 0.0;
@@ -662,11 +491,9 @@ TEST_P(IIRFilter, StatusChecks) {
   IIR f(bq, 3, nullptr, true);
   TGuarded<Ipp64f> y(32);
   EXPECT_EQ(ippsIIR_64f(nullptr, y.data(), 32, f.st), ippStsNullPtrErr);
-  EXPECT_EQ(ippsIIR_64f(x.data(), nullptr, 32, f.st), ippStsNullPtrErr);
   EXPECT_EQ(ippsIIR_64f(x.data(), y.data(), 32, nullptr), ippStsNullPtrErr);
   EXPECT_EQ(ippsIIR_64f(x.data(), y.data(), 0, f.st), ippStsSizeErr);
   const Ipp32u word = f.Word();
-  EXPECT_EQ(word, 0x49493134u);
   f.Word() = 0x46493133;  // a FIR word is not an IIR state
   EXPECT_EQ(ippsIIR_64f(x.data(), y.data(), 32, f.st), ippStsContextMatchErr);
   EXPECT_EQ(ippsIIRFree_64f(f.st), ippStsContextMatchErr);

@@ -1,15 +1,4 @@
-// Shared support of the vector test programs:
-//  - every test of a kernel runs once per SIMD target compiled into the
-//    library (NX_SIMD_SUITE makes a suite's TEST_Ps run on each of them);
-//  - one table runner compares a dispatched routine with its scalar twin: the
-//    argument checks (each required pointer null, bad lengths: nothing
-//    written), then random data with special values at many lengths and with
-//    each array at its own offset from a 64-byte boundary, and every
-//    combination of offsets 0-7 at one length; canaries around every array,
-//    sources left alone;
-//  - the list of test groups that every primitive of the dispatch lists must
-//    belong to: a primitive without one does not compile, and each program
-//    checks that the groups naming it have their suite or twin rows.
+// Shared vector-test support: SIMD suites, the kernel-vs-twin runner, the primitive groups.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,12 +30,8 @@ inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The targets this machine runs, best first.
 inline std::vector<std::int64_t> SimdTargets() {
-  static const std::vector<std::int64_t> targets = [] {
-    std::vector<std::int64_t> t;
-    for (std::int64_t target : hwy::SupportedAndGeneratedTargets()) t.push_back(target);
-    return t;
-  }();
-  return targets;
+  const auto t = hwy::SupportedAndGeneratedTargets();
+  return {t.begin(), t.end()};
 }
 
 // A suite whose tests run once per target: SetUp makes the dispatch use it.
@@ -118,9 +103,7 @@ std::vector<T> Random(std::size_t n, std::uint64_t seed) {
 }
 
 template <typename T>
-std::vector<T> Vec(const T* p, std::size_t n) {
-  return std::vector<T>(p, p + n);
-}
+std::vector<T> Vec(const T* p, std::size_t n) { return std::vector<T>(p, p + n); }
 
 // n elements between guards of canary bytes (and a canary fill).
 template <typename T>
@@ -146,8 +129,7 @@ class TGuarded {
 // The ranges of random values; Small keeps sums far from overflow.
 enum class TRange { General, Moderate, Positive, Small };
 
-// Random numbers; with `special` about 4% are NaN, +-Inf, +-0, denormals,
-// halves and values at the int32 limits.
+// Random numbers; with `special` about 4% NaN, +-Inf, +-0, denormals, halves, int32 limits.
 class TFiller {
  public:
   explicit TFiller(unsigned seed) : FRng(seed) {}
@@ -187,8 +169,7 @@ inline std::size_t ElemSize(TElem e) {
   return kSize[static_cast<int>(e)];
 }
 
-// One array argument: read, written or both; `fixed` > 0: that many
-// elements whatever the length (the outputs of a reduction).
+// One array argument: read, written or both; `fixed` > 0: that many elements (a reduction's outputs).
 struct TSlot {
   TElem Elem;
   char Role;  // 'i' read, 'o' written, 'x' read and written
@@ -199,16 +180,13 @@ inline TSlot In(TElem e) { return {e, 'i'}; }
 inline TSlot Out(TElem e, int fixed = 0) { return {e, 'o', true, fixed}; }
 inline TSlot InOut(TElem e) { return {e, 'x'}; }
 template <typename... T>
-std::vector<TSlot> Slots(T... s) {
-  return {s...};
-}
+std::vector<TSlot> Slots(T... s) { return {s...}; }
 inline TSlot Optional(TSlot s) {
   s.Required = false;
   return s;
 }
 
-// The arguments of one call: the arrays, the length and two scalar
-// parameters (scale factor, shift count, constant ...) from the row's lists.
+// The arrays, the length and two scalar parameters (scale factor, shift, constant) of one call.
 struct TArgs {
   std::array<void*, 6> P{};
   int Len = 0, K1 = 0, K2 = 0;
@@ -223,8 +201,7 @@ struct TArgs {
   Ipp8u* U8(int i) const { return static_cast<Ipp8u*>(P[i]); }
 };
 
-// One row: a primitive with its arrays and a call of it through the dispatch
-// pointer (twin = false) or of its scalar twin.
+// A primitive with its arrays and a call through the dispatch pointer or (twin) its scalar twin.
 struct TTwinRow {
   TTwinRow(std::string name, std::vector<TSlot> slots, std::function<IppStatus(bool, const TArgs&)> call)
       : Name(std::move(name)), Slots(std::move(slots)), Call(std::move(call)) {}
@@ -234,8 +211,7 @@ struct TTwinRow {
   TRange Range = TRange::General;
   std::uint64_t Ulps = 0;           // allowed distance from the twin
   std::vector<int> P1 = {0}, P2 = {0};
-  // Reductions: the rounding budget (sum of |terms|); the outputs must lie
-  // within 1e-12 of it from the twin's.
+  // Reductions: outputs within 1e-12 of the rounding budget (sum of |terms|) from the twin's.
   std::function<double(const TArgs&)> Budget;
   int MinLen = 1;
   TTwinRow& Range_(TRange r) { Range = r; return *this; }
@@ -244,8 +220,7 @@ struct TTwinRow {
   TTwinRow& Budget_(std::function<double(const TArgs&)> b, int minLen = 1) { Budget = std::move(b); MinLen = minLen; return *this; }
 };
 
-// A row of primitive `name` reached through dispatcher `disp`: `slots` its
-// arrays in parentheses, then the call's arguments written with `a` (the TArgs).
+// A row of `name` through dispatcher `disp`: its arrays, then the call's arguments from `a`.
 #define NX_TWIN_ROW(disp, name, slots, ...)                                                       \
   ::nxtest::TTwinRow {                                                                            \
     #name, ::nxtest::Slots slots, [](bool twin, const ::nxtest::TArgs& a) {                                       \
@@ -256,8 +231,7 @@ struct TTwinRow {
 // The dispatched primitive `name`, or its scalar twin.
 #define NX_PICK(twin, name) ((twin) ? &::nx::reference::name : ::nx::NXBasicDispatcher::name)
 
-// Arrays with 64 canary bytes on each side, each starting `offset` elements
-// past a 64-byte boundary.
+// Arrays with 64 canary bytes either side, each `offset` elements past a 64-byte boundary.
 class TArrays {
  public:
   static constexpr std::size_t kGuard = 64;
@@ -323,8 +297,7 @@ class TArrays {
   std::vector<std::size_t> FBytes, FStart;
 };
 
-// The first element of slot `i` where got and want differ beyond the row's
-// allowance, or -1.
+// The first element of slot `i` where got and want differ beyond the allowance, or -1.
 inline long FirstDifference(const TTwinRow& row, const TArgs& got, const TArgs& want, std::size_t i, std::size_t count,
                             double budget) {
   auto close = [&](double g, double w) {
@@ -350,8 +323,7 @@ inline long FirstDifference(const TTwinRow& row, const TArgs& got, const TArgs& 
   return -1;
 }
 
-// The lengths of the twin comparison: every length to 40, a spread to 2049
-// and one large length (first parameter pair only).
+// Every length to 40, a spread to 2049 and one large length (first parameter pair only).
 inline const std::vector<int>& TwinLengths() {
   static const std::vector<int> lengths = [] {
     std::vector<int> l;
@@ -376,8 +348,7 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
       if (!x.SameStore(i, before)) return false;
     return true;
   };
-  // Argument checks: each required array null (also with a zero length:
-  // pointers are checked first), then bad lengths; nothing may be written.
+  // Each required array null (also at length 0: pointers first), then bad lengths: nothing written.
   for (bool twin : {false, true}) {
     for (std::size_t i = 0; i < slots; ++i) {
       if (!row.Slots[i].Required) continue;
@@ -400,8 +371,7 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
       EXPECT_TRUE(untouched(arr, before)) << "written with len " << len;
     }
   }
-  // Results: the dispatched routine against the twin, on arrays starting
-  // `offsets` elements past a 64-byte boundary.
+  // The dispatched routine against the twin, arrays `offsets` elements past a 64-byte boundary.
   auto compare = [&](int len, const std::vector<int>& offsets, int p1, int p2, bool special, const std::string& where) {
     TArrays got(row.Slots, len, offsets);
     got.Fill(f, row.Range, special);
@@ -427,7 +397,7 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
   };
   auto offsetText = [](const std::vector<int>& offsets) {
     std::string s;
-    for (int o : offsets) s += (s.empty() ? "" : ",") + std::to_string(o);
+    for (int o : offsets) s += std::to_string(o) + " ";
     return s;
   };
   int pattern = 0;
@@ -450,10 +420,7 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
       }
     }
   }
-  // Every combination of offsets 0-7 elements (arrays beyond the third keep
-  // the first one's), at a length that runs each part of the vector loops:
-  // the loops pick their body by where the arrays start, and the results must
-  // not depend on it.
+  // Every combination of offsets 0-7 (beyond the third array the first's): results must not change.
   const int sweepLen = std::max(row.MinLen, 203);
   const std::size_t swept = std::min<std::size_t>(slots, 3);
   for (std::size_t c = 0; c < (std::size_t{1} << (3 * swept)); ++c) {
@@ -474,8 +441,7 @@ inline void RunTwinTable(const std::vector<TTwinRow>& rows, unsigned seed) {
   }
 }
 
-// A group of primitives and where they are tested: the test program, and
-// the suite there ("Twins": each has a row in that program's twin table).
+// A group of primitives, its program and suite ("Twins": a row each in the twin table).
 struct TPrimitiveGroup {
   std::string_view Program, Suite, Names;
 };
@@ -573,15 +539,17 @@ inline constexpr std::string_view kDispatchedPrimitives[] = {
 #undef NX_PRIM
 #undef NX_PRIM_NOFALLBACK
 
-// In program `program`: every group of it has its suite here (or, for
-// "Twins", a row per primitive in `twins`), every name of a group is a
-// dispatched primitive and every twin row is of a primitive of its groups.
+// Calls f for each name of a space-separated list.
+template <typename F>
+void ForEachName(std::string_view list, F f) {
+  for (std::size_t pos = 0, end; pos < list.size(); pos = end + 1) {
+    end = std::min(list.find(' ', pos), list.size());
+    f(list.substr(pos, end - pos));
+  }
+}
+
+// Every group of `program` has its suite or twin rows; names are dispatched; rows are in the groups.
 inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std::vector<TTwinRow>>& twins = {}) {
-  auto dispatched = [](std::string_view name) {
-    for (auto p : kDispatchedPrimitives)
-      if (p == name) return true;
-    return false;
-  };
   auto suiteHere = [](std::string_view suite) {
     const auto* unit = ::testing::UnitTest::GetInstance();
     for (int i = 0; i < unit->total_test_suite_count(); ++i) {
@@ -591,13 +559,9 @@ inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std
     }
     return false;
   };
-  auto hasRow = [&](std::string_view name) {
-    for (const auto& table : twins)
-      for (const auto& row : table)
-        if (row.Name == name) return true;
-    return false;
-  };
-  std::string twinNames;
+  std::string twinNames, rowNames;
+  for (const auto& table : twins)
+    for (const auto& row : table) rowNames += row.Name + " ";
   for (const auto& g : kPrimitiveGroups) {
     if (g.Program != program) continue;
     if (g.Suite == "Twins") {
@@ -605,19 +569,17 @@ inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std
     } else {
       EXPECT_TRUE(suiteHere(g.Suite)) << "no suite " << g.Suite << " in " << program;
     }
-    for (std::size_t pos = 0; pos < g.Names.size();) {
-      std::size_t end = g.Names.find(' ', pos);
-      if (end == std::string_view::npos) end = g.Names.size();
-      const std::string_view name = g.Names.substr(pos, end - pos);
-      EXPECT_TRUE(dispatched(name)) << name << " is in no dispatch list";
+    ForEachName(g.Names, [&](std::string_view name) {
+      EXPECT_TRUE(std::find(std::begin(kDispatchedPrimitives), std::end(kDispatchedPrimitives), name) !=
+                  std::end(kDispatchedPrimitives)) << name << " is in no dispatch list";
       if (g.Suite == "Twins") {
-        EXPECT_TRUE(hasRow(name)) << name << " has no twin row";
+        EXPECT_TRUE(NameInList(rowNames, name)) << name << " has no twin row";
       }
-      pos = end + 1;
-    }
+    });
   }
-  for (const auto& table : twins)
-    for (const auto& row : table) EXPECT_TRUE(NameInList(twinNames, row.Name)) << row.Name << " is not in the twin groups of " << program;
+  ForEachName(rowNames, [&](std::string_view name) {
+    EXPECT_TRUE(NameInList(twinNames, name)) << name << " is not in the twin groups of " << program;
+  });
 }
 
 }  // namespace nxtest

@@ -1,5 +1,4 @@
-// The vendor path: stand-in vendor libraries on the library search path must
-// supply exactly the primitives they export, the rest staying built in.
+// Stand-in vendor libraries supply exactly the primitives they export, the rest stay built in.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,8 +43,7 @@ std::size_t CountSource(const ProbeResult& r, const std::string& src) {
   return n;
 }
 
-// Per folder: how many entries come from the vendor and are null (-1: not
-// counted), the source of chosen entries and the probe's other lines.
+// Per folder: vendor and null entry counts (-1: not counted), chosen sources, other probe lines.
 TEST(VendorPath, EachFolderSuppliesExactlyItsExports) {
   const struct {
     const char* Dir;
@@ -54,8 +52,7 @@ TEST(VendorPath, EachFolderSuppliesExactlyItsExports) {
   } cases[] = {
       {"none", 0, 1, {{"NXBasicDispatcher.ippsSVD_64f_D2L", "null"}},
        {{"signal", " 0 image 0"}, {"add", " 0 4 6"}, {"kmp", " disabled"}}},
-      // The same name in two dispatchers: each fills its own pointer. Image
-      // names are looked up in the image libraries only.
+      // A name in two dispatchers fills both; image names come from the image libraries only.
       {"signal", 4, -1,
        {{"NXBasicDispatcher.ippsAdd_64f", "vendor"}, {"NXBasicDispatcher.ippsSum_64f", "vendor"},
         {"NXBasicDispatcher.ippsConvert_64f32f", "vendor"}, {"NXScopeDispatcher.ippsConvert_64f32f", "vendor"},
