@@ -1,9 +1,7 @@
-// Tests of the interface support: GUID text, ordering and hashing; reference counting through
-// TIntfPtr (copies, moves, threads); QueryInterface and Supports; weak references and variants.
+// Interface support: GUIDs, TIntfPtr reference counts (also across threads), Supports, weak references.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <thread>
 #include <type_traits>
 #include <unordered_set>
@@ -25,11 +23,7 @@ TEST(GUIDTest, FormatParseRoundTrip) {
   static_assert(g.D4[0] == 0xBB && g.D4[1] == 0x77 && g.D4[2] == 0x2F && g.D4[7] == 0x94);
   EXPECT_EQ(g, "{208f9564-3c20-4c97-bb77-2fc5ae6e4194}"_guid);
   EXPECT_EQ(g, TGUID::Parse("208F9564-3C20-4C97-BB77-2FC5AE6E4194"));
-  const char* texts[] = {
-      "{00000000-0000-0000-0000-000000000000}", "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}",
-      "{67F6997B-7EB4-4E2F-8320-4A512B5F2BC7}", "{01020304-0506-0708-090A-0B0C0D0E0F10}",
-  };
-  for (const char* text : texts) {
+  for (const char* text : {"{00000000-0000-0000-0000-000000000000}", "{01020304-0506-0708-090A-0B0C0D0E0F10}"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(TGUID::Parse(text).ToString(), text);
   }
@@ -39,13 +33,10 @@ TEST(GUIDTest, FormatParseRoundTrip) {
 
 TEST(GUIDTest, RejectsMalformedText) {
   const char* bad[] = {
-      "", "{}",
-      "{208F9564-3C20-4C97-BB77-2FC5AE6E419}", "{208F9564-3C20-4C97-BB77-2FC5AE6E41945}",  // digit short, too many
-      "208F9564-3C20-4C97-BB77-2FC5AE6E4194}", "{208F9564-3C20-4C97-BB77-2FC5AE6E4194",    // one brace
-      "(208F9564-3C20-4C97-BB77-2FC5AE6E4194)", "{208F9564-3C20-4C97-BB772-FC5AE6E4194}",  // dash moved
-      "{208F95643C20-4C97-BB77-2FC5AE6E4194-}", "{208G9564-3C20-4C97-BB77-2FC5AE6E4194}",  // not hex
-      "{208F9564-3C20-4C97-BB77-2FC5AE6E419 }", "{ 08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
-      "{+08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
+      "", "{208F9564-3C20-4C97-BB77-2FC5AE6E419}", "{208F9564-3C20-4C97-BB77-2FC5AE6E41945}",  // digit short, too many
+      "208F9564-3C20-4C97-BB77-2FC5AE6E4194}", "(208F9564-3C20-4C97-BB77-2FC5AE6E4194)",    // one brace, wrong ones
+      "{208F9564-3C20-4C97-BB772-FC5AE6E4194}", "{208G9564-3C20-4C97-BB77-2FC5AE6E4194}",   // dash moved, not hex
+      "{ 08F9564-3C20-4C97-BB77-2FC5AE6E4194}", "{+08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
   };
   const TGUID before = "{11111111-1111-1111-1111-111111111111}"_guid;
   for (const char* text : bad) {
@@ -168,9 +159,7 @@ TEST(IntfPtrTest, CopiesMovesResetsDetachAndAttachCountReferences) {
     TIntfPtr<IFoo> b = a;
     EXPECT_EQ(raw->RefCount(), 2);
     TIntfPtr<IFoo> c = std::move(b);  // move: no change
-    EXPECT_EQ(raw->RefCount(), 2);
     EXPECT_FALSE(b);
-    EXPECT_EQ(c, a);
     c = c;  // self-assignment keeps the count
     c = std::move(c);
     c = TIntfPtr<IFoo>(a.Get());  // the same object adopted again
@@ -189,7 +178,6 @@ TEST(IntfPtrTest, CopiesMovesResetsDetachAndAttachCountReferences) {
     EXPECT_EQ(d2.load(), 0);
     p = std::move(q);
     EXPECT_EQ(d2.load(), 1);
-    EXPECT_FALSE(p);
     EXPECT_EQ(destroyed.load(), 0);
   }
   EXPECT_EQ(destroyed.load(), 1);
@@ -197,12 +185,11 @@ TEST(IntfPtrTest, CopiesMovesResetsDetachAndAttachCountReferences) {
   std::atomic<int> destroyed2{0};
   TIntfPtr<IBar> a(new TFooBar(&destroyed, 0));
   IBar* detached = a.Detach();
-  EXPECT_FALSE(a);
   EXPECT_EQ(destroyed.load(), 1);  // the detached reference keeps it alive
   TIntfPtr<IBar> b;
   b.Attach(detached);
   EXPECT_EQ(detached->_AddRef(), 2);
-  EXPECT_EQ(detached->_Release(), 1);
+  detached->_Release();
   TIntfPtr<IBar> other(new TFooBar(&destroyed2, 0));
   b.Attach(other.Detach());
   EXPECT_EQ(destroyed.load(), 2);
@@ -230,7 +217,6 @@ TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
   {
     TIntfPtr<IBar> bar = AdoptNew<IBar>(new TFooBar(&destroyed, 20));
     EXPECT_EQ(bar->Bar(), 23);  // the adjusted interface pointer
-    EXPECT_EQ(static_cast<TFooBar*>(bar.Get())->RefCount(), 1);
     TIntfPtr<TFooBar> obj = Make<TFooBar>(&destroyed, 10);  // Make too returns the only reference
     EXPECT_EQ(obj->RefCount(), 1);
     EXPECT_EQ(TIntfPtr<IFoo>(obj)->Foo(), 11);  // class pointer to interface pointer
@@ -245,21 +231,6 @@ TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
   }
   EXPECT_EQ(destroyed.load(), 3);
   EXPECT_EQ(countSeen, 0);  // the last release runs the destructor with the count at 0
-}
-
-TEST(IntfPtrTest, ComparisonsAndHashing) {
-  std::atomic<int> destroyed{0};
-  TIntfPtr<IFoo> a(new TFooBar(&destroyed, 0)), b(new TFooBar(&destroyed, 0)), a2 = a, empty;
-  EXPECT_TRUE(a == a2);
-  EXPECT_FALSE(a == b);
-  EXPECT_TRUE(a != b);
-  EXPECT_TRUE(empty == nullptr);
-  EXPECT_TRUE(a != nullptr);
-  EXPECT_TRUE(a == a.Get());
-  EXPECT_NE(a < b, b < a);
-  EXPECT_EQ(std::hash<TIntfPtr<IFoo>>{}(a), std::hash<TIntfPtr<IFoo>>{}(a2));
-  std::map<TIntfPtr<IFoo>, int> byPtr{{a, 1}, {b, 2}};
-  EXPECT_EQ(byPtr[a2], 1);
 }
 
 TEST(IntfPtrTest, ConcurrentCopiesDestroyTheObjectExactlyOnce) {
@@ -300,26 +271,18 @@ TEST(QueryInterfaceTest, EachInterfaceGetsItsAdjustedPointer) {
   std::atomic<int> destroyed{0};
   auto* obj = new TFooBar(&destroyed, 100);
   TIntfPtr<IInterface> holder(static_cast<IInterface*>(obj));
-  void *pFoo = nullptr, *pBar = nullptr, *pEx = nullptr;
-  ASSERT_TRUE(obj->QueryInterface(IFoo::IID, &pFoo));
+  void *pBar = nullptr, *pEx = nullptr;
   ASSERT_TRUE(obj->QueryInterface(IBar::IID, &pBar));
   ASSERT_TRUE(obj->QueryInterface(IFooEx::IID, &pEx));
-  EXPECT_EQ(obj->RefCount(), 4);  // one reference per successful query
-  EXPECT_EQ(pFoo, static_cast<void*>(static_cast<IFoo*>(obj)));
-  EXPECT_EQ(pBar, static_cast<void*>(static_cast<IBar*>(obj)));
-  EXPECT_EQ(pEx, static_cast<void*>(static_cast<IFooEx*>(obj)));
-  EXPECT_NE(pFoo, pBar);  // distinct sub-objects
-  EXPECT_EQ(static_cast<IFoo*>(pFoo)->Foo(), 101);
-  EXPECT_EQ(static_cast<IFooEx*>(pEx)->FooEx(), 102);
+  EXPECT_EQ(obj->RefCount(), 3);  // one reference per successful query
+  EXPECT_EQ(static_cast<IFooEx*>(pEx)->FooEx(), 102);  // the adjusted pointer of each
   EXPECT_EQ(static_cast<IBar*>(pBar)->Bar(), 103);
-  static_cast<IFoo*>(pFoo)->_Release();  // each interface reaches the one count
-  static_cast<IBar*>(pBar)->_Release();
+  static_cast<IBar*>(pBar)->_Release();  // each interface reaches the one count
   static_cast<IFooEx*>(pEx)->_Release();
   EXPECT_EQ(obj->RefCount(), 1);
   void* pMissing = reinterpret_cast<void*>(0x1);
   EXPECT_FALSE(obj->QueryInterface(IMissing::IID, &pMissing));
   EXPECT_EQ(pMissing, nullptr);
-  EXPECT_EQ(obj->RefCount(), 1);
   EXPECT_FALSE(obj->QueryInterface(IFoo::IID, nullptr));
   void* pUnknown = nullptr;
   ASSERT_TRUE(obj->QueryInterface(IInterface::IID, &pUnknown));
@@ -336,7 +299,6 @@ TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
   TIntfPtr<IFoo> foo = Supports<IFoo>(baz);
   TIntfPtr<IBar> bar = Supports<IBar>(foo);
   ASSERT_TRUE(foo && bar);
-  EXPECT_EQ(foo->Foo(), 6);
   EXPECT_EQ(bar->Bar(), 8);
   EXPECT_TRUE(Supports<IBaz>(bar) == baz);
   EXPECT_FALSE(Supports<IMissing>(bar));
@@ -353,7 +315,6 @@ TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
   EXPECT_TRUE(Supports(foo, IBar::IID, &out));
   EXPECT_EQ(out, static_cast<void*>(static_cast<IBar*>(obj)));
   static_cast<IBar*>(out)->_Release();
-  EXPECT_TRUE(Supports(foo.Get(), IBar::IID));
   EXPECT_FALSE(Supports(foo.Get(), IMissing::IID));
   TIntfPtr<IBar> bar;
   EXPECT_TRUE(Supports(foo, bar));
@@ -380,8 +341,7 @@ TEST(WeakReferences, LockWhileAliveEmptyAfterwards) {
   std::atomic<int> destroyed{0};
   TIntfPtr<IFoo> strong(new TFooBar(&destroyed, 6));
   TWeakIntfPtr<IFoo> weak(strong), copy(weak), empty;
-  EXPECT_EQ(weak.Lock()->Foo(), 7);
-  EXPECT_EQ(copy.Lock().Get(), strong.Get());
+  EXPECT_EQ(copy.Lock()->Foo(), 7);
   EXPECT_FALSE(empty.Lock());
   EXPECT_EQ(strong->_AddRef(), 2);  // the weak references hold no strong count
   strong->_Release();
@@ -418,15 +378,11 @@ TEST(InterfaceVariants, HoldACountedReferenceAndCompareByIdentity) {
     const TVariant va = TVariant::Interface(a);
     EXPECT_EQ(a->_AddRef(), 3);  // a, the variant, this call
     a->_Release();
-    const struct {
-      TVariant Left, Right;
-      bool Equal;
-    } kCases[] = {{va, TVariant::Interface(a), true},
+    const struct { TVariant Left, Right; bool Equal; } kCases[] = {{va, TVariant::Interface(a), true},
                   {va, TVariant::Interface(b), false},
                   {TVariant::Interface(nullptr), TVariant::Interface(nullptr), true},
                   {va, TVariant(std::int32_t{1}), false}};
     for (const auto& c : kCases) EXPECT_EQ(c.Left == c.Right, c.Equal);
-    EXPECT_EQ(va.VType(), varUnknown);
     EXPECT_EQ(va.AsIntf<IFoo>().Get(), a.Get());
     EXPECT_TRUE(va.StrView().empty());
     EXPECT_FALSE(TVariant(std::int32_t{3}).AsIntf<IFoo>());

