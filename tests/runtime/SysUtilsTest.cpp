@@ -1,9 +1,7 @@
 // The runtime's exception messages, assertions and checked arithmetic at its boundaries.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "ExceptionMessage.h"
@@ -19,8 +17,7 @@ TEST(FormatTest, FormatsLikePrintfAndRaisesFormattedMessages) {
   const std::string longText(5000, 'k');  // longer than any stack buffer
   EXPECT_EQ(Format("[%s]", longText.c_str()), "[" + longText + "]");
   EXPECT_EQ(MessageOf<ERangeError>([] { RaiseRange("Row out of range = %u", 12u); }), "Row out of range = 12");
-  // A negative index is formatted as unsigned.
-  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseIndexOutOfRange(-1); }), "Index out of range = 4294967295");
+  EXPECT_EQ(MessageOf<ERangeError>([] { RaiseIndexOutOfRange(-1); }), "Index out of range = 4294967295");  // unsigned
   // An assertion names its unit and line; without a text it says what failed.
   EXPECT_EQ(MessageOf<EAssertionFailed>([] { RaiseAssertion("Cloning is not implemented for TFoo", "NXInternalStore", 589); }),
             "Cloning is not implemented for TFoo (NXInternalStore, line 589)");
@@ -40,8 +37,7 @@ TEST(AssertionTest, MacrosNameThisFileAndLine) {
     NX_ASSERT_MSG(false, "Assertion failure");
   });
   EXPECT_EQ(withMessage, "Assertion failure (SysUtilsTest.cpp, line " + std::to_string(line) + ")");
-  // A true condition raises nothing and evaluates once.
-  int evaluations = 0;
+  int evaluations = 0;  // a true condition raises nothing and evaluates once
   EXPECT_NO_THROW(NX_ASSERT(++evaluations == 1));
   EXPECT_EQ(evaluations, 1);
   static_assert(std::string_view(detail_UnitName("a/b\\c/NXClockGen.cpp")) == "NXClockGen.cpp");
@@ -54,14 +50,10 @@ TEST(CheckedArithmeticTest, Signed32) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.a << " " << c.b);
-    if (c.addOverflows)
-      EXPECT_THROW(CheckedAdd(c.a, c.b), EIntOverflow);
-    else
-      EXPECT_EQ(CheckedAdd(c.a, c.b), static_cast<std::int64_t>(c.a) + c.b);
-    if (c.mulOverflows)
-      EXPECT_THROW(CheckedMul(c.a, c.b), EIntOverflow);
-    else
-      EXPECT_EQ(CheckedMul(c.a, c.b), static_cast<std::int64_t>(c.a) * c.b);
+    if (c.addOverflows) EXPECT_THROW(CheckedAdd(c.a, c.b), EIntOverflow);
+    else EXPECT_EQ(CheckedAdd(c.a, c.b), static_cast<std::int64_t>(c.a) + c.b);
+    if (c.mulOverflows) EXPECT_THROW(CheckedMul(c.a, c.b), EIntOverflow);
+    else EXPECT_EQ(CheckedMul(c.a, c.b), static_cast<std::int64_t>(c.a) * c.b);
   }
 }
 
