@@ -39,19 +39,17 @@ struct TOutputRecorder {
   std::vector<std::vector<double>> Buffers;
   std::vector<double> Rates;
   int Stops = 0;
-  TNXFTRealSinkPin Pin{"Recorder", {}, nullptr,
-                       [this](TFTBasicPin*, IFTStream*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op,
-                              TFTNotifyState) {
-                         if (auto* b = op->As<TFTSuppliedBufferOperation>()) {
-                           const auto buf = Supports<INXRealBuffer>(b->GetValue());
-                           Buffers.emplace_back(buf->Read(), buf->Read() + buf->GetSize());
-                         } else if (auto* r = op->As<TFTStartSampleRateOperation>()) {
-                           Rates.push_back(r->GetSampleRate());
-                         } else if (op->IsType<TFTStopOperation>()) {
-                           ++Stops;
-                         }
-                         return true;
-                       }};
+  TNXFTRealSinkPin Pin{"Recorder", {}, nullptr, [this](auto*, auto*, auto&, const auto& op, auto) {
+    if (auto* b = op->template As<TFTSuppliedBufferOperation>()) {
+      const auto buf = Supports<INXRealBuffer>(b->GetValue());
+      Buffers.emplace_back(buf->Read(), buf->Read() + buf->GetSize());
+    } else if (auto* r = op->template As<TFTStartSampleRateOperation>()) {
+      Rates.push_back(r->GetSampleRate());
+    } else if (op->template IsType<TFTStopOperation>()) {
+      ++Stops;
+    }
+    return true;
+  }};
 };
 
 // Sends sample n as Signal(n); answers a query with ignore-stream while AnswerIgnore.
