@@ -511,8 +511,9 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
 // Freeing the owner or the component runs every queued task and ends the threads; it is not written.
 TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
   enum TFree { fOwnerFree, fOwnerDelete, fComponentFree };
-  const struct { const char* Name; bool Pool; TFree How; } cases[] = {{"pool, owner freed", true, fOwnerFree}, {"pool, owner deleted", true, fOwnerDelete},
-               {"thread, component freed", false, fComponentFree}};
+  const struct { const char* Name; bool Pool; TFree How; } cases[] = {
+      {"pool, owner freed", true, fOwnerFree}, {"pool, owner deleted", true, fOwnerDelete},
+      {"thread, component freed", false, fComponentFree}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     auto* owner = new TComponent(nullptr);

@@ -74,7 +74,6 @@ TEST_F(OperationListTest, PushLimitAndPushWithClear) {
 
 TEST_F(OperationListTest, KeepsOrderWhileTheRingWrapsAndGrows) {
   // Interleave pushes at both ends with pops so the head wraps, then grow.
-  std::vector<int> expected;
   int next = 0;
   for (int round = 0; round < 40; ++round) {
     List->Push(Op(next++), false);
@@ -82,9 +81,8 @@ TEST_F(OperationListTest, KeepsOrderWhileTheRingWrapsAndGrows) {
     TIntfPtr<IFTNotifyOperation> op;
     ASSERT_TRUE(List->Pop(op));
   }
-  // 40 left: numbers 40 .. 79.
-  List->PushBack(Op(-1));
-  expected.push_back(-1);
+  List->PushBack(Op(-1));  // ahead of the 40 left, numbers 40 .. 79
+  std::vector<int> expected{-1};
   for (int i = 40; i < 80; ++i) expected.push_back(i);
   EXPECT_EQ(Drain(*List), expected);
 }
@@ -94,16 +92,11 @@ TEST_F(OperationListTest, OneProducerOneConsumerInOrder) {
   std::thread producer([&] {
     for (int i = 0; i < kCount; ++i) List->Push(Op(i), false);
   });
-  int expected = 0;
   bool ordered = true;
-  while (expected < kCount) {
+  for (int expected = 0; expected < kCount;) {
     TIntfPtr<IFTNotifyOperation> op;
-    if (!List->Pop(op)) {
-      std::this_thread::yield();
-      continue;
-    }
-    ordered = ordered && op->As<TNumbered>()->Number == expected;
-    ++expected;
+    if (!List->Pop(op)) std::this_thread::yield();
+    else ordered = op->As<TNumbered>()->Number == expected++ && ordered;
   }
   producer.join();
   EXPECT_TRUE(ordered);

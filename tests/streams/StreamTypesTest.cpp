@@ -21,13 +21,11 @@ namespace {
 struct TSeen {
   std::vector<TIntfPtr<IFTNotifyOperation>> Operations;
   std::vector<TGUID> IDs;
-  std::vector<TFTNotifyState> States;
   bool Result = true;
   TNXGenericDispatchEvent Handler() {
-    return [this](TFTBasicPin*, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState st) {
+    return [this](TFTBasicPin*, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
       Operations.push_back(op);
       IDs.push_back(id);
-      States.push_back(st);
       return Result;
     };
   }
@@ -427,11 +425,9 @@ TEST(StreamPinsTest, ChannelSourceClocksItsClockInputs) {
   std::vector<std::uint32_t> ticks;
   TSeen data;
   TNXFTChannelSourcePin source("Out");
-  TFTClockMultiSinkPin clockIn("Clock", [&](TFTBasicPin*, IFTStream*, const TGUID&,
-                                            const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
+  TFTClockMultiSinkPin clockIn("Clock", [&](auto*, auto*, auto&, const TIntfPtr<IFTNotifyOperation>& op, auto) {
     auto* clock = op->As<TFTClockOperation>();
-    if (clock) ticks.push_back(clock->GetClockCount());
-    return clock != nullptr;
+    return clock && (ticks.push_back(clock->GetClockCount()), true);
   });
   TNXFTRealSinkPin realIn("R");
   realIn.SetGenericDispatch(data.Handler());
@@ -460,7 +456,6 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   answersPlainly(any);
   TIntfPtr<IFTTypedDispatchStream> typed;
   ASSERT_TRUE(Supports(&any, typed));  // the pin implements it whatever the count
-  EXPECT_EQ(typed->GetPin(), &any);
   any.IncAcceptAll();
   any.IncAcceptAll();
   any.DecAcceptAll();  // still at least 1
