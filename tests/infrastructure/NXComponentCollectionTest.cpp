@@ -107,6 +107,7 @@ TEST_F(ComponentCollectionTest, ListOperationsKeepTheUsersOrder) {
     EXPECT_TRUE(list.GetLoadIndex(list.GetObjectAtIndex(i), at));
     EXPECT_EQ(at, i);
   }
+  EXPECT_EQ(list.Name(), "Items");
   EXPECT_THROW(list.Exchange(0, 4), ERangeError);
   EXPECT_THROW(list.DeleteItem(-1), ERangeError);
   list.Clear();

@@ -90,6 +90,7 @@ TEST(RGComponent, CollectionPointShowsShortestFloats) {
     p.SetX(c.X);
     p.SetY(c.Y);
     EXPECT_EQ(p.GetDisplayName(), c.Text);
+    EXPECT_EQ(p.GetPoint(), (TPointF{c.X, c.Y}));
   }
 }
 

@@ -57,6 +57,7 @@ TEST(GUIDTest, OrderingComparesFieldsInOrder) {
     for (std::size_t j = 0; j < n; ++j) {
       EXPECT_EQ(ordered[i] < ordered[j], i < j) << i << " " << j;
       EXPECT_EQ(ordered[i] == ordered[j], i == j) << i << " " << j;
+      EXPECT_EQ(std::hash<TGUID>{}(ordered[i]) == std::hash<TGUID>{}(ordered[j]), i == j) << i << " " << j;
     }
   EXPECT_TRUE(TGUID{}.IsEmpty());
   EXPECT_FALSE(ordered[0].IsEmpty());
@@ -138,6 +139,8 @@ TEST(IntfPtrTest, CopiesMovesResetsDetachAndAttachCountReferences) {
     c = c;  // self-assignment keeps the count
     c = std::move(c);
     c = TIntfPtr<IFoo>(a.Get());  // the same object adopted again
+    EXPECT_TRUE(c == a && c == a.Get() && b == nullptr && c != nullptr && (a <=> c) == 0);
+    EXPECT_EQ(std::hash<TIntfPtr<IFoo>>{}(a), std::hash<TIntfPtr<IFoo>>{}(c));
     EXPECT_EQ(raw->RefCount(), 2);
     TIntfPtr<IInterface> base = a;  // converting copy
     EXPECT_EQ(raw->RefCount(), 3);

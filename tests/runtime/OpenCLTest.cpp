@@ -46,8 +46,10 @@ TEST(OpenCLPlatforms, ListNamesVendorsAndDevices) {
   ASSERT_FALSE(platforms.empty());
   for (const auto& p : platforms) {
     EXPECT_EQ(p->GetVersion().rfind("OpenCL ", 0), 0u) << p->GetVersion();
+    EXPECT_FALSE(p->GetName().empty() || p->GetVendor().empty());
     for (const auto& d : p->GetDevices()) {
       EXPECT_GE(d->GetComputeUnits(), 1u);
+      EXPECT_GT(d->GetGlobalMemSize() * d->GetMaxWorkGroupSize(), 0u);
       const std::string type = d->GetTypeName();
       EXPECT_TRUE(type == "CPU" || type == "GPU" || type == "Accelerator" || type == "Custom" || type == "Default");
     }
@@ -60,6 +62,7 @@ TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
   auto program = context->CreateProgram(nxtest::kTestKernels);
   program->Build();
   auto kernel = program->CreateKernel("scale");
+  EXPECT_EQ(kernel->GetName() + "/" + std::to_string(kernel->GetArgCount()), "scale/2");
   auto queue = context->CreateQueue();
   const struct { std::size_t Count; double Factor; bool Blocking; } kCases[] = {{1, -0.5, true}, {1000, 3.0, false}};
   for (const auto& c : kCases) {
@@ -67,6 +70,7 @@ TEST(OpenCLKernels, ScaleABufferOnTheDevice) {
     for (std::size_t i = 0; i < c.Count; ++i) host[i] = static_cast<double>(i) - 7.0;
     const std::size_t bytes = c.Count * sizeof(double);
     auto buffer = context->CreateBuffer(TOCLMemoryFlag::mfReadWrite, bytes);
+    EXPECT_EQ(buffer->GetSize(), bytes);
     auto written = buffer->Write(queue, host.data(), bytes, 0, c.Blocking);
     kernel->SetArg(0, buffer);
     kernel->SetValue(1, c.Factor);

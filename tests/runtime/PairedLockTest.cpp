@@ -115,6 +115,7 @@ TEST(PairedLock, SettersAndReadersShareTheOwnersLock) {
   });
   writer.join();
   reader.join();
+  TLockAccess locked(owner, lamWrite);
   EXPECT_GT(owner.Notifications, 0);
 }
 

@@ -136,6 +136,8 @@ TEST(SerializationTest, IntegersConvertWhenTheValueFitsAndKindsMustMatch) {
   EXPECT_THROW(Got(r, &IReader::ReadDouble, "u"), ESerializationError);
   EXPECT_THROW(Got(r, &IReader::ReadBytes, "s"), ESerializationError);
   EXPECT_THROW(Got(r, &IReader::ReadString, "b"), ESerializationError);
+  EXPECT_THROW(Got(r, &IReader::ReadInt32, "s"), ESerializationError);
+  EXPECT_THROW(Got(r, &IReader::ReadBoolean, "u"), ESerializationError);
   std::string cls;
   EXPECT_EQ(nxtest::MessageOf<ESerializationError>([&] { r.BeginObject("s", cls); }),
             "Member \"s\" is a string, not an object");

@@ -142,6 +142,8 @@ TEST(CountedSyncTest, AWaitingThreadKeepsTheEventAlive) {
   EXPECT_EQ(done->WaitFor(INFINITE), wrSignaled);
   e = TIntfPtr<IEvent>();  // the thread's copy is the last one now
   waiter.join();
+  TIntfPtr<IInterface> any(new TInterfacedEvent);
+  EXPECT_TRUE(Supports(any, IEvent::IID) && !Supports(any, ISemaphore::IID));
 }
 
 struct TRecordingLock {  // records the calls a lock received

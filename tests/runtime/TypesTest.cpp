@@ -332,11 +332,14 @@ TEST_F(TypesTest, RegistriesOfClassesCategoriesAndItemClasses) {
   EXPECT_EQ(made->GetOwner(), &owner);
   delete made;
   EXPECT_EQ(MessageOf<EPropertyError>([] { CreateObject("TNoSuchClass", nullptr); }), "Class TNoSuchClass not found");
+  EXPECT_EQ(CollectionItemClasses(TTestPoint::StaticClassInfo()),
+            (std::vector<const TClassInfo*>{&TTestPoint::StaticClassInfo(), &TTestSpecialPoint::StaticClassInfo()}));
   RegisterCategory("TestSignals");
   RegisterCategory("TestFilters", "TestSignals");
   RegisterComponents("TestFilters", {&TTestComponent::StaticClassInfo()});
   EXPECT_EQ(ClassesInCategory("TestFilters"), std::vector<const TClassInfo*>{&TTestComponent::StaticClassInfo()});
   EXPECT_EQ(SubCategories("TestSignals"), std::vector<std::string>{"TestFilters"});
+  EXPECT_EQ(ParentCategory("TestFilters"), "TestSignals");
   EXPECT_EQ(CategoriesOf(TTestComponent::StaticClassInfo()), std::vector<std::string>{"TestFilters"});
   EXPECT_THROW(RegisterCategory("TestFilters", "Other"), EArgumentException);
   UnregisterComponent(TTestComponent::StaticClassInfo());
@@ -414,6 +417,7 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   auto* holder = Named(&form1, "Holder");
   auto* target = Named(&form2, "Target");
   holder->SetTarget(target);  // registers the free notification
+  EXPECT_EQ(GetPropText(*holder, "Target"), "Target");
   holder->Heard.clear();
   TComponent::Free(target);
   EXPECT_EQ(holder->Target(), nullptr);
@@ -447,6 +451,7 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
     plain->SetName("Plain");
     plain->SetTag(-7);
     for (auto [name, value] : kSettings) SetPropText(*a->Settings(), name, value);
+    a->Settings()->Queue()->SetSize(4);
     a->Settings()->Points()->Add()->SetX(2.5f);
     SetPropText(*a->Settings()->Points()->Add(TTestSpecialPoint::StaticClassInfo()), "Weight", "-2");
     a->Data = {1, 2, 3};
@@ -466,6 +471,7 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   ASSERT_TRUE(a && b1);
   EXPECT_EQ(root->FindComponent("Plain")->Tag(), -7);
   for (auto [name, value] : kSettings) EXPECT_EQ(GetPropText(*a->Settings(), name), value) << name;
+  EXPECT_EQ(a->Settings()->Queue()->Size(), 4u);
   ASSERT_EQ(a->Settings()->Points()->Count(), 2);
   EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(0), "X"), "2.5");
   EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");  // item classes by name

@@ -254,6 +254,7 @@ TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
       if (a.Sent < wantA) a.SendBuffers(3);
       if (b.Sent < wantB) b.SendBuffers(2);
     }
+    EXPECT_EQ(mixer.GetQueuedInput(1)->GetNeededSamples(), static_cast<std::uint32_t>(c.NeededB));
     ASSERT_GE(rec.Buffers.size(), static_cast<std::size_t>(kOutputs));
     for (std::int64_t k = 0; k < kOutputs; ++k) {
       ASSERT_EQ(rec.Buffers[k], ExpectedSum(k, c.NeededA, c.NeededB, c.Size)) << "output " << k;

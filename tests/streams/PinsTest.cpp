@@ -140,6 +140,8 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   ASSERT_EQ(rec.Calls.size(), 2u);  // both bound through PopulateTypes
   EXPECT_EQ(rec.Calls[0].ID, kB);
   EXPECT_EQ(rec.Calls[1].ID, kA);
+  base.ClearTypes();
+  EXPECT_TRUE(base.GetTypes().empty());
 }
 
 TEST(PinsTest, PinsThatShareNoTypeAreNotLinked) {
@@ -149,6 +151,27 @@ TEST(PinsTest, PinsThatShareNoTypeAreNotLinked) {
   EXPECT_FALSE(TFTLinker::CanConnect(source, sink));
   EXPECT_FALSE(source.Connect(&sink));
   EXPECT_THROW(source.Connect(nullptr), EAssertionFailed);
+}
+
+// A sink that adopts whatever kind its source sends.
+class TAdoptingSink : public TFTDispatchSinkPin {
+ public:
+  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
+ private:
+  TFTBasicPinNotificationEvent FHandler;
+};
+
+TEST(PinsTest, ASinkCanAdoptTheKindOfItsSource) {
+  TRecorder rec;
+  TAdoptingSink sink(rec.Handler());
+  TSourceAB source;
+  ASSERT_TRUE(source.Connect(&sink));
+  EXPECT_EQ(sink.GetConnectedID(), kA);  // the source's first type
+  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
+  ASSERT_EQ(rec.Calls.size(), 1u);
+  EXPECT_EQ(rec.Calls[0].ID, kA);
 }
 
 TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
@@ -165,6 +188,35 @@ TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
   EXPECT_FALSE(FTGetDefaultHandler(kD));
   ASSERT_EQ(fallback.Calls.size(), 1u);
   EXPECT_EQ(fallback.Calls[0].Stream, sink.GetStream());
+}
+
+// Records its link hooks and sends a stop to a sink it is about to lose.
+class THookSource : public TFTDispatchSourcePin {
+ public:
+  using TFTDispatchSourcePin::TFTDispatchSourcePin;
+  std::vector<TFTBasicPin*> Connected;
+ protected:
+  void DoConnected(TFTBasicPin* APeer) override { Connected.push_back(APeer); }
+  void DoDisconnecting(TFTBasicPin* APeer) override { NotifyPin(APeer, TFTStopOperation::Make()); }
+};
+
+TEST(PinsTest, LinkHooksRunAndALostSinkAloneGetsTheStop) {
+  TRecorder r1, r2;
+  THookSource source;
+  source.AddType(kA, nullptr);
+  TFTDispatchSinkPin s1, s2;
+  s1.AddType(kA, r1.Handler());
+  s2.AddType(kA, r2.Handler());
+  ASSERT_TRUE(source.Connect(&s1));
+  ASSERT_TRUE(source.Connect(&s2));
+  EXPECT_EQ(source.Connected, (std::vector<TFTBasicPin*>{&s1, &s2}));
+  EXPECT_TRUE(s1.Disconnect(&source));
+  EXPECT_FALSE(s1.Disconnect(&source));
+  ASSERT_EQ(r1.Calls.size(), 1u);
+  EXPECT_TRUE(r1.Calls[0].Operation->IsType<TFTStopOperation>());
+  EXPECT_TRUE(r2.Calls.empty());
+  EXPECT_FALSE(s1.IsConnected());
+  EXPECT_EQ(source.GetConnectedPins(), std::vector<TFTBasicPin*>{&s2});
 }
 
 TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
@@ -227,6 +279,8 @@ TEST(PinsTest, OperationClassesAndFields) {
   auto* r = TFTPumpRequestOperation::Make(&g, 5, 2, 43.0)->As<TFTPumpRequestOperation>();
   EXPECT_FALSE(r->Claim(&low, 4));
   EXPECT_TRUE(r->Claim(&m, 5));
+  r->SetRate(50.0);
+  EXPECT_EQ(r->GetRate(), 50.0);
   EXPECT_EQ(r->GetMaster(), &m);
 }
 

@@ -63,6 +63,27 @@ TEST(StreamOperationsTest, ClockCountsFollowTheData) {
   EXPECT_THROW(pair->SetBuffer(-1, {}), ERangeError);
 }
 
+// Which class each operation is a kind of: what the handlers dispatch on.
+TEST(StreamOperationsTest, ClassesTheOperationsBelongTo) {
+  const auto spectrum = TFTStartSpectrumOperation::Make(48000.0);
+  ASSERT_NE(spectrum->As<TFTStartSampleRateOperation>(), nullptr);
+  EXPECT_EQ(spectrum->As<TFTStartRateOperation>()->GetRate(), 48000.0);
+  EXPECT_FALSE(spectrum->IsType<TFTStartIntensityOperation>());
+  EXPECT_TRUE(TFTStartIntensityOperation::Make(1.0)->IsType<TFTStartSampleRateOperation>());
+  EXPECT_FALSE(TFTStartSampleRateOperation::Make(1.0)->IsType<TFTStartSpectrumOperation>());
+  EXPECT_FALSE(TFTNXPauseOperation::Make()->IsType<TFTNXResumeOperation>());
+  const auto text = TFTNXTimeSuppliedStringOperation::Make("abc", -5, 7);
+  EXPECT_EQ(text->As<TFTTypedSuppliedStringOperation>()->GetValue(), "abc");
+  EXPECT_FALSE(text->IsType<TFTNXDurationTimeSuppliedStringOperation>());
+  EXPECT_TRUE(TFTNXDurationTimeSuppliedStringOperation::Make("x", 1)->IsType<TFTTypedSuppliedStringOperation>());
+  const auto down = TFTNXSuppliedMouseButtonDownOperation::Make(mbRight, {ssShift, ssCtrl}, -3, 4);
+  EXPECT_EQ(down->As<TFTNXSuppliedMouseButtonOperation>()->GetButton(), mbRight);
+  EXPECT_TRUE(down->IsType<TFTNXSuppliedBasicMouseOperation>());
+  EXPECT_FALSE(down->IsType<TFTNXSuppliedMouseButtonUpOperation>());
+  EXPECT_TRUE(TFTNXSuppliedMouseMoveOperation::Make({}, 1, 2)->IsType<TFTNXSuppliedMouseOperation>());
+  EXPECT_FALSE(TFTNXSuppliedMouseEnterOperation::Make()->IsType<TFTNXSuppliedMouseOperation>());
+}
+
 TEST(StreamTypeRegistryTest, KindsSizesAndBuffers) {
   struct TCase { TGUID ID; std::int32_t Size; TGUID BufferIID; };
   const TCase cases[] = {
@@ -227,6 +248,7 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
   TCase cases[] = {
       {TNXFTSourcePin::ClassInfo(), FTMakePin<TNXFTSourcePin>(), true, false, false},
       {TNXFTRealSourcePin::ClassInfo(), FTMakePin<TNXFTRealSourcePin>(), true, true, false},
+      {TNXFTComboRealSourcePin::ClassInfo(), FTMakePin<TNXFTComboRealSourcePin>(), true, true, false},
       {TNXFTComboRealIntSinkPin::ClassInfo(), FTMakePin<TNXFTComboRealIntSinkPin>(), false, false, false},
       {TNXFTBinaryMultiSinkPin::ClassInfo(), FTMakePin<TNXFTBinaryMultiSinkPin>(), true, false, false},
       {TNXFTUniversalSinkPin::ClassInfo(), FTMakePin<TNXFTUniversalSinkPin>(), false, false, true},
@@ -354,6 +376,7 @@ TEST(StreamPinsTest, ClockableSourcesTakeClockInputsAndTypedDispatch) {
   ASSERT_TRUE(source.Connect(&clockIn));
   EXPECT_TRUE(clockIn.Notify(TFTClockNeededOperation::Make(true)));
   ASSERT_EQ(stream->Clock.size(), 1u);
+  EXPECT_TRUE(stream->Clock[0]->As<TFTClockNeededOperation>()->GetNeeded());
   EXPECT_TRUE(stream->Typed.empty());
   TNXFTComplexSinkPin sink("In");
   ASSERT_TRUE(source.Connect(&sink));
@@ -456,6 +479,7 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   answersPlainly(any);
   TIntfPtr<IFTTypedDispatchStream> typed;
   ASSERT_TRUE(Supports(&any, typed));  // the pin implements it whatever the count
+  EXPECT_EQ(typed->GetPin(), &any);
   any.IncAcceptAll();
   any.IncAcceptAll();
   any.DecAcceptAll();  // still at least 1
@@ -668,6 +692,21 @@ TEST(ImagePins, ASentImageReachesEverySinkAsTheSameObject) {
   // A stop is no image: the sinks do not take it.
   EXPECT_FALSE(a.Notify(TFTStopOperation::Make()));
   EXPECT_EQ(single.Calls.size(), 1u);
+}
+
+TEST(ImagePins, AStatePinHandsItsImageToLateSinks) {
+  TReceived got;
+  TFTGDIPlusImageStatePin state("State");
+  TIntfPtr<IInterface> image(new TFakeImage);
+  EXPECT_FALSE(state.SetValue(image));  // nobody linked yet
+  EXPECT_EQ(state.GetImage().Get(), image.Get());
+  TFTGDIPlusImageSinkPin sink("In", got.Event());
+  ASSERT_TRUE(state.Connect(&sink));
+  ASSERT_EQ(got.Calls.size(), 1u);
+  EXPECT_EQ(got.Calls[0].second, image.Get());
+  EXPECT_FALSE(state.SetValue(TIntfPtr<IInterface>()));  // cleared: nothing sent
+  EXPECT_FALSE(state.GetImage());
+  EXPECT_EQ(got.Calls.size(), 1u);
 }
 
 TEST(TickText, DecimalPointsFollowTheRange) {
