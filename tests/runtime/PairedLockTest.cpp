@@ -115,8 +115,10 @@ TEST(PairedLock, SettersAndReadersShareTheOwnersLock) {
   });
   writer.join();
   reader.join();
-  TLockAccess locked(owner, lamWrite);
-  EXPECT_GT(owner.Notifications, 0);
+  owner.BeginWrite();
+  const int notified = owner.Notifications;
+  owner.EndWrite();
+  EXPECT_GT(notified, 0);
 }
 
 }  // namespace

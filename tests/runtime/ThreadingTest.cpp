@@ -253,6 +253,22 @@ TEST(BasicThreadTest, EndsAndFreesItselfAsDocumented) {
 }
 
 TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
+  // The calls work wherever the priorities can or cannot be checked (also off the main thread).
+  std::thread([] {
+    TIntfPtr<TCountingThread> t(new TCountingThread);
+    t->Start();
+    t->Tick.Release();
+    while (t->Loops.load() < 1) std::this_thread::yield();
+    t->SetPriority(tpNormal);
+    EXPECT_EQ(t->GetPriority(), tpNormal);
+    EXPECT_EQ(t->PriorityApplied(), t->AppliedPriority() == tpNormal);
+    t->TerminateAndWait();
+    TIntfPtr<TThreadPoolExecutor> pool(new TThreadPoolExecutor(1));
+    pool->Submit([] {});
+    pool->WaitIdle();
+    pool->SetPriority(tpNormal);
+    EXPECT_TRUE(pool->PriorityApplied());
+  }).join();
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_NICE, &limit), 0);
   if (limit.rlim_cur == RLIM_INFINITY || 20 - static_cast<int>(limit.rlim_cur) <= NiceValueOf(tpHighest))

@@ -247,6 +247,7 @@ TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
     a.Start();
     EXPECT_FALSE(mixer.IsRateCalculated());  // b's source has a stream coming
     b.Start();
+    EXPECT_EQ(mixer.GetCalculatedRate(), c.Rate);
     EXPECT_EQ(rec.Rates, std::vector<double>{c.Rate});
     // Interleaved, a few buffers at a time, until both gave enough for kOutputs.
     const std::int64_t wantA = kOutputs * c.NeededA, wantB = kOutputs * c.NeededB;

@@ -125,6 +125,7 @@ TEST(PinsTest, UpstreamOperationsCarryTheFlagAndAreDroppedByIgnoringPins) {
 TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   EXPECT_EQ(TDerivedSink::ClassInfo().DataTypes(), (std::vector<TGUID>{kB, kA}));
   EXPECT_FALSE(TBaseSink::ClassInfo().IgnoreUpstream());
+  EXPECT_TRUE(TDerivedSink::ClassInfo().InheritsFrom(TFTSinkPin::ClassInfo()));
   TRecorder rec;
   TDerivedSink derived("In", rec.Handler());
   derived.AddType(kC, nullptr);  // explicit types come first
@@ -232,6 +233,7 @@ TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
     ASSERT_TRUE(s->Connect(&multi));
   }
   EXPECT_EQ(single.GetConnectedPins(), std::vector<TFTBasicPin*>{&a});  // b was replaced
+  EXPECT_FALSE(b.IsConnectedTo(&single));
   EXPECT_EQ(multi.ConnectedCount(), 2);
 }
 
@@ -291,7 +293,10 @@ TEST(PinsTest, PinList) {
   EXPECT_EQ(list.Remove(&b), 1);
   EXPECT_EQ(list.Remove(&b), -1);
   EXPECT_EQ(std::vector<TFTBasicPin*>(list.begin(), list.end()), (std::vector<TFTBasicPin*>{&a, &c}));
+  EXPECT_EQ(list[1], &c);
   EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { list.GetItem(2); }), "Index out of range = 2");
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
 }
 
 // A converter links pins that share no stream type and passes all else unchanged both ways.

@@ -183,6 +183,7 @@ TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
                         static_cast<TFTSinkPin*>(&bufferSink)})
     ASSERT_TRUE(source.Connect(s));
   EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
+  EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
   const double last = 0.1;  // not exact in single precision
   const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
   EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
@@ -500,6 +501,7 @@ TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAccepti
   EXPECT_FALSE(typed->TypedDispatch(&source, kUnknown, op, TFTNotifyState{nsUpstream}));  // a sink takes no upstream
   EXPECT_EQ(seen.IDs, (std::vector<TGUID>{IFTComplexBufferStream::IID, kUnknown}));
   any.DecAcceptAll();
+  EXPECT_EQ(any.GetAcceptAll(), 0);
   answersPlainly(any);
   // An answer kept after its pin is gone reaches nothing.
   auto transient = FTMakePin<TNXFTUniversalSinkPin>("T");
