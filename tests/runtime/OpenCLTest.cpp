@@ -24,6 +24,7 @@ TEST(OpenCLErrorNames, CodesMapToTheirNames) {
   for (const auto& c : kCases) EXPECT_STREQ(OpenCLErrorName(c.Code), c.Name) << c.Code;
   const EOpenCLError e(CL_INVALID_VALUE, "clFoo", "details");
   EXPECT_EQ(std::string(e.what()), "clFoo: CL_INVALID_VALUE (-30)\ndetails");
+  EXPECT_STREQ(e.ErrorName(), "CL_INVALID_VALUE");
 }
 
 TEST(OpenCLMemoryFlags, SetIsTheClFlagWord) {

@@ -161,6 +161,7 @@ TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
     TLockAccess write(lock, lamWrite);
     write.Release();
     write.Release();  // only once
+    EXPECT_FALSE(write.Held());
   }
   EXPECT_EQ(lock.Log, "rwWR");
   std::shared_mutex rw;
@@ -212,6 +213,7 @@ TEST(BasicThreadTest, LoopsUntilTerminatedAndReportsItsFailure) {
   t->Tick.Release(5);
   while (t->Loops.load() < 5) std::this_thread::yield();
   t->TerminateAndWait();
+  EXPECT_TRUE(t->Finished());
   EXPECT_EQ(t->Loops.load(), 5);
   EXPECT_FALSE(t->FatalException());
   TIntfPtr<TCountingThread> failing(new TCountingThread(nullptr, 2));
@@ -260,6 +262,7 @@ TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
     t->Tick.Release();
     while (t->Loops.load() < 1) std::this_thread::yield();
     t->SetPriority(tpNormal);
+    EXPECT_NE(t->ThreadID(), 0);
     EXPECT_EQ(t->GetPriority(), tpNormal);
     EXPECT_EQ(t->PriorityApplied(), t->AppliedPriority() == tpNormal);
     t->TerminateAndWait();

@@ -273,6 +273,7 @@ TEST(PinsTest, OperationClassesAndFields) {
   // Supplied values count as clock ticks; each instantiation is its own class.
   const auto value = TFTSuppliedIntegerOperation::MakeEx(7, 512);
   EXPECT_EQ(value->As<TFTClockOperation>()->GetClockCount(), 512u);
+  EXPECT_EQ(TFTSuppliedRealOperation::Make(1.0)->As<TFTClockOperation>()->GetClockCount(), 1u);
   EXPECT_FALSE(value->IsType<TFTSuppliedRealOperation>());
   // Master pumps made apart differ; the pump request is claimed by priority.
   int g = 0, m = 0, low = 0;

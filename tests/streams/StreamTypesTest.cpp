@@ -57,6 +57,8 @@ TEST(StreamOperationsTest, ClockCountsFollowTheData) {
   };
   for (const auto& c : cases) EXPECT_EQ(c.Op->As<TFTClockOperation>()->GetClockCount(), c.Clocks);
   ASSERT_TRUE(cases[2].Op->IsType<TFTSuppliedBufferOperation>());
+  EXPECT_TRUE(cases[2].Op->As<TFTInternalBufferOperation>()->GetEnabled());
+  EXPECT_EQ(pair->GetCount(), 2);
   pair->SetBuffer(1, TIntfPtr<INXDataBuffer>(TNXRealBuffer::MakeSize(5)));
   EXPECT_EQ(pair->GetBuffer(1)->GetSize(), 5);
   EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { pair->GetBuffer(2); }), "Index out of range = 2");
