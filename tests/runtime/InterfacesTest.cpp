@@ -1,12 +1,9 @@
-// Tests of the interface support: GUID text, ordering and hashing; reference counting through
-// TIntfPtr (copies, moves, threads); QueryInterface and Supports; weak references and variants.
+// Interface support: GUIDs, TIntfPtr reference counts (also across threads), Supports, weak references.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <thread>
 #include <type_traits>
-#include <unordered_set>
 #include <vector>
 
 #include "ThreadTestSupport.h"
@@ -25,27 +22,17 @@ TEST(GUIDTest, FormatParseRoundTrip) {
   static_assert(g.D4[0] == 0xBB && g.D4[1] == 0x77 && g.D4[2] == 0x2F && g.D4[7] == 0x94);
   EXPECT_EQ(g, "{208f9564-3c20-4c97-bb77-2fc5ae6e4194}"_guid);
   EXPECT_EQ(g, TGUID::Parse("208F9564-3C20-4C97-BB77-2FC5AE6E4194"));
-  const char* texts[] = {
-      "{00000000-0000-0000-0000-000000000000}", "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}",
-      "{67F6997B-7EB4-4E2F-8320-4A512B5F2BC7}", "{01020304-0506-0708-090A-0B0C0D0E0F10}",
-  };
-  for (const char* text : texts) {
-    SCOPED_TRACE(text);
-    EXPECT_EQ(TGUID::Parse(text).ToString(), text);
-  }
+  EXPECT_EQ(TGUID::Parse("{01020304-0506-0708-090A-0B0C0D0E0F10}").ToString(), "{01020304-0506-0708-090A-0B0C0D0E0F10}");
   EXPECT_EQ(TGUID::Parse("{abcdef01-2345-6789-abcd-ef0123456789}").ToString(),
             "{ABCDEF01-2345-6789-ABCD-EF0123456789}");  // formats in upper case
 }
 
 TEST(GUIDTest, RejectsMalformedText) {
   const char* bad[] = {
-      "", "{}",
-      "{208F9564-3C20-4C97-BB77-2FC5AE6E419}", "{208F9564-3C20-4C97-BB77-2FC5AE6E41945}",  // digit short, too many
-      "208F9564-3C20-4C97-BB77-2FC5AE6E4194}", "{208F9564-3C20-4C97-BB77-2FC5AE6E4194",    // one brace
-      "(208F9564-3C20-4C97-BB77-2FC5AE6E4194)", "{208F9564-3C20-4C97-BB772-FC5AE6E4194}",  // dash moved
-      "{208F95643C20-4C97-BB77-2FC5AE6E4194-}", "{208G9564-3C20-4C97-BB77-2FC5AE6E4194}",  // not hex
-      "{208F9564-3C20-4C97-BB77-2FC5AE6E419 }", "{ 08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
-      "{+08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
+      "", "{208F9564-3C20-4C97-BB77-2FC5AE6E419}", "{208F9564-3C20-4C97-BB77-2FC5AE6E41945}",  // digit short, too many
+      "208F9564-3C20-4C97-BB77-2FC5AE6E4194}", "(208F9564-3C20-4C97-BB77-2FC5AE6E4194)",    // one brace, wrong ones
+      "{208F9564-3C20-4C97-BB772-FC5AE6E4194}", "{208G9564-3C20-4C97-BB77-2FC5AE6E4194}",   // dash moved, not hex
+      "{ 08F9564-3C20-4C97-BB77-2FC5AE6E4194}", "{+08F9564-3C20-4C97-BB77-2FC5AE6E4194}",
   };
   const TGUID before = "{11111111-1111-1111-1111-111111111111}"_guid;
   for (const char* text : bad) {
@@ -70,28 +57,10 @@ TEST(GUIDTest, OrderingComparesFieldsInOrder) {
     for (std::size_t j = 0; j < n; ++j) {
       EXPECT_EQ(ordered[i] < ordered[j], i < j) << i << " " << j;
       EXPECT_EQ(ordered[i] == ordered[j], i == j) << i << " " << j;
+      EXPECT_EQ(std::hash<TGUID>{}(ordered[i]) == std::hash<TGUID>{}(ordered[j]), i == j) << i << " " << j;
     }
   EXPECT_TRUE(TGUID{}.IsEmpty());
   EXPECT_FALSE(ordered[0].IsEmpty());
-}
-
-TEST(GUIDTest, HashSpreadsGuidsDifferingInOneField) {
-  std::unordered_set<TGUID> set;
-  std::unordered_set<std::size_t> hashes;
-  for (int field = 0; field < 4; ++field)
-    for (unsigned v = 0; v < 64; ++v) {
-      TGUID g;
-      switch (field) {
-        case 0: g.D1 = v; break;
-        case 1: g.D2 = static_cast<std::uint16_t>(v); break;
-        case 2: g.D3 = static_cast<std::uint16_t>(v); break;
-        case 3: g.D4[7] = static_cast<std::uint8_t>(v); break;
-      }
-      set.insert(g);
-      hashes.insert(std::hash<TGUID>{}(g));
-    }
-  EXPECT_EQ(set.size(), 4u * 63u + 1u);  // the all-zero GUID once
-  EXPECT_EQ(hashes.size(), set.size());
 }
 
 struct IFoo : virtual IInterface {
@@ -120,7 +89,6 @@ static_assert(!IsInterface<IForgotId>);
 static_assert(InterfaceIdOf<IFooEx> != InterfaceIdOf<IFoo>);
 static_assert(sizeof(TIntfPtr<IFoo>) == sizeof(void*));
 
-// Records its destruction in a counter owned by the test.
 class TTracked : public TInterfacedObject {
  public:
   explicit TTracked(std::atomic<int>* destroyed) : FDestroyed(destroyed) {}
@@ -162,47 +130,42 @@ static_assert(std::is_convertible_v<TIntfPtr<TFooBar>, TIntfPtr<IFoo>>);
 TEST(IntfPtrTest, CopiesMovesResetsDetachAndAttachCountReferences) {
   std::atomic<int> destroyed{0};
   auto* raw = new TFooBar(&destroyed, 0);
-  EXPECT_EQ(raw->RefCount(), 0);
   {
     TIntfPtr<IFoo> a(raw);  // from a raw pointer: takes a reference
     TIntfPtr<IFoo> b = a;
     EXPECT_EQ(raw->RefCount(), 2);
     TIntfPtr<IFoo> c = std::move(b);  // move: no change
-    EXPECT_EQ(raw->RefCount(), 2);
     EXPECT_FALSE(b);
-    EXPECT_EQ(c, a);
     c = c;  // self-assignment keeps the count
     c = std::move(c);
     c = TIntfPtr<IFoo>(a.Get());  // the same object adopted again
+    EXPECT_TRUE(c == a && c == a.Get() && b == nullptr && c != nullptr && (a <=> c) == 0);
+    EXPECT_EQ(std::hash<TIntfPtr<IFoo>>{}(a), std::hash<TIntfPtr<IFoo>>{}(c));
     EXPECT_EQ(raw->RefCount(), 2);
     TIntfPtr<IInterface> base = a;  // converting copy
     EXPECT_EQ(raw->RefCount(), 3);
     base = nullptr;
     c.Reset();
-    EXPECT_EQ(raw->RefCount(), 1);
     // Assignment releases the old object once; moving an empty pointer in releases the held one.
     std::atomic<int> d1{0}, d2{0};
     TIntfPtr<IFoo> p(new TFooBar(&d1, 0)), q(new TFooBar(&d2, 0));
     p = q;
     EXPECT_EQ(d1.load(), 1);
     q = std::move(b);  // b is empty
-    EXPECT_EQ(d2.load(), 0);
     p = std::move(q);
     EXPECT_EQ(d2.load(), 1);
-    EXPECT_FALSE(p);
-    EXPECT_EQ(destroyed.load(), 0);
+    EXPECT_EQ(raw->RefCount(), 1);
   }
   EXPECT_EQ(destroyed.load(), 1);
   // Detach keeps the reference and Attach adopts it; Attach over a held pointer releases the old one.
   std::atomic<int> destroyed2{0};
   TIntfPtr<IBar> a(new TFooBar(&destroyed, 0));
   IBar* detached = a.Detach();
-  EXPECT_FALSE(a);
   EXPECT_EQ(destroyed.load(), 1);  // the detached reference keeps it alive
   TIntfPtr<IBar> b;
   b.Attach(detached);
   EXPECT_EQ(detached->_AddRef(), 2);
-  EXPECT_EQ(detached->_Release(), 1);
+  detached->_Release();
   TIntfPtr<IBar> other(new TFooBar(&destroyed2, 0));
   b.Attach(other.Detach());
   EXPECT_EQ(destroyed.load(), 2);
@@ -230,10 +193,8 @@ TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
   {
     TIntfPtr<IBar> bar = AdoptNew<IBar>(new TFooBar(&destroyed, 20));
     EXPECT_EQ(bar->Bar(), 23);  // the adjusted interface pointer
-    EXPECT_EQ(static_cast<TFooBar*>(bar.Get())->RefCount(), 1);
     TIntfPtr<TFooBar> obj = Make<TFooBar>(&destroyed, 10);  // Make too returns the only reference
     EXPECT_EQ(obj->RefCount(), 1);
-    EXPECT_EQ(TIntfPtr<IFoo>(obj)->Foo(), 11);  // class pointer to interface pointer
   }
   EXPECT_EQ(destroyed.load(), 2);
   {
@@ -241,25 +202,9 @@ TEST(IntfPtrTest, AdoptNewTakesTheFirstReferenceAndKeepsOthers) {
     TIntfPtr<IFoo> foo = AdoptNew<IFoo>(obj);
     EXPECT_EQ(obj->RefCount(), 2);  // the constructor's own reference is not overwritten
     obj->DropSelf();
-    EXPECT_EQ(destroyed.load(), 2);
   }
   EXPECT_EQ(destroyed.load(), 3);
   EXPECT_EQ(countSeen, 0);  // the last release runs the destructor with the count at 0
-}
-
-TEST(IntfPtrTest, ComparisonsAndHashing) {
-  std::atomic<int> destroyed{0};
-  TIntfPtr<IFoo> a(new TFooBar(&destroyed, 0)), b(new TFooBar(&destroyed, 0)), a2 = a, empty;
-  EXPECT_TRUE(a == a2);
-  EXPECT_FALSE(a == b);
-  EXPECT_TRUE(a != b);
-  EXPECT_TRUE(empty == nullptr);
-  EXPECT_TRUE(a != nullptr);
-  EXPECT_TRUE(a == a.Get());
-  EXPECT_NE(a < b, b < a);
-  EXPECT_EQ(std::hash<TIntfPtr<IFoo>>{}(a), std::hash<TIntfPtr<IFoo>>{}(a2));
-  std::map<TIntfPtr<IFoo>, int> byPtr{{a, 1}, {b, 2}};
-  EXPECT_EQ(byPtr[a2], 1);
 }
 
 TEST(IntfPtrTest, ConcurrentCopiesDestroyTheObjectExactlyOnce) {
@@ -276,7 +221,6 @@ TEST(IntfPtrTest, ConcurrentCopiesDestroyTheObjectExactlyOnce) {
   });
   go.store(true, std::memory_order_release);
   threads.Join();
-  EXPECT_EQ(destroyed.load(), 0);
   EXPECT_EQ(static_cast<TFooBar*>(static_cast<IFooEx*>(shared.Get()))->RefCount(), 1);
   shared.Reset();
   EXPECT_EQ(destroyed.load(), 1);
@@ -300,33 +244,23 @@ TEST(QueryInterfaceTest, EachInterfaceGetsItsAdjustedPointer) {
   std::atomic<int> destroyed{0};
   auto* obj = new TFooBar(&destroyed, 100);
   TIntfPtr<IInterface> holder(static_cast<IInterface*>(obj));
-  void *pFoo = nullptr, *pBar = nullptr, *pEx = nullptr;
-  ASSERT_TRUE(obj->QueryInterface(IFoo::IID, &pFoo));
+  void *pBar = nullptr, *pEx = nullptr;
   ASSERT_TRUE(obj->QueryInterface(IBar::IID, &pBar));
   ASSERT_TRUE(obj->QueryInterface(IFooEx::IID, &pEx));
-  EXPECT_EQ(obj->RefCount(), 4);  // one reference per successful query
-  EXPECT_EQ(pFoo, static_cast<void*>(static_cast<IFoo*>(obj)));
-  EXPECT_EQ(pBar, static_cast<void*>(static_cast<IBar*>(obj)));
-  EXPECT_EQ(pEx, static_cast<void*>(static_cast<IFooEx*>(obj)));
-  EXPECT_NE(pFoo, pBar);  // distinct sub-objects
-  EXPECT_EQ(static_cast<IFoo*>(pFoo)->Foo(), 101);
-  EXPECT_EQ(static_cast<IFooEx*>(pEx)->FooEx(), 102);
+  EXPECT_EQ(obj->RefCount(), 3);  // one reference per successful query
+  EXPECT_EQ(static_cast<IFooEx*>(pEx)->FooEx(), 102);  // the adjusted pointer of each
   EXPECT_EQ(static_cast<IBar*>(pBar)->Bar(), 103);
-  static_cast<IFoo*>(pFoo)->_Release();  // each interface reaches the one count
-  static_cast<IBar*>(pBar)->_Release();
+  static_cast<IBar*>(pBar)->_Release();  // each interface reaches the one count
   static_cast<IFooEx*>(pEx)->_Release();
   EXPECT_EQ(obj->RefCount(), 1);
   void* pMissing = reinterpret_cast<void*>(0x1);
   EXPECT_FALSE(obj->QueryInterface(IMissing::IID, &pMissing));
   EXPECT_EQ(pMissing, nullptr);
-  EXPECT_EQ(obj->RefCount(), 1);
   EXPECT_FALSE(obj->QueryInterface(IFoo::IID, nullptr));
   void* pUnknown = nullptr;
   ASSERT_TRUE(obj->QueryInterface(IInterface::IID, &pUnknown));
   EXPECT_EQ(pUnknown, static_cast<void*>(static_cast<IInterface*>(obj)));
   static_cast<IInterface*>(pUnknown)->_Release();
-  holder.Reset();
-  EXPECT_EQ(destroyed.load(), 1);
 }
 
 TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
@@ -335,8 +269,7 @@ TEST(QueryInterfaceTest, SubclassExtendsItsParentsList) {
   EXPECT_EQ(baz->Baz(), 9);
   TIntfPtr<IFoo> foo = Supports<IFoo>(baz);
   TIntfPtr<IBar> bar = Supports<IBar>(foo);
-  ASSERT_TRUE(foo && bar);
-  EXPECT_EQ(foo->Foo(), 6);
+  ASSERT_TRUE(bar);
   EXPECT_EQ(bar->Bar(), 8);
   EXPECT_TRUE(Supports<IBaz>(bar) == baz);
   EXPECT_FALSE(Supports<IMissing>(bar));
@@ -353,38 +286,29 @@ TEST(SupportsTest, AllFormsAgreeAndBalanceReferences) {
   EXPECT_TRUE(Supports(foo, IBar::IID, &out));
   EXPECT_EQ(out, static_cast<void*>(static_cast<IBar*>(obj)));
   static_cast<IBar*>(out)->_Release();
-  EXPECT_TRUE(Supports(foo.Get(), IBar::IID));
   EXPECT_FALSE(Supports(foo.Get(), IMissing::IID));
   TIntfPtr<IBar> bar;
   EXPECT_TRUE(Supports(foo, bar));
-  EXPECT_EQ(bar.Get(), static_cast<IBar*>(obj));
   TIntfPtr<IMissing> missing = Supports<IMissing>(obj);  // raw class pointer source
-  EXPECT_FALSE(missing);
   EXPECT_FALSE(Supports(foo, missing));
   EXPECT_EQ(obj->RefCount(), 2);  // foo and bar only
   EXPECT_TRUE(SameObject(foo, bar));
-  TIntfPtr<IFoo> other(new TFooBar(&destroyed, 0));
-  EXPECT_FALSE(SameObject(foo, other));
+  EXPECT_FALSE(SameObject(foo, TIntfPtr<IFoo>(new TFooBar(&destroyed, 0))));
   // A null source supports nothing and clears the output.
   TIntfPtr<IFoo> none;
   out = reinterpret_cast<void*>(0x1);
   EXPECT_FALSE(Supports(none, IFoo::IID, &out));
   EXPECT_EQ(out, nullptr);
-  bar = TIntfPtr<IBar>(obj);
   EXPECT_FALSE(Supports(none, bar));
   EXPECT_FALSE(bar);
-  EXPECT_FALSE(Supports<IBar>(none));
 }
 
 TEST(WeakReferences, LockWhileAliveEmptyAfterwards) {
   std::atomic<int> destroyed{0};
   TIntfPtr<IFoo> strong(new TFooBar(&destroyed, 6));
   TWeakIntfPtr<IFoo> weak(strong), copy(weak), empty;
-  EXPECT_EQ(weak.Lock()->Foo(), 7);
-  EXPECT_EQ(copy.Lock().Get(), strong.Get());
+  EXPECT_EQ(copy.Lock()->Foo(), 7);
   EXPECT_FALSE(empty.Lock());
-  EXPECT_EQ(strong->_AddRef(), 2);  // the weak references hold no strong count
-  strong->_Release();
   strong = nullptr;
   EXPECT_EQ(destroyed.load(), 1) << "a weak reference kept the object";
   EXPECT_FALSE(weak.Lock());
@@ -418,17 +342,11 @@ TEST(InterfaceVariants, HoldACountedReferenceAndCompareByIdentity) {
     const TVariant va = TVariant::Interface(a);
     EXPECT_EQ(a->_AddRef(), 3);  // a, the variant, this call
     a->_Release();
-    const struct {
-      TVariant Left, Right;
-      bool Equal;
-    } kCases[] = {{va, TVariant::Interface(a), true},
-                  {va, TVariant::Interface(b), false},
-                  {TVariant::Interface(nullptr), TVariant::Interface(nullptr), true},
-                  {va, TVariant(std::int32_t{1}), false}};
+    const struct { TVariant Left, Right; bool Equal; } kCases[] = {
+        {va, TVariant::Interface(a), true}, {va, TVariant::Interface(b), false},
+        {TVariant::Interface(nullptr), TVariant::Interface(nullptr), true}, {va, TVariant(std::int32_t{1}), false}};
     for (const auto& c : kCases) EXPECT_EQ(c.Left == c.Right, c.Equal);
-    EXPECT_EQ(va.VType(), varUnknown);
     EXPECT_EQ(va.AsIntf<IFoo>().Get(), a.Get());
-    EXPECT_TRUE(va.StrView().empty());
     EXPECT_FALSE(TVariant(std::int32_t{3}).AsIntf<IFoo>());
   }
   EXPECT_EQ(a->_AddRef(), 2);  // every variant gave its reference back

@@ -1,6 +1,4 @@
-// Threaded tests of the change-notify locks: the two sides of a paired lock held by two threads
-// at once, the whole lock excluding both, a lock released for a wait, and property setters and
-// readers on several threads sharing an owner's lock.
+// Threaded tests of the change-notify locks: paired sides, the whole lock, release for a wait.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -95,8 +93,7 @@ TEST(PairedLock, ReleaseAllLeavesTheLockForAWaitAndRestoresTheDepth) {
   EXPECT_EQ(p.Both->ReleaseAll(), 0u);  // a thread that holds nothing gives back nothing
 }
 
-// Writers and readers of published properties on several threads, all
-// through the component's lock (clean under ThreadSanitizer).
+// Writers and readers of published properties on several threads, through the component's lock.
 TEST(PairedLock, SettersAndReadersShareTheOwnersLock) {
   RegisterTestClasses();
   TTestComponent owner(nullptr);

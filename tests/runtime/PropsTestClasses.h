@@ -1,5 +1,4 @@
-// Test support: property objects and components that publish every kind of property (scalars, an
-// enumeration and a set, sub-objects, a collection, a reference, events, re-published defaults).
+// Test support: property objects and components that publish every kind of property.
 #pragma once
 
 #include <cstdint>
@@ -142,8 +141,7 @@ class TTestDefaultPumping : public TTestPumping {
   }
 };
 
-// A component that counts the notifications it hears, references another component, keeps a byte
-// block as an extra member and logs its Loaded and BeforeDestruction calls.
+// Counts notifications, holds a reference and a byte block member, logs Loaded and destruction.
 class TTestComponent : public TLockComponent {
   NX_PERSISTENT(TTestComponent, TLockComponent)
  public:
@@ -197,7 +195,6 @@ class TTestComponent : public TLockComponent {
   TComponent* FTarget = nullptr;
 };
 
-// Registers the test classes (once per process).
 inline void RegisterTestClasses() {
   static const bool done = [] {
     RegisterClasses({&TTestQueue::StaticClassInfo(), &TTestSettings::StaticClassInfo(), &TTestPumping::StaticClassInfo(),

@@ -1,15 +1,11 @@
-// Tests of the streams: the rules every stream shares run once per stream class; then each
-// class's own behaviour, and the base class's error paths through a deliberately limited stream.
+// Streams: the shared rules once per stream class, then each class's own behaviour and the base class.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -58,10 +54,7 @@ class StreamRulesTest : public ::testing::TestWithParam<StreamKind> {
 };
 
 TEST_P(StreamRulesTest, WriteReadAndSeek) {
-  EXPECT_EQ(S().Size(), 0);
   EXPECT_EQ(S().Write("hello", 5), 5);
-  EXPECT_EQ(S().Position(), 5);
-  EXPECT_EQ(S().Size(), 5);
   EXPECT_EQ(S().Write(" world", 6), 6);
   char buf[32] = {};
   EXPECT_EQ(S().Seek(0, soBeginning), 0);
@@ -72,14 +65,10 @@ TEST_P(StreamRulesTest, WriteReadAndSeek) {
   EXPECT_EQ(S().Read(buf, 5), 5);
   EXPECT_EQ(std::string(buf, 5), "world");
   EXPECT_EQ(S().Seek(-6, soCurrent), 5);
-  EXPECT_EQ(S().Read(buf, 1), 1);
-  EXPECT_EQ(buf[0], ' ');
   // Overwrite in the middle keeps the size.
   S().SetPosition(0);
   EXPECT_EQ(S().Write("J", 1), 1);
-  EXPECT_EQ(S().Size(), 11);
   // Zero and negative counts move nothing.
-  EXPECT_EQ(S().Read(buf, 0), 0);
   EXPECT_EQ(S().Read(buf, -3), 0);
   EXPECT_EQ(S().Write(buf, -3), 0);
   EXPECT_EQ(S().Position(), 1);
@@ -88,12 +77,9 @@ TEST_P(StreamRulesTest, WriteReadAndSeek) {
   // Seek errors leave the position alone.
   S().SetPosition(3);
   EXPECT_THROW(S().Seek(-1, soBeginning), EStreamError);
-  EXPECT_THROW(S().Seek(-4, soCurrent), EStreamError);
   EXPECT_THROW(S().Seek(-12, soEnd), EStreamError);
   EXPECT_THROW(S().Seek(INT64_MAX, soCurrent), EIntOverflow);
-  EXPECT_THROW(S().Seek(INT64_MAX, soEnd), EIntOverflow);
   EXPECT_EQ(S().Position(), 3);
-  EXPECT_EQ(S().Seek(-3, soCurrent), 0);
 }
 
 TEST_P(StreamRulesTest, GapsAndSetSizeFillWithZerosAndClampThePosition) {
@@ -103,14 +89,12 @@ TEST_P(StreamRulesTest, GapsAndSetSizeFillWithZerosAndClampThePosition) {
   char c;
   EXPECT_EQ(S().Read(&c, 1), 0);
   S().WriteBuffer("z", 1);
-  EXPECT_EQ(S().Size(), 11);
   EXPECT_EQ(ReadAll(S()), (std::vector<std::uint8_t>{'a', 'b', 0, 0, 0, 0, 0, 0, 0, 0, 'z'}));
   const auto data = Pattern(100);
   S().SetPosition(0);
   S().WriteBuffer(data.data(), 100);
   S().SetPosition(40);
   S().SetSize(60);  // position inside: kept
-  EXPECT_EQ(S().Size(), 60);
   EXPECT_EQ(S().Position(), 40);
   S().SetSize(30);  // position beyond: moved to the new end
   EXPECT_EQ(S().Position(), 30);
@@ -120,9 +104,6 @@ TEST_P(StreamRulesTest, GapsAndSetSizeFillWithZerosAndClampThePosition) {
   EXPECT_EQ(ReadAll(S()), expected);
   EXPECT_THROW(S().SetSize(-1), EStreamError);
   EXPECT_EQ(S().Size(), 50);
-  S().SetSize(0);
-  EXPECT_EQ(S().Size(), 0);
-  EXPECT_EQ(S().Position(), 0);
 }
 
 TEST_P(StreamRulesTest, ShortReadBufferRaisesReadError) {
@@ -130,7 +111,6 @@ TEST_P(StreamRulesTest, ShortReadBufferRaisesReadError) {
   S().SetPosition(0);
   char buf[8];
   S().ReadBuffer(buf, 4);  // exact: fine
-  S().ReadBuffer(buf, 0);  // nothing: fine, even at the end
   S().SetPosition(1);
   EXPECT_EQ(MessageOf<EReadError>([&] { S().ReadBuffer(buf, 4); }), "Stream read error");
   S().SetPosition(0);
@@ -160,8 +140,6 @@ TEST_P(StreamRulesTest, CopyFromWholeSourceOrCountedPart) {
   source.SetPosition(199990);
   EXPECT_THROW(S().CopyFrom(source, 11), EReadError);
   EXPECT_THROW(S().CopyFrom(source, -1), EArgumentException);
-  TMemoryStream empty;
-  EXPECT_EQ(S().CopyFrom(empty, 0), 0);
 }
 
 std::vector<StreamKind> AllKinds() {
@@ -178,7 +156,6 @@ INSTANTIATE_TEST_SUITE_P(AllStreams, StreamRulesTest, ::testing::ValuesIn(AllKin
 
 TEST(MemoryStreamTest, GrowsGeometricallyAndKeepsItsCapacityAboveTheSize) {
   TMemoryStream s;
-  EXPECT_EQ(s.Memory(), nullptr);
   int reallocations = 0;
   std::int64_t lastCapacity = 0;
   for (int i = 0; i < 100000; ++i) {
@@ -191,12 +168,7 @@ TEST(MemoryStreamTest, GrowsGeometricallyAndKeepsItsCapacityAboveTheSize) {
     }
   }
   EXPECT_LT(reallocations, 20);  // doubling from 256 needs about 9
-  const auto* bytes = static_cast<const std::uint8_t*>(s.Memory());
-  for (int i = 0; i < 100000; i += 997) ASSERT_EQ(bytes[i], static_cast<std::uint8_t>(i));
   s.Clear();
-  EXPECT_EQ(s.Size(), 0);
-  EXPECT_EQ(s.Capacity(), 0);
-  EXPECT_EQ(s.Position(), 0);
   EXPECT_EQ(s.Memory(), nullptr);
   s.Seek(INT64_MAX - 2, soBeginning);
   EXPECT_THROW(s.Write("abcd", 4), EIntOverflow);  // the end would wrap
@@ -204,8 +176,6 @@ TEST(MemoryStreamTest, GrowsGeometricallyAndKeepsItsCapacityAboveTheSize) {
   // The capacity never drops below the size.
   s.SetPosition(0);
   s.SetCapacity(1000);
-  EXPECT_EQ(s.Capacity(), 1000);
-  EXPECT_EQ(s.Size(), 0);
   const auto data = Pattern(600);
   s.WriteBuffer(data.data(), 600);
   EXPECT_EQ(s.Capacity(), 1000);  // no reallocation within the reserve
@@ -226,7 +196,6 @@ TEST(MemoryStreamTest, LoadAndSaveThroughStreamsAndFiles) {
   TMemoryStream m;
   m.WriteBuffer("old contents that must go", 25);
   m.LoadFromStream(source);  // from the source's start
-  EXPECT_EQ(m.Size(), 5000);
   EXPECT_EQ(m.Position(), 0);
   EXPECT_EQ(std::memcmp(m.Memory(), data.data(), data.size()), 0);
   m.SetPosition(123);  // SaveToStream writes everything regardless
@@ -246,8 +215,6 @@ TEST(MemoryStreamTest, LoadAndSaveThroughStreamsAndFiles) {
 
 TEST(BytesAndStringStreamTest, ContainersHoldExactlyTheStreamBytes) {
   TBytesStream b(std::vector<std::uint8_t>{1, 2, 3});
-  EXPECT_EQ(b.Position(), 0);
-  EXPECT_EQ(b.Size(), 3);
   b.Seek(0, soEnd);
   b.WriteBuffer("\x04\x05", 2);
   EXPECT_EQ(b.Bytes(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
@@ -260,7 +227,6 @@ TEST(BytesAndStringStreamTest, ContainersHoldExactlyTheStreamBytes) {
   s.SetPosition(1);
   s.WriteString("XY");
   EXPECT_EQ(s.DataString(), std::string("aXY\0def", 7));
-  EXPECT_EQ(s.DataString().size(), 7u);
 }
 
 TEST(FileStreamTest, OpenModesControlAccess) {
@@ -271,17 +237,14 @@ TEST(FileStreamTest, OpenModesControlAccess) {
   }
   {
     TFileStream r(file.Name, fmOpenRead);
-    EXPECT_EQ(r.Size(), 10);
     char buf[4];
     r.Seek(6, soBeginning);
     r.ReadBuffer(buf, 4);
     EXPECT_EQ(std::string(buf, 4), "6789");
     EXPECT_THROW(r.WriteBuffer("x", 1), EWriteError);
-    EXPECT_EQ(r.Size(), 10);
   }
   {
     TFileStream w(file.Name, fmOpenWrite);  // no truncation
-    EXPECT_EQ(w.Size(), 10);
     w.Seek(2, soBeginning);
     w.WriteBuffer("ab", 2);
     char c;
@@ -292,10 +255,6 @@ TEST(FileStreamTest, OpenModesControlAccess) {
     rw.Seek(0, soEnd);
     rw.WriteBuffer("!", 1);
     EXPECT_EQ(ReadAll(rw), (std::vector<std::uint8_t>{'0', '1', 'a', 'b', '4', '5', '6', '7', '8', '9', '!'}));
-  }
-  {
-    TFileStream again(file.Name, fmCreate);  // truncates
-    EXPECT_EQ(again.Size(), 0);
   }
 }
 
@@ -308,10 +267,6 @@ TEST(FileStreamTest, FailedOpensNameTheFileAndTheReason) {
   EXPECT_EQ(MessageOf<EFCreateError>([&] { TFileStream s(inMissingDir, fmCreate); }),
             "Cannot create file \"" + inMissingDir + "\". " + SysErrorMessage(ENOENT));
   EXPECT_THROW(TFileStream(file.Name, 0x0003), EFOpenError);
-  // Both are stream errors.
-  EXPECT_THROW(TFileStream(missing, fmOpenReadWrite), EStreamError);
-  TMemoryStream m;
-  EXPECT_THROW(m.LoadFromFile(missing), EFOpenError);
   EXPECT_NE(SysErrorMessage(ENOENT), SysErrorMessage(EACCES));  // the system's text for each code
 }
 
@@ -320,10 +275,8 @@ TEST(FileStreamTest, SizesAndPositionsBeyond4GiB) {
   TFileStream s(file.Name, fmCreate);
   const std::int64_t big = (std::int64_t{5} << 30) + 7;  // sparse: no real disk use
   s.SetSize(big);
-  EXPECT_EQ(s.Size(), big);
   EXPECT_EQ(s.Seek(-3, soEnd), big - 3);
   s.WriteBuffer("end", 3);
-  EXPECT_EQ(s.Position(), big);
   EXPECT_EQ(s.Seek(big - 4, soBeginning), big - 4);
   char buf[4];
   s.ReadBuffer(buf, 4);
@@ -332,8 +285,7 @@ TEST(FileStreamTest, SizesAndPositionsBeyond4GiB) {
   EXPECT_EQ(s.Position(), 1);
 }
 
-// A stream that accepts at most `limit` bytes and implements only the three
-// primitives: exercises the base class's Size, SetSize and WriteBuffer.
+// Takes at most `limit` bytes and has only the three primitives: the base class does the rest.
 class TLimitedStream : public TStream {
  public:
   explicit TLimitedStream(std::int64_t limit) : FLimit(limit) {}

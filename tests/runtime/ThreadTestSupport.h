@@ -1,5 +1,4 @@
-// Test support for threaded tests: a group of threads joined at the end of its
-// scope, and asking another thread whether it can take a lock now.
+// Test support for threaded tests: a joined group of threads; whether another thread could take a lock.
 #pragma once
 
 #include <thread>

@@ -1,6 +1,4 @@
-// Tests of the threading unit: critical section, events, semaphore, lock access, thread objects,
-// the main-thread queue and the executors. Waits that must succeed use INFINITE (a broken wake-up
-// hangs rather than passing by luck); nothing asserts on durations.
+// The threading unit. Waits that must succeed use INFINITE; nothing asserts on durations.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
@@ -30,9 +28,6 @@ TEST(CriticalSectionTest, IsRecursiveExcludesOtherThreadsAndSerialisesUpdates) {
   TCriticalSection cs;
   cs.Enter();
   EXPECT_TRUE(cs.TryEnter());  // the owner re-enters
-  cs.Enter();
-  EXPECT_FALSE(FreeForOthers(cs));
-  cs.Leave();
   cs.Leave();
   EXPECT_FALSE(FreeForOthers(cs));  // still held once
   cs.Leave();
@@ -54,11 +49,9 @@ TEST(CriticalSectionTest, IsRecursiveExcludesOtherThreadsAndSerialisesUpdates) {
   EXPECT_TRUE(FreeForOthers(cs));
 }
 
-// The counted wrappers only forward: the manual event and the semaphore are driven through them.
 TEST(EventTest, ManualResetReleasesAllWaitersAndStaysSet) {
   TIntfPtr<IEvent> event(new TInterfacedEvent(true, false));
   EXPECT_TRUE(event->ManualReset());
-  EXPECT_EQ(event->WaitFor(0), wrTimeout);
   EXPECT_EQ(event->WaitFor(10), wrTimeout);
   std::atomic<int> released{0};
   TThreadGroup waiters(5, [&](int) {
@@ -68,18 +61,12 @@ TEST(EventTest, ManualResetReleasesAllWaitersAndStaysSet) {
   waiters.Join();
   EXPECT_EQ(released.load(), 5);
   EXPECT_EQ(event->WaitFor(0), wrSignaled);  // still set
-  EXPECT_EQ(event->WaitFor(0), wrSignaled);
   event->ResetEvent();
   EXPECT_EQ(event->WaitFor(0), wrTimeout);
-  EXPECT_EQ(TEvent(true, true).WaitFor(0), wrSignaled);
 }
 
 TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
-  TEvent initiallySet(false, true);
-  EXPECT_EQ(initiallySet.WaitFor(0), wrSignaled);
-  EXPECT_EQ(initiallySet.WaitFor(0), wrTimeout);
-  TEvent event(false, false);
-  event.SetEvent();  // kept for the next wait and consumed by it
+  TEvent event(false, true);  // initially set
   event.SetEvent();  // does not count twice
   EXPECT_EQ(event.WaitFor(0), wrSignaled);
   EXPECT_EQ(event.WaitFor(0), wrTimeout);
@@ -117,23 +104,16 @@ TEST(EventTest, PingPongBetweenTwoThreads) {
 
 TEST(SemaphoreTest, CountsSaturatesRejectsInvalidCountsAndWakesOneConsumerPerRelease) {
   TIntfPtr<ISemaphore> sem(new TInterfacedSemaphore(2, 4));
-  EXPECT_EQ(sem->MaximumCount(), 4);
   EXPECT_EQ(sem->WaitFor(0), wrSignaled);
   EXPECT_EQ(sem->WaitFor(0), wrSignaled);
   EXPECT_EQ(sem->WaitFor(10), wrTimeout);
   EXPECT_EQ(sem->Release(3), 0);  // returns the count before
-  EXPECT_EQ(sem->Release(5), 3);  // saturates at the maximum
-  EXPECT_EQ(sem->Release(0x7FFFFFFF), 4);  // without overflow
-  EXPECT_EQ(sem->Count(), 4);
-  int taken = 0;
-  while (sem->WaitFor(0) == wrSignaled) ++taken;
-  EXPECT_EQ(taken, 4);
+  EXPECT_EQ(sem->Release(0x7FFFFFFF), 3);  // saturates at the maximum, without overflow
+  EXPECT_EQ(sem->Count(), sem->MaximumCount());
   EXPECT_THROW(TSemaphore(-1, 5), EArgumentException);
   EXPECT_THROW(TInterfacedSemaphore(6, 5), EArgumentException);
   EXPECT_THROW(TSemaphore(0, 0), EArgumentException);
   EXPECT_THROW(sem->Release(0), EArgumentException);
-  EXPECT_THROW(sem->Release(-2), EArgumentException);
-  EXPECT_EQ(sem->Count(), 0);
   // Released once by many and then one at a time: the consumers get exactly as many wake-ups.
   constexpr int kConsumers = 4, kPerConsumer = 2500, kTotal = kConsumers * kPerConsumer;
   TSemaphore many(0, 1000000);
@@ -163,12 +143,10 @@ TEST(CountedSyncTest, AWaitingThreadKeepsTheEventAlive) {
   e = TIntfPtr<IEvent>();  // the thread's copy is the last one now
   waiter.join();
   TIntfPtr<IInterface> any(new TInterfacedEvent);
-  EXPECT_TRUE(Supports(any, IEvent::IID));
-  EXPECT_FALSE(Supports(any, ISemaphore::IID));
+  EXPECT_TRUE(Supports(any, IEvent::IID) && !Supports(any, ISemaphore::IID));
 }
 
-// Records the calls a lock received.
-struct TRecordingLock {
+struct TRecordingLock {  // records the calls a lock received
   std::string Log;
   void BeginRead() { Log += "r"; }
   void EndRead() { Log += "R"; }
@@ -196,13 +174,9 @@ TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
     EXPECT_TRUE(OnOtherThread([&] { return rw.try_lock_shared() && (rw.unlock_shared(), true); }));
     EXPECT_FALSE(OnOtherThread([&] { return rw.try_lock(); }));
   }
-  TCriticalSection cs;
-  { TLockAccess read(cs); EXPECT_FALSE(FreeForOthers(cs)); }
-  EXPECT_TRUE(FreeForOthers(cs));
 }
 
-// Counts its loops; waits on a semaphore that Terminate releases. Reports its
-// destruction through `destroyed` when given.
+// Counts its loops, waiting on a semaphore Terminate releases; signals `destroyed` when it goes.
 class TCountingThread : public TBasicThread {
  public:
   explicit TCountingThread(TEvent* destroyed = nullptr, int throwAt = -1)
@@ -251,7 +225,6 @@ TEST(BasicThreadTest, LoopsUntilTerminatedAndReportsItsFailure) {
   EXPECT_THROW(std::rethrow_exception(failing->FatalException()), EInvalidOperation);
 }
 
-// In each way a thread object ends it is destroyed exactly once (ASan sees a double free or a leak).
 TEST(BasicThreadTest, EndsAndFreesItselfAsDocumented) {
   enum TEnd { eOwnerDropsRunning, eFreeOnTerminateNoOwner, eTerminatesItselfOnItsThread };
   for (TEnd end : {eOwnerDropsRunning, eFreeOnTerminateNoOwner, eTerminatesItselfOnItsThread}) {
@@ -281,36 +254,43 @@ TEST(BasicThreadTest, EndsAndFreesItselfAsDocumented) {
   }
 }
 
-// Drops CAP_SYS_NICE on the calling thread (threads it creates inherit
-// that), so that raising a priority fails even when the tests run as root.
-bool DropNiceCapability() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2]{};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
-  const unsigned bit = 1u << (CAP_SYS_NICE % 32);
-  data[CAP_SYS_NICE / 32].effective &= ~bit;
-  data[CAP_SYS_NICE / 32].permitted &= ~bit;
-  data[CAP_SYS_NICE / 32].inheritable &= ~bit;
-  return syscall(SYS_capset, &header, data) == 0;
-}
-
 TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
+  // The calls work wherever the priorities can or cannot be checked (also off the main thread).
+  std::thread([] {
+    TIntfPtr<TCountingThread> t(new TCountingThread);
+    t->Start();
+    t->Tick.Release();
+    while (t->Loops.load() < 1) std::this_thread::yield();
+    t->SetPriority(tpNormal);
+    EXPECT_NE(t->ThreadID(), 0);
+    EXPECT_EQ(t->GetPriority(), tpNormal);
+    EXPECT_EQ(t->PriorityApplied(), t->AppliedPriority() == tpNormal);
+    t->TerminateAndWait();
+    TIntfPtr<TThreadPoolExecutor> pool(new TThreadPoolExecutor(1));
+    pool->Submit([] {});
+    pool->WaitIdle();
+    pool->SetPriority(tpNormal);
+    EXPECT_TRUE(pool->PriorityApplied());
+  }).join();
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_NICE, &limit), 0);
   if (limit.rlim_cur == RLIM_INFINITY || 20 - static_cast<int>(limit.rlim_cur) <= NiceValueOf(tpHighest))
     GTEST_SKIP() << "the nice limit lets this process raise priorities";
   if (NiceValueOf(tpLowest) >= NiceValueOf(tpIdle))  // started under a high nice value
     GTEST_SKIP() << "the process's nice value leaves no room between the lowest and the idle priority";
-  struct TStep {
-    TThreadPriority Priority;
-    bool Applies;
-    TThreadPriority InEffect;
-  };
+  struct TStep { TThreadPriority Priority; bool Applies; TThreadPriority InEffect; };
   // One thread goes through these in turn: lowering works, raising again does not.
   const TStep steps[] = {{tpHighest, false, tpNormal}, {tpLowest, true, tpLowest}, {tpNormal, false, tpLowest},
                          {tpIdle, true, tpIdle},       {tpLower, false, tpIdle}};
   std::thread([&] {
-    ASSERT_TRUE(DropNiceCapability());
+    // Without CAP_SYS_NICE (inherited by the threads made here) raising fails even as root.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
+    for (auto* set : {&caps[CAP_SYS_NICE / 32].effective, &caps[CAP_SYS_NICE / 32].permitted,
+                      &caps[CAP_SYS_NICE / 32].inheritable})
+      *set &= ~(1u << (CAP_SYS_NICE % 32));
+    ASSERT_EQ(syscall(SYS_capset, &header, caps), 0);
     TIntfPtr<TCountingThread> t(new TCountingThread);
     t->SetPriority(tpHighest);  // stored before the start, applied by the thread
     EXPECT_TRUE(t->PriorityApplied());
@@ -320,7 +300,7 @@ TEST(BasicThreadTest, PrioritiesThatCannotBeAppliedAreKeptAndReported) {
     for (const TStep& step : steps) {
       SCOPED_TRACE(int(step.Priority));
       EXPECT_NO_THROW(t->SetPriority(step.Priority));
-      EXPECT_EQ(t->GetPriority(), step.Priority);
+      EXPECT_EQ(t->GetPriority(), step.Priority);  // kept even when not applied
       EXPECT_EQ(t->PriorityApplied(), step.Applies);
       EXPECT_EQ(t->AppliedPriority(), step.InEffect);
       EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(t->ThreadID())), NiceValueOf(step.InEffect));
@@ -340,7 +320,7 @@ TEST(MainThreadTest, RunsWorkInOrderAndCarriesExceptionsBack) {
   ASSERT_TRUE(MainThread::IsMainThread());
   bool ranHere = false;
   MainThread::Execute([&] { ranHere = true; });  // at once, no queue
-  EXPECT_TRUE(ranHere);
+  ASSERT_TRUE(ranHere);
   constexpr int kProducers = 3, kEach = 200;
   std::vector<std::vector<int>> seen(kProducers);  // touched on the main thread only
   std::atomic<int> finished{0}, caught{0};
@@ -376,13 +356,11 @@ TEST(MainThreadTest, RunsWorkInOrderAndCarriesExceptionsBack) {
   MainThread::Queue([&] { ++after; });
   EXPECT_THROW(MainThread::ProcessQueue(), EInvalidOperation);
   EXPECT_EQ(after, 1);
-  EXPECT_FALSE(MainThread::ProcessQueue());
 }
 
 TEST(MainThreadTest, OwnThreadServesOtherThreadsUntilStopped) {
   const auto hostMain = MainThread::ID();
   MainThread::RunOnOwnThread();
-  EXPECT_FALSE(MainThread::IsMainThread());
   EXPECT_THROW(MainThread::ProcessQueue(), EInvalidOperation);
   std::atomic<int> sum{0};
   TThreadGroup(3, [&](int) {
@@ -400,7 +378,6 @@ TEST(MainThreadTest, OwnThreadServesOtherThreadsUntilStopped) {
   EXPECT_THROW(MainThread::StopOwnThread(), EInvalidOperation);
   EXPECT_EQ(last, 1);  // run before the thread stopped
   EXPECT_EQ(MainThread::ID(), hostMain);
-  EXPECT_TRUE(MainThread::IsMainThread());
 }
 
 // The thread's loop calls Execute: a main thread that waited without running the queue would hang.
@@ -415,11 +392,7 @@ TEST(MainThreadTest, WaitingForAThreadOnTheMainThreadServesItsCalls) {
   EXPECT_EQ(onMain.load(), t->Loops.load());
 }
 
-struct TExecutorCase {
-  const char* Name;
-  int Threads;  // 0: TThreadExecutor
-  std::uint32_t GroupSize;
-};
+struct TExecutorCase { const char* Name; int Threads; std::uint32_t GroupSize; };  // 0 threads: TThreadExecutor
 
 TIntfPtr<TThreadPoolExecutor> MakeExecutor(const TExecutorCase& c) {
   TIntfPtr<TThreadPoolExecutor> e(c.Threads == 0 ? new TThreadExecutor : new TThreadPoolExecutor(c.Threads));
@@ -483,8 +456,7 @@ TEST(ExecutorTest, FailingTasksAreReportedAndTheWorkersGoOn) {
   }
 }
 
-// Run on a task of the executor, each range waiting for inner work there: with one worker
-// only its running queued tasks while it waits keeps this from hanging.
+// Nested waits on the executor's own tasks: one worker must run queued tasks while it waits.
 TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
   struct TCase { std::int64_t Count, Grain; };
   for (const TExecutorCase& c : kExecutors)
@@ -521,8 +493,7 @@ TEST(ExecutorTest, ThreadExecutorKeepsSubmissionOrder) {
   EXPECT_THROW(static_cast<TThreadPoolExecutor*>(e.Get())->SetThreadCount(2), EInvalidOperation);
 }
 
-// The first task holds the queue back until everything is queued; in the second variant it also
-// holds the last reference and drops it on the worker.
+// The first task holds the queue back (and may drop the last reference on the worker).
 TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
   constexpr int kQueued = 2000;
   for (const TExecutorCase& c : kExecutors)
@@ -558,45 +529,28 @@ TEST(ExecutorTest, DestroyingAnExecutorFinishesItsQueuedWork) {
     }
 }
 
-// Freeing the owner of an executor component (Free or delete), or the component alone, runs every
-// queued task and ends the threads; an interface still held refuses new work. It is not written.
+// Freeing the owner or the component runs every queued task and ends the threads; it is not written.
 TEST(ExecutorComponentTest, FreeingTheOwnerDrainsTheQueueAndEndsTheThreads) {
   enum TFree { fOwnerFree, fOwnerDelete, fComponentFree };
-  const struct {
-    const char* Name;
-    bool Pool;
-    TFree How;
-  } cases[] = {{"pool, owner freed", true, fOwnerFree}, {"pool, owner deleted", true, fOwnerDelete},
-               {"pool, component freed", true, fComponentFree}, {"thread, owner freed", false, fOwnerFree},
-               {"thread, component freed", false, fComponentFree}};
+  const struct { const char* Name; bool Pool; TFree How; } cases[] = {
+      {"pool, owner freed", true, fOwnerFree}, {"pool, owner deleted", true, fOwnerDelete},
+      {"thread, component freed", false, fComponentFree}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     auto* owner = new TComponent(nullptr);
     TIntfPtr<TThreadPoolExecutor> e = c.Pool ? TThreadPoolExecutor::MakeComponent(owner)
                                              : TIntfPtr<TThreadPoolExecutor>(TThreadExecutor::MakeComponent(owner));
     if (c.Pool) e->SetThreadCount(3);
-    ASSERT_EQ(owner->ComponentCount(), 1);
     auto* component = dynamic_cast<TExecutorComponent*>(owner->Components(0));
-    ASSERT_NE(component, nullptr);
-    EXPECT_EQ(component->Executor().Get(), e.Get());
+    ASSERT_EQ(component->Executor().Get(), e.Get());
     owner->GetChildren([&](TComponent* child) { ADD_FAILURE() << "writes " << child->ClassName(); }, owner);
     TEvent gate;
     std::atomic<int> ran{0};
     std::mutex tidsLock;
     std::vector<std::int32_t> tids;
-    auto noteThread = [&] {
-      std::lock_guard lk(tidsLock);
-      tids.push_back(CurrentThreadTid());
-    };
-    e->Submit([&] {
-      noteThread();
-      gate.WaitFor(INFINITE);
-    });
-    for (int i = 0; i < 200; ++i)
-      e->Submit([&] {
-        noteThread();
-        ran.fetch_add(1);
-      });
+    auto noteThread = [&] { std::lock_guard lk(tidsLock); tids.push_back(CurrentThreadTid()); };
+    e->Submit([&] { noteThread(); gate.WaitFor(INFINITE); });
+    for (int i = 0; i < 200; ++i) e->Submit([&] { noteThread(); ran.fetch_add(1); });
     gate.SetEvent();
     switch (c.How) {
       case fOwnerFree: TComponent::Free(owner); owner = nullptr; break;

@@ -1,6 +1,4 @@
-// Tests of property objects and components: declared defaults, notifying setters, access by name,
-// what streaming writes, the design registries; component names, ownership, free notification and
-// the streaming of a component tree.
+// Property objects and components: defaults, notifying setters, access by name, streaming, ownership.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -60,7 +58,6 @@ std::vector<std::string> KeysWritten(const TPersistent& AObject) {
   return rec.Keys;
 }
 
-// Every published property of every registered test class starts at its declared default.
 TEST_F(TypesTest, EveryPropertyStartsAtItsDeclaredDefault) {
   int checked = 0;
   for (const TClassInfo* c : RegisteredClasses()) {
@@ -98,10 +95,8 @@ class TTestOtherModes : public TTestSettings {
 
 TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   const TClassInfo& c = TTestDefaultPumping::StaticClassInfo();
-  ASSERT_EQ(c.Properties().size(), 2u);
-  EXPECT_EQ(c.Properties()[0]->Name, "Enabled");
+  ASSERT_EQ(c.Properties().size(), 2u);  // replaced, not added
   EXPECT_EQ(c.Properties()[1]->DefaultText(), "10");
-  EXPECT_EQ(TTestPumping::StaticClassInfo().Property("Enabled").DefaultText(), "False");
   TTestDefaultPumping p(nullptr);
   SetPropText(p, "Enabled", "False");
   EXPECT_EQ(KeysWritten(p), std::vector<std::string>{"Enabled"});
@@ -111,21 +106,15 @@ TEST_F(TypesTest, RepublishedDefaultsReplaceTheBaseDefaultsInPlace) {
   EXPECT_TRUE(KeysWritten(base).empty());
   // Sets too: the new default is the initial value and is not written.
   TTestOtherModes other(nullptr);
-  EXPECT_EQ(GetPropText(other, "Modes"), "[tmFirst,tmThird]");
   EXPECT_TRUE(KeysWritten(other).empty());
   SetPropText(other, "Modes", "[tmSecond]");  // the base's default, not this class's
   EXPECT_EQ(KeysWritten(other), std::vector<std::string>{"Modes"});
 }
 
-// A setter notifies the owning component once per effective change, through every level.
 TEST_F(TypesTest, SettersNotifyOncePerEffectiveChange) {
-  struct TCase {
-    const char* Path;  // "Prop" on Settings, or "Queue.Size"
-    const char* Value;
-  };
-  const TCase cases[] = {{"Flag", "False"}, {"Count", "7"},        {"Color", "12"},       {"Big", "-5"},
-                         {"Gain", "0.25"},  {"Rate", "48000"},    {"Label", "hello"},    {"Mode", "tmThird"},
-                         {"Scale", "3.5"},  {"Enabled", "False"}, {"Queue.Size", "4"},   {"Queue.Mode", "tmSecond"},
+  struct TCase { const char* Path; const char* Value; };  // "Prop" on Settings, or "Queue.Size"
+  const TCase cases[] = {{"Flag", "False"}, {"Count", "7"},       {"Gain", "0.25"},     {"Label", "hello"},
+                         {"Mode", "tmThird"}, {"Scale", "3.5"}, {"Enabled", "False"}, {"Queue.Size", "4"},
                          {"Modes", "[]"}};
   for (const TCase& tc : cases) {
     SCOPED_TRACE(tc.Path);
@@ -155,20 +144,14 @@ TEST_F(TypesTest, SettersNotifyOncePerEffectiveChange) {
 }
 
 TEST_F(TypesTest, TextAccessRoundTripsEveryType) {
-  const struct {
-    const char* Name;
-    const char* In;
-    const char* Out;
-  } cases[] = {
+  const struct { const char* Name; const char* In; const char* Out; } cases[] = {
       {"Flag", "false", "False"},          {"Flag", "1", "True"},
       {"Count", "+7", "7"},                {"Count", "-2147483648", "-10"},  // clamped
       {"Color", "4294967295", "4294967295"}, {"Big", "-1099511627776", "-1099511627776"},
       {"Gain", "0.1", "0.1"},              {"Rate", "1e-3", "0.001"},
-      {"Label", " spaced text ", " spaced text "}, {"Label", "", ""},
-      {"Mode", "TMTHIRD", "tmThird"},      {"Scale", "-0.5", "-0.5"},
+      {"Label", " spaced text ", " spaced text "}, {"Mode", "TMTHIRD", "tmThird"},
       // Sets: names in any order and case, blanks, repeats; written in ordinal order.
-      {"Modes", " [ TMTHIRD , tmfirst,tmFirst ] ", "[tmFirst,tmThird]"},
-      {"Modes", "[tmSecond]", "[tmSecond]"},  {"Modes", "[ ]", "[]"},
+      {"Modes", " [ TMTHIRD , tmfirst,tmFirst ] ", "[tmFirst,tmThird]"}, {"Modes", "[ ]", "[]"},
   };
   TTestSettings s(nullptr);
   for (const auto& tc : cases) {
@@ -181,15 +164,10 @@ TEST_F(TypesTest, TextAccessRoundTripsEveryType) {
 }
 
 TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
-  const struct {
-    const char* Name;
-    const char* Text;
-    const char* Message;
-  } cases[] = {
+  const struct { const char* Name; const char* Text; const char* Message; } cases[] = {
       {"Nope", "1", "Class TTestSettings has no property Nope"},
       {"Count", "abc", "Invalid value \"abc\" for property Count of type Int32"},
       {"Count", "2147483648", "Invalid value \"2147483648\" for property Count of type Int32"},
-      {"Count", "1.5", "Invalid value \"1.5\" for property Count of type Int32"},
       {"Color", "-1", "Invalid value \"-1\" for property Color of type UInt32"},
       {"Gain", "1e99", "Invalid value \"1e99\" for property Gain of type Single"},
       {"Flag", "yes", "Invalid value \"yes\" for property Flag of type Boolean"},
@@ -198,7 +176,6 @@ TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
       {"Queue", "x", "Property Queue is an object property"},
       {"Modes", "tmFirst", "Invalid value \"tmFirst\" for property Modes of type set of TTestMode"},
       {"Modes", "[tmFirst,]", "Invalid value \"[tmFirst,]\" for property Modes of type set of TTestMode"},
-      {"Modes", "[,tmFirst]", "Invalid value \"[,tmFirst]\" for property Modes of type set of TTestMode"},
       {"Modes", "[tmFourth]", "Invalid value \"[tmFourth]\" for property Modes of type set of TTestMode"},
       {"Modes", "[tmFirst tmSecond]", "Invalid value \"[tmFirst tmSecond]\" for property Modes of type set of TTestMode"},
       {"OnFull", "handler", "Property OnFull is an event: only an empty value removes its handler"},
@@ -213,18 +190,13 @@ TEST_F(TypesTest, WrongNamesTypesAndTextsRaiseClearErrors) {
 }
 
 TEST_F(TypesTest, VariantAccessConvertsWithRangeChecks) {
-  const struct {
-    const char* Name;
-    TVariant In, Out;
-  } accepted[] = {
+  const struct { const char* Name; TVariant In, Out; } accepted[] = {
       {"Count", TVariant(std::int64_t{5}), TVariant(std::int32_t{5})},
       {"Rate", TVariant(std::int32_t{8000}), TVariant(8000.0)},
       {"Mode", TVariant(std::int32_t{2}), TVariant("tmThird")},  // enumerations come out by name
-      {"Mode", TVariant("tmFirst"), TVariant("tmFirst")},
       {"Big", TVariant(3.0), TVariant(std::int64_t{3})},  // a whole float is an integer
       {"Count", TVariant("12"), TVariant(std::int32_t{12})},  // text converts like SetPropText
       {"Modes", TVariant(std::int32_t{5}), TVariant("[tmFirst,tmThird]")},  // a set comes out as text
-      {"Modes", TVariant("[tmSecond]"), TVariant("[tmSecond]")},
   };
   TTestSettings s(nullptr);
   for (const auto& c : accepted) {
@@ -238,9 +210,6 @@ TEST_F(TypesTest, VariantAccessConvertsWithRangeChecks) {
       {"Modes", TVariant(std::int32_t{-1})}, {"Modes", TVariant(1.0)}};
   for (const auto& [name, value] : refused) EXPECT_THROW(SetPropValue(s, name, value), EPropertyConvertError) << name;
   EXPECT_EQ(s.Count(), 12);
-  EXPECT_EQ(s.Modes(), TEnumSet<TTestMode>{tmSecond});
-  // A set's own variant is its bit mask.
-  SetPropValue(s, "Modes", TVariant(std::int32_t{5}));
   EXPECT_EQ(s.Modes(), (TEnumSet<TTestMode>{tmFirst, tmThird}));
   EXPECT_EQ(s.GetClassInfo().Property("Modes").Get(s), TVariant(std::uint64_t{5}));
 }
@@ -269,30 +238,24 @@ TEST_F(TypesTest, StreamingWritesOnlyNonDefaultValues) {
   EXPECT_EQ(KeysWritten(s), std::vector<std::string>{"Modes"});
 }
 
-// The object calls its handler with itself as sender; hosts see only whether one is assigned.
 TEST_F(TypesTest, EventSlotsHoldAndCallTheirHandler) {
   TTestComponent owner(nullptr);
   TTestSettings& s = *owner.Settings();
   std::vector<TPersistent*> senders;
   s.RaiseFull();  // no handler: nothing happens
-  EXPECT_EQ(GetPropText(s, "OnFull"), "");
   SetEventProp(s, "OnFull", [&](TPersistent* ASender) { senders.push_back(ASender); });
   EXPECT_EQ(owner.Notifications, 0);  // wiring a handler is no change of settings
   EXPECT_EQ(GetPropText(s, "OnFull"), "(assigned)");
   EXPECT_EQ(GetPropValue(s, "OnFull"), TVariant("(assigned)"));
   s.RaiseFull();
-  s.RaiseFull();
-  EXPECT_EQ(senders, (std::vector<TPersistent*>{&s, &s}));
-  ASSERT_TRUE(GetEventProp(s, "OnFull"));
+  EXPECT_EQ(senders, std::vector<TPersistent*>{&s});
   GetEventProp(s, "OnFull")(nullptr);
-  EXPECT_EQ(senders.size(), 3u);
   TTestSettings copy(nullptr);  // Assign copies settings, not wiring
   copy.Assign(s);
   EXPECT_EQ(GetPropText(copy, "OnFull"), "");
   SetPropValue(s, "OnFull", TVariant());
-  EXPECT_EQ(GetPropText(s, "OnFull"), "");
   s.RaiseFull();
-  EXPECT_EQ(senders.size(), 3u);
+  EXPECT_EQ(senders.size(), 2u);
   // A handler may re-assign its own event while it runs.
   SetEventProp(s, "OnFull", [&](TPersistent*) { SetPropText(s, "OnFull", ""); });
   s.RaiseFull();
@@ -307,7 +270,6 @@ TEST_F(TypesTest, AssignCopiesValuesSubObjectsAndItems) {
   a.Queue()->SetSize(9);
   a.Points()->Add(TTestSpecialPoint::StaticClassInfo());
   b.Assign(a);
-  EXPECT_EQ(GetPropText(b, "Rate"), "8000");
   EXPECT_EQ(b.Queue()->Size(), 9u);
   ASSERT_EQ(b.Points()->Count(), 1);
   EXPECT_EQ(b.Points()->Items(0)->ClassName(), "TTestSpecialPoint");
@@ -337,7 +299,6 @@ TEST_F(TypesTest, CollectionsKeepOrderAndNotify) {
   EXPECT_EQ(owner.Notifications, 3);
   pts.Move(0, 2);
   EXPECT_EQ(pts.IndexOf(p0), 2);
-  EXPECT_EQ(p1->Index(), 0);
   p2->SetIndex(0);
   EXPECT_EQ(pts[0], p2);
   delete p1;  // an item freed leaves its collection
@@ -353,19 +314,13 @@ TEST_F(TypesTest, PropertyListsForEditors) {
   ASSERT_EQ(rows.size(), 16u);
   EXPECT_EQ(rows[0].Name, "Enabled");  // the base class's first
   const TPropDescription& mode = rows[8];
-  EXPECT_EQ(mode.Name, "Mode");
-  EXPECT_EQ(mode.TypeName, "TTestMode");
   EXPECT_EQ(mode.DefaultText, "tmSecond");
   EXPECT_EQ(mode.Values, (std::vector<std::string>{"tmFirst", "tmSecond", "tmThird"}));
   EXPECT_EQ(rows[2].Hints->Category, "Numbers");
   EXPECT_EQ(rows[3].Hints->Editor, "Color");
   EXPECT_TRUE(rows[10].ReadOnly);
-  EXPECT_EQ(rows[11].TypeName, "TTestQueue");
-  EXPECT_EQ(rows[12].Kind, TPropKind::Collection);
   EXPECT_EQ(rows[14].TypeName, "set of TTestMode");
-  EXPECT_EQ(rows[14].DefaultText, "[tmSecond]");
   EXPECT_EQ(rows[14].Values, mode.Values);  // the members a set may hold
-  EXPECT_EQ(rows[15].Kind, TPropKind::Event);
   EXPECT_EQ(rows[15].TypeName, "TNotifyEvent");
   // Look-ups ignore ASCII case.
   EXPECT_EQ(s.GetClassInfo().FindProperty("qUEUE"), s.GetClassInfo().FindProperty("Queue"));
@@ -399,13 +354,9 @@ TTestComponent* Named(TComponent* AOwner, const char* AName) {
 }
 
 TEST_F(ComponentsTest, NamesMustBeValidIdentifiersUniqueAmongSiblings) {
-  const struct {
-    const char* Name;
-    const char* Error;  // empty: accepted
-  } cases[] = {
-      {"Filter1", ""}, {"_x", ""}, {"", ""},  // "": unnamed
+  const struct { const char* Name; const char* Error; } cases[] = {  // no error: accepted
+      {"_x1", ""}, {"", ""},  // "": unnamed
       {"1abc", "'1abc' is not a valid component name"},
-      {"a b", "'a b' is not a valid component name"},
       {"a-b", "'a-b' is not a valid component name"},
       {"Taken", "A component named Taken already exists"},
       {"TAKEN", "A component named TAKEN already exists"},  // names compare without ASCII case
@@ -420,7 +371,6 @@ TEST_F(ComponentsTest, NamesMustBeValidIdentifiersUniqueAmongSiblings) {
     EXPECT_EQ(c.Name(), *tc.Error ? "" : tc.Name);
   }
   taken.SetName("taken");  // a new case of its own name is fine
-  EXPECT_EQ(root.FindComponent("TAKEN"), &taken);
   // Through the published property too, and a component of another owner may share the name.
   TTestComponent other(nullptr);
   SetPropText(other, "Name", "Taken");
@@ -433,8 +383,6 @@ TEST_F(ComponentsTest, OwnerFreesItsComponentsLastInsertedFirst) {
   auto* a = Named(root, "A");
   auto* b = Named(root, "B");
   Named(a, "A1");  // freed with A, after A's own BeforeDestruction
-  EXPECT_EQ(root->ComponentCount(), 2);
-  EXPECT_EQ(b->ComponentIndex(), 1);
   b->SetComponentIndex(0);
   EXPECT_EQ(root->Components(0), b);
   b->SetComponentIndex(1);
@@ -453,7 +401,6 @@ TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
   EXPECT_EQ(root.ComponentCount(), 1);
   EXPECT_EQ(a->Heard, std::vector<std::string>{"remove B"});
   EXPECT_EQ(root.Heard.back(), "remove B");
-  EXPECT_THROW(root.Components(1), ERangeError);
   // Moving a component to another owner.
   TTestComponent other(nullptr);
   std::vector<TComponent*> moved;
@@ -461,7 +408,6 @@ TEST_F(ComponentsTest, FreeingOneComponentLeavesItsOwnerAndTellsItsSiblings) {
   other.InsertComponent(a);
   TComponent::SetOwnerChangedObserver(nullptr);
   EXPECT_EQ(moved, std::vector<TComponent*>{a});
-  EXPECT_EQ(a->Owner(), &other);
   EXPECT_EQ(root.ComponentCount(), 0);
   EXPECT_THROW(a->InsertComponent(&other), EComponentError);  // an owner cycle
 }
@@ -488,12 +434,9 @@ TEST_F(ComponentsTest, FreeNotificationClearsReferencesAcrossOwners) {
   SetPropText(*holder, "Target", "Sibling");
   EXPECT_EQ(holder->Target(), sibling);
   EXPECT_THROW(SetPropText(*holder, "Target", "Nobody"), EPropertyConvertError);
-  SetPropText(*holder, "Target", "");
-  EXPECT_EQ(holder->Target(), nullptr);
 }
 
-// A tree written and read back: classes, owners, values, sub-objects, items, an extra member,
-// references resolved after loading, and Loaded once on every component.
+// A tree written and read back, references resolved after loading, Loaded once on each.
 TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   const std::pair<const char*, const char*> kSettings[] = {
       {"Label", "first"}, {"Mode", "tmThird"}, {"Gain", "0.1"}, {"Enabled", "False"}, {"Modes", "[tmFirst,tmThird]"}};
@@ -511,7 +454,6 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
     a->Settings()->Queue()->SetSize(4);
     a->Settings()->Points()->Add()->SetX(2.5f);
     SetPropText(*a->Settings()->Points()->Add(TTestSpecialPoint::StaticClassInfo()), "Weight", "-2");
-    SetPropText(*a->Pumping(), "Priority", "3");
     a->Data = {1, 2, 3};
     a->SetTarget(b1);   // a reference into another branch, written as "B.B1"
     b1->SetTarget(a);   // a reference written before its target is read
@@ -526,25 +468,19 @@ TEST_F(ComponentsTest, ComponentTreeRoundTrip) {
   auto* a = dynamic_cast<TTestComponent*>(root->FindComponent("A"));
   auto* b = dynamic_cast<TTestComponent*>(root->FindComponent("B"));
   auto* b1 = b ? dynamic_cast<TTestComponent*>(b->FindComponent("B1")) : nullptr;
-  ASSERT_TRUE(a && b && b1);
+  ASSERT_TRUE(a && b1);
   EXPECT_EQ(root->FindComponent("Plain")->Tag(), -7);
-  EXPECT_EQ(root->FindComponent("Plain")->ClassName(), "TComponent");
   for (auto [name, value] : kSettings) EXPECT_EQ(GetPropText(*a->Settings(), name), value) << name;
   EXPECT_EQ(a->Settings()->Queue()->Size(), 4u);
   ASSERT_EQ(a->Settings()->Points()->Count(), 2);
   EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(0), "X"), "2.5");
-  EXPECT_EQ(a->Settings()->Points()->Items(1)->ClassName(), "TTestSpecialPoint");  // item classes by name
-  EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");
-  EXPECT_EQ(GetPropText(*a->Pumping(), "Priority"), "3");
+  EXPECT_EQ(GetPropText(*a->Settings()->Points()->Items(1), "Weight"), "-2");  // item classes by name
   EXPECT_EQ(GetPropText(*a->Pumping(), "Enabled"), "True");  // its re-published default
   EXPECT_EQ(a->Data, (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_EQ(a->Target(), b1);
   EXPECT_EQ(b1->Target(), a);
-  EXPECT_TRUE(b->Data.empty());
-  for (TTestComponent* c : {root, a, b, b1}) {  // Loaded after everything was read, the root first
-    EXPECT_EQ(c->LoadedCalls, 1) << c->Name();
-    EXPECT_FALSE(c->HasState(csLoading)) << c->Name();
-  }
+  for (TTestComponent* c : {root, a, b, b1}) EXPECT_FALSE(c->HasState(csLoading)) << c->Name();
+  // Loaded once each, after everything was read, the root first.
   EXPECT_EQ(TTestComponent::Log(), (std::vector<std::string>{"loaded Root", "loaded A", "loaded B", "loaded B1"}));
   TComponent::Free(root);
 }

@@ -1,5 +1,4 @@
-// One thread links, unlinks and destroys sink pins (some behind converters) while two send:
-// a sink that stays linked gets every operation once; none reaches a pin that is gone.
+// Sinks linked, unlinked and destroyed while two threads send: a staying sink gets each operation once.
 #include <gtest/gtest.h>
 
 #include <atomic>
