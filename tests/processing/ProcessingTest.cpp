@@ -82,7 +82,7 @@ TEST(ProcessingEngines, TheFirstEnabledEngineThatAnswersWins) {
     if (!a.Executor) continue;
     std::atomic<int> ran{0};
     ParallelFor(*a.Executor, 100, [&](std::int64_t f, std::int64_t l) { ran.fetch_add(int(l - f)); });
-    EXPECT_EQ(std::pair(a.Executor->ThreadCount(), ran.load()), std::pair(threads, 100));
+    EXPECT_EQ(std::tuple(a.Executor->ThreadCount(), ran.load()), std::tuple(threads, 100));
   }
   // A stride above the signed 32-bit range raises, making no executor.
   TAsker asker;
