@@ -1,6 +1,5 @@
-// Data block proxies: finding and sharing proxies through the block, weak
-// references, copy on write, the Lock/Unlock rule, and the OpenCL proxy
-// keeping a device copy in step with the block.
+// Data block proxies: finding and sharing proxies through the block, weak references, copy on
+// write, the Lock/Unlock rule, and the OpenCL proxy keeping a device copy in step with the block.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,8 +33,7 @@ class TTestProxy : public TNXSmartBufferProxy {
  private:
   std::int64_t FKey;
 };
-class TOtherProxy : public TTestProxy {
- public:
+struct TOtherProxy : TTestProxy {
   using TTestProxy::TTestProxy;
 };
 
@@ -43,34 +41,23 @@ const TNXSmartBufferProxyClass& TestClass() { return TNXSmartBufferProxyClass::O
 
 TEST(ProxyLocks, SynchroniseWhenTheLastLockGoesWithTheModesSinceTheLastTime) {
   int a, b, c;  // owners
-  enum TOp { opLock, opUnlock };
-  struct TStep {
-    TOp Op;
+  struct TStep {  // a lock with Modes, or (no modes) an unlock
     const void* Owner;
     TBufferAccessModes Modes;
   };
-  const struct {
-    const char* Name;
-    std::vector<TStep> Steps;
-    std::vector<TBufferAccessModes> Syncs;
-  } kCases[] = {
-      {"two owners", {{opLock, &a, R}, {opLock, &b, W}, {opUnlock, &a, {}}}, {}},
-      {"two owners, both gone", {{opLock, &a, R}, {opLock, &b, W}, {opUnlock, &a, {}}, {opUnlock, &b, {}}}, {{R, W}}},
-      {"relock replaces the entry, modes add up",
-       {{opLock, &a, R}, {opLock, &a, W}, {opUnlock, &a, {}}},
-       {{R, W}}},
-      {"modes start again after a synchronisation",
-       {{opLock, &a, R}, {opUnlock, &a, {}}, {opLock, &b, W}, {opUnlock, &b, {}}},
-       {R, W}},
-      {"unlock of an owner without a lock", {{opLock, &a, R}, {opUnlock, &c, {}}}, {}},
-      {"unlock twice", {{opLock, &a, W}, {opUnlock, &a, {}}, {opUnlock, &a, {}}}, {W}},
+  const std::tuple<const char*, std::vector<TStep>, std::vector<TBufferAccessModes>> cases[] = {
+      {"two owners", {{&a, R}, {&b, W}, {&a, {}}}, {}},
+      {"two owners, both gone", {{&a, R}, {&b, W}, {&a, {}}, {&b, {}}}, {{R, W}}},
+      {"relock replaces the entry, modes add up", {{&a, R}, {&a, W}, {&a, {}}}, {{R, W}}},
+      {"modes start again after a synchronisation", {{&a, R}, {&a, {}}, {&b, W}, {&b, {}}}, {R, W}},
+      {"unlock of an owner without a lock", {{&a, R}, {&c, {}}}, {}},
+      {"unlock twice", {{&a, W}, {&a, {}}, {&a, {}}}, {W}},
   };
-  for (const auto& t : kCases) {
+  for (const auto& [name, steps, syncs] : cases) {
     TBuffer buffer = Ramp(4);
     TIntfPtr<INXSmartBufferProxy> proxy = buffer->GetProxy(TestClass(), {});
-    auto* object = static_cast<TTestProxy*>(proxy->GetInstance());
-    for (const TStep& s : t.Steps) s.Op == opLock ? proxy->Lock(s.Owner, s.Modes) : proxy->Unlock(s.Owner);
-    EXPECT_EQ(object->Syncs, t.Syncs) << t.Name;
+    for (const TStep& s : steps) s.Modes == TBufferAccessModes{} ? proxy->Unlock(s.Owner) : proxy->Lock(s.Owner, s.Modes);
+    EXPECT_EQ(static_cast<TTestProxy*>(proxy->GetInstance())->Syncs, syncs) << name;
   }
 }
 
@@ -143,8 +130,9 @@ class OpenCLProxyDevice : public ::testing::Test {
       EXPECT_EQ(TNXOpenCLSmartBufferProxy::LiveCount(), FLiveProxies) << "a device proxy was not released";
     }
   }
-  TIntfPtr<INXOpenCLBufferProxy> Handle(const TBuffer& ABuffer, TOCLMemoryFlags AFlags = TOCLMemoryFlag::mfReadWrite) {
-    return TIntfPtr<INXOpenCLBufferProxy>(new TNXOpenCLBufferProxy(ABuffer, FContext, AFlags));
+  TIntfPtr<INXOpenCLBufferProxy> Handle(const TBuffer& ABuffer, TOCLMemoryFlags AFlags = TOCLMemoryFlag::mfReadWrite,
+                                        TIntfPtr<IOCLContext> AContext = nullptr) {
+    return TIntfPtr<INXOpenCLBufferProxy>(new TNXOpenCLBufferProxy(ABuffer, AContext ? AContext : FContext, AFlags));
   }
   // Runs kernel AName (x, v) over ACount items on the default queue.
   void Run(const char* AName, const TIntfPtr<IOCLBuffer>& ABuffer, std::size_t ACount, double AValue) {
@@ -157,10 +145,6 @@ class OpenCLProxyDevice : public ::testing::Test {
   std::vector<double> Device(const TIntfPtr<IOCLBuffer>& ABuffer, std::size_t ACount) {
     std::vector<double> v(ACount);
     ABuffer->Read(FContext->GetDefaultQueue(), v.data(), ACount * sizeof(double));
-    return v;
-  }
-  static std::vector<double> Scaled(std::vector<double> v, double f) {
-    for (double& x : v) x *= f;
     return v;
   }
   TIntfPtr<IOCLContext> FContext;
@@ -176,28 +160,25 @@ TEST_F(OpenCLProxyDevice, HostToDeviceKernelAndBackForEveryFlagSet) {
                                     {F::mfReadWrite, F::mfAllocHostPtr}};
   for (TOCLMemoryFlags flags : kFlags) {
     TBuffer buffer = Ramp(1000, -3.0);
-    const std::vector<double> before = Values(buffer);
     auto handle = Handle(buffer, flags);
     handle->Lock({R, W});
-    EXPECT_TRUE(handle->GetProxy()->IsCurrent());
-    EXPECT_EQ(Device(handle->GetBuffer(), 1000), before) << flags.AsInteger();
+    EXPECT_EQ(std::tuple(handle->GetProxy()->IsCurrent(), Device(handle->GetBuffer(), 1000)),
+              std::tuple(true, Values(Ramp(1000, -3.0)))) << flags.AsInteger();
     Run("scale", handle->GetBuffer(), 1000, 3.0);
     handle->Unlock();
-    EXPECT_EQ(Values(buffer), Scaled(before, 3.0)) << flags.AsInteger();
-    EXPECT_TRUE(handle->GetProxy()->IsCurrent());
+    EXPECT_EQ(std::tuple(handle->GetProxy()->IsCurrent(), Values(buffer)), std::tuple(true, Values(Ramp(1000, -9.0, 3.0))))
+        << flags.AsInteger();
   }
 }
 
 TEST_F(OpenCLProxyDevice, HandlesShareAProxyPerContextAndFlags) {
   TBuffer a = Ramp(16), b = CopyOf(a);
   auto ha = Handle(a), hb = Handle(b), hFlags = Handle(b, {TOCLMemoryFlag::mfReadOnly});
-  EXPECT_EQ(ha->GetProxy().Get(), hb->GetProxy().Get());
-  EXPECT_EQ(ha->GetBuffer().Get(), hb->GetBuffer().Get());
-  EXPECT_NE(ha->GetProxy().Get(), hFlags->GetProxy().Get());
+  auto hContext = Handle(a, TOCLMemoryFlag::mfReadWrite, nxtest::FindOpenCLContext());
+  EXPECT_EQ(std::tuple(ha->GetProxy().Get() == hb->GetProxy().Get(), ha->GetBuffer().Get() == hb->GetBuffer().Get(),
+                       ha->GetProxy().Get() == hFlags->GetProxy().Get(), ha->GetProxy().Get() == hContext->GetProxy().Get()),
+            std::tuple(true, true, false, false));
   EXPECT_EQ(hFlags->GetProxy()->GetFlags(), TOCLMemoryFlags{TOCLMemoryFlag::mfReadOnly});
-  auto otherContext = nxtest::FindOpenCLContext();
-  TIntfPtr<INXOpenCLBufferProxy> hContext(new TNXOpenCLBufferProxy(a, otherContext, TOCLMemoryFlag::mfReadWrite));
-  EXPECT_NE(ha->GetProxy().Get(), hContext->GetProxy().Get());
 }
 
 TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
@@ -216,9 +197,8 @@ TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
     EXPECT_EQ(Device(fresh->GetBuffer(), 64), Values(a)) << "stale device copy";
     fresh->Unlock();
     if (shared) {  // the old block and its proxy are untouched
-      EXPECT_TRUE(handle->GetProxy()->IsCurrent());
-      EXPECT_EQ(Device(handle->GetBuffer(), 64), Values(other));
-      EXPECT_EQ(other->GetItem(5), 5.0);
+      EXPECT_EQ(std::tuple(handle->GetProxy()->IsCurrent(), Device(handle->GetBuffer(), 64), other->GetItem(5)),
+                std::tuple(true, Values(Ramp(64)), 5.0));
     }
   }
 }
@@ -260,7 +240,7 @@ TEST_F(OpenCLProxyDevice, ADownloadIsAHostChangeForTheBlocksOtherProxies) {
   writer->Unlock();
   EXPECT_FALSE(reader->GetProxy()->IsCurrent());
   reader->Lock(R);
-  EXPECT_EQ(Device(reader->GetBuffer(), 8), Scaled(Values(Ramp(8)), -1.0));
+  EXPECT_EQ(Device(reader->GetBuffer(), 8), Values(Ramp(8, 0.0, -1.0)));
   reader->Unlock();
 }
 
