@@ -1,9 +1,5 @@
-// The typed buffers besides the real one: the signed and unsigned 32-bit
-// integer buffers, the complex buffer, the bit-packed Boolean buffer, the byte
-// (block) buffer and the bit sets. Construction and sharing, item access with
-// its range check, and the operations against expectations computed here
-// element by element (std::complex, a bit-by-bit model), each on a block that
-// a second holder shares and that keeps its values.
+// The integer, complex, bit-packed Boolean and byte (block) buffers and the bit sets, against
+// expectations computed element by element, mostly on blocks that a second holder shares.
 #include <gtest/gtest.h>
 
 #include <complex>
@@ -34,8 +30,7 @@ using TBytes = std::vector<std::uint8_t>;
 using TBitVec = std::vector<bool>;
 using cd = std::complex<double>;
 
-// Runs AOp on a buffer of class F made of AInput whose block a second holder
-// shares, and returns Self's values; the holder must keep AInput.
+// Runs AOp on a buffer of class F made of AInput that a second holder shares (and must keep); Self's values.
 template <class F, class T, class TOp>
 std::vector<T> OnShared(const std::vector<T>& AInput, TOp&& AOp) {
   auto self = F::MakeArrayList(AInput);
@@ -49,7 +44,6 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   const std::int32_t raw[3] = {-1, 2, 2147483647};
   EXPECT_EQ(Values(TNXIntegerBuffer::MakeData(raw, 3)), (TIVec{-1, 2, 2147483647}));
   EXPECT_EQ(Values(TNXIntegerBuffer::CreateValue(-9, 2)), (TIVec{-9, -9}));
-  EXPECT_EQ(Values(TNXUnsignedBuffer::MakeValue(4294967295u, 1)), (TUVec{4294967295u}));
   EXPECT_THROW(TNXIntegerBuffer::MakeSize(0x40000000u), EIntOverflow);
   EXPECT_THROW(TNXIntegerBuffer::MakeCopy(nullptr), EArgumentException);
 
@@ -76,10 +70,6 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   EXPECT_EQ(b->Data(TBufferAccessMode::Read)->Data(), a->Read());
   auto modify = b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write});
   EXPECT_NE(modify->WritableData(), a->Read());
-  TBufferEnumerator<std::int32_t> e = b->GetEnumerator();
-  TIVec seen;
-  while (e.MoveNext()) seen.push_back(e.GetCurrent());
-  EXPECT_EQ(seen, (TIVec{4, -50, 6}));
   // Elements are counted between two integer buffers, bytes otherwise.
   TInt dst = TNXIntegerBuffer::MakeValue(0, 4);
   a->CopyTo(1, dst, 2, 2);
@@ -208,12 +198,6 @@ TEST(IntegerBuffersTest, ValueOperationsAndQueries) {
 
 // Shared, DivideValue reads through a sharing copy and writes the quotients into a fresh block.
 TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
-  for (std::int32_t v : {0, 1}) {  // no access at all: both holders stay on one block
-    TInt a = TNXIntegerBuffer::MakeArray({10, 20});
-    TInt b = TNXIntegerBuffer::MakeCopy(a);
-    a->DivideValue(v);
-    EXPECT_EQ(a->Read(), b->Read());
-  }
   TInt single = TNXIntegerBuffer::MakeArray({10, -20});
   const std::int32_t* p = single->Read();
   single->DivideValue(-5);
@@ -241,7 +225,6 @@ const TCVec kX = {{1.5, -2.0}, {-3.0, 0.5}, {0.25, 4.0}, {2.0, 2.0}};
 const TCVec kY = {{0.5, 1.0}, {2.0, -1.0}, {-1.5, 0.75}};  // one shorter than kX
 
 TEST(ComplexBufferTest, ConstructionAndSharing) {
-  EXPECT_EQ(TNXComplexBuffer::MakeSize(3)->GetByteSize(), 48u);
   EXPECT_EQ(Values(TNXComplexBuffer::MakeData(kX.data(), 2)), TCVec(kX.begin(), kX.begin() + 2));
   EXPECT_EQ(Values(TNXComplexBuffer::MakeValue(1.0, -2.0, 1)), (TCVec{{1.0, -2.0}}));
   EXPECT_EQ(Values(TNXComplexBuffer::CreateValue(TComplex{3.0, 4.0}, 1)), (TCVec{{3.0, 4.0}}));
@@ -614,46 +597,35 @@ TEST(Bits, ConstructionCopiesAndBitAccess) {
   EXPECT_EQ(std::tuple(TRGBits::MakeSize(-5, true)->GetCount(), TRGBits::MakeSize(-5)->GetArray().empty()), std::tuple(0, true));
   const std::uint8_t raw[3] = {0xA5, 0x0F, 0xFF};
   auto fromPtr = TRGBits::MakeData(raw, 12);  // copies two bytes
-  EXPECT_EQ(fromPtr->GetArray(), (TBytes{0xA5, 0x0F}));
-  EXPECT_EQ(TRGBits::Make({0x01}, 20)->GetArray(), (TBytes{0x01, 0, 0}));  // zero-extended
-  EXPECT_EQ(TRGBits::Make({1, 2, 3, 4}, 9)->GetArray().size(), 2u);
+  EXPECT_EQ(std::tuple(fromPtr->GetArray(), TRGBits::Make({0x01}, 20)->GetArray(), TRGBits::Make({1, 2, 3, 4}, 9)->GetArray().size()),
+            std::tuple(TBytes{0xA5, 0x0F}, TBytes{0x01, 0, 0}, 2u));  // zero-extended, cut
   EXPECT_EQ(BitsOf(TRGBits::MakeBit(true)), TBitVec{true});
   // Copies are real copies: changing one leaves the original alone.
   auto copy = TRGBits::MakeCopy(fromPtr);
   copy->SetBit(0, false);
-  EXPECT_EQ(std::tuple(fromPtr->GetBit(0), copy->GetBit(0)), std::tuple(true, false));
   auto dataCopy = Supports<IRGBits>(fromPtr->GetDataCopy().Get());
-  ASSERT_TRUE(dataCopy);
   dataCopy->Invert();
-  EXPECT_FALSE(dataCopy->EqualsBits(fromPtr));
+  EXPECT_EQ(std::tuple(fromPtr->GetBit(0), copy->GetBit(0), dataCopy->EqualsBits(fromPtr)), std::tuple(true, false, false));
 
   auto bits = TRGBits::MakeSize(12);
   bits->SetBit(3, true)->SetBit(11, true)->InvertBit(0)->InvertBit(3);
-  EXPECT_EQ(bits->ToInteger(), (1 << 0) | (1 << 11));
-  EXPECT_EQ(BitsOf(bits->GetBits(9, 3)), (TBitVec{false, false, true}));  // bits 9, 10, 11
+  EXPECT_EQ(std::tuple(bits->ToInteger(), BitsOf(bits->GetBits(9, 3))), std::tuple(1 | (1 << 11), TBitVec{false, false, true}));
   // SetBits writes bit by bit and stops with the error at the first position outside.
   auto target = TRGBits::MakeSize(4);
   EXPECT_EQ(RangeMessage([&] { target->SetBits(2, TRGBits::MakeSize(3, true)); }), "Index out of range = 4");
-  EXPECT_EQ(BitsOf(target), (TBitVec{false, false, true, true}));
   target->SetBits(0, target);  // from itself
   EXPECT_EQ(BitsOf(target), (TBitVec{false, false, true, true}));
-  target->XorBy(target);  // combined with itself
-  EXPECT_EQ(target->ToInteger(), 0);
+  EXPECT_EQ(target->XorBy(target)->ToInteger(), 0);  // combined with itself
   auto ten = TRGBits::MakeSize(10);
-  ten->SetValue(true);
-  ten->XorBy(false)->AndBy(true)->OrBy(false);  // the neutral forms change nothing
-  EXPECT_EQ(ten->ToInteger(), 1023);
-  ten->Invert();
-  EXPECT_EQ(ten->ToInteger(), 0);
-  ten->XorBy(true);
-  EXPECT_EQ(ten->ToInteger(), 1023);
-  ten->SetValue(false);
-  EXPECT_EQ(ten->ToInteger(), 0);
+  EXPECT_EQ(ten->SetValue(true)->XorBy(false)->AndBy(true)->OrBy(false)->ToInteger(), 1023);  // neutral forms
+  EXPECT_EQ(ten->Invert()->ToInteger(), 0);
+  EXPECT_EQ(ten->XorBy(true)->ToInteger(), 1023);
+  EXPECT_EQ(ten->AndBy(false)->ToInteger(), 0);
+  EXPECT_EQ(ten->SetValue(true)->SetValue(false)->ToInteger(), 0);
 }
 
-// Combining with another set: "filled" sets have every byte 0xFF, also beyond their count, so the
-// table shows that bits beyond a count neither leak in nor survive growth. The set grows only when
-// the other's byte array is longer.
+// "Filled" sets have every byte 0xFF, also beyond their count: bits beyond a count neither leak in
+// nor survive growth. The set grows only when the other's byte array is longer.
 TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
   enum TCombine { Or, And, Xor };
   const struct {
@@ -702,31 +674,22 @@ TEST(Bits, EqualityResizeAndCopies) {
   auto src = TRGBits::MakeSize(12, true);
   EXPECT_EQ(std::tuple(src->GetCopySize(5)->GetCount(), src->GetCopySize(5)->ToInteger(), src->GetCopySize(20)->ToInteger()),
             std::tuple(5, 31, 4095));
-  auto target = TRGBits::MakeSize(3);
-  target->Assign(TIntfPtr<INXData>(src));
-  EXPECT_TRUE(target->EqualsBits(src));
+  EXPECT_TRUE(TRGBits::MakeSize(3)->Assign(TIntfPtr<INXData>(src))->EqualsBits(src));
 }
 
 TEST(Bits, NumbersAndByteData) {
-  auto set = TRGBits::MakeSize(0);
-  set->FromInteger(5, true);
+  auto set = TRGBits::MakeSize(0)->FromInteger(5, true);
   EXPECT_EQ(std::tuple(set->GetCount(), set->ToUInt64()), std::tuple(32, 5u));
-  // Without resizing only the bits the set has are written.
-  auto small = TRGBits::MakeSize(4);
-  small->FromInteger(0x3F, false);
+  auto small = TRGBits::MakeSize(4)->FromInteger(0x3F, false);  // without resizing only the bits the set has
   EXPECT_EQ(small->ToInteger(), 0xF);
   small->FromUInt64(0x8000000000000001ull, true);
   EXPECT_EQ(std::tuple(small->GetCount(), small->ToUInt64()), std::tuple(64, 0x8000000000000001ull));
   EXPECT_THROW(small->ToInteger(), EIntOverflow);
-  auto negative = TRGBits::MakeSize(0);
-  negative->FromInteger(-1, true);
+  auto negative = TRGBits::MakeSize(0)->FromInteger(-1, true);
   EXPECT_EQ(negative->ToUInt64(), 0xFFFFFFFFull);
   EXPECT_THROW(negative->ToInteger(), EIntOverflow);  // beyond the signed range
-  auto wide = TRGBits::MakeSize(72);
-  wide->SetBit(64, true);
-  EXPECT_THROW(wide->ToUInt64(), EIntOverflow);
-  auto bytes = TRGBits::MakeSize(1);
-  bytes->SetByteData(TBytes{0x34, 0x12, 0xFF}, 16);
+  EXPECT_THROW(TRGBits::MakeSize(72)->SetBit(64, true)->ToUInt64(), EIntOverflow);
+  auto bytes = TRGBits::MakeSize(1)->SetByteData(TBytes{0x34, 0x12, 0xFF}, 16);
   EXPECT_EQ(std::tuple(bytes->GetCount(), bytes->ToInteger()), std::tuple(16, 0x1234));
   const std::uint8_t raw[2] = {0xFF, 0xFF};
   bytes->SetByteData(raw, 9);
