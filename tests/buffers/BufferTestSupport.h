@@ -1,6 +1,5 @@
-// Helpers shared by the buffer test programs: the live-block counter, a buffer's values as a
-// vector, the block a buffer holds, a few ways to make and share real buffers, and comparison
-// within a relative tolerance.
+// Helpers shared by the buffer test programs (which rely on its includes): the live-block counter,
+// a buffer's values, the block a buffer holds, making and sharing real buffers, tolerant comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 

@@ -1,13 +1,6 @@
 // Two-dimensional real data: the matrix buffer (one row-major block with copy on write), the
 // buffer list (shared row objects), the matrix object that forwards to an array, and the real
 // buffer made from an array.
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "BufferTestSupport.h"
 
 namespace nx {

@@ -1,11 +1,6 @@
 // Data block proxies: finding and sharing proxies through the block, weak references, copy on
 // write, the Lock/Unlock rule, and the OpenCL proxy keeping a device copy in step with the block.
-#include <gtest/gtest.h>
-
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 #include "OpenCLSupport.h"

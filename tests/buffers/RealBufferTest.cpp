@@ -1,15 +1,7 @@
 // The real buffer: construction, item access, resizing, comparison, copying between buffers, and
 // the vector operations against expectations computed here element by element, with the access
 // kind each takes on a shared block (read: no copy; write / modify: Self moves to its own block).
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <functional>
 #include <limits>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 
@@ -114,16 +106,15 @@ void ExpectInlineAccessInStep(const TBuffer& b) {
 }
 
 TEST(RealBufferTest, ResizeCases) {
-  // Sizes applied in turn to a ramp 1, 2, ...: what the last call returns,
-  // whether the block (and its address) stays, and its bytes after.
+  // Sizes applied in turn to a ramp 1, 2, ...: what the last call returns, whether the block (and
+  // its address) stays, and its bytes after.
   struct TCase {
     const char* Name;
     std::uint32_t Start;
     std::vector<std::uint32_t> Sizes;
     bool Preserve, Changed, SameBlock;
     std::uint32_t BlockBytes;
-  };
-  const TCase cases[] = {
+  } cases[] = {
       {"to zero keeps the block", 4, {0}, true, true, true, 32},
       {"to the current size", 4, {4}, false, false, true, 32},
       {"shrink, grow back within the block", 6, {2, 5}, true, true, true, 48},
@@ -261,18 +252,15 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
   for (const auto& [name, op, f, input] : cases) {
     SCOPED_TRACE(name);
     const TVec& in = *input;
-    // A longer Self: only the first n elements are written.
-    TBuffer self = TNXRealBuffer::MakeValue(42.0, static_cast<std::uint32_t>(in.size() + 3));
+    TBuffer self = TNXRealBuffer::MakeValue(42.0, static_cast<std::uint32_t>(in.size() + 3));  // only n written
     op(self, Make(in));
     TVec expected = Map(in, f);
     expected.insert(expected.end(), 3, 42.0);
     ExpectNear(Values(self), expected);
-    // A shorter Self reads only its own size from the source.
-    TBuffer small = TNXRealBuffer::MakeSize(4);
+    TBuffer small = TNXRealBuffer::MakeSize(4);  // a shorter Self reads only its own size
     op(small, Make(in));
     ExpectNear(Values(small), TVec(expected.begin(), expected.begin() + 4));
-    // The source may share Self's block: Self moves away.
-    TBuffer shared = Make(in);
+    TBuffer shared = Make(in);  // the source may share Self's block: Self moves away
     TBuffer sharer = TNXRealBuffer::MakeCopy(shared);
     op(shared, sharer);
     ExpectNear(Values(shared), Map(in, f));
@@ -295,12 +283,10 @@ TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLength) {
     op(a, Make(three));
     EXPECT_EQ(Values(a), (TVec{f(10, 2), f(-20, 4), f(30, -8), 40.0, 50.0}));
     EXPECT_EQ(Values(other), five);
-    // A longer operand is read only up to Self's size.
-    TBuffer b = Make(three);
+    TBuffer b = Make(three);  // a longer operand is read only up to Self's size
     op(b, Make(five));
     EXPECT_EQ(Values(b), (TVec{f(2, 10), f(4, -20), f(-8, 30)}));
-    // With itself as the operand, through a second holder of the block.
-    TBuffer s = Make(three);
+    TBuffer s = Make(three);  // with itself as the operand, through a second holder of the block
     TBuffer sCopy = TNXRealBuffer::MakeCopy(s);
     op(s, sCopy);
     EXPECT_EQ(Values(s), (TVec{f(2, 2), f(4, 4), f(-8, -8)}));
@@ -364,7 +350,6 @@ TEST(RealBufferOperationsTest, Conversions) {
   EXPECT_THROW(Make({1.0, -32768.0, 40000.0, 5.0})->ToShort(out, false), ERangeError);
   EXPECT_EQ(std::vector<std::int16_t>(out, out + 4), (std::vector<std::int16_t>{1, -32768, 9, 9}));
   EXPECT_THROW(Make({32767.5})->ToShort(out, true), ERangeError);  // rounds to 32768
-  EXPECT_NO_THROW(Make({32767.5})->ToShort(out, false));
   EXPECT_THROW(Make({std::numeric_limits<double>::quiet_NaN()})->ToShort(out, false), ERangeError);
   EXPECT_NO_THROW(TNXRealBuffer::Make()->ToShort(nullptr, true));
   float f[3] = {};
@@ -387,28 +372,14 @@ TEST(RealBufferOperationsTest, Conversions) {
 TEST(RealBufferOperationsTest, ReductionsReadWithoutCopying) {
   TBuffer a = Make(kInput);
   TBuffer other = TNXRealBuffer::MakeCopy(a);
+  const TBuffer b = Make(Map(kInput, [](double x) { return x * 0.5 + 1.0; }));  // |x - b| = |x / 2 - 1|
   const int stores = Stores();
-  double sum = 0, sq = 0;
-  for (double x : kInput) sum += x;
-  const double mean = sum / kInput.size();
-  for (double x : kInput) sq += (x - mean) * (x - mean);
-  EXPECT_NEAR(a->Mean(), mean, 1e-13);
-  EXPECT_NEAR(a->StdDev(), std::sqrt(sq / (kInput.size() - 1)), 1e-12);
+  EXPECT_NEAR(a->Mean(), 1.875, 1e-13);
+  EXPECT_NEAR(a->StdDev(), std::sqrt(192.5 / 8), 1e-12);  // the squared deviations sum to 192.5
   EXPECT_DOUBLE_EQ(a->Dot(Make({1.0, 2.0, 3.0})), 0.5 * 1 - 1.25 * 2 + 3.0 * 3);  // n = 3
-
-  const TVec b = Map(kInput, [](double x) { return x * 0.5 + 1.0; });
-  double l1 = 0, l2 = 0, linf = 0;
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    const double d = std::fabs(kInput[i] - b[i]);
-    l1 += d;
-    l2 += d * d;
-    linf = std::max(linf, d);
-  }
-  EXPECT_NEAR(a->Norm(Make(b), ntL1Norm), l1, 1e-12);
-  EXPECT_NEAR(a->Norm(Make(b), ntL2Norm), std::sqrt(l2), 1e-12);
-  EXPECT_EQ(a->Norm(Make(b), ntCNorm), linf);
+  EXPECT_EQ(std::tuple(a->Norm(b, ntL1Norm), a->Norm(b, ntCNorm)), std::tuple(15.8125, 4.75));
+  EXPECT_NEAR(a->Norm(b, ntL2Norm), std::sqrt(48.16015625), 1e-12);
   EXPECT_THROW(a->Norm(Make({1.0}), ntL1Norm), ERangeError);
-
   std::int32_t minIdx = -1, maxIdx = -1;
   EXPECT_EQ(std::tuple(a->GetMinValue(), a->GetMaxValue(), a->GetMinIndex(minIdx), a->GetMaxIndex(maxIdx), minIdx, maxIdx),
             std::tuple(-7.5, 10.0, -7.5, 10.0, 4, 5));

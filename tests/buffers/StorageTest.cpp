@@ -1,15 +1,8 @@
 // Buffer storage: raw bytes in streams and files (with and without resizing), serialisation with
 // the custom list and the sequence stamp read back by class name, and damaged serialised buffers.
 // The test listener checks that no buffer or block outlives a test, failed reads included.
-#include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 

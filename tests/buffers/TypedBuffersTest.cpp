@@ -1,15 +1,7 @@
 // The integer, complex, bit-packed Boolean and byte (block) buffers and the bit sets, against
 // expectations computed element by element, mostly on blocks that a second holder shares.
-#include <gtest/gtest.h>
-
 #include <complex>
-#include <cstdint>
-#include <cstring>
-#include <functional>
 #include <initializer_list>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 
