@@ -98,8 +98,7 @@ TEST(MatrixBufferTest, RowsAreCopiesInBothDirections) {
 }
 
 TEST(MatrixBufferTest, ArithmeticWithAnotherArrayRowByRow) {
-  TMatrix m = Matrix(3, 2, {1, 2, 3, 4, 5, 6});
-  TMatrix keep = TNXRealMatrixBuffer::MakeCopy(m);
+  TMatrix m = Matrix(3, 2, {1, 2, 3, 4, 5, 6}), keep = TNXRealMatrixBuffer::MakeCopy(m);
   m->Add(Matrix(2, 2, {10, 20, 30, 40}));
   EXPECT_EQ(std::tuple(Flat(m), Flat(keep)), std::tuple(TVec{11, 22, 33, 44, 5, 6}, TVec{1, 2, 3, 4, 5, 6}));
   // Ragged rows: each row over the shorter of the two; rows Self lacks are ignored.
@@ -291,8 +290,7 @@ TEST(RealMatrixTest, ForwardsToTheHeldArray) {
   auto* obj = dynamic_cast<TNXRealMatrix*>(m->GetInstance());
   EXPECT_TRUE(Supports<INXRealMatrixBuffer>(obj->GetArray()));
   // Copies hold the same array object: a write through one is seen through the other.
-  TArray copy = Supports<INXRealBufferArray>(m->GetDataCopy());
-  TArray ex = TNXRealMatrix::CreateEx(obj);
+  TArray copy = Supports<INXRealBufferArray>(m->GetDataCopy()), ex = TNXRealMatrix::CreateEx(obj);
   copy->SetCell(0, 0, -3.0);
   EXPECT_EQ(std::tuple(m->GetCell(0, 0), ex->GetCell(0, 0)), std::tuple(-3.0, -3.0));
   EXPECT_TRUE(obj->IsEqualMatrix(dynamic_cast<TNXRealMatrix*>(ex->GetInstance())));

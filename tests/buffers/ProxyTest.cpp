@@ -179,8 +179,7 @@ TEST_F(OpenCLProxyDevice, HandlesShareAProxyPerContextAndFlags) {
 TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
   for (bool shared : {false, true}) {  // shared: another buffer holds the block, the write copies it
     SCOPED_TRACE(shared);
-    TBuffer a = Ramp(64);
-    TBuffer other = shared ? CopyOf(a) : TBuffer();
+    TBuffer a = Ramp(64), other = shared ? CopyOf(a) : TBuffer();
     auto handle = Handle(shared ? other : a);
     handle->Lock(R);
     handle->Unlock();

@@ -140,8 +140,7 @@ TEST(RealBufferTest, ResizeCases) {
   }
   EXPECT_TRUE(TNXRealBuffer::Make()->Resize(0, false));
   // A shared block: shrinking with preservation keeps it; growing copies.
-  TBuffer a = TNXRealBuffer::MakeArray({1, 2, 3, 4});
-  TBuffer b = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = TNXRealBuffer::MakeArray({1, 2, 3, 4}), b = TNXRealBuffer::MakeCopy(a);
   EXPECT_TRUE(b->Resize(2, true));
   EXPECT_EQ(b->Read(), a->Read());
   EXPECT_TRUE(b->Resize(3, true));
@@ -153,8 +152,7 @@ TEST(RealBufferTest, ResizeCases) {
 
 // Assign, copy on write, Add and GetDataCopy move the data too.
 TEST(RealBufferTest, InlineAccessFollowsEveryChangeOfTheData) {
-  TBuffer b = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5, 6});
-  TBuffer src = TNXRealBuffer::MakeArray({7, 8, 9, 10});
+  TBuffer b = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5, 6}), src = TNXRealBuffer::MakeArray({7, 8, 9, 10});
   b->Assign(src);  // takes the other buffer's block and size
   ExpectInlineAccessInStep(b);
   b->SetItem(0, -1.0);  // a write to a shared block moves the writer to its own copy
@@ -179,8 +177,7 @@ TEST(RealBufferTest, IsEqualAndCopyTo) {
   std::memcpy(bytes->ByteWrite(), a->Read(), 16);
   EXPECT_EQ(std::tuple(a->IsEqual(bytes), bytes->IsEqual(a)), std::tuple(false, true));
   // Between real buffers CopyTo counts elements; the target is made unique first.
-  TBuffer src = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5});
-  TBuffer dst = TNXRealBuffer::MakeValue(0.0, 6);
+  TBuffer src = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5}), dst = TNXRealBuffer::MakeValue(0.0, 6);
   TBuffer dstOther = TNXRealBuffer::MakeCopy(dst);
   src->CopyTo(1, dst, 2, 3);
   EXPECT_EQ(std::tuple(Values(dst), Values(dstOther)), std::tuple(TVec{0, 0, 2, 3, 4, 0}, TVec(6, 0.0)));
@@ -227,8 +224,7 @@ TEST(RealBufferOperationsTest, InPlaceOperations) {
   };
   for (const auto& [name, op, expected, input] : cases) {
     SCOPED_TRACE(name);
-    TBuffer a = Make(*input);
-    TBuffer other = TNXRealBuffer::MakeCopy(a);
+    TBuffer a = Make(*input), other = TNXRealBuffer::MakeCopy(a);
     op(a);
     ExpectNear(Values(a), Map(*input, expected));
     EXPECT_EQ(Values(other), *input);
@@ -278,8 +274,7 @@ TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLength) {
   const TVec five = {10.0, -20.0, 30.0, 40.0, 50.0}, three = {2.0, 4.0, -8.0};
   for (const auto& [name, op, f] : cases) {
     SCOPED_TRACE(name);
-    TBuffer a = Make(five);
-    TBuffer other = TNXRealBuffer::MakeCopy(a);
+    TBuffer a = Make(five), other = TNXRealBuffer::MakeCopy(a);
     op(a, Make(three));
     EXPECT_EQ(Values(a), (TVec{f(10, 2), f(-20, 4), f(30, -8), 40.0, 50.0}));
     EXPECT_EQ(Values(other), five);
@@ -318,13 +313,11 @@ TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   j->VectorJaehne(2.0);
   for (int k = 0; k < 16; ++k) EXPECT_NEAR(j->GetItem(k), 2.0 * std::sin(0.5 * M_PI * k * k / 16.0), 1e-12) << k;
   for (double v : {0.0, 1.0}) {
-    TBuffer a = Make(kInput);
-    TBuffer other = TNXRealBuffer::MakeCopy(a);
+    TBuffer a = Make(kInput), other = TNXRealBuffer::MakeCopy(a);
     a->DivideValue(v);
     EXPECT_EQ(a->Read(), other->Read());
   }
-  TBuffer a = Make(kInput);
-  TBuffer other = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = Make(kInput), other = TNXRealBuffer::MakeCopy(a);
   a->Normalize(1.0, 2.0);
   ExpectNear(Values(a), Map(kInput, [](double x) { return (x - 1.0) / 2.0; }));
   EXPECT_EQ(Values(other), kInput);
@@ -356,8 +349,7 @@ TEST(RealBufferOperationsTest, Conversions) {
   Make({0.5, -1.0, 0.1})->ToSingle(f);
   EXPECT_EQ(std::vector<float>(f, f + 3), (std::vector<float>{0.5f, -1.0f, 0.1f}));
 
-  TBuffer d = TNXRealBuffer::MakeValue(7.0, 3);
-  TBuffer dOther = TNXRealBuffer::MakeCopy(d);
+  TBuffer d = TNXRealBuffer::MakeValue(7.0, 3), dOther = TNXRealBuffer::MakeCopy(d);
   const std::int32_t ints[3] = {-5, 0, 2147483647};
   d->FromInt(ints);
   EXPECT_EQ(std::tuple(Values(d), Values(dOther)), std::tuple(TVec{-5.0, 0.0, 2147483647.0}, TVec(3, 7.0)));
@@ -370,8 +362,7 @@ TEST(RealBufferOperationsTest, Conversions) {
 }
 
 TEST(RealBufferOperationsTest, ReductionsReadWithoutCopying) {
-  TBuffer a = Make(kInput);
-  TBuffer other = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = Make(kInput), other = TNXRealBuffer::MakeCopy(a);
   const TBuffer b = Make(Map(kInput, [](double x) { return x * 0.5 + 1.0; }));  // |x - b| = |x / 2 - 1|
   const int stores = Stores();
   EXPECT_NEAR(a->Mean(), 1.875, 1e-13);
@@ -475,8 +466,7 @@ TEST(RealBufferOperationsTest, ThresholdFromAndConvolve) {
     for (std::size_t j = 0; j < b.size(); ++j) expected[i + j] += a[i] * b[j];
   self->Convolve(Make(a), Make(b));
   ExpectNear(Values(self), expected);
-  TBuffer s = Make(a);
-  TBuffer sOther = TNXRealBuffer::MakeCopy(s);
+  TBuffer s = Make(a), sOther = TNXRealBuffer::MakeCopy(s);
   s->Convolve(s, Make(b));
   ExpectNear(Values(s), expected);
   EXPECT_EQ(Values(sOther), a);

@@ -44,8 +44,7 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TBuffer a = Ramp(1000, 1.0);
-    TBuffer other = CopyOf(a);
+    TBuffer a = Ramp(1000, 1.0), other = CopyOf(a);
     const std::vector<double> original = Values(a);
     const int stores = Stores();
     const double* p = c.Access(a);
@@ -77,8 +76,7 @@ TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
   const TCase cases[] = {{"{Read}", R, false}, {"{}", {}, false}, {"{Write}", W, true}, {"{Read,Write}", {R, W}, true}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TBuffer a = Ramp(16);
-    TBuffer other = CopyOf(a);
+    TBuffer a = Ramp(16), other = CopyOf(a);
     auto typed = a->Data(c.Modes);
     auto bytes = a->ByteData(c.Modes);
     auto ints = TNXIntegerBuffer::MakeSize(4)->Data(c.Modes);
@@ -96,8 +94,7 @@ TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
 }
 
 TEST(SharingTest, RemovedOwnershipLetsTheOtherHolderWriteInPlace) {
-  TBuffer a = Ramp(8);
-  TBuffer b = CopyOf(a);
+  TBuffer a = Ramp(8), b = CopyOf(a);
   auto* objB = static_cast<TNXGenericBuffer*>(b->GetInstance());
   const auto counts = [&] { return std::tuple(BlockOf(b)->OwnerCount(), BlockOf(b)->ReferenceCount()); };
   EXPECT_EQ(counts(), std::tuple(2, 2));
@@ -142,8 +139,7 @@ TEST(SharingTest, AssignSharesTheBlockCustomItemsAndStamp) {
 }
 
 TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
-  TBuffer a = Ramp(4);
-  TBuffer b = CopyOf(a);
+  TBuffer a = Ramp(4), b = CopyOf(a);
   auto stampA = a->GetSequenceStamp();
   stampA->SetBufferNumber(77);
   stampA->SetAvailable(true);
@@ -202,8 +198,7 @@ TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
 // place is part of the access-kind table.)
 TEST(SharingTest, MakeUniqueCopiesOnlyWhileTheBlockIsShared) {
   EXPECT_FALSE(Ramp(8)->MakeUnique(true));
-  TBuffer a = Ramp(16);
-  TBuffer b = CopyOf(a);
+  TBuffer a = Ramp(16), b = CopyOf(a);
   const double* shared = a->Read();
   EXPECT_TRUE(a->MakeUnique(true));
   EXPECT_FALSE(b->MakeUnique(true));

@@ -41,8 +41,7 @@ TEST(StorageTest, StreamsHoldTheRawBytes) {
   two->LoadFromStream(twenty, true);
   EXPECT_EQ(two->GetSize(), 0);
   // A short stream is a read error and keeps what arrived; the other holder of the block keeps its values.
-  TBuffer d = TNXRealBuffer::MakeValue(1.0, 3);
-  TBuffer other = TNXRealBuffer::MakeCopy(d);
+  TBuffer d = TNXRealBuffer::MakeValue(1.0, 3), other = TNXRealBuffer::MakeCopy(d);
   TBytesStream one(std::vector<std::uint8_t>(bytes.begin() + 8, bytes.begin() + 16));
   EXPECT_THROW(d->LoadFromStream(one, false), EReadError);
   EXPECT_EQ(std::tuple(d->GetItem(0), d->GetSize(), Values(other)), std::tuple(3.0, 3, TVec(3, 1.0)));
@@ -141,8 +140,7 @@ TEST(StorageTest, DataCopiesWhatFitsWithoutResizing) {
   for (const TBuffer& b : {two, four, empty}) ReadInto(b, form.DataString());
   EXPECT_EQ(std::tuple(Values(two), Values(four), empty->GetSize()), std::tuple(TVec{1, 2}, TVec{1, 2, 3, 9}, 0));
   // Into a shared buffer: the other holder keeps its samples; the stamp is set on the reader's new block.
-  TBuffer a = TNXRealBuffer::MakeValue(5.0, 2);
-  TBuffer shared = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = TNXRealBuffer::MakeValue(5.0, 2), shared = TNXRealBuffer::MakeCopy(a);
   ReadInto(shared, NXDataObjectToBytes(TNXRealBuffer::MakeArray({1.0, 2.0}).Get()));
   EXPECT_EQ(std::tuple(Values(shared), Values(a), shared->GetSequenceStamp()->GetAvailable(),
                        a->GetSequenceStamp()->GetAvailable()),

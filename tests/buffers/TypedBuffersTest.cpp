@@ -194,8 +194,7 @@ TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
   const std::int32_t* p = single->Read();
   single->DivideValue(-5);
   EXPECT_EQ(std::tuple(single->Read(), Values(single)), std::tuple(p, TIVec{-2, 4}));  // in place
-  TInt a = TNXIntegerBuffer::MakeArray({10, 21, -30});
-  TInt b = TNXIntegerBuffer::MakeCopy(a);
+  TInt a = TNXIntegerBuffer::MakeArray({10, 21, -30}), b = TNXIntegerBuffer::MakeCopy(a);
   const int stores = Stores();
   a->DivideValue(10);
   EXPECT_EQ(Stores(), stores + 1);
@@ -203,8 +202,7 @@ TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
   EXPECT_EQ(OnShared<TNXUnsignedBuffer>(TUVec{4000000000u, 9}, [](const TUns& u) { u->DivideValue(2); }),
             (TUVec{2000000000u, 4}));
   // The quotient that does not fit raises, and the shared samples stay.
-  TInt m = TNXIntegerBuffer::MakeArray({5, INT32_MIN});
-  TInt mk = TNXIntegerBuffer::MakeCopy(m);
+  TInt m = TNXIntegerBuffer::MakeArray({5, INT32_MIN}), mk = TNXIntegerBuffer::MakeCopy(m);
   EXPECT_THROW(m->DivideValue(-1), EIntOverflow);
   EXPECT_EQ(Values(m), (TIVec{5, INT32_MIN}));
   EXPECT_EQ(BlockOf(m), BlockOf(mk));
@@ -234,8 +232,7 @@ TEST(ComplexBufferTest, ConstructionAndSharing) {
             std::tuple(1, TComplex{7.0, 8.0}, pair->ByteRead()));
   EXPECT_EQ(std::tuple(view->IsEqual(pair), view->IsEqual(TNXComplexBuffer::MakeValue(7.0, 8.0, 1))), std::tuple(false, true));
 
-  TCpx a = TNXComplexBuffer::MakeArrayList(kX);
-  TCpx b = TNXComplexBuffer::MakeCopy(a);
+  TCpx a = TNXComplexBuffer::MakeArrayList(kX), b = TNXComplexBuffer::MakeCopy(a);
   TComplex out;
   a->GetItemProc(2, out);
   a->SetItem(0, TComplex{9, 9});  // copies the shared block
@@ -411,8 +408,7 @@ TEST(BooleanBufferTest, PackingAndSharing) {
   EXPECT_EQ(seen, BitValues(other));
 
   // The universal constructor shares a Boolean buffer's block and copies any other's bytes.
-  TBool a = TNXBooleanBuffer::MakeArrayList(Pattern(13, 3));
-  TBool shared = TNXBooleanBuffer::MakeUniversal(a->GetDataCopy());
+  TBool a = TNXBooleanBuffer::MakeArrayList(Pattern(13, 3)), shared = TNXBooleanBuffer::MakeUniversal(a->GetDataCopy());
   EXPECT_EQ(std::tuple(shared->Read(), shared->GetSize()), std::tuple(a->Read(), 13));
   TBlock bytes = TNXBlockBuffer::MakeArray({0x0F, 0xF0});
   bytes->AddCustom(TNXBlockBuffer::MakeSize(1));
@@ -477,8 +473,7 @@ TEST(BooleanBufferTest, BufferAndValueOperations) {
   };
   for (const auto& [name, op, bit, coveredOnly] : cases) {
     SCOPED_TRACE(name);
-    TBool self = TNXBooleanBuffer::MakeArrayList(x);
-    TBool keep = TNXBooleanBuffer::MakeCopy(self);
+    TBool self = TNXBooleanBuffer::MakeArrayList(x), keep = TNXBooleanBuffer::MakeCopy(self);
     TBool other = TNXBooleanBuffer::MakeArrayList(y);
     other->Resize(static_cast<std::uint32_t>(m), true);
     EXPECT_TRUE(SameObject(op(self, other), self)) << "chained calls continue on the same buffer";
@@ -489,8 +484,7 @@ TEST(BooleanBufferTest, BufferAndValueOperations) {
     EXPECT_EQ(BitValues(keep), x);
   }
   // The no-op values touch nothing: a shared block stays shared.
-  TBool a = TNXBooleanBuffer::MakeArrayList(x);
-  TBool b = TNXBooleanBuffer::MakeCopy(a);
+  TBool a = TNXBooleanBuffer::MakeArrayList(x), b = TNXBooleanBuffer::MakeCopy(a);
   a->AndValue(true)->OrValue(false)->XorValue(false);
   EXPECT_EQ(a->Read(), b->Read());
 }
@@ -507,8 +501,7 @@ TEST(BooleanBufferTest, ResizeInBitsAndCopyTo) {
   EXPECT_EQ(b->GetByteSize(), 0u);
   // Between Boolean buffers CopyTo counts values, at any bit position, also
   // within one buffer with overlapping ranges.
-  TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7));
-  TBool dst = TNXBooleanBuffer::MakeValue(40, false);
+  TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7)), dst = TNXBooleanBuffer::MakeValue(40, false);
   TBool dstKeep = TNXBooleanBuffer::MakeCopy(dst);
   src->CopyTo(3, dst, 11, 20);
   const TBitVec s = BitValues(src);
