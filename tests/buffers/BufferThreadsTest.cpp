@@ -18,7 +18,7 @@ constexpr int kThreads = 8;
 constexpr std::uint32_t kSize = 256;
 
 TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
-  TBuffer source = Ramp(kSize, 0.0, 0.5);
+  TBuffer source = Ramp(kSize, 0.0, 0.5), reader = CopyOf(source);
   const std::vector<double> base = Values(source);
   // Every thread gets its buffer and a pristine second holder, made here: a buffer object is handed to one thread only.
   std::vector<TBuffer> own, pristine;
@@ -26,49 +26,33 @@ TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
     own.push_back(CopyOf(source));
     pristine.push_back(CopyOf(source));
   }
-  TBuffer reader = CopyOf(source);
   std::atomic<int> failures{0};
   std::atomic<bool> stop{false};
-
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       std::mt19937 rng(1234u + static_cast<unsigned>(t));
-      std::uniform_int_distribution<int> index(0, kSize - 1), action(0, 99);
       TBuffer mine = own[t];
       std::vector<double> expected = base;
-      auto checkAll = [&](const TBuffer& b, const std::vector<double>& v) { failures += Values(b) != v; };
       for (int iter = 0; iter < 4000; ++iter) {
-        const int a = action(rng);
-        const int i = index(rng);
+        const unsigned a = rng() % 100, i = rng() % kSize;
         if (a < 40) {
-          const double v = t * 1e6 + iter;
-          mine->SetItem(i, v);
-          expected[i] = v;
+          mine->SetItem(i, expected[i] = t * 1e6 + iter);
         } else if (a < 70) {
           failures += mine->GetItem(i) != expected[i];
         } else if (a < 80) {
           mine->AddValue(1.0);
           for (double& e : expected) e += 1.0;
-        } else if (a < 88) {
-          // A copy of our own: writes to it stay in it.
+        } else if (a < 90) {  // a copy of our own: writes to it stay in it
           TBuffer copy = CopyOf(mine);
           copy->SetItem(i, -1.0);
-          std::vector<double> copyExpected = expected;
-          copyExpected[i] = -1.0;
-          checkAll(copy, copyExpected);
-          checkAll(mine, expected);
-        } else if (a < 95) {
-          // Back onto the block that every thread started from.
+          failures += copy->GetItem(i) != -1.0 || Values(mine) != expected;
+        } else {  // back onto the block that every thread started from
           mine->Assign(pristine[t]);
           expected = base;
-          checkAll(mine, expected);
-        } else {
-          checkAll(mine, expected);
         }
       }
-      checkAll(mine, expected);
-      checkAll(pristine[t], base);
+      failures += Values(mine) != expected || Values(pristine[t]) != base;
     });
   }
   std::thread readerThread([&] {
