@@ -280,7 +280,7 @@ TEST(RealBufferListTest, OperationsAndResize) {
   EXPECT_EQ(r->GetCount(), 3);
 }
 
-TEST(RealMatrixTest, ForwardsToTheHeldArray) {
+TEST(RealMatrixTest, ForwardsToTheHeldArrayAndRealBuffersFromArrays) {
   TArray m = TNXRealMatrix::MakeAsArraySize(2, 2);
   m->SetValue(1.0);
   m->SetCell(1, 1, 5.0);
@@ -304,9 +304,6 @@ TEST(RealMatrixTest, ForwardsToTheHeldArray) {
   EXPECT_THROW(TNXRealMatrix::MakeCopy(nullptr), EArgumentException);
   d->Assign(d);  // assigning a matrix object to itself changes nothing
   EXPECT_EQ(RowsOf(d), (TRows{{1, 2}, {3, 4}}));
-}
-
-TEST(RealBufferFromArrayTest, RowsOneAfterTheOther) {
   EXPECT_EQ(Values(TNXRealBuffer::MakeBufferArray(List({{1}, {2, 3}}))), (TVec{1, 0, 2, 3}));
   EXPECT_EQ(Values(TNXRealBuffer::CreateBufferArray(Matrix(2, 2, {4, 5, 6, 7}))), (TVec{4, 5, 6, 7}));
   EXPECT_EQ(TNXRealBuffer::MakeBufferArray(TNXRealBufferList::Make())->GetSize(), 0);

@@ -56,7 +56,7 @@ TEST(ProxyLocks, SynchroniseWhenTheLastLockGoesWithTheModesSinceTheLastTime) {
   }
 }
 
-TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesByClassAndParameters) {
+TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesWhichFollowTheBlock) {
   TBuffer a = Ramp(8), b = CopyOf(a), other = Ramp(8);
   const TNXProxyParameters one{TVariant(std::int32_t{1})}, two{TVariant(std::int32_t{2})};
   auto p1 = a->GetProxy(TestClass(), one);
@@ -69,11 +69,7 @@ TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesByClassAndParameters) {
   };
   for (const auto& [name, found, same] : cases) EXPECT_EQ(found.Get() == p1.Get(), same) << name;
   EXPECT_EQ(p1->GetInstance()->Block(), BlockOf(a));
-}
-
-// The block holds its proxies weakly; a writer's new block has none; a proxy outliving its block forgets it.
-TEST(ProxyLookup, ProxiesFollowTheBlock) {
-  TBuffer a = Ramp(8), b = CopyOf(a);
+  // The block holds its proxies weakly; a writer's new block has none; a proxy outliving its block forgets it.
   TIntfPtr<INXSmartBufferProxy> first = a->GetProxy(TestClass(), {});
   TWeakIntfPtr<INXSmartBufferProxy> watch(first);
   first = nullptr;

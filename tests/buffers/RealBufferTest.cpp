@@ -250,7 +250,7 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
   }
 }
 
-TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLength) {
+TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLengthAndDivideRepairsZeroDivisors) {
   const std::tuple<const char*, TFrom, std::function<double(double, double)>> cases[] = {
       {"Add", &INXRealBuffer::Add, std::plus<double>()},
       {"Subtract", &INXRealBuffer::Subtract, std::minus<double>()},
@@ -273,20 +273,17 @@ TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLength) {
     EXPECT_EQ(Values(s), (TVec{f(2, 2), f(4, 4), f(-8, -8)}));
     EXPECT_EQ(Values(sCopy), three);
   }
-}
-
-// Only elements whose divisor is zero are repaired: a genuine infinity stays.
-TEST(RealBufferOperationsTest, DivideRepairsDivisionByZero) {
+  // Only elements whose divisor is zero are repaired: a genuine infinity stays.
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  const TVec cases[][3] = {
+  const TVec divisions[][3] = {
       {{2.0, -2.0, 0.0}, {0.0, 0.0, 0.0}, {1e15, -1e14, -1e14}},
       {{6.0, 1.0, -3.0, nan, 9.0}, {2.0, 0.0, 0.0, 0.0, 3.0}, {3.0, 1e15, -1e14, -1e14, 3.0}},
       {{inf, 1.0}, {1.0, 0.0}, {inf, 1e15}},
   };
-  for (const auto& c : cases) {
-    TBuffer a = Make(c[0]);
-    a->Divide(Make(c[1]));
-    EXPECT_EQ(Values(a), c[2]);
+  for (const auto& c : divisions) {
+    TBuffer q = Make(c[0]);
+    q->Divide(Make(c[1]));
+    EXPECT_EQ(Values(q), c[2]);
   }
   TBuffer d = Make({4.0, 0.0, -2.0});
   d->Divide(d);  // a buffer divided by itself still finds its zero divisors
@@ -367,7 +364,7 @@ TEST(RealBufferOperationsTest, ReductionsReadWithoutCopying) {
   EXPECT_EQ(a->Read(), other->Read());
 }
 
-TEST(RealBufferOperationsTest, MinMaxRanges) {
+TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
   TBuffer a = Make({5.0, 1.0, 3.0, 0.0});
   // From an index: a negative begin counts as 0, a begin past the end gives 0 at that index.
   const auto fromCases = {std::tuple(false, 2, 0.0, 3), std::tuple(true, 1, 3.0, 2), std::tuple(true, -4, 5.0, 0),
@@ -392,15 +389,11 @@ TEST(RealBufferOperationsTest, MinMaxRanges) {
   EXPECT_EQ(a->GetMin(3, 1), 0.0);
   EXPECT_EQ(TNXRealBuffer::Make()->GetMax(0, 5), 0.0);
   EXPECT_EQ(TNXRealBuffer::Make()->GetMinIndex(idx), 0.0);
-}
-
-TEST(RealBufferOperationsTest, RestrictedExtremesSkipNonFiniteValues) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const double nan = std::numeric_limits<double>::quiet_NaN();
+  // The restricted extremes skip non-finite values.
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
   const double big = 1.7976931348623157e308;
-  TBuffer a = Make({inf, 4.0, -2.0, nan});
-  EXPECT_EQ(a->GetMinRestricted(0, 3), -2.0);
-  EXPECT_EQ(a->GetMaxRestricted(0, 3), 4.0);
+  TBuffer r = Make({inf, 4.0, -2.0, nan});
+  EXPECT_EQ(std::tuple(r->GetMinRestricted(0, 3), r->GetMaxRestricted(0, 3)), std::tuple(-2.0, 4.0));
   EXPECT_EQ(Make({inf, 4.0, 5.0})->GetMinRestricted(0, 3), 0.0);  // starts at 0 after the infinity
   EXPECT_EQ(Make({-big, -3.0, big})->GetMinRestricted(0, 2), -3.0);  // the limits themselves are excluded
   EXPECT_EQ(Make({-big, -3.0, big})->GetMaxRestricted(0, 2), 0.0);

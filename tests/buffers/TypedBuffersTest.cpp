@@ -530,7 +530,7 @@ TEST(BlockBufferTest, ConstructionAndUniversal) {
             std::tuple(false, true));
 }
 
-TEST(BlockBufferTest, Operations) {
+TEST(BlockBufferTest, OperationsAppendAndRemove) {
   const TBytes x = {200, 10, 7, 255};
   const TBlock y = TNXBlockBuffer::MakeArray({100, 20, 2});
   const std::tuple<const char*, std::function<void(const TBlock&)>, TBytes> cases[] = {
@@ -553,13 +553,10 @@ TEST(BlockBufferTest, Operations) {
   EXPECT_EQ(std::tuple(TNXBlockBuffer::MakeValue(5, 3)->IsEqualToValue(3), TNXBlockBuffer::MakeArray({3, 4})->IsEqualToValue(3),
                        TNXBlockBuffer::Make()->IsEqualToValue(3)),
             std::tuple(true, false, true));
-}
-
-TEST(BlockBufferTest, Remove) {
-  const std::tuple<std::int32_t, std::int32_t, TBytes> cases[] = {
+  const std::tuple<std::int32_t, std::int32_t, TBytes> removals[] = {
       {2, 10, {1, 2}}, {0, 2, {3, 4, 5}}, {1, 3, {1, 5}}, {5, 1, {1, 2, 3, 4, 5}}, {0, 5, {}}, {3, 0, {1, 2, 3, 4, 5}},
   };
-  for (const auto& [index, count, expected] : cases)
+  for (const auto& [index, count, expected] : removals)
     EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{1, 2, 3, 4, 5}, [&](const TBlock& r) { r->Remove(index, count); }),
               expected) << index << ", " << count;
   TBlock r = TNXBlockBuffer::MakeArray({1, 2, 3});
@@ -643,7 +640,7 @@ TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
   }
 }
 
-TEST(Bits, EqualityResizeAndCopies) {
+TEST(Bits, EqualityResizeCopiesAndNumbers) {
   auto a = TRGBits::MakeSize(12);
   EXPECT_FALSE(a->EqualsBits(TRGBits::MakeSize(13)));  // another count, even with equal common bits
   EXPECT_FALSE(a->EqualsBits(IRGBits::TBits()));
@@ -660,9 +657,6 @@ TEST(Bits, EqualityResizeAndCopies) {
   EXPECT_EQ(std::tuple(src->GetCopySize(5)->GetCount(), src->GetCopySize(5)->ToInteger(), src->GetCopySize(20)->ToInteger()),
             std::tuple(5, 31, 4095));
   EXPECT_TRUE(TRGBits::MakeSize(3)->Assign(TIntfPtr<INXData>(src))->EqualsBits(src));
-}
-
-TEST(Bits, NumbersAndByteData) {
   auto set = TRGBits::MakeSize(0)->FromInteger(5, true);
   EXPECT_EQ(std::tuple(set->GetCount(), set->ToUInt64()), std::tuple(32, 5u));
   auto small = TRGBits::MakeSize(4)->FromInteger(0x3F, false);  // without resizing only the bits the set has
