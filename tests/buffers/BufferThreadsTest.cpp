@@ -65,8 +65,7 @@ TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
   EXPECT_EQ(Values(source), base);
 }
 
-// Two owners that write at the same moment: each makes its own copy (or the later one finds itself
-// alone and writes in place); a third holder keeps the original, and no block is left behind.
+// Two owners writing at once each end up with their own data; a third holder keeps the original.
 TEST(BufferThreadsTest, SimultaneousWritersEachGetTheirOwnData) {
   constexpr int kRounds = 500;
   std::vector<TBuffer> keep(kRounds), first(kRounds), second(kRounds);

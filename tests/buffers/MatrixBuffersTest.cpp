@@ -159,8 +159,7 @@ TEST(MatrixBufferTest, ResizeCases) {
     // The kept values stay in flat order, whatever the new column count.
     for (std::int32_t i = 0; preserve && i < std::min(size, 6); ++i) EXPECT_EQ(m->Read()[i], i + 1.0);
   }
-  // Growing back within the block that a shrink left: kept for a sole owner,
-  // reallocated (with a copy) for a shared block.
+  // Growing back within the block a shrink left: kept for a sole owner, reallocated for a shared block.
   TMatrix m = Matrix(2, 3, {1, 2, 3, 4, 5, 6});
   const double* p = m->Read();
   EXPECT_TRUE(m->Resize(1, 3, true));

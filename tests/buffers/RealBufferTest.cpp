@@ -92,8 +92,7 @@ TEST(RealBufferTest, ItemAccessChecksTheIndex) {
   EXPECT_EQ(std::tuple(Stores(), b->Read()), std::tuple(stores, other->Read()));
 }
 
-// Item access, Mean and Add are inline and read a copy of the data pointer and size kept in the
-// interface; every path that moves the data or changes the size must keep that copy in step.
+// Item access and Mean are inline on a copy of the data pointer and size, which must stay in step.
 void ExpectInlineAccessInStep(const TBuffer& b) {
   const std::int32_t n = b->GetSize();
   const double* p = b->Read();
@@ -106,8 +105,7 @@ void ExpectInlineAccessInStep(const TBuffer& b) {
 }
 
 TEST(RealBufferTest, ResizeCases) {
-  // Sizes applied in turn to a ramp 1, 2, ...: what the last call returns, whether the block (and
-  // its address) stays, and its bytes after.
+  // Sizes applied in turn to a ramp 1, 2, ...: the last call's result, whether the block stays, its bytes.
   struct TCase {
     const char* Name;
     std::uint32_t Start;
@@ -188,8 +186,7 @@ using TUnary = std::function<void(const TBuffer&)>;
 using TFrom = std::function<void(const TBuffer&, const TBuffer&)>;
 using TFunc = std::function<double(double)>;
 
-// Operations in place (modify access; SetValue and Zero write): on a shared block Self copies
-// once and the other holder keeps its values; unshared, the next call stays in place.
+// In place, on a shared block Self copies once and the other holder keeps its values; then it stays.
 TEST(RealBufferOperationsTest, InPlaceOperations) {
   const std::tuple<const char*, TUnary, TFunc, const TVec*> cases[] = {
       {"AddValue", [](const TBuffer& b) { b->AddValue(2.5); }, [](double x) { return x + 2.5; }, &kInput},

@@ -160,8 +160,7 @@ TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
 
 void PushTwo(void* AObject) { static_cast<std::vector<int>*>(AObject)->push_back(2); }
 
-// Subscribers (a closure, and a plain function through the subscription call) hear of a new block
-// or a new size, not of writes in place.
+// Subscribers (a closure, a plain function) hear of a new block or a new size, not of writes in place.
 TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
   TBuffer a = Ramp(4);
   auto* obj = static_cast<TNXGenericBuffer*>(a->GetInstance());
@@ -193,9 +192,7 @@ TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
   EXPECT_THROW(RGSubscribeBufferNodify(generic, &calls, nullptr, h2), EArgumentException);
 }
 
-// A lone owner has nothing to copy; of two owners the first copies and the
-// second is then the block's only owner. (That a lone owner's writes stay in
-// place is part of the access-kind table.)
+// A lone owner has nothing to copy; of two owners the first copies and the second is then alone.
 TEST(SharingTest, MakeUniqueCopiesOnlyWhileTheBlockIsShared) {
   EXPECT_FALSE(Ramp(8)->MakeUnique(true));
   TBuffer a = Ramp(16), b = CopyOf(a);
@@ -262,8 +259,7 @@ TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
   EXPECT_EQ(std::tuple(NXInternalStore::CachedBytes(), NXInternalStore::GetCacheLimit()), std::tuple(0u, limit));
 }
 
-// A thread keeps a few freed blocks for itself: they count in CachedBytes, the host's ReleaseCache and
-// SetCacheLimit reach them while the thread lives, and they stay cached, for any thread, when it ends.
+// Blocks a thread keeps count in CachedBytes, the host can release or bound them, and they outlive the thread.
 TEST(AllocatorTest, BlocksKeptByAnotherThreadAreCountedReleasedAndHandedOn) {
   const std::uint64_t limit = NXInternalStore::GetCacheLimit();
   NXInternalStore::ReleaseCache();

@@ -54,9 +54,7 @@ TEST(StorageTest, StreamsHoldTheRawBytes) {
             std::tuple(16, true, false, true));
 }
 
-// Every element type: saved to a file and loaded with resizing into an empty buffer of its
-// class, and serialised member-wise into an existing buffer (the unsigned buffer has no
-// registered class name); saving again truncates the file.
+// Every element type through a file (resizing an empty buffer) and member-wise serialisation.
 TEST(StorageTest, EveryElementTypeRoundTripsThroughFilesAndSerialisation) {
   const std::string name = TempName();
   const std::vector<TIntfPtr<INXDataBuffer>> buffers = {
@@ -128,8 +126,7 @@ void ReadInto(const TBuffer& ATarget, const std::string& ABytes) {
   ATarget->GetInstance()->SerializationRead(r);
 }
 
-// A serialised form without the element count (as a plain generic buffer writes it): "Data"
-// then copies into the buffer as it is.
+// Without the element count (as a plain generic buffer writes it), "Data" copies into the buffer as it is.
 TEST(StorageTest, DataCopiesWhatFitsAndDamagedFormsFailWithoutLeaks) {
   TStringStream form;
   TBinaryWriter w(form, "TNXRealBuffer");
@@ -165,8 +162,7 @@ TEST(StorageTest, DataCopiesWhatFitsAndDamagedFormsFailWithoutLeaks) {
   EXPECT_THROW(NXDataObjectFromBytes(huge.DataString()), ESerializationError);
 }
 
-// Every registered data class, decorated with a custom item and (buffers) a stamp, comes back by
-// its class name equal to the original, and every truncation of its form fails cleanly.
+// Every data class (with a custom item and a stamp) comes back by class name; truncations fail cleanly.
 TEST(StorageTest, EveryBufferClassRoundTripsByClassName) {
   TClassManagement::RegisterClasses({ClassEntry<TRGBits>("TRGBits")});
   const double v[6] = {1, 2, 3, 4, 5, 6};

@@ -446,8 +446,7 @@ TEST(BooleanBufferTest, IsEqualToValueLooksOnlyAtTheUsedBits) {
             std::tuple(true, false, false));
 }
 
-// The byte-wise operations against the bit-by-bit model, on sizes that
-// exercise the word part and the byte tail.
+// The byte-wise operations against a bit-by-bit model, on sizes with a word part and a byte tail.
 TEST(BooleanBufferTest, BufferAndValueOperations) {
   const std::size_t n = 173, m = 101;  // the other operand covers 13 of Self's 22 bytes
   const std::size_t covered = ((m + 7) / 8) * 8;  // whole bytes of the other operand take part
@@ -499,8 +498,7 @@ TEST(BooleanBufferTest, ResizeInBitsAndCopyTo) {
   EXPECT_EQ(std::tuple(b->GetByteSize(), b->GetItem(8), b->GetItem(9)), std::tuple(3u, true, false));
   EXPECT_TRUE(b->Resize(0, false));
   EXPECT_EQ(b->GetByteSize(), 0u);
-  // Between Boolean buffers CopyTo counts values, at any bit position, also
-  // within one buffer with overlapping ranges.
+  // Between Boolean buffers CopyTo counts values, at any bit position, also overlapping in one buffer.
   TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7)), dst = TNXBooleanBuffer::MakeValue(40, false);
   TBool dstKeep = TNXBooleanBuffer::MakeCopy(dst);
   src->CopyTo(3, dst, 11, 20);
@@ -606,8 +604,7 @@ TEST(Bits, ConstructionCopiesAndBitAccess) {
   EXPECT_EQ(ten->SetValue(true)->SetValue(false)->ToInteger(), 0);
 }
 
-// "Filled" sets have every byte 0xFF, also beyond their count: bits beyond a count neither leak in
-// nor survive growth. The set grows only when the other's byte array is longer.
+// "Filled" sets are 0xFF beyond their count too: such bits neither leak in nor survive growth.
 TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
   enum TCombine { Or, And, Xor };
   const struct {
