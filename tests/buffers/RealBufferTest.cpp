@@ -65,7 +65,6 @@ TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   EXPECT_FALSE(SameObject(copiedItem, a->GetCustom(0)));
   EXPECT_EQ(copiedItem->GetItem(0), 5.0);
   EXPECT_THROW(shares[3]->GetCustom(1), ERangeError);
-  EXPECT_THROW(shares[3]->GetCustom(-1), ERangeError);
   EXPECT_THROW(TNXRealBuffer::MakeCopy(nullptr), EArgumentException);
   EXPECT_THROW(TNXRealBuffer::MakeEx(nullptr), EArgumentException);
   EXPECT_THROW(TNXRealBuffer::MakeUniversal(nullptr), EArgumentException);

@@ -27,7 +27,6 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
       {"Read", [](const TBuffer& b) { return b->Read(); }, false, true},
       {"ByteRead", [](const TBuffer& b) { return AsReals(b->ByteRead()); }, false, true},
       {"Data{Read}", [](const TBuffer& b) { return b->Data(R)->Data(); }, false, true},
-      {"Data{}", [](const TBuffer& b) { return b->Data({})->Data(); }, false, true},
       {"ByteData{Read}", [](const TBuffer& b) { return AsReals(b->ByteData(R)->ByteData()); }, false, true},
       {"Modify", [](const TBuffer& b) -> const double* { return b->Modify(); }, true, true},
       {"ByteModify", [](const TBuffer& b) { return AsReals(b->ByteModify()); }, true, true},
