@@ -51,6 +51,7 @@ void AddEngines(TRGProcessing& AProcessing, const std::vector<TEngineSpec>& ASpe
     if (s.Kind != 'P') continue;
     auto* p = static_cast<TRGParallelProcessingEngine*>(e);
     p->Pool().SetCount(s.Count);
+    p->Pool().SetGroupSize(3);
     p->Pool().SetEnabled(s.PoolEnabled);
     p->SetMemoryStrideSize(s.Stride);
     p->SetPriority(tpHighest);
@@ -61,10 +62,9 @@ std::unique_ptr<TRGProcessingManager, void (*)(TRGProcessingManager*)> MakeManag
   return {new TRGProcessingManager(nullptr), [](TRGProcessingManager* m) { TComponent::Free(m); }};
 }
 
-// Engine lists that need no OpenCL platform (the GPU engine names one that does not exist).
+// Rows: engines (no OpenCL platform needed), threads of the executor handed out (0: none), stride.
 TEST(ProcessingEngines, TheFirstEnabledEngineThatAnswersWins) {
   const std::tuple<const char*, std::vector<TEngineSpec>, std::int32_t, std::int32_t> cases[] = {
-      // name, engines, threads of the executor handed out (0: none), stride
       {"empty list", {}, 0, 0},
       {"the first enabled one", {{'P', false, 3}, {'P', true, 2, true, 64}, {'P', true, 5}}, 2, 64},
       {"pool disabled: one thread, stride still set", {{'P', true, 4, false, 77}}, 1, 77},
