@@ -58,10 +58,6 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   TInt other = TNXIntegerBuffer::MakeCopy(a);
   a->SetItem(1, -50);  // copies the shared block first
   EXPECT_EQ(std::tuple(Values(a), Values(other)), std::tuple(TIVec{4, -50, 6}, TIVec{4, 5, 6}));
-  TInt b = TNXIntegerBuffer::MakeCopy(a);
-  EXPECT_EQ(b->Data(TBufferAccessMode::Read)->Data(), a->Read());
-  auto modify = b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write});
-  EXPECT_NE(modify->WritableData(), a->Read());
   // Elements are counted between two integer buffers, bytes otherwise.
   TInt dst = TNXIntegerBuffer::MakeValue(0, 4);
   a->CopyTo(1, dst, 2, 2);
