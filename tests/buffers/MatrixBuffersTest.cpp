@@ -212,7 +212,8 @@ TEST(MatrixBufferTest, EnumeratorAndAccessHandle) {
   TIntfPtr<INXRealMatrixBufferAccess> read = m->Data(TBufferAccessMode::Read);
   EXPECT_EQ(std::tuple(read->GetRows(), read->GetCols(), read->GetSize(), read->Data()), std::tuple(2, 2, 4, other->Read()));
   TIntfPtr<INXRealMatrixBufferAccess> modify = m->Data({TBufferAccessMode::Read, TBufferAccessMode::Write});
-  EXPECT_EQ(std::tuple(modify->Data() != other->Read(), Flat(m)), std::tuple(true, Flat(other)));
+  EXPECT_EQ(std::tuple(modify->Data() != other->Read(), Flat(m), bool(Supports<INXRealBufferAccess>(modify))),
+            std::tuple(true, Flat(other), true));
 }
 
 TEST(RealBufferListTest, RowsAreSharedObjects) {

@@ -1,5 +1,6 @@
 // Data block proxies: finding and sharing proxies through the block, weak references, copy on
 // write, the Lock/Unlock rule, and the OpenCL proxy keeping a device copy in step with the block.
+#include <barrier>
 #include <thread>
 
 #include "BufferTestSupport.h"
@@ -86,11 +87,12 @@ TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesWhichFollowTheBlock) {
 }
 
 TEST(ProxyLookup, TwoThreadsAskingAtOnceGetOneProxy) {
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     TBuffer a = Ramp(4), b = CopyOf(a);
     TIntfPtr<INXSmartBufferProxy> got[2];
-    std::thread t1([&] { got[0] = a->GetProxy(TestClass(), {}); });
-    std::thread t2([&] { got[1] = b->GetProxy(TestClass(), {}); });
+    std::barrier start(2);  // both ask the block for its first proxy at the same moment
+    std::thread t1([&] { start.arrive_and_wait(), got[0] = a->GetProxy(TestClass(), {}); });
+    std::thread t2([&] { start.arrive_and_wait(), got[1] = b->GetProxy(TestClass(), {}); });
     t1.join();
     t2.join();
     ASSERT_EQ(got[0].Get(), got[1].Get()) << "round " << round;

@@ -35,6 +35,10 @@ TEST(RealBufferTest, FactoriesCopyTheirSources) {
   src[0] = 100.0;  // the buffers hold copies
   for (const auto& [name, buffer, expected] : cases) EXPECT_EQ(Values(buffer), expected) << name;
   EXPECT_EQ(TNXRealBuffer::MakeData(nullptr, 3)->GetSize(), 3);  // a null source copies nothing
+  for (const TBuffer& e : {TNXRealBuffer::MakeWordData(nullptr, 2), TNXRealBuffer::MakeSmallIntData(nullptr, 2),
+                           TNXRealBuffer::MakeCardinalData(nullptr, 2), TNXRealBuffer::MakeIntegerData(nullptr, 2),
+                           TNXRealBuffer::MakeUInt64Data(nullptr, 2)})
+    EXPECT_EQ(e->GetSize(), 2);  // every integer source type has a constructor of its own
   EXPECT_EQ(TNXRealBuffer::Make()->Read(), nullptr);
   // Aligned for vector loads and sized exactly; more elements than 32 bits of bytes hold are refused.
   TBuffer s = TNXRealBuffer::MakeSize(5);

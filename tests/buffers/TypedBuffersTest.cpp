@@ -58,6 +58,8 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   TInt other = TNXIntegerBuffer::MakeCopy(a);
   a->SetItem(1, -50);  // copies the shared block first
   EXPECT_EQ(std::tuple(Values(a), Values(other)), std::tuple(TIVec{4, -50, 6}, TIVec{4, 5, 6}));
+  TBufferEnumerator<std::int32_t> e = other->GetEnumerator();
+  EXPECT_TRUE(e.MoveNext() && e.GetCurrent() == 4 && e.MoveNext() && e.GetCurrent() == 5);
   // Elements are counted between two integer buffers, bytes otherwise.
   TInt dst = TNXIntegerBuffer::MakeValue(0, 4);
   a->CopyTo(1, dst, 2, 2);
