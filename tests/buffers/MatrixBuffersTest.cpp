@@ -204,6 +204,7 @@ TEST(MatrixBufferTest, AssignAndEquality) {
 TEST(MatrixBufferTest, EnumeratorAndAccessHandle) {
   TMatrix m = Matrix(2, 2, {1, 2, 3, 4});
   TNXRealBufferArrayEnumerator e = m->GetEnumerator();
+  e.Reset();
   TRows rows;
   while (e.MoveNext()) rows.push_back(Values(e.GetCurrent()));
   EXPECT_EQ(rows, (TRows{{1, 2}, {3, 4}}));

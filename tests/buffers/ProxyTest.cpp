@@ -1,6 +1,6 @@
 // Data block proxies: finding and sharing proxies through the block, weak references, copy on
 // write, the Lock/Unlock rule, and the OpenCL proxy keeping a device copy in step with the block.
-#include <barrier>
+#include <atomic>
 #include <thread>
 
 #include "BufferTestSupport.h"
@@ -90,9 +90,9 @@ TEST(ProxyLookup, TwoThreadsAskingAtOnceGetOneProxy) {
   for (int round = 0; round < 1000; ++round) {
     TBuffer a = Ramp(4), b = CopyOf(a);
     TIntfPtr<INXSmartBufferProxy> got[2];
-    std::barrier start(2);  // both ask the block for its first proxy at the same moment
-    std::thread t1([&] { start.arrive_and_wait(), got[0] = a->GetProxy(TestClass(), {}); });
-    std::thread t2([&] { start.arrive_and_wait(), got[1] = b->GetProxy(TestClass(), {}); });
+    std::atomic<int> ready{0};  // both ask the block for its first proxy at the same moment
+    const auto ask = [&](const TBuffer& x, int i) { for (++ready; ready.load() < 2;) {} got[i] = x->GetProxy(TestClass(), {}); };
+    std::thread t1(ask, std::cref(a), 0), t2(ask, std::cref(b), 1);
     t1.join();
     t2.join();
     ASSERT_EQ(got[0].Get(), got[1].Get()) << "round " << round;

@@ -36,6 +36,7 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   const std::int32_t raw[3] = {-1, 2, 2147483647};
   EXPECT_EQ(Values(TNXIntegerBuffer::MakeData(raw, 3)), (TIVec{-1, 2, 2147483647}));
   EXPECT_EQ(Values(TNXIntegerBuffer::CreateValue(-9, 2)), (TIVec{-9, -9}));
+  EXPECT_EQ(Values(TNXUnsignedBuffer::MakeValue(4294967295u, 1)), (TUVec{4294967295u}));
   EXPECT_THROW(TNXIntegerBuffer::MakeSize(0x40000000u), EIntOverflow);
   EXPECT_THROW(TNXIntegerBuffer::MakeCopy(nullptr), EArgumentException);
 
@@ -58,6 +59,7 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   TInt other = TNXIntegerBuffer::MakeCopy(a);
   a->SetItem(1, -50);  // copies the shared block first
   EXPECT_EQ(std::tuple(Values(a), Values(other)), std::tuple(TIVec{4, -50, 6}, TIVec{4, 5, 6}));
+  EXPECT_EQ(other->Data(TBufferAccessMode::Read)->Data(), other->Read());
   TBufferEnumerator<std::int32_t> e = other->GetEnumerator();
   EXPECT_TRUE(e.MoveNext() && e.GetCurrent() == 4 && e.MoveNext() && e.GetCurrent() == 5);
   // Elements are counted between two integer buffers, bytes otherwise.
@@ -115,11 +117,15 @@ TEST(IntegerBuffersTest, BufferOperations) {
       {{"Subtract", &N::Subtract, [](U a, U b) { return a - b; }},
        {"Divide", &N::Divide, [](U a, U b) { return a / b; }},
        {"ModBuffer", &N::ModBuffer, [](U a, U b) { return a % b; }},
+       {"AndBuffer", &N::AndBuffer, [](U a, U b) { return a & b; }},
+       {"OrBuffer", &N::OrBuffer, [](U a, U b) { return a | b; }},
+       {"XorBuffer", &N::XorBuffer, [](U a, U b) { return a ^ b; }},
        {"RShift", &N::RShift, [](U a, U b) { return a >> (b & 31); }}},
       {70, 4000000000u, 0xF0F0F0F0u, 5}, {3, 7, 36, 1});
   // Operands whose results fit (the unsigned arithmetic refuses to wrap).
   CheckBufferOperations<N, TNXUnsignedBuffer, U>({{"Add", &N::Add, [](U a, U b) { return a + b; }},
-                                                  {"Multiply", &N::Multiply, [](U a, U b) { return a * b; }}},
+                                                  {"Multiply", &N::Multiply, [](U a, U b) { return a * b; }},
+                                                  {"LShift", &N::LShift, [](U a, U b) { return a << (b & 31); }}},
                                                  {2, 3, 1u << 30, 9}, {5, 6, 3, 1});
   EXPECT_EQ(TNXUnsignedBuffer::MakeArray({3, 4})->Dot(TNXUnsignedBuffer::MakeArray({5, 6, 7})), 39u);
 }
