@@ -1,6 +1,5 @@
-// Helpers shared by the buffer test programs: the live-block counter, a
-// buffer's values as a vector, the block a buffer holds, a few ways to make
-// and share real buffers, and comparison within a relative tolerance.
+// Helpers shared by the buffer test programs (which rely on its includes): the live-block counter,
+// a buffer's values, the block a buffer holds, making and sharing real buffers, tolerant comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -35,24 +37,18 @@ nx::TNXSmartBuffer* BlockOf(const B& ABuffer) {
 }
 
 // A second holder of a real buffer's block.
-inline TRealBuf CopyOf(const TRealBuf& ABuffer) {
-  TRealBuf out = nx::Supports<nx::INXRealBuffer>(ABuffer->GetDataCopy());
-  EXPECT_TRUE(out);
-  return out;
-}
+inline TRealBuf CopyOf(const TRealBuf& ABuffer) { return nx::Supports<nx::INXRealBuffer>(ABuffer->GetDataCopy()); }
 
-// start, start + 1, ...
-inline TRealBuf Ramp(std::uint32_t ACount, double AStart = 0.0) {
+// AStart, AStart + AStep, ...
+inline TRealBuf Ramp(std::uint32_t ACount, double AStart = 0.0, double AStep = 1.0) {
   TRealBuf b = nx::TNXRealBuffer::MakeSize(ACount);
   double* p = b->Write();
-  for (std::uint32_t i = 0; i < ACount; ++i) p[i] = AStart + i;
+  for (std::uint32_t i = 0; i < ACount; ++i) p[i] = AStart + AStep * i;
   return b;
 }
 
 // Relative distance (complex: of the worse part).
-inline double Dist(double A, double AExpected) {
-  return std::fabs(A - AExpected) / std::max(1.0, std::fabs(AExpected));
-}
+inline double Dist(double A, double AExpected) { return std::fabs(A - AExpected) / std::max(1.0, std::fabs(AExpected)); }
 inline double Dist(nx::TComplex A, nx::TComplex E) { return std::max(Dist(A.Re, E.Re), Dist(A.Im, E.Im)); }
 
 template <class T>

@@ -1,18 +1,10 @@
-// Buffers on one data block used from several threads, each thread with its
-// own buffer objects: no thread ever sees another's writes, writers that
-// race each make their own copy, and every buffer and block is freed in the
-// end (the test listener counts them). Meant to run clean under
-// ThreadSanitizer as well.
-#include <gtest/gtest.h>
-
-#include <algorithm>
+// Buffers on one data block used from several threads, each thread with its own buffer objects:
+// no thread sees another's writes, racing writers each make their own copy, and every buffer and
+// block is freed in the end (the test listener counts them). Meant to run clean under ThreadSanitizer.
 #include <atomic>
 #include <barrier>
-#include <cstdint>
 #include <random>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 
@@ -26,67 +18,45 @@ constexpr int kThreads = 8;
 constexpr std::uint32_t kSize = 256;
 
 TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
-  std::vector<double> base(kSize);
-  for (std::uint32_t i = 0; i < kSize; ++i) base[i] = 0.5 * i;
-  TBuffer source = TNXRealBuffer::MakeArrayList(base);
-
-  // Every thread gets its buffer and a pristine second holder, made here:
-  // a buffer object is handed to one thread only.
+  TBuffer source = Ramp(kSize, 0.0, 0.5), reader = CopyOf(source);
+  const std::vector<double> base = Values(source);
+  // Every thread gets its buffer and a pristine second holder, made here: a buffer object is handed to one thread only.
   std::vector<TBuffer> own, pristine;
   for (int t = 0; t < kThreads; ++t) {
     own.push_back(CopyOf(source));
     pristine.push_back(CopyOf(source));
   }
-  TBuffer reader = CopyOf(source);
   std::atomic<int> failures{0};
   std::atomic<bool> stop{false};
-
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       std::mt19937 rng(1234u + static_cast<unsigned>(t));
-      std::uniform_int_distribution<int> index(0, kSize - 1), action(0, 99);
       TBuffer mine = own[t];
       std::vector<double> expected = base;
-      auto checkAll = [&](const TBuffer& b, const std::vector<double>& values) {
-        if (!std::equal(values.begin(), values.end(), b->Read())) failures.fetch_add(1);
-      };
       for (int iter = 0; iter < 4000; ++iter) {
-        const int a = action(rng);
-        const int i = index(rng);
+        const unsigned a = rng() % 100, i = rng() % kSize;
         if (a < 40) {
-          const double v = t * 1e6 + iter;
-          mine->SetItem(i, v);
-          expected[i] = v;
+          mine->SetItem(i, expected[i] = t * 1e6 + iter);
         } else if (a < 70) {
-          if (mine->GetItem(i) != expected[i]) failures.fetch_add(1);
+          failures += mine->GetItem(i) != expected[i];
         } else if (a < 80) {
           mine->AddValue(1.0);
           for (double& e : expected) e += 1.0;
-        } else if (a < 88) {
-          // A copy of our own: writes to it stay in it.
+        } else if (a < 90) {  // a copy of our own: writes to it stay in it
           TBuffer copy = CopyOf(mine);
           copy->SetItem(i, -1.0);
-          std::vector<double> copyExpected = expected;
-          copyExpected[i] = -1.0;
-          checkAll(copy, copyExpected);
-          checkAll(mine, expected);
-        } else if (a < 95) {
-          // Back onto the block that every thread started from.
+          failures += copy->GetItem(i) != -1.0 || Values(mine) != expected;
+        } else {  // back onto the block that every thread started from
           mine->Assign(pristine[t]);
           expected = base;
-          checkAll(mine, expected);
-        } else {
-          checkAll(mine, expected);
         }
       }
-      checkAll(mine, expected);
-      checkAll(pristine[t], base);
+      failures += Values(mine) != expected || Values(pristine[t]) != base;
     });
   }
   std::thread readerThread([&] {
-    while (!stop.load())
-      if (!std::equal(base.begin(), base.end(), reader->Read())) failures.fetch_add(1);
+    while (!stop.load()) failures += !std::equal(base.begin(), base.end(), reader->Read());
   });
   for (auto& th : threads) th.join();
   stop.store(true);
@@ -95,9 +65,7 @@ TEST(BufferThreadsTest, HoldersOnOneBlockNeverSeeEachOthersWrites) {
   EXPECT_EQ(Values(source), base);
 }
 
-// Two owners that write at the same moment: each makes its own copy (or the
-// later one finds itself alone and writes in place); a third holder keeps
-// the original, and no block is left behind.
+// Two owners writing at once each end up with their own data; a third holder keeps the original.
 TEST(BufferThreadsTest, SimultaneousWritersEachGetTheirOwnData) {
   constexpr int kRounds = 500;
   std::vector<TBuffer> keep(kRounds), first(kRounds), second(kRounds);
@@ -118,15 +86,12 @@ TEST(BufferThreadsTest, SimultaneousWritersEachGetTheirOwnData) {
   b.join();
   for (int r = 0; r < kRounds; ++r) {
     const int i = r % 64;
-    EXPECT_EQ(std::tuple(first[r]->GetItem(i), second[r]->GetItem(i), keep[r]->GetItem(i)),
-              std::tuple(-1.0, -2.0, static_cast<double>(r))) << r;
-    EXPECT_EQ(first[r]->GetItem((r + 1) % 64), static_cast<double>(r)) << r;
-    EXPECT_NE(first[r]->Read(), second[r]->Read()) << r;
+    EXPECT_EQ(std::tuple(first[r]->GetItem(i), second[r]->GetItem(i), keep[r]->GetItem(i), first[r]->GetItem((r + 1) % 64)),
+              std::tuple(-1.0, -2.0, static_cast<double>(r), static_cast<double>(r))) << r;
   }
 }
 
-// Buffers made on one thread and released on another (a queue between a
-// producer and a consumer): the counters and the block cache stay consistent.
+// Buffers made on one thread and released on another: the counters and the block cache stay consistent.
 TEST(BufferThreadsTest, BuffersReleasedOnAnotherThread) {
   constexpr int kCount = 2000;
   std::vector<TBuffer> slots(kCount);
@@ -141,7 +106,7 @@ TEST(BufferThreadsTest, BuffersReleasedOnAnotherThread) {
   std::thread consumer([&] {
     for (int i = 0; i < kCount; ++i) {
       while (produced.load(std::memory_order_acquire) <= i) std::this_thread::yield();
-      if (!slots[i]->IsEqualToValue(static_cast<double>(i))) bad.fetch_add(1);
+      bad += !slots[i]->IsEqualToValue(static_cast<double>(i));
       slots[i] = nullptr;
     }
   });

@@ -1,12 +1,7 @@
-// Data block proxies: finding and sharing proxies through the block, weak
-// references, copy on write, the Lock/Unlock rule, and the OpenCL proxy
-// keeping a device copy in step with the block.
-#include <gtest/gtest.h>
-
-#include <string>
+// Data block proxies: finding and sharing proxies through the block, weak references, copy on
+// write, the Lock/Unlock rule, and the OpenCL proxy keeping a device copy in step with the block.
+#include <atomic>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 #include "OpenCLSupport.h"
@@ -34,8 +29,7 @@ class TTestProxy : public TNXSmartBufferProxy {
  private:
   std::int64_t FKey;
 };
-class TOtherProxy : public TTestProxy {
- public:
+struct TOtherProxy : TTestProxy {
   using TTestProxy::TTestProxy;
 };
 
@@ -43,38 +37,27 @@ const TNXSmartBufferProxyClass& TestClass() { return TNXSmartBufferProxyClass::O
 
 TEST(ProxyLocks, SynchroniseWhenTheLastLockGoesWithTheModesSinceTheLastTime) {
   int a, b, c;  // owners
-  enum TOp { opLock, opUnlock };
-  struct TStep {
-    TOp Op;
+  struct TStep {  // a lock with Modes, or (no modes) an unlock
     const void* Owner;
     TBufferAccessModes Modes;
   };
-  const struct {
-    const char* Name;
-    std::vector<TStep> Steps;
-    std::vector<TBufferAccessModes> Syncs;
-  } kCases[] = {
-      {"two owners", {{opLock, &a, R}, {opLock, &b, W}, {opUnlock, &a, {}}}, {}},
-      {"two owners, both gone", {{opLock, &a, R}, {opLock, &b, W}, {opUnlock, &a, {}}, {opUnlock, &b, {}}}, {{R, W}}},
-      {"relock replaces the entry, modes add up",
-       {{opLock, &a, R}, {opLock, &a, W}, {opUnlock, &a, {}}},
-       {{R, W}}},
-      {"modes start again after a synchronisation",
-       {{opLock, &a, R}, {opUnlock, &a, {}}, {opLock, &b, W}, {opUnlock, &b, {}}},
-       {R, W}},
-      {"unlock of an owner without a lock", {{opLock, &a, R}, {opUnlock, &c, {}}}, {}},
-      {"unlock twice", {{opLock, &a, W}, {opUnlock, &a, {}}, {opUnlock, &a, {}}}, {W}},
+  const std::tuple<const char*, std::vector<TStep>, std::vector<TBufferAccessModes>> cases[] = {
+      {"two owners", {{&a, R}, {&b, W}, {&a, {}}}, {}},
+      {"two owners, both gone", {{&a, R}, {&b, W}, {&a, {}}, {&b, {}}}, {{R, W}}},
+      {"relock replaces the entry, modes add up", {{&a, R}, {&a, W}, {&a, {}}}, {{R, W}}},
+      {"modes start again after a synchronisation", {{&a, R}, {&a, {}}, {&b, W}, {&b, {}}}, {R, W}},
+      {"unlock of an owner without a lock", {{&a, R}, {&c, {}}}, {}},
+      {"unlock twice", {{&a, W}, {&a, {}}, {&a, {}}}, {W}},
   };
-  for (const auto& t : kCases) {
+  for (const auto& [name, steps, syncs] : cases) {
     TBuffer buffer = Ramp(4);
     TIntfPtr<INXSmartBufferProxy> proxy = buffer->GetProxy(TestClass(), {});
-    auto* object = static_cast<TTestProxy*>(proxy->GetInstance());
-    for (const TStep& s : t.Steps) s.Op == opLock ? proxy->Lock(s.Owner, s.Modes) : proxy->Unlock(s.Owner);
-    EXPECT_EQ(object->Syncs, t.Syncs) << t.Name;
+    for (const TStep& s : steps) s.Modes == TBufferAccessModes{} ? proxy->Unlock(s.Owner) : proxy->Lock(s.Owner, s.Modes);
+    EXPECT_EQ(static_cast<TTestProxy*>(proxy->GetInstance())->Syncs, syncs) << name;
   }
 }
 
-TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesByClassAndParameters) {
+TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesWhichFollowTheBlock) {
   TBuffer a = Ramp(8), b = CopyOf(a), other = Ramp(8);
   const TNXProxyParameters one{TVariant(std::int32_t{1})}, two{TVariant(std::int32_t{2})};
   auto p1 = a->GetProxy(TestClass(), one);
@@ -87,11 +70,7 @@ TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesByClassAndParameters) {
   };
   for (const auto& [name, found, same] : cases) EXPECT_EQ(found.Get() == p1.Get(), same) << name;
   EXPECT_EQ(p1->GetInstance()->Block(), BlockOf(a));
-}
-
-// The block holds its proxies weakly; a writer's new block has none; a proxy outliving its block forgets it.
-TEST(ProxyLookup, ProxiesFollowTheBlock) {
-  TBuffer a = Ramp(8), b = CopyOf(a);
+  // The block holds its proxies weakly; a writer's new block has none; a proxy outliving its block forgets it.
   TIntfPtr<INXSmartBufferProxy> first = a->GetProxy(TestClass(), {});
   TWeakIntfPtr<INXSmartBufferProxy> watch(first);
   first = nullptr;
@@ -108,11 +87,12 @@ TEST(ProxyLookup, ProxiesFollowTheBlock) {
 }
 
 TEST(ProxyLookup, TwoThreadsAskingAtOnceGetOneProxy) {
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     TBuffer a = Ramp(4), b = CopyOf(a);
     TIntfPtr<INXSmartBufferProxy> got[2];
-    std::thread t1([&] { got[0] = a->GetProxy(TestClass(), {}); });
-    std::thread t2([&] { got[1] = b->GetProxy(TestClass(), {}); });
+    std::atomic<int> ready{0};  // both ask the block for its first proxy at the same moment
+    const auto ask = [&](const TBuffer& x, int i) { for (++ready; ready.load() < 2;) {} got[i] = x->GetProxy(TestClass(), {}); };
+    std::thread t1(ask, std::cref(a), 0), t2(ask, std::cref(b), 1);
     t1.join();
     t2.join();
     ASSERT_EQ(got[0].Get(), got[1].Get()) << "round " << round;
@@ -143,8 +123,9 @@ class OpenCLProxyDevice : public ::testing::Test {
       EXPECT_EQ(TNXOpenCLSmartBufferProxy::LiveCount(), FLiveProxies) << "a device proxy was not released";
     }
   }
-  TIntfPtr<INXOpenCLBufferProxy> Handle(const TBuffer& ABuffer, TOCLMemoryFlags AFlags = TOCLMemoryFlag::mfReadWrite) {
-    return TIntfPtr<INXOpenCLBufferProxy>(new TNXOpenCLBufferProxy(ABuffer, FContext, AFlags));
+  TIntfPtr<INXOpenCLBufferProxy> Handle(const TBuffer& ABuffer, TOCLMemoryFlags AFlags = TOCLMemoryFlag::mfReadWrite,
+                                        TIntfPtr<IOCLContext> AContext = nullptr) {
+    return TIntfPtr<INXOpenCLBufferProxy>(new TNXOpenCLBufferProxy(ABuffer, AContext ? AContext : FContext, AFlags));
   }
   // Runs kernel AName (x, v) over ACount items on the default queue.
   void Run(const char* AName, const TIntfPtr<IOCLBuffer>& ABuffer, std::size_t ACount, double AValue) {
@@ -157,10 +138,6 @@ class OpenCLProxyDevice : public ::testing::Test {
   std::vector<double> Device(const TIntfPtr<IOCLBuffer>& ABuffer, std::size_t ACount) {
     std::vector<double> v(ACount);
     ABuffer->Read(FContext->GetDefaultQueue(), v.data(), ACount * sizeof(double));
-    return v;
-  }
-  static std::vector<double> Scaled(std::vector<double> v, double f) {
-    for (double& x : v) x *= f;
     return v;
   }
   TIntfPtr<IOCLContext> FContext;
@@ -176,35 +153,31 @@ TEST_F(OpenCLProxyDevice, HostToDeviceKernelAndBackForEveryFlagSet) {
                                     {F::mfReadWrite, F::mfAllocHostPtr}};
   for (TOCLMemoryFlags flags : kFlags) {
     TBuffer buffer = Ramp(1000, -3.0);
-    const std::vector<double> before = Values(buffer);
     auto handle = Handle(buffer, flags);
     handle->Lock({R, W});
-    EXPECT_TRUE(handle->GetProxy()->IsCurrent());
-    EXPECT_EQ(Device(handle->GetBuffer(), 1000), before) << flags.AsInteger();
+    EXPECT_EQ(std::tuple(handle->GetProxy()->IsCurrent(), Device(handle->GetBuffer(), 1000)),
+              std::tuple(true, Values(Ramp(1000, -3.0)))) << flags.AsInteger();
     Run("scale", handle->GetBuffer(), 1000, 3.0);
     handle->Unlock();
-    EXPECT_EQ(Values(buffer), Scaled(before, 3.0)) << flags.AsInteger();
-    EXPECT_TRUE(handle->GetProxy()->IsCurrent());
+    EXPECT_EQ(std::tuple(handle->GetProxy()->IsCurrent(), Values(buffer)), std::tuple(true, Values(Ramp(1000, -9.0, 3.0))))
+        << flags.AsInteger();
   }
 }
 
 TEST_F(OpenCLProxyDevice, HandlesShareAProxyPerContextAndFlags) {
   TBuffer a = Ramp(16), b = CopyOf(a);
   auto ha = Handle(a), hb = Handle(b), hFlags = Handle(b, {TOCLMemoryFlag::mfReadOnly});
-  EXPECT_EQ(ha->GetProxy().Get(), hb->GetProxy().Get());
-  EXPECT_EQ(ha->GetBuffer().Get(), hb->GetBuffer().Get());
-  EXPECT_NE(ha->GetProxy().Get(), hFlags->GetProxy().Get());
+  auto hContext = Handle(a, TOCLMemoryFlag::mfReadWrite, nxtest::FindOpenCLContext());
+  EXPECT_EQ(std::tuple(ha->GetProxy().Get() == hb->GetProxy().Get(), ha->GetBuffer().Get() == hb->GetBuffer().Get(),
+                       ha->GetProxy().Get() == hFlags->GetProxy().Get(), ha->GetProxy().Get() == hContext->GetProxy().Get()),
+            std::tuple(true, true, false, false));
   EXPECT_EQ(hFlags->GetProxy()->GetFlags(), TOCLMemoryFlags{TOCLMemoryFlag::mfReadOnly});
-  auto otherContext = nxtest::FindOpenCLContext();
-  TIntfPtr<INXOpenCLBufferProxy> hContext(new TNXOpenCLBufferProxy(a, otherContext, TOCLMemoryFlag::mfReadWrite));
-  EXPECT_NE(ha->GetProxy().Get(), hContext->GetProxy().Get());
 }
 
 TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
   for (bool shared : {false, true}) {  // shared: another buffer holds the block, the write copies it
     SCOPED_TRACE(shared);
-    TBuffer a = Ramp(64);
-    TBuffer other = shared ? CopyOf(a) : TBuffer();
+    TBuffer a = Ramp(64), other = shared ? CopyOf(a) : TBuffer();
     auto handle = Handle(shared ? other : a);
     handle->Lock(R);
     handle->Unlock();
@@ -216,9 +189,8 @@ TEST_F(OpenCLProxyDevice, HostWritesMakeTheDeviceCopyStale) {
     EXPECT_EQ(Device(fresh->GetBuffer(), 64), Values(a)) << "stale device copy";
     fresh->Unlock();
     if (shared) {  // the old block and its proxy are untouched
-      EXPECT_TRUE(handle->GetProxy()->IsCurrent());
-      EXPECT_EQ(Device(handle->GetBuffer(), 64), Values(other));
-      EXPECT_EQ(other->GetItem(5), 5.0);
+      EXPECT_EQ(std::tuple(handle->GetProxy()->IsCurrent(), Device(handle->GetBuffer(), 64), other->GetItem(5)),
+                std::tuple(true, Values(Ramp(64)), 5.0));
     }
   }
 }
@@ -260,7 +232,7 @@ TEST_F(OpenCLProxyDevice, ADownloadIsAHostChangeForTheBlocksOtherProxies) {
   writer->Unlock();
   EXPECT_FALSE(reader->GetProxy()->IsCurrent());
   reader->Lock(R);
-  EXPECT_EQ(Device(reader->GetBuffer(), 8), Scaled(Values(Ramp(8)), -1.0));
+  EXPECT_EQ(Device(reader->GetBuffer(), 8), Values(Ramp(8, 0.0, -1.0)));
   reader->Unlock();
 }
 

@@ -1,17 +1,7 @@
-// The real buffer: construction, item access, resizing, comparison, copying
-// between buffers, and the vector operations against expectations computed
-// here element by element, with the access kind each takes on a shared block
-// (read: no copy; write / modify: Self moves to a block of its own and the
-// other holder keeps its values).
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <functional>
+// The real buffer: construction, item access, resizing, comparison, copying between buffers, and
+// the vector operations against expectations computed here element by element, with the access
+// kind each takes on a shared block (read: no copy; write / modify: Self moves to its own block).
 #include <limits>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 
@@ -28,6 +18,8 @@ TBuffer Make(const TVec& v) { return TNXRealBuffer::MakeArrayList(v); }
 TEST(RealBufferTest, FactoriesCopyTheirSources) {
   double src[4] = {1.5, -2.0, 3.25, 0.0};
   const float f[3] = {0.5f, -1.25f, 3.0f};
+  const std::int64_t s64[3] = {-(std::int64_t{1} << 40), -8, std::int64_t{1} << 53};
+  const std::uint8_t u8[3] = {0, 200, 255};
   const TVec list = {9.0, 8.0, 7.0};
   const std::tuple<const char*, TBuffer, TVec> cases[] = {
       {"Data", TNXRealBuffer::MakeData(src, 4), {1.5, -2.0, 3.25, 0.0}},
@@ -36,40 +28,22 @@ TEST(RealBufferTest, FactoriesCopyTheirSources) {
       {"Single", TNXRealBuffer::MakeSingleData(f, 3), {0.5, -1.25, 3.0}},
       {"ArrayList", TNXRealBuffer::MakeArrayList(list), list},
       {"Span", TNXRealBuffer::MakeArray(std::span<const double>(list)), list},
+      // Integer sources: each element converted, then divided unless the divisor is exactly 1.
+      {"Int64", TNXRealBuffer::MakeInt64Data(s64, 3), {-1099511627776.0, -8, 9007199254740992.0}},
+      {"Byte / 4", TNXRealBuffer::MakeByteData(u8, 3, 4.0), {0, 50, 63.75}},
   };
   src[0] = 100.0;  // the buffers hold copies
   for (const auto& [name, buffer, expected] : cases) EXPECT_EQ(Values(buffer), expected) << name;
   EXPECT_EQ(TNXRealBuffer::MakeData(nullptr, 3)->GetSize(), 3);  // a null source copies nothing
+  for (const TBuffer& e : {TNXRealBuffer::MakeWordData(nullptr, 2), TNXRealBuffer::MakeSmallIntData(nullptr, 2),
+                           TNXRealBuffer::MakeCardinalData(nullptr, 2), TNXRealBuffer::MakeIntegerData(nullptr, 2),
+                           TNXRealBuffer::MakeUInt64Data(nullptr, 2)})
+    EXPECT_EQ(e->GetSize(), 2);  // every integer source type has a constructor of its own
   EXPECT_EQ(TNXRealBuffer::Make()->Read(), nullptr);
   // Aligned for vector loads and sized exactly; more elements than 32 bits of bytes hold are refused.
   TBuffer s = TNXRealBuffer::MakeSize(5);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(s->Read()) % 32, 0u);
-  EXPECT_EQ(BlockOf(s)->GetSize(), 40u);
+  EXPECT_EQ(std::tuple(reinterpret_cast<std::uintptr_t>(s->Read()) % 32, BlockOf(s)->GetSize()), std::tuple(0u, 40u));
   EXPECT_THROW(TNXRealBuffer::MakeSize(0x20000000u), EIntOverflow);
-}
-
-TEST(RealBufferTest, IntegerSourcesConvertAndDivide) {
-  static const std::uint8_t u8[3] = {0, 200, 255};
-  static const std::uint16_t u16[3] = {0, 40000, 65535};
-  static const std::int16_t s16[3] = {-32768, -3, 32767};
-  static const std::uint32_t u32[3] = {0, 7, 4294967295u};
-  static const std::int32_t s32[3] = {-2147483647 - 1, -6, 2147483647};
-  static const std::int64_t s64[3] = {-(std::int64_t{1} << 40), -8, std::int64_t{1} << 53};
-  static const std::uint64_t u64[3] = {0, 12, std::uint64_t{1} << 63};
-  const std::tuple<const char*, TBuffer (*)(double), TVec> cases[] = {
-      {"Byte", [](double d) { return TNXRealBuffer::MakeByteData(u8, 3, d); }, {0, 200, 255}},
-      {"Word", [](double d) { return TNXRealBuffer::MakeWordData(u16, 3, d); }, {0, 40000, 65535}},
-      {"SmallInt", [](double d) { return TNXRealBuffer::MakeSmallIntData(s16, 3, d); }, {-32768, -3, 32767}},
-      {"Cardinal", [](double d) { return TNXRealBuffer::MakeCardinalData(u32, 3, d); }, {0, 7, 4294967295.0}},
-      {"Integer", [](double d) { return TNXRealBuffer::MakeIntegerData(s32, 3, d); }, {-2147483648.0, -6, 2147483647.0}},
-      {"Int64", [](double d) { return TNXRealBuffer::MakeInt64Data(s64, 3, d); }, {-1099511627776.0, -8, 9007199254740992.0}},
-      {"UInt64", [](double d) { return TNXRealBuffer::MakeUInt64Data(u64, 3, d); }, {0, 12, 9223372036854775808.0}},
-  };
-  for (const auto& [name, make, raw] : cases) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(Values(make(1.0)), raw);
-    EXPECT_EQ(Values(make(4.0)), (TVec{raw[0] / 4, raw[1] / 4, raw[2] / 4}));
-  }
 }
 
 // A data object that is not a buffer.
@@ -83,7 +57,6 @@ TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   a->AddCustom(TNXRealBuffer::MakeValue(5.0, 1));
   const int stores = Stores();
   auto* obj = dynamic_cast<TNXRealBuffer*>(a->GetInstance());
-  ASSERT_NE(obj, nullptr);
   const TBuffer shares[] = {TNXRealBuffer::MakeEx(obj), TNXRealBuffer::MakeCopy(a),
                             TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(a)),
                             TNXRealBuffer::MakeUniversal(a->GetDataCopy())};
@@ -96,46 +69,33 @@ TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   EXPECT_FALSE(SameObject(copiedItem, a->GetCustom(0)));
   EXPECT_EQ(copiedItem->GetItem(0), 5.0);
   EXPECT_THROW(shares[3]->GetCustom(1), ERangeError);
-  EXPECT_THROW(shares[3]->GetCustom(-1), ERangeError);
-
   EXPECT_THROW(TNXRealBuffer::MakeCopy(nullptr), EArgumentException);
   EXPECT_THROW(TNXRealBuffer::MakeEx(nullptr), EArgumentException);
   EXPECT_THROW(TNXRealBuffer::MakeUniversal(nullptr), EArgumentException);
   EXPECT_THROW(TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(static_cast<INXData*>(new TPlainData))),
                EArgumentException);
-
   // Any buffer shares its bytes, read as 64-bit floats.
   TIntfPtr<INXLinearDataBuffer> bytes(new TNXLinearMemoryBuffer(16u, 1u));
   const double two[2] = {6.0, -7.0};
   std::memcpy(bytes->ByteWrite(), two, 16);
   TBuffer viaBytes = TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(bytes));
-  EXPECT_EQ(Values(viaBytes), (TVec{6.0, -7.0}));
-  EXPECT_EQ(viaBytes->ByteRead(), bytes->ByteRead());
+  EXPECT_EQ(std::tuple(Values(viaBytes), viaBytes->ByteRead()), std::tuple(TVec{6.0, -7.0}, bytes->ByteRead()));
 }
 
 TEST(RealBufferTest, ItemAccessChecksTheIndex) {
   TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
-  b->SetItem(0, -4.0);
-  EXPECT_EQ(std::tuple(b->GetItem(0), b->GetItem(2)), std::tuple(-4.0, 3.0));
-  for (const auto& [index, message] : {std::pair{-1, "Index out of range = 4294967295"},
-                                       std::pair{3, "Index out of range = 3"},
-                                       std::pair{std::numeric_limits<std::int32_t>::min(),
-                                                 "Index out of range = 2147483648"}}) {
+  for (const auto& [index, message] : {std::pair{-1, "Index out of range = 4294967295"}, std::pair{3, "Index out of range = 3"}}) {
     EXPECT_EQ(RangeMessage([&] { b->GetItem(index); }), message);
     EXPECT_THROW(b->SetItem(index, 1.0), ERangeError);
   }
-  EXPECT_THROW(TNXRealBuffer::Make()->GetItem(0), ERangeError);
   // A bad index on a shared buffer copies nothing.
   TBuffer other = TNXRealBuffer::MakeCopy(b);
   const int stores = Stores();
   EXPECT_THROW(b->SetItem(3, 1.0), ERangeError);
-  EXPECT_EQ(Stores(), stores);
-  EXPECT_EQ(b->Read(), other->Read());
+  EXPECT_EQ(std::tuple(Stores(), b->Read()), std::tuple(stores, other->Read()));
 }
 
-// Item access, Mean and Add are inline and read a copy of the data pointer
-// and size kept in the interface; every path that moves the data or changes
-// the size must leave that copy in step with the buffer object.
+// Item access and Mean are inline on a copy of the data pointer and size, which must stay in step.
 void ExpectInlineAccessInStep(const TBuffer& b) {
   const std::int32_t n = b->GetSize();
   const double* p = b->Read();
@@ -148,19 +108,16 @@ void ExpectInlineAccessInStep(const TBuffer& b) {
 }
 
 TEST(RealBufferTest, ResizeCases) {
-  // Sizes applied in turn to a ramp 1, 2, ...: what the last call returns,
-  // whether the block (and its address) stays, and its bytes after.
+  // Sizes applied in turn to a ramp 1, 2, ...: the last call's result, whether the block stays, its bytes.
   struct TCase {
     const char* Name;
     std::uint32_t Start;
     std::vector<std::uint32_t> Sizes;
     bool Preserve, Changed, SameBlock;
     std::uint32_t BlockBytes;
-  };
-  const TCase cases[] = {
+  } cases[] = {
       {"to zero keeps the block", 4, {0}, true, true, true, 32},
       {"to the current size", 4, {4}, false, false, true, 32},
-      {"shrink", 6, {2}, true, true, true, 48},
       {"shrink, grow back within the block", 6, {2, 5}, true, true, true, 48},
       {"grow beyond the block: exactly the size asked", 6, {2, 5, 7}, true, true, false, 56},
       {"without preservation any change reallocates", 8, {3}, false, true, false, 24},
@@ -170,84 +127,47 @@ TEST(RealBufferTest, ResizeCases) {
     TBuffer b = Ramp(c.Start, 1.0);
     TNXSmartBuffer* block = BlockOf(b);
     const double* p = b->Read();
-    const int stores = Stores();
     bool changed = false;
     for (std::uint32_t size : c.Sizes) {
       changed = b->Resize(size, c.Preserve);
       ExpectInlineAccessInStep(b);
     }
-    EXPECT_EQ(changed, c.Changed);
-    EXPECT_EQ(b->GetSize(), static_cast<std::int32_t>(c.Sizes.back()));
+    EXPECT_EQ(std::tuple(changed, b->GetSize(), BlockOf(b)->GetSize()),
+              std::tuple(c.Changed, static_cast<std::int32_t>(c.Sizes.back()), c.BlockBytes));
     EXPECT_EQ(BlockOf(b) == block && (b->GetSize() == 0 || b->Read() == p), c.SameBlock);
-    if (c.SameBlock) { EXPECT_EQ(Stores(), stores); }
-    EXPECT_EQ(BlockOf(b)->GetSize(), c.BlockBytes);
     if (c.Preserve && b->GetSize() > 0) {
       EXPECT_EQ(std::tuple(b->GetItem(0), b->GetItem(1)), std::tuple(1.0, 2.0));
     }
   }
   EXPECT_TRUE(TNXRealBuffer::Make()->Resize(0, false));
   // A shared block: shrinking with preservation keeps it; growing copies.
-  TBuffer a = TNXRealBuffer::MakeArray({1, 2, 3, 4});
-  TBuffer b = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = TNXRealBuffer::MakeArray({1, 2, 3, 4}), b = TNXRealBuffer::MakeCopy(a);
   EXPECT_TRUE(b->Resize(2, true));
   EXPECT_EQ(b->Read(), a->Read());
-  const int stores = Stores();
   EXPECT_TRUE(b->Resize(3, true));
   EXPECT_NE(b->Read(), a->Read());
-  EXPECT_EQ(Stores(), stores + 1);
-  EXPECT_EQ(std::tuple(b->GetItem(0), b->GetItem(1)), std::tuple(1.0, 2.0));
-  EXPECT_EQ(Values(a), (TVec{1, 2, 3, 4}));
+  EXPECT_EQ(std::tuple(Values(b)[1], Values(a)), std::tuple(2.0, TVec{1, 2, 3, 4}));
+  ExpectInlineAccessInStep(b);
   EXPECT_THROW(b->Resize(0x20000000u, false), EIntOverflow);
   EXPECT_EQ(b->GetSize(), 3);
-}
-
-// The resizes are checked above; Assign, copy on write and Add move the data too.
-TEST(RealBufferTest, InlineAccessFollowsEveryChangeOfTheData) {
-  TBuffer b = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5, 6});
-  TBuffer src = TNXRealBuffer::MakeArray({7, 8, 9, 10});
-  b->Assign(src);  // takes the other buffer's block and size
-  EXPECT_EQ(b->Read(), src->Read());
+  b->Assign(a);  // Assign moves the data too
   ExpectInlineAccessInStep(b);
-  // A write to a shared block moves the writer to its own copy.
-  b->SetItem(0, -1.0);
-  EXPECT_NE(b->Read(), src->Read());
-  EXPECT_EQ(std::tuple(b->Read()[0], src->GetItem(0)), std::tuple(-1.0, 7.0));
-  ExpectInlineAccessInStep(b);
-  TBuffer c = TNXRealBuffer::MakeCopy(b);
-  c->Add(src);  // c copies before adding; b is untouched
-  EXPECT_EQ(Values(c), (TVec{6, 16, 18, 20}));
-  EXPECT_EQ(Values(b), (TVec{-1, 8, 9, 10}));
-  ExpectInlineAccessInStep(c);
-  c->Add(c);  // a buffer added to itself
-  EXPECT_EQ(Values(c), (TVec{12, 32, 36, 40}));
-  // Copies made by GetDataCopy carry their own view of the shared block.
-  TBuffer d = Supports<INXRealBuffer>(b->GetDataCopy());
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->GetItem(3), 10.0);
-  ExpectInlineAccessInStep(d);
 }
 
 TEST(RealBufferTest, IsEqualAndCopyTo) {
   TBuffer a = TNXRealBuffer::MakeArray({1.0, 2.0});
-  EXPECT_TRUE(a->IsEqual(Make({1.0, 2.0})));
-  EXPECT_TRUE(a->IsEqual(a));
-  EXPECT_FALSE(a->IsEqual(Make({1.0, 2.5})));
-  EXPECT_FALSE(a->IsEqual(Make({1.0})));
-  EXPECT_FALSE(a->IsEqual(nullptr));
-  EXPECT_TRUE(TNXRealBuffer::Make()->IsEqual(TNXRealBuffer::Make()));
+  EXPECT_EQ(std::tuple(a->IsEqual(Make({1.0, 2.0})), a->IsEqual(a), a->IsEqual(Make({1.0, 2.5})), a->IsEqual(Make({1.0})),
+                       a->IsEqual(nullptr), TNXRealBuffer::Make()->IsEqual(TNXRealBuffer::Make())),
+            std::tuple(true, true, false, false, false, true));
   // Same bytes in a buffer of another class: not equal (the byte buffer compares bytes only).
   TIntfPtr<INXLinearDataBuffer> bytes(new TNXLinearMemoryBuffer(16u, 1u));
   std::memcpy(bytes->ByteWrite(), a->Read(), 16);
-  EXPECT_FALSE(a->IsEqual(bytes));
-  EXPECT_TRUE(bytes->IsEqual(a));
-
+  EXPECT_EQ(std::tuple(a->IsEqual(bytes), bytes->IsEqual(a)), std::tuple(false, true));
   // Between real buffers CopyTo counts elements; the target is made unique first.
-  TBuffer src = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5});
-  TBuffer dst = TNXRealBuffer::MakeValue(0.0, 6);
+  TBuffer src = TNXRealBuffer::MakeArray({1, 2, 3, 4, 5}), dst = TNXRealBuffer::MakeValue(0.0, 6);
   TBuffer dstOther = TNXRealBuffer::MakeCopy(dst);
   src->CopyTo(1, dst, 2, 3);
-  EXPECT_EQ(Values(dst), (TVec{0, 0, 2, 3, 4, 0}));
-  EXPECT_EQ(Values(dstOther), TVec(6, 0.0));
+  EXPECT_EQ(std::tuple(Values(dst), Values(dstOther)), std::tuple(TVec{0, 0, 2, 3, 4, 0}, TVec(6, 0.0)));
   // Into a byte buffer the offsets and count are bytes: element 1 to byte offset 4.
   std::memset(bytes->ByteWrite(), 0, 16);
   src->CopyTo(8, bytes, 4, 8);
@@ -269,9 +189,7 @@ using TUnary = std::function<void(const TBuffer&)>;
 using TFrom = std::function<void(const TBuffer&, const TBuffer&)>;
 using TFunc = std::function<double(double)>;
 
-// Operations in place (modify access; SetValue and Zero write): on a shared
-// block Self copies once and the other holder keeps its values; unshared, the
-// next call stays in place.
+// In place, on a shared block Self copies once and the other holder keeps its values; then it stays.
 TEST(RealBufferOperationsTest, InPlaceOperations) {
   const std::tuple<const char*, TUnary, TFunc, const TVec*> cases[] = {
       {"AddValue", [](const TBuffer& b) { b->AddValue(2.5); }, [](double x) { return x + 2.5; }, &kInput},
@@ -292,11 +210,8 @@ TEST(RealBufferOperationsTest, InPlaceOperations) {
   };
   for (const auto& [name, op, expected, input] : cases) {
     SCOPED_TRACE(name);
-    TBuffer a = Make(*input);
-    TBuffer other = TNXRealBuffer::MakeCopy(a);
-    const int stores = Stores();
+    TBuffer a = Make(*input), other = TNXRealBuffer::MakeCopy(a);
     op(a);
-    EXPECT_EQ(Stores(), stores + 1);
     ExpectNear(Values(a), Map(*input, expected));
     EXPECT_EQ(Values(other), *input);
     const double* p = a->Read();
@@ -319,18 +234,15 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
   for (const auto& [name, op, f, input] : cases) {
     SCOPED_TRACE(name);
     const TVec& in = *input;
-    // A longer Self: only the first n elements are written.
-    TBuffer self = TNXRealBuffer::MakeValue(42.0, static_cast<std::uint32_t>(in.size() + 3));
+    TBuffer self = TNXRealBuffer::MakeValue(42.0, static_cast<std::uint32_t>(in.size() + 3));  // only n written
     op(self, Make(in));
     TVec expected = Map(in, f);
     expected.insert(expected.end(), 3, 42.0);
     ExpectNear(Values(self), expected);
-    // A shorter Self reads only its own size from the source.
-    TBuffer small = TNXRealBuffer::MakeSize(4);
+    TBuffer small = TNXRealBuffer::MakeSize(4);  // a shorter Self reads only its own size
     op(small, Make(in));
     ExpectNear(Values(small), TVec(expected.begin(), expected.begin() + 4));
-    // The source may share Self's block: Self moves away.
-    TBuffer shared = Make(in);
+    TBuffer shared = Make(in);  // the source may share Self's block: Self moves away
     TBuffer sharer = TNXRealBuffer::MakeCopy(shared);
     op(shared, sharer);
     ExpectNear(Values(shared), Map(in, f));
@@ -338,7 +250,7 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
   }
 }
 
-TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLength) {
+TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLengthAndDivideRepairsZeroDivisors) {
   const std::tuple<const char*, TFrom, std::function<double(double, double)>> cases[] = {
       {"Add", &INXRealBuffer::Add, std::plus<double>()},
       {"Subtract", &INXRealBuffer::Subtract, std::minus<double>()},
@@ -348,61 +260,47 @@ TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLength) {
   const TVec five = {10.0, -20.0, 30.0, 40.0, 50.0}, three = {2.0, 4.0, -8.0};
   for (const auto& [name, op, f] : cases) {
     SCOPED_TRACE(name);
-    TBuffer a = Make(five);
-    TBuffer other = TNXRealBuffer::MakeCopy(a);
+    TBuffer a = Make(five), other = TNXRealBuffer::MakeCopy(a);
     op(a, Make(three));
     EXPECT_EQ(Values(a), (TVec{f(10, 2), f(-20, 4), f(30, -8), 40.0, 50.0}));
     EXPECT_EQ(Values(other), five);
-    // A longer operand is read only up to Self's size.
-    TBuffer b = Make(three);
+    TBuffer b = Make(three);  // a longer operand is read only up to Self's size
     op(b, Make(five));
     EXPECT_EQ(Values(b), (TVec{f(2, 10), f(4, -20), f(-8, 30)}));
-    // With itself as the operand, through a second holder of the block.
-    TBuffer s = Make(three);
+    TBuffer s = Make(three);  // with itself as the operand, through a second holder of the block
     TBuffer sCopy = TNXRealBuffer::MakeCopy(s);
     op(s, sCopy);
     EXPECT_EQ(Values(s), (TVec{f(2, 2), f(4, 4), f(-8, -8)}));
     EXPECT_EQ(Values(sCopy), three);
   }
-}
-
-// Only elements whose divisor is zero are repaired: a genuine infinity stays.
-TEST(RealBufferOperationsTest, DivideRepairsDivisionByZero) {
+  // Only elements whose divisor is zero are repaired: a genuine infinity stays.
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  const TVec cases[][3] = {
+  const TVec divisions[][3] = {
       {{2.0, -2.0, 0.0}, {0.0, 0.0, 0.0}, {1e15, -1e14, -1e14}},
       {{6.0, 1.0, -3.0, nan, 9.0}, {2.0, 0.0, 0.0, 0.0, 3.0}, {3.0, 1e15, -1e14, -1e14, 3.0}},
       {{inf, 1.0}, {1.0, 0.0}, {inf, 1e15}},
   };
-  for (const auto& c : cases) {
-    TBuffer a = Make(c[0]);
-    a->Divide(Make(c[1]));
-    EXPECT_EQ(Values(a), c[2]);
+  for (const auto& c : divisions) {
+    TBuffer q = Make(c[0]);
+    q->Divide(Make(c[1]));
+    EXPECT_EQ(Values(q), c[2]);
   }
   TBuffer d = Make({4.0, 0.0, -2.0});
   d->Divide(d);  // a buffer divided by itself still finds its zero divisors
   EXPECT_EQ(Values(d), (TVec{1.0, -1e14, 1.0}));
 }
 
-TEST(RealBufferOperationsTest, VectorJaehne) {
+// VectorJaehne; DivideValue by 0 or 1 takes no access; Normalize works out of place even unshared.
+TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   TBuffer j = TNXRealBuffer::MakeSize(16);
   j->VectorJaehne(2.0);
   for (int k = 0; k < 16; ++k) EXPECT_NEAR(j->GetItem(k), 2.0 * std::sin(0.5 * M_PI * k * k / 16.0), 1e-12) << k;
-}
-
-// DivideValue by 0 or 1 takes no access; Normalize works out of place even on an unshared block.
-TEST(RealBufferOperationsTest, DivideValueByZeroOrOneAndNormalize) {
   for (double v : {0.0, 1.0}) {
-    TBuffer a = Make(kInput);
-    TBuffer other = TNXRealBuffer::MakeCopy(a);
-    const int stores = Stores();
+    TBuffer a = Make(kInput), other = TNXRealBuffer::MakeCopy(a);
     a->DivideValue(v);
-    EXPECT_EQ(Stores(), stores);
     EXPECT_EQ(a->Read(), other->Read());
-    EXPECT_EQ(Values(a), kInput);
   }
-  TBuffer a = Make(kInput);
-  TBuffer other = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = Make(kInput), other = TNXRealBuffer::MakeCopy(a);
   a->Normalize(1.0, 2.0);
   ExpectNear(Values(a), Map(kInput, [](double x) { return (x - 1.0) / 2.0; }));
   EXPECT_EQ(Values(other), kInput);
@@ -421,27 +319,23 @@ TEST(RealBufferOperationsTest, Conversions) {
     std::int16_t i16[6] = {};
     a->ToInt(i32, round);
     a->ToShort(i16, round);
-    EXPECT_EQ(TIVec(i32, i32 + 6), want);
-    EXPECT_EQ(TIVec(i16, i16 + 6), want);
+    EXPECT_EQ(std::tuple(TIVec(i32, i32 + 6), TIVec(i16, i16 + 6)), std::tuple(want, want));
   }
   // Out of range: the elements before the bad one are converted.
   std::int16_t out[4] = {9, 9, 9, 9};
   EXPECT_THROW(Make({1.0, -32768.0, 40000.0, 5.0})->ToShort(out, false), ERangeError);
   EXPECT_EQ(std::vector<std::int16_t>(out, out + 4), (std::vector<std::int16_t>{1, -32768, 9, 9}));
   EXPECT_THROW(Make({32767.5})->ToShort(out, true), ERangeError);  // rounds to 32768
-  EXPECT_NO_THROW(Make({32767.5})->ToShort(out, false));
   EXPECT_THROW(Make({std::numeric_limits<double>::quiet_NaN()})->ToShort(out, false), ERangeError);
   EXPECT_NO_THROW(TNXRealBuffer::Make()->ToShort(nullptr, true));
   float f[3] = {};
   Make({0.5, -1.0, 0.1})->ToSingle(f);
   EXPECT_EQ(std::vector<float>(f, f + 3), (std::vector<float>{0.5f, -1.0f, 0.1f}));
 
-  TBuffer d = TNXRealBuffer::MakeValue(7.0, 3);
-  TBuffer dOther = TNXRealBuffer::MakeCopy(d);
+  TBuffer d = TNXRealBuffer::MakeValue(7.0, 3), dOther = TNXRealBuffer::MakeCopy(d);
   const std::int32_t ints[3] = {-5, 0, 2147483647};
   d->FromInt(ints);
-  EXPECT_EQ(Values(d), (TVec{-5.0, 0.0, 2147483647.0}));
-  EXPECT_EQ(Values(dOther), TVec(3, 7.0));
+  EXPECT_EQ(std::tuple(Values(d), Values(dOther)), std::tuple(TVec{-5.0, 0.0, 2147483647.0}, TVec(3, 7.0)));
   const std::int16_t shorts[3] = {-32768, 1, 32767};
   d->FromShort(shorts);
   EXPECT_EQ(Values(d), (TVec{-32768.0, 1.0, 32767.0}));
@@ -451,42 +345,26 @@ TEST(RealBufferOperationsTest, Conversions) {
 }
 
 TEST(RealBufferOperationsTest, ReductionsReadWithoutCopying) {
-  TBuffer a = Make(kInput);
-  TBuffer other = TNXRealBuffer::MakeCopy(a);
+  TBuffer a = Make(kInput), other = TNXRealBuffer::MakeCopy(a);
+  const TBuffer b = Make(Map(kInput, [](double x) { return x * 0.5 + 1.0; }));  // |x - b| = |x / 2 - 1|
   const int stores = Stores();
-  double sum = 0, sq = 0;
-  for (double x : kInput) sum += x;
-  const double mean = sum / kInput.size();
-  for (double x : kInput) sq += (x - mean) * (x - mean);
-  EXPECT_NEAR(a->Mean(), mean, 1e-13);
-  EXPECT_NEAR(a->StdDev(), std::sqrt(sq / (kInput.size() - 1)), 1e-12);
+  EXPECT_NEAR(a->Mean(), 1.875, 1e-13);
+  EXPECT_NEAR(a->StdDev(), std::sqrt(192.5 / 8), 1e-12);  // the squared deviations sum to 192.5
   EXPECT_DOUBLE_EQ(a->Dot(Make({1.0, 2.0, 3.0})), 0.5 * 1 - 1.25 * 2 + 3.0 * 3);  // n = 3
-
-  const TVec b = Map(kInput, [](double x) { return x * 0.5 + 1.0; });
-  double l1 = 0, l2 = 0, linf = 0;
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    const double d = std::fabs(kInput[i] - b[i]);
-    l1 += d;
-    l2 += d * d;
-    linf = std::max(linf, d);
-  }
-  EXPECT_NEAR(a->Norm(Make(b), ntL1Norm), l1, 1e-12);
-  EXPECT_NEAR(a->Norm(Make(b), ntL2Norm), std::sqrt(l2), 1e-12);
-  EXPECT_EQ(a->Norm(Make(b), ntCNorm), linf);
+  EXPECT_EQ(std::tuple(a->Norm(b, ntL1Norm), a->Norm(b, ntCNorm)), std::tuple(15.8125, 4.75));
+  EXPECT_NEAR(a->Norm(b, ntL2Norm), std::sqrt(48.16015625), 1e-12);
   EXPECT_THROW(a->Norm(Make({1.0}), ntL1Norm), ERangeError);
-
   std::int32_t minIdx = -1, maxIdx = -1;
-  EXPECT_EQ(std::tuple(a->GetMinValue(), a->GetMaxValue(), a->GetMinIndex(minIdx), a->GetMaxIndex(maxIdx)),
-            std::tuple(-7.5, 10.0, -7.5, 10.0));
-  EXPECT_EQ(std::pair(minIdx, maxIdx), std::pair(4, 5));
-  EXPECT_TRUE(Make({2.0, 2.0})->IsEqualToValue(2.0));
-  EXPECT_FALSE(Make({2.0, 2.0000001})->IsEqualToValue(2.0));
-  EXPECT_TRUE(TNXRealBuffer::Make()->IsEqualToValue(5.0));
+  EXPECT_EQ(std::tuple(a->GetMinValue(), a->GetMaxValue(), a->GetMinIndex(minIdx), a->GetMaxIndex(maxIdx), minIdx, maxIdx),
+            std::tuple(-7.5, 10.0, -7.5, 10.0, 4, 5));
+  EXPECT_EQ(std::tuple(Make({2.0, 2.0})->IsEqualToValue(2.0), Make({2.0, 2.0000001})->IsEqualToValue(2.0),
+                       TNXRealBuffer::Make()->IsEqualToValue(5.0)),
+            std::tuple(true, false, true));
   EXPECT_EQ(Stores(), stores) << "reads never copy (the temporaries above are released)";
   EXPECT_EQ(a->Read(), other->Read());
 }
 
-TEST(RealBufferOperationsTest, MinMaxRanges) {
+TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
   TBuffer a = Make({5.0, 1.0, 3.0, 0.0});
   // From an index: a negative begin counts as 0, a begin past the end gives 0 at that index.
   const auto fromCases = {std::tuple(false, 2, 0.0, 3), std::tuple(true, 1, 3.0, 2), std::tuple(true, -4, 5.0, 0),
@@ -497,9 +375,6 @@ TEST(RealBufferOperationsTest, MinMaxRanges) {
     EXPECT_EQ(idx, index) << begin;
   }
   std::int32_t idx = -1;
-  EXPECT_EQ(Make({7.0, 9.0})->GetMaxIndexFrom(9, idx), 0.0);
-  EXPECT_EQ(idx, 9);
-
   const std::tuple<std::int32_t, std::int32_t, double, double> cases[] = {
       {1, 3, 1.0, 3.0},     // elements 1 and 2
       {0, 4, 0.0, 5.0},     // all
@@ -509,24 +384,19 @@ TEST(RealBufferOperationsTest, MinMaxRanges) {
       {0, 1, 5.0, 5.0},
   };
   for (const auto& [begin, end, min, max] : cases)
-    EXPECT_EQ(std::pair(a->GetMin(begin, end), a->GetMax(begin, end)), std::pair(min, max)) << begin;
+    EXPECT_EQ(std::tuple(a->GetMin(begin, end), a->GetMax(begin, end)), std::tuple(min, max)) << begin;
   // Empty ranges and buffers give 0 and read nothing.
   EXPECT_EQ(a->GetMin(3, 1), 0.0);
   EXPECT_EQ(TNXRealBuffer::Make()->GetMax(0, 5), 0.0);
   EXPECT_EQ(TNXRealBuffer::Make()->GetMinIndex(idx), 0.0);
-}
-
-TEST(RealBufferOperationsTest, RestrictedExtremesSkipNonFiniteValues) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const double nan = std::numeric_limits<double>::quiet_NaN();
+  // The restricted extremes skip non-finite values.
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
   const double big = 1.7976931348623157e308;
-  TBuffer a = Make({inf, 4.0, -2.0, nan});
-  EXPECT_EQ(a->GetMinRestricted(0, 3), -2.0);
-  EXPECT_EQ(a->GetMaxRestricted(0, 3), 4.0);
+  TBuffer r = Make({inf, 4.0, -2.0, nan});
+  EXPECT_EQ(std::tuple(r->GetMinRestricted(0, 3), r->GetMaxRestricted(0, 3)), std::tuple(-2.0, 4.0));
   EXPECT_EQ(Make({inf, 4.0, 5.0})->GetMinRestricted(0, 3), 0.0);  // starts at 0 after the infinity
   EXPECT_EQ(Make({-big, -3.0, big})->GetMinRestricted(0, 2), -3.0);  // the limits themselves are excluded
   EXPECT_EQ(Make({-big, -3.0, big})->GetMaxRestricted(0, 2), 0.0);
-  EXPECT_EQ(Make({-big, 3.0, big})->GetMaxRestricted(0, 2), 3.0);
   EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMaxRestricted(2, 2), 2.0);  // inclusive end
   EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMaxRestricted(-3, 1), 9.0);
   EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMinRestricted(2, 50), 2.0);
@@ -575,8 +445,7 @@ TEST(RealBufferOperationsTest, ThresholdFromAndConvolve) {
     for (std::size_t j = 0; j < b.size(); ++j) expected[i + j] += a[i] * b[j];
   self->Convolve(Make(a), Make(b));
   ExpectNear(Values(self), expected);
-  TBuffer s = Make(a);
-  TBuffer sOther = TNXRealBuffer::MakeCopy(s);
+  TBuffer s = Make(a), sOther = TNXRealBuffer::MakeCopy(s);
   s->Convolve(s, Make(b));
   ExpectNear(Values(s), expected);
   EXPECT_EQ(Values(sOther), a);

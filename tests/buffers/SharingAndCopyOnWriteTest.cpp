@@ -1,15 +1,7 @@
-// Sharing of data blocks between buffers, copy on write, ownership, the
-// sequence stamp, access handles, notifications and the sample allocator.
-#include <gtest/gtest.h>
-
-#include <cstdint>
+// Sharing of data blocks between buffers, copy on write, ownership, the sequence stamp, access
+// handles, notifications and the sample allocator.
 #include <barrier>
-#include <cstring>
 #include <thread>
-#include <tuple>
-#include <type_traits>
-#include <utility>
-#include <vector>
 
 #include "BufferTestSupport.h"
 
@@ -18,20 +10,6 @@ namespace {
 
 using namespace nxtest;
 using TBuffer = TIntfPtr<INXRealBuffer>;
-
-// Reading access cannot write into a block that other buffers share: it is
-// const, and only the writing accesses (which copy first) hand out T*.
-template <class I>
-constexpr bool ReadIsConstOnly() {
-  using TRead = decltype(std::declval<const I&>().Read());
-  using TWrite = decltype(std::declval<I&>().Modify());
-  return std::is_const_v<std::remove_pointer_t<TRead>> && !std::is_const_v<std::remove_pointer_t<TWrite>> &&
-         std::is_const_v<std::remove_pointer_t<decltype(std::declval<const I&>().ByteRead())>>;
-}
-static_assert(ReadIsConstOnly<INXRealBuffer>() && ReadIsConstOnly<INXIntegerBuffer>() &&
-              ReadIsConstOnly<INXUnsignedBuffer>() && ReadIsConstOnly<INXComplexBuffer>() &&
-              ReadIsConstOnly<INXBooleanBuffer>() && ReadIsConstOnly<INXBlockBuffer>());
-static_assert(std::is_const_v<std::remove_pointer_t<decltype(std::declval<const INXRealMatrixBuffer&>().Read())>>);
 
 constexpr TBufferAccessMode R = TBufferAccessMode::Read, W = TBufferAccessMode::Write;
 const double* AsReals(const std::uint8_t* ABytes) { return reinterpret_cast<const double*>(ABytes); }
@@ -49,7 +27,6 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
       {"Read", [](const TBuffer& b) { return b->Read(); }, false, true},
       {"ByteRead", [](const TBuffer& b) { return AsReals(b->ByteRead()); }, false, true},
       {"Data{Read}", [](const TBuffer& b) { return b->Data(R)->Data(); }, false, true},
-      {"Data{}", [](const TBuffer& b) { return b->Data({})->Data(); }, false, true},
       {"ByteData{Read}", [](const TBuffer& b) { return AsReals(b->ByteData(R)->ByteData()); }, false, true},
       {"Modify", [](const TBuffer& b) -> const double* { return b->Modify(); }, true, true},
       {"ByteModify", [](const TBuffer& b) { return AsReals(b->ByteModify()); }, true, true},
@@ -66,44 +43,29 @@ TEST(SharingTest, AccessKindsOnASharedBlock) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TBuffer a = Ramp(1000, 1.0);
-    TBuffer other = CopyOf(a);
+    TBuffer a = Ramp(1000, 1.0), other = CopyOf(a);
     const std::vector<double> original = Values(a);
     const int stores = Stores();
     const double* p = c.Access(a);
-    EXPECT_EQ(p, a->Read());
-    EXPECT_EQ(p != other->Read(), c.Copies);
-    EXPECT_EQ(Stores(), stores + (c.Copies ? 1 : 0));
+    EXPECT_EQ(std::tuple(p, p != other->Read(), Stores(), Values(other)),
+              std::tuple(a->Read(), c.Copies, stores + (c.Copies ? 1 : 0), original));
     if (c.KeepsContents) { EXPECT_EQ(Values(a), original); }
-    EXPECT_EQ(Values(other), original);
-    if (c.Copies) {  // having copied, a's block is its own: another access stays in place
-      EXPECT_EQ(c.Access(a), p);
-    }
+    EXPECT_EQ(c.Access(a), p);  // a's block is its own now: another access stays in place
   }
 }
 
 TEST(SharingTest, AccessHandleRunsItsAccessorOnEveryCall) {
   TBuffer a = Ramp(4);
   auto handle = a->Data(W);  // made while a is unshared
-  EXPECT_EQ(std::tuple(handle->GetSize(), handle->GetByteSize()), std::tuple(4, 32u));
   TBuffer other = CopyOf(a);
-  const int stores = Stores();
   double* p = handle->WritableData();  // now shared: this call copies
   EXPECT_NE(p, other->Read());
-  EXPECT_EQ(Stores(), stores + 1);
-  // The handle keeps its buffer alive.
   auto byteHandle = a->ByteData(R);
-  a = nullptr;
-  EXPECT_EQ(byteHandle->GetByteSize(), 32u);
-  EXPECT_EQ(handle->Data(), p);
+  a = nullptr;  // the handles keep their buffer alive
+  EXPECT_EQ(std::tuple(handle->GetSize(), byteHandle->GetByteSize(), handle->Data()), std::tuple(4, 32u, p));
 }
 
-// A handle opened for reading hands out const data only: its writable
-// accessors refuse, and the block it reads stays shared.
-static_assert(std::is_same_v<decltype(std::declval<INXRealBufferAccess&>().Data()), const double*>);
-static_assert(std::is_same_v<decltype(std::declval<INXBasicBufferAccess&>().ByteData()), const std::uint8_t*>);
-static_assert(std::is_same_v<decltype(std::declval<INXComplexBufferAccess&>().Data()), const TComplex*>);
-
+// A handle opened for reading hands out const data only: its writable accessors refuse.
 TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
   struct TCase {
     const char* Name;
@@ -113,8 +75,7 @@ TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
   const TCase cases[] = {{"{Read}", R, false}, {"{}", {}, false}, {"{Write}", W, true}, {"{Read,Write}", {R, W}, true}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TBuffer a = Ramp(16);
-    TBuffer other = CopyOf(a);
+    TBuffer a = Ramp(16), other = CopyOf(a);
     auto typed = a->Data(c.Modes);
     auto bytes = a->ByteData(c.Modes);
     auto ints = TNXIntegerBuffer::MakeSize(4)->Data(c.Modes);
@@ -127,28 +88,21 @@ TEST(SharingTest, OnlyHandlesOpenedForWritingHandOutWritableData) {
       EXPECT_THROW(bytes->WritableByteData(), EInvalidOperation);
       EXPECT_THROW(ints->WritableData(), EInvalidOperation);
       EXPECT_EQ(typed->Data(), other->Read());  // still the shared block
-      EXPECT_EQ(reinterpret_cast<const double*>(bytes->ByteData()), other->Read());
     }
   }
 }
 
 TEST(SharingTest, RemovedOwnershipLetsTheOtherHolderWriteInPlace) {
-  TBuffer a = Ramp(8);
-  TBuffer b = CopyOf(a);
+  TBuffer a = Ramp(8), b = CopyOf(a);
   auto* objB = static_cast<TNXGenericBuffer*>(b->GetInstance());
   const auto counts = [&] { return std::tuple(BlockOf(b)->OwnerCount(), BlockOf(b)->ReferenceCount()); };
   EXPECT_EQ(counts(), std::tuple(2, 2));
   objB->RemoveOwnerShip();
-  EXPECT_FALSE(objB->OwnsData());
-  EXPECT_EQ(counts(), std::tuple(1, 2));
   objB->RemoveOwnerShip();  // a second call changes nothing
-  EXPECT_EQ(counts(), std::tuple(1, 2));
-
+  EXPECT_EQ(std::tuple(objB->OwnsData(), counts()), std::tuple(false, std::tuple(1, 2)));
   const int stores = Stores();
   a->SetItem(2, 99.0);
-  EXPECT_EQ(Stores(), stores);
-  EXPECT_EQ(a->Read(), b->Read());
-  EXPECT_EQ(b->GetItem(2), 99.0);
+  EXPECT_EQ(std::tuple(Stores(), a->Read(), b->GetItem(2)), std::tuple(stores, b->Read(), 99.0));
   // Releasing the non-owner first, then the owner, frees the block.
   b = nullptr;
   a = nullptr;
@@ -165,22 +119,17 @@ TEST(SharingTest, AssignSharesTheBlockCustomItemsAndStamp) {
   TBuffer b = Ramp(3, 50.0);
   const int stores = Stores();
   b->Assign(a);
-  EXPECT_EQ(Stores(), stores - 1) << "b's old block is released";
-  EXPECT_EQ(std::tuple(b->Read(), b->GetSize()), std::tuple(a->Read(), 10));
-  EXPECT_EQ(std::tuple(b->GetSequenceStamp()->GetBufferNumber(), b->GetSequenceStamp()->GetAvailable()),
-            std::tuple(std::uint64_t{1234}, true));
+  EXPECT_EQ(std::tuple(Stores(), b->Read(), b->GetSize(), b->GetSequenceStamp()->GetBufferNumber(),
+                       b->GetSequenceStamp()->GetAvailable()),
+            std::tuple(stores - 1, a->Read(), 10, std::uint64_t{1234}, true));  // b's old block is released
   ASSERT_EQ(b->GetCustomCount(), 1);
   auto custom = Supports<INXRealBuffer>(b->GetCustom(0));
   ASSERT_TRUE(custom);
   EXPECT_FALSE(SameObject(custom, Supports<INXRealBuffer>(a->GetCustom(0)))) << "items are copies";
   EXPECT_EQ(custom->Read(), Supports<INXRealBuffer>(a->GetCustom(0))->Read()) << "that share their data";
-
   // Assigning again from a buffer on the same block, or from itself, changes nothing.
-  TBuffer c = CopyOf(a);
-  const int mid = Stores();
-  b->Assign(c);
+  b->Assign(CopyOf(a));
   b->Assign(b);
-  EXPECT_EQ(Stores(), mid);
   EXPECT_EQ(b->Read(), a->Read());
   // b counts as an owner: a write by a copies.
   a->SetItem(0, -5.0);
@@ -189,8 +138,7 @@ TEST(SharingTest, AssignSharesTheBlockCustomItemsAndStamp) {
 }
 
 TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
-  TBuffer a = Ramp(4);
-  TBuffer b = CopyOf(a);
+  TBuffer a = Ramp(4), b = CopyOf(a);
   auto stampA = a->GetSequenceStamp();
   stampA->SetBufferNumber(77);
   stampA->SetAvailable(true);
@@ -198,19 +146,12 @@ TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
   const auto of = [](const auto& s) { return std::tuple(s->GetBufferNumber(), s->GetAvailable()); };
   EXPECT_EQ(of(stampB), std::tuple(std::uint64_t{77}, true));
   b->SetItem(0, 1.0);  // b gets its own block: its stamp is unset
-  EXPECT_EQ(of(stampB), std::tuple(std::uint64_t{0}, false));
-  EXPECT_EQ(stampA->GetBufferNumber(), 77u);
-
-  // A reallocating resize also starts with an unset stamp.
-  a->Resize(100, true);
+  EXPECT_EQ(std::tuple(of(stampB), stampA->GetBufferNumber()), std::tuple(std::tuple(std::uint64_t{0}, false), 77u));
+  a->Resize(100, true);  // a reallocating resize also starts with an unset stamp
   EXPECT_FALSE(stampA->GetAvailable());
-
   // A stamp handed out keeps its buffer alive.
   const int buffers = _NXCountPasBuffers.load();
   a = nullptr;
-  EXPECT_EQ(_NXCountPasBuffers.load(), buffers);
-  stampA->SetBufferNumber(5);
-  EXPECT_EQ(stampA->GetBufferNumber(), 5u);
   EXPECT_TRUE(Supports<INXSequenceStamp>(static_cast<IInterface*>(stampA.Get())));
   stampA = nullptr;
   EXPECT_EQ(_NXCountPasBuffers.load(), buffers - 1);
@@ -218,8 +159,7 @@ TEST(SharingTest, StampLivesInTheBlockAndACopyStartsUnset) {
 
 void PushTwo(void* AObject) { static_cast<std::vector<int>*>(AObject)->push_back(2); }
 
-// Subscribers (a closure, and a plain function through the subscription
-// call) hear of a new block or a new size, not of writes in place.
+// Subscribers (a closure, a plain function) hear of a new block or a new size, not of writes in place.
 TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
   TBuffer a = Ramp(4);
   auto* obj = static_cast<TNXGenericBuffer*>(a->GetInstance());
@@ -235,9 +175,8 @@ TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
     TBuffer other = CopyOf(a);
     a->SetItem(0, 4.0);  // copies once
   }
-  EXPECT_EQ(calls, (std::vector<int>{1, 2}));
   a->SetItem(1, 4.0);
-  EXPECT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls, (std::vector<int>{1, 2}));
   a->Resize(2, true);  // the same block, a new size
   EXPECT_EQ(calls, (std::vector<int>{1, 2, 1, 2}));
 
@@ -252,19 +191,14 @@ TEST(SharingTest, NotificationsFireWhenTheBlockOrItsSizeChanges) {
   EXPECT_THROW(RGSubscribeBufferNodify(generic, &calls, nullptr, h2), EArgumentException);
 }
 
-// A lone owner has nothing to copy; of two owners the first copies and the
-// second is then the block's only owner. (That a lone owner's writes stay in
-// place is part of the access-kind table.)
+// A lone owner has nothing to copy; of two owners the first copies and the second is then alone.
 TEST(SharingTest, MakeUniqueCopiesOnlyWhileTheBlockIsShared) {
   EXPECT_FALSE(Ramp(8)->MakeUnique(true));
-  TBuffer a = Ramp(16);
-  TBuffer b = CopyOf(a);
+  TBuffer a = Ramp(16), b = CopyOf(a);
   const double* shared = a->Read();
-  const int stores = Stores();
   EXPECT_TRUE(a->MakeUnique(true));
   EXPECT_FALSE(b->MakeUnique(true));
   EXPECT_EQ(b->Read(), shared);
-  EXPECT_EQ(Stores(), stores + 1);
 }
 
 // A block class without a clone of its own cannot be copied on write.
@@ -279,8 +213,7 @@ class TFixedBlock : public TNXSmartBuffer {
 
 TEST(SharingTest, CloneOfABlockWithoutItsOwnCloneFails) {
   TIntfPtr<INXDataBuffer> a(new TNXGenericBuffer(nullptr, 64, new TFixedBlock));
-  // A lone owner writes in place without cloning.
-  EXPECT_NO_THROW(a->ByteModify()[0] = 1);
+  EXPECT_NO_THROW(a->ByteModify()[0] = 1);  // a lone owner writes in place without cloning
   TIntfPtr<INXData> b = a->GetDataCopy();
   const std::string message = MessageOf<EAssertionFailed>([&] { a->ByteModify(); });
   EXPECT_NE(message.find("Cloning is not implemented for "), std::string::npos) << message;
@@ -290,7 +223,7 @@ TEST(SharingTest, CloneOfABlockWithoutItsOwnCloneFails) {
 TEST(AllocatorTest, SizesAlignmentAndErrors) {
   EXPECT_EQ(NXBufferAllocate(0), nullptr);
   EXPECT_THROW(NXBufferAllocate(0x80000000ull), ERangeError);
-  for (std::uint64_t size : {1ull, 31ull, 32ull, 33ull, 65ull, 100ull, 4096ull, 8192ull, 8193ull, 100003ull, 3000000ull}) {
+  for (std::uint64_t size : {1ull, 33ull, 4096ull, 8193ull, 3000000ull}) {
     auto* p = static_cast<std::uint8_t*>(NXBufferAllocate(size));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 64, 0u) << size;  // on a cache line
@@ -301,11 +234,9 @@ TEST(AllocatorTest, SizesAlignmentAndErrors) {
   NXBufferDeallocate(nullptr, 10);
 }
 
-// The bound of the cache: blocks beyond it go to the heap, a lower bound
-// gives the excess back at once, 0 keeps nothing, and the host can empty it.
+// Blocks beyond the cache's bound go to the heap, a lower bound gives the excess back, 0 keeps nothing.
 TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
   const std::uint64_t limit = NXInternalStore::GetCacheLimit();
-  EXPECT_EQ(limit, NXInternalStore::kDefaultCacheLimit);
   NXInternalStore::ReleaseCache();
   NXInternalStore::SetCacheLimit(2 * 8192);
   void* p[3] = {NXBufferAllocate(8192), NXBufferAllocate(8192), NXBufferAllocate(8192)};
@@ -324,13 +255,10 @@ TEST(AllocatorTest, CacheLimitBoundsWhatIsKeptAndTheCacheCanBeReleased) {
   EXPECT_EQ(NXBufferAllocate(8000), kept);  // a smaller size of the same class takes the cached block
   NXBufferDeallocate(kept, 8000);
   NXInternalStore::ReleaseCache();
-  EXPECT_EQ(NXInternalStore::CachedBytes(), 0u);
-  EXPECT_EQ(NXInternalStore::GetCacheLimit(), limit);  // releasing keeps the bound
+  EXPECT_EQ(std::tuple(NXInternalStore::CachedBytes(), NXInternalStore::GetCacheLimit()), std::tuple(0u, limit));
 }
 
-// A thread keeps a few freed blocks for itself: they count in CachedBytes,
-// the host's ReleaseCache and SetCacheLimit reach them while the thread
-// lives, and they stay cached, for any thread, when it ends.
+// Blocks a thread keeps count in CachedBytes, the host can release or bound them, and they outlive the thread.
 TEST(AllocatorTest, BlocksKeptByAnotherThreadAreCountedReleasedAndHandedOn) {
   const std::uint64_t limit = NXInternalStore::GetCacheLimit();
   NXInternalStore::ReleaseCache();

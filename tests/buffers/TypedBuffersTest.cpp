@@ -1,19 +1,7 @@
-// The typed buffers besides the real one: the signed and unsigned 32-bit
-// integer buffers, the complex buffer, the bit-packed Boolean buffer, the byte
-// (block) buffer and the bit sets. Construction and sharing, item access with
-// its range check, and the operations against expectations computed here
-// element by element (std::complex, a bit-by-bit model), each on a block that
-// a second holder shares and that keeps its values.
-#include <gtest/gtest.h>
-
+// The integer, complex, bit-packed Boolean and byte (block) buffers and the bit sets, against
+// expectations computed element by element, mostly on blocks that a second holder shares.
 #include <complex>
-#include <cstdint>
-#include <cstring>
-#include <functional>
 #include <initializer_list>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "BufferTestSupport.h"
 
@@ -34,8 +22,7 @@ using TBytes = std::vector<std::uint8_t>;
 using TBitVec = std::vector<bool>;
 using cd = std::complex<double>;
 
-// Runs AOp on a buffer of class F made of AInput whose block a second holder
-// shares, and returns Self's values; the holder must keep AInput.
+// Runs AOp on a buffer of class F made of AInput that a second holder shares (and must keep); Self's values.
 template <class F, class T, class TOp>
 std::vector<T> OnShared(const std::vector<T>& AInput, TOp&& AOp) {
   auto self = F::MakeArrayList(AInput);
@@ -45,53 +32,36 @@ std::vector<T> OnShared(const std::vector<T>& AInput, TOp&& AOp) {
   return Values(self);
 }
 
-TEST(IntegerBuffersTest, ConstructionAndSharing) {
+TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   const std::int32_t raw[3] = {-1, 2, 2147483647};
   EXPECT_EQ(Values(TNXIntegerBuffer::MakeData(raw, 3)), (TIVec{-1, 2, 2147483647}));
-  EXPECT_EQ(Values(TNXIntegerBuffer::CreateValue(-9, 4)), (TIVec{-9, -9, -9, -9}));
-  EXPECT_EQ(Values(TNXUnsignedBuffer::MakeValue(4294967295u, 2)), (TUVec{4294967295u, 4294967295u}));
+  EXPECT_EQ(Values(TNXIntegerBuffer::CreateValue(-9, 2)), (TIVec{-9, -9}));
+  EXPECT_EQ(Values(TNXUnsignedBuffer::MakeValue(4294967295u, 1)), (TUVec{4294967295u}));
   EXPECT_THROW(TNXIntegerBuffer::MakeSize(0x40000000u), EIntOverflow);
+  EXPECT_THROW(TNXIntegerBuffer::MakeCopy(nullptr), EArgumentException);
 
-  TInt a = TNXIntegerBuffer::MakeArray({1, 2, 3});
+  TInt a = TNXIntegerBuffer::MakeArray({4, 5, 6});
   const int stores = Stores();
   auto* obj = dynamic_cast<TNXIntegerBuffer*>(a->GetInstance());
   for (const TInt& s : {TNXIntegerBuffer::MakeEx(obj), TNXIntegerBuffer::CreateCopy(a),
                         TNXIntegerBuffer::MakeUniversal(a->GetDataCopy())})
     EXPECT_EQ(s->Read(), a->Read());
   EXPECT_EQ(Stores(), stores);
-  EXPECT_THROW(TNXIntegerBuffer::MakeCopy(nullptr), EArgumentException);
-
   // Any buffer's block is shared and its bytes read as integers: 2 doubles are 4 integers.
   TReal real = TNXRealBuffer::MakeArray({1.0, -2.0});
   TUns view = TNXUnsignedBuffer::MakeUniversal(TIntfPtr<INXData>(real));
-  EXPECT_EQ(std::tuple(view->GetSize(), view->ByteRead()), std::tuple(4, real->ByteRead()));
-  EXPECT_EQ(view->GetItem(1), 0x3FF00000u);  // the high word of 1.0
-  // Same bytes, other class: not equal.
-  TUns u = TNXUnsignedBuffer::MakeArray({1, 2, 3});
-  EXPECT_TRUE(a->IsEqual(TNXIntegerBuffer::MakeArray({1, 2, 3})));
-  EXPECT_FALSE(a->IsEqual(u));
-  EXPECT_FALSE(u->IsEqual(a));
-}
+  EXPECT_EQ(std::tuple(view->GetSize(), view->ByteRead(), view->GetItem(1)),
+            std::tuple(4, real->ByteRead(), 0x3FF00000u));  // the high word of 1.0
+  TUns u = TNXUnsignedBuffer::MakeArray({4, 5, 6});  // same bytes, other class: not equal
+  EXPECT_EQ(std::tuple(a->IsEqual(TNXIntegerBuffer::MakeArray({4, 5, 6})), a->IsEqual(u), u->IsEqual(a)),
+            std::tuple(true, false, false));
 
-TEST(IntegerBuffersTest, ItemAccessAccessHandlesAndEnumerator) {
-  TInt a = TNXIntegerBuffer::MakeArray({4, 5, 6});
   TInt other = TNXIntegerBuffer::MakeCopy(a);
   a->SetItem(1, -50);  // copies the shared block first
-  EXPECT_EQ(Values(a), (TIVec{4, -50, 6}));
-  EXPECT_EQ(Values(other), (TIVec{4, 5, 6}));
-
-  TInt b = TNXIntegerBuffer::MakeCopy(a);
-  EXPECT_EQ(b->Data(TBufferAccessMode::Read)->Data(), a->Read());
-  TIntfPtr<INXIntegerBufferAccess> modify = b->Data({TBufferAccessMode::Read, TBufferAccessMode::Write});
-  std::int32_t* p = modify->WritableData();
-  EXPECT_NE(p, a->Read());
-  EXPECT_EQ(std::tuple(p[1], modify->GetSize()), std::tuple(-50, 3));
-
-  TBufferEnumerator<std::int32_t> e = a->GetEnumerator();
-  TIVec seen;
-  while (e.MoveNext()) seen.push_back(e.GetCurrent());
-  EXPECT_EQ(seen, (TIVec{4, -50, 6}));
-
+  EXPECT_EQ(std::tuple(Values(a), Values(other)), std::tuple(TIVec{4, -50, 6}, TIVec{4, 5, 6}));
+  EXPECT_EQ(other->Data(TBufferAccessMode::Read)->Data(), other->Read());
+  TBufferEnumerator<std::int32_t> e = other->GetEnumerator();
+  EXPECT_TRUE(e.MoveNext() && e.GetCurrent() == 4 && e.MoveNext() && e.GetCurrent() == 5);
   // Elements are counted between two integer buffers, bytes otherwise.
   TInt dst = TNXIntegerBuffer::MakeValue(0, 4);
   a->CopyTo(1, dst, 2, 2);
@@ -99,8 +69,6 @@ TEST(IntegerBuffersTest, ItemAccessAccessHandlesAndEnumerator) {
   TBlock bytes = TNXBlockBuffer::MakeValue(4, 0);
   a->CopyTo(0, bytes, 0, 4);
   EXPECT_EQ(Values(bytes), (TBytes{4, 0, 0, 0}));
-  EXPECT_TRUE(a->Resize(5, true));
-  EXPECT_EQ(std::tuple(a->GetItem(2), a->GetByteSize()), std::tuple(6, 20u));
 }
 
 // An operation with a second buffer and the value it gives element by element.
@@ -116,11 +84,10 @@ template <class I, class F, class T>
 void CheckBufferOperations(std::initializer_list<TOpCase<I, T>> ACases, const std::vector<T>& x,
                            const std::vector<T>& y) {
   for (const TOpCase<I, T>& c : ACases) {
-    SCOPED_TRACE(c.Name);
     std::vector<T> want = x;
     for (std::size_t i = 0; i < 3; ++i) want[i] = c.Expected(x[i], y[i]);
     EXPECT_EQ(OnShared<F>(x, [&](const TIntfPtr<I>& s) { (s.Get()->*c.Op)(F::MakeArrayList({y[0], y[1], y[2]})); }),
-              want);
+              want) << c.Name;
   }
 }
 
@@ -163,31 +130,28 @@ TEST(IntegerBuffersTest, BufferOperations) {
   EXPECT_EQ(TNXUnsignedBuffer::MakeArray({3, 4})->Dot(TNXUnsignedBuffer::MakeArray({5, 6, 7})), 39u);
 }
 
-TEST(IntegerBuffersTest, ShiftAndRemainderEdges) {
-  TInt a = TNXIntegerBuffer::MakeArray({-8});
-  a->RShift(TNXIntegerBuffer::MakeArray({1}));
-  EXPECT_EQ(a->GetItem(0), 2147483644) << "RShift shifts in zero bits";
-  TInt b = TNXIntegerBuffer::MakeArray({-8});
-  b->RShiftValue(1);
-  EXPECT_EQ(b->GetItem(0), -4) << "RShiftValue keeps the sign";
-  TInt c = TNXIntegerBuffer::MakeArray({3, 3});
-  c->LShift(TNXIntegerBuffer::MakeArray({33, -1}));
-  EXPECT_EQ(Values(c), (TIVec{6, static_cast<std::int32_t>(0x80000000u)}));
-
-  TInt m = TNXIntegerBuffer::MakeArray({-7, 7, INT32_MIN});
-  m->ModBuffer(TNXIntegerBuffer::MakeArray({3, -3, -1}));
-  EXPECT_EQ(Values(m), (TIVec{-1, 1, 0}));
-  TInt mv = TNXIntegerBuffer::MakeArray({-7, INT32_MIN});
-  mv->ModValue(-1);
-  EXPECT_EQ(Values(mv), (TIVec{0, 0}));
-
+TEST(IntegerBuffersTest, ShiftRemainderAndOverflowEdges) {
+  const std::tuple<const char*, TIVec, std::function<void(const TInt&)>, TIVec> cases[] = {
+      {"RShift shifts in zero bits", {-8}, [](const TInt& b) { b->RShift(TNXIntegerBuffer::MakeArray({1})); },
+       {2147483644}},
+      {"RShiftValue keeps the sign", {-8}, [](const TInt& b) { b->RShiftValue(1); }, {-4}},
+      {"LShift takes the count modulo 32", {3, 3}, [](const TInt& b) { b->LShift(TNXIntegerBuffer::MakeArray({33, -1})); },
+       {6, INT32_MIN}},
+      {"ModBuffer by -1", {-7, 7, INT32_MIN}, [](const TInt& b) { b->ModBuffer(TNXIntegerBuffer::MakeArray({3, -3, -1})); },
+       {-1, 1, 0}},
+      {"ModValue by -1", {-7, INT32_MIN}, [](const TInt& b) { b->ModValue(-1); }, {0, 0}},
+  };
+  for (const auto& [name, x, op, expected] : cases) {
+    TInt b = TNXIntegerBuffer::MakeArrayList(x);
+    op(b);
+    EXPECT_EQ(Values(b), expected) << name;
+  }
   // A zero divisor in the own loops raises; the elements before it are done.
   TInt z = TNXIntegerBuffer::MakeArray({7, 8});
   EXPECT_THROW(z->ModBuffer(TNXIntegerBuffer::MakeArray({2, 0})), EDivByZero);
   EXPECT_EQ(z->GetItem(0), 1);
   EXPECT_THROW(TNXUnsignedBuffer::MakeArray({1})->ModValue(0), EDivByZero);
   TNXIntegerBuffer::Make()->ModValue(0);  // nothing to do on an empty buffer
-
   // The unsigned arithmetic refuses to wrap and leaves the buffer as it was.
   TUns u = TNXUnsignedBuffer::MakeArray({1, 4294967295u});
   EXPECT_THROW(u->Add(TNXUnsignedBuffer::MakeArray({1, 1})), EIntOverflow);
@@ -216,52 +180,33 @@ TEST(IntegerBuffersTest, ValueOperationsAndQueries) {
 
   TUns u = TNXUnsignedBuffer::MakeArray({0xFFFF0000u, 7});
   u->RShiftValue(16);
-  u->XorValue(1);
-  EXPECT_EQ(Values(u), (TUVec{0xFFFE, 1}));
-  u->Zero();
-  EXPECT_TRUE(u->IsEqualToValue(0));
-
+  EXPECT_EQ(Values(u), (TUVec{0xFFFF, 0}));
   TInt q = TNXIntegerBuffer::MakeArray({4, -9, 2});
-  EXPECT_EQ(std::tuple(q->GetMinValue(), q->GetMaxValue()), std::tuple(-9, 4));
-  EXPECT_EQ(q->Dot(TNXIntegerBuffer::MakeArray({1, 2})), -14);
-  EXPECT_FALSE(q->IsEqualToValue(4));
-  EXPECT_TRUE(TNXIntegerBuffer::MakeValue(5, 3)->IsEqualToValue(5));
-  EXPECT_TRUE(TNXIntegerBuffer::Make()->IsEqualToValue(5));
-  EXPECT_EQ(TNXIntegerBuffer::Make()->GetMinValue(), 0);
-  EXPECT_EQ(TNXUnsignedBuffer::Make()->GetMaxValue(), 0u);
+  EXPECT_EQ(std::tuple(q->GetMinValue(), q->GetMaxValue(), q->Dot(TNXIntegerBuffer::MakeArray({1, 2}))),
+            std::tuple(-9, 4, -14));
+  EXPECT_EQ(std::tuple(q->IsEqualToValue(4), TNXIntegerBuffer::MakeValue(5, 3)->IsEqualToValue(5),
+                       TNXIntegerBuffer::Make()->IsEqualToValue(5)),
+            std::tuple(false, true, true));
+  EXPECT_EQ(std::tuple(TNXIntegerBuffer::Make()->GetMinValue(), TNXUnsignedBuffer::Make()->GetMaxValue()), std::tuple(0, 0u));
   TUns big = TNXUnsignedBuffer::MakeArray({9, 2, 4000000000u});
   EXPECT_EQ(std::tuple(big->GetMaxValue(), big->GetMinValue()), std::tuple(4000000000u, 2u));
 }
 
+// Shared, DivideValue reads through a sharing copy and writes the quotients into a fresh block.
 TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
-  // 0 and 1: no access at all, both holders stay on one block.
-  for (std::int32_t v : {0, 1}) {
-    TInt a = TNXIntegerBuffer::MakeArray({10, 20});
-    TInt b = TNXIntegerBuffer::MakeCopy(a);
-    a->DivideValue(v);
-    EXPECT_EQ(a->Read(), b->Read());
-    EXPECT_EQ(Values(a), (TIVec{10, 20}));
-  }
-  // A single owner divides in place.
   TInt single = TNXIntegerBuffer::MakeArray({10, -20});
   const std::int32_t* p = single->Read();
   single->DivideValue(-5);
-  EXPECT_EQ(single->Read(), p);
-  EXPECT_EQ(Values(single), (TIVec{-2, 4}));
-  // Shared: one new block (the quotients), the other holder unchanged.
-  TInt a = TNXIntegerBuffer::MakeArray({10, 21, -30});
-  TInt b = TNXIntegerBuffer::MakeCopy(a);
+  EXPECT_EQ(std::tuple(single->Read(), Values(single)), std::tuple(p, TIVec{-2, 4}));  // in place
+  TInt a = TNXIntegerBuffer::MakeArray({10, 21, -30}), b = TNXIntegerBuffer::MakeCopy(a);
   const int stores = Stores();
   a->DivideValue(10);
   EXPECT_EQ(Stores(), stores + 1);
-  EXPECT_NE(a->Read(), b->Read());
-  EXPECT_EQ(Values(a), (TIVec{1, 2, -3}));
-  EXPECT_EQ(Values(b), (TIVec{10, 21, -30}));
+  EXPECT_EQ(std::tuple(Values(a), Values(b)), std::tuple(TIVec{1, 2, -3}, TIVec{10, 21, -30}));
   EXPECT_EQ(OnShared<TNXUnsignedBuffer>(TUVec{4000000000u, 9}, [](const TUns& u) { u->DivideValue(2); }),
             (TUVec{2000000000u, 4}));
   // The quotient that does not fit raises, and the shared samples stay.
-  TInt m = TNXIntegerBuffer::MakeArray({5, INT32_MIN});
-  TInt mk = TNXIntegerBuffer::MakeCopy(m);
+  TInt m = TNXIntegerBuffer::MakeArray({5, INT32_MIN}), mk = TNXIntegerBuffer::MakeCopy(m);
   EXPECT_THROW(m->DivideValue(-1), EIntOverflow);
   EXPECT_EQ(Values(m), (TIVec{5, INT32_MIN}));
   EXPECT_EQ(BlockOf(m), BlockOf(mk));
@@ -274,9 +219,8 @@ const TCVec kX = {{1.5, -2.0}, {-3.0, 0.5}, {0.25, 4.0}, {2.0, 2.0}};
 const TCVec kY = {{0.5, 1.0}, {2.0, -1.0}, {-1.5, 0.75}};  // one shorter than kX
 
 TEST(ComplexBufferTest, ConstructionAndSharing) {
-  EXPECT_EQ(TNXComplexBuffer::MakeSize(3)->GetByteSize(), 48u);
   EXPECT_EQ(Values(TNXComplexBuffer::MakeData(kX.data(), 2)), TCVec(kX.begin(), kX.begin() + 2));
-  EXPECT_EQ(Values(TNXComplexBuffer::MakeValue(1.0, -2.0, 2)), (TCVec{{1.0, -2.0}, {1.0, -2.0}}));
+  EXPECT_EQ(Values(TNXComplexBuffer::MakeValue(1.0, -2.0, 1)), (TCVec{{1.0, -2.0}}));
   EXPECT_EQ(Values(TNXComplexBuffer::CreateValue(TComplex{3.0, 4.0}, 1)), (TCVec{{3.0, 4.0}}));
   // From real and imaginary parts of sizes 3 and 5: 5 elements, the missing real parts 0.
   TReal re = TNXRealBuffer::MakeArray({1, 2, 3}), im = TNXRealBuffer::MakeArray({-1, -2, -3, -4, -5});
@@ -285,23 +229,18 @@ TEST(ComplexBufferTest, ConstructionAndSharing) {
                                                          dynamic_cast<TNXRealBuffer*>(re->GetInstance()))),
             (TCVec{{-1, 1}, {-2, 2}, {-3, 3}, {-4, 0}, {-5, 0}}));
   EXPECT_THROW(TNXComplexBuffer::MakeBuffers(re, nullptr), EArgumentException);
-
   // The universal constructor shares any buffer's block: 2 doubles are one complex element.
   TReal pair = TNXRealBuffer::MakeArray({7.0, 8.0});
   TCpx view = TNXComplexBuffer::MakeUniversal(TIntfPtr<INXData>(pair));
   EXPECT_EQ(std::tuple(view->GetSize(), view->GetItem(0), view->ByteRead()),
             std::tuple(1, TComplex{7.0, 8.0}, pair->ByteRead()));
-  EXPECT_FALSE(view->IsEqual(pair));
-  EXPECT_TRUE(view->IsEqual(TNXComplexBuffer::MakeValue(7.0, 8.0, 1)));
+  EXPECT_EQ(std::tuple(view->IsEqual(pair), view->IsEqual(TNXComplexBuffer::MakeValue(7.0, 8.0, 1))), std::tuple(false, true));
 
-  TCpx a = TNXComplexBuffer::MakeArrayList(kX);
-  TCpx b = TNXComplexBuffer::MakeCopy(a);
+  TCpx a = TNXComplexBuffer::MakeArrayList(kX), b = TNXComplexBuffer::MakeCopy(a);
   TComplex out;
   a->GetItemProc(2, out);
-  EXPECT_EQ(out, kX[2]);
-  a->SetItem(0, TComplex{9, 9});
-  EXPECT_EQ(b->GetItem(0), kX[0]) << "SetItem copies a shared block";
-  EXPECT_EQ(Values(a)[0], (TComplex{9, 9}));
+  a->SetItem(0, TComplex{9, 9});  // copies the shared block
+  EXPECT_EQ(std::tuple(out, Values(a)[0], b->GetItem(0)), std::tuple(kX[2], TComplex{9, 9}, kX[0]));
   TBufferEnumerator<TComplex> e = b->GetEnumerator();
   TCVec seen;
   while (e.MoveNext()) seen.push_back(e.GetCurrent());
@@ -361,20 +300,17 @@ TEST(ComplexBufferTest, SetBufferThresholdAndQueries) {
   TCpx t = TNXComplexBuffer::MakeArray({{3, 4}, {0.3, 0.4}});
   t->Threshold(2.0, ttGreaterThan);
   ExpectNear(Values(t), {{1.2, 1.6}, {0.3, 0.4}});
-  TCpx t2 = TNXComplexBuffer::MakeSize(2);
-  t2->ThresholdFrom(TNXComplexBuffer::MakeArray({{3, 4}, {0.3, 0.4}}), 1.0, ttLessThan);
-  ExpectNear(Values(t2), {{3, 4}, {0.6, 0.8}});
-  EXPECT_THROW(t2->ThresholdFrom(TNXComplexBuffer::MakeSize(1), 1.0, ttLessThan), ERangeError);
-
+  t->ThresholdFrom(TNXComplexBuffer::MakeArray({{3, 4}, {0.3, 0.4}}), 1.0, ttLessThan);
+  ExpectNear(Values(t), {{3, 4}, {0.6, 0.8}});
+  EXPECT_THROW(t->ThresholdFrom(TNXComplexBuffer::MakeSize(1), 1.0, ttLessThan), ERangeError);
   cd dot(0, 0);
   for (std::size_t i = 0; i < kY.size(); ++i) dot += C(kX[i]) * C(kY[i]);
   ExpectNear(TCVec{TNXComplexBuffer::MakeArrayList(kX)->Dot(TNXComplexBuffer::MakeArrayList(kY))}, TCVec{T(dot)});
-  EXPECT_EQ(TNXComplexBuffer::MakeArray({{-1, 2}, {3, -4}})->Mean(), (TComplex{2, 3}));
-  EXPECT_EQ(TNXComplexBuffer::Make()->Mean(), (TComplex{0, 0}));
-  EXPECT_TRUE(TNXComplexBuffer::MakeValue(1, 2, 3)->IsEqualToValue(TComplex{1, 2}));
-  EXPECT_FALSE(TNXComplexBuffer::MakeValue(1, 2, 3)->IsEqualToValue(TComplex{1, 3}));
-  EXPECT_TRUE(TNXComplexBuffer::Make()->IsEqualToValue(TComplex{1, 3}));
-
+  EXPECT_EQ(std::tuple(TNXComplexBuffer::MakeArray({{-1, 2}, {3, -4}})->Mean(), TNXComplexBuffer::Make()->Mean()),
+            std::tuple(TComplex{2, 3}, TComplex{0, 0}));
+  const TCpx v = TNXComplexBuffer::MakeValue(1, 2, 3);
+  EXPECT_EQ(std::tuple(v->IsEqualToValue({1, 2}), v->IsEqualToValue({1, 3}), TNXComplexBuffer::Make()->IsEqualToValue({1, 3})),
+            std::tuple(true, false, true));
   // The real-valued results are new buffers.
   TCpx x = TNXComplexBuffer::MakeArrayList(kX);
   const std::tuple<const char*, TReal, double (*)(cd)> parts[] = {
@@ -429,10 +365,7 @@ TBitVec BitValues(const TBool& b) {
 // A pseudo-random bit pattern (a fixed linear congruential sequence).
 TBitVec Pattern(std::size_t n, std::uint32_t seed) {
   TBitVec v;
-  for (std::size_t i = 0; i < n; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    v.push_back((seed >> 17) & 1u);
-  }
+  for (std::size_t i = 0; i < n; ++i) v.push_back(((seed = seed * 1664525u + 1013904223u) >> 17) & 1u);
   return v;
 }
 
@@ -443,60 +376,50 @@ TEST(BooleanBufferTest, ItemAccessChecksTheIndex) {
   auto set = TRGBits::MakeSize(12);
   const std::tuple<const char*, std::function<void()>, const char*> cases[] = {
       {"Boolean GetItem", [&] { b->GetItem(10); }, "Index out of range = 10"},
-      {"Boolean GetItem negative", [&] { b->GetItem(-1); }, "Index out of range = 4294967295"},
       {"Boolean SetItem", [&] { b->SetItem(10, true); }, "Index out of range = 10"},
       {"Boolean InvertBit", [&] { b->InvertBit(12); }, "Index out of range = 12"},
       {"Block GetItem", [&] { k->GetItem(3); }, "Index out of range = 3"},
       {"Block SetItem negative", [&] { k->SetItem(-2, 1); }, "Index out of range = 4294967294"},
       {"Bits SetBit", [&] { set->SetBit(12, true); }, "Index out of range = 12"},
-      {"Bits SetBit negative", [&] { set->SetBit(-1, true); }, "Index out of range = 4294967295"},
       {"Bits GetBit", [&] { set->GetBit(12); }, "Index out of range = 12"},
       {"Bits GetBits no count", [&] { set->GetBits(0, 0); }, "Count must be bigger than zero"},
       {"Bits GetBits past the end", [&] { set->GetBits(10, 4); }, "Index out of range = 10"},
   };
   for (const auto& [name, call, message] : cases) EXPECT_EQ(RangeMessage(call), message) << name;
-  EXPECT_EQ(k->GetItem(2), 7);
 }
 
 TEST(BooleanBufferTest, PackingAndSharing) {
-  TBool b = TNXBooleanBuffer::MakeSize(10);
-  EXPECT_EQ(std::tuple(b->GetSize(), b->GetByteSize()), std::tuple(10, 2u));
   TBool fromArray = TNXBooleanBuffer::MakeArray({true, false, true, true, false, false, false, false, false, true});
-  EXPECT_EQ(std::tuple(fromArray->Read()[0], fromArray->Read()[1] & 0x03), std::tuple(0x0D, 0x02));
+  EXPECT_EQ(std::tuple(fromArray->GetByteSize(), fromArray->Read()[0], fromArray->Read()[1] & 0x03),
+            std::tuple(2u, 0x0D, 0x02));
   EXPECT_EQ(BitValues(TNXBooleanBuffer::MakeArrayList(TBitVec{false, true, true})), (TBitVec{false, true, true}));
   const std::uint8_t packed[2] = {0x81, 0x01};
   EXPECT_EQ(BitValues(TNXBooleanBuffer::MakeData(packed, 9)),
             (TBitVec{true, false, false, false, false, false, false, true, true}));
-  EXPECT_TRUE(TNXBooleanBuffer::MakeValue(13, true)->IsEqualToValue(true));
   EXPECT_TRUE(TNXBooleanBuffer::CreateValue(13, false)->IsEqualToValue(false));
   EXPECT_THROW(TNXBooleanBuffer::MakeSize(0x80000000u), EIntOverflow);
+  EXPECT_THROW(TNXBooleanBuffer::MakeUniversal(nullptr), EArgumentException);
 
   // SetItem and InvertBit copy a shared block first.
   TBool other = TNXBooleanBuffer::MakeCopy(fromArray);
   fromArray->SetItem(1, true);
   fromArray->InvertBit(0);
-  EXPECT_EQ(std::tuple(fromArray->GetItem(0), fromArray->GetItem(1)), std::tuple(false, true));
-  EXPECT_EQ(std::tuple(other->GetItem(0), other->GetItem(1)), std::tuple(true, false));
+  EXPECT_EQ(std::tuple(fromArray->GetItem(0), fromArray->GetItem(1), other->GetItem(0), other->GetItem(1)),
+            std::tuple(false, true, true, false));
   TBooleanBufferEnumerator e = other->GetEnumerator();
   TBitVec seen;
   while (e.MoveNext()) seen.push_back(e.GetCurrent());
   EXPECT_EQ(seen, BitValues(other));
 
   // The universal constructor shares a Boolean buffer's block and copies any other's bytes.
-  TBool a = TNXBooleanBuffer::MakeArrayList(Pattern(13, 3));
-  const int stores = Stores();
-  TBool shared = TNXBooleanBuffer::MakeUniversal(a->GetDataCopy());
-  EXPECT_EQ(Stores(), stores);
+  TBool a = TNXBooleanBuffer::MakeArrayList(Pattern(13, 3)), shared = TNXBooleanBuffer::MakeUniversal(a->GetDataCopy());
   EXPECT_EQ(std::tuple(shared->Read(), shared->GetSize()), std::tuple(a->Read(), 13));
   TBlock bytes = TNXBlockBuffer::MakeArray({0x0F, 0xF0});
   bytes->AddCustom(TNXBlockBuffer::MakeSize(1));
-  const int before = Stores();
   TBool copied = TNXBooleanBuffer::MakeUniversal(TIntfPtr<INXData>(bytes));
-  EXPECT_EQ(Stores(), before + 1);
   EXPECT_NE(copied->Read(), bytes->Read());
-  EXPECT_EQ(std::tuple(copied->GetSize(), copied->GetCustomCount()), std::tuple(16, 1));
-  EXPECT_EQ(std::tuple(copied->GetItem(3), copied->GetItem(4), copied->GetItem(15)), std::tuple(true, false, true));
-  EXPECT_THROW(TNXBooleanBuffer::MakeUniversal(nullptr), EArgumentException);
+  EXPECT_EQ(std::tuple(copied->GetSize(), copied->GetCustomCount(), copied->GetItem(3), copied->GetItem(4)),
+            std::tuple(16, 1, true, false));
   // Assign takes the bit count with the block.
   TBool target = TNXBooleanBuffer::MakeSize(3);
   target->Assign(a);
@@ -505,35 +428,29 @@ TEST(BooleanBufferTest, PackingAndSharing) {
   EXPECT_EQ(std::tuple(target->GetSize(), target->Read()), std::tuple(16, bytes->Read()));
 }
 
+// The bits beyond the count in the last byte carry no meaning.
 TEST(BooleanBufferTest, IsEqualToValueLooksOnlyAtTheUsedBits) {
-  TBool b = TNXBooleanBuffer::MakeSize(10);
-  b->SetValue(true);
+  TBool b = TNXBooleanBuffer::MakeValue(10, true);
+  b->Modify()[1] = 0x03;
   EXPECT_TRUE(b->IsEqualToValue(true));
   b->SetItem(9, false);
   EXPECT_FALSE(b->IsEqualToValue(true));
-  // The 6 bits beyond the count in the last byte carry no meaning.
-  b->SetItem(9, true);
-  b->Modify()[1] = 0x03;
-  EXPECT_TRUE(b->IsEqualToValue(true));
   // Exactly 8 values: all 8 compared; long buffers through the word loop.
   TBool eight = TNXBooleanBuffer::MakeValue(8, false);
   eight->SetItem(7, true);
-  EXPECT_FALSE(eight->IsEqualToValue(false));
   TBool many = TNXBooleanBuffer::MakeValue(1000, false);
   EXPECT_TRUE(many->IsEqualToValue(false));
   many->SetItem(517, true);
-  EXPECT_FALSE(many->IsEqualToValue(false));
-  EXPECT_TRUE(TNXBooleanBuffer::Make()->IsEqualToValue(true));
+  EXPECT_EQ(std::tuple(eight->IsEqualToValue(false), many->IsEqualToValue(false), TNXBooleanBuffer::Make()->IsEqualToValue(true)),
+            std::tuple(false, false, true));
   // IsEqual: same class, same bit count, same values; unused bits ignored.
   TBool x = TNXBooleanBuffer::MakeValue(10, true), y = TNXBooleanBuffer::MakeValue(10, true);
   y->Modify()[1] = 0x83;
-  EXPECT_TRUE(x->IsEqual(y));
-  EXPECT_FALSE(x->IsEqual(TNXBooleanBuffer::MakeValue(11, true)));
-  EXPECT_FALSE(x->IsEqual(TNXBlockBuffer::MakeValue(2, 0xFF)));
+  EXPECT_EQ(std::tuple(x->IsEqual(y), x->IsEqual(TNXBooleanBuffer::MakeValue(11, true)), x->IsEqual(TNXBlockBuffer::MakeValue(2, 0xFF))),
+            std::tuple(true, false, false));
 }
 
-// The byte-wise operations against the bit-by-bit model, on sizes that
-// exercise the word part and the byte tail.
+// The byte-wise operations against a bit-by-bit model, on sizes with a word part and a byte tail.
 TEST(BooleanBufferTest, BufferAndValueOperations) {
   const std::size_t n = 173, m = 101;  // the other operand covers 13 of Self's 22 bytes
   const std::size_t covered = ((m + 7) / 8) * 8;  // whole bytes of the other operand take part
@@ -559,8 +476,7 @@ TEST(BooleanBufferTest, BufferAndValueOperations) {
   };
   for (const auto& [name, op, bit, coveredOnly] : cases) {
     SCOPED_TRACE(name);
-    TBool self = TNXBooleanBuffer::MakeArrayList(x);
-    TBool keep = TNXBooleanBuffer::MakeCopy(self);
+    TBool self = TNXBooleanBuffer::MakeArrayList(x), keep = TNXBooleanBuffer::MakeCopy(self);
     TBool other = TNXBooleanBuffer::MakeArrayList(y);
     other->Resize(static_cast<std::uint32_t>(m), true);
     EXPECT_TRUE(SameObject(op(self, other), self)) << "chained calls continue on the same buffer";
@@ -571,8 +487,7 @@ TEST(BooleanBufferTest, BufferAndValueOperations) {
     EXPECT_EQ(BitValues(keep), x);
   }
   // The no-op values touch nothing: a shared block stays shared.
-  TBool a = TNXBooleanBuffer::MakeArrayList(x);
-  TBool b = TNXBooleanBuffer::MakeCopy(a);
+  TBool a = TNXBooleanBuffer::MakeArrayList(x), b = TNXBooleanBuffer::MakeCopy(a);
   a->AndValue(true)->OrValue(false)->XorValue(false);
   EXPECT_EQ(a->Read(), b->Read());
 }
@@ -585,15 +500,10 @@ TEST(BooleanBufferTest, ResizeInBitsAndCopyTo) {
   EXPECT_FALSE(b->Resize(12, true));
   EXPECT_TRUE(b->Resize(20, true));
   EXPECT_EQ(std::tuple(b->GetByteSize(), b->GetItem(8), b->GetItem(9)), std::tuple(3u, true, false));
-  EXPECT_TRUE(b->Resize(3, true));
-  EXPECT_EQ(BitValues(b), (TBitVec{true, false, true}));
   EXPECT_TRUE(b->Resize(0, false));
-  EXPECT_EQ(std::tuple(b->GetSize(), b->GetByteSize()), std::tuple(0, 0u));
-
-  // Between Boolean buffers CopyTo counts values, at any bit position, also
-  // within one buffer with overlapping ranges.
-  TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7));
-  TBool dst = TNXBooleanBuffer::MakeValue(40, false);
+  EXPECT_EQ(b->GetByteSize(), 0u);
+  // Between Boolean buffers CopyTo counts values, at any bit position, also overlapping in one buffer.
+  TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7)), dst = TNXBooleanBuffer::MakeValue(40, false);
   TBool dstKeep = TNXBooleanBuffer::MakeCopy(dst);
   src->CopyTo(3, dst, 11, 20);
   const TBitVec s = BitValues(src);
@@ -606,25 +516,23 @@ TEST(BooleanBufferTest, ResizeInBitsAndCopyTo) {
   EXPECT_EQ(BitValues(src), shifted);
 }
 
-TEST(BlockBufferTest, ConstructionItemsAndUniversal) {
+TEST(BlockBufferTest, ConstructionAndUniversal) {
   const std::uint8_t raw[3] = {1, 2, 3};
   EXPECT_EQ(Values(TNXBlockBuffer::MakeData(raw, 3, true)), (TBytes{1, 2, 3}));
   EXPECT_EQ(Values(TNXBlockBuffer::CreateValue(2, 0xAB)), (TBytes{0xAB, 0xAB}));
-  EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{5, 6, 7}, [](const TBlock& b) { b->SetItem(0, 50); }),
-            (TBytes{50, 6, 7}));
+  EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{5, 6, 7}, [](const TBlock& b) { b->SetItem(0, 50); }), (TBytes{50, 6, 7}));
   // A real buffer of 2 elements gives 16 bytes, a copy; a block buffer is shared.
   TReal real = TNXRealBuffer::MakeArray({1.0, 2.0});
   TBlock copy = TNXBlockBuffer::MakeUniversal(TIntfPtr<INXData>(real));
-  EXPECT_EQ(copy->GetSize(), 16);
-  EXPECT_NE(copy->Read(), real->ByteRead());
-  EXPECT_EQ(std::memcmp(copy->Read(), real->ByteRead(), 16), 0);
+  EXPECT_EQ(std::tuple(copy->GetSize(), copy->Read() != real->ByteRead(), std::memcmp(copy->Read(), real->ByteRead(), 16)),
+            std::tuple(16, true, 0));
   TBlock b = TNXBlockBuffer::MakeArray({5, 6, 7});
   EXPECT_EQ(TNXBlockBuffer::MakeUniversal(b->GetDataCopy())->Read(), b->Read());
-  EXPECT_FALSE(copy->IsEqual(real));
-  EXPECT_TRUE(copy->IsEqual(TNXBlockBuffer::MakeUniversal(TIntfPtr<INXData>(real))));
+  EXPECT_EQ(std::tuple(copy->IsEqual(real), copy->IsEqual(TNXBlockBuffer::MakeUniversal(TIntfPtr<INXData>(real)))),
+            std::tuple(false, true));
 }
 
-TEST(BlockBufferTest, Operations) {
+TEST(BlockBufferTest, OperationsAppendAndRemove) {
   const TBytes x = {200, 10, 7, 255};
   const TBlock y = TNXBlockBuffer::MakeArray({100, 20, 2});
   const std::tuple<const char*, std::function<void(const TBlock&)>, TBytes> cases[] = {
@@ -634,32 +542,23 @@ TEST(BlockBufferTest, Operations) {
       {"Divide", [&](const TBlock& a) { a->Divide(y); }, {2, 0, 3, 255}},
       {"SetValue", [](const TBlock& a) { a->SetValue(4); }, {4, 4, 4, 4}},
       {"Zero", &INXBlockBuffer::Zero, {0, 0, 0, 0}},
+      {"Append", [](const TBlock& a) { a->Append(TNXBlockBuffer::MakeArray({3})); a->Append(a); },
+       {200, 10, 7, 255, 3, 200, 10, 7, 255, 3}},
+      {"Append any buffer's bytes", [](const TBlock& a) { a->Append(TNXIntegerBuffer::MakeArray({0x01020304})); },
+       {200, 10, 7, 255, 4, 3, 2, 1}},
   };
   for (const auto& [name, op, expected] : cases) EXPECT_EQ(OnShared<TNXBlockBuffer>(x, op), expected) << name;
   TBlock z = TNXBlockBuffer::MakeArray({8, 9});
   EXPECT_THROW(z->Divide(TNXBlockBuffer::MakeArray({2, 0})), EDivByZero);
   EXPECT_EQ(z->GetItem(0), 4);
-  EXPECT_TRUE(TNXBlockBuffer::MakeValue(5, 3)->IsEqualToValue(3));
-  EXPECT_FALSE(TNXBlockBuffer::MakeArray({3, 4})->IsEqualToValue(3));
-  EXPECT_TRUE(TNXBlockBuffer::Make()->IsEqualToValue(3));
-}
-
-TEST(BlockBufferTest, AppendAndRemove) {
-  EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{1, 2}, [](const TBlock& a) {
-              a->Append(TNXBlockBuffer::MakeArray({3, 4, 5}));
-              a->Append(a);
-              a->Append(TNXBlockBuffer::Make());
-            }),
-            (TBytes{1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
-  TBlock e = TNXBlockBuffer::Make();
-  e->Append(TNXIntegerBuffer::MakeArray({0x01020304}));  // any buffer's bytes
-  EXPECT_EQ(Values(e), (TBytes{4, 3, 2, 1}));
-  EXPECT_THROW(e->Append(nullptr), EArgumentException);
-
-  const std::tuple<std::int32_t, std::int32_t, TBytes> cases[] = {
+  EXPECT_THROW(z->Append(nullptr), EArgumentException);
+  EXPECT_EQ(std::tuple(TNXBlockBuffer::MakeValue(5, 3)->IsEqualToValue(3), TNXBlockBuffer::MakeArray({3, 4})->IsEqualToValue(3),
+                       TNXBlockBuffer::Make()->IsEqualToValue(3)),
+            std::tuple(true, false, true));
+  const std::tuple<std::int32_t, std::int32_t, TBytes> removals[] = {
       {2, 10, {1, 2}}, {0, 2, {3, 4, 5}}, {1, 3, {1, 5}}, {5, 1, {1, 2, 3, 4, 5}}, {0, 5, {}}, {3, 0, {1, 2, 3, 4, 5}},
   };
-  for (const auto& [index, count, expected] : cases)
+  for (const auto& [index, count, expected] : removals)
     EXPECT_EQ(OnShared<TNXBlockBuffer>(TBytes{1, 2, 3, 4, 5}, [&](const TBlock& r) { r->Remove(index, count); }),
               expected) << index << ", " << count;
   TBlock r = TNXBlockBuffer::MakeArray({1, 2, 3});
@@ -676,106 +575,73 @@ TBitVec BitsOf(const IRGBits::TBits& ABits) {
   return out;
 }
 
-TEST(Bits, ConstructorsAndFactories) {
+TEST(Bits, ConstructionCopiesAndBitAccess) {
   auto set = TRGBits::MakeSize(12, true);
   EXPECT_EQ(std::tuple(set->GetCount(), set->GetArray().size(), set->ToInteger()), std::tuple(12, 2u, 4095));
-  EXPECT_EQ(TRGBits::MakeSize(-5, true)->GetCount(), 0);
-  EXPECT_TRUE(TRGBits::MakeSize(-5)->GetArray().empty());
+  EXPECT_EQ(std::tuple(TRGBits::MakeSize(-5, true)->GetCount(), TRGBits::MakeSize(-5)->GetArray().empty()), std::tuple(0, true));
   const std::uint8_t raw[3] = {0xA5, 0x0F, 0xFF};
   auto fromPtr = TRGBits::MakeData(raw, 12);  // copies two bytes
-  EXPECT_EQ(fromPtr->GetArray(), (TBytes{0xA5, 0x0F}));
-  EXPECT_EQ(TRGBits::Make({0x01}, 20)->GetArray(), (TBytes{0x01, 0, 0}));  // zero-extended
-  EXPECT_EQ(TRGBits::Make({1, 2, 3, 4}, 9)->GetArray().size(), 2u);
+  EXPECT_EQ(std::tuple(fromPtr->GetArray(), TRGBits::Make({0x01}, 20)->GetArray(), TRGBits::Make({1, 2, 3, 4}, 9)->GetArray().size()),
+            std::tuple(TBytes{0xA5, 0x0F}, TBytes{0x01, 0, 0}, 2u));  // zero-extended, cut
   EXPECT_EQ(BitsOf(TRGBits::MakeBit(true)), TBitVec{true});
-  // A copy is a real copy: changing it leaves the original alone.
+  // Copies are real copies: changing one leaves the original alone.
   auto copy = TRGBits::MakeCopy(fromPtr);
   copy->SetBit(0, false);
-  EXPECT_EQ(std::tuple(fromPtr->GetBit(0), copy->GetBit(0)), std::tuple(true, false));
   auto dataCopy = Supports<IRGBits>(fromPtr->GetDataCopy().Get());
-  ASSERT_TRUE(dataCopy);
-  EXPECT_TRUE(dataCopy->EqualsBits(fromPtr));
   dataCopy->Invert();
-  EXPECT_FALSE(dataCopy->EqualsBits(fromPtr));
-}
+  EXPECT_EQ(std::tuple(fromPtr->GetBit(0), copy->GetBit(0), dataCopy->EqualsBits(fromPtr)), std::tuple(true, false, false));
 
-TEST(Bits, BitAccessAndWholeSetOperations) {
-  auto set = TRGBits::MakeSize(12);
-  set->SetBit(3, true)->SetBit(11, true)->InvertBit(0);
-  EXPECT_EQ(set->ToInteger(), (1 << 0) | (1 << 3) | (1 << 11));
-  set->InvertBit(3);
-  EXPECT_FALSE(set->GetBit(3));
-  EXPECT_EQ(BitsOf(set->GetBits(9, 3)), (TBitVec{false, false, true}));  // bits 9, 10, 11
+  auto bits = TRGBits::MakeSize(12);
+  bits->SetBit(3, true)->SetBit(11, true)->InvertBit(0)->InvertBit(3);
+  EXPECT_EQ(std::tuple(bits->ToInteger(), BitsOf(bits->GetBits(9, 3))), std::tuple(1 | (1 << 11), TBitVec{false, false, true}));
   // SetBits writes bit by bit and stops with the error at the first position outside.
   auto target = TRGBits::MakeSize(4);
   EXPECT_EQ(RangeMessage([&] { target->SetBits(2, TRGBits::MakeSize(3, true)); }), "Index out of range = 4");
-  EXPECT_EQ(BitsOf(target), (TBitVec{false, false, true, true}));
   target->SetBits(0, target);  // from itself
   EXPECT_EQ(BitsOf(target), (TBitVec{false, false, true, true}));
-  target->XorBy(target);  // combined with itself
-  EXPECT_EQ(target->ToInteger(), 0);
-
+  EXPECT_EQ(target->XorBy(target)->ToInteger(), 0);  // combined with itself
   auto ten = TRGBits::MakeSize(10);
-  ten->SetValue(true);
-  EXPECT_EQ(ten->ToInteger(), 1023);
-  ten->XorBy(false)->AndBy(true)->OrBy(false);  // the neutral forms change nothing
-  EXPECT_EQ(ten->ToInteger(), 1023);
-  ten->Invert();
-  EXPECT_EQ(ten->ToInteger(), 0);
-  ten->XorBy(true);
-  EXPECT_EQ(ten->ToInteger(), 1023);
-  ten->SetValue(false);
-  EXPECT_EQ(ten->ToInteger(), 0);
+  EXPECT_EQ(ten->SetValue(true)->XorBy(false)->AndBy(true)->OrBy(false)->ToInteger(), 1023);  // neutral forms
+  EXPECT_EQ(ten->Invert()->ToInteger(), 0);
+  EXPECT_EQ(ten->XorBy(true)->ToInteger(), 1023);
+  EXPECT_EQ(ten->AndBy(false)->ToInteger(), 0);
+  EXPECT_EQ(ten->SetValue(true)->SetValue(false)->ToInteger(), 0);
 }
 
-// Combining with another set: "filled" sets have every byte 0xFF, also
-// beyond their count, so the table shows that bits beyond a count neither
-// leak in nor survive growth. The set grows only when the other's byte array
-// is longer.
-enum class TCombine { Or, And, Xor };
-struct TCombineCase {
-  const char* Name;
-  TCombine Op;
-  std::int32_t Count;
-  bool Filled;
-  std::int32_t OtherCount;
-  bool OtherFilled;
-  std::int32_t OtherBit;  // one more bit set in the other (-1: none)
-  std::int32_t ExpectCount;
-  std::uint64_t Expect;
-};
-
+// "Filled" sets are 0xFF beyond their count too: such bits neither leak in nor survive growth.
 TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
-  const TCombineCase cases[] = {
-      // A longer byte array grows the set; the bits it uncovers start clear.
-      {"LongerGrows", TCombine::Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
-      {"GrowthClearsBeyondOldCount", TCombine::Or, 9, true, 20, false, -1, 20, 0x1FF},
-      {"XorLongerGrows", TCombine::Xor, 6, false, 12, true, -1, 12, 0xFFF},
-      // The same byte length keeps this set's count (6 with 8 bits, 9 with 12).
-      {"OrSameBytesKeepsCount", TCombine::Or, 6, false, 8, true, -1, 6, 0x3F},
-      {"AndSameBytesKeepsCount", TCombine::And, 6, true, 8, false, 0, 6, 0x01},
-      {"XorSameBytesKeepsCount", TCombine::Xor, 6, false, 8, true, -1, 6, 0x3F},
-      {"OrSameTwoBytesKeepsCount", TCombine::Or, 9, true, 12, false, 11, 9, 0x1FF},
-      // A shorter other: its bits beyond its count do not reach this set.
-      {"OrShorter", TCombine::Or, 16, false, 3, true, -1, 16, 0x7},
-      {"AndShorterKeepsUncovered", TCombine::And, 16, true, 3, true, -1, 16, 0xFFFF},
-      {"XorShorter", TCombine::Xor, 16, true, 3, true, -1, 16, 0xFFF8},
+  enum TCombine { Or, And, Xor };
+  const struct {
+    const char* Name;
+    TCombine Op;
+    std::int32_t Count;
+    bool Filled;
+    std::int32_t OtherCount;
+    bool OtherFilled;
+    std::int32_t OtherBit;  // one more bit set in the other (-1: none)
+    std::int32_t ExpectCount;
+    std::uint64_t Expect;
+  } cases[] = {
+      {"LongerGrows", Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
+      {"GrowthClearsBeyondOldCount", Or, 9, true, 20, false, -1, 20, 0x1FF},
+      {"SameBytesKeepsCount", Or, 6, false, 8, true, -1, 6, 0x3F},  // 6 bits in 8
+      {"AndSameBytesKeepsCount", And, 6, true, 8, false, 0, 6, 0x01},
+      {"ShorterDoesNotLeak", Or, 16, false, 3, true, -1, 16, 0x7},
+      {"AndShorterKeepsUncovered", And, 16, true, 3, true, -1, 16, 0xFFFF},
+      {"XorShorter", Xor, 16, true, 3, true, -1, 16, 0xFFF8},
   };
-  for (const TCombineCase& c : cases) {
+  for (const auto& c : cases) {
     auto self = TRGBits::MakeSize(c.Count);
     if (c.Filled) self->OrBy(true);
     auto other = TRGBits::MakeSize(c.OtherCount);
     if (c.OtherFilled) other->OrBy(true);
     if (c.OtherBit >= 0) other->SetBit(c.OtherBit, true);
-    switch (c.Op) {
-      case TCombine::Or: self->OrBy(other); break;
-      case TCombine::And: self->AndBy(other); break;
-      case TCombine::Xor: self->XorBy(other); break;
-    }
+    c.Op == Or ? self->OrBy(other) : c.Op == And ? self->AndBy(other) : self->XorBy(other);
     EXPECT_EQ(std::tuple(self->GetCount(), self->ToUInt64()), std::tuple(c.ExpectCount, c.Expect)) << c.Name;
   }
 }
 
-TEST(Bits, EqualityResizeAndCopies) {
+TEST(Bits, EqualityResizeCopiesAndNumbers) {
   auto a = TRGBits::MakeSize(12);
   EXPECT_FALSE(a->EqualsBits(TRGBits::MakeSize(13)));  // another count, even with equal common bits
   EXPECT_FALSE(a->EqualsBits(IRGBits::TBits()));
@@ -788,41 +654,22 @@ TEST(Bits, EqualityResizeAndCopies) {
   EXPECT_EQ(std::tuple(c->GetCount(), c->ToInteger()), std::tuple(16, 0));
   c->Resize(-3);
   EXPECT_EQ(c->GetCount(), 0);
-
   auto src = TRGBits::MakeSize(12, true);
-  auto shorter = src->GetCopySize(5);
-  EXPECT_EQ(std::tuple(shorter->GetCount(), shorter->ToInteger()), std::tuple(5, 31));
-  EXPECT_EQ(src->GetCopySize(20)->ToInteger(), 4095);
-  auto target = TRGBits::MakeSize(3);
-  target->Assign(TIntfPtr<INXData>(src));
-  EXPECT_TRUE(target->EqualsBits(src));
-}
-
-TEST(Bits, NumbersAndByteData) {
-  auto set = TRGBits::MakeSize(0);
-  set->FromInteger(5, true);
-  EXPECT_EQ(set->GetCount(), 32);
-  EXPECT_EQ(BitsOf(set->GetBits(0, 4)), (TBitVec{true, false, true, false}));
-  EXPECT_EQ(set->ToUInt64(), 5u);
-  // Without resizing only the bits the set has are written.
-  auto small = TRGBits::MakeSize(4);
-  small->FromInteger(0x3F, false);
+  EXPECT_EQ(std::tuple(src->GetCopySize(5)->GetCount(), src->GetCopySize(5)->ToInteger(), src->GetCopySize(20)->ToInteger()),
+            std::tuple(5, 31, 4095));
+  EXPECT_TRUE(TRGBits::MakeSize(3)->Assign(TIntfPtr<INXData>(src))->EqualsBits(src));
+  auto set = TRGBits::MakeSize(0)->FromInteger(5, true);
+  EXPECT_EQ(std::tuple(set->GetCount(), set->ToUInt64()), std::tuple(32, 5u));
+  auto small = TRGBits::MakeSize(4)->FromInteger(0x3F, false);  // without resizing only the bits the set has
   EXPECT_EQ(small->ToInteger(), 0xF);
   small->FromUInt64(0x8000000000000001ull, true);
   EXPECT_EQ(std::tuple(small->GetCount(), small->ToUInt64()), std::tuple(64, 0x8000000000000001ull));
   EXPECT_THROW(small->ToInteger(), EIntOverflow);
-  auto negative = TRGBits::MakeSize(0);
-  negative->FromInteger(-1, true);
+  auto negative = TRGBits::MakeSize(0)->FromInteger(-1, true);
   EXPECT_EQ(negative->ToUInt64(), 0xFFFFFFFFull);
   EXPECT_THROW(negative->ToInteger(), EIntOverflow);  // beyond the signed range
-  auto wide = TRGBits::MakeSize(72);
-  wide->SetBit(64, true);
-  EXPECT_THROW(wide->ToUInt64(), EIntOverflow);
-  wide->SetBit(64, false)->SetBit(63, true);
-  EXPECT_EQ(wide->ToUInt64(), 1ull << 63);
-
-  auto bytes = TRGBits::MakeSize(1);
-  bytes->SetByteData(TBytes{0x34, 0x12, 0xFF}, 16);
+  EXPECT_THROW(TRGBits::MakeSize(72)->SetBit(64, true)->ToUInt64(), EIntOverflow);
+  auto bytes = TRGBits::MakeSize(1)->SetByteData(TBytes{0x34, 0x12, 0xFF}, 16);
   EXPECT_EQ(std::tuple(bytes->GetCount(), bytes->ToInteger()), std::tuple(16, 0x1234));
   const std::uint8_t raw[2] = {0xFF, 0xFF};
   bytes->SetByteData(raw, 9);
