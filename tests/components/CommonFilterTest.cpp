@@ -290,10 +290,12 @@ TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDrop) {
 TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
   TWorkerChain w(15);
   HoldWorker(w.Filter, w.Chain.Source, 5);
-  w.Filter.FlushQueue();  // the five waiting ones go; the one in progress finishes
+  // The worker holds the component's lock while it filters: its thread is flushed directly.
+  w.Filter.GetFilterThread()->FlushQueue();  // the five waiting ones go; the one in progress finishes
   EXPECT_EQ(w.Filter.GetFilterThread()->QueuedCount(), 0);
   w.Filter.Open();
   w.Chain.Drain();
+  w.Filter.FlushQueue();  // nothing waits: nothing changes
   SendNumbered(w.Chain.Source, 6, 1);
   w.Chain.Drain();
   EXPECT_EQ(w.Chain.Seen.FirstSamples(), (std::vector<double>{0, 6}));
