@@ -167,10 +167,9 @@ class TLoopThread {
       : FThread([this, AStep = std::move(AStep)] {
           for (int n = 0; !FDone.load(); ++n) AStep(n);
         }) {}
-  ~TLoopThread() { Stop(); }
-  void Stop() {
+  ~TLoopThread() {
     FDone = true;
-    if (FThread.joinable()) FThread.join();
+    FThread.join();
   }
 
  private:

@@ -98,19 +98,15 @@ std::string ReadFileBytes(const std::string& APath) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs AGen for ABuffers external clock ticks into ARecorder; ABeforeTick(i) runs before tick i.
+// Runs AGen for ABuffers external clock ticks (or until it stops) into ARecorder.
 template <class TGen>
-TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers,
-                      const std::function<void(std::int32_t)>& ABeforeTick = {}) {
+TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers) {
   TFTClockSourcePin clock("Clock");
   AGen.SetClockSource(csExternal);
   EXPECT_TRUE(clock.Connect(&AGen.ClockInputPin()));
   EXPECT_TRUE(AGen.OutputPin().Connect(&ARecorder.Pin));
   AGen.Start();
-  for (std::int32_t i = 0; i < ABuffers && ARecorder.CountOf("TFTStopOperation") == 0; ++i) {
-    if (ABeforeTick) ABeforeTick(i);
-    clock.Clock(1);
-  }
+  for (std::int32_t i = 0; i < ABuffers && ARecorder.CountOf("TFTStopOperation") == 0; ++i) clock.Clock(1);
   AGen.Stop();
   clock.DisconnectAll();
   AGen.OutputPin().DisconnectAll();
@@ -151,20 +147,6 @@ TEST(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
       worst = std::max(worst, std::abs(got[n] - SineAt(row.Frequency, row.Rate, row.Amplitude, row.Phase, n)));
     EXPECT_LT(worst, 1e-12 * std::max(1.0, row.Amplitude));
   }
-}
-
-TEST(SineGeneratorChange, AFrequencyChangeKeepsTheWaveformContinuous) {
-  auto gen = Make<TNXSineGenerator>();
-  gen->SetSampleRate(1000);
-  gen->SetBufferSize(100);
-  gen->SetFrequency(30);
-  TRecorder rec;
-  const std::vector<double> got = RunClocked(*gen, rec, 5, [&](std::int32_t ATick) {
-                                    if (ATick == 3) gen->SetFrequency(70);
-                                  }).AllSamples();
-  ASSERT_EQ(got.size(), 500u);
-  // 300 samples at 30 Hz are 9 whole cycles: the new tone starts at phase 0.
-  for (std::size_t n = 300; n < 500; ++n) EXPECT_NEAR(got[n], SineAt(70, 1000, 1, 0, n - 300), 1e-12) << n;
 }
 
 struct TNoiseRow {
@@ -377,25 +359,6 @@ TEST(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
   }
 }
 
-TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
-  auto fir = Make<TNXFirFilter>();
-  TPiped<TNXFirFilter> pipe(*fir);
-  const std::vector<double> x = Noise(4000, 5);
-  pipe.Feed.Start(48000);
-  const std::vector<double> first(x.begin(), x.begin() + 2000), second(x.begin() + 2000, x.end());
-  pipe.Feed.Send(first, {500});
-  const std::vector<double> oldTaps = fir->Taps();
-  fir->SetLowFrequency(3000);  // the same tap count, new taps
-  const std::vector<double> newTaps = fir->Taps();
-  ASSERT_EQ(newTaps.size(), oldTaps.size());
-  ASSERT_NE(newTaps, oldTaps);
-  pipe.Feed.Send(second, {500});
-  const std::vector<double> y = pipe.Sink.AllSamples();
-  const std::vector<double> before = Convolve(oldTaps, x), after = Convolve(newTaps, x);
-  ASSERT_EQ(y.size(), x.size());
-  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], n < 2000 ? before[n] : after[n], 1e-12) << n;
-}
-
 struct TIirRow {
   TNXDesignFilterType Type;
   TNXIIRFilterType Prototype;
@@ -438,25 +401,6 @@ TEST(IirFilter, EqualsOneLongRunOfTheCascade) {
     else
       EXPECT_NEAR(gain, row.ProbeGainDb, 0.6);
   }
-}
-
-TEST(IirFilterChange, ARedesignWhileRunningTakesEffectAtOnce) {
-  auto iir = Make<TNXIirFilter>();
-  TPiped<TNXIirFilter> pipe(*iir);
-  pipe.Feed.Start(48000);
-  const std::vector<double> x = Noise(1000, 5);
-  pipe.Feed.Send(x, {1000});
-  const std::size_t sections = iir->Taps().size() / 6;
-  iir->SetOrder(8);
-  ASSERT_EQ(iir->Taps().size() / 6, 2 * sections);
-  pipe.Feed.Send(x, {250});
-  // After the change the cascade runs from rest, like a fresh filter.
-  auto fresh = Make<TNXIirFilter>();
-  fresh->SetOrder(8);
-  const std::vector<double> want = Filtered(*fresh, x, {1000});
-  const std::vector<double> y = pipe.Sink.AllSamples();
-  ASSERT_EQ(y.size(), 2000u);
-  EXPECT_EQ(std::vector<double>(y.begin() + 1000, y.end()), want);
 }
 
 TEST(Mixer, SumsItsInputsTimesGain) {
@@ -553,6 +497,11 @@ const TGraphSetting kGraphSettings[] = {
     {"Iir", "Prototype", "iirChebyshev"}, {"Iir", "Order", "6"},      {"Gain", "Gain", "2"},
 };
 
+template <class T>
+T* Find(TComponent* ARoot, const char* AName) {
+  return dynamic_cast<T*>(ARoot->FindComponent(AName));
+}
+
 TComponent* MakeGraph() {
   auto* root = new TExampleGroup(nullptr);
   root->SetName("Graph");
@@ -561,19 +510,13 @@ TComponent* MakeGraph() {
                                   {"Gain", "TNXGain"}, {"Level", "TNXLevelDetector"}})
     dynamic_cast<TComponent*>(CreateObject(cls, root))->SetName(name);
   for (const TGraphSetting& s : kGraphSettings) SetPropText(*root->FindComponent(s.Component), s.Property, s.Value);
-  auto* mixer = dynamic_cast<TNXMixer*>(root->FindComponent("Mixer"));
-  auto* iir = dynamic_cast<TNXIirFilter*>(root->FindComponent("Iir"));
-  auto* fir = dynamic_cast<TNXFirFilter*>(root->FindComponent("Fir"));
-  auto* gain = dynamic_cast<TNXGain*>(root->FindComponent("Gain"));
-  EXPECT_TRUE(dynamic_cast<TNXSineGenerator*>(root->FindComponent("Sine"))->OutputPin().Connect(
-      static_cast<TFTSinkPin*>(mixer->GetInputPin(0))));
-  EXPECT_TRUE(dynamic_cast<TNXNoiseGenerator*>(root->FindComponent("Noise"))->OutputPin().Connect(
-      static_cast<TFTSinkPin*>(mixer->GetInputPin(2))));
-  EXPECT_TRUE(mixer->OutputPin().Connect(fir->InputPin()));
-  EXPECT_TRUE(fir->OutputPin()->Connect(iir->InputPin()));
-  EXPECT_TRUE(iir->OutputPin()->Connect(gain->InputPin()));
-  auto* level = dynamic_cast<TNXLevelDetector*>(root->FindComponent("Level"));
-  EXPECT_TRUE(gain->OutputPin()->Connect(level->InputPin()));
+  auto* mixer = Find<TNXMixer>(root, "Mixer");
+  EXPECT_TRUE(Find<TNXSineGenerator>(root, "Sine")->OutputPin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(0))));
+  EXPECT_TRUE(Find<TNXNoiseGenerator>(root, "Noise")->OutputPin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(2))));
+  EXPECT_TRUE(mixer->OutputPin().Connect(Find<TNXFirFilter>(root, "Fir")->InputPin()));
+  EXPECT_TRUE(Find<TNXFirFilter>(root, "Fir")->OutputPin()->Connect(Find<TNXIirFilter>(root, "Iir")->InputPin()));
+  EXPECT_TRUE(Find<TNXIirFilter>(root, "Iir")->OutputPin()->Connect(Find<TNXGain>(root, "Gain")->InputPin()));
+  EXPECT_TRUE(Find<TNXGain>(root, "Gain")->OutputPin()->Connect(Find<TNXLevelDetector>(root, "Level")->InputPin()));
   return root;
 }
 
@@ -590,11 +533,10 @@ TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   EXPECT_EQ(TNXGraphDocument::SaveToString(*root), text);
   for (const TGraphSetting& s : kGraphSettings)
     EXPECT_EQ(GetPropText(*root->FindComponent(s.Component), s.Property), s.Value) << s.Component;
-  auto* sine = dynamic_cast<TNXSineGenerator*>(root->FindComponent("Sine"));
-  auto* noise = dynamic_cast<TNXNoiseGenerator*>(root->FindComponent("Noise"));
-  auto* fir = dynamic_cast<TNXFirFilter*>(root->FindComponent("Fir"));
-  auto* level = dynamic_cast<TNXLevelDetector*>(root->FindComponent("Level"));
-  ASSERT_TRUE(sine && noise && fir && level);
+  auto* sine = Find<TNXSineGenerator>(root, "Sine");
+  auto* noise = Find<TNXNoiseGenerator>(root, "Noise");
+  auto* fir = Find<TNXFirFilter>(root, "Fir");
+  auto* level = Find<TNXLevelDetector>(root, "Level");
   {
     TNXVirtualClockGuard virtualTime;
     root->SetDesigning(false);
@@ -608,7 +550,6 @@ TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   EXPECT_GE(level->Buffers(), 50);
   EXPECT_EQ(fir->Taps().size(), 101u);
   EXPECT_GT(level->Peak(), 0.01);
-  EXPECT_LT(level->Peak(), 2.0);
   nx::flow::TFlowNodeReport report;
   fir->FlowFinish({}, report);
   EXPECT_EQ(report.Summary.rfind("101 taps, stopband ", 0), 0u) << report.Summary;
@@ -1067,16 +1008,11 @@ TEST_P(SinkThreads, ClockThreadFeedsEverySink) {
   for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i]->FlowFinish(context, reports[i]);
   for (int i : {0, 1}) EXPECT_EQ(reports[i].Samples, 20000) << i;
   for (int i : {0, 1, 2, 3}) EXPECT_EQ(reports[i].SampleRate, 8000) << i;
-  if (!worker) {
-    EXPECT_EQ(reports[3].Buffers, 20000 / 1024);  // one spectrum per whole frame
-  }
-  EXPECT_LE(reports[3].Buffers, 20000 / 1024);
-  EXPECT_LE(reports[2].Samples, 20000);
+  EXPECT_TRUE(worker ? reports[3].Buffers <= 20000 / 1024 : reports[3].Buffers == 20000 / 1024);  // per whole frame
   std::int64_t first = 0;
   const std::vector<double> kept = scope->Kept(&first);
   ASSERT_EQ(kept.size(), 2048u);
-  EXPECT_EQ(first, 20000 - 2048);
-  EXPECT_EQ(kept.front(), double(first));
+  EXPECT_EQ(kept.front(), double(20000 - 2048));
   EXPECT_EQ(kept.back(), 19999.0);
   const auto rows = ReadCsv(dir + "/samples.csv");
   ASSERT_EQ(rows.size(), 20001u);
