@@ -153,13 +153,10 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
 
 // An in-place hop sends its operation on only when the buffer is unchanged.
 TEST(CommonFilterTest, InPlaceHopsForwardTheOperationOnlyWhenTheBufferIsUnchanged) {
-  struct TCase {
-    const char* Name;
-    std::function<void(TGainFilter::TBuffer&, bool&)> Edit;
-    bool Plain;  // the source sends a plain buffer operation (else a kind of it)
-    bool ExpectSameOperation;
-    std::uint32_t ExpectClockCount;
-  } const cases[] = {
+  // Plain: the source sends a plain buffer operation (else a kind of it).
+  struct TCase { const char* Name; std::function<void(TGainFilter::TBuffer&, bool&)> Edit;
+                 bool Plain, ExpectSameOperation; std::uint32_t ExpectClockCount; };
+  const TCase cases[] = {
       {"scaled in place", nullptr, true, true, 3},
       {"shortened in place", [](auto& AOutput, bool&) { AOutput->Resize(2, true); }, true, false, 2},
       {"replaced", [](auto& AOutput, bool&) { AOutput = TNXRealBuffer::MakeArray({7.0}); }, true, false, 1},
@@ -373,9 +370,8 @@ TEST(CommonFilterTest, TapsFilterDesignsForEachNewRate) {
 }
 
 TEST(CommonFilterTest, SettingsStreamOnlyWhatDiffersAndClampTheQueue) {
-  struct TCase {
-    const char *Class, *Property, *Value, *Expected;
-  } const cases[] = {
+  struct TCase { const char *Class, *Property, *Value, *Expected; };
+  const TCase cases[] = {
       {"TNXCoordinateOffset", "CoordinateMode", "cmCenter", "cmCenter"},
       {"TNXDelayValue", "Mode", "dmSamples", "dmSamples"},
       {"TNXThreadingQueue", "Size", "0", "1"},  // the clamp

@@ -39,10 +39,8 @@ class TRecorder {
 
 // The clock procedure records the step that released each tick (virtual time waits for it).
 TEST(ClockGen, AccumulatorTicksOnTheStepsTheIntervalGives) {
-  struct TCase {
-    std::int64_t Interval;             // 100 ns units
-    std::vector<std::uint64_t> Steps;  // the master step of each of the first ticks
-  } const cases[] = {
+  struct TCase { std::int64_t Interval; std::vector<std::uint64_t> Steps; };  // 100 ns units; master steps
+  const TCase cases[] = {
       {10000, {2, 3, 4, 5, 6}},  // 1 ms exactly: the accumulator must exceed it, the first step is silent
       {15000, {2, 4, 5, 7, 8, 10}},                  // 1.5 ms: the remainder carries over
       {2500, {1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3}},     // 0.25 ms: three ticks on the first step, then four
@@ -175,13 +173,8 @@ test::TComponentPtr<TGen> MakeGen(double ARate, std::int32_t ASize, TFTSinkPin* 
 }
 
 TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecond) {
-  struct TCase {
-    double Rate;
-    std::int32_t Size;
-    bool Paces;
-    std::int64_t Interval;
-    std::int32_t PerGen;
-  } const cases[] = {
+  struct TCase { double Rate; std::int32_t Size; bool Paces; std::int64_t Interval; std::int32_t PerGen; };
+  const TCase cases[] = {
       {1000, 1024, true, 10240000, 1}, {44100, 1, true, 10204, 45}, {48000, 48, true, 10000, 1},
       {44100, 440, true, 99773, 1},    {1e6, 1, true, 10000, 1000},
       {2.5, 1, true, 5000000, 1},      {3.5, 1, true, 2500000, 1},  // the rate is rounded half to even
@@ -243,21 +236,18 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
 
 // The stop flag stops the generator on its own clock thread after the buffer that set it.
 TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
-  for (std::int32_t stopAfter : {1, 3}) {
-    SCOPED_TRACE(stopAfter);
-    TRealSink sink;
-    auto gen = MakeGen(1000, 4, &sink.Pin);
-    gen->StopAfter = stopAfter;
-    std::atomic<int> stops{0};
-    gen->SetOnStop([&](TPersistent*) { ++stops; });
-    gen->Start();
-    ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
-    // Read under the lock, which the clock thread holds until the stop is done.
-    EXPECT_FALSE(gen->GetEnabled());
-    EXPECT_EQ(stops.load(), 1);
-    gen.reset();  // waits for the clock thread that ended itself
-    EXPECT_EQ(sink.Count(), static_cast<std::size_t>(stopAfter));
-  }
+  TRealSink sink;
+  auto gen = MakeGen(1000, 4, &sink.Pin);
+  gen->StopAfter = 3;
+  std::atomic<int> stops{0};
+  gen->SetOnStop([&](TPersistent*) { ++stops; });
+  gen->Start();
+  ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
+  // Read under the lock, which the clock thread holds until the stop is done.
+  EXPECT_FALSE(gen->GetEnabled());
+  EXPECT_EQ(stops.load(), 1);
+  gen.reset();  // waits for the clock thread that ended itself
+  EXPECT_EQ(sink.Count(), 3u);
 }
 
 // From downstream a rate keeps the running clock; a stop stops; a query then gets an ignore-stream.
@@ -282,10 +272,8 @@ TEST_F(CommonGen, RateAndStopFromDownstream) {
 // A master downstream pumps one buffer per distinct identifier (always the first after a start).
 TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
   constexpr std::uint32_t kRestart = 0xFFFFFFFFu;  // stands for a stop and a new start
-  struct TCase {
-    std::vector<std::uint32_t> IDs;
-    std::size_t Buffers;
-  } const cases[] = {{{1, 1, 2, 2, 3, 3}, 3}, {{1, 2, 1}, 3}, {{0, 0, 1}, 2}, {{7, kRestart, 7}, 2}};
+  struct TCase { std::vector<std::uint32_t> IDs; std::size_t Buffers; };
+  const TCase cases[] = {{{1, 1, 2, 2, 3, 3}, 3}, {{1, 2, 1}, 3}, {{0, 0, 1}, 2}, {{7, kRestart, 7}, 2}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.IDs));
     TRealSink sink("In", true);
@@ -312,10 +300,8 @@ TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
 
 // csAuto without a linked clock input paces itself.
 TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
-  struct TCase {
-    TNXClockSource Source;
-    bool External, Linked;
-  } const cases[] = {
+  struct TCase { TNXClockSource Source; bool External, Linked; };
+  const TCase cases[] = {
       {csAuto, true, true}, {csExternal, true, true}, {csInternal, false, true}, {csAuto, false, false}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Source << " linked " << c.Linked);
