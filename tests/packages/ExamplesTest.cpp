@@ -118,20 +118,16 @@ double SineAt(double AFreq, double ARate, double AAmp, double APhase, std::int64
   return AAmp * static_cast<double>(std::sin(2 * std::numbers::pi_v<long double> * (cycles - std::floor(cycles))));
 }
 
-struct TSineRow {
-  double Rate, Frequency, Amplitude, Phase;
-  std::int32_t BufferSize, Buffers;
-};
-
 TEST(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
-  const TSineRow rows[] = {
-      TSineRow{48000, 997.3, 0.5, 90, 1000, 50},  // buffers that cut cycles anywhere
-      TSineRow{8000, 0.1, 1, 45, 1, 500},         // one sample per buffer
-      TSineRow{1000, -250, 1, 0, 257, 20},        // a negative frequency runs backwards
+  struct TRow { double Rate, Frequency, Amplitude, Phase; std::int32_t BufferSize, Buffers; };
+  const TRow rows[] = {
+      {48000, 997.3, 0.5, 90, 1000, 50},  // buffers that cut cycles anywhere
+      {8000, 0.1, 1, 45, 1, 500},         // one sample per buffer
+      {1000, -250, 1, 0, 257, 20},        // a negative frequency runs backwards
       // a long run: 60 s at 48 kHz in 4,096-sample buffers, no drift
-      TSineRow{48000, 1234.5678, 1, 10, 4096, 704}
+      {48000, 1234.5678, 1, 10, 4096, 704}
   };
-  for (const TSineRow& row : rows) {
+  for (const TRow& row : rows) {
     auto gen = Make<TNXSineGenerator>();
     gen->SetSampleRate(row.Rate);
     gen->SetBufferSize(row.BufferSize);
@@ -149,19 +145,14 @@ TEST(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
   }
 }
 
-struct TNoiseRow {
-  TNXNoiseDistribution Distribution;
-  double Amplitude;
-  std::uint32_t Seed;
-  double Mean, Deviation;  // expected
-};
-
 TEST(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
-  const TNoiseRow rows[] = {
-      TNoiseRow{ndGaussian, 0.25, 77, 0, 0.25},
-      TNoiseRow{ndUniform, 3.0, 0, 0, 3 / std::sqrt(3.0)}
+  // Mean and Deviation: the expected statistics.
+  struct TRow { TNXNoiseDistribution Distribution; double Amplitude; std::uint32_t Seed; double Mean, Deviation; };
+  const TRow rows[] = {
+      {ndGaussian, 0.25, 77, 0, 0.25},
+      {ndUniform, 3.0, 0, 0, 3 / std::sqrt(3.0)}
   };
-  for (const TNoiseRow& row : rows) {
+  for (const TRow& row : rows) {
     auto gen = Make<TNXNoiseGenerator>();
     gen->SetDistribution(row.Distribution);
     gen->SetAmplitude(row.Amplitude);
@@ -205,22 +196,17 @@ const std::string& StereoFile() {
   return name;
 }
 
-struct TPlayerRow {
-  std::int32_t Channel;
-  bool Loop;
-  std::int32_t BufferSize, Ticks;
-  std::vector<std::size_t> Sizes;  // the buffers expected
-  double Scale;                    // of the left channel
-};
-
 TEST(WavePlayer, PlaysTheChannelAtTheFilesRate) {
-  const TPlayerRow rows[] = {
-      TPlayerRow{0, false, 1000, 10, {1000, 1000, 500}, 1.0},   // stops by itself, last buffer short
-      TPlayerRow{1, false, 2500, 10, {2500}, -0.5},              // the end of the file in one buffer
-      TPlayerRow{-1, false, 1024, 10, {1024, 1024, 452}, 0.25},  // the mean of both channels
-      TPlayerRow{0, true, 1000, 6, {1000, 1000, 1000, 1000, 1000, 1000}, 1.0}  // wraps around
+  // Sizes: the buffers expected; Scale: that of the left channel.
+  struct TRow { std::int32_t Channel; bool Loop;
+                std::int32_t BufferSize, Ticks; std::vector<std::size_t> Sizes; double Scale; };
+  const TRow rows[] = {
+      {0, false, 1000, 10, {1000, 1000, 500}, 1.0},   // stops by itself, last buffer short
+      {1, false, 2500, 10, {2500}, -0.5},              // the end of the file in one buffer
+      {-1, false, 1024, 10, {1024, 1024, 452}, 0.25},  // the mean of both channels
+      {0, true, 1000, 6, {1000, 1000, 1000, 1000, 1000, 1000}, 1.0}  // wraps around
   };
-  for (const TPlayerRow& row : rows) {
+  for (const TRow& row : rows) {
     auto gen = Make<TNXWavePlayer>();
     gen->SetFileName(StereoFile());
     gen->SetChannel(row.Channel);
@@ -322,25 +308,19 @@ TEST(Gain, MultipliesEverySample) {
   }
 }
 
-struct TFirRow {
-  TNXDesignFilterType Type;
-  std::int32_t Order;
-  double Low, High;
-  TNXWindowType Window;
-  std::size_t Taps;
-  double MinStopbandDb;  // what the window's design achieves
-};
-
 TEST(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
-  const TFirRow rows[] = {
-      TFirRow{fdftLowPass, 64, 4000, 1000, wtHamming, 65, 45},  // the high corner is not used
-      TFirRow{fdftHighPass, 100, 6000, 0, wtHanning, 101, 40},
-      TFirRow{fdftBandPass, 128, 1000, 4000, wtHamming, 129, 45},
-      TFirRow{fdftBandStop, 63, 3000, 9000, wtKaiser, 63, 50},  // odd orders keep an odd tap count
+  // MinStopbandDb: what the window's design achieves.
+  struct TRow { TNXDesignFilterType Type; std::int32_t Order; double Low, High;
+                TNXWindowType Window; std::size_t Taps; double MinStopbandDb; };
+  const TRow rows[] = {
+      {fdftLowPass, 64, 4000, 1000, wtHamming, 65, 45},  // the high corner is not used
+      {fdftHighPass, 100, 6000, 0, wtHanning, 101, 40},
+      {fdftBandPass, 128, 1000, 4000, wtHamming, 129, 45},
+      {fdftBandStop, 63, 3000, 9000, wtKaiser, 63, 50},  // odd orders keep an odd tap count
       // corners past half the rate are kept inside it, in order
-      TFirRow{fdftBandPass, 80, 30000, 2000, wtHamming, 81, 45}
+      {fdftBandPass, 80, 30000, 2000, wtHamming, 81, 45}
   };
-  for (const TFirRow& row : rows) {
+  for (const TRow& row : rows) {
     auto fir = Make<TNXFirFilter>();
     fir->SetFilterType(row.Type);
     fir->SetOrder(row.Order);
@@ -359,23 +339,18 @@ TEST(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
   }
 }
 
-struct TIirRow {
-  TNXDesignFilterType Type;
-  TNXIIRFilterType Prototype;
-  std::int32_t Order;
-  double Low, High;
-  double Probe, ProbeGainDb;  // a frequency and its gain (+-0.6 dB; below -20 dB: at most)
-};
-
 TEST(IirFilter, EqualsOneLongRunOfTheCascade) {
-  const TIirRow rows[] = {
-      TIirRow{fdftBandPass, iirButterworth, 4, 1000, 4000, 2000, 0},
-      TIirRow{fdftBandPass, iirButterworth, 8, 1000, 4000, 1000, -3},  // the corner
-      TIirRow{fdftLowPass, iirChebyshev, 5, 2000, 0, 20000, -100},
-      TIirRow{fdftHighPass, iirBessel, 2, 5000, 0, 20000, 0},
-      TIirRow{fdftBandStop, iirButterworth, 6, 2000, 6000, 3500, -80}
+  // Probe and ProbeGainDb: a frequency and its gain (+-0.6 dB; below -20 dB: at most).
+  struct TRow { TNXDesignFilterType Type; TNXIIRFilterType Prototype;
+                std::int32_t Order; double Low, High; double Probe, ProbeGainDb; };
+  const TRow rows[] = {
+      {fdftBandPass, iirButterworth, 4, 1000, 4000, 2000, 0},
+      {fdftBandPass, iirButterworth, 8, 1000, 4000, 1000, -3},  // the corner
+      {fdftLowPass, iirChebyshev, 5, 2000, 0, 20000, -100},
+      {fdftHighPass, iirBessel, 2, 5000, 0, 20000, 0},
+      {fdftBandStop, iirButterworth, 6, 2000, 6000, 3500, -80}
   };
-  for (const TIirRow& row : rows) {
+  for (const TRow& row : rows) {
     auto iir = Make<TNXIirFilter>();
     iir->SetFilterType(row.Type);
     iir->SetPrototype(row.Prototype);
@@ -436,19 +411,15 @@ TEST(Mixer, SumsItsInputsTimesGain) {
   }
 }
 
-struct TLevelRow {
-  std::string Signal;  // "sine" (full scale), "half" (a square of 0.5), "silence"
-  bool Linked;
-  std::string Summary;
-};
-
 TEST(LevelDetector, SendsEachBuffersRmsAndReportsTheRun) {
-  const TLevelRow rows[] = {
-      TLevelRow{"sine", true, "peak 0.00 dBFS, rms -3.01 dBFS"},
-      TLevelRow{"half", false, "peak -6.02 dBFS, rms -6.02 dBFS"},
-      TLevelRow{"silence", true, "peak -inf dBFS, rms -inf dBFS"}
+  // Signal: "sine" (full scale), "half" (a square of 0.5), "silence".
+  struct TRow { std::string Signal; bool Linked; std::string Summary; };
+  const TRow rows[] = {
+      {"sine", true, "peak 0.00 dBFS, rms -3.01 dBFS"},
+      {"half", false, "peak -6.02 dBFS, rms -6.02 dBFS"},
+      {"silence", true, "peak -inf dBFS, rms -inf dBFS"}
   };
-  for (const TLevelRow& row : rows) {
+  for (const TRow& row : rows) {
     std::vector<double> x(4800);
     for (std::size_t n = 0; n < x.size(); ++n)
       x[n] = row.Signal == "sine"   ? std::sin(2 * std::numbers::pi * 1000 * n / 48000.0)
@@ -577,27 +548,19 @@ std::vector<double> Sine(std::size_t ACount, double ACyclesPerSample, double AAm
   return x;
 }
 
-struct TSineCase {
-  const char* Name;
-  std::int32_t Order;
-  TNXWindowType Window;
-  std::int32_t Bin;
-  double Amplitude;
-  std::int32_t BufferSize;
-  std::int32_t PeakBin;  // where the strongest bin must be
-  double PeakDb;         // and its level
-};
-
 // With fnNormalize a sine of amplitude A reads 20 log10 A at its bin whatever the window.
 TEST(SpectrumSine, ReadsItsAmplitudeAtItsBin) {
-  const TSineCase rows[] = {
-      TSineCase{"HannFullScale", 10, wtHanning, 64, 1.0, 1000, 64, 0.0},
-      TSineCase{"RectHalfScaleBigBuffers", 8, wtRect, 10, 0.5, 4096, 10, -6.0206},
-      TSineCase{"BlackmanSmallFrames", 6, wtBlackman, 9, 1.0, 7, 9, 0.0},
-      TSineCase{"BartlettOneSampleBuffers", 7, wtBartlett, 20, 0.25, 1, 20, -12.0412},
-      TSineCase{"Silence", 8, wtHanning, 10, 0.0, 100, 0, -300.0}
+  // PeakBin and PeakDb: where the strongest bin must be, and its level.
+  struct TRow { const char* Name; std::int32_t Order; TNXWindowType Window; std::int32_t Bin;
+                double Amplitude; std::int32_t BufferSize; std::int32_t PeakBin; double PeakDb; };
+  const TRow rows[] = {
+      {"HannFullScale", 10, wtHanning, 64, 1.0, 1000, 64, 0.0},
+      {"RectHalfScaleBigBuffers", 8, wtRect, 10, 0.5, 4096, 10, -6.0206},
+      {"BlackmanSmallFrames", 6, wtBlackman, 9, 1.0, 7, 9, 0.0},
+      {"BartlettOneSampleBuffers", 7, wtBartlett, 20, 0.25, 1, 20, -12.0412},
+      {"Silence", 8, wtHanning, 10, 0.0, 100, 0, -300.0}
   };
-  for (const TSineCase& c : rows) {
+  for (const TRow& c : rows) {
     SCOPED_TRACE(c.Name);
     TChain chain(c.Order, c.Window);
     const std::size_t n = std::size_t(1) << c.Order;
@@ -706,21 +669,16 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& APath) {
   return rows;
 }
 
-struct TCsvCase {
-  const char* Name;
-  std::size_t BufferSize, Total;
-  std::int64_t MaxSamples;
-};
-
 // Lines read back as index and exact value; the limit still counts all.
 TEST(CsvWriter, WritesIndexAndExactValue) {
-  const TCsvCase rows[] = {
-      TCsvCase{"All", 100, 1000, 0}, TCsvCase{"Limited", 64, 1000, 250},
-      TCsvCase{"LimitAboveTotal", 1000, 300, 5000},
-      TCsvCase{"ManyBlocks", 4096, 20000, 0},
-      TCsvCase{"NothingReceived", 10, 0, 0}
+  struct TRow { const char* Name; std::size_t BufferSize, Total; std::int64_t MaxSamples; };
+  const TRow rows[] = {
+      {"All", 100, 1000, 0}, {"Limited", 64, 1000, 250},
+      {"LimitAboveTotal", 1000, 300, 5000},
+      {"ManyBlocks", 4096, 20000, 0},
+      {"NothingReceived", 10, 0, 0}
   };
-  for (const TCsvCase& c : rows) {
+  for (const TRow& c : rows) {
     SCOPED_TRACE(c.Name);
     std::vector<double> x = Noise(c.Total, 11);
     for (std::size_t i = 0; i < x.size(); i += 7) x[i] *= 1e-300;  // tiny values keep their digits too
@@ -751,21 +709,16 @@ TEST(CsvWriter, WritesIndexAndExactValue) {
   }
 }
 
-struct TWaveCase {
-  TNXWaveFormat Format;
-  int Subtype;
-  double Tolerance;  // of a sample in -1 .. 1 read back
-  bool Clips;        // full scale is the most an integer format keeps
-};
-
 TEST(WaveWriter, ReadsBackWhatWasSent) {
-  const TWaveCase rows[] = {
-      TWaveCase{wfPcm16, SF_FORMAT_PCM_16, 1.0 / 32768 + 1e-12, true},
-      TWaveCase{wfPcm24, SF_FORMAT_PCM_24, 1.0 / (1 << 23) + 1e-12, true},
-      TWaveCase{wfFloat32, SF_FORMAT_FLOAT, 1e-7, false},
-      TWaveCase{wfFloat64, SF_FORMAT_DOUBLE, 0, false}
+  // Tolerance: of a sample in -1 .. 1 read back; Clips: full scale is the most an integer format keeps.
+  struct TRow { TNXWaveFormat Format; int Subtype; double Tolerance; bool Clips; };
+  const TRow rows[] = {
+      {wfPcm16, SF_FORMAT_PCM_16, 1.0 / 32768 + 1e-12, true},
+      {wfPcm24, SF_FORMAT_PCM_24, 1.0 / (1 << 23) + 1e-12, true},
+      {wfFloat32, SF_FORMAT_FLOAT, 1e-7, false},
+      {wfFloat64, SF_FORMAT_DOUBLE, 0, false}
   };
-  for (const TWaveCase& c : rows) {
+  for (const TRow& c : rows) {
     std::vector<double> x = Noise(10000, 5);
     for (double& v : x) v *= 0.9;
     x[100] = 1.5;
@@ -793,22 +746,17 @@ TEST(WaveWriter, ReadsBackWhatWasSent) {
   }
 }
 
-struct TScopeCase {
-  const char* Name;
-  std::int32_t Shown;
-  std::size_t BufferSize, Total;
-};
-
 // The scope keeps the last Samples samples in order; its table gives their stream times.
 TEST(ScopeRing, KeepsTheLastSamples) {
-  const TScopeCase rows[] = {
-      TScopeCase{"NotFilled", 100, 30, 70}, TScopeCase{"Exactly", 64, 16, 64},
-      TScopeCase{"Wrapped", 100, 30, 1000},
-      TScopeCase{"BufferLongerThanRing", 50, 333, 1000},
-      TScopeCase{"OneSampleBuffers", 10, 1, 25},
-      TScopeCase{"Nothing", 10, 1, 0}
+  struct TRow { const char* Name; std::int32_t Shown; std::size_t BufferSize, Total; };
+  const TRow rows[] = {
+      {"NotFilled", 100, 30, 70}, {"Exactly", 64, 16, 64},
+      {"Wrapped", 100, 30, 1000},
+      {"BufferLongerThanRing", 50, 333, 1000},
+      {"OneSampleBuffers", 10, 1, 25},
+      {"Nothing", 10, 1, 0}
   };
-  for (const TScopeCase& c : rows) {
+  for (const TRow& c : rows) {
     SCOPED_TRACE(c.Name);
     const std::vector<double> x = Noise(c.Total, 2);
     TOwned<TNXScopeView> scope(new TNXScopeView());
@@ -874,27 +822,21 @@ TPicture ReadPicture(const std::string& APath) {
   return p;
 }
 
-struct TPictureCase {
-  const char* Name;
-  bool Spectrum;
-  bool Log;
-  std::int32_t Width, Height;
-  std::size_t Total;  // samples sent (0: none)
-  bool Poisoned = false;  // a NaN and infinities among them
-};
-
 // Pictures decode at their size, with a trace only when there was data, the same bytes each time.
 TEST(Pictures, DecodeAtTheirSizeWithATrace) {
-  const TPictureCase rows[] = {
-      TPictureCase{"Scope", false, false, 800, 400, 5000},
-      TPictureCase{"ScopeEmpty", false, false, 640, 360, 0},
-      TPictureCase{"ScopePoisoned", false, false, 640, 360, 400, true},
-      TPictureCase{"SpectrumPoisoned", true, true, 640, 360, 513, true},
-      TPictureCase{"Spectrum", true, false, 800, 400, 513},
-      TPictureCase{"SpectrumLog", true, true, 900, 450, 513},
-      TPictureCase{"SpectrumEmpty", true, false, 500, 300, 0}
+  // Total: samples sent (0: none); Poisoned: a NaN and infinities among them.
+  struct TRow { const char* Name; bool Spectrum; bool Log;
+                std::int32_t Width, Height; std::size_t Total; bool Poisoned = false; };
+  const TRow rows[] = {
+      {"Scope", false, false, 800, 400, 5000},
+      {"ScopeEmpty", false, false, 640, 360, 0},
+      {"ScopePoisoned", false, false, 640, 360, 400, true},
+      {"SpectrumPoisoned", true, true, 640, 360, 513, true},
+      {"Spectrum", true, false, 800, 400, 513},
+      {"SpectrumLog", true, true, 900, 450, 513},
+      {"SpectrumEmpty", true, false, 500, 300, 0}
   };
-  for (const TPictureCase& c : rows) {
+  for (const TRow& c : rows) {
     SCOPED_TRACE(c.Name);
     std::string first;
     for (int run = 0; run < 2; ++run) {
