@@ -183,6 +183,8 @@ TEST(CommonFilterTest, StartAndStopSetTheRateAndTheWorker) {
     TRealChain chain(filter);
     chain.Start(44100);
     EXPECT_EQ(bool(filter.GetFilterThread()), threaded);
+    filter.Threading()->SetPriority(tpIdle);  // the worker follows the setting while it runs
+    if (threaded) EXPECT_EQ(filter.GetFilterThread()->GetPriority(), tpIdle);
     chain.Source.Stop();
     EXPECT_EQ(filter.SampleRate(), 0);
     EXPECT_FALSE(filter.GetFilterThread());

@@ -118,6 +118,7 @@ TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
     for (int i = 0; i < 50; ++i) event ? folding->Clock() : counting->Clock();
     hold.unlock();
     ASSERT_TRUE(rounds.Wait(event ? 1 : 50));
+    if (!event) EXPECT_EQ(counting->GetClockSemaphore().Count(), 0);
     folding = nullptr;  // terminates, wakes and waits
     counting = nullptr;
     const std::size_t n = rounds.Values().size();
@@ -246,6 +247,7 @@ TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
   // Read under the lock, which the clock thread holds until the stop is done.
   EXPECT_FALSE(gen->GetEnabled());
   EXPECT_EQ(stops.load(), 1);
+  EXPECT_FALSE(gen->IsRunning());
   gen.reset();  // waits for the clock thread that ended itself
   EXPECT_EQ(sink.Count(), 3u);
 }

@@ -113,7 +113,7 @@ TEST_F(DrawLayersTest, AnInvisibleLayerReportsNoOperations) {
   EXPECT_FALSE(a->GetOperations().Contains(dlmFilter));
   a->SetIsEnabled(false);
   EXPECT_TRUE(a->GetOperations().Empty());
-  EXPECT_FALSE(a->Visible());
+  EXPECT_FALSE(a->GetIsEnabled());
 }
 
 TEST_F(DrawLayersTest, TheScaleFactorsApplyToOnePassOnly) {

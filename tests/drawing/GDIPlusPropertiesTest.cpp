@@ -291,6 +291,7 @@ TEST(GDIPlusProperties, PensOfACollectionTakeItsScaleFactors) {
 TEST(GDIPlusProperties, AFontIsBuiltFromNameSizeAndStyleAndRebuiltAfterAChange) {
   TRGGPFont font;
   const TIntfPtr<TIGPFont> first = font.GetGPFont();
+  EXPECT_EQ(first->GetFamily()->GetRequestedName(), "Microsoft Sans Serif");
   EXPECT_EQ(font.GetGPFont().Get(), first.Get());
   font.SetStyle(fsBold);
   EXPECT_EQ(font.GetGPFont()->GetStyle(), fsBold);

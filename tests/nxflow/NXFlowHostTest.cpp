@@ -114,6 +114,7 @@ TEST_F(NXFlowTest, ListsAndDescribesThePackagesClasses) {
 TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
   struct TCase { std::vector<std::string> Args; int Status; const char* Expected; };
   const TCase cases[] = {
+      {{}, 2, "usage: nxflow"},
       {{"check"}, 2, ""},
       {{"lsit"}, 2, "did you mean one of \"list\""},
       {{"check", (FDir / "absent.xml").string()}, 1, "absent.xml"},
@@ -135,6 +136,7 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
        {"unknown.xml:3: unknown component class \"TFlowNod\"", "did you mean \"TFlowNode\""}},
       {"unknown property", WithLine(4, "    <TFlowNode Name=\"B\" Gian=\"2\"/>"),
        {"unknown.xml:4: class TFlowNode has no property \"Gian\"", "did you mean \"Gain\""}},
+      {"out of range", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"0\"/>"), {"unknown.xml:4: value 0 of Order is out of range"}},
       {"duplicate name", WithLine(4, "    <TFlowNode Name=\"A\"/>"), {"unknown.xml:4: A component named A"}},
       {"missing pin", WithLine(6, "  <Links><Link From=\"A\" FromPin=\"Output\" To=\"B\" ToPin=\"In\"/></Links>"),
        {"unknown.xml:6: Link to a missing pin 'A.Output'"}},

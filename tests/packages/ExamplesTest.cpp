@@ -306,6 +306,22 @@ TEST(Gain, MultipliesEverySample) {
   }
 }
 
+TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
+  auto fir = Make<TNXFirFilter>();
+  TPiped<TNXFirFilter> pipe(*fir);
+  const std::vector<double> x = Noise(4000, 5);
+  pipe.Feed.Start(48000);
+  pipe.Feed.Send(std::vector<double>(x.begin(), x.begin() + 2000), {500});
+  const std::vector<double> oldTaps = fir->Taps();
+  fir->SetLowFrequency(3000);  // the same tap count, new taps
+  const std::vector<double> newTaps = fir->Taps();
+  ASSERT_EQ(newTaps.size(), oldTaps.size());
+  pipe.Feed.Send(std::vector<double>(x.begin() + 2000, x.end()), {500});
+  const std::vector<double> y = pipe.Sink.AllSamples(), before = Convolve(oldTaps, x), after = Convolve(newTaps, x);
+  ASSERT_EQ(y.size(), x.size());
+  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], n < 2000 ? before[n] : after[n], 1e-12) << n;
+}
+
 TEST(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
   // MinStopbandDb: what the window's design achieves.
   struct TRow { TNXDesignFilterType Type; std::int32_t Order; double Low, High;
@@ -575,9 +591,35 @@ TEST(SpectrumSine, ReadsItsAmplitudeAtItsBin) {
     flow::TFlowNodeReport report;
     chain.Spectrum->FlowFinish({}, report);
     EXPECT_EQ(report.Samples, std::int64_t(3 * n + n / 3));
+    EXPECT_EQ(chain.Spectrum->Frames(), 3);
     EXPECT_NE(report.Summary.find(Format("at %.6g Hz", rate * c.PeakBin / double(n))), std::string::npos)
         << report.Summary;
   }
+}
+
+// With fnNormalizeSqrt the bins sum to sum (x w)^2 / sum w^2; the spectrum and its view answer their pins.
+TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
+  const std::int32_t order = 9;
+  const std::size_t n = std::size_t(1) << order;
+  TChain chain(order, wtHanning, false);
+  SetPropText(*chain.Spectrum, "Normalization", "fnNormalizeSqrt");
+  chain.Spectrum->Averaging()->SetEnabled(false);
+  const std::vector<double> x = Noise(n, 7);
+  chain.Feed.Start(1000);
+  chain.Feed.Send(x, {100});
+  ASSERT_EQ(chain.Sink.Count(), 1u);
+  std::vector<double> w;
+  double gain = 0, powerGain = 0, weighted = 0, weights = 0;
+  std::vector<TComplex> kernel;
+  NXWindowCalculator::CalculateOldWindow(w, wtHanning, order, NXDefaultWindowParam(wtHanning, std::int32_t(n)), gain,
+                                         powerGain, kernel);
+  for (std::size_t i = 0; i < n; ++i) weighted += x[i] * w[i] * x[i] * w[i], weights += w[i] * w[i];
+  const std::vector<double> bins = chain.Sink.Samples()[0];
+  EXPECT_NEAR(std::accumulate(bins.begin(), bins.end(), 0.0), weighted / weights, 1e-12 * weighted / weights);
+  TOwned<TNXSpectrumView> view(new TNXSpectrumView());
+  SetPropText(*view, "MinDecibels", "-90");
+  for (INXPinOwner* owner : {static_cast<INXPinOwner*>(chain.Spectrum.get()), static_cast<INXPinOwner*>(view.get())})
+    for (std::int32_t i = 0; i <= owner->GetPinCount(); ++i) EXPECT_EQ(owner->GetPin(i) != nullptr, i < owner->GetPinCount());
 }
 
 // Constant frames of (i + 1) / 10 read ((i + 1) / 10)^2 at bin 0: each output is their running mean.
