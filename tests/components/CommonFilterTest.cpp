@@ -369,6 +369,7 @@ TEST(CommonFilterTest, SettingsStreamOnlyWhatDiffersAndClampTheQueue) {
   EXPECT_EQ(GetPropText(queue, "Size"), "1");
   EXPECT_EQ(queue.Size(), 1u);
   EXPECT_TRUE(HasStoredMembers(queue));
+  EXPECT_EQ(TNXDelayValue().Value(), 100);
 }
 
 }  // namespace

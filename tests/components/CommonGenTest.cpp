@@ -92,6 +92,7 @@ TEST(ClockGen, TerminateFromOwnProcedure) {
   TRecorder ticks;
   int count = 0;  // on the clock thread only
   TIntfPtr<TNXClockGen> clock = MakeThread<TNXClockGen>("SelfStop", 10000, [&](IThread* AThread) {
+    EXPECT_EQ(static_cast<TNXClockGen*>(AThread)->PendingTicks(), 0);  // virtual time waits for the procedure
     if (++count == 3) AThread->Terminate();  // before the tick is recorded: the test lets go only after
     ticks.Add(1);
   });
@@ -220,6 +221,7 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
     const std::size_t seen = sink.Count();
     gen->Start();
     EXPECT_EQ(gen->GetClockGen()->GetInterval(), 100000);
+    EXPECT_EQ(std::pair(gen->IsPump(), gen->GetBuffersPerGen()), std::pair(true, 1));
     ASSERT_TRUE(sink.WaitBuffers(seen + 20));
     gen->Stop();
     EXPECT_FALSE(gen->GetClockGen());

@@ -51,6 +51,7 @@ struct TSurface {
 TEST(GDIPlusProperties, APerOwnerDefaultDecidesWhatIsStreamed) {
   EXPECT_EQ(TRGGPFont().Brush()->Color(), 0xFF000000u);
   EXPECT_EQ(TRGGPSimpleFont().Brush()->Color(), 0xFF000000u);
+  EXPECT_EQ(TRGGPBrush().Color(), TRGGPBrush::kDefaultColor);
   EXPECT_FALSE(HasStoredMembers(TRGGPFont()));
   struct TCase {
     TGPColor Color;
@@ -84,6 +85,8 @@ TEST(GDIPlusProperties, ArrayPropertiesRoundTripThroughTheirBinaryMember) {
   CheckArrayRoundTrip<TRGGPInterpolationColors>({{0xFFFF0000u, 0}, {0xFF00FF00u, 0.5f}, {0xFF0000FFu, 1}});
   CheckArrayRoundTrip<TRGGPBlends>({{0, 0}, {0.3f, 0.9f}, {1, 1}});
   CheckArrayRoundTrip<TRGGPSingleArray>({0.25f, 4, -7.5f});
+  CheckArrayRoundTrip<TRGGPCustomDash>({2, 1});
+  CheckArrayRoundTrip<TRGGPPenCompound>({0, 0.25f, 0.75f, 1});
 }
 
 TEST(GDIPlusProperties, AnEmptiedArrayIsReadBackEmpty) {
