@@ -11,7 +11,6 @@
 #include "drawing/RGGDIPlusProperties.h"
 #include "nxruntime.h"
 
-// Fontconfig keeps a cache for the life of the process; the leak checker is told so.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace nxtest {

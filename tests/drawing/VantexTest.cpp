@@ -13,7 +13,6 @@
 
 using namespace nx;
 
-// Fontconfig keeps a little of what it allocates while it reads its configuration (once per process).
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
