@@ -122,6 +122,7 @@ TEST(GDIPlusProperties, NestedArraysOfABrushRoundTripWithIt) {
   source.InterpolationColors()->Add(0xFF0000FFu, 0.5f);
   source.Blend()->Blends()->Add(0.5f, 0.25f);
   RoundTrip(source, target);
+  EXPECT_EQ(target.BrushType(), btPathGradient);
   EXPECT_EQ(target.Gradient()->Path()->Values(), source.Gradient()->Path()->Values());
   EXPECT_EQ(target.InterpolationColors()->Values(), source.InterpolationColors()->Values());
   EXPECT_EQ(target.Blend()->Blends()->Values(), source.Blend()->Blends()->Values());
