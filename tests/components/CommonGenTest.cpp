@@ -1,8 +1,6 @@
-// Generators and their clocks: the master clock and its clock threads on virtual time, the
-// generators' pacing, stops, master pumps and external clocks, and a generator driving a filter chain.
+// Generators and their clocks on virtual time: pacing, stops, master pumps, external clocks, a filter chain.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,10 +18,8 @@ using TRealSink = TRecordingSink<TNXFTRealSinkPin>;
 class TRecorder {
  public:
   void Add(std::uint64_t AValue) {
-    {
-      std::lock_guard lk(FLock);
-      FValues.push_back(AValue);
-    }
+    std::lock_guard lk(FLock);
+    FValues.push_back(AValue);
     FCond.notify_all();
   }
   bool Wait(std::size_t ACount) {
@@ -43,19 +39,15 @@ class TRecorder {
 
 // The clock procedure records the step that released each tick (virtual time waits for it).
 TEST(ClockGen, AccumulatorTicksOnTheStepsTheIntervalGives) {
-  struct TCase {
-    std::int64_t Interval;             // 100 ns units
-    std::vector<std::uint64_t> Steps;  // the master step of each of the first ticks
-  } const cases[] = {
+  struct TCase { std::int64_t Interval; std::vector<std::uint64_t> Steps; };  // 100 ns units; master steps
+  const TCase cases[] = {
       {10000, {2, 3, 4, 5, 6}},  // 1 ms exactly: the accumulator must exceed it, the first step is silent
-      {40000, {5, 9, 13}},
       {15000, {2, 4, 5, 7, 8, 10}},                  // 1.5 ms: the remainder carries over
       {2500, {1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3}},     // 0.25 ms: three ticks on the first step, then four
       {10240000, {1025, 2049}},                      // 1,024 samples at 1,000 per second
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Interval);
-    ASSERT_EQ(NXClockGenCount(), 0);
     TNXVirtualClockGuard virtualTime;
     TRecorder ticks;
     {
@@ -65,21 +57,18 @@ TEST(ClockGen, AccumulatorTicksOnTheStepsTheIntervalGives) {
     std::vector<std::uint64_t> got = ticks.Values();
     got.resize(c.Steps.size());
     EXPECT_EQ(got, c.Steps);
-    EXPECT_FALSE(NXMasterClockRunning());
   }
 }
 
 TEST(ClockGen, NonPositiveIntervalFailsTheAssertion) {
-  for (std::int64_t interval : {std::int64_t{0}, std::int64_t{-7}}) {
-    try {
-      auto clock = MakeThread<TNXClockGen>("Bad", interval, [] {});
-      ADD_FAILURE() << "interval " << interval << " was accepted";
-    } catch (const EAssertionFailed& e) {
-      EXPECT_STREQ(e.what(), "Assertion failure (NXClockGen, line 245)");
-    }
-    EXPECT_EQ(NXClockGenCount(), 0);
-    EXPECT_FALSE(NXMasterClockRunning());
+  try {
+    auto clock = MakeThread<TNXClockGen>("Bad", 0, [] {});
+    ADD_FAILURE() << "a zero interval was accepted";
+  } catch (const EAssertionFailed& e) {
+    EXPECT_STREQ(e.what(), "Assertion failure (NXClockGen, line 245)");
   }
+  EXPECT_EQ(NXClockGenCount(), 0);
+  EXPECT_FALSE(NXMasterClockRunning());
 }
 
 // The one test on the wall clock: a timer runs exactly while a clock does.
@@ -88,9 +77,7 @@ TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
   for (int round = 0; round < 2; ++round) {
     ASSERT_FALSE(NXMasterClockRunning());
     TIntfPtr<TNXClockGen> first = MakeThread<TNXClockGen>("First", 10000, [] {});
-    EXPECT_TRUE(NXMasterClockRunning());
     TIntfPtr<TNXClockGen> second = MakeThread<TNXClockGen>("Second", 20000, [] {});
-    EXPECT_EQ(NXClockGenCount(), 2);
     first = nullptr;
     EXPECT_TRUE(NXMasterClockRunning());
     second = nullptr;
@@ -101,85 +88,51 @@ TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
 
 // A clock that terminates itself from its procedure does not wait for itself; no tick follows.
 TEST(ClockGen, TerminateFromOwnProcedure) {
-  for (bool keepReference : {false, true}) {
-    SCOPED_TRACE(keepReference ? "reference kept" : "reference dropped");
-    TNXVirtualClockGuard virtualTime;
-    TRecorder ticks;
-    int count = 0;  // on the clock thread only
-    TIntfPtr<TNXClockGen> clock = MakeThread<TNXClockGen>("SelfStop", 10000, [&](IThread* AThread) {
-      if (++count == 3) AThread->Terminate();  // before the tick is recorded: the test lets go only after
-      ticks.Add(1);
-    });
-    ASSERT_TRUE(ticks.Wait(3));
-    if (keepReference) {
-      clock->WaitFor();
-      EXPECT_FALSE(clock->FatalException());
-      EXPECT_TRUE(clock->Finished());
-    }
-    clock = nullptr;
-    for (int i = 0; i < 60000 && NXClockGenCount() != 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(NXClockGenCount(), 0);
-    EXPECT_EQ(ticks.Values().size(), 3u);
-    EXPECT_FALSE(NXMasterClockRunning());
-  }
-}
-
-// 3 ms procedures on a 1 ms clock: virtual time waits, so no tick piles up (only 20 count).
-TEST(ClockGen, VirtualTimeWaitsForSlowProcedures) {
   TNXVirtualClockGuard virtualTime;
   TRecorder ticks;
-  std::int32_t maxPending = 0;  // on the clock thread until it is joined
-  int count = 0;
-  TIntfPtr<TNXClockGen> clock = MakeThread<TNXClockGen>("Slow", 10000, [&](IThread* AThread) {
-    if (++count > 20) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    maxPending = std::max(maxPending, static_cast<TNXClockGen*>(AThread)->PendingTicks());
-    ticks.Add(NXMasterClockSteps());
+  int count = 0;  // on the clock thread only
+  TIntfPtr<TNXClockGen> clock = MakeThread<TNXClockGen>("SelfStop", 10000, [&](IThread* AThread) {
+    EXPECT_EQ(static_cast<TNXClockGen*>(AThread)->PendingTicks(), 0);  // virtual time waits for the procedure
+    if (++count == 3) AThread->Terminate();  // before the tick is recorded: the test lets go only after
+    ticks.Add(1);
   });
-  ASSERT_TRUE(ticks.Wait(20));
-  clock = nullptr;
-  EXPECT_EQ(maxPending, 0);
-  const std::vector<std::uint64_t> steps = ticks.Values();
-  for (std::size_t i = 1; i < steps.size(); ++i) EXPECT_EQ(steps[i], steps[i - 1] + 1);
+  ASSERT_TRUE(ticks.Wait(3));
+  clock = nullptr;  // the last reference may go while the thread still ends
+  for (int i = 0; i < 60000 && NXClockGenCount() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(NXClockGenCount(), 0);
+  EXPECT_EQ(ticks.Values().size(), 3u);
 }
 
 // A semaphore clock runs once per call; an event clock folds calls made while it runs.
 TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
-  for (const bool event : {false, true})
-    for (const int calls : {1, 50}) {
-      SCOPED_TRACE(testing::Message() << (event ? "event " : "semaphore ") << calls);
-      TRecorder rounds;
-      std::mutex gate;
-      std::unique_lock hold(gate);  // the first round waits until every call is made
-      auto proc = [&] {
-        std::lock_guard lk(gate);
-        rounds.Add(1);
-      };
-      if (event) {
-        TIntfPtr<INXEventClockThread> clock = TNXEventClockThreadImpl::Make(proc);
-        for (int i = 0; i < calls; ++i) clock->Clock();
-        hold.unlock();
-        ASSERT_TRUE(rounds.Wait(1));
-        clock = nullptr;  // terminates, wakes and waits
-        EXPECT_LE(rounds.Values().size(), 2u);
-      } else {
-        TIntfPtr<INXClockThread> clock = TNXClockThread::Make(proc);
-        for (int i = 0; i < calls; ++i) clock->Clock();
-        hold.unlock();
-        ASSERT_TRUE(rounds.Wait(calls));
-        EXPECT_EQ(clock->GetClockSemaphore().Count(), 0);
-        clock = nullptr;
-        EXPECT_EQ(rounds.Values().size(), static_cast<std::size_t>(calls));
-      }
-    }
+  for (const bool event : {false, true}) {
+    SCOPED_TRACE(event ? "event" : "semaphore");
+    TRecorder rounds;
+    std::mutex gate;
+    std::unique_lock hold(gate);  // the first round waits until every call is made
+    auto proc = [&] {
+      std::lock_guard lk(gate);
+      rounds.Add(1);
+    };
+    TIntfPtr<INXEventClockThread> folding = event ? TNXEventClockThreadImpl::Make(proc) : nullptr;
+    TIntfPtr<INXClockThread> counting = event ? nullptr : TNXClockThread::Make(proc);
+    for (int i = 0; i < 50; ++i) event ? folding->Clock() : counting->Clock();
+    hold.unlock();
+    ASSERT_TRUE(rounds.Wait(event ? 1 : 50));
+    if (!event) EXPECT_EQ(counting->GetClockSemaphore().Count(), 0);
+    folding = nullptr;  // terminates, wakes and waits
+    counting = nullptr;
+    const std::size_t n = rounds.Values().size();
+    EXPECT_TRUE(event ? n <= 2 : n == 50) << n;
+  }
 }
 
-// Sample i of the stream holds i; stops after StopAfter buffers, sends nothing past Limit.
+// Sample i of the stream holds i; stops after StopAfter buffers. With Pumps < 0 a one-sample
+// buffer is doubled (the single-value path), sent unless SkipOdd.
 class TCountingRealGen : public TNXCommonRealGen {
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
-  std::int32_t StopAfter = 0, Pumps = 0, Limit = 1 << 30;
+  std::int32_t StopAfter = 0, Pumps = 0;
   bool SkipOdd = false;
   std::int64_t Next = 0;
 
@@ -189,10 +142,6 @@ class TCountingRealGen : public TNXCommonRealGen {
     if (real->GetSize() == 1 && Pumps < 0) {
       real->SetItem(0, real->GetItem(0) * 2);
       ASend = !SkipOdd;
-      return;
-    }
-    if (Pumps >= Limit) {
-      ASend = false;
       return;
     }
     double* data = real->Write();
@@ -226,17 +175,12 @@ test::TComponentPtr<TGen> MakeGen(double ARate, std::int32_t ASize, TFTSinkPin* 
 }
 
 TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecond) {
-  struct TCase {
-    double Rate;
-    std::int32_t Size;
-    bool Paces;
-    std::int64_t Interval;
-    std::int32_t PerGen;
-  } const cases[] = {
+  struct TCase { double Rate; std::int32_t Size; bool Paces; std::int64_t Interval; std::int32_t PerGen; };
+  const TCase cases[] = {
       {1000, 1024, true, 10240000, 1}, {44100, 1, true, 10204, 45}, {48000, 48, true, 10000, 1},
-      {8000, 4, true, 10000, 2},       {1e6, 1, true, 10000, 1000}, {44100, 440, true, 99773, 1},
+      {44100, 440, true, 99773, 1},    {1e6, 1, true, 10000, 1000},
       {2.5, 1, true, 5000000, 1},      {3.5, 1, true, 2500000, 1},  // the rate is rounded half to even
-      {0.4, 1, false, 0, 0},           {0.000001, 16, false, 0, 0},  // rates that round to 0 cannot pace
+      {0.4, 1, false, 0, 0},  // a rate that rounds to 0 cannot pace
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Rate << " " << c.Size);
@@ -273,80 +217,55 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
   auto gen = MakeGen(1000, 10, &sink.Pin);
   int stops = 0;
   gen->SetOnStop([&](TPersistent*) { ++stops; });
-  for (int run = 1; run <= 3; ++run) {
-    SCOPED_TRACE(run);
+  for (int run = 1; run <= 2; ++run) {
     const std::size_t seen = sink.Count();
     gen->Start();
-    EXPECT_TRUE(gen->IsPump());
-    ASSERT_TRUE(gen->GetClockGen());
     EXPECT_EQ(gen->GetClockGen()->GetInterval(), 100000);
+    EXPECT_EQ(std::pair(gen->IsPump(), gen->GetBuffersPerGen()), std::pair(true, 1));
     ASSERT_TRUE(sink.WaitBuffers(seen + 20));
     gen->Stop();
-    EXPECT_FALSE(gen->GetEnabled());
     EXPECT_FALSE(gen->GetClockGen());
-    EXPECT_EQ(NXClockGenCount(), 0);
     EXPECT_EQ(stops, run);
   }
   const std::vector<std::string> run = {"TFTPumpRequestOperation", "TFTPumpRequestOperation",
                                         "TFTStartSampleRateOperation", "TFTStopOperation"};
-  std::vector<std::string> expected;
-  for (int i = 0; i < 3; ++i) expected.insert(expected.end(), run.begin(), run.end());
+  std::vector<std::string> expected = run;
+  expected.insert(expected.end(), run.begin(), run.end());
   EXPECT_EQ(sink.Ops(), expected);
   ExpectConsecutive(sink.Samples(), 0, 10);
   const std::vector<std::uint64_t> steps = sink.Steps();
   for (std::size_t i = 0; i < 20; ++i) EXPECT_EQ(steps[i], 11 + 10 * i);
 }
 
-// 44,100 samples per second in buffers of one sample: 45 buffers per tick.
-TEST_F(CommonGen, ManyBuffersPerTick) {
-  TRealSink sink;
-  auto gen = MakeGen(44100, 1, &sink.Pin);
-  gen->Start();
-  EXPECT_EQ(gen->GetBuffersPerGen(), 45);
-  ASSERT_TRUE(sink.WaitBuffers(45 * 30));
-  gen->Stop();
-  std::map<std::uint64_t, int> perStep;
-  for (std::uint64_t step : sink.Steps()) ++perStep[step];
-  for (const auto& [step, count] : perStep) EXPECT_EQ(count, 45) << "at step " << step;
-  ExpectConsecutive(sink.Samples(), 0, 1);
-}
-
 // The stop flag stops the generator on its own clock thread after the buffer that set it.
 TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
-  for (std::int32_t stopAfter : {1, 3, 7}) {
-    SCOPED_TRACE(stopAfter);
-    TRealSink sink;
-    auto gen = MakeGen(1000, 4, &sink.Pin);
-    gen->StopAfter = stopAfter;
-    std::atomic<int> stops{0};
-    gen->SetOnStop([&](TPersistent*) { ++stops; });
-    gen->Start();
-    ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
-    // Read under the lock, which the clock thread holds until the stop is done.
-    EXPECT_FALSE(gen->GetEnabled());
-    EXPECT_EQ(stops.load(), 1);
-    EXPECT_FALSE(gen->IsRunning());
-    gen.reset();  // waits for the clock thread that ended itself
-    EXPECT_EQ(sink.Count(), static_cast<std::size_t>(stopAfter));
-  }
+  TRealSink sink;
+  auto gen = MakeGen(1000, 4, &sink.Pin);
+  gen->StopAfter = 3;
+  std::atomic<int> stops{0};
+  gen->SetOnStop([&](TPersistent*) { ++stops; });
+  gen->Start();
+  ASSERT_TRUE(sink.WaitOp("TFTStopOperation"));
+  // Read under the lock, which the clock thread holds until the stop is done.
+  EXPECT_FALSE(gen->GetEnabled());
+  EXPECT_EQ(stops.load(), 1);
+  EXPECT_FALSE(gen->IsRunning());
+  gen.reset();  // waits for the clock thread that ended itself
+  EXPECT_EQ(sink.Count(), 3u);
 }
 
 // From downstream a rate keeps the running clock; a stop stops; a query then gets an ignore-stream.
 TEST_F(CommonGen, RateAndStopFromDownstream) {
   TRealSink sink;
   auto gen = MakeGen(1000, 10, &sink.Pin);
-  int stops = 0;
-  gen->SetOnStop([&](TPersistent*) { ++stops; });
   gen->Start();
   const TIntfPtr<TNXClockGen> clock = gen->GetClockGen();
   EXPECT_FALSE(sink.Pin.Notify(TFTStartSampleRateOperation::Make(2000)));
   EXPECT_EQ(gen->GetSampleRateValue(), 2000);
   EXPECT_EQ(gen->GetClockGen(), clock);
-  EXPECT_TRUE(gen->IsPump());
   ASSERT_TRUE(sink.WaitBuffers(3));
   sink.Pin.Notify(TFTStopOperation::Make());
   EXPECT_FALSE(gen->GetEnabled());
-  EXPECT_EQ(stops, 1);
   EXPECT_FALSE(gen->GetClockGen());
   const std::size_t sent = sink.Count();
   sink.Pin.Notify(TFTQueryStreamOperation::Make());
@@ -357,21 +276,16 @@ TEST_F(CommonGen, RateAndStopFromDownstream) {
 // A master downstream pumps one buffer per distinct identifier (always the first after a start).
 TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
   constexpr std::uint32_t kRestart = 0xFFFFFFFFu;  // stands for a stop and a new start
-  struct TCase {
-    std::vector<std::uint32_t> IDs;
-    std::size_t Buffers;
-  } const cases[] = {{{1, 2, 3, 4}, 4}, {{5, 5, 5}, 1}, {{1, 1, 2, 2, 3, 3}, 3},
-                     {{1, 2, 1}, 3},    {{0, 0, 1}, 2}, {{7, kRestart, 7}, 2}};
+  struct TCase { std::vector<std::uint32_t> IDs; std::size_t Buffers; };
+  const TCase cases[] = {{{1, 1, 2, 2, 3, 3}, 3}, {{1, 2, 1}, 3}, {{0, 0, 1}, 2}, {{7, kRestart, 7}, 2}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.IDs));
     TRealSink sink("In", true);
     auto gen = MakeGen(1000, 8, &sink.Pin);
     gen->Start();
-    EXPECT_FALSE(gen->IsPump());
     EXPECT_EQ(gen->GetMasterPump(), sink.Identity());
     EXPECT_EQ(sink.StartPumpMaster(), sink.Identity());
     EXPECT_FALSE(gen->GetClockGen());
-    EXPECT_EQ(NXClockGenCount(), 0);
     for (std::uint32_t id : c.IDs) {
       if (id == kRestart) {
         gen->Stop();
@@ -390,10 +304,8 @@ TEST_F(CommonGen, MasterPumpSendsOneBufferPerDistinctOperation) {
 
 // csAuto without a linked clock input paces itself.
 TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
-  struct TCase {
-    TNXClockSource Source;
-    bool External, Linked;
-  } const cases[] = {
+  struct TCase { TNXClockSource Source; bool External, Linked; };
+  const TCase cases[] = {
       {csAuto, true, true}, {csExternal, true, true}, {csInternal, false, true}, {csAuto, false, false}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Source << " linked " << c.Linked);
@@ -411,7 +323,6 @@ TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
     }
     gen->Start();
     EXPECT_EQ(gen->ClockIsExternal(), c.External);
-    EXPECT_EQ(static_cast<bool>(gen->GetClockGen()), !c.External);
     for (int i = 0; i < (c.External ? 6 : 0); ++i) clock.Clock(1);
     ASSERT_TRUE(sink.WaitBuffers(c.External ? 6 : 2));  // else paced by its own clock
     gen->Stop();
@@ -423,18 +334,8 @@ TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
   }
 }
 
-TEST_F(CommonGen, GenerateFloatRunsTheGeneratorOnOneSample) {
-  for (const bool send : {true, false}) {
-    auto gen = MakeGen(1000, 16);
-    gen->Pumps = -1;  // the doubling mode
-    gen->SkipOdd = !send;
-    double value = 3.0;
-    EXPECT_EQ(gen->GenerateFloat(value), send);
-    EXPECT_EQ(value, send ? 6.0 : 3.0);
-  }
-}
-
-// A cleared send flag sends nothing; a pin generator's own buffers arrive as they are.
+// A cleared send flag sends nothing (buffers and single values); a pin generator's own buffers
+// arrive as they are.
 TEST_F(CommonGen, SendFlagAndPinGenerators) {
   TRealSink realSink("In", true);
   auto real = MakeGen(1000, 3, &realSink.Pin);
@@ -444,6 +345,13 @@ TEST_F(CommonGen, SendFlagAndPinGenerators) {
   ASSERT_EQ(realSink.Count(), 3u);
   EXPECT_EQ(realSink.Samples()[1], (std::vector<double>{6, 7, 8}));
   real->Stop();
+  real->Pumps = -1;  // the doubling mode
+  for (const bool send : {true, false}) {
+    real->SkipOdd = !send;
+    double value = 3.0;
+    EXPECT_EQ(real->GenerateFloat(value), send);
+    EXPECT_EQ(value, send ? 6.0 : 3.0);
+  }
   TRecordingSink<TNXFTIntegerSinkPin> intSink("In", true);
   auto ints = MakeGen<TPairIntGen>(1000, 3, &intSink.Pin);
   ints->Start();
@@ -456,98 +364,49 @@ TEST(CommonGenProperties, SettersClampAndNotify) {
   auto gen = MakeGen(1000, 16);
   int changes = 0;
   gen->OnChanged = [&](TComponent*, TPersistent*) { ++changes; };
-  const std::pair<double, double> rates[] = {{0, 1e-6}, {-5, 0}, {48000, 48000}, {48000, 48000}};
-  for (const auto& [rate, stored] : rates) {
+  for (const auto& [rate, stored] : {std::pair{0.0, 1e-6}, {-5.0, 0.0}, {48000.0, 48000.0}, {48000.0, 48000.0}}) {
     gen->SetSampleRate(rate);
     EXPECT_EQ(gen->GetSampleRateValue(), stored);
   }
-  for (std::int32_t size : {0, -3}) {
-    gen->SetBufferSize(size);
-    EXPECT_EQ(gen->GetBufferSizeValue(), 1);
-  }
+  gen->SetBufferSize(0);
+  gen->SetBufferSize(-3);
+  EXPECT_EQ(gen->GetBufferSizeValue(), 1);
   EXPECT_EQ(changes, 4);  // the repeated rate and the repeated size change nothing
 }
 
-// Generator -> F0 -> F1 (worker) -> F2 -> F3 (worker; ADropMode: drops, queue of one) -> sink.
-struct TFilterChain {
-  test::TComponentPtr<TCountingRealGen> Gen = MakeGen(48000, 64);
-  test::TComponentPtr<test::TGainFilter> F[4];
-  test::TRealRecorder Sink;
-  std::atomic<int> QueueFull{0};
-  explicit TFilterChain(bool ADropMode) {
-    for (auto& f : F) f.reset(new test::TGainFilter(1.0, true));
-    F[1]->Threading()->SetEnabled(true);
-    F[3]->Threading()->SetEnabled(true);
-    if (ADropMode) {
-      F[3]->Threading()->Queue()->SetSize(1);
-      F[3]->Threading()->Queue()->SetFullMode(fmDropData);
-    }
-    F[3]->Threading()->SetOnQueueFull([this](TPersistent*) { ++QueueFull; });
-    EXPECT_TRUE(Gen->OutputPin().Connect(F[0]->InputPin()));
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(F[i]->OutputPin()->Connect(F[i + 1]->InputPin()));
-    EXPECT_TRUE(F[3]->OutputPin()->Connect(&Sink.Pin));
-  }
-  ~TFilterChain() {
-    Gen.reset();
-    for (auto& f : F) f.reset();
-  }
-  int Arrived() { return static_cast<int>(Sink.Count()); }
-  // Runs the main-thread queue (where OnQueueFull is raised) until ADone or a minute passed.
-  template <class Pred>
-  bool RunUntil(Pred ADone) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-      MainThread::ProcessQueue();
-      if (ADone()) return true;
-    }
-    return false;
-  }
-};
-
-// First samples show order, loss and duplication; in drop mode each drop is reported.
-TEST_F(CommonGen, ChainKeepsOrderInBlockAndDropModes) {
-  constexpr int kBuffers = 400;
-  for (bool drop : {false, true}) {
-    SCOPED_TRACE(drop ? "drop mode, queue of one" : "block mode");
-    TFilterChain chain(drop);
-    chain.Gen->Limit = kBuffers;
-    chain.Gen->Start();
-    ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() + (drop ? chain.QueueFull.load() : 0) == kBuffers; }))
-        << chain.Arrived() << " arrived, " << chain.QueueFull.load() << " reported full";
-    chain.Gen->Stop();
-    MainThread::ProcessQueue();
-    const std::vector<double> seen = chain.Sink.FirstSamples();
-    EXPECT_EQ(static_cast<int>(seen.size()) + (drop ? chain.QueueFull.load() : 0), kBuffers);
-    for (std::size_t i = 1; i < seen.size(); ++i) ASSERT_LT(seen[i - 1], seen[i]) << i;
-    if (!drop) {
-      EXPECT_EQ(seen.back(), 64.0 * (kBuffers - 1));
-    }
-  }
-}
-
-// Start/stop cycles while buffers flow and settings change beside: no deadlock, no thread left.
+// Start/stop cycles of generator -> F0 -> F1 (worker) -> F2 -> F3 (worker) -> sink while buffers
+// flow and settings change beside: no deadlock, no thread left.
 TEST_F(CommonGen, ChainStartStopStormWithPropertiesChangingBeside) {
   constexpr int kCycles = 1000;
-  TFilterChain chain(false);
+  auto gen = MakeGen(48000, 64);
+  test::TComponentPtr<test::TGainFilter> f[4];
+  test::TRealRecorder sink;
+  for (auto& filter : f) filter.reset(new test::TGainFilter(1.0, true));
+  f[1]->Threading()->SetEnabled(true);
+  f[3]->Threading()->SetEnabled(true);
+  EXPECT_TRUE(gen->OutputPin().Connect(f[0]->InputPin()));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(f[i]->OutputPin()->Connect(f[i + 1]->InputPin()));
+  EXPECT_TRUE(f[3]->OutputPin()->Connect(&sink.Pin));
   {
     test::TLoopThread changer([&](int n) {
-      chain.F[0]->SetEnabled(n % 2 == 0);
-      chain.F[2]->Gain.store(n % 3 == 0 ? 1.0 : 2.0);
-      chain.F[1]->Threading()->Queue()->SetSize(1 + n % 15);
-      chain.F[3]->Threading()->SetPriority(n % 2 ? tpLower : tpNormal);
+      f[0]->SetEnabled(n % 2 == 0);
+      f[2]->Gain.store(n % 3 == 0 ? 1.0 : 2.0);
+      f[1]->Threading()->Queue()->SetSize(1 + n % 15);
+      f[3]->Threading()->SetPriority(n % 2 ? tpLower : tpNormal);
       std::this_thread::yield();
     });
     for (int cycle = 0; cycle < kCycles; ++cycle) {
-      const int before = chain.Arrived();
-      chain.Gen->Start();
+      const std::size_t before = sink.Count();
+      gen->Start();
       if (cycle % 10 == 0) {
-        ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() > before; })) << cycle;
+        ASSERT_TRUE(sink.WaitBuffers(before + 1)) << cycle;
       }
-      chain.Gen->Stop();
+      gen->Stop();
     }
   }
-  MainThread::ProcessQueue();
-  EXPECT_GE(chain.Arrived(), kCycles / 10);
+  EXPECT_GE(sink.Count(), std::size_t(kCycles / 10));
+  gen.reset();
+  for (auto& filter : f) filter.reset();
 }
 
 }  // namespace

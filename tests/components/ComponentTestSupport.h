@@ -1,5 +1,4 @@
-// Shared pieces of the component tests: owning pointers, a recording sink pin, a gain filter
-// that can hold its worker, and a thread that repeats a step.
+// Shared pieces of the component tests: a recording sink, a gain filter that can hold its worker, a loop thread.
 #pragma once
 
 #include <algorithm>
@@ -37,33 +36,26 @@ class TRecordingSink {
   ~TRecordingSink() { Pin.DisconnectAll(); }
   void* Identity() { return this; }
   bool WaitBuffers(std::size_t ACount) { return WaitUntil([&] { return FBuffers.size() >= ACount; }); }
-  bool WaitOp(const std::string& AName) {
-    return WaitUntil([&] { return std::count(FOps.begin(), FOps.end(), AName) > 0; });
-  }
+  bool WaitOp(const std::string& AName) { return WaitUntil([&] { return std::ranges::count(FOps, AName) > 0; }); }
   std::vector<TIntfPtr<INXData>> Buffers() { return Locked(FBuffers); }
-  std::size_t Count() { return Locked(FBuffers).size(); }
+  std::size_t Count() { return Buffers().size(); }
   std::vector<const IFTNotifyOperation*> Operations() { return Locked(FOperations); }
   std::vector<std::uint32_t> ClockCounts() { return Locked(FClockCounts); }
   std::vector<std::uint64_t> Steps() { return Locked(FSteps); }
   std::vector<double> Values() { return Locked(FValues); }
   std::vector<double> Rates() { return Locked(FRates); }
   std::vector<std::string> Ops() { return Locked(FOps); }
-  int CountOf(const std::string& AName) {
-    const auto ops = Ops();
-    return static_cast<int>(std::count(ops.begin(), ops.end(), AName));
-  }
+  int CountOf(const std::string& AName) { return static_cast<int>(std::ranges::count(Ops(), AName)); }
   void* StartPumpMaster() { return Locked(FStartPumpMaster); }
   // The samples of each real or integer buffer.
   std::vector<std::vector<double>> Samples() {
     std::vector<std::vector<double>> out;
     for (const auto& b : Buffers()) {
-      std::vector<double>& samples = out.emplace_back();
       TIntfPtr<INXRealBuffer> real;
       TIntfPtr<INXIntegerBuffer> ints;
-      if (Supports(b.Get(), real))
-        samples.assign(real->Read(), real->Read() + real->GetSize());
-      else if (Supports(b.Get(), ints))
-        samples.assign(ints->Read(), ints->Read() + ints->GetSize());
+      if (Supports(b.Get(), real)) out.emplace_back(real->Read(), real->Read() + real->GetSize());
+      else if (Supports(b.Get(), ints)) out.emplace_back(ints->Read(), ints->Read() + ints->GetSize());
+      else out.emplace_back();
     }
     return out;
   }
@@ -175,10 +167,9 @@ class TLoopThread {
       : FThread([this, AStep = std::move(AStep)] {
           for (int n = 0; !FDone.load(); ++n) AStep(n);
         }) {}
-  ~TLoopThread() { Stop(); }
-  void Stop() {
+  ~TLoopThread() {
     FDone = true;
-    if (FThread.joinable()) FThread.join();
+    FThread.join();
   }
 
  private:

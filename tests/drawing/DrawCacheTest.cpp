@@ -1,7 +1,4 @@
-// Tests of the composite layer's image cache: which layers are drawn again
-// after which change (the top layer alone, a lower layer's property deep in
-// a sub-object, visibility, scale factors, links), and that the picture
-// copied from the images is the one the layers draw directly.
+// The composite layer's image cache: which layers are drawn again after which change, and the copied picture.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,7 +11,6 @@
 #include "drawing/RGGDIPlusProperties.h"
 #include "nxruntime.h"
 
-// Fontconfig keeps a cache for the life of the process; the leak checker is told so.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace nxtest {
@@ -33,8 +29,7 @@ class TCacheDisplay : public TLockComponent {
   std::unique_ptr<TRGDrawLayers> FLayers;
 };
 
-// Fills its box with a brush description it owns (so that a change of the
-// brush is a change of the layer) and counts its drawings.
+// Fills its box with a brush it owns (a change of the brush is a change of the layer); counts its drawings.
 class TCountingLayer : public TRGDrawLayer {
  public:
   TCountingLayer(TComponent* AOwner, TIGPRectF ABox, TGPColor AColor)
@@ -124,8 +119,7 @@ TEST_F(DrawCacheTest, OnlyChangedLayersAreDrawnAgain) {
   }
 }
 
-// Every channel of every pixel within 2 (the images are premultiplied like
-// the surface, so copying them rounds once more).
+// Every channel of every pixel within 2 (copying the premultiplied images rounds once more).
 void ExpectSamePicture(const TRGCairoCanvas& AExpected, const TRGCairoCanvas& AActual) {
   auto* e = dynamic_cast<IGPBitmap*>(AExpected.Image().Get());
   auto* a = dynamic_cast<IGPBitmap*>(AActual.Image().Get());

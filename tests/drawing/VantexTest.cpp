@@ -1,8 +1,5 @@
-// Tests of the graphics layer: drawings are rendered into bitmaps and
-// checked at pixels whose value is certain (fills, pen widths, hatch
-// periods, gradient ends, clips, dashes); every picture is also written to
-// $NX_TEST_OUTPUT_DIR for a person to look at. Images round-trip through
-// their encoders, and damaged files of every format raise EVantexError.
+// The graphics layer, checked at pixels whose value is certain (pictures also go to $NX_TEST_OUTPUT_DIR);
+// images round-trip through their encoders, and damaged files of every format raise EVantexError.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,8 +13,6 @@
 
 using namespace nx;
 
-// Fontconfig keeps a little of what it allocates while it reads the system's
-// font configuration (once per process); the leak checker is told so.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
@@ -50,8 +45,6 @@ TIntfPtr<TIGPPen> Pen(TGPColor c, float w) { return TIntfPtr<TIGPPen>(new TIGPPe
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- pixels and fills
 
 TEST(VantexPixels, TranslucentColoursSurviveThePremultipliedStore) {
   TIntfPtr<IGPBitmap> b(new TIGPBitmap(1, 1));
@@ -87,8 +80,6 @@ TEST(VantexFill, SolidFillsBlendByAlpha) {
   }
 }
 
-// ---------------------------------------------------------------- pens
-
 namespace {
 // The rows of column x whose alpha is at least half.
 int CoveredRows(const TCanvas& cv, int x, int h) {
@@ -104,8 +95,7 @@ int CoveredColumns(const TCanvas& cv, int y, int w) {
 }  // namespace
 
 TEST(VantexPen, WidthAcrossTheLine) {
-  // Odd widths centred on a pixel centre, even ones on a pixel edge: both
-  // cover exactly `width` rows. Width 1 takes the thin-line path.
+  // Odd widths centred on a pixel centre, even ones on an edge, cover `width` rows (1: the thin-line path).
   for (float w : {1.0f, 2.0f, 3.0f, 6.0f, 11.0f}) {
     TCanvas cv(100, 100);
     const float y = (int(w) % 2) ? 50.5f : 50.0f;
@@ -130,8 +120,7 @@ TEST(VantexPen, ZeroWidthIsOneDevicePixelUnderScaling) {
 }
 
 TEST(VantexPen, ThinPolylineCoversLikeCairosStroke) {
-  // The direct rasteriser (width 1) and Cairo's stroker (a hair wider) must
-  // cover about the same area along a zig-zag.
+  // The direct rasteriser (width 1) and Cairo's stroker (a hair wider) cover about the same area.
   std::vector<TIGPPointF> pts;
   for (int i = 0; i <= 40; ++i) pts.push_back({5.0f + i * 5.0f, 50.0f + ((i % 2) ? 30.0f : -30.0f) * (i % 3 ? 1 : 0.3f)});
   double area[2] = {};
@@ -239,8 +228,6 @@ TEST(VantexPen, CapsAlignmentAndJoins) {
   }
 }
 
-// ---------------------------------------------------------------- hatches
-
 TEST(VantexHatch, EveryStyleRepeatsItsPatternFromTheDeviceOrigin) {
   std::set<std::vector<std::uint8_t>> distinct;
   TCanvas sheet(GPHatchStyleCount * 20, 20, 0xFFFFFFFFu);
@@ -280,8 +267,6 @@ TEST(VantexHatch, PercentStylesHaveTheirDensity) {
     EXPECT_NEAR(on, percent * 64 / 100.0, 1.0) << percent;
   }
 }
-
-// ---------------------------------------------------------------- gradients
 
 TEST(VantexGradient, LinearGradientEndsBlendsAndWraps) {
   const TGPColor red = 0xFFFF0000u, blue = 0xFF0000FFu, green = 0xFF00FF00u;
@@ -362,8 +347,6 @@ TEST(VantexGradient, PathGradientRunsFromSurroundToCentreInsideOnly) {
   cv.Save("pathgradient");
 }
 
-// ---------------------------------------------------------------- clipping and state
-
 TEST(VantexClip, ClipsCombineAndRestore) {
   struct TCase {
     const char* Name;
@@ -424,8 +407,6 @@ TEST(VantexTransform, TransformsMoveShapesAndRejectSingularMatrices) {
   EXPECT_EQ(cv.At(5, 95), 0xFFFF0000u);
 }
 
-// ---------------------------------------------------------------- paths
-
 TEST(VantexPath, FiguresBoundsAndHitTests) {
   TIntfPtr<TIGPGraphicsPath> p(new TIGPGraphicsPath);
   p->AddRectangle(TIGPRectF(10, 10, 20, 10));
@@ -458,8 +439,6 @@ TEST(VantexPath, FiguresBoundsAndHitTests) {
   EXPECT_NEAR(fb.Right(), 90, 0.1);
   EXPECT_NEAR(fb.Y, 0, 0.1);
 }
-
-// ---------------------------------------------------------------- text
 
 TEST(VantexText, FontsFallBackAndTextStaysInItsLayout) {
   TIntfPtr<TIGPFontFamily> missing(new TIGPFontFamily("No Such Family Anywhere"));
@@ -522,8 +501,6 @@ TEST(VantexText, TextPathsFillLikeDrawnText) {
   for (TGPColor c : cv.Bitmap->GetPixels()) dark += GetRed(c) < 128;
   EXPECT_GT(dark, 200);
 }
-
-// ---------------------------------------------------------------- images
 
 namespace {
 TIntfPtr<IGPBitmap> TestImage(int w, int h, bool AOpaque) {
@@ -619,8 +596,6 @@ TEST(VantexImage, DamagedFilesOfEveryFormatRaise) {
   EXPECT_THROW(TIGPBitmap::FromFile(OutputPath("does-not-exist")), EVantexError);
 }
 
-// ---------------------------------------------------------------- brushes
-
 TEST(VantexBrush, TextureBrushesTileFlipAndClamp) {
   // A 2x1 texture: red then blue.
   TIntfPtr<IGPImage> tex(new TIGPBitmap(2, 1, {0xFFFF0000u, 0xFF0000FFu}));
@@ -662,8 +637,6 @@ TEST(VantexImage, DrawnScaledIntoADestination) {
   cv.G->DrawImage(img, TIGPRectF(0, 0, 5, 5), TIGPRectF(1, 1, 1, 1));
   EXPECT_EQ(cv.At(2, 2), 0xFFFFFFFFu);
 }
-
-// ---------------------------------------------------------------- modes and matrices
 
 TEST(VantexModes, SmoothingAndCompositing) {
   struct TCase {

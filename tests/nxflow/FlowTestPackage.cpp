@@ -1,5 +1,4 @@
-// A small component package for the nxflow tests; it registers its classes when loaded and
-// removes them when unloaded.
+// A small component package for the nxflow tests: it registers its classes when loaded, removes them unloaded.
 #include <cstdio>
 #include <mutex>
 

