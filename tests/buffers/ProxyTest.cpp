@@ -87,11 +87,14 @@ TEST(ProxyLookup, BuffersOnOneBlockShareItsProxiesWhichFollowTheBlock) {
 }
 
 TEST(ProxyLookup, TwoThreadsAskingAtOnceGetOneProxy) {
-  for (int round = 0; round < 1000; ++round) {
+  for (int round = 0; round < 200; ++round) {
     TBuffer a = Ramp(4), b = CopyOf(a);
     TIntfPtr<INXSmartBufferProxy> got[2];
     std::atomic<int> ready{0};  // both ask the block for its first proxy at the same moment
-    const auto ask = [&](const TBuffer& x, int i) { for (++ready; ready.load() < 2;) {} got[i] = x->GetProxy(TestClass(), {}); };
+    const auto ask = [&](const TBuffer& x, int i) {
+      for (++ready; ready.load() < 2;) std::this_thread::yield();
+      got[i] = x->GetProxy(TestClass(), {});
+    };
     std::thread t1(ask, std::cref(a), 0), t2(ask, std::cref(b), 1);
     t1.join();
     t2.join();
