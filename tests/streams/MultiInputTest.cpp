@@ -112,9 +112,7 @@ struct TMixRig {
       : Mixer(AInputs, AFixedSize, AStopOnNoStreams), A(SignalA, ABufferA, ARateA), B(SignalB, ABufferB, ARateB) {
     EXPECT_TRUE(Mixer.OutputPin().Connect(&Rec.Pin));
     EXPECT_TRUE(A.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(0))));
-    if (ALinkB) {
-      EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1))));
-    }
+    if (ALinkB) EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1))));
   }
   TSumMixer Mixer;
   TOutputRecorder Rec;
@@ -140,9 +138,7 @@ TEST(QueuedPinTest, StretchesByNearestSampleWithHalvesToEven) {
     for (std::int32_t i = 0; i < c.Available; ++i) ramp[i] = i;
     // Two buffers, so that a take crosses a buffer boundary.
     const std::int32_t half = c.Available / 2;
-    if (half > 0) {
-      ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half))));
-    }
+    if (half > 0) ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half))));
     ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data() + half, c.Available - half))));
     EXPECT_EQ(q.CalculateSampleCount(c.Size, c.Size), static_cast<std::uint32_t>(c.Needed));
     EXPECT_EQ(q.IsReady(), c.Available >= c.Needed);
@@ -190,11 +186,7 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
   q.AttachWaitCount(&count, false);
   const auto add = [&](std::uint32_t n) { q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeValue(1, n))); };
   const auto take = [&](std::int64_t n) { q.TakeSamples(n, [](const void*, std::int32_t) {}); };
-  struct TStep {
-    const char* Name;
-    std::function<void()> Do;
-    bool Waiting;
-  };
+  struct TStep { const char* Name; std::function<void()> Do; bool Waiting; };
   const std::vector<TStep> steps = {
       {"started", [&] { q.StartRate(8000); }, true},
       {"a buffer", [&] { add(4); }, false},
@@ -211,8 +203,7 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
       {"queued, then cleared", [&] { add(2); q.ClearBuffers(); }, true},
       {"queued", [&] { add(16); }, false},
       // 16 needed samples at 16000 per second, stretched to 8
-      {"stretch-loaded",
-       [&] { q.CalculateSampleCount(8, 8000); q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8)); }, true},
+      {"stretch-loaded", [&] { q.CalculateSampleCount(8, 8000); q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8)); }, true},
   };
   for (const TStep& step : steps) {
     SCOPED_TRACE(step.Name);
@@ -356,7 +347,7 @@ TEST(MultiInputTest, StopsWhenNoInputStreams) {
   }
 }
 
-TEST(MultiInputTest, PassesPumpRequestsAndAnswersQueries) {
+TEST(MultiInputTest, PassesPumpRequestsAnswersQueriesAndReadsOldProperties) {
   TSumMixer mixer(1);
   bool downstreamSawPump = false;
   TNXFTRealSinkPin down("Down", {}, nullptr, [&](auto*, auto*, auto&, const auto& op, auto) {
@@ -378,17 +369,12 @@ TEST(MultiInputTest, PassesPumpRequestsAndAnswersQueries) {
     ASSERT_TRUE(mixer.OutputPin().Connect(&probe));
     EXPECT_EQ(probe.GetQueue().IsStartReady(), !linked);
   }
-}
-
-TEST(MultiInputTest, ReadsTheOlderBufferSizeProperty) {
+  // The older BufferSize property is still read.
   TMemoryStream stream;
-  {
-    TBinaryWriter w(stream, "TSumMixer");
-    w.WriteInt32("BufferSize", 512);
-    w.Finish();
-  }
+  TBinaryWriter w(stream, "TSumMixer");
+  w.WriteInt32("BufferSize", 512);
+  w.Finish();
   stream.Seek(0, soBeginning);
-  TSumMixer mixer(1);
   TBinaryReader r(stream);
   ReadComponentInto(r, mixer);
   EXPECT_EQ(mixer.GetOutputBuffer().GetSize(), 512);

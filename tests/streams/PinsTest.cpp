@@ -50,11 +50,11 @@ class TSourceAB : public TFTDispatchSourcePin {
   using TFTDispatchSourcePin::TFTDispatchSourcePin;
 };
 
-TEST(PinsTest, DeliversOverOneLinkAndPassesTheResultBack) {
-  TRecorder rec;
+TEST(PinsTest, DeliversOverOneLinkBothWaysAndPassesTheResultBack) {
+  TRecorder rec, up;
   rec.Result = false;
   TFTDispatchSourcePin source("Out");
-  source.AddType(kA, nullptr);
+  source.AddType(kA, up.Handler());
   TFTDispatchSinkPin sink("In");
   sink.AddType(kA, rec.Handler());
   ASSERT_TRUE(source.Connect(&sink));
@@ -68,6 +68,11 @@ TEST(PinsTest, DeliversOverOneLinkAndPassesTheResultBack) {
   EXPECT_EQ(c.Operation.Get(), op.Get());
   EXPECT_FALSE(c.State.Contains(nsUpstream));
   EXPECT_TRUE(c.State.Contains(nsExclusive));  // the only receiver
+  // Upstream operations carry the flag.
+  EXPECT_TRUE(sink.Notify(TFTQueryStreamOperation::Make()));
+  ASSERT_EQ(up.Calls.size(), 1u);
+  EXPECT_TRUE(up.Calls[0].State.Contains(nsUpstream));
+  EXPECT_EQ(up.Calls[0].Other, &sink);
 }
 
 TEST(PinsTest, DeliversOverManyLinksInLinkOrder) {
@@ -99,18 +104,7 @@ TEST(PinsTest, DeliversOverManyLinksInLinkOrder) {
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST(PinsTest, UpstreamOperationsCarryTheFlagAndAreDroppedByIgnoringPins) {
-  TRecorder up;
-  TFTDispatchSourcePin source;
-  source.AddType(kA, up.Handler());
-  TFTDispatchSinkPin sink;
-  sink.AddType(kA, nullptr);
-  ASSERT_TRUE(source.Connect(&sink));
-  EXPECT_TRUE(sink.Notify(TFTQueryStreamOperation::Make()));
-  ASSERT_EQ(up.Calls.size(), 1u);
-  EXPECT_TRUE(up.Calls[0].State.Contains(nsUpstream));
-  EXPECT_EQ(up.Calls[0].Other, &sink);
-  // An upstream operation sent to a pin whose class ignores upstream is refused.
+TEST(PinsTest, UpstreamOperationsAreDroppedByIgnoringPins) {
   TRecorder rec;
   TDerivedSink ignoring("In", rec.Handler());
   TSourceAB ab;
@@ -143,15 +137,13 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   EXPECT_EQ(rec.Calls[1].ID, kA);
   base.ClearTypes();
   EXPECT_TRUE(base.GetTypes().empty());
-}
-
-TEST(PinsTest, PinsThatShareNoTypeAreNotLinked) {
-  TFTDispatchSourcePin source;
-  source.AddType(kC, nullptr);
+  // Pins that share no type are not linked.
+  TFTDispatchSourcePin cOnly;
+  cOnly.AddType(kC, nullptr);
   TBaseSink sink("In", [](auto...) { return true; });
-  EXPECT_FALSE(TFTLinker::CanConnect(source, sink));
-  EXPECT_FALSE(source.Connect(&sink));
-  EXPECT_THROW(source.Connect(nullptr), EAssertionFailed);
+  EXPECT_FALSE(TFTLinker::CanConnect(cOnly, sink));
+  EXPECT_FALSE(cOnly.Connect(&sink));
+  EXPECT_THROW(cOnly.Connect(nullptr), EAssertionFailed);
 }
 
 // A sink that adopts whatever kind its source sends.

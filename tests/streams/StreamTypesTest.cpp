@@ -40,7 +40,7 @@ struct TSeen {
   }
 };
 
-TEST(StreamOperationsTest, ClockCountsFollowTheData) {
+TEST(StreamOperationsTest, ClockCountsAndClasses) {
   const auto buffer = TNXRealBuffer::MakeSize(512);
   const auto emptyPair = TBufferPair::Make(), pair = TBufferPair::Make();
   pair->AddBuffer(TIntfPtr<INXDataBuffer>(TNXComplexBuffer::MakeSize(64)));
@@ -63,10 +63,7 @@ TEST(StreamOperationsTest, ClockCountsFollowTheData) {
   EXPECT_EQ(pair->GetBuffer(1)->GetSize(), 5);
   EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { pair->GetBuffer(2); }), "Index out of range = 2");
   EXPECT_THROW(pair->SetBuffer(-1, {}), ERangeError);
-}
-
-// Which class each operation is a kind of: what the handlers dispatch on.
-TEST(StreamOperationsTest, ClassesTheOperationsBelongTo) {
+  // Which class each operation is a kind of: what the handlers dispatch on.
   const auto spectrum = TFTStartSpectrumOperation::Make(48000.0);
   ASSERT_NE(spectrum->As<TFTStartSampleRateOperation>(), nullptr);
   EXPECT_EQ(spectrum->As<TFTStartRateOperation>()->GetRate(), 48000.0);
@@ -347,6 +344,19 @@ TEST(StreamPinsTest, PassThroughHandlers) {
   const auto request = TFTPumpRequestOperation::Make(&generator, 1, 2, 10.0);
   EXPECT_TRUE(GRGPinQueryPumpOperation(&out, request));
   EXPECT_EQ(request->As<TFTPumpRequestOperation>()->GetMaster(), &pacer);
+  // Held as a basic pin, a real source still turns buffers into values and keeps ranges.
+  TSeen values;
+  TNXFTRealRangedSourcePin ranged("Ranged");
+  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, values.BasicHandler());
+  ASSERT_TRUE(ranged.Connect(&floatIn));
+  const auto pass = GFTPassTroughDispatch(&ranged);
+  const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
+  EXPECT_TRUE(pass(nullptr, nullptr, IFTRealBufferStream::IID, buffer, {}));
+  ASSERT_NE(values.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(values.Last<TFTSuppliedFloatOperation>()->GetValue(), 2.5f);
+  const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
+  pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
+  EXPECT_EQ(ranged.GetRangeOperation().Get(), range.Get());
 }
 
 // A stream object without the generic interface: clock notifications and typed dispatch.
@@ -428,22 +438,6 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
     EXPECT_EQ(offers(values, kind), 1) << kind;
     anyIn2.DecAcceptAll();
   }
-}
-
-TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
-  // Held as a basic pin, the real source still turns buffers into values and keeps ranges.
-  TSeen values;
-  TNXFTRealRangedSourcePin out("Out");
-  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, values.BasicHandler());
-  ASSERT_TRUE(out.Connect(&floatIn));
-  const auto pass = GFTPassTroughDispatch(&out);
-  const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
-  EXPECT_TRUE(pass(nullptr, nullptr, IFTRealBufferStream::IID, buffer, {}));
-  ASSERT_NE(values.Last<TFTSuppliedFloatOperation>(), nullptr);
-  EXPECT_EQ(values.Last<TFTSuppliedFloatOperation>()->GetValue(), 2.5f);
-  const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
-  pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
-  EXPECT_EQ(out.GetRangeOperation().Get(), range.Get());
 }
 
 TEST(StreamPinsTest, ChannelSourceClocksItsClockInputs) {
@@ -696,24 +690,20 @@ TEST(ImagePins, ASentImageReachesEverySinkAsTheSameObject) {
   // A stop is no image: the sinks do not take it.
   EXPECT_FALSE(a.Notify(TFTStopOperation::Make()));
   EXPECT_EQ(single.Calls.size(), 1u);
-}
-
-TEST(ImagePins, AStatePinHandsItsImageToLateSinks) {
+  // A state pin hands its image to late sinks.
   TReceived got;
   TFTGDIPlusImageStatePin state("State");
-  TIntfPtr<IInterface> image(new TFakeImage);
-  EXPECT_FALSE(state.SetValue(image));  // nobody linked yet
-  EXPECT_EQ(state.GetImage().Get(), image.Get());
-  TFTGDIPlusImageSinkPin sink("In", got.Event());
-  ASSERT_TRUE(state.Connect(&sink));
-  ASSERT_EQ(got.Calls.size(), 1u);
-  EXPECT_EQ(got.Calls[0].second, image.Get());
+  EXPECT_FALSE(state.SetValue(first));  // nobody linked yet
+  EXPECT_EQ(state.GetImage().Get(), first.Get());
+  TFTGDIPlusImageSinkPin late("Late", got.Event());
+  ASSERT_TRUE(state.Connect(&late));
+  EXPECT_EQ(got.Calls, (std::vector<TCall>{{&late, first.Get()}}));
   EXPECT_FALSE(state.SetValue(TIntfPtr<IInterface>()));  // cleared: nothing sent
   EXPECT_FALSE(state.GetImage());
   EXPECT_EQ(got.Calls.size(), 1u);
 }
 
-TEST(TickText, DecimalPointsFollowTheRange) {
+TEST(TickText, DecimalPointsAndReducedExponents) {
   struct Case { double Max, Min; int Precision; bool SignificantOnly; int Expected; };
   const Case cases[] = {
       {5, 0, 3, false, 2}, {0, 50, 3, false, 1}, {5000, 0, 3, false, 0}, {0.05, 0, 3, false, 4}, {1, 1, 3, false, 0},
@@ -723,6 +713,12 @@ TEST(TickText, DecimalPointsFollowTheRange) {
     EXPECT_EQ(NXGetDecimalPoints(c.Max, c.Min, c.Precision, c.SignificantOnly), c.Expected)
         << c.Max << " " << c.Min << " " << c.Precision;
   EXPECT_THROW(NXGetDecimalPoints(0.05, 0, 0x7FFFFFFF, false), ERangeError);
+  struct RCase { const char* Text; int Precision; const char* Expected; };
+  const RCase reduced[] = {
+      {"1.2345E20", 2, "1.23E20"}, {"1.5E005", 4, "1.5E5"},   {"15E0007", 1, "15E7"},
+      {"1.5E+005", 1, "1.5E+005"}, {"9.87654E-3", 0, "9.E-3"}, {"42", 2, "42"},
+  };
+  for (const RCase& c : reduced) EXPECT_EQ(NXReduceExponentPrecision(c.Text, c.Precision), c.Expected) << c.Text;
 }
 
 // From 1e-12 to 1e12 the labels keep `digits` significant digits of the range.
@@ -760,15 +756,6 @@ TEST(TickText, ScientificAndEdgeLabels) {
   for (const Case& c : cases)
     EXPECT_EQ(NXGetScaleTickText(c.Value, c.Min, c.Max, c.Fixed, c.Digits, c.Scientific), c.Expected) << c.Value;
   EXPECT_THROW(NXGetScaleTickText(1, 0, 1, false, 0x80000000u, false), ERangeError);
-}
-
-TEST(TickText, ReducingExponentLabels) {
-  struct Case { const char* Text; int Precision; const char* Expected; };
-  const Case cases[] = {
-      {"1.2345E20", 2, "1.23E20"}, {"1.5E005", 4, "1.5E5"},   {"15E0007", 1, "15E7"},
-      {"1.5E+005", 1, "1.5E+005"}, {"9.87654E-3", 0, "9.E-3"}, {"42", 2, "42"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(NXReduceExponentPrecision(c.Text, c.Precision), c.Expected) << c.Text;
 }
 
 }  // namespace
