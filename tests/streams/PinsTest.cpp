@@ -104,16 +104,31 @@ TEST(PinsTest, DeliversOverManyLinksInLinkOrder) {
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST(PinsTest, UpstreamOperationsAreDroppedByIgnoringPins) {
-  TRecorder rec;
+// A sink that adopts whatever kind its source sends.
+class TAdoptingSink : public TFTDispatchSinkPin {
+ public:
+  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
+ private:
+  TFTBasicPinNotificationEvent FHandler;
+};
+
+TEST(PinsTest, IgnoringPinsDropUpstreamAndAdoptingPinsTakeTheSourceKind) {
+  TRecorder rec, adopted;
   TDerivedSink ignoring("In", rec.Handler());
   TSourceAB ab;
   ASSERT_TRUE(ab.Connect(&ignoring));
+  TAdoptingSink adopting(adopted.Handler());
+  ASSERT_TRUE(ab.Connect(&adopting));
+  EXPECT_EQ(adopting.GetConnectedID(), kA);  // the source's first type
   const TFTLinkSnapshot links = ab.GetLinks();
   EXPECT_FALSE(ab.NotifyLink(links->front(), TFTStopOperation::Make(), TFTNotifyState{nsUpstream}));
   EXPECT_TRUE(rec.Calls.empty());
   EXPECT_TRUE(ab.Notify(TFTStopOperation::Make()));
   EXPECT_EQ(rec.Calls.size(), 1u);
+  ASSERT_EQ(adopted.Calls.size(), 1u);
+  EXPECT_EQ(adopted.Calls[0].ID, kA);
 }
 
 TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
@@ -144,27 +159,6 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   EXPECT_FALSE(TFTLinker::CanConnect(cOnly, sink));
   EXPECT_FALSE(cOnly.Connect(&sink));
   EXPECT_THROW(cOnly.Connect(nullptr), EAssertionFailed);
-}
-
-// A sink that adopts whatever kind its source sends.
-class TAdoptingSink : public TFTDispatchSinkPin {
- public:
-  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
-  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
-  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
- private:
-  TFTBasicPinNotificationEvent FHandler;
-};
-
-TEST(PinsTest, ASinkCanAdoptTheKindOfItsSource) {
-  TRecorder rec;
-  TAdoptingSink sink(rec.Handler());
-  TSourceAB source;
-  ASSERT_TRUE(source.Connect(&sink));
-  EXPECT_EQ(sink.GetConnectedID(), kA);  // the source's first type
-  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
-  ASSERT_EQ(rec.Calls.size(), 1u);
-  EXPECT_EQ(rec.Calls[0].ID, kA);
 }
 
 TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
