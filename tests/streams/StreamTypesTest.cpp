@@ -202,25 +202,6 @@ TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
   EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
 }
 
-TEST(StreamPinsTest, RangeIsReplayedToLateSinksUntilAStop) {
-  TNXFTRealRangedSourcePin source("Out");
-  TSeen early, late, after;
-  TNXFTRealRangedSinkPin s1("A"), s2("B"), s3("C");
-  s1.SetGenericDispatch(early.Handler());
-  s2.SetGenericDispatch(late.Handler());
-  s3.SetGenericDispatch(after.Handler());
-  ASSERT_TRUE(source.Connect(&s1));
-  source.Notify(TFTSuppliedRealRangeOperation::Make(-1.0, 3.0));
-  ASSERT_EQ(early.Operations.size(), 1u);
-  ASSERT_TRUE(source.Connect(&s2));
-  EXPECT_EQ(late.Last<TFTSuppliedRealRangeOperation>()->GetHigh(), 3.0);
-  EXPECT_EQ(early.Operations.size(), 1u);  // the replay goes to the new sink alone
-  source.Stop();
-  EXPECT_FALSE(source.GetRangeOperation());
-  ASSERT_TRUE(source.Connect(&s3));
-  EXPECT_TRUE(after.Operations.empty());
-}
-
 TEST(StreamPinsTest, LinkCallbacksAndTheStopToALostSink) {
   std::vector<std::string> events;
   TCriticalSection lock;
@@ -326,7 +307,7 @@ TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
   EXPECT_EQ(derived.GetName(), "OutputPin");
 }
 
-TEST(StreamPinsTest, PassThroughHandlers) {
+TEST(StreamPinsTest, PassThroughHandlersAndRangeReplay) {
   TNXFTRealSourcePin out("Out");
   TSeen seen;
   TNXFTRealSinkPin sink("In");
@@ -365,6 +346,19 @@ TEST(StreamPinsTest, PassThroughHandlers) {
   const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
   pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
   EXPECT_EQ(ranged.GetRangeOperation().Get(), range.Get());
+  // A sink that links later gets the range replayed, alone; after a stop, nothing.
+  TSeen late, after;
+  TNXFTRealRangedSinkPin s2("B"), s3("C");
+  s2.SetGenericDispatch(late.Handler());
+  s3.SetGenericDispatch(after.Handler());
+  const std::size_t early = values.Operations.size();
+  ASSERT_TRUE(ranged.Connect(&s2));
+  EXPECT_EQ(late.Last<TFTSuppliedRealRangeOperation>()->GetHigh(), 1.0);
+  EXPECT_EQ(values.Operations.size(), early);
+  ranged.Stop();
+  EXPECT_FALSE(ranged.GetRangeOperation());
+  ASSERT_TRUE(ranged.Connect(&s3));
+  EXPECT_TRUE(after.Operations.empty());
 }
 
 // A stream object without the generic interface: clock notifications and typed dispatch.
