@@ -257,36 +257,33 @@ TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
 enum class THoldUp { LateStart, StopEarly, Disabled, IgnoreStream, Unconnected };
 
 TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
-  struct TCase { THoldUp Kind; const char* Name; };
-  const TCase cases[] = {{THoldUp::LateStart, "late start"}, {THoldUp::StopEarly, "early stop"},
-                         {THoldUp::Disabled, "disabled"},    {THoldUp::IgnoreStream, "ignore stream"},
-                         {THoldUp::Unconnected, "unconnected"}};
   constexpr std::int32_t kSize = 256;
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const THoldUp kind : {THoldUp::LateStart, THoldUp::StopEarly, THoldUp::Disabled, THoldUp::IgnoreStream,
+                             THoldUp::Unconnected}) {
+    SCOPED_TRACE(static_cast<int>(kind));
     // The third input is never linked.
-    TMixRig rig(3, kSize, kSize, 8000, kSize, 8000, c.Kind != THoldUp::Unconnected);
+    TMixRig rig(3, kSize, kSize, 8000, kSize, 8000, kind != THoldUp::Unconnected);
     auto& [mixer, rec, a, b] = rig;
-    b.AnswerIgnore = c.Kind == THoldUp::LateStart || c.Kind == THoldUp::IgnoreStream;
-    if (c.Kind == THoldUp::Disabled) mixer.SetInputEnabled(1, false);
-    if (c.Kind == THoldUp::StopEarly) b.Start();
+    b.AnswerIgnore = kind == THoldUp::LateStart || kind == THoldUp::IgnoreStream;
+    if (kind == THoldUp::Disabled) mixer.SetInputEnabled(1, false);
+    if (kind == THoldUp::StopEarly) b.Start();
     a.Start();
     ASSERT_TRUE(mixer.IsRunning());
-    if (c.Kind == THoldUp::StopEarly) {
+    if (kind == THoldUp::StopEarly) {
       a.SendBuffers(2);
       b.SendBuffers(2);
       b.Pin.Stop();
     }
     a.SendBuffers(5);
     // b took no part in these outputs (after the first two of an early stop).
-    const std::size_t together = c.Kind == THoldUp::StopEarly ? 2 : 0;
+    const std::size_t together = kind == THoldUp::StopEarly ? 2 : 0;
     ASSERT_EQ(rec.Buffers.size(), together + 5);
     for (std::size_t k = 0; k < rec.Buffers.size(); ++k) {
       const std::vector<double> expect =
           k < together ? ExpectedSum(k, kSize, kSize, kSize) : Expected(SignalA, k * kSize, kSize, kSize);
       EXPECT_EQ(rec.Buffers[k], expect) << "output " << k;
     }
-    if (c.Kind == THoldUp::LateStart) {
+    if (kind == THoldUp::LateStart) {
       // Joining later: from now on both are mixed, b from its first sample.
       b.Start();
       b.SendBuffers(1);

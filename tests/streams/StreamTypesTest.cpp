@@ -144,7 +144,7 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
   EXPECT_NE(cases[0].Seen.Last<TFTSuppliedBufferOperation>(), nullptr);  // after the stop of the lost link
 }
 
-TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
+TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPinsAndValueLinks) {
   TSeen up, down;
   TNXFTRealSourcePin source("Out");
   source.SetGenericDispatch(up.Handler());
@@ -162,6 +162,24 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
   EXPECT_TRUE(sink.MasterPump(&master));
   ASSERT_EQ(up.Operations.size(), 1u);
   EXPECT_EQ(up.Last<TFTMasterPumpOperation>()->GetMaster(), &master);
+  // A real buffer arrives as its last sample on value links.
+  TSeen asFloat, asReal, asBuffer;
+  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, asFloat.BasicHandler());
+  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, asReal.BasicHandler());
+  TNXFTComboRealSinkPin bufferSink("B");
+  bufferSink.SetGenericDispatch(asBuffer.Handler());
+  ASSERT_TRUE(source.Connect(&floatSink) && source.Connect(&realSink) && source.Connect(&bufferSink));
+  EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
+  EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
+  const double last = 0.1;  // not exact in single precision
+  const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
+  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
+  ASSERT_NE(asFloat.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(asFloat.Last<TFTSuppliedFloatOperation>()->GetValue(), static_cast<float>(last));
+  ASSERT_NE(asReal.Last<TFTSuppliedRealOperation>(), nullptr);
+  EXPECT_EQ(asReal.Last<TFTSuppliedRealOperation>()->GetValue(), last);
+  EXPECT_EQ(asBuffer.Last<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
+  EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
   // A source without a generic stream hands upstream operations to its own hook.
   struct THookSource : TNXFTRealSourcePin {
     using TNXFTRealSourcePin::TNXFTRealSourcePin;
@@ -177,29 +195,6 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
   EXPECT_TRUE(plain.MasterPump(&master));
   EXPECT_EQ(hooked.Hooked, 1);
   EXPECT_FALSE(hooked.Stop());
-}
-
-TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
-  TSeen asFloat, asReal, asBuffer;
-  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, asFloat.BasicHandler());
-  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, asReal.BasicHandler());
-  TNXFTComboRealSinkPin bufferSink("B");
-  bufferSink.SetGenericDispatch(asBuffer.Handler());
-  TNXFTRealSourcePin source("Out");
-  for (TFTSinkPin* s : {static_cast<TFTSinkPin*>(&floatSink), static_cast<TFTSinkPin*>(&realSink),
-                        static_cast<TFTSinkPin*>(&bufferSink)})
-    ASSERT_TRUE(source.Connect(s));
-  EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
-  EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
-  const double last = 0.1;  // not exact in single precision
-  const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
-  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
-  ASSERT_NE(asFloat.Last<TFTSuppliedFloatOperation>(), nullptr);
-  EXPECT_EQ(asFloat.Last<TFTSuppliedFloatOperation>()->GetValue(), static_cast<float>(last));
-  ASSERT_NE(asReal.Last<TFTSuppliedRealOperation>(), nullptr);
-  EXPECT_EQ(asReal.Last<TFTSuppliedRealOperation>()->GetValue(), last);
-  EXPECT_EQ(asBuffer.Last<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
-  EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
 }
 
 TEST(StreamPinsTest, LinkCallbacksAndTheStopToALostSink) {
@@ -232,7 +227,7 @@ class TDerivedSpectrumSourcePin : public TSpectrumSourcePin {
   using TSpectrumSourcePin::TSpectrumSourcePin;
 };
 
-TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
+TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPinsAndNamePins) {
   struct TCase { const TFTPinClass& Class; TFTPinPtr<TFTBasicPin> Pin; bool MultiLink, Clockable, Adopts; };
   TCase cases[] = {
       {TNXFTSourcePin::ClassInfo(), FTMakePin<TNXFTSourcePin>(), true, false, false},
@@ -269,10 +264,7 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
   std::sort(again.begin(), again.end());
   std::sort(before.begin(), before.end());
   EXPECT_EQ(again, before);
-}
-
-// "OutputPin"/"InputPin" give way to the name attribute, else the class's short name.
-TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
+  // "OutputPin"/"InputPin" give way to the name attribute, else the class's short name.
   NXFTRegisterClassDefaults(TSpectrumSourcePin::ClassInfo(), "Spectrum");
   struct TNamedSource : TNXFTRealSourcePin {
     using TNXFTRealSourcePin::TNXFTRealSourcePin;
@@ -289,13 +281,13 @@ TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
     using TSpectrumSourcePin::TSpectrumSourcePin;
     const char* NameAttribute() const noexcept override { return "Own"; }
   } own;  // a name attribute of its own wins
-  struct TCase { TFTBasicPin* Pin; const char* Property; const char* Expected; };
-  const TCase cases[] = {
+  struct TNameCase { TFTBasicPin* Pin; const char* Property; const char* Expected; };
+  const TNameCase naming[] = {
       {&named, "RawOutputPin", "RawOut"},   {&named, "SpectrumPin", "SpectrumPin"}, {&named, "InputPin", "InputPin"},
       {&plain, "OutputPin", "OutputPin"},   {&sink, "RawInputPin", "RawIn"},        {&spectrum, "OutputPin", "Spectrum"},
       {&spectrum, "LevelPin", "LevelPin"}, {&derived, "OutputPin", "Spectrum"},    {&own, "OutputPin", "Own"},
   };
-  for (const TCase& c : cases) {
+  for (const TNameCase& c : naming) {
     if (c.Pin == &sink)
       sink.SetPropertyName(c.Property);
     else
@@ -405,7 +397,7 @@ TEST(StreamPinsTest, ClockableSourcesTakeClockInputsAndTypedDispatch) {
   EXPECT_FALSE(plain.Connect(&clock2));
 }
 
-TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
+TEST(StreamPinsTest, UniversalPins) {
   TSeen seen, ints;  // outlive the pins: a sink that goes receives a stop
   TNXFTComplexSourcePin complexOut("Out");
   TNXFTUniversalSinkPin anyIn("In");
@@ -440,11 +432,10 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
     EXPECT_EQ(offers(values, kind), 1) << kind;
     anyIn2.DecAcceptAll();
   }
-}
-
-TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAcceptingAll) {
+  // A universal sink answers every query with typed dispatch while it accepts all.
   constexpr TGUID kUnknown = TGUID::Parse("{3C000000-0000-0000-0000-0000000000C3}");
-  TSeen seen, otherSeen;
+  seen.IDs.clear();
+  TSeen otherSeen;
   TNXFTUniversalSinkPin any("Any"), other("Other");
   TNXFTRealSinkPin real("Real");
   any.SetGenericDispatch(seen.Handler());
@@ -706,7 +697,7 @@ TEST(TickText, DecimalPointsAndReducedExponents) {
 }
 
 // From 1e-12 to 1e12 the labels keep `digits` significant digits of the range.
-TEST(TickText, FixedLabelsOverTwentyFourDecades) {
+TEST(TickText, FixedLabelsOverTwentyFourDecadesAndScientificLabels) {
   for (int e = -12; e <= 12; ++e)
     for (double m : {1.5, 3.0, 7.5})
       for (std::uint32_t digits : {1u, 3u, 6u}) {
@@ -723,9 +714,7 @@ TEST(TickText, FixedLabelsOverTwentyFourDecades) {
         const std::string fixed = NXGetScaleTickText(range, 0, range, true, digits, false);
         EXPECT_EQ(fixed.size() - fixed.find('.') - 1, digits) << fixed;
       }
-}
-
-TEST(TickText, ScientificAndEdgeLabels) {
+  // Exponent forms and edges.
   struct Case { double Value, Min, Max; bool Fixed; std::uint32_t Digits; bool Scientific; const char* Expected; };
   const Case cases[] = {
       {150000, 0, 1, false, 0, true, "1.50000000000000E+005"}, {-2.5e-12, 0, 1, true, 3, true, "-2.50E-012"},
