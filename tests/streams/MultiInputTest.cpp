@@ -298,7 +298,7 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
 }
 
 // Removing the input it waits for, or switching to AutoSize, lets the others go on at once.
-TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
+TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeAndStopsWhenNoInputStreams) {
   constexpr std::int32_t kSize = 256;
   for (bool remove : {true, false}) {
     SCOPED_TRACE(remove ? "input removed" : "AutoSize switched on");
@@ -320,14 +320,12 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
       EXPECT_EQ(rec.Buffers[0], ExpectedSum(0, kSize / 2, kSize / 2, kSize / 2));
     }
   }
-}
-
-TEST(MultiInputTest, StopsWhenNoInputStreams) {
+  // With no input streaming it stops (if told to), and starts again afterwards.
   for (bool stopOnNoStreams : {true, false}) {
     SCOPED_TRACE(stopOnNoStreams);
     TMixRig rig(2, 0, 128, 8000, 128, 8000, true, stopOnNoStreams);
     auto& [mixer, rec, a, b] = rig;
-    for (int round = 0; round < 2; ++round) {  // and starts again afterwards
+    for (int round = 0; round < 2; ++round) {
       a.Start();
       b.Start();
       ASSERT_TRUE(mixer.IsRunning());

@@ -40,7 +40,7 @@ class OperationListTest : public ::testing::Test {
   TIntfPtr<INXOperationList> List = TNXOperationList::Make();
 };
 
-TEST_F(OperationListTest, PopOnEmptyAndPushBack) {
+TEST_F(OperationListTest, PopOnEmptyPushBackPushLimitAndPushWithClear) {
   TIntfPtr<IFTNotifyOperation> op = Op(1);
   EXPECT_FALSE(List->Pop(op));
   EXPECT_FALSE(op);
@@ -54,9 +54,6 @@ TEST_F(OperationListTest, PopOnEmptyAndPushBack) {
   List->Peek(head);
   EXPECT_EQ(head->As<TNumbered>()->Number, 4);
   EXPECT_EQ(Drain(*List), (std::vector<int>{4, 1, 2, 3}));
-}
-
-TEST_F(OperationListTest, PushLimitAndPushWithClear) {
   struct TCase { int Queued, Limit, Expected; };
   for (const TCase& c : {TCase{3, 3, 3}, TCase{2, 3, 3}, TCase{0, 0, 0}, TCase{5, 1, 5}}) {
     for (int i = 0; i < c.Queued; ++i) List->Push(Op(i), false);

@@ -164,7 +164,7 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   EXPECT_THROW(cOnly.Connect(nullptr), EAssertionFailed);
 }
 
-TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
+TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandlerAndThePinList) {
   TRecorder fallback;
   FTRegisterDefaultHandler(kD, fallback.Handler());
   TFTDispatchSourcePin source;
@@ -178,6 +178,17 @@ TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
   EXPECT_FALSE(FTGetDefaultHandler(kD));
   ASSERT_EQ(fallback.Calls.size(), 1u);
   EXPECT_EQ(fallback.Calls[0].Stream, sink.GetStream());
+  // The pin list.
+  TFTDispatchSinkPin a, b, c;
+  TFTPinList list;
+  for (TFTBasicPin* p : {&a, &b, &a, &c}) list.Add(p);  // a listed once
+  EXPECT_EQ(list.Remove(&b), 1);
+  EXPECT_EQ(list.Remove(&b), -1);
+  EXPECT_EQ(std::vector<TFTBasicPin*>(list.begin(), list.end()), (std::vector<TFTBasicPin*>{&a, &c}));
+  EXPECT_EQ(list[1], &c);
+  EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { list.GetItem(2); }), "Index out of range = 2");
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
 }
 
 // Records its link hooks and sends a stop to a sink it is about to lose.
@@ -209,7 +220,7 @@ TEST(PinsTest, LinkHooksRunAndALostSinkAloneGetsTheStop) {
   EXPECT_EQ(source.GetConnectedPins(), std::vector<TFTBasicPin*>{&s2});
 }
 
-TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
+TEST(PinsTest, ASinkTakesOneSourceAMultiSinkManyAStatePinReplays) {
   TFTDispatchSourcePin a, b;
   a.AddType(kA, nullptr);
   b.AddType(kA, nullptr);
@@ -224,9 +235,7 @@ TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
   EXPECT_EQ(single.GetConnectedPins(), std::vector<TFTBasicPin*>{&a});  // b was replaced
   EXPECT_FALSE(b.IsConnectedTo(&single));
   EXPECT_EQ(multi.ConnectedCount(), 2);
-}
-
-TEST(PinsTest, StatePinSendsItsValueToLateSinks) {
+  // A state pin sends its value to late sinks.
   TRecorder rec;
   TFTStatePin state;
   state.AddType(kA, nullptr);
@@ -260,19 +269,6 @@ TEST(PinsTest, OperationClassesAndFields) {
   r->SetRate(50.0);
   EXPECT_EQ(r->GetRate(), 50.0);
   EXPECT_EQ(r->GetMaster(), &m);
-}
-
-TEST(PinsTest, PinList) {
-  TFTDispatchSinkPin a, b, c;
-  TFTPinList list;
-  for (TFTBasicPin* p : {&a, &b, &a, &c}) list.Add(p);  // a listed once
-  EXPECT_EQ(list.Remove(&b), 1);
-  EXPECT_EQ(list.Remove(&b), -1);
-  EXPECT_EQ(std::vector<TFTBasicPin*>(list.begin(), list.end()), (std::vector<TFTBasicPin*>{&a, &c}));
-  EXPECT_EQ(list[1], &c);
-  EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { list.GetItem(2); }), "Index out of range = 2");
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
 }
 
 // A converter links pins that share no stream type and passes all else unchanged both ways.
@@ -326,7 +322,7 @@ class TypeConvertersTest : public ::testing::Test {
   bool Answer = true;
 };
 
-TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
+TEST_F(TypeConvertersTest, AConverterBridgesTheLinkUnlessADirectTypeFits) {
   EXPECT_FALSE(Source.Connect(&Sink));  // without a converter the pins stay apart
   EXPECT_EQ(gLiveConverters.load(), 0);
   const std::size_t before = FTRegisteredTypeConverters().size();  // the package's own come first
@@ -368,10 +364,7 @@ TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
     EXPECT_EQ(gLiveConverters.load(), 1);
   }
   EXPECT_FALSE(Source.IsConnected());  // and the converter is gone (checked on tear-down)
-}
-
-TEST_F(TypeConvertersTest, ADirectTypeIsPreferredToAConverter) {
-  FTRegisterTypeConverters({kIntToReal});
+  // A direct type is preferred to a converter.
   Sink.AddType(kA, [](auto...) { return true; });
   ASSERT_TRUE(Source.Connect(&Sink));
   EXPECT_EQ(gLiveConverters.load(), 0);

@@ -714,7 +714,6 @@ TEST(TickText, FixedLabelsOverTwentyFourDecadesAndScientificLabels) {
         const std::string fixed = NXGetScaleTickText(range, 0, range, true, digits, false);
         EXPECT_EQ(fixed.size() - fixed.find('.') - 1, digits) << fixed;
       }
-  // Exponent forms and edges.
   struct Case { double Value, Min, Max; bool Fixed; std::uint32_t Digits; bool Scientific; const char* Expected; };
   const Case cases[] = {
       {150000, 0, 1, false, 0, true, "1.50000000000000E+005"}, {-2.5e-12, 0, 1, true, 3, true, "-2.50E-012"},
