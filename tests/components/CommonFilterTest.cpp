@@ -128,9 +128,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     for (int i = 0; i < c.Following; ++i)
       following.push_back(owned.emplace_back(std::make_unique<TGainFilter>(2.0, true)).get());
     TRealChain chain(filter, following);
-    if (c.Shared) {
-      EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin));
-    }
+    if (c.Shared) EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin));
     chain.Start();
     auto buffer = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
     const double* samples = buffer->Read();
@@ -142,9 +140,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     const auto out = TNXRealBuffer::MakeUniversal(seen[0]);
     EXPECT_EQ(out->Read() == samples, c.ExpectSame);
     EXPECT_EQ(out->Read()[2], 3.0 * (1 << ((c.Enabled ? 1 : 0) + c.Following)));
-    if (c.Shared) {
-      EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}}));
-    }
+    if (c.Shared) EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}}));
   }
 }
 
@@ -253,7 +249,7 @@ TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
   EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(5));
 }
 
-TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDrop) {
+TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDropFlushingWhatWaits) {
   ASSERT_TRUE(MainThread::IsMainThread());
   for (const auto& [size, extra] : std::vector<std::pair<int, int>>{{1, 4}, {3, 2}}) {
     SCOPED_TRACE(testing::Message() << "size " << size << " extra " << extra);
@@ -267,9 +263,7 @@ TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDrop) {
     EXPECT_EQ(w.Chain.Seen.FirstSamples(), Numbers(1 + size));
     EXPECT_EQ(senders, std::vector<TPersistent*>(extra, &w.Filter));
   }
-}
-
-TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
+  // Flushing drops what waits.
   TWorkerChain w(15);
   HoldWorker(w.Filter, w.Chain.Source, 5);
   // The worker holds the component's lock while it filters: its thread is flushed directly.
@@ -314,8 +308,21 @@ TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   EXPECT_EQ(w.Chain.Seen.CountOf("TFTStopOperation"), 201);
 }
 
+// Designs a moving sum whose length follows the sample rate.
+class TRateTapsFilter : public TNXCommonTapsFilter {
+ public:
+  TRateTapsFilter() : TNXCommonTapsFilter(nullptr) {}
+  int Designs = 0;
+ protected:
+  void IntInit(std::vector<double>& ATaps) override {
+    ++Designs;
+    ATaps.assign(static_cast<std::size_t>(SampleRate() / 1000), 1.0);
+    TNXCommonTapsFilter::IntInit(ATaps);
+  }
+};
+
 // Taps {0.5, 0.5} against the textbook response; an empty set of taps reads 0.
-TEST(CommonFilterTest, FrequencyResponseOfKnownTaps) {
+TEST(CommonFilterTest, FrequencyResponseOfKnownTapsAndRateDesigns) {
   TNXFilterFrequencyResponse response;
   response.SetTaps({0.5, 0.5});
   std::vector<double> mags(16), phases(16);
@@ -329,23 +336,7 @@ TEST(CommonFilterTest, FrequencyResponseOfKnownTaps) {
   response.Clear();
   response.GetMagnitudes(mags);
   EXPECT_EQ(mags, std::vector<double>(16, 0.0));
-}
-
-// Designs a moving sum whose length follows the sample rate.
-class TRateTapsFilter : public TNXCommonTapsFilter {
- public:
-  TRateTapsFilter() : TNXCommonTapsFilter(nullptr) {}
-  int Designs = 0;
-
- protected:
-  void IntInit(std::vector<double>& ATaps) override {
-    ++Designs;
-    ATaps.assign(static_cast<std::size_t>(SampleRate() / 1000), 1.0);
-    TNXCommonTapsFilter::IntInit(ATaps);
-  }
-};
-
-TEST(CommonFilterTest, TapsFilterDesignsForEachNewRate) {
+  // A taps filter designs for each new rate.
   TRateTapsFilter filter;
   TNXFTRealSourcePin source("Out");
   ASSERT_TRUE(source.Connect(filter.InputPin()));

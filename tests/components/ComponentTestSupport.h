@@ -18,11 +18,8 @@
 
 namespace nx::test {
 
-struct TFreeComponent {
-  void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); }
-};
-template <class T>
-using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
+struct TFreeComponent { void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); } };
+template <class T> using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
 
 // Records, from any thread, each buffer (operation, clock count, master step), single values,
 // rates and the names of other operations; with AClaimPump it claims the master pump.
@@ -70,15 +67,9 @@ class TRecordingSink {
     return out;
   }
   TPin Pin;
-
  private:
-  template <class T>
-  T Locked(const T& AValue) {
-    std::lock_guard lk(FLock);
-    return AValue;
-  }
-  template <class Pred>
-  bool WaitUntil(Pred ADone) {
+  template <class T> T Locked(const T& AValue) { std::lock_guard lk(FLock); return AValue; }
+  template <class Pred> bool WaitUntil(Pred ADone) {
     std::unique_lock lk(FLock);
     return FCond.wait_for(lk, std::chrono::seconds(60), ADone);
   }
@@ -135,10 +126,7 @@ class TGainFilter : public TNXCommonRealFilter {
     if (After) After(AOutput, ASend);
   }
   void InternalFloatOperation(double AInput, double& AOutput, bool&) override { AOutput = AInput * Gain.load(); }
-  void Close() {
-    std::lock_guard<std::mutex> g(GateLock);
-    Gate = true;
-  }
+  void Close() { std::lock_guard<std::mutex> g(GateLock); Gate = true; }
   void WaitEntered() {
     std::unique_lock<std::mutex> g(GateLock);
     GateCond.wait(g, [&] { return Entered; });
@@ -151,7 +139,6 @@ class TGainFilter : public TNXCommonRealFilter {
   std::atomic<double> Gain;
   std::atomic<int> Calls{0};
   std::function<void(TBuffer&, bool&)> After;
-
  private:
   const bool FInline;
   std::mutex GateLock;
@@ -167,11 +154,7 @@ class TLoopThread {
       : FThread([this, AStep = std::move(AStep)] {
           for (int n = 0; !FDone.load(); ++n) AStep(n);
         }) {}
-  ~TLoopThread() {
-    FDone = true;
-    FThread.join();
-  }
-
+  ~TLoopThread() { FDone = true; FThread.join(); }
  private:
   std::atomic<bool> FDone{false};
   std::thread FThread;
