@@ -45,15 +45,10 @@ struct TChain {
     }
     EXPECT_TRUE(last->OutputPin()->Connect(&Seen.Pin));
   }
-  ~TChain() {
-    Source.Stop();
-    Source.DisconnectAll();
-  }
+  ~TChain() { Source.Stop(); Source.DisconnectAll(); }
   bool Start(double ARate = 1000) { return Source.Notify(TFTStartSampleRateOperation::Make(ARate)); }
   // Waits until the worker (if any) has drained its queue.
-  void Drain() {
-    if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor();
-  }
+  void Drain() { if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor(); }
 };
 using TRealChain = TChain<TGainFilter>;
 
@@ -212,11 +207,7 @@ void HoldWorker(TGainFilter& AFilter, TNXFTRealSourcePin& ASource, int AQueued) 
   SendNumbered(ASource, 1, AQueued);
 }
 
-std::vector<double> Numbers(int ACount) {
-  std::vector<double> v(ACount);
-  std::iota(v.begin(), v.end(), 0.0);
-  return v;
-}
+std::vector<double> Numbers(int ACount) { std::vector<double> v(ACount); std::iota(v.begin(), v.end(), 0.0); return v; }
 
 // A worker filter with a gain of 1 and a queue of ASize, in a chain.
 struct TWorkerChain {

@@ -160,7 +160,7 @@ test::TComponentPtr<TGen> MakeGen(double ARate, std::int32_t ASize, TFTSinkPin* 
   return gen;
 }
 
-TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecond) {
+TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecondAndSettersClamp) {
   struct TCase { double Rate; std::int32_t Size; bool Paces; std::int64_t Interval; std::int32_t PerGen; };
   const TCase cases[] = {
       {1000, 1024, true, 10240000, 1}, {44100, 1, true, 10204, 45}, {48000, 48, true, 10000, 1},
@@ -175,6 +175,18 @@ TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecond) {
     ASSERT_EQ(TNXCommonGen::ClockIntervalFor(c.Rate, c.Size, interval, perGen), c.Paces);
     if (c.Paces) EXPECT_EQ(std::pair(interval, perGen), std::pair(c.Interval, c.PerGen));
   }
+  // The setters clamp and notify.
+  auto gen = MakeGen(1000, 16);
+  int changes = 0;
+  gen->OnChanged = [&](TComponent*, TPersistent*) { ++changes; };
+  for (const auto& [rate, stored] : {std::pair{0.0, 1e-6}, {-5.0, 0.0}, {48000.0, 48000.0}, {48000.0, 48000.0}}) {
+    gen->SetSampleRate(rate);
+    EXPECT_EQ(gen->GetSampleRateValue(), stored);
+  }
+  gen->SetBufferSize(0);
+  gen->SetBufferSize(-3);
+  EXPECT_EQ(gen->GetBufferSizeValue(), 1);
+  EXPECT_EQ(changes, 4);  // the repeated rate and the repeated size change nothing
 }
 
 class CommonGen : public testing::Test {
@@ -340,20 +352,6 @@ TEST_F(CommonGen, SendFlagAndPinGenerators) {
   for (std::uint32_t id = 1; id <= 3; ++id) intSink.Pin.Notify(TFTMasterPumpOperation::Make(intSink.Identity(), id));
   EXPECT_EQ(intSink.Samples(), (std::vector<std::vector<double>>{{1, 1}, {2, 2}, {3, 3}}));
   ints->Stop();
-}
-
-TEST(CommonGenProperties, SettersClampAndNotify) {
-  auto gen = MakeGen(1000, 16);
-  int changes = 0;
-  gen->OnChanged = [&](TComponent*, TPersistent*) { ++changes; };
-  for (const auto& [rate, stored] : {std::pair{0.0, 1e-6}, {-5.0, 0.0}, {48000.0, 48000.0}, {48000.0, 48000.0}}) {
-    gen->SetSampleRate(rate);
-    EXPECT_EQ(gen->GetSampleRateValue(), stored);
-  }
-  gen->SetBufferSize(0);
-  gen->SetBufferSize(-3);
-  EXPECT_EQ(gen->GetBufferSizeValue(), 1);
-  EXPECT_EQ(changes, 4);  // the repeated rate and the repeated size change nothing
 }
 
 // Start/stop cycles of generator -> F0 -> F1 (worker) -> F2 -> F3 (worker) -> sink while buffers

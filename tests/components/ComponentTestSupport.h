@@ -127,15 +127,8 @@ class TGainFilter : public TNXCommonRealFilter {
   }
   void InternalFloatOperation(double AInput, double& AOutput, bool&) override { AOutput = AInput * Gain.load(); }
   void Close() { std::lock_guard<std::mutex> g(GateLock); Gate = true; }
-  void WaitEntered() {
-    std::unique_lock<std::mutex> g(GateLock);
-    GateCond.wait(g, [&] { return Entered; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> g(GateLock);
-    Gate = false;
-    GateCond.notify_all();
-  }
+  void WaitEntered() { std::unique_lock<std::mutex> g(GateLock); GateCond.wait(g, [&] { return Entered; }); }
+  void Open() { std::lock_guard<std::mutex> g(GateLock); Gate = false; GateCond.notify_all(); }
   std::atomic<double> Gain;
   std::atomic<int> Calls{0};
   std::function<void(TBuffer&, bool&)> After;

@@ -203,7 +203,8 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
       {"queued, then cleared", [&] { add(2); q.ClearBuffers(); }, true},
       {"queued", [&] { add(16); }, false},
       // 16 needed samples at 16000 per second, stretched to 8
-      {"stretch-loaded", [&] { q.CalculateSampleCount(8, 8000); q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8)); }, true},
+      {"stretch-loaded",
+       [&] { q.CalculateSampleCount(8, 8000); q.StretchLoadBuffer(TNXRealBuffer::MakeSize(8)); }, true},
   };
   for (const TStep& step : steps) {
     SCOPED_TRACE(step.Name);
