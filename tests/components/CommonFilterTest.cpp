@@ -68,7 +68,7 @@ void ExpectFiltered(const std::vector<T>& AIn, const std::vector<T>& AOut, bool 
   EXPECT_EQ(std::vector<T>(out->Read(), out->Read() + out->GetSize()), AEnabled ? AOut : AIn);
 }
 
-TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryMode) {
+TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryModeAndSingleValues) {
   for (const bool enabled : {true, false})
     for (const bool threaded : {false, true}) {
       SCOPED_TRACE(testing::Message() << "enabled " << enabled << " threaded " << threaded);
@@ -81,10 +81,7 @@ TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryMode) {
       ExpectFiltered<TInvertFilter, TNXFTBinarySourcePin, TNXFTBinarySinkPin, TNXBlockBuffer, std::uint8_t>(
           {0x0F, 0xA5}, {0xF0, 0x5A}, enabled, threaded);
     }
-}
-
-// Single values go through the float hook; with the output unlinked the buffer hook is skipped.
-TEST(CommonFilterTest, SingleValuesAndUnlinkedOutputs) {
+  // Single values go through the float hook; with the output unlinked the buffer hook is skipped.
   for (const bool enabled : {true, false}) {
     TGainFilter filter(3.0);
     filter.SetEnabled(enabled);
@@ -221,8 +218,21 @@ struct TWorkerChain {
   }
 };
 
-// A worker that ran dry must wake the worker it sent to, also when its last send was skipped.
-TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
+TEST(CommonFilterTest, WorkerQueuesDropFlushAndWakeTheNextWorker) {
+  ASSERT_TRUE(MainThread::IsMainThread());
+  for (const auto& [size, extra] : std::vector<std::pair<int, int>>{{1, 4}, {3, 2}}) {
+    SCOPED_TRACE(testing::Message() << "size " << size << " extra " << extra);
+    TWorkerChain w(size, fmDropData);
+    std::vector<TPersistent*> senders;
+    w.Filter.Threading()->SetOnQueueFull([&](TPersistent* ASender) { senders.push_back(ASender); });
+    HoldWorker(w.Filter, w.Chain.Source, size + extra);
+    w.Filter.Open();
+    w.Chain.Drain();
+    MainThread::ProcessQueue();
+    EXPECT_EQ(w.Chain.Seen.FirstSamples(), Numbers(1 + size));
+    EXPECT_EQ(senders, std::vector<TPersistent*>(extra, &w.Filter));
+  }
+  // A worker that ran dry must wake the worker it sent to, also when its last send was skipped.
   TGainFilter first(1.0), second(1.0);
   first.After = [](TGainFilter::TBuffer& AOutput, bool& ASend) { ASend = AOutput->Read()[0] >= 0; };
   for (TGainFilter* f : {&first, &second}) {
@@ -238,22 +248,6 @@ TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
   // Bounded wait: a wake-up left undone would leave the second worker asleep.
   EXPECT_EQ(second.GetFilterThread()->GetQueueEvent().WaitFor(10000), wrSignaled);
   EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(5));
-}
-
-TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDropFlushingWhatWaits) {
-  ASSERT_TRUE(MainThread::IsMainThread());
-  for (const auto& [size, extra] : std::vector<std::pair<int, int>>{{1, 4}, {3, 2}}) {
-    SCOPED_TRACE(testing::Message() << "size " << size << " extra " << extra);
-    TWorkerChain w(size, fmDropData);
-    std::vector<TPersistent*> senders;
-    w.Filter.Threading()->SetOnQueueFull([&](TPersistent* ASender) { senders.push_back(ASender); });
-    HoldWorker(w.Filter, w.Chain.Source, size + extra);
-    w.Filter.Open();
-    w.Chain.Drain();
-    MainThread::ProcessQueue();
-    EXPECT_EQ(w.Chain.Seen.FirstSamples(), Numbers(1 + size));
-    EXPECT_EQ(senders, std::vector<TPersistent*>(extra, &w.Filter));
-  }
   // Flushing drops what waits.
   TWorkerChain w(15);
   HoldWorker(w.Filter, w.Chain.Source, 5);
@@ -313,7 +307,7 @@ class TRateTapsFilter : public TNXCommonTapsFilter {
 };
 
 // Taps {0.5, 0.5} against the textbook response; an empty set of taps reads 0.
-TEST(CommonFilterTest, FrequencyResponseOfKnownTapsAndRateDesigns) {
+TEST(CommonFilterTest, FrequencyResponseRateDesignsAndSettings) {
   TNXFilterFrequencyResponse response;
   response.SetTaps({0.5, 0.5});
   std::vector<double> mags(16), phases(16);
@@ -338,10 +332,7 @@ TEST(CommonFilterTest, FrequencyResponseOfKnownTapsAndRateDesigns) {
   source.Notify(TFTStartSampleRateOperation::Make(2000));
   EXPECT_EQ(filter.FrequencyResponse()->Taps().size(), 2u);
   source.Stop();
-}
-
-// New settings objects stream nothing; the queue size is clamped in the data path's copy too.
-TEST(CommonFilterTest, SettingsStreamOnlyWhatDiffersAndClampTheQueue) {
+  // New settings objects stream nothing; the queue size is clamped in the data path's copy too.
   for (const char* name : {"TNXCoordinateOffset", "TNXDelayValue", "TNXThreading"}) {
     std::unique_ptr<TPersistent> object(CreateObject(name, nullptr));
     EXPECT_FALSE(HasStoredMembers(*object)) << name;

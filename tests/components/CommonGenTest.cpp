@@ -18,11 +18,7 @@ using TRealSink = TRecordingSink<TNXFTRealSinkPin>;
 // Collects values from clock threads; Wait returns once enough arrived.
 class TRecorder {
  public:
-  void Add(std::uint64_t AValue) {
-    std::lock_guard lk(FLock);
-    FValues.push_back(AValue);
-    FCond.notify_all();
-  }
+  void Add(std::uint64_t AValue) { std::lock_guard lk(FLock); FValues.push_back(AValue); FCond.notify_all(); }
   bool Wait(std::size_t ACount) {
     std::unique_lock lk(FLock);
     return FCond.wait_for(lk, std::chrono::seconds(60), [&] { return FValues.size() >= ACount; });
@@ -98,10 +94,7 @@ TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
     TRecorder rounds;
     std::mutex gate;
     std::unique_lock hold(gate);  // the first round waits until every call is made
-    auto proc = [&] {
-      std::lock_guard lk(gate);
-      rounds.Add(1);
-    };
+    auto proc = [&] { std::lock_guard lk(gate); rounds.Add(1); };
     TIntfPtr<INXEventClockThread> folding = event ? TNXEventClockThreadImpl::Make(proc) : nullptr;
     TIntfPtr<INXClockThread> counting = event ? nullptr : TNXClockThread::Make(proc);
     for (int i = 0; i < 50; ++i) event ? folding->Clock() : counting->Clock();
@@ -115,8 +108,7 @@ TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
   }
 }
 
-// Sample i of the stream holds i; stops after StopAfter buffers. With Pumps < 0 a one-sample
-// buffer is doubled (the single-value path), sent unless SkipOdd.
+// Sample i holds i; stops after StopAfter buffers. Pumps < 0: a one-sample buffer is doubled, sent unless SkipOdd.
 class TCountingRealGen : public TNXCommonRealGen {
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
@@ -234,7 +226,7 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
 }
 
 // The stop flag stops the generator on its own clock thread after the buffer that set it.
-TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
+TEST_F(CommonGen, StopFlagStopsFromTheClockThreadAndDownstreamRateAndStop) {
   TRealSink sink;
   auto gen = MakeGen(1000, 4, &sink.Pin);
   gen->StopAfter = 3;
@@ -248,18 +240,14 @@ TEST_F(CommonGen, StopFlagStopsFromTheClockThread) {
   EXPECT_FALSE(gen->IsRunning());
   gen.reset();  // waits for the clock thread that ended itself
   EXPECT_EQ(sink.Count(), 3u);
-}
-
-// From downstream a rate keeps the running clock; a stop stops; a query then gets an ignore-stream.
-TEST_F(CommonGen, RateAndStopFromDownstream) {
-  TRealSink sink;
-  auto gen = MakeGen(1000, 10, &sink.Pin);
+  // From downstream a rate keeps the running clock; a stop stops; a query then gets an ignore-stream.
+  gen = MakeGen(1000, 10, &sink.Pin);
   gen->Start();
   const TIntfPtr<TNXClockGen> clock = gen->GetClockGen();
   EXPECT_FALSE(sink.Pin.Notify(TFTStartSampleRateOperation::Make(2000)));
   EXPECT_EQ(gen->GetSampleRateValue(), 2000);
   EXPECT_EQ(gen->GetClockGen(), clock);
-  ASSERT_TRUE(sink.WaitBuffers(3));
+  ASSERT_TRUE(sink.WaitBuffers(6));
   sink.Pin.Notify(TFTStopOperation::Make());
   EXPECT_FALSE(gen->GetEnabled());
   EXPECT_FALSE(gen->GetClockGen());

@@ -44,7 +44,6 @@ class TRecordingSink {
   std::vector<std::string> Ops() { return Locked(FOps); }
   int CountOf(const std::string& AName) { return static_cast<int>(std::ranges::count(Ops(), AName)); }
   void* StartPumpMaster() { return Locked(FStartPumpMaster); }
-  // The samples of each real or integer buffer.
   std::vector<std::vector<double>> Samples() {
     std::vector<std::vector<double>> out;
     for (const auto& b : Buffers()) {
@@ -114,13 +113,10 @@ class TGainFilter : public TNXCommonRealFilter {
   bool CanInline() const override { return FInline; }
   void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool& ASend) override {
     ++Calls;
-    {
-      std::unique_lock<std::mutex> g(GateLock);
-      if (Gate) {
-        Entered = true;
-        GateCond.notify_all();
-        GateCond.wait(g, [&] { return !Gate; });
-      }
+    if (std::unique_lock<std::mutex> g(GateLock); Gate) {
+      Entered = true;
+      GateCond.notify_all();
+      GateCond.wait(g, [&] { return !Gate; });
     }
     ippsMulC_64f_I(Gain.load(), AOutput->Modify(), AOutput->GetSize());
     if (After) After(AOutput, ASend);
