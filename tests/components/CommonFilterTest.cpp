@@ -45,15 +45,10 @@ struct TChain {
     }
     EXPECT_TRUE(last->OutputPin()->Connect(&Seen.Pin));
   }
-  ~TChain() {
-    Source.Stop();
-    Source.DisconnectAll();
-  }
+  ~TChain() { Source.Stop(); Source.DisconnectAll(); }
   bool Start(double ARate = 1000) { return Source.Notify(TFTStartSampleRateOperation::Make(ARate)); }
   // Waits until the worker (if any) has drained its queue.
-  void Drain() {
-    if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor();
-  }
+  void Drain() { if (auto t = Filter.GetFilterThread()) t->GetQueueEvent().WaitFor(); }
 };
 using TRealChain = TChain<TGainFilter>;
 
@@ -73,7 +68,7 @@ void ExpectFiltered(const std::vector<T>& AIn, const std::vector<T>& AOut, bool 
   EXPECT_EQ(std::vector<T>(out->Read(), out->Read() + out->GetSize()), AEnabled ? AOut : AIn);
 }
 
-TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryMode) {
+TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryModeAndSingleValues) {
   for (const bool enabled : {true, false})
     for (const bool threaded : {false, true}) {
       SCOPED_TRACE(testing::Message() << "enabled " << enabled << " threaded " << threaded);
@@ -86,10 +81,7 @@ TEST(CommonFilterTest, TypedFiltersProcessOrPassThroughInEveryMode) {
       ExpectFiltered<TInvertFilter, TNXFTBinarySourcePin, TNXFTBinarySinkPin, TNXBlockBuffer, std::uint8_t>(
           {0x0F, 0xA5}, {0xF0, 0x5A}, enabled, threaded);
     }
-}
-
-// Single values go through the float hook; with the output unlinked the buffer hook is skipped.
-TEST(CommonFilterTest, SingleValuesAndUnlinkedOutputs) {
+  // Single values go through the float hook; with the output unlinked the buffer hook is skipped.
   for (const bool enabled : {true, false}) {
     TGainFilter filter(3.0);
     filter.SetEnabled(enabled);
@@ -128,9 +120,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     for (int i = 0; i < c.Following; ++i)
       following.push_back(owned.emplace_back(std::make_unique<TGainFilter>(2.0, true)).get());
     TRealChain chain(filter, following);
-    if (c.Shared) {
-      EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin));
-    }
+    if (c.Shared) EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin));
     chain.Start();
     auto buffer = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
     const double* samples = buffer->Read();
@@ -142,9 +132,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     const auto out = TNXRealBuffer::MakeUniversal(seen[0]);
     EXPECT_EQ(out->Read() == samples, c.ExpectSame);
     EXPECT_EQ(out->Read()[2], 3.0 * (1 << ((c.Enabled ? 1 : 0) + c.Following)));
-    if (c.Shared) {
-      EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}}));
-    }
+    if (c.Shared) EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}}));
   }
 }
 
@@ -216,11 +204,7 @@ void HoldWorker(TGainFilter& AFilter, TNXFTRealSourcePin& ASource, int AQueued) 
   SendNumbered(ASource, 1, AQueued);
 }
 
-std::vector<double> Numbers(int ACount) {
-  std::vector<double> v(ACount);
-  std::iota(v.begin(), v.end(), 0.0);
-  return v;
-}
+std::vector<double> Numbers(int ACount) { std::vector<double> v(ACount); std::iota(v.begin(), v.end(), 0.0); return v; }
 
 // A worker filter with a gain of 1 and a queue of ASize, in a chain.
 struct TWorkerChain {
@@ -234,8 +218,21 @@ struct TWorkerChain {
   }
 };
 
-// A worker that ran dry must wake the worker it sent to, also when its last send was skipped.
-TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
+TEST(CommonFilterTest, WorkerQueuesDropFlushAndWakeTheNextWorker) {
+  ASSERT_TRUE(MainThread::IsMainThread());
+  for (const auto& [size, extra] : std::vector<std::pair<int, int>>{{1, 4}, {3, 2}}) {
+    SCOPED_TRACE(testing::Message() << "size " << size << " extra " << extra);
+    TWorkerChain w(size, fmDropData);
+    std::vector<TPersistent*> senders;
+    w.Filter.Threading()->SetOnQueueFull([&](TPersistent* ASender) { senders.push_back(ASender); });
+    HoldWorker(w.Filter, w.Chain.Source, size + extra);
+    w.Filter.Open();
+    w.Chain.Drain();
+    MainThread::ProcessQueue();
+    EXPECT_EQ(w.Chain.Seen.FirstSamples(), Numbers(1 + size));
+    EXPECT_EQ(senders, std::vector<TPersistent*>(extra, &w.Filter));
+  }
+  // A worker that ran dry must wake the worker it sent to, also when its last send was skipped.
   TGainFilter first(1.0), second(1.0);
   first.After = [](TGainFilter::TBuffer& AOutput, bool& ASend) { ASend = AOutput->Read()[0] >= 0; };
   for (TGainFilter* f : {&first, &second}) {
@@ -251,25 +248,7 @@ TEST(CommonFilterTest, AWorkerThatRunsDryWakesTheWorkerItSentTo) {
   // Bounded wait: a wake-up left undone would leave the second worker asleep.
   EXPECT_EQ(second.GetFilterThread()->GetQueueEvent().WaitFor(10000), wrSignaled);
   EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(5));
-}
-
-TEST(CommonFilterTest, DropModeDropsTheNewestAndReportsEachDrop) {
-  ASSERT_TRUE(MainThread::IsMainThread());
-  for (const auto& [size, extra] : std::vector<std::pair<int, int>>{{1, 4}, {3, 2}}) {
-    SCOPED_TRACE(testing::Message() << "size " << size << " extra " << extra);
-    TWorkerChain w(size, fmDropData);
-    std::vector<TPersistent*> senders;
-    w.Filter.Threading()->SetOnQueueFull([&](TPersistent* ASender) { senders.push_back(ASender); });
-    HoldWorker(w.Filter, w.Chain.Source, size + extra);
-    w.Filter.Open();
-    w.Chain.Drain();
-    MainThread::ProcessQueue();
-    EXPECT_EQ(w.Chain.Seen.FirstSamples(), Numbers(1 + size));
-    EXPECT_EQ(senders, std::vector<TPersistent*>(extra, &w.Filter));
-  }
-}
-
-TEST(CommonFilterTest, FlushQueueDropsWhatWaits) {
+  // Flushing drops what waits.
   TWorkerChain w(15);
   HoldWorker(w.Filter, w.Chain.Source, 5);
   // The worker holds the component's lock while it filters: its thread is flushed directly.
@@ -314,8 +293,21 @@ TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   EXPECT_EQ(w.Chain.Seen.CountOf("TFTStopOperation"), 201);
 }
 
+// Designs a moving sum whose length follows the sample rate.
+class TRateTapsFilter : public TNXCommonTapsFilter {
+ public:
+  TRateTapsFilter() : TNXCommonTapsFilter(nullptr) {}
+  int Designs = 0;
+ protected:
+  void IntInit(std::vector<double>& ATaps) override {
+    ++Designs;
+    ATaps.assign(static_cast<std::size_t>(SampleRate() / 1000), 1.0);
+    TNXCommonTapsFilter::IntInit(ATaps);
+  }
+};
+
 // Taps {0.5, 0.5} against the textbook response; an empty set of taps reads 0.
-TEST(CommonFilterTest, FrequencyResponseOfKnownTaps) {
+TEST(CommonFilterTest, FrequencyResponseRateDesignsAndSettings) {
   TNXFilterFrequencyResponse response;
   response.SetTaps({0.5, 0.5});
   std::vector<double> mags(16), phases(16);
@@ -329,23 +321,7 @@ TEST(CommonFilterTest, FrequencyResponseOfKnownTaps) {
   response.Clear();
   response.GetMagnitudes(mags);
   EXPECT_EQ(mags, std::vector<double>(16, 0.0));
-}
-
-// Designs a moving sum whose length follows the sample rate.
-class TRateTapsFilter : public TNXCommonTapsFilter {
- public:
-  TRateTapsFilter() : TNXCommonTapsFilter(nullptr) {}
-  int Designs = 0;
-
- protected:
-  void IntInit(std::vector<double>& ATaps) override {
-    ++Designs;
-    ATaps.assign(static_cast<std::size_t>(SampleRate() / 1000), 1.0);
-    TNXCommonTapsFilter::IntInit(ATaps);
-  }
-};
-
-TEST(CommonFilterTest, TapsFilterDesignsForEachNewRate) {
+  // A taps filter designs for each new rate.
   TRateTapsFilter filter;
   TNXFTRealSourcePin source("Out");
   ASSERT_TRUE(source.Connect(filter.InputPin()));
@@ -356,10 +332,7 @@ TEST(CommonFilterTest, TapsFilterDesignsForEachNewRate) {
   source.Notify(TFTStartSampleRateOperation::Make(2000));
   EXPECT_EQ(filter.FrequencyResponse()->Taps().size(), 2u);
   source.Stop();
-}
-
-// New settings objects stream nothing; the queue size is clamped in the data path's copy too.
-TEST(CommonFilterTest, SettingsStreamOnlyWhatDiffersAndClampTheQueue) {
+  // New settings objects stream nothing; the queue size is clamped in the data path's copy too.
   for (const char* name : {"TNXCoordinateOffset", "TNXDelayValue", "TNXThreading"}) {
     std::unique_ptr<TPersistent> object(CreateObject(name, nullptr));
     EXPECT_FALSE(HasStoredMembers(*object)) << name;

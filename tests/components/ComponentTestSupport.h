@@ -18,11 +18,8 @@
 
 namespace nx::test {
 
-struct TFreeComponent {
-  void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); }
-};
-template <class T>
-using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
+struct TFreeComponent { void operator()(TComponent* AComponent) const { TComponent::Free(AComponent); } };
+template <class T> using TComponentPtr = std::unique_ptr<T, TFreeComponent>;
 
 // Records, from any thread, each buffer (operation, clock count, master step), single values,
 // rates and the names of other operations; with AClaimPump it claims the master pump.
@@ -47,7 +44,6 @@ class TRecordingSink {
   std::vector<std::string> Ops() { return Locked(FOps); }
   int CountOf(const std::string& AName) { return static_cast<int>(std::ranges::count(Ops(), AName)); }
   void* StartPumpMaster() { return Locked(FStartPumpMaster); }
-  // The samples of each real or integer buffer.
   std::vector<std::vector<double>> Samples() {
     std::vector<std::vector<double>> out;
     for (const auto& b : Buffers()) {
@@ -70,15 +66,9 @@ class TRecordingSink {
     return out;
   }
   TPin Pin;
-
  private:
-  template <class T>
-  T Locked(const T& AValue) {
-    std::lock_guard lk(FLock);
-    return AValue;
-  }
-  template <class Pred>
-  bool WaitUntil(Pred ADone) {
+  template <class T> T Locked(const T& AValue) { std::lock_guard lk(FLock); return AValue; }
+  template <class Pred> bool WaitUntil(Pred ADone) {
     std::unique_lock lk(FLock);
     return FCond.wait_for(lk, std::chrono::seconds(60), ADone);
   }
@@ -123,35 +113,21 @@ class TGainFilter : public TNXCommonRealFilter {
   bool CanInline() const override { return FInline; }
   void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool& ASend) override {
     ++Calls;
-    {
-      std::unique_lock<std::mutex> g(GateLock);
-      if (Gate) {
-        Entered = true;
-        GateCond.notify_all();
-        GateCond.wait(g, [&] { return !Gate; });
-      }
+    if (std::unique_lock<std::mutex> g(GateLock); Gate) {
+      Entered = true;
+      GateCond.notify_all();
+      GateCond.wait(g, [&] { return !Gate; });
     }
     ippsMulC_64f_I(Gain.load(), AOutput->Modify(), AOutput->GetSize());
     if (After) After(AOutput, ASend);
   }
   void InternalFloatOperation(double AInput, double& AOutput, bool&) override { AOutput = AInput * Gain.load(); }
-  void Close() {
-    std::lock_guard<std::mutex> g(GateLock);
-    Gate = true;
-  }
-  void WaitEntered() {
-    std::unique_lock<std::mutex> g(GateLock);
-    GateCond.wait(g, [&] { return Entered; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> g(GateLock);
-    Gate = false;
-    GateCond.notify_all();
-  }
+  void Close() { std::lock_guard<std::mutex> g(GateLock); Gate = true; }
+  void WaitEntered() { std::unique_lock<std::mutex> g(GateLock); GateCond.wait(g, [&] { return Entered; }); }
+  void Open() { std::lock_guard<std::mutex> g(GateLock); Gate = false; GateCond.notify_all(); }
   std::atomic<double> Gain;
   std::atomic<int> Calls{0};
   std::function<void(TBuffer&, bool&)> After;
-
  private:
   const bool FInline;
   std::mutex GateLock;
@@ -167,11 +143,7 @@ class TLoopThread {
       : FThread([this, AStep = std::move(AStep)] {
           for (int n = 0; !FDone.load(); ++n) AStep(n);
         }) {}
-  ~TLoopThread() {
-    FDone = true;
-    FThread.join();
-  }
-
+  ~TLoopThread() { FDone = true; FThread.join(); }
  private:
   std::atomic<bool> FDone{false};
   std::thread FThread;

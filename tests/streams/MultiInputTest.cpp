@@ -112,9 +112,7 @@ struct TMixRig {
       : Mixer(AInputs, AFixedSize, AStopOnNoStreams), A(SignalA, ABufferA, ARateA), B(SignalB, ABufferB, ARateB) {
     EXPECT_TRUE(Mixer.OutputPin().Connect(&Rec.Pin));
     EXPECT_TRUE(A.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(0))));
-    if (ALinkB) {
-      EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1))));
-    }
+    if (ALinkB) EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1))));
   }
   TSumMixer Mixer;
   TOutputRecorder Rec;
@@ -140,9 +138,7 @@ TEST(QueuedPinTest, StretchesByNearestSampleWithHalvesToEven) {
     for (std::int32_t i = 0; i < c.Available; ++i) ramp[i] = i;
     // Two buffers, so that a take crosses a buffer boundary.
     const std::int32_t half = c.Available / 2;
-    if (half > 0) {
-      ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half))));
-    }
+    if (half > 0) ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half))));
     ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data() + half, c.Available - half))));
     EXPECT_EQ(q.CalculateSampleCount(c.Size, c.Size), static_cast<std::uint32_t>(c.Needed));
     EXPECT_EQ(q.IsReady(), c.Available >= c.Needed);
@@ -190,11 +186,7 @@ TEST(QueuedPinTest, KeepsTheWaitingCountInStep) {
   q.AttachWaitCount(&count, false);
   const auto add = [&](std::uint32_t n) { q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeValue(1, n))); };
   const auto take = [&](std::int64_t n) { q.TakeSamples(n, [](const void*, std::int32_t) {}); };
-  struct TStep {
-    const char* Name;
-    std::function<void()> Do;
-    bool Waiting;
-  };
+  struct TStep { const char* Name; std::function<void()> Do; bool Waiting; };
   const std::vector<TStep> steps = {
       {"started", [&] { q.StartRate(8000); }, true},
       {"a buffer", [&] { add(4); }, false},
@@ -266,36 +258,33 @@ TEST(MultiInputTest, MixesTwoRatesLikeTheReference) {
 enum class THoldUp { LateStart, StopEarly, Disabled, IgnoreStream, Unconnected };
 
 TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
-  struct TCase { THoldUp Kind; const char* Name; };
-  const TCase cases[] = {{THoldUp::LateStart, "late start"}, {THoldUp::StopEarly, "early stop"},
-                         {THoldUp::Disabled, "disabled"},    {THoldUp::IgnoreStream, "ignore stream"},
-                         {THoldUp::Unconnected, "unconnected"}};
   constexpr std::int32_t kSize = 256;
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const THoldUp kind : {THoldUp::LateStart, THoldUp::StopEarly, THoldUp::Disabled, THoldUp::IgnoreStream,
+                             THoldUp::Unconnected}) {
+    SCOPED_TRACE(static_cast<int>(kind));
     // The third input is never linked.
-    TMixRig rig(3, kSize, kSize, 8000, kSize, 8000, c.Kind != THoldUp::Unconnected);
+    TMixRig rig(3, kSize, kSize, 8000, kSize, 8000, kind != THoldUp::Unconnected);
     auto& [mixer, rec, a, b] = rig;
-    b.AnswerIgnore = c.Kind == THoldUp::LateStart || c.Kind == THoldUp::IgnoreStream;
-    if (c.Kind == THoldUp::Disabled) mixer.SetInputEnabled(1, false);
-    if (c.Kind == THoldUp::StopEarly) b.Start();
+    b.AnswerIgnore = kind == THoldUp::LateStart || kind == THoldUp::IgnoreStream;
+    if (kind == THoldUp::Disabled) mixer.SetInputEnabled(1, false);
+    if (kind == THoldUp::StopEarly) b.Start();
     a.Start();
     ASSERT_TRUE(mixer.IsRunning());
-    if (c.Kind == THoldUp::StopEarly) {
+    if (kind == THoldUp::StopEarly) {
       a.SendBuffers(2);
       b.SendBuffers(2);
       b.Pin.Stop();
     }
     a.SendBuffers(5);
     // b took no part in these outputs (after the first two of an early stop).
-    const std::size_t together = c.Kind == THoldUp::StopEarly ? 2 : 0;
+    const std::size_t together = kind == THoldUp::StopEarly ? 2 : 0;
     ASSERT_EQ(rec.Buffers.size(), together + 5);
     for (std::size_t k = 0; k < rec.Buffers.size(); ++k) {
       const std::vector<double> expect =
           k < together ? ExpectedSum(k, kSize, kSize, kSize) : Expected(SignalA, k * kSize, kSize, kSize);
       EXPECT_EQ(rec.Buffers[k], expect) << "output " << k;
     }
-    if (c.Kind == THoldUp::LateStart) {
+    if (kind == THoldUp::LateStart) {
       // Joining later: from now on both are mixed, b from its first sample.
       b.Start();
       b.SendBuffers(1);
@@ -310,7 +299,7 @@ TEST(MultiInputTest, InputsThatDoNotStreamNeverHoldUpTheOthers) {
 }
 
 // Removing the input it waits for, or switching to AutoSize, lets the others go on at once.
-TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
+TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeAndStopsWhenNoInputStreams) {
   constexpr std::int32_t kSize = 256;
   for (bool remove : {true, false}) {
     SCOPED_TRACE(remove ? "input removed" : "AutoSize switched on");
@@ -332,14 +321,12 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeWhileRunning) {
       EXPECT_EQ(rec.Buffers[0], ExpectedSum(0, kSize / 2, kSize / 2, kSize / 2));
     }
   }
-}
-
-TEST(MultiInputTest, StopsWhenNoInputStreams) {
+  // With no input streaming it stops (if told to), and starts again afterwards.
   for (bool stopOnNoStreams : {true, false}) {
     SCOPED_TRACE(stopOnNoStreams);
     TMixRig rig(2, 0, 128, 8000, 128, 8000, true, stopOnNoStreams);
     auto& [mixer, rec, a, b] = rig;
-    for (int round = 0; round < 2; ++round) {  // and starts again afterwards
+    for (int round = 0; round < 2; ++round) {
       a.Start();
       b.Start();
       ASSERT_TRUE(mixer.IsRunning());
@@ -356,7 +343,7 @@ TEST(MultiInputTest, StopsWhenNoInputStreams) {
   }
 }
 
-TEST(MultiInputTest, PassesPumpRequestsAndAnswersQueries) {
+TEST(MultiInputTest, PassesPumpRequestsAnswersQueriesAndReadsOldProperties) {
   TSumMixer mixer(1);
   bool downstreamSawPump = false;
   TNXFTRealSinkPin down("Down", {}, nullptr, [&](auto*, auto*, auto&, const auto& op, auto) {
@@ -378,17 +365,12 @@ TEST(MultiInputTest, PassesPumpRequestsAndAnswersQueries) {
     ASSERT_TRUE(mixer.OutputPin().Connect(&probe));
     EXPECT_EQ(probe.GetQueue().IsStartReady(), !linked);
   }
-}
-
-TEST(MultiInputTest, ReadsTheOlderBufferSizeProperty) {
+  // The older BufferSize property is still read.
   TMemoryStream stream;
-  {
-    TBinaryWriter w(stream, "TSumMixer");
-    w.WriteInt32("BufferSize", 512);
-    w.Finish();
-  }
+  TBinaryWriter w(stream, "TSumMixer");
+  w.WriteInt32("BufferSize", 512);
+  w.Finish();
   stream.Seek(0, soBeginning);
-  TSumMixer mixer(1);
   TBinaryReader r(stream);
   ReadComponentInto(r, mixer);
   EXPECT_EQ(mixer.GetOutputBuffer().GetSize(), 512);

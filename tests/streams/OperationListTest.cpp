@@ -40,25 +40,20 @@ class OperationListTest : public ::testing::Test {
   TIntfPtr<INXOperationList> List = TNXOperationList::Make();
 };
 
-TEST_F(OperationListTest, PopOnAnEmptyListEmptiesTheOutValue) {
+TEST_F(OperationListTest, PopOnEmptyPushBackPushLimitAndPushWithClear) {
   TIntfPtr<IFTNotifyOperation> op = Op(1);
   EXPECT_FALSE(List->Pop(op));
   EXPECT_FALSE(op);
   op = Op(2);
   List->Peek(op);
   EXPECT_FALSE(op);
-}
-
-TEST_F(OperationListTest, PushBackGoesAheadOfEverythingQueued) {
+  // PushBack goes ahead of everything queued.
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(List->Push(Op(i), false), i);
   EXPECT_EQ(List->PushBack(Op(4)), 4);
   TIntfPtr<IFTNotifyOperation> head;
   List->Peek(head);
   EXPECT_EQ(head->As<TNumbered>()->Number, 4);
   EXPECT_EQ(Drain(*List), (std::vector<int>{4, 1, 2, 3}));
-}
-
-TEST_F(OperationListTest, PushLimitAndPushWithClear) {
   struct TCase { int Queued, Limit, Expected; };
   for (const TCase& c : {TCase{3, 3, 3}, TCase{2, 3, 3}, TCase{0, 0, 0}, TCase{5, 1, 5}}) {
     for (int i = 0; i < c.Queued; ++i) List->Push(Op(i), false);
@@ -110,7 +105,7 @@ TIntfPtr<INXRealBuffer> Ramp(double AStart, std::uint32_t ACount) {
   return b;
 }
 
-TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
+TEST(BufferQueueTest, CountsTakesAcrossBuffersAndKeepsOrderWhileTheRingWraps) {
   TRealQueue q;
   EXPECT_FALSE(q.GetFirstBuffer());
   q.Push(Ramp(0, 4));
@@ -137,15 +132,8 @@ TEST(BufferQueueTest, CountsSamplesAndTakesAcrossBuffers) {
   q.Push(Ramp(0, 8));
   q.Clear();
   EXPECT_EQ(q.GetBufferCount(), 0);
-}
-
-// Queue more than is taken, then less: the ring grows and wraps at several sizes.
-TEST(BufferQueueTest, KeepsOrderWhileTheRingGrowsAndWraps) {
-  TRealQueue q;
-  std::vector<double> got;
-  auto collect = [&](const TIntfPtr<INXRealBuffer>& b, std::int32_t offset, std::int32_t n) {
-    for (std::int32_t i = 0; i < n; ++i) got.push_back(b->GetItem(offset + i));
-  };
+  // Queue more than is taken, then less: the ring grows and wraps at several sizes.
+  got.clear();
   double next = 0;
   std::int64_t queued = 0;
   for (int round = 0; round < 40; ++round) {

@@ -50,11 +50,11 @@ class TSourceAB : public TFTDispatchSourcePin {
   using TFTDispatchSourcePin::TFTDispatchSourcePin;
 };
 
-TEST(PinsTest, DeliversOverOneLinkAndPassesTheResultBack) {
-  TRecorder rec;
+TEST(PinsTest, DeliversOverOneLinkBothWaysAndPassesTheResultBack) {
+  TRecorder rec, up;
   rec.Result = false;
   TFTDispatchSourcePin source("Out");
-  source.AddType(kA, nullptr);
+  source.AddType(kA, up.Handler());
   TFTDispatchSinkPin sink("In");
   sink.AddType(kA, rec.Handler());
   ASSERT_TRUE(source.Connect(&sink));
@@ -68,6 +68,11 @@ TEST(PinsTest, DeliversOverOneLinkAndPassesTheResultBack) {
   EXPECT_EQ(c.Operation.Get(), op.Get());
   EXPECT_FALSE(c.State.Contains(nsUpstream));
   EXPECT_TRUE(c.State.Contains(nsExclusive));  // the only receiver
+  // Upstream operations carry the flag.
+  EXPECT_TRUE(sink.Notify(TFTQueryStreamOperation::Make()));
+  ASSERT_EQ(up.Calls.size(), 1u);
+  EXPECT_TRUE(up.Calls[0].State.Contains(nsUpstream));
+  EXPECT_EQ(up.Calls[0].Other, &sink);
 }
 
 TEST(PinsTest, DeliversOverManyLinksInLinkOrder) {
@@ -92,34 +97,41 @@ TEST(PinsTest, DeliversOverManyLinksInLinkOrder) {
   EXPECT_EQ(order, (std::vector<int>{2}));
   TFTDispatchSinkPin stranger;
   EXPECT_FALSE(source.NotifyPin(&stranger, TFTStopOperation::Make()));
-  // A sink pin that goes away leaves the others linked.
+  // A sink pin that goes away leaves the others linked, and is never reached through an old snapshot.
+  const TFTLinkSnapshot old = source.GetLinks();
   sinks.erase(sinks.begin());
   order.clear();
+  EXPECT_FALSE(source.NotifyLink(old->front(), TFTStopOperation::Make(), {}));
+  EXPECT_TRUE(order.empty());
   EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST(PinsTest, UpstreamOperationsCarryTheFlagAndAreDroppedByIgnoringPins) {
-  TRecorder up;
-  TFTDispatchSourcePin source;
-  source.AddType(kA, up.Handler());
-  TFTDispatchSinkPin sink;
-  sink.AddType(kA, nullptr);
-  ASSERT_TRUE(source.Connect(&sink));
-  EXPECT_TRUE(sink.Notify(TFTQueryStreamOperation::Make()));
-  ASSERT_EQ(up.Calls.size(), 1u);
-  EXPECT_TRUE(up.Calls[0].State.Contains(nsUpstream));
-  EXPECT_EQ(up.Calls[0].Other, &sink);
-  // An upstream operation sent to a pin whose class ignores upstream is refused.
-  TRecorder rec;
+// A sink that adopts whatever kind its source sends.
+class TAdoptingSink : public TFTDispatchSinkPin {
+ public:
+  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
+  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
+  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
+ private:
+  TFTBasicPinNotificationEvent FHandler;
+};
+
+TEST(PinsTest, IgnoringPinsDropUpstreamAndAdoptingPinsTakeTheSourceKind) {
+  TRecorder rec, adopted;
   TDerivedSink ignoring("In", rec.Handler());
   TSourceAB ab;
   ASSERT_TRUE(ab.Connect(&ignoring));
+  TAdoptingSink adopting(adopted.Handler());
+  ASSERT_TRUE(ab.Connect(&adopting));
+  EXPECT_EQ(adopting.GetConnectedID(), kA);  // the source's first type
   const TFTLinkSnapshot links = ab.GetLinks();
   EXPECT_FALSE(ab.NotifyLink(links->front(), TFTStopOperation::Make(), TFTNotifyState{nsUpstream}));
   EXPECT_TRUE(rec.Calls.empty());
   EXPECT_TRUE(ab.Notify(TFTStopOperation::Make()));
   EXPECT_EQ(rec.Calls.size(), 1u);
+  ASSERT_EQ(adopted.Calls.size(), 1u);
+  EXPECT_EQ(adopted.Calls[0].ID, kA);
 }
 
 TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
@@ -143,39 +155,16 @@ TEST(PinsTest, SubclassesExtendTheTypeListAndTheMostSpecificTypeWins) {
   EXPECT_EQ(rec.Calls[1].ID, kA);
   base.ClearTypes();
   EXPECT_TRUE(base.GetTypes().empty());
-}
-
-TEST(PinsTest, PinsThatShareNoTypeAreNotLinked) {
-  TFTDispatchSourcePin source;
-  source.AddType(kC, nullptr);
+  // Pins that share no type are not linked.
+  TFTDispatchSourcePin cOnly;
+  cOnly.AddType(kC, nullptr);
   TBaseSink sink("In", [](auto...) { return true; });
-  EXPECT_FALSE(TFTLinker::CanConnect(source, sink));
-  EXPECT_FALSE(source.Connect(&sink));
-  EXPECT_THROW(source.Connect(nullptr), EAssertionFailed);
+  EXPECT_FALSE(TFTLinker::CanConnect(cOnly, sink));
+  EXPECT_FALSE(cOnly.Connect(&sink));
+  EXPECT_THROW(cOnly.Connect(nullptr), EAssertionFailed);
 }
 
-// A sink that adopts whatever kind its source sends.
-class TAdoptingSink : public TFTDispatchSinkPin {
- public:
-  explicit TAdoptingSink(TFTBasicPinNotificationEvent AHandler) : FHandler(std::move(AHandler)) {}
-  std::vector<TGUID> LinkTypes(const TFTBasicPin& APeer) const override { return APeer.GetTypes(); }
-  TFTBasicPinNotificationEvent HandlerFor(const TGUID&) const override { return FHandler; }
- private:
-  TFTBasicPinNotificationEvent FHandler;
-};
-
-TEST(PinsTest, ASinkCanAdoptTheKindOfItsSource) {
-  TRecorder rec;
-  TAdoptingSink sink(rec.Handler());
-  TSourceAB source;
-  ASSERT_TRUE(source.Connect(&sink));
-  EXPECT_EQ(sink.GetConnectedID(), kA);  // the source's first type
-  EXPECT_TRUE(source.Notify(TFTStopOperation::Make()));
-  ASSERT_EQ(rec.Calls.size(), 1u);
-  EXPECT_EQ(rec.Calls[0].ID, kA);
-}
-
-TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
+TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandlerAndThePinList) {
   TRecorder fallback;
   FTRegisterDefaultHandler(kD, fallback.Handler());
   TFTDispatchSourcePin source;
@@ -189,6 +178,17 @@ TEST(PinsTest, DefaultHandlerServesTypesBoundWithoutHandler) {
   EXPECT_FALSE(FTGetDefaultHandler(kD));
   ASSERT_EQ(fallback.Calls.size(), 1u);
   EXPECT_EQ(fallback.Calls[0].Stream, sink.GetStream());
+  // The pin list.
+  TFTDispatchSinkPin a, b, c;
+  TFTPinList list;
+  for (TFTBasicPin* p : {&a, &b, &a, &c}) list.Add(p);  // a listed once
+  EXPECT_EQ(list.Remove(&b), 1);
+  EXPECT_EQ(list.Remove(&b), -1);
+  EXPECT_EQ(std::vector<TFTBasicPin*>(list.begin(), list.end()), (std::vector<TFTBasicPin*>{&a, &c}));
+  EXPECT_EQ(list[1], &c);
+  EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { list.GetItem(2); }), "Index out of range = 2");
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
 }
 
 // Records its link hooks and sends a stop to a sink it is about to lose.
@@ -220,7 +220,7 @@ TEST(PinsTest, LinkHooksRunAndALostSinkAloneGetsTheStop) {
   EXPECT_EQ(source.GetConnectedPins(), std::vector<TFTBasicPin*>{&s2});
 }
 
-TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
+TEST(PinsTest, ASinkTakesOneSourceAMultiSinkManyAStatePinReplays) {
   TFTDispatchSourcePin a, b;
   a.AddType(kA, nullptr);
   b.AddType(kA, nullptr);
@@ -235,9 +235,7 @@ TEST(PinsTest, ASinkTakesOneSourceAMultiSinkMany) {
   EXPECT_EQ(single.GetConnectedPins(), std::vector<TFTBasicPin*>{&a});  // b was replaced
   EXPECT_FALSE(b.IsConnectedTo(&single));
   EXPECT_EQ(multi.ConnectedCount(), 2);
-}
-
-TEST(PinsTest, StatePinSendsItsValueToLateSinks) {
+  // A state pin sends its value to late sinks.
   TRecorder rec;
   TFTStatePin state;
   state.AddType(kA, nullptr);
@@ -248,20 +246,6 @@ TEST(PinsTest, StatePinSendsItsValueToLateSinks) {
   ASSERT_EQ(rec.Calls.size(), 1u);
   EXPECT_EQ(rec.Calls[0].Operation->As<TFTSuppliedRealOperation>()->GetValue(), 2.5);
   EXPECT_FALSE(rec.Calls[0].State.Contains(nsExclusive));  // the pin keeps it
-}
-
-TEST(PinsTest, AClosedPinIsNeverReachedThroughAnOldSnapshot) {
-  TFTDispatchSourcePin source;
-  source.AddType(kA, nullptr);
-  int calls = 0;
-  auto sink = FTMakePin<TFTDispatchSinkPin>();
-  sink->AddType(kA, [&](auto...) { return ++calls > 0; });
-  ASSERT_TRUE(source.Connect(sink.get()));
-  const TFTLinkSnapshot old = source.GetLinks();
-  sink.reset();
-  EXPECT_FALSE(source.IsConnected());
-  EXPECT_FALSE(source.NotifyLink(old->front(), TFTStopOperation::Make(), {}));
-  EXPECT_EQ(calls, 0);
 }
 
 TEST(PinsTest, OperationClassesAndFields) {
@@ -285,19 +269,6 @@ TEST(PinsTest, OperationClassesAndFields) {
   r->SetRate(50.0);
   EXPECT_EQ(r->GetRate(), 50.0);
   EXPECT_EQ(r->GetMaster(), &m);
-}
-
-TEST(PinsTest, PinList) {
-  TFTDispatchSinkPin a, b, c;
-  TFTPinList list;
-  for (TFTBasicPin* p : {&a, &b, &a, &c}) list.Add(p);  // a listed once
-  EXPECT_EQ(list.Remove(&b), 1);
-  EXPECT_EQ(list.Remove(&b), -1);
-  EXPECT_EQ(std::vector<TFTBasicPin*>(list.begin(), list.end()), (std::vector<TFTBasicPin*>{&a, &c}));
-  EXPECT_EQ(list[1], &c);
-  EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { list.GetItem(2); }), "Index out of range = 2");
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
 }
 
 // A converter links pins that share no stream type and passes all else unchanged both ways.
@@ -351,7 +322,7 @@ class TypeConvertersTest : public ::testing::Test {
   bool Answer = true;
 };
 
-TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
+TEST_F(TypeConvertersTest, AConverterBridgesTheLinkUnlessADirectTypeFits) {
   EXPECT_FALSE(Source.Connect(&Sink));  // without a converter the pins stay apart
   EXPECT_EQ(gLiveConverters.load(), 0);
   const std::size_t before = FTRegisteredTypeConverters().size();  // the package's own come first
@@ -393,10 +364,7 @@ TEST_F(TypeConvertersTest, AConverterBridgesTheLink) {
     EXPECT_EQ(gLiveConverters.load(), 1);
   }
   EXPECT_FALSE(Source.IsConnected());  // and the converter is gone (checked on tear-down)
-}
-
-TEST_F(TypeConvertersTest, ADirectTypeIsPreferredToAConverter) {
-  FTRegisterTypeConverters({kIntToReal});
+  // A direct type is preferred to a converter.
   Sink.AddType(kA, [](auto...) { return true; });
   ASSERT_TRUE(Source.Connect(&Sink));
   EXPECT_EQ(gLiveConverters.load(), 0);

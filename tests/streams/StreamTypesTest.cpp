@@ -29,18 +29,14 @@ struct TSeen {
       return Result;
     };
   }
-  // The same for a pin that hands its handler the stream as well.
   TFTBasicPinNotificationEvent BasicHandler() {
     return [this](TFTBasicPin* p, IFTStream*, const TGUID& id, const TIntfPtr<IFTNotifyOperation>& op,
                   TFTNotifyState st) { return Handler()(p, id, op, st); };
   }
-  template <class T>
-  T* Last() {
-    return Operations.empty() ? nullptr : Operations.back()->As<T>();
-  }
+  template <class T> T* Last() { return Operations.empty() ? nullptr : Operations.back()->As<T>(); }
 };
 
-TEST(StreamOperationsTest, ClockCountsFollowTheData) {
+TEST(StreamOperationsTest, ClockCountsAndClasses) {
   const auto buffer = TNXRealBuffer::MakeSize(512);
   const auto emptyPair = TBufferPair::Make(), pair = TBufferPair::Make();
   pair->AddBuffer(TIntfPtr<INXDataBuffer>(TNXComplexBuffer::MakeSize(64)));
@@ -63,10 +59,7 @@ TEST(StreamOperationsTest, ClockCountsFollowTheData) {
   EXPECT_EQ(pair->GetBuffer(1)->GetSize(), 5);
   EXPECT_EQ(nxtest::MessageOf<ERangeError>([&] { pair->GetBuffer(2); }), "Index out of range = 2");
   EXPECT_THROW(pair->SetBuffer(-1, {}), ERangeError);
-}
-
-// Which class each operation is a kind of: what the handlers dispatch on.
-TEST(StreamOperationsTest, ClassesTheOperationsBelongTo) {
+  // Which class each operation is a kind of: what the handlers dispatch on.
   const auto spectrum = TFTStartSpectrumOperation::Make(48000.0);
   ASSERT_NE(spectrum->As<TFTStartSampleRateOperation>(), nullptr);
   EXPECT_EQ(spectrum->As<TFTStartRateOperation>()->GetRate(), 48000.0);
@@ -137,9 +130,21 @@ TEST(StreamPinsTest, ChannelHandlerDividesTheRateBySampleSize) {
   EXPECT_EQ(cases[0].Seen.Operations.size(), 2u);
   source.DisconnectAll();
   EXPECT_EQ(source.GetMaxSampleSize(), 1);
+  // A clock input takes buffers as ticks through its own handler; the default one is back for the data links.
+  source.SetDispatchEvent({});
+  std::vector<std::uint32_t> ticks;
+  TFTClockMultiSinkPin clockIn("Clock", [&](auto*, auto*, auto&, const TIntfPtr<IFTNotifyOperation>& op, auto) {
+    auto* clock = op->As<TFTClockOperation>();
+    return clock && (ticks.push_back(clock->GetClockCount()), true);
+  });
+  ASSERT_TRUE(source.Connect(&clockIn));
+  ASSERT_TRUE(source.Connect(cases[0].Sink.get()));
+  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeSize(5))));
+  EXPECT_EQ(ticks, std::vector<std::uint32_t>{5});
+  EXPECT_NE(cases[0].Seen.Last<TFTSuppliedBufferOperation>(), nullptr);  // after the stop of the lost link
 }
 
-TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
+TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPinsAndValueLinks) {
   TSeen up, down;
   TNXFTRealSourcePin source("Out");
   source.SetGenericDispatch(up.Handler());
@@ -157,6 +162,24 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
   EXPECT_TRUE(sink.MasterPump(&master));
   ASSERT_EQ(up.Operations.size(), 1u);
   EXPECT_EQ(up.Last<TFTMasterPumpOperation>()->GetMaster(), &master);
+  // A real buffer arrives as its last sample on value links.
+  TSeen asFloat, asReal, asBuffer;
+  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, asFloat.BasicHandler());
+  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, asReal.BasicHandler());
+  TNXFTComboRealSinkPin bufferSink("B");
+  bufferSink.SetGenericDispatch(asBuffer.Handler());
+  ASSERT_TRUE(source.Connect(&floatSink) && source.Connect(&realSink) && source.Connect(&bufferSink));
+  EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
+  EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
+  const double last = 0.1;  // not exact in single precision
+  const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
+  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
+  ASSERT_NE(asFloat.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(asFloat.Last<TFTSuppliedFloatOperation>()->GetValue(), static_cast<float>(last));
+  ASSERT_NE(asReal.Last<TFTSuppliedRealOperation>(), nullptr);
+  EXPECT_EQ(asReal.Last<TFTSuppliedRealOperation>()->GetValue(), last);
+  EXPECT_EQ(asBuffer.Last<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
+  EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
   // A source without a generic stream hands upstream operations to its own hook.
   struct THookSource : TNXFTRealSourcePin {
     using TNXFTRealSourcePin::TNXFTRealSourcePin;
@@ -172,48 +195,6 @@ TEST(StreamPinsTest, DispatchRulesOfSourceAndSinkPins) {
   EXPECT_TRUE(plain.MasterPump(&master));
   EXPECT_EQ(hooked.Hooked, 1);
   EXPECT_FALSE(hooked.Stop());
-}
-
-TEST(StreamPinsTest, RealBufferArrivesAsLastSampleOnValueLinks) {
-  TSeen asFloat, asReal, asBuffer;
-  TFTStdSinkPin floatSink("F", {IFTFloatStream::IID}, asFloat.BasicHandler());
-  TFTStdSinkPin realSink("D", {IFTRealStream::IID}, asReal.BasicHandler());
-  TNXFTComboRealSinkPin bufferSink("B");
-  bufferSink.SetGenericDispatch(asBuffer.Handler());
-  TNXFTRealSourcePin source("Out");
-  for (TFTSinkPin* s : {static_cast<TFTSinkPin*>(&floatSink), static_cast<TFTSinkPin*>(&realSink),
-                        static_cast<TFTSinkPin*>(&bufferSink)})
-    ASSERT_TRUE(source.Connect(s));
-  EXPECT_TRUE(bufferSink.IsConnectedToRealBufferStream());  // buffers preferred over values
-  EXPECT_FALSE(bufferSink.IsConnectedToSingleRealStream());
-  const double last = 0.1;  // not exact in single precision
-  const auto buffer = TNXRealBuffer::MakeArray({5.0, -2.0, last});
-  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(buffer)));
-  ASSERT_NE(asFloat.Last<TFTSuppliedFloatOperation>(), nullptr);
-  EXPECT_EQ(asFloat.Last<TFTSuppliedFloatOperation>()->GetValue(), static_cast<float>(last));
-  ASSERT_NE(asReal.Last<TFTSuppliedRealOperation>(), nullptr);
-  EXPECT_EQ(asReal.Last<TFTSuppliedRealOperation>()->GetValue(), last);
-  EXPECT_EQ(asBuffer.Last<TFTSuppliedBufferOperation>()->GetValue().Get(), static_cast<INXData*>(buffer.Get()));
-  EXPECT_THROW(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::Make())), ERangeError);
-}
-
-TEST(StreamPinsTest, RangeIsReplayedToLateSinksUntilAStop) {
-  TNXFTRealRangedSourcePin source("Out");
-  TSeen early, late, after;
-  TNXFTRealRangedSinkPin s1("A"), s2("B"), s3("C");
-  s1.SetGenericDispatch(early.Handler());
-  s2.SetGenericDispatch(late.Handler());
-  s3.SetGenericDispatch(after.Handler());
-  ASSERT_TRUE(source.Connect(&s1));
-  source.Notify(TFTSuppliedRealRangeOperation::Make(-1.0, 3.0));
-  ASSERT_EQ(early.Operations.size(), 1u);
-  ASSERT_TRUE(source.Connect(&s2));
-  EXPECT_EQ(late.Last<TFTSuppliedRealRangeOperation>()->GetHigh(), 3.0);
-  EXPECT_EQ(early.Operations.size(), 1u);  // the replay goes to the new sink alone
-  source.Stop();
-  EXPECT_FALSE(source.GetRangeOperation());
-  ASSERT_TRUE(source.Connect(&s3));
-  EXPECT_TRUE(after.Operations.empty());
 }
 
 TEST(StreamPinsTest, LinkCallbacksAndTheStopToALostSink) {
@@ -246,7 +227,7 @@ class TDerivedSpectrumSourcePin : public TSpectrumSourcePin {
   using TSpectrumSourcePin::TSpectrumSourcePin;
 };
 
-TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
+TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPinsAndNamePins) {
   struct TCase { const TFTPinClass& Class; TFTPinPtr<TFTBasicPin> Pin; bool MultiLink, Clockable, Adopts; };
   TCase cases[] = {
       {TNXFTSourcePin::ClassInfo(), FTMakePin<TNXFTSourcePin>(), true, false, false},
@@ -283,10 +264,7 @@ TEST(StreamPinClassDefaultsTest, DefaultsAgreeWithNewPins) {
   std::sort(again.begin(), again.end());
   std::sort(before.begin(), before.end());
   EXPECT_EQ(again, before);
-}
-
-// "OutputPin"/"InputPin" give way to the name attribute, else the class's short name.
-TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
+  // "OutputPin"/"InputPin" give way to the name attribute, else the class's short name.
   NXFTRegisterClassDefaults(TSpectrumSourcePin::ClassInfo(), "Spectrum");
   struct TNamedSource : TNXFTRealSourcePin {
     using TNXFTRealSourcePin::TNXFTRealSourcePin;
@@ -303,13 +281,13 @@ TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
     using TSpectrumSourcePin::TSpectrumSourcePin;
     const char* NameAttribute() const noexcept override { return "Own"; }
   } own;  // a name attribute of its own wins
-  struct TCase { TFTBasicPin* Pin; const char* Property; const char* Expected; };
-  const TCase cases[] = {
+  struct TNameCase { TFTBasicPin* Pin; const char* Property; const char* Expected; };
+  const TNameCase naming[] = {
       {&named, "RawOutputPin", "RawOut"},   {&named, "SpectrumPin", "SpectrumPin"}, {&named, "InputPin", "InputPin"},
       {&plain, "OutputPin", "OutputPin"},   {&sink, "RawInputPin", "RawIn"},        {&spectrum, "OutputPin", "Spectrum"},
       {&spectrum, "LevelPin", "LevelPin"}, {&derived, "OutputPin", "Spectrum"},    {&own, "OutputPin", "Own"},
   };
-  for (const TCase& c : cases) {
+  for (const TNameCase& c : naming) {
     if (c.Pin == &sink)
       sink.SetPropertyName(c.Property);
     else
@@ -321,7 +299,7 @@ TEST(StreamPinClassDefaultsTest, PinNamesFromPropertyNamesAndClassShortNames) {
   EXPECT_EQ(derived.GetName(), "OutputPin");
 }
 
-TEST(StreamPinsTest, PassThroughHandlers) {
+TEST(StreamPinsTest, PassThroughHandlersAndRangeReplay) {
   TNXFTRealSourcePin out("Out");
   TSeen seen;
   TNXFTRealSinkPin sink("In");
@@ -347,6 +325,32 @@ TEST(StreamPinsTest, PassThroughHandlers) {
   const auto request = TFTPumpRequestOperation::Make(&generator, 1, 2, 10.0);
   EXPECT_TRUE(GRGPinQueryPumpOperation(&out, request));
   EXPECT_EQ(request->As<TFTPumpRequestOperation>()->GetMaster(), &pacer);
+  // Held as a basic pin, a real source still turns buffers into values and keeps ranges.
+  TSeen values;
+  TNXFTRealRangedSourcePin ranged("Ranged");
+  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, values.BasicHandler());
+  ASSERT_TRUE(ranged.Connect(&floatIn));
+  const auto pass = GFTPassTroughDispatch(&ranged);
+  const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
+  EXPECT_TRUE(pass(nullptr, nullptr, IFTRealBufferStream::IID, buffer, {}));
+  ASSERT_NE(values.Last<TFTSuppliedFloatOperation>(), nullptr);
+  EXPECT_EQ(values.Last<TFTSuppliedFloatOperation>()->GetValue(), 2.5f);
+  const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
+  pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
+  EXPECT_EQ(ranged.GetRangeOperation().Get(), range.Get());
+  // A sink that links later gets the range replayed, alone; after a stop, nothing.
+  TSeen late, after;
+  TNXFTRealRangedSinkPin s2("B"), s3("C");
+  s2.SetGenericDispatch(late.Handler());
+  s3.SetGenericDispatch(after.Handler());
+  const std::size_t early = values.Operations.size();
+  ASSERT_TRUE(ranged.Connect(&s2));
+  EXPECT_EQ(late.Last<TFTSuppliedRealRangeOperation>()->GetHigh(), 1.0);
+  EXPECT_EQ(values.Operations.size(), early);
+  ranged.Stop();
+  EXPECT_FALSE(ranged.GetRangeOperation());
+  ASSERT_TRUE(ranged.Connect(&s3));
+  EXPECT_TRUE(after.Operations.empty());
 }
 
 // A stream object without the generic interface: clock notifications and typed dispatch.
@@ -393,7 +397,7 @@ TEST(StreamPinsTest, ClockableSourcesTakeClockInputsAndTypedDispatch) {
   EXPECT_FALSE(plain.Connect(&clock2));
 }
 
-TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
+TEST(StreamPinsTest, UniversalPins) {
   TSeen seen, ints;  // outlive the pins: a sink that goes receives a stop
   TNXFTComplexSourcePin complexOut("Out");
   TNXFTUniversalSinkPin anyIn("In");
@@ -428,45 +432,10 @@ TEST(StreamPinsTest, UniversalPinsAdoptTheKindOfTheirPeer) {
     EXPECT_EQ(offers(values, kind), 1) << kind;
     anyIn2.DecAcceptAll();
   }
-}
-
-TEST(StreamPinsTest, PinsHeldAsBasicPinsStillAdaptWhatTheySend) {
-  // Held as a basic pin, the real source still turns buffers into values and keeps ranges.
-  TSeen values;
-  TNXFTRealRangedSourcePin out("Out");
-  TFTStdSinkPin floatIn("F", {IFTFloatStream::IID}, values.BasicHandler());
-  ASSERT_TRUE(out.Connect(&floatIn));
-  const auto pass = GFTPassTroughDispatch(&out);
-  const auto buffer = TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(TNXRealBuffer::MakeArray({1.0, 2.5})));
-  EXPECT_TRUE(pass(nullptr, nullptr, IFTRealBufferStream::IID, buffer, {}));
-  ASSERT_NE(values.Last<TFTSuppliedFloatOperation>(), nullptr);
-  EXPECT_EQ(values.Last<TFTSuppliedFloatOperation>()->GetValue(), 2.5f);
-  const auto range = TFTSuppliedRealRangeOperation::Make(0.0, 1.0);
-  pass(nullptr, nullptr, IFTRangedRealBufferStream::IID, range, {});
-  EXPECT_EQ(out.GetRangeOperation().Get(), range.Get());
-}
-
-TEST(StreamPinsTest, ChannelSourceClocksItsClockInputs) {
-  // A clock input takes buffers as ticks; the channel handler is for the data links.
-  std::vector<std::uint32_t> ticks;
-  TSeen data;
-  TNXFTChannelSourcePin source("Out");
-  TFTClockMultiSinkPin clockIn("Clock", [&](auto*, auto*, auto&, const TIntfPtr<IFTNotifyOperation>& op, auto) {
-    auto* clock = op->As<TFTClockOperation>();
-    return clock && (ticks.push_back(clock->GetClockCount()), true);
-  });
-  TNXFTRealSinkPin realIn("R");
-  realIn.SetGenericDispatch(data.Handler());
-  ASSERT_TRUE(source.Connect(&clockIn));
-  ASSERT_TRUE(source.Connect(&realIn));
-  EXPECT_TRUE(source.SubmitBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeSize(5))));
-  EXPECT_EQ(ticks, std::vector<std::uint32_t>{5});
-  EXPECT_EQ(data.Operations.size(), 1u);
-}
-
-TEST(StreamPinsTest, UniversalSinkAnswersEveryQueryWithTypedDispatchWhileAcceptingAll) {
+  // A universal sink answers every query with typed dispatch while it accepts all.
   constexpr TGUID kUnknown = TGUID::Parse("{3C000000-0000-0000-0000-0000000000C3}");
-  TSeen seen, otherSeen;
+  seen.IDs.clear();
+  TSeen otherSeen;
   TNXFTUniversalSinkPin any("Any"), other("Other");
   TNXFTRealSinkPin real("Real");
   any.SetGenericDispatch(seen.Handler());
@@ -696,24 +665,20 @@ TEST(ImagePins, ASentImageReachesEverySinkAsTheSameObject) {
   // A stop is no image: the sinks do not take it.
   EXPECT_FALSE(a.Notify(TFTStopOperation::Make()));
   EXPECT_EQ(single.Calls.size(), 1u);
-}
-
-TEST(ImagePins, AStatePinHandsItsImageToLateSinks) {
+  // A state pin hands its image to late sinks.
   TReceived got;
   TFTGDIPlusImageStatePin state("State");
-  TIntfPtr<IInterface> image(new TFakeImage);
-  EXPECT_FALSE(state.SetValue(image));  // nobody linked yet
-  EXPECT_EQ(state.GetImage().Get(), image.Get());
-  TFTGDIPlusImageSinkPin sink("In", got.Event());
-  ASSERT_TRUE(state.Connect(&sink));
-  ASSERT_EQ(got.Calls.size(), 1u);
-  EXPECT_EQ(got.Calls[0].second, image.Get());
+  EXPECT_FALSE(state.SetValue(first));  // nobody linked yet
+  EXPECT_EQ(state.GetImage().Get(), first.Get());
+  TFTGDIPlusImageSinkPin late("Late", got.Event());
+  ASSERT_TRUE(state.Connect(&late));
+  EXPECT_EQ(got.Calls, (std::vector<TCall>{{&late, first.Get()}}));
   EXPECT_FALSE(state.SetValue(TIntfPtr<IInterface>()));  // cleared: nothing sent
   EXPECT_FALSE(state.GetImage());
   EXPECT_EQ(got.Calls.size(), 1u);
 }
 
-TEST(TickText, DecimalPointsFollowTheRange) {
+TEST(TickText, DecimalPointsAndReducedExponents) {
   struct Case { double Max, Min; int Precision; bool SignificantOnly; int Expected; };
   const Case cases[] = {
       {5, 0, 3, false, 2}, {0, 50, 3, false, 1}, {5000, 0, 3, false, 0}, {0.05, 0, 3, false, 4}, {1, 1, 3, false, 0},
@@ -723,10 +688,16 @@ TEST(TickText, DecimalPointsFollowTheRange) {
     EXPECT_EQ(NXGetDecimalPoints(c.Max, c.Min, c.Precision, c.SignificantOnly), c.Expected)
         << c.Max << " " << c.Min << " " << c.Precision;
   EXPECT_THROW(NXGetDecimalPoints(0.05, 0, 0x7FFFFFFF, false), ERangeError);
+  struct RCase { const char* Text; int Precision; const char* Expected; };
+  const RCase reduced[] = {
+      {"1.2345E20", 2, "1.23E20"}, {"1.5E005", 4, "1.5E5"},   {"15E0007", 1, "15E7"},
+      {"1.5E+005", 1, "1.5E+005"}, {"9.87654E-3", 0, "9.E-3"}, {"42", 2, "42"},
+  };
+  for (const RCase& c : reduced) EXPECT_EQ(NXReduceExponentPrecision(c.Text, c.Precision), c.Expected) << c.Text;
 }
 
 // From 1e-12 to 1e12 the labels keep `digits` significant digits of the range.
-TEST(TickText, FixedLabelsOverTwentyFourDecades) {
+TEST(TickText, FixedLabelsOverTwentyFourDecadesAndScientificLabels) {
   for (int e = -12; e <= 12; ++e)
     for (double m : {1.5, 3.0, 7.5})
       for (std::uint32_t digits : {1u, 3u, 6u}) {
@@ -743,9 +714,6 @@ TEST(TickText, FixedLabelsOverTwentyFourDecades) {
         const std::string fixed = NXGetScaleTickText(range, 0, range, true, digits, false);
         EXPECT_EQ(fixed.size() - fixed.find('.') - 1, digits) << fixed;
       }
-}
-
-TEST(TickText, ScientificAndEdgeLabels) {
   struct Case { double Value, Min, Max; bool Fixed; std::uint32_t Digits; bool Scientific; const char* Expected; };
   const Case cases[] = {
       {150000, 0, 1, false, 0, true, "1.50000000000000E+005"}, {-2.5e-12, 0, 1, true, 3, true, "-2.50E-012"},
@@ -760,15 +728,6 @@ TEST(TickText, ScientificAndEdgeLabels) {
   for (const Case& c : cases)
     EXPECT_EQ(NXGetScaleTickText(c.Value, c.Min, c.Max, c.Fixed, c.Digits, c.Scientific), c.Expected) << c.Value;
   EXPECT_THROW(NXGetScaleTickText(1, 0, 1, false, 0x80000000u, false), ERangeError);
-}
-
-TEST(TickText, ReducingExponentLabels) {
-  struct Case { const char* Text; int Precision; const char* Expected; };
-  const Case cases[] = {
-      {"1.2345E20", 2, "1.23E20"}, {"1.5E005", 4, "1.5E5"},   {"15E0007", 1, "15E7"},
-      {"1.5E+005", 1, "1.5E+005"}, {"9.87654E-3", 0, "9.E-3"}, {"42", 2, "42"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(NXReduceExponentPrecision(c.Text, c.Precision), c.Expected) << c.Text;
 }
 
 }  // namespace
