@@ -12,28 +12,13 @@ namespace nx {
 namespace {
 
 // An owner that counts the change notifications of its property objects.
-class TCountingOwner : public TLockPersistent {
- public:
+struct TCountingOwner : TLockPersistent {
   TCountingOwner() : TLockPersistent(nullptr) {}
   void OwnedChanged(TPersistent*) override { ++FChanges; }
   int FChanges = 0;
 };
 
-TEST(Averaging, DisabledPassesThroughAndClearRestarts) {
-  TRGAveraging a;
-  a.SetEnabled(false);
-  a.SetCount(3);
-  EXPECT_EQ(a.AddElement(100), 100);
-  EXPECT_EQ(a.GetFilled(), 0u);  // the history was not touched
-  a.SetEnabled(true);
-  EXPECT_EQ(a.AddElement(2), 2);
-  EXPECT_EQ(a.AddElement(4), 3);
-  a.Clear();
-  EXPECT_EQ(a.AddElement(10), 10);
-  EXPECT_EQ(a.AddElement(20), 15);
-}
-
-TEST(Averaging, OwnerHearsEffectiveChangesOnly) {
+TEST(Averaging, OwnerHearsEffectiveChangesDisabledPassesThroughClearRestarts) {
   TCountingOwner owner;
   TRGAveraging a(&owner);
   EXPECT_EQ(a.Lock().Get(), owner.Lock().Get());  // the owner's lock is shared
@@ -46,11 +31,19 @@ TEST(Averaging, OwnerHearsEffectiveChangesOnly) {
   EXPECT_EQ(owner.FChanges, 2);
   a.SetCount(1);
   EXPECT_EQ(owner.FChanges, 2);
-  SetPropText(a, "Count", "12");  // published by name; a copy through Assign keeps it
+  EXPECT_EQ(a.AddElement(100), 100);
+  EXPECT_EQ(a.GetFilled(), 0u);  // the history was not touched
+  SetPropText(a, "Count", "3");  // published by name; a copy through Assign keeps it
   TRGAveraging b;
   b.Assign(a);
-  EXPECT_EQ(b.GetCount(), 12u);
+  EXPECT_EQ(b.GetCount(), 3u);
   EXPECT_FALSE(b.Enabled());
+  a.SetEnabled(true);
+  EXPECT_EQ(a.AddElement(2), 2);
+  EXPECT_EQ(a.AddElement(4), 3);
+  a.Clear();
+  EXPECT_EQ(a.AddElement(10), 10);
+  EXPECT_EQ(a.AddElement(20), 15);
 }
 
 // The mean of the stored values over long runs of mixed sizes, through shrinking and growing counts.
@@ -75,10 +68,7 @@ TEST(Averaging, LongRandomRunsMatchTheExactMean) {
     const double got = a.AddElement(v);
     if (i % 97 != 0 && i >= 2000) continue;
     long double exact = 0, size = 0;
-    for (double w : window) {
-      exact += w;
-      size += std::fabs(w);
-    }
+    for (double w : window) exact += w, size += std::fabs(w);
     ASSERT_NEAR(got, static_cast<double>(exact / window.size()), 1e-12 * static_cast<double>(size / window.size())) << i;
   }
 }

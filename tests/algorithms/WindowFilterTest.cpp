@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <numbers>
 #include <random>
 #include <string>
@@ -27,18 +26,12 @@ LD WindowWeight(TNXWindowType t, double param, int k, int n) {
     case wtBartlett: return k <= N / 2 ? 2 * k / N : 2 - 2 * k / N;
     case wtHanning: return 0.5L - 0.5L * std::cos(2 * kPiL * k / N);
     case wtHamming: return 0.54L - 0.46L * std::cos(2 * kPiL * k / N);
-    case wtBlackman: {
-      const LD a = -param;
-      return (a + 1) / 2 - 0.5L * std::cos(2 * kPiL * k / N) - (a / 2) * std::cos(4 * kPiL * k / N);
-    }
+    case wtBlackman: return (1 - param) / 2 - std::cos(2 * kPiL * k / N) / 2 + param / 2 * std::cos(4 * kPiL * k / N);
     case wtKaiser: {
       const LD a = static_cast<float>(param);
       auto i0 = [](LD x) {
         LD term = 1, sum = 1;
-        for (int j = 1; j <= 9; ++j) {
-          term *= x / 2 / j;
-          sum += term * term;
-        }
+        for (int j = 1; j <= 9; ++j) term *= x / 2 / j, sum += term * term;
         return sum;
       };
       const LD m = N / 2;
@@ -65,10 +58,7 @@ std::vector<LD> ExpectedTaps(TNXDesignFilterType d, int order, double f1, double
   }
   if (d == fdftHighPass || d == fdftBandStop) {
     LD s = 0;
-    for (int i = 0; i < n; ++i) {
-      h[i] = -h[i];
-      s += (i % 2 == 0) ? h[i] : -h[i];
-    }
+    for (int i = 0; i < n; ++i) h[i] = -h[i], s += (i % 2 == 0) ? h[i] : -h[i];
     h[m] += 1;
     s += 1;
     for (LD& v : h) v /= std::fabs(s);
@@ -77,10 +67,8 @@ std::vector<LD> ExpectedTaps(TNXDesignFilterType d, int order, double f1, double
 }
 
 TEST(FIRDesign, EveryWindowTypeAndOrderMatchesTheFormulas) {
-  const struct {
-    TNXWindowType window;
-    double param;
-  } windows[] = {{wtRect, 0}, {wtBartlett, 0}, {wtBlackman, 0.16}, {wtHamming, 0}, {wtHanning, 0}, {wtKaiser, 0.37}};
+  const struct { TNXWindowType window; double param; } windows[] = {
+      {wtRect, 0}, {wtBartlett, 0}, {wtBlackman, 0.16}, {wtHamming, 0}, {wtHanning, 0}, {wtKaiser, 0.37}};
   for (const auto& w : windows)
     for (TNXDesignFilterType d : {fdftLowPass, fdftHighPass, fdftBandPass, fdftBandStop})
       for (int order : {4, 5, 10, 31, 64, 255}) {
@@ -94,27 +82,19 @@ TEST(FIRDesign, EveryWindowTypeAndOrderMatchesTheFormulas) {
 }
 
 TEST(ApplyWindow, StatusesAndEdgeCases) {
-  std::vector<double> data{1, 2, 3, 4};
+  std::vector<double> data{1, 2, 3, 4}, three{5, 6, 7}, two{5, 6}, empty;
   EXPECT_EQ(NXApplyWindow(data, wtRect, 0), ippStsNoErr);
-  EXPECT_EQ(data, (std::vector<double>{1, 2, 3, 4}));
-  std::vector<double> three{5, 6, 7};
   EXPECT_EQ(NXApplyWindow(three, wtHanning, 0), ippStsNoErr);
-  EXPECT_EQ(three, (std::vector<double>{0, 6, 0}));
-  std::vector<double> two{5, 6};
   EXPECT_EQ(NXApplyWindow(two, wtHamming, 0), ippStsSizeErr);
+  EXPECT_TRUE(data == (std::vector<double>{1, 2, 3, 4}) && three == (std::vector<double>{0, 6, 0}));
   EXPECT_EQ(two, (std::vector<double>{5, 6}));
   EXPECT_EQ(NXApplyWindow(data, static_cast<TNXWindowType>(9), 0), 9);
-  std::vector<double> empty;
   EXPECT_THROW(NXApplyWindow(empty, wtHanning, 0), ERangeError);
   EXPECT_THROW(NXRealLowPassCalc(data, -1, 1000, 4000, wtRect, 0), ERangeError);
 }
 
 TEST(FIRResponse, MatchesDirectEvaluationOnItsGrid) {
   std::vector<double> mags, phases;
-  const std::vector<double> one{1.0};
-  NXGetFIRResponse(one, mags, phases);
-  ASSERT_EQ(mags.size(), 257u);
-  for (double m : mags) EXPECT_DOUBLE_EQ(m, 1.0);
   std::mt19937 g(7);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int len : {20, 600}) {
@@ -124,26 +104,21 @@ TEST(FIRResponse, MatchesDirectEvaluationOnItsGrid) {
     const int half = len > 512 ? 512 : 256;
     ASSERT_EQ(mags.size(), static_cast<std::size_t>(half + 1));
     for (int i = 0; i <= half; i += 7) {
-      LD w = kPiL * i / half;
-      if (i == 0) w = kPiL / 10000;
+      const LD w = i == 0 ? kPiL / 10000 : kPiL * i / half;
       LD re = 0, im = 0;
-      for (int k = 0; k < len; ++k) {
-        re += taps[k] * std::cos(k * w);
-        im += taps[k] * std::sin(k * w);
-      }
+      for (int k = 0; k < len; ++k) re += taps[k] * std::cos(k * w), im += taps[k] * std::sin(k * w);
       EXPECT_NEAR(mags[i], static_cast<double>(re * re + im * im), 1e-10 * len);
       EXPECT_NEAR(phases[i], static_cast<double>(std::atan(im / (1 - re))), 1e-9);
     }
   }
 }
 
-// The weights, gains and the complex form; the six old types give the same windows.
-TEST(WindowCalculator, WeightsMatchTheFormulasInEveryForm) {
+// The weights, gains and the complex form; the six old types give the same windows; the cosine sum; limits.
+TEST(WindowCalculator, WeightsInEveryFormCosSumKernelAndOrderLimits) {
   const int order = 6, size = 64;
   const LD N = size - 1;
-  const std::pair<TNXExtendedWindowType, double> cases[] = {{xwtNone, 0},    {xwtRect, 0},    {xwtBartlett, 0},
-                                                            {xwtBlackman, 0.16}, {xwtHamming, 0}, {xwtHanning, 0},
-                                                            {xwtKaiser, 0.11}, {xwtFlatTop, 0}, {xwtWelch, 0}};
+  const std::pair<TNXExtendedWindowType, double> cases[] = {{xwtNone, 0}, {xwtRect, 0}, {xwtBartlett, 0},
+      {xwtBlackman, 0.16}, {xwtHamming, 0}, {xwtHanning, 0}, {xwtKaiser, 0.11}, {xwtFlatTop, 0}, {xwtWelch, 0}};
   for (const auto& [type, param] : cases) {
     const auto weight = [&](int k) -> LD {
       const LD x = 2 * kPiL * k / N;
@@ -160,8 +135,7 @@ TEST(WindowCalculator, WeightsMatchTheFormulasInEveryForm) {
     ASSERT_EQ(real.size(), static_cast<std::size_t>(size));
     LD sum = 0, sumSq = 0;
     for (int k = 0; k < size; ++k) {
-      sum += weight(k);
-      sumSq += weight(k) * weight(k);
+      sum += weight(k), sumSq += weight(k) * weight(k);
       EXPECT_NEAR(real[k], static_cast<double>(weight(k)), 1e-12) << type << " at " << k;
       EXPECT_TRUE(cplx[k].Re == real[k] && cplx[k].Im == real[k]);
     }
@@ -173,10 +147,7 @@ TEST(WindowCalculator, WeightsMatchTheFormulasInEveryForm) {
     NXWindowCalculator::CalculateOldWindow(old, static_cast<TNXWindowType>(type - 1), order, param, cgain, cpower, kernel);
     EXPECT_EQ(old, real);
   }
-}
-
-// The window as a symmetric kernel in frequency; at the block's centre it reads sum a_j = 1.
-TEST(WindowCalculator, CosSumKernelIsTheWindowInFrequency) {
+  // The cosine-sum window as a symmetric kernel in frequency; at the block's centre it reads sum a_j = 1.
   for (int terms = 3; terms <= 12; ++terms) {
     std::vector<double> w;
     std::vector<TComplex> kernel;
@@ -200,13 +171,9 @@ TEST(WindowCalculator, CosSumKernelIsTheWindowInFrequency) {
     EXPECT_NEAR(static_cast<double>(sumA), 1.0, 1e-12);
     EXPECT_NEAR(static_cast<double>(centre), 1.0, 1e-12);
   }
-}
-
-TEST(WindowCalculator, OldWindowsAndOrderLimits) {
-  std::vector<double> a;
+  std::vector<double> a, untouched{3};  // an old window type out of range leaves the data; orders are limited
   std::vector<TComplex> kernel;
   double g1, p1;
-  std::vector<double> untouched{3};
   NXWindowCalculator::CalculateOldWindow(untouched, static_cast<TNXWindowType>(6), 5, 0, g1, p1, kernel);
   EXPECT_EQ(untouched, std::vector<double>{3});
   EXPECT_THROW(NXWindowCalculator::CalculateWindowForMult(a, xwtRect, 31, 0, g1, p1, kernel), ERangeError);
@@ -214,7 +181,7 @@ TEST(WindowCalculator, OldWindowsAndOrderLimits) {
 }
 
 // Each kind: FIR taps are the designer's, IIR ones sized by form; responses agree with Evaluate.
-TEST(FilterCalc, DescriptionsOfEveryKind) {
+TEST(FilterCalc, DescriptionsOfEveryKindAndTheirDesignReports) {
   std::vector<double> direct{42.0};  // replaced, not appended to
   NXRealBandPassCalc(direct, 6, 900, 1500, 8000, wtHanning, 0);
   const std::size_t taps[] = {direct.size(), 2 * 13, 6 * 6};
@@ -232,10 +199,7 @@ TEST(FilterCalc, DescriptionsOfEveryKind) {
   const std::string message = nxtest::MessageOf<EAssertionFailed>(
       [] { NXFilterCalc(static_cast<TNXFilterType>(3), fdftLowPass, 4, 1, 2, 8, wtRect, iirBessel, 0); });
   EXPECT_EQ(message, "Unkonwn filter type (NXWindowFilter, line 676)");
-}
-
-// A symmetric FIR delays by half its length; a Butterworth design is 3 dB down at its corner.
-TEST(DesignReport, MeasuresWhatTheTapsDo) {
+  // The design report: a symmetric FIR delays by half its length; a Butterworth design is 3 dB down at its corner.
   auto fir = NXFilterCalc(ftFIR, fdftLowPass, 100, 1000, 0, 8000, wtKaiser, iirButterworth, 0);
   const TNXBand pass[] = {{0, 0.08}}, stop[] = {{0.17, 0.5}};
   TNXFilterReport r = fir->DesignReport(pass, stop);

@@ -58,8 +58,8 @@ TEST_P(CopyConvertKernels, DoubleToSingleSaturates) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(BitsOf(dst[i]), want[i]) << i;
 }
 
-// Rounding modes and saturation; a positive scale factor divides, a negative one multiplies.
-TEST_P(CopyConvertKernels, RoundingConversions) {
+// Rounding modes and saturation; a positive scale factor divides, a negative one multiplies. 64-bit integers; Move.
+TEST_P(CopyConvertKernels, RoundingConversions64BitIntegersAndMove) {
   const Ipp32s kMax = INT32_MAX, kMin = INT32_MIN;
   const std::vector<double> src = {2.5, 3.5, -2.5, 3e9, -3e9, 2147483647.0, -2147483648.0, 2147483646.5, -2.7, 0.5};
   const std::vector<double> scaled = {10.0, 14.0, -10.0, 1.5};
@@ -85,9 +85,7 @@ TEST_P(CopyConvertKernels, RoundingConversions) {
   Ipp32s dst[4];
   ASSERT_EQ(ippsConvert_32f32s_Sfs(fsrc, dst, 4, ippRndZero, 1), ippStsNoErr);
   EXPECT_EQ(Vec(dst, 4), (std::vector<Ipp32s>{1, -1, kMax, 3}));
-}
-
-TEST_P(CopyConvertKernels, SixtyFourBitIntegersToDoubles) {
+  // 64-bit integers to doubles; no status: bad arguments simply write nothing.
   const Ipp64u u[] = {0, 1, 0x8000000000000000ull, 0xFFFFFFFFFFFFFFFFull, 0x8000000000000401ull, 0x8000000000000C00ull,
                       0x20000000000001ull, 0x7FFFFFFFFFFFFFFFull, 12345678901234567ull};
   constexpr int kN = static_cast<int>(std::size(u));
@@ -101,14 +99,11 @@ TEST_P(CopyConvertKernels, SixtyFourBitIntegersToDoubles) {
   for (Ipp64u x : us) ss.push_back(static_cast<Ipp64s>(x));
   NXBasicDispatcher::ippsConvert_64s64f(ss.data(), d.data(), static_cast<int>(ss.size()));
   for (std::size_t i = 0; i < ss.size(); ++i) EXPECT_EQ(d[i], static_cast<double>(ss[i])) << ss[i];
-  // No status: bad arguments simply write nothing.
   double guard = 42.0;
   NXBasicDispatcher::ippsConvert_64u64f(us.data(), &guard, 0);
   NXBasicDispatcher::ippsConvert_64s64f(nullptr, &guard, 1);
   EXPECT_EQ(guard, 42.0);
-}
-
-TEST_P(CopyConvertKernels, MoveHandlesOverlapBothWays) {
+  // Move handles overlap both ways.
   std::vector<Ipp64f> v(300);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<double>(i);
   ASSERT_EQ(ippsMove_64f(v.data(), v.data() + 3, 250), ippStsNoErr);  // forward overlap

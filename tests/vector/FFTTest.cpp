@@ -293,11 +293,8 @@ TEST_P(FFTLargeOrders, ToneSpectrumAndRoundTrip) {
   }
 }
 
-TEST_P(FFTSpec, BlockFieldsFollowTheFlag) {
-  struct TCase {
-    int Flag, Fwd, Inv;
-    double Scale;
-  };
+TEST_P(FFTSpec, BlockFieldsFollowTheFlagAndRefusedCallsWriteNothing) {
+  struct TCase { int Flag, Fwd, Inv; double Scale; };
   const TCase cases[] = {{IPP_FFT_DIV_FWD_BY_N, 1, 0, 1.0 / 32}, {IPP_FFT_DIV_INV_BY_N, 0, 1, 1.0 / 32},
                          {IPP_FFT_DIV_BY_SQRTN, 1, 1, 1.0 / std::sqrt(32.0)}};
   for (const TCase& c : cases) {
@@ -317,10 +314,7 @@ TEST_P(FFTSpec, BlockFieldsFollowTheFlag) {
   TSpec small(false);
   ASSERT_EQ(small.Init(3, IPP_FFT_NODIV_BY_ANY), ippStsNoErr);
   EXPECT_EQ(small.BufSize(), 0);
-}
-
-// Refused calls write nothing: not the spec pointer, not the destination.
-TEST_P(FFTSpec, StatusesWriteNothing) {
+  // Refused calls write nothing: not the spec pointer, not the destination.
   const int order = 12;
   const size_t n = size_t(1) << order;
   TSpec cs(false), rs(true);
@@ -359,10 +353,7 @@ TEST_P(FFTSpec, StatusesWriteNothing) {
   EXPECT_TRUE(pc == sentinelC && pr == sentinelR);
   for (double v : dst) ASSERT_EQ(v, kCanary);
   // A successful transform writes exactly 2N (complex), N + 2 (to CCS) or N (from CCS) values.
-  const struct {
-    std::function<IppStatus()> Run;
-    size_t Written;
-  } runs[] = {{[&] { return cs.Fwd(x.data(), dst.data()); }, 2 * n},
+  const struct { std::function<IppStatus()> Run; size_t Written; } runs[] = {{[&] { return cs.Fwd(x.data(), dst.data()); }, 2 * n},
               {[&] { return rs.Fwd(x.data(), dst.data()); }, n + 2},
               {[&] { return rs.Inv(x.data(), dst.data()); }, n}};
   for (const auto& r : runs) {

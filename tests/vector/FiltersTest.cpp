@@ -21,11 +21,7 @@ struct Exact {
   CLD value{};
   LD scale = 0;
   int terms = 0;
-  void Add(CLD a, CLD b) {
-    value += a * b;
-    scale += Mag(a) * Mag(b);
-    ++terms;
-  }
+  void Add(CLD a, CLD b) { value += a * b, scale += Mag(a) * Mag(b), ++terms; }
 };
 
 // `global` widens the bound for a transform method's outputs (TransformTol).
@@ -118,9 +114,9 @@ NX_SIMD_SUITE(FIRFilter);
 NX_SIMD_SUITE(IIRFilter);
 
 TEST_P(Correlation, AutoCorrMatchesExactSums) {
-  const std::pair<int, int> sizes[] = {{1, 1},     {1, 6},      {7, 3},      {8, 8},      {33, 40},
-                                       {100, 100}, {257, 64},   {599, 599},  {600, 600},  {5000, 599},
-                                       {599, 5000}, {600, 5000}, {5000, 600}, {999, 1000}, {4500, 4200}};
+  const std::pair<int, int> sizes[] = {{1, 1},      {1, 6},     {7, 3},     {8, 8},     {33, 40},   {100, 100},
+                                       {257, 64},   {599, 599}, {600, 600}, {5000, 599}, {599, 5000}, {600, 5000},
+                                       {5000, 600}, {999, 1000}, {4500, 4200}};
   const AutoFn<Ipp64f> real[][2] = {{ippsAutoCorr_64f, reference::ippsAutoCorr_64f},
                                     {ippsAutoCorr_NormA_64f, reference::ippsAutoCorr_NormA_64f},
                                     {ippsAutoCorr_NormB_64f, reference::ippsAutoCorr_NormB_64f}};
@@ -135,9 +131,7 @@ TEST_P(Correlation, AutoCorrMatchesExactSums) {
     }
 }
 
-struct CrossCase {
-  int len1, len2, dstLen, lowLag;
-};
+struct CrossCase { int len1, len2, dstLen, lowLag; };
 const CrossCase kCrossCases[] = {
     {1, 1, 1, 0},         {5, 9, 13, -4},     {9, 5, 13, -8},       {10, 10, 5, 20},  // all past the end
     {10, 10, 5, -30},     {3, 100, 50, -10},  {100, 3, 20, -110},   {64, 64, 200, -100},
@@ -183,11 +177,10 @@ TEST_P(Correlation, CrossCorrMatchesExactSumsForAnyLagRange) {
 
 TEST_P(Convolution, MatchesExactSumsAcrossBlocksAndOperandOrder) {
   // Both sides of the direct/transform thresholds (total 150, shorter operand 32), long operands.
-  const std::pair<int, int> sizes[] = {{1, 1},       {5, 3},      {3, 5},      {4095, 7},   {4096, 1},
-                                       {4096, 31},   {4097, 31},  {31, 4097},  {10000, 5},  {10000, 100},
-                                       {100, 10000}, {600, 600},  {8192, 4096}, {100, 49},  {100, 50},
-                                       {51, 100},    {117, 32},   {118, 32},   {32, 119},   {5000, 31},
-                                       {5000, 32},   {32, 5000},  {20000, 700}};
+  const std::pair<int, int> sizes[] = {
+      {1, 1},      {5, 3},       {3, 5},      {4095, 7},  {4096, 1},   {4096, 31},  {4097, 31}, {31, 4097},
+      {10000, 5},  {10000, 100}, {100, 10000}, {600, 600}, {8192, 4096}, {100, 49},   {100, 50},  {51, 100},
+      {117, 32},   {118, 32},    {32, 119},   {5000, 31}, {5000, 32},  {32, 5000},  {20000, 700}};
   std::uint64_t seed = 300;
   for (auto [len1, len2] : sizes) {
     SCOPED_TRACE(::testing::Message() << "len1 " << len1 << " len2 " << len2);
@@ -248,8 +241,8 @@ TEST_P(Correlation, SpecialValuesReachTheSameOutputsAsTheDefinition) {
   }
 }
 
-// The result never depends on where the destination lies.
-TEST_P(Correlation, DestinationOverlappingASource) {
+// The result never depends on where the destination lies; refused calls write nothing.
+TEST_P(Correlation, DestinationOverlappingASourceAndStatusChecks) {
   const auto x = RandomReal(700, 77);
   std::vector<Ipp64f> expect(700), buf = x;
   ASSERT_EQ(ippsAutoCorr_64f(x.data(), 700, expect.data(), 700), ippStsNoErr);
@@ -269,14 +262,11 @@ TEST_P(Correlation, DestinationOverlappingASource) {
     ASSERT_EQ(ippsCrossCorr_64f(h.data(), M, cc2.data(), 700, cc2.data(), 700, -4), ippStsNoErr);
     EXPECT_EQ(cc2, cc);
   }
-}
-
-TEST_P(Correlation, StatusChecksWriteNothing) {
-  const auto x = RandomReal(8, 5);
+  // Status checks write nothing.
   const auto c = Random<Ipp64fc>(8, 6);
   TGuarded<Ipp64f> d(16);
   TGuarded<Ipp64fc> dc(16);
-  const double* p = x.data();
+  const double* p = x.data();  // its first 8 values
   const std::pair<IppStatus, IppStatus> got[] = {  // the status and the one expected
       {ippsAutoCorr_64f(nullptr, 0, d.data(), 8), ippStsNullPtrErr},  // null pointers are checked first
       {ippsAutoCorr_NormA_64f(p, 8, nullptr, 8), ippStsNullPtrErr},
@@ -334,8 +324,8 @@ struct FIR {
   Ipp32u& Word() { return *reinterpret_cast<Ipp32u*>(st); }
 };
 
-// Against exact sums, any block split and in place, taps and blocks around the transform thresholds.
-TEST_P(FIRFilter, MatchesExactSumsAcrossBlocksAndInPlaceCalls) {
+// Against exact sums, any block split and in place, taps and blocks around the transform thresholds; statuses.
+TEST_P(FIRFilter, MatchesExactSumsAcrossBlocksAndInPlaceCallsAndStatusChecks) {
   const std::vector<int> blocks = {1, 7, 511, 512, 513, 4096, 3, 1, 600};
   const int total = std::accumulate(blocks.begin(), blocks.end(), 0);
   for (int M : {1, 2, 3, 5, 16, 31, 32, 33, 100, 256, 700, 1000}) {
@@ -356,9 +346,7 @@ TEST_P(FIRFilter, MatchesExactSumsAcrossBlocksAndInPlaceCalls) {
       }
     }
   }
-}
-
-TEST_P(FIRFilter, StatusChecks) {
+  // Status checks.
   const auto taps = RandomReal(8, 1), x = RandomReal(64, 2);
   IppsFIRState_64f* const sentinel = reinterpret_cast<IppsFIRState_64f*>(std::uintptr_t{0x1230});
   IppsFIRState_64f* st = sentinel;

@@ -108,7 +108,7 @@ int MirrorX(IppiAxis flip, int x, int w) { return flip == ippAxsHorizontal ? x :
 int MirrorY(IppiAxis flip, int y, int h) { return flip == ippAxsVertical ? y : h - 1 - y; }
 
 TEST_P(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
-  for (IppiSize sz : {IppiSize{1, 1}, IppiSize{5, 4}, IppiSize{4, 5}, IppiSize{7, 3}, IppiSize{2, 1}}) {
+  for (IppiSize sz : {IppiSize{1, 1}, IppiSize{5, 4}, IppiSize{4, 5}, IppiSize{7, 3}, IppiSize{2, 1}})
     for (IppiAxis flip : {ippAxsHorizontal, ippAxsVertical, ippAxsBoth}) {
       SCOPED_TRACE(testing::Message() << sz.width << "x" << sz.height << " flip " << flip);
       for (int ch : {3, 4}) {
@@ -127,15 +127,12 @@ TEST_P(ImageMirror, AllFormsAllAxesAgainstIndexMap) {
         }
       }
     }
-  }
 }
 
 TEST_P(ImageLUT, PiecewiseLinearPerChannel) {
   // c0 two rising segments, c1 falling over the range, c2 one point, c3 beyond 8 bits (saturates).
-  const Ipp32s lv0[] = {0, 100, 200}, va0[] = {10, 60, 250};
-  const Ipp32s lv1[] = {0, 255}, va1[] = {255, 0};
-  const Ipp32s lv2[] = {50, 51}, va2[] = {7, 7};
-  const Ipp32s lv3[] = {0, 10, 20}, va3[] = {300, 400, -50};
+  const Ipp32s lv0[] = {0, 100, 200}, va0[] = {10, 60, 250}, lv1[] = {0, 255}, va1[] = {255, 0};
+  const Ipp32s lv2[] = {50, 51}, va2[] = {7, 7}, lv3[] = {0, 10, 20}, va3[] = {300, 400, -50};
   const Ipp32s* levels[4] = {lv0, lv1, lv2, lv3};
   const Ipp32s* values[4] = {va0, va1, va2, va3};
   int nLevels[4] = {3, 2, 2, 3};
@@ -161,10 +158,7 @@ TEST_P(ImageLUT, PiecewiseLinearPerChannel) {
 unsigned D(unsigned x) { return (x + (x >> 8) + 1) >> 8; }
 
 // Porter-Duff: A*Fa + B*Fb with fractions scaled to 0..255 (255 leaves its operand as it is).
-struct TPorterDuff {
-  const char* name;
-  std::function<unsigned(unsigned aA, unsigned aB)> fa, fb;
-};
+struct TPorterDuff { const char* name; std::function<unsigned(unsigned aA, unsigned aB)> fa, fb; };
 const TPorterDuff kOps[6] = {
     {"over", [](unsigned, unsigned) { return 255u; }, [](unsigned aA, unsigned) { return 255 - aA; }},
     {"in", [](unsigned, unsigned aB) { return aB; }, [](unsigned, unsigned) { return 0u; }},
@@ -297,30 +291,6 @@ IppStatus Resize(int ch, const TGuardedImage<T>& srcImg, IppiRect roi, TGuardedI
 
 IppiRect Whole(IppiSize s) { return {0, 0, s.width, s.height}; }
 
-TEST_P(ImageResize, StatusesAndNothingWrittenOnThem) {
-  TImage8 src(8, 6, 1), dst(5, 5, 1);
-  FillRandom(src);
-  const IppiRect roi = Whole(src.Size());
-  const int st = src.Step();
-  const auto call = [&](IppiRect r, IppiSize srcSize, IppiSize dstSize, double xf, double yf, int mode) {
-    return ippiResizeCenter_8u_C1R(src.Data(), srcSize, st, r, dst.Data(), st, dstSize, xf, yf, 4, 3, mode);
-  };
-  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, -0.5, IPPI_INTER_NN), ippStsResizeFactorErr);
-  EXPECT_EQ(call(roi, src.Size(), dst.Size(), std::nan(""), 1, IPPI_INTER_NN), ippStsResizeFactorErr);
-  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, 1, 3), ippStsInterpolationErr);
-  EXPECT_EQ(call(roi, {0, 6}, dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
-  EXPECT_EQ(call({-1, 0, 8, 6}, src.Size(), dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
-  EXPECT_EQ(call(roi, src.Size(), {5, 0}, 1, 1, IPPI_INTER_NN), ippStsSizeErr);
-  EXPECT_EQ(ippiResizeCenter_8u_C1R(nullptr, {8, 6}, st, roi, dst.Data(), st, {5, 5}, 1, 1, 4, 3, 1), ippStsNullPtrErr);
-  EXPECT_EQ(ippiResizeCenter_16u_C1R(reinterpret_cast<const Ipp16u*>(src.Data()), {4, 6}, st, {0, 0, 4, 6}, nullptr, st,
-                                     {5, 5}, 1, 1, 2, 3, 1),
-            ippStsNullPtrErr);
-  // A region whose origin lies outside the source: a warning, nothing written.
-  for (IppiRect outside : {IppiRect{8, 0, 4, 4}, IppiRect{0, 6, 4, 4}})
-    EXPECT_EQ(call(outside, src.Size(), dst.Size(), 1, 1, IPPI_INTER_CUBIC), ippStsNoIntersection);
-  EXPECT_TRUE(dst.AllCanary());
-}
-
 // Factors 1, 1 about the source centre: every interpolation reproduces the source.
 template <typename T>
 void CheckIdentity(int ch) {
@@ -340,10 +310,7 @@ void CheckConstant(int ch, T value) {
   const int sw = 23, sh = 17;
   TGuardedImage<T> src(sw, sh, ch);
   src.Fill([&](int, int, int) { return value; });
-  struct Geometry {
-    double xf, yf, xc, yc;
-    int dw, dh;
-  };
+  struct Geometry { double xf, yf, xc, yc; int dw, dh; };
   const Geometry geometries[] = {
       {0.5, 0.5, 11.5, 8.5, 11, 8},  {2, 2, 11.5, 8.5, 46, 34},       {0.37, 0.61, 9.3, 7.1, 15, 14},
       {1.7, 3.1, 4.2, 13.9, 40, 30}, {0.25, 1.5, 11.5, 8.5, 20, 25},  {1, 1, -3.3, 2.2, 12, 9},
@@ -382,8 +349,30 @@ void CheckBlockAverage(int ch) {
   EXPECT_EQ(dst.Memory(), want.Memory()) << "channels " << ch;
 }
 
-// The four forms: 8-bit with 1, 3 and 4 channels, 16-bit with one.
-TEST_P(ImageResize, IdentityConstantAndBlockAverageOnEveryForm) {
+// Statuses write nothing; identity, constant and block average on every form.
+TEST_P(ImageResize, StatusesIdentityConstantAndBlockAverageOnEveryForm) {
+  TImage8 src(8, 6, 1), dst(5, 5, 1);
+  FillRandom(src);
+  const IppiRect roi = Whole(src.Size());
+  const int st = src.Step();
+  const auto call = [&](IppiRect r, IppiSize srcSize, IppiSize dstSize, double xf, double yf, int mode) {
+    return ippiResizeCenter_8u_C1R(src.Data(), srcSize, st, r, dst.Data(), st, dstSize, xf, yf, 4, 3, mode);
+  };
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, -0.5, IPPI_INTER_NN), ippStsResizeFactorErr);
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), std::nan(""), 1, IPPI_INTER_NN), ippStsResizeFactorErr);
+  EXPECT_EQ(call(roi, src.Size(), dst.Size(), 1, 1, 3), ippStsInterpolationErr);
+  EXPECT_EQ(call(roi, {0, 6}, dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(call({-1, 0, 8, 6}, src.Size(), dst.Size(), 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(call(roi, src.Size(), {5, 0}, 1, 1, IPPI_INTER_NN), ippStsSizeErr);
+  EXPECT_EQ(ippiResizeCenter_8u_C1R(nullptr, {8, 6}, st, roi, dst.Data(), st, {5, 5}, 1, 1, 4, 3, 1), ippStsNullPtrErr);
+  EXPECT_EQ(ippiResizeCenter_16u_C1R(reinterpret_cast<const Ipp16u*>(src.Data()), {4, 6}, st, {0, 0, 4, 6}, nullptr, st,
+                                     {5, 5}, 1, 1, 2, 3, 1),
+            ippStsNullPtrErr);
+  // A region whose origin lies outside the source: a warning, nothing written.
+  for (IppiRect outside : {IppiRect{8, 0, 4, 4}, IppiRect{0, 6, 4, 4}})
+    EXPECT_EQ(call(outside, src.Size(), dst.Size(), 1, 1, IPPI_INTER_CUBIC), ippStsNoIntersection);
+  EXPECT_TRUE(dst.AllCanary());
+  // The four forms: 8-bit with 1, 3 and 4 channels, 16-bit with one.
   for (auto [ch, value] : {std::pair<int, Ipp8u>{1, 200}, {3, 255}, {4, 1}}) {
     CheckIdentity<Ipp8u>(ch);
     CheckConstant<Ipp8u>(ch, value);
@@ -430,11 +419,7 @@ std::vector<double> RefWeights(int mode, double s, double sEnd, int lo, int hi) 
 }
 
 TEST_P(ImageResize, AgreesWithADirectResampler) {
-  struct Case {
-    IppiRect roi;
-    IppiSize dst;
-    double xf, yf, xc, yc;
-  };
+  struct Case { IppiRect roi; IppiSize dst; double xf, yf, xc, yc; };
   const Case cases[] = {
       {{0, 0, 15, 11}, {25, 18}, 1.63, 1.57, 7.31, 5.42},  // enlarge
       {{0, 0, 15, 11}, {6, 5}, 0.41, 0.45, 7.77, 5.13},    // reduce

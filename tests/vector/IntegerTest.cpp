@@ -53,7 +53,6 @@ TEST_P(IntegerTwins, SimdRoutinesMatchScalarTwins) { RunTwinTable(TwinRows(), 12
 TEST(IntegerDispatch, EveryPrimitiveHasATest) { CheckPrimitiveGroups("Integer", {TwinRows()}); }
 
 NX_SIMD_SUITE(Integer32u);
-NX_SIMD_SUITE(IntegerDivC32s);
 NX_SIMD_SUITE(IntegerScaled);
 NX_SIMD_SUITE(IntegerShift);
 
@@ -63,7 +62,7 @@ using TOneFn = Ipp32s (*)(Ipp32s, Ipp32s, int);
 #define NX_ONE_CI(fn) +[](Ipp32s a, Ipp32s b, int sf) { EXPECT_EQ(fn(b, &a, 1, sf), ippStsNoErr); return a; }
 
 // One element per row {srcDst or src, src or constant, scale factor, result}.
-TEST_P(IntegerScaled, OneElementCases) {
+TEST_P(IntegerScaled, OneElementCasesAndDotProduct) {
   const Ipp32s kMax = INT32_MAX, kMin = INT32_MIN;
   const struct {
     const char* Name;
@@ -99,9 +98,7 @@ TEST_P(IntegerScaled, OneElementCases) {
   Ipp32s num[] = {5, 0, -5, 10};
   EXPECT_EQ(ippsDiv_32s_ISfs(den, num, 4, 0), ippStsDivByZero);
   EXPECT_EQ(Vec(num, 4), (std::vector<Ipp32s>{INT32_MAX, 0, INT32_MIN, 2}));
-}
-
-TEST_P(IntegerScaled, DotProd32sExactSumScaled) {
+  // The dot product's exact sum, scaled.
   const Ipp32s a[] = {1, 2, 3}, b[] = {4, 5, 6};  // 32
   for (auto [sf, want] : {std::pair{0, 32}, {3, 4}, {5, 1}, {-1, 64}, {-26, INT32_MAX}, {200, 0}, {-200, INT32_MAX}}) {
     Ipp32s dp = -99;
@@ -153,7 +150,7 @@ TEST_P(IntegerShift, EdgeCountsAndByteOrders) {
   EXPECT_EQ(Vec(d24, 7), (std::vector<Ipp8u>{3, 2, 1, 6, 5, 4, 99}));
 }
 
-TEST_P(Integer32u, PlainArithmetic) {
+TEST_P(Integer32u, PlainArithmeticAndShifts) {
   const Ipp32u a[] = {1, 4000000000u, 7};
   Ipp32u d[] = {2, 294967295u, 10};
   ASSERT_EQ(ippsAdd_32u_ISfs(a, d, 3, 5), ippStsNoErr);  // the scale factor is ignored
@@ -179,9 +176,7 @@ TEST_P(Integer32u, PlainArithmetic) {
   Ipp32u dp = 0;
   ASSERT_EQ(ippsDotProd_32u_Sfs(x, y, 2, &dp, 7), ippStsNoErr);
   EXPECT_EQ(dp, 4000000015u);
-}
-
-TEST_P(Integer32u, ShiftCountsModulo32) {
+  // Shift counts are taken modulo 32.
   const std::tuple<bool, int, Ipp32u> cases[] = {
       {true, 1, 0x80000002u},  {true, 33, 0x80000002u},  {true, 32, 0xC0000001u}, {true, -1, 0x80000000u},
       {false, 1, 0x60000000u}, {false, 32, 0xC0000001u}, {false, 63, 1u},         {false, -31, 0x60000000u}};
@@ -192,16 +187,12 @@ TEST_P(Integer32u, ShiftCountsModulo32) {
   }
 }
 
-TEST_P(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
+TEST_P(Integer32u, FaultsRaiseAndLeaveDestinationUntouchedAndDivC32s) {
   // The middle element faults, so an element-wise loop would already have written the first.
   const Ipp32u one[] = {1, 1, 1}, zeroMid[] = {1, 0, 1}, big[] = {1, 0x10000u, 1};
   const std::vector<Ipp32u> init = {5, UINT32_MAX, 0x10000u};
-  struct Case {
-    const char* name;
-    std::function<void(Ipp32u*)> call;
-    bool divByZero;
-    std::vector<Ipp32u> start;
-  } cases[] = {
+  struct Case { const char* name; std::function<void(Ipp32u*)> call; bool divByZero; std::vector<Ipp32u> start; };
+  const Case cases[] = {
       {"Add", [&](Ipp32u* d) { ippsAdd_32u_ISfs(one, d, 3, 0); }, false, init},
       {"Sub", [&](Ipp32u* d) { ippsSub_32u_ISfs(big, d, 3, 0); }, false, {5, 0xFFFFu, 7}},
       {"Mul", [&](Ipp32u* d) { ippsMul_32u_ISfs(big, d, 3, 0); }, false, init},
@@ -230,9 +221,7 @@ TEST_P(Integer32u, FaultsRaiseAndLeaveDestinationUntouched) {
   // Statuses rather than exceptions for null pointers and bad lengths.
   EXPECT_EQ(ippsAdd_32u_ISfs(nullptr, &dp, 1, 0), ippStsNullPtrErr);
   EXPECT_EQ(ippsDivC_32u_ISfs(0, &dp, 0, 0), ippStsSizeErr);
-}
-
-TEST_P(IntegerDivC32s, TruncatesTowardZeroAndFaultsBeforeWriting) {
+  // DivC_32s truncates toward zero and faults before writing.
   const Ipp32s src[] = {7, -7, 6, INT32_MIN, 1};
   Ipp32s out[5];
   ippsDivC_32s_Sfs(src, -2, out, 5, 3);

@@ -181,10 +181,7 @@ inline TSlot Out(TElem e, int fixed = 0) { return {e, 'o', true, fixed}; }
 inline TSlot InOut(TElem e) { return {e, 'x'}; }
 template <typename... T>
 std::vector<TSlot> Slots(T... s) { return {s...}; }
-inline TSlot Optional(TSlot s) {
-  s.Required = false;
-  return s;
-}
+inline TSlot Optional(TSlot s) { return s.Required = false, s; }
 
 // The arrays, the length and two scalar parameters (scale factor, shift, constant) of one call.
 struct TArgs {
@@ -266,7 +263,8 @@ class TArrays {
           for (std::size_t k = 0; k < n; ++k) reinterpret_cast<double*>(p)[k] = f.Real(range, special);
           break;
         case TElem::F32:
-          for (std::size_t k = 0; k < n; ++k) reinterpret_cast<float*>(p)[k] = static_cast<float>(f.Real(range, special));
+        case TElem::C32:  // two floats an element
+          for (std::size_t k = 0; k < FBytes[i] / 4; ++k) reinterpret_cast<float*>(p)[k] = static_cast<float>(f.Real(range, special));
           break;
         case TElem::C64:
           for (std::size_t k = 0; k < n; ++k) {
@@ -274,9 +272,6 @@ class TArrays {
             c = {f.Real(range, special), f.Real(range, special)};
             if (special && f.Uniform(0, 1) < 0.03) c = {f.Uniform(0, 1) < 0.5 ? 0.0 : -0.0, 0.0};  // zero divisors
           }
-          break;
-        case TElem::C32:
-          for (std::size_t k = 0; k < 2 * n; ++k) reinterpret_cast<float*>(p)[k] = static_cast<float>(f.Real(range, special));
           break;
         case TElem::S32:
         case TElem::U32:
@@ -290,9 +285,7 @@ class TArrays {
 
  private:
   std::vector<TSlot> FSlots;
-  struct alignas(64) TBlock {
-    unsigned char B[64];
-  };
+  struct alignas(64) TBlock { unsigned char B[64]; };
   std::vector<std::vector<TBlock>> FRaw;
   std::vector<std::size_t> FBytes, FStart;
 };
@@ -378,8 +371,7 @@ inline void RunTwinRow(const TTwinRow& row, TFiller& f) {
     TArrays want = got;
     const TArrays before = got;
     const TArgs ga = args(got, len, p1, p2), wa = args(want, len, p1, p2);
-    const IppStatus sGot = row.Call(false, ga);
-    const IppStatus sWant = row.Call(true, wa);
+    const IppStatus sGot = row.Call(false, ga), sWant = row.Call(true, wa);
     ASSERT_EQ(sGot, sWant) << where;
     if (sGot < 0) {
       ASSERT_TRUE(untouched(got, before)) << where << ": written on error " << sGot;
@@ -501,14 +493,19 @@ inline constexpr TPrimitiveGroup kPrimitiveGroups[] = {
     {"Package", "Package", "ippsSVD_64f_D2L"},
 };
 
-constexpr bool NameInList(std::string_view list, std::string_view name) {
-  for (std::size_t pos = 0; pos < list.size();) {
-    std::size_t end = list.find(' ', pos);
-    if (end == std::string_view::npos) end = list.size();
-    if (list.substr(pos, end - pos) == name) return true;
-    pos = end + 1;
+// Calls f for each name of a space-separated list.
+template <typename F>
+constexpr void ForEachName(std::string_view list, F f) {
+  for (std::size_t pos = 0, end; pos < list.size(); pos = end + 1) {
+    end = std::min(list.find(' ', pos), list.size());
+    f(list.substr(pos, end - pos));
   }
-  return false;
+}
+
+constexpr bool NameInList(std::string_view list, std::string_view name) {
+  bool found = false;
+  ForEachName(list, [&](std::string_view n) { found = found || n == name; });
+  return found;
 }
 
 constexpr bool InSomeGroup(std::string_view name) {
@@ -538,15 +535,6 @@ inline constexpr std::string_view kDispatchedPrimitives[] = {
 #include "vector/NXNormDispatcher.inc"
 #undef NX_PRIM
 #undef NX_PRIM_NOFALLBACK
-
-// Calls f for each name of a space-separated list.
-template <typename F>
-void ForEachName(std::string_view list, F f) {
-  for (std::size_t pos = 0, end; pos < list.size(); pos = end + 1) {
-    end = std::min(list.find(' ', pos), list.size());
-    f(list.substr(pos, end - pos));
-  }
-}
 
 // Every group of `program` has its suite or twin rows; names are dispatched; rows are in the groups.
 inline void CheckPrimitiveGroups(std::string_view program, const std::vector<std::vector<TTwinRow>>& twins = {}) {

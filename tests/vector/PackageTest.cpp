@@ -4,7 +4,7 @@
 namespace nx {
 namespace {
 
-TEST(Package, StartupRanOnceInUnitOrder) {
+TEST(Package, StartupRanOnceInUnitOrderAndPointersHoldTheBuiltIns) {
   ASSERT_TRUE(PackageInitialized());
   const auto units = PackageUnits();
   const auto log = PackageSectionLog();
@@ -13,16 +13,13 @@ TEST(Package, StartupRanOnceInUnitOrder) {
   // A second start-up call runs nothing again.
   PackageInitialize();
   EXPECT_EQ(PackageSectionLog().size(), log.size());
-}
-
-// Without the vendor library every pointer holds the built-in (the missing SVD's null included).
-TEST(Package, EveryDispatchPointerHoldsTheBuiltIn) {
+  // Without the vendor library every pointer holds the built-in (the missing SVD's null included).
   for (auto table : {NXBasicDispatcher::DispatchTable(), NXScopeDispatcher::DispatchTable(),
                      NXResizeDispatcher::DispatchTable(), NXNormDispatcher::DispatchTable()})
     for (const auto& e : table) EXPECT_EQ(e.Address, e.BuiltIn) << e.Name;
 }
 
-TEST(Allocator, AlignedBlocksAndRejectedSizes) {
+TEST(Allocator, AlignedBlocksRejectedSizesAndLibC) {
   EXPECT_EQ(_ippMalloc(0), nullptr);
   EXPECT_EQ(_ippMalloc(-5), nullptr);
   _ippFree(nullptr);  // ignored
@@ -35,9 +32,7 @@ TEST(Allocator, AlignedBlocksAndRejectedSizes) {
     static_cast<unsigned char*>(p)[size - 1] = 2;
     _ippFree(p);
   }
-}
-
-TEST(LibC, FloorCeilAndFriends) {
+  // The C library stand-ins.
   EXPECT_EQ(_floor(-0.5), -1.0);
   EXPECT_EQ(_ceil(-0.5), 0.0);
   EXPECT_EQ(_floor(1e12), 1e12);

@@ -90,13 +90,9 @@ TEST_P(StatsKernels, MatchScalarTwins) { RunTwinTable(TwinRows(), 4242); }
 
 TEST(StatsDispatch, EveryPrimitiveHasATest) { CheckPrimitiveGroups("Stats", {TwinRows()}); }
 
-TEST_P(StatsKernels, ExtremesMatchTwinsExactly) {
+TEST_P(StatsKernels, ExtremesMatchTwinsExactlyComplexThresholdKeepsPhase) {
   // v[0] min, v[1] max, v[2..3] min and max, v[4..5] with positions.
-  struct Result {
-    IppStatus st[5];
-    double v[6];
-    int idx[2];
-  };
+  struct Result { IppStatus st[5]; double v[6]; int idx[2]; };
   auto run = [](bool ref, const double* p, int n) {
     Result r{};
     r.st[0] = NX_PICK(ref, ippsMin_64f)(p, n, &r.v[0]);
@@ -125,57 +121,7 @@ TEST_P(StatsKernels, ExtremesMatchTwinsExactly) {
       ASSERT_TRUE(got.idx[0] == want.idx[0] && got.idx[1] == want.idx[1]) << "len " << len << " variant " << variant;
     }
   }
-}
-
-// The first extreme wins across blocks, a NaN wins outright, the index pointer may be null.
-TEST_P(StatsKernels, ExtremesRules) {
-  std::vector<double> big(10000, 0.5);
-  big[3000] = big[9000] = 7;
-  double m = 0;
-  int k = -1;
-  ASSERT_EQ(ippsMaxIndx_64f(big.data(), 10000, &m, &k), ippStsNoErr);
-  EXPECT_EQ(k, 3000);
-  big[7777] = kNaN;
-  EXPECT_EQ(ippsMinIndx_64f(big.data(), 10000, &m, nullptr), ippStsNoErr);
-  EXPECT_TRUE(std::isnan(m));
-}
-
-TEST_P(StatsKernels, KnownValues) {
-  // (One sample is a size error: the twin runner's length checks, MinLen 2.)
-  double r = -1;
-  const double ones[] = {1, 1}, ramp[] = {2, 4, 4, 4, 5, 5, 7, 9};
-  ASSERT_EQ(ippsStdDev_64f(ones, 2, &r), ippStsNoErr);
-  EXPECT_EQ(r, 0.0);
-  ASSERT_EQ(ippsStdDev_64f(ramp, 8, &r), ippStsNoErr);
-  EXPECT_NEAR(r, std::sqrt(32.0 / 7.0), 1e-15);
-  // The complex dot product conjugates neither operand: (1 + 2i)(3 + 4i) = -5 + 10i.
-  const Ipp64fc c1[] = {{1, 2}}, c2[] = {{3, 4}};
-  Ipp64fc dp{};
-  ASSERT_EQ(ippsDotProd_64fc(c1, c2, 1, &dp), ippStsNoErr);
-  EXPECT_TRUE(dp.re == -5.0 && dp.im == 10.0);
-  float mean = 0;
-  const float fl[] = {1.0f, 2.0f, 4.0f};
-  ASSERT_EQ(ippsMean_32f(fl, 3, &mean, ippAlgHintAccurate), ippStsNoErr);
-  EXPECT_EQ(mean, 7.0f / 3.0f);
-}
-
-TEST_P(StatsKernels, ArgumentErrorsWriteNothing) {
-  double src[4] = {1, 2, 3, 4}, dst[4] = {9, 9, 9, 9};
-  EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, 1e-309), ippStsDivByZeroErr);  // below the smallest normal
-  float fsrc[2] = {1, 2}, fdst[2] = {9, 9};
-  EXPECT_EQ(ippsNormalize_32f(fsrc, fdst, 2, 0, 0.0f), ippStsDivByZeroErr);
-  Ipp64fc csrc[2] = {{1, 1}, {2, 2}}, cdst[2] = {{9, 9}, {9, 9}};
-  EXPECT_EQ(ippsNormalize_64fc(csrc, cdst, 2, Ipp64fc{0, 0}, 0.0), ippStsDivByZeroErr);
-  EXPECT_EQ(ippsThreshold_64fc(csrc, cdst, 2, -1.0, ippCmpGreater), ippStsThreshNegLevelErr);
-  EXPECT_EQ(ippsThreshold_64fc_I(csrc, 2, -1.0, ippCmpLess), ippStsThreshNegLevelErr);
-  EXPECT_EQ(ippsThreshold_64fc(nullptr, cdst, 2, -1.0, ippCmpGreater), ippStsNullPtrErr);  // before the level
-  EXPECT_EQ(Vec(dst, 4), std::vector<double>(4, 9.0));
-  EXPECT_TRUE(fdst[0] == 9.0f && cdst[0].re == 9.0 && csrc[1].re == 2.0);
-  EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, 2.2250738585072014e-308), ippStsNoErr);  // the smallest accepted
-}
-
-TEST_P(StatsKernels, ComplexThresholdKeepsPhase) {
-  TFiller f(5);
+  // The complex threshold keeps the phase.
   const int n = 301;
   std::vector<Ipp64fc> src(n), dst(n);
   for (auto& c : src) c = {f.Uniform(-100, 100), f.Uniform(-100, 100)};
@@ -203,12 +149,51 @@ TEST_P(StatsKernels, ComplexThresholdKeepsPhase) {
   }
 }
 
-TEST_P(StatsKernels, RealThresholdsAreStrict) {
+// Known answers; the first extreme wins across blocks, a NaN wins outright, the index pointer may be null.
+TEST_P(StatsKernels, KnownValuesRulesAndErrors) {
+  std::vector<double> big(10000, 0.5);
+  big[3000] = big[9000] = 7;
+  double m = 0;
+  int k = -1;
+  ASSERT_EQ(ippsMaxIndx_64f(big.data(), 10000, &m, &k), ippStsNoErr);
+  EXPECT_EQ(k, 3000);
+  big[7777] = kNaN;
+  EXPECT_EQ(ippsMinIndx_64f(big.data(), 10000, &m, nullptr), ippStsNoErr);
+  EXPECT_TRUE(std::isnan(m));
+  // (One sample is a size error: the twin runner's length checks, MinLen 2.)
+  double r = -1;
+  const double ones[] = {1, 1}, ramp[] = {2, 4, 4, 4, 5, 5, 7, 9};
+  ASSERT_EQ(ippsStdDev_64f(ones, 2, &r), ippStsNoErr);
+  EXPECT_EQ(r, 0.0);
+  ASSERT_EQ(ippsStdDev_64f(ramp, 8, &r), ippStsNoErr);
+  EXPECT_NEAR(r, std::sqrt(32.0 / 7.0), 1e-15);
+  // The complex dot product conjugates neither operand: (1 + 2i)(3 + 4i) = -5 + 10i.
+  const Ipp64fc c1[] = {{1, 2}}, c2[] = {{3, 4}};
+  Ipp64fc dp{};
+  ASSERT_EQ(ippsDotProd_64fc(c1, c2, 1, &dp), ippStsNoErr);
+  EXPECT_TRUE(dp.re == -5.0 && dp.im == 10.0);
+  float mean = 0;
+  const float fl[] = {1.0f, 2.0f, 4.0f};
+  ASSERT_EQ(ippsMean_32f(fl, 3, &mean, ippAlgHintAccurate), ippStsNoErr);
+  EXPECT_EQ(mean, 7.0f / 3.0f);
+  double src[4] = {1, 2, 3, 4}, dst[4] = {9, 9, 9, 9};
+  EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, 1e-309), ippStsDivByZeroErr);  // below the smallest normal
+  float fsrc[2] = {1, 2}, fdst[2] = {9, 9};
+  EXPECT_EQ(ippsNormalize_32f(fsrc, fdst, 2, 0, 0.0f), ippStsDivByZeroErr);
+  Ipp64fc csrc[2] = {{1, 1}, {2, 2}}, cdst[2] = {{9, 9}, {9, 9}};
+  EXPECT_EQ(ippsNormalize_64fc(csrc, cdst, 2, Ipp64fc{0, 0}, 0.0), ippStsDivByZeroErr);
+  EXPECT_EQ(ippsThreshold_64fc(csrc, cdst, 2, -1.0, ippCmpGreater), ippStsThreshNegLevelErr);
+  EXPECT_EQ(ippsThreshold_64fc_I(csrc, 2, -1.0, ippCmpLess), ippStsThreshNegLevelErr);
+  EXPECT_EQ(ippsThreshold_64fc(nullptr, cdst, 2, -1.0, ippCmpGreater), ippStsNullPtrErr);  // before the level
+  EXPECT_EQ(Vec(dst, 4), std::vector<double>(4, 9.0));
+  EXPECT_TRUE(fdst[0] == 9.0f && cdst[0].re == 9.0 && csrc[1].re == 2.0);
+  EXPECT_EQ(ippsNormalize_64f(src, dst, 4, 0, 2.2250738585072014e-308), ippStsNoErr);  // the smallest accepted
+  // Real thresholds are strict; unordered values are never replaced.
   double v[] = {-2, -1, 0, 1, 2, kNaN};
   ASSERT_EQ(ippsThreshold_64f_I(v, 6, 1.0, ippCmpGreater), ippStsNoErr);
   ASSERT_EQ(ippsThreshold_64f_I(v, 6, -1.0, ippCmpLessEq), ippStsNoErr);  // any op but Greater clips from below
   EXPECT_EQ(Vec(v, 5), (std::vector<double>{-1, -1, 0, 1, 1}));
-  EXPECT_TRUE(std::isnan(v[5]));  // unordered: never replaced
+  EXPECT_TRUE(std::isnan(v[5]));
   Ipp32s iv[] = {-5, 0, 5};
   ASSERT_EQ(NXScopeDispatcher::ippsThreshold_LT_32s_I(iv, 3, 0), ippStsNoErr);
   ASSERT_EQ(NXScopeDispatcher::ippsThreshold_GT_32s_I(iv, 3, 1), ippStsNoErr);

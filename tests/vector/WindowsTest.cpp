@@ -27,22 +27,12 @@ double I0Series(double x) {
 
 std::vector<WindowCase> WindowCases() {
   std::vector<WindowCase> c;
-  c.push_back({"Bartlett",
-               [](int k, int n) {
-                 const double N = n - 1;
-                 return k <= N / 2 ? 2 * k / N : 2 - 2 * k / N;
-               },
-               [](auto s, auto d, int n) { return ippsWinBartlett_64f(s, d, n); },
-               [](auto d, int n) { return ippsWinBartlett_64f_I(d, n); },
-               [](auto d, int n) { return ippsWinBartlett_64fc_I(d, n); }});
-  c.push_back({"Hann", [](int k, int n) { return 0.5 - 0.5 * std::cos(2 * kPi * k / (n - 1)); },
-               [](auto s, auto d, int n) { return ippsWinHann_64f(s, d, n); },
-               [](auto d, int n) { return ippsWinHann_64f_I(d, n); },
-               [](auto d, int n) { return ippsWinHann_64fc_I(d, n); }});
-  c.push_back({"Hamming", [](int k, int n) { return 0.54 - 0.46 * std::cos(2 * kPi * k / (n - 1)); },
-               [](auto s, auto d, int n) { return ippsWinHamming_64f(s, d, n); },
-               [](auto d, int n) { return ippsWinHamming_64f_I(d, n); },
-               [](auto d, int n) { return ippsWinHamming_64fc_I(d, n); }});
+  c.push_back({"Bartlett", [](int k, int n) { const double N = n - 1; return k <= N / 2 ? 2 * k / N : 2 - 2 * k / N; },
+               ippsWinBartlett_64f, ippsWinBartlett_64f_I, ippsWinBartlett_64fc_I});
+  c.push_back({"Hann", [](int k, int n) { return 0.5 - 0.5 * std::cos(2 * kPi * k / (n - 1)); }, ippsWinHann_64f,
+               ippsWinHann_64f_I, ippsWinHann_64fc_I});
+  c.push_back({"Hamming", [](int k, int n) { return 0.54 - 0.46 * std::cos(2 * kPi * k / (n - 1)); }, ippsWinHamming_64f,
+               ippsWinHamming_64f_I, ippsWinHamming_64fc_I});
   for (double alpha : {0.16, -0.25}) {
     c.push_back({"Blackman " + std::to_string(alpha),
                  [alpha](int k, int n) {
@@ -66,23 +56,16 @@ std::vector<WindowCase> WindowCases() {
   return c;
 }
 
-std::vector<double> RandomSamples(int n, std::mt19937& rng) {
-  std::uniform_real_distribution<double> u(-10.0, 10.0);
-  std::vector<double> v(n);
-  for (double& x : v) x = u(rng);
-  return v;
-}
-
 NX_SIMD_SUITE(Windows);
 NX_SIMD_SUITE(Generators);
 
-TEST_P(Windows, MatchClosedFormulasInAllForms) {
-  std::mt19937 rng(77);
+TEST_P(Windows, MatchClosedFormulasInAllFormsShortOrNullWriteNothing) {
+  std::uint64_t seed = 77;
   for (const WindowCase& wc : WindowCases()) {
     for (int n : {1, 2, 3, 4, 5, 8, 17, 255, 256, 1001}) {
       if (n < wc.minLen) continue;
       const bool three = n == 3 && wc.minLen == 3;  // only the middle sample stays
-      const auto src = RandomSamples(n, rng);
+      const auto src = nxtest::RandomReal(n, ++seed);
       std::vector<double> dst(n + 2, -777.0);  // one canary either side
       ASSERT_EQ(wc.out(src.data(), dst.data() + 1, n), ippStsNoErr) << wc.name << " " << n;
       std::vector<double> io = src;
@@ -105,11 +88,7 @@ TEST_P(Windows, MatchClosedFormulasInAllForms) {
         EXPECT_EQ(io[n / 2], src[n / 2]) << wc.name;
       }
     }
-  }
-}
-
-TEST_P(Windows, ShortOrNullIsAnErrorAndWritesNothing) {
-  for (const WindowCase& wc : WindowCases()) {
+    // Short or null is an error and writes nothing.
     for (int n : {wc.minLen - 1, INT_MIN}) {
       double io[2] = {1.5, 2.5}, out[2] = {7, 7};
       Ipp64fc cx[2] = {{1, 2}, {3, 4}};
@@ -132,22 +111,14 @@ struct ModelGen {
   explicit ModelGen(std::uint32_t seed) : s0(seed), s1(69069u * seed + 1013904243u), s2(69069u * s1 + 1013904243u) {}
   std::int32_t Next() {
     g = 69069u * g + 1013904243u;
-    std::uint32_t t = s1 - s2 + c;
-    std::uint32_t r = t;
-    if (t & 0x80000000u) {
-      c = 0xFFFFFFFFu;
-      r = t - 18;
-    } else {
-      c = 0;
-    }
-    s2 = s1;
-    s1 = s0;
-    s0 = r;
+    const std::uint32_t t = s1 - s2 + c, r = t & 0x80000000u ? t - 18 : t;
+    c = t & 0x80000000u ? 0xFFFFFFFFu : 0;
+    s2 = s1, s1 = s0, s0 = r;
     return static_cast<std::int32_t>(r + g);
   }
 };
 
-TEST_P(Generators, RandUniform64fFollowsTheCombinedGenerator) {
+TEST_P(Generators, RandUniformFollowsTheCombinedGeneratorErrorsAndJaehne) {
   const double K = std::ldexp(1.0, -32) * (1 + 7 * std::ldexp(1.0, -52));
   for (unsigned seed : {0u, 1u, 12345u, 0xFFFFFFFFu}) {
     std::vector<double> a(1000), b(1000);
@@ -169,10 +140,7 @@ TEST_P(Generators, RandUniform64fFollowsTheCombinedGenerator) {
     ASSERT_EQ(ippsRandUniform_Direct_64f(c.data(), 16, -2.0, 6.0, &s1), ippStsNoErr);
     EXPECT_NE(std::vector<double>(a.begin(), a.begin() + 16), c);
   }
-}
-
-// The 16-bit generator rounds to nearest: the end values have half the weight.
-TEST_P(Generators, RandUniform16sHistogram) {
+  // The 16-bit generator rounds to nearest: the end values have half the weight.
   const int n = 200000;
   std::vector<Ipp16s> w(n), w2(n);
   unsigned s16 = 7, again = 7;
@@ -186,9 +154,7 @@ TEST_P(Generators, RandUniform16sHistogram) {
   ASSERT_EQ(ippsRandUniform_Direct_16s(w2.data(), n, -3, 3, &again), ippStsNoErr);
   EXPECT_EQ(w, w2);
   EXPECT_TRUE(s16 == again && s16 != 7u);
-}
-
-TEST_P(Generators, RandUniformErrorsWriteNothing) {
+  // Errors write nothing.
   double d[2] = {1, 1};
   Ipp16s s[2] = {1, 1};
   unsigned seed = 3;
@@ -198,9 +164,6 @@ TEST_P(Generators, RandUniformErrorsWriteNothing) {
   EXPECT_EQ(ippsRandUniform_Direct_16s(s, -1, 0, 1, &seed), ippStsSizeErr);
   EXPECT_EQ(ippsRandUniform_Direct_16s(nullptr, 2, 0, 1, &seed), ippStsNullPtrErr);
   EXPECT_TRUE(seed == 3u && d[0] == 1.0 && s[0] == 1);
-}
-
-TEST_P(Generators, Jaehne) {
   double one = 5;
   ASSERT_EQ(ippsVectorJaehne_64f(&one, 1, 3.0), ippStsNoErr);
   EXPECT_EQ(one, 0.0);

@@ -1,6 +1,4 @@
-// Prints where each dispatch pointer came from and calls a few primitives, so
-// that a test can run it in a child process with stand-in vendor libraries on
-// the library search path.
+// Prints where each dispatch pointer came from and calls a few primitives (run with stand-in vendor libraries).
 #include <cstdio>
 #include <cstdlib>
 
