@@ -1,17 +1,7 @@
 // Image primitives, destinations in guarded buffers (nothing written outside, nothing on errors).
-#include <filesystem>
 #include <numbers>
 
 #include "vector/KernelTables.h"
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
 
 namespace nx {
 namespace {
@@ -457,35 +447,6 @@ TEST_P(ImageResize, AgreesWithADirectResampler) {
       }
       EXPECT_GT(written, 0);
     }
-}
-
-// Pictures of each interpolation for a person to look at ($NX_TEST_OUTPUT_DIR or the temp folder).
-TEST_P(ImageResize, WritesPicturesOfEachInterpolation) {
-  const char* env = std::getenv("NX_TEST_OUTPUT_DIR");
-  const std::filesystem::path dir =
-      env && *env ? std::filesystem::path(env) : std::filesystem::temp_directory_path() / "nxruntime-test-output";
-  std::filesystem::create_directories(dir);
-  const auto png = [&](const std::string& name, TImage8& img) {
-    return stbi_write_png((dir / name).c_str(), img.Size().width, img.Size().height, 3, img.Data(), img.Step()) != 0;
-  };
-  TImage8 src(200, 150, 3);
-  src.Fill([&](int x, int y, int c) {
-    const double ring = 0.5 + 0.5 * std::cos(((x - 100.0) * (x - 100.0) + (y - 75.0) * (y - 75.0)) / 60.0);
-    const double grad = c == 0 ? x / 200.0 : c == 1 ? y / 150.0 : 1.0 - x / 200.0;
-    if (x >= 12 && x < 36 && y >= 12 && y < 36) return c == 1 ? 255 : 0;
-    return static_cast<int>(std::clamp(255.0 * (0.55 * ring + 0.45 * grad), 0.0, 255.0));
-  });
-  ASSERT_TRUE(png("resize_input.png", src));
-  const char* names[] = {"nn", "linear", "cubic", "super", "lanczos"};  // in the order of kModes
-  for (int m = 0; m < 5; ++m) {
-    TImage8 small(80, 60, 3), zoom(240, 200, 3);  // the zoom's canvas is larger than what it covers
-    ASSERT_EQ(Resize(3, src, Whole(src.Size()), small, 0.4, 0.4, 100, 75, kModes[m]), ippStsNoErr);
-    ASSERT_EQ(Resize(3, src, IppiRect{0, 0, 60, 60}, zoom, 3.5, 3.5, 30, 30, kModes[m]), ippStsNoErr);
-    EXPECT_TRUE(small.GuardsIntact() && zoom.GuardsIntact());
-    EXPECT_TRUE(small.At(9, 9, 1) == 255 && small.At(9, 9, 0) == 0);  // the square's colour in its middle
-    EXPECT_TRUE(png(std::string("resize_small_") + names[m] + ".png", small));
-    EXPECT_TRUE(png(std::string("resize_zoom_") + names[m] + ".png", zoom));
-  }
 }
 
 TEST(ImageDispatch, EveryPrimitiveHasATest) { nxtest::CheckPrimitiveGroups("Image"); }
