@@ -1,6 +1,4 @@
-// The real buffer: construction, item access, resizing, comparison, copying between buffers, and
-// the vector operations against expectations computed here element by element, with the access
-// kind each takes on a shared block (read: no copy; write / modify: Self moves to its own block).
+// The real buffer and its vector operations, on shared blocks (reads never copy, writes move Self away).
 #include <limits>
 
 #include "BufferTestSupport.h"
@@ -80,9 +78,6 @@ TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   std::memcpy(bytes->ByteWrite(), two, 16);
   TBuffer viaBytes = TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(bytes));
   EXPECT_EQ(std::tuple(Values(viaBytes), viaBytes->ByteRead()), std::tuple(TVec{6.0, -7.0}, bytes->ByteRead()));
-}
-
-TEST(RealBufferTest, ItemAccessChecksTheIndex) {
   TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
   for (const auto& [index, message] : {std::pair{-1, "Index out of range = 4294967295"}, std::pair{3, "Index out of range = 3"}}) {
     EXPECT_EQ(RangeMessage([&] { b->GetItem(index); }), message);
@@ -90,9 +85,9 @@ TEST(RealBufferTest, ItemAccessChecksTheIndex) {
   }
   // A bad index on a shared buffer copies nothing.
   TBuffer other = TNXRealBuffer::MakeCopy(b);
-  const int stores = Stores();
+  const int before = Stores();
   EXPECT_THROW(b->SetItem(3, 1.0), ERangeError);
-  EXPECT_EQ(std::tuple(Stores(), b->Read()), std::tuple(stores, other->Read()));
+  EXPECT_EQ(std::tuple(Stores(), b->Read()), std::tuple(before, other->Read()));
 }
 
 // Item access and Mean are inline on a copy of the data pointer and size, which must stay in step.
@@ -428,9 +423,6 @@ TEST(RealBufferOperationsTest, Correlations) {
         if (i + k + lag >= 0 && i + k + lag < static_cast<int>(y.size())) expected[k] += x[i] * y[i + k + lag];
     ExpectNear(Values(self), expected);
   }
-}
-
-TEST(RealBufferOperationsTest, ThresholdFromAndConvolve) {
   TBuffer self = TNXRealBuffer::MakeSize(4);  // reads Self's size from the source
   self->ThresholdFrom(Make({1.0, 5.0, -3.0, 2.0, 9.0}), 2.0, ttGreaterThan);
   EXPECT_EQ(Values(self), (TVec{1.0, 2.0, -3.0, 2.0}));

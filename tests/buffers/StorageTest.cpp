@@ -1,6 +1,4 @@
-// Buffer storage: raw bytes in streams and files (with and without resizing), serialisation with
-// the custom list and the sequence stamp read back by class name, and damaged serialised buffers.
-// The test listener checks that no buffer or block outlives a test, failed reads included.
+// Raw bytes in streams and files, serialisation by class name, damaged forms (no buffer may leak).
 #include <unistd.h>
 #include <cstdlib>
 

@@ -1,5 +1,4 @@
-// The integer, complex, bit-packed Boolean and byte (block) buffers and the bit sets, against
-// expectations computed element by element, mostly on blocks that a second holder shares.
+// Integer, complex, Boolean and block buffers and bit sets, mostly on blocks a second holder shares.
 #include <complex>
 #include <initializer_list>
 
@@ -128,9 +127,6 @@ TEST(IntegerBuffersTest, BufferOperations) {
                                                   {"LShift", &N::LShift, [](U a, U b) { return a << (b & 31); }}},
                                                  {2, 3, 1u << 30, 9}, {5, 6, 3, 1});
   EXPECT_EQ(TNXUnsignedBuffer::MakeArray({3, 4})->Dot(TNXUnsignedBuffer::MakeArray({5, 6, 7})), 39u);
-}
-
-TEST(IntegerBuffersTest, ShiftRemainderAndOverflowEdges) {
   const std::tuple<const char*, TIVec, std::function<void(const TInt&)>, TIVec> cases[] = {
       {"RShift shifts in zero bits", {-8}, [](const TInt& b) { b->RShift(TNXIntegerBuffer::MakeArray({1})); },
        {2147483644}},
@@ -190,10 +186,7 @@ TEST(IntegerBuffersTest, ValueOperationsAndQueries) {
   EXPECT_EQ(std::tuple(TNXIntegerBuffer::Make()->GetMinValue(), TNXUnsignedBuffer::Make()->GetMaxValue()), std::tuple(0, 0u));
   TUns big = TNXUnsignedBuffer::MakeArray({9, 2, 4000000000u});
   EXPECT_EQ(std::tuple(big->GetMaxValue(), big->GetMinValue()), std::tuple(4000000000u, 2u));
-}
-
-// Shared, DivideValue reads through a sharing copy and writes the quotients into a fresh block.
-TEST(IntegerBuffersTest, DivideValueOnASharedBlockDividesOutOfPlace) {
+  // Shared, DivideValue reads through a sharing copy and writes the quotients into a fresh block.
   TInt single = TNXIntegerBuffer::MakeArray({10, -20});
   const std::int32_t* p = single->Read();
   single->DivideValue(-5);
@@ -326,9 +319,6 @@ TEST(ComplexBufferTest, SetBufferThresholdAndQueries) {
     ExpectNear(Values(result), {f(C(kX[0])), f(C(kX[1])), f(C(kX[2])), f(C(kX[3]))});
   }
   EXPECT_EQ(TNXComplexBuffer::Make()->Magnitude()->GetSize(), 0);
-}
-
-TEST(ComplexBufferTest, Correlations) {
   const TCpx src = TNXComplexBuffer::MakeArrayList(kX);
   // Autocorrelation r[k] = sum x[n + k] conj(x[n]) over the 4 samples.
   const int n = static_cast<int>(kX.size());
@@ -426,10 +416,7 @@ TEST(BooleanBufferTest, PackingAndSharing) {
   EXPECT_EQ(target->GetSize(), 13);
   target->Assign(bytes);
   EXPECT_EQ(std::tuple(target->GetSize(), target->Read()), std::tuple(16, bytes->Read()));
-}
-
-// The bits beyond the count in the last byte carry no meaning.
-TEST(BooleanBufferTest, IsEqualToValueLooksOnlyAtTheUsedBits) {
+  // The bits beyond the count in the last byte carry no meaning.
   TBool b = TNXBooleanBuffer::MakeValue(10, true);
   b->Modify()[1] = 0x03;
   EXPECT_TRUE(b->IsEqualToValue(true));
@@ -463,16 +450,12 @@ TEST(BooleanBufferTest, BufferAndValueOperations) {
       {"AndBuffer", [](const TBool& a, const TBool& b) { return a->AndBuffer(b); }, std::logical_and<>(), true},
       {"OrBuffer", [](const TBool& a, const TBool& b) { return a->OrBuffer(b); }, std::logical_or<>(), true},
       {"XorBuffer", [](const TBool& a, const TBool& b) { return a->XorBuffer(b); }, std::not_equal_to<>(), true},
-      {"AndValue(false)", [](const TBool& a, const TBool&) { return a->AndValue(false); },
-       [](bool, bool) { return false; }, false},
-      {"OrValue(true)", [](const TBool& a, const TBool&) { return a->OrValue(true); }, [](bool, bool) { return true; },
-       false},
-      {"XorValue(true)", [](const TBool& a, const TBool&) { return a->XorValue(true); },
-       [](bool a, bool) { return !a; }, false},
-      {"Invert", [](const TBool& a, const TBool&) { return a->Invert(); }, [](bool a, bool) { return !a; }, false},
-      {"SetValue(true)", [](const TBool& a, const TBool&) { return a->SetValue(true); },
-       [](bool, bool) { return true; }, false},
-      {"Zero", [](const TBool& a, const TBool&) { return a->Zero(); }, [](bool, bool) { return false; }, false},
+      {"AndValue(false)", [](auto& a, auto&) { return a->AndValue(false); }, [](bool, bool) { return false; }, false},
+      {"OrValue(true)", [](auto& a, auto&) { return a->OrValue(true); }, [](bool, bool) { return true; }, false},
+      {"XorValue(true)", [](auto& a, auto&) { return a->XorValue(true); }, [](bool a, bool) { return !a; }, false},
+      {"Invert", [](auto& a, auto&) { return a->Invert(); }, [](bool a, bool) { return !a; }, false},
+      {"SetValue(true)", [](auto& a, auto&) { return a->SetValue(true); }, [](bool, bool) { return true; }, false},
+      {"Zero", [](auto& a, auto&) { return a->Zero(); }, [](bool, bool) { return false; }, false},
   };
   for (const auto& [name, op, bit, coveredOnly] : cases) {
     SCOPED_TRACE(name);
@@ -490,18 +473,15 @@ TEST(BooleanBufferTest, BufferAndValueOperations) {
   TBool a = TNXBooleanBuffer::MakeArrayList(x), b = TNXBooleanBuffer::MakeCopy(a);
   a->AndValue(true)->OrValue(false)->XorValue(false);
   EXPECT_EQ(a->Read(), b->Read());
-}
-
-TEST(BooleanBufferTest, ResizeInBitsAndCopyTo) {
-  TBool b = TNXBooleanBuffer::MakeArray({true, false, true, true, false, true, false, true, true, false});
-  const std::uint8_t* p = b->Read();
-  EXPECT_TRUE(b->Resize(12, true));  // within the second byte: same block
-  EXPECT_EQ(std::tuple(b->GetSize(), b->GetByteSize(), b->Read()), std::tuple(12, 2u, p));
-  EXPECT_FALSE(b->Resize(12, true));
-  EXPECT_TRUE(b->Resize(20, true));
-  EXPECT_EQ(std::tuple(b->GetByteSize(), b->GetItem(8), b->GetItem(9)), std::tuple(3u, true, false));
-  EXPECT_TRUE(b->Resize(0, false));
-  EXPECT_EQ(b->GetByteSize(), 0u);
+  TBool r = TNXBooleanBuffer::MakeArray({true, false, true, true, false, true, false, true, true, false});
+  const std::uint8_t* p = r->Read();
+  EXPECT_TRUE(r->Resize(12, true));  // within the second byte: same block
+  EXPECT_EQ(std::tuple(r->GetSize(), r->GetByteSize(), r->Read()), std::tuple(12, 2u, p));
+  EXPECT_FALSE(r->Resize(12, true));
+  EXPECT_TRUE(r->Resize(20, true));
+  EXPECT_EQ(std::tuple(r->GetByteSize(), r->GetItem(8), r->GetItem(9)), std::tuple(3u, true, false));
+  EXPECT_TRUE(r->Resize(0, false));
+  EXPECT_EQ(r->GetByteSize(), 0u);
   // Between Boolean buffers CopyTo counts values, at any bit position, also overlapping in one buffer.
   TBool src = TNXBooleanBuffer::MakeArrayList(Pattern(40, 7)), dst = TNXBooleanBuffer::MakeValue(40, false);
   TBool dstKeep = TNXBooleanBuffer::MakeCopy(dst);
@@ -530,9 +510,6 @@ TEST(BlockBufferTest, ConstructionAndUniversal) {
   EXPECT_EQ(TNXBlockBuffer::MakeUniversal(b->GetDataCopy())->Read(), b->Read());
   EXPECT_EQ(std::tuple(copy->IsEqual(real), copy->IsEqual(TNXBlockBuffer::MakeUniversal(TIntfPtr<INXData>(real)))),
             std::tuple(false, true));
-}
-
-TEST(BlockBufferTest, OperationsAppendAndRemove) {
   const TBytes x = {200, 10, 7, 255};
   const TBlock y = TNXBlockBuffer::MakeArray({100, 20, 2});
   const std::tuple<const char*, std::function<void(const TBlock&)>, TBytes> cases[] = {
@@ -639,9 +616,6 @@ TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
     c.Op == Or ? self->OrBy(other) : c.Op == And ? self->AndBy(other) : self->XorBy(other);
     EXPECT_EQ(std::tuple(self->GetCount(), self->ToUInt64()), std::tuple(c.ExpectCount, c.Expect)) << c.Name;
   }
-}
-
-TEST(Bits, EqualityResizeCopiesAndNumbers) {
   auto a = TRGBits::MakeSize(12);
   EXPECT_FALSE(a->EqualsBits(TRGBits::MakeSize(13)));  // another count, even with equal common bits
   EXPECT_FALSE(a->EqualsBits(IRGBits::TBits()));
