@@ -14,13 +14,11 @@ using TRows = std::vector<TVec>;
 
 TVec Flat(const TMatrix& m) { return TVec(m->Read(), m->Read() + m->GetRows() * m->GetCols()); }
 TRows RowsOf(const TArray& a) {
-  TRows rows;
-  for (std::int32_t r = 0; r < a->GetCount(); ++r) rows.push_back(Values(a->GetItem(r)));
+  TRows rows(a->GetCount());
+  for (std::int32_t r = 0; r < a->GetCount(); ++r) rows[r] = Values(a->GetItem(r));
   return rows;
 }
-TMatrix Matrix(std::int32_t rows, std::int32_t cols, const TVec& values) {
-  return TNXRealMatrixBuffer::MakeData(values.data(), rows, cols);
-}
+TMatrix Matrix(std::int32_t rows, std::int32_t cols, const TVec& v) { return TNXRealMatrixBuffer::MakeData(v.data(), rows, cols); }
 TList List(const TRows& rows) {
   TList list = TNXRealBufferList::Make();
   for (const auto& row : rows) list->Append(TNXRealBuffer::MakeArrayList(row));

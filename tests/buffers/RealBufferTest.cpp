@@ -105,10 +105,7 @@ void ExpectInlineAccessInStep(const TBuffer& b) {
 TEST(RealBufferTest, ResizeCases) {
   // Sizes applied in turn to a ramp 1, 2, ...: the last call's result, whether the block stays, its bytes.
   struct TCase {
-    const char* Name;
-    std::uint32_t Start;
-    std::vector<std::uint32_t> Sizes;
-    bool Preserve, Changed, SameBlock;
+    const char* Name; std::uint32_t Start; std::vector<std::uint32_t> Sizes; bool Preserve, Changed, SameBlock;
     std::uint32_t BlockBytes;
   } cases[] = {
       {"to zero keeps the block", 4, {0}, true, true, true, 32},
@@ -174,10 +171,9 @@ TEST(RealBufferTest, IsEqualAndCopyTo) {
 const TVec kInput = {0.5, -1.25, 3.0, 4.0, -7.5, 10.0, 2.25, -0.125, 6.0};
 const TVec kPositive = {0.5, 1.25, 3.0, 4.0, 7.5, 10.0, 2.25, 0.125, 6.0};
 
-TVec Map(const TVec& v, const std::function<double(double)>& f) {
-  TVec out;
-  for (double x : v) out.push_back(f(x));
-  return out;
+TVec Map(TVec v, const std::function<double(double)>& f) {
+  for (double& x : v) x = f(x);
+  return v;
 }
 
 using TUnary = std::function<void(const TBuffer&)>;

@@ -98,12 +98,7 @@ TEST(IntegerBuffersTest, BufferOperations) {
       {{"Add", &B::Add, [](I a, I b) { return a + b; }},
        {"Subtract", &B::Subtract, [](I a, I b) { return a - b; }},
        {"Multiply", &B::Multiply, [](I a, I b) { return a * b; }},
-       // The primitive rounds the quotient to nearest: -7 / 3 = -2, 100 / -9 = -11.
-       {"Divide", &B::Divide,
-        [](I a, I b) {
-          const double q = static_cast<double>(a) / b;
-          return static_cast<I>(q < 0 ? -std::int64_t(-q + 0.5) : std::int64_t(q + 0.5));
-        }},
+       {"Divide", &B::Divide, [](I a, I b) { return I(std::lround(double(a) / b)); }},  // 100 / -9 = -11
        {"ModBuffer", &B::ModBuffer, [](I a, I b) { return a % b; }},
        {"AndBuffer", &B::AndBuffer, [](I a, I b) { return a & b; }},
        {"OrBuffer", &B::OrBuffer, [](I a, I b) { return a | b; }},
@@ -243,12 +238,7 @@ TEST(ComplexBufferTest, ConstructionAndSharing) {
 // Elements beyond kY keep x unless the operation covers all of Self.
 TEST(ComplexBufferTest, ElementWiseOperations) {
   const TCpx y = TNXComplexBuffer::MakeArrayList(kY);
-  struct TCase {
-    const char* Name;
-    std::function<void(const TCpx&)> Op;
-    std::function<cd(cd, cd)> Expected;  // (x, y)
-    bool All;
-  };
+  struct TCase { const char* Name; std::function<void(const TCpx&)> Op; std::function<cd(cd, cd)> Expected; bool All; };
   const cd k(2.0, -0.5);
   const TCase cases[] = {
       {"Add", [&](const TCpx& b) { b->Add(y); }, [](cd x, cd v) { return x + v; }, false},
@@ -347,8 +337,8 @@ TEST(ComplexBufferTest, SetBufferThresholdAndQueries) {
 }
 
 TBitVec BitValues(const TBool& b) {
-  TBitVec out;
-  for (std::int32_t i = 0; i < b->GetSize(); ++i) out.push_back(b->GetItem(i));
+  TBitVec out(b->GetSize());
+  for (std::int32_t i = 0; i < b->GetSize(); ++i) out[i] = b->GetItem(i);
   return out;
 }
 
@@ -547,8 +537,8 @@ TEST(BlockBufferTest, ConstructionAndUniversal) {
 }
 
 TBitVec BitsOf(const IRGBits::TBits& ABits) {
-  TBitVec out;
-  for (std::int32_t i = 0; i < ABits->GetCount(); ++i) out.push_back(ABits->GetBit(i));
+  TBitVec out(ABits->GetCount());
+  for (std::int32_t i = 0; i < ABits->GetCount(); ++i) out[i] = ABits->GetBit(i);
   return out;
 }
 
@@ -588,16 +578,9 @@ TEST(Bits, ConstructionCopiesAndBitAccess) {
 // "Filled" sets are 0xFF beyond their count too: such bits neither leak in nor survive growth.
 TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
   enum TCombine { Or, And, Xor };
-  const struct {
-    const char* Name;
-    TCombine Op;
-    std::int32_t Count;
-    bool Filled;
-    std::int32_t OtherCount;
-    bool OtherFilled;
-    std::int32_t OtherBit;  // one more bit set in the other (-1: none)
-    std::int32_t ExpectCount;
-    std::uint64_t Expect;
+  const struct {  // OtherBit: one more bit set in the other (-1: none)
+    const char* Name; TCombine Op; std::int32_t Count; bool Filled; std::int32_t OtherCount; bool OtherFilled;
+    std::int32_t OtherBit, ExpectCount; std::uint64_t Expect;
   } cases[] = {
       {"LongerGrows", Or, 8, true, 20, false, 19, 20, 0xFFu | (1u << 19)},
       {"GrowthClearsBeyondOldCount", Or, 9, true, 20, false, -1, 20, 0x1FF},
