@@ -281,7 +281,7 @@ TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLengthAndDivideRepai
   EXPECT_EQ(Values(d), (TVec{1.0, -1e14, 1.0}));
 }
 
-// VectorJaehne; DivideValue by 0 or 1 takes no access; Normalize works out of place even unshared.
+// VectorJaehne; DivideValue by 0 or 1 takes no access; Normalize on a shared block.
 TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   TBuffer j = TNXRealBuffer::MakeSize(16);
   j->VectorJaehne(2.0);
@@ -295,9 +295,6 @@ TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   a->Normalize(1.0, 2.0);
   ExpectNear(Values(a), Map(kInput, [](double x) { return (x - 1.0) / 2.0; }));
   EXPECT_EQ(Values(other), kInput);
-  TBuffer b = Make(kInput);
-  b->Normalize(1.0, 2.0);
-  EXPECT_EQ(Values(b), Values(a));
 }
 
 TEST(RealBufferOperationsTest, Conversions) {
@@ -377,21 +374,19 @@ TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
   for (const auto& [begin, end, min, max] : cases)
     EXPECT_EQ(std::tuple(a->GetMin(begin, end), a->GetMax(begin, end)), std::tuple(min, max)) << begin;
   // Empty ranges and buffers give 0 and read nothing.
-  EXPECT_EQ(a->GetMin(3, 1), 0.0);
-  EXPECT_EQ(TNXRealBuffer::Make()->GetMax(0, 5), 0.0);
-  EXPECT_EQ(TNXRealBuffer::Make()->GetMinIndex(idx), 0.0);
+  EXPECT_EQ(std::tuple(a->GetMin(3, 1), TNXRealBuffer::Make()->GetMax(0, 5), TNXRealBuffer::Make()->GetMinIndex(idx)),
+            std::tuple(0.0, 0.0, 0.0));
   // The restricted extremes skip non-finite values.
   const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
   const double big = 1.7976931348623157e308;
   TBuffer r = Make({inf, 4.0, -2.0, nan});
   EXPECT_EQ(std::tuple(r->GetMinRestricted(0, 3), r->GetMaxRestricted(0, 3)), std::tuple(-2.0, 4.0));
   EXPECT_EQ(Make({inf, 4.0, 5.0})->GetMinRestricted(0, 3), 0.0);  // starts at 0 after the infinity
-  EXPECT_EQ(Make({-big, -3.0, big})->GetMinRestricted(0, 2), -3.0);  // the limits themselves are excluded
-  EXPECT_EQ(Make({-big, -3.0, big})->GetMaxRestricted(0, 2), 0.0);
-  EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMaxRestricted(2, 2), 2.0);  // inclusive end
-  EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMaxRestricted(-3, 1), 9.0);
-  EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMinRestricted(2, 50), 2.0);
-  EXPECT_EQ(Make({1.0, 9.0, 2.0})->GetMinRestricted(2, 1), 0.0);  // begin after end
+  const TBuffer lim = Make({-big, -3.0, big}), q = Make({1.0, 9.0, 2.0, 8.0});  // the limits themselves are excluded
+  EXPECT_EQ(std::tuple(lim->GetMinRestricted(0, 2), lim->GetMaxRestricted(0, 2)), std::tuple(-3.0, 0.0));
+  // An inclusive end, a negative begin, an end beyond the size, a begin after the end.
+  EXPECT_EQ(std::tuple(q->GetMaxRestricted(2, 2), q->GetMaxRestricted(-3, 1), q->GetMinRestricted(2, 50), q->GetMinRestricted(2, 1)),
+            std::tuple(2.0, 9.0, 2.0, 0.0));
   EXPECT_EQ(TNXRealBuffer::Make()->GetMaxRestricted(0, 0), 0.0);
 }
 
