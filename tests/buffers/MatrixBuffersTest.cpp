@@ -192,10 +192,7 @@ TEST(MatrixBufferTest, AssignAndEquality) {
   TIntfPtr<INXLinearDataBuffer> odd(new TNXLinearMemoryBuffer(5u, 1u));
   EXPECT_THROW(bufferOf(m)->Assign(odd), EArgumentException);
   EXPECT_EQ(m->Read(), real->Read());
-}
-
-TEST(MatrixBufferTest, EnumeratorAndAccessHandle) {
-  TMatrix m = Matrix(2, 2, {1, 2, 3, 4});
+  m = Matrix(2, 2, {1, 2, 3, 4});
   TNXRealBufferArrayEnumerator e = m->GetEnumerator();
   e.Reset();
   TRows rows;

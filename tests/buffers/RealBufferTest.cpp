@@ -209,11 +209,8 @@ TEST(RealBufferOperationsTest, InPlaceOperations) {
     op(a);
     EXPECT_EQ(a->Read(), p);
   }
-}
-
-// Operations that overwrite Self's elements (write access) from a source.
-TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
-  const std::tuple<const char*, TFrom, TFunc, const TVec*> cases[] = {
+  // Operations that overwrite Self's elements (write access) from a source.
+  const std::tuple<const char*, TFrom, TFunc, const TVec*> fromCases[] = {
       {"SqrFrom", &INXRealBuffer::SqrFrom, [](double x) { return x * x; }, &kInput},
       {"SqrtFrom", &INXRealBuffer::SqrtFrom, [](double x) { return std::sqrt(x); }, &kPositive},
       {"AbsFrom", &INXRealBuffer::AbsFrom, [](double x) { return std::fabs(x); }, &kInput},
@@ -222,7 +219,7 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
       {"NormalizeFrom", [](const TBuffer& d, const TBuffer& s) { d->NormalizeFrom(s, 1.5, 4.0); },
        [](double x) { return (x - 1.5) / 4.0; }, &kInput},
   };
-  for (const auto& [name, op, f, input] : cases) {
+  for (const auto& [name, op, f, input] : fromCases) {
     SCOPED_TRACE(name);
     const TVec& in = *input;
     TBuffer self = TNXRealBuffer::MakeValue(42.0, static_cast<std::uint32_t>(in.size() + 3));  // only n written
@@ -239,17 +236,14 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
     ExpectNear(Values(shared), Map(in, f));
     EXPECT_EQ(Values(sharer), in);
   }
-}
-
-TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLengthAndDivideRepairsZeroDivisors) {
-  const std::tuple<const char*, TFrom, std::function<double(double, double)>> cases[] = {
+  const std::tuple<const char*, TFrom, std::function<double(double, double)>> binCases[] = {
       {"Add", &INXRealBuffer::Add, std::plus<double>()},
       {"Subtract", &INXRealBuffer::Subtract, std::minus<double>()},
       {"Multiply", &INXRealBuffer::Multiply, std::multiplies<double>()},
       {"Divide", &INXRealBuffer::Divide, std::divides<double>()},
   };
   const TVec five = {10.0, -20.0, 30.0, 40.0, 50.0}, three = {2.0, 4.0, -8.0};
-  for (const auto& [name, op, f] : cases) {
+  for (const auto& [name, op, f] : binCases) {
     SCOPED_TRACE(name);
     TBuffer a = Make(five), other = TNXRealBuffer::MakeCopy(a);
     op(a, Make(three));
@@ -295,18 +289,15 @@ TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   a->Normalize(1.0, 2.0);
   ExpectNear(Values(a), Map(kInput, [](double x) { return (x - 1.0) / 2.0; }));
   EXPECT_EQ(Values(other), kInput);
-}
-
-TEST(RealBufferOperationsTest, Conversions) {
   using TIVec = std::vector<std::int32_t>;
-  TBuffer a = Make({2.5, 3.5, -2.5, -2.7, 2.7, 0.0});
+  TBuffer r = Make({2.5, 3.5, -2.5, -2.7, 2.7, 0.0});
   for (bool round : {true, false}) {
     SCOPED_TRACE(round);
     const TIVec want = round ? TIVec{2, 4, -2, -3, 3, 0} : TIVec{2, 3, -2, -2, 2, 0};
     std::int32_t i32[6] = {};
     std::int16_t i16[6] = {};
-    a->ToInt(i32, round);
-    a->ToShort(i16, round);
+    r->ToInt(i32, round);
+    r->ToShort(i16, round);
     EXPECT_EQ(std::tuple(TIVec(i32, i32 + 6), TIVec(i16, i16 + 6)), std::tuple(want, want));
   }
   // Out of range: the elements before the bad one are converted.
@@ -350,16 +341,13 @@ TEST(RealBufferOperationsTest, ReductionsReadWithoutCopying) {
             std::tuple(true, false, true));
   EXPECT_EQ(Stores(), stores) << "reads never copy (the temporaries above are released)";
   EXPECT_EQ(a->Read(), other->Read());
-}
-
-TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
-  TBuffer a = Make({5.0, 1.0, 3.0, 0.0});
-  // From an index: a negative begin counts as 0, a begin past the end gives 0 at that index.
+  TBuffer m = Make({5.0, 1.0, 3.0, 0.0});
+  // From an index: m negative begin counts as 0, m begin past the end gives 0 at that index.
   const auto fromCases = {std::tuple(false, 2, 0.0, 3), std::tuple(true, 1, 3.0, 2), std::tuple(true, -4, 5.0, 0),
                           std::tuple(false, 4, 0.0, 4)};
   for (const auto& [max, begin, value, index] : fromCases) {
     std::int32_t idx = -1;
-    EXPECT_EQ(max ? a->GetMaxIndexFrom(begin, idx) : a->GetMinIndexFrom(begin, idx), value) << begin;
+    EXPECT_EQ(max ? m->GetMaxIndexFrom(begin, idx) : m->GetMinIndexFrom(begin, idx), value) << begin;
     EXPECT_EQ(idx, index) << begin;
   }
   std::int32_t idx = -1;
@@ -372,9 +360,9 @@ TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
       {0, 1, 5.0, 5.0},
   };
   for (const auto& [begin, end, min, max] : cases)
-    EXPECT_EQ(std::tuple(a->GetMin(begin, end), a->GetMax(begin, end)), std::tuple(min, max)) << begin;
+    EXPECT_EQ(std::tuple(m->GetMin(begin, end), m->GetMax(begin, end)), std::tuple(min, max)) << begin;
   // Empty ranges and buffers give 0 and read nothing.
-  EXPECT_EQ(std::tuple(a->GetMin(3, 1), TNXRealBuffer::Make()->GetMax(0, 5), TNXRealBuffer::Make()->GetMinIndex(idx)),
+  EXPECT_EQ(std::tuple(m->GetMin(3, 1), TNXRealBuffer::Make()->GetMax(0, 5), TNXRealBuffer::Make()->GetMinIndex(idx)),
             std::tuple(0.0, 0.0, 0.0));
   // The restricted extremes skip non-finite values.
   const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
@@ -384,7 +372,7 @@ TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
   EXPECT_EQ(Make({inf, 4.0, 5.0})->GetMinRestricted(0, 3), 0.0);  // starts at 0 after the infinity
   const TBuffer lim = Make({-big, -3.0, big}), q = Make({1.0, 9.0, 2.0, 8.0});  // the limits themselves are excluded
   EXPECT_EQ(std::tuple(lim->GetMinRestricted(0, 2), lim->GetMaxRestricted(0, 2)), std::tuple(-3.0, 0.0));
-  // An inclusive end, a negative begin, an end beyond the size, a begin after the end.
+  // An inclusive end, m negative begin, an end beyond the size, m begin after the end.
   EXPECT_EQ(std::tuple(q->GetMaxRestricted(2, 2), q->GetMaxRestricted(-3, 1), q->GetMinRestricted(2, 50), q->GetMinRestricted(2, 1)),
             std::tuple(2.0, 9.0, 2.0, 0.0));
   EXPECT_EQ(TNXRealBuffer::Make()->GetMaxRestricted(0, 0), 0.0);
