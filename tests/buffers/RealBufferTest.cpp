@@ -12,6 +12,12 @@ using TVec = std::vector<double>;
 
 TBuffer Make(const TVec& v) { return TNXRealBuffer::MakeArrayList(v); }
 
+// A data object that is not a buffer.
+class TPlainData : public TNXData {
+ public:
+  TIntfPtr<INXData> GetDataCopy() override { return TIntfPtr<INXData>(static_cast<INXData*>(new TPlainData)); }
+};
+
 // The copying factories: each holds its own copy of the values given.
 TEST(RealBufferTest, FactoriesCopyTheirSources) {
   double src[4] = {1.5, -2.0, 3.25, 0.0};
@@ -42,15 +48,6 @@ TEST(RealBufferTest, FactoriesCopyTheirSources) {
   TBuffer s = TNXRealBuffer::MakeSize(5);
   EXPECT_EQ(std::tuple(reinterpret_cast<std::uintptr_t>(s->Read()) % 32, BlockOf(s)->GetSize()), std::tuple(0u, 40u));
   EXPECT_THROW(TNXRealBuffer::MakeSize(0x20000000u), EIntOverflow);
-}
-
-// A data object that is not a buffer.
-class TPlainData : public TNXData {
- public:
-  TIntfPtr<INXData> GetDataCopy() override { return TIntfPtr<INXData>(static_cast<INXData*>(new TPlainData)); }
-};
-
-TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   TBuffer a = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
   a->AddCustom(TNXRealBuffer::MakeValue(5.0, 1));
   const int stores = Stores();

@@ -31,6 +31,26 @@ std::vector<T> OnShared(const std::vector<T>& AInput, TOp&& AOp) {
   return Values(self);
 }
 
+// An operation with a second buffer and the value it gives element by element.
+template <class I, class T>
+struct TOpCase {
+  const char* Name;
+  void (I::*Op)(const TIntfPtr<I>&);
+  T (*Expected)(T, T);
+};
+
+// The 3-element operand changes only the first 3 of Self's 4 elements.
+template <class I, class F, class T>
+void CheckBufferOperations(std::initializer_list<TOpCase<I, T>> ACases, const std::vector<T>& x,
+                           const std::vector<T>& y) {
+  for (const TOpCase<I, T>& c : ACases) {
+    std::vector<T> want = x;
+    for (std::size_t i = 0; i < 3; ++i) want[i] = c.Expected(x[i], y[i]);
+    EXPECT_EQ(OnShared<F>(x, [&](const TIntfPtr<I>& s) { (s.Get()->*c.Op)(F::MakeArrayList({y[0], y[1], y[2]})); }),
+              want) << c.Name;
+  }
+}
+
 TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   const std::int32_t raw[3] = {-1, 2, 2147483647};
   EXPECT_EQ(Values(TNXIntegerBuffer::MakeData(raw, 3)), (TIVec{-1, 2, 2147483647}));
@@ -67,29 +87,6 @@ TEST(IntegerBuffersTest, ConstructionSharingAndItemAccess) {
   TBlock bytes = TNXBlockBuffer::MakeValue(4, 0);
   a->CopyTo(0, bytes, 0, 4);
   EXPECT_EQ(Values(bytes), (TBytes{4, 0, 0, 0}));
-}
-
-// An operation with a second buffer and the value it gives element by element.
-template <class I, class T>
-struct TOpCase {
-  const char* Name;
-  void (I::*Op)(const TIntfPtr<I>&);
-  T (*Expected)(T, T);
-};
-
-// The 3-element operand changes only the first 3 of Self's 4 elements.
-template <class I, class F, class T>
-void CheckBufferOperations(std::initializer_list<TOpCase<I, T>> ACases, const std::vector<T>& x,
-                           const std::vector<T>& y) {
-  for (const TOpCase<I, T>& c : ACases) {
-    std::vector<T> want = x;
-    for (std::size_t i = 0; i < 3; ++i) want[i] = c.Expected(x[i], y[i]);
-    EXPECT_EQ(OnShared<F>(x, [&](const TIntfPtr<I>& s) { (s.Get()->*c.Op)(F::MakeArrayList({y[0], y[1], y[2]})); }),
-              want) << c.Name;
-  }
-}
-
-TEST(IntegerBuffersTest, BufferOperations) {
   using B = INXIntegerBuffer;
   using I = std::int32_t;
   using U = std::uint32_t;
@@ -143,11 +140,11 @@ TEST(IntegerBuffersTest, BufferOperations) {
   EXPECT_THROW(TNXUnsignedBuffer::MakeArray({1})->ModValue(0), EDivByZero);
   TNXIntegerBuffer::Make()->ModValue(0);  // nothing to do on an empty buffer
   // The unsigned arithmetic refuses to wrap and leaves the buffer as it was.
-  TUns u = TNXUnsignedBuffer::MakeArray({1, 4294967295u});
-  EXPECT_THROW(u->Add(TNXUnsignedBuffer::MakeArray({1, 1})), EIntOverflow);
-  EXPECT_THROW(u->SubtractValue(2), EIntOverflow);
-  EXPECT_THROW(u->Divide(TNXUnsignedBuffer::MakeArray({1, 0})), EDivByZero);
-  EXPECT_EQ(Values(u), (TUVec{1, 4294967295u}));
+  TUns full = TNXUnsignedBuffer::MakeArray({1, 4294967295u});
+  EXPECT_THROW(full->Add(TNXUnsignedBuffer::MakeArray({1, 1})), EIntOverflow);
+  EXPECT_THROW(full->SubtractValue(2), EIntOverflow);
+  EXPECT_THROW(full->Divide(TNXUnsignedBuffer::MakeArray({1, 0})), EDivByZero);
+  EXPECT_EQ(Values(full), (TUVec{1, 4294967295u}));
 }
 
 TEST(IntegerBuffersTest, ValueOperationsAndQueries) {
@@ -228,10 +225,7 @@ TEST(ComplexBufferTest, ConstructionAndSharing) {
   a->GetItemProc(2, out);
   a->SetItem(0, TComplex{9, 9});  // copies the shared block
   EXPECT_EQ(std::tuple(out, Values(a)[0], b->GetItem(0)), std::tuple(kX[2], TComplex{9, 9}, kX[0]));
-}
-
-// Elements beyond kY keep x unless the operation covers all of Self.
-TEST(ComplexBufferTest, ElementWiseOperations) {
+  // Elements beyond kY keep x unless the operation covers all of Self.
   const TCpx y = TNXComplexBuffer::MakeArrayList(kY);
   struct TCase { const char* Name; std::function<void(const TCpx&)> Op; std::function<cd(cd, cd)> Expected; bool All; };
   const cd k(2.0, -0.5);
@@ -568,10 +562,7 @@ TEST(Bits, ConstructionCopiesAndBitAccess) {
   EXPECT_EQ(ten->XorBy(true)->ToInteger(), 1023);
   EXPECT_EQ(ten->AndBy(false)->ToInteger(), 0);
   EXPECT_EQ(ten->SetValue(true)->SetValue(false)->ToInteger(), 0);
-}
-
-// "Filled" sets are 0xFF beyond their count too: such bits neither leak in nor survive growth.
-TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
+  // "Filled" sets are 0xFF beyond their count too: such bits neither leak in nor survive growth.
   enum TCombine { Or, And, Xor };
   const struct {  // OtherBit: one more bit set in the other (-1: none)
     const char* Name; TCombine Op; std::int32_t Count; bool Filled; std::int32_t OtherCount; bool OtherFilled;
@@ -610,8 +601,8 @@ TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
   EXPECT_EQ(std::tuple(src->GetCopySize(5)->GetCount(), src->GetCopySize(5)->ToInteger(), src->GetCopySize(20)->ToInteger()),
             std::tuple(5, 31, 4095));
   EXPECT_TRUE(TRGBits::MakeSize(3)->Assign(TIntfPtr<INXData>(src))->EqualsBits(src));
-  auto set = TRGBits::MakeSize(0)->FromInteger(5, true);
-  EXPECT_EQ(std::tuple(set->GetCount(), set->ToUInt64()), std::tuple(32, 5u));
+  auto wide = TRGBits::MakeSize(0)->FromInteger(5, true);
+  EXPECT_EQ(std::tuple(wide->GetCount(), wide->ToUInt64()), std::tuple(32, 5u));
   auto small = TRGBits::MakeSize(4)->FromInteger(0x3F, false);  // without resizing only the bits the set has
   EXPECT_EQ(small->ToInteger(), 0xF);
   small->FromUInt64(0x8000000000000001ull, true);
@@ -623,8 +614,8 @@ TEST(Bits, CombineGrowsOnlyWithALongerByteArray) {
   EXPECT_THROW(TRGBits::MakeSize(72)->SetBit(64, true)->ToUInt64(), EIntOverflow);
   auto bytes = TRGBits::MakeSize(1)->SetByteData(TBytes{0x34, 0x12, 0xFF}, 16);
   EXPECT_EQ(std::tuple(bytes->GetCount(), bytes->ToInteger()), std::tuple(16, 0x1234));
-  const std::uint8_t raw[2] = {0xFF, 0xFF};
-  bytes->SetByteData(raw, 9);
+  const std::uint8_t ff[2] = {0xFF, 0xFF};
+  bytes->SetByteData(ff, 9);
   EXPECT_EQ(std::tuple(bytes->GetArray().size(), bytes->ToInteger()), std::tuple(2u, 0x1FF));
 }
 
