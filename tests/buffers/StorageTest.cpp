@@ -16,6 +16,25 @@ std::string TempName() {
   return std::string(dir && *dir ? dir : "/tmp") + "/nxstorage-" + std::to_string(::getpid()) + ".bin";
 }
 
+// A real buffer with a stamp and custom items (another buffer, itself with a custom item).
+TBuffer Decorated() {
+  TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0, -4.0, 1e300});
+  b->GetSequenceStamp()->SetAvailable(true);
+  b->GetSequenceStamp()->SetBufferNumber(0x123456789ull);
+  TBuffer note = TNXRealBuffer::MakeArray({42.0});
+  note->AddCustom(TNXRealBuffer::MakeValue(7.0, 2));
+  b->AddCustom(note);
+  b->AddCustom(TNXRealBuffer::Make());
+  return b;
+}
+
+// Reads a serialised buffer into an existing buffer (no class-name step).
+void ReadInto(const TBuffer& ATarget, const std::string& ABytes) {
+  TStringStream s(ABytes);
+  TBinaryReader r(s);
+  ATarget->GetInstance()->SerializationRead(r);
+}
+
 TEST(StorageTest, StreamsHoldTheRawBytes) {
   TBuffer b = TNXRealBuffer::MakeArray({1.0, -2.5, 3.0});
   TBytesStream s;
@@ -72,21 +91,6 @@ TEST(StorageTest, EveryElementTypeRoundTripsThroughFiles) {
   EXPECT_EQ(Values(two), (TVec{0.25, -8.0}));
   ::unlink(name.c_str());
   EXPECT_THROW(two->LoadFromFile(name, true), EFOpenError);
-}
-
-// A real buffer with a stamp and custom items (another buffer, itself with a custom item).
-TBuffer Decorated() {
-  TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0, -4.0, 1e300});
-  b->GetSequenceStamp()->SetAvailable(true);
-  b->GetSequenceStamp()->SetBufferNumber(0x123456789ull);
-  TBuffer note = TNXRealBuffer::MakeArray({42.0});
-  note->AddCustom(TNXRealBuffer::MakeValue(7.0, 2));
-  b->AddCustom(note);
-  b->AddCustom(TNXRealBuffer::Make());
-  return b;
-}
-
-TEST(StorageTest, SerialisedBufferComesBackByClassName) {
   TBuffer b = Decorated();
   TMemoryStream s;
   NXSaveDataObject(s, b.Get());
@@ -106,13 +110,6 @@ TEST(StorageTest, SerialisedBufferComesBackByClassName) {
   TBuffer again = Supports<INXRealBuffer>(NXDataObjectFromBytes(NXDataObjectToBytes(TNXRealBuffer::MakeSize(1).Get())));
   EXPECT_EQ(std::tuple(again->GetSequenceStamp()->GetAvailable(), again->GetSequenceStamp()->GetBufferNumber()),
             std::tuple(true, std::uint64_t{0}));
-}
-
-// Reads a serialised buffer into an existing buffer (no class-name step).
-void ReadInto(const TBuffer& ATarget, const std::string& ABytes) {
-  TStringStream s(ABytes);
-  TBinaryReader r(s);
-  ATarget->GetInstance()->SerializationRead(r);
 }
 
 // Without the element count (as a plain generic buffer writes it), "Data" copies into the buffer as it is.
@@ -149,10 +146,7 @@ TEST(StorageTest, DataCopiesWhatFitsAndDamagedFormsFailWithoutLeaks) {
   hw.WriteBytes("Data", "12345678", 8);
   hw.Finish();
   EXPECT_THROW(NXDataObjectFromBytes(huge.DataString()), ESerializationError);
-}
-
-// Every data class (with a custom item and a stamp) comes back by class name; truncations fail cleanly.
-TEST(StorageTest, EveryBufferClassRoundTripsByClassName) {
+  // Every data class (with a custom item and a stamp) comes back by class name; truncations fail cleanly.
   TClassManagement::RegisterClasses({ClassEntry<TRGBits>("TRGBits")});
   const double v[6] = {1, 2, 3, 4, 5, 6};
   IRGBits::TBits bitSet = TRGBits::MakeSize(13);
