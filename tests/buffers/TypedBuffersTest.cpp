@@ -225,6 +225,8 @@ TEST(ComplexBufferTest, ConstructionAndSharing) {
   a->GetItemProc(2, out);
   a->SetItem(0, TComplex{9, 9});  // copies the shared block
   EXPECT_EQ(std::tuple(out, Values(a)[0], b->GetItem(0)), std::tuple(kX[2], TComplex{9, 9}, kX[0]));
+  TBufferEnumerator<TComplex> e = b->GetEnumerator();
+  EXPECT_TRUE(e.MoveNext() && e.GetCurrent() == kX[0]);
   // Elements beyond kY keep x unless the operation covers all of Self.
   const TCpx y = TNXComplexBuffer::MakeArrayList(kY);
   struct TCase { const char* Name; std::function<void(const TCpx&)> Op; std::function<cd(cd, cd)> Expected; bool All; };
