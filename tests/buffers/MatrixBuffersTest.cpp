@@ -1,6 +1,4 @@
-// Two-dimensional real data: the matrix buffer (one row-major block with copy on write), the
-// buffer list (shared row objects), the matrix object that forwards to an array, and the real
-// buffer made from an array.
+// The matrix buffer (one row-major block), the buffer list (shared rows), the matrix object.
 #include "BufferTestSupport.h"
 
 namespace nx {
@@ -16,13 +14,11 @@ using TRows = std::vector<TVec>;
 
 TVec Flat(const TMatrix& m) { return TVec(m->Read(), m->Read() + m->GetRows() * m->GetCols()); }
 TRows RowsOf(const TArray& a) {
-  TRows rows;
-  for (std::int32_t r = 0; r < a->GetCount(); ++r) rows.push_back(Values(a->GetItem(r)));
+  TRows rows(a->GetCount());
+  for (std::int32_t r = 0; r < a->GetCount(); ++r) rows[r] = Values(a->GetItem(r));
   return rows;
 }
-TMatrix Matrix(std::int32_t rows, std::int32_t cols, const TVec& values) {
-  return TNXRealMatrixBuffer::MakeData(values.data(), rows, cols);
-}
+TMatrix Matrix(std::int32_t rows, std::int32_t cols, const TVec& v) { return TNXRealMatrixBuffer::MakeData(v.data(), rows, cols); }
 TList List(const TRows& rows) {
   TList list = TNXRealBufferList::Make();
   for (const auto& row : rows) list->Append(TNXRealBuffer::MakeArrayList(row));
@@ -83,10 +79,7 @@ TEST(MatrixBufferTest, SharingConstructorsAndUniversalCopyOfOtherArrays) {
   EXPECT_THROW(TNXRealMatrixBuffer::MakeUniversal(TIntfPtr<INXData>(TNXRealBuffer::MakeSize(2))), EArgumentException);
   EXPECT_THROW(TNXRealMatrixBuffer::MakeUniversal(nullptr), EArgumentException);
   EXPECT_THROW(TNXRealMatrixBuffer::MakeCopy(nullptr), EArgumentException);
-}
-
-TEST(MatrixBufferTest, RowsAreCopiesInBothDirections) {
-  TMatrix m = Matrix(2, 3, {1, 2, 3, 4, 5, 6});
+  m = Matrix(2, 3, {1, 2, 3, 4, 5, 6});
   TBuffer row = m->GetRow(1);
   row->SetItem(0, 40.0);
   EXPECT_EQ(std::tuple(Values(row), m->GetItem(1, 0), Values(m->GetItem(0))), std::tuple(TVec{40, 5, 6}, 4.0, TVec{1, 2, 3}));
@@ -120,10 +113,7 @@ TEST(MatrixBufferTest, ArithmeticWithAnotherArrayRowByRow) {
   TMatrix l = Matrix(2, 2, {6, 5, 8, 9});
   l->Divide(List({{3, 0}, {8}}));
   EXPECT_EQ(Flat(l), (TVec{2, 1e15, 1, 9}));
-}
-
-TEST(MatrixBufferTest, ValueOperations) {
-  TMatrix m = Matrix(2, 2, {1, 2, 3, 4});
+  m = Matrix(2, 2, {1, 2, 3, 4});
   m->AddValue(1);
   m->MultiplyValue(2);
   m->SubtractValue(4);
@@ -199,10 +189,7 @@ TEST(MatrixBufferTest, AssignAndEquality) {
   TIntfPtr<INXLinearDataBuffer> odd(new TNXLinearMemoryBuffer(5u, 1u));
   EXPECT_THROW(bufferOf(m)->Assign(odd), EArgumentException);
   EXPECT_EQ(m->Read(), real->Read());
-}
-
-TEST(MatrixBufferTest, EnumeratorAndAccessHandle) {
-  TMatrix m = Matrix(2, 2, {1, 2, 3, 4});
+  m = Matrix(2, 2, {1, 2, 3, 4});
   TNXRealBufferArrayEnumerator e = m->GetEnumerator();
   e.Reset();
   TRows rows;
@@ -235,9 +222,6 @@ TEST(RealBufferListTest, RowsAreSharedObjects) {
   obj->Delete(0);
   EXPECT_EQ(RowsOf(list), (TRows{{40}}));
   EXPECT_THROW(obj->Delete(1), EListError);
-}
-
-TEST(RealBufferListTest, CopiesShareTheRowBlocks) {
   TList source = List({{1, 2}, {3}});
   source->AddCustom(TNXRealBuffer::MakeSize(1));
   const int stores = Stores();
@@ -259,17 +243,14 @@ TEST(RealBufferListTest, CopiesShareTheRowBlocks) {
   target->Assign(target);
   EXPECT_EQ(RowsOf(target), (TRows{{7, 8}}));
   EXPECT_THROW(TNXRealBufferList::MakeData({TBuffer()}), EArgumentException);
-}
-
-TEST(RealBufferListTest, OperationsAndResize) {
-  TList list = List({{1, 2, 3}, {4}, {5, 6}});
-  list->Add(List({{10, 10}, {10, 10}}));
-  list->Divide(Matrix(1, 3, {0, 2, 1}));
-  list->MultiplyValue(2);
-  list->SubtractValue(1);
-  EXPECT_EQ(RowsOf(list), (TRows{{2e15 - 1, 11, 5}, {27}, {9, 11}}));
-  list->Zero();
-  EXPECT_EQ(RowsOf(list), (TRows{{0, 0, 0}, {0}, {0, 0}}));
+  TList ops = List({{1, 2, 3}, {4}, {5, 6}});
+  ops->Add(List({{10, 10}, {10, 10}}));
+  ops->Divide(Matrix(1, 3, {0, 2, 1}));
+  ops->MultiplyValue(2);
+  ops->SubtractValue(1);
+  EXPECT_EQ(RowsOf(ops), (TRows{{2e15 - 1, 11, 5}, {27}, {9, 11}}));
+  ops->Zero();
+  EXPECT_EQ(RowsOf(ops), (TRows{{0, 0, 0}, {0}, {0, 0}}));
   TList r = List({{1, 2}, {3}, {4}});
   EXPECT_TRUE(r->Resize(1, 4, true));
   EXPECT_EQ(std::tuple(r->GetCount(), r->GetColCount(0), r->GetCell(0, 0), r->GetCell(0, 1)), std::tuple(1, 4, 1.0, 2.0));

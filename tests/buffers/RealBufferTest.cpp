@@ -1,6 +1,4 @@
-// The real buffer: construction, item access, resizing, comparison, copying between buffers, and
-// the vector operations against expectations computed here element by element, with the access
-// kind each takes on a shared block (read: no copy; write / modify: Self moves to its own block).
+// The real buffer and its vector operations, on shared blocks (reads never copy, writes move Self away).
 #include <limits>
 
 #include "BufferTestSupport.h"
@@ -13,6 +11,12 @@ using TBuffer = TIntfPtr<INXRealBuffer>;
 using TVec = std::vector<double>;
 
 TBuffer Make(const TVec& v) { return TNXRealBuffer::MakeArrayList(v); }
+
+// A data object that is not a buffer.
+class TPlainData : public TNXData {
+ public:
+  TIntfPtr<INXData> GetDataCopy() override { return TIntfPtr<INXData>(static_cast<INXData*>(new TPlainData)); }
+};
 
 // The copying factories: each holds its own copy of the values given.
 TEST(RealBufferTest, FactoriesCopyTheirSources) {
@@ -44,15 +48,6 @@ TEST(RealBufferTest, FactoriesCopyTheirSources) {
   TBuffer s = TNXRealBuffer::MakeSize(5);
   EXPECT_EQ(std::tuple(reinterpret_cast<std::uintptr_t>(s->Read()) % 32, BlockOf(s)->GetSize()), std::tuple(0u, 40u));
   EXPECT_THROW(TNXRealBuffer::MakeSize(0x20000000u), EIntOverflow);
-}
-
-// A data object that is not a buffer.
-class TPlainData : public TNXData {
- public:
-  TIntfPtr<INXData> GetDataCopy() override { return TIntfPtr<INXData>(static_cast<INXData*>(new TPlainData)); }
-};
-
-TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   TBuffer a = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
   a->AddCustom(TNXRealBuffer::MakeValue(5.0, 1));
   const int stores = Stores();
@@ -80,9 +75,6 @@ TEST(RealBufferTest, SharingConstructorsShareTheBlock) {
   std::memcpy(bytes->ByteWrite(), two, 16);
   TBuffer viaBytes = TNXRealBuffer::MakeUniversal(TIntfPtr<INXData>(bytes));
   EXPECT_EQ(std::tuple(Values(viaBytes), viaBytes->ByteRead()), std::tuple(TVec{6.0, -7.0}, bytes->ByteRead()));
-}
-
-TEST(RealBufferTest, ItemAccessChecksTheIndex) {
   TBuffer b = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
   for (const auto& [index, message] : {std::pair{-1, "Index out of range = 4294967295"}, std::pair{3, "Index out of range = 3"}}) {
     EXPECT_EQ(RangeMessage([&] { b->GetItem(index); }), message);
@@ -90,9 +82,9 @@ TEST(RealBufferTest, ItemAccessChecksTheIndex) {
   }
   // A bad index on a shared buffer copies nothing.
   TBuffer other = TNXRealBuffer::MakeCopy(b);
-  const int stores = Stores();
+  const int before = Stores();
   EXPECT_THROW(b->SetItem(3, 1.0), ERangeError);
-  EXPECT_EQ(std::tuple(Stores(), b->Read()), std::tuple(stores, other->Read()));
+  EXPECT_EQ(std::tuple(Stores(), b->Read()), std::tuple(before, other->Read()));
 }
 
 // Item access and Mean are inline on a copy of the data pointer and size, which must stay in step.
@@ -110,10 +102,7 @@ void ExpectInlineAccessInStep(const TBuffer& b) {
 TEST(RealBufferTest, ResizeCases) {
   // Sizes applied in turn to a ramp 1, 2, ...: the last call's result, whether the block stays, its bytes.
   struct TCase {
-    const char* Name;
-    std::uint32_t Start;
-    std::vector<std::uint32_t> Sizes;
-    bool Preserve, Changed, SameBlock;
+    const char* Name; std::uint32_t Start; std::vector<std::uint32_t> Sizes; bool Preserve, Changed, SameBlock;
     std::uint32_t BlockBytes;
   } cases[] = {
       {"to zero keeps the block", 4, {0}, true, true, true, 32},
@@ -179,10 +168,9 @@ TEST(RealBufferTest, IsEqualAndCopyTo) {
 const TVec kInput = {0.5, -1.25, 3.0, 4.0, -7.5, 10.0, 2.25, -0.125, 6.0};
 const TVec kPositive = {0.5, 1.25, 3.0, 4.0, 7.5, 10.0, 2.25, 0.125, 6.0};
 
-TVec Map(const TVec& v, const std::function<double(double)>& f) {
-  TVec out;
-  for (double x : v) out.push_back(f(x));
-  return out;
+TVec Map(TVec v, const std::function<double(double)>& f) {
+  for (double& x : v) x = f(x);
+  return v;
 }
 
 using TUnary = std::function<void(const TBuffer&)>;
@@ -218,11 +206,8 @@ TEST(RealBufferOperationsTest, InPlaceOperations) {
     op(a);
     EXPECT_EQ(a->Read(), p);
   }
-}
-
-// Operations that overwrite Self's elements (write access) from a source.
-TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
-  const std::tuple<const char*, TFrom, TFunc, const TVec*> cases[] = {
+  // Operations that overwrite Self's elements (write access) from a source.
+  const std::tuple<const char*, TFrom, TFunc, const TVec*> fromCases[] = {
       {"SqrFrom", &INXRealBuffer::SqrFrom, [](double x) { return x * x; }, &kInput},
       {"SqrtFrom", &INXRealBuffer::SqrtFrom, [](double x) { return std::sqrt(x); }, &kPositive},
       {"AbsFrom", &INXRealBuffer::AbsFrom, [](double x) { return std::fabs(x); }, &kInput},
@@ -231,7 +216,7 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
       {"NormalizeFrom", [](const TBuffer& d, const TBuffer& s) { d->NormalizeFrom(s, 1.5, 4.0); },
        [](double x) { return (x - 1.5) / 4.0; }, &kInput},
   };
-  for (const auto& [name, op, f, input] : cases) {
+  for (const auto& [name, op, f, input] : fromCases) {
     SCOPED_TRACE(name);
     const TVec& in = *input;
     TBuffer self = TNXRealBuffer::MakeValue(42.0, static_cast<std::uint32_t>(in.size() + 3));  // only n written
@@ -248,17 +233,14 @@ TEST(RealBufferOperationsTest, FromOperationsWriteNElements) {
     ExpectNear(Values(shared), Map(in, f));
     EXPECT_EQ(Values(sharer), in);
   }
-}
-
-TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLengthAndDivideRepairsZeroDivisors) {
-  const std::tuple<const char*, TFrom, std::function<double(double, double)>> cases[] = {
+  const std::tuple<const char*, TFrom, std::function<double(double, double)>> binCases[] = {
       {"Add", &INXRealBuffer::Add, std::plus<double>()},
       {"Subtract", &INXRealBuffer::Subtract, std::minus<double>()},
       {"Multiply", &INXRealBuffer::Multiply, std::multiplies<double>()},
       {"Divide", &INXRealBuffer::Divide, std::divides<double>()},
   };
   const TVec five = {10.0, -20.0, 30.0, 40.0, 50.0}, three = {2.0, 4.0, -8.0};
-  for (const auto& [name, op, f] : cases) {
+  for (const auto& [name, op, f] : binCases) {
     SCOPED_TRACE(name);
     TBuffer a = Make(five), other = TNXRealBuffer::MakeCopy(a);
     op(a, Make(three));
@@ -290,7 +272,7 @@ TEST(RealBufferOperationsTest, BinaryOperationsUseTheShorterLengthAndDivideRepai
   EXPECT_EQ(Values(d), (TVec{1.0, -1e14, 1.0}));
 }
 
-// VectorJaehne; DivideValue by 0 or 1 takes no access; Normalize works out of place even unshared.
+// VectorJaehne; DivideValue by 0 or 1 takes no access; Normalize on a shared block.
 TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   TBuffer j = TNXRealBuffer::MakeSize(16);
   j->VectorJaehne(2.0);
@@ -304,21 +286,15 @@ TEST(RealBufferOperationsTest, JaehneDivideValueByZeroOrOneAndNormalize) {
   a->Normalize(1.0, 2.0);
   ExpectNear(Values(a), Map(kInput, [](double x) { return (x - 1.0) / 2.0; }));
   EXPECT_EQ(Values(other), kInput);
-  TBuffer b = Make(kInput);
-  b->Normalize(1.0, 2.0);
-  EXPECT_EQ(Values(b), Values(a));
-}
-
-TEST(RealBufferOperationsTest, Conversions) {
   using TIVec = std::vector<std::int32_t>;
-  TBuffer a = Make({2.5, 3.5, -2.5, -2.7, 2.7, 0.0});
+  TBuffer r = Make({2.5, 3.5, -2.5, -2.7, 2.7, 0.0});
   for (bool round : {true, false}) {
     SCOPED_TRACE(round);
     const TIVec want = round ? TIVec{2, 4, -2, -3, 3, 0} : TIVec{2, 3, -2, -2, 2, 0};
     std::int32_t i32[6] = {};
     std::int16_t i16[6] = {};
-    a->ToInt(i32, round);
-    a->ToShort(i16, round);
+    r->ToInt(i32, round);
+    r->ToShort(i16, round);
     EXPECT_EQ(std::tuple(TIVec(i32, i32 + 6), TIVec(i16, i16 + 6)), std::tuple(want, want));
   }
   // Out of range: the elements before the bad one are converted.
@@ -362,16 +338,13 @@ TEST(RealBufferOperationsTest, ReductionsReadWithoutCopying) {
             std::tuple(true, false, true));
   EXPECT_EQ(Stores(), stores) << "reads never copy (the temporaries above are released)";
   EXPECT_EQ(a->Read(), other->Read());
-}
-
-TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
-  TBuffer a = Make({5.0, 1.0, 3.0, 0.0});
-  // From an index: a negative begin counts as 0, a begin past the end gives 0 at that index.
+  TBuffer m = Make({5.0, 1.0, 3.0, 0.0});
+  // From an index: m negative begin counts as 0, m begin past the end gives 0 at that index.
   const auto fromCases = {std::tuple(false, 2, 0.0, 3), std::tuple(true, 1, 3.0, 2), std::tuple(true, -4, 5.0, 0),
                           std::tuple(false, 4, 0.0, 4)};
   for (const auto& [max, begin, value, index] : fromCases) {
     std::int32_t idx = -1;
-    EXPECT_EQ(max ? a->GetMaxIndexFrom(begin, idx) : a->GetMinIndexFrom(begin, idx), value) << begin;
+    EXPECT_EQ(max ? m->GetMaxIndexFrom(begin, idx) : m->GetMinIndexFrom(begin, idx), value) << begin;
     EXPECT_EQ(idx, index) << begin;
   }
   std::int32_t idx = -1;
@@ -384,23 +357,21 @@ TEST(RealBufferOperationsTest, MinMaxRangesAndRestrictedExtremes) {
       {0, 1, 5.0, 5.0},
   };
   for (const auto& [begin, end, min, max] : cases)
-    EXPECT_EQ(std::tuple(a->GetMin(begin, end), a->GetMax(begin, end)), std::tuple(min, max)) << begin;
+    EXPECT_EQ(std::tuple(m->GetMin(begin, end), m->GetMax(begin, end)), std::tuple(min, max)) << begin;
   // Empty ranges and buffers give 0 and read nothing.
-  EXPECT_EQ(a->GetMin(3, 1), 0.0);
-  EXPECT_EQ(TNXRealBuffer::Make()->GetMax(0, 5), 0.0);
-  EXPECT_EQ(TNXRealBuffer::Make()->GetMinIndex(idx), 0.0);
+  EXPECT_EQ(std::tuple(m->GetMin(3, 1), TNXRealBuffer::Make()->GetMax(0, 5), TNXRealBuffer::Make()->GetMinIndex(idx)),
+            std::tuple(0.0, 0.0, 0.0));
   // The restricted extremes skip non-finite values.
   const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
   const double big = 1.7976931348623157e308;
   TBuffer r = Make({inf, 4.0, -2.0, nan});
   EXPECT_EQ(std::tuple(r->GetMinRestricted(0, 3), r->GetMaxRestricted(0, 3)), std::tuple(-2.0, 4.0));
   EXPECT_EQ(Make({inf, 4.0, 5.0})->GetMinRestricted(0, 3), 0.0);  // starts at 0 after the infinity
-  EXPECT_EQ(Make({-big, -3.0, big})->GetMinRestricted(0, 2), -3.0);  // the limits themselves are excluded
-  EXPECT_EQ(Make({-big, -3.0, big})->GetMaxRestricted(0, 2), 0.0);
-  EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMaxRestricted(2, 2), 2.0);  // inclusive end
-  EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMaxRestricted(-3, 1), 9.0);
-  EXPECT_EQ(Make({1.0, 9.0, 2.0, 8.0})->GetMinRestricted(2, 50), 2.0);
-  EXPECT_EQ(Make({1.0, 9.0, 2.0})->GetMinRestricted(2, 1), 0.0);  // begin after end
+  const TBuffer lim = Make({-big, -3.0, big}), q = Make({1.0, 9.0, 2.0, 8.0});  // the limits themselves are excluded
+  EXPECT_EQ(std::tuple(lim->GetMinRestricted(0, 2), lim->GetMaxRestricted(0, 2)), std::tuple(-3.0, 0.0));
+  // An inclusive end, m negative begin, an end beyond the size, m begin after the end.
+  EXPECT_EQ(std::tuple(q->GetMaxRestricted(2, 2), q->GetMaxRestricted(-3, 1), q->GetMinRestricted(2, 50), q->GetMinRestricted(2, 1)),
+            std::tuple(2.0, 9.0, 2.0, 0.0));
   EXPECT_EQ(TNXRealBuffer::Make()->GetMaxRestricted(0, 0), 0.0);
 }
 
@@ -428,9 +399,6 @@ TEST(RealBufferOperationsTest, Correlations) {
         if (i + k + lag >= 0 && i + k + lag < static_cast<int>(y.size())) expected[k] += x[i] * y[i + k + lag];
     ExpectNear(Values(self), expected);
   }
-}
-
-TEST(RealBufferOperationsTest, ThresholdFromAndConvolve) {
   TBuffer self = TNXRealBuffer::MakeSize(4);  // reads Self's size from the source
   self->ThresholdFrom(Make({1.0, 5.0, -3.0, 2.0, 9.0}), 2.0, ttGreaterThan);
   EXPECT_EQ(Values(self), (TVec{1.0, 2.0, -3.0, 2.0}));
