@@ -482,6 +482,22 @@ TEST(ExecutorTest, ParallelForCoversEachIndexOnceAndNests) {
     }
 }
 
+// A worker waiting for a group whose task runs on the other worker finds the queue empty and polls.
+TEST(ExecutorTest, AWorkerWaitsForAGroupTaskRunningElsewhere) {
+  auto e = MakeExecutor(kExecutors[2]);
+  std::atomic<bool> started{false};
+  std::atomic<int> done{0};
+  TTaskGroup outer(e);
+  outer.Run([&] {
+    TTaskGroup inner(e);
+    inner.Run([&] { started = true; std::this_thread::sleep_for(std::chrono::milliseconds(20)); ++done; });
+    while (!started) std::this_thread::yield();  // the other worker took it: nothing is left in the queue
+    inner.Wait();
+    EXPECT_EQ(done.load(), 1);
+  });
+  outer.Wait();
+}
+
 TEST(ExecutorTest, ThreadExecutorKeepsSubmissionOrder) {
   TIntfPtr<IExecutor> e(new TThreadExecutor);
   std::vector<int> order, expected(1000);  // order: touched by the one worker only, read after WaitIdle
