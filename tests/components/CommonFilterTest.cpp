@@ -120,7 +120,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     for (int i = 0; i < c.Following; ++i)
       following.push_back(owned.emplace_back(std::make_unique<TGainFilter>(2.0, true)).get());
     TRealChain chain(filter, following);
-    if (c.Shared) EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin));
+    if (c.Shared) { EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin)); }
     chain.Start();
     auto buffer = TNXRealBuffer::MakeArray({1.0, 2.0, 3.0});
     const double* samples = buffer->Read();
@@ -132,7 +132,7 @@ TEST(CommonFilterTest, BuffersAreCopiedOnlyWhenWritingSharedSamples) {
     const auto out = TNXRealBuffer::MakeUniversal(seen[0]);
     EXPECT_EQ(out->Read() == samples, c.ExpectSame);
     EXPECT_EQ(out->Read()[2], 3.0 * (1 << ((c.Enabled ? 1 : 0) + c.Following)));
-    if (c.Shared) EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}}));
+    if (c.Shared) { EXPECT_EQ(chain.OtherSeen.Samples(), (std::vector<std::vector<double>>{{1, 2, 3}})); }
   }
 }
 
@@ -172,7 +172,7 @@ TEST(CommonFilterTest, StartAndStopSetTheRateAndTheWorker) {
     chain.Start(44100);
     EXPECT_EQ(bool(filter.GetFilterThread()), threaded);
     filter.Threading()->SetPriority(tpIdle);  // the worker follows the setting while it runs
-    if (threaded) EXPECT_EQ(filter.GetFilterThread()->GetPriority(), tpIdle);
+    if (threaded) { EXPECT_EQ(filter.GetFilterThread()->GetPriority(), tpIdle); }
     chain.Source.Stop();
     EXPECT_EQ(filter.SampleRate(), 0);
     EXPECT_FALSE(filter.GetFilterThread());

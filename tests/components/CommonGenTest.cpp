@@ -100,7 +100,7 @@ TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
     for (int i = 0; i < 50; ++i) event ? folding->Clock() : counting->Clock();
     hold.unlock();
     ASSERT_TRUE(rounds.Wait(event ? 1 : 50));
-    if (!event) EXPECT_EQ(counting->GetClockSemaphore().Count(), 0);
+    if (!event) { EXPECT_EQ(counting->GetClockSemaphore().Count(), 0); }
     folding = nullptr;  // terminates, wakes and waits
     counting = nullptr;
     const std::size_t n = rounds.Values().size();
@@ -165,7 +165,7 @@ TEST(CommonGenTest, ClockIntervalIsWholeBuffersOfAtLeastOneMillisecondAndSetters
     std::int64_t interval = 0;
     std::int32_t perGen = 0;
     ASSERT_EQ(TNXCommonGen::ClockIntervalFor(c.Rate, c.Size, interval, perGen), c.Paces);
-    if (c.Paces) EXPECT_EQ(std::pair(interval, perGen), std::pair(c.Interval, c.PerGen));
+    if (c.Paces) { EXPECT_EQ(std::pair(interval, perGen), std::pair(c.Interval, c.PerGen)); }
   }
   // The setters clamp and notify.
   auto gen = MakeGen(1000, 16);
@@ -302,7 +302,7 @@ TEST_F(CommonGen, ExternalClockSendsOneBufferPerClockOperation) {
     });
     auto gen = MakeGen(1000, 5, &sink.Pin);
     gen->SetClockSource(c.Source);
-    if (c.Linked) ASSERT_TRUE(clock.Connect(&gen->ClockInputPin()));
+    if (c.Linked) { ASSERT_TRUE(clock.Connect(&gen->ClockInputPin())); }
     gen->Start();
     EXPECT_EQ(gen->ClockIsExternal(), c.External);
     for (int i = 0; i < (c.External ? 6 : 0); ++i) clock.Clock(1);
@@ -366,7 +366,7 @@ TEST_F(CommonGen, ChainStartStopStormWithPropertiesChangingBeside) {
     for (int cycle = 0; cycle < kCycles; ++cycle) {
       const std::size_t before = sink.Count();
       gen->Start();
-      if (cycle % 10 == 0) ASSERT_TRUE(sink.WaitBuffers(before + 1)) << cycle;
+      if (cycle % 10 == 0) { ASSERT_TRUE(sink.WaitBuffers(before + 1)) << cycle; }
       gen->Stop();
     }
   }

@@ -112,7 +112,7 @@ struct TMixRig {
       : Mixer(AInputs, AFixedSize, AStopOnNoStreams), A(SignalA, ABufferA, ARateA), B(SignalB, ABufferB, ARateB) {
     EXPECT_TRUE(Mixer.OutputPin().Connect(&Rec.Pin));
     EXPECT_TRUE(A.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(0))));
-    if (ALinkB) EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1))));
+    if (ALinkB) { EXPECT_TRUE(B.Pin.Connect(static_cast<TFTSinkPin*>(Mixer.GetInputPin(1)))); }
   }
   TSumMixer Mixer;
   TOutputRecorder Rec;
@@ -138,7 +138,7 @@ TEST(QueuedPinTest, StretchesByNearestSampleWithHalvesToEven) {
     for (std::int32_t i = 0; i < c.Available; ++i) ramp[i] = i;
     // Two buffers, so that a take crosses a buffer boundary.
     const std::int32_t half = c.Available / 2;
-    if (half > 0) ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half))));
+    if (half > 0) { ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data(), half)))); }
     ASSERT_TRUE(q.AddBuffer(TIntfPtr<INXData>(TNXRealBuffer::MakeData(ramp.data() + half, c.Available - half))));
     EXPECT_EQ(q.CalculateSampleCount(c.Size, c.Size), static_cast<std::uint32_t>(c.Needed));
     EXPECT_EQ(q.IsReady(), c.Available >= c.Needed);
