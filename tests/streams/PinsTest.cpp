@@ -263,7 +263,8 @@ TEST(PinsTest, OperationClassesAndFields) {
   int g = 0, m = 0, low = 0;
   const auto p1 = TFTMasterPumpOperation::Make(&m), p2 = TFTMasterPumpOperation::Make(&m);
   EXPECT_NE(p1->As<TFTMasterPumpOperation>()->GetOperationID(), p2->As<TFTMasterPumpOperation>()->GetOperationID());
-  auto* r = TFTPumpRequestOperation::Make(&g, 5, 2, 43.0)->As<TFTPumpRequestOperation>();
+  const auto request = TFTPumpRequestOperation::Make(&g, 5, 2, 43.0);  // keeps the operation alive
+  auto* r = request->As<TFTPumpRequestOperation>();
   EXPECT_FALSE(r->Claim(&low, 4));
   EXPECT_TRUE(r->Claim(&m, 5));
   r->SetRate(50.0);
