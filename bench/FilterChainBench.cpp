@@ -34,8 +34,14 @@ class TGain : public TNXCommonRealFilter {
   explicit TGain(double AGain) : TNXCommonRealFilter(nullptr), FGain(AGain) {}
   ~TGain() override { ShutdownThread(); }
   bool CanInline() const override { return true; }
-  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
-    ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
+  // In place when the output is the received buffer itself; otherwise (on a
+  // worker thread the output shares the input's block) the products go
+  // straight into a fresh block, with no copy of the input first.
+  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) override {
+    if (AInput.Get() == AOutput.Get())
+      ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
+    else
+      ippsMulC_64f(AInput->Read(), FGain, AOutput->Write(), AOutput->GetSize());
   }
 
  private:

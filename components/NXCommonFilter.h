@@ -29,7 +29,11 @@
 // copies of the received buffer, and the output copies its block only when a
 // hook writes it while another owner holds it. A filter that can work in
 // place (CanInline) writes into the received block when it is the only
-// receiver of an operation (nsExclusive).
+// receiver of an operation (nsExclusive). Elsewhere (on a worker thread, or
+// with other receivers) the output is a second buffer on the input's block:
+// a hook that computes every output sample from the input should then read
+// the input and Write the output, which takes a fresh block without copying
+// the samples it is about to replace; Modify would copy them first.
 #pragma once
 
 #include <atomic>

@@ -46,9 +46,15 @@ void TNXGain::DeclareProperties(TClassBuilder<TNXGain>& P) {
 
 void TNXGain::InternalFloatOperation(double AInput, double& AOutput, bool&) { AOutput = AInput * FGain; }
 
-void TNXGain::FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) {
+void TNXGain::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) {
   if (FGain == 1.0 || AOutput->GetSize() == 0) return;  // nothing to write: no copy either
-  ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
+  // In place when the output is the received buffer; otherwise the output
+  // shares the input's block and the products go into a fresh one, without
+  // first copying the samples they replace.
+  if (AInput.Get() == AOutput.Get())
+    ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
+  else
+    ippsMulC_64f(AInput->Read(), FGain, AOutput->Write(), AOutput->GetSize());
 }
 
 // ---------------------------------------------------------------- designed filters

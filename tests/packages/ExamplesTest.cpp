@@ -304,6 +304,24 @@ TEST(Gain, MultipliesEverySample) {
     ASSERT_EQ(y.size(), x.size());
     for (std::size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i] * g) << i;
   }
+  // With a second receiver of each buffer, and on a worker thread, the gain
+  // writes a block of its own: the other receiver keeps the input samples.
+  for (const bool threaded : {false, true}) {
+    auto gain = Make<TNXGain>();
+    gain->SetGain(3.0);
+    gain->Threading()->SetEnabled(threaded);
+    TPiped<TNXGain> pipe(*gain);
+    TRecorder other;
+    ASSERT_TRUE(pipe.Feed.Pin().Connect(&other.Pin));
+    pipe.Feed.Start(48000);
+    pipe.Feed.Send(x, {1000, 7});
+    ASSERT_TRUE(pipe.Sink.WaitBuffers(1 + (x.size() - 1000 + 6) / 7)) << threaded;  // 1,000 then sevens
+    pipe.Feed.Stop();
+    const std::vector<double> y = pipe.Sink.AllSamples();
+    ASSERT_EQ(y.size(), x.size()) << threaded;
+    for (std::size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i] * 3.0) << i << " threaded " << threaded;
+    EXPECT_EQ(other.AllSamples(), x) << threaded;
+  }
 }
 
 TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
