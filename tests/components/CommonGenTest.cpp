@@ -1,8 +1,12 @@
 // Generators and their clocks on virtual time: pacing, stops, master pumps, external clocks, a filter chain.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ComponentTestSupport.h"
@@ -108,11 +112,12 @@ TEST(ClockGen, DrivenClockThreadsRunOncePerClockOrFoldCalls) {
   }
 }
 
-// Sample i holds i; stops after StopAfter buffers. Pumps < 0: a one-sample buffer is doubled, sent unless SkipOdd.
+// Sample i holds i; stops after StopAfter buffers, sends nothing after Limit. Pumps < 0: a one-sample buffer is
+// doubled, sent unless SkipOdd.
 class TCountingRealGen : public TNXCommonRealGen {
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
-  std::int32_t StopAfter = 0, Pumps = 0;
+  std::int32_t StopAfter = 0, Pumps = 0, Limit = 1 << 30;
   bool SkipOdd = false;
   std::int64_t Next = 0;
  protected:
@@ -121,6 +126,10 @@ class TCountingRealGen : public TNXCommonRealGen {
     if (real->GetSize() == 1 && Pumps < 0) {
       real->SetItem(0, real->GetItem(0) * 2);
       ASend = !SkipOdd;
+      return;
+    }
+    if (Pumps >= Limit) {
+      ASend = false;
       return;
     }
     double* data = real->Write();
@@ -342,37 +351,88 @@ TEST_F(CommonGen, SendFlagAndPinGenerators) {
   ints->Stop();
 }
 
-// Start/stop cycles of generator -> F0 -> F1 (worker) -> F2 -> F3 (worker) -> sink while buffers
-// flow and settings change beside: no deadlock, no thread left.
+// Generator -> F0 -> F1 (worker) -> F2 -> F3 (worker; ADropMode: drops, queue of one) -> sink.
+struct TFilterChain {
+  test::TComponentPtr<TCountingRealGen> Gen = MakeGen(48000, 64);
+  test::TComponentPtr<test::TGainFilter> F[4];
+  test::TRealRecorder Sink;
+  std::atomic<int> QueueFull{0};
+  explicit TFilterChain(bool ADropMode) {
+    for (auto& f : F) f.reset(new test::TGainFilter(1.0, true));
+    F[1]->Threading()->SetEnabled(true);
+    F[3]->Threading()->SetEnabled(true);
+    if (ADropMode) {
+      F[3]->Threading()->Queue()->SetSize(1);
+      F[3]->Threading()->Queue()->SetFullMode(fmDropData);
+    }
+    F[3]->Threading()->SetOnQueueFull([this](TPersistent*) { ++QueueFull; });
+    EXPECT_TRUE(Gen->OutputPin().Connect(F[0]->InputPin()));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(F[i]->OutputPin()->Connect(F[i + 1]->InputPin()));
+    EXPECT_TRUE(F[3]->OutputPin()->Connect(&Sink.Pin));
+  }
+  ~TFilterChain() {
+    Gen.reset();
+    for (auto& f : F) f.reset();
+  }
+  int Arrived() { return static_cast<int>(Sink.Count()); }
+  // Runs the main-thread queue (where OnQueueFull is raised) until ADone or a minute passed.
+  template <class Pred>
+  bool RunUntil(Pred ADone) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+      MainThread::ProcessQueue();
+      if (ADone()) return true;
+    }
+    return false;
+  }
+};
+
+// The first sample of each buffer is its sequence number times 64: it shows order, loss and
+// duplication. Block mode delivers every buffer once, in order; in drop mode each drop is reported.
+TEST_F(CommonGen, ChainKeepsOrderInBlockAndDropModes) {
+  constexpr int kBuffers = 400;
+  for (bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "drop mode, queue of one" : "block mode");
+    TFilterChain chain(drop);
+    chain.Gen->Limit = kBuffers;
+    chain.Gen->Start();
+    ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() + (drop ? chain.QueueFull.load() : 0) == kBuffers; }))
+        << chain.Arrived() << " arrived, " << chain.QueueFull.load() << " reported full";
+    chain.Gen->Stop();
+    MainThread::ProcessQueue();
+    const std::vector<double> seen = chain.Sink.FirstSamples();
+    EXPECT_EQ(static_cast<int>(seen.size()) + (drop ? chain.QueueFull.load() : 0), kBuffers);
+    for (std::size_t i = 1; i < seen.size(); ++i) ASSERT_LT(seen[i - 1], seen[i]) << i;
+    for (double first : seen) ASSERT_EQ(std::fmod(first, 64.0), 0.0) << first;
+    if (!drop) {
+      EXPECT_EQ(seen.back(), 64.0 * (kBuffers - 1));
+    }
+  }
+}
+
+// Start/stop cycles while buffers flow and settings change beside: no deadlock, no thread left.
 TEST_F(CommonGen, ChainStartStopStormWithPropertiesChangingBeside) {
   constexpr int kCycles = 1000;
-  auto gen = MakeGen(48000, 64);
-  test::TComponentPtr<test::TGainFilter> f[4];
-  test::TRealRecorder sink;
-  for (auto& filter : f) filter.reset(new test::TGainFilter(1.0, true));
-  f[1]->Threading()->SetEnabled(true);
-  f[3]->Threading()->SetEnabled(true);
-  EXPECT_TRUE(gen->OutputPin().Connect(f[0]->InputPin()));
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(f[i]->OutputPin()->Connect(f[i + 1]->InputPin()));
-  EXPECT_TRUE(f[3]->OutputPin()->Connect(&sink.Pin));
+  TFilterChain chain(false);
   {
     test::TLoopThread changer([&](int n) {
-      f[0]->SetEnabled(n % 2 == 0);
-      f[2]->Gain.store(n % 3 == 0 ? 1.0 : 2.0);
-      f[1]->Threading()->Queue()->SetSize(1 + n % 15);
-      f[3]->Threading()->SetPriority(n % 2 ? tpLower : tpNormal);
+      chain.F[0]->SetEnabled(n % 2 == 0);
+      chain.F[2]->Gain.store(n % 3 == 0 ? 1.0 : 2.0);
+      chain.F[1]->Threading()->Queue()->SetSize(1 + n % 15);
+      chain.F[3]->Threading()->SetPriority(n % 2 ? tpLower : tpNormal);
       std::this_thread::yield();
     });
     for (int cycle = 0; cycle < kCycles; ++cycle) {
-      const std::size_t before = sink.Count();
-      gen->Start();
-      if (cycle % 10 == 0) { ASSERT_TRUE(sink.WaitBuffers(before + 1)) << cycle; }
-      gen->Stop();
+      const int before = chain.Arrived();
+      chain.Gen->Start();
+      if (cycle % 10 == 0) {
+        ASSERT_TRUE(chain.RunUntil([&] { return chain.Arrived() > before; })) << cycle;
+      }
+      chain.Gen->Stop();
     }
   }
-  EXPECT_GE(sink.Count(), std::size_t(kCycles / 10));
-  gen.reset();
-  for (auto& filter : f) filter.reset();
+  MainThread::ProcessQueue();
+  EXPECT_GE(chain.Arrived(), kCycles / 10);
 }
 
 }  // namespace
