@@ -324,6 +324,19 @@ TEST(Gain, MultipliesEverySample) {
   }
 }
 
+// Sets the design settings the FIR and IIR filters share, then sends noise through: the input and what came out.
+std::pair<std::vector<double>, std::vector<double>> DesignAndFilter(TNXDesignedFilterBase& AFilter,
+                                                                    TNXDesignFilterType AType, std::int32_t AOrder,
+                                                                    double ALow, double AHigh) {
+  AFilter.SetFilterType(AType);
+  AFilter.SetOrder(AOrder);
+  AFilter.SetLowFrequency(ALow);
+  AFilter.SetHighFrequency(AHigh);
+  std::vector<double> x = Noise(6000, 5);
+  std::vector<double> y = Filtered(AFilter, x, kMixedSizes);
+  return {std::move(x), std::move(y)};
+}
+
 TEST(FirFilterChange, ARedesignWhileRunningContinuesFromTheRealInputs) {
   auto fir = Make<TNXFirFilter>();
   TPiped<TNXFirFilter> pipe(*fir);
@@ -354,13 +367,8 @@ TEST(FirFilter, EqualsOneLongConvolutionAcrossBuffers) {
   };
   for (const TRow& row : rows) {
     auto fir = Make<TNXFirFilter>();
-    fir->SetFilterType(row.Type);
-    fir->SetOrder(row.Order);
-    fir->SetLowFrequency(row.Low);
-    fir->SetHighFrequency(row.High);
     fir->SetWindow(row.Window);
-    const std::vector<double> x = Noise(6000, 5);
-    const std::vector<double> y = Filtered(*fir, x, kMixedSizes);
+    const auto [x, y] = DesignAndFilter(*fir, row.Type, row.Order, row.Low, row.High);
     const std::vector<double> taps = fir->Taps();
     ASSERT_EQ(taps.size(), row.Taps);
     EXPECT_EQ(taps, fir->Design(48000)->GetTaps());
@@ -384,13 +392,8 @@ TEST(IirFilter, EqualsOneLongRunOfTheCascade) {
   };
   for (const TRow& row : rows) {
     auto iir = Make<TNXIirFilter>();
-    iir->SetFilterType(row.Type);
     iir->SetPrototype(row.Prototype);
-    iir->SetOrder(row.Order);
-    iir->SetLowFrequency(row.Low);
-    iir->SetHighFrequency(row.High);
-    const std::vector<double> x = Noise(6000, 5);
-    const std::vector<double> y = Filtered(*iir, x, kMixedSizes);
+    const auto [x, y] = DesignAndFilter(*iir, row.Type, row.Order, row.Low, row.High);
     const std::vector<double> taps = iir->Taps();
     ASSERT_FALSE(taps.empty());
     ASSERT_EQ(taps.size() % 6, 0u);
