@@ -1,5 +1,6 @@
 // The cost of the filter skeleton on the data path: a source, 16 gain filters
-// (each multiplies its 1,024-sample real buffer by a constant in place) and a
+// (the example package's TNXGain: each multiplies its 1,024-sample real
+// buffer by a constant, in place where it is the buffer's only owner) and a
 // sink.
 //   (a) synchronous, in place: CPU time per sample per hop, against the bare
 //       multiplications of the same samples; and whether any hop copied;
@@ -20,33 +21,16 @@
 
 #include "BenchSupport.h"
 #include "components/NXCommonFilter.h"
+#include "packages/nxexamples/NXExampleFilters.h"
 #include "nxruntime.h"
 
 namespace {
 
 using namespace nx;
+using examples::TNXGain;
 
 constexpr int kHops = 16;
 constexpr int kSamples = 1024;
-
-class TGain : public TNXCommonRealFilter {
- public:
-  explicit TGain(double AGain) : TNXCommonRealFilter(nullptr), FGain(AGain) {}
-  ~TGain() override { ShutdownThread(); }
-  bool CanInline() const override { return true; }
-  // In place when the output is the received buffer itself; otherwise (on a
-  // worker thread the output shares the input's block) the products go
-  // straight into a fresh block, with no copy of the input first.
-  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) override {
-    if (AInput.Get() == AOutput.Get())
-      ippsMulC_64f_I(FGain, AOutput->Modify(), AOutput->GetSize());
-    else
-      ippsMulC_64f(AInput->Read(), FGain, AOutput->Write(), AOutput->GetSize());
-  }
-
- private:
-  const double FGain;
-};
 
 // The sink: counts buffers and remembers the data pointer of the last one.
 // WaitFor sleeps until the count reaches a target (the sink wakes it only
@@ -75,12 +59,13 @@ struct TSink {
 // Source -> AHops gain filters -> sink.
 struct TChain {
   TNXFTRealSourcePin Source{"Out"};
-  std::vector<std::unique_ptr<TGain>> Filters;
+  std::vector<std::unique_ptr<TNXGain>> Filters;
   TSink Sink;
   TChain(int AHops, bool AThreaded, bool AEnabled = true) {
     for (int i = 0; i < AHops; ++i) {
       // Gains of 2 and 1/2 in turn keep the samples exact however often they pass.
-      Filters.push_back(std::make_unique<TGain>(i % 2 ? 0.5 : 2.0));
+      Filters.push_back(std::make_unique<TNXGain>(nullptr));
+      Filters.back()->SetGain(i % 2 ? 0.5 : 2.0);
       Filters.back()->SetEnabled(AEnabled);
       Filters.back()->Threading()->SetEnabled(AThreaded);
       Filters.back()->Threading()->Queue()->SetSize(15);
