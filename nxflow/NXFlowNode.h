@@ -10,6 +10,8 @@
 //      files, check settings; an exception (any nx::Exception) ends the run
 //      with its message before anything runs or is written;
 //   3. the generators start, the graph runs, the generators stop;
+//      A node whose FlowFault() turns non-empty stops the run there: the
+//      generators stop and the run fails with that line;
 //   4. FlowFinish on every node, in tree order: sinks write their files into
 //      AContext.OutputDir (a staging folder: the host moves what was written
 //      into the user's output folder once every node finished, so a failed
@@ -74,6 +76,12 @@ class INXFlowNode {
     (void)AContext;
     (void)AReport;
   }
+  // A fault met while the graph runs that the run cannot go past (a design
+  // that the stream's sample rate makes impossible): one line naming what is
+  // wrong, or empty. The host reads it on its own thread once the streams
+  // have started and between clock steps, and ends the run with it; the node
+  // keeps it safe to read while its stream threads work.
+  virtual std::string FlowFault() const { return {}; }
 };
 
 }  // namespace nx::flow
