@@ -341,11 +341,15 @@ TGraphFile ReadGraphFile(const std::string& AFileName) {
   std::ifstream in(AFileName, std::ios::binary);
   if (!in) throw EFlowError(AFileName + ": cannot open the graph document");
   const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ReadGraphData(AFileName, data);
+}
+
+TGraphFile ReadGraphData(const std::string& AFileName, const std::string& AData) {
   TGraphFile file;
   file.FileName = AFileName;
-  file.Binary = XmlIsInBinaryFormat(data);
+  file.Binary = XmlIsInBinaryFormat(AData);
   try {
-    file.Xml = file.Binary ? LoadXmlDocumentFromBinaryXML(data) : LoadXmlDocumentFromXML(data);
+    file.Xml = file.Binary ? LoadXmlDocumentFromBinaryXML(AData) : LoadXmlDocumentFromXML(AData);
   } catch (const EXmlParseError& e) {
     throw EFlowError(AFileName + ":" + std::to_string(e.Line) + ":" + std::to_string(e.Column) + ": " + e.what());
   } catch (const std::exception& e) {

@@ -58,6 +58,8 @@ struct TGraphFile {
 // Reads the XML of a graph document; EFlowError with file, line and column
 // for a document that does not parse.
 TGraphFile ReadGraphFile(const std::string& AFileName);
+// The same for a document held in memory; AFileName only labels messages.
+TGraphFile ReadGraphData(const std::string& AFileName, const std::string& AData);
 
 // Checks the component tree of a document against the registered classes
 // before anything is made: unknown classes and properties (with the nearest

@@ -198,9 +198,11 @@ std::uint64_t StepsFor(const TRunOptions& AOptions, const TGraphFile& AFile,
   return static_cast<std::uint64_t>(std::llround(ASeconds * 1000));
 }
 
-void RunOne(const std::string& AGraph, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
-            std::ostream& AErr) {
-  const TGraphFile file = ReadGraphFile(AGraph);
+}  // namespace
+
+void RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
+              std::ostream& AErr) {
+  const std::string& AGraph = AFile.FileName;
   const fs::path outDir = AOptions.OutDir.empty() ? fs::path("nxflow-out") : fs::path(AOptions.OutDir);
   TStaging staging(outDir);
   TNXVirtualClockGuard virtualTime(!AOptions.RealTime);
@@ -210,7 +212,7 @@ void RunOne(const std::string& AGraph, const TRunOptions& AOptions, TPackageLoad
   // settings are applied and every component is prepared.
   TTreeGuard holder{new TComponent(nullptr)};
   holder.Root->SetDesigning(true);
-  TComponent* root = LoadGraph(file, APackages, holder.Root);
+  TComponent* root = LoadGraph(AFile, APackages, holder.Root);
   for (const std::string& setting : AOptions.Settings) ApplySetting(*root, setting);
 
   std::vector<TComponent*> components;
@@ -235,7 +237,7 @@ void RunOne(const std::string& AGraph, const TRunOptions& AOptions, TPackageLoad
     }
   }
   double seconds = 0;
-  const std::uint64_t steps = StepsFor(AOptions, file, generators, seconds);
+  const std::uint64_t steps = StepsFor(AOptions, AFile, generators, seconds);
   context.Seconds = seconds;
 
   holder.Root->SetDesigning(false);
@@ -293,8 +295,6 @@ void RunOne(const std::string& AGraph, const TRunOptions& AOptions, TPackageLoad
   PrintTable(AOut, rows, outDir);
 }
 
-}  // namespace
-
 TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
   TRunOptions options;
   for (std::size_t i = 0; i < AWords.size(); ++i) {
@@ -324,7 +324,7 @@ TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
 }
 
 void RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr) {
-  for (const std::string& graph : AOptions.Graphs) RunOne(graph, AOptions, APackages, AOut, AErr);
+  for (const std::string& graph : AOptions.Graphs) RunGraph(ReadGraphFile(graph), AOptions, APackages, AOut, AErr);
 }
 
 }  // namespace nx::flow

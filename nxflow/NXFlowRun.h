@@ -37,6 +37,7 @@
 namespace nx::flow {
 
 class TPackageLoader;
+struct TGraphFile;
 
 struct TRunOptions {
   std::vector<std::string> Graphs;
@@ -51,6 +52,11 @@ struct TRunOptions {
 // Reads the options of `run` (the words after the command). EFlowError for
 // a bad option; the graphs must not be empty.
 TRunOptions ParseRunOptions(const std::vector<std::string>& AWords);
+
+// Runs one document read with ReadGraphFile or ReadGraphData, as RunGraphs
+// runs each of its graphs (AOptions.Graphs is not read).
+void RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
+              std::ostream& AErr);
 
 // Runs the graphs in order; the report goes to AOut, the progress bar to
 // AErr. EFlowError on a user's mistake (the message names the file and
