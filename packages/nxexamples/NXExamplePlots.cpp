@@ -3,13 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <memory>
 
 #include "drawing/RGDrawLayers.h"
 #include "drawing/Zandor.CanvasIntf.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Streams.h"
 #include "streams/NXStreamTypes.h"
 
 namespace nx::examples {
@@ -375,9 +375,9 @@ void LayOut(TPlotFrame& AFrame, const TPlotStyle& AStyle, IGPGraphics& g) {
 
 }  // namespace
 
-void RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, const std::string& AFileName) {
+std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle) {
   if (APlot.Width < 1 || APlot.Height < 1)
-    throw Exception(Format("%s: the picture size %d x %d is empty", AFileName.c_str(), APlot.Width, APlot.Height));
+    throw Exception(Format("the picture size %d x %d is empty", APlot.Width, APlot.Height));
   TStyleDefaults style(AStyle);
   TRGCairoCanvas canvas(APlot.Width, APlot.Height);
   // Axes that cannot be drawn (empty, reversed, not finite, a logarithmic
@@ -407,14 +407,10 @@ void RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, const std::stri
   }
   host->Free();
 
-  const std::filesystem::path path(AFileName);
-  std::error_code ec;
-  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-  try {
-    canvas.SaveToPNG(AFileName);
-  } catch (const Exception& e) {
-    throw Exception("cannot write " + AFileName + ": " + e.Message());
-  }
+  canvas.GetGraphics()->Flush();
+  TStringStream png;
+  canvas.Image()->SaveToStream(png, "png");
+  return png.DataString();
 }
 
 }  // namespace nx::examples

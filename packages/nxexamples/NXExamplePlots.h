@@ -2,7 +2,7 @@
 // trace of (x, y) points on two labelled axes with a title; RenderPlotPNG
 // lays it out (margins from the measured label sizes), draws it through a
 // list of draw layers (background and frame, grid with tick labels, trace,
-// texts) on a Cairo canvas and writes the PNG. The drawing properties (trace
+// texts) on a Cairo canvas and encodes the PNG. The drawing properties (trace
 // pen, grid pen, background brush, font) come from the sink that asks.
 //
 // The output depends only on the plot and the properties: no time, address
@@ -69,8 +69,9 @@ TPlotAxis NicePlotRange(double AMin, double AMax, std::string ACaption);
 // two ends are labelled instead.
 std::vector<TPlotTick> PlotTicks(const TPlotAxis& AAxis, std::int32_t AMaxSteps);
 
-// Renders APlot and writes it as a PNG (parent folders are made). Throws an
-// nx::Exception naming the file when it cannot be written.
-void RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, const std::string& AFileName);
+// Renders APlot as a PNG file's bytes; the sink that asked writes them, so
+// that a file that cannot be written is reported in one place, with the
+// name the user gave it.
+std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle);
 
 }  // namespace nx::examples

@@ -45,9 +45,8 @@ void MakeParent(const std::string& APath) {
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
 }
 
-// Writes a two-column table: the header line, then "x,y" per row.
-void WriteTable(const std::string& APath, const std::string& AHeader, const std::vector<double>& AX,
-                const std::vector<double>& AY) {
+// A two-column table: the header line, then "x,y" per row.
+std::string TableText(const std::string& AHeader, const std::vector<double>& AX, const std::vector<double>& AY) {
   std::string text = AHeader + "\n";
   text.reserve(text.size() + AX.size() * 48);
   for (std::size_t i = 0; i < AX.size() && i < AY.size(); ++i) {
@@ -56,11 +55,19 @@ void WriteTable(const std::string& APath, const std::string& AHeader, const std:
     AppendNumber(text, AY[i]);
     text += '\n';
   }
-  MakeParent(APath);
-  std::FILE* f = std::fopen(APath.c_str(), "wb");
-  if (!f) throw Exception("cannot write " + APath + ": " + std::strerror(errno));
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written) throw Exception("cannot write " + APath + ": " + std::strerror(errno));
+  return text;
+}
+
+std::string CannotWrite(const std::string& AShown, const std::string& AReason) {
+  return "cannot write " + AShown + ": " + AReason;
+}
+
+// Why the sound library failed on AFile (null: at opening): a system error
+// as the system words it (AErrno, taken right after the failing call), else
+// the library's own text.
+std::string SoundFileReason(SNDFILE* AFile, int AErrno) {
+  if (sf_error(AFile) == SF_ERR_SYSTEM && AErrno != 0) return std::strerror(AErrno);
+  return sf_strerror(AFile);
 }
 
 std::string Decibels(double APower) { return Format("%.2f", 10 * std::log10(std::max(APower, 1e-30))); }
@@ -126,6 +133,7 @@ void TNXExampleSink::FlowPrepare(const flow::TFlowRunContext& AContext) {
     throw Exception(Who(*this) + ": FileName \"" + name + "\" must name a file inside the output folder");
   std::lock_guard guard(FDataLock);
   FOutputDir = AContext.OutputDir.empty() ? "." : AContext.OutputDir;
+  FResultDir = AContext.ResultDir;
   FBuffers = FSamples = 0;
   FRate = 0;
   Reset();
@@ -155,6 +163,24 @@ double TNXExampleSink::StreamRate() const {
 
 std::string TNXExampleSink::OutputPath(const std::string& AName) const {
   return FOutputDir.empty() ? AName : (fs::path(FOutputDir) / AName).string();
+}
+
+std::string TNXExampleSink::ShownName(const std::string& AName) const {
+  return FResultDir.empty() ? OutputPath(AName) : (fs::path(FResultDir) / AName).string();
+}
+
+void TNXExampleSink::WriteOutputFile(const std::string& AName, const std::string& ABytes) const {
+  const std::string path = OutputPath(AName);
+  MakeParent(path);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw Exception(CannotWrite(ShownName(AName), std::strerror(errno)));
+  errno = 0;
+  const bool written = std::fwrite(ABytes.data(), 1, ABytes.size(), f) == ABytes.size();
+  const int writeError = errno;
+  // Closing flushes what the stream still holds: it can fail on its own.
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed)
+    throw Exception(CannotWrite(ShownName(AName), std::strerror(!written && writeError ? writeError : errno)));
 }
 
 std::string TNXExampleSink::SiblingName(const std::string& AExtension) const {
@@ -191,11 +217,12 @@ void TNXCsvWriter::Open() {
   // must not start the file again.
   if (FOpened) return;
   FOpened = true;
-  FPath = OutputPath(FileName());
-  MakeParent(FPath);
-  FFile = std::fopen(FPath.c_str(), "wb");
+  const std::string path = OutputPath(FileName());
+  FShown = ShownName(FileName());
+  MakeParent(path);
+  FFile = std::fopen(path.c_str(), "wb");
   if (!FFile) {
-    FError = "cannot write " + FPath + ": " + std::strerror(errno);
+    FError = CannotWrite(FShown, std::strerror(errno));
     return;
   }
   FPending = "index,value\n";
@@ -204,14 +231,14 @@ void TNXCsvWriter::Open() {
 void TNXCsvWriter::Flush() {
   if (!FFile || FPending.empty()) return;
   if (std::fwrite(FPending.data(), 1, FPending.size(), FFile) != FPending.size() && FError.empty())
-    FError = "cannot write " + FPath + ": " + std::strerror(errno);
+    FError = CannotWrite(FShown, std::strerror(errno));
   FPending.clear();
 }
 
 void TNXCsvWriter::Close() {
   if (!FFile) return;
   Flush();
-  if (std::fclose(FFile) != 0 && FError.empty()) FError = "cannot write " + FPath + ": " + std::strerror(errno);
+  if (std::fclose(FFile) != 0 && FError.empty()) FError = CannotWrite(FShown, std::strerror(errno));
   FFile = nullptr;
 }
 
@@ -281,12 +308,12 @@ constexpr TWaveFormatInfo kWaveFormats[] = {
 
 void TNXWaveWriter::StreamStarted(double ARate) {
   if (FFileRate != 0 || !FError.empty()) return;
-  FPath = OutputPath(FileName());
+  const std::string path = OutputPath(FileName());
+  FShown = ShownName(FileName());
   // WAV keeps a whole number of samples per second.
   const long rate = std::lround(ARate);
   if (rate < 1 || rate > 0x7FFFFFFF) {
-    FError = Format("cannot write %s: the stream's sample rate %g is not one a WAV file can keep", FPath.c_str(),
-                    ARate);
+    FError = CannotWrite(FShown, Format("the stream's sample rate %g is not one a WAV file can keep", ARate));
     return;
   }
   const TNXWaveFormat format = WaveFormat();
@@ -294,10 +321,11 @@ void TNXWaveWriter::StreamStarted(double ARate) {
   info.samplerate = static_cast<int>(rate);
   info.channels = 1;
   info.format = SF_FORMAT_WAV | kWaveFormats[format].Subtype;
-  MakeParent(FPath);
-  FFile = sf_open(FPath.c_str(), SFM_WRITE, &info);
+  MakeParent(path);
+  errno = 0;
+  FFile = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!FFile) {
-    FError = "cannot write " + FPath + ": " + sf_strerror(nullptr);
+    FError = CannotWrite(FShown, SoundFileReason(nullptr, errno));
     return;
   }
   // No PEAK chunk: it holds the time of writing, and the same stream must
@@ -311,14 +339,18 @@ void TNXWaveWriter::StreamStarted(double ARate) {
 void TNXWaveWriter::Received(const double* AData, std::int32_t ACount) {
   if (!FFile) return;
   for (std::int32_t i = 0; i < ACount; ++i) FPeak = std::max(FPeak, std::abs(AData[i]));
+  errno = 0;
   if (sf_write_double(FFile, AData, ACount) != ACount && FError.empty())
-    FError = "cannot write " + FPath + ": " + sf_strerror(FFile);
+    FError = CannotWrite(FShown, SoundFileReason(FFile, errno));
   FFrames += ACount;
 }
 
 void TNXWaveWriter::Close() {
   if (!FFile) return;
-  if (sf_close(FFile) != 0 && FError.empty()) FError = "cannot write " + FPath;
+  // Closing writes the header's final sizes.
+  errno = 0;
+  if (const int status = sf_close(FFile); status != 0 && FError.empty())
+    FError = CannotWrite(FShown, status == SF_ERR_SYSTEM && errno != 0 ? std::strerror(errno) : sf_error_number(status));
   FFile = nullptr;
 }
 
@@ -376,8 +408,14 @@ void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeR
   APlot.Title = Title();
   const TPlotStyle style{FPen.get(), FGridPen.get(), FBackground.get(), FFont.get()};
   const std::string picture = FileName(), table = SiblingName(".csv");
-  RenderPlotPNG(APlot, style, OutputPath(picture));
-  WriteTable(OutputPath(table), ATable.Header, *ATable.X, *ATable.Y);
+  std::string png;
+  try {
+    png = RenderPlotPNG(APlot, style);
+  } catch (const Exception& e) {
+    throw Exception("cannot draw " + ShownName(picture) + ": " + e.Message());
+  }
+  WriteOutputFile(picture, png);
+  WriteOutputFile(table, TableText(ATable.Header, *ATable.X, *ATable.Y));
   AReport.Files.push_back(picture);
   AReport.Files.push_back(table);
 }

@@ -19,6 +19,13 @@
 // name, no ".."). A sink made in code and never prepared writes FileName as
 // it stands. Numbers are written with "%.17g": two runs of the same graph
 // write the same bytes.
+//
+// Write failures. Every write and close is checked; a file that cannot be
+// written (no space left, a file-size limit, an I/O error) fails FlowFinish
+// with one line "cannot write NAME: REASON", NAME being where the user looks
+// for the file (in the run's result folder, not the staging folder the host
+// writes into) and REASON the system's or the sound library's text. A failure
+// met while the data stream in is kept and reported there.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +89,14 @@ class TNXExampleSink : public TLockComponent, public INXPinOwner, public flow::I
   // Where a file of this name is written: in the output folder after
   // FlowPrepare, else the name as it stands. Data lock held.
   std::string OutputPath(const std::string& AName) const;
+  // The name of an output file in messages: where the user will find it
+  // (in the run's result folder) after FlowPrepare, else where it is
+  // written. Data lock held.
+  std::string ShownName(const std::string& AName) const;
+  // Writes ABytes as the whole output file AName (parent folders are made);
+  // Exception "cannot write SHOWN: REASON" when any part fails. Data lock
+  // held.
+  void WriteOutputFile(const std::string& AName, const std::string& ABytes) const;
   // FileName with its extension replaced (".png" -> ".csv").
   std::string SiblingName(const std::string& AExtension) const;
   // Ends deliveries; every concrete class calls it first in its destructor.
@@ -96,6 +111,7 @@ class TNXExampleSink : public TLockComponent, public INXPinOwner, public flow::I
   bool Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation);
   std::string FFileName;
   std::string FOutputDir;  // data lock
+  std::string FResultDir;  // data lock
   TFTPinPtr<TNXFTRealSinkPin> FInputPin;
 };
 
@@ -128,7 +144,7 @@ class TNXCsvWriter : public TNXExampleSink {
   void Close();
   std::int64_t FMaxSamples = 0;
   std::FILE* FFile = nullptr;
-  std::string FPath;      // the file open (for messages)
+  std::string FShown;     // the file open, as messages name it
   std::string FError;     // the first failure, reported by FlowFinish
   std::string FPending;   // lines not yet handed to the file
   std::int64_t FWritten = 0;
@@ -162,7 +178,7 @@ class TNXWaveWriter : public TNXExampleSink {
   void Close();
   TNXWaveFormat FFormat = wfPcm16;
   SNDFILE* FFile = nullptr;
-  std::string FPath;
+  std::string FShown;  // the file open, as messages name it
   std::string FError;
   std::int32_t FFileRate = 0;
   std::int64_t FFrames = 0;

@@ -1,8 +1,13 @@
 // The nxflow host's commands with a test package (one message per user error, no half-written file),
 // and the bundled graphs run with the example package.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -249,6 +254,58 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
     EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
     EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
     EXPECT_EQ(Entries(FDir), (std::vector<std::string>{"out", "run.xml"}));  // no staging folder left
+  }
+}
+
+// The nxflow program run with a limit on the size of the files it writes (SIGXFSZ ignored, so a write past
+// it fails with EFBIG): its exit status and what it wrote to stderr.
+TResult RunWithFileSizeLimit(const std::vector<std::string>& AArgs, rlim_t ALimit) {
+  std::vector<std::string> words = {NX_FLOW_PROGRAM, "--packages", NX_FLOW_PACKAGES};
+  words.insert(words.end(), AArgs.begin(), AArgs.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int err[2];
+  if (::pipe(err) != 0) return {-1, {}, "pipe failed"};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only calls that are safe after forking a threaded process, up to exec.
+    const rlimit limit{ALimit, ALimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(err[1], 2);
+    ::close(err[0]);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(err[1]);
+  TResult r{-1, {}, {}};
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(err[0], chunk, sizeof chunk)) > 0;) r.Err.append(chunk, static_cast<std::size_t>(n));
+  ::close(err[0]);
+  int status = 0;
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) r.Status = WEXITSTATUS(status);
+  return r;
+}
+
+// Files that cannot be written whole: pictures and tables written at the end, a WAV file and a CSV file
+// streamed during the run. Each run fails with one line naming the file where the user would look for it
+// and the system's reason, and leaves the output folder as it was.
+TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
+  const fs::path out = FDir / "out";
+  fs::create_directories(out);
+  std::ofstream(out / "keep.txt") << "kept";
+  for (const auto& [graph, file] : std::vector<std::pair<const char*, const char*>>{
+           {"filter-demo.xml", "mix-scope.png"}, {"wav-write.xml", "tone.wav"}}) {
+    SCOPED_TRACE(graph);
+    const TResult r = RunWithFileSizeLimit({"run", (kGraphs / graph).string(), "--out", out.string(), "--seconds", "0.5"}, 4096);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    EXPECT_NE(r.Err.find("cannot write " + (out / file).string() + ": File too large\n"), std::string::npos) << r.Err;
+    EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(Entries(FDir), std::vector<std::string>{"out"});  // no staging folder left
   }
 }
 
