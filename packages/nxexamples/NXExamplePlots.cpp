@@ -164,7 +164,7 @@ std::vector<std::vector<TIGPPointF>> TraceLines(const TPlotFrame& AFrame) {
       if (!lines.back().empty()) lines.emplace_back();
       continue;
     }
-    const TIGPPointF p(AFrame.XOf(xv), std::clamp(AFrame.YOf(yv), yLow, yHigh));
+    const TIGPPointF p{AFrame.XOf(xv), std::clamp(AFrame.YOf(yv), yLow, yHigh)};
     const auto column = static_cast<std::int64_t>(std::floor(p.X));
     if (column != col.Index) {
       flush();
