@@ -8,7 +8,9 @@
 # build of the library (sanitizers and fuzzer coverage on; of the built-in
 # routines only the copy and conversion family, which buffer storage calls,
 # and the integer family, whose own routines the typed buffers call by name),
-# kept in $OUT/lib so that later runs only rebuild what changed.
+# kept in $OUT/lib so that later runs only rebuild what changed. The graph run
+# target also links the nxflow host's library from there and loads the
+# example package built beside it ($OUT/lib/packages).
 set -eu
 SECONDS_EACH=${1:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,24 +40,31 @@ fi
 cmake -S "$ROOT" -B "$LIB" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link -DNX_SANITIZE=ON \
   -DNX_BUILD_TESTS=OFF -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF $LAUNCHER >/dev/null
-cmake --build "$LIB" --target nxruntime -j "${FUZZ_JOBS:-2}"
+cmake --build "$LIB" --target nxruntime nxflowhost nxexamples -j "${FUZZ_JOBS:-2}"
 clang++ $FLAGS -o "$OUT/BufferStreamFuzz" "$ROOT/fuzz/BufferStreamFuzz.cpp" -L"$LIB" -lnxruntime \
   -Wl,-rpath,"$LIB"
 clang++ $FLAGS -o "$OUT/BufferAccumulatorFuzz" "$ROOT/fuzz/BufferAccumulatorFuzz.cpp" -L"$LIB" -lnxruntime \
   -Wl,-rpath,"$LIB"
 clang++ $FLAGS -o "$OUT/GraphDocumentFuzz" "$ROOT/fuzz/GraphDocumentFuzz.cpp" -L"$LIB" -lnxruntime \
   -Wl,-rpath,"$LIB"
+clang++ $FLAGS -DNX_FUZZ_PACKAGES="\"$LIB/packages\"" -o "$OUT/GraphRunFuzz" "$ROOT/fuzz/GraphRunFuzz.cpp" \
+  "$LIB/nxflow/libnxflowhost.a" -L"$LIB" -lnxruntime -ldl -Wl,-rpath,"$LIB"
 
 # Every target runs even when an earlier one finds something; findings are
 # written to $OUT as crash-* files and the script then exits with a failure.
 STATUS=0
-for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz; do
+for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz GraphRunFuzz; do
   mkdir -p "$OUT/corpus-$t"
   # Seed inputs kept in the tree are read as a second corpus (new finds go
   # to the first).
   SEEDS=""
   if [ -d "$ROOT/fuzz/seeds/$t" ]; then SEEDS="$ROOT/fuzz/seeds/$t"; fi
+  # A target's own options: a dictionary beside it; a whole graph run of a
+  # few milliseconds that takes 10 s has hung.
+  OPTIONS=""
+  if [ -f "$ROOT/fuzz/$t.dict" ]; then OPTIONS="-dict=$ROOT/fuzz/$t.dict"; fi
+  if [ "$t" = GraphRunFuzz ]; then OPTIONS="$OPTIONS -timeout=10"; fi
   echo "== $t for $SECONDS_EACH s"
-  (cd "$OUT" && "./$t" -max_total_time="$SECONDS_EACH" -print_final_stats=1 "corpus-$t" $SEEDS) || STATUS=1
+  (cd "$OUT" && "./$t" -max_total_time="$SECONDS_EACH" -print_final_stats=1 $OPTIONS "corpus-$t" $SEEDS) || STATUS=1
 done
 exit $STATUS
