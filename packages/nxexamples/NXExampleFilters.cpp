@@ -79,6 +79,11 @@ void TNXDesignedFilterBase::SetSampleRate(double AValue) {
 }
 
 std::string TNXDesignedFilterBase::DesignFault(double ASampleRate) const {
+  const std::string fault = DesignProblem(ASampleRate);
+  return fault.empty() ? fault : GetNamePath() + ": " + fault;
+}
+
+std::string TNXDesignedFilterBase::DesignProblem(double ASampleRate) const {
   TReadLock guard(GetLock());
   // Low- and high-pass designs use the low corner alone.
   const bool band = FFilterType == fdftBandPass || FFilterType == fdftBandStop;
@@ -98,7 +103,7 @@ std::string TNXDesignedFilterBase::DesignFault(double ASampleRate) const {
       fault = (band ? "high corner " : "corner ") + Hertz(top) + " Hz is at or above half the sample rate (" +
               Hertz(ASampleRate) + " Hz)";
   }
-  return fault.empty() ? fault : GetNamePath() + ": " + fault;
+  return fault;
 }
 
 void TNXDesignedFilterBase::CheckDesign(double ASampleRate) const {
@@ -139,7 +144,8 @@ void TNXDesignedFilterBase::InternalOperation(const TBuffer& AInput, TBuffer& AO
 }
 
 void TNXDesignedFilterBase::FlowPrepare(const flow::TFlowRunContext&) {
-  const std::string fault = DesignFault(0);
+  // The host puts the component's name before what FlowPrepare raises.
+  const std::string fault = DesignProblem(0);
   if (!fault.empty()) throw EArgumentException(fault);
 }
 

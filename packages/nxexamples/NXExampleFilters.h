@@ -91,7 +91,8 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   // start or a change gives a design again.
   void SetSampleRate(double AValue) override;
   void InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected) override;
-  // Refuses settings no rate could mend (the DesignFault line at rate 0).
+  // Refuses settings no rate could mend (the DesignFault line at rate 0,
+  // without the name: the host adds it).
   void FlowPrepare(const flow::TFlowRunContext& AContext) override;
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
   // The fault of the last design attempt, or empty; safe on any thread.
@@ -131,6 +132,8 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   bool FRefused = false;  // no design for the stream's rate: send nothing
 
  private:
+  // DesignFault without the filter's name.
+  std::string DesignProblem(double ASampleRate) const;
   void SetFault(std::string AFault);
   // The fault is read by the host's thread while a stream thread may hold
   // the component's lock: it has a lock of its own.
