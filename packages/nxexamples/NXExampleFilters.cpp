@@ -312,11 +312,27 @@ TNXIirFilter::~TNXIirFilter() {
 void TNXIirFilter::DeclareProperties(TClassBuilder<TNXIirFilter>& P) {
   P.Prop<&TNXIirFilter::FFilterType, &TNXIirFilter::SetFilterType>("FilterType", fdftBandPass);
   P.Prop<&TNXIirFilter::FPrototype, &TNXIirFilter::SetPrototype>("Prototype", iirButterworth);
-  P.Prop<&TNXIirFilter::FOrder, &TNXIirFilter::SetOrder>("Order", std::int32_t(4)).Min(std::int32_t(1));
+  P.Prop<&TNXIirFilter::FOrder, &TNXIirFilter::SetOrder>("Order", std::int32_t(4))
+      .Min(std::int32_t(1))
+      .Description(
+          "the prototype's order, as designed: the poles of a low- or high-pass; band filters have twice as many");
   P.Prop<&TNXIirFilter::FLowFrequency, &TNXIirFilter::SetLowFrequency>("LowFrequency", 1000.0);
   P.Prop<&TNXIirFilter::FHighFrequency, &TNXIirFilter::SetHighFrequency>("HighFrequency", 4000.0);
   P.Prop<&TNXIirFilter::FRipple, &TNXIirFilter::SetRipple>("Ripple", 0.5);
 }
+
+namespace {
+
+// The library's cascade designer rounds an odd order up to whole
+// second-order sections. This one designs the order it is given: the real
+// pole of an odd low- or high-pass gets a first-order section of its own,
+// and an odd band filter (twice the poles) still makes whole sections.
+class TAskedOrderCascade final : public TNXDesignedIIRbiquad {
+ public:
+  std::int32_t GetOrder() const override { return FOrder; }
+};
+
+}  // namespace
 
 std::string TNXIirFilter::OrderFault() const {
   // The Bessel prototypes are tabled up to order 10.
@@ -328,10 +344,16 @@ std::string TNXIirFilter::OrderFault() const {
 TIntfPtr<TNXFilterInfo> TNXIirFilter::Design(double ASampleRate) const {
   TReadLock guard(GetLock());
   CheckDesign(ASampleRate);
+  TAskedOrderCascade cascade;
+  cascade.SetOrder(FOrder);
+  cascade.SetFilterType(FPrototype);
   // A ripple of 0 would mean the designer's default; keep a small real one.
-  const double ripple = FRipple != 0 ? std::fabs(FRipple) : 0.01;
-  return NXFilterCalc(ftBiquadIIR, FFilterType, FOrder, FLowFrequency, FHighFrequency, ASampleRate, wtRect,
-                      FPrototype, ripple);
+  cascade.SetRipple(-static_cast<float>(FRipple != 0 ? std::fabs(FRipple) : 0.01));
+  cascade.SetAlpha1(FLowFrequency / ASampleRate);
+  cascade.SetAlpha2(FHighFrequency / ASampleRate);
+  cascade.SetDesignType(FFilterType);
+  cascade.Calculate();
+  return TIntfPtr<TNXFilterInfo>(new TNXBiquadIIRFilterInfo(cascade.GetSectionTaps()));
 }
 
 TNXFilterReport TNXIirFilter::DesignReport(double ASampleRate) const {
@@ -370,8 +392,8 @@ std::string TNXIirFilter::Summary(double ASampleRate) const {
     std::snprintf(text, sizeof text, "%s%.0f", corners.empty() ? "" : "/", f * ASampleRate);
     corners += text;
   }
-  return std::to_string(FTaps.size() / 6) + " sections, -3 dB at " + (corners.empty() ? "-" : corners) +
-         " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
+  return "order " + std::to_string(FOrder) + ", " + std::to_string(FTaps.size() / 6) + " sections, -3 dB at " +
+         (corners.empty() ? "-" : corners) + " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
 }
 
 void TNXIirFilter::FreeState() {

@@ -2,7 +2,8 @@
 //   TNXGain           multiplies by Gain, in place;
 //   TNXFirFilter      windowed-sinc FIR (low-, high-, band-pass, band-stop);
 //   TNXIirFilter      IIR biquad cascade from a Bessel, Butterworth or
-//                     Chebyshev prototype;
+//                     Chebyshev prototype of the order asked (an odd low-
+//                     or high-pass has a first-order section);
 //   TNXMixer          the sample-wise sum of InputCount inputs, times Gain;
 //   TNXLevelDetector  one RMS value per buffer; overall peak and RMS for the
 //                     run's closing table.

@@ -496,6 +496,41 @@ TEST(DesignedFilterFault, SettingsWrongAtEveryRateAreRefusedWhenTheRunIsPrepared
   }
 }
 
+// An odd order is designed as asked: far into a stop band the gain falls by
+// 6 dB an octave for each order, and the closing line gives the order.
+TEST(IirFilterOrder, OddOrdersAreDesignedAsAsked) {
+  // The slope is measured between Near and Far (an octave apart, far from the corners).
+  struct TRow { TNXDesignFilterType Type; TNXIIRFilterType Prototype; std::int32_t Order;
+                double Low, High, Near, Far; std::size_t Sections; };
+  const TRow rows[] = {
+      {fdftLowPass, iirButterworth, 3, 100, 0, 1600, 3200, 2},
+      {fdftHighPass, iirButterworth, 3, 8000, 0, 500, 250, 2},
+      {fdftLowPass, iirChebyshev, 3, 100, 0, 1600, 3200, 2},
+      {fdftHighPass, iirChebyshev, 3, 8000, 0, 500, 250, 2},
+      {fdftLowPass, iirBessel, 5, 100, 0, 1600, 3200, 3},
+      {fdftHighPass, iirButterworth, 1, 8000, 0, 500, 250, 1},
+      {fdftBandPass, iirButterworth, 3, 2000, 4000, 125, 62.5, 3},  // twice the poles
+      {fdftLowPass, iirButterworth, 4, 100, 0, 1600, 3200, 2},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "type " << row.Type << " prototype " << row.Prototype << " order "
+                                      << row.Order);
+    auto iir = Make<TNXIirFilter>();
+    iir->SetPrototype(row.Prototype);
+    DesignAndFilter(*iir, row.Type, row.Order, row.Low, row.High);
+    EXPECT_EQ(iir->Taps().size(), 6 * row.Sections);
+    const TIntfPtr<TNXFilterInfo> design = iir->Design(48000);
+    EXPECT_TRUE(design->PolesInsideUnitCircle());
+    const double slope = 20 * std::log10(std::abs(design->Evaluate(row.Near / 48000)) /
+                                         std::abs(design->Evaluate(row.Far / 48000)));
+    EXPECT_NEAR(slope, 6.02 * row.Order, 1.0);
+    flow::TFlowNodeReport report;
+    iir->FlowFinish({}, report);
+    const std::string order = "order " + std::to_string(row.Order) + ", ";
+    EXPECT_EQ(report.Summary.rfind(order, 0), 0u) << report.Summary;
+  }
+}
+
 TEST(Mixer, SumsItsInputsTimesGain) {
   auto mixer = Make<TNXMixer>();
   SetPropText(*mixer, "InputCount", "3");
