@@ -1,6 +1,7 @@
 // Multi-input components and queued input pins, checked against a reference built from the input signals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <thread>
@@ -83,6 +84,13 @@ struct TFeeder {
   std::int64_t Sent = 0;
   TNXFTRealSourcePin Pin{"Feeder"};
 };
+
+// Every output sample, in order.
+std::vector<double> Concatenated(const std::vector<std::vector<double>>& ABuffers) {
+  std::vector<double> all;
+  for (const auto& b : ABuffers) all.insert(all.end(), b.begin(), b.end());
+  return all;
+}
 
 // ASize samples stretched (nearest sample) from ANeeded samples of ASignal from AFirst on.
 std::vector<double> Expected(double (*ASignal)(std::int64_t), std::int64_t AFirst, std::int32_t ANeeded,
@@ -340,6 +348,28 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeAndStopsWhenNoInputStreams
       if (!stopOnNoStreams) break;
     }
     EXPECT_EQ(rec.Rates.size(), stopOnNoStreams ? 2u : 1u);
+  }
+}
+
+// An empty buffer gives the output nothing, and must not hold it up (with AutoSize it would size it at 0).
+TEST(MultiInputTest, EmptyBuffersHoldNothingUp) {
+  constexpr std::int32_t kBuffer = 256;
+  struct TCase { const char* Name; std::int32_t FixedSize, Before, After; };
+  const TCase cases[] = {
+      {"automatic size, in mid-stream", 0, 5, 15},
+      {"automatic size, as the first buffer", 0, 0, 20},
+      {"fixed size", kBuffer, 5, 15},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMixRig rig(1, c.FixedSize, kBuffer, 8000, kBuffer, 8000, false);
+    auto& [mixer, rec, a, b] = rig;
+    a.Start();
+    a.SendBuffers(c.Before);
+    a.Pin.SubmitBuffer(TNXRealBuffer::MakeSize(0));
+    a.SendBuffers(c.After);
+    EXPECT_EQ(rec.Buffers.size(), static_cast<std::size_t>(c.Before + c.After));
+    EXPECT_EQ(Concatenated(rec.Buffers), Expected(SignalA, 0, a.Sent, a.Sent));
   }
 }
 
