@@ -40,6 +40,7 @@ struct TOutputRecorder {
   std::vector<std::vector<double>> Buffers;
   std::vector<double> Rates;
   int Stops = 0;
+  std::size_t BuffersAtStop = 0;  // the buffers that came before the (last) stop
   TNXFTRealSinkPin Pin{"Recorder", {}, nullptr, [this](auto*, auto*, auto&, const auto& op, auto) {
     if (auto* b = op->template As<TFTSuppliedBufferOperation>()) {
       const auto buf = Supports<INXRealBuffer>(b->GetValue());
@@ -48,6 +49,7 @@ struct TOutputRecorder {
       Rates.push_back(r->GetSampleRate());
     } else if (op->template IsType<TFTStopOperation>()) {
       ++Stops;
+      BuffersAtStop = Buffers.size();
     }
     return true;
   }};
@@ -370,6 +372,46 @@ TEST(MultiInputTest, EmptyBuffersHoldNothingUp) {
     a.SendBuffers(c.After);
     EXPECT_EQ(rec.Buffers.size(), static_cast<std::size_t>(c.Before + c.After));
     EXPECT_EQ(Concatenated(rec.Buffers), Expected(SignalA, 0, a.Sent, a.Sent));
+  }
+}
+
+// When the last input stops, what is still queued goes out before the stop: in output buffers of the fixed size (the
+// last one padded with zeros), or, with AutoSize, as queued. An input that stops before the others keeps its queued
+// samples going out with theirs.
+TEST(MultiInputTest, QueuedSamplesGoOutBeforeTheStop) {
+  // A sends CountA buffers, B CountB; A stops; B sends CountBAfter more and stops (B only with two inputs).
+  struct TCase { const char* Name; std::int32_t Inputs, FixedSize, BufferA, CountA, BufferB, CountB, CountBAfter; };
+  const TCase cases[] = {
+      {"fixed size: the last buffer is padded", 1, 1024, 1000, 10, 0, 0, 0},
+      {"automatic size: the tail of the input that stopped first", 2, 0, 500, 6, 500, 5, 0},
+      {"fixed size: both tails, padded", 2, 400, 500, 6, 500, 5, 0},
+      {"the tail of a stopped input goes out with the running one", 2, 0, 500, 6, 300, 8, 4},
+      {"the running input's tail after the stopped one's", 2, 700, 500, 3, 300, 4, 6},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMixRig rig(c.Inputs, c.FixedSize, c.BufferA, 8000, c.BufferB, 8000, c.Inputs > 1);
+    auto& [mixer, rec, a, b] = rig;
+    a.Start();
+    if (c.Inputs > 1) b.Start();
+    a.SendBuffers(c.CountA);
+    b.SendBuffers(c.CountB);
+    a.Pin.Stop();
+    b.SendBuffers(c.CountBAfter);
+    if (c.Inputs > 1) b.Pin.Stop();
+    EXPECT_FALSE(mixer.IsRunning());
+    EXPECT_EQ(rec.Stops, 1);
+    EXPECT_EQ(rec.BuffersAtStop, rec.Buffers.size());
+    // Both streams start together at one rate: the output is their sum, zeros after the shorter one.
+    std::int64_t length = std::max(a.Sent, b.Sent);
+    if (c.FixedSize > 0) {
+      length = (length + c.FixedSize - 1) / c.FixedSize * c.FixedSize;
+      for (const auto& buffer : rec.Buffers) EXPECT_EQ(buffer.size(), static_cast<std::size_t>(c.FixedSize));
+    }
+    std::vector<double> expect(static_cast<std::size_t>(length), 0.0);
+    for (std::int64_t i = 0; i < a.Sent; ++i) expect[i] += SignalA(i);
+    for (std::int64_t i = 0; i < b.Sent; ++i) expect[i] += SignalB(i);
+    EXPECT_EQ(Concatenated(rec.Buffers), expect);
   }
 }
 
