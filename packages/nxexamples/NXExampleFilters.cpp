@@ -193,7 +193,10 @@ TNXFirFilter::~TNXFirFilter() {
 
 void TNXFirFilter::DeclareProperties(TClassBuilder<TNXFirFilter>& P) {
   P.Prop<&TNXFirFilter::FFilterType, &TNXFirFilter::SetFilterType>("FilterType", fdftLowPass);
-  P.Prop<&TNXFirFilter::FOrder, &TNXFirFilter::SetOrder>("Order", std::int32_t(64)).Min(std::int32_t(0));
+  // 65,536 taps: far past any useful FIR, and within what a run can convolve.
+  P.Prop<&TNXFirFilter::FOrder, &TNXFirFilter::SetOrder>("Order", std::int32_t(64))
+      .Min(std::int32_t(0))
+      .Max(std::int32_t(1 << 16));
   P.Prop<&TNXFirFilter::FLowFrequency, &TNXFirFilter::SetLowFrequency>("LowFrequency", 1000.0);
   P.Prop<&TNXFirFilter::FHighFrequency, &TNXFirFilter::SetHighFrequency>("HighFrequency", 4000.0);
   P.Prop<&TNXFirFilter::FWindow, &TNXFirFilter::SetWindow>("Window", wtHamming);
@@ -312,8 +315,11 @@ TNXIirFilter::~TNXIirFilter() {
 void TNXIirFilter::DeclareProperties(TClassBuilder<TNXIirFilter>& P) {
   P.Prop<&TNXIirFilter::FFilterType, &TNXIirFilter::SetFilterType>("FilterType", fdftBandPass);
   P.Prop<&TNXIirFilter::FPrototype, &TNXIirFilter::SetPrototype>("Prototype", iirButterworth);
+  // Past order 64 the sections' poles crowd the unit circle closer than
+  // doubles can place them: such a design would not be stable.
   P.Prop<&TNXIirFilter::FOrder, &TNXIirFilter::SetOrder>("Order", std::int32_t(4))
       .Min(std::int32_t(1))
+      .Max(std::int32_t(64))
       .Description(
           "the prototype's order, as designed: the poles of a low- or high-pass; band filters have twice as many");
   P.Prop<&TNXIirFilter::FLowFrequency, &TNXIirFilter::SetLowFrequency>("LowFrequency", 1000.0);
@@ -434,7 +440,8 @@ TNXMixer::~TNXMixer() { ClosePins(); }
 
 void TNXMixer::DeclareProperties(TClassBuilder<TNXMixer>& P) {
   P.Prop<&TNXMixer::GetInputCountProp, &TNXMixer::SetInputCountProp>("InputCount", std::int32_t(2))
-      .Min(std::int32_t(1));
+      .Min(std::int32_t(1))
+      .Max(std::int32_t(256));
   P.Prop<&TNXMixer::FGain, &TNXMixer::SetGain>("Gain", 1.0);
 }
 
