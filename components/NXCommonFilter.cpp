@@ -170,6 +170,14 @@ void TNXFilterThread::FlushQueue() {
   FEvent.Bump(false);  // the worker wakes, finds nothing and reports the queue empty
 }
 
+bool TNXFilterThread::WaitForQueue(std::uint32_t ATimeoutMs) {
+  if (IsCurrentThread()) return false;
+  // A worker upstream that waits here first wakes the workers whose wake-up
+  // it put off: this one may be among them, asleep with work queued.
+  if (tWorker) tWorker->WakeDeferred();
+  return FQueueEmptyEvent.WaitFor(ATimeoutMs) == wrSignaled;
+}
+
 void TNXFilterThread::Terminate() {
   TBasicThread::Terminate();
   FEvent.Bump(false);
@@ -200,7 +208,14 @@ void TNXFilterThread::ExecuteLoop() {
   const std::uint32_t ticket = FEvent.Ticket();
   FWorkerWaiting.store(true, std::memory_order_seq_cst);
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (FOperationQueue->ItemsCount() == 0 && !Terminated()) FEvent.Wait(ticket);
+  if (FOperationQueue->ItemsCount() == 0 && !Terminated()) {
+    // A push resets the queue-empty event; a flush that empties the queue
+    // before this worker took the operation leaves it reset, and its wake-up
+    // may come before the ticket above. Nothing is in progress now: say so
+    // before sleeping, or a stop waiting for the event would wait in vain.
+    SignalIfEmpty();
+    FEvent.Wait(ticket);
+  }
   FWorkerWaiting.store(false, std::memory_order_seq_cst);
   TIntfPtr<IFTNotifyOperation> operation;
   const std::uint32_t mark = RoomMark(FThreading->Queue()->Size());
@@ -267,17 +282,20 @@ void TNXBasicTypedThreadedFilter<TThreadIntf>::BeforeDestruction() {
 
 template <class TThreadIntf>
 void TNXBasicTypedThreadedFilter<TThreadIntf>::ShutdownThread() {
-  TIntfPtr<TThreadIntf> thread;
+  TIntfPtr<TThreadIntf> thread, ended;
   {
     TWriteLock guard(GetLock());
     thread = std::move(FFilterThread);
     FFilterThread = nullptr;
+    ended = std::move(FEndedThread);
+    FEndedThread = nullptr;
   }
-  if (!thread) return;
+  if (!thread && !ended) return;
   // The worker may be waiting for the output lock: join it with the
   // component's lock released, whatever the caller holds.
   TLockReleaser released(GetLock());
-  thread->Terminate();
+  if (thread) thread->Terminate();
+  if (ended) ended->Terminate();
 }
 
 template <class TThreadIntf>
@@ -311,13 +329,30 @@ template <class TThreadIntf>
 void TNXBasicTypedThreadedFilter<TThreadIntf>::StreamStop() {
   TIntfPtr<TThreadIntf> thread;
   {
-    TWriteLock guard(GetLock());
+    // Under the input lock, which guards the worker reference: a worker in
+    // its hook holds the output lock. Taken out first, so that buffers sent
+    // while the queue drains do not keep it from draining.
+    TWriteLock guard(InputLock());
     thread = std::move(FFilterThread);
     FFilterThread = nullptr;
     FRunning = false;
   }
   if (!thread) return;
+  // The waits with the component's lock released, whatever the caller holds:
+  // the worker takes the output lock to process.
   TLockReleaser released(GetLock());
+  if (thread->IsWorkerThread()) {
+    // Handled by the worker itself, which cannot wait for itself: it ends
+    // when this operation returns. The filter keeps it, to join it later
+    // (the last reference must not go on its own thread).
+    thread->Terminate();
+    TIntfPtr<TThreadIntf> previous;
+    TWriteLock guard(InputLock());
+    previous = std::exchange(FEndedThread, std::move(thread));
+    return;  // (the previous one is joined with the lock released again)
+  }
+  // The stop follows what was queued before it; bounded, see the header.
+  thread->WaitForQueue(kStopDrainTimeoutMs);
   thread->Terminate();
 }
 

@@ -23,7 +23,8 @@
 // chain without workers the output locks are taken in stream order. A sender
 // waits for queue space with the component's lock released, so that the
 // worker, which takes the output lock, can go on. A worker is joined only
-// with the component's lock released (it may be waiting for that lock).
+// with the component's lock released (it may be waiting for that lock), and
+// a stop waits for the worker's queue to drain the same way.
 //
 // Buffers. The path never copies samples: input and output are sharing
 // copies of the received buffer, and the output copies its block only when a
@@ -131,6 +132,12 @@ struct INXFilterThread : virtual IInterface {
   virtual void FlushQueue() = 0;
   // Signalled while the queue is drained and nothing is in progress.
   virtual TEvent& GetQueueEvent() = 0;
+  // Waits up to ATimeoutMs for the queue event: true when every operation
+  // queued before the call has been handled. On the worker itself false at
+  // once (its queue cannot drain while it waits).
+  virtual bool WaitForQueue(std::uint32_t ATimeoutMs) = 0;
+  // True on the worker's own thread.
+  virtual bool IsWorkerThread() const = 0;
   // Ends the thread and waits for it (unless called on it).
   virtual void Terminate() = 0;
   virtual void SetPriority(TThreadPriority APriority) = 0;
@@ -154,6 +161,8 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   void PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
   void FlushQueue() override;
   TEvent& GetQueueEvent() override { return FQueueEmptyEvent; }
+  bool WaitForQueue(std::uint32_t ATimeoutMs) override;
+  bool IsWorkerThread() const override { return IsCurrentThread(); }
   void Terminate() override;
   void SetPriority(TThreadPriority APriority) override { TBasicThread::SetPriority(APriority); }
   TThreadPriority GetPriority() const override { return TBasicThread::GetPriority(); }
@@ -214,6 +223,10 @@ class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent {
   bool Running() const { return ReadLocked(FRunning); }
   // The worker, or empty when none runs.
   TIntfPtr<TThreadIntf> GetFilterThread() const;
+  // How long a stop waits for the worker's queue to drain. Far longer than a
+  // full queue of a working filter takes (15 buffers of a slow hook), short
+  // enough that a hook that blocks does not hang the host's stop for good.
+  static constexpr std::uint32_t kStopDrainTimeoutMs = 3000;
   // Empties the worker's queue (under the component's lock).
   void FlushQueue();
   // Terminates a running worker before the component goes.
@@ -230,6 +243,18 @@ class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent {
   virtual bool IntSingleBufferOperation(const TIntfPtr<INXData>& AInput);
   virtual bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) = 0;
   virtual void EnabledChanged() {}
+  // Ends the stream. A worker is taken out of the filter (buffers that come
+  // now are processed on their sender), handles what was queued before the
+  // stop, and ends: the stop goes on after their results (FlushQueue first
+  // drops them instead). The wait lasts at most kStopDrainTimeoutMs; a worker
+  // that has not drained by then (a hook that blocks) is ended as at
+  // destruction: what is still queued is dropped, and the stop goes on once
+  // the operation in progress returns. (That operation holds the output lock
+  // the stop is sent under, so a hook that never returns still holds the
+  // stop.) A stop that the worker itself handles (an operation it took from
+  // its queue) waits for nothing, as what came before it is handled already;
+  // that worker ends when the operation returns and is joined when the filter
+  // goes (or at the next such stop).
   virtual void StreamStop();
   virtual void StreamStart();
   virtual TIntfPtr<TThreadIntf> CreateProcessingThread() = 0;
@@ -257,6 +282,8 @@ class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent {
  private:
   void PriorityChanged();
   std::unique_ptr<TNXThreading> FThreading;
+  // A worker that ended itself (a stop it handled), joined when the filter goes.
+  TIntfPtr<TThreadIntf> FEndedThread;
 };
 
 // The same with a published Enabled (default true).

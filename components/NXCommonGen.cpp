@@ -257,7 +257,12 @@ void TNXBasicCommonGen::NotifyIgnoreOutputPin() { NotifyOutputPins(TFTIgnoreStre
 TNXCommonGen::TNXCommonGen(TComponent* AOwner) : TNXBasicCommonGen(AOwner) { InitProperties(this); }
 
 void TNXCommonGen::DeclareProperties(TClassBuilder<TNXCommonGen>& P) {
-  P.Prop<&TNXCommonGen::FSampleRate, &TNXCommonGen::SetSampleRate>("SampleRate", DefaultSampleRate);
+  // A rate that rounds below 1 Hz cannot pace a clock (the generator would
+  // wait for ever), and above 1 GHz one clock tick would make millions of
+  // buffers: a document is held to the range a run can keep up with.
+  P.Prop<&TNXCommonGen::FSampleRate, &TNXCommonGen::SetSampleRate>("SampleRate", DefaultSampleRate)
+      .Min(1.0)
+      .Max(1e9);
 }
 
 void TNXCommonGen::SetSampleRate(double AValue) {
@@ -321,8 +326,11 @@ void TNXCommonGen::Clock(IThread* AThread) {
 TNXCommonBufferGen::TNXCommonBufferGen(TComponent* AOwner) : TNXCommonGen(AOwner) { InitProperties(this); }
 
 void TNXCommonBufferGen::DeclareProperties(TClassBuilder<TNXCommonBufferGen>& P) {
+  // 16 Mi samples (128 MiB a buffer) is far beyond any stream's needs and
+  // keeps a document from asking for more memory than a machine has.
   P.Prop<&TNXCommonBufferGen::FBufferSize, &TNXCommonBufferGen::SetBufferSize>("BufferSize", DefaultBufferSize)
-      .Min(1);
+      .Min(1)
+      .Max(1 << 24);
 }
 
 void TNXCommonBufferGen::SetOnStart(TNXStartNotify AEvent) {

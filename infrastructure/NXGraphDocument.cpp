@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace nx {
@@ -492,6 +493,73 @@ TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, T
 
 namespace {
 
+// A link between two components of a document, by their paths.
+struct TLinkEdge {
+  std::string From, To, Where;
+  std::uint32_t Line = 0;
+};
+
+// Graphs are refused when their links close a cycle, whatever the pins or
+// threads on it: a synchronous cycle recurses until the stack is gone, and
+// one through a worker's queue either deadlocks (the worker waits for room
+// in its own queue) or circulates each buffer for ever. A feedback path is
+// built inside one component, where its delay is explicit.
+//
+// The index of a link that closes a cycle (the back edge a depth-first walk
+// meets first, in link order), or none. Iterative: a document may hold
+// chains far longer than the stack allows recursion.
+std::optional<std::size_t> FindCycle(const std::vector<TLinkEdge>& AEdges, std::size_t AComponents) {
+  std::unordered_map<std::string, std::vector<std::size_t>> out;
+  out.reserve(AComponents);
+  for (std::size_t i = 0; i < AEdges.size(); ++i) out[AEdges[i].From].push_back(i);
+  enum : std::uint8_t { kNew, kOnPath, kDone };
+  std::unordered_map<std::string, std::uint8_t> state;
+  for (const TLinkEdge& start : AEdges) {
+    if (state[start.From] != kNew) continue;
+    // (component, index of its next outgoing link)
+    std::vector<std::pair<const std::string*, std::size_t>> path{{&start.From, 0}};
+    state[start.From] = kOnPath;
+    while (!path.empty()) {
+      auto& [node, next] = path.back();
+      const std::vector<std::size_t>& links = out[*node];
+      if (next == links.size()) {
+        state[*node] = kDone;
+        path.pop_back();
+        continue;
+      }
+      const std::size_t edge = links[next++];
+      const std::string& to = AEdges[edge].To;
+      const std::uint8_t seen = state[to];
+      if (seen == kOnPath) return edge;
+      if (seen == kNew) {
+        state[to] = kOnPath;
+        path.emplace_back(&to, 0);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// "A -> B -> A" for the cycle that AClosing (To -> ... -> From -> To) closes.
+std::string CyclePath(const std::vector<TLinkEdge>& AEdges, std::size_t AClosing, const std::string& ARootName) {
+  auto name = [&](const std::string& APath) { return APath.empty() ? ARootName : APath; };
+  // Breadth-first from the closing link's target back to its source gives
+  // the shortest way round.
+  const std::string& start = AEdges[AClosing].To;
+  const std::string& goal = AEdges[AClosing].From;
+  std::unordered_map<std::string, std::string> cameFrom{{start, start}};
+  std::vector<std::string> queue{start};
+  for (std::size_t q = 0; q < queue.size() && !cameFrom.count(goal); ++q)
+    for (const TLinkEdge& e : AEdges)
+      if (e.From == queue[q] && cameFrom.emplace(e.To, e.From).second) queue.push_back(e.To);
+  std::vector<std::string> names{name(start)};
+  for (std::string at = goal; at != start; at = cameFrom[at]) names.insert(names.begin() + 1, name(at));
+  names.push_back(name(start));
+  std::string text;
+  for (const std::string& n : names) text += (text.empty() ? "" : " -> ") + n;
+  return text;
+}
+
 TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const char* ANoLine) {
   TIntfPtr<IXmlElement> top = ADocument ? ADocument->DocumentElement() : TIntfPtr<IXmlElement>();
   if (!top) throw EGraphDocumentError(std::string("The document element is not <") + kDocumentElement + ">");
@@ -532,6 +600,7 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
     std::unordered_map<std::string, TComponent*> byPath;
     byPath.reserve(tree.size());
     for (auto& [c, path] : tree) byPath.emplace(path, c);
+    std::vector<TLinkEdge> edges;
     TIntfPtr<IXmlNodeList> items = links ? links->ChildNodes() : TIntfPtr<IXmlNodeList>();
     int index = 0;
     for (int i = 0; items && i < items->Count(); ++i) {
@@ -561,6 +630,12 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
       if (!TFTLinker::Connect(*source, *sink))
         FailLoad(where, line, ANoLine, "The pins " + Quoted(source->GetName()) + " and " + Quoted(sink->GetName()) +
                             " cannot be linked");
+      edges.push_back({link->GetAttr("From"), link->GetAttr("To"), where, line});
+    }
+    if (const std::optional<std::size_t> closing = FindCycle(edges, byPath.size())) {
+      const TLinkEdge& edge = edges[*closing];
+      FailLoad(edge.Where, edge.Line, ANoLine, "A cycle of links: " + CyclePath(edges, *closing, root->Name()) +
+                                                   " (a buffer sent round it would come back without end)");
     }
   } catch (const EGraphDocumentError&) {
     TComponent::Free(root);

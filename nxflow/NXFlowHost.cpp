@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,15 @@ constexpr const char* kUsage =
     "                                     runs graphs and writes what their sinks gathered into DIR\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
+
+// A package name as a document may give it: no folder, no "..", no hidden
+// or option-like name.
+bool IsBarePackageName(std::string_view AName) {
+  if (AName.empty() || AName.size() > 128 || AName[0] == '.' || AName[0] == '-') return false;
+  return std::all_of(AName.begin(), AName.end(), [](unsigned char c) {
+    return std::isalnum(c) || c == '_' || c == '-' || c == '.';
+  });
+}
 
 // " (did you mean "A"?)" / " (did you mean one of "A", "B"?)" / "".
 std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
@@ -72,20 +82,25 @@ bool IsNumericKind(TPropKind AKind) {
          AKind == TPropKind::Float || AKind == TPropKind::Double;
 }
 
-// Fails when AText is a number below the property's minimum. Text that is
+// Fails when AText is a number outside the property's declared range, or
+// NaN or an infinity where the property does not take them. Text that is
 // not a number is left to the loader, which reports it with the property's
 // own conversion rules.
-void CheckMinimum(const TPropInfo& AProp, std::string_view AText, const std::string& AWhere) {
-  if (!AProp.HasMin || !IsNumericKind(AProp.Kind)) return;
+void CheckRange(const TPropInfo& AProp, std::string_view AText, const std::string& AWhere) {
+  if (!IsNumericKind(AProp.Kind)) return;
   const std::string text(AText);
   char* end = nullptr;
   errno = 0;
   const double value = std::strtod(text.c_str(), &end);
   if (end == text.c_str() || *end != 0) return;
-  const double minimum = AProp.Min.AsDouble();
-  if (value < minimum)
+  if (!std::isfinite(value) && !AProp.AllowsNonFinite)
+    throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is not a finite number");
+  if (AProp.HasMin && value < AProp.Min.AsDouble())
     throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is out of range (minimum " +
                      AProp.ValueToText(AProp.Min) + ")");
+  if (AProp.HasMax && value > AProp.Max.AsDouble())
+    throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is out of range (maximum " +
+                     AProp.ValueToText(AProp.Max) + ")");
 }
 
 class TValidator {
@@ -133,7 +148,7 @@ class TValidator {
     for (int i = 0; i < AElement->AttrCount(); ++i) {
       const std::string name = AElement->AttrName(i);
       if (name.starts_with('_')) continue;
-      CheckMinimum(Property(AElement, AClass, name), AElement->GetAttr(name), Where(AElement));
+      CheckRange(Property(AElement, AClass, name), AElement->GetAttr(name), Where(AElement));
     }
     for (const auto& child : ChildElements(AElement)) {
       const std::string key = child->NodeName();
@@ -255,6 +270,7 @@ int CmdDescribe(const std::string& AName, std::ostream& AOut) {
   for (const TPropInfo* p : cls->Properties()) {
     AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << p->TypeName() << " " << DefaultOf(*p);
     if (p->HasMin) AOut << " (minimum " << p->ValueToText(p->Min) << ")";
+    if (p->HasMax) AOut << " (maximum " << p->ValueToText(p->Max) << ")";
     if (p->ReadOnly()) AOut << " (read-only)";
     if (!p->Hints.Description.empty()) AOut << "  " << p->Hints.Description;
     AOut << "\n";
@@ -357,6 +373,17 @@ TGraphFile ReadGraphData(const std::string& AFileName, const std::string& AData)
   }
   if (TIntfPtr<IXmlElement> top = file.Xml->DocumentElement()) {
     file.Packages = SplitList(top->GetAttr("Packages"), ", ");
+    // A document names packages, never files: loading one runs its code, so
+    // only the search path the user controls decides which file that is.
+    for (const std::string& package : file.Packages)
+      if (!IsBarePackageName(package)) {
+        const std::uint32_t line = top->SourceLine();
+        throw EFlowError(AFileName + (line ? ":" + std::to_string(line) : std::string()) + ": package " +
+                         Quoted(package) +
+                         " is not a bare package name (letters, digits, '_', '-' and '.', no folder): a document "
+                         "names packages only, and they are found on the search path (--packages, "
+                         "NXFLOW_PACKAGE_PATH, the folders beside nxflow)");
+      }
     const std::string seconds = top->GetAttr("Seconds");
     if (!seconds.empty()) {
       char* end = nullptr;
@@ -448,7 +475,7 @@ void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
                      Suggestion(path.back(), PropertyNames(cls)));
   if (prop->ReadOnly() || (prop->IsObjectKind() && prop->Kind != TPropKind::ComponentRef))
     throw EFlowError("property " + prop->Name + " of " + object->GetNamePath() + " cannot be set from text");
-  CheckMinimum(*prop, value, "");
+  CheckRange(*prop, value, "");
   try {
     prop->SetText(*object, value);
   } catch (const EPropertyError& e) {
@@ -511,8 +538,7 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
         return 2;
       }
       options.Progress = &AErr == &std::cerr && ::isatty(2);
-      RunGraphs(options, packages, AOut, AErr);
-      return 0;
+      return RunGraphs(options, packages, AOut, AErr);
     }
     AErr << "nxflow: unknown command " << Quoted(command)
          << Suggestion(command, {"list", "describe", "check", "set", "run"}) << "\n"

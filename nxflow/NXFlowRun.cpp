@@ -1,7 +1,13 @@
 // NXFlowRun: `nxflow run` (see the header).
 #include "nxflow/NXFlowRun.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <set>
 
 #include <algorithm>
 #include <chrono>
@@ -73,6 +79,32 @@ struct TTreeGuard {
   }
 };
 
+// The staging folders of the runs in progress, for the signal thread that
+// removes them when a second signal ends the process at once.
+std::mutex GStagingLock;
+std::set<std::string> GStagingDirs;
+
+// The signal that asked the run to stop (0: none).
+std::atomic<int> GStopSignal{0};
+
+// Removes the staging folders of AOutDir left by processes that no longer
+// exist (a crash, a kill -9). Only names of the form ".OUT.nxflow-PID" are
+// touched, and only when no process PID exists.
+void RemoveStaleStaging(const fs::path& AParent, const std::string& AOutName) {
+  const std::string prefix = "." + AOutName + ".nxflow-";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(AParent, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix) || name.size() == prefix.size() || name.size() > prefix.size() + 9) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    if (pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    std::error_code removed;
+    fs::remove_all(entry.path(), removed);
+  }
+}
+
 // A staging folder beside the output folder, removed unless committed.
 class TStaging {
  public:
@@ -80,12 +112,19 @@ class TStaging {
     const fs::path parent = AOutDir.parent_path().empty() ? fs::path(".") : AOutDir.parent_path();
     std::error_code ec;
     fs::create_directories(parent, ec);
+    RemoveStaleStaging(parent, AOutDir.filename().string());
     FDir = parent / ("." + AOutDir.filename().string() + ".nxflow-" + std::to_string(::getpid()));
     fs::remove_all(FDir, ec);
     if (!fs::create_directory(FDir, ec))
       throw EFlowError("cannot make the staging folder " + FDir.string() + ": " + ec.message());
+    std::lock_guard guard(GStagingLock);
+    GStagingDirs.insert(FDir.string());
   }
   ~TStaging() {
+    {
+      std::lock_guard guard(GStagingLock);
+      GStagingDirs.erase(FDir.string());
+    }
     std::error_code ec;
     fs::remove_all(FDir, ec);
   }
@@ -182,6 +221,20 @@ void PrintTable(std::ostream& AOut, const std::vector<TNodeRow>& ARows, const fs
     if (!row.Report.Summary.empty()) AOut << "  " << row.Path << ": " << row.Report.Summary << "\n";
 }
 
+// The first fault a node reports ("" when none).
+std::string FirstFault(const std::vector<std::pair<TComponent*, INXFlowNode*>>& ANodes) {
+  for (const auto& [component, node] : ANodes)
+    if (std::string fault = node->FlowFault(); !fault.empty()) return fault;
+  return {};
+}
+
+// Holds the master clock at the step it has reached and waits until every
+// clock has handled the ticks released so far.
+void HoldClockHere() {
+  NXSetClockStepLimit(NXMasterClockSteps());
+  while (!NXClocksIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 // The number of 1 ms steps a run takes.
 std::uint64_t StepsFor(const TRunOptions& AOptions, const TGraphFile& AFile,
                        const std::vector<TNXBasicCommonGen*>& AGenerators, double& ASeconds) {
@@ -200,8 +253,8 @@ std::uint64_t StepsFor(const TRunOptions& AOptions, const TGraphFile& AFile,
 
 }  // namespace
 
-void RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
-              std::ostream& AErr) {
+int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
+             std::ostream& AErr) {
   const std::string& AGraph = AFile.FileName;
   const fs::path outDir = AOptions.OutDir.empty() ? fs::path("nxflow-out") : fs::path(AOptions.OutDir);
   TStaging staging(outDir);
@@ -243,25 +296,64 @@ void RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoad
   holder.Root->SetDesigning(false);
   for (TNXBasicCommonGen* g : generators) g->CreateStart();
   const auto t0 = std::chrono::steady_clock::now();
+  // Stops the generators and lets the queued work out; the clock stays
+  // held: stopping sends each stream's stop after its last buffer, and the
+  // workers hand both on before the sinks are asked.
+  auto stopAll = [&]() {
+    DrainFilterQueues(components);
+    for (TNXBasicCommonGen* g : generators) g->Stop();
+    DrainFilterQueues(components);
+  };
+  auto anyRunning = [&]() {
+    return std::any_of(generators.begin(), generators.end(), [](auto* g) { return g->IsRunning(); });
+  };
+  // The streams have started (their rates reached every component) before
+  // the first step: a component that refused its rate ends the run here,
+  // before a sample is made.
+  if (std::string fault = FirstFault(nodes); !fault.empty()) {
+    stopAll();
+    throw EFlowError(AGraph + ": " + fault);
+  }
   // A clock releases a tick once its accumulated time exceeds its interval,
   // so the ticks due at exactly the end come with one more step.
   NXSetClockStepLimit(steps + 1);
+  int interrupted = 0;
   {
     TProgressBar bar(AErr, AOptions.Progress, fs::path(AGraph).filename().string());
+    // Since when the generators have run with no clock to pace them.
+    constexpr auto kNever = std::chrono::steady_clock::time_point::max();
+    auto unpacedSince = kNever;
     for (;;) {
       const std::uint64_t done = NXMasterClockSteps();
-      const bool running = std::any_of(generators.begin(), generators.end(), [](auto* g) { return g->IsRunning(); });
-      if (!running || (done > steps && NXClocksIdle())) break;
+      if (!anyRunning() || (done > steps && NXClocksIdle())) break;
+      if ((interrupted = GStopSignal.load()) != 0) {
+        HoldClockHere();
+        break;
+      }
+      if (std::string fault = FirstFault(nodes); !fault.empty()) {
+        HoldClockHere();
+        stopAll();
+        throw EFlowError(AGraph + ": " + fault);
+      }
+      // Running generators and not one clock: nothing will ever advance the
+      // stream. Half a second covers a clock that ends while its generator
+      // marks itself stopped.
+      const auto now = std::chrono::steady_clock::now();
+      if (NXClockGenCount() > 0) {
+        unpacedSince = kNever;
+      } else if (unpacedSince == kNever) {
+        unpacedSince = now;
+      } else if (now - unpacedSince > std::chrono::milliseconds(500)) {
+        stopAll();
+        throw EFlowError(AGraph + ": no generator paces the stream: the generators run, but none has a clock "
+                                  "(check their SampleRate, BufferSize and ClockSource)");
+      }
       bar.Show(steps ? static_cast<double>(done) / steps : 1.0, done / 1000.0);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
   const double streamSeconds = std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
-  // The clock stays held: stopping sends each stream's stop after its last
-  // buffer, and the workers hand both on before the sinks are asked.
-  DrainFilterQueues(components);
-  for (TNXBasicCommonGen* g : generators) g->Stop();
-  DrainFilterQueues(components);
+  stopAll();
   const double running = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   std::vector<TNodeRow> rows;
@@ -289,10 +381,12 @@ void RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoad
   AOut << AGraph << ": " << std::fixed << std::setprecision(2) << streamSeconds << " s of stream time in "
        << std::setprecision(3) << wall << " s (" << running << " s running, " << wall - running << " s writing; "
        << (AOptions.RealTime ? "real time" : "virtual time");
+  if (interrupted) AOut << ", interrupted by " << (interrupted == SIGINT ? "SIGINT" : "SIGTERM");
   if (wall > 0 && streamSeconds > 0) AOut << ", " << std::setprecision(1) << streamSeconds / wall << "x real time";
   AOut << ")\n";
   AOut.unsetf(std::ios::floatfield);
   PrintTable(AOut, rows, outDir);
+  return interrupted ? 128 + interrupted : 0;
 }
 
 TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
@@ -323,8 +417,42 @@ TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
   return options;
 }
 
-void RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr) {
-  for (const std::string& graph : AOptions.Graphs) RunGraph(ReadGraphFile(graph), AOptions, APackages, AOut, AErr);
+int RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr) {
+  for (const std::string& graph : AOptions.Graphs) {
+    // A stop asked for between two graphs ends the command before the next.
+    if (const int signal = GStopSignal.load()) return 128 + signal;
+    if (const int status = RunGraph(ReadGraphFile(graph), AOptions, APackages, AOut, AErr)) return status;
+  }
+  return 0;
 }
+
+void InstallStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  // Blocked here, before any other thread exists, so that every thread the
+  // run starts inherits the mask and only the watcher below receives them.
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set]() {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) != 0) continue;
+      int expected = 0;
+      if (GStopSignal.compare_exchange_strong(expected, signal)) continue;  // the first: stop cleanly
+      // The second: end at once, leaving nothing half-written behind.
+      {
+        std::lock_guard guard(GStagingLock);
+        for (const std::string& dir : GStagingDirs) {
+          std::error_code ec;
+          fs::remove_all(dir, ec);
+        }
+      }
+      ::_exit(128 + signal);
+    }
+  }).detach();
+}
+
+int StopSignal() noexcept { return GStopSignal.load(); }
 
 }  // namespace nx::flow

@@ -27,6 +27,12 @@
 // Report. A progress bar on a terminal for runs longer than a second, then a
 // closing table of what each sink received (buffers, samples, rate) and the
 // files written, and the speed against real time.
+//
+// Faults. A component that cannot go on with the stream it was given (a
+// design its sample rate makes impossible) ends the run with its one-line
+// message; so does a graph whose generators run with nothing to pace them.
+// Staging folders left by processes that died are removed by the next run
+// into the same --out.
 #pragma once
 
 #include <cstdint>
@@ -55,12 +61,25 @@ TRunOptions ParseRunOptions(const std::vector<std::string>& AWords);
 
 // Runs one document read with ReadGraphFile or ReadGraphData, as RunGraphs
 // runs each of its graphs (AOptions.Graphs is not read).
-void RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
-              std::ostream& AErr);
+// Returns 0, or 128 + the signal's number when a stop signal ended it early.
+int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
+             std::ostream& AErr);
 
 // Runs the graphs in order; the report goes to AOut, the progress bar to
 // AErr. EFlowError on a user's mistake (the message names the file and
 // line, or the component), with the output folder left as it was.
-void RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr);
+// Returns the exit status: 0, or 128 + the signal's number when a stop
+// signal ended the command (the graphs after it are not run).
+int RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr);
+
+// Stop signals, for the nxflow program (call once from main, before any
+// thread starts). The first SIGINT or SIGTERM stops the running graph
+// cleanly: its generators stop at the step reached, the sinks finish, the
+// files gathered so far are moved into --out, the closing line says the run
+// was interrupted and the command exits with 128 + the signal (130, 143).
+// A second signal ends the process at once, removing the staging folder.
+void InstallStopSignals();
+// The stop signal received so far (0: none).
+int StopSignal() noexcept;
 
 }  // namespace nx::flow

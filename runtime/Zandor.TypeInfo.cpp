@@ -230,12 +230,18 @@ TVariant TPropInfo::TextToValue(std::string_view AText) const {
     }
     case TPropKind::Float: {
       float v;
-      if (ParseFloat(AText, v)) return TVariant(v);
+      if (ParseFloat(AText, v)) {
+        if (!AllowsNonFinite && !std::isfinite(v)) RaiseConvert(*this, Quoted(AText) + " (not a finite number)");
+        return TVariant(v);
+      }
       break;
     }
     case TPropKind::Double: {
       double v;
-      if (ParseFloat(AText, v)) return TVariant(v);
+      if (ParseFloat(AText, v)) {
+        if (!AllowsNonFinite && !std::isfinite(v)) RaiseConvert(*this, Quoted(AText) + " (not a finite number)");
+        return TVariant(v);
+      }
       break;
     }
     case TPropKind::String: return TVariant(AText);

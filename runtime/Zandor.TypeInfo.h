@@ -36,7 +36,7 @@
 // component reference, streamed as the component's name and resolved after
 // a document is read). Without a default argument the type's zero value
 // ("", false, 0, the first enumeration value) is the default.
-// Modifiers apply to the property declared last: Min, NoDefault,
+// Modifiers apply to the property declared last: Min, Max, NonFinite, NoDefault,
 // Stored<&T::IsXStored>, Category, Editor, Description, Values<&T::GetList>.
 // Republish(name, default) publishes a base-class property again with another
 // default.
@@ -198,6 +198,12 @@ struct TPropInfo {
   bool HasDefault = true;                         // false: always stored
   bool HasMin = false;
   TVariant Min;                                   // the clamping minimum (same variant type as Default)
+  bool HasMax = false;
+  TVariant Max;                                   // the clamping maximum (same variant type as Default)
+  // Float and Double: whether NaN and the infinities are values of this
+  // property. They are not unless the declaration says so (NonFinite): a
+  // document or a command line that gives one is refused.
+  bool AllowsNonFinite = false;
   bool OwnsObject = false;                        // Object/Collection held in a unique_ptr
   TPropHints Hints;
   const TClassInfo* DeclaredBy = nullptr;         // the class whose table declared (or re-published) it
@@ -534,6 +540,12 @@ class TClassBuilder {
             const V m = detail::FromVariant<V>(pi.Min);
             if (value < m) value = m;
           }
+        if constexpr (!std::is_same_v<V, bool> && !std::is_same_v<V, std::string> && !std::is_enum_v<V> &&
+                      !detail::TIsEnumSet<V>::value)
+          if (pi.HasMax) {
+            const V m = detail::FromVariant<V>(pi.Max);
+            if (value > m) value = m;
+          }
         self.SetNotify(self.*A, value);
       };
     }
@@ -563,6 +575,19 @@ class TClassBuilder {
   TClassBuilder& Min(D AMin) {
     Last().HasMin = true;
     Last().Min = Last().Coerce(TVariant(AMin));
+    return *this;
+  }
+  // The largest value a document or a command line may give (the generic
+  // setter clamps to it): the bound that keeps a run within memory and time.
+  template <class D>
+  TClassBuilder& Max(D AMax) {
+    Last().HasMax = true;
+    Last().Max = Last().Coerce(TVariant(AMax));
+    return *this;
+  }
+  // NaN and the infinities are values of this Float or Double property.
+  TClassBuilder& NonFinite() {
+    Last().AllowsNonFinite = true;
     return *this;
   }
   TClassBuilder& NoDefault() {

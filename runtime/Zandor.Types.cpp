@@ -2,6 +2,7 @@
 #include "runtime/Zandor.Types.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.Serialization.h"
@@ -418,14 +419,15 @@ void ReadObject(IReader& AReader, TPersistent& AObject, TReadContext* AContext) 
         if ((found = AReader.ReadInt64(key, i))) v = TVariant(i);
         break;
       }
-      case TPropKind::Float: {
-        double d = 0;
-        if ((found = AReader.ReadDouble(key, d))) v = TVariant(static_cast<float>(d));
-        break;
-      }
+      case TPropKind::Float:
       case TPropKind::Double: {
         double d = 0;
-        if ((found = AReader.ReadDouble(key, d))) v = TVariant(d);
+        if ((found = AReader.ReadDouble(key, d))) {
+          // A stored NaN or infinity would run through every sample after it.
+          if (!std::isfinite(d) && !p->AllowsNonFinite)
+            RaiseRead(*p, std::string(std::isnan(d) ? "nan" : d > 0 ? "inf" : "-inf") + " is not a finite number");
+          v = p->Kind == TPropKind::Float ? TVariant(static_cast<float>(d)) : TVariant(d);
+        }
         break;
       }
       case TPropKind::String: {
@@ -453,6 +455,11 @@ void ReadObject(IReader& AReader, TPersistent& AObject, TReadContext* AContext) 
       }
       default: break;
     }
+    // A stored value above the declared maximum is refused rather than
+    // clamped: the maximum bounds what a run can afford, and a document
+    // that exceeds it was not written for this class.
+    if (found && p->HasMax && (v.IsInteger() || v.IsFloat()) && v.AsDouble() > p->Max.AsDouble())
+      RaiseRead(*p, Format("%s is above the maximum %s", p->ValueToText(v).c_str(), p->ValueToText(p->Max).c_str()));
     if (found) p->SetFn(*p, AObject, v);
   }
   TFiler filer(&AReader, nullptr);

@@ -337,7 +337,48 @@ void TNXMultiInput::AttemptStop() {
   if (!GetStopOnNoStreams()) return;
   for (TNXFTQueuedPinState* q : Queues())
     if (q->IsEnabled() && Streams(q)) return;
+  // What the inputs still hold goes out before the stop.
+  FlushQueued();
   Stop();
+}
+
+std::int64_t TNXMultiInput::QueuedSamples() const {
+  std::int64_t n = 0;
+  for (TNXFTQueuedPinState* q : FQueues)
+    if (q->IsEnabled()) n += q->GetCollectedSamples();
+  return n;
+}
+
+void TNXMultiInput::FlushQueued() {
+  TWriteLock guard(GetLock());
+  if (!FRunning || FCalculatedRate <= 0) return;
+  const bool autoSize = FOutputBuffer->HeldAutoSize();
+  for (;;) {
+    const std::int64_t before = QueuedSamples();
+    if (before == 0) break;
+    std::int32_t size = 0;
+    if (autoSize) {
+      // The smallest first buffer of the inputs that still hold samples; at
+      // least 1, so that a tail shorter than one output sample goes too.
+      for (TNXFTQueuedPinState* q : FQueues) {
+        if (!q->IsEnabled() || q->GetCollectedSamples() == 0) continue;
+        const std::int32_t n = std::max(q->GetFirstBufferSizeForRate(FCalculatedRate), 1);
+        size = size == 0 ? n : std::min(size, n);
+      }
+    } else {
+      size = FOutputBuffer->HeldSize();
+    }
+    AdjustBufferSiize(size);
+    if (size <= 0) break;
+    // An input short of its needed samples gives zeros for the rest.
+    for (TNXFTQueuedPinState* q : FQueues) {
+      if (q->IsEnabled()) q->CalculateSampleCount(size, FCalculatedRate);
+      q->SetIsServed(false);
+    }
+    FOutputSize = size;
+    // A hook that sends nothing, or takes nothing, ends the flush: the rest goes with the stop.
+    if (!CalculateSendOutput(size) || QueuedSamples() >= before) break;
+  }
 }
 
 void TNXMultiInput::Stop() {

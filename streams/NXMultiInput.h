@@ -8,9 +8,11 @@
 //
 // Inputs that answer a query with ignore-stream, that are disabled, that
 // start after the rate was decided (delayed) or that stopped never hold up
-// the others; the component stops, and sends a stop, when no enabled input
-// runs any more (GetStopOnNoStreams). Every operation of the inputs runs
-// under the component's lock, so inputs may be fed from several threads.
+// the others; an input that stops while others run still gives what it
+// queued to the next outputs. The component stops when no enabled input runs
+// any more (GetStopOnNoStreams): it first sends what the inputs still hold
+// (FlushQueued), then a stop. Every operation of the inputs runs under the
+// component's lock, so inputs may be fed from several threads.
 #pragma once
 
 #include <cstdint>
@@ -117,8 +119,16 @@ class TNXMultiInput : public TLockComponent {
   virtual void QueuedPinDestroyFunction(TFTBasicPin* APin);
 
  protected:
-  // Stops the component when GetStopOnNoStreams and no enabled input runs.
+  // Stops the component when GetStopOnNoStreams and no enabled input runs,
+  // after sending what the inputs still hold (FlushQueued).
   void AttemptStop();
+  // Sends output buffers until no enabled input holds a sample: of the
+  // fixed size, an input that runs short giving zeros for the rest (so the
+  // last buffer is padded); with AutoSize, sized by the smallest first
+  // buffer still queued, as while streaming. Stop itself discards the queues.
+  void FlushQueued();
+  // The samples the enabled inputs hold.
+  std::int64_t QueuedSamples() const;
   // Tells the inputs about the output rate: inputs not running are delayed
   // (they join when they start), running ones get their needed samples for
   // a fixed output size.

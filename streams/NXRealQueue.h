@@ -45,7 +45,8 @@ struct IFTNXQueuedPin : virtual IInterface {
   NX_INTERFACE_ID(IFTNXQueuedPin, "{AEE73535-9267-4CB2-ABF7-905245E0EB46}");
   // The stream starts at ARate: running; no longer stopping, delayed or ignored.
   virtual void StartRate(double ARate) = 0;
-  // Queues ABuffer; false (nothing queued) when it is not a buffer of a kind the pin takes.
+  // Queues ABuffer; false (nothing queued) when it is not a buffer of a kind
+  // the pin takes. An empty buffer is taken (true) and not queued.
   virtual bool AddBuffer(const TIntfPtr<INXData>& ABuffer) = 0;
   virtual void ClearBuffers() = 0;
   // Delayed and ignored, not streaming, not stopping (still running).
@@ -233,7 +234,10 @@ class TNXFTQueuedPinImpl final : public TNXFTQueuedPinState {
     if (!Supports(ABuffer, typed)) return false;
     if constexpr (std::is_same_v<TBufferIntf, INXDataBuffer>)
       if (NXQueuedKindOf(typed) == qkNone) return false;
-    FBufferQueue.Push(std::move(typed));
+    // An empty buffer is taken but not queued: it has no samples to give,
+    // and at the head of the queue it would size every automatic output
+    // buffer at 0, which holds the component up for good.
+    if (typed->GetSize() > 0) FBufferQueue.Push(std::move(typed));
     FStreaming = true;
     UpdateWaiting();
     return true;

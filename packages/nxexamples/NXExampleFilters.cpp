@@ -26,6 +26,13 @@ std::string Decibels(double AValue) {
   return text;
 }
 
+// A frequency as a document gives it: 30000, 22050, 1234.5.
+std::string Hertz(double AValue) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", AValue);
+  return text;
+}
+
 }  // namespace
 
 TFTBasicPin* TNXExampleRealFilter::GetPin(std::int32_t AIndex) const {
@@ -67,24 +74,88 @@ void TNXDesignedFilterBase::SetSampleRate(double AValue) {
   // A new stream starts from rest.
   if (FSampleRate > 0) {
     FLastRate = FSampleRate;
-    Redesign(false);
+    Install(false);
   }
 }
 
-void TNXDesignedFilterBase::Corners(double ASampleRate, double& ALow, double& AHigh) const {
-  // Inside (0, rate / 2): the designers' frequency warping and the
-  // windowed-sinc taps both need corners strictly between 0 and Nyquist.
-  const double lo = ASampleRate * 1e-6, hi = ASampleRate * 0.499;
-  ALow = std::clamp(FLowFrequency, lo, hi);
-  AHigh = std::clamp(FHighFrequency, lo, hi);
+std::string TNXDesignedFilterBase::DesignFault(double ASampleRate) const {
+  const std::string fault = DesignProblem(ASampleRate);
+  return fault.empty() ? fault : GetNamePath() + ": " + fault;
+}
+
+std::string TNXDesignedFilterBase::DesignProblem(double ASampleRate) const {
+  TReadLock guard(GetLock());
   // Low- and high-pass designs use the low corner alone.
-  if ((FFilterType == fdftBandPass || FFilterType == fdftBandStop) && ALow > AHigh) std::swap(ALow, AHigh);
+  const bool band = FFilterType == fdftBandPass || FFilterType == fdftBandStop;
+  std::string fault;
+  // What no rate mends first, so that the line is the same as before the run.
+  if (!(FLowFrequency > 0)) {
+    fault = (band ? "low corner " : "corner ") + Hertz(FLowFrequency) + " Hz is not above 0 Hz";
+  } else if (band && !(FHighFrequency > FLowFrequency)) {
+    fault = "low corner " + Hertz(FLowFrequency) + " Hz is not below the high corner " + Hertz(FHighFrequency) + " Hz";
+  } else if (std::string order = OrderFault(); !order.empty()) {
+    fault = std::move(order);
+  } else if (ASampleRate > 0) {
+    // The windowed-sinc taps and the designers' frequency warping both need
+    // corners strictly below half the rate.
+    const double top = band ? FHighFrequency : FLowFrequency;
+    if (!(top < ASampleRate / 2))
+      fault = (band ? "high corner " : "corner ") + Hertz(top) + " Hz is at or above half the sample rate (" +
+              Hertz(ASampleRate) + " Hz)";
+  }
+  return fault;
+}
+
+void TNXDesignedFilterBase::CheckDesign(double ASampleRate) const {
+  if (!(ASampleRate > 0)) RaiseRange("Sample rate out of range = %g", ASampleRate);
+  const std::string fault = DesignFault(ASampleRate);
+  if (!fault.empty()) throw EArgumentException(fault);
+}
+
+void TNXDesignedFilterBase::Install(bool AKeepHistory) {
+  TWriteLock guard(GetLock());
+  std::string fault = DesignFault(FSampleRate);
+  FRefused = !fault.empty();
+  if (FRefused)
+    DropDesign();
+  else
+    Redesign(AKeepHistory);
+  SetFault(std::move(fault));
+}
+
+void TNXDesignedFilterBase::SetFault(std::string AFault) {
+  std::lock_guard lock(FFaultLock);
+  FFault = std::move(AFault);
+}
+
+std::string TNXDesignedFilterBase::FlowFault() const {
+  std::lock_guard lock(FFaultLock);
+  return FFault;
+}
+
+void TNXDesignedFilterBase::InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected) {
+  // Without a design for the stream's rate nothing goes out: a stream cut
+  // off shows the fault, a stream passed through unfiltered would hide it.
+  if (FRefused) {
+    ASend = false;
+    return;
+  }
+  TNXExampleRealFilter::InternalOperation(AInput, AOutput, ASend, AConnected);
+}
+
+void TNXDesignedFilterBase::FlowPrepare(const flow::TFlowRunContext&) {
+  // The host puts the component's name before what FlowPrepare raises.
+  const std::string fault = DesignProblem(0);
+  if (!fault.empty()) throw EArgumentException(fault);
 }
 
 void TNXDesignedFilterBase::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
   TReadLock guard(GetLock());
   AReport.SampleRate = FLastRate;
-  AReport.Summary = FLastRate > 0 ? Summary(FLastRate) : "no stream ran";
+  if (FRefused)
+    AReport.Summary = FlowFault();
+  else
+    AReport.Summary = FLastRate > 0 ? Summary(FLastRate) : "no stream ran";
 }
 
 // ---------------------------------------------------------------- FIR
@@ -122,7 +193,10 @@ TNXFirFilter::~TNXFirFilter() {
 
 void TNXFirFilter::DeclareProperties(TClassBuilder<TNXFirFilter>& P) {
   P.Prop<&TNXFirFilter::FFilterType, &TNXFirFilter::SetFilterType>("FilterType", fdftLowPass);
-  P.Prop<&TNXFirFilter::FOrder, &TNXFirFilter::SetOrder>("Order", std::int32_t(64)).Min(std::int32_t(0));
+  // 65,536 taps: far past any useful FIR, and within what a run can convolve.
+  P.Prop<&TNXFirFilter::FOrder, &TNXFirFilter::SetOrder>("Order", std::int32_t(64))
+      .Min(std::int32_t(0))
+      .Max(std::int32_t(1 << 16));
   P.Prop<&TNXFirFilter::FLowFrequency, &TNXFirFilter::SetLowFrequency>("LowFrequency", 1000.0);
   P.Prop<&TNXFirFilter::FHighFrequency, &TNXFirFilter::SetHighFrequency>("HighFrequency", 4000.0);
   P.Prop<&TNXFirFilter::FWindow, &TNXFirFilter::SetWindow>("Window", wtHamming);
@@ -131,21 +205,18 @@ void TNXFirFilter::DeclareProperties(TClassBuilder<TNXFirFilter>& P) {
 
 TIntfPtr<TNXFilterInfo> TNXFirFilter::Design(double ASampleRate) const {
   TReadLock guard(GetLock());
-  if (!(ASampleRate > 0)) RaiseRange("Sample rate out of range = %g", ASampleRate);
-  double low = 0, high = 0;
-  Corners(ASampleRate, low, high);
+  CheckDesign(ASampleRate);
   const double param = FWindowParam != 0 ? FWindowParam : std::numeric_limits<double>::quiet_NaN();
-  return NXFilterCalc(ftFIR, FFilterType, FOrder, low, high, ASampleRate, FWindow, iirButterworth, 0, param);
+  return NXFilterCalc(ftFIR, FFilterType, FOrder, FLowFrequency, FHighFrequency, ASampleRate, FWindow,
+                      iirButterworth, 0, param);
 }
 
 void TNXFirFilter::ReportBands(double ASampleRate, std::vector<TNXBand>& APass, std::vector<TNXBand>& AStop) const {
   TReadLock guard(GetLock());
   APass.clear();
   AStop.clear();
-  double low = 0, high = 0;
-  Corners(ASampleRate, low, high);
-  low /= ASampleRate;
-  high /= ASampleRate;
+  CheckDesign(ASampleRate);
+  const double low = FLowFrequency / ASampleRate, high = FHighFrequency / ASampleRate;
   const double taps = FOrder % 2 == 0 ? FOrder + 1 : FOrder;
   const double d = TransitionWidth(FWindow) / (2 * taps);
   switch (FFilterType) {
@@ -185,6 +256,13 @@ std::string TNXFirFilter::Summary(double ASampleRate) const {
 void TNXFirFilter::FreeState() {
   if (FState) ippsFIRFree_64f(FState);
   FState = nullptr;
+}
+
+void TNXFirFilter::DropDesign() {
+  TWriteLock guard(GetLock());
+  FreeState();
+  FTaps.clear();
+  FHistory.clear();
 }
 
 void TNXFirFilter::Redesign(bool AKeepHistory) {
@@ -237,28 +315,57 @@ TNXIirFilter::~TNXIirFilter() {
 void TNXIirFilter::DeclareProperties(TClassBuilder<TNXIirFilter>& P) {
   P.Prop<&TNXIirFilter::FFilterType, &TNXIirFilter::SetFilterType>("FilterType", fdftBandPass);
   P.Prop<&TNXIirFilter::FPrototype, &TNXIirFilter::SetPrototype>("Prototype", iirButterworth);
-  P.Prop<&TNXIirFilter::FOrder, &TNXIirFilter::SetOrder>("Order", std::int32_t(4)).Min(std::int32_t(1));
+  // Past order 64 the sections' poles crowd the unit circle closer than
+  // doubles can place them: such a design would not be stable.
+  P.Prop<&TNXIirFilter::FOrder, &TNXIirFilter::SetOrder>("Order", std::int32_t(4))
+      .Min(std::int32_t(1))
+      .Max(std::int32_t(64))
+      .Description(
+          "the prototype's order, as designed: the poles of a low- or high-pass; band filters have twice as many");
   P.Prop<&TNXIirFilter::FLowFrequency, &TNXIirFilter::SetLowFrequency>("LowFrequency", 1000.0);
   P.Prop<&TNXIirFilter::FHighFrequency, &TNXIirFilter::SetHighFrequency>("HighFrequency", 4000.0);
   P.Prop<&TNXIirFilter::FRipple, &TNXIirFilter::SetRipple>("Ripple", 0.5);
 }
 
+namespace {
+
+// The library's cascade designer rounds an odd order up to whole
+// second-order sections. This one designs the order it is given: the real
+// pole of an odd low- or high-pass gets a first-order section of its own,
+// and an odd band filter (twice the poles) still makes whole sections.
+class TAskedOrderCascade final : public TNXDesignedIIRbiquad {
+ public:
+  std::int32_t GetOrder() const override { return FOrder; }
+};
+
+}  // namespace
+
+std::string TNXIirFilter::OrderFault() const {
+  // The Bessel prototypes are tabled up to order 10.
+  if (FPrototype == iirBessel && FOrder > 10)
+    return "order " + std::to_string(FOrder) + " is above 10, the highest Bessel order";
+  return {};
+}
+
 TIntfPtr<TNXFilterInfo> TNXIirFilter::Design(double ASampleRate) const {
   TReadLock guard(GetLock());
-  if (!(ASampleRate > 0)) RaiseRange("Sample rate out of range = %g", ASampleRate);
-  double low = 0, high = 0;
-  Corners(ASampleRate, low, high);
+  CheckDesign(ASampleRate);
+  TAskedOrderCascade cascade;
+  cascade.SetOrder(FOrder);
+  cascade.SetFilterType(FPrototype);
   // A ripple of 0 would mean the designer's default; keep a small real one.
-  const double ripple = FRipple != 0 ? std::fabs(FRipple) : 0.01;
-  return NXFilterCalc(ftBiquadIIR, FFilterType, FOrder, low, high, ASampleRate, wtRect, FPrototype, ripple);
+  cascade.SetRipple(-static_cast<float>(FRipple != 0 ? std::fabs(FRipple) : 0.01));
+  cascade.SetAlpha1(FLowFrequency / ASampleRate);
+  cascade.SetAlpha2(FHighFrequency / ASampleRate);
+  cascade.SetDesignType(FFilterType);
+  cascade.Calculate();
+  return TIntfPtr<TNXFilterInfo>(new TNXBiquadIIRFilterInfo(cascade.GetSectionTaps()));
 }
 
 TNXFilterReport TNXIirFilter::DesignReport(double ASampleRate) const {
   TReadLock guard(GetLock());
-  double low = 0, high = 0;
-  Corners(ASampleRate, low, high);
-  low /= ASampleRate;
-  high /= ASampleRate;
+  CheckDesign(ASampleRate);
+  const double low = FLowFrequency / ASampleRate, high = FHighFrequency / ASampleRate;
   // Pass bands up to the corners; stop bands from an octave beyond them.
   std::vector<TNXBand> pass, stop;
   switch (FFilterType) {
@@ -291,13 +398,19 @@ std::string TNXIirFilter::Summary(double ASampleRate) const {
     std::snprintf(text, sizeof text, "%s%.0f", corners.empty() ? "" : "/", f * ASampleRate);
     corners += text;
   }
-  return std::to_string(FTaps.size() / 6) + " sections, -3 dB at " + (corners.empty() ? "-" : corners) +
-         " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
+  return "order " + std::to_string(FOrder) + ", " + std::to_string(FTaps.size() / 6) + " sections, -3 dB at " +
+         (corners.empty() ? "-" : corners) + " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
 }
 
 void TNXIirFilter::FreeState() {
   if (FState) ippsIIRFree_64f(FState);
   FState = nullptr;
+}
+
+void TNXIirFilter::DropDesign() {
+  TWriteLock guard(GetLock());
+  FreeState();
+  FTaps.clear();
 }
 
 void TNXIirFilter::Redesign(bool) {
@@ -327,7 +440,8 @@ TNXMixer::~TNXMixer() { ClosePins(); }
 
 void TNXMixer::DeclareProperties(TClassBuilder<TNXMixer>& P) {
   P.Prop<&TNXMixer::GetInputCountProp, &TNXMixer::SetInputCountProp>("InputCount", std::int32_t(2))
-      .Min(std::int32_t(1));
+      .Min(std::int32_t(1))
+      .Max(std::int32_t(256));
   P.Prop<&TNXMixer::FGain, &TNXMixer::SetGain>("Gain", 1.0);
 }
 

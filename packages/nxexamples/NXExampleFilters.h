@@ -2,7 +2,8 @@
 //   TNXGain           multiplies by Gain, in place;
 //   TNXFirFilter      windowed-sinc FIR (low-, high-, band-pass, band-stop);
 //   TNXIirFilter      IIR biquad cascade from a Bessel, Butterworth or
-//                     Chebyshev prototype;
+//                     Chebyshev prototype of the order asked (an odd low-
+//                     or high-pass has a first-order section);
 //   TNXMixer          the sample-wise sum of InputCount inputs, times Gain;
 //   TNXLevelDetector  one RMS value per buffer; overall peak and RMS for the
 //                     run's closing table.
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,9 +72,14 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   double GetHighFrequency() const { return ReadLocked(FHighFrequency); }
   void SetHighFrequency(double AValue) { SetDesign(FHighFrequency, AValue); }
 
-  // The design the current settings give at ASampleRate (> 0). Corners are
-  // kept inside (0, rate / 2) and, for band filters, put in order, so that a
-  // setting that does not fit the stream's rate still gives a stable filter.
+  // Why the current settings give no filter at ASampleRate, in one line that
+  // names this filter ("LowPass: corner 30000 Hz is at or above half the
+  // sample rate (48000 Hz)"); empty when they give one. A rate of 0 checks
+  // what no rate could mend: a corner not above 0, band edges out of order,
+  // an order the prototype does not have.
+  std::string DesignFault(double ASampleRate) const;
+  // The design the current settings give at ASampleRate (> 0); raises
+  // EArgumentException with the DesignFault line when they give none.
   virtual TIntfPtr<TNXFilterInfo> Design(double ASampleRate) const = 0;
   // The report of that design over its pass and stop bands.
   virtual TNXFilterReport DesignReport(double ASampleRate) const = 0;
@@ -80,22 +87,40 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   // per biquad section.
   std::vector<double> Taps() const { return ReadLocked(FTaps); }
 
+  // A stream start designs for its rate; settings that give no filter at it
+  // leave the filter sending nothing, with the fault set, until a stream
+  // start or a change gives a design again.
   void SetSampleRate(double AValue) override;
+  void InternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend, bool AConnected) override;
+  // Refuses settings no rate could mend (the DesignFault line at rate 0,
+  // without the name: the host adds it).
+  void FlowPrepare(const flow::TFlowRunContext& AContext) override;
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
+  // The fault of the last design attempt, or empty; safe on any thread.
+  std::string FlowFault() const override;
 
  protected:
   virtual std::int32_t MinOrder() const { return 0; }
+  // What the prototype cannot design (the IIR's Bessel table ends at order
+  // 10), without the filter's name; empty when it can.
+  virtual std::string OrderFault() const { return {}; }
   // The closing table's line for a design at ASampleRate.
   virtual std::string Summary(double ASampleRate) const = 0;
   // Designs for FSampleRate and installs the coefficients (under the lock);
-  // AKeepHistory carries the delay line over where the design allows.
+  // AKeepHistory carries the delay line over where the design allows. Called
+  // only for settings without a fault at that rate.
   virtual void Redesign(bool AKeepHistory) = 0;
-  // The corners for a rate: inside (0, rate / 2), the lower first.
-  void Corners(double ASampleRate, double& ALow, double& AHigh) const;
+  // Lets the coefficients and the delay line go (settings without a design).
+  virtual void DropDesign() = 0;
+  // Redesigns for FSampleRate when the settings allow it, else drops the
+  // design; sets or clears the fault accordingly.
+  void Install(bool AKeepHistory);
+  // Raises EArgumentException with the fault at ASampleRate, if any.
+  void CheckDesign(double ASampleRate) const;
   template <class V>
   void SetDesign(V& AField, V AValue) {
     SetNotify(AField, AValue, [this] {
-      if (FSampleRate > 0) Redesign(true);
+      if (FSampleRate > 0) Install(true);
     });
   }
 
@@ -105,6 +130,16 @@ class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowN
   double FHighFrequency;
   std::vector<double> FTaps;
   double FLastRate = 0;  // of the last stream (the report's rate)
+  bool FRefused = false;  // no design for the stream's rate: send nothing
+
+ private:
+  // DesignFault without the filter's name.
+  std::string DesignProblem(double ASampleRate) const;
+  void SetFault(std::string AFault);
+  // The fault is read by the host's thread while a stream thread may hold
+  // the component's lock: it has a lock of its own.
+  mutable std::mutex FFaultLock;
+  std::string FFault;
 };
 
 class TNXFirFilter : public TNXDesignedFilterBase {
@@ -133,6 +168,7 @@ class TNXFirFilter : public TNXDesignedFilterBase {
 
  protected:
   void Redesign(bool AKeepHistory) override;
+  void DropDesign() override;
 
  private:
   std::string Summary(double ASampleRate) const override;
@@ -172,6 +208,8 @@ class TNXIirFilter : public TNXDesignedFilterBase {
   // The sections' delay lines do not carry over to another design: a change
   // starts the cascade from rest.
   void Redesign(bool AKeepHistory) override;
+  void DropDesign() override;
+  std::string OrderFault() const override;
 
  private:
   std::string Summary(double ASampleRate) const override;

@@ -393,8 +393,10 @@ TNXPlotSink::TNXPlotSink(TComponent* AOwner) : TNXExampleSink(AOwner) {
 TNXPlotSink::~TNXPlotSink() { ClosePin(); }
 
 void TNXPlotSink::DeclareProperties(TClassBuilder<TNXPlotSink>& P) {
-  P.Prop<&TNXPlotSink::FWidth, &TNXPlotSink::SetWidth>("Width", std::int32_t(800)).Min(kMinSize);
-  P.Prop<&TNXPlotSink::FHeight, &TNXPlotSink::SetHeight>("Height", std::int32_t(400)).Min(kMinSize);
+  // Pictures up to 16,384 pixels a side: Cairo's own limit is 32,767, and a
+  // larger picture would take gigabytes.
+  P.Prop<&TNXPlotSink::FWidth, &TNXPlotSink::SetWidth>("Width", std::int32_t(800)).Min(kMinSize).Max(kMaxSize);
+  P.Prop<&TNXPlotSink::FHeight, &TNXPlotSink::SetHeight>("Height", std::int32_t(400)).Min(kMinSize).Max(kMaxSize);
   P.Prop<&TNXPlotSink::FTitle, &TNXPlotSink::SetTitle>("Title", std::string());
   P.Prop<&TNXPlotSink::FPen>("Pen");
   P.Prop<&TNXPlotSink::FGridPen>("GridPen");
@@ -429,7 +431,8 @@ TNXScopeView::~TNXScopeView() { ClosePin(); }
 void TNXScopeView::DeclareProperties(TClassBuilder<TNXScopeView>& P) {
   P.Republish("FileName", std::string("scope.png"));
   P.Prop<&TNXScopeView::FSamplesShown, &TNXScopeView::SetSamplesShown>("Samples", std::int32_t(2048))
-      .Min(std::int32_t(2));
+      .Min(std::int32_t(2))
+      .Max(std::int32_t(1 << 24));
 }
 
 std::vector<double> TNXScopeView::KeptLocked() const {

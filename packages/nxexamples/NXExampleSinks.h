@@ -209,6 +209,7 @@ class TNXPlotSink : public TNXExampleSink {
 
   // A picture smaller than this has no room for its labels.
   static constexpr std::int32_t kMinSize = 64;
+  static constexpr std::int32_t kMaxSize = 16384;
 
  protected:
   // Renders the plot (size, title and style filled in here) to FileName and

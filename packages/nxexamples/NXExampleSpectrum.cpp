@@ -58,7 +58,7 @@ TNXSpectrum::~TNXSpectrum() {
 }
 
 void TNXSpectrum::DeclareProperties(TClassBuilder<TNXSpectrum>& P) {
-  P.Prop<&TNXSpectrum::FOrder, &TNXSpectrum::SetOrder>("Order", std::int32_t(10)).Min(kMinOrder);
+  P.Prop<&TNXSpectrum::FOrder, &TNXSpectrum::SetOrder>("Order", std::int32_t(10)).Min(kMinOrder).Max(kMaxOrder);
   P.Prop<&TNXSpectrum::FWindow, &TNXSpectrum::SetWindow>("Window", wtHanning);
   P.Prop<&TNXSpectrum::FNormalization, &TNXSpectrum::SetNormalization>("Normalization", fnNormalize);
   P.Prop<&TNXSpectrum::FAveraging>("Averaging");

@@ -262,6 +262,93 @@ TEST(CommonFilterTest, WorkerQueuesDropFlushAndWakeTheNextWorker) {
   EXPECT_EQ(w.Chain.Seen.FirstSamples(), (std::vector<double>{0, 6}));
 }
 
+// Takes the stop through its worker's queue, like a buffer, and stops on its own worker.
+class TQueuedStopFilter : public TGainFilter {
+ public:
+  TQueuedStopFilter() : TGainFilter(1.0) {}
+  bool SinkDispatch(TFTBasicPin* AOther, const TGUID& AID, const TIntfPtr<IFTNotifyOperation>& AOperation,
+                    TFTNotifyState AState) override {
+    if (AOperation->IsType<TFTStopOperation>())
+      if (const auto worker = GetFilterThread()) {
+        worker->PushOperation(AOperation);
+        return true;
+      }
+    return TGainFilter::SinkDispatch(AOther, AID, AOperation, AState);
+  }
+  void FilterPump(const TIntfPtr<IFTNotifyOperation>& AOperation) override {
+    if (!AOperation->IsType<TFTStopOperation>()) return TGainFilter::FilterPump(AOperation);
+    StreamStop();
+    OutputPinsNotify(AOperation);
+  }
+};
+
+// The stop follows the buffers queued before it, wherever it is handled: on the sender's thread, on the filter's own
+// worker, or on the worker of the filter upstream (which has put off waking the next worker while it had work queued).
+TEST(CommonFilterTest, StopFollowsTheQueuedBuffers) {
+  // Queued: the first filter takes the stop through its queue, its worker held until the stop is queued behind the
+  // buffers; Chained: a worker filter follows it.
+  struct TCase { const char* Name; bool Threaded, Queued, Chained; TNXQueueFullMode Mode; };
+  const TCase cases[] = {
+      {"no worker", false, false, false, fmBlock},
+      {"a worker", true, false, false, fmBlock},
+      {"a worker that drops when full", true, false, false, fmDropData},
+      {"two workers", true, false, true, fmBlock},
+      {"stopped on its own worker", true, true, false, fmBlock},
+      {"stopped on the worker upstream", true, true, true, fmBlock},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TQueuedStopFilter queued;
+    TGainFilter plain(1.0), next(1.0);
+    TGainFilter& first = c.Queued ? queued : plain;
+    for (TGainFilter* f : {&first, &next}) {
+      f->Threading()->SetEnabled(c.Threaded);
+      f->Threading()->Queue()->SetFullMode(c.Mode);
+      // Room for every buffer when dropping.
+      if (c.Mode == fmDropData) f->Threading()->Queue()->SetSize(100);
+    }
+    std::vector<TGainFilter*> following;
+    if (c.Chained) following.push_back(&next);
+    TRealChain chain(first, following);
+    chain.Start();
+    // Held: fewer than the next worker collects before the worker upstream wakes it.
+    const int kBuffers = c.Queued ? 5 : 100;
+    if (c.Queued) {
+      HoldWorker(first, chain.Source, kBuffers - 1);
+      chain.Source.Stop();
+      first.Open();
+    } else {
+      SendNumbered(chain.Source, 0, kBuffers);
+      chain.Source.Stop();
+    }
+    ASSERT_TRUE(chain.Seen.WaitOp("TFTStopOperation"));
+    EXPECT_EQ(chain.Seen.FirstSamples(), Numbers(kBuffers));
+    EXPECT_EQ(chain.Seen.BuffersBefore("TFTStopOperation"), kBuffers);
+    EXPECT_EQ(chain.Seen.CountOf("TFTStopOperation"), 1);
+    EXPECT_FALSE(first.GetFilterThread());
+    EXPECT_FALSE(next.GetFilterThread());
+  }
+}
+
+// A worker stuck in its hook holds the stop only for a bounded time: the stop then ends the worker, and what was still
+// queued is dropped; the stop goes on after the operation in progress, which holds the output lock.
+TEST(CommonFilterTest, StopGivesUpWaitingForAStuckWorker) {
+  TWorkerChain w(15);
+  const TIntfPtr<INXFilterThread> worker = w.Filter.GetFilterThread();
+  auto* thread = dynamic_cast<TNXFilterThread*>(worker.Get());
+  ASSERT_NE(thread, nullptr);
+  HoldWorker(w.Filter, w.Chain.Source, 3);  // 0 in the hook, 1 .. 3 queued
+  std::thread stopper([&] { w.Chain.Source.Stop(); });
+  // Not a time check: the loop only guards against waiting for ever.
+  for (int i = 0; i < 6000 && !thread->Terminated(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(thread->Terminated());
+  w.Filter.Open();
+  stopper.join();
+  EXPECT_EQ(w.Chain.Seen.FirstSamples(), Numbers(1));
+  EXPECT_EQ(w.Chain.Seen.BuffersBefore("TFTStopOperation"), 1);
+  EXPECT_FALSE(w.Filter.GetFilterThread());
+}
+
 TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   TWorkerChain w(2, fmBlock, false);
   TGainFilter& filter = w.Filter;

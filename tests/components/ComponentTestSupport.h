@@ -43,6 +43,12 @@ class TRecordingSink {
   std::vector<double> Rates() { return Locked(FRates); }
   std::vector<std::string> Ops() { return Locked(FOps); }
   int CountOf(const std::string& AName) { return static_cast<int>(std::ranges::count(Ops(), AName)); }
+  // The buffers that had arrived when the first operation named AName came (-1: none came).
+  int BuffersBefore(const std::string& AName) {
+    std::lock_guard lk(FLock);
+    const auto it = std::ranges::find(FOps, AName);
+    return it == FOps.end() ? -1 : static_cast<int>(FOpBuffers[it - FOps.begin()]);
+  }
   void* StartPumpMaster() { return Locked(FStartPumpMaster); }
   std::vector<std::vector<double>> Samples() {
     std::vector<std::vector<double>> out;
@@ -83,6 +89,7 @@ class TRecordingSink {
         FSteps.push_back(NXMasterClockSteps());
       } else {
         FOps.emplace_back(AOperation->GetInstance()->ClassName());
+        FOpBuffers.push_back(FBuffers.size());
         if (auto* f = AOperation->As<TFTSuppliedFloatOperation>()) FValues.push_back(f->GetValue());
         if (auto* r = AOperation->As<TFTStartSampleRateOperation>()) FRates.push_back(r->GetSampleRate());
         if (auto* start = AOperation->As<TFTStartPumpOperation>()) FStartPumpMaster = start->GetMaster();
@@ -100,6 +107,7 @@ class TRecordingSink {
   std::vector<std::uint64_t> FSteps;
   std::vector<double> FValues, FRates;
   std::vector<std::string> FOps;
+  std::vector<std::size_t> FOpBuffers;  // FBuffers.size() when each of FOps came
   void* FStartPumpMaster = nullptr;
 };
 using TRealRecorder = TRecordingSink<TNXFTRealSinkPin>;

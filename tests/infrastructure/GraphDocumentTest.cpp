@@ -27,7 +27,7 @@ class TGraphNode : public TTestComponent, public INXPinOwner {
     static int live = 0;
     return live;
   }
-  static void DeclareProperties(TClassBuilder<TGraphNode>& P) { P.Prop<&TGraphNode::FGain>("Gain", 1.0); }
+  static void DeclareProperties(TClassBuilder<TGraphNode>& P) { P.Prop<&TGraphNode::FGain>("Gain", 1.0).Max(1e6); }
   std::int32_t GetPinCount() const override { return 2; }
   TFTBasicPin* GetPin(std::int32_t AIndex) const override {
     return AIndex == 0 ? static_cast<TFTBasicPin*>(&FOut) : static_cast<TFTBasicPin*>(&FIn);
@@ -160,6 +160,12 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
        "TGraphNode[@Name='C']",
        "Gain=\"loud\""},
       {"wrong integer", edit("Tag=\"-7\"", "Tag=\"7x\""), "'7x' of 'Tag' is not a valid Int64", "Tag=\"7x\""},
+      {"not a finite number", edit("Name=\"C\"", "Name=\"C\" Gain=\"nan\""), "Property Gain: nan is not a finite number",
+       "Gain=\"nan\""},
+      {"above the maximum", edit("Name=\"C\"", "Name=\"C\" Gain=\"2e6\""), "Property Gain: 2e+06 is above the maximum 1e+06",
+       "Gain=\"2e6\""},
+      {"a cycle of links", edit("<Links>", "<Links>\n<Link From=\"B\" FromPin=\"Out\" To=\"B.D\" ToPin=\"In\"/>"),
+       "A cycle of links: B -> B.D -> A -> B (a buffer", "To=\"B\" "},
       {"attribute where an object belongs", edit("Name=\"C\"", "Name=\"C\" _Components=\"x\""),
        "Member '_Components' is not a list", "_Components=\"x\""},
       {"duplicate name", edit("Name=\"C\"", "Name=\"B\""), "A component named B already exists",

@@ -1,6 +1,8 @@
 // A small component package for the nxflow tests: it registers its classes when loaded, removes them unloaded.
+#include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "components/NXCommonGen.h"
 #include "infrastructure/NXGraphDocument.h"
@@ -22,7 +24,7 @@ class TFlowNode : public TComponent, public INXPinOwner {
   explicit TFlowNode(TComponent* AOwner) : TComponent(AOwner) { InitProperties(this); }
   static void DeclareProperties(TClassBuilder<TFlowNode>& P) {
     P.Prop<&TFlowNode::FGain>("Gain", 1.0);
-    P.Prop<&TFlowNode::FOrder, &TFlowNode::SetOrder>("Order", std::int32_t(4)).Min(std::int32_t(1));
+    P.Prop<&TFlowNode::FOrder, &TFlowNode::SetOrder>("Order", std::int32_t(4)).Min(std::int32_t(1)).Max(std::int32_t(64));
     P.Prop<&TFlowNode::FShape>("Shape", fsFlat);
   }
   void SetOrder(std::int32_t AValue) { SetNotifyMin(FOrder, AValue, std::int32_t(1)); }
@@ -67,7 +69,8 @@ class TFlowRamp : public TNXCommonRealGen, public INXPinOwner {
   std::int64_t FNext = 0;
 };
 
-// Keeps what arrives and writes it as text at the end; FailPrepare and FailFinish make it fail.
+// Keeps what arrives and writes it as text at the end; FailPrepare and FailFinish make it fail, a stream
+// faster than MaxRate (0: any) is a fault, FinishDelay (ms) makes the writing slow.
 class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::INXFlowNode {
   NX_PERSISTENT(TFlowRecorder, TComponent)
  public:
@@ -75,7 +78,10 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
     InitProperties(this);
     FIn->SetGenericDispatch([this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& op, TFTNotifyState) {
       std::lock_guard g(FLock);
-      if (auto* r = op->As<TFTStartSampleRateOperation>()) FRate = r->GetSampleRate();
+      if (auto* r = op->As<TFTStartSampleRateOperation>()) {
+        FRate = r->GetSampleRate();
+        if (FMaxRate > 0 && FRate > FMaxRate) FFault = Name() + ": rate " + std::to_string(FRate) + " is above MaxRate";
+      }
       if (auto* d = op->As<TFTTypedSuppliedDataOperation>()) {
         const auto buffer = TNXRealBuffer::MakeUniversal(d->GetValue());
         const double* x = buffer->Read();
@@ -89,6 +95,12 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
     P.Prop<&TFlowRecorder::FFileName>("FileName", std::string("recorded.txt"));
     P.Prop<&TFlowRecorder::FFailPrepare>("FailPrepare", false);
     P.Prop<&TFlowRecorder::FFailFinish>("FailFinish", false);
+    P.Prop<&TFlowRecorder::FMaxRate>("MaxRate", 0.0);
+    P.Prop<&TFlowRecorder::FFinishDelay>("FinishDelay", std::int32_t(0));
+  }
+  std::string FlowFault() const override {
+    std::lock_guard g(FLock);
+    return FFault;
   }
   std::int32_t GetPinCount() const override { return 1; }
   TFTBasicPin* GetPin(std::int32_t) const override { return FIn.get(); }
@@ -96,6 +108,7 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
     if (FFailPrepare) throw Exception("cannot prepare (asked to fail)");
   }
   void FlowFinish(const nx::flow::TFlowRunContext& AContext, nx::flow::TFlowNodeReport& AReport) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(FFinishDelay));
     std::lock_guard g(FLock);
     if (FFailFinish) throw Exception("cannot write (asked to fail)");
     std::FILE* f = std::fopen(AContext.OutputFile(FFileName).c_str(), "wb");
@@ -112,7 +125,10 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
  private:
   std::string FFileName = "recorded.txt";
   bool FFailPrepare = false, FFailFinish = false;
-  std::mutex FLock;
+  double FMaxRate = 0;
+  std::int32_t FFinishDelay = 0;
+  std::string FFault;
+  mutable std::mutex FLock;
   std::vector<double> FSamples;
   std::int64_t FBuffers = 0;
   double FRate = 0;

@@ -2,18 +2,20 @@
 // and the bundled graphs run with the example package.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "algorithms/NXWindowFilter.h"
@@ -148,6 +150,15 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
       {"missing package", WithLine(1, "<NXGraph Version=\"1\" Packages=\"nopkg\">"),
        {"unknown.xml: Package \"nopkg\" not found"}},
       {"not a graph", "<Other/>", {"unknown.xml: not a graph document"}},
+      {"not finite", WithLine(4, "    <TFlowNode Name=\"B\" Gain=\"nan\"/>"), {"unknown.xml:4: value nan of Gain is not a finite"}},
+      {"above maximum", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"65\"/>"),
+       {"unknown.xml:4: value 65 of Order is out of range (maximum 64)"}},
+      {"cycle", WithLine(6, "  <Links><Link From=\"A\" FromPin=\"Out\" To=\"B\" ToPin=\"In\"/>"
+                            "<Link From=\"B\" FromPin=\"Out\" To=\"A\" ToPin=\"In\"/></Links>"),
+       {"unknown.xml:6: A cycle of links: A -> B -> A"}},
+      // Refused before anything is loaded, even where the file exists.
+      {"package by path", WithLine(1, "<NXGraph Version=\"1\" Packages=\"flowtestpkg, " NX_FLOW_TEST_PACKAGES "/libflowtestpkg.so\">"),
+       {"unknown.xml:1: package \"" NX_FLOW_TEST_PACKAGES "/libflowtestpkg.so\" is not a bare package name"}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -223,6 +234,13 @@ TEST_F(NXFlowTest, RunsAGraphForTheAskedStreamTimeTheSameEveryTime) {
   }
 }
 
+// kRun with more attributes on the ramp.
+std::string WithRamp(const std::string& AAttributes) {
+  std::string graph = kRun;
+  graph.insert(graph.find("BufferSize=\"100\"") + 16, " " + AAttributes);
+  return graph;
+}
+
 TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
   const fs::path out = FDir / "out";
   fs::create_directories(out);
@@ -239,6 +257,10 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
       {"prepare fails", kRun, {"--set", "Rec.FailPrepare=true"}, 1, "run.xml: Rec: cannot prepare (asked to fail)"},
       {"writing fails", kRun, {"--set", "Rec.FailFinish=true"}, 1, "run.xml: Rec: cannot write (asked to fail)"},
       {"bad setting", kRun, {"--set", "Rec.FileNmae=x"}, 1, "did you mean \"FileName\""},
+      {"setting not finite", kRun, {"--set", "Rec.MaxRate=inf"}, 1, "value inf of MaxRate is not a finite number"},
+      {"zero rate", WithRamp("SampleRate=\"0\""), {}, 1, "run.xml:3: value 0 of SampleRate is out of range (minimum 1)"},
+      {"nothing paces", WithRamp("ClockSource=\"csExternal\""), {}, 1, "run.xml: no generator paces the stream"},
+      {"fault at stream start", kRun, {"--set", "Rec.MaxRate=4000"}, 1, "run.xml: Rec: rate 8000"},
       {"unknown class", WithLine(3, "    <TFlowRmap Name=\"Ramp\"/>"), {}, 1, "run.xml:3: unknown component class"},
       {"incompatible link", linkToSource, {}, 1, "A link runs from a source pin to a sink pin"},
       {"bad duration", kRun, {"--seconds", "-1"}, 2, "--seconds needs a positive number"},
@@ -306,6 +328,81 @@ TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
     EXPECT_NE(r.Err.find("cannot write " + (out / file).string() + ": File too large\n"), std::string::npos) << r.Err;
     EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
     EXPECT_EQ(Entries(FDir), std::vector<std::string>{"out"});  // no staging folder left
+  }
+}
+
+// The nxflow program in a child process, its output in FDir / "stdout.txt" and "stderr.txt".
+pid_t Spawn(const fs::path& ADir, std::vector<std::string> AArgs) {
+  AArgs.insert(AArgs.begin(), {NX_FLOW_PROGRAM, "--packages", NX_FLOW_TEST_PACKAGES});
+  const std::string out = (ADir / "stdout.txt").string(), err = (ADir / "stderr.txt").string();
+  std::vector<char*> argv;
+  for (std::string& a : AArgs) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// The exit status of APid (128 + the signal when one ended it); -1 after 60 s, the child then killed.
+int WaitExit(pid_t APid) {
+  for (int i = 0; i < 6000; ++i) {
+    int status = 0;
+    if (::waitpid(APid, &status, WNOHANG) == APid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(APid, SIGKILL);
+  ::waitpid(APid, nullptr, 0);
+  return -1;
+}
+
+std::vector<std::string> StagingFolders(const fs::path& ADir) {
+  std::vector<std::string> found;
+  for (const std::string& name : Entries(ADir))
+    if (name.starts_with(".out.nxflow-")) found.push_back(name);
+  return found;
+}
+
+// The first signal stops the graph where it is and keeps what was gathered; a second ends at once and
+// keeps nothing; a staging folder that a dead process left is removed by the next run.
+TEST_F(NXFlowTest, StopSignalsEndARunCleanlyOrAtOnce) {
+  const std::string graph = Write("run.xml", kRun);
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  fs::create_directories(FDir / (".out.nxflow-" + std::to_string(dead)));
+  std::ofstream(FDir / (".out.nxflow-" + std::to_string(dead)) / "half.txt") << "half";
+  struct TCase { std::vector<int> Signals; std::vector<std::string> Options; int Status; };
+  const TCase cases[] = {{{SIGINT}, {}, 130}, {{SIGTERM, SIGTERM}, {"--set", "Rec.FinishDelay=5000"}, 143}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Status);
+    fs::remove_all(FDir / "out");
+    std::vector<std::string> args = {"run", graph, "--realtime", "--seconds", "60", "--out", (FDir / "out").string()};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const pid_t pid = Spawn(FDir, args);
+    const std::string mine = ".out.nxflow-" + std::to_string(pid);
+    for (int i = 0; i < 2000 && !fs::exists(FDir / mine); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // some stream time
+    for (int signal : c.Signals) {
+      ::kill(pid, signal);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    ASSERT_EQ(WaitExit(pid), c.Status) << ReadAll(FDir / "stderr.txt");
+    EXPECT_TRUE(StagingFolders(FDir).empty()) << ::testing::PrintToString(StagingFolders(FDir));
+    if (c.Signals.size() == 1) {
+      EXPECT_NE(ReadAll(FDir / "stdout.txt").find("interrupted by SIGINT"), std::string::npos) << ReadAll(FDir / "stdout.txt");
+      std::istringstream lines(ReadAll(FDir / "out" / "recorded.txt"));
+      std::size_t n = 0;
+      for (std::string line; std::getline(lines, line); ++n) ASSERT_EQ(line, std::to_string(n));
+      EXPECT_GT(n, 0u);
+      EXPECT_LT(n, 60u * 8000);
+    } else {
+      EXPECT_FALSE(fs::exists(FDir / "out"));
+    }
   }
 }
 

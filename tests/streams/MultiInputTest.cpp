@@ -1,6 +1,7 @@
 // Multi-input components and queued input pins, checked against a reference built from the input signals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <thread>
@@ -39,6 +40,7 @@ struct TOutputRecorder {
   std::vector<std::vector<double>> Buffers;
   std::vector<double> Rates;
   int Stops = 0;
+  std::size_t BuffersAtStop = 0;  // the buffers that came before the (last) stop
   TNXFTRealSinkPin Pin{"Recorder", {}, nullptr, [this](auto*, auto*, auto&, const auto& op, auto) {
     if (auto* b = op->template As<TFTSuppliedBufferOperation>()) {
       const auto buf = Supports<INXRealBuffer>(b->GetValue());
@@ -47,6 +49,7 @@ struct TOutputRecorder {
       Rates.push_back(r->GetSampleRate());
     } else if (op->template IsType<TFTStopOperation>()) {
       ++Stops;
+      BuffersAtStop = Buffers.size();
     }
     return true;
   }};
@@ -83,6 +86,13 @@ struct TFeeder {
   std::int64_t Sent = 0;
   TNXFTRealSourcePin Pin{"Feeder"};
 };
+
+// Every output sample, in order.
+std::vector<double> Concatenated(const std::vector<std::vector<double>>& ABuffers) {
+  std::vector<double> all;
+  for (const auto& b : ABuffers) all.insert(all.end(), b.begin(), b.end());
+  return all;
+}
 
 // ASize samples stretched (nearest sample) from ANeeded samples of ASignal from AFirst on.
 std::vector<double> Expected(double (*ASignal)(std::int64_t), std::int64_t AFirst, std::int32_t ANeeded,
@@ -340,6 +350,68 @@ TEST(MultiInputTest, GoesOnWhenItsInputsOrSizingChangeAndStopsWhenNoInputStreams
       if (!stopOnNoStreams) break;
     }
     EXPECT_EQ(rec.Rates.size(), stopOnNoStreams ? 2u : 1u);
+  }
+}
+
+// An empty buffer gives the output nothing, and must not hold it up (with AutoSize it would size it at 0).
+TEST(MultiInputTest, EmptyBuffersHoldNothingUp) {
+  constexpr std::int32_t kBuffer = 256;
+  struct TCase { const char* Name; std::int32_t FixedSize, Before, After; };
+  const TCase cases[] = {
+      {"automatic size, in mid-stream", 0, 5, 15},
+      {"automatic size, as the first buffer", 0, 0, 20},
+      {"fixed size", kBuffer, 5, 15},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMixRig rig(1, c.FixedSize, kBuffer, 8000, kBuffer, 8000, false);
+    auto& [mixer, rec, a, b] = rig;
+    a.Start();
+    a.SendBuffers(c.Before);
+    a.Pin.SubmitBuffer(TNXRealBuffer::MakeSize(0));
+    a.SendBuffers(c.After);
+    EXPECT_EQ(rec.Buffers.size(), static_cast<std::size_t>(c.Before + c.After));
+    EXPECT_EQ(Concatenated(rec.Buffers), Expected(SignalA, 0, a.Sent, a.Sent));
+  }
+}
+
+// When the last input stops, what is still queued goes out before the stop: in output buffers of the fixed size (the
+// last one padded with zeros), or, with AutoSize, as queued. An input that stops before the others keeps its queued
+// samples going out with theirs.
+TEST(MultiInputTest, QueuedSamplesGoOutBeforeTheStop) {
+  // A sends CountA buffers, B CountB; A stops; B sends CountBAfter more and stops (B only with two inputs).
+  struct TCase { const char* Name; std::int32_t Inputs, FixedSize, BufferA, CountA, BufferB, CountB, CountBAfter; };
+  const TCase cases[] = {
+      {"fixed size: the last buffer is padded", 1, 1024, 1000, 10, 0, 0, 0},
+      {"automatic size: the tail of the input that stopped first", 2, 0, 500, 6, 500, 5, 0},
+      {"fixed size: both tails, padded", 2, 400, 500, 6, 500, 5, 0},
+      {"the tail of a stopped input goes out with the running one", 2, 0, 500, 6, 300, 8, 4},
+      {"the running input's tail after the stopped one's", 2, 700, 500, 3, 300, 4, 6},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMixRig rig(c.Inputs, c.FixedSize, c.BufferA, 8000, c.BufferB, 8000, c.Inputs > 1);
+    auto& [mixer, rec, a, b] = rig;
+    a.Start();
+    if (c.Inputs > 1) b.Start();
+    a.SendBuffers(c.CountA);
+    b.SendBuffers(c.CountB);
+    a.Pin.Stop();
+    b.SendBuffers(c.CountBAfter);
+    if (c.Inputs > 1) b.Pin.Stop();
+    EXPECT_FALSE(mixer.IsRunning());
+    EXPECT_EQ(rec.Stops, 1);
+    EXPECT_EQ(rec.BuffersAtStop, rec.Buffers.size());
+    // Both streams start together at one rate: the output is their sum, zeros after the shorter one.
+    std::int64_t length = std::max(a.Sent, b.Sent);
+    if (c.FixedSize > 0) {
+      length = (length + c.FixedSize - 1) / c.FixedSize * c.FixedSize;
+      for (const auto& buffer : rec.Buffers) EXPECT_EQ(buffer.size(), static_cast<std::size_t>(c.FixedSize));
+    }
+    std::vector<double> expect(static_cast<std::size_t>(length), 0.0);
+    for (std::int64_t i = 0; i < a.Sent; ++i) expect[i] += SignalA(i);
+    for (std::int64_t i = 0; i < b.Sent; ++i) expect[i] += SignalB(i);
+    EXPECT_EQ(Concatenated(rec.Buffers), expect);
   }
 }
 
