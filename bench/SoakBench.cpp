@@ -14,9 +14,9 @@
 //   - resident memory after the warm-up (the first sample at --warmup
 //     seconds of stream time, default a tenth of the run, at most 600 s)
 //     against the last sample of the run: it must grow by less than 1 MiB;
-//   - every scope received exactly the whole buffers of seconds x rate
-//     samples (all of them when the run is a whole number of buffers long,
-//     as 24 hours of the filter demo are), and every spectrum view one
+//   - every scope received exactly the buffers its generator's clock paced
+//     in the run (seconds x rate, give or take the whole buffers the clock's
+//     100 ns grain moves: see `streamed` below), and every spectrum view one
 //     spectrum per whole transform of that stream;
 //   - threads and descriptors after the run: no more than before it.
 // The exit status is 0 when all of these hold, 1 when one does not, 2 for a
@@ -195,20 +195,35 @@ int main(int argc, char** argv) {
     std::printf("RSS: the run was too short for two samples after the warm-up (lower --interval or --warmup)\n");
   }
   const std::vector<TRow> rows = ReadTable(report.str());
-  // The generators send whole buffers: a stream of S seconds at a rate
-  // carries the whole buffers made in that time (the buffer size: that of
-  // the first scope at the rate).
+  // The samples a stream at ARate carries in the run: the whole buffers its
+  // generator's clock ticks for (the buffer size: that of the first scope at
+  // the rate). The clock's interval is a whole number of 100 ns units, k
+  // buffers long (the first k that makes it 1 ms or more), so it runs a
+  // little fast where a buffer is not a whole number of units long (1024
+  // samples at 48 kHz: 213,333 units for 213,333.3, 1.6 ppm, six buffers in
+  // 24 hours); the run takes S x 1000 + 1 steps of 1 ms, a clock ticking
+  // each time its accumulated time exceeds its interval.
   auto streamed = [&](double ARate) -> std::int64_t {
     for (const TRow& r : rows)
       if (r.Class == "TNXScopeView" && r.Rate == ARate && r.Buffers > 0 && r.Samples % r.Buffers == 0) {
         const std::int64_t size = r.Samples / r.Buffers;
-        return static_cast<std::int64_t>(std::floor(seconds * ARate / static_cast<double>(size) + 1e-9)) * size;
+        const auto rate = static_cast<std::int64_t>(std::nearbyint(ARate));
+        if (rate < 1) return -1;
+        std::int64_t perTick = 1, interval = 0;
+        while ((interval = 10'000'000 * size * perTick / rate) < 10'000) ++perTick;
+        const std::int64_t units = (std::llround(seconds * 1000) + 1) * 10'000;
+        return (units - 1) / interval * perTick * size;
       }
     return -1;
   };
   for (const TRow& row : rows) {
     std::int64_t expected = -1;
-    if (row.Class == "TNXScopeView") expected = streamed(row.Rate);
+    if (row.Class == "TNXScopeView") {
+      expected = streamed(row.Rate);
+      std::printf("%-32s %-16s seconds x rate = %.0f samples, %+lld in the table\n", row.Sink.c_str(),
+                  row.Class.c_str(), seconds * row.Rate,
+                  static_cast<long long>(row.Samples - std::llround(seconds * row.Rate)));
+    }
     // One spectrum of N / 2 + 1 bins per whole N-point transform.
     if (row.Class == "TNXSpectrumView" && row.Buffers > 0 && streamed(row.Rate) >= 0) {
       const std::int64_t bins = row.Samples / row.Buffers, points = 2 * (bins - 1);
