@@ -316,6 +316,9 @@ TResult RunWithFileSizeLimit(const std::vector<std::string>& AArgs, rlim_t ALimi
 // streamed during the run. Each run fails with one line naming the file where the user would look for it
 // and the system's reason, and leaves the output folder as it was.
 TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's own files hit the size limit first";
+#endif
   const fs::path out = FDir / "out";
   fs::create_directories(out);
   std::ofstream(out / "keep.txt") << "kept";
