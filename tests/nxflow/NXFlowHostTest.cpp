@@ -287,6 +287,9 @@ TResult RunWithFileSizeLimit(const std::vector<std::string>& AArgs, rlim_t ALimi
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  // Under the leak checker the child would add its table of used suppressions to stderr.
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  ::setenv("LSAN_OPTIONS", (std::string(lsan ? lsan : "") + ":print_suppressions=0").c_str(), 1);
   int err[2];
   if (::pipe(err) != 0) return {-1, {}, "pipe failed"};
   const pid_t child = ::fork();
@@ -316,9 +319,6 @@ TResult RunWithFileSizeLimit(const std::vector<std::string>& AArgs, rlim_t ALimi
 // streamed during the run. Each run fails with one line naming the file where the user would look for it
 // and the system's reason, and leaves the output folder as it was.
 TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's own files hit the size limit first";
-#endif
   const fs::path out = FDir / "out";
   fs::create_directories(out);
   std::ofstream(out / "keep.txt") << "kept";
