@@ -412,10 +412,13 @@ TEST(IirFilter, EqualsOneLongRunOfTheCascade) {
 }
 
 // An FIR or an IIR filter, named "F".
-TOwned<TNXDesignedFilterBase> MakeDesigned(bool AIir) {
+TOwned<TNXDesignedFilterBase> MakeDesigned(bool AIir, TNXDesignFilterType AType, double ALow, double AHigh) {
   TOwned<TNXDesignedFilterBase> filter(AIir ? static_cast<TNXDesignedFilterBase*>(new TNXIirFilter(nullptr))
                                             : new TNXFirFilter(nullptr));
   filter->SetName("F");
+  filter->SetFilterType(AType);
+  filter->SetLowFrequency(ALow);
+  filter->SetHighFrequency(AHigh);
   return filter;
 }
 
@@ -439,10 +442,7 @@ TEST(DesignedFilterFault, ACornerAtOrAboveHalfTheRateStopsTheFilterUntilARateTha
   const std::vector<double> x = Noise(3000, 9);
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Fault);
-    auto filter = MakeDesigned(row.Iir);
-    filter->SetFilterType(row.Type);
-    filter->SetLowFrequency(row.Low);
-    filter->SetHighFrequency(row.High);
+    auto filter = MakeDesigned(row.Iir, row.Type, row.Low, row.High);
     TPiped<TNXDesignedFilterBase> pipe(*filter);
     pipe.Feed.Start(row.Rate);
     pipe.Feed.Send(x, {1000});
@@ -481,11 +481,8 @@ TEST(DesignedFilterFault, SettingsWrongAtEveryRateAreRefusedWhenTheRunIsPrepared
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Fault);
-    auto filter = MakeDesigned(row.Iir);
-    filter->SetFilterType(row.Type);
+    auto filter = MakeDesigned(row.Iir, row.Type, row.Low, row.High);
     filter->SetOrder(row.Order);
-    filter->SetLowFrequency(row.Low);
-    filter->SetHighFrequency(row.High);
     if (auto* iir = dynamic_cast<TNXIirFilter*>(filter.get())) iir->SetPrototype(row.Prototype);
     EXPECT_EQ(MessageOf<nx::Exception>([&] { filter->FlowPrepare({}); }), row.Fault);
     TPiped<TNXDesignedFilterBase> pipe(*filter);
