@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -82,10 +81,9 @@ bool IsNumericKind(TPropKind AKind) {
          AKind == TPropKind::Float || AKind == TPropKind::Double;
 }
 
-// Fails when AText is a number outside the property's declared range, or
-// NaN or an infinity where the property does not take them. Text that is
-// not a number is left to the loader, which reports it with the property's
-// own conversion rules.
+// Fails when AText is a number outside the property's declared range. Text
+// that is not a number (NaN and the infinities included) is left to the
+// loader and the property's own conversion, which report it.
 void CheckRange(const TPropInfo& AProp, std::string_view AText, const std::string& AWhere) {
   if (!IsNumericKind(AProp.Kind)) return;
   const std::string text(AText);
@@ -93,8 +91,6 @@ void CheckRange(const TPropInfo& AProp, std::string_view AText, const std::strin
   errno = 0;
   const double value = std::strtod(text.c_str(), &end);
   if (end == text.c_str() || *end != 0) return;
-  if (!std::isfinite(value) && !AProp.AllowsNonFinite)
-    throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is not a finite number");
   if (AProp.HasMin && value < AProp.Min.AsDouble())
     throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is out of range (minimum " +
                      AProp.ValueToText(AProp.Min) + ")");

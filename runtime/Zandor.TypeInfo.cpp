@@ -208,6 +208,10 @@ std::string TPropInfo::ValueToText(const TVariant& AValue) const {
 }
 
 TVariant TPropInfo::TextToValue(std::string_view AText) const {
+  auto Finite = [&](auto AValue) {
+    if (!AllowsNonFinite && !std::isfinite(AValue)) RaiseConvert(*this, Quoted(AText) + " (not a finite number)");
+    return TVariant(AValue);
+  };
   switch (Kind) {
     case TPropKind::Bool:
       if (SameNameNoCase(AText, "True") || AText == "1") return TVariant(true);
@@ -230,18 +234,12 @@ TVariant TPropInfo::TextToValue(std::string_view AText) const {
     }
     case TPropKind::Float: {
       float v;
-      if (ParseFloat(AText, v)) {
-        if (!AllowsNonFinite && !std::isfinite(v)) RaiseConvert(*this, Quoted(AText) + " (not a finite number)");
-        return TVariant(v);
-      }
+      if (ParseFloat(AText, v)) return Finite(v);
       break;
     }
     case TPropKind::Double: {
       double v;
-      if (ParseFloat(AText, v)) {
-        if (!AllowsNonFinite && !std::isfinite(v)) RaiseConvert(*this, Quoted(AText) + " (not a finite number)");
-        return TVariant(v);
-      }
+      if (ParseFloat(AText, v)) return Finite(v);
       break;
     }
     case TPropKind::String: return TVariant(AText);

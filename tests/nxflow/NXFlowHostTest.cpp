@@ -150,7 +150,7 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
       {"missing package", WithLine(1, "<NXGraph Version=\"1\" Packages=\"nopkg\">"),
        {"unknown.xml: Package \"nopkg\" not found"}},
       {"not a graph", "<Other/>", {"unknown.xml: not a graph document"}},
-      {"not finite", WithLine(4, "    <TFlowNode Name=\"B\" Gain=\"nan\"/>"), {"unknown.xml:4: value nan of Gain is not a finite"}},
+      {"not finite", WithLine(4, "    <TFlowNode Name=\"B\" Gain=\"nan\"/>"), {"unknown.xml:4: Property Gain: nan is not a finite number"}},
       {"above maximum", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"65\"/>"),
        {"unknown.xml:4: value 65 of Order is out of range (maximum 64)"}},
       {"cycle", WithLine(6, "  <Links><Link From=\"A\" FromPin=\"Out\" To=\"B\" ToPin=\"In\"/>"
@@ -257,7 +257,7 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
       {"prepare fails", kRun, {"--set", "Rec.FailPrepare=true"}, 1, "run.xml: Rec: cannot prepare (asked to fail)"},
       {"writing fails", kRun, {"--set", "Rec.FailFinish=true"}, 1, "run.xml: Rec: cannot write (asked to fail)"},
       {"bad setting", kRun, {"--set", "Rec.FileNmae=x"}, 1, "did you mean \"FileName\""},
-      {"setting not finite", kRun, {"--set", "Rec.MaxRate=inf"}, 1, "value inf of MaxRate is not a finite number"},
+      {"setting not finite", kRun, {"--set", "Rec.MaxRate=inf"}, 1, "\"inf\" for property MaxRate of type Double (not a finite number)"},
       {"zero rate", WithRamp("SampleRate=\"0\""), {}, 1, "run.xml:3: value 0 of SampleRate is out of range (minimum 1)"},
       {"nothing paces", WithRamp("ClockSource=\"csExternal\""), {}, 1, "run.xml: no generator paces the stream"},
       {"fault at stream start", kRun, {"--set", "Rec.MaxRate=4000"}, 1, "run.xml: Rec: rate 8000"},
