@@ -257,7 +257,7 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
       {"prepare fails", kRun, {"--set", "Rec.FailPrepare=true"}, 1, "run.xml: Rec: cannot prepare (asked to fail)"},
       {"writing fails", kRun, {"--set", "Rec.FailFinish=true"}, 1, "run.xml: Rec: cannot write (asked to fail)"},
       {"bad setting", kRun, {"--set", "Rec.FileNmae=x"}, 1, "did you mean \"FileName\""},
-      {"setting not finite", kRun, {"--set", "Rec.MaxRate=inf"}, 1, "\"inf\" for property MaxRate of type Double (not a finite number)"},
+      {"setting not finite", kRun, {"--set", "Rec.MaxRate=inf"}, 1, "Invalid value \"inf\" (not a finite number) for property MaxRate"},
       {"zero rate", WithRamp("SampleRate=\"0\""), {}, 1, "run.xml:3: value 0 of SampleRate is out of range (minimum 1)"},
       {"nothing paces", WithRamp("ClockSource=\"csExternal\""), {}, 1, "run.xml: no generator paces the stream"},
       {"fault at stream start", kRun, {"--set", "Rec.MaxRate=4000"}, 1, "run.xml: Rec: rate 8000"},
