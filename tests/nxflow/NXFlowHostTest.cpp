@@ -279,70 +279,28 @@ TEST_F(NXFlowTest, AFailedRunLeavesTheOutputFolderAsItWas) {
   }
 }
 
-// The nxflow program run with a limit on the size of the files it writes (SIGXFSZ ignored, so a write past
-// it fails with EFBIG): its exit status and what it wrote to stderr.
-TResult RunWithFileSizeLimit(const std::vector<std::string>& AArgs, rlim_t ALimit) {
-  std::vector<std::string> words = {NX_FLOW_PROGRAM, "--packages", NX_FLOW_PACKAGES};
-  words.insert(words.end(), AArgs.begin(), AArgs.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  // Under the leak checker the child would add its table of used suppressions to stderr.
-  const char* lsan = std::getenv("LSAN_OPTIONS");
-  ::setenv("LSAN_OPTIONS", (std::string(lsan ? lsan : "") + ":print_suppressions=0").c_str(), 1);
-  int err[2];
-  if (::pipe(err) != 0) return {-1, {}, "pipe failed"};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // Only calls that are safe after forking a threaded process, up to exec.
-    const rlimit limit{ALimit, ALimit};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::signal(SIGXFSZ, SIG_IGN);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(err[1], 2);
-    ::close(err[0]);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(err[1]);
-  TResult r{-1, {}, {}};
-  char chunk[4096];
-  for (ssize_t n; (n = ::read(err[0], chunk, sizeof chunk)) > 0;) r.Err.append(chunk, static_cast<std::size_t>(n));
-  ::close(err[0]);
-  int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) r.Status = WEXITSTATUS(status);
-  return r;
-}
-
-// Files that cannot be written whole: pictures and tables written at the end, a WAV file and a CSV file
-// streamed during the run. Each run fails with one line naming the file where the user would look for it
-// and the system's reason, and leaves the output folder as it was.
-TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
-  const fs::path out = FDir / "out";
-  fs::create_directories(out);
-  std::ofstream(out / "keep.txt") << "kept";
-  for (const auto& [graph, file] : std::vector<std::pair<const char*, const char*>>{
-           {"filter-demo.xml", "mix-scope.png"}, {"wav-write.xml", "tone.wav"}}) {
-    SCOPED_TRACE(graph);
-    const TResult r = RunWithFileSizeLimit({"run", (kGraphs / graph).string(), "--out", out.string(), "--seconds", "0.5"}, 4096);
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
-    EXPECT_NE(r.Err.find("cannot write " + (out / file).string() + ": File too large\n"), std::string::npos) << r.Err;
-    EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
-    EXPECT_EQ(Entries(FDir), std::vector<std::string>{"out"});  // no staging folder left
-  }
-}
-
-// The nxflow program in a child process, its output in FDir / "stdout.txt" and "stderr.txt".
-pid_t Spawn(const fs::path& ADir, std::vector<std::string> AArgs) {
-  AArgs.insert(AArgs.begin(), {NX_FLOW_PROGRAM, "--packages", NX_FLOW_TEST_PACKAGES});
+// The nxflow program in a child process with the packages of APackages, its output in ADir / "stdout.txt" and
+// "stderr.txt"; with AFileLimit, files it writes may not grow past that many bytes (SIGXFSZ ignored, so a write
+// past it fails with EFBIG).
+pid_t Spawn(const fs::path& ADir, std::vector<std::string> AArgs, const char* APackages = NX_FLOW_TEST_PACKAGES,
+            rlim_t AFileLimit = RLIM_INFINITY) {
+  AArgs.insert(AArgs.begin(), {NX_FLOW_PROGRAM, "--packages", APackages});
+  fs::create_directories(ADir);
   const std::string out = (ADir / "stdout.txt").string(), err = (ADir / "stderr.txt").string();
   std::vector<char*> argv;
   for (std::string& a : AArgs) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Under the leak checker the child would add its table of used suppressions to stderr.
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  ::setenv("LSAN_OPTIONS", (std::string(lsan ? lsan : "") + ":print_suppressions=0").c_str(), 1);
   const pid_t pid = ::fork();
   if (pid == 0) {
+    // Only calls that are safe after forking a threaded process, up to exec.
+    if (AFileLimit != RLIM_INFINITY) {
+      const rlimit limit{AFileLimit, AFileLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
     ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     ::execv(argv[0], argv.data());
@@ -361,6 +319,27 @@ int WaitExit(pid_t APid) {
   ::kill(APid, SIGKILL);
   ::waitpid(APid, nullptr, 0);
   return -1;
+}
+
+// Files that cannot be written whole: pictures and tables written at the end, a WAV file and a CSV file
+// streamed during the run. Each run fails with one line naming the file where the user would look for it
+// and the system's reason, and leaves the output folder as it was.
+TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
+  const fs::path out = FDir / "out";
+  fs::create_directories(out);
+  std::ofstream(out / "keep.txt") << "kept";
+  for (const auto& [graph, file] : std::vector<std::pair<const char*, const char*>>{
+           {"filter-demo.xml", "mix-scope.png"}, {"wav-write.xml", "tone.wav"}}) {
+    SCOPED_TRACE(graph);
+    const pid_t pid = Spawn(FDir / "log", {"run", (kGraphs / graph).string(), "--out", out.string(), "--seconds", "0.5"},
+                            NX_FLOW_PACKAGES, 4096);
+    EXPECT_EQ(WaitExit(pid), 1);
+    const std::string err = ReadAll(FDir / "log" / "stderr.txt");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("cannot write " + (out / file).string() + ": File too large\n"), std::string::npos) << err;
+    EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(Entries(FDir), (std::vector<std::string>{"log", "out"}));  // no staging folder left
+  }
 }
 
 std::vector<std::string> StagingFolders(const fs::path& ADir) {
