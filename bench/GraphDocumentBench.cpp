@@ -9,7 +9,7 @@
 
 #include "BenchSupport.h"
 #include "nxruntime.h"
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 #include "streams/NXStreamTypes.h"
 
 namespace {

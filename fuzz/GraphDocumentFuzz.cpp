@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 #include "streams/NXStreamTypes.h"
 
 using namespace nx;

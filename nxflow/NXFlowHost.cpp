@@ -14,7 +14,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowRun.h"
 #include "runtime/Zandor.TypeInfo.h"

@@ -23,7 +23,7 @@
 #include "components/NXCommonFilter.h"
 #include "components/NXCommonGen.h"
 #include "nxflow/NXFlowHost.h"
-#include "nxflow/NXFlowNode.h"
+#include "components/NXFlowNode.h"
 #include "nxflow/NXFlowPackages.h"
 
 namespace nx::flow {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "infrastructure/NXGraphDocument.h"
+#include "components/NXPinOwner.h"
 #include "processing/Zandor.Processing.h"
 #include "runtime/Zandor.Components.h"
 

@@ -16,7 +16,8 @@ declare -A allowed=(
   [algorithms]="runtime vector buffers"
   [infrastructure]="runtime vector buffers streams xml"
   [components]="runtime vector buffers streams xml algorithms infrastructure"
-  [processing]="runtime vector buffers streams xml infrastructure"
+  [processing]="runtime vector buffers streams xml infrastructure components"
+  [documents]="runtime vector buffers streams xml infrastructure components"
   [drawing]="runtime vector buffers streams xml infrastructure"
 )
 

@@ -22,8 +22,8 @@
 #include "algorithms/NXWindowFilter.h"
 #include "components/NXCommonFilter.h"
 #include "components/NXFilterTypes.h"
-#include "infrastructure/NXGraphDocument.h"
-#include "nxflow/NXFlowNode.h"
+#include "documents/NXGraphDocument.h"
+#include "components/NXFlowNode.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "streams/NXMultiInput.h"
 

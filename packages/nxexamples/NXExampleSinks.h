@@ -36,8 +36,8 @@
 #include <vector>
 
 #include "drawing/RGGDIPlusProperties.h"
-#include "infrastructure/NXGraphDocument.h"
-#include "nxflow/NXFlowNode.h"
+#include "documents/NXGraphDocument.h"
+#include "components/NXFlowNode.h"
 #include "packages/nxexamples/NXExamplePlots.h"
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.TypeInfo.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "components/NXCommonGen.h"
-#include "infrastructure/NXGraphDocument.h"
-#include "nxflow/NXFlowNode.h"
+#include "documents/NXGraphDocument.h"
+#include "components/NXFlowNode.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 struct sf_private_tag;  // libsndfile's file handle (SNDFILE)

@@ -33,8 +33,8 @@
 #include "algorithms/NXWindowFilter.h"
 #include "components/NXCommonFilter.h"
 #include "components/NXFilterTypes.h"
-#include "infrastructure/NXGraphDocument.h"
-#include "nxflow/NXFlowNode.h"
+#include "documents/NXGraphDocument.h"
+#include "components/NXFlowNode.h"
 
 namespace nx::examples {
 

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "components/NXCommonGen.h"
-#include "infrastructure/NXGraphDocument.h"
-#include "nxflow/NXFlowNode.h"
+#include "documents/NXGraphDocument.h"
+#include "components/NXFlowNode.h"
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "streams/NXStreamTypes.h"

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "algorithms/NXWindowFilter.h"
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 #include "nxflow/NXFlowHost.h"
-#include "nxflow/NXFlowNode.h"
+#include "components/NXFlowNode.h"
 
 namespace {
 using namespace nx;

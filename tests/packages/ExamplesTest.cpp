@@ -24,7 +24,7 @@
 #include "buffers/NXSimpleDataBuffer.h"
 #include "components/NXClockGen.h"
 #include "components/NXCommonGen.h"
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 #include "packages/nxexamples/NXExampleFilters.h"
 #include "packages/nxexamples/NXExampleSinks.h"
 #include "packages/nxexamples/NXExampleSources.h"

@@ -48,6 +48,7 @@
 #include <string_view>
 #include <vector>
 
+#include "components/NXPinOwner.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.Serialization.h"
@@ -58,17 +59,6 @@
 namespace nx {
 
 NX_DECLARE_EXCEPTION(EGraphDocumentError, Exception, "Graph document error")
-
-// A component that owns pins implements this (beside TComponent) so that its
-// links are saved and re-made. Pin names are unique within one owner.
-class INXPinOwner {
- public:
-  virtual ~INXPinOwner() = default;
-  virtual std::int32_t GetPinCount() const = 0;
-  virtual TFTBasicPin* GetPin(std::int32_t AIndex) const = 0;
-  // The pin of that name (exact match); null when none.
-  TFTBasicPin* FindPin(std::string_view AName) const;
-};
 
 // IWriter over an XML element: appends the element of the root object (named
 // by its class) to AParent; members follow.

@@ -8,7 +8,7 @@
 
 #include "../runtime/PropsTestClasses.h"
 #include "ExceptionMessage.h"
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 #include "streams/NXStreamTypes.h"
 
 namespace nxtest {

@@ -1,6 +1,6 @@
 // NXGraphDocument: saving and loading trees of components with their pin
 // links as XML documents (see the header for the form).
-#include "infrastructure/NXGraphDocument.h"
+#include "documents/NXGraphDocument.h"
 
 #include <algorithm>
 #include <charconv>
@@ -41,15 +41,6 @@ void CheckName(std::string_view AName, const char* AWhat) {
 std::string Quoted(std::string_view AText) { return "'" + std::string(AText) + "'"; }
 
 }  // namespace
-
-TFTBasicPin* INXPinOwner::FindPin(std::string_view AName) const {
-  const std::int32_t n = GetPinCount();
-  for (std::int32_t i = 0; i < n; ++i) {
-    TFTBasicPin* pin = GetPin(i);
-    if (pin && pin->GetName() == AName) return pin;
-  }
-  return nullptr;
-}
 
 // ---- TXmlWriter
 
