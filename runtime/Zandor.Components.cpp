@@ -33,13 +33,20 @@ TComponent::~TComponent() {
   if (FOwner) FOwner->RemoveComponent(this);
 }
 
-void TComponent::Free(TComponent* AComponent) {
-  if (!AComponent) return;
-  AComponent->BeforeDestruction();
-  AComponent->FState |= csDestroying;
-  AComponent->RemoveFreeNotifications();
-  AComponent->DestroyComponents();
-  delete AComponent;
+void TComponent::Free(TComponent* AComponent) { delete AComponent; }
+
+void TComponent::operator delete(TComponent* AComponent, std::destroying_delete_t) {
+  // The start of the allocation: the most derived object, which need not
+  // begin where its TComponent part does.
+  void* block = dynamic_cast<void*>(AComponent);
+  if (!AComponent->HasState(csDestroying)) {
+    AComponent->BeforeDestruction();
+    AComponent->FState |= csDestroying;
+    AComponent->RemoveFreeNotifications();
+    AComponent->DestroyComponents();
+  }
+  AComponent->~TComponent();  // virtual: the whole object
+  ::operator delete(block);
 }
 
 void TComponent::BeforeDestruction() {}

@@ -6,9 +6,14 @@
 //
 // Lifetime: a component belongs to its owner, which frees its owned
 // components (the last inserted first) when it is freed itself. Free a
-// component with Free() (or TComponent::Free(c)): it runs BeforeDestruction
-// and frees the owned components while the whole object still exists;
-// `delete` works too but skips BeforeDestruction.
+// component with Free() (or TComponent::Free(c)) or with `delete` (a
+// unique_ptr does that): either runs BeforeDestruction and frees the owned
+// components while the whole object still exists, before any destructor.
+// So a base that runs threads (a filter's worker, a generator's clock) stops
+// them in its BeforeDestruction, and a derived class needs no destructor of
+// its own for that. Only a component that is not made with `new` (a local
+// or member object) reaches its destructors directly: its owner of record
+// must stop its streams first.
 //
 // Streaming a tree (the graph-document layer drives the same calls with its
 // own IWriter / IReader):
@@ -27,6 +32,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +70,11 @@ class TComponent : public TPersistent {
   // first), then the object. Null does nothing.
   static void Free(TComponent* AComponent);
   void Free() { Free(this); }
+  // `delete` of any component runs the steps of Free before the destructors
+  // (a destroying delete). The plain form serves a constructor that throws
+  // inside a new-expression.
+  void operator delete(TComponent* AComponent, std::destroying_delete_t);
+  void operator delete(void* ABlock) noexcept { ::operator delete(ABlock); }
 
   static void DeclareProperties(TClassBuilder<TComponent>& P);
 

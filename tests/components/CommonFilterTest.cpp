@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <thread>
 #include <numbers>
 #include <numeric>
 #include <vector>
@@ -378,6 +382,43 @@ TEST(CommonFilterTest, StartStopStormLeavesNoThreadBehind) {
   EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
   EXPECT_LE(w.Chain.Seen.Count(), static_cast<std::size_t>(sent.load()));
   EXPECT_EQ(w.Chain.Seen.CountOf("TFTStopOperation"), 201);
+}
+
+// A filter with no destructor whose slow hook writes a member of its own.
+// The last member notes when the derived part goes while a worker exists.
+class TSlowHistoryFilter : public TNXCommonRealFilter {
+ public:
+  using TNXCommonRealFilter::TNXCommonRealFilter;
+  void FilterInternalOperation(const TBuffer&, TBuffer& AOutput, bool&) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+    FHistory.assign(AOutput->Read(), AOutput->Read() + AOutput->GetSize());
+  }
+  static inline std::atomic<int> WorkerOutlivedPart{0};
+
+ private:
+  std::vector<double> FHistory;
+  struct TWitness {
+    TSlowHistoryFilter* Filter;
+    ~TWitness() { if (Filter->GetFilterThread()) ++WorkerOutlivedPart; }
+  } FWitness{this};
+};
+
+TEST(CommonFilterTest, DeletingAFilterStopsItsWorkerBeforeTheDerivedPartGoes) {
+  TNXFTRealSourcePin source{"Out"};
+  test::TRecordingSink<TNXFTRealSinkPin> seen{"In"};
+  for (int i = 0; i < 1000; ++i) {
+    // Owned by a parent (freed with it) or alone (a unique_ptr deletes it).
+    auto parent = std::make_unique<TComponent>(nullptr);
+    auto* filter = new TSlowHistoryFilter(i % 2 ? parent.get() : nullptr);
+    std::unique_ptr<TSlowHistoryFilter> alone(i % 2 ? nullptr : filter);
+    filter->Threading()->SetEnabled(true);
+    ASSERT_TRUE(source.Connect(filter->InputPin()));
+    ASSERT_TRUE(filter->OutputPin()->Connect(&seen.Pin));
+    source.Notify(TFTStartSampleRateOperation::Make(1000));
+    SendNumbered(source, 0, 3);  // the worker is busy with these when the filter goes
+  }
+  EXPECT_EQ(TSlowHistoryFilter::WorkerOutlivedPart.load(), 0);
+  EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
 }
 
 // Designs a moving sum whose length follows the sample rate.
