@@ -45,6 +45,7 @@
 #include "components/NXCommonFilter.h"
 #include "components/NXPinOwner.h"
 #include "components/NXFlowNode.h"
+#include "components/NXComponentPackage.h"
 #include "infrastructure/NXComponentCollection.h"
 #include "documents/NXGraphDocument.h"
 #include "infrastructure/RGComponent.h"

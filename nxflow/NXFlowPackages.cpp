@@ -1,12 +1,9 @@
 // NXFlowPackages: finding and loading component packages (see the header).
 #include "nxflow/NXFlowPackages.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 
 namespace nx::flow {
 
@@ -57,15 +54,7 @@ bool TPackageLoader::LoadFile(const std::string& APath) {
   const fs::path canonical = fs::weakly_canonical(APath, ec);
   const std::string key = ec ? APath : canonical.string();
   if (std::find(FLoaded.begin(), FLoaded.end(), key) != FLoaded.end()) return false;
-  // dlerror is process-wide state: serialise its use.
-  static std::mutex lock;
-  std::lock_guard guard(lock);
-  dlerror();
-  // RTLD_GLOBAL: packages may use each other's classes.
-  if (dlopen(key.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
-    const char* why = dlerror();
-    throw EPackageError("Cannot load package " + key + ": " + (why ? why : "unknown error"));
-  }
+  LoadComponentPackage(key);
   FLoaded.push_back(key);
   return true;
 }

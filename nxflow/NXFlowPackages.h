@@ -1,7 +1,6 @@
 // NXFlowPackages: component packages for the nxflow host. A component package
-// is a shared library that registers its component classes when it is
-// loaded (a load-time hook calling RegisterClasses) and removes them when it
-// is unloaded. The host finds packages by name on a search path: the folders
+// is a shared library that declares its component classes with NX_PACKAGE;
+// the library's LoadComponentPackage checks it and registers them. The host finds packages by name on a search path: the folders
 // given on the command line, then those of NXFLOW_PACKAGE_PATH
 // (colon-separated), then the folders beside the host program
 // ("../packages" in a build tree, "../lib/nxflow" once installed).
@@ -13,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "components/NXComponentPackage.h"
 #include "runtime/SysUtils.h"
 
 namespace nx::flow {
 
-NX_DECLARE_EXCEPTION(EPackageError, Exception, "Package error")
+using nx::EPackageError;
 
 class TPackageLoader {
  public:

@@ -1,26 +1,25 @@
-// The package's load and unload hooks.
+// The package's declaration: its name, version and classes.
 #include "packages/nxexamples/NXExamplesPackage.h"
 
+#include "components/NXComponentPackage.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace nx::examples {
 
+void AddPackageClasses(TClassList& AList) {
+  AList.push_back(&TNXGroup::StaticClassInfo());
+  AddSourceClasses(AList);
+  AddFilterClasses(AList);
+  AddSpectrumClasses(AList);
+  AddSinkClasses(AList);
+}
+
 TClassList PackageClasses() {
-  TClassList list{&TNXGroup::StaticClassInfo()};
-  AddSourceClasses(list);
-  AddFilterClasses(list);
-  AddSpectrumClasses(list);
-  AddSinkClasses(list);
+  TClassList list;
+  AddPackageClasses(list);
   return list;
 }
 
-namespace {
-__attribute__((constructor)) void LoadPackage() {
-  for (const TClassInfo* c : PackageClasses()) RegisterClass(*c);
-}
-__attribute__((destructor)) void UnloadPackage() {
-  for (const TClassInfo* c : PackageClasses()) UnregisterClass(*c);
-}
-}  // namespace
-
 }  // namespace nx::examples
+
+NX_PACKAGE_LIST("nxexamples", "1.0", nx::examples::AddPackageClasses)

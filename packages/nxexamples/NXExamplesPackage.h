@@ -1,7 +1,6 @@
 // The example component package: sources, filters, analysis and sinks that
 // the bundled graphs are built from. Loaded by the nxflow host (or any
-// program) with dlopen; it registers its component classes as it loads and
-// removes them as it is unloaded. Each unit of the package adds its classes
+// program) with LoadComponentPackage, which registers its classes. Each unit of the package adds its classes
 // to the list through its Add...Classes function.
 #pragma once
 
@@ -28,6 +27,7 @@ class TNXGroup : public TComponent {
 };
 
 // Every class of the package, in registration order.
+void AddPackageClasses(TClassList& AList);
 TClassList PackageClasses();
 
 }  // namespace nx::examples

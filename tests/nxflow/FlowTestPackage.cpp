@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "components/NXCommonGen.h"
+#include "components/NXComponentPackage.h"
 #include "documents/NXGraphDocument.h"
 #include "components/NXFlowNode.h"
 #include "runtime/Zandor.Components.h"
@@ -135,13 +136,7 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
   TFTPinPtr<TNXFTRealSinkPin> FIn{FTMakePin<TNXFTRealSinkPin>("In")};
 };
 
-std::vector<const TClassInfo*> Classes() {
-  return {&TFlowNode::StaticClassInfo(), &TFlowGroup::StaticClassInfo(), &TFlowRamp::StaticClassInfo(),
-          &TFlowRecorder::StaticClassInfo()};
-}
-__attribute__((constructor)) void RegisterFlowTestPackage() { RegisterClasses(Classes()); }
-__attribute__((destructor)) void UnregisterFlowTestPackage() {
-  for (const TClassInfo* c : Classes()) UnregisterClass(*c);
-}
 
 }  // namespace flowtest
+
+NX_PACKAGE("flowtestpkg", "1.0", flowtest::TFlowNode, flowtest::TFlowGroup, flowtest::TFlowRamp, flowtest::TFlowRecorder)

@@ -639,6 +639,8 @@ TComponent* MakeGraph() {
 
 // Saved again, the loaded graph gives the same text; it runs with both generators started at once.
 TEST(ExampleGraphDocument, SavedGraphLoadsWithItsSettingsAndLinksAndRuns) {
+  // Linked in, not loaded as a package: its classes are registered here.
+  RegisterClasses(PackageClasses());
   RegisterClass(TExampleGroup::StaticClassInfo());
   TComponent* made = MakeGraph();
   const std::string text = TNXGraphDocument::SaveToString(*made);
