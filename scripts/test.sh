@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite twice: optimised, then with
+# Sets up, builds and runs the whole test suite twice: optimised (then
+# installed, with packages built against the installed tree), then with
 # AddressSanitizer and UndefinedBehaviorSanitizer; then the tests where
 # threads meet once more under ThreadSanitizer; last, the fuzz targets of
 # the readers of outside data run for a minute each.
@@ -23,6 +24,8 @@ echo "== optimised build"
 cmake -S . -B build -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
+echo "== packages built outside the tree against the installed library"
+bash scripts/out-of-tree.sh build
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_SANITIZE=ON \
