@@ -43,15 +43,6 @@ bool IsBarePackageName(std::string_view AName) {
   });
 }
 
-// " (did you mean "A"?)" / " (did you mean one of "A", "B"?)" / "".
-std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
-  const std::vector<std::string> near = NearestNames(AName, ACandidates);
-  if (near.empty()) return {};
-  std::string text = near.size() == 1 ? " (did you mean " : " (did you mean one of ";
-  for (std::size_t i = 0; i < near.size(); ++i) text += (i ? ", " : "") + Quoted(near[i]);
-  return text + "?)";
-}
-
 std::vector<std::string> ComponentClassNames() {
   std::vector<std::string> names;
   for (const TClassInfo* c : RegisteredClasses())
@@ -115,7 +106,7 @@ class TValidator {
     const TClassInfo* cls = FindClassInfo(AElement->NodeName());
     if (!cls || !cls->IsComponent())
       Fail(AElement, "unknown component class " + Quoted(AElement->NodeName()) +
-                         Suggestion(AElement->NodeName(), ComponentClassNames()));
+                         DidYouMean(AElement->NodeName(), ComponentClassNames()));
     Object(AElement, *cls);
   }
 
@@ -133,7 +124,7 @@ class TValidator {
     const TPropInfo* prop = AClass.FindProperty(AName);
     if (!prop)
       Fail(AElement, "class " + AClass.Name() + " has no property " + Quoted(AName) +
-                         Suggestion(AName, PropertyNames(AClass)));
+                         DidYouMean(AName, PropertyNames(AClass)));
     return *prop;
   }
 
@@ -254,7 +245,7 @@ int CmdList(std::ostream& AOut) {
 int CmdDescribe(const std::string& AName, std::ostream& AOut) {
   const TClassInfo* cls = FindClassInfo(AName);
   if (!cls || !cls->IsComponent())
-    throw EFlowError("unknown component class " + Quoted(AName) + Suggestion(AName, ComponentClassNames()));
+    throw EFlowError("unknown component class " + Quoted(AName) + DidYouMean(AName, ComponentClassNames()));
   AOut << cls->Name();
   for (const TClassInfo* p = cls->Parent(); p; p = p->Parent()) AOut << " : " << p->Name();
   AOut << "\n\nPins\n";
@@ -319,35 +310,6 @@ int CmdSet(const std::string& AFileName, const std::vector<std::string>& ASettin
 }
 
 }  // namespace
-
-std::vector<std::string> NearestNames(std::string_view AName, const std::vector<std::string>& ACandidates,
-                                      std::size_t AMax) {
-  auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
-  // Edit distance with adjacent transpositions counting one, ASCII case ignored.
-  auto distance = [&](std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i)
-      for (std::size_t j = 1; j <= b.size(); ++j) {
-        const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
-        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-        if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
-          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    return d[a.size()][b.size()];
-  };
-  // A likely misspelling: about one edit in four characters, at least two.
-  const std::size_t limit = std::max<std::size_t>(2, AName.size() / 4);
-  std::vector<std::pair<std::size_t, std::string>> scored;
-  for (const std::string& c : ACandidates)
-    if (const std::size_t d = distance(AName, c); d <= limit) scored.emplace_back(d, c);
-  std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::string> out;
-  for (auto& [d, name] : scored)
-    if (out.size() < AMax && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
-  return out;
-}
 
 TGraphFile ReadGraphFile(const std::string& AFileName) {
   std::ifstream in(AFileName, std::ios::binary);
@@ -460,7 +422,7 @@ void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
       for (std::int32_t c = 0; c < component->ComponentCount(); ++c) names.push_back(component->Components(c)->Name());
       for (const std::string& n : PropertyNames(object->GetClassInfo())) names.push_back(n);
       throw EFlowError(object->GetNamePath() + " has no component or sub-object " + Quoted(path[i]) +
-                       Suggestion(path[i], names));
+                       DidYouMean(path[i], names));
     }
     object = prop->GetObject(*object);
   }
@@ -468,7 +430,7 @@ void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
   const TPropInfo* prop = cls.FindProperty(path.back());
   if (!prop)
     throw EFlowError(object->GetNamePath() + " (" + cls.Name() + ") has no property " + Quoted(path.back()) +
-                     Suggestion(path.back(), PropertyNames(cls)));
+                     DidYouMean(path.back(), PropertyNames(cls)));
   if (prop->ReadOnly() || (prop->IsObjectKind() && prop->Kind != TPropKind::ComponentRef))
     throw EFlowError("property " + prop->Name + " of " + object->GetNamePath() + " cannot be set from text");
   CheckRange(*prop, value, "");
@@ -537,7 +499,7 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
       return RunGraphs(options, packages, AOut, AErr);
     }
     AErr << "nxflow: unknown command " << Quoted(command)
-         << Suggestion(command, {"list", "describe", "check", "set", "run"}) << "\n"
+         << DidYouMean(command, {"list", "describe", "check", "set", "run"}) << "\n"
          << kUsage;
     return 2;
   } catch (const EFlowError& e) {

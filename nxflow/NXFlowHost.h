@@ -37,12 +37,6 @@ class TPackageLoader;
 // complete ("graph.xml:12: unknown class \"TNXGian\" (did you mean ...)").
 NX_DECLARE_EXCEPTION(EFlowError, Exception, "nxflow error")
 
-// The names of ACandidates nearest to AName (edit distance, ASCII case
-// ignored), nearest first, at most AMax, and only those close enough to be a
-// likely misspelling.
-std::vector<std::string> NearestNames(std::string_view AName, const std::vector<std::string>& ACandidates,
-                                      std::size_t AMax = 3);
-
 // A graph document read from a file: its XML, its form and the packages it
 // names.
 struct TGraphFile {

@@ -399,12 +399,6 @@ TEST_F(NXFlowTest, RelativeInputsAreLookedUpInTheResultsFirst) {
   EXPECT_EQ(context.ResolveInput("/abs/x.wav"), "/abs/x.wav");
 }
 
-// The messages above show single suggestions; here the limit, the order and no suggestion at all.
-TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
-  EXPECT_TRUE(NearestNames("Volume", {"Gain", "Order"}).empty());
-  EXPECT_EQ(NearestNames("Ordr", {"Order", "Orders", "Odr"}, 2), (std::vector<std::string>{"Order", "Odr"}));
-}
-
 // The slow input's 512 samples per buffer are stretched to 1,024 by nearest sample (halves to even);
 // two generators on their clock threads give the same bytes on every run.
 TEST_F(NXFlowTest, MixerDemoOutputIsTheSumOfItsInputs) {
