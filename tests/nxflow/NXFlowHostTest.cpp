@@ -137,10 +137,15 @@ TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
 
 TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
   struct TCase { const char* Name; std::string Text; std::vector<const char*> Expected; };  // parts of the message
+  const std::string unknownClass = WithLine(3, "    <TFlowNod Name=\"A\"/>");
   const std::vector<TCase> cases = {
       {"malformed", WithLine(4, "    <TFlowNode Name=\"B\">"), {"malformed.xml:"}},
-      {"unknown class", WithLine(3, "    <TFlowNod Name=\"A\"/>"),
+      {"unknown class", unknownClass,
        {"unknown.xml:3: unknown component class \"TFlowNod\"", "did you mean \"TFlowNode\""}},
+      // The binary form keeps no lines.
+      {"unknown class, binary", LoadXmlDocumentFromXML(unknownClass)->BinaryXML(),
+       {"unknown.xml: unknown component class \"TFlowNod\" (did you mean \"TFlowNode\"?) (at /NXGraph/"
+        "TFlowGroup[@Name='G']/_Components/TFlowNod[@Name='A'], binary document, no line)\n"}},
       {"unknown property", WithLine(4, "    <TFlowNode Name=\"B\" Gian=\"2\"/>"),
        {"unknown.xml:4: class TFlowNode has no property \"Gian\"", "did you mean \"Gain\""}},
       {"out of range", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"0\"/>"), {"unknown.xml:4: value 0 of Order is out of range"}},
@@ -149,7 +154,7 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
        {"unknown.xml:6: Link to a missing pin 'A.Output'"}},
       {"missing package", WithLine(1, "<NXGraph Version=\"1\" Packages=\"nopkg\">"),
        {"unknown.xml: Package \"nopkg\" not found"}},
-      {"not a graph", "<Other/>", {"unknown.xml: not a graph document"}},
+      {"not a graph", "<Other/>", {"unknown.xml:1: not a graph document"}},
       {"not finite", WithLine(4, "    <TFlowNode Name=\"B\" Gain=\"nan\"/>"), {"unknown.xml:4: Property Gain: nan is not a finite number"}},
       {"above maximum", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"65\"/>"),
        {"unknown.xml:4: value 65 of Order is out of range (maximum 64)"}},
@@ -340,6 +345,16 @@ TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
     EXPECT_EQ(Entries(out), std::vector<std::string>{"keep.txt"});
     EXPECT_EQ(Entries(FDir), (std::vector<std::string>{"log", "out"}));  // no staging folder left
   }
+}
+
+// A document that names no package, in a fresh process: the loader meets a class it does not know, the host
+// loads the packages on the search path and the load goes on.
+TEST_F(NXFlowTest, ClassesNoPackageNamesAreFoundOnTheSearchPath) {
+  std::string graph = kGood;
+  graph.erase(graph.find(" Packages=\"flowtestpkg\""), 23);
+  EXPECT_EQ(WaitExit(Spawn(FDir / "log", {"check", Write("graph.xml", graph)})), 0)
+      << ReadAll(FDir / "log" / "stderr.txt");
+  EXPECT_NE(ReadAll(FDir / "log" / "stdout.txt").find("ok (3 components, 1 links)"), std::string::npos);
 }
 
 std::vector<std::string> StagingFolders(const fs::path& ADir) {
