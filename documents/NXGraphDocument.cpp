@@ -3,8 +3,11 @@
 #include "documents/NXGraphDocument.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fstream>
@@ -21,6 +24,8 @@ constexpr const char* kDocumentElement = "NXGraph";
 constexpr const char* kLinksElement = "Links";
 constexpr const char* kLinkElement = "Link";
 constexpr const char* kVersion = "1";
+// The list a component keeps its children in (TComponent::ReadState).
+constexpr const char* kComponentsKey = "_Components";
 
 bool IsXmlName(std::string_view AName) noexcept {
   if (AName.empty()) return false;
@@ -39,8 +44,79 @@ void CheckName(std::string_view AName, const char* AWhat) {
 }
 
 std::string Quoted(std::string_view AText) { return "'" + std::string(AText) + "'"; }
+// Names a user may have misspelled are quoted as they would type them.
+std::string DoubleQuoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
+
+std::vector<std::string> PropertyNames(const TClassInfo& AClass) {
+  std::vector<std::string> names;
+  for (const TPropInfo* p : AClass.Properties()) names.push_back(p->Name);
+  return names;
+}
+
+bool IsNumericKind(TPropKind AKind) {
+  return AKind == TPropKind::Int32 || AKind == TPropKind::UInt32 || AKind == TPropKind::Int64 ||
+         AKind == TPropKind::Float || AKind == TPropKind::Double;
+}
 
 }  // namespace
+
+// ---- Names and values a user gives
+
+std::vector<std::string> NearestNames(std::string_view AName, const std::vector<std::string>& ACandidates,
+                                      std::size_t AMax) {
+  auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
+  auto distance = [&](std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+        if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    return d[a.size()][b.size()];
+  };
+  // A likely misspelling: about one edit in four characters, at least two.
+  const std::size_t limit = std::max<std::size_t>(2, AName.size() / 4);
+  std::vector<std::pair<std::size_t, std::string>> scored;
+  for (const std::string& c : ACandidates)
+    if (const std::size_t d = distance(AName, c); d <= limit) scored.emplace_back(d, c);
+  std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> out;
+  for (auto& [d, name] : scored)
+    if (out.size() < AMax && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+  return out;
+}
+
+std::string DidYouMean(std::string_view AName, const std::vector<std::string>& ACandidates) {
+  const std::vector<std::string> near = NearestNames(AName, ACandidates);
+  if (near.empty()) return {};
+  std::string text = near.size() == 1 ? " (did you mean " : " (did you mean one of ";
+  for (std::size_t i = 0; i < near.size(); ++i) text += (i ? ", " : "") + DoubleQuoted(near[i]);
+  return text + "?)";
+}
+
+std::string UnknownComponentClassMessage(std::string_view AName) {
+  std::vector<std::string> names;
+  for (const TClassInfo* c : RegisteredClasses())
+    if (c->IsComponent() && c->Factory()) names.push_back(c->Name());
+  return "unknown component class " + DoubleQuoted(AName) + DidYouMean(AName, names);
+}
+
+std::string OutOfRangeMessage(const TPropInfo& AProp, std::string_view AText) {
+  if (!IsNumericKind(AProp.Kind) || !(AProp.HasMin || AProp.HasMax)) return {};
+  const std::string text(AText);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != 0 || !std::isfinite(value)) return {};
+  if (AProp.HasMin && value < AProp.Min.AsDouble())
+    return "value " + text + " of " + AProp.Name + " is out of range (minimum " + AProp.ValueToText(AProp.Min) + ")";
+  if (AProp.HasMax && value > AProp.Max.AsDouble())
+    return "value " + text + " of " + AProp.Name + " is out of range (maximum " + AProp.ValueToText(AProp.Max) + ")";
+  return {};
+}
 
 // ---- TXmlWriter
 
@@ -121,7 +197,8 @@ void TXmlWriter::EndList() { Pop(TKind::List); }
 
 // ---- TXmlReader
 
-TXmlReader::TXmlReader(const TIntfPtr<IXmlElement>& ARootElement) {
+TXmlReader::TXmlReader(const TIntfPtr<IXmlElement>& ARootElement, TClassNotFoundHook AOnClassNotFound)
+    : FOnClassNotFound(std::move(AOnClassNotFound)) {
   TIntfPtr<IXmlNode> node(ARootElement);
   FRootClass = node->NodeName();
   Enter(TKind::Object, node);
@@ -150,6 +227,10 @@ void TXmlReader::Enter(TKind AKind, const TIntfPtr<IXmlNode>& AElement) {
   scope.Kind = AKind;
   scope.Label = AElement->NodeName();
   scope.Line = AElement->SourceLine();
+  if (AKind != TKind::List) {
+    scope.Class = scope.Label;
+    scope.Info = FindClassInfo(scope.Class);
+  }
   TIntfPtr<IXmlNodeList> children = AElement->ChildNodes();
   const int count = children ? children->Count() : 0;
   if (AKind == TKind::List) {
@@ -199,9 +280,30 @@ TXmlReader::TMember* TXmlReader::Find(std::string_view AKey) {
 
 void TXmlReader::CheckAllRead() {
   TScope& s = Current();
-  for (const TMember& m : s.Members)
-    if (!m.Read)
-      Fail("Unknown property " + Quoted(m.Key) + " of class " + s.Label.substr(0, s.Label.find('[')), m.Line);
+  for (const TMember& m : s.Members) {
+    if (m.Read) continue;
+    // Keys match exactly; a property whose name differs only in case is a
+    // misspelling, suggested below.
+    const TPropInfo* p = s.Info ? s.Info->FindProperty(m.Key) : nullptr;
+    if (p && p->Name == m.Key)
+      Fail("property " + DoubleQuoted(m.Key) + " of class " + s.Class + " is not read from documents", m.Line);
+    Fail("class " + s.Class + " has no property " + DoubleQuoted(m.Key) +
+             (s.Info ? DidYouMean(m.Key, PropertyNames(*s.Info)) : std::string()),
+         m.Line);
+  }
+}
+
+void TXmlReader::CheckComponentClass() {
+  TScope& s = Current();
+  if (!s.Info && FOnClassNotFound && FOnClassNotFound(s.Class)) s.Info = FindClassInfo(s.Class);
+  if (!s.Info || !s.Info->IsComponent()) Fail(UnknownComponentClassMessage(s.Class));
+}
+
+void TXmlReader::CheckRange(std::string_view AKey, const std::string& AText) {
+  const TScope& s = Current();
+  const TPropInfo* p = s.Info ? s.Info->FindProperty(AKey) : nullptr;
+  if (!p || p->Name != AKey) return;  // a member of the class's own (DefineProperties)
+  if (const std::string message = OutOfRangeMessage(*p, AText); !message.empty()) Fail(message, FValueLine);
 }
 
 const std::string* TXmlReader::Text(std::string_view AKey, const char* AKindName) {
@@ -233,6 +335,7 @@ bool TXmlReader::ReadInteger(std::string_view AKey, T& AValue, const char* AKind
   const auto r = std::from_chars(t->data(), end, v);
   if (t->empty() || r.ec != std::errc() || r.ptr != end)
     Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a valid " + AKindName, FValueLine);
+  CheckRange(AKey, *t);
   AValue = v;
   return true;
 }
@@ -254,6 +357,7 @@ bool TXmlReader::ReadDouble(std::string_view AKey, double& AValue) {
   const auto r = std::from_chars(t->data(), end, v);
   if (t->empty() || r.ec != std::errc() || r.ptr != end)
     Fail("Value " + Quoted(*t) + " of " + Quoted(AKey) + " is not a valid Double", FValueLine);
+  CheckRange(AKey, *t);
   AValue = v;
   return true;
 }
@@ -315,7 +419,7 @@ bool TXmlReader::BeginObject(std::string_view AKey, std::string& AClassName) {
   }
   if (!object) Fail("Member " + Quoted(AKey) + " holds no object", m->Line);
   Enter(TKind::Object, object);
-  AClassName = FScopes.back().Label.substr(0, FScopes.back().Label.find('['));
+  AClassName = FScopes.back().Class;
   return true;
 }
 
@@ -340,8 +444,10 @@ void TXmlReader::BeginItem(std::string& AClassName) {
   if (s.Kind != TKind::List) Fail("No list is open");
   if (s.Next >= s.Items.size()) Fail("No more items in the list");
   TIntfPtr<IXmlNode> item = s.Items[s.Next++];
+  const bool component = s.Label == kComponentsKey;
   Enter(TKind::Item, item);
-  AClassName = FScopes.back().Label.substr(0, FScopes.back().Label.find('['));
+  if (component) CheckComponentClass();
+  AClassName = FScopes.back().Class;
 }
 
 void TXmlReader::EndItem() {
@@ -378,13 +484,49 @@ void CollectTree(TComponent& AComponent, const std::string& APath,
 constexpr const char* kNoLineBinary = "binary document, no line";
 constexpr const char* kNoLineBuilt = "no source line";
 
-[[noreturn]] void FailLoad(const std::string& AWhere, std::uint32_t ALine, const char* ANoLine,
-                           const std::string& AMessage) {
-  throw EGraphDocumentError(AMessage + " (at " + AWhere + ", " +
-                            (ALine ? "line " + std::to_string(ALine) : std::string(ANoLine)) + ")");
+// The one form of every message about a place in a document (see the
+// header): with a file name "FILE:LINE[:COLUMN]: AMessage (at APath)",
+// without one "AMessage (at APath, line LINE)"; "FILE: AMessage (at APath,
+// ANoLine)" where the element has no line. Malformed text has a column and
+// no path: "Line L, column C: AMessage" without a file name.
+std::string PlaceMessage(const std::string& AFileName, std::uint32_t ALine, std::uint32_t AColumn, const char* ANoLine,
+                         std::string_view AMessage, std::string_view APath) {
+  if (AFileName.empty()) {
+    const std::string line = std::to_string(ALine);
+    if (APath.empty())
+      return ALine ? "Line " + line + ", column " + std::to_string(AColumn) + ": " + std::string(AMessage)
+                   : std::string(AMessage);
+    return std::string(AMessage) + " (at " + std::string(APath) + ", " + (ALine ? "line " + line : ANoLine) + ")";
+  }
+  std::string text = AFileName;
+  if (ALine) text += ":" + std::to_string(ALine) + (AColumn ? ":" + std::to_string(AColumn) : std::string());
+  text += ": " + std::string(AMessage);
+  if (!APath.empty()) text += " (at " + std::string(APath) + (ALine ? std::string() : ", " + std::string(ANoLine)) + ")";
+  return text;
 }
 
-TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const char* ANoLine);
+// The path of an element from the document's top: "/NXGraph/TRoot[@Name='R']".
+std::string ElementPath(const TIntfPtr<IXmlNode>& ANode) {
+  std::string path;
+  for (TIntfPtr<IXmlNode> n = ANode; n && n->NodeType() == NODE_ELEMENT; n = n->ParentNode()) {
+    std::string label = n->NodeName();
+    if (n->AttrExists("Name")) label += "[@Name=" + Quoted(n->GetAttr("Name")) + "]";
+    path = "/" + label + path;
+  }
+  return path;
+}
+
+// Where the failures of one load are reported.
+struct TPlace {
+  const std::string& FileName;
+  const char* NoLine;
+  [[noreturn]] void Fail(const std::string& APath, std::uint32_t ALine, const std::string& AMessage) const {
+    throw EGraphDocumentError(PlaceMessage(FileName, ALine, 0, NoLine, AMessage, APath));
+  }
+};
+
+TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const TPlace& APlace,
+                         const TClassNotFoundHook& AOnClassNotFound);
 
 }  // namespace
 
@@ -396,14 +538,27 @@ TIntfPtr<IXmlDocument> TNXGraphDocument::ToXml(const TComponent& ARoot) {
   WriteComponent(writer, ARoot);
   writer.Finish();
 
+  TIntfPtr<IXmlElement> links;
+  for (const TGraphLink& l : Links(ARoot)) {
+    if (!links) links = top->AppendElement(kLinksElement);
+    TIntfPtr<IXmlElement> link = links->AppendElement(kLinkElement);
+    link->SetAttr("From", l.From);
+    link->SetAttr("FromPin", l.FromPin);
+    link->SetAttr("To", l.To);
+    link->SetAttr("ToPin", l.ToPin);
+  }
+  return doc;
+}
+
+std::vector<TGraphLink> TNXGraphDocument::Links(const TComponent& ARoot) {
   std::vector<std::pair<TComponent*, std::string>> tree;
   CollectTree(const_cast<TComponent&>(ARoot), std::string(), tree);
-  std::unordered_map<const TFTBasicPin*, std::pair<const std::string*, const INXPinOwner*>> places;
+  std::unordered_map<const TFTBasicPin*, const std::string*> places;
   for (auto& [c, path] : tree)
     if (auto* owner = dynamic_cast<const INXPinOwner*>(c))
       for (std::int32_t i = 0; i < owner->GetPinCount(); ++i)
-        if (const TFTBasicPin* pin = owner->GetPin(i)) places[pin] = {&path, owner};
-  TIntfPtr<IXmlElement> links;
+        if (const TFTBasicPin* pin = owner->GetPin(i)) places[pin] = &path;
+  std::vector<TGraphLink> links;
   for (auto& [c, path] : tree) {
     auto* owner = dynamic_cast<const INXPinOwner*>(c);
     if (!owner) continue;
@@ -413,16 +568,11 @@ TIntfPtr<IXmlDocument> TNXGraphDocument::ToXml(const TComponent& ARoot) {
       for (TFTBasicPin* peer : pin->GetConnectedPins()) {
         auto at = places.find(peer);
         if (at == places.end()) continue;  // outside the tree, or a converter
-        if (!links) links = top->AppendElement(kLinksElement);
-        TIntfPtr<IXmlElement> link = links->AppendElement(kLinkElement);
-        link->SetAttr("From", path);
-        link->SetAttr("FromPin", pin->GetName());
-        link->SetAttr("To", *at->second.first);
-        link->SetAttr("ToPin", peer->GetName());
+        links.push_back({path, pin->GetName(), *at->second, peer->GetName()});
       }
     }
   }
-  return doc;
+  return links;
 }
 
 std::string TNXGraphDocument::SaveToString(const TComponent& ARoot, TGraphDocumentFormat AFormat) {
@@ -444,20 +594,36 @@ void TNXGraphDocument::SaveToFile(const TComponent& ARoot, const std::string& AF
   if (!out) throw EGraphDocumentError("Cannot write the graph document " + AFileName);
 }
 
-TComponent* TNXGraphDocument::LoadFromString(std::string_view AData, TComponent* AOwner) {
-  const bool binary = XmlIsInBinaryFormat(AData);
-  TIntfPtr<IXmlDocument> doc;
+TGraphSource TNXGraphDocument::ReadSource(std::string_view AData, std::string AFileName) {
+  TGraphSource source;
+  source.FileName = std::move(AFileName);
+  source.Binary = XmlIsInBinaryFormat(AData);
   try {
-    doc = binary ? LoadXmlDocumentFromBinaryXML(AData) : LoadXmlDocumentFromXML(AData);
+    source.Xml = source.Binary ? LoadXmlDocumentFromBinaryXML(AData) : LoadXmlDocumentFromXML(AData);
   } catch (const EXmlParseError& e) {
-    throw EGraphDocumentError("Line " + std::to_string(e.Line) + ", column " + std::to_string(e.Column) + ": " +
-                              e.what());
-  } catch (const EGraphDocumentError&) {
-    throw;
+    throw EGraphDocumentError(PlaceMessage(source.FileName, static_cast<std::uint32_t>(e.Line),
+                                           static_cast<std::uint32_t>(e.Column), "", e.what(), ""));
   } catch (const std::exception& e) {
-    throw EGraphDocumentError(std::string("Invalid XML: ") + e.what());
+    throw EGraphDocumentError(PlaceMessage(source.FileName, 0, 0, "", std::string("Invalid XML: ") + e.what(), ""));
   }
-  return LoadDocument(doc, AOwner, binary ? kNoLineBinary : kNoLineBuilt);
+  return source;
+}
+
+TGraphSource TNXGraphDocument::ReadSourceFile(const std::string& AFileName) {
+  std::ifstream in(AFileName, std::ios::binary);
+  if (!in) throw EGraphDocumentError(AFileName + ": Cannot open the graph document");
+  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ReadSource(data, AFileName);
+}
+
+TComponent* TNXGraphDocument::Load(const TGraphSource& ASource, TComponent* AOwner,
+                                   const TClassNotFoundHook& AOnClassNotFound) {
+  return LoadDocument(ASource.Xml, AOwner, TPlace{ASource.FileName, ASource.Binary ? kNoLineBinary : kNoLineBuilt},
+                      AOnClassNotFound);
+}
+
+TComponent* TNXGraphDocument::LoadFromString(std::string_view AData, TComponent* AOwner) {
+  return Load(ReadSource(AData), AOwner);
 }
 
 TComponent* TNXGraphDocument::LoadFromStream(TStream& AStream, TComponent* AOwner) {
@@ -472,14 +638,17 @@ TComponent* TNXGraphDocument::LoadFromStream(TStream& AStream, TComponent* AOwne
 }
 
 TComponent* TNXGraphDocument::LoadFromFile(const std::string& AFileName, TComponent* AOwner) {
-  std::ifstream in(AFileName, std::ios::binary);
-  if (!in) throw EGraphDocumentError("Cannot open the graph document " + AFileName);
-  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return LoadFromString(data, AOwner);
+  return Load(ReadSourceFile(AFileName), AOwner);
 }
 
 TComponent* TNXGraphDocument::FromXml(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner) {
-  return LoadDocument(ADocument, AOwner, kNoLineBuilt);
+  return Load(TGraphSource{{}, ADocument, false}, AOwner);
+}
+
+std::string TNXGraphDocument::MessageAt(const TGraphSource& ASource, const TIntfPtr<IXmlNode>& ANode,
+                                        std::string_view AMessage) {
+  return PlaceMessage(ASource.FileName, ANode ? ANode->SourceLine() : 0, 0,
+                      ASource.Binary ? kNoLineBinary : kNoLineBuilt, AMessage, ElementPath(ANode));
 }
 
 namespace {
@@ -551,15 +720,16 @@ std::string CyclePath(const std::vector<TLinkEdge>& AEdges, std::size_t AClosing
   return text;
 }
 
-TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const char* ANoLine) {
+TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const TPlace& APlace,
+                         const TClassNotFoundHook& AOnClassNotFound) {
   TIntfPtr<IXmlElement> top = ADocument ? ADocument->DocumentElement() : TIntfPtr<IXmlElement>();
-  if (!top) throw EGraphDocumentError(std::string("The document element is not <") + kDocumentElement + ">");
-  if (top->NodeName() != kDocumentElement)
-    FailLoad("/" + top->NodeName(), top->SourceLine(), ANoLine,
-             std::string("The document element is not <") + kDocumentElement + ">");
+  const std::string notAGraph =
+      std::string("not a graph document (its document element is not <") + kDocumentElement + ">)";
+  if (!top) throw EGraphDocumentError(PlaceMessage(APlace.FileName, 0, 0, APlace.NoLine, notAGraph, {}));
+  if (top->NodeName() != kDocumentElement) APlace.Fail("/" + top->NodeName(), top->SourceLine(), notAGraph);
   if (top->GetAttr("Version") != kVersion)
-    FailLoad(std::string("/") + kDocumentElement, top->SourceLine(), ANoLine,
-             "Unsupported version " + Quoted(top->GetAttr("Version")));
+    APlace.Fail(std::string("/") + kDocumentElement, top->SourceLine(),
+                "Unsupported version " + Quoted(top->GetAttr("Version")));
   // The root component's element and the links element.
   TIntfPtr<IXmlElement> rootElement, links;
   TIntfPtr<IXmlNodeList> children = top->ChildNodes();
@@ -569,19 +739,19 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
     const std::string where = std::string("/") + kDocumentElement + "/" + child->NodeName();
     if (child->NodeName() == kLinksElement && !links) links = child->AsElement();
     else if (!rootElement) rootElement = child->AsElement();
-    else FailLoad(where, child->SourceLine(), ANoLine, "Unexpected element <" + child->NodeName() + ">");
+    else APlace.Fail(where, child->SourceLine(), "Unexpected element <" + child->NodeName() + ">");
   }
-  if (!rootElement)
-    FailLoad(std::string("/") + kDocumentElement, top->SourceLine(), ANoLine, "The document holds no component");
+  if (!rootElement) APlace.Fail(std::string("/") + kDocumentElement, top->SourceLine(), "The document holds no component");
 
-  TXmlReader reader(rootElement);
+  TXmlReader reader(rootElement, AOnClassNotFound);
   TComponent* root = nullptr;
   try {
+    reader.CheckComponentClass();
     root = ReadComponent(reader, reader.RootClassName(), AOwner);
     reader.CheckAllRead();
   } catch (const std::exception& e) {
     TComponent::Free(root);
-    FailLoad("/" + std::string(kDocumentElement) + reader.CurrentPath(), reader.CurrentLine(), ANoLine, e.what());
+    APlace.Fail("/" + std::string(kDocumentElement) + reader.CurrentPath(), reader.CurrentLine(), e.what());
   }
 
   // Links, once the whole tree stands.
@@ -602,30 +772,30 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
                                 std::to_string(index) + "]";
       const std::uint32_t line = link->SourceLine();
       if (link->NodeName() != kLinkElement)
-        FailLoad(where, line, ANoLine, "Unexpected element <" + link->NodeName() + ">");
+        APlace.Fail(where, line, "Unexpected element <" + link->NodeName() + ">");
       auto pinOf = [&](const char* AComponentAttr, const char* APinAttr) -> TFTBasicPin* {
         const std::string path = link->GetAttr(AComponentAttr);
         const std::string name = link->GetAttr(APinAttr);
         auto at = byPath.find(path);
-        if (at == byPath.end()) FailLoad(where, line, ANoLine, "Link to a missing component " + Quoted(path));
+        if (at == byPath.end()) APlace.Fail(where, line, "Link to a missing component " + Quoted(path));
         auto* owner = dynamic_cast<INXPinOwner*>(at->second);
         TFTBasicPin* pin = owner ? owner->FindPin(name) : nullptr;
-        if (!pin) FailLoad(where, line, ANoLine, "Link to a missing pin " + Quoted(path + "." + name));
+        if (!pin) APlace.Fail(where, line, "Link to a missing pin " + Quoted(path + "." + name));
         return pin;
       };
       TFTBasicPin* from = pinOf("From", "FromPin");
       TFTBasicPin* to = pinOf("To", "ToPin");
       auto* source = dynamic_cast<TFTSourcePin*>(from);
       auto* sink = dynamic_cast<TFTSinkPin*>(to);
-      if (!source || !sink) FailLoad(where, line, ANoLine, "A link runs from a source pin to a sink pin");
+      if (!source || !sink) APlace.Fail(where, line, "A link runs from a source pin to a sink pin");
       if (!TFTLinker::Connect(*source, *sink))
-        FailLoad(where, line, ANoLine, "The pins " + Quoted(source->GetName()) + " and " + Quoted(sink->GetName()) +
+        APlace.Fail(where, line, "The pins " + Quoted(source->GetName()) + " and " + Quoted(sink->GetName()) +
                             " cannot be linked");
       edges.push_back({link->GetAttr("From"), link->GetAttr("To"), where, line});
     }
     if (const std::optional<std::size_t> closing = FindCycle(edges, byPath.size())) {
       const TLinkEdge& edge = edges[*closing];
-      FailLoad(edge.Where, edge.Line, ANoLine, "A cycle of links: " + CyclePath(edges, *closing, root->Name()) +
+      APlace.Fail(edge.Where, edge.Line, "A cycle of links: " + CyclePath(edges, *closing, root->Name()) +
                                                    " (a buffer sent round it would come back without end)");
     }
   } catch (const EGraphDocumentError&) {
@@ -633,8 +803,7 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
     throw;
   } catch (const std::exception& e) {
     TComponent::Free(root);
-    FailLoad(std::string("/") + kDocumentElement + "/" + kLinksElement, links ? links->SourceLine() : 0, ANoLine,
-             e.what());
+    APlace.Fail(std::string("/") + kDocumentElement + "/" + kLinksElement, links ? links->SourceLine() : 0, e.what());
   }
   return root;
 }

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -11,7 +10,6 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 #include "documents/NXGraphDocument.h"
@@ -43,135 +41,38 @@ bool IsBarePackageName(std::string_view AName) {
   });
 }
 
-// " (did you mean "A"?)" / " (did you mean one of "A", "B"?)" / "".
-std::string Suggestion(std::string_view AName, const std::vector<std::string>& ACandidates) {
-  const std::vector<std::string> near = NearestNames(AName, ACandidates);
-  if (near.empty()) return {};
-  std::string text = near.size() == 1 ? " (did you mean " : " (did you mean one of ";
-  for (std::size_t i = 0; i < near.size(); ++i) text += (i ? ", " : "") + Quoted(near[i]);
-  return text + "?)";
-}
-
-std::vector<std::string> ComponentClassNames() {
-  std::vector<std::string> names;
-  for (const TClassInfo* c : RegisteredClasses())
-    if (c->IsComponent() && c->Factory()) names.push_back(c->Name());
-  return names;
-}
-
 std::vector<std::string> PropertyNames(const TClassInfo& AClass) {
   std::vector<std::string> names;
   for (const TPropInfo* p : AClass.Properties()) names.push_back(p->Name);
   return names;
 }
 
-// The element children of a node, in order.
-std::vector<TIntfPtr<IXmlElement>> ChildElements(const TIntfPtr<IXmlNode>& ANode) {
-  std::vector<TIntfPtr<IXmlElement>> out;
-  TIntfPtr<IXmlNodeList> children = ANode->ChildNodes();
-  for (int i = 0; i < children->Count(); ++i) {
-    TIntfPtr<IXmlNode> child = children->Item(i);
-    if (child->NodeType() == NODE_ELEMENT) out.push_back(child->AsElement());
-  }
-  return out;
-}
-
-bool IsNumericKind(TPropKind AKind) {
-  return AKind == TPropKind::Int32 || AKind == TPropKind::UInt32 || AKind == TPropKind::Int64 ||
-         AKind == TPropKind::Float || AKind == TPropKind::Double;
-}
-
-// Fails when AText is a number outside the property's declared range. Text
-// that is not a number (NaN and the infinities included) is left to the
-// loader and the property's own conversion, which report it.
-void CheckRange(const TPropInfo& AProp, std::string_view AText, const std::string& AWhere) {
-  if (!IsNumericKind(AProp.Kind)) return;
-  const std::string text(AText);
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != 0) return;
-  if (AProp.HasMin && value < AProp.Min.AsDouble())
-    throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is out of range (minimum " +
-                     AProp.ValueToText(AProp.Min) + ")");
-  if (AProp.HasMax && value > AProp.Max.AsDouble())
-    throw EFlowError(AWhere + "value " + text + " of " + AProp.Name + " is out of range (maximum " +
-                     AProp.ValueToText(AProp.Max) + ")");
-}
-
-class TValidator {
- public:
-  explicit TValidator(const TGraphFile& AFile) : FFile(AFile) {}
-
-  // The component elements of the tree, for the class check.
-  void CollectClasses(const TIntfPtr<IXmlElement>& AElement, std::vector<std::string>& AUnknown) const {
-    if (!FindClassInfo(AElement->NodeName())) AUnknown.push_back(AElement->NodeName());
-    for (const auto& child : ChildElements(AElement))
-      if (child->NodeName() == "_Components")
-        for (const auto& item : ChildElements(child)) CollectClasses(item, AUnknown);
-  }
-
-  void Component(const TIntfPtr<IXmlElement>& AElement) const {
-    const TClassInfo* cls = FindClassInfo(AElement->NodeName());
-    if (!cls || !cls->IsComponent())
-      Fail(AElement, "unknown component class " + Quoted(AElement->NodeName()) +
-                         Suggestion(AElement->NodeName(), ComponentClassNames()));
-    Object(AElement, *cls);
-  }
-
- private:
-  [[noreturn]] void Fail(const TIntfPtr<IXmlElement>& AElement, const std::string& AMessage) const {
-    throw EFlowError(Where(AElement) + AMessage);
-  }
-  std::string Where(const TIntfPtr<IXmlElement>& AElement) const {
-    const std::uint32_t line = AElement ? AElement->SourceLine() : 0;
-    return FFile.FileName + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
-  }
-
-  const TPropInfo& Property(const TIntfPtr<IXmlElement>& AElement, const TClassInfo& AClass,
-                            const std::string& AName) const {
-    const TPropInfo* prop = AClass.FindProperty(AName);
-    if (!prop)
-      Fail(AElement, "class " + AClass.Name() + " has no property " + Quoted(AName) +
-                         Suggestion(AName, PropertyNames(AClass)));
-    return *prop;
-  }
-
-  // The members of an object of class AClass: attributes are scalar
-  // properties, child elements sub-objects, collections and the children.
-  // Members named with a leading '_' belong to the class's own streaming.
-  void Object(const TIntfPtr<IXmlElement>& AElement, const TClassInfo& AClass) const {
-    for (int i = 0; i < AElement->AttrCount(); ++i) {
-      const std::string name = AElement->AttrName(i);
-      if (name.starts_with('_')) continue;
-      CheckRange(Property(AElement, AClass, name), AElement->GetAttr(name), Where(AElement));
-    }
-    for (const auto& child : ChildElements(AElement)) {
-      const std::string key = child->NodeName();
-      if (key == "_Components") {
-        for (const auto& item : ChildElements(child)) Component(item);
-        continue;
-      }
-      if (key.starts_with('_')) continue;
-      const TPropInfo& prop = Property(child, AClass, key);
-      // Sub-objects and collection items are checked when their class is
-      // known here; the loader reports anything else.
-      for (const auto& item : ChildElements(child))
-        if (const TClassInfo* cls = FindClassInfo(item->NodeName()); cls && !cls->IsComponent()) Object(item, *cls);
-        else if (prop.ObjClass && prop.ObjClass().Name() == item->NodeName()) Object(item, prop.ObjClass());
+// The host's part of a document: what its document element names.
+TGraphFile GraphFileOf(TGraphSource ASource) {
+  TGraphFile file;
+  static_cast<TGraphSource&>(file) = std::move(ASource);
+  if (TIntfPtr<IXmlElement> top = file.Xml->DocumentElement()) {
+    file.Packages = SplitList(top->GetAttr("Packages"), ", ");
+    // A document names packages, never files: loading one runs its code, so
+    // only the search path the user controls decides which file that is.
+    for (const std::string& package : file.Packages)
+      if (!IsBarePackageName(package))
+        throw EFlowError(TNXGraphDocument::MessageAt(
+            file, top,
+            "package " + Quoted(package) +
+                " is not a bare package name (letters, digits, '_', '-' and '.', no folder): a document names "
+                "packages only, and they are found on the search path (--packages, NXFLOW_PACKAGE_PATH, the "
+                "folders beside nxflow)"));
+    const std::string seconds = top->GetAttr("Seconds");
+    if (!seconds.empty()) {
+      char* end = nullptr;
+      file.Seconds = std::strtod(seconds.c_str(), &end);
+      if (end == seconds.c_str() || *end != 0 || !(file.Seconds > 0) || file.Seconds > 1e6)
+        throw EFlowError(TNXGraphDocument::MessageAt(
+            file, top, "Seconds=" + Quoted(seconds) + " is not a positive number of seconds"));
     }
   }
-
-  const TGraphFile& FFile;
-};
-
-TIntfPtr<IXmlElement> RootComponentElement(const TGraphFile& AFile) {
-  TIntfPtr<IXmlElement> top = AFile.Xml->DocumentElement();
-  if (!top || top->NodeName() != "NXGraph")
-    throw EFlowError(AFile.FileName + ": not a graph document (its document element is not <NXGraph>)");
-  for (const auto& child : ChildElements(top))
-    if (child->NodeName() != "Links") return child;
-  throw EFlowError(AFile.FileName + ": the graph document holds no component");
+  return file;
 }
 
 void WriteFileAtomically(const std::string& AFileName, const std::string& AData) {
@@ -253,8 +154,7 @@ int CmdList(std::ostream& AOut) {
 
 int CmdDescribe(const std::string& AName, std::ostream& AOut) {
   const TClassInfo* cls = FindClassInfo(AName);
-  if (!cls || !cls->IsComponent())
-    throw EFlowError("unknown component class " + Quoted(AName) + Suggestion(AName, ComponentClassNames()));
+  if (!cls || !cls->IsComponent()) throw EFlowError(UnknownComponentClassMessage(AName));
   AOut << cls->Name();
   for (const TClassInfo* p = cls->Parent(); p; p = p->Parent()) AOut << " : " << p->Name();
   AOut << "\n\nPins\n";
@@ -290,13 +190,14 @@ struct TFreeRoot {
   ~TFreeRoot() { TComponent::Free(Root); }
 };
 
+// check and set load a graph under a designing holder: no generator starts.
 int CmdCheck(const std::string& AFileName, TPackageLoader& APackages, std::ostream& AOut) {
   const TGraphFile file = ReadGraphFile(AFileName);
-  TFreeRoot root{LoadGraph(file, APackages)};
-  std::size_t links = 0;
-  for (const auto& child : ChildElements(file.Xml->DocumentElement()))
-    if (child->NodeName() == "Links") links += ChildElements(child).size();
-  AOut << AFileName << ": ok (" << CountComponents(*root.Root) << " components, " << links << " links)\n";
+  TFreeRoot holder{new TComponent(nullptr)};
+  holder.Root->SetDesigning(true);
+  const TComponent& root = *LoadGraph(file, APackages, holder.Root);
+  AOut << AFileName << ": ok (" << CountComponents(root) << " components, " << TNXGraphDocument::Links(root).size()
+       << " links)\n";
   return 0;
 }
 
@@ -304,9 +205,11 @@ int CmdSet(const std::string& AFileName, const std::vector<std::string>& ASettin
            std::ostream& AOut) {
   if (ASettings.empty()) throw EFlowError("nxflow set: give at least one Component.Property=value");
   const TGraphFile file = ReadGraphFile(AFileName);
-  TFreeRoot root{LoadGraph(file, APackages)};
-  for (const std::string& setting : ASettings) ApplySetting(*root.Root, setting);
-  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(*root.Root);
+  TFreeRoot holder{new TComponent(nullptr)};
+  holder.Root->SetDesigning(true);
+  TComponent& root = *LoadGraph(file, APackages, holder.Root);
+  for (const std::string& setting : ASettings) ApplySetting(root, setting);
+  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(root);
   if (!file.Packages.empty()) {
     std::string list;
     for (const std::string& p : file.Packages) list += (list.empty() ? "" : ",") + p;
@@ -320,117 +223,22 @@ int CmdSet(const std::string& AFileName, const std::vector<std::string>& ASettin
 
 }  // namespace
 
-std::vector<std::string> NearestNames(std::string_view AName, const std::vector<std::string>& ACandidates,
-                                      std::size_t AMax) {
-  auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
-  // Edit distance with adjacent transpositions counting one, ASCII case ignored.
-  auto distance = [&](std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i)
-      for (std::size_t j = 1; j <= b.size(); ++j) {
-        const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
-        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-        if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
-          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    return d[a.size()][b.size()];
-  };
-  // A likely misspelling: about one edit in four characters, at least two.
-  const std::size_t limit = std::max<std::size_t>(2, AName.size() / 4);
-  std::vector<std::pair<std::size_t, std::string>> scored;
-  for (const std::string& c : ACandidates)
-    if (const std::size_t d = distance(AName, c); d <= limit) scored.emplace_back(d, c);
-  std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::string> out;
-  for (auto& [d, name] : scored)
-    if (out.size() < AMax && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
-  return out;
-}
-
 TGraphFile ReadGraphFile(const std::string& AFileName) {
-  std::ifstream in(AFileName, std::ios::binary);
-  if (!in) throw EFlowError(AFileName + ": cannot open the graph document");
-  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ReadGraphData(AFileName, data);
+  return GraphFileOf(TNXGraphDocument::ReadSourceFile(AFileName));
 }
 
 TGraphFile ReadGraphData(const std::string& AFileName, const std::string& AData) {
-  TGraphFile file;
-  file.FileName = AFileName;
-  file.Binary = XmlIsInBinaryFormat(AData);
-  try {
-    file.Xml = file.Binary ? LoadXmlDocumentFromBinaryXML(AData) : LoadXmlDocumentFromXML(AData);
-  } catch (const EXmlParseError& e) {
-    throw EFlowError(AFileName + ":" + std::to_string(e.Line) + ":" + std::to_string(e.Column) + ": " + e.what());
-  } catch (const std::exception& e) {
-    throw EFlowError(AFileName + ": not a readable XML document: " + e.what());
-  }
-  if (TIntfPtr<IXmlElement> top = file.Xml->DocumentElement()) {
-    file.Packages = SplitList(top->GetAttr("Packages"), ", ");
-    // A document names packages, never files: loading one runs its code, so
-    // only the search path the user controls decides which file that is.
-    for (const std::string& package : file.Packages)
-      if (!IsBarePackageName(package)) {
-        const std::uint32_t line = top->SourceLine();
-        throw EFlowError(AFileName + (line ? ":" + std::to_string(line) : std::string()) + ": package " +
-                         Quoted(package) +
-                         " is not a bare package name (letters, digits, '_', '-' and '.', no folder): a document "
-                         "names packages only, and they are found on the search path (--packages, "
-                         "NXFLOW_PACKAGE_PATH, the folders beside nxflow)");
-      }
-    const std::string seconds = top->GetAttr("Seconds");
-    if (!seconds.empty()) {
-      char* end = nullptr;
-      file.Seconds = std::strtod(seconds.c_str(), &end);
-      if (end == seconds.c_str() || *end != 0 || !(file.Seconds > 0) || file.Seconds > 1e6) {
-        const std::uint32_t line = top->SourceLine();
-        throw EFlowError(AFileName + (line ? ":" + std::to_string(line) : std::string()) + ": Seconds=" +
-                         Quoted(seconds) + " is not a positive number of seconds");
-      }
-    }
-  }
-  return file;
+  return GraphFileOf(TNXGraphDocument::ReadSource(AData, AFileName));
 }
 
-void ValidateGraph(const TGraphFile& AFile, TPackageLoader& APackages) {
+TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TComponent* AOwner) {
   try {
     for (const std::string& package : AFile.Packages) APackages.Load(package);
   } catch (const EPackageError& e) {
     throw EFlowError(AFile.FileName + ": " + e.what());
   }
-  const TIntfPtr<IXmlElement> root = RootComponentElement(AFile);
-  TValidator validator(AFile);
-  std::vector<std::string> unknown;
-  validator.CollectClasses(root, unknown);
-  if (!unknown.empty()) {
-    try {
-      APackages.LoadAll();
-    } catch (const EPackageError& e) {
-      throw EFlowError(AFile.FileName + ": " + e.what());
-    }
-  }
-  validator.Component(root);
-}
-
-TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TComponent* AOwner) {
-  ValidateGraph(AFile, APackages);
-  try {
-    return TNXGraphDocument::FromXml(AFile.Xml, AOwner);
-  } catch (const EGraphDocumentError& e) {
-    // "message (at PATH, line N)" becomes "file:N: message (at PATH)", the
-    // form of every other error about a place in a document.
-    const std::string text = e.what();
-    const std::size_t at = text.rfind(" (at ");
-    const std::size_t line = text.rfind(", line ");
-    if (at != std::string::npos && line != std::string::npos && line > at && text.ends_with(")")) {
-      const std::string number = text.substr(line + 7, text.size() - line - 8);
-      if (!number.empty() && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw EFlowError(AFile.FileName + ":" + number + ": " + text.substr(0, at) + text.substr(at, line - at) + ")");
-    }
-    throw EFlowError(AFile.FileName + ": " + text);
-  }
+  // A class no named package registered may be in any package on the path.
+  return TNXGraphDocument::Load(AFile, AOwner, [&](std::string_view) { return APackages.LoadAll() > 0; });
 }
 
 void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
@@ -460,7 +268,7 @@ void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
       for (std::int32_t c = 0; c < component->ComponentCount(); ++c) names.push_back(component->Components(c)->Name());
       for (const std::string& n : PropertyNames(object->GetClassInfo())) names.push_back(n);
       throw EFlowError(object->GetNamePath() + " has no component or sub-object " + Quoted(path[i]) +
-                       Suggestion(path[i], names));
+                       DidYouMean(path[i], names));
     }
     object = prop->GetObject(*object);
   }
@@ -468,10 +276,10 @@ void ApplySetting(TComponent& ARoot, std::string_view ASetting) {
   const TPropInfo* prop = cls.FindProperty(path.back());
   if (!prop)
     throw EFlowError(object->GetNamePath() + " (" + cls.Name() + ") has no property " + Quoted(path.back()) +
-                     Suggestion(path.back(), PropertyNames(cls)));
+                     DidYouMean(path.back(), PropertyNames(cls)));
   if (prop->ReadOnly() || (prop->IsObjectKind() && prop->Kind != TPropKind::ComponentRef))
     throw EFlowError("property " + prop->Name + " of " + object->GetNamePath() + " cannot be set from text");
-  CheckRange(*prop, value, "");
+  if (const std::string range = OutOfRangeMessage(*prop, value); !range.empty()) throw EFlowError(range);
   try {
     prop->SetText(*object, value);
   } catch (const EPropertyError& e) {
@@ -537,7 +345,7 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
       return RunGraphs(options, packages, AOut, AErr);
     }
     AErr << "nxflow: unknown command " << Quoted(command)
-         << Suggestion(command, {"list", "describe", "check", "set", "run"}) << "\n"
+         << DidYouMean(command, {"list", "describe", "check", "set", "run"}) << "\n"
          << kUsage;
     return 2;
   } catch (const EFlowError& e) {

@@ -17,61 +17,51 @@
 // <NXGraph Version="1" Packages="nxexamples">. They are loaded before the
 // components are made; when a class is still unknown, every package on the
 // search path is loaded.
+//
+// Documents are read, checked and loaded by the library's graph-document
+// loader (documents/NXGraphDocument.h): its messages name the file and line
+// and reach the user as they are.
 #pragma once
 
-#include <cstddef>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "documents/NXGraphDocument.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Components.h"
-#include "xml/RGSimpleXML.h"
 
 namespace nx::flow {
 
 class TPackageLoader;
 
-// A user's mistake in a document or on the command line; the message is
-// complete ("graph.xml:12: unknown class \"TNXGian\" (did you mean ...)").
+// A user's mistake on the command line or in what the host itself reads of
+// a document; the message is complete ("graph.xml:1: package ...").
 NX_DECLARE_EXCEPTION(EFlowError, Exception, "nxflow error")
 
-// The names of ACandidates nearest to AName (edit distance, ASCII case
-// ignored), nearest first, at most AMax, and only those close enough to be a
-// likely misspelling.
-std::vector<std::string> NearestNames(std::string_view AName, const std::vector<std::string>& ACandidates,
-                                      std::size_t AMax = 3);
-
-// A graph document read from a file: its XML, its form and the packages it
-// names.
-struct TGraphFile {
-  std::string FileName;
-  TIntfPtr<IXmlDocument> Xml;
-  bool Binary = false;
+// A graph document read from a file: its XML and form, and what the host
+// reads from its document element: the packages it names, and the stream
+// time a run lasts when the command line does not say (the Seconds
+// attribute; 0 when absent).
+struct TGraphFile : TGraphSource {
   std::vector<std::string> Packages;
-  // The stream time a run lasts when the command line does not say (the
-  // document element's Seconds attribute; 0 when absent).
   double Seconds = 0;
 };
 
-// Reads the XML of a graph document; EFlowError with file, line and column
-// for a document that does not parse.
+// Reads a graph document; EGraphDocumentError with file, line and column for
+// one that does not parse, EFlowError for a bad Packages or Seconds.
 TGraphFile ReadGraphFile(const std::string& AFileName);
 // The same for a document held in memory; AFileName only labels messages.
 TGraphFile ReadGraphData(const std::string& AFileName, const std::string& AData);
 
-// Checks the component tree of a document against the registered classes
-// before anything is made: unknown classes and properties (with the nearest
-// names suggested) and numeric values below a property's minimum. Loads the
-// named packages first, and every package on the search path when a class is
-// still unknown. EFlowError on the first problem.
-void ValidateGraph(const TGraphFile& AFile, TPackageLoader& APackages);
-
-// Validates, then makes the components and links of the document; the root
-// is owned by AOwner (null: the caller frees it with TComponent::Free); an
-// owner in the designing state keeps the generators from starting.
-// EFlowError on failure, with nothing left behind.
+// Loads the packages the document names, then makes its components and
+// links through the library's loader, which loads every package on the
+// search path when it meets a class still unknown. The root is owned by
+// AOwner (null: the caller frees it with TComponent::Free); an owner in the
+// designing state keeps the generators from starting. EGraphDocumentError
+// (or EFlowError for a named package that cannot be loaded) on failure, with
+// nothing left behind.
 TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TComponent* AOwner = nullptr);
 
 // Sets one "Component.Property=value" (dotted component path from the root,

@@ -66,8 +66,9 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
              std::ostream& AErr);
 
 // Runs the graphs in order; the report goes to AOut, the progress bar to
-// AErr. EFlowError on a user's mistake (the message names the file and
-// line, or the component), with the output folder left as it was.
+// AErr. EFlowError, or the loader's EGraphDocumentError, on a user's mistake
+// (the message names the file and line, or the component), with the output
+// folder left as it was.
 // Returns the exit status: 0, or 128 + the signal's number when a stop
 // signal ended the command (the graphs after it are not run).
 int RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr);

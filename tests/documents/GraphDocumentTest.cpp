@@ -1,4 +1,5 @@
-// Graph documents: save, load, save gives the same bytes; a broken document ends in one error naming where.
+// Graph documents: save, load, save gives the same bytes; a broken document ends in one error naming where,
+// with the nearest names suggested for a misspelled class or property.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,6 +80,14 @@ class GraphDocumentTest : public ::testing::Test {
   int FLive = 0;
 };
 
+// A node class that only a "package" the hook loads registers.
+class TLateNode : public TGraphNode {
+  NX_PERSISTENT(TLateNode, TGraphNode)
+ public:
+  explicit TLateNode(TComponent* AOwner) : TGraphNode(AOwner) { InitProperties(this); }
+  static void DeclareProperties(TClassBuilder<TLateNode>&) {}
+};
+
 TEST_F(GraphDocumentTest, SaveLoadSaveGivesTheSameBytesInBothForms) {
   for (TGraphDocumentFormat format : {TGraphDocumentFormat::Text, TGraphDocumentFormat::Binary}) {
     SCOPED_TRACE(static_cast<int>(format));
@@ -138,6 +147,8 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
   };
   // A member element the class does not know, on a line of its own.
   const std::string strayElement = edit("</_Components>", "</_Components>\n\t\t<Extra>\n\t\t\t<TGraphNode/>\n\t\t</Extra>");
+  std::string unknownRoot = edit("<TGraphNode Name=\"Graph\"", "<TGraphNod Name=\"Graph\"");
+  unknownRoot.replace(unknownRoot.rfind("</TGraphNode>"), 13, "</TGraphNod>");
   struct TCase {
     const char* Name;
     std::string Document;
@@ -145,16 +156,20 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
     std::string At;       // the message names the line of this text ("" when it names none)
   };
   const TCase cases[] = {
-      {"malformed XML", good.substr(0, good.size() / 2), "Line ", ""},
-      {"unknown class", edit("<TGraphNode Name=\"C\"", "<TNoSuchNode Name=\"C\""),
-       "Class TNoSuchNode not found (at /NXGraph/TGraphNode[@Name='Graph']/_Components/TNoSuchNode[@Name='C']", "<TNoSuchNode"},
-      {"unknown property", edit("Name=\"C\"", "Name=\"C\" Volume=\"3\""),
-       "Unknown property 'Volume' of class TGraphNode (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
-       "TGraphNode[@Name='C']",
-       "Volume="},
-      {"unknown root property", edit("Name=\"Graph\"", "Name=\"Graph\" Volume=\"3\""),
-       "Unknown property 'Volume'", "Volume="},
-      {"unknown member element", strayElement, "Unknown property 'Extra' of class TGraphNode", "<Extra>"},
+      {"malformed XML", good.substr(0, good.size() / 2), "", ""},
+      {"unknown class", edit("<TGraphNode Name=\"C\"", "<TGraphNod Name=\"C\""),
+       "unknown component class \"TGraphNod\" (did you mean \"TGraphNode\"?) (at /NXGraph/TGraphNode[@Name='Graph']/"
+       "_Components/TGraphNod[@Name='C']",
+       "<TGraphNod Name=\"C\""},
+      {"unknown root class", unknownRoot, "unknown component class \"TGraphNod\" (did you mean \"TGraphNode\"?)",
+       "<TGraphNod"},
+      {"unknown property", edit("Name=\"C\"", "Name=\"C\" Gian=\"3\""),
+       "class TGraphNode has no property \"Gian\" (did you mean \"Gain\"?) (at /NXGraph/TGraphNode[@Name='Graph']/"
+       "_Components/TGraphNode[@Name='C']",
+       "Gian="},
+      {"unknown root property, nothing near", edit("Name=\"Graph\"", "Name=\"Graph\" Volume=\"3\""),
+       "class TGraphNode has no property \"Volume\" (at", "Volume="},
+      {"unknown member element", strayElement, "class TGraphNode has no property \"Extra\"", "<Extra>"},
       {"wrong type", edit("Name=\"C\"", "Name=\"C\" Gain=\"loud\""),
        "Value 'loud' of 'Gain' is not a valid Double (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
        "TGraphNode[@Name='C']",
@@ -162,8 +177,10 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
       {"wrong integer", edit("Tag=\"-7\"", "Tag=\"7x\""), "'7x' of 'Tag' is not a valid Int64", "Tag=\"7x\""},
       {"not a finite number", edit("Name=\"C\"", "Name=\"C\" Gain=\"nan\""), "Property Gain: nan is not a finite number",
        "Gain=\"nan\""},
-      {"above the maximum", edit("Name=\"C\"", "Name=\"C\" Gain=\"2e6\""), "Property Gain: 2e+06 is above the maximum 1e+06",
-       "Gain=\"2e6\""},
+      {"above the maximum", edit("Name=\"C\"", "Name=\"C\" Gain=\"2e6\""),
+       "value 2e6 of Gain is out of range (maximum 1e+06)", "Gain=\"2e6\""},
+      {"below the minimum in a sub-object", edit("Flag=\"false\"", "Flag=\"false\" Count=\"-11\""),
+       "value -11 of Count is out of range (minimum -10)", "Count="},
       {"a cycle of links", edit("<Links>", "<Links>\n<Link From=\"B\" FromPin=\"Out\" To=\"B.D\" ToPin=\"In\"/>"),
        "A cycle of links: B -> B.D -> A -> B (a buffer", "To=\"B\" "},
       {"attribute where an object belongs", edit("Name=\"C\"", "Name=\"C\" _Components=\"x\""),
@@ -179,27 +196,84 @@ TEST_F(GraphDocumentTest, EveryBrokenDocumentEndsInOneErrorAndLeavesNothing) {
       {"stray element in the document", edit("<Links>", "<Other/>\n<Links>"), "Unexpected element <Other>",
        "<Other/>"},
       {"wrong version", edit("Version=\"1\"", "Version=\"2\""), "Unsupported version '2'", "Version="},
-      {"wrong document", "\n\n<Other/>", "The document element is not <NXGraph>", "<Other/>"},
+      {"wrong document", "\n\n<Other/>", "not a graph document (its document element is not <NXGraph>)", "<Other/>"},
   };
   for (const TCase& tc : cases) {
     SCOPED_TRACE(tc.Name);
     TGraphNode owner(nullptr);
     const int live = TGraphNode::Live();
-    // (document, where the message says the fault is); the binary form has the same error and no lines.
-    std::vector<std::pair<std::string, std::string>> forms = {{tc.Document, ""}};
+    // Each document with and without a file name: how the message starts and where it says the fault is; the
+    // binary form has the same error and no lines.
+    struct TForm { std::string Document, FileName, Starts, Where; };
+    const std::string line = tc.At.empty() ? "" : std::to_string(lineOf(tc.Document, tc.At));
+    // Malformed text names a line and a column instead.
+    std::vector<TForm> forms = {{tc.Document, "", tc.At.empty() ? "Line " : "", tc.At.empty() ? "" : ", line " + line + ")"},
+                                {tc.Document, "graph.xml", "graph.xml:" + line + (tc.At.empty() ? "" : ": "), ""}};
     if (!tc.At.empty()) {
-      forms[0].second = ", line " + std::to_string(lineOf(tc.Document, tc.At)) + ")";
-      forms.emplace_back(LoadXmlDocumentFromXML(tc.Document)->BinaryXML(), ", binary document, no line)");
+      const std::string binary = LoadXmlDocumentFromXML(tc.Document)->BinaryXML();
+      forms.push_back({binary, "", "", ", binary document, no line)"});
+      forms.push_back({binary, "graph.bin", "graph.bin: ", ", binary document, no line)"});
     }
-    for (const auto& [document, where] : forms) {
-      const std::string message =
-          MessageOf<EGraphDocumentError>([&] { (void)TNXGraphDocument::LoadFromString(document, &owner); });
+    for (const TForm& f : forms) {
+      SCOPED_TRACE(f.FileName);
+      const std::string message = MessageOf<EGraphDocumentError>([&] {
+        (void)(f.FileName.empty() ? TNXGraphDocument::LoadFromString(f.Document, &owner)
+                                  : TNXGraphDocument::Load(TNXGraphDocument::ReadSource(f.Document, f.FileName), &owner));
+      });
+      EXPECT_TRUE(message.starts_with(f.Starts)) << message << " does not start with " << f.Starts;
       EXPECT_NE(message.find(tc.Message), std::string::npos) << message;
-      EXPECT_NE(message.find(where), std::string::npos) << message << " lacks " << where;
+      EXPECT_NE(message.find(f.Where), std::string::npos) << message << " lacks " << f.Where;
+      if (!f.FileName.empty()) EXPECT_EQ(message.find(", line "), std::string::npos) << message;
       EXPECT_EQ(owner.ComponentCount(), 0);
       EXPECT_EQ(TGraphNode::Live(), live);
     }
   }
+}
+
+// A component class nobody registered: the hook is asked before the load gives up, and may register it (as a
+// package would); what it throws ends the load at that element.
+TEST_F(GraphDocumentTest, AnUnknownClassAsksTheHookFirst) {
+  TGraphNode* graph = MakeGraph();
+  std::string late = TNXGraphDocument::SaveToString(*graph);
+  TComponent::Free(graph);
+  late.replace(late.find("<TGraphNode Name=\"C\""), 11, "<TLateNode");
+  enum class THook { None, Registers, Declines, Throws };
+  struct TCase { THook Hook; std::string Message; };  // the message of the error; "" when it loads
+  const TCase cases[] = {
+      {THook::None, "unknown component class \"TLateNode\" (at /NXGraph/TGraphNode[@Name='Graph']/_Components/"
+                    "TLateNode[@Name='C'], line "},
+      {THook::Declines, "unknown component class \"TLateNode\" (at"},
+      {THook::Throws, "no package has TLateNode (at /NXGraph/TGraphNode[@Name='Graph']/_Components/TLateNode"},
+      {THook::Registers, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Hook));
+    std::vector<std::string> asked;
+    TClassNotFoundHook hook;
+    if (c.Hook != THook::None)
+      hook = [&](std::string_view AName) {
+        asked.emplace_back(AName);
+        if (c.Hook == THook::Throws) throw Exception("no package has " + std::string(AName));
+        if (c.Hook == THook::Registers) RegisterClass(TLateNode::StaticClassInfo());
+        return c.Hook == THook::Registers;
+      };
+    TComponent* root = nullptr;
+    const std::string message = MessageOf<EGraphDocumentError>(
+        [&] { root = TNXGraphDocument::Load(TNXGraphDocument::ReadSource(late), nullptr, hook); });
+    EXPECT_NE(message.find(c.Message), std::string::npos) << message;
+    EXPECT_EQ(message.empty(), c.Message.empty()) << message;
+    EXPECT_EQ(asked, c.Hook == THook::None ? std::vector<std::string>{} : std::vector<std::string>{"TLateNode"});
+    if (root) EXPECT_EQ(std::string(root->FindComponent("C")->ClassName()), "TLateNode");
+    TComponent::Free(root);
+  }
+  UnregisterClass(TLateNode::StaticClassInfo());
+}
+
+// The messages above show single suggestions; here the limit, the order and no suggestion at all.
+TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
+  EXPECT_TRUE(NearestNames("Volume", {"Gain", "Order"}).empty());
+  EXPECT_EQ(NearestNames("Ordr", {"Order", "Orders", "Odr"}, 2), (std::vector<std::string>{"Order", "Odr"}));
+  EXPECT_EQ(DidYouMean("Ordr", {"Order", "Orders"}), " (did you mean one of \"Order\", \"Orders\"?)");
 }
 
 }  // namespace

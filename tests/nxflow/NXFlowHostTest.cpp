@@ -137,10 +137,15 @@ TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {
 
 TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
   struct TCase { const char* Name; std::string Text; std::vector<const char*> Expected; };  // parts of the message
+  const std::string unknownClass = WithLine(3, "    <TFlowNod Name=\"A\"/>");
   const std::vector<TCase> cases = {
       {"malformed", WithLine(4, "    <TFlowNode Name=\"B\">"), {"malformed.xml:"}},
-      {"unknown class", WithLine(3, "    <TFlowNod Name=\"A\"/>"),
+      {"unknown class", unknownClass,
        {"unknown.xml:3: unknown component class \"TFlowNod\"", "did you mean \"TFlowNode\""}},
+      // The binary form keeps no lines.
+      {"unknown class, binary", LoadXmlDocumentFromXML(unknownClass)->BinaryXML(),
+       {"unknown.xml: unknown component class \"TFlowNod\" (did you mean \"TFlowNode\"?) (at /NXGraph/"
+        "TFlowGroup[@Name='G']/_Components/TFlowNod[@Name='A'], binary document, no line)\n"}},
       {"unknown property", WithLine(4, "    <TFlowNode Name=\"B\" Gian=\"2\"/>"),
        {"unknown.xml:4: class TFlowNode has no property \"Gian\"", "did you mean \"Gain\""}},
       {"out of range", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"0\"/>"), {"unknown.xml:4: value 0 of Order is out of range"}},
@@ -149,7 +154,7 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
        {"unknown.xml:6: Link to a missing pin 'A.Output'"}},
       {"missing package", WithLine(1, "<NXGraph Version=\"1\" Packages=\"nopkg\">"),
        {"unknown.xml: Package \"nopkg\" not found"}},
-      {"not a graph", "<Other/>", {"unknown.xml: not a graph document"}},
+      {"not a graph", "<Other/>", {"unknown.xml:1: not a graph document"}},
       {"not finite", WithLine(4, "    <TFlowNode Name=\"B\" Gain=\"nan\"/>"), {"unknown.xml:4: Property Gain: nan is not a finite number"}},
       {"above maximum", WithLine(4, "    <TFlowNode Name=\"B\" Order=\"65\"/>"),
        {"unknown.xml:4: value 65 of Order is out of range (maximum 64)"}},
@@ -342,6 +347,16 @@ TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
   }
 }
 
+// A document that names no package, in a fresh process: the loader meets a class it does not know, the host
+// loads the packages on the search path and the load goes on.
+TEST_F(NXFlowTest, ClassesNoPackageNamesAreFoundOnTheSearchPath) {
+  std::string graph = kGood;
+  graph.erase(graph.find(" Packages=\"flowtestpkg\""), 23);
+  EXPECT_EQ(WaitExit(Spawn(FDir / "log", {"check", Write("graph.xml", graph)})), 0)
+      << ReadAll(FDir / "log" / "stderr.txt");
+  EXPECT_NE(ReadAll(FDir / "log" / "stdout.txt").find("ok (3 components, 1 links)"), std::string::npos);
+}
+
 std::vector<std::string> StagingFolders(const fs::path& ADir) {
   std::vector<std::string> found;
   for (const std::string& name : Entries(ADir))
@@ -397,12 +412,6 @@ TEST_F(NXFlowTest, RelativeInputsAreLookedUpInTheResultsFirst) {
   EXPECT_EQ(context.ResolveInput("made.wav"), (FDir / "results" / "made.wav").string());
   EXPECT_EQ(context.ResolveInput("other.wav"), (FDir / "doc" / "other.wav").string());
   EXPECT_EQ(context.ResolveInput("/abs/x.wav"), "/abs/x.wav");
-}
-
-// The messages above show single suggestions; here the limit, the order and no suggestion at all.
-TEST(NearestNamesTest, SuggestsLikelyMisspellingsNearestFirst) {
-  EXPECT_TRUE(NearestNames("Volume", {"Gain", "Order"}).empty());
-  EXPECT_EQ(NearestNames("Ordr", {"Order", "Orders", "Odr"}, 2), (std::vector<std::string>{"Order", "Odr"}));
 }
 
 // The slow input's 512 samples per buffer are stretched to 1,024 by nearest sample (halves to even);
