@@ -46,6 +46,7 @@
 #include "components/NXPinOwner.h"
 #include "components/NXFlowNode.h"
 #include "components/NXComponentPackage.h"
+#include "components/NXComponentKit.h"
 #include "infrastructure/NXComponentCollection.h"
 #include "documents/NXGraphDocument.h"
 #include "infrastructure/RGComponent.h"

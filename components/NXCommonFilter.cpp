@@ -535,6 +535,8 @@ bool TypedBufferOperation(TFilter& AFilter, TNXFTSourcePin& APin, const TIntfPtr
 // Installs the filter's handlers on its pins.
 template <class TFilter, class TSource, class TSink>
 void BindPins(TFilter* AFilter, TSource& AOutput, TSink& AInput) {
+  AFilter->AddPin(AInput);
+  AFilter->AddPin(AOutput);
   AInput.SetGenericDispatch([AFilter](TFTBasicPin* AOther, const TGUID& AID, const TIntfPtr<IFTNotifyOperation>& AOp,
                                       TFTNotifyState AState) { return AFilter->SinkDispatch(AOther, AID, AOp, AState); });
   AOutput.SetGenericDispatch(

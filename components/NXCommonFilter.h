@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "buffers/NXSimpleDataBuffer.h"
+#include "components/NXPinOwner.h"
 #include "infrastructure/RGComponent.h"
 #include "runtime/Zandor.Threading.h"
 #include "runtime/Zandor.TypeInfo.h"
@@ -212,8 +213,11 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
 // EnabledChanged, StreamStop, StreamStart, CreateProcessingThread,
 // SinkDispatch, OutputPinsNotify, GetOutputPin, SetEnabled,
 // IntBufferOperation, CanInline, SetSampleRate.
+// It owns its pins (INXPinOwner): the typed filters register "InputPin"
+// and "OutputPin", and a derived filter declares any further pin as a
+// TNXOwnedPin member.
 template <class TThreadIntf>
-class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent {
+class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent, public INXPinOwner {
   NX_PERSISTENT(TNXBasicTypedThreadedFilter, TRGInputOutputLockComponent)
  public:
   explicit TNXBasicTypedThreadedFilter(TComponent* AOwner);

@@ -36,6 +36,7 @@
 #include "components/NXClockGen.h"
 #include "components/NXGenericFilterTypes.h"
 #include "runtime/Zandor.Components.h"
+#include "components/NXPinOwner.h"
 #include "streams/NXStreamTypes.h"
 #include "streams/NXTypes.h"
 
@@ -253,12 +254,16 @@ class TNXCommonPinBufferGen : public TNXCommonBufferGen {
   void IntPump() override;
 };
 
-// The concrete bases with their output pins ("OutputPin").
+// The concrete bases with their output pins ("OutputPin"). They own their
+// pins (INXPinOwner): "OutputPin" and "ClockInputPin" are registered, and a
+// derived generator declares any further pin as a TNXOwnedPin member.
 template <class TBase, class TPin>
-class TNXGenWithOutput : public TBase {
+class TNXGenWithOutput : public TBase, public INXPinOwner {
  public:
   explicit TNXGenWithOutput(TComponent* AOwner) : TBase(AOwner), FOutputPin(FTMakePin<TPin>()) {
     FOutputPin->SetPropertyName("OutputPin");
+    this->AddPin(*FOutputPin);
+    this->AddPin(this->ClockInputPin());
     FOutputPin->SetGenericDispatch([this](TFTBasicPin* AOtherPin, const TGUID& AStreamID,
                                           const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
       return this->DispatchOperation(AOtherPin, AStreamID, AOperation, AState);

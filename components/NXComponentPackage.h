@@ -65,9 +65,11 @@ std::vector<TNXLoadedPackage> LoadedComponentPackages();
 
 }  // namespace nx
 
-#define NX_PACKAGE_LIST(AName, AVersion, AAddClasses)                                                 \
+// (Variadic so that NX_PACKAGE can hand on a template argument list whose
+// commas the preprocessor would otherwise split.)
+#define NX_PACKAGE_LIST(AName, AVersion, ...)                                                         \
   extern "C" __attribute__((visibility("default"))) const ::nx::TNXPackageInfo* nx_package_info() { \
-    static const ::nx::TNXPackageInfo info{NX_RUNTIME_ABI_VERSION, AName, AVersion, AAddClasses};     \
+    static const ::nx::TNXPackageInfo info{NX_RUNTIME_ABI_VERSION, AName, AVersion, __VA_ARGS__};     \
     return &info;                                                                                     \
   }
 

@@ -35,12 +35,6 @@ std::string Hertz(double AValue) {
 
 }  // namespace
 
-TFTBasicPin* TNXExampleRealFilter::GetPin(std::int32_t AIndex) const {
-  if (AIndex == 0) return InputPin();
-  if (AIndex == 1) return OutputPin();
-  return nullptr;
-}
-
 // ---------------------------------------------------------------- gain
 
 TNXGain::TNXGain(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }

@@ -30,12 +30,10 @@
 namespace nx::examples {
 
 // A real filter with the pins a graph document links ("InputPin", "OutputPin").
-class TNXExampleRealFilter : public TNXCommonRealFilter, public INXPinOwner {
+class TNXExampleRealFilter : public TNXCommonRealFilter {
   NX_PERSISTENT(TNXExampleRealFilter, TNXCommonRealFilter)
  public:
   using TNXCommonRealFilter::TNXCommonRealFilter;
-  std::int32_t GetPinCount() const override { return 2; }
-  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
 };
 
 class TNXGain : public TNXExampleRealFilter {

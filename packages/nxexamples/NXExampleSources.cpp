@@ -11,13 +11,6 @@
 
 namespace nx::examples {
 
-TFTBasicPin* TNXExampleRealGen::GetPin(std::int32_t AIndex) const {
-  auto& self = const_cast<TNXExampleRealGen&>(*this);
-  if (AIndex == 0) return &self.OutputPin();
-  if (AIndex == 1) return &self.ClockInputPin();
-  return nullptr;
-}
-
 // ---------------------------------------------------------------- sine
 
 TNXSineGenerator::TNXSineGenerator(TComponent* AOwner) : TNXExampleRealGen(AOwner) { InitProperties(this); }

@@ -26,12 +26,10 @@ enum TNXNoiseDistribution : std::int32_t { ndUniform, ndGaussian };
 NX_ENUM_NAMES(TNXNoiseDistribution, "ndUniform", "ndGaussian")
 
 // A real generator with the pins a graph document links.
-class TNXExampleRealGen : public TNXCommonRealGen, public INXPinOwner {
+class TNXExampleRealGen : public TNXCommonRealGen {
   NX_PERSISTENT(TNXExampleRealGen, TNXCommonRealGen)
  public:
   using TNXCommonRealGen::TNXCommonRealGen;
-  std::int32_t GetPinCount() const override { return 2; }
-  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
 };
 
 class TNXSineGenerator : public TNXExampleRealGen {

@@ -90,12 +90,6 @@ void TNXSpectrum::OwnedChanged(TPersistent* ASource) {
   TNXCommonRealFilter::OwnedChanged(ASource);
 }
 
-TFTBasicPin* TNXSpectrum::GetPin(std::int32_t AIndex) const {
-  if (AIndex == 0) return InputPin();
-  if (AIndex == 1) return OutputPin();
-  return nullptr;
-}
-
 std::int64_t TNXSpectrum::Frames() const {
   TWriteLock guard(OutputLock());
   return FFrames;

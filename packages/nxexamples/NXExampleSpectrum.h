@@ -38,7 +38,7 @@
 
 namespace nx::examples {
 
-class TNXSpectrum : public TNXCommonRealFilter, public INXPinOwner, public flow::INXFlowNode {
+class TNXSpectrum : public TNXCommonRealFilter, public flow::INXFlowNode {
   NX_PERSISTENT(TNXSpectrum, TNXCommonRealFilter)
  public:
   static constexpr std::int32_t kMinOrder = 4;
@@ -63,8 +63,6 @@ class TNXSpectrum : public TNXCommonRealFilter, public INXPinOwner, public flow:
   // Frames sent since the stream started.
   std::int64_t Frames() const;
 
-  std::int32_t GetPinCount() const override { return 2; }
-  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
   void FlowPrepare(const flow::TFlowRunContext& AContext) override;
   // Not a sink: the frames and the strongest bin of the last one.
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;

@@ -51,13 +51,11 @@ class TFlowGroup : public TComponent {
 };
 
 // A generator of the running sample index (0, 1, 2 ... across buffers).
-class TFlowRamp : public TNXCommonRealGen, public INXPinOwner {
+class TFlowRamp : public TNXCommonRealGen {
   NX_PERSISTENT(TFlowRamp, TNXCommonRealGen)
  public:
   explicit TFlowRamp(TComponent* AOwner) : TNXCommonRealGen(AOwner) { InitProperties(this); }
   static void DeclareProperties(TClassBuilder<TFlowRamp>&) {}
-  std::int32_t GetPinCount() const override { return 1; }
-  TFTBasicPin* GetPin(std::int32_t) const override { return FOutputPin.get(); }
 
  protected:
   void IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool&) override {

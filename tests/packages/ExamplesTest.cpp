@@ -26,6 +26,7 @@
 #include "components/NXCommonGen.h"
 #include "documents/NXGraphDocument.h"
 #include "packages/nxexamples/NXExampleFilters.h"
+#include "packages/nxexamples/NXExamplesPackage.h"
 #include "packages/nxexamples/NXExampleSinks.h"
 #include "packages/nxexamples/NXExampleSources.h"
 #include "packages/nxexamples/NXExampleSpectrum.h"
