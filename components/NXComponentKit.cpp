@@ -36,10 +36,12 @@ void TNXRealFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOut
 void TNXRealFilter::InternalFloatOperation(double AInput, double& AOutput, bool& ASend) {
   if (!ProcessesSingleValues()) return;  // AOutput holds AInput already
   TWriteLock guard(OutputLock());
+  // The way a buffer goes (InternalOperation, then OnProcess), so that a
+  // filter that holds its output back holds single values back too.
   const TBuffer input(TNXRealBuffer::MakeValue(AInput, 1));
   TBuffer output(TNXRealBuffer::MakeValue(AInput, 1));
-  OnProcess(input, output);
-  if (output && output->GetSize() > 0)
+  InternalOperation(input, output, ASend, true);
+  if (ASend && output && output->GetSize() > 0)
     AOutput = output->GetItem(0);
   else
     ASend = false;

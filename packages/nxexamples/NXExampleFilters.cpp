@@ -37,17 +37,7 @@ std::string Hertz(double AValue) {
 
 // ---------------------------------------------------------------- gain
 
-TNXGain::TNXGain(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }
-
-TNXGain::~TNXGain() { ShutdownThread(); }
-
-void TNXGain::DeclareProperties(TClassBuilder<TNXGain>& P) {
-  P.Prop<&TNXGain::FGain, &TNXGain::SetGain>("Gain", 1.0);
-}
-
-void TNXGain::InternalFloatOperation(double AInput, double& AOutput, bool&) { AOutput = AInput * FGain; }
-
-void TNXGain::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) {
+void TNXGain::OnProcess(const TBuffer& AInput, TBuffer& AOutput) {
   if (FGain == 1.0 || AOutput->GetSize() == 0) return;  // nothing to write: no copy either
   // In place when the output is the received buffer; otherwise the output
   // shares the input's block and the products go into a fresh one, without
@@ -64,7 +54,7 @@ void TNXDesignedFilterBase::DeclareProperties(TClassBuilder<TNXDesignedFilterBas
 
 void TNXDesignedFilterBase::SetSampleRate(double AValue) {
   TWriteLock guard(GetLock());
-  TNXExampleRealFilter::SetSampleRate(AValue);
+  TNXRealFilter::SetSampleRate(AValue);
   // A new stream starts from rest.
   if (FSampleRate > 0) {
     FLastRate = FSampleRate;
@@ -134,7 +124,7 @@ void TNXDesignedFilterBase::InternalOperation(const TBuffer& AInput, TBuffer& AO
     ASend = false;
     return;
   }
-  TNXExampleRealFilter::InternalOperation(AInput, AOutput, ASend, AConnected);
+  TNXRealFilter::InternalOperation(AInput, AOutput, ASend, AConnected);
 }
 
 void TNXDesignedFilterBase::FlowPrepare(const flow::TFlowRunContext&) {
@@ -179,11 +169,6 @@ void AddBand(std::vector<TNXBand>& ABands, double ALow, double AHigh) {
 }  // namespace
 
 TNXFirFilter::TNXFirFilter(TComponent* AOwner) : TNXDesignedFilterBase(AOwner) { InitProperties(this); }
-
-TNXFirFilter::~TNXFirFilter() {
-  ShutdownThread();
-  FreeState();
-}
 
 void TNXFirFilter::DeclareProperties(TClassBuilder<TNXFirFilter>& P) {
   P.Prop<&TNXFirFilter::FFilterType, &TNXFirFilter::SetFilterType>("FilterType", fdftLowPass);
@@ -277,7 +262,7 @@ void TNXFirFilter::Redesign(bool AKeepHistory) {
   FHistory = std::move(line);
 }
 
-void TNXFirFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) {
+void TNXFirFilter::OnProcess(const TBuffer& AInput, TBuffer& AOutput) {
   const std::int32_t n = AInput->GetSize();
   if (!FState || n == 0) return;  // no stream rate yet: passes unchanged
   // Read before Write: when the output is the input itself, Write keeps its
@@ -300,11 +285,6 @@ void TNXFirFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutp
 // ---------------------------------------------------------------- IIR
 
 TNXIirFilter::TNXIirFilter(TComponent* AOwner) : TNXDesignedFilterBase(AOwner) { InitProperties(this); }
-
-TNXIirFilter::~TNXIirFilter() {
-  ShutdownThread();
-  FreeState();
-}
 
 void TNXIirFilter::DeclareProperties(TClassBuilder<TNXIirFilter>& P) {
   P.Prop<&TNXIirFilter::FFilterType, &TNXIirFilter::SetFilterType>("FilterType", fdftBandPass);
@@ -418,7 +398,7 @@ void TNXIirFilter::Redesign(bool) {
   FTaps = std::move(taps);
 }
 
-void TNXIirFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool&) {
+void TNXIirFilter::OnProcess(const TBuffer& AInput, TBuffer& AOutput) {
   const std::int32_t n = AInput->GetSize();
   if (!FState || n == 0) return;
   const double* x = AInput->Read();  // before Write: see the FIR filter
@@ -428,52 +408,20 @@ void TNXIirFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutp
 
 // ---------------------------------------------------------------- mixer
 
-TNXMixer::TNXMixer(TComponent* AOwner) : TNXRealMultiInput(AOwner) { InitProperties(this); }
-
-TNXMixer::~TNXMixer() { ClosePins(); }
-
-void TNXMixer::DeclareProperties(TClassBuilder<TNXMixer>& P) {
-  P.Prop<&TNXMixer::GetInputCountProp, &TNXMixer::SetInputCountProp>("InputCount", std::int32_t(2))
-      .Min(std::int32_t(1))
-      .Max(std::int32_t(256));
-  P.Prop<&TNXMixer::FGain, &TNXMixer::SetGain>("Gain", 1.0);
-}
-
-void TNXMixer::SetInputCountProp(std::int32_t AValue) {
-  AValue = std::max(AValue, std::int32_t(1));
-  if (AValue == GetInputCount()) return;
-  SetInputCount(AValue);
-  // Pins are named by position: the base numbers them as they are made, so
-  // that a count lowered and raised again would skip numbers.
-  TWriteLock guard(GetLock());
-  for (std::int32_t i = 0; i < GetInputCount(); ++i) GetInputPin(i)->SetName("InputPin" + std::to_string(i + 1));
-  Changed();
-}
-
-TFTBasicPin* TNXMixer::GetPin(std::int32_t AIndex) const {
-  if (AIndex >= 0 && AIndex < GetInputCount()) return GetInputPin(AIndex);
-  if (AIndex == GetInputCount()) return &const_cast<TNXMixer*>(this)->OutputPin();
-  return nullptr;
-}
-
-bool TNXMixer::CalculateSendOutput(std::int32_t ASize) {
-  const auto out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(ASize));
-  double* data = out->Write();
-  SumInputs(data, ASize);
-  if (FGain != 1.0 && ASize > 0) ippsMulC_64f_I(FGain, data, ASize);
-  OutputPin().SubmitBuffer(out);
-  return true;  // the inputs gave their samples, linked or not
+void TNXMixer::OnProcess(TBuffer& AOutput) {
+  double* data = AOutput->Write();
+  const std::int32_t size = AOutput->GetSize();
+  SumInputs(data, size);
+  if (FGain != 1.0 && size > 0) ippsMulC_64f_I(FGain, data, size);
 }
 
 // ---------------------------------------------------------------- level detector
 
-TNXLevelDetector::TNXLevelDetector(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }
-
-TNXLevelDetector::~TNXLevelDetector() { ShutdownThread(); }
+TNXLevelDetector::TNXLevelDetector(TComponent* AOwner) : TNXCommonRealFilter(AOwner) { InitProperties(this); }
 
 void TNXLevelDetector::SetSampleRate(double AValue) {
   TWriteLock guard(GetLock());
-  TNXExampleRealFilter::SetSampleRate(AValue);
+  TNXCommonRealFilter::SetSampleRate(AValue);
   if (AValue > 0) FLastRate = AValue;
 }
 

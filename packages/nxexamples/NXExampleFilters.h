@@ -25,40 +25,28 @@
 #include "documents/NXGraphDocument.h"
 #include "components/NXFlowNode.h"
 #include "runtime/Zandor.TypeInfo.h"
-#include "streams/NXMultiInput.h"
+#include "components/NXComponentKit.h"
 
 namespace nx::examples {
 
-// A real filter with the pins a graph document links ("InputPin", "OutputPin").
-class TNXExampleRealFilter : public TNXCommonRealFilter {
-  NX_PERSISTENT(TNXExampleRealFilter, TNXCommonRealFilter)
- public:
-  using TNXCommonRealFilter::TNXCommonRealFilter;
-};
-
-class TNXGain : public TNXExampleRealFilter {
-  NX_PERSISTENT(TNXGain, TNXExampleRealFilter)
- public:
-  explicit TNXGain(TComponent* AOwner);
-  ~TNXGain() override;
-  static void DeclareProperties(TClassBuilder<TNXGain>& P);
+class TNXGain : public TNXRealFilter {
+  NX_COMPONENT(TNXGain, TNXRealFilter)
+  static void DeclareProperties(TClassBuilder<TNXGain>& P) { P.Prop<&TNXGain::FGain>("Gain", 1.0); }
   double GetGain() const { return ReadLocked(FGain); }
   void SetGain(double AValue) { SetNotify(FGain, AValue); }
-
   bool CanInline() const override { return true; }
-  void InternalFloatOperation(double AInput, double& AOutput, bool& ASend) override;
-  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override;
 
- private:
-  double FGain;
+ protected:
+  void OnProcess(const TBuffer& AInput, TBuffer& AOutput) override;
+  double FGain = 1.0;
 };
 
 // What the FIR and IIR filters share: the design settings, the redesign on
 // a change, and the report for the closing table.
-class TNXDesignedFilterBase : public TNXExampleRealFilter, public flow::INXFlowNode {
-  NX_PERSISTENT(TNXDesignedFilterBase, TNXExampleRealFilter)
+class TNXDesignedFilterBase : public TNXRealFilter, public flow::INXFlowNode {
+  NX_PERSISTENT(TNXDesignedFilterBase, TNXRealFilter)
  public:
-  explicit TNXDesignedFilterBase(TComponent* AOwner) : TNXExampleRealFilter(AOwner) { InitProperties(this); }
+  explicit TNXDesignedFilterBase(TComponent* AOwner) : TNXRealFilter(AOwner) { InitProperties(this); }
   static void DeclareProperties(TClassBuilder<TNXDesignedFilterBase>& P);
 
   TNXDesignFilterType GetFilterType() const { return ReadLocked(FFilterType); }
@@ -144,7 +132,7 @@ class TNXFirFilter : public TNXDesignedFilterBase {
   NX_PERSISTENT(TNXFirFilter, TNXDesignedFilterBase)
  public:
   explicit TNXFirFilter(TComponent* AOwner);
-  ~TNXFirFilter() override;
+  ~TNXFirFilter() override { FreeState(); }
   static void DeclareProperties(TClassBuilder<TNXFirFilter>& P);
 
   TNXWindowType GetWindow() const { return ReadLocked(FWindow); }
@@ -162,9 +150,9 @@ class TNXFirFilter : public TNXDesignedFilterBase {
   void ReportBands(double ASampleRate, std::vector<TNXBand>& APass, std::vector<TNXBand>& AStop) const;
 
   bool CanInline() const override { return true; }
-  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override;
 
  protected:
+  void OnProcess(const TBuffer& AInput, TBuffer& AOutput) override;
   void Redesign(bool AKeepHistory) override;
   void DropDesign() override;
 
@@ -184,7 +172,7 @@ class TNXIirFilter : public TNXDesignedFilterBase {
   NX_PERSISTENT(TNXIirFilter, TNXDesignedFilterBase)
  public:
   explicit TNXIirFilter(TComponent* AOwner);
-  ~TNXIirFilter() override;
+  ~TNXIirFilter() override { FreeState(); }
   static void DeclareProperties(TClassBuilder<TNXIirFilter>& P);
 
   TNXIIRFilterType GetPrototype() const { return ReadLocked(FPrototype); }
@@ -199,9 +187,9 @@ class TNXIirFilter : public TNXDesignedFilterBase {
   TNXFilterReport DesignReport(double ASampleRate) const override;
 
   bool CanInline() const override { return true; }
-  void FilterInternalOperation(const TBuffer& AInput, TBuffer& AOutput, bool& ASend) override;
 
  protected:
+  void OnProcess(const TBuffer& AInput, TBuffer& AOutput) override;
   std::int32_t MinOrder() const override { return 1; }
   // The sections' delay lines do not carry over to another design: a change
   // starts the cascade from rest.
@@ -220,36 +208,25 @@ class TNXIirFilter : public TNXDesignedFilterBase {
 
 // The sum of the inputs ("InputPin1" .. "InputPinN") at the agreed rate
 // (inputs at a lower rate are stretched to it), times Gain.
-class TNXMixer : public TNXRealMultiInput, public INXPinOwner {
-  NX_PERSISTENT(TNXMixer, TNXRealMultiInput)
- public:
-  explicit TNXMixer(TComponent* AOwner);
-  ~TNXMixer() override;
-  static void DeclareProperties(TClassBuilder<TNXMixer>& P);
-
-  // At least 1; pins are added or the last removed, and named by position.
-  void SetInputCountProp(std::int32_t AValue);
-  std::int32_t GetInputCountProp() const { return GetInputCount(); }
+class TNXMixer : public TNXRealMultiInputFilter {
+  NX_COMPONENT(TNXMixer, TNXRealMultiInputFilter)
+  static void DeclareProperties(TClassBuilder<TNXMixer>& P) { P.Prop<&TNXMixer::FGain>("Gain", 1.0); }
   double GetGain() const { return ReadLocked(FGain); }
   void SetGain(double AValue) { SetNotify(FGain, AValue); }
 
-  bool CalculateSendOutput(std::int32_t ASize) override;
-  std::int32_t GetPinCount() const override { return GetInputCount() + 1; }
-  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
-
- private:
-  double FGain;
+ protected:
+  void OnProcess(TBuffer& AOutput) override;
+  double FGain = 1.0;
 };
 
 // Sends one value per input buffer: its RMS level (linear). Keeps the peak
 // and RMS of everything received; FlowFinish reports them in dBFS. The start
 // of the stream is passed on as it came (the input's rate): the output's
 // spacing is one value per input buffer, whatever sizes they have.
-class TNXLevelDetector : public TNXExampleRealFilter, public flow::INXFlowNode {
-  NX_PERSISTENT(TNXLevelDetector, TNXExampleRealFilter)
+class TNXLevelDetector : public TNXCommonRealFilter, public flow::INXFlowNode {
+  NX_PERSISTENT(TNXLevelDetector, TNXCommonRealFilter)
  public:
   explicit TNXLevelDetector(TComponent* AOwner);
-  ~TNXLevelDetector() override;
 
   double Peak() const;
   double Rms() const;
