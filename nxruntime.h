@@ -8,6 +8,7 @@
 #include "runtime/Zandor.Complex.h"
 #include "runtime/Zandor.Design.h"
 #include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.MouseState.h"
 #include "runtime/Zandor.OpenCL.h"
 #include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.Streams.h"

@@ -32,7 +32,7 @@
 #include "drawing/Vantex.h"
 #include "drawing/Zandor.CanvasIntf.h"
 #include "infrastructure/NXComponentCollection.h"
-#include "streams/NXStreamTypes.h"
+#include "runtime/Zandor.MouseState.h"
 
 namespace nx {
 

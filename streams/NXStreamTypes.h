@@ -23,6 +23,7 @@
 
 #include "buffers/NXSimpleDataBuffer.h"
 #include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.MouseState.h"
 #include "streams/FTPins.h"
 #include "streams/FTStdTypes.h"
 #include "streams/Flowtie.TypeConverters.h"
@@ -258,21 +259,6 @@ class TFTNXTimeSuppliedStringOperation : public TFTTypedSuppliedStringOperation 
   const std::int64_t FEndTime;
 };
 
-// Modifier keys and mouse buttons of the platform's user interface.
-enum TShiftStateFlag : std::uint8_t { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
-class TShiftState {
- public:
-  constexpr TShiftState() noexcept = default;
-  constexpr TShiftState(std::initializer_list<TShiftStateFlag> AFlags) noexcept {
-    for (TShiftStateFlag f : AFlags) FBits = static_cast<std::uint8_t>(FBits | (1u << f));
-  }
-  constexpr bool Contains(TShiftStateFlag AFlag) const noexcept { return (FBits >> AFlag) & 1u; }
-  friend constexpr bool operator==(TShiftState, TShiftState) = default;
-
- private:
-  std::uint8_t FBits = 0;
-};
-enum TMouseButton : std::uint8_t { mbLeft, mbRight, mbMiddle };
 
 class TFTNXSuppliedBasicMouseOperation : public TFTSuppliedOperation {
   NX_FT_SIMPLE_OPERATION(TFTNXSuppliedBasicMouseOperation, TFTSuppliedOperation)
