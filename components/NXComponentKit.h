@@ -11,7 +11,9 @@
 // library's: the pins register themselves (documents and nxflow find them by
 // name), worker and clock threads stop before the derived part of the
 // object goes (deleting a component stops them first), and a package
-// declares its classes with NX_PACKAGE. A whole component:
+// declares its classes with NX_PACKAGE. The end of a graph (a sink that
+// writes files in a flow run) is TNXRealSink (NXRealSink.h). A whole
+// component:
 //
 //   class TClipper : public TNXRealFilter {
 //     NX_COMPONENT(TClipper, TNXRealFilter)
@@ -34,6 +36,7 @@
 #include "components/NXComponentPackage.h"
 #include "components/NXFlowNode.h"
 #include "components/NXPinOwner.h"
+#include "components/NXRealSink.h"
 #include "streams/NXMultiInput.h"
 #include "vector/NXBasicDispatcher.h"
 

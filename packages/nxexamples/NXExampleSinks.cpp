@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 
 #include "buffers/NXSimpleDataBuffer.h"
 #include "packages/nxexamples/NXExamplesPackage.h"
@@ -16,14 +15,7 @@
 
 namespace nx::examples {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// "Name" of the component, or its class when it has none (for messages).
-std::string Who(const TComponent& AComponent) {
-  return AComponent.Name().empty() ? AComponent.ClassName() : AComponent.ClassName() + " " + AComponent.Name();
-}
 
 // Appends "%.17g" of AValue (the shortest text that reads back the same
 // double is not what "%.17g" writes; this is exactly what it writes).
@@ -36,13 +28,6 @@ void AppendNumber(std::string& AOut, std::int64_t AValue) {
   char text[24];
   const auto r = std::to_chars(text, text + sizeof text, AValue);
   AOut.append(text, r.ptr);
-}
-
-// Makes the folder a file goes into.
-void MakeParent(const std::string& APath) {
-  const fs::path path(APath);
-  std::error_code ec;
-  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
 }
 
 // A two-column table: the header line, then "x,y" per row.
@@ -58,10 +43,6 @@ std::string TableText(const std::string& AHeader, const std::vector<double>& AX,
   return text;
 }
 
-std::string CannotWrite(const std::string& AShown, const std::string& AReason) {
-  return "cannot write " + AShown + ": " + AReason;
-}
-
 // Why the sound library failed on AFile (null: at opening): a system error
 // as the system words it (AErrno, taken right after the failing call), else
 // the library's own text.
@@ -74,127 +55,11 @@ std::string Decibels(double APower) { return Format("%.2f", 10 * std::log10(std:
 
 }  // namespace
 
-// ---------------------------------------------------------------- the common part
-
-TNXExampleSink::TNXExampleSink(TComponent* AOwner)
-    : TLockComponent(AOwner), FInputPin(FTMakePin<TNXFTRealSinkPin>("InputPin")) {
-  InitProperties(this);
-  FInputPin->SetGenericDispatch(
-      [this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) {
-        return Dispatch(AOperation);
-      });
-}
-
-TNXExampleSink::~TNXExampleSink() { ClosePin(); }
-
-void TNXExampleSink::DeclareProperties(TClassBuilder<TNXExampleSink>& P) {
-  P.Prop<&TNXExampleSink::FFileName, &TNXExampleSink::SetFileName>("FileName", std::string());
-}
-
-TFTBasicPin* TNXExampleSink::GetPin(std::int32_t AIndex) const { return AIndex == 0 ? FInputPin.get() : nullptr; }
-
-void TNXExampleSink::ClosePin() {
-  if (FInputPin) FInputPin->Close();
-}
-
-void TNXExampleSink::BeforeDestruction() {
-  ClosePin();
-  TLockComponent::BeforeDestruction();
-}
-
-bool TNXExampleSink::Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  if (const auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>()) {
-    const TIntfPtr<INXData>& data = supplied->GetValue();
-    if (!data) return false;
-    // A real buffer is read where it is; another kind is converted.
-    TIntfPtr<INXRealBuffer> real;
-    if (!Supports(data, real)) real = TNXRealBuffer::MakeUniversal(data);
-    std::lock_guard guard(FDataLock);
-    ++FBuffers;
-    FSamples += real->GetSize();
-    if (real->GetSize() > 0) Received(real->Read(), real->GetSize());
-    return true;
-  }
-  if (const auto* start = AOperation->As<TFTStartSampleRateOperation>()) {
-    std::lock_guard guard(FDataLock);
-    FRate = start->GetSampleRate();
-    StreamStarted(FRate);
-    return true;
-  }
-  return false;
-}
-
-void TNXExampleSink::FlowPrepare(const flow::TFlowRunContext& AContext) {
-  const std::string name = FileName();
-  const fs::path path(name);
-  bool inside = !name.empty() && !path.is_absolute() && path.has_filename();
-  for (const fs::path& part : path) inside = inside && part != "..";
-  if (!inside)
-    throw Exception(Who(*this) + ": FileName \"" + name + "\" must name a file inside the output folder");
-  std::lock_guard guard(FDataLock);
-  FOutputDir = AContext.OutputDir.empty() ? "." : AContext.OutputDir;
-  FResultDir = AContext.ResultDir;
-  FBuffers = FSamples = 0;
-  FRate = 0;
-  Reset();
-}
-
-void TNXExampleSink::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
-  std::lock_guard guard(FDataLock);
-  AReport.IsSink = true;
-  AReport.Buffers = FBuffers;
-  AReport.Samples = FSamples;
-  AReport.SampleRate = FRate;
-  Finish(AReport);
-}
-
-std::int64_t TNXExampleSink::Buffers() const {
-  std::lock_guard guard(FDataLock);
-  return FBuffers;
-}
-std::int64_t TNXExampleSink::Samples() const {
-  std::lock_guard guard(FDataLock);
-  return FSamples;
-}
-double TNXExampleSink::StreamRate() const {
-  std::lock_guard guard(FDataLock);
-  return FRate;
-}
-
-std::string TNXExampleSink::OutputPath(const std::string& AName) const {
-  return FOutputDir.empty() ? AName : (fs::path(FOutputDir) / AName).string();
-}
-
-std::string TNXExampleSink::ShownName(const std::string& AName) const {
-  return FResultDir.empty() ? OutputPath(AName) : (fs::path(FResultDir) / AName).string();
-}
-
-void TNXExampleSink::WriteOutputFile(const std::string& AName, const std::string& ABytes) const {
-  const std::string path = OutputPath(AName);
-  MakeParent(path);
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw Exception(CannotWrite(ShownName(AName), std::strerror(errno)));
-  errno = 0;
-  const bool written = std::fwrite(ABytes.data(), 1, ABytes.size(), f) == ABytes.size();
-  const int writeError = errno;
-  // Closing flushes what the stream still holds: it can fail on its own.
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed)
-    throw Exception(CannotWrite(ShownName(AName), std::strerror(!written && writeError ? writeError : errno)));
-}
-
-std::string TNXExampleSink::SiblingName(const std::string& AExtension) const {
-  const std::string name = FileName();
-  std::string sibling = fs::path(name).replace_extension(AExtension).string();
-  return sibling == name ? name + AExtension : sibling;
-}
-
 // ---------------------------------------------------------------- CSV writer
 
-TNXCsvWriter::TNXCsvWriter(TComponent* AOwner) : TNXExampleSink(AOwner) { InitProperties(this); }
+TNXCsvWriter::TNXCsvWriter(TComponent* AOwner) : TNXRealSink(AOwner) { InitProperties(this); }
 
 TNXCsvWriter::~TNXCsvWriter() {
-  ClosePin();
   std::lock_guard guard(FDataLock);
   Close();
 }
@@ -206,10 +71,10 @@ void TNXCsvWriter::DeclareProperties(TClassBuilder<TNXCsvWriter>& P) {
 }
 
 void TNXCsvWriter::FlowPrepare(const flow::TFlowRunContext& AContext) {
-  TNXExampleSink::FlowPrepare(AContext);
+  TNXRealSink::FlowPrepare(AContext);
   std::lock_guard guard(FDataLock);
   Open();
-  if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
+  if (!FError.empty()) throw Exception(Who() + ": " + FError);
 }
 
 void TNXCsvWriter::Open() {
@@ -217,9 +82,8 @@ void TNXCsvWriter::Open() {
   // must not start the file again.
   if (FOpened) return;
   FOpened = true;
-  const std::string path = OutputPath(FileName());
+  const std::string path = MakeOutputPath(FileName());
   FShown = ShownName(FileName());
-  MakeParent(path);
   FFile = std::fopen(path.c_str(), "wb");
   if (!FFile) {
     FError = CannotWrite(FShown, std::strerror(errno));
@@ -242,7 +106,7 @@ void TNXCsvWriter::Close() {
   FFile = nullptr;
 }
 
-void TNXCsvWriter::Reset() {
+void TNXCsvWriter::OnReset() {
   Close();
   FError.clear();
   FPending.clear();
@@ -250,27 +114,27 @@ void TNXCsvWriter::Reset() {
   FOpened = false;
 }
 
-void TNXCsvWriter::StreamStarted(double) { Open(); }
+void TNXCsvWriter::OnStart(double) { Open(); }
 
-void TNXCsvWriter::Received(const double* AData, std::int32_t ACount) {
+void TNXCsvWriter::OnProcess(const TBuffer& AInput) {
   Open();
   if (!FFile) return;
   const std::int64_t limit = MaxSamples();
-  for (std::int32_t i = 0; i < ACount && (limit == 0 || FWritten < limit); ++i) {
+  for (std::int32_t i = 0; i < AInput->GetSize() && (limit == 0 || FWritten < limit); ++i) {
     AppendNumber(FPending, FWritten++);
     FPending += ',';
-    AppendNumber(FPending, AData[i]);
+    AppendNumber(FPending, AInput->Read()[i]);
     FPending += '\n';
   }
   // Whole blocks to the file: few calls, and nothing of a line waits long.
   if (FPending.size() >= 1u << 16) Flush();
 }
 
-void TNXCsvWriter::Finish(flow::TFlowNodeReport& AReport) {
+void TNXCsvWriter::OnFinish(flow::TFlowNodeReport& AReport) {
   // A run that received nothing still leaves the header.
   Open();
   Close();
-  if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
+  if (!FError.empty()) throw Exception(Who() + ": " + FError);
   AReport.Files.push_back(FileName());
   AReport.Summary = FWritten == FSamples
                         ? Format("%lld samples written", static_cast<long long>(FWritten))
@@ -280,10 +144,9 @@ void TNXCsvWriter::Finish(flow::TFlowNodeReport& AReport) {
 
 // ---------------------------------------------------------------- WAV writer
 
-TNXWaveWriter::TNXWaveWriter(TComponent* AOwner) : TNXExampleSink(AOwner) { InitProperties(this); }
+TNXWaveWriter::TNXWaveWriter(TComponent* AOwner) : TNXRealSink(AOwner) { InitProperties(this); }
 
 TNXWaveWriter::~TNXWaveWriter() {
-  ClosePin();
   std::lock_guard guard(FDataLock);
   Close();
 }
@@ -306,9 +169,9 @@ constexpr TWaveFormatInfo kWaveFormats[] = {
 };
 }  // namespace
 
-void TNXWaveWriter::StreamStarted(double ARate) {
+void TNXWaveWriter::OnStart(double ARate) {
   if (FFileRate != 0 || !FError.empty()) return;
-  const std::string path = OutputPath(FileName());
+  const std::string path = MakeOutputPath(FileName());
   FShown = ShownName(FileName());
   // WAV keeps a whole number of samples per second.
   const long rate = std::lround(ARate);
@@ -321,7 +184,6 @@ void TNXWaveWriter::StreamStarted(double ARate) {
   info.samplerate = static_cast<int>(rate);
   info.channels = 1;
   info.format = SF_FORMAT_WAV | kWaveFormats[format].Subtype;
-  MakeParent(path);
   errno = 0;
   FFile = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!FFile) {
@@ -336,13 +198,15 @@ void TNXWaveWriter::StreamStarted(double ARate) {
   FFileRate = info.samplerate;
 }
 
-void TNXWaveWriter::Received(const double* AData, std::int32_t ACount) {
+void TNXWaveWriter::OnProcess(const TBuffer& AInput) {
   if (!FFile) return;
-  for (std::int32_t i = 0; i < ACount; ++i) FPeak = std::max(FPeak, std::abs(AData[i]));
+  const double* data = AInput->Read();
+  const std::int32_t n = AInput->GetSize();
+  for (std::int32_t i = 0; i < n; ++i) FPeak = std::max(FPeak, std::abs(data[i]));
   errno = 0;
-  if (sf_write_double(FFile, AData, ACount) != ACount && FError.empty())
+  if (sf_write_double(FFile, data, n) != n && FError.empty())
     FError = CannotWrite(FShown, SoundFileReason(FFile, errno));
-  FFrames += ACount;
+  FFrames += n;
 }
 
 void TNXWaveWriter::Close() {
@@ -354,7 +218,7 @@ void TNXWaveWriter::Close() {
   FFile = nullptr;
 }
 
-void TNXWaveWriter::Reset() {
+void TNXWaveWriter::OnReset() {
   Close();
   FError.clear();
   FFileRate = 0;
@@ -362,10 +226,10 @@ void TNXWaveWriter::Reset() {
   FPeak = 0;
 }
 
-void TNXWaveWriter::Finish(flow::TFlowNodeReport& AReport) {
+void TNXWaveWriter::OnFinish(flow::TFlowNodeReport& AReport) {
   const bool made = FFileRate != 0;
   Close();
-  if (!FError.empty()) throw Exception(Who(*this) + ": " + FError);
+  if (!FError.empty()) throw Exception(Who() + ": " + FError);
   if (!made) {
     AReport.Summary = "no stream received: nothing written";
     return;
@@ -377,7 +241,7 @@ void TNXWaveWriter::Finish(flow::TFlowNodeReport& AReport) {
 
 // ---------------------------------------------------------------- plots
 
-TNXPlotSink::TNXPlotSink(TComponent* AOwner) : TNXExampleSink(AOwner) {
+TNXPlotSink::TNXPlotSink(TComponent* AOwner) : TNXRealSink(AOwner) {
   // Made before the properties initialise, so that their colours can have
   // the defaults of a plot (a blue trace on white, a light grid, dark text).
   FPen.reset(new TRGGPPen(this));
@@ -389,8 +253,6 @@ TNXPlotSink::TNXPlotSink(TComponent* AOwner) : TNXExampleSink(AOwner) {
   FFont->Brush()->InitColor_Default(0xFF333333u);
   InitProperties(this);
 }
-
-TNXPlotSink::~TNXPlotSink() { ClosePin(); }
 
 void TNXPlotSink::DeclareProperties(TClassBuilder<TNXPlotSink>& P) {
   // Pictures up to 16,384 pixels a side: Cairo's own limit is 32,767, and a
@@ -426,8 +288,6 @@ void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeR
 
 TNXScopeView::TNXScopeView(TComponent* AOwner) : TNXPlotSink(AOwner) { InitProperties(this); }
 
-TNXScopeView::~TNXScopeView() { ClosePin(); }
-
 void TNXScopeView::DeclareProperties(TClassBuilder<TNXScopeView>& P) {
   P.Republish("FileName", std::string("scope.png"));
   P.Prop<&TNXScopeView::FSamplesShown, &TNXScopeView::SetSamplesShown>("Samples", std::int32_t(2048))
@@ -451,15 +311,16 @@ std::vector<double> TNXScopeView::Kept(std::int64_t* AFirstIndex) const {
   return KeptLocked();
 }
 
-void TNXScopeView::Reset() {
+void TNXScopeView::OnReset() {
   FRing.clear();
   FNext = FFilled = 0;
   FStreamSamples = 0;
 }
 
-void TNXScopeView::StreamStarted(double) { Reset(); }
+void TNXScopeView::OnStart(double) { OnReset(); }
 
-void TNXScopeView::Received(const double* AData, std::int32_t ACount) {
+void TNXScopeView::OnProcess(const TBuffer& AInput) {
+  const std::int32_t received = AInput->GetSize();
   const auto capacity = static_cast<std::size_t>(SamplesShown());
   if (FRing.size() != capacity) {
     // Samples changed (or the first buffer): keep the most recent values.
@@ -471,8 +332,8 @@ void TNXScopeView::Received(const double* AData, std::int32_t ACount) {
     FFilled = keep;
   }
   // Only the last `capacity` samples of a long buffer can stay.
-  auto count = static_cast<std::size_t>(ACount);
-  const double* from = AData;
+  auto count = static_cast<std::size_t>(received);
+  const double* from = AInput->Read();
   if (count > capacity) {
     from += count - capacity;
     count = capacity;
@@ -485,10 +346,10 @@ void TNXScopeView::Received(const double* AData, std::int32_t ACount) {
     from += chunk;
     count -= chunk;
   }
-  FStreamSamples += ACount;
+  FStreamSamples += received;
 }
 
-void TNXScopeView::Finish(flow::TFlowNodeReport& AReport) {
+void TNXScopeView::OnFinish(flow::TFlowNodeReport& AReport) {
   const std::vector<double> values = KeptLocked();
   const std::size_t n = values.size();
   const std::int64_t first = FStreamSamples - static_cast<std::int64_t>(n);
@@ -528,8 +389,6 @@ void TNXScopeView::Finish(flow::TFlowNodeReport& AReport) {
 
 TNXSpectrumView::TNXSpectrumView(TComponent* AOwner) : TNXPlotSink(AOwner) { InitProperties(this); }
 
-TNXSpectrumView::~TNXSpectrumView() { ClosePin(); }
-
 void TNXSpectrumView::DeclareProperties(TClassBuilder<TNXSpectrumView>& P) {
   P.Republish("FileName", std::string("spectrum.png"));
   P.Prop<&TNXSpectrumView::FMinDecibels, &TNXSpectrumView::SetMinDecibels>("MinDecibels", -120.0);
@@ -542,11 +401,13 @@ std::vector<double> TNXSpectrumView::LastSpectrum() const {
   return FLast;
 }
 
-void TNXSpectrumView::Reset() { FLast.clear(); }
+void TNXSpectrumView::OnReset() { FLast.clear(); }
 
-void TNXSpectrumView::Received(const double* AData, std::int32_t ACount) { FLast.assign(AData, AData + ACount); }
+void TNXSpectrumView::OnProcess(const TBuffer& AInput) {
+  FLast.assign(AInput->Read(), AInput->Read() + AInput->GetSize());
+}
 
-void TNXSpectrumView::Finish(flow::TFlowNodeReport& AReport) {
+void TNXSpectrumView::OnFinish(flow::TFlowNodeReport& AReport) {
   const std::size_t n = FLast.size();
   // Bins 0 .. N/2 of an N-point transform: N = 2 (n - 1), spacing rate / N.
   const double spacing = FRate > 0 && n >= 2 ? FRate / double(2 * (n - 1)) : 0;

@@ -9,116 +9,32 @@
 //   TNXWaveWriter    a mono WAV file at the stream's rate, streamed during
 //                    the run.
 //
-// Threads. Data arrive on whatever thread sends them (a generator's clock
-// thread); the files are finished in FlowFinish on the host's thread. What a
-// sink keeps is guarded by its data lock; the published properties by the
-// component's lock, always taken after the data lock, never before it.
-//
-// Output names. In a flow run (after FlowPrepare) every file goes into the
-// run's output folder and FileName must name a file inside it (no absolute
-// name, no ".."). A sink made in code and never prepared writes FileName as
-// it stands. Numbers are written with "%.17g": two runs of the same graph
-// write the same bytes.
-//
-// Write failures. Every write and close is checked; a file that cannot be
-// written (no space left, a file-size limit, an I/O error) fails FlowFinish
-// with one line "cannot write NAME: REASON", NAME being where the user looks
-// for the file (in the run's result folder, not the staging folder the host
-// writes into) and REASON the system's or the sound library's text. A failure
-// met while the data stream in is kept and reported there.
+// The common part (the input, the counts, the output folder, the locking
+// rule and the messages of a file that cannot be written) is the library's
+// TNXRealSink. Numbers are written with "%.17g": two runs of the same graph
+// write the same bytes. A failure met while the data stream in is kept and
+// reported by FlowFinish.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "components/NXRealSink.h"
 #include "drawing/RGGDIPlusProperties.h"
-#include "documents/NXGraphDocument.h"
-#include "components/NXFlowNode.h"
 #include "packages/nxexamples/NXExamplePlots.h"
-#include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.TypeInfo.h"
-#include "streams/NXStreamTypes.h"
 
 typedef struct sf_private_tag SNDFILE;
 
 namespace nx::examples {
 
-// The common part of the sinks.
-class TNXExampleSink : public TLockComponent, public INXPinOwner, public flow::INXFlowNode {
-  NX_PERSISTENT(TNXExampleSink, TLockComponent)
- public:
-  explicit TNXExampleSink(TComponent* AOwner);
-  ~TNXExampleSink() override;
-  static void DeclareProperties(TClassBuilder<TNXExampleSink>& P);
-
-  std::string FileName() const { return ReadLocked(FFileName); }
-  void SetFileName(const std::string& AValue) { SetNotify(FFileName, AValue); }
-
-  TNXFTRealSinkPin* InputPin() const noexcept { return FInputPin.get(); }
-  std::int32_t GetPinCount() const override { return 1; }
-  TFTBasicPin* GetPin(std::int32_t AIndex) const override;
-
-  // Checks FileName and takes the output folder; starts a new run (the
-  // counts and what was kept start again).
-  void FlowPrepare(const flow::TFlowRunContext& AContext) override;
-  // Writes the files (Finish) and reports the counts.
-  void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
-  // What was received so far (a snapshot).
-  std::int64_t Buffers() const;
-  std::int64_t Samples() const;
-  double StreamRate() const;
-
-  // Closes the pin while the whole object exists.
-  void BeforeDestruction() override;
-
- protected:
-  // The hooks, each called with the data lock held. A new stream announced
-  // with its rate (also after a stop: the same run goes on).
-  virtual void StreamStarted(double ARate) {}
-  virtual void Received(const double* AData, std::int32_t ACount) = 0;
-  // Forget what was kept (a new run).
-  virtual void Reset() {}
-  // Write the files (FlowFinish); add their names to AReport.Files and
-  // say something in AReport.Summary.
-  virtual void Finish(flow::TFlowNodeReport& AReport) = 0;
-
-  // Where a file of this name is written: in the output folder after
-  // FlowPrepare, else the name as it stands. Data lock held.
-  std::string OutputPath(const std::string& AName) const;
-  // The name of an output file in messages: where the user will find it
-  // (in the run's result folder) after FlowPrepare, else where it is
-  // written. Data lock held.
-  std::string ShownName(const std::string& AName) const;
-  // Writes ABytes as the whole output file AName (parent folders are made);
-  // Exception "cannot write SHOWN: REASON" when any part fails. Data lock
-  // held.
-  void WriteOutputFile(const std::string& AName, const std::string& ABytes) const;
-  // FileName with its extension replaced (".png" -> ".csv").
-  std::string SiblingName(const std::string& AExtension) const;
-  // Ends deliveries; every concrete class calls it first in its destructor.
-  void ClosePin();
-
-  mutable std::mutex FDataLock;
-  std::int64_t FBuffers = 0;
-  std::int64_t FSamples = 0;
-  double FRate = 0;
-
- private:
-  bool Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation);
-  std::string FFileName;
-  std::string FOutputDir;  // data lock
-  std::string FResultDir;  // data lock
-  TFTPinPtr<TNXFTRealSinkPin> FInputPin;
-};
-
 // ---------------------------------------------------------------- CSV writer
 
-class TNXCsvWriter : public TNXExampleSink {
-  NX_PERSISTENT(TNXCsvWriter, TNXExampleSink)
+class TNXCsvWriter : public TNXRealSink {
+  NX_PERSISTENT(TNXCsvWriter, TNXRealSink)
  public:
   explicit TNXCsvWriter(TComponent* AOwner = nullptr);
   ~TNXCsvWriter() override;
@@ -133,10 +49,10 @@ class TNXCsvWriter : public TNXExampleSink {
   void FlowPrepare(const flow::TFlowRunContext& AContext) override;
 
  protected:
-  void StreamStarted(double ARate) override;
-  void Received(const double* AData, std::int32_t ACount) override;
-  void Reset() override;
-  void Finish(flow::TFlowNodeReport& AReport) override;
+  void OnStart(double ASampleRate) override;
+  void OnProcess(const TBuffer& AInput) override;
+  void OnReset() override;
+  void OnFinish(flow::TFlowNodeReport& AReport) override;
 
  private:
   void Open();
@@ -156,8 +72,8 @@ class TNXCsvWriter : public TNXExampleSink {
 enum TNXWaveFormat : std::int32_t { wfPcm16, wfPcm24, wfFloat32, wfFloat64 };
 NX_ENUM_NAMES(TNXWaveFormat, "wfPcm16", "wfPcm24", "wfFloat32", "wfFloat64")
 
-class TNXWaveWriter : public TNXExampleSink {
-  NX_PERSISTENT(TNXWaveWriter, TNXExampleSink)
+class TNXWaveWriter : public TNXRealSink {
+  NX_PERSISTENT(TNXWaveWriter, TNXRealSink)
  public:
   explicit TNXWaveWriter(TComponent* AOwner = nullptr);
   ~TNXWaveWriter() override;
@@ -169,10 +85,10 @@ class TNXWaveWriter : public TNXExampleSink {
  protected:
   // The file is made at the first start, when the rate is known; a later
   // start (the stream stopped and went on) appends at the first rate.
-  void StreamStarted(double ARate) override;
-  void Received(const double* AData, std::int32_t ACount) override;
-  void Reset() override;
-  void Finish(flow::TFlowNodeReport& AReport) override;
+  void OnStart(double ASampleRate) override;
+  void OnProcess(const TBuffer& AInput) override;
+  void OnReset() override;
+  void OnFinish(flow::TFlowNodeReport& AReport) override;
 
  private:
   void Close();
@@ -189,11 +105,10 @@ class TNXWaveWriter : public TNXExampleSink {
 
 // A sink that draws: picture size, title and drawing properties (trace pen
 // "Pen", "GridPen", "Background" brush, "Font" for the labels).
-class TNXPlotSink : public TNXExampleSink {
-  NX_PERSISTENT(TNXPlotSink, TNXExampleSink)
+class TNXPlotSink : public TNXRealSink {
+  NX_PERSISTENT(TNXPlotSink, TNXRealSink)
  public:
   explicit TNXPlotSink(TComponent* AOwner);
-  ~TNXPlotSink() override;
   static void DeclareProperties(TClassBuilder<TNXPlotSink>& P);
 
   std::int32_t Width() const { return ReadLocked(FWidth); }
@@ -236,7 +151,6 @@ class TNXScopeView : public TNXPlotSink {
   NX_PERSISTENT(TNXScopeView, TNXPlotSink)
  public:
   explicit TNXScopeView(TComponent* AOwner = nullptr);
-  ~TNXScopeView() override;
   static void DeclareProperties(TClassBuilder<TNXScopeView>& P);
 
   // At least 2: a trace needs two points.
@@ -246,10 +160,10 @@ class TNXScopeView : public TNXPlotSink {
   std::vector<double> Kept(std::int64_t* AFirstIndex = nullptr) const;
 
  protected:
-  void StreamStarted(double ARate) override;
-  void Received(const double* AData, std::int32_t ACount) override;
-  void Reset() override;
-  void Finish(flow::TFlowNodeReport& AReport) override;
+  void OnStart(double ASampleRate) override;
+  void OnProcess(const TBuffer& AInput) override;
+  void OnReset() override;
+  void OnFinish(flow::TFlowNodeReport& AReport) override;
 
  private:
   std::vector<double> KeptLocked() const;
@@ -267,7 +181,6 @@ class TNXSpectrumView : public TNXPlotSink {
   NX_PERSISTENT(TNXSpectrumView, TNXPlotSink)
  public:
   explicit TNXSpectrumView(TComponent* AOwner = nullptr);
-  ~TNXSpectrumView() override;
   static void DeclareProperties(TClassBuilder<TNXSpectrumView>& P);
 
   double MinDecibels() const { return ReadLocked(FMinDecibels); }
@@ -279,9 +192,9 @@ class TNXSpectrumView : public TNXPlotSink {
   std::vector<double> LastSpectrum() const;
 
  protected:
-  void Received(const double* AData, std::int32_t ACount) override;
-  void Reset() override;
-  void Finish(flow::TFlowNodeReport& AReport) override;
+  void OnProcess(const TBuffer& AInput) override;
+  void OnReset() override;
+  void OnFinish(flow::TFlowNodeReport& AReport) override;
 
  private:
   double FMinDecibels = -120;

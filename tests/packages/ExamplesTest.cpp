@@ -811,7 +811,7 @@ TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
 }
 
 // Runs ASink through a flow run in ADir: prepare, one stream of AData, finish.
-flow::TFlowNodeReport RunSink(TNXExampleSink& ASink, const std::string& ADir, const std::vector<double>& AData,
+flow::TFlowNodeReport RunSink(TNXRealSink& ASink, const std::string& ADir, const std::vector<double>& AData,
                               std::int32_t ABufferSize, double ARate = 48000) {
   flow::TFlowRunContext context;
   context.OutputDir = ADir;
