@@ -34,8 +34,8 @@ void TNXRealFilter::FilterInternalOperation(const TBuffer& AInput, TBuffer& AOut
 }
 
 void TNXRealFilter::InternalFloatOperation(double AInput, double& AOutput, bool& ASend) {
+  // Called with the output lock held, like the buffer path.
   if (!ProcessesSingleValues()) return;  // AOutput holds AInput already
-  TWriteLock guard(OutputLock());
   // The way a buffer goes (InternalOperation, then OnProcess), so that a
   // filter that holds its output back holds single values back too.
   const TBuffer input(TNXRealBuffer::MakeValue(AInput, 1));
