@@ -76,10 +76,4 @@ const TNXLoadedPackage& LoadComponentPackage(const std::string& AFile) {
   return p.Loaded.back();
 }
 
-std::vector<TNXLoadedPackage> LoadedComponentPackages() {
-  TPackages& p = Packages();
-  std::lock_guard guard(p.Lock);
-  return {p.Loaded.begin(), p.Loaded.end()};
-}
-
 }  // namespace nx

@@ -60,8 +60,6 @@ struct TNXLoadedPackage {
 // for runtime ABI 7; this runtime has ABI 1"), or names a class another
 // package registered already.
 const TNXLoadedPackage& LoadComponentPackage(const std::string& AFile);
-// Every package loaded, in load order (a snapshot).
-std::vector<TNXLoadedPackage> LoadedComponentPackages();
 
 }  // namespace nx
 

@@ -50,12 +50,10 @@ std::string TPackageLoader::Resolve(const std::string& AName) const {
 }
 
 bool TPackageLoader::LoadFile(const std::string& APath) {
-  std::error_code ec;
-  const fs::path canonical = fs::weakly_canonical(APath, ec);
-  const std::string key = ec ? APath : canonical.string();
-  if (std::find(FLoaded.begin(), FLoaded.end(), key) != FLoaded.end()) return false;
-  LoadComponentPackage(key);
-  FLoaded.push_back(key);
+  // The library loads a file once and names it by its canonical path.
+  const std::string& file = LoadComponentPackage(APath).File;
+  if (std::find(FLoaded.begin(), FLoaded.end(), file) != FLoaded.end()) return false;
+  FLoaded.push_back(file);
   return true;
 }
 
