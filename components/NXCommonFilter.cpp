@@ -15,6 +15,10 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TNXBasicCommonFilter)
+NX_PERSISTENT_IMPL(TNXCommonFilter)
+NX_PERSISTENT_IMPL(TNXCommonRealFilter)
+
 // ---------------------------------------------------------------- settings
 
 void TNXThreadingQueue::SetSize(std::uint32_t AValue) {

@@ -313,7 +313,7 @@ extern template class TNXBasicTypedThreadedEnableFilter<INXFilterThread>;
 
 // The buffer path: queue to the worker, or process at once on the sender.
 class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
-  NX_PERSISTENT(TNXBasicCommonFilter, TNXBasicThreadedEnableFilter)
+  NX_PERSISTENT_DECL(TNXBasicCommonFilter, TNXBasicThreadedEnableFilter)
  public:
   explicit TNXBasicCommonFilter(TComponent* AOwner) : TNXBasicThreadedEnableFilter(AOwner) {}
   bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) override;
@@ -346,7 +346,7 @@ class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
 
 // The input dispatch and the stream's sample rate.
 class TNXCommonFilter : public TNXBasicCommonFilter {
-  NX_PERSISTENT(TNXCommonFilter, TNXBasicCommonFilter)
+  NX_PERSISTENT_DECL(TNXCommonFilter, TNXBasicCommonFilter)
  public:
   explicit TNXCommonFilter(TComponent* AOwner) : TNXBasicCommonFilter(AOwner) {}
   double SampleRate() const { return ReadLocked(FSampleRate); }
@@ -368,7 +368,7 @@ class TNXCommonFilter : public TNXBasicCommonFilter {
 
 // A filter of real buffers (and of single real values).
 class TNXCommonRealFilter : public TNXCommonFilter {
-  NX_PERSISTENT(TNXCommonRealFilter, TNXCommonFilter)
+  NX_PERSISTENT_DECL(TNXCommonRealFilter, TNXCommonFilter)
  public:
   using TBuffer = TIntfPtr<INXRealBuffer>;
   explicit TNXCommonRealFilter(TComponent* AOwner);

@@ -7,6 +7,12 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TNXBasicCommonGen)
+NX_PERSISTENT_IMPL(TNXCommonGen)
+NX_PERSISTENT_IMPL(TNXCommonBufferGen)
+NX_PERSISTENT_IMPL(TNXCommonBaseRealGen)
+NX_PERSISTENT_IMPL(TNXCommonRealGen)
+
 // ---------------------------------------------------------------- TNXBasicCommonGen
 
 TNXBasicCommonGen::TNXBasicCommonGen(TComponent* AOwner)

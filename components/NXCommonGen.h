@@ -43,7 +43,7 @@
 namespace nx {
 
 class TNXBasicCommonGen : public TLockComponent {
-  NX_PERSISTENT(TNXBasicCommonGen, TLockComponent)
+  NX_PERSISTENT_DECL(TNXBasicCommonGen, TLockComponent)
 
  public:
   explicit TNXBasicCommonGen(TComponent* AOwner);
@@ -161,7 +161,7 @@ class TNXBasicCommonGen : public TLockComponent {
 };
 
 class TNXCommonGen : public TNXBasicCommonGen {
-  NX_PERSISTENT(TNXCommonGen, TNXBasicCommonGen)
+  NX_PERSISTENT_DECL(TNXCommonGen, TNXBasicCommonGen)
 
  public:
   static constexpr double DefaultSampleRate = 1000.0;
@@ -193,7 +193,7 @@ class TNXCommonGen : public TNXBasicCommonGen {
 };
 
 class TNXCommonBufferGen : public TNXCommonGen {
-  NX_PERSISTENT(TNXCommonBufferGen, TNXCommonGen)
+  NX_PERSISTENT_DECL(TNXCommonBufferGen, TNXCommonGen)
 
  public:
   static constexpr std::int32_t DefaultBufferSize = 1024;
@@ -222,7 +222,7 @@ class TNXCommonBufferGen : public TNXCommonGen {
 
 // Real generators: the base makes the buffer, IntGenerate fills it.
 class TNXCommonBaseRealGen : public TNXCommonBufferGen {
-  NX_PERSISTENT(TNXCommonBaseRealGen, TNXCommonBufferGen)
+  NX_PERSISTENT_DECL(TNXCommonBaseRealGen, TNXCommonBufferGen)
 
  public:
   using TNXCommonBufferGen::TNXCommonBufferGen;
@@ -280,7 +280,7 @@ class TNXGenWithOutput : public TBase, public INXPinOwner {
 };
 
 class TNXCommonRealGen : public TNXGenWithOutput<TNXCommonBaseRealGen, TNXFTComboRealSourcePin> {
-  NX_PERSISTENT(TNXCommonRealGen, TNXCommonBaseRealGen)
+  NX_PERSISTENT_DECL(TNXCommonRealGen, TNXCommonBaseRealGen)
 
  public:
   using TNXGenWithOutput::TNXGenWithOutput;

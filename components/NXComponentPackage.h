@@ -24,6 +24,14 @@
 // against one value is refused by a runtime of another.
 #define NX_RUNTIME_ABI_VERSION 1
 
+// The persistence of a component class and the usual constructor (an owner;
+// the published properties take their defaults). A class with a constructor
+// of its own uses NX_PERSISTENT and calls InitProperties(this) there.
+#define NX_COMPONENT(Self, Base) \
+  NX_PERSISTENT(Self, Base)      \
+ public:                         \
+  explicit Self(::nx::TComponent* AOwner) : Base(AOwner) { InitProperties(this); }
+
 namespace nx {
 
 NX_DECLARE_EXCEPTION(EPackageError, Exception, "Package error")

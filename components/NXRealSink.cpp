@@ -8,6 +8,8 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TNXRealSink)
+
 namespace fs = std::filesystem;
 
 TNXRealSink::TNXRealSink(TComponent* AOwner) : TLockComponent(AOwner) {

@@ -43,7 +43,7 @@
 namespace nx {
 
 class TNXRealSink : public TLockComponent, public INXPinOwner, public flow::INXFlowNode {
-  NX_PERSISTENT(TNXRealSink, TLockComponent)
+  NX_PERSISTENT_DECL(TNXRealSink, TLockComponent)
  public:
   explicit TNXRealSink(TComponent* AOwner);
   static void DeclareProperties(TClassBuilder<TNXRealSink>& P);

@@ -16,6 +16,8 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TRGInputOutputLockComponent)
+
 // ---- Free routines
 
 namespace {

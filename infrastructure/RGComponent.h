@@ -206,7 +206,7 @@ class TRGOptionalNamedCollectionItem : public TRGNamedCollectionItem {
 // takes both; input-side and output-side code take their side alone, so
 // one thread can receive while another sends.
 class TRGInputOutputLockComponent : public TLockComponent {
-  NX_PERSISTENT(TRGInputOutputLockComponent, TLockComponent)
+  NX_PERSISTENT_DECL(TRGInputOutputLockComponent, TLockComponent)
  public:
   explicit TRGInputOutputLockComponent(TComponent* AOwner);
   IChangeNotifyLock* InputLock() const noexcept { return FInputLock.Get(); }

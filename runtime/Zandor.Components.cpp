@@ -8,6 +8,9 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TComponent)
+NX_PERSISTENT_IMPL(TLockComponent)
+
 namespace {
 std::function<void(TComponent*)>& OwnerChangedObserver() {
   static auto* observer = new std::function<void(TComponent*)>();

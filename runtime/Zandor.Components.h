@@ -59,7 +59,7 @@ enum TComponentStateFlag : std::uint32_t {
 using TComponentState = std::uint32_t;
 
 class TComponent : public TPersistent {
-  NX_PERSISTENT(TComponent, TPersistent)
+  NX_PERSISTENT_DECL(TComponent, TPersistent)
  public:
   static constexpr bool kNXIsComponent = true;
   using TOwnerType = TComponent;
@@ -182,7 +182,7 @@ class TComponent : public TPersistent {
 // A component with its own change-notify lock, shared by its property
 // objects (made before them, so that they take it).
 class TLockComponent : public TComponent {
-  NX_PERSISTENT(TLockComponent, TComponent)
+  NX_PERSISTENT_DECL(TLockComponent, TComponent)
  public:
   explicit TLockComponent(TComponent* AOwner) : TComponent(AOwner), FLock(TChangeNotifyLock::Make()) {}
   IChangeNotifyLock* GetLock() const override { return FLock.Get(); }

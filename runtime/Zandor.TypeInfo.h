@@ -766,3 +766,25 @@ TClassInfo::TClassInfo(TTag<T>, std::string_view AName) : FName(AName) {
   const ::nx::TClassInfo& GetClassInfo() const override { return StaticClassInfo(); } \
                                                                                       \
  private:
+
+// The same for a class of the library that other code derives from: the
+// class body declares the type information (NX_PERSISTENT_DECL) and one
+// source file of the library defines it (NX_PERSISTENT_IMPL, inside the
+// class's namespace). GetClassInfo then is the class's first out-of-line
+// virtual function, so its virtual tables and the description's code are
+// made once, in the library, instead of in every file that derives a
+// component from it.
+#define NX_PERSISTENT_DECL(Self, Base)                   \
+ public:                                                 \
+  using inherited = Base;                                \
+  static const ::nx::TClassInfo& StaticClassInfo();      \
+  const ::nx::TClassInfo& GetClassInfo() const override; \
+                                                         \
+ private:
+
+#define NX_PERSISTENT_IMPL(Self)                                                           \
+  const ::nx::TClassInfo& Self::StaticClassInfo() {                                        \
+    static const ::nx::TClassInfo* info = new ::nx::TClassInfo(::nx::TClassInfo::TTag<Self>{}, #Self); \
+    return *info;                                                                          \
+  }                                                                                        \
+  const ::nx::TClassInfo& Self::GetClassInfo() const { return StaticClassInfo(); }

@@ -9,6 +9,9 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TManagedPersistent)
+NX_PERSISTENT_IMPL(TLockPersistent)
+
 // ---- Paired lock
 
 TPairedLock::TPairedLock(TIntfPtr<IChangeNotifyLock> AInput, TIntfPtr<IChangeNotifyLock> AOutput)

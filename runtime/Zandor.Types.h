@@ -365,7 +365,7 @@ class TPersistent : public virtual IInterface {
 // A property object: an owner and a change-notify lock, the owner's when it
 // has one, else one of its own.
 class TManagedPersistent : public TPersistent {
-  NX_PERSISTENT(TManagedPersistent, TPersistent)
+  NX_PERSISTENT_DECL(TManagedPersistent, TPersistent)
  public:
   explicit TManagedPersistent(TPersistent* AOwner);
   TPersistent* GetOwner() const override { return FOwner; }
@@ -384,7 +384,7 @@ class TManagedPersistent : public TPersistent {
 };
 
 class TLockPersistent : public TManagedPersistent {
-  NX_PERSISTENT(TLockPersistent, TManagedPersistent)
+  NX_PERSISTENT_DECL(TLockPersistent, TManagedPersistent)
  public:
   explicit TLockPersistent(TPersistent* AOwner) : TManagedPersistent(AOwner) {}
   void BeginRead() const { GetLock()->BeginRead(); }

@@ -11,6 +11,9 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TNXMultiInput)
+NX_PERSISTENT_IMPL(TNXRealMultiInput)
+
 void TNXOutputBufferSize::DeclareProperties(TClassBuilder<TNXOutputBufferSize>& P) {
   P.Prop<&TNXOutputBufferSize::FSize, &TNXOutputBufferSize::SetSize>("Size", DefaultSize).Min(1);
   P.Prop<&TNXOutputBufferSize::FAutoSize, &TNXOutputBufferSize::SetAutoSize>("AutoSize", true);

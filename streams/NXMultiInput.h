@@ -52,7 +52,7 @@ class TNXOutputBufferSize : public TLockPersistent {
 };
 
 class TNXMultiInput : public TLockComponent {
-  NX_PERSISTENT(TNXMultiInput, TLockComponent)
+  NX_PERSISTENT_DECL(TNXMultiInput, TLockComponent)
 
  public:
   explicit TNXMultiInput(TComponent* AOwner);
@@ -162,7 +162,7 @@ class TNXMultiInput : public TLockComponent {
 
 // Real inputs (TNXFTQueuedRealSinkPin) into one real output pin.
 class TNXRealMultiInput : public TNXMultiInput {
-  NX_PERSISTENT(TNXRealMultiInput, TNXMultiInput)
+  NX_PERSISTENT_DECL(TNXRealMultiInput, TNXMultiInput)
 
  public:
   explicit TNXRealMultiInput(TComponent* AOwner);

@@ -1,7 +1,8 @@
 // A component package with one component: a clipper that limits every
 // sample to -Level .. +Level. Built as a shared library in a folder where
 // nxflow looks for packages; a graph names it with Packages="clipper".
-#include <components/NXComponentKit.h>
+#include <components/NXComponentPackage.h>
+#include <components/NXRealFilter.h>
 
 using namespace nx;
 

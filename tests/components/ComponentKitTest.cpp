@@ -79,7 +79,9 @@ TEST(ComponentKit, FilterHooksRunInOrderOnBothPathsAndSingleValuesFollowTheFilte
     if (!c.Threaded && c.Singles) expected.push_back("process 1");
     expected.push_back("stop");
     EXPECT_EQ(log.Get(), expected);
-    if (!c.Threaded) EXPECT_EQ(seen.Values(), std::vector<double>{c.Singles ? 10.0 : 5.0});
+    if (!c.Threaded) {
+      EXPECT_EQ(seen.Values(), std::vector<double>{c.Singles ? 10.0 : 5.0});
+    }
     // The bases' pins and the member pin, by name, in order.
     std::vector<std::string> names;
     for (TFTBasicPin* pin : filter->Pins()) names.push_back(pin->GetName());
