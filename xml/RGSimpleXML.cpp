@@ -63,7 +63,7 @@ int XmlEncodingCodepage(std::string_view name) {
   return 0;
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 
 // Each concrete class's size decides its arena free list.
@@ -775,7 +775,7 @@ double XSTRToFloat(std::string_view text) {
   return v;
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 // Days since 1970-01-01 of a civil date and back (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -854,7 +854,7 @@ std::string VarToXSTR(const TVariant& value) {
   }
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }
 
@@ -950,7 +950,7 @@ bool IsXmlDataString(std::string_view data) {
   return data.substr(k, 6) == "<?xml ";
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // Resources: the byte arrays registered by the program stand in for the
 // resource section that Linux executables lack.
@@ -1042,7 +1042,7 @@ TIntfPtr<IXmlElement> PrepareToLoadXml(const TIntfPtr<IXmlElement>& element, std
 
 
 // The node classes (declared extern in RGSimpleXMLInternal.h).
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 template class TXmlNodeT<IXmlElement, TXmlElementCore>;
 template class TXmlNodeT<IXmlText, TXmlValueCore>;
 template class TXmlNodeT<IXmlCDATASection, TXmlValueCore>;

@@ -32,11 +32,16 @@
 #include <mutex>
 #include <new>
 
+// The unit's own helpers and classes are hidden from the library's exported
+// symbols: calls between its sources bind directly (no PLT, no interposition)
+// and the compiler may inline them, as it could when they were file-local.
+#define NX_XML_LOCAL [[gnu::visibility("hidden")]]
+
 namespace nx {
 
 // ===================================================================== messages
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 [[noreturn]] inline void Fail(std::string message) { throw EXmlError(std::move(message)); }
 [[noreturn]] inline void Fail1(const char* fmt, std::string_view arg) { Fail(Format(fmt, std::string(arg).c_str())); }
@@ -300,7 +305,7 @@ using namespace xmldetail;
 
 // ===================================================================== name table
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 class TXmlNameTable final : public IXmlNameTable {
  public:
@@ -641,7 +646,7 @@ class TXmlNode {
   TXmlNode* FParentNode = nullptr;
 };
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 class TXmlContainer : public TXmlNode {
  public:
@@ -757,7 +762,7 @@ T* NewNode(TXmlArena* arena, A&&... args) {
 
 // ===================================================================== node classes
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // All of IXmlNode for one interface I over one core: one-line forwarders.
 template <class I, class Core>
@@ -1132,7 +1137,7 @@ class TXmlDocument final : public TXmlNodeT<IXmlDocument, TXmlDocCore> {
 }  // namespace xmldetail
 
 // The node classes are instantiated once, in RGSimpleXML.cpp.
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 extern template class TXmlNodeT<IXmlElement, TXmlElementCore>;
 extern template class TXmlNodeT<IXmlText, TXmlValueCore>;
 extern template class TXmlNodeT<IXmlCDATASection, TXmlValueCore>;

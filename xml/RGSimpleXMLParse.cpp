@@ -7,7 +7,7 @@ namespace nx {
 
 // ===================================================================== character source
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 class TXmlSource {
  public:

@@ -4,7 +4,7 @@
 
 namespace nx {
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // ===================================================================== writer
 
