@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
 
 #include "ExceptionMessage.h"
 #include "nxruntime.h"
@@ -696,6 +697,52 @@ TEST(SimpleXMLModel, NamesAreInternedAndHashed) {
   auto d1 = CreateXmlDocument("a", "1.0", "UTF-8", t);
   auto d2 = CreateXmlDocument("a", "1.0", "UTF-8", t);
   EXPECT_EQ(d1->DocumentElement()->NodeNameID(), d2->DocumentElement()->NodeNameID());
+}
+
+// Many names (the index grows several times) and names of equal hash: every
+// ID stays where it was, each name is found by its text, and a hash finds
+// the first name of that hash that was added.
+TEST(SimpleXMLModel, NameTableKeepsIdsAcrossGrowthAndTellsCollisionsApart) {
+  // Two pairs of two-character names with equal hashes ("0q" and "10" are one).
+  const std::string chars = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::vector<std::pair<std::string, std::string>> same;
+  std::map<std::uint32_t, std::string> seen;
+  for (const char a : chars)
+    for (const char b : chars) {
+      const std::string n{a, b};
+      const auto [it, fresh] = seen.emplace(NameHash(n), n);
+      if (!fresh && same.size() < 2) same.emplace_back(it->second, n);
+    }
+  ASSERT_EQ(same.size(), 2u);
+  for (const int buckets : {1, 7, 1009}) {
+    auto t = CreateNameTable(buckets);
+    EXPECT_EQ(t->BucketCount(), buckets);
+    // The second of a pair goes in first for one of them: the hash finds whichever came first.
+    const TXmlNameID first0 = t->GetID(same[0].first), second0 = t->GetID(same[0].second);
+    const TXmlNameID second1 = t->GetID(same[1].second), first1 = t->GetID(same[1].first);
+    std::vector<std::pair<std::string, TXmlNameID>> ids;
+    for (int k = 0; k < 3000; ++k) {
+      const std::string n = "n" + std::to_string(k * 7919);
+      ids.emplace_back(n, t->GetID(n));
+    }
+    EXPECT_NE(first0, second0);
+    EXPECT_EQ(first0->Hash, second0->Hash);
+    EXPECT_EQ(t->FindByHash(first0->Hash), first0);
+    EXPECT_EQ(t->FindByHash(first1->Hash), second1);
+    EXPECT_EQ(t->FindID(same[0].second), second0);
+    EXPECT_EQ(t->FindID(same[1].first), first1);
+    for (const auto& [n, id] : ids) {
+      ASSERT_EQ(t->GetID(n), id) << n;
+      ASSERT_EQ(t->FindID(n), id) << n;
+      ASSERT_EQ(id->Text, n);
+    }
+    EXPECT_EQ(t->NameCount(), 6 + 4 + 3000);
+    EXPECT_EQ(t->NameAt(6), first0);
+    EXPECT_EQ(t->NameAt(8), second1);
+    EXPECT_EQ(t->NameAt(10), ids[0].second);
+    EXPECT_EQ(t->FindID("absent"), nullptr);
+    EXPECT_EQ(t->FindByHash(NameHash("absent")), nullptr);
+  }
 }
 
 TEST(SimpleXMLModel, BuildingMovingAndLifetime) {
