@@ -512,6 +512,65 @@ TEST(SimpleXMLWriter, ExactForms) {
   EXPECT_EQ(TextToXML("a'\"&<>"), "a'&quot;&amp;&lt;&gt;");
 }
 
+// Parse, then write: entities wherever they fall in a text or value
+// (sixteen-byte steps of the scan included), values longer and shorter than
+// a variant holds in itself, nesting deeper than one piece of indentation.
+// The written text, the text written to a stream and a node's own text agree.
+TEST(SimpleXMLWriter, TrickyTextsComeBackExactly) {
+  const std::string a15(15, 'a'), b16(16, 'b'), c17(17, 'c');
+  std::string deepIn, deepOut = "<?xml version=\"1.0\"?>";
+  for (int k = 0; k < 40; ++k) {
+    deepIn += "<e>";
+    deepOut += "\r\n" + std::string(static_cast<std::size_t>(k), '\t') + "<e>";
+  }
+  deepIn += "x";
+  deepOut += "x</e>";
+  for (int k = 39; k-- > 0;) {
+    deepIn += "</e>";
+    deepOut += "\r\n" + std::string(static_cast<std::size_t>(k), '\t') + "</e>";
+  }
+  deepIn += "</e>";
+  const struct {
+    std::string In, Out;
+  } rows[] = {
+      {"<r>" + a15 + "&amp;" + b16 + "&lt;&gt;" + c17 + "&quot;</r>",
+       "\r\n<r>" + a15 + "&amp;" + b16 + "&lt;&gt;" + c17 + "&quot;</r>"},
+      {"<r a=\"&amp;" + b16 + "&gt;\" b='&quot;&apos;' c=\"" + c17 + "\"/>",
+       "\r\n<r a=\"&amp;" + b16 + "&gt;\" b=\"&quot;'\" c=\"" + c17 + "\"/>"},
+      {"<r>&lt;</r>", "\r\n<r>&lt;</r>"},
+      {"<r>" + b16 + "</r>", "\r\n<r>" + b16 + "</r>"},
+      {"<?xml version=\"1.0\"?><r>\xC3\xA9t\xC3\xA9 &#233; &#x4E2D;</r>",
+       "<?xml version=\"1.0\"?>\r\n<r>\xC3\xA9t\xC3\xA9 \xC3\xA9 \xE4\xB8\xAD</r>"},
+      {"<r><![CDATA[<&>]]><!--" + c17 + "--><?p " + a15 + "?></r>",
+       "\r\n<r><![CDATA[<&>]]><!--" + c17 + "--><?p " + a15 + "?>\r\n</r>"},
+      {"<r><a/><b x=\"1\">t</b></r>", "\r\n<r>\r\n\t<a/>\r\n\t<b x=\"1\">t</b>\r\n</r>"},
+      {"<?xml version=\"1.0\"?>" + deepIn, deepOut},
+  };
+  for (const auto& row : rows) {
+    auto d = Parse(row.In);
+    EXPECT_EQ(d->SaveXML(), row.Out) << row.In;
+    TStringStream s;
+    d->Save(s);
+    EXPECT_EQ(s.DataString(), row.Out) << row.In;
+    auto root = d->DocumentElement();
+    const std::string rootText = root->XML();
+    EXPECT_NE(row.Out.find(rootText), std::string::npos) << row.In;
+    EXPECT_EQ(Parse(row.Out)->SaveXML(), row.Out) << row.In;
+  }
+  // Values that are not strings are written by their text form, in both passes alike.
+  auto d = CreateXmlDocument("r", "", "");
+  auto r = d->DocumentElement();
+  r->SetFloatAttr("f", 2.5);
+  r->SetIntAttr("i", -7);
+  r->AppendElement("v")->SetTypedValue(TVariant(1.25));
+  r->AppendElement("e")->SetTypedValue(TVariant(std::string()));
+  const std::string text = d->SaveXML();
+  EXPECT_EQ(text, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<r f=\"2.5\" i=\"-7\">\r\n\t<v>1.25</v>\r\n\t<e/>\r\n</r>");
+  TStringStream s;
+  d->Save(s);
+  EXPECT_EQ(s.DataString(), text);
+}
+
 TEST(SimpleXMLWriter, FileAndStreamSavesGiveTheSameBytes) {
   auto d = Parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r a=\"\xE9\">x</r>");
   for (int k = 0; k < 3000; ++k) d->DocumentElement()->AppendElement("item")->SetIntAttr("k", k);
