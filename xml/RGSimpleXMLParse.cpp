@@ -9,6 +9,10 @@ namespace nx {
 
 namespace NX_XML_LOCAL xmldetail {
 
+// The source and the parser are this file's own: the compiler sees every
+// call of their members and inlines and specialises freely.
+namespace {
+
 class TXmlSource {
  public:
   // On bytes in memory (read in place: they must outlive the source).
@@ -770,6 +774,7 @@ class TXmlParser {
   std::vector<TFrame> FFrames;
 };
 
+}  // namespace
 
 void TXmlDocument::Load(TStream& stream) {
   Clear();

@@ -8,6 +8,10 @@ namespace NX_XML_LOCAL xmldetail {
 
 // ===================================================================== writer
 
+// The saver and the writer are this file's own: the compiler sees every
+// call of their members and inlines and specialises freely.
+namespace {
+
 // Text output: UTF-8 pieces go into a buffer, converted to the saver's code
 // page on the way in (iconv; a character the code page lacks becomes "?").
 // With a stream the buffer is written out whenever it holds FBufferSize bytes.
@@ -288,6 +292,8 @@ std::string Utf8XML(const TXmlNode* n, bool preserve) {
   TXmlWriter<TXmlSaver>(saver, preserve).Node(n, 0);
   return saver.Take();
 }
+
+}  // namespace
 
 bool PreserveOf(const TXmlNode* n) {
   for (; n; n = n->FParentNode)
