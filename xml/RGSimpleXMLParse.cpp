@@ -663,33 +663,55 @@ class TXmlParser {
     hash = h;
   }
   TXmlNameID ExpectXmlName() {
-    std::uint32_t h = 0;
-    std::string_view name;
-    // A plain ASCII name followed by an ASCII byte in the window is hashed
-    // and looked up where it stands; any other takes the general way.
+    // A plain ASCII name followed by an ASCII byte in the window is looked
+    // up where it stands, and hashed only when the cache does not know it.
     const std::uint8_t* start = S.CurPos();
     if (start && (kAscii.Alpha[*start] || *start == '_')) {
-      const std::uint8_t* q = start;
-      while (q < S.end && kAscii.NameChar[*q]) h = HashStep(h, *q++);
+      const std::uint8_t* q = start + 1;
+      while (q < S.end && kAscii.NameChar[*q]) ++q;
       if (q < S.end && *q < 0x80) {
-        name = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+        const std::string_view name(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+        const bool wide = S.end - start >= 8;
         S.Seek(q);
-        return LookUpName(name, h);
+        return LookUpName(name, nullptr, wide);
       }
     }
+    std::uint32_t h = 0;
     ReadName(FName, h);
-    return LookUpName(FName, h);
+    return LookUpName(FName, &h, false);
   }
-  TXmlNameID LookUpName(std::string_view name, std::uint32_t h) {
-    // A document uses few names over and over: a small cache by hash saves
-    // the table's bucket division and search.
-    TXmlNameID& slot = FNameCache[h & (kNameCacheSize - 1)];
-    if (slot && slot->Hash == h && TXmlNameTable::SameText(slot->Text, name)) return slot;
-    slot = FNames->Intern(name, h);
-    return slot;
+  // A document uses few names over and over: a small cache keyed by the
+  // name's first eight bytes and its length finds them with one or two
+  // comparisons, without the name's hash or the table's search. `hash` is
+  // the name's hash where the caller has it; else it is worked out here
+  // (from the bytes: the name is ASCII then). With `wide` eight bytes may be
+  // read from where the name starts.
+  TXmlNameID LookUpName(std::string_view name, const std::uint32_t* hash, bool wide) {
+    std::uint64_t key = 0;
+    if (wide && std::endian::native == std::endian::little) {
+      std::memcpy(&key, name.data(), 8);
+      if (name.size() < 8) key &= (std::uint64_t{1} << (8 * name.size())) - 1;  // little-endian: the first bytes
+    } else {
+      std::memcpy(&key, name.data(), std::min<std::size_t>(name.size(), 8));
+    }
+    TNameSlot& slot = FNameCache[((key ^ name.size()) * 0x9E3779B97F4A7C15ull) >> (64 - kNameCacheBits)];
+    if (slot.Id && slot.Key == key && slot.Size == name.size() &&
+        (name.size() <= 8 || std::memcmp(name.data() + 8, slot.Id->Text.data() + 8, name.size() - 8) == 0))
+      return slot.Id;
+    std::uint32_t h = 0;
+    if (hash) h = *hash;
+    else
+      for (const char c : name) h = HashStep(h, static_cast<std::uint8_t>(c));
+    slot = {key, name.size(), FNames->Intern(name, h)};
+    return slot.Id;
   }
-  static constexpr std::size_t kNameCacheSize = 64;
-  TXmlNameID FNameCache[kNameCacheSize] = {};
+  struct TNameSlot {
+    std::uint64_t Key;
+    std::size_t Size;
+    TXmlNameID Id;
+  };
+  static constexpr int kNameCacheBits = 6;
+  TNameSlot FNameCache[std::size_t{1} << kNameCacheBits] = {};
   // Collects characters up to and including `term`; FTok gets them without it.
   void ParseTo(std::string_view term) {
     FTok.clear();

@@ -804,6 +804,29 @@ TEST(SimpleXMLModel, NameTableKeepsIdsAcrossGrowthAndTellsCollisionsApart) {
   }
 }
 
+// Names alike in their first bytes, in their length or in both, ASCII and
+// not, each met again later: every element keeps the name it was written with.
+TEST(SimpleXMLParser, NamesAlikeInPrefixAndLengthStayApart) {
+  const std::vector<std::string> names = {"abcdefgh1", "abcdefgh2", "abcdefgh", "abcdefg", "abcdefgh1x",
+                                          "abcdefgh2x", "a",        "b",        "_",       "\xC3\xA9l1",
+                                          "\xC3\xA9l2", "abcdefghijklmnopq1", "abcdefghijklmnopq2"};
+  std::string xml = "<?xml version=\"1.0\"?><r>";
+  for (int pass = 0; pass < 3; ++pass)
+    for (const std::string& n : names) xml += "<" + n + " " + n + "=\"" + n + "\"/>";
+  xml += "</r>";
+  auto d = Parse(xml);
+  auto kids = d->DocumentElement()->ChildNodes();
+  ASSERT_EQ(kids->Count(), static_cast<int>(3 * names.size()));
+  for (int k = 0; k < kids->Count(); ++k) {
+    const std::string& n = names[static_cast<std::size_t>(k) % names.size()];
+    auto e = kids->Item(k);
+    EXPECT_EQ(e->NodeName(), n);
+    EXPECT_EQ(e->NodeNameID(), d->NameTable()->FindID(n));
+    EXPECT_EQ(e->AttrName(0), n);
+    EXPECT_EQ(e->GetAttr(n), n);
+  }
+}
+
 TEST(SimpleXMLModel, BuildingMovingAndLifetime) {
   auto d = CreateXmlDocument("root", "", "");
   EXPECT_EQ(d->SaveXML(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root/>");
