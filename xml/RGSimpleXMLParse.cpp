@@ -449,6 +449,7 @@ class TXmlParser {
   }
 
   void Element() {
+    if (PlainStartTag()) return;
     const TXmlNameID id = ExpectXmlName();
     if (S.Eof()) Fail(kMsgElemNotCompleted);
     if (S.CurChar > 32 && S.CurChar != '/' && S.CurChar != '>') Fail(kMsgInvalidNameSymbol);
@@ -464,6 +465,97 @@ class TXmlParser {
     ExpectChar('>');
     FFrames.push_back({el, FKids.size()});
   }
+
+  // The usual start tag, all plain ASCII in the window: its name and
+  // attributes are read straight from the bytes, with the same results as
+  // Element's general way. Anything else (other characters, an entity in a
+  // value, the window's end, a malformed tag) leaves the source where it was
+  // and returns false before any node is made; the general way then reads
+  // the tag from its start (names met on the way are interned alike).
+  bool PlainStartTag() {
+    const std::uint8_t* const start = S.CurPos();
+    if (!start || !(kAscii.Alpha[*start] || *start == '_')) return false;
+    const std::uint8_t* const end = S.end;
+    const std::uint8_t* q = start + 1;
+    while (q < end && kAscii.NameChar[*q]) ++q;
+    if (q >= end || !(*q <= 32 || *q == '/' || *q == '>')) return false;
+    const std::uint8_t* const afterName = q;
+    const TXmlNameID id = LookUpName(AsView(start, afterName), nullptr, end - start >= 8);
+    FPlain.clear();
+    for (;;) {
+      while (q < end && *q <= 32) ++q;
+      if (q >= end) return false;
+      if (*q >= 0x80 || !(kAscii.Alpha[*q] || *q == '_')) break;
+      const std::uint8_t* const n = q;
+      while (q < end && kAscii.NameChar[*q]) ++q;
+      if (q >= end || *q >= 0x80) return false;
+      const std::uint8_t* const nameEnd = q;
+      while (q < end && *q <= 32) ++q;
+      if (q >= end || *q != '=') return false;
+      ++q;
+      while (q < end && *q <= 32) ++q;
+      if (q >= end || (*q != '"' && *q != '\'')) return false;
+      const std::uint8_t quote = *q++;
+      const std::uint8_t* const v = q;
+      q = S.Scan(q, quote == '"' ? kAscii.AttrPlainQ : kAscii.AttrPlainA, quote, '<', '&');
+      if (q >= end || *q != quote) return false;
+      const TXmlNameID attr = LookUpName(AsView(n, nameEnd), nullptr, end - n >= 8);
+      const std::string_view value = AsView(v, q);
+      ++q;
+      bool replaced = false;
+      for (TPlainAttr& a : FPlain)
+        if (a.NameID == attr) {
+          a.Value = value;  // a repeated name replaces the earlier value
+          replaced = true;
+          break;
+        }
+      if (!replaced) FPlain.push_back({attr, value});
+    }
+    bool empty = false;
+    if (*q == '/') {
+      if (q + 1 >= end || q[1] != '>') return false;
+      empty = true;
+      ++q;
+    } else if (*q != '>') {
+      return false;
+    }
+    // The tag is whole: the element, its line (counted where the general
+    // way counts it, after the name) and its attributes.
+    auto* el = NewNode<TXmlElement>(FArena, id);
+    S.Seek(afterName);
+    el->FLine = S.CurrentLine();
+    AddKid(el);
+    if (const std::size_t bytes = FPlain.size() * sizeof(TXmlAttrData); bytes && bytes <= TXmlArena::kMaxSmall) {
+      // The count is known: the values are made in their final array, where
+      // they stay (no staging copy, no move of a value just written).
+      el->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
+      el->FFlags |= kAttrsInArena;
+      for (const TPlainAttr& a : FPlain) {
+        new (&el->FAttrs[el->FAttrCount]) TXmlAttrData{a.NameID, FArena->NewString(a.Value)};
+        ++el->FAttrCount;
+      }
+    } else if (bytes) {
+      FAttrs.clear();
+      try {
+        for (const TPlainAttr& a : FPlain) FAttrs.push_back(TXmlAttrData{a.NameID, FArena->NewString(a.Value)});
+      } catch (...) {
+        AttachAttrs(el);
+        throw;
+      }
+      AttachAttrs(el);
+    }
+    S.Seek(q + 1);
+    if (!empty) FFrames.push_back({el, FKids.size()});
+    return true;
+  }
+  static std::string_view AsView(const std::uint8_t* a, const std::uint8_t* b) noexcept {
+    return {reinterpret_cast<const char*>(a), static_cast<std::size_t>(b - a)};
+  }
+  struct TPlainAttr {
+    TXmlNameID NameID;
+    std::string_view Value;
+  };
+  std::vector<TPlainAttr> FPlain;
 
   void ProcessingInstruction() {
     const TXmlNameID target = ExpectXmlName();

@@ -384,7 +384,8 @@ TEST(SimpleXMLParser, EveryEncodingLoadsAlikeFromStreamFileAndMemory) {
 TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
   const std::string record =
       "<item_name id=\"000123\" k='a&amp;b' long=\"abcdefghijklmnopq\">Item &lt;7&gt; &#65;x</item_name>"
-      "<v u=\"mV\">1.5</v><e\xC3\xA9 a\xC3\xA9=\"\xC3\xA9\"/>";
+      "<v u=\"mV\">1.5</v><e\xC3\xA9 a\xC3\xA9=\"\xC3\xA9\"/>"
+      "<d x=\"1\" y='2' x='3'/><s a = \"1\"\tb\n=\n'2' \x01/><n a=\"1\"b=\"x>y\"></n><m\n c=\"\"\n>t</m>";
   const std::string head = "<?xml version=\"1.0\"?><r>";
   for (std::size_t pad = 0; pad < record.size(); ++pad) {
     std::string xml = head + std::string(16384 - head.size() - record.size() + pad, ' ') + record + record + "</r>";
@@ -394,6 +395,9 @@ TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
     stm->SetPreserveWhiteSpace(true);
     stm->Load(stream);
     ASSERT_EQ(stm->SaveXML(), mem->SaveXML()) << "pad " << pad;
+    auto a = mem->DocumentElement()->ChildNodes(), b = stm->DocumentElement()->ChildNodes();
+    ASSERT_EQ(a->Count(), b->Count());
+    for (int k = 0; k < a->Count(); ++k) ASSERT_EQ(a->Item(k)->SourceLine(), b->Item(k)->SourceLine()) << pad;
   }
   auto d = Parse(head + record + "</r>");
   auto item = d->DocumentElement()->SelectSingleNode("item_name");
@@ -420,6 +424,12 @@ TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
       {"<ab></a>", nullptr, "Text \"b\" expected"},
       {"<a></ab>", nullptr, "Character \">\" expected"},
       {"<a b", nullptr, "Character \"=\" expected"},
+      {"<a b=\"1\" c>", nullptr, "Character \"=\" expected"},
+      {"<a b=\"1\"/ >", nullptr, "Character \">\" expected"},
+      {"<a b=\"x<y\"/>", nullptr, "Character \"<\" cannot be used in the values of attributes"},
+      {"<a b=1/>", nullptr, "Line constant expected"},
+      {"<a b=\"1\"", nullptr, "Character \">\" expected"},
+      {"<a# b=\"1\"/>", nullptr, "Invalid symbol in the name of the element"},
   };
   for (const auto& r : rows) {
     if (r.Text) {
