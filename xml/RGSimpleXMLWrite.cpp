@@ -69,6 +69,7 @@ class TXmlSaver {
       FBuffer.clear();
     }
   }
+  bool Full() const noexcept { return false; }
   std::string Take() {
     Finish();
     return std::move(FBuffer);
@@ -90,22 +91,42 @@ struct TCountOut {
   std::size_t Size = 0;
   void Write(std::string_view s) noexcept { Size += s.size(); }
   void Write(char) noexcept { ++Size; }
+  bool Full() const noexcept { return false; }
 };
 struct TRawOut {
   char* P;
-  char* End;  // the room counted; never written past
+  char* End;  // the room there is; never written past
+  bool Overrun = false;
   void Write(std::string_view s) noexcept {
-    if (static_cast<std::size_t>(End - P) < s.size()) [[unlikely]] {
-      P = End + 1;  // marks the overrun (never dereferenced)
+    const std::size_t n = s.size();
+    if (static_cast<std::size_t>(End - P) < n) [[unlikely]] {
+      Overrun = true;
+      P = End;  // nothing more fits
       return;
     }
-    std::memcpy(P, s.data(), s.size());
-    P += s.size();
+    // Names, quotes and short values: fixed-size moves instead of a call.
+    const char* from = s.data();
+    if (n >= 8 && n <= 16) {
+      std::memcpy(P, from, 8);
+      std::memcpy(P + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(P, from, 4);
+      std::memcpy(P + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t k = 0; k < n; ++k) P[k] = from[k];
+    } else {
+      std::memcpy(P, from, n);
+    }
+    P += n;
   }
   void Write(char c) noexcept {
-    if (P < End) *P++ = c;
-    else P = End + 1;
+    if (P < End) {
+      *P++ = c;
+    } else {
+      Overrun = true;
+    }
   }
+  bool Full() const noexcept { return Overrun; }
 };
 
 // Out: TXmlSaver, TCountOut or TRawOut.
@@ -120,7 +141,7 @@ class TXmlWriter {
   void Node(const TXmlNode* n, int depth) {
     FStack.clear();
     Open(n, depth);
-    while (!FStack.empty()) {
+    while (!FStack.empty() && !O.Full()) {
       TFrame& f = FStack.back();
       if (f.Next < f.Node->FChildCount) {
         const TXmlNode* child = f.Node->FChilds[f.Next++];
@@ -267,10 +288,21 @@ class TXmlWriter {
   bool FPreserve;
 };
 
-// The UTF-8 text of a node or a document, counted first, then written.
-// Both passes see the same tree and write the same pieces; should they ever
-// disagree, the text is written once more the general way.
+// The UTF-8 text of a node or a document. A small text is written into a
+// scratch buffer of the thread and copied out; a larger one is counted first
+// and then written into a string of exactly its size, so that the text is
+// built once, in place, with no buffer that grows and moves. Both passes see
+// the same tree and write the same pieces; should they ever disagree, the
+// text is written once more the general way.
 std::string Utf8XML(const TXmlNode* n, bool preserve) {
+  static constexpr std::size_t kScratchSize = 64 << 10;
+  static thread_local std::unique_ptr<char[]> tlScratch;
+  if (!tlScratch) tlScratch.reset(new char[kScratchSize]);
+  {
+    TRawOut raw{tlScratch.get(), tlScratch.get() + kScratchSize};
+    TXmlWriter<TRawOut>(raw, preserve).Node(n, 0);  // stops when the buffer is full
+    if (!raw.Overrun) return std::string(tlScratch.get(), static_cast<std::size_t>(raw.P - tlScratch.get()));
+  }
   TCountOut count;
   TXmlWriter<TCountOut>(count, preserve).Node(n, 0);
   std::string out;
@@ -278,7 +310,7 @@ std::string Utf8XML(const TXmlNode* n, bool preserve) {
   auto fill = [&](char* p, std::size_t size) {
     TRawOut raw{p, p + size};
     TXmlWriter<TRawOut>(raw, preserve).Node(n, 0);
-    exact = raw.P == raw.End;
+    exact = !raw.Overrun && raw.P == raw.End;
     return size;
   };
 #if defined(__cpp_lib_string_resize_and_overwrite)

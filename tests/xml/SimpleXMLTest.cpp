@@ -567,6 +567,23 @@ TEST(SimpleXMLWriter, TrickyTextsComeBackExactly) {
     EXPECT_NE(row.Out.find(rootText), std::string::npos) << row.In;
     EXPECT_EQ(Parse(row.Out)->SaveXML(), row.Out) << row.In;
   }
+  // Written texts of 64 KiB less one, exactly and plus one (the size up to
+  // which a text is written in one go), and one far beyond, counted first.
+  for (const std::size_t size : {std::size_t{65536 - 10}, std::size_t{65536 - 9}, std::size_t{65536 - 8},
+                                 std::size_t{300000}}) {
+    std::string text(size, 'x');
+    if (size > 100000)
+      for (std::size_t k = 7; k < size; k += 4099) text[k] = '&';
+    std::string escaped;
+    for (const char c : text) escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+    const std::string expected = "\r\n<r>" + escaped + "</r>";
+    auto d = Parse("<r>" + escaped + "</r>");
+    EXPECT_EQ(d->SaveXML(), expected) << size;
+    EXPECT_EQ(d->DocumentElement()->XML(), expected) << size;
+    TStringStream s;
+    d->Save(s);
+    EXPECT_EQ(s.DataString(), expected) << size;
+  }
   // Values that are not strings are written by their text form, in both passes alike.
   auto d = CreateXmlDocument("r", "", "");
   auto r = d->DocumentElement();
