@@ -339,6 +339,38 @@ class TXmlSource {
 
 // ===================================================================== parser
 
+// A stack of trivially copyable entries whose push is inlined into the
+// parser's loop (a vector's is too large to be, there), growing by doubling.
+template <class T>
+class TPodStack {
+ public:
+  TPodStack() = default;
+  TPodStack(const TPodStack&) = delete;
+  TPodStack& operator=(const TPodStack&) = delete;
+  ~TPodStack() { std::free(FData); }
+  [[gnu::always_inline]] void push_back(const T& v) {
+    if (FSize == FCap) [[unlikely]] Grow();
+    FData[FSize++] = v;
+  }
+  T& back() noexcept { return FData[FSize - 1]; }
+  void pop_back() noexcept { --FSize; }
+  bool empty() const noexcept { return FSize == 0; }
+  std::size_t size() const noexcept { return FSize; }
+  const T* data() const noexcept { return FData; }
+  void resize(std::size_t n) noexcept { FSize = n; }  // shrinks only
+
+ private:
+  [[gnu::noinline]] void Grow() {
+    const std::size_t cap = FCap ? 2 * FCap : 64;
+    void* p = std::realloc(FData, cap * sizeof(T));
+    if (!p) throw std::bad_alloc();
+    FData = static_cast<T*>(p);
+    FCap = cap;
+  }
+  T* FData = nullptr;
+  std::size_t FSize = 0, FCap = 0;
+};
+
 class TXmlParser {
  public:
   TXmlParser(TXmlSource& source, TXmlArena* arena, bool preserveWhiteSpace)
@@ -786,16 +818,21 @@ class TXmlParser {
     } else {
       std::memcpy(&key, name.data(), std::min<std::size_t>(name.size(), 8));
     }
-    TNameSlot& slot = FNameCache[((key ^ name.size()) * 0x9E3779B97F4A7C15ull) >> (64 - kNameCacheBits)];
-    if (slot.Id && slot.Key == key && slot.Size == name.size() &&
-        (name.size() <= 8 || std::memcmp(name.data() + 8, slot.Id->Text.data() + 8, name.size() - 8) == 0))
-      return slot.Id;
+    // Two ways per set: names that meet in a set do not evict each other.
+    TNameSlot* set = &FNameCache[2 * (((key ^ name.size()) * 0x9E3779B97F4A7C15ull) >> (64 - kNameCacheBits))];
+    for (int way = 0; way < 2; ++way) {
+      const TNameSlot& slot = set[way];
+      if (slot.Id && slot.Key == key && slot.Size == name.size() &&
+          (name.size() <= 8 || std::memcmp(name.data() + 8, slot.Id->Text.data() + 8, name.size() - 8) == 0))
+        return slot.Id;
+    }
     std::uint32_t h = 0;
     if (hash) h = *hash;
     else
       for (const char c : name) h = HashStep(h, static_cast<std::uint8_t>(c));
-    slot = {key, name.size(), FNames->Intern(name, h)};
-    return slot.Id;
+    set[1] = set[0];
+    set[0] = {key, name.size(), FNames->Intern(name, h)};
+    return set[0].Id;
   }
   struct TNameSlot {
     std::uint64_t Key;
@@ -803,7 +840,7 @@ class TXmlParser {
     TXmlNameID Id;
   };
   static constexpr int kNameCacheBits = 6;
-  TNameSlot FNameCache[std::size_t{1} << kNameCacheBits] = {};
+  TNameSlot FNameCache[std::size_t{2} << kNameCacheBits] = {};
   // Collects characters up to and including `term`; FTok gets them without it.
   void ParseTo(std::string_view term) {
     FTok.clear();
@@ -883,9 +920,9 @@ class TXmlParser {
   TXmlNameTable* FNames;
   bool FPreserve;
   std::string FTok, FName;
-  std::vector<TXmlNode*> FKids;
+  TPodStack<TXmlNode*> FKids;
   std::vector<TXmlAttrData> FAttrs;
-  std::vector<TFrame> FFrames;
+  TPodStack<TFrame> FFrames;
 };
 
 }  // namespace
