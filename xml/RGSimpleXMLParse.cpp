@@ -48,7 +48,7 @@ class TXmlSource {
   }
   // Re-reads from window position `at` (in [p - 1, end]): the current
   // character becomes the one there.
-  void Seek(const std::uint8_t* at) {
+  [[gnu::always_inline]] void Seek(const std::uint8_t* at) {
     p = at;
     Next();
   }
@@ -804,13 +804,17 @@ class TXmlParser {
     ReadName(FName, h);
     return LookUpName(FName, &h, false);
   }
-  // A document uses few names over and over: a small cache keyed by the
+  struct TNameSlot {
+    std::uint64_t Key;
+    std::size_t Size;
+    TXmlNameID Id;
+  };  // A document uses few names over and over: a small cache keyed by the
   // name's first eight bytes and its length finds them with one or two
   // comparisons, without the name's hash or the table's search. `hash` is
   // the name's hash where the caller has it; else it is worked out here
   // (from the bytes: the name is ASCII then). With `wide` eight bytes may be
   // read from where the name starts.
-  TXmlNameID LookUpName(std::string_view name, const std::uint32_t* hash, bool wide) {
+  [[gnu::always_inline]] TXmlNameID LookUpName(std::string_view name, const std::uint32_t* hash, bool wide) {
     std::uint64_t key = 0;
     if (wide && std::endian::native == std::endian::little) {
       std::memcpy(&key, name.data(), 8);
@@ -826,6 +830,12 @@ class TXmlParser {
           (name.size() <= 8 || std::memcmp(name.data() + 8, slot.Id->Text.data() + 8, name.size() - 8) == 0))
         return slot.Id;
     }
+    return CacheMiss(name, hash, set, key);
+  }
+  // A name the cache does not hold: interned (hashed first where needed)
+  // and kept in the first way of its set, the other way keeping the last.
+  [[gnu::noinline]] TXmlNameID CacheMiss(std::string_view name, const std::uint32_t* hash, TNameSlot* set,
+                                         std::uint64_t key) {
     std::uint32_t h = 0;
     if (hash) h = *hash;
     else
@@ -834,11 +844,7 @@ class TXmlParser {
     set[0] = {key, name.size(), FNames->Intern(name, h)};
     return set[0].Id;
   }
-  struct TNameSlot {
-    std::uint64_t Key;
-    std::size_t Size;
-    TXmlNameID Id;
-  };
+
   static constexpr int kNameCacheBits = 6;
   TNameSlot FNameCache[std::size_t{2} << kNameCacheBits] = {};
   // Collects characters up to and including `term`; FTok gets them without it.
