@@ -22,10 +22,20 @@
 // takes its continuation bytes whatever they are); other code pages are
 // converted by iconv to UTF-8 block by block first. A text, attribute value
 // or name that is plain ASCII up to its end is found with a bulk scan (SSE2,
-// sixteen bytes at a time) and used where it stands in the window: names are
-// hashed during the scan and looked up without a copy. Everything else
+// sixteen bytes at a time) and used where it stands in the window; a start
+// tag that is plain ASCII as a whole is read from the bytes in one loop.
+// Names are looked up without a copy in the parser's cache, by their first
+// eight bytes and length, and hashed only when new. Everything else
 // (entities, other characters, a run that reaches the end of the window)
 // goes through Next(), one character at a time, with the same results.
+//
+// The writer builds a text in memory in place: a small one in a scratch
+// buffer of the thread, a larger one counted first and then written into a
+// string of its exact size.
+//
+// The unit's internal names are hidden from the library's exports and the
+// parser's and writer's classes are local to their files, so that calls
+// between them bind directly and inline as within one source.
 //
 // Every walk over a tree (writing, copying, reading the binary form,
 // freeing) keeps its own stack, so the depth of a tree is bounded by memory,
