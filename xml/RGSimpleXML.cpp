@@ -22,10 +22,20 @@
 // takes its continuation bytes whatever they are); other code pages are
 // converted by iconv to UTF-8 block by block first. A text, attribute value
 // or name that is plain ASCII up to its end is found with a bulk scan (SSE2,
-// sixteen bytes at a time) and used where it stands in the window: names are
-// hashed during the scan and looked up without a copy. Everything else
+// sixteen bytes at a time) and used where it stands in the window; a start
+// tag that is plain ASCII as a whole is read from the bytes in one loop.
+// Names are looked up without a copy in the parser's cache, by their first
+// eight bytes and length, and hashed only when new. Everything else
 // (entities, other characters, a run that reaches the end of the window)
 // goes through Next(), one character at a time, with the same results.
+//
+// The writer builds a text in memory in place: a small one in a scratch
+// buffer of the thread, a larger one counted first and then written into a
+// string of its exact size.
+//
+// The unit's internal names are hidden from the library's exports and the
+// parser's and writer's classes are local to their files, so that calls
+// between them bind directly and inline as within one source.
 //
 // Every walk over a tree (writing, copying, reading the binary form,
 // freeing) keeps its own stack, so the depth of a tree is bounded by memory,
@@ -63,7 +73,7 @@ int XmlEncodingCodepage(std::string_view name) {
   return 0;
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 
 // Each concrete class's size decides its arena free list.
@@ -775,7 +785,7 @@ double XSTRToFloat(std::string_view text) {
   return v;
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 // Days since 1970-01-01 of a civil date and back (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -854,7 +864,7 @@ std::string VarToXSTR(const TVariant& value) {
   }
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }
 
@@ -950,7 +960,7 @@ bool IsXmlDataString(std::string_view data) {
   return data.substr(k, 6) == "<?xml ";
 }
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // Resources: the byte arrays registered by the program stand in for the
 // resource section that Linux executables lack.
@@ -1042,7 +1052,7 @@ TIntfPtr<IXmlElement> PrepareToLoadXml(const TIntfPtr<IXmlElement>& element, std
 
 
 // The node classes (declared extern in RGSimpleXMLInternal.h).
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 template class TXmlNodeT<IXmlElement, TXmlElementCore>;
 template class TXmlNodeT<IXmlText, TXmlValueCore>;
 template class TXmlNodeT<IXmlCDATASection, TXmlValueCore>;

@@ -5,7 +5,7 @@
 
 namespace nx {
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // ===================================================================== binary form of nodes
 

@@ -32,11 +32,16 @@
 #include <mutex>
 #include <new>
 
+// The unit's own helpers and classes are hidden from the library's exported
+// symbols: calls between its sources bind directly (no PLT, no interposition)
+// and the compiler may inline them, as it could when they were file-local.
+#define NX_XML_LOCAL [[gnu::visibility("hidden")]]
+
 namespace nx {
 
 // ===================================================================== messages
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 [[noreturn]] inline void Fail(std::string message) { throw EXmlError(std::move(message)); }
 [[noreturn]] inline void Fail1(const char* fmt, std::string_view arg) { Fail(Format(fmt, std::string(arg).c_str())); }
@@ -300,11 +305,11 @@ using namespace xmldetail;
 
 // ===================================================================== name table
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 class TXmlNameTable final : public IXmlNameTable {
  public:
-  explicit TXmlNameTable(int hashTableSize) : FHashTable(static_cast<std::size_t>(std::max(hashTableSize, 1))) {
+  explicit TXmlNameTable(int hashTableSize) : FBucketCount(std::max(hashTableSize, 1)), FSlots(kInitialSlots) {
     FXmlTextNameID = GetID("#text");
     FXmlCDATASectionNameID = GetID("#cdata-section");
     FXmlCommentNameID = GetID("#comment");
@@ -329,10 +334,10 @@ class TXmlNameTable final : public IXmlNameTable {
   TXmlNameID GetID(std::string_view name) override { return Intern(name, NameHash(name)); }
   TXmlNameID FindID(std::string_view name) const override { return Find(name, NameHash(name)); }
   TXmlNameID FindByHash(std::uint32_t hash) const override {
-    const TBucket& b = FHashTable[hash % FHashTable.size()];
-    for (std::size_t k = 0; k < b.Hashes.size(); ++k)
-      if (b.Hashes[k] == hash) return b.Names[k];
-    return nullptr;
+    for (std::size_t i = Home(hash);; i = (i + 1) & (FSlots.size() - 1)) {
+      const TXmlName* n = FSlots[i];
+      if (!n || n->Hash == hash) return n;
+    }
   }
   std::string GetName(TXmlNameID id) const override { return id ? id->Text : std::string(); }
   int NameCount() const override { return static_cast<int>(FNames.size()); }
@@ -340,23 +345,24 @@ class TXmlNameTable final : public IXmlNameTable {
     if (index < 0 || static_cast<std::size_t>(index) >= FNames.size()) Fail(kMsgIndex);
     return &FNames[static_cast<std::size_t>(index)];
   }
-  int BucketCount() const override { return static_cast<int>(FHashTable.size()); }
+  int BucketCount() const override { return FBucketCount; }
 
   TXmlNameID Find(std::string_view name, std::uint32_t hash) const {
-    const TBucket& b = FHashTable[hash % FHashTable.size()];
-    for (std::size_t k = 0; k < b.Hashes.size(); ++k)
-      if (b.Hashes[k] == hash && b.Names[k]->Text == name) return b.Names[k];
-    return nullptr;
+    for (std::size_t i = Home(hash);; i = (i + 1) & (FSlots.size() - 1)) {
+      const TXmlName* n = FSlots[i];
+      if (!n || (n->Hash == hash && SameText(n->Text, name))) return n;
+    }
   }
   // The ID of `name` whose hash the caller computed.
   TXmlNameID Intern(std::string_view name, std::uint32_t hash) {
-    TBucket& b = FHashTable[hash % FHashTable.size()];
-    for (std::size_t k = 0; k < b.Hashes.size(); ++k)
-      if (b.Hashes[k] == hash && SameText(b.Names[k]->Text, name)) return b.Names[k];
+    std::size_t i = Home(hash);
+    for (; FSlots[i]; i = (i + 1) & (FSlots.size() - 1))
+      if (FSlots[i]->Hash == hash && SameText(FSlots[i]->Text, name)) return FSlots[i];
     FNames.push_back(TXmlName{std::string(name), hash});
-    b.Names.push_back(&FNames.back());
-    b.Hashes.push_back(hash);
-    return &FNames.back();
+    TXmlName* n = &FNames.back();
+    if (2 * FNames.size() > FSlots.size()) Grow();
+    else FSlots[i] = n;
+    return n;
   }
 
   // Names are short: a plain loop beats a call to memcmp.
@@ -371,12 +377,26 @@ class TXmlNameTable final : public IXmlNameTable {
       FEncodingNameId;
 
  private:
-  struct TBucket {
-    std::vector<TXmlName*> Names;
-    std::vector<std::uint32_t> Hashes;
-  };
+  // The index is open-addressed (linear probing, at most half full) and
+  // grows with the names, so that a table costs a document little to set up
+  // however many buckets it was asked for. Names enter it in the order they
+  // were added, so among names of one hash the first added is found first.
+  static constexpr std::size_t kInitialSlots = 32;
+  std::size_t Home(std::uint32_t hash) const noexcept {
+    // Fibonacci hashing spreads the hash's bits over the index.
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & (FSlots.size() - 1);
+  }
+  void Grow() {
+    FSlots.assign(FSlots.size() * 2, nullptr);
+    for (TXmlName& n : FNames) {
+      std::size_t i = Home(n.Hash);
+      while (FSlots[i]) i = (i + 1) & (FSlots.size() - 1);
+      FSlots[i] = &n;
+    }
+  }
+  int FBucketCount;  // the size asked for (reported, not used)
   std::deque<TXmlName> FNames;  // stable addresses: the IDs
-  std::vector<TBucket> FHashTable;
+  std::vector<TXmlName*> FSlots;
   std::atomic<std::int32_t> FRefCount{0};
 };
 
@@ -641,7 +661,7 @@ class TXmlNode {
   TXmlNode* FParentNode = nullptr;
 };
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 class TXmlContainer : public TXmlNode {
  public:
@@ -757,7 +777,7 @@ T* NewNode(TXmlArena* arena, A&&... args) {
 
 // ===================================================================== node classes
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // All of IXmlNode for one interface I over one core: one-line forwarders.
 template <class I, class Core>
@@ -1132,7 +1152,7 @@ class TXmlDocument final : public TXmlNodeT<IXmlDocument, TXmlDocCore> {
 }  // namespace xmldetail
 
 // The node classes are instantiated once, in RGSimpleXML.cpp.
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 extern template class TXmlNodeT<IXmlElement, TXmlElementCore>;
 extern template class TXmlNodeT<IXmlText, TXmlValueCore>;
 extern template class TXmlNodeT<IXmlCDATASection, TXmlValueCore>;

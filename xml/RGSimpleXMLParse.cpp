@@ -7,7 +7,11 @@ namespace nx {
 
 // ===================================================================== character source
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
+
+// The source and the parser are this file's own: the compiler sees every
+// call of their members and inlines and specialises freely.
+namespace {
 
 class TXmlSource {
  public:
@@ -44,7 +48,7 @@ class TXmlSource {
   }
   // Re-reads from window position `at` (in [p - 1, end]): the current
   // character becomes the one there.
-  void Seek(const std::uint8_t* at) {
+  [[gnu::always_inline]] void Seek(const std::uint8_t* at) {
     p = at;
     Next();
   }
@@ -221,13 +225,21 @@ class TXmlSource {
   static std::uint64_t CountBytes(const std::uint8_t* a, const std::uint8_t* b, bool lineFeeds) noexcept {
     std::uint64_t n = 0;
 #ifdef __SSE2__
+    // Per-byte counters (a hit is -1, subtracted), summed every 255 steps:
+    // no population count, which the baseline instruction set lacks.
     const __m128i lf = _mm_set1_epi8('\n'), top2 = _mm_set1_epi8(static_cast<char>(0xC0)),
-                  cont = _mm_set1_epi8(static_cast<char>(0x80));
-    for (; b - a >= 16; a += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-      const __m128i hit = lineFeeds ? _mm_cmpeq_epi8(v, lf) : _mm_cmpeq_epi8(_mm_and_si128(v, top2), cont);
-      const int m = _mm_movemask_epi8(hit);
-      n += static_cast<std::uint64_t>(lineFeeds ? __builtin_popcount(m) : 16 - __builtin_popcount(m));
+                  cont = _mm_set1_epi8(static_cast<char>(0x80)), zero = _mm_setzero_si128();
+    while (b - a >= 16) {
+      __m128i acc = zero;
+      std::uint64_t blocks = 0;
+      for (; b - a >= 16 && blocks < 255; a += 16, ++blocks) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        acc = _mm_sub_epi8(acc, lineFeeds ? _mm_cmpeq_epi8(v, lf) : _mm_cmpeq_epi8(_mm_and_si128(v, top2), cont));
+      }
+      const __m128i sum = _mm_sad_epu8(acc, zero);
+      const auto hits = static_cast<std::uint64_t>(_mm_cvtsi128_si32(sum)) +
+                        static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sum, sum)));
+      n += lineFeeds ? hits : 16 * blocks - hits;
     }
 #endif
     for (; a < b; ++a) n += lineFeeds ? *a == '\n' : (*a & 0xC0) != 0x80;
@@ -326,6 +338,38 @@ class TXmlSource {
 };
 
 // ===================================================================== parser
+
+// A stack of trivially copyable entries whose push is inlined into the
+// parser's loop (a vector's is too large to be, there), growing by doubling.
+template <class T>
+class TPodStack {
+ public:
+  TPodStack() = default;
+  TPodStack(const TPodStack&) = delete;
+  TPodStack& operator=(const TPodStack&) = delete;
+  ~TPodStack() { std::free(FData); }
+  [[gnu::always_inline]] void push_back(const T& v) {
+    if (FSize == FCap) [[unlikely]] Grow();
+    FData[FSize++] = v;
+  }
+  T& back() noexcept { return FData[FSize - 1]; }
+  void pop_back() noexcept { --FSize; }
+  bool empty() const noexcept { return FSize == 0; }
+  std::size_t size() const noexcept { return FSize; }
+  const T* data() const noexcept { return FData; }
+  void resize(std::size_t n) noexcept { FSize = n; }  // shrinks only
+
+ private:
+  [[gnu::noinline]] void Grow() {
+    const std::size_t cap = FCap ? 2 * FCap : 64;
+    void* p = std::realloc(FData, cap * sizeof(T));
+    if (!p) throw std::bad_alloc();
+    FData = static_cast<T*>(p);
+    FCap = cap;
+  }
+  T* FData = nullptr;
+  std::size_t FSize = 0, FCap = 0;
+};
 
 class TXmlParser {
  public:
@@ -437,6 +481,7 @@ class TXmlParser {
   }
 
   void Element() {
+    if (PlainStartTag()) return;
     const TXmlNameID id = ExpectXmlName();
     if (S.Eof()) Fail(kMsgElemNotCompleted);
     if (S.CurChar > 32 && S.CurChar != '/' && S.CurChar != '>') Fail(kMsgInvalidNameSymbol);
@@ -452,6 +497,97 @@ class TXmlParser {
     ExpectChar('>');
     FFrames.push_back({el, FKids.size()});
   }
+
+  // The usual start tag, all plain ASCII in the window: its name and
+  // attributes are read straight from the bytes, with the same results as
+  // Element's general way. Anything else (other characters, an entity in a
+  // value, the window's end, a malformed tag) leaves the source where it was
+  // and returns false before any node is made; the general way then reads
+  // the tag from its start (names met on the way are interned alike).
+  bool PlainStartTag() {
+    const std::uint8_t* const start = S.CurPos();
+    if (!start || !(kAscii.Alpha[*start] || *start == '_')) return false;
+    const std::uint8_t* const end = S.end;
+    const std::uint8_t* q = start + 1;
+    while (q < end && kAscii.NameChar[*q]) ++q;
+    if (q >= end || !(*q <= 32 || *q == '/' || *q == '>')) return false;
+    const std::uint8_t* const afterName = q;
+    const TXmlNameID id = LookUpName(AsView(start, afterName), nullptr, end - start >= 8);
+    FPlain.clear();
+    for (;;) {
+      while (q < end && *q <= 32) ++q;
+      if (q >= end) return false;
+      if (*q >= 0x80 || !(kAscii.Alpha[*q] || *q == '_')) break;
+      const std::uint8_t* const n = q;
+      while (q < end && kAscii.NameChar[*q]) ++q;
+      if (q >= end || *q >= 0x80) return false;
+      const std::uint8_t* const nameEnd = q;
+      while (q < end && *q <= 32) ++q;
+      if (q >= end || *q != '=') return false;
+      ++q;
+      while (q < end && *q <= 32) ++q;
+      if (q >= end || (*q != '"' && *q != '\'')) return false;
+      const std::uint8_t quote = *q++;
+      const std::uint8_t* const v = q;
+      q = S.Scan(q, quote == '"' ? kAscii.AttrPlainQ : kAscii.AttrPlainA, quote, '<', '&');
+      if (q >= end || *q != quote) return false;
+      const TXmlNameID attr = LookUpName(AsView(n, nameEnd), nullptr, end - n >= 8);
+      const std::string_view value = AsView(v, q);
+      ++q;
+      bool replaced = false;
+      for (TPlainAttr& a : FPlain)
+        if (a.NameID == attr) {
+          a.Value = value;  // a repeated name replaces the earlier value
+          replaced = true;
+          break;
+        }
+      if (!replaced) FPlain.push_back({attr, value});
+    }
+    bool empty = false;
+    if (*q == '/') {
+      if (q + 1 >= end || q[1] != '>') return false;
+      empty = true;
+      ++q;
+    } else if (*q != '>') {
+      return false;
+    }
+    // The tag is whole: the element, its line (counted where the general
+    // way counts it, after the name) and its attributes.
+    auto* el = NewNode<TXmlElement>(FArena, id);
+    S.Seek(afterName);
+    el->FLine = S.CurrentLine();
+    AddKid(el);
+    if (const std::size_t bytes = FPlain.size() * sizeof(TXmlAttrData); bytes && bytes <= TXmlArena::kMaxSmall) {
+      // The count is known: the values are made in their final array, where
+      // they stay (no staging copy, no move of a value just written).
+      el->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
+      el->FFlags |= kAttrsInArena;
+      for (const TPlainAttr& a : FPlain) {
+        new (&el->FAttrs[el->FAttrCount]) TXmlAttrData{a.NameID, FArena->NewString(a.Value)};
+        ++el->FAttrCount;
+      }
+    } else if (bytes) {
+      FAttrs.clear();
+      try {
+        for (const TPlainAttr& a : FPlain) FAttrs.push_back(TXmlAttrData{a.NameID, FArena->NewString(a.Value)});
+      } catch (...) {
+        AttachAttrs(el);
+        throw;
+      }
+      AttachAttrs(el);
+    }
+    S.Seek(q + 1);
+    if (!empty) FFrames.push_back({el, FKids.size()});
+    return true;
+  }
+  static std::string_view AsView(const std::uint8_t* a, const std::uint8_t* b) noexcept {
+    return {reinterpret_cast<const char*>(a), static_cast<std::size_t>(b - a)};
+  }
+  struct TPlainAttr {
+    TXmlNameID NameID;
+    std::string_view Value;
+  };
+  std::vector<TPlainAttr> FPlain;
 
   void ProcessingInstruction() {
     const TXmlNameID target = ExpectXmlName();
@@ -651,33 +787,66 @@ class TXmlParser {
     hash = h;
   }
   TXmlNameID ExpectXmlName() {
-    std::uint32_t h = 0;
-    std::string_view name;
-    // A plain ASCII name followed by an ASCII byte in the window is hashed
-    // and looked up where it stands; any other takes the general way.
+    // A plain ASCII name followed by an ASCII byte in the window is looked
+    // up where it stands, and hashed only when the cache does not know it.
     const std::uint8_t* start = S.CurPos();
     if (start && (kAscii.Alpha[*start] || *start == '_')) {
-      const std::uint8_t* q = start;
-      while (q < S.end && kAscii.NameChar[*q]) h = HashStep(h, *q++);
+      const std::uint8_t* q = start + 1;
+      while (q < S.end && kAscii.NameChar[*q]) ++q;
       if (q < S.end && *q < 0x80) {
-        name = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+        const std::string_view name(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+        const bool wide = S.end - start >= 8;
         S.Seek(q);
-        return LookUpName(name, h);
+        return LookUpName(name, nullptr, wide);
       }
     }
+    std::uint32_t h = 0;
     ReadName(FName, h);
-    return LookUpName(FName, h);
+    return LookUpName(FName, &h, false);
   }
-  TXmlNameID LookUpName(std::string_view name, std::uint32_t h) {
-    // A document uses few names over and over: a small cache by hash saves
-    // the table's bucket division and search.
-    TXmlNameID& slot = FNameCache[h & (kNameCacheSize - 1)];
-    if (slot && slot->Hash == h && TXmlNameTable::SameText(slot->Text, name)) return slot;
-    slot = FNames->Intern(name, h);
-    return slot;
+  struct TNameSlot {
+    std::uint64_t Key;
+    std::size_t Size;
+    TXmlNameID Id;
+  };  // A document uses few names over and over: a small cache keyed by the
+  // name's first eight bytes and its length finds them with one or two
+  // comparisons, without the name's hash or the table's search. `hash` is
+  // the name's hash where the caller has it; else it is worked out here
+  // (from the bytes: the name is ASCII then). With `wide` eight bytes may be
+  // read from where the name starts.
+  [[gnu::always_inline]] TXmlNameID LookUpName(std::string_view name, const std::uint32_t* hash, bool wide) {
+    std::uint64_t key = 0;
+    if (wide && std::endian::native == std::endian::little) {
+      std::memcpy(&key, name.data(), 8);
+      if (name.size() < 8) key &= (std::uint64_t{1} << (8 * name.size())) - 1;  // little-endian: the first bytes
+    } else {
+      std::memcpy(&key, name.data(), std::min<std::size_t>(name.size(), 8));
+    }
+    // Two ways per set: names that meet in a set do not evict each other.
+    TNameSlot* set = &FNameCache[2 * (((key ^ name.size()) * 0x9E3779B97F4A7C15ull) >> (64 - kNameCacheBits))];
+    for (int way = 0; way < 2; ++way) {
+      const TNameSlot& slot = set[way];
+      if (slot.Id && slot.Key == key && slot.Size == name.size() &&
+          (name.size() <= 8 || std::memcmp(name.data() + 8, slot.Id->Text.data() + 8, name.size() - 8) == 0))
+        return slot.Id;
+    }
+    return CacheMiss(name, hash, set, key);
   }
-  static constexpr std::size_t kNameCacheSize = 64;
-  TXmlNameID FNameCache[kNameCacheSize] = {};
+  // A name the cache does not hold: interned (hashed first where needed)
+  // and kept in the first way of its set, the other way keeping the last.
+  [[gnu::noinline]] TXmlNameID CacheMiss(std::string_view name, const std::uint32_t* hash, TNameSlot* set,
+                                         std::uint64_t key) {
+    std::uint32_t h = 0;
+    if (hash) h = *hash;
+    else
+      for (const char c : name) h = HashStep(h, static_cast<std::uint8_t>(c));
+    set[1] = set[0];
+    set[0] = {key, name.size(), FNames->Intern(name, h)};
+    return set[0].Id;
+  }
+
+  static constexpr int kNameCacheBits = 6;
+  TNameSlot FNameCache[std::size_t{2} << kNameCacheBits] = {};
   // Collects characters up to and including `term`; FTok gets them without it.
   void ParseTo(std::string_view term) {
     FTok.clear();
@@ -757,11 +926,12 @@ class TXmlParser {
   TXmlNameTable* FNames;
   bool FPreserve;
   std::string FTok, FName;
-  std::vector<TXmlNode*> FKids;
+  TPodStack<TXmlNode*> FKids;
   std::vector<TXmlAttrData> FAttrs;
-  std::vector<TFrame> FFrames;
+  TPodStack<TFrame> FFrames;
 };
 
+}  // namespace
 
 void TXmlDocument::Load(TStream& stream) {
   Clear();

@@ -4,9 +4,13 @@
 
 namespace nx {
 
-namespace xmldetail {
+namespace NX_XML_LOCAL xmldetail {
 
 // ===================================================================== writer
+
+// The saver and the writer are this file's own: the compiler sees every
+// call of their members and inlines and specialises freely.
+namespace {
 
 // Text output: UTF-8 pieces go into a buffer, converted to the saver's code
 // page on the way in (iconv; a character the code page lacks becomes "?").
@@ -65,6 +69,7 @@ class TXmlSaver {
       FBuffer.clear();
     }
   }
+  bool Full() const noexcept { return false; }
   std::string Take() {
     Finish();
     return std::move(FBuffer);
@@ -79,9 +84,56 @@ class TXmlSaver {
   bool FFinished = false;
 };
 
+// Output in UTF-8 to memory, in two passes over the tree: the first counts
+// the bytes, the second writes them into exactly that room. The text is
+// built once, in place, with no buffer that grows and moves.
+struct TCountOut {
+  std::size_t Size = 0;
+  void Write(std::string_view s) noexcept { Size += s.size(); }
+  void Write(char) noexcept { ++Size; }
+  bool Full() const noexcept { return false; }
+};
+struct TRawOut {
+  char* P;
+  char* End;  // the room there is; never written past
+  bool Overrun = false;
+  void Write(std::string_view s) noexcept {
+    const std::size_t n = s.size();
+    if (static_cast<std::size_t>(End - P) < n) [[unlikely]] {
+      Overrun = true;
+      P = End;  // nothing more fits
+      return;
+    }
+    // Names, quotes and short values: fixed-size moves instead of a call.
+    const char* from = s.data();
+    if (n >= 8 && n <= 16) {
+      std::memcpy(P, from, 8);
+      std::memcpy(P + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(P, from, 4);
+      std::memcpy(P + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t k = 0; k < n; ++k) P[k] = from[k];
+    } else {
+      std::memcpy(P, from, n);
+    }
+    P += n;
+  }
+  void Write(char c) noexcept {
+    if (P < End) {
+      *P++ = c;
+    } else {
+      Overrun = true;
+    }
+  }
+  bool Full() const noexcept { return Overrun; }
+};
+
+// Out: TXmlSaver, TCountOut or TRawOut.
+template <class Out>
 class TXmlWriter {
  public:
-  TXmlWriter(TXmlSaver& saver, bool preserveWhiteSpace) : O(saver), FPreserve(preserveWhiteSpace) {}
+  TXmlWriter(Out& out, bool preserveWhiteSpace) : O(out), FPreserve(preserveWhiteSpace) {}
 
   // `depth`: the number of ancestor elements (the indent of an element).
   // The walk keeps its own stack of open containers instead of recursing, so
@@ -89,7 +141,7 @@ class TXmlWriter {
   void Node(const TXmlNode* n, int depth) {
     FStack.clear();
     Open(n, depth);
-    while (!FStack.empty()) {
+    while (!FStack.empty() && !O.Full()) {
       TFrame& f = FStack.back();
       if (f.Next < f.Node->FChildCount) {
         const TXmlNode* child = f.Node->FChilds[f.Next++];
@@ -102,20 +154,36 @@ class TXmlWriter {
   }
 
  private:
+  // The characters that are written as entities, in texts and attribute values alike.
+  static std::string_view EntityOf(char c) noexcept {
+    switch (c) {
+      case '"': return "&quot;";
+      case '&': return "&amp;";
+      case '<': return "&lt;";
+      case '>': return "&gt;";
+      default: return {};
+    }
+  }
+  // The first character at or after `k` that is written as an entity, or s.size().
+  static std::size_t NextSpecial(std::string_view s, std::size_t k) noexcept {
+#ifdef __SSE2__
+    const __m128i q = _mm_set1_epi8('"'), a = _mm_set1_epi8('&'), l = _mm_set1_epi8('<'), g = _mm_set1_epi8('>');
+    for (; s.size() - k >= 16; k += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + k));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, a)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, l), _mm_cmpeq_epi8(v, g)));
+      if (const int m = _mm_movemask_epi8(hit)) return k + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+    }
+#endif
+    for (; k < s.size(); ++k)
+      if (!EntityOf(s[k]).empty()) return k;
+    return k;
+  }
   void Escaped(std::string_view s) {
     std::size_t start = 0;
-    for (std::size_t k = 0; k < s.size(); ++k) {
-      const char c = s[k];
-      const char* rep;
-      switch (c) {
-        case '"': rep = "&quot;"; break;
-        case '&': rep = "&amp;"; break;
-        case '<': rep = "&lt;"; break;
-        case '>': rep = "&gt;"; break;
-        default: continue;
-      }
-      O.Write(s.substr(start, k - start));
-      O.Write(rep);
+    for (std::size_t k = NextSpecial(s, 0); k < s.size(); k = NextSpecial(s, k + 1)) {
+      if (k > start) O.Write(s.substr(start, k - start));
+      O.Write(EntityOf(s[k]));
       start = k + 1;
     }
     O.Write(s.substr(start));
@@ -216,9 +284,48 @@ class TXmlWriter {
     int Depth;           // the container's own indent depth
   };
   std::vector<TFrame> FStack;
-  TXmlSaver& O;
+  Out& O;
   bool FPreserve;
 };
+
+// The UTF-8 text of a node or a document. A small text is written into a
+// scratch buffer of the thread and copied out; a larger one is counted first
+// and then written into a string of exactly its size, so that the text is
+// built once, in place, with no buffer that grows and moves. Both passes see
+// the same tree and write the same pieces; should they ever disagree, the
+// text is written once more the general way.
+std::string Utf8XML(const TXmlNode* n, bool preserve) {
+  static constexpr std::size_t kScratchSize = 64 << 10;
+  static thread_local std::unique_ptr<char[]> tlScratch;
+  if (!tlScratch) tlScratch.reset(new char[kScratchSize]);
+  {
+    TRawOut raw{tlScratch.get(), tlScratch.get() + kScratchSize};
+    TXmlWriter<TRawOut>(raw, preserve).Node(n, 0);  // stops when the buffer is full
+    if (!raw.Overrun) return std::string(tlScratch.get(), static_cast<std::size_t>(raw.P - tlScratch.get()));
+  }
+  TCountOut count;
+  TXmlWriter<TCountOut>(count, preserve).Node(n, 0);
+  std::string out;
+  bool exact = false;
+  auto fill = [&](char* p, std::size_t size) {
+    TRawOut raw{p, p + size};
+    TXmlWriter<TRawOut>(raw, preserve).Node(n, 0);
+    exact = !raw.Overrun && raw.P == raw.End;
+    return size;
+  };
+#if defined(__cpp_lib_string_resize_and_overwrite)
+  out.resize_and_overwrite(count.Size, fill);
+#else
+  out.resize(count.Size);
+  fill(out.data(), out.size());
+#endif
+  if (exact) return out;
+  TXmlSaver saver(65001, nullptr);
+  TXmlWriter<TXmlSaver>(saver, preserve).Node(n, 0);
+  return saver.Take();
+}
+
+}  // namespace
 
 bool PreserveOf(const TXmlNode* n) {
   for (; n; n = n->FParentNode)
@@ -226,11 +333,7 @@ bool PreserveOf(const TXmlNode* n) {
   return DefaultPreserveWhiteSpace;
 }
 
-std::string NodeXML(const TXmlNode* n) {
-  TXmlSaver saver(65001, nullptr);
-  TXmlWriter(saver, PreserveOf(n)).Node(n, 0);
-  return saver.Take();
-}
+std::string NodeXML(const TXmlNode* n) { return Utf8XML(n, PreserveOf(n)); }
 
 
 int TXmlDocument::SaveCodepage() const {
@@ -250,13 +353,15 @@ int TXmlDocument::SaveCodepage() const {
 
 void TXmlDocument::Save(TStream& stream) const {
   TXmlSaver saver(SaveCodepage(), &stream, 4096);
-  TXmlWriter(saver, FPreserveWhiteSpace).Node(this, 0);
+  TXmlWriter<TXmlSaver>(saver, FPreserveWhiteSpace).Node(this, 0);
   saver.Finish();
 }
 
 std::string TXmlDocument::SaveXML() const {
-  TXmlSaver saver(SaveCodepage(), nullptr);
-  TXmlWriter(saver, FPreserveWhiteSpace).Node(this, 0);
+  const int codepage = SaveCodepage();
+  if (codepage == 65001) return Utf8XML(this, FPreserveWhiteSpace);
+  TXmlSaver saver(codepage, nullptr);
+  TXmlWriter<TXmlSaver>(saver, FPreserveWhiteSpace).Node(this, 0);
   return saver.Take();
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
 
 #include "ExceptionMessage.h"
 #include "nxruntime.h"
@@ -383,7 +384,8 @@ TEST(SimpleXMLParser, EveryEncodingLoadsAlikeFromStreamFileAndMemory) {
 TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
   const std::string record =
       "<item_name id=\"000123\" k='a&amp;b' long=\"abcdefghijklmnopq\">Item &lt;7&gt; &#65;x</item_name>"
-      "<v u=\"mV\">1.5</v><e\xC3\xA9 a\xC3\xA9=\"\xC3\xA9\"/>";
+      "<v u=\"mV\">1.5</v><e\xC3\xA9 a\xC3\xA9=\"\xC3\xA9\"/>"
+      "<d x=\"1\" y='2' x='3'/><s a = \"1\"\tb\n=\n'2' \x01/><n a=\"1\"b=\"x>y\"></n><m\n c=\"\"\n>t</m>";
   const std::string head = "<?xml version=\"1.0\"?><r>";
   for (std::size_t pad = 0; pad < record.size(); ++pad) {
     std::string xml = head + std::string(16384 - head.size() - record.size() + pad, ' ') + record + record + "</r>";
@@ -393,6 +395,9 @@ TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
     stm->SetPreserveWhiteSpace(true);
     stm->Load(stream);
     ASSERT_EQ(stm->SaveXML(), mem->SaveXML()) << "pad " << pad;
+    auto a = mem->DocumentElement()->ChildNodes(), b = stm->DocumentElement()->ChildNodes();
+    ASSERT_EQ(a->Count(), b->Count());
+    for (int k = 0; k < a->Count(); ++k) ASSERT_EQ(a->Item(k)->SourceLine(), b->Item(k)->SourceLine()) << pad;
   }
   auto d = Parse(head + record + "</r>");
   auto item = d->DocumentElement()->SelectSingleNode("item_name");
@@ -419,6 +424,12 @@ TEST(SimpleXMLParser, InPlaceRunsAndBlockBoundariesAgree) {
       {"<ab></a>", nullptr, "Text \"b\" expected"},
       {"<a></ab>", nullptr, "Character \">\" expected"},
       {"<a b", nullptr, "Character \"=\" expected"},
+      {"<a b=\"1\" c>", nullptr, "Character \"=\" expected"},
+      {"<a b=\"1\"/ >", nullptr, "Character \">\" expected"},
+      {"<a b=\"x<y\"/>", nullptr, "Character \"<\" cannot be used in the values of attributes"},
+      {"<a b=1/>", nullptr, "Line constant expected"},
+      {"<a b=\"1\"", nullptr, "Character \">\" expected"},
+      {"<a# b=\"1\"/>", nullptr, "Invalid symbol in the name of the element"},
   };
   for (const auto& r : rows) {
     if (r.Text) {
@@ -509,6 +520,82 @@ TEST(SimpleXMLWriter, ExactForms) {
             "n=\"{{null}}\"><!--c--><![CDATA[<raw>&]]><?pi data?>a'b&quot;c</r>");
   EXPECT_EQ(TextToXML("plain"), "plain");
   EXPECT_EQ(TextToXML("a'\"&<>"), "a'&quot;&amp;&lt;&gt;");
+}
+
+// Parse, then write: entities wherever they fall in a text or value
+// (sixteen-byte steps of the scan included), values longer and shorter than
+// a variant holds in itself, nesting deeper than one piece of indentation.
+// The written text, the text written to a stream and a node's own text agree.
+TEST(SimpleXMLWriter, TrickyTextsComeBackExactly) {
+  const std::string a15(15, 'a'), b16(16, 'b'), c17(17, 'c');
+  std::string deepIn, deepOut = "<?xml version=\"1.0\"?>";
+  for (int k = 0; k < 40; ++k) {
+    deepIn += "<e>";
+    deepOut += "\r\n" + std::string(static_cast<std::size_t>(k), '\t') + "<e>";
+  }
+  deepIn += "x";
+  deepOut += "x</e>";
+  for (int k = 39; k-- > 0;) {
+    deepIn += "</e>";
+    deepOut += "\r\n" + std::string(static_cast<std::size_t>(k), '\t') + "</e>";
+  }
+  deepIn += "</e>";
+  const struct {
+    std::string In, Out;
+  } rows[] = {
+      {"<r>" + a15 + "&amp;" + b16 + "&lt;&gt;" + c17 + "&quot;</r>",
+       "\r\n<r>" + a15 + "&amp;" + b16 + "&lt;&gt;" + c17 + "&quot;</r>"},
+      {"<r a=\"&amp;" + b16 + "&gt;\" b='&quot;&apos;' c=\"" + c17 + "\"/>",
+       "\r\n<r a=\"&amp;" + b16 + "&gt;\" b=\"&quot;'\" c=\"" + c17 + "\"/>"},
+      {"<r>&lt;</r>", "\r\n<r>&lt;</r>"},
+      {"<r>" + b16 + "</r>", "\r\n<r>" + b16 + "</r>"},
+      {"<?xml version=\"1.0\"?><r>\xC3\xA9t\xC3\xA9 &#233; &#x4E2D;</r>",
+       "<?xml version=\"1.0\"?>\r\n<r>\xC3\xA9t\xC3\xA9 \xC3\xA9 \xE4\xB8\xAD</r>"},
+      {"<r><![CDATA[<&>]]><!--" + c17 + "--><?p " + a15 + "?></r>",
+       "\r\n<r><![CDATA[<&>]]><!--" + c17 + "--><?p " + a15 + "?>\r\n</r>"},
+      {"<r><a/><b x=\"1\">t</b></r>", "\r\n<r>\r\n\t<a/>\r\n\t<b x=\"1\">t</b>\r\n</r>"},
+      {"<?xml version=\"1.0\"?>" + deepIn, deepOut},
+  };
+  for (const auto& row : rows) {
+    auto d = Parse(row.In);
+    EXPECT_EQ(d->SaveXML(), row.Out) << row.In;
+    TStringStream s;
+    d->Save(s);
+    EXPECT_EQ(s.DataString(), row.Out) << row.In;
+    auto root = d->DocumentElement();
+    const std::string rootText = root->XML();
+    EXPECT_NE(row.Out.find(rootText), std::string::npos) << row.In;
+    EXPECT_EQ(Parse(row.Out)->SaveXML(), row.Out) << row.In;
+  }
+  // Written texts of 64 KiB less one, exactly and plus one (the size up to
+  // which a text is written in one go), and one far beyond, counted first.
+  for (const std::size_t size : {std::size_t{65536 - 10}, std::size_t{65536 - 9}, std::size_t{65536 - 8},
+                                 std::size_t{300000}}) {
+    std::string text(size, 'x');
+    if (size > 100000)
+      for (std::size_t k = 7; k < size; k += 4099) text[k] = '&';
+    std::string escaped;
+    for (const char c : text) escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+    const std::string expected = "\r\n<r>" + escaped + "</r>";
+    auto d = Parse("<r>" + escaped + "</r>");
+    EXPECT_EQ(d->SaveXML(), expected) << size;
+    EXPECT_EQ(d->DocumentElement()->XML(), expected) << size;
+    TStringStream s;
+    d->Save(s);
+    EXPECT_EQ(s.DataString(), expected) << size;
+  }
+  // Values that are not strings are written by their text form, in both passes alike.
+  auto d = CreateXmlDocument("r", "", "");
+  auto r = d->DocumentElement();
+  r->SetFloatAttr("f", 2.5);
+  r->SetIntAttr("i", -7);
+  r->AppendElement("v")->SetTypedValue(TVariant(1.25));
+  r->AppendElement("e")->SetTypedValue(TVariant(std::string()));
+  const std::string text = d->SaveXML();
+  EXPECT_EQ(text, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<r f=\"2.5\" i=\"-7\">\r\n\t<v>1.25</v>\r\n\t<e/>\r\n</r>");
+  TStringStream s;
+  d->Save(s);
+  EXPECT_EQ(s.DataString(), text);
 }
 
 TEST(SimpleXMLWriter, FileAndStreamSavesGiveTheSameBytes) {
@@ -696,6 +783,75 @@ TEST(SimpleXMLModel, NamesAreInternedAndHashed) {
   auto d1 = CreateXmlDocument("a", "1.0", "UTF-8", t);
   auto d2 = CreateXmlDocument("a", "1.0", "UTF-8", t);
   EXPECT_EQ(d1->DocumentElement()->NodeNameID(), d2->DocumentElement()->NodeNameID());
+}
+
+// Many names (the index grows several times) and names of equal hash: every
+// ID stays where it was, each name is found by its text, and a hash finds
+// the first name of that hash that was added.
+TEST(SimpleXMLModel, NameTableKeepsIdsAcrossGrowthAndTellsCollisionsApart) {
+  // Two pairs of two-character names with equal hashes ("0q" and "10" are one).
+  const std::string chars = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::vector<std::pair<std::string, std::string>> same;
+  std::map<std::uint32_t, std::string> seen;
+  for (const char a : chars)
+    for (const char b : chars) {
+      const std::string n{a, b};
+      const auto [it, fresh] = seen.emplace(NameHash(n), n);
+      if (!fresh && same.size() < 2) same.emplace_back(it->second, n);
+    }
+  ASSERT_EQ(same.size(), 2u);
+  for (const int buckets : {1, 7, 1009}) {
+    auto t = CreateNameTable(buckets);
+    EXPECT_EQ(t->BucketCount(), buckets);
+    // The second of a pair goes in first for one of them: the hash finds whichever came first.
+    const TXmlNameID first0 = t->GetID(same[0].first), second0 = t->GetID(same[0].second);
+    const TXmlNameID second1 = t->GetID(same[1].second), first1 = t->GetID(same[1].first);
+    std::vector<std::pair<std::string, TXmlNameID>> ids;
+    for (int k = 0; k < 3000; ++k) {
+      const std::string n = "n" + std::to_string(k * 7919);
+      ids.emplace_back(n, t->GetID(n));
+    }
+    EXPECT_NE(first0, second0);
+    EXPECT_EQ(first0->Hash, second0->Hash);
+    EXPECT_EQ(t->FindByHash(first0->Hash), first0);
+    EXPECT_EQ(t->FindByHash(first1->Hash), second1);
+    EXPECT_EQ(t->FindID(same[0].second), second0);
+    EXPECT_EQ(t->FindID(same[1].first), first1);
+    for (const auto& [n, id] : ids) {
+      ASSERT_EQ(t->GetID(n), id) << n;
+      ASSERT_EQ(t->FindID(n), id) << n;
+      ASSERT_EQ(id->Text, n);
+    }
+    EXPECT_EQ(t->NameCount(), 6 + 4 + 3000);
+    EXPECT_EQ(t->NameAt(6), first0);
+    EXPECT_EQ(t->NameAt(8), second1);
+    EXPECT_EQ(t->NameAt(10), ids[0].second);
+    EXPECT_EQ(t->FindID("absent"), nullptr);
+    EXPECT_EQ(t->FindByHash(NameHash("absent")), nullptr);
+  }
+}
+
+// Names alike in their first bytes, in their length or in both, ASCII and
+// not, each met again later: every element keeps the name it was written with.
+TEST(SimpleXMLParser, NamesAlikeInPrefixAndLengthStayApart) {
+  const std::vector<std::string> names = {"abcdefgh1", "abcdefgh2", "abcdefgh", "abcdefg", "abcdefgh1x",
+                                          "abcdefgh2x", "a",        "b",        "_",       "\xC3\xA9l1",
+                                          "\xC3\xA9l2", "abcdefghijklmnopq1", "abcdefghijklmnopq2"};
+  std::string xml = "<?xml version=\"1.0\"?><r>";
+  for (int pass = 0; pass < 3; ++pass)
+    for (const std::string& n : names) xml += "<" + n + " " + n + "=\"" + n + "\"/>";
+  xml += "</r>";
+  auto d = Parse(xml);
+  auto kids = d->DocumentElement()->ChildNodes();
+  ASSERT_EQ(kids->Count(), static_cast<int>(3 * names.size()));
+  for (int k = 0; k < kids->Count(); ++k) {
+    const std::string& n = names[static_cast<std::size_t>(k) % names.size()];
+    auto e = kids->Item(k);
+    EXPECT_EQ(e->NodeName(), n);
+    EXPECT_EQ(e->NodeNameID(), d->NameTable()->FindID(n));
+    EXPECT_EQ(e->AttrName(0), n);
+    EXPECT_EQ(e->GetAttr(n), n);
+  }
 }
 
 TEST(SimpleXMLModel, BuildingMovingAndLifetime) {
