@@ -917,20 +917,28 @@ void ComplexKernelSmall(const TLayout& L, const double* tables, const double* sr
 }
 
 // Split step of the real forward transform, in place on z (N/2 complex values
-// followed by room for one more): X[k] = (S + D*P[k]) / 2 and
-// X[N/2-k] = conj(S - D*P[k]) / 2 with S = Z[k] + conj Z[N/2-k],
-// D = Z[k] - conj Z[N/2-k], P[k] = -i W_N^k.
+// followed by room for one more): X[k] = S/2 + D*P[k] and
+// X[N/2-k] = conj(S/2 - D*P[k]) with S = Z[k] + conj Z[N/2-k],
+// D = Z[k] - conj Z[N/2-k], P[k] = -i W_N^k / 2 (ptab, k < N/4). With
+// Z[N/2] taken as Z[0] (copied into the spare slot first), k = 0 gives the
+// DC and Nyquist terms by the same formula, so the pairs of vectors
+// (k ... k+kC-1 and their mirror images) tile 0 ... N/4 - 1 and
+// N/4 + 1 ... N/2 exactly whenever kC divides N/4: no scalar tail.
 void RealSplitFwd(double* z, size_t n, const double* ptab) {
   const size_t h = n / 2, q = n / 4;
-  const double z0r = z[0], z0i = z[1];
-  z[0] = z0r + z0i;
-  z[1] = 0.0;
-  z[2 * h] = z0r - z0i;
-  z[2 * h + 1] = 0.0;
-  if (q == 0) return;
+  if (q == 0) {  // n = 2
+    const double z0r = z[0], z0i = z[1];
+    z[0] = z0r + z0i;
+    z[1] = 0.0;
+    z[2] = z0r - z0i;
+    z[3] = 0.0;
+    return;
+  }
+  z[2 * h] = z[0];
+  z[2 * h + 1] = z[1];
   const DF d;
   const VF so = SignOdd(), se = SignEven(), half = cv::Set(d, 0.5);
-  size_t k = 1;
+  size_t k = 0;
   for (; k + kC <= q; k += kC) {
     double* lo = z + 2 * k;
     double* hiP = z + 2 * (h - k - kC + 1);
@@ -939,39 +947,39 @@ void RealSplitFwd(double* z, size_t n, const double* ptab) {
     const VF w = cv::LoadU(d, ptab + 2 * k);
     const VF wr = cv::DupEven(w), wi = cv::Xor(cv::DupOdd(w), se);
     const VF S = cv::Add(zk, zc), t = CMulDup(cv::Sub(zk, zc), wr, wi);
-    cv::StoreU(cv::Mul(cv::Add(S, t), half), d, lo);
-    cv::StoreU(ReverseComplex(cv::Xor(cv::Mul(cv::Sub(S, t), half), so)), d, hiP);
+    cv::StoreU(cv::MulAdd(S, half, t), d, lo);
+    cv::StoreU(ReverseComplex(cv::Xor(cv::MulSub(S, half, t), so)), d, hiP);
   }
   for (; k < q; ++k) {
     double* a = z + 2 * k;
     double* b = z + 2 * (h - k);
     const double zr = a[0], zi = a[1], cr = b[0], ci = -b[1];
-    const double sr = zr + cr, si = zi + ci, dr = zr - cr, di = zi - ci;
+    const double sr = 0.5 * (zr + cr), si = 0.5 * (zi + ci), dr = zr - cr, di = zi - ci;
     const double pr = ptab[2 * k], pi = ptab[2 * k + 1];
     const double tr = dr * pr - di * pi, ti = dr * pi + di * pr;
-    a[0] = 0.5 * (sr + tr);
-    a[1] = 0.5 * (si + ti);
-    b[0] = 0.5 * (sr - tr);
-    b[1] = -0.5 * (si - ti);
+    a[0] = sr + tr;
+    a[1] = si + ti;
+    b[0] = sr - tr;
+    b[1] = -(si - ti);
   }
   z[2 * q + 1] = -z[2 * q + 1];  // X[N/4] = conj Z[N/4]
 }
 
 // Inverse split step from CCS x into z (may be the same array):
-// Z[k] = S + D*conj(P[k]), Z[N/2-k] = conj(S - D*conj(P[k])) with
-// S = X[k] + conj X[N/2-k], D = X[k] - conj X[N/2-k].
+// Z[k] = S + 2D*conj(P[k]), Z[N/2-k] = conj(S - 2D*conj(P[k])) with
+// S = X[k] + conj X[N/2-k], D = X[k] - conj X[N/2-k], tiled as in the
+// forward step. The pair at k = 0 would write Z[N/2], which z has no room
+// for: its mirror vector is stored without that value, and Z[0] is then
+// formed from the real parts of X[0] and X[N/2] alone (their imaginary
+// slots are never read).
 void RealSplitInv(const double* x, double* z, size_t n, const double* ptab) {
   const size_t h = n / 2, q = n / 4;
   const double x0 = x[0], xh = x[2 * h];
-  double zq0 = 0, zq1 = 0;
   if (q > 0) {
-    zq0 = 2.0 * x[2 * q];
-    zq1 = -2.0 * x[2 * q + 1];
-  }
-  if (q > 0) {
+    const double zq0 = 2.0 * x[2 * q], zq1 = -2.0 * x[2 * q + 1];
     const DF d;
     const VF so = SignOdd();
-    size_t k = 1;
+    size_t k = 0;
     for (; k + kC <= q; k += kC) {
       const double* lo = x + 2 * k;
       const double* hiP = x + 2 * (h - k - kC + 1);
@@ -980,21 +988,32 @@ void RealSplitInv(const double* x, double* z, size_t n, const double* ptab) {
       const VF w = cv::LoadU(d, ptab + 2 * k);
       const VF wr = cv::DupEven(w), wi = cv::DupOdd(w);  // conj(P): (-(-pi), -pi) = (pi, -pi)
       const VF wis = cv::Xor(wi, so);
-      const VF S = cv::Add(xk, xc), u = CMulDup(cv::Sub(xk, xc), wr, wis);
+      const VF dd = cv::Sub(xk, xc);
+      const VF S = cv::Add(xk, xc), u = CMulDup(cv::Add(dd, dd), wr, wis);
+      const VF hiV = ReverseComplex(cv::Xor(cv::Sub(S, u), so));
       cv::StoreU(cv::Add(S, u), d, z + 2 * k);
-      cv::StoreU(ReverseComplex(cv::Xor(cv::Sub(S, u), so)), d, z + 2 * (h - k - kC + 1));
+      double* hiOut = z + 2 * (h - k - kC + 1);
+      if (k > 0) {
+        cv::StoreU(hiV, d, hiOut);
+      } else {
+        alignas(64) double tmp[2 * kC];
+        cv::StoreU(hiV, d, tmp);
+        for (size_t i = 0; i + 2 < 2 * kC; ++i) hiOut[i] = tmp[i];  // all but Z[N/2]
+      }
     }
     for (; k < q; ++k) {
       const double* a = x + 2 * k;
       const double* b = x + 2 * (h - k);
       const double xr = a[0], xi = a[1], cr = b[0], ci = -b[1];
-      const double sr = xr + cr, si = xi + ci, dr = xr - cr, di = xi - ci;
+      const double sr = xr + cr, si = xi + ci, dr = 2.0 * (xr - cr), di = 2.0 * (xi - ci);
       const double pr = ptab[2 * k], pi = -ptab[2 * k + 1];
       const double ur = dr * pr - di * pi, ui = dr * pi + di * pr;
       z[2 * k] = sr + ur;
       z[2 * k + 1] = si + ui;
-      z[2 * (h - k)] = sr - ur;
-      z[2 * (h - k) + 1] = -(si - ui);
+      if (k > 0) {
+        z[2 * (h - k)] = sr - ur;
+        z[2 * (h - k) + 1] = -(si - ui);
+      }
     }
     z[2 * q] = zq0;
     z[2 * q + 1] = zq1;
@@ -1071,7 +1090,7 @@ struct TSpec {
   Ipp32s Owner;
   Ipp32s Reserved;
   double* Tables;  // the complex plan's tables
-  double* Split;   // real specs: N/4 values -i W_N^k of the split step
+  double* Split;   // real specs: N/4 values -i W_N^k / 2 of the split step
   void* Spare[4];
 };
 static_assert(sizeof(TSpec) == 88, "the spec block is 88 bytes");
@@ -1301,7 +1320,8 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   spec->BufSize = L.WorkBytes <= size_t(INT_MAX) ? int(L.WorkBytes) : 0;
   spec->Owner = 1;
   FillTables(L, spec->Tables);
-  // Split table: -i W_N^k = (-sin, -cos) of 2*pi*k/N. The first kDirect
+  // Split table: -i W_N^k / 2 = (-sin, -cos) / 2 of 2*pi*k/N (halving is
+  // exact, and it saves the split step a multiply). The first kDirect
   // entries come from CosSin; above them the angle is split into a multiple
   // of kDirect and a remainder already in the table (one rounding more, and
   // a large table built quickly).
@@ -1315,12 +1335,12 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
       CosSin(k, n, c, s);
     } else {
       if (lo == 0) CosSin(k, n, hc, hs);
-      const double lc = -sp[2 * lo + 1], ls = -sp[2 * lo];
+      const double lc = -2.0 * sp[2 * lo + 1], ls = -2.0 * sp[2 * lo];
       c = hc * lc - hs * ls;
       s = hs * lc + hc * ls;
     }
-    sp[2 * k] = -s;
-    sp[2 * k + 1] = -c;
+    sp[2 * k] = -0.5 * s;
+    sp[2 * k + 1] = -0.5 * c;
   }
   *pp = spec;
   return ippStsNoErr;
