@@ -105,7 +105,17 @@ struct TLayout {
   size_t ColBlock = 0, RowBlock = 0;
   size_t TStride = 0;  // four-step: row stride of the scratch array (complex), padded
                        // so that its columns do not all fall into the same cache sets
+  // The multipliers of the last stage, set by InitAlloc from the flag: the
+  // forward pair (s, s) and the inverse pair (s, -s), whose sign conjugates
+  // the result of the conjugated-input transform.
+  double Sc[4] = {1.0, 1.0, 1.0, -1.0};
 };
+
+// A whole short transform in one call, taken by the spec at planning time
+// so that an execution goes straight to it: src, dst, the complex plan's
+// first-stage twiddles, the split-step table (real transforms) and the
+// multipliers of the last stage (null: none).
+using TSmallFn = void (*)(const double* src, double* dst, const double* tw, const double* split, const double* sc);
 // The layout is stored at the start of the spec's table block.
 constexpr size_t kLayoutDoubles = (sizeof(TLayout) / sizeof(double) + 8) & ~size_t(7);
 
@@ -1051,6 +1061,57 @@ bool RealFwd16(const double* src, double* dst, const double* scale) {
 #endif
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// The in-register transforms of 16, 32 and 64 points as whole transforms
+// (complex orders 4 to 6, real orders 4 to 7), the real ones with their
+// split step in the same call.
+template <size_t kN>
+HWY_INLINE void DftRegs(const double* src, double* dst, const double* tw, bool conj, const double* sc) {
+  if (kN == 16)
+    Dft16(src, dst, conj, sc);
+  else
+    DftSmall<kN>(src, dst, tw, conj, sc);
+}
+template <size_t kN, bool kInv>
+void SmallComplex(const double* src, double* dst, const double* tw, const double*, const double* sc) {
+  DftRegs<kN>(src, dst, tw, kInv, sc);
+}
+void SmallRealFwd16(const double* src, double* dst, const double*, const double*, const double* sc) {
+  RealFwd16(src, dst, sc);
+}
+template <size_t kH>
+void SmallRealFwd(const double* src, double* dst, const double* tw, const double* split, const double* sc) {
+  DftRegs<kH>(src, dst, tw, false, sc);
+  RealSplitFwd(dst, 2 * kH, split);
+}
+template <size_t kH>
+void SmallRealInv(const double* src, double* dst, const double* tw, const double* split, const double* sc) {
+  RealSplitInv(src, dst, 2 * kH, split);
+  DftRegs<kH>(dst, dst, tw, true, sc);
+}
+#endif
+
+// The whole-transform entry points of this target for a spec of the given
+// order ([0] forward, [1] inverse; null where the general path runs).
+void PickSmall(int order, bool real, TSmallFn* fns) {
+  fns[0] = fns[1] = nullptr;
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  if (!real) {
+    if (order == 4) fns[0] = SmallComplex<16, false>, fns[1] = SmallComplex<16, true>;
+    if (order == 5) fns[0] = SmallComplex<32, false>, fns[1] = SmallComplex<32, true>;
+    if (order == 6) fns[0] = SmallComplex<64, false>, fns[1] = SmallComplex<64, true>;
+  } else {
+    if (order == 4) fns[0] = SmallRealFwd16;
+    if (order == 5) fns[0] = SmallRealFwd<16>, fns[1] = SmallRealInv<16>;
+    if (order == 6) fns[0] = SmallRealFwd<32>, fns[1] = SmallRealInv<32>;
+    if (order == 7) fns[0] = SmallRealFwd<64>, fns[1] = SmallRealInv<64>;
+  }
+#else
+  (void)order;
+  (void)real;
+#endif
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace nx::builtin
 HWY_AFTER_NAMESPACE();
@@ -1071,6 +1132,7 @@ HWY_EXPORT(ComplexKernelSmall);
 HWY_EXPORT(RealSplitFwd);
 HWY_EXPORT(RealSplitInv);
 HWY_EXPORT(RealFwd16);
+HWY_EXPORT(PickSmall);
 
 namespace fft {
 namespace {
@@ -1091,7 +1153,9 @@ struct TSpec {
   Ipp32s Reserved;
   double* Tables;  // the complex plan's tables
   double* Split;   // real specs: N/4 values -i W_N^k / 2 of the split step
-  void* Spare[4];
+  TSmallFn Small[2];       // the whole-transform kernels of short orders (forward, inverse) or null
+  const double* SmallTw;   // their first-stage twiddles
+  void* Spare;
 };
 static_assert(sizeof(TSpec) == 88, "the spec block is 88 bytes");
 static_assert(offsetof(TSpec, Scale) == 16 && offsetof(TSpec, Tables) == 40, "spec field layout");
@@ -1288,7 +1352,7 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   if (order < 0 || order > 30) return ippStsFftOrderErr;
   if (CheckFlag(flag) != ippStsNoErr) return ippStsFftFlagErr;
   const int P = real ? (order > 0 ? order - 1 : 0) : order;
-  const TLayout L = MakeLayout(P);
+  TLayout L = MakeLayout(P);
   const size_t n = size_t(1) << order;
   const size_t splitDoubles = real ? 2 * (n / 4) : 0;
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
@@ -1299,6 +1363,14 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
     nx::_ippFree(spec);
     return ippStsMemAllocErr;
   }
+  const double scale = flag == IPP_FFT_DIV_BY_SQRTN ? 1.0 / nx::_sqrt(double(n))
+                       : flag == IPP_FFT_NODIV_BY_ANY ? 1.0
+                                                      : 1.0 / double(n);
+  const double fwdScale = (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? scale : 1.0;
+  const double invScale = (flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? scale : 1.0;
+  L.Sc[0] = L.Sc[1] = fwdScale;
+  L.Sc[2] = invScale;
+  L.Sc[3] = -invScale;
   std::memcpy(static_cast<void*>(spec->Tables), &L, sizeof(TLayout));
   if (splitDoubles > 0) {
     spec->Split = static_cast<double*>(AllocLine(splitDoubles * sizeof(double)));
@@ -1312,10 +1384,10 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   spec->Order = order;
   spec->FwdScaled = (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? 1 : 0;
   spec->InvScaled = (flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? 1 : 0;
-  spec->Scale = flag == IPP_FFT_DIV_BY_SQRTN ? 1.0 / nx::_sqrt(double(n))
-                : flag == IPP_FFT_NODIV_BY_ANY ? 1.0
-                                               : 1.0 / double(n);
+  spec->Scale = scale;
   spec->Hint = hint;
+  HWY_DYNAMIC_DISPATCH(PickSmall)(order, real, spec->Small);
+  if (L.Kind != TPlanKind::StraightLine && L.A.Tw[0] != kNone) spec->SmallTw = spec->Tables + L.A.Tw[0];
   // A work buffer past the 32-bit size field is allocated by each call.
   spec->BufSize = L.WorkBytes <= size_t(INT_MAX) ? int(L.WorkBytes) : 0;
   spec->Owner = 1;
@@ -1411,11 +1483,24 @@ void Complex(const TSpec* spec, int P, const double* src, double* dst, double* w
     HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
 }
 
+// The multipliers a whole-transform kernel takes: the forward pair only when
+// the forward transform is scaled, the inverse pair always (its sign
+// conjugates the result).
+inline const double* SmallScale(const TSpec* spec, bool inverse) {
+  const TLayout& L = *reinterpret_cast<const TLayout*>(spec->Tables);
+  return inverse ? L.Sc + 2 : (spec->FwdScaled != 0 ? L.Sc : nullptr);
+}
+
 IppStatus TransformC(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64fc* pSpec, Ipp8u* pBuffer,
                      bool inverse) {
   if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
   if (spec == nullptr || spec->Id != kIdComplex) return ippStsContextMatchErr;
+  if (const TSmallFn fn = spec->Small[inverse ? 1 : 0]) {
+    fn(reinterpret_cast<const double*>(pSrc), reinterpret_cast<double*>(pDst), spec->SmallTw, nullptr,
+       SmallScale(spec, inverse));
+    return ippStsNoErr;
+  }
   TWork work(spec, spec->Order, pBuffer);
   if (work.Failed()) return ippStsMemAllocErr;
   Complex(spec, spec->Order, reinterpret_cast<const double*>(pSrc), reinterpret_cast<double*>(pDst), work.Ptr(),
@@ -1428,6 +1513,10 @@ IppStatus TransformR(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* 
   if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
   if (spec == nullptr || spec->Id != kIdReal) return ippStsContextMatchErr;
+  if (const TSmallFn fn = spec->Small[inverse ? 1 : 0]) {
+    fn(pSrc, pDst, spec->SmallTw, spec->Split, SmallScale(spec, inverse));
+    return ippStsNoErr;
+  }
   const int order = spec->Order;
   const size_t n = size_t(1) << order;
   const bool scaled = inverse ? spec->InvScaled != 0 : spec->FwdScaled != 0;
