@@ -35,6 +35,10 @@
 // Real transforms of order p: the N reals are N/2 complex values (even
 // samples real, odd imaginary); a complex transform of order p - 1 followed
 // by the vectorised split step (or, inverse, the split step first).
+// Short transforms (complex orders 4 to 6, real 4 to 7) on targets with four
+// complex values per vector take their whole kernel from the spec, chosen at
+// planning time (TSpec::Small): one in-register transform, plus the split
+// step for real ones, with no further dispatch per call.
 //
 // Spec: one 88-byte block from _ippMalloc (fields below) plus one block with
 // the plan layout and the tables of the complex plan and, for real specs, one
