@@ -35,6 +35,10 @@
 // Real transforms of order p: the N reals are N/2 complex values (even
 // samples real, odd imaginary); a complex transform of order p - 1 followed
 // by the vectorised split step (or, inverse, the split step first).
+// Short transforms (complex orders 4 to 6, real 4 to 7) on targets with four
+// complex values per vector take their whole kernel from the spec, chosen at
+// planning time (TSpec::Small): one in-register transform, plus the split
+// step for real ones, with no further dispatch per call.
 //
 // Spec: one 88-byte block from _ippMalloc (fields below) plus one block with
 // the plan layout and the tables of the complex plan and, for real specs, one
@@ -105,7 +109,17 @@ struct TLayout {
   size_t ColBlock = 0, RowBlock = 0;
   size_t TStride = 0;  // four-step: row stride of the scratch array (complex), padded
                        // so that its columns do not all fall into the same cache sets
+  // The multipliers of the last stage, set by InitAlloc from the flag: the
+  // forward pair (s, s) and the inverse pair (s, -s), whose sign conjugates
+  // the result of the conjugated-input transform.
+  double Sc[4] = {1.0, 1.0, 1.0, -1.0};
 };
+
+// A whole short transform in one call, taken by the spec at planning time
+// so that an execution goes straight to it: src, dst, the complex plan's
+// first-stage twiddles, the split-step table (real transforms) and the
+// multipliers of the last stage (null: none).
+using TSmallFn = void (*)(const double* src, double* dst, const double* tw, const double* split, const double* sc);
 // The layout is stored at the start of the spec's table block.
 constexpr size_t kLayoutDoubles = (sizeof(TLayout) / sizeof(double) + 8) & ~size_t(7);
 
@@ -917,20 +931,28 @@ void ComplexKernelSmall(const TLayout& L, const double* tables, const double* sr
 }
 
 // Split step of the real forward transform, in place on z (N/2 complex values
-// followed by room for one more): X[k] = (S + D*P[k]) / 2 and
-// X[N/2-k] = conj(S - D*P[k]) / 2 with S = Z[k] + conj Z[N/2-k],
-// D = Z[k] - conj Z[N/2-k], P[k] = -i W_N^k.
+// followed by room for one more): X[k] = S/2 + D*P[k] and
+// X[N/2-k] = conj(S/2 - D*P[k]) with S = Z[k] + conj Z[N/2-k],
+// D = Z[k] - conj Z[N/2-k], P[k] = -i W_N^k / 2 (ptab, k < N/4). With
+// Z[N/2] taken as Z[0] (copied into the spare slot first), k = 0 gives the
+// DC and Nyquist terms by the same formula, so the pairs of vectors
+// (k ... k+kC-1 and their mirror images) tile 0 ... N/4 - 1 and
+// N/4 + 1 ... N/2 exactly whenever kC divides N/4: no scalar tail.
 void RealSplitFwd(double* z, size_t n, const double* ptab) {
   const size_t h = n / 2, q = n / 4;
-  const double z0r = z[0], z0i = z[1];
-  z[0] = z0r + z0i;
-  z[1] = 0.0;
-  z[2 * h] = z0r - z0i;
-  z[2 * h + 1] = 0.0;
-  if (q == 0) return;
+  if (q == 0) {  // n = 2
+    const double z0r = z[0], z0i = z[1];
+    z[0] = z0r + z0i;
+    z[1] = 0.0;
+    z[2] = z0r - z0i;
+    z[3] = 0.0;
+    return;
+  }
+  z[2 * h] = z[0];
+  z[2 * h + 1] = z[1];
   const DF d;
   const VF so = SignOdd(), se = SignEven(), half = cv::Set(d, 0.5);
-  size_t k = 1;
+  size_t k = 0;
   for (; k + kC <= q; k += kC) {
     double* lo = z + 2 * k;
     double* hiP = z + 2 * (h - k - kC + 1);
@@ -939,39 +961,39 @@ void RealSplitFwd(double* z, size_t n, const double* ptab) {
     const VF w = cv::LoadU(d, ptab + 2 * k);
     const VF wr = cv::DupEven(w), wi = cv::Xor(cv::DupOdd(w), se);
     const VF S = cv::Add(zk, zc), t = CMulDup(cv::Sub(zk, zc), wr, wi);
-    cv::StoreU(cv::Mul(cv::Add(S, t), half), d, lo);
-    cv::StoreU(ReverseComplex(cv::Xor(cv::Mul(cv::Sub(S, t), half), so)), d, hiP);
+    cv::StoreU(cv::MulAdd(S, half, t), d, lo);
+    cv::StoreU(ReverseComplex(cv::Xor(cv::MulSub(S, half, t), so)), d, hiP);
   }
   for (; k < q; ++k) {
     double* a = z + 2 * k;
     double* b = z + 2 * (h - k);
     const double zr = a[0], zi = a[1], cr = b[0], ci = -b[1];
-    const double sr = zr + cr, si = zi + ci, dr = zr - cr, di = zi - ci;
+    const double sr = 0.5 * (zr + cr), si = 0.5 * (zi + ci), dr = zr - cr, di = zi - ci;
     const double pr = ptab[2 * k], pi = ptab[2 * k + 1];
     const double tr = dr * pr - di * pi, ti = dr * pi + di * pr;
-    a[0] = 0.5 * (sr + tr);
-    a[1] = 0.5 * (si + ti);
-    b[0] = 0.5 * (sr - tr);
-    b[1] = -0.5 * (si - ti);
+    a[0] = sr + tr;
+    a[1] = si + ti;
+    b[0] = sr - tr;
+    b[1] = -(si - ti);
   }
   z[2 * q + 1] = -z[2 * q + 1];  // X[N/4] = conj Z[N/4]
 }
 
 // Inverse split step from CCS x into z (may be the same array):
-// Z[k] = S + D*conj(P[k]), Z[N/2-k] = conj(S - D*conj(P[k])) with
-// S = X[k] + conj X[N/2-k], D = X[k] - conj X[N/2-k].
+// Z[k] = S + 2D*conj(P[k]), Z[N/2-k] = conj(S - 2D*conj(P[k])) with
+// S = X[k] + conj X[N/2-k], D = X[k] - conj X[N/2-k], tiled as in the
+// forward step. The pair at k = 0 would write Z[N/2], which z has no room
+// for: its mirror vector is stored without that value, and Z[0] is then
+// formed from the real parts of X[0] and X[N/2] alone (their imaginary
+// slots are never read).
 void RealSplitInv(const double* x, double* z, size_t n, const double* ptab) {
   const size_t h = n / 2, q = n / 4;
   const double x0 = x[0], xh = x[2 * h];
-  double zq0 = 0, zq1 = 0;
   if (q > 0) {
-    zq0 = 2.0 * x[2 * q];
-    zq1 = -2.0 * x[2 * q + 1];
-  }
-  if (q > 0) {
+    const double zq0 = 2.0 * x[2 * q], zq1 = -2.0 * x[2 * q + 1];
     const DF d;
     const VF so = SignOdd();
-    size_t k = 1;
+    size_t k = 0;
     for (; k + kC <= q; k += kC) {
       const double* lo = x + 2 * k;
       const double* hiP = x + 2 * (h - k - kC + 1);
@@ -980,21 +1002,32 @@ void RealSplitInv(const double* x, double* z, size_t n, const double* ptab) {
       const VF w = cv::LoadU(d, ptab + 2 * k);
       const VF wr = cv::DupEven(w), wi = cv::DupOdd(w);  // conj(P): (-(-pi), -pi) = (pi, -pi)
       const VF wis = cv::Xor(wi, so);
-      const VF S = cv::Add(xk, xc), u = CMulDup(cv::Sub(xk, xc), wr, wis);
+      const VF dd = cv::Sub(xk, xc);
+      const VF S = cv::Add(xk, xc), u = CMulDup(cv::Add(dd, dd), wr, wis);
+      const VF hiV = ReverseComplex(cv::Xor(cv::Sub(S, u), so));
       cv::StoreU(cv::Add(S, u), d, z + 2 * k);
-      cv::StoreU(ReverseComplex(cv::Xor(cv::Sub(S, u), so)), d, z + 2 * (h - k - kC + 1));
+      double* hiOut = z + 2 * (h - k - kC + 1);
+      if (k > 0) {
+        cv::StoreU(hiV, d, hiOut);
+      } else {
+        alignas(64) double tmp[2 * kC];
+        cv::StoreU(hiV, d, tmp);
+        for (size_t i = 0; i + 2 < 2 * kC; ++i) hiOut[i] = tmp[i];  // all but Z[N/2]
+      }
     }
     for (; k < q; ++k) {
       const double* a = x + 2 * k;
       const double* b = x + 2 * (h - k);
       const double xr = a[0], xi = a[1], cr = b[0], ci = -b[1];
-      const double sr = xr + cr, si = xi + ci, dr = xr - cr, di = xi - ci;
+      const double sr = xr + cr, si = xi + ci, dr = 2.0 * (xr - cr), di = 2.0 * (xi - ci);
       const double pr = ptab[2 * k], pi = -ptab[2 * k + 1];
       const double ur = dr * pr - di * pi, ui = dr * pi + di * pr;
       z[2 * k] = sr + ur;
       z[2 * k + 1] = si + ui;
-      z[2 * (h - k)] = sr - ur;
-      z[2 * (h - k) + 1] = -(si - ui);
+      if (k > 0) {
+        z[2 * (h - k)] = sr - ur;
+        z[2 * (h - k) + 1] = -(si - ui);
+      }
     }
     z[2 * q] = zq0;
     z[2 * q + 1] = zq1;
@@ -1032,6 +1065,57 @@ bool RealFwd16(const double* src, double* dst, const double* scale) {
 #endif
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// The in-register transforms of 16, 32 and 64 points as whole transforms
+// (complex orders 4 to 6, real orders 4 to 7), the real ones with their
+// split step in the same call.
+template <size_t kN>
+HWY_INLINE void DftRegs(const double* src, double* dst, const double* tw, bool conj, const double* sc) {
+  if (kN == 16)
+    Dft16(src, dst, conj, sc);
+  else
+    DftSmall<kN>(src, dst, tw, conj, sc);
+}
+template <size_t kN, bool kInv>
+void SmallComplex(const double* src, double* dst, const double* tw, const double*, const double* sc) {
+  DftRegs<kN>(src, dst, tw, kInv, sc);
+}
+void SmallRealFwd16(const double* src, double* dst, const double*, const double*, const double* sc) {
+  RealFwd16(src, dst, sc);
+}
+template <size_t kH>
+void SmallRealFwd(const double* src, double* dst, const double* tw, const double* split, const double* sc) {
+  DftRegs<kH>(src, dst, tw, false, sc);
+  RealSplitFwd(dst, 2 * kH, split);
+}
+template <size_t kH>
+void SmallRealInv(const double* src, double* dst, const double* tw, const double* split, const double* sc) {
+  RealSplitInv(src, dst, 2 * kH, split);
+  DftRegs<kH>(dst, dst, tw, true, sc);
+}
+#endif
+
+// The whole-transform entry points of this target for a spec of the given
+// order ([0] forward, [1] inverse; null where the general path runs).
+void PickSmall(int order, bool real, TSmallFn* fns) {
+  fns[0] = fns[1] = nullptr;
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  if (!real) {
+    if (order == 4) fns[0] = SmallComplex<16, false>, fns[1] = SmallComplex<16, true>;
+    if (order == 5) fns[0] = SmallComplex<32, false>, fns[1] = SmallComplex<32, true>;
+    if (order == 6) fns[0] = SmallComplex<64, false>, fns[1] = SmallComplex<64, true>;
+  } else {
+    if (order == 4) fns[0] = SmallRealFwd16;
+    if (order == 5) fns[0] = SmallRealFwd<16>, fns[1] = SmallRealInv<16>;
+    if (order == 6) fns[0] = SmallRealFwd<32>, fns[1] = SmallRealInv<32>;
+    if (order == 7) fns[0] = SmallRealFwd<64>, fns[1] = SmallRealInv<64>;
+  }
+#else
+  (void)order;
+  (void)real;
+#endif
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace nx::builtin
 HWY_AFTER_NAMESPACE();
@@ -1052,6 +1136,7 @@ HWY_EXPORT(ComplexKernelSmall);
 HWY_EXPORT(RealSplitFwd);
 HWY_EXPORT(RealSplitInv);
 HWY_EXPORT(RealFwd16);
+HWY_EXPORT(PickSmall);
 
 namespace fft {
 namespace {
@@ -1071,8 +1156,10 @@ struct TSpec {
   Ipp32s Owner;
   Ipp32s Reserved;
   double* Tables;  // the complex plan's tables
-  double* Split;   // real specs: N/4 values -i W_N^k of the split step
-  void* Spare[4];
+  double* Split;   // real specs: N/4 values -i W_N^k / 2 of the split step
+  TSmallFn Small[2];       // the whole-transform kernels of short orders (forward, inverse) or null
+  const double* SmallTw;   // their first-stage twiddles
+  void* Spare;
 };
 static_assert(sizeof(TSpec) == 88, "the spec block is 88 bytes");
 static_assert(offsetof(TSpec, Scale) == 16 && offsetof(TSpec, Tables) == 40, "spec field layout");
@@ -1269,7 +1356,7 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   if (order < 0 || order > 30) return ippStsFftOrderErr;
   if (CheckFlag(flag) != ippStsNoErr) return ippStsFftFlagErr;
   const int P = real ? (order > 0 ? order - 1 : 0) : order;
-  const TLayout L = MakeLayout(P);
+  TLayout L = MakeLayout(P);
   const size_t n = size_t(1) << order;
   const size_t splitDoubles = real ? 2 * (n / 4) : 0;
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
@@ -1280,6 +1367,14 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
     nx::_ippFree(spec);
     return ippStsMemAllocErr;
   }
+  const double scale = flag == IPP_FFT_DIV_BY_SQRTN ? 1.0 / nx::_sqrt(double(n))
+                       : flag == IPP_FFT_NODIV_BY_ANY ? 1.0
+                                                      : 1.0 / double(n);
+  const double fwdScale = (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? scale : 1.0;
+  const double invScale = (flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? scale : 1.0;
+  L.Sc[0] = L.Sc[1] = fwdScale;
+  L.Sc[2] = invScale;
+  L.Sc[3] = -invScale;
   std::memcpy(static_cast<void*>(spec->Tables), &L, sizeof(TLayout));
   if (splitDoubles > 0) {
     spec->Split = static_cast<double*>(AllocLine(splitDoubles * sizeof(double)));
@@ -1293,15 +1388,16 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   spec->Order = order;
   spec->FwdScaled = (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? 1 : 0;
   spec->InvScaled = (flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN) ? 1 : 0;
-  spec->Scale = flag == IPP_FFT_DIV_BY_SQRTN ? 1.0 / nx::_sqrt(double(n))
-                : flag == IPP_FFT_NODIV_BY_ANY ? 1.0
-                                               : 1.0 / double(n);
+  spec->Scale = scale;
   spec->Hint = hint;
+  HWY_DYNAMIC_DISPATCH(PickSmall)(order, real, spec->Small);
+  if (L.Kind != TPlanKind::StraightLine && L.A.Tw[0] != kNone) spec->SmallTw = spec->Tables + L.A.Tw[0];
   // A work buffer past the 32-bit size field is allocated by each call.
   spec->BufSize = L.WorkBytes <= size_t(INT_MAX) ? int(L.WorkBytes) : 0;
   spec->Owner = 1;
   FillTables(L, spec->Tables);
-  // Split table: -i W_N^k = (-sin, -cos) of 2*pi*k/N. The first kDirect
+  // Split table: -i W_N^k / 2 = (-sin, -cos) / 2 of 2*pi*k/N (halving is
+  // exact, and it saves the split step a multiply). The first kDirect
   // entries come from CosSin; above them the angle is split into a multiple
   // of kDirect and a remainder already in the table (one rounding more, and
   // a large table built quickly).
@@ -1315,12 +1411,12 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
       CosSin(k, n, c, s);
     } else {
       if (lo == 0) CosSin(k, n, hc, hs);
-      const double lc = -sp[2 * lo + 1], ls = -sp[2 * lo];
+      const double lc = -2.0 * sp[2 * lo + 1], ls = -2.0 * sp[2 * lo];
       c = hc * lc - hs * ls;
       s = hs * lc + hc * ls;
     }
-    sp[2 * k] = -s;
-    sp[2 * k + 1] = -c;
+    sp[2 * k] = -0.5 * s;
+    sp[2 * k + 1] = -0.5 * c;
   }
   *pp = spec;
   return ippStsNoErr;
@@ -1391,11 +1487,24 @@ void Complex(const TSpec* spec, int P, const double* src, double* dst, double* w
     HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
 }
 
+// The multipliers a whole-transform kernel takes: the forward pair only when
+// the forward transform is scaled, the inverse pair always (its sign
+// conjugates the result).
+inline const double* SmallScale(const TSpec* spec, bool inverse) {
+  const TLayout& L = *reinterpret_cast<const TLayout*>(spec->Tables);
+  return inverse ? L.Sc + 2 : (spec->FwdScaled != 0 ? L.Sc : nullptr);
+}
+
 IppStatus TransformC(const Ipp64fc* pSrc, Ipp64fc* pDst, const IppsFFTSpec_C_64fc* pSpec, Ipp8u* pBuffer,
                      bool inverse) {
   if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
   if (spec == nullptr || spec->Id != kIdComplex) return ippStsContextMatchErr;
+  if (const TSmallFn fn = spec->Small[inverse ? 1 : 0]) {
+    fn(reinterpret_cast<const double*>(pSrc), reinterpret_cast<double*>(pDst), spec->SmallTw, nullptr,
+       SmallScale(spec, inverse));
+    return ippStsNoErr;
+  }
   TWork work(spec, spec->Order, pBuffer);
   if (work.Failed()) return ippStsMemAllocErr;
   Complex(spec, spec->Order, reinterpret_cast<const double*>(pSrc), reinterpret_cast<double*>(pDst), work.Ptr(),
@@ -1408,6 +1517,10 @@ IppStatus TransformR(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* 
   if (pSrc == nullptr || pDst == nullptr) return ippStsNullPtrErr;
   const auto* spec = reinterpret_cast<const TSpec*>(pSpec);
   if (spec == nullptr || spec->Id != kIdReal) return ippStsContextMatchErr;
+  if (const TSmallFn fn = spec->Small[inverse ? 1 : 0]) {
+    fn(pSrc, pDst, spec->SmallTw, spec->Split, SmallScale(spec, inverse));
+    return ippStsNoErr;
+  }
   const int order = spec->Order;
   const size_t n = size_t(1) << order;
   const bool scaled = inverse ? spec->InvScaled != 0 : spec->FwdScaled != 0;
