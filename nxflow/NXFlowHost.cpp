@@ -163,16 +163,17 @@ int CmdDescribe(const std::string& AName, std::ostream& AOut) {
   for (const TPinRow& p : pins)
     AOut << "  " << std::left << std::setw(20) << p.Name << (p.Source ? "source  " : "sink    ") << p.Class << "\n";
   AOut << "\nProperties\n";
-  for (const TPropInfo* p : cls->Properties()) {
-    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << p->TypeName() << " " << DefaultOf(*p);
-    if (p->HasMin) AOut << " (minimum " << p->ValueToText(p->Min) << ")";
-    if (p->HasMax) AOut << " (maximum " << p->ValueToText(p->Max) << ")";
+  for (const TPropertyRow& row : DescribeProperties(*cls)) {
+    const TPropInfo* p = row.Info;
+    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << row.Type << " " << row.Default;
+    if (!row.Min.empty()) AOut << " (minimum " << row.Min << ")";
+    if (!row.Max.empty()) AOut << " (maximum " << row.Max << ")";
     if (p->ReadOnly()) AOut << " (read-only)";
     if (!p->Hints.Description.empty()) AOut << "  " << p->Hints.Description;
     AOut << "\n";
     if (p->Enum) {
       AOut << "  " << std::setw(20) << "" << "values:";
-      for (std::string_view v : p->Enum->Names) AOut << " " << v;
+      for (const std::string& v : row.Values) AOut << " " << v;
       AOut << "\n";
     }
   }
@@ -209,19 +210,46 @@ int CmdSet(const std::string& AFileName, const std::vector<std::string>& ASettin
   holder.Root->SetDesigning(true);
   TComponent& root = *LoadGraph(file, APackages, holder.Root);
   for (const std::string& setting : ASettings) ApplySetting(root, setting);
-  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(root);
-  if (!file.Packages.empty()) {
-    std::string list;
-    for (const std::string& p : file.Packages) list += (list.empty() ? "" : ",") + p;
-    doc->DocumentElement()->SetAttr("Packages", list);
-  }
-  WriteFileAtomically(AFileName, file.Binary ? doc->BinaryXML() : doc->SaveXML());
+  SaveGraphFile(AFileName, file, root);
   AOut << AFileName << ": " << ASettings.size() << (ASettings.size() == 1 ? " property" : " properties")
        << " set\n";
   return 0;
 }
 
 }  // namespace
+
+std::vector<TPropertyRow> DescribeProperties(const TClassInfo& AClass) {
+  std::vector<TPropertyRow> rows;
+  for (const TPropInfo* p : AClass.Properties()) {
+    TPropertyRow row{p, p->TypeName(), DefaultOf(*p), {}, {}, {}};
+    if (p->HasMin) row.Min = p->ValueToText(p->Min);
+    if (p->HasMax) row.Max = p->ValueToText(p->Max);
+    if (p->Enum)
+      for (std::string_view v : p->Enum->Names) row.Values.emplace_back(v);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void SaveGraphFile(const std::string& AFileName, const TGraphFile& AFile, const TComponent& ARoot,
+                   const std::map<std::string, std::string>& AAttributes) {
+  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(ARoot);
+  TIntfPtr<IXmlElement> top = doc->DocumentElement();
+  // What the host reads from the document element goes back with it; the
+  // loader writes its own Version.
+  if (TIntfPtr<IXmlElement> old = AFile.Xml ? AFile.Xml->DocumentElement() : TIntfPtr<IXmlElement>())
+    for (int i = 0; i < old->AttrCount(); ++i) {
+      const std::string name = old->AttrName(i);
+      if (name != "Version") top->SetAttr(name, old->GetAttr(name));
+    }
+  for (const auto& [name, value] : AAttributes) {
+    if (value.empty())
+      top->RemoveAttr(name);
+    else
+      top->SetAttr(name, value);
+  }
+  WriteFileAtomically(AFileName, AFile.Binary ? doc->BinaryXML() : doc->SaveXML());
+}
 
 TGraphFile ReadGraphFile(const std::string& AFileName) {
   return GraphFileOf(TNXGraphDocument::ReadSourceFile(AFileName));
