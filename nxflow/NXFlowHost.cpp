@@ -15,6 +15,7 @@
 #include "documents/NXGraphDocument.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowRun.h"
+#include "nxflow/NXFlowServe.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace nx::flow {
@@ -28,7 +29,9 @@ constexpr const char* kUsage =
     "  check GRAPH.xml                    reads a graph document without running it\n"
     "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n"
     "  run GRAPH.xml... [--seconds S | --buffers N] [--realtime] [--out DIR] [--set Comp.Prop=value]...\n"
-    "                                     runs graphs and writes what their sinks gathered into DIR\n";
+    "                                     runs graphs and writes what their sinks gathered into DIR\n"
+    "  serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR]\n"
+    "                                     runs a graph and shows it live in the browser\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
 
@@ -372,8 +375,18 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
       options.Progress = &AErr == &std::cerr && ::isatty(2);
       return RunGraphs(options, packages, AOut, AErr);
     }
+    if (command == "serve") {
+      TServeOptions options;
+      try {
+        options = ParseServeOptions(std::vector<std::string>(words.begin() + 1, words.end()));
+      } catch (const EFlowError& e) {
+        AErr << "nxflow serve: " << e.what() << "\n" << kUsage;
+        return 2;
+      }
+      return RunServe(options, packages, AOut, AErr);
+    }
     AErr << "nxflow: unknown command " << Quoted(command)
-         << DidYouMean(command, {"list", "describe", "check", "set", "run"}) << "\n"
+         << DidYouMean(command, {"list", "describe", "check", "set", "run", "serve"}) << "\n"
          << kUsage;
     return 2;
   } catch (const EFlowError& e) {

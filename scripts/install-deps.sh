@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(cmake ninja-build ccache g++ pkg-config libhwy-dev libgtest-dev libbenchmark-dev libstb-dev libfftw3-dev
   libxml2-dev libpugixml-dev clang libclang-rt-14-dev
-  libcairo2-dev libfontconfig-dev libsndfile1-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
+  libcairo2-dev libfontconfig-dev libsndfile1-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
+  libcpp-httplib-dev libssl-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
