@@ -331,6 +331,14 @@ void TGraphRun::HoldClockHere() {
   while (!NXClocksIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+void TGraphRun::NotifyPause() {
+  for (TNXBasicCommonGen* g : F->Generators) g->NotifyPause();
+}
+
+void TGraphRun::NotifyResume() {
+  for (TNXBasicCommonGen* g : F->Generators) g->NotifyResume();
+}
+
 // Stopping sends each stream's stop after its last buffer, and the workers
 // hand both on before the sinks are asked.
 void TGraphRun::Stop() {

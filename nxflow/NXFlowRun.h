@@ -102,6 +102,10 @@ class TGraphRun {
   // Holds the master clock at the step it has reached and waits until every
   // clock has handled the ticks released so far.
   static void HoldClockHere();
+  // The stream's pause or resume announced by every running generator
+  // (the clock held first: see TNXBasicCommonGen::NotifyPause).
+  void NotifyPause();
+  void NotifyResume();
   // Stops the generators and lets the queued work out; the clock stays held.
   void Stop();
   // Stops, asks every node to finish (files into the staging folder), frees

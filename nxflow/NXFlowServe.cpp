@@ -251,6 +251,7 @@ struct TGraphServer::TState {
   // Lets the master clock go: all the way on the wall clock, by the pacer on
   // virtual time.
   void Release() {
+    if (State == TRunState::Paused && Run) Run->NotifyResume();
     State = TRunState::Running;
     PaceSteps = NXMasterClockSteps();
     PaceSince = std::chrono::steady_clock::now();
@@ -259,6 +260,7 @@ struct TGraphServer::TState {
   void Pause() {
     if (State != TRunState::Running) return;
     TGraphRun::HoldClockHere();
+    Run->NotifyPause();
     State = TRunState::Paused;
   }
   // Ends the run: every sink finishes, the files go into --out; the graph
