@@ -513,6 +513,8 @@ struct TGraphServer::TState {
         if (NamesAFile(request.Property))
           return Refuse(res, 403, "property " + request.Property +
                                       " names a file: files are chosen in the document, not from the page");
+        if (SameNameNoCase(request.Property, "Name"))
+          return Refuse(res, 403, "components are renamed in the document, not from the page");
         ApplySetting(*root, request.Setting());
         // The value as the component now holds it (a property may round it).
         const std::vector<std::string> parts = SplitList(request.Property, ".");
@@ -671,13 +673,16 @@ TGraphServer::~TGraphServer() {
 }
 
 int TGraphServer::Start() {
-  {
-    std::lock_guard guard(F->GraphLock);
-    F->StartRun();
-  }
   auto http = std::make_unique<httplib::Server>();
   std::atomic<int>& active = F->ActiveClients;
   http->new_task_queue = [&active] { return new TClientPool(active); };
+  // The library's default also sets SO_REUSEPORT, which would let a second
+  // server bind the same port and take half the connections: address reuse
+  // only (a restart finds its port free at once).
+  http->set_socket_options([](socket_t ASocket) {
+    int yes = 1;
+    ::setsockopt(ASocket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http->set_payload_max_length(kServeMaxBody);
   http->set_read_timeout(5, 0);
   http->set_write_timeout(5, 0);
@@ -687,10 +692,12 @@ int TGraphServer::Start() {
   F->Routes(*http);
   const int port = F->Options.Port == 0 ? http->bind_to_any_port(F->Options.Listen)
                                         : (http->bind_to_port(F->Options.Listen, F->Options.Port) ? F->Options.Port : -1);
-  if (port < 0) {
-    std::lock_guard guard(F->GraphLock);
-    F->FinishRun();
+  if (port < 0)
     throw EFlowError("cannot listen on " + F->Options.Listen + " port " + std::to_string(F->Options.Port));
+  {
+    // Bound first: a port that is taken ends the command before anything runs.
+    std::lock_guard guard(F->GraphLock);
+    F->StartRun();
   }
   F->Port = port;
   F->Http = std::move(http);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "nxflow/NXFlowHost.h"
@@ -122,6 +123,33 @@ TEST(ServeApi, JsonTextReadsBackAndTokensCompareWhole) {
   EXPECT_FALSE(TokenMatches("", ""));
   EXPECT_EQ(BearerToken("Bearer abc"), "abc");
   EXPECT_EQ(BearerToken("Basic abc"), "");
+}
+
+TEST(ServeApi, CommandLineOptions) {
+  const TServeOptions o = ParseServeOptions({"g.xml", "--port", "0", "--virtual-rate", "2.5", "--listen", "::1"});
+  EXPECT_EQ(std::tuple(o.Graph, o.Port, o.VirtualRate, o.Listen), std::tuple(std::string("g.xml"), 0, 2.5, std::string("::1")));
+  EXPECT_EQ(ParseServeOptions({"g.xml"}).Listen, "127.0.0.1");
+  const struct {
+    std::vector<std::string> Words;
+    const char* Message;
+  } bad[] = {
+      {{}, "serve needs a graph document"},
+      {{"a.xml", "b.xml"}, "one graph document"},
+      {{"g.xml", "--port", "65536"}, "--port needs a port number"},
+      {{"g.xml", "--port", "80x"}, "--port needs a port number"},
+      {{"g.xml", "--virtual-rate", "0"}, "--virtual-rate needs a positive number"},
+      {{"g.xml", "--virtual-rate", "nan"}, "--virtual-rate needs a positive number"},
+      {{"g.xml", "--listen"}, "--listen needs a value"},
+      {{"g.xml", "--seconds", "3"}, "unknown option \"--seconds\""},
+  };
+  for (const auto& c : bad) {
+    try {
+      ParseServeOptions(c.Words);
+      ADD_FAILURE() << c.Message;
+    } catch (const EFlowError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+    }
+  }
 }
 
 // ---- the server on loopback
@@ -331,6 +359,24 @@ TEST_F(ServeTest, RefusesLargeBodiesAndTheSeventeenthClient) {
   EXPECT_TRUE(Eventually([&] { return Get("/api/graph").Status == 200; }));
 }
 
+TEST_F(ServeTest, APortInUseEndsBeforeAnythingRuns) {
+  TServeOptions options;
+  options.Graph = FGraph.string();
+  options.Port = FPort;
+  options.OutDir = (FDir / "second").string();
+  TGraphServer second(options, FPackages);
+  try {
+    second.Start();
+    ADD_FAILURE() << "a second server on port " << FPort;
+  } catch (const EFlowError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot listen on 127.0.0.1 port " + std::to_string(FPort)), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(second.Stop(), "");
+  EXPECT_FALSE(fs::exists(FDir / "second"));
+  EXPECT_EQ(Get("/api/graph").Status, 200);  // the first goes on
+}
+
 TEST_F(ServeTest, GraphHasABoxPerComponentAndAWirePerLink) {
   const TAnswer a = Get("/api/graph");
   ASSERT_EQ(a.Status, 200);
@@ -372,6 +418,7 @@ TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {
       {R"({"component": "LowPass", "property": "Order", "value": "many"})", 400, "many"},
       {R"({"component": "Nowhere", "property": "Order", "value": 1})", 404, "no component"},
       {R"({"component": "MixScope", "property": "FileName", "value": "/tmp/x.png"})", 403, "names a file"},
+      {R"({"component": "Mix", "property": "name", "value": "Other"})", 403, "renamed in the document"},
       {R"({"component": "LowPass", "property": "Order"})", 400, "no \\\"value\\\""},
   };
   for (const TCase& c : cases) {
