@@ -35,6 +35,14 @@ void TNXBasicCommonGen::CreateStart() {
   if (FEnabled && !HasState(csDesigning)) TryStart();
 }
 
+void TNXBasicCommonGen::NotifyPause() {
+  if (IsRunning()) NotifyOutputPins(TFTNXPauseOperation::Make());
+}
+
+void TNXBasicCommonGen::NotifyResume() {
+  if (IsRunning()) NotifyOutputPins(TFTNXResumeOperation::Make());
+}
+
 void TNXBasicCommonGen::Loaded() {
   TLockComponent::Loaded();
   CreateStart();

@@ -55,6 +55,13 @@ class TNXBasicCommonGen : public TLockComponent {
   void Stop() { SetEnabled(false); }
   // Starts a generator made in code (Enabled true) once its pins are linked.
   void CreateStart();
+  // Tell everything downstream that the stream pauses or goes on: the
+  // stream's pause and resume operations through every output pin, from a
+  // running generator (a stopped one sends nothing). Pacing stays the
+  // host's: it holds the master clock first (NXSetClockStepLimit), so that
+  // no buffer of this generator's own clock passes the announcement.
+  void NotifyPause();
+  void NotifyResume();
 
   bool GetEnabled() const { return ReadLocked(FEnabled); }
   // Stores the flag; then, unless designing, starts when enabled (also when

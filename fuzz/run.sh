@@ -47,13 +47,18 @@ clang++ $FLAGS -o "$OUT/BufferAccumulatorFuzz" "$ROOT/fuzz/BufferAccumulatorFuzz
   -Wl,-rpath,"$LIB"
 clang++ $FLAGS -o "$OUT/GraphDocumentFuzz" "$ROOT/fuzz/GraphDocumentFuzz.cpp" -L"$LIB" -lnxruntime \
   -Wl,-rpath,"$LIB"
+# The host's library holds the live server too: it links cpp-httplib.
+HTTPLIB_LIBS=$(pkg-config --libs cpp-httplib)
 clang++ $FLAGS -DNX_FUZZ_PACKAGES="\"$LIB/packages\"" -o "$OUT/GraphRunFuzz" "$ROOT/fuzz/GraphRunFuzz.cpp" \
-  "$LIB/nxflow/libnxflowhost.a" -L"$LIB" -lnxruntime -ldl -Wl,-rpath,"$LIB"
+  "$LIB/nxflow/libnxflowhost.a" -L"$LIB" -lnxruntime -ldl $HTTPLIB_LIBS -Wl,-rpath,"$LIB"
+clang++ $FLAGS -DNX_FUZZ_PACKAGES="\"$LIB/packages\"" -o "$OUT/ServeRequestFuzz" "$ROOT/fuzz/ServeRequestFuzz.cpp" \
+  "$LIB/nxflow/libnxflowhost.a" -L"$LIB" -lnxruntime -ldl $HTTPLIB_LIBS -Wl,-rpath,"$LIB"
 
 # Every target runs even when an earlier one finds something; findings are
 # written to $OUT as crash-* files and the script then exits with a failure.
 STATUS=0
-for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz GraphRunFuzz; do
+for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz GraphRunFuzz \
+  ServeRequestFuzz; do
   mkdir -p "$OUT/corpus-$t"
   # Seed inputs kept in the tree are read as a second corpus (new finds go
   # to the first).

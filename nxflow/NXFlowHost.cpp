@@ -15,6 +15,7 @@
 #include "documents/NXGraphDocument.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowRun.h"
+#include "nxflow/NXFlowServe.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace nx::flow {
@@ -28,7 +29,9 @@ constexpr const char* kUsage =
     "  check GRAPH.xml                    reads a graph document without running it\n"
     "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n"
     "  run GRAPH.xml... [--seconds S | --buffers N] [--realtime] [--out DIR] [--set Comp.Prop=value]...\n"
-    "                                     runs graphs and writes what their sinks gathered into DIR\n";
+    "                                     runs graphs and writes what their sinks gathered into DIR\n"
+    "  serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR]\n"
+    "                                     runs a graph and shows it live in the browser\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
 
@@ -163,16 +166,17 @@ int CmdDescribe(const std::string& AName, std::ostream& AOut) {
   for (const TPinRow& p : pins)
     AOut << "  " << std::left << std::setw(20) << p.Name << (p.Source ? "source  " : "sink    ") << p.Class << "\n";
   AOut << "\nProperties\n";
-  for (const TPropInfo* p : cls->Properties()) {
-    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << p->TypeName() << " " << DefaultOf(*p);
-    if (p->HasMin) AOut << " (minimum " << p->ValueToText(p->Min) << ")";
-    if (p->HasMax) AOut << " (maximum " << p->ValueToText(p->Max) << ")";
+  for (const TPropertyRow& row : DescribeProperties(*cls)) {
+    const TPropInfo* p = row.Info;
+    AOut << "  " << std::left << std::setw(20) << p->Name << std::setw(18) << row.Type << " " << row.Default;
+    if (!row.Min.empty()) AOut << " (minimum " << row.Min << ")";
+    if (!row.Max.empty()) AOut << " (maximum " << row.Max << ")";
     if (p->ReadOnly()) AOut << " (read-only)";
     if (!p->Hints.Description.empty()) AOut << "  " << p->Hints.Description;
     AOut << "\n";
     if (p->Enum) {
       AOut << "  " << std::setw(20) << "" << "values:";
-      for (std::string_view v : p->Enum->Names) AOut << " " << v;
+      for (const std::string& v : row.Values) AOut << " " << v;
       AOut << "\n";
     }
   }
@@ -209,19 +213,46 @@ int CmdSet(const std::string& AFileName, const std::vector<std::string>& ASettin
   holder.Root->SetDesigning(true);
   TComponent& root = *LoadGraph(file, APackages, holder.Root);
   for (const std::string& setting : ASettings) ApplySetting(root, setting);
-  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(root);
-  if (!file.Packages.empty()) {
-    std::string list;
-    for (const std::string& p : file.Packages) list += (list.empty() ? "" : ",") + p;
-    doc->DocumentElement()->SetAttr("Packages", list);
-  }
-  WriteFileAtomically(AFileName, file.Binary ? doc->BinaryXML() : doc->SaveXML());
+  SaveGraphFile(AFileName, file, root);
   AOut << AFileName << ": " << ASettings.size() << (ASettings.size() == 1 ? " property" : " properties")
        << " set\n";
   return 0;
 }
 
 }  // namespace
+
+std::vector<TPropertyRow> DescribeProperties(const TClassInfo& AClass) {
+  std::vector<TPropertyRow> rows;
+  for (const TPropInfo* p : AClass.Properties()) {
+    TPropertyRow row{p, p->TypeName(), DefaultOf(*p), {}, {}, {}};
+    if (p->HasMin) row.Min = p->ValueToText(p->Min);
+    if (p->HasMax) row.Max = p->ValueToText(p->Max);
+    if (p->Enum)
+      for (std::string_view v : p->Enum->Names) row.Values.emplace_back(v);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void SaveGraphFile(const std::string& AFileName, const TGraphFile& AFile, const TComponent& ARoot,
+                   const std::map<std::string, std::string>& AAttributes) {
+  TIntfPtr<IXmlDocument> doc = TNXGraphDocument::ToXml(ARoot);
+  TIntfPtr<IXmlElement> top = doc->DocumentElement();
+  // What the host reads from the document element goes back with it; the
+  // loader writes its own Version.
+  if (TIntfPtr<IXmlElement> old = AFile.Xml ? AFile.Xml->DocumentElement() : TIntfPtr<IXmlElement>())
+    for (int i = 0; i < old->AttrCount(); ++i) {
+      const std::string name = old->AttrName(i);
+      if (name != "Version") top->SetAttr(name, old->GetAttr(name));
+    }
+  for (const auto& [name, value] : AAttributes) {
+    if (value.empty())
+      top->RemoveAttr(name);
+    else
+      top->SetAttr(name, value);
+  }
+  WriteFileAtomically(AFileName, AFile.Binary ? doc->BinaryXML() : doc->SaveXML());
+}
 
 TGraphFile ReadGraphFile(const std::string& AFileName) {
   return GraphFileOf(TNXGraphDocument::ReadSourceFile(AFileName));
@@ -344,8 +375,18 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
       options.Progress = &AErr == &std::cerr && ::isatty(2);
       return RunGraphs(options, packages, AOut, AErr);
     }
+    if (command == "serve") {
+      TServeOptions options;
+      try {
+        options = ParseServeOptions(std::vector<std::string>(words.begin() + 1, words.end()));
+      } catch (const EFlowError& e) {
+        AErr << "nxflow serve: " << e.what() << "\n" << kUsage;
+        return 2;
+      }
+      return RunServe(options, packages, AOut, AErr);
+    }
     AErr << "nxflow: unknown command " << Quoted(command)
-         << DidYouMean(command, {"list", "describe", "check", "set", "run"}) << "\n"
+         << DidYouMean(command, {"list", "describe", "check", "set", "run", "serve"}) << "\n"
          << kUsage;
     return 2;
   } catch (const EFlowError& e) {

@@ -9,6 +9,7 @@
 //   nxflow check GRAPH.xml                        reads a document without running it
 //   nxflow set GRAPH.xml Comp.Prop=value ...      edits a document and saves it in its own form
 //   nxflow run GRAPH.xml ... [options]            runs graphs (see NXFlowRun.h)
+//   nxflow serve GRAPH.xml [options]              runs a graph and shows it live (see NXFlowServe.h)
 //
 // Options before or after the command: --packages DIR (repeatable) adds a
 // folder to the package search path (see NXFlowPackages.h).
@@ -23,6 +24,7 @@
 // and reach the user as they are.
 #pragma once
 
+#include <map>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -69,6 +71,25 @@ TComponent* LoadGraph(const TGraphFile& AFile, TPackageLoader& APackages, TCompo
 // an unknown component or property (with suggestions), a value that does not
 // convert, or one below the property's minimum.
 void ApplySetting(TComponent& ARoot, std::string_view ASetting);
+
+// One published property of a class as `describe` shows it and the live
+// page edits it: the declaration, its type's name, the default as text, the
+// range when declared, and the names an enumeration or a set chooses from.
+struct TPropertyRow {
+  const TPropInfo* Info = nullptr;
+  std::string Type, Default, Min, Max;  // Min, Max: "" when not declared
+  std::vector<std::string> Values;      // enumerations and sets
+};
+// The published properties of a class, in declaration order.
+std::vector<TPropertyRow> DescribeProperties(const TClassInfo& AClass);
+
+// Writes the document of ARoot over AFileName in the form AFile was read in
+// (text or binary), through a temporary file beside it: a failed write leaves
+// the old document as it was. The attributes of AFile's document element that
+// the host reads (Packages, Seconds, Layout ...) are kept; AAttributes adds or
+// replaces some (an empty value removes one). EFlowError when it cannot write.
+void SaveGraphFile(const std::string& AFileName, const TGraphFile& AFile, const TComponent& ARoot,
+                   const std::map<std::string, std::string>& AAttributes = {});
 
 // Runs a command line (without the program name). AProgramPath locates the
 // packages beside the program.

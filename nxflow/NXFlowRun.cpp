@@ -180,11 +180,6 @@ class TProgressBar {
   bool FShown = false;
 };
 
-struct TNodeRow {
-  std::string Path, Class;
-  TFlowNodeReport Report;
-};
-
 std::string FormatCount(std::int64_t AValue) {
   std::string digits = std::to_string(AValue);
   for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), ",");
@@ -228,13 +223,6 @@ std::string FirstFault(const std::vector<std::pair<TComponent*, INXFlowNode*>>& 
   return {};
 }
 
-// Holds the master clock at the step it has reached and waits until every
-// clock has handled the ticks released so far.
-void HoldClockHere() {
-  NXSetClockStepLimit(NXMasterClockSteps());
-  while (!NXClocksIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 // The number of 1 ms steps a run takes.
 std::uint64_t StepsFor(const TRunOptions& AOptions, const TGraphFile& AFile,
                        const std::vector<TNXBasicCommonGen*>& AGenerators, double& ASeconds) {
@@ -253,67 +241,147 @@ std::uint64_t StepsFor(const TRunOptions& AOptions, const TGraphFile& AFile,
 
 }  // namespace
 
-int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
-             std::ostream& AErr) {
-  const std::string& AGraph = AFile.FileName;
-  const fs::path outDir = AOptions.OutDir.empty() ? fs::path("nxflow-out") : fs::path(AOptions.OutDir);
-  TStaging staging(outDir);
-  TNXVirtualClockGuard virtualTime(!AOptions.RealTime);
-  TClockHold hold;
+struct TGraphRun::TState {
+  TState(const TGraphFile& AFile, const TRunOptions& AOptions)
+      : File(AFile.FileName),
+        OutDir(AOptions.OutDir.empty() ? fs::path("nxflow-out") : fs::path(AOptions.OutDir)),
+        Staging(OutDir),
+        VirtualTime(!AOptions.RealTime) {}
+  std::string File;
+  fs::path OutDir;
+  TStaging Staging;
+  TNXVirtualClockGuard VirtualTime;
+  TClockHold Hold;
+  TTreeGuard Holder{new TComponent(nullptr)};
+  TComponent* Root = nullptr;
+  std::vector<TComponent*> Components;
+  std::vector<std::pair<TComponent*, INXFlowNode*>> Nodes;
+  std::vector<TNXBasicCommonGen*> Generators;
+  TFlowRunContext Context;
+  double Seconds = 0;
+  std::uint64_t Steps = 0;
+  std::string OutDirText;
+};
 
+TGraphRun::TGraphRun(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages)
+    : F(std::make_unique<TState>(AFile, AOptions)) {
+  const std::string& graph = AFile.FileName;
+  F->OutDirText = F->OutDir.string();
   // The graph is loaded into a designing holder: nothing starts until the
   // settings are applied and every component is prepared.
-  TTreeGuard holder{new TComponent(nullptr)};
-  holder.Root->SetDesigning(true);
-  TComponent* root = LoadGraph(AFile, APackages, holder.Root);
-  for (const std::string& setting : AOptions.Settings) ApplySetting(*root, setting);
+  F->Holder.Root->SetDesigning(true);
+  F->Root = LoadGraph(AFile, APackages, F->Holder.Root);
+  for (const std::string& setting : AOptions.Settings) ApplySetting(*F->Root, setting);
 
-  std::vector<TComponent*> components;
-  Collect(root, components);
-  std::vector<std::pair<TComponent*, INXFlowNode*>> nodes;
-  std::vector<TNXBasicCommonGen*> generators;
-  for (TComponent* c : components) {
-    if (auto* node = dynamic_cast<INXFlowNode*>(c)) nodes.emplace_back(c, node);
-    if (auto* gen = dynamic_cast<TNXBasicCommonGen*>(c)) generators.push_back(gen);
+  Collect(F->Root, F->Components);
+  for (TComponent* c : F->Components) {
+    if (auto* node = dynamic_cast<INXFlowNode*>(c)) F->Nodes.emplace_back(c, node);
+    if (auto* gen = dynamic_cast<TNXBasicCommonGen*>(c)) F->Generators.push_back(gen);
   }
 
-  TFlowRunContext context;
-  context.DocumentDir = fs::path(AGraph).parent_path().string();
-  context.ResultDir = outDir.string();
-  context.OutputDir = staging.Dir().string();
+  TFlowRunContext& context = F->Context;
+  context.DocumentDir = fs::path(graph).parent_path().string();
+  context.ResultDir = F->OutDir.string();
+  context.OutputDir = F->Staging.Dir().string();
   context.VirtualTime = !AOptions.RealTime;
-  for (auto& [component, node] : nodes) {
+  for (auto& [component, node] : F->Nodes) {
     try {
       node->FlowPrepare(context);
     } catch (const std::exception& e) {
-      throw EFlowError(AGraph + ": " + PathOf(component) + ": " + e.what());
+      throw EFlowError(graph + ": " + PathOf(component) + ": " + e.what());
     }
   }
-  double seconds = 0;
-  const std::uint64_t steps = StepsFor(AOptions, AFile, generators, seconds);
-  context.Seconds = seconds;
+  F->Steps = StepsFor(AOptions, AFile, F->Generators, F->Seconds);
+  context.Seconds = F->Seconds;
+}
 
-  holder.Root->SetDesigning(false);
-  for (TNXBasicCommonGen* g : generators) g->CreateStart();
-  const auto t0 = std::chrono::steady_clock::now();
-  // Stops the generators and lets the queued work out; the clock stays
-  // held: stopping sends each stream's stop after its last buffer, and the
-  // workers hand both on before the sinks are asked.
-  auto stopAll = [&]() {
-    DrainFilterQueues(components);
-    for (TNXBasicCommonGen* g : generators) g->Stop();
-    DrainFilterQueues(components);
-  };
-  auto anyRunning = [&]() {
-    return std::any_of(generators.begin(), generators.end(), [](auto* g) { return g->IsRunning(); });
-  };
+TGraphRun::~TGraphRun() {
+  if (F->Holder.Root) {
+    HoldClockHere();
+    Stop();
+  }
+}
+
+TComponent& TGraphRun::Root() const { return *F->Root; }
+const std::vector<TComponent*>& TGraphRun::Components() const { return F->Components; }
+double TGraphRun::Seconds() const { return F->Seconds; }
+std::uint64_t TGraphRun::Steps() const { return F->Steps; }
+const std::string& TGraphRun::OutDir() const { return F->OutDirText; }
+
+void TGraphRun::Start() {
+  F->Holder.Root->SetDesigning(false);
+  for (TNXBasicCommonGen* g : F->Generators) g->CreateStart();
   // The streams have started (their rates reached every component) before
   // the first step: a component that refused its rate ends the run here,
   // before a sample is made.
-  if (std::string fault = FirstFault(nodes); !fault.empty()) {
-    stopAll();
-    throw EFlowError(AGraph + ": " + fault);
+  if (std::string fault = Fault(); !fault.empty()) {
+    Stop();
+    throw EFlowError(F->File + ": " + fault);
   }
+}
+
+std::string TGraphRun::Fault() const { return FirstFault(F->Nodes); }
+
+bool TGraphRun::AnyGeneratorRunning() const {
+  return std::any_of(F->Generators.begin(), F->Generators.end(), [](auto* g) { return g->IsRunning(); });
+}
+
+void TGraphRun::HoldClockHere() {
+  NXSetClockStepLimit(NXMasterClockSteps());
+  while (!NXClocksIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void TGraphRun::NotifyPause() {
+  for (TNXBasicCommonGen* g : F->Generators) g->NotifyPause();
+}
+
+void TGraphRun::NotifyResume() {
+  for (TNXBasicCommonGen* g : F->Generators) g->NotifyResume();
+}
+
+// Stopping sends each stream's stop after its last buffer, and the workers
+// hand both on before the sinks are asked.
+void TGraphRun::Stop() {
+  DrainFilterQueues(F->Components);
+  for (TNXBasicCommonGen* g : F->Generators) g->Stop();
+  DrainFilterQueues(F->Components);
+}
+
+std::vector<TNodeRow> TGraphRun::Finish() {
+  Stop();
+  std::vector<TNodeRow> rows;
+  for (auto& [component, node] : F->Nodes) {
+    TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
+    try {
+      node->FlowFinish(F->Context, row.Report);
+    } catch (const std::exception& e) {
+      throw EFlowError(F->File + ": " + PathOf(component) + ": " + e.what());
+    }
+    rows.push_back(std::move(row));
+  }
+  // Two components that wrote one file name overwrote each other's output.
+  std::map<std::string, std::string> writers;
+  for (const TNodeRow& row : rows)
+    for (const std::string& f : row.Report.Files)
+      if (auto [it, fresh] = writers.emplace(f, row.Path); !fresh && it->second != row.Path)
+        throw EFlowError(F->File + ": " + it->second + " and " + row.Path + " both write " + f +
+                         " (give one of them another FileName)");
+  F->Nodes.clear();
+  F->Generators.clear();
+  F->Components.clear();
+  F->Root = nullptr;
+  TComponent::Free(std::exchange(F->Holder.Root, nullptr));
+  F->Staging.Commit(F->OutDir);
+  return rows;
+}
+
+int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut,
+             std::ostream& AErr) {
+  const std::string& AGraph = AFile.FileName;
+  TGraphRun run(AFile, AOptions, APackages);
+  const std::uint64_t steps = run.Steps();
+  const auto t0 = std::chrono::steady_clock::now();
+  run.Start();
   // A clock releases a tick once its accumulated time exceeds its interval,
   // so the ticks due at exactly the end come with one more step.
   NXSetClockStepLimit(steps + 1);
@@ -325,14 +393,14 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
     auto unpacedSince = kNever;
     for (;;) {
       const std::uint64_t done = NXMasterClockSteps();
-      if (!anyRunning() || (done > steps && NXClocksIdle())) break;
+      if (!run.AnyGeneratorRunning() || (done > steps && NXClocksIdle())) break;
       if ((interrupted = GStopSignal.load()) != 0) {
-        HoldClockHere();
+        TGraphRun::HoldClockHere();
         break;
       }
-      if (std::string fault = FirstFault(nodes); !fault.empty()) {
-        HoldClockHere();
-        stopAll();
+      if (std::string fault = run.Fault(); !fault.empty()) {
+        TGraphRun::HoldClockHere();
+        run.Stop();
         throw EFlowError(AGraph + ": " + fault);
       }
       // Running generators and not one clock: nothing will ever advance the
@@ -344,7 +412,7 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
       } else if (unpacedSince == kNever) {
         unpacedSince = now;
       } else if (now - unpacedSince > std::chrono::milliseconds(500)) {
-        stopAll();
+        run.Stop();
         throw EFlowError(AGraph + ": no generator paces the stream: the generators run, but none has a clock "
                                   "(check their SampleRate, BufferSize and ClockSource)");
       }
@@ -353,28 +421,9 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
     }
   }
   const double streamSeconds = std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
-  stopAll();
+  run.Stop();
   const double running = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-
-  std::vector<TNodeRow> rows;
-  for (auto& [component, node] : nodes) {
-    TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
-    try {
-      node->FlowFinish(context, row.Report);
-    } catch (const std::exception& e) {
-      throw EFlowError(AGraph + ": " + PathOf(component) + ": " + e.what());
-    }
-    rows.push_back(std::move(row));
-  }
-  // Two components that wrote one file name overwrote each other's output.
-  std::map<std::string, std::string> writers;
-  for (const TNodeRow& row : rows)
-    for (const std::string& f : row.Report.Files)
-      if (auto [it, fresh] = writers.emplace(f, row.Path); !fresh && it->second != row.Path)
-        throw EFlowError(AGraph + ": " + it->second + " and " + row.Path + " both write " + f +
-                         " (give one of them another FileName)");
-  TComponent::Free(std::exchange(holder.Root, nullptr));
-  staging.Commit(outDir);
+  const std::vector<TNodeRow> rows = run.Finish();
   // The wall time covers the run and the writing of every file.
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
@@ -385,7 +434,7 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
   if (wall > 0 && streamSeconds > 0) AOut << ", " << std::setprecision(1) << streamSeconds / wall << "x real time";
   AOut << ")\n";
   AOut.unsetf(std::ios::floatfield);
-  PrintTable(AOut, rows, outDir);
+  PrintTable(AOut, rows, fs::path(run.OutDir()));
   return interrupted ? 128 + interrupted : 0;
 }
 

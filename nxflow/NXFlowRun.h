@@ -36,9 +36,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "components/NXFlowNode.h"
+
+namespace nx {
+class TComponent;
+}
 
 namespace nx::flow {
 
@@ -53,6 +60,63 @@ struct TRunOptions {
   std::string OutDir;          // empty: "nxflow-out"
   std::vector<std::string> Settings;
   bool Progress = false;       // draw the progress bar on AErr
+};
+
+// What one node reported when its run finished.
+struct TNodeRow {
+  std::string Path, Class;
+  TFlowNodeReport Report;
+};
+
+// One graph as `run` drives it, for a host that decides itself when it
+// starts and ends (`run` and `serve`). Made: the document is loaded into a
+// designing holder, the settings applied and every node prepared, with
+// the master clock held at step 0 (on virtual time unless AOptions says
+// real time) and the output going to a staging folder beside --out.
+// EFlowError or the loader's EGraphDocumentError on a user's mistake, with
+// nothing left behind. One run at a time per process: the clock is shared.
+class TGraphRun {
+ public:
+  TGraphRun(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoader& APackages);
+  // A run not finished is stopped and its staging folder removed.
+  ~TGraphRun();
+  TGraphRun(const TGraphRun&) = delete;
+  TGraphRun& operator=(const TGraphRun&) = delete;
+
+  // The loaded graph's root (the holder's only child) and its components,
+  // root first, depth first.
+  TComponent& Root() const;
+  const std::vector<TComponent*>& Components() const;
+  // The stream time the options or the document ask for, and its 1 ms steps.
+  double Seconds() const;
+  std::uint64_t Steps() const;
+
+  // Starts the generators with the clock still held; the streams have then
+  // started, and a component that refused its rate is reported here
+  // (EFlowError naming the document), before a sample is made. The caller
+  // releases the clock (NXSetClockStepLimit).
+  void Start();
+  // The first fault a node reports while the graph runs ("" when none).
+  std::string Fault() const;
+  bool AnyGeneratorRunning() const;
+  // Holds the master clock at the step it has reached and waits until every
+  // clock has handled the ticks released so far.
+  static void HoldClockHere();
+  // The stream's pause or resume announced by every running generator
+  // (the clock held first: see TNXBasicCommonGen::NotifyPause).
+  void NotifyPause();
+  void NotifyResume();
+  // Stops the generators and lets the queued work out; the clock stays held.
+  void Stop();
+  // Stops, asks every node to finish (files into the staging folder), frees
+  // the graph and moves the files into --out. EFlowError when a node fails or
+  // two sinks wrote one file (--out then stays as it was).
+  std::vector<TNodeRow> Finish();
+  const std::string& OutDir() const;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> F;
 };
 
 // Reads the options of `run` (the words after the command). EFlowError for

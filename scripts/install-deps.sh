@@ -4,7 +4,10 @@
 set -euo pipefail
 packages=(cmake ninja-build ccache g++ pkg-config libhwy-dev libgtest-dev libbenchmark-dev libstb-dev libfftw3-dev
   libxml2-dev libpugixml-dev clang libclang-rt-14-dev
-  libcairo2-dev libfontconfig-dev libsndfile1-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
+  libcairo2-dev libfontconfig-dev libsndfile1-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
+  libcpp-httplib-dev libssl-dev chromium)
+# The browser test of nxflow serve runs on Node; Debian's own where none is there.
+command -v node >/dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -15,4 +18,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+# The browser test's one npm package (puppeteer-core, which drives Debian's
+# chromium and downloads no browser), as its lock file pins it.
+browser="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+if [ ! -d "$browser/node_modules" ] || [ "$browser/package-lock.json" -nt "$browser/node_modules" ]; then
+  (cd "$browser" && npm ci --no-audit --no-fund --loglevel=error)
 fi

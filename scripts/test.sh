@@ -24,6 +24,8 @@ echo "== optimised build"
 cmake -S . -B build -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
+echo "== the live page of nxflow serve in headless chromium"
+node tests/browser/serve-page.test.mjs build/nxflow/nxflow build/serve-filter-demo.png
 echo "== packages built outside the tree against the installed library"
 bash scripts/out-of-tree.sh build
 
@@ -45,7 +47,7 @@ tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLo
   test_streams_MultiInput test_components_CommonGen
   test_processing_Processing test_components_CommonFilter test_components_ComponentKit test_components_RealSink
   test_packages_Examples
-  test_nxflow_Host"
+  test_nxflow_Host test_nxflow_Serve"
 tsan_names=$(echo $tsan_tests | sed -e "s/test_buffers_Proxy/test_buffers_Proxy_threads/" -e "s/test_vector_FFT/test_vector_FFT_threads/" | tr " " "|")
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \

@@ -234,6 +234,30 @@ TEST_F(CommonGen, StartStopRepeatedDeliversConsecutiveBuffers) {
   for (std::size_t i = 0; i < 20; ++i) EXPECT_EQ(steps[i], 11 + 10 * i);
 }
 
+// Pause and resume reach downstream between the buffers of a running
+// generator; a stopped one announces nothing.
+TEST_F(CommonGen, PauseAndResumeAnnouncedDownstreamWhileRunning) {
+  TRealSink sink;
+  auto gen = MakeGen(1000, 10, &sink.Pin);
+  gen->NotifyPause();
+  gen->Start();
+  ASSERT_TRUE(sink.WaitBuffers(3));
+  NXSetClockStepLimit(NXMasterClockSteps());  // held, as the host holds it
+  while (!NXClocksIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const int before = static_cast<int>(sink.Count());
+  gen->NotifyPause();
+  gen->NotifyResume();
+  NXSetClockStepLimit(UINT64_MAX);
+  ASSERT_TRUE(sink.WaitBuffers(before + 2));
+  gen->Stop();
+  gen->NotifyResume();
+  const std::vector<std::string> ops = sink.Ops();
+  EXPECT_EQ(std::vector<std::string>(ops.end() - 3, ops.end()),
+            (std::vector<std::string>{"TFTNXPauseOperation", "TFTNXResumeOperation", "TFTStopOperation"}));
+  EXPECT_EQ(sink.BuffersBefore("TFTNXPauseOperation"), before);
+  EXPECT_EQ(sink.BuffersBefore("TFTNXResumeOperation"), before);
+}
+
 // The stop flag stops the generator on its own clock thread after the buffer that set it.
 TEST_F(CommonGen, StopFlagStopsFromTheClockThreadAndDownstreamRateAndStop) {
   TRealSink sink;

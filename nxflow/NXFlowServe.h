@@ -1,0 +1,94 @@
+// NXFlowServe: `nxflow serve`. Loads a graph document with the loader and
+// checks of `nxflow run`, runs it until told to stop, and serves a page
+// that shows it live: one box per component, one wire per link, the
+// properties of the selected box with editors, buttons to start, pause,
+// resume and stop the graph, and to save the document.
+//
+//   nxflow serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR]
+//
+// Time: by the wall clock; with --virtual-rate X on virtual time, the
+// master clock let on by X milliseconds of stream time per millisecond
+// (X = 4: four times real time). Pause holds the master clock where it
+// is; resume lets it go again.
+//
+// Stop (the page's button, or SIGINT/SIGTERM for the program) ends the run
+// as `run` ends it: the generators stop, every sink finishes and its files
+// are moved into --out (default "nxflow-out"). After a stop the graph stays
+// loaded (nothing runs) and can be edited, saved or started afresh.
+//
+// The server (cpp-httplib) listens on 127.0.0.1 unless --listen names
+// another address. Every request needs the access token printed with the
+// address, as "?token=..." or "Authorization: Bearer ...". What it answers:
+//   GET  /                    the page (the files of nxflow/web, built in)
+//   GET  /app.js, /style.css  its script and style sheet
+//   GET  /api/graph           components (class, name, pins), links, box positions, state
+//   GET  /api/component/NAME  NAME's published properties: kind, range or choices, value
+//   POST /api/set             {component, property, value}: applied at once, as `nxflow set` applies it
+//   POST /api/control         {action: start|pause|resume|stop}
+//   POST /api/layout          {component, x, y}: a box's place, saved with the document
+//   POST /api/save            writes the document as `nxflow set` does (its form kept)
+//   GET  /api/events          Server-Sent Events: state, stream time and each sink's buffers/s
+//                             and samples/s, four times a second
+// Refusals are JSON {"error": "one line"}: 401 without the token (nothing
+// else said), 404 for anything not listed, 413 for a body over 64 KiB, 503
+// when 16 clients are connected already, 400/404/409 for a request that
+// cannot be done. The graph runs on whatever a request holds.
+//
+// Displays that draw pictures live will add an endpoint per component
+// under /api/component/NAME/; the page finds them in /api/graph.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace nx::flow {
+
+class TPackageLoader;
+
+struct TServeOptions {
+  std::string Graph;
+  int Port = 8080;              // 0: any free port
+  std::string Listen = "127.0.0.1";
+  double VirtualRate = 0;       // 0: the wall clock
+  std::string OutDir;           // empty: "nxflow-out"
+  std::string Token;            // empty: a fresh random one
+};
+
+// Reads the options of `serve` (the words after the command). EFlowError for
+// a bad option.
+TServeOptions ParseServeOptions(const std::vector<std::string>& AWords);
+
+// The graph and its server. One per process (the master clock is shared).
+class TGraphServer {
+ public:
+  // Loads and checks the graph (it does not start yet). EFlowError or the
+  // loader's EGraphDocumentError on a user's mistake.
+  TGraphServer(const TServeOptions& AOptions, TPackageLoader& APackages);
+  // Stops what still runs (as Stop).
+  ~TGraphServer();
+  TGraphServer(const TGraphServer&) = delete;
+  TGraphServer& operator=(const TGraphServer&) = delete;
+
+  // Starts the graph and serves on a thread of its own; returns the port.
+  // EFlowError when the address cannot be bound, or the graph refuses to start.
+  int Start();
+  // The page's address with the token: "http://127.0.0.1:8080/?token=...".
+  std::string Address() const;
+  const std::string& Token() const;
+  // Stops serving (open event streams end), then ends the run cleanly:
+  // every sink finished, its files in --out. Returns a line saying what was
+  // written. Once only; later calls return "".
+  std::string Stop();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> F;
+};
+
+// The serve command: starts, prints the address, waits for a stop signal,
+// stops. Returns 0 after a clean stop.
+int RunServe(const TServeOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr);
+
+}  // namespace nx::flow

@@ -1,0 +1,85 @@
+// NXFlowServeApi: what the `nxflow serve` server reads from a request and
+// writes into an answer, kept apart from the server itself so that it can be
+// tested and fuzzed without a socket: JSON text, the request bodies of the
+// API, the layout attribute of a document and the access token.
+//
+// Request bodies are small JSON objects whose members are strings, numbers,
+// Booleans or null:
+//   POST /api/set      {"component": "LowPass", "property": "Order", "value": 256}
+//   POST /api/control  {"action": "start" | "pause" | "resume" | "stop"}
+//   POST /api/layout   {"component": "LowPass", "x": 120, "y": 40}
+// Anything else (nested values, a duplicate member, trailing text, a wrong
+// kind) is refused with EServeRequestError and one line saying what is wrong.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/SysUtils.h"
+
+namespace nx::flow {
+
+NX_DECLARE_EXCEPTION(EServeRequestError, Exception, "bad request")
+
+// The largest request body the server takes.
+inline constexpr std::size_t kServeMaxBody = 64 * 1024;
+
+// A JSON string literal of AText (quotes, escapes; bytes that are not valid
+// UTF-8 become U+FFFD, so the answer is always valid JSON).
+std::string JsonString(std::string_view AText);
+// A JSON number; NaN and the infinities, which JSON has no form for, as null.
+std::string JsonNumber(double AValue);
+
+struct TJsonValue {
+  enum class TKind { String, Number, Bool, Null };
+  TKind Kind = TKind::Null;
+  std::string Text;  // a string's value; a number as written; "true"/"false"; "null"
+};
+// A flat JSON object. EServeRequestError for anything else, and for more
+// than 64 members or a body over kServeMaxBody.
+std::map<std::string, TJsonValue> ParseJsonObject(std::string_view AText);
+
+// A path of components from the graph's root as `nxflow set` takes it:
+// names of letters, digits and '_', joined by '.'; at most 256 characters.
+bool IsComponentPath(std::string_view AText);
+// A property name (letters, digits, '_'; a sub-object's property with '.').
+bool IsPropertyPath(std::string_view AText);
+
+struct TSetRequest {
+  std::string Component, Property, Value;
+  // The "Component.Property=value" of `nxflow set`.
+  std::string Setting() const { return Component + "." + Property + "=" + Value; }
+};
+// The value may be a string, a number (as written) or a Boolean ("True" /
+// "False", as documents write them); it is one line.
+TSetRequest ParseSetRequest(std::string_view ABody);
+
+enum class TControlAction { Start, Pause, Resume, Stop };
+TControlAction ParseControlRequest(std::string_view ABody);
+
+struct TBoxPosition {
+  std::string Component;
+  double X = 0, Y = 0;
+};
+// Finite coordinates within +-1e6.
+TBoxPosition ParseLayoutRequest(std::string_view ABody);
+
+// The Layout attribute of a document element: "Noise:40,60;Mix:220,60".
+// Entries that do not read are skipped (a hand-edited layout costs the
+// boxes their places, never the document); a later entry of the same
+// component wins.
+std::vector<TBoxPosition> ParseLayout(std::string_view AText);
+std::string FormatLayout(const std::vector<TBoxPosition>& APositions);
+
+// A fresh access token: 32 random bytes as 64 hex digits.
+std::string MakeAccessToken();
+// Whether AGiven equals AExpected, in a time that depends on AExpected's
+// length only.
+bool TokenMatches(std::string_view AExpected, std::string_view AGiven) noexcept;
+// The token of an "Authorization: Bearer TOKEN" header ("" when absent).
+std::string BearerToken(std::string_view AAuthorization);
+
+}  // namespace nx::flow

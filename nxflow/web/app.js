@@ -1,0 +1,337 @@
+// The live page of `nxflow serve`: draws the graph (a box per component, a
+// wire per link), lets the boxes be dragged, edits the selected component's
+// properties, drives the run and shows the figures the server streams.
+'use strict';
+
+const TOKEN = (() => {
+  const script = document.currentScript;
+  const from = script ? new URL(script.src).searchParams : new URLSearchParams(location.search);
+  return from.get('token') || new URLSearchParams(location.search).get('token') || '';
+})();
+
+const SVG = 'http://www.w3.org/2000/svg';
+const BOX_WIDTH = 170;
+const HEAD = 38;
+const PIN_ROW = 16;
+const LAYER_GAP = 230;
+const ROW_GAP = 28;
+
+const state = { graph: null, boxes: new Map(), selected: null, drag: null };
+
+async function api(path, body) {
+  const options = { headers: { Authorization: 'Bearer ' + TOKEN } };
+  if (body !== undefined) {
+    options.method = 'POST';
+    options.headers['Content-Type'] = 'application/json';
+    options.body = JSON.stringify(body);
+  }
+  const response = await fetch(path, options);
+  let answer = {};
+  try { answer = await response.json(); } catch (e) { answer = {}; }
+  if (!response.ok) throw new Error(answer.error || ('HTTP ' + response.status));
+  return answer;
+}
+
+function say(text, ok) {
+  const message = document.getElementById('message');
+  message.textContent = text;
+  message.className = ok ? 'ok' : '';
+}
+
+function element(tag, attributes, parent) {
+  const node = document.createElementNS(SVG, tag);
+  for (const [key, value] of Object.entries(attributes || {})) node.setAttribute(key, value);
+  if (parent) parent.appendChild(node);
+  return node;
+}
+
+function boxHeight(component) {
+  const sinks = component.pins.filter((p) => p.direction === 'sink').length;
+  const sources = component.pins.length - sinks;
+  return HEAD + Math.max(1, sinks, sources) * PIN_ROW + 18;
+}
+
+// Longest-path layering: a component stands one layer right of the
+// furthest component that feeds it, sources at the left, sinks at the right.
+function autoLayout(graph) {
+  const layer = new Map(graph.components.map((c) => [c.name, 0]));
+  for (let pass = 0; pass < graph.components.length; ++pass) {
+    let changed = false;
+    for (const link of graph.links) {
+      if (!layer.has(link.from) || !layer.has(link.to)) continue;
+      const wanted = layer.get(link.from) + 1;
+      if (layer.get(link.to) < wanted) { layer.set(link.to, wanted); changed = true; }
+    }
+    if (!changed) break;
+  }
+  const nextY = new Map();
+  const places = new Map();
+  for (const component of graph.components) {
+    const l = layer.get(component.name);
+    const y = nextY.get(l) || 30;
+    places.set(component.name, { x: 30 + l * LAYER_GAP, y });
+    nextY.set(l, y + boxHeight(component) + ROW_GAP);
+  }
+  return places;
+}
+
+function pinPoint(box, pinName) {
+  const pin = box.pins.get(pinName);
+  if (!pin) return { x: box.x + BOX_WIDTH / 2, y: box.y + HEAD / 2 };
+  return { x: box.x + pin.dx, y: box.y + pin.dy };
+}
+
+function drawWires() {
+  const layer = document.getElementById('wires');
+  layer.replaceChildren();
+  for (const link of state.graph.links) {
+    const from = state.boxes.get(link.from);
+    const to = state.boxes.get(link.to);
+    if (!from || !to) continue;
+    const a = pinPoint(from, link.fromPin);
+    const b = pinPoint(to, link.toPin);
+    const bend = Math.max(40, Math.abs(b.x - a.x) / 2);
+    const path = element('path', {
+      class: 'wire',
+      d: `M${a.x},${a.y} C${a.x + bend},${a.y} ${b.x - bend},${b.y} ${b.x},${b.y}`,
+    }, layer);
+    path.dataset.from = link.from + '.' + link.fromPin;
+    path.dataset.to = link.to + '.' + link.toPin;
+  }
+  fitCanvas();
+}
+
+function fitCanvas() {
+  let width = 400;
+  let height = 300;
+  for (const box of state.boxes.values()) {
+    width = Math.max(width, box.x + BOX_WIDTH + 40);
+    height = Math.max(height, box.y + box.height + 40);
+  }
+  const svg = document.getElementById('graph');
+  svg.setAttribute('width', width);
+  svg.setAttribute('height', height);
+}
+
+function placeBox(box) {
+  box.node.setAttribute('transform', `translate(${box.x},${box.y})`);
+}
+
+function drawGraph(graph) {
+  state.graph = graph;
+  state.boxes.clear();
+  const svg = document.getElementById('graph');
+  svg.replaceChildren();
+  element('g', { id: 'wires' }, svg);
+  const boxesLayer = element('g', { id: 'boxes' }, svg);
+  const places = autoLayout(graph);
+  for (const component of graph.components) {
+    const place = component.x !== undefined ? { x: component.x, y: component.y } : places.get(component.name);
+    const height = boxHeight(component);
+    const node = element('g', { class: 'box' + (component.sink ? ' sink' : '') }, boxesLayer);
+    node.dataset.name = component.name;
+    element('rect', { class: 'frame', width: BOX_WIDTH, height }, node);
+    element('rect', { class: 'head', x: 1, y: 1, width: BOX_WIDTH - 2, height: HEAD - 4 }, node);
+    const name = element('text', { class: 'name', x: 8, y: 15 }, node);
+    name.textContent = component.name;
+    const cls = element('text', { class: 'class', x: 8, y: 29 }, node);
+    cls.textContent = component.class;
+    const box = { name: component.name, node, x: place.x, y: place.y, height, pins: new Map() };
+    let sinkRow = 0;
+    let sourceRow = 0;
+    for (const pin of component.pins) {
+      const isSink = pin.direction === 'sink';
+      const row = isSink ? sinkRow++ : sourceRow++;
+      const dy = HEAD + 8 + row * PIN_ROW;
+      const dx = isSink ? 0 : BOX_WIDTH;
+      element('circle', { class: 'pin', cx: dx, cy: dy, r: 4 }, node);
+      const label = element('text', { x: isSink ? 8 : BOX_WIDTH - 8, y: dy + 4, 'text-anchor': isSink ? 'start' : 'end' },
+        node);
+      label.textContent = pin.name;
+      box.pins.set(pin.name, { dx, dy });
+    }
+    const rate = element('text', { class: 'rate', x: 8, y: height - 6 }, node);
+    box.rate = rate;
+    placeBox(box);
+    state.boxes.set(component.name, box);
+    node.addEventListener('pointerdown', (event) => startDrag(event, box));
+  }
+  drawWires();
+}
+
+function startDrag(event, box) {
+  event.preventDefault();
+  box.node.setPointerCapture(event.pointerId);
+  state.drag = { box, startX: event.clientX, startY: event.clientY, x: box.x, y: box.y, moved: false };
+  const move = (e) => {
+    const drag = state.drag;
+    const dx = e.clientX - drag.startX;
+    const dy = e.clientY - drag.startY;
+    if (Math.abs(dx) + Math.abs(dy) > 3) drag.moved = true;
+    box.x = Math.max(0, drag.x + dx);
+    box.y = Math.max(0, drag.y + dy);
+    placeBox(box);
+    drawWires();
+  };
+  const up = () => {
+    box.node.removeEventListener('pointermove', move);
+    box.node.removeEventListener('pointerup', up);
+    const drag = state.drag;
+    state.drag = null;
+    if (drag.moved) {
+      api('/api/layout', { component: box.name, x: Math.round(box.x), y: Math.round(box.y) })
+        .catch((error) => say(error.message));
+    } else {
+      select(box.name);
+    }
+  };
+  box.node.addEventListener('pointermove', move);
+  box.node.addEventListener('pointerup', up);
+}
+
+async function select(name) {
+  for (const box of state.boxes.values()) box.node.classList.toggle('selected', box.name === name);
+  state.selected = name;
+  const inspector = document.getElementById('inspector');
+  try {
+    showProperties(await api('/api/component/' + encodeURIComponent(name)));
+  } catch (error) {
+    inspector.textContent = error.message;
+  }
+}
+
+function editorFor(property) {
+  let input;
+  if (property.kind === 'bool') {
+    input = document.createElement('input');
+    input.type = 'checkbox';
+    input.checked = property.value.toLowerCase() === 'true';
+    input.read = () => (input.checked ? 'True' : 'False');
+  } else if (property.kind === 'enum') {
+    input = document.createElement('select');
+    for (const value of property.values) input.add(new Option(value, value, false, value === property.value));
+    input.read = () => input.value;
+  } else if (property.kind === 'set') {
+    input = document.createElement('select');
+    input.multiple = true;
+    const chosen = property.value.replace(/^\[|\]$/g, '').split(',').map((v) => v.trim());
+    for (const value of property.values) input.add(new Option(value, value, false, chosen.includes(value)));
+    input.read = () => '[' + Array.from(input.selectedOptions, (o) => o.value).join(',') + ']';
+  } else {
+    input = document.createElement('input');
+    if (property.kind === 'integer' || property.kind === 'number') {
+      input.type = 'number';
+      input.step = property.kind === 'integer' ? '1' : 'any';
+      if (property.min !== undefined) input.min = property.min;
+      if (property.max !== undefined) input.max = property.max;
+    } else {
+      input.type = 'text';
+    }
+    input.value = property.value;
+    input.read = () => input.value;
+  }
+  input.disabled = property.readOnly;
+  input.name = property.name;
+  return input;
+}
+
+function showProperties(component) {
+  const inspector = document.getElementById('inspector');
+  inspector.replaceChildren();
+  const title = document.createElement('h2');
+  title.textContent = component.name;
+  const cls = document.createElement('div');
+  cls.className = 'class';
+  cls.textContent = component.class;
+  inspector.append(title, cls);
+  for (const property of component.properties) {
+    const label = document.createElement('label');
+    label.textContent = property.name + ' ';
+    const range = document.createElement('span');
+    range.className = 'range';
+    const limits = [];
+    if (property.min !== undefined) limits.push('min ' + property.min);
+    if (property.max !== undefined) limits.push('max ' + property.max);
+    range.textContent = limits.length ? '(' + limits.join(', ') + ')' : '';
+    label.appendChild(range);
+    const input = editorFor(property);
+    const error = document.createElement('div');
+    error.className = 'error';
+    input.addEventListener('change', async () => {
+      error.textContent = '';
+      try {
+        const answer = await api('/api/set',
+          { component: component.name, property: property.name, value: input.read() });
+        if (input.type !== 'checkbox' && input.tagName === 'INPUT') input.value = answer.value;
+        say(`${component.name}.${property.name} = ${answer.value}`, true);
+      } catch (e) {
+        error.textContent = e.message;
+        say(e.message);
+      }
+    });
+    inspector.append(label, input, error);
+  }
+}
+
+function formatRate(value) {
+  if (value >= 1e6) return (value / 1e6).toFixed(2) + ' M';
+  if (value >= 1e3) return (value / 1e3).toFixed(1) + ' k';
+  return value.toFixed(0) + ' ';
+}
+
+function showFigures(figures) {
+  const badge = document.getElementById('state');
+  badge.textContent = figures.state + (figures.fault ? ': ' + figures.fault : '');
+  badge.className = figures.state;
+  document.getElementById('clock').textContent = (figures.streamSeconds || 0).toFixed(1) + ' s';
+  for (const [name, sink] of Object.entries(figures.components || {})) {
+    const box = state.boxes.get(name);
+    if (box) box.rate.textContent =
+      `${sink.buffersPerSecond.toFixed(0)} buf/s, ${formatRate(sink.samplesPerSecond)}samples/s`;
+  }
+  const running = figures.state === 'running';
+  const paused = figures.state === 'paused';
+  document.getElementById('start').disabled = running || paused;
+  document.getElementById('pause').disabled = !running;
+  document.getElementById('resume').disabled = !paused;
+  document.getElementById('stop').disabled = !running && !paused;
+}
+
+function listen() {
+  const events = new EventSource('/api/events?token=' + encodeURIComponent(TOKEN));
+  events.onmessage = (event) => showFigures(JSON.parse(event.data));
+}
+
+async function control(action) {
+  try {
+    const answer = await api('/api/control', { action });
+    say('graph ' + answer.state, true);
+    if (action === 'stop' || action === 'start') drawGraph(await api('/api/graph'));
+  } catch (error) {
+    say(error.message);
+  }
+}
+
+async function main() {
+  for (const action of ['start', 'pause', 'resume', 'stop'])
+    document.getElementById(action).addEventListener('click', () => control(action));
+  document.getElementById('save').addEventListener('click', async () => {
+    try {
+      say('saved ' + (await api('/api/save', {})).saved, true);
+    } catch (error) {
+      say(error.message);
+    }
+  });
+  try {
+    const graph = await api('/api/graph');
+    document.getElementById('title').textContent = 'nxflow \u2014 ' + graph.file;
+    document.title = graph.file + ' \u2014 nxflow serve';
+    drawGraph(graph);
+    document.body.dataset.ready = 'true';
+  } catch (error) {
+    say(error.message);
+  }
+  listen();
+}
+
+main();

@@ -1,0 +1,130 @@
+// The live page of `nxflow serve` in Debian's headless chromium: the filter
+// demo shows a box per component and a wire per link, a property change
+// reads back, a refused one shows its one-line message, the figures arrive,
+// a dragged box keeps its place through a save, and Ctrl-C ends the server
+// cleanly. Leaves a picture of the page in docs/.
+//
+//   node serve-page.test.mjs [NXFLOW] [SCREENSHOT]
+import { spawn } from 'node:child_process';
+import { copyFileSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const root = resolve(here, '..', '..');
+const nxflow = resolve(process.argv[2] || join(root, 'build', 'nxflow', 'nxflow'));
+const screenshot = resolve(process.argv[3] || join(root, 'docs', 'serve-filter-demo.png'));
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+
+const failures = [];
+function check(condition, what) {
+  console.log((condition ? 'ok    ' : 'FAIL  ') + what);
+  if (!condition) failures.push(what);
+}
+
+// The whole test ends within a minute, whatever hangs.
+const guard = setTimeout(() => {
+  console.error('the browser test took more than 60 s');
+  process.exit(1);
+}, 60000);
+
+const work = mkdtempSync(join(tmpdir(), 'nxflow-serve-page-'));
+const graph = join(work, 'filter-demo.xml');
+copyFileSync(join(root, 'examples', 'graphs', 'filter-demo.xml'), graph);
+const server = spawn(nxflow, ['serve', graph, '--port', '0', '--out', join(work, 'out')],
+  { stdio: ['ignore', 'pipe', 'pipe'] });
+let stderr = '';
+server.stderr.on('data', (chunk) => { stderr += chunk; });
+const exited = new Promise((done) => server.on('exit', (code) => done(code)));
+const address = await new Promise((done, fail) => {
+  let stdout = '';
+  server.stdout.on('data', (chunk) => {
+    stdout += chunk;
+    if (stdout.includes('\n')) done(stdout.split('\n')[0]);
+  });
+  server.on('exit', () => fail(new Error('nxflow serve ended: ' + stderr)));
+});
+check(/^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{64}$/.test(address), 'one line with the address and token');
+
+const browser = await puppeteer.launch({
+  executablePath: chromium,
+  headless: true,
+  // Root in a container has no user namespace for the sandbox.
+  args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
+});
+try {
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1500, height: 820 });
+  const refused = [];
+  page.on('response', (r) => { if (r.status() === 401) refused.push(r.url()); });
+  await page.goto(address);
+  await page.waitForSelector('body[data-ready="true"]', { timeout: 15000 });
+  check(refused.length === 0, 'the page, its script and style all carry the token');
+  check(await page.$$eval('g.box', (boxes) => boxes.length) === 15, '15 boxes');
+  check(await page.$$eval('path.wire', (wires) => wires.length) === 14, '14 wires');
+  const left = async (name) => page.$eval(`g.box[data-name="${name}"]`, (g) => g.getBoundingClientRect().left);
+  check(await left('Noise') < await left('Mix') && await left('Mix') < await left('LowPass') &&
+        await left('LowPass') < await left('LowPassSpectrum') && await left('LowPassSpectrum') < await left('LowPassView'),
+  'sources on the left, sinks on the right');
+
+  // A change reads back; a refused one shows its line.
+  const select = async (name) => {
+    await page.click(`g.box[data-name="${name}"] text.name`);
+    await page.waitForFunction((n) => document.querySelector('#inspector h2')?.textContent === n, {}, name);
+  };
+  const setValue = async (property, value) => {
+    const input = `#inspector input[name="${property}"]`;
+    await page.$eval(input, (e) => { e.value = ''; });
+    await page.type(input, value);
+    await page.keyboard.press('Tab');
+  };
+  await select('Low');
+  await setValue('Amplitude', '0.25');
+  await page.waitForFunction(() => document.getElementById('message').textContent.includes('Low.Amplitude = 0.25'));
+  await select('Mix');
+  await select('Low');
+  check(await page.$eval('#inspector input[name="Amplitude"]', (e) => e.value) === '0.25', 'a changed amplitude reads back');
+  await select('LowPass');
+  await setValue('Order', '-5');
+  await page.waitForFunction(() => document.querySelector('#inspector .error:not(:empty)'));
+  const error = await page.$eval('#inspector .error:not(:empty)', (e) => e.textContent);
+  check(error === 'value -5 of Order is out of range (minimum 0)', 'a refused order shows its line: ' + error);
+  check(await page.$eval('#inspector select[name="Window"]', (e) => e.value) === 'wtBlackman', 'enumerations get a list');
+
+  // The figures stream in.
+  await page.waitForFunction(() => document.querySelector('g.box[data-name="MixScope"] text.rate')?.textContent
+    .includes('samples/s'), { timeout: 10000 });
+  check(await page.$eval('#state', (e) => e.textContent) === 'running', 'the graph runs');
+  await select('LowPass');
+  await page.screenshot({ path: screenshot });
+  console.log('picture: ' + screenshot);
+
+  // A dragged box keeps its place through a save.
+  const box = await page.$eval('g.box[data-name="MixScope"] text.name', (t) => {
+    const r = t.getBoundingClientRect();
+    return { x: r.left + 10, y: r.top + 5 };
+  });
+  await page.mouse.move(box.x, box.y);
+  await page.mouse.down();
+  await page.mouse.move(box.x + 60, box.y + 40, { steps: 5 });
+  await page.mouse.up();
+  await new Promise((r) => setTimeout(r, 300));
+  await page.click('#save');
+  await page.waitForFunction(() => document.getElementById('message').textContent.startsWith('saved'));
+  check(/Layout="MixScope:\d+,\d+"/.test(readFileSync(graph, 'utf8')), 'the saved document holds the box\'s place');
+} finally {
+  await browser.close();
+}
+
+server.kill('SIGINT');
+const code = await exited;
+check(code === 0, 'Ctrl-C ends the server with status 0');
+check(/12 files written/.test(stderr), 'every sink wrote its files: ' + stderr.trim());
+rmSync(work, { recursive: true, force: true });
+clearTimeout(guard);
+if (failures.length) {
+  console.error(failures.length + ' failed');
+  process.exit(1);
+}

@@ -1,0 +1,487 @@
+// nxflow serve: the request parsers on their own, then the server on loopback
+// with the filter demo (tokens, limits, paths, the graph's JSON, property
+// changes on the running graph, control, saving and a clean stop).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "nxflow/NXFlowHost.h"
+#include "nxflow/NXFlowPackages.h"
+#include "nxflow/NXFlowServe.h"
+#include "nxflow/NXFlowServeApi.h"
+
+namespace {
+using namespace nx;
+using namespace nx::flow;
+namespace fs = std::filesystem;
+
+// ---- the parsers
+
+TEST(ServeApi, SetRequestsReadOrRefuseWithOneLine) {
+  struct TCase {
+    const char* Body;
+    const char* Setting;  // null: refused, with Message in the error
+    const char* Message;
+  };
+  const TCase cases[] = {
+      {R"({"component": "LowPass", "property": "Order", "value": 256})", "LowPass.Order=256", nullptr},
+      {R"({"component":"G.Mix","property":"Threading.Priority","value":"tpHigh"})", "G.Mix.Threading.Priority=tpHigh",
+       nullptr},
+      {R"({"value": true, "component": "A", "property": "Enabled"})", "A.Enabled=True", nullptr},
+      {R"({"component": "A", "property": "Gain", "value": -1.5e-3})", "A.Gain=-1.5e-3", nullptr},
+      {R"( {"component":"A","property":"Title","value":"caf\u00e9 \ud83c\udfb5"} )",
+       "A.Title=caf\xc3\xa9 \xf0\x9f\x8e\xb5", nullptr},
+      {R"({"component": "A", "property": "Order"})", nullptr, "no \"value\""},
+      {R"({"component": "A", "property": "Order", "value": null})", nullptr, "must be a string"},
+      {R"({"component": "A", "property": "Order", "value": [1]})", nullptr, "nested"},
+      {R"({"component": "A=1", "property": "Order", "value": 1})", nullptr, "not a component name"},
+      {R"({"component": "../etc", "property": "Order", "value": 1})", nullptr, "not a component name"},
+      {R"({"component": "A..B", "property": "Order", "value": 1})", nullptr, "not a component name"},
+      {R"({"component": "A", "property": "Or der", "value": 1})", nullptr, "not a property name"},
+      {R"({"component": "A", "property": "Order", "value": "1\n2"})", nullptr, "one line"},
+      {R"({"component": "A", "property": "Order", "value": 1, "value": 2})", nullptr, "twice"},
+      {R"({"component": "A", "property": "Order", "value": 1, "extra": 0})", nullptr, "unknown member"},
+      {R"({"component": "A", "property": "Order", "value": 01})", nullptr, "expected"},
+      {R"({"component": "A", "property": "Order", "value": 1} x)", nullptr, "text after"},
+      {R"({"component": "A", "property": "Order", "value": "\ud800"})", nullptr, "surrogate"},
+      {"{\"component\": \"A\xff\", \"property\": \"Order\", \"value\": 1}", nullptr, "not UTF-8"},
+      {R"({"component": "A", "property": "Order", "value": "\q"})", nullptr, "escape"},
+      {R"({"component": "A", "property": "Order", "value": 1)", nullptr, "expected"},
+      {"", nullptr, "a JSON object expected"},
+      {"[]", nullptr, "a JSON object expected"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Body);
+    if (c.Setting) {
+      EXPECT_EQ(ParseSetRequest(c.Body).Setting(), c.Setting);
+      continue;
+    }
+    try {
+      ParseSetRequest(c.Body);
+      ADD_FAILURE() << "accepted";
+    } catch (const EServeRequestError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find(c.Message), std::string::npos) << message;
+      EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+  }
+  EXPECT_THROW(ParseSetRequest(std::string(kServeMaxBody + 1, ' ')), EServeRequestError);
+}
+
+TEST(ServeApi, ControlAndLayoutRequests) {
+  EXPECT_EQ(ParseControlRequest(R"({"action": "pause"})"), TControlAction::Pause);
+  EXPECT_EQ(ParseControlRequest(R"({"action": "resume"})"), TControlAction::Resume);
+  EXPECT_THROW(ParseControlRequest(R"({"action": "reboot"})"), EServeRequestError);
+  EXPECT_THROW(ParseControlRequest(R"({"action": 1})"), EServeRequestError);
+  const TBoxPosition p = ParseLayoutRequest(R"({"component": "Mix", "x": 12.5, "y": -3})");
+  EXPECT_EQ(p.Component, "Mix");
+  EXPECT_EQ(p.X, 12.5);
+  EXPECT_EQ(p.Y, -3);
+  for (const char* bad : {R"({"component": "Mix", "x": 1e7, "y": 0})", R"({"component": "Mix", "x": "1", "y": 0})",
+                          R"({"component": "M;x", "x": 1, "y": 0})"})
+    EXPECT_THROW(ParseLayoutRequest(bad), EServeRequestError) << bad;
+}
+
+TEST(ServeApi, LayoutAttributeSkipsWhatDoesNotRead) {
+  const std::vector<TBoxPosition> read =
+      ParseLayout("Noise:40,60;bad;Mix:1e9,0;G.Mix:220,-60;:1,2;Noise:41,61;Low:1,2,3;");
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(FormatLayout(read), "G.Mix:220,-60;Noise:41,61");
+  EXPECT_EQ(FormatLayout(ParseLayout(FormatLayout(read))), FormatLayout(read));
+  EXPECT_TRUE(ParseLayout("").empty());
+}
+
+TEST(ServeApi, JsonTextReadsBackAndTokensCompareWhole) {
+  for (const std::string& text : {std::string("plain"), std::string("q\"b\\s/\n\t\x01<"), std::string("\xc3\xa9")}) {
+    const auto object = ParseJsonObject("{\"v\": " + JsonString(text) + "}");
+    EXPECT_EQ(object.at("v").Text, text);
+  }
+  EXPECT_EQ(JsonString("a\xffz"), "\"a\\ufffdz\"");  // not UTF-8: still valid JSON
+  EXPECT_EQ(JsonString("</script>").find('<'), std::string::npos);
+  EXPECT_EQ(JsonNumber(NAN), "null");
+  const std::string token = MakeAccessToken();
+  EXPECT_EQ(token.size(), 64u);
+  EXPECT_NE(token, MakeAccessToken());
+  EXPECT_TRUE(TokenMatches(token, token));
+  for (const std::string& given : {std::string(), token.substr(0, 63), token + "0", std::string(64, '0'),
+                                  token.substr(0, 63) + (token[63] == 'a' ? "b" : "a")})
+    EXPECT_FALSE(TokenMatches(token, given)) << given;
+  EXPECT_FALSE(TokenMatches("", ""));
+  EXPECT_EQ(BearerToken("Bearer abc"), "abc");
+  EXPECT_EQ(BearerToken("Basic abc"), "");
+}
+
+TEST(ServeApi, CommandLineOptions) {
+  const TServeOptions o = ParseServeOptions({"g.xml", "--port", "0", "--virtual-rate", "2.5", "--listen", "::1"});
+  EXPECT_EQ(std::tuple(o.Graph, o.Port, o.VirtualRate, o.Listen), std::tuple(std::string("g.xml"), 0, 2.5, std::string("::1")));
+  EXPECT_EQ(ParseServeOptions({"g.xml"}).Listen, "127.0.0.1");
+  const struct {
+    std::vector<std::string> Words;
+    const char* Message;
+  } bad[] = {
+      {{}, "serve needs a graph document"},
+      {{"a.xml", "b.xml"}, "one graph document"},
+      {{"g.xml", "--port", "65536"}, "--port needs a port number"},
+      {{"g.xml", "--port", "80x"}, "--port needs a port number"},
+      {{"g.xml", "--virtual-rate", "0"}, "--virtual-rate needs a positive number"},
+      {{"g.xml", "--virtual-rate", "nan"}, "--virtual-rate needs a positive number"},
+      {{"g.xml", "--listen"}, "--listen needs a value"},
+      {{"g.xml", "--seconds", "3"}, "unknown option \"--seconds\""},
+  };
+  for (const auto& c : bad) {
+    try {
+      ParseServeOptions(c.Words);
+      ADD_FAILURE() << c.Message;
+    } catch (const EFlowError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+    }
+  }
+}
+
+// ---- the server on loopback
+
+struct TAnswer {
+  int Status = 0;
+  std::string Head, Body;
+};
+
+int Connect(int APort) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  timeval timeout{10, 0};  // a server that hangs fails the test instead of stalling it
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(APort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void SendAll(int AFd, const std::string& AData) {
+  for (std::size_t sent = 0; sent < AData.size();) {
+    const ssize_t n = ::send(AFd, AData.data() + sent, AData.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+// Reads from AFd until AUntil is seen or the connection ends.
+std::string ReadUntil(int AFd, const std::string& AUntil = {}) {
+  std::string data;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::recv(AFd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+    if (!AUntil.empty() && data.find(AUntil) != std::string::npos) break;
+  }
+  return data;
+}
+
+TAnswer Parse(const std::string& AData) {
+  TAnswer answer;
+  const std::size_t end = AData.find("\r\n\r\n");
+  answer.Head = AData.substr(0, end);
+  answer.Body = end == std::string::npos ? "" : AData.substr(end + 4);
+  if (AData.starts_with("HTTP/1.1 ")) answer.Status = std::atoi(AData.c_str() + 9);
+  return answer;
+}
+
+// One request on a connection of its own; ATarget goes on the request line as it is.
+TAnswer Request(int APort, const std::string& AMethod, const std::string& ATarget, const std::string& ABody = {},
+                const std::string& AHeaders = {}) {
+  const int fd = Connect(APort);
+  if (fd < 0) return {};
+  std::string request = AMethod + " " + ATarget + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + AHeaders;
+  if (AMethod == "POST")
+    request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(ABody.size()) + "\r\n";
+  SendAll(fd, request + "\r\n" + (AMethod == "POST" ? ABody : std::string()));
+  const std::string data = ReadUntil(fd);
+  ::close(fd);
+  return Parse(data);
+}
+
+std::size_t Count(const std::string& AText, const std::string& APart) {
+  std::size_t n = 0;
+  for (std::size_t at = AText.find(APart); at != std::string::npos; at = AText.find(APart, at + 1)) ++n;
+  return n;
+}
+
+// The text of a string member "NAME": "..." following AAfter in a JSON answer.
+std::string Member(const std::string& AJson, const std::string& AAfter, const std::string& AName) {
+  const std::size_t from = AJson.find(AAfter);
+  if (from == std::string::npos) return {};
+  const std::string key = "\"" + AName + "\": \"";
+  const std::size_t at = AJson.find(key, from);
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + key.size();
+  return AJson.substr(start, AJson.find('"', start) - start);
+}
+
+class ServeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
+           ("nxflow-serve-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+    FGraph = FDir / "filter-demo.xml";
+    fs::copy_file(fs::path(NX_FLOW_GRAPHS) / "filter-demo.xml", FGraph);
+    TServeOptions options;
+    options.Graph = FGraph.string();
+    options.Port = 0;
+    options.OutDir = (FDir / "out").string();
+    FServer = std::make_unique<TGraphServer>(options, FPackages);
+    FPort = FServer->Start();
+    FToken = FServer->Token();
+  }
+  void TearDown() override { FServer.reset(); }
+
+  std::string Auth() const { return "Authorization: Bearer " + FToken + "\r\n"; }
+  TAnswer Get(const std::string& APath) { return Request(FPort, "GET", APath, {}, Auth()); }
+  TAnswer Post(const std::string& APath, const std::string& ABody) { return Request(FPort, "POST", APath, ABody, Auth()); }
+  // The figures of the next event.
+  std::string NextEvent() {
+    const int fd = Connect(FPort);
+    SendAll(fd, "GET /api/events?token=" + FToken + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    std::string data = ReadUntil(fd, "}}\n\n");
+    ::close(fd);
+    const std::size_t at = data.find("data: ");
+    return at == std::string::npos ? "" : data.substr(at);
+  }
+  // How many buffers the mix's scope has received, from the event stream.
+  long ScopeBuffers() {
+    const std::string event = NextEvent();
+    const std::size_t at = event.find("\"MixScope\": {\"buffers\": ");
+    return at == std::string::npos ? -1 : std::atol(event.c_str() + at + 24);
+  }
+  // Waits (at most ten seconds) until APredicate holds.
+  static bool Eventually(const std::function<bool()>& APredicate) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (APredicate()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return APredicate();
+  }
+
+  TPackageLoader FPackages{{NX_FLOW_PACKAGES}, ""};
+  fs::path FDir, FGraph;
+  std::unique_ptr<TGraphServer> FServer;
+  int FPort = 0;
+  std::string FToken;
+};
+
+TEST_F(ServeTest, EveryRequestNeedsTheToken) {
+  const std::string wrong = std::string(FToken.size(), '0');
+  const struct {
+    const char* Method;
+    std::string Target, Headers;
+  } cases[] = {
+      {"GET", "/", ""},
+      {"GET", "/app.js", ""},
+      {"GET", "/api/graph", ""},
+      {"GET", "/api/graph?token=" + wrong, ""},
+      {"GET", "/api/graph?token=" + FToken.substr(0, 10), ""},
+      {"GET", "/api/graph", "Authorization: Bearer " + wrong + "\r\n"},
+      {"GET", "/api/graph", "Authorization: Basic " + FToken + "\r\n"},
+      {"GET", "/api/component/LowPass", ""},
+      {"GET", "/api/events", ""},
+      {"GET", "/../../etc/passwd", ""},
+      {"POST", "/api/set", ""},
+      {"POST", "/api/control?token=" + wrong, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Target + " " + c.Headers);
+    const TAnswer a = Request(FPort, c.Method, c.Target,
+                              R"({"component": "LowPass", "property": "Order", "value": 8})", c.Headers);
+    EXPECT_EQ(a.Status, 401);
+    // Nothing about the graph.
+    for (const char* secret : {"LowPass", "Mix", "TNX", "filter-demo"}) EXPECT_EQ(a.Body.find(secret), std::string::npos);
+  }
+  EXPECT_EQ(Member(Get("/api/component/LowPass").Body, "\"Order\"", "value"), "128");  // nothing was changed
+  EXPECT_EQ(Request(FPort, "GET", "/api/graph?token=" + FToken).Status, 200);
+  EXPECT_EQ(Get("/api/graph").Status, 200);
+}
+
+TEST_F(ServeTest, NoPathReachesAFile) {
+  for (const std::string target :
+       {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/..%2f..%2fetc%2fpasswd", "/app.js/../../../../etc/passwd",
+        "/%2Fetc%2Fpasswd", "//etc/passwd", "/index.html/..%5c..%5cetc%5cpasswd", "/api/component/..%2F..%2Fetc",
+        "/api/component/../../etc/passwd", "/web/app.js", "/NXFlowServe.cpp", "/filter-demo.xml"}) {
+    const TAnswer a = Get(target + (target.find('?') == std::string::npos ? "?" : "&") + "token=" + FToken);
+    EXPECT_TRUE(a.Status == 404 || a.Status == 400) << target << " " << a.Status;
+    EXPECT_EQ(a.Body.find("root:"), std::string::npos) << target;
+    EXPECT_EQ(a.Body.find("NXGraph"), std::string::npos) << target;
+  }
+  const TAnswer page = Get("/");
+  EXPECT_EQ(page.Status, 200);
+  EXPECT_NE(page.Body.find("app.js?token=" + FToken), std::string::npos);  // the page passes the token on
+  EXPECT_NE(page.Head.find("Content-Security-Policy: default-src 'self'"), std::string::npos);
+}
+
+TEST_F(ServeTest, RefusesLargeBodiesAndTheSeventeenthClient) {
+  const TAnswer big = Post("/api/set", std::string(kServeMaxBody + 1, ' '));
+  EXPECT_EQ(big.Status, 413);
+  EXPECT_NE(big.Body.find("\"error\""), std::string::npos);
+
+  // Sixteen clients hold event streams open; the seventeenth is refused.
+  std::vector<int> clients;
+  for (int i = 0; i < 16; ++i) {
+    const int fd = Connect(FPort);
+    ASSERT_GE(fd, 0);
+    SendAll(fd, "GET /api/events?token=" + FToken + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_NE(ReadUntil(fd, "data: ").find("data: "), std::string::npos) << "client " << i;
+    clients.push_back(fd);
+  }
+  const TAnswer refused = Get("/api/graph");
+  EXPECT_EQ(refused.Status, 503);
+  EXPECT_EQ(refused.Body.find("LowPass"), std::string::npos);
+  for (int fd : clients) ::close(fd);
+  // Their streams end at the next event; then there is room again.
+  EXPECT_TRUE(Eventually([&] { return Get("/api/graph").Status == 200; }));
+}
+
+TEST_F(ServeTest, APortInUseEndsBeforeAnythingRuns) {
+  TServeOptions options;
+  options.Graph = FGraph.string();
+  options.Port = FPort;
+  options.OutDir = (FDir / "second").string();
+  TGraphServer second(options, FPackages);
+  try {
+    second.Start();
+    ADD_FAILURE() << "a second server on port " << FPort;
+  } catch (const EFlowError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot listen on 127.0.0.1 port " + std::to_string(FPort)), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(second.Stop(), "");
+  EXPECT_FALSE(fs::exists(FDir / "second"));
+  EXPECT_EQ(Get("/api/graph").Status, 200);  // the first goes on
+}
+
+TEST_F(ServeTest, GraphHasABoxPerComponentAndAWirePerLink) {
+  const TAnswer a = Get("/api/graph");
+  ASSERT_EQ(a.Status, 200);
+  EXPECT_EQ(Count(a.Body, "\"class\": "), 15u) << a.Body;  // the group that holds them has no pins: no box
+  EXPECT_EQ(Count(a.Body, "\"fromPin\": "), 14u);
+  EXPECT_NE(a.Body.find(R"({"name": "Mix", "class": "TNXMixer", "sink": false, "pins": [{"name": "InputPin1", )"
+                        R"("direction": "sink"}, {"name": "InputPin2", "direction": "sink"}, {"name": "InputPin3", )"
+                        R"("direction": "sink"}, {"name": "OutputPin", "direction": "source"}]})"),
+            std::string::npos)
+      << a.Body;
+  EXPECT_NE(a.Body.find(R"({"from": "Mix", "fromPin": "OutputPin", "to": "LowPass", "toPin": "InputPin"})"),
+            std::string::npos);
+  EXPECT_NE(a.Body.find("\"state\": \"running\""), std::string::npos);
+
+  const TAnswer fir = Get("/api/component/LowPass");
+  ASSERT_EQ(fir.Status, 200);
+  EXPECT_NE(fir.Body.find(R"("name": "Order", "kind": "integer", "type": "Int32", "value": "128", "default": "64", )"
+                          R"("min": "0", "max": "65536")"),
+            std::string::npos)
+      << fir.Body;
+  EXPECT_NE(fir.Body.find(R"("values": ["wtRect", "wtBartlett", "wtBlackman")"), std::string::npos);
+  EXPECT_NE(fir.Body.find(R"("name": "Enabled", "kind": "bool")"), std::string::npos);
+  EXPECT_EQ(Get("/api/component/Nothing").Status, 404);
+}
+
+TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {
+  struct TCase {
+    std::string Body;
+    int Status;
+    std::string Expect;  // the value read back, or a part of the error line
+  } cases[] = {
+      {R"({"component": "LowPass", "property": "Order", "value": 256})", 200, "256"},
+      {R"({"component": "Low", "property": "Frequency", "value": "880"})", 200, "880"},
+      {R"({"component": "LowPass", "property": "Window", "value": "wtHanning"})", 200, "wtHanning"},
+      {R"({"component": "LowPass", "property": "Order", "value": -5})", 400,
+       "value -5 of Order is out of range (minimum 0)"},
+      {R"({"component": "LowPass", "property": "Window", "value": "wtBlakman"})", 400, "wtBlakman"},
+      {R"({"component": "LowPass", "property": "Ordr", "value": 1})", 400, "did you mean \\\"Order\\\""},
+      {R"({"component": "LowPass", "property": "Order", "value": "many"})", 400, "many"},
+      {R"({"component": "Nowhere", "property": "Order", "value": 1})", 404, "no component"},
+      {R"({"component": "MixScope", "property": "FileName", "value": "/tmp/x.png"})", 403, "names a file"},
+      {R"({"component": "Mix", "property": "name", "value": "Other"})", 403, "renamed in the document"},
+      {R"({"component": "LowPass", "property": "Order"})", 400, "no \\\"value\\\""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Body);
+    const TAnswer a = Post("/api/set", c.Body);
+    EXPECT_EQ(a.Status, c.Status) << a.Body;
+    EXPECT_NE(a.Body.find(c.Expect), std::string::npos) << a.Body;
+    if (c.Status != 200) {
+      EXPECT_TRUE(a.Body.starts_with("{\"error\": \"")) << a.Body;
+      EXPECT_EQ(a.Body.find('\n'), std::string::npos);
+    }
+  }
+  const std::string fir = Get("/api/component/LowPass").Body;
+  EXPECT_EQ(Member(fir, "\"Order\"", "value"), "256");
+  EXPECT_EQ(Member(fir, "\"Window\"", "value"), "wtHanning");
+  EXPECT_EQ(Member(Get("/api/component/Low").Body, "\"Frequency\"", "value"), "880");
+  // The graph ran on through the refusals.
+  EXPECT_NE(NextEvent().find("\"state\": \"running\""), std::string::npos);
+  const long before = ScopeBuffers();
+  EXPECT_TRUE(Eventually([&] { return ScopeBuffers() > before; }));
+}
+
+TEST_F(ServeTest, ControlsTheRunAndStopsCleanly) {
+  EXPECT_EQ(Post("/api/control", R"({"action": "resume"})").Status, 409);
+  EXPECT_EQ(Post("/api/control", R"({"action": "pause"})").Body, "{\"state\": \"paused\"}");
+  const long held = ScopeBuffers();
+  EXPECT_EQ(ScopeBuffers(), held);  // the clock is held: nothing flows
+  EXPECT_EQ(Post("/api/control", R"({"action": "resume"})").Body, "{\"state\": \"running\"}");
+  EXPECT_TRUE(Eventually([&] { return ScopeBuffers() > held; }));
+
+  // Stopped from the page: every sink has written its files into --out; the
+  // graph stays loaded, can be changed and started again.
+  EXPECT_EQ(Post("/api/control", R"({"action": "stop"})").Body, "{\"state\": \"stopped\"}");
+  EXPECT_TRUE(fs::exists(FDir / "out" / "mix-scope.png"));
+  EXPECT_EQ(Post("/api/control", R"({"action": "stop"})").Status, 409);
+  EXPECT_EQ(Post("/api/set", R"({"component": "LowPass", "property": "Order", "value": 64})").Status, 200);
+  EXPECT_EQ(Post("/api/control", R"({"action": "start"})").Body, "{\"state\": \"running\"}");
+  EXPECT_EQ(Member(Get("/api/component/LowPass").Body, "\"Order\"", "value"), "64");
+
+  // Saved with a box's place: the loader reads it back, `nxflow set` keeps it.
+  EXPECT_EQ(Post("/api/layout", R"({"component": "Mix", "x": 300, "y": 40})").Status, 200);
+  EXPECT_EQ(Post("/api/layout", R"({"component": "Nobody", "x": 1, "y": 1})").Status, 404);
+  EXPECT_EQ(Post("/api/save", "{}").Status, 200);
+  const TGraphFile saved = ReadGraphFile(FGraph.string());
+  EXPECT_EQ(saved.Xml->DocumentElement()->GetAttr("Layout"), "Mix:300,40");
+  EXPECT_EQ(saved.Xml->DocumentElement()->GetAttr("Seconds"), "60");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommandLine({"--packages", NX_FLOW_PACKAGES, "set", FGraph.string(), "LowPass.Order=32"}, out, err), 0)
+      << err.str();
+  const TGraphFile reset = ReadGraphFile(FGraph.string());
+  EXPECT_EQ(reset.Xml->DocumentElement()->GetAttr("Layout"), "Mix:300,40");
+  EXPECT_NE(Get("/api/graph").Body.find(R"("name": "Mix", )"), std::string::npos);
+
+  // The program's stop: the server ends, the files are there, no staging
+  // folder is left and the port is closed.
+  fs::remove_all(FDir / "out");
+  const std::string line = FServer->Stop();
+  EXPECT_NE(line.find("12 files written"), std::string::npos) << line;
+  EXPECT_TRUE(fs::exists(FDir / "out" / "lowpass-spectrum.csv"));
+  for (const auto& entry : fs::directory_iterator(FDir))
+    EXPECT_EQ(entry.path().filename().string().find(".nxflow-"), std::string::npos) << entry.path();
+  EXPECT_LT(Connect(FPort), 0);
+  EXPECT_EQ(FServer->Stop(), "");
+}
+
+}  // namespace
