@@ -21,6 +21,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <string_view>
 
 #include "components/NXClockGen.h"
 #include "components/NXRealSink.h"
@@ -41,7 +42,9 @@ constexpr int kMaxClients = 16;
 constexpr int kSpareThreads = 4;
 constexpr auto kEventPeriod = std::chrono::milliseconds(250);
 constexpr const char* kLayoutAttribute = "Layout";
-constexpr const char* kTokenPlaceholder = "__NXFLOW_TOKEN__";
+// Where the built-in page names its own access token (in the addresses of
+// its script and style); the server writes the run's token there.
+constexpr std::string_view kPageTokenMark = "__NXFLOW_TOKEN__";
 
 // Whether the connection the current thread serves came over the limit.
 thread_local bool GOverLimit = false;
@@ -462,8 +465,8 @@ struct TGraphServer::TState {
     std::string bytes(asset->Bytes);
     // The page passes the token on to its script; the token is hex digits.
     if (AName == "index.html")
-      for (std::size_t at; (at = bytes.find(kTokenPlaceholder)) != std::string::npos;)
-        bytes.replace(at, std::char_traits<char>::length(kTokenPlaceholder), Token);
+      for (std::size_t at; (at = bytes.find(kPageTokenMark)) != std::string::npos;)
+        bytes.replace(at, kPageTokenMark.size(), Token);
     ARes.set_header("Content-Security-Policy",
                     "default-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'");
     ARes.status = 200;
