@@ -4,7 +4,9 @@
 // package, loaded afresh for each input in the designing state, through the
 // code `nxflow set` uses. A refusal (EServeRequestError, EFlowError) is an
 // expected result; a crash, a hang, a sanitizer report, a leak or any other
-// exception is a finding. Beside that, three properties must hold:
+// exception is a finding. A pointer request that reads is routed to the
+// scope of that graph (loaded once), as the server routes it to a display.
+// Beside that, three properties must hold:
 //   - JsonString writes valid JSON that reads back to the same text (for
 //     UTF-8 input);
 //   - a layout written by FormatLayout reads back to the same layout;
@@ -20,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "components/NXFlowDisplay.h"
 #include "nxflow/NXFlowHost.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowServeApi.h"
@@ -30,6 +33,7 @@ using namespace nx::flow;
 namespace {
 
 TPackageLoader* GPackages = nullptr;
+INXFlowDisplay* GScope = nullptr;
 
 // A tone through an FIR low-pass and a mixer into a scope.
 const char* const kGraph =
@@ -80,6 +84,13 @@ void ApplyToGraph(const TSetRequest& ARequest) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   GPackages = new TPackageLoader({NX_FUZZ_PACKAGES}, "");
   GPackages->Load("nxexamples");
+  // Kept for the whole run: the display the pointer requests reach.
+  TComponent* holder = new TComponent(nullptr);
+  holder->SetDesigning(true);
+  TComponent* root = LoadGraph(ReadGraphData("fuzz.xml", kGraph), *GPackages, holder);
+  for (std::int32_t i = 0; i < root->ComponentCount() && !GScope; ++i)
+    GScope = dynamic_cast<INXFlowDisplay*>(root->Components(i));
+  if (!GScope) Finding("no display in the graph", kGraph);
   return 0;
 }
 
@@ -87,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
-    switch (data[0] % 5) {
+    switch (data[0] % 6) {
       case 0:
         ApplyToGraph(ParseSetRequest(body));
         break;
@@ -110,6 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           Finding("a string that does not read back", body);
         break;
       }
+      case 5:
+        GScope->DisplayMouse(*MakeMouseOperation(ParseMouseRequest(body)), 480);
+        break;
     }
   } catch (const EServeRequestError& e) {
     CheckOneLine(e);

@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "components/NXClockGen.h"
+#include "components/NXFlowDisplay.h"
 #include "components/NXRealSink.h"
 #include "documents/NXGraphDocument.h"
 #include "nxflow/NXFlowHost.h"
@@ -41,6 +42,9 @@ constexpr int kMaxClients = 16;
 // Threads beyond the clients' own: they answer 503 to those over the limit.
 constexpr int kSpareThreads = 4;
 constexpr auto kEventPeriod = std::chrono::milliseconds(250);
+// The live pictures: a display that changed is drawn again at most this
+// often (25 pictures a second).
+constexpr auto kFramePeriod = std::chrono::milliseconds(40);
 constexpr const char* kLayoutAttribute = "Layout";
 // Where the built-in page names its own access token (in the addresses of
 // its script and style); the server writes the run's token there.
@@ -150,6 +154,21 @@ struct TSinkCount {
   std::int64_t Buffers = 0, Samples = 0;
 };
 
+// A display of the running graph and what of it was drawn last.
+struct TLiveDisplay {
+  std::string Path;
+  INXFlowDisplay* Display = nullptr;
+  std::uint64_t DrawnVersion = UINT64_MAX, DrawnSettings = UINT64_MAX;
+  std::int64_t Frames = 0, LastFrames = 0;
+};
+
+// The latest picture of a display, ready to send: its event's JSON.
+struct TFrame {
+  std::uint64_t Serial = 0;
+  std::string Json;
+};
+
+
 }  // namespace
 
 struct TGraphServer::TState {
@@ -175,17 +194,26 @@ struct TGraphServer::TState {
   std::chrono::steady_clock::time_point PaceSince;
   std::map<std::string, TSinkCount> LastCounts;
   std::chrono::steady_clock::time_point LastCountsAt;
+  // The displays of the running graph; SettingsSerial grows with every
+  // property change, which may change any picture.
+  std::vector<TLiveDisplay> Displays;
+  std::uint64_t SettingsSerial = 0;
+  // Time spent drawing and encoding pictures since the last figures.
+  double PaintSeconds = 0;
 
   // The latest figures for the event streams.
   std::mutex EventsLock;
   std::condition_variable EventsChanged;
   std::string EventsJson = "{}";
   std::uint64_t EventsSerial = 0;
+  // The latest picture of each display; FrameSerial counts pictures made.
+  std::map<std::string, TFrame> Frames;
+  std::uint64_t FrameSerial = 0;
 
   std::atomic<bool> Stopping{false};
   std::atomic<int> ActiveClients{0};
   std::unique_ptr<httplib::Server> Http;
-  std::thread Listener, Monitor;
+  std::thread Listener, Monitor, Painter;
   bool Stopped = false;
 
   TState(const TServeOptions& AOptions, TPackageLoader& APackages) : Options(AOptions), Packages(APackages) {}
@@ -249,6 +277,9 @@ struct TGraphServer::TState {
     LastCounts.clear();
     LastCountsAt = std::chrono::steady_clock::now();
     FaultText.clear();
+    Displays.clear();
+    for (TComponent* c : Run->Components())
+      if (auto* display = dynamic_cast<INXFlowDisplay*>(c)) Displays.push_back({PathBelow(Run->Root(), c), display});
     Release();
   }
   // Lets the master clock go: all the way on the wall clock, by the pacer on
@@ -272,6 +303,7 @@ struct TGraphServer::TState {
     if (!Run) return {};
     TGraphRun::HoldClockHere();
     const double seconds = NXMasterClockSteps() / 1000.0;
+    Displays.clear();
     Snapshot();
     std::string line;
     std::string failure;
@@ -320,13 +352,70 @@ struct TGraphServer::TState {
     }
   }
 
+  // ---- the painter thread: the live pictures
+
+  void PaintLoop() {
+    auto next = std::chrono::steady_clock::now();
+    while (!Stopping.load()) {
+      next += kFramePeriod;
+      {
+        std::lock_guard guard(GraphLock);
+        PaintChanged();
+      }
+      const auto now = std::chrono::steady_clock::now();
+      // Behind by more than a period (a slow machine): start afresh rather
+      // than drawing in bursts.
+      if (next < now) next = now;
+      std::this_thread::sleep_until(next);
+    }
+  }
+
+  // Draws the displays whose pictures changed. GraphLock held: the graph
+  // cannot stop (and free its displays) while one is drawn.
+  void PaintChanged() {
+    for (TLiveDisplay& d : Displays) {
+      const std::uint64_t version = d.Display->DisplayVersion();
+      if (version == d.DrawnVersion && SettingsSerial == d.DrawnSettings) continue;
+      d.DrawnVersion = version;
+      d.DrawnSettings = SettingsSerial;
+      const auto began = std::chrono::steady_clock::now();
+      std::string json;
+      try {
+        json = "{\"name\": " + JsonString(d.Path) + ", \"png\": \"" + Base64(d.Display->DisplayPicture(Options.PanelWidth)) + "\"}";
+      } catch (const std::exception& e) {
+        json = "{\"name\": " + JsonString(d.Path) + ", \"error\": " + JsonString(e.what()) + "}";
+      }
+      PaintSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+      ++d.Frames;
+      {
+        std::lock_guard guard(EventsLock);
+        TFrame& frame = Frames[d.Path];
+        frame.Serial = ++FrameSerial;
+        frame.Json = std::move(json);
+      }
+      EventsChanged.notify_all();
+    }
+  }
+
   // GraphLock held.
   void PublishFigures() {
     const auto now = std::chrono::steady_clock::now();
     const double dt = std::chrono::duration<double>(now - LastCountsAt).count();
     std::string json = "{\"state\": " + JsonString(StateName(State));
     if (!FaultText.empty()) json += ", \"fault\": " + JsonString(FaultText);
-    json += ", \"streamSeconds\": " + JsonNumber(Run ? NXMasterClockSteps() / 1000.0 : 0.0) + ", \"components\": {";
+    json += ", \"streamSeconds\": " + JsonNumber(Run ? NXMasterClockSteps() / 1000.0 : 0.0);
+    // The live pictures: how many each display got and the share of one
+    // core that drawing and encoding them took.
+    json += ", \"paintLoad\": " + JsonNumber(dt > 0 ? PaintSeconds / dt : 0) + ", \"displays\": {";
+    PaintSeconds = 0;
+    bool firstDisplay = true;
+    for (TLiveDisplay& d : Displays) {
+      json += std::string(firstDisplay ? "" : ", ") + JsonString(d.Path) + ": {\"framesPerSecond\": " +
+              JsonNumber(dt > 0 ? double(d.Frames - d.LastFrames) / dt : 0) + "}";
+      d.LastFrames = d.Frames;
+      firstDisplay = false;
+    }
+    json += "}, \"components\": {";
     std::map<std::string, TSinkCount> counts;
     if (TComponent* root = Run ? &Run->Root() : nullptr) {
       bool first = true;
@@ -372,7 +461,8 @@ struct TGraphServer::TState {
       const std::string path = PathBelow(*root, c);
       json += std::string(first ? "" : ", ") + "{\"name\": " + JsonString(path) +
               ", \"class\": " + JsonString(c->ClassName()) + ", \"sink\": " +
-              (dynamic_cast<const TNXRealSink*>(c) ? "true" : "false") + ", \"pins\": [";
+              (dynamic_cast<const TNXRealSink*>(c) ? "true" : "false") + ", \"display\": " +
+              (dynamic_cast<const INXFlowDisplay*>(c) ? "true" : "false") + ", \"pins\": [";
       first = false;
       if (owner) {
         bool firstPin = true;
@@ -519,6 +609,7 @@ struct TGraphServer::TState {
         if (SameNameNoCase(request.Property, "Name"))
           return Refuse(res, 403, "components are renamed in the document, not from the page");
         ApplySetting(*root, request.Setting());
+        ++SettingsSerial;
         // The value as the component now holds it (a property may round it).
         const std::vector<std::string> parts = SplitList(request.Property, ".");
         TPersistent* object = c;
@@ -570,6 +661,18 @@ struct TGraphServer::TState {
         Answer(res, 200, "{}");
       });
     });
+    AHttp.Post("/api/mouse", [this](const httplib::Request& req, httplib::Response& res) {
+      Locked(res, [&] {
+        const TMouseRequest request = ParseMouseRequest(req.body);
+        TComponent* root = Root();
+        TComponent* c = root ? FindByPath(*root, request.Component) : nullptr;
+        if (!c) return Refuse(res, 404, "no component " + JsonString(request.Component));
+        auto* display = dynamic_cast<INXFlowDisplay*>(c);
+        if (!display) return Refuse(res, 409, request.Component + " shows no picture");
+        const std::string readout = display->DisplayMouse(*MakeMouseOperation(request), Options.PanelWidth);
+        Answer(res, 200, "{\"readout\": " + JsonString(readout) + "}");
+      });
+    });
     AHttp.Post("/api/save", [this](const httplib::Request&, httplib::Response& res) {
       Locked(res, [&] {
         TComponent* root = Root();
@@ -600,18 +703,33 @@ struct TGraphServer::TState {
   // One event stream: the latest figures whenever they change, until the
   // client goes or the server stops.
   bool SendEvents(httplib::DataSink& ASink) {
-    std::uint64_t seen = 0;
+    std::uint64_t seen = 0, seenFrames = 0;
+    std::map<std::string, std::uint64_t> sent;
     while (!Stopping.load()) {
+      // Built when the client can take it: a client that reads slowly gets
+      // the newest figures and pictures, never a queue of old ones.
       std::string message;
       {
         std::unique_lock lock(EventsLock);
-        EventsChanged.wait_for(lock, std::chrono::seconds(1),
-                               [&] { return EventsSerial != seen || Stopping.load(); });
+        EventsChanged.wait_for(lock, std::chrono::seconds(1), [&] {
+          return EventsSerial != seen || FrameSerial != seenFrames || Stopping.load();
+        });
         if (Stopping.load()) break;
-        if (EventsSerial == seen) continue;
-        seen = EventsSerial;
-        message = "data: " + EventsJson + "\n\n";
+        if (EventsSerial != seen) {
+          seen = EventsSerial;
+          message = "data: " + EventsJson + "\n\n";
+        }
+        if (FrameSerial != seenFrames) {
+          seenFrames = FrameSerial;
+          for (const auto& [name, frame] : Frames) {
+            std::uint64_t& last = sent[name];
+            if (last == frame.Serial) continue;
+            last = frame.Serial;
+            message += "event: frame\ndata: " + frame.Json + "\n\n";
+          }
+        }
       }
+      if (message.empty()) continue;
       if (!ASink.is_writable() || !ASink.write(message.data(), message.size())) return false;
     }
     ASink.done();
@@ -644,6 +762,13 @@ TServeOptions ParseServeOptions(const std::vector<std::string>& AWords) {
       if (text.empty() || *end != 0 || !(rate > 0) || rate > 1e4)
         throw EFlowError("--virtual-rate needs a positive number (at most 10000), not \"" + text + "\"");
       options.VirtualRate = rate;
+    } else if (word == "--panel-width") {
+      const std::string& text = value();
+      char* end = nullptr;
+      const long width = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != 0 || width < 64 || width > 4096)
+        throw EFlowError("--panel-width needs a width in pixels (64 .. 4096), not \"" + text + "\"");
+      options.PanelWidth = static_cast<int>(width);
     } else if (word == "--out") {
       options.OutDir = value();
     } else if (word.starts_with("--")) {
@@ -705,6 +830,7 @@ int TGraphServer::Start() {
   F->Port = port;
   F->Http = std::move(http);
   F->Monitor = std::thread([this] { F->MonitorLoop(); });
+  F->Painter = std::thread([this] { F->PaintLoop(); });
   F->Listener = std::thread([this] { F->Http->listen_after_bind(); });
   // Stop must find the server running, or it would not end the listener.
   while (!F->Http->is_running() && F->Listener.joinable()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -727,6 +853,7 @@ std::string TGraphServer::Stop() {
   if (F->Http) F->Http->stop();
   if (F->Listener.joinable()) F->Listener.join();
   if (F->Monitor.joinable()) F->Monitor.join();
+  if (F->Painter.joinable()) F->Painter.join();
   std::lock_guard guard(F->GraphLock);
   std::string line = F->FinishRun();
   F->FreeDesign();

@@ -2,9 +2,11 @@
 // checks of `nxflow run`, runs it until told to stop, and serves a page
 // that shows it live: one box per component, one wire per link, the
 // properties of the selected box with editors, buttons to start, pause,
-// resume and stop the graph, and to save the document.
+// resume and stop the graph, and to save the document, and a live panel per
+// display of the graph (a component that implements INXFlowDisplay).
 //
 //   nxflow serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR]
+//                [--panel-width W]
 //
 // Time: by the wall clock; with --virtual-rate X on virtual time, the
 // master clock let on by X milliseconds of stream time per millisecond
@@ -27,15 +29,23 @@
 //   POST /api/control         {action: start|pause|resume|stop}
 //   POST /api/layout          {component, x, y}: a box's place, saved with the document
 //   POST /api/save            writes the document as `nxflow set` does (its form kept)
+//   POST /api/mouse           {component, event, x, y, ...}: the pointer over a display's
+//                             picture, as its mouse operation; answers the read-out
 //   GET  /api/events          Server-Sent Events: state, stream time and each sink's buffers/s
-//                             and samples/s, four times a second
+//                             and samples/s, four times a second; "frame" events carry a
+//                             display's new picture (PNG in Base64)
+//
+// Live pictures: a painter thread asks each display 25 times a second
+// whether its picture changed, and draws those that did, no wider than
+// --panel-width (default 480, the width of a panel on the page). A picture
+// is drawn once for all clients; a client is sent the newest picture of
+// each display when it can take one, so a slow client skips pictures and
+// never queues them.
 // Refusals are JSON {"error": "one line"}: 401 without the token (nothing
 // else said), 404 for anything not listed, 413 for a body over 64 KiB, 503
 // when 16 clients are connected already, 400/404/409 for a request that
 // cannot be done. The graph runs on whatever a request holds.
-//
-// Displays that draw pictures live will add an endpoint per component
-// under /api/component/NAME/; the page finds them in /api/graph.
+
 #pragma once
 
 #include <memory>
@@ -53,6 +63,7 @@ struct TServeOptions {
   std::string Listen = "127.0.0.1";
   double VirtualRate = 0;       // 0: the wall clock
   std::string OutDir;           // empty: "nxflow-out"
+  int PanelWidth = 480;         // the largest width of a live picture
   std::string Token;            // empty: a fresh random one
 };
 

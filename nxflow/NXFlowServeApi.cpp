@@ -350,6 +350,97 @@ TBoxPosition ParseLayoutRequest(std::string_view ABody) {
   return position;
 }
 
+TMouseRequest ParseMouseRequest(std::string_view ABody) {
+  const auto object = ParseJsonObject(ABody);
+  OnlyMembers(object, {"component", "event", "x", "y", "button", "shift", "ctrl", "alt", "held", "double"});
+  TMouseRequest request;
+  request.Component = Member(object, "component", TJsonValue::TKind::String, "a string").Text;
+  if (!IsComponentPath(request.Component))
+    Refuse("\"component\" is not a component name: " + JsonString(request.Component));
+  const std::string& event = Member(object, "event", TJsonValue::TKind::String, "a string").Text;
+  static const std::pair<const char*, TMouseEvent> kEvents[] = {
+      {"enter", TMouseEvent::Enter}, {"leave", TMouseEvent::Leave},     {"move", TMouseEvent::Move},
+      {"down", TMouseEvent::Down},   {"up", TMouseEvent::Up},           {"wheelup", TMouseEvent::WheelUp},
+      {"wheeldown", TMouseEvent::WheelDown}};
+  bool known = false;
+  for (const auto& [name, value] : kEvents)
+    if (event == name) request.Event = value, known = true;
+  if (!known) Refuse("unknown event " + JsonString(event) + " (enter, leave, move, down, up, wheelup or wheeldown)");
+  // Picture pixels: whole numbers a picture can have (pictures are at most
+  // 16,384 pixels a side; a pointer may stand a little outside).
+  for (auto [name, out] : {std::pair{"x", &request.X}, std::pair{"y", &request.Y}}) {
+    if (request.Event == TMouseEvent::Enter || request.Event == TMouseEvent::Leave) {
+      if (object.find(name) == object.end()) continue;
+    }
+    double value = 0;
+    if (!ReadCoordinate(Member(object, name, TJsonValue::TKind::Number, "a number").Text, value) || value < 0 ||
+        value > 65535)
+      Refuse(std::string("\"") + name + "\" lies within 0 .. 65535");
+    *out = static_cast<std::int32_t>(value);
+  }
+  if (object.find("button") != object.end()) {
+    const std::string& button = Member(object, "button", TJsonValue::TKind::String, "a string").Text;
+    if (button == "left") request.Button = mbLeft;
+    else if (button == "right") request.Button = mbRight;
+    else if (button == "middle") request.Button = mbMiddle;
+    else Refuse("unknown button " + JsonString(button) + " (left, right or middle)");
+  }
+  std::vector<TShiftStateFlag> on;
+  for (auto [name, flag] : {std::pair{"shift", ssShift}, std::pair{"ctrl", ssCtrl}, std::pair{"alt", ssAlt},
+                            std::pair{"double", ssDouble}}) {
+    if (object.find(name) == object.end()) continue;
+    if (Member(object, name, TJsonValue::TKind::Bool, "true or false").Text == "true") on.push_back(flag);
+  }
+  if (object.find("held") != object.end() &&
+      Member(object, "held", TJsonValue::TKind::Bool, "true or false").Text == "true")
+    on.push_back(request.Button == mbRight ? ssRight : request.Button == mbMiddle ? ssMiddle : ssLeft);
+  // At most five flags; a repeated flag adds nothing.
+  if (!on.empty()) {
+    on.resize(5, on.front());
+    request.Shift = TShiftState{on[0], on[1], on[2], on[3], on[4]};
+  }
+  return request;
+}
+
+TIntfPtr<IFTNotifyOperation> MakeMouseOperation(const TMouseRequest& ARequest) {
+  const TShiftState shift = ARequest.Shift;
+  const std::int32_t x = ARequest.X, y = ARequest.Y;
+  switch (ARequest.Event) {
+    case TMouseEvent::Enter: return TFTNXSuppliedMouseEnterOperation::Make();
+    case TMouseEvent::Leave: return TFTNXSuppliedMouseLeaveOperation::Make();
+    case TMouseEvent::Move: return TFTNXSuppliedMouseMoveOperation::Make(shift, x, y);
+    case TMouseEvent::Down: return TFTNXSuppliedMouseButtonDownOperation::Make(ARequest.Button, shift, x, y);
+    case TMouseEvent::Up: return TFTNXSuppliedMouseButtonUpOperation::Make(ARequest.Button, shift, x, y);
+    case TMouseEvent::WheelUp: return TFTNXSuppliedMouseWheelUpOperation::Make(shift, x, y);
+    case TMouseEvent::WheelDown: return TFTNXSuppliedMouseWheelDownOperation::Make(shift, x, y);
+  }
+  return TFTNXSuppliedMouseMoveOperation::Make(shift, x, y);
+}
+
+std::string Base64(std::string_view AData) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((AData.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= AData.size(); i += 3) {
+    const std::uint32_t v = std::uint32_t(std::uint8_t(AData[i])) << 16 | std::uint32_t(std::uint8_t(AData[i + 1])) << 8 |
+                            std::uint8_t(AData[i + 2]);
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += kDigits[(v >> 6) & 63];
+    out += kDigits[v & 63];
+  }
+  if (const std::size_t rest = AData.size() - i; rest > 0) {
+    std::uint32_t v = std::uint32_t(std::uint8_t(AData[i])) << 16;
+    if (rest == 2) v |= std::uint32_t(std::uint8_t(AData[i + 1])) << 8;
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += rest == 2 ? kDigits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
 std::vector<TBoxPosition> ParseLayout(std::string_view AText) {
   std::vector<TBoxPosition> positions;
   while (!AText.empty()) {

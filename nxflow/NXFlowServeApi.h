@@ -8,17 +8,23 @@
 //   POST /api/set      {"component": "LowPass", "property": "Order", "value": 256}
 //   POST /api/control  {"action": "start" | "pause" | "resume" | "stop"}
 //   POST /api/layout   {"component": "LowPass", "x": 120, "y": 40}
+//   POST /api/mouse    {"component": "MixScope", "event": "move", "x": 120, "y": 40,
+//                       "button": "left", "shift": false, "ctrl": false, "alt": false,
+//                       "held": false, "double": false}   (the last six optional)
 // Anything else (nested values, a duplicate member, trailing text, a wrong
 // kind) is refused with EServeRequestError and one line saying what is wrong.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.MouseState.h"
+#include "streams/NXStreamTypes.h"
 
 namespace nx::flow {
 
@@ -67,12 +73,29 @@ struct TBoxPosition {
 // Finite coordinates within +-1e6.
 TBoxPosition ParseLayoutRequest(std::string_view ABody);
 
+// The pointer over a display's picture, in its pixels: what becomes one of
+// the stream pins' mouse operations for the display.
+enum class TMouseEvent { Enter, Leave, Move, Down, Up, WheelUp, WheelDown };
+struct TMouseRequest {
+  std::string Component;
+  TMouseEvent Event = TMouseEvent::Move;
+  std::int32_t X = 0, Y = 0;   // within 0 .. 65535
+  TMouseButton Button = mbLeft;
+  TShiftState Shift;           // the keys, a held button ("held") and a double click
+};
+TMouseRequest ParseMouseRequest(std::string_view ABody);
+// The stream pins' mouse operation of a request.
+TIntfPtr<IFTNotifyOperation> MakeMouseOperation(const TMouseRequest& ARequest);
+
 // The Layout attribute of a document element: "Noise:40,60;Mix:220,60".
 // Entries that do not read are skipped (a hand-edited layout costs the
 // boxes their places, never the document); a later entry of the same
 // component wins.
 std::vector<TBoxPosition> ParseLayout(std::string_view AText);
 std::string FormatLayout(const std::vector<TBoxPosition>& APositions);
+
+// AData in Base64 (RFC 4648, with padding), as a data: address carries it.
+std::string Base64(std::string_view AData);
 
 // A fresh access token: 32 random bytes as 64 hex digits.
 std::string MakeAccessToken();

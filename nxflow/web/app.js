@@ -1,6 +1,10 @@
 // The live page of `nxflow serve`: draws the graph (a box per component, a
 // wire per link), lets the boxes be dragged, edits the selected component's
-// properties, drives the run and shows the figures the server streams.
+// properties, drives the run and shows the figures the server streams. Every
+// display of the graph gets a panel with its live picture, drawn by the
+// server; the pointer over a picture goes back to the display as mouse
+// events (a read-out under the pointer, the wheel zooms, a drag pans, a
+// double click shows the whole range).
 'use strict';
 
 const TOKEN = (() => {
@@ -297,9 +301,111 @@ function showFigures(figures) {
   document.getElementById('stop').disabled = !running && !paused;
 }
 
+const panels = new Map();
+
+// A panel per display of the graph, in the graph's order.
+function makePanels(graph) {
+  const area = document.getElementById('panels');
+  for (const component of graph.components) {
+    if (!component.display || panels.has(component.name)) continue;
+    const figure = document.createElement('figure');
+    figure.className = 'panel';
+    figure.dataset.name = component.name;
+    const img = document.createElement('img');
+    img.alt = component.name;
+    img.draggable = false;
+    const caption = document.createElement('figcaption');
+    const name = document.createElement('span');
+    name.textContent = component.name;
+    const readout = document.createElement('span');
+    readout.className = 'readout';
+    caption.append(name, readout);
+    figure.append(img, caption);
+    area.appendChild(figure);
+    const panel = { img, readout, frames: 0, busy: false, pending: null, loading: false, next: null };
+    panels.set(component.name, panel);
+    img.addEventListener('load', () => pictureDone(panel));
+    img.addEventListener('error', () => pictureDone(panel));
+    wirePointer(component.name, panel);
+  }
+}
+
+// Pointer events in the picture's own pixels. Moves are sent one at a
+// time, the newest kept while one is on its way, so a fast mouse never
+// queues requests.
+function wirePointer(name, panel) {
+  const img = panel.img;
+  const at = (event) => {
+    const r = img.getBoundingClientRect();
+    const sx = img.naturalWidth && r.width ? img.naturalWidth / r.width : 1;
+    const sy = img.naturalHeight && r.height ? img.naturalHeight / r.height : 1;
+    return { x: Math.max(0, Math.round((event.clientX - r.left) * sx)),
+             y: Math.max(0, Math.round((event.clientY - r.top) * sy)) };
+  };
+  const send = async (body) => {
+    if (panel.busy) { if (body.event === 'move') { panel.pending = body; return; } }
+    panel.busy = true;
+    try {
+      const answer = await api('/api/mouse', Object.assign({ component: name }, body));
+      panel.readout.textContent = answer.readout || '';
+    } catch (error) {
+      say(error.message);
+    }
+    panel.busy = false;
+    if (panel.pending) { const next = panel.pending; panel.pending = null; send(next); }
+  };
+  const keys = (event) => ({ shift: event.shiftKey, ctrl: event.ctrlKey, alt: event.altKey });
+  const buttonOf = (event) => ['left', 'middle', 'right'][event.button] || 'left';
+  img.addEventListener('mouseenter', () => send({ event: 'enter' }));
+  img.addEventListener('mouseleave', () => { panel.readout.textContent = ''; send({ event: 'leave' }); });
+  img.addEventListener('mousemove', (event) =>
+    send(Object.assign({ event: 'move', held: (event.buttons & 1) === 1 }, at(event), keys(event))));
+  img.addEventListener('mousedown', (event) => {
+    event.preventDefault();
+    send(Object.assign({ event: 'down', button: buttonOf(event), double: event.detail >= 2 }, at(event), keys(event)));
+  });
+  img.addEventListener('mouseup', (event) =>
+    send(Object.assign({ event: 'up', button: buttonOf(event) }, at(event), keys(event))));
+  img.addEventListener('contextmenu', (event) => event.preventDefault());
+  img.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    send(Object.assign({ event: event.deltaY < 0 ? 'wheelup' : 'wheeldown' }, at(event), keys(event)));
+  }, { passive: false });
+}
+
+// A picture is shown once the one before it has been decoded; those that
+// arrive meanwhile replace each other, so a slow browser shows fewer
+// pictures instead of falling behind. An event is only looked at when its
+// picture is shown: the name is read straight from the text (component
+// names need no escapes), the rest is parsed then.
+const NAME_AT = '{"name": "'.length;
+function showFrame(text) {
+  const panel = panels.get(text.slice(NAME_AT, text.indexOf('"', NAME_AT)));
+  if (!panel) return;
+  panel.next = text;
+  if (!panel.loading) showNext(panel);
+}
+
+function showNext(panel) {
+  if (!panel.next) return;
+  const frame = JSON.parse(panel.next);
+  panel.next = null;
+  if (frame.error) { panel.readout.textContent = frame.error; return; }
+  panel.loading = true;
+  panel.img.src = 'data:image/png;base64,' + frame.png;
+  panel.frames += 1;
+  panel.img.dataset.frames = String(panel.frames);
+}
+
+function pictureDone(panel) {
+  panel.loading = false;
+  showNext(panel);
+}
+
 function listen() {
   const events = new EventSource('/api/events?token=' + encodeURIComponent(TOKEN));
   events.onmessage = (event) => showFigures(JSON.parse(event.data));
+  events.addEventListener('frame', (event) => showFrame(event.data));
 }
 
 async function control(action) {
@@ -327,6 +433,7 @@ async function main() {
     document.getElementById('title').textContent = 'nxflow \u2014 ' + graph.file;
     document.title = graph.file + ' \u2014 nxflow serve';
     drawGraph(graph);
+    makePanels(graph);
     document.body.dataset.ready = 'true';
   } catch (error) {
     say(error.message);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "drawing/RGDrawLayers.h"
+#include "drawing/RGPngWriter.h"
 #include "drawing/Zandor.CanvasIntf.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Components.h"
@@ -113,6 +114,8 @@ struct TPlotFrame {
   TIntfPtr<IGPBrush> Background;
   TIntfPtr<TIGPPen> Grid, MinorGrid, Border, Trace;
   float TextHeight = 0, TitleHeight = 0;
+  // Where the trace layer reports what the pointer is over.
+  TPlotHit* Hit = nullptr;
 
   float XOf(double AValue) const {
     const TPlotAxis& a = Plot->X;
@@ -240,12 +243,43 @@ class TPlotGridLayer : public TPlotLayer {
   }
 };
 
-// The trace, clipped to the plot area.
+// The trace, clipped to the plot area. The pointer inside the area is the
+// trace layer's: it reports the axis values under the pointer and the trace
+// point nearest to it on the X axis.
 class TPlotTraceLayer : public TPlotLayer {
  public:
   using TPlotLayer::TPlotLayer;
 
  protected:
+  bool Take(float X, float Y) {
+    const TIGPRectF& a = FFrame.Area;
+    if (!FFrame.Hit || !(X >= a.X && X <= a.X + a.Width && Y >= a.Y && Y <= a.Y + a.Height)) return false;
+    TPlotHit& hit = *FFrame.Hit;
+    const TPlot& plot = *FFrame.Plot;
+    hit.InArea = true;
+    hit.Fraction = a.Width > 0 ? (X - a.X) / a.Width : 0;
+    const double fy = a.Height > 0 ? (a.Y + a.Height - Y) / a.Height : 0;
+    auto valueAt = [](const TPlotAxis& AAxis, double AFraction) {
+      if (AAxis.Logarithmic)
+        return std::pow(10.0, std::log10(AAxis.Min) + AFraction * (std::log10(AAxis.Max) - std::log10(AAxis.Min)));
+      return AAxis.Min + AFraction * (AAxis.Max - AAxis.Min);
+    };
+    hit.X = valueAt(plot.X, hit.Fraction);
+    hit.Y = valueAt(plot.Y, fy);
+    // The X values ascend: the nearest point is one of the two around X.
+    const auto& xs = plot.XValues;
+    const auto after = std::lower_bound(xs.begin(), xs.end(), hit.X);
+    std::ptrdiff_t at = after - xs.begin();
+    if (after == xs.end() || (at > 0 && hit.X - xs[std::size_t(at - 1)] < *after - hit.X)) --at;
+    hit.Nearest = at >= 0 && std::size_t(at) < plot.YValues.size() ? at : -1;
+    return true;
+  }
+  bool DoLayerMouseMove(TShiftState, float X, float Y) override { return Take(X, Y); }
+  bool DoLayerMouseDown(TMouseButton, TShiftState, float X, float Y) override { return Take(X, Y); }
+  bool DoLayerMouseUp(TMouseButton, TShiftState, float X, float Y) override { return Take(X, Y); }
+  bool DoLayerMouseWheelDown(TShiftState, float X, float Y) override { return Take(X, Y); }
+  bool DoLayerMouseWheelUp(TShiftState, float X, float Y) override { return Take(X, Y); }
+
   void IntDraw(IGPGraphics& g, std::int32_t, std::int32_t) override {
     const std::uint32_t state = g.Save();
     g.SetClip(FFrame.Area);
@@ -375,14 +409,14 @@ void LayOut(TPlotFrame& AFrame, const TPlotStyle& AStyle, IGPGraphics& g) {
 
 }  // namespace
 
-std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle) {
+namespace {
+
+// Axes that cannot be drawn (empty, reversed, not finite, a logarithmic one
+// reaching 0) are replaced by ones that can, so that a picture always comes
+// out.
+TPlot Drawable(const TPlot& APlot) {
   if (APlot.Width < 1 || APlot.Height < 1)
     throw Exception(Format("the picture size %d x %d is empty", APlot.Width, APlot.Height));
-  TStyleDefaults style(AStyle);
-  TRGCairoCanvas canvas(APlot.Width, APlot.Height);
-  // Axes that cannot be drawn (empty, reversed, not finite, a logarithmic
-  // one reaching 0) are replaced by ones that can, so that a picture always
-  // comes out.
   TPlot plot = APlot;
   for (TPlotAxis* axis : {&plot.X, &plot.Y}) {
     if (axis->Logarithmic && !(axis->Min > 0 && axis->Max > axis->Min && std::isfinite(axis->Max)))
@@ -390,16 +424,35 @@ std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle) {
     if (!std::isfinite(axis->Min)) axis->Min = 0;
     if (!std::isfinite(axis->Max) || !(axis->Max > axis->Min)) axis->Max = axis->Min + 1;
   }
+  return plot;
+}
+
+// The plot's layers on a host, bottom to top; the caller frees the host.
+TPlotHost* MakeLayers(const TPlotFrame& AFrame) {
+  auto* host = new TPlotHost();
+  try {
+    host->Add<TPlotBackLayer>(AFrame, "Background");
+    host->Add<TPlotGridLayer>(AFrame, "Grid");
+    host->Add<TPlotTraceLayer>(AFrame, "Trace");
+    host->Add<TPlotTextLayer>(AFrame, "Texts");
+  } catch (...) {
+    host->Free();
+    throw;
+  }
+  return host;
+}
+
+}  // namespace
+
+std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, bool ALive) {
+  TStyleDefaults style(AStyle);
+  const TPlot plot = Drawable(APlot);
+  TRGCairoCanvas canvas(plot.Width, plot.Height);
   TPlotFrame frame;
   frame.Plot = &plot;
   LayOut(frame, style.Style, *canvas.GetGraphics());
-
-  auto* host = new TPlotHost();
+  TPlotHost* host = MakeLayers(frame);
   try {
-    host->Add<TPlotBackLayer>(frame, "Background");
-    host->Add<TPlotGridLayer>(frame, "Grid");
-    host->Add<TPlotTraceLayer>(frame, "Trace");
-    host->Add<TPlotTextLayer>(frame, "Texts");
     host->Layers->Draw(canvas, plot.Width, plot.Height);
   } catch (...) {
     host->Free();
@@ -408,9 +461,52 @@ std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle) {
   host->Free();
 
   canvas.GetGraphics()->Flush();
+  if (ALive) return WritePng(canvas.Canvas(), 1);
   TStringStream png;
   canvas.Image()->SaveToStream(png, "png");
   return png.DataString();
+}
+
+TPlotHit PlotMouse(const TPlot& APlot, const TPlotStyle& AStyle, const IFTNotifyOperation& AOperation) {
+  TStyleDefaults style(AStyle);
+  const TPlot plot = Drawable(APlot);
+  // The layout measures the labels; a one-pixel canvas measures as well as
+  // one of the picture's size.
+  TRGCairoCanvas canvas(1, 1);
+  TPlotHit hit;
+  TPlotFrame frame;
+  frame.Plot = &plot;
+  frame.Hit = &hit;
+  LayOut(frame, style.Style, *canvas.GetGraphics());
+  TPlotHost* host = MakeLayers(frame);
+  try {
+    TRGDrawLayers& layers = *host->Layers;
+    const IFTNotifyOperation* op = &AOperation;
+    if (const auto* b = dynamic_cast<const TFTNXSuppliedMouseButtonOperation*>(op)) {
+      const float x = float(b->GetX()), y = float(b->GetY());
+      if (dynamic_cast<const TFTNXSuppliedMouseButtonDownOperation*>(op))
+        layers.MouseDown(b->GetButton(), b->GetShift(), x, y);
+      else
+        layers.MouseUp(b->GetButton(), b->GetShift(), x, y);
+    } else if (const auto* m = dynamic_cast<const TFTNXSuppliedMouseOperation*>(op)) {
+      const float x = float(m->GetX()), y = float(m->GetY());
+      if (dynamic_cast<const TFTNXSuppliedMouseWheelUpOperation*>(op))
+        layers.MouseWheelUp(m->GetShift(), x, y);
+      else if (dynamic_cast<const TFTNXSuppliedMouseWheelDownOperation*>(op))
+        layers.MouseWheelDown(m->GetShift(), x, y);
+      else
+        layers.MouseMove(m->GetShift(), x, y);
+    } else if (dynamic_cast<const TFTNXSuppliedMouseEnterOperation*>(op)) {
+      layers.MouseEnter();
+    } else if (dynamic_cast<const TFTNXSuppliedMouseLeaveOperation*>(op)) {
+      layers.MouseLeave();
+    }
+  } catch (...) {
+    host->Free();
+    throw;
+  }
+  host->Free();
+  return hit;
 }
 
 }  // namespace nx::examples

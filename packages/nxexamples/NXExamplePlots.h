@@ -9,11 +9,13 @@
 // or random value enters it, so the same plot gives the same file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "drawing/RGGDIPlusProperties.h"
+#include "streams/FTPins.h"
 
 namespace nx::examples {
 
@@ -23,6 +25,7 @@ struct TPlotAxis {
   double Max = 1;
   bool Logarithmic = false;  // decades; Min must be above 0
   std::string Caption;
+  std::string Unit;  // for read-outs ("ms", "kHz", "dB"; may be empty)
 };
 
 // One grid line of an axis: major lines carry a label.
@@ -71,7 +74,20 @@ std::vector<TPlotTick> PlotTicks(const TPlotAxis& AAxis, std::int32_t AMaxSteps)
 
 // Renders APlot as a PNG file's bytes; the sink that asked writes them, so
 // that a file that cannot be written is reported in one place, with the
-// name the user gave it.
-std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle);
+// name the user gave it. A live picture (ALive) is the same picture encoded
+// for speed rather than size.
+std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, bool ALive = false);
+
+// What a pointer over a picture of a plot is over. The mouse operation (the
+// stream pins' enter, leave, move, button and wheel operations, at picture
+// pixels) is routed through the plot's draw layers; the trace layer answers
+// for the plot area.
+struct TPlotHit {
+  bool InArea = false;
+  double Fraction = 0;        // across the plot area, 0 at the left edge .. 1
+  double X = 0, Y = 0;        // the axis values under the pointer
+  std::ptrdiff_t Nearest = -1;  // the trace point nearest on the X axis (-1: none)
+};
+TPlotHit PlotMouse(const TPlot& APlot, const TPlotStyle& AStyle, const IFTNotifyOperation& AOperation);
 
 }  // namespace nx::examples

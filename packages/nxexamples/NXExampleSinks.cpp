@@ -284,6 +284,95 @@ void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeR
   AReport.Files.push_back(table);
 }
 
+TPlot TNXPlotSink::LivePlot(std::int32_t AMaxWidth) {
+  TPlot plot;
+  {
+    std::lock_guard guard(FDataLock);
+    plot = MakePlot();
+  }
+  plot.Width = Width();
+  plot.Height = Height();
+  if (AMaxWidth >= kMinSize && plot.Width > AMaxWidth) {
+    plot.Height = std::max(kMinSize, static_cast<std::int32_t>(std::lround(double(plot.Height) * AMaxWidth / plot.Width)));
+    plot.Width = AMaxWidth;
+  }
+  plot.Title = Title();
+  std::lock_guard guard(FViewLock);
+  if (FViewLow > 0 || FViewHigh < 1) {
+    TPlotAxis& x = plot.X;
+    if (x.Logarithmic && x.Min > 0 && x.Max > x.Min) {
+      const double low = std::log10(x.Min), span = std::log10(x.Max) - low;
+      x.Min = std::pow(10.0, low + FViewLow * span);
+      x.Max = std::pow(10.0, low + FViewHigh * span);
+    } else {
+      const double low = x.Min, span = x.Max - x.Min;
+      x.Min = low + FViewLow * span;
+      x.Max = low + FViewHigh * span;
+    }
+  }
+  return plot;
+}
+
+std::string TNXPlotSink::DisplayPicture(std::int32_t AMaxWidth) {
+  return RenderPlotPNG(LivePlot(AMaxWidth), Style(), true);
+}
+
+std::string TNXPlotSink::DisplayMouse(const IFTNotifyOperation& AOperation, std::int32_t AMaxWidth) {
+  const TPlot plot = LivePlot(AMaxWidth);
+  const TPlotHit hit = PlotMouse(plot, Style(), AOperation);
+  const IFTNotifyOperation* op = &AOperation;
+  bool moved = false;
+  {
+    std::lock_guard guard(FViewLock);
+    const double width = FViewHigh - FViewLow;
+    // Zoom about the pointer: the value under it stays under it. No closer
+    // than a ten-thousandth of the whole range, no further than all of it.
+    auto zoom = [&](double AFactor) {
+      const double next = std::clamp(width * AFactor, 1e-4, 1.0);
+      const double anchor = FViewLow + hit.Fraction * width;
+      FViewLow = std::clamp(anchor - hit.Fraction * next, 0.0, 1.0 - next);
+      FViewHigh = FViewLow + next;
+      moved = true;
+    };
+    const auto* button = dynamic_cast<const TFTNXSuppliedMouseButtonOperation*>(op);
+    if (button && dynamic_cast<const TFTNXSuppliedMouseButtonDownOperation*>(op)) {
+      if (button->GetShift().Contains(ssDouble) || button->GetButton() == mbRight) {
+        FViewLow = 0, FViewHigh = 1;
+        FDragging = false;
+        moved = true;
+      } else if (hit.InArea && button->GetButton() == mbLeft) {
+        FDragging = true;
+        FDragFraction = hit.Fraction;
+      }
+    } else if (button) {
+      FDragging = false;
+    } else if (dynamic_cast<const TFTNXSuppliedMouseLeaveOperation*>(op)) {
+      FDragging = false;
+    } else if (!hit.InArea) {
+      // Wheel or move outside the plot area: nothing to zoom or pan.
+    } else if (dynamic_cast<const TFTNXSuppliedMouseWheelUpOperation*>(op)) {
+      zoom(1 / 1.25);
+    } else if (dynamic_cast<const TFTNXSuppliedMouseWheelDownOperation*>(op)) {
+      zoom(1.25);
+    } else if (FDragging) {
+      // The value grabbed follows the pointer.
+      const double shift = (hit.Fraction - FDragFraction) * width;
+      FViewLow = std::clamp(FViewLow - shift, 0.0, 1.0 - width);
+      FViewHigh = FViewLow + width;
+      FDragFraction = hit.Fraction;
+      moved = shift != 0;
+    }
+  }
+  if (moved) Changed();
+  if (!hit.InArea || hit.Nearest < 0) return {};
+  const auto at = static_cast<std::size_t>(hit.Nearest);
+  // "12.5 ms: 0.25", "7.6875 kHz: -55.4 dB": the trace point nearest the pointer.
+  auto value = [](double AValue, const std::string& AUnit) {
+    return AUnit.empty() ? Format("%.6g", AValue) : Format("%.6g %s", AValue, AUnit.c_str());
+  };
+  return value(plot.XValues[at], plot.X.Unit) + ": " + value(plot.YValues[at], plot.Y.Unit);
+}
+
 // ---------------------------------------------------------------- scope
 
 TNXScopeView::TNXScopeView(TComponent* AOwner) : TNXPlotSink(AOwner) { InitProperties(this); }
@@ -312,6 +401,7 @@ std::vector<double> TNXScopeView::Kept(std::int64_t* AFirstIndex) const {
 }
 
 void TNXScopeView::OnReset() {
+  Changed();
   FRing.clear();
   FNext = FFilled = 0;
   FStreamSamples = 0;
@@ -347,26 +437,23 @@ void TNXScopeView::OnProcess(const TBuffer& AInput) {
     count -= chunk;
   }
   FStreamSamples += received;
+  Changed();
 }
 
-void TNXScopeView::OnFinish(flow::TFlowNodeReport& AReport) {
+TPlot TNXScopeView::MakePlot() const {
   const std::vector<double> values = KeptLocked();
   const std::size_t n = values.size();
   const std::int64_t first = FStreamSamples - static_cast<std::int64_t>(n);
   const bool timed = FRate > 0;
-  // The table has the stream time of each sample in seconds; the picture
-  // counts milliseconds from the first sample shown.
-  std::vector<double> seconds(n), shown(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const double index = double(first) + double(i);
-    seconds[i] = timed ? index / FRate : index;
-    shown[i] = timed ? double(i) * 1000 / FRate : double(i);
-  }
+  // The picture counts milliseconds from the first sample shown.
+  std::vector<double> shown(n);
+  for (std::size_t i = 0; i < n; ++i) shown[i] = timed ? double(i) * 1000 / FRate : double(i);
   TPlot plot;
   plot.X.Min = 0;
   // Nothing (or one sample) yet: the span a full window would show.
   const double window = double(SamplesShown() - 1);
   plot.X.Max = n >= 2 ? shown.back() : (timed ? window * 1000 / FRate : window);
+  plot.X.Unit = timed ? "ms" : "";
   if (!timed) plot.X.Caption = "Sample";
   else if (first > 0) plot.X.Caption = Format("Time (ms) from %.6g s", double(first) / FRate);
   else plot.X.Caption = "Time (ms)";
@@ -377,9 +464,26 @@ void TNXScopeView::OnFinish(flow::TFlowNodeReport& AReport) {
     if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
   if (low > high) low = high = 0;
   plot.Y = NicePlotRange(low, high, "Amplitude");
-  plot.XValues = shown;
+  plot.XValues = std::move(shown);
   plot.YValues = values;
   if (n == 0) plot.Message = "No samples received";
+  return plot;
+}
+
+void TNXScopeView::OnFinish(flow::TFlowNodeReport& AReport) {
+  TPlot plot = MakePlot();
+  const std::vector<double>& values = plot.YValues;
+  const std::size_t n = values.size();
+  const std::int64_t first = FStreamSamples - static_cast<std::int64_t>(n);
+  // The table has the stream time of each sample in seconds.
+  std::vector<double> seconds(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double index = double(first) + double(i);
+    seconds[i] = FRate > 0 ? index / FRate : index;
+  }
+  double low = INFINITY, high = -INFINITY;
+  for (double v : values)
+    if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
   WritePlot(plot, {"time,value", &seconds, &values}, AReport);
   AReport.Summary = n == 0 ? "no samples received"
                            : Format("last %zu samples, %.4g .. %.4g", n, low, high);
@@ -401,35 +505,50 @@ std::vector<double> TNXSpectrumView::LastSpectrum() const {
   return FLast;
 }
 
-void TNXSpectrumView::OnReset() { FLast.clear(); }
+void TNXSpectrumView::OnReset() {
+  FLast.clear();
+  Changed();
+}
 
 void TNXSpectrumView::OnProcess(const TBuffer& AInput) {
   FLast.assign(AInput->Read(), AInput->Read() + AInput->GetSize());
+  Changed();
 }
 
-void TNXSpectrumView::OnFinish(flow::TFlowNodeReport& AReport) {
+TPlot TNXSpectrumView::MakePlot() const {
   const std::size_t n = FLast.size();
   // Bins 0 .. N/2 of an N-point transform: N = 2 (n - 1), spacing rate / N.
   const double spacing = FRate > 0 && n >= 2 ? FRate / double(2 * (n - 1)) : 0;
   const bool logarithmic = LogFrequency() && spacing > 0;
   const bool kilo = !logarithmic && spacing > 0 && FRate / 2 >= 10000;
-  std::vector<double> hertz(n), shown(n);
+  std::vector<double> shown(n);
   for (std::size_t i = 0; i < n; ++i) {
-    hertz[i] = spacing > 0 ? double(i) * spacing : double(i);
-    shown[i] = kilo ? hertz[i] / 1000 : hertz[i];
+    const double hertz = spacing > 0 ? double(i) * spacing : double(i);
+    shown[i] = kilo ? hertz / 1000 : hertz;
   }
   TPlot plot;
   plot.X.Logarithmic = logarithmic;
-  plot.X.Min = logarithmic ? hertz[1] : 0;
+  plot.X.Min = logarithmic ? spacing : 0;
   plot.X.Max = n >= 2 ? shown.back() : 1;
   plot.X.Caption = spacing == 0 ? "Bin" : kilo ? "Frequency (kHz)" : "Frequency (Hz)";
+  plot.X.Unit = spacing == 0 ? "" : kilo ? "kHz" : "Hz";
+  plot.Y.Unit = "dB";
   plot.Y.Min = MinDecibels();
   plot.Y.Max = MaxDecibels();
   if (!(plot.Y.Max > plot.Y.Min)) plot.Y.Max = plot.Y.Min + 10;
   plot.Y.Caption = "Level (dB)";
-  plot.XValues = shown;
+  plot.XValues = std::move(shown);
   plot.YValues = FLast;
   if (n == 0) plot.Message = "No spectrum received";
+  return plot;
+}
+
+void TNXSpectrumView::OnFinish(flow::TFlowNodeReport& AReport) {
+  TPlot plot = MakePlot();
+  const std::size_t n = FLast.size();
+  const double spacing = FRate > 0 && n >= 2 ? FRate / double(2 * (n - 1)) : 0;
+  std::vector<double> hertz(n);
+  for (std::size_t i = 0; i < n; ++i) hertz[i] = spacing > 0 ? double(i) * spacing : double(i);
   WritePlot(plot, {"frequency,dB", &hertz, &FLast}, AReport);
   if (n == 0) {
     AReport.Summary = "no spectrum received";

@@ -16,12 +16,15 @@
 // reported by FlowFinish.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "components/NXFlowDisplay.h"
 #include "components/NXRealSink.h"
 #include "drawing/RGGDIPlusProperties.h"
 #include "packages/nxexamples/NXExamplePlots.h"
@@ -105,7 +108,13 @@ class TNXWaveWriter : public TNXRealSink {
 
 // A sink that draws: picture size, title and drawing properties (trace pen
 // "Pen", "GridPen", "Background" brush, "Font" for the labels).
-class TNXPlotSink : public TNXRealSink {
+//
+// While the graph runs the sink is also a live display (nxflow serve): the
+// same picture as the file, drawn whenever data arrived, with a read-out of
+// the trace under the pointer, the wheel zooming the X axis about the pointer,
+// a drag with the left button panning it, and a double click or the right
+// button showing the whole range again.
+class TNXPlotSink : public TNXRealSink, public flow::INXFlowDisplay {
   NX_PERSISTENT(TNXPlotSink, TNXRealSink)
  public:
   explicit TNXPlotSink(TComponent* AOwner);
@@ -126,7 +135,17 @@ class TNXPlotSink : public TNXRealSink {
   static constexpr std::int32_t kMinSize = 64;
   static constexpr std::int32_t kMaxSize = 16384;
 
+  std::uint64_t DisplayVersion() const override { return FVersion.load(std::memory_order_relaxed); }
+  std::string DisplayPicture(std::int32_t AMaxWidth) override;
+  std::string DisplayMouse(const IFTNotifyOperation& AOperation, std::int32_t AMaxWidth) override;
+
  protected:
+  // The plot of what was received (size, title and style are filled in
+  // later); called with the data lock held.
+  virtual TPlot MakePlot() const = 0;
+  // Data arrived: the live picture is to be drawn again.
+  void Changed() noexcept { FVersion.fetch_add(1, std::memory_order_relaxed); }
+
   // Renders the plot (size, title and style filled in here) to FileName and
   // writes the table beside it (FileName with ".csv"); both go into AReport.
   struct TTable {
@@ -144,6 +163,18 @@ class TNXPlotSink : public TNXRealSink {
   std::unique_ptr<TRGGPPen> FGridPen;
   std::unique_ptr<TRGGPBrush> FBackground;
   std::unique_ptr<TRGGPBrushFont> FFont;
+
+  // The live plot: MakePlot under the data lock, then the size (no wider
+  // than AMaxWidth), the title and the part of the X axis shown.
+  TPlot LivePlot(std::int32_t AMaxWidth);
+  TPlotStyle Style() const { return {FPen.get(), FGridPen.get(), FBackground.get(), FFont.get()}; }
+  std::atomic<std::uint64_t> FVersion{0};
+  // The part of the X axis shown, as fractions of the whole range (of its
+  // logarithm on a logarithmic axis), and a drag in progress.
+  std::mutex FViewLock;
+  double FViewLow = 0, FViewHigh = 1;
+  bool FDragging = false;
+  double FDragFraction = 0;
 };
 
 // The last Samples samples of the stream against time.
@@ -164,6 +195,7 @@ class TNXScopeView : public TNXPlotSink {
   void OnProcess(const TBuffer& AInput) override;
   void OnReset() override;
   void OnFinish(flow::TFlowNodeReport& AReport) override;
+  TPlot MakePlot() const override;
 
  private:
   std::vector<double> KeptLocked() const;
@@ -195,6 +227,7 @@ class TNXSpectrumView : public TNXPlotSink {
   void OnProcess(const TBuffer& AInput) override;
   void OnReset() override;
   void OnFinish(flow::TFlowNodeReport& AReport) override;
+  TPlot MakePlot() const override;
 
  private:
   double FMinDecibels = -120;

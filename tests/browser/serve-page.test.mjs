@@ -1,7 +1,8 @@
 // The live page of `nxflow serve` in Debian's headless chromium: the filter
 // demo shows a box per component and a wire per link, a property change
 // reads back, a refused one shows its one-line message, the figures arrive,
-// a dragged box keeps its place through a save, and Ctrl-C ends the server
+// a dragged box keeps its place through a save, the live panels show the
+// displays' pictures and read the trace under the pointer, and Ctrl-C ends the server
 // cleanly. Leaves a picture of the page in docs/.
 //
 //   node serve-page.test.mjs [NXFLOW] [SCREENSHOT]
@@ -24,17 +25,21 @@ function check(condition, what) {
   if (!condition) failures.push(what);
 }
 
-// The whole test ends within a minute, whatever hangs.
-const guard = setTimeout(() => {
-  console.error('the browser test took more than 60 s');
-  process.exit(1);
-}, 60000);
-
 const work = mkdtempSync(join(tmpdir(), 'nxflow-serve-page-'));
 const graph = join(work, 'filter-demo.xml');
 copyFileSync(join(root, 'examples', 'graphs', 'filter-demo.xml'), graph);
 const server = spawn(nxflow, ['serve', graph, '--port', '0', '--out', join(work, 'out')],
   { stdio: ['ignore', 'pipe', 'pipe'] });
+let browser = null;
+
+// The whole test ends within two minutes, whatever hangs, and takes the
+// server and the browser with it.
+const guard = setTimeout(() => {
+  console.error('the browser test took more than 120 s');
+  server.kill('SIGKILL');
+  if (browser) browser.process()?.kill('SIGKILL');
+  process.exit(1);
+}, 120000);
 let stderr = '';
 server.stderr.on('data', (chunk) => { stderr += chunk; });
 const exited = new Promise((done) => server.on('exit', (code) => done(code)));
@@ -48,7 +53,7 @@ const address = await new Promise((done, fail) => {
 });
 check(/^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{64}$/.test(address), 'one line with the address and token');
 
-const browser = await puppeteer.launch({
+browser = await puppeteer.launch({
   executablePath: chromium,
   headless: true,
   // Root in a container has no user namespace for the sandbox.
@@ -97,6 +102,27 @@ try {
   await page.waitForFunction(() => document.querySelector('g.box[data-name="MixScope"] text.rate')?.textContent
     .includes('samples/s'), { timeout: 10000 });
   check(await page.$eval('#state', (e) => e.textContent) === 'running', 'the graph runs');
+
+  // Every display has a live panel; the scope's picture moves on, and the
+  // pointer over it reads the trace.
+  check(await page.$$eval('#panels figure.panel', (f) => f.length) === 6, 'six live panels');
+  const frames = () => page.$eval('figure.panel[data-name="MixScope"] img',
+    (img) => ({ n: Number(img.dataset.frames || 0), src: img.src, w: img.naturalWidth }));
+  await page.waitForFunction(() => Number(document.querySelector('figure.panel[data-name="MixScope"] img')
+    ?.dataset.frames || 0) >= 1, { timeout: 10000 });
+  const first = await frames();
+  await page.waitForFunction((n) => Number(document.querySelector('figure.panel[data-name="MixScope"] img')
+    .dataset.frames) >= n + 2, { timeout: 10000 }, first.n);
+  const later = await frames();
+  check(first.w === 480 && later.src !== first.src, 'the scope panel\'s picture changes between two frames');
+  const panel = await page.$eval('figure.panel[data-name="MixScope"] img', (img) => {
+    const r = img.getBoundingClientRect();
+    return { x: r.left + r.width * 0.6, y: r.top + r.height * 0.5 };
+  });
+  await page.mouse.move(panel.x, panel.y);
+  await page.waitForFunction(() => /ms: /.test(document.querySelector('figure.panel[data-name="MixScope"] .readout')
+    .textContent), { timeout: 5000 });
+  check(true, 'the pointer over the scope reads the trace');
   await select('LowPass');
   await page.screenshot({ path: screenshot });
   console.log('picture: ' + screenshot);

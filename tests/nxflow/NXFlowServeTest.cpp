@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -96,6 +98,42 @@ TEST(ServeApi, ControlAndLayoutRequests) {
     EXPECT_THROW(ParseLayoutRequest(bad), EServeRequestError) << bad;
 }
 
+TEST(ServeApi, MouseRequestsBecomeEventsAtPicturePixels) {
+  const TMouseRequest m = ParseMouseRequest(
+      R"({"component": "G.Scope", "event": "down", "x": 120, "y": 40.7, "button": "right", "double": true, "ctrl": true})");
+  EXPECT_EQ(std::tuple(m.Component, m.Event, m.X, m.Y, m.Button), std::tuple(std::string("G.Scope"), TMouseEvent::Down, 120, 40, mbRight));
+  EXPECT_TRUE(m.Shift.Contains(ssDouble) && m.Shift.Contains(ssCtrl));
+  EXPECT_FALSE(m.Shift.Contains(ssShift) || m.Shift.Contains(ssRight));
+  // A move with the left button held carries it in the shift state, as the stream's mouse operations do.
+  const TMouseRequest drag = ParseMouseRequest(R"({"component": "S", "event": "move", "x": 0, "y": 65535, "held": true})");
+  EXPECT_TRUE(drag.Shift.Contains(ssLeft));
+  EXPECT_EQ(ParseMouseRequest(R"({"component": "S", "event": "leave"})").Event, TMouseEvent::Leave);
+  const struct { const char* Body; const char* Message; } bad[] = {
+      {R"({"component": "S", "event": "click", "x": 1, "y": 1})", "unknown event"},
+      {R"({"component": "S", "event": "move", "x": -1, "y": 1})", "0 .. 65535"},
+      {R"({"component": "S", "event": "move", "x": 1, "y": 70000})", "0 .. 65535"},
+      {R"({"component": "S", "event": "move", "x": 1})", "no \"y\""},
+      {R"({"component": "S", "event": "move", "x": "1", "y": 1})", "must be a number"},
+      {R"({"component": "S", "event": "down", "x": 1, "y": 1, "button": "fourth"})", "unknown button"},
+      {R"({"component": "S", "event": "move", "x": 1, "y": 1, "shift": 1})", "true or false"},
+      {R"({"component": "../S", "event": "move", "x": 1, "y": 1})", "not a component name"},
+      {R"({"component": "S", "event": "move", "x": 1, "y": 1, "z": 1})", "unknown member"},
+  };
+  for (const auto& c : bad) {
+    try {
+      ParseMouseRequest(c.Body);
+      ADD_FAILURE() << c.Body;
+    } catch (const EServeRequestError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+    }
+  }
+  // The test vectors of RFC 4648.
+  const std::pair<const char*, const char*> vectors[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
+                                                          {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+  for (const auto& [plain, coded] : vectors) EXPECT_EQ(Base64(plain), coded);
+  EXPECT_EQ(Base64(std::string("\xff\x00\xfe", 3)), "/wD+");
+}
+
 TEST(ServeApi, LayoutAttributeSkipsWhatDoesNotRead) {
   const std::vector<TBoxPosition> read =
       ParseLayout("Noise:40,60;bad;Mix:1e9,0;G.Mix:220,-60;:1,2;Noise:41,61;Low:1,2,3;");
@@ -129,6 +167,7 @@ TEST(ServeApi, CommandLineOptions) {
   const TServeOptions o = ParseServeOptions({"g.xml", "--port", "0", "--virtual-rate", "2.5", "--listen", "::1"});
   EXPECT_EQ(std::tuple(o.Graph, o.Port, o.VirtualRate, o.Listen), std::tuple(std::string("g.xml"), 0, 2.5, std::string("::1")));
   EXPECT_EQ(ParseServeOptions({"g.xml"}).Listen, "127.0.0.1");
+  EXPECT_EQ(ParseServeOptions({"g.xml", "--panel-width", "640"}).PanelWidth, 640);
   const struct {
     std::vector<std::string> Words;
     const char* Message;
@@ -141,6 +180,7 @@ TEST(ServeApi, CommandLineOptions) {
       {{"g.xml", "--virtual-rate", "nan"}, "--virtual-rate needs a positive number"},
       {{"g.xml", "--listen"}, "--listen needs a value"},
       {{"g.xml", "--seconds", "3"}, "unknown option \"--seconds\""},
+      {{"g.xml", "--panel-width", "32"}, "--panel-width needs a width in pixels"},
   };
   for (const auto& c : bad) {
     try {
@@ -382,7 +422,7 @@ TEST_F(ServeTest, GraphHasABoxPerComponentAndAWirePerLink) {
   ASSERT_EQ(a.Status, 200);
   EXPECT_EQ(Count(a.Body, "\"class\": "), 15u) << a.Body;  // the group that holds them has no pins: no box
   EXPECT_EQ(Count(a.Body, "\"fromPin\": "), 14u);
-  EXPECT_NE(a.Body.find(R"({"name": "Mix", "class": "TNXMixer", "sink": false, "pins": [{"name": "InputPin1", )"
+  EXPECT_NE(a.Body.find(R"({"name": "Mix", "class": "TNXMixer", "sink": false, "display": false, "pins": [{"name": "InputPin1", )"
                         R"("direction": "sink"}, {"name": "InputPin2", "direction": "sink"}, {"name": "InputPin3", )"
                         R"("direction": "sink"}, {"name": "OutputPin", "direction": "source"}]})"),
             std::string::npos)
@@ -400,6 +440,56 @@ TEST_F(ServeTest, GraphHasABoxPerComponentAndAWirePerLink) {
   EXPECT_NE(fir.Body.find(R"("values": ["wtRect", "wtBartlett", "wtBlackman")"), std::string::npos);
   EXPECT_NE(fir.Body.find(R"("name": "Enabled", "kind": "bool")"), std::string::npos);
   EXPECT_EQ(Get("/api/component/Nothing").Status, 404);
+}
+
+// Every display sends pictures while the stream runs, each a PNG that
+// changes as the samples go by; the pointer over one gets its read-out.
+TEST_F(ServeTest, DisplaysSendLivePicturesAndAnswerThePointer) {
+  const int fd = Connect(FPort);
+  SendAll(fd, "GET /api/events?token=" + FToken + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::map<std::string, std::set<std::string>> pictures;
+  std::string data;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto enough = [&] {
+    if (pictures.size() < 6) return false;
+    for (const auto& [name, seen] : pictures)
+      if (seen.size() < 2) return false;
+    return true;
+  };
+  char buffer[65536];
+  while (!enough() && std::chrono::steady_clock::now() < deadline) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+    for (std::size_t at; (at = data.find("event: frame\ndata: ")) != std::string::npos;) {
+      const std::size_t end = data.find("\n\n", at);
+      if (end == std::string::npos) break;
+      const std::string event = data.substr(at, end - at);
+      data.erase(0, end + 2);
+      const std::string name = Member(event, "", "name"), png = Member(event, "", "png");
+      EXPECT_TRUE(png.starts_with("iVBORw0KGgo")) << name;  // the PNG signature in Base64
+      pictures[name].insert(png);
+    }
+  }
+  ::close(fd);
+  EXPECT_TRUE(enough()) << pictures.size() << " displays sent pictures";
+  for (const char* name : {"MixScope", "LowPassScope", "BandPassScope", "MixView", "LowPassView", "BandPassView"})
+    EXPECT_GE(pictures[name].size(), 2u) << name;
+
+  const TAnswer over = Post("/api/mouse", R"({"component": "MixScope", "event": "move", "x": 240, "y": 120})");
+  ASSERT_EQ(over.Status, 200) << over.Body;
+  EXPECT_NE(over.Body.find(" ms: "), std::string::npos) << over.Body;
+  EXPECT_EQ(Post("/api/mouse", R"({"component": "MixScope", "event": "move", "x": 0, "y": 0})").Body,
+            R"({"readout": ""})");
+  EXPECT_EQ(Post("/api/mouse", R"({"component": "MixView", "event": "wheelup", "x": 240, "y": 120})").Status, 200);
+  const TAnswer notADisplay = Post("/api/mouse", R"({"component": "LowPass", "event": "move", "x": 1, "y": 1})");
+  EXPECT_EQ(notADisplay.Status, 409);
+  EXPECT_NE(notADisplay.Body.find("LowPass shows no picture"), std::string::npos);
+  EXPECT_EQ(Post("/api/mouse", R"({"component": "Nobody", "event": "move", "x": 1, "y": 1})").Status, 404);
+  EXPECT_EQ(Post("/api/mouse", R"({"component": "MixScope", "event": "jump"})").Status, 400);
+  const std::string figures = NextEvent();
+  EXPECT_NE(figures.find("\"paintLoad\": "), std::string::npos);
+  EXPECT_NE(figures.find("\"MixScope\": {\"framesPerSecond\": "), std::string::npos) << figures;
 }
 
 TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {

@@ -1043,6 +1043,116 @@ TEST(Pictures, DecodeAtTheirSizeWithATrace) {
   }
 }
 
+// ---- live displays
+
+// Pictures of 400 x 200 asked no wider than 1,000: drawn at their own size.
+constexpr std::int32_t kLiveWidth = 1000;
+struct TReadout { bool Found = false; double X = 0, Y = 0; };
+TReadout ParseReadout(const std::string& AText) {
+  TReadout r;
+  char unit[16] = {};
+  r.Found = std::sscanf(AText.c_str(), "%lf %15[a-zA-Z]: %lf", &r.X, unit, &r.Y) == 3;
+  return r;
+}
+std::string Mouse(flow::INXFlowDisplay& ADisplay, const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  return ADisplay.DisplayMouse(*AOperation, kLiveWidth);
+}
+TReadout MoveTo(flow::INXFlowDisplay& ADisplay, int X, int Y) {
+  return ParseReadout(Mouse(ADisplay, TFTNXSuppliedMouseMoveOperation::Make({}, X, Y)));
+}
+
+// The live picture is the file's picture; the pointer reads the trace under
+// it, the wheel zooms the time or frequency axis about the pointer, a drag
+// pans it, the right button shows everything again.
+TEST(LiveDisplay, PointerReadsZoomsAndPans) {
+  struct TRow { const char* Name; bool Spectrum; bool Log; };
+  for (const TRow& c : {TRow{"Scope", false, false}, TRow{"Spectrum", true, false}, TRow{"SpectrumLog", true, true}}) {
+    SCOPED_TRACE(c.Name);
+    TOwned<TNXPlotSink> sink(c.Spectrum ? static_cast<TNXPlotSink*>(new TNXSpectrumView())
+                                        : static_cast<TNXPlotSink*>(new TNXScopeView()));
+    flow::INXFlowDisplay& display = *sink;
+    sink->SetWidth(400);
+    sink->SetHeight(200);
+    if (c.Spectrum) static_cast<TNXSpectrumView*>(sink.get())->SetLogFrequency(c.Log);
+    else static_cast<TNXScopeView*>(sink.get())->SetSamplesShown(200);
+    // A ramp: every sample tells where it stands. The scope keeps the last
+    // 200 of 500 (values 300 .. 499); the spectrum is 513 bins at 1024 Hz.
+    const std::size_t total = c.Spectrum ? 513 : 500;
+    std::vector<double> x(total);
+    for (std::size_t i = 0; i < total; ++i) x[i] = c.Spectrum ? -100 + 0.1 * double(i) : double(i);
+    const std::uint64_t before = display.DisplayVersion();
+    TFeeder feed;
+    feed.Pin().Connect(sink->InputPin());
+    feed.Start(1024);
+    feed.Send(x, {c.Spectrum ? 513 : 100});
+    EXPECT_GT(display.DisplayVersion(), before);
+
+    // At its size, or smaller keeping its shape.
+    for (auto [asked, width, height] : {std::tuple{kLiveWidth, 400, 200}, std::tuple{300, 300, 150}}) {
+      const std::string path = OutputFolder(std::string("live-") + c.Name) + "/live.png";
+      std::ofstream(path, std::ios::binary) << display.DisplayPicture(asked);
+      const TPicture picture = ReadPicture(path);
+      EXPECT_EQ(picture.Width, width);
+      EXPECT_EQ(picture.Height, height);
+      EXPECT_GT(picture.TracePixels, width / 4);
+    }
+
+    // The trace point under the pointer: its value is the sample at its place.
+    const int middle = 100;
+    auto sampleAt = [&](double AX) {
+      // Scope: ms from the first sample kept (index 300); spectrum: Hz, bin k at k Hz.
+      return c.Spectrum ? x[std::size_t(std::lround(AX))] : x[300 + std::size_t(std::lround(AX * 1.024))];
+    };
+    int left = 0;
+    while (left < 400 && !MoveTo(display, left, middle).Found) ++left;
+    ASSERT_LT(left, 200) << "no plot area along the middle row";
+    EXPECT_EQ(Mouse(display, TFTNXSuppliedMouseMoveOperation::Make({}, 0, 0)), "");
+    const TReadout centre = MoveTo(display, 250, middle);
+    ASSERT_TRUE(centre.Found);
+    EXPECT_NEAR(centre.Y, sampleAt(centre.X), 1e-9);
+    const TReadout edge = MoveTo(display, left, middle);
+
+    // Places along the axis as the picture spaces them.
+    auto pos = [&](double AX) { return c.Log ? std::log10(AX) : AX; };
+    const double span = pos(centre.X) - pos(edge.X);
+    ASSERT_GT(span, 0);
+
+    // Zoom in about the centre: the value under the pointer stays there,
+    // the left edge now shows a later point.
+    std::uint64_t version = display.DisplayVersion();
+    for (int i = 0; i < 4; ++i) Mouse(display, TFTNXSuppliedMouseWheelUpOperation::Make({}, 250, middle));
+    EXPECT_GT(display.DisplayVersion(), version);
+    const TReadout zoomedCentre = MoveTo(display, 250, middle);
+    EXPECT_NEAR(pos(zoomedCentre.X), pos(centre.X), span * 0.05);
+    EXPECT_GT(pos(MoveTo(display, left, middle).X), pos(edge.X) + span * 0.3);
+    EXPECT_NEAR(MoveTo(display, 180, middle).Y, sampleAt(MoveTo(display, 180, middle).X), 1e-9);
+
+    // Drag the picture to the right: earlier points come under the pointer.
+    Mouse(display, TFTNXSuppliedMouseButtonDownOperation::Make(mbLeft, {ssLeft}, 250, middle));
+    Mouse(display, TFTNXSuppliedMouseMoveOperation::Make({ssLeft}, 300, middle));
+    Mouse(display, TFTNXSuppliedMouseButtonUpOperation::Make(mbLeft, {}, 300, middle));
+    EXPECT_NEAR(pos(MoveTo(display, 300, middle).X), pos(zoomedCentre.X), span * 0.05);
+    EXPECT_LT(MoveTo(display, 250, middle).X, zoomedCentre.X);
+
+    // The right button shows the whole range again; a move without a
+    // button pressed pans nothing.
+    version = display.DisplayVersion();
+    Mouse(display, TFTNXSuppliedMouseButtonDownOperation::Make(mbRight, {}, 250, middle));
+    EXPECT_GT(display.DisplayVersion(), version);
+    EXPECT_EQ(MoveTo(display, left, middle).X, edge.X);
+    // The wheel the other way zooms back out, no further than everything.
+    for (int i = 0; i < 2; ++i) Mouse(display, TFTNXSuppliedMouseWheelUpOperation::Make({}, 250, middle));
+    EXPECT_GT(MoveTo(display, left, middle).X, edge.X);
+    for (int i = 0; i < 3; ++i) Mouse(display, TFTNXSuppliedMouseWheelDownOperation::Make({}, 250, middle));
+    EXPECT_EQ(MoveTo(display, left, middle).X, edge.X);
+    version = display.DisplayVersion();
+    MoveTo(display, 100, middle);
+    Mouse(display, TFTNXSuppliedMouseLeaveOperation::Make());
+    EXPECT_EQ(display.DisplayVersion(), version);
+    feed.Stop();
+  }
+}
+
 // A flow run writes only inside its output folder; the message names the component and the name.
 TEST(FileNames, StayInsideTheOutputFolder) {
   const std::string dir = OutputFolder("names");
