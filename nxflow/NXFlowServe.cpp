@@ -162,10 +162,10 @@ struct TLiveDisplay {
   std::int64_t Frames = 0, LastFrames = 0;
 };
 
-// The latest picture of a display, ready to send: its event's JSON.
+// The latest picture of a display (PNG), or why it could not be drawn.
 struct TFrame {
   std::uint64_t Serial = 0;
-  std::string Json;
+  std::string Picture, Error;
 };
 
 
@@ -379,11 +379,11 @@ struct TGraphServer::TState {
       d.DrawnVersion = version;
       d.DrawnSettings = SettingsSerial;
       const auto began = std::chrono::steady_clock::now();
-      std::string json;
+      std::string picture, error;
       try {
-        json = "{\"name\": " + JsonString(d.Path) + ", \"png\": \"" + Base64(d.Display->DisplayPicture(Options.PanelWidth)) + "\"}";
+        picture = d.Display->DisplayPicture(Options.PanelWidth);
       } catch (const std::exception& e) {
-        json = "{\"name\": " + JsonString(d.Path) + ", \"error\": " + JsonString(e.what()) + "}";
+        error = e.what();
       }
       PaintSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
       ++d.Frames;
@@ -391,7 +391,8 @@ struct TGraphServer::TState {
         std::lock_guard guard(EventsLock);
         TFrame& frame = Frames[d.Path];
         frame.Serial = ++FrameSerial;
-        frame.Json = std::move(json);
+        frame.Picture = std::move(picture);
+        frame.Error = std::move(error);
       }
       EventsChanged.notify_all();
     }
@@ -661,6 +662,19 @@ struct TGraphServer::TState {
         Answer(res, 200, "{}");
       });
     });
+    AHttp.Get(R"(/api/picture/([A-Za-z0-9_.]{1,256}))", [this](const httplib::Request& req, httplib::Response& res) {
+      std::string picture;
+      std::uint64_t serial = 0;
+      {
+        std::lock_guard guard(EventsLock);
+        const auto it = Frames.find(req.matches[1]);
+        if (it != Frames.end()) picture = it->second.Picture, serial = it->second.Serial;
+      }
+      if (picture.empty()) return Refuse(res, 404, "no picture of " + JsonString(req.matches[1].str()));
+      res.status = 200;
+      res.set_header("X-Frame-Serial", std::to_string(serial));
+      res.set_content(std::move(picture), "image/png");
+    });
     AHttp.Post("/api/mouse", [this](const httplib::Request& req, httplib::Response& res) {
       Locked(res, [&] {
         const TMouseRequest request = ParseMouseRequest(req.body);
@@ -725,7 +739,12 @@ struct TGraphServer::TState {
             std::uint64_t& last = sent[name];
             if (last == frame.Serial) continue;
             last = frame.Serial;
-            message += "event: frame\ndata: " + frame.Json + "\n\n";
+            // The picture itself is fetched from /api/picture/NAME: the
+            // browser decodes it off its page's thread, and asks for the
+            // next only once it has shown this one.
+            message += "event: frame\ndata: {\"name\": " + JsonString(name) + ", \"serial\": " +
+                       std::to_string(frame.Serial) +
+                       (frame.Error.empty() ? std::string() : ", \"error\": " + JsonString(frame.Error)) + "}\n\n";
           }
         }
       }

@@ -31,16 +31,18 @@
 //   POST /api/save            writes the document as `nxflow set` does (its form kept)
 //   POST /api/mouse           {component, event, x, y, ...}: the pointer over a display's
 //                             picture, as its mouse operation; answers the read-out
+//   GET  /api/picture/NAME    the latest picture of display NAME (PNG)
 //   GET  /api/events          Server-Sent Events: state, stream time and each sink's buffers/s
-//                             and samples/s, four times a second; "frame" events carry a
-//                             display's new picture (PNG in Base64)
+//                             and samples/s, four times a second; a "frame" event
+//                             {name, serial} when a display has a new picture
 //
 // Live pictures: a painter thread asks each display 25 times a second
 // whether its picture changed, and draws those that did, no wider than
 // --panel-width (default 480, the width of a panel on the page). A picture
-// is drawn once for all clients; a client is sent the newest picture of
-// each display when it can take one, so a slow client skips pictures and
-// never queues them.
+// is drawn once for all clients and kept until the next; a client is told
+// of the newest picture of each display when it can take the news, and
+// fetches the picture when it is ready to show it, so a slow client skips
+// pictures and never queues them.
 // Refusals are JSON {"error": "one line"}: 401 without the token (nothing
 // else said), 404 for anything not listed, 413 for a body over 64 KiB, 503
 // when 16 clients are connected already, 400/404/409 for a request that

@@ -417,30 +417,6 @@ TIntfPtr<IFTNotifyOperation> MakeMouseOperation(const TMouseRequest& ARequest) {
   return TFTNXSuppliedMouseMoveOperation::Make(shift, x, y);
 }
 
-std::string Base64(std::string_view AData) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((AData.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= AData.size(); i += 3) {
-    const std::uint32_t v = std::uint32_t(std::uint8_t(AData[i])) << 16 | std::uint32_t(std::uint8_t(AData[i + 1])) << 8 |
-                            std::uint8_t(AData[i + 2]);
-    out += kDigits[v >> 18];
-    out += kDigits[(v >> 12) & 63];
-    out += kDigits[(v >> 6) & 63];
-    out += kDigits[v & 63];
-  }
-  if (const std::size_t rest = AData.size() - i; rest > 0) {
-    std::uint32_t v = std::uint32_t(std::uint8_t(AData[i])) << 16;
-    if (rest == 2) v |= std::uint32_t(std::uint8_t(AData[i + 1])) << 8;
-    out += kDigits[v >> 18];
-    out += kDigits[(v >> 12) & 63];
-    out += rest == 2 ? kDigits[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 std::vector<TBoxPosition> ParseLayout(std::string_view AText) {
   std::vector<TBoxPosition> positions;
   while (!AText.empty()) {

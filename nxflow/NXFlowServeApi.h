@@ -94,9 +94,6 @@ TIntfPtr<IFTNotifyOperation> MakeMouseOperation(const TMouseRequest& ARequest);
 std::vector<TBoxPosition> ParseLayout(std::string_view AText);
 std::string FormatLayout(const std::vector<TBoxPosition>& APositions);
 
-// AData in Base64 (RFC 4648, with padding), as a data: address carries it.
-std::string Base64(std::string_view AData);
-
 // A fresh access token: 32 random bytes as 64 hex digits.
 std::string MakeAccessToken();
 // Whether AGiven equals AExpected, in a time that depends on AExpected's

@@ -322,10 +322,10 @@ function makePanels(graph) {
     caption.append(name, readout);
     figure.append(img, caption);
     area.appendChild(figure);
-    const panel = { img, readout, frames: 0, busy: false, pending: null, loading: false, next: null };
+    const panel = { img, readout, frames: 0, busy: false, pending: null, wanted: 0, shown: 0, shownAt: 0 };
     panels.set(component.name, panel);
-    img.addEventListener('load', () => pictureDone(panel));
-    img.addEventListener('error', () => pictureDone(panel));
+    img.addEventListener('load', showNext);
+    img.addEventListener('error', showNext);
     wirePointer(component.name, panel);
   }
 }
@@ -373,39 +373,40 @@ function wirePointer(name, panel) {
   }, { passive: false });
 }
 
-// A picture is shown once the one before it has been decoded; those that
-// arrive meanwhile replace each other, so a slow browser shows fewer
-// pictures instead of falling behind. An event is only looked at when its
-// picture is shown: the name is read straight from the text (component
-// names need no escapes), the rest is parsed then.
-const NAME_AT = '{"name": "'.length;
-function showFrame(text) {
-  const panel = panels.get(text.slice(NAME_AT, text.indexOf('"', NAME_AT)));
+// Pictures are fetched one at a time for the whole page, each once the one
+// before it has been shown: news of a newer picture replaces news not yet
+// acted on, so a slow browser shows fewer pictures instead of falling
+// behind, and the page holds one connection for pictures.
+let fetching = null;
+function showFrame(frame) {
+  const panel = panels.get(frame.name);
   if (!panel) return;
-  panel.next = text;
-  if (!panel.loading) showNext(panel);
+  if (frame.error) { panel.readout.textContent = frame.error; return; }
+  panel.wanted = frame.serial;
+  if (!fetching) showNext();
 }
 
-function showNext(panel) {
-  if (!panel.next) return;
-  const frame = JSON.parse(panel.next);
-  panel.next = null;
-  if (frame.error) { panel.readout.textContent = frame.error; return; }
-  panel.loading = true;
-  panel.img.src = 'data:image/png;base64,' + frame.png;
+function showNext() {
+  fetching = null;
+  for (const [name, panel] of panels) {
+    if (!panel.wanted || panel.wanted === panel.shown) continue;
+    // The least recently shown first: no panel waits behind a busy one.
+    if (!fetching || panel.shownAt < panels.get(fetching).shownAt) fetching = name;
+  }
+  if (!fetching) return;
+  const panel = panels.get(fetching);
+  panel.shown = panel.wanted;
+  panel.shownAt = performance.now();
+  panel.img.src = '/api/picture/' + encodeURIComponent(fetching) + '?serial=' + panel.wanted +
+    '&token=' + encodeURIComponent(TOKEN);
   panel.frames += 1;
   panel.img.dataset.frames = String(panel.frames);
-}
-
-function pictureDone(panel) {
-  panel.loading = false;
-  showNext(panel);
 }
 
 function listen() {
   const events = new EventSource('/api/events?token=' + encodeURIComponent(TOKEN));
   events.onmessage = (event) => showFigures(JSON.parse(event.data));
-  events.addEventListener('frame', (event) => showFrame(event.data));
+  events.addEventListener('frame', (event) => showFrame(JSON.parse(event.data)));
 }
 
 async function control(action) {
