@@ -203,12 +203,16 @@ struct TGraphServer::TState {
   std::chrono::steady_clock::time_point PaceSince;
   std::map<std::string, TSinkCount> LastCounts;
   std::chrono::steady_clock::time_point LastCountsAt;
-  // The displays of the running graph; SettingsSerial grows with every
-  // property change, which may change any picture.
+  // The displays of the running graph and the figures of their pictures,
+  // under PaintLock (taken after GraphLock where both are held). The painter
+  // holds PaintLock, not GraphLock, for one picture at a time: requests are
+  // never held up by drawing, and a run stops only between two pictures.
+  std::mutex PaintLock;
   std::vector<TLiveDisplay> Displays;
-  std::uint64_t SettingsSerial = 0;
   // Processor time spent drawing and encoding pictures since the last figures.
   double PaintSeconds = 0;
+  // Grows with every property change, which may change any picture.
+  std::atomic<std::uint64_t> SettingsSerial{0};
 
   // The latest figures for the event streams.
   std::mutex EventsLock;
@@ -286,9 +290,12 @@ struct TGraphServer::TState {
     LastCounts.clear();
     LastCountsAt = std::chrono::steady_clock::now();
     FaultText.clear();
-    Displays.clear();
-    for (TComponent* c : Run->Components())
-      if (auto* display = dynamic_cast<INXFlowDisplay*>(c)) Displays.push_back({PathBelow(Run->Root(), c), display});
+    {
+      std::lock_guard paint(PaintLock);
+      Displays.clear();
+      for (TComponent* c : Run->Components())
+        if (auto* display = dynamic_cast<INXFlowDisplay*>(c)) Displays.push_back({PathBelow(Run->Root(), c), display});
+    }
     Release();
   }
   // Lets the master clock go: all the way on the wall clock, by the pacer on
@@ -312,7 +319,10 @@ struct TGraphServer::TState {
     if (!Run) return {};
     TGraphRun::HoldClockHere();
     const double seconds = NXMasterClockSteps() / 1000.0;
-    Displays.clear();
+    {
+      std::lock_guard paint(PaintLock);
+      Displays.clear();
+    }
     Snapshot();
     std::string line;
     std::string failure;
@@ -367,10 +377,7 @@ struct TGraphServer::TState {
     auto next = std::chrono::steady_clock::now();
     while (!Stopping.load()) {
       next += kFramePeriod;
-      {
-        std::lock_guard guard(GraphLock);
-        PaintChanged();
-      }
+      PaintChanged();
       const auto now = std::chrono::steady_clock::now();
       // Behind by more than a period (a slow machine): start afresh rather
       // than drawing in bursts.
@@ -379,14 +386,17 @@ struct TGraphServer::TState {
     }
   }
 
-  // Draws the displays whose pictures changed. GraphLock held: the graph
-  // cannot stop (and free its displays) while one is drawn.
+  // Draws the displays whose pictures changed, each under PaintLock: the
+  // graph cannot stop (and free its displays) while one is drawn.
   void PaintChanged() {
-    for (TLiveDisplay& d : Displays) {
-      const std::uint64_t version = d.Display->DisplayVersion();
-      if (version == d.DrawnVersion && SettingsSerial == d.DrawnSettings) continue;
+    for (std::size_t i = 0;; ++i) {
+      std::lock_guard paint(PaintLock);
+      if (i >= Displays.size()) break;
+      TLiveDisplay& d = Displays[i];
+      const std::uint64_t version = d.Display->DisplayVersion(), settings = SettingsSerial.load();
+      if (version == d.DrawnVersion && settings == d.DrawnSettings) continue;
       d.DrawnVersion = version;
-      d.DrawnSettings = SettingsSerial;
+      d.DrawnSettings = settings;
       const double began = ThreadSeconds();
       std::string picture, error;
       try {
@@ -416,14 +426,17 @@ struct TGraphServer::TState {
     json += ", \"streamSeconds\": " + JsonNumber(Run ? NXMasterClockSteps() / 1000.0 : 0.0);
     // The live pictures: how many each display got and the share of one
     // core that drawing and encoding them took.
-    json += ", \"paintLoad\": " + JsonNumber(dt > 0 ? PaintSeconds / dt : 0) + ", \"displays\": {";
-    PaintSeconds = 0;
-    bool firstDisplay = true;
-    for (TLiveDisplay& d : Displays) {
-      json += std::string(firstDisplay ? "" : ", ") + JsonString(d.Path) + ": {\"framesPerSecond\": " +
-              JsonNumber(dt > 0 ? double(d.Frames - d.LastFrames) / dt : 0) + "}";
-      d.LastFrames = d.Frames;
-      firstDisplay = false;
+    {
+      std::lock_guard paint(PaintLock);
+      json += ", \"paintLoad\": " + JsonNumber(dt > 0 ? PaintSeconds / dt : 0) + ", \"displays\": {";
+      PaintSeconds = 0;
+      bool firstDisplay = true;
+      for (TLiveDisplay& d : Displays) {
+        json += std::string(firstDisplay ? "" : ", ") + JsonString(d.Path) + ": {\"framesPerSecond\": " +
+                JsonNumber(dt > 0 ? double(d.Frames - d.LastFrames) / dt : 0) + "}";
+        d.LastFrames = d.Frames;
+        firstDisplay = false;
+      }
     }
     json += "}, \"components\": {";
     std::map<std::string, TSinkCount> counts;
