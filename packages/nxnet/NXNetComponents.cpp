@@ -285,6 +285,12 @@ TNXNetSource::TWait TNXNetSource::ReceiveItem(std::int32_t ATimeoutMs, TItem& AI
       Reject(TNXNetError::WrongType);
       continue;
     }
+    if (message.Kind == TNXNetKind::Flush) {
+      // Carries nothing; its number keeps the sequence whole.
+      std::lock_guard guard(FStatsLock);
+      FSequence.Accept(message.Sender, message.Sequence);
+      continue;
+    }
     AItem.Kind = message.Kind;
     AItem.Rate = message.SampleRate;
     AItem.Buffer = nullptr;
@@ -347,6 +353,7 @@ void TNXNetSource::OnStart(double) {
           FPending.push_back(std::move(item));
         }
         continue;
+      case TNXNetKind::Flush: continue;  // never handed on
       case TNXNetKind::Stop:
         if (rate <= 0) continue;  // the end of a stream joined too late
         FPending.push_back(std::move(item));
@@ -410,6 +417,7 @@ void TNXNetSource::OnProcess(TBuffer& AOutput) {
     switch (item.Kind) {
       case TNXNetKind::Buffer: AOutput = std::move(item.Buffer); return;
       case TNXNetKind::Stop: StopAfterThis(); return;
+      case TNXNetKind::Flush: break;  // never handed on
       case TNXNetKind::Pause:
         FPaused = true;
         NotifyOutputPins(TFTNXPauseOperation::Make());

@@ -37,7 +37,7 @@ void WriteLE(std::byte* AAt, T AValue) noexcept {
   for (std::size_t i = 0; i < sizeof(T); ++i) AAt[i] = static_cast<std::byte>((AValue >> (8 * i)) & 0xFF);
 }
 
-bool KnownKind(std::uint8_t AKind) noexcept { return AKind >= 1 && AKind <= 5; }
+bool KnownKind(std::uint8_t AKind) noexcept { return AKind >= 1 && AKind <= 6; }
 
 bool RateIn(double ARate, double ALow) noexcept { return std::isfinite(ARate) && ARate >= ALow && ARate <= kNetMaxRate; }
 
@@ -132,6 +132,11 @@ TNXNetError NXNetDecode(std::span<const std::byte> AFrame, std::uint32_t AMaxSam
     // 64-bit arithmetic: count (< 2^32) x width (<= 16) cannot overflow.
     if (static_cast<std::uint64_t>(count) * width != bytes) return TNXNetError::BadLength;
     if (!RateIn(rate, 1)) return TNXNetError::BadRate;
+  } else if (kindValue == TNXNetKind::Flush) {
+    if (elementValue != TNXNetElement::Byte) return TNXNetError::WrongType;
+    if (count > kNetMaxFlush) return TNXNetError::Oversized;
+    if (bytes != count) return TNXNetError::BadLength;
+    if (!RateIn(rate, 0)) return TNXNetError::BadRate;
   } else {
     if (count != 0 || bytes != 0) return TNXNetError::BadLength;
     if (!RateIn(rate, kindValue == TNXNetKind::Start ? 1 : 0)) return TNXNetError::BadRate;

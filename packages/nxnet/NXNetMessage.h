@@ -22,7 +22,12 @@ inline constexpr std::size_t kNetHeaderSize = 40;
 // The highest sample rate a message may carry (that of a generator).
 inline constexpr double kNetMaxRate = 1e9;
 
-enum class TNXNetKind : std::uint8_t { Start = 1, Buffer = 2, Pause = 3, Resume = 4, Stop = 5 };
+// Flush: bytes of no meaning a PUSH sender sends after its last message as
+// it closes (see NXNetSocket.h); a receiver reads and ignores them.
+enum class TNXNetKind : std::uint8_t { Start = 1, Buffer = 2, Pause = 3, Resume = 4, Stop = 5, Flush = 6 };
+
+// The most bytes a flush message carries.
+inline constexpr std::uint32_t kNetMaxFlush = 1u << 16;
 
 // The element type of a buffer; a control message carries its stream's type
 // or None.
@@ -79,7 +84,8 @@ std::string NXNetEncodeToString(const TNXNetMessage& AMessage);
 // size exactly; a buffer has a known element type, at most AMaxSamples
 // elements and a rate in [1, kNetMaxRate]; a start has a rate in that range
 // and no payload; pause, resume and stop have no payload and a rate in
-// [0, kNetMaxRate].
+// [0, kNetMaxRate]; a flush carries at most kNetMaxFlush bytes (element
+// type byte) and a rate in [0, kNetMaxRate].
 TNXNetError NXNetDecode(std::span<const std::byte> AFrame, std::uint32_t AMaxSamples, TNXNetMessage& AOut) noexcept;
 
 // Copies ACount little-endian doubles from ASource (any alignment) into

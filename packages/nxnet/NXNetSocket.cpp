@@ -1,10 +1,13 @@
 // NXNetSocket: ZeroMQ sockets for the network components.
 #include "packages/nxnet/NXNetSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <random>
+#include <vector>
 
 namespace nx::net {
 
@@ -57,7 +60,7 @@ std::span<const std::byte> TNXNetFrame::Bytes() const noexcept {
 // ---------------------------------------------------------------- socket
 
 TNXNetSocket::TNXNetSocket(TNXNetRole ARole, const TNXNetSocketOptions& AOptions)
-    : FContext(SharedContext()), FOptions(AOptions), FSender(RandomSender()) {
+    : FContext(SharedContext()), FOptions(AOptions), FRole(ARole), FSender(RandomSender()) {
   const bool sender = ARole == TNXNetRole::Sender;
   const int type = FOptions.PubSub ? (sender ? ZMQ_PUB : ZMQ_SUB) : (sender ? ZMQ_PUSH : ZMQ_PULL);
   const std::string& where = FOptions.Endpoint;
@@ -74,16 +77,32 @@ TNXNetSocket::TNXNetSocket(TNXNetRole ARole, const TNXNetSocketOptions& AOptions
       SetOption(FSocket, ZMQ_LINGER, &timeout, sizeof timeout, where);
     } else {
       SetOption(FSocket, ZMQ_RCVHWM, &hwm, sizeof hwm, where);
-      const std::int64_t most = static_cast<std::int64_t>(2 * NXNetMaxFrame(FOptions.MaxSamples));
+      // A sender's closing flush messages always pass.
+      const std::int64_t most = static_cast<std::int64_t>(
+          2 * std::max(NXNetMaxFrame(FOptions.MaxSamples), kNetHeaderSize + kNetMaxFlush));
       SetOption(FSocket, ZMQ_MAXMSGSIZE, &most, sizeof most, where);
       const int linger = 0;
       SetOption(FSocket, ZMQ_LINGER, &linger, sizeof linger, where);
       if (FOptions.PubSub) SetOption(FSocket, ZMQ_SUBSCRIBE, "", 0, where);
     }
+    if (sender && !FOptions.PubSub) {
+      const std::string monitor = Format("inproc://nxnet-monitor-%p-%08x", static_cast<void*>(this), FSender);
+      if (zmq_socket_monitor(FSocket, monitor.c_str(),
+                             ZMQ_EVENT_CONNECTED | ZMQ_EVENT_ACCEPTED | ZMQ_EVENT_DISCONNECTED) == 0) {
+        FMonitor = zmq_socket(FContext.get(), ZMQ_PAIR);
+        const int none = 0;
+        if (FMonitor) zmq_setsockopt(FMonitor, ZMQ_LINGER, &none, sizeof none);
+        if (FMonitor && zmq_connect(FMonitor, monitor.c_str()) != 0) {
+          zmq_close(FMonitor);
+          FMonitor = nullptr;
+        }
+      }
+    }
     const int rc = FOptions.Bind ? zmq_bind(FSocket, where.c_str()) : zmq_connect(FSocket, where.c_str());
     if (rc != 0)
       throw ENetError(where + ": cannot " + (FOptions.Bind ? "bind" : "connect") + ": " + zmq_strerror(errno));
   } catch (...) {
+    if (FMonitor) zmq_close(FMonitor);
     const int linger = 0;
     zmq_setsockopt(FSocket, ZMQ_LINGER, &linger, sizeof linger);
     zmq_close(FSocket);
@@ -91,8 +110,49 @@ TNXNetSocket::TNXNetSocket(TNXNetRole ARole, const TNXNetSocketOptions& AOptions
   }
 }
 
+void TNXNetSocket::ReadMonitor() {
+  if (!FMonitor) return;
+  for (;;) {
+    zmq_msg_t part;
+    zmq_msg_init(&part);
+    if (zmq_msg_recv(&part, FMonitor, ZMQ_DONTWAIT) < 0) {
+      zmq_msg_close(&part);
+      return;
+    }
+    // An event: 2 bytes of event, 4 of value, then a part with the address.
+    if (zmq_msg_size(&part) >= 2) {
+      std::uint16_t event = 0;
+      std::memcpy(&event, zmq_msg_data(&part), sizeof event);
+      if (event == ZMQ_EVENT_CONNECTED || event == ZMQ_EVENT_ACCEPTED) ++FPeers;
+      if (event == ZMQ_EVENT_DISCONNECTED && FPeers > 0) --FPeers;
+    }
+    int more = zmq_msg_more(&part);
+    zmq_msg_close(&part);
+    while (more) {
+      zmq_msg_init(&part);
+      if (zmq_msg_recv(&part, FMonitor, ZMQ_DONTWAIT) < 0) more = 0;
+      else more = zmq_msg_more(&part);
+      zmq_msg_close(&part);
+    }
+  }
+}
+
 TNXNetSocket::~TNXNetSocket() {
-  if (FSocket) zmq_close(FSocket);
+  if (!FSocket) return;
+  ReadMonitor();
+  if (FSequence > 0 && !FOptions.PubSub && FRole == TNXNetRole::Sender && (FPeers > 0 || !FMonitor)) {
+    const int timeout = FOptions.TimeoutMs > 0 && FOptions.TimeoutMs < 5000 ? FOptions.TimeoutMs : 5000;
+    zmq_setsockopt(FSocket, ZMQ_SNDTIMEO, &timeout, sizeof timeout);
+    zmq_setsockopt(FSocket, ZMQ_LINGER, &timeout, sizeof timeout);
+    const std::vector<std::byte> padding(kNetMaxFlush);
+    for (int i = 0; i < 2; ++i)
+      if (!Send(TNXNetKind::Flush, TNXNetElement::Byte, 0, padding.data(), kNetMaxFlush)) break;
+  }
+  if (FMonitor) {
+    zmq_socket_monitor(FSocket, nullptr, 0);
+    zmq_close(FMonitor);
+  }
+  zmq_close(FSocket);
 }
 
 std::string TNXNetSocket::BoundEndpoint() const {
@@ -118,7 +178,8 @@ bool TNXNetSocket::Send(TNXNetKind AKind, TNXNetElement AElement, double ASample
   NXNetEncode(fields, {static_cast<std::byte*>(zmq_msg_data(&message)), size});
   for (;;) {
     if (zmq_msg_send(&message, FSocket, 0) >= 0) {
-      ++FSequence;
+      // The monitor's events are read now and then, so that they never pile up.
+      if ((++FSequence & 63) == 0) ReadMonitor();
       return true;
     }
     if (errno != EINTR) break;

@@ -12,6 +12,15 @@
 // a huge one is refused before anything is allocated for it), refuses
 // multi-part messages and decodes each frame (NXNetMessage.h).
 //
+// Closing a PUSH sender. libzmq may lose the last message or two a PUSH
+// socket sent when it closes while its consumer is behind (its queues full),
+// whatever the linger time (libzmq issues 1922 and 4660). So a PUSH sender
+// that sent anything sends two flush messages of 64 KiB last, which take
+// the place of what could be lost, waiting for each at most its send
+// timeout (5 s at most); receivers ignore them. It follows its connections
+// (a ZeroMQ socket monitor) and sends no flush when no consumer is
+// connected any more, so that a sender whose consumer has gone closes at once.
+//
 // One ZeroMQ context serves the process; it ends with the last socket, and
 // ending waits, at most each socket's linger time, for what was queued to
 // leave. A socket is used by one thread at a time (the components serialise
@@ -97,6 +106,11 @@ class TNXNetSocket {
   std::shared_ptr<void> FContext;
   void* FSocket = nullptr;
   TNXNetSocketOptions FOptions;
+  TNXNetRole FRole;
+  // PUSH senders: the monitor's end and the consumers connected.
+  void* FMonitor = nullptr;
+  std::int32_t FPeers = 0;
+  void ReadMonitor();
   std::uint32_t FSender = 0;
   std::uint64_t FSequence = 0;
 };

@@ -95,7 +95,7 @@ TEST(NetMessage, EveryKindAndElementTypeReadsBackAsWritten) {
       {TNXNetKind::Buffer, TNXNetElement::Int32, 3, 1e9},    {TNXNetKind::Buffer, TNXNetElement::UInt32, 1, 2},
       {TNXNetKind::Buffer, TNXNetElement::Complex128, 2, 3}, {TNXNetKind::Buffer, TNXNetElement::Byte, 7, 4},
       {TNXNetKind::Pause, TNXNetElement::Real64, 0, 48000},  {TNXNetKind::Resume, TNXNetElement::None, 0, 0},
-      {TNXNetKind::Stop, TNXNetElement::Real64, 0, 48000},
+      {TNXNetKind::Stop, TNXNetElement::Real64, 0, 48000},  {TNXNetKind::Flush, TNXNetElement::Byte, 100, 0},
   };
   std::uint64_t sequence = std::numeric_limits<std::uint64_t>::max() - 20;
   for (const TCase& c : cases) {
@@ -163,7 +163,19 @@ TEST(NetMessage, EachMalformedFrameIsRefusedForItsReason) {
       {"version 2", [&] { return with(good, [](std::string& f) { Put<std::uint16_t>(f, 4, 2); }); }, 4, E::WrongVersion},
       {"version 0", [&] { return with(good, [](std::string& f) { Put<std::uint16_t>(f, 4, 0); }); }, 4, E::WrongVersion},
       {"kind 0", [&] { return with(good, [](std::string& f) { f[6] = 0; }); }, 4, E::BadKind},
-      {"kind 6", [&] { return with(good, [](std::string& f) { f[6] = 6; }); }, 4, E::BadKind},
+      {"kind 7", [&] { return with(good, [](std::string& f) { f[6] = 7; }); }, 4, E::BadKind},
+      {"a flush of doubles", [&] { return with(good, [](std::string& f) { f[6] = 6; }); }, 4, E::WrongType},
+      {"a flush above 64 KiB",
+       [&] {
+         TNXNetMessage m;
+         m.Kind = TNXNetKind::Flush;
+         m.Element = TNXNetElement::Byte;
+         m.Count = kNetMaxFlush + 1;
+         const std::vector<std::byte> bytes(m.Count);
+         m.Payload = bytes;
+         return NXNetEncodeToString(m);
+       },
+       4, E::Oversized},
       {"kind 255", [&] { return with(good, [](std::string& f) { f[6] = char(255); }); }, 4, E::BadKind},
       {"element 6", [&] { return with(good, [](std::string& f) { f[7] = 6; }); }, 4, E::WrongType},
       {"a buffer of no element type", [&] { return with(good, [](std::string& f) { f[7] = 0; }); }, 4, E::WrongType},
@@ -397,6 +409,7 @@ TEST(NetSource, DropsAndCountsHostileFramesAndRelaysTheStreamInOrderThroughASink
   source->SetBind(true);
   source->SetMaxSamples(64);
   source->SetReceiveTimeout(10000);
+  TNXNetSocket out(TNXNetRole::Receiver, Options(dir.Endpoint("out"), false));
   TOwned<TNXNetSink> sink(new TNXNetSink());
   sink->SetEndpoint(dir.Endpoint("out"));
   TRecorder recorder;
@@ -405,7 +418,6 @@ TEST(NetSource, DropsAndCountsHostileFramesAndRelaysTheStreamInOrderThroughASink
   flow::TFlowRunContext context;
   source->FlowPrepare(context);
   sink->FlowPrepare(context);
-  TNXNetSocket out(TNXNetRole::Receiver, Options(dir.Endpoint("out"), false));
 
   const std::vector<double> a = {1, 2, 3, 4}, b = {5, 6}, c = {7, 8, 9};
   std::string wrongVersion = Buffer(2, a);
