@@ -279,16 +279,16 @@ TNXNetSource::TWait TNXNetSource::ReceiveItem(std::int32_t ATimeoutMs, TItem& AI
       Reject(error);
       continue;
     }
-    // This source makes real buffers: another element type is refused.
-    const bool real = message.Element == TNXNetElement::Real64 || message.Element == TNXNetElement::None;
-    if (!real || (message.Kind == TNXNetKind::Buffer && message.Element != TNXNetElement::Real64)) {
-      Reject(TNXNetError::WrongType);
-      continue;
-    }
     if (message.Kind == TNXNetKind::Flush) {
       // Carries nothing; its number keeps the sequence whole.
       std::lock_guard guard(FStatsLock);
       FSequence.Accept(message.Sender, message.Sequence);
+      continue;
+    }
+    // This source makes real buffers: another element type is refused.
+    const bool real = message.Element == TNXNetElement::Real64 || message.Element == TNXNetElement::None;
+    if (!real || (message.Kind == TNXNetKind::Buffer && message.Element != TNXNetElement::Real64)) {
+      Reject(TNXNetError::WrongType);
       continue;
     }
     AItem.Kind = message.Kind;

@@ -445,7 +445,15 @@ TEST(NetSource, DropsAndCountsHostileFramesAndRelaysTheStreamInOrderThroughASink
     peer.Send(Frame(TNXNetKind::Resume, TNXNetElement::Real64, 3, 8000));
     peer.Send(Buffer(6, b));  // 4 and 5 lost
     peer.Send(Buffer(7, c));
-    peer.Send(Frame(TNXNetKind::Stop, TNXNetElement::Real64, 8, 8000));
+    TNXNetMessage flush;  // a closing sender's: read and dropped
+    flush.Kind = TNXNetKind::Flush;
+    flush.Element = TNXNetElement::Byte;
+    flush.Sender = 77;
+    flush.Sequence = 8;
+    flush.Count = 3;
+    flush.Payload = std::as_bytes(std::span("abc", 3));
+    peer.Send(NXNetEncodeToString(flush));
+    peer.Send(Frame(TNXNetKind::Stop, TNXNetElement::Real64, 9, 8000));
     source->Start();
     ASSERT_TRUE(recorder.WaitOp("TFTStopOperation"));
   }
