@@ -30,6 +30,11 @@
 #include "packages/nxnet/NXNetMessage.h"
 #include "packages/nxnet/NXNetSocket.h"
 
+// libzmq is not built for ThreadSanitizer: the hand-over of a message to its
+// I/O thread goes through atomics the tool cannot see, and looks like a race
+// on the message's bytes. Only races with a frame inside libzmq are left out.
+extern "C" const char* __tsan_default_suppressions() { return "race:libzmq.so\n"; }
+
 namespace nxtest {
 namespace {
 using namespace nx;
@@ -268,7 +273,7 @@ bool Next(TNXNetSocket& ASocket, TNXNetFrame& AFrame, TNXNetMessage& AMessage, s
 
 TEST(NetSockets, PushPullLosesNothingUnderASlowConsumerAndHoldsTheSenderBack) {
   TNetDir dir;
-  constexpr int kBuffers = 3000;  // 24 MiB of samples: far more than the queues and the kernel hold
+  constexpr int kBuffers = 600;  // 4.8 MiB of samples: far more than the queues and the kernel hold
   TNXNetSocket pull(TNXNetRole::Receiver, Options(dir.Endpoint("pp"), true, false, 2));
   std::atomic<int> sent{0};
   std::thread producer([&] {
@@ -293,7 +298,7 @@ TEST(NetSockets, PushPullLosesNothingUnderASlowConsumerAndHoldsTheSenderBack) {
   tracker.Accept(m.Sender, m.Sequence);
   std::vector<double> samples(1024);
   for (int i = 0; i < kBuffers; ++i) {
-    if (i % 500 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a slow consumer
+    if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a slow consumer
     ASSERT_TRUE(Next(pull, frame, m)) << i << " sent " << sent.load() << " errno " << zmq_strerror(errno);
     ASSERT_EQ(m.Kind, TNXNetKind::Buffer);
     ASSERT_EQ(m.Count, 1024u);
