@@ -23,6 +23,8 @@ FLAGS="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 for t in XmlTextFuzz XmlBinaryFuzz; do
   clang++ $FLAGS -o "$OUT/$t" "$ROOT/fuzz/$t.cpp" $SOURCES
 done
+# The network message decoder stands alone (no ZeroMQ, no library).
+clang++ $FLAGS -o "$OUT/NetMessageFuzz" "$ROOT/fuzz/NetMessageFuzz.cpp" "$ROOT/packages/nxnet/NXNetMessage.cpp"
 # The image decoders: the graphics layer's sources with Cairo and fontconfig.
 DRAWING="$ROOT/drawing/Vantex.cpp $ROOT/drawing/VantexBrushes.cpp $ROOT/drawing/VantexPaths.cpp \
   $ROOT/drawing/VantexImages.cpp $ROOT/runtime/SysUtils.cpp $ROOT/runtime/Zandor.Streams.cpp \
@@ -57,7 +59,7 @@ clang++ $FLAGS -DNX_FUZZ_PACKAGES="\"$LIB/packages\"" -o "$OUT/ServeRequestFuzz"
 # Every target runs even when an earlier one finds something; findings are
 # written to $OUT as crash-* files and the script then exits with a failure.
 STATUS=0
-for t in XmlTextFuzz XmlBinaryFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz GraphRunFuzz \
+for t in XmlTextFuzz XmlBinaryFuzz NetMessageFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz GraphRunFuzz \
   ServeRequestFuzz; do
   mkdir -p "$OUT/corpus-$t"
   # Seed inputs kept in the tree are read as a second corpus (new finds go

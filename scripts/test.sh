@@ -39,16 +39,17 @@ cmake --build build-asan -j "$jobs"
 echo "== ThreadSanitizer build (the tests where threads meet)"
 cmake -S . -B build-tsan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_TSAN=ON \
   -DNX_BUILD_BENCH=OFF -DNX_BUILD_EXAMPLES=OFF >/dev/null
-# The programs whose threads meet; the proxy and FFT programs run only their
-# threaded entries (test_..._threads) there.
+# The programs whose threads meet; the proxy, FFT and network programs run
+# only their threaded entries (test_..._threads) there.
 tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLock
   test_buffers_Proxy test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite test_vector_FFT
   test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent
   test_streams_MultiInput test_components_CommonGen
   test_processing_Processing test_components_CommonFilter test_components_ComponentKit test_components_RealSink
-  test_packages_Examples
+  test_packages_Examples test_packages_Net
   test_nxflow_Host test_nxflow_Serve"
-tsan_names=$(echo $tsan_tests | sed -e "s/test_buffers_Proxy/test_buffers_Proxy_threads/" -e "s/test_vector_FFT/test_vector_FFT_threads/" | tr " " "|")
+tsan_names=$(echo $tsan_tests | sed -e "s/test_buffers_Proxy/test_buffers_Proxy_threads/" -e "s/test_vector_FFT/test_vector_FFT_threads/" \
+  -e "s/test_packages_Net/test_packages_Net_threads/" | tr " " "|")
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -R "^($tsan_names)\$")
