@@ -1,0 +1,4 @@
+#include "NXPyCommon.h"
+namespace nx::py {
+void RegisterGraphs(pyb::module_&) {}
+}
