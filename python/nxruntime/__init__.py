@@ -1,6 +1,5 @@
 """nxruntime from Python: the library's buffers as numpy arrays, every vector
-primitive of its dispatch lists, the FFT, filter design, graphs and
-components written in Python.
+primitive of its dispatch lists, the FFT and filter design.
 
     import numpy as np, nxruntime
     b = nxruntime.RealBuffer(np.arange(4.0))
@@ -38,9 +37,3 @@ Buffer.modifying = _modifying
 def _unpickle_buffer(data):
     """Unpickles a buffer (its serialised form, Buffer.to_bytes)."""
     return buffer_from_bytes(data)
-
-try:  # graphs and Python components (needs the nxflow host part of the module)
-    from .graph import Graph, Component, register_component, graphs_dir  # noqa: F401
-    __all__ += ["Graph", "Component", "register_component", "graphs_dir"]
-except ImportError:  # pragma: no cover
-    pass

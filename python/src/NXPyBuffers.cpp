@@ -67,8 +67,10 @@ pyb::array View(const TPyBuffer& b, void* AData, bool AWritable) {
 template <class T>
 pyb::array_t<T, pyb::array::c_style | pyb::array::forcecast> Contiguous(pyb::handle h) {
   auto a = pyb::array_t<T, pyb::array::c_style | pyb::array::forcecast>::ensure(h);
-  if (!a) throw pyb::error_already_set();
-  return a;
+  if (a) return a;
+  // numpy's own conversion, for its message ("could not convert string to float")
+  pyb::object r = pyb::module_::import("numpy").attr("ascontiguousarray")(h, pyb::dtype::of<T>());
+  return r.cast<pyb::array_t<T, pyb::array::c_style | pyb::array::forcecast>>();
 }
 
 std::uint32_t Count(pyb::ssize_t n) {
@@ -263,6 +265,8 @@ void RegisterBuffers(pyb::module_& m) {
       .def("to_bytes", [](const TPyBuffer& b) { return pyb::bytes(NXDataObjectToBytes(b.Obj.Get())); },
            "The library's serialised form (class, custom items, sequence stamp, samples)")
       .def("__reduce__", [](const TPyBuffer& b) {
+            // The library's class registry leaves the unsigned buffer out of serialisation.
+            if (b.Kind == TBufKind::Unsigned) throw pyb::type_error("an UnsignedBuffer cannot be pickled (the library does not serialise it)");
             return pyb::make_tuple(pyb::module_::import("nxruntime").attr("_unpickle_buffer"),
                                    pyb::make_tuple(pyb::bytes(NXDataObjectToBytes(b.Obj.Get()))));
           })

@@ -1,6 +1,6 @@
 // Shared pieces of the Python extension (nxruntime._nxruntime): the numpy
 // element types of the primitives, errors that name what failed, and the
-// registration functions of the parts (buffers, primitives, FFT, design, graphs).
+// registration functions of the parts (buffers, primitives, FFT, design).
 #pragma once
 
 #include <pybind11/complex.h>
@@ -54,6 +54,5 @@ void RegisterBuffers(pyb::module_& m);
 void RegisterPrimitives(pyb::module_& m);
 void RegisterFFT(pyb::module_& m);
 void RegisterDesign(pyb::module_& m);
-void RegisterGraphs(pyb::module_& m);
 
 }  // namespace nx::py

@@ -3,7 +3,7 @@
 #include "runtime/SysUtils.h"
 
 PYBIND11_MODULE(_nxruntime, m) {
-  m.doc() = "The nxruntime signal-processing runtime (buffers, primitives, FFT, filter design, graphs)";
+  m.doc() = "The nxruntime signal-processing runtime (buffers, primitives, FFT, filter design)";
   // The library's exceptions reach Python with their own message.
   pybind11::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -16,5 +16,4 @@ PYBIND11_MODULE(_nxruntime, m) {
   nx::py::RegisterPrimitives(m);
   nx::py::RegisterFFT(m);
   nx::py::RegisterDesign(m);
-  nx::py::RegisterGraphs(m);
 }

@@ -1,4 +1,0 @@
-#include "NXPyCommon.h"
-namespace nx::py {
-void RegisterGraphs(pyb::module_&) {}
-}
