@@ -95,6 +95,7 @@ struct TArrayRec {
   long long Count = 0;  // elements
   long long ElemSize = 1;
   bool Null = false;
+  const void* Data = nullptr;  // the elements (for per-channel counts such as nLevels)
 };
 struct TCall {
   const std::string* Prim = nullptr;
@@ -335,7 +336,7 @@ struct TArg<E*> {
       if (p.Kind == TKind::WorkBuffer) Fail(PyExc_ValueError, c, p.Name + " must be None (the routine takes its own work memory)");
       pyb::array a = CheckedArray(h, TElem<TBare>::DType(), p.Kind == TKind::OutArray, p, c);
       Ptr = static_cast<E*>(const_cast<void*>(a.data()));
-      c.Arrays.push_back({p.Name, static_cast<long long>(a.size()), sizeof(TBare), false});
+      c.Arrays.push_back({p.Name, static_cast<long long>(a.size()), sizeof(TBare), false, a.data()});
       Keep = std::move(a);
     } else if constexpr (kHandle) {
       if (!h || !pyb::isinstance<THandle>(h)) Fail(PyExc_TypeError, c, p.Name + " must be a handle of " + p.Handle);
@@ -475,6 +476,15 @@ void CheckSizes(const TCall& c) {
       Fail(PyExc_NotImplementedError, c, "no rule gives the size of " + name);
     if (static_cast<long long>(counts.size()) != ch)
       Fail(PyExc_ValueError, c, name + " must hold " + std::to_string(ch) + " arrays, one per channel");
+    // each channel's array holds at least its nLevels entry (checked above to hold ch values)
+    auto levels = std::find_if(c.Arrays.begin(), c.Arrays.end(), [](const TArrayRec& a) { return a.Name == "nLevels"; });
+    if (levels == c.Arrays.end() || levels->Null || levels->ElemSize != sizeof(int))
+      Fail(PyExc_NotImplementedError, c, "no rule gives the size of " + name);
+    const int* n = static_cast<const int*>(levels->Data);
+    for (long long k = 0; k < ch; ++k)
+      if (counts[static_cast<std::size_t>(k)] < n[k])
+        Fail(PyExc_ValueError, c, name + "[" + std::to_string(k) + "] holds " + std::to_string(counts[static_cast<std::size_t>(k)]) +
+                                      " elements, nLevels asks for " + std::to_string(n[k]));
   }
 }
 

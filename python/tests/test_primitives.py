@@ -106,6 +106,9 @@ def test_bad_calls(p):
     (lambda: ipp.ippsFFTInitAlloc_R_64f(-1, ipp.IPP_FFT_NODIV_BY_ANY, 0), "ippStsFftOrderErr"),
     (lambda: ipp.ippsFIRInitAlloc_64f(np.ones(4), 0), "ippStsFIRLenErr"),
     (lambda: ipp.ippiCopy_8u_C4R(np.ones(64, np.uint8), -16, np.empty(64, np.uint8), 16, (4, 4)), "must not be negative"),
+    (lambda: ipp.ippiLUT_Linear_8u_C4R(np.ones(64, np.uint8), 16, np.empty(64, np.uint8), 16, (4, 4),
+                                       [np.arange(2, dtype=np.int32)] * 4, [np.arange(2, dtype=np.int32)] * 4,
+                                       np.array([2, 2, 9, 2], np.int32)), r"pValues\[2\] holds 2 elements, nLevels asks for 9"),
 ])
 def test_error_status_names_the_primitive_and_status(call, status):
     with pytest.raises(ValueError, match=status):
