@@ -44,6 +44,8 @@ def _run(a, n, axis, make):
 
 def fft(a, n=None, axis=-1, norm=None):
     a = _np.asarray(a)
+    if n is None and norm is None and a.ndim == 1 and a.size and a.dtype == _np.complex128 and a.flags.c_contiguous:
+        return _nxruntime._fft_c2c(a.reshape(1, -1), False, 1.0)[0]
     n = a.shape[axis] if n is None else int(n)
     x = _fit(a.astype(_np.complex128, copy=False), n, axis)
     s = _scale(norm, n, False)
@@ -60,6 +62,8 @@ def ifft(a, n=None, axis=-1, norm=None):
 
 def rfft(a, n=None, axis=-1, norm=None):
     a = _np.asarray(a)
+    if n is None and norm is None and a.ndim == 1 and a.size and a.dtype == _np.float64 and a.flags.c_contiguous:
+        return _nxruntime._fft_r2c(a.reshape(1, -1), 1.0)[0]  # the common case, without the reshaping
     if _np.iscomplexobj(a):
         raise TypeError("rfft takes real input")
     n = a.shape[axis] if n is None else int(n)
