@@ -1,0 +1,19 @@
+// nxruntime._nxruntime: the extension module behind the nxruntime package.
+#include "NXPyCommon.h"
+#include "runtime/SysUtils.h"
+
+PYBIND11_MODULE(_nxruntime, m) {
+  m.doc() = "The nxruntime signal-processing runtime (buffers, primitives, FFT, filter design)";
+  // The library's exceptions reach Python with their own message.
+  pybind11::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const nx::Exception& e) {
+      PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+  });
+  nx::py::RegisterBuffers(m);
+  nx::py::RegisterPrimitives(m);
+  nx::py::RegisterFFT(m);
+  nx::py::RegisterDesign(m);
+}
