@@ -64,7 +64,9 @@ struct TServer {
 };
 
 void RunOne(int APeriod, double ASeconds) {
-  const std::string name = "nxbench-" + std::to_string(::getpid()) + "-" + std::to_string(APeriod);
+  // The same name from run to run: JACK's server registry has a few slots,
+  // and one a dead server left is taken back only under its own name.
+  const std::string name = "nxbench-" + std::to_string(APeriod);
   TServer server(name, APeriod);
   auto* tone = new examples::TNXSineGenerator(nullptr);
   tone->SetSampleRate(48000);

@@ -84,20 +84,4 @@ class INXFlowNode {
   virtual std::string FlowFault() const { return {}; }
 };
 
-// A node that paces its graph from a clock of its own (a sound card: its
-// callback asks for the buffers, and the generators upstream follow it
-// instead of the 1 ms master clock). Beside INXFlowNode; the host finds it
-// with dynamic_cast. A graph with a pacer runs on the wall clock (its device
-// sets the pace; a part of the graph that the master clock paces runs beside
-// it in real time too), and a run of S seconds ends once every pacer has
-// paced S seconds of stream. A pacer that cannot go on (its device went away)
-// says so through FlowFault, which ends the run.
-class INXFlowPacer {
- public:
-  virtual ~INXFlowPacer() = default;
-  // The stream time this node has paced since its stream started, in
-  // seconds; safe to read from any thread while the graph runs.
-  virtual double FlowPacedSeconds() const = 0;
-};
-
 }  // namespace nx::flow

@@ -52,7 +52,6 @@ bool TNXRealSink::Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation) {
     OnStart(FRate);
     return true;
   }
-  if (AOperation->IsType<TFTPumpRequestOperation>()) return ClaimPump(AOperation);
   if (AOperation->IsType<TFTStopOperation>()) {
     std::lock_guard guard(FDataLock);
     if (FStarted) {
@@ -62,14 +61,6 @@ bool TNXRealSink::Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation) {
   }
   return false;
 }
-
-bool TNXRealSink::ClaimPump(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  auto* request = AOperation->As<TFTPumpRequestOperation>();
-  if (!request || !IsPumpMaster()) return false;
-  return request->Claim(PumpIdentity(), PumpMasterPriority);
-}
-
-bool TNXRealSink::PumpUpstream() { return FInputPin->Notify(MakePumpOperation()); }
 
 void TNXRealSink::FlowPrepare(const flow::TFlowRunContext& AContext) {
   const std::string name = FileName();

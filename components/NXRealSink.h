@@ -22,15 +22,6 @@
 // before any destructor runs: no hook runs once delete has begun, and a
 // sink needs a destructor only for resources of its own (an open file).
 //
-// Pacing. A sink that owns a clock of its own (a sound card's output) may
-// pace its graph: after SetPumpMaster(true) it answers the pump request of
-// every generator upstream by naming itself master (Part 4.2's negotiation,
-// at PumpMasterPriority), so that those generators start no clock of their
-// own; each PumpUpstream() then asks them for one buffer each. The buffers
-// come back through OnProcess, on the calling thread when no filter on the
-// way has a worker thread of its own. Set it before the stream starts (a
-// generator asks once, as it starts).
-//
 // Output names. After FlowPrepare every file goes into the run's output
 // folder and FileName must name a file inside it (no absolute name, no
 // ".."); a sink made in code and never prepared writes FileName as it
@@ -40,7 +31,6 @@
 // and REASON the system's (or a file library's) text.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -74,27 +64,7 @@ class TNXRealSink : public TLockComponent, public INXPinOwner, public flow::INXF
 
   void BeforeDestruction() override;
 
-  // The priority with which a pacing sink claims a generator's pump.
-  static constexpr std::uint32_t PumpMasterPriority = 100;
-  bool IsPumpMaster() const noexcept { return FPumpMaster.load(std::memory_order_acquire); }
-
  protected:
-  // See Pacing above.
-  void SetPumpMaster(bool AValue) noexcept { FPumpMaster.store(AValue, std::memory_order_release); }
-  // Sends one master-pump operation upstream through InputPin; true when a
-  // generator answered. Never call it with the data lock held.
-  bool PumpUpstream();
-  // A master-pump operation naming this sink, for a sink with further
-  // inputs of its own: sent through several inputs, the one operation makes
-  // a generator they share produce one buffer, not one per input.
-  TIntfPtr<IFTNotifyOperation> MakePumpOperation() { return TFTMasterPumpOperation::Make(PumpIdentity()); }
-  // The identity this sink names as master (the same for every input).
-  void* PumpIdentity() noexcept { return static_cast<void*>(this); }
-  // The pump requests that reach an input of AInput's kind: claimed when
-  // this sink is a pump master. Sinks with inputs of their own call it from
-  // their handlers; InputPin's handler calls it already.
-  bool ClaimPump(const TIntfPtr<IFTNotifyOperation>& AOperation);
-
   using TBuffer = TIntfPtr<INXRealBuffer>;
   virtual void OnStart(double ASampleRate) { (void)ASampleRate; }
   virtual void OnProcess(const TBuffer& AInput) = 0;
@@ -131,7 +101,6 @@ class TNXRealSink : public TLockComponent, public INXPinOwner, public flow::INXF
   std::string FOutputDir;  // data lock
   std::string FResultDir;  // data lock
   bool FStarted = false;   // data lock: OnStart ran, OnStop is due
-  std::atomic<bool> FPumpMaster{false};
   TNXOwnedPin<TNXFTRealSinkPin> FInputPin{this, "InputPin"};
 };
 

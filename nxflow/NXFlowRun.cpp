@@ -24,6 +24,7 @@
 #include "components/NXCommonGen.h"
 #include "nxflow/NXFlowHost.h"
 #include "components/NXFlowNode.h"
+#include "components/NXFlowPacer.h"
 #include "nxflow/NXFlowPackages.h"
 
 namespace nx::flow {

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "components/NXFlowNode.h"
+#include "components/NXFlowPacer.h"
 #include "components/NXRealGenerator.h"
 #include "packages/nxaudio/NXJackDevice.h"
 

@@ -27,9 +27,23 @@ std::size_t MinFill(const TJackSession& ASession) {
 
 TNXJackOutput::TNXJackOutput(TComponent* AOwner) : TNXRealSink(AOwner) {
   InitProperties(this);
-  // The device's callback paces the graph: generators upstream follow it.
-  SetPumpMaster(true);
+  // The device's callback paces the graph: a pump request that reaches
+  // InputPin is claimed here; everything else goes to the sink base's own
+  // handler (the stream object it installed on the pin, kept alive by this
+  // one).
+  TIntfPtr<IFTNXGenericStream> base;
+  Supports(static_cast<IInterface*>(InputPin()->GetStream()), base);
+  InputPin()->SetGenericDispatch([this, base](TFTBasicPin* AOther, const TGUID& AID,
+                                              const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+    if (AOperation->IsType<TFTPumpRequestOperation>()) return ClaimPump(AOperation);
+    return base ? base->HandleOperation(AOther, AID, AOperation, AState) : false;
+  });
   UpdatePins();
+}
+
+bool TNXJackOutput::ClaimPump(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  auto* request = AOperation->As<TFTPumpRequestOperation>();
+  return request && request->Claim(PumpIdentity(), PumpPriority);
 }
 
 TNXJackOutput::~TNXJackOutput() {
@@ -235,7 +249,7 @@ void TNXJackOutput::WaitClosed() {
 bool TNXJackOutput::PumpRound(const std::shared_ptr<TJackSession>& ASession, std::size_t ATarget) {
   // One operation through every input whose ring is short: a generator that
   // feeds several of them makes one buffer for it.
-  const TIntfPtr<IFTNotifyOperation> op = MakePumpOperation();
+  const TIntfPtr<IFTNotifyOperation> op = TFTMasterPumpOperation::Make(PumpIdentity());
   const std::int64_t before = FArrived.load(std::memory_order_acquire);
   bool answered = false;
   std::vector<TFTBasicPin*> pins;

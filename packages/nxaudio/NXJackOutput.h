@@ -8,7 +8,7 @@
 //                  ports).
 //
 // It is the pump master of its graph. It answers the pump request of every
-// generator upstream by naming itself master (TNXRealSink's pacing), so none
+// generator upstream (on any of its inputs) by claiming it, so none
 // of them starts a clock of its own; the device's callback then sets the
 // pace: every period it takes one period's samples from a ring per channel
 // and wakes the component's feeder thread, which pumps the generators
@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "components/NXFlowNode.h"
+#include "components/NXFlowPacer.h"
 #include "components/NXRealSink.h"
 #include "packages/nxaudio/NXJackDevice.h"
 
@@ -107,6 +108,12 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   void Feed(std::int32_t AChannel, const double* ASamples, std::size_t ACount);
   void StartSession(double ASampleRate);
   void SetFault(const std::string& AFault);
+  // Pacing: the pump request of a generator upstream is claimed (this
+  // component becomes its master), and each pump round sends one
+  // master-pump operation naming this component.
+  bool ClaimPump(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  void* PumpIdentity() noexcept { return static_cast<void*>(this); }
+  static constexpr std::uint32_t PumpPriority = 100;
   static int Process(jack_nframes_t AFrames, void* AArg) noexcept;
   static void FeederLoop(TNXJackOutput* ASelf, std::shared_ptr<TJackSession> ASession);
   // One pump round; false when nothing upstream answered or nothing came.

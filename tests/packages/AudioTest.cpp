@@ -88,11 +88,14 @@ class TChild {
   pid_t FPid = -1;
 };
 
-// A JACK server of a name no other test uses, on the dummy driver.
+// A JACK server on the dummy driver, named after the test that runs it. The
+// name is the same from run to run on purpose: the server registry of JACK
+// has a few slots, and a slot that a server which died left behind is only
+// taken back by a server of the same name.
 class TJackServer {
  public:
   explicit TJackServer(const fs::path& ADir, std::uint32_t APeriod = 256)
-      : FName("nxtest-" + std::to_string(::getpid()) + "-" + std::to_string(++Count)),
+      : FName("nxtest-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).substr(0, 24)),
         FProcess({"jackd", "--no-realtime", "-n", FName, "-d", "dummy", "-r", std::to_string(kRate), "-p",
                   std::to_string(APeriod)},
                  ADir / (FName + ".out"), ADir / (FName + ".err")) {
@@ -118,7 +121,6 @@ class TJackServer {
   }
 
  private:
-  static inline int Count = 0;
   std::string FName;
   TChild FProcess;
   bool FUp = false;
