@@ -392,13 +392,10 @@ TEST_F(Audio, ServerStoppedUnderARunningGraphEndsTheRunInOneLine) {
   }
   ASSERT_TRUE(joined) << ReadText(FDir / "flow.err");
   std::this_thread::sleep_for(500ms);
-  const auto stopped = std::chrono::steady_clock::now();
   server.Stop();
   const int status = flow.Wait(20s);
-  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
   const std::string err = ReadText(FDir / "flow.err");
   ASSERT_EQ(status, 1) << "nxflow did not end by itself (killed after 20 s)\n" << err << ReadText(FDir / "flow.out");
-  EXPECT_LT(took, 10.0);
   ASSERT_FALSE(err.empty());
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_NE(err.find("the JACK server \"" + server.Name() + "\" shut down under the running graph"), std::string::npos)
