@@ -24,6 +24,7 @@
 #include "components/NXCommonGen.h"
 #include "nxflow/NXFlowHost.h"
 #include "components/NXFlowNode.h"
+#include "components/NXFlowPacer.h"
 #include "nxflow/NXFlowPackages.h"
 
 namespace nx::flow {
@@ -257,6 +258,8 @@ struct TGraphRun::TState {
   std::vector<TComponent*> Components;
   std::vector<std::pair<TComponent*, INXFlowNode*>> Nodes;
   std::vector<TNXBasicCommonGen*> Generators;
+  // Nodes that pace the graph from a device's clock (INXFlowPacer).
+  std::vector<INXFlowPacer*> Pacers;
   TFlowRunContext Context;
   double Seconds = 0;
   std::uint64_t Steps = 0;
@@ -277,13 +280,17 @@ TGraphRun::TGraphRun(const TGraphFile& AFile, const TRunOptions& AOptions, TPack
   for (TComponent* c : F->Components) {
     if (auto* node = dynamic_cast<INXFlowNode*>(c)) F->Nodes.emplace_back(c, node);
     if (auto* gen = dynamic_cast<TNXBasicCommonGen*>(c)) F->Generators.push_back(gen);
+    if (auto* pacer = dynamic_cast<INXFlowPacer*>(c)) F->Pacers.push_back(pacer);
   }
+  // A device keeps the wall clock's pace whatever the options say: the
+  // master clock goes with it, for any part of the graph that it paces.
+  if (!F->Pacers.empty()) NXSetVirtualClock(false);
 
   TFlowRunContext& context = F->Context;
   context.DocumentDir = fs::path(graph).parent_path().string();
   context.ResultDir = F->OutDir.string();
   context.OutputDir = F->Staging.Dir().string();
-  context.VirtualTime = !AOptions.RealTime;
+  context.VirtualTime = !AOptions.RealTime && F->Pacers.empty();
   for (auto& [component, node] : F->Nodes) {
     try {
       node->FlowPrepare(context);
@@ -321,6 +328,15 @@ void TGraphRun::Start() {
 }
 
 std::string TGraphRun::Fault() const { return FirstFault(F->Nodes); }
+
+bool TGraphRun::Paced() const { return !F->Pacers.empty(); }
+
+double TGraphRun::PacedSeconds() const {
+  double seconds = -1;
+  for (const INXFlowPacer* p : F->Pacers)
+    if (const double s = p->FlowPacedSeconds(); seconds < 0 || s < seconds) seconds = s;
+  return std::max(seconds, 0.0);
+}
 
 bool TGraphRun::AnyGeneratorRunning() const {
   return std::any_of(F->Generators.begin(), F->Generators.end(), [](auto* g) { return g->IsRunning(); });
@@ -392,8 +408,12 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
     constexpr auto kNever = std::chrono::steady_clock::time_point::max();
     auto unpacedSince = kNever;
     for (;;) {
-      const std::uint64_t done = NXMasterClockSteps();
-      if (!run.AnyGeneratorRunning() || (done > steps && NXClocksIdle())) break;
+      // A graph paced by a device runs until every pacer has paced the
+      // stream time asked for; the master clock paces the rest.
+      const std::uint64_t done =
+          run.Paced() ? static_cast<std::uint64_t>(run.PacedSeconds() * 1000) : NXMasterClockSteps();
+      if (!run.AnyGeneratorRunning()) break;
+      if (run.Paced() ? done >= steps : (done > steps && NXClocksIdle())) break;
       if ((interrupted = GStopSignal.load()) != 0) {
         TGraphRun::HoldClockHere();
         break;
@@ -407,7 +427,7 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
       // stream. Half a second covers a clock that ends while its generator
       // marks itself stopped.
       const auto now = std::chrono::steady_clock::now();
-      if (NXClockGenCount() > 0) {
+      if (NXClockGenCount() > 0 || run.Paced()) {
         unpacedSince = kNever;
       } else if (unpacedSince == kNever) {
         unpacedSince = now;
@@ -420,7 +440,8 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
-  const double streamSeconds = std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
+  const double streamSeconds =
+      run.Paced() ? std::min(run.PacedSeconds(), run.Seconds()) : std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
   run.Stop();
   const double running = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const std::vector<TNodeRow> rows = run.Finish();
@@ -429,7 +450,7 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
 
   AOut << AGraph << ": " << std::fixed << std::setprecision(2) << streamSeconds << " s of stream time in "
        << std::setprecision(3) << wall << " s (" << running << " s running, " << wall - running << " s writing; "
-       << (AOptions.RealTime ? "real time" : "virtual time");
+       << (run.Paced() ? "paced by its device" : AOptions.RealTime ? "real time" : "virtual time");
   if (interrupted) AOut << ", interrupted by " << (interrupted == SIGINT ? "SIGINT" : "SIGTERM");
   if (wall > 0 && streamSeconds > 0) AOut << ", " << std::setprecision(1) << streamSeconds / wall << "x real time";
   AOut << ")\n";

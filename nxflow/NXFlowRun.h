@@ -28,6 +28,10 @@
 // closing table of what each sink received (buffers, samples, rate) and the
 // files written, and the speed against real time.
 //
+// Devices. A graph with a component that paces it from a device's clock (a
+// sound card's output or input: INXFlowPacer) runs on the wall clock, and a
+// run of S seconds ends once the device has paced S seconds of stream.
+//
 // Faults. A component that cannot go on with the stream it was given (a
 // design its sample rate makes impossible) ends the run with its one-line
 // message; so does a graph whose generators run with nothing to pace them.
@@ -99,6 +103,10 @@ class TGraphRun {
   // The first fault a node reports while the graph runs ("" when none).
   std::string Fault() const;
   bool AnyGeneratorRunning() const;
+  // Whether a node paces the graph from a device (INXFlowPacer), and the
+  // stream time the slowest of them has paced.
+  bool Paced() const;
+  double PacedSeconds() const;
   // Holds the master clock at the step it has reached and waits until every
   // clock has handled the ticks released so far.
   static void HoldClockHere();

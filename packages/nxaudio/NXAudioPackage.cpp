@@ -1,0 +1,8 @@
+// The nxaudio package: sound devices through JACK.
+//   TNXJackOutput  a sound card's output, the pump master of its graph;
+//   TNXJackInput   a sound card's input, a source paced by the card.
+#include "components/NXComponentPackage.h"
+#include "packages/nxaudio/NXJackInput.h"
+#include "packages/nxaudio/NXJackOutput.h"
+
+NX_PACKAGE("nxaudio", "1.0", nx::audio::TNXJackOutput, nx::audio::TNXJackInput)

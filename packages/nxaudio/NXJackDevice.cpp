@@ -1,0 +1,267 @@
+// NXJackDevice: clients, rings, counters and sessions (see NXJackDevice.h).
+#include "packages/nxaudio/NXJackDevice.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "runtime/SysUtils.h"
+
+namespace nx::audio {
+
+std::string ResolveJackServer(const std::string& AServerName) {
+  if (!AServerName.empty()) return AServerName;
+  if (const char* env = std::getenv("JACK_DEFAULT_SERVER"); env && *env) return env;
+  return "default";
+}
+
+std::string JackStatusText(jack_status_t AStatus) {
+  struct TBit {
+    int Bit;
+    const char* Text;
+  };
+  static const TBit bits[] = {
+      {JackServerFailed, "server not running or unreachable"},
+      {JackServerError, "the server answered with an error"},
+      {JackNameNotUnique, "the client name is taken"},
+      {JackInitFailure, "the client could not be initialised"},
+      {JackShmFailure, "no access to the server's shared memory"},
+      {JackVersionError, "the server speaks another protocol version"},
+      {JackBackendError, "the server's backend failed"},
+      {JackClientZombie, "the client was made a zombie"},
+      {JackInvalidOption, "an option was refused"},
+      {JackNoSuchClient, "no such client"},
+      {JackLoadFailure, "a client could not be loaded"},
+  };
+  std::string text;
+  for (const TBit& b : bits)
+    if (AStatus & b.Bit) text += (text.empty() ? "" : ", ") + std::string(b.Text);
+  return text.empty() ? "failed" : text;
+}
+
+void QuietJackLibrary() {
+  // libjack writes its own messages to stderr ("Cannot connect to server
+  // socket", "Server is not running" ...); a component says what went wrong
+  // in one line of its own instead.
+  static std::once_flag once;
+  std::call_once(once, [] {
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+  });
+}
+
+jack_client_t* OpenJackClient(const std::string& AClientName, const std::string& AServerName) {
+  QuietJackLibrary();
+  const std::string server = ResolveJackServer(AServerName);
+  jack_status_t status{};
+  const int options = JackNoStartServer | JackUseExactName | JackServerName;
+  jack_client_t* client = jack_client_open(AClientName.c_str(), static_cast<jack_options_t>(options), &status,
+                                           server.c_str());
+  if (!client)
+    throw Exception("cannot reach the JACK server \"" + server + "\" as client \"" + AClientName +
+                    "\": " + JackStatusText(status));
+  return client;
+}
+
+std::vector<std::string> SplitPortList(const std::string& AText) {
+  std::vector<std::string> out;
+  std::string current;
+  auto flush = [&] {
+    const auto first = current.find_first_not_of(" \t");
+    const auto last = current.find_last_not_of(" \t");
+    if (first != std::string::npos) out.push_back(current.substr(first, last - first + 1));
+    current.clear();
+  };
+  for (char c : AText)
+    if (c == ',')
+      flush();
+    else
+      current += c;
+  flush();
+  return out;
+}
+
+std::vector<std::string> JackTargets(jack_client_t* AClient, const std::string& AList, bool AForOutput,
+                                     std::size_t AChannels) {
+  std::vector<std::string> targets;
+  if (!AList.empty()) {
+    targets = SplitPortList(AList);
+    for (const std::string& name : targets)
+      if (!jack_port_by_name(AClient, name.c_str()))
+        throw Exception("no JACK port \"" + name + "\" to connect to (jack_lsp lists the ports)");
+  } else {
+    // An output plays into the physical ports that take sound in (playback),
+    // an input records from those that give it out (capture).
+    const unsigned long flags = JackPortIsPhysical | (AForOutput ? JackPortIsInput : JackPortIsOutput);
+    if (const char** ports = jack_get_ports(AClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, flags)) {
+      for (const char** p = ports; *p; ++p) targets.emplace_back(*p);
+      jack_free(ports);
+    }
+  }
+  if (targets.size() > AChannels) targets.resize(AChannels);
+  return targets;
+}
+
+// ---------------------------------------------------------------- ring
+
+TJackRing::TJackRing(std::size_t ACapacity) : FRing(jack_ringbuffer_create((ACapacity + 1) * sizeof(float))) {
+  if (!FRing) throw Exception("cannot make a ring of " + std::to_string(ACapacity) + " samples");
+  // Locked into memory: the callback never takes a page fault on it.
+  jack_ringbuffer_mlock(FRing);
+}
+
+TJackRing::~TJackRing() { jack_ringbuffer_free(FRing); }
+
+std::size_t TJackRing::Write(const float* ASamples, std::size_t ACount) noexcept {
+  return jack_ringbuffer_write(FRing, reinterpret_cast<const char*>(ASamples), ACount * sizeof(float)) /
+         sizeof(float);
+}
+
+std::size_t TJackRing::Read(float* ASamples, std::size_t ACount) noexcept {
+  return jack_ringbuffer_read(FRing, reinterpret_cast<char*>(ASamples), ACount * sizeof(float)) / sizeof(float);
+}
+
+// ---------------------------------------------------------------- timer and counts
+
+std::int64_t JackNowNs() noexcept {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void TJackCallbackTimer::Record(std::int64_t ANanoseconds) noexcept {
+  const std::size_t bin = std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int64_t>(ANanoseconds, 0) / 1000),
+                                                Bins - 1);
+  FBins[bin].fetch_add(1, std::memory_order_relaxed);
+  std::int64_t max = FMaxNs.load(std::memory_order_relaxed);
+  while (ANanoseconds > max && !FMaxNs.compare_exchange_weak(max, ANanoseconds, std::memory_order_relaxed)) {
+  }
+}
+
+void TJackCallbackTimer::Reset() noexcept {
+  for (auto& b : FBins) b.store(0, std::memory_order_relaxed);
+  FMaxNs.store(0, std::memory_order_relaxed);
+}
+
+std::int64_t TJackCallbackTimer::Count() const noexcept {
+  std::int64_t n = 0;
+  for (const auto& b : FBins) n += b.load(std::memory_order_relaxed);
+  return n;
+}
+
+double TJackCallbackTimer::Percentile(double AFraction) const noexcept {
+  const std::int64_t total = Count();
+  if (total == 0) return 0;
+  const double wanted = AFraction * static_cast<double>(total);
+  std::int64_t seen = 0;
+  for (std::size_t i = 0; i < Bins; ++i) {
+    seen += FBins[i].load(std::memory_order_relaxed);
+    if (static_cast<double>(seen) >= wanted) return static_cast<double>(i + 1);
+  }
+  return static_cast<double>(Bins);
+}
+
+void TJackStats::Reset() noexcept {
+  Underruns = 0;
+  Overruns = 0;
+  Xruns = 0;
+  Frames = 0;
+  Periods = 0;
+  PeriodSize = 0;
+  DeviceRate = 0;
+  Timer.Reset();
+}
+
+// ---------------------------------------------------------------- session
+
+TJackSession::TJackSession(std::shared_ptr<TJackStats> AStats, std::string AWho)
+    : Stats(std::move(AStats)), Who(std::move(AWho)) {
+  sem_init(&WakeSem, 0, 0);
+}
+
+TJackSession::~TJackSession() {
+  Join();
+  CloseClient();
+  sem_destroy(&WakeSem);
+}
+
+void TJackSession::WaitWake(std::int64_t AMicroseconds) noexcept {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  const std::int64_t ns = deadline.tv_nsec + AMicroseconds * 1000;
+  deadline.tv_sec += static_cast<time_t>(ns / 1000000000);
+  deadline.tv_nsec = static_cast<long>(ns % 1000000000);
+  while (sem_timedwait(&WakeSem, &deadline) != 0 && errno == EINTR) {
+  }
+}
+
+void TJackSession::CloseClient() noexcept {
+  if (!Client) return;
+  // After a shutdown the server is gone: closing only frees what the
+  // library keeps for the client.
+  if (!ServerGone.load()) jack_deactivate(Client);
+  jack_client_close(Client);
+  Client = nullptr;
+}
+
+std::string TJackSession::ShutdownText() const {
+  if (!ServerGone.load(std::memory_order_acquire)) return {};
+  std::string text = Who + ": the JACK server \"" + Server + "\" shut down under the running graph";
+  if (Reason[0]) text += " (" + std::string(Reason) + ")";
+  return text;
+}
+
+void TJackSession::Join() {
+  if (!Thread.joinable()) return;
+  if (Thread.get_id() == std::this_thread::get_id())
+    Thread.detach();
+  else
+    Thread.join();
+}
+
+void TJackSession::ActivateAndConnect(bool AOutput) {
+  if (const int rc = jack_activate(Client); rc != 0)
+    throw Exception("the JACK server \"" + Server + "\" refused to activate the client (error " + std::to_string(rc) +
+                    ")");
+  for (std::size_t c = 0; c < Targets.size() && c < Ports.size(); ++c) {
+    const char* own = jack_port_name(Ports[c]);
+    const char* from = AOutput ? own : Targets[c].c_str();
+    const char* to = AOutput ? Targets[c].c_str() : own;
+    const int rc = jack_connect(Client, from, to);
+    if (rc != 0 && rc != EEXIST)
+      throw Exception("cannot connect JACK port " + std::string(from) + " to " + to + " (error " + std::to_string(rc) +
+                      ")");
+  }
+  Connected.store(true, std::memory_order_release);
+}
+
+void TJackSession::InstallCommonCallbacks() {
+  jack_set_xrun_callback(
+      Client,
+      [](void* AArg) -> int {
+        static_cast<TJackSession*>(AArg)->Stats->Xruns.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+      },
+      this);
+  // Called on a thread of the library when the server goes (or throws this
+  // client out); it may not call back into JACK, and does no more than note
+  // it and wake the session's thread.
+  jack_on_info_shutdown(
+      Client,
+      [](jack_status_t, const char* AReason, void* AArg) {
+        auto* session = static_cast<TJackSession*>(AArg);
+        if (AReason) {
+          std::strncpy(session->Reason, AReason, sizeof(session->Reason) - 1);
+          session->Reason[sizeof(session->Reason) - 1] = 0;
+        }
+        session->ServerGone.store(true, std::memory_order_release);
+        session->Wake();
+      },
+      this);
+}
+
+}  // namespace nx::audio
