@@ -197,6 +197,8 @@ struct TGraphServer::TState {
   TComponent* DesignRoot = nullptr;
   TRunState State = TRunState::Stopped;
   std::string FaultText;
+  // The closing line of a run whose generators all ended by themselves.
+  std::string EndedText;
   std::vector<TBoxPosition> Layout;
   // Virtual time at a rate: the step where pacing began and when.
   std::uint64_t PaceSteps = 0;
@@ -290,6 +292,7 @@ struct TGraphServer::TState {
     LastCounts.clear();
     LastCountsAt = std::chrono::steady_clock::now();
     FaultText.clear();
+    EndedText.clear();
     {
       std::lock_guard paint(PaintLock);
       Displays.clear();
@@ -356,6 +359,10 @@ struct TGraphServer::TState {
             FinishRun();
             State = TRunState::Failed;
             FaultText = fault;
+          } else if (!Run->AnyGeneratorRunning()) {
+            // The stream ended by itself (a player at the end of its file,
+            // a network source told to stop): the run ends as a stop ends it.
+            EndedText = FinishRun();
           } else if (Options.VirtualRate > 0) {
             const double ms =
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - PaceSince).count();
@@ -423,6 +430,7 @@ struct TGraphServer::TState {
     const double dt = std::chrono::duration<double>(now - LastCountsAt).count();
     std::string json = "{\"state\": " + JsonString(StateName(State));
     if (!FaultText.empty()) json += ", \"fault\": " + JsonString(FaultText);
+    if (!EndedText.empty() && State == TRunState::Stopped) json += ", \"ended\": " + JsonString(EndedText);
     json += ", \"streamSeconds\": " + JsonNumber(Run ? NXMasterClockSteps() / 1000.0 : 0.0);
     // The live pictures: how many each display got and the share of one
     // core that drawing and encoding them took.

@@ -13,6 +13,9 @@
 // (X = 4: four times real time). Pause holds the master clock where it
 // is; resume lets it go again.
 //
+// When every generator has ended by itself (a player at the end of its
+// file) the run ends as a stop ends it, and the figures say so ("ended").
+//
 // Stop (the page's button, or SIGINT/SIGTERM for the program) ends the run
 // as `run` ends it: the generators stop, every sink finishes and its files
 // are moved into --out (default "nxflow-out"). After a stop the graph stays

@@ -286,6 +286,8 @@ function formatRate(value) {
 function showFigures(figures) {
   const badge = document.getElementById('state');
   badge.textContent = figures.state + (figures.fault ? ': ' + figures.fault : '');
+  if (figures.ended && figures.ended !== state.ended) say('the stream ended: ' + figures.ended, true);
+  state.ended = figures.ended;
   badge.className = figures.state;
   document.getElementById('clock').textContent = (figures.streamSeconds || 0).toFixed(1) + ' s';
   for (const [name, sink] of Object.entries(figures.components || {})) {

@@ -535,6 +535,60 @@ TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {
   EXPECT_TRUE(Eventually([&] { return ScopeBuffers() > before; }));
 }
 
+// A stream that ends by itself (a player at the end of its file) ends the
+// run as a stop does: the sinks write their files, the figures say so.
+TEST(ServeEnd, AStreamThatEndsEndsTheRun) {
+  const fs::path dir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
+                       "nxflow-serve-end";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  // 0.1 s of mono 16-bit PCM at 8 kHz: a ramp.
+  const std::uint32_t frames = 800;
+  std::string wav = "RIFF";
+  auto put = [&](std::uint32_t AValue, int ABytes) {
+    for (int i = 0; i < ABytes; ++i) wav += static_cast<char>((AValue >> (8 * i)) & 0xFF);
+  };
+  put(36 + frames * 2, 4);
+  wav += "WAVEfmt ";
+  put(16, 4), put(1, 2), put(1, 2), put(8000, 4), put(16000, 4), put(2, 2), put(16, 2);
+  wav += "data";
+  put(frames * 2, 4);
+  for (std::uint32_t i = 0; i < frames; ++i) put(i * 8, 2);
+  std::ofstream(dir / "ramp.wav", std::ios::binary) << wav;
+  std::ofstream(dir / "play.xml") << R"(<NXGraph Version="1" Packages="nxexamples"><TNXGroup Name="G"><_Components>)"
+                                     R"(<TNXWavePlayer Name="Player" FileName="ramp.wav" BufferSize="100"/>)"
+                                     R"(<TNXCsvWriter Name="Played" FileName="played.csv"/>)"
+                                     R"(</_Components></TNXGroup><Links>)"
+                                     R"(<Link From="Player" FromPin="OutputPin" To="Played" ToPin="InputPin"/>)"
+                                     R"(</Links></NXGraph>)";
+  TPackageLoader packages{{NX_FLOW_PACKAGES}, ""};
+  TServeOptions options;
+  options.Graph = (dir / "play.xml").string();
+  options.Port = 0;
+  options.OutDir = (dir / "out").string();
+  TGraphServer server(options, packages);
+  const int port = server.Start();
+  std::string figures;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (figures.find("\"ended\": ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    const int fd = Connect(port);
+    SendAll(fd, "GET /api/events?token=" + server.Token() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    figures = ReadUntil(fd, "}}\n\n");
+    ::close(fd);
+  }
+  EXPECT_NE(figures.find("\"state\": \"stopped\""), std::string::npos) << figures;
+  EXPECT_NE(figures.find("1 file written"), std::string::npos) << figures;
+  // A heading, then every sample of the file.
+  std::ifstream csv(dir / "out" / "played.csv");
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(csv, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), frames + 1);
+  EXPECT_EQ(rows.back().substr(0, 4), "799,");
+  // Started again from the page, it plays the file once more.
+  EXPECT_EQ(Request(port, "POST", "/api/control", R"({"action": "start"})", "Authorization: Bearer " + server.Token() + "\r\n").Status, 200);
+  server.Stop();
+}
+
 TEST_F(ServeTest, ControlsTheRunAndStopsCleanly) {
   EXPECT_EQ(Post("/api/control", R"({"action": "resume"})").Status, 409);
   EXPECT_EQ(Post("/api/control", R"({"action": "pause"})").Body, "{\"state\": \"paused\"}");
