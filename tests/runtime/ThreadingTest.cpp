@@ -176,7 +176,10 @@ TEST(LockAccessTest, TakesTheSideOfItsModeAndGivesItBackOnce) {
   }
 }
 
-// Counts its loops, waiting on a semaphore Terminate releases; signals `destroyed` when it goes.
+// Counts a loop for each tick released; signals `destroyed` when it goes.
+// It waits for a tick a little at a time and looks at Terminated in
+// between: a Terminate that also released the tick would touch an object
+// that a thread freeing itself may already have freed.
 class TCountingThread : public TBasicThread {
  public:
   explicit TCountingThread(TEvent* destroyed = nullptr, int throwAt = -1)
@@ -185,17 +188,13 @@ class TCountingThread : public TBasicThread {
     TerminateAndWait();
     if (FDestroyed) FDestroyed->SetEvent();
   }
-  void Terminate() override {
-    TBasicThread::Terminate();
-    Tick.Release();
-  }
   std::atomic<int> Loops{0};
   TSemaphore Tick{0, 1000000};
   std::function<void(TCountingThread&)> OnLoop;
 
  protected:
   void ExecuteLoop() override {
-    Tick.WaitFor(INFINITE);
+    if (Tick.WaitFor(20) != wrSignaled) return;
     if (Terminated()) return;
     if (Loops.fetch_add(1) + 1 == FThrowAt) throw EInvalidOperation("loop failed");
     if (OnLoop) OnLoop(*this);
