@@ -140,6 +140,19 @@ class Graph:
             return False
         return True
 
+    def add(self, class_name, name, owner=""):
+        """Makes a component of `class_name` named `name` inside `owner` (a
+        component's path; the root by default) and returns it. ValueError for
+        an unknown class or a name that is taken or not an identifier."""
+        return Component(self, self._native.add(class_name, name, owner))
+
+    def link(self, source, source_pin, sink, sink_pin):
+        """Links a source pin to a sink pin (components by their paths), as a
+        document's <Link From= FromPin= To= ToPin=/>; a sink pin's earlier
+        link is replaced. ValueError with the loader's message for a missing
+        component or pin, pins of the wrong kinds or types, or a cycle."""
+        self._native.link(source, source_pin, sink, sink_pin)
+
     def save(self, path=None):
         """Writes the document, over its own file unless `path` is given, in
         the form it was read in (text or binary), keeping the attributes of

@@ -10,9 +10,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -203,6 +206,63 @@ class TPyGraph {
 
   void Save(const std::string& AFileName) const { SaveGraphFile(AFileName, FFile, *FRoot); }
 
+  // Makes a component of AClass named AName in the component AOwnerPath
+  // names (the root when empty); the packages on the search path are loaded
+  // when the class is still unknown, as the loader does.
+  std::string Add(const std::string& AClass, const std::string& AName, const std::string& AOwnerPath) {
+    auto* owner = dynamic_cast<TComponent*>(&Resolve(AOwnerPath));
+    if (!owner) throw EFlowError(AOwnerPath + " is a sub-object, not a component that can own others");
+    auto maker = [&]() -> const TClassInfo* {
+      const TClassInfo* cls = FindClassInfo(AClass);
+      return cls && cls->IsComponent() && cls->Factory() ? cls : nullptr;
+    };
+    const TClassInfo* cls = maker();
+    if (!cls && FPackages.LoadAll() > 0) cls = maker();
+    if (!cls) throw EFlowError(UnknownComponentClassMessage(AClass));
+    auto* made = dynamic_cast<TComponent*>(cls->Create(owner));
+    try {
+      made->SetName(AName);
+    } catch (const Exception& e) {
+      TComponent::Free(made);
+      throw EFlowError(e.what());
+    }
+    return PathBelow(*FRoot, made);
+  }
+
+  // Links the source pin AFromPin of AFrom to the sink pin AToPin of ATo,
+  // with the checks and messages of the loader's links.
+  void Link(const std::string& AFrom, const std::string& AFromPin, const std::string& ATo,
+            const std::string& AToPin) {
+    std::string fromPath, toPath;  // as the links name them
+    auto pinOf = [&](const std::string& APath, const std::string& APin, std::string* ACanonical) -> TFTBasicPin* {
+      std::vector<TComponent*> all{FRoot};
+      CollectBelow(*FRoot, *FRoot, all);
+      TComponent* component = nullptr;
+      for (TComponent* c : all)
+        if (SameNameNoCase(PathBelow(*FRoot, c), APath)) component = c;
+      if (!component) throw EFlowError("Link to a missing component \"" + APath + "\"");
+      if (ACanonical) *ACanonical = PathBelow(*FRoot, component);
+      auto* owner = dynamic_cast<INXPinOwner*>(component);
+      TFTBasicPin* pin = owner ? owner->FindPin(APin) : nullptr;
+      if (!pin) {
+        std::vector<std::string> names;
+        for (std::int32_t i = 0; owner && i < owner->GetPinCount(); ++i)
+          if (const TFTBasicPin* p = owner->GetPin(i)) names.push_back(p->GetName());
+        throw EFlowError("Link to a missing pin \"" + APath + "." + APin + "\"" + DidYouMean(APin, names));
+      }
+      return pin;
+    };
+    auto* source = dynamic_cast<TFTSourcePin*>(pinOf(AFrom, AFromPin, &fromPath));
+    auto* sink = dynamic_cast<TFTSinkPin*>(pinOf(ATo, AToPin, &toPath));
+    if (!source || !sink) throw EFlowError("A link runs from a source pin to a sink pin");
+    if (source->IsConnectedTo(sink)) return;
+    // Refused before linking: a stream announced round a cycle would never end.
+    if (const std::string cycle = CycleWith(fromPath, toPath); !cycle.empty())
+      throw EFlowError("A cycle of links: " + cycle + " (a buffer sent round it would come back without end)");
+    if (!TFTLinker::Connect(*source, *sink))
+      throw EFlowError("The pins \"" + source->GetName() + "\" and \"" + sink->GetName() + "\" cannot be linked");
+  }
+
   // Runs the tree as it stands now for ASeconds of stream time (<= 0: the
   // document's Seconds, else 10 s) on virtual time; the files go into AOut
   // (empty: a temporary folder removed afterwards). Returns the samples each
@@ -301,6 +361,29 @@ class TPyGraph {
     return false;
   }
 
+  // The cycle a link from AStart to ATo would close ("A -> B -> A"), ""
+  // when it closes none.
+  std::string CycleWith(const std::string& AStart, const std::string& ATo) const {
+    std::map<std::string, std::vector<std::string>> next;
+    for (const TGraphLink& link : TNXGraphDocument::Links(*FRoot)) next[link.From].push_back(link.To);
+    next[AStart].push_back(ATo);
+    std::vector<std::string> path{AStart};
+    std::set<std::string> seen;
+    std::function<bool(const std::string&)> walk = [&](const std::string& AAt) {
+      for (const std::string& to : next[AAt]) {
+        path.push_back(to);
+        if (to == AStart) return true;
+        if (seen.insert(to).second && walk(to)) return true;
+        path.pop_back();
+      }
+      return false;
+    };
+    if (!walk(AStart)) return {};
+    std::string text;
+    for (const std::string& p : path) text += (text.empty() ? "" : " -> ") + p;
+    return text;
+  }
+
   TPackageLoader FPackages;
   TGraphFile FFile;
   struct THolder {
@@ -337,6 +420,9 @@ void RegisterGraph(pyb::module_& m) {
       .def("get", &TPyGraph::Get, pyb::arg("path"), pyb::arg("name"))
       .def("set", &TPyGraph::Set, pyb::arg("path"), pyb::arg("name"), pyb::arg("text"))
       .def("save", &TPyGraph::Save, pyb::arg("path"))
+      .def("add", &TPyGraph::Add, pyb::arg("class_name"), pyb::arg("name"), pyb::arg("owner"))
+      .def("link", &TPyGraph::Link, pyb::arg("source"), pyb::arg("source_pin"), pyb::arg("sink"),
+           pyb::arg("sink_pin"))
       .def("run", &TPyGraph::Run, pyb::arg("seconds"), pyb::arg("out"));
 }
 

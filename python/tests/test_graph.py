@@ -189,3 +189,48 @@ def test_bundled_graph_runs(tmp_path):
     freqs = np.fft.rfftfreq(16384, 1 / 48000)
     assert spectrum[np.argmin(abs(freqs - 440))] > 100 * spectrum[np.argmin(abs(freqs - 7000))]
     assert (tmp_path / "lowpass-scope.png").is_file()
+
+
+@needs_nxflow
+def test_built_graph_runs_as_nxflow_runs_its_saved_document(doc, tmp_path):
+    g = nx.Graph.load(doc)
+    g.add("TNXGain", "Double").Gain = 2
+    g.add("TNXCsvWriter", "Doubled").FileName = "doubled.csv"
+    g.link("LowPass", "OutputPin", "Double", "InputPin")
+    g.link("Double", "OutputPin", "Doubled", "InputPin")
+    assert g.components[-2:] == ["Double", "Doubled"]
+    got = g.run()
+    assert np.array_equal(got["Doubled"], 2 * got["Filtered"]) and len(got["Doubled"]) == 4000
+
+    built = tmp_path / "built.xml"
+    g.save(built)
+    assert nxflow("run", built, "--out", tmp_path / "cli").returncode == 0
+    assert np.array_equal(csv_samples(tmp_path / "cli" / "doubled.csv"), got["Doubled"])
+
+
+@pytest.mark.parametrize("call, args, message", [
+    ("add", ("TNXGain", "Gain"), "A component named Gain already exists"),
+    ("add", ("TNXGain", "2nd"), "'2nd' is not a valid component name"),
+    ("add", ("TNXGain", "Inner", "Raw.Nothing"), 'has no component or sub-object "Nothing"'),
+    ("link", ("Nobody", "OutputPin", "Raw", "InputPin"), 'Link to a missing component "Nobody"'),
+    ("link", ("Gain", "OutputPn", "Raw", "InputPin"), 'Link to a missing pin "Gain.OutputPn" (did you mean "OutputPin"?)'),
+    ("link", ("Raw", "InputPin", "Gain", "InputPin"), "A link runs from a source pin to a sink pin"),
+    ("link", ("LowPass", "OutputPin", "Gain", "InputPin"),
+     "A cycle of links: LowPass -> Gain -> LowPass (a buffer sent round it would come back without end)"),
+])
+def test_refused_edit_leaves_the_graph_as_it_was(doc, tmp_path, call, args, message):
+    g = nx.Graph.load(doc)
+    with pytest.raises((ValueError, KeyError)) as raised:
+        getattr(g, call)(*args)
+    assert message in str(raised.value)
+    g.save(tmp_path / "after.xml")
+    nx.Graph.load(doc).save(tmp_path / "before.xml")
+    assert (tmp_path / "after.xml").read_bytes() == (tmp_path / "before.xml").read_bytes()
+    assert len(g.run(seconds=0.1)["Filtered"]) == 800
+
+
+@needs_nxflow
+def test_unknown_class_has_the_message_of_nxflow_describe(doc):
+    with pytest.raises(ValueError) as raised:
+        nx.Graph.load(doc).add("TNXGian", "Gain2")
+    assert nxflow("describe", "TNXGian").stderr == f"nxflow: {raised.value.args[0]}\n"
