@@ -147,8 +147,10 @@ class TPyGraph {
         std::vector<std::string> names;
         for (std::int32_t c = 0; c < component->ComponentCount(); ++c)
           names.push_back(component->Components(c)->Name());
-        throw pyb::key_error(FFile.FileName + ": " + object->GetNamePath() + " has no component or sub-object \"" +
-                             parts[i] + "\"" + DidYouMean(parts[i], names));
+        for (const TPropInfo* p : object->GetClassInfo().Properties())
+          if (p->IsObjectKind() && p->Kind != TPropKind::ComponentRef) names.push_back(p->Name);
+        throw pyb::key_error(object->GetNamePath() + " has no component or sub-object \"" + parts[i] + "\"" +
+                             DidYouMean(parts[i], names));
       }
       object = sub;
     }
@@ -290,7 +292,14 @@ class TPyGraph {
       pyb::gil_scoped_release released;
       std::lock_guard runGuard(GRunLock);
       TRecorders recorders;
-      TGraphRun run(file, options, FPackages);
+      std::optional<TGraphRun> made;
+      {
+        // Loaded with the GIL held, as every other use of the graph's package
+        // loader is: a thread holding the GIL never waits for the run lock.
+        pyb::gil_scoped_acquire acquired;
+        made.emplace(file, options, FPackages);
+      }
+      TGraphRun& run = *made;
       for (TComponent* c : run.Components()) {
         auto* sink = dynamic_cast<TNXRealSink*>(c);
         if (!sink) continue;

@@ -1,8 +1,8 @@
 """nxruntime.Graph against the nxflow program: the same samples from a run,
 the same messages for bad values and documents, and a document saved as
 `nxflow set` saves it."""
-import os
 import subprocess
+import threading
 from pathlib import Path
 
 import numpy as np
@@ -234,3 +234,22 @@ def test_unknown_class_has_the_message_of_nxflow_describe(doc):
     with pytest.raises(ValueError) as raised:
         nx.Graph.load(doc).add("TNXGian", "Gain2")
     assert nxflow("describe", "TNXGian").stderr == f"nxflow: {raised.value.args[0]}\n"
+
+
+def test_runs_from_threads_take_turns_and_agree(doc):
+    expected = nx.Graph.load(doc).run(seconds=0.25)
+    results = [None] * 4
+
+    def work(i):
+        g = nx.Graph.load(doc)
+        g["Gain"].Gain = 0.5  # edits go on while another thread's graph runs
+        results[i] = g.run(seconds=0.25)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(results))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for got in results:
+        assert sorted(got) == sorted(expected)
+        assert all(np.array_equal(got[k], expected[k]) for k in expected)
