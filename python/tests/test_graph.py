@@ -14,6 +14,10 @@ ROOT = Path(__file__).resolve().parents[2]
 NXFLOW = Path(nx.__file__).resolve().parents[2] / "nxflow" / "nxflow"
 
 needs_nxflow = pytest.mark.skipif(not NXFLOW.is_file(), reason="nxflow is not built beside the module")
+# Every graph here is made of the example package's components.
+pytestmark = pytest.mark.skipif(
+    not any((Path(d) / "libnxexamples.so").is_file() for d in nx.graph.default_package_dirs()),
+    reason="the example package (target nxexamples) is not built")
 
 GRAPH = """<?xml version="1.0" encoding="UTF-8"?>
 <NXGraph Version="1" Packages="nxexamples" Seconds="0.5">
