@@ -1,7 +1,9 @@
 """Builds the nxruntime Python package: CMake builds the library and the
 extension (target nxruntime_python, in build/pip or $NX_PIP_BUILD_DIR), and
 the laid-out package is copied into the wheel with libnxruntime.so.0 beside
-the module, which finds it through its $ORIGIN run path."""
+the module, which finds it through its $ORIGIN run path. The example
+component package goes into nxruntime/packages, where nxruntime.Graph looks
+for the packages a graph document names."""
 import os
 import shutil
 import subprocess
@@ -24,7 +26,7 @@ class CMakeBuild(build_ext):
         if shutil.which("ccache"):
             args += ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"]
         subprocess.check_call(["cmake", "-S", str(ROOT), "-B", str(build)] + args)
-        subprocess.check_call(["cmake", "--build", str(build), "--target", "nxruntime_python",
+        subprocess.check_call(["cmake", "--build", str(build), "--target", "nxruntime_python", "nxexamples",
                                "-j", str(os.cpu_count() or 2)])
         dest = Path(self.get_ext_fullpath(ext.name)).parent
         dest.mkdir(parents=True, exist_ok=True)
@@ -33,6 +35,10 @@ class CMakeBuild(build_ext):
                 shutil.copy2(f, dest / f.name)
         # The library under its soname, the file the module's run path finds.
         shutil.copy2((build / "libnxruntime.so.0").resolve(), dest / "libnxruntime.so.0")
+        # A package finds the library already loaded by the module (by its soname).
+        (dest / "packages").mkdir(exist_ok=True)
+        for f in (build / "packages").glob("*.so"):
+            shutil.copy2(f, dest / "packages" / f.name)
 
 
 setup(

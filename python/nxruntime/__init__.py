@@ -1,5 +1,6 @@
 """nxruntime from Python: the library's buffers as numpy arrays, every vector
-primitive of its dispatch lists, the FFT and filter design.
+primitive of its dispatch lists, the FFT and filter design, and graph
+documents loaded, edited, saved and run (nxruntime.Graph).
 
     import numpy as np, nxruntime
     b = nxruntime.RealBuffer(np.arange(4.0))
@@ -7,6 +8,9 @@ primitive of its dispatch lists, the FFT and filter design.
     with b.modifying() as w:           # the block becomes b's own, then writable
         w *= 2
     nxruntime.fft.rfft(np.ones(1024))
+    g = nxruntime.Graph.load("examples/graphs/filter-demo.xml")
+    g["LowPass"].Order = 256
+    g.run(seconds=1)["LowPassScope"]   # every sample that sink received
 """
 import contextlib as _contextlib
 
@@ -14,9 +18,11 @@ from . import _nxruntime
 from ._nxruntime import (Buffer, RealBuffer, ComplexBuffer, IntegerBuffer, UnsignedBuffer, BlockBuffer,
                          BooleanBuffer, RealMatrixBuffer, buffer_from_bytes)
 from . import primitives, fft, design
+from .graph import Graph, Component
 
 __all__ = ["Buffer", "RealBuffer", "ComplexBuffer", "IntegerBuffer", "UnsignedBuffer", "BlockBuffer",
-           "BooleanBuffer", "RealMatrixBuffer", "buffer_from_bytes", "primitives", "fft", "design"]
+           "BooleanBuffer", "RealMatrixBuffer", "buffer_from_bytes", "primitives", "fft", "design",
+           "Graph", "Component"]
 
 
 @_contextlib.contextmanager
