@@ -31,6 +31,7 @@ escapes=(
   'gadgets/ holds C/C++ sources (gadgets/Planted.cpp)|gadgets/Planted.cpp|int planted = 0;'
   'packages/Planted.h:2 includes "nxflow/NXFlowHost.h"|packages/Planted.h|#include "nxflow/NXFlowHost.h"'
   'examples/Planted.cpp:2 includes <nxflow/NXFlowHost.h>|examples/Planted.cpp|#include <nxflow/NXFlowHost.h>'
+  'python/Planted.cpp:2 includes "packages/nxexamples/NXExampleFilters.h"|python/Planted.cpp|#include "packages/nxexamples/NXExampleFilters.h"'
   'Planted.h:2 includes "nxflow/NXFlowHost.h"|Planted.h|#include "nxflow/NXFlowHost.h"'
   'vector/Planted.h:2 includes "../streams/Anything.h"|vector/Planted.h|%:include "../streams/Anything.h"'
   'xml/Planted.h:2 includes <algorithms/Anything.h>|xml/Planted.h|# /* hidden */ include <algorithms/Anything.h>'
@@ -50,6 +51,7 @@ lookalikes=(
   'components/detail/Planted.h|#include "../../streams/NotYetWritten.h"'
   'packages/Planted.cpp|#include <nxruntime.h>\n#include "packages/nxexamples/NXExampleFilters.h"'
   'tests/Planted.cpp|#include "nxflow/NXFlowHost.h"\n#include "packages/nxexamples/NXExampleFilters.h"'
+  'python/Planted2.cpp|#include "nxflow/NXFlowRun.h"'
 )
 
 plant() {  # file text
