@@ -59,6 +59,10 @@ clang++ $FLAGS -DNX_FUZZ_PACKAGES="\"$LIB/packages\"" -o "$OUT/ServeRequestFuzz"
 # Every target runs even when an earlier one finds something; findings are
 # written to $OUT as crash-* files and the script then exits with a failure.
 STATUS=0
+# fontconfig keeps its configuration for the life of the process; a target
+# that draws text (the serve target's display) reports it at exit. The test
+# runs suppress the same block, and nothing else.
+export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 for t in XmlTextFuzz XmlBinaryFuzz NetMessageFuzz BufferStreamFuzz BufferAccumulatorFuzz GraphDocumentFuzz ImageLoadFuzz GraphRunFuzz \
   ServeRequestFuzz; do
   mkdir -p "$OUT/corpus-$t"
