@@ -106,15 +106,22 @@ try {
   // Every display has a live panel; the scope's picture moves on, and the
   // pointer over it reads the trace.
   check(await page.$$eval('#panels figure.panel', (f) => f.length) === 6, 'six live panels');
+  // A picture counts once it has been decoded: the panel asks for the next
+  // one only then.
+  const shown = () => page.waitForFunction(() => {
+    const img = document.querySelector('figure.panel[data-name="MixScope"] img');
+    return img && img.complete && img.naturalWidth > 0 && Number(img.dataset.frames || 0) >= 1;
+  }, { timeout: 10000 });
   const frames = () => page.$eval('figure.panel[data-name="MixScope"] img',
     (img) => ({ n: Number(img.dataset.frames || 0), src: img.src, w: img.naturalWidth }));
-  await page.waitForFunction(() => Number(document.querySelector('figure.panel[data-name="MixScope"] img')
-    ?.dataset.frames || 0) >= 1, { timeout: 10000 });
+  await shown();
   const first = await frames();
   await page.waitForFunction((n) => Number(document.querySelector('figure.panel[data-name="MixScope"] img')
     .dataset.frames) >= n + 2, { timeout: 10000 }, first.n);
+  await shown();
   const later = await frames();
-  check(first.w === 480 && later.src !== first.src, 'the scope panel\'s picture changes between two frames');
+  check(first.w === 480 && later.w === 480, 'the scope panel\'s pictures are drawn at the panel width: ' + first.w);
+  check(later.src !== first.src, 'the scope panel\'s picture changes between two frames');
   const panel = await page.$eval('figure.panel[data-name="MixScope"] img', (img) => {
     const r = img.getBoundingClientRect();
     return { x: r.left + r.width * 0.6, y: r.top + r.height * 0.5 };
