@@ -106,21 +106,19 @@ try {
   // Every display has a live panel; the scope's picture moves on, and the
   // pointer over it reads the trace.
   check(await page.$$eval('#panels figure.panel', (f) => f.length) === 6, 'six live panels');
-  // A picture counts once it has been decoded: the panel asks for the next
-  // one only then.
-  const shown = () => page.waitForFunction(() => {
+  // A picture is read once it has been decoded (the page sets the next
+  // address only then), in the same look as its number and address: a new
+  // address empties the width until that picture is decoded.
+  const shown = async (after) => (await page.waitForFunction((n) => {
     const img = document.querySelector('figure.panel[data-name="MixScope"] img');
-    return img && img.complete && img.naturalWidth > 0 && Number(img.dataset.frames || 0) >= 1;
-  }, { timeout: 10000 });
-  const frames = () => page.$eval('figure.panel[data-name="MixScope"] img',
-    (img) => ({ n: Number(img.dataset.frames || 0), src: img.src, w: img.naturalWidth }));
-  await shown();
-  const first = await frames();
-  await page.waitForFunction((n) => Number(document.querySelector('figure.panel[data-name="MixScope"] img')
-    .dataset.frames) >= n + 2, { timeout: 10000 }, first.n);
-  await shown();
-  const later = await frames();
-  check(first.w === 480 && later.w === 480, 'the scope panel\'s pictures are drawn at the panel width: ' + first.w);
+    const frames = Number(img?.dataset.frames || 0);
+    if (!img || !img.complete || img.naturalWidth === 0 || frames < n) return null;
+    return { n: frames, src: img.src, w: img.naturalWidth };
+  }, { timeout: 10000 }, after)).jsonValue();
+  const first = await shown(1);
+  const later = await shown(first.n + 2);
+  check(first.w === 480 && later.w === 480,
+    'the scope panel\'s pictures are drawn at the panel width: ' + first.w + ', ' + later.w);
   check(later.src !== first.src, 'the scope panel\'s picture changes between two frames');
   const panel = await page.$eval('figure.panel[data-name="MixScope"] img', (img) => {
     const r = img.getBoundingClientRect();
