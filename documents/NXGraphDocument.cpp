@@ -762,6 +762,7 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
     byPath.reserve(tree.size());
     for (auto& [c, path] : tree) byPath.emplace(path, c);
     std::vector<TLinkEdge> edges;
+    std::vector<std::pair<TFTSourcePin*, TFTSinkPin*>> pins;  // of each edge
     TIntfPtr<IXmlNodeList> items = links ? links->ChildNodes() : TIntfPtr<IXmlNodeList>();
     int index = 0;
     for (int i = 0; items && i < items->Count(); ++i) {
@@ -788,15 +789,21 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
       auto* source = dynamic_cast<TFTSourcePin*>(from);
       auto* sink = dynamic_cast<TFTSinkPin*>(to);
       if (!source || !sink) APlace.Fail(where, line, "A link runs from a source pin to a sink pin");
-      if (!TFTLinker::Connect(*source, *sink))
-        APlace.Fail(where, line, "The pins " + Quoted(source->GetName()) + " and " + Quoted(sink->GetName()) +
-                            " cannot be linked");
       edges.push_back({link->GetAttr("From"), link->GetAttr("To"), where, line});
+      pins.emplace_back(source, sink);
     }
+    // The cycle is looked for before anything is linked: making the link
+    // that closes one already sends the stream's state round it for ever.
     if (const std::optional<std::size_t> closing = FindCycle(edges, byPath.size())) {
       const TLinkEdge& edge = edges[*closing];
       APlace.Fail(edge.Where, edge.Line, "A cycle of links: " + CyclePath(edges, *closing, root->Name()) +
                                                    " (a buffer sent round it would come back without end)");
+    }
+    for (std::size_t i = 0; i < pins.size(); ++i) {
+      auto [source, sink] = pins[i];
+      if (!TFTLinker::Connect(*source, *sink))
+        APlace.Fail(edges[i].Where, edges[i].Line, "The pins " + Quoted(source->GetName()) + " and " +
+                                                      Quoted(sink->GetName()) + " cannot be linked");
     }
   } catch (const EGraphDocumentError&) {
     TComponent::Free(root);

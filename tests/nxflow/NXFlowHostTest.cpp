@@ -161,6 +161,17 @@ TEST_F(NXFlowTest, EveryBrokenDocumentGivesOneMessageWithFileAndLine) {
       {"cycle", WithLine(6, "  <Links><Link From=\"A\" FromPin=\"Out\" To=\"B\" ToPin=\"In\"/>"
                             "<Link From=\"B\" FromPin=\"Out\" To=\"A\" ToPin=\"In\"/></Links>"),
        {"unknown.xml:6: A cycle of links: A -> B -> A"}},
+      // Closed through a filter with a worker: making the closing link would
+      // already send the stream's state round it without end.
+      {"cycle through a worker",
+       "<NXGraph Version=\"1\" Packages=\"nxexamples\">\n<TNXGroup Name=\"T\"><_Components>\n"
+       "<TNXSineGenerator Name=\"Tone\"/>\n"
+       "<TNXGain Name=\"Gain\"><Threading><TNXThreading Enabled=\"true\"/></Threading></TNXGain>\n"
+       "<TNXLevelDetector Name=\"Level\"/>\n</_Components></TNXGroup>\n<Links>\n"
+       "<Link From=\"Tone\" FromPin=\"OutputPin\" To=\"Gain\" ToPin=\"InputPin\"/>\n"
+       "<Link From=\"Level\" FromPin=\"OutputPin\" To=\"Gain\" ToPin=\"InputPin\"/>\n"
+       "<Link From=\"Gain\" FromPin=\"OutputPin\" To=\"Level\" ToPin=\"InputPin\"/>\n</Links></NXGraph>\n",
+       {"unknown.xml:9: A cycle of links: Gain -> Level -> Gain"}},
       // Refused before anything is loaded, even where the file exists.
       {"package by path", WithLine(1, "<NXGraph Version=\"1\" Packages=\"flowtestpkg, " NX_FLOW_TEST_PACKAGES "/libflowtestpkg.so\">"),
        {"unknown.xml:1: package \"" NX_FLOW_TEST_PACKAGES "/libflowtestpkg.so\" is not a bare package name"}},
