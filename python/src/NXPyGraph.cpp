@@ -88,8 +88,8 @@ void CollectBelow(const TComponent& ARoot, const TComponent& AParent, std::vecto
 struct TTempDir {
   fs::path Dir;
   TTempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = (fs::path(base && *base ? base : "/tmp") / "nxruntime-run-XXXXXX").string();
+    // mkdtemp replaces the six trailing characters with a fresh name.
+    std::string pattern = (fs::temp_directory_path() / "nxruntime-run-").string() + std::string(6, 'X');
     if (!::mkdtemp(pattern.data())) throw EFlowError("cannot make a temporary folder in " + pattern);
     Dir = pattern;
   }

@@ -1,4 +1,4 @@
-"""Writes primitives.pyi, the stub of the generated primitives, from the built module."""
+"""Writes primitives.pyi, the type hints of the generated primitives, from the built module."""
 import sys
 
 # The built package (PYTHONPATH), not the sources beside this script.
@@ -11,7 +11,7 @@ PY = {"int": "int", "float": "float", "complex": "complex", "size": "tuple[int, 
 RESULT = {"result": None, "new_handle": "Handle"}
 
 
-def stub(p):
+def hints(p):
     args, results = [], []
     for name, kind, dtype, nullable in p.params:
         if kind in RESULT:
@@ -32,7 +32,7 @@ def stub(p):
 
 def main(path):
     seen = set()
-    out = ['"""Generated from the dispatch lists by python/gen_stubs.py: do not edit."""',
+    out = ['"""Generated from the dispatch lists by python/gen_type_hints.py: do not edit."""',
            "from typing import Sequence", "import numpy", "", "from ._nxruntime._primitives import Handle, Primitive",
            "", "all: list[Primitive]", "units: dict[str, dict[str, Primitive]]", "constants: dict[str, int]",
            "unsized: list[str]", ""]
@@ -40,7 +40,7 @@ def main(path):
         if p.name in seen:
             continue
         seen.add(p.name)
-        out.append(stub(p))
+        out.append(hints(p))
     for k in _nxruntime._primitives.constants:
         out.append(f"{k}: int")
     with open(path, "w") as f:
