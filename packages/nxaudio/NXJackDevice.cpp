@@ -264,4 +264,67 @@ void TJackSession::InstallCommonCallbacks() {
       this);
 }
 
+// ---------------------------------------------------------------- TJackEndpoint
+
+void TJackEndpoint::Reset() {
+  Stats->Reset();
+  std::lock_guard guard(FFaultLock);
+  FFault.clear();
+  FFaultSession = nullptr;
+}
+
+void TJackEndpoint::SetFault(const std::string& AFault) {
+  std::lock_guard guard(FFaultLock);
+  if (FFault.empty()) FFault = AFault;
+}
+
+void TJackEndpoint::Running(const std::shared_ptr<TJackSession>& ASession) {
+  std::lock_guard guard(FFaultLock);
+  FFaultSession = ASession;
+}
+
+std::string TJackEndpoint::Fault() const {
+  std::lock_guard guard(FFaultLock);
+  if (!FFault.empty()) return FFault;
+  return FFaultSession ? FFaultSession->ShutdownText() : std::string();
+}
+
+void TJackEndpoint::Retire(std::shared_ptr<TJackSession> ASession) {
+  if (!ASession) return;
+  ASession->StopRequested.store(true);
+  ASession->Wake();
+  std::lock_guard guard(FRetiredLock);
+  FRetired.push_back(std::move(ASession));
+}
+
+void TJackEndpoint::JoinRetired(bool AAll) {
+  std::vector<std::shared_ptr<TJackSession>> join;
+  {
+    std::lock_guard guard(FRetiredLock);
+    for (auto it = FRetired.begin(); it != FRetired.end();)
+      if (AAll || (*it)->Finished.load()) {
+        join.push_back(std::move(*it));
+        it = FRetired.erase(it);
+      } else {
+        ++it;
+      }
+  }
+  for (auto& s : join) s->Join();
+}
+
+double TJackEndpoint::PacedSeconds() const {
+  const std::uint32_t rate = Stats->DeviceRate.load();
+  return rate ? static_cast<double>(Stats->Frames.load()) / rate : 0.0;
+}
+
+std::string TJackEndpoint::ReportLine(const std::string& AServer, bool ACaptured) const {
+  const TJackStats& s = *Stats;
+  const std::string captured = ACaptured ? Format(", %.2f s captured", PacedSeconds()) : std::string();
+  return Format("JACK \"%s\": %u-frame periods at %u Hz%s, underruns %lld, overruns %lld, server xruns %lld, "
+                "callback p99 %.0f us (max %.1f us)",
+                AServer.c_str(), s.PeriodSize.load(), s.DeviceRate.load(), captured.c_str(),
+                static_cast<long long>(s.Underruns.load()), static_cast<long long>(s.Overruns.load()),
+                static_cast<long long>(s.Xruns.load()), s.Timer.Percentile(0.99), s.Timer.MaxMicroseconds());
+}
+
 }  // namespace nx::audio

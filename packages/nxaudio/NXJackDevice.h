@@ -35,6 +35,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -176,6 +177,40 @@ struct TJackSession {
   // The callbacks every session installs besides its process callback:
   // xruns are counted, a shutdown marks the session and wakes its thread.
   void InstallCommonCallbacks();
+};
+
+// What each JACK component keeps beside its running session: the counts,
+// the first fault of the run, the last session (whose shutdown line is the
+// fault when nothing else went wrong), and the sessions whose threads are
+// still to be joined. Safe from any thread.
+class TJackEndpoint {
+ public:
+  const std::shared_ptr<TJackStats> Stats = std::make_shared<TJackStats>();
+
+  // A new run: the counts and the fault start again.
+  void Reset();
+  // The first fault of a run stays.
+  void SetFault(const std::string& AFault);
+  // The session whose shutdown is reported as the fault.
+  void Running(const std::shared_ptr<TJackSession>& ASession);
+  std::string Fault() const;
+  // Tells the session's thread to stop and keeps it to be joined later: it
+  // is not waited for, since it may be waiting for a lock the caller holds.
+  void Retire(std::shared_ptr<TJackSession> ASession);
+  // Joins the retired sessions whose threads have finished (AAll: every one).
+  void JoinRetired(bool AAll);
+  // The stream time the device has paced.
+  double PacedSeconds() const;
+  // One line for the run's report: the device and the counts (ACaptured:
+  // the seconds captured too).
+  std::string ReportLine(const std::string& AServer, bool ACaptured) const;
+
+ private:
+  mutable std::mutex FFaultLock;
+  std::string FFault;
+  std::shared_ptr<TJackSession> FFaultSession;
+  std::mutex FRetiredLock;
+  std::vector<std::shared_ptr<TJackSession>> FRetired;
 };
 
 }  // namespace nx::audio

@@ -21,7 +21,7 @@ TNXJackInput::TNXJackInput(TComponent* AOwner) : TNXRealGenerator(AOwner) {
   UpdatePins();
 }
 
-TNXJackInput::~TNXJackInput() { JoinRetired(true); }
+TNXJackInput::~TNXJackInput() { FEnd.JoinRetired(true); }
 
 void TNXJackInput::DeclareProperties(TClassBuilder<TNXJackInput>& P) {
   // The server's rate is taken as the stream starts; this is what a
@@ -68,18 +68,13 @@ bool TNXJackInput::NotifyOutputPins(const TIntfPtr<IFTNotifyOperation>& AOperati
 
 // ---------------------------------------------------------------- the stream
 
-void TNXJackInput::SetFault(const std::string& AFault) {
-  std::lock_guard guard(FFaultLock);
-  if (FFault.empty()) FFault = AFault;
-}
-
 void TNXJackInput::StartStream() {
   // Under the component's lock, before the rate is announced: the client
   // runs before the stream starts, and the stream takes the server's rate.
   TWriteLock guard(GetLock());
   RetireSession();
-  JoinRetired(false);
-  auto s = std::make_shared<TJackSession>(FStats, GetNamePath().empty() ? std::string(ClassName()) : GetNamePath());
+  FEnd.JoinRetired(false);
+  auto s = std::make_shared<TJackSession>(FEnd.Stats, GetNamePath().empty() ? std::string(ClassName()) : GetNamePath());
   try {
     const std::int32_t channels = FChannels;
     s->Server = ResolveJackServer(FServerName);
@@ -97,13 +92,13 @@ void TNXJackInput::StartStream() {
     // lag that much behind the card before samples are lost.
     const std::size_t capacity = std::max<std::size_t>(s->Rate, 8 * static_cast<std::size_t>(FBufferSize) + 8 * s->Period);
     for (std::int32_t c = 0; c < channels; ++c) s->Rings.push_back(std::make_unique<TJackRing>(capacity));
-    FStats->PeriodSize = s->Period;
-    FStats->DeviceRate = s->Rate;
+    FEnd.Stats->PeriodSize = s->Period;
+    FEnd.Stats->DeviceRate = s->Rate;
     jack_set_process_callback(s->Client, &TNXJackInput::Process, s.get());
     s->InstallCommonCallbacks();
     s->ActivateAndConnect(false);
   } catch (const std::exception& e) {
-    SetFault(s->Who + ": " + e.what());
+    FEnd.SetFault(s->Who + ": " + e.what());
     s->CloseClient();
     s = nullptr;
   }
@@ -111,10 +106,7 @@ void TNXJackInput::StartStream() {
     FSampleRate = s->Rate;
     FSession = s;
     FSelfPaced.store(false);
-    {
-      std::lock_guard fault(FFaultLock);
-      FFaultSession = s;
-    }
+    FEnd.Running(s);
     s->Thread = std::thread(&TNXJackInput::DeviceLoop, this, s);
   }
   TNXRealGenerator::StartStream();
@@ -145,7 +137,7 @@ void TNXJackInput::OnProcess(TBuffer& AOutput) {
       s->WaitWake(200);
   }
   const std::size_t got = std::min(n, MinFill(*s));
-  if (got < n) FStats->Underruns.fetch_add(1, std::memory_order_relaxed);
+  if (got < n) FEnd.Stats->Underruns.fetch_add(1, std::memory_order_relaxed);
   FRead.resize(n);
   const std::size_t channels = s->Rings.size();
   std::vector<TIntfPtr<INXRealBuffer>> extra;
@@ -157,7 +149,7 @@ void TNXJackInput::OnProcess(TBuffer& AOutput) {
     for (std::size_t i = 0; i < n; ++i) out[i] = FRead[i];
     if (c > 0) extra.push_back(std::move(buffer));
   }
-  FStats->Frames.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
+  FEnd.Stats->Frames.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
   // The further channels go out first; OutputPin's buffer follows when this
   // returns.
   for (std::size_t c = 0; c < extra.size() && c < FExtraPins.size(); ++c)
@@ -170,26 +162,8 @@ void TNXJackInput::RetireSession() {
   // Under the component's lock. The device thread is told to stop and is
   // not waited for: it may be waiting for this very lock.
   if (!FSession) return;
-  FSession->StopRequested.store(true);
-  FSession->Wake();
   FSelfPaced.store(false);
-  std::lock_guard guard(FRetiredLock);
-  FRetired.push_back(std::exchange(FSession, nullptr));
-}
-
-void TNXJackInput::JoinRetired(bool AAll) {
-  std::vector<std::shared_ptr<TJackSession>> join;
-  {
-    std::lock_guard guard(FRetiredLock);
-    for (auto it = FRetired.begin(); it != FRetired.end();)
-      if (AAll || (*it)->Finished.load()) {
-        join.push_back(std::move(*it));
-        it = FRetired.erase(it);
-      } else {
-        ++it;
-      }
-  }
-  for (auto& s : join) s->Join();
+  FEnd.Retire(std::exchange(FSession, nullptr));
 }
 
 void TNXJackInput::WaitClosed() {
@@ -197,7 +171,7 @@ void TNXJackInput::WaitClosed() {
     TWriteLock guard(GetLock());
     if (!IsRunning()) RetireSession();
   }
-  JoinRetired(true);
+  FEnd.JoinRetired(true);
 }
 
 bool TNXJackInput::PumpOnce(const std::shared_ptr<TJackSession>& ASession) {
@@ -247,10 +221,7 @@ int TNXJackInput::Process(jack_nframes_t AFrames, void* AArg) noexcept {
 // ---------------------------------------------------------------- the run
 
 void TNXJackInput::FlowPrepare(const flow::TFlowRunContext&) {
-  FStats->Reset();
-  std::lock_guard guard(FFaultLock);
-  FFault.clear();
-  FFaultSession = nullptr;
+  FEnd.Reset();
 }
 
 void TNXJackInput::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
@@ -259,27 +230,15 @@ void TNXJackInput::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeRepor
 }
 
 std::string TNXJackInput::ReportLine() const {
-  const TJackStats& s = *FStats;
-  char text[320];
-  std::snprintf(text, sizeof text,
-                "JACK \"%s\": %u-frame periods at %u Hz, %.2f s captured, underruns %lld, overruns %lld, server xruns "
-                "%lld, callback p99 %.0f us (max %.1f us)",
-                ResolveJackServer(GetServerName()).c_str(), s.PeriodSize.load(), s.DeviceRate.load(),
-                s.DeviceRate.load() ? static_cast<double>(s.Frames.load()) / s.DeviceRate.load() : 0.0,
-                static_cast<long long>(s.Underruns.load()), static_cast<long long>(s.Overruns.load()),
-                static_cast<long long>(s.Xruns.load()), s.Timer.Percentile(0.99), s.Timer.MaxMicroseconds());
-  return text;
+  return FEnd.ReportLine(ResolveJackServer(GetServerName()), true);
 }
 
 std::string TNXJackInput::FlowFault() const {
-  std::lock_guard guard(FFaultLock);
-  if (!FFault.empty()) return FFault;
-  return FFaultSession ? FFaultSession->ShutdownText() : std::string();
+  return FEnd.Fault();
 }
 
 double TNXJackInput::FlowPacedSeconds() const {
-  const std::uint32_t rate = FStats->DeviceRate.load();
-  return rate ? static_cast<double>(FStats->Frames.load()) / rate : 0.0;
+  return FEnd.PacedSeconds();
 }
 
 void TNXJackInput::BeforeDestruction() {
@@ -288,7 +247,7 @@ void TNXJackInput::BeforeDestruction() {
     TWriteLock guard(GetLock());
     RetireSession();
   }
-  JoinRetired(true);
+  FEnd.JoinRetired(true);
   for (auto& pin : FExtraPins) (*pin)->Close();
 }
 

@@ -54,10 +54,10 @@ class TNXJackInput : public TNXRealGenerator, public flow::INXFlowNode, public f
   std::int32_t GetChannels() const { return ReadLocked(FChannels); }
   void SetChannels(std::int32_t AValue);
 
-  std::int64_t GetUnderruns() const { return FStats->Underruns.load(); }
-  std::int64_t GetOverruns() const { return FStats->Overruns.load(); }
-  std::int64_t GetXruns() const { return FStats->Xruns.load(); }
-  const TJackStats& Stats() const noexcept { return *FStats; }
+  std::int64_t GetUnderruns() const { return FEnd.Stats->Underruns.load(); }
+  std::int64_t GetOverruns() const { return FEnd.Stats->Overruns.load(); }
+  std::int64_t GetXruns() const { return FEnd.Stats->Xruns.load(); }
+  const TJackStats& Stats() const noexcept { return *FEnd.Stats; }
 
   static constexpr std::int32_t MaxChannels = 64;
 
@@ -82,9 +82,7 @@ class TNXJackInput : public TNXRealGenerator, public flow::INXFlowNode, public f
 
  private:
   void UpdatePins();
-  void SetFault(const std::string& AFault);
   void RetireSession();
-  void JoinRetired(bool AAll);
   static int Process(jack_nframes_t AFrames, void* AArg) noexcept;
   static void DeviceLoop(TNXJackInput* ASelf, std::shared_ptr<TJackSession> ASession);
   // One buffer from the rings on every output, under the component's lock;
@@ -97,16 +95,11 @@ class TNXJackInput : public TNXRealGenerator, public flow::INXFlowNode, public f
   std::int32_t FChannels = 1;
 
   std::vector<std::unique_ptr<TNXOwnedPin<TNXFTComboRealSourcePin>>> FExtraPins;
-  std::shared_ptr<TJackStats> FStats = std::make_shared<TJackStats>();
+  TJackEndpoint FEnd;  // the counts, the fault, the sessions to join
   // Component lock: the running session and whether it paces the graph.
   std::shared_ptr<TJackSession> FSession;
   std::atomic<bool> FSelfPaced{false};
   std::vector<float> FRead;
-  std::mutex FRetiredLock;
-  std::vector<std::shared_ptr<TJackSession>> FRetired;
-  mutable std::mutex FFaultLock;
-  std::string FFault;
-  std::shared_ptr<TJackSession> FFaultSession;
 };
 
 }  // namespace nx::audio

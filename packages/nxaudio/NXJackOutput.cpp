@@ -149,20 +149,15 @@ void TNXJackOutput::Feed(std::int32_t AChannel, const double* ASamples, std::siz
     for (std::size_t i = 0; i < ACount; ++i) FConvert[i] = static_cast<float>(ASamples[i]);
     dropped = static_cast<std::int64_t>(ACount - s.Rings[AChannel]->Write(FConvert.data(), ACount));
   }
-  if (dropped) FStats->Overruns.fetch_add(dropped, std::memory_order_relaxed);
+  if (dropped) FEnd.Stats->Overruns.fetch_add(dropped, std::memory_order_relaxed);
   FArrived.fetch_add(static_cast<std::int64_t>(ACount), std::memory_order_release);
-}
-
-void TNXJackOutput::SetFault(const std::string& AFault) {
-  std::lock_guard guard(FFaultLock);
-  if (FFault.empty()) FFault = AFault;
 }
 
 void TNXJackOutput::StartSession(double ASampleRate) {
   // Data lock held (a hook): a stream that ran before was retired by its stop.
   RetireSession();
-  JoinRetired(false);
-  auto s = std::make_shared<TJackSession>(FStats, GetNamePath().empty() ? std::string(ClassName()) : GetNamePath());
+  FEnd.JoinRetired(false);
+  auto s = std::make_shared<TJackSession>(FEnd.Stats, GetNamePath().empty() ? std::string(ClassName()) : GetNamePath());
   try {
     const std::int32_t channels = GetChannels();
     const bool interleaved = GetInterleaved();
@@ -190,12 +185,12 @@ void TNXJackOutput::StartSession(double ASampleRate) {
       s->Rings.push_back(fed ? std::make_unique<TJackRing>(capacity) : nullptr);
       if (!interleaved && c > 0 && fed) FPumpPins[c] = FExtraPins[c - 1]->get();
     }
-    FStats->PeriodSize = s->Period;
-    FStats->DeviceRate = s->Rate;
+    FEnd.Stats->PeriodSize = s->Period;
+    FEnd.Stats->DeviceRate = s->Rate;
     jack_set_process_callback(s->Client, &TNXJackOutput::Process, s.get());
     s->InstallCommonCallbacks();
   } catch (const std::exception& e) {
-    SetFault(s->Who + ": " + e.what());
+    FEnd.SetFault(s->Who + ": " + e.what());
     s->CloseClient();
     return;
   }
@@ -203,10 +198,7 @@ void TNXJackOutput::StartSession(double ASampleRate) {
   FSessionChannels = GetChannels();
   FSessionInterleaved = GetInterleaved();
   FCarry.clear();
-  {
-    std::lock_guard guard(FFaultLock);
-    FFaultSession = s;
-  }
+  FEnd.Running(s);
   s->Thread = std::thread(&TNXJackOutput::FeederLoop, this, s);
 }
 
@@ -214,26 +206,8 @@ void TNXJackOutput::RetireSession() {
   // Data lock held. The feeder is told to stop, not waited for: it may be
   // waiting for a lock the caller holds (a generator's, while it stops).
   if (!FSession) return;
-  FSession->StopRequested.store(true);
-  FSession->Wake();
-  std::lock_guard guard(FRetiredLock);
-  FRetired.push_back(std::exchange(FSession, nullptr));
+  FEnd.Retire(std::exchange(FSession, nullptr));
   FCarry.clear();
-}
-
-void TNXJackOutput::JoinRetired(bool AAll) {
-  std::vector<std::shared_ptr<TJackSession>> join;
-  {
-    std::lock_guard guard(FRetiredLock);
-    for (auto it = FRetired.begin(); it != FRetired.end();)
-      if (AAll || (*it)->Finished.load()) {
-        join.push_back(std::move(*it));
-        it = FRetired.erase(it);
-      } else {
-        ++it;
-      }
-  }
-  for (auto& s : join) s->Join();
 }
 
 void TNXJackOutput::WaitClosed() {
@@ -241,7 +215,7 @@ void TNXJackOutput::WaitClosed() {
     std::lock_guard guard(FDataLock);
     RetireSession();
   }
-  JoinRetired(true);
+  FEnd.JoinRetired(true);
 }
 
 // ---------------------------------------------------------------- the feeder
@@ -281,7 +255,7 @@ void TNXJackOutput::FeederLoop(TNXJackOutput* ASelf, std::shared_ptr<TJackSessio
     try {
       s.ActivateAndConnect(true);
     } catch (const std::exception& e) {
-      ASelf->SetFault(s.Who + ": " + e.what());
+      ASelf->FEnd.SetFault(s.Who + ": " + e.what());
       s.StopRequested.store(true);
     }
   }
@@ -354,10 +328,7 @@ void TNXJackOutput::FlowPrepare(const flow::TFlowRunContext&) {
 }
 
 void TNXJackOutput::OnReset() {
-  FStats->Reset();
-  std::lock_guard guard(FFaultLock);
-  FFault.clear();
-  FFaultSession = nullptr;
+  FEnd.Reset();
 }
 
 void TNXJackOutput::FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) {
@@ -369,26 +340,15 @@ void TNXJackOutput::FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlo
 void TNXJackOutput::OnFinish(flow::TFlowNodeReport& AReport) { AReport.Summary = ReportLine(); }
 
 std::string TNXJackOutput::ReportLine() const {
-  const TJackStats& s = *FStats;
-  char text[320];
-  std::snprintf(text, sizeof text,
-                "JACK \"%s\": %u-frame periods at %u Hz, underruns %lld, overruns %lld, server xruns %lld, "
-                "callback p99 %.0f us (max %.1f us)",
-                ResolveJackServer(GetServerName()).c_str(), s.PeriodSize.load(), s.DeviceRate.load(),
-                static_cast<long long>(s.Underruns.load()), static_cast<long long>(s.Overruns.load()),
-                static_cast<long long>(s.Xruns.load()), s.Timer.Percentile(0.99), s.Timer.MaxMicroseconds());
-  return text;
+  return FEnd.ReportLine(ResolveJackServer(GetServerName()), false);
 }
 
 std::string TNXJackOutput::FlowFault() const {
-  std::lock_guard guard(FFaultLock);
-  if (!FFault.empty()) return FFault;
-  return FFaultSession ? FFaultSession->ShutdownText() : std::string();
+  return FEnd.Fault();
 }
 
 double TNXJackOutput::FlowPacedSeconds() const {
-  const std::uint32_t rate = FStats->DeviceRate.load();
-  return rate ? static_cast<double>(FStats->Frames.load()) / rate : 0.0;
+  return FEnd.PacedSeconds();
 }
 
 void TNXJackOutput::BeforeDestruction() {

@@ -70,10 +70,10 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   void SetBufferPeriods(std::int32_t AValue) { SetNotifyMin(FBufferPeriods, AValue, std::int32_t(1)); }
 
   // The counts (read-only properties), since the run (or the component) began.
-  std::int64_t GetUnderruns() const { return FStats->Underruns.load(); }
-  std::int64_t GetOverruns() const { return FStats->Overruns.load(); }
-  std::int64_t GetXruns() const { return FStats->Xruns.load(); }
-  const TJackStats& Stats() const noexcept { return *FStats; }
+  std::int64_t GetUnderruns() const { return FEnd.Stats->Underruns.load(); }
+  std::int64_t GetOverruns() const { return FEnd.Stats->Overruns.load(); }
+  std::int64_t GetXruns() const { return FEnd.Stats->Xruns.load(); }
+  const TJackStats& Stats() const noexcept { return *FEnd.Stats; }
 
   static constexpr std::int32_t MaxChannels = 64;
 
@@ -107,7 +107,6 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   // interleaved, from AChannel -1) into the rings.
   void Feed(std::int32_t AChannel, const double* ASamples, std::size_t ACount);
   void StartSession(double ASampleRate);
-  void SetFault(const std::string& AFault);
   // Pacing: the pump request of a generator upstream is claimed (this
   // component becomes its master), and each pump round sends one
   // master-pump operation naming this component.
@@ -119,7 +118,6 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   // One pump round; false when nothing upstream answered or nothing came.
   bool PumpRound(const std::shared_ptr<TJackSession>& ASession, std::size_t ATarget);
   void RetireSession();
-  void JoinRetired(bool AAll);
 
   std::string FServerName;
   std::string FClientName;
@@ -129,7 +127,7 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   std::int32_t FBufferPeriods = 2;
 
   std::vector<std::unique_ptr<TNXOwnedPin<TNXFTRealSinkPin>>> FExtraPins;  // main thread, component lock
-  std::shared_ptr<TJackStats> FStats = std::make_shared<TJackStats>();
+  TJackEndpoint FEnd;  // the counts, the fault, the sessions to join
   // Data lock: the running session, the channel count it runs with, the
   // partial frame of an interleaved stream.
   std::shared_ptr<TJackSession> FSession;
@@ -138,14 +136,8 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   std::vector<float> FConvert;
   std::vector<double> FCarry;
   std::atomic<std::int64_t> FArrived{0};  // samples fed so far (every channel)
-  // Sessions whose threads still have to be joined.
-  std::mutex FRetiredLock;
-  std::vector<std::shared_ptr<TJackSession>> FRetired;
   // The extra pins as the feeder sends through them (a snapshot taken at the start).
   std::vector<TFTBasicPin*> FPumpPins;  // data lock
-  mutable std::mutex FFaultLock;
-  std::string FFault;
-  std::shared_ptr<TJackSession> FFaultSession;  // the last session, for its shutdown line (fault lock)
 };
 
 }  // namespace nx::audio
