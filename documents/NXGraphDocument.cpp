@@ -700,8 +700,10 @@ std::optional<std::size_t> FindCycle(const std::vector<TLinkEdge>& AEdges, std::
   return std::nullopt;
 }
 
-// "A -> B -> A" for the cycle that AClosing (To -> ... -> From -> To) closes.
-std::string CyclePath(const std::vector<TLinkEdge>& AEdges, std::size_t AClosing, const std::string& ARootName) {
+// The components round the cycle that AClosing closes, from its target
+// back to it: To -> ... -> From -> To.
+std::vector<std::string> CycleNames(const std::vector<TLinkEdge>& AEdges, std::size_t AClosing,
+                                    const std::string& ARootName) {
   auto name = [&](const std::string& APath) { return APath.empty() ? ARootName : APath; };
   // Breadth-first from the closing link's target back to its source gives
   // the shortest way round.
@@ -715,9 +717,18 @@ std::string CyclePath(const std::vector<TLinkEdge>& AEdges, std::size_t AClosing
   std::vector<std::string> names{name(start)};
   for (std::string at = goal; at != start; at = cameFrom[at]) names.insert(names.begin() + 1, name(at));
   names.push_back(name(start));
+  return names;
+}
+
+std::string JoinedPath(const std::vector<std::string>& ANames) {
   std::string text;
-  for (const std::string& n : names) text += (text.empty() ? "" : " -> ") + n;
+  for (const std::string& n : ANames) text += (text.empty() ? "" : " -> ") + n;
   return text;
+}
+
+// "A -> B -> A" for the cycle that AClosing (To -> ... -> From -> To) closes.
+std::string CyclePath(const std::vector<TLinkEdge>& AEdges, std::size_t AClosing, const std::string& ARootName) {
+  return JoinedPath(CycleNames(AEdges, AClosing, ARootName));
 }
 
 TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AOwner, const TPlace& APlace,
@@ -816,5 +827,18 @@ TComponent* LoadDocument(const TIntfPtr<IXmlDocument>& ADocument, TComponent* AO
 }
 
 }  // namespace
+
+std::string TNXGraphDocument::CycleWith(const TComponent& ARoot, const std::string& AFrom, const std::string& ATo) {
+  std::vector<TLinkEdge> edges;
+  for (const TGraphLink& link : Links(ARoot)) edges.push_back({link.From, link.To, {}, 0});
+  edges.push_back({AFrom, ATo, {}, 0});
+  if (!FindCycle(edges, edges.size() + 1)) return {};
+  // The graph had no cycle: the new link is on the one found. Told from
+  // the link's source: From -> To -> ... -> From.
+  std::vector<std::string> names = CycleNames(edges, edges.size() - 1, ARoot.Name());
+  names.pop_back();
+  names.insert(names.begin(), AFrom.empty() ? ARoot.Name() : AFrom);
+  return JoinedPath(names);
+}
 
 }  // namespace nx

@@ -236,6 +236,11 @@ class TNXGraphDocument {
   // owner in the tree to each peer pin of a pin owner in the tree, in tree
   // order.
   static std::vector<TGraphLink> Links(const TComponent& ARoot);
+  // The cycle that a new link from component AFrom to ATo (paths as Links
+  // names them) would close with the links below ARoot, as "A -> B -> A"
+  // from AFrom; "" when it would close none. Documents are refused with
+  // such a cycle: a stream sent round it never ends.
+  static std::string CycleWith(const TComponent& ARoot, const std::string& AFrom, const std::string& ATo);
 
   // Parses a document (text or binary, told apart by its first bytes)
   // without loading it; EGraphDocumentError for bytes that are not XML.

@@ -10,12 +10,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -259,7 +257,7 @@ class TPyGraph {
     if (!source || !sink) throw EFlowError("A link runs from a source pin to a sink pin");
     if (source->IsConnectedTo(sink)) return;
     // Refused before linking: a stream announced round a cycle would never end.
-    if (const std::string cycle = CycleWith(fromPath, toPath); !cycle.empty())
+    if (const std::string cycle = TNXGraphDocument::CycleWith(*FRoot, fromPath, toPath); !cycle.empty())
       throw EFlowError("A cycle of links: " + cycle + " (a buffer sent round it would come back without end)");
     if (!TFTLinker::Connect(*source, *sink))
       throw EFlowError("The pins \"" + source->GetName() + "\" and \"" + sink->GetName() + "\" cannot be linked");
@@ -368,29 +366,6 @@ class TPyGraph {
     }
     ARun.Stop();
     return false;
-  }
-
-  // The cycle a link from AStart to ATo would close ("A -> B -> A"), ""
-  // when it closes none.
-  std::string CycleWith(const std::string& AStart, const std::string& ATo) const {
-    std::map<std::string, std::vector<std::string>> next;
-    for (const TGraphLink& link : TNXGraphDocument::Links(*FRoot)) next[link.From].push_back(link.To);
-    next[AStart].push_back(ATo);
-    std::vector<std::string> path{AStart};
-    std::set<std::string> seen;
-    std::function<bool(const std::string&)> walk = [&](const std::string& AAt) {
-      for (const std::string& to : next[AAt]) {
-        path.push_back(to);
-        if (to == AStart) return true;
-        if (seen.insert(to).second && walk(to)) return true;
-        path.pop_back();
-      }
-      return false;
-    };
-    if (!walk(AStart)) return {};
-    std::string text;
-    for (const std::string& p : path) text += (text.empty() ? "" : " -> ") + p;
-    return text;
   }
 
   TPackageLoader FPackages;
