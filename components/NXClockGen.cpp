@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "runtime/NXPackage.h"
@@ -30,18 +31,28 @@ class TSMediaMasterClock {
   // Under GMasterClockSection; true when the list became empty.
   bool Remove(TNXClockGen* AClock);
   // One step: every clock from the last to the first (under the section).
-  void Clock();
+  // ADrive: the ticks are left for this thread to run (virtual time).
+  void Clock(bool ADrive = false);
   void RequestStop() noexcept { FStop.store(true, std::memory_order_release); }
   std::uint64_t Steps() const noexcept { return FSteps.load(std::memory_order_acquire); }
   // Under the section: true when every live clock's procedure has taken all
   // its ticks; ALive tells whether any live clock exists.
   bool AllIdle(bool& ALive) const;
+  // Called by a clock's destructor on this clock's own thread (the last
+  // reference went in a procedure it ran): the thread cannot join itself, so
+  // it lets go of its std::thread and frees this object as it ends.
+  void FreeOnExit() { FTimer.detach(); FFreeOnExit = true; }
+  bool IsTimerThread() const { return FTimer.get_id() == std::this_thread::get_id(); }
 
  private:
   void Run();
   void RunVirtualStep();
+  // Runs the ticks a step left to this thread for AClock.
+  void Drive(TNXClockGen* AClock);
 
   std::vector<TNXClockGen*> FList;
+  std::vector<TNXClockGen*> FDue;  // the clocks of the step being driven (this thread only)
+  bool FFreeOnExit = false;
   std::atomic<bool> FStop{false};
   std::atomic<std::uint64_t> FSteps{0};
   std::thread FTimer;
@@ -72,6 +83,21 @@ void WakeMaster() {
 std::uint64_t WakeCount() {
   std::lock_guard lk(GWakeLock);
   return GWakeCount;
+}
+
+// The clock whose procedure the master clock's thread runs now, and whether
+// that clock was freed by it. A clock that ends elsewhere waits until the
+// master clock's thread has left its procedure.
+std::mutex GDriveLock;
+std::condition_variable GDriveCond;
+TNXClockGen* GDriving = nullptr;  // under GDriveLock
+bool GDrivenGone = false;         // under GDriveLock
+// On the master clock's thread: the clock whose procedure it runs.
+thread_local const TNXClockGen* tDriven = nullptr;
+
+void WaitUntilNotDriven(const TNXClockGen* AClock) {
+  std::unique_lock lk(GDriveLock);
+  GDriveCond.wait(lk, [&] { return GDriving != AClock; });
 }
 
 // The section, made by the unit's start-up (or by the first clock, should
@@ -112,12 +138,24 @@ void UnregisterClock(TNXClockGen* AClock) {
     if (GMasterClock && GMasterClock->Remove(AClock)) {
       retired = std::exchange(GMasterClock, nullptr);
       retired->RequestStop();
+      if (retired->IsTimerThread()) {
+        retired->FreeOnExit();
+        retired = nullptr;
+      }
     }
   }
   // Joined outside the section: its thread may be waiting for the section.
   if (retired) {
     WakeMaster();
     delete retired;
+  }
+  // The master clock's thread may be in this clock's procedure: when it is
+  // the caller, the clock tells it that it is gone; elsewhere it waits.
+  if (tDriven == AClock) {
+    std::lock_guard lk(GDriveLock);
+    if (GDriving == AClock) GDrivenGone = true;
+  } else {
+    WaitUntilNotDriven(AClock);
   }
 }
 
@@ -137,12 +175,65 @@ bool TSMediaMasterClock::Remove(TNXClockGen* AClock) {
   return FList.empty();
 }
 
-void TSMediaMasterClock::Clock() {
+void TSMediaMasterClock::Clock(bool ADrive) {
   TLockGuard guard(Section());
   if (GMasterClock != this) return;  // the master clock has gone
   if (FSteps.load(std::memory_order_relaxed) >= GStepLimit.load(std::memory_order_acquire)) return;  // held
   FSteps.fetch_add(1, std::memory_order_acq_rel);
-  for (auto it = FList.rbegin(); it != FList.rend(); ++it) (*it)->Clock();
+  for (auto it = FList.rbegin(); it != FList.rend(); ++it) {
+    (*it)->Step(ADrive);
+    if (ADrive && (*it)->FDrivenDue > 0) FDue.push_back(*it);
+  }
+}
+
+void TSMediaMasterClock::Drive(TNXClockGen* AClock) {
+  for (;;) {
+    {
+      TLockGuard guard(Section());
+      // A clock freed since the step was taken is no longer in the list;
+      // one that is in it cannot be freed before this thread leaves its
+      // procedure (its destructor waits for GDriving to change).
+      if (GMasterClock != this || std::find(FList.begin(), FList.end(), AClock) == FList.end()) return;
+      if (AClock->FDrivenDue == 0) return;
+      if (AClock->Terminated()) {
+        AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
+        AClock->FDrivenDue = 0;
+        return;
+      }
+      --AClock->FDrivenDue;
+      std::lock_guard lk(GDriveLock);
+      GDriving = AClock;
+      GDrivenGone = false;
+    }
+    std::exception_ptr failed;
+    tDriven = AClock;
+    try {
+      AClock->IntEvent();
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    tDriven = nullptr;
+    bool gone;
+    {
+      // The section before the drive lock, as when the clock was taken.
+      TLockGuard guard(Section());
+      std::lock_guard lk(GDriveLock);
+      gone = GDrivenGone;
+      if (!gone) {
+        if (failed) {
+          // The clock's thread raises it and ends; its remaining ticks are dropped.
+          AClock->FDrivenException = failed;
+          AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
+          AClock->FDrivenDue = 0;
+          AClock->FSemaphore->Release();
+        }
+        AClock->FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
+      }
+      GDriving = nullptr;
+    }
+    GDriveCond.notify_all();
+    if (gone || failed) return;
+  }
 }
 
 bool TSMediaMasterClock::AllIdle(bool& ALive) const {
@@ -163,9 +254,13 @@ void TSMediaMasterClock::RunVirtualStep() {
     TLockGuard guard(Section());
     idle = AllIdle(live);
     if (idle && live) {
-      Clock();
-      return;
+      FDue.clear();
+      Clock(true);
     }
+  }
+  if (idle && live) {
+    for (TNXClockGen* clock : FDue) Drive(clock);
+    return;
   }
   std::unique_lock lk(GWakeLock);
   // Nothing alive to step: wait like real time rather than spin. Otherwise
@@ -233,6 +328,7 @@ void TSMediaMasterClock::Run() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     if (DiffNs(now, next) > kMaxCatchUpNs) next = now;
   }
+  if (FFreeOnExit) delete this;
 }
 
 // ---------------------------------------------------------------- TNXClockGen
@@ -281,39 +377,57 @@ TNXClockGen::~TNXClockGen() {
   // On its own thread the last reference went as the thread ends (it freed
   // itself): nothing to wait for. Elsewhere the thread is woken and joined.
   TBasicThread::Terminate();
-  if (Started() && !IsCurrentThread()) {
+  if (Started() && !TBasicThread::IsCurrentThread()) {
     FSemaphore->Release();
     WaitFor();
   }
   GCountThreads.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-void TNXClockGen::Clock() {
+void TNXClockGen::Step(bool ADrive) {
+  // A clock whose thread has not started keeps its ticks in its semaphore
+  // (virtual time waits for it), as on the wall clock.
+  ADrive = ADrive && Started() && !Terminated();
   FAccumulator += NXClockStepUnits;
   while (FAccumulator > FInterval) {
     // Counted before the release, so that the thread never finishes a tick
     // the count does not hold yet; a release the full semaphore drops is
     // taken back.
     FUnfinished.fetch_add(1, std::memory_order_acq_rel);
-    if (FSemaphore->Release() >= MaxPendingTicks) FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
+    if (ADrive) {
+      if (FDrivenDue < MaxPendingTicks)
+        ++FDrivenDue;
+      else
+        FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
+    } else if (FSemaphore->Release() >= MaxPendingTicks) {
+      FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
+    }
     FAccumulator -= FInterval;
   }
 }
+
+bool TNXClockGen::IsCurrentThread() const { return tDriven == this || TBasicThread::IsCurrentThread(); }
 
 void TNXClockGen::Terminate() {
   if (IsCurrentThread()) {
     SetFreeOnTerminate(true);
     TBasicThread::Terminate();
+    // Ended from a procedure the master clock's thread runs: the clock's own
+    // thread waits for its semaphore and must wake to end.
+    if (!TBasicThread::IsCurrentThread()) FSemaphore->Release();
     return;
   }
   SetFreeOnTerminate(false);
   TBasicThread::Terminate();
   FSemaphore->Release();
   if (Started()) WaitFor();
+  // The master clock's thread may still be in the procedure.
+  WaitUntilNotDriven(this);
 }
 
 void TNXClockGen::ExecuteLoop() {
   FSemaphore->WaitFor();
+  if (FDrivenException) std::rethrow_exception(std::exchange(FDrivenException, nullptr));
   if (Terminated()) return;
   IntEvent();
   if (FUnfinished.fetch_sub(1, std::memory_order_acq_rel) == 1 && GVirtualClock.load(std::memory_order_acquire))

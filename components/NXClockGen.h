@@ -21,10 +21,21 @@
 // its clocks produces the same buffers in the same order, only as fast as the
 // processor allows. A test or an offline render switches it on; real time is
 // the default. The switch may be made at any time, also while clocks run.
+//
+// On virtual time the master clock's thread runs the procedures itself, one
+// clock after the other, instead of waking each clock's thread and waiting
+// for it to finish: a step is then a function call, not two thread switches
+// per clock. A procedure sees no difference: it gets its clock as the
+// thread, its clock's IsCurrentThread() is true while it runs, a Terminate
+// from it ends the clock as it would on the clock's own thread, and an
+// exception it raises ends the clock's thread with that exception. The
+// clock's thread waits meanwhile; it runs the ticks of a clock that was made
+// and not yet started, and takes over again on the wall clock.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,7 +74,10 @@ class TNXClockGen : public TBasicThread {
   ~TNXClockGen() override;
 
   // One 1 ms step (called by the master clock, under its section).
-  void Clock();
+  void Clock() { Step(false); }
+  // True on the clock's own thread, and on the master clock's thread while
+  // it runs this clock's procedure (virtual time).
+  bool IsCurrentThread() const;
   // Called on the clock's own thread (from its procedure): the thread frees
   // itself once its procedure returns and nothing waits. From any other
   // thread: terminates, wakes the thread and waits for it to end.
@@ -81,6 +95,9 @@ class TNXClockGen : public TBasicThread {
  private:
   friend class TSMediaMasterClock;
   void IntCreate(std::int64_t AInterval, TNXClockEvent AEvent);
+  // One step; ADrive: the ticks it releases are left for the master clock's
+  // thread to run (FDrivenDue) instead of the clock's thread.
+  void Step(bool ADrive);
 
   TNXClockEvent FEvent;
   std::unique_ptr<TSemaphore> FSemaphore;
@@ -89,6 +106,11 @@ class TNXClockGen : public TBasicThread {
   // Ticks released and not yet completed by the procedure (virtual time
   // waits for it to reach 0).
   std::atomic<std::int64_t> FUnfinished{0};
+  // Ticks the master clock's thread is to run (under the section).
+  std::int64_t FDrivenDue = 0;
+  // An exception a driven procedure raised: the clock's thread raises it
+  // again, so that it ends as it would have had it run the procedure.
+  std::exception_ptr FDrivenException;
 };
 
 // A thread that ticks when Clock is called: each call wakes it once (calls

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +91,54 @@ TEST(ClockGen, TerminateFromOwnProcedure) {
   for (int i = 0; i < 60000 && NXClockGenCount() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(NXClockGenCount(), 0);
   EXPECT_EQ(ticks.Values().size(), 3u);
+}
+
+// On virtual time the master clock's thread runs the procedures: the clock is still "current" there, an exception
+// ends the clock's thread with it, and a clock whose last reference goes inside its own procedure (the master clock
+// then has no clock left and must not join itself) or on another thread while its procedure runs frees cleanly.
+TEST(ClockGen, VirtualTimeRunsProceduresOnTheMasterClockThread) {
+  enum TEnd { eThrow, eDropInside, eDropOutside };
+  for (const TEnd end : {eThrow, eDropInside, eDropOutside}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    TNXVirtualClockGuard virtualTime;
+    TRecorder ticks;
+    std::atomic<bool> current{true}, otherThread{true};
+    TIntfPtr<TNXClockGen> clock;
+    std::mutex slot;  // guards clock against the procedure's drop
+    std::thread::id first;
+    clock = MakeThread<TNXClockGen>("Driven", 10000, [&](IThread* AThread) {
+      auto* self = static_cast<TNXClockGen*>(AThread);
+      if (!self->IsCurrentThread()) current = false;
+      const std::size_t n = ticks.Values().size();
+      if (n == 0) first = std::this_thread::get_id();
+      else if (std::this_thread::get_id() != first) otherThread = false;  // one thread runs every tick
+      ticks.Add(n);
+      if (n != 2) return;
+      if (end == eThrow) throw std::runtime_error("tick failed");
+      // The procedure's own captures go with the clock: nothing is touched after the drop.
+      if (end == eDropInside) { std::lock_guard lk(slot); clock = nullptr; return; }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the test drops the clock meanwhile
+    });
+    ASSERT_TRUE(ticks.Wait(3));
+    if (end == eThrow) {
+      for (int i = 0; i < 60000 && !clock->Finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      EXPECT_TRUE(clock->Finished());
+      ASSERT_TRUE(clock->FatalException());
+      EXPECT_THROW(std::rethrow_exception(clock->FatalException()), std::runtime_error);
+    }
+    if (end != eDropInside) {
+      TIntfPtr<TNXClockGen> mine;
+      { std::lock_guard lk(slot); mine = std::move(clock); }
+      mine = nullptr;  // eDropOutside: goes while the third tick still runs
+    }
+    for (int i = 0; i < 60000 && NXClockGenCount() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(NXClockGenCount(), 0);
+    EXPECT_TRUE(current);
+    EXPECT_TRUE(otherThread);
+    EXPECT_EQ(ticks.Values().size(), 3u);  // nothing ran after the end
+    for (int i = 0; i < 60000 && NXMasterClockRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(NXMasterClockRunning());
+  }
 }
 
 // A semaphore clock runs once per call; an event clock folds calls made while it runs.
