@@ -562,9 +562,10 @@ class TXmlParser {
       // they stay (no staging copy, no move of a value just written).
       el->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
       el->FFlags |= kAttrsInArena;
+      // (the count stays below 65535: kMaxSmall bytes hold far fewer)
       for (const TPlainAttr& a : FPlain) {
-        new (&el->FAttrs[el->FAttrCount]) TXmlAttrData{a.NameID, FArena->NewString(a.Value)};
-        ++el->FAttrCount;
+        new (&el->FAttrs[el->FAttrCount16]) TXmlAttrData{a.NameID, FArena->NewString(a.Value)};
+        ++el->FAttrCount16;
       }
     } else if (bytes) {
       FAttrs.clear();
@@ -673,24 +674,36 @@ class TXmlParser {
     AttachAttrs(node);
   }
 
-  // Moves the collected attributes into an exact array of the node.
+  // Moves the collected attributes (their names told apart already) into an
+  // array of the node: exact in the arena, or on the heap with the room
+  // AppendAttr expects when they are many.
   void AttachAttrs(TXmlContainer* node) {
     if (FAttrs.empty()) return;
-    for (TXmlAttrData& a : FAttrs) {
-      if (node->FAttrCount == 0 && node->FAttrs == nullptr) {
-        const std::size_t bytes = FAttrs.size() * sizeof(TXmlAttrData);
-        if (bytes <= TXmlArena::kMaxSmall) {
-          node->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
-          node->FFlags |= kAttrsInArena;
-          // Variants relocate bitwise: the node takes the bytes, and the
-          // staging entries are made empty without being destroyed.
-          std::memcpy(static_cast<void*>(node->FAttrs), static_cast<const void*>(FAttrs.data()), bytes);
-          for (TXmlAttrData& s : FAttrs) new (&s.Value) TVariant();
-          node->FAttrCount = static_cast<std::uint32_t>(FAttrs.size());
-          break;
+    if (node->FAttrCount16 == 0 && node->FAttrs == nullptr) {
+      const std::size_t count = FAttrs.size(), bytes = count * sizeof(TXmlAttrData);
+      if (bytes <= TXmlArena::kMaxSmall) {
+        node->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
+        node->FFlags |= kAttrsInArena;
+      } else {
+        void* arr = std::malloc(Capacity(static_cast<std::uint32_t>(count)) * sizeof(TXmlAttrData));
+        if (!arr) throw std::bad_alloc();
+        node->FAttrs = static_cast<TXmlAttrData*>(arr);
+        node->FFlags &= ~kAttrsInArena;
+        try {
+          node->SetNumAttrs(static_cast<std::uint32_t>(count));
+        } catch (...) {
+          std::free(arr);
+          node->FAttrs = nullptr;
+          throw;
         }
       }
-      SetAttrValueID(node, a.NameID, std::move(a.Value));
+      // Variants relocate bitwise: the node takes the bytes, and the staging
+      // entries are made empty without being destroyed.
+      std::memcpy(static_cast<void*>(node->FAttrs), static_cast<const void*>(FAttrs.data()), bytes);
+      for (TXmlAttrData& a : FAttrs) new (&a.Value) TVariant();
+      if (bytes <= TXmlArena::kMaxSmall) node->FAttrCount16 = static_cast<std::uint16_t>(count);  // fewer than 65535
+    } else {
+      for (TXmlAttrData& a : FAttrs) SetAttrValueID(node, a.NameID, std::move(a.Value));
     }
     FAttrs.clear();
   }
@@ -708,21 +721,28 @@ class TXmlParser {
     const std::size_t count = FKids.size() - f.Base;
     if (count == 0) return;
     TXmlContainer* c = f.Node;
+    const TXmlNode* const* from = FKids.data() + f.Base;
+    const std::uint32_t had = c->FChildCount;
+    if (had == 0 && count == 1) {
+      c->FKid = const_cast<TXmlNode*>(from[0]);  // a single child needs no array
+      c->FChildCount = 1;
+      FKids.resize(f.Base);
+      return;
+    }
     const std::size_t bytes = count * sizeof(TXmlNode*);
-    if (c->FChildCount == 0 && bytes <= TXmlArena::kMaxSmall) {
-      if (c->FChilds && !(c->FFlags & kChildsInArena)) std::free(c->FChilds);
-      c->FChilds = static_cast<TXmlNode**>(FArena->AllocBytes(bytes));
+    TXmlNode** arr;
+    if (had == 0 && bytes <= TXmlArena::kMaxSmall) {
+      arr = static_cast<TXmlNode**>(FArena->AllocBytes(bytes));
+      c->FKidArray = arr;
       c->FFlags |= kChildsInArena;
     } else {
-      auto* arr = static_cast<TXmlNode**>(std::malloc(Capacity(static_cast<std::uint32_t>(c->FChildCount + count)) * sizeof(TXmlNode*)));
+      arr = static_cast<TXmlNode**>(std::malloc(Capacity(static_cast<std::uint32_t>(had + count)) * sizeof(TXmlNode*)));
       if (!arr) throw std::bad_alloc();
-      if (c->FChildCount) std::memcpy(arr, c->FChilds, c->FChildCount * sizeof(TXmlNode*));
-      if (!(c->FFlags & kChildsInArena)) std::free(c->FChilds);
-      c->FChilds = arr;
-      c->FFlags &= ~kChildsInArena;
+      if (had) std::memcpy(arr, c->Kids(), had * sizeof(TXmlNode*));
+      c->DropKidArray();
+      c->FKidArray = arr;
     }
-    TXmlNode** to = c->FChilds + c->FChildCount;
-    const TXmlNode* const* from = FKids.data() + f.Base;
+    TXmlNode** to = arr + had;
     if (count <= 4)
       for (std::size_t k = 0; k < count; ++k) to[k] = const_cast<TXmlNode*>(from[k]);  // the usual few: no call
     else
