@@ -117,8 +117,16 @@ class TXmlSource {
       if (!FLineMark || FLineMark < FWinStart || FLineMark > cs) {
         FLineMark = FWinStart;
         FLineAtMark = FLine;
+        FNextLineFeed = nullptr;
       }
-      FLineAtMark += CountBytes(FLineMark, cs, true);
+      // The line feeds are found one at a time and the next one is kept:
+      // while the parser has not passed it, a call costs one comparison.
+      const std::uint8_t* lf = FNextLineFeed ? FNextLineFeed : LineFeedFrom(FLineMark);
+      while (lf < cs) {
+        ++FLineAtMark;
+        lf = LineFeedFrom(lf + 1);
+      }
+      FNextLineFeed = lf;
       FLineMark = cs;
       line = FLineAtMark;
     }
@@ -245,6 +253,12 @@ class TXmlSource {
     for (; a < b; ++a) n += lineFeeds ? *a == '\n' : (*a & 0xC0) != 0x80;
     return n;
   }
+  // The first line feed at or after `q` in the window, else the window's end.
+  const std::uint8_t* LineFeedFrom(const std::uint8_t* q) const noexcept {
+    if (q >= end) return end;
+    const void* f = std::memchr(q, '\n', static_cast<std::size_t>(end - q));
+    return f ? static_cast<const std::uint8_t*>(f) : end;
+  }
   static std::uint64_t CharsIn(const std::uint8_t* a, const std::uint8_t* b, bool bytesAreChars) noexcept {
     return bytesAreChars ? static_cast<std::uint64_t>(b - a) : CountBytes(a, b, false);
   }
@@ -253,6 +267,7 @@ class TXmlSource {
     FWinStart = p;
     FWinRaw = raw;
     FLineMark = nullptr;
+    FNextLineFeed = nullptr;
   }
   void EndWindow() {
     if (FWinStart && end) Account(FWinStart, end, FLine, FColumn, FOffset);
@@ -332,8 +347,10 @@ class TXmlSource {
   const std::uint8_t* FCharStart = nullptr;  // of the last character NextSlow decoded
   bool FWinRaw = true;                       // the window holds input bytes, not converted text
   std::uint64_t FLine = 1, FColumn = 0, FOffset = 0;
-  // CurrentLine's count: the line at FLineMark, a position in the window.
+  // CurrentLine's count: the line at FLineMark, a position in the window,
+  // and the first line feed at or after it (the window's end when none).
   const std::uint8_t* FLineMark = nullptr;
+  const std::uint8_t* FNextLineFeed = nullptr;
   std::uint64_t FLineAtMark = 1;
 };
 
