@@ -223,6 +223,13 @@ class TXmlWriter {
         O.Write('<');
         O.Write(e->FNameID->Text);
         Attrs(e);
+        if (e->FChildCount == 1 && e->FKid->FNodeType == NODE_TEXT) {
+          // The usual lone text (its end tag on the same line): no frame.
+          O.Write('>');
+          Escaped(static_cast<const TXmlValueCore*>(e->FKid)->FData);
+          EndTag(e);
+          return;
+        }
         if (e->FChildCount) {
           O.Write('>');
           FStack.push_back({e, 0, depth});
