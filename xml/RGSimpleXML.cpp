@@ -101,17 +101,18 @@ TIntfPtr<IXmlDocument> TXmlNodeT<I, Core>::OwnerDocument() const {
 // order, which is the order of their memory in the arena (the walk streams
 // forward through it).
 void FreeArrays(TXmlContainer* c, std::vector<TXmlNode*>& dead) noexcept {
+  TXmlNode* const* kids = c->Kids();
   for (std::uint32_t k = c->FChildCount; k-- > 0;) {
-    TXmlNode* ch = c->FChilds[k];
+    TXmlNode* ch = kids[k];
     ch->FParentNode = nullptr;
     if (--ch->FRefCount == 0) dead.push_back(ch);
   }
-  for (std::uint32_t k = 0; k < c->FAttrCount; ++k) c->FAttrs[k].~TXmlAttrData();
-  if (c->FChilds && !(c->FFlags & kChildsInArena)) std::free(c->FChilds);
+  for (std::uint32_t k = 0, n = c->NumAttrs(); k < n; ++k) c->FAttrs[k].~TXmlAttrData();
+  c->DropKidArray();
   if (c->FAttrs && !(c->FFlags & kAttrsInArena)) std::free(c->FAttrs);
-  c->FChilds = nullptr;
   c->FAttrs = nullptr;
-  c->FChildCount = c->FAttrCount = 0;
+  c->FChildCount = 0;
+  c->SetNumAttrs(0);
 }
 
 template <class T>
@@ -159,15 +160,23 @@ std::uint32_t ChildIndex(const TXmlNode* parent, const TXmlNode* child) {
   if (!child || child->FParentNode != parent || !parent->IsContainer()) return UINT32_MAX;
   const TXmlContainer* c = Cont(parent);
   for (std::uint32_t k = 0; k < c->FChildCount; ++k)
-    if (c->FChilds[k] == child) return k;
+    if (c->Kids()[k] == child) return k;
   return UINT32_MAX;
 }
 
 void RemoveChildAt(TXmlNode* parent, std::uint32_t index) {
   TXmlContainer* c = Cont(parent);
   if (index >= c->FChildCount) Fail(kMsgIndex);
-  TXmlNode* child = c->FChilds[index];
-  std::memmove(c->FChilds + index, c->FChilds + index + 1, (c->FChildCount - index - 1) * sizeof(TXmlNode*));
+  TXmlNode* child = c->Kids()[index];
+  if (c->FChildCount == 1) {
+    c->FKid = nullptr;
+  } else if (c->FChildCount == 2) {
+    TXmlNode* rest = c->FKidArray[1 - index];  // the one left is held in the node
+    c->DropKidArray();
+    c->FKid = rest;
+  } else {
+    std::memmove(c->FKidArray + index, c->FKidArray + index + 1, (c->FChildCount - index - 1) * sizeof(TXmlNode*));
+  }
   --c->FChildCount;
   child->FParentNode = nullptr;
   ReleaseNode(child);
@@ -190,20 +199,27 @@ void CheckInsertable(const TXmlNode* parent, const TXmlNode* child) {
       if (a == child) Fail(kMsgNotSupported);
 }
 
-// Room for one more child (the array leaves the arena when it grows).
-void GrowChilds(TXmlContainer* c) {
-  const std::uint32_t need = c->FChildCount + 1;
-  if (c->FFlags & kChildsInArena) {
+// Puts `child` at `index` (at most the count) of the children, the array
+// made or grown as needed (an array leaves the arena when it grows). Nothing
+// changes when there is no memory for it.
+void PlaceChild(TXmlContainer* c, TXmlNode* child, std::uint32_t index) {
+  const std::uint32_t count = c->FChildCount, need = count + 1;
+  if (count == 0) {
+    c->FKid = child;
+  } else if (count == 1 || (c->FFlags & kChildsInArena) || need > Capacity(count)) {
     auto* arr = static_cast<TXmlNode**>(std::malloc(Capacity(need) * sizeof(TXmlNode*)));
     if (!arr) throw std::bad_alloc();
-    std::memcpy(arr, c->FChilds, c->FChildCount * sizeof(TXmlNode*));
-    c->FChilds = arr;
-    c->FFlags &= ~kChildsInArena;
-  } else if (need > Capacity(c->FChildCount)) {
-    auto* arr = static_cast<TXmlNode**>(std::realloc(c->FChilds, Capacity(need) * sizeof(TXmlNode*)));
-    if (!arr) throw std::bad_alloc();
-    c->FChilds = arr;
+    TXmlNode* const* kids = c->Kids();
+    std::memcpy(arr, kids, index * sizeof(TXmlNode*));
+    arr[index] = child;
+    std::memcpy(arr + index + 1, kids + index, (count - index) * sizeof(TXmlNode*));
+    c->DropKidArray();
+    c->FKidArray = arr;
+  } else {
+    std::memmove(c->FKidArray + index + 1, c->FKidArray + index, (count - index) * sizeof(TXmlNode*));
+    c->FKidArray[index] = child;
   }
+  c->FChildCount = need;
 }
 
 TXmlNode* InsertChild(TXmlNode* parent, TXmlNode* child, std::uint32_t index) {
@@ -225,10 +241,12 @@ TXmlNode* InsertChild(TXmlNode* parent, TXmlNode* child, std::uint32_t index) {
     ReleaseNode(child);
     Fail(kMsgIndex);
   }
-  GrowChilds(c);
-  std::memmove(c->FChilds + index + 1, c->FChilds + index, (c->FChildCount - index) * sizeof(TXmlNode*));
-  c->FChilds[index] = child;  // the reference taken above now belongs to the list
-  ++c->FChildCount;
+  try {
+    PlaceChild(c, child, index);  // the reference taken above now belongs to the list
+  } catch (...) {
+    ReleaseNode(child);
+    throw;
+  }
   child->FParentNode = parent;
   return child;
 }
@@ -239,12 +257,11 @@ void AppendNewChild(TXmlNode* parent, TXmlNode* child) {
   TXmlContainer* c = Cont(parent);
   AddRefNode(child);
   try {
-    GrowChilds(c);
+    PlaceChild(c, child, c->FChildCount);
   } catch (...) {
     ReleaseNode(child);
     throw;
   }
-  c->FChilds[c->FChildCount++] = child;
   child->FParentNode = parent;
 }
 
@@ -257,14 +274,14 @@ void ClearChilds(TXmlNode* parent) {
 void ClearAttrs(TXmlNode* n) {
   if (!n->IsContainer()) return;
   TXmlContainer* c = Cont(n);
-  for (std::uint32_t k = 0; k < c->FAttrCount; ++k) c->FAttrs[k].~TXmlAttrData();
-  c->FAttrCount = 0;
+  for (std::uint32_t k = 0, n = c->NumAttrs(); k < n; ++k) c->FAttrs[k].~TXmlAttrData();
+  c->SetNumAttrs(0);
 }
 
 TXmlAttrData* FindAttr(const TXmlNode* n, TXmlNameID id) {
   if (!id || !n->IsContainer()) return nullptr;
   const TXmlContainer* c = Cont(n);
-  for (std::uint32_t k = 0; k < c->FAttrCount; ++k)
+  for (std::uint32_t k = 0, n = c->NumAttrs(); k < n; ++k)
     if (c->FAttrs[k].NameID == id) return &c->FAttrs[k];
   return nullptr;
 }
@@ -274,20 +291,20 @@ TXmlAttrData* FindAttr(const TXmlNode* n, std::string_view name) {
 }
 
 void AppendAttr(TXmlContainer* c, TXmlNameID id, TVariant value) {
-  const std::uint32_t need = c->FAttrCount + 1;
+  const std::uint32_t count = c->NumAttrs(), need = count + 1;
   if (c->FFlags & kAttrsInArena) {
     auto* arr = static_cast<TXmlAttrData*>(std::malloc(Capacity(need) * sizeof(TXmlAttrData)));
     if (!arr) throw std::bad_alloc();
-    std::memcpy(static_cast<void*>(arr), static_cast<const void*>(c->FAttrs), c->FAttrCount * sizeof(TXmlAttrData));
+    std::memcpy(static_cast<void*>(arr), static_cast<const void*>(c->FAttrs), count * sizeof(TXmlAttrData));
     c->FAttrs = arr;
     c->FFlags &= ~kAttrsInArena;
-  } else if (need > Capacity(c->FAttrCount)) {
+  } else if (need > Capacity(count)) {
     auto* arr = static_cast<TXmlAttrData*>(std::realloc(static_cast<void*>(c->FAttrs), Capacity(need) * sizeof(TXmlAttrData)));
     if (!arr) throw std::bad_alloc();
     c->FAttrs = arr;
   }
-  new (&c->FAttrs[c->FAttrCount]) TXmlAttrData{id, std::move(value)};
-  ++c->FAttrCount;
+  c->SetNumAttrs(need);  // first: a failure leaves the attributes as they were
+  new (&c->FAttrs[count]) TXmlAttrData{id, std::move(value)};
 }
 
 void SetAttrValueID(TXmlNode* n, TXmlNameID id, TVariant value) {
@@ -307,7 +324,7 @@ TXmlNode* FindChildElement(const TXmlNode* n, TXmlNameID id) {
   if (!n->IsContainer()) return nullptr;
   const TXmlContainer* c = Cont(n);
   for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
-    TXmlNode* ch = c->FChilds[k];
+    TXmlNode* ch = c->Kids()[k];
     if (ch->FNodeType == NODE_ELEMENT && static_cast<TXmlElementCore*>(ch)->FNameID == id) return ch;
   }
   return nullptr;
@@ -332,7 +349,7 @@ std::string NodeName(const TXmlNode* n) { return NodeNameID(n)->Text; }
 std::string JoinedChildTexts(const TXmlContainer* c) {
   std::string out;
   for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
-    const TXmlNode* ch = c->FChilds[k];
+    const TXmlNode* ch = c->Kids()[k];
     if (ch->FNodeType != NODE_TEXT && ch->FNodeType != NODE_CDATA_SECTION) continue;
     const std::string t = NodeText(ch);
     if (t.empty()) continue;
@@ -451,7 +468,7 @@ TIntfPtr<IXmlElement> TXmlNodeT<I, Core>::FindElement(std::string_view name, std
   if (!attrName.empty() && !attrID) return nullptr;
   const TXmlContainer* c = Cont(Self());
   for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
-    TXmlNode* ch = c->FChilds[k];
+    TXmlNode* ch = c->Kids()[k];
     if (ch->FNodeType != NODE_ELEMENT || static_cast<TXmlElementCore*>(ch)->FNameID != id) continue;
     if (attrID) {
       const TXmlAttrData* a = FindAttr(ch, attrID);
@@ -554,7 +571,7 @@ void SelectAll(const TXmlNode* n, std::string_view path, std::vector<TXmlNode*>&
     if (isName) {
       const TXmlContainer* c = Cont(n);
       for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
-        TXmlNode* ch = c->FChilds[k];
+        TXmlNode* ch = c->Kids()[k];
         if (ch->FNodeType == NODE_ELEMENT && static_cast<TXmlElementCore*>(ch)->FNameID == id) out.push_back(ch);
       }
       return;
@@ -606,7 +623,7 @@ TXmlNode* CloneShallow(const TXmlNode* n, TXmlArena* arena) {
   if (n->FNodeType == NODE_ELEMENT && static_cast<const TXmlElementCore*>(n)->HasData())
     static_cast<TXmlElementCore*>(copy)->SetData(static_cast<const TXmlElementCore*>(n)->Data());
   const TXmlContainer* src = Cont(n);
-  for (std::uint32_t k = 0; k < src->FAttrCount; ++k)
+  for (std::uint32_t k = 0, n = src->NumAttrs(); k < n; ++k)
     AppendAttr(Cont(copy), MapName(src->FAttrs[k].NameID, names), src->FAttrs[k].Value);
   ++copy->FRefCount;  // survive `keep`
   keep = nullptr;
@@ -633,7 +650,7 @@ TXmlNode* CloneNodeObj(const TXmlNode* n, bool deep, TXmlArena* arena) {
       stack.pop_back();
       continue;
     }
-    const TXmlNode* src = f.Src->FChilds[f.Next++];
+    const TXmlNode* src = f.Src->Kids()[f.Next++];
     TXmlNode* c = CloneShallow(src, arena);
     AppendNewChild(f.Copy, c);  // a fresh node needs none of InsertChild's checks
     if (src->IsContainer() && Cont(src)->FChildCount) stack.push_back({Cont(src), c, 0});
@@ -671,7 +688,7 @@ int TXmlNodeList::Count() const {
 }
 TIntfPtr<IXmlNode> TXmlNodeList::Item(int index) const {
   if (index < 0 || index >= Count()) Fail(kMsgIndex);
-  return Ptr(FOwnerNode ? Cont(FOwnerNode)->FChilds[index] : FItems[static_cast<std::size_t>(index)]);
+  return Ptr(FOwnerNode ? Cont(FOwnerNode)->Kids()[index] : FItems[static_cast<std::size_t>(index)]);
 }
 std::string TXmlNodeList::XML() const {
   std::string out;
@@ -681,7 +698,7 @@ std::string TXmlNodeList::XML() const {
 int TXmlNodeList::IndexOf(const TIntfPtr<IXmlNode>& node) const {
   TXmlNode* n = Obj(node);
   for (int k = 0; k < Count(); ++k)
-    if ((FOwnerNode ? Cont(FOwnerNode)->FChilds[k] : FItems[static_cast<std::size_t>(k)]) == n) return k;
+    if ((FOwnerNode ? Cont(FOwnerNode)->Kids()[k] : FItems[static_cast<std::size_t>(k)]) == n) return k;
   return -1;
 }
 int TXmlNodeList::Insert(const TIntfPtr<IXmlNode>& node, int index) {
@@ -728,7 +745,7 @@ void TXmlNodeList::Exchange(int index1, int index2) {
   if (index1 < 0 || index1 >= Count() || index2 < 0 || index2 >= Count()) Fail(kMsgIndex);
   if (FOwnerNode) {
     TXmlContainer* c = Cont(FOwnerNode);
-    std::swap(c->FChilds[index1], c->FChilds[index2]);
+    std::swap(c->Kids()[index1], c->Kids()[index2]);
     return;
   }
   std::swap(FItems[static_cast<std::size_t>(index1)], FItems[static_cast<std::size_t>(index2)]);
@@ -1059,6 +1076,12 @@ template class TXmlNodeT<IXmlCDATASection, TXmlValueCore>;
 template class TXmlNodeT<IXmlComment, TXmlValueCore>;
 template class TXmlNodeT<IXmlProcessingInstruction, TXmlPICore>;
 template class TXmlNodeT<IXmlDocument, TXmlDocCore>;
+
+// What a tree costs per node (on LP64): the vtable pointer, the count, type,
+// flags and attribute count in one word, the parent; an element adds its
+// attribute and child arrays, child count and line, and its name.
+static_assert(sizeof(void*) != 8 || sizeof(TXmlElement) == 56);
+static_assert(sizeof(void*) != 8 || sizeof(TXmlText) == 40);
 }  // namespace xmldetail
 
 }  // namespace nx

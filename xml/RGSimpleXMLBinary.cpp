@@ -11,8 +11,9 @@ namespace NX_XML_LOCAL xmldetail {
 
 // The attributes and the child count of a container.
 void SaveContainerHead(const TXmlContainer* c, TBinXmlWriter& w) {
-  w.WriteCompact(static_cast<std::int32_t>(c->FAttrCount));
-  for (std::uint32_t k = 0; k < c->FAttrCount; ++k) {
+  const std::uint32_t attrs = c->NumAttrs();
+  w.WriteCompact(static_cast<std::int32_t>(attrs));
+  for (std::uint32_t k = 0; k < attrs; ++k) {
     w.WriteNameID(c->FAttrs[k].NameID);
     w.WriteVariant(c->FAttrs[k].Value);
   }
@@ -40,7 +41,7 @@ void SaveNodeBin(const TXmlNode* n, TBinXmlWriter& w) {
       stack.pop_back();
       continue;
     }
-    const TXmlNode* ch = f.Node->FChilds[f.Next++];
+    const TXmlNode* ch = f.Node->Kids()[f.Next++];
     switch (ch->FNodeType) {
       case NODE_ELEMENT: {
         auto* e = static_cast<const TXmlElementCore*>(ch);

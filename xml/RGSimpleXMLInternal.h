@@ -502,6 +502,10 @@ class TXmlArena final : public TVarBlockOwner {
   const TVariant& FindData(const void* element) const noexcept { return FElementData.find(element)->second; }
   void StoreData(const void* element, TVariant v) { FElementData[element] = std::move(v); }
   void EraseData(const void* element) noexcept { FElementData.erase(element); }
+  // Attribute counts of 65535 and more (see TXmlContainer::NumAttrs).
+  std::uint32_t BigAttrCount(const void* node) const noexcept { return FBigAttrCounts.find(node)->second; }
+  void StoreBigAttrCount(const void* node, std::uint32_t count) { FBigAttrCounts[node] = count; }
+  void EraseBigAttrCount(const void* node) noexcept { FBigAttrCounts.erase(node); }
   // Memory that lives as long as the arena (size <= kMaxSmall).
   void* AllocBytes(std::size_t size) {
     size = (size + 7) & ~std::size_t{7};
@@ -626,6 +630,7 @@ class TXmlArena final : public TVarBlockOwner {
   std::vector<std::pair<char*, std::size_t>> FSlabs;
   std::array<void*, 33> FFree{};
   std::unordered_map<const void*, TVariant> FElementData;
+  std::unordered_map<const void*, std::uint32_t> FBigAttrCounts;
 };
 
 inline TXmlNameTable* AsNameTable(const TIntfPtr<IXmlNameTable>& names) {
@@ -658,18 +663,56 @@ class TXmlNode {
   std::int32_t FRefCount = 0;
   TXmlNodeType FNodeType;
   std::uint8_t FFlags = 0;
+  // A container's attribute count, kept here in what would be padding (see
+  // TXmlContainer::NumAttrs).
+  std::uint16_t FAttrCount16 = 0;
   TXmlNode* FParentNode = nullptr;
 };
 
 namespace NX_XML_LOCAL xmldetail {
 
+// The children: none, one held in the node itself (most elements have a
+// single text or element child, which then costs no array), or an array of
+// two or more (in the arena when kChildsInArena says so, else on the heap
+// with room for Capacity(FChildCount)).
 class TXmlContainer : public TXmlNode {
  public:
   using TXmlNode::TXmlNode;
+  TXmlNode* const* Kids() const noexcept { return FChildCount == 1 ? &FKid : FKidArray; }
+  TXmlNode** Kids() noexcept { return FChildCount == 1 ? &FKid : FKidArray; }
+  // Gives up the child array (two or more children) without touching the children.
+  void DropKidArray() noexcept {
+    if (FChildCount >= 2 && !(FFlags & kChildsInArena)) std::free(FKidArray);
+    FFlags &= ~kChildsInArena;
+    FKidArray = nullptr;
+  }
+
+  // The attribute count: up to 65534 in the node (which keeps an element at
+  // 56 bytes), larger counts in a side table of the arena.
+  static constexpr std::uint16_t kBigAttrCount = 0xFFFF;
+  std::uint32_t NumAttrs() const noexcept {
+    return FAttrCount16 != kBigAttrCount ? FAttrCount16 : Arena()->BigAttrCount(this);
+  }
+  void SetNumAttrs(std::uint32_t n) {
+    if (n >= kBigAttrCount) {
+      Arena()->StoreBigAttrCount(this, n);
+      FAttrCount16 = kBigAttrCount;
+      return;
+    }
+    if (FAttrCount16 == kBigAttrCount) Arena()->EraseBigAttrCount(this);
+    FAttrCount16 = static_cast<std::uint16_t>(n);
+  }
+
   TXmlAttrData* FAttrs = nullptr;
-  TXmlNode** FChilds = nullptr;
-  std::uint32_t FAttrCount = 0;
+  union {
+    TXmlNode** FKidArray = nullptr;  // FChildCount >= 2
+    TXmlNode* FKid;                  // FChildCount == 1
+  };
   std::uint32_t FChildCount = 0;
+  // The line of an element's start tag in the text it was read from; 0 when
+  // it was not read from text (made in code, read from the binary form).
+  // Here rather than in TXmlElementCore, where it would take a word of its own.
+  std::uint32_t FLine = 0;
 };
 
 // An element's own value (FData) is rare next to its children, so it lives
@@ -683,9 +726,6 @@ class TXmlElementCore : public TXmlContainer {
   void SetData(TVariant v);
   bool HasData() const noexcept { return (FFlags & kHasData) != 0; }
   TXmlNameID FNameID;
-  // The line of the start tag in the text the element was read from; 0 when
-  // it was not read from text (made in code, read from the binary form).
-  std::uint32_t FLine = 0;
 };
 
 class TXmlPICore : public TXmlContainer {
@@ -804,7 +844,7 @@ class TXmlNodeT : public I, public Core {
   TIntfPtr<IXmlDocument> OwnerDocument() const override;
   TIntfPtr<IXmlNameTable> NameTable() const override { return TIntfPtr<IXmlNameTable>(Self()->Names()); }
   TIntfPtr<IXmlNodeList> ChildNodes() override { return TIntfPtr<IXmlNodeList>(new TXmlNodeList(Self())); }
-  int AttrCount() const override { return Self()->IsContainer() ? static_cast<int>(Cont(Self())->FAttrCount) : 0; }
+  int AttrCount() const override { return Self()->IsContainer() ? static_cast<int>(Cont(Self())->NumAttrs()) : 0; }
   TXmlNameID AttrNameID(int index) const override {
     if (index < 0 || index >= AttrCount()) Fail(kMsgIndex);
     return Cont(Self())->FAttrs[index].NameID;
@@ -875,7 +915,7 @@ class TXmlNodeT : public I, public Core {
     if (!Self()->IsContainer()) return nullptr;
     const TXmlContainer* c = Cont(Self());
     for (std::uint32_t k = 0; k < c->FChildCount; ++k)
-      if (nx::NodeNameID(c->FChilds[k]) == nameID) return Ptr(c->FChilds[k]);
+      if (nx::NodeNameID(c->Kids()[k]) == nameID) return Ptr(c->Kids()[k]);
     return nullptr;
   }
   TIntfPtr<IXmlNodeList> SelectNodes(std::string_view path) const override {
@@ -976,8 +1016,8 @@ class TXmlNodeT : public I, public Core {
     a->Value.Clear();
     // TVariant relocates bitwise: close the gap with memmove and forget the last slot.
     std::memmove(static_cast<void*>(c->FAttrs + index), static_cast<const void*>(c->FAttrs + index + 1),
-                 (c->FAttrCount - index - 1) * sizeof(TXmlAttrData));
-    --c->FAttrCount;
+                 (c->NumAttrs() - index - 1) * sizeof(TXmlAttrData));
+    c->SetNumAttrs(c->NumAttrs() - 1);
   }
   void RemoveAllAttrs() override { ClearAttrs(Self()); }
 
@@ -1022,7 +1062,7 @@ class TXmlElement final : public TXmlNodeT<IXmlElement, TXmlElementCore> {
   void RemoveTextNodes() override {
     TXmlContainer* c = this;
     for (std::uint32_t k = c->FChildCount; k-- > 0;) {
-      const TXmlNodeType t = c->FChilds[k]->FNodeType;
+      const TXmlNodeType t = c->Kids()[k]->FNodeType;
       if (t == NODE_TEXT || t == NODE_CDATA_SECTION) RemoveChildAt(this, k);
     }
   }
@@ -1077,8 +1117,9 @@ class TXmlDocument final : public TXmlNodeT<IXmlDocument, TXmlDocCore> {
   bool PreserveWhiteSpace() const override { return FPreserveWhiteSpace; }
   void SetPreserveWhiteSpace(bool value) override { FPreserveWhiteSpace = value; }
   TIntfPtr<IXmlElement> DocumentElement() const override {
+    TXmlNode* const* kids = Kids();
     for (std::uint32_t k = 0; k < FChildCount; ++k)
-      if (FChilds[k]->FNodeType == NODE_ELEMENT) return TIntfPtr<IXmlElement>(static_cast<TXmlElement*>(FChilds[k]));
+      if (kids[k]->FNodeType == NODE_ELEMENT) return TIntfPtr<IXmlElement>(static_cast<TXmlElement*>(kids[k]));
     return nullptr;
   }
   std::string BinaryXML() const override {

@@ -117,8 +117,16 @@ class TXmlSource {
       if (!FLineMark || FLineMark < FWinStart || FLineMark > cs) {
         FLineMark = FWinStart;
         FLineAtMark = FLine;
+        FNextLineFeed = nullptr;
       }
-      FLineAtMark += CountBytes(FLineMark, cs, true);
+      // The line feeds are found one at a time and the next one is kept:
+      // while the parser has not passed it, a call costs one comparison.
+      const std::uint8_t* lf = FNextLineFeed ? FNextLineFeed : LineFeedFrom(FLineMark);
+      while (lf < cs) {
+        ++FLineAtMark;
+        lf = LineFeedFrom(lf + 1);
+      }
+      FNextLineFeed = lf;
       FLineMark = cs;
       line = FLineAtMark;
     }
@@ -245,6 +253,12 @@ class TXmlSource {
     for (; a < b; ++a) n += lineFeeds ? *a == '\n' : (*a & 0xC0) != 0x80;
     return n;
   }
+  // The first line feed at or after `q` in the window, else the window's end.
+  const std::uint8_t* LineFeedFrom(const std::uint8_t* q) const noexcept {
+    if (q >= end) return end;
+    const void* f = std::memchr(q, '\n', static_cast<std::size_t>(end - q));
+    return f ? static_cast<const std::uint8_t*>(f) : end;
+  }
   static std::uint64_t CharsIn(const std::uint8_t* a, const std::uint8_t* b, bool bytesAreChars) noexcept {
     return bytesAreChars ? static_cast<std::uint64_t>(b - a) : CountBytes(a, b, false);
   }
@@ -253,6 +267,7 @@ class TXmlSource {
     FWinStart = p;
     FWinRaw = raw;
     FLineMark = nullptr;
+    FNextLineFeed = nullptr;
   }
   void EndWindow() {
     if (FWinStart && end) Account(FWinStart, end, FLine, FColumn, FOffset);
@@ -332,8 +347,10 @@ class TXmlSource {
   const std::uint8_t* FCharStart = nullptr;  // of the last character NextSlow decoded
   bool FWinRaw = true;                       // the window holds input bytes, not converted text
   std::uint64_t FLine = 1, FColumn = 0, FOffset = 0;
-  // CurrentLine's count: the line at FLineMark, a position in the window.
+  // CurrentLine's count: the line at FLineMark, a position in the window,
+  // and the first line feed at or after it (the window's end when none).
   const std::uint8_t* FLineMark = nullptr;
+  const std::uint8_t* FNextLineFeed = nullptr;
   std::uint64_t FLineAtMark = 1;
 };
 
@@ -562,9 +579,10 @@ class TXmlParser {
       // they stay (no staging copy, no move of a value just written).
       el->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
       el->FFlags |= kAttrsInArena;
+      // (the count stays below 65535: kMaxSmall bytes hold far fewer)
       for (const TPlainAttr& a : FPlain) {
-        new (&el->FAttrs[el->FAttrCount]) TXmlAttrData{a.NameID, FArena->NewString(a.Value)};
-        ++el->FAttrCount;
+        new (&el->FAttrs[el->FAttrCount16]) TXmlAttrData{a.NameID, FArena->NewString(a.Value)};
+        ++el->FAttrCount16;
       }
     } else if (bytes) {
       FAttrs.clear();
@@ -673,24 +691,36 @@ class TXmlParser {
     AttachAttrs(node);
   }
 
-  // Moves the collected attributes into an exact array of the node.
+  // Moves the collected attributes (their names told apart already) into an
+  // array of the node: exact in the arena, or on the heap with the room
+  // AppendAttr expects when they are many.
   void AttachAttrs(TXmlContainer* node) {
     if (FAttrs.empty()) return;
-    for (TXmlAttrData& a : FAttrs) {
-      if (node->FAttrCount == 0 && node->FAttrs == nullptr) {
-        const std::size_t bytes = FAttrs.size() * sizeof(TXmlAttrData);
-        if (bytes <= TXmlArena::kMaxSmall) {
-          node->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
-          node->FFlags |= kAttrsInArena;
-          // Variants relocate bitwise: the node takes the bytes, and the
-          // staging entries are made empty without being destroyed.
-          std::memcpy(static_cast<void*>(node->FAttrs), static_cast<const void*>(FAttrs.data()), bytes);
-          for (TXmlAttrData& s : FAttrs) new (&s.Value) TVariant();
-          node->FAttrCount = static_cast<std::uint32_t>(FAttrs.size());
-          break;
+    if (node->FAttrCount16 == 0 && node->FAttrs == nullptr) {
+      const std::size_t count = FAttrs.size(), bytes = count * sizeof(TXmlAttrData);
+      if (bytes <= TXmlArena::kMaxSmall) {
+        node->FAttrs = static_cast<TXmlAttrData*>(FArena->AllocBytes(bytes));
+        node->FFlags |= kAttrsInArena;
+      } else {
+        void* arr = std::malloc(Capacity(static_cast<std::uint32_t>(count)) * sizeof(TXmlAttrData));
+        if (!arr) throw std::bad_alloc();
+        node->FAttrs = static_cast<TXmlAttrData*>(arr);
+        node->FFlags &= ~kAttrsInArena;
+        try {
+          node->SetNumAttrs(static_cast<std::uint32_t>(count));
+        } catch (...) {
+          std::free(arr);
+          node->FAttrs = nullptr;
+          throw;
         }
       }
-      SetAttrValueID(node, a.NameID, std::move(a.Value));
+      // Variants relocate bitwise: the node takes the bytes, and the staging
+      // entries are made empty without being destroyed.
+      std::memcpy(static_cast<void*>(node->FAttrs), static_cast<const void*>(FAttrs.data()), bytes);
+      for (TXmlAttrData& a : FAttrs) new (&a.Value) TVariant();
+      if (bytes <= TXmlArena::kMaxSmall) node->FAttrCount16 = static_cast<std::uint16_t>(count);  // fewer than 65535
+    } else {
+      for (TXmlAttrData& a : FAttrs) SetAttrValueID(node, a.NameID, std::move(a.Value));
     }
     FAttrs.clear();
   }
@@ -708,21 +738,28 @@ class TXmlParser {
     const std::size_t count = FKids.size() - f.Base;
     if (count == 0) return;
     TXmlContainer* c = f.Node;
+    const TXmlNode* const* from = FKids.data() + f.Base;
+    const std::uint32_t had = c->FChildCount;
+    if (had == 0 && count == 1) {
+      c->FKid = const_cast<TXmlNode*>(from[0]);  // a single child needs no array
+      c->FChildCount = 1;
+      FKids.resize(f.Base);
+      return;
+    }
     const std::size_t bytes = count * sizeof(TXmlNode*);
-    if (c->FChildCount == 0 && bytes <= TXmlArena::kMaxSmall) {
-      if (c->FChilds && !(c->FFlags & kChildsInArena)) std::free(c->FChilds);
-      c->FChilds = static_cast<TXmlNode**>(FArena->AllocBytes(bytes));
+    TXmlNode** arr;
+    if (had == 0 && bytes <= TXmlArena::kMaxSmall) {
+      arr = static_cast<TXmlNode**>(FArena->AllocBytes(bytes));
+      c->FKidArray = arr;
       c->FFlags |= kChildsInArena;
     } else {
-      auto* arr = static_cast<TXmlNode**>(std::malloc(Capacity(static_cast<std::uint32_t>(c->FChildCount + count)) * sizeof(TXmlNode*)));
+      arr = static_cast<TXmlNode**>(std::malloc(Capacity(static_cast<std::uint32_t>(had + count)) * sizeof(TXmlNode*)));
       if (!arr) throw std::bad_alloc();
-      if (c->FChildCount) std::memcpy(arr, c->FChilds, c->FChildCount * sizeof(TXmlNode*));
-      if (!(c->FFlags & kChildsInArena)) std::free(c->FChilds);
-      c->FChilds = arr;
-      c->FFlags &= ~kChildsInArena;
+      if (had) std::memcpy(arr, c->Kids(), had * sizeof(TXmlNode*));
+      c->DropKidArray();
+      c->FKidArray = arr;
     }
-    TXmlNode** to = c->FChilds + c->FChildCount;
-    const TXmlNode* const* from = FKids.data() + f.Base;
+    TXmlNode** to = arr + had;
     if (count <= 4)
       for (std::size_t k = 0; k < count; ++k) to[k] = const_cast<TXmlNode*>(from[k]);  // the usual few: no call
     else

@@ -144,7 +144,7 @@ class TXmlWriter {
     while (!FStack.empty() && !O.Full()) {
       TFrame& f = FStack.back();
       if (f.Next < f.Node->FChildCount) {
-        const TXmlNode* child = f.Node->FChilds[f.Next++];
+        const TXmlNode* child = f.Node->Kids()[f.Next++];
         Open(child, f.Node->FNodeType == NODE_ELEMENT ? f.Depth + 1 : f.Depth);  // may grow FStack
         continue;
       }
@@ -193,7 +193,7 @@ class TXmlWriter {
     else Escaped(std::string_view(VarToXSTR(v)));
   }
   void Attrs(const TXmlContainer* c) {
-    for (std::uint32_t k = 0; k < c->FAttrCount; ++k) {
+    for (std::uint32_t k = 0, n = c->NumAttrs(); k < n; ++k) {
       O.Write(' ');
       O.Write(c->FAttrs[k].NameID->Text);
       O.Write("=\"");
@@ -223,6 +223,13 @@ class TXmlWriter {
         O.Write('<');
         O.Write(e->FNameID->Text);
         Attrs(e);
+        if (e->FChildCount == 1 && e->FKid->FNodeType == NODE_TEXT) {
+          // The usual lone text (its end tag on the same line): no frame.
+          O.Write('>');
+          Escaped(static_cast<const TXmlValueCore*>(e->FKid)->FData);
+          EndTag(e);
+          return;
+        }
         if (e->FChildCount) {
           O.Write('>');
           FStack.push_back({e, 0, depth});
@@ -269,7 +276,7 @@ class TXmlWriter {
   }
   // After the children: the end tag stays on the line of a lone non-element child.
   void Close(const TXmlElementCore* e, int depth) {
-    if (!FPreserve && !(e->FChildCount == 1 && e->FChilds[0]->FNodeType != NODE_ELEMENT)) LineBreak(depth);
+    if (!FPreserve && !(e->FChildCount == 1 && e->Kids()[0]->FNodeType != NODE_ELEMENT)) LineBreak(depth);
     EndTag(e);
   }
   void EndTag(const TXmlElementCore* e) {
@@ -338,7 +345,7 @@ std::string NodeXML(const TXmlNode* n) { return Utf8XML(n, PreserveOf(n)); }
 
 int TXmlDocument::SaveCodepage() const {
   for (std::uint32_t k = 0; k < FChildCount; ++k) {
-    const TXmlNode* n = FChilds[k];
+    const TXmlNode* n = Kids()[k];
     if (n->FNodeType != NODE_PROCESSING_INSTRUCTION || static_cast<const TXmlPICore*>(n)->FTargetNameID != Names()->FXmlNameID)
       continue;
     const TXmlAttrData* a = FindAttr(n, Names()->FEncodingNameId);

@@ -889,6 +889,100 @@ TEST(SimpleXMLModel, BuildingMovingAndLifetime) {
   dd = nullptr;
 }
 
+// A child list goes through every size in both directions (none, one, two,
+// more), from the parser and from code, by every operation that changes it;
+// after each step its order, count and parents match a plain list kept
+// alongside, and its text and binary forms read back the same.
+TEST(SimpleXMLModel, ChildListsThroughEverySize) {
+  struct TStep {
+    const char* Op;  // a: append, i: insert before index, r: remove index, x: exchange, p: replace index
+    int Index, Other;
+  };
+  const std::vector<std::pair<const char*, std::vector<TStep>>> cases = {
+      {"<r/>", {{"a", 0, 0}, {"a", 0, 0}, {"r", 0, 0}, {"r", 0, 0}, {"a", 0, 0}}},
+      {"<r><c0/></r>", {{"i", 0, 0}, {"r", 1, 0}, {"p", 0, 0}, {"a", 0, 0}, {"x", 0, 1}, {"r", 0, 0}, {"r", 0, 0}}},
+      {"<r><c0/>t1</r>", {{"r", 0, 0}, {"i", 0, 0}, {"i", 1, 0}, {"r", 2, 0}, {"r", 0, 0}, {"p", 0, 0}}},
+      {"<r><c0/><c1/><c2/></r>", {{"r", 1, 0}, {"r", 1, 0}, {"a", 0, 0}, {"x", 1, 0}, {"r", 0, 0}, {"r", 0, 0}}},
+      {"<r>t0</r>", {{"a", 0, 0}, {"r", 1, 0}, {"r", 0, 0}, {"a", 0, 0}}},
+  };
+  for (const auto& [xml, steps] : cases) {
+    auto d = Parse(xml);
+    auto r = d->DocumentElement();
+    std::vector<TIntfPtr<IXmlNode>> want;
+    for (int k = 0; k < r->ChildNodes()->Count(); ++k) want.push_back(r->ChildNodes()->Item(k));
+    int made = 0;
+    for (const TStep& st : steps) {
+      const std::string op = st.Op, name = "n" + std::to_string(made++);
+      auto list = r->ChildNodes();
+      if (op == "a") {
+        want.push_back(r->AppendElement(name));
+      } else if (op == "i") {
+        TIntfPtr<IXmlNode> e = d->CreateElement(name);
+        r->InsertBefore(e, want[static_cast<std::size_t>(st.Index)]);
+        want.insert(want.begin() + st.Index, e);
+      } else if (op == "r") {
+        r->RemoveChild(want[static_cast<std::size_t>(st.Index)]);
+        EXPECT_FALSE(want[static_cast<std::size_t>(st.Index)]->ParentNode()) << xml << " " << op;
+        want.erase(want.begin() + st.Index);
+      } else if (op == "x") {
+        static_cast<TXmlNodeList*>(list.Get())->Exchange(st.Index, st.Other);
+        std::swap(want[static_cast<std::size_t>(st.Index)], want[static_cast<std::size_t>(st.Other)]);
+      } else {
+        TIntfPtr<IXmlNode> e = d->CreateText(TVariant(name));
+        r->ReplaceChild(e, want[static_cast<std::size_t>(st.Index)]);
+        want[static_cast<std::size_t>(st.Index)] = e;
+      }
+      ASSERT_EQ(list->Count(), static_cast<int>(want.size())) << xml << " " << op;
+      for (std::size_t k = 0; k < want.size(); ++k) {
+        EXPECT_TRUE(SameObject(list->Item(static_cast<int>(k)), want[k])) << xml << " " << op << " " << k;
+        EXPECT_TRUE(SameObject(want[k]->ParentNode(), r)) << xml << " " << op << " " << k;
+      }
+      auto text = Parse(d->SaveXML())->DocumentElement();
+      auto bin = LoadXmlDocumentFromBinaryXML(d->BinaryXML())->DocumentElement();
+      auto copy = r->CloneNode(true);
+      for (const auto& other : {TIntfPtr<IXmlNode>(text), TIntfPtr<IXmlNode>(bin), copy}) {
+        ASSERT_EQ(other->ChildNodes()->Count(), static_cast<int>(want.size())) << xml << " " << op;
+        for (std::size_t k = 0; k < want.size(); ++k)
+          EXPECT_EQ(other->ChildNodes()->Item(static_cast<int>(k))->XML(), want[k]->XML()) << xml << " " << op;
+      }
+    }
+  }
+}
+
+// An element may have more attributes than a node counts in itself (65535
+// and up): parsed, read through the interface, removed back below that, and
+// through the text and binary forms.
+TEST(SimpleXMLModel, ElementsWithVeryManyAttributes) {
+  constexpr int kMany = 65536;
+  std::string xml = "<r";
+  for (int k = 0; k < kMany; ++k) xml += " a" + std::to_string(k) + "=\"" + std::to_string(k) + "\"";
+  xml += "><c/></r>";
+  auto d = Parse(xml);
+  auto r = d->DocumentElement();
+  ASSERT_EQ(r->AttrCount(), kMany);
+  EXPECT_EQ(r->AttrName(kMany - 1), "a65535");
+  EXPECT_EQ(r->GetAttr("a65534"), "65534");
+  EXPECT_EQ(r->ChildNodes()->Count(), 1);
+  for (int expect = kMany; expect > 65533; --expect) {
+    ASSERT_EQ(r->AttrCount(), expect);
+    EXPECT_EQ(r->AttrName(expect - 1), "a" + std::to_string(expect - 1));
+    r->RemoveAttr("a" + std::to_string(expect - 1));
+  }
+  for (int k = 65533; k < kMany + 1; ++k) r->SetIntAttr("b" + std::to_string(k), k);
+  EXPECT_EQ(r->AttrCount(), kMany + 1);
+  EXPECT_EQ(r->GetIntAttr("b65536"), 65536);
+  const std::string text = r->XML();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '='), kMany + 1);
+  EXPECT_NE(text.find(" b65536=\"65536\">"), std::string::npos);
+  auto back = LoadXmlDocumentFromBinaryXML(d->BinaryXML())->DocumentElement();
+  ASSERT_EQ(back->AttrCount(), kMany + 1);
+  EXPECT_EQ(back->AttrName(kMany), "b65536");
+  EXPECT_EQ(back->GetAttr("a17"), "17");
+  EXPECT_EQ(r->CloneNode(false)->AttrCount(), kMany + 1);
+  r->RemoveAllAttrs();
+  EXPECT_EQ(r->AttrCount(), 0);
+}
+
 TEST(SimpleXMLModel, PathsValuesAndAttributes) {
   auto d = Parse("<r><s n=\"1\"/><s n=\"2\"><t>v</t></s><u/></r>");
   auto r = d->DocumentElement();
