@@ -173,6 +173,10 @@ void TNXFilterThread::WakeDeferred() {
 bool TNXFilterThread::PumpsHandedOver() noexcept { return tWorker && tWorker->FPumpHandedOver; }
 
 void TNXFilterThread::Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool AHandedOver) {
+  // With the owner's lock released for a wait, a stop may take this worker
+  // out of its filter and let it go: a waiting sender keeps it alive until
+  // it leaves.
+  TIntfPtr<TNXFilterThread> keep;
   TNXThreadingQueue& queue = *FThreading->Queue();
   while (!Terminated() && static_cast<std::uint32_t>(FOperationQueue.Count()) >= queue.Size()) {
     // The event runs on the main thread. The sender does not wait for it:
@@ -194,9 +198,7 @@ void TNXFilterThread::Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool 
     FSendersWaiting.fetch_add(1, std::memory_order_seq_cst);
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!Terminated() && static_cast<std::uint32_t>(FOperationQueue.Count()) >= queue.Size()) {
-      // With the owner's lock released a stop may take this worker out of
-      // its filter and let it go: the waiting sender keeps it alive.
-      const TIntfPtr<TNXFilterThread> self(this);
+      if (!keep) keep = TIntfPtr<TNXFilterThread>(this);
       TLockReleaser released(FLock);
       FProcessedEvent.Wait(ticket);
     }
@@ -475,9 +477,10 @@ bool TNXBasicCommonFilter::ProcessBuffer(const TIntfPtr<IFTNotifyOperation>& AOp
   auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>();
   if (!supplied || !supplied->GetValue()) return false;
   const TIntfPtr<INXData>& received = supplied->GetValue();
-  // Enabled is written under both locks, so the input lock reads it safely.
-  const bool enabled = IsEnabled();
+  // Enabled is written under both locks: the output lock (which the worker
+  // holds alone) reads it safely.
   TWriteLock outputGuard(OutputLock());
+  const bool enabled = IsEnabled();
   if (!enabled && PassesUnchanged(*received)) {
     // Disabled: the operation goes on as it came, no new operation or
     // buffer reference made. It stays exclusive only if it arrived
