@@ -30,8 +30,10 @@
 // copies of the received buffer, and the output copies its block only when a
 // hook writes it while another owner holds it. A filter that can work in
 // place (CanInline) writes into the received block when it is the only
-// receiver of an operation (nsExclusive). Elsewhere (on a worker thread, or
-// with other receivers) the output is a second buffer on the input's block:
+// receiver of an operation (nsExclusive), on the sender's thread or on its
+// worker (the queue keeps, per operation, whether it was handed over; the
+// operation that brought the buffer is sent on). Elsewhere (with other
+// receivers) the output is a second buffer on the input's block:
 // a hook that computes every output sample from the input should then read
 // the input and Write the output, which takes a fresh block without copying
 // the samples it is about to replace; Modify would copy them first.
