@@ -131,10 +131,6 @@ struct INXFilterThread : virtual IInterface {
   // is full it blocks or drops by the owner's settings; a terminated thread
   // takes nothing.
   virtual void PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
-  // The same for an operation whose sender handed its data over (delivered
-  // to this filter alone): the worker may then write that data in place, as
-  // a filter without a worker does.
-  virtual void PushHandedOver(const TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
   // Empties the queue (the operation in progress finishes).
   virtual void FlushQueue() = 0;
   // Signalled while the queue is drained and nothing is in progress.
@@ -151,6 +147,11 @@ struct INXFilterThread : virtual IInterface {
   virtual TThreadPriority GetPriority() const = 0;
   // The operations waiting in the queue (a snapshot).
   virtual std::int32_t QueuedCount() = 0;
+  // PushOperation for an operation whose sender handed its data over
+  // (delivered to this filter alone): the worker may then write that data in
+  // place, as a filter without a worker does. (Last, so that the earlier
+  // entries keep their places.)
+  virtual void PushHandedOver(const TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
 };
 
 // The procedure a worker hands each operation to.
