@@ -30,8 +30,10 @@
 // copies of the received buffer, and the output copies its block only when a
 // hook writes it while another owner holds it. A filter that can work in
 // place (CanInline) writes into the received block when it is the only
-// receiver of an operation (nsExclusive). Elsewhere (on a worker thread, or
-// with other receivers) the output is a second buffer on the input's block:
+// receiver of an operation (nsExclusive), on the sender's thread or on its
+// worker (the queue keeps, per operation, whether it was handed over; the
+// operation that brought the buffer is sent on). Elsewhere (with other
+// receivers) the output is a second buffer on the input's block:
 // a hook that computes every output sample from the input should then read
 // the input and Write the output, which takes a fresh block without copying
 // the samples it is about to replace; Modify would copy them first.
@@ -145,6 +147,11 @@ struct INXFilterThread : virtual IInterface {
   virtual TThreadPriority GetPriority() const = 0;
   // The operations waiting in the queue (a snapshot).
   virtual std::int32_t QueuedCount() = 0;
+  // PushOperation for an operation whose sender handed its data over
+  // (delivered to this filter alone): the worker may then write that data in
+  // place, as a filter without a worker does. (Last, so that the earlier
+  // entries keep their places.)
+  virtual void PushHandedOver(const TIntfPtr<IFTNotifyOperation>& AOperation) = 0;
 };
 
 // The procedure a worker hands each operation to.
@@ -159,7 +166,8 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   TNXFilterThread(IChangeNotifyLock* ALock, TNXThreading* AThreading, TNXFilterPumpProc AOwnerNotify);
   ~TNXFilterThread() override;
 
-  void PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+  void PushOperation(const TIntfPtr<IFTNotifyOperation>& AOperation) override { Push(AOperation, false); }
+  void PushHandedOver(const TIntfPtr<IFTNotifyOperation>& AOperation) override { Push(AOperation, true); }
   void FlushQueue() override;
   TEvent& GetQueueEvent() override { return FQueueEmptyEvent; }
   bool WaitForQueue(std::uint32_t ATimeoutMs) override;
@@ -167,7 +175,11 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   void Terminate() override;
   void SetPriority(TThreadPriority APriority) override { TBasicThread::SetPriority(APriority); }
   TThreadPriority GetPriority() const override { return TBasicThread::GetPriority(); }
-  std::int32_t QueuedCount() override { return FOperationQueue->ItemsCount(); }
+  std::int32_t QueuedCount() override { return static_cast<std::int32_t>(FOperationQueue.Count()); }
+
+  // True on a worker while it hands its owner an operation that came with
+  // PushHandedOver (the owner may write its data in place).
+  static bool PumpsHandedOver() noexcept;
 
   // The number of filter threads that exist in the process (for checks that
   // none is left behind).
@@ -177,9 +189,10 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   void ExecuteLoop() override;
 
  private:
-  // Sets the queue-empty event when the queue holds nothing; under FEmptyLock,
+  // Sets the queue-empty event when the queue holds nothing; under the queue's lock,
   // so that it never overtakes a push that reset it.
   void SignalIfEmpty();
+  void Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool AHandedOver);
   // Wakes this worker if it sleeps.
   void Wake();
   // Wakes the downstream workers whose wake-up this worker has put off.
@@ -191,16 +204,43 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
   TWaitWord FEvent;           // work available (the worker sleeps on it)
   TWaitWord FProcessedEvent;  // room available (waiting senders sleep on it)
   std::atomic<bool> FStarted{false};
-  TIntfPtr<INXOperationList> FOperationQueue;
+  // The queue: a ring of operations in arrival order, each with whether its
+  // data was handed over. Its holders run for a few nanoseconds and free
+  // nothing inside it; the count is polled without the lock.
+  class TQueue {
+   public:
+    std::uint32_t Count() const noexcept { return FCount.load(std::memory_order_acquire); }
+    // Appends; the first append after the queue-empty event AEmpty was set
+    // resets it. Under the queue's lock, which SignalIfEmpty takes too, so
+    // that a set never overtakes the append that reset it.
+    void Push(TIntfPtr<IFTNotifyOperation> AOperation, bool AHandedOver, TEvent& AEmpty);
+    // Sets AEmpty when the queue holds nothing and it is not set already.
+    void SignalIfEmpty(TEvent& AEmpty);
+    // The head into the (empty) AOperation; false when the queue is empty.
+    bool Pop(TIntfPtr<IFTNotifyOperation>& AOperation, bool& AHandedOver);
+    void Clear();
+
+   private:
+    struct TItem {
+      TIntfPtr<IFTNotifyOperation> Operation;
+      bool HandedOver = false;
+    };
+    std::mutex FLock;
+    std::vector<TItem> FRing = std::vector<TItem>(16);  // its size is a power of two
+    std::size_t FHead = 0;
+    std::size_t FSize = 0;  // under FLock
+    bool FEmptySignalled = true;  // under FLock: the queue-empty event is set
+    alignas(64) std::atomic<std::uint32_t> FCount{0};
+  };
+  TQueue FOperationQueue;
+  bool FPumpHandedOver = false;  // on the worker: the operation in hand was handed over
   TEvent FQueueEmptyEvent{true, true};
-  std::mutex FEmptyLock;  // orders the reset of a push against the worker's set
   // The words are bumped only when someone may sleep on them: each wake-up
   // is a system call, and a worker that keeps up would otherwise pay one for
   // every operation.
   std::atomic<bool> FWorkerWaiting{false};
   std::atomic<std::int32_t> FSendersWaiting{0};
   std::atomic<bool> FRoomWanted{false};  // a sender asked for room since the last wake-up
-  bool FEmptySignalled = true;  // under FEmptyLock: the queue-empty event is set
   // Downstream workers this worker appended to without waking them (touched
   // only on this worker's thread; the references keep them alive).
   std::vector<TIntfPtr<TNXFilterThread>> FDeferred;
@@ -239,6 +279,8 @@ class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent, public I
 
   virtual bool IsEnabled() const { return true; }
   // Processes one operation taken from the worker's queue (on the worker).
+  // A buffer that came with PushHandedOver is the filter's alone, as on the
+  // exclusive path without a worker (TNXFilterThread::PumpsHandedOver).
   virtual void FilterPump(const TIntfPtr<IFTNotifyOperation>& AOperation);
   // The buffer of a supplied operation, as a new sharing reference (empty
   // for anything else).
@@ -317,6 +359,9 @@ class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
  public:
   explicit TNXBasicCommonFilter(TComponent* AOwner) : TNXBasicThreadedEnableFilter(AOwner) {}
   bool BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) override;
+  // On the worker: a handed-over buffer takes the exclusive path (in place,
+  // the operation sent on as it came); anything else the base's.
+  void FilterPump(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
   TIntfPtr<INXFilterThread> CreateProcessingThread() override;
 
   // While a buffer handed to this filter alone is worked on in place (under
@@ -341,6 +386,9 @@ class TNXBasicCommonFilter : public TNXBasicThreadedEnableFilter {
   // SendsUnchanged with the last class that passed remembered: a stream
   // brings buffers of one class, and the cross-cast is slow.
   bool PassesUnchanged(const INXData& AData);
+  // Processes a supplied buffer on the calling thread (the sender's, or the
+  // worker's for a handed-over one), under the output lock.
+  bool ProcessBuffer(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState);
   std::atomic<const std::type_info*> FUnchangedClass{nullptr};
 };
 

@@ -473,5 +473,57 @@ TEST(CommonFilterTest, FrequencyResponseRateDesignsAndSettings) {
   EXPECT_EQ(TNXDelayValue().Value(), 100);
 }
 
+// Streams of buffers through chains of workers: every buffer arrives, once and in order, whether the queues fill
+// (a slow filter downstream, a queue of one) or run dry (a slow filter upstream), and whether the buffers are handed
+// over (worked on in place on the workers, no block made) or shared with another receiver at the source. A lost
+// wake-up leaves a worker asleep with work queued: the bounded wait then fails instead of hanging.
+TEST(CommonFilterTest, WorkerChainsDeliverEveryBufferInOrderWithoutCopies) {
+  // Slow: the filter (by its place) that dawdles over each buffer; -1 none.
+  struct TCase { const char* Name; std::uint32_t Size; int Filters, Slow; bool Shared; };
+  const TCase cases[] = {
+      {"one slot, slow last filter", 1, 3, 2, false},
+      {"one slot, slow first filter", 1, 3, 0, false},
+      {"one slot, all fast", 1, 4, -1, false},
+      {"full queues, slow last filter", 15, 4, 3, false},
+      {"full queues, all fast", 15, 8, -1, false},
+      {"shared at the source, one slot", 1, 3, 1, true},
+  };
+  constexpr int kBuffers = 400;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::unique_ptr<TGainFilter>> filters;
+    std::vector<TGainFilter*> following;
+    for (int i = 0; i < c.Filters; ++i) {
+      // Gains 2 and 1/2 in turn: the numbers come out whole after an even count of filters.
+      auto& f = filters.emplace_back(std::make_unique<TGainFilter>(i % 2 ? 0.5 : 2.0, true));
+      f->Threading()->SetEnabled(true);
+      f->Threading()->Queue()->SetSize(c.Size);
+      if (i == c.Slow)
+        f->After = [](TGainFilter::TBuffer&, bool&) { std::this_thread::sleep_for(std::chrono::microseconds(50)); };
+      if (i > 0) following.push_back(f.get());
+    }
+    TRealChain chain(*filters[0], following);
+    if (c.Shared) { EXPECT_TRUE(chain.Source.Connect(&chain.OtherSeen.Pin)); }
+    chain.Start();
+    std::vector<const double*> sent;
+    for (int i = 0; i < kBuffers; ++i) {
+      auto buffer = TNXRealBuffer::MakeArray({double(i), 0.0});
+      sent.push_back(buffer->Read());
+      chain.Source.SubmitBuffer(std::move(buffer));
+    }
+    ASSERT_TRUE(chain.Seen.WaitBuffers(kBuffers));
+    // Handed over, every filter works in the block that was sent; shared, the first one copies it.
+    std::vector<const double*> arrived;
+    for (const auto& b : chain.Seen.Buffers()) arrived.push_back(TNXRealBuffer::MakeUniversal(b)->Read());
+    EXPECT_EQ(arrived == sent, !c.Shared);
+    const double scale = c.Filters % 2 ? 2.0 : 1.0;
+    std::vector<double> expected = Numbers(kBuffers);
+    for (double& v : expected) v *= scale;
+    EXPECT_EQ(chain.Seen.FirstSamples(), expected);
+    for (auto& f : filters) EXPECT_EQ(f->GetFilterThread()->GetQueueEvent().WaitFor(10000), wrSignaled);
+  }
+  EXPECT_EQ(TNXFilterThread::LiveCount(), 0);
+}
+
 }  // namespace
 }  // namespace nx
