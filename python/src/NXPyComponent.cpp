@@ -162,6 +162,43 @@ bool PythonAlive() {
 #endif
 }
 
+// The GIL for a stream thread. A thread keeps one Python thread state for as
+// long as it lives (made the first time it calls Python, cleared when it
+// ends): taking the GIL per buffer then costs a lock hand-over, where a thread
+// state made and cleared per call would cost more than a small process().
+// A thread that holds the GIL already (a Python caller) keeps it.
+class TThreadPython {
+ public:
+  TThreadPython() : FState(PyGILState_Ensure()), FSaved(PyEval_SaveThread()) {}
+  ~TThreadPython() {
+    if (!PythonAlive()) return;  // the interpreter went first: nothing left to clear
+    PyEval_RestoreThread(FSaved);
+    PyGILState_Release(FState);
+  }
+  PyThreadState* State() const noexcept { return FSaved; }
+
+ private:
+  PyGILState_STATE FState;
+  PyThreadState* FSaved;
+};
+
+class TStreamGil {
+ public:
+  TStreamGil() : FTaken(!PyGILState_Check()) {
+    if (!FTaken) return;
+    thread_local TThreadPython thread;
+    PyEval_RestoreThread(thread.State());
+  }
+  ~TStreamGil() {
+    if (FTaken) PyEval_SaveThread();
+  }
+  TStreamGil(const TStreamGil&) = delete;
+  TStreamGil& operator=(const TStreamGil&) = delete;
+
+ private:
+  bool FTaken;
+};
+
 // A component of a Python class. OnStart makes a fresh instance of the class
 // (its __init__ without arguments); an exception raised by start, process
 // or stop stops this component's stream (nothing more is sent) and becomes
@@ -199,7 +236,7 @@ class TNXPyFilter final : public TNXRealFilter, public flow::INXFlowNode {
 
  protected:
   void OnStart(double ASampleRate) override {
-    pyb::gil_scoped_acquire gil;
+    TStreamGil gil;
     try {
       FInstance = FClass.Type();
       FPushed = 0;
@@ -216,7 +253,7 @@ class TNXPyFilter final : public TNXRealFilter, public flow::INXFlowNode {
       AOutput = nullptr;
       return;
     }
-    pyb::gil_scoped_acquire gil;
+    TStreamGil gil;
     try {
       if (!FProcess) throw std::runtime_error("process called before start");
       if (FGeneration.load(std::memory_order_acquire) != FPushed) PushProperties();
@@ -239,7 +276,7 @@ class TNXPyFilter final : public TNXRealFilter, public flow::INXFlowNode {
   }
 
   void OnStop() override {
-    pyb::gil_scoped_acquire gil;
+    TStreamGil gil;
     try {
       if (FInstance && !FFailed.load() && pyb::hasattr(FInstance, "stop")) FInstance.attr("stop")();
     } catch (pyb::error_already_set& e) {
