@@ -149,6 +149,19 @@ def test_python_components_send_what_numpy_computes(modules, watchdog, component
     np.testing.assert_array_equal(got["Out"], expected(got["In"]))
 
 
+def test_graph_add_and_link_make_python_components(modules, watchdog):
+    # The document names the module: loading it registers the classes.
+    g = nx.Graph.load(chain(modules, [("TNXGain", "Gain", {})]), packages=[modules])
+    g.add("TPcGain", "Louder").Gain = 4
+    g.add("TPcSquare", "Square")
+    g.add("TNXCsvWriter", "Squared").FileName = "squared.csv"
+    g.link("Gain", "OutputPin", "Louder", "InputPin")
+    g.link("Louder", "OutputPin", "Square", "InputPin")
+    g.link("Square", "OutputPin", "Squared", "InputPin")
+    got = g.run(seconds=0.5)
+    np.testing.assert_array_equal(got["Squared"], (4 * got["In"]) ** 2)
+
+
 def test_published_properties_keep_the_library_checks(modules, tmp_path):
     g = nx.Graph.load(chain(modules, [("TPcGain", "Gain", {"Gain": "2"})]), packages=[modules])
     gain = g["Gain"]
@@ -182,11 +195,11 @@ def test_worker_threads_pass_ten_thousand_buffers(modules, watchdog):
 
 
 def test_an_exception_in_process_ends_the_run_with_its_traceback(modules, watchdog):
-    import pcgain  # the document imported it: the module of the package search path
-    pcgain.seen.clear()
     doc = chain(modules, [("TPcProbe", "Before", {"Label": "before"}), ("TPcFaulty", "Bad", {}),
                           ("TPcProbe", "After", {"Label": "after"})], threaded=("After",))
     g = nx.Graph.load(doc, packages=[modules])
+    import pcgain  # the document imported it from the package search path
+    pcgain.seen.clear()
     with pytest.raises(ValueError) as caught:
         g.run(seconds=5)
     message = str(caught.value)
