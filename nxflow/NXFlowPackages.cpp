@@ -96,7 +96,13 @@ bool TPackageLoader::ImportPythonModule(const std::string& APath, const std::str
     // A host without Python of its own: the interpreter comes with the
     // "nxpython" package, a library that links Python, loaded from the same
     // search path (so nxflow itself starts without Python installed).
-    const std::string embed = LoadComponentPackage(Resolve("nxpython")).File;
+    std::string embed;
+    try {
+      embed = LoadComponentPackage(Resolve("nxpython")).File;
+    } catch (const EPackageError& e) {
+      throw EPackageError(file + " is a Python module, which needs the package nxpython (built with the Python "
+                          "bindings): " + e.Message());
+    }
     void* handle = dlopen(embed.c_str(), RTLD_NOW | RTLD_NOLOAD);
     auto import = handle ? reinterpret_cast<TEmbeddedImport>(dlsym(handle, kEmbeddedImportSymbol)) : nullptr;
     if (!import) throw EPackageError("Package " + embed + " does not embed Python (no " + kEmbeddedImportSymbol + ")");
