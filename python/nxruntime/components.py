@@ -131,11 +131,11 @@ def _import_module_file(name, path):
             return known
         raise ImportError(f"a module named {name!r} is imported already from {known_file or 'the interpreter'}, "
                           f"not from {path}")
-    spec = _importlib_util.spec_from_file_location(name, path)
-    module = _importlib_util.module_from_spec(spec)
+    found = _importlib_util.spec_from_file_location(name, path)
+    module = _importlib_util.module_from_spec(found)
     _sys.modules[name] = module
     try:
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
     except BaseException:
         del _sys.modules[name]
         raise
