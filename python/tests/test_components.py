@@ -4,6 +4,7 @@ a fault raised by process, and where their modules are looked up."""
 import faulthandler
 import os
 import subprocess
+import threading
 from pathlib import Path
 
 import numpy as np
@@ -100,8 +101,8 @@ def chain(folder, components, *, modules="pcgain", rate=48000, size=1024, thread
     made, links, previous = [], [], "Tone"
     for cls, name, props in components:
         attrs = " ".join(f'{k}="{v}"' for k, v in props.items())
-        threading = '<Threading><TNXThreading Enabled="true"/></Threading>' if name in threaded else ""
-        made.append(f'<{cls} Name="{name}" {attrs}>{threading}</{cls}>')
+        worker = '<Threading><TNXThreading Enabled="true"/></Threading>' if name in threaded else ""
+        made.append(f'<{cls} Name="{name}" {attrs}>{worker}</{cls}>')
         links.append(f'<Link From="{previous}" FromPin="OutputPin" To="{name}" ToPin="InputPin"/>')
         previous = name
     links.append(f'<Link From="{previous}" FromPin="OutputPin" To="Out" ToPin="InputPin"/>')
@@ -189,7 +190,19 @@ def test_worker_threads_pass_ten_thousand_buffers(modules, watchdog):
                           ("TPcGain", "C", {"Gain": "3", "Offset": "1"})],
                 size=48, threaded=("A", "B", "C"))
     g = nx.Graph.load(doc, packages=[modules])
-    got = g.run(seconds=10)
+    # A Python thread keeps asking for the GIL all the while.
+    done, spins = threading.Event(), []
+    def spin():
+        while not done.is_set():
+            spins.append(float(np.sum(np.arange(64.0))))
+    busy = threading.Thread(target=spin)
+    busy.start()
+    try:
+        got = g.run(seconds=10)
+    finally:
+        done.set()
+        busy.join()
+    assert spins
     assert got["Out"].size == got["In"].size == 10_000 * 48
     np.testing.assert_array_equal(got["Out"], 3 * (2 * got["In"] * 0.5) + 1)
 
