@@ -1,13 +1,37 @@
 // NXFlowPackages: finding and loading component packages (see the header).
 #include "nxflow/NXFlowPackages.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
 namespace nx::flow {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<TPythonModuleImporter> GPythonImporter{nullptr};
+
+// What the "nxpython" package exports beside its package record: imports a
+// module file into the interpreter it embeds (started on first use). 0 on
+// success; otherwise the message, cut to AErrorSize, is in AError.
+using TEmbeddedImport = int (*)(const char* AFile, const char* AName, char* AError, std::size_t AErrorSize);
+constexpr const char* kEmbeddedImportSymbol = "nx_python_import_module";
+
+}  // namespace
+
+void SetPythonModuleImporter(TPythonModuleImporter AImporter) { GPythonImporter.store(AImporter); }
+
+bool IsPythonModuleName(const std::string& AName) {
+  if (AName.empty() || std::isdigit(static_cast<unsigned char>(AName[0]))) return false;
+  return std::all_of(AName.begin(), AName.end(),
+                     [](unsigned char c) { return std::isalnum(c) || c == '_'; });
+}
 
 std::vector<std::string> SplitList(const std::string& AText, const char* ASeparators) {
   std::vector<std::string> parts;
@@ -38,8 +62,12 @@ TPackageLoader::TPackageLoader(std::vector<std::string> AExtraDirs, const std::s
 
 std::string TPackageLoader::Resolve(const std::string& AName) const {
   if (AName.find('/') != std::string::npos) return AName;
+  // A Python module only by a name that is one: "a.b" never reaches a.b.py
+  // nor a/b.py.
+  const bool python = IsPythonModuleName(AName);
   for (const std::string& dir : FSearchPath)
-    for (const std::string& file : {"lib" + AName + ".so", AName + ".so"}) {
+    for (const std::string& file : {"lib" + AName + ".so", AName + ".so", python ? AName + ".py" : std::string()}) {
+      if (file.empty()) continue;
       const fs::path path = fs::path(dir) / file;
       std::error_code ec;
       if (fs::is_regular_file(path, ec)) return path.string();
@@ -57,9 +85,41 @@ bool TPackageLoader::LoadFile(const std::string& APath) {
   return true;
 }
 
+bool TPackageLoader::ImportPythonModule(const std::string& APath, const std::string& AName) {
+  std::error_code ec;
+  const fs::path canonical = fs::canonical(APath, ec);
+  const std::string file = ec ? APath : canonical.string();
+  if (std::find(FLoaded.begin(), FLoaded.end(), file) != FLoaded.end()) return false;
+  if (TPythonModuleImporter importer = GPythonImporter.load()) {
+    importer(file, AName);
+  } else {
+    // A host without Python of its own: the interpreter comes with the
+    // "nxpython" package, a library that links Python, loaded from the same
+    // search path (so nxflow itself starts without Python installed).
+    std::string embed;
+    try {
+      embed = LoadComponentPackage(Resolve("nxpython")).File;
+    } catch (const EPackageError& e) {
+      throw EPackageError(file + " is a Python module, which needs the package nxpython (built with the Python "
+                          "bindings): " + e.Message());
+    }
+    void* handle = dlopen(embed.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    auto import = handle ? reinterpret_cast<TEmbeddedImport>(dlsym(handle, kEmbeddedImportSymbol)) : nullptr;
+    if (!import) throw EPackageError("Package " + embed + " does not embed Python (no " + kEmbeddedImportSymbol + ")");
+    std::string message(64 * 1024, '\0');
+    if (import(file.c_str(), AName.c_str(), message.data(), message.size()) != 0)
+      throw EPackageError(message.c_str());
+  }
+  FLoaded.push_back(file);
+  return true;
+}
+
 std::string TPackageLoader::Load(const std::string& ANameOrPath) {
   const std::string path = Resolve(ANameOrPath);
-  LoadFile(path);
+  if (fs::path(path).extension() == ".py")
+    ImportPythonModule(path, ANameOrPath);
+  else
+    LoadFile(path);
   return path;
 }
 

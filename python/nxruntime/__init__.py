@@ -1,6 +1,7 @@
 """nxruntime from Python: the library's buffers as numpy arrays, every vector
 primitive of its dispatch lists, the FFT and filter design, and graph
-documents loaded, edited, saved and run (nxruntime.Graph).
+documents loaded, edited, saved and run (nxruntime.Graph), and component
+classes written in Python (nxruntime.component).
 
     import numpy as np, nxruntime
     b = nxruntime.RealBuffer(np.arange(4.0))
@@ -19,10 +20,11 @@ from ._nxruntime import (Buffer, RealBuffer, ComplexBuffer, IntegerBuffer, Unsig
                          BooleanBuffer, RealMatrixBuffer, buffer_from_bytes)
 from . import primitives, fft, design
 from .graph import Graph, Component
+from .components import Property, component
 
 __all__ = ["Buffer", "RealBuffer", "ComplexBuffer", "IntegerBuffer", "UnsignedBuffer", "BlockBuffer",
            "BooleanBuffer", "RealMatrixBuffer", "buffer_from_bytes", "primitives", "fft", "design",
-           "Graph", "Component"]
+           "Graph", "Component", "Property", "component"]
 
 
 @_contextlib.contextmanager

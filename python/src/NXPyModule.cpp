@@ -1,10 +1,11 @@
 // nxruntime._nxruntime: the extension module behind the nxruntime package.
 #include "NXPyCommon.h"
+#include "NXPyComponent.h"
 #include "NXPyGraph.h"
 #include "runtime/SysUtils.h"
 
 PYBIND11_MODULE(_nxruntime, m) {
-  m.doc() = "The nxruntime signal-processing runtime (buffers, primitives, FFT, filter design, graphs)";
+  m.doc() = "The nxruntime signal-processing runtime (buffers, primitives, FFT, filter design, graphs, components in Python)";
   // The library's exceptions reach Python with their own message.
   pybind11::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -18,4 +19,5 @@ PYBIND11_MODULE(_nxruntime, m) {
   nx::py::RegisterFFT(m);
   nx::py::RegisterDesign(m);
   nx::py::RegisterGraph(m);
+  nx::py::RegisterComponents(m);
 }
