@@ -22,7 +22,7 @@
 // The runtime's binary interface: raised whenever a class layout or virtual
 // table of an installed header changes incompatibly. A package compiled
 // against one value is refused by a runtime of another.
-#define NX_RUNTIME_ABI_VERSION 1
+#define NX_RUNTIME_ABI_VERSION 2
 
 // The persistence of a component class and the usual constructor (an owner;
 // the published properties take their defaults). A class with a constructor
