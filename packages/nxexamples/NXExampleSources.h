@@ -57,6 +57,12 @@ class TNXSineGenerator : public TNXExampleRealGen {
   // double: a frequency change keeps the waveform continuous, and hours of
   // buffers do not drift.
   long double FCycle = 0;
+  // The rotations of the eight interleaved recurrences for the angle step
+  // FLaneTurn: by j steps (lane j's start) and by eight (each lane's step).
+  static constexpr int kLanes = 8;
+  double FLaneTurn = -1;
+  double FLaneCos[kLanes] = {}, FLaneSin[kLanes] = {};
+  double FStrideCos = 1, FStrideSin = 0;
 };
 
 class TNXNoiseGenerator : public TNXExampleRealGen {

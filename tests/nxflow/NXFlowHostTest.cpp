@@ -445,6 +445,26 @@ TEST_F(NXFlowTest, MixerDemoOutputIsTheSumOfItsInputs) {
   }
 }
 
+// The filter demo's last samples and its spectrum, 60 s into the stream, against the files kept from an earlier
+// run: how the clocks are stepped must not change a sample, and arithmetic that does (a generator's recurrence)
+// stays within 1e-12 of them (1e-9 dB on the spectrum).
+TEST_F(NXFlowTest, FilterDemoMatchesItsKeptFiles) {
+  RunGraphs({"filter-demo.xml"}, "demo");
+  const fs::path kept = fs::path(NX_SOURCE_DIR) / "tests/nxflow/golden/filter-demo";
+  for (const auto& [file, tolerance] : std::vector<std::pair<const char*, double>>{
+           {"mix-scope.csv", 1e-12}, {"lowpass-scope.csv", 1e-12}, {"bandpass-scope.csv", 1e-12},
+           {"mix-spectrum.csv", 1e-9}}) {
+    SCOPED_TRACE(file);
+    const auto want = ReadCsv(kept / file), got = ReadCsv(FDir / "demo" / file);
+    ASSERT_GT(want.size(), 400u);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      ASSERT_EQ(got[i].first, want[i].first) << "row " << i;
+      ASSERT_NEAR(got[i].second, want[i].second, tolerance) << "row " << i;
+    }
+  }
+}
+
 TEST_F(NXFlowTest, WavRoundTripGivesBackEverySample) {
   const std::string report = RunGraphs({"wav-write.xml", "wav-read.xml"}, "wav");
   const std::string generated = ReadAll(FDir / "wav/generated.csv");
