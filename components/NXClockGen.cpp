@@ -195,7 +195,7 @@ void TSMediaMasterClock::Drive(TNXClockGen* AClock) {
       // procedure (its destructor waits for GDriving to change).
       if (GMasterClock != this || std::find(FList.begin(), FList.end(), AClock) == FList.end()) return;
       if (AClock->FDrivenDue == 0) return;
-      if (AClock->Terminated()) {
+      if (AClock->Terminated() || AClock->FDrivenFailed) {
         AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
         AClock->FDrivenDue = 0;
         return;
@@ -221,8 +221,12 @@ void TSMediaMasterClock::Drive(TNXClockGen* AClock) {
       gone = GDrivenGone;
       if (!gone) {
         if (failed) {
-          // The clock's thread raises it and ends; its remaining ticks are dropped.
+          // The clock's thread raises it and ends; its remaining ticks are
+          // dropped, and it is not driven again meanwhile.
+          // (Terminated is left to the thread: set now, its loop could end
+          // before it raised the exception.)
           AClock->FDrivenException = failed;
+          AClock->FDrivenFailed = true;
           AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
           AClock->FDrivenDue = 0;
           AClock->FSemaphore->Release();
@@ -388,6 +392,7 @@ void TNXClockGen::Step(bool ADrive) {
   // A clock whose thread has not started keeps its ticks in its semaphore
   // (virtual time waits for it), as on the wall clock.
   ADrive = ADrive && Started() && !Terminated();
+  if (FDrivenFailed) return;  // its thread is ending with the procedure's exception
   FAccumulator += NXClockStepUnits;
   while (FAccumulator > FInterval) {
     // Counted before the release, so that the thread never finishes a tick

@@ -111,6 +111,7 @@ class TNXClockGen : public TBasicThread {
   // An exception a driven procedure raised: the clock's thread raises it
   // again, so that it ends as it would have had it run the procedure.
   std::exception_ptr FDrivenException;
+  bool FDrivenFailed = false;  // under the section
 };
 
 // A thread that ticks when Clock is called: each call wakes it once (calls

@@ -102,23 +102,27 @@ TEST(ClockGen, VirtualTimeRunsProceduresOnTheMasterClockThread) {
     SCOPED_TRACE(static_cast<int>(end));
     TNXVirtualClockGuard virtualTime;
     TRecorder ticks;
-    std::atomic<bool> current{true}, otherThread{true};
+    std::atomic<bool> current{true}, driven{true};
     TIntfPtr<TNXClockGen> clock;
     std::mutex slot;  // guards clock against the procedure's drop
-    std::thread::id first;
-    clock = MakeThread<TNXClockGen>("Driven", 10000, [&](IThread* AThread) {
-      auto* self = static_cast<TNXClockGen*>(AThread);
-      if (!self->IsCurrentThread()) current = false;
-      const std::size_t n = ticks.Values().size();
-      if (n == 0) first = std::this_thread::get_id();
-      else if (std::this_thread::get_id() != first) otherThread = false;  // one thread runs every tick
-      ticks.Add(n);
-      if (n != 2) return;
-      if (end == eThrow) throw std::runtime_error("tick failed");
-      // The procedure's own captures go with the clock: nothing is touched after the drop.
-      if (end == eDropInside) { std::lock_guard lk(slot); clock = nullptr; return; }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the test drops the clock meanwhile
-    });
+    // Held at step 0 until the clock's thread has started: a tick released before would be its thread's to run.
+    NXSetClockStepLimit(0);
+    {
+      std::lock_guard lk(slot);
+      clock = MakeThread<TNXClockGen>("Driven", 10000, [&](IThread* AThread) {
+        auto* self = static_cast<TNXClockGen*>(AThread);
+        if (!self->IsCurrentThread()) current = false;
+        if (CurrentThreadTid() == self->ThreadID()) driven = false;
+        const std::size_t n = ticks.Values().size();
+        ticks.Add(n);
+        if (n != 2) return;
+        if (end == eThrow) throw std::runtime_error("tick failed");
+        // The procedure's own captures go with the clock: nothing is touched after the drop.
+        if (end == eDropInside) { std::lock_guard lk(slot); clock = nullptr; return; }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the test drops the clock meanwhile
+      });
+    }
+    NXSetClockStepLimit(UINT64_MAX);
     ASSERT_TRUE(ticks.Wait(3));
     if (end == eThrow) {
       for (int i = 0; i < 60000 && !clock->Finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -134,7 +138,7 @@ TEST(ClockGen, VirtualTimeRunsProceduresOnTheMasterClockThread) {
     for (int i = 0; i < 60000 && NXClockGenCount() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(NXClockGenCount(), 0);
     EXPECT_TRUE(current);
-    EXPECT_TRUE(otherThread);
+    EXPECT_TRUE(driven);  // never on the clock's own thread
     EXPECT_EQ(ticks.Values().size(), 3u);  // nothing ran after the end
     for (int i = 0; i < 60000 && NXMasterClockRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_FALSE(NXMasterClockRunning());
