@@ -187,6 +187,11 @@ void TSMediaMasterClock::Clock(bool ADrive) {
 }
 
 void TSMediaMasterClock::Drive(TNXClockGen* AClock) {
+  // Under the section: the ticks still due are never run.
+  const auto dropDue = [AClock] {
+    AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
+    AClock->FDrivenDue = 0;
+  };
   for (;;) {
     {
       TLockGuard guard(Section());
@@ -196,8 +201,7 @@ void TSMediaMasterClock::Drive(TNXClockGen* AClock) {
       if (GMasterClock != this || std::find(FList.begin(), FList.end(), AClock) == FList.end()) return;
       if (AClock->FDrivenDue == 0) return;
       if (AClock->Terminated() || AClock->FDrivenFailed) {
-        AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
-        AClock->FDrivenDue = 0;
+        dropDue();
         return;
       }
       --AClock->FDrivenDue;
@@ -227,8 +231,7 @@ void TSMediaMasterClock::Drive(TNXClockGen* AClock) {
           // before it raised the exception.)
           AClock->FDrivenException = failed;
           AClock->FDrivenFailed = true;
-          AClock->FUnfinished.fetch_sub(AClock->FDrivenDue, std::memory_order_acq_rel);
-          AClock->FDrivenDue = 0;
+          dropDue();
           AClock->FSemaphore->Release();
         }
         AClock->FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
