@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "runtime/NXPackage.h"
+#include "runtime/NXTrace.h"
+#include "streams/NXFlowFigures.h"
 
 namespace nx {
 
@@ -443,7 +445,20 @@ void TNXClockGen::ExecuteLoop() {
 }
 
 void TNXClockGen::IntEvent() {
-  if (FEvent) FEvent(this);
+  if (!FEvent) return;
+  if (!figures::Enabled() && !trace::Recording()) {
+    FEvent(this);
+    return;
+  }
+  // The tick's start marks the work it causes (latency figures), and the
+  // tick is one span of the timeline. The mark is cleared however it ends.
+  const std::uint64_t start = trace::NowNs();
+  figures::MarkTick(start);
+  struct TClear {
+    ~TClear() { figures::MarkTick(0); }
+  } clear;
+  trace::TSpan span("tick", [this] { return Name(); });
+  FEvent(this);
 }
 
 // ---------------------------------------------------------------- clock threads

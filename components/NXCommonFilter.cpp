@@ -12,6 +12,8 @@
 #include <typeinfo>
 
 #include "runtime/NXPackage.h"
+#include "runtime/NXTrace.h"
+#include "streams/NXFlowFigures.h"
 
 namespace nx {
 
@@ -186,7 +188,12 @@ void TNXFilterThread::Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool 
       TPersistent* sender = FThreading->OwnerComponent();
       MainThread::Queue([event = std::move(event), sender] { event(sender); });
     }
-    if (queue.FullMode() == fmDropData) return;
+    if (queue.FullMode() == fmDropData) {
+      figures::CountDrop(FThreading->OwnerComponent(), queue.Size());
+      return;
+    }
+    figures::CountWait(FThreading->OwnerComponent());
+    const std::uint64_t waitStart = trace::Recording() ? trace::NowNs() : 0;
     // No worker whose wake-up this sender put off may be left asleep while
     // it waits.
     if (tWorker) tWorker->WakeDeferred();
@@ -203,10 +210,15 @@ void TNXFilterThread::Push(const TIntfPtr<IFTNotifyOperation>& AOperation, bool 
       FProcessedEvent.Wait(ticket);
     }
     FSendersWaiting.fetch_sub(1, std::memory_order_seq_cst);
+    if (waitStart != 0 && trace::Recording())
+      trace::Complete("wait", FThreading->OwnerComponent()->GetNamePath(), waitStart, trace::NowNs());
   }
   if (Terminated()) return;
   // The queue-empty event is reset with the append (not before a drop).
   FOperationQueue.Push(AOperation, AHandedOver, FQueueEmptyEvent);
+  if (figures::Enabled())
+    figures::CountPush(this, FThreading->OwnerComponent(), AOperation.Get(),
+                       static_cast<std::uint32_t>(FOperationQueue.Count()), queue.Size());
   // (A queue that drops when full is never left to fill unwatched.)
   TNXFilterThread* const sender = tWorker;
   if (sender && sender != this && sender->FOperationQueue.Count() > 0 && queue.FullMode() != fmDropData &&
@@ -286,9 +298,12 @@ void TNXFilterThread::ExecuteLoop() {
     // operation, and the worker goes on (a dead worker would block its
     // senders for good).
     try {
+      if (figures::Enabled()) figures::AdoptMark(this, operation.Get());
+      trace::TSpan span("work", [this] { return FThreading->OwnerComponent()->GetNamePath(); });
       FOwnerNotify(operation);
     } catch (...) {
     }
+    figures::MarkTick(0);
     FPumpHandedOver = false;
     operation = nullptr;
   }

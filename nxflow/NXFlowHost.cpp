@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  check GRAPH.xml                    reads a graph document without running it\n"
     "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n"
     "  run GRAPH.xml... [--seconds S | --buffers N] [--realtime] [--out DIR] [--set Comp.Prop=value]...\n"
+    "                   [--stats] [--trace FILE.json]\n"
     "                                     runs graphs and writes what their sinks gathered into DIR\n"
     "  serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR] [--panel-width W]\n"
     "                                     runs a graph and shows it live in the browser\n";

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <map>
 #include <sstream>
@@ -26,6 +27,9 @@
 #include "components/NXFlowNode.h"
 #include "components/NXFlowPacer.h"
 #include "nxflow/NXFlowPackages.h"
+#include "nxflow/NXFlowStats.h"
+#include "runtime/NXTrace.h"
+#include "streams/NXFlowFigures.h"
 
 namespace nx::flow {
 
@@ -34,6 +38,28 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kDefaultSeconds = 10;
+
+// Writes the recorded timeline to AFile through a temporary file beside it,
+// so that a failed write leaves no half file.
+void WriteTrace(const std::string& AFile) {
+  const fs::path target(AFile);
+  fs::path temporary = target;
+  temporary += ".part";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out || !trace::WriteJson(out) || !out.flush()) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      throw EFlowError("cannot write the timeline to " + AFile);
+    }
+  }
+  std::error_code error;
+  fs::rename(temporary, target, error);
+  if (error) {
+    fs::remove(temporary, error);
+    throw EFlowError("cannot write the timeline to " + AFile);
+  }
+}
 
 double ParseNumber(const std::string& AOption, const std::string& AText, bool AInteger) {
   char* end = nullptr;
@@ -397,6 +423,16 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
   TGraphRun run(AFile, AOptions, APackages);
   const std::uint64_t steps = run.Steps();
   const auto t0 = std::chrono::steady_clock::now();
+  // The figures count from the start of the streams.
+  struct TFigures {
+    explicit TFigures(bool AOn) : On(AOn) {
+      if (On) figures::Enable(true);
+    }
+    ~TFigures() {
+      if (On) figures::Enable(false);
+    }
+    bool On;
+  } counting(AOptions.Stats);
   run.Start();
   // A clock releases a tick once its accumulated time exceeds its interval,
   // so the ticks due at exactly the end come with one more step.
@@ -444,6 +480,8 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
       run.Paced() ? std::min(run.PacedSeconds(), run.Seconds()) : std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
   run.Stop();
   const double running = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  // Named while the graph's pins still exist.
+  const TGraphStats stats = AOptions.Stats ? CollectStats(run.Root(), run.Components()) : TGraphStats{};
   const std::vector<TNodeRow> rows = run.Finish();
   // The wall time covers the run and the writing of every file.
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -456,6 +494,7 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
   AOut << ")\n";
   AOut.unsetf(std::ios::floatfield);
   PrintTable(AOut, rows, fs::path(run.OutDir()));
+  if (AOptions.Stats) PrintStats(AOut, stats, running);
   return interrupted ? 128 + interrupted : 0;
 }
 
@@ -477,6 +516,10 @@ TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
       options.OutDir = value();
     else if (word == "--set")
       options.Settings.push_back(value());
+    else if (word == "--stats")
+      options.Stats = true;
+    else if (word == "--trace")
+      options.TraceFile = value();
     else if (word.starts_with("--"))
       throw EFlowError("unknown option \"" + word + "\" of run");
     else
@@ -488,12 +531,34 @@ TRunOptions ParseRunOptions(const std::vector<std::string>& AWords) {
 }
 
 int RunGraphs(const TRunOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr) {
+  // The timeline covers every graph of the command; it is written when the
+  // command ends, also after a stop signal, but not after an error.
+  struct TTimeline {
+    explicit TTimeline(bool AOn) : On(AOn) {
+      if (On) trace::Start();
+    }
+    ~TTimeline() {
+      if (On) trace::Stop();
+    }
+    bool On;
+  } timeline(!AOptions.TraceFile.empty());
+  int status = 0;
   for (const std::string& graph : AOptions.Graphs) {
     // A stop asked for between two graphs ends the command before the next.
-    if (const int signal = GStopSignal.load()) return 128 + signal;
-    if (const int status = RunGraph(ReadGraphFile(graph), AOptions, APackages, AOut, AErr)) return status;
+    if (const int signal = GStopSignal.load()) {
+      status = 128 + signal;
+      break;
+    }
+    if ((status = RunGraph(ReadGraphFile(graph), AOptions, APackages, AOut, AErr)) != 0) break;
   }
-  return 0;
+  if (timeline.On) {
+    trace::Stop();
+    WriteTrace(AOptions.TraceFile);
+    AOut << "timeline: " << trace::EventCount() << " events in " << AOptions.TraceFile;
+    if (const std::size_t dropped = trace::DroppedCount()) AOut << " (" << dropped << " more dropped: the timeline is full)";
+    AOut << "\n";
+  }
+  return status;
 }
 
 void InstallStopSignals() {

@@ -4,6 +4,7 @@
 //
 //   nxflow run GRAPH.xml [GRAPH2.xml ...] [--seconds S | --buffers N]
 //              [--realtime] [--out DIR] [--set Comp.Prop=value]...
+//              [--stats] [--trace FILE.json]
 //
 // How long: --seconds S of stream time; or --buffers N, as long as the first
 // generator of the graph takes to make N buffers; else the document's own
@@ -26,7 +27,15 @@
 //
 // Report. A progress bar on a terminal for runs longer than a second, then a
 // closing table of what each sink received (buffers, samples, rate) and the
-// files written, and the speed against real time.
+// files written, and the speed against real time. --stats adds, per link,
+// the buffers and samples it carried and the latency from the clock tick
+// that made a buffer to its delivery (median and 99th percentile), and per
+// filter with a worker thread how full its queue got, what it dropped and
+// how often a sender waited for room.
+//
+// Timeline. --trace FILE.json records what every thread did (clock ticks,
+// filter work, sends, waits for room in a queue) over the whole command and
+// writes it in the trace-event format that trace viewers open.
 //
 // Devices. A graph with a component that paces it from a device's clock (a
 // sound card's output or input: INXFlowPacer) runs on the wall clock, and a
@@ -64,6 +73,8 @@ struct TRunOptions {
   std::string OutDir;          // empty: "nxflow-out"
   std::vector<std::string> Settings;
   bool Progress = false;       // draw the progress bar on AErr
+  bool Stats = false;          // --stats: the figures of every link and queue after the table
+  std::string TraceFile;       // --trace FILE.json: the timeline of the run's threads
 };
 
 // What one node reported when its run finished.

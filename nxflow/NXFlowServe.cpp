@@ -32,7 +32,10 @@
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowRun.h"
 #include "nxflow/NXFlowServeApi.h"
+#include "nxflow/NXFlowStats.h"
 #include "nxflow/NXFlowWebAssets.h"
+#include "runtime/NXTrace.h"
+#include "streams/NXFlowFigures.h"
 #include "runtime/Zandor.TypeInfo.h"
 
 namespace nx::flow {
@@ -204,6 +207,7 @@ struct TGraphServer::TState {
   std::uint64_t PaceSteps = 0;
   std::chrono::steady_clock::time_point PaceSince;
   std::map<std::string, TSinkCount> LastCounts;
+  TGraphStats LastStats;
   std::chrono::steady_clock::time_point LastCountsAt;
   // The displays of the running graph and the figures of their pictures,
   // under PaintLock (taken after GraphLock where both are held). The painter
@@ -283,13 +287,17 @@ struct TGraphServer::TState {
     FreeDesign();
     try {
       Run = std::make_unique<TGraphRun>(Document, RunOptions(), Packages);
+      // The figures of every link and queue count from the streams' start.
+      figures::Enable(true);
       Run->Start();
     } catch (...) {
       Run.reset();
+      figures::Enable(false);
       LoadDesign();
       throw;
     }
     LastCounts.clear();
+    LastStats = {};
     LastCountsAt = std::chrono::steady_clock::now();
     FaultText.clear();
     EndedText.clear();
@@ -341,6 +349,7 @@ struct TGraphServer::TState {
       failure = e.what();
     }
     Run.reset();
+    figures::Enable(false);
     State = failure.empty() ? TRunState::Stopped : TRunState::Failed;
     if (!failure.empty()) FaultText = failure;
     LoadDesign();
@@ -465,7 +474,14 @@ struct TGraphServer::TState {
           first = false;
         }
     }
-    json += "}}";
+    json += "}";
+    // Per link and per worker queue: rates between this look and the last.
+    if (Run) {
+      TGraphStats stats = CollectStats(Run->Root(), Run->Components());
+      json += ", \"flow\": " + StatsJson(stats, LastStats, State == TRunState::Running ? dt : 0);
+      LastStats = std::move(stats);
+    }
+    json += "}";
     LastCounts = std::move(counts);
     LastCountsAt = now;
     {
@@ -724,6 +740,28 @@ struct TGraphServer::TState {
         SaveGraphFile(Options.Graph, Document, *root, {{kLayoutAttribute, FormatLayout(Layout)}});
         Answer(res, 200, "{\"saved\": " + JsonString(Options.Graph) + "}");
       });
+    });
+    // A timeline of the next few seconds (1 to 30, 2 unless asked), as a
+    // file to save: one recording at a time, of at most 200,000 events.
+    AHttp.Get("/api/trace", [](const httplib::Request& req, httplib::Response& res) {
+      int seconds = 2;
+      if (req.has_param("seconds")) {
+        const std::string text = req.get_param_value("seconds");
+        if (text.empty() || text.size() > 2 || !std::all_of(text.begin(), text.end(), ::isdigit) ||
+            (seconds = std::stoi(text)) < 1 || seconds > 30)
+          return Refuse(res, 400, "seconds must be a whole number from 1 to 30");
+      }
+      static std::atomic<bool> busy{false};
+      if (trace::Recording() || busy.exchange(true)) return Refuse(res, 409, "a timeline is being recorded already");
+      trace::Start(200'000);
+      std::this_thread::sleep_for(std::chrono::seconds(seconds));
+      trace::Stop();
+      std::ostringstream json;
+      trace::WriteJson(json);
+      busy.store(false);
+      res.status = 200;
+      res.set_header("Content-Disposition", "attachment; filename=\"nxflow-timeline.json\"");
+      res.set_content(json.str(), "application/json");
     });
     AHttp.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
       res.set_header("Cache-Control", "no-store");

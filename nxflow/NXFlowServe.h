@@ -35,8 +35,13 @@
 //   POST /api/mouse           {component, event, x, y, ...}: the pointer over a display's
 //                             picture, as its mouse operation; answers the read-out
 //   GET  /api/picture/NAME    the latest picture of display NAME (PNG)
+//   GET  /api/trace?seconds=S a timeline of the next S seconds (1-30, default 2) in the
+//                             trace-event format (see runtime/NXTrace.h), as a file to save
 //   GET  /api/events          Server-Sent Events: state, stream time and each sink's buffers/s
-//                             and samples/s, four times a second; a "frame" event
+//                             and samples/s, four times a second, and under "flow" each
+//                             link's buffers/s, samples/s and latency from the clock tick
+//                             (median, 99th percentile, since the start) and each worker
+//                             queue's fill and drops (see NXFlowStats.h); a "frame" event
 //                             {name, serial} when a display has a new picture
 //
 // Live pictures: a painter thread asks each display 25 times a second

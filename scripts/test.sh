@@ -44,7 +44,7 @@ cmake -S . -B build-tsan -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -D
 tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLock
   test_buffers_Proxy test_buffers_BufferThreads test_buffers_SharingAndCopyOnWrite test_vector_FFT
   test_streams_PinThreads test_streams_OperationList test_streams_StreamTypes test_infrastructure_RGComponent
-  test_streams_MultiInput test_components_CommonGen
+  test_streams_MultiInput test_streams_FlowFigures test_components_CommonGen
   test_processing_Processing test_components_CommonFilter test_components_ComponentKit test_components_RealSink
   test_packages_Examples test_packages_Net
   test_nxflow_Host test_nxflow_Serve"

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "runtime/NXTrace.h"
+#include "streams/NXFlowFigures.h"
+
 namespace nx {
 
 // ---------------------------------------------------------------- operations
@@ -301,8 +304,16 @@ bool TFTBasicPin::NotifyLink(const TFTLink& ALink, const TIntfPtr<IFTNotifyOpera
                              TFTNotifyState AState) {
   if (!ALink.Handler) return false;
   if (AState.Contains(nsUpstream) && ALink.TargetIgnoresUpstream) return false;
-  return ALink.Gate->Deliver(
-      [&] { return ALink.Handler(ALink.Other, ALink.Stream.Get(), ALink.ID, AOperation, AState); });
+  const auto deliver = [&] {
+    return ALink.Gate->Deliver(
+        [&] { return ALink.Handler(ALink.Other, ALink.Stream.Get(), ALink.ID, AOperation, AState); });
+  };
+  // The figures and the timeline see sink-ward deliveries only; both cost a
+  // relaxed load each when nobody watches.
+  if (!FIsSource || AState.Contains(nsUpstream) || (!figures::Enabled() && !trace::Recording())) return deliver();
+  figures::CountDelivery(this, ALink.Peer, AOperation.Get());
+  trace::TSpan span("send", [&] { return FName + " -> " + (ALink.Peer ? ALink.Peer->GetName() : std::string()); });
+  return deliver();
 }
 
 bool TFTBasicPin::NotifyLinks(const std::vector<TFTLink>& ALinks, const TIntfPtr<IFTNotifyOperation>& AOperation,

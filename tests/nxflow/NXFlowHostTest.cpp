@@ -465,6 +465,66 @@ TEST_F(NXFlowTest, FilterDemoMatchesItsKeptFiles) {
   }
 }
 
+TEST_F(NXFlowTest, StatsNameEveryLinkAndTheTimelineHasATrackPerThread) {
+  const std::string trace = (FDir / "run.json").string();
+  const std::string report = RunGraphs({"filter-demo.xml"}, "stats",
+                                       {"--seconds", "1", "--stats", "--trace", trace, "--set",
+                                        "LowPass.Threading.Enabled=True"});
+  // The row of a link: its buffers, samples and whether its latency was measured.
+  struct TRow {
+    std::uint64_t Buffers = 0, Samples = 0;
+    bool Timed = false;
+  };
+  const auto row = [&](const std::string& AFrom, const std::string& ATo) {
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string from, arrow, to, rate, p50;
+      TRow r;
+      if (words >> from >> arrow >> to >> r.Buffers >> r.Samples >> rate >> p50 && from == AFrom && to == ATo) {
+        r.Timed = p50 != "-";
+        return r;
+      }
+    }
+    ADD_FAILURE() << "no row " << AFrom << " -> " << ATo << "\n" << report;
+    return TRow{};
+  };
+  // 1 s of 1024-sample buffers at 48 kHz from each generator; the mixer and
+  // the filters pass on every buffer they get; every delivery has a tick.
+  const TRow noise = row("Noise.OutputPin", "Mix.InputPin1");
+  EXPECT_GE(noise.Buffers, 46u);
+  EXPECT_LE(noise.Buffers, 47u);
+  EXPECT_EQ(noise.Samples, noise.Buffers * 1024);
+  const TRow toLowPass = row("Mix.OutputPin", "LowPass.InputPin");
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"Low.OutputPin", "Mix.InputPin2"}, {"Mix.OutputPin", "BandPass.InputPin"},
+           {"LowPass.OutputPin", "LowPassScope.InputPin"}, {"BandPass.OutputPin", "BandPassSpectrum.InputPin"}}) {
+    const TRow r = row(from, to);
+    EXPECT_EQ(r.Samples, toLowPass.Samples) << from << " -> " << to;
+    EXPECT_TRUE(r.Timed) << from << " -> " << to;
+  }
+  EXPECT_GT(toLowPass.Samples, 0u);
+  // The low-pass filter's worker: its queue took every buffer, and dropped none.
+  const std::size_t queue = report.find("\nLowPass ");
+  ASSERT_NE(queue, std::string::npos) << report;
+  std::istringstream q(report.substr(queue));
+  std::string name;
+  std::uint64_t size = 0, most = 0, queued = 0, dropped = 1;
+  q >> name >> size >> most >> queued >> dropped;
+  EXPECT_EQ(size, 15u);
+  EXPECT_GE(queued, toLowPass.Buffers);
+  EXPECT_GE(most, 1u);
+  EXPECT_EQ(dropped, 0u);
+  // The timeline: the generators' ticks, the worker's work, each on a track.
+  const std::string json = ReadAll(trace);
+  EXPECT_NE(report.find("timeline: "), std::string::npos);
+  for (const char* part : {"\"traceEvents\": [", "\"thread_name\"", "\"cat\": \"tick\", \"name\": \"Noise\"",
+                           "\"cat\": \"work\", \"name\": \"LowPass\"", "\"cat\": \"send\""})
+    EXPECT_NE(json.find(part), std::string::npos) << part;
+  EXPECT_EQ(json.substr(json.size() - 3), "}}\n");
+  EXPECT_FALSE(fs::exists(trace + ".part"));
+}
+
 TEST_F(NXFlowTest, WavRoundTripGivesBackEverySample) {
   const std::string report = RunGraphs({"wav-write.xml", "wav-read.xml"}, "wav");
   const std::string generated = ReadAll(FDir / "wav/generated.csv");

@@ -339,6 +339,7 @@ TEST_F(ServeTest, EveryRequestNeedsTheToken) {
       {"GET", "/api/graph", "Authorization: Basic " + FToken + "\r\n"},
       {"GET", "/api/component/LowPass", ""},
       {"GET", "/api/events", ""},
+      {"GET", "/api/trace?seconds=1", ""},
       {"GET", "/../../etc/passwd", ""},
       {"POST", "/api/set", ""},
       {"POST", "/api/control?token=" + wrong, ""},
@@ -587,6 +588,42 @@ TEST(ServeEnd, AStreamThatEndsEndsTheRun) {
   // Started again from the page, it plays the file once more.
   EXPECT_EQ(Request(port, "POST", "/api/control", R"({"action": "start"})", "Authorization: Bearer " + server.Token() + "\r\n").Status, 200);
   server.Stop();
+}
+
+// The figures of each link and worker queue reach the page; a timeline of
+// the running graph comes as a file, one recording at a time.
+TEST_F(ServeTest, SendsLinkFiguresAndRecordsATimeline) {
+  // A number member of the link's object (null reads as 0).
+  const auto number = [](const std::string& ARow, const std::string& AName) {
+    const std::size_t at = ARow.find("\"" + AName + "\": ");
+    return at == std::string::npos || at > ARow.find('}') ? 0.0 : std::atof(ARow.c_str() + at + AName.size() + 4);
+  };
+  const std::string link = R"({"from": "Mix.OutputPin", "to": "LowPass.InputPin", )";
+  std::string event, row;
+  ASSERT_TRUE(Eventually([&] {
+    event = NextEvent();
+    const std::size_t at = event.find(link);
+    row = at == std::string::npos ? "" : event.substr(at);
+    return number(row, "buffersPerSecond") > 0 && number(row, "latencyP50") > 0;
+  })) << event;
+  EXPECT_GT(number(row, "samplesPerSecond"), 0);
+  EXPECT_GE(number(row, "latencyP99"), number(row, "latencyP50"));
+  EXPECT_NE(event.find(R"("queues": [)"), std::string::npos);
+
+  for (const char* bad : {"0", "31", "-1", "1.5", "x", "100"})
+    EXPECT_EQ(Get(std::string("/api/trace?seconds=") + bad).Status, 400) << bad;
+  TAnswer second;
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    second = Get("/api/trace?seconds=1");
+  });
+  const TAnswer timeline = Get("/api/trace?seconds=2");
+  other.join();
+  ASSERT_EQ(timeline.Status, 200);
+  EXPECT_EQ(second.Status, 409);
+  for (const char* part : {"\"traceEvents\": [", "\"cat\": \"tick\", \"name\": \"Noise\"", "\"thread_name\""})
+    EXPECT_NE(timeline.Body.find(part), std::string::npos) << part;
+  EXPECT_EQ(Get("/api/trace?seconds=1").Status, 200);  // the next recording may begin
 }
 
 TEST_F(ServeTest, ControlsTheRunAndStopsCleanly) {
