@@ -283,6 +283,33 @@ function formatRate(value) {
   return value.toFixed(0) + ' ';
 }
 
+function formatSeconds(value) {
+  if (value === null || value === undefined) return '-';
+  if (value < 1e-3) return (value * 1e6).toFixed(1) + ' \u00b5s';
+  if (value < 1) return (value * 1e3).toFixed(2) + ' ms';
+  return value.toFixed(2) + ' s';
+}
+
+// Each wire's figures in its tooltip (a wire that carries buffers is drawn
+// as flowing); a worker's queue on its filter's box.
+function showFlow(flow) {
+  if (!flow) return;
+  const links = new Map(flow.links.map((l) => [l.from + ' ' + l.to, l]));
+  for (const wire of document.querySelectorAll('#wires path')) {
+    const link = links.get(wire.dataset.from + ' ' + wire.dataset.to);
+    const title = wire.querySelector('title') || element('title', {}, wire);
+    title.textContent = `${wire.dataset.from} \u2192 ${wire.dataset.to}\n` + (link
+      ? `${link.buffersPerSecond.toFixed(0)} buf/s, ${formatRate(link.samplesPerSecond)}samples/s\n` +
+        `latency from the tick: median ${formatSeconds(link.latencyP50)}, 99% ${formatSeconds(link.latencyP99)}`
+      : 'no buffers yet');
+    wire.classList.toggle('flowing', Boolean(link) && link.buffersPerSecond > 0);
+  }
+  for (const queue of flow.queues) {
+    const box = state.boxes.get(queue.component);
+    if (box) box.rate.textContent = `queue ${queue.fill}/${queue.size}, ${queue.dropped} dropped`;
+  }
+}
+
 function showFigures(figures) {
   const badge = document.getElementById('state');
   badge.textContent = figures.state + (figures.fault ? ': ' + figures.fault : '');
@@ -295,6 +322,7 @@ function showFigures(figures) {
     if (box) box.rate.textContent =
       `${sink.buffersPerSecond.toFixed(0)} buf/s, ${formatRate(sink.samplesPerSecond)}samples/s`;
   }
+  showFlow(figures.flow);
   const running = figures.state === 'running';
   const paused = figures.state === 'paused';
   document.getElementById('start').disabled = running || paused;
@@ -424,6 +452,26 @@ async function control(action) {
 async function main() {
   for (const action of ['start', 'pause', 'resume', 'stop'])
     document.getElementById(action).addEventListener('click', () => control(action));
+  // Two seconds of what every thread does, saved as a file for a trace viewer.
+  document.getElementById('timeline').addEventListener('click', async (event) => {
+    const button = event.currentTarget;
+    button.disabled = true;
+    say('recording two seconds of the threads...', true);
+    try {
+      const response = await fetch('/api/trace?seconds=2', { headers: { Authorization: 'Bearer ' + TOKEN } });
+      if (!response.ok) throw new Error((await response.json().catch(() => ({}))).error || 'HTTP ' + response.status);
+      const link = document.createElement('a');
+      link.href = URL.createObjectURL(await response.blob());
+      link.download = 'nxflow-timeline.json';
+      link.click();
+      setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+      say('timeline saved as nxflow-timeline.json', true);
+    } catch (e) {
+      say(e.message);
+    } finally {
+      button.disabled = false;
+    }
+  });
   document.getElementById('save').addEventListener('click', async () => {
     try {
       say('saved ' + (await api('/api/save', {})).saved, true);

@@ -102,6 +102,11 @@ try {
   await page.waitForFunction(() => document.querySelector('g.box[data-name="MixScope"] text.rate')?.textContent
     .includes('samples/s'), { timeout: 10000 });
   check(await page.$eval('#state', (e) => e.textContent) === 'running', 'the graph runs');
+  // Each link's figures: a wire that carries buffers says how many and how late.
+  await page.waitForFunction(() => document.querySelectorAll('path.wire.flowing').length === 14, { timeout: 10000 });
+  const tip = await page.$eval('path.wire[data-from="Mix.OutputPin"][data-to="LowPass.InputPin"] title',
+    (t) => t.textContent);
+  check(/buf\/s/.test(tip) && /median \d/.test(tip), 'a wire\'s tooltip gives its rate and latency: ' + tip);
 
   // Every display has a live panel; the scope's picture moves on, and the
   // pointer over it reads the trace.
