@@ -30,8 +30,9 @@ constexpr const char* kUsage =
     "  set GRAPH.xml Comp.Prop=value ...  changes properties and saves the document\n"
     "  run GRAPH.xml... [--seconds S | --buffers N] [--realtime] [--out DIR] [--set Comp.Prop=value]...\n"
     "                                     runs graphs and writes what their sinks gathered into DIR\n"
-    "  serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR] [--panel-width W]\n"
-    "                                     runs a graph and shows it live in the browser\n";
+    "  serve [GRAPH.xml] [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR] [--panel-width W]\n"
+    "                                     runs a graph and shows it live in the browser, where it is\n"
+    "                                     edited too (without GRAPH.xml: an empty graph to design)\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
 
