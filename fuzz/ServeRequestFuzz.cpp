@@ -96,6 +96,7 @@ void EditGraph(F&& AEdit) {
     CheckOneLine(e);
   }
   const std::string text = TNXGraphDocument::SaveToString(*root);
+  TComponent::Free(root);
   try {
     TComponent::Free(LoadGraph(ReadGraphData("edited.xml", text), *GPackages, holder));
   } catch (const std::exception& e) {
