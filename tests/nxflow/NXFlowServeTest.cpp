@@ -780,7 +780,7 @@ class DesignTest : public ::testing::Test {
 };
 
 TEST(GraphEdit, DesignerNamesTakeTheFirstFreeNumber) {
-  TComponent owner(nullptr);
+  TComponent& owner = *new TComponent(nullptr);
   const struct {
     std::vector<std::string> Taken;
     const char* Class;
@@ -804,6 +804,7 @@ TEST(GraphEdit, DesignerNamesTakeTheFirstFreeNumber) {
     EXPECT_EQ(DesignerName(owner, c.Class), c.Name);
     for (TComponent* m : made) TComponent::Free(m);
   }
+  TComponent::Free(&owner);
 }
 
 TEST_F(DesignTest, BuildsAGraphFromNothingThroughTheLibrarysChecks) {
