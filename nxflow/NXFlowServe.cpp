@@ -443,8 +443,10 @@ struct TGraphServer::TState {
                           std::to_string(RedoSteps.size()) + "}");
   }
 
-  // Every component class that can be made, grouped by palette category
-  // (classes in none under "Other"), with its pins and description.
+  // Every component class that can be made, grouped by palette category,
+  // with its pins and description. A class in no category stands under
+  // "Other" when it has pins; one without (a base class, a collection
+  // item) is nothing to link on a page.
   std::string PaletteJson() {
     if (!PaletteLoaded) {
       PaletteLoaded = true;
@@ -463,9 +465,11 @@ struct TGraphServer::TState {
     bool first = true;
     for (const TClassInfo* c : classes) {
       const std::vector<std::string> categories = CategoriesOf(*c);
+      const std::string pins = ClassPinsJson(*c);
+      if (categories.empty() && pins == "[]") continue;
       json += std::string(first ? "" : ", ") + "{\"class\": " + JsonString(c->Name()) + ", \"category\": " +
               JsonString(categories.empty() ? "Other" : categories.front()) + ", \"description\": " +
-              JsonString(PaletteDescription(*c)) + ", \"pins\": " + ClassPinsJson(*c) + "}";
+              JsonString(PaletteDescription(*c)) + ", \"pins\": " + pins + "}";
       first = false;
     }
     return json + "]}";

@@ -4,8 +4,9 @@
 // refuse is not made and the page shows why, a box is renamed in place and
 // another deleted, and the graph is saved under a new name; `nxflow check`
 // accepts the file and `nxflow run` of it writes the scope's picture.
+// Leaves a picture of the page, with the refused link's reason, in docs/.
 //
-//   node serve-designer.test.mjs [NXFLOW]
+//   node serve-designer.test.mjs [NXFLOW] [SCREENSHOT]
 import { spawn, spawnSync } from 'node:child_process';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -16,6 +17,7 @@ import puppeteer from 'puppeteer-core';
 const here = dirname(fileURLToPath(import.meta.url));
 const root = resolve(here, '..', '..');
 const nxflow = resolve(process.argv[2] || join(root, 'build', 'nxflow', 'nxflow'));
+const screenshot = resolve(process.argv[3] || join(root, 'docs', 'serve-designer.png'));
 const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
 
 const failures = [];
@@ -115,6 +117,8 @@ try {
   const refused = await message('cannot be linked');
   check(refused === 'The pins "ProcessingPin" and "InputPin" cannot be linked', 'a refused link shows why: ' + refused);
   check(await wires(2), 'and is not made');
+  await page.screenshot({ path: screenshot });
+  console.log('picture: ' + screenshot);
 
   await page.click('g.box[data-name="RGProcessingManager1"] text.name');
   await page.click('#delete');

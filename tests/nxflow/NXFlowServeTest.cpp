@@ -917,6 +917,8 @@ TEST_F(DesignTest, ThePaletteGroupsClassesAndEveryEditNeedsTheToken) {
            R"({"class": "TRGProcessingManager", "category": "Processing", )",
        })
     EXPECT_NE(palette.find(entry), std::string::npos) << entry << "\n" << palette;
+  // A class in no category and without pins is nothing to link.
+  EXPECT_EQ(palette.find("\"TNXComponentItem\""), std::string::npos);
   for (const char* path : {"/api/add", "/api/rename", "/api/link", "/api/unlink", "/api/delete", "/api/undo", "/api/redo",
                            "/api/save", "/api/palette"}) {
     SCOPED_TRACE(path);
