@@ -195,6 +195,7 @@ async function refresh() {
   makePanels(graph);
   const fileInput = document.getElementById('file');
   fileInput.hidden = !graph.new;
+  document.getElementById('file-label').hidden = !graph.new;
   document.getElementById('undo').disabled = graph.undo === 0;
   document.getElementById('redo').disabled = graph.redo === 0;
   const title = graph.new ? 'new graph' : graph.file;

@@ -81,6 +81,19 @@ try {
     await page.mouse.move(to.x, to.y, { steps: 8 });
     await page.mouse.up();
   };
+  // The page redraws the graph after every change: a box found just before
+  // a redraw is clicked again once it stands anew.
+  const clickBox = async (name, options) => {
+    for (let attempt = 0; ; ++attempt) {
+      try {
+        await page.click(`g.box[data-name="${name}"] text.name`, options);
+        return;
+      } catch (error) {
+        if (attempt === 4 || !/detached|not clickable|No element/.test(error.message)) throw error;
+        await page.waitForSelector(`g.box[data-name="${name}"]`);
+      }
+    }
+  };
   const message = async (part) => {
     await page.waitForFunction((p) => document.getElementById('message').textContent.includes(p), { timeout: 5000 }, part);
     return page.$eval('#message', (e) => e.textContent);
@@ -120,12 +133,12 @@ try {
   await page.screenshot({ path: screenshot });
   console.log('picture: ' + screenshot);
 
-  await page.click('g.box[data-name="RGProcessingManager1"] text.name');
+  await clickBox('RGProcessingManager1');
   await page.click('#delete');
   await page.waitForFunction(() => !document.querySelector('g.box[data-name="RGProcessingManager1"]'), { timeout: 5000 });
   check(true, 'a selected box is deleted');
 
-  await page.click('g.box[data-name="NXGain1"] text.name', { clickCount: 2 });
+  await clickBox('NXGain1', { clickCount: 2 });
   await page.waitForSelector('input.rename');
   await page.$eval('input.rename', (e) => { e.value = ''; });
   await page.type('input.rename', 'Gain');
@@ -143,7 +156,7 @@ try {
   // The page starts the graph it designed; a structure change is refused then.
   await page.click('#start');
   await page.waitForFunction(() => document.getElementById('state').textContent === 'running', { timeout: 10000 });
-  await page.click('g.box[data-name="Gain"] text.name');
+  await clickBox('Gain');
   await page.click('#delete');
   const stopFirst = await message('stop the graph first');
   check(stopFirst.startsWith('stop the graph first'), 'a running graph keeps its structure: ' + stopFirst);
