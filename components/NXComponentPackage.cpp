@@ -2,6 +2,8 @@
 // registering their classes (see the header).
 #include "components/NXComponentPackage.h"
 
+#include "components/NXComponentPalette.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -72,6 +74,19 @@ const TNXLoadedPackage& LoadComponentPackage(const std::string& AFile) {
     for (auto it = registered.rbegin(); it != registered.rend(); ++it) UnregisterClass(**it);
     refuse("(" + label + ") cannot register its classes: " + e.Message());
   }
+  // The palette table, when the package has one: only entries for its own
+  // classes count (dlsym on the handle may find a dependency's table).
+  using TPaletteFunction = const TNXPackagePalette* (*)();
+  auto paletteFunction = reinterpret_cast<TPaletteFunction>(dlsym(handle, kNXPackagePaletteSymbol));
+  if (const TNXPackagePalette* palette = paletteFunction ? paletteFunction() : nullptr)
+    for (std::size_t i = 0; i < palette->Count; ++i) {
+      const TNXPaletteEntry& entry = palette->Entries[i];
+      const TClassInfo* c = entry.Class ? &entry.Class() : nullptr;
+      if (!c || !entry.Category || !*entry.Category ||
+          std::find(record.Classes.begin(), record.Classes.end(), c) == record.Classes.end())
+        continue;
+      RegisterPaletteClass(*c, entry.Category, entry.Description ? entry.Description : "");
+    }
   p.Loaded.push_back(std::move(record));
   return p.Loaded.back();
 }

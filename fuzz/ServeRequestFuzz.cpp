@@ -6,6 +6,10 @@
 // expected result; a crash, a hang, a sanitizer report, a leak or any other
 // exception is a finding. A pointer request that reads is routed to the
 // scope of that graph (loaded once), as the server routes it to a display.
+// A designer's request that reads (add, rename, link, unlink, delete) is
+// made on a fresh copy of the graph through the library's graph editing,
+// as the server makes it; its refusal (EGraphDocumentError) is expected
+// too, and the graph must still write a document the loader reads back.
 // Beside that, three properties must hold:
 //   - JsonString writes valid JSON that reads back to the same text (for
 //     UTF-8 input);
@@ -23,6 +27,7 @@
 #include <string_view>
 
 #include "components/NXFlowDisplay.h"
+#include "documents/NXGraphEdit.h"
 #include "nxflow/NXFlowHost.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowServeApi.h"
@@ -79,6 +84,27 @@ void ApplyToGraph(const TSetRequest& ARequest) {
   TComponent::Free(holder);
 }
 
+// Runs AEdit on a fresh copy of the graph; what is left must save and load.
+template <class F>
+void EditGraph(F&& AEdit) {
+  TComponent* holder = new TComponent(nullptr);
+  holder->SetDesigning(true);
+  TComponent* root = LoadGraph(ReadGraphData("fuzz.xml", kGraph), *GPackages, holder);
+  try {
+    AEdit(*root);
+  } catch (const EGraphDocumentError& e) {
+    CheckOneLine(e);
+  }
+  const std::string text = TNXGraphDocument::SaveToString(*root);
+  TComponent::Free(root);
+  try {
+    TComponent::Free(LoadGraph(ReadGraphData("edited.xml", text), *GPackages, holder));
+  } catch (const std::exception& e) {
+    Finding("an edited graph that does not load again", e.what());
+  }
+  TComponent::Free(holder);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -98,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
-    switch (data[0] % 6) {
+    switch (data[0] % 12) {
       case 0:
         ApplyToGraph(ParseSetRequest(body));
         break;
@@ -123,6 +149,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 5:
         GScope->DisplayMouse(*MakeMouseOperation(ParseMouseRequest(body)), 480);
+        break;
+      case 6: {
+        const TAddRequest request = ParseAddRequest(body);
+        EditGraph([&](TComponent& ARoot) { AddGraphComponent(ARoot, request.Class); });
+        break;
+      }
+      case 7: {
+        const TRenameRequest request = ParseRenameRequest(body);
+        EditGraph([&](TComponent& ARoot) {
+          if (TComponent* c = FindGraphComponent(ARoot, request.Component)) RenameGraphComponent(*c, request.Name);
+        });
+        break;
+      }
+      case 8:
+      case 9: {
+        const TLinkRequest r = ParseLinkRequest(body);
+        const bool link = data[0] % 12 == 8;
+        EditGraph([&](TComponent& ARoot) {
+          const TGraphLink l{r.From, r.FromPin, r.To, r.ToPin};
+          link ? LinkGraphPins(ARoot, l) : UnlinkGraphPins(ARoot, l);
+        });
+        break;
+      }
+      case 10: {
+        const std::string path = ParseDeleteRequest(body);
+        EditGraph([&](TComponent& ARoot) { DeleteGraphComponent(ARoot, path); });
+        break;
+      }
+      case 11:
+        ParseSaveRequest(body);
+        ParseEmptyRequest(body);
         break;
     }
   } catch (const EServeRequestError& e) {

@@ -31,8 +31,9 @@ constexpr const char* kUsage =
     "  run GRAPH.xml... [--seconds S | --buffers N] [--realtime] [--out DIR] [--set Comp.Prop=value]...\n"
     "                   [--stats] [--trace FILE.json]\n"
     "                                     runs graphs and writes what their sinks gathered into DIR\n"
-    "  serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR] [--panel-width W]\n"
-    "                                     runs a graph and shows it live in the browser\n";
+    "  serve [GRAPH.xml] [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR] [--panel-width W]\n"
+    "                                     runs a graph and shows it live in the browser, where it is\n"
+    "                                     edited too (without GRAPH.xml: an empty graph to design)\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
 

@@ -9,7 +9,7 @@
 //   nxflow check GRAPH.xml                        reads a document without running it
 //   nxflow set GRAPH.xml Comp.Prop=value ...      edits a document and saves it in its own form
 //   nxflow run GRAPH.xml ... [options]            runs graphs (see NXFlowRun.h)
-//   nxflow serve GRAPH.xml [options]              runs a graph and shows it live (see NXFlowServe.h)
+//   nxflow serve [GRAPH.xml] [options]            runs a graph, shows it live and designs it (see NXFlowServe.h)
 //
 // Options before or after the command: --packages DIR (repeatable) adds a
 // folder to the package search path (see NXFlowPackages.h).

@@ -25,9 +25,11 @@
 #include <string_view>
 
 #include "components/NXClockGen.h"
+#include "components/NXComponentPalette.h"
 #include "components/NXFlowDisplay.h"
 #include "components/NXRealSink.h"
 #include "documents/NXGraphDocument.h"
+#include "documents/NXGraphEdit.h"
 #include "nxflow/NXFlowHost.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowRun.h"
@@ -35,8 +37,9 @@
 #include "nxflow/NXFlowStats.h"
 #include "nxflow/NXFlowWebAssets.h"
 #include "runtime/NXTrace.h"
-#include "streams/NXFlowFigures.h"
+#include "runtime/Zandor.Design.h"
 #include "runtime/Zandor.TypeInfo.h"
+#include "streams/NXFlowFigures.h"
 
 namespace nx::flow {
 
@@ -53,6 +56,14 @@ constexpr const char* kLayoutAttribute = "Layout";
 // Where the built-in page names its own access token (in the addresses of
 // its script and style); the server writes the run's token there.
 constexpr std::string_view kPageTokenMark = "__NXFLOW_TOKEN__";
+// A graph begun on the page: a group to put components in. Its document
+// names the package the group comes from; other packages are found when a
+// document names a class still unknown.
+constexpr const char* kNewGraph =
+    "<NXGraph Version=\"1\" Packages=\"nxexamples\"><TNXGroup Name=\"Graph\"/></NXGraph>";
+// How many structure changes the page can undo.
+constexpr std::size_t kMaxUndoSteps = 200;
+constexpr std::string_view kStopFirst = "stop the graph first: a running graph's structure is not changed";
 
 // Whether the connection the current thread serves came over the limit.
 thread_local bool GOverLimit = false;
@@ -142,6 +153,36 @@ bool NamesAFile(std::string_view AProperty) {
   return false;
 }
 
+// Whether APath is AComponent or a component inside it.
+bool IsAtOrBelow(std::string_view APath, std::string_view AComponent) {
+  return APath == AComponent || (APath.size() > AComponent.size() && APath.starts_with(AComponent) &&
+                                 APath[AComponent.size()] == '.');
+}
+
+// The pins of a class, from a component made for the question.
+std::string ClassPinsJson(const TClassInfo& AClass) {
+  std::string json = "[";
+  TPersistent* made = nullptr;
+  try {
+    made = AClass.Create(nullptr);
+  } catch (const std::exception&) {
+    return json + "]";  // a class that cannot be made on its own shows no pins
+  }
+  if (const auto* owner = dynamic_cast<const INXPinOwner*>(made)) {
+    bool first = true;
+    for (const TFTBasicPin* pin : owner->Pins()) {
+      json += std::string(first ? "" : ", ") + "{\"name\": " + JsonString(pin->GetName()) +
+              ", \"direction\": " + (pin->IsSourcePin() ? "\"source\"" : "\"sink\"") + "}";
+      first = false;
+    }
+  }
+  if (auto* component = dynamic_cast<TComponent*>(made))
+    TComponent::Free(component);
+  else
+    delete made;
+  return json + "]";
+}
+
 enum class TRunState { Running, Paused, Stopped, Failed };
 
 const char* StateName(TRunState AState) {
@@ -203,6 +244,16 @@ struct TGraphServer::TState {
   // The closing line of a run whose generators all ended by themselves.
   std::string EndedText;
   std::vector<TBoxPosition> Layout;
+  // The designer: the folder the server started in (a new graph is saved
+  // inside it), and the graph as it stood before each structure change
+  // made since (undo) and after each one undone (redo).
+  struct TDesignStep {
+    std::string Text;
+    std::vector<TBoxPosition> Layout;
+  };
+  std::filesystem::path StartFolder;
+  std::vector<TDesignStep> UndoSteps, RedoSteps;
+  bool PaletteLoaded = false;
   // Virtual time at a rate: the step where pacing began and when.
   std::uint64_t PaceSteps = 0;
   std::chrono::steady_clock::time_point PaceSince;
@@ -269,8 +320,11 @@ struct TGraphServer::TState {
   void Snapshot() {
     const TComponent* root = Root();
     if (!root) return;
-    const std::string text = TNXGraphDocument::SaveToString(*root);
-    TGraphFile fresh = ReadGraphData(Document.FileName, text);
+    TakeDocument(TNXGraphDocument::SaveToString(*root));
+  }
+  // Makes AText the graph's document, keeping the host's attributes.
+  void TakeDocument(const std::string& AText) {
+    TGraphFile fresh = ReadGraphData(Document.FileName, AText);
     TIntfPtr<IXmlElement> top = fresh.Xml->DocumentElement();
     if (TIntfPtr<IXmlElement> old = Document.Xml->DocumentElement())
       for (int i = 0; i < old->AttrCount(); ++i)
@@ -354,6 +408,100 @@ struct TGraphServer::TState {
     if (!failure.empty()) FaultText = failure;
     LoadDesign();
     return failure.empty() ? line : failure;
+  }
+
+  // ---- the designer (GraphLock held)
+
+  TDesignStep CaptureDesign() const { return {TNXGraphDocument::SaveToString(*DesignRoot), Layout}; }
+  void RestoreDesign(const TDesignStep& AStep) {
+    TakeDocument(AStep.Text);
+    Layout = AStep.Layout;
+    LoadDesign();
+  }
+  // Runs AChange on the stopped graph as one step that undo takes back.
+  // Refused while the graph runs (or is paused): its streams have started,
+  // and the bases give a running stream no way to take a component in or
+  // out. A change the library refuses throws, and the graph stays as it was.
+  template <class F>
+  bool Structure(httplib::Response& ARes, F&& AChange) {
+    if (Run) {
+      Refuse(ARes, 409, kStopFirst);
+      return false;
+    }
+    if (!DesignRoot) {
+      Refuse(ARes, 409, "no graph is loaded");
+      return false;
+    }
+    TDesignStep before = CaptureDesign();
+    AChange();
+    UndoSteps.push_back(std::move(before));
+    if (UndoSteps.size() > kMaxUndoSteps) UndoSteps.erase(UndoSteps.begin());
+    RedoSteps.clear();
+    return true;
+  }
+  // Undo (AFrom: UndoSteps, ATo: RedoSteps) or redo (the other way round).
+  void Step(httplib::Response& ARes, std::vector<TDesignStep>& AFrom, std::vector<TDesignStep>& ATo,
+            const char* AWhat) {
+    if (Run) return Refuse(ARes, 409, kStopFirst);
+    if (AFrom.empty()) return Refuse(ARes, 409, std::string("nothing to ") + AWhat);
+    ATo.push_back(CaptureDesign());
+    TDesignStep step = std::move(AFrom.back());
+    AFrom.pop_back();
+    RestoreDesign(step);
+    Answer(ARes, 200, "{\"undo\": " + std::to_string(UndoSteps.size()) + ", \"redo\": " +
+                          std::to_string(RedoSteps.size()) + "}");
+  }
+
+  // Every component class that can be made, grouped by palette category,
+  // with its pins and description. A class in no category stands under
+  // "Other" when it has pins; one without (a base class, a collection
+  // item) is nothing to link on a page.
+  std::string PaletteJson() {
+    if (!PaletteLoaded) {
+      PaletteLoaded = true;
+      try {
+        Packages.LoadAll();
+      } catch (const std::exception&) {
+        // A package that does not load leaves its classes off the palette;
+        // the graph's own packages are loaded already.
+      }
+    }
+    std::vector<const TClassInfo*> classes;
+    for (const TClassInfo* c : RegisteredClasses())
+      if (c->IsComponent() && c->Factory()) classes.push_back(c);
+    std::sort(classes.begin(), classes.end(), [](auto* a, auto* b) { return a->Name() < b->Name(); });
+    std::string json = "{\"classes\": [";
+    bool first = true;
+    for (const TClassInfo* c : classes) {
+      const std::vector<std::string> categories = CategoriesOf(*c);
+      const std::string pins = ClassPinsJson(*c);
+      if (categories.empty() && pins == "[]") continue;
+      json += std::string(first ? "" : ", ") + "{\"class\": " + JsonString(c->Name()) + ", \"category\": " +
+              JsonString(categories.empty() ? "Other" : categories.front()) + ", \"description\": " +
+              JsonString(PaletteDescription(*c)) + ", \"pins\": " + pins + "}";
+      first = false;
+    }
+    return json + "]}";
+  }
+
+  // Writes a graph begun on the page as AFile inside the start folder: the
+  // name's form is checked by the request parser; here its folders must
+  // exist and lead nowhere else (a symbolic link out is refused), and no
+  // file may stand there yet.
+  std::string SaveNewGraph(const std::string& AFile) {
+    namespace fs = std::filesystem;
+    const fs::path target = StartFolder / AFile;
+    std::error_code ec;
+    const fs::path folder = fs::canonical(target.parent_path(), ec);
+    if (ec || !fs::is_directory(folder)) throw EFlowError("no folder " + target.parent_path().string());
+    const auto [end, at] = std::mismatch(StartFolder.begin(), StartFolder.end(), folder.begin(), folder.end());
+    if (end != StartFolder.end()) throw EFlowError(AFile + " leads out of the folder the server was started in");
+    if (fs::exists(fs::symlink_status(target, ec))) throw EFlowError(AFile + " exists already: choose another name");
+    const std::string file = (folder / target.filename()).string();
+    Document.FileName = file;
+    SaveGraphFile(file, Document, *Root(), {{kLayoutAttribute, FormatLayout(Layout)}});
+    Options.Graph = file;
+    return file;
   }
 
   // ---- the monitor thread: faults, the pace of virtual time, the figures
@@ -497,7 +645,10 @@ struct TGraphServer::TState {
   std::string GraphJson() {
     TComponent* root = Root();
     std::string json = "{\"file\": " + JsonString(std::filesystem::path(Options.Graph).filename().string()) +
-                       ", \"state\": " + JsonString(StateName(State)) + ", \"components\": [";
+                       ", \"new\": " + (Options.Graph.empty() ? "true" : "false") +
+                       ", \"undo\": " + std::to_string(UndoSteps.size()) + ", \"redo\": " +
+                       std::to_string(RedoSteps.size()) + ", \"state\": " + JsonString(StateName(State)) +
+                       ", \"components\": [";
     std::vector<TComponent*> components;
     if (root) Collect(root, components);
     bool first = true;
@@ -654,7 +805,7 @@ struct TGraphServer::TState {
           return Refuse(res, 403, "property " + request.Property +
                                       " names a file: files are chosen in the document, not from the page");
         if (SameNameNoCase(request.Property, "Name"))
-          return Refuse(res, 403, "components are renamed in the document, not from the page");
+          return Refuse(res, 403, "components are renamed with their own request (/api/rename)");
         ApplySetting(*root, request.Setting());
         ++SettingsSerial;
         // The value as the component now holds it (a property may round it).
@@ -733,10 +884,18 @@ struct TGraphServer::TState {
         Answer(res, 200, "{\"readout\": " + JsonString(readout) + "}");
       });
     });
-    AHttp.Post("/api/save", [this](const httplib::Request&, httplib::Response& res) {
+    AHttp.Post("/api/save", [this](const httplib::Request& req, httplib::Response& res) {
       Locked(res, [&] {
+        const std::string file = ParseSaveRequest(req.body);
         TComponent* root = Root();
         if (!root) return Refuse(res, 409, "no graph is loaded");
+        if (Options.Graph.empty()) {
+          if (file.empty()) return Refuse(res, 400, "a new graph needs a file name (\"file\")");
+          Answer(res, 200, "{\"saved\": " + JsonString(SaveNewGraph(file)) + "}");
+          return;
+        }
+        if (!file.empty())
+          return Refuse(res, 400, "the graph is saved in its own document " + Options.Graph + "; a file name is asked for a new graph only");
         SaveGraphFile(Options.Graph, Document, *root, {{kLayoutAttribute, FormatLayout(Layout)}});
         Answer(res, 200, "{\"saved\": " + JsonString(Options.Graph) + "}");
       });
@@ -763,6 +922,7 @@ struct TGraphServer::TState {
       res.set_header("Content-Disposition", "attachment; filename=\"nxflow-timeline.json\"");
       res.set_content(json.str(), "application/json");
     });
+    DesignerRoutes(AHttp);
     AHttp.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
       res.set_header("Cache-Control", "no-store");
       res.set_chunked_content_provider("text/event-stream", [this](std::size_t, httplib::DataSink& sink) {
@@ -779,6 +939,75 @@ struct TGraphServer::TState {
     });
     AHttp.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
       Refuse(res, 500, "internal error");
+    });
+  }
+
+  void DesignerRoutes(httplib::Server& AHttp) {
+    AHttp.Get("/api/palette", [this](const httplib::Request&, httplib::Response& res) {
+      Locked(res, [&] { Answer(res, 200, PaletteJson()); });
+    });
+    AHttp.Post("/api/add", [this](const httplib::Request& req, httplib::Response& res) {
+      Locked(res, [&] {
+        const TAddRequest request = ParseAddRequest(req.body);
+        std::string name;
+        if (!Structure(res, [&] {
+              name = PathBelow(*DesignRoot, AddGraphComponent(*DesignRoot, request.Class));
+              if (request.Placed) Layout.push_back({name, request.X, request.Y});
+            }))
+          return;
+        Answer(res, 200, "{\"name\": " + JsonString(name) + "}");
+      });
+    });
+    AHttp.Post("/api/rename", [this](const httplib::Request& req, httplib::Response& res) {
+      Locked(res, [&] {
+        const TRenameRequest request = ParseRenameRequest(req.body);
+        std::string name;
+        if (!Structure(res, [&] {
+              TComponent* c = FindByPath(*DesignRoot, request.Component);
+              if (!c) throw EFlowError("no component " + JsonString(request.Component));
+              RenameGraphComponent(*c, request.Name);
+              name = PathBelow(*DesignRoot, c);
+              // The boxes of the component and of those inside it keep their places.
+              for (TBoxPosition& p : Layout)
+                if (IsAtOrBelow(p.Component, request.Component))
+                  p.Component = name + p.Component.substr(request.Component.size());
+            }))
+          return;
+        Answer(res, 200, "{\"name\": " + JsonString(name) + "}");
+      });
+    });
+    for (const bool link : {true, false})
+      AHttp.Post(link ? "/api/link" : "/api/unlink", [this, link](const httplib::Request& req, httplib::Response& res) {
+        Locked(res, [&] {
+          const TLinkRequest r = ParseLinkRequest(req.body);
+          const TGraphLink l{r.From, r.FromPin, r.To, r.ToPin};
+          if (!Structure(res, [&] { link ? LinkGraphPins(*DesignRoot, l) : UnlinkGraphPins(*DesignRoot, l); }))
+            return;
+          Answer(res, 200, "{}");
+        });
+      });
+    AHttp.Post("/api/delete", [this](const httplib::Request& req, httplib::Response& res) {
+      Locked(res, [&] {
+        const std::string path = ParseDeleteRequest(req.body);
+        if (!Structure(res, [&] {
+              DeleteGraphComponent(*DesignRoot, path);
+              std::erase_if(Layout, [&](const TBoxPosition& p) { return IsAtOrBelow(p.Component, path); });
+            }))
+          return;
+        Answer(res, 200, "{}");
+      });
+    });
+    AHttp.Post("/api/undo", [this](const httplib::Request& req, httplib::Response& res) {
+      Locked(res, [&] {
+        ParseEmptyRequest(req.body);
+        Step(res, UndoSteps, RedoSteps, "undo");
+      });
+    });
+    AHttp.Post("/api/redo", [this](const httplib::Request& req, httplib::Response& res) {
+      Locked(res, [&] {
+        ParseEmptyRequest(req.body);
+        Step(res, RedoSteps, UndoSteps, "redo");
+      });
     });
   }
 
@@ -866,14 +1095,14 @@ TServeOptions ParseServeOptions(const std::vector<std::string>& AWords) {
       throw EFlowError("serve runs one graph document");
     }
   }
-  if (options.Graph.empty()) throw EFlowError("serve needs a graph document");
   return options;
 }
 
 TGraphServer::TGraphServer(const TServeOptions& AOptions, TPackageLoader& APackages)
     : F(std::make_unique<TState>(AOptions, APackages)) {
   F->Token = AOptions.Token.empty() ? MakeAccessToken() : AOptions.Token;
-  F->Document = ReadGraphFile(AOptions.Graph);
+  F->StartFolder = std::filesystem::canonical(std::filesystem::current_path());
+  F->Document = AOptions.Graph.empty() ? ReadGraphData("new graph", kNewGraph) : ReadGraphFile(AOptions.Graph);
   if (TIntfPtr<IXmlElement> top = F->Document.Xml->DocumentElement())
     F->Layout = ParseLayout(top->GetAttr(kLayoutAttribute));
   std::lock_guard guard(F->GraphLock);
@@ -918,8 +1147,9 @@ int TGraphServer::Start() {
     throw EFlowError("cannot listen on " + F->Options.Listen + " port " + std::to_string(F->Options.Port));
   {
     // Bound first: a port that is taken ends the command before anything runs.
+    // A graph begun on the page has nothing to run yet.
     std::lock_guard guard(F->GraphLock);
-    F->StartRun();
+    if (!F->Options.Graph.empty()) F->StartRun();
   }
   F->Port = port;
   F->Http = std::move(http);

@@ -5,8 +5,25 @@
 // resume and stop the graph, and to save the document, and a live panel per
 // display of the graph (a component that implements INXFlowDisplay).
 //
-//   nxflow serve GRAPH.xml [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR]
+//   nxflow serve [GRAPH.xml] [--port N] [--listen ADDR] [--virtual-rate X] [--out DIR]
 //                [--panel-width W]
+//
+// The page is the graph's designer too: a palette of every component class
+// that can be made, by palette category (NXComponentPalette.h), from which
+// components are dragged onto the page, named as a form designer names them
+// ("NXGain1") and renamed in place; links are drawn from a source pin to a
+// sink pin through the pins' own negotiation, and a link the pins refuse is
+// not made (the page shows why). Every change goes through the library's
+// graph editing (NXGraphEdit.h) with the document loader's checks. Without
+// GRAPH.xml the page begins an empty graph (a TNXGroup), saved under a name
+// the page asks for inside the folder the server was started in.
+//
+// Structure changes (add, rename, link, unlink, delete, undo, redo) are made
+// on the stopped graph only: while it runs or is paused they are refused
+// with 409 and "stop the graph first: ...". Property changes stay live. The
+// server keeps the graph as it stood before each structure change made
+// since it started, for undo (and redo of what was undone): an undo takes
+// the graph back to that state whole, values set since included.
 //
 // Time: by the wall clock; with --virtual-rate X on virtual time, the
 // master clock let on by X milliseconds of stream time per millisecond
@@ -31,7 +48,14 @@
 //   POST /api/set             {component, property, value}: applied at once, as `nxflow set` applies it
 //   POST /api/control         {action: start|pause|resume|stop}
 //   POST /api/layout          {component, x, y}: a box's place, saved with the document
-//   POST /api/save            writes the document as `nxflow set` does (its form kept)
+//   POST /api/save            writes the document as `nxflow set` does (its form kept);
+//                             {file} names a new graph's document
+//   GET  /api/palette         the component classes: category, description, pins
+//   POST /api/add             {class, x, y}: a new component; answers its name
+//   POST /api/rename          {component, name}
+//   POST /api/link            {from, fromPin, to, toPin}; /api/unlink the same
+//   POST /api/delete          {component}: the component with its links
+//   POST /api/undo, /api/redo the structure changes since the server started
 //   POST /api/mouse           {component, event, x, y, ...}: the pointer over a display's
 //                             picture, as its mouse operation; answers the read-out
 //   GET  /api/picture/NAME    the latest picture of display NAME (PNG)
@@ -68,7 +92,7 @@ namespace nx::flow {
 class TPackageLoader;
 
 struct TServeOptions {
-  std::string Graph;
+  std::string Graph;             // empty: a new graph, designed on the page
   int Port = 8080;              // 0: any free port
   std::string Listen = "127.0.0.1";
   double VirtualRate = 0;       // 0: the wall clock

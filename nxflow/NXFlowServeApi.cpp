@@ -1,6 +1,7 @@
 // NXFlowServeApi: request bodies, JSON and tokens of `nxflow serve` (see the header).
 #include "nxflow/NXFlowServeApi.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -400,6 +401,104 @@ TMouseRequest ParseMouseRequest(std::string_view ABody) {
     request.Shift = TShiftState{on[0], on[1], on[2], on[3], on[4]};
   }
   return request;
+}
+
+namespace {
+
+const std::string& ComponentMember(const std::map<std::string, TJsonValue>& AObject, const char* AName,
+                                   bool ARootAllowed = false) {
+  const std::string& path = Member(AObject, AName, TJsonValue::TKind::String, "a string").Text;
+  if (!(ARootAllowed && path.empty()) && !IsComponentPath(path))
+    Refuse(std::string("\"") + AName + "\" is not a component name: " + JsonString(path));
+  return path;
+}
+
+}  // namespace
+
+TAddRequest ParseAddRequest(std::string_view ABody) {
+  const auto object = ParseJsonObject(ABody);
+  OnlyMembers(object, {"class", "x", "y"});
+  TAddRequest request;
+  request.Class = Member(object, "class", TJsonValue::TKind::String, "a string").Text;
+  if (request.Class.empty() || request.Class.size() > kMaxPath ||
+      !std::all_of(request.Class.begin(), request.Class.end(), IsNameChar))
+    Refuse("\"class\" is not a class name: " + JsonString(request.Class));
+  const bool x = object.count("x") != 0, y = object.count("y") != 0;
+  if (x != y) Refuse("a position needs both \"x\" and \"y\"");
+  if (x) {
+    if (!ReadCoordinate(Member(object, "x", TJsonValue::TKind::Number, "a number").Text, request.X) ||
+        !ReadCoordinate(Member(object, "y", TJsonValue::TKind::Number, "a number").Text, request.Y))
+      Refuse("a position lies within -1e6 .. 1e6");
+    request.Placed = true;
+  }
+  return request;
+}
+
+TRenameRequest ParseRenameRequest(std::string_view ABody) {
+  const auto object = ParseJsonObject(ABody);
+  OnlyMembers(object, {"component", "name"});
+  TRenameRequest request;
+  request.Component = ComponentMember(object, "component");
+  request.Name = Member(object, "name", TJsonValue::TKind::String, "a string").Text;
+  if (request.Name.size() > kMaxPath) Refuse("\"name\" is longer than 256 bytes");
+  for (char c : request.Name)
+    if (static_cast<unsigned char>(c) < 0x20) Refuse("\"name\" must be one line of printable text");
+  return request;
+}
+
+TLinkRequest ParseLinkRequest(std::string_view ABody) {
+  const auto object = ParseJsonObject(ABody);
+  OnlyMembers(object, {"from", "fromPin", "to", "toPin"});
+  TLinkRequest request;
+  request.From = ComponentMember(object, "from", true);
+  request.To = ComponentMember(object, "to", true);
+  for (auto [name, out] : {std::pair{"fromPin", &request.FromPin}, std::pair{"toPin", &request.ToPin}}) {
+    *out = Member(object, name, TJsonValue::TKind::String, "a string").Text;
+    if (out->empty() || out->size() > kMaxPath || !std::all_of(out->begin(), out->end(), IsNameChar))
+      Refuse(std::string("\"") + name + "\" is not a pin name: " + JsonString(*out));
+  }
+  return request;
+}
+
+std::string ParseDeleteRequest(std::string_view ABody) {
+  const auto object = ParseJsonObject(ABody);
+  OnlyMembers(object, {"component"});
+  return ComponentMember(object, "component");
+}
+
+void ParseEmptyRequest(std::string_view ABody) {
+  if (ABody.find_first_not_of(" \t\r\n") == std::string_view::npos) return;
+  OnlyMembers(ParseJsonObject(ABody), {});
+}
+
+std::string ParseSaveRequest(std::string_view ABody) {
+  if (ABody.find_first_not_of(" \t\r\n") == std::string_view::npos) return {};
+  const auto object = ParseJsonObject(ABody);
+  OnlyMembers(object, {"file"});
+  if (object.count("file") == 0) return {};
+  const std::string& file = Member(object, "file", TJsonValue::TKind::String, "a string").Text;
+  CheckNewGraphName(file);
+  return file;
+}
+
+void CheckNewGraphName(std::string_view AName) {
+  if (AName.empty()) Refuse("the graph needs a file name");
+  if (AName.size() > 255) Refuse("the file name is longer than 255 bytes");
+  if (AName.front() == '/') Refuse("the file name must be relative to the folder the server was started in");
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t slash = AName.find('/', from);
+    const std::string_view part = AName.substr(from, slash == std::string_view::npos ? std::string_view::npos : slash - from);
+    if (part.empty()) Refuse("the file name has an empty folder name");
+    if (part == "..") Refuse("the file name must stay inside the folder the server was started in");
+    if (part.front() == '.') Refuse("the file name must not name a hidden file or folder");
+    for (char c : part)
+      if (!IsNameChar(c) && c != '-' && c != '.')
+        Refuse("the file name may hold letters, digits, '_', '-', '.' and '/' only");
+    if (slash == std::string_view::npos) break;
+    from = slash + 1;
+  }
+  if (AName.size() < 5 || AName.substr(AName.size() - 4) != ".xml") Refuse("the file name must end in .xml");
 }
 
 TIntfPtr<IFTNotifyOperation> MakeMouseOperation(const TMouseRequest& ARequest) {

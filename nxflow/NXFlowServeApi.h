@@ -11,6 +11,14 @@
 //   POST /api/mouse    {"component": "MixScope", "event": "move", "x": 120, "y": 40,
 //                       "button": "left", "shift": false, "ctrl": false, "alt": false,
 //                       "held": false, "double": false}   (the last six optional)
+// and those of the designer, which change the graph's structure:
+//   POST /api/add      {"class": "TNXGain", "x": 120, "y": 40}   (x and y optional)
+//   POST /api/rename   {"component": "NXGain1", "name": "Gain"}
+//   POST /api/link     {"from": "Sine", "fromPin": "OutputPin", "to": "Gain", "toPin": "InputPin"}
+//   POST /api/unlink   (the same members)
+//   POST /api/delete   {"component": "Gain"}
+//   POST /api/undo, /api/redo   {} (or no body)
+//   POST /api/save     {} or, for a graph begun without a document, {"file": "tone.xml"}
 // Anything else (nested values, a duplicate member, trailing text, a wrong
 // kind) is refused with EServeRequestError and one line saying what is wrong.
 #pragma once
@@ -86,6 +94,41 @@ struct TMouseRequest {
 TMouseRequest ParseMouseRequest(std::string_view ABody);
 // The stream pins' mouse operation of a request.
 TIntfPtr<IFTNotifyOperation> MakeMouseOperation(const TMouseRequest& ARequest);
+
+// The designer's requests. Names are only checked for their form here; the
+// library's graph editing checks them against the graph.
+struct TAddRequest {
+  std::string Class;
+  bool Placed = false;  // x and y given
+  double X = 0, Y = 0;  // within +-1e6
+};
+TAddRequest ParseAddRequest(std::string_view ABody);
+
+struct TRenameRequest {
+  std::string Component, Name;  // Name: one line of at most 256 bytes
+};
+TRenameRequest ParseRenameRequest(std::string_view ABody);
+
+struct TLinkRequest {
+  std::string From, FromPin, To, ToPin;  // components by path ("" is the root), pins by name
+};
+TLinkRequest ParseLinkRequest(std::string_view ABody);
+
+// The component of a delete request.
+std::string ParseDeleteRequest(std::string_view ABody);
+// Undo and redo take an empty object (or an empty body).
+void ParseEmptyRequest(std::string_view ABody);
+// The file a save request names ("" when it names none), checked with
+// CheckNewGraphName.
+std::string ParseSaveRequest(std::string_view ABody);
+
+// A new graph document's file name, relative to the folder the server was
+// started in: folders and a file name of letters, digits, '_', '-' and '.',
+// joined by '/', none empty, none hidden (starting with '.'), no "..", no
+// absolute path, at most 255 bytes, ending in ".xml". EServeRequestError
+// otherwise. (The server also refuses a name whose folders lead out of the
+// start folder through a symbolic link.)
+void CheckNewGraphName(std::string_view AName);
 
 // The Layout attribute of a document element: "Noise:40,60;Mix:220,60".
 // Entries that do not read are skipped (a hand-edited layout costs the

@@ -24,8 +24,9 @@ echo "== optimised build"
 cmake -S . -B build -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DNX_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
-echo "== the live page of nxflow serve in headless chromium"
+echo "== the live page of nxflow serve and its designer in headless chromium"
 node tests/browser/serve-page.test.mjs build/nxflow/nxflow build/serve-filter-demo.png
+node tests/browser/serve-designer.test.mjs build/nxflow/nxflow build/serve-designer.png
 echo "== packages built outside the tree against the installed library"
 bash scripts/out-of-tree.sh build
 

@@ -2,6 +2,7 @@
 // sample to -Level .. +Level. Built as a shared library in a folder where
 // nxflow looks for packages; a graph names it with Packages="clipper".
 #include <components/NXComponentPackage.h>
+#include <components/NXComponentPalette.h>
 #include <components/NXRealFilter.h>
 
 using namespace nx;
@@ -23,3 +24,5 @@ class TClipper : public TNXRealFilter {
 };
 
 NX_PACKAGE("clipper", "1.0", TClipper)
+// Where a designer's palette shows it, with one line about it.
+NX_PACKAGE_PALETTE(NX_PALETTE_ENTRY(TClipper, "Filters", "Clips the stream at +-Level"))

@@ -5,6 +5,12 @@
 // server; the pointer over a picture goes back to the display as mouse
 // events (a read-out under the pointer, the wheel zooms, a drag pans, a
 // double click shows the whole range).
+//
+// The page is the graph's designer too: classes are dragged from the
+// palette onto the page, a link is drawn by dragging from a source pin (on
+// a box's right) to a sink pin (on the left), a double click on a box's
+// name renames it, and Delete removes the selected box or link. The server
+// decides every change through the library; the page shows its refusals.
 'use strict';
 
 const TOKEN = (() => {
@@ -20,7 +26,7 @@ const PIN_ROW = 16;
 const LAYER_GAP = 230;
 const ROW_GAP = 28;
 
-const state = { graph: null, boxes: new Map(), selected: null, drag: null };
+const state = { graph: null, boxes: new Map(), selected: null, selectedWire: null, drag: null, palette: [] };
 
 async function api(path, body) {
   const options = { headers: { Authorization: 'Bearer ' + TOKEN } };
@@ -101,13 +107,19 @@ function drawWires() {
     }, layer);
     path.dataset.from = link.from + '.' + link.fromPin;
     path.dataset.to = link.to + '.' + link.toPin;
+    if (state.selectedWire && sameLink(state.selectedWire, link)) path.classList.add('selected');
+    path.addEventListener('click', (event) => {
+      event.stopPropagation();
+      selectWire(link);
+    });
   }
   fitCanvas();
 }
 
 function fitCanvas() {
-  let width = 400;
-  let height = 300;
+  const canvas = document.getElementById('canvas');
+  let width = Math.max(400, canvas.clientWidth);
+  let height = Math.max(300, canvas.clientHeight);
   for (const box of state.boxes.values()) {
     width = Math.max(width, box.x + BOX_WIDTH + 40);
     height = Math.max(height, box.y + box.height + 40);
@@ -148,7 +160,10 @@ function drawGraph(graph) {
       const row = isSink ? sinkRow++ : sourceRow++;
       const dy = HEAD + 8 + row * PIN_ROW;
       const dx = isSink ? 0 : BOX_WIDTH;
-      element('circle', { class: 'pin', cx: dx, cy: dy, r: 4 }, node);
+      const circle = element('circle', { class: 'pin ' + pin.direction, cx: dx, cy: dy, r: 6 }, node);
+      circle.dataset.component = component.name;
+      circle.dataset.pin = pin.name;
+      if (!isSink) circle.addEventListener('pointerdown', (event) => startLink(event, component.name, pin.name));
       const label = element('text', { x: isSink ? 8 : BOX_WIDTH - 8, y: dy + 4, 'text-anchor': isSink ? 'start' : 'end' },
         node);
       label.textContent = pin.name;
@@ -159,8 +174,204 @@ function drawGraph(graph) {
     placeBox(box);
     state.boxes.set(component.name, box);
     node.addEventListener('pointerdown', (event) => startDrag(event, box));
+    node.addEventListener('dblclick', (event) => { event.preventDefault(); startRename(box); });
+    if (state.selected === component.name) node.classList.add('selected');
   }
+  if (state.selected && !state.boxes.has(state.selected)) state.selected = null;
+  if (state.selectedWire && !graph.links.some((l) => sameLink(l, state.selectedWire))) state.selectedWire = null;
   drawWires();
+}
+
+function sameLink(a, b) {
+  return a.from === b.from && a.fromPin === b.fromPin && a.to === b.to && a.toPin === b.toPin;
+}
+
+// ---- the designer
+
+// Redraws the graph as the server now has it.
+async function refresh() {
+  const graph = await api('/api/graph');
+  drawGraph(graph);
+  makePanels(graph);
+  const fileInput = document.getElementById('file');
+  fileInput.hidden = !graph.new;
+  document.getElementById('file-label').hidden = !graph.new;
+  document.getElementById('undo').disabled = graph.undo === 0;
+  document.getElementById('redo').disabled = graph.redo === 0;
+  const title = graph.new ? 'new graph' : graph.file;
+  document.getElementById('title').textContent = 'nxflow \u2014 ' + title;
+  document.title = title + ' \u2014 nxflow serve';
+  return graph;
+}
+
+// A structure change: sent, then the graph redrawn; a refusal is shown.
+async function change(path, body, done) {
+  try {
+    const answer = await api(path, body);
+    await refresh();
+    say(done ? done(answer) : 'done', true);
+    return answer;
+  } catch (error) {
+    say(error.message);
+    return null;
+  }
+}
+
+function selectWire(link) {
+  state.selectedWire = link;
+  state.selected = null;
+  for (const box of state.boxes.values()) box.node.classList.remove('selected');
+  drawWires();
+  say(`link ${link.from}.${link.fromPin} \u2192 ${link.to}.${link.toPin} selected (Delete unlinks it)`, true);
+}
+
+async function deleteSelected() {
+  if (state.selectedWire) {
+    const link = state.selectedWire;
+    state.selectedWire = null;
+    await change('/api/unlink', link, () => `unlinked ${link.from}.${link.fromPin} \u2192 ${link.to}.${link.toPin}`);
+  } else if (state.selected) {
+    const name = state.selected;
+    await change('/api/delete', { component: name }, () => `deleted ${name} with its links`);
+  } else {
+    say('select a box or a link first');
+  }
+}
+
+// Dragging from a source pin draws a provisional wire; let go over a sink
+// pin, the link is asked for.
+function startLink(event, component, pinName) {
+  event.preventDefault();
+  event.stopPropagation();
+  const box = state.boxes.get(component);
+  const svg = document.getElementById('graph');
+  const from = pinPoint(box, pinName);
+  const line = element('path', { class: 'wire pending', d: '' }, document.getElementById('wires'));
+  const move = (e) => {
+    const r = svg.getBoundingClientRect();
+    const x = e.clientX - r.left;
+    const y = e.clientY - r.top;
+    line.setAttribute('d', `M${from.x},${from.y} L${x},${y}`);
+  };
+  const up = async (e) => {
+    window.removeEventListener('pointermove', move);
+    window.removeEventListener('pointerup', up);
+    line.remove();
+    const target = document.elementFromPoint(e.clientX, e.clientY);
+    if (!target || !target.classList || !target.classList.contains('pin')) return;
+    const link = { from: component, fromPin: pinName, to: target.dataset.component, toPin: target.dataset.pin };
+    await change('/api/link', link, () => `linked ${link.from}.${link.fromPin} \u2192 ${link.to}.${link.toPin}`);
+  };
+  window.addEventListener('pointermove', move);
+  window.addEventListener('pointerup', up);
+}
+
+// The name of a box, edited where it stands.
+function startRename(box) {
+  const canvas = document.getElementById('canvas');
+  const svg = document.getElementById('graph');
+  const input = document.createElement('input');
+  input.className = 'rename';
+  input.value = box.name;
+  const r = svg.getBoundingClientRect();
+  const c = canvas.getBoundingClientRect();
+  input.style.left = (r.left - c.left + canvas.scrollLeft + box.x + 4) + 'px';
+  input.style.top = (r.top - c.top + canvas.scrollTop + box.y + 2) + 'px';
+  canvas.appendChild(input);
+  input.focus();
+  input.select();
+  let finished = false;
+  const finish = async (apply) => {
+    if (finished) return;
+    finished = true;
+    input.remove();
+    const name = input.value.trim();
+    if (!apply || name === box.name) return;
+    const answer = await change('/api/rename', { component: box.name, name }, (a) => `renamed ${box.name} to ${a.name}`);
+    if (answer && state.selected === box.name) select(answer.name);
+  };
+  input.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') finish(true);
+    if (event.key === 'Escape') finish(false);
+  });
+  input.addEventListener('blur', () => finish(true));
+}
+
+// The palette: every class the server can make, by category, with a search.
+async function loadPalette() {
+  state.palette = (await api('/api/palette')).classes;
+  showPalette();
+}
+
+function showPalette() {
+  const words = document.getElementById('search').value.trim().toLowerCase();
+  const area = document.getElementById('classes');
+  area.replaceChildren();
+  const byCategory = new Map();
+  for (const entry of state.palette) {
+    const text = (entry.class + ' ' + entry.category + ' ' + entry.description).toLowerCase();
+    if (words && !words.split(/\s+/).every((w) => text.includes(w))) continue;
+    if (!byCategory.has(entry.category)) byCategory.set(entry.category, []);
+    byCategory.get(entry.category).push(entry);
+  }
+  const names = [...byCategory.keys()].sort((a, b) => (a === 'Other') - (b === 'Other') || a.localeCompare(b));
+  for (const category of names) {
+    const heading = document.createElement('h3');
+    heading.textContent = category;
+    area.appendChild(heading);
+    for (const entry of byCategory.get(category)) {
+      const item = document.createElement('div');
+      item.className = 'entry';
+      item.dataset.class = entry.class;
+      const cls = document.createElement('div');
+      cls.className = 'cls';
+      cls.textContent = entry.class;
+      const pins = document.createElement('div');
+      pins.className = 'pins';
+      const sinks = entry.pins.filter((p) => p.direction === 'sink').map((p) => p.name);
+      const sources = entry.pins.filter((p) => p.direction === 'source').map((p) => p.name);
+      pins.textContent = (sinks.join(', ') || '\u2014') + ' \u2192 ' + (sources.join(', ') || '\u2014');
+      item.append(cls);
+      if (entry.description) {
+        const desc = document.createElement('div');
+        desc.className = 'desc';
+        desc.textContent = entry.description;
+        item.append(desc);
+      }
+      item.append(pins);
+      item.title = entry.description || entry.class;
+      item.addEventListener('pointerdown', (event) => startPlace(event, entry.class));
+      area.appendChild(item);
+    }
+  }
+}
+
+// A class dragged from the palette and let go over the page becomes a
+// component where it was let go.
+function startPlace(event, className) {
+  event.preventDefault();
+  const ghost = document.createElement('div');
+  ghost.className = 'ghost';
+  ghost.textContent = className;
+  document.body.appendChild(ghost);
+  const move = (e) => {
+    ghost.style.left = (e.clientX + 8) + 'px';
+    ghost.style.top = (e.clientY + 8) + 'px';
+  };
+  move(event);
+  const up = async (e) => {
+    window.removeEventListener('pointermove', move);
+    window.removeEventListener('pointerup', up);
+    ghost.remove();
+    const canvas = document.getElementById('canvas').getBoundingClientRect();
+    if (e.clientX < canvas.left || e.clientX > canvas.right || e.clientY < canvas.top || e.clientY > canvas.bottom) return;
+    const r = document.getElementById('graph').getBoundingClientRect();
+    const x = Math.max(0, Math.round(e.clientX - r.left - 20));
+    const y = Math.max(0, Math.round(e.clientY - r.top - 10));
+    await change('/api/add', { class: className, x, y }, (a) => `added ${a.name}`);
+  };
+  window.addEventListener('pointermove', move);
+  window.addEventListener('pointerup', up);
 }
 
 function startDrag(event, box) {
@@ -196,6 +407,10 @@ function startDrag(event, box) {
 async function select(name) {
   for (const box of state.boxes.values()) box.node.classList.toggle('selected', box.name === name);
   state.selected = name;
+  if (state.selectedWire) {
+    state.selectedWire = null;
+    drawWires();
+  }
   const inspector = document.getElementById('inspector');
   try {
     showProperties(await api('/api/component/' + encodeURIComponent(name)));
@@ -329,6 +544,9 @@ function showFigures(figures) {
   document.getElementById('pause').disabled = !running;
   document.getElementById('resume').disabled = !paused;
   document.getElementById('stop').disabled = !running && !paused;
+  // The structure changes only while nothing runs: the server says so too.
+  document.getElementById('structure-hint').textContent = running || paused
+    ? 'The graph runs: stop it to add, link, rename or delete components. Property changes stay live.' : '';
 }
 
 const panels = new Map();
@@ -336,6 +554,11 @@ const panels = new Map();
 // A panel per display of the graph, in the graph's order.
 function makePanels(graph) {
   const area = document.getElementById('panels');
+  for (const [name] of panels) {
+    if (graph.components.some((c) => c.name === name && c.display)) continue;
+    area.querySelector(`figure[data-name="${CSS.escape(name)}"]`)?.remove();
+    panels.delete(name);
+  }
   for (const component of graph.components) {
     if (!component.display || panels.has(component.name)) continue;
     const figure = document.createElement('figure');
@@ -443,7 +666,7 @@ async function control(action) {
   try {
     const answer = await api('/api/control', { action });
     say('graph ' + answer.state, true);
-    if (action === 'stop' || action === 'start') drawGraph(await api('/api/graph'));
+    if (action === 'stop' || action === 'start') await refresh();
   } catch (error) {
     say(error.message);
   }
@@ -474,17 +697,32 @@ async function main() {
   });
   document.getElementById('save').addEventListener('click', async () => {
     try {
-      say('saved ' + (await api('/api/save', {})).saved, true);
+      const fileInput = document.getElementById('file');
+      const body = state.graph && state.graph.new ? { file: fileInput.value.trim() } : {};
+      if (state.graph && state.graph.new && !body.file) {
+        fileInput.focus();
+        say('a new graph needs a file name (inside the folder the server was started in)');
+        return;
+      }
+      say('saved ' + (await api('/api/save', body)).saved, true);
+      await refresh();
     } catch (error) {
       say(error.message);
     }
   });
+  document.getElementById('undo').addEventListener('click', () => change('/api/undo', {}, () => 'undone'));
+  document.getElementById('redo').addEventListener('click', () => change('/api/redo', {}, () => 'redone'));
+  document.getElementById('delete').addEventListener('click', deleteSelected);
+  document.getElementById('search').addEventListener('input', showPalette);
+  document.addEventListener('keydown', (event) => {
+    if (event.target.tagName === 'INPUT' || event.target.tagName === 'SELECT') return;
+    if (event.key === 'Delete' || event.key === 'Backspace') deleteSelected();
+    if ((event.ctrlKey || event.metaKey) && event.key === 'z') change('/api/undo', {}, () => 'undone');
+    if ((event.ctrlKey || event.metaKey) && event.key === 'y') change('/api/redo', {}, () => 'redone');
+  });
   try {
-    const graph = await api('/api/graph');
-    document.getElementById('title').textContent = 'nxflow \u2014 ' + graph.file;
-    document.title = graph.file + ' \u2014 nxflow serve';
-    drawGraph(graph);
-    makePanels(graph);
+    await refresh();
+    await loadPalette();
     document.body.dataset.ready = 'true';
   } catch (error) {
     say(error.message);

@@ -6,8 +6,10 @@
 
 #include "components/NXCommonGen.h"
 #include "components/NXComponentPackage.h"
+#include "components/NXComponentPalette.h"
 #include "documents/NXGraphDocument.h"
 #include "components/NXFlowNode.h"
+#include "processing/RGProcessingManager.h"
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "streams/NXStreamTypes.h"
@@ -138,3 +140,9 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
 }  // namespace flowtest
 
 NX_PACKAGE("flowtestpkg", "1.0", flowtest::TFlowNode, flowtest::TFlowGroup, flowtest::TFlowRamp, flowtest::TFlowRecorder)
+// The group stands in no category; the entry for a class of another
+// package is ignored by the loader.
+NX_PACKAGE_PALETTE(NX_PALETTE_ENTRY(flowtest::TFlowNode, "Test nodes", "A node with pins and no stream"),
+                   NX_PALETTE_ENTRY(flowtest::TFlowRamp, "Generators", "The running sample index 0, 1, 2 ..."),
+                   NX_PALETTE_ENTRY(flowtest::TFlowRecorder, "Test nodes", "Records what arrives"),
+                   NX_PALETTE_ENTRY(nx::TRGProcessingManager, "Test nodes", "Not this package's class"))

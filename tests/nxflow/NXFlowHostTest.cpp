@@ -21,7 +21,9 @@
 #include "algorithms/NXWindowFilter.h"
 #include "documents/NXGraphDocument.h"
 #include "nxflow/NXFlowHost.h"
+#include "components/NXComponentPalette.h"
 #include "components/NXFlowNode.h"
+#include "runtime/Zandor.Design.h"
 
 namespace {
 using namespace nx;
@@ -116,6 +118,28 @@ TEST_F(NXFlowTest, ListsAndDescribesThePackagesClasses) {
   ASSERT_EQ(describe.Status, 0) << describe.Err;
   for (const char* part : {"TFlowNode : TComponent", "(minimum 1)", "values: fsFlat fsRamp fsSine", "Out"})
     EXPECT_NE(describe.Out.find(part), std::string::npos) << part << "\n" << describe.Out;
+}
+
+// A package's palette table places its own classes, and only those.
+TEST_F(NXFlowTest, APackagesPaletteTablePlacesOnlyItsOwnClasses) {
+  ASSERT_EQ(Flow({"list"}).Status, 0);  // loads the test package
+  const struct {
+    const char* Class;
+    std::vector<std::string> Categories;
+    const char* Description;
+  } cases[] = {
+      {"TFlowNode", {"Test nodes"}, "A node with pins and no stream"},
+      {"TFlowRecorder", {"Test nodes"}, "Records what arrives"},
+      {"TFlowGroup", {}, ""},                         // no entry: in no category
+      {"TRGProcessingManager", {"Processing"}, ""},  // the test package's entry for it is not its own
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Class);
+    const TClassInfo* info = FindClassInfo(c.Class);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(CategoriesOf(*info), c.Categories);
+    EXPECT_EQ(PaletteDescription(*info), c.Description);
+  }
 }
 
 TEST_F(NXFlowTest, CommandLineMistakesGiveAStatusAndAHint) {

@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -15,7 +16,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -25,6 +28,7 @@
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowServe.h"
 #include "nxflow/NXFlowServeApi.h"
+#include "documents/NXGraphEdit.h"
 
 namespace {
 using namespace nx;
@@ -129,6 +133,83 @@ TEST(ServeApi, MouseRequestsBecomeEventsAtPicturePixels) {
   }
 }
 
+// The designer's requests: what each reads, and the line a bad one gets.
+TEST(ServeApi, DesignerRequestsReadOrRefuseWithOneLine) {
+  using TParse = std::function<std::string(std::string_view)>;
+  const TParse add = [](std::string_view b) {
+    const TAddRequest r = ParseAddRequest(b);
+    return r.Class + (r.Placed ? "@" + JsonNumber(r.X) + "," + JsonNumber(r.Y) : "");
+  };
+  const TParse rename = [](std::string_view b) {
+    const TRenameRequest r = ParseRenameRequest(b);
+    return r.Component + ">" + r.Name;
+  };
+  const TParse link = [](std::string_view b) {
+    const TLinkRequest r = ParseLinkRequest(b);
+    return r.From + "." + r.FromPin + ">" + r.To + "." + r.ToPin;
+  };
+  const TParse erase = [](std::string_view b) { return ParseDeleteRequest(b); };
+  const TParse empty = [](std::string_view b) { return ParseEmptyRequest(b), std::string("ok"); };
+  const TParse save = [](std::string_view b) { return ParseSaveRequest(b); };
+  const struct {
+    const TParse* Parse;
+    const char* Body;
+    const char* Read;     // null: refused
+    const char* Message;  // in the refusal
+  } cases[] = {
+      {&add, R"({"class": "TNXGain", "x": 120, "y": 40.5})", "TNXGain@120,40.5", nullptr},
+      {&add, R"({"class": "TNXGain"})", "TNXGain", nullptr},
+      {&add, R"({"class": "TNXGain", "x": 1})", nullptr, "both \"x\" and \"y\""},
+      {&add, R"({"class": "TNX Gain"})", nullptr, "not a class name"},
+      {&add, R"({"class": "TNXGain", "x": 2e6, "y": 0})", nullptr, "-1e6 .. 1e6"},
+      {&add, R"({"class": "TNXGain", "name": "G"})", nullptr, "unknown member"},
+      {&rename, R"({"component": "NXGain1", "name": "Gain"})", "NXGain1>Gain", nullptr},
+      {&rename, R"({"component": "NXGain1", "name": "1x"})", "NXGain1>1x", nullptr},  // the library judges names
+      {&rename, R"({"component": "NXGain1", "name": "a\nb"})", nullptr, "one line"},
+      {&rename, R"({"component": "NXGain1"})", nullptr, "no \"name\""},
+      {&link, R"({"from": "Sine", "fromPin": "OutputPin", "to": "G.Gain", "toPin": "InputPin"})",
+       "Sine.OutputPin>G.Gain.InputPin", nullptr},
+      {&link, R"({"from": "", "fromPin": "Out", "to": "A", "toPin": "In"})", ".Out>A.In", nullptr},  // the root
+      {&link, R"({"from": "Sine", "fromPin": "Output Pin", "to": "G", "toPin": "InputPin"})", nullptr, "not a pin name"},
+      {&link, R"({"from": "Sine", "fromPin": "OutputPin", "to": "G"})", nullptr, "no \"toPin\""},
+      {&link, R"({"from": "Sine;", "fromPin": "OutputPin", "to": "G", "toPin": "InputPin"})", nullptr,
+       "not a component name"},
+      {&erase, R"({"component": "G.Gain"})", "G.Gain", nullptr},
+      {&erase, R"({"component": ""})", nullptr, "not a component name"},  // the root stays
+      {&empty, "", "ok", nullptr},
+      {&empty, "{}", "ok", nullptr},
+      {&empty, R"({"steps": 2})", nullptr, "unknown member"},
+      {&save, "{}", "", nullptr},
+      {&save, R"({"file": "graphs/tone-1.xml"})", "graphs/tone-1.xml", nullptr},
+      {&save, R"({"file": "../tone.xml"})", nullptr, "inside the folder"},
+      {&save, R"({"file": "a/../../tone.xml"})", nullptr, "inside the folder"},
+      {&save, R"({"file": "/tmp/tone.xml"})", nullptr, "relative"},
+      {&save, R"({"file": ".tone.xml"})", nullptr, "hidden"},
+      {&save, R"({"file": "graphs/.git/tone.xml"})", nullptr, "hidden"},
+      {&save, R"({"file": "a//tone.xml"})", nullptr, "empty folder name"},
+      {&save, R"({"file": "tone.txt"})", nullptr, "end in .xml"},
+      {&save, R"({"file": "to ne.xml"})", nullptr, "letters, digits"},
+      {&save, R"({"file": "a\\tone.xml"})", nullptr, "letters, digits"},
+      {&save, R"({"file": ""})", nullptr, "needs a file name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Body);
+    if (c.Read) {
+      EXPECT_EQ((*c.Parse)(c.Body), c.Read);
+      continue;
+    }
+    try {
+      (*c.Parse)(c.Body);
+      ADD_FAILURE() << "accepted";
+    } catch (const EServeRequestError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find(c.Message), std::string::npos) << message;
+      EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+  }
+  EXPECT_THROW(CheckNewGraphName(std::string(252, 'a') + ".xml"), EServeRequestError);
+}
+
 TEST(ServeApi, LayoutAttributeSkipsWhatDoesNotRead) {
   const std::vector<TBoxPosition> read =
       ParseLayout("Noise:40,60;bad;Mix:1e9,0;G.Mix:220,-60;:1,2;Noise:41,61;Low:1,2,3;");
@@ -163,11 +244,11 @@ TEST(ServeApi, CommandLineOptions) {
   EXPECT_EQ(std::tuple(o.Graph, o.Port, o.VirtualRate, o.Listen), std::tuple(std::string("g.xml"), 0, 2.5, std::string("::1")));
   EXPECT_EQ(ParseServeOptions({"g.xml"}).Listen, "127.0.0.1");
   EXPECT_EQ(ParseServeOptions({"g.xml", "--panel-width", "640"}).PanelWidth, 640);
+  EXPECT_EQ(ParseServeOptions({"--port", "0"}).Graph, "");  // a new graph, designed on the page
   const struct {
     std::vector<std::string> Words;
     const char* Message;
   } bad[] = {
-      {{}, "serve needs a graph document"},
       {{"a.xml", "b.xml"}, "one graph document"},
       {{"g.xml", "--port", "65536"}, "--port needs a port number"},
       {{"g.xml", "--port", "80x"}, "--port needs a port number"},
@@ -513,7 +594,7 @@ TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {
       {R"({"component": "LowPass", "property": "Order", "value": "many"})", 400, "many"},
       {R"({"component": "Nowhere", "property": "Order", "value": 1})", 404, "no component"},
       {R"({"component": "MixScope", "property": "FileName", "value": "/tmp/x.png"})", 403, "names a file"},
-      {R"({"component": "Mix", "property": "name", "value": "Other"})", 403, "renamed in the document"},
+      {R"({"component": "Mix", "property": "name", "value": "Other"})", 403, "/api/rename"},
       {R"({"component": "LowPass", "property": "Order"})", 400, "no \\\"value\\\""},
   };
   for (const TCase& c : cases) {
@@ -667,6 +748,223 @@ TEST_F(ServeTest, ControlsTheRunAndStopsCleanly) {
     EXPECT_EQ(entry.path().filename().string().find(".nxflow-"), std::string::npos) << entry.path();
   EXPECT_LT(Connect(FPort), 0);
   EXPECT_EQ(FServer->Stop(), "");
+}
+
+// ---- the designer: a graph begun on the page
+
+// A server without a document, started in a folder of its own.
+class DesignTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
+           ("nxflow-design-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(FDir);
+    fs::create_directories(FDir / "graphs");
+    FOldFolder = fs::current_path();
+    fs::current_path(FDir);
+    TServeOptions options;
+    options.Port = 0;
+    options.OutDir = (FDir / "out").string();
+    FServer = std::make_unique<TGraphServer>(options, FPackages);
+    FPort = FServer->Start();
+    FToken = FServer->Token();
+  }
+  void TearDown() override {
+    FServer.reset();
+    fs::current_path(FOldFolder);
+  }
+  TAnswer Post(const std::string& APath, const std::string& ABody) {
+    return Request(FPort, "POST", APath, ABody, "Authorization: Bearer " + FToken + "\r\n");
+  }
+  TAnswer Get(const std::string& APath) {
+    return Request(FPort, "GET", APath, {}, "Authorization: Bearer " + FToken + "\r\n");
+  }
+  struct TStep {
+    const char* Path;
+    std::string Body;
+    int Status;
+    const char* Answer;  // in the answer's body
+  };
+  void Steps(const std::vector<TStep>& ASteps) {
+    for (const TStep& s : ASteps) {
+      SCOPED_TRACE(std::string(s.Path) + " " + s.Body);
+      const TAnswer a = Post(s.Path, s.Body);
+      EXPECT_EQ(a.Status, s.Status) << a.Body;
+      EXPECT_NE(a.Body.find(s.Answer), std::string::npos) << a.Body;
+    }
+  }
+  // The components (name:class) and links (from.pin>to.pin) the server reports, sorted.
+  std::string Structure() {
+    const std::string graph = Get("/api/graph").Body;
+    std::vector<std::string> parts;
+    static const std::regex component(R"re(\{"name": "([^"]*)", "class": "([^"]*)")re");
+    static const std::regex link(R"re(\{"from": "([^"]*)", "fromPin": "([^"]*)", "to": "([^"]*)", "toPin": "([^"]*)"\})re");
+    for (std::sregex_iterator m(graph.begin(), graph.end(), component), end; m != end; ++m)
+      parts.push_back((*m)[1].str() + ":" + (*m)[2].str());
+    for (std::sregex_iterator m(graph.begin(), graph.end(), link), end; m != end; ++m)
+      parts.push_back((*m)[1].str() + "." + (*m)[2].str() + ">" + (*m)[3].str() + "." + (*m)[4].str());
+    std::sort(parts.begin(), parts.end());
+    std::string text;
+    for (const std::string& p : parts) text += (text.empty() ? "" : " ") + p;
+    return text;
+  }
+
+  TPackageLoader FPackages{{NX_FLOW_PACKAGES}, ""};
+  fs::path FDir, FOldFolder;
+  std::unique_ptr<TGraphServer> FServer;
+  int FPort = 0;
+  std::string FToken;
+};
+
+TEST(GraphEdit, DesignerNamesTakeTheFirstFreeNumber) {
+  TComponent& owner = *new TComponent(nullptr);
+  const struct {
+    std::vector<std::string> Taken;
+    const char* Class;
+    const char* Name;
+  } cases[] = {
+      {{}, "TNXGain", "NXGain1"},
+      {{"NXGain1", "NXGain2"}, "TNXGain", "NXGain3"},
+      {{"nxgain1", "NXGain3"}, "TNXGain", "NXGain2"},  // names are told apart without case
+      {{"NXGain1"}, "TNXMixer", "NXMixer1"},
+      {{}, "Gain", "Gain1"},  // only a leading T goes
+      {{}, "tone", "tone1"},
+      {{}, "T", "T1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Class);
+    std::vector<TComponent*> made;
+    for (const std::string& name : c.Taken) {
+      made.push_back(new TComponent(&owner));
+      made.back()->SetName(name);
+    }
+    EXPECT_EQ(DesignerName(owner, c.Class), c.Name);
+    for (TComponent* m : made) TComponent::Free(m);
+  }
+  TComponent::Free(&owner);
+}
+
+TEST_F(DesignTest, BuildsAGraphFromNothingThroughTheLibrarysChecks) {
+  EXPECT_NE(Get("/api/graph").Body.find("\"new\": true"), std::string::npos);
+  EXPECT_EQ(Structure(), "");
+  Steps({
+      {"/api/add", R"({"class": "TNXSineGenerator", "x": 20, "y": 30})", 200, R"("name": "NXSineGenerator1")"},
+      {"/api/add", R"({"class": "TNXSineGenerator"})", 200, R"("name": "NXSineGenerator2")"},
+      {"/api/add", R"({"class": "TNXGain"})", 200, R"("name": "NXGain1")"},
+      {"/api/add", R"({"class": "TNXScopeView"})", 200, R"("name": "NXScopeView1")"},
+      {"/api/add", R"({"class": "TRGProcessingManager"})", 200, R"("name": "RGProcessingManager1")"},
+      {"/api/add", R"({"class": "TNXGian"})", 400, R"(unknown component class \"TNXGian\" (did you mean \"TNXGain\"?))"},
+      {"/api/rename", R"({"component": "NXGain1", "name": "1x"})", 400, "is not a valid component name"},
+      {"/api/rename", R"({"component": "NXGain1", "name": "nxsinegenerator1"})", 400, "already exists"},
+      {"/api/rename", R"({"component": "NXGain1", "name": ""})", 400, "needs a name"},
+      {"/api/rename", R"({"component": "Nobody", "name": "X"})", 400, "no component"},
+      {"/api/rename", R"({"component": "NXGain1", "name": "Gain"})", 200, R"("name": "Gain")"},
+      {"/api/link", R"({"from": "NXSineGenerator1", "fromPin": "OutputPin", "to": "Gain", "toPin": "InputPin"})", 200, "{}"},
+      {"/api/link", R"({"from": "Gain", "fromPin": "OutputPin", "to": "NXScopeView1", "toPin": "InputPin"})", 200, "{}"},
+      // The pins negotiate: a processing-control source has nothing a real-stream sink takes.
+      {"/api/link", R"({"from": "RGProcessingManager1", "fromPin": "ProcessingPin", "to": "NXScopeView1", "toPin": "InputPin"})",
+       400, R"(The pins \"ProcessingPin\" and \"InputPin\" cannot be linked)"},
+      {"/api/link", R"({"from": "Gain", "fromPin": "OutputPin", "to": "Gain", "toPin": "InputPin"})", 400,
+       "A cycle of links: Gain -> Gain"},
+      {"/api/link", R"({"from": "NXScopeView1", "fromPin": "InputPin", "to": "Gain", "toPin": "InputPin"})", 400,
+       "from a source pin to a sink pin"},
+      {"/api/link", R"({"from": "Gain", "fromPin": "Out", "to": "NXScopeView1", "toPin": "InputPin"})", 400,
+       R"(missing pin \"Gain.Out\")"},
+      {"/api/link", R"({"from": "Nobody", "fromPin": "OutputPin", "to": "Gain", "toPin": "InputPin"})", 400,
+       R"(missing component \"Nobody\")"},
+      {"/api/unlink", R"({"from": "NXSineGenerator1", "fromPin": "OutputPin", "to": "Gain", "toPin": "InputPin"})", 200, "{}"},
+      {"/api/unlink", R"({"from": "NXSineGenerator1", "fromPin": "OutputPin", "to": "Gain", "toPin": "InputPin"})", 400,
+       "are not linked"},
+      {"/api/undo", "", 200, R"("undo": )"},
+      {"/api/delete", R"({"component": "NXSineGenerator2"})", 200, "{}"},
+      {"/api/delete", R"({"component": "RGProcessingManager1"})", 200, "{}"},
+      {"/api/delete", R"({"component": "NXSineGenerator2"})", 400, "No component"},
+  });
+  const std::string built =
+      "Gain.OutputPin>NXScopeView1.InputPin Gain:TNXGain NXScopeView1:TNXScopeView "
+      "NXSineGenerator1.OutputPin>Gain.InputPin NXSineGenerator1:TNXSineGenerator";
+  EXPECT_EQ(Structure(), built);
+  // Deleting a linked component takes its links; undo brings both back, redo takes them again.
+  Steps({{"/api/delete", R"({"component": "Gain"})", 200, "{}"}});
+  EXPECT_EQ(Structure(), "NXScopeView1:TNXScopeView NXSineGenerator1:TNXSineGenerator");
+  Steps({{"/api/undo", "{}", 200, R"("redo": 1)"}});
+  EXPECT_EQ(Structure(), built);
+  Steps({{"/api/redo", "{}", 200, R"("redo": 0)"}, {"/api/redo", "{}", 409, "nothing to redo"}, {"/api/undo", "{}", 200, "{"}});
+  EXPECT_EQ(Structure(), built);
+  EXPECT_NE(Get("/api/graph").Body.find(R"("name": "NXSineGenerator1", "class": "TNXSineGenerator", "sink": false, "display": false, "pins": [{"name": "OutputPin", "direction": "source"}, {"name": "ClockInputPin", "direction": "sink"}], "x": 20, "y": 30})"),
+            std::string::npos)
+      << Get("/api/graph").Body;
+
+  // Saved under a name inside the start folder only; the file loads and runs.
+  fs::create_directory_symlink(fs::temp_directory_path(), FDir / "graphs" / "away");
+  Steps({
+      {"/api/save", "{}", 400, "a new graph needs a file name"},
+      {"/api/save", R"({"file": "graphs/away/tone.xml"})", 400, "leads out of the folder"},
+      {"/api/save", R"({"file": "missing/tone.xml"})", 400, "no folder"},
+      {"/api/save", R"({"file": "graphs/tone.xml"})", 200, "graphs/tone.xml"},
+      {"/api/save", R"({"file": "graphs/other.xml"})", 400, "a file name is asked for a new graph only"},
+      {"/api/save", "{}", 200, "graphs/tone.xml"},
+  });
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommandLine({"--packages", NX_FLOW_PACKAGES, "check", (FDir / "graphs" / "tone.xml").string()}, out, err), 0)
+      << err.str();
+  EXPECT_EQ(ReadGraphFile((FDir / "graphs" / "tone.xml").string()).Xml->DocumentElement()->GetAttr("Layout"),
+            "NXSineGenerator1:20,30");
+  EXPECT_NE(Get("/api/graph").Body.find(R"("file": "tone.xml", "new": false)"), std::string::npos);
+}
+
+TEST_F(DesignTest, ARunningGraphKeepsItsStructureButTakesSettings) {
+  Steps({
+      {"/api/add", R"({"class": "TNXSineGenerator"})", 200, "NXSineGenerator1"},
+      {"/api/add", R"({"class": "TNXScopeView"})", 200, "NXScopeView1"},
+      {"/api/link", R"({"from": "NXSineGenerator1", "fromPin": "OutputPin", "to": "NXScopeView1", "toPin": "InputPin"})", 200, "{}"},
+      {"/api/control", R"({"action": "start"})", 200, "running"},
+  });
+  const std::string before = Structure();
+  for (const char* state : {"running", "paused"}) {
+    SCOPED_TRACE(state);
+    if (std::string(state) == "paused") Steps({{"/api/control", R"({"action": "pause"})", 200, "paused"}});
+    Steps({
+        {"/api/add", R"({"class": "TNXGain"})", 409, "stop the graph first"},
+        {"/api/rename", R"({"component": "NXScopeView1", "name": "Scope"})", 409, "stop the graph first"},
+        {"/api/unlink", R"({"from": "NXSineGenerator1", "fromPin": "OutputPin", "to": "NXScopeView1", "toPin": "InputPin"})", 409,
+         "stop the graph first"},
+        {"/api/delete", R"({"component": "NXScopeView1"})", 409, "stop the graph first"},
+        {"/api/undo", "{}", 409, "stop the graph first"},
+        {"/api/set", R"({"component": "NXSineGenerator1", "property": "Frequency", "value": 440})", 200, "440"},
+    });
+  }
+  EXPECT_EQ(Structure(), before);
+  Steps({
+      {"/api/control", R"({"action": "stop"})", 200, "stopped"},
+  });
+  // The value set while it ran is the stopped graph's too.
+  EXPECT_EQ(Member(Get("/api/component/NXSineGenerator1").Body, "\"Frequency\"", "value"), "440");
+  // Undo takes the graph back as it stood before the link, values included.
+  Steps({{"/api/undo", "{}", 200, "{"}});
+  EXPECT_EQ(Structure(), "NXScopeView1:TNXScopeView NXSineGenerator1:TNXSineGenerator");
+  EXPECT_EQ(Member(Get("/api/component/NXSineGenerator1").Body, "\"Frequency\"", "value"), "1000");
+}
+
+TEST_F(DesignTest, ThePaletteGroupsClassesAndEveryEditNeedsTheToken) {
+  const std::string palette = Get("/api/palette").Body;
+  for (const char* entry : {
+           R"({"class": "TNXGain", "category": "Filters", "description": "Multiplies the stream by Gain", "pins": [{"name": "InputPin", "direction": "sink"}, {"name": "OutputPin", "direction": "source"}]})",
+           R"({"class": "TNXScopeView", "category": "Displays", )",
+           R"({"class": "TRGProcessingManager", "category": "Processing", )",
+       })
+    EXPECT_NE(palette.find(entry), std::string::npos) << entry << "\n" << palette;
+  // A class in no category and without pins is nothing to link.
+  EXPECT_EQ(palette.find("\"TNXComponentItem\""), std::string::npos);
+  for (const char* path : {"/api/add", "/api/rename", "/api/link", "/api/unlink", "/api/delete", "/api/undo", "/api/redo",
+                           "/api/save", "/api/palette"}) {
+    SCOPED_TRACE(path);
+    const TAnswer a = Request(FPort, std::string(path) == "/api/palette" ? "GET" : "POST", path, R"({"class": "TNXGain"})",
+                              "Authorization: Bearer " + std::string(64, '0') + "\r\n");
+    EXPECT_EQ(a.Status, 401);
+    EXPECT_EQ(a.Body.find("TNX"), std::string::npos);
+  }
+  EXPECT_EQ(Structure(), "");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,6 +25,7 @@
 #include "buffers/NXSimpleDataBuffer.h"
 #include "components/NXClockGen.h"
 #include "components/NXCommonGen.h"
+#include "components/NXComponentPalette.h"
 #include "documents/NXGraphDocument.h"
 #include "packages/nxexamples/NXExampleFilters.h"
 #include "packages/nxexamples/NXExamplesPackage.h"
@@ -33,6 +35,9 @@
 
 // Fontconfig keeps its configuration for the life of the process.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+// The package's palette table (NX_PACKAGE_PALETTE).
+extern "C" const nx::TNXPackagePalette* nx_package_palette();
 
 namespace nxtest {
 namespace {
@@ -115,6 +120,19 @@ TRecorder& RunClocked(TGen& AGen, TRecorder& ARecorder, std::int32_t ABuffers) {
 double SineAt(double AFreq, double ARate, double AAmp, double APhase, std::int64_t AIndex) {
   const long double cycles = static_cast<long double>(AFreq) * AIndex / ARate + APhase / 360.0L;
   return AAmp * static_cast<double>(std::sin(2 * std::numbers::pi_v<long double> * (cycles - std::floor(cycles))));
+}
+
+// A class without an entry would stand under "Other" on the designer's palette.
+TEST(ExamplePalette, EveryClassHasACategoryAndALineAboutIt) {
+  const TNXPackagePalette* palette = nx_package_palette();
+  ASSERT_NE(palette, nullptr);
+  for (const TClassInfo* c : PackageClasses()) {
+    const auto* end = palette->Entries + palette->Count;
+    const auto* entry = std::find_if(palette->Entries, end, [&](const TNXPaletteEntry& e) { return &e.Class() == c; });
+    ASSERT_NE(entry, end) << c->Name();
+    EXPECT_TRUE(*entry->Category && *entry->Description && !std::strchr(entry->Description, '\n')) << c->Name();
+  }
+  EXPECT_EQ(palette->Count, PackageClasses().size());
 }
 
 TEST(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
