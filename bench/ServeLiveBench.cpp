@@ -1,8 +1,10 @@
 // What the live page of `nxflow serve` costs, measured on the filter demo
 // in this process over loopback (a plain program, run by hand):
 //   1. wall clock, one page: pictures per second of each display as a page
-//      fetches them (one at a time, the next once the last arrived), and the
-//      share of one core the server spent drawing and encoding them;
+//      fetches them (one at a time, the next once the last arrived), the
+//      share of one core the server spent drawing and encoding them, and how
+//      late a picture goes out after the samples it shows left their
+//      generator (99th percentile, bounded from the server's figures);
 //   2. virtual time as fast as it goes: stream seconds per wall second with
 //      no page open and with 8 pages open (each an event stream and a
 //      picture fetcher, as the page is);
@@ -258,6 +260,28 @@ int main(int argc, char** argv) {
       std::printf("   %-16s %10.1f %10.1f\n", name.c_str(), drawn, double(count - earlier) / seconds);
     }
     std::printf("   drawing and encoding: %.3f of one core\n", Number(figures, "paintLoad"));
+    // From a sample leaving its generator to its picture going out, per
+    // display, bounded by its three stages: the clock tick to the display's
+    // input pin (99th percentile of the link's figures), at most one painter
+    // period until the painter sees the change, and from then until the
+    // picture is sent (99th percentile of the server's figure).
+    std::printf("   sample to picture sent, 99th percentile (upper bound):\n");
+    std::printf("   %-16s %10s %10s %10s %10s\n", "display", "to pin", "painter", "to page", "bound");
+    double worst = 0;
+    for (const auto& [name, count] : after) {
+      const std::size_t link = figures.find("\"to\": \"" + name + ".InputPin\"");
+      const std::size_t display = figures.find("\"" + name + "\": {\"framesPerSecond\": ");
+      if (link == std::string::npos || display == std::string::npos) continue;
+      const std::size_t p99 = figures.find("\"latencyP99\": ", link);
+      const std::size_t age = figures.find("\"pictureAgeP99\": ", display);
+      const double toPin = std::strtod(figures.c_str() + p99 + 15, nullptr);
+      const double toPage = std::strtod(figures.c_str() + age + 18, nullptr);
+      const double bound = toPin + 0.040 + toPage;
+      worst = std::max(worst, bound);
+      std::printf("   %-16s %8.2f ms %8.2f ms %8.2f ms %8.2f ms\n", name.c_str(), toPin * 1e3, 40.0, toPage * 1e3,
+                  bound * 1e3);
+    }
+    std::printf("   worst: %.1f ms (goal: at most 100 ms)\n", worst * 1e3);
   }
   {
     std::printf("2. virtual time as fast as it goes, %.0f s each\n", seconds);

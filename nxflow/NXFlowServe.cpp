@@ -219,6 +219,11 @@ struct TLiveDisplay {
 struct TFrame {
   std::uint64_t Serial = 0;
   std::string Picture, Error;
+  // When the painter saw the display change, before drawing it, and how long
+  // after that the last pictures went out (seconds, the latest 256).
+  std::chrono::steady_clock::time_point SeenAt;
+  std::vector<float> Ages;
+  std::size_t NextAge = 0;
 };
 
 
@@ -561,6 +566,7 @@ struct TGraphServer::TState {
       if (version == d.DrawnVersion && settings == d.DrawnSettings) continue;
       d.DrawnVersion = version;
       d.DrawnSettings = settings;
+      const auto seen = std::chrono::steady_clock::now();
       const double began = ThreadSeconds();
       std::string picture, error;
       try {
@@ -576,6 +582,7 @@ struct TGraphServer::TState {
         frame.Serial = ++FrameSerial;
         frame.Picture = std::move(picture);
         frame.Error = std::move(error);
+        frame.SeenAt = seen;
       }
       EventsChanged.notify_all();
     }
@@ -597,8 +604,20 @@ struct TGraphServer::TState {
       PaintSeconds = 0;
       bool firstDisplay = true;
       for (TLiveDisplay& d : Displays) {
+        // The 99th percentile of how long after the painter saw a change
+        // its picture went out to a page (null before the first).
+        std::string age = "null";
+        {
+          std::lock_guard guard(EventsLock);
+          if (const auto f = Frames.find(d.Path); f != Frames.end() && !f->second.Ages.empty()) {
+            std::vector<float> ages = f->second.Ages;
+            const std::size_t k = std::min(ages.size() - 1, static_cast<std::size_t>(ages.size() * 0.99));
+            std::nth_element(ages.begin(), ages.begin() + static_cast<std::ptrdiff_t>(k), ages.end());
+            age = JsonNumber(ages[k]);
+          }
+        }
         json += std::string(firstDisplay ? "" : ", ") + JsonString(d.Path) + ": {\"framesPerSecond\": " +
-                JsonNumber(dt > 0 ? double(d.Frames - d.LastFrames) / dt : 0) + "}";
+                JsonNumber(dt > 0 ? double(d.Frames - d.LastFrames) / dt : 0) + ", \"pictureAgeP99\": " + age + "}";
         d.LastFrames = d.Frames;
         firstDisplay = false;
       }
@@ -865,7 +884,15 @@ struct TGraphServer::TState {
       {
         std::lock_guard guard(EventsLock);
         const auto it = Frames.find(req.matches[1]);
-        if (it != Frames.end()) picture = it->second.Picture, serial = it->second.Serial;
+        if (it != Frames.end() && !it->second.Picture.empty()) {
+          TFrame& frame = it->second;
+          picture = frame.Picture, serial = frame.Serial;
+          const float age = std::chrono::duration<float>(std::chrono::steady_clock::now() - frame.SeenAt).count();
+          if (frame.Ages.size() < 256)
+            frame.Ages.push_back(age);
+          else
+            frame.Ages[frame.NextAge++ % 256] = age;
+        }
       }
       if (picture.empty()) return Refuse(res, 404, "no picture of " + JsonString(req.matches[1].str()));
       res.status = 200;

@@ -65,7 +65,9 @@
 //                             and samples/s, four times a second, and under "flow" each
 //                             link's buffers/s, samples/s and latency from the clock tick
 //                             (median, 99th percentile, since the start) and each worker
-//                             queue's fill and drops (see NXFlowStats.h); a "frame" event
+//                             queue's fill and drops (see NXFlowStats.h); per display its
+//                             pictures per second and how late after the painter saw a
+//                             change its pictures went out (99th percentile); a "frame" event
 //                             {name, serial} when a display has a new picture
 //
 // Live pictures: a painter thread asks each display 25 times a second

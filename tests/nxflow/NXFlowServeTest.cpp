@@ -576,6 +576,11 @@ TEST_F(ServeTest, DisplaysSendLivePicturesAndAnswerThePointer) {
   const std::string figures = NextEvent();
   EXPECT_NE(figures.find("\"paintLoad\": "), std::string::npos);
   EXPECT_NE(figures.find("\"MixScope\": {\"framesPerSecond\": "), std::string::npos) << figures;
+  // Pictures were fetched: how late they went out is measured (a number, not null).
+  const std::size_t age = figures.find("\"pictureAgeP99\": ", figures.find("\"MixScope\": {\"framesPerSecond\""));
+  ASSERT_NE(age, std::string::npos) << figures;
+  EXPECT_GE(std::strtod(figures.c_str() + age + 18, nullptr), 0.0);
+  EXPECT_NE(figures.compare(age + 18, 4, "null"), 0) << figures;
 }
 
 TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {
