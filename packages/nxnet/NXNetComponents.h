@@ -43,8 +43,8 @@
 // is truncated, oversized (more than MaxSamples samples), of another format
 // version, of a kind or type it does not know (or a buffer of another
 // element type than its stream's), of a bad length or rate, or in several
-// parts, and goes on. A gap in the sequence numbers is counted (Gaps, Missing) and reported
-// in the run's summary line.
+// parts, and goes on. A gap in the sequence numbers is counted (Gaps,
+// Missing) and reported in the run's summary line.
 #pragma once
 
 #include <array>
