@@ -3,7 +3,9 @@
 // the frame (the sanitizer's), a hang or a leak is a finding. Beside that:
 //   - a frame the decoder takes encodes back to exactly the same bytes;
 //   - its payload lies inside the frame and holds count x element size bytes;
-//   - a buffer it takes has no more samples than the cap it was given.
+//   - a buffer it takes has no more samples than the cap it was given;
+//   - its elements, of whatever type, read back as the bytes they came as
+//     (a little-endian host).
 // The first byte of the input picks the cap (a small one makes oversized
 // frames easy to reach); the rest is the frame.
 #include <cstddef>
@@ -52,9 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   const std::string again = NXNetEncodeToString(message);
   if (again.size() != frame.size() || std::memcmp(again.data(), frame.data(), frame.size()) != 0)
     Finding("a frame that does not encode back to its bytes");
-  if (message.Kind == TNXNetKind::Buffer && message.Element == TNXNetElement::Real64) {
-    std::vector<double> samples(message.Count);
-    NXNetReadReals(message.Payload, samples.data(), message.Count);
+  if (message.Kind == TNXNetKind::Buffer) {
+    // Read into a buffer of exactly the elements' size, as a source does for
+    // each element type; the bytes must come back unchanged on this host.
+    std::vector<std::byte> elements(message.Payload.size());
+    NXNetReadElements(message.Payload, message.Element, elements.data(), message.Count);
+    if (!elements.empty() && std::memcmp(elements.data(), message.Payload.data(), elements.size()) != 0)
+      Finding("elements that read back other than they came");
   }
   GTracker.Accept(message.Sender, message.Sequence);
   return 0;

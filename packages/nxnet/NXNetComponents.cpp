@@ -24,6 +24,20 @@ const char* PatternName(bool APubSub, bool ASender) {
   return APubSub ? (ASender ? "PUB" : "SUB") : (ASender ? "PUSH" : "PULL");
 }
 
+// A new buffer of the message's element type holding its elements.
+TIntfPtr<INXDataBuffer> MakeBuffer(const TNXNetMessage& AMessage) {
+  TIntfPtr<INXDataBuffer> buffer;
+  switch (AMessage.Element) {
+    case TNXNetElement::Int32: buffer = TNXIntegerBuffer::MakeSize(AMessage.Count); break;
+    case TNXNetElement::UInt32: buffer = TNXUnsignedBuffer::MakeSize(AMessage.Count); break;
+    case TNXNetElement::Complex128: buffer = TNXComplexBuffer::MakeSize(AMessage.Count); break;
+    case TNXNetElement::Byte: buffer = TNXBlockBuffer::MakeSize(AMessage.Count); break;
+    default: buffer = TNXRealBuffer::MakeSize(AMessage.Count); break;
+  }
+  if (AMessage.Count > 0) NXNetReadElements(AMessage.Payload, AMessage.Element, buffer->ByteWrite(), AMessage.Count);
+  return buffer;
+}
+
 // The pacing buffer size of a stream whose first buffer has ACount samples.
 std::int32_t PacingSize(std::uint32_t ACount) {
   return ACount < 1 ? 1 : ACount > (1u << 24) ? (1 << 24) : static_cast<std::int32_t>(ACount);
@@ -33,22 +47,24 @@ std::int32_t PacingSize(std::uint32_t ACount) {
 
 // ---------------------------------------------------------------- sink
 
-TNXNetSink::TNXNetSink(TComponent* AOwner) : TNXRealSink(AOwner) {
+TNXNetSink::TNXNetSink(TComponent* AOwner) : TLockComponent(AOwner) {
   InitProperties(this);
-  // The sink base hands starts, buffers and stops to the hooks; pause and
-  // resume are taken here first, the rest goes on to the base's handler.
-  TIntfPtr<IFTNXGenericStream> base;
-  Supports(static_cast<IInterface*>(InputPin()->GetStream()), base);
-  InputPin()->SetGenericDispatch([this, base](TFTBasicPin* AOtherPin, const TGUID& AStreamID,
-                                              const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-    if (Control(AOperation)) return true;
-    return base ? base->HandleOperation(AOtherPin, AStreamID, AOperation, AState) : false;
-  });
+  FInputPin->SetGenericDispatch(
+      [this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) {
+        return Dispatch(AOperation);
+      });
 }
 
 TNXNetSink::~TNXNetSink() {
   std::lock_guard guard(FDataLock);
   FSocket.reset();
+}
+
+void TNXNetSink::BeforeDestruction() {
+  // Waits for a delivery still inside the pin: what it runs needs the whole
+  // component.
+  FInputPin->Close();
+  TLockComponent::BeforeDestruction();
 }
 
 void TNXNetSink::DeclareProperties(TClassBuilder<TNXNetSink>& P) {
@@ -87,8 +103,24 @@ std::uint64_t TNXNetSink::SendTimeouts() const {
   return FTimeouts;
 }
 
+std::int64_t TNXNetSink::Buffers() const {
+  std::lock_guard guard(FDataLock);
+  return FBuffers;
+}
+
+std::int64_t TNXNetSink::Samples() const {
+  std::lock_guard guard(FDataLock);
+  return FSamples;
+}
+
+double TNXNetSink::StreamRate() const {
+  std::lock_guard guard(FDataLock);
+  return FRate;
+}
+
+std::string TNXNetSink::Who() const { return Name().empty() ? ClassName() : ClassName() + " " + Name(); }
+
 void TNXNetSink::FlowPrepare(const flow::TFlowRunContext&) {
-  // The sink writes no file: the base's check of FileName does not apply.
   std::lock_guard guard(FDataLock);
   FBuffers = FSamples = 0;
   FRate = 0;
@@ -109,7 +141,7 @@ std::string TNXNetSink::FlowFault() const {
   return FFault;
 }
 
-void TNXNetSink::SendLocked(TNXNetKind AKind, const double* ASamples, std::uint32_t ACount) {
+void TNXNetSink::SendLocked(TNXNetKind AKind, TNXNetElement AElement, const void* APayload, std::uint32_t ACount) {
   {
     // After a send gave up, the run is ending: no further send waits again.
     std::lock_guard fault(FFaultLock);
@@ -124,30 +156,98 @@ void TNXNetSink::SendLocked(TNXNetKind AKind, const double* ASamples, std::uint3
       return;
     }
   }
-  if (FSocket->Send(AKind, TNXNetElement::Real64, FRate, ASamples, ACount)) return;
+  if (FSocket->Send(AKind, AElement, FRate, APayload, ACount)) return;
   ++FTimeouts;
   std::lock_guard fault(FFaultLock);
   FFault = Who() + ": no consumer took a message on " + FSocket->Options().Endpoint + " within " +
            std::to_string(FSocket->Options().TimeoutMs) + " ms";
 }
 
-void TNXNetSink::OnStart(double) { SendLocked(TNXNetKind::Start, nullptr, 0); }
+namespace {
 
-void TNXNetSink::OnProcess(const TBuffer& AInput) {
-  SendLocked(TNXNetKind::Buffer, AInput->Read(), AInput->GetSize());
-}
+// A received buffer as it travels: its element type and its elements. A
+// buffer of a kind the format has no type for goes as its bytes, as a link
+// to a sink of bytes carries it.
+struct TOutgoing {
+  TNXNetElement Element = TNXNetElement::Byte;
+  const void* Payload = nullptr;
+  std::uint32_t Count = 0;
+};
 
-void TNXNetSink::OnStop() { SendLocked(TNXNetKind::Stop, nullptr, 0); }
-
-bool TNXNetSink::Control(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  const bool pause = AOperation->IsType<TFTNXPauseOperation>();
-  if (!pause && !AOperation->IsType<TFTNXResumeOperation>()) return false;
-  std::lock_guard guard(FDataLock);
-  SendLocked(pause ? TNXNetKind::Pause : TNXNetKind::Resume, nullptr, 0);
+template <class I>
+bool Take(const TIntfPtr<INXData>& AData, TNXNetElement AElement, TOutgoing& AOut) {
+  TIntfPtr<I> typed;
+  if (!Supports(AData, typed)) return false;
+  AOut.Element = AElement;
+  AOut.Count = static_cast<std::uint32_t>(typed->GetSize());
+  AOut.Payload = AOut.Count ? static_cast<const void*>(typed->Read()) : nullptr;
   return true;
 }
 
-void TNXNetSink::OnFinish(flow::TFlowNodeReport& AReport) {
+// False for data that is no buffer at all.
+bool Outgoing(const TIntfPtr<INXData>& AData, TOutgoing& AOut) {
+  if (Take<INXRealBuffer>(AData, TNXNetElement::Real64, AOut) ||
+      Take<INXIntegerBuffer>(AData, TNXNetElement::Int32, AOut) ||
+      Take<INXUnsignedBuffer>(AData, TNXNetElement::UInt32, AOut) ||
+      Take<INXComplexBuffer>(AData, TNXNetElement::Complex128, AOut) ||
+      Take<INXBlockBuffer>(AData, TNXNetElement::Byte, AOut))
+    return true;
+  TIntfPtr<INXDataBuffer> buffer;
+  if (!Supports(AData, buffer)) return false;
+  AOut.Element = TNXNetElement::Byte;
+  AOut.Count = buffer->GetByteSize();
+  AOut.Payload = AOut.Count ? buffer->ByteRead() : nullptr;
+  return true;
+}
+
+}  // namespace
+
+bool TNXNetSink::Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  if (const auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>()) {
+    const TIntfPtr<INXData>& data = supplied->GetValue();
+    TOutgoing out;
+    if (!data || !Outgoing(data, out)) return false;
+    std::lock_guard guard(FDataLock);
+    ++FBuffers;
+    FSamples += out.Count;
+    // A buffer of no samples is counted, not sent.
+    if (out.Count == 0) return true;
+    FElement = out.Element;
+    SendLocked(TNXNetKind::Buffer, out.Element, out.Payload, out.Count);
+    return true;
+  }
+  if (const auto* start = AOperation->As<TFTStartSampleRateOperation>()) {
+    std::lock_guard guard(FDataLock);
+    // A start while a stream runs ends that one first.
+    if (FStarted) SendLocked(TNXNetKind::Stop, FElement, nullptr, 0);
+    FStarted = true;
+    FRate = start->GetSampleRate();
+    FElement = TNXNetElement::None;
+    SendLocked(TNXNetKind::Start, FElement, nullptr, 0);
+    return true;
+  }
+  const bool pause = AOperation->IsType<TFTNXPauseOperation>();
+  if (pause || AOperation->IsType<TFTNXResumeOperation>()) {
+    std::lock_guard guard(FDataLock);
+    SendLocked(pause ? TNXNetKind::Pause : TNXNetKind::Resume, FElement, nullptr, 0);
+    return true;
+  }
+  if (AOperation->IsType<TFTStopOperation>()) {
+    std::lock_guard guard(FDataLock);
+    if (FStarted) {
+      FStarted = false;
+      SendLocked(TNXNetKind::Stop, FElement, nullptr, 0);
+    }
+  }
+  return false;
+}
+
+void TNXNetSink::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
+  std::lock_guard guard(FDataLock);
+  AReport.IsSink = true;
+  AReport.Buffers = FBuffers;
+  AReport.Samples = FSamples;
+  AReport.SampleRate = FRate;
   if (!FSocket) return;
   const TNXNetSocketOptions& options = FSocket->Options();
   AReport.Summary = Format("%llu messages to %s (%s%s)", static_cast<unsigned long long>(FSocket->Sent()),
@@ -156,9 +256,80 @@ void TNXNetSink::OnFinish(flow::TFlowNodeReport& AReport) {
   if (FTimeouts) AReport.Summary += Format(", %llu send timed out", static_cast<unsigned long long>(FTimeouts));
 }
 
+// ---------------------------------------------------------------- output pin
+
+namespace {
+
+// ABuffer as a link of kind ALink takes it; empty when that kind cannot
+// hold it.
+TIntfPtr<IFTNotifyOperation> ForLink(const TGUID& ALink, const TIntfPtr<INXData>& ABuffer,
+                                     const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  TIntfPtr<INXDataBuffer> buffer;
+  if (!Supports(ABuffer, buffer)) return AOperation;
+  TIntfPtr<INXRealBuffer> real;
+  TIntfPtr<INXIntegerBuffer> ints;
+  TIntfPtr<INXUnsignedBuffer> cards;
+  TIntfPtr<INXComplexBuffer> complex;
+  TIntfPtr<INXBlockBuffer> block;
+  const auto supply = [](INXData* AData) { return TFTSuppliedBufferOperation::Make(TIntfPtr<INXData>(AData)); };
+  if (ALink == IFTRealBufferStream::IID) {
+    if (Supports(ABuffer, real)) return AOperation;
+    const auto n = static_cast<std::uint32_t>(buffer->GetSize());
+    if (Supports(ABuffer, ints)) return supply(TNXRealBuffer::MakeIntegerData(n ? ints->Read() : nullptr, n).Get());
+    if (Supports(ABuffer, cards)) return supply(TNXRealBuffer::MakeCardinalData(n ? cards->Read() : nullptr, n).Get());
+    return {};
+  }
+  if (ALink == IFTIntegerBufferStream::IID) return Supports(ABuffer, ints) ? AOperation : nullptr;
+  if (ALink == IFTUnsignedBufferStream::IID) return Supports(ABuffer, cards) ? AOperation : nullptr;
+  if (ALink == IFTComplexBufferStream::IID) return Supports(ABuffer, complex) ? AOperation : nullptr;
+  if (ALink == IFTBinaryBufferStream::IID) {
+    if (Supports(ABuffer, block)) return AOperation;
+    const std::uint32_t bytes = buffer->GetByteSize();
+    return supply(TNXBlockBuffer::MakeData(bytes ? buffer->ByteRead() : nullptr, bytes).Get());
+  }
+  // Any other link (the universal kind) takes the buffer as it is.
+  return AOperation;
+}
+
+// The link kind of ABuffer's own kind (the universal kind for another).
+TGUID KindOf(const TIntfPtr<INXData>& ABuffer) {
+  TIntfPtr<INXRealBuffer> real;
+  TIntfPtr<INXIntegerBuffer> ints;
+  TIntfPtr<INXUnsignedBuffer> cards;
+  TIntfPtr<INXComplexBuffer> complex;
+  TIntfPtr<INXBlockBuffer> block;
+  if (Supports(ABuffer, real)) return IFTRealBufferStream::IID;
+  if (Supports(ABuffer, ints)) return IFTIntegerBufferStream::IID;
+  if (Supports(ABuffer, cards)) return IFTUnsignedBufferStream::IID;
+  if (Supports(ABuffer, complex)) return IFTComplexBufferStream::IID;
+  if (Supports(ABuffer, block)) return IFTBinaryBufferStream::IID;
+  return IFTUniversalBufferStream::IID;
+}
+
+}  // namespace
+
+bool TNXNetOutputPin::Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  const TFTLinkSnapshot links = GetLinks();
+  if (!links) return false;
+  const TFTNotifyState state = NotifyStateFor(*links);
+  const auto* supplied = AOperation ? AOperation->As<TFTSuppliedBufferOperation>() : nullptr;
+  if (!supplied) return NotifyLinks(*links, AOperation, state);
+  const TIntfPtr<INXData>& data = supplied->GetValue();
+  const TGUID kind = KindOf(data);
+  bool handled = false;
+  for (const TFTLink& link : *links) {
+    // A sink that takes several kinds (the link names one of them) takes the
+    // buffer as it is when its own kind is among them.
+    const bool asItIs = link.ID == kind || (!link.Converter && link.Peer && link.Peer->AcceptsType(kind));
+    if (const TIntfPtr<IFTNotifyOperation> operation = asItIs ? AOperation : ForLink(link.ID, data, AOperation))
+      handled = NotifyLink(link, operation, state) || handled;
+  }
+  return handled;
+}
+
 // ---------------------------------------------------------------- source
 
-TNXNetSource::TNXNetSource(TComponent* AOwner) : TNXRealGenerator(AOwner) { InitProperties(this); }
+TNXNetSource::TNXNetSource(TComponent* AOwner) : TNXGenWithOutput(AOwner) { InitProperties(this); }
 
 TNXNetSource::~TNXNetSource() {
   FCancel.store(true, std::memory_order_release);
@@ -183,7 +354,7 @@ void TNXNetSource::DeclareProperties(TClassBuilder<TNXNetSource>& P) {
 void TNXNetSource::BeforeDestruction() {
   // A wait for a message ends first: the stop below waits for the clock.
   FCancel.store(true, std::memory_order_release);
-  TNXRealGenerator::BeforeDestruction();
+  TNXGenWithOutput::BeforeDestruction();
 }
 
 void TNXNetSource::Open() {
@@ -285,19 +456,25 @@ TNXNetSource::TWait TNXNetSource::ReceiveItem(std::int32_t ATimeoutMs, TItem& AI
       FSequence.Accept(message.Sender, message.Sequence);
       continue;
     }
-    // This source makes real buffers: another element type is refused.
-    const bool real = message.Element == TNXNetElement::Real64 || message.Element == TNXNetElement::None;
-    if (!real || (message.Kind == TNXNetKind::Buffer && message.Element != TNXNetElement::Real64)) {
-      Reject(TNXNetError::WrongType);
-      continue;
+    // A stream keeps the element type of its first buffer: the links
+    // downstream were made for it.
+    if (message.Kind == TNXNetKind::Buffer) {
+      if (FStreamElement != TNXNetElement::None && message.Element != FStreamElement) {
+        // It arrived whole: its number is no gap.
+        {
+          std::lock_guard guard(FStatsLock);
+          FSequence.Accept(message.Sender, message.Sequence);
+        }
+        Reject(TNXNetError::WrongType);
+        continue;
+      }
+      FStreamElement = message.Element;
+    } else if (message.Kind == TNXNetKind::Start) {
+      FStreamElement = TNXNetElement::None;
     }
     AItem.Kind = message.Kind;
     AItem.Rate = message.SampleRate;
-    AItem.Buffer = nullptr;
-    if (message.Kind == TNXNetKind::Buffer) {
-      AItem.Buffer = TNXRealBuffer::MakeSize(message.Count);
-      if (message.Count > 0) NXNetReadReals(message.Payload, AItem.Buffer->Write(), message.Count);
-    }
+    AItem.Buffer = message.Kind == TNXNetKind::Buffer ? MakeBuffer(message) : nullptr;
     std::lock_guard guard(FStatsLock);
     ++FStats.Messages;
     if (message.Kind == TNXNetKind::Buffer) ++FStats.Buffers;
@@ -306,15 +483,18 @@ TNXNetSource::TWait TNXNetSource::ReceiveItem(std::int32_t ATimeoutMs, TItem& AI
   }
 }
 
-void TNXNetSource::OnStart(double) {
+void TNXNetSource::StartStream() {
   // Under the component's lock, before the rate is announced: the stream
   // starts at the rate the sender's started with.
+  if (FStarted) return;
+  FStarted = true;
   FCancel.store(false, std::memory_order_release);
   FPending.clear();
   FPaused = false;
   FEndNow = false;
   FStreamBufferSize = 0;
   std::lock_guard guard(FSocketLock);
+  FStreamElement = TNXNetElement::None;
   if (!FSocket) {
     try {
       FSocket = std::make_unique<TNXNetSocket>(
@@ -360,7 +540,7 @@ void TNXNetSource::OnStart(double) {
         break;
       case TNXNetKind::Buffer:
         if (rate <= 0) rate = item.Rate;  // joined after the start
-        FStreamBufferSize = PacingSize(static_cast<std::uint32_t>(item.Buffer->GetSize()));
+        FStreamBufferSize = PacingSize(item.Buffer->GetSize());
         FPending.push_back(std::move(item));
         break;
     }
@@ -370,24 +550,22 @@ void TNXNetSource::OnStart(double) {
 }
 
 std::int32_t TNXNetSource::GetBufferSize() const {
-  return FStreamBufferSize > 0 ? FStreamBufferSize : TNXRealGenerator::GetBufferSize();
-}
-
-void TNXNetSource::IntPump() {
-  TWriteLock guard(GetLock());
-  if (!CanPump()) return;
-  GenerateAndSend(nullptr, [this](const TIntfPtr<INXData>& ABuffer) { SubmitReal(ABuffer); });
+  return FStreamBufferSize > 0 ? FStreamBufferSize : TNXGenWithOutput::GetBufferSize();
 }
 
 void TNXNetSource::StreamStop() {
   FCancel.store(true, std::memory_order_release);
-  TNXRealGenerator::StreamStop();
+  TNXGenWithOutput::StreamStop();
+  TWriteLock guard(GetLock());
+  FStarted = false;
 }
 
-void TNXNetSource::OnProcess(TBuffer& AOutput) {
-  AOutput = nullptr;
+void TNXNetSource::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool& ASendFlag, bool& AStopFlag) {
+  // Nothing is sent unless a buffer arrives.
+  ABuffer = nullptr;
+  ASendFlag = false;
   if (FEndNow) {
-    StopAfterThis();
+    AStopFlag = true;
     return;
   }
   for (;;) {
@@ -410,13 +588,16 @@ void TNXNetSource::OnProcess(TBuffer& AOutput) {
       if (wait == TWait::Timeout) {
         SetFault(Format("%s: no message arrived on %s within %d ms",
                         Name().empty() ? ClassName().c_str() : Name().c_str(), FEndpoint.c_str(), FReceiveTimeout));
-        StopAfterThis();
+        AStopFlag = true;
         return;
       }
     }
     switch (item.Kind) {
-      case TNXNetKind::Buffer: AOutput = std::move(item.Buffer); return;
-      case TNXNetKind::Stop: StopAfterThis(); return;
+      case TNXNetKind::Buffer:
+        ABuffer = std::move(item.Buffer);
+        ASendFlag = true;
+        return;
+      case TNXNetKind::Stop: AStopFlag = true; return;
       case TNXNetKind::Flush: break;  // never handed on
       case TNXNetKind::Pause:
         FPaused = true;

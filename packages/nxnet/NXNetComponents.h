@@ -35,12 +35,16 @@
 // ends its stream with a fault, and so does a sink that cannot send for
 // SendTimeout ms (0: for ever); `nxflow run` then fails with that line.
 //
+// Element types. A stream is of one element type, the type of its first
+// buffer: doubles, integers, unsigned integers, complex numbers or bytes
+// (see the output pin below); a later buffer of another type is refused.
+//
 // Hostile input. The source drops and counts (by reason) every message that
 // is truncated, oversized (more than MaxSamples samples), of another format
-// version, of a kind or type it does not know (a buffer of another element
-// type than doubles), of a bad length or rate, or in several parts, and goes
-// on. A gap in the sequence numbers is counted (Gaps, Missing) and reported
-// in the run's summary line.
+// version, of a kind or type it does not know (or a buffer of another
+// element type than its stream's), of a bad length or rate, or in several
+// parts, and goes on. A gap in the sequence numbers is counted (Gaps,
+// Missing) and reported in the run's summary line.
 #pragma once
 
 #include <array>
@@ -52,8 +56,9 @@
 #include <string>
 
 #include "components/NXFlowNode.h"
-#include "components/NXRealGenerator.h"
-#include "components/NXRealSink.h"
+#include "components/NXCommonGen.h"
+#include "components/NXPinOwner.h"
+#include "streams/NXStreamTypes.h"
 #include "packages/nxnet/NXNetSocket.h"
 #include "runtime/Zandor.TypeInfo.h"
 
@@ -64,8 +69,8 @@ NX_ENUM_NAMES(TNXNetPattern, "npPushPull", "npPubSub")
 
 inline constexpr const char* kNetDefaultEndpoint = "tcp://127.0.0.1:5555";
 
-class TNXNetSink : public TNXRealSink {
-  NX_PERSISTENT(TNXNetSink, TNXRealSink)
+class TNXNetSink : public TLockComponent, public INXPinOwner, public flow::INXFlowNode {
+  NX_PERSISTENT(TNXNetSink, TLockComponent)
  public:
   explicit TNXNetSink(TComponent* AOwner = nullptr);
   ~TNXNetSink() override;
@@ -82,6 +87,11 @@ class TNXNetSink : public TNXRealSink {
   std::int32_t GetSendTimeout() const { return ReadLocked(FSendTimeout); }
   void SetSendTimeout(std::int32_t AValue) { SetNotifyMin(FSendTimeout, AValue, std::int32_t(0)); }
 
+  // "InputPin": buffers of doubles, 32-bit integers, 32-bit unsigned
+  // integers, complex numbers and bytes travel as they are; any other kind
+  // a link delivers (Boolean buffers ...) is sent as doubles.
+  TNXFTIntegerRealComplexBinarySinkPin* InputPin() const noexcept { return FInputPin.get(); }
+
   // Opens the socket now with the current properties (a run's FlowPrepare
   // does it, else the first stream); ENetError when it cannot bind or
   // connect. Opening again does nothing.
@@ -91,21 +101,22 @@ class TNXNetSink : public TNXRealSink {
   // Messages sent; messages given up after SendTimeout.
   std::uint64_t MessagesSent() const;
   std::uint64_t SendTimeouts() const;
+  // What arrived since the run began (snapshots).
+  std::int64_t Buffers() const;
+  std::int64_t Samples() const;
+  double StreamRate() const;
 
   void FlowPrepare(const flow::TFlowRunContext& AContext) override;
+  void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
   std::string FlowFault() const override;
-
- protected:
-  void OnStart(double ASampleRate) override;
-  void OnProcess(const TBuffer& AInput) override;
-  void OnStop() override;
-  void OnFinish(flow::TFlowNodeReport& AReport) override;
+  void BeforeDestruction() override;
 
  private:
+  bool Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation);
   // Data lock held.
   void OpenLocked();
-  void SendLocked(TNXNetKind AKind, const double* ASamples, std::uint32_t ACount);
-  bool Control(const TIntfPtr<IFTNotifyOperation>& AOperation);
+  void SendLocked(TNXNetKind AKind, TNXNetElement AElement, const void* APayload, std::uint32_t ACount);
+  std::string Who() const;
 
   std::string FEndpoint = kNetDefaultEndpoint;
   TNXNetPattern FPattern = npPushPull;
@@ -113,10 +124,20 @@ class TNXNetSink : public TNXRealSink {
   std::int32_t FHighWaterMark = 1000;
   std::int32_t FSendTimeout = 30000;
 
+  // Taken before the component's lock (ReadLocked), never after it.
+  mutable std::mutex FDataLock;
   std::unique_ptr<TNXNetSocket> FSocket;  // data lock
   std::uint64_t FTimeouts = 0;            // data lock
+  std::int64_t FBuffers = 0;              // data lock
+  std::int64_t FSamples = 0;              // data lock
+  double FRate = 0;                       // data lock
+  bool FStarted = false;                  // data lock: a start was sent, its stop is due
+  // Data lock: the element type of the stream's last buffer, named by its
+  // pause, resume and stop messages (doubles before the first buffer).
+  TNXNetElement FElement = TNXNetElement::Real64;
   mutable std::mutex FFaultLock;
   std::string FFault;  // fault lock
+  TNXOwnedPin<TNXFTIntegerRealComplexBinarySinkPin> FInputPin{this, "InputPin"};
 };
 
 // What a source received and refused (a snapshot).
@@ -132,8 +153,25 @@ struct TNXNetSourceStats {
   std::uint64_t Reason(TNXNetError AError) const { return ByReason[static_cast<std::size_t>(AError)]; }
 };
 
-class TNXNetSource : public TNXRealGenerator, public flow::INXFlowNode {
-  NX_PERSISTENT(TNXNetSource, TNXRealGenerator)
+// The source's output pin: buffers of doubles, 32-bit integers, 32-bit
+// unsigned integers, complex numbers or bytes. A link carries the kind it
+// was made for; each buffer goes over each link as that kind: as it is when
+// the kinds agree, integers of either sign as doubles (exactly) over a link
+// of doubles, any buffer as its bytes over a link of bytes. A buffer the
+// link's kind cannot hold (complex numbers to a sink of doubles, doubles to
+// a sink of integers) is not sent over that link.
+class TNXNetOutputPin : public TNXFTIntegerRealComplexBinarySourcePin {
+  NX_FT_PIN_CLASS(TNXNetOutputPin, TNXFTIntegerRealComplexBinarySourcePin)
+ public:
+  using TNXFTIntegerRealComplexBinarySourcePin::TNXFTIntegerRealComplexBinarySourcePin;
+  bool Notify(const TIntfPtr<IFTNotifyOperation>& AOperation) override;
+};
+
+// The output pin ("OutputPin") sends each buffer as the kind it arrived as
+// (TNXNetOutputPin above).
+class TNXNetSource : public TNXGenWithOutput<TNXCommonPinBufferGen, TNXNetOutputPin>,
+                     public flow::INXFlowNode {
+  NX_PERSISTENT(TNXNetSource, TNXCommonPinBufferGen)
  public:
   explicit TNXNetSource(TComponent* AOwner = nullptr);
   ~TNXNetSource() override;
@@ -163,19 +201,20 @@ class TNXNetSource : public TNXRealGenerator, public flow::INXFlowNode {
   void BeforeDestruction() override;
 
  protected:
-  void OnStart(double ASampleRate) override;
-  void OnProcess(TBuffer& AOutput) override;
+  // Under the component's lock, before the rate is announced: waits for the
+  // sender's stream (see the unit's comment).
+  void StartStream() override;
   void StreamStop() override;
   std::int32_t GetBufferSize() const override;
-  // One received buffer per pump: no buffer is made beforehand.
-  void IntPump() override;
+  // One received buffer per pump, of the kind it arrived as.
+  void IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool& ASendFlag, bool& AStopFlag) override;
 
  private:
   // One accepted message, its buffer made.
   struct TItem {
     TNXNetKind Kind = TNXNetKind::Stop;
     double Rate = 0;
-    TBuffer Buffer;
+    TIntfPtr<INXDataBuffer> Buffer;
   };
   enum class TWait : std::uint8_t { Item, Timeout, Cancelled };
   // Receives until a message is accepted (refused ones are counted) or the
@@ -195,6 +234,9 @@ class TNXNetSource : public TNXRealGenerator, public flow::INXFlowNode {
   std::mutex FSocketLock;  // taken after the component's lock, or without it
   std::unique_ptr<TNXNetSocket> FSocket;
   std::atomic<bool> FCancel{false};  // a stop or the end asks a wait to end
+  // Socket lock: the element type of the stream's buffers, set by its first
+  // buffer and cleared by a start (None: not known yet).
+  TNXNetElement FStreamElement = TNXNetElement::None;
 
   // Component lock: the stream as it started and what came before its first
   // tick.
@@ -202,6 +244,7 @@ class TNXNetSource : public TNXRealGenerator, public flow::INXFlowNode {
   std::deque<TItem> FPending;
   bool FPaused = false;
   bool FEndNow = false;
+  bool FStarted = false;  // StartStream ran; a second call in one stream does nothing
 
   mutable std::mutex FStatsLock;
   TNXNetSourceStats FStats;          // stats lock

@@ -156,11 +156,18 @@ TNXNetError NXNetDecode(std::span<const std::byte> AFrame, std::uint32_t AMaxSam
 }
 
 void NXNetReadReals(std::span<const std::byte> ASource, double* ATarget, std::uint32_t ACount) noexcept {
-  const std::size_t bytes = static_cast<std::size_t>(ACount) * sizeof(double);
+  NXNetReadElements(ASource, TNXNetElement::Real64, ATarget, ACount);
+}
+
+void NXNetReadElements(std::span<const std::byte> ASource, TNXNetElement AElement, void* ATarget,
+                       std::uint32_t ACount) noexcept {
+  const std::size_t bytes = static_cast<std::size_t>(ACount) * NXNetElementSize(AElement);
   if (ASource.size() < bytes || bytes == 0) return;
   std::memcpy(ATarget, ASource.data(), bytes);
-  if constexpr (std::endian::native != std::endian::little)
-    SwapElements(reinterpret_cast<std::byte*>(ATarget), bytes, sizeof(double));
+  if constexpr (std::endian::native != std::endian::little) {
+    const std::size_t width = AElement == TNXNetElement::Complex128 ? 8 : NXNetElementSize(AElement);
+    SwapElements(static_cast<std::byte*>(ATarget), bytes, width);
+  }
 }
 
 // ---------------------------------------------------------------- sequence

@@ -92,6 +92,12 @@ TNXNetError NXNetDecode(std::span<const std::byte> AFrame, std::uint32_t AMaxSam
 // ATarget, in the host's order.
 void NXNetReadReals(std::span<const std::byte> ASource, double* ATarget, std::uint32_t ACount) noexcept;
 
+// The same for ACount elements of any type: ATarget receives ACount x the
+// element's size bytes in the host's order (a complex element's two parts
+// each turned). Nothing is written unless ASource holds them all.
+void NXNetReadElements(std::span<const std::byte> ASource, TNXNetElement AElement, void* ATarget,
+                       std::uint32_t ACount) noexcept;
+
 // Follows the sequence numbers of the messages a receiver accepts and counts
 // what went missing. One sender at a time: a message from another sender
 // (a sender that started again), or a number below the expected one,

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <zmq.h>
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -78,6 +79,20 @@ std::string Frame(TNXNetKind AKind, TNXNetElement AElement, std::uint64_t ASeque
 
 std::string Buffer(std::uint64_t ASequence, const std::vector<double>& ASamples, double ARate = 8000) {
   return Frame(TNXNetKind::Buffer, TNXNetElement::Real64, ASequence, ARate, ASamples);
+}
+
+// A buffer of ACount elements of AElement at 8 kHz, its bytes counting up.
+std::string Typed(TNXNetElement AElement, std::uint32_t ACount) {
+  std::vector<std::byte> bytes(NXNetElementSize(AElement) * ACount);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i + 1);
+  TNXNetMessage m;
+  m.Kind = TNXNetKind::Buffer;
+  m.Element = AElement;
+  m.Sequence = 1;
+  m.SampleRate = 8000;
+  m.Count = ACount;
+  m.Payload = bytes;
+  return NXNetEncodeToString(m);
 }
 
 template <class T>
@@ -211,6 +226,35 @@ TEST(NetMessage, EachMalformedFrameIsRefusedForItsReason) {
       {"a buffer above 1 GHz", [&] { return Buffer(0, {1}, 2e9); }, 4, E::BadRate},
       {"a start at rate 0", [&] { return Frame(TNXNetKind::Start, TNXNetElement::Real64, 0, 0); }, 4, E::BadRate},
       {"a pause at a negative rate", [&] { return Frame(TNXNetKind::Pause, TNXNetElement::None, 0, -1); }, 4,
+       E::BadRate},
+      // The other element types: each one's width counts.
+      {"integers", [&] { return Typed(TNXNetElement::Int32, 3); }, 4, E::Ok},
+      {"unsigned integers", [&] { return Typed(TNXNetElement::UInt32, 4); }, 4, E::Ok},
+      {"complex numbers", [&] { return Typed(TNXNetElement::Complex128, 2); }, 4, E::Ok},
+      {"bytes", [&] { return Typed(TNXNetElement::Byte, 4); }, 4, E::Ok},
+      {"integers counted as doubles",
+       [&] { return with(Typed(TNXNetElement::Int32, 2), [](std::string& f) { Put<std::uint32_t>(f, 36, 16); }); }, 4,
+       E::BadLength},
+      {"complex numbers counted as doubles", [&] { return with(Typed(TNXNetElement::Complex128, 2), [](std::string& f) {
+         Put<std::uint32_t>(f, 36, 16);
+         f.resize(kNetHeaderSize + 16);
+       }); },
+       4, E::BadLength},
+      {"doubles read as complex numbers", [&] { return with(good, [](std::string& f) { f[7] = 4; }); }, 4,
+       E::BadLength},
+      {"unsigned integers of an odd byte count",
+       [&] { return with(Typed(TNXNetElement::UInt32, 3), [](std::string& f) { Put<std::uint32_t>(f, 36, 13); }); }, 4,
+       E::BadLength},
+      {"bytes one short", [&] { return Typed(TNXNetElement::Byte, 4).substr(0, kNetHeaderSize + 3); }, 4,
+       E::Truncated},
+      {"complex numbers above the cap", [&] { return Typed(TNXNetElement::Complex128, 5); }, 4, E::Oversized},
+      // 2^28 complex numbers are 2^32 bytes: a 32-bit product would read 0.
+      {"complex bytes that wrap at 32 bits", [&] { return with(Typed(TNXNetElement::Complex128, 0), [](std::string& f) {
+         Put<std::uint32_t>(f, 32, 1u << 28);
+       }); },
+       0xFFFFFFFFu, E::BadLength},
+      {"integers at rate 0",
+       [&] { return with(Typed(TNXNetElement::Int32, 1), [](std::string& f) { Put<std::uint64_t>(f, 24, 0); }); }, 4,
        E::BadRate},
   };
   for (const TCase& c : cases) {
@@ -503,6 +547,206 @@ TEST(NetSource, DropsAndCountsHostileFramesAndRelaysTheStreamInOrderThroughASink
     EXPECT_EQ(got, expected[i].second);
   }
   EXPECT_EQ(sink->MessagesSent(), expected.size());
+}
+
+// A buffer's type as this test names it, and its bytes.
+struct TTypedBuffer {
+  std::string Kind;
+  std::vector<std::uint8_t> Bytes;
+  bool operator==(const TTypedBuffer&) const = default;
+};
+
+TTypedBuffer Describe(const TIntfPtr<INXData>& AData) {
+  TTypedBuffer out;
+  TIntfPtr<INXRealBuffer> real;
+  TIntfPtr<INXIntegerBuffer> ints;
+  TIntfPtr<INXUnsignedBuffer> cards;
+  TIntfPtr<INXComplexBuffer> complex;
+  TIntfPtr<INXBlockBuffer> block;
+  out.Kind = Supports(AData, real) ? "real" : Supports(AData, ints) ? "integer" : Supports(AData, cards) ? "unsigned"
+           : Supports(AData, complex) ? "complex" : Supports(AData, block) ? "bytes" : "other";
+  TIntfPtr<INXDataBuffer> buffer;
+  if (Supports(AData, buffer) && buffer->GetByteSize() > 0)
+    out.Bytes.assign(buffer->ByteRead(), buffer->ByteRead() + buffer->GetByteSize());
+  return out;
+}
+
+TEST(NetSource, EachElementTypeCrossesTcpExactlyAndKeepsItsKind) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::int32_t low = std::numeric_limits<std::int32_t>::min(), high = std::numeric_limits<std::int32_t>::max();
+  struct TCase {
+    const char* Name;
+    std::vector<TIntfPtr<INXData>> Buffers;
+    const char* Kind;  // as the receiving graph gets it
+  };
+  const std::vector<TCase> cases = {
+      {"doubles",
+       {TIntfPtr<INXData>(TNXRealBuffer::MakeArray({0.1, -0.0, 1e-310, nan, -2.5e300})),
+        TIntfPtr<INXData>(TNXRealBuffer::MakeArray({7}))},
+       "real"},
+      {"integers",
+       {TIntfPtr<INXData>(TNXIntegerBuffer::MakeArray({low, -1, 0, 1, high})),
+        TIntfPtr<INXData>(TNXIntegerBuffer::MakeArray({123456789}))},
+       "integer"},
+      {"unsigned integers",
+       {TIntfPtr<INXData>(TNXUnsignedBuffer::MakeArray({0u, 1u, 0x80000000u, 0xFFFFFFFFu})),
+        TIntfPtr<INXData>(TNXUnsignedBuffer::MakeArray({42u, 43u}))},
+       "unsigned"},
+      {"complex numbers",
+       {TIntfPtr<INXData>(TNXComplexBuffer::MakeArray({TComplex{1, -2}, TComplex{-0.0, 1e300}, TComplex{nan, 3}})),
+        TIntfPtr<INXData>(TNXComplexBuffer::MakeArray({TComplex{0.5, 0.25}}))},
+       "complex"},
+      {"bytes",
+       {TIntfPtr<INXData>(TNXBlockBuffer::MakeValue(3, 0xFF)),
+        TIntfPtr<INXData>(TNXBlockBuffer::MakeValue(1, 0x00))},
+       "bytes"},
+      // A kind the format has no type for travels as its bytes.
+      {"Boolean flags",
+       {TIntfPtr<INXData>(TNXBooleanBuffer::MakeArray({true, false, true, true, false, false, false, false, true}))},
+       "bytes"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TNXVirtualClockGuard virtualTime;
+    TOwned<TNXNetSink> sink(new TNXNetSink());
+    sink->SetEndpoint("tcp://127.0.0.1:*");
+    TOwned<TNXNetSource> source(new TNXNetSource());
+    source->SetReceiveTimeout(10000);
+    nx::test::TRecordingSink<TNXFTIntegerRealComplexBinarySinkPin> recorder;
+    TNXFTIntegerRealComplexBinarySourcePin upstream("Up");
+    ASSERT_TRUE(upstream.Connect(sink->InputPin()));
+    source->OutputPin().Connect(&recorder.Pin);
+    flow::TFlowRunContext context;
+    sink->FlowPrepare(context);
+    source->SetEndpoint(sink->BoundEndpoint());
+    source->FlowPrepare(context);
+
+    upstream.Notify(TFTStartSampleRateOperation::Make(16000));
+    for (const auto& b : c.Buffers) upstream.Notify(TFTSuppliedBufferOperation::Make(b));
+    upstream.Notify(TFTStopOperation::Make());
+    source->Start();
+    ASSERT_TRUE(recorder.WaitOp("TFTStopOperation"));
+    source->Stop();
+
+    std::vector<TTypedBuffer> sent, got;
+    for (const auto& b : c.Buffers) sent.push_back({c.Kind, Describe(b).Bytes});
+    for (const auto& b : recorder.Buffers()) got.push_back(Describe(b));
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(recorder.Rates(), std::vector<double>{16000});
+    EXPECT_EQ(source->Stats().Rejected, 0u);
+    EXPECT_EQ(sink->Buffers(), static_cast<std::int64_t>(c.Buffers.size()));
+    upstream.DisconnectAll();
+  }
+}
+
+// What the source's output pin hands each kind of sink, for each kind of
+// buffer: the buffer itself, a conversion the sink's kind holds exactly, or
+// nothing.
+TEST(NetOutputPin, EachLinkGetsTheBufferAsItsKindHoldsIt) {
+  TNXNetOutputPin out("Out");
+  nx::test::TRecordingSink<TNXFTRealSinkPin> reals;
+  nx::test::TRecordingSink<TNXFTIntegerSinkPin> ints;
+  nx::test::TRecordingSink<TNXFTComplexSinkPin> complexes;
+  nx::test::TRecordingSink<TNXFTBinarySinkPin> blocks;
+  nx::test::TRecordingSink<TNXFTIntegerRealComplexBinarySinkPin> any;
+  const std::initializer_list<TFTSinkPin*> sinks = {&reals.Pin, &ints.Pin, &complexes.Pin, &blocks.Pin, &any.Pin};
+  for (TFTSinkPin* pin : sinks) ASSERT_TRUE(out.Connect(pin));
+  const std::int32_t i[] = {-7, 1 << 30};
+  const std::uint32_t u[] = {0xFFFFFFFFu};
+  const double d[] = {0.5, -1};
+  const std::uint8_t b[] = {1, 2, 3};
+  const TComplex z[] = {{1, 2}};
+  auto bytesOf = [](const auto& AArray) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&AArray[0]);
+    return std::vector<std::uint8_t>(p, p + sizeof AArray);
+  };
+  auto realsOf = [](std::initializer_list<double> AValues) {
+    std::vector<std::uint8_t> out(AValues.size() * sizeof(double));
+    std::memcpy(out.data(), AValues.begin(), out.size());
+    return out;
+  };
+  struct TCase {
+    const char* Name;
+    TIntfPtr<INXData> Buffer;
+    // What the real, integer, complex and byte sinks receive ("" kind: nothing).
+    std::array<TTypedBuffer, 4> Expected;
+  };
+  const TTypedBuffer none{};
+  const std::vector<TCase> cases = {
+      {"integers", TIntfPtr<INXData>(TNXIntegerBuffer::MakeArray({i[0], i[1]})),
+       {TTypedBuffer{"real", realsOf({-7, 1 << 30})}, TTypedBuffer{"integer", bytesOf(i)}, none,
+        TTypedBuffer{"bytes", bytesOf(i)}}},
+      {"unsigned integers", TIntfPtr<INXData>(TNXUnsignedBuffer::MakeArray({u[0]})),
+       {TTypedBuffer{"real", realsOf({4294967295.0})}, none, none, TTypedBuffer{"bytes", bytesOf(u)}}},
+      {"doubles", TIntfPtr<INXData>(TNXRealBuffer::MakeArray({d[0], d[1]})),
+       {TTypedBuffer{"real", bytesOf(d)}, none, none, TTypedBuffer{"bytes", bytesOf(d)}}},
+      {"complex numbers", TIntfPtr<INXData>(TNXComplexBuffer::MakeArray({z[0]})),
+       {none, none, TTypedBuffer{"complex", bytesOf(z)}, TTypedBuffer{"bytes", bytesOf(z)}}},
+      {"bytes", TIntfPtr<INXData>(TNXBlockBuffer::MakeData(b, 3)),
+       {none, none, none, TTypedBuffer{"bytes", bytesOf(b)}}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::size_t before[] = {reals.Count(), ints.Count(), complexes.Count(), blocks.Count(), any.Count()};
+    out.Notify(TFTSuppliedBufferOperation::Make(c.Buffer));
+    const std::vector<TIntfPtr<INXData>> got[] = {reals.Buffers(), ints.Buffers(), complexes.Buffers(),
+                                                  blocks.Buffers()};
+    for (std::size_t k = 0; k < 4; ++k) {
+      SCOPED_TRACE(k);
+      const TTypedBuffer received = got[k].size() > before[k] ? Describe(got[k].back()) : none;
+      EXPECT_EQ(received, c.Expected[k]);
+    }
+    // A sink of every kind gets the buffer itself.
+    ASSERT_EQ(any.Count(), before[4] + 1);
+    EXPECT_EQ(any.Buffers().back().Get(), c.Buffer.Get());
+  }
+  out.DisconnectAll();
+}
+
+// A stream keeps the element type of its first buffer until the next start.
+TEST(NetSource, ABufferOfAnotherTypeThanItsStreamsIsRefusedUntilTheNextStart) {
+  TNetDir dir;
+  TNXVirtualClockGuard virtualTime;
+  TOwned<TNXNetSource> source(new TNXNetSource());
+  source->SetEndpoint(dir.Endpoint("mixed"));
+  source->SetBind(true);
+  source->SetReceiveTimeout(10000);
+  nx::test::TRecordingSink<TNXFTIntegerRealComplexBinarySinkPin> recorder;
+  source->OutputPin().Connect(&recorder.Pin);
+  flow::TFlowRunContext context;
+  source->FlowPrepare(context);
+  const std::vector<std::int32_t> ints = {1, 2};
+  auto intFrame = [&](std::uint64_t ASequence) {
+    TNXNetMessage m;
+    m.Kind = TNXNetKind::Buffer;
+    m.Element = TNXNetElement::Int32;
+    m.Sender = 77;
+    m.Sequence = ASequence;
+    m.SampleRate = 8000;
+    m.Count = 2;
+    m.Payload = std::as_bytes(std::span(ints));
+    return NXNetEncodeToString(m);
+  };
+  {
+    TRawPush peer(dir.Endpoint("mixed"));
+    peer.Send(Frame(TNXNetKind::Start, TNXNetElement::None, 0, 8000));
+    peer.Send(intFrame(1));
+    peer.Send(Buffer(2, {1.5}));  // refused: the stream is of integers
+    peer.Send(intFrame(3));
+    peer.Send(Frame(TNXNetKind::Start, TNXNetElement::None, 4, 8000));
+    peer.Send(Buffer(5, {2.5}));  // a new stream, of doubles
+    peer.Send(intFrame(6));       // refused
+    peer.Send(Frame(TNXNetKind::Stop, TNXNetElement::Real64, 7, 8000));
+    source->Start();
+    ASSERT_TRUE(recorder.WaitOp("TFTStopOperation"));
+  }
+  source->Stop();
+  std::vector<std::string> kinds;
+  for (const auto& b : recorder.Buffers()) kinds.push_back(Describe(b).Kind);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"integer", "integer", "real"}));
+  EXPECT_EQ(recorder.Samples(), (std::vector<std::vector<double>>{{1, 2}, {1, 2}, {2.5}}));
+  EXPECT_EQ(source->Stats().Reason(TNXNetError::WrongType), 2u);
+  EXPECT_EQ(source->Stats().Gaps, 0u);
 }
 
 TEST(NetSource, AStreamThatNeverComesEndsWithAFaultNamingTheEndpoint) {
