@@ -49,8 +49,11 @@ constexpr int kMaxClients = 16;
 // Threads beyond the clients' own: they answer 503 to those over the limit.
 constexpr int kSpareThreads = 4;
 constexpr auto kEventPeriod = std::chrono::milliseconds(250);
-// The live pictures: a display that changed is drawn again at most this
-// often (25 pictures a second).
+// The live pictures: the painter looks at every display this often, and
+// draws one that changed, but each at most once a frame period (25 pictures
+// a second). Looking more often than drawing means a display that changes
+// seldom (a spectrum view) is drawn within a look of its change, not a frame.
+constexpr auto kPaintLookPeriod = std::chrono::milliseconds(10);
 constexpr auto kFramePeriod = std::chrono::milliseconds(40);
 constexpr const char* kLayoutAttribute = "Layout";
 // Where the built-in page names its own access token (in the addresses of
@@ -213,14 +216,18 @@ struct TLiveDisplay {
   INXFlowDisplay* Display = nullptr;
   std::uint64_t DrawnVersion = UINT64_MAX, DrawnSettings = UINT64_MAX;
   std::int64_t Frames = 0, LastFrames = 0;
+  // When it was last drawn, and since when a change waits to be drawn
+  // (the epoch: none waits).
+  std::chrono::steady_clock::time_point DrawnAt, ChangedSince;
 };
 
 // The latest picture of a display (PNG), or why it could not be drawn.
 struct TFrame {
   std::uint64_t Serial = 0;
   std::string Picture, Error;
-  // When the painter saw the display change, before drawing it, and how long
-  // after that the last pictures went out (seconds, the latest 256).
+  // When the painter first saw the display change (within a look of the
+  // change), and how long after that the last pictures went out (seconds,
+  // the latest 256).
   std::chrono::steady_clock::time_point SeenAt;
   std::vector<float> Ages;
   std::size_t NextAge = 0;
@@ -545,7 +552,7 @@ struct TGraphServer::TState {
   void PaintLoop() {
     auto next = std::chrono::steady_clock::now();
     while (!Stopping.load()) {
-      next += kFramePeriod;
+      next += kPaintLookPeriod;
       PaintChanged();
       const auto now = std::chrono::steady_clock::now();
       // Behind by more than a period (a slow machine): start afresh rather
@@ -564,9 +571,13 @@ struct TGraphServer::TState {
       TLiveDisplay& d = Displays[i];
       const std::uint64_t version = d.Display->DisplayVersion(), settings = SettingsSerial.load();
       if (version == d.DrawnVersion && settings == d.DrawnSettings) continue;
+      const auto now = std::chrono::steady_clock::now();
+      if (d.ChangedSince == std::chrono::steady_clock::time_point{}) d.ChangedSince = now;
+      if (now - d.DrawnAt < kFramePeriod) continue;  // drawn a moment ago: at a later look
       d.DrawnVersion = version;
       d.DrawnSettings = settings;
-      const auto seen = std::chrono::steady_clock::now();
+      d.DrawnAt = now;
+      const auto seen = std::exchange(d.ChangedSince, std::chrono::steady_clock::time_point{});
       const double began = ThreadSeconds();
       std::string picture, error;
       try {
@@ -604,8 +615,8 @@ struct TGraphServer::TState {
       PaintSeconds = 0;
       bool firstDisplay = true;
       for (TLiveDisplay& d : Displays) {
-        // The 99th percentile of how long after the painter saw a change
-        // its picture went out to a page (null before the first).
+        // The 99th percentile of how long after the painter first saw a
+        // change its picture went out to a page (null before the first).
         std::string age = "null";
         {
           std::lock_guard guard(EventsLock);

@@ -66,12 +66,13 @@
 //                             link's buffers/s, samples/s and latency from the clock tick
 //                             (median, 99th percentile, since the start) and each worker
 //                             queue's fill and drops (see NXFlowStats.h); per display its
-//                             pictures per second and how late after the painter saw a
-//                             change its pictures went out (99th percentile); a "frame" event
+//                             pictures per second and how late after the painter first saw
+//                             a change its pictures went out (99th percentile); a "frame" event
 //                             {name, serial} when a display has a new picture
 //
-// Live pictures: a painter thread asks each display 25 times a second
-// whether its picture changed, and draws those that did, no wider than
+// Live pictures: a painter thread asks each display 100 times a second
+// whether its picture changed, and draws those that did, each at most 25
+// times a second, no wider than
 // --panel-width (default 480, the width of a panel on the page). A picture
 // is drawn once for all clients and kept until the next; a client is told
 // of the newest picture of each display when it can take the news, and
