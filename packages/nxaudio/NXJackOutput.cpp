@@ -25,61 +25,20 @@ std::size_t MinFill(const TJackSession& ASession) {
 }
 }  // namespace
 
-TNXJackOutput::TNXJackOutput(TComponent* AOwner) : TLockComponent(AOwner) {
+TNXJackOutput::TNXJackOutput(TComponent* AOwner) : TNXRealSink(AOwner) {
   InitProperties(this);
-  FInputPin->SetGenericDispatch(
-      [this](TFTBasicPin*, const TGUID&, const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState) {
-        return Dispatch(AOperation);
-      });
+  // The device's callback paces the graph: a pump request that reaches
+  // InputPin is claimed here; everything else goes to the sink base's own
+  // handler (the stream object it installed on the pin, kept alive by this
+  // one).
+  TIntfPtr<IFTNXGenericStream> base;
+  Supports(static_cast<IInterface*>(InputPin()->GetStream()), base);
+  InputPin()->SetGenericDispatch([this, base](TFTBasicPin* AOther, const TGUID& AID,
+                                              const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+    if (AOperation->IsType<TFTPumpRequestOperation>()) return ClaimPump(AOperation);
+    return base ? base->HandleOperation(AOther, AID, AOperation, AState) : false;
+  });
   UpdatePins();
-}
-
-bool TNXJackOutput::Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  // The device's callback paces the graph: a pump request is claimed here.
-  if (AOperation->IsType<TFTPumpRequestOperation>()) return ClaimPump(AOperation);
-  if (const auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>()) {
-    const TIntfPtr<INXData>& data = supplied->GetValue();
-    if (!data) return false;
-    TBuffer real;
-    if (!Supports(data, real)) real = TNXRealBuffer::MakeUniversal(data);
-    std::lock_guard guard(FDataLock);
-    ++FBuffers;
-    FSamples += real->GetSize();
-    Feed(FSessionInterleaved ? -1 : 0, real->Read(), static_cast<std::size_t>(real->GetSize()));
-    return true;
-  }
-  if (const auto* start = AOperation->As<TFTStartSampleRateOperation>()) {
-    std::lock_guard guard(FDataLock);
-    // A start while a stream runs ends that one first.
-    if (FStarted) RetireSession();
-    FStarted = true;
-    FRate = start->GetSampleRate();
-    StartSession(FRate);
-    return true;
-  }
-  if (AOperation->IsType<TFTStopOperation>()) {
-    std::lock_guard guard(FDataLock);
-    if (FStarted) {
-      FStarted = false;
-      RetireSession();
-    }
-  }
-  return false;
-}
-
-std::int64_t TNXJackOutput::Buffers() const {
-  std::lock_guard guard(FDataLock);
-  return FBuffers;
-}
-
-std::int64_t TNXJackOutput::Samples() const {
-  std::lock_guard guard(FDataLock);
-  return FSamples;
-}
-
-double TNXJackOutput::StreamRate() const {
-  std::lock_guard guard(FDataLock);
-  return FRate;
 }
 
 bool TNXJackOutput::ClaimPump(const TIntfPtr<IFTNotifyOperation>& AOperation) {
@@ -153,6 +112,14 @@ bool TNXJackOutput::ChannelDispatch(std::int32_t AChannel, const TIntfPtr<IFTNot
 }
 
 // ---------------------------------------------------------------- the stream
+
+void TNXJackOutput::OnStart(double ASampleRate) { StartSession(ASampleRate); }
+
+void TNXJackOutput::OnProcess(const TBuffer& AInput) {
+  Feed(FSessionInterleaved ? -1 : 0, AInput->Read(), static_cast<std::size_t>(AInput->GetSize()));
+}
+
+void TNXJackOutput::OnStop() { RetireSession(); }
 
 void TNXJackOutput::Feed(std::int32_t AChannel, const double* ASamples, std::size_t ACount) {
   if (!FSession || ACount == 0) return;
@@ -353,23 +320,24 @@ int TNXJackOutput::Process(jack_nframes_t AFrames, void* AArg) noexcept {
 // ---------------------------------------------------------------- the run
 
 void TNXJackOutput::FlowPrepare(const flow::TFlowRunContext&) {
-  // The counts start again.
+  // No file: FileName is not asked for. The counts start again.
   std::lock_guard guard(FDataLock);
   FBuffers = FSamples = 0;
   FRate = 0;
+  OnReset();
+}
+
+void TNXJackOutput::OnReset() {
   FEnd.Reset();
 }
 
-void TNXJackOutput::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
+void TNXJackOutput::FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) {
   // The counts are final once the stream has played out.
   WaitClosed();
-  std::lock_guard guard(FDataLock);
-  AReport.IsSink = true;
-  AReport.Buffers = FBuffers;
-  AReport.Samples = FSamples;
-  AReport.SampleRate = FRate;
-  AReport.Summary = ReportLine();
+  TNXRealSink::FlowFinish(AContext, AReport);
 }
+
+void TNXJackOutput::OnFinish(flow::TFlowNodeReport& AReport) { AReport.Summary = ReportLine(); }
 
 std::string TNXJackOutput::ReportLine() const {
   return FEnd.ReportLine(ResolveJackServer(GetServerName()), false);
@@ -385,11 +353,8 @@ double TNXJackOutput::FlowPacedSeconds() const {
 
 void TNXJackOutput::BeforeDestruction() {
   WaitClosed();
-  // Waits for the deliveries still inside the pins: what they run needs the
-  // whole component.
-  FInputPin->Close();
   for (auto& pin : FExtraPins) (*pin)->Close();
-  TLockComponent::BeforeDestruction();
+  TNXRealSink::BeforeDestruction();
 }
 
 }  // namespace nx::audio

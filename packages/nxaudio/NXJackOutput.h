@@ -35,7 +35,6 @@
 // graph.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,18 +43,13 @@
 
 #include "components/NXFlowNode.h"
 #include "components/NXFlowPacer.h"
-#include "components/NXPinOwner.h"
-#include "runtime/Zandor.Components.h"
-#include "streams/NXStreamTypes.h"
+#include "components/NXRealSink.h"
 #include "packages/nxaudio/NXJackDevice.h"
 
 namespace nx::audio {
 
-class TNXJackOutput : public TLockComponent,
-                      public INXPinOwner,
-                      public flow::INXFlowNode,
-                      public flow::INXFlowPacer {
-  NX_PERSISTENT(TNXJackOutput, TLockComponent)
+class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
+  NX_PERSISTENT(TNXJackOutput, TNXRealSink)
  public:
   explicit TNXJackOutput(TComponent* AOwner = nullptr);
   ~TNXJackOutput() override;
@@ -83,13 +77,6 @@ class TNXJackOutput : public TLockComponent,
 
   static constexpr std::int32_t MaxChannels = 64;
 
-  // The first channel's pin (the only one when Interleaved).
-  TNXFTRealSinkPin* InputPin() const noexcept { return FInputPin.get(); }
-  // What arrived through InputPin since the run began (snapshots).
-  std::int64_t Buffers() const;
-  std::int64_t Samples() const;
-  double StreamRate() const;
-
   // INXFlowNode and INXFlowPacer.
   void FlowPrepare(const flow::TFlowRunContext& AContext) override;
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
@@ -105,11 +92,14 @@ class TNXJackOutput : public TLockComponent,
 
   void BeforeDestruction() override;
 
+ protected:
+  void OnStart(double ASampleRate) override;
+  void OnProcess(const TBuffer& AInput) override;
+  void OnStop() override;
+  void OnReset() override;
+  void OnFinish(flow::TFlowNodeReport& AReport) override;
+
  private:
-  using TBuffer = TIntfPtr<INXRealBuffer>;
-  // InputPin's operations: the stream's start and stop, its buffers (the
-  // first channel's, or interleaved frames), pump requests.
-  bool Dispatch(const TIntfPtr<IFTNotifyOperation>& AOperation);
   class TChannelPin;
   void UpdatePins();
   bool ChannelDispatch(std::int32_t AChannel, const TIntfPtr<IFTNotifyOperation>& AOperation);
@@ -136,14 +126,6 @@ class TNXJackOutput : public TLockComponent,
   bool FInterleaved = false;
   std::int32_t FBufferPeriods = 2;
 
-  // Taken before the component's lock (ReadLocked), never after it.
-  mutable std::mutex FDataLock;
-  // Data lock: what arrived through InputPin, and whether a stream runs.
-  std::int64_t FBuffers = 0;
-  std::int64_t FSamples = 0;
-  double FRate = 0;
-  bool FStarted = false;
-  TNXOwnedPin<TNXFTRealSinkPin> FInputPin{this, "InputPin"};
   std::vector<std::unique_ptr<TNXOwnedPin<TNXFTRealSinkPin>>> FExtraPins;  // main thread, component lock
   TJackEndpoint FEnd;  // the counts, the fault, the sessions to join
   // Data lock: the running session, the channel count it runs with, the
