@@ -84,4 +84,24 @@ class INXFlowNode {
   virtual std::string FlowFault() const { return {}; }
 };
 
+// A running count worth watching while a graph runs: a sound device's
+// underruns, the messages a network source refused.
+struct TFlowReading {
+  std::string Name;  // "Underruns"
+  std::int64_t Value = 0;
+};
+
+// Implemented beside INXFlowNode by a component with such counts (a separate
+// interface, so that nodes without counts and packages built before it stay
+// as they are). `nxflow run --stats` prints the readings at the end of a run
+// and `nxflow serve` sends them to the page with the other live figures.
+// FlowReadings is called on the host's own thread while the streams run:
+// it reads counters (atomics, or a lock no stream holds for long) and never
+// waits on a stream.
+class INXFlowReadings {
+ public:
+  virtual ~INXFlowReadings() = default;
+  virtual void FlowReadings(std::vector<TFlowReading>& AOut) const = 0;
+};
+
 }  // namespace nx::flow

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "components/NXCommonFilter.h"
+#include "components/NXFlowNode.h"
 #include "components/NXPinOwner.h"
 #include "nxflow/NXFlowServeApi.h"
 #include "runtime/Zandor.Components.h"
@@ -64,6 +65,13 @@ TGraphStats CollectStats(const TComponent& ARoot, const std::vector<TComponent*>
     filters.emplace(static_cast<const TPersistent*>(c), c);
   }
   TGraphStats stats;
+  std::vector<TFlowReading> readings;
+  for (const TComponent* c : AComponents)
+    if (const auto* counted = dynamic_cast<const INXFlowReadings*>(c)) {
+      readings.clear();
+      counted->FlowReadings(readings);
+      for (TFlowReading& r : readings) stats.Readings.push_back({PathBelow(ARoot, c), std::move(r.Name), r.Value});
+    }
   for (const figures::TLinkFigures& l : figures::Links()) {
     const auto from = pins.find(l.Source), to = pins.find(l.Sink);
     if (from == pins.end() || to == pins.end()) continue;
@@ -85,7 +93,7 @@ TGraphStats CollectStats(const TComponent& ARoot, const std::vector<TComponent*>
 }
 
 void PrintStats(std::ostream& AOut, const TGraphStats& AStats, double AWallSeconds) {
-  if (AStats.Links.empty() && AStats.Queues.empty()) {
+  if (AStats.Links.empty() && AStats.Queues.empty() && AStats.Readings.empty()) {
     AOut << "figures: no buffer crossed a link\n";
     return;
   }
@@ -107,6 +115,11 @@ void PrintStats(std::ostream& AOut, const TGraphStats& AStats, double AWallSecon
       table.push_back({q.Component, std::to_string(q.Size), std::to_string(q.MaxFill), std::to_string(q.Pushed),
                        std::to_string(q.Dropped), std::to_string(q.Waits)});
     PrintTable(AOut, table, 1);
+  }
+  if (!AStats.Readings.empty()) {
+    std::vector<std::vector<std::string>> table{{"component", "reading", "value"}};
+    for (const TReadingStats& r : AStats.Readings) table.push_back({r.Component, r.Name, std::to_string(r.Value)});
+    PrintTable(AOut, table, 2);
   }
   AOut << "(rates per second of wall time; latency from the clock tick that made a buffer to its delivery)\n";
 }
@@ -137,6 +150,13 @@ std::string StatsJson(const TGraphStats& ANow, const TGraphStats& ABefore, doubl
             ", \"fill\": " + std::to_string(q.Fill) + ", \"size\": " + std::to_string(q.Size) +
             ", \"maxFill\": " + std::to_string(q.MaxFill) + ", \"pushed\": " + std::to_string(q.Pushed) +
             ", \"dropped\": " + std::to_string(q.Dropped) + ", \"waits\": " + std::to_string(q.Waits) + "}";
+    first = false;
+  }
+  json += "], \"readings\": [";
+  first = true;
+  for (const TReadingStats& r : ANow.Readings) {
+    json += std::string(first ? "" : ", ") + "{\"component\": " + JsonString(r.Component) +
+            ", \"name\": " + JsonString(r.Name) + ", \"value\": " + std::to_string(r.Value) + "}";
     first = false;
   }
   return json + "]}";

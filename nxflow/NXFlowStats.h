@@ -1,6 +1,7 @@
 // NXFlowStats: the figures of a running graph (streams/NXFlowFigures.h) with
 // names: per link "Source.Pin -> Sink.Pin" with its buffers, samples and
-// latency from the clock tick; per filter with a worker its queue. `nxflow
+// latency from the clock tick; per filter with a worker its queue; the
+// readings of components that count things of their own. `nxflow
 // run --stats` prints them at the end of a run; `nxflow serve` sends them to
 // the page as JSON with rates between two looks.
 #pragma once
@@ -31,9 +32,17 @@ struct TQueueStats {
   std::uint32_t MaxFill = 0, Size = 0, Fill = 0;  // Fill: waiting now
 };
 
+// A component's own running count (INXFlowReadings: a sound device's
+// underruns, a network source's refused messages).
+struct TReadingStats {
+  std::string Component, Name;
+  std::int64_t Value = 0;
+};
+
 struct TGraphStats {
   std::vector<TLinkStats> Links;   // sorted by From, then To
   std::vector<TQueueStats> Queues;  // sorted by Component
+  std::vector<TReadingStats> Readings;  // by component in graph order, then as the component gives them
 };
 
 // The figures counted since figures::Enable(true), for the pins and filters
@@ -45,12 +54,12 @@ TGraphStats CollectStats(const TComponent& ARoot, const std::vector<TComponent*>
 // in AWallSeconds.
 void PrintStats(std::ostream& AOut, const TGraphStats& AStats, double AWallSeconds);
 
-// The figures as a JSON object {"links": [...], "queues": [...]}: per link
+// The figures as a JSON object {"links": [...], "queues": [...], "readings": [...]}: per link
 // "from", "to", "buffers", "samples", "buffersPerSecond", "samplesPerSecond"
 // (against ABefore, ASeconds earlier; 0 when ASeconds is not positive),
 // "latencyP50" and "latencyP99" in seconds (null before the first), per
 // queue "component", "fill", "size", "maxFill", "pushed", "dropped",
-// "waits".
+// "waits", per reading "component", "name", "value".
 std::string StatsJson(const TGraphStats& ANow, const TGraphStats& ABefore, double ASeconds);
 
 }  // namespace nx::flow

@@ -506,8 +506,12 @@ function formatSeconds(value) {
 }
 
 // Each wire's figures in its tooltip (a wire that carries buffers is drawn
-// as flowing); a worker's queue on its filter's box.
-function showFlow(flow) {
+// as flowing); a worker's queue on its filter's box; a component's own
+// readings (a sound device's underruns ...) on its box (the first three; the
+// component counts them because they matter more than its rate), all of them
+// with its rate in the box's tooltip, and in the inspector's read-only fields
+// of the same name. texts collects each box's line.
+function showFlow(flow, texts) {
   if (!flow) return;
   const links = new Map(flow.links.map((l) => [l.from + ' ' + l.to, l]));
   for (const wire of document.querySelectorAll('#wires path')) {
@@ -519,9 +523,24 @@ function showFlow(flow) {
       : 'no buffers yet');
     wire.classList.toggle('flowing', Boolean(link) && link.buffersPerSecond > 0);
   }
-  for (const queue of flow.queues) {
-    const box = state.boxes.get(queue.component);
-    if (box) box.rate.textContent = `queue ${queue.fill}/${queue.size}, ${queue.dropped} dropped`;
+  for (const queue of flow.queues) texts.set(queue.component, `queue ${queue.fill}/${queue.size}, ${queue.dropped} dropped`);
+  const readings = new Map();
+  for (const r of flow.readings || []) {
+    if (!readings.has(r.component)) readings.set(r.component, []);
+    readings.get(r.component).push(r);
+  }
+  for (const [name, list] of readings) {
+    const box = state.boxes.get(name);
+    if (!box) continue;
+    const title = box.node.querySelector(':scope > title') || element('title', {}, box.node);
+    title.textContent = [name, texts.get(name), ...list.map((r) => `${r.name}: ${r.value}`)].filter(Boolean).join('\n');
+    texts.set(name, list.slice(0, 3).map((r) => `${r.name} ${r.value}`).join(', '));
+    if (state.selected === name) {
+      for (const r of list) {
+        const field = document.querySelector(`#inspector [name="${CSS.escape(r.name)}"]`);
+        if (field && field.disabled) field.value = String(r.value);
+      }
+    }
   }
 }
 
@@ -532,12 +551,14 @@ function showFigures(figures) {
   state.ended = figures.ended;
   badge.className = figures.state;
   document.getElementById('clock').textContent = (figures.streamSeconds || 0).toFixed(1) + ' s';
-  for (const [name, sink] of Object.entries(figures.components || {})) {
+  const texts = new Map();
+  for (const [name, sink] of Object.entries(figures.components || {}))
+    texts.set(name, `${sink.buffersPerSecond.toFixed(0)} buf/s, ${formatRate(sink.samplesPerSecond)}samples/s`);
+  showFlow(figures.flow, texts);
+  for (const [name, text] of texts) {
     const box = state.boxes.get(name);
-    if (box) box.rate.textContent =
-      `${sink.buffersPerSecond.toFixed(0)} buf/s, ${formatRate(sink.samplesPerSecond)}samples/s`;
+    if (box) box.rate.textContent = text;
   }
-  showFlow(figures.flow);
   const running = figures.state === 'running';
   const paused = figures.state === 'paused';
   document.getElementById('start').disabled = running || paused;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -174,6 +175,14 @@ void TJackStats::Reset() noexcept {
   PeriodSize = 0;
   DeviceRate = 0;
   Timer.Reset();
+}
+
+void TJackStats::Readings(std::vector<flow::TFlowReading>& AOut) const {
+  AOut.push_back({"Underruns", Underruns.load(std::memory_order_relaxed)});
+  AOut.push_back({"Overruns", Overruns.load(std::memory_order_relaxed)});
+  AOut.push_back({"Xruns", Xruns.load(std::memory_order_relaxed)});
+  AOut.push_back({"Periods", Periods.load(std::memory_order_relaxed)});
+  AOut.push_back({"CallbackP99Us", static_cast<std::int64_t>(std::ceil(Timer.Percentile(0.99)))});
 }
 
 // ---------------------------------------------------------------- session

@@ -40,6 +40,8 @@
 #include <thread>
 #include <vector>
 
+#include "components/NXFlowNode.h"
+
 namespace nx::audio {
 
 // The server a component names: AServerName, else $JACK_DEFAULT_SERVER,
@@ -120,6 +122,9 @@ struct TJackStats {
   std::atomic<std::uint32_t> DeviceRate{0};
   TJackCallbackTimer Timer;
   void Reset() noexcept;
+  // The live readings: Underruns, Overruns, Xruns, Periods and the
+  // callback's own time, 99th percentile in whole microseconds (rounded up).
+  void Readings(std::vector<flow::TFlowReading>& AOut) const;
 };
 
 // A clock_gettime(CLOCK_MONOTONIC) reading in nanoseconds (async-safe).

@@ -38,7 +38,8 @@
 
 namespace nx::audio {
 
-class TNXJackInput : public TNXRealGenerator, public flow::INXFlowNode, public flow::INXFlowPacer {
+class TNXJackInput : public TNXRealGenerator, public flow::INXFlowNode, public flow::INXFlowPacer,
+                     public flow::INXFlowReadings {
   NX_PERSISTENT(TNXJackInput, TNXRealGenerator)
  public:
   explicit TNXJackInput(TComponent* AOwner = nullptr);
@@ -65,6 +66,8 @@ class TNXJackInput : public TNXRealGenerator, public flow::INXFlowNode, public f
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
   std::string FlowFault() const override;
   double FlowPacedSeconds() const override;
+  // The counts above and the callback's time, live.
+  void FlowReadings(std::vector<flow::TFlowReading>& AOut) const override { FEnd.Stats->Readings(AOut); }
 
   // Waits until a stream that stopped has closed its client (its device
   // thread joined). Never from inside the stream.

@@ -48,7 +48,8 @@
 
 namespace nx::audio {
 
-class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
+class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer,
+                     public flow::INXFlowReadings {
   NX_PERSISTENT(TNXJackOutput, TNXRealSink)
  public:
   explicit TNXJackOutput(TComponent* AOwner = nullptr);
@@ -82,6 +83,8 @@ class TNXJackOutput : public TNXRealSink, public flow::INXFlowPacer {
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
   std::string FlowFault() const override;
   double FlowPacedSeconds() const override;
+  // The counts above and the callback's time, live.
+  void FlowReadings(std::vector<flow::TFlowReading>& AOut) const override { FEnd.Stats->Readings(AOut); }
 
   // Waits until the stream that ended has played out and its client is
   // closed (the feeder thread joined). Never call it from inside the stream

@@ -379,6 +379,15 @@ TNXNetSourceStats TNXNetSource::Stats() const {
   return stats;
 }
 
+void TNXNetSource::FlowReadings(std::vector<flow::TFlowReading>& AOut) const {
+  const TNXNetSourceStats s = Stats();
+  AOut.push_back({"Messages", static_cast<std::int64_t>(s.Messages)});
+  AOut.push_back({"Rejected", static_cast<std::int64_t>(s.Rejected)});
+  AOut.push_back({"Gaps", static_cast<std::int64_t>(s.Gaps)});
+  AOut.push_back({"Missing", static_cast<std::int64_t>(s.Missing)});
+  AOut.push_back({"Restarts", static_cast<std::int64_t>(s.Restarts)});
+}
+
 std::string TNXNetSource::Where() const { return GetEndpoint(); }
 
 void TNXNetSource::FlowPrepare(const flow::TFlowRunContext&) {

@@ -170,7 +170,8 @@ class TNXNetOutputPin : public TNXFTIntegerRealComplexBinarySourcePin {
 // The output pin ("OutputPin") sends each buffer as the kind it arrived as
 // (TNXNetOutputPin above).
 class TNXNetSource : public TNXGenWithOutput<TNXCommonPinBufferGen, TNXNetOutputPin>,
-                     public flow::INXFlowNode {
+                     public flow::INXFlowNode,
+                     public flow::INXFlowReadings {
   NX_PERSISTENT(TNXNetSource, TNXCommonPinBufferGen)
  public:
   explicit TNXNetSource(TComponent* AOwner = nullptr);
@@ -198,6 +199,8 @@ class TNXNetSource : public TNXGenWithOutput<TNXCommonPinBufferGen, TNXNetOutput
   void FlowPrepare(const flow::TFlowRunContext& AContext) override;
   void FlowFinish(const flow::TFlowRunContext& AContext, flow::TFlowNodeReport& AReport) override;
   std::string FlowFault() const override;
+  // Live: Messages, Rejected, Gaps, Missing, Restarts (from Stats()).
+  void FlowReadings(std::vector<flow::TFlowReading>& AOut) const override;
   void BeforeDestruction() override;
 
  protected:

@@ -71,8 +71,11 @@ class TFlowRamp : public TNXCommonRealGen {
 };
 
 // Keeps what arrives and writes it as text at the end; FailPrepare and FailFinish make it fail, a stream
-// faster than MaxRate (0: any) is a fault, FinishDelay (ms) makes the writing slow.
-class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::INXFlowNode {
+// faster than MaxRate (0: any) is a fault, FinishDelay (ms) makes the writing slow. Its counts are live readings.
+class TFlowRecorder : public TComponent,
+                      public INXPinOwner,
+                      public nx::flow::INXFlowNode,
+                      public nx::flow::INXFlowReadings {
   NX_PERSISTENT(TFlowRecorder, TComponent)
  public:
   explicit TFlowRecorder(TComponent* AOwner) : TComponent(AOwner) {
@@ -105,6 +108,11 @@ class TFlowRecorder : public TComponent, public INXPinOwner, public nx::flow::IN
   }
   std::int32_t GetPinCount() const override { return 1; }
   TFTBasicPin* GetPin(std::int32_t) const override { return FIn.get(); }
+  void FlowReadings(std::vector<nx::flow::TFlowReading>& AOut) const override {
+    std::lock_guard g(FLock);
+    AOut.push_back({"Buffers", FBuffers});
+    AOut.push_back({"Samples", static_cast<std::int64_t>(FSamples.size())});
+  }
   void FlowPrepare(const nx::flow::TFlowRunContext&) override {
     if (FFailPrepare) throw Exception("cannot prepare (asked to fail)");
   }

@@ -549,6 +549,26 @@ TEST_F(NXFlowTest, StatsNameEveryLinkAndTheTimelineHasATrackPerThread) {
   EXPECT_FALSE(fs::exists(trace + ".part"));
 }
 
+// A component's own readings close the figures, as it counted them.
+TEST_F(NXFlowTest, StatsEndWithTheComponentsOwnReadings) {
+  const std::string graph = Write("run.xml", kRun);
+  const TResult r = Flow({"run", graph, "--out", (FDir / "out").string(), "--stats"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto reading = [&](const std::string& AName) {
+    std::istringstream lines(r.Out);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string component, name;
+      std::int64_t value = -1;
+      if (words >> component >> name >> value && component == "Rec" && name == AName) return value;
+    }
+    ADD_FAILURE() << "no reading " << AName << "\n" << r.Out;
+    return std::int64_t{-1};
+  };
+  EXPECT_EQ(reading("Buffers"), 40);  // 0.5 s of 100-sample buffers at 8 kHz
+  EXPECT_EQ(reading("Samples"), 4000);
+}
+
 TEST_F(NXFlowTest, WavRoundTripGivesBackEverySample) {
   const std::string report = RunGraphs({"wav-write.xml", "wav-read.xml"}, "wav");
   const std::string generated = ReadAll(FDir / "wav/generated.csv");

@@ -676,6 +676,54 @@ TEST(ServeEnd, AStreamThatEndsEndsTheRun) {
   server.Stop();
 }
 
+// A component's own readings (a device's underruns ...) go out with the
+// live figures and keep counting while the graph runs.
+TEST(ServeReadings, AComponentsOwnCountsReachThePage) {
+  const fs::path dir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
+                       "nxflow-serve-readings";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "rec.xml") << R"(<NXGraph Version="1" Packages="flowtestpkg"><TFlowGroup Name="G"><_Components>)"
+                                    R"(<TFlowRamp Name="Ramp" SampleRate="8000" BufferSize="100"/>)"
+                                    R"(<TFlowRecorder Name="Rec"/>)"
+                                    R"(</_Components></TFlowGroup><Links>)"
+                                    R"(<Link From="Ramp" FromPin="OutputPin" To="Rec" ToPin="In"/>)"
+                                    R"(</Links></NXGraph>)";
+  TPackageLoader packages{{NX_FLOW_TEST_PACKAGES}, ""};
+  TServeOptions options;
+  options.Graph = (dir / "rec.xml").string();
+  options.Port = 0;
+  options.OutDir = (dir / "out").string();
+  TGraphServer server(options, packages);
+  const int port = server.Start();
+  // The newest event, and the value of the recorder's reading AName in it (-1: none).
+  const auto nextEvent = [&] {
+    const int fd = Connect(port);
+    SendAll(fd, "GET /api/events?token=" + server.Token() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string event = ReadUntil(fd, "}}\n\n");
+    ::close(fd);
+    // The server notices a closed stream at its next send: a pause keeps
+    // these looks from filling its client slots.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return event;
+  };
+  const auto reading = [](const std::string& AEvent, const std::string& AName) {
+    const std::string row = R"({"component": "Rec", "name": ")" + AName + R"(", "value": )";
+    const std::size_t at = AEvent.find(row);
+    return at == std::string::npos ? -1L : std::atol(AEvent.c_str() + at + row.size());
+  };
+  std::string event;
+  long first = -1, later = -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (first <= 0 && std::chrono::steady_clock::now() < deadline) first = reading(event = nextEvent(), "Buffers");
+  ASSERT_GT(first, 0) << event;
+  while (later <= first && std::chrono::steady_clock::now() < deadline) later = reading(event = nextEvent(), "Buffers");
+  EXPECT_GT(later, first) << event;
+  // 100 samples a buffer; both counts come from one look at the recorder.
+  EXPECT_EQ(reading(event, "Samples"), 100 * later) << event;
+  server.Stop();
+}
+
 // The figures of each link and worker queue reach the page; a timeline of
 // the running graph comes as a file, one recording at a time.
 TEST_F(ServeTest, SendsLinkFiguresAndRecordsATimeline) {
