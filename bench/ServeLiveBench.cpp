@@ -12,24 +12,28 @@
 //      --stall S seconds (default 60) beside one page: the server's resident
 //      memory before and after, and whether the page still got pictures.
 //
-//   serve_live [--seconds S] [--stall S]
+//   serve_live [--seconds S] [--stall S] [--spectrum-order N]
 //
-// S (default 5) is the length of each measurement of 1 and 2.
+// S (default 5) is the length of each measurement of 1 and 2. The spectrum
+// views can show no more pictures than their spectra come: one per 2^12
+// samples in the demo, 11.7 a second at 48 kHz; --spectrum-order N runs the
+// demo with 2^N-point spectra instead (11: 23.4 a second).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -229,18 +233,32 @@ double StreamSecondsPerSecond(TPackageLoader& APackages, const fs::path& ADir, i
 
 int main(int argc, char** argv) {
   double seconds = 5, stall = 60;
+  int spectrumOrder = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string word = argv[i];
     if (word == "--seconds") seconds = std::atof(argv[i + 1]);
     else if (word == "--stall") stall = std::atof(argv[i + 1]);
+    else if (word == "--spectrum-order") spectrumOrder = std::atoi(argv[i + 1]);
     else {
-      std::fprintf(stderr, "usage: serve_live [--seconds S] [--stall S]\n");
+      std::fprintf(stderr, "usage: serve_live [--seconds S] [--stall S] [--spectrum-order N]\n");
       return 2;
     }
   }
   const fs::path dir = fs::temp_directory_path() / ("serve-live-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   fs::copy_file(fs::path(NX_SERVE_GRAPHS) / "filter-demo.xml", dir / "filter-demo.xml");
+  if (spectrumOrder > 0) {
+    std::ifstream in(dir / "filter-demo.xml");
+    std::ostringstream text;
+    for (std::string line; std::getline(in, line);) {
+      if (const std::size_t at = line.find("Order=\"12\""); at != std::string::npos && line.find("<TNXSpectrum ") != std::string::npos)
+        line.replace(at, 10, "Order=\"" + std::to_string(spectrumOrder) + "\"");
+      text << line << "\n";
+    }
+    in.close();
+    std::ofstream(dir / "filter-demo.xml") << text.str();
+    std::printf("spectra of 2^%d points: %.1f a second at 48 kHz\n", spectrumOrder, 48000.0 / (1 << spectrumOrder));
+  }
   TPackageLoader packages({NX_SERVE_PACKAGES}, "");
 
   {
