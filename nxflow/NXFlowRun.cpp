@@ -389,7 +389,7 @@ void TGraphRun::Stop() {
   DrainFilterQueues(F->Components);
 }
 
-std::vector<TNodeRow> TGraphRun::Finish() {
+std::vector<TNodeRow> TGraphRun::Finish(const std::function<void()>& AFinished) {
   Stop();
   std::vector<TNodeRow> rows;
   for (auto& [component, node] : F->Nodes) {
@@ -408,6 +408,7 @@ std::vector<TNodeRow> TGraphRun::Finish() {
       if (auto [it, fresh] = writers.emplace(f, row.Path); !fresh && it->second != row.Path)
         throw EFlowError(F->File + ": " + it->second + " and " + row.Path + " both write " + f +
                          " (give one of them another FileName)");
+  if (AFinished) AFinished();
   F->Nodes.clear();
   F->Generators.clear();
   F->Components.clear();
@@ -480,9 +481,12 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
       run.Paced() ? std::min(run.PacedSeconds(), run.Seconds()) : std::min<double>(NXMasterClockSteps(), steps) / 1000.0;
   run.Stop();
   const double running = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  // Named while the graph's pins still exist.
-  const TGraphStats stats = AOptions.Stats ? CollectStats(run.Root(), run.Components()) : TGraphStats{};
-  const std::vector<TNodeRow> rows = run.Finish();
+  // Named once every node has finished (a device's counts are final when
+  // its stream has played out) and while the graph's pins still exist.
+  TGraphStats stats;
+  const std::vector<TNodeRow> rows = run.Finish([&] {
+    if (AOptions.Stats) stats = CollectStats(run.Root(), run.Components());
+  });
   // The wall time covers the run and the writing of every file.
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 

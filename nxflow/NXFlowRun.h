@@ -49,6 +49,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -130,7 +131,9 @@ class TGraphRun {
   // Stops, asks every node to finish (files into the staging folder), frees
   // the graph and moves the files into --out. EFlowError when a node fails or
   // two sinks wrote one file (--out then stays as it was).
-  std::vector<TNodeRow> Finish();
+  // AFinished, when given, runs once every node has finished and before
+  // the graph is freed (the final counts, with every component still there).
+  std::vector<TNodeRow> Finish(const std::function<void()>& AFinished = {});
   const std::string& OutDir() const;
 
  private:

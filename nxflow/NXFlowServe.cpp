@@ -371,7 +371,12 @@ struct TGraphServer::TState {
       std::lock_guard paint(PaintLock);
       Displays.clear();
       for (TComponent* c : Run->Components())
-        if (auto* display = dynamic_cast<INXFlowDisplay*>(c)) Displays.push_back({PathBelow(Run->Root(), c), display});
+        if (auto* display = dynamic_cast<INXFlowDisplay*>(c)) {
+            TLiveDisplay live;
+            live.Path = PathBelow(Run->Root(), c);
+            live.Display = display;
+            Displays.push_back(std::move(live));
+          }
     }
     Release();
   }
@@ -606,7 +611,10 @@ struct TGraphServer::TState {
     std::string json = "{\"state\": " + JsonString(StateName(State));
     if (!FaultText.empty()) json += ", \"fault\": " + JsonString(FaultText);
     if (!EndedText.empty() && State == TRunState::Stopped) json += ", \"ended\": " + JsonString(EndedText);
-    json += ", \"streamSeconds\": " + JsonNumber(Run ? NXMasterClockSteps() / 1000.0 : 0.0);
+    // A graph a device paces has no clock steps: its stream time is what
+    // the device played or captured.
+    json += ", \"streamSeconds\": " +
+            JsonNumber(!Run ? 0.0 : Run->Paced() ? Run->PacedSeconds() : NXMasterClockSteps() / 1000.0);
     // The live pictures: how many each display got and the share of one
     // core that drawing and encoding them took.
     {

@@ -557,7 +557,11 @@ function showFigures(figures) {
   showFlow(figures.flow, texts);
   for (const [name, text] of texts) {
     const box = state.boxes.get(name);
-    if (box) box.rate.textContent = text;
+    if (!box) continue;
+    box.rate.textContent = text;
+    // A line longer than the box is squeezed to fit it.
+    box.rate.removeAttribute('textLength');
+    if (box.rate.getComputedTextLength() > BOX_WIDTH - 16) box.rate.setAttribute('textLength', BOX_WIDTH - 16);
   }
   const running = figures.state === 'running';
   const paused = figures.state === 'paused';

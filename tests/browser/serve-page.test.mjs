@@ -3,11 +3,12 @@
 // reads back, a refused one shows its one-line message, the figures arrive,
 // a dragged box keeps its place through a save, the live panels show the
 // displays' pictures and read the trace under the pointer, and Ctrl-C ends the server
-// cleanly. Leaves a picture of the page in docs/.
+// cleanly; then a component's own readings show on its box. Leaves a picture
+// of the page in docs/.
 //
 //   node serve-page.test.mjs [NXFLOW] [SCREENSHOT]
 import { spawn } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { copyFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -31,15 +32,16 @@ copyFileSync(join(root, 'examples', 'graphs', 'filter-demo.xml'), graph);
 const server = spawn(nxflow, ['serve', graph, '--port', '0', '--out', join(work, 'out')],
   { stdio: ['ignore', 'pipe', 'pipe'] });
 let browser = null;
+const servers = [server];
 
-// The whole test ends within two minutes, whatever hangs, and takes the
-// server and the browser with it.
+// The whole test ends within two and a half minutes, whatever hangs, and
+// takes the servers and the browser with it.
 const guard = setTimeout(() => {
-  console.error('the browser test took more than 120 s');
-  server.kill('SIGKILL');
+  console.error('the browser test took more than 150 s');
+  for (const s of servers) s.kill('SIGKILL');
   if (browser) browser.process()?.kill('SIGKILL');
   process.exit(1);
-}, 120000);
+}, 150000);
 let stderr = '';
 server.stderr.on('data', (chunk) => { stderr += chunk; });
 const exited = new Promise((done) => server.on('exit', (code) => done(code)));
@@ -158,6 +160,45 @@ server.kill('SIGINT');
 const code = await exited;
 check(code === 0, 'Ctrl-C ends the server with status 0');
 check(/12 files written/.test(stderr), 'every sink wrote its files: ' + stderr.trim());
+
+// A component's own readings (here the test package's recorder's counts)
+// show on its box and in the box's tooltip.
+const recGraph = join(work, 'rec.xml');
+writeFileSync(recGraph, '<NXGraph Version="1" Packages="flowtestpkg"><TFlowGroup Name="G"><_Components>' +
+  '<TFlowRamp Name="Ramp" SampleRate="8000" BufferSize="100"/><TFlowRecorder Name="Rec"/>' +
+  '</_Components></TFlowGroup><Links><Link From="Ramp" FromPin="OutputPin" To="Rec" ToPin="In"/></Links></NXGraph>');
+const recServer = spawn(nxflow, ['--packages', join(dirname(nxflow), '..', 'test-packages'), 'serve', recGraph,
+  '--port', '0', '--out', join(work, 'rec-out')], { stdio: ['ignore', 'pipe', 'pipe'] });
+servers.push(recServer);
+const recExited = new Promise((done) => recServer.on('exit', (code) => done(code)));
+const recAddress = await new Promise((done, fail) => {
+  let stdout = '';
+  recServer.stdout.on('data', (chunk) => {
+    stdout += chunk;
+    if (stdout.includes('\n')) done(stdout.split('\n')[0]);
+  });
+  recServer.on('exit', () => fail(new Error('nxflow serve of the recorder ended')));
+});
+browser = await puppeteer.launch({ executablePath: chromium, headless: true,
+  args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'] });
+try {
+  const page = await browser.newPage();
+  await page.goto(recAddress);
+  await page.waitForSelector('body[data-ready="true"]', { timeout: 15000 });
+  const counts = async () => page.$eval('g.box[data-name="Rec"] text.rate', (t) => t.textContent);
+  await page.waitForFunction(() => /^Buffers [1-9]\d*, Samples \d+$/.test(
+    document.querySelector('g.box[data-name="Rec"] text.rate')?.textContent || ''), { timeout: 10000 });
+  const first = Number((await counts()).match(/Buffers (\d+)/)[1]);
+  await page.waitForFunction((n) => Number((document.querySelector('g.box[data-name="Rec"] text.rate').textContent
+    .match(/Buffers (\d+)/) || [])[1]) > n, { timeout: 10000 }, first);
+  check(true, 'the recorder\'s box counts its buffers live');
+  const tip = await page.$eval('g.box[data-name="Rec"] > title', (t) => t.textContent);
+  check(/^Rec\nBuffers: \d+\nSamples: \d+$/.test(tip), 'its tooltip has every reading: ' + tip.replace(/\n/g, ' | '));
+} finally {
+  await browser.close();
+}
+recServer.kill('SIGINT');
+check(await recExited === 0, 'the recorder\'s server ends with status 0');
 rmSync(work, { recursive: true, force: true });
 clearTimeout(guard);
 if (failures.length) {

@@ -255,12 +255,27 @@ TEST_F(Audio, ToneThroughGainToOutputIsWhatTheServerPlays) {
   </Links>
 </NXGraph>
 )");
-  const TRun run = RunFlow(graph);
+  const TRun run = RunFlow(graph, {"--stats"});
   ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
   EXPECT_NE(run.Out.find("2.00 s of stream time"), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("paced by its device"), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("underruns "), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("server xruns "), std::string::npos) << run.Out;
+  // The figures end with the output's readings: the report line's counts,
+  // and periods for at least the 2 s played.
+  const auto reading = [&](const std::string& AName) {
+    std::istringstream lines(run.Out);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string component, name;
+      long value = -1;
+      if (words >> component >> name >> value && component == "Out" && name == AName) return value;
+    }
+    return -1L;
+  };
+  EXPECT_EQ(reading("Underruns"), CountIn(run.Out, "underruns ")) << run.Out;
+  EXPECT_EQ(reading("Xruns"), CountIn(run.Out, "server xruns ")) << run.Out;
+  EXPECT_GE(reading("Periods") * CountIn(run.Out, "JACK \"" + server.Name() + "\": "), 2L * kRate) << run.Out;
   std::this_thread::sleep_for(100ms);
   capture.Close();
   // The silence before the first buffer (and any an underrun put in) is
