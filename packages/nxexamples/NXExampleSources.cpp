@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "packages/nxexamples/NXExamplesPackage.h"
+#include "vector/NXBasicDispatcher.h"
 
 namespace nx::examples {
 
@@ -106,20 +107,32 @@ void TNXNoiseGenerator::Reseed() {
   FHasSpare = false;
 }
 
-std::uint64_t TNXNoiseGenerator::Next() {
-  auto rotl = [](std::uint64_t v, int k) { return (v << k) | (v >> (64 - k)); };
-  const std::uint64_t result = rotl(FState[1] * 5, 7) * 9;
-  const std::uint64_t t = FState[1] << 17;
-  FState[2] ^= FState[0];
-  FState[3] ^= FState[1];
-  FState[1] ^= FState[2];
-  FState[0] ^= FState[3];
-  FState[2] ^= t;
-  FState[3] = rotl(FState[3], 45);
-  return result;
-}
+namespace {
 
-double TNXNoiseGenerator::NextUniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+// xoshiro256** on a copy of the state held in registers for a buffer's
+// loop (the generator's own members would go through memory and, from a
+// shared library, through calls).
+struct TXoshiro {
+  std::uint64_t S0, S1, S2, S3;
+  explicit TXoshiro(const std::uint64_t* AState) : S0(AState[0]), S1(AState[1]), S2(AState[2]), S3(AState[3]) {}
+  void Store(std::uint64_t* AState) const { AState[0] = S0, AState[1] = S1, AState[2] = S2, AState[3] = S3; }
+  static std::uint64_t Rotl(std::uint64_t v, int k) { return (v << k) | (v >> (64 - k)); }
+  std::uint64_t Next() {
+    const std::uint64_t result = Rotl(S1 * 5, 7) * 9;
+    const std::uint64_t t = S1 << 17;
+    S2 ^= S0;
+    S3 ^= S1;
+    S1 ^= S2;
+    S0 ^= S3;
+    S2 ^= t;
+    S3 = Rotl(S3, 45);
+    return result;
+  }
+  // [0, 1), 53 bits.
+  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+};
+
+}  // namespace
 
 void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool&) {
   INXRealBuffer* real = RealOf(ABuffer);
@@ -127,30 +140,55 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
   double* out = real->Write();
   const double a = FAmplitude;
   if (FDistribution == ndUniform) {
-    for (std::int32_t i = 0; i < n; ++i) out[i] = a * (2 * NextUniform() - 1);
+    TXoshiro rng(FState);
+    for (std::int32_t i = 0; i < n; ++i) out[i] = a * (2 * rng.Uniform() - 1);
+    rng.Store(FState);
     return;
   }
   // The polar form of Box-Muller: two values per accepted pair of uniforms
   // (no sine or cosine). The second is kept for the next sample, also across
-  // buffers, so buffer sizes do not change the sequence.
+  // buffers, so buffer sizes do not change the sequence. The pairs are drawn
+  // one after the other (each is accepted or drawn again), then the factors
+  // sqrt(-2 ln s / s) of the whole buffer go through the vector primitives
+  // at once: the logarithm was most of the cost.
   std::int32_t i = 0;
   if (FHasSpare && n > 0) {
     out[i++] = a * FSpareGauss;
     FHasSpare = false;
   }
-  for (; i < n; i += 2) {
-    double u, v, s;
+  const std::int32_t pairs = (n - i + 1) / 2;
+  if (pairs == 0) return;
+  // Grows to the largest buffer once; the stream's buffers keep their size.
+  if (FPairs.size() < 4 * static_cast<std::size_t>(pairs)) FPairs.resize(4 * static_cast<std::size_t>(pairs));
+  double* const u = FPairs.data();
+  double* const v = u + pairs;
+  double* const s = v + pairs;
+  double* const f = s + pairs;
+  TXoshiro rng(FState);
+  for (std::int32_t k = 0; k < pairs; ++k) {
+    double x, y, r;
     do {
-      u = 2 * NextUniform() - 1;
-      v = 2 * NextUniform() - 1;
-      s = u * u + v * v;
-    } while (s >= 1 || s == 0);
-    const double f = std::sqrt(-2 * std::log(s) / s);
-    out[i] = a * u * f;
+      x = 2 * rng.Uniform() - 1;
+      y = 2 * rng.Uniform() - 1;
+      r = x * x + y * y;
+    } while (r >= 1 || r == 0);
+    u[k] = x;
+    v[k] = y;
+    s[k] = r;
+  }
+  rng.Store(FState);
+  // s is in (0, 1): none of these can fail. -2 (ln s / s) is exactly
+  // (-2 ln s) / s: a factor of two rounds the same.
+  ippsLn_64f(s, f, pairs);
+  ippsDiv_64f_I(s, f, pairs);
+  ippsMulC_64f_I(-2.0, f, pairs);
+  ippsSqrt_64f_I(f, pairs);
+  for (std::int32_t k = 0; k < pairs; ++k, i += 2) {
+    out[i] = a * u[k] * f[k];
     if (i + 1 < n) {
-      out[i + 1] = a * v * f;
+      out[i + 1] = a * v[k] * f[k];
     } else {
-      FSpareGauss = v * f;
+      FSpareGauss = v[k] * f[k];
       FHasSpare = true;
     }
   }

@@ -86,15 +86,14 @@ class TNXNoiseGenerator : public TNXExampleRealGen {
 
  private:
   void Reseed();
-  std::uint64_t Next();  // xoshiro256**
-  double NextUniform();  // [0, 1), 53 bits
 
   double FAmplitude;
   std::uint32_t FSeed;
   TNXNoiseDistribution FDistribution;
-  std::uint64_t FState[4] = {};
+  std::uint64_t FState[4] = {};  // xoshiro256**
   double FSpareGauss = 0;  // the second value of the last Box-Muller pair
   bool FHasSpare = false;
+  std::vector<double> FPairs;  // a buffer's pairs: u, v, s and the factors (stream thread only)
 };
 
 // Plays one channel of a sound file (any format libsndfile reads) at the
