@@ -8,6 +8,7 @@
 
 #include "algorithms/NXWindowFilter.h"
 #include "algorithms/NXWindowFilterPoly.h"
+#include "vector/NXBasicDispatcher.h"
 
 namespace nx {
 
@@ -120,6 +121,33 @@ bool TNXBiquadIIRFilterInfo::PolesInsideUnitCircle() const {
 
 // ---------------------------------------------------------------- design report
 
+namespace {
+
+// |H| at f = 0.5 i / APoints (i = 0 .. APoints) of a FIR filter: the first
+// half of a 2 APoints-point real transform of its taps (one transform
+// instead of APoints + 1 evaluations of the polynomial). Empty when the taps
+// do not fit or the transform is not there.
+std::vector<double> FirScan(const std::vector<double>& ATaps, int APoints) {
+  std::vector<double> magnitudes;
+  int order = 0;
+  while ((1 << order) < 2 * APoints) ++order;
+  const std::size_t n = std::size_t{1} << order;
+  if ((1 << order) != 2 * APoints || ATaps.size() > n) return magnitudes;
+  IppsFFTSpec_R_64f* spec = nullptr;
+  if (ippsFFTInitAlloc_R_64f(&spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) != ippStsNoErr || !spec)
+    return magnitudes;
+  std::vector<double> taps(n, 0.0), ccs(n + 2);
+  std::copy(ATaps.begin(), ATaps.end(), taps.begin());
+  if (ippsFFTFwd_RToCCS_64f(taps.data(), ccs.data(), spec, nullptr) == ippStsNoErr) {
+    magnitudes.resize(static_cast<std::size_t>(APoints) + 1);
+    for (std::size_t i = 0; i < magnitudes.size(); ++i) magnitudes[i] = std::hypot(ccs[2 * i], ccs[2 * i + 1]);
+  }
+  ippsFFTFree_R_64f(spec);
+  return magnitudes;
+}
+
+}  // namespace
+
 TNXFilterReport TNXFilterInfo::DesignReport(std::span<const TNXBand> APassbands,
                                             std::span<const TNXBand> AStopbands) const {
   constexpr int kBandPoints = 2048;   // samples per band, ends included
@@ -128,6 +156,10 @@ TNXFilterReport TNXFilterInfo::DesignReport(std::span<const TNXBand> APassbands,
   auto sampleBand = [&](const TNXBand& b, auto&& fn) {
     for (int i = 0; i <= kBandPoints; ++i) fn(magnitude(b.Low + (b.High - b.Low) * i / kBandPoints));
   };
+
+  // The scan of 0 .. 0.5 on its grid; a FIR's through one transform.
+  const std::vector<double> firScan = GetFilterType() == ftFIR ? FirScan(FTaps, kScanPoints) : std::vector<double>{};
+  auto scanned = [&](int i) { return firScan.empty() ? magnitude(0.5 * i / kScanPoints) : firScan[i]; };
 
   TNXFilterReport r;
   double passMax = 0, passMin = std::numeric_limits<double>::infinity();
@@ -138,7 +170,7 @@ TNXFilterReport TNXFilterInfo::DesignReport(std::span<const TNXBand> APassbands,
     });
   if (APassbands.empty()) {
     // Without a pass band the peak of the whole response is the reference.
-    for (int i = 0; i <= kScanPoints; ++i) passMax = std::max(passMax, magnitude(0.5 * i / kScanPoints));
+    for (int i = 0; i <= kScanPoints; ++i) passMax = std::max(passMax, scanned(i));
     passMin = passMax;
   }
   r.PassbandPeak = passMax;
@@ -152,9 +184,9 @@ TNXFilterReport TNXFilterInfo::DesignReport(std::span<const TNXBand> APassbands,
   // -3 dB crossings: sign changes of |H| - peak/sqrt(2) on the scan, refined
   // by bisection.
   const double level = passMax / std::sqrt(2.0);
-  double prevF = 0, prev = magnitude(0) - level;
+  double prevF = 0, prev = scanned(0) - level;
   for (int i = 1; i <= kScanPoints; ++i) {
-    const double f = 0.5 * i / kScanPoints, v = magnitude(f) - level;
+    const double f = 0.5 * i / kScanPoints, v = scanned(i) - level;
     if ((prev < 0) != (v < 0)) {
       double lo = prevF, hi = f, vlo = prev;
       for (int it = 0; it < 60; ++it) {
