@@ -391,36 +391,16 @@ void TGraphRun::Stop() {
 
 std::vector<TNodeRow> TGraphRun::Finish(const std::function<void()>& AFinished) {
   Stop();
-  // Each node writes files of its own (two that write one name are refused
-  // below), so the nodes finish side by side, as many at a time as there
-  // are cores: drawing and compressing the pictures is most of the writing.
-  // The rows, and the failure reported when several fail, keep tree order.
-  const std::size_t count = F->Nodes.size();
-  std::vector<TNodeRow> rows(count);
-  std::vector<std::string> failures(count);
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < count;) {
-      auto& [component, node] = F->Nodes[i];
-      rows[i] = TNodeRow{PathOf(component), std::string(component->ClassName()), {}};
-      try {
-        node->FlowFinish(F->Context, rows[i].Report);
-      } catch (const std::exception& e) {
-        failures[i] = F->File + ": " + rows[i].Path + ": " + e.what();
-      } catch (...) {
-        failures[i] = F->File + ": " + rows[i].Path + ": failed without a message";
-      }
+  std::vector<TNodeRow> rows;
+  for (auto& [component, node] : F->Nodes) {
+    TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
+    try {
+      node->FlowFinish(F->Context, row.Report);
+    } catch (const std::exception& e) {
+      throw EFlowError(F->File + ": " + PathOf(component) + ": " + e.what());
     }
-  };
-  {
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t helpers = count > 1 ? std::min(count, cores) - 1 : 0;
-    std::vector<std::jthread> threads;
-    for (std::size_t t = 0; t < helpers; ++t) threads.emplace_back(work);
-    work();
+    rows.push_back(std::move(row));
   }
-  for (const std::string& failure : failures)
-    if (!failure.empty()) throw EFlowError(failure);
   // Two components that wrote one file name overwrote each other's output.
   std::map<std::string, std::string> writers;
   for (const TNodeRow& row : rows)
