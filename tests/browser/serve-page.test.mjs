@@ -29,10 +29,26 @@ function check(condition, what) {
 const work = mkdtempSync(join(tmpdir(), 'nxflow-serve-page-'));
 const graph = join(work, 'filter-demo.xml');
 copyFileSync(join(root, 'examples', 'graphs', 'filter-demo.xml'), graph);
-const server = spawn(nxflow, ['serve', graph, '--port', '0', '--out', join(work, 'out')],
-  { stdio: ['ignore', 'pipe', 'pipe'] });
 let browser = null;
-const servers = [server];
+const servers = [];
+
+// Starts `nxflow ARGS` (a serve command): its first line is the page's address.
+function serve(args) {
+  const child = spawn(nxflow, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+  servers.push(child);
+  const run = { child, stderr: '' };
+  child.stderr.on('data', (chunk) => { run.stderr += chunk; });
+  run.exited = new Promise((done) => child.on('exit', (code) => done(code)));
+  run.address = new Promise((done, fail) => {
+    let stdout = '';
+    child.stdout.on('data', (chunk) => {
+      stdout += chunk;
+      if (stdout.includes('\n')) done(stdout.split('\n')[0]);
+    });
+    child.on('exit', () => fail(new Error('nxflow serve ended: ' + run.stderr)));
+  });
+  return run;
+}
 
 // The whole test ends within two and a half minutes, whatever hangs, and
 // takes the servers and the browser with it.
@@ -42,17 +58,8 @@ const guard = setTimeout(() => {
   if (browser) browser.process()?.kill('SIGKILL');
   process.exit(1);
 }, 150000);
-let stderr = '';
-server.stderr.on('data', (chunk) => { stderr += chunk; });
-const exited = new Promise((done) => server.on('exit', (code) => done(code)));
-const address = await new Promise((done, fail) => {
-  let stdout = '';
-  server.stdout.on('data', (chunk) => {
-    stdout += chunk;
-    if (stdout.includes('\n')) done(stdout.split('\n')[0]);
-  });
-  server.on('exit', () => fail(new Error('nxflow serve ended: ' + stderr)));
-});
+const server = serve(['serve', graph, '--port', '0', '--out', join(work, 'out')]);
+const address = await server.address;
 check(/^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{64}$/.test(address), 'one line with the address and token');
 
 browser = await puppeteer.launch({
@@ -156,10 +163,10 @@ try {
   await browser.close();
 }
 
-server.kill('SIGINT');
-const code = await exited;
+server.child.kill('SIGINT');
+const code = await server.exited;
 check(code === 0, 'Ctrl-C ends the server with status 0');
-check(/12 files written/.test(stderr), 'every sink wrote its files: ' + stderr.trim());
+check(/12 files written/.test(server.stderr), 'every sink wrote its files: ' + server.stderr.trim());
 
 // A component's own readings (here the test package's recorder's counts)
 // show on its box and in the box's tooltip.
@@ -167,18 +174,9 @@ const recGraph = join(work, 'rec.xml');
 writeFileSync(recGraph, '<NXGraph Version="1" Packages="flowtestpkg"><TFlowGroup Name="G"><_Components>' +
   '<TFlowRamp Name="Ramp" SampleRate="8000" BufferSize="100"/><TFlowRecorder Name="Rec"/>' +
   '</_Components></TFlowGroup><Links><Link From="Ramp" FromPin="OutputPin" To="Rec" ToPin="In"/></Links></NXGraph>');
-const recServer = spawn(nxflow, ['--packages', join(dirname(nxflow), '..', 'test-packages'), 'serve', recGraph,
-  '--port', '0', '--out', join(work, 'rec-out')], { stdio: ['ignore', 'pipe', 'pipe'] });
-servers.push(recServer);
-const recExited = new Promise((done) => recServer.on('exit', (code) => done(code)));
-const recAddress = await new Promise((done, fail) => {
-  let stdout = '';
-  recServer.stdout.on('data', (chunk) => {
-    stdout += chunk;
-    if (stdout.includes('\n')) done(stdout.split('\n')[0]);
-  });
-  recServer.on('exit', () => fail(new Error('nxflow serve of the recorder ended')));
-});
+const recServer = serve(['--packages', join(dirname(nxflow), '..', 'test-packages'), 'serve', recGraph,
+  '--port', '0', '--out', join(work, 'rec-out')]);
+const recAddress = await recServer.address;
 browser = await puppeteer.launch({ executablePath: chromium, headless: true,
   args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'] });
 try {
@@ -197,8 +195,8 @@ try {
 } finally {
   await browser.close();
 }
-recServer.kill('SIGINT');
-check(await recExited === 0, 'the recorder\'s server ends with status 0');
+recServer.child.kill('SIGINT');
+check(await recServer.exited === 0, 'the recorder\'s server ends with status 0');
 rmSync(work, { recursive: true, force: true });
 clearTimeout(guard);
 if (failures.length) {
