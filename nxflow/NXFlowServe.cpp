@@ -218,7 +218,7 @@ struct TLiveDisplay {
   std::int64_t Frames = 0, LastFrames = 0;
   // When it was last drawn, and since when a change waits to be drawn
   // (the epoch: none waits).
-  std::chrono::steady_clock::time_point DrawnAt, ChangedSince;
+  std::chrono::steady_clock::time_point DrawnAt{}, ChangedSince{};
 };
 
 // The latest picture of a display (PNG), or why it could not be drawn.
@@ -371,12 +371,8 @@ struct TGraphServer::TState {
       std::lock_guard paint(PaintLock);
       Displays.clear();
       for (TComponent* c : Run->Components())
-        if (auto* display = dynamic_cast<INXFlowDisplay*>(c)) {
-            TLiveDisplay live;
-            live.Path = PathBelow(Run->Root(), c);
-            live.Display = display;
-            Displays.push_back(std::move(live));
-          }
+        if (auto* display = dynamic_cast<INXFlowDisplay*>(c))
+          Displays.push_back({.Path = PathBelow(Run->Root(), c), .Display = display});
     }
     Release();
   }

@@ -57,21 +57,20 @@ TGraphStats CollectStats(const TComponent& ARoot, const std::vector<TComponent*>
   // Only addresses of pins and filters the graph holds now are read through.
   std::unordered_map<const void*, std::string> pins;
   std::unordered_map<const void*, const TComponent*> filters;
+  TGraphStats stats;
+  std::vector<TFlowReading> readings;
   for (const TComponent* c : AComponents) {
     if (c == &ARoot) continue;
     const std::string path = PathBelow(ARoot, c);
     if (const auto* owner = dynamic_cast<const INXPinOwner*>(c))
       for (const TFTBasicPin* pin : owner->Pins()) pins.emplace(pin, path + "." + pin->GetName());
     filters.emplace(static_cast<const TPersistent*>(c), c);
-  }
-  TGraphStats stats;
-  std::vector<TFlowReading> readings;
-  for (const TComponent* c : AComponents)
     if (const auto* counted = dynamic_cast<const INXFlowReadings*>(c)) {
       readings.clear();
       counted->FlowReadings(readings);
-      for (TFlowReading& r : readings) stats.Readings.push_back({PathBelow(ARoot, c), std::move(r.Name), r.Value});
+      for (TFlowReading& r : readings) stats.Readings.push_back({path, std::move(r.Name), r.Value});
     }
+  }
   for (const figures::TLinkFigures& l : figures::Links()) {
     const auto from = pins.find(l.Source), to = pins.find(l.Sink);
     if (from == pins.end() || to == pins.end()) continue;
