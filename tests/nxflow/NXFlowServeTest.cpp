@@ -622,13 +622,37 @@ TEST_F(ServeTest, PropertyChangesApplyToTheRunningGraph) {
   EXPECT_TRUE(Eventually([&] { return ScopeBuffers() > before; }));
 }
 
+// An empty folder of the tests' output named AName.
+fs::path FreshDir(const std::string& AName) {
+  const fs::path dir =
+      fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") / AName;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+// Serving ADir/AFile on a free port, writing into ADir/out.
+TServeOptions OptionsFor(const fs::path& ADir, const std::string& AFile) {
+  TServeOptions options;
+  options.Graph = (ADir / AFile).string();
+  options.Port = 0;
+  options.OutDir = (ADir / "out").string();
+  return options;
+}
+
+// The newest figures of the server on APort, from a fresh event stream.
+std::string LatestEvent(int APort, const std::string& AToken) {
+  const int fd = Connect(APort);
+  SendAll(fd, "GET /api/events?token=" + AToken + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::string event = ReadUntil(fd, "}}\n\n");
+  ::close(fd);
+  return event;
+}
+
 // A stream that ends by itself (a player at the end of its file) ends the
 // run as a stop does: the sinks write their files, the figures say so.
 TEST(ServeEnd, AStreamThatEndsEndsTheRun) {
-  const fs::path dir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
-                       "nxflow-serve-end";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = FreshDir("nxflow-serve-end");
   // 0.1 s of mono 16-bit PCM at 8 kHz: a ramp.
   const std::uint32_t frames = 800;
   std::string wav = "RIFF";
@@ -649,20 +673,12 @@ TEST(ServeEnd, AStreamThatEndsEndsTheRun) {
                                      R"(<Link From="Player" FromPin="OutputPin" To="Played" ToPin="InputPin"/>)"
                                      R"(</Links></NXGraph>)";
   TPackageLoader packages{{NX_FLOW_PACKAGES}, ""};
-  TServeOptions options;
-  options.Graph = (dir / "play.xml").string();
-  options.Port = 0;
-  options.OutDir = (dir / "out").string();
-  TGraphServer server(options, packages);
+  TGraphServer server(OptionsFor(dir, "play.xml"), packages);
   const int port = server.Start();
   std::string figures;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (figures.find("\"ended\": ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    const int fd = Connect(port);
-    SendAll(fd, "GET /api/events?token=" + server.Token() + " HTTP/1.1\r\nHost: x\r\n\r\n");
-    figures = ReadUntil(fd, "}}\n\n");
-    ::close(fd);
-  }
+  while (figures.find("\"ended\": ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    figures = LatestEvent(port, server.Token());
   EXPECT_NE(figures.find("\"state\": \"stopped\""), std::string::npos) << figures;
   EXPECT_NE(figures.find("1 file written"), std::string::npos) << figures;
   // A heading, then every sample of the file.
@@ -679,10 +695,7 @@ TEST(ServeEnd, AStreamThatEndsEndsTheRun) {
 // A component's own readings (a device's underruns ...) go out with the
 // live figures and keep counting while the graph runs.
 TEST(ServeReadings, AComponentsOwnCountsReachThePage) {
-  const fs::path dir = fs::path(std::getenv("NX_TEST_OUTPUT_DIR") ? std::getenv("NX_TEST_OUTPUT_DIR") : "/tmp") /
-                       "nxflow-serve-readings";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = FreshDir("nxflow-serve-readings");
   std::ofstream(dir / "rec.xml") << R"(<NXGraph Version="1" Packages="flowtestpkg"><TFlowGroup Name="G"><_Components>)"
                                     R"(<TFlowRamp Name="Ramp" SampleRate="8000" BufferSize="100"/>)"
                                     R"(<TFlowRecorder Name="Rec"/>)"
@@ -690,18 +703,11 @@ TEST(ServeReadings, AComponentsOwnCountsReachThePage) {
                                     R"(<Link From="Ramp" FromPin="OutputPin" To="Rec" ToPin="In"/>)"
                                     R"(</Links></NXGraph>)";
   TPackageLoader packages{{NX_FLOW_TEST_PACKAGES}, ""};
-  TServeOptions options;
-  options.Graph = (dir / "rec.xml").string();
-  options.Port = 0;
-  options.OutDir = (dir / "out").string();
-  TGraphServer server(options, packages);
+  TGraphServer server(OptionsFor(dir, "rec.xml"), packages);
   const int port = server.Start();
   // The newest event, and the value of the recorder's reading AName in it (-1: none).
   const auto nextEvent = [&] {
-    const int fd = Connect(port);
-    SendAll(fd, "GET /api/events?token=" + server.Token() + " HTTP/1.1\r\nHost: x\r\n\r\n");
-    const std::string event = ReadUntil(fd, "}}\n\n");
-    ::close(fd);
+    const std::string event = LatestEvent(port, server.Token());
     // The server notices a closed stream at its next send: a pause keeps
     // these looks from filling its client slots.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
