@@ -11,6 +11,7 @@
 #include <thread>
 #include <typeinfo>
 
+#include "buffers/NXSimpleDataBuffer.h"
 #include "runtime/NXPackage.h"
 #include "runtime/NXTrace.h"
 #include "streams/NXFlowFigures.h"

@@ -48,7 +48,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "buffers/NXSimpleDataBuffer.h"
+#include "buffers/NXBufferInterfaces.h"
 #include "components/NXPinOwner.h"
 #include "infrastructure/RGComponent.h"
 #include "runtime/Zandor.Threading.h"

@@ -1,6 +1,7 @@
 // NXCommonGen: start and stop, pump negotiation and pacing of generators.
 // See NXCommonGen.h.
 #include "components/NXCommonGen.h"
+#include "buffers/NXSimpleDataBuffer.h"
 
 #include <cmath>
 #include <limits>

@@ -1,5 +1,6 @@
 // NXRealFilter: the filter authoring base's hooks.
 #include "components/NXRealFilter.h"
+#include "buffers/NXSimpleDataBuffer.h"
 
 namespace nx {
 

@@ -1,5 +1,6 @@
 // NXRealSink: deliveries to the hooks, the run's counts, the output files.
 #include "components/NXRealSink.h"
+#include "buffers/NXSimpleDataBuffer.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,7 @@
 // NXStreamTypes: operations, the stream-type registry, the signal pins, the
 // default channel handler and the link format converters.
 #include "streams/NXStreamTypes.h"
+#include "buffers/NXSimpleDataBuffer.h"
 #include "runtime/NXPackage.h"
 
 #include <algorithm>

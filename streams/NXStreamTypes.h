@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "buffers/NXSimpleDataBuffer.h"
+#include "buffers/NXBufferInterfaces.h"
 #include "runtime/Zandor.Threading.h"
 #include "runtime/Zandor.MouseState.h"
 #include "streams/FTPins.h"

@@ -4,7 +4,6 @@
 // components (TNXBufferQueue), which also keeps the number of queued samples.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>

@@ -1,6 +1,7 @@
 // NXJackInput: the JACK input, its device thread and its real-time callback
 // (see NXJackInput.h).
 #include "packages/nxaudio/NXJackInput.h"
+#include "buffers/NXSimpleDataBuffer.h"
 
 #include <algorithm>
 #include <cstdio>

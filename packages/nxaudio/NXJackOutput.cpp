@@ -1,6 +1,7 @@
 // NXJackOutput: the JACK output, its feeder and its real-time callback (see
 // NXJackOutput.h).
 #include "packages/nxaudio/NXJackOutput.h"
+#include "buffers/NXSimpleDataBuffer.h"
 
 #include <algorithm>
 #include <cmath>

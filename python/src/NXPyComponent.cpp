@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "buffers/NXSimpleDataBuffer.h"
 #include "components/NXFlowNode.h"
 #include "components/NXRealFilter.h"
 #include "nxflow/NXFlowPackages.h"

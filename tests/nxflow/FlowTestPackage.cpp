@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "components/NXCommonGen.h"
+#include "buffers/NXSimpleDataBuffer.h"
 #include "components/NXComponentPackage.h"
 #include "components/NXComponentPalette.h"
 #include "documents/NXGraphDocument.h"
