@@ -29,11 +29,21 @@
 // "cannot write NAME: REASON", NAME being where the user looks for the file
 // (the run's result folder, not the staging folder the host writes into)
 // and REASON the system's (or a file library's) text.
+//
+// Files written beside the finishing thread. While a TNXOutputWriters lives
+// on a thread, WriteOutputFileLater on that thread hands the making of a
+// file's bytes and the writing to helper threads and returns at once;
+// Wait joins them. A host that finishes its sinks one after the other then
+// compresses one sink's picture while the next sink draws its own. Without
+// one, WriteOutputFileLater writes at once, as WriteOutputFile.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "components/NXFlowNode.h"
 #include "components/NXPinOwner.h"
@@ -41,6 +51,36 @@
 #include "streams/NXStreamTypes.h"
 
 namespace nx {
+
+class TNXOutputWriters {
+ public:
+  // A file that could not be made or written: the component that handed it
+  // over and its "cannot write ..." line.
+  struct TFailure {
+    const TComponent* Owner;
+    std::string Message;
+  };
+  // Installs itself on the calling thread (one at a time per thread).
+  TNXOutputWriters();
+  // Waits for what is still handed over (its failures are dropped: call Wait
+  // to see them) and ends the helpers.
+  ~TNXOutputWriters();
+  TNXOutputWriters(const TNXOutputWriters&) = delete;
+  TNXOutputWriters& operator=(const TNXOutputWriters&) = delete;
+
+  // Waits until every file handed over so far is written (the calling
+  // thread works through the queue too); their failures, in the order the
+  // files were handed over.
+  std::vector<TFailure> Wait();
+  // Hands AJob over to the writers of the calling thread; false when the
+  // thread has none (the caller then runs it itself).
+  static bool Defer(const TComponent* AOwner, std::function<void()> AJob);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> F;
+  TNXOutputWriters* FOuter;  // the calling thread's writers before these
+};
 
 class TNXRealSink : public TLockComponent, public INXPinOwner, public flow::INXFlowNode {
   NX_PERSISTENT_DECL(TNXRealSink, TLockComponent)
@@ -82,6 +122,10 @@ class TNXRealSink : public TLockComponent, public INXPinOwner, public flow::INXF
   // Writes ABytes as the whole output file AName; Exception
   // "cannot write SHOWN: REASON" when any part fails.
   void WriteOutputFile(const std::string& AName, const std::string& ABytes) const;
+  // The same with the bytes that AMake returns, made and written on a helper
+  // thread when the calling thread has TNXOutputWriters, else at once. AMake
+  // owns what it reads: it may run after this sink has gone on.
+  void WriteOutputFileLater(const std::string& AName, std::function<std::string()> AMake) const;
   // FileName with its extension replaced (".png" -> ".csv").
   std::string SiblingName(const std::string& AExtension) const;
   // "cannot write AShown: AReason".

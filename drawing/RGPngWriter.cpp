@@ -1,9 +1,16 @@
 // RGPngWriter: signature, IHDR, one IDAT, IEND; each row the filter byte of
 // the Sub filter and the filtered pixels. The rows are converted and compressed a slice at a time
 // through one zlib stream, so memory stays small whatever the picture size.
+// The file encoder hands libpng straight rows and lets it choose filters and
+// compress at its defaults.
 #include "drawing/RGPngWriter.h"
 
+#include <png.h>
 #include <zlib.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
 
 #include <algorithm>
 #include <cstdint>
@@ -125,6 +132,126 @@ std::string WritePng(cairo_surface_t* ASurface, int ALevel) {
   deflateEnd(&z);
   PutChunk(out, "IDAT", packed.data(), packedSize);
   PutChunk(out, "IEND", nullptr, 0);
+  return out;
+}
+
+TPngPixels CapturePngPixels(cairo_surface_t* ASurface) {
+  if (!ASurface || cairo_surface_get_type(ASurface) != CAIRO_SURFACE_TYPE_IMAGE)
+    throw EArgumentException("WritePng needs an image surface");
+  const cairo_format_t format = cairo_image_surface_get_format(ASurface);
+  if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)
+    throw EArgumentException("WritePng needs an ARGB32 or RGB24 surface");
+  cairo_surface_flush(ASurface);
+  TPngPixels p;
+  p.Width = cairo_image_surface_get_width(ASurface);
+  p.Height = cairo_image_surface_get_height(ASurface);
+  p.Rgb24 = format == CAIRO_FORMAT_RGB24;
+  const int stride = cairo_image_surface_get_stride(ASurface);
+  const unsigned char* data = cairo_image_surface_get_data(ASurface);
+  if (p.Width <= 0 || p.Height <= 0 || !data) throw EArgumentException("WritePng needs a picture of at least one pixel");
+  p.Pixels.resize(std::size_t(p.Width) * p.Height);
+  for (int y = 0; y < p.Height; ++y)
+    std::memcpy(p.Pixels.data() + std::size_t(y) * p.Width, data + std::size_t(y) * stride, std::size_t(p.Width) * 4);
+  return p;
+}
+
+namespace {
+
+// libpng reports failures by a long jump out of its own frames; the frame it
+// jumps to holds nothing with a destructor, so the jump skips no clean-up.
+struct TPngJob {
+  const TPngPixels* Pixels;
+  bool Alpha;
+  std::string* Out;
+  unsigned char* Row;  // room for one converted row
+  char Error[128];
+};
+
+void PngError(png_structp APng, png_const_charp AMessage) {
+  auto* job = static_cast<TPngJob*>(png_get_error_ptr(APng));
+  std::snprintf(job->Error, sizeof job->Error, "%s", AMessage ? AMessage : "libpng failed");
+  png_longjmp(APng, 1);
+}
+void PngWarning(png_structp, png_const_charp) {}
+void PngWrite(png_structp APng, png_bytep AData, png_size_t ASize) {
+  // Appending may throw; libpng's frames cannot be unwound, so the failure
+  // goes back through libpng's own error path.
+  auto* job = static_cast<TPngJob*>(png_get_io_ptr(APng));
+  try {
+    job->Out->append(reinterpret_cast<const char*>(AData), ASize);
+  } catch (...) {
+    png_error(APng, "out of memory");
+  }
+}
+void PngFlush(png_structp) {}
+
+// False with AJob.Error filled when libpng fails.
+bool EncodeRows(TPngJob& AJob) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &AJob, PngError, PngWarning);
+  if (!png) {
+    std::snprintf(AJob.Error, sizeof AJob.Error, "libpng cannot start");
+    return false;
+  }
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    if (!info) std::snprintf(AJob.Error, sizeof AJob.Error, "libpng cannot start");
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    return false;
+  }
+  const TPngPixels& p = *AJob.Pixels;
+  png_set_write_fn(png, &AJob, PngWrite, PngFlush);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(p.Width), static_cast<png_uint_32>(p.Height), 8,
+               AJob.Alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  // A white background, as the files Cairo writes say.
+  png_color_16 white{};
+  white.gray = white.red = white.green = white.blue = 255;
+  png_set_bKGD(png, info, &white);
+  png_write_info(png, info);
+  for (int y = 0; y < p.Height; ++y) {
+    const std::uint32_t* row = p.Pixels.data() + std::size_t(y) * p.Width;
+    unsigned char* o = AJob.Row;
+    if (AJob.Alpha) {
+      for (int x = 0; x < p.Width; ++x) {
+        const std::uint32_t px = row[x], a = px >> 24;
+        *o++ = Straight((px >> 16) & 0xFF, a);
+        *o++ = Straight((px >> 8) & 0xFF, a);
+        *o++ = Straight(px & 0xFF, a);
+        *o++ = static_cast<unsigned char>(a);
+      }
+    } else {
+      for (int x = 0; x < p.Width; ++x) {
+        const std::uint32_t px = row[x];
+        *o++ = static_cast<unsigned char>(px >> 16);
+        *o++ = static_cast<unsigned char>(px >> 8);
+        *o++ = static_cast<unsigned char>(px);
+      }
+    }
+    png_write_row(png, AJob.Row);
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+std::string EncodePngFile(const TPngPixels& APixels) {
+  if (APixels.Width <= 0 || APixels.Height <= 0 ||
+      APixels.Pixels.size() != std::size_t(APixels.Width) * std::size_t(APixels.Height))
+    throw EArgumentException("EncodePngFile needs a picture of at least one pixel");
+  // Written as RGB unless some pixel is translucent, as Cairo decides.
+  bool alpha = false;
+  if (!APixels.Rgb24)
+    for (const std::uint32_t px : APixels.Pixels)
+      if ((px >> 24) != 0xFF) {
+        alpha = true;
+        break;
+      }
+  std::string out;
+  std::vector<unsigned char> row(std::size_t(APixels.Width) * (alpha ? 4 : 3));
+  TPngJob job{&APixels, alpha, &out, row.data(), {}};
+  if (!EncodeRows(job)) throw EOutOfMemory(std::string("EncodePngFile: ") + job.Error);
   return out;
 }
 

@@ -26,6 +26,7 @@
 #include "nxflow/NXFlowHost.h"
 #include "components/NXFlowNode.h"
 #include "components/NXFlowPacer.h"
+#include "components/NXRealSink.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowStats.h"
 #include "runtime/NXTrace.h"
@@ -392,14 +393,25 @@ void TGraphRun::Stop() {
 std::vector<TNodeRow> TGraphRun::Finish(const std::function<void()>& AFinished) {
   Stop();
   std::vector<TNodeRow> rows;
-  for (auto& [component, node] : F->Nodes) {
-    TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
-    try {
-      node->FlowFinish(F->Context, row.Report);
-    } catch (const std::exception& e) {
-      throw EFlowError(F->File + ": " + PathOf(component) + ": " + e.what());
+  {
+    // The nodes finish one after the other on this thread (drawing stays on
+    // one thread), while the files they hand over are compressed and written
+    // on the other cores. A failed file fails the run as a failed node does.
+    TNXOutputWriters writers;
+    for (auto& [component, node] : F->Nodes) {
+      TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
+      try {
+        node->FlowFinish(F->Context, row.Report);
+      } catch (const std::exception& e) {
+        throw EFlowError(F->File + ": " + PathOf(component) + ": " + e.what());
+      }
+      rows.push_back(std::move(row));
     }
-    rows.push_back(std::move(row));
+    const std::vector<TNXOutputWriters::TFailure> failures = writers.Wait();
+    if (!failures.empty()) {
+      const TComponent* owner = failures.front().Owner;
+      throw EFlowError(F->File + ": " + (owner ? PathOf(owner) : std::string("?")) + ": " + failures.front().Message);
+    }
   }
   // Two components that wrote one file name overwrote each other's output.
   std::map<std::string, std::string> writers;

@@ -7,7 +7,7 @@ set -euo pipefail
 # real-time priority; DEBIAN_FRONTEND=noninteractive below takes the default).
 packages=(cmake ninja-build ccache g++ pkg-config libhwy-dev libgtest-dev libbenchmark-dev libstb-dev libfftw3-dev
   libxml2-dev libpugixml-dev clang libclang-rt-14-dev
-  libcairo2-dev libfontconfig-dev zlib1g-dev libsndfile1-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
+  libcairo2-dev libfontconfig-dev zlib1g-dev libpng-dev libsndfile1-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
   libcpp-httplib-dev libssl-dev chromium libzmq3-dev libjack-jackd2-dev jackd2
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-setuptools python3-wheel python3-venv python3-pip)
 # The browser test of nxflow serve runs on Node; Debian's own where none is there.

@@ -444,7 +444,11 @@ TPlotHost* MakeLayers(const TPlotFrame& AFrame) {
 
 }  // namespace
 
-std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, bool ALive) {
+namespace {
+
+// Draws APlot on a canvas of its size and hands the canvas to AUse.
+template <class F>
+auto DrawPlot(const TPlot& APlot, const TPlotStyle& AStyle, F&& AUse) {
   TStyleDefaults style(AStyle);
   const TPlot plot = Drawable(APlot);
   TRGCairoCanvas canvas(plot.Width, plot.Height);
@@ -459,12 +463,19 @@ std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, bool ALi
     throw;
   }
   host->Free();
-
   canvas.GetGraphics()->Flush();
-  if (ALive) return WritePng(canvas.Canvas(), 1);
-  TStringStream png;
-  canvas.Image()->SaveToStream(png, "png");
-  return png.DataString();
+  return AUse(canvas);
+}
+
+}  // namespace
+
+TPngPixels RenderPlotPixels(const TPlot& APlot, const TPlotStyle& AStyle) {
+  return DrawPlot(APlot, AStyle, [](TRGCairoCanvas& ACanvas) { return CapturePngPixels(ACanvas.Canvas()); });
+}
+
+std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, bool ALive) {
+  if (ALive) return DrawPlot(APlot, AStyle, [](TRGCairoCanvas& ACanvas) { return WritePng(ACanvas.Canvas(), 1); });
+  return EncodePngFile(RenderPlotPixels(APlot, AStyle));
 }
 
 TPlotHit PlotMouse(const TPlot& APlot, const TPlotStyle& AStyle, const IFTNotifyOperation& AOperation) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "drawing/RGGDIPlusProperties.h"
+#include "drawing/RGPngWriter.h"
 #include "streams/FTPins.h"
 
 namespace nx::examples {
@@ -77,6 +78,9 @@ std::vector<TPlotTick> PlotTicks(const TPlotAxis& AAxis, std::int32_t AMaxSteps)
 // name the user gave it. A live picture (ALive) is the same picture encoded
 // for speed rather than size.
 std::string RenderPlotPNG(const TPlot& APlot, const TPlotStyle& AStyle, bool ALive = false);
+// The picture's pixels, for a file encoded later (EncodePngFile gives the
+// bytes RenderPlotPNG would), perhaps on another thread.
+TPngPixels RenderPlotPixels(const TPlot& APlot, const TPlotStyle& AStyle);
 
 // What a pointer over a picture of a plot is over. The mouse operation (the
 // stream pins' enter, leave, move, button and wheel operations, at picture

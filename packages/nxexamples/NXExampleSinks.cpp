@@ -272,14 +272,16 @@ void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeR
   APlot.Title = Title();
   const TPlotStyle style{FPen.get(), FGridPen.get(), FBackground.get(), FFont.get()};
   const std::string picture = FileName(), table = SiblingName(".csv");
-  std::string png;
+  TPngPixels pixels;
   try {
-    png = RenderPlotPNG(APlot, style);
+    pixels = RenderPlotPixels(APlot, style);
   } catch (const Exception& e) {
     throw Exception("cannot draw " + ShownName(picture) + ": " + e.Message());
   }
-  WriteOutputFile(picture, png);
-  WriteOutputFile(table, TableText(ATable.Header, *ATable.X, *ATable.Y));
+  // Drawn here (Cairo stays on this thread); compressed and written beside
+  // the next sink's drawing when the host lets files be written later.
+  WriteOutputFileLater(picture, [pixels = std::move(pixels)] { return EncodePngFile(pixels); });
+  WriteOutputFileLater(table, [header = ATable.Header, x = *ATable.X, y = *ATable.Y] { return TableText(header, x, y); });
   AReport.Files.push_back(picture);
   AReport.Files.push_back(table);
 }

@@ -1,8 +1,12 @@
-// The sink base: the order of its hooks, its pin, deletion while a sender sends.
+// The sink base: the order of its hooks, its pin, deletion while a sender sends, files written later.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -108,6 +112,80 @@ TEST(RealSinkTest, DeletingWhileASenderSendsRunsNoHookLate) {
     sender.join();
   }
   EXPECT_EQ(TLogSink::Late.load(), 0);
+}
+
+// Hands files over as a sink's OnFinish would.
+class TFileSink : public TNXRealSink {
+ public:
+  TFileSink() : TNXRealSink(nullptr) {}
+  void Hand(const std::string& AName, std::function<std::string()> AMake) {
+    std::lock_guard guard(FDataLock);
+    WriteOutputFileLater(AName, std::move(AMake));
+  }
+
+ protected:
+  void OnProcess(const TBuffer&) override {}
+  void OnFinish(flow::TFlowNodeReport&) override {}
+};
+
+std::string Slurp(const std::filesystem::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Without writers a file is written at once and a failure is the caller's; with them the files are made on
+// another thread, and Wait reports the failures in the order the files were handed over, whatever order they
+// failed in. Writers that are not waited for still finish every file before they go.
+TEST(RealSinkTest, FilesHandedToWritersAreWrittenBesideTheCaller) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("nx_sink_writers_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::unique_ptr<TFileSink> sink(new TFileSink);
+  const std::thread::id caller = std::this_thread::get_id();
+
+  sink->Hand((dir / "now.txt").string(), [] { return std::string("now"); });
+  EXPECT_EQ(Slurp(dir / "now.txt"), "now");
+  EXPECT_THROW(sink->Hand((dir / "none" / "x.txt").string() + "/", [] { return std::string(); }), Exception);
+
+  {
+    TNXOutputWriters writers;
+    // The first file is made once some file was made on another thread (the caller helps while it waits).
+    std::atomic<bool> elsewhere{false};
+    auto note = [&] {
+      if (std::this_thread::get_id() != caller) elsewhere = true;
+    };
+    sink->Hand((dir / "slow.txt").string(), [&] {
+      note();
+      for (int k = 0; k < 5000 && !elsewhere; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return std::string("slow");
+    });
+    sink->Hand((dir / "bad1.txt").string(), []() -> std::string { throw Exception("cannot write bad1: broken"); });
+    sink->Hand((dir / "a" / "b.txt").string() + "/", [] { return std::string("x"); });  // not a file name
+    for (int k = 0; k < 20; ++k)
+      sink->Hand((dir / ("f" + std::to_string(k))).string(), [k, &note] {
+        note();
+        return std::to_string(k);
+      });
+    const std::vector<TNXOutputWriters::TFailure> failures = writers.Wait();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].Message, "cannot write bad1: broken");
+    EXPECT_EQ(failures[1].Message.rfind("cannot write " + (dir / "a" / "b.txt").string() + "/: ", 0), 0u) << failures[1].Message;
+    EXPECT_EQ(failures[0].Owner, sink.get());
+    EXPECT_EQ(Slurp(dir / "slow.txt"), "slow");
+    EXPECT_TRUE(elsewhere);
+    for (int k = 0; k < 20; ++k) EXPECT_EQ(Slurp(dir / ("f" + std::to_string(k))), std::to_string(k));
+    EXPECT_TRUE(writers.Wait().empty());  // reported once
+
+    sink->Hand((dir / "late.txt").string(), [] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return std::string("late");
+    });
+  }
+  EXPECT_EQ(Slurp(dir / "late.txt"), "late");
+  // The writers are gone from the thread: a file is written at once again.
+  sink->Hand((dir / "after.txt").string(), [] { return std::string("after"); });
+  EXPECT_EQ(Slurp(dir / "after.txt"), "after");
+  fs::remove_all(dir);
 }
 
 }  // namespace

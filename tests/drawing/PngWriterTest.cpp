@@ -1,5 +1,6 @@
 // The fast PNG writer: what it writes decodes (through Cairo's own reader)
 // to the very pixels it was given, whatever the size, the alpha and the level.
+// The file encoder: byte for byte what Cairo's own writer makes of a surface.
 #include <cairo.h>
 #include <gtest/gtest.h>
 
@@ -101,14 +102,29 @@ TEST(PngWriter, DecodesToThePixelsItWasGiven) {
       }
     EXPECT_EQ(differences, 0);
     cairo_surface_destroy(back);
+
+    // The file encoder, from a copy of the pixels taken before the surface goes.
+    std::string cairos;
+    ASSERT_EQ(cairo_surface_write_to_png_stream(
+                  s,
+                  [](void* AOut, const unsigned char* AData, unsigned int ALength) {
+                    static_cast<std::string*>(AOut)->append(reinterpret_cast<const char*>(AData), ALength);
+                    return CAIRO_STATUS_SUCCESS;
+                  },
+                  &cairos),
+              CAIRO_STATUS_SUCCESS);
+    const TPngPixels pixels = CapturePngPixels(s);
     cairo_surface_destroy(s);
+    EXPECT_TRUE(EncodePngFile(pixels) == cairos);
   }
 }
 
 TEST(PngWriter, RefusesWhatIsNotAnImageOfPixels) {
   cairo_surface_t* a8 = cairo_image_surface_create(CAIRO_FORMAT_A8, 4, 4);
   EXPECT_THROW(WritePng(a8), EArgumentException);
+  EXPECT_THROW(CapturePngPixels(a8), EArgumentException);
   cairo_surface_destroy(a8);
+  EXPECT_THROW(EncodePngFile(TPngPixels{}), EArgumentException);
   cairo_surface_t* recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
   EXPECT_THROW(WritePng(recording), EArgumentException);
   cairo_surface_destroy(recording);
