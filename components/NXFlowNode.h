@@ -15,7 +15,11 @@
 //   4. FlowFinish on every node, in tree order: sinks write their files into
 //      AContext.OutputDir (a staging folder: the host moves what was written
 //      into the user's output folder once every node finished, so a failed
-//      run leaves that folder as it was) and fill in their report.
+//      run leaves that folder as it was) and fill in their report. The host
+//      holds TNXOutputWriters (NXRealSink.h) meanwhile: work a node hands
+//      to it (a file's bytes, a slow line of its report) runs beside the
+//      next node's finish, and the report stays where it is until the host
+//      has waited for that work.
 //
 // Header only: packages include it without linking the host.
 #pragma once

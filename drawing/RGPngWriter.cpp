@@ -149,9 +149,12 @@ TPngPixels CapturePngPixels(cairo_surface_t* ASurface) {
   const int stride = cairo_image_surface_get_stride(ASurface);
   const unsigned char* data = cairo_image_surface_get_data(ASurface);
   if (p.Width <= 0 || p.Height <= 0 || !data) throw EArgumentException("WritePng needs a picture of at least one pixel");
-  p.Pixels.resize(std::size_t(p.Width) * p.Height);
-  for (int y = 0; y < p.Height; ++y)
-    std::memcpy(p.Pixels.data() + std::size_t(y) * p.Width, data + std::size_t(y) * stride, std::size_t(p.Width) * 4);
+  // Appended row by row: no pass that zeroes the room first.
+  p.Pixels.reserve(std::size_t(p.Width) * p.Height);
+  for (int y = 0; y < p.Height; ++y) {
+    const auto* row = reinterpret_cast<const std::uint32_t*>(data + std::size_t(y) * stride);
+    p.Pixels.insert(p.Pixels.end(), row, row + p.Width);
+  }
   return p;
 }
 

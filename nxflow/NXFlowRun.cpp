@@ -397,15 +397,16 @@ std::vector<TNodeRow> TGraphRun::Finish(const std::function<void()>& AFinished) 
     // The nodes finish one after the other on this thread (drawing stays on
     // one thread), while the files they hand over are compressed and written
     // on the other cores. A failed file fails the run as a failed node does.
+    // The rows stay in place until the wait: work handed over may fill in a report.
+    rows.reserve(F->Nodes.size());
     TNXOutputWriters writers;
     for (auto& [component, node] : F->Nodes) {
-      TNodeRow row{PathOf(component), std::string(component->ClassName()), {}};
+      rows.push_back(TNodeRow{PathOf(component), std::string(component->ClassName()), {}});
       try {
-        node->FlowFinish(F->Context, row.Report);
+        node->FlowFinish(F->Context, rows.back().Report);
       } catch (const std::exception& e) {
         throw EFlowError(F->File + ": " + PathOf(component) + ": " + e.what());
       }
-      rows.push_back(std::move(row));
     }
     const std::vector<TNXOutputWriters::TFailure> failures = writers.Wait();
     if (!failures.empty()) {

@@ -1,6 +1,7 @@
 // NXExampleFilters: gain, FIR, IIR, mixer and level detector. See
 // NXExampleFilters.h.
 #include "packages/nxexamples/NXExampleFilters.h"
+#include "components/NXRealSink.h"
 
 #include <algorithm>
 #include <cmath>
@@ -136,10 +137,16 @@ void TNXDesignedFilterBase::FlowPrepare(const flow::TFlowRunContext&) {
 void TNXDesignedFilterBase::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {
   TReadLock guard(GetLock());
   AReport.SampleRate = FLastRate;
-  if (FRefused)
+  if (FRefused) {
     AReport.Summary = FlowFault();
-  else
-    AReport.Summary = FLastRate > 0 ? Summary(FLastRate) : "no stream ran";
+  } else if (FLastRate <= 0) {
+    AReport.Summary = "no stream ran";
+  } else {
+    // Measuring the design is the slow part: beside the next component's
+    // finish when the host lets work go on (it reads the report after).
+    std::function<std::string()> make = Summary(FLastRate);
+    if (!TNXOutputWriters::Defer(this, [&AReport, make] { AReport.Summary = make(); })) AReport.Summary = make();
+  }
 }
 
 // ---------------------------------------------------------------- FIR
@@ -226,10 +233,14 @@ TNXFilterReport TNXFirFilter::DesignReport(double ASampleRate) const {
   return Design(ASampleRate)->DesignReport(pass, stop);
 }
 
-std::string TNXFirFilter::Summary(double ASampleRate) const {
-  const TNXFilterReport r = DesignReport(ASampleRate);
-  return std::to_string(FTaps.size()) + " taps, stopband " + Decibels(r.StopbandAttenuationDb) + " dB, ripple " +
-         Decibels(r.PassbandRippleDb) + " dB";
+std::function<std::string()> TNXFirFilter::Summary(double ASampleRate) const {
+  std::vector<TNXBand> pass, stop;
+  ReportBands(ASampleRate, pass, stop);
+  return [design = Design(ASampleRate), pass, stop, taps = ReadLocked(FTaps).size()] {
+    const TNXFilterReport r = design->DesignReport(pass, stop);
+    return std::to_string(taps) + " taps, stopband " + Decibels(r.StopbandAttenuationDb) + " dB, ripple " +
+           Decibels(r.PassbandRippleDb) + " dB";
+  };
 }
 
 void TNXFirFilter::FreeState() {
@@ -337,11 +348,18 @@ TIntfPtr<TNXFilterInfo> TNXIirFilter::Design(double ASampleRate) const {
 }
 
 TNXFilterReport TNXIirFilter::DesignReport(double ASampleRate) const {
+  std::vector<TNXBand> pass, stop;
+  ReportBands(ASampleRate, pass, stop);
+  return Design(ASampleRate)->DesignReport(pass, stop);
+}
+
+void TNXIirFilter::ReportBands(double ASampleRate, std::vector<TNXBand>& pass, std::vector<TNXBand>& stop) const {
   TReadLock guard(GetLock());
+  pass.clear();
+  stop.clear();
   CheckDesign(ASampleRate);
   const double low = FLowFrequency / ASampleRate, high = FHighFrequency / ASampleRate;
   // Pass bands up to the corners; stop bands from an octave beyond them.
-  std::vector<TNXBand> pass, stop;
   switch (FFilterType) {
     case fdftLowPass:
       AddBand(pass, 0, low);
@@ -361,19 +379,23 @@ TNXFilterReport TNXIirFilter::DesignReport(double ASampleRate) const {
       AddBand(pass, high, 0.5);
       break;
   }
-  return Design(ASampleRate)->DesignReport(pass, stop);
 }
 
-std::string TNXIirFilter::Summary(double ASampleRate) const {
-  const TNXFilterReport r = DesignReport(ASampleRate);
-  std::string corners;
-  for (double f : r.Minus3dBFrequencies) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%s%.0f", corners.empty() ? "" : "/", f * ASampleRate);
-    corners += text;
-  }
-  return "order " + std::to_string(FOrder) + ", " + std::to_string(FTaps.size() / 6) + " sections, -3 dB at " +
-         (corners.empty() ? "-" : corners) + " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
+std::function<std::string()> TNXIirFilter::Summary(double ASampleRate) const {
+  std::vector<TNXBand> pass, stop;
+  ReportBands(ASampleRate, pass, stop);
+  return [design = Design(ASampleRate), pass, stop, rate = ASampleRate, order = ReadLocked(FOrder),
+          sections = ReadLocked(FTaps).size() / 6] {
+    const TNXFilterReport r = design->DesignReport(pass, stop);
+    std::string corners;
+    for (double f : r.Minus3dBFrequencies) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%s%.0f", corners.empty() ? "" : "/", f * rate);
+      corners += text;
+    }
+    return "order " + std::to_string(order) + ", " + std::to_string(sections) + " sections, -3 dB at " +
+           (corners.empty() ? "-" : corners) + " Hz, an octave out " + Decibels(r.StopbandAttenuationDb) + " dB";
+  };
 }
 
 void TNXIirFilter::FreeState() {

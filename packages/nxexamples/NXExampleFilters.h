@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -90,8 +91,10 @@ class TNXDesignedFilterBase : public TNXRealFilter, public flow::INXFlowNode {
   // What the prototype cannot design (the IIR's Bessel table ends at order
   // 10), without the filter's name; empty when it can.
   virtual std::string OrderFault() const { return {}; }
-  // The closing table's line for a design at ASampleRate.
-  virtual std::string Summary(double ASampleRate) const = 0;
+  // The closing table's line for a design at ASampleRate, made by the
+  // function returned: it owns what it reads (the design, the bands, the
+  // figures), so that the measuring can run on another thread.
+  virtual std::function<std::string()> Summary(double ASampleRate) const = 0;
   // Designs for FSampleRate and installs the coefficients (under the lock);
   // AKeepHistory carries the delay line over where the design allows. Called
   // only for settings without a fault at that rate.
@@ -157,7 +160,7 @@ class TNXFirFilter : public TNXDesignedFilterBase {
   void DropDesign() override;
 
  private:
-  std::string Summary(double ASampleRate) const override;
+  std::function<std::string()> Summary(double ASampleRate) const override;
   void FreeState();
 
   TNXWindowType FWindow;
@@ -185,6 +188,8 @@ class TNXIirFilter : public TNXDesignedFilterBase {
   // Pass bands between the corners (or outside them); no stop bands: the
   // report gives the -3 dB points and the ripple.
   TNXFilterReport DesignReport(double ASampleRate) const override;
+  // The pass and stop bands DesignReport measures (fractions of the rate).
+  void ReportBands(double ASampleRate, std::vector<TNXBand>& APass, std::vector<TNXBand>& AStop) const;
 
   bool CanInline() const override { return true; }
 
@@ -198,7 +203,7 @@ class TNXIirFilter : public TNXDesignedFilterBase {
   std::string OrderFault() const override;
 
  private:
-  std::string Summary(double ASampleRate) const override;
+  std::function<std::string()> Summary(double ASampleRate) const override;
   void FreeState();
 
   TNXIIRFilterType FPrototype;
