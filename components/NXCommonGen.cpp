@@ -195,8 +195,12 @@ void TNXBasicCommonGen::StopPump() {
     return;
   }
   // The tick may be waiting for this lock: wait for the thread without it.
+  // The last reference goes without it too: the clock's destructor may end
+  // the master clock, whose thread may be in a tick of this generator,
+  // waiting for this lock.
   TLockReleaser released(GetLock());
   clock->Terminate();
+  clock = nullptr;
 }
 
 void TNXBasicCommonGen::ShutDownClock() {
@@ -322,6 +326,7 @@ void TNXCommonGen::StartPump() {
   if (TIntfPtr<TNXClockGen> retired = std::exchange(FRetiredClock, nullptr); retired && !retired->IsCurrentThread()) {
     TLockReleaser released(GetLock());
     retired->WaitFor();
+    retired = nullptr;  // without the lock, as in StopPump
   }
   FClockGen = MakeThread<TNXClockGen>(this, interval, TNXClockEvent([this](IThread* AThread) { Clock(AThread); }));
 }
