@@ -41,19 +41,33 @@ inline unsigned char Straight(std::uint32_t AChannel, std::uint32_t AAlpha) {
   return static_cast<unsigned char>(AAlpha == 0 ? 0 : (AChannel * 255 + AAlpha / 2) / AAlpha);
 }
 
-}  // namespace
-
-std::string WritePng(cairo_surface_t* ASurface, int ALevel) {
+// The pixels of an ARGB32 or RGB24 image surface, flushed; EArgumentException
+// for anything else or a picture without pixels.
+struct TSurfaceView {
+  cairo_format_t Format;
+  int Width, Height, Stride;
+  const unsigned char* Data;
+};
+TSurfaceView ViewSurface(cairo_surface_t* ASurface) {
   if (!ASurface || cairo_surface_get_type(ASurface) != CAIRO_SURFACE_TYPE_IMAGE)
     throw EArgumentException("WritePng needs an image surface");
   const cairo_format_t format = cairo_image_surface_get_format(ASurface);
   if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)
     throw EArgumentException("WritePng needs an ARGB32 or RGB24 surface");
   cairo_surface_flush(ASurface);
-  const int width = cairo_image_surface_get_width(ASurface), height = cairo_image_surface_get_height(ASurface);
-  const int stride = cairo_image_surface_get_stride(ASurface);
-  const unsigned char* data = cairo_image_surface_get_data(ASurface);
-  if (width <= 0 || height <= 0 || !data) throw EArgumentException("WritePng needs a picture of at least one pixel");
+  const TSurfaceView v{format, cairo_image_surface_get_width(ASurface), cairo_image_surface_get_height(ASurface),
+                       cairo_image_surface_get_stride(ASurface), cairo_image_surface_get_data(ASurface)};
+  if (v.Width <= 0 || v.Height <= 0 || !v.Data) throw EArgumentException("WritePng needs a picture of at least one pixel");
+  return v;
+}
+
+}  // namespace
+
+std::string WritePng(cairo_surface_t* ASurface, int ALevel) {
+  const TSurfaceView v = ViewSurface(ASurface);
+  const cairo_format_t format = v.Format;
+  const int width = v.Width, height = v.Height, stride = v.Stride;
+  const unsigned char* data = v.Data;
 
   bool alpha = false;
   if (format == CAIRO_FORMAT_ARGB32)
@@ -136,19 +150,13 @@ std::string WritePng(cairo_surface_t* ASurface, int ALevel) {
 }
 
 TPngPixels CapturePngPixels(cairo_surface_t* ASurface) {
-  if (!ASurface || cairo_surface_get_type(ASurface) != CAIRO_SURFACE_TYPE_IMAGE)
-    throw EArgumentException("WritePng needs an image surface");
-  const cairo_format_t format = cairo_image_surface_get_format(ASurface);
-  if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)
-    throw EArgumentException("WritePng needs an ARGB32 or RGB24 surface");
-  cairo_surface_flush(ASurface);
+  const TSurfaceView v = ViewSurface(ASurface);
   TPngPixels p;
-  p.Width = cairo_image_surface_get_width(ASurface);
-  p.Height = cairo_image_surface_get_height(ASurface);
-  p.Rgb24 = format == CAIRO_FORMAT_RGB24;
-  const int stride = cairo_image_surface_get_stride(ASurface);
-  const unsigned char* data = cairo_image_surface_get_data(ASurface);
-  if (p.Width <= 0 || p.Height <= 0 || !data) throw EArgumentException("WritePng needs a picture of at least one pixel");
+  p.Width = v.Width;
+  p.Height = v.Height;
+  p.Rgb24 = v.Format == CAIRO_FORMAT_RGB24;
+  const int stride = v.Stride;
+  const unsigned char* data = v.Data;
   // Appended row by row: no pass that zeroes the room first.
   p.Pixels.reserve(std::size_t(p.Width) * p.Height);
   for (int y = 0; y < p.Height; ++y) {
