@@ -395,10 +395,20 @@ TBasicThread::~TBasicThread() {
 }
 
 void TBasicThread::TakeSelfReference() {
-  if (!FHasSelfReference) {
+  if (FHasSelfReference) return;
+  if (!Started()) {
+    // Before Start a count of 0 only means that nobody took a reference yet.
     _AddRef();
     FHasSelfReference = true;
+    return;
   }
+  // Free on terminate set on a running thread (from its own procedure, or a
+  // clock's from its master's thread) may meet the owner dropping the last
+  // reference. A count that reached 0 stays there: the owner's destructor is
+  // already waiting for this thread, and a reference taken now would destroy
+  // the object a second time. (So a thread that nobody holds is given free
+  // on terminate before Start.)
+  FHasSelfReference = TryAddRef();
 }
 
 void TBasicThread::Start() {
