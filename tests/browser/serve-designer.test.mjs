@@ -82,14 +82,15 @@ try {
     await page.mouse.up();
   };
   // The page redraws the graph after every change: a box found just before
-  // a redraw is clicked again once it stands anew.
+  // a redraw (its handle then detached, or no longer an element) is clicked
+  // again once it stands anew.
   const clickBox = async (name, options) => {
     for (let attempt = 0; ; ++attempt) {
       try {
         await page.click(`g.box[data-name="${name}"] text.name`, options);
         return;
       } catch (error) {
-        if (attempt === 4 || !/detached|not clickable|No element/.test(error.message)) throw error;
+        if (attempt === 4 || !/detached|not clickable|No element|not of type 'Element'/.test(error.message)) throw error;
         await page.waitForSelector(`g.box[data-name="${name}"]`);
       }
     }
