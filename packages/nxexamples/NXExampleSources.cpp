@@ -148,9 +148,12 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
   // The polar form of Box-Muller: two values per accepted pair of uniforms
   // (no sine or cosine). The second is kept for the next sample, also across
   // buffers, so buffer sizes do not change the sequence. The pairs are drawn
-  // one after the other (each is accepted or drawn again), then the factors
-  // sqrt(-2 ln s / s) of the whole buffer go through the vector primitives
-  // at once: the logarithm was most of the cost.
+  // in rounds: a round draws as many candidate pairs as values are still
+  // missing (so it never draws one that the sequence would not have), and
+  // keeps the accepted ones in order without a branch (a fifth of the
+  // candidates are refused, at random: a branch on it mispredicts). Then the
+  // factors sqrt(-2 ln s / s) of the whole buffer go through the vector
+  // primitives at once: the logarithm was most of the cost.
   std::int32_t i = 0;
   if (FHasSpare && n > 0) {
     out[i++] = a * FSpareGauss;
@@ -159,22 +162,29 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
   const std::int32_t pairs = (n - i + 1) / 2;
   if (pairs == 0) return;
   // Grows to the largest buffer once; the stream's buffers keep their size.
-  if (FPairs.size() < 4 * static_cast<std::size_t>(pairs)) FPairs.resize(4 * static_cast<std::size_t>(pairs));
+  if (FPairs.size() < 6 * static_cast<std::size_t>(pairs)) FPairs.resize(6 * static_cast<std::size_t>(pairs));
   double* const u = FPairs.data();
   double* const v = u + pairs;
   double* const s = v + pairs;
   double* const f = s + pairs;
+  double* const cx = f + pairs;  // a round's candidates
+  double* const cy = cx + pairs;
   TXoshiro rng(FState);
-  for (std::int32_t k = 0; k < pairs; ++k) {
-    double x, y, r;
-    do {
-      x = 2 * rng.Uniform() - 1;
-      y = 2 * rng.Uniform() - 1;
-      r = x * x + y * y;
-    } while (r >= 1 || r == 0);
-    u[k] = x;
-    v[k] = y;
-    s[k] = r;
+  for (std::int32_t k = 0; k < pairs;) {
+    const std::int32_t want = pairs - k;
+    for (std::int32_t c = 0; c < want; ++c) {
+      cx[c] = 2 * rng.Uniform() - 1;
+      cy[c] = 2 * rng.Uniform() - 1;
+    }
+    // At most `want` are kept, so a write lands below `pairs` even when it
+    // is refused (and then overwritten).
+    for (std::int32_t c = 0; c < want; ++c) {
+      const double x = cx[c], y = cy[c], r = x * x + y * y;
+      u[k] = x;
+      v[k] = y;
+      s[k] = r;
+      k += (r < 1) & (r != 0);
+    }
   }
   rng.Store(FState);
   // s is in (0, 1): none of these can fail. -2 (ln s / s) is exactly
