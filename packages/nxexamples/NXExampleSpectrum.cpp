@@ -21,12 +21,23 @@ constexpr double kPowerFloor = 1e-30;
 // Normalization and Averaging: made when the stream starts or after a
 // change, used for every frame.
 struct TNXSpectrum::TPlan {
+  // The settings it was made for: a new stream with the same ones starts
+  // over on this plan instead of making (and page-faulting) a new one.
+  struct TKey {
+    std::int32_t Order;
+    TNXWindowType Window;
+    TNXFourierNormalization Normalization;
+    bool Decibels, Average;
+    std::uint32_t Count;
+    bool operator==(const TKey&) const = default;
+  } Key{};
   std::int32_t Size = 0;  // 2^Order
   std::int32_t Bins = 0;  // Size / 2 + 1
   std::vector<double> Window;
   IppsFFTSpec_R_64f* Spec = nullptr;
   std::vector<Ipp8u> Work;  // the transform's work buffer (empty: it makes its own)
-  std::vector<double> Frame;
+  // The frame being filled, windowed as its samples arrive (the product is
+  // the same as windowing the whole frame at the end, without a copy).
   std::int32_t Fill = 0;
   std::vector<double> Windowed;   // Size
   std::vector<double> Transform;  // Size + 2 (CCS)
@@ -123,8 +134,19 @@ void TNXSpectrum::Replan() {
   // Under the output lock; the settings change only under both locks, so
   // they are read here as they stand (taking the component's lock here
   // would take the input side after the output side).
-  std::unique_ptr<TPlan> plan(new TPlan);
   const std::int32_t order = std::clamp(FOrder, kMinOrder, kMaxOrder);
+  // The averaging's settings as last copied under the component's lock.
+  const TPlan::TKey key{order, FWindow, FNormalization, FDecibels, FAverageEnabled,
+                        FAverageEnabled ? std::max<std::uint32_t>(1, FAverageCount) : 1};
+  if (FPlan && FPlan->Key == key) {
+    // No partial frame and no average from before; the old rows are not
+    // read again (the mean takes only the rows filled since).
+    FPlan->Fill = FPlan->Next = FPlan->Filled = 0;
+    FStale = false;
+    return;
+  }
+  std::unique_ptr<TPlan> plan(new TPlan);
+  plan->Key = key;
   plan->Size = 1 << order;
   plan->Bins = plan->Size / 2 + 1;
   double gain = 1, powerGain = 1;
@@ -140,7 +162,6 @@ void TNXSpectrum::Replan() {
   if (plan->Spec && ippsFFTInitAlloc_R_64f == &builtin::ippsFFTInitAlloc_R_64f &&
       builtin::ippsFFTGetBufSize_R_64f(plan->Spec, &workSize) == ippStsNoErr && workSize > 0)
     plan->Work.resize(static_cast<std::size_t>(workSize));
-  plan->Frame.assign(static_cast<std::size_t>(plan->Size), 0.0);
   plan->Windowed.resize(static_cast<std::size_t>(plan->Size));
   plan->Transform.resize(static_cast<std::size_t>(plan->Size) + 2);
   const double n = plan->Size;
@@ -160,9 +181,8 @@ void TNXSpectrum::Replan() {
     case fnNone: plan->Scale = plan->EdgeScale = 1; break;
   }
   plan->Decibels = FDecibels;
-  // The averaging's settings as last copied under the component's lock.
   plan->Average = FAverageEnabled;
-  plan->Count = plan->Average ? static_cast<std::int32_t>(std::max<std::uint32_t>(1, FAverageCount)) : 1;
+  plan->Count = static_cast<std::int32_t>(key.Count);
   plan->History.assign(static_cast<std::size_t>(plan->Count) * static_cast<std::size_t>(plan->Bins), 0.0);
   plan->Sum.resize(static_cast<std::size_t>(plan->Bins));
   FPlan = std::move(plan);
@@ -172,7 +192,6 @@ void TNXSpectrum::Replan() {
 void TNXSpectrum::SendFrame() {
   TPlan& p = *FPlan;
   const std::int32_t bins = p.Bins;
-  ippsMul_64f(p.Frame.data(), p.Window.data(), p.Windowed.data(), p.Size);
   if (!p.Spec || ippsFFTFwd_RToCCS_64f(p.Windowed.data(), p.Transform.data(), p.Spec,
                                        p.Work.empty() ? nullptr : p.Work.data()) != ippStsNoErr)
     return;
@@ -188,10 +207,17 @@ void TNXSpectrum::SendFrame() {
   TIntfPtr<INXRealBuffer> out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(bins));
   double* values = out->Write();
   // The mean over the kept rows, summed afresh each frame: a running sum
-  // would carry the rounding of large powers into the small ones.
-  ippsCopy_64f(p.History.data(), values, bins);
-  for (std::int32_t r = 1; r < p.Filled; ++r)
-    ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(bins), values, bins);
+  // would carry the rounding of large powers into the small ones. A block
+  // of bins at a time takes every row's share while it is in the first-level
+  // cache (each bin still adds its rows in row order).
+  constexpr std::int32_t kBlock = 512;
+  for (std::int32_t at = 0; at < bins; at += kBlock) {
+    const std::int32_t len = std::min(kBlock, bins - at);
+    ippsCopy_64f(p.History.data() + at, values + at, len);
+    for (std::int32_t r = 1; r < p.Filled; ++r)
+      ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(bins) + at, values + at,
+                    len);
+  }
   if (p.Filled > 1) ippsMulC_64f_I(1.0 / p.Filled, values, bins);
   if (p.Decibels) {
     ippsThreshold_64f_I(values, bins, kPowerFloor, ippCmpLess);
@@ -218,7 +244,7 @@ void TNXSpectrum::FilterInternalOperation(const TBuffer& AInput, TBuffer&, bool&
   TPlan& p = *FPlan;
   for (std::int32_t at = 0; at < size;) {
     const std::int32_t chunk = std::min(size - at, p.Size - p.Fill);
-    ippsCopy_64f(data + at, p.Frame.data() + p.Fill, chunk);
+    ippsMul_64f(data + at, p.Window.data() + p.Fill, p.Windowed.data() + p.Fill, chunk);
     p.Fill += chunk;
     at += chunk;
     if (p.Fill == p.Size) {
