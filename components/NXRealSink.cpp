@@ -163,7 +163,9 @@ void TNXRealSink::WriteOutputFileLater(const std::string& AName, std::function<s
     }
     WriteWholeFile(path, shown, bytes);
   };
-  if (!TNXOutputWriters::Defer(this, job)) job();
+  // Moved, not copied, into the queue: the job may hold a whole picture.
+  if (!tlWriters) return job();
+  TNXOutputWriters::Defer(this, std::move(job));
 }
 
 // ---------------------------------------------------------------- writers beside the caller

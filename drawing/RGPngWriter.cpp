@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "runtime/SysUtils.h"
@@ -149,20 +150,45 @@ std::string WritePng(cairo_surface_t* ASurface, int ALevel) {
   return out;
 }
 
+TPngPixels::TPngPixels(const TPngPixels& AOther)
+    : FSurface(AOther.FSurface ? cairo_surface_reference(AOther.FSurface) : nullptr),
+      FData(AOther.FData),
+      FStride(AOther.FStride),
+      FWidth(AOther.FWidth),
+      FHeight(AOther.FHeight),
+      FRgb24(AOther.FRgb24) {}
+
+TPngPixels::TPngPixels(TPngPixels&& AOther) noexcept
+    : FSurface(std::exchange(AOther.FSurface, nullptr)),
+      FData(std::exchange(AOther.FData, nullptr)),
+      FStride(std::exchange(AOther.FStride, 0)),
+      FWidth(std::exchange(AOther.FWidth, 0)),
+      FHeight(std::exchange(AOther.FHeight, 0)),
+      FRgb24(std::exchange(AOther.FRgb24, false)) {}
+
+TPngPixels& TPngPixels::operator=(TPngPixels AOther) noexcept {
+  std::swap(FSurface, AOther.FSurface);
+  std::swap(FData, AOther.FData);
+  std::swap(FStride, AOther.FStride);
+  std::swap(FWidth, AOther.FWidth);
+  std::swap(FHeight, AOther.FHeight);
+  std::swap(FRgb24, AOther.FRgb24);
+  return *this;
+}
+
+TPngPixels::~TPngPixels() {
+  if (FSurface) cairo_surface_destroy(FSurface);
+}
+
 TPngPixels CapturePngPixels(cairo_surface_t* ASurface) {
-  const TSurfaceView v = ViewSurface(ASurface);
+  const TSurfaceView v = ViewSurface(ASurface);  // flushed: the pixels are all in memory
   TPngPixels p;
-  p.Width = v.Width;
-  p.Height = v.Height;
-  p.Rgb24 = v.Format == CAIRO_FORMAT_RGB24;
-  const int stride = v.Stride;
-  const unsigned char* data = v.Data;
-  // Appended row by row: no pass that zeroes the room first.
-  p.Pixels.reserve(std::size_t(p.Width) * p.Height);
-  for (int y = 0; y < p.Height; ++y) {
-    const auto* row = reinterpret_cast<const std::uint32_t*>(data + std::size_t(y) * stride);
-    p.Pixels.insert(p.Pixels.end(), row, row + p.Width);
-  }
+  p.FSurface = cairo_surface_reference(ASurface);
+  p.FData = v.Data;
+  p.FStride = static_cast<std::size_t>(v.Stride);
+  p.FWidth = v.Width;
+  p.FHeight = v.Height;
+  p.FRgb24 = v.Format == CAIRO_FORMAT_RGB24;
   return p;
 }
 
@@ -211,7 +237,7 @@ bool EncodeRows(TPngJob& AJob) {
   }
   const TPngPixels& p = *AJob.Pixels;
   png_set_write_fn(png, &AJob, PngWrite, PngFlush);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(p.Width), static_cast<png_uint_32>(p.Height), 8,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(p.Width()), static_cast<png_uint_32>(p.Height()), 8,
                AJob.Alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // A white background, as the files Cairo writes say.
@@ -219,11 +245,11 @@ bool EncodeRows(TPngJob& AJob) {
   white.gray = white.red = white.green = white.blue = 255;
   png_set_bKGD(png, info, &white);
   png_write_info(png, info);
-  for (int y = 0; y < p.Height; ++y) {
-    const std::uint32_t* row = p.Pixels.data() + std::size_t(y) * p.Width;
+  for (int y = 0; y < p.Height(); ++y) {
+    const std::uint32_t* row = p.Row(y);
     unsigned char* o = AJob.Row;
     if (AJob.Alpha) {
-      for (int x = 0; x < p.Width; ++x) {
+      for (int x = 0; x < p.Width(); ++x) {
         const std::uint32_t px = row[x], a = px >> 24;
         *o++ = Straight((px >> 16) & 0xFF, a);
         *o++ = Straight((px >> 8) & 0xFF, a);
@@ -231,7 +257,7 @@ bool EncodeRows(TPngJob& AJob) {
         *o++ = static_cast<unsigned char>(a);
       }
     } else {
-      for (int x = 0; x < p.Width; ++x) {
+      for (int x = 0; x < p.Width(); ++x) {
         const std::uint32_t px = row[x];
         *o++ = static_cast<unsigned char>(px >> 16);
         *o++ = static_cast<unsigned char>(px >> 8);
@@ -248,19 +274,21 @@ bool EncodeRows(TPngJob& AJob) {
 }  // namespace
 
 std::string EncodePngFile(const TPngPixels& APixels) {
-  if (APixels.Width <= 0 || APixels.Height <= 0 ||
-      APixels.Pixels.size() != std::size_t(APixels.Width) * std::size_t(APixels.Height))
+  if (APixels.Width() <= 0 || APixels.Height() <= 0)
     throw EArgumentException("EncodePngFile needs a picture of at least one pixel");
   // Written as RGB unless some pixel is translucent, as Cairo decides.
   bool alpha = false;
-  if (!APixels.Rgb24)
-    for (const std::uint32_t px : APixels.Pixels)
-      if ((px >> 24) != 0xFF) {
-        alpha = true;
-        break;
-      }
+  if (!APixels.Rgb24())
+    for (int y = 0; y < APixels.Height() && !alpha; ++y) {
+      const std::uint32_t* row = APixels.Row(y);
+      for (int x = 0; x < APixels.Width(); ++x)
+        if ((row[x] >> 24) != 0xFF) {
+          alpha = true;
+          break;
+        }
+    }
   std::string out;
-  std::vector<unsigned char> row(std::size_t(APixels.Width) * (alpha ? 4 : 3));
+  std::vector<unsigned char> row(std::size_t(APixels.Width()) * (alpha ? 4 : 3));
   TPngJob job{&APixels, alpha, &out, row.data(), {}};
   if (!EncodeRows(job)) throw EOutOfMemory(std::string("EncodePngFile: ") + job.Error);
   return out;

@@ -10,8 +10,8 @@
 // Pictures written as files keep the file format's usual settings, byte for
 // byte what Cairo's own writer makes of them (per-row filters chosen by
 // libpng, zlib's default level, a white background chunk), but the work is
-// split: CapturePngPixels copies the pixels out of the surface (Cairo's part,
-// on the drawing thread) and EncodePngFile compresses the copy without Cairo,
+// split: CapturePngPixels takes the finished surface (Cairo's part, on the
+// drawing thread) and EncodePngFile compresses its pixels without drawing,
 // so that a finished picture can be compressed on another thread while the
 // next one is drawn.
 #pragma once
@@ -19,8 +19,8 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
-#include <vector>
 
 namespace nx {
 
@@ -31,15 +31,39 @@ namespace nx {
 // surface.
 std::string WritePng(cairo_surface_t* ASurface, int ALevel = 1);
 
-// The pixels of an ARGB32 or RGB24 image surface, as Cairo keeps them
-// (premultiplied, native-endian words), rows packed.
-struct TPngPixels {
-  int Width = 0;
-  int Height = 0;
-  bool Rgb24 = false;  // the surface had no alpha channel
-  std::vector<std::uint32_t> Pixels;
+// The pixels of a finished ARGB32 or RGB24 image surface, as Cairo keeps
+// them (premultiplied, native-endian words). It holds the surface itself by
+// a reference of its own: no copy, and no fresh memory to fault in for
+// every picture. Copies share the surface; the last one lets it go, on
+// whatever thread that is (a surface nothing draws on any more is only
+// memory then).
+class TPngPixels {
+ public:
+  TPngPixels() = default;
+  TPngPixels(const TPngPixels& AOther);
+  TPngPixels(TPngPixels&& AOther) noexcept;
+  TPngPixels& operator=(TPngPixels AOther) noexcept;
+  ~TPngPixels();
+
+  int Width() const noexcept { return FWidth; }
+  int Height() const noexcept { return FHeight; }
+  bool Rgb24() const noexcept { return FRgb24; }  // the surface has no alpha channel
+  const std::uint32_t* Row(int AY) const noexcept {
+    return reinterpret_cast<const std::uint32_t*>(FData + static_cast<std::size_t>(AY) * FStride);
+  }
+
+ private:
+  friend TPngPixels CapturePngPixels(cairo_surface_t* ASurface);
+  cairo_surface_t* FSurface = nullptr;
+  const unsigned char* FData = nullptr;
+  std::size_t FStride = 0;
+  int FWidth = 0;
+  int FHeight = 0;
+  bool FRgb24 = false;
 };
-// Copies the pixels of ASurface; EArgumentException as WritePng.
+// The pixels of ASurface as they stand once drawing is finished: the caller
+// draws nothing more on it (it may let go of its own reference at once).
+// EArgumentException as WritePng.
 TPngPixels CapturePngPixels(cairo_surface_t* ASurface);
 // The PNG file of the pixels, the same bytes Cairo's writer makes of the
 // surface they came from. Touches no Cairo object: safe on any thread.
