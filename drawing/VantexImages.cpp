@@ -3,7 +3,11 @@
 // as PNG (Cairo), JPEG or BMP (the stb image writer). Every failure of a
 // decoder, including truncated and corrupt data, raises EVantexError.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
 
 #include "drawing/Vantex.h"
 #include "drawing/VantexInternal.h"
@@ -45,12 +49,87 @@ void CheckSize(std::int64_t w, std::int64_t h) {
     Raise(Format("Invalid image size %lldx%lld", static_cast<long long>(w), static_cast<long long>(h)));
 }
 
+// Pixel memory kept for the next surface. Fresh memory costs a page fault
+// per 4 KiB on first touch, and a plot's surface is whole fresh pages each
+// time (its size is over the allocator's limit for reuse): drawing a series
+// of pictures the same size (a run's plots, a live display's frames) paid
+// more for the faults than for filling the background. A surface gives its
+// memory back here when it goes, on whatever thread lets go of it last.
+class TPixelPool {
+ public:
+  // Zeroed memory of ABytes, or null when none can be had.
+  unsigned char* Take(std::size_t ABytes) {
+    unsigned char* p = nullptr;
+    {
+      std::lock_guard guard(FLock);
+      for (auto it = FFree.begin(); it != FFree.end(); ++it)
+        if (it->Bytes == ABytes) {
+          p = it->Data;
+          FHeld -= ABytes;
+          FFree.erase(it);
+          break;
+        }
+    }
+    if (p) return static_cast<unsigned char*>(std::memset(p, 0, ABytes));
+    return static_cast<unsigned char*>(std::calloc(1, ABytes));  // calloc: fresh pages need no clearing
+  }
+  void Give(unsigned char* AData, std::size_t ABytes) {
+    std::lock_guard guard(FLock);
+    FFree.push_back({AData, ABytes});
+    FHeld += ABytes;
+    // Bounded: the oldest go first (a display that changed size leaves them).
+    while (FHeld > kMaxHeld || FFree.size() > kMaxBlocks) {
+      FHeld -= FFree.front().Bytes;
+      std::free(FFree.front().Data);
+      FFree.erase(FFree.begin());
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMaxHeld = std::size_t(64) << 20;
+  static constexpr std::size_t kMaxBlocks = 16;
+  struct TBlock {
+    unsigned char* Data;
+    std::size_t Bytes;
+  };
+  std::mutex FLock;
+  std::vector<TBlock> FFree;  // oldest first
+  std::size_t FHeld = 0;
+};
+
+// Never destroyed: surfaces may still go back to it while the process ends.
+TPixelPool& PixelPool() {
+  static TPixelPool* pool = new TPixelPool;
+  return *pool;
+}
+
+struct TPooledPixels {
+  unsigned char* Data;
+  std::size_t Bytes;
+};
+const cairo_user_data_key_t kPooledPixelsKey{};
+
+void GivePooledPixels(void* AData) {
+  auto* pixels = static_cast<TPooledPixels*>(AData);
+  PixelPool().Give(pixels->Data, pixels->Bytes);
+  delete pixels;
+}
+
 cairo_surface_t* NewSurface(std::int32_t w, std::int32_t h) {
   CheckSize(w, h);
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
-    const cairo_status_t st = cairo_surface_status(s);
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, w);
+  const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(h);
+  unsigned char* data = stride > 0 ? PixelPool().Take(bytes) : nullptr;
+  if (!data) Check(CAIRO_STATUS_NO_MEMORY, "Cannot create an image");
+  cairo_surface_t* s = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, w, h, stride);
+  auto* pooled = new (std::nothrow) TPooledPixels{data, bytes};
+  cairo_status_t st = cairo_surface_status(s);
+  if (st == CAIRO_STATUS_SUCCESS && !pooled) st = CAIRO_STATUS_NO_MEMORY;
+  if (st == CAIRO_STATUS_SUCCESS) st = cairo_surface_set_user_data(s, &kPooledPixelsKey, pooled, GivePooledPixels);
+  if (st != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(s);
+    delete pooled;
+    std::free(data);
     Check(st, "Cannot create an image");
   }
   return s;

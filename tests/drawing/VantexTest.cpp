@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "drawing/Vantex.h"
 
@@ -57,6 +58,22 @@ TEST(VantexPixels, TranslucentColoursSurviveThePremultipliedStore) {
   EXPECT_EQ(b->GetPixel(0, 0), 0u);
   EXPECT_THROW(b->GetPixel(1, 0), ERangeError);
   EXPECT_THROW(b->SetPixel(0, -1, 0), ERangeError);
+}
+
+TEST(VantexPixels, ANewBitmapIsClearEvenOnMemoryAnEarlierOneUsed) {
+  // Bitmaps of one size reuse the pixel memory of those that went, also one
+  // that goes on another thread.
+  for (int round = 0; round < 3; ++round) {
+    auto* painted = new TCanvas(64, 48, 0xFF336699u);
+    EXPECT_EQ(painted->At(63, 47), 0xFF336699u);
+    if (round == 2)
+      std::thread([painted] { delete painted; }).join();
+    else
+      delete painted;
+    TIntfPtr<IGPBitmap> fresh(new TIGPBitmap(64, 48));
+    for (int y : {0, 47})
+      for (int x : {0, 31, 63}) EXPECT_EQ(fresh->GetPixel(x, y), 0u) << round << " " << x << "," << y;
+  }
 }
 
 TEST(VantexFill, SolidFillsBlendByAlpha) {
