@@ -207,17 +207,10 @@ void TNXSpectrum::SendFrame() {
   TIntfPtr<INXRealBuffer> out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(bins));
   double* values = out->Write();
   // The mean over the kept rows, summed afresh each frame: a running sum
-  // would carry the rounding of large powers into the small ones. A block
-  // of bins at a time takes every row's share while it is in the first-level
-  // cache (each bin still adds its rows in row order).
-  constexpr std::int32_t kBlock = 512;
-  for (std::int32_t at = 0; at < bins; at += kBlock) {
-    const std::int32_t len = std::min(kBlock, bins - at);
-    ippsCopy_64f(p.History.data() + at, values + at, len);
-    for (std::int32_t r = 1; r < p.Filled; ++r)
-      ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(bins) + at, values + at,
-                    len);
-  }
+  // would carry the rounding of large powers into the small ones.
+  ippsCopy_64f(p.History.data(), values, bins);
+  for (std::int32_t r = 1; r < p.Filled; ++r)
+    ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(bins), values, bins);
   if (p.Filled > 1) ippsMulC_64f_I(1.0 / p.Filled, values, bins);
   if (p.Decibels) {
     ippsThreshold_64f_I(values, bins, kPowerFloor, ippCmpLess);
