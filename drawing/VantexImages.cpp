@@ -2,6 +2,8 @@
 // from PNG (Cairo) or JPEG, BMP and GIF (the stb image decoder), and encoded
 // as PNG (Cairo), JPEG or BMP (the stb image writer). Every failure of a
 // decoder, including truncated and corrupt data, raises EVantexError.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -71,7 +73,17 @@ class TPixelPool {
         }
     }
     if (p) return static_cast<unsigned char*>(std::memset(p, 0, ABytes));
-    return static_cast<unsigned char*>(std::calloc(1, ABytes));  // calloc: fresh pages need no clearing
+    if (ABytes < kMapped) return static_cast<unsigned char*>(std::calloc(1, ABytes));
+    // Fresh pages come zeroed; mapped in one call they cost about half what
+    // faulting them in one by one does.
+    void* m = mmap(nullptr, ABytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    return m == MAP_FAILED ? nullptr : static_cast<unsigned char*>(m);
+  }
+  static void Free(unsigned char* AData, std::size_t ABytes) noexcept {
+    if (ABytes < kMapped)
+      std::free(AData);
+    else
+      munmap(AData, ABytes);
   }
   void Give(unsigned char* AData, std::size_t ABytes) {
     std::lock_guard guard(FLock);
@@ -80,13 +92,14 @@ class TPixelPool {
     // Bounded: the oldest go first (a display that changed size leaves them).
     while (FHeld > kMaxHeld || FFree.size() > kMaxBlocks) {
       FHeld -= FFree.front().Bytes;
-      std::free(FFree.front().Data);
+      Free(FFree.front().Data, FFree.front().Bytes);
       FFree.erase(FFree.begin());
     }
   }
 
  private:
   static constexpr std::size_t kMaxHeld = std::size_t(64) << 20;
+  static constexpr std::size_t kMapped = std::size_t(256) << 10;  // and larger: mapped whole
   static constexpr std::size_t kMaxBlocks = 16;
   struct TBlock {
     unsigned char* Data;
@@ -129,7 +142,7 @@ cairo_surface_t* NewSurface(std::int32_t w, std::int32_t h) {
   if (st != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(s);
     delete pooled;
-    std::free(data);
+    TPixelPool::Free(data, bytes);
     Check(st, "Cannot create an image");
   }
   return s;
