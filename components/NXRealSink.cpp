@@ -164,7 +164,6 @@ void TNXRealSink::WriteOutputFileLater(const std::string& AName, std::function<s
     WriteWholeFile(path, shown, bytes);
   };
   // Moved, not copied, into the queue: the job may hold a whole picture.
-  if (!tlWriters) return job();
   TNXOutputWriters::Defer(this, std::move(job));
 }
 
@@ -223,9 +222,9 @@ TNXOutputWriters::~TNXOutputWriters() {
   tlWriters = FOuter;
 }
 
-bool TNXOutputWriters::Defer(const TComponent* AOwner, std::function<void()> AJob) {
+void TNXOutputWriters::Defer(const TComponent* AOwner, std::function<void()> AJob) {
   TNXOutputWriters* w = tlWriters;
-  if (!w) return false;
+  if (!w) return AJob();
   TState* s = w->F.get();
   {
     std::lock_guard guard(s->Lock);
@@ -243,7 +242,6 @@ bool TNXOutputWriters::Defer(const TComponent* AOwner, std::function<void()> AJo
       });
   }
   s->Changed.notify_one();
-  return true;
 }
 
 std::vector<TNXOutputWriters::TFailure> TNXOutputWriters::Wait() {

@@ -72,9 +72,9 @@ class TNXOutputWriters {
   // thread works through the queue too); their failures, in the order the
   // files were handed over.
   std::vector<TFailure> Wait();
-  // Hands AJob over to the writers of the calling thread; false when the
-  // thread has none (the caller then runs it itself).
-  static bool Defer(const TComponent* AOwner, std::function<void()> AJob);
+  // Hands AJob over to the writers of the calling thread, or runs it at
+  // once when the thread has none (its exceptions then reach the caller).
+  static void Defer(const TComponent* AOwner, std::function<void()> AJob);
 
  private:
   struct TState;

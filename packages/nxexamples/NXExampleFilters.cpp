@@ -144,8 +144,7 @@ void TNXDesignedFilterBase::FlowFinish(const flow::TFlowRunContext&, flow::TFlow
   } else {
     // Measuring the design is the slow part: beside the next component's
     // finish when the host lets work go on (it reads the report after).
-    std::function<std::string()> make = Summary(FLastRate);
-    if (!TNXOutputWriters::Defer(this, [&AReport, make] { AReport.Summary = make(); })) AReport.Summary = make();
+    TNXOutputWriters::Defer(this, [&AReport, make = Summary(FLastRate)] { AReport.Summary = make(); });
   }
 }
 
