@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "runtime/SysUtils.h"
@@ -150,40 +149,10 @@ std::string WritePng(cairo_surface_t* ASurface, int ALevel) {
   return out;
 }
 
-TPngPixels::TPngPixels(const TPngPixels& AOther)
-    : FSurface(AOther.FSurface ? cairo_surface_reference(AOther.FSurface) : nullptr),
-      FData(AOther.FData),
-      FStride(AOther.FStride),
-      FWidth(AOther.FWidth),
-      FHeight(AOther.FHeight),
-      FRgb24(AOther.FRgb24) {}
-
-TPngPixels::TPngPixels(TPngPixels&& AOther) noexcept
-    : FSurface(std::exchange(AOther.FSurface, nullptr)),
-      FData(std::exchange(AOther.FData, nullptr)),
-      FStride(std::exchange(AOther.FStride, 0)),
-      FWidth(std::exchange(AOther.FWidth, 0)),
-      FHeight(std::exchange(AOther.FHeight, 0)),
-      FRgb24(std::exchange(AOther.FRgb24, false)) {}
-
-TPngPixels& TPngPixels::operator=(TPngPixels AOther) noexcept {
-  std::swap(FSurface, AOther.FSurface);
-  std::swap(FData, AOther.FData);
-  std::swap(FStride, AOther.FStride);
-  std::swap(FWidth, AOther.FWidth);
-  std::swap(FHeight, AOther.FHeight);
-  std::swap(FRgb24, AOther.FRgb24);
-  return *this;
-}
-
-TPngPixels::~TPngPixels() {
-  if (FSurface) cairo_surface_destroy(FSurface);
-}
-
 TPngPixels CapturePngPixels(cairo_surface_t* ASurface) {
   const TSurfaceView v = ViewSurface(ASurface);  // flushed: the pixels are all in memory
   TPngPixels p;
-  p.FSurface = cairo_surface_reference(ASurface);
+  p.FSurface.reset(cairo_surface_reference(ASurface), cairo_surface_destroy);
   p.FData = v.Data;
   p.FStride = static_cast<std::size_t>(v.Stride);
   p.FWidth = v.Width;

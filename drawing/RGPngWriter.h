@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace nx {
@@ -39,12 +40,6 @@ std::string WritePng(cairo_surface_t* ASurface, int ALevel = 1);
 // memory then).
 class TPngPixels {
  public:
-  TPngPixels() = default;
-  TPngPixels(const TPngPixels& AOther);
-  TPngPixels(TPngPixels&& AOther) noexcept;
-  TPngPixels& operator=(TPngPixels AOther) noexcept;
-  ~TPngPixels();
-
   int Width() const noexcept { return FWidth; }
   int Height() const noexcept { return FHeight; }
   bool Rgb24() const noexcept { return FRgb24; }  // the surface has no alpha channel
@@ -54,7 +49,7 @@ class TPngPixels {
 
  private:
   friend TPngPixels CapturePngPixels(cairo_surface_t* ASurface);
-  cairo_surface_t* FSurface = nullptr;
+  std::shared_ptr<cairo_surface_t> FSurface;  // keeps FData alive
   const unsigned char* FData = nullptr;
   std::size_t FStride = 0;
   int FWidth = 0;
@@ -66,7 +61,7 @@ class TPngPixels {
 // EArgumentException as WritePng.
 TPngPixels CapturePngPixels(cairo_surface_t* ASurface);
 // The PNG file of the pixels, the same bytes Cairo's writer makes of the
-// surface they came from. Touches no Cairo object: safe on any thread.
+// surface they came from. Calls no Cairo function: safe on any thread.
 // EOutOfMemory when libpng fails.
 std::string EncodePngFile(const TPngPixels& APixels);
 
