@@ -67,10 +67,7 @@ struct TNXSpectrum::TPlan {
   TLineDoubles Transform;  // Size + 2 (CCS)
   // Multipliers of |X|^2: interior bins, and bins 0 and Size/2.
   double Scale = 1, EdgeScale = 1;
-  bool Decibels = true;
-  // The last Count power frames, a ring of rows.
-  bool Average = true;
-  std::int32_t Count = 1;
+  // The last Key.Count power frames, a ring of rows.
   TLineDoubles History;
   std::size_t RowStride = 0;  // Bins rounded up to whole cache lines
   std::int32_t Next = 0, Filled = 0;
@@ -204,11 +201,8 @@ void TNXSpectrum::Replan() {
       break;
     case fnNone: plan->Scale = plan->EdgeScale = 1; break;
   }
-  plan->Decibels = FDecibels;
-  plan->Average = FAverageEnabled;
-  plan->Count = static_cast<std::int32_t>(key.Count);
   plan->RowStride = (static_cast<std::size_t>(plan->Bins) + 7) & ~std::size_t(7);
-  plan->History.Make(static_cast<std::size_t>(plan->Count) * plan->RowStride);
+  plan->History.Make(static_cast<std::size_t>(key.Count) * plan->RowStride);
   FPlan = std::move(plan);
   FStale = false;
 }
@@ -225,8 +219,9 @@ void TNXSpectrum::SendFrame() {
   ippsMulC_64f_I(p.Scale, row + 1, bins - 2);
   row[0] *= p.EdgeScale;
   row[bins - 1] *= p.EdgeScale;
-  p.Next = (p.Next + 1) % p.Count;
-  p.Filled = std::min(p.Filled + 1, p.Count);
+  const auto count = static_cast<std::int32_t>(p.Key.Count);
+  p.Next = (p.Next + 1) % count;
+  p.Filled = std::min(p.Filled + 1, count);
 
   TIntfPtr<INXRealBuffer> out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(bins));
   double* values = out->Write();
@@ -236,7 +231,7 @@ void TNXSpectrum::SendFrame() {
   for (std::int32_t r = 1; r < p.Filled; ++r)
     ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * p.RowStride, values, bins);
   if (p.Filled > 1) ippsMulC_64f_I(1.0 / p.Filled, values, bins);
-  if (p.Decibels) {
+  if (p.Key.Decibels) {
     ippsThreshold_64f_I(values, bins, kPowerFloor, ippCmpLess);
     ippsLn_64f_I(values, bins);
     ippsMulC_64f_I(10 / std::numbers::ln10, values, bins);
@@ -245,7 +240,7 @@ void TNXSpectrum::SendFrame() {
   double peakValue = 0;
   ippsMaxIndx_64f(values, bins, &peakValue, &peak);
   FPeakFrequency = FSampleRate * peak / p.Size;
-  FPeakLevel = p.Decibels ? peakValue : 10 * std::log10(std::max(peakValue, kPowerFloor));
+  FPeakLevel = p.Key.Decibels ? peakValue : 10 * std::log10(std::max(peakValue, kPowerFloor));
   ++FFrames;
   OutputPin()->SubmitBuffer(TIntfPtr<INXData>(std::move(out)));
 }
