@@ -18,6 +18,12 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TNXThreadingQueue)
+NX_PERSISTENT_IMPL(TNXThreading)
+NX_PERSISTENT_IMPL(TNXFilterFrequencyResponse)
+NX_PERSISTENT_IMPL(TNXCommonTapsFilter)
+NX_PERSISTENT_IMPL(TNXBasicEnableFilter)
+
 NX_PERSISTENT_IMPL(TNXBasicCommonFilter)
 NX_PERSISTENT_IMPL(TNXCommonFilter)
 NX_PERSISTENT_IMPL(TNXCommonRealFilter)
@@ -460,6 +466,33 @@ void TNXBasicTypedThreadedEnableFilter<TThreadIntf>::DeclareProperties(
   P.template Prop<&TNXBasicTypedThreadedEnableFilter::FEnabled, &TNXBasicTypedThreadedEnableFilter::SetEnabled>(
       "Enabled", true);
 }
+
+// The type information of the two templates and of the typed filters is made
+// here, once, like that of every base class a package derives from.
+template <class TThreadIntf>
+const TClassInfo& TNXBasicTypedThreadedFilter<TThreadIntf>::StaticClassInfo() {
+  static const TClassInfo* info =
+      new TClassInfo(TClassInfo::TTag<TNXBasicTypedThreadedFilter>{}, "TNXBasicTypedThreadedFilter");
+  return *info;
+}
+template <class TThreadIntf>
+const TClassInfo& TNXBasicTypedThreadedFilter<TThreadIntf>::GetClassInfo() const {
+  return StaticClassInfo();
+}
+template <class TThreadIntf>
+const TClassInfo& TNXBasicTypedThreadedEnableFilter<TThreadIntf>::StaticClassInfo() {
+  static const TClassInfo* info =
+      new TClassInfo(TClassInfo::TTag<TNXBasicTypedThreadedEnableFilter>{}, "TNXBasicTypedThreadedEnableFilter");
+  return *info;
+}
+template <class TThreadIntf>
+const TClassInfo& TNXBasicTypedThreadedEnableFilter<TThreadIntf>::GetClassInfo() const {
+  return StaticClassInfo();
+}
+
+NX_PERSISTENT_IMPL(TNXCommonIntegerFilter)
+NX_PERSISTENT_IMPL(TNXCommonComplexFilter)
+NX_PERSISTENT_IMPL(TNXCommonBinaryFilter)
 
 template class TNXBasicTypedThreadedFilter<INXFilterThread>;
 template class TNXBasicTypedThreadedEnableFilter<INXFilterThread>;

@@ -71,7 +71,7 @@ NX_ENUM_NAMES(TNXQueueFullMode, "fmBlock", "fmDropData")
 // FullMode (default fmBlock). The data path reads both without the lock, from
 // copies that every change updates.
 class TNXThreadingQueue : public TLockPersistent {
-  NX_PERSISTENT(TNXThreadingQueue, TLockPersistent)
+  NX_PERSISTENT_DECL(TNXThreadingQueue, TLockPersistent)
  public:
   static constexpr std::uint32_t kMinSize = 1;
   static constexpr std::uint32_t kDefaultSize = 15;
@@ -95,7 +95,7 @@ class TNXThreadingQueue : public TLockPersistent {
 // installs procedures that run after a change of Priority or Enabled (under
 // the owner's lock).
 class TNXThreading : public TLockPersistent {
-  NX_PERSISTENT(TNXThreading, TLockPersistent)
+  NX_PERSISTENT_DECL(TNXThreading, TLockPersistent)
  public:
   explicit TNXThreading(TPersistent* AOwner = nullptr);
 
@@ -258,7 +258,7 @@ class TNXFilterThread final : public TBasicThread, public virtual INXFilterThrea
 // TNXOwnedPin member.
 template <class TThreadIntf>
 class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent, public INXPinOwner {
-  NX_PERSISTENT(TNXBasicTypedThreadedFilter, TRGInputOutputLockComponent)
+  NX_PERSISTENT_DECL(TNXBasicTypedThreadedFilter, TRGInputOutputLockComponent)
  public:
   explicit TNXBasicTypedThreadedFilter(TComponent* AOwner);
   ~TNXBasicTypedThreadedFilter() override;
@@ -335,7 +335,7 @@ class TNXBasicTypedThreadedFilter : public TRGInputOutputLockComponent, public I
 // The same with a published Enabled (default true).
 template <class TThreadIntf>
 class TNXBasicTypedThreadedEnableFilter : public TNXBasicTypedThreadedFilter<TThreadIntf> {
-  NX_PERSISTENT(TNXBasicTypedThreadedEnableFilter, TNXBasicTypedThreadedFilter<TThreadIntf>)
+  NX_PERSISTENT_DECL(TNXBasicTypedThreadedEnableFilter, TNXBasicTypedThreadedFilter<TThreadIntf>)
  public:
   explicit TNXBasicTypedThreadedEnableFilter(TComponent* AOwner);
   bool Enabled() const { return this->ReadLocked(FEnabled); }
@@ -451,7 +451,7 @@ class TNXCommonRealFilter : public TNXCommonFilter {
 // their pins and buffer interfaces.
 #define NX_COMMON_TYPED_FILTER(Self, IBuffer, TSource, TSink)                                                  \
   class Self : public TNXCommonFilter {                                                                        \
-    NX_PERSISTENT(Self, TNXCommonFilter)                                                                       \
+    NX_PERSISTENT_DECL(Self, TNXCommonFilter)                                                                  \
    public:                                                                                                     \
     using TBuffer = TIntfPtr<IBuffer>;                                                                         \
     explicit Self(TComponent* AOwner);                                                                         \
@@ -479,7 +479,7 @@ NX_COMMON_TYPED_FILTER(TNXCommonBinaryFilter, INXBlockBuffer, TNXFTBinarySourceP
 
 // The frequency response of a set of FIR taps.
 class TNXFilterFrequencyResponse : public TLockPersistent {
-  NX_PERSISTENT(TNXFilterFrequencyResponse, TLockPersistent)
+  NX_PERSISTENT_DECL(TNXFilterFrequencyResponse, TLockPersistent)
  public:
   explicit TNXFilterFrequencyResponse(TPersistent* AOwner = nullptr) : TLockPersistent(AOwner) {}
   void SetTaps(std::vector<double> ATaps);
@@ -500,7 +500,7 @@ class TNXFilterFrequencyResponse : public TLockPersistent {
 
 // A real filter defined by taps: a new sample rate designs them again (Init).
 class TNXCommonTapsFilter : public TNXCommonRealFilter {
-  NX_PERSISTENT(TNXCommonTapsFilter, TNXCommonRealFilter)
+  NX_PERSISTENT_DECL(TNXCommonTapsFilter, TNXCommonRealFilter)
  public:
   explicit TNXCommonTapsFilter(TComponent* AOwner);
   TNXFilterFrequencyResponse* FrequencyResponse() const noexcept { return FFrequencyResponse.get(); }
@@ -520,7 +520,7 @@ class TNXCommonTapsFilter : public TNXCommonRealFilter {
 
 // A filter component without threading: published Enabled (default true).
 class TNXBasicEnableFilter : public TLockComponent {
-  NX_PERSISTENT(TNXBasicEnableFilter, TLockComponent)
+  NX_PERSISTENT_DECL(TNXBasicEnableFilter, TLockComponent)
  public:
   explicit TNXBasicEnableFilter(TComponent* AOwner) : TLockComponent(AOwner) { InitProperties(this); }
   bool Enabled() const { return ReadLocked(FEnabled); }

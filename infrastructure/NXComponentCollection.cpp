@@ -11,6 +11,9 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TNXComponentItem)
+NX_PERSISTENT_IMPL(TNXComponentItems)
+
 namespace {
 constexpr std::string_view kOwnerCollectionKey = "_OwnerCollection";
 }  // namespace

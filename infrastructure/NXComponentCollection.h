@@ -56,7 +56,7 @@ struct INXComponentItem : virtual IInterface {
 };
 
 class TNXComponentItem : public TLockComponent, public INXComponentItem {
-  NX_PERSISTENT(TNXComponentItem, TLockComponent)
+  NX_PERSISTENT_DECL(TNXComponentItem, TLockComponent)
   NX_INTERFACES(TLockComponent, INXComponentItem)
  public:
   explicit TNXComponentItem(TComponent* AOwner) : TLockComponent(AOwner) {}
@@ -109,7 +109,7 @@ class TNXComponentItem : public TLockComponent, public INXComponentItem {
 // for the editors through its property's editor hint; it streams nothing
 // itself (its items carry the link).
 class TNXComponentItems : public TLockPersistent {
-  NX_PERSISTENT(TNXComponentItems, TLockPersistent)
+  NX_PERSISTENT_DECL(TNXComponentItems, TLockPersistent)
  public:
   explicit TNXComponentItems(TPersistent* AOwner);
   // Drops every item; the items themselves live on, unattached.

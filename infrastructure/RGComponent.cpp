@@ -16,6 +16,19 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TRGLogin)
+NX_PERSISTENT_IMPL(TRGOptionalSettingProperty)
+NX_PERSISTENT_IMPL(TRGOptionalVisibilityProperty)
+NX_PERSISTENT_IMPL(TRGIntegerPointProperty)
+NX_PERSISTENT_IMPL(TRGFloatPointProperty)
+NX_PERSISTENT_IMPL(TRGCollectionPoint)
+NX_PERSISTENT_IMPL(TRGCollectionPoints)
+NX_PERSISTENT_IMPL(TRGMasterPumping)
+NX_PERSISTENT_IMPL(TRGDefaultEnabledMasterPumping)
+NX_PERSISTENT_IMPL(TRGNamedCollectionItem)
+NX_PERSISTENT_IMPL(TRGOptionalNamedCollectionItem)
+NX_PERSISTENT_IMPL(TBinaryPersistent)
+
 NX_PERSISTENT_IMPL(TRGInputOutputLockComponent)
 
 // ---- Free routines

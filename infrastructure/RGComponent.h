@@ -49,7 +49,7 @@ double LimitMinMax(double AValue, double AMin, double AMax, bool ACondition);
 // ---- Property objects
 
 class TRGLogin : public TLockPersistent {
-  NX_PERSISTENT(TRGLogin, TLockPersistent)
+  NX_PERSISTENT_DECL(TRGLogin, TLockPersistent)
  public:
   explicit TRGLogin(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
   // Stored and streamed as they are: this unit neither hides nor checks them.
@@ -65,7 +65,7 @@ class TRGLogin : public TLockPersistent {
 };
 
 class TRGOptionalSettingProperty : public TLockPersistent {
-  NX_PERSISTENT(TRGOptionalSettingProperty, TLockPersistent)
+  NX_PERSISTENT_DECL(TRGOptionalSettingProperty, TLockPersistent)
  public:
   explicit TRGOptionalSettingProperty(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
   bool UseCurrent() const { return ReadLocked(FUseCurrent); }
@@ -77,7 +77,7 @@ class TRGOptionalSettingProperty : public TLockPersistent {
 };
 
 class TRGOptionalVisibilityProperty : public TLockPersistent {
-  NX_PERSISTENT(TRGOptionalVisibilityProperty, TLockPersistent)
+  NX_PERSISTENT_DECL(TRGOptionalVisibilityProperty, TLockPersistent)
  public:
   explicit TRGOptionalVisibilityProperty(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
   bool Visible() const { return ReadLocked(FVisible); }
@@ -89,7 +89,7 @@ class TRGOptionalVisibilityProperty : public TLockPersistent {
 };
 
 class TRGIntegerPointProperty : public TLockPersistent {
-  NX_PERSISTENT(TRGIntegerPointProperty, TLockPersistent)
+  NX_PERSISTENT_DECL(TRGIntegerPointProperty, TLockPersistent)
  public:
   explicit TRGIntegerPointProperty(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
   std::int32_t X() const { return ReadLocked(FX); }
@@ -105,7 +105,7 @@ class TRGIntegerPointProperty : public TLockPersistent {
 };
 
 class TRGFloatPointProperty : public TLockPersistent {
-  NX_PERSISTENT(TRGFloatPointProperty, TLockPersistent)
+  NX_PERSISTENT_DECL(TRGFloatPointProperty, TLockPersistent)
  public:
   explicit TRGFloatPointProperty(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
   float X() const { return ReadLocked(FX); }
@@ -121,7 +121,7 @@ class TRGFloatPointProperty : public TLockPersistent {
 };
 
 class TRGCollectionPoint : public TLockCollectionItem {
-  NX_PERSISTENT(TRGCollectionPoint, TLockCollectionItem)
+  NX_PERSISTENT_DECL(TRGCollectionPoint, TLockCollectionItem)
  public:
   explicit TRGCollectionPoint(TPersistent* ACollection) : TLockCollectionItem(ACollection) { InitProperties(this); }
   float X() const { return ReadLocked(FX); }
@@ -139,7 +139,7 @@ class TRGCollectionPoint : public TLockCollectionItem {
 };
 
 class TRGCollectionPoints : public TTypedPersistentCollection<TRGCollectionPoint> {
-  NX_PERSISTENT(TRGCollectionPoints, TTypedPersistentCollection<TRGCollectionPoint>)
+  NX_PERSISTENT_DECL(TRGCollectionPoints, TTypedPersistentCollection<TRGCollectionPoint>)
  public:
   explicit TRGCollectionPoints(TPersistent* AOwner) : TTypedPersistentCollection<TRGCollectionPoint>(AOwner) {}
 };
@@ -147,7 +147,7 @@ class TRGCollectionPoints : public TTypedPersistentCollection<TRGCollectionPoint
 // What a component pumps and at which priority is the component's choice;
 // this is only the pair of settings.
 class TRGMasterPumping : public TLockPersistent {
-  NX_PERSISTENT(TRGMasterPumping, TLockPersistent)
+  NX_PERSISTENT_DECL(TRGMasterPumping, TLockPersistent)
  public:
   explicit TRGMasterPumping(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
   bool Enabled() const { return ReadLocked(FEnabled); }
@@ -162,14 +162,14 @@ class TRGMasterPumping : public TLockPersistent {
 };
 
 class TRGDefaultEnabledMasterPumping : public TRGMasterPumping {
-  NX_PERSISTENT(TRGDefaultEnabledMasterPumping, TRGMasterPumping)
+  NX_PERSISTENT_DECL(TRGDefaultEnabledMasterPumping, TRGMasterPumping)
  public:
   explicit TRGDefaultEnabledMasterPumping(TPersistent* AOwner) : TRGMasterPumping(AOwner) { InitProperties(this); }
   static void DeclareProperties(TClassBuilder<TRGDefaultEnabledMasterPumping>& P);
 };
 
 class TRGNamedCollectionItem : public TLockCollectionItem {
-  NX_PERSISTENT(TRGNamedCollectionItem, TLockCollectionItem)
+  NX_PERSISTENT_DECL(TRGNamedCollectionItem, TLockCollectionItem)
  public:
   explicit TRGNamedCollectionItem(TPersistent* ACollection) : TLockCollectionItem(ACollection) {
     InitProperties(this);
@@ -188,7 +188,7 @@ class TRGNamedCollectionItem : public TLockCollectionItem {
 };
 
 class TRGOptionalNamedCollectionItem : public TRGNamedCollectionItem {
-  NX_PERSISTENT(TRGOptionalNamedCollectionItem, TRGNamedCollectionItem)
+  NX_PERSISTENT_DECL(TRGOptionalNamedCollectionItem, TRGNamedCollectionItem)
  public:
   explicit TRGOptionalNamedCollectionItem(TPersistent* ACollection) : TRGNamedCollectionItem(ACollection) {
     InitProperties(this);
@@ -224,7 +224,7 @@ class TRGInputOutputLockComponent : public TLockComponent {
 // A byte array streamed as the member "_Data", edited as bit sets of eight
 // bits per byte.
 class TBinaryPersistent : public TLockPersistent {
-  NX_PERSISTENT(TBinaryPersistent, TLockPersistent)
+  NX_PERSISTENT_DECL(TBinaryPersistent, TLockPersistent)
  public:
   using TBits = IRGBits::TBits;
   static constexpr std::int32_t kMaxSize = 65536;

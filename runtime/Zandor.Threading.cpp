@@ -21,6 +21,8 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TExecutorComponent)
+
 namespace {
 // Waits on `cond` until `ready()` holds or the timeout passes; returns ready().
 template <class Pred>

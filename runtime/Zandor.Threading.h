@@ -628,7 +628,7 @@ class TThreadExecutor : public TThreadPoolExecutor {
 // an executor interface still held elsewhere then refuses new work. It is
 // made at run time for the owner and is not streamed with it.
 class TExecutorComponent : public TComponent {
-  NX_PERSISTENT(TExecutorComponent, TComponent)
+  NX_PERSISTENT_DECL(TExecutorComponent, TComponent)
  public:
   TExecutorComponent(TComponent* AOwner, TIntfPtr<TThreadPoolExecutor> AExecutor);
   ~TExecutorComponent() override;

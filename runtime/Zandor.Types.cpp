@@ -9,6 +9,11 @@
 
 namespace nx {
 
+NX_PERSISTENT_IMPL(TEnabledPersistent)
+NX_PERSISTENT_IMPL(TDisabledPersistent)
+NX_PERSISTENT_IMPL(TLockCollectionItem)
+NX_PERSISTENT_IMPL(TLockCollection)
+
 NX_PERSISTENT_IMPL(TManagedPersistent)
 NX_PERSISTENT_IMPL(TLockPersistent)
 

@@ -404,7 +404,7 @@ struct IEnable : virtual IInterface {
 };
 
 class TEnabledPersistent : public TLockPersistent, public IEnable {
-  NX_PERSISTENT(TEnabledPersistent, TLockPersistent)
+  NX_PERSISTENT_DECL(TEnabledPersistent, TLockPersistent)
   NX_INTERFACES(TLockPersistent, IEnable)
  public:
   explicit TEnabledPersistent(TPersistent* AOwner) : TLockPersistent(AOwner) { InitProperties(this); }
@@ -422,7 +422,7 @@ class TEnabledPersistent : public TLockPersistent, public IEnable {
 };
 
 class TDisabledPersistent : public TEnabledPersistent {
-  NX_PERSISTENT(TDisabledPersistent, TEnabledPersistent)
+  NX_PERSISTENT_DECL(TDisabledPersistent, TEnabledPersistent)
  public:
   explicit TDisabledPersistent(TPersistent* AOwner) : TEnabledPersistent(AOwner) { InitProperties(this); }
   static void DeclareProperties(TClassBuilder<TDisabledPersistent>& P) { P.Republish("Enabled", false); }
@@ -433,7 +433,7 @@ class TDisabledPersistent : public TEnabledPersistent {
 class TLockCollection;
 
 class TLockCollectionItem : public TManagedPersistent {
-  NX_PERSISTENT(TLockCollectionItem, TManagedPersistent)
+  NX_PERSISTENT_DECL(TLockCollectionItem, TManagedPersistent)
  public:
   // The collection (the owner) adds the item; null makes a free item.
   explicit TLockCollectionItem(TPersistent* ACollection);
@@ -452,7 +452,7 @@ class TLockCollectionItem : public TManagedPersistent {
 };
 
 class TLockCollection : public TLockPersistent {
-  NX_PERSISTENT(TLockCollection, TLockPersistent)
+  NX_PERSISTENT_DECL(TLockCollection, TLockPersistent)
  public:
   static constexpr bool kNXIsCollection = true;
   TLockCollection(TPersistent* AOwner, const TClassInfo& AItemClass);
