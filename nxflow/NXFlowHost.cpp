@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,32 @@ constexpr const char* kUsage =
     "                                     edited too (without GRAPH.xml: an empty graph to design)\n";
 
 std::string Quoted(std::string_view AText) { return "\"" + std::string(AText) + "\""; }
+
+// The serve command's module: beside the program in a build tree, else where
+// it is installed relative to the program. Loaded on first use, kept for the
+// life of the process (the server's threads run its code).
+const TServeEntry& ServeModule() {
+  static const TServeEntry* const entry = [] {
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::canonical("/proc/self/exe", ec).parent_path();
+    std::string why = std::string(kServeModuleName) + " is neither beside the program nor in " NX_FLOW_SERVE_MODULE_DIR;
+    for (const std::filesystem::path& path : {dir / kServeModuleName, dir / NX_FLOW_SERVE_MODULE_DIR / kServeModuleName}) {
+      std::error_code missing;
+      if (ec || !std::filesystem::is_regular_file(path, missing)) continue;
+      void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!handle) {
+        why = ::dlerror();
+        break;
+      }
+      const auto get = reinterpret_cast<const TServeEntry* (*)()>(::dlsym(handle, kServeEntrySymbol));
+      if (const TServeEntry* found = get ? get() : nullptr) return found;
+      why = path.string() + " is not the live server's module";
+      break;
+    }
+    throw EFlowError("the live server cannot be loaded: " + why);
+  }();
+  return *entry;
+}
 
 // A package name as a document may give it: no folder, no "..", no hidden
 // or option-like name.
@@ -378,14 +405,15 @@ int RunCommandLine(const std::vector<std::string>& AArgs, std::ostream& AOut, st
       return RunGraphs(options, packages, AOut, AErr);
     }
     if (command == "serve") {
+      const TServeEntry& serve = ServeModule();
       TServeOptions options;
       try {
-        options = ParseServeOptions(std::vector<std::string>(words.begin() + 1, words.end()));
+        options = serve.Parse(std::vector<std::string>(words.begin() + 1, words.end()));
       } catch (const EFlowError& e) {
         AErr << "nxflow serve: " << e.what() << "\n" << kUsage;
         return 2;
       }
-      return RunServe(options, packages, AOut, AErr);
+      return serve.Run(options, packages, AOut, AErr);
     }
     AErr << "nxflow: unknown command " << Quoted(command)
          << DidYouMean(command, {"list", "describe", "check", "set", "run", "serve"}) << "\n"

@@ -1240,3 +1240,9 @@ int RunServe(const TServeOptions& AOptions, TPackageLoader& APackages, std::ostr
 }
 
 }  // namespace nx::flow
+
+// The module's one exported symbol: the program finds the serve command here.
+extern "C" __attribute__((visibility("default"))) const nx::flow::TServeEntry* nx_flow_serve_entry() {
+  static const nx::flow::TServeEntry entry{&nx::flow::ParseServeOptions, &nx::flow::RunServe};
+  return &entry;
+}

@@ -139,4 +139,16 @@ class TGraphServer {
 // stops. Returns 0 after a clean stop.
 int RunServe(const TServeOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr);
 
+// The server is a module of its own (nxflow-serve.so), which the program
+// loads for the serve command only: the HTTP library and what it brings
+// (TLS, compression) would cost every other command a third of its start-up.
+// The module resolves the host's functions from the program that loads it.
+struct TServeEntry {
+  TServeOptions (*Parse)(const std::vector<std::string>& AWords);
+  int (*Run)(const TServeOptions& AOptions, TPackageLoader& APackages, std::ostream& AOut, std::ostream& AErr);
+};
+inline constexpr const char* kServeEntrySymbol = "nx_flow_serve_entry";
+// The module's file name, beside the program (a build tree) or installed.
+inline constexpr const char* kServeModuleName = "nxflow-serve.so";
+
 }  // namespace nx::flow

@@ -7,7 +7,9 @@
 #     builds them with CMake (find_package(nxruntime)), and the clipper a
 #     second time with a plain compiler line (pkg-config nxruntime);
 #   - runs the installed nxflow on examples/graphs/clipper-demo.xml with each
-#     clipper and checks what it wrote.
+#     clipper and checks what it wrote;
+#   - starts the installed nxflow serve (its own module) and checks that it
+#     answers.
 # Usage: scripts/out-of-tree.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,7 +36,7 @@ unset NXFLOW_PACKAGE_PATH LD_LIBRARY_PATH
 step="install $build into a temporary prefix"
 prefix="$tmp/prefix"
 quiet cmake --install "$build" --prefix "$prefix"
-for f in bin/nxflow lib/libnxruntime.so lib/nxflow/libnxexamples.so \
+for f in bin/nxflow libexec/nxflow/nxflow-serve.so lib/libnxruntime.so lib/nxflow/libnxexamples.so \
   lib/cmake/nxruntime/nxruntimeConfig.cmake lib/pkgconfig/nxruntime.pc \
   include/nxruntime/nxruntime.h include/nxruntime/components/NXPinOwner.h \
   include/nxruntime/components/NXFlowNode.h include/nxruntime/documents/NXGraphDocument.h; do
@@ -82,4 +84,21 @@ run_graph() {  # CLIPPER_DIR NAME: run the clipper demo, check the clipped sampl
 run_graph "$tmp/build-clipper/packages" cmake
 run_graph "$tmp/pc" pkg-config
 
-echo "out-of-tree: packages built with find_package and pkg-config against the installed library ran clipper-demo.xml"
+step="start the installed nxflow serve and ask it for its page"
+(cd "$tmp" && exec "$prefix/bin/nxflow" --packages "$tmp/build-nxexamples/packages" serve --port 0 >"$tmp/serve.log" 2>&1) &
+server=$!
+url=""
+for _ in $(seq 100); do
+  url=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$tmp/serve.log" || true)
+  [ -n "$url" ] && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
+[ -n "$url" ] || { cat "$tmp/serve.log" >&2; kill "$server" 2>/dev/null; fail "the installed nxflow serve did not start"; }
+page=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1]).read().decode())' "$url" || true)
+kill -INT "$server"
+wait "$server" || fail "the installed nxflow serve did not end cleanly on Ctrl-C"
+[[ "$page" == *"<html"* ]] || fail "the installed nxflow serve did not answer with its page"
+
+echo "out-of-tree: packages built with find_package and pkg-config against the installed library ran clipper-demo.xml;" \
+  "the installed nxflow serve answered"
