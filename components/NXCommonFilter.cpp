@@ -468,27 +468,19 @@ void TNXBasicTypedThreadedEnableFilter<TThreadIntf>::DeclareProperties(
 }
 
 // The type information of the two templates and of the typed filters is made
-// here, once, like that of every base class a package derives from.
-template <class TThreadIntf>
-const TClassInfo& TNXBasicTypedThreadedFilter<TThreadIntf>::StaticClassInfo() {
-  static const TClassInfo* info =
-      new TClassInfo(TClassInfo::TTag<TNXBasicTypedThreadedFilter>{}, "TNXBasicTypedThreadedFilter");
-  return *info;
-}
-template <class TThreadIntf>
-const TClassInfo& TNXBasicTypedThreadedFilter<TThreadIntf>::GetClassInfo() const {
-  return StaticClassInfo();
-}
-template <class TThreadIntf>
-const TClassInfo& TNXBasicTypedThreadedEnableFilter<TThreadIntf>::StaticClassInfo() {
-  static const TClassInfo* info =
-      new TClassInfo(TClassInfo::TTag<TNXBasicTypedThreadedEnableFilter>{}, "TNXBasicTypedThreadedEnableFilter");
-  return *info;
-}
-template <class TThreadIntf>
-const TClassInfo& TNXBasicTypedThreadedEnableFilter<TThreadIntf>::GetClassInfo() const {
-  return StaticClassInfo();
-}
+// here, once, like that of every base class a package derives from (for a
+// template: NX_PERSISTENT_IMPL's definitions, for each instantiation below).
+#define NX_PERSISTENT_TEMPLATE_IMPL(Self)                                                 \
+  template <class TThreadIntf>                                                           \
+  const TClassInfo& Self<TThreadIntf>::StaticClassInfo() {                               \
+    static const TClassInfo* info = new TClassInfo(TClassInfo::TTag<Self>{}, #Self);     \
+    return *info;                                                                        \
+  }                                                                                      \
+  template <class TThreadIntf>                                                           \
+  const TClassInfo& Self<TThreadIntf>::GetClassInfo() const { return StaticClassInfo(); }
+NX_PERSISTENT_TEMPLATE_IMPL(TNXBasicTypedThreadedFilter)
+NX_PERSISTENT_TEMPLATE_IMPL(TNXBasicTypedThreadedEnableFilter)
+#undef NX_PERSISTENT_TEMPLATE_IMPL
 
 NX_PERSISTENT_IMPL(TNXCommonIntegerFilter)
 NX_PERSISTENT_IMPL(TNXCommonComplexFilter)
