@@ -141,7 +141,8 @@ int RunServe(const TServeOptions& AOptions, TPackageLoader& APackages, std::ostr
 
 // The server is a module of its own (nxflow-serve.so), which the program
 // loads for the serve command only: the HTTP library and what it brings
-// (TLS, compression) would cost every other command a third of its start-up.
+// (TLS, compression) would cost every other command about a quarter of the
+// processor time it takes to start.
 // The module resolves the host's functions from the program that loads it.
 struct TServeEntry {
   TServeOptions (*Parse)(const std::vector<std::string>& AWords);
