@@ -101,6 +101,10 @@ TIntfPtr<IXmlDocument> TXmlNodeT<I, Core>::OwnerDocument() const {
 // order, which is the order of their memory in the arena (the walk streams
 // forward through it).
 void FreeArrays(TXmlContainer* c, std::vector<TXmlNode*>& dead) noexcept {
+  if (c->HasLazyText()) {
+    c->DropLazyText();
+    c->FChildCount = 0;
+  }
   TXmlNode* const* kids = c->Kids();
   for (std::uint32_t k = c->FChildCount; k-- > 0;) {
     TXmlNode* ch = kids[k];
@@ -121,6 +125,39 @@ void DestroyAs(TXmlNode* n) noexcept {
   TXmlArena* arena = n->Arena();
   obj->~T();
   arena->FreeNode(obj, sizeof(T));
+}
+
+void TXmlContainer::AdoptLazyText(TXmlNode* n) noexcept {
+  auto* text = static_cast<TXmlText*>(n);
+  const std::string_view s = text->FData.StrView();
+  if (s.size() <= sizeof FTextChars) {
+    if (std::memchr(s.data(), 0, s.size())) {  // (a character reference can make one) kept as a node
+      FKid = n;
+      return;
+    }
+    std::memset(FTextChars, 0, sizeof FTextChars);
+    std::memcpy(FTextChars, s.data(), s.size());
+    FFlags |= kLazyShort;
+  } else {
+    // Longer texts are always in a block (TXmlArena::NewString), whose bytes
+    // follow its header: the node's reference moves to the element, and the
+    // node's value forgets the block without releasing it.
+    FTextBlock = reinterpret_cast<TVarBlock*>(const_cast<char*>(s.data())) - 1;
+    new (&text->FData) TVariant();
+    FFlags |= kLazyBlock;
+  }
+  DestroyAs<TXmlText>(text);
+}
+
+void TXmlContainer::MakeTextKid() {
+  // The node first: when there is no memory for it the text stays held.
+  TXmlText* text = NewNode<TXmlText>(Arena(), TVariant());
+  text->FData = (FFlags & kLazyBlock) ? TVariant::FromBlock(varUString, FTextBlock)
+                                      : TVariant::String(varUString, LazyText());  // up to 8 bytes: no allocation
+  FFlags &= ~kLazyText;
+  text->FParentNode = this;
+  text->FRefCount = 1;  // the reference of the child list
+  FKid = text;
 }
 
 // Destroys a node whose count reached 0 and, without recursion, every
@@ -207,9 +244,9 @@ void PlaceChild(TXmlContainer* c, TXmlNode* child, std::uint32_t index) {
   if (count == 0) {
     c->FKid = child;
   } else if (count == 1 || (c->FFlags & kChildsInArena) || need > Capacity(count)) {
+    TXmlNode* const* kids = c->Kids();  // (a held text becomes its node first)
     auto* arr = static_cast<TXmlNode**>(std::malloc(Capacity(need) * sizeof(TXmlNode*)));
     if (!arr) throw std::bad_alloc();
-    TXmlNode* const* kids = c->Kids();
     std::memcpy(arr, kids, index * sizeof(TXmlNode*));
     arr[index] = child;
     std::memcpy(arr + index + 1, kids + index, (count - index) * sizeof(TXmlNode*));
@@ -347,6 +384,7 @@ std::string NodeName(const TXmlNode* n) { return NodeNameID(n)->Text; }
 
 // The text of the text and CDATA children that are not empty, joined by one blank.
 std::string JoinedChildTexts(const TXmlContainer* c) {
+  if (c->HasLazyText()) return std::string(c->LazyText());
   std::string out;
   for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
     const TXmlNode* ch = c->Kids()[k];

@@ -647,7 +647,14 @@ struct TXmlAttrData {
   TVariant Value;
 };
 
-enum : std::uint8_t { kAttrsInArena = 1, kChildsInArena = 2, kHasData = 4 };
+enum : std::uint8_t {
+  kAttrsInArena = 1,
+  kChildsInArena = 2,
+  kHasData = 4,
+  kLazyShort = 8,   // the lone text child is held in FTextChars (see TXmlContainer)
+  kLazyBlock = 16,  // ... in FTextBlock
+  kLazyText = kLazyShort | kLazyBlock
+};
 
 // The data every node has. The concrete classes put their interface (and
 // with it the one vtable pointer) in front of it.
@@ -675,11 +682,39 @@ namespace NX_XML_LOCAL xmldetail {
 // single text or element child, which then costs no array), or an array of
 // two or more (in the arena when kChildsInArena says so, else on the heap
 // with room for Capacity(FChildCount)).
+//
+// A parsed element whose only child is a text keeps just the text: up to 8
+// bytes in the node itself (XML text holds no zero byte, so zeros pad it),
+// longer ones as their string block. The text node is made the first time
+// anything asks for the children (Kids), and is then an ordinary child.
+// Most such elements are only read for their text or written back, and a
+// text node would cost 40 bytes of the 100 or so a short element's line
+// takes. Readers that only want the text (the writer, Text) use LazyText.
 class TXmlContainer : public TXmlNode {
  public:
   using TXmlNode::TXmlNode;
-  TXmlNode* const* Kids() const noexcept { return FChildCount == 1 ? &FKid : FKidArray; }
-  TXmlNode** Kids() noexcept { return FChildCount == 1 ? &FKid : FKidArray; }
+  TXmlNode* const* Kids() const { return const_cast<TXmlContainer*>(this)->Kids(); }
+  TXmlNode** Kids() {
+    if (FFlags & kLazyText) [[unlikely]]
+      MakeTextKid();
+    return FChildCount == 1 ? &FKid : FKidArray;
+  }
+  bool HasLazyText() const noexcept { return (FFlags & kLazyText) != 0; }
+  std::string_view LazyText() const noexcept {
+    if (FFlags & kLazyBlock) return FTextBlock->View();
+    return {FTextChars, FTextChars[sizeof FTextChars - 1] ? sizeof FTextChars : std::strlen(FTextChars)};
+  }
+  // Takes `text`, the lone child of an element that has no other (it is
+  // given up: its node goes back to the arena).
+  void AdoptLazyText(TXmlNode* text) noexcept;
+  // Makes the held text an ordinary child node.
+  void MakeTextKid();
+  // Gives up the held text (the element is freed or loses its children).
+  void DropLazyText() noexcept {
+    if (FFlags & kLazyBlock) FTextBlock->Release();
+    FFlags &= ~kLazyText;
+    FKid = nullptr;
+  }
   // Gives up the child array (two or more children) without touching the children.
   void DropKidArray() noexcept {
     if (FChildCount >= 2 && !(FFlags & kChildsInArena)) std::free(FKidArray);
@@ -707,6 +742,8 @@ class TXmlContainer : public TXmlNode {
   union {
     TXmlNode** FKidArray = nullptr;  // FChildCount >= 2
     TXmlNode* FKid;                  // FChildCount == 1
+    char FTextChars[8];              // kLazyShort
+    TVarBlock* FTextBlock;           // kLazyBlock (one reference)
   };
   std::uint32_t FChildCount = 0;
   // The line of an element's start tag in the text it was read from; 0 when

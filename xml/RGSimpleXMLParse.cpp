@@ -741,9 +741,12 @@ class TXmlParser {
     const TXmlNode* const* from = FKids.data() + f.Base;
     const std::uint32_t had = c->FChildCount;
     if (had == 0 && count == 1) {
-      c->FKid = const_cast<TXmlNode*>(from[0]);  // a single child needs no array
+      // A single child needs no array; a lone text of an element is held as text.
+      TXmlNode* kid = const_cast<TXmlNode*>(from[0]);
       c->FChildCount = 1;
       FKids.resize(f.Base);
+      if (kid->FNodeType == NODE_TEXT && c->FNodeType == NODE_ELEMENT) c->AdoptLazyText(kid);
+      else c->FKid = kid;
       return;
     }
     const std::size_t bytes = count * sizeof(TXmlNode*);

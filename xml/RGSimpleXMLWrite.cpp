@@ -223,6 +223,12 @@ class TXmlWriter {
         O.Write('<');
         O.Write(e->FNameID->Text);
         Attrs(e);
+        if (e->HasLazyText()) {
+          O.Write('>');
+          Escaped(e->LazyText());
+          EndTag(e);
+          return;
+        }
         if (e->FChildCount == 1 && e->FKid->FNodeType == NODE_TEXT) {
           // The usual lone text (its end tag on the same line): no frame.
           O.Write('>');

@@ -949,6 +949,52 @@ TEST(SimpleXMLModel, ChildListsThroughEverySize) {
   }
 }
 
+// A parsed element's lone text is held without a node until something asks
+// for the children: texts that fit in the element, ones that do not, one
+// with a zero byte (kept as a node) and one longer than an arena block. The
+// text, the written forms, copies and the binary form are the same whether
+// or not the node was made, the node once made stays the same object, keeps
+// its parent and value, and outlives its document; a child added after it
+// comes second.
+TEST(SimpleXMLModel, LoneTextsAreHeldUntilTheirNodeIsAskedFor) {
+  const std::string big(5000, 'b');
+  const std::vector<std::pair<std::string, std::string>> cases = {  // {markup of the text, its value}
+      {"t", "t"}, {"12345678", "12345678"}, {"123456789", "123456789"}, {"a &amp; b &lt; c", "a & b < c"},
+      {"x&#0;y", std::string("x\0y", 3)}, {big, big}};
+  for (const auto& [markup, value] : cases) {
+    const std::string xml = "<r><e k=\"1\">" + markup + "</e><f>" + markup + "</f></r>";
+    auto d = Parse(xml);
+    auto e = d->DocumentElement()->SelectSingleNode("e");
+    const std::string form = e->XML(), whole = d->SaveXML(), bin = d->BinaryXML();
+    EXPECT_EQ(e->Text(), value) << markup;
+    EXPECT_EQ(d->DocumentElement()->GetChildText("f"), value) << markup;
+    EXPECT_TRUE(e->CloneNode(true)->TypedValue() == TVariant(value)) << markup;
+    // The node, asked for: one object, parented, the same texts after.
+    auto t = e->ChildNodes()->Item(0);
+    ASSERT_EQ(t->NodeType(), NODE_TEXT) << markup;
+    EXPECT_TRUE(SameObject(t, e->ChildNodes()->Item(0))) << markup;
+    EXPECT_TRUE(SameObject(t->ParentNode(), e)) << markup;
+    EXPECT_EQ(t->Text(), value) << markup;
+    EXPECT_EQ(e->XML(), form) << markup;
+    EXPECT_EQ(d->SaveXML(), whole) << markup;
+    EXPECT_EQ(d->BinaryXML(), bin) << markup;
+    // An element appended to the other (still held) comes after the text.
+    auto f = d->DocumentElement()->SelectSingleNode("f");
+    f->AppendElement("g");
+    ASSERT_EQ(f->ChildNodes()->Count(), 2) << markup;
+    EXPECT_EQ(f->ChildNodes()->Item(0)->Text(), value) << markup;
+    EXPECT_EQ(f->ChildNodes()->Item(1)->NodeName(), "g") << markup;
+    // Held texts go with their document; a made node outlives it.
+    auto again = Parse(xml);
+    again = nullptr;
+    d = nullptr;
+    e = nullptr;
+    f = nullptr;
+    EXPECT_EQ(t->Text(), value) << markup;
+    EXPECT_FALSE(t->ParentNode()) << markup;
+  }
+}
+
 // An element may have more attributes than a node counts in itself (65535
 // and up): parsed, read through the interface, removed back below that, and
 // through the text and binary forms.
