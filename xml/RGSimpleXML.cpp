@@ -127,33 +127,29 @@ void DestroyAs(TXmlNode* n) noexcept {
   arena->FreeNode(obj, sizeof(T));
 }
 
-void TXmlContainer::AdoptLazyText(TXmlNode* n) noexcept {
-  auto* text = static_cast<TXmlText*>(n);
-  const std::string_view s = text->FData.StrView();
-  if (s.size() <= sizeof FTextChars) {
-    if (std::memchr(s.data(), 0, s.size())) {  // (a character reference can make one) kept as a node
-      FKid = n;
-      return;
-    }
+bool TXmlContainer::HoldText(std::string_view text, TXmlArena* arena) {
+  if (text.size() <= sizeof FTextChars) {
+    if (std::memchr(text.data(), 0, text.size())) return false;
     std::memset(FTextChars, 0, sizeof FTextChars);
-    std::memcpy(FTextChars, s.data(), s.size());
+    std::memcpy(FTextChars, text.data(), text.size());
     FFlags |= kLazyShort;
   } else {
-    // Longer texts are always in a block (TXmlArena::NewString), whose bytes
-    // follow its header: the node's reference moves to the element, and the
-    // node's value forgets the block without releasing it.
-    FTextBlock = reinterpret_cast<TVarBlock*>(const_cast<char*>(s.data())) - 1;
-    new (&text->FData) TVariant();
-    FFlags |= kLazyBlock;
+    const auto n = static_cast<std::uint32_t>(text.size());
+    if (text.size() + sizeof n > TXmlArena::kMaxSmall) return false;  // large ones: a node and its heap block
+    auto* raw = static_cast<char*>(arena->AllocBytes(sizeof n + text.size()));
+    std::memcpy(raw, &n, sizeof n);
+    std::memcpy(raw + sizeof n, text.data(), text.size());
+    FTextRaw = raw;
+    FFlags |= kLazyRaw;
   }
-  DestroyAs<TXmlText>(text);
+  FChildCount = 1;
+  return true;
 }
 
 void TXmlContainer::MakeTextKid() {
-  // The node first: when there is no memory for it the text stays held.
-  TXmlText* text = NewNode<TXmlText>(Arena(), TVariant());
-  text->FData = (FFlags & kLazyBlock) ? TVariant::FromBlock(varUString, FTextBlock)
-                                      : TVariant::String(varUString, LazyText());  // up to 8 bytes: no allocation
+  // When there is no memory for the node or its string the text stays held.
+  TXmlArena* arena = Arena();
+  TXmlText* text = NewNode<TXmlText>(arena, arena->NewString(LazyText()));
   FFlags &= ~kLazyText;
   text->FParentNode = this;
   text->FRefCount = 1;  // the reference of the child list

@@ -651,9 +651,9 @@ enum : std::uint8_t {
   kAttrsInArena = 1,
   kChildsInArena = 2,
   kHasData = 4,
-  kLazyShort = 8,   // the lone text child is held in FTextChars (see TXmlContainer)
-  kLazyBlock = 16,  // ... in FTextBlock
-  kLazyText = kLazyShort | kLazyBlock
+  kLazyShort = 8,  // the lone text child is held in FTextChars (see TXmlContainer)
+  kLazyRaw = 16,   // ... at FTextRaw
+  kLazyText = kLazyShort | kLazyRaw
 };
 
 // The data every node has. The concrete classes put their interface (and
@@ -684,12 +684,14 @@ namespace NX_XML_LOCAL xmldetail {
 // with room for Capacity(FChildCount)).
 //
 // A parsed element whose only child is a text keeps just the text: up to 8
-// bytes in the node itself (XML text holds no zero byte, so zeros pad it),
-// longer ones as their string block. The text node is made the first time
-// anything asks for the children (Kids), and is then an ordinary child.
-// Most such elements are only read for their text or written back, and a
-// text node would cost 40 bytes of the 100 or so a short element's line
-// takes. Readers that only want the text (the writer, Text) use LazyText.
+// bytes in the node itself (zeros pad it; a text with a zero byte, which a
+// character reference can make, is not held), longer ones in the arena as a
+// 32-bit length and the bytes. The text node is made the first time anything
+// asks for the children (Kids), and is then an ordinary child. Most such
+// elements are only read for their text or written back, and a text node
+// with its string block would cost 40 bytes and more of the 100 or so that a
+// short element's line takes. Readers that want only the text (the writer,
+// Text) use LazyText.
 class TXmlContainer : public TXmlNode {
  public:
   using TXmlNode::TXmlNode;
@@ -701,17 +703,20 @@ class TXmlContainer : public TXmlNode {
   }
   bool HasLazyText() const noexcept { return (FFlags & kLazyText) != 0; }
   std::string_view LazyText() const noexcept {
-    if (FFlags & kLazyBlock) return FTextBlock->View();
+    if (FFlags & kLazyRaw) {
+      std::uint32_t n;
+      std::memcpy(&n, FTextRaw, sizeof n);
+      return {FTextRaw + sizeof n, n};
+    }
     return {FTextChars, FTextChars[sizeof FTextChars - 1] ? sizeof FTextChars : std::strlen(FTextChars)};
   }
-  // Takes `text`, the lone child of an element that has no other (it is
-  // given up: its node goes back to the arena).
-  void AdoptLazyText(TXmlNode* text) noexcept;
+  // Holds `text` as the only child of an element that has none; false (and
+  // nothing held) when it is not held this way.
+  bool HoldText(std::string_view text, TXmlArena* arena);
   // Makes the held text an ordinary child node.
   void MakeTextKid();
-  // Gives up the held text (the element is freed or loses its children).
+  // Gives up the held text (its bytes stay in the arena until it goes).
   void DropLazyText() noexcept {
-    if (FFlags & kLazyBlock) FTextBlock->Release();
     FFlags &= ~kLazyText;
     FKid = nullptr;
   }
@@ -743,7 +748,7 @@ class TXmlContainer : public TXmlNode {
     TXmlNode** FKidArray = nullptr;  // FChildCount >= 2
     TXmlNode* FKid;                  // FChildCount == 1
     char FTextChars[8];              // kLazyShort
-    TVarBlock* FTextBlock;           // kLazyBlock (one reference)
+    const char* FTextRaw;            // kLazyRaw
   };
   std::uint32_t FChildCount = 0;
   // The line of an element's start tag in the text it was read from; 0 when

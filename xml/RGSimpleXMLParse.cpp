@@ -494,7 +494,21 @@ class TXmlParser {
       while (b > a && static_cast<std::uint8_t>(t[b - 1]) <= 32) --b;
       t = t.substr(a, b - a);
     }
-    if (!t.empty()) AddKid(NewNode<TXmlText>(FArena, FArena->NewString(t)));
+    if (t.empty()) return;
+    // The first child of an element that has none may well be its only one:
+    // the text is kept aside, and becomes a node only when another child follows.
+    const TFrame& f = FFrames.back();
+    if (!FHeld && f.Node->FNodeType == NODE_ELEMENT && FKids.size() == f.Base && f.Node->FChildCount == 0) {
+      FHeldText.assign(t);
+      FHeld = true;
+      return;
+    }
+    AddKid(NewNode<TXmlText>(FArena, FArena->NewString(t)));
+  }
+  // The text kept aside, made the node it is.
+  void AddHeldText() {
+    FHeld = false;
+    AddKid(NewNode<TXmlText>(FArena, FArena->NewString(FHeldText)));
   }
 
   void Element() {
@@ -726,6 +740,14 @@ class TXmlParser {
   }
 
   void AddKid(TXmlNode* n) {
+    if (FHeld) [[unlikely]] {
+      try {
+        AddHeldText();
+      } catch (...) {
+        DestroyNode(n);  // not in the tree yet
+        throw;
+      }
+    }
     n->FParentNode = FFrames.back().Node;
     n->FRefCount = 1;  // the reference of the child list
     FKids.push_back(n);
@@ -733,6 +755,15 @@ class TXmlParser {
 
   // Hands the pending children of the innermost open node to it.
   void FinishFrame() {
+    if (FHeld) {
+      // A text kept aside is the only child of the innermost element.
+      TXmlContainer* c = FFrames.back().Node;
+      FHeld = false;
+      if (!c->HoldText(FHeldText, FArena)) {
+        FHeld = true;
+        AddHeldText();
+      }
+    }
     const TFrame f = FFrames.back();
     FFrames.pop_back();
     const std::size_t count = FKids.size() - f.Base;
@@ -741,12 +772,9 @@ class TXmlParser {
     const TXmlNode* const* from = FKids.data() + f.Base;
     const std::uint32_t had = c->FChildCount;
     if (had == 0 && count == 1) {
-      // A single child needs no array; a lone text of an element is held as text.
-      TXmlNode* kid = const_cast<TXmlNode*>(from[0]);
+      c->FKid = const_cast<TXmlNode*>(from[0]);  // a single child needs no array
       c->FChildCount = 1;
       FKids.resize(f.Base);
-      if (kid->FNodeType == NODE_TEXT && c->FNodeType == NODE_ELEMENT) c->AdoptLazyText(kid);
-      else c->FKid = kid;
       return;
     }
     const std::size_t bytes = count * sizeof(TXmlNode*);
@@ -967,6 +995,8 @@ class TXmlParser {
   bool FPreserve;
   std::string FTok, FName;
   TPodStack<TXmlNode*> FKids;
+  bool FHeld = false;  // FHeldText waits to be the only child of the innermost element
+  std::string FHeldText;
   std::vector<TXmlAttrData> FAttrs;
   TPodStack<TFrame> FFrames;
 };

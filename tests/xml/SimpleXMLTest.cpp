@@ -993,6 +993,23 @@ TEST(SimpleXMLModel, LoneTextsAreHeldUntilTheirNodeIsAskedFor) {
     EXPECT_EQ(t->Text(), value) << markup;
     EXPECT_FALSE(t->ParentNode()) << markup;
   }
+  // A text followed by another child of any kind is an ordinary first child.
+  const std::vector<std::tuple<const char*, bool, const char*>> mixed = {  // {document, preserve, its children}
+      {"<r>t<b/></r>", false, "#text:t b:"},
+      {"<r>123456789<b>x</b>u</r>", false, "#text:123456789 b:x #text:u"},
+      {"<r>t<!--c--></r>", false, "#text:t #comment:c"},
+      {"<r>t<![CDATA[x]]></r>", false, "#text:t #cdata-section:x"},
+      {"<r>t<?p d?></r>", false, "#text:t p:d"},
+      {"<r> <b/> </r>", true, "#text:  b: #text: "}};
+  for (const auto& [xml, preserve, want] : mixed) {
+    auto r = Parse(xml, preserve)->DocumentElement();
+    std::string got;
+    for (int k = 0; k < r->ChildNodes()->Count(); ++k) {
+      auto c = r->ChildNodes()->Item(k);
+      got += (k ? " " : "") + c->NodeName() + ":" + c->Text();
+    }
+    EXPECT_EQ(got, want) << xml;
+  }
 }
 
 // An element may have more attributes than a node counts in itself (65535
