@@ -127,25 +127,6 @@ void DestroyAs(TXmlNode* n) noexcept {
   arena->FreeNode(obj, sizeof(T));
 }
 
-bool TXmlContainer::HoldText(std::string_view text, TXmlArena* arena) {
-  if (text.size() <= sizeof FTextChars) {
-    if (std::memchr(text.data(), 0, text.size())) return false;
-    std::memset(FTextChars, 0, sizeof FTextChars);
-    std::memcpy(FTextChars, text.data(), text.size());
-    FFlags |= kLazyShort;
-  } else {
-    const auto n = static_cast<std::uint32_t>(text.size());
-    if (text.size() + sizeof n > TXmlArena::kMaxSmall) return false;  // large ones: a node and its heap block
-    auto* raw = static_cast<char*>(arena->AllocBytes(sizeof n + text.size()));
-    std::memcpy(raw, &n, sizeof n);
-    std::memcpy(raw + sizeof n, text.data(), text.size());
-    FTextRaw = raw;
-    FFlags |= kLazyRaw;
-  }
-  FChildCount = 1;
-  return true;
-}
-
 void TXmlContainer::MakeTextKid() {
   // When there is no memory for the node or its string the text stays held.
   TXmlArena* arena = Arena();

@@ -710,9 +710,20 @@ class TXmlContainer : public TXmlNode {
     }
     return {FTextChars, FTextChars[sizeof FTextChars - 1] ? sizeof FTextChars : std::strlen(FTextChars)};
   }
-  // Holds `text` as the only child of an element that has none; false (and
-  // nothing held) when it is not held this way.
-  bool HoldText(std::string_view text, TXmlArena* arena);
+  // Holds a text as the only child of an element that has none: up to 8
+  // bytes without a zero byte, or `raw` (a 32-bit length and the bytes, in
+  // the element's arena).
+  void HoldShortText(std::string_view text) noexcept {
+    std::memset(FTextChars, 0, sizeof FTextChars);
+    std::memcpy(FTextChars, text.data(), text.size());
+    FFlags |= kLazyShort;
+    FChildCount = 1;
+  }
+  void HoldRawText(const char* raw) noexcept {
+    FTextRaw = raw;
+    FFlags |= kLazyRaw;
+    FChildCount = 1;
+  }
   // Makes the held text an ordinary child node.
   void MakeTextKid();
   // Gives up the held text (its bytes stay in the arena until it goes).

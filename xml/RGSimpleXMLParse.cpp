@@ -496,19 +496,49 @@ class TXmlParser {
     }
     if (t.empty()) return;
     // The first child of an element that has none may well be its only one:
-    // the text is kept aside, and becomes a node only when another child follows.
+    // the text is kept aside (in the form the element holds it in, see
+    // TXmlContainer), and becomes a node only when another child follows.
     const TFrame& f = FFrames.back();
-    if (!FHeld && f.Node->FNodeType == NODE_ELEMENT && FKids.size() == f.Base && f.Node->FChildCount == 0) {
-      FHeldText.assign(t);
-      FHeld = true;
-      return;
+    if (FHeld == kHeldNone && f.Node->FNodeType == NODE_ELEMENT && FKids.size() == f.Base &&
+        f.Node->FChildCount == 0) {
+      if (t.size() <= sizeof FHeldChars) {
+        bool zero = false;
+        for (const char ch : t) zero |= ch == 0;
+        if (!zero) {
+          std::memcpy(FHeldChars, t.data(), t.size());
+          FHeldSize = static_cast<std::uint8_t>(t.size());
+          FHeld = kHeldShort;
+          return;
+        }
+      } else if (t.size() + sizeof(std::uint32_t) <= TXmlArena::kMaxSmall) {
+        const auto n = static_cast<std::uint32_t>(t.size());
+        auto* raw = static_cast<char*>(FArena->AllocBytes(sizeof n + t.size()));
+        std::memcpy(raw, &n, sizeof n);
+        std::memcpy(raw + sizeof n, t.data(), t.size());
+        FHeldRaw = raw;
+        FHeld = kHeldRaw;
+        return;
+      }
     }
     AddKid(NewNode<TXmlText>(FArena, FArena->NewString(t)));
   }
-  // The text kept aside, made the node it is.
-  void AddHeldText() {
-    FHeld = false;
-    AddKid(NewNode<TXmlText>(FArena, FArena->NewString(FHeldText)));
+  std::string_view HeldText() const noexcept {
+    if (FHeld == kHeldShort) return {FHeldChars, FHeldSize};
+    std::uint32_t n;
+    std::memcpy(&n, FHeldRaw, sizeof n);
+    return {FHeldRaw + sizeof n, n};
+  }
+  // Another child follows the text kept aside: the text becomes a node
+  // before `next` (which is freed when that fails).
+  [[gnu::noinline]] void AddHeldText(TXmlNode* next) {
+    try {
+      const std::string_view t = HeldText();
+      FHeld = kHeldNone;
+      AddKid(NewNode<TXmlText>(FArena, FArena->NewString(t)));
+    } catch (...) {
+      if (next) DestroyNode(next);  // not in the tree yet
+      throw;
+    }
   }
 
   void Element() {
@@ -740,14 +770,8 @@ class TXmlParser {
   }
 
   void AddKid(TXmlNode* n) {
-    if (FHeld) [[unlikely]] {
-      try {
-        AddHeldText();
-      } catch (...) {
-        DestroyNode(n);  // not in the tree yet
-        throw;
-      }
-    }
+    if (FHeld != kHeldNone) [[unlikely]]
+      AddHeldText(n);
     n->FParentNode = FFrames.back().Node;
     n->FRefCount = 1;  // the reference of the child list
     FKids.push_back(n);
@@ -755,14 +779,12 @@ class TXmlParser {
 
   // Hands the pending children of the innermost open node to it.
   void FinishFrame() {
-    if (FHeld) {
+    if (FHeld != kHeldNone) {
       // A text kept aside is the only child of the innermost element.
       TXmlContainer* c = FFrames.back().Node;
-      FHeld = false;
-      if (!c->HoldText(FHeldText, FArena)) {
-        FHeld = true;
-        AddHeldText();
-      }
+      if (FHeld == kHeldShort) c->HoldShortText(HeldText());
+      else c->HoldRawText(FHeldRaw);
+      FHeld = kHeldNone;
     }
     const TFrame f = FFrames.back();
     FFrames.pop_back();
@@ -995,8 +1017,11 @@ class TXmlParser {
   bool FPreserve;
   std::string FTok, FName;
   TPodStack<TXmlNode*> FKids;
-  bool FHeld = false;  // FHeldText waits to be the only child of the innermost element
-  std::string FHeldText;
+  // A text waiting to be the only child of the innermost element (AddText).
+  enum : std::uint8_t { kHeldNone, kHeldShort, kHeldRaw } FHeld = kHeldNone;
+  std::uint8_t FHeldSize = 0;
+  char FHeldChars[8];
+  const char* FHeldRaw = nullptr;
   std::vector<TXmlAttrData> FAttrs;
   TPodStack<TFrame> FFrames;
 };
