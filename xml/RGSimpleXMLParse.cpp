@@ -835,20 +835,34 @@ class TXmlParser {
     S.Next();
   }
   // Raises with the part of `text` from the first character that does not match.
-  void ExpectText(std::string_view text) {
-    // Plain ASCII text that the window holds as it stands (an end tag's name)
-    // is compared in one go.
-    if (const std::uint8_t* start = S.CurPos()) {
+  // Plain ASCII text that the window holds as it stands (an end tag's name)
+  // is compared in one go, here; anything else one character at a time.
+  [[gnu::always_inline]] void ExpectText(std::string_view text) {
+    if (const std::uint8_t* start = S.CurPos();
+        start && static_cast<std::size_t>(S.end - start) >= text.size()) {
+      // Eight bytes at a time: equal, and no byte of `text` beyond ASCII.
+      const std::size_t n = text.size();
+      std::uint64_t diff = 0, high = 0;
       std::size_t k = 0;
-      const std::size_t avail = static_cast<std::size_t>(S.end - start);
-      while (k < text.size() && k < avail && static_cast<std::uint8_t>(text[k]) < 0x80 &&
-             start[k] == static_cast<std::uint8_t>(text[k]))
-        ++k;
-      if (k == text.size()) {
-        S.Seek(start + k);
+      for (; k + 8 <= n; k += 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, start + k, 8);
+        std::memcpy(&b, text.data() + k, 8);
+        diff |= a ^ b;
+        high |= b;
+      }
+      for (; k < n; ++k) {
+        diff |= start[k] ^ static_cast<std::uint8_t>(text[k]);
+        high |= static_cast<std::uint8_t>(text[k]);
+      }
+      if (diff == 0 && (high & 0x8080808080808080ull) == 0) {
+        S.Seek(start + n);
         return;
       }
     }
+    ExpectTextByCharacter(text);
+  }
+  [[gnu::noinline]] void ExpectTextByCharacter(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
       const std::size_t at = i;
       const std::uint32_t c = DecodeUtf8(text, i);
