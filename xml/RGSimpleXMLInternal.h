@@ -307,6 +307,40 @@ using namespace xmldetail;
 
 namespace NX_XML_LOCAL xmldetail {
 
+// The names of a table, where they never move (their addresses are the
+// IDs): in chunks of 16, 16, 32, 64, ... names, so that the few dozen names
+// of a small document take one or two allocations and little room unused.
+class TNameStore {
+ public:
+  TNameStore() = default;
+  TNameStore(const TNameStore&) = delete;
+  TNameStore& operator=(const TNameStore&) = delete;
+  std::size_t size() const noexcept { return FSize; }
+  TXmlName& operator[](std::size_t i) noexcept {
+    if (i < kFirst) return FChunks[0][i];
+    const std::size_t k = static_cast<std::size_t>(std::bit_width(i / kFirst));  // chunk k >= 1 starts at kFirst << (k - 1)
+    return FChunks[k][i - (kFirst << (k - 1))];
+  }
+  const TXmlName& operator[](std::size_t i) const noexcept { return const_cast<TNameStore*>(this)->operator[](i); }
+  TXmlName& push_back(TXmlName name) {
+    if (FSize == FCapacity) {
+      const std::size_t n = FChunks.empty() ? kFirst : FCapacity;  // the total doubles
+      FChunks.reserve(FChunks.size() + 1);
+      FChunks.emplace_back(new TXmlName[n]);
+      FCapacity += n;
+    }
+    TXmlName& slot = (*this)[FSize];
+    slot = std::move(name);
+    ++FSize;
+    return slot;
+  }
+
+ private:
+  static constexpr std::size_t kFirst = 16;
+  std::vector<std::unique_ptr<TXmlName[]>> FChunks;
+  std::size_t FSize = 0, FCapacity = 0;
+};
+
 class TXmlNameTable final : public IXmlNameTable {
  public:
   explicit TXmlNameTable(int hashTableSize) : FBucketCount(std::max(hashTableSize, 1)), FSlots(kInitialSlots) {
@@ -358,8 +392,7 @@ class TXmlNameTable final : public IXmlNameTable {
     std::size_t i = Home(hash);
     for (; FSlots[i]; i = (i + 1) & (FSlots.size() - 1))
       if (FSlots[i]->Hash == hash && SameText(FSlots[i]->Text, name)) return FSlots[i];
-    FNames.push_back(TXmlName{std::string(name), hash});
-    TXmlName* n = &FNames.back();
+    TXmlName* n = &FNames.push_back(TXmlName{std::string(name), hash});
     if (2 * FNames.size() > FSlots.size()) Grow();
     else FSlots[i] = n;
     return n;
@@ -388,14 +421,15 @@ class TXmlNameTable final : public IXmlNameTable {
   }
   void Grow() {
     FSlots.assign(FSlots.size() * 2, nullptr);
-    for (TXmlName& n : FNames) {
+    for (std::size_t k = 0; k < FNames.size(); ++k) {
+      TXmlName& n = FNames[k];
       std::size_t i = Home(n.Hash);
       while (FSlots[i]) i = (i + 1) & (FSlots.size() - 1);
       FSlots[i] = &n;
     }
   }
   int FBucketCount;  // the size asked for (reported, not used)
-  std::deque<TXmlName> FNames;  // stable addresses: the IDs
+  TNameStore FNames;
   std::vector<TXmlName*> FSlots;
   std::atomic<std::int32_t> FRefCount{0};
 };
@@ -464,6 +498,7 @@ class TXmlArena final : public TVarBlockOwner {
   static constexpr std::size_t kMaxSmall = 4096;  // larger blocks come from the heap
   static constexpr std::size_t kMaxSlab = std::size_t{4} << 20;
   static constexpr std::int64_t kCreditBatch = 4096;
+  static constexpr std::size_t kMaxNode = 96;  // the largest node class
 
   explicit TXmlArena(TXmlNameTable* names) : FNames(names) { FNames->_AddRef(); }
   TXmlArena(const TXmlArena&) = delete;
@@ -499,13 +534,17 @@ class TXmlArena final : public TVarBlockOwner {
     }
   }
   // The values of elements that have one (see TXmlElementCore).
-  const TVariant& FindData(const void* element) const noexcept { return FElementData.find(element)->second; }
-  void StoreData(const void* element, TVariant v) { FElementData[element] = std::move(v); }
-  void EraseData(const void* element) noexcept { FElementData.erase(element); }
+  const TVariant& FindData(const void* element) const noexcept { return FSide->Data.find(element)->second; }
+  void StoreData(const void* element, TVariant v) { Side().Data[element] = std::move(v); }
+  void EraseData(const void* element) noexcept {
+    if (FSide) FSide->Data.erase(element);
+  }
   // Attribute counts of 65535 and more (see TXmlContainer::NumAttrs).
-  std::uint32_t BigAttrCount(const void* node) const noexcept { return FBigAttrCounts.find(node)->second; }
-  void StoreBigAttrCount(const void* node, std::uint32_t count) { FBigAttrCounts[node] = count; }
-  void EraseBigAttrCount(const void* node) noexcept { FBigAttrCounts.erase(node); }
+  std::uint32_t BigAttrCount(const void* node) const noexcept { return FSide->BigAttrCounts.find(node)->second; }
+  void StoreBigAttrCount(const void* node, std::uint32_t count) { Side().BigAttrCounts[node] = count; }
+  void EraseBigAttrCount(const void* node) noexcept {
+    if (FSide) FSide->BigAttrCounts.erase(node);
+  }
   // Memory that lives as long as the arena (size <= kMaxSmall).
   void* AllocBytes(std::size_t size) {
     size = (size + 7) & ~std::size_t{7};
@@ -628,9 +667,19 @@ class TXmlArena final : public TVarBlockOwner {
   char* FSlabEnd = nullptr;
   std::size_t FNextSlab = kChunkSize;
   std::vector<std::pair<char*, std::size_t>> FSlabs;
-  std::array<void*, 33> FFree{};
-  std::unordered_map<const void*, TVariant> FElementData;
-  std::unordered_map<const void*, std::uint32_t> FBigAttrCounts;
+  std::array<void*, kMaxNode / 8 + 1> FFree{};  // freed nodes by size in words
+  // The rare per-node data (element values, attribute counts of 65535 and
+  // more), made when first needed: most documents have none, and a
+  // document's fixed cost counts where many small ones are held.
+  struct TSide {
+    std::unordered_map<const void*, TVariant> Data;
+    std::unordered_map<const void*, std::uint32_t> BigAttrCounts;
+  };
+  TSide& Side() {
+    if (!FSide) FSide = std::make_unique<TSide>();
+    return *FSide;
+  }
+  std::unique_ptr<TSide> FSide;
 };
 
 inline TXmlNameTable* AsNameTable(const TIntfPtr<IXmlNameTable>& names) {
@@ -861,7 +910,7 @@ void SelectAll(const TXmlNode* n, std::string_view path, std::vector<TXmlNode*>&
 
 template <class T, class... A>
 T* NewNode(TXmlArena* arena, A&&... args) {
-  static_assert(sizeof(T) <= 256);
+  static_assert(sizeof(T) <= TXmlArena::kMaxNode);
   void* m = arena->AllocNode(sizeof(T));
   return new (m) T(std::forward<A>(args)...);
 }
