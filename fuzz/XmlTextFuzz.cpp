@@ -1,8 +1,9 @@
 // Fuzz target of the XML text parser and writer. Any input either parses or
 // is rejected with the unit's EXmlError; anything else (another exception, a
 // sanitizer report) is a finding. A parsed document must also survive the
-// binary form unchanged, and a document that starts with its declaration
-// must write the same text again after one pass through the parser.
+// binary form unchanged, write the same text before and after its nodes are
+// walked, and a document that starts with its declaration must write the
+// same text again after one pass through the parser.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,6 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)doc->ChildNodes()->Count();
     return 0;
   }
+  // Written before anything walks the tree (elements still hold their lone
+  // texts) and after (the binary form made every text a node): the same text.
+  std::string held;
+  bool heldSaved = true;
+  try {
+    held = doc->SaveXML();
+  } catch (const EXmlError&) {
+    heldSaved = false;
+  }
   const std::string bin = doc->BinaryXML();
   TIntfPtr<IXmlDocument> back = LoadXmlDocumentFromBinaryXML(bin);
   if (back->BinaryXML() != bin) __builtin_trap();
@@ -34,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const EXmlError&) {
     return 0;  // a declared encoding outside the table
   }
+  if (heldSaved && text != held) __builtin_trap();
   // Stable after one pass, where the input decides the code page from its
   // first node on (a document without declaration is read byte by byte but
   // written as UTF-8; the character right after the declaration is read
