@@ -117,13 +117,20 @@ TJackRing::TJackRing(std::size_t ACapacity) : FRing(jack_ringbuffer_create((ACap
 
 TJackRing::~TJackRing() { jack_ringbuffer_free(FRing); }
 
+// Whole samples only. The ring counts bytes and keeps one byte free, so a
+// ring full of samples still has room for three bytes: a write of what
+// fits would put part of a sample in, and every sample read after it would
+// be made of the wrong bytes.
 std::size_t TJackRing::Write(const float* ASamples, std::size_t ACount) noexcept {
-  return jack_ringbuffer_write(FRing, reinterpret_cast<const char*>(ASamples), ACount * sizeof(float)) /
-         sizeof(float);
+  const std::size_t n = std::min(ACount, WriteSpace());
+  jack_ringbuffer_write(FRing, reinterpret_cast<const char*>(ASamples), n * sizeof(float));
+  return n;
 }
 
 std::size_t TJackRing::Read(float* ASamples, std::size_t ACount) noexcept {
-  return jack_ringbuffer_read(FRing, reinterpret_cast<char*>(ASamples), ACount * sizeof(float)) / sizeof(float);
+  const std::size_t n = std::min(ACount, ReadSpace());
+  jack_ringbuffer_read(FRing, reinterpret_cast<char*>(ASamples), n * sizeof(float));
+  return n;
 }
 
 // ---------------------------------------------------------------- timer and counts

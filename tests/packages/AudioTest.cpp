@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "algorithms/NXWindowFilter.h"
+#include "packages/nxaudio/NXJackDevice.h"
 
 namespace {
 
@@ -237,6 +238,48 @@ class Audio : public ::testing::Test {
 // test records what the output port plays, and it is the sine, times the
 // gain, sample for sample, for at least the 2 s asked for. The output paces
 // the graph: the report line has its counts.
+// The sample ring between the device callback and the graph: filled to the
+// brim and past it, drained, and run round many times in uneven steps, it
+// hands out exactly the samples it took, in order, and takes only whole
+// ones (a ring full of samples still has three bytes of room).
+TEST(AudioRing, TakesAndGivesWholeSamplesInOrder) {
+  for (const std::size_t capacity : {std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{1000}}) {
+    nx::audio::TJackRing ring(capacity);
+    float next = 0, expect = 0;
+    std::vector<float> in(3000), out(3000);
+    auto write = [&](std::size_t n) {
+      for (std::size_t i = 0; i < n; ++i) in[i] = next + static_cast<float>(i);
+      const std::size_t took = ring.Write(in.data(), n);
+      next += static_cast<float>(took);
+      return took;
+    };
+    auto read = [&](std::size_t n) {
+      const std::size_t got = ring.Read(out.data(), n);
+      for (std::size_t i = 0; i < got; ++i, ++expect) EXPECT_EQ(out[i], expect) << capacity << " at " << expect;
+      return got;
+    };
+    // Full: nothing more goes in, in any count.
+    while (write(7) > 0) {
+    }
+    const std::size_t full = ring.ReadSpace();
+    EXPECT_GE(full, capacity);
+    for (std::size_t n = 1; n <= 5; ++n) EXPECT_EQ(write(n), 0u) << capacity;
+    EXPECT_EQ(ring.ReadSpace(), full);
+    EXPECT_EQ(ring.WriteSpace(), 0u);
+    EXPECT_EQ(read(full + 3), full);
+    // Round and round, never more read than written.
+    std::uint32_t seed = 7;
+    for (int step = 0; step < 2000; ++step) {
+      seed = seed * 1664525u + 1013904223u;
+      write((seed >> 8) % (capacity + 3));
+      seed = seed * 1664525u + 1013904223u;
+      read((seed >> 8) % (capacity + 3));
+    }
+    read(out.size());
+    EXPECT_EQ(expect, next) << capacity;
+  }
+}
+
 TEST_F(Audio, ToneThroughGainToOutputIsWhatTheServerPlays) {
   TJackServer server(FDir);
   ASSERT_TRUE(server.Up()) << ReadText(FDir / (server.Name() + ".err"));
