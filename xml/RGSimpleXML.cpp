@@ -335,7 +335,7 @@ void SetAttrValue(TXmlNode* n, std::string_view name, TVariant value) {
 }
 
 TXmlNode* FindChildElement(const TXmlNode* n, TXmlNameID id) {
-  if (!n->IsContainer()) return nullptr;
+  if (!n->IsContainer() || Cont(n)->HasLazyText()) return nullptr;  // (a held text is no element)
   const TXmlContainer* c = Cont(n);
   for (std::uint32_t k = 0; k < c->FChildCount; ++k) {
     TXmlNode* ch = c->Kids()[k];
