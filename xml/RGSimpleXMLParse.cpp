@@ -769,7 +769,7 @@ class TXmlParser {
     FAttrs.clear();
   }
 
-  void AddKid(TXmlNode* n) {
+  [[gnu::always_inline]] void AddKid(TXmlNode* n) {
     if (FHeld != kHeldNone) [[unlikely]]
       AddHeldText(n);
     n->FParentNode = FFrames.back().Node;
@@ -778,7 +778,7 @@ class TXmlParser {
   }
 
   // Hands the pending children of the innermost open node to it.
-  void FinishFrame() {
+  [[gnu::always_inline]] void FinishFrame() {
     if (FHeld != kHeldNone) {
       // A text kept aside is the only child of the innermost element.
       TXmlContainer* c = FFrames.back().Node;
