@@ -234,10 +234,6 @@ class Audio : public ::testing::Test {
   fs::path FDir;
 };
 
-// A sine through a gain to the output for 2 s of stream: a client of the
-// test records what the output port plays, and it is the sine, times the
-// gain, sample for sample, for at least the 2 s asked for. The output paces
-// the graph: the report line has its counts.
 // The sample ring between the device callback and the graph: filled to the
 // brim and past it, drained, and run round many times in uneven steps, it
 // hands out exactly the samples it took, in order, and takes only whole
@@ -280,6 +276,10 @@ TEST(AudioRing, TakesAndGivesWholeSamplesInOrder) {
   }
 }
 
+// A sine through a gain to the output for 2 s of stream: a client of the
+// test records what the output port plays, and it is the sine, times the
+// gain, sample for sample, for at least the 2 s asked for. The output paces
+// the graph: the report line has its counts.
 TEST_F(Audio, ToneThroughGainToOutputIsWhatTheServerPlays) {
   TJackServer server(FDir);
   ASSERT_TRUE(server.Up()) << ReadText(FDir / (server.Name() + ".err"));
