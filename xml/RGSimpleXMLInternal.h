@@ -26,7 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -752,16 +751,29 @@ class TXmlContainer : public TXmlNode {
   }
   bool HasLazyText() const noexcept { return (FFlags & kLazyText) != 0; }
   std::string_view LazyText() const noexcept {
-    if (FFlags & kLazyRaw) {
-      std::uint32_t n;
-      std::memcpy(&n, FTextRaw, sizeof n);
-      return {FTextRaw + sizeof n, n};
-    }
+    if (FFlags & kLazyRaw) return RawView(FTextRaw);
     return {FTextChars, FTextChars[sizeof FTextChars - 1] ? sizeof FTextChars : std::strlen(FTextChars)};
   }
-  // Holds a text as the only child of an element that has none: up to 8
-  // bytes without a zero byte, or `raw` (a 32-bit length and the bytes, in
-  // the element's arena).
+  // The held forms of a text: short (HoldShortText), or raw, a copy in
+  // `arena` as a 32-bit length and the bytes (nullptr when the text is not
+  // held: it has a zero byte, or is too long for one arena block).
+  static bool FitsShort(std::string_view text) noexcept {
+    return text.size() <= sizeof FTextChars && std::memchr(text.data(), 0, text.size()) == nullptr;
+  }
+  static const char* NewRawText(TXmlArena* arena, std::string_view text) {
+    const auto n = static_cast<std::uint32_t>(text.size());
+    if (text.size() + sizeof n > TXmlArena::kMaxSmall) return nullptr;
+    auto* raw = static_cast<char*>(arena->AllocBytes(sizeof n + text.size()));
+    std::memcpy(raw, &n, sizeof n);
+    std::memcpy(raw + sizeof n, text.data(), text.size());
+    return raw;
+  }
+  static std::string_view RawView(const char* raw) noexcept {
+    std::uint32_t n;
+    std::memcpy(&n, raw, sizeof n);
+    return {raw + sizeof n, n};
+  }
+  // Holds a text as the only child of an element that has none.
   void HoldShortText(std::string_view text) noexcept {
     std::memset(FTextChars, 0, sizeof FTextChars);
     std::memcpy(FTextChars, text.data(), text.size());

@@ -501,21 +501,13 @@ class TXmlParser {
     const TFrame& f = FFrames.back();
     if (FHeld == kHeldNone && f.Node->FNodeType == NODE_ELEMENT && FKids.size() == f.Base &&
         f.Node->FChildCount == 0) {
-      if (t.size() <= sizeof FHeldChars) {
-        bool zero = false;
-        for (const char ch : t) zero |= ch == 0;
-        if (!zero) {
-          std::memcpy(FHeldChars, t.data(), t.size());
-          FHeldSize = static_cast<std::uint8_t>(t.size());
-          FHeld = kHeldShort;
-          return;
-        }
-      } else if (t.size() + sizeof(std::uint32_t) <= TXmlArena::kMaxSmall) {
-        const auto n = static_cast<std::uint32_t>(t.size());
-        auto* raw = static_cast<char*>(FArena->AllocBytes(sizeof n + t.size()));
-        std::memcpy(raw, &n, sizeof n);
-        std::memcpy(raw + sizeof n, t.data(), t.size());
-        FHeldRaw = raw;
+      if (TXmlContainer::FitsShort(t)) {
+        std::memcpy(FHeldChars, t.data(), t.size());
+        FHeldSize = static_cast<std::uint8_t>(t.size());
+        FHeld = kHeldShort;
+        return;
+      }
+      if (t.size() > sizeof FHeldChars && (FHeldRaw = TXmlContainer::NewRawText(FArena, t))) {
         FHeld = kHeldRaw;
         return;
       }
@@ -523,10 +515,7 @@ class TXmlParser {
     AddKid(NewNode<TXmlText>(FArena, FArena->NewString(t)));
   }
   std::string_view HeldText() const noexcept {
-    if (FHeld == kHeldShort) return {FHeldChars, FHeldSize};
-    std::uint32_t n;
-    std::memcpy(&n, FHeldRaw, sizeof n);
-    return {FHeldRaw + sizeof n, n};
+    return FHeld == kHeldShort ? std::string_view(FHeldChars, FHeldSize) : TXmlContainer::RawView(FHeldRaw);
   }
   // Another child follows the text kept aside: the text becomes a node
   // before `next` (which is freed when that fails).

@@ -223,16 +223,11 @@ class TXmlWriter {
         O.Write('<');
         O.Write(e->FNameID->Text);
         Attrs(e);
-        if (e->HasLazyText()) {
-          O.Write('>');
-          Escaped(e->LazyText());
-          EndTag(e);
-          return;
-        }
-        if (e->FChildCount == 1 && e->FKid->FNodeType == NODE_TEXT) {
+        if (e->HasLazyText() || (e->FChildCount == 1 && e->FKid->FNodeType == NODE_TEXT)) {
           // The usual lone text (its end tag on the same line): no frame.
           O.Write('>');
-          Escaped(static_cast<const TXmlValueCore*>(e->FKid)->FData);
+          if (e->HasLazyText()) Escaped(e->LazyText());
+          else Escaped(static_cast<const TXmlValueCore*>(e->FKid)->FData);
           EndTag(e);
           return;
         }
