@@ -1,7 +1,9 @@
 // NXJackDevice: clients, rings, counters and sessions (see NXJackDevice.h).
 #include "packages/nxaudio/NXJackDevice.h"
 
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -217,11 +219,32 @@ void TJackSession::WaitWake(std::int64_t AMicroseconds) noexcept {
 
 void TJackSession::CloseClient() noexcept {
   if (!Client) return;
-  // After a shutdown the server is gone: closing only frees what the
-  // library keeps for the client.
-  if (!ServerGone.load()) jack_deactivate(Client);
+  if (ServerGone.load()) {
+    // The server is gone: closing only frees what the library keeps for the
+    // client. The library stops the client's threads by asynchronous
+    // cancellation, and its notification thread holds a lock of the whole
+    // library while it handles a notification. A server that shuts down
+    // first says so and then sends more (the other clients leaving) before
+    // its socket closes; cancelled in one of those, the thread leaves the
+    // lock taken, and this close and every later one in the process wait
+    // for it for ever. That thread ends by itself once the socket closes:
+    // the close waits for that.
+    const std::int64_t until = JackNowNs() + 2000000000;
+    while (!NotifierEnded() && JackNowNs() < until) WaitWake(5000);
+    if (!NotifierEnded()) {
+      Client = nullptr;  // left open: a little memory, not a hang
+      return;
+    }
+  } else {
+    jack_deactivate(Client);
+  }
   jack_client_close(Client);
   Client = nullptr;
+}
+
+bool TJackSession::NotifierEnded() const noexcept {
+  const pid_t tid = NotifierTid.load(std::memory_order_acquire);
+  return tid != 0 && ::syscall(SYS_tgkill, ::getpid(), tid, 0) != 0 && errno == ESRCH;
 }
 
 std::string TJackSession::ShutdownText() const {
@@ -243,6 +266,8 @@ void TJackSession::ActivateAndConnect(bool AOutput) {
   if (const int rc = jack_activate(Client); rc != 0)
     throw Exception("the JACK server \"" + Server + "\" refused to activate the client (error " + std::to_string(rc) +
                     ")");
+  ProcessThread = jack_client_thread_id(Client);
+  ProcessThreadKnown.store(true, std::memory_order_release);
   for (std::size_t c = 0; c < Targets.size() && c < Ports.size(); ++c) {
     const char* own = jack_port_name(Ports[c]);
     const char* from = AOutput ? own : Targets[c].c_str();
@@ -265,19 +290,32 @@ void TJackSession::InstallCommonCallbacks() {
       this);
   // Called on a thread of the library when the server goes (or throws this
   // client out); it may not call back into JACK, and does no more than note
-  // it and wake the session's thread.
+  // it and wake the session's thread. Both the process thread and the
+  // notification thread may report it: the first report goes to the
+  // callback with the server's words, a second to the plain one.
   jack_on_info_shutdown(
       Client,
       [](jack_status_t, const char* AReason, void* AArg) {
-        auto* session = static_cast<TJackSession*>(AArg);
-        if (AReason) {
-          std::strncpy(session->Reason, AReason, sizeof(session->Reason) - 1);
-          session->Reason[sizeof(session->Reason) - 1] = 0;
-        }
-        session->ServerGone.store(true, std::memory_order_release);
-        session->Wake();
+        static_cast<TJackSession*>(AArg)->NoteShutdown(AReason);
       },
       this);
+  jack_on_shutdown(
+      Client, [](void* AArg) { static_cast<TJackSession*>(AArg)->NoteShutdown(nullptr); }, this);
+}
+
+void TJackSession::NoteShutdown(const char* AReason) noexcept {
+  if (AReason && !ReasonTaken.exchange(true)) {
+    std::strncpy(Reason, AReason, sizeof(Reason) - 1);
+    Reason[sizeof(Reason) - 1] = 0;
+  }
+  // Any thread but the process thread is the notification thread (before
+  // activation there is no process thread). Of the two reports the process
+  // thread can take one at most, so the notification thread makes one.
+  const bool fromProcess =
+      ProcessThreadKnown.load(std::memory_order_acquire) && pthread_equal(pthread_self(), ProcessThread);
+  if (!fromProcess) NotifierTid.store(static_cast<pid_t>(::syscall(SYS_gettid)), std::memory_order_release);
+  ServerGone.store(true, std::memory_order_release);
+  Wake();
 }
 
 // ---------------------------------------------------------------- TJackEndpoint

@@ -29,7 +29,9 @@
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
+#include <pthread.h>
 #include <semaphore.h>
+#include <sys/types.h>
 
 #include <array>
 #include <atomic>
@@ -146,7 +148,12 @@ struct TJackSession {
   // Waits for a wake-up at most AMicroseconds.
   void WaitWake(std::int64_t AMicroseconds) noexcept;
   // Closes the client (the callback does not run any more once this returns).
+  // After a shutdown it first waits (two seconds at most) for the library's
+  // notification thread to end; a client whose thread does not end is left
+  // open rather than risk a close that never returns.
   void CloseClient() noexcept;
+  // The notification thread has reported the shutdown and ended.
+  bool NotifierEnded() const noexcept;
   // The fault as one line: the server's shutdown, or empty.
   std::string ShutdownText() const;
   // Joins the thread unless it is the calling one (then it is detached).
@@ -173,6 +180,15 @@ struct TJackSession {
   std::atomic<bool> ServerGone{false};
   std::atomic<bool> Finished{false};  // the thread is done with the client
   char Reason[256] = {};              // the server's words at shutdown (written before ServerGone)
+  std::atomic<bool> ReasonTaken{false};  // one shutdown callback writes Reason
+  // The library's process thread, known once the client is active (for
+  // telling which of the library's threads reports the shutdown).
+  pthread_t ProcessThread{};
+  std::atomic<bool> ProcessThreadKnown{false};
+  // The library's notification thread (its kernel thread id), known once it
+  // has reported the shutdown: the client is closed after it has ended
+  // (see CloseClient).
+  std::atomic<pid_t> NotifierTid{0};
   std::thread Thread;
 
   // Activates the client and connects port c to Targets[c] (in the
@@ -182,6 +198,8 @@ struct TJackSession {
   // The callbacks every session installs besides its process callback:
   // xruns are counted, a shutdown marks the session and wakes its thread.
   void InstallCommonCallbacks();
+  // What both shutdown callbacks do (async-safe).
+  void NoteShutdown(const char* AReason) noexcept;
 };
 
 // What each JACK component keeps beside its running session: the counts,
