@@ -392,6 +392,10 @@ void TGraphRun::Stop() {
 
 std::vector<TNodeRow> TGraphRun::Finish(const std::function<void()>& AFinished) {
   Stop();
+  // A fault that the run's loop did not see fails the run here: one raised
+  // as the streams stopped, or in the last buffers of a stream that ran to
+  // its end (on virtual time) before the loop looked again.
+  if (std::string fault = Fault(); !fault.empty()) throw EFlowError(F->File + ": " + fault);
   std::vector<TNodeRow> rows;
   {
     // The nodes finish one after the other on this thread (drawing stays on

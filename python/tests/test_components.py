@@ -51,6 +51,7 @@ class TPcSquare:
 @nxruntime.component
 class TPcFaulty:
     FailAt: int = 5
+    FailInStop: bool = False
 
     def start(self, rate):
         self.count = 0
@@ -60,6 +61,10 @@ class TPcFaulty:
         if self.count == self.FailAt:
             raise RuntimeError(f"buffer {self.count} is one too many")
         return x
+
+    def stop(self):
+        if self.FailInStop:
+            raise RuntimeError("not now")
 
 
 @nxruntime.component
@@ -223,6 +228,10 @@ def test_an_exception_in_process_ends_the_run_with_its_traceback(modules, watchd
     # Every other component's stream stopped; the graph runs again afterwards.
     assert sorted(pcgain.seen) == [("after", "start"), ("after", "stop"), ("before", "start"), ("before", "stop")]
     g["Bad"].FailAt = 0
+    g["Bad"].FailInStop = True  # raised as the stream stops, after its last buffer
+    with pytest.raises(ValueError, match=r"Bad \(TPcFaulty\): stop raised an exception"):
+        g.run(seconds=0.5)
+    g["Bad"].FailInStop = False
     assert g.run(seconds=0.5)["Out"].size == 23 * 1024
 
 
@@ -255,9 +264,13 @@ def test_nxflow_runs_a_document_with_a_python_component(modules, tmp_path):
     read = [np.loadtxt(tmp_path / "out" / f, delimiter=",", skiprows=1)[:, 1] for f in ("in.csv", "out.csv")]
     np.testing.assert_allclose(read[1], (2 * read[0] + 0.5) ** 2, rtol=1e-12)
 
-    faulty = chain(modules, [("TPcFaulty", "Bad", {"FailAt": "3"})])
-    run = subprocess.run([str(NXFLOW), "--packages", str(modules), "run", str(faulty), "--out", str(tmp_path / "f")],
-                         capture_output=True, text=True, timeout=300, cwd=tmp_path)
-    assert run.returncode == 1
-    assert "RuntimeError: buffer 3 is one too many" in run.stderr and "Traceback" in run.stderr
-    assert not (tmp_path / "f").exists()
+    # A fault in a buffer, and one as the stream stops (after the last
+    # buffer, when the run has stopped looking): each fails the run.
+    for props, said in (({"FailAt": "3"}, "process raised an exception, its stream stopped:"),
+                        ({"FailAt": "0", "FailInStop": "true"}, "stop raised an exception, its stream stopped:")):
+        faulty = chain(modules, [("TPcFaulty", "Bad", props)])
+        run = subprocess.run([str(NXFLOW), "--packages", str(modules), "run", str(faulty), "--out", str(tmp_path / "f")],
+                             capture_output=True, text=True, timeout=300, cwd=tmp_path)
+        assert run.returncode == 1, run.stdout
+        assert said in run.stderr and "Traceback" in run.stderr, run.stderr
+        assert not (tmp_path / "f").exists()
