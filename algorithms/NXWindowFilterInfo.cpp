@@ -154,26 +154,15 @@ std::vector<double> FirScan(const std::vector<double>& ATaps, int APoints) {
 // high orders, keeps the extended-precision Evaluate (null here).
 using TMagnitude = double (*)(const std::vector<double>&, double);
 
-std::complex<double> UnitInverseD(double AFrequency) {
-  const double w = 2 * kPi * AFrequency;
-  return {std::cos(w), -std::sin(w)};
-}
-
-std::complex<double> HornerD(const double* c, std::size_t n, std::complex<double> zinv) {
-  std::complex<double> r = 0;
-  for (std::size_t k = n; k-- > 0;) r = r * zinv + c[k];
-  return r;
-}
-
 double FirMagnitude(const std::vector<double>& ATaps, double AFrequency) {
-  return std::abs(HornerD(ATaps.data(), ATaps.size(), UnitInverseD(AFrequency)));
+  return std::abs(PolyAt(ATaps.data(), ATaps.size(), UnitInverse<double>(AFrequency)));
 }
 
 double CascadeMagnitude(const std::vector<double>& ATaps, double AFrequency) {
-  const std::complex<double> zinv = UnitInverseD(AFrequency);
+  const std::complex<double> zinv = UnitInverse<double>(AFrequency);
   double m = 1;
   for (std::size_t s = 0; s + 6 <= ATaps.size(); s += 6)
-    m *= std::abs(HornerD(ATaps.data() + s, 3, zinv)) / std::abs(HornerD(ATaps.data() + s + 3, 3, zinv));
+    m *= std::abs(PolyAt(ATaps.data() + s, 3, zinv)) / std::abs(PolyAt(ATaps.data() + s + 3, 3, zinv));
   return m;
 }
 

@@ -13,17 +13,21 @@ namespace nx::windowfilter {
 
 using TCLong = std::complex<long double>;
 
-// sum c[k] z^-k for k = 0 .. n-1, by Horner's rule in z^-1.
-inline TCLong PolyAt(const double* c, std::size_t n, TCLong zinv) {
-  TCLong r = 0;
-  for (std::size_t k = n; k-- > 0;) r = r * zinv + static_cast<long double>(c[k]);
+// sum c[k] z^-k for k = 0 .. n-1, by Horner's rule in z^-1, in the
+// precision of zinv (extended for the designers; double where many points
+// are wanted and little precision, as in the design report).
+template <class T>
+std::complex<T> PolyAt(const double* c, std::size_t n, std::complex<T> zinv) {
+  std::complex<T> r = 0;
+  for (std::size_t k = n; k-- > 0;) r = r * zinv + static_cast<T>(c[k]);
   return r;
 }
 
 // The point e^{j 2 pi f} of the unit circle, as z^-1.
-inline TCLong UnitInverse(double f) {
-  const long double w = 2 * std::numbers::pi_v<long double> * f;
-  return TCLong(std::cos(w), -std::sin(w));
+template <class T = long double>
+std::complex<T> UnitInverse(double f) {
+  const T w = 2 * std::numbers::pi_v<T> * f;
+  return std::complex<T>(std::cos(w), -std::sin(w));
 }
 
 // The group delay contribution Re[sum k c_k z^-k / sum c_k z^-k] of one
