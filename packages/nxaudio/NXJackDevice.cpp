@@ -266,8 +266,7 @@ void TJackSession::ActivateAndConnect(bool AOutput) {
   if (const int rc = jack_activate(Client); rc != 0)
     throw Exception("the JACK server \"" + Server + "\" refused to activate the client (error " + std::to_string(rc) +
                     ")");
-  ProcessThread = jack_client_thread_id(Client);
-  ProcessThreadKnown.store(true, std::memory_order_release);
+  ProcessThread.store(jack_client_thread_id(Client), std::memory_order_release);
   for (std::size_t c = 0; c < Targets.size() && c < Ports.size(); ++c) {
     const char* own = jack_port_name(Ports[c]);
     const char* from = AOutput ? own : Targets[c].c_str();
@@ -311,8 +310,8 @@ void TJackSession::NoteShutdown(const char* AReason) noexcept {
   // Any thread but the process thread is the notification thread (before
   // activation there is no process thread). Of the two reports the process
   // thread can take one at most, so the notification thread makes one.
-  const bool fromProcess =
-      ProcessThreadKnown.load(std::memory_order_acquire) && pthread_equal(pthread_self(), ProcessThread);
+  const pthread_t process = ProcessThread.load(std::memory_order_acquire);
+  const bool fromProcess = process != 0 && pthread_equal(pthread_self(), process);
   if (!fromProcess) NotifierTid.store(static_cast<pid_t>(::syscall(SYS_gettid)), std::memory_order_release);
   ServerGone.store(true, std::memory_order_release);
   Wake();

@@ -181,10 +181,9 @@ struct TJackSession {
   std::atomic<bool> Finished{false};  // the thread is done with the client
   char Reason[256] = {};              // the server's words at shutdown (written before ServerGone)
   std::atomic<bool> ReasonTaken{false};  // one shutdown callback writes Reason
-  // The library's process thread, known once the client is active (for
+  // The library's process thread once the client is active, 0 before (for
   // telling which of the library's threads reports the shutdown).
-  pthread_t ProcessThread{};
-  std::atomic<bool> ProcessThreadKnown{false};
+  std::atomic<pthread_t> ProcessThread{0};
   // The library's notification thread (its kernel thread id), known once it
   // has reported the shutdown: the client is closed after it has ended
   // (see CloseClient).
