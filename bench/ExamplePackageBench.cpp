@@ -9,7 +9,8 @@
 //       Goal: under 1 s of wall time;
 //   (c) the Gaussian noise generator's samples, 1,024 a buffer, against the
 //       same polar Box-Muller method written plainly (one std::log per pair)
-//       on the same random numbers.
+//       on the same random numbers;
+//   (d) the sine generator's samples against std::sin per sample.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -206,6 +207,48 @@ void BM_NoisePlain(benchmark::State& state) {
 }
 BENCHMARK(BM_NoisePlain)->Repetitions(3);
 
+// (d) A sine: the generator's own work on one buffer at a time, and std::sin
+// of each sample's phase (the cycle kept as the generator keeps it).
+struct TOpenSine : TNXSineGenerator {
+  using TNXSineGenerator::TNXSineGenerator;
+  void Fill(TIntfPtr<INXDataBuffer>& ABuffer) {
+    bool send = true, stop = false;
+    IntGenerate(ABuffer, send, stop);
+  }
+};
+
+void BM_SineGenerator(benchmark::State& state) {
+  auto* sine = new TOpenSine(nullptr);
+  sine->SetSampleRate(48000);
+  sine->SetFrequency(440);
+  TIntfPtr<INXDataBuffer> buffer = TNXRealBuffer::MakeSize(kSize);
+  for (auto _ : state) {
+    for (int b = 0; b < 256; ++b) sine->Fill(buffer);
+    benchmark::DoNotOptimize(buffer.Get());
+  }
+  TComponent::Free(sine);
+  state.SetItemsProcessed(state.iterations() * 256 * kSize);
+}
+BENCHMARK(BM_SineGenerator)->Repetitions(3);
+
+void BM_SinePlain(benchmark::State& state) {
+  const double step = 440.0 / 48000;
+  double cycle = 0;
+  std::vector<double> out(kSize);
+  for (auto _ : state) {
+    for (int b = 0; b < 256; ++b) {
+      for (int i = 0; i < kSize; ++i) {
+        out[i] = std::sin(2 * M_PI * cycle);
+        cycle += step;
+        cycle -= std::floor(cycle);
+      }
+      benchmark::DoNotOptimize(out.data());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * 256 * kSize);
+}
+BENCHMARK(BM_SinePlain)->Repetitions(3);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,6 +261,8 @@ int main(int argc, char** argv) {
                        "speed", true);
   nxbench::PrintRatios(rep, "Gaussian noise against the plain method (min CPU time; goal: at least 1)",
                        {{"1,024-sample buffers", "BM_NoiseGenerator", "BM_NoisePlain", 1.0}}, "speed", true);
+  nxbench::PrintRatios(rep, "Sine against std::sin per sample (min CPU time; goal: at least 1)",
+                       {{"1,024-sample buffers", "BM_SineGenerator", "BM_SinePlain", 1.0}}, "speed", true);
   const double fir = rep.Cpu("BM_FirComponent"), iir = rep.Cpu("BM_IirComponent");
   if (fir > 0) std::printf("FIR component: %.3g samples/s\n", kSize / fir * 1e9);
   if (iir > 0) std::printf("IIR component: %.3g samples/s\n", kSize / iir * 1e9);

@@ -3,6 +3,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -31,46 +32,30 @@ void TNXSineGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, bool
   const double rate = GetSampleRate();
   const long double step = rate > 0 ? static_cast<long double>(FFrequency) / rate : 0.0L;
   const long double offset = static_cast<long double>(FPhase) / 360.0L;
-  // Exact sine and cosine at the start of every run of kRun samples, then
-  // eight interleaved rotations (lane j holds samples j, j + 8, ...), each
-  // rotated by eight samples' angle: eight independent chains the processor
-  // overlaps and the compiler packs into vectors, where one chain waited for
-  // each multiply. The rounding of a rotation never grows past kRun / 8
-  // steps before the next exact start (about 1e-15).
-  constexpr std::int32_t kRun = 256;
-  static_assert(kRun % kLanes == 0);
+  // Runs of kRun samples, each from its exact start angle t (the cycle is
+  // kept in long double, so hours of buffers do not drift): sample j of a
+  // run is sin(t + j w) = sin(t) cos(j w) + cos(t) sin(j w) with the tables
+  // of the step w made once per frequency. Every sample is then within a few
+  // roundings of the exact sine (no recurrence carries rounding from one to
+  // the next), and a run is a few vector passes over the tables.
   const double turn = 2 * std::numbers::pi * static_cast<double>(step - std::floor(step));
-  if (turn != FLaneTurn) {
-    for (int j = 0; j < kLanes; ++j) {
-      FLaneCos[j] = std::cos(j * turn);
-      FLaneSin[j] = std::sin(j * turn);
+  if (turn != FRunTurn) {
+    for (int j = 0; j < kRun; ++j) {
+      FRunCos[j] = std::cos(j * turn);
+      FRunSin[j] = std::sin(j * turn);
     }
-    FStrideCos = std::cos(kLanes * turn);
-    FStrideSin = std::sin(kLanes * turn);
-    FLaneTurn = turn;
+    FRunTurn = turn;
   }
-  const double cw = FStrideCos, sw = FStrideSin, amplitude = FAmplitude;
+  const double amplitude = FAmplitude;
+  double scratch[kRun];
   for (std::int32_t at = 0; at < n; at += kRun) {
     long double cycle = FCycle + offset + step * at;
     cycle -= std::floor(cycle);
     const double angle = static_cast<double>(2 * std::numbers::pi_v<long double> * cycle);
-    const double c0 = std::cos(angle), s0 = std::sin(angle);
-    double c[kLanes], s[kLanes];
-    for (int j = 0; j < kLanes; ++j) {
-      c[j] = c0 * FLaneCos[j] - s0 * FLaneSin[j];
-      s[j] = s0 * FLaneCos[j] + c0 * FLaneSin[j];
-    }
-    const std::int32_t end = std::min(n, at + kRun);
-    std::int32_t i = at;
-    for (; i + kLanes <= end; i += kLanes) {
-      for (int j = 0; j < kLanes; ++j) out[i + j] = amplitude * s[j];
-      for (int j = 0; j < kLanes; ++j) {
-        const double nc = c[j] * cw - s[j] * sw;
-        s[j] = s[j] * cw + c[j] * sw;
-        c[j] = nc;
-      }
-    }
-    for (int j = 0; i < end; ++i, ++j) out[i] = amplitude * s[j];
+    const int len = std::min<std::int32_t>(kRun, n - at);
+    ippsMulC_64f(FRunCos, amplitude * std::sin(angle), out + at, len);
+    ippsMulC_64f(FRunSin, amplitude * std::cos(angle), scratch, len);
+    ippsAdd_64f_I(scratch, out + at, len);
   }
   FCycle += step * n;
   FCycle -= std::floor(FCycle);
@@ -167,19 +152,17 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
   double* const v = u + pairs;
   double* const s = v + pairs;
   double* const f = s + pairs;
-  double* const cx = f + pairs;  // a round's candidates
+  double* const cx = f + pairs;  // the values out, before they are interleaved
   double* const cy = cx + pairs;
   TXoshiro rng(FState);
   for (std::int32_t k = 0; k < pairs;) {
     const std::int32_t want = pairs - k;
-    for (std::int32_t c = 0; c < want; ++c) {
-      cx[c] = 2 * rng.Uniform() - 1;
-      cy[c] = 2 * rng.Uniform() - 1;
-    }
     // At most `want` are kept, so a write lands below `pairs` even when it
     // is refused (and then overwritten).
     for (std::int32_t c = 0; c < want; ++c) {
-      const double x = cx[c], y = cy[c], r = x * x + y * y;
+      const double x = 2 * rng.Uniform() - 1;
+      const double y = 2 * rng.Uniform() - 1;
+      const double r = x * x + y * y;
       u[k] = x;
       v[k] = y;
       s[k] = r;
@@ -193,14 +176,22 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
   ippsDiv_64f_I(s, f, pairs);
   ippsMulC_64f_I(-2.0, f, pairs);
   ippsSqrt_64f_I(f, pairs);
-  for (std::int32_t k = 0; k < pairs; ++k, i += 2) {
-    out[i] = a * u[k] * f[k];
-    if (i + 1 < n) {
-      out[i + 1] = a * v[k] * f[k];
-    } else {
-      FSpareGauss = v[k] * f[k];
-      FHasSpare = true;
-    }
+  // The values u f and v f of the pairs whose two values both fit go out
+  // interleaved, then scaled, in vector passes (through the last two
+  // scratch arrays); a last pair of which only the first fits leaves its second for
+  // the next buffer.
+  const std::int32_t whole = std::min(pairs, (n - i) / 2);
+  if (whole > 0) {
+    ippsMul_64f(u, f, cx, whole);
+    ippsMul_64f(v, f, cy, whole);
+    ippsRealToCplx_64f(cx, cy, reinterpret_cast<Ipp64fc*>(out + i), whole);
+    ippsMulC_64f_I(a, out + i, 2 * whole);
+    i += 2 * whole;
+  }
+  if (whole < pairs) {
+    out[i] = a * (u[whole] * f[whole]);
+    FSpareGauss = v[whole] * f[whole];
+    FHasSpare = true;
   }
 }
 

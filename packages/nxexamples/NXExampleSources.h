@@ -57,12 +57,11 @@ class TNXSineGenerator : public TNXExampleRealGen {
   // double: a frequency change keeps the waveform continuous, and hours of
   // buffers do not drift.
   long double FCycle = 0;
-  // The rotations of the eight interleaved recurrences for the angle step
-  // FLaneTurn: by j steps (lane j's start) and by eight (each lane's step).
-  static constexpr int kLanes = 8;
-  double FLaneTurn = -1;
-  double FLaneCos[kLanes] = {}, FLaneSin[kLanes] = {};
-  double FStrideCos = 1, FStrideSin = 0;
+  // cos(j w) and sin(j w), j = 0 .. kRun - 1, for the angle step w = FRunTurn:
+  // a run of kRun samples from angle t is sin(t) cos(j w) + cos(t) sin(j w).
+  static constexpr int kRun = 256;
+  double FRunTurn = -1;
+  double FRunCos[kRun] = {}, FRunSin[kRun] = {};
 };
 
 class TNXNoiseGenerator : public TNXExampleRealGen {

@@ -141,7 +141,7 @@ TEST(SineGenerator, MatchesTheExactSineOverEveryBuffer) {
       {48000, 997.3, 0.5, 90, 1000, 50},  // buffers that cut cycles anywhere
       {8000, 0.1, 1, 45, 1, 500},         // one sample per buffer
       {1000, -250, 1, 0, 257, 20},        // a negative frequency runs backwards
-      {44100, 3000, 0.7, 0, 13, 300},     // buffers that end inside the interleaved lanes
+      {44100, 3000, 0.7, 0, 13, 300},     // buffers that end inside a run of the tables
       // a long run: 60 s at 48 kHz in 4,096-sample buffers, no drift
       {48000, 1234.5678, 1, 10, 4096, 704}
   };
