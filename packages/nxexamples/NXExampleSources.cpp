@@ -113,8 +113,9 @@ struct TXoshiro {
     S3 = Rotl(S3, 45);
     return result;
   }
-  // [0, 1), 53 bits.
-  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+  // 2 u - 1 for u in [0, 1) of 53 bits: m 2^-52 - 1 is exactly that (the
+  // factors of two are exact), one operation fewer.
+  double Signed() { return static_cast<double>(Next() >> 11) * 0x1.0p-52 - 1; }
 };
 
 }  // namespace
@@ -126,7 +127,7 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
   const double a = FAmplitude;
   if (FDistribution == ndUniform) {
     TXoshiro rng(FState);
-    for (std::int32_t i = 0; i < n; ++i) out[i] = a * (2 * rng.Uniform() - 1);
+    for (std::int32_t i = 0; i < n; ++i) out[i] = a * rng.Signed();
     rng.Store(FState);
     return;
   }
@@ -160,8 +161,8 @@ void TNXNoiseGenerator::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool&, boo
     // At most `want` are kept, so a write lands below `pairs` even when it
     // is refused (and then overwritten).
     for (std::int32_t c = 0; c < want; ++c) {
-      const double x = 2 * rng.Uniform() - 1;
-      const double y = 2 * rng.Uniform() - 1;
+      const double x = rng.Signed();
+      const double y = rng.Signed();
       const double r = x * x + y * y;
       u[k] = x;
       v[k] = y;
