@@ -51,6 +51,11 @@ class TSMediaMasterClock {
   void RunVirtualStep();
   // Runs the ticks a step left to this thread for AClock.
   void Drive(TNXClockGen* AClock);
+  // Virtual time, under the section: takes at once the steps before the next
+  // one at which some clock is due. No clock has a tick in them, so nothing
+  // would run: the same ticks come at the same step numbers, without a pass
+  // through the step loop for each millisecond between buffers.
+  void SkipIdleSteps(std::uint64_t ALimit);
 
   std::vector<TNXClockGen*> FList;
   std::vector<TNXClockGen*> FDue;  // the clocks of the step being driven (this thread only)
@@ -180,12 +185,36 @@ bool TSMediaMasterClock::Remove(TNXClockGen* AClock) {
 void TSMediaMasterClock::Clock(bool ADrive) {
   TLockGuard guard(Section());
   if (GMasterClock != this) return;  // the master clock has gone
-  if (FSteps.load(std::memory_order_relaxed) >= GStepLimit.load(std::memory_order_acquire)) return;  // held
+  const std::uint64_t limit = GStepLimit.load(std::memory_order_acquire);
+  if (FSteps.load(std::memory_order_relaxed) >= limit) return;  // held
+  if (ADrive) SkipIdleSteps(limit);
   FSteps.fetch_add(1, std::memory_order_acq_rel);
   for (auto it = FList.rbegin(); it != FList.rend(); ++it) {
     (*it)->Step(ADrive);
     if (ADrive && (*it)->FDrivenDue > 0) FDue.push_back(*it);
   }
+}
+
+void TSMediaMasterClock::SkipIdleSteps(std::uint64_t ALimit) {
+  // Steps until each clock is next due: the first j >= 1 with
+  // accumulator + j * step > interval. A clock whose procedure failed takes
+  // no more steps (Step returns at once), so it neither accumulates nor
+  // bounds the skip.
+  std::int64_t next = INT64_MAX;
+  for (const TNXClockGen* c : FList) {
+    if (c->FDrivenFailed) continue;
+    const std::int64_t room = c->FInterval - c->FAccumulator;
+    next = std::min(next, room < 0 ? 1 : room / NXClockStepUnits + 1);
+  }
+  if (next == INT64_MAX || next <= 1) return;
+  // Up to the step before the next due one, and never past the limit: the
+  // step that follows is taken as usual.
+  const std::uint64_t steps = FSteps.load(std::memory_order_relaxed);
+  const std::uint64_t skip = std::min(static_cast<std::uint64_t>(next - 1), ALimit - steps - 1);
+  if (skip == 0) return;
+  for (TNXClockGen* c : FList)
+    if (!c->FDrivenFailed) c->FAccumulator += static_cast<std::int64_t>(skip) * NXClockStepUnits;
+  FSteps.fetch_add(skip, std::memory_order_acq_rel);
 }
 
 void TSMediaMasterClock::Drive(TNXClockGen* AClock) {

@@ -59,6 +59,26 @@ TEST(ClockGen, AccumulatorTicksOnTheStepsTheIntervalGives) {
   }
 }
 
+// Virtual time goes straight to the next step at which some clock is due: clocks of 3 and 7 ms still tick on every
+// step their own intervals give, each in turn, and the step count reads the same as step by step.
+TEST(ClockGen, VirtualTimeSkipsOnlyStepsWithoutTicks) {
+  TNXVirtualClockGuard virtualTime;
+  NXSetClockStepLimit(0);  // both clocks count from the same step
+  TRecorder three, seven;
+  {
+    auto a = MakeThread<TNXClockGen>("Three", 30000, [&] { three.Add(NXMasterClockSteps()); });
+    auto b = MakeThread<TNXClockGen>("Seven", 70000, [&] { seven.Add(NXMasterClockSteps()); });
+    NXSetClockStepLimit(UINT64_MAX);
+    ASSERT_TRUE(seven.Wait(3));
+    ASSERT_TRUE(three.Wait(7));
+  }
+  std::vector<std::uint64_t> a = three.Values(), b = seven.Values();
+  a.resize(7);
+  b.resize(3);
+  EXPECT_EQ(a, (std::vector<std::uint64_t>{4, 7, 10, 13, 16, 19, 22}));
+  EXPECT_EQ(b, (std::vector<std::uint64_t>{8, 15, 22}));
+}
+
 // The one test on the wall clock: a timer runs exactly while a clock does; a zero interval starts none.
 TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
   ASSERT_FALSE(NXVirtualClock());
