@@ -26,20 +26,26 @@ constexpr std::int64_t kDecoderLimit = std::int64_t(1) << 26;
 // The pixel count the header declares, or -1 when it names none (the
 // decoder then refuses the input on its own).
 std::int64_t DeclaredPixels(const std::uint8_t* p, std::size_t n) {
+  // A side past the decoders' own (32767) is refused at once; the product of
+  // two such 32-bit sides would not fit.
+  auto area = [](std::int64_t w, std::int64_t h) {
+    w = w < 0 ? -w : w;
+    h = h < 0 ? -h : h;
+    return w > 32767 || h > 32767 ? kDecoderLimit + 1 : w * h;
+  };
   auto be16 = [&](std::size_t at) { return std::int64_t(p[at]) << 8 | p[at + 1]; };
   auto le16 = [&](std::size_t at) { return std::int64_t(p[at + 1]) << 8 | p[at]; };
   auto le32 = [&](std::size_t at) { return std::int32_t(std::uint32_t(le16(at + 2)) << 16 | std::uint32_t(le16(at))); };
-  if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) return (be16(16) << 16 | be16(18)) * (be16(20) << 16 | be16(22));
-  if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) return le16(6) * le16(8);
+  if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) return area(be16(16) << 16 | be16(18), be16(20) << 16 | be16(22));
+  if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) return area(le16(6), le16(8));
   if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
-    const std::int64_t w = le32(18), h = le32(22);
-    return (w < 0 ? -w : w) * (h < 0 ? -h : h);
+    return area(le32(18), le32(22));
   }
   if (n >= 4 && p[0] == 0xFF && p[1] == 0xD8) {
     // The frame header (SOF0..SOF15 but DHT, JPG and DAC) holds the size.
     for (std::size_t at = 2; at + 9 <= n && p[at] == 0xFF;) {
       const std::uint8_t m = p[at + 1];
-      if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) return be16(at + 5) * be16(at + 7);
+      if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) return area(be16(at + 5), be16(at + 7));
       if (m == 0xDA) break;
       at += 2 + static_cast<std::size_t>(be16(at + 2));
     }
