@@ -222,11 +222,17 @@ int StbEof(void* user) {
   return in->Pos >= in->Size;
 }
 
-// Huffman tables of more than 256 codes overrun the stb decoder's tables:
-// every table-definition segment is checked before it decodes. The walk
-// follows the marker segments and skips the entropy-coded data after each
-// start of scan (tables may stand between the scans of a progressive image).
+// Huffman tables of more than 256 codes overrun the stb decoder's tables,
+// and a scan that decodes with a table no segment defined makes it read one
+// it never built (its consistency assertion then aborts the process): every
+// table-definition segment is checked, and every scan's tables must have
+// been defined before it. The walk follows the marker segments and skips the
+// entropy-coded data after each start of scan (tables may stand between the
+// scans of a progressive image).
 void CheckJpegTables(const unsigned char* p, std::size_t n) {
+  auto at = [&](std::size_t i) -> std::size_t { return i < n ? p[i] : 0; };
+  bool defined[2][4] = {};  // [DC, AC][table]
+  bool progressive = false;
   std::size_t pos = 2;
   while (pos + 4 <= n) {
     if (p[pos] != 0xFF) {
@@ -245,17 +251,32 @@ void CheckJpegTables(const unsigned char* p, std::size_t n) {
     if (m == 0xD9) return;
     const std::size_t len = (std::size_t(p[pos + 2]) << 8) | p[pos + 3];
     if (len < 2) Raise("Invalid JPEG image: bad segment length");
+    if (m == 0xC2) progressive = true;
     if (m == 0xC4) {
       // As the decoder reads it: tables while the segment length lasts, and
       // zeros past the end of the data.
-      auto at = [&](std::size_t i) -> std::size_t { return i < n ? p[i] : 0; };
       long left = long(len) - 2;
       for (std::size_t t = pos + 4; left > 0;) {
         std::size_t codes = 0;
         for (int i = 1; i <= 16; ++i) codes += at(t + i);
         if (codes > 256) Raise("Invalid JPEG image: bad Huffman table");
+        const std::size_t kind = at(t) >> 4, id = at(t) & 15;
+        if (kind <= 1 && id <= 3) defined[kind][id] = true;  // the decoder refuses other headers
         t += 17 + codes;
         left -= long(17 + codes);
+      }
+    }
+    if (m == 0xDA) {
+      // The tables each component of the scan decodes with. A progressive
+      // scan uses only the DC tables (spectral start 0; a refinement of DC
+      // reads bits, no codes) or only the AC ones.
+      const std::size_t count = at(pos + 4), tail = pos + 5 + 2 * count;
+      const bool dc = !progressive || (at(tail) == 0 && (at(tail + 2) >> 4) == 0);
+      const bool ac = !progressive || at(tail) != 0;
+      for (std::size_t c = 0; c < count; ++c) {
+        const std::size_t tables = at(pos + 6 + 2 * c), td = tables >> 4, ta = tables & 15;
+        if ((dc && td <= 3 && !defined[0][td]) || (ac && ta <= 3 && !defined[1][ta]))
+          Raise("Invalid JPEG image: a scan uses an undefined Huffman table");
       }
     }
     pos = pos + 2 + len;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "drawing/Vantex.h"
+#include "ExceptionMessage.h"
 
 using namespace nx;
 
@@ -608,6 +609,15 @@ TEST(VantexImage, DamagedFilesOfEveryFormatRaise) {
       break;
     }
   EXPECT_THROW(TIGPBitmap::FromMemory(huff.data(), huff.size()), EVantexError);
+  // A scan whose first component decodes with tables (number 2) that no segment defined.
+  std::vector<unsigned char> scan = formats[1].Bytes;
+  for (std::size_t i = 2; i + 6 < scan.size(); ++i)
+    if (scan[i] == 0xFF && scan[i + 1] == 0xDA) {
+      scan[i + 6] = 0x22;
+      break;
+    }
+  EXPECT_EQ(nxtest::MessageOf<EVantexError>([&] { TIGPBitmap::FromMemory(scan.data(), scan.size()); }),
+            "Invalid JPEG image: a scan uses an undefined Huffman table");
   const unsigned char text[] = "not an image at all";
   EXPECT_THROW(TIGPBitmap::FromMemory(text, sizeof text), EVantexError);
   EXPECT_THROW(TIGPBitmap::FromFile(OutputPath("does-not-exist")), EVantexError);
