@@ -502,23 +502,32 @@ void TNXSpectrumView::DeclareProperties(TClassBuilder<TNXSpectrumView>& P) {
   P.Prop<&TNXSpectrumView::FLogFrequency, &TNXSpectrumView::SetLogFrequency>("LogFrequency", false);
 }
 
+std::span<const double> TNXSpectrumView::LastValues() const {
+  if (!FLast) return {};
+  return {FLast->Read(), static_cast<std::size_t>(FLast->GetSize())};
+}
+
 std::vector<double> TNXSpectrumView::LastSpectrum() const {
   std::lock_guard guard(FDataLock);
-  return FLast;
+  const std::span<const double> last = LastValues();
+  return {last.begin(), last.end()};
 }
 
 void TNXSpectrumView::OnReset() {
-  FLast.clear();
+  FLast = nullptr;
   Changed();
 }
 
 void TNXSpectrumView::OnProcess(const TBuffer& AInput) {
-  FLast.assign(AInput->Read(), AInput->Read() + AInput->GetSize());
+  // A sharing copy: the samples stay where the sender wrote them (a writer
+  // elsewhere gets its own block).
+  FLast = AInput;
   Changed();
 }
 
 TPlot TNXSpectrumView::MakePlot() const {
-  const std::size_t n = FLast.size();
+  const std::span<const double> last = LastValues();
+  const std::size_t n = last.size();
   // Bins 0 .. N/2 of an N-point transform: N = 2 (n - 1), spacing rate / N.
   const double spacing = FRate > 0 && n >= 2 ? FRate / double(2 * (n - 1)) : 0;
   const bool logarithmic = LogFrequency() && spacing > 0;
@@ -540,23 +549,23 @@ TPlot TNXSpectrumView::MakePlot() const {
   if (!(plot.Y.Max > plot.Y.Min)) plot.Y.Max = plot.Y.Min + 10;
   plot.Y.Caption = "Level (dB)";
   plot.XValues = std::move(shown);
-  plot.YValues = FLast;
+  plot.YValues.assign(last.begin(), last.end());
   if (n == 0) plot.Message = "No spectrum received";
   return plot;
 }
 
 void TNXSpectrumView::OnFinish(flow::TFlowNodeReport& AReport) {
   TPlot plot = MakePlot();
-  const std::size_t n = FLast.size();
+  const std::size_t n = plot.YValues.size();
   const double spacing = FRate > 0 && n >= 2 ? FRate / double(2 * (n - 1)) : 0;
   std::vector<double> hertz(n);
   for (std::size_t i = 0; i < n; ++i) hertz[i] = spacing > 0 ? double(i) * spacing : double(i);
-  WritePlot(plot, {"frequency,dB", &hertz, &FLast}, AReport);
+  WritePlot(plot, {"frequency,dB", &hertz, &plot.YValues}, AReport);
   if (n == 0) {
     AReport.Summary = "no spectrum received";
   } else {
-    const auto peak = std::max_element(FLast.begin(), FLast.end());
-    const std::size_t at = static_cast<std::size_t>(peak - FLast.begin());
+    const auto peak = std::max_element(plot.YValues.begin(), plot.YValues.end());
+    const std::size_t at = static_cast<std::size_t>(peak - plot.YValues.begin());
     AReport.Summary = Format("peak %.2f dB at %.6g %s", *peak, hertz[at], spacing > 0 ? "Hz" : "(bin)");
   }
 }

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -233,7 +234,10 @@ class TNXSpectrumView : public TNXPlotSink {
   double FMinDecibels = -120;
   double FMaxDecibels = 10;
   bool FLogFrequency = false;
-  std::vector<double> FLast;
+  // The last spectrum received, held rather than copied: a spectrum stream
+  // brings a whole frame per buffer, and only the last one is shown.
+  TBuffer FLast;
+  std::span<const double> LastValues() const;
 };
 
 }  // namespace nx::examples
