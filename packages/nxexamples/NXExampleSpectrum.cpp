@@ -202,7 +202,7 @@ void TNXSpectrum::Replan() {
     case fnNone: plan->Scale = plan->EdgeScale = 1; break;
   }
   plan->RowStride = (static_cast<std::size_t>(plan->Bins) + 7) & ~std::size_t(7);
-  plan->History.Make(static_cast<std::size_t>(key.Count) * plan->RowStride);
+  if (key.Count > 1) plan->History.Make(static_cast<std::size_t>(key.Count) * plan->RowStride);  // averaging only
   FPlan = std::move(plan);
   FStale = false;
 }
@@ -213,24 +213,26 @@ void TNXSpectrum::SendFrame() {
   if (!p.Spec || ippsFFTFwd_RToCCS_64f(p.Windowed.data(), p.Transform.data(), p.Spec,
                                        p.Work.empty() ? nullptr : p.Work.data()) != ippStsNoErr)
     return;
-  // The newest row of the history takes this frame's power.
-  double* row = p.History.data() + static_cast<std::size_t>(p.Next) * p.RowStride;
+  TIntfPtr<INXRealBuffer> out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(bins));
+  double* values = out->Write();
+  // The newest row of the history takes this frame's power; without
+  // averaging the frame's power is the output itself.
+  const auto count = static_cast<std::int32_t>(p.Key.Count);
+  double* row = count == 1 ? values : p.History.data() + static_cast<std::size_t>(p.Next) * p.RowStride;
   ippsPowerSpectr_64fc(reinterpret_cast<const Ipp64fc*>(p.Transform.data()), row, bins);
   ippsMulC_64f_I(p.Scale, row + 1, bins - 2);
   row[0] *= p.EdgeScale;
   row[bins - 1] *= p.EdgeScale;
-  const auto count = static_cast<std::int32_t>(p.Key.Count);
   p.Next = (p.Next + 1) % count;
   p.Filled = std::min(p.Filled + 1, count);
-
-  TIntfPtr<INXRealBuffer> out = TNXRealBuffer::MakeSize(static_cast<std::uint32_t>(bins));
-  double* values = out->Write();
-  // The mean over the kept rows, summed afresh each frame: a running sum
-  // would carry the rounding of large powers into the small ones.
-  ippsCopy_64f(p.History.data(), values, bins);
-  for (std::int32_t r = 1; r < p.Filled; ++r)
-    ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * p.RowStride, values, bins);
-  if (p.Filled > 1) ippsMulC_64f_I(1.0 / p.Filled, values, bins);
+  if (count > 1) {
+    // The mean over the kept rows, summed afresh each frame: a running sum
+    // would carry the rounding of large powers into the small ones.
+    ippsCopy_64f(p.History.data(), values, bins);
+    for (std::int32_t r = 1; r < p.Filled; ++r)
+      ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * p.RowStride, values, bins);
+    if (p.Filled > 1) ippsMulC_64f_I(1.0 / p.Filled, values, bins);
+  }
   if (p.Key.Decibels) {
     ippsThreshold_64f_I(values, bins, kPowerFloor, ippCmpLess);
     ippsLn_64f_I(values, bins);
