@@ -568,8 +568,13 @@ class TIGPBitmap : public TInterfacedObject, public IGPBitmap {
   explicit TIGPBitmap(cairo_surface_t* ASurface);
   ~TIGPBitmap() override;
 
+  // The largest image made or decoded: each side at most kMaxSide (what a
+  // Cairo image surface holds), kMaxPixels in all (256 MiB of pixels).
+  static constexpr std::int32_t kMaxSide = 32767;
+  static constexpr std::int64_t kMaxPixels = std::int64_t(1) << 26;
   // Decodes PNG, JPEG, BMP or GIF (the first frame) by content; a file that
-  // cannot be opened or decoded raises EVantexError.
+  // cannot be opened or decoded, or one larger than the above, raises
+  // EVantexError.
   static TIntfPtr<IGPBitmap> FromFile(const std::string& AFileName);
   static TIntfPtr<IGPBitmap> FromMemory(const void* AData, std::size_t ASize);
   static TIntfPtr<IGPBitmap> FromStream(TStream& AStream);

@@ -41,10 +41,8 @@ using namespace vantex;
 
 namespace {
 
-// The largest image decoded: 64 million pixels (256 MiB of pixels), each side
-// at most 32767 (the most a Cairo image surface holds).
-constexpr std::int64_t kMaxPixels = std::int64_t(1) << 26;
-constexpr std::int32_t kMaxSide = 32767;
+constexpr std::int64_t kMaxPixels = TIGPBitmap::kMaxPixels;
+constexpr std::int32_t kMaxSide = TIGPBitmap::kMaxSide;
 
 void CheckSize(std::int64_t w, std::int64_t h) {
   if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide || w * h > kMaxPixels)

@@ -21,17 +21,17 @@ using namespace nx;
 namespace {
 
 constexpr std::int64_t kBudget = std::int64_t(1) << 22;  // 16 MiB of pixels
-constexpr std::int64_t kDecoderLimit = std::int64_t(1) << 26;
+constexpr std::int64_t kDecoderLimit = TIGPBitmap::kMaxPixels;
 
 // The pixel count the header declares, or -1 when it names none (the
 // decoder then refuses the input on its own).
 std::int64_t DeclaredPixels(const std::uint8_t* p, std::size_t n) {
-  // A side past the decoders' own (32767) is refused at once; the product of
-  // two such 32-bit sides would not fit.
+  // A side past the decoders' own is refused at once; the product of two
+  // such 32-bit sides would not fit.
   auto area = [](std::int64_t w, std::int64_t h) {
     w = w < 0 ? -w : w;
     h = h < 0 ? -h : h;
-    return w > 32767 || h > 32767 ? kDecoderLimit + 1 : w * h;
+    return w > TIGPBitmap::kMaxSide || h > TIGPBitmap::kMaxSide ? kDecoderLimit + 1 : w * h;
   };
   auto be16 = [&](std::size_t at) { return std::int64_t(p[at]) << 8 | p[at + 1]; };
   auto le16 = [&](std::size_t at) { return std::int64_t(p[at + 1]) << 8 | p[at]; };
