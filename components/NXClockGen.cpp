@@ -196,24 +196,15 @@ void TSMediaMasterClock::Clock(bool ADrive) {
 }
 
 void TSMediaMasterClock::SkipIdleSteps(std::uint64_t ALimit) {
-  // Steps until each clock is next due: the first j >= 1 with
-  // accumulator + j * step > interval. A clock whose procedure failed takes
-  // no more steps (Step returns at once), so it neither accumulates nor
-  // bounds the skip.
   std::int64_t next = INT64_MAX;
-  for (const TNXClockGen* c : FList) {
-    if (c->FDrivenFailed) continue;
-    const std::int64_t room = c->FInterval - c->FAccumulator;
-    next = std::min(next, room < 0 ? 1 : room / NXClockStepUnits + 1);
-  }
+  for (const TNXClockGen* c : FList) next = std::min(next, c->StepsToNextTick());
   if (next == INT64_MAX || next <= 1) return;
   // Up to the step before the next due one, and never past the limit: the
   // step that follows is taken as usual.
   const std::uint64_t steps = FSteps.load(std::memory_order_relaxed);
   const std::uint64_t skip = std::min(static_cast<std::uint64_t>(next - 1), ALimit - steps - 1);
   if (skip == 0) return;
-  for (TNXClockGen* c : FList)
-    if (!c->FDrivenFailed) c->FAccumulator += static_cast<std::int64_t>(skip) * NXClockStepUnits;
+  for (TNXClockGen* c : FList) c->SkipSteps(static_cast<std::int64_t>(skip));
   FSteps.fetch_add(skip, std::memory_order_acq_rel);
 }
 
@@ -445,6 +436,18 @@ void TNXClockGen::Step(bool ADrive) {
     }
     FAccumulator -= FInterval;
   }
+}
+
+std::int64_t TNXClockGen::StepsToNextTick() const noexcept {
+  // A failed clock's Step returns at once: it releases nothing more.
+  if (FDrivenFailed) return INT64_MAX;
+  // The first j >= 1 with accumulator + j * step > interval.
+  const std::int64_t room = FInterval - FAccumulator;
+  return room < 0 ? 1 : room / NXClockStepUnits + 1;
+}
+
+void TNXClockGen::SkipSteps(std::int64_t ASteps) noexcept {
+  if (!FDrivenFailed) FAccumulator += ASteps * NXClockStepUnits;
 }
 
 bool TNXClockGen::IsCurrentThread() const { return tDriven == this || TBasicThread::IsCurrentThread(); }

@@ -98,6 +98,11 @@ class TNXClockGen : public TBasicThread {
   // One step; ADrive: the ticks it releases are left for the master clock's
   // thread to run (FDrivenDue) instead of the clock's thread.
   void Step(bool ADrive);
+  // The steps until Step next releases a tick (1: the next one), INT64_MAX
+  // when it releases no more; and the steps before that, taken in one go
+  // (no tick falls in them). Under the master clock's section.
+  std::int64_t StepsToNextTick() const noexcept;
+  void SkipSteps(std::int64_t ASteps) noexcept;
 
   TNXClockEvent FEvent;
   std::unique_ptr<TSemaphore> FSemaphore;
