@@ -154,26 +154,32 @@ void BM_Graph60s(benchmark::State& state) {
 }
 BENCHMARK(BM_Graph60s)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
 
-// (c) Gaussian noise: the generator's own work on one buffer at a time
-// (its production hook called directly: no clock, no sending) ...
-struct TOpenNoise : TNXNoiseGenerator {
-  using TNXNoiseGenerator::TNXNoiseGenerator;
-  void Fill(TIntfPtr<INXDataBuffer>& ABuffer) {
-    bool send = true, stop = false;
-    IntGenerate(ABuffer, send, stop);
-  }
-};
-
-void BM_NoiseGenerator(benchmark::State& state) {
-  auto* noise = new TOpenNoise(nullptr);
-  noise->SetSeed(1);  // seeds the state
+// A generator's own work on one buffer at a time (its production hook
+// called directly: no clock, no sending), 256 buffers an iteration. ASetUp
+// sets the generator's properties.
+template <class TGen, class TSetUp>
+void RunGenerator(benchmark::State& state, TSetUp ASetUp) {
+  struct TOpen : TGen {
+    using TGen::TGen;
+    void Fill(TIntfPtr<INXDataBuffer>& ABuffer) {
+      bool send = true, stop = false;
+      this->IntGenerate(ABuffer, send, stop);
+    }
+  };
+  auto* gen = new TOpen(nullptr);
+  ASetUp(*gen);
   TIntfPtr<INXDataBuffer> buffer = TNXRealBuffer::MakeSize(kSize);
   for (auto _ : state) {
-    for (int b = 0; b < 256; ++b) noise->Fill(buffer);
+    for (int b = 0; b < 256; ++b) gen->Fill(buffer);
     benchmark::DoNotOptimize(buffer.Get());
   }
-  TComponent::Free(noise);
+  TComponent::Free(gen);
   state.SetItemsProcessed(state.iterations() * 256 * kSize);
+}
+
+// (c) Gaussian noise: the generator ...
+void BM_NoiseGenerator(benchmark::State& state) {
+  RunGenerator<TNXNoiseGenerator>(state, [](TNXNoiseGenerator& g) { g.SetSeed(1); });  // seeds the state
 }
 BENCHMARK(BM_NoiseGenerator)->Repetitions(3);
 
@@ -207,27 +213,13 @@ void BM_NoisePlain(benchmark::State& state) {
 }
 BENCHMARK(BM_NoisePlain)->Repetitions(3);
 
-// (d) A sine: the generator's own work on one buffer at a time, and std::sin
-// of each sample's phase (the cycle kept as the generator keeps it).
-struct TOpenSine : TNXSineGenerator {
-  using TNXSineGenerator::TNXSineGenerator;
-  void Fill(TIntfPtr<INXDataBuffer>& ABuffer) {
-    bool send = true, stop = false;
-    IntGenerate(ABuffer, send, stop);
-  }
-};
-
+// (d) A sine: the generator, and std::sin of each sample's phase (the cycle
+// kept as the generator keeps it).
 void BM_SineGenerator(benchmark::State& state) {
-  auto* sine = new TOpenSine(nullptr);
-  sine->SetSampleRate(48000);
-  sine->SetFrequency(440);
-  TIntfPtr<INXDataBuffer> buffer = TNXRealBuffer::MakeSize(kSize);
-  for (auto _ : state) {
-    for (int b = 0; b < 256; ++b) sine->Fill(buffer);
-    benchmark::DoNotOptimize(buffer.Get());
-  }
-  TComponent::Free(sine);
-  state.SetItemsProcessed(state.iterations() * 256 * kSize);
+  RunGenerator<TNXSineGenerator>(state, [](TNXSineGenerator& g) {
+    g.SetSampleRate(48000);
+    g.SetFrequency(440);
+  });
 }
 BENCHMARK(BM_SineGenerator)->Repetitions(3);
 
