@@ -32,6 +32,12 @@ std::string LoaderError() {
 
 }  // namespace
 
+void NXAppendPackageClasses(std::vector<const TClassInfo*>& AList, const TClassInfo& (*const* AClasses)(),
+                            std::size_t ACount) {
+  AList.reserve(AList.size() + ACount);
+  for (std::size_t i = 0; i < ACount; ++i) AList.push_back(&AClasses[i]());
+}
+
 const TNXLoadedPackage& LoadComponentPackage(const std::string& AFile) {
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(AFile, ec);

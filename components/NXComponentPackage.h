@@ -48,9 +48,15 @@ struct TNXPackageInfo {
 // The symbol every package exports.
 inline constexpr const char* kNXPackageInfoSymbol = "nx_package_info";
 
+// Appends each class's description to AList (in the library, so that a
+// package's file instantiates no vector code of its own).
+void NXAppendPackageClasses(std::vector<const TClassInfo*>& AList, const TClassInfo& (*const* AClasses)(),
+                            std::size_t ACount);
+
 template <class... T>
 void NXAddPackageClasses(std::vector<const TClassInfo*>& AList) {
-  (AList.push_back(&T::StaticClassInfo()), ...);
+  static const TClassInfo& (*const classes[])() = {&T::StaticClassInfo...};
+  NXAppendPackageClasses(AList, classes, sizeof...(T));
 }
 
 // A loaded package.

@@ -206,6 +206,8 @@ void TComponent::SetOwnerChangedObserver(std::function<void(TComponent*)> AObser
   OwnerChangedObserver() = std::move(AObserver);
 }
 
+std::string TComponent::GetNamePath() const { return FName.empty() ? ClassName() : FName; }
+
 void TComponent::OwnedChanged(TPersistent* ASource) {
   if (OnChanged && !Initializing()) OnChanged(this, ASource);
 }

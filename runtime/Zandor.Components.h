@@ -147,7 +147,7 @@ class TComponent : public TPersistent {
   void Changed() override { OwnedChanged(this); }
   std::function<void(TComponent*, TPersistent*)> OnChanged;
 
-  std::string GetNamePath() const override { return FName.empty() ? ClassName() : FName; }
+  std::string GetNamePath() const override;
   // A dotted path from the root of this component's tree ("Child.Grandchild"),
   // else the first component of that name anywhere in the tree.
   TPersistent* FindReference(std::string_view AName) const override;

@@ -405,6 +405,36 @@ bool TPropInfo::IsStored(const TPersistent& AObject) const {
 
 // ---- Classes
 
+TClassInfo::TClassInfo(std::string_view AName, const TClassInfo* AParent, bool AIsComponent, bool AIsCollection,
+                       TFactory AFactory)
+    : FName(AName), FParent(AParent), FFactory(AFactory), FIsComponent(AIsComponent), FIsCollection(AIsCollection) {}
+
+TClassInfo::~TClassInfo() = default;
+
+TPropInfo& TClassInfo::AddOwn(std::string_view AName) {
+  for (const auto& p : FOwn)
+    if (SameNameNoCase(p->Name, AName))
+      throw EPropertyError(Format("Class %s declares property %.*s twice", FName.c_str(),
+                                  static_cast<int>(AName.size()), AName.data()));
+  auto p = std::make_unique<TPropInfo>();
+  p->Name = AName;
+  p->Hash = PropNameHash(AName);
+  p->DeclaredBy = this;
+  FOwn.push_back(std::move(p));
+  return *FOwn.back();
+}
+
+TPropInfo& TClassInfo::LastOwn() {
+  if (FOwn.empty()) throw EPropertyError("A modifier needs a property declared before it");
+  return *FOwn.back();
+}
+
+namespace detail {
+void RaiseOwnerKind(const TClassInfo& AClass) {
+  throw EPropertyError(Format("Class %s needs an owner of another kind", AClass.Name().c_str()));
+}
+}  // namespace detail
+
 bool TClassInfo::InheritsFrom(const TClassInfo& AClass) const noexcept {
   for (const TClassInfo* c = this; c; c = c->FParent)
     if (c == &AClass) return true;

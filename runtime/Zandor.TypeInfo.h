@@ -269,6 +269,7 @@ class TClassInfo {
   struct TTag {};
   template <class T>
   TClassInfo(TTag<T>, std::string_view AName);
+  ~TClassInfo();
   TClassInfo(const TClassInfo&) = delete;
   TClassInfo& operator=(const TClassInfo&) = delete;
 
@@ -300,6 +301,13 @@ class TClassInfo {
  private:
   template <class T>
   friend class TClassBuilder;
+  // The class-independent part of construction, declaring and finishing lives
+  // in the library, so that a component's file only instantiates the few
+  // lines that depend on its class.
+  TClassInfo(std::string_view AName, const TClassInfo* AParent, bool AIsComponent, bool AIsCollection,
+             TFactory AFactory);
+  TPropInfo& AddOwn(std::string_view AName);
+  TPropInfo& LastOwn();
   void Finish();
 
   std::string FName;
@@ -618,11 +626,8 @@ class TClassBuilder {
   }
 
  private:
-  TPropInfo& Add(std::string_view AName);
-  TPropInfo& Last() {
-    if (FInfo.FOwn.empty()) throw EPropertyError("A modifier needs a property declared before it");
-    return *FInfo.FOwn.back();
-  }
+  TPropInfo& Add(std::string_view AName) { return FInfo.AddOwn(AName); }
+  TPropInfo& Last() { return FInfo.LastOwn(); }
 
   // An event slot: a TNotifyEvent field (set under the lock) or a getter,
   // optionally with a setter of its own.
@@ -701,23 +706,11 @@ class TClassBuilder {
   TClassInfo& FInfo;
 };
 
-template <class T>
-TPropInfo& TClassBuilder<T>::Add(std::string_view AName) {
-  for (const auto& p : FInfo.FOwn)
-    if (SameNameNoCase(p->Name, AName))
-      throw EPropertyError(Format("Class %s declares property %.*s twice", FInfo.FName.c_str(),
-                                  static_cast<int>(AName.size()), AName.data()));
-  auto p = std::make_unique<TPropInfo>();
-  p->Name = AName;
-  p->Hash = PropNameHash(AName);
-  p->DeclaredBy = &FInfo;
-  FInfo.FOwn.push_back(std::move(p));
-  return *FInfo.FOwn.back();
-}
-
 namespace detail {
 template <class T>
 concept HasOwnDeclaration = requires(TClassBuilder<T>& b) { T::DeclareProperties(b); };
+
+[[noreturn]] void RaiseOwnerKind(const TClassInfo& AClass);
 
 template <class T>
 TPersistent* MakeFromOwner(TPersistent* AOwner) {
@@ -725,19 +718,26 @@ TPersistent* MakeFromOwner(TPersistent* AOwner) {
   O* owner = nullptr;
   if (AOwner) {
     owner = dynamic_cast<O*>(AOwner);
-    if (!owner) throw EPropertyError(Format("Class %s needs an owner of another kind", T::StaticClassInfo().Name().c_str()));
+    if (!owner) RaiseOwnerKind(T::StaticClassInfo());
   }
   return new T(owner);
+}
+template <class T>
+const TClassInfo* ParentInfo() {
+  if constexpr (std::is_same_v<typename T::inherited, void>) return nullptr;
+  else return &T::inherited::StaticClassInfo();
+}
+
+template <class T>
+TClassInfo::TFactory FactoryOf() {
+  if constexpr (!std::is_abstract_v<T> && std::is_constructible_v<T, typename T::TOwnerType*>) return &MakeFromOwner<T>;
+  else return nullptr;
 }
 }  // namespace detail
 
 template <class T>
-TClassInfo::TClassInfo(TTag<T>, std::string_view AName) : FName(AName) {
-  if constexpr (!std::is_same_v<typename T::inherited, void>) FParent = &T::inherited::StaticClassInfo();
-  FIsComponent = T::kNXIsComponent;
-  FIsCollection = T::kNXIsCollection;
-  if constexpr (!std::is_abstract_v<T> && std::is_constructible_v<T, typename T::TOwnerType*>)
-    FFactory = &detail::MakeFromOwner<T>;
+TClassInfo::TClassInfo(TTag<T>, std::string_view AName)
+    : TClassInfo(AName, detail::ParentInfo<T>(), T::kNXIsComponent, T::kNXIsCollection, detail::FactoryOf<T>()) {
   if constexpr (detail::HasOwnDeclaration<T>) {
     // Only a declaration of T itself counts: a base class's takes a builder of the base.
     if constexpr (std::is_invocable_v<decltype(&T::DeclareProperties), TClassBuilder<T>&>) {

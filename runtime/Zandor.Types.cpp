@@ -61,6 +61,16 @@ const TClassInfo& TPersistent::StaticClassInfo() {
   return *info;
 }
 
+std::string TPersistent::GetNamePath() const { return ClassName(); }
+
+TPersistent* TPersistent::FindReference(std::string_view AName) const {
+  return GetOwner() ? GetOwner()->FindReference(AName) : nullptr;
+}
+
+bool TPersistent::IntQueryInterface(const TGUID& iid, void** obj) noexcept {
+  return QueryInterfaces<IInterface>(this, iid, obj);
+}
+
 void TPersistent::Changed() {
   if (FInitializing) return;
   if (TPersistent* owner = GetOwner()) owner->OwnedChanged(this);

@@ -271,13 +271,11 @@ class TPersistent : public virtual IInterface {
   // Members streamed beside the published properties.
   virtual void DefineProperties(TFiler& AFiler) {}
   // The name an editor shows for this object ("Owner.Property").
-  virtual std::string GetNamePath() const { return ClassName(); }
+  virtual std::string GetNamePath() const;
   // The component a reference property set by text names (AName is a
   // component name or a dotted path): asks the owner; components search
   // their document (see TComponent). Null when there is none.
-  virtual TPersistent* FindReference(std::string_view AName) const {
-    return GetOwner() ? GetOwner()->FindReference(AName) : nullptr;
-  }
+  virtual TPersistent* FindReference(std::string_view AName) const;
 
   // Sets the initial values of the properties declared by T (not its bases)
   // and creates its empty owned sub-objects, without notifications. Every
@@ -305,9 +303,7 @@ class TPersistent : public virtual IInterface {
   }
 
  protected:
-  virtual bool IntQueryInterface(const TGUID& iid, void** obj) noexcept {
-    return QueryInterfaces<IInterface>(this, iid, obj);
-  }
+  virtual bool IntQueryInterface(const TGUID& iid, void** obj) noexcept;
 
   // The notifying setters: take the lock, compare, and only when the value
   // differs store it, run the follow-up action (when given) and notify.
