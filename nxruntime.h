@@ -44,6 +44,7 @@
 #include "components/NXFilterTypes.h"
 #include "components/NXGenericFilterTypes.h"
 #include "components/NXCommonFilter.h"
+#include "components/NXFilterThread.h"
 #include "components/NXPinOwner.h"
 #include "components/NXFlowNode.h"
 #include "components/NXComponentPackage.h"

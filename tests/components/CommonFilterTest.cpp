@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ComponentTestSupport.h"
+#include "components/NXFilterThread.h"
 #include "components/NXFilterTypes.h"
 
 namespace nx {

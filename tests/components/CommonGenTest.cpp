@@ -14,6 +14,7 @@
 #include "ComponentTestSupport.h"
 #include "ExceptionMessage.h"
 #include "components/NXCommonGen.h"
+#include "components/NXFilterThread.h"
 
 namespace nx {
 namespace {
