@@ -35,6 +35,7 @@
 #include "streams/FTStdTypes.h"
 #include "streams/Flowtie.TypeConverters.h"
 #include "streams/NXVariantStorages.h"
+#include "streams/NXMouseOperations.h"
 #include "streams/NXStreamTypes.h"
 #include "streams/NXRealQueue.h"
 #include "streams/NXMultiInput.h"

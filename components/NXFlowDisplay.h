@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "streams/NXMouseOperations.h"
 #include "streams/NXStreamTypes.h"
 
 namespace nx::flow {

@@ -32,6 +32,7 @@
 
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.MouseState.h"
+#include "streams/NXMouseOperations.h"
 #include "streams/NXStreamTypes.h"
 
 namespace nx::flow {

@@ -11,6 +11,7 @@
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Components.h"
 #include "runtime/Zandor.Streams.h"
+#include "streams/NXMouseOperations.h"
 #include "streams/NXStreamTypes.h"
 
 namespace nx::examples {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "buffers/NXSimpleDataBuffer.h"
+#include "streams/NXMouseOperations.h"
 #include "packages/nxexamples/NXExamplesPackage.h"
 #include "runtime/SysUtils.h"
 

@@ -32,6 +32,7 @@
 #include "packages/nxexamples/NXExampleSinks.h"
 #include "packages/nxexamples/NXExampleSources.h"
 #include "packages/nxexamples/NXExampleSpectrum.h"
+#include "streams/NXMouseOperations.h"
 
 // Fontconfig keeps its configuration for the life of the process.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
