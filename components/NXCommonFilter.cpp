@@ -9,13 +9,10 @@
 #include <utility>
 
 #include <span>
-#include <thread>
 #include <typeinfo>
 
 #include "buffers/NXSimpleDataBuffer.h"
 #include "runtime/NXPackage.h"
-#include "runtime/NXTrace.h"
-#include "streams/NXFlowFigures.h"
 
 namespace nx {
 
