@@ -217,8 +217,28 @@ void TJackSession::WaitWake(std::int64_t AMicroseconds) noexcept {
   }
 }
 
-void TJackSession::CloseClient() noexcept {
-  if (!Client) return;
+namespace {
+
+// How long a close after a shutdown waits for the notification thread: two
+// seconds, or $NXAUDIO_NOTIFIER_WAIT_MS (0 to 60000; a test sets 0 to take
+// the left-open path every time).
+std::int64_t NotifierWaitNs() noexcept {
+  static const std::int64_t ns = [] {
+    std::int64_t ms = 2000;
+    if (const char* env = std::getenv("NXAUDIO_NOTIFIER_WAIT_MS"); env && *env) {
+      char* end = nullptr;
+      const long v = std::strtol(env, &end, 10);
+      if (*end == 0 && v >= 0 && v <= 60000) ms = v;
+    }
+    return ms * 1000000;
+  }();
+  return ns;
+}
+
+}  // namespace
+
+bool TJackSession::CloseClient() noexcept {
+  if (!Client) return true;
   if (ServerGone.load()) {
     // The server is gone: closing only frees what the library keeps for the
     // client. The library stops the client's threads by asynchronous
@@ -229,17 +249,27 @@ void TJackSession::CloseClient() noexcept {
     // lock taken, and this close and every later one in the process wait
     // for it for ever. That thread ends by itself once the socket closes:
     // the close waits for that.
-    const std::int64_t until = JackNowNs() + 2000000000;
+    const std::int64_t until = JackNowNs() + NotifierWaitNs();
     while (!NotifierEnded() && JackNowNs() < until) WaitWake(5000);
     if (!NotifierEnded()) {
       Client = nullptr;  // left open: a little memory, not a hang
-      return;
+      return false;
     }
   } else {
     jack_deactivate(Client);
   }
   jack_client_close(Client);
   Client = nullptr;
+  return true;
+}
+
+void TJackSession::KeepForever(std::shared_ptr<TJackSession> ASession) {
+  // Never destroyed, so that no exit-time destructor frees what a callback
+  // still reads; reachable, so that the leak checker does not count it.
+  static std::mutex lock;
+  static auto* kept = new std::vector<std::shared_ptr<TJackSession>>;
+  std::lock_guard guard(lock);
+  kept->push_back(std::move(ASession));
 }
 
 bool TJackSession::NotifierEnded() const noexcept {

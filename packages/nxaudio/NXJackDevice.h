@@ -150,8 +150,13 @@ struct TJackSession {
   // Closes the client (the callback does not run any more once this returns).
   // After a shutdown it first waits (two seconds at most) for the library's
   // notification thread to end; a client whose thread does not end is left
-  // open rather than risk a close that never returns.
-  void CloseClient() noexcept;
+  // open rather than risk a close that never returns, and false is returned:
+  // its callbacks may still run, so the caller must keep the session alive
+  // (KeepForever).
+  bool CloseClient() noexcept;
+  // Keeps a session whose client was left open alive until the process ends:
+  // the library's threads may still call its callbacks with it.
+  static void KeepForever(std::shared_ptr<TJackSession> ASession);
   // The notification thread has reported the shutdown and ended.
   bool NotifierEnded() const noexcept;
   // The fault as one line: the server's shutdown, or empty.

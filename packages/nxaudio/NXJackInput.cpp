@@ -100,7 +100,7 @@ void TNXJackInput::StartStream() {
     s->ActivateAndConnect(false);
   } catch (const std::exception& e) {
     FEnd.SetFault(s->Who + ": " + e.what());
-    s->CloseClient();
+    if (!s->CloseClient()) TJackSession::KeepForever(s);
     s = nullptr;
   }
   if (s) {
@@ -195,7 +195,7 @@ void TNXJackInput::DeviceLoop(TNXJackInput* ASelf, std::shared_ptr<TJackSession>
            MinFill(s) >= static_cast<std::size_t>(ASelf->GetBufferSizeValue()))
       if (!ASelf->PumpOnce(ASession)) break;
   }
-  s.CloseClient();
+  if (!s.CloseClient()) TJackSession::KeepForever(ASession);
   s.Finished.store(true);
 }
 

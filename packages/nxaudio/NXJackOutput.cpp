@@ -192,7 +192,7 @@ void TNXJackOutput::StartSession(double ASampleRate) {
     s->InstallCommonCallbacks();
   } catch (const std::exception& e) {
     FEnd.SetFault(s->Who + ": " + e.what());
-    s->CloseClient();
+    if (!s->CloseClient()) TJackSession::KeepForever(s);
     return;
   }
   FSession = s;
@@ -284,7 +284,7 @@ void TNXJackOutput::FeederLoop(TNXJackOutput* ASelf, std::shared_ptr<TJackSessio
     // One more period, so that the last samples read have left the port.
     if (empty) s.WaitWake(2 * periodUs);
   }
-  s.CloseClient();
+  if (!s.CloseClient()) TJackSession::KeepForever(ASession);
   s.Finished.store(true);
 }
 
