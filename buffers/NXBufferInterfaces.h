@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -16,6 +15,7 @@
 #include "buffers/NXInternalStore.h"
 #include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Function.h"
 #include "vector/NXBasicDispatcher.h"
 #include "runtime/Zandor.Complex.h"
 #include "runtime/Zandor.Interfaces.h"

@@ -20,12 +20,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "buffers/NXBufferInterfaces.h"
+#include "runtime/Zandor.Function.h"
 
 namespace nx {
 

@@ -36,11 +36,11 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Threading.h"
 
 namespace nx {

@@ -41,7 +41,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,6 +50,7 @@
 #include "buffers/NXBufferInterfaces.h"
 #include "components/NXPinOwner.h"
 #include "infrastructure/RGComponent.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Threading.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "runtime/Zandor.Types.h"

@@ -31,12 +31,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 
 #include "components/NXClockGen.h"
 #include "components/NXGenericFilterTypes.h"
 #include "runtime/Zandor.Components.h"
 #include "components/NXPinOwner.h"
+#include "runtime/Zandor.Function.h"
 #include "streams/NXStreamTypes.h"
 #include "streams/NXTypes.h"
 

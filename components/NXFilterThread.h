@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "components/NXCommonFilter.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Threading.h"
 
 namespace nx {

@@ -3,9 +3,9 @@
 // samples) with which its stream starts.
 #pragma once
 
-#include <functional>
 
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 
 namespace nx {
 

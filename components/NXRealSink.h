@@ -39,7 +39,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +47,7 @@
 #include "components/NXFlowNode.h"
 #include "components/NXPinOwner.h"
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 #include "streams/NXStreamTypes.h"
 
 namespace nx {

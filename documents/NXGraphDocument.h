@@ -53,7 +53,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +60,7 @@
 #include "components/NXPinOwner.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.Streams.h"
 #include "runtime/Zandor.TypeInfo.h"

@@ -23,7 +23,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -31,6 +30,7 @@
 #include <vector>
 
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.Types.h"

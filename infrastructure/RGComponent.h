@@ -12,12 +12,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "buffers/Zandor.BasicDataTypes.h"
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Types.h"
 #include "vector/PMImageDefs.h"

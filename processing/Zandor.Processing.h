@@ -18,12 +18,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "runtime/Zandor.Components.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.OpenCL.h"
 #include "runtime/Zandor.Threading.h"
 #include "runtime/Zandor.Types.h"

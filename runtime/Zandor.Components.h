@@ -31,13 +31,13 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Types.h"
 
 namespace nx {

@@ -30,12 +30,13 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "runtime/Zandor.Function.h"
 
 namespace nx {
 

@@ -29,13 +29,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
 
 namespace nx {

@@ -1,6 +1,7 @@
 // Zandor.TypeInfo: property tables, value conversions, the class registry.
 #include "runtime/Zandor.TypeInfo.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>

@@ -47,7 +47,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -57,6 +56,7 @@
 #include <vector>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Variants.h"
 
 namespace nx {

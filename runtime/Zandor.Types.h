@@ -34,7 +34,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,6 +42,7 @@
 #include <vector>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
 #include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.TypeInfo.h"

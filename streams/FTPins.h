@@ -60,7 +60,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -70,6 +69,7 @@
 #include <vector>
 
 #include "runtime/SysUtils.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
 
 namespace nx {

@@ -17,12 +17,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "buffers/NXBufferInterfaces.h"
+#include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Threading.h"
 #include "streams/FTPins.h"
 #include "streams/FTStdTypes.h"
