@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "runtime/Zandor.Interfaces.h"
-#include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.Sync.h"
 #include "runtime/Zandor.Variants.h"
 
 namespace nx {

@@ -42,7 +42,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -51,7 +50,8 @@
 #include "components/NXPinOwner.h"
 #include "infrastructure/RGComponent.h"
 #include "runtime/Zandor.Function.h"
-#include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.Mutex.h"
+#include "runtime/Zandor.Sync.h"
 #include "runtime/Zandor.TypeInfo.h"
 #include "runtime/Zandor.Types.h"
 #include "components/NXGenericFilterTypes.h"

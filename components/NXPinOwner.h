@@ -12,12 +12,12 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "runtime/Zandor.Mutex.h"
 #include "streams/FTPins.h"
 
 namespace nx {

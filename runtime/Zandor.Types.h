@@ -35,15 +35,14 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.Mutex.h"
 #include "runtime/Zandor.Serialization.h"
 #include "runtime/Zandor.TypeInfo.h"
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 
 #include "runtime/NXTrace.h"
 #include "streams/NXFlowFigures.h"
@@ -118,6 +119,13 @@ class TFTPinStream final : public TInterfacedObject, public virtual IFTStream {
   TFTBasicPin* FPin;
 };
 
+// The process-wide section every link change runs under. Recursive: a
+// connection's notifications may link or unlink further pins.
+std::recursive_mutex& LinkSection() {
+  static std::recursive_mutex* section = new std::recursive_mutex;  // never freed, like the registries
+  return *section;
+}
+
 }  // namespace
 
 void FTRegisterDefaultHandler(const TGUID& AID, TFTBasicPinNotificationEvent AHandler) {
@@ -162,7 +170,7 @@ TFTBasicPin::TFTBasicPin(bool AIsSource, std::string AName)
 TFTBasicPin::~TFTBasicPin() { Close(); }
 
 void TFTBasicPin::AddType(const TGUID& AID, TFTBasicPinNotificationEvent AHandler) {
-  std::lock_guard guard(TFTLinker::Section());
+  std::lock_guard guard(LinkSection());
   for (TTypeBinding& b : FTypes)
     if (b.ID == AID) {
       b.Handler = std::move(AHandler);
@@ -172,20 +180,20 @@ void TFTBasicPin::AddType(const TGUID& AID, TFTBasicPinNotificationEvent AHandle
 }
 
 void TFTBasicPin::PopulateTypes(TFTBasicPinNotificationEvent AHandler) {
-  std::lock_guard guard(TFTLinker::Section());
+  std::lock_guard guard(LinkSection());
   FPopulated = std::move(AHandler);
   FPopulatedSet = true;
 }
 
 void TFTBasicPin::ClearTypes() {
-  std::lock_guard guard(TFTLinker::Section());
+  std::lock_guard guard(LinkSection());
   FTypes.clear();
   FPopulated = nullptr;
   FPopulatedSet = false;
 }
 
 std::vector<TGUID> TFTBasicPin::GetTypes() const {
-  std::lock_guard guard(TFTLinker::Section());
+  std::lock_guard guard(LinkSection());
   std::vector<TGUID> ids;
   ids.reserve(FTypes.size());
   for (const TTypeBinding& b : FTypes) ids.push_back(b.ID);
@@ -201,7 +209,7 @@ bool TFTBasicPin::AcceptsType(const TGUID& AID) const {
 }
 
 TFTBasicPinNotificationEvent TFTBasicPin::HandlerFor(const TGUID& AID) const {
-  std::lock_guard guard(TFTLinker::Section());
+  std::lock_guard guard(LinkSection());
   for (const TTypeBinding& b : FTypes)
     if (b.ID == AID) return b.Handler ? b.Handler : FTGetDefaultHandler(AID);
   if (FPopulatedSet) {
@@ -213,7 +221,7 @@ TFTBasicPinNotificationEvent TFTBasicPin::HandlerFor(const TGUID& AID) const {
 
 void TFTBasicPin::SetStream(TIntfPtr<IFTStream> AStream) {
   NX_ASSERT_MSG(AStream, "a pin needs a stream object");
-  std::lock_guard guard(TFTLinker::Section());
+  std::lock_guard guard(LinkSection());
   FStream = std::move(AStream);
 }
 
@@ -292,7 +300,7 @@ void TFTBasicPin::Close() {
   // converter last, perhaps a sender) it takes no section.
   const bool unlinkedConverterPin = FConverterPin.load(std::memory_order_acquire) && !IsConnected();
   if (!unlinkedConverterPin && (IsConnected() || !FClosing.load(std::memory_order_acquire))) {
-    std::lock_guard guard(TFTLinker::Section());
+    std::lock_guard guard(LinkSection());
     FClosing.store(true, std::memory_order_release);
     TFTLinker::DisconnectAll(*this);
   }
@@ -343,11 +351,6 @@ bool TFTBasicPin::NotifyPin(TFTBasicPin* APin, const TIntfPtr<IFTNotifyOperation
 }
 
 // ---------------------------------------------------------------- linker
-
-std::recursive_mutex& TFTLinker::Section() {
-  static std::recursive_mutex* section = new std::recursive_mutex;  // never freed, like the registries
-  return *section;
-}
 
 namespace {
 
@@ -409,7 +412,7 @@ void FTSetConverterLookup(const TFTConverterLookup* ALookup) noexcept {
 }
 
 bool TFTLinker::CanConnect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
-  std::lock_guard guard(Section());
+  std::lock_guard guard(LinkSection());
   if (ASource.IsClosed() || ASink.IsClosed()) return false;
   if (ASource.IsConnectedTo(&ASink)) return true;
   if (!Negotiate(ASource, ASink).IsEmpty()) return true;
@@ -417,7 +420,7 @@ bool TFTLinker::CanConnect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
 }
 
 bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
-  std::lock_guard guard(Section());
+  std::lock_guard guard(LinkSection());
   if (ASource.IsClosed() || ASink.IsClosed()) return false;
   if (ASource.IsConnectedTo(&ASink)) return true;
 
@@ -458,7 +461,7 @@ bool TFTLinker::Connect(TFTSourcePin& ASource, TFTSinkPin& ASink) {
 }
 
 bool TFTLinker::Disconnect(TFTBasicPin& AFrom, TFTBasicPin& ATo) {
-  std::lock_guard guard(Section());
+  std::lock_guard guard(LinkSection());
   if (!AFrom.IsConnectedTo(&ATo)) return false;
   TFTBasicPin& source = AFrom.IsSourcePin() ? AFrom : ATo;
   TFTBasicPin& sink = AFrom.IsSourcePin() ? ATo : AFrom;
@@ -491,7 +494,7 @@ bool TFTLinker::Disconnect(TFTBasicPin& AFrom, TFTBasicPin& ATo) {
 }
 
 void TFTLinker::DisconnectAll(TFTBasicPin& APin) {
-  std::lock_guard guard(Section());
+  std::lock_guard guard(LinkSection());
   while (const TFTLinkSnapshot links = APin.GetLinks()) Disconnect(APin, *links->front().Peer);
 }
 

@@ -62,7 +62,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <utility>
@@ -71,6 +70,7 @@
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Function.h"
 #include "runtime/Zandor.Interfaces.h"
+#include "runtime/Zandor.Mutex.h"
 
 namespace nx {
 
@@ -623,7 +623,7 @@ class TFTBasicPin {
 };
 
 // Makes and removes links. Every link change runs under one process-wide
-// recursive section (Section()).
+// recursive section.
 class TFTLinker {
  public:
   // Links ASource to ASink; true when linked (or already linked), false when
@@ -634,7 +634,6 @@ class TFTLinker {
   static bool CanConnect(TFTSourcePin& ASource, TFTSinkPin& ASink);
   static bool Disconnect(TFTBasicPin& AFrom, TFTBasicPin& ATo);
   static void DisconnectAll(TFTBasicPin& APin);
-  static std::recursive_mutex& Section();
 
  private:
   // A link record for deliveries to ATarget.

@@ -23,7 +23,7 @@
 
 #include "buffers/NXBufferInterfaces.h"
 #include "runtime/Zandor.Function.h"
-#include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.Sync.h"
 #include "streams/FTPins.h"
 #include "streams/FTStdTypes.h"
 #include "streams/Flowtie.TypeConverters.h"

@@ -6,13 +6,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "runtime/SysUtils.h"
 #include "runtime/Zandor.Interfaces.h"
-#include "runtime/Zandor.Threading.h"
+#include "runtime/Zandor.Mutex.h"
+#include "runtime/Zandor.Sync.h"
 #include "streams/FTPins.h"
 
 namespace nx {
