@@ -68,13 +68,15 @@ void TWaitWord::Bump(bool AAll) noexcept {
 #endif
 }
 
-// The wake-ups are given under the lock: a waiter cannot leave WaitFor before
-// SetEvent has let go of the event, so a waiter may destroy the event as soon
-// as its wait returns (a thread signalling its end, then being freed).
 TEvent::TEvent(bool manualReset, bool initialState) : FManualReset(manualReset), FSignaled(initialState) {
   new (FCond.Bytes) std::condition_variable();
 }
 
+TEvent::~TEvent() { Cond(FCond).~condition_variable(); }
+
+// The wake-ups are given under the lock: a waiter cannot leave WaitFor before
+// SetEvent has let go of the event, so a waiter may destroy the event as soon
+// as its wait returns (a thread signalling its end, then being freed).
 void TEvent::SetEvent() {
   std::lock_guard<std::mutex> lock(FMutex);
   FSignaled = true;
@@ -83,8 +85,6 @@ void TEvent::SetEvent() {
   else
     Cond(FCond).notify_one();
 }
-
-TEvent::~TEvent() { Cond(FCond).~condition_variable(); }
 
 void TEvent::ResetEvent() {
   std::lock_guard<std::mutex> lock(FMutex);
