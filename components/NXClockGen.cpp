@@ -92,6 +92,23 @@ std::uint64_t WakeCount() {
   return GWakeCount;
 }
 
+// Whether the master clock waits at the step limit, for a host that waits
+// for the end of a run (NXWaitClockHeld) instead of looking now and then.
+// The master clock's thread sets it; a new limit clears it until the master
+// clock has looked at that limit.
+std::mutex GHeldLock;
+std::condition_variable GHeldCond;
+std::atomic<bool> GHeld{false};  // changed under GHeldLock
+
+void SetHeld(bool AHeld) {
+  if (GHeld.load(std::memory_order_relaxed) == AHeld) return;  // the usual case: one plain look per step
+  {
+    std::lock_guard lk(GHeldLock);
+    GHeld.store(AHeld, std::memory_order_relaxed);
+  }
+  if (AHeld) GHeldCond.notify_all();
+}
+
 // The clock whose procedure the master clock's thread runs now, and whether
 // that clock was freed by it. A clock that ends elsewhere waits until the
 // master clock's thread has left its procedure.
@@ -329,6 +346,7 @@ void TSMediaMasterClock::Run() {
   while (!FStop.load(std::memory_order_acquire)) {
     if (FSteps.load(std::memory_order_acquire) >= GStepLimit.load(std::memory_order_acquire)) {
       // Held at the limit: wait for it to be raised, then resume from now.
+      SetHeld(true);
       const std::uint64_t seen = WakeCount();
       std::unique_lock lk(GWakeLock);
       GWakeCond.wait_for(lk, std::chrono::milliseconds(1), [&] {
@@ -338,6 +356,7 @@ void TSMediaMasterClock::Run() {
       clock_gettime(CLOCK_MONOTONIC, &next);
       continue;
     }
+    SetHeld(false);
     const bool virtualTime = GVirtualClock.load(std::memory_order_acquire);
     if (realTime != (virtualTime ? 0 : 1)) {
       // Real time resumes from now after virtual steps (which read no clock:
@@ -359,6 +378,7 @@ void TSMediaMasterClock::Run() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     if (DiffNs(now, next) > kMaxCatchUpNs) next = now;
   }
+  SetHeld(false);  // a master clock that has ended holds nothing
   if (FFreeOnExit) delete this;
 }
 
@@ -554,8 +574,18 @@ void NXSetVirtualClock(bool AVirtual) {
 bool NXVirtualClock() noexcept { return GVirtualClock.load(std::memory_order_acquire); }
 
 void NXSetClockStepLimit(std::uint64_t ASteps) {
-  GStepLimit.store(ASteps, std::memory_order_release);
+  {
+    std::lock_guard lk(GHeldLock);
+    GStepLimit.store(ASteps, std::memory_order_release);
+    GHeld.store(false, std::memory_order_relaxed);
+  }
   WakeMaster();
+}
+
+bool NXWaitClockHeld(std::uint32_t ATimeoutMs) {
+  std::unique_lock lk(GHeldLock);
+  return GHeldCond.wait_for(lk, std::chrono::milliseconds(ATimeoutMs),
+                            [] { return GHeld.load(std::memory_order_relaxed); });
 }
 
 std::uint64_t NXClockStepLimit() noexcept { return GStepLimit.load(std::memory_order_acquire); }

@@ -206,6 +206,10 @@ bool NXVirtualClock() noexcept;
 // virtual time every time. Process-wide, in real and virtual time.
 void NXSetClockStepLimit(std::uint64_t ASteps);
 std::uint64_t NXClockStepLimit() noexcept;
+// Waits until the master clock waits at the step limit, or ATimeoutMs: true
+// when it does. A host waits here between its looks at a run (the clocks'
+// ticks may still be in progress on their own threads: NXClocksIdle tells).
+bool NXWaitClockHeld(std::uint32_t ATimeoutMs);
 // True when every live clock's procedure has run for every tick released
 // so far (also when no master clock exists).
 bool NXClocksIdle();

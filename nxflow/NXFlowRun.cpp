@@ -491,7 +491,10 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
                                   "(check their SampleRate, BufferSize and ClockSource)");
       }
       bar.Show(steps ? static_cast<double>(done) / steps : 1.0, done / 1000.0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      // Until the next look, or until the master clock has reached the last
+      // step (the end of a run on virtual time comes without the wait).
+      if (!run.Paced()) NXWaitClockHeld(2);
+      else std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
   const double streamSeconds =

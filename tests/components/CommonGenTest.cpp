@@ -80,6 +80,25 @@ TEST(ClockGen, VirtualTimeSkipsOnlyStepsWithoutTicks) {
   EXPECT_EQ(b, (std::vector<std::uint64_t>{8, 15, 22}));
 }
 
+// A host waiting for the end of a run: the wait ends once the master clock is held at the limit, every tick up to
+// it run; a raised limit holds it again further on; a clock running free never ends the wait.
+TEST(ClockGen, WaitingForTheStepLimit) {
+  TNXVirtualClockGuard virtualTime;
+  NXSetClockStepLimit(0);
+  TRecorder ticks;
+  auto clock = MakeThread<TNXClockGen>("Five", 50000, [&] { ticks.Add(NXMasterClockSteps()); });
+  for (const std::uint64_t limit : {21u, 31u}) {
+    NXSetClockStepLimit(limit);
+    ASSERT_TRUE(NXWaitClockHeld(60000));
+    EXPECT_EQ(NXMasterClockSteps(), limit);
+    EXPECT_TRUE(NXClocksIdle());
+  }
+  EXPECT_EQ(ticks.Values(), (std::vector<std::uint64_t>{6, 11, 16, 21, 26, 31}));
+  NXSetClockStepLimit(UINT64_MAX);
+  EXPECT_FALSE(NXWaitClockHeld(5));
+  clock = nullptr;
+}
+
 // The one test on the wall clock: a timer runs exactly while a clock does; a zero interval starts none.
 TEST(ClockGen, TimerRunsFromTheFirstClockToTheLast) {
   ASSERT_FALSE(NXVirtualClock());
