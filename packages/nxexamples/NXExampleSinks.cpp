@@ -1,8 +1,6 @@
 // NXExampleSinks: scope and spectrum pictures, CSV and WAV writers.
 #include "packages/nxexamples/NXExampleSinks.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -13,6 +11,7 @@
 #include "drawing/Vantex.h"
 #include "streams/NXMouseOperations.h"
 #include "packages/nxexamples/NXExamplesPackage.h"
+#include "packages/nxexamples/NXExampleSoundLib.h"
 #include "runtime/SysUtils.h"
 
 namespace nx::examples {
@@ -49,8 +48,9 @@ std::string TableText(const std::string& AHeader, const std::vector<double>& AX,
 // as the system words it (AErrno, taken right after the failing call), else
 // the library's own text.
 std::string SoundFileReason(SNDFILE* AFile, int AErrno) {
-  if (sf_error(AFile) == SF_ERR_SYSTEM && AErrno != 0) return std::strerror(AErrno);
-  return sf_strerror(AFile);
+  const TSoundLib& lib = *SoundLib();
+  if (lib.sf_error(AFile) == SF_ERR_SYSTEM && AErrno != 0) return std::strerror(AErrno);
+  return lib.sf_strerror(AFile);
 }
 
 std::string Decibels(double APower) { return Format("%.2f", 10 * std::log10(std::max(APower, 1e-30))); }
@@ -181,22 +181,28 @@ void TNXWaveWriter::OnStart(double ARate) {
     FError = CannotWrite(FShown, Format("the stream's sample rate %g is not one a WAV file can keep", ARate));
     return;
   }
+  std::string why;
+  const TSoundLib* lib = SoundLib(&why);
+  if (!lib) {
+    FError = CannotWrite(FShown, why);
+    return;
+  }
   const TNXWaveFormat format = WaveFormat();
   SF_INFO info{};
   info.samplerate = static_cast<int>(rate);
   info.channels = 1;
   info.format = SF_FORMAT_WAV | kWaveFormats[format].Subtype;
   errno = 0;
-  FFile = sf_open(path.c_str(), SFM_WRITE, &info);
+  FFile = lib->sf_open(path.c_str(), SFM_WRITE, &info);
   if (!FFile) {
     FError = CannotWrite(FShown, SoundFileReason(nullptr, errno));
     return;
   }
   // No PEAK chunk: it holds the time of writing, and the same stream must
   // give the same bytes.
-  sf_command(FFile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+  lib->sf_command(FFile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   // Integer formats saturate at full scale instead of wrapping round.
-  if (format == wfPcm16 || format == wfPcm24) sf_command(FFile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  if (format == wfPcm16 || format == wfPcm24) lib->sf_command(FFile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   FFileRate = info.samplerate;
 }
 
@@ -206,7 +212,7 @@ void TNXWaveWriter::OnProcess(const TBuffer& AInput) {
   const std::int32_t n = AInput->GetSize();
   for (std::int32_t i = 0; i < n; ++i) FPeak = std::max(FPeak, std::abs(data[i]));
   errno = 0;
-  if (sf_write_double(FFile, data, n) != n && FError.empty())
+  if (SoundLib()->sf_write_double(FFile, data, n) != n && FError.empty())
     FError = CannotWrite(FShown, SoundFileReason(FFile, errno));
   FFrames += n;
 }
@@ -215,8 +221,9 @@ void TNXWaveWriter::Close() {
   if (!FFile) return;
   // Closing writes the header's final sizes.
   errno = 0;
-  if (const int status = sf_close(FFile); status != 0 && FError.empty())
-    FError = CannotWrite(FShown, status == SF_ERR_SYSTEM && errno != 0 ? std::strerror(errno) : sf_error_number(status));
+  const TSoundLib& lib = *SoundLib();
+  if (const int status = lib.sf_close(FFile); status != 0 && FError.empty())
+    FError = CannotWrite(FShown, status == SF_ERR_SYSTEM && errno != 0 ? std::strerror(errno) : lib.sf_error_number(status));
   FFile = nullptr;
 }
 

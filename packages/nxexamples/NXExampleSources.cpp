@@ -1,7 +1,6 @@
 // NXExampleSources: sine, noise and sound-file sources. See NXExampleSources.h.
 #include "packages/nxexamples/NXExampleSources.h"
 
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <numbers>
 
 #include "packages/nxexamples/NXExamplesPackage.h"
+#include "packages/nxexamples/NXExampleSoundLib.h"
 #include "vector/NXBasicDispatcher.h"
 
 namespace nx::examples {
@@ -226,7 +226,7 @@ std::int64_t TNXWavePlayer::FileFrames() const { return ReadLocked(FFileFrames);
 
 void TNXWavePlayer::Close() {
   TWriteLock guard(GetLock());
-  if (FFile) sf_close(FFile);
+  if (FFile) SoundLib()->sf_close(FFile);
   FFile = nullptr;
   FFileChannels = 0;
   FFileFrames = 0;
@@ -235,11 +235,14 @@ void TNXWavePlayer::Close() {
 void TNXWavePlayer::Open(const std::string& AFileName) {
   TWriteLock guard(GetLock());
   if (AFileName.empty()) throw EFOpenError("TNXWavePlayer " + Name() + ": no FileName given");
+  std::string why;
+  const TSoundLib* lib = SoundLib(&why);
+  if (!lib) throw EFOpenError("Cannot open sound file \"" + AFileName + "\": " + why);
   SF_INFO info{};
-  SNDFILE* file = sf_open(AFileName.c_str(), SFM_READ, &info);
-  if (!file) throw EFOpenError("Cannot open sound file \"" + AFileName + "\": " + sf_strerror(nullptr));
+  SNDFILE* file = lib->sf_open(AFileName.c_str(), SFM_READ, &info);
+  if (!file) throw EFOpenError("Cannot open sound file \"" + AFileName + "\": " + lib->sf_strerror(nullptr));
   if (info.channels < 1 || FChannel >= info.channels) {
-    sf_close(file);
+    lib->sf_close(file);
     throw EFOpenError("Sound file \"" + AFileName + "\" has " + std::to_string(info.channels) +
                       " channel(s); Channel " + std::to_string(FChannel) + " does not exist");
   }
@@ -273,7 +276,7 @@ void TNXWavePlayer::StartStream() {
   // stands (as does a player whose FileName changed while it ran); every
   // stream plays from the start.
   if (!FFile || FOpenedFor != FFileName) Open(FFileName);
-  sf_seek(FFile, 0, SEEK_SET);
+  SoundLib()->sf_seek(FFile, 0, SEEK_SET);
   FSentBuffers = 0;
   FSentSamples = 0;
 }
@@ -281,12 +284,13 @@ void TNXWavePlayer::StartStream() {
 std::int64_t TNXWavePlayer::ReadFrames(std::int64_t ACount) {
   const std::size_t need = static_cast<std::size_t>(ACount) * static_cast<std::size_t>(FFileChannels);
   if (FFrames.size() < need) FFrames.resize(need);
+  const TSoundLib& lib = *SoundLib();
   std::int64_t got = 0;
   while (got < ACount) {
-    const sf_count_t n = sf_readf_double(FFile, FFrames.data() + got * FFileChannels, ACount - got);
+    const sf_count_t n = lib.sf_readf_double(FFile, FFrames.data() + got * FFileChannels, ACount - got);
     got += n;
     if (got == ACount || !FLoop || FFileFrames == 0) break;
-    if (n == 0 && sf_seek(FFile, 0, SEEK_SET) < 0) break;
+    if (n == 0 && lib.sf_seek(FFile, 0, SEEK_SET) < 0) break;
   }
   return got;
 }
@@ -321,7 +325,7 @@ void TNXWavePlayer::IntGenerate(TIntfPtr<INXDataBuffer>& ABuffer, bool& ASendFla
   ++FSentBuffers;
   FSentSamples += got;
   // The end of the file ends the stream with its last buffer.
-  if (!FLoop && sf_seek(FFile, 0, SEEK_CUR) >= FFileFrames) AStopFlag = true;
+  if (!FLoop && SoundLib()->sf_seek(FFile, 0, SEEK_CUR) >= FFileFrames) AStopFlag = true;
 }
 
 void AddSourceClasses(TClassList& AList) {

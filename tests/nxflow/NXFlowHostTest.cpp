@@ -382,6 +382,26 @@ TEST_F(NXFlowTest, AFileThatCannotBeWrittenFailsTheRunAndLeavesTheOutputAlone) {
   }
 }
 
+// The example package loads the sound-file library when it first opens a
+// sound file: a run that opens none never loads it (the loader's own log
+// tells, in a fresh process).
+TEST_F(NXFlowTest, TheSoundFileLibraryLoadsOnlyWithASoundFile) {
+  const auto run = [&](const char* AGraph, const char* ADir) {
+    ::setenv("LD_DEBUG", "files", 1);
+    const pid_t pid = Spawn(FDir / ADir, {"run", (kGraphs / AGraph).string(), "--out", (FDir / ADir / "out").string(),
+                                          "--seconds", "0.1"},
+                            NX_FLOW_PACKAGES);
+    ::unsetenv("LD_DEBUG");
+    EXPECT_EQ(WaitExit(pid), 0) << ReadAll(FDir / ADir / "stderr.txt");
+    return ReadAll(FDir / ADir / "stderr.txt");
+  };
+  const std::string plain = run("filter-demo.xml", "plain"), sound = run("wav-write.xml", "sound");
+  ASSERT_NE(plain.find("libnxexamples.so"), std::string::npos) << "the loader's log is missing";
+  EXPECT_EQ(plain.find("file=libsndfile"), std::string::npos);
+  EXPECT_NE(sound.find("file=libsndfile"), std::string::npos);
+  EXPECT_TRUE(fs::exists(FDir / "sound" / "out" / "tone.wav"));
+}
+
 // A document that names no package, in a fresh process: the loader meets a class it does not know, the host
 // loads the packages on the search path and the load goes on.
 TEST_F(NXFlowTest, ClassesNoPackageNamesAreFoundOnTheSearchPath) {
