@@ -238,10 +238,8 @@ class TNXCommonBaseRealGen : public TNXCommonBufferGen {
   // flag stops the stream.
   virtual bool GenerateFloat(double& AValue);
 
-  // The real buffer IntGenerate is handed.
-  static INXRealBuffer* RealOf(const TIntfPtr<INXDataBuffer>& ABuffer) noexcept {
-    return dynamic_cast<INXRealBuffer*>(ABuffer.Get());
-  }
+  // The real buffer IntGenerate is handed (null for any other kind).
+  static INXRealBuffer* RealOf(const TIntfPtr<INXDataBuffer>& ABuffer) noexcept;
 
  protected:
   void IntPump() override;

@@ -234,6 +234,14 @@ class TCountingRealGen : public TNXCommonRealGen {
   }
 };
 
+// The real buffer a generator is handed: the base's own buffers (the same object, by its fast path), no other kind.
+TEST(RealGen, RealOfTakesOnlyRealBuffers) {
+  const TIntfPtr<INXRealBuffer> real = TNXRealBuffer::MakeSize(3);
+  EXPECT_EQ(TNXCommonBaseRealGen::RealOf(TIntfPtr<INXDataBuffer>(real)), real.Get());
+  EXPECT_EQ(TNXCommonBaseRealGen::RealOf(TIntfPtr<INXDataBuffer>(TNXComplexBuffer::MakeSize(3))), nullptr);
+  EXPECT_EQ(TNXCommonBaseRealGen::RealOf(nullptr), nullptr);
+}
+
 // An integer generator that supplies buffers of two samples: pump n sends {n, n}.
 class TPairIntGen : public TNXCommonIntGen {
  public:
