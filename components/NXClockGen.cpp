@@ -100,10 +100,14 @@ std::mutex GHeldLock;
 std::condition_variable GHeldCond;
 std::atomic<bool> GHeld{false};  // changed under GHeldLock
 
-void SetHeld(bool AHeld) {
+// ASteps: the master clock's steps when it found itself at the limit.
+void SetHeld(bool AHeld, std::uint64_t ASteps = 0) {
   if (GHeld.load(std::memory_order_relaxed) == AHeld) return;  // the usual case: one plain look per step
   {
     std::lock_guard lk(GHeldLock);
+    // A limit raised since the master clock looked (the limit changes under
+    // this lock) holds nothing: the clock goes on at its next look.
+    if (AHeld && ASteps < GStepLimit.load(std::memory_order_acquire)) return;
     GHeld.store(AHeld, std::memory_order_relaxed);
   }
   if (AHeld) GHeldCond.notify_all();
@@ -344,9 +348,10 @@ void TSMediaMasterClock::Run() {
   clock_gettime(CLOCK_MONOTONIC, &next);
   int realTime = -1;  // the class last set: unknown, normal (0), real time (1)
   while (!FStop.load(std::memory_order_acquire)) {
-    if (FSteps.load(std::memory_order_acquire) >= GStepLimit.load(std::memory_order_acquire)) {
+    if (const std::uint64_t steps = FSteps.load(std::memory_order_acquire);
+        steps >= GStepLimit.load(std::memory_order_acquire)) {
       // Held at the limit: wait for it to be raised, then resume from now.
-      SetHeld(true);
+      SetHeld(true, steps);
       const std::uint64_t seen = WakeCount();
       std::unique_lock lk(GWakeLock);
       GWakeCond.wait_for(lk, std::chrono::milliseconds(1), [&] {
