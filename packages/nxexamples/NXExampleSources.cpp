@@ -1,7 +1,6 @@
 // NXExampleSources: sine, noise and sound-file sources. See NXExampleSources.h.
 #include "packages/nxexamples/NXExampleSources.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
