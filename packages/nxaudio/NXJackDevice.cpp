@@ -135,6 +135,18 @@ std::size_t TJackRing::Read(float* ASamples, std::size_t ACount) noexcept {
   return n;
 }
 
+std::size_t WriteFrames(const std::vector<std::unique_ptr<TJackRing>>& ARings, const float* const* AChannels,
+                        std::size_t AFrames) noexcept {
+  // The reader only ever frees room, so the space read here is there when
+  // the frames are written.
+  std::size_t frames = AFrames;
+  for (const auto& ring : ARings)
+    if (ring) frames = std::min(frames, ring->WriteSpace());
+  for (std::size_t c = 0; c < ARings.size(); ++c)
+    if (ARings[c]) ARings[c]->Write(AChannels[c], frames);
+  return frames;
+}
+
 // ---------------------------------------------------------------- timer and counts
 
 std::int64_t JackNowNs() noexcept {

@@ -94,6 +94,15 @@ class TJackRing {
   jack_ringbuffer_t* FRing;
 };
 
+// Appends AFrames frames to the rings, channel c from AChannels[c] (a null
+// ring takes nothing): as many frames as every ring has room for, the same
+// count in each. A frame that finds one ring full goes into none, so a
+// reader that takes the same count from each ring, one ring after another,
+// never sees the channels slip apart. Returns the frames appended.
+// Wait-free: the real-time callback's.
+std::size_t WriteFrames(const std::vector<std::unique_ptr<TJackRing>>& ARings, const float* const* AChannels,
+                        std::size_t AFrames) noexcept;
+
 // The callback's own time, in 1 us bins up to 10 ms (the last bin holds
 // everything longer). Record is wait-free.
 class TJackCallbackTimer {

@@ -208,12 +208,15 @@ int TNXJackInput::Process(jack_nframes_t AFrames, void* AArg) noexcept {
   auto& s = *static_cast<TJackSession*>(AArg);
   if (!s.Connected.load(std::memory_order_acquire)) return 0;
   TJackStats& stats = *s.Stats;
-  std::int64_t lost = 0;
-  for (std::size_t c = 0; c < s.Ports.size(); ++c) {
-    const auto* in = static_cast<const float*>(jack_port_get_buffer(s.Ports[c], AFrames));
-    lost += static_cast<std::int64_t>(AFrames - s.Rings[c]->Write(in, AFrames));
-  }
-  if (lost) stats.Overruns.fetch_add(lost, std::memory_order_relaxed);
+  // Every channel keeps the same frames: when the graph falls behind, a
+  // frame that finds one channel's ring full is dropped from all of them.
+  // (Overruns count the samples dropped, every channel's.)
+  std::array<const float*, MaxChannels> in{};
+  const std::size_t channels = std::min<std::size_t>(s.Ports.size(), MaxChannels);
+  for (std::size_t c = 0; c < channels; ++c) in[c] = static_cast<const float*>(jack_port_get_buffer(s.Ports[c], AFrames));
+  const std::size_t kept = WriteFrames(s.Rings, in.data(), AFrames);
+  if (const auto lost = static_cast<std::int64_t>((AFrames - kept) * channels); lost > 0)
+    stats.Overruns.fetch_add(lost, std::memory_order_relaxed);
   stats.Periods.fetch_add(1, std::memory_order_relaxed);
   stats.Timer.Record(JackNowNs() - t0);
   return 0;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -317,6 +319,35 @@ TEST(AudioRing, TakesAndGivesWholeSamplesInOrder) {
     read(out.size());
     EXPECT_EQ(expect, next) << capacity;
   }
+}
+
+// Two channels through their rings while the reader falls behind and takes each ring in turn (the writer's period
+// may come between the two): frames that find either ring full are dropped from both, so both read the same.
+TEST(AudioRing, ChannelsStayAlignedWhenFramesAreDropped) {
+  std::vector<std::unique_ptr<nx::audio::TJackRing>> rings;
+  for (int c = 0; c < 2; ++c) rings.push_back(std::make_unique<nx::audio::TJackRing>(100));
+  std::vector<float> period(48), a(256), b(256);
+  float next = 0;
+  std::size_t dropped = 0, compared = 0;
+  auto write = [&] {
+    for (std::size_t i = 0; i < period.size(); ++i) period[i] = next + static_cast<float>(i);
+    next += static_cast<float>(period.size());
+    const float* channels[2] = {period.data(), period.data()};
+    dropped += period.size() - nx::audio::WriteFrames(rings, channels, period.size());
+  };
+  std::uint32_t seed = 11;
+  for (int step = 0; step < 3000; ++step) {
+    seed = seed * 1664525u + 1013904223u;
+    const std::size_t want = (seed >> 8) % 40;
+    const std::size_t n = std::min({want, rings[0]->ReadSpace(), rings[1]->ReadSpace()});
+    ASSERT_EQ(rings[0]->Read(a.data(), n), n);
+    if (seed & 1) write();
+    ASSERT_EQ(rings[1]->Read(b.data(), n), n);
+    for (std::size_t i = 0; i < n; ++i, ++compared) ASSERT_EQ(a[i], b[i]) << "step " << step;
+    if (seed & 2) write();
+  }
+  EXPECT_GT(dropped, 1000u);  // the reader fell behind
+  EXPECT_GT(compared, 10000u);
 }
 
 // A sine through a gain to the output for 2 s of stream: a client of the
