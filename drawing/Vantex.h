@@ -417,10 +417,6 @@ class TIGPPen : public TInterfacedObject {
 class TIGPFontFamily : public TInterfacedObject {
  public:
   explicit TIGPFontFamily(std::string_view AName);
-  // Starts loading the font configuration on a thread of its own (once per
-  // process; later calls do nothing), so that a component that will draw
-  // text later does not wait for it then. Any thread may call it.
-  static void Prepare();
   static TIntfPtr<TIGPFontFamily> GenericSansSerif();
   static TIntfPtr<TIGPFontFamily> GenericSerif();
   static TIntfPtr<TIGPFontFamily> GenericMonospace();

@@ -9,8 +9,6 @@
 #include <map>
 #include <mutex>
 #include <strings.h>
-#include <system_error>
-#include <thread>
 
 #include "drawing/Vantex.h"
 #include "drawing/VantexInternal.h"
@@ -311,45 +309,6 @@ namespace {
 
 std::mutex GFontLock;
 
-// Loading the font configuration (its files and the font caches) takes
-// several milliseconds, most of the cost of the first text a process draws.
-// Prepare starts it on a thread of its own; the first lookup waits for that
-// thread instead of loading a second copy beside it.
-class TFontPreparation {
- public:
-  ~TFontPreparation() { Finish(); }
-  void Start() {
-    std::lock_guard<std::mutex> lock(FLock);
-    if (FStarted) return;
-    FStarted = true;
-    try {
-      FThread = std::thread([] { FcInit(); });
-    } catch (const std::system_error&) {
-      // No thread to spare: the first lookup loads the configuration itself.
-    }
-  }
-  void Finish() {
-    std::lock_guard<std::mutex> lock(FLock);
-    if (FThread.joinable()) FThread.join();
-  }
-
- private:
-  std::mutex FLock;
-  bool FStarted = false;
-  std::thread FThread;
-};
-
-TFontPreparation& Preparation() {
-  static TFontPreparation p;
-  return p;
-}
-
-// Every use of fontconfig below: the preparation has ended, and the font lock is held.
-struct TFontAccess {
-  TFontAccess() { Preparation().Finish(); }
-  std::lock_guard<std::mutex> Lock{GFontLock};
-};
-
 bool IsGeneric(const std::string& AName) {
   for (const char* g : {"sans", "sans-serif", "serif", "monospace"})
     if (strcasecmp(AName.c_str(), g) == 0) return true;
@@ -381,7 +340,7 @@ std::vector<std::string> FamilyNames(FcPattern* AMatch) {
 
 cairo_font_face_t* vantex::CachedFontFace(const std::string& AFamily, TIGPFontStyle AStyle) {
   const int style = AStyle & (fsBold | fsItalic);
-  TFontAccess access;
+  std::lock_guard<std::mutex> lock(GFontLock);
   // Faces are made once per family and style and kept for the process's
   // life: making one reads the font file.
   static std::map<std::pair<std::string, int>, cairo_font_face_t*> cache;
@@ -400,7 +359,7 @@ cairo_font_face_t* vantex::CachedFontFace(const std::string& AFamily, TIGPFontSt
 }
 
 TIGPFontFamily::TIGPFontFamily(std::string_view AName) : FRequested(AName) {
-  TFontAccess access;
+  std::lock_guard<std::mutex> lock(GFontLock);
   FcPattern* match = MatchFont(FRequested, 0);
   std::vector<std::string> names = FamilyNames(match);
   if (match) FcPatternDestroy(match);
@@ -422,14 +381,12 @@ TIGPFontFamily::TIGPFontFamily(std::string_view AName) : FRequested(AName) {
   }
 }
 
-void TIGPFontFamily::Prepare() { Preparation().Start(); }
-
 TIntfPtr<TIGPFontFamily> TIGPFontFamily::GenericSansSerif() { return TIntfPtr<TIGPFontFamily>(new TIGPFontFamily("sans-serif")); }
 TIntfPtr<TIGPFontFamily> TIGPFontFamily::GenericSerif() { return TIntfPtr<TIGPFontFamily>(new TIGPFontFamily("serif")); }
 TIntfPtr<TIGPFontFamily> TIGPFontFamily::GenericMonospace() { return TIntfPtr<TIGPFontFamily>(new TIGPFontFamily("monospace")); }
 
 bool TIGPFontFamily::IsStyleAvailable(TIGPFontStyle AStyle) const {
-  TFontAccess access;
+  std::lock_guard<std::mutex> lock(GFontLock);
   FcPattern* match = MatchFont(FName, AStyle);
   if (!match) return false;
   int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;

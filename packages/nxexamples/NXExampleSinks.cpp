@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "buffers/NXSimpleDataBuffer.h"
-#include "drawing/Vantex.h"
 #include "streams/NXMouseOperations.h"
 #include "packages/nxexamples/NXExamplesPackage.h"
 #include "packages/nxexamples/NXExampleSoundLib.h"
@@ -273,11 +272,6 @@ void TNXPlotSink::DeclareProperties(TClassBuilder<TNXPlotSink>& P) {
   P.Prop<&TNXPlotSink::FGridPen>("GridPen");
   P.Prop<&TNXPlotSink::FBackground>("Background");
   P.Prop<&TNXPlotSink::FFont>("Font");
-}
-
-void TNXPlotSink::FlowPrepare(const flow::TFlowRunContext& AContext) {
-  TNXRealSink::FlowPrepare(AContext);
-  TIGPFontFamily::Prepare();
 }
 
 void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeReport& AReport) {

@@ -458,18 +458,6 @@ TEST(VantexPath, FiguresBoundsAndHitTests) {
   EXPECT_NEAR(fb.Y, 0, 0.1);
 }
 
-// Fonts prepared on a thread of their own while families are looked up on
-// two others: every lookup waits for the preparation and finds its family.
-TEST(VantexText, FamiliesAreFoundWhileTheFontsArePrepared) {
-  TIGPFontFamily::Prepare();
-  std::thread other([] {
-    TIGPFontFamily::Prepare();
-    EXPECT_TRUE(TIGPFontFamily::GenericSerif()->IsRequestedAvailable());
-  });
-  EXPECT_TRUE(TIGPFontFamily::GenericSansSerif()->IsRequestedAvailable());
-  other.join();
-}
-
 TEST(VantexText, FontsFallBackAndTextStaysInItsLayout) {
   TIntfPtr<TIGPFontFamily> missing(new TIGPFontFamily("No Such Family Anywhere"));
   EXPECT_FALSE(missing->IsRequestedAvailable());
