@@ -135,7 +135,7 @@ std::size_t TJackRing::Read(float* ASamples, std::size_t ACount) noexcept {
   return n;
 }
 
-std::size_t WriteFrames(const std::vector<std::unique_ptr<TJackRing>>& ARings, const float* const* AChannels,
+std::size_t WriteFrames(std::span<const std::unique_ptr<TJackRing>> ARings, const float* const* AChannels,
                         std::size_t AFrames) noexcept {
   // The reader only ever frees room, so the space read here is there when
   // the frames are written.

@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,7 +101,7 @@ class TJackRing {
 // reader that takes the same count from each ring, one ring after another,
 // never sees the channels slip apart. Returns the frames appended.
 // Wait-free: the real-time callback's.
-std::size_t WriteFrames(const std::vector<std::unique_ptr<TJackRing>>& ARings, const float* const* AChannels,
+std::size_t WriteFrames(std::span<const std::unique_ptr<TJackRing>> ARings, const float* const* AChannels,
                         std::size_t AFrames) noexcept;
 
 // The callback's own time, in 1 us bins up to 10 ms (the last bin holds

@@ -211,10 +211,11 @@ int TNXJackInput::Process(jack_nframes_t AFrames, void* AArg) noexcept {
   // Every channel keeps the same frames: when the graph falls behind, a
   // frame that finds one channel's ring full is dropped from all of them.
   // (Overruns count the samples dropped, every channel's.)
+  // (A port and a ring per channel, at most MaxChannels of them.)
   std::array<const float*, MaxChannels> in{};
-  const std::size_t channels = std::min<std::size_t>(s.Ports.size(), MaxChannels);
+  const std::size_t channels = std::min<std::size_t>(s.Rings.size(), MaxChannels);
   for (std::size_t c = 0; c < channels; ++c) in[c] = static_cast<const float*>(jack_port_get_buffer(s.Ports[c], AFrames));
-  const std::size_t kept = WriteFrames(s.Rings, in.data(), AFrames);
+  const std::size_t kept = WriteFrames({s.Rings.data(), channels}, in.data(), AFrames);
   if (const auto lost = static_cast<std::int64_t>((AFrames - kept) * channels); lost > 0)
     stats.Overruns.fetch_add(lost, std::memory_order_relaxed);
   stats.Periods.fetch_add(1, std::memory_order_relaxed);
