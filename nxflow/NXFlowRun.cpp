@@ -492,7 +492,8 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
       }
       bar.Show(steps ? static_cast<double>(done) / steps : 1.0, done / 1000.0);
       // Until the next look, or until the master clock has reached the last
-      // step (the end of a run on virtual time comes without the wait).
+      // step (the end of a run on virtual time comes without the wait). A
+      // paced run ends by its device, not at the clock's limit: it only looks.
       if (!run.Paced()) NXWaitClockHeld(2);
       else std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
