@@ -269,11 +269,21 @@ void TNXSpectrum::FilterInternalOperation(const TBuffer& AInput, TBuffer&, bool&
 }
 
 void TNXSpectrum::FlowPrepare(const flow::TFlowRunContext&) {
-  TWriteLock guard(GetLock());
-  FFrames = FBuffers = FSamples = 0;
-  FPeakFrequency = FPeakLevel = 0;
-  FStreamRate = 0;
-  Invalidate();
+  {
+    TWriteLock guard(GetLock());
+    FFrames = FBuffers = FSamples = 0;
+    FPeakFrequency = FPeakLevel = 0;
+    FStreamRate = 0;
+    Invalidate();
+  }
+  // The plan is made now, not by the first buffer: its tables, work space
+  // and averaging rows are a few hundred pages of fresh memory, whose first
+  // touches would otherwise land on the data path as the stream starts (on a
+  // live stream, a hitch of milliseconds). The stream's start finds it made
+  // for the same settings and keeps it. (The output lock after the
+  // component's, as everywhere.)
+  TWriteLock out(OutputLock());
+  Replan();
 }
 
 void TNXSpectrum::FlowFinish(const flow::TFlowRunContext&, flow::TFlowNodeReport& AReport) {

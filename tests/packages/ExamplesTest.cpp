@@ -838,6 +838,33 @@ TEST(SpectrumSettings, ChangesWhileRunningStartFramesAgain) {
   EXPECT_EQ(chain.Spectrum->Order(), TNXSpectrum::kMinOrder);
 }
 
+// The plan that a flow run's preparation makes is for the settings of that
+// moment: a change after it (here before the stream) still takes effect.
+TEST(SpectrumSettings, APlanMadeAtPrepareGivesWayToLaterSettings) {
+  struct TCase { const char* Name; std::function<void(TNXSpectrum&)> Change; double Second; };
+  const TCase cases[] = {
+      {"unchanged", [](TNXSpectrum&) {}, (1 + 0.25) / 2},  // averaged (the default)
+      {"order", [](TNXSpectrum& s) { s.SetOrder(5); }, (1 + 0.25) / 2},
+      {"averaging off", [](TNXSpectrum& s) { s.Averaging()->SetEnabled(false); }, 0.25},
+      {"decibels", [](TNXSpectrum& s) { s.SetDecibels(true); }, 10 * std::log10((1 + 0.25) / 2)},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TChain chain(6, wtRect, false);
+    chain.Spectrum->FlowPrepare({});
+    c.Change(*chain.Spectrum);
+    const std::size_t n = std::size_t(1) << chain.Spectrum->Order();
+    std::vector<double> x(n, 1.0);
+    x.insert(x.end(), n, 0.5);
+    chain.Feed.Start(48000);
+    chain.Feed.Send(x, {7});
+    const auto spectra = chain.Sink.Samples();
+    ASSERT_EQ(spectra.size(), 2u);
+    EXPECT_EQ(spectra[1].size(), n / 2 + 1);
+    EXPECT_NEAR(spectra[1][0], c.Second, 1e-12);
+  }
+}
+
 // Runs ASink through a flow run in ADir: prepare, one stream of AData, finish.
 flow::TFlowNodeReport RunSink(TNXRealSink& ASink, const std::string& ADir, const std::vector<double>& AData,
                               std::int32_t ABufferSize, double ARate = 48000) {
