@@ -270,7 +270,31 @@ class TXmlSource {
     FNextLineFeed = nullptr;
   }
   void EndWindow() {
-    if (FWinStart && end) Account(FWinStart, end, FLine, FColumn, FOffset);
+    if (FWinStart && end) {
+      if (FWinRaw && FLineMark && FLineMark >= FWinStart && FLineMark <= end) {
+        // CurrentLine has counted the lines up to its mark already: only the
+        // rest of the window is read again (in memory the window is the
+        // whole document, and this saves a pass over all of it).
+        const bool bytesAreChars = FMode == kByte;
+        const std::uint8_t* const a = FLineMark;
+        const auto* last = static_cast<const std::uint8_t*>(memrchr(a, '\n', static_cast<std::size_t>(end - a)));
+        if (last) {
+          FColumn = CharsIn(last + 1, end, bytesAreChars);
+          FLine = FLineAtMark + CountBytes(a, last + 1, true);
+        } else {
+          // No line feed after the mark: the mark's line runs to the end.
+          const auto* prev = a > FWinStart ? static_cast<const std::uint8_t*>(
+                                                 memrchr(FWinStart, '\n', static_cast<std::size_t>(a - FWinStart)))
+                                           : nullptr;
+          FColumn = (prev ? CharsIn(prev + 1, a, bytesAreChars) : FColumn + CharsIn(FWinStart, a, bytesAreChars)) +
+                    CharsIn(a, end, bytesAreChars);
+          FLine = FLineAtMark;
+        }
+        FOffset += static_cast<std::uint64_t>(end - FWinStart);
+      } else {
+        Account(FWinStart, end, FLine, FColumn, FOffset);
+      }
+    }
     FWinStart = nullptr;
   }
 

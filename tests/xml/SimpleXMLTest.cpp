@@ -162,6 +162,9 @@ TEST(SimpleXMLFailures, ParseErrorsCarryLineColumnAndOffset) {
       {"<r>\r\n<a x=\"1<2\"/></r>", "Character \"<\" cannot be used in the values of attributes", 2, 8, 12},
       {"<r>\n<a>&nbsp;</a>", "Unknown XML entity symbol name \"nbsp\" found", 2, 10, 13},  // after the name
       {"<r>\n<a>", "Character \"/\" expected", 2, 4, 7},  // at the end of the input
+      {"<r>\n<a>\n\n  ", "Character \"/\" expected", 4, 3, 11},  // lines after the last element
+      {"<r><a>", "Character \"/\" expected", 1, 7, 6},           // no line feed at all
+      {"<?xml version=\"1.0\"?>\n<r>\n<\xC3\xA9>\xC3\xA9", "Character \"/\" expected", 3, 5, 32},
       // Non-ASCII characters count once in the column and by their bytes in the offset.
       {"<?xml version=\"1.0\"?>\n<\xC3\xA9 a=\"\xC3\xA9\xC3\xA9\" ?/>", "Character \">\" expected", 2, 11, 35},
       // After a single-byte code page one character is one byte.
