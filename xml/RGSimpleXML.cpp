@@ -47,6 +47,11 @@ namespace nx {
 std::uint32_t NameHash(std::string_view utf8Name) {
   std::uint32_t h = 0;
   for (std::size_t i = 0; i < utf8Name.size();) {
+    if (const auto b = static_cast<std::uint8_t>(utf8Name[i]); b < 0x80) {  // the usual name: one unit a byte
+      h = HashStep(h, b);
+      ++i;
+      continue;
+    }
     const std::uint32_t c = DecodeUtf8(utf8Name, i);
     if (c >= 0x10000) {
       h = HashStep(h, 0xD800 + ((c - 0x10000) >> 10));

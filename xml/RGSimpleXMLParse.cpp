@@ -382,13 +382,17 @@ class TXmlSource {
 
 // A stack of trivially copyable entries whose push is inlined into the
 // parser's loop (a vector's is too large to be, there), growing by doubling.
-template <class T>
+// The first N entries are held in the stack itself: a small document, of
+// which a corpus may hold thousands, parses without allocating any.
+template <class T, std::size_t N>
 class TPodStack {
  public:
   TPodStack() = default;
   TPodStack(const TPodStack&) = delete;
   TPodStack& operator=(const TPodStack&) = delete;
-  ~TPodStack() { std::free(FData); }
+  ~TPodStack() {
+    if (FData != FInline) std::free(FData);
+  }
   [[gnu::always_inline]] void push_back(const T& v) {
     if (FSize == FCap) [[unlikely]] Grow();
     FData[FSize++] = v;
@@ -398,18 +402,24 @@ class TPodStack {
   bool empty() const noexcept { return FSize == 0; }
   std::size_t size() const noexcept { return FSize; }
   const T* data() const noexcept { return FData; }
+  T* begin() noexcept { return FData; }
+  T* end() noexcept { return FData + FSize; }
   void resize(std::size_t n) noexcept { FSize = n; }  // shrinks only
+  void clear() noexcept { FSize = 0; }
 
  private:
   [[gnu::noinline]] void Grow() {
-    const std::size_t cap = FCap ? 2 * FCap : 64;
-    void* p = std::realloc(FData, cap * sizeof(T));
+    const std::size_t cap = 2 * FCap;
+    void* p = FData == FInline ? std::malloc(cap * sizeof(T)) : std::realloc(FData, cap * sizeof(T));
     if (!p) throw std::bad_alloc();
+    if (FData == FInline) std::memcpy(p, FInline, FSize * sizeof(T));
     FData = static_cast<T*>(p);
     FCap = cap;
   }
-  T* FData = nullptr;
-  std::size_t FSize = 0, FCap = 0;
+  static_assert(std::is_trivially_copyable_v<T> && N > 0);
+  T FInline[N];
+  T* FData = FInline;
+  std::size_t FSize = 0, FCap = N;
 };
 
 class TXmlParser {
@@ -662,7 +672,7 @@ class TXmlParser {
     TXmlNameID NameID;
     std::string_view Value;
   };
-  std::vector<TPlainAttr> FPlain;
+  TPodStack<TPlainAttr, 16> FPlain;
 
   void ProcessingInstruction() {
     const TXmlNameID target = ExpectXmlName();
@@ -1043,14 +1053,14 @@ class TXmlParser {
   TXmlNameTable* FNames;
   bool FPreserve;
   std::string FTok, FName;
-  TPodStack<TXmlNode*> FKids;
+  TPodStack<TXmlNode*, 64> FKids;
   // A text waiting to be the only child of the innermost element (AddText).
   enum : std::uint8_t { kHeldNone, kHeldShort, kHeldRaw } FHeld = kHeldNone;
   std::uint8_t FHeldSize = 0;
   char FHeldChars[8];
   const char* FHeldRaw = nullptr;
   std::vector<TXmlAttrData> FAttrs;
-  TPodStack<TFrame> FFrames;
+  TPodStack<TFrame, 32> FFrames;
 };
 
 }  // namespace
