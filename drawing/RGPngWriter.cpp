@@ -1,7 +1,8 @@
 // RGPngWriter: signature, IHDR, one IDAT, IEND; each row the filter byte of
 // the Sub filter and the filtered pixels. The rows are converted and compressed a slice at a time
 // through one zlib stream, so memory stays small whatever the picture size.
-// The file encoder hands libpng straight rows and lets it choose filters and
+// The file encoder chooses each row's filter the way libpng would (see
+// ChooseFilter), hands libpng the row with just that filter, and lets it
 // compress at its defaults.
 #include "drawing/RGPngWriter.h"
 
