@@ -103,6 +103,7 @@ TIntfPtr<IXmlDocument> TXmlNodeT<I, Core>::OwnerDocument() const {
 
 // A child on DestroyNode's stack whose parent's reference is still to be
 // dropped: tagged in the pointer's low bit (nodes are 8-byte aligned).
+static_assert(alignof(TXmlNode) >= 2, "the tag needs a free low bit");
 inline TXmlNode* ToRelease(TXmlNode* n) noexcept {
   return reinterpret_cast<TXmlNode*>(reinterpret_cast<std::uintptr_t>(n) | 1);
 }
