@@ -635,6 +635,18 @@ HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const dou
   Interleave4(y0, y1, y2, y3, o);
 }
 
+// FirstButterflies without the transpose: y[k] holds output k of the kC
+// butterflies p ... p + kC - 1.
+template <bool kConjIn, bool kCompact>
+HWY_INLINE void FirstButterfliesT(const double* in, size_t p, size_t m, const double* tw, VF so, VF y[4]) {
+  const DF d;
+  VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
+  VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
+  Conj4(kConjIn, so, a, b, c, e);
+  Bfly4(a, b, c, e, so, y[0], y[1], y[2], y[3]);
+  TwiddleFirst<kCompact>(tw, p, y[1], y[2], y[3]);
+}
+
 template <bool kConjIn>
 HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const double* tw) {
   const DF d;
@@ -652,7 +664,10 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
 // gathers its four input units from four first-stage blocks computed on the
 // spot (p, p + m1, p + 2*m1, p + 3*m1), so the first stage's results never
 // go through memory. The first stage's table is the compact one (every
-// layout that takes this pass has it).
+// layout that takes this pass has it). The second stage runs before the
+// transpose, on vectors whose lanes are still the butterfly index, so that
+// its twiddles are six whole-vector loads per kC butterflies rather than six
+// broadcasts per butterfly (orders 8-10 measured 8-12% faster; 11 the same).
 template <bool kConjIn>
 HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const double* tw0, size_t m1,
                                const double* tw1) {
@@ -660,22 +675,28 @@ HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const d
   const VF so = SignOdd();
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
   for (size_t p = 0; p < m1; p += kC) {
-    VF o[4][4];
-    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn, true>(in, p + m1 * j, m0, tw0, so, o[j]);
-    for (size_t g = 0; g < kC; ++g) {
-      const size_t p1 = p + g;
-      const VF wr1 = cv::LoadDup128(d, TwAt(tw1, p1, 0)), wi1 = cv::LoadDup128(d, TwAt(tw1, p1, 1));
-      const VF wr2 = cv::LoadDup128(d, TwAt(tw1, p1, 2)), wi2 = cv::LoadDup128(d, TwAt(tw1, p1, 3));
-      const VF wr3 = cv::LoadDup128(d, TwAt(tw1, p1, 4)), wi3 = cv::LoadDup128(d, TwAt(tw1, p1, 5));
-      double* dst = out + 32 * p1;
-      for (size_t v = 0; v < kV; ++v) {
-        const size_t i = g * kV + v;
-        VF y0, y1, y2, y3;
-        Bfly4(o[0][i], o[1][i], o[2][i], o[3][i], so, y0, y1, y2, y3);
-        cv::StoreU(y0, d, dst + 2 * kC * v);
-        cv::StoreU(CMulDup(y1, wr1, wi1), d, dst + 8 + 2 * kC * v);
-        cv::StoreU(CMulDup(y2, wr2, wi2), d, dst + 16 + 2 * kC * v);
-        cv::StoreU(CMulDup(y3, wr3, wi3), d, dst + 24 + 2 * kC * v);
+    // First stage, untransposed: y[j][k] = output k of butterflies p + m1*j.
+    VF y[4][4];
+    for (size_t j = 0; j < 4; ++j) FirstButterfliesT<kConjIn, true>(in, p + m1 * j, m0, tw0, so, y[j]);
+    // Second stage across j with the lanes still the butterfly index, so
+    // its twiddles are whole vectors of the table (one load per row for kC
+    // indices); then one transpose per output c.
+    const VF wr1 = cv::LoadU(d, TwAt(tw1, p, 0)), wi1 = cv::LoadU(d, TwAt(tw1, p, 1));
+    const VF wr2 = cv::LoadU(d, TwAt(tw1, p, 2)), wi2 = cv::LoadU(d, TwAt(tw1, p, 3));
+    const VF wr3 = cv::LoadU(d, TwAt(tw1, p, 4)), wi3 = cv::LoadU(d, TwAt(tw1, p, 5));
+    VF z[4][4];  // z[c][k]
+    for (size_t k = 0; k < 4; ++k) {
+      Bfly4(y[0][k], y[1][k], y[2][k], y[3][k], so, z[0][k], z[1][k], z[2][k], z[3][k]);
+      z[1][k] = CMulDup(z[1][k], wr1, wi1);
+      z[2][k] = CMulDup(z[2][k], wr2, wi2);
+      z[3][k] = CMulDup(z[3][k], wr3, wi3);
+    }
+    for (size_t c = 0; c < 4; ++c) {
+      VF o[4];
+      Interleave4(z[c][0], z[c][1], z[c][2], z[c][3], o);
+      for (size_t g = 0; g < kC; ++g) {
+        double* dst = out + 32 * (p + g) + 8 * c;
+        for (size_t v = 0; v < kV; ++v) cv::StoreU(o[g * kV + v], d, dst + 2 * kC * v);
       }
     }
   }
