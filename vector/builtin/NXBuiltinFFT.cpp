@@ -36,7 +36,9 @@
 //   W^3p in registers.
 // Real transforms of order p: the N reals are N/2 complex values (even
 // samples real, odd imaginary); a complex transform of order p - 1 followed
-// by the vectorised split step (or, inverse, the split step first).
+// by the vectorised split step (or, inverse, the split step first). From
+// order kFusedSplitFrom the forward split step runs inside the four-step's
+// row pass, block by block, while the results are still in cache.
 // Short transforms (complex orders 4 to 6, real 4 to 7) on targets with four
 // complex values per vector take their whole kernel from the spec, chosen at
 // planning time (TSpec::Small): one in-register transform, plus the split
@@ -227,6 +229,22 @@ inline TLayout MakeLayout(int P) {
   L.TableDoubles = off;
   return L;
 }
+
+// Real orders from which the forward split step runs inside the row pass of
+// the half-length transform: there the data no longer fit the second-level
+// cache, and saving a pass over them measured 2-4% faster at orders 17-19;
+// at 14-16, where the separate pass finds them in cache, it was the same or
+// up to 6% slower.
+constexpr int kFusedSplitFrom = 17;
+
+// Whether a real transform whose half-length complex plan is L does its split
+// step inside the row pass (four-step, at least two row blocks), and the
+// doubles its split block then holds besides the N/4 values of the split
+// table: W^(n1*k2) for k2 < n2/2 as (c, c, s, -s).
+inline bool FusedSplit(const TLayout& L) {
+  return L.Kind == TPlanKind::FourStep && L.P + 1 >= kFusedSplitFrom && (size_t(1) << L.C1) >= 2 * L.RowBlock;
+}
+inline size_t FusedSplitDoubles(const TLayout& L) { return FusedSplit(L) ? 2 * (size_t(1) << L.C2) : 0; }
 
 }  // namespace nx::builtin::fft
 #endif  // NX_BUILTIN_FFT_SHARED_ONCE
@@ -844,10 +862,41 @@ HWY_INLINE void DftSmall(const double* src, double* dst, const double* tw, bool 
 }
 #endif
 
+// The split step of a real forward transform (see RealSplitFwd) done inside
+// the four-step's row pass: z holds the M = n1*n2 complex results in natural
+// order, X[k] at k = k1 + n1*k2. For the columns k1 in [c0, c0 + RB) and the
+// upper half k2 < n2/2, each k with its mirror image M - k (always in the
+// lower half, or the spare slot z[M] = z[0] for k = 0). P[k] = -i W^k / 2
+// is formed as P[k1] (ptab, k1 < n1 <= N/4) times W^(n1*k2) (pb, as
+// (c, c, s, -s) for W = c - i s).
+void SplitStrip(double* z, size_t M, size_t n1, size_t n2, size_t c0, size_t RB, const double* ptab,
+                const double* pb) {
+  const DF d;
+  const VF so = SignOdd(), se = SignEven(), half = cv::Set(d, 0.5);
+  for (size_t k2 = 0; k2 < n2 / 2; ++k2) {
+    const VF br = cv::LoadDup128(d, pb + 4 * k2), bi = cv::LoadDup128(d, pb + 4 * k2 + 2);
+    for (size_t a = c0; a < c0 + RB; a += kC) {
+      const size_t k = a + n1 * k2;
+      double* lo = z + 2 * k;
+      double* hiP = z + 2 * (M - k - kC + 1);
+      const VF zk = cv::LoadU(d, lo);
+      const VF zc = cv::Xor(ReverseComplex(cv::LoadU(d, hiP)), so);
+      const VF w = CMulDup(cv::LoadU(d, ptab + 2 * a), br, bi);
+      const VF wr = cv::DupEven(w), wi = cv::Xor(cv::DupOdd(w), se);
+      const VF S = cv::Add(zk, zc), t = CMulDup(cv::Sub(zk, zc), wr, wi);
+      cv::StoreU(cv::MulAdd(S, half, t), d, lo);
+      cv::StoreU(ReverseComplex(cv::Xor(cv::MulSub(S, half, t), so)), d, hiP);
+    }
+  }
+}
+
 // Complex transform of order P >= 4. scaleConj: the two multipliers of the
 // last stage (null: none); conj: conjugate the input (inverse transform).
+// split (four-step, forward only; null: none): the split table of the real
+// transform of order P + 1 followed by the W^(n1*k2) table, to finish a real
+// transform inside the row pass (dst then has room for M + 1 values).
 void ComplexKernel(const TLayout& L, const double* tables, const double* src, double* dst, double* work,
-                   bool conj, const double* scaleConj) {
+                   bool conj, const double* scaleConj, const double* split) {
   TPost tp;
   tp.Scale = scaleConj;
   const bool post = scaleConj != nullptr;
@@ -951,7 +1000,7 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   }
   const TStages& rb = L.B;
   const int KB = rb.Count;
-  for (size_t r0 = 0; r0 < n1; r0 += L.RowBlock) {
+  auto rowBlock = [&](size_t r0) {
     for (size_t r = 0; r < L.RowBlock; r += 4)
       FirstStageRows(T + 2 * (r0 + r) * L.TStride, L.TStride, A + 2 * r, L.RowBlock, rb.M[0], tables + rb.Tw[0]);
     double* cur = A;
@@ -962,7 +1011,33 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
       cur = nxt;
     }
     RunLastScaled(rb.Radix[KB - 1], post, cur, L.RowBlock, dst + 2 * r0, n1, rb.S[KB - 1], L.RowBlock, tp);
+  };
+  if (split == nullptr) {
+    for (size_t r0 = 0; r0 < n1; r0 += L.RowBlock) rowBlock(r0);
+    return;
   }
+  // Real forward: the row blocks run from both ends inwards (F0, B0, F1, B1,
+  // ... with Fi = i*RB and Bi = n1 - (i+1)*RB), and the split step of a
+  // block's columns follows as soon as the columns holding its mirror images
+  // are done (those of Fi lie in Bi and B(i-1), those of Bi in Fi and
+  // F(i+1)), while the block's results are still in cache: the data cross
+  // memory once less than with a separate split pass.
+  const size_t RB = L.RowBlock, nb = n1 / RB, M = L.N;
+  const double* pb = split + M;  // after the N/4 = M/2 values of the split table
+  for (size_t i = 0; i < nb / 2; ++i) {
+    const size_t f = i * RB, bk = n1 - (i + 1) * RB;
+    rowBlock(f);
+    if (i == 0) {
+      dst[2 * M] = dst[0];  // Z[M] taken as Z[0]
+      dst[2 * M + 1] = dst[1];
+    } else {
+      SplitStrip(dst, M, n1, n2, bk + RB, RB, split, pb);  // B(i-1)
+    }
+    rowBlock(bk);
+    SplitStrip(dst, M, n1, n2, f, RB, split, pb);
+  }
+  SplitStrip(dst, M, n1, n2, n1 / 2, RB, split, pb);  // the last B
+  dst[M + 1] = -dst[M + 1];  // X[M/2] = conj Z[M/2]
 }
 
 // Complex transforms of orders 4 to 6: one in-register kernel where the
@@ -978,7 +1053,7 @@ void ComplexKernelSmall(const TLayout& L, const double* tables, const double* sr
   else
     DftSmall<64>(src, dst, tables + L.A.Tw[0], conj, scaleConj);
 #else
-  ComplexKernel(L, tables, src, dst, work, conj, scaleConj);
+  ComplexKernel(L, tables, src, dst, work, conj, scaleConj, nullptr);
 #endif
 }
 
@@ -1406,7 +1481,11 @@ void FreeLine(void* p, size_t bytes) {
   if (bytes <= kLargeBlockFrom) nx::_ippFree(p);
   else std::free(p);
 }
-size_t SplitBytes(bool real, int order) { return real ? 2 * ((size_t(1) << order) / 4) * sizeof(double) : 0; }
+size_t SplitDoubles(bool real, int order) {
+  if (!real) return 0;
+  return 2 * ((size_t(1) << order) / 4) + (order > 0 ? FusedSplitDoubles(MakeLayout(order - 1)) : 0);
+}
+size_t SplitBytes(bool real, int order) { return SplitDoubles(real, order) * sizeof(double); }
 
 IppStatus CheckFlag(int flag) {
   return (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN ||
@@ -1422,7 +1501,7 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   const int P = real ? (order > 0 ? order - 1 : 0) : order;
   TLayout L = MakeLayout(P);
   const size_t n = size_t(1) << order;
-  const size_t splitDoubles = real ? 2 * (n / 4) : 0;
+  const size_t splitDoubles = SplitDoubles(real, order);
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
   if (spec == nullptr) return ippStsMemAllocErr;
   std::memset(static_cast<void*>(spec), 0, sizeof(TSpec));
@@ -1468,7 +1547,7 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   constexpr size_t kDirect = 1024;
   double* sp = spec->Split;
   double hc = 1.0, hs = 0.0;
-  for (size_t k = 0; k < splitDoubles / 2; ++k) {
+  for (size_t k = 0; k < (real ? n / 4 : 0); ++k) {
     double c, s;
     const size_t lo = k & (kDirect - 1);
     if (k < kDirect) {
@@ -1481,6 +1560,17 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
     }
     sp[2 * k] = -0.5 * s;
     sp[2 * k + 1] = -0.5 * c;
+  }
+  if (real && FusedSplit(L)) {
+    const size_t n1 = size_t(1) << L.C1, n2 = size_t(1) << L.C2;
+    double* pb = sp + 2 * (n / 4);
+    for (size_t k2 = 0; k2 < n2 / 2; ++k2) {
+      double c, s;
+      CosSin(n1 * k2, n, c, s);
+      pb[4 * k2] = pb[4 * k2 + 1] = c;
+      pb[4 * k2 + 2] = s;
+      pb[4 * k2 + 3] = -s;
+    }
   }
   *pp = spec;
   return ippStsNoErr;
@@ -1535,8 +1625,9 @@ class TWork {
 };
 
 // Complex transform of order P with the given scale; src may equal dst.
+// split: see ComplexKernel.
 void Complex(const TSpec* spec, int P, const double* src, double* dst, double* work, bool inverse,
-             bool scaled) {
+             bool scaled, const double* split = nullptr) {
   const double scale = scaled ? spec->Scale : 1.0;
   if (P <= 3) {
     SmallDft(src, dst, size_t(1) << P, inverse, scale);
@@ -1548,7 +1639,7 @@ void Complex(const TSpec* spec, int P, const double* src, double* dst, double* w
   if (P <= 6)
     HWY_DYNAMIC_DISPATCH(ComplexKernelSmall)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
   else
-    HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
+    HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr, split);
 }
 
 // The multipliers a whole-transform kernel takes: the forward pair only when
@@ -1604,6 +1695,10 @@ IppStatus TransformR(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* 
     if (order == 4) {
       const double sc[2] = {scale, scale};
       if (HWY_DYNAMIC_DISPATCH(RealFwd16)(pSrc, pDst, scaled ? sc : nullptr)) return ippStsNoErr;
+    }
+    if (FusedSplit(*reinterpret_cast<const TLayout*>(spec->Tables))) {
+      Complex(spec, order - 1, pSrc, pDst, work.Ptr(), false, scaled, spec->Split);
+      return ippStsNoErr;
     }
     Complex(spec, order - 1, pSrc, pDst, work.Ptr(), false, scaled);
     HWY_DYNAMIC_DISPATCH(RealSplitFwd)(pDst, n, spec->Split);
