@@ -24,7 +24,9 @@
 //   the four rows into batch-inner order) and its last stage stores every
 //   result straight into its natural place in pDst. W_N^(k1*n2) is formed as
 //   G[k1][n2 mod ColBlock] * W_N^(k1*n2_0), the second factor from two short
-//   tables (high and low bits of the exponent), so no N-sized table exists.
+//   tables (high and low bits of the exponent), so no N-sized table exists;
+//   only the shortest four-step orders read it from a table of N / ColBlock
+//   values (kFTableTo).
 // - The inverse is conj(FFT(conj(x))): the conjugation is folded into the
 //   loads of the first stage and the scaling multiply of the last stage.
 // - Twiddles are precomputed per stage as (wr, wr) and (-wi, wi) pairs, the
@@ -34,7 +36,9 @@
 //   W^3p in registers.
 // Real transforms of order p: the N reals are N/2 complex values (even
 // samples real, odd imaginary); a complex transform of order p - 1 followed
-// by the vectorised split step (or, inverse, the split step first).
+// by the vectorised split step (or, inverse, the split step first). From
+// order kFusedSplitFrom the forward split step runs inside the four-step's
+// row pass, block by block, while the results are still in cache.
 // Short transforms (complex orders 4 to 6, real 4 to 7) on targets with four
 // complex values per vector take their whole kernel from the spec, chosen at
 // planning time (TSpec::Small): one in-register transform, plus the split
@@ -70,6 +74,11 @@ namespace nx::builtin::fft {
 // (columns in small blocks, a padded scratch array) measured faster.
 constexpr int kBlockedFrom = 12;
 constexpr size_t kNone = ~size_t(0);
+// Four-step orders up to which the per-block twiddles W_N^(k1*n2_0) come from
+// a table (N / ColBlock entries) instead of being formed from the Hi and Lo
+// tables at every use: at orders 12 and 13 that measured 10% faster; from 14
+// on it made no difference, and the table would only grow.
+constexpr int kFTableTo = 13;
 
 // The stages of one Stockham transform of length 2^l: radix-4 stages and, for
 // odd l, a radix-8 last stage. Stage i works on sub-length m*radix with
@@ -100,6 +109,7 @@ struct TLayout {
   int C1 = 0, C2 = 0; // four-step: log2 N1, log2 N2
   int H = 0;          // four-step: bits of the low twiddle table
   size_t G = kNone, Hi = kNone, Lo = kNone;  // four-step table offsets (doubles)
+  size_t F = kNone;  // four-step, orders up to kFTableTo: W_N^(k1*n2_0) per block, see TPost
   size_t TableDoubles = 0;
   size_t WorkBytes = 0;  // including 64 bytes of alignment slack
   size_t WorkA = 0, WorkB = 0, WorkT = 0;  // offsets in doubles from the aligned start
@@ -184,21 +194,31 @@ inline TLayout MakeLayout(int P) {
     L.Kind = TPlanKind::FourStep;
     // Short transforms keep the batched arrays of a block small enough for
     // the first-level cache; long ones take wider blocks, so that each
-    // transposed write-out is a longer burst (measured per order range).
-    L.ColBlock = P <= 13 ? 8 : 16;
-    L.RowBlock = P <= 15 ? 16 : 32;
-    L.C1 = P / 2;
+    // transposed write-out is a longer burst (measured per order range:
+    // rows of 8 at orders 12 and 13 ran 5-6% faster than rows of 16, and
+    // at 14 and up 12-34% slower; at order 16, whose rows are 512 long,
+    // blocks of 64 columns and 16 rows ran 3-10% faster than 16 and 32).
+    L.ColBlock = P <= 13 ? 8 : P == 16 ? 64 : 16;
+    L.RowBlock = P <= 13 ? 8 : P <= 16 ? 16 : 32;
+    // Columns of 2^(P/2) points, rows of the rest; except at orders 15
+    // (columns of 64, rows of 512), 16 (128 and 512) and 19 (1,024 and 512),
+    // which measured 5-8% faster so (and the neighbouring orders slower).
+    L.C1 = P == 15 ? 6 : P == 16 ? 7 : P == 19 ? 10 : P / 2;
     L.C2 = P - L.C1;
     MakeStages(L.C1, off, L.A);
     MakeStages(L.C2, off, L.B);
     const size_t n1 = size_t(1) << L.C1;
     L.G = off;
-    off += n1 * 4 * L.ColBlock;
+    off += n1 * 2 * L.ColBlock;
     L.H = (P + 1) / 2;
     L.Lo = off;
     off += 2 * (size_t(1) << L.H);
     L.Hi = off;
     off += 2 * (size_t(1) << (P - L.H));
+    if (P <= kFTableTo) {
+      L.F = off;
+      off += 4 * (L.N / L.ColBlock);
+    }
     const size_t n2 = size_t(1) << L.C2;
     L.TStride = n2 + 4;
     const size_t small = 2 * (n1 * L.ColBlock > n2 * L.RowBlock ? n1 * L.ColBlock : n2 * L.RowBlock);
@@ -210,6 +230,22 @@ inline TLayout MakeLayout(int P) {
   L.TableDoubles = off;
   return L;
 }
+
+// Real orders from which the forward split step runs inside the row pass of
+// the half-length transform: there the data no longer fit the second-level
+// cache, and saving a pass over them measured 2-4% faster at orders 17-19;
+// at 14-16, where the separate pass finds them in cache, it was the same or
+// up to 6% slower.
+constexpr int kFusedSplitFrom = 17;
+
+// Whether a real transform whose half-length complex plan is L does its split
+// step inside the row pass (four-step, at least two row blocks), and the
+// doubles its split block then holds besides the N/4 values of the split
+// table: W^(n1*k2) for k2 < n2/2 as (c, c, s, -s).
+inline bool FusedSplit(const TLayout& L) {
+  return L.Kind == TPlanKind::FourStep && L.P + 1 >= kFusedSplitFrom && (size_t(1) << L.C1) >= 2 * L.RowBlock;
+}
+inline size_t FusedSplitDoubles(const TLayout& L) { return FusedSplit(L) ? 2 * (size_t(1) << L.C2) : 0; }
 
 }  // namespace nx::builtin::fft
 #endif  // NX_BUILTIN_FFT_SHARED_ONCE
@@ -480,13 +516,20 @@ HWY_NOINLINE void Radix4TwS1(const double* in, double* out, size_t m, size_t B, 
 enum { kPostNone = 0, kPostScale = 1, kPostFourStep = 2 };
 struct TPost {
   const double* Scale = nullptr;  // two doubles: multipliers of re and im
-  // Four-step twiddles: G rows of 4*ColBlock doubles, Hi/Lo tables.
+  // Four-step twiddles: G rows of ColBlock complex values W (re, im), Hi/Lo
+  // tables. G is read whole by every column block; kept as plain complex
+  // values rather than (wr, wr) / (-wi, wi) pairs it takes half the cache,
+  // which measured 4-8% faster at orders 12-18 than the pairs despite the
+  // two shuffles that form them.
   const double* G = nullptr;
   const double* Hi = nullptr;
   const double* Lo = nullptr;
   int H = 0;
   size_t NMask = 0;
   size_t Col0 = 0;  // first column of the block
+  // Or, where the layout has one, the block's row of the F table: W_N^(k1*Col0)
+  // for every k1 as (c, c) and (s, -s) pairs (W = c - i s).
+  const double* F = nullptr;
   size_t ColBlock = 0;
 };
 
@@ -505,6 +548,12 @@ HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t 
     if (kPost == kPostFourStep) {
       for (int k = 0; k < R; ++k) {
         const size_t k1 = q + s * size_t(k);
+        g[k] = post.G + k1 * 2 * post.ColBlock;
+        if (post.F != nullptr) {
+          fr[k] = cv::LoadDup128(d, post.F + 4 * k1);
+          fi[k] = cv::LoadDup128(d, post.F + 4 * k1 + 2);
+          continue;
+        }
         const size_t e = (k1 * post.Col0) & post.NMask;
         const double* hi = post.Hi + 2 * (e >> post.H);
         const double* lo = post.Lo + 2 * (e & ((size_t(1) << post.H) - 1));
@@ -512,7 +561,6 @@ HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t 
         const double ci = hi[0] * lo[1] + hi[1] * lo[0];
         fr[k] = cv::Set(d, cr);
         fi[k] = cv::Xor(cv::Set(d, ci), se);  // (-ci, ci)
-        g[k] = post.G + k1 * 4 * post.ColBlock;
       }
     }
     for (size_t b = 0; b < 2 * B; b += 2 * kC) {
@@ -530,7 +578,8 @@ HWY_NOINLINE void LastStage(const double* in, size_t inStr, double* out, size_t 
         VF v = y[k];
         if (kPost == kPostScale) v = cv::Mul(v, sc);
         if (kPost == kPostFourStep) {
-          v = CMulDup(v, cv::LoadU(d, g[k] + b), cv::LoadU(d, g[k] + 2 * post.ColBlock + b));
+          const VF w = cv::LoadU(d, g[k] + b);
+          v = CMulDup(v, cv::DupEven(w), cv::Xor(cv::DupOdd(w), se));
           v = CMulDup(v, fr[k], fi[k]);
         }
         cv::StoreU(v, d, out + 2 * (q + s * size_t(k)) * outStr + b);
@@ -608,6 +657,18 @@ HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const dou
   Interleave4(y0, y1, y2, y3, o);
 }
 
+// FirstButterflies without the transpose: y[k] holds output k of the kC
+// butterflies p ... p + kC - 1.
+template <bool kConjIn, bool kCompact>
+HWY_INLINE void FirstButterfliesT(const double* in, size_t p, size_t m, const double* tw, VF so, VF y[4]) {
+  const DF d;
+  VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
+  VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
+  Conj4(kConjIn, so, a, b, c, e);
+  Bfly4(a, b, c, e, so, y[0], y[1], y[2], y[3]);
+  TwiddleFirst<kCompact>(tw, p, y[1], y[2], y[3]);
+}
+
 template <bool kConjIn>
 HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const double* tw) {
   const DF d;
@@ -625,7 +686,10 @@ HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const dou
 // gathers its four input units from four first-stage blocks computed on the
 // spot (p, p + m1, p + 2*m1, p + 3*m1), so the first stage's results never
 // go through memory. The first stage's table is the compact one (every
-// layout that takes this pass has it).
+// layout that takes this pass has it). The second stage runs before the
+// transpose, on vectors whose lanes are still the butterfly index, so that
+// its twiddles are six whole-vector loads per kC butterflies rather than six
+// broadcasts per butterfly (orders 8-10 measured 8-12% faster; 11 the same).
 template <bool kConjIn>
 HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const double* tw0, size_t m1,
                                const double* tw1) {
@@ -633,22 +697,28 @@ HWY_NOINLINE void FirstStage16(const double* in, double* out, size_t m0, const d
   const VF so = SignOdd();
   constexpr size_t kV = 4 / kC;  // vectors per unit of four complex values
   for (size_t p = 0; p < m1; p += kC) {
-    VF o[4][4];
-    for (size_t j = 0; j < 4; ++j) FirstButterflies<kConjIn, true>(in, p + m1 * j, m0, tw0, so, o[j]);
-    for (size_t g = 0; g < kC; ++g) {
-      const size_t p1 = p + g;
-      const VF wr1 = cv::LoadDup128(d, TwAt(tw1, p1, 0)), wi1 = cv::LoadDup128(d, TwAt(tw1, p1, 1));
-      const VF wr2 = cv::LoadDup128(d, TwAt(tw1, p1, 2)), wi2 = cv::LoadDup128(d, TwAt(tw1, p1, 3));
-      const VF wr3 = cv::LoadDup128(d, TwAt(tw1, p1, 4)), wi3 = cv::LoadDup128(d, TwAt(tw1, p1, 5));
-      double* dst = out + 32 * p1;
-      for (size_t v = 0; v < kV; ++v) {
-        const size_t i = g * kV + v;
-        VF y0, y1, y2, y3;
-        Bfly4(o[0][i], o[1][i], o[2][i], o[3][i], so, y0, y1, y2, y3);
-        cv::StoreU(y0, d, dst + 2 * kC * v);
-        cv::StoreU(CMulDup(y1, wr1, wi1), d, dst + 8 + 2 * kC * v);
-        cv::StoreU(CMulDup(y2, wr2, wi2), d, dst + 16 + 2 * kC * v);
-        cv::StoreU(CMulDup(y3, wr3, wi3), d, dst + 24 + 2 * kC * v);
+    // First stage, untransposed: y[j][k] = output k of butterflies p + m1*j.
+    VF y[4][4];
+    for (size_t j = 0; j < 4; ++j) FirstButterfliesT<kConjIn, true>(in, p + m1 * j, m0, tw0, so, y[j]);
+    // Second stage across j with the lanes still the butterfly index, so
+    // its twiddles are whole vectors of the table (one load per row for kC
+    // indices); then one transpose per output c.
+    const VF wr1 = cv::LoadU(d, TwAt(tw1, p, 0)), wi1 = cv::LoadU(d, TwAt(tw1, p, 1));
+    const VF wr2 = cv::LoadU(d, TwAt(tw1, p, 2)), wi2 = cv::LoadU(d, TwAt(tw1, p, 3));
+    const VF wr3 = cv::LoadU(d, TwAt(tw1, p, 4)), wi3 = cv::LoadU(d, TwAt(tw1, p, 5));
+    VF z[4][4];  // z[c][k]
+    for (size_t k = 0; k < 4; ++k) {
+      Bfly4(y[0][k], y[1][k], y[2][k], y[3][k], so, z[0][k], z[1][k], z[2][k], z[3][k]);
+      z[1][k] = CMulDup(z[1][k], wr1, wi1);
+      z[2][k] = CMulDup(z[2][k], wr2, wi2);
+      z[3][k] = CMulDup(z[3][k], wr3, wi3);
+    }
+    for (size_t c = 0; c < 4; ++c) {
+      VF o[4];
+      Interleave4(z[c][0], z[c][1], z[c][2], z[c][3], o);
+      for (size_t g = 0; g < kC; ++g) {
+        double* dst = out + 32 * (p + g) + 8 * c;
+        for (size_t v = 0; v < kV; ++v) cv::StoreU(o[g * kV + v], d, dst + 2 * kC * v);
       }
     }
   }
@@ -793,10 +863,41 @@ HWY_INLINE void DftSmall(const double* src, double* dst, const double* tw, bool 
 }
 #endif
 
+// The split step of a real forward transform (see RealSplitFwd) done inside
+// the four-step's row pass: z holds the M = n1*n2 complex results in natural
+// order, X[k] at k = k1 + n1*k2. For the columns k1 in [c0, c0 + RB) and the
+// upper half k2 < n2/2, each k with its mirror image M - k (always in the
+// lower half, or the spare slot z[M] = z[0] for k = 0). P[k] = -i W^k / 2
+// is formed as P[k1] (ptab, k1 < n1 <= N/4) times W^(n1*k2) (pb, as
+// (c, c, s, -s) for W = c - i s).
+void SplitStrip(double* z, size_t M, size_t n1, size_t n2, size_t c0, size_t RB, const double* ptab,
+                const double* pb) {
+  const DF d;
+  const VF so = SignOdd(), se = SignEven(), half = cv::Set(d, 0.5);
+  for (size_t k2 = 0; k2 < n2 / 2; ++k2) {
+    const VF br = cv::LoadDup128(d, pb + 4 * k2), bi = cv::LoadDup128(d, pb + 4 * k2 + 2);
+    for (size_t a = c0; a < c0 + RB; a += kC) {
+      const size_t k = a + n1 * k2;
+      double* lo = z + 2 * k;
+      double* hiP = z + 2 * (M - k - kC + 1);
+      const VF zk = cv::LoadU(d, lo);
+      const VF zc = cv::Xor(ReverseComplex(cv::LoadU(d, hiP)), so);
+      const VF w = CMulDup(cv::LoadU(d, ptab + 2 * a), br, bi);
+      const VF wr = cv::DupEven(w), wi = cv::Xor(cv::DupOdd(w), se);
+      const VF S = cv::Add(zk, zc), t = CMulDup(cv::Sub(zk, zc), wr, wi);
+      cv::StoreU(cv::MulAdd(S, half, t), d, lo);
+      cv::StoreU(ReverseComplex(cv::Xor(cv::MulSub(S, half, t), so)), d, hiP);
+    }
+  }
+}
+
 // Complex transform of order P >= 4. scaleConj: the two multipliers of the
 // last stage (null: none); conj: conjugate the input (inverse transform).
+// split (four-step, forward only; null: none): the split table of the real
+// transform of order P + 1 followed by the W^(n1*k2) table, to finish a real
+// transform inside the row pass (dst then has room for M + 1 values).
 void ComplexKernel(const TLayout& L, const double* tables, const double* src, double* dst, double* work,
-                   bool conj, const double* scaleConj) {
+                   bool conj, const double* scaleConj, const double* split) {
   TPost tp;
   tp.Scale = scaleConj;
   const bool post = scaleConj != nullptr;
@@ -875,6 +976,7 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   const int KA = ca.Count;
   for (size_t c0 = 0; c0 < n2; c0 += L.ColBlock) {
     fp.Col0 = c0;
+    if (L.F != kNone) fp.F = tables + L.F + 4 * n1 * (c0 / L.ColBlock);
     const double* in = src + 2 * c0;
     double* outT = T + 2 * c0;
     if (KA == 1) {
@@ -899,7 +1001,7 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
   }
   const TStages& rb = L.B;
   const int KB = rb.Count;
-  for (size_t r0 = 0; r0 < n1; r0 += L.RowBlock) {
+  auto rowBlock = [&](size_t r0) {
     for (size_t r = 0; r < L.RowBlock; r += 4)
       FirstStageRows(T + 2 * (r0 + r) * L.TStride, L.TStride, A + 2 * r, L.RowBlock, rb.M[0], tables + rb.Tw[0]);
     double* cur = A;
@@ -910,7 +1012,33 @@ void ComplexKernel(const TLayout& L, const double* tables, const double* src, do
       cur = nxt;
     }
     RunLastScaled(rb.Radix[KB - 1], post, cur, L.RowBlock, dst + 2 * r0, n1, rb.S[KB - 1], L.RowBlock, tp);
+  };
+  if (split == nullptr) {
+    for (size_t r0 = 0; r0 < n1; r0 += L.RowBlock) rowBlock(r0);
+    return;
   }
+  // Real forward: the row blocks run from both ends inwards (F0, B0, F1, B1,
+  // ... with Fi = i*RB and Bi = n1 - (i+1)*RB), and the split step of a
+  // block's columns follows as soon as the columns holding its mirror images
+  // are done (those of Fi lie in Bi and B(i-1), those of Bi in Fi and
+  // F(i+1)), while the block's results are still in cache: the data cross
+  // memory once less than with a separate split pass.
+  const size_t RB = L.RowBlock, nb = n1 / RB, M = L.N;
+  const double* pb = split + M;  // after the N/4 = M/2 values of the split table
+  for (size_t i = 0; i < nb / 2; ++i) {
+    const size_t f = i * RB, bk = n1 - (i + 1) * RB;
+    rowBlock(f);
+    if (i == 0) {
+      dst[2 * M] = dst[0];  // Z[M] taken as Z[0]
+      dst[2 * M + 1] = dst[1];
+    } else {
+      SplitStrip(dst, M, n1, n2, bk + RB, RB, split, pb);  // B(i-1)
+    }
+    rowBlock(bk);
+    SplitStrip(dst, M, n1, n2, f, RB, split, pb);
+  }
+  SplitStrip(dst, M, n1, n2, n1 / 2, RB, split, pb);  // the last B
+  dst[M + 1] = -dst[M + 1];  // X[M/2] = conj Z[M/2]
 }
 
 // Complex transforms of orders 4 to 6: one in-register kernel where the
@@ -926,7 +1054,7 @@ void ComplexKernelSmall(const TLayout& L, const double* tables, const double* sr
   else
     DftSmall<64>(src, dst, tables + L.A.Tw[0], conj, scaleConj);
 #else
-  ComplexKernel(L, tables, src, dst, work, conj, scaleConj);
+  ComplexKernel(L, tables, src, dst, work, conj, scaleConj, nullptr);
 #endif
 }
 
@@ -1220,13 +1348,25 @@ void FillTables(const TLayout& L, double* tables) {
   FillStages(L.B, tables);
   const size_t n1 = size_t(1) << L.C1;
   for (size_t k1 = 0; k1 < n1; ++k1) {
-    double* g = tables + L.G + k1 * 4 * L.ColBlock;
+    double* g = tables + L.G + k1 * 2 * L.ColBlock;
     for (size_t b = 0; b < L.ColBlock; ++b) {
       double c, s;
       CosSin(k1 * b, L.N, c, s);
-      g[2 * b] = g[2 * b + 1] = c;
-      g[2 * L.ColBlock + 2 * b] = s;
-      g[2 * L.ColBlock + 2 * b + 1] = -s;
+      g[2 * b] = c;
+      g[2 * b + 1] = -s;
+    }
+  }
+  if (L.F != kNone) {
+    const size_t n2 = size_t(1) << L.C2;
+    for (size_t c0 = 0; c0 < n2; c0 += L.ColBlock) {
+      double* f = tables + L.F + 4 * n1 * (c0 / L.ColBlock);
+      for (size_t k1 = 0; k1 < n1; ++k1) {
+        double c, s;
+        CosSin(k1 * c0, L.N, c, s);
+        f[4 * k1] = f[4 * k1 + 1] = c;
+        f[4 * k1 + 2] = s;
+        f[4 * k1 + 3] = -s;
+      }
     }
   }
   const size_t nLo = size_t(1) << L.H, nHi = L.N >> L.H;
@@ -1342,7 +1482,11 @@ void FreeLine(void* p, size_t bytes) {
   if (bytes <= kLargeBlockFrom) nx::_ippFree(p);
   else std::free(p);
 }
-size_t SplitBytes(bool real, int order) { return real ? 2 * ((size_t(1) << order) / 4) * sizeof(double) : 0; }
+size_t SplitDoubles(bool real, int order) {
+  if (!real) return 0;
+  return 2 * ((size_t(1) << order) / 4) + (order > 0 ? FusedSplitDoubles(MakeLayout(order - 1)) : 0);
+}
+size_t SplitBytes(bool real, int order) { return SplitDoubles(real, order) * sizeof(double); }
 
 IppStatus CheckFlag(int flag) {
   return (flag == IPP_FFT_DIV_FWD_BY_N || flag == IPP_FFT_DIV_INV_BY_N || flag == IPP_FFT_DIV_BY_SQRTN ||
@@ -1358,7 +1502,7 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   const int P = real ? (order > 0 ? order - 1 : 0) : order;
   TLayout L = MakeLayout(P);
   const size_t n = size_t(1) << order;
-  const size_t splitDoubles = real ? 2 * (n / 4) : 0;
+  const size_t splitDoubles = SplitDoubles(real, order);
   auto* spec = static_cast<TSpec*>(nx::_ippMalloc(int(sizeof(TSpec))));
   if (spec == nullptr) return ippStsMemAllocErr;
   std::memset(static_cast<void*>(spec), 0, sizeof(TSpec));
@@ -1404,7 +1548,7 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
   constexpr size_t kDirect = 1024;
   double* sp = spec->Split;
   double hc = 1.0, hs = 0.0;
-  for (size_t k = 0; k < splitDoubles / 2; ++k) {
+  for (size_t k = 0; k < (real ? n / 4 : 0); ++k) {
     double c, s;
     const size_t lo = k & (kDirect - 1);
     if (k < kDirect) {
@@ -1417,6 +1561,17 @@ IppStatus InitAlloc(TSpec** pp, int order, int flag, IppHintAlgorithm hint, bool
     }
     sp[2 * k] = -0.5 * s;
     sp[2 * k + 1] = -0.5 * c;
+  }
+  if (real && FusedSplit(L)) {
+    const size_t n1 = size_t(1) << L.C1, n2 = size_t(1) << L.C2;
+    double* pb = sp + 2 * (n / 4);
+    for (size_t k2 = 0; k2 < n2 / 2; ++k2) {
+      double c, s;
+      CosSin(n1 * k2, n, c, s);
+      pb[4 * k2] = pb[4 * k2 + 1] = c;
+      pb[4 * k2 + 2] = s;
+      pb[4 * k2 + 3] = -s;
+    }
   }
   *pp = spec;
   return ippStsNoErr;
@@ -1471,8 +1626,9 @@ class TWork {
 };
 
 // Complex transform of order P with the given scale; src may equal dst.
+// split: see ComplexKernel.
 void Complex(const TSpec* spec, int P, const double* src, double* dst, double* work, bool inverse,
-             bool scaled) {
+             bool scaled, const double* split = nullptr) {
   const double scale = scaled ? spec->Scale : 1.0;
   if (P <= 3) {
     SmallDft(src, dst, size_t(1) << P, inverse, scale);
@@ -1484,7 +1640,7 @@ void Complex(const TSpec* spec, int P, const double* src, double* dst, double* w
   if (P <= 6)
     HWY_DYNAMIC_DISPATCH(ComplexKernelSmall)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
   else
-    HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr);
+    HWY_DYNAMIC_DISPATCH(ComplexKernel)(L, spec->Tables, src, dst, work, inverse, post ? sc : nullptr, split);
 }
 
 // The multipliers a whole-transform kernel takes: the forward pair only when
@@ -1540,6 +1696,10 @@ IppStatus TransformR(const Ipp64f* pSrc, Ipp64f* pDst, const IppsFFTSpec_R_64f* 
     if (order == 4) {
       const double sc[2] = {scale, scale};
       if (HWY_DYNAMIC_DISPATCH(RealFwd16)(pSrc, pDst, scaled ? sc : nullptr)) return ippStsNoErr;
+    }
+    if (FusedSplit(*reinterpret_cast<const TLayout*>(spec->Tables))) {
+      Complex(spec, order - 1, pSrc, pDst, work.Ptr(), false, scaled, spec->Split);
+      return ippStsNoErr;
     }
     Complex(spec, order - 1, pSrc, pDst, work.Ptr(), false, scaled);
     HWY_DYNAMIC_DISPATCH(RealSplitFwd)(pDst, n, spec->Split);
