@@ -639,26 +639,10 @@ HWY_NOINLINE void LastStage32(const double* in, double* out, size_t B, const dou
   }
 }
 
-// First stage of a whole-array Stockham transform (stride 1), vectorised over
-// the butterfly index; the four results of each butterfly are transposed so
-// that they land next to each other.
 // One vector of radix-4 butterflies of a stride-1 first stage: the inputs
 // p, p + m, p + 2m, p + 3m (conjugated for an inverse transform), their
-// butterfly and the twiddles of outputs 1 to 3, interleaved into o.
-template <bool kConjIn, bool kCompact>
-HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const double* tw, VF so, VF o[4]) {
-  const DF d;
-  VF a = cv::LoadU(d, in + 2 * p), b = cv::LoadU(d, in + 2 * (p + m));
-  VF c = cv::LoadU(d, in + 2 * (p + 2 * m)), e = cv::LoadU(d, in + 2 * (p + 3 * m));
-  Conj4(kConjIn, so, a, b, c, e);
-  VF y0, y1, y2, y3;
-  Bfly4(a, b, c, e, so, y0, y1, y2, y3);
-  TwiddleFirst<kCompact>(tw, p, y1, y2, y3);
-  Interleave4(y0, y1, y2, y3, o);
-}
-
-// FirstButterflies without the transpose: y[k] holds output k of the kC
-// butterflies p ... p + kC - 1.
+// butterfly and the twiddles of outputs 1 to 3; y[k] holds output k of the
+// kC butterflies p ... p + kC - 1.
 template <bool kConjIn, bool kCompact>
 HWY_INLINE void FirstButterfliesT(const double* in, size_t p, size_t m, const double* tw, VF so, VF y[4]) {
   const DF d;
@@ -669,6 +653,17 @@ HWY_INLINE void FirstButterfliesT(const double* in, size_t p, size_t m, const do
   TwiddleFirst<kCompact>(tw, p, y[1], y[2], y[3]);
 }
 
+// The same, interleaved into o: the four results of each butterfly side by side.
+template <bool kConjIn, bool kCompact>
+HWY_INLINE void FirstButterflies(const double* in, size_t p, size_t m, const double* tw, VF so, VF o[4]) {
+  VF y[4];
+  FirstButterfliesT<kConjIn, kCompact>(in, p, m, tw, so, y);
+  Interleave4(y[0], y[1], y[2], y[3], o);
+}
+
+// First stage of a whole-array Stockham transform (stride 1), vectorised over
+// the butterfly index; the four results of each butterfly are transposed so
+// that they land next to each other.
 template <bool kConjIn>
 HWY_NOINLINE void FirstStage1(const double* in, double* out, size_t m, const double* tw) {
   const DF d;
