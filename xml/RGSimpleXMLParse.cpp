@@ -274,23 +274,17 @@ class TXmlSource {
       if (FWinRaw && FLineMark && FLineMark >= FWinStart && FLineMark <= end) {
         // CurrentLine has counted the lines up to its mark already: only the
         // rest of the window is read again (in memory the window is the
-        // whole document, and this saves a pass over all of it).
+        // whole document, and this saves a pass over all of it). The counts
+        // start from the mark: its line, its column, the bytes before it.
         const bool bytesAreChars = FMode == kByte;
         const std::uint8_t* const a = FLineMark;
-        const auto* last = static_cast<const std::uint8_t*>(memrchr(a, '\n', static_cast<std::size_t>(end - a)));
-        if (last) {
-          FColumn = CharsIn(last + 1, end, bytesAreChars);
-          FLine = FLineAtMark + CountBytes(a, last + 1, true);
-        } else {
-          // No line feed after the mark: the mark's line runs to the end.
-          const auto* prev = a > FWinStart ? static_cast<const std::uint8_t*>(
-                                                 memrchr(FWinStart, '\n', static_cast<std::size_t>(a - FWinStart)))
-                                           : nullptr;
-          FColumn = (prev ? CharsIn(prev + 1, a, bytesAreChars) : FColumn + CharsIn(FWinStart, a, bytesAreChars)) +
-                    CharsIn(a, end, bytesAreChars);
-          FLine = FLineAtMark;
-        }
-        FOffset += static_cast<std::uint64_t>(end - FWinStart);
+        const auto* prev =
+            a > FWinStart ? static_cast<const std::uint8_t*>(memrchr(FWinStart, '\n', static_cast<std::size_t>(a - FWinStart)))
+                          : nullptr;
+        FColumn = prev ? CharsIn(prev + 1, a, bytesAreChars) : FColumn + CharsIn(FWinStart, a, bytesAreChars);
+        FLine = FLineAtMark;
+        FOffset += static_cast<std::uint64_t>(a - FWinStart);
+        Account(a, end, FLine, FColumn, FOffset);
       } else {
         Account(FWinStart, end, FLine, FColumn, FOffset);
       }
