@@ -39,9 +39,9 @@ constexpr int kSkipped = 77;
 // every target compiled into the library are tested on one machine. Returns
 // false when the target is not available here.
 bool ForceSimdTarget(const char* AName) {
-  for (std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+  for (std::int64_t target : nx::builtin::SimdTargets()) {
     if (std::strcmp(hwy::TargetName(target), AName) != 0) continue;
-    hwy::SetSupportedTargetsForTest(target);
+    nx::builtin::SetSimdTargetsForTest(target);
     return std::strcmp(nx::builtin::SimdTargetName(), AName) == 0;
   }
   return false;

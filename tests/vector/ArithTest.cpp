@@ -145,5 +145,32 @@ TEST_P(Arith, WarningsForZeroDivisorsNegativeRootsAndLogarithmsAndExpLnAccuracy)
   }
 }
 
+// The dispatch's own reading of the processor agrees with the compiler's
+// (libgcc's, which also asks the operating system which register states it
+// saves): the best target is the best one whose features are all present,
+// and a forced target is used until the force is lifted.
+TEST(ArithDispatch, ChoosesTheBestTargetTheProcessorRuns) {
+  if (const char* t = std::getenv("NX_TEST_SIMD_TARGET"); t != nullptr && *t != 0) GTEST_SKIP() << "target forced";
+  const bool sse4 = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.2") &&
+                    __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
+  const bool avx2 = sse4 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("f16c");
+  const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                    __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+  const char* best = avx3 ? "AVX3" : avx2 ? "AVX2" : sse4 ? "SSE4" : nullptr;
+  const std::vector<std::int64_t> targets = builtin::SimdTargets();
+  ASSERT_FALSE(targets.empty());
+  if (best != nullptr) {
+    EXPECT_STREQ(hwy::TargetName(targets.front()), best);
+  }
+  EXPECT_STREQ(builtin::SimdTargetName(), hwy::TargetName(targets.front()));
+  // Best first, each target once; the portable one comes last.
+  for (size_t i = 1; i < targets.size(); ++i) EXPECT_LT(targets[i - 1], targets[i]);
+  builtin::SetSimdTargetsForTest(targets.back());
+  EXPECT_STREQ(builtin::SimdTargetName(), hwy::TargetName(targets.back()));
+  builtin::SetSimdTargetsForTest(0);
+  EXPECT_STREQ(builtin::SimdTargetName(), hwy::TargetName(targets.front()));
+}
+
 }  // namespace
 }  // namespace nx

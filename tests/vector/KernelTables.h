@@ -29,19 +29,16 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The targets this machine runs, best first.
-inline std::vector<std::int64_t> SimdTargets() {
-  const auto t = hwy::SupportedAndGeneratedTargets();
-  return {t.begin(), t.end()};
-}
+inline std::vector<std::int64_t> SimdTargets() { return builtin::SimdTargets(); }
 
 // A suite whose tests run once per target: SetUp makes the dispatch use it.
 class TSimdTest : public ::testing::TestWithParam<std::int64_t> {
  protected:
   void SetUp() override {
-    hwy::SetSupportedTargetsForTest(GetParam());
+    builtin::SetSimdTargetsForTest(GetParam());
     ASSERT_STREQ(builtin::SimdTargetName(), hwy::TargetName(GetParam()));
   }
-  void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+  void TearDown() override { builtin::SetSimdTargetsForTest(0); }
 };
 
 inline std::string SimdTargetParamName(const ::testing::TestParamInfo<std::int64_t>& info) {

@@ -4,6 +4,9 @@
 // directly by tests and benchmarks. Not part of the installed interface.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "vector/IPPPTypes.h"
 
 namespace nx::builtin {
@@ -20,5 +23,14 @@ namespace nx::builtin {
 // Name of the SIMD target the kernels dispatch to on this machine ("AVX3",
 // "AVX2", "SSE4", "EMU128" ...).
 const char* SimdTargetName();
+
+// The SIMD targets compiled into the kernels that this machine runs, best
+// first, as Highway's target bits (hwy::TargetName names them).
+std::vector<std::int64_t> SimdTargets();
+
+// Makes the dispatch choose among the given targets only (a mask of target
+// bits; 0 returns to what the machine runs): tests run every kernel on every
+// target this way. Not for use while kernels run on other threads.
+void SetSimdTargetsForTest(std::int64_t ATargets);
 
 }  // namespace nx::builtin
