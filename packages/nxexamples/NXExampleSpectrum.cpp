@@ -227,10 +227,15 @@ void TNXSpectrum::SendFrame() {
   p.Filled = std::min(p.Filled + 1, count);
   if (count > 1) {
     // The mean over the kept rows, summed afresh each frame: a running sum
-    // would carry the rounding of large powers into the small ones.
-    ippsCopy_64f(p.History.data(), values, bins);
-    for (std::int32_t r = 1; r < p.Filled; ++r)
-      ippsAdd_64f_I(p.History.data() + static_cast<std::size_t>(r) * p.RowStride, values, bins);
+    // would carry the rounding of large powers into the small ones. The first
+    // two rows are added in one pass (no copy of the first row first).
+    const double* history = p.History.data();
+    if (p.Filled == 1)
+      ippsCopy_64f(history, values, bins);
+    else
+      ippsAdd_64f(history, history + p.RowStride, values, bins);
+    for (std::int32_t r = 2; r < p.Filled; ++r)
+      ippsAdd_64f_I(history + static_cast<std::size_t>(r) * p.RowStride, values, bins);
     if (p.Filled > 1) ippsMulC_64f_I(1.0 / p.Filled, values, bins);
   }
   if (p.Key.Decibels) {
