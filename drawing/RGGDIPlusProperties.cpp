@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "runtime/NXPackage.h"
 
@@ -464,6 +468,41 @@ TIntfPtr<TIGPFont> TRGGPBasicFont::BuildFont(float ASize) {
   if (!FFont || FFont->GetSize() != ASize)
     FFont = TIntfPtr<TIGPFont>(new TIGPFont(FName, ASize, static_cast<TIGPFontStyle>(FStyle & 0x0F)));
   return FFont;
+}
+
+namespace {
+std::mutex GPreloadLock;
+std::vector<std::string> GPreloadWanted;  // GPreloadLock: families not yet opened
+std::set<std::string> GPreloadSeen;       // GPreloadLock: families ever noted
+}  // namespace
+
+void TRGGPBasicFont::WantPreload() const {
+  std::string name = Name();
+  std::lock_guard guard(GPreloadLock);
+  if (GPreloadSeen.insert(name).second) GPreloadWanted.push_back(std::move(name));
+}
+
+void TRGGPBasicFont::PreloadWanted() {
+  std::vector<std::string> names;
+  {
+    std::lock_guard guard(GPreloadLock);
+    names.swap(GPreloadWanted);
+  }
+  if (names.empty()) return;
+  // A glyph drawn on a scratch surface: making a face alone does not open
+  // its file; the first scaled font and glyph do.
+  cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_A8, 16, 16);
+  cairo_t* cr = cairo_create(scratch);
+  for (const std::string& name : names) {
+    const TIntfPtr<TIGPFontFamily> family(new TIGPFontFamily(name));
+    for (const TIGPFontStyle style : {TIGPFontStyle(0), TIGPFontStyle(fsBold)}) {
+      TIntfPtr<TIGPFont>(new TIGPFont(family, 10, style))->Select(cr);
+      cairo_move_to(cr, 0, 12);
+      cairo_show_text(cr, "0");
+    }
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(scratch);
 }
 
 TRGGPSimpleBrushFont::TRGGPSimpleBrushFont(TPersistent* AOwner, float AScaleX, float AScaleY)

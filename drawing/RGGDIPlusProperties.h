@@ -581,6 +581,16 @@ class TRGGPBasicFont : public TLockPersistent {
   void NotifyProp() { Changed(); }
   static void DeclareProperties(TClassBuilder<TRGGPBasicFont>& P);
 
+  // The first text a process draws pays for reading the font configuration
+  // and opening the face: tens of milliseconds. WantPreload notes this
+  // font's family (a component that will draw text calls it when its run is
+  // prepared); PreloadWanted opens every family noted so far, regular and
+  // bold, and draws a glyph of each, on the calling thread: a host calls it
+  // from a thread that would otherwise wait while the streams run. Both are
+  // thread-safe; a family is opened once per process.
+  void WantPreload() const;
+  static void PreloadWanted();
+
  protected:
   // The font of this name and style at ASize points (cached until a change).
   TIntfPtr<TIGPFont> BuildFont(float ASize);

@@ -27,6 +27,7 @@
 #include "components/NXFlowNode.h"
 #include "components/NXFlowPacer.h"
 #include "components/NXRealSink.h"
+#include "drawing/RGGDIPlusProperties.h"
 #include "nxflow/NXFlowPackages.h"
 #include "nxflow/NXFlowStats.h"
 #include "runtime/NXTrace.h"
@@ -455,6 +456,10 @@ int RunGraph(const TGraphFile& AFile, const TRunOptions& AOptions, TPackageLoade
   // A clock releases a tick once its accumulated time exceeds its interval,
   // so the ticks due at exactly the end come with one more step.
   NXSetClockStepLimit(steps + 1);
+  // While the streams run on the clocks' threads, this one would only wait:
+  // it opens the fonts the sinks will draw with, which the first picture
+  // would otherwise pay for when the run ends.
+  TRGGPBasicFont::PreloadWanted();
   int interrupted = 0;
   {
     TProgressBar bar(AErr, AOptions.Progress, fs::path(AGraph).filename().string());

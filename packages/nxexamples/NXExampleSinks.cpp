@@ -274,6 +274,11 @@ void TNXPlotSink::DeclareProperties(TClassBuilder<TNXPlotSink>& P) {
   P.Prop<&TNXPlotSink::FFont>("Font");
 }
 
+void TNXPlotSink::FlowPrepare(const flow::TFlowRunContext& AContext) {
+  TNXRealSink::FlowPrepare(AContext);
+  FFont->WantPreload();
+}
+
 void TNXPlotSink::WritePlot(TPlot& APlot, const TTable& ATable, flow::TFlowNodeReport& AReport) {
   APlot.Width = Width();
   APlot.Height = Height();

@@ -136,6 +136,9 @@ class TNXPlotSink : public TNXRealSink, public flow::INXFlowDisplay {
   static constexpr std::int32_t kMinSize = 64;
   static constexpr std::int32_t kMaxSize = 16384;
 
+  // Asks the host to open the plot's font while the streams run.
+  void FlowPrepare(const flow::TFlowRunContext& AContext) override;
+
   std::uint64_t DisplayVersion() const override { return FVersion.load(std::memory_order_relaxed); }
   std::string DisplayPicture(std::int32_t AMaxWidth) override;
   std::string DisplayMouse(const IFTNotifyOperation& AOperation, std::int32_t AMaxWidth) override;

@@ -1,11 +1,13 @@
 // The drawing properties (defaults, streaming, brush fall-backs, cached pens), colour helpers and free routines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drawing/RGGDIPlusProperties.h"
@@ -300,6 +302,35 @@ TEST(GDIPlusProperties, AFontIsBuiltFromNameSizeAndStyleAndRebuiltAfterAChange) 
   EXPECT_EQ(font.GetGPFont()->GetStyle(), fsBold);
   font.SetSize(20);
   EXPECT_EQ(font.GetGPFont()->GetSize(), 20.0f);
+}
+
+// Fonts opened ahead on another thread (a family that is installed, one
+// that falls back, the default) while this thread draws text: no race, and
+// the text comes out pixel for pixel as it does afterwards.
+TEST(GDIPlusProperties, FontsPreloadedOnAnotherThreadDrawTheSameText) {
+  auto draw = [] {
+    TSurface s;
+    TRGGPFont font;
+    font.SetStyle(fsBold);
+    s.Graphics->DrawString("Preload 0123", font.GetGPFont(), TIGPPointF{2, 40},
+                           TIntfPtr<IGPBrush>(new TIGPSolidBrush(0xFF000000u)));
+    s.Graphics->Flush();
+    return s.Bitmap->GetPixels();
+  };
+  std::vector<TGPColor> during;
+  {
+    TRGGPFont wanted[3];
+    wanted[0].SetName("monospace");
+    wanted[1].SetName("No Such Family 4711");
+    for (const TRGGPFont& f : wanted) f.WantPreload();
+    std::jthread preloader([] { TRGGPBasicFont::PreloadWanted(); });
+    during = draw();
+  }
+  const std::vector<TGPColor> after = draw();
+  EXPECT_EQ(during, after);
+  EXPECT_TRUE(std::any_of(after.begin(), after.end(), [](TGPColor c) { return GetAlpha(c) != 0; }))
+      << "no text was drawn";
+  TRGGPBasicFont::PreloadWanted();  // nothing left: returns at once
 }
 
 TEST(GDIPlusProperties, NewColourItemsTakeTheLeastUsedPaletteColour) {
