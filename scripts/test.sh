@@ -48,7 +48,7 @@ tsan_tests="test_runtime_Interfaces test_runtime_Threading test_runtime_PairedLo
   test_streams_MultiInput test_streams_FlowFigures test_components_CommonGen
   test_processing_Processing test_components_CommonFilter test_components_ComponentKit test_components_RealSink
   test_packages_Examples test_packages_Net test_packages_Audio
-  test_nxflow_Host test_nxflow_Serve"
+  test_nxflow_Host test_nxflow_Serve test_drawing_GDIPlusProperties"
 tsan_names=$(echo $tsan_tests | sed -e "s/test_buffers_Proxy/test_buffers_Proxy_threads/" -e "s/test_vector_FFT/test_vector_FFT_threads/" \
   -e "s/test_packages_Net/test_packages_Net_threads/" | tr " " "|")
 cmake --build build-tsan -j "$jobs" --target $tsan_tests
