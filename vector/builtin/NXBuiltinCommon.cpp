@@ -23,13 +23,17 @@ HWY_AFTER_NAMESPACE();
 #endif
 
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 
 // The dispatch's choice of target. Highway's headers dispatch through two
-// functions, hwy::SupportedTargets and hwy::GetChosenTarget, that its shared
-// library would provide; the library defines them here instead and does not
-// load that library at all: its start-up calibrates a timer for its
-// benchmarking tools, about 4 ms of every process that loads it. The two are
-// hidden, so a program that also loads Highway's library keeps its own.
+// functions, hwy::SupportedTargets and hwy::GetChosenTarget, and report a
+// failed check through hwy::Abort, which its shared library would provide;
+// the library defines them here instead and does not load that library at
+// all: its start-up calibrates a timer for its benchmarking tools, about 4 ms
+// of every process that loads it. They are hidden, so a program that also
+// loads Highway's library keeps its own.
 namespace {
 
 #if HWY_ARCH_X86
@@ -91,6 +95,18 @@ __attribute__((visibility("hidden"))) std::int64_t SupportedTargets() {
 }
 
 __attribute__((visibility("hidden"))) ChosenTarget& GetChosenTarget() { return gChosen; }
+
+// Where a Highway check fails (only builds that keep its debug checks reach
+// it): the message, then the process ends as any failed assertion does.
+__attribute__((visibility("hidden"))) void Abort(const char* file, int line, const char* format, ...) {
+  std::fprintf(stderr, "SIMD kernel check failed at %s:%d: ", file, line);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+  std::abort();
+}
 
 }  // namespace hwy
 
