@@ -330,7 +330,6 @@ TEST(GDIPlusProperties, FontsPreloadedOnAnotherThreadDrawTheSameText) {
   EXPECT_EQ(during, after);
   EXPECT_TRUE(std::any_of(after.begin(), after.end(), [](TGPColor c) { return GetAlpha(c) != 0; }))
       << "no text was drawn";
-  TRGGPBasicFont::PreloadWanted();  // nothing left: returns at once
 }
 
 TEST(GDIPlusProperties, NewColourItemsTakeTheLeastUsedPaletteColour) {
