@@ -31,14 +31,20 @@ inline constexpr double kInf = std::numeric_limits<double>::infinity();
 // The targets this machine runs, best first.
 inline std::vector<std::int64_t> SimdTargets() { return builtin::SimdTargets(); }
 
-// A suite whose tests run once per target: SetUp makes the dispatch use it.
+// A suite whose tests run once per target: SetUp makes the dispatch use it,
+// TearDown gives back the targets offered before (a program run on one
+// forced target stays on it).
 class TSimdTest : public ::testing::TestWithParam<std::int64_t> {
  protected:
   void SetUp() override {
+    for (const std::int64_t t : builtin::SimdTargets()) FBefore |= t;
     builtin::SetSimdTargetsForTest(GetParam());
     ASSERT_STREQ(builtin::SimdTargetName(), hwy::TargetName(GetParam()));
   }
-  void TearDown() override { builtin::SetSimdTargetsForTest(0); }
+  void TearDown() override { builtin::SetSimdTargetsForTest(FBefore); }
+
+ private:
+  std::int64_t FBefore = 0;
 };
 
 inline std::string SimdTargetParamName(const ::testing::TestParamInfo<std::int64_t>& info) {
